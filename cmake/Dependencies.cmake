@@ -1,0 +1,42 @@
+# Every third-party library, found once and exposed as a zelv::<name> target.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(box2d CONFIG REQUIRED)
+find_package(Boost 1.74 REQUIRED COMPONENTS serialization)
+find_package(ZLIB REQUIRED)
+
+function(zelv_pkg name)
+  pkg_check_modules(ZELVPKG_${name} REQUIRED IMPORTED_TARGET GLOBAL ${ARGN})
+  add_library(zelv::${name} ALIAS PkgConfig::ZELVPKG_${name})
+endfunction()
+
+zelv_pkg(sdl2 sdl2)
+zelv_pkg(egl egl)
+zelv_pkg(gles2 glesv2)
+zelv_pkg(png libpng)
+zelv_pkg(webp libwebp)
+zelv_pkg(opusfile opusfile ogg opus)
+zelv_pkg(minizip minizip)
+zelv_pkg(openal openal)
+zelv_pkg(avro avro-c)
+zelv_pkg(jansson jansson)
+zelv_pkg(protobufc libprotobuf-c)
+zelv_pkg(curl libcurl)
+zelv_pkg(ffmpeg libavformat libavcodec libavutil libswresample libswscale)
+zelv_pkg(freetype freetype2)
+
+# Debian's Bullet CMake config is broken: link the two libraries we use by name.
+add_library(zelv_bullet INTERFACE)
+target_include_directories(zelv_bullet SYSTEM INTERFACE /usr/include/bullet)
+target_link_libraries(zelv_bullet INTERFACE BulletCollision LinearMath)
+add_library(zelv::bullet ALIAS zelv_bullet)
+
+add_library(zelv_headeronly INTERFACE)
+target_link_libraries(zelv_headeronly INTERFACE Boost::boost)
+add_library(zelv::boost ALIAS zelv_headeronly)
+add_library(zelv::box2d ALIAS box2d::box2d)
+add_library(zelv::zlib ALIAS ZLIB::ZLIB)
+add_library(zelv::boost_serialization ALIAS Boost::serialization)
+# cereal, glm and utf8cpp are header-only and live in /usr/include.

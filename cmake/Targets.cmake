@@ -1,0 +1,74 @@
+# Helpers that give every folder the same shape: one library, tests, benchmarks, fuzzers.
+#
+#   zelv_library(name SOURCES ... DEPS ...)
+#   zelv_test(name SOURCES ... DEPS ... [GL] [TSAN] [LABELS ...] [TIMEOUT s])
+#   zelv_benchmark(name SOURCES ... DEPS ...)
+#   zelv_fuzzer(name SOURCES ... DEPS ... CORPUS dir [RUNS n])
+
+set(ZELV_TSAN_TARGETS "" CACHE INTERNAL "")
+
+function(zelv_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PUBLIC_INCLUDES" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${ARG_PUBLIC_INCLUDES})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+function(zelv_test name)
+  cmake_parse_arguments(ARG "GL;TSAN;NOMAIN" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(ZELV_TSAN AND NOT ARG_TSAN)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  if(ARG_NOMAIN)
+    target_link_libraries(${name} PRIVATE zelv_testing_nomain ${ARG_DEPS})
+  else()
+    target_link_libraries(${name} PRIVATE zelv_testing ${ARG_DEPS})
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels ${ARG_LABELS})
+  if(ARG_GL)
+    list(APPEND labels gl)
+  endif()
+  if(ARG_TSAN)
+    list(APPEND labels tsan)
+    set(ZELV_TSAN_TARGETS ${ZELV_TSAN_TARGETS} ${name} CACHE INTERNAL "")
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${ARG_TIMEOUT}
+    LABELS "${labels}"
+    ENVIRONMENT "MESA_GLES_VERSION_OVERRIDE=2.0;ALSOFT_DRIVERS=null;SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;ZELV_SOURCE_DIR=${PROJECT_SOURCE_DIR};ZELV_BINARY_DIR=${PROJECT_BINARY_DIR};ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
+endfunction()
+
+function(zelv_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT ZELV_BENCH OR ZELV_SANITIZE OR ZELV_TSAN OR ZELV_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE benchmark::benchmark zelv_testing_support ${ARG_DEPS})
+endfunction()
+
+# Fuzz targets are built only in the clang sanitizer build and run as tests for a bounded
+# number of inputs over their committed seed corpus.
+function(zelv_fuzzer name)
+  cmake_parse_arguments(ARG "" "CORPUS;RUNS" "SOURCES;DEPS" ${ARGN})
+  if(NOT ZELV_FUZZ)
+    return()
+  endif()
+  if(NOT ARG_RUNS)
+    set(ARG_RUNS ${ZELV_FUZZ_RUNS})
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(workdir ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+            UBSAN_OPTIONS=halt_on_error=1 MESA_GLES_VERSION_OVERRIDE=2.0
+            sh -c "mkdir -p '${workdir}' && exec '$<TARGET_FILE:${name}>' -runs=${ARG_RUNS} -max_total_time=120 -timeout=10 -rss_limit_mb=2048 -max_len=65536 '${workdir}' '${ARG_CORPUS}'")
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
+endfunction()

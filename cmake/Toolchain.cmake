@@ -1,0 +1,32 @@
+# Compiler flags, ccache and sanitizers shared by every target.
+find_program(CCACHE_PROGRAM ccache)
+if(CCACHE_PROGRAM)
+  set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+endif()
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "" FORCE)
+endif()
+
+add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+# glm leaves vectors and matrices uninitialised by default; our code relies on zero values.
+add_compile_definitions(GLM_FORCE_CTOR_INIT GLM_ENABLE_EXPERIMENTAL)
+
+set(ZELV_SANITIZER_FLAGS "")
+if(ZELV_SANITIZE)
+  set(ZELV_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(ZELV_TSAN)
+  set(ZELV_SANITIZER_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+endif()
+if(ZELV_SANITIZER_FLAGS)
+  add_compile_options(${ZELV_SANITIZER_FLAGS})
+  add_link_options(${ZELV_SANITIZER_FLAGS})
+endif()
+
+if(ZELV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "ZELV_FUZZ needs clang")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

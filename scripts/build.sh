@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour: normal (gcc), asan (clang: ASan + UBSan + fuzzers) or tsan (clang).
+# Usage: scripts/build.sh [normal|asan|tsan] [ninja targets...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+flavour=${1:-normal}
+shift || true
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+jobs=${ZELV_JOBS:-$(nproc)}
+case "$flavour" in
+  normal) dir="$root/build"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)   dir="$root/build-asan"; args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+                                        -DZELV_SANITIZE=ON -DZELV_FUZZ=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1) ;;
+  tsan)   dir="$root/build-tsan"; args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+                                        -DZELV_TSAN=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1) ;;
+  *) echo "unknown flavour $flavour" >&2; exit 2 ;;
+esac
+cmake -S "$root" -B "$dir" -G Ninja "${args[@]}" >/dev/null
+ninja -C "$dir" -j "$jobs" "$@"

@@ -1,0 +1,42 @@
+#include "testing/TestPaths.h"
+
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <system_error>
+
+namespace testing_support {
+
+namespace {
+std::filesystem::path fromEnv(char const* name, char const* fallback) {
+    char const* v = getenv(name);
+    return v && *v ? std::filesystem::path(v) : std::filesystem::path(fallback);
+}
+}  // namespace
+
+std::filesystem::path sourceDir() { return fromEnv("ZELV_SOURCE_DIR", ZELV_SOURCE_DIR_DEFAULT); }
+std::filesystem::path binaryDir() { return fromEnv("ZELV_BINARY_DIR", ZELV_BINARY_DIR_DEFAULT); }
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zelv-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    path_ = made ? made : pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void pinGlDriver() {
+    static bool pinned = false;
+    if (pinned) return;
+    pinned = true;
+    char const* libs[] = {"libEGL_mesa.so.0", "libEGL.so.1", "libGLESv2.so.2", "libgallium_dri.so",
+                          "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so",
+                          "/usr/lib/x86_64-linux-gnu/dri/kms_swrast_dri.so", "libglapi.so.0"};
+    for (char const* lib : libs) dlopen(lib, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
+}
+
+}  // namespace testing_support
