@@ -72,3 +72,20 @@ function(zelv_fuzzer name)
             sh -c "mkdir -p '${workdir}' && exec '$<TARGET_FILE:${name}>' -runs=${ARG_RUNS} -max_total_time=120 -timeout=10 -rss_limit_mb=2048 -max_len=65536 '${workdir}' '${ARG_CORPUS}'")
   set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()
+
+# One library per folder: every .cpp directly in the folder (and in src/) is compiled into
+# zelv_<name>; each area of the folder adds its dependencies, tests, benchmarks and fuzzers in a
+# fragment cmake/<area>.cmake, so several areas can grow in one folder side by side.
+function(zelv_folder name)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/src/*.cpp)
+  if(NOT srcs)
+    set(stub ${CMAKE_CURRENT_BINARY_DIR}/zelv_${name}_empty.cpp)
+    file(WRITE ${stub} "// no sources yet\n")
+    set(srcs ${stub})
+  endif()
+  zelv_library(zelv_${name} SOURCES ${srcs} DEPS Threads::Threads)
+  file(GLOB frags CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/*.cmake)
+  foreach(frag IN LISTS frags)
+    include(${frag})
+  endforeach()
+endfunction()

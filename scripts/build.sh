@@ -8,10 +8,10 @@ shift || true
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
 jobs=${ZELV_JOBS:-$(nproc)}
 case "$flavour" in
-  normal) dir="$root/build"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  asan)   dir="$root/build-asan"; args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  normal) dir="$root/build${ZELV_BUILD_SUFFIX:-}"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)   dir="$root/build${ZELV_BUILD_SUFFIX:-}-asan"; args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
                                         -DZELV_SANITIZE=ON -DZELV_FUZZ=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1) ;;
-  tsan)   dir="$root/build-tsan"; args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  tsan)   dir="$root/build${ZELV_BUILD_SUFFIX:-}-tsan"; args=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
                                         -DZELV_TSAN=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
