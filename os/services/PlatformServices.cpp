@@ -1,0 +1,167 @@
+#include "os/services/PlatformServices.h"
+
+#include <sys/utsname.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+int64_t monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Taken during static initialisation so that nowMs counts from process start.
+int64_t const processStartMs = monotonicMs();
+
+std::atomic<float> screenSizes[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+
+bool envFlag(char const* name) {
+    char const* v = std::getenv(name);
+    return v && *v && std::strcmp(v, "0") != 0;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The POSIX locale form ("pt_BR.UTF-8", "zh_TW") as a localization name ("pt", "zh-Hant").
+std::string localizationOf(std::string_view posix) {
+    std::string_view lang = posix.substr(0, posix.find_first_of(".@"));
+    if (startsWith(lang, "zh")) {
+        bool traditional = lang.find("TW") != std::string_view::npos || lang.find("HK") != std::string_view::npos ||
+                           lang.find("MO") != std::string_view::npos || lang.find("Hant") != std::string_view::npos;
+        return traditional ? "zh-Hant" : "zh-Hans";
+    }
+    return std::string(lang.substr(0, lang.find_first_of("_-")));
+}
+
+}  // namespace
+
+int64_t nowMs() { return monotonicMs() - processStartMs; }
+
+uint64_t graphicsBudget() { return 0x9000000; }
+
+bool isLowEndDevice() {
+    static char const* const models[] = {"iPhone3,1", "iPhone3,2", "iPhone3,3", "iPod5,1"};
+    char const* model = platform_services::deviceModel();
+    for (char const* m : models)
+        if (std::strcmp(model, m) == 0) return true;
+    return false;
+}
+
+bool isPad() { return envFlag("ZELV_TABLET"); }
+
+float screenPPI() { return platform_services::ppiFor(platform_services::deviceModel(), int(backingWidth())); }
+
+char const* preferredLocale() {
+    // LANGUAGE is a colon-separated preference list; the others name one locale.
+    static std::string const locale = [] {
+        std::string list;
+        for (char const* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+            char const* v = std::getenv(name);
+            if (!v || !*v) continue;
+            if (!list.empty()) list += ':';
+            list += v;
+        }
+        std::string entries[16];
+        char const* pointers[16];
+        int count = 0;
+        size_t pos = 0;
+        while (pos <= list.size() && count < 16) {
+            size_t end = list.find(':', pos);
+            if (end == std::string::npos) end = list.size();
+            if (end > pos) {
+                entries[count] = localizationOf(std::string_view(list).substr(pos, end - pos));
+                pointers[count] = entries[count].c_str();
+                ++count;
+            }
+            pos = end + 1;
+        }
+        return std::string(platform_services::localeFor(pointers, count));
+    }();
+    return locale.c_str();
+}
+
+float safeAreaScale() { return 0.9f; }
+bool needsSafeAreaInsets() { return false; }
+bool hasPlatformInput() { return false; }
+bool hasTouchScreen() { return true; }
+void vibrate() {}
+void initPlatformAudio() {}
+void downloadOverlayHook() {}
+void allowCellularDownload(bool) {}
+
+float virtualWidth() { return screenSizes[0].load(std::memory_order_relaxed); }
+float virtualHeight() { return screenSizes[1].load(std::memory_order_relaxed); }
+float backingWidth() { return screenSizes[2].load(std::memory_order_relaxed); }
+float backingHeight() { return screenSizes[3].load(std::memory_order_relaxed); }
+
+namespace platform_services {
+
+void setScreenSizes(float virtualW, float virtualH, float backingW, float backingH) {
+    screenSizes[0].store(virtualW, std::memory_order_relaxed);
+    screenSizes[1].store(virtualH, std::memory_order_relaxed);
+    screenSizes[2].store(backingW, std::memory_order_relaxed);
+    screenSizes[3].store(backingH, std::memory_order_relaxed);
+}
+
+char const* deviceModel() {
+    char const* v = std::getenv("ZELV_DEVICE_MODEL");
+    if (v && *v) return v;
+    static std::string const machine = [] {
+        utsname u{};
+        return uname(&u) == 0 ? std::string(u.machine) : std::string();
+    }();
+    return machine.c_str();
+}
+
+char const* localeFor(char const* const* entries, int count) {
+    struct Mapping {
+        char const* prefix;
+        char const* locale;
+    };
+    static Mapping const mappings[] = {{"fr", "fr_FR"}, {"de", "de_DE"}, {"it", "it_IT"}, {"pt", "pt_BR"},
+                                       {"es", "es_ES"}, {"ru", "ru_RU"}, {"ko", "ko_KR"}, {"ja", "ja_JP"},
+                                       {"zh-Hans", "zh_CN"}, {"zh-Hant", "zh_TW"}};
+    for (int i = 0; i < count; ++i) {
+        if (!entries[i]) continue;
+        for (Mapping const& m : mappings)
+            if (startsWith(entries[i], m.prefix)) return m.locale;
+    }
+    return "en_US";
+}
+
+float ppiFor(char const* model, int width) {
+    struct Row {
+        float ppi;
+        char const* models[24];
+    };
+    static Row const table[] = {
+        {132, {"iPad1,1", "iPad2,1", "iPad2,2", "iPad2,3", "iPad2,4"}},
+        {163, {"iPhone1,1", "iPhone1,2", "iPhone2,1", "iPad2,5", "iPad2,6", "iPad2,7", "iPod1,1", "iPod2,1", "iPod3,1"}},
+        {264, {"iPad3,1", "iPad3,2", "iPad3,3", "iPad3,4", "iPad3,5", "iPad3,6", "iPad4,1", "iPad4,2", "iPad4,3"}},
+        {326, {"iPhone3,1", "iPhone3,2", "iPhone3,3", "iPhone4,1", "iPhone5,1", "iPhone5,2", "iPhone5,3",
+               "iPhone5,4", "iPhone6,1", "iPhone6,2", "iPad4,4", "iPad4,5", "iPad4,6", "iPad4,7", "iPad4,8",
+               "iPad4,9", "iPad5,1", "iPad5,2", "iPod4,1", "iPod5,1", "iPod7,1"}},
+    };
+    if (model && *model)
+        for (Row const& row : table)
+            for (char const* m : row.models)
+                if (m && std::strcmp(m, model) == 0) return row.ppi;
+    switch (width) {
+        case 2048: return 264;
+        case 1024: return 132;
+        case 2208: return 401;
+        case 2732: return 264;
+        default: return 326;  // 960, 1136, 1334 and anything unknown
+    }
+}
+
+}  // namespace platform_services
