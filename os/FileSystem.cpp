@@ -1,0 +1,65 @@
+#include "os/FileSystem.h"
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+bool existsOnDisk(std::string const& path) {
+    if (DIR* dir = ::opendir(path.c_str())) {
+        ::closedir(dir);
+        return true;
+    }
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        std::fclose(f);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+FileSystem::FileSystem() = default;
+FileSystem::~FileSystem() = default;
+
+MemoryMappedZipFile const* FileSystem::archiveHolding(std::string const& path) const {
+    // Archives are immutable once mounted and never removed: only the list needs the lock.
+    std::shared_lock lock(mutex_);
+    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
+        if ((*it)->contains(path)) return it->get();
+    return nullptr;
+}
+
+MemoryMappedZipFile* FileSystem::mount(std::string const& path, std::optional<MemoryMappedZipFile::Range> range) {
+    if (!exists(path)) return nullptr;
+    // Reading the central directory takes a while; readers go on meanwhile.
+    auto archive = std::make_unique<MemoryMappedZipFile>(path, range);
+    MemoryMappedZipFile* mounted = archive.get();
+    std::unique_lock lock(mutex_);
+    mounts_.push_back(std::move(archive));
+    return mounted;
+}
+
+bool FileSystem::exists(std::string const& path) const {
+    return archiveHolding(path) != nullptr || existsOnDisk(path);
+}
+
+std::shared_ptr<File> FileSystem::open(std::string const& path) const {
+    if (MemoryMappedZipFile const* archive = archiveHolding(path)) return archive->open(path);
+    // A directory or an unreadable file maps to nothing and so comes back empty.
+    if (existsOnDisk(path)) return std::make_shared<MemoryMappedFile>(path);
+    return std::make_shared<InvalidFile>();
+}
+
+std::string FileSystem::extension(std::string const& path) {
+    // Paths come from level files too: a path without '.' has an empty extension, not an error.
+    auto dot = path.rfind('.');
+    return dot == std::string::npos ? std::string() : path.substr(dot);
+}
+
+std::string FileSystem::replaceExtension(std::string const& path, std::string const& suffix) {
+    auto dot = path.rfind('.');
+    return (dot == std::string::npos ? path : path.substr(0, dot)) + suffix;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// One mounted zip data archive: a table of its stored entries, each opened by mapping the
+// archive pages that hold it. The table is filled by the constructor and never changes after,
+// so any number of threads may look up and open entries at once.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "os/File.h"
+
+class MemoryMappedZipFile {
+public:
+    // Where an archive lies inside a larger file.
+    struct Range {
+        uint64_t offset = 0;
+        uint64_t length = 0;
+    };
+
+    // Where an entry's bytes lie in the archive file.
+    struct MemoryFile {
+        uint64_t offset = 0;  // absolute byte offset in the file at `path`
+        uint64_t length = 0;
+    };
+
+    // Reads the central directory of the archive at path (the whole file, or the given range).
+    // An unreadable or damaged archive gives an empty table; entries that are not plain stored
+    // files lying wholly inside the archive are left out.
+    explicit MemoryMappedZipFile(std::string path, std::optional<Range> range = std::nullopt);
+    MemoryMappedZipFile(MemoryMappedZipFile const&) = delete;
+    MemoryMappedZipFile& operator=(MemoryMappedZipFile const&) = delete;
+
+    bool contains(std::string const& name) const { return entries_.count(name) != 0; }
+    // The entry's bytes, or an empty file when the name is not in the table.
+    std::shared_ptr<File> open(std::string const& name) const;
+
+    std::string const& path() const { return path_; }
+    uint64_t archiveOffset() const { return archiveOffset_; }
+    uint64_t archiveLength() const { return archiveLength_; }
+    std::unordered_map<std::string, MemoryFile> const& entries() const { return entries_; }
+
+private:
+    void readCentralDirectory();
+
+    std::string path_;
+    uint64_t archiveOffset_ = 0;
+    uint64_t archiveLength_ = 0;
+    std::unordered_map<std::string, MemoryFile> entries_;
+};

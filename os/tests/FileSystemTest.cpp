@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <istream>
+#include <new>
+#include <random>
+#include <string>
+
+#include "os/FileSystem.h"
+#include "os/OpaqueStreamBuf.h"
+#include "os/TextureDescriptor.h"
+#include "os/tests/ZipWriter.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+std::string bytesOf(std::shared_ptr<File> const& f) {
+    return f->size() ? std::string(reinterpret_cast<char const*>(f->data()), f->size()) : std::string();
+}
+
+std::string pattern(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    std::mt19937 rng(seed);
+    for (auto& c : s) c = char(rng());
+    return s;
+}
+
+TEST(FileSystemLookup, NewestArchiveWinsThenOlderThenDisk) {
+    testing_support::TempDir dir;
+    ziptest::writeFile(dir / "pak0.pak", ziptest::build({{"a.txt", "old a"}, {"b.txt", "only in pak0"}}));
+    ziptest::writeFile(dir / "pak1.pak", ziptest::build({{"a.txt", "new a"}}));
+    ziptest::writeFile(dir / "loose.txt", "on disk");
+    FileSystem fs;
+    ASSERT_NE(fs.mount((dir / "pak0.pak").string()), nullptr);
+    EXPECT_EQ(bytesOf(fs.open("a.txt")), "old a");
+    ASSERT_NE(fs.mount((dir / "pak1.pak").string()), nullptr);
+    EXPECT_EQ(bytesOf(fs.open("a.txt")), "new a");
+    EXPECT_EQ(bytesOf(fs.open("b.txt")), "only in pak0");
+    EXPECT_EQ(bytesOf(fs.open((dir / "loose.txt").string())), "on disk");
+
+    EXPECT_FALSE(fs.exists("missing.txt"));
+    auto missing = fs.open("missing.txt");
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->size(), 0u);
+    EXPECT_EQ(missing->data(), nullptr);
+    EXPECT_EQ(fs.mount((dir / "nothing.pak").string()), nullptr);
+}
+
+TEST(FileSystemLookup, UnreadableThingsOpenEmpty) {
+    testing_support::TempDir dir;
+    std::filesystem::create_directories(dir / "sub");
+    ziptest::writeFile(dir / "empty.bin", "");
+    ziptest::writeFile(dir / "garbage.pak", "this is not a zip archive at all");
+    FileSystem fs;
+    // A directory exists but has no bytes.
+    EXPECT_TRUE(fs.exists((dir / "sub").string()));
+    EXPECT_EQ(fs.open((dir / "sub").string())->size(), 0u);
+    EXPECT_EQ(fs.open((dir / "empty.bin").string())->size(), 0u);
+    // Something that is not an archive mounts with no entries; a directory too.
+    auto* garbage = fs.mount((dir / "garbage.pak").string());
+    ASSERT_NE(garbage, nullptr);
+    EXPECT_TRUE(garbage->entries().empty());
+    auto* sub = fs.mount((dir / "sub").string());
+    ASSERT_NE(sub, nullptr);
+    EXPECT_TRUE(sub->entries().empty());
+}
+
+TEST(FileSystemArchive, OnlyPlainStoredEntriesWithinTheArchiveAreListed) {
+    testing_support::TempDir dir;
+    std::string big = pattern(3 * 4096 + 17, 1);
+    ziptest::Entry deflated{"deflated.txt", std::string(500, 'x')};
+    deflated.method = 8;
+    // A deflated entry whose claimed sizes happen to agree is still not its content.
+    ziptest::Entry deflatedSameSizes{"deflated2.txt", pattern(64, 9)};
+    deflatedSameSizes.method = 8;
+    deflatedSameSizes.directoryUncompressedSize = deflatedSameSizes.directoryCompressedSize = 40;
+    ziptest::Entry dirEntry{"levels/", ""};
+    ziptest::Entry dirAttr{"folder", "x"};
+    dirAttr.externalAttributes = 0x10;
+    ziptest::Entry beyond{"beyond.bin", "abcd"};
+    beyond.directoryCompressedSize = beyond.directoryUncompressedSize = 1u << 30;
+    ziptest::Entry sizesDisagree{"disagree.bin", "abcdefgh"};
+    sizesDisagree.directoryUncompressedSize = 4000;
+    ziptest::writeFile(dir / "a.pak", ziptest::build({{"first.txt", "1"},
+                                                      deflated,
+                                                      deflatedSameSizes,
+                                                      dirEntry,
+                                                      dirAttr,
+                                                      {"empty.txt", ""},
+                                                      beyond,
+                                                      sizesDisagree,
+                                                      {"dup.txt", "first copy"},
+                                                      {"big.bin", big},
+                                                      {"dup.txt", "second copy"},
+                                                      {"last.txt", "end"}}));
+    FileSystem fs;
+    auto* archive = fs.mount((dir / "a.pak").string());
+    ASSERT_NE(archive, nullptr);
+    for (auto name : {"deflated.txt", "deflated2.txt", "levels/", "levels", "folder", "empty.txt", "beyond.bin",
+                      "disagree.bin"}) {
+        EXPECT_FALSE(archive->contains(name)) << name;
+        EXPECT_FALSE(fs.exists(name)) << name;
+    }
+    EXPECT_EQ(archive->entries().size(), 4u);
+    EXPECT_EQ(bytesOf(fs.open("first.txt")), "1");
+    EXPECT_EQ(bytesOf(fs.open("dup.txt")), "first copy");
+    EXPECT_EQ(bytesOf(fs.open("big.bin")), big);
+    EXPECT_EQ(bytesOf(fs.open("last.txt")), "end");
+}
+
+TEST(FileSystemArchive, EntriesAtAnyOffsetMapFromThePageBelow) {
+    testing_support::TempDir dir;
+    // Pad local headers so entries start at, just before, and just after page boundaries.
+    std::vector<ziptest::Entry> entries;
+    std::vector<std::string> contents;
+    for (unsigned i = 0; i < 12; ++i) {
+        ziptest::Entry e{"e" + std::to_string(i), pattern(1 + i * 1531, i)};
+        e.localExtra = uint16_t(4 + (i * 977) % 4000);
+        entries.push_back(e);
+    }
+    ziptest::writeFile(dir / "a.pak", ziptest::build(entries));
+    FileSystem fs;
+    auto* archive = fs.mount((dir / "a.pak").string());
+    ASSERT_NE(archive, nullptr);
+    bool sawUnaligned = false, sawAligned = false;
+    for (auto const& e : entries) {
+        auto const& where = archive->entries().at(e.name);
+        (where.offset % pageSize ? sawUnaligned : sawAligned) = true;
+        auto f = fs.open(e.name);
+        EXPECT_EQ(f->size(), e.content.size());
+        EXPECT_EQ(bytesOf(f), e.content) << e.name;
+    }
+    EXPECT_TRUE(sawUnaligned);
+    // An opened entry outlives the file system that opened it.
+    auto kept = fs.open("e5");
+    {
+        FileSystem other;
+        other.mount((dir / "a.pak").string());
+        kept = other.open("e7");
+    }
+    EXPECT_EQ(bytesOf(kept), entries[7].content);
+    (void)sawAligned;
+}
+
+TEST(FileSystemArchive, ArchiveInsideALargerFile) {
+    testing_support::TempDir dir;
+    std::string prefix = pattern(5000, 3);
+    std::string archive = ziptest::build({{"x.txt", "inside"}, {"y.txt", pattern(9000, 4)}}, prefix);
+    ziptest::writeFile(dir / "blob.bin", archive);
+    FileSystem fs;
+    auto* ranged = fs.mount((dir / "blob.bin").string(),
+                            MemoryMappedZipFile::Range{prefix.size(), archive.size() - prefix.size()});
+    ASSERT_NE(ranged, nullptr);
+    EXPECT_EQ(ranged->archiveOffset(), prefix.size());
+    EXPECT_EQ(bytesOf(ranged->open("x.txt")), "inside");
+    EXPECT_EQ(bytesOf(ranged->open("y.txt")), pattern(9000, 4));
+    // The same file mounted whole: the zip reader finds the archive after the prefix.
+    FileSystem whole;
+    auto* all = whole.mount((dir / "blob.bin").string());
+    ASSERT_NE(all, nullptr);
+    EXPECT_EQ(bytesOf(all->open("x.txt")), "inside");
+    // A range reaching past the end of the file is cut, never read beyond it.
+    FileSystem cut;
+    auto* past = cut.mount((dir / "blob.bin").string(), MemoryMappedZipFile::Range{prefix.size(), 1u << 30});
+    ASSERT_NE(past, nullptr);
+    EXPECT_EQ(past->archiveLength(), archive.size() - prefix.size());
+    EXPECT_EQ(bytesOf(past->open("x.txt")), "inside");
+}
+
+TEST(FileSystemArchive, ShrunkArchiveFileGivesEmptyEntriesNotACrash) {
+    testing_support::TempDir dir;
+    std::string tail = pattern(20000, 5);
+    std::string archive = ziptest::build({{"head.txt", "head"}, {"tail.bin", tail}});
+    ziptest::writeFile(dir / "a.pak", archive);
+    FileSystem fs;
+    ASSERT_NE(fs.mount((dir / "a.pak").string()), nullptr);
+    // Replaced behind our back by a shorter file: mapping past its end would fault on access.
+    std::filesystem::resize_file(dir / "a.pak", 4096);
+    EXPECT_EQ(bytesOf(fs.open("head.txt")), "head");
+    EXPECT_EQ(fs.open("tail.bin")->size(), 0u);
+}
+
+TEST(FileSystemArchive, DamagedArchivesKeepOnlyIntactEntries) {
+    testing_support::TempDir dir;
+    std::vector<ziptest::Entry> entries{{"a.txt", "alpha"}, {"b/c.bin", pattern(700, 6)}, {"d.txt", "delta"}};
+    std::string good = ziptest::build(entries);
+    auto check = [&](std::string const& bytes, bool exact) {
+        ziptest::writeFile(dir / "d.pak", bytes);
+        MemoryMappedZipFile archive((dir / "d.pak").string());
+        for (auto const& [name, where] : archive.entries()) {
+            auto f = archive.open(name);
+            ASSERT_LE(where.offset + where.length, bytes.size());
+            EXPECT_EQ(f->size(), where.length);
+            EXPECT_EQ(bytesOf(f), bytes.substr(where.offset, where.length));
+            if (exact) {
+                bool known = false;
+                for (auto const& e : entries) known |= e.name == name && e.content == bytesOf(f);
+                EXPECT_TRUE(known) << name;
+            }
+        }
+    };
+    for (size_t n = 0; n <= good.size(); ++n) check(good.substr(0, n), true);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        std::string bad = good;
+        for (int k = 0; k < 3; ++k) bad[rng() % bad.size()] ^= char(1 + rng() % 255);
+        check(bad, false);
+    }
+}
+
+TEST(FileSystemPaths, ExtensionAndReplaceExtension) {
+    EXPECT_EQ(FileSystem::extension("levels/level01.pxl"), ".pxl");
+    EXPECT_EQ(FileSystem::replaceExtension("levels/level01.pxl", "_en_US.pxl"), "levels/level01_en_US.pxl");
+    EXPECT_EQ(FileSystem::replaceExtension("levels/level01", "_en_US"), "levels/level01_en_US");
+    EXPECT_EQ(FileSystem::extension("archive.v2/name"), ".v2/name");
+    EXPECT_EQ(FileSystem::extension("a.b.c"), ".c");
+    // Paths without '.' come from level data too: no exception, just no extension.
+    EXPECT_EQ(FileSystem::extension("levels/level01"), "");
+    EXPECT_EQ(FileSystem::extension(""), "");
+    auto localized = FileSystem::replaceExtension("noext", "_ja_JP" + FileSystem::extension("noext"));
+    EXPECT_EQ(localized, "noext_ja_JP");
+}
+
+TEST(OpaqueStreamBufTest, ReadsTheRangeThenEndOfFile) {
+    testing_support::TempDir dir;
+    ziptest::writeFile(dir / "a.pak", ziptest::build({{"t.txt", "12 34 end"}}));
+    FileSystem fs;
+    fs.mount((dir / "a.pak").string());
+    std::istream in(nullptr);
+    {
+        OpaqueStreamBuf buf(fs.open("t.txt"));  // keeps the file alive by itself
+        in.rdbuf(&buf);
+        int a = 0, b = 0;
+        std::string word;
+        in >> a >> b >> word;
+        EXPECT_EQ(a, 12);
+        EXPECT_EQ(b, 34);
+        EXPECT_EQ(word, "end");
+        EXPECT_EQ(in.get(), std::char_traits<char>::eof());
+        EXPECT_TRUE(in.eof());
+        in.rdbuf(nullptr);
+    }
+    OpaqueStreamBuf empty(std::make_shared<InvalidFile>());
+    EXPECT_EQ(empty.sgetc(), std::char_traits<char>::eof());
+    char raw[] = "xyz";
+    OpaqueStreamBuf part(reinterpret_cast<uint8_t const*>(raw), 2);
+    char got[4] = {};
+    EXPECT_EQ(part.sgetn(got, 4), 2);
+    EXPECT_STREQ(got, "xy");
+}
+
+TEST(TextureDescriptorTest, DefaultIsAllZero) {
+    // Construct over dirty memory: nothing may be left as it was.
+    alignas(TextureDescriptor) unsigned char storage[sizeof(TextureDescriptor)];
+    std::fill(std::begin(storage), std::end(storage), 0xAB);
+    auto* d = new (storage) TextureDescriptor();
+    EXPECT_EQ(d->flags, 0);
+    EXPECT_EQ(d->options, TextureOptions(0, 0, 0, 0));
+    EXPECT_TRUE(d->path.empty());
+    d->~TextureDescriptor();
+}
+
+}  // namespace
