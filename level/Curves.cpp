@@ -28,17 +28,17 @@ Split split(float v) {
 
 float wrapTime(WrapMode mode, float t, float duration) {
     switch (mode) {
-    case PristineLevel::Clamp:
+    case WrapMode::Clamp:
         // Adding +0 turns a clamped -0 into 0.
         return std::max(0.0f, std::min(t, duration)) + 0.0f;
-    case PristineLevel::PingPong: {
+    case WrapMode::PingPong: {
         if (duration == 0.0f) {
             return 0.0f;
         }
         Split const s = split(std::fabs(t) / duration);
         return s.even() ? s.fraction * duration : duration - s.fraction * duration;
     }
-    case PristineLevel::Repeat:
+    case WrapMode::Repeat:
         if (duration == 0.0f) {
             return 0.0f;
         }
@@ -52,16 +52,16 @@ float wrapBetween(WrapMode mode, float t, float min, float max, float rate) {
     float const x = t * rate;
     float const span = max - min;
     switch (mode) {
-    case PristineLevel::Clamp:
+    case WrapMode::Clamp:
         return std::max(min, std::min(x + min, max));
-    case PristineLevel::PingPong: {
+    case WrapMode::PingPong: {
         if (span == 0.0f) {
             return min;
         }
         Split const s = split(std::fabs(x) / span);
         return s.even() ? min + span * s.fraction : min + span * (1.0f - s.fraction);
     }
-    case PristineLevel::Repeat: {
+    case WrapMode::Repeat: {
         if (span == 0.0f) {
             return min;
         }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "level/WrapMode.h"
+#include "level/PristineLevelBasics.h"
 
 // Per-frame numeric helpers of the level objects: wrapping times and values into ranges,
 // nearest points on cubic Bezier segments and sampling of per-frame float tracks.

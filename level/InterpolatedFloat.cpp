@@ -1,4 +1,4 @@
-#include "level/InterpolatedFloat.h"
+#include "level/JointDefinitions.h"
 
 #include <cmath>
 

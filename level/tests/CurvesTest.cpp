@@ -6,7 +6,7 @@
 #include <glm/geometric.hpp>
 
 #include "level/Curves.h"
-#include "level/InterpolatedFloat.h"
+#include "level/JointDefinitions.h"
 
 using PristineLevel::WrapMode;
 
@@ -47,35 +47,35 @@ TEST(MoveToward, DamagedValuesEndTheMove) {
 }
 
 TEST(WrapTime, ModesFoldTheTime) {
-    EXPECT_FLOAT_EQ(wrapTime(PristineLevel::PingPong, 0.5f, 2.0f), 0.5f);
-    EXPECT_FLOAT_EQ(wrapTime(PristineLevel::PingPong, 2.5f, 2.0f), 1.5f);
-    EXPECT_FLOAT_EQ(wrapTime(PristineLevel::PingPong, 4.5f, 2.0f), 0.5f);
-    EXPECT_FLOAT_EQ(wrapTime(PristineLevel::PingPong, -2.5f, 2.0f), 1.5f);
-    EXPECT_FLOAT_EQ(wrapTime(PristineLevel::Repeat, -2.5f, 2.0f), 0.5f);
-    EXPECT_FLOAT_EQ(wrapTime(PristineLevel::Repeat, 5.0f, 2.0f), 1.0f);
-    EXPECT_EQ(wrapTime(PristineLevel::Clamp, -1.0f, 2.0f), 0.0f);
-    EXPECT_EQ(wrapTime(PristineLevel::Clamp, 3.0f, 2.0f), 2.0f);
-    EXPECT_FALSE(std::signbit(wrapTime(PristineLevel::Clamp, -0.0f, 2.0f)));
+    EXPECT_FLOAT_EQ(wrapTime(WrapMode::PingPong, 0.5f, 2.0f), 0.5f);
+    EXPECT_FLOAT_EQ(wrapTime(WrapMode::PingPong, 2.5f, 2.0f), 1.5f);
+    EXPECT_FLOAT_EQ(wrapTime(WrapMode::PingPong, 4.5f, 2.0f), 0.5f);
+    EXPECT_FLOAT_EQ(wrapTime(WrapMode::PingPong, -2.5f, 2.0f), 1.5f);
+    EXPECT_FLOAT_EQ(wrapTime(WrapMode::Repeat, -2.5f, 2.0f), 0.5f);
+    EXPECT_FLOAT_EQ(wrapTime(WrapMode::Repeat, 5.0f, 2.0f), 1.0f);
+    EXPECT_EQ(wrapTime(WrapMode::Clamp, -1.0f, 2.0f), 0.0f);
+    EXPECT_EQ(wrapTime(WrapMode::Clamp, 3.0f, 2.0f), 2.0f);
+    EXPECT_FALSE(std::signbit(wrapTime(WrapMode::Clamp, -0.0f, 2.0f)));
     EXPECT_EQ(wrapTime(WrapMode(5), 1.0f, 2.0f), 0.0f);
 }
 
 TEST(WrapTime, ZeroDurationGivesZeroNotNaN) {
-    EXPECT_EQ(wrapTime(PristineLevel::PingPong, 1.5f, 0.0f), 0.0f);
-    EXPECT_EQ(wrapTime(PristineLevel::Repeat, 1.5f, 0.0f), 0.0f);
-    EXPECT_EQ(wrapTime(PristineLevel::Clamp, 1.5f, 0.0f), 0.0f);
+    EXPECT_EQ(wrapTime(WrapMode::PingPong, 1.5f, 0.0f), 0.0f);
+    EXPECT_EQ(wrapTime(WrapMode::Repeat, 1.5f, 0.0f), 0.0f);
+    EXPECT_EQ(wrapTime(WrapMode::Clamp, 1.5f, 0.0f), 0.0f);
 }
 
 TEST(WrapBetween, ModesMapIntoTheRange) {
-    EXPECT_FLOAT_EQ(wrapBetween(PristineLevel::Repeat, 0.5f, 1.0f, 3.0f, 1.0f), 1.5f);
-    EXPECT_FLOAT_EQ(wrapBetween(PristineLevel::Repeat, -0.5f, 1.0f, 3.0f, 1.0f), 2.5f);
-    EXPECT_FLOAT_EQ(wrapBetween(PristineLevel::Clamp, 5.0f, 1.0f, 3.0f, 1.0f), 3.0f);
-    EXPECT_FLOAT_EQ(wrapBetween(PristineLevel::Clamp, -5.0f, 1.0f, 3.0f, 1.0f), 1.0f);
-    EXPECT_FLOAT_EQ(wrapBetween(PristineLevel::PingPong, 3.0f, 1.0f, 3.0f, 1.0f), 2.0f);
-    EXPECT_FLOAT_EQ(wrapBetween(PristineLevel::PingPong, 1.0f, 1.0f, 3.0f, 2.0f), 3.0f);
+    EXPECT_FLOAT_EQ(wrapBetween(WrapMode::Repeat, 0.5f, 1.0f, 3.0f, 1.0f), 1.5f);
+    EXPECT_FLOAT_EQ(wrapBetween(WrapMode::Repeat, -0.5f, 1.0f, 3.0f, 1.0f), 2.5f);
+    EXPECT_FLOAT_EQ(wrapBetween(WrapMode::Clamp, 5.0f, 1.0f, 3.0f, 1.0f), 3.0f);
+    EXPECT_FLOAT_EQ(wrapBetween(WrapMode::Clamp, -5.0f, 1.0f, 3.0f, 1.0f), 1.0f);
+    EXPECT_FLOAT_EQ(wrapBetween(WrapMode::PingPong, 3.0f, 1.0f, 3.0f, 1.0f), 2.0f);
+    EXPECT_FLOAT_EQ(wrapBetween(WrapMode::PingPong, 1.0f, 1.0f, 3.0f, 2.0f), 3.0f);
     EXPECT_EQ(wrapBetween(WrapMode(9), 1.0f, 1.0f, 3.0f, 1.0f), 0.0f);
     // An empty range stays at its one value instead of dividing by zero.
-    EXPECT_EQ(wrapBetween(PristineLevel::PingPong, 1.0f, 2.0f, 2.0f, 1.0f), 2.0f);
-    EXPECT_EQ(wrapBetween(PristineLevel::Repeat, 1.0f, 2.0f, 2.0f, 1.0f), 2.0f);
+    EXPECT_EQ(wrapBetween(WrapMode::PingPong, 1.0f, 2.0f, 2.0f, 1.0f), 2.0f);
+    EXPECT_EQ(wrapBetween(WrapMode::Repeat, 1.0f, 2.0f, 2.0f, 1.0f), 2.0f);
 }
 
 TEST(NearestPointOnBezier, StraightSegmentAndEnds) {
