@@ -1,0 +1,15 @@
+#pragma once
+// A font handle: the font's atlas page and its record, both owned by the Fonts::Context.
+
+class Texture;
+
+namespace Fonts {
+
+struct FontRecord;
+
+struct Font {
+    Texture const* page = nullptr;  // null: the font has no page to draw from
+    FontRecord const* font = nullptr;
+};
+
+}  // namespace Fonts

@@ -1,0 +1,14 @@
+#include "fonts/TextLabel.h"
+
+#include "fonts/Layout.h"
+
+TextLabel::TextLabel(std::string const& text, glm::vec2 const& position, Fonts::Font font, int32_t alignment,
+                     float scale)
+    : text_(text), font(font), alignment(alignment), scale(scale), position(position) {}
+
+glm::vec2 TextLabel::draw(Fonts::TextMesh& mesh, glm::vec2 const& offset, glm::vec4 const& colour,
+                          glm::mat4 const& transform) const {
+    glm::vec3 origin(position.x + offset.x, position.y + offset.y, 0.0f);
+    glm::vec3 end = Fonts::layoutText(font, mesh, origin, text_, alignment, colour, transform, scale);
+    return {end.x, end.y};
+}

@@ -1,0 +1,29 @@
+#pragma once
+// A positioned text with its font, alignment and scale.
+#include <glm/mat4x4.hpp>
+#include <glm/vec2.hpp>
+#include <glm/vec4.hpp>
+
+#include <cstdint>
+#include <string>
+
+#include "fonts/Font.h"
+#include "fonts/TextMesh.h"
+
+class TextLabel {
+public:
+    TextLabel(std::string const& text, glm::vec2 const& position, Fonts::Font font, int32_t alignment, float scale);
+
+    // Lays the text out at position + offset; returns the origin x and the y of the last line.
+    glm::vec2 draw(Fonts::TextMesh& mesh, glm::vec2 const& offset, glm::vec4 const& colour,
+                   glm::mat4 const& transform) const;
+
+    std::string const& text() const { return text_; }
+    std::string& text() { return text_; }
+
+    std::string text_;
+    Fonts::Font font;
+    int32_t alignment;
+    float scale;
+    glm::vec2 position;
+};

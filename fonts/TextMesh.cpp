@@ -1,0 +1,46 @@
+#include "fonts/TextMesh.h"
+
+#include <limits>
+
+namespace Fonts {
+
+void TextMesh::addQuad(TextMesh& mesh, glm::vec2 const (&texCoords)[4], glm::vec2 const (&corners)[4],
+                       Texture const* page, glm::vec4 const& colour, glm::mat4 const& transform) {
+    auto& batches = mesh.batches;
+    // A full batch starts a new one: its u16 indices could not address a further vertex.
+    if (batches.empty() || batches.back().page != page || batches.back().colour != colour ||
+        batches.back().vertices.size() + 4 > maxBatchVertices) {
+        batches.push_back(PageBatch{page, colour, {}, {}});
+    }
+    PageBatch& b = batches.back();
+    auto const base = static_cast<uint16_t>(b.vertices.size());
+    for (int i = 0; i < 4; ++i) {
+        glm::vec4 p = transform * glm::vec4(corners[i].x, corners[i].y, 0.0f, 1.0f);
+        b.vertices.push_back({p.x, p.y, texCoords[i].x, texCoords[i].y});
+    }
+    for (uint16_t i : {0, 1, 2, 1, 3, 2}) b.indices.push_back(static_cast<uint16_t>(base + i));
+}
+
+bool TextMesh::empty() const {
+    for (auto const& b : batches)
+        if (!b.vertices.empty()) return false;
+    return true;
+}
+
+Rect TextMesh::bounds() const {
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    Rect r{inf, -inf, inf, -inf};
+    for (auto const& b : batches) {
+        for (uint16_t i : b.indices) {
+            if (i >= b.vertices.size()) continue;
+            Vertex const& v = b.vertices[i];
+            r.minX = std::min(r.minX, v.x);
+            r.maxX = std::max(r.maxX, v.x);
+            r.minY = std::min(r.minY, v.y);
+            r.maxY = std::max(r.maxY, v.y);
+        }
+    }
+    return r;
+}
+
+}  // namespace Fonts

@@ -1,0 +1,48 @@
+#pragma once
+// Laid-out text: glyph quads gathered into batches that share an atlas page and a colour.
+#include <boost/optional.hpp>
+#include <glm/mat4x4.hpp>
+#include <glm/vec2.hpp>
+#include <glm/vec4.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "fonts/Rect.h"
+
+class Texture;
+class StandardShader;
+namespace Graphics {
+class Context;
+}
+
+namespace Fonts {
+
+class TextMesh {
+public:
+    struct Vertex {
+        float x, y, u, v;
+    };
+    struct PageBatch {
+        Texture const* page = nullptr;
+        glm::vec4 colour;
+        std::vector<Vertex> vertices;
+        std::vector<uint16_t> indices;
+    };
+    // u16 indices address at most this many vertices in one batch.
+    static constexpr std::size_t maxBatchVertices = 65536;
+
+    // Appends one quad; corners and texCoords in the order top-left, top-right, bottom-left,
+    // bottom-right.
+    static void addQuad(TextMesh& mesh, glm::vec2 const (&texCoords)[4], glm::vec2 const (&corners)[4],
+                        Texture const* page, glm::vec4 const& colour, glm::mat4 const& transform);
+
+    void draw(Graphics::Context* graphics, StandardShader* shader, boost::optional<glm::vec4> const& tint) const;
+    void clear() { batches.clear(); }
+    bool empty() const;
+    Rect bounds() const;
+
+    std::vector<PageBatch> batches;
+};
+
+}  // namespace Fonts
