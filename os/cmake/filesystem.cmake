@@ -4,3 +4,4 @@ target_link_libraries(zelv_os PUBLIC zelv::minizip zelv::boost)
 zelv_test(os_filesystem_test SOURCES tests/FileSystemTest.cpp tests/ZipWriter.cpp DEPS zelv_os zelv::zlib)
 zelv_test(os_filesystem_concurrency_test TSAN SOURCES tests/FileSystemConcurrencyTest.cpp tests/ZipWriter.cpp
           DEPS zelv_os zelv::zlib)
+zelv_test(os_assets_test SOURCES tests/AssetsTest.cpp DEPS zelv_os)
