@@ -1,0 +1,117 @@
+#include "os/EventHandler.h"
+
+#include <algorithm>
+#include <cstdio>
+
+EventHandler::EventHandler() {
+    queue_.reserve(256);
+    added_.reserve(64);
+}
+
+void EventHandler::subscribe(uint32_t id, std::function<void()>* slot) {
+    if (id == 0 || !slot) return;
+    if (dispatching_) {
+        added_.push_back({id, slot});
+        return;
+    }
+    slots_[id].push_back(slot);
+}
+
+void EventHandler::unsubscribe(uint32_t id, std::function<void()>* slot) {
+    if (id == 0 || !slot) return;
+    if (dispatching_) {
+        // Still waiting to be added: just forget it.
+        auto pending = std::find_if(added_.begin(), added_.end(),
+                                    [&](Change const& c) { return c.id == id && c.slot == slot; });
+        if (pending != added_.end()) {
+            added_.erase(pending);
+            return;
+        }
+    }
+    auto entry = slots_.find(id);
+    if (entry == slots_.end()) return;
+    auto& list = entry->second;
+    auto it = std::find(list.begin(), list.end(), slot);
+    if (it == list.end()) return;
+    if (dispatching_) {
+        // The list may be walked right now: leave a hole, compacted when the dispatch ends.
+        *it = nullptr;
+        hasRemovals_ = true;
+    } else {
+        list.erase(it);
+    }
+}
+
+void EventHandler::trigger(uint32_t id) {
+    if (id != 0) queue_.push_back(id);
+}
+
+void EventHandler::dispatch() {
+    if (dispatching_) return;  // a callback calling dispatch would deliver ids twice
+    dispatching_ = true;
+    struct EndOfDispatch {
+        EventHandler* self;
+        ~EndOfDispatch() {
+            self->dispatching_ = false;
+            self->applyDeferred();
+        }
+    } end{this};
+
+    size_t delivered = 0;
+    // The length is read again after every id: ids triggered by callbacks join this pass.
+    while (delivered < queue_.size() && delivered < maxDeliveriesPerDispatch) {
+        uint32_t id = queue_[delivered];
+        auto entry = slots_.find(id);
+        if (entry != slots_.end()) {
+            auto& list = entry->second;
+            // New subscriptions are deferred, so the list does not grow while it is walked.
+            for (size_t i = 0, n = list.size(); i < n; ++i)
+                if (list[i]) (*list[i])();
+        }
+        ++delivered;
+    }
+    if (delivered < queue_.size()) {
+        static bool reported = false;
+        if (!reported) {
+            reported = true;
+            std::fprintf(stderr, "EventHandler: more than %zu signals in one frame; the rest wait for the next\n",
+                         maxDeliveriesPerDispatch);
+        }
+        queue_.erase(queue_.begin(), queue_.begin() + std::ptrdiff_t(delivered));
+    } else {
+        queue_.clear();
+    }
+}
+
+void EventHandler::applyDeferred() {
+    if (hasRemovals_) {
+        hasRemovals_ = false;
+        for (auto& [id, list] : slots_) list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
+    }
+    for (Change const& c : added_) slots_[c.id].push_back(c.slot);
+    added_.clear();
+}
+
+SlotCallbackRef::SlotCallbackRef(EventHandler* handler, uint32_t signal, std::function<void()>&& callback)
+    : signal_(signal), callback_(std::move(callback)), handler_(handler) {
+    if (handler_) handler_->subscribe(signal_, &callback_);
+}
+
+SlotCallbackRef::SlotCallbackRef(SlotCallbackRef const& other)
+    : signal_(other.signal_), callback_(other.callback_), handler_(other.handler_) {
+    if (handler_) handler_->subscribe(signal_, &callback_);
+}
+
+SlotCallbackRef& SlotCallbackRef::operator=(SlotCallbackRef const& other) {
+    if (this == &other) return *this;
+    if (handler_) handler_->unsubscribe(signal_, &callback_);
+    signal_ = other.signal_;
+    callback_ = other.callback_;
+    handler_ = other.handler_;
+    if (handler_) handler_->subscribe(signal_, &callback_);
+    return *this;
+}
+
+SlotCallbackRef::~SlotCallbackRef() {
+    if (handler_) handler_->unsubscribe(signal_, &callback_);
+}

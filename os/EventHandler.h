@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+// The frame's signal queue: ids triggered during a frame are delivered at the start of the next
+// tick to every callback subscribed under that id. Main thread only. Id 0 means "no signal" and is
+// never queued or subscribed.
+class EventHandler {
+public:
+    // A signal chain that keeps re-triggering itself is cut after this many deliveries in one
+    // dispatch; the rest of the queue waits for the next frame.
+    static constexpr size_t maxDeliveriesPerDispatch = 4096;
+
+    EventHandler();
+    EventHandler(EventHandler const&) = delete;
+    EventHandler& operator=(EventHandler const&) = delete;
+
+    // Used by SlotCallbackRef. While a dispatch runs, changes are held back: a removed callback
+    // is no longer called, an added one is first called by the next dispatch.
+    void subscribe(uint32_t id, std::function<void()>* slot);
+    void unsubscribe(uint32_t id, std::function<void()>* slot);
+
+    void trigger(uint32_t id);
+    // Delivers the queue in trigger order, including ids triggered while it runs (up to the cap).
+    void dispatch();
+
+    size_t queuedCount() const { return queue_.size(); }
+
+private:
+    struct Change {
+        uint32_t id;
+        std::function<void()>* slot;
+    };
+    void applyDeferred();
+
+    std::vector<uint32_t> queue_;
+    std::map<uint32_t, std::vector<std::function<void()>*>> slots_;
+    bool dispatching_ = false;
+    bool hasRemovals_ = false;
+    std::vector<Change> added_;  // subscriptions made during the running dispatch
+};
+
+// A subscription that lasts as long as the handle: subscribes its own callback on construction
+// and unsubscribes it on destruction. Copies are subscribed on their own.
+class SlotCallbackRef {
+public:
+    SlotCallbackRef(EventHandler* handler, uint32_t signal, std::function<void()>&& callback);
+    SlotCallbackRef(SlotCallbackRef const& other);
+    SlotCallbackRef& operator=(SlotCallbackRef const& other);
+    ~SlotCallbackRef();
+
+    uint32_t signal() const { return signal_; }
+
+private:
+    uint32_t signal_;
+    std::function<void()> callback_;
+    EventHandler* handler_;
+};

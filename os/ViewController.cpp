@@ -1,0 +1,8 @@
+#include "os/ViewController.h"
+
+ViewController::~ViewController() = default;
+void ViewController::draw(Graphics::Context*, StandardShader*) {}
+void ViewController::gamepadInput(GamepadState const&) {}
+void ViewController::scrollPageBack() {}
+void ViewController::scrollPageForward() {}
+bool ViewController::isAtRootMenu() { return false; }

@@ -1,0 +1,7 @@
+# App frame, screens, signal queue and tasks.
+target_link_libraries(zelv_os PUBLIC zelv_services zelv::gles2 zelv::boost)
+
+zelv_test(os_event_handler_test SOURCES tests/EventHandlerTest.cpp DEPS zelv_os)
+zelv_test(os_app_frame_test SOURCES tests/AppFrameTest.cpp DEPS zelv_os GL)
+zelv_test(os_tick_allocation_test SOURCES tests/TickAllocationTest.cpp DEPS zelv_os GL)
+zelv_benchmark(os_app_frame_bench SOURCES bench/AppFrameBench.cpp DEPS zelv_os)

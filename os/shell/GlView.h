@@ -1,0 +1,33 @@
+#pragma once
+#include <glm/mat4x4.hpp>
+#include <glm/vec2.hpp>
+
+namespace os {
+
+// Decides the virtual resolution every screen draws in from the framebuffer size, and turns
+// window points into virtual pixels (y upwards). Sizes are fixed once at start-up.
+class GlView {
+public:
+    struct Sizes {
+        float virtualWidth, virtualHeight;
+        float backingWidth, backingHeight;  // as stored: the table's value for the known widths
+    };
+
+    static Sizes resolutionFor(int backingWidth, int backingHeight);
+
+    // screenScale: framebuffer pixels per window point. Publishes the sizes to the platform
+    // services' screen getters.
+    void setUp(int backingWidth, int backingHeight, float screenScale);
+
+    // A window point (y downwards) in virtual pixels (y upwards).
+    glm::vec2 toVirtual(float x, float y) const;
+
+    Sizes const& sizes() const { return sizes_; }
+
+private:
+    Sizes sizes_{0, 0, 0, 0};
+    float screenScale_ = 1.0f;
+    glm::mat4 touchMatrix_{1.0f};
+};
+
+}  // namespace os

@@ -1,0 +1,44 @@
+#pragma once
+// The real app frame: the engine's contexts and the platform hooks the frame calls.
+#include <cstdint>
+#include <string>
+
+#include "os/AbstractApp.h"
+#include "os/services/PlatformServices.h"
+#include "os/shell/StandIns.h"
+#include "world/WorldConstants.h"
+
+namespace os {
+
+struct Impl {
+    using AudioContext = Audio::Context;
+    using GraphicsContext = Graphics::Context;
+    using FontsContext = Fonts::Context;
+    using PostProcessingStep = ::PostProcessingStep;
+    using StandardShader = ::StandardShader;
+    using CloudSyncThread = ::CloudSyncThread;
+
+    static uint64_t nowMs() { return uint64_t(::nowMs()); }
+    static bool initICloud() { return false; }
+    static void graphicsStartupHook() {}
+    static uint64_t graphicsBudget() { return ::graphicsBudget(); }
+    static bool isLowEndDevice() { return ::isLowEndDevice(); }
+    static float worldViewWidth() { return ::worldViewWidth; }
+    static float virtualWidth() { return ::virtualWidth(); }
+    static float virtualHeight() { return ::virtualHeight(); }
+    static float backingWidth() { return ::backingWidth(); }
+    static float backingHeight() { return ::backingHeight(); }
+    static bool fileExists(std::string const&) { return false; }
+    static void logEvent(char const*) {}
+    static int downloadState() { return 0; }
+    static uint64_t levelCount() { return 0; }
+    static standins::LevelEntry const& levelEntry(uint64_t) {
+        static standins::LevelEntry const none;
+        return none;
+    }
+    static bool isLevelUnlocked(uint64_t) { return false; }
+};
+
+using App = AbstractApp<Impl>;
+
+}  // namespace os

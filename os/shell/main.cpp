@@ -1,0 +1,3 @@
+#include "os/shell/Shell.h"
+
+int main() { return os::Shell().run(); }

@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "os/tests/FakeAppImpl.h"
+#include "testing/GlTestContext.h"
+
+using fake::App;
+
+namespace {
+
+// Logs every call as "<name>.<operation>" and keeps the dt values it was given.
+class RecordingScreen : public ViewController {
+public:
+    explicit RecordingScreen(std::string name) : name_(std::move(name)) {}
+    ~RecordingScreen() override { fake::record(name_ + ".destroy"); }
+    void draw(Graphics::Context*, StandardShader*) override { fake::record(name_ + ".draw"); }
+    void drawOverlay(Graphics::Context*, StandardShader*) override { fake::record(name_ + ".drawOverlay"); }
+    void preDraw(Graphics::Context*) override { fake::record(name_ + ".preDraw"); }
+    void update(Audio::Context&, float dt, float now) override {
+        fake::record(name_ + ".update");
+        dts.push_back(dt);
+        if (onUpdate) onUpdate();
+    }
+    void touchMoved(glm::vec2 const& p, uint32_t n) override { touch("touchMoved", p, n); }
+    void touchBegan(glm::vec2 const& p, uint32_t n) override { touch("touchBegan", p, n); }
+    void touchEnded(glm::vec2 const& p, uint32_t n) override { touch("touchEnded", p, n); }
+    void buttonPressed(uint32_t code) override { fake::record(name_ + ".button " + std::to_string(code)); }
+    void gamepadInput(GamepadState const& s) override { fake::record(name_ + ".gamepad " + std::to_string(s.buttonA)); }
+
+    std::vector<float> dts;
+    std::function<void()> onUpdate;
+
+private:
+    void touch(char const* what, glm::vec2 const& p, uint32_t n) {
+        fake::record(name_ + "." + what + " " + std::to_string(int(p.x)) + "," + std::to_string(int(p.y)) + " x" +
+                     std::to_string(n));
+    }
+    std::string name_;
+};
+
+class AppFrame : public ::testing::Test {
+protected:
+    void SetUp() override { fake::reset(); }
+
+    // An initialised app frame whose current screen is a RecordingScreen named "a".
+    std::unique_ptr<App> started() {
+        auto app = App::create();
+        app->init(0, nullptr);
+        auto screen = std::make_unique<RecordingScreen>("a");
+        a = screen.get();
+        app->installViewController(std::move(screen));
+        fake::log.clear();
+        return app;
+    }
+
+    std::vector<std::string> logWithout(std::string const& prefix) {
+        std::vector<std::string> out;
+        for (auto const& s : fake::log)
+            if (s.rfind(prefix, 0) != 0) out.push_back(s);
+        return out;
+    }
+
+    RecordingScreen* a = nullptr;
+};
+
+TEST_F(AppFrame, BeforeInitTicksAndInputReachNothing) {
+    auto app = App::create();
+    EXPECT_FLOAT_EQ(app->audio().params.fadeRate, 0.001f);
+    EXPECT_EQ(app->audio().params.distanceModel, 0xD004u);
+    EXPECT_FLOAT_EQ(app->audio().params.referenceDistance, 15.058824f);
+    EXPECT_FLOAT_EQ(app->audio().params.maxDistance, 15.058824f);
+    for (int i = 0; i < 3; ++i) {
+        fake::platform.now += 16;
+        app->tick();
+    }
+    app->touchBegan(1, 10, 10);
+    app->buttonPressed(ViewController::buttonPause);
+    app->gamepadInput(GamepadState{});
+    app->trimGraphicsMemory();
+    EXPECT_TRUE(fake::log.empty());
+    EXPECT_EQ(app->screen(), nullptr);
+    EXPECT_EQ(app->renderContexts(), nullptr);
+}
+
+TEST_F(AppFrame, InitBuildsContextsInOrderThenGoesToMainMenuWithoutIntro) {
+    auto app = App::create();
+    EXPECT_TRUE(app->init(0, nullptr));
+    std::vector<std::string> expected = {"initICloud",      "graphics.construct", "fonts.construct fonts/",
+                                         "post.construct",  "shader.construct",   "sync.resume",
+                                         "sync.send 1"};
+    EXPECT_EQ(fake::log, expected);
+    auto* rc = app->renderContexts();
+    ASSERT_NE(rc, nullptr);
+    EXPECT_EQ(rc->graphics.budget, 0x9000000u);
+    EXPECT_FALSE(rc->graphics.downscale);
+    EXPECT_EQ(rc->postProcessing.renderSize, glm::ivec2(1280, 720));  // truncated toward zero
+    EXPECT_EQ(rc->postProcessing.viewport, glm::ivec2(1334, 750));
+    EXPECT_TRUE(rc->postProcessing.exact);
+    EXPECT_NE(dynamic_cast<DummyViewController*>(app->screen()), nullptr);
+}
+
+TEST_F(AppFrame, LowEndDeviceDecodesAtHalfSize) {
+    fake::platform.lowEnd = true;
+    auto app = App::create();
+    app->init(0, nullptr);
+    ASSERT_TRUE(app->renderContexts()->graphics.downscale);
+    EXPECT_EQ(*app->renderContexts()->graphics.downscale, 2);
+}
+
+TEST_F(AppFrame, StartPrefersIntroThenAlternativeIntro) {
+    fake::platform.files = {"levels/intro.pxl", "levels/intro_ps4_xbone_steam.pxl"};
+    {
+        auto app = App::create();
+        app->init(0, nullptr);
+        EXPECT_EQ(logWithout("graphics").back(), "sync.suspend");
+        EXPECT_NE(std::find(fake::log.begin(), fake::log.end(), "event STARTED_LEVEL_WITH_PATH: levels/intro.pxl"),
+                  fake::log.end());
+    }
+    fake::log.clear();
+    fake::platform.files = {"levels/intro_ps4_xbone_steam.pxl"};
+    {
+        auto app = App::create();
+        app->init(0, nullptr);
+        EXPECT_NE(std::find(fake::log.begin(), fake::log.end(),
+                            "event STARTED_LEVEL_WITH_PATH: levels/intro_ps4_xbone_steam.pxl"),
+                  fake::log.end());
+    }
+    fake::log.clear();
+    {
+        char const* args[] = {"levels/level07.pxl"};
+        auto app = App::create();
+        app->init(1, args);
+        EXPECT_NE(std::find(fake::log.begin(), fake::log.end(), "event STARTED_LEVEL_WITH_PATH: levels/level07.pxl"),
+                  fake::log.end());
+        EXPECT_EQ(std::count(fake::log.begin(), fake::log.end(), "sync.resume"), 0);
+    }
+}
+
+TEST_F(AppFrame, StartLevelNamesTheEventAfterModeAndRestart) {
+    auto app = started();
+    app->startLevel("p", "", false, false, false);
+    app->startLevel("p", "", true, false, false);
+    app->startLevel("p", "", false, false, true);
+    app->startLevel("p", "", true, false, true);
+    std::vector<std::string> expected = {
+        "event STARTED_LEVEL_WITH_PATH: p",           "sync.suspend",
+        "event RESTARTED_LEVEL_WITH_PATH: p",         "sync.suspend",
+        "event STARTED_HARDCORE_LEVEL_WITH_PATH: p",  "sync.suspend",
+        "event RESTARTED_HARDCORE_LEVEL_WITH_PATH: p", "sync.suspend"};
+    EXPECT_EQ(fake::log, expected);
+}
+
+TEST_F(AppFrame, TickRunsEveryStepInOrder) {
+    auto app = started();
+    app->tick();
+    std::vector<std::string> expected = {
+        "a.update",        "audio.update",     "post.update", "graphics.updateTextures",
+        "graphics.beginDynamicBuffers", "a.preDraw", "graphics.endDynamicBuffers", "post.updateColors",
+        "a.draw",          "post.drawBackdrop", "a.drawOverlay", "post.present"};
+    EXPECT_EQ(fake::log, expected);
+}
+
+TEST_F(AppFrame, FrameTimeIsClampedAndResetByInstall) {
+    auto app = started();
+    app->tick();  // first tick of a newly installed screen
+    fake::platform.now += 10;
+    app->tick();
+    fake::platform.now += 200;
+    app->tick();
+    fake::platform.now -= 50;  // a clock that steps back
+    app->tick();
+    fake::platform.now += 16;
+    app->tick();
+    EXPECT_EQ(a->dts, (std::vector<float>{0.0f, 10.0f, 33.333336f, 33.333336f, 16.0f}));
+
+    auto b = std::make_unique<RecordingScreen>("b");
+    RecordingScreen* bp = b.get();
+    app->installViewController(std::move(b));
+    fake::platform.now += 25;
+    app->tick();
+    fake::platform.now += 25;
+    app->tick();
+    EXPECT_EQ(bp->dts, (std::vector<float>{0.0f, 25.0f}));
+}
+
+TEST_F(AppFrame, FirstTickAfterInitHasZeroDt) {
+    auto app = App::create();
+    fake::platform.now = 5000;
+    app->tick();  // not started: only stores the time
+    fake::platform.now = 9000;
+    app->init(0, nullptr);
+    fake::platform.now = 9500;
+    app->tick();
+    fake::platform.now = 9512;
+    app->tick();
+    EXPECT_EQ(app->audio().dts, (std::vector<float>{0.0f, 12.0f}));
+}
+
+TEST_F(AppFrame, ScreenInstalledDuringUpdateDrawsSameTick) {
+    auto app = started();
+    auto install = app->installCallback();
+    a->onUpdate = [&install] { install(std::make_unique<RecordingScreen>("b")); };
+    app->tick();
+    std::vector<std::string> expected = {"a.update", "a.destroy", "b.preDraw", "b.draw", "b.drawOverlay"};
+    std::vector<std::string> screens;
+    for (auto const& s : fake::log)
+        if (s.rfind("a.", 0) == 0 || s.rfind("b.", 0) == 0) screens.push_back(s);
+    EXPECT_EQ(screens, expected);
+    fake::log.clear();
+    fake::platform.now += 20;
+    app->tick();
+    EXPECT_EQ(static_cast<RecordingScreen*>(app->screen())->dts, std::vector<float>{0.0f});
+}
+
+TEST_F(AppFrame, InputGoesToCurrentScreenAndControllerRaisesSignals) {
+    auto app = started();
+    app->touchBegan(2, 640.7f, 480.2f);
+    app->touchMoved(2, 10, 20);
+    app->touchEnded(1, 0, 720);
+    app->buttonPressed(ViewController::buttonPause);
+    GamepadState pad;
+    pad.buttonA = 1;
+    app->gamepadInput(pad);
+    std::vector<std::string> expected = {"a.touchBegan 640,480 x2", "a.touchMoved 10,20 x2",
+                                         "a.touchEnded 0,720 x1", "a.button 16777219", "a.gamepad 1"};
+    EXPECT_EQ(fake::log, expected);
+
+    std::vector<uint32_t> seen;
+    SlotCallbackRef on(&app->events(), 20000008, [&] { seen.push_back(20000008); });
+    SlotCallbackRef off(&app->events(), 20000009, [&] { seen.push_back(20000009); });
+    app->controllerConnected();
+    app->controllerDisconnected();
+    EXPECT_TRUE(seen.empty());  // delivered by the next tick, before the screen's update
+    a->onUpdate = [&] { seen.push_back(1); };
+    app->tick();
+    EXPECT_EQ(seen, (std::vector<uint32_t>{20000008, 20000009, 1}));
+}
+
+TEST_F(AppFrame, OpenLevelByIndexStartsOnlyUnlockedExistingLevels) {
+    fake::platform.levels = {{"levels/level01.pxl", "level01Name"}, {"levels/level02.pxl", "level02Name"}};
+    fake::platform.files = {"levels/level01.pxl"};
+    fake::platform.unlocked = {0, 1};
+    auto app = started();
+    for (char const* text : {"", "x", "1x", " 0", "-1", "+0", "18446744073709551617", "2", "1", "1337", "1338",
+                             "zelv://0"})
+        app->openLevelByIndex(text);
+    EXPECT_TRUE(fake::log.empty()) << fake::log.front();
+
+    app->openLevelByIndex("0");
+    EXPECT_EQ(fake::log, (std::vector<std::string>{"event STARTED_LEVEL_WITH_PATH: levels/level01.pxl",
+                                                   "sync.suspend"}));
+    fake::log.clear();
+    fake::platform.downloadState = 4;
+    app->openLevelByIndex("1338");
+    EXPECT_EQ(fake::log, (std::vector<std::string>{"event STARTED_HARDCORE_LEVEL_WITH_PATH: levels/level01.pxl",
+                                                   "sync.suspend"}));
+    fake::log.clear();
+    fake::platform.unlocked = {1};
+    app->openLevelByIndex("1337");
+    app->openLevelByIndex("0");
+    EXPECT_TRUE(fake::log.empty());
+}
+
+TEST_F(AppFrame, TrimOnlyWhileSuspendedAndBecomeActiveWaitsForTextures) {
+    auto app = started();
+    auto& g = app->renderContexts()->graphics;
+    app->trimGraphicsMemory();
+    EXPECT_EQ(g.budget, 0x9000000u);
+    EXPECT_TRUE(fake::log.empty());
+
+    app->willResignActive();
+    app->trimGraphicsMemory();
+    app->trimGraphicsMemory();
+    EXPECT_EQ(g.budget, 0x9000000u / 4);
+    EXPECT_EQ(std::count(fake::log.begin(), fake::log.end(), "graphics.updateTextures"), 2);
+
+    fake::log.clear();
+    g.pendingLoads = 3;
+    fake::platform.now += 60000;
+    app->didBecomeActive();
+    EXPECT_EQ(g.budget, 0x9000000u);
+    EXPECT_TRUE(g.texturesLoaded());
+    EXPECT_FALSE(g.burst);
+    EXPECT_EQ(fake::log.front(), "graphics.burstOn");
+    EXPECT_EQ(fake::log.back(), "graphics.burstOff");
+    EXPECT_EQ(std::count(fake::log.begin(), fake::log.end(), "graphics.updateTextures"), 3);
+
+    // The pause does not count as frame time.
+    app->tick();
+    fake::platform.now += 7;
+    app->tick();
+    EXPECT_EQ(a->dts, (std::vector<float>{0.0f, 7.0f}));
+
+    // A second resume without a trim leaves the budget and burst loading alone.
+    fake::log.clear();
+    app->didBecomeActive();
+    EXPECT_TRUE(fake::log.empty());
+    EXPECT_TRUE(app->willTerminate());
+}
+
+TEST(DummyScreen, TickClearsToOpaqueBlack) {
+    fake::reset();
+    testing_support::GlTestContext gl(16, 16);
+    ASSERT_TRUE(gl.ok());
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    auto app = App::create();
+    app->init(0, nullptr);
+    ASSERT_NE(dynamic_cast<DummyViewController*>(app->screen()), nullptr);
+    fake::platform.now += 16;
+    app->tick();
+    EXPECT_EQ(gl.pixel(8, 8), testing_support::rgba(0, 0, 0, 255));
+    EXPECT_FALSE(app->screen()->isAtRootMenu());
+}
+
+}  // namespace

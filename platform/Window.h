@@ -1,0 +1,44 @@
+#pragma once
+#include <string>
+
+struct SDL_Window;
+
+namespace platform {
+
+// The one window with its GL ES 2.0 context (RGBA8, no depth), vsync on, fixed size.
+// Owns SDL's video subsystem for its lifetime.
+class Window {
+public:
+    static constexpr int defaultWidth = 1334;
+    static constexpr int defaultHeight = 750;
+
+    explicit Window(char const* title = "zelv", int width = defaultWidth, int height = defaultHeight);
+    ~Window();
+    Window(Window const&) = delete;
+    Window& operator=(Window const&) = delete;
+
+    // False when the window or its context could not be made; error() says why.
+    bool ok() const { return context_ != nullptr; }
+    std::string const& error() const { return error_; }
+
+    void makeCurrent();
+    // Presents the frame; waits for the display refresh when vsync is available.
+    void swap();
+
+    // Window size in points, framebuffer size in pixels.
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int drawableWidth() const { return drawableWidth_; }
+    int drawableHeight() const { return drawableHeight_; }
+    // Pixels per point.
+    float scale() const { return width_ > 0 ? float(drawableWidth_) / float(width_) : 1.0f; }
+
+private:
+    SDL_Window* window_ = nullptr;
+    void* context_ = nullptr;
+    bool sdlStarted_ = false;
+    int width_ = 0, height_ = 0, drawableWidth_ = 0, drawableHeight_ = 0;
+    std::string error_;
+};
+
+}  // namespace platform
