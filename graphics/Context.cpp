@@ -219,7 +219,7 @@ GLuint const* Context::acquireProgram(uint64_t key, std::string const& vertexFil
                 fragmentFile + " refused");
         return nullptr;
     }
-    ProgramEntry* record = programIndex_[kProgramCapacity - 1].entry;
+    ProgramEntry* record = programIndex_[programCount_].entry;  // the first free record
     *record = loadProgram(vertexFile, fragmentFile, attributes, vertexPrefix, fragmentPrefix);
     std::move_backward(programIndex_.begin() + at, programIndex_.begin() + programCount_,
                        programIndex_.begin() + programCount_ + 1);
@@ -243,7 +243,7 @@ void Context::releaseProgram(uint64_t key) {
     *record = ProgramEntry{};
     std::move(programIndex_.begin() + at + 1, programIndex_.begin() + programCount_, programIndex_.begin() + at);
     --programCount_;
-    programIndex_[kProgramCapacity - 1] = ProgramPair{0, record};
+    programIndex_[programCount_] = ProgramPair{0, record};
 }
 
 // --- Buffers ---
@@ -260,7 +260,7 @@ GLuint const* Context::acquireBuffer(uint64_t key, uint64_t count, GLenum target
         return nullptr;
     }
     count = std::clamp<uint64_t>(count, 1, 3);
-    BufferEntry* record = bufferIndex_[kBufferCapacity - 1].entry;
+    BufferEntry* record = bufferIndex_[bufferCount_].entry;  // the first free record
     *record = BufferEntry{};
     gl::genBuffers(GLsizei(count), record->names);
     for (uint64_t i = 0; i < count; ++i) {
@@ -294,7 +294,7 @@ void Context::releaseBuffer(uint64_t key) {
     *record = BufferEntry{};
     std::move(bufferIndex_.begin() + at + 1, bufferIndex_.begin() + bufferCount_, bufferIndex_.begin() + at);
     --bufferCount_;
-    bufferIndex_[kBufferCapacity - 1] = BufferPair{0, record};
+    bufferIndex_[bufferCount_] = BufferPair{0, record};
 }
 
 void Context::beginDynamicBuffers() {}

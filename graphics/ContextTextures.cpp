@@ -52,7 +52,7 @@ void Context::removeFromIndex(uint64_t position) {
     TextureSlot* slot = index_[position].slot;
     std::move(index_.begin() + position + 1, index_.begin() + liveCount_, index_.begin() + position);
     --liveCount_;
-    index_[kTextureCapacity - 1] = TexturePair{0, slot};
+    index_[liveCount_] = TexturePair{0, slot};
 }
 
 TextureEntry* Context::requestTexture(uint64_t hash, TextureDescriptor const* descriptor) {
@@ -81,7 +81,7 @@ TextureEntry* Context::requestTexture(uint64_t hash, TextureDescriptor const* de
         channels = 3;
     }
 
-    TextureSlot* slot = index_[kTextureCapacity - 1].slot;
+    TextureSlot* slot = index_[liveCount_].slot;  // the first free slot
     *slot = TextureSlot{};
     slot->referenceCount = 1;
     TextureEntry& e = slot->entry;

@@ -1,3 +1,8 @@
 # Rendering core: GL state caches, shaders, background decoding, the texture table and pass.
 target_link_libraries(zelv_graphics PUBLIC zelv_os zelv_services zelv::gles2 zelv::egl zelv::png zelv::webp
                       zelv::boost)
+
+add_library(zelv_graphics_testsupport STATIC EXCLUDE_FROM_ALL tests/FakeGl.cpp tests/TestImages.cpp)
+target_link_libraries(zelv_graphics_testsupport PUBLIC zelv_graphics)
+
+zelv_test(graphics_state_cache_test SOURCES tests/StateCacheTest.cpp DEPS zelv_graphics_testsupport)
