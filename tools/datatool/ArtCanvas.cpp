@@ -1,0 +1,197 @@
+#include "tools/datatool/ArtCanvas.h"
+
+#include <png.h>
+#include <webp/encode.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+
+namespace datatool {
+namespace {
+
+constexpr float pi = 3.14159265f;
+
+// 5 x 7 glyphs, one string of 7 rows per character.
+std::map<char, char const*> const& glyphs() {
+    static std::map<char, char const*> const g{
+        {'A', " ### #   ##   #######   ##   ##   #"}, {'B', "#### #   ##   ##### #   ##   ##### "},
+        {'C', " ### #   ##    #    #    #   # ### "}, {'D', "#### #   ##   ##   ##   ##   ##### "},
+        {'E', "######    #    #### #    #    #####"}, {'F', "######    #    #### #    #    #    "},
+        {'G', " ### #   ##    # ####   ##   # ####"}, {'H', "#   ##   ##   #######   ##   ##   #"},
+        {'I', " ###   #    #    #    #    #   ### "}, {'J', "  ###   #    #    #    # #  #  ##  "},
+        {'K', "#   ##  # # #  ##   # #  #  # #   #"}, {'L', "#    #    #    #    #    #    #####"},
+        {'M', "#   ### ### # ## # ##   ##   ##   #"}, {'N', "#   ##   ###  ## # ##  ###   ##   #"},
+        {'O', " ### #   ##   ##   ##   ##   # ### "}, {'P', "#### #   ##   ##### #    #    #    "},
+        {'Q', " ### #   ##   ##   ## # ##  #  ## #"}, {'R', "#### #   ##   ##### # #  #  # #   #"},
+        {'S', " #####    #     ###     #    ##### "}, {'T', "#####  #    #    #    #    #    #  "},
+        {'U', "#   ##   ##   ##   ##   ##   # ### "}, {'V', "#   ##   ##   ##   ##   # # #   #  "},
+        {'W', "#   ##   ##   ## # ## # ## # # # # "}, {'X', "#   ##   # # #   #   # # #   ##   #"},
+        {'Y', "#   ##   # # #   #    #    #    #  "}, {'Z', "#####    #   #   #   #   #    #####"},
+        {'0', " ### #   ##  ### # ###  ##   # ### "}, {'1', "  #   ##    #    #    #    #   ### "},
+        {'2', " ### #   #    #   #   #   #   #####"}, {'3', "#####   #   #     #     ##   # ### "},
+        {'4', "   #   ##  # # #  # #####   #    # "}, {'5', "######    ####     #    ##   # ### "},
+        {'6', "  ##  #   #    #### #   ##   # ### "}, {'7', "#####    #   #   #   #    #    #   "},
+        {'8', " ### #   ##   # ### #   ##   # ### "}, {'9', " ### #   ##   # ####    #   #  ##  "},
+        {'_', "                              #####"}, {'-', "                ###                "},
+        {'.', "                          ##   ##  "}, {'/', "    #    #   #   #   #   #    #    "},
+    };
+    return g;
+}
+
+}  // namespace
+
+ArtCanvas::ArtCanvas(int width, int height, Rgba fill) : width_(width), height_(height) {
+    pixels_.resize(size_t(width) * size_t(height) * 4);
+    for (size_t i = 0; i < pixels_.size(); i += 4) {
+        pixels_[i] = fill.r;
+        pixels_[i + 1] = fill.g;
+        pixels_[i + 2] = fill.b;
+        pixels_[i + 3] = fill.a;
+    }
+}
+
+void ArtCanvas::blend(int x, int y, Rgba c, float coverage) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_ || coverage <= 0) return;
+    uint8_t* p = &pixels_[(size_t(y) * size_t(width_) + size_t(x)) * 4];
+    float sa = c.a / 255.0f * coverage, da = p[3] / 255.0f;
+    float oa = sa + da * (1 - sa);
+    auto mix = [&](uint8_t s, uint8_t d) {
+        return oa > 0 ? uint8_t(std::lround((s * sa + d * da * (1 - sa)) / oa)) : uint8_t(0);
+    };
+    p[0] = mix(c.r, p[0]);
+    p[1] = mix(c.g, p[1]);
+    p[2] = mix(c.b, p[2]);
+    p[3] = uint8_t(std::lround(oa * 255));
+}
+
+void ArtCanvas::fill(std::function<bool(float, float)> const& inside, Rgba colour) {
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x) {
+            int hits = 0;
+            for (int sy = 0; sy < 4; ++sy)
+                for (int sx = 0; sx < 4; ++sx) hits += inside(x + (sx + 0.5f) / 4, y + (sy + 0.5f) / 4);
+            blend(x, y, colour, hits / 16.0f);
+        }
+}
+
+void ArtCanvas::rect(float x0, float y0, float x1, float y1, Rgba colour) {
+    fill([=](float x, float y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }, colour);
+}
+
+void ArtCanvas::roundRect(float x0, float y0, float x1, float y1, float r, Rgba colour) {
+    fill(
+        [=](float x, float y) {
+            if (x < x0 || x >= x1 || y < y0 || y >= y1) return false;
+            float dx = std::max({x0 + r - x, 0.0f, x - (x1 - r)});
+            float dy = std::max({y0 + r - y, 0.0f, y - (y1 - r)});
+            return dx * dx + dy * dy <= r * r;
+        },
+        colour);
+}
+
+void ArtCanvas::ellipse(float cx, float cy, float rx, float ry, Rgba colour) {
+    fill([=](float x, float y) { return std::pow((x - cx) / rx, 2.0f) + std::pow((y - cy) / ry, 2.0f) <= 1; }, colour);
+}
+
+void ArtCanvas::ring(float cx, float cy, float outer, float inner, Rgba colour) {
+    fill(
+        [=](float x, float y) {
+            float d = std::hypot(x - cx, y - cy);
+            return d <= outer && d >= inner;
+        },
+        colour);
+}
+
+void ArtCanvas::triangle(float ax, float ay, float bx, float by, float cx, float cy, Rgba colour) {
+    fill(
+        [=](float x, float y) {
+            auto side = [&](float px, float py, float qx, float qy) { return (qx - px) * (y - py) - (qy - py) * (x - px); };
+            float a = side(ax, ay, bx, by), b = side(bx, by, cx, cy), c = side(cx, cy, ax, ay);
+            return (a >= 0 && b >= 0 && c >= 0) || (a <= 0 && b <= 0 && c <= 0);
+        },
+        colour);
+}
+
+void ArtCanvas::star(float cx, float cy, float outer, float inner, Rgba colour) {
+    fill(
+        [=](float x, float y) {
+            float angle = std::atan2(y - cy, x - cx) + pi / 2;
+            float sector = std::fmod(angle + 4 * pi, 2 * pi / 5) / (2 * pi / 5);  // 0..1 within one point
+            float edge = inner + (outer - inner) * std::abs(1 - 2 * sector);
+            return std::hypot(x - cx, y - cy) <= edge;
+        },
+        colour);
+}
+
+void ArtCanvas::gear(float cx, float cy, float radius, int teeth, float turn, Rgba colour) {
+    fill(
+        [=](float x, float y) {
+            float d = std::hypot(x - cx, y - cy);
+            if (d < radius * 0.35f) return false;  // axle hole
+            float angle = std::atan2(y - cy, x - cx) + turn * 2 * pi;
+            float tooth = std::fmod(angle * teeth / (2 * pi) + 64.0f * teeth, 1.0f);
+            return d <= (tooth < 0.5f ? radius : radius * 0.8f);
+        },
+        colour);
+}
+
+void ArtCanvas::gradient(Rgba from, Rgba to) {
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x) {
+            float t = width_ > 1 ? float(x) / float(width_ - 1) : 0;
+            uint8_t* p = &pixels_[(size_t(y) * size_t(width_) + size_t(x)) * 4];
+            p[0] = uint8_t(std::lround(from.r + (to.r - from.r) * t));
+            p[1] = uint8_t(std::lround(from.g + (to.g - from.g) * t));
+            p[2] = uint8_t(std::lround(from.b + (to.b - from.b) * t));
+            p[3] = uint8_t(std::lround(from.a + (to.a - from.a) * t));
+        }
+}
+
+int ArtCanvas::textWidth(std::string const& text, int scale) {
+    return text.empty() ? 0 : int(text.size() * 6 - 1) * scale;
+}
+
+int ArtCanvas::textHeight(int scale) { return 7 * scale; }
+
+void ArtCanvas::text(std::string const& text, float cx, float cy, int scale, Rgba colour) {
+    int left = int(std::lround(cx - textWidth(text, scale) / 2.0f));
+    int top = int(std::lround(cy - textHeight(scale) / 2.0f));
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto it = glyphs().find(char(std::toupper(static_cast<unsigned char>(text[i]))));
+        if (it == glyphs().end()) continue;
+        std::string rows = it->second;
+        rows.resize(35, ' ');
+        for (int gy = 0; gy < 7; ++gy)
+            for (int gx = 0; gx < 5; ++gx)
+                if (rows[size_t(gy * 5 + gx)] == '#')
+                    for (int py = 0; py < scale; ++py)
+                        for (int px = 0; px < scale; ++px)
+                            blend(left + int(i) * 6 * scale + gx * scale + px, top + gy * scale + py, colour, 1);
+    }
+}
+
+Bytes ArtCanvas::png() const {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(width_);
+    image.height = png_uint_32(height_);
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels_.data(), 0, nullptr)) return {};
+    Bytes out(size);
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels_.data(), 0, nullptr)) return {};
+    out.resize(size);
+    return out;
+}
+
+Bytes ArtCanvas::webp() const {
+    uint8_t* encoded = nullptr;
+    size_t size = WebPEncodeRGBA(pixels_.data(), width_, height_, width_ * 4, 80.0f, &encoded);
+    Bytes out(encoded, encoded + size);
+    WebPFree(encoded);
+    return out;
+}
+
+}  // namespace datatool
