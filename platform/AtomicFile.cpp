@@ -1,0 +1,96 @@
+#include "platform/AtomicFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+namespace platform {
+namespace {
+
+bool fail(std::string* error, std::string const& what) {
+    if (error) {
+        *error = what + ": " + std::strerror(errno);
+    }
+    return false;
+}
+
+bool writeAll(int fd, uint8_t const* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string const& atomicWriteTag() {
+    static std::string const tag = [] {
+        std::random_device rd;
+        uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16);
+        char buf[17];
+        std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+        return std::string(buf);
+    }();
+    return tag;
+}
+
+bool isAtomicWriteTemp(std::string const& name) {
+    return name.size() > 5 && name[0] == '.' && name.ends_with(".tmp");
+}
+
+bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
+                         std::string* error) {
+    static std::atomic<uint64_t> counter{0};
+    std::filesystem::path const folder = path.has_parent_path() ? path.parent_path() : ".";
+    std::filesystem::path const temp =
+        folder / ("." + path.filename().string() + "." + atomicWriteTag() + "." +
+                  std::to_string(counter.fetch_add(1)) + ".tmp");
+
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return fail(error, "cannot create " + temp.string());
+    }
+    bool ok = writeAll(fd, data, size);
+    if (!ok) {
+        fail(error, "cannot write " + temp.string());
+    } else if (::fsync(fd) != 0) {
+        ok = fail(error, "cannot flush " + temp.string());
+    }
+    if (::close(fd) != 0 && ok) {
+        ok = fail(error, "cannot close " + temp.string());
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = fail(error, "cannot rename over " + path.string());
+    }
+    if (!ok) {
+        int saved = errno;
+        ::unlink(temp.c_str());
+        errno = saved;
+        return false;
+    }
+    // The rename is only durable once the folder's entry is on disk.
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return fail(error, "cannot open folder " + folder.string());
+    }
+    bool synced = ::fsync(dir) == 0;
+    int saved = errno;
+    ::close(dir);
+    errno = saved;
+    return synced ? true : fail(error, "cannot flush folder " + folder.string());
+}
+
+}  // namespace platform

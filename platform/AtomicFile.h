@@ -1,0 +1,25 @@
+#pragma once
+// Whole-file writes that a crash, a kill or a full disk can never leave half done: the bytes go
+// to a temporary file in the same folder, which is flushed and then renamed over the target, and
+// the folder itself is flushed so the rename survives a power loss. Readers see the old file or
+// the new one.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// Returns false (with a reason in *error when given) when any step fails; the target is then
+// left as it was and the temporary file is removed.
+bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
+                         std::string* error = nullptr);
+
+// Temporary files of this process are named "." + target name + "." + this tag + ".tmp", so a
+// folder watcher can tell this process's own renames from other writers'.
+std::string const& atomicWriteTag();
+
+// True when name is a temporary file name made by writeFileAtomically (of any process).
+bool isAtomicWriteTemp(std::string const& name);
+
+}  // namespace platform

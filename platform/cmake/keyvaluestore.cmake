@@ -1,0 +1,2 @@
+# File-backed cloud key-value store and atomic whole-file writes.
+zelv_test(platform_keyvaluestore_test TSAN SOURCES tests/KeyValueStoreTest.cpp DEPS zelv_platform)

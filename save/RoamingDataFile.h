@@ -1,0 +1,34 @@
+#pragma once
+// Scoped access to the local save file: opening locks the process-wide save-file mutex and loads
+// the file into `data`; closing writes the record back when it changed (or a merge asked for it)
+// and unlocks. One accessor per thread at a time: the mutex is not recursive.
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "save/RoamingData.h"
+
+class RoamingDataFile {
+public:
+    // name is the file name inside documentsPath(), "roamingData" for the game.
+    explicit RoamingDataFile(std::string const& name);
+    ~RoamingDataFile();
+    RoamingDataFile(RoamingDataFile const&) = delete;
+    RoamingDataFile& operator=(RoamingDataFile const&) = delete;
+
+    RoamingData data;
+
+    // Save files larger than this cannot be a record: they are refused before being read.
+    static size_t maxFileSize();
+
+private:
+    void open();
+    void close();
+    void keepDamagedAside();
+
+    std::string path_;
+    std::unique_lock<std::mutex> lock_;
+    bool damaged_ = false;
+    std::vector<uint8_t> damagedBytes_;
+};

@@ -1,0 +1,43 @@
+#include "save/RoamingDataKeyValueStore.h"
+
+#include <cstdio>
+
+#include "os/services/ICloud.h"
+
+namespace {
+
+std::mutex& keyValueMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+RoamingDataKeyValueStore::RoamingDataKeyValueStore(boost::optional<CloudSyncError>& error)
+    : data(false), lock_(keyValueMutex()), error_(error) {
+    boost::optional<std::vector<uint8_t>> blob = loadRoamingData();
+    if (!blob) {
+        error_ = CloudSyncError::StoreUnavailable;
+        return;
+    }
+    error_ = boost::none;
+    if (!blob->empty() && !data.load(blob->data(), blob->size())) {
+        std::fprintf(stderr, "save: the cloud copy is damaged; loaded as far as it reads\n");
+    }
+}
+
+RoamingDataKeyValueStore::~RoamingDataKeyValueStore() {
+    if (!error_ && (data.commit() || data.needsSave())) {
+        try {
+            // A write that did not reach the store fails the sync job, so it is tried again.
+            if (!saveRoamingData(data.save())) {
+                std::fprintf(stderr, "save: the cloud copy could not be written\n");
+                error_ = CloudSyncError::StoreUnavailable;
+            }
+        } catch (std::exception const& e) {
+            std::fprintf(stderr, "save: cannot encode the cloud copy: %s\n", e.what());
+            error_ = CloudSyncError::StoreUnavailable;
+        }
+    }
+    lock_.unlock();
+}

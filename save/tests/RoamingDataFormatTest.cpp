@@ -1,0 +1,275 @@
+// The stored blob, byte for byte, and how damaged or old blobs load.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "save/RoamingData.h"
+#include "save/tests/RoamingDataTestAccess.h"
+
+namespace {
+
+struct Bytes {
+    std::vector<uint8_t> v;
+    Bytes& u8(uint8_t x) { v.push_back(x); return *this; }
+    Bytes& u16(uint16_t x) { return raw(&x, 2); }
+    Bytes& u32(uint32_t x) { return raw(&x, 4); }
+    Bytes& u64(uint64_t x) { return raw(&x, 8); }
+    Bytes& raw(void const* p, size_t n) {
+        auto const* b = static_cast<uint8_t const*>(p);
+        v.insert(v.end(), b, b + n);
+        return *this;
+    }
+    Bytes& header(uint16_t library = 10) {
+        u32(22).raw("serialization::archive", 22).u16(library);
+        return u8(4).u8(4).u8(4).u8(8).u32(1);
+    }
+};
+
+struct Entry {
+    uint8_t goals;
+    uint32_t level;
+    uint64_t best;
+};
+
+// The archive as the format table lays it out.
+std::vector<uint8_t> archive(uint32_t version, std::vector<Entry> const& entries,
+                             char const* stamp = "1970-01-01T00:00:00", uint8_t scheme = 0, uint8_t options = 1,
+                             uint64_t hardcore = 0, uint32_t notices = 0) {
+    Bytes b;
+    b.header().u8(0).u32(version).u32(20);
+    char ts[20] = {};
+    std::strncpy(ts, stamp, 19);
+    b.raw(ts, 20).u8(0).u32(0).u32(static_cast<uint32_t>(entries.size())).u32(2);
+    if (!entries.empty()) {
+        b.u8(0).u32(2);
+    }
+    for (Entry const& e : entries) {
+        b.u8(e.goals).u32(e.level).u64(e.best);
+    }
+    b.u32(scheme).u8(options);
+    if (version >= 5) {
+        b.u64(hardcore);
+    }
+    if (version >= 6) {
+        b.u32(notices);
+    }
+    return b.v;
+}
+
+RoamingData loaded(std::vector<uint8_t> const& blob, bool* ok = nullptr) {
+    RoamingData r(false);
+    bool result = r.load(blob.data(), blob.size());
+    if (ok) {
+        *ok = result;
+    }
+    return r;
+}
+
+void expectDefaults(RoamingData const& r) {
+    EXPECT_EQ(r.timestamp(), "1970-01-01T00:00:00");
+    EXPECT_TRUE(r.levelEntries().empty());
+    EXPECT_EQ(r.controlScheme(), 0);
+    EXPECT_TRUE(r.subtitlesEnabled());
+    EXPECT_FALSE(r.cellularDownloadAllowed());
+    EXPECT_EQ(r.hardcoreBestTime(), 0u);
+    EXPECT_EQ(r.noticeFlags(), 0u);
+}
+
+}  // namespace
+
+TEST(SaveFormat, DefaultRecordBytes) {
+    std::vector<uint8_t> blob = RoamingData(false).save();
+    ASSERT_GE(blob.size(), 6u);
+    uint32_t length = 0;
+    std::memcpy(&length, blob.data(), 4);
+    EXPECT_EQ(length, 95u);
+    EXPECT_EQ(blob[4], 0x78);  // zlib stream at level 9
+    EXPECT_EQ(blob[5], 0xDA);
+    std::vector<uint8_t> bytes = inflateBlob(blob);
+    EXPECT_EQ(bytes, archive(6, {}));
+    ASSERT_EQ(bytes.size(), 95u);
+    std::vector<uint8_t> const at36 = {0, 6, 0, 0, 0, 0x14, 0, 0, 0};
+    EXPECT_TRUE(std::equal(at36.begin(), at36.end(), bytes.begin() + 36));
+    EXPECT_EQ(std::string(reinterpret_cast<char const*>(&bytes[45]), 20), std::string("1970-01-01T00:00:00\0", 20));
+}
+
+TEST(SaveFormat, RecordWithEntriesBytes) {
+    RoamingData r(false);
+    RoamingDataTestAccess::setEntry(r, 1, 0b101, 0x1122334455667788ull);
+    RoamingDataTestAccess::setEntry(r, 0, 0b011, 9000);
+    r.setControlScheme(1);
+    r.setCellularDownloadAllowed(true);
+    r.setHardcoreBestTime(50000);
+    r.setNoticeFlags(1);
+    RoamingDataTestAccess::setTimestamp(r, "2016-03-01T12:34:56");
+    std::vector<uint8_t> bytes = inflateBlob(r.save());
+    EXPECT_EQ(bytes.size(), 95u + 5 + 26);
+    EXPECT_EQ(bytes, archive(6, {{0b011, 0, 9000}, {0b101, 1, 0x1122334455667788ull}}, "2016-03-01T12:34:56", 1, 3,
+                             50000, 1));
+}
+
+TEST(SaveFormat, SaveThenLoadKeepsEveryStoredField) {
+    RoamingData r(false);
+    RoamingDataTestAccess::setEntry(r, 7, 0b111, 1234);
+    RoamingDataTestAccess::setEntry(r, 3, 0b010, 0);
+    r.setControlScheme(1);
+    r.setSubtitlesEnabled(false);
+    r.setHardcoreBestTime(77);
+    r.setNoticeFlags(0x80000001u);
+    r.commit();
+    bool ok = false;
+    RoamingData back = loaded(r.save(), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(back.timestamp(), r.timestamp());
+    ASSERT_EQ(back.levelEntries().size(), 2u);
+    EXPECT_EQ(back.levelEntries()[0].levelId(), 3u);
+    RoamingData::LevelEntry const& seven = back.levelEntries()[1];
+    EXPECT_EQ(seven.goalFlags(), 0b111);
+    EXPECT_EQ(seven.best(), 1234u);
+    EXPECT_EQ(back.controlScheme(), 1);
+    EXPECT_FALSE(back.subtitlesEnabled());
+    EXPECT_EQ(back.hardcoreBestTime(), 77u);
+    EXPECT_EQ(back.noticeFlags(), 0x80000001u);
+    // changed and forceSave are the loading record's own.
+    EXPECT_FALSE(back.commit());
+    EXPECT_FALSE(back.needsSave());
+    RoamingData changedLoader(true);
+    changedLoader.load(r.save().data(), r.save().size());
+    EXPECT_TRUE(RoamingDataTestAccess::changed(changedLoader));
+}
+
+TEST(SaveFormat, OlderClassVersionsLoadWhatTheyHold) {
+    std::vector<Entry> const entries = {{1, 2, 300}};
+    bool ok = false;
+    RoamingData v4 = loaded(wrapArchive(archive(4, entries, "2015-01-02T03:04:05", 1, 3)), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(v4.timestamp(), "2015-01-02T03:04:05");
+    EXPECT_TRUE(v4.hasLevelEntry(2));
+    EXPECT_EQ(v4.controlScheme(), 1);
+    EXPECT_TRUE(v4.cellularDownloadAllowed());
+    EXPECT_EQ(v4.hardcoreBestTime(), 0u);
+    EXPECT_EQ(v4.noticeFlags(), 0u);
+
+    RoamingData v5 = loaded(wrapArchive(archive(5, entries, "2015-01-02T03:04:05", 0, 1, 4444)));
+    EXPECT_EQ(v5.hardcoreBestTime(), 4444u);
+    EXPECT_EQ(v5.noticeFlags(), 0u);
+
+    // A newer class version is read like the one written today.
+    RoamingData v9 = loaded(wrapArchive(archive(9, entries, "2015-01-02T03:04:05", 0, 1, 1, 2)), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(v9.noticeFlags(), 2u);
+
+    // Versions 0 to 3 stored nothing that is still read.
+    Bytes v3;
+    v3.header().u8(0).u32(3);
+    expectDefaults(loaded(wrapArchive(v3.v), &ok));
+    EXPECT_TRUE(ok);
+
+    // Entries of class version 1 carry nothing: they stay at level 0.
+    std::vector<uint8_t> a = archive(6, {});
+    Bytes old;
+    old.header().u8(0).u32(6).u32(20).raw("2015-01-02T03:04:05", 20).u8(0).u32(0).u32(2).u32(1).u8(0).u32(1);
+    old.u32(1).u8(1).u64(0).u32(0);
+    RoamingData v1entries = loaded(wrapArchive(old.v), &ok);
+    EXPECT_TRUE(ok);
+    ASSERT_EQ(v1entries.levelEntries().size(), 2u);
+    EXPECT_EQ(v1entries.levelEntries()[1].levelId(), 0u);
+    EXPECT_EQ(v1entries.controlScheme(), 1);
+}
+
+TEST(SaveFormat, DamagedBlobsLoadAsFarAsTheyReadAndReportIt) {
+    bool ok = true;
+    std::vector<uint8_t> const three = {1, 2, 3};
+    expectDefaults(loaded(three, &ok));
+    EXPECT_FALSE(ok);
+
+    std::vector<uint8_t> huge = wrapArchive(archive(6, {}));
+    uint32_t const tooLong = 0x100001;
+    std::memcpy(huge.data(), &tooLong, 4);
+    expectDefaults(loaded(huge, &ok));
+    EXPECT_FALSE(ok);
+
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<uint8_t> noise(1 + rng() % 300);
+        for (auto& b : noise) {
+            b = static_cast<uint8_t>(rng());
+        }
+        expectDefaults(loaded(noise, &ok));
+        EXPECT_FALSE(ok);
+    }
+
+    // A stream that inflates short of its declared length is not read at all, not even its
+    // timestamp: garbage must not reach a merge.
+    std::vector<uint8_t> full = archive(6, {{1, 5, 10}}, "2020-01-01T00:00:00", 1);
+    std::vector<uint8_t> blob = wrapArchive(full);
+    uint32_t const longer = static_cast<uint32_t>(full.size() + 10);
+    std::memcpy(blob.data(), &longer, 4);
+    expectDefaults(loaded(blob, &ok));
+    EXPECT_FALSE(ok);
+    blob = wrapArchive(full);
+    blob.resize(blob.size() - 6);  // cut inside the stream
+    expectDefaults(loaded(blob, &ok));
+    EXPECT_FALSE(ok);
+    blob = wrapArchive(full);
+    blob[blob.size() / 2] ^= 0x55;  // a flipped byte fails the stream's check sum
+    expectDefaults(loaded(blob, &ok));
+    EXPECT_FALSE(ok);
+}
+
+TEST(SaveFormat, DamagedArchivesKeepWhatWasReadBeforeTheDamage) {
+    std::vector<uint8_t> full =
+        archive(6, {{1, 1, 100}, {2, 2, 200}, {4, 3, 300}}, "2020-05-06T07:08:09", 1, 3, 9, 9);
+    // Cut inside the second entry.
+    std::vector<uint8_t> cut(full.begin(), full.begin() + 83 + 13 + 6);
+    bool ok = true;
+    RoamingData r = loaded(wrapArchive(cut), &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(r.timestamp(), "2020-05-06T07:08:09");
+    ASSERT_EQ(r.levelEntries().size(), 1u);
+    EXPECT_EQ(r.levelEntries()[0].levelId(), 1u);
+    EXPECT_EQ(r.controlScheme(), 0);
+    EXPECT_TRUE(r.subtitlesEnabled());
+
+    // An entry count the remaining bytes cannot hold ends the load before any reservation.
+    std::vector<uint8_t> counted = full;
+    uint32_t const count = 0xFFFFFFF0u;
+    std::memcpy(&counted[70], &count, 4);
+    r = loaded(wrapArchive(counted), &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(r.timestamp(), "2020-05-06T07:08:09");
+    EXPECT_TRUE(r.levelEntries().empty());
+    EXPECT_EQ(r.controlScheme(), 0);
+
+    // A timestamp of more than 20 characters is an error.
+    std::vector<uint8_t> stamp = full;
+    stamp[41] = 21;
+    expectDefaults(loaded(wrapArchive(stamp), &ok));
+    EXPECT_FALSE(ok);
+
+    // Header checks: signature, library version, sizes; the size of long is not checked.
+    std::vector<uint8_t> sig = full;
+    sig[4] = 'S';
+    expectDefaults(loaded(wrapArchive(sig), &ok));
+    EXPECT_FALSE(ok);
+    std::vector<uint8_t> lib = full;
+    lib[26] = 11;
+    expectDefaults(loaded(wrapArchive(lib), &ok));
+    EXPECT_FALSE(ok);
+    std::vector<uint8_t> longSize = full;
+    longSize[29] = 8;
+    r = loaded(wrapArchive(longSize), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(r.levelEntries().size(), 3u);
+    std::vector<uint8_t> doubleSize = full;
+    doubleSize[31] = 4;
+    expectDefaults(loaded(wrapArchive(doubleSize), &ok));
+    EXPECT_FALSE(ok);
+    // A tracking byte other than 0 or 1 must not be read as an invalid bool (the sanitizer
+    // build stops on that).
+    for (size_t at : {36u, 65u, 78u}) {
+        std::vector<uint8_t> tracking = full;
+        tracking[at] = 0x7F;
+        loaded(wrapArchive(tracking), &ok);
+    }
+}
