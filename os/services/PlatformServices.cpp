@@ -17,8 +17,13 @@ int64_t monotonicMs() {
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Taken during static initialisation so that nowMs counts from process start.
-int64_t const processStartMs = monotonicMs();
+// Taken on first use, which static initialisation below makes happen at process start; a
+// static initialiser of another file that calls nowMs earlier still gets a valid start.
+int64_t processStartMs() {
+    static int64_t const start = monotonicMs();
+    return start;
+}
+int64_t const takeStartNow = processStartMs();
 
 std::atomic<float> screenSizes[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 
@@ -44,7 +49,7 @@ std::string localizationOf(std::string_view posix) {
 
 }  // namespace
 
-int64_t nowMs() { return monotonicMs() - processStartMs; }
+int64_t nowMs() { return monotonicMs() - processStartMs(); }
 
 uint64_t graphicsBudget() { return 0x9000000; }
 
@@ -61,31 +66,7 @@ bool isPad() { return envFlag("ZELV_TABLET"); }
 float screenPPI() { return platform_services::ppiFor(platform_services::deviceModel(), int(backingWidth())); }
 
 char const* preferredLocale() {
-    // LANGUAGE is a colon-separated preference list; the others name one locale.
-    static std::string const locale = [] {
-        std::string list;
-        for (char const* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-            char const* v = std::getenv(name);
-            if (!v || !*v) continue;
-            if (!list.empty()) list += ':';
-            list += v;
-        }
-        std::string entries[16];
-        char const* pointers[16];
-        int count = 0;
-        size_t pos = 0;
-        while (pos <= list.size() && count < 16) {
-            size_t end = list.find(':', pos);
-            if (end == std::string::npos) end = list.size();
-            if (end > pos) {
-                entries[count] = localizationOf(std::string_view(list).substr(pos, end - pos));
-                pointers[count] = entries[count].c_str();
-                ++count;
-            }
-            pos = end + 1;
-        }
-        return std::string(platform_services::localeFor(pointers, count));
-    }();
+    static std::string const locale = platform_services::localeFromEnvironment();
     return locale.c_str();
 }
 
@@ -120,6 +101,34 @@ char const* deviceModel() {
         return uname(&u) == 0 ? std::string(u.machine) : std::string();
     }();
     return machine.c_str();
+}
+
+std::string localeFromEnvironment() {
+    // As gettext: the LANGUAGE list first, else the first locale variable that is set.
+    std::string list;
+    for (char const* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        char const* v = std::getenv(name);
+        if (v && *v) {
+            list = v;
+            break;
+        }
+    }
+    constexpr int maxEntries = 16;
+    std::string entries[maxEntries];
+    char const* pointers[maxEntries];
+    int count = 0;
+    size_t pos = 0;
+    while (pos < list.size() && count < maxEntries) {
+        size_t end = list.find(':', pos);
+        if (end == std::string::npos) end = list.size();
+        if (end > pos) {
+            entries[count] = localizationOf(std::string_view(list).substr(pos, end - pos));
+            pointers[count] = entries[count].c_str();
+            ++count;
+        }
+        pos = end + 1;
+    }
+    return localeFor(pointers, count);
 }
 
 char const* localeFor(char const* const* entries, int count) {

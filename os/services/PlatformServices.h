@@ -7,6 +7,7 @@
 //   ZELV_DEVICE_MODEL  hardware model identifier (e.g. "iPhone3,1" for a low-end phone)
 //   ZELV_TABLET=1      the device reports the tablet idiom
 #include <cstdint>
+#include <string>
 
 // The controller state that the frame loop hands to the current screen.
 struct GamepadState {
@@ -52,6 +53,9 @@ namespace platform_services {
 void setScreenSizes(float virtualW, float virtualH, float backingW, float backingH);
 // The hardware model identifier: ZELV_DEVICE_MODEL, else uname's machine field.
 char const* deviceModel();
+// The locale from LANGUAGE, else LC_ALL, LC_MESSAGES or LANG (read now; preferredLocale keeps
+// the first answer for the life of the process).
+std::string localeFromEnvironment();
 // The locale for a list of language entries in preference order (e.g. {"en", "fr"} -> "fr_FR").
 char const* localeFor(char const* const* entries, int count);
 // Screen PPI for a model identifier and backing width.

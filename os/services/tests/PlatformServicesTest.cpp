@@ -18,11 +18,26 @@ TEST(PlatformServices, LocaleTakesFirstShippedEntryInOrder) {
     EXPECT_STREQ(localeFor(mixed, 4), "zh_CN");
 }
 
-TEST(PlatformServices, PreferredLocaleReadsLanguageSettingsOnce) {
+TEST(PlatformServices, LocaleFromEnvironmentFollowsGettextPrecedence) {
+    for (char const* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) unsetenv(name);
+    EXPECT_EQ(localeFromEnvironment(), "en_US");
+    setenv("LANG", "de_DE.UTF-8", 1);
+    setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
+    EXPECT_EQ(localeFromEnvironment(), "ja_JP");
+    setenv("LC_ALL", "zh_TW.UTF-8", 1);
+    EXPECT_EQ(localeFromEnvironment(), "zh_TW");
     setenv("LANGUAGE", "nl_NL:pt_PT.UTF-8:de", 1);
-    EXPECT_STREQ(preferredLocale(), "pt_BR");
-    setenv("LANGUAGE", "ja", 1);
-    EXPECT_STREQ(preferredLocale(), "pt_BR");  // fixed for the life of the process
+    EXPECT_EQ(localeFromEnvironment(), "pt_BR");
+    setenv("LANGUAGE", "en_GB::zh@latin", 1);
+    EXPECT_EQ(localeFromEnvironment(), "zh_CN");
+    setenv("LANGUAGE", "en", 1);  // an explicit English wins over LC_ALL
+    EXPECT_EQ(localeFromEnvironment(), "en_US");
+    setenv("LANGUAGE", std::string(5000, ':').append("fr").c_str(), 1);
+    EXPECT_EQ(localeFromEnvironment(), "fr_FR");
+
+    std::string first = preferredLocale();
+    setenv("LANGUAGE", first == "ko_KR" ? "ru" : "ko", 1);
+    EXPECT_EQ(preferredLocale(), first);  // fixed for the life of the process
 }
 
 TEST(PlatformServices, PpiFromModelTableElseBackingWidth) {
