@@ -1,14 +1,14 @@
 #pragma once
 // A font handle: the font's atlas page and its record, both owned by the Fonts::Context.
 
-class Texture;
-
 namespace Fonts {
+
+class PageTexture;
 
 struct FontRecord;
 
 struct Font {
-    Texture const* page = nullptr;  // null: the font has no page to draw from
+    PageTexture const* page = nullptr;  // null: the font has no page to draw from
     FontRecord const* font = nullptr;
 };
 

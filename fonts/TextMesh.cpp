@@ -1,11 +1,16 @@
 #include "fonts/TextMesh.h"
 
+#include <cstddef>
 #include <limits>
+
+#include "fonts/PageTexture.h"
+#include "graphics/Context.h"
+#include "graphics/StandardShader.h"
 
 namespace Fonts {
 
 void TextMesh::addQuad(TextMesh& mesh, glm::vec2 const (&texCoords)[4], glm::vec2 const (&corners)[4],
-                       Texture const* page, glm::vec4 const& colour, glm::mat4 const& transform) {
+                       PageTexture const* page, glm::vec4 const& colour, glm::mat4 const& transform) {
     auto& batches = mesh.batches;
     // A full batch starts a new one: its u16 indices could not address a further vertex.
     if (batches.empty() || batches.back().page != page || batches.back().colour != colour ||
@@ -41,6 +46,23 @@ Rect TextMesh::bounds() const {
         }
     }
     return r;
+}
+
+void TextMesh::draw(Graphics::Context* graphics, Graphics::StandardShader* shader,
+                    boost::optional<glm::vec4> const& tint) const {
+    graphics->setBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    for (auto const& b : batches) {
+        // A page still loading (or missing) draws nothing rather than an unbound texture.
+        if (b.indices.empty() || !b.page || !b.page->isReady()) continue;
+        b.page->bind(GL_TEXTURE0);
+        shader->setColor(tint ? b.colour * *tint : b.colour);
+        auto const base = reinterpret_cast<uintptr_t>(b.vertices.data());
+        shader->setVertexAttribute(0, 0, base + offsetof(Vertex, x), sizeof(Vertex), 2, GL_FLOAT);
+        shader->setVertexAttribute(0, 1, base + offsetof(Vertex, u), sizeof(Vertex), 2, GL_FLOAT);
+        shader->drawElements(0, reinterpret_cast<uintptr_t>(b.indices.data()), GLsizei(b.indices.size()), GL_TRIANGLES,
+                             GL_UNSIGNED_SHORT);
+    }
+    graphics->restoreBlendFunc();
 }
 
 }  // namespace Fonts

@@ -10,13 +10,14 @@
 
 #include "fonts/Rect.h"
 
-class Texture;
-class StandardShader;
 namespace Graphics {
 class Context;
-}
+class StandardShader;
+}  // namespace Graphics
 
 namespace Fonts {
+
+class PageTexture;
 
 class TextMesh {
 public:
@@ -24,7 +25,7 @@ public:
         float x, y, u, v;
     };
     struct PageBatch {
-        Texture const* page = nullptr;
+        PageTexture const* page = nullptr;
         glm::vec4 colour;
         std::vector<Vertex> vertices;
         std::vector<uint16_t> indices;
@@ -35,9 +36,11 @@ public:
     // Appends one quad; corners and texCoords in the order top-left, top-right, bottom-left,
     // bottom-right.
     static void addQuad(TextMesh& mesh, glm::vec2 const (&texCoords)[4], glm::vec2 const (&corners)[4],
-                        Texture const* page, glm::vec4 const& colour, glm::mat4 const& transform);
+                        PageTexture const* page, glm::vec4 const& colour, glm::mat4 const& transform);
 
-    void draw(Graphics::Context* graphics, StandardShader* shader, boost::optional<glm::vec4> const& tint) const;
+    // Draws every batch whose page is loaded, with the colour times the tint; the caller has
+    // chosen a colour mode of the shader and set its matrix.
+    void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, boost::optional<glm::vec4> const& tint) const;
     void clear() { batches.clear(); }
     bool empty() const;
     Rect bounds() const;

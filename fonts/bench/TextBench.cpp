@@ -1,0 +1,110 @@
+// Laying out and drawing a screenful of text, against drawing the same number of glyph-sized
+// textured quads with one plain indexed draw. The ratio is the cost of text over bare quads.
+#include <benchmark/benchmark.h>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "fonts/Context.h"
+#include "fonts/Layout.h"
+#include "graphics/Context.h"
+#include "graphics/StandardShader.h"
+#include "os/FileSystem.h"
+#include "testing/GlTestContext.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+constexpr int W = 1280, H = 720;
+
+struct Scene {
+    testing_support::GlTestContext gl{W, H};
+    std::unique_ptr<Graphics::Context> graphics;
+    std::unique_ptr<Graphics::StandardShader> shader;
+    std::unique_ptr<Fonts::Context> fonts;
+    std::string screenful;
+
+    Scene() {
+        gl.bindTarget();
+        Singleton<FileSystem>::instance().mount((testing_support::binaryDir() / "pak0.pak").string());
+        graphics = std::make_unique<Graphics::Context>(0x9000000, boost::none);
+        shader = std::make_unique<Graphics::StandardShader>(graphics.get());
+        fonts = std::make_unique<Fonts::Context>(graphics.get(), "fonts/", "en_US");
+        for (int i = 0; i < 2000 && !graphics->texturesLoaded(); ++i) graphics->updateTextures();
+        // 24 lines of 60 characters: a full page of menu text.
+        for (int line = 0; line < 24; ++line) {
+            for (int c = 0; c < 60; ++c) screenful += char('A' + (line * 7 + c) % 58);
+            screenful += '\n';
+        }
+    }
+    void begin() {
+        shader->use(Graphics::StandardShader::kColor);
+        shader->setPVM(glm::ortho(0.0f, float(W), 0.0f, float(H), -1.0f, 1.0f));
+    }
+};
+
+Scene& scene() {
+    static Scene* s = new Scene();
+    return *s;
+}
+
+void BM_LayoutAndDrawText(benchmark::State& state) {
+    Scene& s = scene();
+    Fonts::Font font = s.fonts->font("regularMenu");
+    Fonts::TextMesh mesh;
+    s.begin();
+    for (auto _ : state) {
+        mesh.clear();
+        Fonts::layoutText(font, mesh, {10, H - 40, 0}, s.screenful, Fonts::alignLeft, glm::vec4(1), glm::mat4(1), 1.0f);
+        mesh.draw(s.graphics.get(), s.shader.get(), boost::none);
+        glFinish();
+    }
+    state.SetItemsProcessed(state.iterations() * 24 * 60);
+}
+BENCHMARK(BM_LayoutAndDrawText)->Unit(benchmark::kMicrosecond);
+
+// The same count of 20 x 28 quads already built, drawn with one indexed draw on the same page.
+void BM_PlainTexturedQuads(benchmark::State& state) {
+    Scene& s = scene();
+    Fonts::Font font = s.fonts->font("regularMenu");
+    std::vector<float> vertices;
+    std::vector<uint16_t> indices;
+    for (int i = 0; i < 24 * 60; ++i) {
+        float x = float(10 + (i % 60) * 20), y = float(H - 40 - (i / 60) * 28);
+        float const quad[16] = {x, y, 0, 0, x + 18, y, 0.02f, 0, x, y - 26, 0, 0.03f, x + 18, y - 26, 0.02f, 0.03f};
+        auto b = uint16_t(vertices.size() / 4);
+        vertices.insert(vertices.end(), quad, quad + 16);
+        for (uint16_t k : {0, 1, 2, 1, 3, 2}) indices.push_back(uint16_t(b + k));
+    }
+    s.begin();
+    for (auto _ : state) {
+        s.graphics->setBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        font.page->bind(GL_TEXTURE0);
+        s.shader->setColor(glm::vec4(1));
+        auto base = reinterpret_cast<uintptr_t>(vertices.data());
+        s.shader->setVertexAttribute(0, 0, base, 16, 2, GL_FLOAT);
+        s.shader->setVertexAttribute(0, 1, base + 8, 16, 2, GL_FLOAT);
+        s.shader->drawElements(0, reinterpret_cast<uintptr_t>(indices.data()), GLsizei(indices.size()), GL_TRIANGLES,
+                               GL_UNSIGNED_SHORT);
+        s.graphics->restoreBlendFunc();
+        glFinish();
+    }
+    state.SetItemsProcessed(state.iterations() * 24 * 60);
+}
+BENCHMARK(BM_PlainTexturedQuads)->Unit(benchmark::kMicrosecond);
+
+// Layout alone, without GL, for the CPU share of the text path.
+void BM_LayoutOnly(benchmark::State& state) {
+    Scene& s = scene();
+    Fonts::Font font = s.fonts->font("regularMenu");
+    Fonts::TextMesh mesh;
+    for (auto _ : state) {
+        mesh.clear();
+        Fonts::layoutText(font, mesh, {10, H - 40, 0}, s.screenful, Fonts::alignLeft, glm::vec4(1), glm::mat4(1), 1.0f);
+        benchmark::DoNotOptimize(mesh.batches.data());
+    }
+}
+BENCHMARK(BM_LayoutOnly)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
