@@ -6,3 +6,4 @@ add_library(zelv_graphics_testsupport STATIC EXCLUDE_FROM_ALL tests/FakeGl.cpp t
 target_link_libraries(zelv_graphics_testsupport PUBLIC zelv_graphics)
 
 zelv_test(graphics_state_cache_test SOURCES tests/StateCacheTest.cpp DEPS zelv_graphics_testsupport)
+zelv_test(graphics_texture_pass_test TSAN SOURCES tests/TexturePassTest.cpp DEPS zelv_graphics_testsupport)
