@@ -1,1 +1,154 @@
+// The folder-backed key-value store: values, availability, atomic replacement and the
+// changed-externally announcements.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "platform/AtomicFile.h"
+#include "platform/KeyValueStore.h"
+#include "testing/TestPaths.h"
+
+using platform::KeyValueStore;
+
+namespace {
+
+// Collects announcements from the watcher thread.
+struct Announcements {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<KeyValueStore::ChangeReason, std::vector<std::string>>> seen;
+
+    KeyValueStore::ChangeHandler handler() {
+        return [this](KeyValueStore::ChangeReason reason, std::vector<std::string> const& keys) {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.emplace_back(reason, keys);
+            changed.notify_all();
+        };
+    }
+    bool waitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return seen.size() >= count; });
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size();
+    }
+};
+
+}  // namespace
+
+TEST(PlatformKeyValueStore, ValuesAndAvailability) {
+    testing_support::TempDir temp;
+    KeyValueStore missing(temp / "none");
+    EXPECT_FALSE(missing.available());
+    EXPECT_FALSE(missing.data("roamingData"));
+    EXPECT_FALSE(missing.setData("roamingData", {1}));
+
+    std::ofstream(temp / "file") << "x";
+    EXPECT_FALSE(KeyValueStore(temp / "file").available());
+
+    KeyValueStore store(temp.path());
+    ASSERT_TRUE(store.available());
+    auto nothing = store.data("roamingData");
+    ASSERT_TRUE(nothing);
+    EXPECT_TRUE(nothing->empty());
+    std::vector<uint8_t> value(70000);
+    for (size_t i = 0; i < value.size(); ++i) {
+        value[i] = static_cast<uint8_t>(i * 7);
+    }
+    ASSERT_TRUE(store.setData("roamingData", value));
+    EXPECT_EQ(*store.data("roamingData"), value);
+    ASSERT_TRUE(store.setData("roamingData", {9}));
+    EXPECT_EQ(*store.data("roamingData"), std::vector<uint8_t>{9});
+
+    // Keys never name anything outside the folder; oversized values are refused.
+    for (char const* key : {"", "../escape", ".hidden", "a/b"}) {
+        EXPECT_FALSE(store.setData(key, {1})) << key;
+        EXPECT_FALSE(store.data(key)) << key;
+    }
+    EXPECT_FALSE(store.setData("big", std::vector<uint8_t>(KeyValueStore::kMaxValueSize + 1)));
+    std::ofstream(temp / "big", std::ios::binary) << std::string(KeyValueStore::kMaxValueSize + 1, 'x');
+    ASSERT_TRUE(store.data("big"));
+    EXPECT_TRUE(store.data("big")->empty());
+
+    // No temporary files are left behind.
+    for (auto const& entry : std::filesystem::directory_iterator(temp.path())) {
+        EXPECT_FALSE(platform::isAtomicWriteTemp(entry.path().filename().string())) << entry.path();
+    }
+}
+
+TEST(PlatformKeyValueStore, AtomicWriteFailsCleanly) {
+    testing_support::TempDir temp;
+    std::string error;
+    uint8_t const bytes[] = {1, 2, 3};
+    EXPECT_FALSE(platform::writeFileAtomically(temp / "missing" / "f", bytes, 3, &error));
+    EXPECT_FALSE(error.empty());
+    std::filesystem::create_directories(temp / "target");  // cannot rename a file over a folder
+    EXPECT_FALSE(platform::writeFileAtomically(temp / "target", bytes, 3, &error));
+    for (auto const& entry : std::filesystem::directory_iterator(temp.path())) {
+        EXPECT_FALSE(platform::isAtomicWriteTemp(entry.path().filename().string())) << entry.path();
+    }
+}
+
+TEST(PlatformKeyValueStore, AnnouncesOtherWritersOnly) {
+    testing_support::TempDir temp;
+    Announcements heard;
+    {
+        KeyValueStore store(temp.path());
+        store.setChangeHandler(heard.handler());
+
+        // Our own writes are not announced.
+        ASSERT_TRUE(store.setData("roamingData", {1}));
+        ASSERT_TRUE(store.setData("roamingData", {2}));
+
+        // Another install sharing the folder writes through its own store object; a plain
+        // in-place writer is heard too.
+        KeyValueStore other(temp.path());
+        std::string const tag = platform::atomicWriteTag();
+        std::ofstream(temp / "otherKey", std::ios::binary) << "abc";
+        ASSERT_TRUE(heard.waitFor(1));
+        {
+            std::lock_guard<std::mutex> lock(heard.mutex);
+            EXPECT_EQ(heard.seen[0].first, KeyValueStore::ChangeReason::ServerChange);
+            EXPECT_EQ(heard.seen[0].second, std::vector<std::string>{"otherKey"});
+        }
+        // A rename from a temp file of another process.
+        std::ofstream(temp / ".roamingData.feedbeef.0.tmp", std::ios::binary) << "x";
+        std::filesystem::rename(temp / ".roamingData.feedbeef.0.tmp", temp / "roamingData");
+        ASSERT_TRUE(heard.waitFor(2));
+        {
+            std::lock_guard<std::mutex> lock(heard.mutex);
+            EXPECT_EQ(heard.seen[1].second, std::vector<std::string>{"roamingData"});
+        }
+        size_t const before = heard.count();
+        ASSERT_TRUE(store.setData("roamingData", {3}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(heard.count(), before);
+
+        // The folder going away is an account change.
+        std::filesystem::remove_all(temp.path());
+        ASSERT_TRUE(heard.waitFor(before + 1));
+        bool sawAccount = false;
+        {
+            std::lock_guard<std::mutex> lock(heard.mutex);
+            for (auto const& s : heard.seen) {
+                sawAccount |= s.first == KeyValueStore::ChangeReason::AccountChange;
+            }
+        }
+        heard.waitFor(100, std::chrono::milliseconds(200));
+        {
+            std::lock_guard<std::mutex> lock(heard.mutex);
+            for (auto const& s : heard.seen) {
+                sawAccount |= s.first == KeyValueStore::ChangeReason::AccountChange;
+            }
+        }
+        EXPECT_TRUE(sawAccount);
+        EXPECT_FALSE(store.available());
+    }  // the destructor stops the watcher
+    std::filesystem::create_directories(temp.path());
+}

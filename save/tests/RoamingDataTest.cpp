@@ -1,1 +1,200 @@
+// The record's change tracking and the merge of two copies.
 #include <gtest/gtest.h>
+
+#include "os/services/TimeStrings.h"
+#include "save/RoamingData.h"
+#include "save/tests/RoamingDataTestAccess.h"
+
+using Access = RoamingDataTestAccess;
+
+namespace {
+
+// A committed copy with the given stamp and nothing pending.
+RoamingData copyAt(char const* stamp) {
+    RoamingData r(false);
+    Access::setTimestamp(r, stamp);
+    return r;
+}
+
+RoamingData::LevelEntry const& entry(RoamingData const& r, uint32_t level) {
+    auto it = r.findLevelEntry(level);
+    EXPECT_TRUE(it != r.levelEntries().end() && it->levelId() == level);
+    return *it;
+}
+
+char const kOld[] = "2016-01-01T00:00:00";
+char const kNew[] = "2016-06-01T00:00:00";
+
+}  // namespace
+
+TEST(SaveRecord, FreshRecordAndChangeTracking) {
+    RoamingData r(false);
+    EXPECT_TRUE(r.subtitlesEnabled());
+    EXPECT_FALSE(r.cellularDownloadAllowed());
+    EXPECT_EQ(r.controlScheme(), 0);
+    EXPECT_TRUE(r.levelEntries().empty());
+    EXPECT_EQ(r.timestamp(), "1970-01-01T00:00:00");
+    EXPECT_FALSE(r.commit());
+    EXPECT_EQ(r.timestamp(), "1970-01-01T00:00:00");
+
+    // Setting an option to its current value is no change; the control scheme always is.
+    r.setSubtitlesEnabled(true);
+    r.setCellularDownloadAllowed(false);
+    EXPECT_FALSE(r.commit());
+    r.setControlScheme(0);
+    EXPECT_TRUE(r.commit());
+    EXPECT_NE(parseTimeString(r.timestamp().c_str()), 0);
+    EXPECT_FALSE(r.commit());
+
+    // A new entry marks the record, not the entry; reading a mutable accessor marks the entry.
+    RoamingData::LevelEntry& e = r.levelEntry(4);
+    EXPECT_FALSE(Access::entryChanged(e));
+    EXPECT_TRUE(Access::changed(r));
+    EXPECT_TRUE(r.commit());
+    EXPECT_FALSE(r.commit());
+    uint64_t best = r.levelEntry(4).best();
+    EXPECT_EQ(best, 0u);
+    EXPECT_TRUE(r.commit());
+
+    RoamingData c(true);
+    EXPECT_TRUE(c.commit());
+}
+
+TEST(SaveRecord, EntriesStaySortedAndUnique) {
+    RoamingData r(false);
+    r.levelEntry(5).goalFlags() = 0b111;
+    r.levelEntry(2);
+    r.levelEntry(9);
+    r.levelEntry(5);
+    ASSERT_EQ(r.levelEntries().size(), 3u);
+    EXPECT_EQ(r.levelEntries()[0].levelId(), 2u);
+    EXPECT_EQ(r.levelEntries()[1].levelId(), 5u);
+    EXPECT_EQ(r.levelEntries()[2].levelId(), 9u);
+    EXPECT_EQ(entry(r, 5).goalCount(), 3);
+    EXPECT_TRUE(r.hasLevelEntry(9));
+    EXPECT_FALSE(r.hasLevelEntry(3));
+    EXPECT_EQ(r.findLevelEntry(3)->levelId(), 5u);
+    EXPECT_TRUE(r.findLevelEntry(10) == r.levelEntries().end());
+    r.levelEntry(2).goalFlags() = 0b1000;  // only bits 0 to 2 are goals
+    EXPECT_EQ(entry(r, 2).goalCount(), 0);
+}
+
+TEST(SaveRecord, MergeOfUnchangedEqualCopiesDoesNothing) {
+    RoamingData a = copyAt(kOld), b = copyAt(kOld);
+    Access::setEntry(a, 1, 1, 10);
+    Access::setEntry(b, 1, 1, 10);
+    a.commit();
+    b.commit();
+    Access::setTimestamp(a, kOld);
+    Access::setTimestamp(b, kOld);
+    RoamingData::merge(a, b);
+    EXPECT_FALSE(a.needsSave());
+    EXPECT_FALSE(b.needsSave());
+    EXPECT_EQ(a.timestamp(), kOld);
+}
+
+TEST(SaveRecord, MergeTakesTheUnionOfEntriesAndTheBestResults) {
+    // Older entry missing in the newer copy: copied, newer re-stamped, both saved.
+    RoamingData older = copyAt(kOld), newer = copyAt(kNew);
+    Access::setEntry(older, 3, 0b001, 9000);
+    older.commit();
+    Access::setTimestamp(older, kOld);
+    RoamingData::merge(older, newer);
+    EXPECT_EQ(entry(newer, 3).goalFlags(), 0b001);
+    EXPECT_EQ(entry(newer, 3).best(), 9000u);
+    EXPECT_GT(parseTimeString(newer.timestamp().c_str()), parseTimeString(kNew));
+    EXPECT_TRUE(newer.needsSave());
+    EXPECT_TRUE(older.needsSave());
+    EXPECT_EQ(older.timestamp(), newer.timestamp());
+    EXPECT_EQ(entry(older, 3).best(), 9000u);
+
+    struct Case {
+        uint64_t olderBest, newerBest, expected;
+    };
+    for (Case c : {Case{8000, 9000, 8000}, Case{0, 9000, 9000}, Case{8000, 0, 8000}, Case{5, 5, 5}}) {
+        RoamingData o = copyAt(kOld), n = copyAt(kNew);
+        Access::setEntry(o, 1, 0b010, c.olderBest);
+        Access::setEntry(n, 1, 0b100, c.newerBest);
+        o.commit();
+        n.commit();
+        Access::setTimestamp(o, kOld);
+        Access::setTimestamp(n, kNew);
+        RoamingData::merge(n, o);  // argument order does not decide which copy is newer
+        EXPECT_EQ(entry(n, 1).best(), c.expected) << c.olderBest << " " << c.newerBest;
+        EXPECT_EQ(entry(o, 1).best(), c.expected);
+        EXPECT_EQ(entry(o, 1).goalFlags(), 0b110);
+    }
+}
+
+TEST(SaveRecord, MergeOfHardcoreNoticesAndOptions) {
+    struct Case {
+        uint64_t older, newer, expected;
+    };
+    for (Case c : {Case{50000, 0, 50000}, Case{0, 40000, 40000}, Case{30000, 40000, 30000}, Case{50000, 40000, 40000}}) {
+        RoamingData o = copyAt(kOld), n = copyAt(kNew);
+        o.setHardcoreBestTime(c.older);
+        n.setHardcoreBestTime(c.newer);
+        o.commit();
+        n.commit();
+        Access::setTimestamp(o, kOld);
+        Access::setTimestamp(n, kNew);
+        RoamingData::merge(o, n);
+        EXPECT_EQ(o.hardcoreBestTime(), c.expected);
+        EXPECT_EQ(n.hardcoreBestTime(), c.expected);
+    }
+
+    RoamingData o = copyAt(kOld), n = copyAt(kNew);
+    o.setNoticeFlags(1);
+    o.commit();
+    Access::setTimestamp(o, kOld);
+    RoamingData::merge(o, n);
+    EXPECT_EQ(n.noticeFlags(), 1u);
+    EXPECT_EQ(o.noticeFlags(), 1u);
+    EXPECT_TRUE(n.needsSave());
+    EXPECT_NE(n.timestamp(), kNew);
+
+    // Only the older copy differs in its control scheme: the newer copy's wins, and only the
+    // older copy needs saving.
+    RoamingData o2 = copyAt(kOld), n2 = copyAt(kNew);
+    o2.setControlScheme(1);
+    o2.setSubtitlesEnabled(false);
+    o2.commit();
+    Access::setTimestamp(o2, kOld);
+    RoamingData::merge(n2, o2);
+    EXPECT_EQ(o2.controlScheme(), 0);
+    EXPECT_TRUE(o2.subtitlesEnabled());
+    EXPECT_TRUE(o2.needsSave());
+    EXPECT_FALSE(n2.needsSave());
+    EXPECT_EQ(n2.timestamp(), kNew);
+    EXPECT_EQ(o2.timestamp(), kNew);
+}
+
+TEST(SaveRecord, EqualStampsWithDifferentContentsStillMerge) {
+    // Both copies changed within the same second (or both were just committed by the merge).
+    RoamingData file = copyAt(kOld), cloud = copyAt(kOld);
+    Access::setEntry(file, 1, 0b001, 700);
+    Access::setEntry(cloud, 2, 0b100, 800);
+    file.setControlScheme(1);
+    file.commit();
+    cloud.commit();
+    Access::setTimestamp(file, kOld);
+    Access::setTimestamp(cloud, kOld);
+    RoamingData::merge(file, cloud);
+    for (RoamingData const* r : {&file, &cloud}) {
+        ASSERT_EQ(r->levelEntries().size(), 2u);
+        EXPECT_EQ(entry(*r, 1).best(), 700u);
+        EXPECT_EQ(entry(*r, 2).best(), 800u);
+        EXPECT_EQ(r->controlScheme(), 0);  // the cloud copy's options win a tie
+    }
+    EXPECT_TRUE(file.needsSave());
+    EXPECT_TRUE(cloud.needsSave());
+    EXPECT_EQ(file.timestamp(), cloud.timestamp());
+
+    // Pending changes on both sides are stamped with the same second by the merge itself.
+    RoamingData a = copyAt(kOld), b = copyAt(kOld);
+    a.levelEntry(10).best() = 5;
+    b.levelEntry(11).best() = 6;
+    RoamingData::merge(a, b);
+    EXPECT_TRUE(a.hasLevelEntry(11));
+    EXPECT_TRUE(b.hasLevelEntry(10));
+}
