@@ -245,6 +245,17 @@ TEST(AudioContext, BadFilesGiveSilentEntriesAndAFullBankRefuses) {
     EXPECT_EQ(ctx.bank().count(), 1u);
 }
 
+TEST(AudioContext, DefaultDeviceOpensOnAHeadlessMachine) {
+    // The test run selects OpenAL Soft's null output, as headless game runs do.
+    Audio::Context ctx(audio_test::gameParameters());
+    ASSERT_NE(ctx.device(), nullptr);
+    EXPECT_EQ(alcGetCurrentContext(), ctx.alContext());
+    Sound s(&ctx, tone());
+    s.play();
+    EXPECT_TRUE(s.isPlaying());
+    ctx.update(16);
+}
+
 TEST(AudioContext, WithoutADeviceEverythingIsSilentAndSafe) {
     Audio::Context ctx(audio_test::gameParameters(), nullptr, nullptr);
     Sound s(&ctx, tone());

@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include <AL/alc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "audio/Sound.h"
+#include "audio/tests/LoopbackDevice.h"
+
+namespace {
+
+// OpenAL Soft reports, in its log, every source and buffer still alive when a context or device
+// goes away; the run sets ALSOFT_LOGFILE so the test can read what it said.
+std::string openAlLog() {
+    char const* path = std::getenv("ALSOFT_LOGFILE");
+    if (!path) return {};
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(AudioTeardown, SourcesAndBuffersGoBeforeTheContextAndTheDevice) {
+    ASSERT_NE(std::getenv("ALSOFT_LOGFILE"), nullptr);
+    for (int round = 0; round < 2; ++round) {
+        auto lb = std::make_unique<audio_test::LoopbackContext>();
+        ASSERT_TRUE(lb->hasDevice());
+        Sound playing(&lb->context, {audio_test::dataPath("tone_mono.opus"), SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, 0, 1.25f, 2.0f)});
+        auto fading = std::make_unique<Sound>(&lb->context, SoundDescriptor{audio_test::dataPath("click_mono.opus"), {}});
+        fading->play();
+        playing.play();
+        lb->run(10);
+        fading.reset();
+        lb.reset();  // the context goes while a sound plays, one fades and two buffers are loaded
+        EXPECT_EQ(alcGetCurrentContext(), nullptr);
+    }
+    std::fflush(nullptr);  // the library's log stream too
+    std::string const log = openAlLog();
+    EXPECT_EQ(log.find("Deleted"), std::string::npos) << log;
+}
+
+}  // namespace
