@@ -7,3 +7,6 @@ target_link_libraries(zelv_graphics_testsupport PUBLIC zelv_graphics)
 
 zelv_test(graphics_state_cache_test SOURCES tests/StateCacheTest.cpp DEPS zelv_graphics_testsupport)
 zelv_test(graphics_texture_pass_test TSAN SOURCES tests/TexturePassTest.cpp DEPS zelv_graphics_testsupport)
+zelv_test(graphics_rendering_gl_test GL TSAN SOURCES tests/RenderingGlTest.cpp DEPS zelv_graphics_testsupport)
+# The shader test reads the shaders from the built data archive.
+add_dependencies(graphics_rendering_gl_test pak)
