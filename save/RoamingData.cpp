@@ -234,6 +234,11 @@ std::vector<uint8_t> RoamingData::save() const {
         ar << self;
     }
     std::string const archive = archiveBytes.str();
+    // A blob that load() would refuse must never replace a readable one.
+    if (archive.size() > kMaxArchiveSize) {
+        throw std::length_error("save record: archive of " + std::to_string(archive.size()) +
+                                " bytes is over the limit");
+    }
     uLong const length = static_cast<uLong>(archive.size());
     uLongf compressedLength = compressBound(length);
     std::vector<uint8_t> blob(compressedLength + 4);

@@ -80,7 +80,9 @@ public:
     // keep the lower non-zero value, notices are OR-ed; the newer copy's options win.
     static void merge(RoamingData& a, RoamingData& b);
 
-    // The stored blob: u32 archive length, then the zlib-compressed archive.
+    // The stored blob: u32 archive length, then the zlib-compressed archive. Throws when the
+    // record cannot be encoded (memory, or an archive over kMaxArchiveSize that could not be
+    // loaded back).
     std::vector<uint8_t> save() const;
     // Fills the record from a blob, as far as it reads; the fields not read keep their values.
     // Returns false when the blob was damaged (not inflatable to its declared length, a bad

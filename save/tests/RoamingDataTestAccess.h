@@ -15,6 +15,14 @@ struct RoamingDataTestAccess {
     }
     static bool changed(RoamingData const& r) { return r.changed_ != 0; }
     static bool entryChanged(RoamingData::LevelEntry const& e) { return e.changed_ != 0; }
+    // Appends count entries after the last one, all at once.
+    static void addEntries(RoamingData& r, uint32_t count) {
+        uint32_t next = r.levels_.empty() ? 0 : r.levels_.back().levelId_ + 1;
+        for (uint32_t i = 0; i < count; ++i) {
+            r.levels_.emplace_back(next + i);
+        }
+        r.changed_ = 1;
+    }
     static void setEntry(RoamingData& r, uint32_t level, uint8_t goals, uint64_t best) {
         RoamingData::LevelEntry& e = r.levelEntry(level);
         e.goalFlags_ = goals;
