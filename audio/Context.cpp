@@ -14,8 +14,9 @@
 #include "os/Singleton.h"
 #include "os/services/PlatformServices.h"
 
-// The music player lives in the platform layer, which not every program links (tools, tests):
-// a missing function means no music rather than a link failure.
+// The music player lives in the platform layer and not every program links one (tools, tests):
+// a missing function means no music rather than a link failure. A weak reference does not pull
+// an archive member in, so the player's functions must sit in an object the program links anyway.
 __attribute__((weak)) void playMusic(char const* path, bool loop, bool startNow);
 __attribute__((weak)) void stopMusic();
 __attribute__((weak)) void pauseMusic();

@@ -29,13 +29,15 @@ TEST(AudioTeardown, SourcesAndBuffersGoBeforeTheContextAndTheDevice) {
     for (int round = 0; round < 2; ++round) {
         auto lb = std::make_unique<audio_test::LoopbackContext>();
         ASSERT_TRUE(lb->hasDevice());
-        Sound playing(&lb->context, {audio_test::dataPath("tone_mono.opus"), SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, 0, 1.25f, 2.0f)});
-        auto fading = std::make_unique<Sound>(&lb->context, SoundDescriptor{audio_test::dataPath("click_mono.opus"), {}});
-        fading->play();
-        playing.play();
+        auto looping = std::make_unique<Sound>(&lb->context, SoundDescriptor{audio_test::dataPath("tone_mono.opus"), SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, 0, 1.25f, 2.0f)});
+        auto once = std::make_unique<Sound>(&lb->context, SoundDescriptor{audio_test::dataPath("click_mono.opus"), {}});
+        looping->play();
+        once->play();
         lb->run(10);
-        fading.reset();
-        lb.reset();  // the context goes while a sound plays, one fades and two buffers are loaded
+        looping.reset();
+        once.reset();
+        ASSERT_EQ(lb->context.fading().count(), 2u);
+        lb.reset();  // the context goes while two sounds fade out with their buffers loaded
         EXPECT_EQ(alcGetCurrentContext(), nullptr);
     }
     std::fflush(nullptr);  // the library's log stream too
