@@ -2,7 +2,7 @@
 
 #include <GLES2/gl2.h>
 
-void DummyViewController::drawOverlay(Graphics::Context*, StandardShader*) {
+void DummyViewController::drawOverlay(Graphics::Context*, Graphics::StandardShader*) {
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
 }

@@ -4,7 +4,7 @@
 // The placeholder screen, current until the first real screen is installed: it clears to black.
 class DummyViewController : public ViewController {
 public:
-    void drawOverlay(Graphics::Context* graphics, StandardShader* shader) override;
+    void drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader) override;
     void preDraw(Graphics::Context* graphics) override;
     void update(Audio::Context& audio, float dt, float now) override;
     void touchMoved(glm::vec2 const& point, uint32_t tapCount) override;

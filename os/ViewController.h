@@ -9,11 +9,11 @@
 
 namespace Graphics {
 class Context;
-}
+class StandardShader;
+}  // namespace Graphics
 namespace Audio {
 class Context;
 }
-class StandardShader;
 
 // A screen: the one object the app frame feeds with the frame, the draw passes and the input.
 // Screens never replace themselves; they hand over through the callbacks they were given.
@@ -26,9 +26,9 @@ public:
 
     virtual ~ViewController();
     // The scene pass, drawn into the post-processing scene target.
-    virtual void draw(Graphics::Context* graphics, StandardShader* shader);
+    virtual void draw(Graphics::Context* graphics, Graphics::StandardShader* shader);
     // Drawn after the post-processing backdrop, over the scene.
-    virtual void drawOverlay(Graphics::Context* graphics, StandardShader* shader) = 0;
+    virtual void drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader) = 0;
     virtual void preDraw(Graphics::Context* graphics) = 0;
     // dt: the clamped frame time in ms (0..33.333336); now: ms since process start.
     virtual void update(Audio::Context& audio, float dt, float now) = 0;

@@ -33,7 +33,7 @@ void BM_DirectFrameCalls(benchmark::State& state) {
     fake::logging = false;
     Audio::Context audio({0.001f, 0xD004u, 15.0f, 15.0f});
     Graphics::Context graphics(0x9000000, boost::none);
-    StandardShader shader(&graphics);
+    Graphics::StandardShader shader(&graphics);
     fake::PostProcessing post(&graphics, {1280, 720}, {1334, 750}, true);
     std::unique_ptr<ViewController> screen = std::make_unique<DummyViewController>();
     EventHandler events;

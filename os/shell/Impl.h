@@ -15,7 +15,7 @@ struct Impl {
     using GraphicsContext = Graphics::Context;
     using FontsContext = Fonts::Context;
     using PostProcessingStep = ::PostProcessingStep;
-    using StandardShader = ::StandardShader;
+    using StandardShader = Graphics::StandardShader;
     using CloudSyncThread = ::CloudSyncThread;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }

@@ -38,12 +38,12 @@ private:
     uint64_t budget_;
     bool burst_ = false;
 };
-}  // namespace Graphics
 
 class StandardShader {
 public:
-    explicit StandardShader(Graphics::Context*) {}
+    explicit StandardShader(Context*) {}
 };
+}  // namespace Graphics
 
 namespace Fonts {
 class Context {
@@ -57,8 +57,8 @@ public:
     PostProcessingStep(Graphics::Context*, glm::ivec2, glm::ivec2, bool) {}
     void update(float) {}
     void updateColors() {}
-    void drawBackdrop(Graphics::Context*, StandardShader*) {}
-    void present(Graphics::Context*, StandardShader*) {}
+    void drawBackdrop(Graphics::Context*, Graphics::StandardShader*) {}
+    void present(Graphics::Context*, Graphics::StandardShader*) {}
 };
 
 class CloudSyncThread {

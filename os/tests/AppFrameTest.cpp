@@ -14,8 +14,8 @@ class RecordingScreen : public ViewController {
 public:
     explicit RecordingScreen(std::string name) : name_(std::move(name)) {}
     ~RecordingScreen() override { fake::record(name_ + ".destroy"); }
-    void draw(Graphics::Context*, StandardShader*) override { fake::record(name_ + ".draw"); }
-    void drawOverlay(Graphics::Context*, StandardShader*) override { fake::record(name_ + ".drawOverlay"); }
+    void draw(Graphics::Context*, Graphics::StandardShader*) override { fake::record(name_ + ".draw"); }
+    void drawOverlay(Graphics::Context*, Graphics::StandardShader*) override { fake::record(name_ + ".drawOverlay"); }
     void preDraw(Graphics::Context*) override { fake::record(name_ + ".preDraw"); }
     void update(Audio::Context&, float dt, float now) override {
         fake::record(name_ + ".update");

@@ -1,6 +1,6 @@
 #pragma once
 // Recording stand-ins for the app frame's contexts and platform hooks. They take the names the
-// screens see (Audio::Context, Graphics::Context, StandardShader) and log every call.
+// screens see (Audio::Context, Graphics::Context, Graphics::StandardShader) and log every call.
 #include <boost/optional.hpp>
 #include <glm/vec2.hpp>
 
@@ -69,12 +69,12 @@ public:
     bool burst = false;
     int pendingLoads = 0;
 };
-}  // namespace Graphics
 
 class StandardShader {
 public:
-    explicit StandardShader(Graphics::Context*) { fake::record("shader.construct"); }
+    explicit StandardShader(Context*) { fake::record("shader.construct"); }
 };
+}  // namespace Graphics
 
 namespace fake {
 
@@ -90,8 +90,8 @@ struct PostProcessing {
     }
     void update(float) { record("post.update"); }
     void updateColors() { record("post.updateColors"); }
-    void drawBackdrop(Graphics::Context*, StandardShader*) { record("post.drawBackdrop"); }
-    void present(Graphics::Context*, StandardShader*) { record("post.present"); }
+    void drawBackdrop(Graphics::Context*, Graphics::StandardShader*) { record("post.drawBackdrop"); }
+    void present(Graphics::Context*, Graphics::StandardShader*) { record("post.present"); }
     glm::ivec2 renderSize, viewport;
     bool exact;
 };
@@ -122,7 +122,7 @@ struct Impl {
     using GraphicsContext = Graphics::Context;
     using FontsContext = Fonts;
     using PostProcessingStep = PostProcessing;
-    using StandardShader = ::StandardShader;
+    using StandardShader = Graphics::StandardShader;
     using CloudSyncThread = CloudSync;
 
     static uint64_t nowMs() { return platform.now; }
