@@ -5,3 +5,4 @@ zelv_test(level_curves_test SOURCES tests/CurvesTest.cpp DEPS zelv_level)
 zelv_test(level_fixtures_test SOURCES tests/FixturesTest.cpp DEPS zelv_level)
 zelv_fuzzer(level_packed_shape_fuzzer SOURCES fuzz/PackedShapeFuzzer.cpp DEPS zelv_level
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/level_packed_shape_fuzzer)
+zelv_test(level_joint_states_test SOURCES tests/JointStatesTest.cpp DEPS zelv_level)
