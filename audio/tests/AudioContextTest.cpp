@@ -216,6 +216,10 @@ TEST(AudioContext, BadFilesGiveSilentEntriesAndAFullBankRefuses) {
         EXPECT_LT(lb.run(20).left, 1e-4f) << name;
     }
     EXPECT_EQ(ctx.bank().count(), 0u);
+    {
+        Sound noExtension(&ctx, {"audio/no_extension", loopParams()});  // has no locale variant
+        EXPECT_EQ(ctx.bank().count(), 1u);
+    }
 
     // 128 distinct sounds fill the bank; the next is refused and its handle stays silent.
     std::vector<Sound> sounds;
