@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "fonts/Context.h"
+#include "fonts/FontTable.h"
 #include "fonts/Layout.h"
 #include "graphics/Context.h"
 #include "graphics/StandardShader.h"
@@ -61,6 +62,51 @@ protected:
 };
 
 }  // namespace
+
+// The tables the data tool wrote: every language has every English key, sorted by hash, and
+// fonts for every style holding every character its texts use.
+TEST_F(TextRender, ShippedTablesAreWholeAndConsistent) {
+    auto& fs = Singleton<FileSystem>::instance();
+    auto readStrings = [&](std::string const& locale) {
+        StringTable t;
+        auto file = fs.open("fonts/" + locale + ".strings");
+        EXPECT_TRUE(t.read(file->data(), file->size())) << locale;
+        return t;
+    };
+    StringTable english = readStrings("en_US");
+    ASSERT_GT(english.entries().size(), 50u);
+    char const* styles[] = {"popupButton", "regularNeon", "regularMenu", "regularMenuBold", "mesquiteHeader",
+                            "mesquiteSmallHeader", "hud", "largeNumber", "backgroundDownloader", "largeHeadline",
+                            "credits", "creditsBold", "boardsText", "boardsLegendText", "boardsHeader", "subtitles"};
+    for (char const* locale : {"en_US", "de_DE", "es_ES", "fr_FR", "it_IT", "ja_JP", "ko_KR", "pt_BR", "ru_RU",
+                               "zh_CN", "zh_TW"}) {
+        StringTable strings = readStrings(locale);
+        auto const& e = strings.entries();
+        ASSERT_EQ(e.size(), english.entries().size()) << locale;
+        for (std::size_t i = 0; i < e.size(); ++i) {
+            EXPECT_EQ(e[i].first, english.entries()[i].first) << locale;
+            if (i) EXPECT_LT(e[i - 1].first, e[i].first) << locale;
+        }
+        FontTable fonts;
+        auto file = fs.open(std::string("fonts/") + locale + ".fonts");
+        ASSERT_TRUE(fonts.read(file->data(), file->size())) << locale;
+        for (char const* style : styles) {
+            auto s = fonts.styles.find(style);
+            ASSERT_NE(s, fonts.styles.end()) << locale << " " << style;
+            ASSERT_LT(s->second, fonts.fonts.size());
+            ASSERT_TRUE(fonts.fontPages.count(s->second));
+            EXPECT_LT(fonts.fontPages.at(s->second), fonts.pageFlags.size());
+            EXPECT_TRUE(fs.exists(std::string("fonts/") + locale + "_" +
+                                  std::to_string(fonts.fontPages.at(s->second)) + ".png"));
+            auto const& glyphs = fonts.fonts[s->second].glyphs;
+            for (auto const& entry : e)
+                for (auto it = entry.second.begin(); it != entry.second.end();) {
+                    uint32_t cp = utf8::next(it, entry.second.end());
+                    if (cp != '\n') ASSERT_TRUE(glyphs.count(cp)) << locale << " " << style << " U+" << std::hex << cp;
+                }
+        }
+    }
+}
 
 TEST_F(TextRender, EveryLanguageInksItsGlyphs) {
     ASSERT_TRUE(gl.ok());
