@@ -3,6 +3,8 @@
 // An Io type provides:
 //   static constexpr bool loading;
 //   void raw(void* bytes, size_t count);            // reads or writes exactly count bytes
+//   void count(uint64_t& n);                         // a list count or string length (u64)
+//   void which(int32_t& index);                      // a variant's alternative (i32)
 //   void checkCount(uint64_t count, size_t minSize); // loading: throws when the elements can't fit
 //   void checkEmptyStates(uint64_t count);           // loading: bounds elements that take no bytes
 // Every value is little-endian with nothing between values; counts and string lengths are u64.
@@ -56,7 +58,9 @@ inline constexpr bool isBlock = (std::is_arithmetic_v<T> && !std::is_same_v<T, b
 class StoredSize {
 public:
     static constexpr bool loading = false;
-    void raw(void const*, size_t count) { bytes += count; }
+    void raw(void const*, size_t size) { bytes += size; }
+    void count(uint64_t&) { bytes += sizeof(uint64_t); }
+    void which(int32_t&) { bytes += sizeof(int32_t); }
     void checkCount(uint64_t, size_t) {}
     void checkEmptyStates(uint64_t) {}
     size_t bytes = 0;
@@ -88,7 +92,7 @@ void field(Io& io, bool& value) {
 template <class Io>
 void field(Io& io, std::string& text) {
     uint64_t length = text.size();
-    raw(io, length);
+    io.count(length);
     if constexpr (Io::loading) {
         io.checkCount(length, 1);
         text.resize(static_cast<size_t>(length));
@@ -101,7 +105,7 @@ void field(Io& io, std::string& text) {
 template <class Io, class T>
 void list(Io& io, std::vector<T>& items) {
     uint64_t count = items.size();
-    raw(io, count);
+    io.count(count);
     if constexpr (std::is_same_v<T, EmptyJointState>) {
         // Only the count is stored: the states stay zero and never fire.
         if constexpr (Io::loading) {
@@ -161,7 +165,7 @@ template <class Io, class... Ts>
 void variant(Io& io, boost::variant<Ts...>& value) {
     constexpr int32_t alternatives = static_cast<int32_t>(sizeof...(Ts));
     int32_t which = static_cast<int32_t>(value.which());
-    raw(io, which);
+    io.which(which);
     if constexpr (std::is_same_v<Io, StoredSize>) {
         if (io.smallest) {
             io.bytes += std::min({minStoredSize<Ts>()...});
@@ -874,43 +878,50 @@ void fields(Io& io, MetaData& m) {
     raw(io, m.introCueTime);
 }
 
-// The whole level, member by member in declaration order.
+// Calls f on every member of the level in declaration (= file) order.
+template <class Level, class F>
+void forEachMember(Level& d, F&& f) {
+    f(d.signalShapes);
+    f(d.checkPoints);
+    f(d.soundHinges);
+    f(d.pointRecords);
+    f(d.jumpPads);
+    f(d.motorHinges);
+    f(d.levelInfo);
+    f(d.staticShapes);
+    f(d.coins);
+    f(d.racksAndPinions);
+    f(d.jointSwitches);
+    f(d.particleEmitters);
+    f(d.cameraZones);
+    f(d.dynamicBodies);
+    f(d.animatedBodies);
+    f(d.joints);
+    f(d.delayedSignals);
+    f(d.progressPath);
+    f(d.animatedTextures);
+    f(d.metaData);
+    f(d.jointSprites);
+    f(d.jointSpritePairs);
+    f(d.cameraShakers);
+    f(d.triggerableSounds);
+    f(d.soundTable);
+    f(d.fixtureSignals);
+    f(d.bodyObservers);
+    f(d.meshSet);
+    f(d.fluids);
+    f(d.particleLiquids);
+    f(d.sharedShapes);
+    f(d.animatedMeshes);
+    f(d.signalFilters);
+    f(d.drawableGroups);
+}
+
+inline constexpr int memberCount = 34;
+
 template <class Io>
 void fields(Io& io, Data& d) {
-    list(io, d.signalShapes);
-    list(io, d.checkPoints);
-    list(io, d.soundHinges);
-    list(io, d.pointRecords);
-    list(io, d.jumpPads);
-    list(io, d.motorHinges);
-    field(io, d.levelInfo);
-    list(io, d.staticShapes);
-    list(io, d.coins);
-    list(io, d.racksAndPinions);
-    list(io, d.jointSwitches);
-    list(io, d.particleEmitters);
-    list(io, d.cameraZones);
-    list(io, d.dynamicBodies);
-    list(io, d.animatedBodies);
-    list(io, d.joints);
-    list(io, d.delayedSignals);
-    list(io, d.progressPath);
-    list(io, d.animatedTextures);
-    field(io, d.metaData);
-    list(io, d.jointSprites);
-    list(io, d.jointSpritePairs);
-    list(io, d.cameraShakers);
-    list(io, d.triggerableSounds);
-    field(io, d.soundTable);
-    list(io, d.fixtureSignals);
-    list(io, d.bodyObservers);
-    field(io, d.meshSet);
-    list(io, d.fluids);
-    list(io, d.particleLiquids);
-    list(io, d.sharedShapes);
-    list(io, d.animatedMeshes);
-    list(io, d.signalFilters);
-    list(io, d.drawableGroups);
+    forEachMember(d, [&](auto& member) { field(io, member); });
 }
 
 template <class Io, class T>

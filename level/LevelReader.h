@@ -35,7 +35,9 @@ public:
     LevelReader(std::streambuf& buffer, cereal::BinaryInputArchive& archive)
         : buffer_(buffer), archive_(archive) {}
 
-    void raw(void* bytes, size_t count) { archive_.loadBinary(bytes, static_cast<std::streamsize>(count)); }
+    void raw(void* bytes, size_t size) { archive_.loadBinary(bytes, static_cast<std::streamsize>(size)); }
+    void count(uint64_t& n) { raw(&n, sizeof n); }
+    void which(int32_t& index) { raw(&index, sizeof index); }
     // Throws when `count` elements of at least `minSize` bytes each can't fit in what remains.
     void checkCount(uint64_t count, size_t minSize);
     void checkEmptyStates(uint64_t count);

@@ -26,9 +26,11 @@ public:
 
     explicit LevelWriter(cereal::BinaryOutputArchive& archive) : archive_(archive) {}
 
-    void raw(void const* bytes, size_t count) {
-        archive_.saveBinary(bytes, static_cast<std::streamsize>(count));
+    void raw(void const* bytes, size_t size) {
+        archive_.saveBinary(bytes, static_cast<std::streamsize>(size));
     }
+    void count(uint64_t const& n) { raw(&n, sizeof n); }
+    void which(int32_t const& index) { raw(&index, sizeof index); }
     void checkCount(uint64_t, size_t) {}
     void checkEmptyStates(uint64_t) {}
 

@@ -1,0 +1,548 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "level/LevelFields.h"
+#include "level/LevelReader.h"
+#include "level/LevelWriter.h"
+#include "level/tests/LevelFiller.h"
+#include "os/OpaqueStreamBuf.h"
+
+namespace {
+
+using namespace PristineLevel;
+using Bytes = std::vector<uint8_t>;
+using level_testing::filledLevel;
+
+template <class T>
+Bytes recordBytes(T const& record) {
+    std::ostringstream stream(std::ios::binary);
+    {
+        cereal::BinaryOutputArchive archive(stream);
+        io::LevelWriter writer(archive);
+        io::field(writer, const_cast<T&>(record));
+    }
+    std::string const s = stream.str();
+    return Bytes(s.begin(), s.end());
+}
+
+// Reads one record from `bytes`; throws like the level reader does.
+template <class T>
+T loadRecord(Bytes const& bytes, T record = T{}) {
+    OpaqueStreamBuf buffer(bytes.data(), bytes.size());
+    std::istream stream(&buffer);
+    cereal::BinaryInputArchive archive(stream);
+    io::LevelReader reader(buffer, archive);
+    io::field(reader, record);
+    return record;
+}
+
+// Each member's stored bytes, in file order.
+std::vector<Bytes> memberBytes(Data const& level) {
+    std::vector<Bytes> members;
+    io::forEachMember(level, [&](auto const& member) { members.push_back(recordBytes(member)); });
+    return members;
+}
+
+Bytes envelope(Bytes const& archive, uint32_t declared) {
+    uLongf packed = compressBound(static_cast<uLong>(archive.size()));
+    Bytes file(4 + packed);
+    std::memcpy(file.data(), &declared, 4);
+    EXPECT_EQ(compress2(file.data() + 4, &packed, archive.data(), static_cast<uLong>(archive.size()), 9), Z_OK);
+    file.resize(4 + packed);
+    return file;
+}
+
+std::string loadError(Data& level, Bytes const& archive) {
+    try {
+        loadPristineLevelArchive(level, archive.data(), archive.size());
+    } catch (cereal::Exception const& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(LevelFile, RoundTripKeepsEveryMemberOfEveryRecordKind) {
+    Data const level = filledLevel();
+    auto const filled = memberBytes(level);
+    auto const defaults = memberBytes(Data{});
+    ASSERT_EQ(filled.size(), static_cast<size_t>(io::memberCount));
+    for (int k = 0; k < io::memberCount; ++k) {
+        EXPECT_NE(filled[k], defaults[k]) << "member " << k << " was not filled";
+    }
+    std::vector<int> kinds;
+    for (auto const& joint : level.joints) {
+        kinds.push_back(joint.def.which());
+    }
+    for (int kind = 0; kind < jointKindCount; ++kind) {
+        EXPECT_NE(std::find(kinds.begin(), kinds.end(), kind), kinds.end()) << "joint kind " << kind;
+    }
+
+    Bytes const file = savePristineLevel(level);
+    Data loaded;
+    loadPristineLevel(loaded, file.data(), file.size());
+    auto const reloaded = memberBytes(loaded);
+    for (int k = 0; k < io::memberCount; ++k) {
+        EXPECT_EQ(reloaded[k], filled[k]) << "member " << k;
+    }
+    EXPECT_TRUE(loaded == level);
+    EXPECT_EQ(savePristineLevel(loaded), file);
+
+    // Optionals written absent come back absent, also over values that were present.
+    Data sparse = level;
+    sparse.levelInfo.cameraTrack.reset();
+    sparse.meshSet.arrayMeshes[0].texture.reset();
+    sparse.meshSet.arrayMeshes[0].matrix.reset();
+    boost::get<RevoluteJoint>(sparse.joints[6].def).states[0].lowerAngle.reset();
+    Bytes const sparseFile = savePristineLevel(sparse);
+    loadPristineLevel(loaded, sparseFile.data(), sparseFile.size());
+    EXPECT_TRUE(loaded == sparse);
+}
+
+TEST(LevelFile, StoredSizesMatchTheRecordLayouts) {
+    using io::storedSize;
+    EXPECT_EQ(storedSize(CheckPoint{}), 40u);
+    EXPECT_EQ(storedSize(DelayedSignal{}), 12u);
+    EXPECT_EQ(storedSize(PathNode{}), 28u);
+    EXPECT_EQ(storedSize(AnimatedTexture{}), 53u);
+    EXPECT_EQ(storedSize(JointSprite{}), 20u);
+    EXPECT_EQ(storedSize(JointSpritePair{}), 24u);
+    EXPECT_EQ(storedSize(CameraShaker{}), 44u);
+    EXPECT_EQ(storedSize(FixtureSignal{}), 17u);
+    EXPECT_EQ(storedSize(BodyObserver{}), 66u);
+    EXPECT_EQ(storedSize(SignalFilter{}), 20u);
+    EXPECT_EQ(storedSize(MusicNode{}), 24u);
+    EXPECT_EQ(storedSize(MeshNode{}), 39u);
+    EXPECT_EQ(storedSize(BufferData{}), 9u);
+    EXPECT_EQ(storedSize(ArrayMesh{}), 69u);
+    EXPECT_EQ(storedSize(IndexedMesh{}), 74u);
+
+    SoundDescriptor sound("audio/a.wav", SoundParams{});
+    size_t const soundSize = storedSize(sound);
+    EXPECT_EQ(soundSize, 8u + 11u + 26u);
+    TriggerableSound triggerable;
+    triggerable.sound = sound;
+    EXPECT_EQ(storedSize(triggerable), 8u + soundSize + 20u);
+
+    PackedShape const shape(35, 0x5a);
+    Fluid fluid;
+    fluid.shapes = {shape};
+    EXPECT_EQ(storedSize(fluid), 8u + 8u + 35u + 37u);
+    ParticleLiquid liquid;
+    liquid.shapes = {shape, shape};
+    EXPECT_EQ(storedSize(liquid), 8u + 2 * (8u + 35u) + 52u);
+    AnimatedMesh mesh;
+    mesh.opacityKeys = {0.5f, 1.0f, 0.25f};
+    EXPECT_EQ(storedSize(mesh), 66u + 12u);
+    DrawableGroup group;
+    group.drawables = {1, 2};
+    EXPECT_EQ(storedSize(group), 28u);
+
+    ArrayMesh withMatrix;
+    withMatrix.matrix = glm::mat4(1.0f);
+    EXPECT_EQ(storedSize(withMatrix), 69u + 64u);
+    withMatrix.texture = TextureDescriptor("art/a.png", TextureOptions{}, 0);
+    EXPECT_EQ(storedSize(withMatrix), 69u + 64u + 8u + 9u + 5u);
+
+    // A joint entry is which (4) + definition + state count (8) + reset signal (4).
+    EXPECT_EQ(storedSize(JointRecord{}), 4u + 41u + 8u + 4u);
+    JointRecord revolute{RevoluteJoint{}, 0};
+    EXPECT_EQ(storedSize(revolute), 4u + 51u + 8u + 4u);
+    RevoluteJointState state;
+    EXPECT_EQ(storedSize(state), 11u);
+    state.enableLimit = true;
+    state.enableMotor = false;
+    state.lowerAngle = state.upperAngle = state.motorSpeed = state.maxMotorTorque = InterpolatedFloat{1, 2};
+    EXPECT_EQ(storedSize(state), 45u);
+    RopeJointState rope;
+    EXPECT_EQ(storedSize(rope), 6u);
+    rope.maxLength = InterpolatedFloat{3, 1};
+    EXPECT_EQ(storedSize(rope), 14u);
+    // Empty states store their count only.
+    FrictionJoint friction;
+    friction.states.resize(3);
+    EXPECT_EQ(storedSize(JointRecord{friction, 0}), storedSize(JointRecord{FrictionJoint{}, 0}));
+}
+
+TEST(LevelFile, ValueEncodings) {
+    // The two orders of the joint base fields: collideConnected after type, or after the bodies.
+    DistanceJoint distance;
+    distance.def.collideConnected = true;
+    distance.def.bodyA = -1;
+    distance.def.bodyB = 5;
+    Bytes bytes = recordBytes(JointRecord{distance, 9});
+    Bytes const distanceBase = {0, 0, 0, 0, 3, 0, 0, 0, 1, 0xff, 0xff, 0xff, 0xff, 5, 0, 0, 0};
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 17), distanceBase);
+    FrictionJoint friction;
+    friction.def.collideConnected = true;
+    friction.def.bodyA = -1;
+    friction.def.bodyB = 5;
+    friction.states.resize(3);
+    bytes = recordBytes(JointRecord{friction, 9});
+    Bytes const frictionBase = {1, 0, 0, 0, 9, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 5, 0, 0, 0, 1};
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 17), frictionBase);
+    // An empty-state kind stores only the count; the states load zero-filled.
+    size_t const countAt = 4 + 13 + 16 + 8;
+    EXPECT_EQ(bytes[countAt], 3);
+    EXPECT_EQ(bytes.size(), countAt + 8 + 4);
+    auto const loaded = loadRecord<JointRecord>(bytes);
+    auto const& states = boost::get<FrictionJoint>(loaded.def).states;
+    ASSERT_EQ(states.size(), 3u);
+    EXPECT_EQ(states[2], EmptyJointState{});
+    EXPECT_EQ(loaded.resetSignal, 9u);
+
+    // Any non-zero byte marks an optional present and a bool true.
+    RevoluteJointState state;
+    state.enableMotor = true;
+    bytes = recordBytes(state);
+    ASSERT_EQ(bytes.size(), 12u);
+    bytes[6] = 2;     // enableMotor's presence flag
+    bytes[7] = 0x40;  // its value
+    auto const readState = loadRecord<RevoluteJointState>(bytes);
+    ASSERT_TRUE(readState.enableMotor.has_value());
+    EXPECT_TRUE(*readState.enableMotor);
+    EXPECT_FALSE(readState.enableLimit.has_value());
+
+    // An absent optional empties a value that was present before the read.
+    RevoluteJointState before;
+    before.enableLimit = true;
+    before.lowerAngle = InterpolatedFloat{1, 1};
+    auto const emptied = loadRecord(recordBytes(RevoluteJointState{}), before);
+    EXPECT_EQ(emptied, RevoluteJointState{});
+
+    // A string length of 0 takes just its 8 length bytes.
+    EXPECT_EQ(recordBytes(std::string()).size(), 8u);
+    EXPECT_EQ(recordBytes(std::string("ab")), (Bytes{2, 0, 0, 0, 0, 0, 0, 0, 'a', 'b'}));
+
+    // The matrix is sixteen floats in column order, after both texture flags.
+    ArrayMesh mesh;
+    glm::mat4 matrix(1.0f);
+    matrix[3][0] = 7.0f;  // x translation: column 3, row 0
+    mesh.matrix = matrix;
+    bytes = recordBytes(mesh);
+    size_t const matrixAt = 4 + 27 + 4 + 4 + 1 + 16 + 1 + 1 + 1;
+    float translation = 0;
+    std::memcpy(&translation, bytes.data() + matrixAt + 12 * 4, 4);
+    EXPECT_EQ(translation, 7.0f);
+
+    // Game modes the game doesn't know are kept; usage codes widen from one byte.
+    MetaData meta(static_cast<GameMode>(9));
+    EXPECT_EQ(loadRecord<MetaData>(recordBytes(meta)).mode, static_cast<GameMode>(9));
+    BufferData buffer;
+    buffer.usage = 2;
+    bytes = recordBytes(buffer);
+    EXPECT_EQ(bytes.size(), 9u);
+    EXPECT_EQ(loadRecord<BufferData>(bytes).usage, 2u);
+
+    // A body definition's bool of 2 reads as true.
+    BodyDef body;
+    body.allowSleep = false;
+    bytes = recordBytes(body);
+    bytes[4 + 8 + 4 + 8 + 4 + 4 + 4] = 2;
+    EXPECT_TRUE(loadRecord<BodyDef>(bytes).allowSleep);
+}
+
+TEST(LevelFile, VariantSelectorsOutOfRangeStopTheRead) {
+    Data level;
+    level.coins.resize(1);
+    level.joints.resize(2);
+    level.joints[1].def = WeldJoint{};
+    level.delayedSignals.resize(1);
+    Bytes archive = savePristineLevelArchive(level);
+    // The second joint's which sits after the first entry.
+    size_t jointsAt = 0;
+    auto const members = memberBytes(level);
+    for (int k = 0; k < 15; ++k) {
+        jointsAt += members[k].size();
+    }
+    size_t const secondWhich = jointsAt + 8 + io::storedSize(level.joints[0]);
+    ASSERT_EQ(archive[secondWhich], 8);
+
+    struct Case {
+        int32_t which;
+        std::string message;
+    };
+    for (Case const& c : {Case{10, "Invalid 'which' selector when deserializing boost::variant"},
+                          Case{-1, "Error traversing variant during load"},
+                          Case{INT32_MIN, "Error traversing variant during load"}}) {
+        Bytes bad = archive;
+        std::memcpy(bad.data() + secondWhich, &c.which, 4);
+        Data loaded;
+        EXPECT_EQ(loadError(loaded, bad), c.message);
+        EXPECT_EQ(loaded.coins, level.coins);
+        ASSERT_EQ(loaded.joints.size(), 2u);
+        EXPECT_EQ(loaded.joints[0], level.joints[0]);
+        EXPECT_EQ(loaded.joints[1], JointRecord{});
+        EXPECT_TRUE(loaded.delayedSignals.empty());
+
+        Data viaFile;
+        Bytes const file = envelope(bad, static_cast<uint32_t>(bad.size()));
+        loadPristineLevel(viaFile, file.data(), file.size());
+        EXPECT_TRUE(viaFile == loaded);
+    }
+}
+
+TEST(LevelFile, CountsThatCannotFitAreRejectedBeforeGrowing) {
+    Data level;
+    level.signalShapes = {PackedShape(40, 1)};
+    level.checkPoints.resize(3);
+    Bytes archive = savePristineLevelArchive(level);
+    size_t const checkPointsAt = 8 + 8 + 40;
+
+    auto withCount = [&](size_t at, uint64_t count) {
+        Bytes bad = archive;
+        std::memcpy(bad.data() + at, &count, 8);
+        return bad;
+    };
+    uint64_t const oneTooMany = (archive.size() - checkPointsAt - 8) / 40 + 1;
+    for (uint64_t count : {oneTooMany, uint64_t(1) << 20, uint64_t(1) << 62, ~uint64_t(0)}) {
+        Data loaded;
+        std::string const error = loadError(loaded, withCount(checkPointsAt, count));
+        EXPECT_NE(error.find("exceeds"), std::string::npos) << error;
+        EXPECT_EQ(loaded.signalShapes, level.signalShapes);
+        EXPECT_TRUE(loaded.checkPoints.empty());
+    }
+    // A string or a shape longer than the rest of the file.
+    for (uint64_t length : {uint64_t(archive.size() - 16 + 1), uint64_t(1) << 40}) {
+        Data loaded;
+        EXPECT_NE(loadError(loaded, withCount(8, length)).find("exceeds"), std::string::npos);
+        EXPECT_TRUE(loaded.signalShapes.empty() || loaded.signalShapes[0].empty());
+    }
+
+    // Empty joint states take no bytes: their total per file is bounded.
+    Data joints;
+    joints.joints.resize(3, JointRecord{FrictionJoint{}, 0});
+    Bytes jointArchive = savePristineLevelArchive(joints);
+    auto const members = memberBytes(joints);
+    size_t at = 0;
+    for (int k = 0; k < 15; ++k) {
+        at += members[k].size();
+    }
+    size_t const entry = io::storedSize(joints.joints[0]);
+    size_t const firstCount = at + 8 + 4 + 37;
+    auto setStates = [&](Bytes& bytes, int joint, uint64_t count) {
+        std::memcpy(bytes.data() + firstCount + joint * entry, &count, 8);
+    };
+    Bytes fits = jointArchive;
+    setStates(fits, 0, 30000);
+    setStates(fits, 1, 30000);
+    Data loaded;
+    EXPECT_EQ(loadError(loaded, fits), "");
+    EXPECT_EQ(boost::get<FrictionJoint>(loaded.joints[1].def).states.size(), 30000u);
+    Bytes tooMany = fits;
+    setStates(tooMany, 2, 30000);
+    EXPECT_NE(loadError(loaded, tooMany).find("empty joint states"), std::string::npos);
+    setStates(tooMany, 0, uint64_t(1) << 60);
+    EXPECT_NE(loadError(loaded, tooMany).find("empty joint states"), std::string::npos);
+}
+
+TEST(LevelFile, TruncationInsideEachMemberKeepsWhatWasRead) {
+    Data const level = filledLevel(11);
+    Bytes const archive = savePristineLevelArchive(level);
+    auto const full = memberBytes(level);
+    auto const defaults = memberBytes(Data{});
+    size_t start = 0;
+    for (int k = 0; k < io::memberCount; ++k) {
+        size_t const size = full[k].size();
+        for (size_t cut : {start + 1, start + size / 2, start + size - 1}) {
+            Bytes const truncated(archive.begin(), archive.begin() + static_cast<long>(cut));
+            Data loaded;
+            EXPECT_NE(loadError(loaded, truncated), "") << "member " << k << " cut at " << cut;
+            auto const got = memberBytes(loaded);
+            for (int j = 0; j < k; ++j) {
+                EXPECT_EQ(got[j], full[j]) << "member " << j << " before the cut in " << k;
+            }
+            EXPECT_NE(got[k], full[k]) << "member " << k;
+            for (int j = k + 1; j < io::memberCount; ++j) {
+                EXPECT_EQ(got[j], defaults[j]) << "member " << j << " after the cut in " << k;
+            }
+
+            Data viaFile;
+            Bytes const file = envelope(truncated, static_cast<uint32_t>(truncated.size()));
+            loadPristineLevel(viaFile, file.data(), file.size());
+            EXPECT_TRUE(viaFile == loaded) << "member " << k;
+        }
+        start += size;
+    }
+    EXPECT_EQ(start, archive.size());
+}
+
+TEST(LevelFile, TruncatedListsAndRecordsArePartlyFilled) {
+    Data const level = filledLevel(3);
+    Bytes const archive = savePristineLevelArchive(level);
+    auto const full = memberBytes(level);
+    auto offsetOf = [&](int member) {
+        size_t at = 0;
+        for (int k = 0; k < member; ++k) {
+            at += full[k].size();
+        }
+        return at;
+    };
+    auto cutAt = [&](size_t cut) {
+        Data loaded;
+        Bytes const truncated(archive.begin(), archive.begin() + static_cast<long>(cut));
+        loadError(loaded, truncated);
+        return loaded;
+    };
+
+    // A list of records that vary in size: elements read so far, the one being read partly
+    // filled, and default elements up to the stored count.
+    size_t const bodiesAt = offsetOf(13);
+    Data loaded = cutAt(bodiesAt + full[13].size() - 1);
+    ASSERT_EQ(loaded.dynamicBodies.size(), level.dynamicBodies.size());
+    EXPECT_EQ(loaded.dynamicBodies[0], level.dynamicBodies[0]);
+    EXPECT_EQ(loaded.dynamicBodies[1].bodyDef, level.dynamicBodies[1].bodyDef);
+    EXPECT_NE(loaded.dynamicBodies[1], level.dynamicBodies[1]);
+    // Cut inside the second body's second shape.
+    loaded = cutAt(bodiesAt + 8 + io::storedSize(level.dynamicBodies[0]) + 49 + 8 + (8 + 2) + 8 + 1);
+    ASSERT_EQ(loaded.dynamicBodies.size(), level.dynamicBodies.size());
+    EXPECT_EQ(loaded.dynamicBodies[0], level.dynamicBodies[0]);
+    DynamicBody const& partial = loaded.dynamicBodies[1];
+    EXPECT_EQ(partial.bodyDef, level.dynamicBodies[1].bodyDef);
+    ASSERT_EQ(partial.shapes.size(), level.dynamicBodies[1].shapes.size());
+    EXPECT_EQ(partial.shapes[0], level.dynamicBodies[1].shapes[0]);
+    EXPECT_TRUE(partial.shapes[1].empty());
+    EXPECT_TRUE(partial.drawables.empty());
+    // Cut before the second body's first byte with too few bytes left for it: the count is
+    // rejected and the list stays empty.
+    loaded = cutAt(bodiesAt + 8 + io::storedSize(level.dynamicBodies[0]));
+    EXPECT_TRUE(loaded.dynamicBodies.empty());
+
+    // A list of fixed-size records whose count no longer fits stays as it was.
+    loaded = cutAt(offsetOf(1) + full[1].size() - 1);
+    EXPECT_EQ(loaded.signalShapes, level.signalShapes);
+    EXPECT_TRUE(loaded.checkPoints.empty());
+
+    // A direct record: fields before the cut read, the rest default.
+    size_t const metaAt = offsetOf(19);
+    loaded = cutAt(metaAt + 1 + 4 + 4 * 5 + 1 + 8);
+    EXPECT_EQ(loaded.metaData.mode, level.metaData.mode);
+    EXPECT_EQ(loaded.metaData.goldParticleSize, level.metaData.goldParticleSize);
+    EXPECT_EQ(loaded.metaData.tutorial, level.metaData.tutorial);
+    EXPECT_TRUE(loaded.metaData.introSoundtrack.empty());
+    EXPECT_EQ(loaded.metaData.introEndTime, 0.0f);
+    EXPECT_EQ(loaded.animatedTextures, level.animatedTextures);
+    EXPECT_TRUE(loaded.jointSprites.empty());
+
+    // An animated body the file doesn't reach keeps its defaults.
+    loaded = cutAt(offsetOf(14) + 8 + io::storedSize(level.animatedBodies[0]));
+    ASSERT_EQ(loaded.animatedBodies.size(), level.animatedBodies.size());
+    EXPECT_EQ(loaded.animatedBodies[1].body, 0xFFFFFFFFu);
+    EXPECT_TRUE(loaded.animatedBodies[1].path.keyframes.empty());
+    EXPECT_EQ(loaded.animatedBodies[1].path.wrapMode, WrapMode::PingPong);
+
+    // Inside the mesh set's last list: the lists before it read, the nodes rejected whole.
+    loaded = cutAt(offsetOf(27) + full[27].size() - 1);
+    EXPECT_EQ(loaded.meshSet.indexBuffers, level.meshSet.indexBuffers);
+    EXPECT_TRUE(loaded.meshSet.nodes.empty());
+    EXPECT_EQ(loaded.bodyObservers, level.bodyObservers);
+    EXPECT_TRUE(loaded.fluids.empty());
+    EXPECT_EQ(Data{}.meshSet.nodes.size(), 0u);
+    EXPECT_EQ(MeshNode{}.kind, MeshNode::player);
+    EXPECT_EQ(BodyObserver{}.spinNeedsContact, 1);
+}
+
+TEST(LevelFile, EnvelopeFaultsLeaveTheLevelAsItWas) {
+    Data const level = filledLevel(5);
+    Bytes const archive = savePristineLevelArchive(level);
+    Bytes const file = savePristineLevel(level);
+    Data const previous = filledLevel(6);
+
+    auto load = [](Bytes const& bytes, Data start) {
+        loadPristineLevel(start, bytes.data(), bytes.size());
+        return start;
+    };
+    EXPECT_TRUE(load(file, Data{}) == level);
+    // Too short for a size, or a size above the limit: nothing is touched.
+    EXPECT_TRUE(load(Bytes(file.begin(), file.begin() + 3), previous) == previous);
+    EXPECT_TRUE(load(Bytes{}, previous) == previous);
+    for (uint32_t declared : {0xF00001u, 0x80000000u, 0xFFFFFFFFu}) {
+        Bytes big = file;
+        std::memcpy(big.data(), &declared, 4);
+        EXPECT_TRUE(load(big, previous) == previous) << declared;
+    }
+    // A size of 0 and a stream that doesn't inflate read nothing.
+    Bytes zero = file;
+    std::memset(zero.data(), 0, 4);
+    EXPECT_TRUE(load(zero, Data{}) == Data{});
+    Bytes garbage = file;
+    for (size_t i = 4; i < garbage.size(); ++i) {
+        garbage[i] = static_cast<uint8_t>(i * 131 + 7);
+    }
+    EXPECT_TRUE(load(garbage, Data{}) == Data{});
+    EXPECT_TRUE(load(Bytes{4, 0, 0, 0}, Data{}) == Data{});
+    // A size that is too large reads what inflated; one too small stops the level there.
+    EXPECT_TRUE(load(envelope(archive, static_cast<uint32_t>(archive.size() + 1000)), Data{}) == level);
+    Data const shortRead = load(envelope(archive, static_cast<uint32_t>(archive.size() / 2)), Data{});
+    Data expected;
+    try {
+        loadPristineLevelArchive(expected, archive.data(), archive.size() / 2);
+    } catch (cereal::Exception const&) {
+    }
+    EXPECT_TRUE(shortRead == expected);
+    EXPECT_FALSE(shortRead == level);
+    // A cut zlib stream reads what it produced.
+    Data const cutStream = load(Bytes(file.begin(), file.begin() + static_cast<long>(file.size() / 2)), Data{});
+    EXPECT_EQ(cutStream.signalShapes, level.signalShapes);
+    // Bytes after the last member are ignored.
+    Bytes longer = archive;
+    longer.resize(archive.size() + 64, 0xee);
+    EXPECT_TRUE(load(envelope(longer, static_cast<uint32_t>(longer.size())), Data{}) == level);
+}
+
+TEST(LevelFile, LoadingIntoAFilledLevelReusesItsLists) {
+    Data small;
+    small.joints.resize(2);
+    small.joints[0].def = RopeJoint{};
+    small.coins.resize(1);
+    small.coins[0].achievement = 4;
+    Bytes const file = savePristineLevel(small);
+    Data loaded = filledLevel(9);
+    ASSERT_GT(loaded.joints.size(), 2u);
+    loadPristineLevel(loaded, file.data(), file.size());
+    EXPECT_TRUE(loaded == small);
+}
+
+TEST(LevelFile, IndicesOutOfRangeLoadAsStored) {
+    // Consumers check indices; the reader keeps them as they are.
+    Data level;
+    level.dynamicBodies.resize(1);
+    level.joints.resize(2);
+    GearJoint gear;
+    gear.def.bodyA = 7;
+    gear.def.bodyB = -5;
+    gear.def.joint1 = 12;
+    gear.def.joint2 = -1;
+    level.joints[1].def = gear;
+    level.jointSprites.push_back(JointSprite{3, 99, glm::vec2(1.0f), 0.0f});
+    level.fixtureSignals.push_back(FixtureSignal{1, 2, 1, 0, 40, 0});
+    ArrayMesh mesh;
+    mesh.vertexBuffer = 1000;
+    level.meshSet.arrayMeshes.push_back(mesh);
+    level.meshSet.nodes.push_back(MeshNode{MeshNode::indexedEntry, 55, glm::vec4(0.0f), glm::vec4(1.0f), 0});
+    level.animatedBodies.push_back(AnimatedBody{});
+    level.animatedBodies[0].body = 12345;
+    Bytes const file = savePristineLevel(level);
+    Data loaded;
+    loadPristineLevel(loaded, file.data(), file.size());
+    EXPECT_TRUE(loaded == level);
+}
+
+TEST(LevelFile, DefaultLevel) {
+    Data const level;
+    EXPECT_EQ(level.metaData.mode, GameMode::Normal);
+    EXPECT_EQ(level.joints.size(), 0u);
+    EXPECT_EQ(JointRecord{}.def.which(), 0);
+    EXPECT_EQ(boost::get<DistanceJoint>(JointRecord{}.def).def.length, 1.0f);
+    EXPECT_EQ(ParticleEmitter{}.boxMin.x, -FLT_MAX);
+    EXPECT_EQ(SoundParams{}.referenceFactor, 1.25f);
+    // 34 members: 30 empty lists and four direct records.
+    EXPECT_EQ(savePristineLevelArchive(level).size(),
+              30 * 8u + (12 + 1 + 8) + 42 + 3 * 8 + 5 * 8);
+}
+
+}  // namespace
