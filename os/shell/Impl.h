@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "level/LevelCatalog.h"
 #include "os/AbstractApp.h"
+#include "os/FileSystem.h"
 #include "os/services/PlatformServices.h"
 #include "os/shell/StandIns.h"
 #include "world/WorldConstants.h"
@@ -28,14 +30,11 @@ struct Impl {
     static float virtualHeight() { return ::virtualHeight(); }
     static float backingWidth() { return ::backingWidth(); }
     static float backingHeight() { return ::backingHeight(); }
-    static bool fileExists(std::string const&) { return false; }
+    static bool fileExists(std::string const& path) { return Singleton<FileSystem>::instance().exists(path); }
     static void logEvent(char const*) {}
     static int downloadState() { return 0; }
-    static uint64_t levelCount() { return 0; }
-    static standins::LevelEntry const& levelEntry(uint64_t) {
-        static standins::LevelEntry const none;
-        return none;
-    }
+    static uint64_t levelCount() { return LevelCatalog::count(); }
+    static LevelCatalog::Entry const& levelEntry(uint64_t index) { return LevelCatalog::entry(index); }
     static bool isLevelUnlocked(uint64_t) { return false; }
 };
 

@@ -52,6 +52,8 @@ int Shell::run() {
     pthread_setname_np(pthread_self(), "MainThread");
     platform::EventPump::installTerminationHandler();
     enterResourceDirectory();
+    if (!Singleton<FileSystem>::instance().mount("pak0.pak"))
+        std::fprintf(stderr, "zelv: no data archive pak0.pak beside the executable\n");
 
     platform::Window window;
     if (!window.ok()) {

@@ -67,9 +67,3 @@ public:
     void resume() {}
     void send(uint8_t) {}
 };
-
-namespace os::standins {
-struct LevelEntry {
-    std::string path, nameKey;
-};
-}  // namespace os::standins
