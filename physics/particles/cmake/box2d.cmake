@@ -1,0 +1,4 @@
+# The physics world and the one layer that maps level data onto the installed Box2D.
+target_link_libraries(zelv_physics PUBLIC zelv_level zelv::box2d)
+
+zelv_test(physics_joints_test SOURCES tests/JointsTest.cpp DEPS zelv_physics)

@@ -1,0 +1,292 @@
+#include <box2d/box2d.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "physics/particles/Box2DAdapter.h"
+#include "physics/particles/PhysicsWorld.h"
+
+using namespace PristineLevel;
+
+namespace {
+
+struct Scene {
+    PhysicsWorld physics{b2Vec2(0.0f, -10.0f)};
+    b2Body* ground = nullptr;
+    std::vector<b2Body*> bodies;
+    std::vector<b2Joint*> joints;
+
+    explicit Scene(int dynamicBodies = 3) {
+        b2BodyDef def;
+        ground = physics.box2d().CreateBody(&def);
+        for (int i = 0; i < dynamicBodies; ++i) {
+            def.type = b2_dynamicBody;
+            def.position.Set(float(i) * 2.0f, 0.0f);
+            b2Body* body = physics.box2d().CreateBody(&def);
+            b2CircleShape circle;
+            circle.m_radius = 0.5f;
+            body->CreateFixture(&circle, 1.0f);
+            bodies.push_back(body);
+        }
+    }
+    b2Joint* add(const JointVariant& def) {
+        b2Joint* joint = Box2DAdapter::createJoint(physics.box2d(), def, ground, bodies, joints);
+        joints.push_back(joint);
+        return joint;
+    }
+};
+
+template <class Joint>
+Joint between(std::int32_t a, std::int32_t b) {
+    Joint j;
+    j.def.bodyA = a;
+    j.def.bodyB = b;
+    return j;
+}
+
+}  // namespace
+
+TEST(Joints, EveryKindMapsItsParameters) {
+    Scene s;
+    float const massA = s.bodies[0]->GetMass();
+
+    auto distance = between<DistanceJoint>(-1, 0);
+    distance.def.length = 2.0f;
+    distance.def.frequencyHz = 4.0f;
+    distance.def.dampingRatio = 0.5f;
+    distance.def.collideConnected = true;
+    auto* d = static_cast<b2DistanceJoint*>(s.add(distance));
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->GetType(), e_distanceJoint);
+    EXPECT_EQ(d->GetLength(), 2.0f);
+    EXPECT_TRUE(d->GetCollideConnected());
+    float const omega = 2.0f * b2_pi * 4.0f;
+    EXPECT_NEAR(d->GetStiffness(), massA * omega * omega, 1e-3f);
+    EXPECT_NEAR(d->GetDamping(), 2.0f * massA * 0.5f * omega, 1e-4f);
+    EXPECT_LT(d->GetMinLength(), d->GetMaxLength());
+
+    auto rigid = between<DistanceJoint>(0, 1);
+    rigid.def.length = 1.5f;
+    auto* r = static_cast<b2DistanceJoint*>(s.add(rigid));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->GetMinLength(), 1.5f);
+    EXPECT_EQ(r->GetMaxLength(), 1.5f);
+    EXPECT_EQ(r->GetStiffness(), 0.0f);
+
+    auto friction = between<FrictionJoint>(-1, 1);
+    friction.def.maxForce = 3.0f;
+    friction.def.maxTorque = 4.0f;
+    auto* f = static_cast<b2FrictionJoint*>(s.add(friction));
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->GetMaxForce(), 3.0f);
+    EXPECT_EQ(f->GetMaxTorque(), 4.0f);
+
+    auto motor = between<MotorJoint>(-1, 2);
+    motor.def.linearOffset = {1.0f, 2.0f};
+    motor.def.angularOffset = 0.5f;
+    motor.def.correctionFactor = 0.4f;
+    auto* m = static_cast<b2MotorJoint*>(s.add(motor));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->GetLinearOffset(), b2Vec2(1.0f, 2.0f));
+    EXPECT_EQ(m->GetAngularOffset(), 0.5f);
+    EXPECT_EQ(m->GetCorrectionFactor(), 0.4f);
+
+    auto prismatic = between<PrismaticJoint>(-1, 0);
+    prismatic.def.localAxisA = {0.0f, 2.0f};
+    prismatic.def.enableLimit = true;
+    prismatic.def.lowerTranslation = 1.0f;  // lower above upper: swapped, not an abort
+    prismatic.def.upperTranslation = -1.0f;
+    prismatic.def.enableMotor = true;
+    prismatic.def.maxMotorForce = 5.0f;
+    prismatic.def.motorSpeed = 0.25f;
+    auto* p = static_cast<b2PrismaticJoint*>(s.add(prismatic));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->GetLocalAxisA(), b2Vec2(0.0f, 1.0f));
+    EXPECT_EQ(p->GetLowerLimit(), -1.0f);
+    EXPECT_EQ(p->GetUpperLimit(), 1.0f);
+    EXPECT_TRUE(p->IsMotorEnabled());
+    EXPECT_EQ(p->GetMaxMotorForce(), 5.0f);
+
+    auto pulley = between<PulleyJoint>(0, 1);
+    pulley.def.lengthA = 2.0f;
+    pulley.def.lengthB = 3.0f;
+    pulley.def.ratio = 2.0f;
+    auto* pu = static_cast<b2PulleyJoint*>(s.add(pulley));
+    ASSERT_NE(pu, nullptr);
+    EXPECT_EQ(pu->GetLengthA(), 2.0f);
+    EXPECT_EQ(pu->GetRatio(), 2.0f);
+
+    auto revolute = between<RevoluteJoint>(-1, 1);
+    revolute.def.enableLimit = true;
+    revolute.def.lowerAngle = -0.5f;
+    revolute.def.upperAngle = 0.75f;
+    revolute.def.enableMotor = true;
+    revolute.def.motorSpeed = 2.0f;
+    revolute.def.maxMotorTorque = 10.0f;
+    auto* rv = static_cast<b2RevoluteJoint*>(s.add(revolute));
+    ASSERT_NE(rv, nullptr);
+    EXPECT_EQ(rv->GetLowerLimit(), -0.5f);
+    EXPECT_EQ(rv->GetUpperLimit(), 0.75f);
+    EXPECT_EQ(rv->GetMotorSpeed(), 2.0f);
+    EXPECT_EQ(rv->GetMaxMotorTorque(), 10.0f);
+
+    auto revolute2 = between<RevoluteJoint>(-1, 2);
+    std::int32_t const revoluteIndex = std::int32_t(s.joints.size()) - 1;
+    s.add(revolute2);
+    auto gear = between<GearJoint>(1, 2);
+    gear.def.joint1 = revoluteIndex;
+    gear.def.joint2 = revoluteIndex + 1;
+    gear.def.ratio = 3.0f;
+    auto* g = static_cast<b2GearJoint*>(s.add(gear));
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->GetRatio(), 3.0f);
+    EXPECT_EQ(g->GetJoint1(), rv);
+
+    auto rope = between<RopeJoint>(-1, 0);
+    rope.def.maxLength = 4.0f;
+    auto* ro = static_cast<b2DistanceJoint*>(s.add(rope));
+    ASSERT_NE(ro, nullptr);
+    EXPECT_EQ(ro->GetType(), e_distanceJoint);
+    EXPECT_EQ(ro->GetMaxLength(), 4.0f);
+    EXPECT_LE(ro->GetMinLength(), b2_linearSlop);
+    EXPECT_EQ(ro->GetStiffness(), 0.0f);
+
+    auto weld = between<WeldJoint>(0, 2);
+    weld.def.referenceAngle = 0.3f;
+    weld.def.frequencyHz = 2.0f;
+    weld.def.dampingRatio = 0.7f;
+    auto* w = static_cast<b2WeldJoint*>(s.add(weld));
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->GetReferenceAngle(), 0.3f);
+    EXPECT_GT(w->GetStiffness(), 0.0f);
+    EXPECT_GT(w->GetDamping(), 0.0f);
+
+    auto wheel = between<WheelJoint>(-1, 2);
+    wheel.def.frequencyHz = 2.0f;
+    wheel.def.dampingRatio = 0.7f;
+    wheel.def.enableMotor = true;
+    wheel.def.maxMotorTorque = 6.0f;
+    auto* wh = static_cast<b2WheelJoint*>(s.add(wheel));
+    ASSERT_NE(wh, nullptr);
+    float const massC = s.bodies[2]->GetMass();
+    float const wheelOmega = 2.0f * b2_pi * 2.0f;
+    EXPECT_NEAR(wh->GetStiffness(), massC * wheelOmega * wheelOmega, 1e-3f);
+    EXPECT_EQ(wh->GetMaxMotorTorque(), 6.0f);
+
+    for (int i = 0; i < 60; ++i) {
+        s.physics.Step(1.0f / 60.0f, 6, 4);
+    }
+    for (b2Body* body : s.bodies) {
+        EXPECT_TRUE(body->GetPosition().IsValid());
+    }
+}
+
+TEST(Joints, RopePendulumKeepsItsLength) {
+    Scene s(1);
+    s.bodies[0]->SetTransform({3.0f, 0.0f}, 0.0f);  // level with the pivot, rope taut
+    auto rope = between<RopeJoint>(-1, 0);
+    rope.def.localAnchorA = {0.0f, 0.0f};
+    rope.def.localAnchorB = {0.0f, 0.0f};
+    rope.def.maxLength = 3.0f;
+    ASSERT_NE(s.add(rope), nullptr);
+    float lowest = 0.0f;
+    for (int i = 0; i < 600; ++i) {
+        s.physics.Step(1.0f / 60.0f, 6, 4);
+        float const length = s.bodies[0]->GetPosition().Length();
+        EXPECT_LT(length, 3.0f + 0.05f) << "step " << i;
+        lowest = std::min(lowest, s.bodies[0]->GetPosition().y);
+    }
+    EXPECT_NEAR(lowest, -3.0f, 0.05f);  // it swung through the bottom at full length
+}
+
+TEST(Joints, DamagedDefinitionsAreRefused) {
+    Scene s;
+    float const nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(s.add(between<RevoluteJoint>(0, 5)), nullptr);   // no body 5
+    EXPECT_EQ(s.add(between<RevoluteJoint>(-2, 0)), nullptr);  // below the ground index
+    EXPECT_EQ(s.add(between<RevoluteJoint>(1, 1)), nullptr);   // one body twice
+    EXPECT_EQ(s.add(between<RevoluteJoint>(-1, -1)), nullptr);
+
+    auto gear = between<GearJoint>(0, 1);
+    gear.def.joint1 = 0;  // refused entries, and ones not yet created
+    gear.def.joint2 = 9;
+    EXPECT_EQ(s.add(gear), nullptr);
+    auto rope = between<RopeJoint>(-1, 0);
+    rope.def.maxLength = 2.0f;
+    std::int32_t const ropeIndex = std::int32_t(s.joints.size());
+    ASSERT_NE(s.add(rope), nullptr);
+    auto hinge = between<RevoluteJoint>(-1, 1);
+    ASSERT_NE(s.add(hinge), nullptr);
+    gear.def.joint1 = ropeIndex;  // a rope is no gear partner
+    gear.def.joint2 = ropeIndex + 1;
+    EXPECT_EQ(s.add(gear), nullptr);
+
+    auto pulley = between<PulleyJoint>(0, 1);
+    pulley.def.ratio = 0.0f;
+    EXPECT_EQ(s.add(pulley), nullptr);
+    auto motor = between<MotorJoint>(-1, 0);
+    motor.def.correctionFactor = 2.0f;
+    EXPECT_EQ(s.add(motor), nullptr);
+    auto distance = between<DistanceJoint>(-1, 0);
+    distance.def.length = nan;
+    EXPECT_EQ(s.add(distance), nullptr);
+    auto wheel = between<WheelJoint>(-1, 0);
+    wheel.def.localAxisA = {0.0f, 0.0f};
+    EXPECT_EQ(s.add(wheel), nullptr);
+    auto revolute = between<RevoluteJoint>(-1, 0);
+    revolute.def.localAnchorB = {nan, 0.0f};
+    EXPECT_EQ(s.add(revolute), nullptr);
+    revolute.def.localAnchorB = {0.0f, 0.0f};
+    revolute.def.lowerAngle = 1.0f;
+    revolute.def.upperAngle = -1.0f;
+    auto* swapped = static_cast<b2RevoluteJoint*>(s.add(revolute));
+    ASSERT_NE(swapped, nullptr);
+    EXPECT_EQ(swapped->GetLowerLimit(), -1.0f);
+}
+
+TEST(Joints, BodyDefinitionsMapActiveAndUserData) {
+    BodyDef def;
+    def.type = BodyDef::dynamicBody;
+    def.position = {1.0f, 2.0f};
+    def.active = false;
+    def.userData = -1;
+    def.gravityScale = 0.5f;
+    b2BodyDef const out = Box2DAdapter::toBodyDef(def);
+    EXPECT_EQ(out.type, b2_dynamicBody);
+    EXPECT_FALSE(out.enabled);
+    EXPECT_EQ(out.userData.pointer, ~std::uintptr_t(0));
+    EXPECT_EQ(out.gravityScale, 0.5f);
+
+    // Values Box2D aborts on become defaults.
+    def.type = 7;
+    def.angle = std::numeric_limits<float>::infinity();
+    def.linearDamping = -1.0f;
+    b2BodyDef const fixed = Box2DAdapter::toBodyDef(def);
+    EXPECT_EQ(fixed.type, b2_staticBody);
+    EXPECT_EQ(fixed.angle, 0.0f);
+    EXPECT_EQ(fixed.linearDamping, 0.0f);
+    PhysicsWorld physics(b2Vec2(0.0f, -10.0f));
+    b2Body* body = physics.box2d().CreateBody(&fixed);
+    EXPECT_FALSE(Box2DAdapter::isActive(*body));
+    Box2DAdapter::setActive(*body, true);
+    EXPECT_TRUE(body->IsEnabled());
+}
+
+TEST(PhysicsWorld, ParticleParametersAndPositions) {
+    PhysicsWorld physics(b2Vec2(0.0f, -10.0f));
+    EXPECT_EQ(physics.GetParticleCount(), 0);
+    physics.SetParticleMaxCount(2);
+    physics.SetParticleDensity(1.2f);
+    physics.SetParticleGravityScale(0.4f);
+    physics.SetParticleDamping(0.2f);
+    physics.SetParticleRadius(0.1f);
+    physics.SetParticleCollisionMask(2050);
+    EXPECT_EQ(physics.GetParticleCollisionMask(), 2050);
+    EXPECT_EQ(physics.GetParticleRadius(), 0.1f);
+    EXPECT_EQ(physics.CreateParticle({1.0f, 2.0f}), 0);
+    EXPECT_EQ(physics.CreateParticle({3.0f, 4.0f}), 1);
+    EXPECT_EQ(physics.CreateParticle({5.0f, 6.0f}), -1);  // at the maximum count
+    ASSERT_EQ(physics.GetParticleCount(), 2);
+    EXPECT_EQ(physics.GetParticlePositionBuffer()[1], b2Vec2(3.0f, 4.0f));
+}
