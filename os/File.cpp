@@ -11,6 +11,8 @@ File::~File() = default;
 
 namespace {
 
+constexpr uint64_t readAheadThreshold = 256 * 1024;
+
 // Opens a regular file for reading and returns its descriptor and size; -1 for anything else.
 int openRegular(std::string const& path, uint64_t& size) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -52,8 +54,8 @@ void MemoryMappedFile::map(int fd, uint64_t mapLength, uint64_t mapOffset, uint6
     if (mapLength > uint64_t(SIZE_MAX) || mapOffset > uint64_t(INT64_MAX)) return;
     void* m = ::mmap(nullptr, size_t(mapLength), PROT_READ, MAP_PRIVATE, fd, off_t(mapOffset));
     if (m == MAP_FAILED) return;
-    // Entries are read front to back once, mostly by decoders: ask for read-ahead.
-    ::madvise(m, size_t(mapLength), MADV_SEQUENTIAL);
+    // Large entries are read front to back once, mostly by decoders: ask for read-ahead.
+    if (mapLength >= readAheadThreshold) ::madvise(m, size_t(mapLength), MADV_SEQUENTIAL);
     mapping_ = m;
     mappingLength_ = mapLength;
     data_ = static_cast<uint8_t const*>(m) + delta;

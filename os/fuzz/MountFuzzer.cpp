@@ -1,0 +1,61 @@
+// Mounts arbitrary bytes as a data archive, whole and as a range, and reads every entry it lists.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "os/FileSystem.h"
+
+namespace {
+
+std::string const& scratchFile() {
+    static std::string const path = [] {
+        char name[] = "/tmp/zelv_mount_fuzz_XXXXXX";
+        int fd = mkstemp(name);
+        if (fd < 0) std::abort();
+        close(fd);
+        return std::string(name);
+    }();
+    return path;
+}
+
+uint64_t readAll(FileSystem const& fs, MemoryMappedZipFile const* archive) {
+    uint64_t sum = 0;
+    if (!archive) return sum;
+    for (auto const& [name, where] : archive->entries()) {
+        auto f = fs.open(name);
+        if (f->size() != where.length) std::abort();
+        for (uint64_t i = 0; i < f->size(); ++i) sum += f->data()[i];
+    }
+    return sum;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
+    std::string const& path = scratchFile();
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0) return 0;
+    size_t written = 0;
+    while (written < size) {
+        ssize_t n = ::write(fd, data + written, size - written);
+        if (n <= 0) break;
+        written += size_t(n);
+    }
+    ::close(fd);
+
+    volatile uint64_t sink = 0;
+    {
+        FileSystem fs;
+        sink = sink + readAll(fs, fs.mount(path));
+    }
+    if (size > 2) {
+        // The first byte picks where a ranged archive starts; the second how much it leaves off.
+        FileSystem fs;
+        uint64_t offset = data[0] % size, length = size - offset > data[1] ? size - offset - data[1] : 0;
+        sink = sink + readAll(fs, fs.mount(path, MemoryMappedZipFile::Range{offset, length + 64}));
+    }
+    return 0;
+}
