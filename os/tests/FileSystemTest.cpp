@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <istream>
 #include <new>
 #include <random>
@@ -164,6 +165,29 @@ TEST(FileSystemArchive, ArchiveInsideALargerFile) {
     ASSERT_NE(past, nullptr);
     EXPECT_EQ(past->archiveLength(), archive.size() - prefix.size());
     EXPECT_EQ(bytesOf(past->open("x.txt")), "inside");
+}
+
+TEST(FileSystemArchive, EntriesBeyondTwoGibibytes) {
+    testing_support::TempDir dir;
+    // A sparse file: 2.5 GiB of hole, then the archive, so entry offsets need more than 31 bits.
+    uint64_t const start = (5ull << 30) / 2 + 123;
+    std::string content = pattern(10000, 8);
+    std::string archive = ziptest::build({{"far.bin", content}});
+    {
+        std::ofstream out(dir / "sparse.pak", std::ios::binary);
+        out.seekp(std::streamoff(start));
+        out.write(archive.data(), std::streamsize(archive.size()));
+        ASSERT_TRUE(out.good());
+    }
+    FileSystem fs;
+    auto* whole = fs.mount((dir / "sparse.pak").string());
+    ASSERT_NE(whole, nullptr);
+    ASSERT_TRUE(whole->contains("far.bin"));
+    EXPECT_GT(whole->entries().at("far.bin").offset, start);
+    EXPECT_EQ(bytesOf(fs.open("far.bin")), content);
+    auto* ranged = fs.mount((dir / "sparse.pak").string(), MemoryMappedZipFile::Range{start, archive.size()});
+    ASSERT_NE(ranged, nullptr);
+    EXPECT_EQ(bytesOf(ranged->open("far.bin")), content);
 }
 
 TEST(FileSystemArchive, ShrunkArchiveFileGivesEmptyEntriesNotACrash) {
