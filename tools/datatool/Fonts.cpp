@@ -24,17 +24,17 @@ constexpr int padding = 2;
 std::string const dejavu = "/usr/share/fonts/truetype/dejavu/";
 std::string const cjkFace = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
 
-struct FontSpec {
+struct FontFace {
     char const* file;  // under the DejaVu folder
     int pixels;
 };
 
 // One font per style the screens ask for; font 0 is also what an unknown style gets.
-struct StyleSpec {
+struct StyleFont {
     char const* style;
-    FontSpec font;
+    FontFace font;
 };
-StyleSpec const styleSpecs[] = {
+StyleFont const styleFonts[] = {
     {"regularMenu", {"DejaVuSans.ttf", 30}},
     {"regularMenuBold", {"DejaVuSans-Bold.ttf", 30}},
     {"popupButton", {"DejaVuSans-Bold.ttf", 34}},
@@ -119,13 +119,13 @@ public:
         return faces_.emplace(path, Face(f)).first->second.get();
     }
 
-    // The glyphs of one font; nullopt-like false when a face is missing.
-    bool render(FontSpec const& spec, std::set<uint32_t> const& codePoints, Fonts::FontRecord& record,
+    // Renders the glyphs of one font; false when a face cannot be opened.
+    bool render(FontFace const& wanted, std::set<uint32_t> const& codePoints, Fonts::FontRecord& record,
                 std::vector<Bitmap>& bitmaps, std::set<uint32_t>& uncovered) {
-        FT_Face primary = face(dejavu + spec.file);
+        FT_Face primary = face(dejavu + wanted.file);
         FT_Face fallback = face(cjkFace);
         if (!primary || !fallback) return false;
-        for (FT_Face f : {primary, fallback}) FT_Set_Pixel_Sizes(f, 0, spec.pixels);
+        for (FT_Face f : {primary, fallback}) FT_Set_Pixel_Sizes(f, 0, wanted.pixels);
         record.baseline = 0;  // the line origin is the baseline
         record.lineHeight = float(primary->size->metrics.height >> 6);
         record.lineSpacing = 1.0f;
@@ -239,14 +239,14 @@ void buildLocale(datatool::Context& ctx, Rasteriser& rasteriser, std::string con
     std::vector<Page> pages;
     std::set<uint32_t> uncovered;
     std::map<std::pair<std::string, int>, uint32_t> fontOf;  // one font per face and size
-    for (auto const& spec : styleSpecs) {
-        auto key = std::make_pair(std::string(spec.font.file), spec.font.pixels);
+    for (auto const& wanted : styleFonts) {
+        auto key = std::make_pair(std::string(wanted.font.file), wanted.font.pixels);
         if (auto it = fontOf.find(key); it != fontOf.end()) {
-            table.styles.emplace(spec.style, it->second);
+            table.styles.emplace(wanted.style, it->second);
             continue;
         }
         // A font lives on one page: when its glyphs do not fit on an empty page, it gets smaller.
-        FontSpec font = spec.font;
+        FontFace font = wanted.font;
         for (;;) {
             Fonts::FontRecord record;
             std::vector<Bitmap> bitmaps;
@@ -261,9 +261,9 @@ void buildLocale(datatool::Context& ctx, Rasteriser& rasteriser, std::string con
                     pages.pop_back();
                     font.pixels -= 4;
                     std::printf("datatool: fonts: %s %s does not fit a page; trying %d px\n", locale.c_str(),
-                                spec.style, font.pixels);
+                                wanted.style, font.pixels);
                     if (font.pixels < 8) {
-                        ctx.error("fonts: " + locale + " " + spec.style + " fits no page");
+                        ctx.error("fonts: " + locale + " " + wanted.style + " fits no page");
                         return;
                     }
                     continue;
@@ -279,7 +279,7 @@ void buildLocale(datatool::Context& ctx, Rasteriser& rasteriser, std::string con
             uint32_t index = uint32_t(table.fonts.size());
             table.fonts.push_back(std::move(record));
             table.fontPages.emplace(index, uint32_t(pageIndex));
-            table.styles.emplace(spec.style, index);
+            table.styles.emplace(wanted.style, index);
             fontOf.emplace(key, index);
             break;
         }
