@@ -47,8 +47,9 @@ Window::Window(char const* title, int width, int height) {
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    // No high-DPI framebuffer: the view's resolution table expects the 1334 x 750 backing store.
     window_ = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
-                               SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN | SDL_WINDOW_ALLOW_HIGHDPI);
+                               SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window_) {
         error_ = std::string("cannot create the window: ") + SDL_GetError();
         return;

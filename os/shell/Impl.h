@@ -6,6 +6,7 @@
 #include "level/LevelCatalog.h"
 #include "os/AbstractApp.h"
 #include "os/FileSystem.h"
+#include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
 #include "os/shell/StandIns.h"
 #include "world/WorldConstants.h"
@@ -21,7 +22,7 @@ struct Impl {
     using CloudSyncThread = ::CloudSyncThread;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }
-    static bool initICloud() { return false; }
+    static bool initICloud() { return ::initICloud(); }
     static void graphicsStartupHook() {}
     static uint64_t graphicsBudget() { return ::graphicsBudget(); }
     static bool isLowEndDevice() { return ::isLowEndDevice(); }

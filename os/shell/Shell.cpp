@@ -85,6 +85,7 @@ int Shell::run() {
     app->willTerminate();
     // The render contexts hold GL objects: release them while the context is current.
     app.reset();
+    shutdownICloud();
     return 0;
 }
 
