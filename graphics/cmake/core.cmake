@@ -10,3 +10,5 @@ zelv_test(graphics_texture_pass_test TSAN SOURCES tests/TexturePassTest.cpp DEPS
 zelv_test(graphics_rendering_gl_test GL TSAN SOURCES tests/RenderingGlTest.cpp DEPS zelv_graphics_testsupport)
 # The shader test reads the shaders from the built data archive.
 add_dependencies(graphics_rendering_gl_test pak)
+zelv_fuzzer(graphics_image_fuzzer SOURCES fuzz/ImageFuzzer.cpp DEPS zelv_graphics
+            CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/graphics_image_fuzzer)
