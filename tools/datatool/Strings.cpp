@@ -93,7 +93,9 @@ void build(datatool::Context& ctx) {
     for (auto locale : datatool::shippedLocales) {
         std::string name(locale);
         Texts own;
-        if (!readSource(ctx, dir / (name + ".txt"), own))
+        if (locale == datatool::baseLocale)
+            own = english;
+        else if (!readSource(ctx, dir / (name + ".txt"), own))
             std::printf("datatool: strings: %s has no source; English stands in\n", name.c_str());
         Texts merged = english;
         for (auto const& [key, text] : own) {
@@ -105,7 +107,7 @@ void build(datatool::Context& ctx) {
         std::vector<std::string> missing;
         for (auto const& [key, text] : english)
             if (!own.count(key)) missing.push_back(key);
-        if (!missing.empty() && locale != datatool::baseLocale) {
+        if (!missing.empty()) {
             std::string list;
             for (auto const& k : missing) list += (list.empty() ? "" : ", ") + k;
             std::printf("datatool: strings: %s lacks %zu of %zu keys (English stands in): %s\n", name.c_str(),
