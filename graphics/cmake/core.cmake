@@ -12,3 +12,4 @@ zelv_test(graphics_rendering_gl_test GL TSAN SOURCES tests/RenderingGlTest.cpp D
 add_dependencies(graphics_rendering_gl_test pak)
 zelv_fuzzer(graphics_image_fuzzer SOURCES fuzz/ImageFuzzer.cpp DEPS zelv_graphics
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/graphics_image_fuzzer)
+zelv_benchmark(graphics_texture_bench SOURCES bench/TextureBench.cpp DEPS zelv_graphics_testsupport)
