@@ -11,10 +11,19 @@ namespace {
 
 void logLine(std::string const& message) { std::fprintf(stderr, "fonts: %s\n", message.c_str()); }
 
-// The bytes of a file in the archives, or null when it does not exist.
-std::shared_ptr<File> openIfExists(std::string const& path) {
+// Reads a table from the archives. A damaged table keeps what was read before the damage: some
+// text beats none.
+template <class Table>
+void readTable(std::string const& path, Table& table) {
     auto& fs = Singleton<FileSystem>::instance();
-    return fs.exists(path) ? fs.open(path) : nullptr;
+    if (!fs.exists(path)) {
+        logLine(path + " not found");
+        return;
+    }
+    auto file = fs.open(path);
+    std::string error;
+    if (!table.read(file->data(), file->size(), &error))
+        logLine(path + " is damaged (" + error + "); keeping what was read");
 }
 
 FontRecord const& builtInFont() {
@@ -32,21 +41,8 @@ Context::Context(Graphics::Context* graphics, std::string const& directory)
 Context::Context(Graphics::Context* graphics, std::string const& directory, std::string const& locale) {
     std::string const base = directory + locale;
     FontTable table;
-    if (auto file = openIfExists(base + ".fonts")) {
-        std::string error;
-        // A damaged table keeps what was read before the damage: some text beats none.
-        if (!table.read(file->data(), file->size(), &error))
-            logLine(base + ".fonts is damaged (" + error + "); keeping what was read");
-    } else {
-        logLine(base + ".fonts not found; text will not be drawn");
-    }
-    if (auto file = openIfExists(base + ".strings")) {
-        std::string error;
-        if (!strings_.read(file->data(), file->size(), &error))
-            logLine(base + ".strings is damaged (" + error + "); keeping what was read");
-    } else {
-        logLine(base + ".strings not found");
-    }
+    readTable(base + ".fonts", table);
+    readTable(base + ".strings", strings_);
 
     pages_.reserve(table.pageFlags.size());
     for (std::size_t i = 0; i < table.pageFlags.size(); ++i) {
