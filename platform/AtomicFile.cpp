@@ -1,8 +1,10 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -35,6 +37,45 @@ bool writeAll(int fd, uint8_t const* data, size_t size) {
 }
 
 }  // namespace
+
+WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize) {
+    WholeFile file;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        file.status = errno == ENOENT ? WholeFile::Missing : WholeFile::Failed;
+        file.error = std::strerror(errno);
+        return file;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        file.error = "not a regular file";
+    } else if (file.size = static_cast<uint64_t>(st.st_size); file.size > maxSize) {
+        file.status = WholeFile::TooLarge;
+    } else {
+        file.bytes.resize(static_cast<size_t>(file.size));
+        size_t done = 0;
+        file.status = WholeFile::Read;
+        while (done < file.bytes.size()) {
+            ssize_t n = ::read(fd, file.bytes.data() + done, file.bytes.size() - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                file.status = WholeFile::Failed;
+                file.error = std::strerror(errno);
+                file.bytes.clear();
+                break;
+            }
+            if (n == 0) {
+                break;  // shrunk by an in-place writer meanwhile
+            }
+            done += static_cast<size_t>(n);
+        }
+        file.bytes.resize(std::min(done, file.bytes.size()));
+    }
+    ::close(fd);
+    return file;
+}
 
 std::string const& atomicWriteTag() {
     static std::string const tag = [] {

@@ -57,46 +57,21 @@ std::optional<std::vector<uint8_t>> KeyValueStore::data(std::string const& key) 
         return std::nullopt;
     }
     std::filesystem::path const path = folder_ / key;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return std::vector<uint8_t>();
-        }
-        std::fprintf(stderr, "KeyValueStore: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-        return std::nullopt;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        std::fprintf(stderr, "KeyValueStore: %s is not a readable file\n", path.c_str());
-        return std::nullopt;
-    }
-    if (static_cast<uint64_t>(st.st_size) > kMaxValueSize) {
-        ::close(fd);
-        std::fprintf(stderr, "KeyValueStore: %s holds %lld bytes, over the limit; read as empty\n",
-                     path.c_str(), static_cast<long long>(st.st_size));
+    WholeFile file = readWholeFile(path, kMaxValueSize);
+    switch (file.status) {
+    case WholeFile::Read:
+        return std::move(file.bytes);
+    case WholeFile::Missing:
         return std::vector<uint8_t>();
+    case WholeFile::TooLarge:
+        std::fprintf(stderr, "KeyValueStore: %s holds %llu bytes, over the limit; read as empty\n", path.c_str(),
+                     static_cast<unsigned long long>(file.size));
+        return std::vector<uint8_t>();
+    case WholeFile::Failed:
+        break;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            std::fprintf(stderr, "KeyValueStore: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) {
-            bytes.resize(done);  // shrunk by an in-place writer meanwhile
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return bytes;
+    std::fprintf(stderr, "KeyValueStore: cannot read %s: %s\n", path.c_str(), file.error.c_str());
+    return std::nullopt;
 }
 
 bool KeyValueStore::setData(std::string const& key, std::vector<uint8_t> const& value) {

@@ -1,7 +1,5 @@
 #include "save/RoamingDataFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -35,42 +33,27 @@ RoamingDataFile::~RoamingDataFile() {
 }
 
 void RoamingDataFile::open() {
-    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) {
-            std::fprintf(stderr, "save: cannot read %s (%s); starting from defaults\n", path_.c_str(),
-                         std::strerror(errno));
-            damaged_ = true;
-        }
+    platform::WholeFile file = platform::readWholeFile(path_, maxFileSize());
+    switch (file.status) {
+    case platform::WholeFile::Missing:
         return;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxFileSize()) {
-        std::fprintf(stderr, "save: %s is not a save file (%lld bytes); starting from defaults\n", path_.c_str(),
-                     static_cast<long long>(st.st_size));
-        ::close(fd);
+    case platform::WholeFile::Failed:
+        std::fprintf(stderr, "save: cannot read %s (%s); starting from defaults\n", path_.c_str(),
+                     file.error.c_str());
         damaged_ = true;
         return;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(done);
-    if (!bytes.empty() && !data.load(bytes.data(), bytes.size())) {
-        std::fprintf(stderr, "save: %s is damaged; kept what it held and loaded as far as it reads\n",
-                     path_.c_str());
+    case platform::WholeFile::TooLarge:
+        std::fprintf(stderr, "save: %s is not a save file (%llu bytes); starting from defaults\n", path_.c_str(),
+                     static_cast<unsigned long long>(file.size));
         damaged_ = true;
-        damagedBytes_ = std::move(bytes);
+        return;
+    case platform::WholeFile::Read:
+        break;
+    }
+    if (!file.bytes.empty() && !data.load(file.bytes.data(), file.bytes.size())) {
+        std::fprintf(stderr, "save: %s is damaged; loaded as far as it reads\n", path_.c_str());
+        damaged_ = true;
+        damagedBytes_ = std::move(file.bytes);
     }
 }
 
