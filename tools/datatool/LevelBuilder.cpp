@@ -1,0 +1,256 @@
+#include "tools/datatool/LevelBuilder.h"
+
+#include <glm/geometric.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace levels {
+
+namespace {
+
+class Packer {
+public:
+    template <class T>
+    void put(T const& value) {
+        uint8_t bytes[sizeof(T)];
+        std::memcpy(bytes, &value, sizeof(T));
+        out.insert(out.end(), bytes, bytes + sizeof(T));
+    }
+    void put(glm::vec2 v) {
+        put(v.x);
+        put(v.y);
+    }
+
+    PackedShape out;
+};
+
+Packer header(uint32_t type, float radius, Fixture const& f) {
+    Packer p;
+    p.put(type);
+    p.put(radius);
+    p.put(f.density);
+    p.put(f.category);
+    p.put(f.mask);
+    p.put(f.group);
+    p.put(f.restitution);
+    p.put(f.friction);
+    p.put(static_cast<uint8_t>(f.sensor ? 1 : 0));
+    p.put(f.userData);
+    return p;
+}
+
+// The physics engine's skin radius of polygons, edges and chains.
+constexpr float polygonRadius = 0.01f;
+
+}  // namespace
+
+float signedArea(std::vector<glm::vec2> const& outline) {
+    float area = 0.0f;
+    for (size_t i = 0; i < outline.size(); ++i) {
+        glm::vec2 const a = outline[i];
+        glm::vec2 const b = outline[(i + 1) % outline.size()];
+        area += a.x * b.y - b.x * a.y;
+    }
+    return area * 0.5f;
+}
+
+PackedShape circleShape(glm::vec2 centre, float radius, Fixture const& fixture) {
+    Packer p = header(0, radius, fixture);
+    p.put(centre);
+    return p.out;
+}
+
+PackedShape polygonShape(std::vector<glm::vec2> const& vertices, Fixture const& fixture) {
+    if (vertices.size() < 3 || vertices.size() > 8 || signedArea(vertices) <= 0.0f) {
+        throw std::invalid_argument("a polygon needs 3 to 8 vertices in counter-clockwise order");
+    }
+    // Area-weighted centroid of the triangle fan.
+    glm::vec2 centroid(0.0f);
+    float area = 0.0f;
+    for (size_t i = 1; i + 1 < vertices.size(); ++i) {
+        glm::vec2 const e1 = vertices[i] - vertices[0];
+        glm::vec2 const e2 = vertices[i + 1] - vertices[0];
+        float const a = 0.5f * (e1.x * e2.y - e1.y * e2.x);
+        centroid += a * (vertices[0] + vertices[i] + vertices[i + 1]) / 3.0f;
+        area += a;
+    }
+    centroid /= area;
+    Packer p = header(2, polygonRadius, fixture);
+    p.put(centroid);
+    p.put(static_cast<int32_t>(vertices.size()));
+    for (glm::vec2 v : vertices) {
+        p.put(v);
+    }
+    for (size_t i = 0; i < vertices.size(); ++i) {
+        glm::vec2 const edge = vertices[(i + 1) % vertices.size()] - vertices[i];
+        p.put(glm::normalize(glm::vec2(edge.y, -edge.x)));
+    }
+    return p.out;
+}
+
+PackedShape boxShape(glm::vec2 centre, glm::vec2 halfSize, Fixture const& fixture) {
+    return polygonShape({centre + glm::vec2(-halfSize.x, -halfSize.y), centre + glm::vec2(halfSize.x, -halfSize.y),
+                         centre + glm::vec2(halfSize.x, halfSize.y), centre + glm::vec2(-halfSize.x, halfSize.y)},
+                        fixture);
+}
+
+PackedShape edgeShape(glm::vec2 a, glm::vec2 b, Fixture const& fixture) {
+    Packer p = header(1, polygonRadius, fixture);
+    p.put(a);
+    p.put(b);
+    p.put(a - (b - a));  // ghost before a
+    p.put(b + (b - a));  // ghost after b
+    p.put(static_cast<uint8_t>(1));
+    p.put(static_cast<uint8_t>(1));
+    return p.out;
+}
+
+PackedShape chainShape(std::vector<glm::vec2> const& points, Fixture const& fixture) {
+    if (points.size() < 2) {
+        throw std::invalid_argument("a chain needs at least 2 points");
+    }
+    Packer p = header(3, polygonRadius, fixture);
+    p.put(static_cast<int32_t>(points.size()));
+    for (glm::vec2 v : points) {
+        p.put(v);
+    }
+    size_t const n = points.size();
+    p.put(points[0] - (points[1] - points[0]));
+    p.put(points[n - 1] + (points[n - 1] - points[n - 2]));
+    p.put(static_cast<uint8_t>(1));
+    p.put(static_cast<uint8_t>(1));
+    return p.out;
+}
+
+LevelBuilder::LevelBuilder() {
+    auto& d = data_;
+    d.levelInfo.nearPlane = 100.0f;
+    d.levelInfo.farPlane = 10000.0f;
+    d.levelInfo.viewDistance = 1000.0f;
+    d.metaData.particleMaxCount = 4000;
+    d.metaData.particleDensity = 1.0f;
+    d.metaData.particleGravityScale = 1.0f;
+    d.metaData.particleDamping = 0.2f;
+    d.metaData.particleRadius = 0.06f;
+    d.metaData.goldParticleSize = 6.0f;
+    // One shared vertex buffer; meshes address it by byte offset.
+    d.meshSet.vertexBuffers.push_back(PristineLevel::BufferData{{}, 1});
+}
+
+uint32_t LevelBuilder::fixtureSignal(uint32_t beginSignal, uint32_t endSignal, uint16_t categoryMask) {
+    data_.fixtureSignals.push_back(FixtureSignal{beginSignal, endSignal, categoryMask, 0, -1, 0});
+    return static_cast<uint32_t>(data_.fixtureSignals.size() - 1);
+}
+
+void LevelBuilder::sensorBox(glm::vec2 centre, glm::vec2 halfSize, uint32_t beginSignal, uint32_t endSignal) {
+    Fixture f;
+    f.sensor = true;
+    f.userData = fixtureSignal(beginSignal, endSignal);
+    data_.signalShapes.push_back(boxShape(centre, halfSize, f));
+}
+
+uint32_t LevelBuilder::arrayMesh(std::vector<float> const& vertices, glm::vec4 colour, std::string const& texture,
+                                 glm::vec2 min, glm::vec2 max) {
+    auto& set = data_.meshSet;
+    auto& buffer = set.vertexBuffers[0].bytes;
+    PristineLevel::ArrayMesh mesh;
+    mesh.baseOffset = static_cast<uint32_t>(buffer.size());
+    mesh.position = {0, 2, 3};
+    mesh.uv = {12, 2, 2};
+    mesh.vertexBuffer = 0;
+    mesh.stride = 20;
+    mesh.blend = colour.a < 1.0f ? 1 : 0;
+    mesh.color = colour;
+    if (texture.empty()) {
+        mesh.shader = PristineLevel::MeshCommon::colorShader;
+    } else {
+        mesh.shader = PristineLevel::MeshCommon::texturedShader;
+        mesh.texture = TextureDescriptor(texture, TextureOptions(1, 1, 0, 0), 0);
+    }
+    mesh.primitive = 0;  // triangle strip
+    mesh.firstVertex = 0;
+    mesh.vertexCount = static_cast<uint32_t>(vertices.size() / 5);
+    auto const* bytes = reinterpret_cast<uint8_t const*>(vertices.data());
+    buffer.insert(buffer.end(), bytes, bytes + vertices.size() * sizeof(float));
+    set.arrayMeshes.push_back(mesh);
+    return node(PristineLevel::MeshNode::arrayEntry, static_cast<uint32_t>(set.arrayMeshes.size() - 1), min, max);
+}
+
+uint32_t LevelBuilder::node(uint16_t kind, uint32_t index, glm::vec2 min, glm::vec2 max) {
+    PristineLevel::MeshNode n;
+    n.kind = kind;
+    n.index = index;
+    n.boxMin = glm::vec4(min, -1.0f, 1.0f);
+    n.boxMax = glm::vec4(max, 1.0f, 1.0f);
+    data_.meshSet.nodes.push_back(n);
+    return static_cast<uint32_t>(data_.meshSet.nodes.size() - 1);
+}
+
+void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour) {
+    // The chain's solid side is on its right: travel right to left over the top.
+    std::vector<glm::vec2> chain(surface.rbegin(), surface.rend());
+    data_.staticShapes.push_back(chainShape(chain, Fixture{}));
+    std::vector<float> strip;
+    glm::vec2 min(surface.front().x, bottom);
+    glm::vec2 max(surface.back().x, bottom);
+    for (glm::vec2 p : surface) {
+        strip.insert(strip.end(), {p.x, bottom, 0.0f, p.x / 4.0f, 0.0f, p.x, p.y, 0.0f, p.x / 4.0f, 1.0f});
+        max.y = std::max(max.y, p.y);
+    }
+    arrayMesh(strip, colour, "", min, max);
+}
+
+uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture) {
+    glm::vec2 const lo = centre - halfSize;
+    glm::vec2 const hi = centre + halfSize;
+    std::vector<float> const strip = {lo.x, lo.y, 0, 0, 1, hi.x, lo.y, 0, 1, 1, lo.x, hi.y, 0, 0, 0, hi.x, hi.y, 0, 1, 0};
+    return arrayMesh(strip, colour, texture, lo, hi);
+}
+
+void LevelBuilder::checkPoint(glm::vec2 position) {
+    CheckPoint point;
+    point.respawnPosition = position;
+    point.index = static_cast<uint32_t>(data_.checkPoints.size());
+    if (point.index > 0) {
+        point.reachSignal = signal();
+        sensorBox(position + glm::vec2(0.0f, 2.0f), glm::vec2(0.5f, 3.0f), point.reachSignal);
+        quad(position + glm::vec2(0.0f, 1.0f), glm::vec2(0.08f, 1.0f), glm::vec4(0.9f, 0.9f, 0.9f, 1.0f),
+             "art/colors/white.png");
+    }
+    data_.checkPoints.push_back(point);
+}
+
+void LevelBuilder::coin(glm::vec2 centre, uint32_t achievement) {
+    PristineLevel::Coin c;
+    c.frameCount = 1;
+    c.rows = 1;
+    c.columns = 1;
+    c.frameSize = glm::vec2(1.0f, 1.0f);
+    c.frameTime = 100;
+    c.center = centre;
+    c.achievement = achievement;
+    c.collectSound = SoundDescriptor("audio/cog/coin.wav", SoundParams(glm::vec3(centre, 0.0f), 1, 1.0f, 0, 1.25f, 2.0f));
+    c.triggerSignal = signal();
+    glm::vec2 const half(0.3f, 0.3f);
+    c.coinDrawable = quad(centre, half, glm::vec4(1.0f), "art/effects/gold/goldsprite.png");
+    // The ring and the glint are placed at the centre by the coin itself.
+    c.ringDrawable = quad(glm::vec2(0.0f), half, glm::vec4(1.0f), "art/effects/gold/goldsprite.png");
+    c.glintDrawable = quad(glm::vec2(0.0f), half * 0.5f, glm::vec4(1.0f), "art/colors/white.png");
+    Fixture f;
+    f.sensor = true;
+    f.userData = fixtureSignal(c.triggerSignal);
+    data_.signalShapes.push_back(circleShape(centre, 0.35f, f));
+    data_.coins.push_back(c);
+}
+
+void LevelBuilder::goal(glm::vec2 centre, glm::vec2 halfSize) {
+    Fixture f;
+    f.sensor = true;
+    f.category = goalCategory;
+    data_.signalShapes.push_back(boxShape(centre, halfSize, f));
+    quad(centre, halfSize, glm::vec4(1.0f, 0.85f, 0.2f, 0.6f), "art/colors/white.png");
+}
+
+}  // namespace levels

@@ -1,0 +1,535 @@
+// The sample levels: level01, a variation of it for every other catalog level, and a sampler
+// level that holds at least one record of every kind the level format knows.
+#include <glm/gtc/matrix_transform.hpp>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "level/LevelCatalog.h"
+#include "level/LevelReader.h"
+#include "level/LevelWriter.h"
+#include "tools/datatool/DataTool.h"
+#include "tools/datatool/LevelBuilder.h"
+
+namespace {
+
+using namespace PristineLevel;
+using levels::Fixture;
+using levels::LevelBuilder;
+
+glm::vec4 const groundColour(0.36f, 0.27f, 0.18f, 1.0f);
+glm::vec4 const grassColour(0.30f, 0.55f, 0.25f, 1.0f);
+char const* const coinSound = "audio/Dravo_StarReward.wav";
+char const* const musicTrack = "audio/music/Dravo_MusicTrack01";
+
+// Walls at both ends of the ground, solid toward the level.
+void walls(LevelBuilder& b, float left, float right, float height) {
+    b.data().staticShapes.push_back(levels::edgeShape({left, 0.0f}, {left, height}, Fixture{}));
+    b.data().staticShapes.push_back(levels::edgeShape({right, height}, {right, 0.0f}, Fixture{}));
+}
+
+void musicAndProgress(LevelBuilder& b, glm::vec2 start, glm::vec2 end) {
+    auto& d = b.data();
+    float const length = glm::length(end - start);
+    glm::vec2 const handle = (end - start) / 3.0f;
+    d.progressPath = {PathNode{start, glm::vec2(0.0f), handle, 0.0f}, PathNode{end, -handle, glm::vec2(0.0f), length}};
+    d.soundTable.musicTracks = {musicTrack};
+    d.soundTable.musicPath = {MusicNode{start, 0, 0.8f, 0.5f, 0.5f}, MusicNode{end, 0, 0.8f, 0.5f, 0.5f}};
+}
+
+// Level01 (variant 0) and its variations: rolling ground with bumps and dips, three check
+// points, a row of coins and the goal at the far end.
+Data runLevel(int variant, GameMode mode) {
+    LevelBuilder b;
+    auto& d = b.data();
+    d.metaData.mode = mode;
+    d.metaData.tutorial = variant == 0;
+    float const length = 110.0f + 10.0f * static_cast<float>(variant % 4);
+    float const bump = 1.0f + 0.25f * static_cast<float>(variant % 5);
+
+    std::vector<glm::vec2> surface = {{-10.0f, 0.0f}};
+    for (float x = 20.0f; x + 15.0f < length; x += 20.0f) {
+        float const height = (static_cast<int>(x / 20.0f) + variant) % 2 == 0 ? bump : -bump;
+        surface.push_back({x, 0.0f});
+        surface.push_back({x + 5.0f, height});
+        surface.push_back({x + 10.0f, height});
+        surface.push_back({x + 15.0f, 0.0f});
+    }
+    surface.push_back({length, 0.0f});
+    b.ground(surface, -10.0f, variant % 2 == 0 ? grassColour : groundColour);
+    walls(b, -9.0f, length - 1.0f, 30.0f);
+
+    b.checkPoint({-5.0f, 1.0f});
+    b.checkPoint({length * 0.35f, 2.0f + bump});
+    b.checkPoint({length * 0.7f, 2.0f + bump});
+    for (float x = 3.0f; x < length - 10.0f; x += 6.0f + static_cast<float>(variant % 3)) {
+        b.coin({x, 1.2f + bump + 0.5f});
+        d.coins.back().collectSound.path = coinSound;
+    }
+    b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
+    b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    musicAndProgress(b, {-5.0f, 1.0f}, {length - 5.0f, 1.0f});
+    return d;
+}
+
+SoundDescriptor sound(std::string path, glm::vec2 at, uint8_t flags = 1) {
+    return SoundDescriptor(std::move(path), SoundParams(glm::vec3(at, 0.0f), flags, 0.8f, 0, 1.25f, 2.0f));
+}
+
+// A dynamic box body with a drawn quad; returns its index.
+uint32_t box(LevelBuilder& b, glm::vec2 at, glm::vec2 half, glm::vec4 colour, int32_t type = BodyDef::dynamicBody) {
+    auto& d = b.data();
+    DynamicBody body;
+    body.bodyDef.type = type;
+    body.bodyDef.position = at;
+    Fixture f;
+    f.density = 1.0f;
+    body.shapes.push_back(levels::boxShape(glm::vec2(0.0f), half, f));
+    body.drawables.push_back(b.quad(glm::vec2(0.0f), half, colour, "art/colors/white.png"));
+    body.resetSignal = b.signal();
+    d.dynamicBodies.push_back(body);
+    return static_cast<uint32_t>(d.dynamicBodies.size() - 1);
+}
+
+uint32_t wheel(LevelBuilder& b, glm::vec2 at, float radius, glm::vec4 colour) {
+    auto& d = b.data();
+    DynamicBody body;
+    body.bodyDef.type = BodyDef::dynamicBody;
+    body.bodyDef.position = at;
+    body.bodyDef.angularDamping = 0.1f;
+    Fixture f;
+    f.density = 1.0f;
+    body.shapes.push_back(levels::circleShape(glm::vec2(0.0f), radius, f));
+    body.drawables.push_back(b.quad(glm::vec2(0.0f), glm::vec2(radius), colour, "art/effects/gold/goldsprite.png"));
+    d.dynamicBodies.push_back(body);
+    return static_cast<uint32_t>(d.dynamicBodies.size() - 1);
+}
+
+void joint(Data& d, JointVariant def, uint32_t resetSignal = 0) { d.joints.push_back(JointRecord{std::move(def), resetSignal}); }
+
+template <class Def>
+Def base(int32_t a, int32_t bodyB, bool collide = false) {
+    Def def;
+    def.bodyA = a;
+    def.bodyB = bodyB;
+    def.collideConnected = collide;
+    return def;
+}
+
+// One or more of every record kind, wired the way the world expects, on flat ground.
+Data samplerLevel() {
+    LevelBuilder b;
+    auto& d = b.data();
+    float const length = 140.0f;
+    b.ground({{-10.0f, 0.0f}, {length, 0.0f}}, -10.0f, grassColour);
+    walls(b, -9.0f, length - 1.0f, 30.0f);
+    b.checkPoint({-5.0f, 1.0f});
+    b.checkPoint({60.0f, 1.0f});
+    b.coin({2.0f, 1.5f});
+    b.coin({4.0f, 1.5f}, 3);  // an achievement coin
+    for (auto& c : d.coins) {
+        c.collectSound.path = coinSound;
+    }
+    b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
+    b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    musicAndProgress(b, {-5.0f, 1.0f}, {length - 5.0f, 1.0f});
+    d.soundTable.sounds = {sound("audio/Dravo_Menu_SlideIn.wav", {0.0f, 0.0f}, 0)};
+
+    glm::vec4 const wood(0.6f, 0.4f, 0.2f, 1.0f);
+    glm::vec4 const steel(0.6f, 0.65f, 0.7f, 1.0f);
+
+    // Bodies, in index order.
+    uint32_t const distanceA = box(b, {10.0f, 3.0f}, {0.4f, 0.4f}, wood);      // 0
+    uint32_t const distanceB = box(b, {12.0f, 3.0f}, {0.4f, 0.4f}, wood);      // 1
+    uint32_t const gearWheel = wheel(b, {16.0f, 4.0f}, 0.8f, steel);           // 2
+    uint32_t const slider = box(b, {19.0f, 1.0f}, {0.6f, 0.3f}, steel);        // 3
+    uint32_t const motorBox = box(b, {23.0f, 1.0f}, {0.5f, 0.5f}, wood);       // 4
+    uint32_t const pulleyA = box(b, {27.0f, 3.0f}, {0.4f, 0.2f}, wood);        // 5
+    uint32_t const pulleyB = box(b, {31.0f, 3.0f}, {0.4f, 0.2f}, wood);        // 6
+    uint32_t const ropeBob = box(b, {35.0f, 3.0f}, {0.3f, 0.3f}, steel);       // 7
+    uint32_t const weldA = box(b, {39.0f, 1.0f}, {0.5f, 0.2f}, wood);          // 8
+    uint32_t const weldB = box(b, {40.0f, 1.0f}, {0.5f, 0.2f}, wood);          // 9
+    uint32_t const cart = box(b, {44.0f, 1.2f}, {1.0f, 0.3f}, wood);           // 10
+    uint32_t const cartWheel = wheel(b, {44.0f, 0.5f}, 0.4f, steel);           // 11
+    uint32_t const motorWheel = wheel(b, {48.0f, 3.0f}, 0.6f, steel);          // 12
+    uint32_t const hinged = box(b, {52.0f, 3.0f}, {1.2f, 0.1f}, wood);         // 13
+    uint32_t const rack = box(b, {56.0f, 1.0f}, {1.5f, 0.15f}, steel);         // 14
+    uint32_t const pinion = wheel(b, {56.0f, 1.8f}, 0.5f, steel);              // 15
+    uint32_t const lever = box(b, {64.0f, 2.0f}, {0.1f, 1.0f}, wood);          // 16
+    uint32_t const platform = box(b, {70.0f, 4.0f}, {1.5f, 0.2f}, steel, BodyDef::kinematicBody);  // 17
+    uint32_t const spring = box(b, {75.0f, 2.0f}, {1.0f, 0.1f}, wood);         // 18
+    (void)cartWheel;
+
+    DynamicBody& first = d.dynamicBodies[distanceA];
+    first.enableSignal = b.signal();
+    first.disableSignal = b.signal();
+    first.bodyDef.userData = 2;  // collides with the player's outer circle
+
+    // Joints: one of every kind; the gear joins the revolute and the prismatic joint before it.
+    DistanceJointDef distance = base<DistanceJointDef>(int32_t(distanceA), int32_t(distanceB), true);
+    distance.length = 2.0f;
+    distance.frequencyHz = 4.0f;
+    distance.dampingRatio = 0.5f;
+    joint(d, DistanceJoint{distance, {}});  // 0
+    FrictionJointDef friction = base<FrictionJointDef>(staticBodyIndex, int32_t(distanceB));
+    friction.localAnchorA = glm::vec2(12.0f, 3.0f);
+    friction.maxForce = 5.0f;
+    friction.maxTorque = 1.0f;
+    joint(d, FrictionJoint{friction, {}});  // 1
+    RevoluteJointDef axle = base<RevoluteJointDef>(staticBodyIndex, int32_t(gearWheel));
+    axle.localAnchorA = glm::vec2(16.0f, 4.0f);
+    axle.enableLimit = true;
+    axle.lowerAngle = -1.0f;
+    axle.upperAngle = 1.0f;
+    RevoluteJointState open;
+    open.signal = b.signal();
+    open.interrupt = 1;
+    open.enableLimit = true;
+    open.enableMotor = true;
+    open.lowerAngle = InterpolatedFloat{-2.0f, 0.001f};
+    open.upperAngle = InterpolatedFloat{2.0f, 0.001f};
+    open.motorSpeed = InterpolatedFloat{1.0f, 0.002f};
+    open.maxMotorTorque = InterpolatedFloat{50.0f, 0.1f};
+    RevoluteJointState lock;
+    lock.signal = b.signal();
+    lock.enableMotor = false;
+    uint32_t const axleReset = b.signal();
+    joint(d, RevoluteJoint{axle, {open, lock}}, axleReset);  // 2
+    PrismaticJointDef rail = base<PrismaticJointDef>(staticBodyIndex, int32_t(slider));
+    rail.localAnchorA = glm::vec2(19.0f, 1.0f);
+    rail.localAxisA = glm::vec2(1.0f, 0.0f);
+    rail.enableLimit = true;
+    rail.lowerTranslation = -1.0f;
+    rail.upperTranslation = 1.0f;
+    rail.enableMotor = true;
+    rail.maxMotorForce = 20.0f;
+    rail.motorSpeed = 0.5f;
+    joint(d, PrismaticJoint{rail, {EmptyJointState{}}});  // 3
+    GearJointDef gear = base<GearJointDef>(int32_t(gearWheel), int32_t(slider));
+    gear.joint1 = 2;
+    gear.joint2 = 3;
+    gear.ratio = 0.8f;
+    joint(d, GearJoint{gear, {}});  // 4
+    MotorJointDef motor = base<MotorJointDef>(staticBodyIndex, int32_t(motorBox));
+    motor.linearOffset = glm::vec2(23.0f, 1.5f);
+    motor.maxForce = 30.0f;
+    motor.maxTorque = 5.0f;
+    joint(d, MotorJoint{motor, {}});  // 5
+    PulleyJointDef pulley = base<PulleyJointDef>(int32_t(pulleyA), int32_t(pulleyB), true);
+    pulley.groundAnchorA = glm::vec2(27.0f, 7.0f);
+    pulley.groundAnchorB = glm::vec2(31.0f, 7.0f);
+    pulley.localAnchorA = glm::vec2(0.0f);
+    pulley.localAnchorB = glm::vec2(0.0f);
+    pulley.lengthA = 4.0f;
+    pulley.lengthB = 4.0f;
+    pulley.ratio = 1.0f;
+    joint(d, PulleyJoint{pulley, {}});  // 6
+    RopeJointDef rope = base<RopeJointDef>(staticBodyIndex, int32_t(ropeBob));
+    rope.localAnchorA = glm::vec2(35.0f, 7.0f);
+    rope.localAnchorB = glm::vec2(0.0f);
+    rope.maxLength = 4.0f;
+    RopeJointState lower;
+    lower.signal = b.signal();
+    lower.maxLength = InterpolatedFloat{2.5f, 0.001f};
+    RopeJointState keep;
+    keep.signal = b.signal();
+    joint(d, RopeJoint{rope, {lower, keep}});  // 7
+    WeldJointDef weld = base<WeldJointDef>(int32_t(weldA), int32_t(weldB));
+    weld.localAnchorA = glm::vec2(0.5f, 0.0f);
+    weld.localAnchorB = glm::vec2(-0.5f, 0.0f);
+    weld.frequencyHz = 8.0f;
+    weld.dampingRatio = 0.7f;
+    joint(d, WeldJoint{weld, {}});  // 8
+    WheelJointDef axis = base<WheelJointDef>(int32_t(cart), int32_t(cartWheel));
+    axis.localAnchorA = glm::vec2(0.0f, -0.7f);
+    axis.localAxisA = glm::vec2(0.0f, 1.0f);
+    axis.enableMotor = true;
+    axis.maxMotorTorque = 10.0f;
+    axis.motorSpeed = -2.0f;
+    joint(d, WheelJoint{axis, {}});  // 9
+
+    // Hinges and switches that the world turns into joints of its own.
+    SoundHinge hinge;
+    hinge.lowerAngle = -0.8f;
+    hinge.upperAngle = 0.8f;
+    hinge.angularDamping = 0.5f;
+    hinge.stiffness = 2.0f;
+    hinge.body = int32_t(hinged);
+    hinge.secondBody = staticBodyIndex;
+    hinge.lowSound = sound("audio/Dravo_Menu_SlideOut.wav", {52.0f, 3.0f});
+    hinge.lowThreshold = -0.6f;
+    hinge.highSound = sound("audio/Dravo_Menu_SlideIn.wav", {52.0f, 3.0f});
+    hinge.highThreshold = 0.6f;
+    d.soundHinges.push_back(hinge);
+    d.motorHinges.push_back(MotorHinge{motorWheel, staticBodyIndex, 1.5f, sound("audio/Dravo_Menu_CogWheelLoadingLoop.wav", {48.0f, 3.0f}, 3)});
+    JointSwitch leverSwitch;
+    leverSwitch.lowerAngle = -0.7f;
+    leverSwitch.upperAngle = 0.7f;
+    leverSwitch.threshold = 0.5f;
+    leverSwitch.angularDamping = 1.0f;
+    leverSwitch.gravityScale = 1.0f;
+    leverSwitch.onSignal = b.signal();
+    leverSwitch.offSignal = b.signal();
+    leverSwitch.body = lever;
+    leverSwitch.secondBody = staticBodyIndex;
+    leverSwitch.onSound = sound("audio/Dravo_Menu_ButtonToggle.wav", {64.0f, 2.0f});
+    leverSwitch.offSound = sound("audio/Dravo_Menu_ButtonToggle.wav", {64.0f, 2.0f});
+    d.jointSwitches.push_back(leverSwitch);
+    RackAndPinion rackAndPinion;
+    rackAndPinion.startSignal = leverSwitch.onSignal;
+    rackAndPinion.returnSignal = leverSwitch.offSignal;
+    rackAndPinion.lockSignal = b.signal();
+    rackAndPinion.lowerAngle = -3.0f;
+    rackAndPinion.upperAngle = 3.0f;
+    rackAndPinion.speed = 1.0f;
+    rackAndPinion.racks = {Rack{rack, 0, glm::vec2(1.0f, 0.0f)}};
+    rackAndPinion.gears = {Gear{0.5f, pinion}};
+    rackAndPinion.moveSound = sound("audio/Dravo_Menu_CogWheelLoadingLoop.wav", {56.0f, 1.0f}, 3);
+    rackAndPinion.stopSound = sound("audio/Dravo_Menu_ButtonGeneral.wav", {56.0f, 1.0f});
+    d.racksAndPinions.push_back(rackAndPinion);
+
+    // A kinematic platform on a keyframed path.
+    AnimatedBody moving;
+    moving.body = platform;
+    moving.path = Keyframes({Keyframe{0.0f, {70.0f, 4.0f}, {0.0f, 0.0f}, {1.0f, 0.0f}, 0.0f},
+                             Keyframe{2.0f, {74.0f, 5.0f}, {-1.0f, 0.0f}, {1.0f, 0.0f}, 0.2f},
+                             Keyframe{4.0f, {78.0f, 4.0f}, {-1.0f, 0.0f}, {0.0f, 0.0f}, 0.0f}},
+                            WrapMode::PingPong);
+    moving.playSignal = 1;  // the level has been built
+    moving.stopSignal = b.signal();
+    moving.reverseSignal = b.signal();
+    moving.rewindSignal = b.signal();
+    d.animatedBodies.push_back(moving);
+    d.dynamicBodies[spring].bodyDef.gravityScale = 0.5f;
+
+    // Jump pad, camera zone and the points list.
+    uint32_t const launch = b.signal();
+    JumpPad pad;
+    Fixture padFixture;
+    padFixture.sensor = true;
+    padFixture.userData = b.fixtureSignal(launch);
+    pad.shapes.push_back(levels::boxShape({82.0f, 0.3f}, {1.0f, 0.3f}, padFixture));
+    pad.force = glm::vec2(0.0f, 40.0f);
+    pad.forceDuration = 200.0f;
+    pad.blockDuration = 400.0f;
+    pad.frictionOffDuration = 300;
+    pad.launchImpulse = glm::vec2(2.0f, 8.0f);
+    pad.body = staticBodyIndexU;
+    pad.triggerSignal = launch;
+    pad.blockDive = true;
+    d.jumpPads.push_back(pad);
+    b.quad({82.0f, 0.3f}, {1.0f, 0.3f}, glm::vec4(0.9f, 0.3f, 0.2f, 1.0f), "art/colors/white.png");
+    CameraZone zone;
+    Fixture zoneFixture;
+    zoneFixture.sensor = true;
+    zoneFixture.category = levels::cameraZoneCategory;
+    zone.shapes.push_back(levels::boxShape({90.0f, 4.0f}, {4.0f, 4.0f}, zoneFixture));
+    zone.offset = glm::vec2(0.0f, 2.0f);
+    zone.duration = 800.0f;
+    zone.smooth = true;
+    d.cameraZones.push_back(zone);
+    d.pointRecords.push_back(PointRecord{{90.0f, 1.0f}, 1});
+
+    // Camera: a track and a drawable that moves with it.
+    CameraTrack track;
+    track.points = {{-5.0f, 3.0f, 0.0f}, {60.0f, 4.0f, 0.0f}, {135.0f, 3.0f, 0.0f}};
+    track.from = 0.0f;
+    track.to = 2.0f;
+    track.rate = 0.02f;
+    track.wrapMode = WrapMode::Clamp;
+    track.repeatCount = 1;
+    d.levelInfo.cameraTrack = track;
+    d.levelInfo.cameraDrawables = {b.quad({0.0f, 6.0f}, {7.0f, 0.2f}, glm::vec4(0.0f, 0.0f, 0.0f, 0.3f))};
+
+    // Decorations and effects.
+    ParticleEmitter emitter;
+    emitter.boxMin = glm::vec3(92.0f, 0.0f, -1.0f);
+    emitter.boxMax = glm::vec3(96.0f, 6.0f, 1.0f);
+    emitter.rows = emitter.columns = emitter.frameCount = 1;
+    emitter.frameSize = glm::vec2(1.0f);
+    emitter.particleCount = 32;
+    emitter.spawnMin = glm::vec3(93.0f, 0.5f, 0.0f);
+    emitter.spawnMax = glm::vec3(95.0f, 0.5f, 0.0f);
+    emitter.spawnIntervals = glm::uvec3(1, 4, 8);
+    emitter.velocityMin = glm::vec3(-0.2f, 0.5f, 0.0f);
+    emitter.velocityMax = glm::vec3(0.2f, 1.5f, 0.0f);
+    emitter.angleMax = 360.0f;
+    emitter.angularVelocityMin = -45.0f;
+    emitter.angularVelocityMax = 45.0f;
+    emitter.framesPerSecond = 10.0f;
+    emitter.scale = 0.2f;
+    emitter.color = glm::vec4(1.0f, 1.0f, 1.0f, 0.8f);
+    emitter.sprite = TextureDescriptor("art/effects/water/watersplash.png", TextureOptions(1, 1, 0, 0), 0);
+    emitter.drawable = b.node(MeshNode::particleEmitter, 0, {92.0f, 0.0f}, {96.0f, 6.0f});
+    d.particleEmitters.push_back(emitter);
+
+    AnimatedTexture sheet;
+    sheet.rows = 2;
+    sheet.columns = 2;
+    sheet.frameCount = 4;
+    sheet.framesPerSecond = 8.0f;
+    sheet.drawable = b.quad({100.0f, 3.0f}, {0.5f, 0.5f}, glm::vec4(1.0f), "art/effects/gold/goldsprite.png");
+    sheet.showSignal = 1;
+    sheet.visible = 1;
+    sheet.fadeInTime = 300.0f;
+    sheet.fadeOutTime = 300.0f;
+    d.animatedTextures.push_back(sheet);
+    d.dynamicBodies[distanceB].animatedTextures = {0};
+
+    d.jointSprites.push_back(JointSprite{b.quad({35.0f, 5.0f}, {0.05f, 2.0f}, steel, "art/colors/gray.png"), 7,
+                                         glm::vec2(1.0f, 1.0f), 0.0f});
+    d.jointSpritePairs.push_back(JointSpritePair{b.quad({27.0f, 5.0f}, {0.05f, 2.0f}, steel, "art/colors/gray.png"),
+                                                 b.quad({31.0f, 5.0f}, {0.05f, 2.0f}, steel, "art/colors/gray.png"), 6,
+                                                 glm::vec2(1.0f, 1.0f), 0.0f});
+
+    CameraShaker shaker;
+    shaker.position = glm::vec2(104.0f, 1.0f);
+    shaker.secondaryFactor = 0.5f;
+    shaker.amplitude = 0.3f;
+    shaker.innerRadius = 5.0f;
+    shaker.falloff = 10.0f;
+    shaker.duration = 1500.0f;
+    shaker.fadeInTime = 200.0f;
+    shaker.fadeOutTime = 500.0f;
+    shaker.startSignal = b.signal();
+    shaker.stopSignal = b.signal();
+    d.cameraShakers.push_back(shaker);
+    b.sensorBox({104.0f, 2.0f}, {1.0f, 2.0f}, shaker.startSignal, shaker.stopSignal);
+    d.delayedSignals.push_back(DelayedSignal{shaker.startSignal, shaker.stopSignal, 1200.0f});
+
+    TriggerableSound rumble;
+    rumble.playSignal = shaker.startSignal;
+    rumble.stopSignal = shaker.stopSignal;
+    rumble.sound = sound("audio/Level20/Dravo_LavaLoop.wav", {104.0f, 1.0f}, 3);
+    rumble.body = -1;
+    rumble.enableSignal = 1;
+    rumble.fadeInTime = 100.0f;
+    rumble.fadeOutTime = 400.0f;
+    d.triggerableSounds.push_back(rumble);
+
+    BodyObserver observer;
+    observer.body = int32_t(distanceA);
+    observer.impulseThreshold = 5.0f;
+    observer.impulseSignal = b.signal();
+    observer.speedThreshold = 1.0f;
+    observer.speedUpSignal = b.signal();
+    observer.speedDownSignal = b.signal();
+    observer.useDirection = 1;
+    observer.direction = glm::vec2(1.0f, 0.0f);
+    observer.spinThreshold = 2.0f;
+    observer.spinSignal = b.signal();
+    observer.spinStopSignal = b.signal();
+    observer.slideThreshold = 0.5f;
+    observer.slideSignal = b.signal();
+    observer.slideStopSignal = b.signal();
+    observer.enableSignal = 1;
+    d.bodyObservers.push_back(observer);
+
+    // Water, a particle liquid and the gold effect.
+    Fluid pool;
+    Fixture water;
+    water.sensor = true;
+    pool.shapes.push_back(levels::boxShape({112.0f, 1.0f}, {4.0f, 1.0f}, water));
+    pool.dragCoefficient = 2.0f;
+    pool.liftCoefficient = 0.5f;
+    pool.maxDrag = 10.0f;
+    pool.maxLift = 5.0f;
+    pool.buoyancy = 1.2f;
+    pool.flow = glm::vec2(0.2f, 0.0f);
+    pool.enableSignal = 1;
+    d.fluids.push_back(pool);
+    b.node(MeshNode::fluidVolume, 0, {108.0f, 0.0f}, {116.0f, 2.0f});
+    ParticleLiquid liquid;
+    liquid.shapes.push_back(levels::boxShape({122.0f, 3.0f}, {1.0f, 1.0f}, Fixture{}));
+    liquid.color = ParticleColor{200, 160, 40, 255};
+    liquid.spawnSignal = 1;
+    liquid.respawnSignal = b.signal();
+    liquid.removeSignal = b.signal();
+    d.particleLiquids.push_back(liquid);
+    b.node(MeshNode::goldParticles, 0, {118.0f, 0.0f}, {126.0f, 6.0f});
+    b.node(MeshNode::goldComposite, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    b.node(MeshNode::lightLayer, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    b.node(MeshNode::lightLayer2, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    d.sharedShapes.push_back(levels::boxShape(glm::vec2(0.0f), {0.5f, 0.5f}, Fixture{1.0f}));
+
+    // An indexed quad over its own vertex and index buffers.
+    IndexedMesh sign;
+    std::vector<float> const corners = {128, 1, 0, 0, 1, 130, 1, 0, 1, 1, 130, 3, 0, 1, 0, 128, 3, 0, 0, 0};
+    auto const* cornerBytes = reinterpret_cast<uint8_t const*>(corners.data());
+    d.meshSet.vertexBuffers.push_back(BufferData{{cornerBytes, cornerBytes + corners.size() * 4}, 1});
+    std::vector<uint16_t> const indices = {0, 1, 2, 0, 2, 3};
+    auto const* indexBytes = reinterpret_cast<uint8_t const*>(indices.data());
+    d.meshSet.indexBuffers.push_back(BufferData{{indexBytes, indexBytes + indices.size() * 2}, 1});
+    sign.position = {0, 2, 3};
+    sign.uv = {12, 2, 2};
+    sign.vertexBuffer = 1;
+    sign.stride = 20;
+    sign.color = glm::vec4(1.0f);
+    sign.texture = TextureDescriptor("art/colors/lightgray.png", TextureOptions(1, 1, 1, 1), 0);
+    sign.mask = TextureDescriptor("art/colors/white.png", TextureOptions(1, 1, 0, 0), 0);
+    sign.matrix = glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.5f, 0.0f));
+    sign.shader = MeshCommon::maskShader;
+    sign.primitive = 1;  // triangles
+    sign.indexType = 1;  // unsigned short
+    sign.indexCount = 6;
+    d.meshSet.indexedMeshes.push_back(sign);
+    uint32_t const signDrawable = b.node(MeshNode::indexedEntry, 0, {128.0f, 1.5f}, {130.0f, 3.5f});
+
+    AnimatedMesh pulse;
+    pulse.frames = 0;
+    pulse.opacityKeys = {0.2f, 1.0f, 0.2f};
+    pulse.frameStride = 0;
+    pulse.drawable = signDrawable;
+    pulse.from = 0.0f;
+    pulse.to = 2.0f;
+    pulse.rate = 1.0f;
+    pulse.wrapMode = static_cast<int32_t>(WrapMode::Repeat);
+    pulse.repeatCount = -1;
+    pulse.playSignal = 1;
+    pulse.pauseSignal = b.signal();
+    pulse.interpolation = 1;
+    d.animatedMeshes.push_back(pulse);
+
+    SignalFilter once;
+    once.input = launch;
+    once.output = b.signal();
+    once.maxCount = 1;
+    once.interval = 1000.0f;
+    d.signalFilters.push_back(once);
+    DrawableGroup facing;
+    facing.drawables = {sheet.drawable};
+    facing.pivot = glm::vec3(100.0f, 3.0f, 0.0f);
+    d.drawableGroups.push_back(facing);
+
+    d.metaData.introCueTime = 0.0f;
+    return d;
+}
+
+void add(datatool::Context& ctx, std::string const& path, Data const& level) {
+    std::vector<uint8_t> file;
+    try {
+        file = savePristineLevel(level);
+    } catch (std::exception const& e) {
+        ctx.error(path + ": " + e.what());
+        return;
+    }
+    // What the game reads must be what was authored.
+    Data check;
+    loadPristineLevel(check, file.data(), file.size());
+    if (!(check == level)) {
+        ctx.error(path + ": the written level does not read back the same");
+        return;
+    }
+    ctx.pak0.add(path, std::move(file));
+}
+
+datatool::Register reg("levels", 20, [](datatool::Context& ctx) {
+    for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
+        LevelCatalog::Entry const& entry = LevelCatalog::entry(i);
+        add(ctx, entry.path, runLevel(static_cast<int>(i), entry.mode));
+    }
+    add(ctx, "levels/sampler.pxl", samplerLevel());
+});
+
+}  // namespace
