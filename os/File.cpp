@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-uint64_t const pageSize = uint64_t(sysconf(_SC_PAGESIZE));
+uint64_t pageSize() {
+    static uint64_t const size = uint64_t(sysconf(_SC_PAGESIZE));
+    return size;
+}
 
 File::~File() = default;
 
@@ -43,7 +46,7 @@ MemoryMappedFile::MemoryMappedFile(std::string const& path, uint64_t mapLength, 
     if (fd < 0) return;
     // Touching mapped pages past the end of the file raises SIGBUS: refuse such windows (the
     // archive may have been replaced by a shorter file since it was mounted).
-    bool inside = mapOffset % pageSize == 0 && delta <= mapLength && mapOffset <= fileSize &&
+    bool inside = mapOffset % pageSize() == 0 && delta <= mapLength && mapOffset <= fileSize &&
                   mapLength <= fileSize - mapOffset;
     if (inside) map(fd, mapLength, mapOffset, delta);
     ::close(fd);

@@ -44,5 +44,5 @@ private:
     uint64_t mappingLength_ = 0;
 };
 
-// The system's page size, read once at start-up.
-extern uint64_t const pageSize;
+// The system's page size (read once; safe to call while other globals are being built).
+uint64_t pageSize();

@@ -157,7 +157,7 @@ std::shared_ptr<File> MemoryMappedZipFile::open(std::string const& name) const {
     auto it = entries_.find(name);
     if (it == entries_.end()) return std::make_shared<InvalidFile>();
     uint64_t offset = it->second.offset;
-    uint64_t mapStart = offset - offset % pageSize;
+    uint64_t mapStart = offset - offset % pageSize();
     uint64_t delta = offset - mapStart;
     return std::make_shared<MemoryMappedFile>(path_, delta + it->second.length, mapStart, delta);
 }

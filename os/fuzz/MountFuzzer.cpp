@@ -10,15 +10,18 @@
 
 namespace {
 
-std::string const& scratchFile() {
-    static std::string const path = [] {
-        char name[] = "/tmp/zelv_mount_fuzz_XXXXXX";
-        int fd = mkstemp(name);
+char scratchName[] = "/tmp/zelv_mount_fuzz_XXXXXX";
+
+char const* scratchFile() {
+    static bool const made = [] {
+        int fd = mkstemp(scratchName);
         if (fd < 0) std::abort();
         close(fd);
-        return std::string(name);
+        std::atexit([] { ::unlink(scratchName); });
+        return true;
     }();
-    return path;
+    (void)made;
+    return scratchName;
 }
 
 uint64_t readAll(FileSystem const& fs, MemoryMappedZipFile const* archive) {
@@ -35,7 +38,7 @@ uint64_t readAll(FileSystem const& fs, MemoryMappedZipFile const* archive) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
-    std::string const& path = scratchFile();
+    std::string const path = scratchFile();
     int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
     if (fd < 0) return 0;
     size_t written = 0;

@@ -125,7 +125,7 @@ TEST(FileSystemArchive, EntriesAtAnyOffsetMapFromThePageBelow) {
     bool sawUnaligned = false, sawAligned = false;
     for (auto const& e : entries) {
         auto const& where = archive->entries().at(e.name);
-        (where.offset % pageSize ? sawUnaligned : sawAligned) = true;
+        (where.offset % pageSize() ? sawUnaligned : sawAligned) = true;
         auto f = fs.open(e.name);
         EXPECT_EQ(f->size(), e.content.size());
         EXPECT_EQ(bytesOf(f), e.content) << e.name;
