@@ -48,7 +48,6 @@ public:
     Context(uint64_t budget, boost::optional<uint16_t> downscale) : budget(budget), downscale(downscale) {
         fake::record("graphics.construct");
     }
-    ~Context() { fake::record("graphics.destroy"); }
     void updateTextures() {
         fake::record("graphics.updateTextures");
         if (pendingLoads > 0) --pendingLoads;
@@ -58,10 +57,7 @@ public:
     uint64_t textureBudget() const { return budget; }
     void setTextureBudget(uint64_t b) { budget = b; }
     bool burstLoading() const { return burst; }
-    void setBurstLoading(bool b) {
-        burst = b;
-        fake::record(b ? "graphics.burstOn" : "graphics.burstOff");
-    }
+    void setBurstLoading(bool b) { fake::record(b ? "graphics.burstOn" : "graphics.burstOff"); }
     bool texturesLoaded() const { return pendingLoads == 0; }
 
     uint64_t budget;
@@ -79,13 +75,12 @@ public:
 namespace fake {
 
 struct Fonts {
-    Fonts(Graphics::Context* g, std::string const& dir) : directory(dir) { record("fonts.construct " + dir); }
-    std::string directory;
+    Fonts(Graphics::Context*, std::string const& dir) { record("fonts.construct " + dir); }
 };
 
 struct PostProcessing {
-    PostProcessing(Graphics::Context*, glm::ivec2 render, glm::ivec2 viewport, bool exact)
-        : renderSize(render), viewport(viewport), exact(exact) {
+    PostProcessing(Graphics::Context*, glm::ivec2 render, glm::ivec2 viewport, bool)
+        : renderSize(render), viewport(viewport) {
         record("post.construct");
     }
     void update(float) { record("post.update"); }
@@ -93,7 +88,6 @@ struct PostProcessing {
     void drawBackdrop(Graphics::Context*, Graphics::StandardShader*) { record("post.drawBackdrop"); }
     void present(Graphics::Context*, Graphics::StandardShader*) { record("post.present"); }
     glm::ivec2 renderSize, viewport;
-    bool exact;
 };
 
 struct CloudSync {
