@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <webp/decode.h>
+
 #include "level/LevelCatalog.h"
 #include "os/Assets.h"
 #include "os/FileSystem.h"
@@ -21,7 +23,21 @@ bool startsWith(File const& f, char const* magic, size_t at = 0) {
     return f.size() >= at + n && std::memcmp(f.data() + at, magic, n) == 0;
 }
 
-bool isImage(File const& f) { return startsWith(f, "\x89PNG\r\n\x1a\n") || (startsWith(f, "RIFF") && startsWith(f, "WEBP", 8)); }
+// A PNG or WebP image the background decoder accepts: its pixels fit the decoder's output area
+// (4,723,140 bytes), and it is not 1024 x 1024, which the texture table takes for a font page.
+bool isImage(File const& f) {
+    int width = 0, height = 0;
+    if (startsWith(f, "\x89PNG\r\n\x1a\n") && f.size() >= 24) {
+        auto be32 = [&](size_t at) {
+            return int(f.data()[at]) << 24 | int(f.data()[at + 1]) << 16 | int(f.data()[at + 2]) << 8 | int(f.data()[at + 3]);
+        };
+        width = be32(16);
+        height = be32(20);
+    } else if (!WebPGetInfo(f.data(), f.size(), &width, &height)) {
+        return false;
+    }
+    return width > 0 && height > 0 && int64_t(width) * height * 4 <= 4723140 && !(width == 1024 && height == 1024);
+}
 bool isOgg(File const& f) { return startsWith(f, "OggS"); }
 bool isMp4(File const& f) { return startsWith(f, "ftyp", 4); }
 bool isHitArea(File const& f) {
@@ -75,6 +91,7 @@ TEST(SampleData, Pak1OverridesSomePak0Entries) {
         if (!pak0->contains(name)) continue;
         auto before = pak0->open(name), after = fs.open(name);
         ASSERT_GT(after->size(), 0u);
+        if (FileSystem::extension(name) == ".png") EXPECT_TRUE(isImage(*after)) << name;
         bool differs = before->size() != after->size() || std::memcmp(before->data(), after->data(), after->size());
         overridden += differs;
     }
