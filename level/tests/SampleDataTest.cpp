@@ -91,7 +91,9 @@ TEST(SampleData, Pak1OverridesSomePak0Entries) {
         if (!pak0->contains(name)) continue;
         auto before = pak0->open(name), after = fs.open(name);
         ASSERT_GT(after->size(), 0u);
-        if (FileSystem::extension(name) == ".png") EXPECT_TRUE(isImage(*after)) << name;
+        if (FileSystem::extension(name) == ".png") {
+            EXPECT_TRUE(isImage(*after)) << name;
+        }
         bool differs = before->size() != after->size() || std::memcmp(before->data(), after->data(), after->size());
         overridden += differs;
     }
