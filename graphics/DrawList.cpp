@@ -1,0 +1,535 @@
+#include "graphics/DrawList.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "graphics/Context.h"
+#include "graphics/GlFunctions.h"
+#include "graphics/GoldParticles.h"
+#include "graphics/StandardShader.h"
+#include "graphics/TextureEntry.h"
+#include "os/services/PlatformServices.h"
+
+using Graphics::Context;
+using Graphics::StandardShader;
+
+// ---- Textures
+
+DrawList::TextureRef::TextureRef(Context* context, TextureDescriptor const& descriptor)
+    : context_(context), hash_(Context::hashName(descriptor.path)) {
+    if (context_ != nullptr) {
+        entry_ = context_->requestTexture(hash_, &descriptor);
+    }
+}
+
+DrawList::TextureRef::~TextureRef() {
+    if (entry_ != nullptr) {
+        context_->releaseTexture(hash_);
+    }
+}
+
+DrawList::TextureRef::TextureRef(TextureRef&& other) noexcept
+    : context_(other.context_), hash_(other.hash_), entry_(std::exchange(other.entry_, nullptr)) {}
+
+DrawList::TextureRef& DrawList::TextureRef::operator=(TextureRef&& other) noexcept {
+    if (this != &other) {
+        if (entry_ != nullptr) {
+            context_->releaseTexture(hash_);
+        }
+        context_ = other.context_;
+        hash_ = other.hash_;
+        entry_ = std::exchange(other.entry_, nullptr);
+    }
+    return *this;
+}
+
+bool DrawList::TextureRef::isReady() const { return entry_ != nullptr && entry_->resident != 0; }
+bool DrawList::TextureRef::isOnDemand() const { return entry_ != nullptr && entry_->pageTexture != 0; }
+void DrawList::TextureRef::setRequestOrder(std::uint64_t order) {
+    if (entry_ != nullptr) {
+        entry_->loadOrder = order;
+    }
+}
+GLuint DrawList::TextureRef::glName() const { return entry_ != nullptr ? entry_->glName : 0; }
+
+// ---- Construction
+
+namespace {
+
+GLenum glPrimitiveMode(std::uint8_t code) { return code == 0 ? GL_TRIANGLE_STRIP : GL_TRIANGLES; }
+
+GLenum glComponentType(std::uint8_t code) {
+    return code == 0 ? GL_UNSIGNED_BYTE : (code == 1 ? GL_UNSIGNED_SHORT : GL_FLOAT);
+}
+
+GLenum glBufferUsage(std::uint32_t code) {
+    return code == 0 ? GL_STREAM_DRAW : (code == 1 ? GL_STATIC_DRAW : GL_DYNAMIC_DRAW);
+}
+
+std::uint64_t componentBytes(GLenum type) { return type == GL_UNSIGNED_BYTE ? 1 : (type == GL_UNSIGNED_SHORT ? 2 : 4); }
+
+DrawList::Attribute attribute(PristineLevel::VertexAttribute const& a) {
+    return {a.offset, glComponentType(a.type), a.count};
+}
+
+void fillCommon(DrawList::Entry& e, PristineLevel::MeshCommon const& m, Context* context) {
+    e.baseOffset = m.baseOffset;
+    e.position = attribute(m.position);
+    e.uv = attribute(m.uv);
+    e.uv2 = attribute(m.uv2);
+    e.vertexBuffer = m.vertexBuffer;
+    e.stride = m.stride;
+    e.blend = m.blend;
+    e.color = m.color;
+    if (m.texture) {
+        e.texture = DrawList::TextureRef(context, *m.texture);
+    }
+    if (m.mask) {
+        e.mask = DrawList::TextureRef(context, *m.mask);
+    }
+    if (m.matrix) {
+        e.matrix = *m.matrix;
+    }
+    e.shader = m.shader;
+}
+
+// Whether vertices 0 .. vertexEnd - 1 of the entry lie inside its vertex buffer for every
+// attribute it reads (the uv ones only when present).
+bool verticesFit(DrawList::Entry const& e, std::uint64_t vertexEnd, std::uint64_t bufferSize) {
+    if (e.position.count < 1 || e.position.count > 4 || e.uv.count > 4 || e.uv2.count > 4) {
+        return false;
+    }
+    if (vertexEnd == 0) {
+        return true;
+    }
+    for (DrawList::Attribute const* a : {&e.position, &e.uv, &e.uv2}) {
+        if (a->count == 0) {
+            continue;
+        }
+        unsigned __int128 const bytes = componentBytes(a->type) * a->count;
+        unsigned __int128 const stride = e.stride != 0 ? e.stride : bytes;
+        if (e.stride != 0 && a->offset + bytes > e.stride) {
+            return false;
+        }
+        unsigned __int128 const end = e.baseOffset + (vertexEnd - 1) * stride + a->offset + bytes;
+        if (end > bufferSize) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The largest index an indexed entry draws, or nothing when its indices leave the index buffer.
+std::optional<std::uint64_t> largestIndex(DrawList::IndexedEntry const& e, std::vector<std::uint8_t> const& bytes) {
+    std::uint64_t const size = e.indexType == GL_UNSIGNED_BYTE ? 1 : 2;
+    if (e.indexOffset % size != 0 || std::uint64_t(e.indexOffset) + std::uint64_t(e.indexCount) * size > bytes.size()) {
+        return std::nullopt;
+    }
+    std::uint64_t largest = 0;
+    std::uint8_t const* p = bytes.data() + e.indexOffset;
+    for (std::uint32_t i = 0; i < e.indexCount; ++i) {
+        std::uint64_t const index = size == 1 ? p[i] : std::uint64_t(p[2 * i]) | std::uint64_t(p[2 * i + 1]) << 8;
+        largest = std::max(largest, index);
+    }
+    return largest;
+}
+
+void invalidate(DrawList::Entry& e, char const* what, std::size_t index) {
+    std::fprintf(stderr, "DrawList: %s entry %zu reads outside its buffers; dropped\n", what, index);
+    e.valid = false;
+}
+
+bool usableBox(PristineLevel::MeshNode const& node) {
+    for (int i = 0; i < 3; ++i) {
+        if (!std::isfinite(node.boxMin[i]) || !std::isfinite(node.boxMax[i]) || node.boxMin[i] > node.boxMax[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::atomic<std::uint64_t> listSerial{0};
+
+}  // namespace
+
+DrawList::DrawList(Context* context, PristineLevel::MeshSet const& meshSet, WorldDrawers* world,
+                   EffectTargets* targets)
+    : world_(world), targets_(targets), context_(context) {
+    // Buffers first: the entries are checked against them.
+    std::uint64_t const serial = listSerial.fetch_add(1);
+    auto makeBuffers = [&](std::vector<PristineLevel::BufferData> const& records, GLenum target, char const* what,
+                           std::vector<Buffer>& out) {
+        out.reserve(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            PristineLevel::BufferData const& r = records[i];
+            Buffer b;
+            b.size = r.bytes.size();
+            b.key = Context::hashName("DrawList " + std::to_string(serial) + " " + what + " " + std::to_string(i));
+            if (context_ != nullptr) {
+                b.name = context_->acquireBuffer(b.key, r.usage == 1 ? 1 : 3, target, GLsizeiptr(r.bytes.size()),
+                                                 r.bytes.data(), glBufferUsage(r.usage));
+            }
+            out.push_back(b);
+        }
+    };
+    makeBuffers(meshSet.vertexBuffers, GL_ARRAY_BUFFER, "vertex", geometry_.vertexBuffers);
+    makeBuffers(meshSet.indexBuffers, GL_ELEMENT_ARRAY_BUFFER, "index", geometry_.indexBuffers);
+
+    geometry_.arrays.reserve(meshSet.arrayMeshes.size());
+    for (std::size_t i = 0; i < meshSet.arrayMeshes.size(); ++i) {
+        PristineLevel::ArrayMesh const& m = meshSet.arrayMeshes[i];
+        ArrayEntry& e = geometry_.arrays.emplace_back();
+        fillCommon(e, m, context_);
+        e.mode = glPrimitiveMode(m.primitive);
+        e.first = m.firstVertex;
+        e.count = m.vertexCount;
+        if (e.vertexBuffer >= geometry_.vertexBuffers.size() ||
+            !verticesFit(e, e.count == 0 ? 0 : std::uint64_t(e.first) + e.count,
+                         geometry_.vertexBuffers[e.vertexBuffer].size)) {
+            invalidate(e, "array", i);
+        }
+    }
+    geometry_.indexed.reserve(meshSet.indexedMeshes.size());
+    for (std::size_t i = 0; i < meshSet.indexedMeshes.size(); ++i) {
+        PristineLevel::IndexedMesh const& m = meshSet.indexedMeshes[i];
+        IndexedEntry& e = geometry_.indexed.emplace_back();
+        fillCommon(e, m, context_);
+        e.mode = glPrimitiveMode(m.primitive);
+        e.indexType = glComponentType(m.indexType);
+        e.indexOffset = m.indexOffset;
+        e.indexCount = m.indexCount;
+        e.indexBuffer = m.indexBuffer;
+        // GL ES 2 draws byte and short indices only.
+        std::optional<std::uint64_t> const largest =
+            e.indexType != GL_FLOAT && e.indexBuffer < meshSet.indexBuffers.size()
+                ? largestIndex(e, meshSet.indexBuffers[e.indexBuffer].bytes)
+                : std::nullopt;
+        if (!largest || e.vertexBuffer >= geometry_.vertexBuffers.size() ||
+            !verticesFit(e, e.indexCount == 0 ? 0 : *largest + 1, geometry_.vertexBuffers[e.vertexBuffer].size)) {
+            invalidate(e, "indexed", i);
+        }
+    }
+
+    // Handles: the vector never grows again, so the leaves can point into it.
+    handles_.reserve(meshSet.nodes.size());
+    for (PristineLevel::MeshNode const& node : meshSet.nodes) {
+        handles_.push_back({node.kind, node.index, nullptr});
+    }
+    bool const lowEnd = isLowEndDevice();
+    std::size_t dropped = 0;
+    for (std::size_t i = 0; i < handles_.size(); ++i) {
+        PristineLevel::MeshNode const& node = meshSet.nodes[i];
+        Handle& h = handles_[i];
+        if (h.kind == kArrayLightLayer || h.kind == kIndexedLightLayer) {
+            hasLightLayers_ = 1;
+        }
+        bool usable = h.kind <= kGoldComposite && usableBox(node);
+        if (usable && (h.kind == kArrayMesh || h.kind == kIndexedMesh || h.kind == kArrayLightLayer ||
+                       h.kind == kIndexedLightLayer)) {
+            Entry const* e = entry(h);
+            usable = e != nullptr && e->valid;
+        }
+        if (!usable) {
+            ++dropped;
+            continue;
+        }
+        if (lowEnd && node.lowEnd != 0) {
+            continue;
+        }
+        btDbvtVolume const box = btDbvtVolume::FromMM(btVector3(node.boxMin.x, node.boxMin.y, node.boxMin.z),
+                                                      btVector3(node.boxMax.x, node.boxMax.y, node.boxMax.z));
+        h.leaf = tree_.insert(box, &h);
+    }
+    if (dropped != 0) {
+        std::fprintf(stderr, "DrawList: %zu of %zu drawables dropped (unknown kind, bad box or bad entry)\n", dropped,
+                     handles_.size());
+    }
+
+    for (Handle& h : handles_) {
+        if (h.leaf == nullptr || !(h.kind == kArrayMesh || h.kind == kIndexedMesh || h.kind == kArrayLightLayer ||
+                                   h.kind == kIndexedLightLayer)) {
+            continue;
+        }
+        Entry const* e = entry(h);
+        if (e->texture.isOnDemand() || e->mask.isOnDemand()) {
+            onDemand_.push_back({&h, 0.0f});
+        }
+    }
+}
+
+DrawList::~DrawList() {
+    if (context_ != nullptr) {
+        for (Buffer const& b : geometry_.vertexBuffers) {
+            if (b.name != nullptr) {
+                context_->releaseBuffer(b.key);
+            }
+        }
+        for (Buffer const& b : geometry_.indexBuffers) {
+            if (b.name != nullptr) {
+                context_->releaseBuffer(b.key);
+            }
+        }
+    }
+}
+
+DrawList::Entry* DrawList::entry(Handle const& handle) {
+    if (handle.kind == kArrayMesh || handle.kind == kArrayLightLayer) {
+        return handle.index < geometry_.arrays.size() ? &geometry_.arrays[handle.index] : nullptr;
+    }
+    return handle.index < geometry_.indexed.size() ? &geometry_.indexed[handle.index] : nullptr;
+}
+
+DrawList::Buffer const* DrawList::vertexBufferOf(Entry const& e) const {
+    return e.vertexBuffer < geometry_.vertexBuffers.size() ? &geometry_.vertexBuffers[e.vertexBuffer] : nullptr;
+}
+
+// ---- Culling
+
+namespace {
+
+struct GenericAABBCollector : btDbvt::ICollide {
+    std::vector<std::pair<DrawList::Handle*, float>>& out;
+    explicit GenericAABBCollector(std::vector<std::pair<DrawList::Handle*, float>>& list) : out(list) {}
+    void Process(btDbvtNode const* leaf) override { out.emplace_back(static_cast<DrawList::Handle*>(leaf->data), 0.0f); }
+    bool Descent(btDbvtNode const*) override { return true; }
+    bool AllLeaves(btDbvtNode const*) override { return true; }
+};
+
+float squaredDistance(glm::vec2 p, btDbvtVolume const& box) {
+    float const dx = p.x < box.Mins().x() ? box.Mins().x() - p.x : (p.x > box.Maxs().x() ? p.x - box.Maxs().x() : 0.0f);
+    float const dy = p.y < box.Mins().y() ? box.Mins().y() - p.y : (p.y > box.Maxs().y() ? p.y - box.Maxs().y() : 0.0f);
+    return dx * dx + dy * dy;
+}
+
+}  // namespace
+
+void DrawList::updateGL(View const& view) {
+    if (!onDemand_.empty()) {
+        for (auto& pair : onDemand_) {
+            pair.second = squaredDistance(view.position, pair.first->leaf->volume);
+        }
+        std::stable_sort(onDemand_.begin(), onDemand_.end(),
+                         [](auto const& a, auto const& b) { return a.second > b.second; });
+        // Farthest first, so the nearest entries get the highest numbers.
+        std::uint64_t* counter = context_ != nullptr ? &context_->textureRequestCounter() : nullptr;
+        for (auto const& pair : onDemand_) {
+            Entry* e = entry(*pair.first);
+            for (TextureRef* t : {&e->texture, &e->mask}) {
+                if (t->isOnDemand() && counter != nullptr) {
+                    t->setRequestOrder((*counter)++);
+                }
+            }
+        }
+    }
+
+    visible_.clear();
+    GenericAABBCollector collector(visible_);
+    btDbvt::collideKDOP(tree_.m_root, view.normals.data(), view.offsets.data(), 4, collector);
+    std::sort(visible_.begin(), visible_.end(), [](Visible const& a, Visible const& b) { return a.first < b.first; });
+    auto const goldEnd = std::stable_partition(visible_.begin(), visible_.end(),
+                                               [](Visible const& v) { return v.first->kind == kGoldParticles; });
+    auto const lightEnd = std::stable_partition(goldEnd, visible_.end(), [](Visible const& v) {
+        return v.first->kind == kArrayLightLayer || v.first->kind == kIndexedLightLayer;
+    });
+    goldEnd_ = std::size_t(goldEnd - visible_.begin());
+    lightEnd_ = std::size_t(lightEnd - visible_.begin());
+}
+
+bool DrawList::isVisible(Handle const& handle) const {
+    auto const byAddress = [](Visible const& v, Handle const* h) { return v.first < h; };
+    std::size_t const bounds[4] = {0, goldEnd_, lightEnd_, visible_.size()};
+    for (int r = 0; r < 3; ++r) {
+        auto const begin = visible_.begin() + std::ptrdiff_t(bounds[r]);
+        auto const end = visible_.begin() + std::ptrdiff_t(bounds[r + 1]);
+        auto const it = std::lower_bound(begin, end, &handle, byAddress);
+        if (it != end && it->first == &handle) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<DrawList::Handle const*> DrawList::visibleHandles() const {
+    std::vector<Handle const*> out;
+    out.reserve(visible_.size());
+    for (Visible const& v : visible_) {
+        out.push_back(v.first);
+    }
+    return out;
+}
+
+// ---- Drawing
+
+bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
+    glm::vec4 const white(1.0f);
+    glm::vec4 const none(0.0f);
+    switch (e.shader) {
+    case PristineLevel::MeshCommon::maskShader: {
+        if (e.color == none) {
+            return false;
+        }
+        if (e.color == white) {
+            shader->use(StandardShader::kMask);
+        } else {
+            shader->use(StandardShader::kColorMask);
+            shader->setColor(e.color);
+        }
+        Buffer const* vb = vertexBufferOf(e);
+        // An absent second uv reads the positions, which lie inside the buffer.
+        Attribute const& uv2 = e.uv2.count != 0 ? e.uv2 : e.position;
+        shader->setVertexAttribute(vb->glName(), 2, e.baseOffset + uv2.offset, GLsizei(e.stride), GLint(uv2.count),
+                                   uv2.type);
+        context->bindTextureUnit(GL_TEXTURE1, e.mask.glName());
+        break;
+    }
+    case PristineLevel::MeshCommon::colorShader:
+        if (e.color == none) {
+            return false;
+        }
+        if (e.color == white) {
+            shader->use(StandardShader::kTextured);
+        } else {
+            shader->use(StandardShader::kColor);
+            shader->setColor(e.color);
+        }
+        break;
+    case PristineLevel::MeshCommon::texturedShader:
+        shader->use(StandardShader::kTextured);
+        break;
+    default:
+        break;  // keeps the current mode
+    }
+    shader->setPVM(e.matrix ? context->projectionView() * *e.matrix : context->projectionView());
+    Buffer const* vb = vertexBufferOf(e);
+    shader->setVertexAttribute(vb->glName(), 0, e.baseOffset + e.position.offset, GLsizei(e.stride),
+                               GLint(e.position.count), e.position.type);
+    Attribute const& uv = e.uv.count != 0 ? e.uv : e.position;
+    shader->setVertexAttribute(vb->glName(), 1, e.baseOffset + uv.offset, GLsizei(e.stride), GLint(uv.count), uv.type);
+    context->bindTextureUnit(GL_TEXTURE0, e.texture.glName());
+    context->setBlend(e.blend != 0);
+    return true;
+}
+
+void DrawList::drawMesh(Handle const& handle, Context* context, StandardShader* shader) {
+    Entry* e = entry(handle);
+    if (e == nullptr || !e->valid || e->hidden != 0 || (e->texture && !e->texture.isReady()) ||
+        (e->mask && !e->mask.isReady())) {
+        return;
+    }
+    if (!setupEntry(*e, context, shader)) {
+        return;
+    }
+    if (handle.kind == kArrayMesh || handle.kind == kArrayLightLayer) {
+        auto const& a = static_cast<ArrayEntry const&>(*e);
+        shader->drawArrays(a.mode, GLint(a.first), GLsizei(a.count));
+    } else {
+        auto const& i = static_cast<IndexedEntry const&>(*e);
+        shader->drawElements(geometry_.indexBuffers[i.indexBuffer].glName(), i.indexOffset, GLsizei(i.indexCount),
+                             i.mode, i.indexType);
+    }
+}
+
+void DrawList::drawEffectLayers(Context* context, StandardShader* shader) {
+    if (targets_ == nullptr) {
+        return;
+    }
+    bool ran = false;
+    GoldParticles* gold = world_ != nullptr ? world_->goldParticles() : nullptr;
+    if (goldEnd_ != 0 && gold != nullptr) {
+        targets_->bindHalfTarget();
+        Graphics::gl::clearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        Graphics::gl::clear(GL_COLOR_BUFFER_BIT);
+        context->setBlendFunc(GL_ONE, GL_ONE);
+        for (std::size_t i = 0; i < goldEnd_; ++i) {
+            gold->draw(context);
+        }
+        ran = true;
+    }
+    if (hasLightLayers_ != 0) {
+        targets_->bindQuarterTarget();
+        Graphics::gl::clearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        Graphics::gl::clear(GL_COLOR_BUFFER_BIT);
+        context->setBlendFunc(GL_ONE, GL_ONE);
+        for (std::size_t i = goldEnd_; i < lightEnd_; ++i) {
+            drawMesh(*visible_[i].first, context, shader);
+        }
+        ran = true;
+    }
+    if (ran) {
+        targets_->bindSceneTarget();
+        context->restoreBlendFunc();
+    }
+}
+
+void DrawList::draw(Context* context, StandardShader* shader) {
+    for (std::size_t i = lightEnd_; i < visible_.size(); ++i) {
+        Handle const& h = *visible_[i].first;
+        switch (h.kind) {
+        case kArrayMesh:
+        case kIndexedMesh:
+            drawMesh(h, context, shader);
+            break;
+        case kParticleEmitter:
+            if (world_ != nullptr && h.index < world_->particleEmitterCount()) {
+                world_->drawParticleEmitter(h.index, context, shader);
+            }
+            break;
+        case kPlayer:
+            if (world_ != nullptr) {
+                world_->drawPlayer(context, shader);
+            }
+            break;
+        case kFluidVolume:
+            if (world_ != nullptr && h.index < world_->fluidVolumeCount()) {
+                world_->drawFluidVolume(h.index, context, shader);
+            }
+            break;
+        case kGoldComposite: {
+            GoldParticles* gold = world_ != nullptr ? world_->goldParticles() : nullptr;
+            if (gold != nullptr && targets_ != nullptr) {
+                gold->drawGoldPass(context, targets_->fullScreenQuad(), targets_->halfTargetTexture());
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (hasLightLayers_ != 0 && targets_ != nullptr) {
+        // The light layers multiply the scene.
+        context->setBlend(true);
+        context->setBlendFunc(GL_ZERO, GL_SRC_COLOR);
+        shader->use(StandardShader::kTextured);
+        shader->setPVM(glm::mat4(1.0f));
+        context->bindTextureUnit(GL_TEXTURE0, targets_->quarterTargetTexture());
+        float const* quad = targets_->fullScreenQuad();
+        shader->setVertexAttribute(0, 0, reinterpret_cast<std::uintptr_t>(quad), 16, 2, GL_FLOAT);
+        shader->setVertexAttribute(0, 1, reinterpret_cast<std::uintptr_t>(quad + 2), 16, 2, GL_FLOAT);
+        shader->drawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        context->restoreBlendFunc();
+    }
+}
+
+void updateDrawBounds(btDbvt& tree, btDbvtNode* leaf, float const* points, std::size_t count, std::size_t stride) {
+    if (leaf == nullptr || count == 0) {
+        return;
+    }
+    btVector3 lo(FLT_MAX, FLT_MAX, FLT_MAX);
+    btVector3 hi(-FLT_MAX, -FLT_MAX, -FLT_MAX);
+    for (std::size_t i = 0; i < count; ++i) {
+        float const* p = points + i * stride;
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) {
+            return;
+        }
+        lo.setMin(btVector3(p[0], p[1], p[2]));
+        hi.setMax(btVector3(p[0], p[1], p[2]));
+    }
+    if (lo == leaf->volume.Mins() && hi == leaf->volume.Maxs()) {
+        return;
+    }
+    btDbvtVolume box = btDbvtVolume::FromMM(lo, hi);
+    tree.update(leaf, box);
+}

@@ -1,0 +1,248 @@
+// Culling, ordering and validation of the draw list, without GL (no context: no buffers made).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <glm/gtc/matrix_transform.hpp>
+#include <limits>
+
+#include "graphics/DrawList.h"
+#include "graphics/Drawable.h"
+
+using PristineLevel::MeshNode;
+using PristineLevel::MeshSet;
+
+namespace {
+
+// A camera window [x0, x1] x [y0, y1] as four planes.
+DrawList::View window(float x0, float x1, float y0, float y1) {
+    DrawList::View v;
+    v.normals = {btVector3(1, 0, 0), btVector3(-1, 0, 0), btVector3(0, 1, 0), btVector3(0, -1, 0)};
+    v.offsets = {-x0, x1, -y0, y1};
+    v.position = {(x0 + x1) / 2, (y0 + y1) / 2};
+    return v;
+}
+
+MeshNode node(std::uint16_t kind, std::uint32_t index, float x, float y = 0.0f, float half = 0.5f) {
+    MeshNode n;
+    n.kind = kind;
+    n.index = index;
+    n.boxMin = {x - half, y - half, 0, 0};
+    n.boxMax = {x + half, y + half, 0, 0};
+    return n;
+}
+
+// One vertex buffer of `vertices` vertices of two floats, and an array mesh over all of them.
+PristineLevel::ArrayMesh arrayMesh(std::uint32_t first, std::uint32_t count) {
+    PristineLevel::ArrayMesh m;
+    m.position = {0, 2, 2};
+    m.stride = 8;
+    m.firstVertex = first;
+    m.vertexCount = count;
+    m.color = glm::vec4(1.0f);
+    return m;
+}
+
+MeshSet withBuffers(std::size_t vertices) {
+    MeshSet set;
+    set.vertexBuffers.push_back({std::vector<std::uint8_t>(vertices * 8), 1});
+    return set;
+}
+
+std::vector<std::uint32_t> kinds(DrawList const& list) {
+    std::vector<std::uint32_t> out;
+    for (auto const* h : list.visibleHandles()) {
+        out.push_back(h->kind);
+    }
+    return out;
+}
+
+std::vector<std::size_t> indicesOf(DrawList const& list) {
+    std::vector<std::size_t> out;
+    for (auto const* h : list.visibleHandles()) {
+        out.push_back(std::size_t(h - &list.handleRecord(0)));
+    }
+    return out;
+}
+
+struct NotLowEnd : ::testing::Test {
+    void SetUp() override { unsetenv("ZELV_DEVICE_MODEL"); }
+};
+
+}  // namespace
+
+using DrawListCulling = NotLowEnd;
+
+TEST_F(DrawListCulling, ReturnsTheVisibleInLevelOrderGoldThenLightsThenTheRest) {
+    MeshSet set = withBuffers(4);
+    set.arrayMeshes = {arrayMesh(0, 4), arrayMesh(0, 4)};
+    set.nodes = {
+        node(MeshNode::player, 0, 0),         // 0
+        node(MeshNode::arrayEntry, 0, 1),     // 1
+        node(MeshNode::goldComposite, 0, 2),  // 2
+        node(MeshNode::lightLayer, 1, 3),     // 3
+        node(MeshNode::goldParticles, 0, 4),  // 4
+        node(MeshNode::fluidVolume, 0, 20),   // 5: far off to the right
+        node(MeshNode::particleEmitter, 1, 5),  // 6
+        node(MeshNode::goldParticles, 0, 6, 30),  // 7: far above
+    };
+    DrawList list(nullptr, set, nullptr, nullptr);
+    EXPECT_TRUE(list.hasLightLayers());
+    list.updateGL(window(-1, 10, -1, 1));
+    EXPECT_EQ(indicesOf(list), (std::vector<std::size_t>{4, 3, 0, 1, 2, 6}));
+    EXPECT_EQ(kinds(list), (std::vector<std::uint32_t>{7, 5, 3, 0, 8, 2}));
+    for (std::size_t i : {0, 1, 2, 3, 4, 6}) {
+        EXPECT_TRUE(list.isVisible(list.handleRecord(i))) << i;
+    }
+    EXPECT_FALSE(list.isVisible(list.handleRecord(5)));
+    EXPECT_FALSE(list.isVisible(list.handleRecord(7)));
+
+    // Culled this frame: no longer visible, though it was last frame.
+    list.updateGL(window(15, 25, -1, 1));
+    EXPECT_EQ(indicesOf(list), (std::vector<std::size_t>{5}));
+    EXPECT_FALSE(list.isVisible(list.handleRecord(1)));
+
+    // A box touching the window's edge counts as inside; one just past it does not.
+    list.updateGL(window(1.5f, 2.4f, -1, 1));
+    EXPECT_EQ(indicesOf(list), (std::vector<std::size_t>{1, 2}));
+}
+
+TEST_F(DrawListCulling, LevelWithoutLightLayersHasNone) {
+    MeshSet set;
+    set.nodes = {node(MeshNode::player, 0, 0)};
+    DrawList list(nullptr, set, nullptr, nullptr);
+    EXPECT_FALSE(list.hasLightLayers());
+}
+
+TEST(DrawListLowEnd, FlaggedNodesAreNeverVisible) {
+    MeshSet set;
+    set.nodes = {node(MeshNode::player, 0, 0), node(MeshNode::particleEmitter, 0, 1)};
+    set.nodes[1].lowEnd = 1;
+    setenv("ZELV_DEVICE_MODEL", "iPhone3,1", 1);
+    DrawList low(nullptr, set, nullptr, nullptr);
+    unsetenv("ZELV_DEVICE_MODEL");
+    low.updateGL(window(-5, 5, -5, 5));
+    EXPECT_EQ(indicesOf(low), (std::vector<std::size_t>{0}));
+    EXPECT_EQ(low.handleRecord(1).leaf, nullptr);
+
+    DrawList full(nullptr, set, nullptr, nullptr);
+    full.updateGL(window(-5, 5, -5, 5));
+    EXPECT_EQ(indicesOf(full), (std::vector<std::size_t>{0, 1}));
+}
+
+TEST_F(DrawListCulling, InvalidMeshDataIsDropped) {
+    MeshSet set = withBuffers(4);  // 32 bytes: four vertices
+    set.indexBuffers.push_back({{0, 0, 1, 0, 2, 0, 3, 0}, 1});  // shorts 0..3
+    set.indexBuffers.push_back({{0, 0, 9, 0}, 1});              // index 9: past the vertices
+
+    set.arrayMeshes.push_back(arrayMesh(0, 4));  // 0: fine
+    set.arrayMeshes.push_back(arrayMesh(2, 3));  // 1: runs past the buffer
+    auto noBuffer = arrayMesh(0, 4);
+    noBuffer.vertexBuffer = 3;  // 2: no such buffer
+    set.arrayMeshes.push_back(noBuffer);
+    auto wide = arrayMesh(0, 1);
+    wide.uv = {8, 2, 2};  // 3: uv beyond the stride
+    set.arrayMeshes.push_back(wide);
+    auto fivefold = arrayMesh(0, 1);
+    fivefold.position.count = 5;  // 4: GL takes 1 to 4 components
+    set.arrayMeshes.push_back(fivefold);
+    auto huge = arrayMesh(0xFFFFFFF0u, 0xFFFFFFF0u);  // 5: overflowing range
+    set.arrayMeshes.push_back(huge);
+
+    PristineLevel::IndexedMesh indexed;
+    indexed.position = {0, 2, 2};
+    indexed.stride = 8;
+    indexed.indexType = 1;
+    indexed.indexCount = 4;
+    set.indexedMeshes.push_back(indexed);  // 0: fine
+    indexed.indexBuffer = 1;
+    indexed.indexCount = 2;
+    set.indexedMeshes.push_back(indexed);  // 1: index past the vertices
+    indexed.indexBuffer = 0;
+    indexed.indexCount = 5;
+    set.indexedMeshes.push_back(indexed);  // 2: more indices than the buffer holds
+    indexed.indexCount = 1;
+    indexed.indexOffset = 1;
+    set.indexedMeshes.push_back(indexed);  // 3: misaligned
+    indexed.indexOffset = 0;
+    indexed.indexType = 2;
+    set.indexedMeshes.push_back(indexed);  // 4: float indices do not draw
+    indexed.indexType = 1;
+    indexed.indexBuffer = 7;
+    set.indexedMeshes.push_back(indexed);  // 5: no such index buffer
+
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        set.nodes.push_back(node(MeshNode::arrayEntry, i, float(i)));
+    }
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        set.nodes.push_back(node(MeshNode::indexedEntry, i, float(i)));
+    }
+    set.nodes.push_back(node(MeshNode::arrayEntry, 40, 0));  // 12: no such entry
+    set.nodes.push_back(node(9, 0, 0));                      // 13: no such kind
+    MeshNode inverted = node(MeshNode::player, 0, 0);
+    std::swap(inverted.boxMin, inverted.boxMax);
+    set.nodes.push_back(inverted);  // 14
+    MeshNode nan = node(MeshNode::player, 0, 0);
+    nan.boxMax.x = std::numeric_limits<float>::quiet_NaN();
+    set.nodes.push_back(nan);  // 15
+    set.nodes.push_back(node(MeshNode::lightLayer2, 0, 0));  // 16: fine
+
+    DrawList list(nullptr, set, nullptr, nullptr);
+    list.updateGL(window(-100, 100, -100, 100));
+    EXPECT_EQ(indicesOf(list), (std::vector<std::size_t>{16, 0, 6}));
+    auto const& g = list.geometry();
+    EXPECT_TRUE(g.arrays[0].valid);
+    EXPECT_TRUE(g.indexed[0].valid);
+    for (std::size_t i = 1; i < 6; ++i) {
+        EXPECT_FALSE(g.arrays[i].valid) << i;
+        EXPECT_FALSE(g.indexed[i].valid) << i;
+    }
+}
+
+TEST_F(DrawListCulling, DrawablesMoveTheirLeaves) {
+    MeshSet set = withBuffers(4);
+    set.arrayMeshes = {arrayMesh(0, 4)};
+    set.arrayMeshes[0].matrix = glm::translate(glm::mat4(1.0f), glm::vec3(0.0f, 0.0f, 0.0f));
+    set.nodes = {node(MeshNode::arrayEntry, 0, 0), node(MeshNode::player, 0, 0)};
+    DrawList list(nullptr, set, nullptr, nullptr);
+    std::vector<Drawable> drawables = Drawable::createDrawables(set, &list, {0, 1, 99});
+    ASSERT_EQ(drawables.size(), 3u);
+
+    list.updateGL(window(9, 11, -1, 1));
+    EXPECT_FALSE(drawables[0].isVisible());
+    drawables[0].setTransform(glm::translate(glm::mat4(1.0f), glm::vec3(10.0f, 0.0f, 0.0f)));
+    drawables[0].updateBounds();
+    list.updateGL(window(9, 11, -1, 1));
+    EXPECT_TRUE(drawables[0].isVisible());
+    btDbvtNode const* leaf = list.handleRecord(0).leaf;
+    EXPECT_FLOAT_EQ(leaf->volume.Mins().x(), 9.5f);
+    EXPECT_FLOAT_EQ(leaf->volume.Maxs().x(), 10.5f);
+
+    drawables[0].hide();
+    EXPECT_TRUE(drawables[0].isHidden());
+    drawables[0].show();
+    EXPECT_FALSE(drawables[0].isHidden());
+    drawables[0].setColor({1, 0, 0, 1});
+    EXPECT_EQ(list.geometry().arrays[0].color, glm::vec4(1, 0, 0, 1));
+
+    // An index the level does not have gives a handle that does nothing.
+    EXPECT_EQ(drawables[2].handle(), nullptr);
+    drawables[2].setTransform(glm::mat4(1.0f));
+    drawables[2].updateBounds();
+    EXPECT_FALSE(drawables[2].isVisible());
+}
+
+TEST(UpdateDrawBounds, RefitsOnlyWhenTheBoxChanged) {
+    btDbvt tree;
+    int data = 0;
+    btDbvtNode* leaf = tree.insert(btDbvtVolume::FromMM(btVector3(0, 0, 0), btVector3(1, 1, 0)), &data);
+    float const same[] = {0, 0, 0, 1, 1, 0};
+    updateDrawBounds(tree, leaf, same, 2, 3);
+    EXPECT_EQ(leaf->volume.Maxs(), btVector3(1, 1, 0));
+    float const moved[] = {2, 2, 0, 9, 9, 9, 3, 5, 1, 9, 9, 9};
+    updateDrawBounds(tree, leaf, moved, 2, 6);
+    EXPECT_EQ(leaf->volume.Mins(), btVector3(2, 2, 0));
+    EXPECT_EQ(leaf->volume.Maxs(), btVector3(3, 5, 1));
+    updateDrawBounds(tree, nullptr, moved, 2, 6);  // no leaf: nothing
+    tree.remove(leaf);
+}
