@@ -5,6 +5,7 @@ target_link_libraries(zelv_graphics PUBLIC zelv_os zelv_services zelv::gles2 zel
 add_library(zelv_graphics_testsupport STATIC EXCLUDE_FROM_ALL tests/FakeGl.cpp tests/TestImages.cpp)
 target_link_libraries(zelv_graphics_testsupport PUBLIC zelv_graphics)
 
+zelv_test(graphics_image_decoding_test SOURCES tests/ImageDecodingTest.cpp DEPS zelv_graphics_testsupport)
 zelv_test(graphics_state_cache_test SOURCES tests/StateCacheTest.cpp DEPS zelv_graphics_testsupport)
 zelv_test(graphics_texture_pass_test TSAN SOURCES tests/TexturePassTest.cpp DEPS zelv_graphics_testsupport)
 zelv_test(graphics_rendering_gl_test GL TSAN SOURCES tests/RenderingGlTest.cpp DEPS zelv_graphics_testsupport)

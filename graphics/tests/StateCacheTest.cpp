@@ -115,8 +115,13 @@ TEST_F(CacheTest, ProgramsAreSharedByKeyAndBindAttributesInOrder) {
     EXPECT_EQ(ctx.programCount(), 0u);
 
     gl.clear();
-    ctx.acquireProgram(2, v, f, none, none, none);
+    GLuint const* other = ctx.acquireProgram(2, v, f, none, none, none);
     EXPECT_EQ(gl.count("bindAttribLocation:vertex"), 0);
+
+    // A deleted program is not left "current": GL may hand its name out again.
+    ctx.useProgram(*other);
+    ctx.releaseProgram(2);
+    EXPECT_EQ(ctx.currentProgram(), 0u);
 }
 
 TEST_F(CacheTest, FullTablesRefuseInsteadOfOverrunning) {
