@@ -22,6 +22,8 @@ TEST(LevelCatalog, CountsAndPositionsWithinAMode) {
     EXPECT_EQ(LevelCatalog::indexInMode(0, GameMode::TimeAttack), -1);
     EXPECT_EQ(LevelCatalog::indexInMode(-7, GameMode::Normal), -7);
     EXPECT_EQ(LevelCatalog::indexInMode(23, GameMode::Normal), 19);
+    // An index past the table (a level number typed into a URL) counts the whole table.
+    EXPECT_EQ(LevelCatalog::indexInMode(1000, GameMode::CollectTime), 1);
 }
 
 TEST(LevelCatalog, Finds) {
