@@ -37,8 +37,20 @@ EventPump::Finger* EventPump::finger(int64_t id, bool create) {
         if (!f.down && !spare) spare = &f;
     }
     if (!create || !spare) return nullptr;  // more fingers than we track: ignored
-    *spare = Finger{id, 1, true};
+    *spare = Finger{id, 1, true, 0, 0};
     return spare;
+}
+
+void EventPump::cancelTouches(Listener& listener) {
+    if (mouseDown_) {
+        mouseDown_ = false;
+        listener.touch({TouchEvent::Phase::Ended, mouseX_, mouseY_, mouseClicks_});
+    }
+    for (Finger& f : fingers_) {
+        if (!f.down) continue;
+        f.down = false;
+        listener.touch({TouchEvent::Phase::Ended, f.x, f.y, f.tapCount});
+    }
 }
 
 void EventPump::handle(SDL_Event const& event, Listener& listener) {
@@ -46,15 +58,23 @@ void EventPump::handle(SDL_Event const& event, Listener& listener) {
         case SDL_QUIT:
             quit_ = true;
             break;
+        case SDL_WINDOWEVENT:
+            // A touch whose release goes to another window would otherwise never end.
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) cancelTouches(listener);
+            break;
         case SDL_MOUSEBUTTONDOWN:
             if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT) break;
             mouseDown_ = true;
             mouseClicks_ = event.button.clicks ? event.button.clicks : 1;
-            listener.touch({TouchEvent::Phase::Began, float(event.button.x), float(event.button.y), mouseClicks_});
+            mouseX_ = float(event.button.x);
+            mouseY_ = float(event.button.y);
+            listener.touch({TouchEvent::Phase::Began, mouseX_, mouseY_, mouseClicks_});
             break;
         case SDL_MOUSEMOTION:
             if (event.motion.which == SDL_TOUCH_MOUSEID || !mouseDown_) break;
-            listener.touch({TouchEvent::Phase::Moved, float(event.motion.x), float(event.motion.y), mouseClicks_});
+            mouseX_ = float(event.motion.x);
+            mouseY_ = float(event.motion.y);
+            listener.touch({TouchEvent::Phase::Moved, mouseX_, mouseY_, mouseClicks_});
             break;
         case SDL_MOUSEBUTTONUP:
             if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT || !mouseDown_)
@@ -69,6 +89,8 @@ void EventPump::handle(SDL_Event const& event, Listener& listener) {
             bool again = event.tfinger.timestamp - lastTapTime_ <= multiTapMs &&
                          std::hypot(x - lastTapX_, y - lastTapY_) <= multiTapPoints;
             f->tapCount = again ? lastTapCount_ + 1 : 1;
+            f->x = x;
+            f->y = y;
             lastTapTime_ = event.tfinger.timestamp;
             lastTapX_ = x;
             lastTapY_ = y;
@@ -79,8 +101,9 @@ void EventPump::handle(SDL_Event const& event, Listener& listener) {
         case SDL_FINGERMOTION: {
             Finger* f = finger(event.tfinger.fingerId, false);
             if (!f) break;
-            listener.touch({TouchEvent::Phase::Moved, event.tfinger.x * viewWidth_, event.tfinger.y * viewHeight_,
-                            f->tapCount});
+            f->x = event.tfinger.x * viewWidth_;
+            f->y = event.tfinger.y * viewHeight_;
+            listener.touch({TouchEvent::Phase::Moved, f->x, f->y, f->tapCount});
             break;
         }
         case SDL_FINGERUP: {

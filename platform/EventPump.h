@@ -45,13 +45,17 @@ private:
         int64_t id;
         uint32_t tapCount;
         bool down;
+        float x, y;  // last position
     };
     Finger* finger(int64_t id, bool create);
+    // Ends every touch in progress (the window lost the input focus).
+    void cancelTouches(Listener& listener);
 
     float viewWidth_, viewHeight_;
     bool quit_ = false;
     bool mouseDown_ = false;
     uint32_t mouseClicks_ = 1;
+    float mouseX_ = 0, mouseY_ = 0;
     Finger fingers_[16] = {};
     uint32_t lastTapTime_ = 0;
     float lastTapX_ = -1e9f, lastTapY_ = -1e9f;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -49,6 +50,18 @@ private:
 }  // namespace
 
 int Shell::run() {
+    // An engine failure ends the game with a clear message rather than an abort.
+    try {
+        return runGame();
+    } catch (std::exception const& e) {
+        std::fprintf(stderr, "zelv: stopped by an error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "zelv: stopped by an unknown error\n");
+    }
+    return 1;
+}
+
+int Shell::runGame() {
     pthread_setname_np(pthread_self(), "MainThread");
     platform::EventPump::installTerminationHandler();
     enterResourceDirectory();
@@ -74,7 +87,7 @@ int Shell::run() {
     while (pump.poll(touches)) {
         limiter.waitAndTick();
         if (!touches.started) {
-            app->init(0, nullptr);
+            if (!app->init(0, nullptr)) return -1;
             touches.started = true;
         }
         app->tick();

@@ -7,6 +7,9 @@ namespace os {
 class Shell {
 public:
     int run();
+
+private:
+    int runGame();
 };
 
 }  // namespace os

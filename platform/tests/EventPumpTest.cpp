@@ -103,6 +103,29 @@ TEST(EventPump, ManyFingersNeverOverflow) {
     EXPECT_EQ(r.events.size(), 32u);  // the tracked fingers begin and end; the rest are dropped
 }
 
+TEST(EventPump, LosingFocusEndsTouchesInProgress) {
+    EventPump pump(100, 100);
+    Recorder r;
+    pump.handle(mouseButton(SDL_MOUSEBUTTONDOWN, 10, 20, 1), r);
+    pump.handle(mouseMotion(30, 40), r);
+    pump.handle(finger(SDL_FINGERDOWN, 7, 0.5f, 0.5f, 100), r);
+    pump.handle(finger(SDL_FINGERDOWN, 8, 0.1f, 0.1f, 100), r);
+    pump.handle(finger(SDL_FINGERUP, 8, 0.1f, 0.1f, 150), r);
+    SDL_Event focus{};
+    focus.type = SDL_WINDOWEVENT;
+    focus.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    r.events.clear();
+    pump.handle(focus, r);
+    ASSERT_EQ(r.events.size(), 2u);
+    EXPECT_EQ(r.events[0].phase, TouchEvent::Phase::Ended);
+    EXPECT_EQ(r.events[0].x, 30);
+    EXPECT_EQ(r.events[1].phase, TouchEvent::Phase::Ended);
+    EXPECT_EQ(r.events[1].x, 50);
+    pump.handle(mouseButton(SDL_MOUSEBUTTONUP, 30, 40, 1), r);  // the late release ends nothing
+    pump.handle(focus, r);
+    EXPECT_EQ(r.events.size(), 2u);
+}
+
 TEST(EventPump, QuitEventAndTerminationSignalEndTheLoop) {
     {
         EventPump pump(100, 100);
