@@ -27,7 +27,7 @@ struct WindowStream {
     bool failed = false;
 };
 
-constexpr size_t blockSize = 64 * 1024;
+constexpr size_t blockSize = 8 * 1024;
 
 voidpf ZCALLBACK openWindow(voidpf opaque, void const*, int) { return opaque; }
 
