@@ -2,3 +2,6 @@
 target_link_libraries(zelv_graphics PUBLIC zelv_level zelv_physics zelv::bullet)
 
 zelv_test(graphics_drawlist_test SOURCES tests/DrawListTest.cpp DEPS zelv_graphics)
+zelv_test(graphics_drawlist_gl_test GL SOURCES tests/DrawListGlTest.cpp DEPS zelv_graphics_testsupport)
+add_dependencies(graphics_drawlist_gl_test pak)
+zelv_benchmark(graphics_drawlist_bench SOURCES bench/DrawListBench.cpp DEPS zelv_graphics)

@@ -1,0 +1,264 @@
+// The draw list and the gold particles on Mesa's GL ES 2.0, with the shaders and art of the
+// built data archive.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "graphics/Context.h"
+#include "graphics/DrawList.h"
+#include "graphics/Drawable.h"
+#include "graphics/GoldParticles.h"
+#include "graphics/StandardShader.h"
+#include "graphics/tests/TestImages.h"
+#include "os/FileSystem.h"
+#include "os/Singleton.h"
+#include "physics/particles/PhysicsWorld.h"
+#include "testing/GlTestContext.h"
+#include "testing/TestPaths.h"
+
+using Graphics::Context;
+using testing_support::rgba;
+
+namespace {
+
+using PristineLevel::MeshNode;
+
+struct DrawListGl : ::testing::Test {
+    testing_support::GlTestContext gl{64, 64};
+    std::unique_ptr<Context> ctx;
+    std::unique_ptr<Graphics::StandardShader> shader;
+
+    void SetUp() override {
+        unsetenv("ZELV_DEVICE_MODEL");
+        ASSERT_TRUE(gl.ok());
+        auto const pak = testing_support::binaryDir() / "pak0.pak";
+        ASSERT_TRUE(std::filesystem::exists(pak)) << pak;
+        static bool const mounted = Singleton<FileSystem>::instance().mount(pak.string()) != nullptr;
+        ASSERT_TRUE(mounted);
+        gl.bindTarget();
+        ctx = std::make_unique<Context>(1 << 30, boost::none);
+        shader = std::make_unique<Graphics::StandardShader>(ctx.get());
+        ctx->projectionView() = glm::mat4(1.0f);
+    }
+
+    void clear() {
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+
+    bool loadTextures() {
+        for (int i = 0; i < 5000; ++i) {
+            ctx->updateTextures();
+            if (ctx->texturesLoaded()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+};
+
+DrawList::View everything() {
+    DrawList::View v;
+    v.normals = {btVector3(1, 0, 0), btVector3(-1, 0, 0), btVector3(0, 1, 0), btVector3(0, -1, 0)};
+    v.offsets = {10, 10, 10, 10};
+    return v;
+}
+
+// A quad as a triangle strip over [x0, x1] x [y0, y1] in clip space.
+void pushQuad(std::vector<float>& v, float x0, float y0, float x1, float y1) {
+    float const q[] = {x0, y0, x1, y0, x0, y1, x1, y1};
+    v.insert(v.end(), q, q + 8);
+}
+
+std::vector<std::uint8_t> bytesOf(std::vector<float> const& v) {
+    std::vector<std::uint8_t> b(v.size() * 4);
+    std::memcpy(b.data(), v.data(), b.size());
+    return b;
+}
+
+// The colour shader tints its texture: the quads carry a white one.
+TextureDescriptor white(testing_support::TempDir const& dir) {
+    auto const path = dir / "white.png";
+    if (!std::filesystem::exists(path)) {
+        gfx_test::writeFile(path, gfx_test::solidPng(4, 4, 255, 255, 255, 255));
+    }
+    return TextureDescriptor(path.string(), TextureOptions(0, 0, 0, 0), 0);
+}
+
+PristineLevel::ArrayMesh colourQuad(std::uint32_t first, glm::vec4 colour, TextureDescriptor const& texture) {
+    PristineLevel::ArrayMesh m;
+    m.texture = texture;
+    m.position = {0, 2, 2};
+    m.stride = 8;
+    m.shader = PristineLevel::MeshCommon::colorShader;
+    m.color = colour;
+    m.primitive = 0;
+    m.firstVertex = first;
+    m.vertexCount = 4;
+    return m;
+}
+
+MeshNode nodeFor(std::uint16_t kind, std::uint32_t index) {
+    MeshNode n;
+    n.kind = kind;
+    n.index = index;
+    n.boxMin = {-1, -1, 0, 0};
+    n.boxMax = {1, 1, 0, 0};
+    return n;
+}
+
+}  // namespace
+
+TEST_F(DrawListGl, MeshesDrawByTheirColourRules) {
+    std::vector<float> v;
+    pushQuad(v, -1, 0, 0, 1);   // quad 0: top left
+    pushQuad(v, 0, 0, 1, 1);    // quad 1: top right
+    pushQuad(v, -1, -1, 0, 0);  // quad 2: bottom left
+    pushQuad(v, 0, -1, 1, 0);   // quad 3: bottom right
+    PristineLevel::MeshSet set;
+    set.vertexBuffers.push_back({bytesOf(v), 1});
+    set.indexBuffers.push_back({{0, 0, 1, 0, 2, 0, 3, 0}, 1});
+    testing_support::TempDir dir;
+    TextureDescriptor const tex = white(dir);
+    set.arrayMeshes = {colourQuad(0, {1, 0, 0, 1}, tex), colourQuad(4, {0, 0, 0, 0}, tex),
+                       colourQuad(8, {0, 1, 0, 1}, tex)};
+    PristineLevel::IndexedMesh blue;
+    blue.texture = tex;
+    blue.baseOffset = 3 * 32;
+    blue.position = {0, 2, 2};
+    blue.stride = 8;
+    blue.shader = PristineLevel::MeshCommon::colorShader;
+    blue.color = {0, 0, 1, 1};
+    blue.primitive = 0;
+    blue.indexType = 1;
+    blue.indexCount = 4;
+    set.indexedMeshes = {blue};
+    set.nodes = {nodeFor(MeshNode::arrayEntry, 0), nodeFor(MeshNode::arrayEntry, 1), nodeFor(MeshNode::arrayEntry, 2),
+                 nodeFor(MeshNode::indexedEntry, 0)};
+
+    DrawList list(ctx.get(), set, nullptr, nullptr);
+    Drawable green(set, &list, 2);
+    green.hide();
+    list.updateGL(everything());
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(list.isVisible(list.handleRecord(i)));  // culled in, whether drawn or not
+    }
+    // Textures still decoding: nothing is drawn rather than drawn untextured.
+    clear();
+    list.draw(ctx.get(), shader.get());
+    EXPECT_EQ(gl.pixel(16, 48), rgba(0, 0, 0, 0));
+    ASSERT_TRUE(loadTextures());
+    clear();
+    list.draw(ctx.get(), shader.get());
+    EXPECT_EQ(gl.pixel(16, 48), rgba(255, 0, 0, 255));
+    EXPECT_EQ(gl.pixel(48, 48), rgba(0, 0, 0, 0));  // colour (0, 0, 0, 0): never drawn
+    EXPECT_EQ(gl.pixel(16, 16), rgba(0, 0, 0, 0));  // hidden
+    EXPECT_EQ(gl.pixel(48, 16), rgba(0, 0, 255, 255));
+
+    green.show();
+    clear();
+    list.draw(ctx.get(), shader.get());
+    EXPECT_EQ(gl.pixel(16, 16), rgba(0, 255, 0, 255));
+
+    // New vertices for the visible green quad move it onto the top right.
+    std::vector<float> moved;
+    pushQuad(moved, 0, 0, 1, 1);
+    green.uploadVertices(ctx.get(), moved.data(), moved.size() * 4);
+    green.uploadVertices(ctx.get(), moved.data(), 1 << 20);  // past the buffer: refused
+    clear();
+    list.draw(ctx.get(), shader.get());
+    EXPECT_EQ(gl.pixel(48, 48), rgba(0, 255, 0, 255));
+    EXPECT_EQ(gl.pixel(16, 16), rgba(0, 0, 0, 0));
+}
+
+namespace {
+
+// Effect targets of our own: the half and quarter targets are framebuffers with textures.
+struct Targets : DrawList::EffectTargets {
+    Context* ctx;
+    Graphics::FramebufferSlot* half;
+    Graphics::FramebufferSlot* quarter;
+    GLuint scene;
+    float quad[16] = {-1, -1, 0, 0, 1, -1, 1, 0, -1, 1, 0, 1, 1, 1, 1, 1};
+    Targets(Context* c, GLuint sceneFramebuffer) : ctx(c), scene(sceneFramebuffer) {
+        half = ctx->createFramebuffer(32, 32, TextureOptions(1, 1, 0, 0), GL_RGBA);
+        quarter = ctx->createFramebuffer(16, 16, TextureOptions(1, 1, 0, 0), GL_RGBA);
+    }
+    void bindHalfTarget() override {
+        ctx->bindFramebuffer(half->framebuffer);
+        glViewport(0, 0, 32, 32);
+    }
+    void bindQuarterTarget() override {
+        ctx->bindFramebuffer(quarter->framebuffer);
+        glViewport(0, 0, 16, 16);
+    }
+    void bindSceneTarget() override {
+        ctx->bindFramebuffer(scene);
+        glViewport(0, 0, 64, 64);
+    }
+    GLuint halfTargetTexture() const override { return half->texture; }
+    GLuint quarterTargetTexture() const override { return quarter->texture; }
+    float const* fullScreenQuad() const override { return quad; }
+};
+
+struct Gold : DrawList::WorldDrawers {
+    GoldParticles* gold = nullptr;
+    std::size_t particleEmitterCount() const override { return 0; }
+    void drawParticleEmitter(std::size_t, Context*, Graphics::StandardShader*) override {}
+    void drawPlayer(Context*, Graphics::StandardShader*) override {}
+    std::size_t fluidVolumeCount() const override { return 0; }
+    void drawFluidVolume(std::size_t, Context*, Graphics::StandardShader*) override {}
+    GoldParticles* goldParticles() override { return gold; }
+};
+
+}  // namespace
+
+TEST_F(DrawListGl, GoldParticlesAverageAndDrawThroughTheEffectLayer) {
+    PhysicsWorld physics(b2Vec2(0.0f, -10.0f));
+    physics.CreateParticle({0.0f, 0.0f});
+    physics.CreateParticle({2.0f, 4.0f});
+    GoldParticles gold(ctx.get(), &physics, 16.0f);
+    EXPECT_EQ(gold.averagePosition(), glm::vec2(1.0f, 2.0f));
+    gold.setScale(0.5f);
+    EXPECT_EQ(gold.pointSize(), 8.0f);
+    gold.setScale(1.0f);
+    ASSERT_TRUE(loadTextures());
+
+    // World (0, 0) .. (2, 4) onto clip space (-0.5, -0.5) .. (0.5, 0.5).
+    ctx->projectionView() = glm::mat4(0.5f, 0, 0, 0, 0, 0.25f, 0, 0, 0, 0, 1, 0, -0.5f, -0.5f, 0, 1);
+
+    Targets targets(ctx.get(), gl.framebuffer());
+    ASSERT_NE(targets.half, nullptr);
+    Gold world;
+    world.gold = &gold;
+    PristineLevel::MeshSet set;
+    set.nodes = {nodeFor(MeshNode::goldParticles, 0), nodeFor(MeshNode::goldComposite, 0)};
+    DrawList list(ctx.get(), set, &world, &targets);
+    list.updateGL(everything());
+    ASSERT_EQ(list.visibleHandles().size(), 2u);
+    EXPECT_EQ(list.visibleHandles()[0]->kind, DrawList::kGoldParticles);
+
+    clear();
+    list.drawEffectLayers(ctx.get(), shader.get());
+    EXPECT_EQ(ctx->currentFramebuffer(), gl.framebuffer());  // back on the scene target
+
+    // The effect layer holds the two points: read it back from the half target.
+    ctx->bindFramebuffer(targets.half->framebuffer);
+    std::uint8_t px[4] = {0, 0, 0, 0};
+    glReadPixels(8, 8, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);  // particle at (0, 0)
+    EXPECT_GT(px[0] + px[1] + px[2] + px[3], 0);
+    glReadPixels(24, 24, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);  // particle at (2, 4)
+    EXPECT_GT(px[0] + px[1] + px[2] + px[3], 0);
+    glReadPixels(24, 8, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);  // nothing there
+    EXPECT_EQ(px[0] + px[1] + px[2] + px[3], 0);
+    ctx->bindFramebuffer(gl.framebuffer());
+
+    // The composite colours the scene where the particles are, and only there.
+    clear();
+    list.draw(ctx.get(), shader.get());
+    std::uint32_t const atParticle = gl.pixel(16, 16);
+    EXPECT_NE(atParticle & 0xFFFFFFu, 0u);
+    EXPECT_EQ(gl.pixel(48, 16), rgba(0, 0, 0, 0));
+}
