@@ -1,0 +1,64 @@
+#include "os/services/SerialQueue.h"
+
+#include <pthread.h>
+
+SerialQueue::SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<void()> idle)
+    : name_(std::move(name)), idleInterval_(idleInterval), idle_(std::move(idle)), thread_([this] { run(); }) {}
+
+SerialQueue::~SerialQueue() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void SerialQueue::async(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+}
+
+void SerialQueue::sync(std::function<void()> const& job) {
+    if (onQueue()) {
+        job();
+        return;
+    }
+    std::mutex doneMutex;
+    std::condition_variable doneWake;
+    bool done = false;
+    async([&] {
+        job();
+        std::lock_guard<std::mutex> lock(doneMutex);
+        done = true;
+        doneWake.notify_one();
+    });
+    std::unique_lock<std::mutex> lock(doneMutex);
+    doneWake.wait(lock, [&] { return done; });
+}
+
+void SerialQueue::run() {
+    // Thread names are limited to 15 characters.
+    pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (jobs_.empty() && !stopping_) wake_.wait_for(lock, idleInterval_);
+        if (!jobs_.empty()) {
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+            continue;
+        }
+        if (stopping_) return;
+        if (idle_) {
+            lock.unlock();
+            idle_();
+            lock.lock();
+        }
+    }
+}

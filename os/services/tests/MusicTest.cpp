@@ -1,0 +1,116 @@
+// The real music player: a generated AAC track plays from memory through OpenAL's loopback
+// device, and what the device renders is sound, not silence.
+#include <gtest/gtest.h>
+
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "os/services/Music.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+struct Loopback {
+    LPALCLOOPBACKOPENDEVICESOFT openDevice =
+        reinterpret_cast<LPALCLOOPBACKOPENDEVICESOFT>(alcGetProcAddress(nullptr, "alcLoopbackOpenDeviceSOFT"));
+    LPALCRENDERSAMPLESSOFT render =
+        reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
+    ALCdevice* device = nullptr;
+    ALCcontext* context = nullptr;
+
+    Loopback() {
+        if (!openDevice || !render) return;
+        device = openDevice(nullptr);
+        if (!device) return;
+        ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
+                          ALC_FREQUENCY, 44100, 0};
+        context = alcCreateContext(device, attrs);
+        alcMakeContextCurrent(context);
+    }
+    ~Loopback() {
+        alcMakeContextCurrent(nullptr);
+        if (context) alcDestroyContext(context);
+        if (device) alcCloseDevice(device);
+    }
+    // Peak of the next n stereo frames.
+    int peak(int frames) {
+        std::vector<int16_t> pcm(size_t(frames) * 2);
+        render(device, pcm.data(), frames);
+        int p = 0;
+        for (int16_t s : pcm) p = std::max(p, std::abs(int(s)));
+        return p;
+    }
+};
+
+music_services::Bytes fileBytes(std::filesystem::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    auto bytes = std::make_shared<std::vector<uint8_t>>(std::istreambuf_iterator<char>(in),
+                                                        std::istreambuf_iterator<char>());
+    return {bytes, bytes->data(), bytes->size()};
+}
+
+std::filesystem::path media(char const* name) { return testing_support::sourceDir() / "platform/tests/media" / name; }
+
+TEST(Music, GeneratedTrackPlaysAudiblyThroughLoopbackAndStops) {
+    Loopback loop;
+    ASSERT_TRUE(loop.context) << "no OpenAL loopback device";
+    music_services::setFileOpener([](char const* path) { return fileBytes(media(path)); });
+
+    playMusic("tone.m4a", false, true);
+    bool playing = false;
+    music_services::runOnQueue([&](platform::MusicPlayer* p) { playing = p && p->isPlaying(); });
+    ASSERT_TRUE(playing);
+    // Skip the decoder's priming, then listen for a while; the queue refills meanwhile.
+    int peak = 0;
+    for (int i = 0; i < 20; ++i) {
+        peak = std::max(peak, loop.peak(2048));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GT(peak, 1000);
+
+    // Seeking moves the clock: position 1000 with the track near the start is far off.
+    syncMusic(1000, 100);
+    double at = 0;
+    music_services::runOnQueue([&](platform::MusicPlayer* p) { at = p ? p->currentTime() : -1; });
+    EXPECT_NEAR(at, 1.0, 0.1);
+
+    stopMusic();
+    music_services::runOnQueue([&](platform::MusicPlayer* p) { playing = p != nullptr; });
+    EXPECT_FALSE(playing);
+    loop.peak(4096);  // the mixer's short fade-out after a stop
+    EXPECT_EQ(loop.peak(4096), 0);
+    music_services::setFileOpener(nullptr);
+}
+
+TEST(Music, DamagedOrMissingTrackLeavesNoPlayer) {
+    Loopback loop;
+    ASSERT_TRUE(loop.context);
+    auto garbage = std::make_shared<std::vector<uint8_t>>(5000, uint8_t(0x5a));
+    auto truncated = fileBytes(media("tone.m4a"));
+    truncated.size /= 3;
+    for (auto bytes : {music_services::Bytes{garbage, garbage->data(), garbage->size()}, truncated,
+                       music_services::Bytes{}}) {
+        music_services::setFileOpener([bytes](char const*) { return bytes; });
+        playMusic("x.m4a", true, true);
+        // A truncated file may still play its first part; it must simply not crash or hang.
+        for (int i = 0; i < 10; ++i) loop.peak(4096);
+        pauseMusic();
+        resumeMusic();
+        stopMusic();
+    }
+    music_services::setFileOpener(nullptr);
+    playMusic("/nonexistent/track.m4a", false, true);
+    bool any = true;
+    music_services::runOnQueue([&](platform::MusicPlayer* p) { any = p != nullptr; });
+    EXPECT_FALSE(any);
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+#include "platform/PreferencesFile.h"
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/AtomicFile.h"
+
+namespace platform {
+
+namespace {
+
+bool validKey(std::string const& key) {
+    return !key.empty() && key.find_first_of("=\r\n") == std::string::npos;
+}
+
+bool validValue(std::string const& value) { return value.find_first_of("\r\n") == std::string::npos; }
+
+}  // namespace
+
+std::map<std::string, std::string> PreferencesFile::parse(std::string_view text) {
+    std::map<std::string, std::string> entries;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        size_t const eq = line.find('=');
+        if (eq == 0 || eq == std::string_view::npos) continue;
+        entries[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+    }
+    return entries;
+}
+
+PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(path)) {
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    entries_ = parse(text);
+}
+
+std::optional<std::string> PreferencesFile::string(std::string const& key) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(key);
+    if (it == entries_.end()) return std::nullopt;
+    return it->second;
+}
+
+int64_t PreferencesFile::integer(std::string const& key) const {
+    auto s = string(key);
+    int64_t v = 0;
+    if (!s || std::from_chars(s->data(), s->data() + s->size(), v).ec != std::errc()) return 0;
+    return v;
+}
+
+double PreferencesFile::real(std::string const& key) const {
+    auto s = string(key);
+    double v = 0;
+    if (!s || std::from_chars(s->data(), s->data() + s->size(), v).ec != std::errc()) return 0;
+    return v;
+}
+
+bool PreferencesFile::boolean(std::string const& key) const { return string(key) == std::string("1"); }
+
+bool PreferencesFile::set(std::string const& key, std::string const& value) {
+    if (!validKey(key) || !validValue(value)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_[key] = value;
+    return true;
+}
+
+bool PreferencesFile::setInteger(std::string const& key, int64_t value) { return set(key, std::to_string(value)); }
+
+bool PreferencesFile::setReal(std::string const& key, double value) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return set(key, std::string(buf, r.ptr));
+}
+
+bool PreferencesFile::setBoolean(std::string const& key, bool value) { return set(key, value ? "1" : "0"); }
+
+bool PreferencesFile::synchronize() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto const& [k, v] : entries_) text += k + "=" + v + "\n";
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(path_.parent_path(), ec);
+    std::string error;
+    if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
+        std::fprintf(stderr, "Preferences: cannot write %s: %s\n", path_.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::map<std::string, std::string> PreferencesFile::entries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
+}
+
+}  // namespace platform
