@@ -115,12 +115,21 @@ void ArtCanvas::triangle(float ax, float ay, float bx, float by, float cx, float
 }
 
 void ArtCanvas::star(float cx, float cy, float outer, float inner, Rgba colour) {
+    // Ten corners alternating between the two radii, the first point straight up.
+    std::vector<std::pair<float, float>> corners;
+    for (int i = 0; i < 10; ++i) {
+        float angle = -pi / 2 + float(i) * pi / 5, r = i % 2 ? inner : outer;
+        corners.emplace_back(cx + r * std::cos(angle), cy + r * std::sin(angle));
+    }
     fill(
-        [=](float x, float y) {
-            float angle = std::atan2(y - cy, x - cx) + pi / 2;
-            float sector = std::fmod(angle + 4 * pi, 2 * pi / 5) / (2 * pi / 5);  // 0..1 within one point
-            float edge = inner + (outer - inner) * std::abs(1 - 2 * sector);
-            return std::hypot(x - cx, y - cy) <= edge;
+        [&](float x, float y) {
+            bool inside = false;
+            for (size_t i = 0, j = corners.size() - 1; i < corners.size(); j = i++) {
+                auto [xi, yi] = corners[i];
+                auto [xj, yj] = corners[j];
+                if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) inside = !inside;
+            }
+            return inside;
         },
         colour);
 }
