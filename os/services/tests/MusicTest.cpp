@@ -85,8 +85,8 @@ TEST(Music, GeneratedTrackPlaysAudiblyThroughLoopbackAndStops) {
     stopMusic();
     music_services::runOnQueue([&](platform::MusicPlayer* p) { playing = p != nullptr; });
     EXPECT_FALSE(playing);
-    loop.peak(4096);  // the mixer's short fade-out after a stop
-    EXPECT_EQ(loop.peak(4096), 0);
+    loop.peak(4096);  // the mixer fades a stopped source out
+    EXPECT_LT(loop.peak(4096), 8);  // dither only
     music_services::setFileOpener(nullptr);
 }
 
