@@ -17,8 +17,9 @@ namespace {
 constexpr uint64_t readAheadThreshold = 256 * 1024;
 
 // Opens a regular file for reading and returns its descriptor and size; -1 for anything else.
+// Non-blocking, so that a path naming a pipe does not wait for a writer.
 int openRegular(std::string const& path, uint64_t& size) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

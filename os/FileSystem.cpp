@@ -1,8 +1,9 @@
 #include "os/FileSystem.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -12,11 +13,11 @@ bool existsOnDisk(std::string const& path) {
         ::closedir(dir);
         return true;
     }
-    if (FILE* f = std::fopen(path.c_str(), "r")) {
-        std::fclose(f);
-        return true;
-    }
-    return false;
+    // Readable: opened without blocking, so that a pipe does not wait for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ MemoryMappedZipFile::MemoryMappedZipFile(std::string path, std::optional<Range> 
 
 void MemoryMappedZipFile::readCentralDirectory() {
     WindowStream s;
-    s.fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    s.fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (s.fd < 0) {
         archiveLength_ = 0;
         return;

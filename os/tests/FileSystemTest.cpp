@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <istream>
@@ -56,6 +57,12 @@ TEST(FileSystemLookup, UnreadableThingsOpenEmpty) {
     EXPECT_TRUE(fs.exists((dir / "sub").string()));
     EXPECT_EQ(fs.open((dir / "sub").string())->size(), 0u);
     EXPECT_EQ(fs.open((dir / "empty.bin").string())->size(), 0u);
+    // A pipe nobody writes to neither blocks nor mounts anything.
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(fs.open((dir / "pipe").string())->size(), 0u);
+    auto* pipe = fs.mount((dir / "pipe").string());
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_TRUE(pipe->entries().empty());
     // Something that is not an archive mounts with no entries; a directory too.
     auto* garbage = fs.mount((dir / "garbage.pak").string());
     ASSERT_NE(garbage, nullptr);
