@@ -41,13 +41,6 @@ GLint wrapFor(uint8_t option) {
     }
 }
 
-template <class Pair, size_t N>
-uint64_t lowerBound(std::array<Pair, N> const& index, uint64_t count, uint64_t key) {
-    auto it = std::lower_bound(index.begin(), index.begin() + count, key,
-                               [](Pair const& p, uint64_t k) { return p.key < k; });
-    return uint64_t(it - index.begin());
-}
-
 }  // namespace
 
 Context::Context(uint64_t textureBudget, boost::optional<uint16_t> lowEndDownscale)
@@ -58,10 +51,7 @@ Context::Context(uint64_t textureBudget, boost::optional<uint16_t> lowEndDownsca
       lowEndDownscale_(lowEndDownscale),
       textureBudget_(textureBudget),
       projectionView_(1.0f),
-      slots_(std::make_unique<std::array<TextureSlot, kTextureCapacity>>()) {
-    for (uint64_t i = 0; i < kTextureCapacity; ++i) index_[i] = TexturePair{0, &(*slots_)[i]};
-    for (uint64_t i = 0; i < kProgramCapacity; ++i) programIndex_[i] = ProgramPair{0, &programs_[i]};
-    for (uint64_t i = 0; i < kBufferCapacity; ++i) bufferIndex_[i] = BufferPair{0, &buffers_[i]};
+      textures_(std::make_unique<SortedTable<TextureSlot, kTextureCapacity>>()) {
     defaultFramebuffer_ = currentFramebuffer_ = currentFramebufferBinding();
 
     unsigned const count =
@@ -209,30 +199,23 @@ void Context::clearFromUnits(GLuint name) {
 GLuint const* Context::acquireProgram(uint64_t key, std::string const& vertexFile, std::string const& fragmentFile,
                                       std::string const& attributes, std::string const& vertexPrefix,
                                       std::string const& fragmentPrefix) {
-    uint64_t const at = lowerBound(programIndex_, programCount_, key);
-    if (at < programCount_ && programIndex_[at].key == key) {
-        ++programIndex_[at].entry->referenceCount;
-        return &programIndex_[at].entry->program;
+    if (ProgramEntry* found = programs_.find(key)) {
+        ++found->referenceCount;
+        return &found->program;
     }
-    if (programCount_ == kProgramCapacity) {
+    ProgramEntry* record = programs_.insert(key);
+    if (!record) {
         logLine("program table full (" + std::to_string(kProgramCapacity) + "): " + vertexFile + " + " +
                 fragmentFile + " refused");
         return nullptr;
     }
-    ProgramEntry* record = programIndex_[programCount_].entry;  // the first free record
     *record = loadProgram(vertexFile, fragmentFile, attributes, vertexPrefix, fragmentPrefix);
-    std::move_backward(programIndex_.begin() + at, programIndex_.begin() + programCount_,
-                       programIndex_.begin() + programCount_ + 1);
-    programIndex_[at] = ProgramPair{key, record};
-    ++programCount_;
     return &record->program;
 }
 
 void Context::releaseProgram(uint64_t key) {
-    uint64_t const at = lowerBound(programIndex_, programCount_, key);
-    if (at >= programCount_ || programIndex_[at].key != key) return;
-    ProgramEntry* record = programIndex_[at].entry;
-    if (--record->referenceCount > 0) return;
+    ProgramEntry* record = programs_.find(key);
+    if (!record || --record->referenceCount > 0) return;
     if (record->program) {
         gl::deleteShader(record->vertexShader);
         gl::deleteShader(record->fragmentShader);
@@ -240,28 +223,23 @@ void Context::releaseProgram(uint64_t key) {
     }
     // A deleted program must not stay "current": a new one may get the same name.
     if (currentProgram_ == record->program) currentProgram_ = 0;
-    *record = ProgramEntry{};
-    std::move(programIndex_.begin() + at + 1, programIndex_.begin() + programCount_, programIndex_.begin() + at);
-    --programCount_;
-    programIndex_[programCount_] = ProgramPair{0, record};
+    programs_.erase(key);
 }
 
 // --- Buffers ---
 
 GLuint const* Context::acquireBuffer(uint64_t key, uint64_t count, GLenum target, GLsizeiptr size, void const* data,
                                      GLenum usage) {
-    uint64_t const at = lowerBound(bufferIndex_, bufferCount_, key);
-    if (at < bufferCount_ && bufferIndex_[at].key == key) {
-        ++bufferIndex_[at].entry->referenceCount;
-        return &bufferIndex_[at].entry->current;
+    if (BufferEntry* found = buffers_.find(key)) {
+        ++found->referenceCount;
+        return &found->current;
     }
-    if (bufferCount_ == kBufferCapacity) {
+    BufferEntry* record = buffers_.insert(key);
+    if (!record) {
         logLine("buffer table full (" + std::to_string(kBufferCapacity) + "): buffer refused");
         return nullptr;
     }
     count = std::clamp<uint64_t>(count, 1, 3);
-    BufferEntry* record = bufferIndex_[bufferCount_].entry;  // the first free record
-    *record = BufferEntry{};
     gl::genBuffers(GLsizei(count), record->names);
     for (uint64_t i = 0; i < count; ++i) {
         if (target == GL_ARRAY_BUFFER || target == GL_ELEMENT_ARRAY_BUFFER) bindBuffer(target, record->names[i]);
@@ -270,18 +248,12 @@ GLuint const* Context::acquireBuffer(uint64_t key, uint64_t count, GLenum target
     record->current = record->names[0];
     record->usage = usage;
     record->referenceCount = 1;
-    std::move_backward(bufferIndex_.begin() + at, bufferIndex_.begin() + bufferCount_,
-                       bufferIndex_.begin() + bufferCount_ + 1);
-    bufferIndex_[at] = BufferPair{key, record};
-    ++bufferCount_;
     return &record->current;
 }
 
 void Context::releaseBuffer(uint64_t key) {
-    uint64_t const at = lowerBound(bufferIndex_, bufferCount_, key);
-    if (at >= bufferCount_ || bufferIndex_[at].key != key) return;
-    BufferEntry* record = bufferIndex_[at].entry;
-    if (--record->referenceCount > 0) return;
+    BufferEntry* record = buffers_.find(key);
+    if (!record || --record->referenceCount > 0) return;
     for (GLuint name : record->names) {
         if (!name) continue;
         gl::deleteBuffers(1, &name);
@@ -291,10 +263,7 @@ void Context::releaseBuffer(uint64_t key) {
             if (attrib.arrayBuffer == name) attrib = VertexAttribState{};
         }
     }
-    *record = BufferEntry{};
-    std::move(bufferIndex_.begin() + at + 1, bufferIndex_.begin() + bufferCount_, bufferIndex_.begin() + at);
-    --bufferCount_;
-    bufferIndex_[bufferCount_] = BufferPair{0, record};
+    buffers_.erase(key);
 }
 
 void Context::beginDynamicBuffers() {}
@@ -302,8 +271,8 @@ void Context::beginDynamicBuffers() {}
 void Context::endDynamicBuffers() {}
 
 void Context::rotateBuffers() {
-    for (uint64_t i = 0; i < bufferCount_; ++i) {
-        BufferEntry& b = *bufferIndex_[i].entry;
+    for (uint64_t i = 0; i < buffers_.size(); ++i) {
+        BufferEntry& b = buffers_[i];
         uint64_t now = 0;
         while (now < 2 && b.names[now] != b.current) ++now;
         uint32_t const next = b.names[(now + 1) % 3];

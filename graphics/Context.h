@@ -16,6 +16,7 @@
 #include "graphics/FramebufferSlot.h"
 #include "graphics/PendingUpload.h"
 #include "graphics/ProgramEntry.h"
+#include "graphics/SortedTable.h"
 #include "graphics/TextureEntry.h"
 #include "graphics/VertexAttribState.h"
 #include "os/TextureDescriptor.h"
@@ -120,7 +121,7 @@ public:
 
     // --- Inspection (tests, loading screens, diagnostics) ---
     uint64_t usedTextureBytes() const { return usedBytes_; }
-    uint64_t liveTextureCount() const { return liveCount_; }
+    uint64_t liveTextureCount() const { return textures_->size(); }
     uint64_t pendingTextureCount() const { return pendingCount_; }
     uint64_t residentTextureCount() const { return residentCount_; }
     uint64_t sparePageCount() const { return spareCount_; }
@@ -135,8 +136,8 @@ public:
     GLuint currentFramebuffer() const { return currentFramebuffer_; }
     GLuint defaultFramebuffer() const { return defaultFramebuffer_; }
     bool blendEnabled() const { return blendEnabled_ != 0; }
-    uint64_t programCount() const { return programCount_; }
-    uint64_t bufferCount() const { return bufferCount_; }
+    uint64_t programCount() const { return programs_.size(); }
+    uint64_t bufferCount() const { return buffers_.size(); }
     GLuint blitProgram() const { return blit_.program; }
 
 private:
@@ -144,17 +145,7 @@ private:
         uint64_t hash;
         TextureSlot* slot;
     };
-    struct ProgramPair {
-        uint64_t key;
-        ProgramEntry* entry;
-    };
-    struct BufferPair {
-        uint64_t key;
-        BufferEntry* entry;
-    };
 
-    uint64_t textureLowerBound(uint64_t hash) const;
-    void removeFromIndex(uint64_t position);
     void freeTexture(TextureEntry& entry);
     void clearFromUnits(GLuint name);
     void dropOrphanedJobs();
@@ -177,9 +168,8 @@ private:
     boost::optional<uint16_t> lowEndDownscale_;
     uint64_t textureBudget_ = 0;
     glm::mat4 projectionView_;
-    uint64_t liveCount_ = 0;
-    std::unique_ptr<std::array<TextureSlot, kTextureCapacity>> slots_;
-    std::array<TexturePair, kTextureCapacity> index_{};
+    // On the heap: the slots hold a path string each and make the table large.
+    std::unique_ptr<SortedTable<TextureSlot, kTextureCapacity>> textures_;
     uint64_t pendingCount_ = 0;
     std::array<TexturePair, kTextureCapacity> pending_{};
     uint64_t residentCount_ = 0;
@@ -188,12 +178,8 @@ private:
     uint64_t pageOrderCounter_ = 0;
     uint64_t usedBytes_ = 0;
 
-    uint64_t programCount_ = 0;
-    std::array<ProgramEntry, kProgramCapacity> programs_{};
-    std::array<ProgramPair, kProgramCapacity> programIndex_{};
-    uint64_t bufferCount_ = 0;
-    std::array<BufferEntry, kBufferCapacity> buffers_{};
-    std::array<BufferPair, kBufferCapacity> bufferIndex_{};
+    SortedTable<ProgramEntry, kProgramCapacity> programs_;
+    SortedTable<BufferEntry, kBufferCapacity> buffers_;
     std::array<FramebufferSlot, kFramebufferCapacity> framebuffers_{};
     GLuint currentProgram_ = 0;
     uint64_t activeUnit_ = 0;

@@ -37,32 +37,15 @@ float const kBlitQuad[16] = {1, -1, 1, 0, 1, 1, 1, 1, -1, -1, 0, 0, -1, 1, 0, 1}
 
 }  // namespace
 
-uint64_t Context::textureLowerBound(uint64_t hash) const {
-    auto it = std::lower_bound(index_.begin(), index_.begin() + liveCount_, hash,
-                               [](TexturePair const& p, uint64_t h) { return p.hash < h; });
-    return uint64_t(it - index_.begin());
-}
-
-TextureSlot* Context::findTexture(uint64_t hash) const {
-    uint64_t const at = textureLowerBound(hash);
-    return at < liveCount_ && index_[at].hash == hash ? index_[at].slot : nullptr;
-}
-
-void Context::removeFromIndex(uint64_t position) {
-    TextureSlot* slot = index_[position].slot;
-    std::move(index_.begin() + position + 1, index_.begin() + liveCount_, index_.begin() + position);
-    --liveCount_;
-    index_[liveCount_] = TexturePair{0, slot};
-}
+TextureSlot* Context::findTexture(uint64_t hash) const { return textures_->find(hash); }
 
 TextureEntry* Context::requestTexture(uint64_t hash, TextureDescriptor const* descriptor) {
-    uint64_t const at = textureLowerBound(hash);
-    if (at < liveCount_ && index_[at].hash == hash) {
-        ++index_[at].slot->referenceCount;
-        return &index_[at].slot->entry;
+    if (TextureSlot* found = textures_->find(hash)) {
+        ++found->referenceCount;
+        return &found->entry;
     }
     if (!descriptor) return nullptr;
-    if (liveCount_ == kTextureCapacity) {
+    if (textures_->full()) {
         logLine("texture table full (" + std::to_string(kTextureCapacity) + "): \"" + descriptor->path +
                 "\" refused");
         return nullptr;
@@ -81,8 +64,7 @@ TextureEntry* Context::requestTexture(uint64_t hash, TextureDescriptor const* de
         channels = 3;
     }
 
-    TextureSlot* slot = index_[liveCount_].slot;  // the first free slot
-    *slot = TextureSlot{};
+    TextureSlot* slot = textures_->insert(hash);
     slot->referenceCount = 1;
     TextureEntry& e = slot->entry;
     e.width = width;
@@ -94,21 +76,16 @@ TextureEntry* Context::requestTexture(uint64_t hash, TextureDescriptor const* de
     e.channels = channels;
     e.pageTexture = page ? 1 : 0;
     e.byteSize = uint64_t(width) * height * channels;
-
-    std::move_backward(index_.begin() + at, index_.begin() + liveCount_, index_.begin() + liveCount_ + 1);
-    index_[at] = TexturePair{hash, slot};
-    ++liveCount_;
     pending_[pendingCount_++] = TexturePair{hash, slot};
     return &e;
 }
 
 void Context::releaseTexture(uint64_t hash) {
-    uint64_t const at = textureLowerBound(hash);
-    if (at >= liveCount_ || index_[at].hash != hash) {
+    TextureSlot* slot = textures_->find(hash);
+    if (!slot) {
         logLine("release of a texture that is not in the table; ignored");
         return;
     }
-    TextureSlot* slot = index_[at].slot;
     if (slot->referenceCount > 0) --slot->referenceCount;
     // A decode job still holding the slot is dropped by the next texture pass.
     if (slot->referenceCount > 0) return;
@@ -127,7 +104,7 @@ void Context::releaseTexture(uint64_t hash) {
             --pendingCount_;
         }
     }
-    removeFromIndex(at);
+    textures_->erase(hash);
 }
 
 void Context::freeTexture(TextureEntry& e) {
@@ -212,8 +189,7 @@ void Context::dropOrphanedJobs() {
     auto dropSlot = [this](uint64_t hash, TextureSlot* slot) {
         slot->referenceCount = 0;
         freeTexture(slot->entry);
-        uint64_t const at = textureLowerBound(hash);
-        if (at < liveCount_ && index_[at].slot == slot) removeFromIndex(at);
+        if (textures_->find(hash) == slot) textures_->erase(hash);
     };
     auto& queued = queue_->queued();
     auto firstQueued = std::stable_partition(queued.begin(), queued.end(), [&](auto const& j) { return !orphan(j); });
@@ -393,8 +369,7 @@ void Context::dropUpload() {
     TextureSlot* slot = upload_.slot;
     slot->referenceCount = 0;
     freeTexture(slot->entry);
-    uint64_t const at = textureLowerBound(upload_.hash);
-    if (at < liveCount_ && index_[at].slot == slot) removeFromIndex(at);
+    if (textures_->find(upload_.hash) == slot) textures_->erase(upload_.hash);
     std::lock_guard<std::mutex> lock(queue_->mutex());
     queue_->releaseArea(upload_.pixels);
     queue_->wakeWorkers();
