@@ -102,7 +102,8 @@ public:
     // installed during update gets this frame's draw passes.
     bool tick() {
         uint64_t const now = Impl::nowMs();
-        if (!notStarted_) {
+        // An init that failed part-way leaves no contexts or no screen: nothing to run then.
+        if (!notStarted_ && renderContexts_ && currentScreen_) {
             if (resetClock_) {
                 resetClock_ = false;
                 lastTimeMs_ = now;

@@ -74,6 +74,16 @@ TEST_F(AppFrame, BeforeInitTicksAndInputReachNothing) {
     EXPECT_EQ(app->screen(), nullptr);
 }
 
+TEST_F(AppFrame, FailedInitLeavesTicksHarmless) {
+    fake::platform.graphicsFails = true;
+    auto app = App::create();
+    EXPECT_THROW(app->init(0, nullptr), std::runtime_error);
+    fake::log.clear();
+    app->tick();
+    app->touchBegan(1, 1, 1);
+    EXPECT_TRUE(fake::log.empty());
+}
+
 TEST_F(AppFrame, InitBuildsContextsInOrderThenGoesToMainMenuWithoutIntro) {
     fake::platform.lowEnd = true;
     auto app = App::create();

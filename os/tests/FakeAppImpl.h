@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,7 @@ public:
 namespace Graphics {
 class Context {
 public:
-    Context(uint64_t budget, boost::optional<uint16_t> downscale) : budget(budget), downscale(downscale) {
-        fake::record("graphics.construct");
-    }
+    Context(uint64_t budget, boost::optional<uint16_t> downscale);
     void updateTextures() {
         fake::record("graphics.updateTextures");
         if (pendingLoads > 0) --pendingLoads;
@@ -107,6 +106,7 @@ struct Platform {
     std::set<uint64_t> unlocked;
     int downloadState = 0;
     bool lowEnd = false;
+    bool graphicsFails = false;
     std::vector<LevelEntry> levels;
 };
 inline Platform platform;
@@ -149,3 +149,9 @@ inline void reset() {
 }
 
 }  // namespace fake
+
+inline Graphics::Context::Context(uint64_t budget, boost::optional<uint16_t> downscale)
+    : budget(budget), downscale(downscale) {
+    if (fake::platform.graphicsFails) throw std::runtime_error("no GL");
+    fake::record("graphics.construct");
+}
