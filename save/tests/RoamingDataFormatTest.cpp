@@ -130,12 +130,8 @@ TEST(SaveFormat, SaveThenLoadKeepsEveryStoredField) {
     EXPECT_FALSE(back.subtitlesEnabled());
     EXPECT_EQ(back.hardcoreBestTime(), 77u);
     EXPECT_EQ(back.noticeFlags(), 0x80000001u);
-    // changed and forceSave are the loading record's own.
-    EXPECT_FALSE(back.commit());
+    EXPECT_FALSE(back.commit());  // changed and forceSave are not stored
     EXPECT_FALSE(back.needsSave());
-    RoamingData changedLoader(true);
-    changedLoader.load(r.save().data(), r.save().size());
-    EXPECT_TRUE(RoamingDataTestAccess::changed(changedLoader));
 }
 
 TEST(SaveFormat, OlderClassVersionsLoadWhatTheyHold) {
@@ -159,14 +155,7 @@ TEST(SaveFormat, OlderClassVersionsLoadWhatTheyHold) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(v9.noticeFlags(), 2u);
 
-    // Versions 0 to 3 stored nothing that is still read.
-    Bytes v3;
-    v3.header().u8(0).u32(3);
-    expectDefaults(loaded(wrapArchive(v3.v), &ok));
-    EXPECT_TRUE(ok);
-
     // Entries of class version 1 carry nothing: they stay at level 0.
-    std::vector<uint8_t> a = archive(6, {});
     Bytes old;
     old.header().u8(0).u32(6).u32(20).raw("2015-01-02T03:04:05", 20).u8(0).u32(0).u32(2).u32(1).u8(0).u32(1);
     old.u32(1).u8(1).u64(0).u32(0);
@@ -258,13 +247,8 @@ TEST(SaveFormat, DamagedArchivesKeepWhatWasReadBeforeTheDamage) {
     EXPECT_FALSE(ok);
     std::vector<uint8_t> longSize = full;
     longSize[29] = 8;
-    r = loaded(wrapArchive(longSize), &ok);
+    EXPECT_EQ(loaded(wrapArchive(longSize), &ok).levelEntries().size(), 3u);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(r.levelEntries().size(), 3u);
-    std::vector<uint8_t> doubleSize = full;
-    doubleSize[31] = 4;
-    expectDefaults(loaded(wrapArchive(doubleSize), &ok));
-    EXPECT_FALSE(ok);
     // A tracking byte other than 0 or 1 must not be read as an invalid bool (the sanitizer
     // build stops on that).
     for (size_t at : {36u, 65u, 78u}) {
