@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <istream>
 #include <string>
 #include <vector>
@@ -13,14 +14,47 @@ namespace PristineLevel {
 
 namespace io {
 
+uint64_t LevelReader::remaining() const {
+    auto const unread = static_cast<uint64_t>(std::max<std::streamsize>(buffer_.in_avail(), 0));
+    return unread + static_cast<uint64_t>(end_ - next_);
+}
+
+void LevelReader::readSlow(uint8_t* bytes, size_t size) {
+    // Hand out what the window holds, then read the rest: large blocks straight into place,
+    // small values through a refilled window.
+    size_t const held = static_cast<size_t>(end_ - next_);
+    std::memcpy(bytes, next_, held);
+    next_ = end_ = window_;
+    bytes += held;
+    size -= held;
+    auto const unread = static_cast<size_t>(std::max<std::streamsize>(buffer_.in_avail(), 0));
+    if (size > unread) {
+        // Deliver the bytes that are there, as a short stream read does, then fail.
+        if (unread != 0) {
+            archive_.loadBinary(bytes, static_cast<std::streamsize>(unread));
+        }
+        throw cereal::Exception("Failed to read " + std::to_string(size + held) + " bytes from input stream! Read " +
+                                std::to_string(unread + held));
+    }
+    if (size >= windowSize) {
+        archive_.loadBinary(bytes, static_cast<std::streamsize>(size));
+        return;
+    }
+    size_t const fill = std::min(windowSize, unread);
+    archive_.loadBinary(window_, static_cast<std::streamsize>(fill));
+    end_ = window_ + fill;
+    std::memcpy(bytes, next_, size);
+    next_ += size;
+}
+
 void LevelReader::checkCount(uint64_t count, size_t minSize) {
     if (minSize == 0) {
         return;
     }
-    auto const remaining = static_cast<uint64_t>(std::max<std::streamsize>(buffer_.in_avail(), 0));
-    if (count > remaining / minSize) {
+    uint64_t const left = remaining();
+    if (count > left / minSize) {
         throw cereal::Exception("Stored count " + std::to_string(count) + " of " + std::to_string(minSize) +
-                                "-byte elements exceeds the " + std::to_string(remaining) + " bytes that remain");
+                                "-byte elements exceeds the " + std::to_string(left) + " bytes that remain");
     }
 }
 

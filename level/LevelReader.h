@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <streambuf>
 
 #include "level/PristineLevel.h"
@@ -25,7 +26,9 @@ void loadPristineLevelArchive(Data& level, uint8_t const* archive, size_t length
 namespace io {
 
 // Loading side of the record layouts: cereal's binary input archive over a stream buffer, with
-// counts checked against the bytes that remain before any list grows.
+// counts checked against the bytes that remain before any list grows. Small values are served
+// from a read-ahead window that the archive fills in pieces, so a record of many fields costs
+// one stream read instead of one per field.
 class LevelReader {
 public:
     static constexpr bool loading = true;
@@ -35,7 +38,14 @@ public:
     LevelReader(std::streambuf& buffer, cereal::BinaryInputArchive& archive)
         : buffer_(buffer), archive_(archive) {}
 
-    void raw(void* bytes, size_t size) { archive_.loadBinary(bytes, static_cast<std::streamsize>(size)); }
+    void raw(void* bytes, size_t size) {
+        if (size <= static_cast<size_t>(end_ - next_)) {
+            std::memcpy(bytes, next_, size);
+            next_ += size;
+            return;
+        }
+        readSlow(static_cast<uint8_t*>(bytes), size);
+    }
     void count(uint64_t& n) { raw(&n, sizeof n); }
     void which(int32_t& index) { raw(&index, sizeof index); }
     // Throws when `count` elements of at least `minSize` bytes each can't fit in what remains.
@@ -43,8 +53,16 @@ public:
     void checkEmptyStates(uint64_t count);
 
 private:
+    static constexpr size_t windowSize = 512;
+
+    uint64_t remaining() const;
+    void readSlow(uint8_t* bytes, size_t size);
+
     std::streambuf& buffer_;
     cereal::BinaryInputArchive& archive_;
+    uint8_t window_[windowSize];
+    uint8_t const* next_ = window_;
+    uint8_t const* end_ = window_;
     uint64_t emptyStates_ = 0;
 };
 

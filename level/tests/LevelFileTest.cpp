@@ -10,6 +10,7 @@
 #include "level/LevelReader.h"
 #include "level/LevelWriter.h"
 #include "level/tests/LevelFiller.h"
+#include "level/tests/OutOfRangeLevels.h"
 #include "os/OpaqueStreamBuf.h"
 
 namespace {
@@ -509,27 +510,13 @@ TEST(LevelFile, LoadingIntoAFilledLevelReusesItsLists) {
 
 TEST(LevelFile, IndicesOutOfRangeLoadAsStored) {
     // Consumers check indices; the reader keeps them as they are.
-    Data level;
-    level.dynamicBodies.resize(1);
-    level.joints.resize(2);
-    GearJoint gear;
-    gear.def.bodyA = 7;
-    gear.def.bodyB = -5;
-    gear.def.joint1 = 12;
-    gear.def.joint2 = -1;
-    level.joints[1].def = gear;
-    level.jointSprites.push_back(JointSprite{3, 99, glm::vec2(1.0f), 0.0f});
-    level.fixtureSignals.push_back(FixtureSignal{1, 2, 1, 0, 40, 0});
-    ArrayMesh mesh;
-    mesh.vertexBuffer = 1000;
-    level.meshSet.arrayMeshes.push_back(mesh);
-    level.meshSet.nodes.push_back(MeshNode{MeshNode::indexedEntry, 55, glm::vec4(0.0f), glm::vec4(1.0f), 0});
-    level.animatedBodies.push_back(AnimatedBody{});
-    level.animatedBodies[0].body = 12345;
+    Data const level = level_testing::outOfRangeIndexLevel();
     Bytes const file = savePristineLevel(level);
     Data loaded;
     loadPristineLevel(loaded, file.data(), file.size());
     EXPECT_TRUE(loaded == level);
+    EXPECT_EQ(boost::get<GearJoint>(loaded.joints[1].def).def.joint1, 12);
+    EXPECT_EQ(loaded.meshSet.arrayMeshes[0].vertexBuffer, 1000u);
 }
 
 TEST(LevelFile, DefaultLevel) {
