@@ -107,18 +107,6 @@ TEST_F(RenderTest, PngAndWebpDrawWithTheirPixels) {
     EXPECT_EQ(gl.pixel(16, 0), rgba(0, 0, 0, v));
 }
 
-TEST_F(RenderTest, WebpIsScaledOnLowEndDevices) {
-    ctx.reset();
-    ctx = std::make_unique<Context>(1 << 30, uint16_t(2));
-    TextureEntry* scaled = request("s.webp", gfx_test::webp(400, 300, 4), 8);
-    TextureEntry* plain = request("p.webp", gfx_test::webp(400, 300, 4), 3);
-    EXPECT_EQ(scaled->width, 200);
-    EXPECT_EQ(scaled->height, 150);
-    EXPECT_EQ(plain->width, 400);
-    ASSERT_TRUE(loadAll());
-    EXPECT_EQ(scaled->resident, 1);
-}
-
 TEST_F(RenderTest, A1024RgbImageBecomesAPageTexture) {
     TextureEntry* page = request("page.png", gfx_test::png(1024, 1024, 3), 4);
     ASSERT_EQ(page->pageTexture, 1);

@@ -192,16 +192,6 @@ TEST_F(CacheTest, FramebuffersRoundUpUnlessExact) {
     EXPECT_EQ(ctx.currentFramebuffer(), ctx.defaultFramebuffer());
 }
 
-TEST_F(CacheTest, DiscardOnlyWithTheExtension) {
-    GLenum const attachment = GL_COLOR_ATTACHMENT0;
-    ctx.discardFramebuffer(GL_FRAMEBUFFER, 1, &attachment);
-    EXPECT_EQ(gl.count("discardFramebufferEXT"), 0);
-    FakeGl::setExtensions("GL_OES_rgb8_rgba8 GL_EXT_discard_framebuffer");
-    Context withDiscard(1 << 20, boost::none, Context::Workers{1, false});
-    withDiscard.discardFramebuffer(GL_FRAMEBUFFER, 1, &attachment);
-    EXPECT_EQ(gl.count("discardFramebufferEXT"), 1);
-}
-
 TEST(ShaderCompilerTest, FailuresAreCaughtAndLeaveNoProgram) {
     FakeGl gl;
     FakeGl::setCompileOk(false);
