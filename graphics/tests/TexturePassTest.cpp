@@ -234,7 +234,13 @@ TEST_F(PassTest, FullQueueGivesWayToAMoreImportantTexture) {
     EXPECT_EQ(ctx.findTexture(Context::hashName(e[0]->path))->referenceCount, 1u);
     EXPECT_EQ(ctx.usedTextureBytes(), 2 * 256u);
 
+    // The one worker takes the most important job first.
     ctx.decodeQueue().startWorkers();
+    waitFinished(ctx, 2);
+    {
+        std::lock_guard<std::mutex> lock(ctx.decodeQueue().mutex());
+        EXPECT_EQ(ctx.decodeQueue().finished()[0].slot->entry.loadOrder, 30u);
+    }
     ASSERT_TRUE(loadAll(ctx));
     for (auto* t : e) EXPECT_EQ(t->resident, 1);
 }
