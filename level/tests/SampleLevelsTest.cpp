@@ -1,5 +1,9 @@
-// The levels in the built data archive read whole, hold what the game needs of them, and every
-// index inside them points at something that exists.
+// The levels in the built data archive read whole, hold what the game needs of them, every
+// index inside them points at something that exists and every shape decodes.
+#include <box2d/b2_chain_shape.h>
+#include <box2d/b2_circle_shape.h>
+#include <box2d/b2_edge_shape.h>
+#include <box2d/b2_polygon_shape.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -8,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "level/Fixtures.h"
 #include "level/LevelCatalog.h"
 #include "level/LevelFields.h"
 #include "level/LevelReader.h"
@@ -193,6 +198,41 @@ void expectIndicesInRange(Data const& d, std::string const& path) {
     }
 }
 
+// Every packed shape of the level decodes into a usable physics shape.
+void expectShapesDecode(Data const& d, std::string const& path) {
+    SCOPED_TRACE(path);
+    auto check = [&](std::vector<PackedShape> const& shapes) {
+        for (size_t i = 0; i < shapes.size(); ++i) {
+            uint32_t type = 99;
+            ASSERT_TRUE(packedShapeType(shapes[i], type));
+            FixtureSettings settings;
+            bool decoded = false;
+            if (type == PackedShapeLayout::circle) {
+                b2CircleShape shape;
+                decoded = decodePackedShape(shapes, i, shape, settings);
+            } else if (type == PackedShapeLayout::edge) {
+                b2EdgeShape shape;
+                decoded = decodePackedShape(shapes, i, shape, settings);
+            } else if (type == PackedShapeLayout::polygon) {
+                b2PolygonShape shape;
+                decoded = decodePackedShape(shapes, i, shape, settings);
+            } else if (type == PackedShapeLayout::chain) {
+                b2ChainShape shape;
+                decoded = decodePackedShape(shapes, i, shape, settings);
+            }
+            EXPECT_TRUE(decoded) << "shape " << i << " of type " << type;
+        }
+    };
+    check(d.signalShapes);
+    check(d.staticShapes);
+    check(d.sharedShapes);
+    for (auto const& r : d.jumpPads) check(r.shapes);
+    for (auto const& r : d.cameraZones) check(r.shapes);
+    for (auto const& r : d.dynamicBodies) check(r.shapes);
+    for (auto const& r : d.fluids) check(r.shapes);
+    for (auto const& r : d.particleLiquids) check(r.shapes);
+}
+
 TEST_F(SampleLevels, EveryCatalogLevelReadsWholeInItsMode) {
     for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
         LevelCatalog::Entry const& entry = LevelCatalog::entry(i);
@@ -200,6 +240,7 @@ TEST_F(SampleLevels, EveryCatalogLevelReadsWholeInItsMode) {
         EXPECT_EQ(level.metaData.mode, entry.mode) << entry.path;
         EXPECT_FALSE(level.checkPoints.empty()) << entry.path;
         expectIndicesInRange(level, entry.path);
+        expectShapesDecode(level, entry.path);
     }
     EXPECT_FALSE(Singleton<FileSystem>::instance().exists("levels/intro.pxl"));
 }
@@ -273,6 +314,7 @@ TEST_F(SampleLevels, SamplerHoldsEveryRecordKind) {
     }
     EXPECT_EQ(nodeKinds.size(), 9u);
     expectIndicesInRange(level, "levels/sampler.pxl");
+    expectShapesDecode(level, "levels/sampler.pxl");
 }
 
 }  // namespace
