@@ -8,7 +8,7 @@
 
 #include "fonts/Font.h"
 #include "fonts/FontRecord.h"
-#include "fonts/PageTexture.h"
+#include "graphics/Texture.h"
 #include "fonts/StringTable.h"
 
 namespace Graphics {
@@ -35,14 +35,14 @@ public:
     std::vector<FontRecord> const& fonts() const { return fonts_; }
     std::map<std::string, uint32_t> const& styles() const { return styles_; }
     std::map<uint32_t, uint32_t> const& fontPages() const { return fontPages_; }
-    std::vector<PageTexture> const& pages() const { return pages_; }
+    std::vector<Graphics::Texture> const& pages() const { return pages_; }
     StringTable const& strings() const { return strings_; }
 
 private:
     std::vector<FontRecord> fonts_;
     std::map<std::string, uint32_t> styles_;
     std::map<uint32_t, uint32_t> fontPages_;
-    std::vector<PageTexture> pages_;
+    std::vector<Graphics::Texture> pages_;
     StringTable strings_;
 };
 

@@ -1,14 +1,16 @@
 #pragma once
 // A font handle: the font's atlas page and its record, both owned by the Fonts::Context.
 
-namespace Fonts {
+namespace Graphics {
+class Texture;
+}
 
-class PageTexture;
+namespace Fonts {
 
 struct FontRecord;
 
 struct Font {
-    PageTexture const* page = nullptr;  // null: the font has no page to draw from
+    Graphics::Texture const* page = nullptr;  // null: the font has no page to draw from
     FontRecord const* font = nullptr;
 };
 

@@ -17,7 +17,7 @@ FontRecord const& emptyFont() {
 
 // Lays out valid UTF-8. Lines are walked in a loop rather than by recursion so that a text of
 // many thousand newlines cannot exhaust the stack.
-glm::vec3 layoutValid(FontRecord const& font, PageTexture const* page, glm::vec3 origin, Iterator begin, Iterator end,
+glm::vec3 layoutValid(FontRecord const& font, Graphics::Texture const* page, glm::vec3 origin, Iterator begin, Iterator end,
                       TextMesh& mesh, int32_t alignment, glm::vec4 const& colour, glm::mat4 const& transform,
                       float scale) {
     for (;;) {
@@ -59,7 +59,7 @@ glm::vec3 layoutValid(FontRecord const& font, PageTexture const* page, glm::vec3
 
 }  // namespace
 
-glm::vec3 layoutLine(FontRecord const& font, PageTexture const* page, glm::vec3 const& origin, Iterator begin,
+glm::vec3 layoutLine(FontRecord const& font, Graphics::Texture const* page, glm::vec3 const& origin, Iterator begin,
                      Iterator end, TextMesh& mesh, int32_t alignment, glm::vec4 const& colour,
                      glm::mat4 const& transform, float scale) {
     if (utf8::is_valid(begin, end))
@@ -78,7 +78,7 @@ glm::vec3 layoutText(Font const& font, TextMesh& mesh, glm::vec3 const& origin, 
                       scale);
 }
 
-void addGlyph(Glyph const& glyph, TextMesh& mesh, PageTexture const* page, glm::vec4 const& colour,
+void addGlyph(Glyph const& glyph, TextMesh& mesh, Graphics::Texture const* page, glm::vec4 const& colour,
               glm::mat4 const& transform, float penX, float lineY) {
     float const left = glyph.offsetX + penX;
     float const top = lineY - glyph.offsetY;

@@ -20,11 +20,11 @@ enum Alignment : int32_t { alignLeft = 0, alignCentre = 1, alignRight = 2 };
 glm::vec3 layoutText(Font const& font, TextMesh& mesh, glm::vec3 const& origin, std::string const& text,
                      int32_t alignment, glm::vec4 const& colour, glm::mat4 const& transform, float scale);
 
-glm::vec3 layoutLine(FontRecord const& font, PageTexture const* page, glm::vec3 const& origin,
+glm::vec3 layoutLine(FontRecord const& font, Graphics::Texture const* page, glm::vec3 const& origin,
                      std::string::const_iterator begin, std::string::const_iterator end, TextMesh& mesh,
                      int32_t alignment, glm::vec4 const& colour, glm::mat4 const& transform, float scale);
 
-void addGlyph(Glyph const& glyph, TextMesh& mesh, PageTexture const* page, glm::vec4 const& colour,
+void addGlyph(Glyph const& glyph, TextMesh& mesh, Graphics::Texture const* page, glm::vec4 const& colour,
               glm::mat4 const& transform, float penX, float lineY);
 
 }  // namespace Fonts

@@ -3,14 +3,14 @@
 #include <cstddef>
 #include <limits>
 
-#include "fonts/PageTexture.h"
+#include "graphics/Texture.h"
 #include "graphics/Context.h"
 #include "graphics/StandardShader.h"
 
 namespace Fonts {
 
 void TextMesh::addQuad(TextMesh& mesh, glm::vec2 const (&texCoords)[4], glm::vec2 const (&corners)[4],
-                       PageTexture const* page, glm::vec4 const& colour, glm::mat4 const& transform) {
+                       Graphics::Texture const* page, glm::vec4 const& colour, glm::mat4 const& transform) {
     auto& batches = mesh.batches;
     // A full batch starts a new one: its u16 indices could not address a further vertex.
     if (batches.empty() || batches.back().page != page || batches.back().colour != colour ||

@@ -13,11 +13,10 @@
 namespace Graphics {
 class Context;
 class StandardShader;
+class Texture;
 }  // namespace Graphics
 
 namespace Fonts {
-
-class PageTexture;
 
 class TextMesh {
 public:
@@ -25,7 +24,7 @@ public:
         float x, y, u, v;
     };
     struct PageBatch {
-        PageTexture const* page = nullptr;
+        Graphics::Texture const* page = nullptr;
         glm::vec4 colour;
         std::vector<Vertex> vertices;
         std::vector<uint16_t> indices;
@@ -36,7 +35,7 @@ public:
     // Appends one quad; corners and texCoords in the order top-left, top-right, bottom-left,
     // bottom-right.
     static void addQuad(TextMesh& mesh, glm::vec2 const (&texCoords)[4], glm::vec2 const (&corners)[4],
-                        PageTexture const* page, glm::vec4 const& colour, glm::mat4 const& transform);
+                        Graphics::Texture const* page, glm::vec4 const& colour, glm::mat4 const& transform);
 
     // Draws every batch whose page is loaded, with the colour times the tint; the caller has
     // chosen a colour mode of the shader and set its matrix.

@@ -1,12 +1,11 @@
 // What drawing a text mesh asks of GL, counted with a recording GL table: one draw per batch
-// whose page is loaded, the batch colour times the tint, the blend function restored, and page
-// sampling options applied only when they change.
+// whose page is loaded, the batch colour times the tint, the blend function restored.
 #include <gtest/gtest.h>
 
 #include "fonts/Layout.h"
-#include "fonts/PageTexture.h"
 #include "graphics/Context.h"
 #include "graphics/StandardShader.h"
+#include "graphics/Texture.h"
 #include "graphics/tests/FakeGl.h"
 
 using namespace Fonts;
@@ -42,8 +41,8 @@ FontRecord oneGlyphFont() {
 
 TEST(TextMeshDraw, DrawsLoadedPagesOnlyWithTintAndRestoresBlending) {
     Fixture fx;
-    PageTexture ready(&fx.graphics, TextureDescriptor("fonts/xx_0.png", TextureOptions(1, 1, 0, 0), 2));
-    PageTexture loading(&fx.graphics, TextureDescriptor("fonts/xx_1.png", TextureOptions(1, 1, 0, 0), 2));
+    Graphics::Texture ready(&fx.graphics, TextureDescriptor("fonts/xx_0.png", TextureOptions(1, 1, 0, 0), 2));
+    Graphics::Texture loading(&fx.graphics, TextureDescriptor("fonts/xx_1.png", TextureOptions(1, 1, 0, 0), 2));
     fx.load("fonts/xx_0.png", 41);
     EXPECT_TRUE(ready.isReady());
     EXPECT_FALSE(loading.isReady());
@@ -81,35 +80,4 @@ TEST(TextMeshDraw, DrawsLoadedPagesOnlyWithTintAndRestoresBlending) {
     blends = fx.gl.callsOf("blendFunc");
     ASSERT_FALSE(blends.empty());
     EXPECT_EQ(blends.back().args, (std::vector<long long>{GL_ONE, GL_ONE_MINUS_SRC_ALPHA}));
-}
-
-TEST(PageTexture, SamplingOptionsAreAppliedWhenTheyChange) {
-    Fixture fx;
-    PageTexture linear(&fx.graphics, TextureDescriptor("fonts/yy_0.png", TextureOptions(1, 1, 0, 0), 2));
-    PageTexture nearest(&fx.graphics, TextureDescriptor("fonts/yy_0.png", TextureOptions(0, 0, 0, 0), 2));
-    fx.load("fonts/yy_0.png", 9);
-    EXPECT_EQ(fx.graphics.findTexture(Graphics::Context::hashName("fonts/yy_0.png"))->referenceCount, 2u);
-
-    fx.gl.clear();
-    linear.bind(GL_TEXTURE0);
-    linear.bind(GL_TEXTURE0);
-    EXPECT_EQ(fx.gl.count("bindTexture"), 1);
-    EXPECT_EQ(fx.gl.count("texParameteri"), 0);  // the entry already carries these options
-    nearest.bind(GL_TEXTURE0);
-    EXPECT_EQ(fx.gl.count("texParameteri"), 2);  // min and mag filter
-    linear.bind(GL_TEXTURE0);
-    EXPECT_EQ(fx.gl.count("texParameteri"), 4);
-
-    // Copies and moves keep the reference count right.
-    {
-        PageTexture copy = linear;
-        PageTexture moved = std::move(copy);
-        EXPECT_EQ(fx.graphics.findTexture(Graphics::Context::hashName("fonts/yy_0.png"))->referenceCount, 3u);
-        EXPECT_EQ(copy.glName(), 0u);
-    }
-    EXPECT_EQ(fx.graphics.findTexture(Graphics::Context::hashName("fonts/yy_0.png"))->referenceCount, 2u);
-
-    PageTexture empty;
-    EXPECT_FALSE(empty.isReady());
-    empty.bind(GL_TEXTURE0);  // nothing to bind, and no failure
 }

@@ -14,8 +14,8 @@ using namespace Fonts;
 namespace {
 
 int pageA, pageB;
-PageTexture const* const page1 = reinterpret_cast<PageTexture const*>(&pageA);
-PageTexture const* const page2 = reinterpret_cast<PageTexture const*>(&pageB);
+Graphics::Texture const* const page1 = reinterpret_cast<Graphics::Texture const*>(&pageA);
+Graphics::Texture const* const page2 = reinterpret_cast<Graphics::Texture const*>(&pageB);
 glm::mat4 const identity(1.0f);
 glm::vec4 const white(1.0f);
 

@@ -102,7 +102,9 @@ TEST_F(TextRender, ShippedTablesAreWholeAndConsistent) {
             for (auto const& entry : e)
                 for (auto it = entry.second.begin(); it != entry.second.end();) {
                     uint32_t cp = utf8::next(it, entry.second.end());
-                    if (cp != '\n') ASSERT_TRUE(glyphs.count(cp)) << locale << " " << style << " U+" << std::hex << cp;
+                    if (cp != '\n') {
+                        ASSERT_TRUE(glyphs.count(cp)) << locale << " " << style << " U+" << std::hex << cp;
+                    }
                 }
         }
     }
