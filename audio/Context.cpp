@@ -79,17 +79,19 @@ Context::Context(Parameters const& parameters, DeviceAndContext opened)
     }
 }
 
-// Sources and buffers belong to the context: they go while it is still current, then the
-// context, then its device.
+// Sources and buffers belong to the context: they go while it is current (made so again if
+// another context took over meanwhile), then the context, then its device.
 Context::~Context() {
     stopMusic();
+    ALCcontext* const previous = alcGetCurrentContext();
+    if (context_ && previous != context_) alcMakeContextCurrent(context_);
     for (size_t i = sources_.size(); i-- > 0;) sources_[i].destroy();
     for (size_t i = 0; i < bank_.count(); ++i) {
         ALuint buffer = bank_.at(i).second->buffer;
         if (buffer != 0 && context_) alDeleteBuffers(1, &buffer);
     }
     if (context_) {
-        if (alcGetCurrentContext() == context_) alcMakeContextCurrent(nullptr);
+        alcMakeContextCurrent(previous != context_ ? previous : nullptr);
         alcDestroyContext(context_);
     }
     if (device_) alcCloseDevice(device_);

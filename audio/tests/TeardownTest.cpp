@@ -40,6 +40,24 @@ TEST(AudioTeardown, SourcesAndBuffersGoBeforeTheContextAndTheDevice) {
         lb.reset();  // the context goes while two sounds fade out with their buffers loaded
         EXPECT_EQ(alcGetCurrentContext(), nullptr);
     }
+
+    // A context that is no longer the current one still cleans up after itself, and leaves the
+    // current one current.
+    auto older = std::make_unique<audio_test::LoopbackContext>();
+    {
+        Sound fading(&older->context, SoundDescriptor{audio_test::dataPath("tone_mono.opus"), {}});
+        fading.play();
+        older->run(10);
+    }
+    ASSERT_EQ(older->context.fading().count(), 1u);
+    audio_test::LoopbackContext newer;
+    ASSERT_EQ(alcGetCurrentContext(), newer.context.alContext());
+    older.reset();
+    EXPECT_EQ(alcGetCurrentContext(), newer.context.alContext());
+    Sound newerSound(&newer.context, SoundDescriptor{audio_test::dataPath("tone_mono.opus"), {}});
+    newerSound.play();
+    EXPECT_GT(newer.run(50).left, 0.05f);
+
     std::fflush(nullptr);  // the library's log stream too
     std::string const log = openAlLog();
     EXPECT_EQ(log.find("Deleted"), std::string::npos) << log;

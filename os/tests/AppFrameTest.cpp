@@ -62,7 +62,10 @@ protected:
 
 TEST_F(AppFrame, BeforeInitTicksAndInputReachNothing) {
     auto app = App::create();
+    EXPECT_FLOAT_EQ(app->audio().params.fadeRate, 0.001f);
+    EXPECT_EQ(app->audio().params.distanceModel, 0xD004u);
     EXPECT_FLOAT_EQ(app->audio().params.referenceDistance, 15.058824f);
+    EXPECT_FLOAT_EQ(app->audio().params.maxDistance, 15.058824f);
     for (int i = 0; i < 3; ++i) {
         fake::platform.now += 16;
         app->tick();
@@ -207,6 +210,7 @@ TEST_F(AppFrame, OpenLevelByIndexStartsOnlyUnlockedExistingLevels) {
 
 TEST_F(AppFrame, TrimOnlyWhileSuspendedAndBecomeActiveWaitsForTextures) {
     auto app = started();
+    app->tick();  // uses up the install's clock reset, so the last check sees didBecomeActive's own
     auto& g = app->renderContexts()->graphics;
     app->trimGraphicsMemory();
     EXPECT_EQ(g.budget, 0x9000000u);
@@ -229,7 +233,16 @@ TEST_F(AppFrame, TrimOnlyWhileSuspendedAndBecomeActiveWaitsForTextures) {
     app->tick();
     fake::platform.now += 7;
     app->tick();
-    EXPECT_EQ(a->dts, (std::vector<float>{0.0f, 7.0f}));
+    EXPECT_EQ(a->dts, (std::vector<float>{0.0f, 0.0f, 7.0f}));
+
+    // Without trimmed textures it still restarts the clock and leaves the budget alone.
+    app->willResignActive();
+    fake::platform.now += 5000;
+    app->didBecomeActive();
+    fake::platform.now += 3;
+    app->tick();
+    EXPECT_EQ(a->dts.back(), 3.0f);
+    EXPECT_EQ(g.budget, 0x9000000u);
 }
 
 TEST(DummyScreen, TickClearsToOpaqueBlack) {
