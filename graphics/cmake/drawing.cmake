@@ -2,3 +2,6 @@
 # handle, post-processing and image sequences.
 
 zelv_test(graphics_screen_space_test SOURCES tests/ScreenSpaceTest.cpp DEPS zelv_graphics)
+zelv_test(graphics_drawing_gl_test GL SOURCES tests/DrawingGlTest.cpp DEPS zelv_graphics_testsupport)
+# The shaders and art come from the built data archive.
+add_dependencies(graphics_drawing_gl_test pak)
