@@ -143,6 +143,15 @@ void Context::handOverToFading(uint64_t hash, BufferEntry* entry, Source* source
     }
     ++entry->refCount;
     source->setOwner(&fading_);
+    // An entry left from the source's previous fade (it stopped, was taken over and handed back
+    // within one frame) would fade it twice per frame and hold the old sound's buffer.
+    for (size_t i = 0; i + 1 < fading_.count(); ++i) {
+        FadingSources::Entry const stale = fading_.at(i);
+        if (stale.source != source) continue;
+        fading_.removeAt(i);
+        releaseBuffer(stale.hash, nullptr, nullptr);
+        break;
+    }
 }
 
 void Context::releaseBuffer(uint64_t hash, void const* owner, Source* source) {

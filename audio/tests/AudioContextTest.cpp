@@ -73,6 +73,54 @@ TEST(AudioContext, ReleasedSoundFadesAtTheContextRateThenFreesItsBuffer) {
     EXPECT_LT(lb.run(50).left, 1e-4f);
 }
 
+TEST(AudioContext, ASourceTakenOverAndReleasedAgainFadesOnceAtTheContextRate) {
+    LoopbackContext lb;
+    auto& ctx = lb.context;
+    Sound keepTone(&ctx, tone());
+    Sound keepClick(&ctx, {dataPath("click_mono.opus"), loopParams()});
+    // A sound fades out on source 0 and is stopped there (its list entry goes only next frame);
+    // before that frame a handle of `next` starts on the freed source and goes at once.
+    auto fadeThenReuse = [&](Sound& faded, Sound& next) {
+        auto first = std::make_unique<Sound>(faded);
+        first->play();
+        first.reset();
+        lb.run(1000);
+        lb.run(10);
+        ASSERT_TRUE(ctx.source(0).isFree());
+        ASSERT_EQ(ctx.fading().count(), 1u);
+        auto second = std::make_unique<Sound>(next);
+        second->play();
+        ASSERT_EQ(ctx.source(0).owner(), second.get());
+        second.reset();
+        lb.run(100);
+        EXPECT_NEAR(ctx.source(0).gain(), 0.9f, 1e-4f);
+        EXPECT_EQ(ctx.fading().count(), 1u);
+        for (int i = 0; i < 11; ++i) lb.run(100);
+        EXPECT_EQ(ctx.fading().count(), 0u);
+    };
+    Audio::BufferEntry* toneEntry = ctx.acquireBuffer(ctx.hashName(dataPath("tone_mono.opus")), nullptr);
+    fadeThenReuse(keepTone, keepClick);  // another sound
+    fadeThenReuse(keepTone, keepTone);   // the same sound
+    EXPECT_EQ(toneEntry->refCount, 2);  // keepTone and the lookup: the fades gave theirs back
+    ctx.releaseBuffer(ctx.hashName(dataPath("tone_mono.opus")), nullptr, nullptr);
+
+    // With no handle of it left, a sound reused that way still gives its buffer back once both
+    // fades are over.
+    keepClick = Sound();
+    Sound last(&ctx, tone());
+    auto only = std::make_unique<Sound>(&ctx, SoundDescriptor{dataPath("click_mono.opus"), loopParams()});
+    only->play();
+    only.reset();
+    lb.run(1000);
+    lb.run(10);
+    auto again = std::make_unique<Sound>(&ctx, SoundDescriptor{dataPath("click_mono.opus"), loopParams()});
+    again->play();
+    again.reset();
+    for (int i = 0; i < 14; ++i) lb.run(100);
+    EXPECT_EQ(ctx.fading().count(), 0u);
+    EXPECT_EQ(ctx.bank().count(), 1u);  // only the tone of `last`
+}
+
 TEST(AudioContext, TheThirtyThirdPlayGetsNoSource) {
     LoopbackContext lb;
     auto& ctx = lb.context;
