@@ -222,6 +222,25 @@ TEST(AudioContext, PositionalSoundsPanWithTheListener) {
     lb.run(50);
     auto quiet = lb.run(100);
     EXPECT_LT(quiet.left + quiet.right, 1e-4f);
+    s.stop();
+
+    // In between, the gain falls linearly from the reference distance (the context's times the
+    // sound's factor) to the maximum distance: halfway it is half the level heard up close.
+    ctx.setListener({0, 0, 0}, {0, 0, 0});
+    float const reference = audio_test::viewWidth * p.referenceFactor;
+    float const maximum = audio_test::viewWidth * p.maxFactor;
+    auto heardAt = [&](float distance) {
+        SoundParams ahead = p;
+        ahead.position = {0, 0, -distance};  // straight ahead: both channels alike
+        s.play(ahead);
+        lb.run(50);
+        auto level = lb.run(100);
+        s.stop();
+        return level.left + level.right;
+    };
+    float const close = heardAt(reference * 0.5f);
+    ASSERT_GT(close, 0.05f);
+    EXPECT_NEAR(heardAt((reference + maximum) * 0.5f) / close, 0.5f, 0.05f);
 }
 
 TEST(AudioContext, LocaleVariantIsUsedOnlyWhenItExists) {
