@@ -7,6 +7,7 @@
 #include "fonts/FontTable.h"
 #include "fonts/Layout.h"
 #include "fonts/MurmurHash2.h"
+#include "graphics/Context.h"
 #include "testing/TestPaths.h"
 
 using namespace Fonts;
@@ -55,6 +56,8 @@ TEST(FontsContext, LoadsTablesAndResolvesStyles) {
     ASSERT_EQ(c.pages().size(), 2u);
     EXPECT_EQ(c.pages()[0].options(), TextureOptions(1, 1, 0, 0));
     EXPECT_EQ(c.pages()[1].options(), TextureOptions(0, 0, 0, 0));
+    EXPECT_EQ(c.pages()[0].hash(), Graphics::Context::hashName(f.directory() + "de_DE_0.png"));
+    EXPECT_EQ(c.pages()[1].hash(), Graphics::Context::hashName(f.directory() + "de_DE_1.png"));
 
     Font hud = c.font("hud");
     EXPECT_EQ(hud.font, &c.fonts()[1]);

@@ -201,3 +201,39 @@ TEST_F(TextRender, TintMultipliesTheBatchColour) {
     EXPECT_EQ(maxBlue, 0);     // 0 x 1
     EXPECT_EQ(graphics.currentProgram(), shader.currentProgram().glName());
 }
+
+// Texture coordinates that were upside down or mirrored would still put ink inside the quads:
+// "T" carries its bar at the top, "L" its foot at the bottom and its stem on the left.
+TEST_F(TextRender, GlyphsAreUpright) {
+    ASSERT_TRUE(gl.ok());
+    gl.bindTarget();
+    Graphics::Context graphics(0x9000000, boost::none);
+    Graphics::StandardShader shader(&graphics);
+    Context fonts(&graphics, "fonts/", "en_US");
+    ASSERT_TRUE(waitForTextures(graphics));
+    TextMesh mesh;
+    layoutText(fonts.font("largeNumber"), mesh, {8, 16, 0}, "TL", alignLeft, glm::vec4(1), glm::mat4(1), 1.0f);
+    auto quads = quadsOf(mesh);
+    ASSERT_EQ(quads.size(), 2u);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    shader.use(Graphics::StandardShader::kColor);
+    shader.setPVM(glm::ortho(0.0f, float(W), 0.0f, float(H), -1.0f, 1.0f));
+    mesh.draw(&graphics, &shader, boost::none);
+    auto pixels = gl.readPixels();
+    // Ink in the part of a quad given as fractions of its width and height (from its bottom left).
+    auto ink = [&](Quad const& q, float fx0, float fx1, float fy0, float fy1) {
+        int n = 0;
+        int const w = q.x1 - q.x0, h = q.y1 - q.y0;
+        for (int y = q.y0 + int(fy0 * h); y < q.y0 + int(fy1 * h); ++y)
+            for (int x = q.x0 + int(fx0 * w); x < q.x0 + int(fx1 * w); ++x)
+                if (x >= 0 && x < W && y >= 0 && y < H) n += pixels[(y * W + x) * 4] > 96;
+        return n;
+    };
+    Quad const& t = quads[0];
+    Quad const& l = quads[1];
+    ASSERT_GT(t.y1 - t.y0, 20);
+    EXPECT_GT(ink(t, 0, 1, 0.75f, 1), 2 * ink(t, 0, 1, 0, 0.25f));
+    EXPECT_GT(ink(l, 0, 1, 0, 0.25f), 2 * ink(l, 0, 1, 0.75f, 1));
+    EXPECT_GT(ink(l, 0, 0.5f, 0.3f, 1), 2 * ink(l, 0.5f, 1, 0.3f, 1));
+}
