@@ -3,12 +3,17 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/Context.h"
+#include "fonts/Context.h"
+#include "graphics/Context.h"
+#include "graphics/PostProcessingStep.h"
+#include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "os/AbstractApp.h"
 #include "os/FileSystem.h"
 #include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
-#include "os/shell/StandIns.h"
+#include "save/CloudSyncThread.h"
 #include "world/WorldConstants.h"
 
 namespace os {
