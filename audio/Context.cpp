@@ -265,12 +265,12 @@ void Context::update(float dtMs) {
     }
 }
 
-void Context::playMusic(std::string const& path, bool loop, bool startNow) {
-    if (!::playMusic) return;
+void Context::playMusic(char const* path, bool loop, bool startNow) {
+    if (!::playMusic || !path) return;
     char const* extension = ::musicExtension ? ::musicExtension() : ".m4a";
     std::string const variant = localeVariant(path, extension);
     bool const useVariant = !variant.empty() && Singleton<FileSystem>::instance().exists(variant);
-    ::playMusic(useVariant ? variant.c_str() : path.c_str(), loop, startNow);
+    ::playMusic(useVariant ? variant.c_str() : path, loop, startNow);
 }
 
 void Context::setMusicVolume(float volume) {

@@ -59,7 +59,9 @@ public:
 
     void setListener(glm::vec3 const& position, glm::vec3 const& velocity);
 
-    void playMusic(std::string const& path, bool loop, bool startNow);
+    // Hands the track to the platform's player: its locale variant ("_" + locale + the music
+    // extension in place of the path's own) when that exists, else the path itself.
+    void playMusic(char const* path, bool loop, bool startNow);
     void setMusicVolume(float volume);
     float musicVolume() const { return musicVolume_; }
     void pauseMusic();

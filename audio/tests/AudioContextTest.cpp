@@ -6,6 +6,7 @@
 
 #include "audio/Sound.h"
 #include "audio/tests/LoopbackDevice.h"
+#include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
 
 using audio_test::dataPath;
@@ -268,6 +269,23 @@ TEST(AudioContext, LocaleVariantIsUsedOnlyWhenItExists) {
     };
     EXPECT_EQ(channels("Jump.WAV"), 2);  // the variant, with the extension lower-cased
     EXPECT_EQ(channels("Land.wav"), 1);
+}
+
+TEST(AudioContext, MusicGoesToThePlayerAsItsLocaleVariantWhenThereIsOne) {
+    testing_support::TempDir dir;
+    std::ofstream(dir / (std::string("Track_") + preferredLocale() + ".m4a")) << "track";
+    std::vector<std::string> opened;
+    music_services::setFileOpener([&](char const* path) {
+        opened.emplace_back(path);
+        return music_services::Bytes{};
+    });
+    Audio::Context ctx(audio_test::gameParameters(), nullptr, nullptr);
+    ctx.playMusic((dir / "Track.WAV").string().c_str(), true, true);
+    ctx.playMusic((dir / "Other.wav").string().c_str(), false, true);
+    ctx.playMusic(nullptr, false, true);
+    music_services::setFileOpener(nullptr);
+    EXPECT_EQ(opened, (std::vector<std::string>{(dir / (std::string("Track_") + preferredLocale() + ".m4a")).string(),
+                                                (dir / "Other.wav").string()}));
 }
 
 TEST(AudioContext, BadFilesGiveSilentEntriesAndAFullBankRefuses) {
