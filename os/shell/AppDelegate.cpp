@@ -1,0 +1,338 @@
+#include "os/shell/AppDelegate.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "analytics/agent/Tally.h"
+#include "os/services/Music.h"
+#include "os/services/PlatformServices.h"
+#include "os/services/ShellServices.h"
+#include "os/shell/MainQueue.h"
+#include "os/shell/NotificationCenter.h"
+#include "os/shell/RatingPrompt.h"
+
+namespace os {
+
+namespace {
+AppDelegate* shared = nullptr;
+}
+
+AppDelegate::AppDelegate(ShellPlatform& platform, AppFactory makeApp)
+    : platform_(platform), makeApp_(std::move(makeApp)) {
+    shared = this;
+    ShellBridge::set(this);
+}
+
+AppDelegate::~AppDelegate() {
+    NotificationCenter::shared().removeObserver(this);
+    internetReachability_.reset();
+    download_.reset();
+    videoPlayer_.reset();
+    app_.reset();
+    rvc_.reset();
+    if (ShellBridge::get() == this) ShellBridge::set(nullptr);
+    if (shared == this) shared = nullptr;
+}
+
+AppDelegate* AppDelegate::sharedAppDelegate() { return shared; }
+
+bool AppDelegate::isOldDeviceModel(std::string const& model) {
+    static char const* const models[] = {"iPhone3,1", "iPhone3,2", "iPhone3,3", "iPad2,1", "iPad2,2", "iPad2,3",
+                                         "iPad2,4",   "iPad2,5",   "iPad2,6",   "iPad2,7", "iPhone4,1", "iPod5,1"};
+    for (char const* m : models)
+        if (model == m) return true;
+    return false;
+}
+
+std::optional<std::string> AppDelegate::levelIndexFromUrl(std::string const& url) {
+    std::string rest = url;
+    size_t const scheme = rest.find("://");
+    if (scheme != std::string::npos) rest = rest.substr(scheme + 3);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    std::string candidate;
+    size_t const slash = rest.find('/');
+    std::string const host = scheme != std::string::npos ? rest.substr(0, slash) : std::string();
+    std::string path = scheme != std::string::npos ? (slash == std::string::npos ? "" : rest.substr(slash)) : rest;
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    size_t const last = path.rfind('/');
+    candidate = last == std::string::npos ? path : path.substr(last + 1);
+    if (candidate.empty()) candidate = host;
+    // Digits only, and few enough to be a level index.
+    if (candidate.empty() || candidate.size() > 9) return std::nullopt;
+    for (char c : candidate)
+        if (c < '0' || c > '9') return std::nullopt;
+    return candidate;
+}
+
+bool AppDelegate::applicationDidFinishLaunching() {
+    platform_.nameMainThread();
+    step("name main thread");
+    Tally::startSession(kAnalyticsKey);
+    step("start analytics session");
+    platform_.enterResourceDirectory();
+    step("enter resource directory");
+    platform_.mountArchive("pak0.pak");
+    step("mount pak0.pak");
+    if (!platform_.createWindow()) return false;
+    step("create window");
+    rvc_ = std::make_unique<MainViewController>([this](std::string const& index) {
+        if (app_) app_->openLevelByIndex(index);
+    });
+    step("create root view controller");
+    platform_.createGlView();
+    step("create GL view");
+    platform_.showWindow();
+    step("show window");
+    app_ = makeApp_ ? makeApp_() : nullptr;
+    step("create app frame");
+    platform_.makeContextCurrent();
+    step("make context current");
+    platform_.disableIdleTimer();
+    step("disable idle timer");
+    setUpAudioSession();
+    step("set up audio session");
+    displayLink_ = true;
+    animating_ = true;
+    step("start display link");
+    RatingPrompt::setAppId(kStoreId);
+    RatingPrompt::setDaysUntilPrompt(0);
+    RatingPrompt::setUsesUntilPrompt(0);
+    RatingPrompt::setSignificantEventsUntilPrompt(7);
+    RatingPrompt::setTimeBeforeReminding(2.0);
+    RatingPrompt::setDebug(false);
+    RatingPrompt::appLaunched(true);
+    step("configure rating prompt");
+    download_ = std::make_unique<OnDemandDownload>(
+        [this] { return platform_.resourceRequest("pak1"); },
+        [this](std::string const& path) { platform_.mountArchive(path); }, MainQueue::shared());
+    startDownload();
+    step("start download");
+    NotificationCenter::shared().addObserver(this, Reachability::kChangedNotification,
+                                             [this](void* object) { reachabilityChanged(object); });
+    step("observe reachability");
+    internetReachability_ = platform_.internetReachability();
+    if (internetReachability_) {
+        internetReachability_->startNotifier();
+        updateWithReachability(internetReachability_.get());
+    }
+    step("start reachability");
+    return true;
+}
+
+void AppDelegate::pausePressed() {
+    // Over a video the pause button skips it, like a tap.
+    if (videoPlayer_) {
+        skipVideo();
+        return;
+    }
+    if (app_ && initialised_) app_->buttonPressed(kPauseButton);
+}
+
+void AppDelegate::mainLoop() {
+    if (!initialised_) {
+        initialising_ = true;
+        initialised_ = true;
+        if (app_ && !app_->init(0, nullptr)) std::exit(-1);
+        initialising_ = false;
+    } else if (initialising_) {
+        return;
+    }
+    if (!animating_ || !app_) return;
+
+    auto frame = controllers_.poll(
+        platform_.controllers(), [this] { pausePressed(); },
+        [this] {
+            // B closes the boards, and is still reported.
+            if (rvc_ && rvc_->hasGameCenterView() && !rvc_->isBeingPresentedOrDismissed())
+                rvc_->gameCenterViewControllerDidFinish();
+        });
+    shell_services::setControllerPresent(controllers_.present());
+    if (frame.connected) app_->controllerConnected();
+    if (frame.present) app_->gamepadInput(frame.state);
+    if (frame.disconnected) app_->controllerDisconnected();
+
+    app_->tick();
+
+    int64_t const now = nowMs();
+    int64_t const dt = lastFrameMs_ ? now - lastFrameMs_ : 0;
+    lastFrameMs_ = now;
+    if (videoPlayer_) {
+        videoElapsedMs_ += std::min<int64_t>(dt, 100);
+        if (!videoPlayer_->update(videoElapsedMs_))
+            videoStopped();
+        else
+            videoPlayer_->draw(platform_.framebufferWidth(), platform_.framebufferHeight());
+    }
+    platform_.present();
+    ++frames_;
+}
+
+void AppDelegate::handle(ShellPlatform::Event const& e) {
+    using Kind = ShellPlatform::Event::Kind;
+    switch (e.kind) {
+        case Kind::Touch: {
+            if (!initialised_ || !app_) break;  // no screen before the first frame
+            if (videoPlayer_) {
+                // The tap view over the video takes the touches.
+                if (e.touch.phase == platform::TouchEvent::Phase::Ended) skipVideo();
+                break;
+            }
+            glm::vec2 const p = platform_.toVirtual(e.touch.x, e.touch.y);
+            switch (e.touch.phase) {
+                case platform::TouchEvent::Phase::Began: app_->touchBegan(e.touch.tapCount, p.x, p.y); break;
+                case platform::TouchEvent::Phase::Moved: app_->touchMoved(e.touch.tapCount, p.x, p.y); break;
+                case platform::TouchEvent::Phase::Ended: app_->touchEnded(e.touch.tapCount, p.x, p.y); break;
+            }
+            break;
+        }
+        case Kind::FocusLost: applicationWillResignActive(); break;
+        case Kind::FocusGained: applicationDidBecomeActive(); break;
+        case Kind::EnteredForeground: applicationWillEnterForeground(); break;
+        case Kind::LowMemory: applicationDidReceiveMemoryWarning(); break;
+        case Kind::Quit: quit_ = true; break;
+    }
+}
+
+void AppDelegate::applicationWillResignActive() {
+    if (!displayLink_) return;
+    RatingPrompt::appWillResignActive();
+    if (app_) {
+        app_->willResignActive();
+        if (isOldDeviceModel(platform_.deviceModel())) app_->trimGraphicsMemory();
+    }
+    displayLink_ = false;
+    animating_ = false;
+    if (videoPlayer_) videoPlayer_->pause();
+    pauseMusic();
+    tearDownAudioSession();
+}
+
+void AppDelegate::applicationDidBecomeActive() {
+    if (videoPlayer_) videoPlayer_->resume();
+    if (displayLink_) return;
+    displayLink_ = true;
+    animating_ = true;
+    lastFrameMs_ = 0;
+    setUpAudioSession();
+    if (app_) app_->didBecomeActive();
+    resumeMusic();
+}
+
+void AppDelegate::applicationWillEnterForeground() { RatingPrompt::appEnteredForeground(true); }
+
+void AppDelegate::applicationDidReceiveMemoryWarning() {
+    if (app_) app_->trimGraphicsMemory();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    displayLink_ = false;
+    animating_ = false;
+    if (videoPlayer_) videoStopped();
+    if (app_) app_->willTerminate();
+    // Released while the GL context is still current: the render contexts hold GL objects.
+    app_.reset();
+}
+
+bool AppDelegate::openURL(std::string const& url) {
+    auto index = levelIndexFromUrl(url);
+    if (!index) {
+        std::fprintf(stderr, "zelv: ignoring the opened URL %s: it names no level\n", url.c_str());
+        return true;
+    }
+    if (app_) app_->openLevelByIndex(*index);
+    return true;
+}
+
+bool AppDelegate::setUpAudioSession() {
+    // The ambient category needs no setting up here; the saved context comes back.
+    if (savedSoundContext_) {
+        alcMakeContextCurrent(savedSoundContext_);
+        alcProcessContext(savedSoundContext_);
+        savedSoundContext_ = nullptr;
+    }
+    return true;
+}
+
+void AppDelegate::tearDownAudioSession() {
+    savedSoundContext_ = alcGetCurrentContext();
+    if (savedSoundContext_) alcSuspendContext(savedSoundContext_);
+    alcMakeContextCurrent(nullptr);
+}
+
+void AppDelegate::startDownload() {
+    if (download_) download_->start();
+}
+
+void AppDelegate::reachabilityChanged(void* object) {
+    if (!object) {
+        std::fprintf(stderr, "Invalid parameter not satisfying: %s\n", "[curReach isKindOfClass:[Reachability class]]");
+        return;
+    }
+    updateWithReachability(static_cast<Reachability*>(object));
+}
+
+void AppDelegate::updateWithReachability(Reachability* reachability) {
+    if (!reachability || reachability != internetReachability_.get() || !download_) return;
+    download_->reachabilityChanged(reachability->currentReachabilityStatus());
+}
+
+void AppDelegate::playVideo(char const* path) {
+    videoPlayer_.reset();
+    videoPlayer_ = path ? platform_.openVideo(path) : nullptr;
+    if (!videoPlayer_) {
+        videoStopped();
+        return;
+    }
+    videoElapsedMs_ = 0;
+}
+
+// Ends in videoStopped, as the player's finish notification would.
+void AppDelegate::skipVideo() {
+    if (videoPlayer_) videoStopped();
+}
+
+void AppDelegate::videoStopped() {
+    videoPlayer_.reset();
+    auto& slot = shell_services::videoDoneCallback();
+    if (slot) {
+        auto done = std::move(slot);
+        slot = nullptr;
+        done();
+    }
+}
+
+void AppDelegate::significantEvent(bool canPrompt) { RatingPrompt::userDidSignificantEvent(canPrompt); }
+
+int AppDelegate::run(int argc, char const* const* argv) {
+    if (!applicationDidFinishLaunching()) {
+        std::fprintf(stderr, "zelv: cannot open the game window\n");
+        return 1;
+    }
+    std::optional<std::string> url;
+    if (argc > 1 && argv && argv[1] && argv[1][0]) url = argv[1];
+    while (!quit_) {
+        for (auto const& e : platform_.pollEvents()) handle(e);
+        if (quit_) break;
+        MainQueue::shared().drain(nowMs());
+        if (displayLink_) {
+            platform_.waitForFrame();
+            mainLoop();
+            if (url && initialised_) {
+                openURL(*url);
+                url.reset();
+            }
+        } else {
+            // Inactive: no frames, but events and queued work still arrive.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    std::fprintf(stderr, "zelv: ended after %llu frames\n", static_cast<unsigned long long>(frames_));
+    applicationWillTerminate();
+    return 0;
+}
+
+}  // namespace os

@@ -1,0 +1,149 @@
+#include "os/shell/DesktopShellPlatform.h"
+
+#include <GLES2/gl2.h>
+#include <SDL.h>
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "os/FileSystem.h"
+#include "os/Singleton.h"
+#include "os/services/PlatformServices.h"
+#include "platform/CurlResourceRequest.h"
+#include "platform/FfmpegVideoPlayer.h"
+
+namespace os {
+
+namespace {
+
+std::string executableDir() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
+class TouchCollector : public platform::EventPump::Listener {
+public:
+    std::vector<ShellPlatform::Event>* out = nullptr;
+    void touch(platform::TouchEvent const& e) override {
+        ShellPlatform::Event ev{ShellPlatform::Event::Kind::Touch};
+        ev.touch = e;
+        out->push_back(ev);
+    }
+};
+
+}  // namespace
+
+DesktopShellPlatform::DesktopShellPlatform() : resourceDir_(executableDir()) {}
+
+DesktopShellPlatform::~DesktopShellPlatform() {
+    controllers_.reset();
+    pump_.reset();
+    window_.reset();
+}
+
+void DesktopShellPlatform::nameMainThread() {
+    pthread_setname_np(pthread_self(), "MainThread");
+    platform::EventPump::installTerminationHandler();
+}
+
+// The data archives sit beside the executable.
+void DesktopShellPlatform::enterResourceDirectory() {
+    std::error_code ec;
+    std::filesystem::current_path(resourceDir_, ec);
+    if (ec) std::fprintf(stderr, "zelv: cannot enter the resource directory: %s\n", ec.message().c_str());
+}
+
+void DesktopShellPlatform::mountArchive(std::string const& path) {
+    if (!Singleton<FileSystem>::instance().mount(path))
+        std::fprintf(stderr, "zelv: no data archive %s\n", path.c_str());
+}
+
+bool DesktopShellPlatform::createWindow() {
+    window_ = std::make_unique<platform::Window>();
+    if (!window_->ok()) {
+        std::fprintf(stderr, "zelv: %s\n", window_->error().c_str());
+        return false;
+    }
+    return true;
+}
+
+void DesktopShellPlatform::createGlView() {
+    view_.setUp(window_->drawableWidth(), window_->drawableHeight(), window_->scale());
+    glViewport(0, 0, window_->drawableWidth(), window_->drawableHeight());
+    pump_ = std::make_unique<platform::EventPump>(window_->width(), window_->height());
+    controllers_ = std::make_unique<platform::SdlControllers>();
+}
+
+void DesktopShellPlatform::makeContextCurrent() { window_->makeCurrent(); }
+
+void DesktopShellPlatform::disableIdleTimer() { SDL_DisableScreenSaver(); }
+
+void DesktopShellPlatform::present() { window_->swap(); }
+
+std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
+    std::vector<Event> events;
+    if (!pump_) return events;
+    TouchCollector touches;
+    touches.out = &events;
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+        pump_->handle(e, touches);
+        if (controllers_) controllers_->handle(e);
+        if (e.type == SDL_WINDOWEVENT) {
+            switch (e.window.event) {
+                case SDL_WINDOWEVENT_FOCUS_LOST: events.push_back({Event::Kind::FocusLost}); break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED: events.push_back({Event::Kind::FocusGained}); break;
+                case SDL_WINDOWEVENT_RESTORED: events.push_back({Event::Kind::EnteredForeground}); break;
+                default: break;
+            }
+        } else if (e.type == SDL_APP_LOWMEMORY) {
+            events.push_back({Event::Kind::LowMemory});
+        } else if (e.type == SDL_APP_WILLENTERFOREGROUND) {
+            events.push_back({Event::Kind::EnteredForeground});
+        }
+    }
+    if (pump_->quitRequested()) events.push_back({Event::Kind::Quit});
+    return events;
+}
+
+std::vector<platform::GameController*> DesktopShellPlatform::controllers() {
+    return controllers_ ? controllers_->controllers() : std::vector<platform::GameController*>{};
+}
+
+std::string DesktopShellPlatform::deviceModel() { return platform_services::deviceModel(); }
+
+// Videos are files beside the executable, not archive entries.
+std::unique_ptr<platform::VideoPlayer> DesktopShellPlatform::openVideo(std::string const& path) {
+    std::filesystem::path p(path);
+    if (p.is_relative()) p = std::filesystem::path(resourceDir_) / p;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(p, ec)) {
+        std::fprintf(stderr, "zelv: no video %s\n", path.c_str());
+        return nullptr;
+    }
+    return platform::FfmpegVideoPlayer::open(p.string(), alcGetCurrentContext());
+}
+
+int DesktopShellPlatform::framebufferWidth() const { return window_ ? window_->drawableWidth() : 0; }
+int DesktopShellPlatform::framebufferHeight() const { return window_ ? window_->drawableHeight() : 0; }
+
+std::string DesktopShellPlatform::pak1Url() {
+    char const* env = std::getenv("ZELV_PAK1_URL");
+    if (env && *env) return env;
+    return "file://" + (std::filesystem::path(executableDir()) / "pak1.pak").string();
+}
+
+std::unique_ptr<platform::ResourceRequest> DesktopShellPlatform::resourceRequest(std::string const& tag) {
+    return std::make_unique<platform::CurlResourceRequest>(pak1Url(),
+                                                           platform::CurlResourceRequest::cacheFolder() / (tag + ".pak"));
+}
+
+std::unique_ptr<Reachability> DesktopShellPlatform::internetReachability() {
+    return Reachability::reachabilityForInternetConnection();
+}
+
+}  // namespace os

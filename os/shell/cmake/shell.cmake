@@ -1,0 +1,5 @@
+# Application delegate, root view controller, rating prompt, reachability, desktop platform.
+target_link_libraries(zelv_shell PUBLIC zelv_agent zelv::curl zelv::openal)
+
+zelv_test(shell_logic_test TSAN SOURCES tests/ShellLogicTest.cpp DEPS zelv_shell)
+zelv_test(shell_rating_prompt_test SOURCES tests/RatingPromptTest.cpp DEPS zelv_shell)

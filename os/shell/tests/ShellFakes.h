@@ -1,0 +1,145 @@
+#pragma once
+// Recording stand-ins for the app frame and the desktop, so the shell's logic runs without a
+// window, controllers or network.
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/shell/AppFrame.h"
+#include "os/shell/ShellPlatform.h"
+
+namespace fakes {
+
+struct App : os::AppFrame {
+    std::vector<std::string>* log;
+    std::function<void()> duringInit;
+    bool initResult = true;
+    explicit App(std::vector<std::string>* l) : log(l) {}
+    void rec(std::string s) { log->push_back(std::move(s)); }
+    bool init(int, char const* const*) override {
+        rec("init");
+        if (duringInit) duringInit();
+        return initResult;
+    }
+    bool tick() override {
+        rec("tick");
+        return true;
+    }
+    void touchBegan(uint32_t, float, float) override { rec("touchBegan"); }
+    void touchMoved(uint32_t, float, float) override { rec("touchMoved"); }
+    void touchEnded(uint32_t, float, float) override { rec("touchEnded"); }
+    void gamepadInput(GamepadState const& s) override {
+        rec("gamepad A" + std::to_string(s.buttonA) + " B" + std::to_string(s.buttonB) + " X" +
+            std::to_string(s.buttonX) + " Y" + std::to_string(s.buttonY) + " dpad " + std::to_string(int(s.dpadX)) +
+            "," + std::to_string(int(s.dpadY)) + " left " + std::to_string(int(s.leftX)) + "," +
+            std::to_string(int(s.leftY)));
+    }
+    void controllerConnected() override { rec("connected"); }
+    void controllerDisconnected() override { rec("disconnected"); }
+    void buttonPressed(uint32_t code) override { rec("button " + std::to_string(code)); }
+    void willResignActive() override { rec("willResignActive"); }
+    void didBecomeActive() override { rec("didBecomeActive"); }
+    void trimGraphicsMemory() override { rec("trim"); }
+    bool willTerminate() override {
+        rec("willTerminate");
+        return true;
+    }
+    void openLevelByIndex(std::string const& index) override { rec("open " + index); }
+};
+
+struct Controller : platform::GameController {
+    std::optional<Gamepad> pad;
+    std::optional<Extended> extended;
+    std::optional<Micro> micro;
+    std::function<void()> handler;
+    int rotationCalls = 0;
+    bool hasPausedHandler() const override { return bool(handler); }
+    void setPausedHandler(std::function<void()> h) override { handler = std::move(h); }
+    std::optional<Gamepad> gamepad() const override { return pad; }
+    std::optional<Extended> extendedGamepad() const override { return extended; }
+    std::optional<Micro> microGamepad() const override { return micro; }
+    void setAllowsRotation(bool) override { ++rotationCalls; }
+};
+
+struct Video : platform::VideoPlayer {
+    int frames = 3;
+    int paused = 0, resumed = 0;
+    bool update(int64_t) override { return frames-- > 0; }
+    void draw(int, int) override {}
+    void pause() override { ++paused; }
+    void resume() override { ++resumed; }
+    uint64_t framesShown() const override { return 0; }
+};
+
+struct Request : platform::ResourceRequest {
+    Progress progress;
+    Completion completion;
+    double fraction = 0;
+    void begin(Progress p, Completion c) override {
+        progress = std::move(p);
+        completion = std::move(c);
+    }
+    double fractionCompleted() const override { return fraction; }
+};
+
+struct Monitor : platform::NetworkMonitor {
+    std::optional<uint32_t> value = kReachable;
+    std::optional<uint32_t> flags() const override { return value; }
+    bool start(std::function<void()>) override { return true; }
+    void stop() override {}
+};
+
+struct Platform : os::ShellPlatform {
+    std::vector<std::string>* log;
+    std::vector<platform::GameController*> pads;
+    std::string model = "x86_64";
+    bool videoExists = true;
+    Video* lastVideo = nullptr;
+    std::vector<Request*> requests;
+    Monitor* monitor = nullptr;
+    std::vector<Event> events;
+    explicit Platform(std::vector<std::string>* l) : log(l) {}
+    void rec(std::string s) { log->push_back(std::move(s)); }
+    void nameMainThread() override { rec("nameMainThread"); }
+    void enterResourceDirectory() override { rec("enterResourceDirectory"); }
+    void mountArchive(std::string const& path) override { rec("mount " + path); }
+    bool createWindow() override {
+        rec("createWindow");
+        return true;
+    }
+    void createGlView() override { rec("createGlView"); }
+    void showWindow() override { rec("showWindow"); }
+    void makeContextCurrent() override { rec("makeContextCurrent"); }
+    void disableIdleTimer() override { rec("disableIdleTimer"); }
+    void waitForFrame() override {}
+    void present() override { rec("present"); }
+    std::vector<Event> pollEvents() override { return std::move(events); }
+    glm::vec2 toVirtual(float x, float y) const override { return {x, y}; }
+    std::vector<platform::GameController*> controllers() override { return pads; }
+    std::string deviceModel() override { return model; }
+    std::unique_ptr<platform::VideoPlayer> openVideo(std::string const& path) override {
+        rec("openVideo " + path);
+        if (!videoExists) return nullptr;
+        auto v = std::make_unique<Video>();
+        lastVideo = v.get();
+        return v;
+    }
+    int framebufferWidth() const override { return 1334; }
+    int framebufferHeight() const override { return 750; }
+    std::unique_ptr<platform::ResourceRequest> resourceRequest(std::string const& tag) override {
+        rec("request " + tag);
+        auto r = std::make_unique<Request>();
+        requests.push_back(r.get());
+        return r;
+    }
+    std::unique_ptr<os::Reachability> internetReachability() override {
+        auto m = std::make_unique<Monitor>();
+        monitor = m.get();
+        return std::make_unique<os::Reachability>(std::move(m));
+    }
+};
+
+}  // namespace fakes

@@ -1,0 +1,480 @@
+// The shell's logic over fake adapters: the controller rule, lifecycle, opened URLs, videos, the
+// download state machine, reachability flags and the root view controller's Game Center glue.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "analytics/agent/Tally.h"
+#include "os/services/GameCenter.h"
+#include "os/services/ShellServices.h"
+#include "os/shell/AppDelegate.h"
+#include "os/shell/ControllerPoller.h"
+#include "os/shell/MainQueue.h"
+#include "os/shell/MainViewController.h"
+#include "os/shell/NotificationCenter.h"
+#include "os/shell/OnDemandDownload.h"
+#include "os/shell/Reachability.h"
+#include "os/shell/RatingPrompt.h"
+#include "os/shell/tests/ShellFakes.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+using platform::GameController;
+
+// A rating prompt that does nothing, so launches stay off the user's settings and the network.
+struct QuietRating : os::RatingPrompt::Platform {
+    testing_support::TempDir dir;
+    platform::PreferencesFile prefs{dir / "prefs"};
+    std::string appVersion() override { return "1"; }
+    std::string displayName() override { return "zelv"; }
+    double now() override { return 0; }
+    platform::PreferencesFile& defaults() override { return prefs; }
+    std::optional<uint32_t> zeroAddressFlags() override { return std::nullopt; }
+    bool startProbe() override { return false; }
+    void showAlert(std::string const&, std::string const&, std::string const&, std::string const&,
+                   std::optional<std::string> const&, std::function<void(int)>) override {}
+    bool alertVisible() override { return false; }
+    void dismissAlert() override {}
+    void openUrl(std::string const&) override {}
+    void runInBackground(std::function<void()> job) override { job(); }
+    void runOnMain(std::function<void()> job) override { job(); }
+    void log(std::string const&) override {}
+};
+
+class Shell : public ::testing::Test {
+protected:
+    std::vector<std::string> log;
+    fakes::Platform platform{&log};
+    fakes::App* app = nullptr;
+    std::unique_ptr<os::AppDelegate> delegate;
+
+    void SetUp() override {
+        os::MainQueue::shared().clear();
+        os::RatingPrompt::setPlatform(std::make_unique<QuietRating>());
+        Tally::reset();
+        delegate = std::make_unique<os::AppDelegate>(platform, [this] {
+            auto a = std::make_unique<fakes::App>(&log);
+            app = a.get();
+            return a;
+        });
+        ASSERT_TRUE(delegate->applicationDidFinishLaunching());
+        os::MainQueue::shared().drain(nowMs());
+        log.clear();
+    }
+    void TearDown() override {
+        delegate.reset();
+        os::MainQueue::shared().clear();
+        os::RatingPrompt::setPlatform(nullptr);
+    }
+    // Calls to the app frame in one frame, ticks and presents left out.
+    std::vector<std::string> frame() {
+        log.clear();
+        delegate->mainLoop();
+        std::vector<std::string> calls;
+        for (auto const& l : log)
+            if (l != "tick" && l != "present" && l != "init") calls.push_back(l);
+        return calls;
+    }
+};
+
+TEST_F(Shell, LaunchRunsInOrderAndStartsTheDownload) {
+    EXPECT_EQ(delegate->launchSteps().front(), "name main thread");
+    EXPECT_EQ(delegate->launchSteps().back(), "start reachability");
+    EXPECT_EQ(Tally::sessionApiKey(), "QK7RZT2MHX4VN9BLC3PD");
+    EXPECT_TRUE(delegate->hasDisplayLink());
+    EXPECT_EQ(platform.requests.size(), 1u);
+    EXPECT_EQ(downloadState(), 0);
+}
+
+TEST_F(Shell, ControllersPickTheFirstWithInputAndSignalConnectAndDisconnect) {
+    fakes::Controller idle, pressing;
+    idle.pad = GameController::Gamepad{};
+    pressing.pad = GameController::Gamepad{};
+    pressing.pad->buttonA = true;
+    pressing.extended = GameController::Extended{1, -1, 0, 0};
+    platform.pads = {&idle, &pressing};
+    EXPECT_EQ(frame(), (std::vector<std::string>{"connected", "gamepad A1 B0 X0 Y0 dpad 0,0 left 1,-1"}));
+    EXPECT_TRUE(isControllerPresent());
+    // Both idle: present, an all-zero state still goes out.
+    pressing.pad->buttonA = false;
+    pressing.extended.reset();
+    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0"}));
+    platform.pads.clear();
+    EXPECT_EQ(frame(), (std::vector<std::string>{"disconnected"}));
+    EXPECT_FALSE(isControllerPresent());
+    EXPECT_TRUE(frame().empty());
+}
+
+TEST_F(Shell, MicroGamepadSwapsButtonsAndDrivesTheLeftStick) {
+    fakes::Controller micro;
+    micro.micro = GameController::Micro{1, -1, false, true};
+    platform.pads = {&micro};
+    EXPECT_EQ(frame(), (std::vector<std::string>{"connected", "gamepad A1 B0 X0 Y0 dpad 0,0 left 1,-1"}));
+    EXPECT_EQ(micro.rotationCalls, 1);
+    micro.micro = GameController::Micro{0, 0, true, false};
+    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X1 Y0 dpad 0,0 left 0,0"}));
+    // A controller without a profile counts as present, with no input.
+    fakes::Controller bare;
+    platform.pads = {&bare};
+    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0"}));
+}
+
+TEST_F(Shell, NanAxisCountsAsInputAndStopsTheWalk) {
+    fakes::Controller first, second;
+    first.pad = GameController::Gamepad{};
+    first.extended = GameController::Extended{std::numeric_limits<float>::quiet_NaN(), 0, 0, 0};
+    second.pad = GameController::Gamepad{};
+    second.pad->buttonY = true;
+    platform.pads = {&first, &second};
+    auto calls = frame();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_NE(calls[1].find("Y0"), std::string::npos);
+}
+
+TEST_F(Shell, PauseButtonAndBClosingGameCenter) {
+    fakes::Controller pad;
+    pad.pad = GameController::Gamepad{};
+    platform.pads = {&pad};
+    frame();
+    ASSERT_TRUE(pad.handler);
+    log.clear();
+    pad.handler();
+    EXPECT_EQ(log, (std::vector<std::string>{"button 16777219"}));
+
+    int closed = 0;
+    game_center::services().setAuthenticated(true);
+    presentGameCenter([&](bool ok) { closed += ok ? 1 : 100; });
+    ASSERT_TRUE(delegate->rootViewController()->hasGameCenterView());
+    pad.pad->buttonB = true;
+    auto calls = frame();
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(delegate->rootViewController()->hasGameCenterView());
+    EXPECT_NE(calls.back().find("B1"), std::string::npos);
+    // The view's own finish, arriving later, does not close it twice.
+    os::MainQueue::shared().drain(nowMs());
+    EXPECT_EQ(closed, 1);
+    auto events = Tally::events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().name, "GAMECENTER_OPEN");
+    EXPECT_TRUE(events.back().ended);
+}
+
+TEST_F(Shell, InitRunsOnceAndANestedFrameDuringItReturnsAtOnce) {
+    auto fresh = std::make_unique<os::AppDelegate>(platform, [this] {
+        auto a = std::make_unique<fakes::App>(&log);
+        app = a.get();
+        return a;
+    });
+    ASSERT_TRUE(fresh->applicationDidFinishLaunching());
+    os::AppDelegate* d = fresh.get();
+    app->duringInit = [d] { d->mainLoop(); };
+    log.clear();
+    d->mainLoop();
+    EXPECT_EQ(log, (std::vector<std::string>{"init", "tick", "present"}));
+    log.clear();
+    d->mainLoop();
+    EXPECT_EQ(log, (std::vector<std::string>{"tick", "present"}));
+    fresh.reset();
+}
+
+TEST_F(Shell, LifecycleResignTwiceAndBecomeActiveWhileRunning) {
+    delegate->mainLoop();
+    log.clear();
+    delegate->applicationWillResignActive();
+    EXPECT_EQ(log, (std::vector<std::string>{"willResignActive"}));
+    EXPECT_FALSE(delegate->hasDisplayLink());
+    delegate->applicationWillResignActive();
+    EXPECT_EQ(log.size(), 1u);
+    // No frames while inactive.
+    log.clear();
+    delegate->mainLoop();
+    EXPECT_TRUE(log.empty());
+    delegate->applicationDidReceiveMemoryWarning();
+    delegate->applicationDidBecomeActive();
+    EXPECT_EQ(log, (std::vector<std::string>{"trim", "didBecomeActive"}));
+    log.clear();
+    delegate->applicationDidBecomeActive();
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(delegate->hasDisplayLink());
+    // An old model also trims on resigning.
+    platform.model = "iPhone4,1";
+    delegate->applicationWillResignActive();
+    EXPECT_EQ(log, (std::vector<std::string>{"willResignActive", "trim"}));
+}
+
+TEST_F(Shell, OpenedUrlsDeliverOnlyADecimalIndex) {
+    using D = os::AppDelegate;
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://5"), "5");
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://level/12/"), "12");
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://open/1337?x=1#y"), "1337");
+    EXPECT_EQ(D::levelIndexFromUrl("7"), "7");
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://level/abc"), std::nullopt);
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://-3"), std::nullopt);
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://+3"), std::nullopt);
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://99999999999999999999999"), std::nullopt);
+    EXPECT_EQ(D::levelIndexFromUrl(""), std::nullopt);
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://"), std::nullopt);
+    EXPECT_EQ(D::levelIndexFromUrl("zelv://\xff\xfe"), std::nullopt);
+    delegate->mainLoop();
+    log.clear();
+    EXPECT_TRUE(delegate->openURL("zelv://level/3"));
+    EXPECT_TRUE(delegate->openURL("zelv://level/three"));
+    EXPECT_EQ(log, (std::vector<std::string>{"open 3"}));
+}
+
+TEST_F(Shell, VideoDoneRunsOnceWhetherItEndsIsSkippedOrIsMissing) {
+    delegate->mainLoop();
+    int done = 0;
+    playVideo("intro.mp4", [&] { ++done; });
+    ASSERT_TRUE(delegate->playingVideo());
+    for (int i = 0; i < 10; ++i) delegate->mainLoop();
+    EXPECT_EQ(done, 1);
+    EXPECT_FALSE(delegate->playingVideo());
+
+    playVideo("intro.mp4", [&] { ++done; });
+    // A tap goes to the video, not the game.
+    log.clear();
+    os::ShellPlatform::Event tap{os::ShellPlatform::Event::Kind::Touch};
+    tap.touch.phase = platform::TouchEvent::Phase::Began;
+    delegate->handle(tap);
+    tap.touch.phase = platform::TouchEvent::Phase::Ended;
+    delegate->handle(tap);
+    EXPECT_EQ(done, 2);
+    EXPECT_TRUE(log.empty());
+
+    // The pause button skips too.
+    fakes::Controller pad;
+    pad.pad = GameController::Gamepad{};
+    platform.pads = {&pad};
+    delegate->mainLoop();
+    playVideo("intro.mp4", [&] { ++done; });
+    pad.handler();
+    EXPECT_EQ(done, 3);
+
+    platform.videoExists = false;
+    playVideo("missing.mp4", [&] { ++done; });
+    EXPECT_EQ(done, 4);
+    skipVideo();
+    EXPECT_EQ(done, 4);
+
+    // Becoming active resumes a video; resigning pauses it.
+    platform.videoExists = true;
+    playVideo("intro.mp4", [&] { ++done; });
+    fakes::Video* v = platform.lastVideo;
+    delegate->applicationWillResignActive();
+    delegate->applicationDidBecomeActive();
+    EXPECT_EQ(v->paused, 1);
+    EXPECT_EQ(v->resumed, 1);
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(done, 5);
+}
+
+class Download : public ::testing::Test {
+protected:
+    std::vector<fakes::Request*> requests;
+    std::vector<std::string> mounted;
+    os::MainQueue queue;
+    std::unique_ptr<os::OnDemandDownload> d;
+    void SetUp() override {
+        d = std::make_unique<os::OnDemandDownload>(
+            [this] {
+                auto r = std::make_unique<fakes::Request>();
+                requests.push_back(r.get());
+                return r;
+            },
+            [this](std::string const& p) { mounted.push_back(p); }, queue);
+        d->start();
+    }
+};
+
+TEST_F(Download, OutOfSpacePausesWithReasonTwoAndRetriesAfterTenSeconds) {
+    requests.back()->fraction = 0.25;
+    requests.back()->progress(0.25);
+    queue.drain(nowMs());
+    EXPECT_FLOAT_EQ(d->progress(), 0.25f);
+    requests.back()->completion(platform::ResourceRequest::kOutOfSpace, "");
+    queue.drain(nowMs());
+    EXPECT_EQ(d->state(), 1);
+    EXPECT_EQ(d->pausedReason(), 2);
+    EXPECT_EQ(downloadPausedReason(), 2);
+    EXPECT_EQ(requests.size(), 1u);
+    queue.drain(nowMs() + 9900);
+    EXPECT_EQ(requests.size(), 1u);
+    queue.drain(nowMs() + 10100);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(d->state(), 0);
+    EXPECT_EQ(d->pausedReason(), 0);
+    EXPECT_FLOAT_EQ(d->progress(), 0.0f);
+    // Any other error pauses with reason 0.
+    requests.back()->completion(platform::ResourceRequest::kNetworkUnavailable, "");
+    queue.drain(nowMs());
+    EXPECT_EQ(d->state(), 1);
+    EXPECT_EQ(d->pausedReason(), 0);
+}
+
+TEST_F(Download, SuccessMountsAndLaterNetworkChangesKeepStateFour) {
+    d->reachabilityChanged(0);
+    queue.drain(nowMs());
+    EXPECT_EQ(d->state(), 1);
+    EXPECT_EQ(d->pausedReason(), 1);
+    d->reachabilityChanged(1);
+    queue.drain(nowMs());
+    EXPECT_EQ(d->state(), 0);
+    EXPECT_EQ(d->pausedReason(), 1);  // left as it was
+    requests.back()->completion(0, "/cache/pak1.pak");
+    EXPECT_TRUE(d->finishedAndMounted());
+    EXPECT_EQ(d->state(), 0);  // the main queue has not run yet
+    d->reachabilityChanged(0);
+    queue.drain(nowMs());
+    EXPECT_EQ(d->state(), 4);
+    EXPECT_FLOAT_EQ(d->progress(), 1.0f);
+    EXPECT_EQ(mounted, (std::vector<std::string>{"/cache/pak1.pak"}));
+    d->reachabilityChanged(0);
+    d->reachabilityChanged(2);
+    d->reachabilityChanged(7);
+    queue.drain(nowMs());
+    EXPECT_EQ(d->state(), 4);
+    EXPECT_EQ(downloadState(), 4);
+}
+
+TEST_F(Download, ProgressOfAFailedOrReplacedRequestIsIgnored) {
+    fakes::Request* first = requests.back();
+    first->completion(-1, "");
+    queue.drain(nowMs());
+    first->fraction = 0.9;
+    first->progress(0.9);
+    queue.drain(nowMs());
+    EXPECT_FLOAT_EQ(d->progress(), 0.0f);
+    // A download that goes away leaves queued jobs harmless.
+    d.reset();
+    EXPECT_NO_FATAL_FAILURE(queue.drain(nowMs() + 20000));
+}
+
+TEST(ReachabilityFlags, StatusFromFlags) {
+    using M = platform::NetworkMonitor;
+    using R = os::Reachability;
+    EXPECT_EQ(R::networkStatusForFlags(M::kReachable | M::kIsWWAN), R::ReachableViaWWAN);
+    EXPECT_EQ(R::networkStatusForFlags(M::kReachable), R::ReachableViaWiFi);
+    EXPECT_EQ(R::networkStatusForFlags(M::kReachable | M::kConnectionRequired), R::NotReachable);
+    EXPECT_EQ(R::networkStatusForFlags(M::kReachable | M::kConnectionRequired | M::kConnectionOnDemand),
+              R::ReachableViaWiFi);
+    EXPECT_EQ(R::networkStatusForFlags(M::kReachable | M::kConnectionRequired | M::kConnectionOnDemand |
+                                       M::kInterventionRequired),
+              R::NotReachable);
+    EXPECT_EQ(R::networkStatusForFlags(0x7ffffffd), R::NotReachable);  // everything but reachable
+    EXPECT_EQ(R::flagLine(M::kReachable), "Reachability Flag Status: -R ------- networkStatusForFlags\n");
+    EXPECT_EQ(R::flagLine(0xffffffff), "Reachability Flag Status: WR tcCiDld networkStatusForFlags\n");
+}
+
+TEST(ReachabilityFlags, InterfacesToFlagsAndNotifications) {
+    using M = platform::NetworkMonitor;
+    M::Interface const loopbackOnly[] = {{"lo", true, true, true}};
+    EXPECT_EQ(M::flagsFor(loopbackOnly, 1), 0u);
+    M::Interface const down[] = {{"lo", true, true, true}, {"eth0", false, false, true}};
+    EXPECT_EQ(M::flagsFor(down, 2), 0u);
+    M::Interface const wired[] = {{"eth0", true, false, true}, {"wwan0", true, false, true}};
+    EXPECT_EQ(M::flagsFor(wired, 2), M::kReachable);
+    M::Interface const modem[] = {{"wwan0", true, false, true}};
+    EXPECT_EQ(M::flagsFor(modem, 1), M::kReachable | M::kIsWWAN);
+    M::Interface const noAddress[] = {{"eth0", true, false, false}};
+    EXPECT_EQ(M::flagsFor(noAddress, 1), 0u);
+
+    auto m = std::make_unique<fakes::Monitor>();
+    fakes::Monitor* monitor = m.get();
+    os::Reachability r(std::move(m));
+    monitor->value.reset();
+    EXPECT_EQ(r.currentReachabilityStatus(), os::Reachability::NotReachable);
+    EXPECT_FALSE(r.connectionRequired());
+    monitor->value = M::kReachable | M::kConnectionRequired;
+    EXPECT_TRUE(r.connectionRequired());
+    // The real watcher reads this machine's interfaces without failing.
+    auto real = os::Reachability::reachabilityForInternetConnection();
+    ASSERT_TRUE(real);
+    EXPECT_TRUE(real->startNotifier());
+    real->stopNotifier();
+}
+
+TEST_F(Shell, ReachabilityNotificationMovesTheDownloadState) {
+    platform.monitor->value = 0;
+    delegate->reachabilityChanged(delegate->internetReachability());
+    os::MainQueue::shared().drain(nowMs());
+    EXPECT_EQ(downloadState(), 1);
+    EXPECT_EQ(downloadPausedReason(), 1);
+    platform.monitor->value = platform::NetworkMonitor::kReachable;
+    os::NotificationCenter::shared().post(os::Reachability::kChangedNotification, delegate->internetReachability());
+    os::MainQueue::shared().drain(nowMs());
+    EXPECT_EQ(downloadState(), 0);
+    // Another notifier's changes are not the internet connection's.
+    fakes::Monitor other;
+    os::Reachability stranger(std::make_unique<fakes::Monitor>());
+    platform.monitor->value = 0;
+    delegate->reachabilityChanged(&stranger);
+    os::MainQueue::shared().drain(nowMs());
+    EXPECT_EQ(downloadState(), 0);
+}
+
+struct RecordingView : os::GameCenterView {
+    int* presents;
+    std::function<void()>* finish;
+    RecordingView(int* p, std::function<void()>* f) : presents(p), finish(f) {}
+    void present(std::string const&, std::function<void()> onFinish) override {
+        ++*presents;
+        *finish = std::move(onFinish);
+    }
+};
+
+TEST(RootViewController, GameCenterShownOnceClosedOnceAndChallengesStartTheirLevel) {
+    Tally::reset();
+    std::vector<std::string> opened;
+    int presents = 0;
+    std::function<void()> finish;
+    os::MainViewController rvc([&](std::string const& i) { opened.push_back(i); },
+                               std::make_unique<RecordingView>(&presents, &finish));
+    EXPECT_FALSE(rvc.shouldAutorotateToInterfaceOrientation(1));
+    EXPECT_FALSE(rvc.shouldAutorotateToInterfaceOrientation(2));
+    EXPECT_TRUE(rvc.shouldAutorotateToInterfaceOrientation(3));
+    EXPECT_TRUE(rvc.shouldAutorotateToInterfaceOrientation(4));
+
+    rvc.showGameCenter();
+    rvc.showGameCenterForLevel("grp.zelv.level01");
+    EXPECT_EQ(presents, 1);
+    EXPECT_EQ(Tally::events().size(), 1u);
+    // Closing without a stored callback only ends the event and dismisses.
+    game_center::closeCallback() = nullptr;
+    finish();
+    EXPECT_FALSE(rvc.hasGameCenterView());
+    EXPECT_TRUE(Tally::events()[0].ended);
+
+    rvc.playerWantsToPlayChallenge({true, "grp.zelv.level03"});
+    rvc.playerWantsToPlayChallenge({true, "grp.zelv.unknown"});
+    rvc.playerWantsToPlayChallenge({false, "grp.zelv.level01"});
+    rvc.playerWantsToPlayChallenge({true, "grp.zelv.hardcoreleaderboardtime"});
+    EXPECT_EQ(opened, (std::vector<std::string>{"2"}));
+
+    rvc.playerDidCompleteChallenge();
+    rvc.playerDidReceiveChallenge();
+    rvc.playerIssuedChallengeWasCompleted();
+    auto events = Tally::events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[1].name, "GAMECENTER_CHALLENGE_COMPLETED");
+    EXPECT_EQ(events[2].name, "GAMECENTER_CHALLENGE_RECIEVED");
+    EXPECT_EQ(events[3].name, "GAMECENTER_ISSUED_CHALLENGE_COMPLETED");
+
+    int shown = 0;
+    rvc.showGameCenterLoginIfNeeded();
+    rvc.authenticateHandler([&] { ++shown; });
+    rvc.showGameCenterLoginIfNeeded();
+    rvc.showGameCenterLoginIfNeeded();
+    EXPECT_EQ(shown, 1);
+}
+
+}  // namespace
+
+static testing_support::TempDir documents;
+static bool const documentsSet = [] {
+    setenv("ZELV_DOCUMENTS_DIR", documents.path().c_str(), 1);
+    return true;
+}();

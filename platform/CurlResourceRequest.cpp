@@ -1,0 +1,144 @@
+#include "platform/CurlResourceRequest.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+void curlOnce() {
+    static bool const ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    (void)ready;
+}
+
+}  // namespace
+
+CurlResourceRequest::CurlResourceRequest(std::string url, std::filesystem::path target)
+    : url_(std::move(url)), target_(std::move(target)) {}
+
+CurlResourceRequest::~CurlResourceRequest() {
+    cancel_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+std::filesystem::path CurlResourceRequest::cacheFolder() {
+    char const* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache) return std::filesystem::path(cache) / "zelv";
+    char const* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : "/tmp") / ".cache" / "zelv";
+}
+
+void CurlResourceRequest::begin(Progress progress, Completion completion) {
+    if (thread_.joinable()) return;
+    curlOnce();
+    thread_ = std::thread([this, progress = std::move(progress), completion = std::move(completion)] {
+        run(progress, completion);
+    });
+}
+
+int CurlResourceRequest::onProgress(void* p, long long total, long long now, long long, long long) {
+    auto* self = static_cast<CurlResourceRequest*>(p);
+    if (self->cancel_) return 1;
+    if (total > 0) {
+        double f = double(now) / double(total);
+        if (f != self->fraction_.load()) {
+            self->fraction_ = f;
+            if (self->progress_) self->progress_(f);
+        }
+    }
+    return 0;
+}
+
+size_t CurlResourceRequest::onData(char* data, size_t size, size_t count, void* p) {
+    auto* self = static_cast<CurlResourceRequest*>(p);
+    size_t const n = size * count;
+    if (std::fwrite(data, 1, n, self->out_) != n || std::fflush(self->out_) != 0) {
+        self->writeErrno_ = errno;
+        return 0;  // fails the transfer
+    }
+    return n;
+}
+
+void CurlResourceRequest::run(Progress progress, Completion completion) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(target_, ec)) {
+        fraction_ = 1.0;
+        if (!cancel_) completion(0, target_.string());
+        return;
+    }
+    std::filesystem::create_directories(target_.parent_path(), ec);
+    std::filesystem::path const part = target_.string() + ".part";
+    out_ = std::fopen(part.c_str(), "wb");
+    if (!out_) {
+        int const e = errno;
+        std::fprintf(stderr, "Download: cannot write %s: %s\n", part.c_str(), std::strerror(e));
+        if (!cancel_) completion(e == ENOSPC ? kOutOfSpace : kDownloadFailed, std::string());
+        return;
+    }
+    progress_ = std::move(progress);
+    CURL* curl = curl_easy_init();
+    CURLcode result = CURLE_FAILED_INIT;
+    if (curl) {
+        curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 15L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CurlResourceRequest::onData);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlResourceRequest::onProgress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        result = curl_easy_perform(curl);
+        curl_easy_cleanup(curl);
+    }
+    bool ok = result == CURLE_OK;
+    if (ok && (fsync(fileno(out_)) != 0)) {
+        writeErrno_ = errno;
+        ok = false;
+    }
+    if (std::fclose(out_) != 0 && ok) {
+        writeErrno_ = errno;
+        ok = false;
+    }
+    out_ = nullptr;
+    if (ok) {
+        std::filesystem::rename(part, target_, ec);
+        if (ec) {
+            ok = false;
+            writeErrno_ = ec.value();
+        }
+    }
+    if (!ok) {
+        std::filesystem::remove(part, ec);
+        int error = kDownloadFailed;
+        if (writeErrno_ == ENOSPC || writeErrno_ == EDQUOT)
+            error = kOutOfSpace;
+        else if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
+                 result == CURLE_COULDNT_RESOLVE_PROXY)
+            error = kNetworkUnavailable;
+        std::fprintf(stderr, "Download of %s failed: %s\n", url_.c_str(),
+                     writeErrno_ ? std::strerror(writeErrno_) : curl_easy_strerror(result));
+        if (!cancel_) completion(error, std::string());
+        return;
+    }
+    // The folder entry of the rename must survive a power loss too.
+    int dir = open(target_.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    fraction_ = 1.0;
+    if (!cancel_) completion(0, target_.string());
+}
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+#pragma once
+// Fetches one file with libcurl (http, https, file URLs) into a cache folder: the bytes go to a
+// temporary file that is flushed and renamed into place only when complete, so a half-fetched
+// file is never taken for the content. A file already in place is found at once.
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/ResourceRequest.h"
+
+namespace platform {
+
+class CurlResourceRequest : public ResourceRequest {
+public:
+    // A stalled transfer (no byte for this long) fails.
+    static constexpr long kStallSeconds = 20;
+
+    CurlResourceRequest(std::string url, std::filesystem::path target);
+    // Stops a transfer under way; its completion then does not run.
+    ~CurlResourceRequest() override;
+
+    void begin(Progress progress, Completion completion) override;
+    double fractionCompleted() const override { return fraction_.load(); }
+
+    // $XDG_CACHE_HOME/zelv/ (or ~/.cache/zelv/).
+    static std::filesystem::path cacheFolder();
+
+private:
+    void run(Progress progress, Completion completion);
+    static int onProgress(void* self, long long total, long long now, long long, long long);
+    static size_t onData(char* data, size_t size, size_t count, void* self);
+
+    std::string url_;
+    std::filesystem::path target_;
+    std::atomic<double> fraction_{0.0};
+    std::atomic<bool> cancel_{false};
+    FILE* out_ = nullptr;
+    int writeErrno_ = 0;
+    Progress progress_;
+    std::thread thread_;
+};
+
+}  // namespace platform

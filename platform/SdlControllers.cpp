@@ -1,0 +1,177 @@
+#include "platform/SdlControllers.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace platform {
+
+namespace {
+
+// Sticks rest a little off centre; below this they read 0 so an idle pad sends no input.
+constexpr float kDeadZone = 0.2f;
+
+float axis(SDL_GameController* c, SDL_GameControllerAxis a, bool flip) {
+    float v = float(SDL_GameControllerGetAxis(c, a)) / 32767.0f;
+    v = std::fmax(-1.0f, std::fmin(1.0f, v));
+    if (std::fabs(v) < kDeadZone) return 0;
+    return flip ? -v : v;
+}
+
+float pair(bool negative, bool positive) { return (positive ? 1.0f : 0.0f) - (negative ? 1.0f : 0.0f); }
+
+}  // namespace
+
+class SdlControllers::Pad : public GameController {
+public:
+    explicit Pad(SDL_GameController* c) : c_(c) {}
+    ~Pad() override { SDL_GameControllerClose(c_); }
+    SDL_JoystickID id() const { return SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(c_)); }
+    void pausePressed() {
+        if (handler_) handler_();
+    }
+
+    bool hasPausedHandler() const override { return bool(handler_); }
+    void setPausedHandler(std::function<void()> h) override { handler_ = std::move(h); }
+    std::optional<Gamepad> gamepad() const override {
+        auto b = [this](SDL_GameControllerButton button) { return SDL_GameControllerGetButton(c_, button) != 0; };
+        Gamepad g;
+        g.dpadX = pair(b(SDL_CONTROLLER_BUTTON_DPAD_LEFT), b(SDL_CONTROLLER_BUTTON_DPAD_RIGHT));
+        g.dpadY = pair(b(SDL_CONTROLLER_BUTTON_DPAD_DOWN), b(SDL_CONTROLLER_BUTTON_DPAD_UP));
+        g.buttonA = b(SDL_CONTROLLER_BUTTON_A);
+        g.buttonB = b(SDL_CONTROLLER_BUTTON_B);
+        g.buttonX = b(SDL_CONTROLLER_BUTTON_X);
+        g.buttonY = b(SDL_CONTROLLER_BUTTON_Y);
+        return g;
+    }
+    std::optional<Extended> extendedGamepad() const override {
+        Extended e;
+        e.leftX = axis(c_, SDL_CONTROLLER_AXIS_LEFTX, false);
+        e.leftY = axis(c_, SDL_CONTROLLER_AXIS_LEFTY, true);
+        e.rightX = axis(c_, SDL_CONTROLLER_AXIS_RIGHTX, false);
+        e.rightY = axis(c_, SDL_CONTROLLER_AXIS_RIGHTY, true);
+        return e;
+    }
+
+private:
+    SDL_GameController* c_;
+    std::function<void()> handler_;
+};
+
+class SdlControllers::Keyboard : public GameController {
+public:
+    bool used = false;
+    void pausePressed() {
+        if (handler_) handler_();
+    }
+    bool hasPausedHandler() const override { return bool(handler_); }
+    void setPausedHandler(std::function<void()> h) override { handler_ = std::move(h); }
+    std::optional<Gamepad> gamepad() const override {
+        Uint8 const* k = SDL_GetKeyboardState(nullptr);
+        Gamepad g;
+        g.dpadX = pair(k[SDL_SCANCODE_LEFT] || k[SDL_SCANCODE_A], k[SDL_SCANCODE_RIGHT] || k[SDL_SCANCODE_D]);
+        g.dpadY = pair(k[SDL_SCANCODE_DOWN] || k[SDL_SCANCODE_S], k[SDL_SCANCODE_UP] || k[SDL_SCANCODE_W]);
+        g.buttonA = k[SDL_SCANCODE_SPACE];
+        g.buttonB = k[SDL_SCANCODE_ESCAPE];
+        g.buttonX = k[SDL_SCANCODE_LSHIFT] || k[SDL_SCANCODE_RSHIFT];
+        g.buttonY = k[SDL_SCANCODE_RETURN] || k[SDL_SCANCODE_KP_ENTER];
+        return g;
+    }
+    std::optional<Extended> extendedGamepad() const override {
+        Gamepad g = *gamepad();
+        Extended e;
+        e.leftX = g.dpadX;
+        e.leftY = g.dpadY;
+        return e;
+    }
+
+private:
+    std::function<void()> handler_;
+};
+
+std::string SdlControllers::userMappingFile() {
+    char const* config = std::getenv("XDG_CONFIG_HOME");
+    char const* home = std::getenv("HOME");
+    std::filesystem::path base = config && *config ? std::filesystem::path(config)
+                                 : home && *home   ? std::filesystem::path(home) / ".config"
+                                                   : std::filesystem::path();
+    if (base.empty()) return {};
+    return (base / "zelv" / "gamecontrollerdb.txt").string();
+}
+
+SdlControllers::SdlControllers() : keyboard_(std::make_unique<Keyboard>()) {
+    // SDL reads SDL_GAMECONTROLLERCONFIG itself when the subsystem starts.
+    if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+        std::fprintf(stderr, "Controllers: %s\n", SDL_GetError());
+        return;
+    }
+    started_ = true;
+    std::string const user = userMappingFile();
+    std::error_code ec;
+    if (!user.empty() && std::filesystem::exists(user, ec) &&
+        SDL_GameControllerAddMappingsFromFile(user.c_str()) < 0)
+        std::fprintf(stderr, "Controllers: cannot read %s: %s\n", user.c_str(), SDL_GetError());
+    // Controllers already connected arrive as device-added events.
+}
+
+SdlControllers::~SdlControllers() {
+    pads_.clear();
+    if (started_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
+}
+
+void SdlControllers::handle(SDL_Event const& event) {
+    switch (event.type) {
+        case SDL_CONTROLLERDEVICEADDED: {
+            if (!started_ || !SDL_IsGameController(event.cdevice.which)) break;
+            SDL_GameController* c = SDL_GameControllerOpen(event.cdevice.which);
+            if (!c) break;
+            SDL_JoystickID id = SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(c));
+            for (auto const& p : pads_)
+                if (p->id() == id) {
+                    SDL_GameControllerClose(c);  // opened twice: the count stays with the first
+                    return;
+                }
+            pads_.push_back(std::make_unique<Pad>(c));
+            break;
+        }
+        case SDL_CONTROLLERDEVICEREMOVED:
+            for (size_t i = 0; i < pads_.size(); ++i)
+                if (pads_[i]->id() == event.cdevice.which) {
+                    pads_.erase(pads_.begin() + ptrdiff_t(i));
+                    break;
+                }
+            break;
+        case SDL_CONTROLLERBUTTONDOWN:
+            if (event.cbutton.button != SDL_CONTROLLER_BUTTON_START) break;
+            for (auto const& p : pads_)
+                if (p->id() == event.cbutton.which) p->pausePressed();
+            break;
+        case SDL_KEYDOWN: {
+            SDL_Scancode s = event.key.keysym.scancode;
+            switch (s) {
+                case SDL_SCANCODE_LEFT: case SDL_SCANCODE_RIGHT: case SDL_SCANCODE_UP: case SDL_SCANCODE_DOWN:
+                case SDL_SCANCODE_A: case SDL_SCANCODE_D: case SDL_SCANCODE_W: case SDL_SCANCODE_S:
+                case SDL_SCANCODE_SPACE: case SDL_SCANCODE_ESCAPE: case SDL_SCANCODE_LSHIFT:
+                case SDL_SCANCODE_RSHIFT: case SDL_SCANCODE_RETURN: case SDL_SCANCODE_KP_ENTER: case SDL_SCANCODE_P:
+                    keyboard_->used = true;
+                    break;
+                default:
+                    return;
+            }
+            if (!event.key.repeat && (s == SDL_SCANCODE_P || s == SDL_SCANCODE_ESCAPE)) keyboard_->pausePressed();
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+std::vector<GameController*> SdlControllers::controllers() {
+    std::vector<GameController*> list;
+    for (auto const& p : pads_) list.push_back(p.get());
+    if (keyboard_->used) list.push_back(keyboard_.get());
+    return list;
+}
+
+}  // namespace platform
