@@ -1,3 +1,8 @@
 # The real render, sound and save contexts of the app frame, and a frame of the running window
 # read back through the post-processing passes.
 target_link_libraries(zelv_shell PUBLIC zelv_graphics zelv_fonts zelv_audio zelv_save)
+
+zelv_test(shell_frame_passes_test GL NOMAIN SOURCES tests/FramePassesTest.cpp DEPS zelv_shell TIMEOUT 120)
+if(TARGET shell_frame_passes_test AND TARGET pak)
+  add_dependencies(shell_frame_passes_test pak)
+endif()
