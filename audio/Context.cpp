@@ -12,18 +12,8 @@
 #include "os/File.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
+#include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
-
-// The music player lives in the platform layer and not every program links one (tools, tests):
-// a missing function means no music rather than a link failure. A weak reference does not pull
-// an archive member in, so the player's functions must sit in an object the program links anyway.
-__attribute__((weak)) void playMusic(char const* path, bool loop, bool startNow);
-__attribute__((weak)) void stopMusic();
-__attribute__((weak)) void pauseMusic();
-__attribute__((weak)) void resumeMusic();
-__attribute__((weak)) void setMusicVolume(float volume);
-__attribute__((weak)) void restartMusicClock();
-__attribute__((weak)) char const* musicExtension();
 
 namespace Audio {
 
@@ -266,8 +256,8 @@ void Context::update(float dtMs) {
 }
 
 void Context::playMusic(char const* path, bool loop, bool startNow) {
-    if (!::playMusic || !path) return;
-    char const* extension = ::musicExtension ? ::musicExtension() : ".m4a";
+    if (!path) return;
+    char const* extension = ::musicExtension();
     std::string const variant = localeVariant(path, extension);
     bool const useVariant = !variant.empty() && Singleton<FileSystem>::instance().exists(variant);
     ::playMusic(useVariant ? variant.c_str() : path, loop, startNow);
@@ -275,23 +265,23 @@ void Context::playMusic(char const* path, bool loop, bool startNow) {
 
 void Context::setMusicVolume(float volume) {
     musicVolume_ = volume;
-    if (::setMusicVolume) ::setMusicVolume(volume);
+    ::setMusicVolume(volume);
 }
 
 void Context::pauseMusic() {
-    if (::pauseMusic) ::pauseMusic();
+    ::pauseMusic();
 }
 
 void Context::resumeMusic() {
-    if (::resumeMusic) ::resumeMusic();
+    ::resumeMusic();
 }
 
 void Context::stopMusic() {
-    if (::stopMusic) ::stopMusic();
+    ::stopMusic();
 }
 
 void Context::restartMusicClock() {
-    if (::restartMusicClock) ::restartMusicClock();
+    ::restartMusicClock();
 }
 
 }  // namespace Audio
