@@ -5,3 +5,5 @@ zelv_test(graphics_drawlist_test SOURCES tests/DrawListTest.cpp DEPS zelv_graphi
 zelv_test(graphics_drawlist_gl_test GL SOURCES tests/DrawListGlTest.cpp DEPS zelv_graphics_testsupport)
 add_dependencies(graphics_drawlist_gl_test pak)
 zelv_benchmark(graphics_drawlist_bench SOURCES bench/DrawListBench.cpp DEPS zelv_graphics)
+zelv_fuzzer(graphics_level_geometry_fuzzer SOURCES fuzz/LevelGeometryFuzzer.cpp DEPS zelv_graphics
+            CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/graphics_level_geometry_fuzzer)

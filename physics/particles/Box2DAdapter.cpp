@@ -10,12 +10,17 @@ namespace Box2DAdapter {
 
 namespace {
 
+// Positions and lengths of level geometry lie well inside this; beyond it Box2D's float
+// arithmetic loses the bodies (and its distance routines abort).
+constexpr float kMaxCoordinate = 1.0e6f;
+
 bool finite(float v) { return std::isfinite(v); }
-bool finite(glm::vec2 v) { return std::isfinite(v.x) && std::isfinite(v.y); }
+bool inRange(float v) { return std::isfinite(v) && std::fabs(v) <= kMaxCoordinate; }
+bool finite(glm::vec2 v) { return inRange(v.x) && inRange(v.y); }
 b2Vec2 vec(glm::vec2 v) { return {v.x, v.y}; }
 
 float orDefault(float v, float fallback, bool& changed) {
-    if (finite(v)) {
+    if (inRange(v)) {
         return v;
     }
     changed = true;
@@ -81,7 +86,7 @@ public:
         const auto& d = j.def;
         b2DistanceJointDef out;
         if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) ||
-            !nonNegative({d.length, d.frequencyHz, d.dampingRatio})) {
+            !nonNegative({d.length, d.frequencyHz, d.dampingRatio}) || !lengths({d.length})) {
             return nullptr;
         }
         out.length = d.length;
@@ -118,7 +123,7 @@ public:
         out.joint1 = jointAt(d.joint1);
         out.joint2 = jointAt(d.joint2);
         if (out.joint1 == nullptr || out.joint2 == nullptr || out.joint1 == out.joint2) {
-            return refuse("gear joint does not name two earlier revolute or prismatic joints");
+            return refuse("gear joint does not name two earlier revolute or prismatic joints on dynamic bodies");
         }
         out.ratio = d.ratio;
         return world_.CreateJoint(&out);
@@ -159,7 +164,8 @@ public:
         const auto& d = j.def;
         b2PulleyJointDef out;
         if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !finite(d.groundAnchorA) ||
-            !finite(d.groundAnchorB) || !nonNegative({d.lengthA, d.lengthB}) || !finiteAll({d.ratio}) ||
+            !finite(d.groundAnchorB) || !nonNegative({d.lengthA, d.lengthB}) || !lengths({d.lengthA, d.lengthB}) ||
+            !finiteAll({d.ratio}) ||
             d.ratio == 0.0f) {
             return refuseIfOk("pulley joint values out of range");
         }
@@ -190,7 +196,7 @@ public:
     b2Joint* operator()(const PristineLevel::RopeJoint& j) {
         const auto& d = j.def;
         b2DistanceJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !nonNegative({d.maxLength})) {
+        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !nonNegative({d.maxLength}) || !lengths({d.maxLength})) {
             return nullptr;
         }
         // A rope: slack below its length, taut at it.
@@ -255,7 +261,10 @@ private:
         }
         b2Joint* joint = created_[std::size_t(index)];
         b2JointType const type = joint->GetType();
-        return type == e_revoluteJoint || type == e_prismaticJoint ? joint : nullptr;
+        // Box2D gears turn the second body of each joint, which it requires to be dynamic.
+        bool const usable = (type == e_revoluteJoint || type == e_prismaticJoint) &&
+                            joint->GetBodyB()->GetType() == b2_dynamicBody;
+        return usable ? joint : nullptr;
     }
 
     bool base(const PristineLevel::JointDefBase& d, b2JointDef& out) {
@@ -308,6 +317,16 @@ private:
         for (float v : values) {
             if (!finite(v) || v < 0.0f) {
                 refuse("value negative or not finite");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool lengths(std::initializer_list<float> values) {
+        for (float v : values) {
+            if (!inRange(v)) {
+                refuse("length out of range");
                 return false;
             }
         }

@@ -35,8 +35,9 @@ inline std::uintptr_t userDataValue(const b2Body& body) { return const_cast<b2Bo
 inline void setActive(b2Body& body, bool active) { body.SetEnabled(active); }
 inline bool isActive(const b2Body& body) { return body.IsEnabled(); }
 
-// The level's body definition in the installed form. Values Box2D would abort on (non-finite
-// numbers, negative damping, an unknown body type) are replaced by the defaults with a log line.
+// The level's body definition in the installed form. Values Box2D would abort on or lose the
+// body to (non-finite or huge numbers, negative damping, an unknown body type) are replaced by
+// the defaults with a log line.
 b2BodyDef toBodyDef(const PristineLevel::BodyDef& def);
 
 // Creates one level joint. Body slots resolve through `bodies` (index -1 is `ground`), a gear

@@ -221,6 +221,11 @@ TEST(Joints, DamagedDefinitionsAreRefused) {
     gear.def.joint1 = ropeIndex;  // a rope is no gear partner
     gear.def.joint2 = ropeIndex + 1;
     EXPECT_EQ(s.add(gear), nullptr);
+    std::int32_t const staticHinge = std::int32_t(s.joints.size());
+    ASSERT_NE(s.add(between<RevoluteJoint>(0, -1)), nullptr);  // turns the ground, not a body
+    gear.def.joint1 = ropeIndex + 1;
+    gear.def.joint2 = staticHinge;
+    EXPECT_EQ(s.add(gear), nullptr);
 
     auto pulley = between<PulleyJoint>(0, 1);
     pulley.def.ratio = 0.0f;
