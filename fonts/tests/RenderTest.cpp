@@ -85,7 +85,9 @@ TEST_F(TextRender, ShippedTablesAreWholeAndConsistent) {
         ASSERT_EQ(e.size(), english.entries().size()) << locale;
         for (std::size_t i = 0; i < e.size(); ++i) {
             EXPECT_EQ(e[i].first, english.entries()[i].first) << locale;
-            if (i) EXPECT_LT(e[i - 1].first, e[i].first) << locale;
+            if (i) {
+                EXPECT_LT(e[i - 1].first, e[i].first) << locale;
+            }
         }
         FontTable fonts;
         auto file = fs.open(std::string("fonts/") + locale + ".fonts");
@@ -173,22 +175,37 @@ TEST_F(TextRender, EveryLanguageInksItsGlyphs) {
     }
 }
 
+namespace {
+
+// English text in the "largeNumber" font, drawn over black.
+struct LargeEnglishText {
+    Graphics::Context graphics{0x9000000, boost::none};
+    Graphics::StandardShader shader{&graphics};
+    Context fonts{&graphics, "fonts/", "en_US"};
+    TextMesh mesh;
+
+    // Returns the pixels read back, or nothing when the page did not load.
+    std::vector<uint8_t> draw(testing_support::GlTestContext& gl, std::string const& text, glm::vec4 const& colour,
+                              boost::optional<glm::vec4> const& tint) {
+        if (!waitForTextures(graphics)) return {};
+        layoutText(fonts.font("largeNumber"), mesh, {8, 16, 0}, text, alignLeft, colour, glm::mat4(1), 1.0f);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        shader.use(Graphics::StandardShader::kColor);
+        shader.setPVM(glm::ortho(0.0f, float(W), 0.0f, float(H), -1.0f, 1.0f));
+        mesh.draw(&graphics, &shader, tint);
+        return gl.readPixels();
+    }
+};
+
+}  // namespace
+
 TEST_F(TextRender, TintMultipliesTheBatchColour) {
     ASSERT_TRUE(gl.ok());
     gl.bindTarget();
-    Graphics::Context graphics(0x9000000, boost::none);
-    Graphics::StandardShader shader(&graphics);
-    Context fonts(&graphics, "fonts/", "en_US");
-    ASSERT_TRUE(waitForTextures(graphics));
-    TextMesh mesh;
-    layoutText(fonts.font("largeNumber"), mesh, {8, 20, 0}, "888", alignLeft, glm::vec4(1, 1, 0, 1), glm::mat4(1),
-               1.0f);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    shader.use(Graphics::StandardShader::kColor);
-    shader.setPVM(glm::ortho(0.0f, float(W), 0.0f, float(H), -1.0f, 1.0f));
-    mesh.draw(&graphics, &shader, glm::vec4(1, 0.5f, 1, 1));
-    auto pixels = gl.readPixels();
+    LargeEnglishText scene;
+    auto pixels = scene.draw(gl, "888", glm::vec4(1, 1, 0, 1), glm::vec4(1, 0.5f, 1, 1));
+    ASSERT_FALSE(pixels.empty());
     int red = 0;
     uint8_t maxGreen = 0, maxBlue = 0;
     for (std::size_t i = 0; i < pixels.size(); i += 4) {
@@ -199,7 +216,7 @@ TEST_F(TextRender, TintMultipliesTheBatchColour) {
     EXPECT_GT(red, 50);
     EXPECT_LE(maxGreen, 130);  // 1 x 0.5
     EXPECT_EQ(maxBlue, 0);     // 0 x 1
-    EXPECT_EQ(graphics.currentProgram(), shader.currentProgram().glName());
+    EXPECT_EQ(scene.graphics.currentProgram(), scene.shader.currentProgram().glName());
 }
 
 // Texture coordinates that were upside down or mirrored would still put ink inside the quads:
@@ -207,20 +224,11 @@ TEST_F(TextRender, TintMultipliesTheBatchColour) {
 TEST_F(TextRender, GlyphsAreUpright) {
     ASSERT_TRUE(gl.ok());
     gl.bindTarget();
-    Graphics::Context graphics(0x9000000, boost::none);
-    Graphics::StandardShader shader(&graphics);
-    Context fonts(&graphics, "fonts/", "en_US");
-    ASSERT_TRUE(waitForTextures(graphics));
-    TextMesh mesh;
-    layoutText(fonts.font("largeNumber"), mesh, {8, 16, 0}, "TL", alignLeft, glm::vec4(1), glm::mat4(1), 1.0f);
-    auto quads = quadsOf(mesh);
+    LargeEnglishText scene;
+    auto pixels = scene.draw(gl, "TL", glm::vec4(1), boost::none);
+    ASSERT_FALSE(pixels.empty());
+    auto quads = quadsOf(scene.mesh);
     ASSERT_EQ(quads.size(), 2u);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    shader.use(Graphics::StandardShader::kColor);
-    shader.setPVM(glm::ortho(0.0f, float(W), 0.0f, float(H), -1.0f, 1.0f));
-    mesh.draw(&graphics, &shader, boost::none);
-    auto pixels = gl.readPixels();
     // Ink in the part of a quad given as fractions of its width and height (from its bottom left).
     auto ink = [&](Quad const& q, float fx0, float fx1, float fy0, float fy1) {
         int n = 0;

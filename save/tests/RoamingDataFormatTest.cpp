@@ -245,6 +245,14 @@ TEST(SaveFormat, DamagedArchivesKeepWhatWasReadBeforeTheDamage) {
     lib[26] = 11;
     expectDefaults(loaded(wrapArchive(lib), &ok));
     EXPECT_FALSE(ok);
+    // Library versions 8 and 9 lay the record out as 10 does: older writers' blobs load whole.
+    for (uint8_t older : {8, 9}) {
+        lib[26] = older;
+        RoamingData r9 = loaded(wrapArchive(lib), &ok);
+        EXPECT_TRUE(ok) << int(older);
+        EXPECT_EQ(r9.levelEntries().size(), 3u);
+        EXPECT_EQ(r9.noticeFlags(), 9u);
+    }
     std::vector<uint8_t> longSize = full;
     longSize[29] = 8;
     EXPECT_EQ(loaded(wrapArchive(longSize), &ok).levelEntries().size(), 3u);
