@@ -11,6 +11,7 @@
 
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
+#include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
 #include "platform/CurlResourceRequest.h"
 #include "platform/FfmpegVideoPlayer.h"
@@ -37,9 +38,17 @@ public:
 
 }  // namespace
 
-DesktopShellPlatform::DesktopShellPlatform() : resourceDir_(executableDir()) {}
+DesktopShellPlatform::DesktopShellPlatform() : resourceDir_(executableDir()) {
+    // Music tracks are read through the file system, from the archives first.
+    music_services::setFileOpener([](char const* path) {
+        std::shared_ptr<File> file = Singleton<FileSystem>::instance().open(path);
+        if (!file || file->size() == 0) return music_services::Bytes{};
+        return music_services::Bytes{file, file->data(), size_t(file->size())};
+    });
+}
 
 DesktopShellPlatform::~DesktopShellPlatform() {
+    music_services::setFileOpener(nullptr);
     controllers_.reset();
     pump_.reset();
     window_.reset();

@@ -13,6 +13,7 @@
 #include "os/FileSystem.h"
 #include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
+#include "os/services/ShellServices.h"
 #include "save/CloudSyncThread.h"
 #include "world/WorldConstants.h"
 
@@ -37,8 +38,8 @@ struct Impl {
     static float backingWidth() { return ::backingWidth(); }
     static float backingHeight() { return ::backingHeight(); }
     static bool fileExists(std::string const& path) { return Singleton<FileSystem>::instance().exists(path); }
-    static void logEvent(char const*) {}
-    static int downloadState() { return 0; }
+    static void logEvent(char const* name) { ::logEvent(name); }
+    static int downloadState() { return ::downloadState(); }
     static uint64_t levelCount() { return LevelCatalog::count(); }
     static LevelCatalog::Entry const& levelEntry(uint64_t index) { return LevelCatalog::entry(index); }
     static bool isLevelUnlocked(uint64_t) { return false; }

@@ -1,3 +1,11 @@
-#include "os/shell/Shell.h"
+#include <memory>
 
-int main() { return os::Shell().run(); }
+#include "os/shell/AppDelegate.h"
+#include "os/shell/DesktopShellPlatform.h"
+#include "os/shell/Impl.h"
+
+int main(int argc, char** argv) {
+    os::DesktopShellPlatform platform;
+    os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
+    return delegate.run(argc, argv);
+}
