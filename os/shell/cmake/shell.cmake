@@ -3,3 +3,4 @@ target_link_libraries(zelv_shell PUBLIC zelv_agent zelv::curl zelv::openal)
 
 zelv_test(shell_logic_test TSAN SOURCES tests/ShellLogicTest.cpp DEPS zelv_shell)
 zelv_test(shell_rating_prompt_test SOURCES tests/RatingPromptTest.cpp DEPS zelv_shell)
+zelv_test(shell_download_test TSAN SOURCES tests/DownloadTest.cpp DEPS zelv_shell TIMEOUT 120)

@@ -1,0 +1,186 @@
+// The real download: "pak1" fetched with libcurl from a loopback HTTP server and from a file://
+// URL into the cache folder, and a server that vanishes mid-transfer pauses the download until
+// the retry fetches it.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "os/services/PlatformServices.h"
+#include "os/shell/MainQueue.h"
+#include "os/shell/OnDemandDownload.h"
+#include "platform/CurlResourceRequest.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+// Serves one body to every request; while `cut` is set, closes the connection halfway through.
+class LoopbackServer {
+public:
+    explicit LoopbackServer(std::string body) : body_(std::move(body)) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        listen(fd_, 8);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~LoopbackServer() {
+        stop_ = true;
+        shutdown(fd_, SHUT_RDWR);
+        close(fd_);
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/pak1.pak"; }
+    std::atomic<bool> cut{false};
+    std::atomic<int> requests{0};
+
+private:
+    void serve() {
+        while (!stop_) {
+            int c = accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            ++requests;
+            char buf[4096];
+            ssize_t got = recv(c, buf, sizeof buf, 0);
+            (void)got;
+            std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
+                               "\r\nConnection: close\r\n\r\n";
+            size_t const n = cut ? body_.size() / 2 : body_.size();
+            std::string out = head + body_.substr(0, n);
+            send(c, out.data(), out.size(), MSG_NOSIGNAL);
+            close(c);
+        }
+    }
+    std::string body_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+std::string readAll(std::filesystem::path const& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Fetch {
+    testing_support::TempDir cache;
+    os::MainQueue queue;
+    std::vector<std::string> mounted;
+    std::string url;
+    os::OnDemandDownload download{
+        [this] { return std::make_unique<platform::CurlResourceRequest>(url, cache / "pak1.pak"); },
+        [this](std::string const& p) { mounted.push_back(p); }, queue};
+
+    // Runs the main queue until the state is `state` (or 10 s pass).
+    bool waitFor(int state, int64_t skewMs = 0) {
+        for (int i = 0; i < 1000; ++i) {
+            queue.drain(nowMs() + skewMs);
+            if (download.state() == state) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+};
+
+std::string payload() {
+    std::string body(3 << 20, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = char((i * 2654435761u) >> 13);
+    return body;
+}
+
+TEST(Download, FetchesFromALoopbackServerAndMounts) {
+    std::string const body = payload();
+    LoopbackServer server(body);
+    Fetch f;
+    f.url = server.url();
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(4));
+    EXPECT_FLOAT_EQ(f.download.progress(), 1.0f);
+    ASSERT_EQ(f.mounted.size(), 1u);
+    EXPECT_EQ(readAll(f.mounted[0]) == body, true);
+    EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak.part"));
+    // Already fetched: the next start finds it without asking the server.
+    int const asked = server.requests;
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(4));
+    EXPECT_EQ(server.requests, asked);
+}
+
+TEST(Download, FetchesFromAFileUrl) {
+    testing_support::TempDir source;
+    std::string const body = payload().substr(0, 100000);
+    std::ofstream(source / "pak1.pak", std::ios::binary) << body;
+    Fetch f;
+    f.url = "file://" + (source / "pak1.pak").string();
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(4));
+    EXPECT_EQ(readAll(f.cache / "pak1.pak"), body);
+
+    Fetch missing;
+    missing.url = "file://" + (source / "nothing.pak").string();
+    missing.download.start();
+    ASSERT_TRUE(missing.waitFor(1));
+    EXPECT_EQ(missing.download.pausedReason(), 0);
+    EXPECT_FALSE(std::filesystem::exists(missing.cache / "pak1.pak"));
+}
+
+TEST(Download, ServerVanishingMidwayPausesAndTheRetryFetches) {
+    std::string const body = payload();
+    LoopbackServer server(body);
+    server.cut = true;
+    Fetch f;
+    f.url = server.url();
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(1));
+    EXPECT_EQ(f.download.pausedReason(), 0);
+    EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak"));
+    EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak.part"));
+    EXPECT_TRUE(f.mounted.empty());
+    // Nothing happens before the ten seconds are up.
+    f.queue.drain(nowMs() + 5000);
+    EXPECT_EQ(f.download.state(), 1);
+    server.cut = false;
+    ASSERT_TRUE(f.waitFor(4, os::OnDemandDownload::kRetryDelayMs + 100));
+    EXPECT_EQ(readAll(f.cache / "pak1.pak") == body, true);
+    EXPECT_GE(server.requests, 2);
+}
+
+TEST(Download, UnreachableHostFailsAsNoNetwork) {
+    // A port nobody listens on.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    testing_support::TempDir cache;
+    platform::CurlResourceRequest r("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x",
+                                    cache / "pak1.pak");
+    std::atomic<int> error{1};
+    std::atomic<bool> done{false};
+    r.begin(nullptr, [&](int e, std::string const&) {
+        error = e;
+        done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(done);
+    EXPECT_EQ(error, platform::ResourceRequest::kNetworkUnavailable);
+}
+
+}  // namespace
