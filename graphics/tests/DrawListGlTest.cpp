@@ -190,7 +190,9 @@ struct Targets : DrawList::EffectTargets {
         ctx->bindFramebuffer(half->framebuffer);
         glViewport(0, 0, 32, 32);
     }
+    int quarterBinds = 0;
     void bindQuarterTarget() override {
+        ++quarterBinds;
         ctx->bindFramebuffer(quarter->framebuffer);
         glViewport(0, 0, 16, 16);
     }
@@ -243,6 +245,7 @@ TEST_F(DrawListGl, GoldParticlesAverageAndDrawThroughTheEffectLayer) {
     clear();
     list.drawEffectLayers(ctx.get(), shader.get());
     EXPECT_EQ(ctx->currentFramebuffer(), gl.framebuffer());  // back on the scene target
+    EXPECT_EQ(targets.quarterBinds, 0);                       // no light layers in this level
 
     // The effect layer holds the two points: read it back from the half target.
     ctx->bindFramebuffer(targets.half->framebuffer);
@@ -261,4 +264,65 @@ TEST_F(DrawListGl, GoldParticlesAverageAndDrawThroughTheEffectLayer) {
     std::uint32_t const atParticle = gl.pixel(16, 16);
     EXPECT_NE(atParticle & 0xFFFFFFu, 0u);
     EXPECT_EQ(gl.pixel(48, 16), rgba(0, 0, 0, 0));
+}
+
+TEST_F(DrawListGl, LightLayersMultiplyTheScene) {
+    testing_support::TempDir dir;
+    TextureDescriptor const tex = white(dir);
+    std::vector<float> v;
+    pushQuad(v, -1, -1, 1, 1);
+    PristineLevel::MeshSet set;
+    set.vertexBuffers.push_back({bytesOf(v), 1});
+    set.arrayMeshes = {colourQuad(0, {1, 1, 0, 1}, tex), colourQuad(0, {0.5f, 0.25f, 1, 1}, tex)};
+    set.arrayMeshes[1].blend = 1;
+    set.nodes = {nodeFor(MeshNode::arrayEntry, 0), nodeFor(MeshNode::lightLayer, 1)};
+    Targets targets(ctx.get(), gl.framebuffer());
+    DrawList list(ctx.get(), set, nullptr, &targets);
+    ASSERT_TRUE(loadTextures());
+    list.updateGL(everything());
+    clear();
+    list.drawEffectLayers(ctx.get(), shader.get());
+    EXPECT_EQ(targets.quarterBinds, 1);
+    list.draw(ctx.get(), shader.get());
+    // Yellow scene times the light layer's (0.5, 0.25, 1).
+    std::uint32_t const p = gl.pixel(32, 32);
+    EXPECT_NEAR(int(p & 0xFF), 128, 2);
+    EXPECT_NEAR(int(p >> 8 & 0xFF), 64, 2);
+    EXPECT_EQ(int(p >> 16 & 0xFF), 0);
+}
+
+TEST_F(DrawListGl, OnDemandTexturesAreNumberedNearestLast) {
+    testing_support::TempDir dir;
+    auto page = [&](char const* name) {
+        auto const path = dir / name;
+        gfx_test::writeFile(path, gfx_test::solidPng(1024, 1024, 10, 20, 30, 255));
+        return TextureDescriptor(path.string(), TextureOptions(1, 1, 0, 0), 0);
+    };
+    TextureDescriptor const shared = page("shared.png");
+    TextureDescriptor const other = page("other.png");
+    std::vector<float> v;
+    pushQuad(v, -1, -1, 1, 1);
+    PristineLevel::MeshSet set;
+    set.vertexBuffers.push_back({bytesOf(v), 1});
+    set.arrayMeshes = {colourQuad(0, {1, 1, 1, 1}, shared), colourQuad(0, {1, 1, 1, 1}, other),
+                       colourQuad(0, {1, 1, 1, 1}, shared)};
+    auto at = [](std::uint32_t index, float x) {
+        MeshNode n = nodeFor(MeshNode::arrayEntry, index);
+        n.boxMin.x = x - 1;
+        n.boxMax.x = x + 1;
+        return n;
+    };
+    set.nodes = {at(0, 30), at(1, 20), at(2, 5)};  // the shared texture both farthest and nearest
+    DrawList list(ctx.get(), set, nullptr, nullptr);
+    auto* sharedSlot = ctx->findTexture(Context::hashName(shared.path));
+    auto* otherSlot = ctx->findTexture(Context::hashName(other.path));
+    ASSERT_NE(sharedSlot, nullptr);
+    ASSERT_NE(otherSlot, nullptr);
+    ASSERT_EQ(sharedSlot->entry.pageTexture, 1);
+
+    std::uint64_t const before = ctx->textureRequestCounter();
+    list.updateGL(everything());  // camera at the origin
+    EXPECT_EQ(ctx->textureRequestCounter(), before + 3);
+    EXPECT_EQ(otherSlot->entry.loadOrder, before + 1);
+    EXPECT_EQ(sharedSlot->entry.loadOrder, before + 2);  // the nearer entry's number stays
 }
