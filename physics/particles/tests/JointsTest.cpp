@@ -267,10 +267,12 @@ TEST(Joints, BodyDefinitionsMapActiveAndUserData) {
     def.type = 7;
     def.angle = std::numeric_limits<float>::infinity();
     def.linearDamping = -1.0f;
+    def.position = {10.0f, -2.5e38f};  // far beyond any level: Box2D loses such a body
     b2BodyDef const fixed = Box2DAdapter::toBodyDef(def);
     EXPECT_EQ(fixed.type, b2_staticBody);
     EXPECT_EQ(fixed.angle, 0.0f);
     EXPECT_EQ(fixed.linearDamping, 0.0f);
+    EXPECT_EQ(fixed.position, b2Vec2(10.0f, 0.0f));
     PhysicsWorld physics(b2Vec2(0.0f, -10.0f));
     b2Body* body = physics.box2d().CreateBody(&fixed);
     EXPECT_FALSE(Box2DAdapter::isActive(*body));
