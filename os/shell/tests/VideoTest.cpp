@@ -1,0 +1,192 @@
+// The real video player: a generated clip decodes to frames at their times, draws full screen on
+// GL ES 2.0 without disturbing the game's GL state, plays its sound, and through the shell ends
+// in the done callback; damaged files end at once.
+#include <gtest/gtest.h>
+
+#include <AL/al.h>
+#include <AL/alc.h>
+#include <AL/alext.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "os/services/ShellServices.h"
+#include "os/shell/AppDelegate.h"
+#include "os/shell/MainQueue.h"
+#include "os/shell/RatingPrompt.h"
+#include "os/shell/tests/ShellFakes.h"
+#include "platform/FfmpegVideoPlayer.h"
+#include "testing/GlTestContext.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+std::filesystem::path clip() { return testing_support::sourceDir() / "platform/tests/media/clip.mp4"; }
+
+struct Loopback {
+    ALCdevice* device = nullptr;
+    ALCcontext* context = nullptr;
+    LPALCRENDERSAMPLESSOFT render =
+        reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
+    Loopback() {
+        auto open =
+            reinterpret_cast<LPALCLOOPBACKOPENDEVICESOFT>(alcGetProcAddress(nullptr, "alcLoopbackOpenDeviceSOFT"));
+        if (!open || !render) return;
+        device = open(nullptr);
+        ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
+                          ALC_FREQUENCY, 44100, 0};
+        if (device) context = alcCreateContext(device, attrs);
+        if (context) alcMakeContextCurrent(context);
+    }
+    ~Loopback() {
+        alcMakeContextCurrent(nullptr);
+        if (context) alcDestroyContext(context);
+        if (device) alcCloseDevice(device);
+    }
+    int peak(int frames) {
+        std::vector<int16_t> pcm(size_t(frames) * 2);
+        render(device, pcm.data(), frames);
+        int p = 0;
+        for (int16_t s : pcm) p = std::max(p, std::abs(int(s)));
+        return p;
+    }
+};
+
+TEST(Video, ClipDecodesFramesOnTimeDrawsAndPlaysItsSound) {
+    testing_support::pinGlDriver();
+    testing_support::GlTestContext gl(160, 90);
+    ASSERT_TRUE(gl.ok());
+    gl.bindTarget();
+    Loopback sound;
+    ASSERT_TRUE(sound.context);
+    auto player = platform::FfmpegVideoPlayer::open(clip().string(), sound.context);
+    ASSERT_TRUE(player);
+    EXPECT_EQ(player->width(), 96);
+    EXPECT_EQ(player->height(), 64);
+
+    EXPECT_TRUE(player->update(0));
+    EXPECT_EQ(player->framesShown(), 1u);
+    bool nonBlack = false;
+    for (size_t i = 0; i < player->pixels().size(); i += 4) nonBlack |= player->pixels()[i] > 40;
+    EXPECT_TRUE(nonBlack);
+
+    // The game's state before the video draws.
+    GLuint const someTexture = 0;
+    glUseProgram(0);
+    glEnable(GL_BLEND);
+    glViewport(3, 4, 50, 60);
+    player->draw(gl.width(), gl.height());
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    GLint program = -1, viewport[4] = {};
+    glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(program, 0);
+    EXPECT_EQ(viewport[0], 3);
+    EXPECT_EQ(viewport[2], 50);
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    (void)someTexture;
+    // Aspect fill: the whole target is covered, corners included.
+    int covered = 0;
+    for (auto [x, y] : {std::pair{0, 0}, {159, 0}, {0, 89}, {159, 89}, {80, 45}}) covered += (gl.pixel(x, y) >> 24) == 255;
+    EXPECT_EQ(covered, 5);
+
+    // 15 frames a second for one second: about 15 frames, then the end.
+    int64_t t = 0;
+    int peak = 0;
+    while (player->update(t) && t < 5000) {
+        t += 33;
+        peak = std::max(peak, sound.peak(1455));
+    }
+    EXPECT_GE(player->framesShown(), 13u);
+    EXPECT_LE(player->framesShown(), 16u);
+    EXPECT_GE(t, 900);
+    EXPECT_LE(t, 1300);
+    EXPECT_GT(peak, 500);
+    EXPECT_FALSE(player->update(t + 1000));
+}
+
+TEST(Video, MissingOrDamagedFilesOpenToNothing) {
+    testing_support::TempDir dir;
+    std::ifstream in(clip(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(dir / "half.mp4", std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    std::ofstream(dir / "head.mp4", std::ios::binary) << bytes.substr(0, 200);
+    std::ofstream(dir / "noise.mp4", std::ios::binary) << std::string(4000, '\x7f');
+    EXPECT_FALSE(platform::FfmpegVideoPlayer::open((dir / "missing.mp4").string(), nullptr));
+    EXPECT_FALSE(platform::FfmpegVideoPlayer::open((dir / "head.mp4").string(), nullptr));
+    EXPECT_FALSE(platform::FfmpegVideoPlayer::open((dir / "noise.mp4").string(), nullptr));
+    // Half a file plays what it holds and then ends.
+    if (auto p = platform::FfmpegVideoPlayer::open((dir / "half.mp4").string(), nullptr)) {
+        int64_t t = 0;
+        while (p->update(t) && t < 5000) t += 33;
+        EXPECT_LT(t, 5000);
+    }
+}
+
+// Quiet rating prompt for the delegate's launch.
+struct NoRating : os::RatingPrompt::Platform {
+    testing_support::TempDir dir;
+    platform::PreferencesFile prefs{dir / "p"};
+    std::string appVersion() override { return "1"; }
+    std::string displayName() override { return "zelv"; }
+    double now() override { return 0; }
+    platform::PreferencesFile& defaults() override { return prefs; }
+    std::optional<uint32_t> zeroAddressFlags() override { return std::nullopt; }
+    bool startProbe() override { return false; }
+    void showAlert(std::string const&, std::string const&, std::string const&, std::string const&,
+                   std::optional<std::string> const&, std::function<void(int)>) override {}
+    bool alertVisible() override { return false; }
+    void dismissAlert() override {}
+    void openUrl(std::string const&) override {}
+    void runInBackground(std::function<void()> job) override { job(); }
+    void runOnMain(std::function<void()> job) override { job(); }
+    void log(std::string const&) override {}
+};
+
+struct RealVideoPlatform : fakes::Platform {
+    using fakes::Platform::Platform;
+    std::unique_ptr<platform::VideoPlayer> openVideo(std::string const& path) override {
+        return platform::FfmpegVideoPlayer::open(path, nullptr);
+    }
+};
+
+TEST(Video, ShellPlaysTheClipToItsEndAndCallsDoneOnce) {
+    testing_support::pinGlDriver();
+    testing_support::GlTestContext gl(160, 90);
+    ASSERT_TRUE(gl.ok());
+    gl.bindTarget();
+    os::RatingPrompt::setPlatform(std::make_unique<NoRating>());
+    std::vector<std::string> log;
+    RealVideoPlatform platform(&log);
+    {
+        os::AppDelegate delegate(platform, [&] { return std::make_unique<fakes::App>(&log); });
+        ASSERT_TRUE(delegate.applicationDidFinishLaunching());
+        delegate.mainLoop();
+        int done = 0;
+        playVideo(clip().c_str(), [&] { ++done; });
+        ASSERT_TRUE(delegate.playingVideo());
+        auto const start = std::chrono::steady_clock::now();
+        while (done == 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+            delegate.mainLoop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(16));
+        }
+        EXPECT_EQ(done, 1);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+        delegate.mainLoop();
+        EXPECT_EQ(done, 1);
+        playVideo("/nonexistent.mp4", [&] { ++done; });
+        EXPECT_EQ(done, 2);
+    }
+    os::MainQueue::shared().clear();
+    os::RatingPrompt::setPlatform(nullptr);
+}
+
+}  // namespace
+
+static testing_support::TempDir documents;
+static bool const documentsSet = [] {
+    setenv("ZELV_DOCUMENTS_DIR", documents.path().c_str(), 1);
+    return true;
+}();
