@@ -363,19 +363,30 @@ std::vector<DrawList::Handle const*> DrawList::visibleHandles() const {
 
 // ---- Drawing
 
+namespace {
+
+// A tinted entry: nothing to draw when fully transparent, the plain mode when white, else the
+// tinting mode with the colour.
+bool selectTint(StandardShader* shader, glm::vec4 const& colour, std::uint32_t plainMode, std::uint32_t tintMode) {
+    if (colour == glm::vec4(0.0f)) {
+        return false;
+    }
+    if (colour == glm::vec4(1.0f)) {
+        shader->use(plainMode);
+    } else {
+        shader->use(tintMode);
+        shader->setColor(colour);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
-    glm::vec4 const white(1.0f);
-    glm::vec4 const none(0.0f);
     switch (e.shader) {
     case PristineLevel::MeshCommon::maskShader: {
-        if (e.color == none) {
+        if (!selectTint(shader, e.color, StandardShader::kMask, StandardShader::kColorMask)) {
             return false;
-        }
-        if (e.color == white) {
-            shader->use(StandardShader::kMask);
-        } else {
-            shader->use(StandardShader::kColorMask);
-            shader->setColor(e.color);
         }
         Buffer const* vb = vertexBufferOf(e);
         // An absent second uv reads the positions, which lie inside the buffer.
@@ -386,14 +397,8 @@ bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
         break;
     }
     case PristineLevel::MeshCommon::colorShader:
-        if (e.color == none) {
+        if (!selectTint(shader, e.color, StandardShader::kTextured, StandardShader::kColor)) {
             return false;
-        }
-        if (e.color == white) {
-            shader->use(StandardShader::kTextured);
-        } else {
-            shader->use(StandardShader::kColor);
-            shader->setColor(e.color);
         }
         break;
     case PristineLevel::MeshCommon::texturedShader:

@@ -85,7 +85,7 @@ public:
     b2Joint* operator()(const PristineLevel::DistanceJoint& j) {
         const auto& d = j.def;
         b2DistanceJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) ||
+        if (!attach(d, out) ||
             !nonNegative({d.length, d.frequencyHz, d.dampingRatio}) || !lengths({d.length})) {
             return nullptr;
         }
@@ -106,7 +106,7 @@ public:
     b2Joint* operator()(const PristineLevel::FrictionJoint& j) {
         const auto& d = j.def;
         b2FrictionJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !nonNegative({d.maxForce, d.maxTorque})) {
+        if (!attach(d, out) || !nonNegative({d.maxForce, d.maxTorque})) {
             return nullptr;
         }
         out.maxForce = d.maxForce;
@@ -147,7 +147,7 @@ public:
     b2Joint* operator()(const PristineLevel::PrismaticJoint& j) {
         const auto& d = j.def;
         b2PrismaticJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !axis(d.localAxisA, out.localAxisA) ||
+        if (!attach(d, out) || !axis(d.localAxisA, out.localAxisA) ||
             !finiteAll({d.referenceAngle, d.lowerTranslation, d.upperTranslation, d.maxMotorForce, d.motorSpeed})) {
             return refuseIfOk("prismatic joint values not finite");
         }
@@ -163,10 +163,9 @@ public:
     b2Joint* operator()(const PristineLevel::PulleyJoint& j) {
         const auto& d = j.def;
         b2PulleyJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !finite(d.groundAnchorA) ||
+        if (!attach(d, out) || !finite(d.groundAnchorA) ||
             !finite(d.groundAnchorB) || !nonNegative({d.lengthA, d.lengthB}) || !lengths({d.lengthA, d.lengthB}) ||
-            !finiteAll({d.ratio}) ||
-            d.ratio == 0.0f) {
+            !finiteAll({d.ratio}) || d.ratio == 0.0f) {
             return refuseIfOk("pulley joint values out of range");
         }
         out.groundAnchorA = vec(d.groundAnchorA);
@@ -180,7 +179,7 @@ public:
     b2Joint* operator()(const PristineLevel::RevoluteJoint& j) {
         const auto& d = j.def;
         b2RevoluteJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) ||
+        if (!attach(d, out) ||
             !finiteAll({d.referenceAngle, d.lowerAngle, d.upperAngle, d.motorSpeed, d.maxMotorTorque})) {
             return refuseIfOk("revolute joint values not finite");
         }
@@ -196,7 +195,7 @@ public:
     b2Joint* operator()(const PristineLevel::RopeJoint& j) {
         const auto& d = j.def;
         b2DistanceJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !nonNegative({d.maxLength}) || !lengths({d.maxLength})) {
+        if (!attach(d, out) || !nonNegative({d.maxLength}) || !lengths({d.maxLength})) {
             return nullptr;
         }
         // A rope: slack below its length, taut at it.
@@ -211,7 +210,7 @@ public:
     b2Joint* operator()(const PristineLevel::WeldJoint& j) {
         const auto& d = j.def;
         b2WeldJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !finiteAll({d.referenceAngle}) ||
+        if (!attach(d, out) || !finiteAll({d.referenceAngle}) ||
             !nonNegative({d.frequencyHz, d.dampingRatio})) {
             return refuseIfOk("weld joint values out of range");
         }
@@ -225,7 +224,7 @@ public:
     b2Joint* operator()(const PristineLevel::WheelJoint& j) {
         const auto& d = j.def;
         b2WheelJointDef out;
-        if (!base(d, out) || !anchors(d.localAnchorA, d.localAnchorB, out) || !axis(d.localAxisA, out.localAxisA) ||
+        if (!attach(d, out) || !axis(d.localAxisA, out.localAxisA) ||
             !finiteAll({d.maxMotorTorque, d.motorSpeed}) || !nonNegative({d.frequencyHz, d.dampingRatio})) {
             return refuseIfOk("wheel joint values out of range");
         }
@@ -282,14 +281,18 @@ private:
         return true;
     }
 
-    template <class Def>
-    bool anchors(glm::vec2 a, glm::vec2 b, Def& out) {
-        if (!finite(a) || !finite(b)) {
+    // The bodies and the two local anchors, which every kind but gear and motor has.
+    template <class LevelDef, class Def>
+    bool attach(const LevelDef& d, Def& out) {
+        if (!base(d, out)) {
+            return false;
+        }
+        if (!finite(d.localAnchorA) || !finite(d.localAnchorB)) {
             refuse("anchor not finite");
             return false;
         }
-        out.localAnchorA = vec(a);
-        out.localAnchorB = vec(b);
+        out.localAnchorA = vec(d.localAnchorA);
+        out.localAnchorB = vec(d.localAnchorB);
         return true;
     }
 
