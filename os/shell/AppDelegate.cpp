@@ -312,27 +312,32 @@ int AppDelegate::run(int argc, char const* const* argv) {
         std::fprintf(stderr, "zelv: cannot open the game window\n");
         return 1;
     }
-    std::optional<std::string> url;
-    if (argc > 1 && argv && argv[1] && argv[1][0]) url = argv[1];
-    while (!quit_) {
-        for (auto const& e : platform_.pollEvents()) handle(e);
-        if (quit_) break;
-        MainQueue::shared().drain(nowMs());
-        if (displayLink_) {
-            platform_.waitForFrame();
-            mainLoop();
-            if (url && initialised_) {
-                openURL(*url);
-                url.reset();
-            }
-        } else {
-            // Inactive: no frames, but events and queued work still arrive.
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+    if (argc > 1 && argv && argv[1] && argv[1][0]) pendingUrl_ = argv[1];
+    while (runOnce()) {
     }
     std::fprintf(stderr, "zelv: ended after %llu frames\n", static_cast<unsigned long long>(frames_));
     applicationWillTerminate();
     return 0;
+}
+
+bool AppDelegate::runOnce() {
+    for (auto const& e : platform_.pollEvents()) handle(e);
+    if (quit_) return false;
+    MainQueue::shared().drain(nowMs());
+    if (displayLink_) {
+        platform_.waitForFrame();
+        mainLoop();
+        // An opened URL arrives once the first frame has set the app frame up.
+        if (pendingUrl_ && initialised_) {
+            std::string url = std::move(*pendingUrl_);
+            pendingUrl_.reset();
+            openURL(url);
+        }
+    } else {
+        // Inactive: no frames, but events and queued work still arrive.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !quit_;
 }
 
 }  // namespace os

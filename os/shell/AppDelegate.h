@@ -38,6 +38,9 @@ public:
     // Launches, runs frames until the window closes or the process is told to end, terminates.
     // A first argument is delivered as an opened URL after the first frame. Returns the exit status.
     int run(int argc, char const* const* argv);
+    // One pass of the run loop: events, queued main-thread work, and a frame when one is due.
+    // False once the program should end.
+    bool runOnce();
 
     // Lifecycle entry points.
     bool applicationDidFinishLaunching();
@@ -104,6 +107,7 @@ private:
     bool initialised_ = false;
     bool initialising_ = false;
     bool quit_ = false;
+    std::optional<std::string> pendingUrl_;
     ALCcontext* savedSoundContext_ = nullptr;
     uint64_t frames_ = 0;
     std::vector<std::string> launchSteps_;

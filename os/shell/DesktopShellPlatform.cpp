@@ -38,7 +38,8 @@ public:
 
 }  // namespace
 
-DesktopShellPlatform::DesktopShellPlatform() : resourceDir_(executableDir()) {
+DesktopShellPlatform::DesktopShellPlatform(std::string resourceDir)
+    : resourceDir_(resourceDir.empty() ? executableDir() : std::move(resourceDir)) {
     // Music tracks are read through the file system, from the archives first.
     music_services::setFileOpener([](char const* path) {
         std::shared_ptr<File> file = Singleton<FileSystem>::instance().open(path);
@@ -59,7 +60,6 @@ void DesktopShellPlatform::nameMainThread() {
     platform::EventPump::installTerminationHandler();
 }
 
-// The data archives sit beside the executable.
 void DesktopShellPlatform::enterResourceDirectory() {
     std::error_code ec;
     std::filesystem::current_path(resourceDir_, ec);
@@ -140,10 +140,10 @@ std::unique_ptr<platform::VideoPlayer> DesktopShellPlatform::openVideo(std::stri
 int DesktopShellPlatform::framebufferWidth() const { return window_ ? window_->drawableWidth() : 0; }
 int DesktopShellPlatform::framebufferHeight() const { return window_ ? window_->drawableHeight() : 0; }
 
-std::string DesktopShellPlatform::pak1Url() {
+std::string DesktopShellPlatform::pak1Url() const {
     char const* env = std::getenv("ZELV_PAK1_URL");
     if (env && *env) return env;
-    return "file://" + (std::filesystem::path(executableDir()) / "pak1.pak").string();
+    return "file://" + (std::filesystem::path(resourceDir_) / "pak1.pak").string();
 }
 
 std::unique_ptr<platform::ResourceRequest> DesktopShellPlatform::resourceRequest(std::string const& tag) {

@@ -18,7 +18,8 @@ namespace os {
 
 class DesktopShellPlatform : public ShellPlatform {
 public:
-    DesktopShellPlatform();
+    // resourceDir: where the data archives and videos are; empty for the executable's folder.
+    explicit DesktopShellPlatform(std::string resourceDir = std::string());
     ~DesktopShellPlatform() override;
 
     void nameMainThread() override;
@@ -42,7 +43,7 @@ public:
     std::unique_ptr<Reachability> internetReachability() override;
 
     // Where "pak1" is fetched from.
-    static std::string pak1Url();
+    std::string pak1Url() const;
     platform::Window* window() { return window_.get(); }
 
 private:

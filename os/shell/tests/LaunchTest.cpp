@@ -1,0 +1,119 @@
+// The game launched in order on a real window under Xvfb, with the real app frame: it runs frames,
+// stops while the window has lost focus, comes back when focus returns, survives a low-memory
+// warning, fetches and mounts "pak1" from a file URL, and terminates cleanly.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "os/FileSystem.h"
+#include "os/Singleton.h"
+#include "os/services/ShellServices.h"
+#include "os/shell/AppDelegate.h"
+#include "os/shell/DesktopShellPlatform.h"
+#include "os/shell/Impl.h"
+#include "os/shell/MainQueue.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+void pushWindowEvent(Uint8 which) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = which;
+    SDL_Window* w = SDL_GL_GetCurrentWindow();
+    e.window.windowID = w ? SDL_GetWindowID(w) : 0;
+    SDL_PushEvent(&e);
+}
+
+void pushEvent(Uint32 type) {
+    SDL_Event e{};
+    e.type = type;
+    SDL_PushEvent(&e);
+}
+
+TEST(Launch, RealWindowInOrderSurvivesFocusLossAndLowMemory) {
+    char const* driver = std::getenv("SDL_VIDEODRIVER");
+    ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
+    testing_support::pinGlDriver();
+    testing_support::TempDir home;
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    setenv("ZELV_DOCUMENTS_DIR", (home / "documents").c_str(), 1);
+    unsetenv("ZELV_PAK1_URL");
+
+    {
+        os::DesktopShellPlatform platform(testing_support::binaryDir().string());
+        os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
+        ASSERT_TRUE(delegate.applicationDidFinishLaunching());
+        EXPECT_EQ(delegate.launchSteps(),
+                  (std::vector<std::string>{"name main thread", "start analytics session", "enter resource directory",
+                                            "mount pak0.pak", "create window", "create root view controller",
+                                            "create GL view", "show window", "create app frame",
+                                            "make context current", "disable idle timer", "set up audio session",
+                                            "start display link", "configure rating prompt", "start download",
+                                            "observe reachability", "start reachability"}));
+        EXPECT_STREQ(SDL_GetCurrentVideoDriver(), "x11");
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        EXPECT_STREQ(name, "MainThread");
+
+        auto runFrames = [&](int passes) {
+            for (int i = 0; i < passes; ++i) ASSERT_TRUE(delegate.runOnce());
+        };
+        runFrames(30);
+        EXPECT_GE(delegate.frames(), 30u);
+
+        pushWindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
+        runFrames(1);
+        EXPECT_FALSE(delegate.hasDisplayLink());
+        uint64_t const frozen = delegate.frames();
+        runFrames(10);
+        EXPECT_EQ(delegate.frames(), frozen);
+        pushEvent(SDL_APP_LOWMEMORY);  // while inactive: the app frame trims
+        runFrames(1);
+
+        pushWindowEvent(SDL_WINDOWEVENT_RESTORED);
+        pushWindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED);
+        runFrames(20);
+        EXPECT_TRUE(delegate.hasDisplayLink());
+        EXPECT_GE(delegate.frames(), frozen + 19);
+        pushEvent(SDL_APP_LOWMEMORY);  // while active: nothing to trim, frames go on
+        runFrames(20);
+        EXPECT_GE(delegate.frames(), frozen + 39);
+
+        // "pak1" from the file URL beside pak0.pak, into the cache folder, mounted.
+        for (int i = 0; i < 300 && downloadState() != 4; ++i) runFrames(1);
+        EXPECT_EQ(downloadState(), 4);
+        EXPECT_TRUE(std::filesystem::exists(home / "cache" / "zelv" / "pak1.pak"));
+
+        pushEvent(SDL_QUIT);
+        EXPECT_FALSE(delegate.runOnce());
+        delegate.applicationWillTerminate();
+        EXPECT_EQ(delegate.app(), nullptr);
+    }
+    os::MainQueue::shared().clear();
+}
+
+}  // namespace
+
+// The window needs a display: without one the test runs itself again under Xvfb.
+int main(int argc, char** argv) {
+    char const* driver = std::getenv("SDL_VIDEODRIVER");
+    if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
+        setenv("ZELV_UNDER_XVFB", "1", 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                const_cast<char*>("-screen 0 1400x800x24")};
+        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
+        args.push_back(nullptr);
+        execvp("xvfb-run", args.data());
+        std::perror("xvfb-run");
+        return 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
