@@ -107,13 +107,6 @@ TEST_F(DrawListCulling, ReturnsTheVisibleInLevelOrderGoldThenLightsThenTheRest) 
     EXPECT_EQ(indicesOf(list), (std::vector<std::size_t>{1, 2}));
 }
 
-TEST_F(DrawListCulling, LevelWithoutLightLayersHasNone) {
-    MeshSet set;
-    set.nodes = {node(MeshNode::player, 0, 0)};
-    DrawList list(nullptr, set, nullptr, nullptr);
-    EXPECT_FALSE(list.hasLightLayers());
-}
-
 TEST(DrawListLowEnd, FlaggedNodesAreNeverVisible) {
     MeshSet set;
     set.nodes = {node(MeshNode::player, 0, 0), node(MeshNode::particleEmitter, 0, 1)};
@@ -218,31 +211,9 @@ TEST_F(DrawListCulling, DrawablesMoveTheirLeaves) {
     EXPECT_FLOAT_EQ(leaf->volume.Mins().x(), 9.5f);
     EXPECT_FLOAT_EQ(leaf->volume.Maxs().x(), 10.5f);
 
-    drawables[0].hide();
-    EXPECT_TRUE(drawables[0].isHidden());
-    drawables[0].show();
-    EXPECT_FALSE(drawables[0].isHidden());
-    drawables[0].setColor({1, 0, 0, 1});
-    EXPECT_EQ(list.geometry().arrays[0].color, glm::vec4(1, 0, 0, 1));
-
     // An index the level does not have gives a handle that does nothing.
     EXPECT_EQ(drawables[2].handle(), nullptr);
     drawables[2].setTransform(glm::mat4(1.0f));
     drawables[2].updateBounds();
     EXPECT_FALSE(drawables[2].isVisible());
-}
-
-TEST(UpdateDrawBounds, RefitsOnlyWhenTheBoxChanged) {
-    btDbvt tree;
-    int data = 0;
-    btDbvtNode* leaf = tree.insert(btDbvtVolume::FromMM(btVector3(0, 0, 0), btVector3(1, 1, 0)), &data);
-    float const same[] = {0, 0, 0, 1, 1, 0};
-    updateDrawBounds(tree, leaf, same, 2, 3);
-    EXPECT_EQ(leaf->volume.Maxs(), btVector3(1, 1, 0));
-    float const moved[] = {2, 2, 0, 9, 9, 9, 3, 5, 1, 9, 9, 9};
-    updateDrawBounds(tree, leaf, moved, 2, 6);
-    EXPECT_EQ(leaf->volume.Mins(), btVector3(2, 2, 0));
-    EXPECT_EQ(leaf->volume.Maxs(), btVector3(3, 5, 1));
-    updateDrawBounds(tree, nullptr, moved, 2, 6);  // no leaf: nothing
-    tree.remove(leaf);
 }
