@@ -29,7 +29,7 @@ MemoryMappedZipFile const* FileSystem::archiveHolding(std::string const& path) c
     // Archives are immutable once mounted and never removed: only the list needs the lock.
     std::shared_lock lock(mutex_);
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
-        if ((*it)->contains(path)) return it->get();
+        if (it->contains(path)) return &*it;
     return nullptr;
 }
 
@@ -39,7 +39,7 @@ MemoryMappedZipFile* FileSystem::mount(std::string const& path, std::optional<Me
     auto archive = std::make_unique<MemoryMappedZipFile>(path, range);
     MemoryMappedZipFile* mounted = archive.get();
     std::unique_lock lock(mutex_);
-    mounts_.push_back(std::move(archive));
+    mounts_.push_back(archive.release());
     return mounted;
 }
 

@@ -4,11 +4,11 @@
 // working directory. Archives are only ever added.
 //
 // exists and open may be called from any thread, also while another thread mounts.
+#include <boost/ptr_container/ptr_vector.hpp>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
 #include <string>
-#include <vector>
 
 #include "os/File.h"
 #include "os/MemoryMappedZipFile.h"
@@ -42,5 +42,5 @@ private:
     MemoryMappedZipFile const* archiveHolding(std::string const& path) const;
 
     mutable std::shared_mutex mutex_;
-    std::vector<std::unique_ptr<MemoryMappedZipFile>> mounts_;  // in mount order
+    boost::ptr_vector<MemoryMappedZipFile> mounts_;  // owning, in mount order
 };
