@@ -40,7 +40,9 @@ bool writeAll(int fd, uint8_t const* data, size_t size) {
 
 WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize) {
     WholeFile file;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a pipe in the file's place is refused below instead of waiting for a
+    // writer; the flag changes nothing for regular files.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         file.status = errno == ENOENT ? WholeFile::Missing : WholeFile::Failed;
         file.error = std::strerror(errno);

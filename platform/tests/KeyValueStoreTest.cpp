@@ -76,6 +76,13 @@ TEST(PlatformKeyValueStore, ValuesAndAvailability) {
     ASSERT_TRUE(store.data("big"));
     EXPECT_TRUE(store.data("big")->empty());
 
+    // A pipe or a folder in a value's place is unreadable, and reading it does not wait.
+    ASSERT_EQ(::mkfifo((temp / "piped").c_str(), 0600), 0);
+    EXPECT_FALSE(store.data("piped"));
+    std::filesystem::create_directories(temp / "folder");
+    EXPECT_FALSE(store.data("folder"));
+    EXPECT_EQ(platform::readWholeFile(temp / "piped", 100).status, platform::WholeFile::Failed);
+
     // No temporary files are left behind.
     for (auto const& entry : std::filesystem::directory_iterator(temp.path())) {
         EXPECT_FALSE(platform::isAtomicWriteTemp(entry.path().filename().string())) << entry.path();
