@@ -56,6 +56,11 @@ TEST(OpusDecoder, BadStreamsFailWithoutHangingOrKeepWhatTheyHold) {
     if (forged.ok) {
         EXPECT_LT(forged.frames(), 48000u);
     }
+    // A timeline that jumps ten seconds ahead halfway: the decoder runs dry long before the
+    // announced length, and what it gave is kept.
+    auto gap = decode(read("timeline_gap.opus"));
+    ASSERT_TRUE(gap.ok) << gap.error;
+    EXPECT_EQ(gap.frames(), 24000u);
 }
 
 }  // namespace

@@ -49,6 +49,19 @@ def forge_length(src, dst, extra):
     struct.pack_into('<I', data, last + 22, ogg_crc(bytes(data[last:end])))
     open(dst, 'wb').write(data)
 
+def gap_timeline(src, dst, extra):
+    # From the middle page on, every granule position jumps ahead by extra: the stream announces
+    # more samples than its packets hold, so decoding runs dry before the announced length.
+    data = bytearray(open(src, 'rb').read())
+    all_pages = list(pages(data))
+    for start, end in all_pages[len(all_pages) // 2:]:
+        granule = struct.unpack_from('<q', data, start + 6)[0]
+        if granule >= 0:
+            struct.pack_into('<q', data, start + 6, granule + extra)
+        struct.pack_into('<I', data, start + 22, 0)
+        struct.pack_into('<I', data, start + 22, ogg_crc(bytes(data[start:end])))
+    open(dst, 'wb').write(data)
+
 encode('tone_mono.opus', tone(0.5, 440, 0.5), 1)
 encode('click_mono.opus', tone(0.05, 880, 0.5), 1)
 encode('tone_stereo.opus', tone(0.3, 330, 0.5, 2), 2)
@@ -56,4 +69,9 @@ encode('tone_three.opus', tone(0.2, 550, 0.5, 3), 3)
 whole = open('tone_mono.opus', 'rb').read()
 open('truncated.opus', 'wb').write(whole[:len(whole) // 2])
 forge_length('tone_mono.opus', 'forged_length.opus', RATE * 10)
+# The same tone over several pages (a page every 100 ms), with a gap in its timeline.
+subprocess.run(['opusenc', '--quiet', '--raw', '--raw-chan', '1', '--serial', '7', '--padding', '0',
+                '--bitrate', '24', '--max-delay', '100', '-', 'paged.tmp'], input=tone(0.5, 440, 0.5), check=True)
+gap_timeline('paged.tmp', 'timeline_gap.opus', RATE * 10)
+os.remove('paged.tmp')
 open('random.bin', 'wb').write(bytes((i * 7919 + 13) % 251 for i in range(4096)))
