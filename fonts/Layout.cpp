@@ -24,6 +24,8 @@ glm::vec3 layoutValid(FontRecord const& font, Graphics::Texture const* page, glm
         if (begin == end) return origin;
         float start = origin.z;
         if (alignment == alignCentre || alignment == alignRight) {
+            // A font without glyphs can measure nothing, not even after an empty first line.
+            if (font.glyphs.empty()) return origin;
             float const f = alignment == alignCentre ? 0.5f : 1.0f;
             float w = 0;
             for (Iterator it = begin; it != end;) {

@@ -134,6 +134,8 @@ TEST(Layout, MissingGlyphs) {
     FontRecord none;
     TextMesh nothing;
     layoutText({page1, &none}, nothing, {0, 0, 0}, "AB\nC", alignCentre, white, identity, 1.0f);
+    EXPECT_EQ(layoutText({page1, &none}, nothing, {0, 0, 4}, "\nC", alignRight, white, identity, 1.0f),
+              glm::vec3(0, 0, 4));
     layoutText(Font{}, nothing, {0, 0, 0}, "AB\nC", alignLeft, white, identity, 1.0f);
     EXPECT_TRUE(nothing.empty());
 }
