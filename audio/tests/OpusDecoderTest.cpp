@@ -41,6 +41,9 @@ TEST(OpusDecoder, BadStreamsFailWithoutHangingOrKeepWhatTheyHold) {
     auto three = decode(read("tone_three.opus"));
     EXPECT_FALSE(three.ok);
     EXPECT_NE(three.error.find("channel"), std::string::npos);
+    auto chained = decode(read("chained_mono_stereo.opus"));  // mono, then a stereo link
+    EXPECT_FALSE(chained.ok);
+    EXPECT_NE(chained.error.find("channel"), std::string::npos);
     EXPECT_FALSE(decode(read("random.bin")).ok);
 
     // Cut anywhere, a stream either fails or yields at most its whole length.

@@ -74,4 +74,14 @@ subprocess.run(['opusenc', '--quiet', '--raw', '--raw-chan', '1', '--serial', '7
                 '--bitrate', '24', '--max-delay', '100', '-', 'paged.tmp'], input=tone(0.5, 440, 0.5), check=True)
 gap_timeline('paged.tmp', 'timeline_gap.opus', RATE * 10)
 os.remove('paged.tmp')
+# A mono stream chained to a stereo one: the channel count changes inside the file.
+encode('stereo.tmp', tone(0.3, 330, 0.5, 2), 2)
+data = open('stereo.tmp', 'rb').read()
+chained = bytearray(data)
+for start, end in pages(data):  # a chained link needs its own serial number
+    struct.pack_into('<I', chained, start + 14, 8)
+    struct.pack_into('<I', chained, start + 22, 0)
+    struct.pack_into('<I', chained, start + 22, ogg_crc(bytes(chained[start:end])))
+open('chained_mono_stereo.opus', 'wb').write(open('tone_mono.opus', 'rb').read() + chained)
+os.remove('stereo.tmp')
 open('random.bin', 'wb').write(bytes((i * 7919 + 13) % 251 for i in range(4096)))
