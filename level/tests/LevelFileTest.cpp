@@ -2,6 +2,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,6 +66,54 @@ std::string loadError(Data& level, Bytes const& archive) {
         return e.what();
     }
     return "";
+}
+
+// The file's bytes written out by hand, value by value, apart from the record layouts, so a field
+// read or written in the wrong place shows.
+class Stored {
+public:
+    template <class T>
+    Stored& put(T value) {
+        auto const* p = reinterpret_cast<uint8_t const*>(&value);
+        bytes.insert(bytes.end(), p, p + sizeof value);
+        return *this;
+    }
+    Stored& u8(uint8_t v) { return put(v); }
+    Stored& u16(uint16_t v) { return put(v); }
+    Stored& i16(int16_t v) { return put(v); }
+    Stored& i32(int32_t v) { return put(v); }
+    Stored& u64(uint64_t v) { return put(v); }
+    Stored& u32(std::initializer_list<uint32_t> values) {
+        for (uint32_t v : values) put(v);
+        return *this;
+    }
+    Stored& f32(std::initializer_list<float> values) {
+        for (float v : values) put(v);
+        return *this;
+    }
+    Stored& str(std::string const& s) {
+        u64(s.size());
+        bytes.insert(bytes.end(), s.begin(), s.end());
+        return *this;
+    }
+    Stored& sound(SoundDescriptor const& s) {
+        auto const& p = s.params;
+        return str(s.path).f32({p.position.x, p.position.y, p.position.z}).u8(p.flags).f32({p.gain}).u8(p.category).f32(
+            {p.referenceFactor, p.maxFactor});
+    }
+    Stored& texture(TextureDescriptor const& t) {
+        return str(t.path).u8(t.options.minFilter).u8(t.options.magFilter).u8(t.options.wrapS).u8(t.options.wrapT).u8(
+            t.flags);
+    }
+
+    Bytes bytes;
+};
+
+// The hand-written bytes read into the expected record, and the record writes back to them.
+template <class T>
+void expectStored(Stored const& stored, T const& expected, char const* what) {
+    EXPECT_TRUE(loadRecord<T>(stored.bytes) == expected) << what;
+    EXPECT_EQ(recordBytes(expected), stored.bytes) << what;
 }
 
 TEST(LevelFile, RoundTripKeepsEveryMemberOfEveryRecordKind) {
@@ -245,6 +294,281 @@ TEST(LevelFile, ValueEncodings) {
     bytes = recordBytes(body);
     bytes[4 + 8 + 4 + 8 + 4 + 4 + 4] = 2;
     EXPECT_TRUE(loadRecord<BodyDef>(bytes).allowSleep);
+}
+
+TEST(LevelFile, FieldsSitWhereTheFileStoresThem) {
+    SoundDescriptor const snd("a.wav", SoundParams(glm::vec3(1, 2, 3), 3, 0.5f, 1, 4.0f, 5.0f));
+    SoundDescriptor const none;
+
+    // Level-wide records and the bodies.
+    expectStored(Stored().f32({1, 2}).u32({3, 4, 5, 6, 7, 8, 9, 10}),
+                 CheckPoint{.respawnPosition = {1, 2}, .index = 3, .reachSignal = 4, .respawnSignals = {5, 6, 7, 8, 9, 10}},
+                 "check point");
+    expectStored(Stored().u32({1}).i32(-1).f32({2.5f}).sound(snd),
+                 MotorHinge{.body = 1, .secondBody = -1, .motorSpeed = 2.5f, .sound = snd}, "motor hinge");
+    expectStored(Stored().f32({1, 2, 3, 4, 5}).i32(6).i32(-1).sound(snd).f32({7}).sound(none).f32({8}),
+                 SoundHinge{.lowerAngle = 1, .upperAngle = 2, .referenceAngle = 3, .angularDamping = 4, .stiffness = 5,
+                            .body = 6, .secondBody = -1, .lowSound = snd, .lowThreshold = 7, .highSound = none,
+                            .highThreshold = 8},
+                 "sound hinge");
+    expectStored(Stored().u64(1).u64(3).u8(9).u8(8).u8(7).f32({1, 2, 3, 4}).u32({5}).f32({6, 7}).u32({0xFFFFFFFF, 8}).u8(0).u8(1),
+                 JumpPad{.shapes = {{9, 8, 7}}, .force = {1, 2}, .forceDuration = 3, .blockDuration = 4,
+                         .frictionOffDuration = 5, .launchImpulse = {6, 7}, .body = 0xFFFFFFFF, .triggerSignal = 8,
+                         .blockJump = false, .blockDive = true},
+                 "jump pad");
+    CameraTrack const track{.points = {{1, 2, 3}, {4, 5, 6}}, .from = 7, .to = 8, .startOffset = 9, .rate = 10,
+                            .wrapMode = WrapMode::Repeat, .repeatCount = -1, .values = {11, 12, 13, 14, 15}};
+    expectStored(Stored().f32({1, 2, 3}).u8(1).u64(2).f32({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}).u16(2).i32(-1).u32(
+                     {11, 12, 13, 14, 15}).u64(2).u32({16, 17}),
+                 LevelInfo{.nearPlane = 1, .farPlane = 2, .viewDistance = 3, .cameraTrack = track, .cameraDrawables = {16, 17}},
+                 "level info");
+    expectStored(Stored().u32({1, 2, 3, 4}).sound(snd).u32({5, 6, 7}).f32({8, 9, 10, 11}).u32({12, 13, 14, 15, 16}),
+                 Coin{.frameCount = 1, .startFrame = 2, .rows = 3, .columns = 4, .collectSound = snd, .coinDrawable = 5,
+                      .ringDrawable = 6, .glintDrawable = 7, .frameSize = {8, 9}, .center = {10, 11}, .triggerSignal = 12,
+                      .enableSignal = 13, .disableSignal = 14, .frameTime = 15, .achievement = 16},
+                 "coin");
+    expectStored(Stored().u32({1, 2, 3}).f32({4, 5, 6}).u64(1).u32({7, 8}).f32({9, 10}).u64(1).f32({11}).u32({12}).sound(
+                     snd).sound(none),
+                 RackAndPinion{.startSignal = 1, .returnSignal = 2, .lockSignal = 3, .lowerAngle = 4, .upperAngle = 5,
+                               .speed = 6, .racks = {Rack{7, 8, {9, 10}}}, .gears = {Gear{11, 12}}, .moveSound = snd,
+                               .stopSound = none},
+                 "rack and pinion");
+    expectStored(Stored().f32({1, 2, 3, 4}).u8(1).f32({5, 6, 7}).u32({8, 9, 10}).i32(-1).sound(snd).sound(none).u8(1),
+                 JointSwitch{.lowerAngle = 1, .upperAngle = 2, .threshold = 3, .angularDamping = 4, .enableMotor = true,
+                             .motorSpeed = 5, .maxMotorTorque = 6, .gravityScale = 7, .onSignal = 8, .offSignal = 9,
+                             .body = 10, .secondBody = -1, .onSound = snd, .offSound = none, .needsJump = true},
+                 "joint switch");
+    TextureDescriptor const sprite("s.png", TextureOptions(1, 2, 3, 4), 5);
+    expectStored(Stored().f32({1, 2, 3, 4, 5, 6}).u32({7, 8, 9}).f32({10, 11}).u32({12}).f32({13, 14, 15, 16, 17, 18}).u32(
+                     {19, 20, 21}).f32({22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37}).texture(sprite).u32({38}),
+                 ParticleEmitter{.boxMin = {1, 2, 3}, .boxMax = {4, 5, 6}, .rows = 7, .columns = 8, .frameCount = 9,
+                                 .frameSize = {10, 11}, .particleCount = 12, .spawnMin = {13, 14, 15},
+                                 .spawnMax = {16, 17, 18}, .spawnIntervals = {19, 20, 21}, .velocityMin = {22, 23, 24},
+                                 .velocityMax = {25, 26, 27}, .angleMin = 28, .angleMax = 29, .angularVelocityMin = 30,
+                                 .angularVelocityMax = 31, .framesPerSecond = 32, .scale = 33, .color = {34, 35, 36, 37},
+                                 .sprite = sprite, .drawable = 38},
+                 "particle emitter");
+    expectStored(Stored().u64(0).f32({1, 2, 3}).u8(1).u8(0),
+                 CameraZone{.shapes = {}, .offset = {1, 2}, .duration = 3, .follow = true, .smooth = false}, "camera zone");
+    BodyDef const bodyDef{.type = 2, .position = {1, 2}, .angle = 3, .linearVelocity = {4, 5}, .angularVelocity = 6,
+                          .linearDamping = 7, .angularDamping = 8, .allowSleep = false, .awake = true,
+                          .fixedRotation = true, .bullet = false, .active = true, .userData = -3, .gravityScale = 9};
+    expectStored(Stored().i32(2).f32({1, 2, 3, 4, 5, 6, 7, 8}).u8(0).u8(1).u8(1).u8(0).u8(1).i32(-3).f32({9}).u64(1).u64(1).u8(
+                     4).u64(2).u32({10, 11, 12, 13, 14}).u64(1).u32({15}).u64(2).u32({16, 17}),
+                 DynamicBody{.bodyDef = bodyDef, .shapes = {{4}}, .drawables = {10, 11}, .resetSignal = 12,
+                             .enableSignal = 13, .disableSignal = 14, .animatedTextures = {15}, .animatedMeshes = {16, 17}},
+                 "dynamic body");
+    AnimatedBody animated;
+    animated.body = 1;
+    animated.path = Keyframes({Keyframe{2, {3, 4}, {5, 6}, {7, 8}, 9}}, WrapMode::Clamp);
+    animated.playSignal = 10;
+    animated.stopSignal = 11;
+    animated.reverseSignal = 12;
+    animated.rewindSignal = 13;
+    expectStored(Stored().u32({1}).u64(1).f32({2, 3, 4, 5, 6, 7, 8, 9}).u16(0).u32({10, 11, 12, 13}), animated,
+                 "animated body");
+    MetaData meta(GameMode::TimeAttack);
+    meta.particleMaxCount = 2;
+    meta.particleDensity = 3;
+    meta.particleGravityScale = 4;
+    meta.particleDamping = 5;
+    meta.particleRadius = 6;
+    meta.goldParticleSize = 7;
+    meta.tutorial = true;
+    meta.introSoundtrack = "intro";
+    meta.introEndTime = 8;
+    meta.introCueTime = 9;
+    expectStored(Stored().u8(1).u32({2}).f32({3, 4, 5, 6, 7}).u8(1).str("intro").f32({8, 9}), meta, "meta data");
+
+    // Joints: the base fields in either order, then the kind's own fields.
+    auto base = [](auto def, bool collide) {
+        def.collideConnected = collide;
+        def.bodyA = -1;
+        def.bodyB = 2;
+        return def;
+    };
+    auto orderA = [](int32_t which, int32_t type) { return Stored().i32(which).i32(type).u8(1).i32(-1).i32(2); };
+    auto orderB = [](int32_t which, int32_t type) { return Stored().i32(which).i32(type).i32(-1).i32(2).u8(1); };
+    DistanceJointDef distance = base(DistanceJointDef{}, true);
+    distance.localAnchorA = {1, 2};
+    distance.localAnchorB = {3, 4};
+    distance.length = 5;
+    distance.frequencyHz = 6;
+    distance.dampingRatio = 7;
+    expectStored(orderA(0, 3).f32({1, 2, 3, 4, 5, 6, 7}).u64(0).u32({70}), JointRecord{DistanceJoint{distance, {}}, 70},
+                 "distance joint");
+    FrictionJointDef friction = base(FrictionJointDef{}, true);
+    friction.localAnchorA = {1, 2};
+    friction.localAnchorB = {3, 4};
+    friction.maxForce = 5;
+    friction.maxTorque = 6;
+    expectStored(orderB(1, 9).f32({1, 2, 3, 4, 5, 6}).u64(0).u32({71}), JointRecord{FrictionJoint{friction, {}}, 71},
+                 "friction joint");
+    GearJointDef gear = base(GearJointDef{}, true);
+    gear.joint1 = 3;
+    gear.joint2 = -1;
+    gear.ratio = 4;
+    expectStored(orderB(2, 6).i32(3).i32(-1).f32({4}).u64(2).u32({72}),
+                 JointRecord{GearJoint{gear, std::vector<EmptyJointState>(2)}, 72}, "gear joint");
+    MotorJointDef motor = base(MotorJointDef{}, true);
+    motor.linearOffset = {1, 2};
+    motor.angularOffset = 3;
+    motor.maxForce = 4;
+    motor.maxTorque = 5;
+    motor.correctionFactor = 6;
+    expectStored(orderB(3, 11).f32({1, 2, 3, 4, 5, 6}).u64(0).u32({73}), JointRecord{MotorJoint{motor, {}}, 73},
+                 "motor joint");
+    PrismaticJointDef prismatic = base(PrismaticJointDef{}, true);
+    prismatic.localAnchorA = {1, 2};
+    prismatic.localAnchorB = {3, 4};
+    prismatic.localAxisA = {5, 6};
+    prismatic.referenceAngle = 7;
+    prismatic.enableLimit = true;
+    prismatic.lowerTranslation = 8;
+    prismatic.upperTranslation = 9;
+    prismatic.enableMotor = false;
+    prismatic.maxMotorForce = 10;
+    prismatic.motorSpeed = 11;
+    expectStored(orderB(4, 2).f32({1, 2, 3, 4, 5, 6, 7}).u8(1).f32({8, 9}).u8(0).f32({10, 11}).u64(0).u32({74}),
+                 JointRecord{PrismaticJoint{prismatic, {}}, 74}, "prismatic joint");
+    PulleyJointDef pulley = base(PulleyJointDef{}, true);
+    pulley.groundAnchorA = {1, 2};
+    pulley.groundAnchorB = {3, 4};
+    pulley.localAnchorA = {5, 6};
+    pulley.localAnchorB = {7, 8};
+    pulley.lengthA = 9;
+    pulley.lengthB = 10;
+    pulley.ratio = 11;
+    expectStored(orderB(5, 4).f32({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}).u64(0).u32({75}),
+                 JointRecord{PulleyJoint{pulley, {}}, 75}, "pulley joint");
+    RevoluteJointDef revolute = base(RevoluteJointDef{}, true);
+    revolute.localAnchorA = {1, 2};
+    revolute.localAnchorB = {3, 4};
+    revolute.referenceAngle = 5;
+    revolute.enableLimit = false;
+    revolute.lowerAngle = 6;
+    revolute.upperAngle = 7;
+    revolute.enableMotor = true;
+    revolute.motorSpeed = 8;
+    revolute.maxMotorTorque = 9;
+    RevoluteJointState state;
+    state.signal = 20;
+    state.interrupt = 1;
+    state.enableLimit = false;
+    state.lowerAngle = InterpolatedFloat{21, 22};
+    state.motorSpeed = InterpolatedFloat{23, 24};
+    expectStored(orderA(6, 1).f32({1, 2, 3, 4, 5}).u8(0).f32({6, 7}).u8(1).f32({8, 9}).u64(1).u32({20}).u8(1).u8(1).u8(0).u8(
+                     0).u8(1).f32({21, 22}).u8(0).u8(1).f32({23, 24}).u8(0).u32({76}),
+                 JointRecord{RevoluteJoint{revolute, {state}}, 76}, "revolute joint");
+    RopeJointDef rope = base(RopeJointDef{}, true);
+    rope.localAnchorA = {1, 2};
+    rope.localAnchorB = {3, 4};
+    rope.maxLength = 5;
+    RopeJointState shorten;
+    shorten.signal = 25;
+    shorten.maxLength = InterpolatedFloat{26, 27};
+    expectStored(orderA(7, 10).f32({1, 2, 3, 4, 5}).u64(1).u32({25}).u8(0).u8(1).f32({26, 27}).u32({77}),
+                 JointRecord{RopeJoint{rope, {shorten}}, 77}, "rope joint");
+    WeldJointDef weld = base(WeldJointDef{}, true);
+    weld.localAnchorA = {1, 2};
+    weld.localAnchorB = {3, 4};
+    weld.referenceAngle = 5;
+    weld.frequencyHz = 6;
+    weld.dampingRatio = 7;
+    expectStored(orderB(8, 8).f32({1, 2, 3, 4, 5, 6, 7}).u64(0).u32({78}), JointRecord{WeldJoint{weld, {}}, 78},
+                 "weld joint");
+    WheelJointDef wheel = base(WheelJointDef{}, true);
+    wheel.localAnchorA = {1, 2};
+    wheel.localAnchorB = {3, 4};
+    wheel.localAxisA = {5, 6};
+    wheel.enableMotor = true;
+    wheel.maxMotorTorque = 7;
+    wheel.motorSpeed = 8;
+    wheel.frequencyHz = 9;
+    wheel.dampingRatio = 10;
+    expectStored(orderB(9, 7).f32({1, 2, 3, 4, 5, 6}).u8(1).f32({7, 8, 9, 10}).u64(0).u32({79}),
+                 JointRecord{WheelJoint{wheel, {}}, 79}, "wheel joint");
+
+    // Level objects.
+    expectStored(Stored().u32({1, 2}).f32({3}), DelayedSignal{.signal = 1, .target = 2, .delay = 3}, "delayed signal");
+    expectStored(Stored().f32({1, 2, 3, 4, 5, 6, 7}),
+                 PathNode{.point = {1, 2}, .inHandle = {3, 4}, .outHandle = {5, 6}, .distance = 7}, "path node");
+    expectStored(Stored().u32({1, 2, 3}).f32({4}).u32({5, 6, 7, 8, 9, 10, 11}).u8(1).f32({13, 14}),
+                 AnimatedTexture{.rows = 1, .columns = 2, .frameCount = 3, .framesPerSecond = 4, .startFrame = 5,
+                                 .drawable = 6, .playSignal = 7, .showSignal = 8, .showSignal2 = 9, .hideSignal = 10,
+                                 .hideSignal2 = 11, .visible = 1, .fadeInTime = 13, .fadeOutTime = 14},
+                 "animated texture");
+    expectStored(Stored().u32({1}).i32(-2).f32({3, 4, 5}),
+                 JointSprite{.drawable = 1, .joint = -2, .scale = {3, 4}, .vStart = 5}, "joint sprite");
+    expectStored(Stored().u32({1, 2}).i32(-3).f32({4, 5, 6}),
+                 JointSpritePair{.drawableA = 1, .drawableB = 2, .joint = -3, .scale = {4, 5}, .vStart = 6},
+                 "joint sprite pair");
+    expectStored(Stored().f32({1, 2, 3, 4, 5, 6, 7, 8, 9}).u32({10, 11}),
+                 CameraShaker{.position = {1, 2}, .secondaryFactor = 3, .amplitude = 4, .innerRadius = 5, .falloff = 6,
+                              .duration = 7, .fadeInTime = 8, .fadeOutTime = 9, .startSignal = 10, .stopSignal = 11},
+                 "camera shaker");
+    expectStored(Stored().u32({1, 2}).sound(snd).i32(-1).u32({3, 4}).f32({5, 6}),
+                 TriggerableSound{.playSignal = 1, .stopSignal = 2, .sound = snd, .body = -1, .enableSignal = 3,
+                                  .disableSignal = 4, .fadeInTime = 5, .fadeOutTime = 6},
+                 "triggerable sound");
+    expectStored(Stored().u64(1).str("m").u64(1).sound(snd).u64(1).f32({1, 2}).i32(-1).f32({3, 4, 5}),
+                 SoundTable{.musicTracks = {"m"}, .sounds = {snd}, .musicPath = {MusicNode{{1, 2}, -1, 3, 4, 5}}},
+                 "sound table");
+    expectStored(Stored().u32({1, 2}).u16(0x0102).i16(-3).i32(4).u8(1),
+                 FixtureSignal{.beginSignal = 1, .endSignal = 2, .categoryMask = 0x0102, .group = -3, .next = 4, .perBody = 1},
+                 "fixture signal");
+    expectStored(Stored().i32(1).f32({2}).u32({3}).f32({4}).u32({5, 6}).u8(1).f32({7, 8, 9}).u32({10, 11}).u8(0).f32({12}).u32(
+                     {13, 14, 15, 16}),
+                 BodyObserver{.body = 1, .impulseThreshold = 2, .impulseSignal = 3, .speedThreshold = 4,
+                              .speedUpSignal = 5, .speedDownSignal = 6, .useDirection = 1, .direction = {7, 8},
+                              .spinThreshold = 9, .spinSignal = 10, .spinStopSignal = 11, .spinNeedsContact = 0,
+                              .slideThreshold = 12, .slideSignal = 13, .slideStopSignal = 14, .enableSignal = 15,
+                              .disableSignal = 16},
+                 "body observer");
+    expectStored(Stored().u64(0).f32({1, 2, 3, 4, 5, 6, 7}).u8(1).u32({8, 9}),
+                 Fluid{.shapes = {}, .dragCoefficient = 1, .liftCoefficient = 2, .maxDrag = 3, .maxLift = 4,
+                       .buoyancy = 5, .flow = {6, 7}, .silent = 1, .enableSignal = 8, .disableSignal = 9},
+                 "fluid");
+    expectStored(Stored().u64(0).u32({1, 2}).f32({3, 4, 5, 6, 7, 8}).u8(9).u8(10).u8(11).u8(12).f32({13}).u32({14, 15, 16}),
+                 ParticleLiquid{.shapes = {}, .flags = 1, .groupFlags = 2, .position = {3, 4}, .angle = 5,
+                                .linearVelocity = {6, 7}, .angularVelocity = 8, .color = {9, 10, 11, 12}, .strength = 13,
+                                .spawnSignal = 14, .respawnSignal = 15, .removeSignal = 16},
+                 "particle liquid");
+    expectStored(Stored().u32({1}).u64(1).f32({0.5f}).u32({2, 3}).f32({4, 5, 6, 7}).i32(2).i32(-1).u32({8, 9, 10, 11, 12}).u8(
+                     1).u8(1),
+                 AnimatedMesh{.frames = 1, .opacityKeys = {0.5f}, .frameStride = 2, .drawable = 3, .from = 4, .to = 5,
+                              .startOffset = 6, .rate = 7, .wrapMode = 2, .repeatCount = -1, .playSignal = 8,
+                              .reverseSignal = 9, .pauseSignal = 10, .finishSignal = 11, .rewindSignal = 12,
+                              .hideWhenFinished = 1, .interpolation = 1},
+                 "animated mesh");
+    expectStored(Stored().u32({1, 2, 3}).i32(-1).f32({4}),
+                 SignalFilter{.input = 1, .output = 2, .reset = 3, .maxCount = -1, .interval = 4}, "signal filter");
+    expectStored(Stored().u64(2).u32({1, 2}).f32({3, 4, 5}), DrawableGroup{.drawables = {1, 2}, .pivot = {3, 4, 5}},
+                 "drawable group");
+
+    // The mesh set.
+    IndexedMesh indexed;
+    indexed.baseOffset = 1;
+    indexed.position = {2, 3, 4};
+    indexed.uv = {5, 6, 7};
+    indexed.uv2 = {8, 0, 0};
+    indexed.vertexBuffer = 9;
+    indexed.stride = 10;
+    indexed.blend = 1;
+    indexed.color = {11, 12, 13, 14};
+    indexed.mask = sprite;
+    indexed.shader = MeshCommon::maskShader;
+    indexed.primitive = 1;
+    indexed.indexType = 2;
+    indexed.indexOffset = 15;
+    indexed.indexCount = 16;
+    indexed.indexBuffer = 17;
+    expectStored(Stored().u32({1, 2}).u8(3).u32({4, 5}).u8(6).u32({7, 8}).u8(0).u32({0, 9, 10}).u8(1).f32({11, 12, 13, 14}).u8(
+                     0).u8(1).texture(sprite).u8(0).u8(4).u8(1).u8(2).u32({15, 16, 17}),
+                 indexed, "indexed mesh");
+    expectStored(Stored().u64(2).u8(1).u8(2).u8(0), BufferData{.bytes = {1, 2}, .usage = 0}, "buffer");
+    expectStored(Stored().u16(1).u32({2}).f32({3, 4, 5, 6, 7, 8, 9, 10}).u8(1),
+                 MeshNode{.kind = 1, .index = 2, .boxMin = {3, 4, 5, 6}, .boxMax = {7, 8, 9, 10}, .lowEnd = 1}, "mesh node");
 }
 
 TEST(LevelFile, VariantSelectorsOutOfRangeStopTheRead) {
