@@ -170,15 +170,18 @@ bool StreamingMusicPlayer::decodeChunk() {
             int const got = swr_convert(resampler_, &out, outMax, const_cast<uint8_t const**>(frame_->extended_data),
                                         frame_->nb_samples);
             pcm_.resize(at + size_t(std::max(got, 0)) * 2);
+            if (got > 0) producedSinceRestart_ = true;
             av_frame_unref(frame_);
             continue;
         }
         if (r == AVERROR_EOF) {
-            if (!looping_) break;
+            // A track that gave no sound since its last start would repeat nothing forever.
+            if (!looping_ || !producedSinceRestart_) break;
             // Start over for the next repetition.
             av_seek_frame(format_, stream_, 0, AVSEEK_FLAG_BACKWARD);
             avcodec_flush_buffers(codec_);
             drained_ = false;
+            producedSinceRestart_ = false;
             if (pcm_.empty()) continue;
             break;
         }

@@ -71,6 +71,7 @@ private:
     bool playing_ = false;
     bool ended_ = false;     // the decoder reached the end of a track that plays once
     bool drained_ = false;   // the decoder was flushed at the end of the stream
+    bool producedSinceRestart_ = false;
     ALuint source_ = 0;
     std::array<ALuint, kBuffers> buffers_{};
     std::vector<int16_t> pcm_;

@@ -5,3 +5,6 @@ target_link_libraries(zelv_platform PUBLIC zelv::ffmpeg zelv::openal zelv::curl 
 zelv_test(platform_preferences_test SOURCES tests/PreferencesFileTest.cpp DEPS zelv_platform)
 zelv_fuzzer(platform_preferences_fuzzer SOURCES fuzz/PreferencesFuzzer.cpp DEPS zelv_platform
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/platform_preferences_fuzzer)
+zelv_test(platform_controllers_test SOURCES tests/SdlControllersTest.cpp DEPS zelv_platform)
+zelv_fuzzer(platform_music_fuzzer SOURCES fuzz/MusicFuzzer.cpp DEPS zelv_platform RUNS 300
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/platform_music_fuzzer)

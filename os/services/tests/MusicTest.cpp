@@ -90,6 +90,27 @@ TEST(Music, GeneratedTrackPlaysAudiblyThroughLoopbackAndStops) {
     music_services::setFileOpener(nullptr);
 }
 
+TEST(Music, LoopingTrackKeepsPlayingPastItsEndAndASingleOneStops) {
+    Loopback loop;
+    ASSERT_TRUE(loop.context);
+    music_services::setFileOpener([](char const* path) { return fileBytes(media(path)); });
+    for (bool looping : {true, false}) {
+        playMusic("tone.m4a", looping, true);
+        // Three times the 1.5 s track, fed as the music thread refills.
+        int lastPeak = 0;
+        for (int i = 0; i < 64; ++i) {
+            lastPeak = loop.peak(2048);
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+        }
+        if (looping)
+            EXPECT_GT(lastPeak, 1000);
+        else
+            EXPECT_LT(lastPeak, 8);
+        stopMusic();
+    }
+    music_services::setFileOpener(nullptr);
+}
+
 TEST(Music, DamagedOrMissingTrackLeavesNoPlayer) {
     Loopback loop;
     ASSERT_TRUE(loop.context);

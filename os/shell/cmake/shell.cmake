@@ -10,3 +10,10 @@ zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp DEPS zelv_shell GL NOMA
 if(TARGET shell_launch_test AND TARGET pak)
   add_dependencies(shell_launch_test pak)
 endif()
+zelv_fuzzer(shell_url_fuzzer SOURCES fuzz/UrlFuzzer.cpp DEPS zelv_shell
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/shell_url_fuzzer)
+# The X11 client libraries behind the window keep a few allocations until exit.
+if(TEST shell_launch_test)
+  set_property(TEST shell_launch_test APPEND PROPERTY ENVIRONMENT
+    LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-x11.supp)
+endif()

@@ -31,11 +31,11 @@ struct App : os::AppFrame {
     void touchBegan(uint32_t, float, float) override { rec("touchBegan"); }
     void touchMoved(uint32_t, float, float) override { rec("touchMoved"); }
     void touchEnded(uint32_t, float, float) override { rec("touchEnded"); }
+    static std::string num(float v) { return std::isnan(v) ? "nan" : std::to_string(int(v)); }
     void gamepadInput(GamepadState const& s) override {
         rec("gamepad A" + std::to_string(s.buttonA) + " B" + std::to_string(s.buttonB) + " X" +
-            std::to_string(s.buttonX) + " Y" + std::to_string(s.buttonY) + " dpad " + std::to_string(int(s.dpadX)) +
-            "," + std::to_string(int(s.dpadY)) + " left " + std::to_string(int(s.leftX)) + "," +
-            std::to_string(int(s.leftY)));
+            std::to_string(s.buttonX) + " Y" + std::to_string(s.buttonY) + " dpad " + num(s.dpadX) + "," + num(s.dpadY) + " left " + num(s.leftX) +
+            "," + num(s.leftY));
     }
     void controllerConnected() override { rec("connected"); }
     void controllerDisconnected() override { rec("disconnected"); }
