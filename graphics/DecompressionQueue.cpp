@@ -1,16 +1,11 @@
 #include "graphics/DecompressionQueue.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
+#include <system_error>
 
 #include "graphics/DecompressionThread.h"
 #include "graphics/GraphicsLog.h"
-#include "graphics/ImageDecoding.h"
-#include "graphics/TextureEntry.h"
-#include "os/File.h"
-#include "os/FileSystem.h"
-#include "os/Singleton.h"
 
 namespace Graphics {
 
@@ -42,7 +37,16 @@ DecompressionQueue::~DecompressionQueue() {
 void DecompressionQueue::startWorkers() {
     if (!threads_.empty()) return;
     for (unsigned i = 0; i < workers_; ++i) {
-        threads_.emplace_back(&DecompressionThread::entry, this, uint64_t(i), lowEnd_);
+        try {
+            threads_.emplace_back(&DecompressionThread::entry,
+                                  DecompressionThread::StartRecord{uint8_t(lowEnd_ ? 1 : 0), i, this});
+        } catch (std::system_error const& e) {
+            // Fewer workers only decode more slowly; without any nothing would ever load.
+            if (threads_.empty()) throw std::system_error(e.code(), "thread constructor failed");
+            logLine("decode worker " + std::to_string(i) + " did not start (" + e.what() + "); " +
+                    std::to_string(threads_.size()) + " decode");
+            break;
+        }
     }
 }
 
@@ -62,40 +66,6 @@ void DecompressionQueue::wakeWorkers() {
     uint64_t const free = areaInUse_.size() - areasInUse();
     uint64_t const n = std::min<uint64_t>({free, queued_.size(), workers_});
     for (uint64_t i = 0; i < n; ++i) wake_.notify_one();
-}
-
-bool DecompressionQueue::runWorkerStep(unsigned) {
-    QueuedTexture job;
-    uint8_t* area = nullptr;
-    std::string path;
-    uint16_t width = 0, height = 0;
-    uint8_t channels = 0;
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        auto freeArea = [this] { return std::find(areaInUse_.begin(), areaInUse_.end(), uint8_t(0)); };
-        // Waits, rather than spins, while every area holds an image that is not uploaded yet.
-        wake_.wait(lock, [&] { return stopping_ || (!queued_.empty() && freeArea() != areaInUse_.end()); });
-        if (stopping_) return false;
-        auto it = freeArea();
-        *it = 1;
-        area = areas_.get() + uint64_t(it - areaInUse_.begin()) * kAreaBytes;
-        job = queued_.back();
-        queued_.pop_back();
-        TextureEntry const& e = job.slot->entry;
-        path = e.path;
-        width = e.width;
-        height = e.height;
-        channels = e.channels;
-    }
-    auto file = Singleton<FileSystem>::instance().open(path);
-    bool ok = decodeImage(file->data(), size_t(file->size()), width, height, channels, area, kAreaBytes);
-    if (!ok) {
-        logLine("cannot decode \"" + path + "\"; the texture stays empty");
-        std::memset(area, 0, std::min<uint64_t>(uint64_t(width) * height * channels, kAreaBytes));
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    finished_.push_back(DecodeJob{job.hash, job.slot, area, ok});
-    return true;
 }
 
 }  // namespace Graphics

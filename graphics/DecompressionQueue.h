@@ -29,6 +29,8 @@ public:
     DecompressionQueue(DecompressionQueue const&) = delete;
     DecompressionQueue& operator=(DecompressionQueue const&) = delete;
 
+    // A worker that cannot be started leaves the others to decode; when none starts, throws
+    // std::system_error "thread constructor failed".
     void startWorkers();
 
     // Everything below except workerCount and capacity is called with mutex() held.
@@ -44,11 +46,9 @@ public:
     // Wakes as many workers as free areas, queued jobs and threads allow.
     void wakeWorkers();
 
-    // One worker step: waits for a queued job and a free area, decodes, files the result.
-    // False once the queue is stopping.
-    bool runWorkerStep(unsigned index);
-
 private:
+    friend class DecompressionThread;  // the workers' side of the hand-over
+
     unsigned const workers_;
     bool const lowEnd_;
     std::mutex mutex_;

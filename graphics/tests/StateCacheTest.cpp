@@ -1,6 +1,9 @@
 // The GL state caches, program, buffer and framebuffer tables and the standard shader's uniform
 // caches, counted against a recording GL table.
 #include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <system_error>
 
 #include "graphics/Context.h"
 #include "graphics/DecompressionQueue.h"
@@ -293,4 +296,25 @@ TEST(DecodePoolTest, WorkerCountAndThreadNames) {
     EXPECT_EQ(Graphics::DecompressionQueue::workerCountFor(20), 16u);
     EXPECT_EQ(Graphics::DecompressionThread::threadName(0), "DecompThread 0");
     EXPECT_LE(Graphics::DecompressionThread::threadName(15).size(), 15u);
+}
+
+TEST(DecodePoolTest, WorkersThatCannotStartAreReportedNotFatal) {
+    // Every new thread asks for more stack than the address space holds, so none can start.
+    pthread_attr_t saved, huge;
+    ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+    pthread_attr_init(&huge);
+    ASSERT_EQ(pthread_attr_setstacksize(&huge, size_t(1) << 62), 0);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    std::string message;
+    try {
+        Graphics::DecompressionQueue queue(3, false);
+    } catch (std::system_error const& e) {
+        message = e.what();
+    }
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&saved);
+    EXPECT_NE(message.find("thread constructor failed"), std::string::npos) << message;
+    // Threads start again afterwards.
+    Graphics::DecompressionQueue queue(1, false);
 }
