@@ -116,7 +116,11 @@ struct Platform : os::ShellPlatform {
     void disableIdleTimer() override { rec("disableIdleTimer"); }
     void waitForFrame() override {}
     void present() override { rec("present"); }
-    std::vector<Event> pollEvents() override { return std::move(events); }
+    int quitAfterPolls = -1;  // then a quit request
+    std::vector<Event> pollEvents() override {
+        if (quitAfterPolls >= 0 && quitAfterPolls-- == 0) events.push_back({Event::Kind::Quit});
+        return std::move(events);
+    }
     glm::vec2 toVirtual(float x, float y) const override { return {x, y}; }
     std::vector<platform::GameController*> controllers() override { return pads; }
     std::string deviceModel() override { return model; }

@@ -225,6 +225,23 @@ TEST_F(Shell, OpenedUrlsDeliverOnlyADecimalIndex) {
     EXPECT_EQ(log, (std::vector<std::string>{"open 3"}));
 }
 
+TEST(ShellRun, CommandLineUrlArrivesAfterTheFirstFrameAndQuitTerminates) {
+    os::RatingPrompt::setPlatform(std::make_unique<QuietRating>());
+    std::vector<std::string> log;
+    fakes::Platform platform(&log);
+    platform.quitAfterPolls = 3;
+    os::AppDelegate delegate(platform, [&] { return std::make_unique<fakes::App>(&log); });
+    char const* argv[] = {"zelv", "zelv://level/4"};
+    EXPECT_EQ(delegate.run(2, argv), 0);
+    std::vector<std::string> calls;
+    for (auto const& l : log)
+        if (l == "init" || l.rfind("open", 0) == 0 || l == "willTerminate") calls.push_back(l);
+    EXPECT_EQ(calls, (std::vector<std::string>{"init", "open 4", "willTerminate"}));
+    EXPECT_EQ(delegate.frames(), 3u);
+    os::MainQueue::shared().clear();
+    os::RatingPrompt::setPlatform(nullptr);
+}
+
 TEST_F(Shell, VideoDoneRunsOnceWhetherItEndsIsSkippedOrIsMissing) {
     delegate->mainLoop();
     int done = 0;
