@@ -3,7 +3,6 @@
 // show the sprite, then the colour grading over it.
 #include <SDL.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "graphics/ScreenAnchor.h"
 #include "graphics/Sprite.h"
 #include "graphics/StandardShader.h"
+#include "graphics/tests/TestImages.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "os/shell/GlView.h"
@@ -22,22 +22,6 @@
 #include "testing/TestPaths.h"
 
 namespace {
-
-std::vector<uint8_t> solidPng(int side, uint8_t r, uint8_t g, uint8_t b) {
-    std::vector<uint8_t> px(size_t(side) * side * 4);
-    for (size_t i = 0; i < px.size(); i += 4) px[i] = r, px[i + 1] = g, px[i + 2] = b, px[i + 3] = 255;
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = image.height = png_uint_32(side);
-    image.format = PNG_FORMAT_RGBA;
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, px.data(), 0, nullptr);
-    std::vector<uint8_t> out(size);
-    png_image_write_to_memory(&image, out.data(), &size, 0, px.data(), 0, nullptr);
-    out.resize(size);
-    return out;
-}
 
 // Clears the scene to dark blue and draws one red 200 x 200 sprite in the middle.
 class SpriteScreen : public ViewController {
@@ -90,13 +74,7 @@ TEST(FramePasses, TheWindowShowsTheScreenThroughThePasses) {
     ASSERT_NE(Singleton<FileSystem>::instance().mount(pak.string()), nullptr);
     testing_support::TempDir dir;
     std::string const red = (dir / "red.png").string();
-    {
-        auto const bytes = solidPng(16, 255, 0, 0);
-        FILE* f = std::fopen(red.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    gfx_test::writeFile(red, gfx_test::solidPng(16, 16, 255, 0, 0, 255));
 
     platform::Window window;
     ASSERT_TRUE(window.ok()) << window.error();
