@@ -212,6 +212,22 @@ TEST_F(PassTest, SparePagesGoBeforeResidentTextures) {
     EXPECT_EQ(deleted[0].args[1], pageName);
     EXPECT_EQ(ctx.residentTextureCount(), 1u);
     EXPECT_EQ(ctx.usedTextureBytes(), 1024u);
+
+    // A page freed when its memory is needed to meet the budget is deleted, not kept.
+    ctx.setTextureBudget(1 << 30);
+    auto page3 = desc(image("page3.png", gfx_test::png(1024, 1024, 4)));
+    TextureEntry* p3 = request(ctx, page3);
+    ASSERT_TRUE(loadAll(ctx));
+    GLuint const name3 = p3->glName;
+    ASSERT_NE(name3, 0u);
+    gl.clear();
+    ctx.setTextureBudget(0x400000);
+    ctx.releaseTexture(Context::hashName(page3.path));
+    EXPECT_EQ(ctx.sparePageCount(), 0u);
+    deleted = gl.callsOf("deleteTextures");
+    ASSERT_EQ(deleted.size(), 1u);
+    EXPECT_EQ(deleted[0].args[1], name3);
+    EXPECT_EQ(ctx.usedTextureBytes(), 1024u);
 }
 
 TEST_F(PassTest, FullQueueGivesWayToAMoreImportantTexture) {
