@@ -34,8 +34,10 @@ MusicState& state() {
     return s;
 }
 
-// Built on first use and stopped at exit, after the jobs still queued have run.
+// Built on first use and stopped at exit, after the jobs still queued have run. The state is
+// built first, so it outlives the thread that uses it.
 SerialQueue& queue() {
+    state();
     static SerialQueue q("Serial Dispatch Queue", std::chrono::milliseconds(10), [] {
         if (state().player) state().player->service();
     });

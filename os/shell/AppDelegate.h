@@ -21,7 +21,7 @@
 
 namespace os {
 
-class AppDelegate : public ShellBridge {
+class AppDelegate final : public ShellBridge {
 public:
     static constexpr char const* kAnalyticsKey = "QK7RZT2MHX4VN9BLC3PD";
     static constexpr char const* kStoreId = "1000000000";
