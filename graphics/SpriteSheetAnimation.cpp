@@ -20,7 +20,9 @@ void SpriteSheetAnimation::update(float dt) {
     if (!playing_) return;
     Parameters const& p = parameters_;
     float const frameMs = p.framesPerSecond > 0.0f ? 1000.0f / p.framesPerSecond : INFINITY;
-    frame_ = uint32_t((uint64_t(std::floor(elapsed_ / frameMs)) + p.startFrame) % p.frameCount);
+    if (!std::isfinite(elapsed_) || elapsed_ < 0.0f) elapsed_ = 0.0f;  // a bad dt restarts the run
+    double const frames = std::floor(double(elapsed_) / double(frameMs));
+    frame_ = uint32_t((uint64_t(std::min(frames, 1e15)) + p.startFrame) % p.frameCount);
     uvOffset_ = glm::vec2(float(frame_ % p.columns) / float(p.columns), float(frame_ / p.columns) / float(p.rows));
     if (!p.loop && elapsed_ > float(p.frameCount) * frameMs) {
         elapsed_ = 0.0f;

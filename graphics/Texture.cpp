@@ -57,7 +57,8 @@ void Texture::setRequestOrder(uint64_t order) {
 }
 
 void Texture::bind(GLenum unit) const {
-    if (!context_) return;
+    // Past the cached units the options would land on whatever texture the active unit holds.
+    if (!context_ || unit - GL_TEXTURE0 >= Context::kTextureUnitCount) return;
     context_->bindTextureUnit(unit, entry_->glName);
     if (!entry_->glName) return;  // not uploaded yet: the upload applies the entry's options
     TextureOptions& applied = entry_->options;

@@ -186,6 +186,8 @@ TEST_F(DrawingGl, TextureBindTouchesGlOnlyForWhatChanged) {
     EXPECT_EQ(CountingGl::texParameters, 4);
     nearest.bind(GL_TEXTURE1);
     EXPECT_EQ(CountingGl::texParameters, 8);
+    linear.bind(GL_TEXTURE0 + 9);  // past the cached units: nothing, not another texture's options
+    EXPECT_EQ(CountingGl::texParameters, 8);
 
     // Copies and moves hold references; the entry goes with the last one.
     uint64_t const live = ctx->liveTextureCount();

@@ -169,6 +169,7 @@ TEST(SpriteSheetAnimation, FramesRunAcrossThenDownAndStopUnlessLooping) {
     SpriteSheetAnimation degenerate(SpriteSheetAnimation::Parameters(0, 0, 0, 0, true, 0.0f));
     degenerate.restart();
     degenerate.update(16);
+    degenerate.update(NAN);  // a bad frame time
     degenerate.update(16);
     EXPECT_EQ(degenerate.frame(), 0u);
 }
