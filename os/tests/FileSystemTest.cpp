@@ -283,7 +283,7 @@ TEST(TextureDescriptorTest, DefaultIsAllZero) {
     // Construct over dirty memory: nothing may be left as it was.
     alignas(TextureDescriptor) unsigned char storage[sizeof(TextureDescriptor)];
     std::fill(std::begin(storage), std::end(storage), 0xAB);
-    auto* d = new (storage) TextureDescriptor();
+    auto* d = new (storage) TextureDescriptor;  // default-initialised, as a member or local would be
     EXPECT_EQ(d->flags, 0);
     EXPECT_EQ(d->options, TextureOptions(0, 0, 0, 0));
     EXPECT_TRUE(d->path.empty());
