@@ -152,6 +152,7 @@ void expectIndicesInRange(Data const& d, std::string const& path) {
     }
     for (auto const& m : d.animatedMeshes) {
         EXPECT_TRUE(drawable(m.drawable));
+        EXPECT_NE(m.frameStride, 0u);  // frames of no bytes cannot be played
     }
     for (auto const& s : d.jointSprites) {
         EXPECT_TRUE(drawable(s.drawable) && s.joint >= 0 && size_t(s.joint) < d.joints.size());

@@ -479,7 +479,7 @@ Data samplerLevel() {
     AnimatedMesh pulse;
     pulse.frames = 0;
     pulse.opacityKeys = {0.2f, 1.0f, 0.2f};
-    pulse.frameStride = 0;
+    pulse.frameStride = sign.stride * 4;  // one frame: the sign's four vertices
     pulse.drawable = signDrawable;
     pulse.from = 0.0f;
     pulse.to = 2.0f;
