@@ -413,11 +413,17 @@ TEST_F(DrawingGl, QuadInstancesMoveTheirVerticesAndUploadOnlyWhenShownAndVisible
     quad.setColor(glm::vec4(0.5f));
     EXPECT_EQ(*quad.colorPointer(), glm::vec4(0.5f));
 
-    // An index past the level does nothing.
+    // An index past the level, or an entry whose vertices lie past its buffer, does nothing.
     QuadInstance none(level, list, 7);
     EXPECT_FALSE(none.isValid());
     none.update(true, true);
     none.upload(ctx.get());
+    PristineLevel::MeshSet damaged = quadLevel();
+    damaged.arrayMeshes[0].firstVertex = 1000;
+    DrawList damagedList(ctx.get(), damaged, nullptr, nullptr);
+    QuadInstance outside(damaged, damagedList, 0);
+    EXPECT_FALSE(outside.isValid());
+    outside.upload(ctx.get());
 }
 
 struct PostProcessingGl : DrawingGl {
