@@ -141,7 +141,12 @@ void Context::bindTexture(GLuint name) {
 
 void Context::bindTextureUnit(GLenum unit, GLuint name) {
     uint64_t const index = uint64_t(unit - GL_TEXTURE0);
-    if (index >= kTextureUnitCount || boundTextures_[index] == name) return;
+    if (index >= kTextureUnitCount) {
+        logLine("texture unit " + std::to_string(index) + " is past the " + std::to_string(kTextureUnitCount) +
+                " cached units; binding ignored");
+        return;
+    }
+    if (boundTextures_[index] == name) return;
     activeTexture(unit);
     bindTexture(name);
 }

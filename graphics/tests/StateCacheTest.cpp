@@ -95,8 +95,12 @@ TEST_F(CacheTest, TextureUnits) {
     EXPECT_EQ(gl.count("bindTexture"), 1);
     // Units past the four cached ones are refused, not written past the cache.
     gl.clear();
+    ::testing::internal::CaptureStderr();
     ctx.bindTextureUnit(GL_TEXTURE0 + 7, 3);
     ctx.activeTexture(GL_TEXTURE0 + 4);
+    std::string const log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("texture unit 7"), std::string::npos) << log;
+    EXPECT_NE(log.find("texture unit 4"), std::string::npos) << log;
     EXPECT_TRUE(gl.calls().empty());
     EXPECT_EQ(ctx.activeTextureUnit(), GLenum(GL_TEXTURE0));
 }
