@@ -6,7 +6,9 @@
 namespace os {
 
 MainViewController::MainViewController(OpenLevel openLevel, std::unique_ptr<GameCenterView> view)
-    : openLevel_(std::move(openLevel)), view_(view ? std::move(view) : std::make_unique<GameCenterView>()) {
+    : openLevel_(std::move(openLevel)),
+      view_(view ? std::move(view) : std::make_unique<GameCenterView>()),
+      self_(std::make_shared<MainViewController*>(this)) {
     authenticateLocalGKPlayer();
 }
 
@@ -33,9 +35,13 @@ void MainViewController::show(std::string const& leaderboard) {
     gameCenterVisible_ = true;
     uint64_t const presentation = ++presentation_;
     Tally::logEvent("GAMECENTER_OPEN", true);
-    view_->present(leaderboard, [this, presentation] {
+    std::weak_ptr<MainViewController*> self = self_;
+    view_->present(leaderboard, [self, presentation] {
+        auto alive = self.lock();
+        if (!alive) return;
+        MainViewController& c = **alive;
         // A view closed by B already finished this presentation.
-        if (gameCenterVisible_ && presentation == presentation_) gameCenterViewControllerDidFinish();
+        if (c.gameCenterVisible_ && presentation == c.presentation_) c.gameCenterViewControllerDidFinish();
     });
 }
 

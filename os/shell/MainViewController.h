@@ -52,6 +52,8 @@ private:
     std::function<void()> loginDialog_;
     bool gameCenterVisible_ = false;
     uint64_t presentation_ = 0;  // which presentation a finish belongs to
+    // A view finishing after this controller is gone finds out through this.
+    std::shared_ptr<MainViewController*> self_;
 };
 
 }  // namespace os

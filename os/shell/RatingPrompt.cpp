@@ -107,9 +107,11 @@ private:
     SerialQueue queue_{"RatingPrompt", std::chrono::milliseconds(1000), nullptr};
 };
 
+// The instance is declared first so that it outlives its platform at exit: the platform's
+// background queue runs its last jobs, which use the instance, as it stops.
 std::mutex instanceMutex;
-std::unique_ptr<RatingPrompt::Platform> sharedPlatform;
 std::unique_ptr<RatingPrompt> shared;
+std::unique_ptr<RatingPrompt::Platform> sharedPlatform;
 
 }  // namespace
 
@@ -177,6 +179,7 @@ RatingPrompt& RatingPrompt::sharedInstance() {
 
 void RatingPrompt::setPlatform(std::unique_ptr<Platform> platform) {
     std::lock_guard<std::mutex> lock(instanceMutex);
+    sharedPlatform.reset();  // finishes its queued jobs while the instance still exists
     shared.reset();
     sharedPlatform = std::move(platform);
 }
