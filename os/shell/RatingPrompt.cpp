@@ -33,6 +33,11 @@ Settings& settings() {
     static Settings s;
     return s;
 }
+template <class T, class V>
+void store(T Settings::*field, V&& value) {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    settings().*field = std::forward<V>(value);
+}
 Settings snapshot() {
     std::lock_guard<std::mutex> lock(settingsMutex);
     return settings();
@@ -115,54 +120,18 @@ std::unique_ptr<RatingPrompt::Platform> sharedPlatform;
 
 }  // namespace
 
-void RatingPrompt::setAppId(std::string id) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().appId = std::move(id);
-}
-void RatingPrompt::setDaysUntilPrompt(double days) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().daysUntilPrompt = days;
-}
-void RatingPrompt::setUsesUntilPrompt(int64_t uses) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().usesUntilPrompt = uses;
-}
-void RatingPrompt::setSignificantEventsUntilPrompt(int64_t events) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().significantEventsUntilPrompt = events;
-}
-void RatingPrompt::setTimeBeforeReminding(double days) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().timeBeforeReminding = days;
-}
-void RatingPrompt::setDebug(bool debug) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().debug = debug;
-}
-void RatingPrompt::setDelegate(Delegate delegate) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().delegate = std::move(delegate);
-}
-void RatingPrompt::setCustomAlertTitle(std::string text) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().title = std::move(text);
-}
-void RatingPrompt::setCustomAlertMessage(std::string text) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().message = std::move(text);
-}
-void RatingPrompt::setCustomAlertCancelButtonTitle(std::string text) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().cancel = std::move(text);
-}
-void RatingPrompt::setCustomAlertRateButtonTitle(std::string text) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().rate = std::move(text);
-}
-void RatingPrompt::setCustomAlertRateLaterButtonTitle(std::string text) {
-    std::lock_guard<std::mutex> lock(settingsMutex);
-    settings().later = std::move(text);
-}
+void RatingPrompt::setAppId(std::string id) { store(&Settings::appId, std::move(id)); }
+void RatingPrompt::setDaysUntilPrompt(double days) { store(&Settings::daysUntilPrompt, days); }
+void RatingPrompt::setUsesUntilPrompt(int64_t uses) { store(&Settings::usesUntilPrompt, uses); }
+void RatingPrompt::setSignificantEventsUntilPrompt(int64_t events) { store(&Settings::significantEventsUntilPrompt, events); }
+void RatingPrompt::setTimeBeforeReminding(double days) { store(&Settings::timeBeforeReminding, days); }
+void RatingPrompt::setDebug(bool debug) { store(&Settings::debug, debug); }
+void RatingPrompt::setDelegate(Delegate delegate) { store(&Settings::delegate, std::move(delegate)); }
+void RatingPrompt::setCustomAlertTitle(std::string text) { store(&Settings::title, std::move(text)); }
+void RatingPrompt::setCustomAlertMessage(std::string text) { store(&Settings::message, std::move(text)); }
+void RatingPrompt::setCustomAlertCancelButtonTitle(std::string text) { store(&Settings::cancel, std::move(text)); }
+void RatingPrompt::setCustomAlertRateButtonTitle(std::string text) { store(&Settings::rate, std::move(text)); }
+void RatingPrompt::setCustomAlertRateLaterButtonTitle(std::string text) { store(&Settings::later, std::move(text)); }
 void RatingPrompt::resetSettings() {
     std::lock_guard<std::mutex> lock(settingsMutex);
     settings() = Settings();

@@ -2,10 +2,6 @@
 // device, and what the device renders is sound, not silence.
 #include <gtest/gtest.h>
 
-#include <AL/al.h>
-#include <AL/alc.h>
-#include <AL/alext.h>
-
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -14,41 +10,12 @@
 #include <vector>
 
 #include "os/services/Music.h"
+#include "platform/tests/LoopbackDevice.h"
 #include "testing/TestPaths.h"
 
 namespace {
 
-struct Loopback {
-    LPALCLOOPBACKOPENDEVICESOFT openDevice =
-        reinterpret_cast<LPALCLOOPBACKOPENDEVICESOFT>(alcGetProcAddress(nullptr, "alcLoopbackOpenDeviceSOFT"));
-    LPALCRENDERSAMPLESSOFT render =
-        reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
-    ALCdevice* device = nullptr;
-    ALCcontext* context = nullptr;
-
-    Loopback() {
-        if (!openDevice || !render) return;
-        device = openDevice(nullptr);
-        if (!device) return;
-        ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
-                          ALC_FREQUENCY, 44100, 0};
-        context = alcCreateContext(device, attrs);
-        alcMakeContextCurrent(context);
-    }
-    ~Loopback() {
-        alcMakeContextCurrent(nullptr);
-        if (context) alcDestroyContext(context);
-        if (device) alcCloseDevice(device);
-    }
-    // Peak of the next n stereo frames.
-    int peak(int frames) {
-        std::vector<int16_t> pcm(size_t(frames) * 2);
-        render(device, pcm.data(), frames);
-        int p = 0;
-        for (int16_t s : pcm) p = std::max(p, std::abs(int(s)));
-        return p;
-    }
-};
+using Loopback = testing_support::LoopbackDevice;
 
 music_services::Bytes fileBytes(std::filesystem::path const& path) {
     std::ifstream in(path, std::ios::binary);

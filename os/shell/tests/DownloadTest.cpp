@@ -22,18 +22,24 @@
 
 namespace {
 
+// A listening-ready socket on a free loopback port.
+int loopbackSocket(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
 // Serves one body to every request; while `cut` is set, closes the connection halfway through.
 class LoopbackServer {
 public:
     explicit LoopbackServer(std::string body) : body_(std::move(body)) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        fd_ = loopbackSocket(port_);
         listen(fd_, 8);
         thread_ = std::thread([this] { serve(); });
     }
@@ -161,16 +167,10 @@ TEST(Download, ServerVanishingMidwayPausesAndTheRetryFetches) {
 
 TEST(Download, UnreachableHostFailsAsNoNetwork) {
     // A port nobody listens on.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
+    int port = 0;
+    close(loopbackSocket(port));
     testing_support::TempDir cache;
-    platform::CurlResourceRequest r("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x",
+    platform::CurlResourceRequest r("http://127.0.0.1:" + std::to_string(port) + "/x",
                                     cache / "pak1.pak");
     std::atomic<int> error{1};
     std::atomic<bool> done{false};

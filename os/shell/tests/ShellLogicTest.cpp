@@ -24,25 +24,7 @@ namespace {
 
 using platform::GameController;
 
-// A rating prompt that does nothing, so launches stay off the user's settings and the network.
-struct QuietRating : os::RatingPrompt::Platform {
-    testing_support::TempDir dir;
-    platform::PreferencesFile prefs{dir / "prefs"};
-    std::string appVersion() override { return "1"; }
-    std::string displayName() override { return "zelv"; }
-    double now() override { return 0; }
-    platform::PreferencesFile& defaults() override { return prefs; }
-    std::optional<uint32_t> zeroAddressFlags() override { return std::nullopt; }
-    bool startProbe() override { return false; }
-    void showAlert(std::string const&, std::string const&, std::string const&, std::string const&,
-                   std::optional<std::string> const&, std::function<void(int)>) override {}
-    bool alertVisible() override { return false; }
-    void dismissAlert() override {}
-    void openUrl(std::string const&) override {}
-    void runInBackground(std::function<void()> job) override { job(); }
-    void runOnMain(std::function<void()> job) override { job(); }
-    void log(std::string const&) override {}
-};
+using fakes::QuietRating;
 
 class Shell : public ::testing::Test {
 protected:

@@ -3,10 +3,6 @@
 // in the done callback; damaged files end at once.
 #include <gtest/gtest.h>
 
-#include <AL/al.h>
-#include <AL/alc.h>
-#include <AL/alext.h>
-
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -18,6 +14,7 @@
 #include "os/shell/RatingPrompt.h"
 #include "os/shell/tests/ShellFakes.h"
 #include "platform/FfmpegVideoPlayer.h"
+#include "platform/tests/LoopbackDevice.h"
 #include "testing/GlTestContext.h"
 #include "testing/TestPaths.h"
 
@@ -25,34 +22,7 @@ namespace {
 
 std::filesystem::path clip() { return testing_support::sourceDir() / "platform/tests/media/clip.mp4"; }
 
-struct Loopback {
-    ALCdevice* device = nullptr;
-    ALCcontext* context = nullptr;
-    LPALCRENDERSAMPLESSOFT render =
-        reinterpret_cast<LPALCRENDERSAMPLESSOFT>(alcGetProcAddress(nullptr, "alcRenderSamplesSOFT"));
-    Loopback() {
-        auto open =
-            reinterpret_cast<LPALCLOOPBACKOPENDEVICESOFT>(alcGetProcAddress(nullptr, "alcLoopbackOpenDeviceSOFT"));
-        if (!open || !render) return;
-        device = open(nullptr);
-        ALCint attrs[] = {ALC_FORMAT_CHANNELS_SOFT, ALC_STEREO_SOFT, ALC_FORMAT_TYPE_SOFT, ALC_SHORT_SOFT,
-                          ALC_FREQUENCY, 44100, 0};
-        if (device) context = alcCreateContext(device, attrs);
-        if (context) alcMakeContextCurrent(context);
-    }
-    ~Loopback() {
-        alcMakeContextCurrent(nullptr);
-        if (context) alcDestroyContext(context);
-        if (device) alcCloseDevice(device);
-    }
-    int peak(int frames) {
-        std::vector<int16_t> pcm(size_t(frames) * 2);
-        render(device, pcm.data(), frames);
-        int p = 0;
-        for (int16_t s : pcm) p = std::max(p, std::abs(int(s)));
-        return p;
-    }
-};
+using Loopback = testing_support::LoopbackDevice;
 
 TEST(Video, ClipDecodesFramesOnTimeDrawsAndPlaysItsSound) {
     testing_support::pinGlDriver();
@@ -125,26 +95,6 @@ TEST(Video, MissingOrDamagedFilesOpenToNothing) {
     }
 }
 
-// Quiet rating prompt for the delegate's launch.
-struct NoRating : os::RatingPrompt::Platform {
-    testing_support::TempDir dir;
-    platform::PreferencesFile prefs{dir / "p"};
-    std::string appVersion() override { return "1"; }
-    std::string displayName() override { return "zelv"; }
-    double now() override { return 0; }
-    platform::PreferencesFile& defaults() override { return prefs; }
-    std::optional<uint32_t> zeroAddressFlags() override { return std::nullopt; }
-    bool startProbe() override { return false; }
-    void showAlert(std::string const&, std::string const&, std::string const&, std::string const&,
-                   std::optional<std::string> const&, std::function<void(int)>) override {}
-    bool alertVisible() override { return false; }
-    void dismissAlert() override {}
-    void openUrl(std::string const&) override {}
-    void runInBackground(std::function<void()> job) override { job(); }
-    void runOnMain(std::function<void()> job) override { job(); }
-    void log(std::string const&) override {}
-};
-
 struct RealVideoPlatform : fakes::Platform {
     using fakes::Platform::Platform;
     std::unique_ptr<platform::VideoPlayer> openVideo(std::string const& path) override {
@@ -157,7 +107,7 @@ TEST(Video, ShellPlaysTheClipToItsEndAndCallsDoneOnce) {
     testing_support::GlTestContext gl(160, 90);
     ASSERT_TRUE(gl.ok());
     gl.bindTarget();
-    os::RatingPrompt::setPlatform(std::make_unique<NoRating>());
+    os::RatingPrompt::setPlatform(std::make_unique<fakes::QuietRating>());
     std::vector<std::string> log;
     RealVideoPlatform platform(&log);
     {
