@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -85,14 +84,10 @@ bool FfmpegVideoPlayer::openFile(std::string const& path, ALCcontext* soundConte
     // The sound is optional: a video without it, or without a sound device, plays silently.
     audioStream_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (audioStream_ >= 0 && soundContext && (audio_ = openDecoder(format_, audioStream_))) {
-        audioRate_ = audio_->sample_rate > 0 && audio_->sample_rate <= 192000 ? audio_->sample_rate : 44100;
-        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        if (swr_alloc_set_opts2(&resampler_, &stereo, AV_SAMPLE_FMT_S16, audioRate_, &audio_->ch_layout,
-                                audio_->sample_fmt, audioRate_, 0, nullptr) < 0 ||
-            swr_init(resampler_) < 0) {
-            swr_free(&resampler_);
+        if (!converter_.open(audio_)) {
             avcodec_free_context(&audio_);
         } else {
+            audioRate_ = converter_.rate();
             soundContext_ = soundContext;
             alGetError();
             alGenSources(1, &source_);
@@ -121,7 +116,6 @@ FfmpegVideoPlayer::~FfmpegVideoPlayer() {
     }
     releaseGl();
     sws_freeContext(scaler_);
-    if (resampler_) swr_free(&resampler_);
     av_frame_free(&frame_);
     av_frame_free(&audioFrame_);
     av_packet_free(&packet_);
@@ -140,15 +134,7 @@ void FfmpegVideoPlayer::releaseGl() {
 void FfmpegVideoPlayer::decodeAudio(AVPacket* packet) {
     if (avcodec_send_packet(audio_, packet) < 0) return;
     while (avcodec_receive_frame(audio_, audioFrame_) == 0) {
-        int const outMax = swr_get_out_samples(resampler_, audioFrame_->nb_samples);
-        if (outMax > 0) {
-            size_t const at = pcm_.size();
-            pcm_.resize(at + size_t(outMax) * 2);
-            uint8_t* out = reinterpret_cast<uint8_t*>(pcm_.data() + at);
-            int got = swr_convert(resampler_, &out, outMax, const_cast<uint8_t const**>(audioFrame_->extended_data),
-                                  audioFrame_->nb_samples);
-            pcm_.resize(at + size_t(std::max(got, 0)) * 2);
-        }
+        converter_.append(audioFrame_, pcm_);
         av_frame_unref(audioFrame_);
     }
 }

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/PcmConverter.h"
 #include "platform/VideoPlayer.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
-struct SwrContext;
 struct SwsContext;
 
 namespace platform {
@@ -52,7 +52,7 @@ private:
     AVCodecContext* video_ = nullptr;
     AVCodecContext* audio_ = nullptr;
     SwsContext* scaler_ = nullptr;
-    SwrContext* resampler_ = nullptr;
+    PcmConverter converter_;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVFrame* audioFrame_ = nullptr;

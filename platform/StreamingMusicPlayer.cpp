@@ -4,7 +4,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <AL/alext.h>
@@ -50,7 +49,6 @@ StreamingMusicPlayer::~StreamingMusicPlayer() {
         alDeleteBuffers(kBuffers, buffers_.data());
         if (auto fn = threadContextFunction()) fn(nullptr);
     }
-    if (resampler_) swr_free(&resampler_);
     if (frame_) av_frame_free(&frame_);
     if (packet_) av_packet_free(&packet_);
     if (codec_) avcodec_free_context(&codec_);
@@ -120,17 +118,8 @@ bool StreamingMusicPlayer::open() {
     if (!codec_ || avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar) < 0 ||
         avcodec_open2(codec_, decoder, nullptr) < 0)
         return false;
-    rate_ = codec_->sample_rate > 0 && codec_->sample_rate <= 192000 ? codec_->sample_rate : 44100;
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    AVChannelLayout in{};
-    if (codec_->ch_layout.nb_channels > 0)
-        av_channel_layout_copy(&in, &codec_->ch_layout);
-    else
-        av_channel_layout_default(&in, 2);
-    int const r = swr_alloc_set_opts2(&resampler_, &stereo, AV_SAMPLE_FMT_S16, rate_, &in, codec_->sample_fmt,
-                                      codec_->sample_rate > 0 ? codec_->sample_rate : rate_, 0, nullptr);
-    av_channel_layout_uninit(&in);
-    if (r < 0 || swr_init(resampler_) < 0) return false;
+    if (!converter_.open(codec_)) return false;
+    rate_ = converter_.rate();
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
     if (!packet_ || !frame_) return false;
@@ -162,15 +151,7 @@ bool StreamingMusicPlayer::decodeChunk() {
     while (pcm_.size() < want) {
         int r = avcodec_receive_frame(codec_, frame_);
         if (r == 0) {
-            int const outMax = swr_get_out_samples(resampler_, frame_->nb_samples);
-            if (outMax <= 0) continue;
-            size_t const at = pcm_.size();
-            pcm_.resize(at + size_t(outMax) * 2);
-            uint8_t* out = reinterpret_cast<uint8_t*>(pcm_.data() + at);
-            int const got = swr_convert(resampler_, &out, outMax, const_cast<uint8_t const**>(frame_->extended_data),
-                                        frame_->nb_samples);
-            pcm_.resize(at + size_t(std::max(got, 0)) * 2);
-            if (got > 0) producedSinceRestart_ = true;
+            if (converter_.append(frame_, pcm_) > 0) producedSinceRestart_ = true;
             av_frame_unref(frame_);
             continue;
         }

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "platform/MusicPlayer.h"
+#include "platform/PcmConverter.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
 struct AVIOContext;
 struct AVPacket;
-struct SwrContext;
 
 namespace platform {
 
@@ -62,7 +62,7 @@ private:
     AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
-    SwrContext* resampler_ = nullptr;
+    PcmConverter converter_;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     int stream_ = -1;
