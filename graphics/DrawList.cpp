@@ -1,59 +1,25 @@
 #include "graphics/DrawList.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <string>
 
 #include "graphics/Context.h"
 #include "graphics/GlFunctions.h"
 #include "graphics/GoldParticles.h"
 #include "graphics/StandardShader.h"
-#include "graphics/TextureEntry.h"
 #include "os/services/PlatformServices.h"
 
 using Graphics::Context;
 using Graphics::StandardShader;
 
-// ---- Textures
-
-DrawList::TextureRef::TextureRef(Context* context, TextureDescriptor const& descriptor)
-    : context_(context), hash_(Context::hashName(descriptor.path)) {
-    if (context_ != nullptr) {
-        entry_ = context_->requestTexture(hash_, &descriptor);
+void DrawList::bindTexture(Context* context, Graphics::Texture const& texture, GLenum unit) {
+    if (texture) {
+        texture.bind(unit);
+    } else {
+        context->bindTextureUnit(unit, 0);
     }
 }
-
-DrawList::TextureRef::~TextureRef() {
-    if (entry_ != nullptr) {
-        context_->releaseTexture(hash_);
-    }
-}
-
-DrawList::TextureRef::TextureRef(TextureRef&& other) noexcept
-    : context_(other.context_), hash_(other.hash_), entry_(std::exchange(other.entry_, nullptr)) {}
-
-DrawList::TextureRef& DrawList::TextureRef::operator=(TextureRef&& other) noexcept {
-    if (this != &other) {
-        if (entry_ != nullptr) {
-            context_->releaseTexture(hash_);
-        }
-        context_ = other.context_;
-        hash_ = other.hash_;
-        entry_ = std::exchange(other.entry_, nullptr);
-    }
-    return *this;
-}
-
-bool DrawList::TextureRef::isReady() const { return entry_ != nullptr && entry_->resident != 0; }
-bool DrawList::TextureRef::isOnDemand() const { return entry_ != nullptr && entry_->pageTexture != 0; }
-void DrawList::TextureRef::setRequestOrder(std::uint64_t order) {
-    if (entry_ != nullptr) {
-        entry_->loadOrder = order;
-    }
-}
-GLuint DrawList::TextureRef::glName() const { return entry_ != nullptr ? entry_->glName : 0; }
 
 // ---- Construction
 
@@ -85,10 +51,10 @@ void fillCommon(DrawList::Entry& e, PristineLevel::MeshCommon const& m, Context*
     e.blend = m.blend;
     e.color = m.color;
     if (m.texture) {
-        e.texture = DrawList::TextureRef(context, *m.texture);
+        e.texture = Graphics::Texture(context, *m.texture);
     }
     if (m.mask) {
-        e.mask = DrawList::TextureRef(context, *m.mask);
+        e.mask = Graphics::Texture(context, *m.mask);
     }
     if (m.matrix) {
         e.matrix = *m.matrix;
@@ -151,32 +117,27 @@ bool usableBox(PristineLevel::MeshNode const& node) {
     return true;
 }
 
-std::atomic<std::uint64_t> listSerial{0};
-
 }  // namespace
 
 DrawList::DrawList(Context* context, PristineLevel::MeshSet const& meshSet, WorldDrawers* world,
                    EffectTargets* targets)
     : world_(world), targets_(targets), context_(context) {
     // Buffers first: the entries are checked against them.
-    std::uint64_t const serial = listSerial.fetch_add(1);
-    auto makeBuffers = [&](std::vector<PristineLevel::BufferData> const& records, GLenum target, char const* what,
+    auto makeBuffers = [&](std::vector<PristineLevel::BufferData> const& records, GLenum target,
                            std::vector<Buffer>& out) {
         out.reserve(records.size());
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            PristineLevel::BufferData const& r = records[i];
-            Buffer b;
+        for (PristineLevel::BufferData const& r : records) {
+            Buffer& b = out.emplace_back();
             b.size = r.bytes.size();
-            b.key = Context::hashName("DrawList " + std::to_string(serial) + " " + what + " " + std::to_string(i));
             if (context_ != nullptr) {
-                b.name = context_->acquireBuffer(b.key, r.usage == 1 ? 1 : 3, target, GLsizeiptr(r.bytes.size()),
-                                                 r.bytes.data(), glBufferUsage(r.usage));
+                b.buffer = Graphics::VertexBuffer(
+                    context_, Graphics::VertexBufferDescriptor(r.usage == 1 ? 1 : 3, target, r.bytes.size(),
+                                                               r.bytes.data(), glBufferUsage(r.usage)));
             }
-            out.push_back(b);
         }
     };
-    makeBuffers(meshSet.vertexBuffers, GL_ARRAY_BUFFER, "vertex", geometry_.vertexBuffers);
-    makeBuffers(meshSet.indexBuffers, GL_ELEMENT_ARRAY_BUFFER, "index", geometry_.indexBuffers);
+    makeBuffers(meshSet.vertexBuffers, GL_ARRAY_BUFFER, geometry_.vertexBuffers);
+    makeBuffers(meshSet.indexBuffers, GL_ELEMENT_ARRAY_BUFFER, geometry_.indexBuffers);
 
     geometry_.arrays.reserve(meshSet.arrayMeshes.size());
     for (std::size_t i = 0; i < meshSet.arrayMeshes.size(); ++i) {
@@ -260,20 +221,7 @@ DrawList::DrawList(Context* context, PristineLevel::MeshSet const& meshSet, Worl
     }
 }
 
-DrawList::~DrawList() {
-    if (context_ != nullptr) {
-        for (Buffer const& b : geometry_.vertexBuffers) {
-            if (b.name != nullptr) {
-                context_->releaseBuffer(b.key);
-            }
-        }
-        for (Buffer const& b : geometry_.indexBuffers) {
-            if (b.name != nullptr) {
-                context_->releaseBuffer(b.key);
-            }
-        }
-    }
-}
+DrawList::~DrawList() = default;
 
 DrawList::Entry* DrawList::entry(Handle const& handle) {
     if (handle.kind == kArrayMesh || handle.kind == kArrayLightLayer) {
@@ -317,7 +265,7 @@ void DrawList::updateGL(View const& view) {
         std::uint64_t* counter = context_ != nullptr ? &context_->textureRequestCounter() : nullptr;
         for (auto const& pair : onDemand_) {
             Entry* e = entry(*pair.first);
-            for (TextureRef* t : {&e->texture, &e->mask}) {
+            for (Graphics::Texture* t : {&e->texture, &e->mask}) {
                 if (t->isOnDemand() && counter != nullptr) {
                     t->setRequestOrder((*counter)++);
                 }
@@ -393,7 +341,7 @@ bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
         Attribute const& uv2 = e.uv2.count != 0 ? e.uv2 : e.position;
         shader->setVertexAttribute(vb->glName(), 2, e.baseOffset + uv2.offset, GLsizei(e.stride), GLint(uv2.count),
                                    uv2.type);
-        context->bindTextureUnit(GL_TEXTURE1, e.mask.glName());
+        bindTexture(context, e.mask, GL_TEXTURE1);
         break;
     }
     case PristineLevel::MeshCommon::colorShader:
@@ -413,7 +361,7 @@ bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
                                GLint(e.position.count), e.position.type);
     Attribute const& uv = e.uv.count != 0 ? e.uv : e.position;
     shader->setVertexAttribute(vb->glName(), 1, e.baseOffset + uv.offset, GLsizei(e.stride), GLint(uv.count), uv.type);
-    context->bindTextureUnit(GL_TEXTURE0, e.texture.glName());
+    bindTexture(context, e.texture, GL_TEXTURE0);
     context->setBlend(e.blend != 0);
     return true;
 }

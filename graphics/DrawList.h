@@ -15,12 +15,13 @@
 #include <utility>
 #include <vector>
 
+#include "graphics/Texture.h"
+#include "graphics/VertexBuffer.h"
 #include "level/MeshSet.h"
 
 namespace Graphics {
 class Context;
 class StandardShader;
-struct TextureEntry;
 }  // namespace Graphics
 
 class GoldParticles;
@@ -46,28 +47,8 @@ public:
         btDbvtNode* leaf = nullptr;
     };
 
-    // A level texture held for the list's lifetime.
-    class TextureRef {
-    public:
-        TextureRef() = default;
-        TextureRef(Graphics::Context* context, TextureDescriptor const& descriptor);
-        ~TextureRef();
-        TextureRef(TextureRef&& other) noexcept;
-        TextureRef& operator=(TextureRef&& other) noexcept;
-        TextureRef(TextureRef const&) = delete;
-        TextureRef& operator=(TextureRef const&) = delete;
-
-        explicit operator bool() const { return entry_ != nullptr; }
-        bool isReady() const;
-        bool isOnDemand() const;
-        void setRequestOrder(std::uint64_t order);
-        GLuint glName() const;
-
-    private:
-        Graphics::Context* context_ = nullptr;
-        std::uint64_t hash_ = 0;
-        Graphics::TextureEntry* entry_ = nullptr;
-    };
+    // The quad instances still name the level textures by this.
+    using TextureRef = Graphics::Texture;
 
     struct Attribute {
         std::uint32_t offset = 0;  // bytes within a vertex
@@ -84,8 +65,8 @@ public:
         std::uint32_t stride = 0;
         std::uint32_t blend = 0;
         glm::vec4 color{0.0f};
-        TextureRef texture;
-        TextureRef mask;
+        Graphics::Texture texture;
+        Graphics::Texture mask;
         std::optional<glm::mat4> matrix;
         std::uint8_t shader = 0;
         std::uint8_t hidden = 0;
@@ -105,12 +86,11 @@ public:
         std::uint32_t indexBuffer = 0;
     };
 
-    // One GL buffer made from a level buffer record.
+    // One GL buffer made from a level buffer record, with its size for the bounds checks.
     struct Buffer {
-        std::uint64_t key = 0;
-        GLuint const* name = nullptr;  // the current GL name, through the context's buffer table
+        Graphics::VertexBuffer buffer;
         std::uint64_t size = 0;
-        GLuint glName() const { return name != nullptr ? *name : 0; }
+        GLuint glName() const { return buffer.glName(); }
     };
 
     struct Geometry {
@@ -186,6 +166,10 @@ public:
     Geometry const& geometry() const { return geometry_; }
     Graphics::Context* context() const { return context_; }
     bool hasLightLayers() const { return hasLightLayers_ != 0; }
+
+    // Binds `texture` with its own sampling on `unit`, or unbinds the unit when there is none,
+    // so that nothing of an earlier draw is sampled in its place.
+    static void bindTexture(Graphics::Context* context, Graphics::Texture const& texture, GLenum unit);
 
 private:
     using Visible = std::pair<Handle*, float>;

@@ -48,7 +48,7 @@ void GoldParticles::draw(Context* context) {
     ShaderProgram::setUniformMatrix4(pvmLocation_, context->projectionView());
     ShaderProgram::setUniform1f(particleSizeLocation_, pointSize());
     context->setBlend(true);
-    context->bindTextureUnit(GL_TEXTURE0, sprite_.glName());
+    DrawList::bindTexture(context, sprite_, GL_TEXTURE0);
     context->bindBuffer(GL_ARRAY_BUFFER, 0);
     context->setEnabledVertexAttribCount(1);
     context->vertexAttribPointer(0, 2, GL_FLOAT, false, 0, world_->GetParticlePositionBuffer());
@@ -57,7 +57,7 @@ void GoldParticles::draw(Context* context) {
 
 void GoldParticles::drawGoldPass(Context* context, float const* quad, GLuint goldMap) {
     context->setBlend(true);
-    context->bindTextureUnit(GL_TEXTURE1, gradient_.glName());
+    DrawList::bindTexture(context, gradient_, GL_TEXTURE1);
     context->bindTextureUnit(GL_TEXTURE0, goldMap);
     goldProgram_.use();
     context->bindBuffer(GL_ARRAY_BUFFER, 0);

@@ -33,8 +33,8 @@ private:
     GLint texLocation_ = -1;
     GLint particleSizeLocation_ = -1;
     Graphics::ShaderProgram goldProgram_;
-    DrawList::TextureRef sprite_;
-    DrawList::TextureRef gradient_;
+    Graphics::Texture sprite_;
+    Graphics::Texture gradient_;
     float baseSize_ = 0.0f;
     PhysicsWorld const* world_ = nullptr;
     float scale_ = 1.0f;

@@ -326,3 +326,26 @@ TEST_F(DrawListGl, OnDemandTexturesAreNumberedNearestLast) {
     EXPECT_EQ(otherSlot->entry.loadOrder, before + 1);
     EXPECT_EQ(sharedSlot->entry.loadOrder, before + 2);  // the nearer entry's number stays
 }
+
+TEST_F(DrawListGl, EntriesSampleSharedTexturesWithTheirOwnOptions) {
+    testing_support::TempDir dir;
+    auto const path = (dir / "two.png").string();
+    gfx_test::writeFile(path, gfx_test::png(2, 1, 4));  // texel 0 has red 0, texel 1 red 7
+    // Another user of the same image asks for it first, clamped.
+    Graphics::Texture const clamped(ctx.get(), TextureDescriptor(path, TextureOptions(0, 0, 0, 0), 0));
+    std::vector<float> v;
+    pushQuad(v, -1, -1, 1, 1);  // positions double as uvs: u runs from -1 to 1
+    PristineLevel::MeshSet set;
+    set.vertexBuffers.push_back({bytesOf(v), 1});
+    set.arrayMeshes = {colourQuad(0, {1, 1, 1, 1}, TextureDescriptor(path, TextureOptions(0, 0, 1, 1), 0))};
+    set.nodes = {nodeFor(MeshNode::arrayEntry, 0)};
+    DrawList list(ctx.get(), set, nullptr, nullptr);
+    ASSERT_TRUE(loadTextures());
+    list.updateGL(everything());
+    clamped.bind(GL_TEXTURE0);
+    clear();
+    list.draw(ctx.get(), shader.get());
+    // Repeated, u = -0.23 samples texel 1 and u = -0.73 texel 0; clamped both would be texel 0.
+    EXPECT_EQ(gl.pixel(24, 32) & 0xFF, 7u);
+    EXPECT_EQ(gl.pixel(8, 32) & 0xFF, 0u);
+}
