@@ -39,7 +39,10 @@ MusicState& state() {
 SerialQueue& queue() {
     state();
     static SerialQueue q("Serial Dispatch Queue", std::chrono::milliseconds(10), [] {
-        if (state().player) state().player->service();
+        auto& p = state().player;
+        if (!p || !p->isPlaying()) return false;
+        p->service();
+        return true;
     });
     return q;
 }

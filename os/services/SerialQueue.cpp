@@ -2,7 +2,7 @@
 
 #include <pthread.h>
 
-SerialQueue::SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<void()> idle)
+SerialQueue::SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<bool()> idle)
     : name_(std::move(name)), idleInterval_(idleInterval), idle_(std::move(idle)), thread_([this] { run(); }) {}
 
 SerialQueue::~SerialQueue() {
@@ -45,8 +45,14 @@ void SerialQueue::run() {
     pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        if (jobs_.empty() && !stopping_) wake_.wait_for(lock, idleInterval_);
+        if (jobs_.empty() && !stopping_) {
+            if (polling_ && idle_)
+                wake_.wait_for(lock, idleInterval_);
+            else
+                wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
+        }
         if (!jobs_.empty()) {
+            polling_ = true;  // a job may have started something to feed
             std::function<void()> job = std::move(jobs_.front());
             jobs_.pop_front();
             lock.unlock();
@@ -57,8 +63,9 @@ void SerialQueue::run() {
         if (stopping_) return;
         if (idle_) {
             lock.unlock();
-            idle_();
+            bool const again = idle_();
             lock.lock();
+            polling_ = again;
         }
     }
 }

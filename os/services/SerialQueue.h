@@ -1,6 +1,7 @@
 #pragma once
 // One worker thread that runs the jobs given to it one at a time, in the order given, and between
-// jobs calls an idle function at a fixed interval (the music stream is fed from there).
+// jobs calls an idle function at a fixed interval (the music stream is fed from there) for as long
+// as it answers true; after a false it sleeps until the next job.
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,7 +12,7 @@
 
 class SerialQueue {
 public:
-    SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<void()> idle);
+    SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<bool()> idle);
     // Runs the jobs still queued, then stops the thread.
     ~SerialQueue();
     SerialQueue(SerialQueue const&) = delete;
@@ -27,7 +28,8 @@ private:
 
     std::string name_;
     std::chrono::milliseconds idleInterval_;
-    std::function<void()> idle_;
+    std::function<bool()> idle_;
+    bool polling_ = true;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_;
