@@ -10,7 +10,7 @@ void PhysicsWorld::Step(float dt, std::int32_t velocityIterations, std::int32_t 
 }
 
 std::int32_t PhysicsWorld::CreateParticle(b2Vec2 position) {
-    if (world_.IsLocked() || (maxCount_ != 0 && GetParticleCount() >= maxCount_)) {
+    if (world_.IsLocked() || (maxCount_ != 0 && positions_.size() >= maxCount_)) {
         return -1;
     }
     positions_.push_back(position);

@@ -20,14 +20,14 @@ public:
     void Step(float dt, std::int32_t velocityIterations, std::int32_t positionIterations);
 
     // Particle parameters, set once by the level from its meta data.
-    void SetParticleMaxCount(std::int32_t count) { maxCount_ = count < 0 ? 0 : count; }  // 0: no limit
+    void SetParticleMaxCount(std::uint32_t count) { maxCount_ = count; }  // 0: no limit
     void SetParticleDensity(float density) { density_ = density; }
     void SetParticleGravityScale(float scale) { gravityScale_ = scale; }
     void SetParticleDamping(float damping) { damping_ = damping; }
     void SetParticleRadius(float radius) { radius_ = radius; }
     void SetParticleCollisionMask(std::uint16_t mask) { collisionMask_ = mask; }
 
-    std::int32_t GetParticleMaxCount() const { return maxCount_; }
+    std::uint32_t GetParticleMaxCount() const { return maxCount_; }
     float GetParticleDensity() const { return density_; }
     float GetParticleGravityScale() const { return gravityScale_; }
     float GetParticleDamping() const { return damping_; }
@@ -42,7 +42,7 @@ public:
 
 private:
     b2World world_;
-    std::int32_t maxCount_ = 0;
+    std::uint32_t maxCount_ = 0;
     float density_ = 1.0f;
     float gravityScale_ = 1.0f;
     float damping_ = 1.0f;

@@ -218,4 +218,9 @@ TEST(PhysicsWorld, ParticlesStopAtTheMaximumCount) {
     EXPECT_EQ(physics.CreateParticle({5.0f, 6.0f}), -1);
     ASSERT_EQ(physics.GetParticleCount(), 2);
     EXPECT_EQ(physics.GetParticlePositionBuffer()[1], b2Vec2(3.0f, 4.0f));
+
+    // The level's count is unsigned: a large one stays a limit.
+    physics.SetParticleMaxCount(3000000000u);
+    EXPECT_EQ(physics.GetParticleMaxCount(), 3000000000u);
+    EXPECT_EQ(physics.CreateParticle({7.0f, 8.0f}), 2);
 }
