@@ -5,7 +5,11 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include "os/Assets.h"
-#include "world/WorldConstants.h"
+
+namespace {
+// The world's scale: 85 pixels per world unit (the world library sits above this one).
+constexpr float kWorldUnitsPerPixel = 1.0f / 85.0f;
+}  // namespace
 
 SpriteSheetAnimation::Parameters const& Splash::parameters() {
     static SpriteSheetAnimation::Parameters const p(8, 8, 64, 0, false, 60.0f);
@@ -16,7 +20,7 @@ Splash::Splash(Graphics::Context* context)
     : animation_(parameters()), texture_(context, Assets::texEffectsWaterWatersplash) {
     auto const& p = parameters();
     glm::vec2 const framePixels(float(texture_.width()) / float(p.columns), float(texture_.height()) / float(p.rows));
-    size_ = framePixels * worldScale;
+    size_ = framePixels * kWorldUnitsPerPixel;
     quad_ = Quad(position_, size_, animation_.getUvScale());
 }
 
