@@ -73,6 +73,24 @@ Data runLevel(int variant, GameMode mode) {
     return d;
 }
 
+// The cut-scene played before a level: a short stretch of ground in the intro mode, with the
+// intro music and subtitles and a goal the character rolls into once the scene closes.
+Data introLevel(int variant) {
+    LevelBuilder b;
+    auto& d = b.data();
+    d.metaData.mode = GameMode::Intro;
+    d.metaData.introSoundtrack = "music/intro";
+    d.metaData.introEndTime = 12000.0f;
+    float const length = 40.0f;
+    b.ground({{-10.0f, 0.0f}, {length * 0.5f, 0.5f * static_cast<float>(variant % 3)}, {length, 0.0f}}, -10.0f,
+             variant % 2 == 0 ? grassColour : groundColour);
+    walls(b, -9.0f, length - 1.0f, 30.0f);
+    b.checkPoint({-5.0f, 1.0f});
+    b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
+    b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    return d;
+}
+
 SoundDescriptor sound(std::string path, glm::vec2 at, uint8_t flags = 1) {
     return SoundDescriptor(std::move(path), SoundParams(glm::vec3(at, 0.0f), flags, 0.8f, 0, 1.25f, 2.0f));
 }
@@ -528,6 +546,7 @@ datatool::Register reg("levels", 20, [](datatool::Context& ctx) {
     for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
         LevelCatalog::Entry const& entry = LevelCatalog::entry(i);
         add(ctx, entry.path, runLevel(static_cast<int>(i), entry.mode));
+        if (!entry.introPath.empty()) add(ctx, entry.introPath, introLevel(static_cast<int>(i)));
     }
     add(ctx, "levels/sampler.pxl", samplerLevel());
 });
