@@ -95,6 +95,9 @@ public:
             out.minLength = 0.0f;
             out.maxLength = FLT_MAX;
             b2LinearStiffness(out.stiffness, out.damping, d.frequencyHz, d.dampingRatio, out.bodyA, out.bodyB);
+            if (!spring(out.stiffness, out.damping)) {
+                return nullptr;
+            }
         } else {
             // No frequency: a rigid rod of the rest length.
             out.minLength = d.length;
@@ -217,6 +220,9 @@ public:
         out.referenceAngle = d.referenceAngle;
         if (d.frequencyHz > 0.0f) {
             b2AngularStiffness(out.stiffness, out.damping, d.frequencyHz, d.dampingRatio, out.bodyA, out.bodyB);
+            if (!spring(out.stiffness, out.damping)) {
+                return nullptr;
+            }
         }
         return world_.CreateJoint(&out);
     }
@@ -232,6 +238,9 @@ public:
         out.maxMotorTorque = d.maxMotorTorque;
         out.motorSpeed = d.motorSpeed;
         b2LinearStiffness(out.stiffness, out.damping, d.frequencyHz, d.dampingRatio, out.bodyA, out.bodyB);
+        if (!spring(out.stiffness, out.damping)) {
+            return nullptr;
+        }
         return world_.CreateJoint(&out);
     }
 
@@ -332,6 +341,16 @@ private:
                 refuse("length out of range");
                 return false;
             }
+        }
+        return true;
+    }
+
+    // A frequency or damping ratio so large that the spring's numbers overflow would turn the
+    // bodies' positions into NaN at the first step.
+    bool spring(float stiffness, float damping) {
+        if (!finite(stiffness) || !finite(damping)) {
+            refuse("spring frequency or damping ratio out of range");
+            return false;
         }
         return true;
     }

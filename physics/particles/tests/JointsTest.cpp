@@ -169,6 +169,16 @@ TEST(Joints, DamagedDefinitionsAreRefused) {
     auto wheel = between<WheelJoint>(-1, 0);
     wheel.def.localAxisA = {0.0f, 0.0f};
     EXPECT_EQ(s.add(wheel), nullptr);
+    // Springs whose stiffness overflows would leave the bodies at NaN after one step.
+    wheel.def.localAxisA = {0.0f, 1.0f};
+    wheel.def.frequencyHz = 1e30f;
+    EXPECT_EQ(s.add(wheel), nullptr);
+    auto weld = between<WeldJoint>(0, 1);
+    weld.def.frequencyHz = 1e20f;
+    EXPECT_EQ(s.add(weld), nullptr);
+    distance.def.length = 1.0f;
+    distance.def.frequencyHz = 1e30f;
+    EXPECT_EQ(s.add(distance), nullptr);
     auto revolute = between<RevoluteJoint>(-1, 0);
     revolute.def.localAnchorB = {nan, 0.0f};
     EXPECT_EQ(s.add(revolute), nullptr);
