@@ -413,6 +413,10 @@ TEST_F(Shell, ReachabilityNotificationMovesTheDownloadState) {
     delegate->reachabilityChanged(&stranger);
     os::MainQueue::shared().drain(nowMs());
     EXPECT_EQ(downloadState(), 0);
+    // A notification without its notifier is refused, not a crash.
+    delegate->reachabilityChanged(nullptr);
+    os::MainQueue::shared().drain(nowMs());
+    EXPECT_EQ(downloadState(), 0);
 }
 
 struct RecordingView : os::GameCenterView {
