@@ -63,8 +63,8 @@ inline void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body,
 b2PolygonShape createPolygonShape(const std::vector<PackedShape>& shapes, std::size_t index);
 
 // The segments of a packed edge or chain that collide on one side only (the installed Box2D makes
-// edges with both ghost vertices and every chain one-sided; their solid side lies to the left of
-// each segment's direction). Empty for other records and for damaged ones.
+// edges with both ghost vertices and every chain one-sided: they stop only what lies to the right
+// of each segment's direction). Empty for other records and for damaged ones.
 struct OneSidedSegment {
     b2Vec2 from;
     b2Vec2 to;
