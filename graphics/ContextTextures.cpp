@@ -288,6 +288,10 @@ void Context::updateTextures() {
 }
 
 void Context::uploadFinishedImages() {
+    // The blit after an upload draws with the context's own program and two arrays; put back what
+    // the caller had selected, so a shader mode chosen before the pass still draws after it.
+    GLuint const program = currentProgram_;
+    uint64_t const enabledArrays = enabledVertexAttribCount_;
     bool stop = !burstLoading_;
     do {
         if (!upload_.slot) {
@@ -305,6 +309,8 @@ void Context::uploadFinishedImages() {
         }
         if (upload_.slot) uploadStep();
     } while (!stop);
+    useProgram(program);
+    setEnabledVertexAttribCount(enabledArrays);
 }
 
 bool Context::uploadStep() {

@@ -301,7 +301,8 @@ TEST_F(DrawingGl, QuadUvLayoutAndSpriteSheetFrames) {
     EXPECT_FALSE(twoStates.isReady());
     ASSERT_TRUE(loadTextures());
     EXPECT_TRUE(twoStates.isReady());
-    useScreen(StandardShader::kTextured);  // the texture pass may have used a program of its own
+    // The texture pass draws with a program of its own; the mode chosen before it still holds.
+    EXPECT_EQ(ctx->currentProgram(), shader->currentProgram().glName());
     twoStates.select(1);
     twoStates.draw(*shader);
     EXPECT_EQ(gl.pixel(8, 8), rgba(0, 0, 255));
