@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,16 +69,21 @@ size_t CurlResourceRequest::onData(char* data, size_t size, size_t count, void* 
 
 void CurlResourceRequest::run(Progress progress, Completion completion) {
     std::error_code ec;
-    if (std::filesystem::is_regular_file(target_, ec)) {
+    // A copy from an earlier run is fetched again only when the source is newer, and serves
+    // while the source cannot be reached.
+    bool const cached = std::filesystem::is_regular_file(target_, ec);
+    struct stat cachedStat {};
+    if (cached && stat(target_.c_str(), &cachedStat) != 0) cachedStat.st_mtime = 0;
+    auto useCached = [&] {
         fraction_ = 1.0;
         if (!cancel_) completion(0, target_.string());
-        return;
-    }
+    };
     std::filesystem::create_directories(target_.parent_path(), ec);
     std::filesystem::path const part = target_.string() + ".part";
     out_ = std::fopen(part.c_str(), "wb");
     if (!out_) {
         int const e = errno;
+        if (cached) return useCached();
         std::fprintf(stderr, "Download: cannot write %s: %s\n", part.c_str(), std::strerror(e));
         if (!cancel_) completion(e == ENOSPC ? kOutOfSpace : kDownloadFailed, std::string());
         return;
@@ -85,6 +91,8 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
     progress_ = std::move(progress);
     CURL* curl = curl_easy_init();
     CURLcode result = CURLE_FAILED_INIT;
+    bool notModified = false;
+    curl_off_t sourceTime = -1;
     if (curl) {
         curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -98,7 +106,18 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlResourceRequest::onProgress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+        if (cached) {
+            curl_easy_setopt(curl, CURLOPT_TIMECONDITION, long(CURL_TIMECOND_IFMODSINCE));
+            curl_easy_setopt(curl, CURLOPT_TIMEVALUE_LARGE, curl_off_t(cachedStat.st_mtime));
+        }
         result = curl_easy_perform(curl);
+        if (result == CURLE_OK) {
+            long unmet = 0;
+            curl_easy_getinfo(curl, CURLINFO_CONDITION_UNMET, &unmet);
+            notModified = unmet != 0;
+            curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &sourceTime);
+        }
         curl_easy_cleanup(curl);
     }
     bool ok = result == CURLE_OK;
@@ -111,7 +130,16 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         ok = false;
     }
     out_ = nullptr;
+    if (ok && notModified && cached) {
+        std::filesystem::remove(part, ec);
+        return useCached();
+    }
     if (ok) {
+        // The copy carries the source's time, for the next run's comparison.
+        if (sourceTime >= 0) {
+            timespec times[2] = {{time_t(sourceTime), 0}, {time_t(sourceTime), 0}};
+            utimensat(AT_FDCWD, part.c_str(), times, 0);
+        }
         std::filesystem::rename(part, target_, ec);
         if (ec) {
             ok = false;
@@ -128,6 +156,7 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
             error = kNetworkUnavailable;
         std::fprintf(stderr, "Download of %s failed: %s\n", url_.c_str(),
                      writeErrno_ ? std::strerror(writeErrno_) : curl_easy_strerror(result));
+        if (cached) return useCached();
         if (!cancel_) completion(error, std::string());
         return;
     }

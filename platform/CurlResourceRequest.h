@@ -1,7 +1,8 @@
 #pragma once
 // Fetches one file with libcurl (http, https, file URLs) into a cache folder: the bytes go to a
 // temporary file that is flushed and renamed into place only when complete, so a half-fetched
-// file is never taken for the content. A file already in place is found at once.
+// file is never taken for the content. A copy already in place is fetched again only when the
+// source is newer than it, and serves on its own while the source cannot be reached.
 #include <atomic>
 #include <filesystem>
 #include <string>

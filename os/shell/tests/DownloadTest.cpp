@@ -35,7 +35,8 @@ int loopbackSocket(int& port) {
     return fd;
 }
 
-// Serves one body to every request; while `cut` is set, closes the connection halfway through.
+// Serves one body to every request, dated long ago, and answers "not modified" to a request that
+// asks since when; while `cut` is set, closes the connection halfway through.
 class LoopbackServer {
 public:
     explicit LoopbackServer(std::string body) : body_(std::move(body)) {
@@ -61,9 +62,15 @@ private:
             ++requests;
             char buf[4096];
             ssize_t got = recv(c, buf, sizeof buf, 0);
-            (void)got;
+            std::string const request(buf, size_t(std::max<ssize_t>(got, 0)));
+            if (request.find("If-Modified-Since:") != std::string::npos) {
+                std::string const notModified = "HTTP/1.1 304 Not Modified\r\nConnection: close\r\n\r\n";
+                send(c, notModified.data(), notModified.size(), MSG_NOSIGNAL);
+                close(c);
+                continue;
+            }
             std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body_.size()) +
-                               "\r\nConnection: close\r\n\r\n";
+                               "\r\nLast-Modified: Tue, 01 Mar 2016 12:00:00 GMT\r\nConnection: close\r\n\r\n";
             size_t const n = cut ? body_.size() / 2 : body_.size();
             std::string out = head + body_.substr(0, n);
             send(c, out.data(), out.size(), MSG_NOSIGNAL);
@@ -119,11 +126,12 @@ TEST(Download, FetchesFromALoopbackServerAndMounts) {
     ASSERT_EQ(f.mounted.size(), 1u);
     EXPECT_EQ(readAll(f.mounted[0]) == body, true);
     EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak.part"));
-    // Already fetched: the next start finds it without asking the server.
-    int const asked = server.requests;
+    // Already fetched and not changed since: the server is asked, the copy is kept.
+    auto const fetched = std::filesystem::last_write_time(f.cache / "pak1.pak");
     f.download.start();
     ASSERT_TRUE(f.waitFor(4));
-    EXPECT_EQ(server.requests, asked);
+    EXPECT_EQ(server.requests, 2);
+    EXPECT_EQ(std::filesystem::last_write_time(f.cache / "pak1.pak"), fetched);
 }
 
 TEST(Download, FetchesFromAFileUrl) {
@@ -135,6 +143,17 @@ TEST(Download, FetchesFromAFileUrl) {
     f.download.start();
     ASSERT_TRUE(f.waitFor(4));
     EXPECT_EQ(readAll(f.cache / "pak1.pak"), body);
+    // A newer source replaces the copy; without a source the copy serves.
+    std::ofstream(source / "pak1.pak", std::ios::binary | std::ios::trunc) << "newer";
+    std::filesystem::last_write_time(source / "pak1.pak",
+                                     std::filesystem::last_write_time(source / "pak1.pak") + std::chrono::hours(1));
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(4));
+    EXPECT_EQ(readAll(f.cache / "pak1.pak"), "newer");
+    std::filesystem::remove(source / "pak1.pak");
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(4));
+    EXPECT_EQ(readAll(f.cache / "pak1.pak"), "newer");
 
     Fetch missing;
     missing.url = "file://" + (source / "nothing.pak").string();
