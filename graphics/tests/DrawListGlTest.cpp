@@ -2,21 +2,17 @@
 // built data archive.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "graphics/Context.h"
 #include "graphics/DrawList.h"
 #include "graphics/Drawable.h"
 #include "graphics/GoldParticles.h"
 #include "graphics/StandardShader.h"
+#include "graphics/tests/GlContextFixture.h"
 #include "graphics/tests/TestImages.h"
-#include "os/FileSystem.h"
-#include "os/Singleton.h"
 #include "physics/particles/PhysicsWorld.h"
-#include "testing/GlTestContext.h"
 #include "testing/TestPaths.h"
 
 using Graphics::Context;
@@ -26,36 +22,15 @@ namespace {
 
 using PristineLevel::MeshNode;
 
-struct DrawListGl : ::testing::Test {
-    testing_support::GlTestContext gl{64, 64};
-    std::unique_ptr<Context> ctx;
-    std::unique_ptr<Graphics::StandardShader> shader;
-
+struct DrawListGl : gfx_test::GlContextFixture {
     void SetUp() override {
-        unsetenv("ZELV_DEVICE_MODEL");
-        ASSERT_TRUE(gl.ok());
-        auto const pak = testing_support::binaryDir() / "pak0.pak";
-        ASSERT_TRUE(std::filesystem::exists(pak)) << pak;
-        static bool const mounted = Singleton<FileSystem>::instance().mount(pak.string()) != nullptr;
-        ASSERT_TRUE(mounted);
-        gl.bindTarget();
-        ctx = std::make_unique<Context>(1 << 30, boost::none);
-        shader = std::make_unique<Graphics::StandardShader>(ctx.get());
-        ctx->projectionView() = glm::mat4(1.0f);
+        GlContextFixture::SetUp();
+        if (ctx) ctx->projectionView() = glm::mat4(1.0f);
     }
 
     void clear() {
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
-    }
-
-    bool loadTextures() {
-        for (int i = 0; i < 5000; ++i) {
-            ctx->updateTextures();
-            if (ctx->texturesLoaded()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
     }
 };
 

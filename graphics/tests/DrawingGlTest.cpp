@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <chrono>
 #include <glm/gtc/matrix_transform.hpp>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "graphics/Context.h"
 #include "graphics/DrawList.h"
@@ -21,11 +19,9 @@
 #include "graphics/Texture.h"
 #include "graphics/TwoStateSprite.h"
 #include "graphics/VertexBuffer.h"
+#include "graphics/tests/GlContextFixture.h"
 #include "graphics/tests/TestImages.h"
-#include "os/FileSystem.h"
-#include "os/Singleton.h"
 #include "os/services/PlatformServices.h"
-#include "testing/GlTestContext.h"
 #include "testing/TestPaths.h"
 
 using Graphics::Context;
@@ -35,7 +31,7 @@ using testing_support::rgba;
 
 namespace {
 
-constexpr int kSide = 64;
+constexpr int kSide = gfx_test::GlContextFixture::kSide;
 
 struct Rgba {
     uint8_t r, g, b, a;
@@ -106,41 +102,19 @@ struct CountingGl {
     }
 };
 
-struct DrawingGl : ::testing::Test {
-    testing_support::GlTestContext gl{kSide, kSide};
+struct DrawingGl : gfx_test::GlContextFixture {
     testing_support::TempDir dir;
-    std::unique_ptr<Context> ctx;
-    std::unique_ptr<StandardShader> shader;
 
     void SetUp() override {
-        unsetenv("ZELV_DEVICE_MODEL");
-        ASSERT_TRUE(gl.ok());
-        auto const pak = testing_support::binaryDir() / "pak0.pak";
-        ASSERT_TRUE(std::filesystem::exists(pak)) << pak;
-        static bool const mounted = Singleton<FileSystem>::instance().mount(pak.string()) != nullptr;
-        ASSERT_TRUE(mounted);
+        GlContextFixture::SetUp();
         platform_services::setScreenSizes(kSide, kSide, kSide, kSide);
-        gl.bindTarget();
-        ctx = std::make_unique<Context>(1 << 30, boost::none);
-        shader = std::make_unique<StandardShader>(ctx.get());
     }
-
-    void TearDown() override { unsetenv("ZELV_DEVICE_MODEL"); }
 
     TextureDescriptor image(std::string const& name, gfx_test::Bytes const& bytes,
                             TextureOptions options = TextureOptions(0, 0, 0, 0)) {
         auto const path = (dir / name).string();
         gfx_test::writeFile(path, bytes);
         return TextureDescriptor(path, options, 2);
-    }
-
-    bool loadTextures() {
-        for (int i = 0; i < 5000; ++i) {
-            ctx->updateTextures();
-            if (ctx->texturesLoaded()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
     }
 
     void clear(float r, float g, float b) {

@@ -11,6 +11,7 @@
 #include "graphics/ShaderCompiler.h"
 #include "graphics/ShaderProgram.h"
 #include "graphics/StandardShader.h"
+#include "graphics/tests/GlContextFixture.h"
 #include "graphics/tests/TestImages.h"
 #include "os/FileSystem.h"
 #include "testing/GlTestContext.h"
@@ -43,14 +44,7 @@ struct RenderTest : ::testing::Test {
         return ctx->requestTexture(Context::hashName(path), &d);
     }
 
-    bool loadAll() {
-        for (int i = 0; i < 5000; ++i) {
-            ctx->updateTextures();
-            if (ctx->texturesLoaded()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
+    bool loadAll() { return gfx_test::GlContextFixture::loadTextures(*ctx); }
 
     // Draws the texture over the whole target through the built-in program, blending off.
     void drawFull(GLuint texture) {
