@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <vector>
 
+class b2Joint;
+class b2RevoluteJoint;
+class b2DistanceJoint;
+
 // A value reached gradually: the joint moves toward `target` by `speed` per unit of step.
 struct InterpolatedFloat {
     float target = 0.0f;
@@ -28,6 +32,9 @@ struct EmptyJointState {
     uint32_t signal = 0;
     uint8_t interrupt = 0;
 
+    bool apply(b2Joint&) const { return false; }
+    bool step(b2Joint&, float) const { return true; }
+
     friend bool operator==(EmptyJointState const&, EmptyJointState const&) = default;
 };
 
@@ -41,13 +48,24 @@ struct RevoluteJointState {
     boost::optional<InterpolatedFloat> motorSpeed;
     boost::optional<InterpolatedFloat> maxMotorTorque;
 
+    // Sets the limit and motor switches at once; true when a target differs from the joint and
+    // stepping must run.
+    bool apply(b2RevoluteJoint& joint) const;
+    // Moves the lower angle, upper angle, motor speed and maximum torque in turn: a target starts
+    // moving only once every one before it has arrived. True when all have arrived.
+    bool step(b2RevoluteJoint& joint, float step) const;
+
     friend bool operator==(RevoluteJointState const&, RevoluteJointState const&) = default;
 };
 
+// The rope joint is a distance joint on the installed engine: its maximum length is the rope's.
 struct RopeJointState {
     uint32_t signal = 0;
     uint8_t interrupt = 0;
     boost::optional<InterpolatedFloat> maxLength;
+
+    bool apply(b2DistanceJoint& joint) const;
+    bool step(b2DistanceJoint& joint, float step) const;
 
     friend bool operator==(RopeJointState const&, RopeJointState const&) = default;
 };

@@ -1,51 +1,53 @@
-#include "level/JointStateStepping.h"
+// Gradual joint changes that level signals ask for: apply a state's immediate parts, then step its
+// targets every update until all are reached.
+#include "level/JointDefinitions.h"
 
 #include <box2d/b2_distance_joint.h>
 #include <box2d/b2_revolute_joint.h>
 
 #include <algorithm>
 
-bool applyJointState(const RevoluteJointState& state, b2RevoluteJoint& joint) {
-    if (state.enableLimit) {
-        joint.EnableLimit(*state.enableLimit);
+bool RevoluteJointState::apply(b2RevoluteJoint& joint) const {
+    if (enableLimit) {
+        joint.EnableLimit(*enableLimit);
     }
-    if (state.enableMotor) {
-        joint.EnableMotor(*state.enableMotor);
+    if (enableMotor) {
+        joint.EnableMotor(*enableMotor);
     }
-    return (state.lowerAngle && state.lowerAngle->target != joint.GetLowerLimit()) ||
-           (state.upperAngle && state.upperAngle->target != joint.GetUpperLimit()) ||
-           (state.motorSpeed && state.motorSpeed->target != joint.GetMotorSpeed()) ||
-           (state.maxMotorTorque && state.maxMotorTorque->target != joint.GetMaxMotorTorque());
+    return (lowerAngle && lowerAngle->target != joint.GetLowerLimit()) ||
+           (upperAngle && upperAngle->target != joint.GetUpperLimit()) ||
+           (motorSpeed && motorSpeed->target != joint.GetMotorSpeed()) ||
+           (maxMotorTorque && maxMotorTorque->target != joint.GetMaxMotorTorque());
 }
 
-bool stepJointState(const RevoluteJointState& state, b2RevoluteJoint& joint, float step) {
+bool RevoluteJointState::step(b2RevoluteJoint& joint, float step) const {
     bool done = true;
-    if (state.lowerAngle || state.upperAngle) {
+    if (lowerAngle || upperAngle) {
         float lower = joint.GetLowerLimit();
         float upper = joint.GetUpperLimit();
-        if (state.lowerAngle) {
-            done = state.lowerAngle->moveToward(lower, step);
+        if (lowerAngle) {
+            done = lowerAngle->moveToward(lower, step);
         }
-        if (state.upperAngle) {
-            done = done ? state.upperAngle->moveToward(upper, step) : false;
+        if (upperAngle) {
+            done = done ? upperAngle->moveToward(upper, step) : false;
         }
         // Box2D aborts on a lower limit above the upper one: a lower limit that moves first past
         // the upper one pushes it along until the upper limit's turn comes.
         joint.SetLimits(lower, std::max(lower, upper));
     }
-    if (state.motorSpeed) {
+    if (motorSpeed) {
         if (done) {
             float speed = joint.GetMotorSpeed();
-            done = state.motorSpeed->moveToward(speed, step);
+            done = motorSpeed->moveToward(speed, step);
             joint.SetMotorSpeed(speed);
         } else {
             done = false;
         }
     }
-    if (state.maxMotorTorque) {
+    if (maxMotorTorque) {
         if (done) {
             float torque = joint.GetMaxMotorTorque();
-            done = state.maxMotorTorque->moveToward(torque, step);
+            done = maxMotorTorque->moveToward(torque, step);
             joint.SetMaxMotorTorque(torque);
         } else {
             done = false;
@@ -54,16 +56,16 @@ bool stepJointState(const RevoluteJointState& state, b2RevoluteJoint& joint, flo
     return done;
 }
 
-bool applyJointState(const RopeJointState& state, b2DistanceJoint& joint) {
-    return state.maxLength && state.maxLength->target != joint.GetMaxLength();
+bool RopeJointState::apply(b2DistanceJoint& joint) const {
+    return maxLength && maxLength->target != joint.GetMaxLength();
 }
 
-bool stepJointState(const RopeJointState& state, b2DistanceJoint& joint, float step) {
-    if (!state.maxLength) {
+bool RopeJointState::step(b2DistanceJoint& joint, float step) const {
+    if (!maxLength) {
         return true;
     }
     float length = joint.GetMaxLength();
-    bool const done = state.maxLength->moveToward(length, step);
+    bool const done = maxLength->moveToward(length, step);
     // Box2D keeps the maximum at or above the minimum; a target below it can never be reached,
     // so a clamped length ends the move instead of stepping for ever.
     return joint.SetMaxLength(length) != length || done;

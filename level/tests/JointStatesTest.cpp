@@ -1,7 +1,7 @@
 #include <box2d/box2d.h>
 #include <gtest/gtest.h>
 
-#include "level/JointStateStepping.h"
+#include "level/JointDefinitions.h"
 
 namespace {
 
@@ -40,25 +40,25 @@ TEST(JointStates, RevoluteTargetsMoveOneAfterAnother) {
     state.upperAngle = InterpolatedFloat{2.0f, 0.5f};
     state.motorSpeed = InterpolatedFloat{1.0f, 1.0f};
 
-    EXPECT_TRUE(applyJointState(state, *h.joint));
+    EXPECT_TRUE(state.apply(*h.joint));
     EXPECT_TRUE(h.joint->IsLimitEnabled());
     EXPECT_TRUE(h.joint->IsMotorEnabled());
 
-    EXPECT_FALSE(stepJointState(state, *h.joint, 1.0f));
+    EXPECT_FALSE(state.step(*h.joint, 1.0f));
     EXPECT_FLOAT_EQ(h.joint->GetLowerLimit(), -0.25f);
     EXPECT_FLOAT_EQ(h.joint->GetUpperLimit(), 1.0f);  // waits for the lower limit
-    EXPECT_FALSE(stepJointState(state, *h.joint, 1.0f));
+    EXPECT_FALSE(state.step(*h.joint, 1.0f));
     EXPECT_FLOAT_EQ(h.joint->GetLowerLimit(), -0.5f);
     EXPECT_FLOAT_EQ(h.joint->GetUpperLimit(), 1.5f);
     EXPECT_EQ(h.joint->GetMotorSpeed(), 0.0f);
     // The upper limit arrives, and in the same call the motor speed gets its turn.
-    EXPECT_TRUE(stepJointState(state, *h.joint, 1.0f));
+    EXPECT_TRUE(state.step(*h.joint, 1.0f));
     EXPECT_FLOAT_EQ(h.joint->GetUpperLimit(), 2.0f);
     EXPECT_EQ(h.joint->GetMotorSpeed(), 1.0f);
 
-    EXPECT_FALSE(applyJointState(state, *h.joint));  // everything in place
-    EXPECT_FALSE(applyJointState(RevoluteJointState{}, *h.joint));
-    EXPECT_TRUE(stepJointState(RevoluteJointState{}, *h.joint, 1.0f));
+    EXPECT_FALSE(state.apply(*h.joint));  // everything in place
+    EXPECT_FALSE(RevoluteJointState{}.apply(*h.joint));
+    EXPECT_TRUE(RevoluteJointState{}.step(*h.joint, 1.0f));
 }
 
 TEST(JointStates, LowerLimitPassingTheUpperOneDoesNotAbort) {
@@ -66,10 +66,10 @@ TEST(JointStates, LowerLimitPassingTheUpperOneDoesNotAbort) {
     RevoluteJointState state;
     state.lowerAngle = InterpolatedFloat{3.0f, 2.0f};
     state.upperAngle = InterpolatedFloat{4.0f, 10.0f};
-    EXPECT_FALSE(stepJointState(state, *h.joint, 1.0f));
+    EXPECT_FALSE(state.step(*h.joint, 1.0f));
     EXPECT_EQ(h.joint->GetLowerLimit(), 2.0f);
     EXPECT_EQ(h.joint->GetUpperLimit(), 2.0f);  // pushed along
-    EXPECT_TRUE(stepJointState(state, *h.joint, 1.0f));
+    EXPECT_TRUE(state.step(*h.joint, 1.0f));
     EXPECT_EQ(h.joint->GetLowerLimit(), 3.0f);
     EXPECT_EQ(h.joint->GetUpperLimit(), 4.0f);
 }
@@ -77,23 +77,23 @@ TEST(JointStates, LowerLimitPassingTheUpperOneDoesNotAbort) {
 TEST(JointStates, RopeLengthSteps) {
     Hinge h;
     RopeJointState state;
-    EXPECT_FALSE(applyJointState(state, *h.rope));
-    EXPECT_TRUE(stepJointState(state, *h.rope, 1.0f));  // no target: done at once
+    EXPECT_FALSE(state.apply(*h.rope));
+    EXPECT_TRUE(state.step(*h.rope, 1.0f));  // no target: done at once
 
     state.maxLength = InterpolatedFloat{1.0f, 0.5f};
-    EXPECT_TRUE(applyJointState(state, *h.rope));
-    EXPECT_FALSE(stepJointState(state, *h.rope, 1.0f));
+    EXPECT_TRUE(state.apply(*h.rope));
+    EXPECT_FALSE(state.step(*h.rope, 1.0f));
     EXPECT_FLOAT_EQ(h.rope->GetMaxLength(), 1.5f);
-    EXPECT_TRUE(stepJointState(state, *h.rope, 1.0f));
+    EXPECT_TRUE(state.step(*h.rope, 1.0f));
     EXPECT_FLOAT_EQ(h.rope->GetMaxLength(), 1.0f);
 
     // A target below the joint's minimum ends instead of stepping for ever.
     state.maxLength = InterpolatedFloat{0.0f, 100.0f};
-    EXPECT_TRUE(applyJointState(state, *h.rope));
-    EXPECT_TRUE(stepJointState(state, *h.rope, 1.0f));
+    EXPECT_TRUE(state.apply(*h.rope));
+    EXPECT_TRUE(state.step(*h.rope, 1.0f));
     EXPECT_GE(h.rope->GetMaxLength(), h.rope->GetMinLength());
 
     b2Joint& any = *h.joint;
-    EXPECT_FALSE(applyJointState(EmptyJointState{}, any));
-    EXPECT_TRUE(stepJointState(EmptyJointState{}, any, 1.0f));
+    EXPECT_FALSE(EmptyJointState{}.apply(any));
+    EXPECT_TRUE(EmptyJointState{}.step(any, 1.0f));
 }
