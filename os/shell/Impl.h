@@ -15,6 +15,7 @@
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
 #include "save/CloudSyncThread.h"
+#include "save/RoamingDataFile.h"
 #include "world/WorldConstants.h"
 
 namespace os {
@@ -42,7 +43,13 @@ struct Impl {
     static int downloadState() { return ::downloadState(); }
     static uint64_t levelCount() { return LevelCatalog::count(); }
     static LevelCatalog::Entry const& levelEntry(uint64_t index) { return LevelCatalog::entry(index); }
-    static bool isLevelUnlocked(uint64_t) { return false; }
+    // A level is unlocked once the save record has an entry for it. The accessor is closed at
+    // once and writes nothing back, since nothing changed.
+    static bool isLevelUnlocked(uint64_t index) {
+        if (index > UINT32_MAX) return false;
+        RoamingDataFile file("roamingData");
+        return file.data.hasLevelEntry(static_cast<uint32_t>(index));
+    }
 };
 
 using App = AbstractApp<Impl>;

@@ -17,3 +17,4 @@ if(TEST shell_launch_test)
   set_property(TEST shell_launch_test APPEND PROPERTY ENVIRONMENT
     LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-x11.supp)
 endif()
+zelv_test(shell_impl_test SOURCES tests/ImplTest.cpp DEPS zelv_shell)
