@@ -110,7 +110,7 @@ void invalidate(DrawList::Entry& e, char const* what, std::size_t index) {
 
 bool usableBox(PristineLevel::MeshNode const& node) {
     for (int i = 0; i < 3; ++i) {
-        if (!std::isfinite(node.boxMin[i]) || !std::isfinite(node.boxMax[i]) || node.boxMin[i] > node.boxMax[i]) {
+        if (!std::isfinite(node.box.min[i]) || !std::isfinite(node.box.max[i]) || node.box.min[i] > node.box.max[i]) {
             return false;
         }
     }
@@ -200,8 +200,8 @@ DrawList::DrawList(Context* context, PristineLevel::MeshSet const& meshSet, Worl
         if (lowEnd && node.lowEnd != 0) {
             continue;
         }
-        btDbvtVolume const box = btDbvtVolume::FromMM(btVector3(node.boxMin.x, node.boxMin.y, node.boxMin.z),
-                                                      btVector3(node.boxMax.x, node.boxMax.y, node.boxMax.z));
+        btDbvtVolume const box = btDbvtVolume::FromMM(btVector3(node.box.min.x, node.box.min.y, node.box.min.z),
+                                                      btVector3(node.box.max.x, node.box.max.y, node.box.max.z));
         h.leaf = tree_.insert(box, &h);
     }
     if (dropped != 0) {

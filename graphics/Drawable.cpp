@@ -17,8 +17,7 @@ Drawable::Drawable(PristineLevel::MeshSet const& meshSet, DrawList* list, std::s
             localTransform_ = *entry_->matrix;
         }
     }
-    boxMin_ = meshSet.nodes[index].boxMin;
-    boxMax_ = meshSet.nodes[index].boxMax;
+    box_ = meshSet.nodes[index].box;
 }
 
 std::vector<Drawable> Drawable::createDrawables(PristineLevel::MeshSet const& meshSet, DrawList* list,
@@ -43,8 +42,8 @@ void Drawable::updateBounds() {
     }
     float corners[8 * 4];
     for (int i = 0; i < 8; ++i) {
-        glm::vec4 const local((i & 1) ? boxMax_.x : boxMin_.x, (i & 2) ? boxMax_.y : boxMin_.y,
-                              (i & 4) ? boxMax_.z : boxMin_.z, 1.0f);
+        glm::vec4 const local((i & 1) ? box_.max.x : box_.min.x, (i & 2) ? box_.max.y : box_.min.y,
+                              (i & 4) ? box_.max.z : box_.min.z, 1.0f);
         glm::vec4 const world = *entry_->matrix * local;
         for (int k = 0; k < 4; ++k) {
             corners[i * 4 + k] = world[k];

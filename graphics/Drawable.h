@@ -35,8 +35,7 @@ public:
 private:
     DrawList::Handle const* handle_ = nullptr;
     std::optional<glm::mat4> localTransform_;
-    glm::vec4 boxMin_{0.0f};
-    glm::vec4 boxMax_{0.0f};
+    PristineLevel::MeshNode::Box box_;
     DrawList* list_ = nullptr;
     DrawList::Entry* entry_ = nullptr;
     DrawList::Buffer const* vertexBuffer_ = nullptr;

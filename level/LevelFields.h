@@ -849,8 +849,8 @@ template <class Io>
 void fields(Io& io, MeshNode& n) {
     raw(io, n.kind);
     raw(io, n.index);
-    field(io, n.boxMin);
-    field(io, n.boxMax);
+    field(io, n.box.min);
+    field(io, n.box.max);
     raw(io, n.lowEnd);
 }
 

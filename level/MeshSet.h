@@ -82,10 +82,17 @@ struct MeshNode {
         goldComposite = 8,
     };
 
+    // The local bounding box.
+    struct Box {
+        glm::vec4 min;
+        glm::vec4 max;
+
+        friend bool operator==(Box const&, Box const&) = default;
+    };
+
     uint16_t kind = player;
     uint32_t index = 0;  // entry within its kind's list
-    glm::vec4 boxMin;
-    glm::vec4 boxMax;
+    Box box;
     uint8_t lowEnd = 0;  // never visible on a low-end device
 
     friend bool operator==(MeshNode const&, MeshNode const&) = default;

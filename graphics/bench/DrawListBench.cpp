@@ -26,8 +26,8 @@ PristineLevel::MeshSet level() {
         float const cx = x(random);
         float const cy = y(random);
         float const h = size(random);
-        n.boxMin = {cx - h, cy - h, 0, 0};
-        n.boxMax = {cx + h, cy + h, 0, 0};
+        n.box.min = {cx - h, cy - h, 0, 0};
+        n.box.max = {cx + h, cy + h, 0, 0};
         set.nodes.push_back(n);
     }
     return set;
@@ -73,8 +73,8 @@ void BM_BruteForceCulling(benchmark::State& state) {
             for (int p = 0; p < 4 && inside; ++p) {
                 btVector3 const& normal = v.normals[std::size_t(p)];
                 // The corner farthest along the normal decides.
-                float const fx = normal.x() >= 0 ? n.boxMax.x : n.boxMin.x;
-                float const fy = normal.y() >= 0 ? n.boxMax.y : n.boxMin.y;
+                float const fx = normal.x() >= 0 ? n.box.max.x : n.box.min.x;
+                float const fy = normal.y() >= 0 ? n.box.max.y : n.box.min.y;
                 inside = normal.x() * fx + normal.y() * fy + v.offsets[std::size_t(p)] >= 0;
             }
             if (inside) {

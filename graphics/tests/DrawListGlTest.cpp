@@ -79,8 +79,8 @@ MeshNode nodeFor(std::uint16_t kind, std::uint32_t index) {
     MeshNode n;
     n.kind = kind;
     n.index = index;
-    n.boxMin = {-1, -1, 0, 0};
-    n.boxMax = {1, 1, 0, 0};
+    n.box.min = {-1, -1, 0, 0};
+    n.box.max = {1, 1, 0, 0};
     return n;
 }
 
@@ -283,8 +283,8 @@ TEST_F(DrawListGl, OnDemandTexturesAreNumberedNearestLast) {
                        colourQuad(0, {1, 1, 1, 1}, shared)};
     auto at = [](std::uint32_t index, float x) {
         MeshNode n = nodeFor(MeshNode::arrayEntry, index);
-        n.boxMin.x = x - 1;
-        n.boxMax.x = x + 1;
+        n.box.min.x = x - 1;
+        n.box.max.x = x + 1;
         return n;
     };
     set.nodes = {at(0, 30), at(1, 20), at(2, 5)};  // the shared texture both farthest and nearest

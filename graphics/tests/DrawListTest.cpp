@@ -27,8 +27,8 @@ MeshNode node(std::uint16_t kind, std::uint32_t index, float x, float y = 0.0f, 
     MeshNode n;
     n.kind = kind;
     n.index = index;
-    n.boxMin = {x - half, y - half, 0, 0};
-    n.boxMax = {x + half, y + half, 0, 0};
+    n.box.min = {x - half, y - half, 0, 0};
+    n.box.max = {x + half, y + half, 0, 0};
     return n;
 }
 
@@ -173,10 +173,10 @@ TEST_F(DrawListCulling, InvalidMeshDataIsDropped) {
     set.nodes.push_back(node(MeshNode::arrayEntry, 40, 0));  // 12: no such entry
     set.nodes.push_back(node(9, 0, 0));                      // 13: no such kind
     MeshNode inverted = node(MeshNode::player, 0, 0);
-    std::swap(inverted.boxMin, inverted.boxMax);
+    std::swap(inverted.box.min, inverted.box.max);
     set.nodes.push_back(inverted);  // 14
     MeshNode nan = node(MeshNode::player, 0, 0);
-    nan.boxMax.x = std::numeric_limits<float>::quiet_NaN();
+    nan.box.max.x = std::numeric_limits<float>::quiet_NaN();
     set.nodes.push_back(nan);  // 15
     set.nodes.push_back(node(MeshNode::lightLayer2, 0, 0));  // 16: fine
 

@@ -331,8 +331,8 @@ PristineLevel::MeshSet quadLevel() {
     PristineLevel::MeshNode node;
     node.kind = PristineLevel::MeshNode::arrayEntry;
     node.index = 0;
-    node.boxMin = glm::vec4(0, 0, 0, 0);
-    node.boxMax = glm::vec4(1, 1, 0, 0);
+    node.box.min = glm::vec4(0, 0, 0, 0);
+    node.box.max = glm::vec4(1, 1, 0, 0);
     set.nodes.push_back(node);
     return set;
 }

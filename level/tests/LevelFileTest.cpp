@@ -542,7 +542,7 @@ TEST(LevelFile, FieldsSitWhereTheFileStoresThem) {
                  indexed, "indexed mesh");
     expectStored(Stored().u64(2).u8(1).u8(2).u8(0), BufferData{.bytes = {1, 2}, .usage = 0}, "buffer");
     expectStored(Stored().u16(1).u32({2}).f32({3, 4, 5, 6, 7, 8, 9, 10}).u8(1),
-                 MeshNode{.kind = 1, .index = 2, .boxMin = {3, 4, 5, 6}, .boxMax = {7, 8, 9, 10}, .lowEnd = 1}, "mesh node");
+                 MeshNode{.kind = 1, .index = 2, .box = {{3, 4, 5, 6}, {7, 8, 9, 10}}, .lowEnd = 1}, "mesh node");
 }
 
 TEST(LevelFile, VariantSelectorsOutOfRangeStopTheRead) {

@@ -182,8 +182,8 @@ uint32_t LevelBuilder::node(uint16_t kind, uint32_t index, glm::vec2 min, glm::v
     PristineLevel::MeshNode n;
     n.kind = kind;
     n.index = index;
-    n.boxMin = glm::vec4(min, -1.0f, 1.0f);
-    n.boxMax = glm::vec4(max, 1.0f, 1.0f);
+    n.box.min = glm::vec4(min, -1.0f, 1.0f);
+    n.box.max = glm::vec4(max, 1.0f, 1.0f);
     data_.meshSet.nodes.push_back(n);
     return static_cast<uint32_t>(data_.meshSet.nodes.size() - 1);
 }
