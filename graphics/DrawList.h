@@ -47,9 +47,6 @@ public:
         btDbvtNode* leaf = nullptr;
     };
 
-    // The quad instances still name the level textures by this.
-    using TextureRef = Graphics::Texture;
-
     struct Attribute {
         std::uint32_t offset = 0;  // bytes within a vertex
         GLenum type = GL_FLOAT;

@@ -105,4 +105,4 @@ void QuadInstance::setColor(glm::vec4 const& color) {
 
 glm::vec4* QuadInstance::colorPointer() { return entry_ ? &entry_->color : nullptr; }
 
-DrawList::TextureRef const* QuadInstance::texture() const { return entry_ ? &entry_->texture : nullptr; }
+Graphics::Texture const* QuadInstance::texture() const { return entry_ ? &entry_->texture : nullptr; }

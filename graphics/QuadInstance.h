@@ -32,7 +32,7 @@ public:
     void show();
     void setColor(glm::vec4 const& color);
     glm::vec4* colorPointer();
-    DrawList::TextureRef const* texture() const;
+    Graphics::Texture const* texture() const;
 
     std::array<float, kFloats> const& localVertices() const { return local_; }
     std::array<float, kFloats> const& worldVertices() const { return world_; }
