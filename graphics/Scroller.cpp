@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "os/services/PlatformServices.h"
 
@@ -28,7 +29,12 @@ Scroller::Scroller(Parameters const& p, Clock clock)
 
 std::optional<int32_t> Scroller::currentPage() const {
     if (!paged()) return std::nullopt;
-    return int32_t(std::round(offset_ / *pageSize_));
+    float const page = std::round(offset_ / *pageSize_);
+    // An offset far past any page answers the last page in its direction, not an overflow.
+    if (std::isnan(page)) return 0;
+    if (page >= 2147483648.0f) return std::numeric_limits<int32_t>::max();
+    if (page <= -2147483648.0f) return std::numeric_limits<int32_t>::min();
+    return int32_t(page);
 }
 
 void Scroller::update(float dt) {

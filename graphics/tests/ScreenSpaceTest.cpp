@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "graphics/ImageSequence.h"
 #include "graphics/ScreenAnchor.h"
@@ -136,6 +137,12 @@ TEST_F(ScrollerFixture, ButtonsNudgeAndClampAndAZeroPageSizeIsNoPaging) {
     wild.touchEnded(glm::vec2(1e30f, 0));
     wild.update(16);
     EXPECT_GT(wild.offset(), 1e29f);
+    // Its page number is past any int32: the last one, not an overflow.
+    Scroller wildPaged = make(10.0f);
+    wildPaged.setOffset(1e30f);
+    EXPECT_EQ(wildPaged.currentPage(), std::numeric_limits<int32_t>::max());
+    wildPaged.setOffset(-1e30f);
+    EXPECT_EQ(wildPaged.currentPage(), std::numeric_limits<int32_t>::min());
 
     Scroller unpaged = make(0.0f);
     unpaged.setOffset(50);
