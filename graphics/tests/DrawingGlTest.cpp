@@ -13,6 +13,7 @@
 #include "graphics/GlFunctions.h"
 #include "graphics/PostProcessingStep.h"
 #include "graphics/QuadInstance.h"
+#include "graphics/Splash.h"
 #include "graphics/Sprite.h"
 #include "graphics/SpriteSheetAnimation.h"
 #include "graphics/StandardShader.h"
@@ -283,6 +284,39 @@ TEST_F(DrawingGl, QuadUvLayoutAndSpriteSheetFrames) {
     twoStates.select(0);
     twoStates.draw(*shader);
     EXPECT_EQ(gl.pixel(8, 8), rgba(255, 0, 0));
+}
+
+TEST_F(DrawingGl, SplashTurnsTowardItsVelocityAndShowsTheFrameOfItsTime) {
+    Splash splash(ctx.get());
+    // The archive's 64 x 64 sheet of 8 x 8 frames: one frame is 8 pixels at 85 pixels a unit.
+    float const w = 8.0f / 85.0f;
+    ASSERT_FLOAT_EQ(splash.size().x, w);
+    glm::vec2 const p(1, 2);
+    auto near2 = [](glm::vec2 a, glm::vec2 b) { return glm::length(a - b) < 1e-5f; };
+
+    // Falling straight in at 15 units a second: upright, 1.5 times larger, twice as wide as high.
+    splash.start(p, glm::vec2(0, -15));
+    splash.update(20);
+    splash.update(0);  // 20 ms at 60 frames a second: frame 1
+    splash.orientToVelocity();
+    EXPECT_TRUE(near2(splash.quad().corner(2).position, p + glm::vec2(-1.5f * w, 0)));
+    EXPECT_TRUE(near2(splash.quad().corner(1).position, p + glm::vec2(1.5f * w, 1.5f * w)));
+    EXPECT_TRUE(near2(splash.quad().corner(3).uv, glm::vec2(0.125f, 0)));
+    EXPECT_TRUE(near2(splash.quad().corner(0).uv, glm::vec2(0.25f, 0.125f)));
+
+    // Sideways: tilted by the 22-degree limit toward the velocity, about its bottom centre.
+    float const c = std::cos(Splash::kMaximumAngle), sn = std::sin(Splash::kMaximumAngle);
+    splash.start(p, glm::vec2(7.5f, 0));  // half the full-size speed: scale 1
+    splash.orientToVelocity();
+    EXPECT_TRUE(near2(splash.quad().corner(0).position, p + w * glm::vec2(c, sn)));
+    EXPECT_TRUE(near2(splash.quad().corner(1).position, p + w * glm::vec2(c - sn, sn + c)));
+    splash.start(p, glm::vec2(-7.5f, 0));
+    splash.orientToVelocity();
+    EXPECT_TRUE(near2(splash.quad().corner(0).position, p + w * glm::vec2(c, -sn)));
+
+    // After its 64 frames it stops and draws nothing.
+    for (int i = 0; i < 70; ++i) splash.update(16.6667f);
+    EXPECT_FALSE(splash.isPlaying());
 }
 
 TEST_F(DrawingGl, IdenticalVertexBuffersShareOneGlBuffer) {
