@@ -3,8 +3,12 @@
 #include <glm/geometric.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "level/Fixtures.h"
 
 namespace levels {
 
@@ -243,6 +247,35 @@ void LevelBuilder::coin(glm::vec2 centre, uint32_t achievement) {
     f.userData = fixtureSignal(c.triggerSignal);
     data_.signalShapes.push_back(circleShape(centre, 0.35f, f));
     data_.coins.push_back(c);
+}
+
+std::vector<std::string> windingFaults(PristineLevel::Data const& level) {
+    std::vector<std::string> faults;
+    auto describe = [](OneSidedSegment const& s, char const* why) {
+        char line[160];
+        std::snprintf(line, sizeof line, "one-sided segment (%g, %g) -> (%g, %g) %s", s.from.x, s.from.y, s.to.x,
+                      s.to.y, why);
+        return std::string(line);
+    };
+    for (PackedShape const& shape : level.staticShapes) {
+        for (OneSidedSegment const& s : oneSidedSegments(shape)) {
+            b2Vec2 const e = s.to - s.from;
+            b2Vec2 const middle = 0.5f * (s.from + s.to);
+            if (std::abs(e.x) > 1e-4f * std::abs(e.y)) {
+                if (!s.faces(middle + b2Vec2(0.0f, 1.0f))) {
+                    faults.push_back(describe(s, "faces down: ground must run right to left"));
+                }
+            } else if (level.checkPoints.empty()) {
+                faults.push_back(describe(s, "is a wall in a level without a start to face"));
+            } else {
+                glm::vec2 const start = level.checkPoints.front().respawnPosition;
+                if (!s.faces(b2Vec2(start.x, middle.y))) {
+                    faults.push_back(describe(s, "is a wall facing away from the level's start"));
+                }
+            }
+        }
+    }
+    return faults;
 }
 
 void LevelBuilder::goal(glm::vec2 centre, glm::vec2 halfSize) {

@@ -43,6 +43,12 @@ PackedShape chainShape(std::vector<glm::vec2> const& points, Fixture const& fixt
 // The signed area of a closed outline; positive when counter-clockwise.
 float signedArea(std::vector<glm::vec2> const& outline);
 
+// One-sided ground stops only what lies on its facing side, so wound the wrong way it lets the
+// player fall through. Every one-sided segment of the static geometry must face the open side:
+// a level or sloped one faces up (our levels are walked on from above and have no ceilings), an
+// upright one (a wall) faces the level's start. One line per segment that faces the wrong way.
+std::vector<std::string> windingFaults(PristineLevel::Data const& level);
+
 class LevelBuilder {
 public:
     LevelBuilder();

@@ -525,6 +525,13 @@ Data samplerLevel() {
 }
 
 void add(datatool::Context& ctx, std::string const& path, Data const& level) {
+    std::vector<std::string> const faults = levels::windingFaults(level);
+    for (std::string const& fault : faults) {
+        ctx.error(path + ": " + fault);
+    }
+    if (!faults.empty()) {
+        return;
+    }
     std::vector<uint8_t> file;
     try {
         file = savePristineLevel(level);
