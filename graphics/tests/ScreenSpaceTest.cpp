@@ -203,6 +203,7 @@ TEST(ImageSequence, FrameNamesTimingAndWrap) {
     EXPECT_EQ(ImageSequence::framePath("art/menus/levelselect/Gear_00000.png", 7),
               "art/menus/levelselect/Gear_00007.png");
     EXPECT_EQ(ImageSequence::framePath("art/a/Gear_00000.png", 123456), "art/a/Gear_123456.png");
+    EXPECT_EQ(ImageSequence::framePath("art/a/Gear_1.png", 7), "art/a/Gear_17.png");  // no zeros: no padding
     // Only the trailing zeros are the number, not a run in a folder name.
     EXPECT_EQ(ImageSequence::framePath("art/v100000/Gear_00000.png", 12), "art/v100000/Gear_00012.png");
 
