@@ -223,6 +223,12 @@ struct SavedGlState {
     GLint program = 0, activeTexture = 0, texture = 0, arrayBuffer = 0, viewport[4] = {};
     GLboolean blend = 0, depth = 0, scissor = 0;
     GLint attrib[2] = {};
+    // The context's attribute cache remembers the pointers it set: they are put back too, or
+    // the next composite would skip setting them and draw with the video's quad.
+    struct Pointer {
+        GLint size = 4, type = GL_FLOAT, normalized = 0, stride = 0, buffer = 0;
+        void* offset = nullptr;
+    } pointer[2];
     SavedGlState() {
         glGetIntegerv(GL_CURRENT_PROGRAM, &program);
         glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
@@ -233,12 +239,25 @@ struct SavedGlState {
         blend = glIsEnabled(GL_BLEND);
         depth = glIsEnabled(GL_DEPTH_TEST);
         scissor = glIsEnabled(GL_SCISSOR_TEST);
-        for (GLuint i = 0; i < 2; ++i) glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &attrib[i]);
+        for (GLuint i = 0; i < 2; ++i) {
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &attrib[i]);
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_SIZE, &pointer[i].size);
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_TYPE, &pointer[i].type);
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_NORMALIZED, &pointer[i].normalized);
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &pointer[i].stride);
+            glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &pointer[i].buffer);
+            glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &pointer[i].offset);
+        }
     }
     ~SavedGlState() {
         glUseProgram(GLuint(program));
         glBindTexture(GL_TEXTURE_2D, GLuint(texture));
         glActiveTexture(GLenum(activeTexture));
+        for (GLuint i = 0; i < 2; ++i) {
+            Pointer const& p = pointer[i];
+            glBindBuffer(GL_ARRAY_BUFFER, GLuint(p.buffer));
+            glVertexAttribPointer(i, p.size, GLenum(p.type), GLboolean(p.normalized), p.stride, p.offset);
+        }
         glBindBuffer(GL_ARRAY_BUFFER, GLuint(arrayBuffer));
         glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
         blend ? glEnable(GL_BLEND) : glDisable(GL_BLEND);

@@ -42,12 +42,30 @@ TEST(Video, ClipDecodesFramesOnTimeDrawsAndPlaysItsSound) {
     for (size_t i = 0; i < player->pixels().size(); i += 4) nonBlack |= player->pixels()[i] > 40;
     EXPECT_TRUE(nonBlack);
 
-    // The game's state before the video draws.
-    GLuint const someTexture = 0;
+    // The game's state before the video draws, including attribute pointers its context caches.
+    GLuint gameBuffer = 0;
+    glGenBuffers(1, &gameBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, gameBuffer);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<void*>(4));
+    glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, 20, reinterpret_cast<void*>(12));
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
     glUseProgram(0);
     glEnable(GL_BLEND);
     glViewport(3, 4, 50, 60);
     player->draw(gl.width(), gl.height());
+    for (GLuint i = 0; i < 2; ++i) {
+        GLint size = 0, stride = 0, buffer = 0;
+        void* offset = nullptr;
+        glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_SIZE, &size);
+        glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_STRIDE, &stride);
+        glGetVertexAttribiv(i, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING, &buffer);
+        glGetVertexAttribPointerv(i, GL_VERTEX_ATTRIB_ARRAY_POINTER, &offset);
+        EXPECT_EQ(size, i == 0 ? 3 : 2);
+        EXPECT_EQ(stride, 20);
+        EXPECT_EQ(GLuint(buffer), gameBuffer);
+        EXPECT_EQ(offset, reinterpret_cast<void*>(i == 0 ? 4 : 12));
+    }
+    glDeleteBuffers(1, &gameBuffer);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     GLint program = -1, viewport[4] = {};
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
@@ -56,7 +74,6 @@ TEST(Video, ClipDecodesFramesOnTimeDrawsAndPlaysItsSound) {
     EXPECT_EQ(viewport[0], 3);
     EXPECT_EQ(viewport[2], 50);
     EXPECT_TRUE(glIsEnabled(GL_BLEND));
-    (void)someTexture;
     // Aspect fill: the whole target is covered, corners included.
     int covered = 0;
     for (auto [x, y] : {std::pair{0, 0}, {159, 0}, {0, 89}, {159, 89}, {80, 45}}) covered += (gl.pixel(x, y) >> 24) == 255;
