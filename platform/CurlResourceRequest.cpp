@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace platform {
 
@@ -44,7 +45,10 @@ void CurlResourceRequest::begin(Progress progress, Completion completion) {
     });
 }
 
-int CurlResourceRequest::onProgress(void* p, long long total, long long now, long long, long long) {
+// A callback of another type would be called through the wrong function type.
+static_assert(std::is_same_v<curl_off_t, int64_t>);
+
+int CurlResourceRequest::onProgress(void* p, int64_t total, int64_t now, int64_t, int64_t) {
     auto* self = static_cast<CurlResourceRequest*>(p);
     if (self->cancel_) return 1;
     if (total > 0) {

@@ -4,6 +4,7 @@
 // file is never taken for the content. A copy already in place is fetched again only when the
 // source is newer than it, and serves on its own while the source cannot be reached.
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -29,7 +30,8 @@ public:
 
 private:
     void run(Progress progress, Completion completion);
-    static int onProgress(void* self, long long total, long long now, long long, long long);
+    // Called through libcurl with curl_off_t arguments, which the source checks are int64_t.
+    static int onProgress(void* self, int64_t total, int64_t now, int64_t, int64_t);
     static size_t onData(char* data, size_t size, size_t count, void* self);
 
     std::string url_;

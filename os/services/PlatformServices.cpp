@@ -36,15 +36,20 @@ bool startsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The POSIX locale form ("pt_BR.UTF-8", "zh_TW") as a localization name ("pt", "zh-Hant").
+// The POSIX locale form ("pt_BR.UTF-8", "zh_TW") as one of the localizations the game ships
+// ("pt", "zh-Hant"); empty for a language it does not ship, so that "kok_IN" (Konkani) is not
+// taken for Korean nor "frr_DE" (North Frisian) for French.
 std::string localizationOf(std::string_view posix) {
     std::string_view lang = posix.substr(0, posix.find_first_of(".@"));
-    if (startsWith(lang, "zh")) {
+    std::string_view const code = lang.substr(0, lang.find_first_of("_-"));
+    if (code == "zh") {
         bool traditional = lang.find("TW") != std::string_view::npos || lang.find("HK") != std::string_view::npos ||
                            lang.find("MO") != std::string_view::npos || lang.find("Hant") != std::string_view::npos;
         return traditional ? "zh-Hant" : "zh-Hans";
     }
-    return std::string(lang.substr(0, lang.find_first_of("_-")));
+    for (char const* shipped : {"en", "de", "es", "fr", "it", "ja", "ko", "pt", "ru"})
+        if (code == shipped) return shipped;
+    return std::string();
 }
 
 }  // namespace
@@ -123,8 +128,10 @@ std::string localeFromEnvironment() {
         if (end == std::string::npos) end = list.size();
         if (end > pos) {
             entries[count] = localizationOf(std::string_view(list).substr(pos, end - pos));
-            pointers[count] = entries[count].c_str();
-            ++count;
+            if (!entries[count].empty()) {
+                pointers[count] = entries[count].c_str();
+                ++count;
+            }
         }
         pos = end + 1;
     }

@@ -9,3 +9,5 @@ zelv_test(platform_controllers_test SOURCES tests/SdlControllersTest.cpp DEPS ze
 zelv_fuzzer(platform_music_fuzzer SOURCES fuzz/MusicFuzzer.cpp DEPS zelv_platform RUNS 300
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/platform_music_fuzzer)
 zelv_benchmark(platform_music_player_bench SOURCES bench/MusicPlayerBench.cpp DEPS zelv_platform)
+zelv_fuzzer(platform_video_fuzzer SOURCES fuzz/VideoFuzzer.cpp DEPS zelv_platform RUNS 300
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/platform_video_fuzzer)

@@ -21,6 +21,11 @@ TEST(PlatformServices, LocaleTakesFirstShippedEntryInGettextOrder) {
     EXPECT_EQ(localeFromEnvironment(), "pt_BR");
     setenv("LANGUAGE", "en_GB::zh@latin", 1);
     EXPECT_EQ(localeFromEnvironment(), "zh_CN");
+    // Languages the game does not ship are passed over, even when their code begins like one it does.
+    setenv("LANGUAGE", "kok_IN:frr_DE:ja_JP", 1);
+    EXPECT_EQ(localeFromEnvironment(), "ja_JP");
+    setenv("LANGUAGE", "kok_IN", 1);
+    EXPECT_EQ(localeFromEnvironment(), "en_US");
     setenv("LANGUAGE", "en", 1);  // an explicit English wins over the locale variables
     EXPECT_EQ(localeFromEnvironment(), "en_US");
     setenv("LANGUAGE", std::string(5000, ':').append("fr").c_str(), 1);

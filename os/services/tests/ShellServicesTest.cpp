@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,6 +169,15 @@ TEST(Identifiers, GapsAndEndsOfTheTables) {
     int count = 0;
     for (uint32_t i = 0; i < 2000; ++i) count += leaderboardId(i).has_value();
     EXPECT_EQ(count, 26);
+    // Every identifier is distinct, and there are 37 achievements.
+    std::set<std::string> ids;
+    for (uint64_t i = 0; i < 2000; ++i)
+        if (auto id = achievementId(i)) ids.insert(*id);
+    EXPECT_EQ(ids.size(), 37u);
+    for (uint32_t i = 0; i < 2000; ++i)
+        if (auto id = leaderboardId(i)) ids.insert(*id);
+    EXPECT_EQ(ids.size(), 37u + 26u);
+    for (auto const& id : ids) EXPECT_EQ(id.rfind("grp.zelv.", 0), 0u) << id;
 }
 
 struct RecordingShell : ShellBridge {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analytics/agent/Tally.h"
 #include "os/shell/AppFrame.h"
 #include "os/shell/RatingPrompt.h"
 #include "os/shell/ShellPlatform.h"
@@ -126,7 +127,10 @@ struct Platform : os::ShellPlatform {
     explicit Platform(std::vector<std::string>* l) : log(l) {}
     void rec(std::string s) { log->push_back(std::move(s)); }
     void nameMainThread() override { rec("nameMainThread"); }
-    void enterResourceDirectory() override { rec("enterResourceDirectory"); }
+    // Says whether the analytics session was started before.
+    void enterResourceDirectory() override {
+        rec(Tally::sessionApiKey() ? "enterResourceDirectory (session started)" : "enterResourceDirectory");
+    }
     void mountArchive(std::string const& path) override { rec("mount " + path); }
     bool createWindow() override {
         rec("createWindow");
@@ -162,6 +166,7 @@ struct Platform : os::ShellPlatform {
         return r;
     }
     std::unique_ptr<os::Reachability> internetReachability() override {
+        rec("internetReachability");
         auto m = std::make_unique<Monitor>();
         monitor = m.get();
         return std::make_unique<os::Reachability>(std::move(m));

@@ -63,12 +63,33 @@ protected:
 };
 
 TEST_F(Shell, LaunchRunsInOrderAndStartsTheDownload) {
-    EXPECT_EQ(delegate->launchSteps().front(), "name main thread");
-    EXPECT_EQ(delegate->launchSteps().back(), "start reachability");
+    delegate.reset();
+    Tally::reset();
+    auto prefs = std::make_unique<QuietRating>();
+    platform::PreferencesFile& uses = prefs->prefs;
+    os::RatingPrompt::setPlatform(std::move(prefs));
+    log.clear();
+    platform.requests.clear();
+    delegate = std::make_unique<os::AppDelegate>(platform, [this] {
+        log.push_back("create app frame");
+        auto a = std::make_unique<fakes::App>(&log);
+        app = a.get();
+        return a;
+    });
+    ASSERT_TRUE(delegate->applicationDidFinishLaunching());
+    EXPECT_EQ(log, (std::vector<std::string>{"nameMainThread", "enterResourceDirectory (session started)",
+                                             "mount pak0.pak", "createWindow", "createGlView", "showWindow",
+                                             "create app frame", "makeContextCurrent", "disableIdleTimer",
+                                             "request pak1", "internetReachability"}));
     EXPECT_EQ(Tally::sessionApiKey(), "QK7RZT2MHX4VN9BLC3PD");
     EXPECT_TRUE(delegate->hasDisplayLink());
+    EXPECT_TRUE(delegate->rootViewController());
+    // The launch counts a use for the rating prompt.
+    EXPECT_EQ(uses.integer(os::RatingPrompt::kUseCount), 1);
     EXPECT_EQ(platform.requests.size(), 1u);
     EXPECT_EQ(downloadState(), 0);
+    // No frame before the display link's first tick: init waits for it.
+    EXPECT_EQ(std::count(log.begin(), log.end(), "init"), 0);
 }
 
 TEST_F(Shell, ControllersPickTheFirstWithInputAndSignalConnectAndDisconnect) {
