@@ -81,7 +81,7 @@ public:
     bool animating() const { return animating_; }
     bool playingVideo() const { return bool(videoPlayer_); }
     AppFrame* app() { return app_.get(); }
-    MainViewController* rootViewController() { return rvc_.get(); }
+    MainViewController* rvc() { return rvc_.get(); }
     OnDemandDownload& download() { return *download_; }
     Reachability* internetReachability() { return internetReachability_.get(); }
     // The launch steps in the order they ran.

@@ -20,13 +20,13 @@ bool MainViewController::shouldAutorotateToInterfaceOrientation(int orientation)
 void MainViewController::authenticateLocalGKPlayer() { authenticateHandler(nullptr); }
 
 void MainViewController::authenticateHandler(std::function<void()> loginDialog) {
-    if (loginDialog) loginDialog_ = std::move(loginDialog);
+    if (loginDialog) gkLoginDialog_ = std::move(loginDialog);
 }
 
 void MainViewController::showGameCenterLoginIfNeeded() {
-    if (!loginDialog_) return;
-    auto dialog = std::move(loginDialog_);
-    loginDialog_ = nullptr;
+    if (!gkLoginDialog_) return;
+    auto dialog = std::move(gkLoginDialog_);
+    gkLoginDialog_ = nullptr;
     dialog();
 }
 

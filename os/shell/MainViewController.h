@@ -40,7 +40,7 @@ public:
     void playerWantsToPlayChallenge(Challenge const& challenge);
 
     bool hasGameCenterView() const { return gameCenterVisible_; }
-    bool hasLoginDialog() const { return bool(loginDialog_); }
+    bool hasLoginDialog() const { return bool(gkLoginDialog_); }
     // The view is between present and dismiss transitions (never, with the views we have).
     bool isBeingPresentedOrDismissed() const { return false; }
 
@@ -49,7 +49,7 @@ private:
 
     OpenLevel openLevel_;
     std::unique_ptr<GameCenterView> view_;
-    std::function<void()> loginDialog_;
+    std::function<void()> gkLoginDialog_;
     bool gameCenterVisible_ = false;
     uint64_t presentation_ = 0;  // which presentation a finish belongs to
     // A view finishing after this controller is gone finds out through this.

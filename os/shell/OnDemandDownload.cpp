@@ -94,14 +94,14 @@ void OnDemandDownload::reachabilityChanged(int status) {
     if (status == 0) {
         main_.async([self] {
             auto alive = self.lock();
-            if (!alive || (*alive)->finishedAndMounted()) return;
+            if (!alive || (*alive)->downloadFinishedAndMounted()) return;
             (*alive)->setState(1);
             (*alive)->setReason(1);
         });
     } else if (status == 1 || status == 2) {
         main_.async([self] {
             auto alive = self.lock();
-            if (!alive || (*alive)->finishedAndMounted()) return;
+            if (!alive || (*alive)->downloadFinishedAndMounted()) return;
             (*alive)->setState(0);
         });
     }

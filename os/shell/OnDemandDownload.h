@@ -29,10 +29,10 @@ public:
     // Reachability status: 0 not reachable, 1 or 2 reachable.
     void reachabilityChanged(int status);
 
-    int state() const { return state_; }
-    int pausedReason() const { return reason_; }
-    float progress() const { return progress_; }
-    bool finishedAndMounted() const { return finishedAndMounted_.load(); }
+    int currDownloadState() const { return state_; }
+    int currDownloaderPausedReason() const { return reason_; }
+    float currDownloadProgress() const { return progress_; }
+    bool downloadFinishedAndMounted() const { return finishedAndMounted_.load(); }
     bool allowCellularDownload() const { return allowCellular_; }
 
 private:

@@ -102,7 +102,7 @@ struct Fetch {
     bool waitFor(int state, int64_t skewMs = 0) {
         for (int i = 0; i < 1000; ++i) {
             queue.drain(nowMs() + skewMs);
-            if (download.state() == state) return true;
+            if (download.currDownloadState() == state) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
@@ -122,7 +122,7 @@ TEST(Download, FetchesFromALoopbackServerAndMounts) {
     f.url = server.url();
     f.download.start();
     ASSERT_TRUE(f.waitFor(4));
-    EXPECT_FLOAT_EQ(f.download.progress(), 1.0f);
+    EXPECT_FLOAT_EQ(f.download.currDownloadProgress(), 1.0f);
     ASSERT_EQ(f.mounted.size(), 1u);
     EXPECT_EQ(readAll(f.mounted[0]) == body, true);
     EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak.part"));
@@ -159,7 +159,7 @@ TEST(Download, FetchesFromAFileUrl) {
     missing.url = "file://" + (source / "nothing.pak").string();
     missing.download.start();
     ASSERT_TRUE(missing.waitFor(1));
-    EXPECT_EQ(missing.download.pausedReason(), 0);
+    EXPECT_EQ(missing.download.currDownloaderPausedReason(), 0);
     EXPECT_FALSE(std::filesystem::exists(missing.cache / "pak1.pak"));
 }
 
@@ -171,13 +171,13 @@ TEST(Download, ServerVanishingMidwayPausesAndTheRetryFetches) {
     f.url = server.url();
     f.download.start();
     ASSERT_TRUE(f.waitFor(1));
-    EXPECT_EQ(f.download.pausedReason(), 0);
+    EXPECT_EQ(f.download.currDownloaderPausedReason(), 0);
     EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak"));
     EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak.part"));
     EXPECT_TRUE(f.mounted.empty());
     // Nothing happens before the ten seconds are up.
     f.queue.drain(nowMs() + 5000);
-    EXPECT_EQ(f.download.state(), 1);
+    EXPECT_EQ(f.download.currDownloadState(), 1);
     server.cut = false;
     ASSERT_TRUE(f.waitFor(4, os::OnDemandDownload::kRetryDelayMs + 100));
     EXPECT_EQ(readAll(f.cache / "pak1.pak") == body, true);

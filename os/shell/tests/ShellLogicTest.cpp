@@ -83,7 +83,7 @@ TEST_F(Shell, LaunchRunsInOrderAndStartsTheDownload) {
                                              "request pak1", "internetReachability"}));
     EXPECT_EQ(Tally::sessionApiKey(), "QK7RZT2MHX4VN9BLC3PD");
     EXPECT_TRUE(delegate->hasDisplayLink());
-    EXPECT_TRUE(delegate->rootViewController());
+    EXPECT_TRUE(delegate->rvc());
     // The launch counts a use for the rating prompt.
     EXPECT_EQ(uses.integer(os::RatingPrompt::kUseCount), 1);
     EXPECT_EQ(platform.requests.size(), 1u);
@@ -150,11 +150,11 @@ TEST_F(Shell, PauseButtonAndBClosingGameCenter) {
     int closed = 0;
     game_center::services().setAuthenticated(true);
     presentGameCenter([&](bool ok) { closed += ok ? 1 : 100; });
-    ASSERT_TRUE(delegate->rootViewController()->hasGameCenterView());
+    ASSERT_TRUE(delegate->rvc()->hasGameCenterView());
     pad.pad->buttonB = true;
     auto calls = frame();
     EXPECT_EQ(closed, 1);
-    EXPECT_FALSE(delegate->rootViewController()->hasGameCenterView());
+    EXPECT_FALSE(delegate->rvc()->hasGameCenterView());
     EXPECT_NE(calls.back().find("B1"), std::string::npos);
     // The view's own finish, arriving later, does not close it twice.
     os::MainQueue::shared().drain(nowMs());
@@ -314,49 +314,49 @@ TEST_F(Download, OutOfSpacePausesWithReasonTwoAndRetriesAfterTenSeconds) {
     requests.back()->fraction = 0.25;
     requests.back()->progress(0.25);
     queue.drain(nowMs());
-    EXPECT_FLOAT_EQ(d->progress(), 0.25f);
+    EXPECT_FLOAT_EQ(d->currDownloadProgress(), 0.25f);
     requests.back()->completion(platform::ResourceRequest::kOutOfSpace, "");
     queue.drain(nowMs());
-    EXPECT_EQ(d->state(), 1);
-    EXPECT_EQ(d->pausedReason(), 2);
+    EXPECT_EQ(d->currDownloadState(), 1);
+    EXPECT_EQ(d->currDownloaderPausedReason(), 2);
     EXPECT_EQ(downloadPausedReason(), 2);
     EXPECT_EQ(requests.size(), 1u);
     queue.drain(nowMs() + 9900);
     EXPECT_EQ(requests.size(), 1u);
     queue.drain(nowMs() + 10100);
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(d->state(), 0);
-    EXPECT_EQ(d->pausedReason(), 0);
-    EXPECT_FLOAT_EQ(d->progress(), 0.0f);
+    EXPECT_EQ(d->currDownloadState(), 0);
+    EXPECT_EQ(d->currDownloaderPausedReason(), 0);
+    EXPECT_FLOAT_EQ(d->currDownloadProgress(), 0.0f);
     // Any other error pauses with reason 0.
     requests.back()->completion(platform::ResourceRequest::kNetworkUnavailable, "");
     queue.drain(nowMs());
-    EXPECT_EQ(d->state(), 1);
-    EXPECT_EQ(d->pausedReason(), 0);
+    EXPECT_EQ(d->currDownloadState(), 1);
+    EXPECT_EQ(d->currDownloaderPausedReason(), 0);
 }
 
 TEST_F(Download, SuccessMountsAndLaterNetworkChangesKeepStateFour) {
     d->reachabilityChanged(0);
     queue.drain(nowMs());
-    EXPECT_EQ(d->state(), 1);
-    EXPECT_EQ(d->pausedReason(), 1);
+    EXPECT_EQ(d->currDownloadState(), 1);
+    EXPECT_EQ(d->currDownloaderPausedReason(), 1);
     d->reachabilityChanged(1);
     queue.drain(nowMs());
-    EXPECT_EQ(d->state(), 0);
-    EXPECT_EQ(d->pausedReason(), 1);  // left as it was
+    EXPECT_EQ(d->currDownloadState(), 0);
+    EXPECT_EQ(d->currDownloaderPausedReason(), 1);  // left as it was
     requests.back()->completion(0, "/cache/pak1.pak");
-    EXPECT_TRUE(d->finishedAndMounted());
-    EXPECT_EQ(d->state(), 0);  // the main queue has not run yet
+    EXPECT_TRUE(d->downloadFinishedAndMounted());
+    EXPECT_EQ(d->currDownloadState(), 0);  // the main queue has not run yet
     d->reachabilityChanged(0);
     queue.drain(nowMs());
-    EXPECT_EQ(d->state(), 4);
-    EXPECT_FLOAT_EQ(d->progress(), 1.0f);
+    EXPECT_EQ(d->currDownloadState(), 4);
+    EXPECT_FLOAT_EQ(d->currDownloadProgress(), 1.0f);
     EXPECT_EQ(mounted, (std::vector<std::string>{"/cache/pak1.pak"}));
     d->reachabilityChanged(0);
     d->reachabilityChanged(2);
     d->reachabilityChanged(7);
     queue.drain(nowMs());
-    EXPECT_EQ(d->state(), 4);
+    EXPECT_EQ(d->currDownloadState(), 4);
     EXPECT_EQ(downloadState(), 4);
 }
 
@@ -367,7 +367,7 @@ TEST_F(Download, ProgressOfAFailedOrReplacedRequestIsIgnored) {
     first->fraction = 0.9;
     first->progress(0.9);
     queue.drain(nowMs());
-    EXPECT_FLOAT_EQ(d->progress(), 0.0f);
+    EXPECT_FLOAT_EQ(d->currDownloadProgress(), 0.0f);
     // A download that goes away leaves queued jobs harmless.
     d.reset();
     EXPECT_NO_FATAL_FAILURE(queue.drain(nowMs() + 20000));
