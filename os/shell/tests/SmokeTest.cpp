@@ -18,6 +18,8 @@ namespace {
 TEST(Shell, RunsHeadlessAndEndsCleanlyOnSigterm) {
     std::string exe = (testing_support::binaryDir() / "zelv").string();
     ASSERT_EQ(access(exe.c_str(), X_OK), 0) << exe;
+    // The run keeps its settings, downloads and saves away from the user's own.
+    testing_support::TempDir home;
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     pid_t pid = fork();
@@ -27,6 +29,13 @@ TEST(Shell, RunsHeadlessAndEndsCleanlyOnSigterm) {
         close(out[0]);
         close(out[1]);
         setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        setenv("HOME", home.path().c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+        unsetenv("ZELV_DOCUMENTS_DIR");
+        unsetenv("ZELV_CLOUD_DIR");
+        unsetenv("ZELV_PAK1_URL");
         execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -60,6 +69,8 @@ TEST(Shell, RunsHeadlessAndEndsCleanlyOnSigterm) {
     long frames = std::stol(log.substr(at + 12));
     EXPECT_GE(frames, 200) << log;
     EXPECT_LE(frames, 6000 * 60 / 1000 + 60) << "more than 60 frames a second: " << log;
+    // The second archive was fetched into the run's own cache.
+    EXPECT_TRUE(std::filesystem::exists(home / "cache" / "zelv" / "pak1.pak")) << log;
 }
 
 }  // namespace
