@@ -191,7 +191,7 @@ bool FfmpegVideoPlayer::update(int64_t elapsedMs) {
     if (ended_) return false;
     bool shown = false;
     while (haveNext_ && nextFrameMs_ <= double(elapsedMs)) {
-        // Only the last frame that is due is converted; late frames are dropped.
+        // Each due frame is converted in turn; only the last one of them is drawn.
         haveNext_ = false;
         shown = true;
         if (frame_->width != width_ || frame_->height != height_) {
