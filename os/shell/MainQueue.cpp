@@ -7,8 +7,9 @@
 namespace os {
 
 MainQueue& MainQueue::shared() {
-    static MainQueue q;
-    return q;
+    // Never destroyed: a worker finishing while the process exits may still post to it.
+    static MainQueue* q = new MainQueue;
+    return *q;
 }
 
 void MainQueue::async(std::function<void()> job) { after(0, std::move(job)); }
