@@ -60,31 +60,23 @@ protected:
     RecordingScreen* a = nullptr;
 };
 
-TEST_F(AppFrame, BeforeInitTicksAndInputReachNothing) {
-    auto app = App::create();
-    EXPECT_FLOAT_EQ(app->audio().params.fadeRate, 0.001f);
-    EXPECT_EQ(app->audio().params.distanceModel, 0xD004u);
-    EXPECT_FLOAT_EQ(app->audio().params.referenceDistance, 15.058824f);
-    EXPECT_FLOAT_EQ(app->audio().params.maxDistance, 15.058824f);
-    for (int i = 0; i < 3; ++i) {
-        fake::platform.now += 16;
-        app->tick();
+TEST_F(AppFrame, TicksAndInputBeforeASuccessfulInitReachNothing) {
+    for (bool initFails : {false, true}) {
+        fake::reset();
+        fake::platform.graphicsFails = initFails;
+        auto app = App::create();
+        if (initFails) EXPECT_THROW(app->init(0, nullptr), std::runtime_error);
+        fake::log.clear();
+        for (int i = 0; i < 3; ++i) {
+            fake::platform.now += 16;
+            app->tick();
+        }
+        app->touchBegan(1, 10, 10);
+        app->buttonPressed(ViewController::buttonPause);
+        app->trimGraphicsMemory();
+        EXPECT_TRUE(fake::log.empty()) << initFails;
+        EXPECT_EQ(app->screen(), nullptr);
     }
-    app->touchBegan(1, 10, 10);
-    app->buttonPressed(ViewController::buttonPause);
-    app->trimGraphicsMemory();
-    EXPECT_TRUE(fake::log.empty());
-    EXPECT_EQ(app->screen(), nullptr);
-}
-
-TEST_F(AppFrame, FailedInitLeavesTicksHarmless) {
-    fake::platform.graphicsFails = true;
-    auto app = App::create();
-    EXPECT_THROW(app->init(0, nullptr), std::runtime_error);
-    fake::log.clear();
-    app->tick();
-    app->touchBegan(1, 1, 1);
-    EXPECT_TRUE(fake::log.empty());
 }
 
 TEST_F(AppFrame, InitBuildsContextsInOrderThenGoesToMainMenuWithoutIntro) {
