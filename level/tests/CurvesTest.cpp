@@ -57,12 +57,10 @@ TEST(WrapTime, ModesFoldTheTime) {
     EXPECT_EQ(wrapTime(WrapMode::Clamp, 3.0f, 2.0f), 2.0f);
     EXPECT_FALSE(std::signbit(wrapTime(WrapMode::Clamp, -0.0f, 2.0f)));
     EXPECT_EQ(wrapTime(WrapMode(5), 1.0f, 2.0f), 0.0f);
-}
-
-TEST(WrapTime, ZeroDurationGivesZeroNotNaN) {
-    EXPECT_EQ(wrapTime(WrapMode::PingPong, 1.5f, 0.0f), 0.0f);
-    EXPECT_EQ(wrapTime(WrapMode::Repeat, 1.5f, 0.0f), 0.0f);
-    EXPECT_EQ(wrapTime(WrapMode::Clamp, 1.5f, 0.0f), 0.0f);
+    // A zero duration gives zero, not NaN.
+    for (WrapMode mode : {WrapMode::PingPong, WrapMode::Repeat, WrapMode::Clamp}) {
+        EXPECT_EQ(wrapTime(mode, 1.5f, 0.0f), 0.0f) << int(mode);
+    }
 }
 
 TEST(WrapBetween, ModesMapIntoTheRange) {
@@ -78,7 +76,7 @@ TEST(WrapBetween, ModesMapIntoTheRange) {
     EXPECT_EQ(wrapBetween(WrapMode::Repeat, 1.0f, 2.0f, 2.0f, 1.0f), 2.0f);
 }
 
-TEST(NearestPointOnBezier, StraightSegmentAndEnds) {
+TEST(NearestPointOnBezier, StraightSegmentEndsAndDegenerate) {
     glm::vec2 const line[4] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}};
     BezierPoint on = nearestPointOnBezier({1.2f, 0.0f}, line);
     EXPECT_NEAR(on.point.x, 1.2f, 1e-4f);
@@ -96,6 +94,12 @@ TEST(NearestPointOnBezier, StraightSegmentAndEnds) {
     BezierPoint before = nearestPointOnBezier({-2.0f, -1.0f}, line);
     EXPECT_EQ(before.t, 0.0f);
     EXPECT_EQ(before.point, glm::vec2(0, 0));
+
+    // A segment collapsed to one point stays finite.
+    glm::vec2 const dot[4] = {{1, 1}, {1, 1}, {1, 1}, {1, 1}};
+    BezierPoint const r = nearestPointOnBezier({5, 5}, dot);
+    EXPECT_EQ(r.point, glm::vec2(1, 1));
+    EXPECT_EQ(r.t, 0.0f);
 }
 
 TEST(NearestPointOnBezier, CurvedSegmentMatchesDenseSampling) {
@@ -120,13 +124,6 @@ TEST(NearestPointOnBezier, CurvedSegmentMatchesDenseSampling) {
         glm::vec2 const d = r.point - p;
         EXPECT_LE(glm::dot(d, d), best + 1e-4f);
     }
-}
-
-TEST(NearestPointOnBezier, DegenerateSegmentsStayFinite) {
-    glm::vec2 const dot[4] = {{1, 1}, {1, 1}, {1, 1}, {1, 1}};
-    BezierPoint const r = nearestPointOnBezier({5, 5}, dot);
-    EXPECT_EQ(r.point, glm::vec2(1, 1));
-    EXPECT_EQ(r.t, 0.0f);
 }
 
 TEST(InterpolateTrack, StepAndLinear) {
