@@ -26,10 +26,21 @@ music_services::Bytes fileBytes(std::filesystem::path const& path) {
 
 std::filesystem::path media(char const* name) { return testing_support::sourceDir() / "platform/tests/media" / name; }
 
-TEST(Music, GeneratedTrackPlaysAudiblyThroughLoopbackAndStops) {
+// Tracks come from the generated media folder and play into a loopback device.
+class Music : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(loop.context) << "no OpenAL loopback device";
+        music_services::setFileOpener([](char const* path) { return fileBytes(media(path)); });
+    }
+    void TearDown() override {
+        stopMusic();
+        music_services::setFileOpener(nullptr);
+    }
     Loopback loop;
-    ASSERT_TRUE(loop.context) << "no OpenAL loopback device";
-    music_services::setFileOpener([](char const* path) { return fileBytes(media(path)); });
+};
+
+TEST_F(Music, GeneratedTrackPlaysAudiblyThroughLoopbackAndStops) {
 
     playMusic("tone.m4a", false, true);
     bool playing = false;
@@ -54,13 +65,9 @@ TEST(Music, GeneratedTrackPlaysAudiblyThroughLoopbackAndStops) {
     EXPECT_FALSE(playing);
     loop.peak(4096);  // the mixer fades a stopped source out
     EXPECT_LT(loop.peak(4096), 8);  // dither only
-    music_services::setFileOpener(nullptr);
 }
 
-TEST(Music, LoopingTrackKeepsPlayingPastItsEndAndASingleOneStops) {
-    Loopback loop;
-    ASSERT_TRUE(loop.context);
-    music_services::setFileOpener([](char const* path) { return fileBytes(media(path)); });
+TEST_F(Music, LoopingTrackKeepsPlayingPastItsEndAndASingleOneStops) {
     for (bool looping : {true, false}) {
         playMusic("tone.m4a", looping, true);
         // Three times the 1.5 s track, fed as the music thread refills.
@@ -75,12 +82,9 @@ TEST(Music, LoopingTrackKeepsPlayingPastItsEndAndASingleOneStops) {
             EXPECT_LT(lastPeak, 8);
         stopMusic();
     }
-    music_services::setFileOpener(nullptr);
 }
 
-TEST(Music, DamagedOrMissingTrackLeavesNoPlayer) {
-    Loopback loop;
-    ASSERT_TRUE(loop.context);
+TEST_F(Music, DamagedOrMissingTrackLeavesNoPlayer) {
     auto garbage = std::make_shared<std::vector<uint8_t>>(5000, uint8_t(0x5a));
     auto truncated = fileBytes(media("tone.m4a"));
     truncated.size /= 3;

@@ -102,14 +102,6 @@ TEST_F(MusicQueue, TwoVolumeChangesInOneFrameBothApplyAndEqualValueDoesNothing) 
     EXPECT_EQ(l[l.size() - 2], "volume 25");
 }
 
-TEST_F(MusicQueue, StartNowTakesTheStartTimeBeforeReturning) {
-    int64_t before = nowMs();
-    playMusic("intro.m4a", false, true);
-    EXPECT_GE(musicStartMs(), before);
-    EXPECT_LE(musicStartMs(), nowMs());
-    ASSERT_NE(player(), nullptr);
-}
-
 TEST_F(MusicQueue, MissingFileLeavesNoPlayerAndLaterCallsDoNothing) {
     playMusic("missing.m4a", false, true);
     pauseMusic();
@@ -119,8 +111,11 @@ TEST_F(MusicQueue, MissingFileLeavesNoPlayerAndLaterCallsDoNothing) {
     EXPECT_TRUE(flushed().empty());
 }
 
-TEST_F(MusicQueue, SyncSeeksOnlyBeyondTheToleranceInBothDirections) {
+TEST_F(MusicQueue, StartNowTakesTheStartTimeAndSyncSeeksOnlyBeyondTheTolerance) {
+    int64_t const before = nowMs();
     playMusic("intro.m4a", false, true);
+    EXPECT_GE(musicStartMs(), before);
+    EXPECT_LE(musicStartMs(), nowMs());
     music_services::runOnQueue([](platform::MusicPlayer* p) { static_cast<FakePlayer*>(p)->time = 5.08; });
     syncMusic(5000, 100);
     EXPECT_EQ(flushed().back(), "play");
@@ -166,18 +161,13 @@ TEST(Identifiers, GapsAndEndsOfTheTables) {
     EXPECT_EQ(leaderboardId(24), std::nullopt);
     EXPECT_EQ(leaderboardId(1337), "grp.zelv.hardcoreleaderboardtime");
     EXPECT_EQ(leaderboardId(1338), "grp.zelv.hardcoreleaderboardlevels");
-    int count = 0;
-    for (uint32_t i = 0; i < 2000; ++i) count += leaderboardId(i).has_value();
-    EXPECT_EQ(count, 26);
-    // Every identifier is distinct, and there are 37 achievements.
+    // Every identifier is distinct: 37 achievements and 26 boards.
     std::set<std::string> ids;
-    for (uint64_t i = 0; i < 2000; ++i)
+    for (uint32_t i = 0; i < 2000; ++i) {
         if (auto id = achievementId(i)) ids.insert(*id);
-    EXPECT_EQ(ids.size(), 37u);
-    for (uint32_t i = 0; i < 2000; ++i)
         if (auto id = leaderboardId(i)) ids.insert(*id);
+    }
     EXPECT_EQ(ids.size(), 37u + 26u);
-    for (auto const& id : ids) EXPECT_EQ(id.rfind("grp.zelv.", 0), 0u) << id;
 }
 
 struct RecordingShell : ShellBridge {
