@@ -16,6 +16,16 @@ RoamingData copyAt(char const* stamp) {
     return r;
 }
 
+// A copy whose changes were committed at `stamp`.
+template <class Change>
+RoamingData committedAt(char const* stamp, Change change) {
+    RoamingData r = copyAt(stamp);
+    change(r);
+    r.commit();
+    Access::setTimestamp(r, stamp);
+    return r;
+}
+
 RoamingData::LevelEntry const& entry(RoamingData const& r, uint32_t level) {
     auto it = r.findLevelEntry(level);
     EXPECT_TRUE(it != r.levelEntries().end() && it->levelId() == level);
@@ -59,10 +69,8 @@ TEST(SaveRecord, ChangeTrackingAndSortedEntries) {
 
 TEST(SaveRecord, MergeTakesTheUnionOfEntriesAndTheBestResults) {
     // Older entry missing in the newer copy: copied, newer re-stamped, both saved.
-    RoamingData older = copyAt(kOld), newer = copyAt(kNew);
-    Access::setEntry(older, 3, 0b001, 9000);
-    older.commit();
-    Access::setTimestamp(older, kOld);
+    RoamingData older = committedAt(kOld, [](RoamingData& r) { Access::setEntry(r, 3, 0b001, 9000); });
+    RoamingData newer = copyAt(kNew);
     RoamingData::merge(older, newer);
     EXPECT_EQ(entry(newer, 3).goalFlags(), 0b001);
     EXPECT_EQ(entry(newer, 3).best(), 9000u);
@@ -76,13 +84,8 @@ TEST(SaveRecord, MergeTakesTheUnionOfEntriesAndTheBestResults) {
         uint64_t olderBest, newerBest, expected;
     };
     for (Case c : {Case{8000, 9000, 8000}, Case{0, 9000, 9000}, Case{8000, 0, 8000}, Case{5, 5, 5}}) {
-        RoamingData o = copyAt(kOld), n = copyAt(kNew);
-        Access::setEntry(o, 1, 0b010, c.olderBest);
-        Access::setEntry(n, 1, 0b100, c.newerBest);
-        o.commit();
-        n.commit();
-        Access::setTimestamp(o, kOld);
-        Access::setTimestamp(n, kNew);
+        RoamingData o = committedAt(kOld, [&](RoamingData& r) { Access::setEntry(r, 1, 0b010, c.olderBest); });
+        RoamingData n = committedAt(kNew, [&](RoamingData& r) { Access::setEntry(r, 1, 0b100, c.newerBest); });
         RoamingData::merge(n, o);  // argument order does not decide which copy is newer
         EXPECT_EQ(entry(n, 1).best(), c.expected) << c.olderBest << " " << c.newerBest;
         EXPECT_EQ(entry(o, 1).best(), c.expected);
@@ -95,22 +98,15 @@ TEST(SaveRecord, MergeOfHardcoreNoticesAndOptions) {
         uint64_t older, newer, expected;
     };
     for (Case c : {Case{50000, 0, 50000}, Case{0, 40000, 40000}, Case{30000, 40000, 30000}, Case{50000, 40000, 40000}}) {
-        RoamingData o = copyAt(kOld), n = copyAt(kNew);
-        o.setHardcoreBestTime(c.older);
-        n.setHardcoreBestTime(c.newer);
-        o.commit();
-        n.commit();
-        Access::setTimestamp(o, kOld);
-        Access::setTimestamp(n, kNew);
+        RoamingData o = committedAt(kOld, [&](RoamingData& r) { r.setHardcoreBestTime(c.older); });
+        RoamingData n = committedAt(kNew, [&](RoamingData& r) { r.setHardcoreBestTime(c.newer); });
         RoamingData::merge(o, n);
         EXPECT_EQ(o.hardcoreBestTime(), c.expected);
         EXPECT_EQ(n.hardcoreBestTime(), c.expected);
     }
 
-    RoamingData o = copyAt(kOld), n = copyAt(kNew);
-    o.setNoticeFlags(1);
-    o.commit();
-    Access::setTimestamp(o, kOld);
+    RoamingData o = committedAt(kOld, [](RoamingData& r) { r.setNoticeFlags(1); });
+    RoamingData n = copyAt(kNew);
     RoamingData::merge(o, n);
     EXPECT_EQ(n.noticeFlags(), 1u);
     EXPECT_EQ(o.noticeFlags(), 1u);
@@ -119,11 +115,11 @@ TEST(SaveRecord, MergeOfHardcoreNoticesAndOptions) {
 
     // Only the older copy differs in its control scheme: the newer copy's wins, and only the
     // older copy needs saving.
-    RoamingData o2 = copyAt(kOld), n2 = copyAt(kNew);
-    o2.setControlScheme(1);
-    o2.setSubtitlesEnabled(false);
-    o2.commit();
-    Access::setTimestamp(o2, kOld);
+    RoamingData o2 = committedAt(kOld, [](RoamingData& r) {
+        r.setControlScheme(1);
+        r.setSubtitlesEnabled(false);
+    });
+    RoamingData n2 = copyAt(kNew);
     RoamingData::merge(n2, o2);
     EXPECT_EQ(o2.controlScheme(), 0);
     EXPECT_TRUE(o2.subtitlesEnabled());
@@ -135,14 +131,11 @@ TEST(SaveRecord, MergeOfHardcoreNoticesAndOptions) {
 
 TEST(SaveRecord, EqualStampsWithDifferentContentsStillMerge) {
     // Both copies changed within the same second (or both were just committed by the merge).
-    RoamingData file = copyAt(kOld), cloud = copyAt(kOld);
-    Access::setEntry(file, 1, 0b001, 700);
-    Access::setEntry(cloud, 2, 0b100, 800);
-    file.setControlScheme(1);
-    file.commit();
-    cloud.commit();
-    Access::setTimestamp(file, kOld);
-    Access::setTimestamp(cloud, kOld);
+    RoamingData file = committedAt(kOld, [](RoamingData& r) {
+        Access::setEntry(r, 1, 0b001, 700);
+        r.setControlScheme(1);
+    });
+    RoamingData cloud = committedAt(kOld, [](RoamingData& r) { Access::setEntry(r, 2, 0b100, 800); });
     RoamingData::merge(file, cloud);
     for (RoamingData const* r : {&file, &cloud}) {
         ASSERT_EQ(r->levelEntries().size(), 2u);

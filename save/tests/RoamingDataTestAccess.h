@@ -13,7 +13,6 @@ struct RoamingDataTestAccess {
         std::memset(r.timestamp_, 0, sizeof r.timestamp_);
         std::strncpy(r.timestamp_, text, sizeof r.timestamp_ - 1);
     }
-    static bool changed(RoamingData const& r) { return r.changed_ != 0; }
     static bool entryChanged(RoamingData::LevelEntry const& e) { return e.changed_ != 0; }
     // Appends count entries after the last one, all at once.
     static void addEntries(RoamingData& r, uint32_t count) {
