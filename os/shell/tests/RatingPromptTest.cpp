@@ -3,16 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "os/shell/RatingPrompt.h"
+#include "os/shell/tests/ShellFakes.h"
 #include "platform/NetworkMonitor.h"
-#include "testing/TestPaths.h"
 
 namespace {
 
 using os::RatingPrompt;
 
-struct FakePlatform : RatingPrompt::Platform {
-    testing_support::TempDir dir;
-    std::unique_ptr<platform::PreferencesFile> prefs = std::make_unique<platform::PreferencesFile>(dir / "prefs");
+struct FakePlatform : fakes::QuietRating {
     std::string version = "1.0";
     double clock = 1.7e9;
     std::optional<uint32_t> flags = platform::NetworkMonitor::kReachable;
@@ -23,9 +21,7 @@ struct FakePlatform : RatingPrompt::Platform {
     std::vector<std::string> urls, logs;
 
     std::string appVersion() override { return version; }
-    std::string displayName() override { return "zelv"; }
     double now() override { return clock; }
-    platform::PreferencesFile& defaults() override { return *prefs; }
     std::optional<uint32_t> zeroAddressFlags() override { return flags; }
     bool startProbe() override { return true; }
     void showAlert(std::string const& title, std::string const&, std::string const& cancel, std::string const& rate,
@@ -46,8 +42,6 @@ struct FakePlatform : RatingPrompt::Platform {
         if (d) d(index);
     }
     void openUrl(std::string const& url) override { urls.push_back(url); }
-    void runInBackground(std::function<void()> job) override { job(); }
-    void runOnMain(std::function<void()> job) override { job(); }
     void log(std::string const& line) override { logs.push_back(line); }
 };
 
@@ -82,7 +76,7 @@ TEST_F(Rating, SeventhSignificantEventPromptsAndTheChoiceIsKept) {
     EXPECT_EQ(p->alerts, 1);
     EXPECT_TRUE(p->laterOffered);
     p->choose(1);
-    EXPECT_TRUE(p->prefs->boolean(RatingPrompt::kRatedCurrentVersion));
+    EXPECT_TRUE(p->prefs.boolean(RatingPrompt::kRatedCurrentVersion));
     ASSERT_EQ(p->urls.size(), 1u);
     EXPECT_NE(p->urls[0].find("/WebObjects/MZStore.woa/wa/viewContentsUserReviews?pageNumber=0&sortOrdering=1&type="
                               "Purple+Software&mt=8&id=1000000000"),
@@ -91,7 +85,7 @@ TEST_F(Rating, SeventhSignificantEventPromptsAndTheChoiceIsKept) {
     RatingPrompt::appEnteredForeground(true);
     EXPECT_EQ(p->alerts, 1);
     // The counts were written to the file.
-    platform::PreferencesFile reread(p->prefs->path());
+    platform::PreferencesFile reread(p->prefs.path());
     EXPECT_EQ(reread.integer(RatingPrompt::kSignificantEventCount), 10);
     EXPECT_EQ(reread.integer(RatingPrompt::kUseCount), 2);
 }
@@ -100,15 +94,15 @@ TEST_F(Rating, NewVersionResetsCountersAndAsksAgainAfterADecline) {
     events(7);
     ASSERT_EQ(p->alerts, 1);
     p->choose(0);
-    EXPECT_TRUE(p->prefs->boolean(RatingPrompt::kDeclinedToRate));
+    EXPECT_TRUE(p->prefs.boolean(RatingPrompt::kDeclinedToRate));
     events(5);
     EXPECT_EQ(p->alerts, 1);
     p->version = "1.1";
     events(1);
-    EXPECT_EQ(p->prefs->integer(RatingPrompt::kSignificantEventCount), 1);
-    EXPECT_EQ(p->prefs->integer(RatingPrompt::kUseCount), 0);
-    EXPECT_FALSE(p->prefs->boolean(RatingPrompt::kDeclinedToRate));
-    EXPECT_EQ(p->prefs->real(RatingPrompt::kFirstUseDate), 0);
+    EXPECT_EQ(p->prefs.integer(RatingPrompt::kSignificantEventCount), 1);
+    EXPECT_EQ(p->prefs.integer(RatingPrompt::kUseCount), 0);
+    EXPECT_FALSE(p->prefs.boolean(RatingPrompt::kDeclinedToRate));
+    EXPECT_EQ(p->prefs.real(RatingPrompt::kFirstUseDate), 0);
     events(6);
     EXPECT_EQ(p->alerts, 2);
 }
@@ -116,7 +110,7 @@ TEST_F(Rating, NewVersionResetsCountersAndAsksAgainAfterADecline) {
 TEST_F(Rating, RemindLaterBlocksForTwoDays) {
     events(7);
     p->choose(2);
-    EXPECT_EQ(p->prefs->real(RatingPrompt::kReminderRequestDate), p->clock);
+    EXPECT_EQ(p->prefs.real(RatingPrompt::kReminderRequestDate), p->clock);
     double const t = p->clock;
     p->clock = t + 2 * 86400 - 1;
     events(1);
@@ -145,8 +139,8 @@ TEST_F(Rating, ResigningActiveHidesTheAlertWithoutAChoice) {
     ASSERT_TRUE(p->visible);
     RatingPrompt::appWillResignActive();
     EXPECT_FALSE(p->visible);
-    EXPECT_FALSE(p->prefs->boolean(RatingPrompt::kDeclinedToRate));
-    EXPECT_EQ(p->prefs->real(RatingPrompt::kReminderRequestDate), 0);
+    EXPECT_FALSE(p->prefs.boolean(RatingPrompt::kDeclinedToRate));
+    EXPECT_EQ(p->prefs.real(RatingPrompt::kReminderRequestDate), 0);
     EXPECT_TRUE(p->urls.empty());
     events(1);
     EXPECT_EQ(p->alerts, 2);
@@ -155,7 +149,7 @@ TEST_F(Rating, ResigningActiveHidesTheAlertWithoutAChoice) {
 TEST_F(Rating, DebugMeetsEveryConditionAndChecksSkipTheCounters) {
     RatingPrompt::setDebug(true);
     RatingPrompt& r = RatingPrompt::sharedInstance();
-    p->prefs->setBoolean(RatingPrompt::kDeclinedToRate, true);
+    p->prefs.setBoolean(RatingPrompt::kDeclinedToRate, true);
     EXPECT_TRUE(r.ratingConditionsHaveBeenMet());
     RatingPrompt::setDebug(false);
     EXPECT_FALSE(r.ratingConditionsHaveBeenMet());
@@ -165,12 +159,9 @@ TEST_F(Rating, DebugMeetsEveryConditionAndChecksSkipTheCounters) {
     EXPECT_EQ(p->alerts, 1);
     EXPECT_FALSE(p->laterOffered);
     p->choose(7);  // closed by the system: nothing recorded
-    p->prefs->setBoolean(RatingPrompt::kDeclinedToRate, false);
+    p->prefs.setBoolean(RatingPrompt::kDeclinedToRate, false);
     RatingPrompt::showPrompt();
     EXPECT_EQ(p->alerts, 2);
-    // Custom texts replace the looked-up ones.
-    RatingPrompt::setCustomAlertRateLaterButtonTitle("Later");
-    EXPECT_EQ(r.alertRateLaterTitle(), "Later");
     EXPECT_EQ(r.alertMessage().find("If you enjoy using zelv,"), 0u);
 }
 
