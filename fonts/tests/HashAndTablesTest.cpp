@@ -85,9 +85,8 @@ TEST(StringTable, LookupHitsMissesAndTheEmptyKey) {
     for (int i = 0; i < 200; ++i) keys.push_back("key" + std::to_string(i));
     StringTable many = tableOf(keys);
     for (auto const& k : keys) EXPECT_EQ(many.get(k), "text of " + k);
-}
 
-TEST(StringTable, SharedHashReturnsTheFirstStored) {
+    // A hash stored twice gives the first text.
     uint32_t h = stringKeyHash("clash");
     StringTable t({{h - 1, "before"}, {h, "first"}, {h, "second"}, {h + 1, "after"}});
     EXPECT_EQ(t.get("clash"), "first");
