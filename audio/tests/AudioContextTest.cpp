@@ -9,28 +9,35 @@
 #include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
 
+using audio_test::click;
 using audio_test::dataPath;
-using audio_test::LoopbackContext;
+using audio_test::looping;
+using audio_test::tone;
 
 namespace {
 
-SoundParams loopParams(uint8_t category = 0) { return SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, category, 1.25f, 2.0f); }
+struct AudioLoopback : ::testing::Test {
+    audio_test::LoopbackContext lb;
+    Audio::Context& ctx = lb.context;
 
-SoundDescriptor tone(SoundParams params = loopParams()) { return {dataPath("tone_mono.opus"), params}; }
+    // The bank entry of a sound some handle holds, looked at without keeping a reference.
+    Audio::BufferEntry* entryOf(std::string const& path) {
+        Audio::BufferEntry* entry = ctx.acquireBuffer(ctx.hashName(path), nullptr);
+        ctx.releaseBuffer(ctx.hashName(path), nullptr, nullptr);
+        return entry;
+    }
+};
 
-TEST(AudioContext, HandlesOfOnePathShareOneBufferUntilTheLastGoes) {
-    LoopbackContext lb;
+TEST_F(AudioLoopback, HandlesOfOnePathShareOneBufferUntilTheLastGoes) {
     ASSERT_TRUE(lb.hasDevice());
-    auto& ctx = lb.context;
     auto a = std::make_unique<Sound>(&ctx, tone());
     auto b = std::make_unique<Sound>(&ctx, tone());
-    Sound other(&ctx, {dataPath("click_mono.opus"), loopParams()});
+    Sound other(&ctx, click(looping()));
     ASSERT_EQ(ctx.bank().count(), 2u);
-    Audio::BufferEntry* entry = ctx.acquireBuffer(ctx.hashName(dataPath("tone_mono.opus")), nullptr);
+    Audio::BufferEntry* entry = entryOf(dataPath("tone_mono.opus"));
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->refCount, 3);  // a, b and the lookup just made
+    EXPECT_EQ(entry->refCount, 2);
     EXPECT_NE(entry->buffer, 0u);
-    ctx.releaseBuffer(ctx.hashName(dataPath("tone_mono.opus")), nullptr, nullptr);
 
     a.reset();
     EXPECT_EQ(entry->refCount, 1);
@@ -41,9 +48,7 @@ TEST(AudioContext, HandlesOfOnePathShareOneBufferUntilTheLastGoes) {
     EXPECT_EQ(ctx.fading().count(), 0u);
 }
 
-TEST(AudioContext, ReleasedSoundFadesAtTheContextRateThenFreesItsBuffer) {
-    LoopbackContext lb;
-    auto& ctx = lb.context;
+TEST_F(AudioLoopback, ReleasedSoundFadesAtTheContextRateThenFreesItsBuffer) {
     auto sound = std::make_unique<Sound>(&ctx, tone());
     sound->play();
     float const full = lb.run(100).left;
@@ -74,11 +79,9 @@ TEST(AudioContext, ReleasedSoundFadesAtTheContextRateThenFreesItsBuffer) {
     EXPECT_LT(lb.run(50).left, 1e-4f);
 }
 
-TEST(AudioContext, ASourceTakenOverAndReleasedAgainFadesOnceAtTheContextRate) {
-    LoopbackContext lb;
-    auto& ctx = lb.context;
+TEST_F(AudioLoopback, ASourceTakenOverAndReleasedAgainFadesOnceAtTheContextRate) {
     Sound keepTone(&ctx, tone());
-    Sound keepClick(&ctx, {dataPath("click_mono.opus"), loopParams()});
+    Sound keepClick(&ctx, click(looping()));
     // A sound fades out on source 0 and is stopped there (its list entry goes only next frame);
     // before that frame a handle of `next` starts on the freed source and goes at once.
     auto fadeThenReuse = [&](Sound& faded, Sound& next) {
@@ -99,22 +102,21 @@ TEST(AudioContext, ASourceTakenOverAndReleasedAgainFadesOnceAtTheContextRate) {
         for (int i = 0; i < 11; ++i) lb.run(100);
         EXPECT_EQ(ctx.fading().count(), 0u);
     };
-    Audio::BufferEntry* toneEntry = ctx.acquireBuffer(ctx.hashName(dataPath("tone_mono.opus")), nullptr);
+    Audio::BufferEntry* toneEntry = entryOf(dataPath("tone_mono.opus"));
     fadeThenReuse(keepTone, keepClick);  // another sound
     fadeThenReuse(keepTone, keepTone);   // the same sound
-    EXPECT_EQ(toneEntry->refCount, 2);  // keepTone and the lookup: the fades gave theirs back
-    ctx.releaseBuffer(ctx.hashName(dataPath("tone_mono.opus")), nullptr, nullptr);
+    EXPECT_EQ(toneEntry->refCount, 1);  // keepTone's: the fades gave theirs back
 
     // With no handle of it left, a sound reused that way still gives its buffer back once both
     // fades are over.
     keepClick = Sound();
     Sound last(&ctx, tone());
-    auto only = std::make_unique<Sound>(&ctx, SoundDescriptor{dataPath("click_mono.opus"), loopParams()});
+    auto only = std::make_unique<Sound>(&ctx, click(looping()));
     only->play();
     only.reset();
     lb.run(1000);
     lb.run(10);
-    auto again = std::make_unique<Sound>(&ctx, SoundDescriptor{dataPath("click_mono.opus"), loopParams()});
+    auto again = std::make_unique<Sound>(&ctx, click(looping()));
     again->play();
     again.reset();
     for (int i = 0; i < 14; ++i) lb.run(100);
@@ -122,9 +124,7 @@ TEST(AudioContext, ASourceTakenOverAndReleasedAgainFadesOnceAtTheContextRate) {
     EXPECT_EQ(ctx.bank().count(), 1u);  // only the tone of `last`
 }
 
-TEST(AudioContext, TheThirtyThirdPlayGetsNoSource) {
-    LoopbackContext lb;
-    auto& ctx = lb.context;
+TEST_F(AudioLoopback, TheThirtyThirdPlayGetsNoSource) {
     std::vector<Sound> sounds;
     sounds.reserve(33);
     for (int i = 0; i < 33; ++i) sounds.emplace_back(&ctx, tone());
@@ -134,7 +134,7 @@ TEST(AudioContext, TheThirtyThirdPlayGetsNoSource) {
     }
     sounds[32].play();
     EXPECT_FALSE(sounds[32].isPlaying());
-    EXPECT_EQ(ctx.playSound(nullptr, nullptr, loopParams()), nullptr);
+    EXPECT_EQ(ctx.playSound(nullptr, nullptr, looping()), nullptr);
 
     // Once one stops, its source serves the waiting handle.
     sounds[5].stop();
@@ -144,11 +144,9 @@ TEST(AudioContext, TheThirtyThirdPlayGetsNoSource) {
     EXPECT_EQ(ctx.bank().count(), 1u);
 }
 
-TEST(AudioContext, CategoryFadeGoesDownAndHoldsThenComesBack) {
-    LoopbackContext lb;
-    auto& ctx = lb.context;
-    Sound level(&ctx, tone(loopParams(0)));
-    Sound menu(&ctx, {dataPath("click_mono.opus"), loopParams(1)});
+TEST_F(AudioLoopback, CategoryFadeGoesDownAndHoldsThenComesBack) {
+    Sound level(&ctx, tone());
+    Sound menu(&ctx, click(looping(1)));
     level.play();
     float const full = lb.run(50).left;
     ASSERT_GT(full, 0.1f);
@@ -185,15 +183,13 @@ TEST(AudioContext, CategoryFadeGoesDownAndHoldsThenComesBack) {
     EXPECT_EQ(ctx.source(1).categoryVolume(), 1.0f);
     ctx.setCategoryVolume(7, 0.0f);
     ctx.setCategoryFadeRate(7, -1.0f);
-    Sound odd(&ctx, tone(SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, 200, 1.25f, 2.0f)));
+    Sound odd(&ctx, tone(looping(200)));
     odd.play();
     EXPECT_TRUE(odd.isPlaying());
     EXPECT_EQ(ctx.source(2).category(), 1);
 }
 
-TEST(AudioContext, PositionalSoundsPanWithTheListener) {
-    LoopbackContext lb;
-    auto& ctx = lb.context;
+TEST_F(AudioLoopback, PositionalSoundsPanWithTheListener) {
     SoundParams p({5, 0, 0}, SoundParams::positional | SoundParams::looping, 1.0f, 0, 1.25f, 2.0f);
     Sound s(&ctx, tone(p));
     ctx.setListener({0, 0, 0}, {0, 0, 0});
@@ -244,7 +240,7 @@ TEST(AudioContext, PositionalSoundsPanWithTheListener) {
     EXPECT_NEAR(heardAt((reference + maximum) * 0.5f) / close, 0.5f, 0.05f);
 }
 
-TEST(AudioContext, LocaleVariantIsUsedOnlyWhenItExists) {
+TEST_F(AudioLoopback, LocaleVariantIsUsedOnlyWhenItExists) {
     testing_support::TempDir dir;
     auto copy = [&](std::string const& from, std::string const& to) {
         std::ifstream in(dataPath(from), std::ios::binary);
@@ -255,10 +251,8 @@ TEST(AudioContext, LocaleVariantIsUsedOnlyWhenItExists) {
     copy("tone_stereo.opus", std::string("Jump_") + preferredLocale() + ".wav");
     copy("click_mono.opus", "Land.wav");
 
-    LoopbackContext lb;
-    auto& ctx = lb.context;
     auto channels = [&](std::string const& name) {
-        Sound s(&ctx, {(dir / name).string(), loopParams()});
+        Sound s(&ctx, {(dir / name).string(), looping()});
         s.play();
         lb.run(10);
         ALint buffer = 0, count = 0;
@@ -288,21 +282,18 @@ TEST(AudioContext, MusicGoesToThePlayerAsItsLocaleVariantWhenThereIsOne) {
                                                 (dir / "Other.wav").string()}));
 }
 
-TEST(AudioContext, BadFilesGiveSilentEntriesAndAFullBankRefuses) {
-    LoopbackContext lb;
-    auto& ctx = lb.context;
+TEST_F(AudioLoopback, BadFilesGiveSilentEntriesAndAFullBankRefuses) {
     for (char const* name : {"truncated.opus", "tone_three.opus", "random.bin", "missing.opus"}) {
-        Sound s(&ctx, {dataPath(name), loopParams()});
-        Audio::BufferEntry* entry = ctx.acquireBuffer(ctx.hashName(dataPath(name)), nullptr);
+        Sound s(&ctx, {dataPath(name), looping()});
+        Audio::BufferEntry* entry = entryOf(dataPath(name));
         ASSERT_NE(entry, nullptr) << name;
         EXPECT_EQ(entry->buffer, 0u) << name;
-        ctx.releaseBuffer(ctx.hashName(dataPath(name)), nullptr, nullptr);
         s.play();
         EXPECT_LT(lb.run(20).left, 1e-4f) << name;
     }
     EXPECT_EQ(ctx.bank().count(), 0u);
     {
-        Sound noExtension(&ctx, {"audio/no_extension", loopParams()});  // has no locale variant
+        Sound noExtension(&ctx, {"audio/no_extension", looping()});  // has no locale variant
         EXPECT_EQ(ctx.bank().count(), 1u);
     }
 

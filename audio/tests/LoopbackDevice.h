@@ -75,4 +75,11 @@ inline std::string dataPath(std::string const& name) {
     return (testing_support::sourceDir() / "audio" / "tests" / "data" / name).string();
 }
 
+inline SoundParams looping(uint8_t category = 0) {
+    return SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, category, 1.25f, 2.0f);
+}
+// Half a second of a mono tone, and a 50 ms mono click.
+inline SoundDescriptor tone(SoundParams params = looping()) { return {dataPath("tone_mono.opus"), params}; }
+inline SoundDescriptor click(SoundParams params = {}) { return {dataPath("click_mono.opus"), params}; }
+
 }  // namespace audio_test

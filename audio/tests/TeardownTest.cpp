@@ -29,8 +29,8 @@ TEST(AudioTeardown, SourcesAndBuffersGoBeforeTheContextAndTheDevice) {
     for (int round = 0; round < 2; ++round) {
         auto lb = std::make_unique<audio_test::LoopbackContext>();
         ASSERT_TRUE(lb->hasDevice());
-        auto looping = std::make_unique<Sound>(&lb->context, SoundDescriptor{audio_test::dataPath("tone_mono.opus"), SoundParams({0, 0, 0}, SoundParams::looping, 1.0f, 0, 1.25f, 2.0f)});
-        auto once = std::make_unique<Sound>(&lb->context, SoundDescriptor{audio_test::dataPath("click_mono.opus"), {}});
+        auto looping = std::make_unique<Sound>(&lb->context, audio_test::tone());
+        auto once = std::make_unique<Sound>(&lb->context, audio_test::click());
         looping->play();
         once->play();
         lb->run(10);
@@ -45,7 +45,7 @@ TEST(AudioTeardown, SourcesAndBuffersGoBeforeTheContextAndTheDevice) {
     // current one current.
     auto older = std::make_unique<audio_test::LoopbackContext>();
     {
-        Sound fading(&older->context, SoundDescriptor{audio_test::dataPath("tone_mono.opus"), {}});
+        Sound fading(&older->context, audio_test::tone({}));
         fading.play();
         older->run(10);
     }
@@ -54,7 +54,7 @@ TEST(AudioTeardown, SourcesAndBuffersGoBeforeTheContextAndTheDevice) {
     ASSERT_EQ(alcGetCurrentContext(), newer.context.alContext());
     older.reset();
     EXPECT_EQ(alcGetCurrentContext(), newer.context.alContext());
-    Sound newerSound(&newer.context, SoundDescriptor{audio_test::dataPath("tone_mono.opus"), {}});
+    Sound newerSound(&newer.context, audio_test::tone({}));
     newerSound.play();
     EXPECT_GT(newer.run(50).left, 0.05f);
 
