@@ -2,15 +2,13 @@
 // built data archive.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
-
 #include "graphics/Context.h"
 #include "graphics/DrawList.h"
 #include "graphics/Drawable.h"
 #include "graphics/GoldParticles.h"
 #include "graphics/StandardShader.h"
 #include "graphics/tests/GlContextFixture.h"
+#include "graphics/tests/MeshTestData.h"
 #include "graphics/tests/TestImages.h"
 #include "physics/particles/PhysicsWorld.h"
 #include "testing/TestPaths.h"
@@ -23,6 +21,8 @@ namespace {
 using PristineLevel::MeshNode;
 
 struct DrawListGl : gfx_test::GlContextFixture {
+    testing_support::TempDir dir;
+
     void SetUp() override {
         GlContextFixture::SetUp();
         if (ctx) ctx->projectionView() = glm::mat4(1.0f);
@@ -32,14 +32,15 @@ struct DrawListGl : gfx_test::GlContextFixture {
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
     }
+
+    // The colour shader tints its texture: the quads carry a white one.
+    TextureDescriptor white() {
+        return TextureDescriptor(gfx_test::writeFile(dir / "white.png", gfx_test::solidPng(4, 4, 255, 255, 255, 255)),
+                                 TextureOptions(0, 0, 0, 0), 0);
+    }
 };
 
-DrawList::View everything() {
-    DrawList::View v;
-    v.normals = {btVector3(1, 0, 0), btVector3(-1, 0, 0), btVector3(0, 1, 0), btVector3(0, -1, 0)};
-    v.offsets = {10, 10, 10, 10};
-    return v;
-}
+DrawList::View everything() { return gfx_test::window(-10, 10, -10, 10); }
 
 // A quad as a triangle strip over [x0, x1] x [y0, y1] in clip space.
 void pushQuad(std::vector<float>& v, float x0, float y0, float x1, float y1) {
@@ -47,42 +48,24 @@ void pushQuad(std::vector<float>& v, float x0, float y0, float x1, float y1) {
     v.insert(v.end(), q, q + 8);
 }
 
-std::vector<std::uint8_t> bytesOf(std::vector<float> const& v) {
-    std::vector<std::uint8_t> b(v.size() * 4);
-    std::memcpy(b.data(), v.data(), b.size());
-    return b;
-}
-
-// The colour shader tints its texture: the quads carry a white one.
-TextureDescriptor white(testing_support::TempDir const& dir) {
-    auto const path = dir / "white.png";
-    if (!std::filesystem::exists(path)) {
-        gfx_test::writeFile(path, gfx_test::solidPng(4, 4, 255, 255, 255, 255));
-    }
-    return TextureDescriptor(path.string(), TextureOptions(0, 0, 0, 0), 0);
+// A level whose one vertex buffer holds a quad over the whole target.
+PristineLevel::MeshSet fullScreenQuadLevel() {
+    std::vector<float> v;
+    pushQuad(v, -1, -1, 1, 1);
+    PristineLevel::MeshSet set;
+    set.vertexBuffers.push_back({gfx_test::bytesOf(v), 1});
+    return set;
 }
 
 PristineLevel::ArrayMesh colourQuad(std::uint32_t first, glm::vec4 colour, TextureDescriptor const& texture) {
-    PristineLevel::ArrayMesh m;
+    PristineLevel::ArrayMesh m = gfx_test::arrayMesh(first, 4);
     m.texture = texture;
-    m.position = {0, 2, 2};
-    m.stride = 8;
     m.shader = PristineLevel::MeshCommon::colorShader;
     m.color = colour;
-    m.primitive = 0;
-    m.firstVertex = first;
-    m.vertexCount = 4;
     return m;
 }
 
-MeshNode nodeFor(std::uint16_t kind, std::uint32_t index) {
-    MeshNode n;
-    n.kind = kind;
-    n.index = index;
-    n.box.min = {-1, -1, 0, 0};
-    n.box.max = {1, 1, 0, 0};
-    return n;
-}
+MeshNode nodeFor(std::uint16_t kind, std::uint32_t index, float x = 0) { return gfx_test::node(kind, index, x, 0, 1); }
 
 }  // namespace
 
@@ -93,10 +76,9 @@ TEST_F(DrawListGl, MeshesDrawByTheirColourRules) {
     pushQuad(v, -1, -1, 0, 0);  // quad 2: bottom left
     pushQuad(v, 0, -1, 1, 0);   // quad 3: bottom right
     PristineLevel::MeshSet set;
-    set.vertexBuffers.push_back({bytesOf(v), 1});
+    set.vertexBuffers.push_back({gfx_test::bytesOf(v), 1});
     set.indexBuffers.push_back({{0, 0, 1, 0, 2, 0, 3, 0}, 1});
-    testing_support::TempDir dir;
-    TextureDescriptor const tex = white(dir);
+    TextureDescriptor const tex = white();
     set.arrayMeshes = {colourQuad(0, {1, 0, 0, 1}, tex), colourQuad(4, {0, 0, 0, 0}, tex),
                        colourQuad(8, {0, 1, 0, 1}, tex)};
     PristineLevel::IndexedMesh blue;
@@ -242,12 +224,8 @@ TEST_F(DrawListGl, GoldParticlesAverageAndDrawThroughTheEffectLayer) {
 }
 
 TEST_F(DrawListGl, LightLayersMultiplyTheScene) {
-    testing_support::TempDir dir;
-    TextureDescriptor const tex = white(dir);
-    std::vector<float> v;
-    pushQuad(v, -1, -1, 1, 1);
-    PristineLevel::MeshSet set;
-    set.vertexBuffers.push_back({bytesOf(v), 1});
+    TextureDescriptor const tex = white();
+    PristineLevel::MeshSet set = fullScreenQuadLevel();
     set.arrayMeshes = {colourQuad(0, {1, 1, 0, 1}, tex), colourQuad(0, {0.5f, 0.25f, 1, 1}, tex)};
     set.arrayMeshes[1].blend = 1;
     set.nodes = {nodeFor(MeshNode::arrayEntry, 0), nodeFor(MeshNode::lightLayer, 1)};
@@ -267,27 +245,17 @@ TEST_F(DrawListGl, LightLayersMultiplyTheScene) {
 }
 
 TEST_F(DrawListGl, OnDemandTexturesAreNumberedNearestLast) {
-    testing_support::TempDir dir;
     auto page = [&](char const* name) {
-        auto const path = dir / name;
-        gfx_test::writeFile(path, gfx_test::solidPng(1024, 1024, 10, 20, 30, 255));
-        return TextureDescriptor(path.string(), TextureOptions(1, 1, 0, 0), 0);
+        return TextureDescriptor(gfx_test::writeFile(dir / name, gfx_test::solidPng(1024, 1024, 10, 20, 30, 255)),
+                                 TextureOptions(1, 1, 0, 0), 0);
     };
     TextureDescriptor const shared = page("shared.png");
     TextureDescriptor const other = page("other.png");
-    std::vector<float> v;
-    pushQuad(v, -1, -1, 1, 1);
-    PristineLevel::MeshSet set;
-    set.vertexBuffers.push_back({bytesOf(v), 1});
+    PristineLevel::MeshSet set = fullScreenQuadLevel();
     set.arrayMeshes = {colourQuad(0, {1, 1, 1, 1}, shared), colourQuad(0, {1, 1, 1, 1}, other),
                        colourQuad(0, {1, 1, 1, 1}, shared)};
-    auto at = [](std::uint32_t index, float x) {
-        MeshNode n = nodeFor(MeshNode::arrayEntry, index);
-        n.box.min.x = x - 1;
-        n.box.max.x = x + 1;
-        return n;
-    };
-    set.nodes = {at(0, 30), at(1, 20), at(2, 5)};  // the shared texture both farthest and nearest
+    set.nodes = {nodeFor(MeshNode::arrayEntry, 0, 30), nodeFor(MeshNode::arrayEntry, 1, 20),
+                 nodeFor(MeshNode::arrayEntry, 2, 5)};  // the shared texture both farthest and nearest
     DrawList list(ctx.get(), set, nullptr, nullptr);
     auto* sharedSlot = ctx->findTexture(Context::hashName(shared.path));
     auto* otherSlot = ctx->findTexture(Context::hashName(other.path));
@@ -303,15 +271,10 @@ TEST_F(DrawListGl, OnDemandTexturesAreNumberedNearestLast) {
 }
 
 TEST_F(DrawListGl, EntriesSampleSharedTexturesWithTheirOwnOptions) {
-    testing_support::TempDir dir;
-    auto const path = (dir / "two.png").string();
-    gfx_test::writeFile(path, gfx_test::png(2, 1, 4));  // texel 0 has red 0, texel 1 red 7
+    auto const path = gfx_test::writeFile(dir / "two.png", gfx_test::png(2, 1, 4));  // texel 0 red 0, texel 1 red 7
     // Another user of the same image asks for it first, clamped.
     Graphics::Texture const clamped(ctx.get(), TextureDescriptor(path, TextureOptions(0, 0, 0, 0), 0));
-    std::vector<float> v;
-    pushQuad(v, -1, -1, 1, 1);  // positions double as uvs: u runs from -1 to 1
-    PristineLevel::MeshSet set;
-    set.vertexBuffers.push_back({bytesOf(v), 1});
+    PristineLevel::MeshSet set = fullScreenQuadLevel();  // positions double as uvs: u runs from -1 to 1
     set.arrayMeshes = {colourQuad(0, {1, 1, 1, 1}, TextureDescriptor(path, TextureOptions(0, 0, 1, 1), 0))};
     set.nodes = {nodeFor(MeshNode::arrayEntry, 0)};
     DrawList list(ctx.get(), set, nullptr, nullptr);

@@ -2,46 +2,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <glm/gtc/matrix_transform.hpp>
 #include <limits>
 
 #include "graphics/DrawList.h"
 #include "graphics/Drawable.h"
+#include "graphics/tests/MeshTestData.h"
 
 using PristineLevel::MeshNode;
 using PristineLevel::MeshSet;
 
+using gfx_test::arrayMesh;
+using gfx_test::node;
+using gfx_test::window;
+
 namespace {
-
-// A camera window [x0, x1] x [y0, y1] as four planes.
-DrawList::View window(float x0, float x1, float y0, float y1) {
-    DrawList::View v;
-    v.normals = {btVector3(1, 0, 0), btVector3(-1, 0, 0), btVector3(0, 1, 0), btVector3(0, -1, 0)};
-    v.offsets = {-x0, x1, -y0, y1};
-    v.position = {(x0 + x1) / 2, (y0 + y1) / 2};
-    return v;
-}
-
-MeshNode node(std::uint16_t kind, std::uint32_t index, float x, float y = 0.0f, float half = 0.5f) {
-    MeshNode n;
-    n.kind = kind;
-    n.index = index;
-    n.box.min = {x - half, y - half, 0, 0};
-    n.box.max = {x + half, y + half, 0, 0};
-    return n;
-}
-
-// One vertex buffer of `vertices` vertices of two floats, and an array mesh over all of them.
-PristineLevel::ArrayMesh arrayMesh(std::uint32_t first, std::uint32_t count) {
-    PristineLevel::ArrayMesh m;
-    m.position = {0, 2, 2};
-    m.stride = 8;
-    m.firstVertex = first;
-    m.vertexCount = count;
-    m.color = glm::vec4(1.0f);
-    return m;
-}
 
 MeshSet withBuffers(std::size_t vertices) {
     MeshSet set;
@@ -128,19 +103,13 @@ TEST_F(DrawListCulling, InvalidMeshDataIsDropped) {
     set.indexBuffers.push_back({{0, 0, 1, 0, 2, 0, 3, 0}, 1});  // shorts 0..3
     set.indexBuffers.push_back({{0, 0, 9, 0}, 1});              // index 9: past the vertices
 
-    set.arrayMeshes.push_back(arrayMesh(0, 4));  // 0: fine
-    set.arrayMeshes.push_back(arrayMesh(2, 3));  // 1: runs past the buffer
-    auto noBuffer = arrayMesh(0, 4);
-    noBuffer.vertexBuffer = 3;  // 2: no such buffer
-    set.arrayMeshes.push_back(noBuffer);
-    auto wide = arrayMesh(0, 1);
-    wide.uv = {8, 2, 2};  // 3: uv beyond the stride
-    set.arrayMeshes.push_back(wide);
-    auto fivefold = arrayMesh(0, 1);
-    fivefold.position.count = 5;  // 4: GL takes 1 to 4 components
-    set.arrayMeshes.push_back(fivefold);
-    auto huge = arrayMesh(0xFFFFFFF0u, 0xFFFFFFF0u);  // 5: overflowing range
-    set.arrayMeshes.push_back(huge);
+    // 0 fine; 1 runs past the buffer; 2 no such buffer; 3 uv beyond the stride; 4 five components
+    // (GL takes 1 to 4); 5 an overflowing range.
+    set.arrayMeshes = {arrayMesh(0, 4), arrayMesh(2, 3), arrayMesh(0, 4),
+                       arrayMesh(0, 1), arrayMesh(0, 1), arrayMesh(0xFFFFFFF0u, 0xFFFFFFF0u)};
+    set.arrayMeshes[2].vertexBuffer = 3;
+    set.arrayMeshes[3].uv = {8, 2, 2};
+    set.arrayMeshes[4].position.count = 5;
 
     PristineLevel::IndexedMesh indexed;
     indexed.position = {0, 2, 2};
@@ -164,11 +133,8 @@ TEST_F(DrawListCulling, InvalidMeshDataIsDropped) {
     indexed.indexBuffer = 7;
     set.indexedMeshes.push_back(indexed);  // 5: no such index buffer
 
-    for (std::uint32_t i = 0; i < 6; ++i) {
-        set.nodes.push_back(node(MeshNode::arrayEntry, i, float(i)));
-    }
-    for (std::uint32_t i = 0; i < 6; ++i) {
-        set.nodes.push_back(node(MeshNode::indexedEntry, i, float(i)));
+    for (std::uint16_t kind : {MeshNode::arrayEntry, MeshNode::indexedEntry}) {
+        for (std::uint32_t i = 0; i < 6; ++i) set.nodes.push_back(node(kind, i, float(i)));
     }
     set.nodes.push_back(node(MeshNode::arrayEntry, 40, 0));  // 12: no such entry
     set.nodes.push_back(node(9, 0, 0));                      // 13: no such kind

@@ -2,7 +2,6 @@
 // the quad's uv layout, sprite-sheet frames, shared vertex buffers, moving level quads, and the
 // post-processing passes (tweens, capture, blur, backdrop, monochrome, composite, low-end scale).
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <glm/gtc/matrix_transform.hpp>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "graphics/TwoStateSprite.h"
 #include "graphics/VertexBuffer.h"
 #include "graphics/tests/GlContextFixture.h"
+#include "graphics/tests/MeshTestData.h"
 #include "graphics/tests/TestImages.h"
 #include "os/services/PlatformServices.h"
 #include "testing/TestPaths.h"
@@ -47,18 +47,7 @@ gfx_test::Bytes cellPng(int cell, int cellsX, int cellsY, std::vector<Rgba> cons
             Rgba const& c = colours[size_t((y / cell) * cellsX + x / cell)];
             std::memcpy(&px[(size_t(y) * w + x) * 4], &c, 4);
         }
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = png_uint_32(w);
-    image.height = png_uint_32(h);
-    image.format = PNG_FORMAT_RGBA;
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, px.data(), 0, nullptr);
-    gfx_test::Bytes out(size);
-    png_image_write_to_memory(&image, out.data(), &size, 0, px.data(), 0, nullptr);
-    out.resize(size);
-    return out;
+    return gfx_test::png(w, h, 4, px);
 }
 
 ::testing::AssertionResult near(uint32_t actual, uint32_t expected, int tolerance = 2) {
@@ -113,9 +102,7 @@ struct DrawingGl : gfx_test::GlContextFixture {
 
     TextureDescriptor image(std::string const& name, gfx_test::Bytes const& bytes,
                             TextureOptions options = TextureOptions(0, 0, 0, 0)) {
-        auto const path = (dir / name).string();
-        gfx_test::writeFile(path, bytes);
-        return TextureDescriptor(path, options, 2);
+        return TextureDescriptor(gfx_test::writeFile(dir / name, bytes), options, 2);
     }
 
     void clear(float r, float g, float b) {
@@ -323,7 +310,6 @@ TEST_F(DrawingGl, IdenticalVertexBuffersShareOneGlBuffer) {
     static float const data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     uint64_t const before = ctx->bufferCount();
     Graphics::VertexBufferDescriptor const d(1, GL_ARRAY_BUFFER, sizeof data, data, GL_STATIC_DRAW);
-    EXPECT_EQ(d.keyText(), "1_34962_32_" + std::to_string(reinterpret_cast<uintptr_t>(data)) + "_35044");
     {
         Graphics::VertexBuffer a(ctx.get(), d);
         Graphics::VertexBuffer b(ctx.get(), d);
@@ -349,11 +335,7 @@ PristineLevel::MeshSet quadLevel() {
     std::vector<float> v = {9, 9, 9, 9, 9};
     float const quad[] = {1, 0, 0, 1, 1, 1, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0};
     v.insert(v.end(), quad, quad + 20);
-    PristineLevel::BufferData buffer;
-    buffer.bytes.resize(v.size() * 4);
-    std::memcpy(buffer.bytes.data(), v.data(), buffer.bytes.size());
-    buffer.usage = 0;
-    set.vertexBuffers.push_back(buffer);
+    set.vertexBuffers.push_back({gfx_test::bytesOf(v), 0});
     PristineLevel::ArrayMesh mesh;
     mesh.position = {0, 2, 3};
     mesh.uv = {12, 2, 2};
@@ -362,21 +344,8 @@ PristineLevel::MeshSet quadLevel() {
     mesh.vertexCount = 4;
     mesh.color = glm::vec4(1);
     set.arrayMeshes.push_back(mesh);
-    PristineLevel::MeshNode node;
-    node.kind = PristineLevel::MeshNode::arrayEntry;
-    node.index = 0;
-    node.box.min = glm::vec4(0, 0, 0, 0);
-    node.box.max = glm::vec4(1, 1, 0, 0);
-    set.nodes.push_back(node);
+    set.nodes.push_back(gfx_test::node(PristineLevel::MeshNode::arrayEntry, 0, 0.5f, 0.5f, 0.5f));
     return set;
-}
-
-DrawList::View around(float x, float y, float half) {
-    DrawList::View v;
-    v.normals = {btVector3(1, 0, 0), btVector3(-1, 0, 0), btVector3(0, 1, 0), btVector3(0, -1, 0)};
-    v.offsets = {half - x, half + x, half - y, half + y};
-    v.position = glm::vec2(x, y);
-    return v;
 }
 
 TEST_F(DrawingGl, QuadInstancesMoveTheirVerticesAndUploadOnlyWhenShownAndVisible) {
@@ -396,11 +365,11 @@ TEST_F(DrawingGl, QuadInstancesMoveTheirVerticesAndUploadOnlyWhenShownAndVisible
     EXPECT_EQ(quad.worldVertices()[3], 1.5f);
 
     CountingGl counting;
-    list.updateGL(around(0, 0, 5));  // the moved box is out of view
+    list.updateGL(gfx_test::window(-5, 5, -5, 5));  // the moved box is out of view
     quad.upload(ctx.get());
     EXPECT_EQ(CountingGl::lastSubDataOffset, -1);
 
-    list.updateGL(around(10, 0, 5));
+    list.updateGL(gfx_test::window(5, 15, -5, 5));
     quad.upload(ctx.get());
     ASSERT_EQ(CountingGl::lastSubDataOffset, 20);
     ASSERT_EQ(CountingGl::lastSubData.size(), 80u);

@@ -11,7 +11,6 @@ std::vector<GlCall> gCalls;
 GLuint gNextName = 1;
 bool gCompileOk = true;
 bool gLinkOk = true;
-char const* gExtensions = "";
 
 template <class... A>
 void record(char const* name, A... args) {
@@ -100,7 +99,7 @@ Graphics::GlFunctions makeFake() {
         record("getIntegerv", pn);
         *out = 0;
     };
-    f.getString = [](GLenum) -> GLubyte const* { return reinterpret_cast<GLubyte const*>(gExtensions); };
+    f.getString = [](GLenum) -> GLubyte const* { return reinterpret_cast<GLubyte const*>(""); };
     return f;
 }
 
@@ -110,7 +109,6 @@ FakeGl::FakeGl() : scope_(makeFake()) {
     gCalls.clear();
     gNextName = 1;
     gCompileOk = gLinkOk = true;
-    gExtensions = "";
 }
 
 FakeGl::~FakeGl() = default;
@@ -133,6 +131,5 @@ void FakeGl::clear() { gCalls.clear(); }
 
 void FakeGl::setCompileOk(bool ok) { gCompileOk = ok; }
 void FakeGl::setLinkOk(bool ok) { gLinkOk = ok; }
-void FakeGl::setExtensions(char const* extensions) { gExtensions = extensions; }
 
 }  // namespace gfx_test

@@ -26,7 +26,6 @@ public:
     // Compile or link status the fake reports.
     static void setCompileOk(bool ok);
     static void setLinkOk(bool ok);
-    static void setExtensions(char const* extensions);
 
 private:
     Graphics::ScopedGlFunctions scope_;

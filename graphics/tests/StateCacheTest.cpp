@@ -199,8 +199,7 @@ TEST_F(CacheTest, FramebuffersRoundUpUnlessExact) {
     EXPECT_EQ(ctx.currentFramebuffer(), ctx.defaultFramebuffer());
 }
 
-TEST(ShaderCompilerTest, FailuresAreCaughtAndLeaveNoProgram) {
-    FakeGl gl;
+TEST_F(CacheTest, ShaderFailuresAreCaughtAndLeaveNoProgram) {
     FakeGl::setCompileOk(false);
     auto failed = Graphics::compileProgram("v", "f", "vertex", "", "", "test");
     EXPECT_EQ(failed.program, 0u);
@@ -220,16 +219,7 @@ TEST(ShaderCompilerTest, FailuresAreCaughtAndLeaveNoProgram) {
     EXPECT_EQ(linked.referenceCount, 1u);
 }
 
-TEST(ShaderCompilerTest, BlurWeightsPrelude) {
-    EXPECT_EQ(Graphics::blurWeightsPrelude(),
-              "const highp vec4 weights = vec4(0.072578, 0.071497, 0.069732, 0.067334);"
-              "const highp vec4 weights2 = vec4(0.064371, 0.060926, 0.057092, 0.052966);"
-              "const highp float centerWeight = 0.072942;");
-}
-
-TEST(ShaderProgramTest, IdenticalDescriptionsShareOneProgram) {
-    FakeGl gl;
-    Context ctx(1 << 20, boost::none, Context::Workers{1, false});
+TEST_F(CacheTest, IdenticalShaderDescriptionsShareOneProgram) {
     std::string const v = "s.vert", f = "s.frag", attrs = "vertex", none, colour = "#define COLOR\n";
     {
         Graphics::ShaderProgram a(&ctx, {v, f, attrs, none, none});
@@ -248,9 +238,7 @@ TEST(ShaderProgramTest, IdenticalDescriptionsShareOneProgram) {
     EXPECT_EQ(gl.count("deleteProgram"), 2);
 }
 
-TEST(StandardShaderTest, UniformCachesAndModes) {
-    FakeGl gl;
-    Context ctx(1 << 20, boost::none, Context::Workers{1, false});
+TEST_F(CacheTest, StandardShaderUniformCachesAndModes) {
     Graphics::StandardShader shader(&ctx);
     gl.clear();
 

@@ -20,9 +20,7 @@ Bytes pixels(int width, int height, int channels) {
     return out;
 }
 
-namespace {
-
-Bytes encodePng(int width, int height, int channels, Bytes const& px) {
+Bytes png(int width, int height, int channels, Bytes const& px) {
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -40,6 +38,8 @@ Bytes encodePng(int width, int height, int channels, Bytes const& px) {
     return out;
 }
 
+namespace {
+
 Bytes encodeWebp(int width, int height, int channels, Bytes const& px) {
     uint8_t* data = nullptr;
     size_t size = channels == 4 ? WebPEncodeLosslessRGBA(px.data(), width, height, width * 4, &data)
@@ -51,12 +51,12 @@ Bytes encodeWebp(int width, int height, int channels, Bytes const& px) {
 
 }  // namespace
 
-Bytes png(int width, int height, int channels) { return encodePng(width, height, channels, pixels(width, height, channels)); }
+Bytes png(int width, int height, int channels) { return png(width, height, channels, pixels(width, height, channels)); }
 
 Bytes solidPng(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
     Bytes px(size_t(width) * height * 4);
     for (size_t i = 0; i < px.size(); i += 4) px[i] = r, px[i + 1] = g, px[i + 2] = b, px[i + 3] = a;
-    return encodePng(width, height, 4, px);
+    return png(width, height, 4, px);
 }
 
 Bytes webp(int width, int height, int channels) {
@@ -69,9 +69,10 @@ Bytes solidWebp(int width, int height, uint8_t r, uint8_t g, uint8_t b) {
     return encodeWebp(width, height, 3, px);
 }
 
-void writeFile(std::filesystem::path const& path, Bytes const& bytes) {
+std::string writeFile(std::filesystem::path const& path, Bytes const& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<char const*>(bytes.data()), std::streamsize(bytes.size()));
+    return path.string();
 }
 
 }  // namespace gfx_test

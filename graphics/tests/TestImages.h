@@ -2,6 +2,7 @@
 // Small images made in memory for the decoding and texture tests.
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace gfx_test {
@@ -10,13 +11,15 @@ using Bytes = std::vector<uint8_t>;
 
 // Pixels of `channels` bytes; pixel (x, y) is pattern(x, y, channel).
 Bytes pixels(int width, int height, int channels);
-// A PNG of the given layout (1 grey, 2 grey + alpha, 3 RGB, 4 RGBA) holding pixels().
+// A PNG of the given layout (1 grey, 2 grey + alpha, 3 RGB, 4 RGBA) holding pixels(), or `px`.
 Bytes png(int width, int height, int channels);
+Bytes png(int width, int height, int channels, Bytes const& px);
 // A PNG of one flat colour.
 Bytes solidPng(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
 // A lossless WebP of pixels() (3 or 4 channels).
 Bytes webp(int width, int height, int channels);
 Bytes solidWebp(int width, int height, uint8_t r, uint8_t g, uint8_t b);
-void writeFile(std::filesystem::path const& path, Bytes const& bytes);
+// Returns the path, as the texture descriptors take it.
+std::string writeFile(std::filesystem::path const& path, Bytes const& bytes);
 
 }  // namespace gfx_test

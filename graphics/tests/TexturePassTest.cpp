@@ -23,9 +23,7 @@ struct PassTest : ::testing::Test {
     testing_support::TempDir dir;
 
     std::string image(std::string const& name, gfx_test::Bytes const& bytes) {
-        auto path = dir / name;
-        gfx_test::writeFile(path, bytes);
-        return path.string();
+        return gfx_test::writeFile(dir / name, bytes);
     }
 
     static TextureDescriptor desc(std::string const& path, uint8_t flags = 3) {
