@@ -45,19 +45,15 @@ FontRecord testFont() {
     return f;
 }
 
-// Left edge of every quad in order (corner 0's x), after the identity transform.
-std::vector<float> leftEdges(TextMesh const& mesh) {
-    std::vector<float> xs;
+// Left or top edge of every quad in order (corner 0), after the identity transform.
+std::vector<float> edges(TextMesh const& mesh, bool top) {
+    std::vector<float> out;
     for (auto const& b : mesh.batches)
-        for (std::size_t i = 0; i < b.vertices.size(); i += 4) xs.push_back(b.vertices[i].x);
-    return xs;
+        for (std::size_t i = 0; i < b.vertices.size(); i += 4) out.push_back(top ? b.vertices[i].y : b.vertices[i].x);
+    return out;
 }
-std::vector<float> topEdges(TextMesh const& mesh) {
-    std::vector<float> ys;
-    for (auto const& b : mesh.batches)
-        for (std::size_t i = 0; i < b.vertices.size(); i += 4) ys.push_back(b.vertices[i].y);
-    return ys;
-}
+std::vector<float> leftEdges(TextMesh const& mesh) { return edges(mesh, false); }
+std::vector<float> topEdges(TextMesh const& mesh) { return edges(mesh, true); }
 
 }  // namespace
 
