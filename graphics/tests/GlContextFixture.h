@@ -4,14 +4,13 @@
 // texture pass run until every requested image is on the GPU.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <thread>
 
 #include "graphics/Context.h"
 #include "graphics/StandardShader.h"
+#include "graphics/tests/TestImages.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "testing/GlTestContext.h"
@@ -22,16 +21,6 @@ namespace gfx_test {
 class GlContextFixture : public ::testing::Test {
 public:
     static constexpr int kSide = 64;
-
-    // Texture passes until nothing is left to decode or upload; false after about five seconds.
-    static bool loadTextures(Graphics::Context& context) {
-        for (int i = 0; i < 5000; ++i) {
-            context.updateTextures();
-            if (context.texturesLoaded()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
 
 protected:
     void SetUp() override {
@@ -49,7 +38,7 @@ protected:
     // Tests that pose as a low-end device set the model; the next test starts without it.
     void TearDown() override { unsetenv("ZELV_DEVICE_MODEL"); }
 
-    bool loadTextures() { return loadTextures(*ctx); }
+    bool loadTextures() { return gfx_test::loadTextures(*ctx); }
 
     testing_support::GlTestContext gl{kSide, kSide};
     std::unique_ptr<Graphics::Context> ctx;

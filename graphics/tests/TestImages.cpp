@@ -3,8 +3,12 @@
 #include <png.h>
 #include <webp/encode.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <thread>
+
+#include "graphics/Context.h"
 
 namespace gfx_test {
 
@@ -73,6 +77,15 @@ std::string writeFile(std::filesystem::path const& path, Bytes const& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<char const*>(bytes.data()), std::streamsize(bytes.size()));
     return path.string();
+}
+
+bool loadTextures(Graphics::Context& context) {
+    for (int i = 0; i < 5000; ++i) {
+        context.updateTextures();
+        if (context.texturesLoaded()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 }  // namespace gfx_test

@@ -1,9 +1,13 @@
 #pragma once
-// Small images made in memory for the decoding and texture tests.
+// Small images made in memory for the decoding and texture tests, and the loop that loads them.
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+namespace Graphics {
+class Context;
+}
 
 namespace gfx_test {
 
@@ -21,5 +25,7 @@ Bytes webp(int width, int height, int channels);
 Bytes solidWebp(int width, int height, uint8_t r, uint8_t g, uint8_t b);
 // Returns the path, as the texture descriptors take it.
 std::string writeFile(std::filesystem::path const& path, Bytes const& bytes);
+// Texture passes until nothing is left to decode or upload; false after about five seconds.
+bool loadTextures(Graphics::Context& context);
 
 }  // namespace gfx_test

@@ -34,17 +34,6 @@ struct PassTest : ::testing::Test {
         return ctx.requestTexture(Context::hashName(d.path), &d);
     }
 
-    // Runs texture passes until nothing is queued, decoding or uploading, or gives up after a
-    // few seconds.
-    static bool loadAll(Context& ctx) {
-        for (int i = 0; i < 5000; ++i) {
-            ctx.updateTextures();
-            if (ctx.texturesLoaded()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
-    }
-
     static size_t finishedCount(Context& ctx) {
         std::lock_guard<std::mutex> lock(ctx.decodeQueue().mutex());
         return ctx.decodeQueue().finished().size();
@@ -147,7 +136,7 @@ TEST_F(PassTest, DecodesUploadsAndEvictsByImportance) {
         e.push_back(request(ctx, desc(image("t" + std::to_string(i) + ".png", gfx_test::png(16, 16, 4)))));
         e.back()->loadOrder = uint64_t(10 + i);
     }
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     for (auto* t : e) EXPECT_EQ(t->resident, 1);
     EXPECT_EQ(ctx.usedTextureBytes(), 3 * 1024u);
     EXPECT_EQ(gl.count("texImage2D"), 3);
@@ -170,7 +159,7 @@ TEST_F(PassTest, DecodesUploadsAndEvictsByImportance) {
 
     // Made the most important, it takes the place of the least important resident one.
     e[0]->loadOrder = 100;
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     EXPECT_EQ(e[0]->resident, 1);
     EXPECT_EQ(e[1]->resident, 0);
     EXPECT_EQ(e[2]->resident, 1);
@@ -182,7 +171,7 @@ TEST_F(PassTest, SparePagesGoBeforeResidentTextures) {
     auto page = desc(image("page.png", gfx_test::png(1024, 1024, 3)));
     request(ctx, small);
     TextureEntry* p = request(ctx, page);
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     ASSERT_EQ(p->resident, 1);
     GLuint const pageName = p->glName;
     EXPECT_EQ(ctx.pagesInUseCount(), 1u);
@@ -195,7 +184,7 @@ TEST_F(PassTest, SparePagesGoBeforeResidentTextures) {
     gl.clear();
     auto page2 = desc(image("page2.png", gfx_test::png(1024, 1024, 4)));
     TextureEntry* p2 = request(ctx, page2);
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     EXPECT_EQ(p2->glName, pageName);
     EXPECT_EQ(gl.count("genTextures"), 0);
     ctx.releaseTexture(Context::hashName(page2.path));
@@ -215,7 +204,7 @@ TEST_F(PassTest, SparePagesGoBeforeResidentTextures) {
     ctx.setTextureBudget(1 << 30);
     auto page3 = desc(image("page3.png", gfx_test::png(1024, 1024, 4)));
     TextureEntry* p3 = request(ctx, page3);
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     GLuint const name3 = p3->glName;
     ASSERT_NE(name3, 0u);
     gl.clear();
@@ -255,14 +244,14 @@ TEST_F(PassTest, FullQueueGivesWayToAMoreImportantTexture) {
         std::lock_guard<std::mutex> lock(ctx.decodeQueue().mutex());
         EXPECT_EQ(ctx.decodeQueue().finished()[0].slot->entry.loadOrder, 30u);
     }
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     for (auto* t : e) EXPECT_EQ(t->resident, 1);
 }
 
 TEST_F(PassTest, SlicedUploadTakesSixtyEightRowsOfAThousandWideImage) {
     Context ctx(1 << 20, boost::none, Context::Workers{1, true});
     TextureEntry* t = request(ctx, desc(image("wide.png", gfx_test::png(1000, 150, 1)), kSliced));
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     auto slices = gl.callsOf("texSubImage2D");
     ASSERT_EQ(slices.size(), 3u);
     EXPECT_EQ(slices[0].args[1], 0);
@@ -334,7 +323,7 @@ TEST_F(PassTest, BadImagesEndEmptyAndLoaded) {
     EXPECT_EQ(broken->width, 64);
     TextureEntry* missing = request(ctx, desc(dir.path().string() + "/nothing.png"));
     EXPECT_EQ(missing->channels, 3);
-    ASSERT_TRUE(loadAll(ctx));
+    ASSERT_TRUE(gfx_test::loadTextures(ctx));
     EXPECT_EQ(huge->resident, 1);
     EXPECT_EQ(broken->resident, 1);
     EXPECT_EQ(missing->resident, 1);
