@@ -2,6 +2,7 @@
 // Lets the tests read and set what the record keeps to itself, and look inside blobs.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,7 +12,7 @@
 struct RoamingDataTestAccess {
     static void setTimestamp(RoamingData& r, char const* text) {
         std::memset(r.timestamp_, 0, sizeof r.timestamp_);
-        std::strncpy(r.timestamp_, text, sizeof r.timestamp_ - 1);
+        std::memcpy(r.timestamp_, text, std::min(std::strlen(text), sizeof r.timestamp_ - 1));
     }
     static bool entryChanged(RoamingData::LevelEntry const& e) { return e.changed_ != 0; }
     // Appends count entries after the last one, all at once.
