@@ -25,7 +25,9 @@ TEST(SampleSounds, EverySoundOfTheTableDecodesAndIsHeard) {
         ASSERT_TRUE(decoded.ok) << d.path << ": " << decoded.error;
         EXPECT_GT(decoded.frames(), 2400u) << d.path;
         EXPECT_LE(decoded.frames(), size_t(2 * audio_test::mixRate)) << d.path;
-        if (d.params.flags & SoundParams::positional) EXPECT_EQ(decoded.channels, 1) << d.path;
+        if (d.params.flags & SoundParams::positional) {
+            EXPECT_EQ(decoded.channels, 1) << d.path;
+        }
         distinct.insert(std::move(decoded.samples));
 
         Sound s(&lb.context, d);

@@ -65,7 +65,9 @@ TEST_F(AppFrame, TicksAndInputBeforeASuccessfulInitReachNothing) {
         fake::reset();
         fake::platform.graphicsFails = initFails;
         auto app = App::create();
-        if (initFails) EXPECT_THROW(app->init(0, nullptr), std::runtime_error);
+        if (initFails) {
+            EXPECT_THROW(app->init(0, nullptr), std::runtime_error);
+        }
         fake::log.clear();
         for (int i = 0; i < 3; ++i) {
             fake::platform.now += 16;
