@@ -8,4 +8,4 @@ zelv_benchmark(graphics_drawlist_bench SOURCES bench/DrawListBench.cpp DEPS zelv
 zelv_fuzzer(graphics_level_geometry_fuzzer SOURCES fuzz/LevelGeometryFuzzer.cpp DEPS zelv_graphics
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/graphics_level_geometry_fuzzer)
 # Bullet's culling template, inlined here, trips gcc's may-be-uninitialised analysis.
-set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/DrawList.cpp PROPERTIES COMPILE_OPTIONS -Wno-maybe-uninitialized)
+set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/DrawList.cpp PROPERTIES COMPILE_OPTIONS $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>)

@@ -32,7 +32,7 @@ using testing_support::rgba;
 
 namespace {
 
-constexpr int kSide = gfx_test::GlContextFixture::kSide;
+
 
 struct Rgba {
     uint8_t r, g, b, a;

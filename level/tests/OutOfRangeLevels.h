@@ -100,9 +100,9 @@ inline PristineLevel::Data outOfRangeIndexLevel() {
     indexed.indexCount = 6;
     level.meshSet.indexedMeshes.push_back(indexed);
     level.meshSet.vertexBuffers.push_back(BufferData{{1, 2, 3}, 1});
-    level.meshSet.nodes.push_back(MeshNode{MeshNode::arrayEntry, 55, glm::vec4(0.0f), glm::vec4(1.0f), 0});
-    level.meshSet.nodes.push_back(MeshNode{MeshNode::indexedEntry, 3, glm::vec4(0.0f), glm::vec4(1.0f), 0});
-    level.meshSet.nodes.push_back(MeshNode{77, 0, glm::vec4(0.0f), glm::vec4(1.0f), 0});  // unknown kind
+    level.meshSet.nodes.push_back(MeshNode{MeshNode::arrayEntry, 55, {glm::vec4(0.0f), glm::vec4(1.0f)}, 0});
+    level.meshSet.nodes.push_back(MeshNode{MeshNode::indexedEntry, 3, {glm::vec4(0.0f), glm::vec4(1.0f)}, 0});
+    level.meshSet.nodes.push_back(MeshNode{77, 0, {glm::vec4(0.0f), glm::vec4(1.0f)}, 0});  // unknown kind
     return level;
 }
 
