@@ -7,7 +7,7 @@ zelv_test(fonts_subtitles_test SOURCES tests/SubtitlesTest.cpp DEPS zelv_fonts)
 zelv_test(fonts_context_test SOURCES tests/ContextTest.cpp DEPS zelv_fonts)
 zelv_test(fonts_draw_test SOURCES tests/DrawTest.cpp DEPS zelv_fonts zelv_graphics_testsupport)
 # The render test and the benchmark read the tables from the built data archive.
-zelv_test(fonts_render_test GL SOURCES tests/RenderTest.cpp DEPS zelv_fonts)
+zelv_test(fonts_render_test GL SOURCES tests/RenderTest.cpp DEPS zelv_fonts zelv_graphics_testsupport)
 if(TARGET fonts_render_test)
   add_dependencies(fonts_render_test pak)
 endif()

@@ -5,8 +5,6 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <utf8.h>
 
-#include <chrono>
-#include <thread>
 
 #include "fonts/Context.h"
 #include "fonts/FontTable.h"
@@ -14,6 +12,7 @@
 #include "graphics/Context.h"
 #include "graphics/StandardShader.h"
 #include "os/FileSystem.h"
+#include "graphics/tests/TestImages.h"
 #include "testing/GlTestContext.h"
 #include "testing/TestPaths.h"
 
@@ -22,15 +21,6 @@ using namespace Fonts;
 namespace {
 
 constexpr int W = 640, H = 96;
-
-bool waitForTextures(Graphics::Context& graphics) {
-    for (int i = 0; i < 2000; ++i) {
-        graphics.updateTextures();
-        if (graphics.texturesLoaded()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
-}
 
 struct Quad {
     int x0, x1, y0, y1;  // pixel columns [x0, x1), rows [y0, y1) counted from the bottom
@@ -125,7 +115,7 @@ TEST_F(TextRender, EveryLanguageInksItsGlyphs) {
     for (char const* locale : locales) {
         Context fonts(&graphics, "fonts/", locale);
         ASSERT_FALSE(fonts.pages().empty()) << locale;
-        ASSERT_TRUE(waitForTextures(graphics)) << locale;
+        ASSERT_TRUE(gfx_test::loadTextures(graphics)) << locale;
         auto const* page0 = graphics.findTexture(Graphics::Context::hashName(std::string("fonts/") + locale + "_0.png"));
         ASSERT_NE(page0, nullptr);
         EXPECT_EQ(page0->entry.options, TextureOptions(1, 1, 0, 0));
@@ -187,7 +177,7 @@ struct LargeEnglishText {
     // Returns the pixels read back, or nothing when the page did not load.
     std::vector<uint8_t> draw(testing_support::GlTestContext& gl, std::string const& text, glm::vec4 const& colour,
                               boost::optional<glm::vec4> const& tint) {
-        if (!waitForTextures(graphics)) return {};
+        if (!gfx_test::loadTextures(graphics)) return {};
         layoutText(fonts.font("largeNumber"), mesh, {8, 16, 0}, text, alignLeft, colour, glm::mat4(1), 1.0f);
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT);
