@@ -10,7 +10,7 @@ EventHandler::EventHandler() {
 
 void EventHandler::subscribe(uint32_t id, std::function<void()>* slot) {
     if (id == 0 || !slot) return;
-    if (dispatching_) {
+    if (id == delivering_) {
         added_.push_back({id, slot});
         return;
     }
@@ -19,10 +19,10 @@ void EventHandler::subscribe(uint32_t id, std::function<void()>* slot) {
 
 void EventHandler::unsubscribe(uint32_t id, std::function<void()>* slot) {
     if (id == 0 || !slot) return;
-    if (dispatching_) {
+    if (id == delivering_) {
         // Still waiting to be added: just forget it.
         auto pending = std::find_if(added_.begin(), added_.end(),
-                                    [&](Change const& c) { return c.id == id && c.slot == slot; });
+                                    [&](Change const& c) { return c.slot == slot; });
         if (pending != added_.end()) {
             added_.erase(pending);
             return;
@@ -33,8 +33,8 @@ void EventHandler::unsubscribe(uint32_t id, std::function<void()>* slot) {
     auto& list = entry->second;
     auto it = std::find(list.begin(), list.end(), slot);
     if (it == list.end()) return;
-    if (dispatching_) {
-        // The list may be walked right now: leave a hole, compacted when the dispatch ends.
+    if (id == delivering_) {
+        // The list is being walked right now: leave a hole, compacted when the turn ends.
         *it = nullptr;
         hasRemovals_ = true;
     } else {
@@ -52,8 +52,8 @@ void EventHandler::dispatch() {
     struct EndOfDispatch {
         EventHandler* self;
         ~EndOfDispatch() {
+            self->endTurn();
             self->dispatching_ = false;
-            self->applyDeferred();
         }
     } end{this};
 
@@ -63,10 +63,13 @@ void EventHandler::dispatch() {
         uint32_t id = queue_[delivered];
         auto entry = slots_.find(id);
         if (entry != slots_.end()) {
+            // Map nodes never move, and this id's own changes wait for endTurn, so the list
+            // neither grows nor shrinks while it is walked.
+            delivering_ = id;
             auto& list = entry->second;
-            // New subscriptions are deferred, so the list does not grow while it is walked.
             for (size_t i = 0, n = list.size(); i < n; ++i)
                 if (list[i]) (*list[i])();
+            endTurn();
         }
         ++delivered;
     }
@@ -83,12 +86,16 @@ void EventHandler::dispatch() {
     }
 }
 
-void EventHandler::applyDeferred() {
+void EventHandler::endTurn() {
+    uint32_t id = delivering_;
+    delivering_ = 0;
+    if (id == 0) return;
+    auto& list = slots_[id];
     if (hasRemovals_) {
         hasRemovals_ = false;
-        for (auto& [id, list] : slots_) list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
+        list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
     }
-    for (Change const& c : added_) slots_[c.id].push_back(c.slot);
+    for (Change const& c : added_) list.push_back(c.slot);
     added_.clear();
 }
 

@@ -17,8 +17,10 @@ public:
     EventHandler(EventHandler const&) = delete;
     EventHandler& operator=(EventHandler const&) = delete;
 
-    // Used by SlotCallbackRef. While a dispatch runs, changes are held back: a removed callback
-    // is no longer called, an added one is first called by the next dispatch.
+    // Used by SlotCallbackRef. Changes to the id whose callbacks are running wait until its turn
+    // ends (a removed callback is no longer called, an added one is not called in this turn);
+    // every other id changes at once, so handles relocated by a callback miss nothing later in
+    // the same pass.
     void subscribe(uint32_t id, std::function<void()>* slot);
     void unsubscribe(uint32_t id, std::function<void()>* slot);
 
@@ -33,13 +35,14 @@ private:
         uint32_t id;
         std::function<void()>* slot;
     };
-    void applyDeferred();
+    void endTurn();
 
     std::vector<uint32_t> queue_;
     std::map<uint32_t, std::vector<std::function<void()>*>> slots_;
     bool dispatching_ = false;
-    bool hasRemovals_ = false;
-    std::vector<Change> added_;  // subscriptions made during the running dispatch
+    uint32_t delivering_ = 0;    // the id whose callbacks are being walked, 0 between turns
+    bool hasRemovals_ = false;   // holes left in the delivering id's list
+    std::vector<Change> added_;  // subscriptions to the delivering id made during its turn
 };
 
 // A subscription that lasts as long as the handle: subscribes its own callback on construction

@@ -59,7 +59,7 @@ TEST(EventHandler, HandlesSubscribeOnceEachAndUnsubscribeOnlyThemselves) {
     EXPECT_EQ(seen, expected);
 }
 
-TEST(EventHandler, SubscriptionChangesDuringDeliveryTakeEffectNextDispatch) {
+TEST(EventHandler, OnlyTheDeliveredIdsOwnSubscriptionChangesWaitForItsTurnToEnd) {
     EventHandler events;
     std::vector<int> seen;
     std::vector<std::unique_ptr<SlotCallbackRef>> added;
@@ -76,13 +76,35 @@ TEST(EventHandler, SubscriptionChangesDuringDeliveryTakeEffectNextDispatch) {
     events.trigger(1);
     events.trigger(2);
     events.dispatch();
-    EXPECT_EQ(seen, (std::vector<int>{1, 3}));
+    // The handle made under id 1 already hears id 2 queued behind it.
+    EXPECT_EQ(seen, (std::vector<int>{1, 3, 20}));
 
     seen.clear();
     events.trigger(2);
     events.trigger(1);
+    events.trigger(1);
     events.dispatch();
-    EXPECT_EQ(seen, (std::vector<int>{20, 1, 3, 10}));
+    // Id 1's additions join once its turn ends, so its second turn in the pass calls them.
+    EXPECT_EQ(seen, (std::vector<int>{20, 1, 3, 10, 1, 3, 10, 10}));
+}
+
+TEST(EventHandler, HandlesRelocatedByACallbackStillHearLaterIdsOfTheSamePass) {
+    EventHandler events;
+    int heard = 0;
+    std::vector<SlotCallbackRef> handles;
+    handles.reserve(1);
+    handles.emplace_back(&events, 2, [&] { ++heard; });
+    SlotCallbackRef grower(&events, 1, [&] {
+        // Growing past capacity copies the handle and destroys the original.
+        handles.emplace_back(&events, 3, [] {});
+    });
+    events.trigger(1);
+    events.trigger(2);
+    events.dispatch();
+    EXPECT_EQ(heard, 1);
+    events.trigger(2);
+    events.dispatch();
+    EXPECT_EQ(heard, 2);
 }
 
 TEST(EventHandler, SelfRetriggeringSignalEndsTheDispatchAndCarriesOn) {
