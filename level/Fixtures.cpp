@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "level/LevelObjects.h"
+#include "level/TwoSidedChainContact.h"
 
 static_assert(std::endian::native == std::endian::little, "packed shapes are read in place as little-endian");
 
@@ -313,6 +314,7 @@ void createFixturesOn(const std::vector<PackedShape>& shapes, b2Body* body, std:
                      shapes.size());
         return;
     }
+    TwoSidedChainContact::install();
     for (std::size_t i = 0; i < shapes.size(); ++i) {
         std::uint32_t type = 0;
         if (!packedShapeType(shapes[i], type)) {
@@ -405,14 +407,6 @@ std::vector<OneSidedSegment> oneSidedSegments(const PackedShape& record) {
         FixtureSettings s;
         if (decodePackedShape(one, 0, e, s) && e.m_oneSided) {
             segments.push_back({e.m_vertex1, e.m_vertex2});
-        }
-    } else if (type == chain) {
-        b2ChainShape c;
-        FixtureSettings s;
-        if (decodePackedShape(one, 0, c, s)) {
-            for (std::int32_t i = 0; i + 1 < c.m_count; ++i) {
-                segments.push_back({c.m_vertices[i], c.m_vertices[i + 1]});
-            }
         }
     }
     return segments;

@@ -47,6 +47,7 @@ bool decodePackedShape(const std::vector<PackedShape>& shapes, std::size_t index
 
 // One fixture on `body` per usable record, in list order. Types above 3 are skipped silently;
 // damaged records, and records whose user-data index is outside the list, with a log line.
+// Chain fixtures collide from both sides (see TwoSidedChainContact).
 //
 // With the level's fixture signal list, a record's user-data index makes the fixture's user data
 // the address of that list entry; a record without an index gets none.
@@ -62,9 +63,9 @@ inline void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body,
 // the record there is not a usable polygon.
 b2PolygonShape createPolygonShape(const std::vector<PackedShape>& shapes, std::size_t index);
 
-// The segments of a packed edge or chain that collide on one side only (the installed Box2D makes
-// edges with both ghost vertices and every chain one-sided: they stop only what lies to the right
-// of each segment's direction). Empty for other records and for damaged ones.
+// The segment of a packed edge that collides on one side only (the installed Box2D makes an edge
+// with both ghost vertices one-sided: it stops only what lies to the right of its direction).
+// Empty for other records, damaged ones, and chains, which collide from both sides.
 struct OneSidedSegment {
     b2Vec2 from;
     b2Vec2 to;

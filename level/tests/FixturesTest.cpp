@@ -1,6 +1,7 @@
 #include <box2d/box2d.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -235,25 +236,137 @@ TEST(Fixtures, DamagedRecordsAreSkippedAndTheRestBuilt) {
     }
 }
 
-TEST(Fixtures, OneSidedSegmentsFaceTheirOpenSide) {
+TEST(Fixtures, OnlyEdgesWithBothGhostVerticesAreOneSided) {
     PackedShapeBuilder p;
-    // A ground chain authored right to left faces up.
-    auto ground = oneSidedSegments(p.chain({{10, 0}, {0, 0}, {-10, 0}}, {}, {}, false, false));
-    ASSERT_EQ(ground.size(), 2u);
-    EXPECT_TRUE(ground[0].faces({5, 1}));
-    EXPECT_FALSE(ground[0].faces({5, -1}));
+    auto const wall = oneSidedSegments(p.edge({0, 0}, {0, 10}, {0, -1}, {0, 11}, true, true));
+    ASSERT_EQ(wall.size(), 1u);
+    EXPECT_TRUE(wall[0].faces({1, 5}));
+    EXPECT_FALSE(wall[0].faces({-1, 5}));
     EXPECT_TRUE(oneSidedSegments(p.edge({0, 0}, {1, 0}, {}, {}, false, false)).empty());
-    EXPECT_EQ(oneSidedSegments(p.edge({1, 0}, {0, 0}, {2, 0}, {-1, 0}, true, true)).size(), 1u);
+    EXPECT_TRUE(oneSidedSegments(p.chain({{10, 0}, {0, 0}, {-10, 0}}, {}, {}, false, false)).empty());
+}
 
-    // And a ball dropped on it comes to rest on top.
-    Bodies b;
-    createFixtures({p.chain({{10, 0}, {0, 0}, {-10, 0}}, {}, {}, false, false)}, b.body(), nullptr);
-    b2Body* ball = b.body(b2_dynamicBody);
-    ball->SetTransform({0, 2}, 0);
-    p.radius = 0.5f;
-    createFixtures({p.circle({0, 0})}, ball, nullptr);
-    for (int i = 0; i < 240; ++i) {
-        b.world.Step(1.0f / 60.0f, 6, 4);
+namespace {
+
+struct ChainScene : Bodies {
+    b2Body* ground = nullptr;
+    std::vector<FixtureSignal> signals = std::vector<FixtureSignal>(2);
+
+    explicit ChainScene(const std::vector<b2Vec2>& vertices, b2Vec2 gravity = {0.0f, -10.0f}) {
+        world.SetGravity(gravity);
+        PackedShapeBuilder p;
+        p.userData = 1;
+        ground = body();
+        createFixtures({p.chain(vertices, {}, {}, false, false)}, ground, &signals);
     }
-    EXPECT_NEAR(ball->GetPosition().y, 0.6f, 0.02f);  // ball radius plus the chain's skin
+    b2Body* drop(const PackedShape& shape, b2Vec2 at) {
+        b2Body* b = body(b2_dynamicBody);
+        b->SetTransform(at, 0.0f);
+        createFixtures({shape}, b, nullptr);
+        return b;
+    }
+    void run(float seconds) {
+        for (int i = 0; i < int(seconds * 60.0f); ++i) {
+            world.Step(1.0f / 60.0f, 8, 3);
+        }
+    }
+};
+
+std::vector<b2Vec2> flat(int segments, bool leftToRight) {
+    std::vector<b2Vec2> v;
+    for (int i = 0; i <= segments; ++i) {
+        v.push_back({float(leftToRight ? i : segments - i), 0.0f});
+    }
+    return v;
+}
+
+PackedShape ballShape(float radius) {
+    PackedShapeBuilder p;
+    p.radius = radius;
+    return p.circle({0, 0});
+}
+
+}  // namespace
+
+TEST(Fixtures, ChainsStopBodiesFromEitherSideAndStayOneFixture) {
+    PackedShapeBuilder p;
+    PackedShape const box = p.box(0.4f, 0.4f);
+    for (bool leftToRight : {true, false}) {
+        SCOPED_TRACE(leftToRight ? "wound left to right" : "wound right to left");
+        std::vector<b2Vec2> const valley = leftToRight ? std::vector<b2Vec2>{{-10, 1}, {0, 0}, {10, 1}}
+                                                       : std::vector<b2Vec2>{{10, 1}, {0, 0}, {-10, 1}};
+        {
+            ChainScene scene(valley);
+            ASSERT_EQ(fixturesOf(scene.ground).size(), 1u);
+            b2Body* ball = scene.drop(ballShape(0.5f), {0, 3});
+            b2Body* crate = scene.drop(box, {5, 3});
+            scene.run(3.0f);
+            // At rest on the chain: radius (or half height) plus both skins of 0.1 above it.
+            EXPECT_NEAR(ball->GetPosition().y, 0.6f, 0.02f);
+            b2Vec2 const c = crate->GetPosition();
+            EXPECT_NEAR(c.y - 0.1f * std::fabs(c.x), 0.6f * std::sqrt(1.01f), 0.02f);
+            EXPECT_LT(crate->GetLinearVelocity().Length(), 0.01f);
+
+            // Contacts name the one stored shape, with its signal entry.
+            int touching = 0;
+            for (b2Contact* c = scene.world.GetContactList(); c != nullptr; c = c->GetNext()) {
+                if (!c->IsTouching()) continue;
+                ++touching;
+                b2Fixture* chain = c->GetFixtureA()->GetBody() == scene.ground ? c->GetFixtureA() : c->GetFixtureB();
+                EXPECT_EQ(userData(chain), &scene.signals[1]);
+            }
+            EXPECT_GE(touching, 2);
+        }
+        {
+            // Pulled upwards, a ball stops under the chain.
+            ChainScene scene(valley, {0.0f, 10.0f});
+            b2Body* ball = scene.drop(ballShape(0.5f), {0, -3});
+            scene.run(3.0f);
+            EXPECT_NEAR(ball->GetPosition().y, -0.6f, 0.02f);
+        }
+        {
+            // Rays hit it from above and below, each with the normal facing the ray.
+            ChainScene scene(valley);
+            struct Nearest : b2RayCastCallback {
+                b2Fixture* fixture = nullptr;
+                b2Vec2 normal{0, 0};
+                float ReportFixture(b2Fixture* f, const b2Vec2&, const b2Vec2& n, float fraction) override {
+                    fixture = f;
+                    normal = n;
+                    return fraction;
+                }
+            };
+            for (float from : {5.0f, -5.0f}) {
+                Nearest hit;
+                scene.world.RayCast(&hit, {2, from}, {2, -from});
+                ASSERT_NE(hit.fixture, nullptr) << from;
+                EXPECT_EQ(hit.fixture->GetBody(), scene.ground);
+                EXPECT_GT(hit.normal.y * from, 0.0f) << from;
+            }
+        }
+    }
+}
+
+TEST(Fixtures, BallRollsAlongAFlatChainWithoutSnagging) {
+    for (bool leftToRight : {true, false}) {
+        SCOPED_TRACE(leftToRight ? "wound left to right" : "wound right to left");
+        ChainScene scene(flat(20, leftToRight));
+        float const radius = 0.25f;
+        b2Body* ball = scene.drop(ballShape(radius), {0.5f, radius + 0.01f});
+        float const speed = 4.0f;
+        ball->SetLinearVelocity({speed, 0.0f});
+        ball->SetAngularVelocity(-speed / (radius + 0.01f));
+        float lowest = speed;
+        float highest = 0.0f;
+        for (int i = 0; i < 240 && ball->GetPosition().x < 19.0f; ++i) {
+            scene.world.Step(1.0f / 60.0f, 8, 3);
+            if (ball->GetPosition().x > 1.0f) {
+                lowest = std::min(lowest, ball->GetLinearVelocity().x);
+                highest = std::max(highest, std::fabs(ball->GetLinearVelocity().y));
+            }
+        }
+        EXPECT_GT(ball->GetPosition().x, 15.0f);
+        EXPECT_GT(lowest, 0.97f * speed);
+        EXPECT_LT(highest, 0.05f);
+    }
 }

@@ -1,6 +1,11 @@
 #include "physics/particles/PhysicsWorld.h"
 
-PhysicsWorld::PhysicsWorld(b2Vec2 gravity) : world_(gravity) {}
+#include "level/TwoSidedChainContact.h"
+
+PhysicsWorld::PhysicsWorld(b2Vec2 gravity) : world_(gravity) {
+    // Level chains block from both sides, including chains made without createFixtures.
+    TwoSidedChainContact::install();
+}
 
 void PhysicsWorld::Step(float dt, std::int32_t velocityIterations, std::int32_t positionIterations) {
     if (world_.IsLocked()) {

@@ -193,9 +193,7 @@ uint32_t LevelBuilder::node(uint16_t kind, uint32_t index, glm::vec2 min, glm::v
 }
 
 void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour) {
-    // The chain's solid side is on its right: travel right to left over the top.
-    std::vector<glm::vec2> chain(surface.rbegin(), surface.rend());
-    data_.staticShapes.push_back(chainShape(chain, Fixture{}));
+    data_.staticShapes.push_back(chainShape(surface, Fixture{}));
     std::vector<float> strip;
     glm::vec2 min(surface.front().x, bottom);
     glm::vec2 max(surface.back().x, bottom);

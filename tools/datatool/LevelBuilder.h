@@ -36,17 +36,17 @@ PackedShape polygonShape(std::vector<glm::vec2> const& vertices, Fixture const& 
 PackedShape boxShape(glm::vec2 centre, glm::vec2 halfSize, Fixture const& fixture);
 // A one-sided edge: solid on the right of a -> b.
 PackedShape edgeShape(glm::vec2 a, glm::vec2 b, Fixture const& fixture);
-// A one-sided chain: solid on the right of the direction of travel, so a ground surface runs
-// from right to left. The ghost vertices continue the first and last segments.
+// A chain, solid from both sides whichever way it runs. The ghost vertices continue the first and
+// last segments.
 PackedShape chainShape(std::vector<glm::vec2> const& points, Fixture const& fixture);
 
 // The signed area of a closed outline; positive when counter-clockwise.
 float signedArea(std::vector<glm::vec2> const& outline);
 
-// One-sided ground stops only what lies on its facing side, so wound the wrong way it lets the
-// player fall through. Every one-sided segment of the static geometry must face the open side:
-// a level or sloped one faces up (our levels are walked on from above and have no ceilings), an
-// upright one (a wall) faces the level's start. One line per segment that faces the wrong way.
+// A one-sided edge stops only what lies on its facing side, so wound the wrong way it lets the
+// player through. Every one-sided edge of the static geometry must face the open side: a level
+// or sloped one faces up (our levels are walked on from above and have no ceilings), an upright
+// one (a wall) faces the level's start. One line per edge that faces the wrong way.
 std::vector<std::string> windingFaults(PristineLevel::Data const& level);
 
 class LevelBuilder {
