@@ -1,88 +1,54 @@
 #include "os/MemoryMappedZipFile.h"
 
 #include <fcntl.h>
-#include <minizip/unzip.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <vector>
+
+struct MemoryMappedZipFile::Mapping {
+    int fd = -1;
+    void* address = MAP_FAILED;
+    uint64_t length = 0;
+    uint64_t fileOffset = 0;  // where the mapping starts in the file, a multiple of the page size
+
+    Mapping() = default;
+    Mapping(Mapping const&) = delete;
+    Mapping& operator=(Mapping const&) = delete;
+    ~Mapping() {
+        if (address != MAP_FAILED) ::munmap(address, size_t(length));
+        if (fd >= 0) ::close(fd);
+    }
+
+    uint8_t const* at(uint64_t offset) const { return static_cast<uint8_t const*>(address) + (offset - fileOffset); }
+};
 
 namespace {
 
-// The zip reader sees the archive through these callbacks: a window [base, base + length) of one
-// file, read with pread through a small block cache (the central directory is read in many
-// few-byte pieces).
-struct WindowStream {
-    int fd = -1;
-    uint64_t base = 0;
-    uint64_t length = 0;
-    uint64_t pos = 0;
-    std::vector<uint8_t> block;
-    uint64_t blockStart = 0;
-    size_t blockLength = 0;
-    bool failed = false;
+// A view of one entry; it keeps the archive's mapping alive.
+class EntryView : public File {
+public:
+    EntryView(std::shared_ptr<MemoryMappedZipFile::Mapping const> mapping, uint8_t const* data, uint64_t size)
+        : File(data, size), mapping_(std::move(mapping)) {}
+
+private:
+    std::shared_ptr<MemoryMappedZipFile::Mapping const> mapping_;
 };
 
-constexpr size_t blockSize = 8 * 1024;
+uint32_t u16(uint8_t const* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t u32(uint8_t const* p) { return u16(p) | u16(p + 2) << 16; }
 
-voidpf ZCALLBACK openWindow(voidpf opaque, void const*, int) { return opaque; }
-
-uLong ZCALLBACK readWindow(voidpf, voidpf stream, void* buf, uLong size) {
-    auto* s = static_cast<WindowStream*>(stream);
-    auto* out = static_cast<uint8_t*>(buf);
-    uLong done = 0;
-    while (done < size && s->pos < s->length) {
-        if (s->pos < s->blockStart || s->pos >= s->blockStart + s->blockLength) {
-            s->blockStart = s->pos;
-            size_t want = size_t(std::min<uint64_t>(blockSize, s->length - s->pos));
-            ssize_t got;
-            do {
-                got = ::pread(s->fd, s->block.data(), want, off_t(s->base + s->pos));
-            } while (got < 0 && errno == EINTR);
-            if (got <= 0) {
-                s->blockLength = 0;
-                s->failed = got < 0;
-                break;
-            }
-            s->blockLength = size_t(got);
-        }
-        size_t at = size_t(s->pos - s->blockStart);
-        size_t n = std::min<size_t>(size - done, s->blockLength - at);
-        std::memcpy(out + done, s->block.data() + at, n);
-        done += uLong(n);
-        s->pos += n;
-    }
-    return done;
-}
-
-uLong ZCALLBACK writeWindow(voidpf, voidpf, void const*, uLong) { return 0; }
-
-ZPOS64_T ZCALLBACK tellWindow(voidpf, voidpf stream) { return static_cast<WindowStream*>(stream)->pos; }
-
-long ZCALLBACK seekWindow(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* s = static_cast<WindowStream*>(stream);
-    uint64_t from = 0;
-    switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET: from = 0; break;
-        case ZLIB_FILEFUNC_SEEK_CUR: from = s->pos; break;
-        case ZLIB_FILEFUNC_SEEK_END: from = s->length; break;
-        default: return -1;
-    }
-    if (offset > s->length || from > s->length - offset) return -1;
-    s->pos = from + offset;
-    return 0;
-}
-
-int ZCALLBACK closeWindow(voidpf, voidpf) { return 0; }
-
-int ZCALLBACK errorWindow(voidpf, voidpf stream) { return static_cast<WindowStream*>(stream)->failed ? 1 : 0; }
-
-constexpr uint16_t encryptedFlag = 0x1;
-constexpr uLong directoryAttribute = 0x10;
+constexpr uint32_t endSignature = 0x06054b50;
+constexpr uint32_t directorySignature = 0x02014b50;
+constexpr uint32_t localSignature = 0x04034b50;
+constexpr uint64_t endRecordSize = 22;
+constexpr uint64_t directoryHeaderSize = 46;
+constexpr uint64_t localHeaderSize = 30;
+constexpr uint64_t maxCommentSize = 0xFFFF;
+constexpr uint32_t encryptedFlag = 0x1;
+constexpr uint32_t descriptorFlag = 0x8;
+constexpr uint32_t directoryAttribute = 0x10;
 
 }  // namespace
 
@@ -92,72 +58,92 @@ MemoryMappedZipFile::MemoryMappedZipFile(std::string path, std::optional<Range> 
         archiveOffset_ = range->offset;
         archiveLength_ = range->length;
     }
-    readCentralDirectory();
-}
-
-void MemoryMappedZipFile::readCentralDirectory() {
-    WindowStream s;
-    s.fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (s.fd < 0) {
-        archiveLength_ = 0;
-        return;
-    }
+    auto mapping = std::make_shared<Mapping>();
+    mapping->fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     uint64_t fileSize = 0;
-    if (::fstat(s.fd, &st) == 0 && S_ISREG(st.st_mode)) fileSize = uint64_t(st.st_size);
-    if (archiveOffset_ == 0 && archiveLength_ == 0) archiveLength_ = fileSize;
+    if (mapping->fd >= 0 && ::fstat(mapping->fd, &st) == 0 && S_ISREG(st.st_mode)) fileSize = uint64_t(st.st_size);
+    if (!range) archiveLength_ = fileSize;
     // A range reaching past the end of the file is cut to what is there.
-    if (archiveOffset_ > fileSize) archiveOffset_ = fileSize;
+    archiveOffset_ = std::min(archiveOffset_, fileSize);
     archiveLength_ = std::min(archiveLength_, fileSize - archiveOffset_);
-    s.base = archiveOffset_;
-    s.length = archiveLength_;
-    s.block.resize(blockSize);
+    mapping->fileOffset = archiveOffset_ - archiveOffset_ % pageSize();
+    mapping->length = archiveOffset_ + archiveLength_ - mapping->fileOffset;
+    if (archiveLength_ == 0 || mapping->length > uint64_t(SIZE_MAX) || mapping->fileOffset > uint64_t(INT64_MAX))
+        return;
+    mapping->address =
+        ::mmap(nullptr, size_t(mapping->length), PROT_READ, MAP_PRIVATE, mapping->fd, off_t(mapping->fileOffset));
+    if (mapping->address == MAP_FAILED) return;
+    readCentralDirectory(mapping->at(archiveOffset_));
+    mapping_ = std::move(mapping);
+}
 
-    zlib_filefunc64_def io{};
-    io.zopen64_file = openWindow;
-    io.zread_file = readWindow;
-    io.zwrite_file = writeWindow;
-    io.ztell64_file = tellWindow;
-    io.zseek64_file = seekWindow;
-    io.zclose_file = closeWindow;
-    io.zerror_file = errorWindow;
-    io.opaque = &s;
+MemoryMappedZipFile::~MemoryMappedZipFile() = default;
 
-    unzFile zip = s.length ? unzOpen2_64(path_.c_str(), &io) : nullptr;
-    if (zip) {
-        std::vector<char> name;
-        for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
-            unz_file_info64 info{};
-            if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) continue;
-            name.resize(size_t(info.size_filename) + 1);
-            if (unzGetCurrentFileInfo64(zip, &info, name.data(), uLong(name.size()), nullptr, 0, nullptr, 0) != UNZ_OK)
-                continue;
-            std::string entryName(name.data(), size_t(info.size_filename));
-            // Only plain stored files are readable in place: a compressed or encrypted entry's
-            // bytes are not its content, and a directory or an empty file has none.
-            if (info.compressed_size == 0 || entryName.empty() || entryName.back() == '/' ||
-                (info.external_fa & directoryAttribute) || info.compression_method != 0 ||
-                (info.flag & encryptedFlag) || info.compressed_size != info.uncompressed_size)
-                continue;
-            if (entries_.count(entryName)) continue;  // the first of two same-named entries stays
-            int method = -1, level = 0;
-            if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK) continue;
-            uint64_t dataOffset = unzGetCurrentFileZStreamPos64(zip);
-            unzCloseCurrentFile(zip);
-            if (method != 0 || dataOffset > archiveLength_ || info.compressed_size > archiveLength_ - dataOffset)
-                continue;
-            entries_.emplace(std::move(entryName), MemoryFile{archiveOffset_ + dataOffset, info.uncompressed_size});
-        }
-        unzClose(zip);
+void MemoryMappedZipFile::readCentralDirectory(uint8_t const* archive) {
+    uint64_t const size = archiveLength_;
+    if (size < endRecordSize) return;
+    // The end record is the last one in the archive; only a comment may follow it.
+    uint64_t end = size - endRecordSize;
+    uint64_t const lowest = end > maxCommentSize ? end - maxCommentSize : 0;
+    while (u32(archive + end) != endSignature) {
+        if (end == lowest) return;
+        --end;
     }
-    ::close(s.fd);
+    uint8_t const* record = archive + end;
+    uint32_t const disk = u16(record + 4), directoryDisk = u16(record + 6);
+    uint32_t const entriesHere = u16(record + 8), entryCount = u16(record + 10);
+    uint64_t const directorySize = u32(record + 12), directoryOffset = u32(record + 16);
+    if (disk != 0 || directoryDisk != 0 || entriesHere != entryCount || directoryOffset + directorySize > end) return;
+    // Bytes before the archive's own offset 0: the archive may follow other data in the file.
+    uint64_t const before = end - directoryOffset - directorySize;
+    entries_.reserve(std::min<uint64_t>(entryCount, directorySize / directoryHeaderSize));
+
+    uint64_t at = before + directoryOffset;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        // A damaged header ends the directory: what came before it stays.
+        if (end - at < directoryHeaderSize) return;
+        uint8_t const* header = archive + at;
+        if (u32(header) != directorySignature) return;
+        uint32_t const flags = u16(header + 8), method = u16(header + 10);
+        uint64_t const compressed = u32(header + 20), uncompressed = u32(header + 24);
+        uint32_t const nameLength = u16(header + 28);
+        uint64_t const headerLength = directoryHeaderSize + nameLength + u16(header + 30) + u16(header + 32);
+        uint32_t const attributes = u32(header + 38);
+        uint64_t const localOffset = u32(header + 42);
+        if (end - at < headerLength) return;
+        at += headerLength;
+
+        char const* name = reinterpret_cast<char const*>(header + directoryHeaderSize);
+        // Only plain stored files are readable in place: a compressed or encrypted entry's
+        // bytes are not its content, and a directory or an empty file has none.
+        if (compressed == 0 || nameLength == 0 || name[nameLength - 1] == '/' || (attributes & directoryAttribute) ||
+            method != 0 || (flags & encryptedFlag) || compressed != uncompressed)
+            continue;
+        uint64_t const local = before + localOffset;
+        if (local > size || size - local < localHeaderSize) continue;
+        uint8_t const* localHeader = archive + local;
+        if (u32(localHeader) != localSignature || u16(localHeader + 8) != 0 || u16(localHeader + 26) != nameLength)
+            continue;
+        // Without a trailing descriptor the local header repeats the checksum and sizes.
+        if (!(flags & descriptorFlag) && (u32(localHeader + 14) != u32(header + 16) ||
+                                          u32(localHeader + 18) != compressed || u32(localHeader + 22) != uncompressed))
+            continue;
+        uint64_t const dataOffset = local + localHeaderSize + nameLength + u16(localHeader + 28);
+        if (dataOffset > size || compressed > size - dataOffset) continue;
+        // The first of two same-named entries stays.
+        entries_.try_emplace(std::string(name, nameLength), MemoryFile{archiveOffset_ + dataOffset, uncompressed});
+    }
 }
 
 std::shared_ptr<File> MemoryMappedZipFile::open(std::string const& name) const {
     auto it = entries_.find(name);
     if (it == entries_.end()) return std::make_shared<InvalidFile>();
-    uint64_t offset = it->second.offset;
-    uint64_t mapStart = offset - offset % pageSize();
-    uint64_t delta = offset - mapStart;
-    return std::make_shared<MemoryMappedFile>(path_, delta + it->second.length, mapStart, delta);
+    MemoryFile const& entry = it->second;
+    // Touching mapped pages past the end of the file raises SIGBUS: an archive cut short since
+    // the mount gives nothing for the entries it lost.
+    struct stat st {};
+    if (::fstat(mapping_->fd, &st) != 0 || uint64_t(st.st_size) < entry.offset + entry.length)
+        return std::make_shared<InvalidFile>();
+    return std::make_shared<EntryView>(mapping_, mapping_->at(entry.offset), entry.length);
 }

@@ -1,7 +1,8 @@
 #pragma once
-// One mounted zip data archive: a table of its stored entries, each opened by mapping the
-// archive pages that hold it. The table is filled by the constructor and never changes after,
-// so any number of threads may look up and open entries at once.
+// One mounted zip data archive: the archive mapped read-only once, and a table of its stored
+// entries. The table is filled by the constructor and never changes after, so any number of
+// threads may look up and open entries at once. An opened entry is a view into the mapping that
+// shares ownership of it: it stays readable after its archive is unmounted.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -24,15 +25,17 @@ public:
         uint64_t length = 0;
     };
 
-    // Reads the central directory of the archive at path (the whole file, or the given range).
-    // An unreadable or damaged archive gives an empty table; entries that are not plain stored
-    // files lying wholly inside the archive are left out.
+    // Maps the archive at path (the whole file, or the given range) and reads its central
+    // directory. An unreadable or damaged archive gives an empty table; entries that are not
+    // plain stored files lying wholly inside the archive are left out.
     explicit MemoryMappedZipFile(std::string path, std::optional<Range> range = std::nullopt);
+    ~MemoryMappedZipFile();
     MemoryMappedZipFile(MemoryMappedZipFile const&) = delete;
     MemoryMappedZipFile& operator=(MemoryMappedZipFile const&) = delete;
 
     bool contains(std::string const& name) const { return entries_.count(name) != 0; }
-    // The entry's bytes, or an empty file when the name is not in the table.
+    // The entry's bytes, or an empty file when the name is not in the table or the archive file
+    // has shrunk below the entry's end since the mount.
     std::shared_ptr<File> open(std::string const& name) const;
 
     std::string const& path() const { return path_; }
@@ -40,11 +43,15 @@ public:
     uint64_t archiveLength() const { return archiveLength_; }
     std::unordered_map<std::string, MemoryFile> const& entries() const { return entries_; }
 
+    // The archive's descriptor and its one mapping; released with the last view of it.
+    struct Mapping;
+
 private:
-    void readCentralDirectory();
+    void readCentralDirectory(uint8_t const* archive);
 
     std::string path_;
     uint64_t archiveOffset_ = 0;
     uint64_t archiveLength_ = 0;
     std::unordered_map<std::string, MemoryFile> entries_;
+    std::shared_ptr<Mapping const> mapping_;
 };

@@ -138,14 +138,42 @@ TEST(FileSystemArchive, EntriesAtAnyOffsetMapFromThePageBelow) {
         EXPECT_EQ(bytesOf(f), e.content) << e.name;
     }
     EXPECT_TRUE(sawUnaligned);
-    // An opened entry outlives the file system that opened it.
-    auto kept = fs.open("e5");
-    {
-        FileSystem other;
-        other.mount((dir / "a.pak").string());
-        kept = other.open("e7");
+}
+
+TEST(FileSystemArchive, ViewsOutliveTheirArchiveAndItsReplacement) {
+    testing_support::TempDir dir;
+    std::vector<ziptest::Entry> entries;
+    for (unsigned i = 0; i < 6; ++i) {
+        entries.emplace_back("v" + std::to_string(i), pattern(100 + i * 40000, 20 + i));
+        entries.back().localExtra = uint16_t(4 + i * 1013);
     }
-    EXPECT_EQ(bytesOf(kept), entries[7].content);
+    auto const path = (dir / "a.pak").string();
+    ziptest::writeFile(path, ziptest::build(entries));
+    std::vector<std::shared_ptr<File>> views;
+    {
+        FileSystem fs;
+        ASSERT_NE(fs.mount(path), nullptr);
+        for (auto const& e : entries) views.push_back(fs.open(e.name));
+        views.push_back(fs.open("v2"));  // two views of one entry
+    }
+    // Unmounted: every view still reads its own bytes.
+    for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(bytesOf(views[i]), entries[i].content) << i;
+    EXPECT_EQ(bytesOf(views.back()), entries[2].content);
+
+    // Replaced on disk by a different archive under the same name (as a download does): old
+    // views keep the old bytes, a new mount sees the new ones.
+    FileSystem fs;
+    ASSERT_NE(fs.mount(path), nullptr);
+    auto before = fs.open("v3");
+    ziptest::writeFile(dir / "next.pak", ziptest::build({{"v3", "replaced"}}));
+    std::filesystem::rename(dir / "next.pak", path);
+    FileSystem later;
+    ASSERT_NE(later.mount(path), nullptr);
+    EXPECT_EQ(bytesOf(later.open("v3")), "replaced");
+    EXPECT_EQ(bytesOf(before), entries[3].content);
+    EXPECT_EQ(bytesOf(fs.open("v4")), entries[4].content);
+    views.clear();
+    EXPECT_EQ(bytesOf(before), entries[3].content);
 }
 
 TEST(FileSystemArchive, ArchiveInsideALargerFile) {
