@@ -66,7 +66,7 @@ void BM_BareClearAndPresent(benchmark::State& state) {
         glFinish();
     }
 }
-BENCHMARK(BM_BareClearAndPresent)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BareClearAndPresent)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
 void BM_PostProcessingFrame(benchmark::State& state) {
     Rig& r = rig();
@@ -75,7 +75,7 @@ void BM_PostProcessingFrame(benchmark::State& state) {
     r.pp->fadeAddColor(glm::vec3(0.05f), glm::vec3(0.05f), 1);
     for (auto _ : state) r.frame();
 }
-BENCHMARK(BM_PostProcessingFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PostProcessingFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
 void BM_PostProcessingFrameOverBackdrop(benchmark::State& state) {
     Rig& r = rig();
@@ -87,7 +87,7 @@ void BM_PostProcessingFrameOverBackdrop(benchmark::State& state) {
     r.pp->setMonochromeAmount(1.0f);
     r.pp->releaseCapture();
 }
-BENCHMARK(BM_PostProcessingFrameOverBackdrop)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PostProcessingFrameOverBackdrop)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
 void BM_PostProcessingFrameTakingCapture(benchmark::State& state) {
     Rig& r = rig();
@@ -98,7 +98,7 @@ void BM_PostProcessingFrameTakingCapture(benchmark::State& state) {
     }
     r.pp->releaseCapture();
 }
-BENCHMARK(BM_PostProcessingFrameTakingCapture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PostProcessingFrameTakingCapture)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
 
 }  // namespace
 
