@@ -10,6 +10,8 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
 endif()
 
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+# Crash reports walk stacks by frame pointers; without them a walk stops at the first frame.
+add_compile_options(-fno-omit-frame-pointer)
 # glm leaves vectors and matrices uninitialised by default; our code relies on zero values.
 add_compile_definitions(GLM_FORCE_CTOR_INIT GLM_ENABLE_EXPERIMENTAL)
 

@@ -1,0 +1,38 @@
+#include "analytics/crash/AsyncImageList.h"
+
+void tlcrash_async_image_list_init(tlcrash_async_image_list* images, tlcrash_task_t task) {
+    images->task = task;
+    images->list = new AsyncSafeList<tlcrash_async_macho_image*>();
+}
+
+void tlcrash_async_image_list_free(tlcrash_async_image_list* images) {
+    delete images->list;
+    images->list = nullptr;
+}
+
+void tlcrash_async_image_list_append(tlcrash_async_image_list* images, tlcrash_async_macho_image* image) {
+    images->list->append(image);
+}
+
+bool tlcrash_async_image_list_remove(tlcrash_async_image_list* images, uint64_t header_addr) {
+    return images->list->removeFirst(
+        [header_addr](tlcrash_async_macho_image* image) { return image->header_addr == header_addr; });
+}
+
+void tlcrash_async_image_list_set_reading(tlcrash_async_image_list* images, bool enable) {
+    images->list->setReading(enable);
+}
+
+tlcrash_async_image_node* tlcrash_async_image_list_next(tlcrash_async_image_list* images,
+                                                        tlcrash_async_image_node* current) {
+    return current == nullptr ? images->list->head() : current->next.load();
+}
+
+tlcrash_async_macho_image* tlcrash_async_image_containing_address(tlcrash_async_image_list* images,
+                                                                  uint64_t address) {
+    for (auto* node = images->list->head(); node != nullptr; node = node->next.load()) {
+        if (tlcrash_async_macho_image_contains_address(node->value, address))
+            return node->value;
+    }
+    return nullptr;
+}
