@@ -40,3 +40,5 @@ add_library(zelv::box2d ALIAS box2d::box2d)
 add_library(zelv::zlib ALIAS ZLIB::ZLIB)
 add_library(zelv::boost_serialization ALIAS Boost::serialization)
 # cereal, glm and utf8cpp are header-only and live in /usr/include.
+zelv_pkg(crypto libcrypto)
+zelv_pkg(uuid uuid)

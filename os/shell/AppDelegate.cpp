@@ -12,7 +12,7 @@
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
 #include "os/shell/MainQueue.h"
-#include "os/shell/NotificationCenter.h"
+#include "platform/base/NotificationCenter.h"
 #include "os/shell/RatingPrompt.h"
 
 namespace os {
@@ -28,7 +28,7 @@ AppDelegate::AppDelegate(ShellPlatform& platform, AppFactory makeApp)
 }
 
 AppDelegate::~AppDelegate() {
-    NotificationCenter::shared().removeObserver(this);
+    platform::NotificationCenter::shared().removeObserver(this);
     internetReachability_.reset();
     download_.reset();
     videoPlayer_.reset();
@@ -111,8 +111,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
         [this](std::string const& path) { platform_.mountArchive(path); }, MainQueue::shared());
     startDownload();
     step("start download");
-    NotificationCenter::shared().addObserver(this, Reachability::kChangedNotification,
-                                             [this](void* object) { reachabilityChanged(object); });
+    platform::NotificationCenter::shared().addObserver(this, Reachability::kChangedNotification,
+                                                       [this](platform::Notification const& n) { reachabilityChanged(n.object); });
     step("observe reachability");
     internetReachability_ = platform_.internetReachability();
     if (internetReachability_) {

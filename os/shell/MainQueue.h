@@ -3,8 +3,8 @@
 // also while no frames are drawn (inactive, or during a video).
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <vector>
+
+#include "platform/base/JobList.h"
 
 namespace os {
 
@@ -22,14 +22,7 @@ public:
     void clear();
 
 private:
-    struct Job {
-        int64_t due;
-        uint64_t order;
-        std::function<void()> fn;
-    };
-    mutable std::mutex mutex_;
-    std::vector<Job> jobs_;
-    uint64_t nextOrder_ = 0;
+    platform::JobList jobs_;
 };
 
 }  // namespace os

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "os/shell/MainQueue.h"
-#include "os/shell/NotificationCenter.h"
+#include "platform/base/NotificationCenter.h"
 
 namespace os {
 
@@ -44,7 +44,7 @@ bool Reachability::startNotifier() {
     return monitor_->start([self] {
         MainQueue::shared().async([self] {
             if (auto alive = self.lock())
-                NotificationCenter::shared().post(kChangedNotification, *alive);
+                platform::NotificationCenter::shared().post(kChangedNotification, *alive);
         });
     });
 }

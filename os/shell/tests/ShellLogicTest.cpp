@@ -15,7 +15,7 @@
 #include "os/shell/ControllerPoller.h"
 #include "os/shell/MainQueue.h"
 #include "os/shell/MainViewController.h"
-#include "os/shell/NotificationCenter.h"
+#include "platform/base/NotificationCenter.h"
 #include "os/shell/OnDemandDownload.h"
 #include "os/shell/Reachability.h"
 #include "os/shell/RatingPrompt.h"
@@ -407,7 +407,7 @@ TEST_F(Shell, ReachabilityNotificationMovesTheDownloadState) {
     EXPECT_EQ(downloadState(), 1);
     EXPECT_EQ(downloadPausedReason(), 1);
     platform.monitor->value = platform::NetworkMonitor::kReachable;
-    os::NotificationCenter::shared().post(os::Reachability::kChangedNotification, delegate->internetReachability());
+    platform::NotificationCenter::shared().post(os::Reachability::kChangedNotification, delegate->internetReachability());
     os::MainQueue::shared().drain(nowMs());
     EXPECT_EQ(downloadState(), 0);
     // Another notifier's changes are not the internet connection's.

@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "platform/base/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <random>
 
 namespace platform {
@@ -34,6 +36,16 @@ bool writeAll(int fd, uint8_t const* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// Writers of one path take turns, so two saves of the same file never interleave their steps;
+// paths share a few locks by hash.
+std::mutex& pathLock(std::filesystem::path const& path) {
+    static std::mutex locks[64];
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    if (ec) full = path;
+    return locks[std::hash<std::string>{}(full.lexically_normal().string()) % 64];
 }
 
 }  // namespace
@@ -97,6 +109,7 @@ bool isAtomicWriteTemp(std::string const& name) {
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
                          std::string* error) {
     static std::atomic<uint64_t> counter{0};
+    std::lock_guard<std::mutex> turn(pathLock(path));
     std::filesystem::path const folder = path.has_parent_path() ? path.parent_path() : ".";
     std::filesystem::path const temp =
         folder / ("." + path.filename().string() + "." + atomicWriteTag() + "." +

@@ -1,0 +1,35 @@
+#pragma once
+// Whole-file writes that a crash, a kill or a full disk can never leave half done: the bytes go
+// to a temporary file in the same folder, which is flushed and then renamed over the target, and
+// the folder itself is flushed so the rename survives a power loss. Readers see the old file or
+// the new one. Writers of one path take turns.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A whole regular file read at once, refused unread when it is larger than a limit.
+struct WholeFile {
+    enum Status { Read, Missing, TooLarge, Failed } status = Failed;
+    std::vector<uint8_t> bytes;  // when Read
+    uint64_t size = 0;           // the file's size when Read or TooLarge
+    std::string error;           // when Failed
+};
+WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize);
+
+// Returns false (with a reason in *error when given) when any step fails; the target is then
+// left as it was and the temporary file is removed.
+bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
+                         std::string* error = nullptr);
+
+// Temporary files of this process are named "." + target name + "." + this tag + ".tmp", so a
+// folder watcher can tell this process's own renames from other writers'.
+std::string const& atomicWriteTag();
+
+// True when name is a temporary file name made by writeFileAtomically (of any process).
+bool isAtomicWriteTemp(std::string const& name);
+
+}  // namespace platform

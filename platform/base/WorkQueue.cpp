@@ -1,0 +1,194 @@
+#include "platform/base/WorkQueue.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+// Shared with the worker threads, so a queue released by one of its own blocks stays valid
+// until that worker has left.
+struct WorkQueue::State {
+    struct Item {
+        std::function<void()> block;
+        bool barrier = false;
+        uint64_t syncTicket = 0;  // non-zero: a caller waits to run it itself
+    };
+
+    std::string label;
+    Kind kind;
+    size_t width;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Item> pending;
+    int readers = 0;
+    bool barrierRunning = false;
+    size_t idleWorkers = 0;
+    bool stopping = false;
+    uint64_t nextTicket = 1;
+    std::vector<std::thread> workers;
+
+    bool canStartFront() const {
+        if (pending.empty() || barrierRunning) return false;
+        return !pending.front().barrier || readers == 0;
+    }
+    void start(bool barrier) {
+        if (barrier)
+            barrierRunning = true;
+        else
+            ++readers;
+    }
+    void finish(bool barrier) {
+        if (barrier)
+            barrierRunning = false;
+        else
+            --readers;
+        changed.notify_all();
+    }
+    bool barrierPending() const {
+        return barrierRunning || std::any_of(pending.begin(), pending.end(), [](Item const& i) { return i.barrier; });
+    }
+};
+
+namespace {
+
+thread_local std::vector<void const*> runningQueues;
+
+struct Running {
+    explicit Running(void const* q) { runningQueues.push_back(q); }
+    ~Running() { runningQueues.pop_back(); }
+};
+
+void workerLoop(std::shared_ptr<WorkQueue::State> s);
+
+}  // namespace
+
+namespace {
+
+void runLogged(std::string const& label, std::function<void()> const& block) {
+    try {
+        block();
+    } catch (std::exception const& e) {
+        std::fprintf(stderr, "WorkQueue %s: a block threw: %s\n", label.c_str(), e.what());
+    } catch (...) {
+        std::fprintf(stderr, "WorkQueue %s: a block threw\n", label.c_str());
+    }
+}
+
+void workerLoop(std::shared_ptr<WorkQueue::State> s) {
+    std::unique_lock<std::mutex> lock(s->mutex);
+    for (;;) {
+        ++s->idleWorkers;
+        s->changed.wait(lock, [&] {
+            return (s->stopping && s->pending.empty()) || (s->canStartFront() && s->pending.front().syncTicket == 0);
+        });
+        --s->idleWorkers;
+        if (s->pending.empty()) return;
+        WorkQueue::State::Item item = std::move(s->pending.front());
+        s->pending.pop_front();
+        s->start(item.barrier);
+        s->changed.notify_all();  // the next reader may start beside this one
+        lock.unlock();
+        {
+            Running running(s.get());
+            runLogged(s->label, item.block);
+            item.block = nullptr;
+        }
+        lock.lock();
+        s->finish(item.barrier);
+    }
+}
+
+}  // namespace
+
+WorkQueue::WorkQueue(std::string label, Kind kind, int width) : state_(std::make_shared<State>()) {
+    state_->label = std::move(label);
+    state_->kind = kind;
+    state_->width = kind == Kind::Serial ? 1 : static_cast<size_t>(std::max(1, width));
+}
+
+WorkQueue::~WorkQueue() {
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->stopping = true;
+        workers.swap(state_->workers);
+        state_->changed.notify_all();
+    }
+    for (std::thread& t : workers) {
+        if (t.get_id() == std::this_thread::get_id())
+            t.detach();  // released by its own block: that worker leaves once the queue is empty
+        else
+            t.join();
+    }
+}
+
+std::string const& WorkQueue::label() const { return state_->label; }
+WorkQueue::Kind WorkQueue::kind() const { return state_->kind; }
+
+void WorkQueue::async(std::function<void()> block) { submit(std::move(block), state_->kind == Kind::Serial); }
+
+void WorkQueue::asyncBarrier(std::function<void()> block) { submit(std::move(block), true); }
+
+void WorkQueue::submit(std::function<void()> block, bool barrier) {
+    if (!block) return;
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->pending.push_back(State::Item{std::move(block), barrier, 0});
+    if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
+        state_->workers.emplace_back(workerLoop, state_);
+    state_->changed.notify_all();
+}
+
+void WorkQueue::sync(std::function<void()> const& block) { runSync(block, state_->kind == Kind::Serial); }
+
+void WorkQueue::syncBarrier(std::function<void()> const& block) { runSync(block, true); }
+
+void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
+    if (isCurrent()) {
+        std::fprintf(stderr, "WorkQueue %s: sync onto the queue already running, run inline\n", state_->label.c_str());
+        if (block) block();
+        return;
+    }
+    State& s = *state_;
+    {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        if (!barrier && !s.barrierPending()) {
+            s.start(false);
+        } else {
+            uint64_t const ticket = s.nextTicket++;
+            s.pending.push_back(State::Item{nullptr, barrier, ticket});
+            s.changed.notify_all();
+            s.changed.wait(lock, [&] { return s.canStartFront() && s.pending.front().syncTicket == ticket; });
+            s.pending.pop_front();
+            s.start(barrier);
+            s.changed.notify_all();
+        }
+    }
+    std::exception_ptr thrown;
+    {
+        Running running(state_.get());
+        try {
+            if (block) block();
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.finish(barrier);
+    }
+    if (thrown) std::rethrow_exception(thrown);
+}
+
+bool WorkQueue::isCurrent() const {
+    return std::find(runningQueues.begin(), runningQueues.end(), state_.get()) != runningQueues.end();
+}
+
+void WorkQueue::waitUntilIdle() { runSync(nullptr, true); }
+
+}  // namespace platform

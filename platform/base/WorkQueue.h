@@ -1,0 +1,48 @@
+#pragma once
+// Work queues with the phone's ordering rules. A serial queue runs one block at a time in
+// submission order. A concurrent queue runs plain blocks side by side; a barrier waits for every
+// block submitted before it, runs alone, and holds back every block submitted after it.
+//
+// sync blocks run on the caller's thread once their turn comes; on a concurrent queue a plain
+// sync block whose turn is now (no earlier barrier pending) runs at once, next to whatever reads
+// are running. A sync onto the queue the caller is already running on is logged and run inline
+// rather than waiting for itself. An exception thrown by a sync block reaches its caller; one
+// thrown by an async block is logged and the queue goes on.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class WorkQueue {
+public:
+    enum class Kind { Serial, Concurrent };
+    explicit WorkQueue(std::string label, Kind kind = Kind::Serial, int width = 4);
+    // Runs what is still queued, then stops its threads.
+    ~WorkQueue();
+    WorkQueue(WorkQueue const&) = delete;
+    WorkQueue& operator=(WorkQueue const&) = delete;
+
+    std::string const& label() const;
+    Kind kind() const;
+
+    void async(std::function<void()> block);
+    void asyncBarrier(std::function<void()> block);
+    void sync(std::function<void()> const& block);
+    void syncBarrier(std::function<void()> const& block);
+
+    // Whether the calling thread is running a block of this queue.
+    bool isCurrent() const;
+    // Waits until every block submitted so far has run.
+    void waitUntilIdle();
+
+    struct State;
+
+private:
+    void submit(std::function<void()> block, bool barrier);
+    void runSync(std::function<void()> const& block, bool barrier);
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace platform
