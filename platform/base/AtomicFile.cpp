@@ -107,7 +107,7 @@ bool isAtomicWriteTemp(std::string const& name) {
 }
 
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
-                         std::string* error) {
+                         std::string* error, unsigned mode) {
     static std::atomic<uint64_t> counter{0};
     std::lock_guard<std::mutex> turn(pathLock(path));
     std::filesystem::path const folder = path.has_parent_path() ? path.parent_path() : ".";
@@ -115,7 +115,7 @@ bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data,
         folder / ("." + path.filename().string() + "." + atomicWriteTag() + "." +
                   std::to_string(counter.fetch_add(1)) + ".tmp");
 
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd < 0) {
         return fail(error, "cannot create " + temp.string());
     }

@@ -22,8 +22,9 @@ WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize);
 
 // Returns false (with a reason in *error when given) when any step fails; the target is then
 // left as it was and the temporary file is removed.
+// mode: the new file's permissions (before the umask).
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, unsigned mode = 0644);
 
 // Temporary files of this process are named "." + target name + "." + this tag + ".tmp", so a
 // folder watcher can tell this process's own renames from other writers'.

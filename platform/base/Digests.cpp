@@ -1,0 +1,57 @@
+#include "platform/base/Digests.h"
+
+#include <openssl/evp.h>
+#include <uuid/uuid.h>
+#include <zlib.h>
+
+#include <climits>
+
+namespace platform {
+namespace {
+
+Data digest(EVP_MD const* md, uint8_t const* bytes, size_t size) {
+    Data out(EVP_MAX_MD_SIZE);
+    unsigned length = 0;
+    if (EVP_Digest(size ? bytes : reinterpret_cast<uint8_t const*>(""), size, out.data(), &length, md, nullptr) != 1)
+        return {};
+    out.resize(length);
+    return out;
+}
+
+}  // namespace
+
+uint32_t crc32(uint8_t const* bytes, size_t size) {
+    uLong crc = ::crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        uInt const n = size > UINT_MAX ? UINT_MAX : static_cast<uInt>(size);
+        crc = ::crc32(crc, bytes, n);
+        bytes += n;
+        size -= n;
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+Data md5(uint8_t const* bytes, size_t size) { return digest(EVP_md5(), bytes, size); }
+
+Data sha1(uint8_t const* bytes, size_t size) { return digest(EVP_sha1(), bytes, size); }
+
+std::string hexString(uint8_t const* bytes, size_t size) {
+    static char const digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string newUuidString() {
+    uuid_t id;
+    uuid_generate_random(id);
+    char text[37];
+    uuid_unparse_upper(id, text);
+    return text;
+}
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+#pragma once
+// Generic-password items by (service, account), in place of the phone's keychain: one archive
+// file per service under <application support>/keychain, the folder 0700 and the files 0600,
+// written atomically. The items are not encrypted; only the file modes keep other users out.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/base/Value.h"
+
+namespace platform {
+
+class Keychain {
+public:
+    enum class Accessibility { WhenUnlocked, AlwaysThisDeviceOnly };
+    // The phone's status codes.
+    static constexpr int kSuccess = 0;
+    static constexpr int kItemNotFound = -25300;
+    static constexpr int kDuplicateItem = -25299;
+    static constexpr int kParam = -50;
+    static constexpr int kIoError = -36;
+
+    static std::filesystem::path directory();
+
+    // kDuplicateItem when the account already has an item.
+    static int add(std::string const& service, Data const& account, Data const& generic, Data const& value,
+                   Accessibility accessible);
+    static int copyMatching(std::string const& service, Data const& account, Data& value);
+    // Changes the value only; the item keeps its accessibility.
+    static int update(std::string const& service, Data const& account, Data const& value);
+    // An empty account deletes every item of the service.
+    static int remove(std::string const& service, Data const& account);
+    static std::optional<Accessibility> accessibility(std::string const& service, Data const& account);
+};
+
+}  // namespace platform
