@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 struct MemoryMappedZipFile::Mapping {
     int fd = -1;
@@ -50,9 +54,50 @@ constexpr uint32_t encryptedFlag = 0x1;
 constexpr uint32_t descriptorFlag = 0x8;
 constexpr uint32_t directoryAttribute = 0x10;
 
+bool refuse(std::string* why, std::string const& text) {
+    if (why) *why = text;
+    return false;
+}
+
 }  // namespace
 
-MemoryMappedZipFile::MemoryMappedZipFile(std::string path, std::optional<Range> range) : path_(std::move(path)) {
+bool MemoryMappedZipFile::check(std::string const& path, bool checkContents, std::string* why) {
+    struct stat st {};
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return refuse(why, std::strerror(errno));
+    bool const statted = ::fstat(fd, &st) == 0;
+    int const statError = errno;
+    ::close(fd);
+    if (!statted) return refuse(why, std::strerror(statError));
+    if (S_ISDIR(st.st_mode)) return refuse(why, "it is a folder");
+    if (!S_ISREG(st.st_mode)) return refuse(why, "it is not a regular file");
+    if (st.st_size == 0) return refuse(why, "it is empty");
+    Inspection inspection;
+    MemoryMappedZipFile const zip(path, std::nullopt, &inspection);
+    if (!inspection.problem.empty()) return refuse(why, inspection.problem);
+    if (!zip.mapping_) return refuse(why, "it cannot be mapped into memory");
+    if (zip.entries_.empty()) return refuse(why, "it holds no files");
+    if (checkContents) {
+        for (auto const& [name, expected] : inspection.checksums) {
+            MemoryFile const& entry = zip.entries_.at(name);
+            uint8_t const* bytes = zip.mapping_->at(entry.offset);
+            uLong crc = crc32(0L, Z_NULL, 0);
+            for (uint64_t done = 0; done < entry.length;) {
+                uInt const n = uInt(std::min<uint64_t>(entry.length - done, 1u << 30));
+                crc = crc32(crc, bytes + done, n);
+                done += n;
+            }
+            if (crc != expected) return refuse(why, "entry " + name + " is damaged (checksum mismatch)");
+        }
+    }
+    return true;
+}
+
+MemoryMappedZipFile::MemoryMappedZipFile(std::string path, std::optional<Range> range)
+    : MemoryMappedZipFile(std::move(path), range, nullptr) {}
+
+MemoryMappedZipFile::MemoryMappedZipFile(std::string path, std::optional<Range> range, Inspection* inspection)
+    : path_(std::move(path)) {
     entries_.max_load_factor(1.0f);
     if (range) {
         archiveOffset_ = range->offset;
@@ -74,27 +119,42 @@ MemoryMappedZipFile::MemoryMappedZipFile(std::string path, std::optional<Range> 
     mapping->address =
         ::mmap(nullptr, size_t(mapping->length), PROT_READ, MAP_PRIVATE, mapping->fd, off_t(mapping->fileOffset));
     if (mapping->address == MAP_FAILED) return;
-    readCentralDirectory(mapping->at(archiveOffset_));
+    readCentralDirectory(mapping->at(archiveOffset_), inspection);
     mapping_ = std::move(mapping);
 }
 
 MemoryMappedZipFile::~MemoryMappedZipFile() = default;
 
-void MemoryMappedZipFile::readCentralDirectory(uint8_t const* archive) {
+void MemoryMappedZipFile::readCentralDirectory(uint8_t const* archive, Inspection* inspection) {
+    // Reading for a mount skips what is damaged; a check stops at it and says what it was.
+    auto damaged = [inspection](std::string const& what) {
+        if (inspection && inspection->problem.empty()) inspection->problem = what;
+        return inspection != nullptr;
+    };
+    char const* const notAnArchive = "it is not a zip archive, or its end is cut off";
     uint64_t const size = archiveLength_;
-    if (size < endRecordSize) return;
+    if (size < endRecordSize) {
+        damaged(notAnArchive);
+        return;
+    }
     // The end record is the last one in the archive; only a comment may follow it.
     uint64_t end = size - endRecordSize;
     uint64_t const lowest = end > maxCommentSize ? end - maxCommentSize : 0;
     while (u32(archive + end) != endSignature) {
-        if (end == lowest) return;
+        if (end == lowest) {
+            damaged(notAnArchive);
+            return;
+        }
         --end;
     }
     uint8_t const* record = archive + end;
     uint32_t const disk = u16(record + 4), directoryDisk = u16(record + 6);
     uint32_t const entriesHere = u16(record + 8), entryCount = u16(record + 10);
     uint64_t const directorySize = u32(record + 12), directoryOffset = u32(record + 16);
-    if (disk != 0 || directoryDisk != 0 || entriesHere != entryCount || directoryOffset + directorySize > end) return;
+    if (disk != 0 || directoryDisk != 0 || entriesHere != entryCount || directoryOffset + directorySize > end) {
+        damaged(notAnArchive);
+        return;
+    }
     // Bytes before the archive's own offset 0: the archive may follow other data in the file.
     uint64_t const before = end - directoryOffset - directorySize;
     entries_.reserve(std::min<uint64_t>(entryCount, directorySize / directoryHeaderSize));
@@ -102,37 +162,56 @@ void MemoryMappedZipFile::readCentralDirectory(uint8_t const* archive) {
     uint64_t at = before + directoryOffset;
     for (uint32_t i = 0; i < entryCount; ++i) {
         // A damaged header ends the directory: what came before it stays.
-        if (end - at < directoryHeaderSize) return;
+        if (end - at < directoryHeaderSize || u32(archive + at) != directorySignature) {
+            damaged("its list of files is damaged");
+            return;
+        }
         uint8_t const* header = archive + at;
-        if (u32(header) != directorySignature) return;
         uint32_t const flags = u16(header + 8), method = u16(header + 10);
         uint64_t const compressed = u32(header + 20), uncompressed = u32(header + 24);
         uint32_t const nameLength = u16(header + 28);
         uint64_t const headerLength = directoryHeaderSize + nameLength + u16(header + 30) + u16(header + 32);
         uint32_t const attributes = u32(header + 38);
         uint64_t const localOffset = u32(header + 42);
-        if (end - at < headerLength) return;
+        if (end - at < headerLength) {
+            damaged("its list of files is damaged");
+            return;
+        }
         at += headerLength;
 
         char const* name = reinterpret_cast<char const*>(header + directoryHeaderSize);
+        std::string const entry = inspection ? std::string(name, nameLength) : std::string();
         // Only plain stored files are readable in place: a compressed or encrypted entry's
         // bytes are not its content, and a directory or an empty file has none.
-        if (compressed == 0 || nameLength == 0 || name[nameLength - 1] == '/' || (attributes & directoryAttribute) ||
-            method != 0 || (flags & encryptedFlag) || compressed != uncompressed)
+        if (compressed == 0 || nameLength == 0 || name[nameLength - 1] == '/' || (attributes & directoryAttribute))
             continue;
+        if (method != 0 || (flags & encryptedFlag)) {
+            if (damaged("entry " + entry + " is compressed or encrypted")) return;
+            continue;
+        }
+        if (compressed != uncompressed) {
+            if (damaged("entry " + entry + " has inconsistent sizes")) return;
+            continue;
+        }
         uint64_t const local = before + localOffset;
-        if (local > size || size - local < localHeaderSize) continue;
         uint8_t const* localHeader = archive + local;
-        if (u32(localHeader) != localSignature || u16(localHeader + 8) != 0 || u16(localHeader + 26) != nameLength)
+        if (local > size || size - local < localHeaderSize || u32(localHeader) != localSignature ||
+            u16(localHeader + 8) != 0 || u16(localHeader + 26) != nameLength ||
+            // Without a trailing descriptor the local header repeats the checksum and sizes.
+            (!(flags & descriptorFlag) && (u32(localHeader + 14) != u32(header + 16) ||
+                                           u32(localHeader + 18) != compressed || u32(localHeader + 22) != uncompressed))) {
+            if (damaged("entry " + entry + " has a damaged header")) return;
             continue;
-        // Without a trailing descriptor the local header repeats the checksum and sizes.
-        if (!(flags & descriptorFlag) && (u32(localHeader + 14) != u32(header + 16) ||
-                                          u32(localHeader + 18) != compressed || u32(localHeader + 22) != uncompressed))
-            continue;
+        }
         uint64_t const dataOffset = local + localHeaderSize + nameLength + u16(localHeader + 28);
-        if (dataOffset > size || compressed > size - dataOffset) continue;
+        if (dataOffset > size || compressed > size - dataOffset) {
+            if (damaged("entry " + entry + " reaches past the end of the file")) return;
+            continue;
+        }
         // The first of two same-named entries stays.
-        entries_.try_emplace(std::string(name, nameLength), MemoryFile{archiveOffset_ + dataOffset, uncompressed});
+        auto const added =
+            entries_.try_emplace(std::string(name, nameLength), MemoryFile{archiveOffset_ + dataOffset, uncompressed});
+        if (inspection && added.second) inspection->checksums.emplace_back(entry, u32(header + 16));
     }
 }
 

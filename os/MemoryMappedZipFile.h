@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "os/File.h"
 
@@ -33,6 +35,12 @@ public:
     MemoryMappedZipFile(MemoryMappedZipFile const&) = delete;
     MemoryMappedZipFile& operator=(MemoryMappedZipFile const&) = delete;
 
+    // Whether the file at path is a whole archive the game can read: a regular file whose
+    // central directory opens and lists at least one file, every entry stored uncompressed with
+    // consistent sizes and lying wholly inside the file; with checkContents every entry's bytes
+    // must also match their checksum. On failure *why (when given) says what is wrong.
+    static bool check(std::string const& path, bool checkContents, std::string* why = nullptr);
+
     bool contains(std::string const& name) const { return entries_.count(name) != 0; }
     // The entry's bytes, or an empty file when the name is not in the table or the archive file
     // has shrunk below the entry's end since the mount.
@@ -47,7 +55,14 @@ public:
     struct Mapping;
 
 private:
-    void readCentralDirectory(uint8_t const* archive);
+    // What a check collects while the directory is read: the first damage met, and each
+    // entry's stored checksum.
+    struct Inspection {
+        std::string problem;
+        std::vector<std::pair<std::string, uint32_t>> checksums;
+    };
+    MemoryMappedZipFile(std::string path, std::optional<Range> range, Inspection* inspection);
+    void readCentralDirectory(uint8_t const* archive, Inspection* inspection);
 
     std::string path_;
     uint64_t archiveOffset_ = 0;

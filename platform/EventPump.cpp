@@ -20,6 +20,8 @@ void EventPump::installTerminationHandler() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A closed terminal or a session ending ends the game as cleanly as SIGTERM does.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 bool EventPump::quitRequested() const { return quit_ || terminationRequested; }

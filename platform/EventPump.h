@@ -32,7 +32,7 @@ public:
     // viewWidth/viewHeight: the window size in points, to place finger positions.
     EventPump(int viewWidth, int viewHeight);
 
-    // SIGTERM and SIGINT then end the loop like closing the window.
+    // SIGTERM, SIGINT and SIGHUP then end the loop like closing the window.
     static void installTerminationHandler();
 
     // Handles every pending event; false once the program should end.

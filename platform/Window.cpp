@@ -2,8 +2,13 @@
 
 #include <SDL.h>
 #include <dlfcn.h>
+#include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZELV_LEAK_CHECKED 1
@@ -26,10 +31,57 @@ void keepGlDriverLoaded() {
     for (char const* lib : libs) dlopen(lib, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
 #endif
 }
+bool headlessDriver(char const* driver) {
+    return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
+// Whether SDL_VIDEODRIVER (a driver or a comma-separated list) names this driver.
+bool driverAskedFor(char const* driver) {
+    char const* hint = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (!hint) return false;
+    std::string const list = std::string(",") + hint + ",";
+    return list.find(std::string(",") + driver + ",") != std::string::npos;
+}
+
 }  // namespace
+
+std::filesystem::path Window::shaderCacheFolder() {
+    for (char const* name : {"MESA_SHADER_CACHE_DIR", "MESA_GLSL_CACHE_DIR"})
+        if (char const* dir = std::getenv(name); dir && *dir) return dir;
+    if (char const* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
+        return std::filesystem::path(cache) / "mesa_shader_cache";
+    char const* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : "/tmp") / ".cache" / "mesa_shader_cache";
+}
+
+// The GL driver writes compiled shaders to an on-disk cache it maps into memory; on a full disk
+// a store into that mapping ends the process with SIGBUS. Without room for it the cache is
+// turned off for this run, before any GL context exists.
+bool Window::guardShaderCache() {
+    if (std::getenv("MESA_SHADER_CACHE_DISABLE")) return false;
+    std::filesystem::path folder = shaderCacheFolder();
+    struct statvfs vfs {};
+    // The cache folder is made on first use: measure the nearest folder that exists.
+    while (statvfs(folder.c_str(), &vfs) != 0) {
+        if (!folder.has_parent_path() || folder.parent_path() == folder) return false;
+        folder = folder.parent_path();
+    }
+    uint64_t const available = uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
+    if (available >= kShaderCacheRoom && !(vfs.f_flag & ST_RDONLY)) return false;
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
+    static bool logged = false;
+    if (!logged) {
+        logged = true;
+        std::fprintf(stderr, "Window: %s has %llu KiB free%s; the GL shader cache is off for this run\n",
+                     folder.c_str(), static_cast<unsigned long long>(available / 1024),
+                     (vfs.f_flag & ST_RDONLY) ? " and is read-only" : "");
+    }
+    return true;
+}
 
 Window::Window(char const* title, int width, int height) {
     keepGlDriverLoaded();
+    guardShaderCache();
     // Termination signals are handled by the event pump, not by SDL.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -37,6 +89,23 @@ Window::Window(char const* title, int width, int height) {
         return;
     }
     sdlStarted_ = true;
+    // Without a display SDL falls back to an invisible window; the game would run unseen.
+    char const* driver = SDL_GetCurrentVideoDriver();
+    if (headlessDriver(driver) && !driverAskedFor(driver)) {
+        error_ = "no display to show the game on (set DISPLAY or WAYLAND_DISPLAY, or SDL_VIDEODRIVER=offscreen to "
+                 "run without one)";
+        return;
+    }
+    // A screen smaller than the window gets a window that fits its usable area, still 16:9.
+    SDL_Rect usable{};
+    if (!headlessDriver(driver) && SDL_GetDisplayUsableBounds(0, &usable) == 0) {
+        auto const fitted = fitToArea(width, height, usable.w, usable.h);
+        if (fitted != std::make_pair(width, height))
+            std::fprintf(stderr, "Window: the screen's usable area is %dx%d; the window is %dx%d\n", usable.w,
+                         usable.h, fitted.first, fitted.second);
+        width = fitted.first;
+        height = fitted.second;
+    }
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
@@ -70,6 +139,13 @@ Window::~Window() {
     if (window_) SDL_DestroyWindow(window_);
     if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     SDL_Quit();
+}
+
+std::pair<int, int> Window::fitToArea(int width, int height, int areaWidth, int areaHeight) {
+    if (areaWidth <= 0 || areaHeight <= 0 || (width <= areaWidth && height <= areaHeight)) return {width, height};
+    // Whole multiples of 16 x 9 keep the ratio exact.
+    int const units = std::max(1, std::min(areaWidth / 16, areaHeight / 9));
+    return {units * 16, units * 9};
 }
 
 void Window::makeCurrent() {

@@ -1,12 +1,16 @@
 #pragma once
+#include <cstdint>
+#include <filesystem>
 #include <string>
+#include <utility>
 
 struct SDL_Window;
 
 namespace platform {
 
-// The one window with its GL ES 2.0 context (RGBA8, no depth), vsync on, fixed size.
-// Owns SDL's video subsystem for its lifetime.
+// The one window with its GL ES 2.0 context (RGBA8, no depth), vsync on, fixed size (made smaller,
+// still 16:9, on a smaller screen). Owns SDL's video subsystem for its lifetime. Without a display
+// it fails, unless SDL_VIDEODRIVER names the offscreen (or dummy) driver.
 class Window {
 public:
     static constexpr int defaultWidth = 1334;
@@ -20,6 +24,18 @@ public:
     // False when the window or its context could not be made; error() says why.
     bool ok() const { return context_ != nullptr; }
     std::string const& error() const { return error_; }
+
+    // A window of width x height fitted inside an area: unchanged when it fits, else the largest
+    // exact 16:9 size that does.
+    static std::pair<int, int> fitToArea(int width, int height, int areaWidth, int areaHeight);
+
+    // Free space the GL driver's shader cache needs to be left on.
+    static constexpr uint64_t kShaderCacheRoom = 8u << 20;
+    // Where the GL driver keeps its shader cache.
+    static std::filesystem::path shaderCacheFolder();
+    // Turns the driver's shader cache off for this process when its folder lacks the room (or is
+    // read-only), logging it once; true when it did. Must run before a GL context exists.
+    static bool guardShaderCache();
 
     void makeCurrent();
     // Presents the frame; waits for the display refresh when vsync is available.

@@ -1,5 +1,5 @@
 # File system over the zip data archives, asset tables and descriptors.
-target_link_libraries(zelv_os PUBLIC zelv::boost)
+target_link_libraries(zelv_os PUBLIC zelv::boost zelv::zlib)
 
 zelv_test(os_filesystem_test SOURCES tests/FileSystemTest.cpp tests/ZipWriter.cpp DEPS zelv_os zelv::zlib)
 zelv_test(os_filesystem_concurrency_test TSAN SOURCES tests/FileSystemConcurrencyTest.cpp tests/ZipWriter.cpp

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "analytics/agent/Tally.h"
@@ -75,7 +76,11 @@ bool AppDelegate::applicationDidFinishLaunching() {
     step("start analytics session");
     platform_.enterResourceDirectory();
     step("enter resource directory");
-    platform_.mountArchive("pak0.pak");
+    // Without its data archive the game can show nothing: a clear stop rather than a black window.
+    if (std::string why = platform_.mountArchive("pak0.pak"); !why.empty()) {
+        launchError_ = "cannot read the data archive " + why;
+        return false;
+    }
     step("mount pak0.pak");
     if (!platform_.createWindow()) return false;
     step("create window");
@@ -108,7 +113,11 @@ bool AppDelegate::applicationDidFinishLaunching() {
     step("configure rating prompt");
     download_ = std::make_unique<OnDemandDownload>(
         [this] { return platform_.resourceRequest("pak1"); },
-        [this](std::string const& path) { platform_.mountArchive(path); }, MainQueue::shared());
+        [this](std::string const& path) {
+            if (std::string why = platform_.mountArchive(path); !why.empty())
+                std::fprintf(stderr, "zelv: cannot mount %s\n", why.c_str());
+        },
+        MainQueue::shared());
     startDownload();
     step("start download");
     platform::NotificationCenter::shared().addObserver(this, Reachability::kChangedNotification,
@@ -308,8 +317,22 @@ void AppDelegate::videoStopped() {
 void AppDelegate::significantEvent(bool canPrompt) { RatingPrompt::userDidSignificantEvent(canPrompt); }
 
 int AppDelegate::run(int argc, char const* const* argv) {
+    // The game takes no options; a level address never starts with '-'.
+    for (int i = 1; i < argc && argv; ++i) {
+        if (argv[i] && argv[i][0] == '-') {
+            bool const help = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
+            if (!help) std::fprintf(stderr, "zelv: unknown option %s\n", argv[i]);
+            std::fprintf(help ? stdout : stderr, "%s\n", kUsage);
+            return 2;
+        }
+    }
     if (!applicationDidFinishLaunching()) {
-        std::fprintf(stderr, "zelv: cannot open the game window\n");
+        if (launchError_.empty()) {
+            std::fprintf(stderr, "zelv: cannot open the game window\n");
+        } else {
+            std::fprintf(stderr, "zelv: %s\n", launchError_.c_str());
+            platform_.showError(launchError_);
+        }
         return 1;
     }
     if (argc > 1 && argv && argv[1] && argv[1][0]) pendingUrl_ = argv[1];

@@ -26,6 +26,7 @@ public:
     static constexpr char const* kAnalyticsKey = "QK7RZT2MHX4VN9BLC3PD";
     static constexpr char const* kStoreId = "1000000000";
     static constexpr uint32_t kPauseButton = 0x1000003;
+    static constexpr char const* kUsage = "usage: zelv [LEVEL-ADDRESS]";
 
     using AppFactory = std::function<std::unique_ptr<AppFrame>()>;
     AppDelegate(ShellPlatform& platform, AppFactory makeApp);
@@ -36,14 +37,17 @@ public:
     static AppDelegate* sharedAppDelegate();
 
     // Launches, runs frames until the window closes or the process is told to end, terminates.
-    // A first argument is delivered as an opened URL after the first frame. Returns the exit status.
+    // A first argument is delivered as an opened URL after the first frame. Returns the exit status:
+    // 2 for an option (usage printed), 1 when the game cannot start.
     int run(int argc, char const* const* argv);
     // One pass of the run loop: events, queued main-thread work, and a frame when one is due.
     // False once the program should end.
     bool runOnce();
 
-    // Lifecycle entry points.
+    // Lifecycle entry points. Launching fails without a window or a readable pak0.pak;
+    // launchError() then says why (empty for the window: it reports itself).
     bool applicationDidFinishLaunching();
+    std::string const& launchError() const { return launchError_; }
     void applicationWillResignActive();
     void applicationDidBecomeActive();
     void applicationWillEnterForeground();
@@ -111,6 +115,7 @@ private:
     ALCcontext* savedSoundContext_ = nullptr;
     uint64_t frames_ = 0;
     std::vector<std::string> launchSteps_;
+    std::string launchError_;
 };
 
 }  // namespace os

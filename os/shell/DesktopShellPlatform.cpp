@@ -15,6 +15,7 @@
 #include "os/services/PlatformServices.h"
 #include "platform/CurlResourceRequest.h"
 #include "platform/FfmpegVideoPlayer.h"
+#include "platform/MessageDialog.h"
 
 namespace os {
 
@@ -66,9 +67,19 @@ void DesktopShellPlatform::enterResourceDirectory() {
     if (ec) std::fprintf(stderr, "zelv: cannot enter the resource directory: %s\n", ec.message().c_str());
 }
 
-void DesktopShellPlatform::mountArchive(std::string const& path) {
-    if (!Singleton<FileSystem>::instance().mount(path))
-        std::fprintf(stderr, "zelv: no data archive %s\n", path.c_str());
+std::string DesktopShellPlatform::mountArchive(std::string const& path) {
+    std::string why;
+    if (!MemoryMappedZipFile::check(path, false, &why)) {
+        std::error_code ec;
+        std::filesystem::path const full = std::filesystem::absolute(path, ec);
+        return (ec ? path : full.string()) + ": " + why;
+    }
+    Singleton<FileSystem>::instance().mount(path);
+    return std::string();
+}
+
+void DesktopShellPlatform::showError(std::string const& message) {
+    if (platform::MessageDialog::displayAvailable()) platform::MessageDialog::choose("zelv", message, {"Quit"});
 }
 
 bool DesktopShellPlatform::createWindow() {

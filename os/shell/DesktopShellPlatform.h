@@ -24,7 +24,8 @@ public:
 
     void nameMainThread() override;
     void enterResourceDirectory() override;
-    void mountArchive(std::string const& path) override;
+    std::string mountArchive(std::string const& path) override;
+    void showError(std::string const& message) override;
     bool createWindow() override;
     void createGlView() override;
     void showWindow() override {}

@@ -27,7 +27,11 @@ public:
     virtual ~ShellPlatform() = default;
     virtual void nameMainThread() = 0;
     virtual void enterResourceDirectory() = 0;
-    virtual void mountArchive(std::string const& path) = 0;
+    // Mounts a data archive after checking it is whole; empty when mounted, else which file is
+    // missing or unreadable and why.
+    virtual std::string mountArchive(std::string const& path) = 0;
+    // Tells the player why the game cannot start (where a display exists; the caller prints it).
+    virtual void showError(std::string const& message) = 0;
     virtual bool createWindow() = 0;
     virtual void createGlView() = 0;
     virtual void showWindow() = 0;

@@ -318,3 +318,52 @@ TEST(TextureDescriptorTest, DefaultIsAllZero) {
 }
 
 }  // namespace
+
+// What the start-up refuses to mount: every way a data archive arrives damaged is named, and
+// only the checksum pass sees bytes flipped inside an entry.
+TEST(FileSystemArchive, CheckRefusesDamagedArchivesAndSaysWhy) {
+    testing_support::TempDir dir;
+    std::string const good = ziptest::build({{"a.txt", "first entry"}, {"b.bin", pattern(5000, 3)}});
+    ziptest::writeFile(dir / "good.pak", good);
+    std::string why;
+    EXPECT_TRUE(MemoryMappedZipFile::check((dir / "good.pak").string(), true, &why)) << why;
+
+    std::string flipped = good;
+    flipped[good.find("first entry") + 2] ^= 0x20;
+    ziptest::writeFile(dir / "flipped.pak", flipped);
+    EXPECT_TRUE(MemoryMappedZipFile::check((dir / "flipped.pak").string(), false));
+    EXPECT_FALSE(MemoryMappedZipFile::check((dir / "flipped.pak").string(), true, &why));
+    EXPECT_NE(why.find("a.txt"), std::string::npos) << why;
+
+    ziptest::Entry deflated{"d.txt", std::string(100, 'x')};
+    deflated.method = 8;
+    ziptest::Entry lying{"l.txt", "abcd"};
+    lying.directoryUncompressedSize = 400;
+    ziptest::Entry beyond{"far.bin", "abcd"};
+    beyond.directoryCompressedSize = beyond.directoryUncompressedSize = 1u << 30;
+    std::filesystem::create_directories(dir / "folder.pak");
+    ASSERT_EQ(mkfifo((dir / "pipe.pak").c_str(), 0600), 0);
+    struct Case {
+        std::string name, bytes, reason;
+    };
+    std::vector<Case> const cases = {
+        {"empty.pak", "", "empty"},
+        {"random.pak", pattern(20000, 7), "not a zip"},
+        {"cut.pak", good.substr(0, good.size() - 30), "not a zip"},
+        {"half.pak", good.substr(0, good.size() / 2), "not a zip"},
+        {"nofiles.pak", ziptest::build({}), ""},
+        {"deflated.pak", ziptest::build({{"a.txt", "x"}, deflated}), "compressed"},
+        {"lying.pak", ziptest::build({lying}), "inconsistent sizes"},
+        {"beyond.pak", ziptest::build({beyond}), "far.bin"},
+    };
+    for (auto const& c : cases) ziptest::writeFile(dir / c.name, c.bytes);
+    std::vector<Case> all = cases;
+    all.push_back({"missing.pak", "", "No such file"});
+    all.push_back({"folder.pak", "", "folder"});
+    all.push_back({"pipe.pak", "", "not a regular file"});
+    for (auto const& c : all) {
+        why.clear();
+        EXPECT_FALSE(MemoryMappedZipFile::check((dir / c.name).string(), false, &why)) << c.name;
+        EXPECT_NE(why.find(c.reason), std::string::npos) << c.name << ": " << why;
+    }
+}

@@ -131,7 +131,12 @@ struct Platform : os::ShellPlatform {
     void enterResourceDirectory() override {
         rec(Tally::sessionApiKey() ? "enterResourceDirectory (session started)" : "enterResourceDirectory");
     }
-    void mountArchive(std::string const& path) override { rec("mount " + path); }
+    std::string mountError;  // what mounting pak0.pak fails with
+    std::string mountArchive(std::string const& path) override {
+        rec("mount " + path);
+        return path == "pak0.pak" ? mountError : std::string();
+    }
+    void showError(std::string const& message) override { rec("showError " + message); }
     bool createWindow() override {
         rec("createWindow");
         return true;

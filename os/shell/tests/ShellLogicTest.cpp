@@ -237,6 +237,23 @@ TEST(ShellRun, CommandLineUrlArrivesAfterTheFirstFrameAndQuitTerminates) {
     os::RatingPrompt::setPlatform(nullptr);
 }
 
+// Without a readable pak0.pak nothing past the archive is made; the player is told which file and why.
+TEST(ShellRun, UnreadablePak0StopsTheLaunchAndIsShown) {
+    os::RatingPrompt::setPlatform(std::make_unique<QuietRating>());
+    std::vector<std::string> log;
+    fakes::Platform platform(&log);
+    platform.mountError = "/game/pak0.pak: it is empty";
+    os::AppDelegate delegate(platform, [&] { return std::make_unique<fakes::App>(&log); });
+    char const* argv[] = {"zelv"};
+    EXPECT_EQ(delegate.run(1, argv), 1);
+    EXPECT_EQ(log, (std::vector<std::string>{"nameMainThread", "enterResourceDirectory (session started)",
+                                             "mount pak0.pak",
+                                             "showError cannot read the data archive /game/pak0.pak: it is empty"}));
+    EXPECT_EQ(delegate.app(), nullptr);
+    os::MainQueue::shared().clear();
+    os::RatingPrompt::setPlatform(nullptr);
+}
+
 TEST_F(Shell, VideoDoneRunsOnceWhetherItEndsIsSkippedOrIsMissing) {
     delegate->mainLoop();
     int done = 0;

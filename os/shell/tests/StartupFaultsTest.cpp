@@ -1,0 +1,218 @@
+// The real executable started the ways that used to go wrong: options on the command line, a
+// missing or damaged pak0.pak, no display, a hang-up signal, a full cache disk and a small screen.
+// Each run has its own throwaway home.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <fstream>
+#include <random>
+
+#include "os/shell/tests/ZelvProcess.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The marker that launching is over and frames are running.
+constexpr char kLaunched[] = "Reachability";
+
+void writeBytes(fs::path const& path, std::string const& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string readBytes(fs::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A copy of the executable in a folder of its own, so the data archives beside it can be swapped.
+fs::path executableIn(fs::path const& folder) {
+    fs::create_directories(folder);
+    fs::path const exe = folder / "zelv";
+    std::error_code ec;
+    fs::create_hard_link(testing_support::binaryDir() / "zelv", exe, ec);
+    if (ec) fs::copy_file(testing_support::binaryDir() / "zelv", exe, ec);
+    return exe;
+}
+
+TEST(StartupFaults, OptionsPrintTheUsageAndExitTwo) {
+    testing_support::TempDir home;
+    for (std::string option : {"--help", "-h", "--fullscreen", "-"}) {
+        zelv_run::Options o;
+        o.home = home.path();
+        o.args = {option, "zelv://level/3"};
+        o.deadline = std::chrono::seconds(20);
+        auto r = zelv_run::run(o);
+        ASSERT_TRUE(r.exited) << option << r.describe();
+        EXPECT_EQ(r.status, 2) << option << r.describe();
+        std::string const& usageStream = option.starts_with("-h") || option == "--help" ? r.out : r.err;
+        EXPECT_NE(usageStream.find("usage: zelv"), std::string::npos) << option << r.describe();
+        // Nothing was started: no window, no download.
+        EXPECT_EQ(r.err.find(kLaunched), std::string::npos) << option << r.describe();
+        EXPECT_FALSE(fs::exists(home / "cache" / "zelv")) << option;
+    }
+}
+
+TEST(StartupFaults, Pak0MissingOrUnreadableStopsWithItsNameAndWhy) {
+    testing_support::TempDir home;
+    fs::path const exe = executableIn(home / "game");
+    fs::path const pak0 = home / "game" / "pak0.pak";
+    std::string const good = readBytes(testing_support::binaryDir() / "pak0.pak");
+    ASSERT_GT(good.size(), 1000u);
+    std::mt19937 rng(5);
+    std::string random(200000, '\0');
+    for (char& c : random) c = char(rng());
+
+    struct Case {
+        char const* name;
+        std::function<void()> make;
+        char const* why;
+    };
+    std::vector<Case> const cases = {
+        {"missing", [] {}, "No such file"},
+        {"folder", [&] { fs::create_directories(pak0); }, "folder"},
+        {"pipe", [&] { ASSERT_EQ(mkfifo(pak0.c_str(), 0600), 0); }, "not a regular file"},
+        {"empty", [&] { writeBytes(pak0, ""); }, "empty"},
+        {"random", [&] { writeBytes(pak0, random); }, "not a zip"},
+        {"truncated", [&] { writeBytes(pak0, good.substr(0, good.size() * 2 / 3)); }, "not a zip"},
+    };
+    for (auto const& c : cases) {
+        std::error_code ec;
+        fs::remove_all(pak0, ec);
+        c.make();
+        zelv_run::Options o;
+        o.executable = exe;
+        o.home = home.path();
+        o.deadline = std::chrono::seconds(30);
+        auto r = zelv_run::run(o);
+        ASSERT_TRUE(r.exited) << c.name << r.describe();
+        EXPECT_NE(r.status, 0) << c.name << r.describe();
+        EXPECT_NE(r.err.find("cannot read the data archive " + pak0.string() + ": "), std::string::npos)
+            << c.name << r.describe();
+        EXPECT_NE(r.err.find(c.why), std::string::npos) << c.name << r.describe();
+        // It stops before the window: no cascade of shader and font errors.
+        EXPECT_EQ(r.countInErr("\n"), 1u) << c.name << r.describe();
+    }
+    // The archive whole again: the same copy starts.
+    fs::remove_all(pak0);
+    writeBytes(pak0, good);
+    zelv_run::Options o;
+    o.executable = exe;
+    o.home = home.path();
+    o.signalAfter = kLaunched;
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+}
+
+TEST(StartupFaults, NoDisplayIsAnErrorUnlessOffscreenIsAskedForByName) {
+    testing_support::TempDir home;
+    zelv_run::Options o;
+    o.home = home.path();
+    o.env = {{"SDL_VIDEODRIVER", std::nullopt}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
+    o.deadline = std::chrono::seconds(30);
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_NE(r.status, 0) << r.describe();
+    EXPECT_NE(r.err.find("no display"), std::string::npos) << r.describe();
+    EXPECT_NE(r.err.find("SDL_VIDEODRIVER=offscreen"), std::string::npos) << r.describe();
+
+    // Asked for in a list of drivers, the offscreen one runs.
+    o.env = {{"SDL_VIDEODRIVER", "x11,offscreen"}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}};
+    o.signalAfter = kLaunched;
+    o.signal = SIGTERM;
+    r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();
+}
+
+TEST(StartupFaults, HangUpEndsWithTheCleanShutdownOfTerminate) {
+    testing_support::TempDir home;
+    zelv_run::Options o;
+    o.home = home.path();
+    o.signalAfter = kLaunched;
+    o.signal = SIGHUP;
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();
+}
+
+// A tmpfs of a few pages, filled up; needs root (mount), else the test says why it skips.
+class FullDisk {
+public:
+    explicit FullDisk(fs::path where) : where_(std::move(where)) {
+        fs::create_directories(where_);
+        if (geteuid() != 0) {
+            why_ = "not root: cannot mount a small tmpfs";
+            return;
+        }
+        if (mount("tmpfs", where_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            why_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+        std::ofstream fill(where_ / "fill", std::ios::binary);
+        std::string const block(4096, 'x');
+        for (int i = 0; i < 64 && fill.write(block.data(), std::streamsize(block.size())); ++i) {
+        }
+    }
+    ~FullDisk() {
+        if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+    }
+    std::string const& skipReason() const { return why_; }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
+TEST(StartupFaults, FullCacheDiskTurnsTheShaderCacheOffAndRuns) {
+    testing_support::TempDir home;
+    FullDisk disk(home / "cache");
+    if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+    zelv_run::Options o;
+    o.home = home.path();
+    o.signalAfter = kLaunched;
+    o.settle = std::chrono::milliseconds(4000);  // past the first frame's shader builds
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();
+    EXPECT_EQ(r.countInErr("shader cache is off"), 1u) << r.describe();
+    // A roomy cache folder keeps the driver's cache.
+    testing_support::TempDir roomy;
+    o.home = roomy.path();
+    o.settle = std::chrono::milliseconds(500);
+    r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_EQ(r.countInErr("shader cache is off"), 0u) << r.describe();
+}
+
+TEST(StartupFaults, SmallScreenGetsAWindowInsideItsUsableAreaAtSixteenByNine) {
+    if (access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
+    testing_support::TempDir home;
+    zelv_run::Options o;
+    o.executable = "/usr/bin/xvfb-run";
+    o.home = home.path();
+    o.args = {"-a", "-s", "-screen 0 1024x600x24", (testing_support::binaryDir() / "zelv").string()};
+    o.env = {{"SDL_VIDEODRIVER", "x11"}};
+    o.signalAfter = kLaunched;
+    o.signal = SIGTERM;
+    o.group = true;
+    auto r = zelv_run::run(o);
+    EXPECT_FALSE(r.timedOut) << r.describe();
+    EXPECT_NE(r.err.find("usable area is 1024x600; the window is 1024x576"), std::string::npos) << r.describe();
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include "os/shell/tests/ZelvProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "testing/TestPaths.h"
+
+namespace zelv_run {
+
+long Result::frames() const {
+    auto at = err.find("ended after ");
+    return at == std::string::npos ? -1 : std::strtol(err.c_str() + at + 12, nullptr, 10);
+}
+
+size_t Result::countInErr(std::string const& text) const {
+    size_t n = 0;
+    for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + text.size())) ++n;
+    return n;
+}
+
+std::string Result::describe() const {
+    return std::string(timedOut ? "timed out; " : "") + (exited ? "exit " : "signal ") + std::to_string(status) +
+           "\n--- stdout\n" + out + "--- stderr\n" + err;
+}
+
+Result run(Options const& o) {
+    std::filesystem::path const exe = o.executable.empty() ? testing_support::binaryDir() / "zelv" : o.executable;
+    std::map<std::string, std::optional<std::string>> env = {
+        {"SDL_VIDEODRIVER", "offscreen"},
+        {"HOME", o.home.string()},
+        {"XDG_CACHE_HOME", (o.home / "cache").string()},
+        {"XDG_CONFIG_HOME", (o.home / "config").string()},
+        {"XDG_DATA_HOME", (o.home / "data").string()},
+        {"ZELV_DOCUMENTS_DIR", std::nullopt},
+        {"ZELV_CLOUD_DIR", std::nullopt},
+        {"ZELV_PAK1_URL", std::nullopt},
+    };
+    for (auto const& [name, value] : o.env) env[name] = value;
+
+    int outPipe[2], errPipe[2];
+    Result r;
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        r.err = "pipe failed";
+        return r;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (o.group) setpgid(0, 0);
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        for (auto const& [name, value] : env) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (auto const& a : o.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    using Clock = std::chrono::steady_clock;
+    auto const start = Clock::now();
+    std::optional<Clock::time_point> signalAt;
+    bool signalled = false;
+    int status = 0;
+    bool done = false;
+    for (;;) {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        poll(fds, 2, 50);
+        char buf[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP)) {
+                ssize_t n = read(fds[i].fd, buf, sizeof buf);
+                if (n > 0) (i ? r.err : r.out).append(buf, size_t(n));
+            }
+        }
+        if (!done && waitpid(pid, &status, WNOHANG) == pid) done = true;
+        if (done) {
+            // Drain what is left once the process is gone.
+            fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
+            fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+            ssize_t n;
+            while ((n = read(outPipe[0], buf, sizeof buf)) > 0) r.out.append(buf, size_t(n));
+            while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
+            break;
+        }
+        auto const now = Clock::now();
+        if (!signalled && !signalAt && !o.signalAfter.empty() && r.err.find(o.signalAfter) != std::string::npos)
+            signalAt = now + o.settle;
+        if (!signalled && signalAt && now >= *signalAt) {
+            kill(o.group ? -pid : pid, o.signal);
+            signalled = true;
+        }
+        if (now - start > o.deadline) {
+            kill(o.group ? -pid : pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            r.timedOut = true;
+            done = true;
+        }
+    }
+    close(outPipe[0]);
+    close(errPipe[0]);
+    r.exited = WIFEXITED(status);
+    r.status = r.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+    return r;
+}
+
+}  // namespace zelv_run

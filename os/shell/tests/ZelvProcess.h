@@ -1,0 +1,45 @@
+#pragma once
+// Runs the real `zelv` executable the way a player would start it, with its settings, cache and
+// saves in a throwaway home, and collects what it prints and how it ended.
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelv_run {
+
+struct Options {
+    std::filesystem::path executable;  // default: the build's zelv
+    std::filesystem::path home;        // HOME; XDG folders are cache/, config/ and data/ inside
+    std::vector<std::string> args;
+    // Variables set (a value) or removed (none) over the defaults: SDL_VIDEODRIVER=offscreen and
+    // the XDG folders, with ZELV_* overrides removed.
+    std::map<std::string, std::optional<std::string>> env;
+    // When the error stream shows this text, wait `settle` and send `signal`; empty: never.
+    std::string signalAfter;
+    std::chrono::milliseconds settle{1500};
+    int signal = 0;
+    // The run gets a process group of its own and signals go to the whole group (for a wrapper
+    // such as xvfb-run, which would not pass them on).
+    bool group = false;
+    // The process is killed (and `timedOut` set) when it runs longer than this.
+    std::chrono::milliseconds deadline{60000};
+};
+
+struct Result {
+    bool exited = false;
+    int status = -1;  // exit status when exited, else the signal that ended it
+    bool timedOut = false;
+    std::string out, err;
+    // The frames the run reported at its end, -1 when it did not say.
+    long frames() const;
+    // How many times text occurs in the error stream.
+    size_t countInErr(std::string const& text) const;
+    std::string describe() const;
+};
+
+Result run(Options const& options);
+
+}  // namespace zelv_run
