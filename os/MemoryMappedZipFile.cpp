@@ -194,9 +194,9 @@ void MemoryMappedZipFile::readCentralDirectory(uint8_t const* archive, Inspectio
             continue;
         }
         uint64_t const local = before + localOffset;
-        uint8_t const* localHeader = archive + local;
-        if (local > size || size - local < localHeaderSize || u32(localHeader) != localSignature ||
-            u16(localHeader + 8) != 0 || u16(localHeader + 26) != nameLength ||
+        uint8_t const* localHeader = local <= size && size - local >= localHeaderSize ? archive + local : nullptr;
+        if (!localHeader || u32(localHeader) != localSignature || u16(localHeader + 8) != 0 ||
+            u16(localHeader + 26) != nameLength ||
             // Without a trailing descriptor the local header repeats the checksum and sizes.
             (!(flags & descriptorFlag) && (u32(localHeader + 14) != u32(header + 16) ||
                                            u32(localHeader + 18) != compressed || u32(localHeader + 22) != uncompressed))) {
