@@ -19,6 +19,25 @@ bool inRange(float v) { return std::isfinite(v) && std::fabs(v) <= kMaxCoordinat
 bool finite(glm::vec2 v) { return inRange(v.x) && inRange(v.y); }
 b2Vec2 vec(glm::vec2 v) { return {v.x, v.y}; }
 
+// Rotational inertia about the centre of mass. The installed Box2D reports it about the body's
+// origin, which for a body whose origin sits away from its shapes is far larger.
+float centralInertia(const b2Body* body) {
+    b2Vec2 const c = body->GetLocalCenter();
+    return std::fmax(body->GetInertia() - body->GetMass() * b2Dot(c, c), 0.0f);
+}
+
+// A soft angular spring of `frequencyHz` on the bodies' effective inertia about their centres of
+// mass, as the older weld computed it (b2AngularStiffness takes inertia about the origins).
+void angularStiffness(float& stiffness, float& damping, float frequencyHz, float dampingRatio, const b2Body* a,
+                      const b2Body* b) {
+    float const ia = centralInertia(a);
+    float const ib = centralInertia(b);
+    float const inertia = ia > 0.0f && ib > 0.0f ? ia * ib / (ia + ib) : ia > 0.0f ? ia : ib;
+    float const omega = 2.0f * b2_pi * frequencyHz;
+    stiffness = inertia * omega * omega;
+    damping = 2.0f * inertia * dampingRatio * omega;
+}
+
 float orDefault(float v, float fallback, bool& changed) {
     if (inRange(v)) {
         return v;
@@ -219,7 +238,7 @@ public:
         }
         out.referenceAngle = d.referenceAngle;
         if (d.frequencyHz > 0.0f) {
-            b2AngularStiffness(out.stiffness, out.damping, d.frequencyHz, d.dampingRatio, out.bodyA, out.bodyB);
+            angularStiffness(out.stiffness, out.damping, d.frequencyHz, d.dampingRatio, out.bodyA, out.bodyB);
             if (!spring(out.stiffness, out.damping)) {
                 return nullptr;
             }

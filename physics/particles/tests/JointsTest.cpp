@@ -112,6 +112,41 @@ TEST(Joints, SpringsRodsRopesAndLimitsMapOntoTheInstalledBox2D) {
     }
 }
 
+TEST(Joints, SoftWeldStiffnessComesFromInertiaAboutTheCentreOfMass) {
+    // A 1 m box of density 1 welded to the ground at 4 Hz: inertia 1/6 about its centre.
+    float const omega = 2.0f * b2_pi * 4.0f;
+    float const expected = omega * omega / 6.0f;  // about 105
+    for (float originOffset : {0.0f, 20.0f}) {
+        Scene s(0);
+        b2BodyDef def;
+        def.type = b2_dynamicBody;
+        def.position.Set(-originOffset, 5.0f);
+        b2Body* box = s.physics.box2d().CreateBody(&def);
+        b2PolygonShape shape;
+        shape.SetAsBox(0.5f, 0.5f, b2Vec2(originOffset, 0.0f), 0.0f);  // the box sits at x = 0 either way
+        box->CreateFixture(&shape, 1.0f);
+        s.bodies.push_back(box);
+
+        auto weld = between<WeldJoint>(-1, 0);
+        weld.def.localAnchorA = {0.0f, 5.0f};
+        weld.def.localAnchorB = {originOffset, 0.0f};
+        weld.def.frequencyHz = 4.0f;
+        weld.def.dampingRatio = 0.5f;
+        auto* w = static_cast<b2WeldJoint*>(s.add(weld));
+        ASSERT_NE(w, nullptr);
+        EXPECT_NEAR(w->GetStiffness(), expected, 0.05f) << "origin " << originOffset << " m from the centre";
+        EXPECT_NEAR(w->GetDamping(), 2.0f * 0.5f * omega / 6.0f, 0.01f) << originOffset;
+
+        // Pushed round, it springs back and settles instead of snapping rigidly or exploding.
+        box->SetAngularVelocity(3.0f);
+        for (int i = 0; i < 120; ++i) {
+            s.physics.Step(1.0f / 60.0f, 8, 3);
+        }
+        EXPECT_NEAR(box->GetAngle(), 0.0f, 0.05f) << originOffset;
+        EXPECT_TRUE(box->GetWorldCenter().IsValid());
+    }
+}
+
 TEST(Joints, RopePendulumKeepsItsLength) {
     Scene s(1);
     s.bodies[0]->SetTransform({3.0f, 0.0f}, 0.0f);  // level with the pivot, rope taut
