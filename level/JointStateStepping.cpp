@@ -29,10 +29,21 @@ bool RevoluteJointState::step(b2RevoluteJoint& joint, float step) const {
             done = lowerAngle->moveToward(lower, step);
         }
         if (upperAngle) {
-            done = done ? upperAngle->moveToward(upper, step) : false;
+            if (done) {
+                done = upperAngle->moveToward(upper, step);
+                // An upper target below the lower limit can never be reached: the upper limit
+                // stops at the lower one and the move is over, so later states can run.
+                if (upper < lower) {
+                    upper = lower;
+                    done = true;
+                }
+            } else {
+                done = false;
+            }
         }
         // Box2D aborts on a lower limit above the upper one: a lower limit that moves first past
-        // the upper one pushes it along until the upper limit's turn comes.
+        // the upper one pushes it along until the upper limit's turn comes, so the lower target
+        // is always reached.
         joint.SetLimits(lower, std::max(lower, upper));
     }
     if (motorSpeed) {

@@ -74,6 +74,37 @@ TEST(JointStates, LowerLimitPassingTheUpperOneDoesNotAbort) {
     EXPECT_EQ(h.joint->GetUpperLimit(), 4.0f);
 }
 
+TEST(JointStates, TargetsHeldBackByTheOtherLimitCountAsReached) {
+    // Stepping until done, with a bound: a transition that never ends blocks the joint's later states.
+    auto stepsToFinish = [](b2RevoluteJoint& joint, RevoluteJointState const& state) {
+        for (int i = 1; i <= 1000; ++i) {
+            if (state.step(joint, 1.0f)) return i;
+        }
+        return -1;
+    };
+    {
+        Hinge h;  // limits [0, 1]
+        RevoluteJointState state;
+        state.upperAngle = InterpolatedFloat{-0.5f, 0.25f};
+        state.motorSpeed = InterpolatedFloat{2.0f, 1.0f};
+        EXPECT_TRUE(state.apply(*h.joint));
+        EXPECT_EQ(stepsToFinish(*h.joint, state), 6);  // 4 steps down to the lower limit, then the motor
+        EXPECT_EQ(h.joint->GetLowerLimit(), 0.0f);
+        EXPECT_EQ(h.joint->GetUpperLimit(), 0.0f);
+        EXPECT_EQ(h.joint->GetMotorSpeed(), 2.0f);
+    }
+    {
+        // The lower limit pushes the upper one up; the upper target is then below it.
+        Hinge h;
+        RevoluteJointState state;
+        state.lowerAngle = InterpolatedFloat{2.0f, 1.0f};
+        state.upperAngle = InterpolatedFloat{1.5f, 1.0f};
+        EXPECT_EQ(stepsToFinish(*h.joint, state), 2);
+        EXPECT_EQ(h.joint->GetLowerLimit(), 2.0f);
+        EXPECT_EQ(h.joint->GetUpperLimit(), 2.0f);
+    }
+}
+
 TEST(JointStates, RopeLengthSteps) {
     Hinge h;
     RopeJointState state;
