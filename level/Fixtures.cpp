@@ -371,8 +371,8 @@ void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, std::v
     createFixturesOn(shapes, body, signals, nullptr);
 }
 
-void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, void* owner) {
-    createFixturesOn(shapes, body, nullptr, owner);
+void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, FixtureOwner owner) {
+    createFixturesOn(shapes, body, nullptr, owner.pointer);
 }
 
 b2PolygonShape createPolygonShape(const std::vector<PackedShape>& shapes, std::size_t index) {

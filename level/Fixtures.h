@@ -52,11 +52,19 @@ bool decodePackedShape(const std::vector<PackedShape>& shapes, std::size_t index
 // With the level's fixture signal list, a record's user-data index makes the fixture's user data
 // the address of that list entry; a record without an index gets none.
 void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, std::vector<FixtureSignal>* signals);
-// With an owning object (a camera zone, a fluid volume), every fixture's user data is `owner`;
+// The object that owns a list's fixtures. Named explicitly so that a pointer into the signal
+// list (`signals.data()`) cannot quietly pass for an owner.
+struct FixtureOwner {
+    template <class T>
+    explicit FixtureOwner(T* object) : pointer(object) {}
+    void* pointer;
+};
+// With an owning object (a camera zone, a fluid volume), every fixture's user data is the owner;
 // such records carry no index, and one that does is skipped.
-void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, void* owner);
+void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, FixtureOwner owner);
+// No list and no owner: every fixture's user data is null.
 inline void createFixtures(const std::vector<PackedShape>& shapes, b2Body* body, std::nullptr_t) {
-    createFixtures(shapes, body, static_cast<void*>(nullptr));
+    createFixtures(shapes, body, FixtureOwner(static_cast<void*>(nullptr)));
 }
 
 // The polygon stored at `index`, its fixture fields dropped; an empty polygon (no vertices) when

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         joints.push_back(Box2DAdapter::createJoint(physics.box2d(), record.def, ground, bodies, joints));
     }
     for (CameraZone const& zone : level.cameraZones) {
-        createFixtures(zone.shapes, ground, const_cast<CameraZone*>(&zone));
+        createFixtures(zone.shapes, ground, FixtureOwner(const_cast<CameraZone*>(&zone)));
     }
     for (ParticleLiquid const& liquid : level.particleLiquids) {
         b2PolygonShape const polygon = createPolygonShape(liquid.shapes, 0);

@@ -114,6 +114,19 @@ TEST(Fixtures, EdgesAndChainsKeepTheirGhostVertices) {
     EXPECT_EQ(bare->m_nextVertex, b2Vec2(1, 0));
 }
 
+// What each kind of third argument may be: the signal list by address, a named owner, or nothing.
+// A bare pointer, such as one into the list, must not compile as an owner.
+template <class Arg>
+concept FixtureUserDataArgument = requires(const std::vector<PackedShape>& shapes, b2Body* body, Arg arg) {
+    createFixtures(shapes, body, arg);
+};
+static_assert(FixtureUserDataArgument<std::vector<FixtureSignal>*>);
+static_assert(FixtureUserDataArgument<FixtureOwner>);
+static_assert(FixtureUserDataArgument<std::nullptr_t>);
+static_assert(!FixtureUserDataArgument<FixtureSignal*>);
+static_assert(!FixtureUserDataArgument<int*>);
+static_assert(!FixtureUserDataArgument<void*>);
+
 TEST(Fixtures, UserDataFromTheSignalListOrTheOwner) {
     Bodies b;
     PackedShapeBuilder p;
@@ -133,7 +146,7 @@ TEST(Fixtures, UserDataFromTheSignalListOrTheOwner) {
 
     int owner = 0;
     b2Body* zone = b.body();
-    createFixtures({plain, indexed}, zone, &owner);  // an owner has no list to index
+    createFixtures({plain, indexed}, zone, FixtureOwner(&owner));  // an owner has no list to index
     list = fixturesOf(zone);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(userData(list[0]), &owner);
