@@ -88,6 +88,24 @@ bool verticesFit(DrawList::Entry const& e, std::uint64_t vertexEnd, std::uint64_
     return true;
 }
 
+// Byte distance between consecutive vertices of one attribute: the entry's stride, or the
+// attribute's own size when the vertices are packed tightly (stride 0).
+std::uint64_t attributeStride(DrawList::Entry const& e, DrawList::Attribute const& a) {
+    return e.stride != 0 ? e.stride : componentBytes(a.type) * a.count;
+}
+
+// An array entry's vertices start at its base offset (its first vertex) and are drawn as vertices
+// first .. first + count - 1, so each attribute's array begins `first` vertices before that.
+// False when that lies before the start of the buffer.
+bool firstVertexReachable(DrawList::ArrayEntry const& e) {
+    for (DrawList::Attribute const* a : {&e.position, &e.uv, &e.uv2}) {
+        if (a->count != 0 && e.baseOffset + a->offset < std::uint64_t(e.first) * attributeStride(e, *a)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The largest index an indexed entry draws, or nothing when its indices leave the index buffer.
 std::optional<std::uint64_t> largestIndex(DrawList::IndexedEntry const& e, std::vector<std::uint8_t> const& bytes) {
     std::uint64_t const size = e.indexType == GL_UNSIGNED_BYTE ? 1 : 2;
@@ -148,8 +166,7 @@ DrawList::DrawList(Context* context, PristineLevel::MeshSet const& meshSet, Worl
         e.first = m.firstVertex;
         e.count = m.vertexCount;
         if (e.vertexBuffer >= geometry_.vertexBuffers.size() ||
-            !verticesFit(e, e.count == 0 ? 0 : std::uint64_t(e.first) + e.count,
-                         geometry_.vertexBuffers[e.vertexBuffer].size)) {
+            !verticesFit(e, e.count, geometry_.vertexBuffers[e.vertexBuffer].size) || !firstVertexReachable(e)) {
             invalidate(e, "array", i);
         }
     }
@@ -330,7 +347,11 @@ bool selectTint(StandardShader* shader, glm::vec4 const& colour, std::uint32_t p
 
 }  // namespace
 
-bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
+bool DrawList::setupEntry(Entry& e, std::uint32_t firstVertex, Context* context, StandardShader* shader) {
+    // Where vertex 0 of each attribute's array lies, given that vertex `firstVertex` is at the base offset.
+    auto origin = [&](Attribute const& a) {
+        return std::uintptr_t(e.baseOffset + a.offset - std::uint64_t(firstVertex) * attributeStride(e, a));
+    };
     switch (e.shader) {
     case PristineLevel::MeshCommon::maskShader: {
         if (!selectTint(shader, e.color, StandardShader::kMask, StandardShader::kColorMask)) {
@@ -339,8 +360,7 @@ bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
         Buffer const* vb = vertexBufferOf(e);
         // An absent second uv reads the positions, which lie inside the buffer.
         Attribute const& uv2 = e.uv2.count != 0 ? e.uv2 : e.position;
-        shader->setVertexAttribute(vb->glName(), 2, e.baseOffset + uv2.offset, GLsizei(e.stride), GLint(uv2.count),
-                                   uv2.type);
+        shader->setVertexAttribute(vb->glName(), 2, origin(uv2), GLsizei(e.stride), GLint(uv2.count), uv2.type);
         bindTexture(context, e.mask, GL_TEXTURE1);
         break;
     }
@@ -357,10 +377,10 @@ bool DrawList::setupEntry(Entry& e, Context* context, StandardShader* shader) {
     }
     shader->setPVM(e.matrix ? context->projectionView() * *e.matrix : context->projectionView());
     Buffer const* vb = vertexBufferOf(e);
-    shader->setVertexAttribute(vb->glName(), 0, e.baseOffset + e.position.offset, GLsizei(e.stride),
-                               GLint(e.position.count), e.position.type);
+    shader->setVertexAttribute(vb->glName(), 0, origin(e.position), GLsizei(e.stride), GLint(e.position.count),
+                               e.position.type);
     Attribute const& uv = e.uv.count != 0 ? e.uv : e.position;
-    shader->setVertexAttribute(vb->glName(), 1, e.baseOffset + uv.offset, GLsizei(e.stride), GLint(uv.count), uv.type);
+    shader->setVertexAttribute(vb->glName(), 1, origin(uv), GLsizei(e.stride), GLint(uv.count), uv.type);
     bindTexture(context, e.texture, GL_TEXTURE0);
     context->setBlend(e.blend != 0);
     return true;
@@ -372,10 +392,11 @@ void DrawList::drawMesh(Handle const& handle, Context* context, StandardShader* 
         (e->mask && !e->mask.isReady())) {
         return;
     }
-    if (!setupEntry(*e, context, shader)) {
+    bool const array = handle.kind == kArrayMesh || handle.kind == kArrayLightLayer;
+    if (!setupEntry(*e, array ? static_cast<ArrayEntry const*>(e)->first : 0, context, shader)) {
         return;
     }
-    if (handle.kind == kArrayMesh || handle.kind == kArrayLightLayer) {
+    if (array) {
         auto const& a = static_cast<ArrayEntry const&>(*e);
         shader->drawArrays(a.mode, GLint(a.first), GLsizei(a.count));
     } else {

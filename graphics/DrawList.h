@@ -54,7 +54,7 @@ public:
     };
 
     struct Entry {
-        std::uint64_t baseOffset = 0;
+        std::uint64_t baseOffset = 0;  // of the entry's first vertex in its vertex buffer
         Attribute position;
         Attribute uv;
         Attribute uv2;
@@ -171,7 +171,7 @@ public:
 private:
     using Visible = std::pair<Handle*, float>;
 
-    bool setupEntry(Entry& e, Graphics::Context* context, Graphics::StandardShader* shader);
+    bool setupEntry(Entry& e, std::uint32_t firstVertex, Graphics::Context* context, Graphics::StandardShader* shader);
     void drawMesh(Handle const& handle, Graphics::Context* context, Graphics::StandardShader* shader);
 
     btDbvt tree_;

@@ -78,16 +78,9 @@ void Drawable::uploadVertices(Graphics::Context* context, void const* data, std:
     if (!isVisible() || entry_ == nullptr || vertexBuffer_ == nullptr || context == nullptr) {
         return;
     }
-    // An array entry's vertices start at its first vertex; writing at the buffer's base offset
-    // alone would overwrite whatever entry comes first in a shared buffer.
-    std::uint64_t offset = entry_->baseOffset + entry_->position.offset;
-    if (handle_->kind == DrawList::kArrayMesh || handle_->kind == DrawList::kArrayLightLayer) {
-        auto const* array = static_cast<DrawList::ArrayEntry const*>(entry_);
-        GLenum const type = array->position.type;
-        std::uint64_t const component = type == GL_UNSIGNED_BYTE ? 1 : (type == GL_UNSIGNED_SHORT ? 2 : 4);
-        std::uint64_t const stride = array->stride != 0 ? array->stride : component * array->position.count;
-        offset += array->first * stride;
-    }
+    // The base offset is the entry's first vertex, also for an array entry drawn from a later
+    // vertex number.
+    std::uint64_t const offset = entry_->baseOffset + entry_->position.offset;
     if (offset > vertexBuffer_->size || size > vertexBuffer_->size - offset) {
         std::fprintf(stderr, "Drawable: %zu vertex bytes do not fit the buffer; not uploaded\n", size);
         return;

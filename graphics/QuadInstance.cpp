@@ -23,10 +23,7 @@ QuadInstance::QuadInstance(PristineLevel::MeshSet const& meshSet, DrawList& list
         std::fprintf(stderr, "QuadInstance: drawable %zu has no vertices\n", index);
         return;
     }
-    uint64_t offset = entry->baseOffset;
-    // An array entry's vertices start at its first vertex.
-    if (handle.kind == DrawList::kArrayMesh || handle.kind == DrawList::kArrayLightLayer)
-        offset += uint64_t(static_cast<DrawList::ArrayEntry const*>(entry)->first) * entry->stride;
+    uint64_t const offset = entry->baseOffset;  // where the entry's first vertex lies
     uint32_t const positionCount = std::min(entry->position.count, kPositionFloats);
     uint32_t const uvCount = std::min(entry->uv.count, kUvFloats);
     std::vector<uint8_t> const& bytes = meshSet.vertexBuffers[entry->vertexBuffer].bytes;

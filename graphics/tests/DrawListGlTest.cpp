@@ -2,14 +2,18 @@
 // built data archive.
 #include <gtest/gtest.h>
 
+#include <glm/gtc/matrix_transform.hpp>
+
 #include "graphics/Context.h"
 #include "graphics/DrawList.h"
 #include "graphics/Drawable.h"
 #include "graphics/GoldParticles.h"
+#include "graphics/QuadInstance.h"
 #include "graphics/StandardShader.h"
 #include "graphics/tests/GlContextFixture.h"
 #include "graphics/tests/MeshTestData.h"
 #include "graphics/tests/TestImages.h"
+#include "level/LevelReader.h"
 #include "physics/particles/PhysicsWorld.h"
 #include "testing/TestPaths.h"
 
@@ -173,6 +177,61 @@ struct Gold : DrawList::WorldDrawers {
 };
 
 }  // namespace
+
+TEST_F(DrawListGl, ASamplerMeshNumberedWithinItsBufferDrawsAndMovesItsOwnVertices) {
+    auto const file = Singleton<FileSystem>::instance().open("levels/sampler.pxl");
+    ASSERT_TRUE(file && file->size() > 0);
+    PristineLevel::Data level;
+    loadPristineLevel(level, file->data(), file->size());
+    PristineLevel::MeshSet const& set = level.meshSet;
+    std::size_t numbered = set.nodes.size();
+    for (std::size_t i = 0; i < set.nodes.size(); ++i) {
+        MeshNode const& n = set.nodes[i];
+        if (n.kind == MeshNode::arrayEntry && n.index < set.arrayMeshes.size() &&
+            set.arrayMeshes[n.index].firstVertex != 0) {
+            numbered = i;
+        }
+    }
+    ASSERT_LT(numbered, set.nodes.size()) << "the sampler has a mesh with a non-zero first vertex";
+
+    DrawList list(ctx.get(), set, nullptr, nullptr);
+    std::vector<std::uint32_t> others;
+    for (std::size_t i = 0; i < set.nodes.size(); ++i) {
+        if (i != numbered) others.push_back(std::uint32_t(i));
+    }
+    for (Drawable& d : Drawable::createDrawables(set, &list, others)) d.hide();
+    // The quad fills the middle half of the target: pixels 16 to 47 both ways.
+    glm::vec4 const lo = set.nodes[numbered].box.min;
+    glm::vec4 const hi = set.nodes[numbered].box.max;
+    float const w = hi.x - lo.x;
+    float const h = hi.y - lo.y;
+    ctx->projectionView() = glm::ortho(lo.x - w / 2, hi.x + w / 2, lo.y - h / 2, hi.y + h / 2);
+    DrawList::View const around = gfx_test::window(lo.x - 10, hi.x + 10, lo.y - 10, hi.y + 10);
+    ASSERT_TRUE(loadTextures());
+    auto drawn = [&](int x, int y) { return gl.pixel(x, y) != rgba(0, 0, 0, 0); };
+
+    list.updateGL(around);
+    clear();
+    list.draw(ctx.get(), shader.get());
+    EXPECT_TRUE(drawn(20, 32));
+    EXPECT_TRUE(drawn(44, 32));
+    EXPECT_FALSE(drawn(8, 32));
+    EXPECT_FALSE(drawn(56, 32));
+
+    // Moved half its width to the right, through the same vertices the list draws.
+    QuadInstance quad(set, list, numbered);
+    ASSERT_TRUE(quad.isValid());
+    EXPECT_EQ(quad.localVertices()[0], lo.x);
+    quad.setTransform(glm::translate(glm::mat4(1.0f), glm::vec3(w / 2, 0, 0)));
+    quad.update(true, true);
+    list.updateGL(around);
+    quad.upload(ctx.get());
+    clear();
+    list.draw(ctx.get(), shader.get());
+    EXPECT_FALSE(drawn(20, 32));
+    EXPECT_TRUE(drawn(44, 32));
+    EXPECT_TRUE(drawn(56, 32));
+}
 
 TEST_F(DrawListGl, GoldParticlesAverageAndDrawThroughTheEffectLayer) {
     PhysicsWorld physics(b2Vec2(0.0f, -10.0f));

@@ -148,6 +148,14 @@ TEST_F(DrawListCulling, InvalidMeshDataIsDropped) {
         EXPECT_FALSE(g.arrays[i].valid) << i;
         EXPECT_FALSE(g.indexed[i].valid) << i;
     }
+
+    // Numbered 2 but starting at byte 0: drawing from vertex 2 would need arrays that begin
+    // before the buffer.
+    MeshSet early = withBuffers(4);
+    early.arrayMeshes = {arrayMesh(2, 2)};
+    early.arrayMeshes[0].baseOffset = 0;
+    DrawList earlyList(nullptr, early, nullptr, nullptr);
+    EXPECT_FALSE(earlyList.geometry().arrays[0].valid);
 }
 
 TEST_F(DrawListCulling, DrawablesMoveTheirLeaves) {

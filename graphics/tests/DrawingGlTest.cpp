@@ -340,6 +340,7 @@ PristineLevel::MeshSet quadLevel() {
     mesh.position = {0, 2, 3};
     mesh.uv = {12, 2, 2};
     mesh.stride = 20;
+    mesh.baseOffset = 20;  // the first vertex, numbered 1
     mesh.firstVertex = 1;
     mesh.vertexCount = 4;
     mesh.color = glm::vec4(1);
@@ -397,7 +398,7 @@ TEST_F(DrawingGl, QuadInstancesMoveTheirVerticesAndUploadOnlyWhenShownAndVisible
     none.update(true, true);
     none.upload(ctx.get());
     PristineLevel::MeshSet damaged = quadLevel();
-    damaged.arrayMeshes[0].firstVertex = 1000;
+    damaged.arrayMeshes[0].baseOffset = 20000;
     DrawList damagedList(ctx.get(), damaged, nullptr, nullptr);
     QuadInstance outside(damaged, damagedList, 0);
     EXPECT_FALSE(outside.isValid());

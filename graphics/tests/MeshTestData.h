@@ -28,9 +28,11 @@ inline PristineLevel::MeshNode node(std::uint16_t kind, std::uint32_t index, flo
     return n;
 }
 
-// An array mesh over `count` vertices of two floats from `first` in vertex buffer 0, white.
+// An array mesh over `count` vertices of two floats from vertex number `first` of vertex buffer 0
+// (its base offset is that vertex), white.
 inline PristineLevel::ArrayMesh arrayMesh(std::uint32_t first, std::uint32_t count) {
     PristineLevel::ArrayMesh m;
+    m.baseOffset = first * 8;
     m.position = {0, 2, 2};
     m.stride = 8;
     m.firstVertex = first;

@@ -176,8 +176,10 @@ void expectIndicesInRange(Data const& d, std::string const& path) {
     }
     for (auto const& m : set.arrayMeshes) {
         ASSERT_LT(m.vertexBuffer, set.vertexBuffers.size());
-        uint64_t const end = m.baseOffset + uint64_t(m.firstVertex + m.vertexCount) * m.stride;
+        // The base offset is the first vertex, whatever number the mesh draws it by.
+        uint64_t const end = m.baseOffset + uint64_t(m.vertexCount) * m.stride;
         EXPECT_LE(end, set.vertexBuffers[m.vertexBuffer].bytes.size());
+        EXPECT_GE(m.baseOffset, uint64_t(m.firstVertex) * m.stride);
     }
     for (auto const& m : set.indexedMeshes) {
         ASSERT_LT(m.vertexBuffer, set.vertexBuffers.size());

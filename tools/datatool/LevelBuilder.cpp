@@ -156,7 +156,7 @@ void LevelBuilder::sensorBox(glm::vec2 centre, glm::vec2 halfSize, uint32_t begi
 }
 
 uint32_t LevelBuilder::arrayMesh(std::vector<float> const& vertices, glm::vec4 colour, std::string const& texture,
-                                 glm::vec2 min, glm::vec2 max) {
+                                 glm::vec2 min, glm::vec2 max, bool numbered) {
     auto& set = data_.meshSet;
     auto& buffer = set.vertexBuffers[0].bytes;
     PristineLevel::ArrayMesh mesh;
@@ -174,7 +174,7 @@ uint32_t LevelBuilder::arrayMesh(std::vector<float> const& vertices, glm::vec4 c
         mesh.texture = TextureDescriptor(texture, TextureOptions(1, 1, 0, 0), 0);
     }
     mesh.primitive = 0;  // triangle strip
-    mesh.firstVertex = 0;
+    mesh.firstVertex = numbered ? mesh.baseOffset / mesh.stride : 0;
     mesh.vertexCount = static_cast<uint32_t>(vertices.size() / 5);
     auto const* bytes = reinterpret_cast<uint8_t const*>(vertices.data());
     buffer.insert(buffer.end(), bytes, bytes + vertices.size() * sizeof(float));
@@ -204,11 +204,12 @@ void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, g
     arrayMesh(strip, colour, "", min, max);
 }
 
-uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture) {
+uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture,
+                           bool numbered) {
     glm::vec2 const lo = centre - halfSize;
     glm::vec2 const hi = centre + halfSize;
     std::vector<float> const strip = {lo.x, lo.y, 0, 0, 1, hi.x, lo.y, 0, 1, 1, lo.x, hi.y, 0, 0, 0, hi.x, hi.y, 0, 1, 0};
-    return arrayMesh(strip, colour, texture, lo, hi);
+    return arrayMesh(strip, colour, texture, lo, hi, numbered);
 }
 
 void LevelBuilder::checkPoint(glm::vec2 position) {

@@ -69,7 +69,10 @@ public:
     void ground(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour);
 
     // A drawable quad of the given size centred at `centre` (world units); returns its index.
-    uint32_t quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture = "");
+    // `numbered`: its first vertex carries its number within the shared vertex buffer instead of
+    // 0 (the base offset names the same vertex either way).
+    uint32_t quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture = "",
+                  bool numbered = false);
     // A drawable of another kind (player, emitter, fluid, gold particles...) with a bounding box.
     uint32_t node(uint16_t kind, uint32_t index, glm::vec2 min, glm::vec2 max);
 
@@ -79,7 +82,7 @@ public:
 
 private:
     uint32_t arrayMesh(std::vector<float> const& vertices, glm::vec4 colour, std::string const& texture,
-                       glm::vec2 min, glm::vec2 max);
+                       glm::vec2 min, glm::vec2 max, bool numbered = false);
 
     PristineLevel::Data data_;
     uint32_t nextSignal_ = 100;

@@ -337,7 +337,8 @@ Data samplerLevel() {
     pad.triggerSignal = launch;
     pad.blockDive = true;
     d.jumpPads.push_back(pad);
-    b.quad({82.0f, 0.3f}, {1.0f, 0.3f}, glm::vec4(0.9f, 0.3f, 0.2f, 1.0f), "art/colors/white.png");
+    // Drawn by its vertex number within the shared buffer, as exported meshes may be.
+    b.quad({82.0f, 0.3f}, {1.0f, 0.3f}, glm::vec4(0.9f, 0.3f, 0.2f, 1.0f), "art/colors/white.png", true);
     CameraZone zone;
     Fixture zoneFixture;
     zoneFixture.sensor = true;
