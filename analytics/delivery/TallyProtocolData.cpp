@@ -11,7 +11,15 @@ namespace {
 
 template <typename U>
 void appendBigEndian(U value, TallyProtocolData::Bytes& data) {
-    for (int shift = int(sizeof(U) * 8) - 8; shift >= 0; shift -= 8) data.push_back(uint8_t(value >> shift));
+    uint8_t bytes[sizeof(U)];
+    for (size_t i = 0; i < sizeof(U); ++i) bytes[i] = uint8_t(value >> (8 * (sizeof(U) - 1 - i)));
+    data.insert(data.end(), bytes, bytes + sizeof(U));
+}
+
+bool isAscii(std::string_view value) {
+    uint8_t any = 0;
+    for (char c : value) any |= uint8_t(c);
+    return any < 0x80;
 }
 
 // Writes the low 16 bits of the payload length first; callers keep the payload at 65,535 bytes.
@@ -50,8 +58,8 @@ void TallyProtocolData::appendTimestamp(std::optional<double> secondsSince1970, 
 }
 
 std::string_view TallyProtocolData::validUtf8Prefix(std::string_view value, size_t maxBytes) {
-    auto const valid = utf8::find_invalid(value.begin(), value.end());
-    std::string_view prefix = value.substr(0, size_t(valid - value.begin()));
+    std::string_view prefix = value;
+    if (!isAscii(value)) prefix = value.substr(0, size_t(utf8::find_invalid(value.begin(), value.end()) - value.begin()));
     if (prefix.size() <= maxBytes) return prefix;
     // Back off to the start of the character that straddles the limit.
     size_t end = maxBytes;
@@ -59,22 +67,31 @@ std::string_view TallyProtocolData::validUtf8Prefix(std::string_view value, size
     return prefix.substr(0, end);
 }
 
-std::string TallyProtocolData::limitStringLength(std::string_view value) {
-    std::string_view const valid = validUtf8Prefix(value, value.size());
+namespace {
+
+// The bytes of value that limitStringLength keeps.
+std::string_view limitedPrefix(std::string_view value) {
+    std::string_view const valid = TallyProtocolData::validUtf8Prefix(value, value.size());
+    // Fewer than 256 bytes are fewer than 256 UTF-16 units.
+    if (valid.size() < 256) return valid;
     size_t units = 0;
     size_t cut = std::string_view::npos;
     for (auto it = valid.begin(); it != valid.end();) {
         auto const start = it;
-        size_t const width = utf8::next(it, valid.end()) > 0xFFFF ? 2 : 1;
+        size_t const width = utf8::unchecked::next(it) > 0xFFFF ? 2 : 1;
         if (units + width > 255 && cut == std::string_view::npos) cut = size_t(start - valid.begin());
         units += width;
-        if (units >= 256) return std::string(valid.substr(0, cut));
+        if (units >= 256) return valid.substr(0, cut);
     }
-    return std::string(valid);
+    return valid;
 }
 
+}  // namespace
+
+std::string TallyProtocolData::limitStringLength(std::string_view value) { return std::string(limitedPrefix(value)); }
+
 void TallyProtocolData::appendString(std::string_view value, Bytes& data) {
-    std::string const cut = limitStringLength(value);
+    std::string_view const cut = limitedPrefix(value);
     appendWithShortPrefix(reinterpret_cast<uint8_t const*>(cut.data()), cut.size(), data);
 }
 
