@@ -1,0 +1,70 @@
+#include "analytics/delivery/TallyDataSenderBase.h"
+
+#include <algorithm>
+
+#include "analytics/delivery/TallyDeliveryAgent.h"
+#include "analytics/delivery/TallyNetworkUtil.h"
+#include "platform/base/NotificationCenter.h"
+
+namespace tally_delivery {
+void startBackgroundTaskTrackingIfNeeded(TallyBackgroundTaskTracker* tracker);
+void stopBackgroundTasksTracking(TallyBackgroundTaskTracker* tracker);
+}  // namespace tally_delivery
+
+TallyDataSenderBase::TallyDataSenderBase(std::shared_ptr<platform::WorkQueue> queue,
+                                         std::shared_ptr<TallyBackgroundTaskTracker> tracker)
+    : queue_(std::move(queue)), backgroundTaskTracker_(std::move(tracker)) {}
+
+TallyDataSenderBase::~TallyDataSenderBase() {
+    platform::NotificationCenter::shared().removeObserver(this);
+    cancelTasks();
+}
+
+void TallyDataSenderBase::initialize() {
+    runningTasks_.clear();
+    std::weak_ptr<TallyDataSenderBase> weak = weak_from_this();
+    platform::NotificationCenter::shared().addObserver(this, TallyNetworkUtil::kStatusChangedNotification,
+                                                       [weak](platform::Notification const& n) {
+                                                           if (auto self = weak.lock()) self->networkStatusChanged(n);
+                                                       });
+}
+
+void TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task) {
+    if (!task) return;
+    tally_delivery::startBackgroundTaskTrackingIfNeeded(backgroundTaskTracker_.get());
+    runningTasks_.push_back(std::move(task));
+}
+
+void TallyDataSenderBase::unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly) {
+    if (!task) return;
+    std::erase_if(runningTasks_, [&](auto const& t) { return t == task; });
+    if (completedSuccessfuly) performRetransmitNotSentBlocks();
+    if (runningTasks_.empty()) {
+        didCompleteAllTasks();
+        tally_delivery::stopBackgroundTasksTracking(backgroundTaskTracker_.get());
+    }
+}
+
+void TallyDataSenderBase::cancelTasks() {
+    for (auto const& t : runningTasks_) t->cancelTask();
+    runningTasks_.clear();
+}
+
+void TallyDataSenderBase::networkStatusChanged(platform::Notification const&) {
+    bool const reachable = TallyNetworkUtil::isNetworkReachable();
+    tally_delivery::log(2, std::string("TallyDataSenderBase: networkStatusChanged to ") + (reachable ? "" : "not") +
+                               " reachable");
+    if (!reachable) return;
+    std::weak_ptr<TallyDataSenderBase> weak = weak_from_this();
+    queue_->async([weak] {
+        if (auto self = weak.lock()) self->performRetransmitNotSentBlocks();
+    });
+}
+
+void TallyDataSenderBase::performRetransmitNotSentBlocks() {
+    if (tally_delivery::isInBackground()) {
+        tally_delivery::log(2, "Tally: application is in background, skipping sending data.");
+        return;
+    }
+    retransmitNotSentBlocks();
+}

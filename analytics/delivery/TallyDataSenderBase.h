@@ -1,0 +1,43 @@
+#pragma once
+// What every sender shares: the running requests (at most 9 at once), the serial queue all
+// sender work runs on, and a retransmission pass whenever the network becomes reachable.
+#include <memory>
+#include <vector>
+
+#include "analytics/delivery/ITallyHttpAsyncTask.h"
+#include "platform/base/WorkQueue.h"
+
+class TallyBackgroundTaskTracker;
+namespace platform {
+struct Notification;
+}
+
+class TallyDataSenderBase : public std::enable_shared_from_this<TallyDataSenderBase> {
+public:
+    static constexpr size_t kMaxRunningTasks = 9;
+
+    TallyDataSenderBase(std::shared_ptr<platform::WorkQueue> queue, std::shared_ptr<TallyBackgroundTaskTracker> tracker);
+    // Stops observing the network and cancels the running requests.
+    virtual ~TallyDataSenderBase();
+
+    // Makes the running list and observes network changes; call once the object is shared.
+    void initialize();
+
+    bool hasOngoingTasksWindow() const { return runningTasks_.size() < kMaxRunningTasks; }
+    void registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task);
+    void unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly);
+    void cancelTasks();
+    void networkStatusChanged(platform::Notification const& notification);
+    void performRetransmitNotSentBlocks();
+
+    virtual void retransmitNotSentBlocks() = 0;
+    virtual void didCompleteAllTasks() = 0;
+
+    platform::WorkQueue& queue() { return *queue_; }
+    size_t runningTaskCount() const { return runningTasks_.size(); }
+
+protected:
+    std::vector<std::shared_ptr<ITallyHttpAsyncTask>> runningTasks_;  // on the queue
+    std::shared_ptr<platform::WorkQueue> queue_;
+    std::shared_ptr<TallyBackgroundTaskTracker> backgroundTaskTracker_;
+};

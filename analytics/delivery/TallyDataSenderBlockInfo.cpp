@@ -1,0 +1,115 @@
+#include "analytics/delivery/TallyDataSenderBlockInfo.h"
+
+#include "analytics/delivery/TallyDeliveryAgent.h"
+#include "platform/base/AtomicFile.h"
+
+namespace {
+// A block holds one payload; anything larger than the archive limit is not one of ours.
+constexpr uint64_t kMaxBlockBytes = 64ull << 20;
+}
+
+std::filesystem::path TallyDataSenderBlockInfo::path() const {
+    if (identifier_.empty()) return {};
+    return tally_delivery::filesFolder() / identifier_;
+}
+
+std::shared_ptr<TallyDataSenderBlockInfo> TallyDataSenderBlockInfo::initWithData(std::optional<platform::Data> const& data) {
+    auto block = std::make_shared<TallyDataSenderBlockInfo>();
+    block->identifier_ = tally_delivery::generateCFUUID();
+    std::filesystem::path const file = block->path();
+    bool ok = !block->identifier_.empty() && !file.empty();
+    if (ok && data) ok = platform::writeFileAtomically(file, data->data(), data->size());
+    if (!ok) {
+        tally_delivery::log(2, "Failed to create TallyDataSenderBlockInfo for data size " +
+                                   std::to_string(data ? data->size() : 0));
+        return nullptr;
+    }
+    block->dataSize_ = data ? data->size() : 0;
+    block->creationDate_ = platform::Date::now();
+    return block;
+}
+
+std::shared_ptr<TallyDataSenderBlockInfo> TallyDataSenderBlockInfo::initWithCoder(platform::ArchiveDecoder const& decoder) {
+    auto identifier = decoder.decodeString("identifier");
+    if (!identifier || identifier->empty()) return nullptr;
+    // A foreign or damaged index must not name a file outside the folder.
+    if (identifier->find('/') != std::string::npos || *identifier == "." || *identifier == "..") return nullptr;
+    auto block = std::make_shared<TallyDataSenderBlockInfo>();
+    block->identifier_ = *identifier;
+    block->dataSize_ = uint64_t(decoder.decodeInt("dataSize").value_or(0));
+    block->creationDate_ = decoder.decodeDate("creationDate").value_or(platform::Date{});
+    return block;
+}
+
+void TallyDataSenderBlockInfo::registerArchiveClass() {
+    platform::KeyedArchive::registerClass(kClassName, [](platform::ArchiveDecoder const& d) -> std::shared_ptr<platform::Archivable> {
+        return initWithCoder(d);
+    });
+}
+
+void TallyDataSenderBlockInfo::encodeWith(platform::ArchiveEncoder& encoder) const {
+    std::lock_guard lock(mutex_);
+    encoder.encode("identifier", identifier_);
+    encoder.encode("dataSize", platform::Value(int64_t(dataSize_)));
+    encoder.encode("creationDate", creationDate_);
+}
+
+std::optional<platform::Data> TallyDataSenderBlockInfo::data() const {
+    std::filesystem::path const file = path();
+    if (file.empty()) return std::nullopt;
+    platform::WholeFile read = platform::readWholeFile(file, kMaxBlockBytes);
+    if (read.status != platform::WholeFile::Read) return std::nullopt;
+    return std::move(read.bytes);
+}
+
+bool TallyDataSenderBlockInfo::setData(std::optional<platform::Data> const& data) {
+    if (!data) return false;
+    std::filesystem::path const file = path();
+    if (file.empty() || !platform::writeFileAtomically(file, data->data(), data->size())) {
+        tally_delivery::log(2, "Tally: Failed store block with id [" + identifier_ + "]");
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    dataSize_ = data->size();
+    creationDate_ = platform::Date::now();
+    return true;
+}
+
+bool TallyDataSenderBlockInfo::deletePersistentData() const {
+    std::filesystem::path const file = path();
+    if (file.empty()) return false;
+    std::error_code ignored;
+    return std::filesystem::remove(file, ignored);
+}
+
+bool TallyDataSenderBlockInfo::isFileMissing() const {
+    std::filesystem::path const file = path();
+    if (file.empty()) return true;
+    std::error_code error;
+    bool const exists = std::filesystem::exists(file, error);
+    return !exists && !error;
+}
+
+std::string TallyDataSenderBlockInfo::description() const {
+    return "Block [" + identifier_ + ", " + groupIdentifier() + ", " + std::to_string(creationDate().secondsSince1970) + "]";
+}
+
+std::string TallyDataSenderBlockInfo::groupIdentifier() const {
+    std::lock_guard lock(mutex_);
+    return groupIdentifier_;
+}
+
+void TallyDataSenderBlockInfo::setGroupIdentifier(std::string group) {
+    std::lock_guard lock(mutex_);
+    groupIdentifier_ = std::move(group);
+}
+
+uint64_t TallyDataSenderBlockInfo::dataSize() const {
+    std::lock_guard lock(mutex_);
+    return dataSize_;
+}
+
+platform::Date TallyDataSenderBlockInfo::creationDate() const {
+    std::lock_guard lock(mutex_);
+    return creationDate_;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// One stored payload of a sender: its file in the files folder, named by its identifier, holds
+// the data byte for byte until a request carrying it has been accepted.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/base/KeyedArchive.h"
+#include "platform/base/Value.h"
+
+class TallyDataSenderBlockInfo : public platform::Archivable {
+public:
+    static constexpr char const* kClassName = "TallyDataSenderBlockInfo";
+
+    // Writes the data to a new block file; nothing when the file cannot be written. An absent
+    // data writes no file and makes a block of size 0.
+    static std::shared_ptr<TallyDataSenderBlockInfo> initWithData(std::optional<platform::Data> const& data);
+    // Nothing when "identifier" is missing or empty.
+    static std::shared_ptr<TallyDataSenderBlockInfo> initWithCoder(platform::ArchiveDecoder const& decoder);
+    static void registerArchiveClass();
+
+    std::string className() const override { return kClassName; }
+    void encodeWith(platform::ArchiveEncoder& encoder) const override;
+
+    // The file's content, or nothing when it cannot be read.
+    std::optional<platform::Data> data() const;
+    bool setData(std::optional<platform::Data> const& data);
+    bool deletePersistentData() const;
+    // True only when the block's file is known not to exist (not when it merely cannot be read).
+    bool isFileMissing() const;
+    std::string description() const;
+
+    std::string identifier() const { return identifier_; }
+    // The group is written by the sender's queue while the index queue archives the block.
+    std::string groupIdentifier() const;
+    void setGroupIdentifier(std::string group);
+    uint64_t dataSize() const;
+    platform::Date creationDate() const;
+    std::filesystem::path path() const;
+
+    TallyDataSenderBlockInfo() = default;
+
+private:
+    std::string identifier_;
+    mutable std::mutex mutex_;
+    std::string groupIdentifier_;
+    uint64_t dataSize_ = 0;
+    platform::Date creationDate_;
+};

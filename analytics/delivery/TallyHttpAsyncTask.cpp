@@ -1,0 +1,33 @@
+#include "analytics/delivery/TallyHttpAsyncTask.h"
+
+#include "analytics/delivery/TallyConnectionDelegate.h"
+#include "platform/base/SdkLoop.h"
+
+class TallyHttpAsyncTaskClass : public ITallyHttpAsyncTaskClass {
+public:
+    using ITallyHttpAsyncTaskClass::sendMethod;
+    Task sendMethod(std::string const& method, std::string const& url, platform::Data body, HeaderFields const& headerFields,
+                    double timeoutInterval, uint32_t, Delegate delegate, bool startImmediately) const override {
+        auto task = std::make_shared<TallyHttpAsyncTask>();
+        HttpNetworkThread::Request request;
+        request.method = method;
+        request.url = url;
+        request.headers.assign(headerFields.begin(), headerFields.end());
+        request.body = std::move(body);
+        request.timeout = std::chrono::milliseconds(int64_t(timeoutInterval * 1000.0));
+        task->connection_ = std::make_shared<TallyConnectionDelegate>(std::move(delegate), task, std::move(request));
+        if (startImmediately) task->startInRunLoop(platform::SdkLoop::shared());
+        return task;
+    }
+};
+
+ITallyHttpAsyncTaskClass const& TallyHttpAsyncTask::taskClass() {
+    static TallyHttpAsyncTaskClass const instance;
+    return instance;
+}
+
+void TallyHttpAsyncTask::startInRunLoop(platform::SdkLoop& loop) {
+    connection_->start([&loop](std::function<void()> block) { loop.post(std::move(block)); }, redirectsLimit());
+}
+
+void TallyHttpAsyncTask::cancelTask() { connection_->cancel(); }

@@ -1,0 +1,37 @@
+#include "analytics/delivery/TallyHttpAsyncURLSessionTask.h"
+
+#include "analytics/delivery/TallyURLSessionDelegate.h"
+#include "platform/base/WorkQueue.h"
+
+class TallyHttpAsyncURLSessionTaskClass : public ITallyHttpAsyncTaskClass {
+public:
+    using ITallyHttpAsyncTaskClass::sendMethod;
+    Task sendMethod(std::string const& method, std::string const& url, platform::Data body, HeaderFields const& headerFields,
+                    double timeoutInterval, uint32_t, Delegate delegate, bool startImmediately) const override {
+        auto task = std::make_shared<TallyHttpAsyncURLSessionTask>();
+        HttpNetworkThread::Request request;
+        request.method = method;
+        request.url = url;
+        request.headers.assign(headerFields.begin(), headerFields.end());
+        request.body = std::move(body);
+        request.timeout = std::chrono::milliseconds(int64_t(timeoutInterval * 1000.0));
+        task->task_ = std::make_shared<TallyURLSessionDelegate>(std::move(delegate), task, std::move(request));
+        if (startImmediately) task->resume();
+        return task;
+    }
+};
+
+ITallyHttpAsyncTaskClass const& TallyHttpAsyncURLSessionTask::taskClass() {
+    static TallyHttpAsyncURLSessionTaskClass const instance;
+    return instance;
+}
+
+void TallyHttpAsyncURLSessionTask::resume() {
+    // The platform makes one serial delegate queue per session, and a session per task.
+    auto queue = std::make_shared<platform::WorkQueue>("com.Tally.URLSessionDelegateQueue");
+    task_->start([queue](std::function<void()> block) { queue->async(std::move(block)); }, 0);
+}
+
+void TallyHttpAsyncURLSessionTask::startInRunLoop(platform::SdkLoop&) { resume(); }
+
+void TallyHttpAsyncURLSessionTask::cancelTask() { task_->cancel(); }
