@@ -29,3 +29,18 @@ void savePersistentGlobalsToDisk();
 bool isInWatchExtension();
 
 }  // namespace tally_delivery
+
+#include <map>
+#include <mutex>
+
+// Stand-ins for agent pieces still being built (log level, API key, cookie map, saves); they
+// keep the delivery classes testable and are replaced by the agent's own classes.
+namespace tally_delivery::stand_in {
+
+void setLogLevel(int level);
+void setApiKey(std::string key);
+std::map<std::string, std::vector<uint8_t>> cookies();
+void setCookies(std::map<std::string, std::vector<uint8_t>> cookies);
+int savesOfPersistentGlobals();
+
+}  // namespace tally_delivery::stand_in
