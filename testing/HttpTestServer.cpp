@@ -398,6 +398,10 @@ void HttpTestServer::serve(int fd) {
         if (!bodyless) head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
         if (!keepAlive || partial) head += "Connection: close\r\n";
         head += "\r\n";
+        {
+            std::lock_guard lock(mutex_);
+            requests_[index].replyStatus = reply.status;
+        }
         if (!sendAll(fd, head.data(), head.size())) break;
         if (!waitFor(reply.delayInside)) break;
         if (bodyless) {

@@ -29,6 +29,8 @@ public:
         std::chrono::steady_clock::time_point arrival;
         // What the server answered: the status of a reply it sent whole, 0 when it sent none.
         int answeredStatus = 0;
+        // The status of a reply the server began to send (set before its first byte goes out).
+        int replyStatus = 0;
         bool fault = false;  // answered by the fault mode rather than the script
 
         std::string header(std::string const& name) const;

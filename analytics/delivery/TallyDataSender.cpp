@@ -75,6 +75,9 @@ std::string TallyDataSender::storeData(platform::Data const& data) {
     if (!block) return {};
     std::string id = block->identifier();
     dataIndex_->addBlockInfo(std::move(block), dataKey());
+    // The index file lists the block before the caller goes on, so a crash right after a hand-over
+    // cannot leave the block's file unlisted.
+    dataIndex_->indexMapQueue().sync([] {});
     return id;
 }
 

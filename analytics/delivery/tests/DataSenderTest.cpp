@@ -1,0 +1,193 @@
+// The report sender against the loopback server: blocks stored before sending, grouped
+// retransmission with at most 9 requests in flight, deletion only after 2xx, and the reply's
+// cookies.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "analytics/delivery/tests/SenderFixture.h"
+
+namespace {
+
+using namespace delivery_test;
+using namespace std::chrono_literals;
+using Reply = testing_support::HttpTestServer::Reply;
+
+std::string closedPortUrl() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/aas.do";
+}
+
+platform::Data payload(size_t size, uint8_t fill) { return platform::Data(size, fill); }
+
+class DataSenderTest : public SenderFixture {
+protected:
+    // Hands datas over while the endpoint cannot be reached, so each first send fails.
+    std::shared_ptr<TallyDataSender> storeOffline(std::vector<platform::Data> const& datas) {
+        auto s = make();
+        size_t const before = server.requestCount();
+        TallyNetworkUtil::setServerURL(closedPortUrl());
+        for (auto const& d : datas) hand(s, d);
+        EXPECT_TRUE(idle(s));
+        TallyNetworkUtil::setServerURL(server.url("/aas.do"));
+        EXPECT_EQ(stored(s), datas.size());
+        EXPECT_EQ(server.requestCount(), before);
+        return s;
+    }
+};
+
+TEST_F(DataSenderTest, OfflineBlocksGoOutWithNineInFlight) {
+    auto s = storeOffline(std::vector<platform::Data>(12, payload(300000, 1)));
+    EXPECT_EQ(blockFiles(), 12u);
+    server.on("/aas.do", Reply::of(Reply::Kind::Hold));
+    networkBecameReachable();
+    for (int i = 0; i < 500 && server.heldNow() < 9; ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(server.heldNow(), 9u);
+    EXPECT_EQ(server.requestCount(), 9u);
+    // A tenth data while nine run is stored, not posted.
+    hand(s, payload(1000, 2));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(server.requestCount(), 9u);
+    EXPECT_EQ(stored(s), 13u);
+
+    server.release();
+    ASSERT_TRUE(idle(s));
+    // The small one rode along with one of the others.
+    auto requests = server.requests();
+    EXPECT_EQ(requests.size(), 12u);
+    for (auto const& r : requests) {
+        EXPECT_EQ(r.method, "POST");
+        EXPECT_EQ(r.path, "/aas.do");
+        EXPECT_EQ(r.header("content-type"), "application/octet-stream");
+        EXPECT_EQ(r.answeredStatus, 200);
+    }
+    EXPECT_EQ(stored(s), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+    EXPECT_TRUE(s->everSentReportSuccessfully());
+}
+
+TEST_F(DataSenderTest, GroupsStayUnderTheSizeLimitButCarryTheirFirstBlock) {
+    server.on("/aas.do", Reply::answer(200));
+    struct Case {
+        std::vector<size_t> sizes;
+        std::vector<size_t> groups;
+    };
+    Case const cases[] = {
+        {{600000}, {1}},
+        {{200000, 200000, 200000}, {2, 1}},
+        {{600000, 200000, 200000, 200000}, {1, 2, 1}},
+        {std::vector<size_t>(12, 100000), {5, 5, 2}},
+        {{509952 - 1000, 1000, 1}, {2, 1}},
+    };
+    for (auto const& c : cases) {
+        std::vector<platform::Data> datas;
+        for (size_t n : c.sizes) datas.push_back(payload(n, 3));
+        auto s = storeOffline(datas);
+        size_t const before = delegate->groups().size();
+        size_t const requestsBefore = server.requestCount();
+        networkBecameReachable();
+        ASSERT_TRUE(idle(s));
+        auto const groups = delegate->groups();
+        std::vector<size_t> const pass(groups.begin() + ptrdiff_t(before), groups.end());
+        EXPECT_EQ(pass, c.groups) << c.sizes.size() << " blocks";
+        EXPECT_EQ(server.requestCount() - requestsBefore, c.groups.size());
+        EXPECT_EQ(stored(s), 0u);
+        drop();
+    }
+}
+
+TEST_F(DataSenderTest, OnlyTwoHundredsDeleteAndRepliesSetCookies) {
+    auto s = make();
+    server.on("/aas.do", {Reply::answer(503), Reply::answer(302), Reply::answer(200, [] {
+                              Bytes b = reply({{"uid", "42"}, {"seen", "1"}});
+                              return std::string(b.begin(), b.end());
+                          }())});
+    int const saves = tally_delivery::stand_in::savesOfPersistentGlobals();
+    hand(s, platform::Data{1, 2, 3});
+    ASSERT_TRUE(idle(s));
+    EXPECT_EQ(stored(s), 1u);
+    networkBecameReachable();  // the 302 is no acceptance either
+    ASSERT_TRUE(idle(s));
+    EXPECT_EQ(stored(s), 1u);
+    EXPECT_FALSE(s->everSentReportSuccessfully());
+    networkBecameReachable();
+    ASSERT_TRUE(idle(s));
+    EXPECT_EQ(stored(s), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+    EXPECT_TRUE(s->everSentReportSuccessfully());
+    auto cookies = tally_delivery::stand_in::cookies();
+    EXPECT_EQ(cookies.size(), 2u);
+    EXPECT_EQ(cookies["uid"], (platform::Data{'4', '2'}));
+    EXPECT_EQ(tally_delivery::stand_in::savesOfPersistentGlobals(), saves + 1);
+    // The flag is kept with the index.
+    drop();
+    EXPECT_TRUE(make()->everSentReportSuccessfully());
+}
+
+TEST_F(DataSenderTest, ReplyBodiesStopWhereTheyMust) {
+    auto s = make();
+    auto cookieBody = [](int16_t count, std::vector<std::pair<std::string, std::string>> const& cookies) {
+        return reply(cookies, count);
+    };
+    Bytes foreign = reply({{"a", "1"}});
+    foreign[1] = 0x1F;
+    Bytes negativeKey = reply({{"a", "1"}});
+    negativeKey[10] = 0xFF;  // key length -1
+    negativeKey[11] = 0xFF;
+    Bytes overrun = reply({{"a", "1"}});
+    overrun[14] = 0x40;  // value length far past the end
+    std::vector<std::pair<std::string, std::string>> many;
+    for (int i = 0; i < 1001; ++i) many.emplace_back("k" + std::to_string(i), "v");
+    struct Case {
+        char const* what;
+        Bytes body;
+        bool parses;
+        bool saves;
+        std::map<std::string, std::string> cookiesAfter;  // starting from {old: x}
+    };
+    Case const cases[] = {
+        {"empty body clears", {}, true, false, {}},
+        {"count 0", cookieBody(0, {}), true, true, {{"old", "x"}}},
+        {"two cookies", reply({{"a", "1"}, {"old", ""}}), true, true, {{"a", "1"}}},
+        {"foreign chunk type", foreign, false, false, {{"old", "x"}}},
+        {"count above the cookies present", [&] { Bytes b = cookieBody(2, {{"a", "1"}}); b.pop_back(); b.pop_back(); return b; }(),
+         false, false, {{"old", "x"}, {"a", "1"}}},
+        {"negative key length", negativeKey, false, false, {{"old", "x"}}},
+        {"overrunning value", overrun, false, false, {{"old", "x"}}},
+        {"truncated", Bytes{0x01}, false, false, {{"old", "x"}}},
+        {"key not UTF-8 skipped", reply({{"\xFF\xFE", "1"}, {"b", "2"}}), true, true, {{"old", "x"}, {"b", "2"}}},
+    };
+    for (auto const& c : cases) {
+        tally_delivery::stand_in::setCookies({{"old", {'x'}}});
+        int const saves = tally_delivery::stand_in::savesOfPersistentGlobals();
+        auto response = TallyHTTPResponse::initWithBody(c.body, 200, {}, std::nullopt);
+        bool parsed = true;
+        try {
+            s->parseResponse(*response);
+        } catch (TallyProtocolData::MalformedData const&) {
+            parsed = false;
+        } catch (std::out_of_range const&) {
+            parsed = false;
+        }
+        EXPECT_EQ(parsed, c.parses) << c.what;
+        EXPECT_EQ(tally_delivery::stand_in::savesOfPersistentGlobals() - saves, c.saves ? 1 : 0) << c.what;
+        std::map<std::string, std::string> after;
+        for (auto const& [k, v] : tally_delivery::stand_in::cookies()) after[k] = std::string(v.begin(), v.end());
+        EXPECT_EQ(after, c.cookiesAfter) << c.what;
+    }
+    // The cookie map holds at most 1000 cookies.
+    tally_delivery::stand_in::setCookies({});
+    s->parseResponse(*TallyHTTPResponse::initWithBody(reply(many), 200, {}, std::nullopt));
+    EXPECT_EQ(tally_delivery::stand_in::cookies().size(), 1000u);
+}
+
+}  // namespace
