@@ -1,0 +1,151 @@
+// The send index on disk: what survives a restart, what a discard or a foreign key removes, and
+// that an index file which cannot be read right now is never wiped.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "analytics/delivery/tests/SenderFixture.h"
+#include "platform/base/AtomicFile.h"
+
+namespace {
+
+using namespace delivery_test;
+using Index = TallyDataSenderIndex;
+
+class SendIndexTest : public SenderFixture {
+protected:
+    std::shared_ptr<Index> load() { return Index::instantiatedIndexWithIndexFile("test.index"); }
+    std::vector<std::string> ids(std::shared_ptr<Index> const& index, std::string const& key) {
+        std::vector<std::string> out;
+        for (auto const& b : index->notSentBlocksForDataKey(key)) out.push_back(b->identifier());
+        return out;
+    }
+    std::shared_ptr<TallyDataSenderBlockInfo> add(std::shared_ptr<Index> const& index, std::string const& key, uint8_t fill) {
+        auto block = TallyDataSenderBlockInfo::initWithData(platform::Data(10, fill));
+        index->addBlockInfo(block, key);
+        return block;
+    }
+    bool exists(std::shared_ptr<TallyDataSenderBlockInfo> const& b) { return std::filesystem::exists(b->path()); }
+};
+
+TEST_F(SendIndexTest, BlocksSurviveRestartsAndDiscardsKeepTheNewest) {
+    auto index = load();
+    EXPECT_TRUE(index->notSentBlocksForDataKey("absent").empty());
+    std::vector<std::shared_ptr<TallyDataSenderBlockInfo>> blocks;
+    for (int i = 0; i < 50; ++i) blocks.push_back(add(index, "k", uint8_t(i)));
+    EXPECT_FALSE(index->discardOutdatedBlocksForDataKey("k"));
+    for (int i = 50; i < 53; ++i) blocks.push_back(add(index, "k", uint8_t(i)));
+    blocks[7]->setGroupIdentifier("G");
+    blocks[9]->setGroupIdentifier("G");
+    index->setSentReportSuccessfully(true);
+    EXPECT_TRUE(index->discardOutdatedBlocksForDataKey("k"));
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(exists(blocks[size_t(i)]));
+    std::vector<std::string> expected;
+    for (size_t i = 3; i < 53; ++i) expected.push_back(blocks[i]->identifier());
+    EXPECT_EQ(ids(index, "k"), expected);
+
+    // Removing by group takes every block carrying it; no match still rewrites the file.
+    index->removeBlockInfoWithIdentifier("G", "k");
+    index->indexMapQueue().waitUntilIdle();
+    EXPECT_FALSE(exists(blocks[7]));
+    EXPECT_FALSE(exists(blocks[9]));
+    std::filesystem::remove(index->filePath());
+    index->removeBlockInfoWithIdentifier("nothing", "k");
+    index->indexMapQueue().waitUntilIdle();
+    EXPECT_TRUE(std::filesystem::exists(index->filePath()));
+
+    auto again = load();
+    expected.erase(std::remove(expected.begin(), expected.end(), blocks[7]->identifier()), expected.end());
+    expected.erase(std::remove(expected.begin(), expected.end(), blocks[9]->identifier()), expected.end());
+    EXPECT_EQ(ids(again, "k"), expected);
+    EXPECT_TRUE(again->sentReportSuccessfully());
+    for (auto const& b : again->notSentBlocksForDataKey("k")) {
+        EXPECT_EQ(b->groupIdentifier(), "");
+        EXPECT_EQ(b->dataSize(), 10u);
+        EXPECT_TRUE(b->data());
+    }
+}
+
+TEST_F(SendIndexTest, ForeignKeysCorruptAndUnreadableFiles) {
+    // Blocks filed under another API key go at set-up, files included.
+    auto index = load();
+    auto mine = add(index, "mine", 1);
+    auto theirs = add(index, "theirs", 2);
+    index->indexMapQueue().waitUntilIdle();
+    auto reloaded = load();
+    reloaded->setupForCurrentDataKey("mine");
+    EXPECT_FALSE(exists(theirs));
+    EXPECT_TRUE(exists(mine));
+    EXPECT_EQ(load()->indexMap().count("theirs"), 0u);
+
+    // A file read whole that does not decode is dropped; the blocks' own files stay.
+    std::string const junk = "not an archive";
+    ASSERT_TRUE(platform::writeFileAtomically(reloaded->filePath(), reinterpret_cast<uint8_t const*>(junk.data()), junk.size()));
+    EXPECT_TRUE(load()->indexMap().empty());
+    EXPECT_FALSE(std::filesystem::exists(reloaded->filePath()));
+    EXPECT_TRUE(exists(mine));
+
+    // A file that cannot be read now (here: past the size limit) is neither deleted nor
+    // overwritten, and its blocks come back once it reads again.
+    auto first = load();
+    auto kept = add(first, "mine", 3);
+    first->indexMapQueue().waitUntilIdle();
+    std::filesystem::path const path = first->filePath();
+    std::filesystem::path const aside = dir / "aside";
+    std::filesystem::copy_file(path, aside);
+    std::filesystem::resize_file(path, platform::KeyedArchive::kMaxSize + 1);
+    auto blind = load();
+    EXPECT_TRUE(blind->notSentBlocksForDataKey("mine").empty());
+    auto later = add(blind, "mine", 4);
+    blind->indexMapQueue().waitUntilIdle();
+    EXPECT_EQ(std::filesystem::file_size(path), platform::KeyedArchive::kMaxSize + 1);
+    std::filesystem::copy_file(aside, path, std::filesystem::copy_options::overwrite_existing);
+    add(blind, "mine", 5);
+    blind->indexMapQueue().waitUntilIdle();
+    auto recovered = ids(load(), "mine");
+    ASSERT_EQ(recovered.size(), 3u);
+    EXPECT_EQ(recovered[0], kept->identifier());
+    EXPECT_EQ(recovered[1], later->identifier());
+
+    // A stored block without an identifier, or one naming a path, is no block.
+    EXPECT_FALSE(TallyDataSenderBlockInfo::initWithCoder(platform::ArchiveDecoder(platform::Value::Dict{{"identifier", ""}})));
+    EXPECT_FALSE(TallyDataSenderBlockInfo::initWithCoder(platform::ArchiveDecoder(platform::Value::Dict{{"identifier", "../../x"}})));
+}
+
+TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {
+    server.on("/aas.do", testing_support::HttpTestServer::Reply::answer(503));
+    auto s = make();
+    for (int i = 0; i < 53; ++i) hand(s, platform::Data(100, uint8_t(i)));
+    ASSERT_TRUE(idle(s));
+    // Every request failed; once none runs, only the 50 newest remain.
+    EXPECT_EQ(stored(s), 50u);
+    EXPECT_EQ(blockFiles(), 50u);
+    auto blocks = s->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey());
+    std::filesystem::remove(blocks[0]->path());
+    server.on("/aas.do", testing_support::HttpTestServer::Reply::answer(200));
+    size_t const before = delegate->groups().size();
+    networkBecameReachable();
+    ASSERT_TRUE(idle(s));
+    EXPECT_EQ(stored(s), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+    auto const groups = delegate->groups();
+    size_t carried = 0;
+    for (size_t i = before; i < groups.size(); ++i) carried += groups[i];
+    EXPECT_EQ(carried, 49u);
+    drop();
+
+    // Another API key's blocks are dropped when the sender is made.
+    tally_delivery::stand_in::setApiKey("key");
+    auto first = make();
+    TallyNetworkUtil::setServerURL("http://127.0.0.1:1/closed");
+    hand(first, platform::Data{1});
+    ASSERT_TRUE(idle(first));
+    drop();
+    tally_delivery::stand_in::setApiKey("another key");
+    auto second = make();
+    EXPECT_EQ(stored(second), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+}
+
+}  // namespace
