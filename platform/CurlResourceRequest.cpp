@@ -3,12 +3,14 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 namespace platform {
@@ -22,8 +24,9 @@ void curlOnce() {
 
 }  // namespace
 
-CurlResourceRequest::CurlResourceRequest(std::string url, std::filesystem::path target)
-    : url_(std::move(url)), target_(std::move(target)) {}
+CurlResourceRequest::CurlResourceRequest(std::string url, std::filesystem::path target, Check check,
+                                         uint64_t maxBytes)
+    : url_(std::move(url)), target_(std::move(target)), check_(std::move(check)), maxBytes_(maxBytes) {}
 
 CurlResourceRequest::~CurlResourceRequest() {
     cancel_ = true;
@@ -61,9 +64,40 @@ int CurlResourceRequest::onProgress(void* p, int64_t total, int64_t now, int64_t
     return 0;
 }
 
+uint64_t CurlResourceRequest::freeBytes() const {
+    struct statvfs vfs {};
+    if (statvfs(target_.parent_path().c_str(), &vfs) != 0) return std::numeric_limits<uint64_t>::max();
+    return uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
+}
+
+bool CurlResourceRequest::passes(std::filesystem::path const& path, char const* what) const {
+    std::string why;
+    if (!check_ || check_(path.string(), &why)) return true;
+    std::fprintf(stderr, "Download: %s %s is damaged (%s); it is deleted\n", what, path.c_str(), why.c_str());
+    return false;
+}
+
 size_t CurlResourceRequest::onData(char* data, size_t size, size_t count, void* p) {
     auto* self = static_cast<CurlResourceRequest*>(p);
     size_t const n = size * count;
+    if (n > self->maxBytes_ - std::min(self->written_, self->maxBytes_)) {
+        self->tooLarge_ = true;
+        return 0;  // fails the transfer
+    }
+    // The disk is measured at the start and at every MiB: a body that would leave it without
+    // its reserve is refused as out of space before it fills it.
+    uint64_t const mib = 1u << 20;
+    if (self->written_ == 0 || (self->written_ + n) / mib != self->written_ / mib) {
+        curl_off_t total = -1;
+        if (self->curl_) curl_easy_getinfo(static_cast<CURL*>(self->curl_), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+        uint64_t const still = total > 0 && uint64_t(total) > self->written_ ? uint64_t(total) - self->written_ : n;
+        uint64_t const available = self->freeBytes();
+        if (available < kFreeSpaceReserve || std::max<uint64_t>(still, n) > available - kFreeSpaceReserve) {
+            self->writeErrno_ = ENOSPC;
+            return 0;
+        }
+    }
+    self->written_ += n;
     if (std::fwrite(data, 1, n, self->out_) != n || std::fflush(self->out_) != 0) {
         self->writeErrno_ = errno;
         return 0;  // fails the transfer
@@ -75,7 +109,12 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
     std::error_code ec;
     // A copy from an earlier run is fetched again only when the source is newer, and serves
     // while the source cannot be reached.
-    bool const cached = std::filesystem::is_regular_file(target_, ec);
+    bool cached = std::filesystem::is_regular_file(target_, ec);
+    // A damaged copy from an earlier run (cut off, flipped bytes) would be served for ever.
+    if (cached && !passes(target_, "the copy in place")) {
+        std::filesystem::remove(target_, ec);
+        cached = false;
+    }
     struct stat cachedStat {};
     if (cached && stat(target_.c_str(), &cachedStat) != 0) cachedStat.st_mtime = 0;
     auto useCached = [&] {
@@ -93,7 +132,10 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         return;
     }
     progress_ = std::move(progress);
+    written_ = 0;
+    tooLarge_ = false;
     CURL* curl = curl_easy_init();
+    curl_ = curl;
     CURLcode result = CURLE_FAILED_INIT;
     bool notModified = false;
     curl_off_t sourceTime = -1;
@@ -111,6 +153,7 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlResourceRequest::onProgress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
         curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes_));
         if (cached) {
             curl_easy_setopt(curl, CURLOPT_TIMECONDITION, long(CURL_TIMECOND_IFMODSINCE));
             curl_easy_setopt(curl, CURLOPT_TIMEVALUE_LARGE, curl_off_t(cachedStat.st_mtime));
@@ -123,6 +166,7 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
             curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &sourceTime);
         }
         curl_easy_cleanup(curl);
+        curl_ = nullptr;
     }
     bool ok = result == CURLE_OK;
     if (ok && (fsync(fileno(out_)) != 0)) {
@@ -137,6 +181,11 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
     if (ok && notModified && cached) {
         std::filesystem::remove(part, ec);
         return useCached();
+    }
+    bool damaged = false;
+    if (ok && !passes(part, "the fetched file")) {
+        ok = false;
+        damaged = true;
     }
     if (ok) {
         // The copy carries the source's time, for the next run's comparison.
@@ -158,8 +207,12 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         else if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
                  result == CURLE_COULDNT_RESOLVE_PROXY)
             error = kNetworkUnavailable;
-        std::fprintf(stderr, "Download of %s failed: %s\n", url_.c_str(),
-                     writeErrno_ ? std::strerror(writeErrno_) : curl_easy_strerror(result));
+        if (tooLarge_ || result == CURLE_FILESIZE_EXCEEDED)
+            std::fprintf(stderr, "Download of %s failed: larger than %llu bytes\n", url_.c_str(),
+                         static_cast<unsigned long long>(maxBytes_));
+        else if (!damaged)
+            std::fprintf(stderr, "Download of %s failed: %s\n", url_.c_str(),
+                         writeErrno_ ? std::strerror(writeErrno_) : curl_easy_strerror(result));
         if (cached) return useCached();
         if (!cancel_) completion(error, std::string());
         return;

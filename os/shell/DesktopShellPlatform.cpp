@@ -158,8 +158,10 @@ std::string DesktopShellPlatform::pak1Url() const {
 }
 
 std::unique_ptr<platform::ResourceRequest> DesktopShellPlatform::resourceRequest(std::string const& tag) {
-    return std::make_unique<platform::CurlResourceRequest>(pak1Url(),
-                                                           platform::CurlResourceRequest::cacheFolder() / (tag + ".pak"));
+    // The archive is checked whole, checksums included, before it is kept or mounted.
+    return std::make_unique<platform::CurlResourceRequest>(
+        pak1Url(), platform::CurlResourceRequest::cacheFolder() / (tag + ".pak"),
+        [](std::string const& path, std::string* why) { return MemoryMappedZipFile::check(path, true, why); });
 }
 
 std::unique_ptr<Reachability> DesktopShellPlatform::internetReachability() {

@@ -3,7 +3,8 @@ target_link_libraries(zelv_shell PUBLIC zelv_agent zelv::curl zelv::openal)
 
 zelv_test(shell_logic_test TSAN SOURCES tests/ShellLogicTest.cpp DEPS zelv_shell)
 zelv_test(shell_rating_prompt_test SOURCES tests/RatingPromptTest.cpp DEPS zelv_shell)
-zelv_test(shell_download_test TSAN SOURCES tests/DownloadTest.cpp DEPS zelv_shell TIMEOUT 120)
+zelv_test(shell_download_test TSAN SOURCES tests/DownloadTest.cpp ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp
+          DEPS zelv_shell zelv::zlib TIMEOUT 120)
 zelv_test(shell_video_test SOURCES tests/VideoTest.cpp DEPS zelv_shell GL TIMEOUT 120)
 # Runs itself under Xvfb for a real window.
 zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp DEPS zelv_shell GL NOMAIN TIMEOUT 180)

@@ -1,20 +1,25 @@
 // The real download: "pak1" fetched with libcurl from a loopback HTTP server and from a file://
 // URL into the cache folder, and a server that vanishes mid-transfer pauses the download until
-// the retry fetches it.
+// the retry fetches it. Endless, oversized and damaged sources are refused and never kept.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
+#include "os/MemoryMappedZipFile.h"
 #include "os/services/PlatformServices.h"
+#include "os/tests/ZipWriter.h"
 #include "os/shell/MainQueue.h"
 #include "os/shell/OnDemandDownload.h"
 #include "platform/CurlResourceRequest.h"
@@ -94,8 +99,11 @@ struct Fetch {
     os::MainQueue queue;
     std::vector<std::string> mounted;
     std::string url;
+    platform::CurlResourceRequest::Check check;
+    uint64_t maxBytes = platform::CurlResourceRequest::kMaxBytes;
+    std::filesystem::path target = cache / "pak1.pak";
     os::OnDemandDownload download{
-        [this] { return std::make_unique<platform::CurlResourceRequest>(url, cache / "pak1.pak"); },
+        [this] { return std::make_unique<platform::CurlResourceRequest>(url, target, check, maxBytes); },
         [this](std::string const& p) { mounted.push_back(p); }, queue};
 
     // Runs the main queue until the state is `state` (or 10 s pass).
@@ -200,6 +208,94 @@ TEST(Download, UnreachableHostFailsAsNoNetwork) {
     for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(done);
     EXPECT_EQ(error, platform::ResourceRequest::kNetworkUnavailable);
+}
+
+// The paused state with its reason, a retry coming, and nothing of the body left behind.
+void expectRefused(Fetch& f, int reason, char const* what) {
+    ASSERT_TRUE(f.waitFor(1)) << what;
+    EXPECT_EQ(f.download.currDownloaderPausedReason(), reason) << what;
+    EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak")) << what;
+    EXPECT_FALSE(std::filesystem::exists(f.cache / "pak1.pak.part")) << what;
+    EXPECT_TRUE(f.mounted.empty()) << what;
+}
+
+TEST(Download, EndlessOversizedOrTooBigForTheDiskBodiesAreRefused) {
+    {
+        Fetch f;
+        f.url = "file:///dev/zero";
+        f.maxBytes = 1 << 20;
+        f.download.start();
+        expectRefused(f, 0, "endless file");
+        // The retry comes as for any failure.
+        f.queue.drain(nowMs() + os::OnDemandDownload::kRetryDelayMs + 100);
+        EXPECT_EQ(f.download.currDownloadState(), 0);
+    }
+    LoopbackServer server(payload());
+    {
+        Fetch f;
+        f.url = server.url();
+        f.maxBytes = 1 << 20;  // the server announces 3 MiB
+        f.download.start();
+        expectRefused(f, 0, "announced size over the bound");
+    }
+    if (geteuid() != 0) GTEST_SKIP() << "not root: cannot mount a small tmpfs for the disk-space case";
+    testing_support::TempDir small;
+    if (mount("tmpfs", small.path().c_str(), "tmpfs", 0, "size=10m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    {
+        // 3 MiB would fit, but not with the reserve left for everything else on the disk.
+        Fetch f;
+        f.url = server.url();
+        f.target = small / "cache" / "pak1.pak";
+        f.download.start();
+        ASSERT_TRUE(f.waitFor(1));
+        EXPECT_EQ(f.download.currDownloaderPausedReason(), 2);
+        EXPECT_FALSE(std::filesystem::exists(f.target.string() + ".part"));
+        EXPECT_TRUE(f.mounted.empty());
+    }
+    umount2(small.path().c_str(), MNT_DETACH);
+}
+
+TEST(Download, DamagedArchivesAreNeverKeptOrMountedAndADamagedCopyIsFetchedAgain) {
+    testing_support::TempDir source;
+    std::string const good = ziptest::build({{"images/a.png", payload().substr(0, 5000)}, {"b.txt", "pak1"}});
+    std::string flipped = good;
+    flipped[100] ^= 0x01;  // inside the first entry's bytes
+    auto writeSource = [&](std::string const& bytes) {
+        std::ofstream(source / "pak1.pak", std::ios::binary | std::ios::trunc) << bytes;
+    };
+    auto archiveCheck = [](std::string const& path, std::string* why) {
+        return MemoryMappedZipFile::check(path, true, why);
+    };
+    for (auto const& [bytes, what] : {std::pair{good.substr(0, good.size() - 10), "truncated"},
+                                      std::pair{flipped, "flipped"}, std::pair{payload().substr(0, 9000), "random"}}) {
+        Fetch f;
+        f.url = "file://" + (source / "pak1.pak").string();
+        f.check = archiveCheck;
+        writeSource(bytes);
+        f.download.start();
+        expectRefused(f, 0, what);
+        // Mended at the source: the retry fetches and mounts it.
+        writeSource(good);
+        ASSERT_TRUE(f.waitFor(4, os::OnDemandDownload::kRetryDelayMs + 100)) << what;
+        EXPECT_EQ(readAll(f.cache / "pak1.pak"), good) << what;
+    }
+    // A damaged copy in place, newer than the source (so not fetched for its age), is replaced.
+    Fetch f;
+    f.url = "file://" + (source / "pak1.pak").string();
+    f.check = archiveCheck;
+    std::ofstream(f.cache / "pak1.pak", std::ios::binary) << flipped;
+    std::filesystem::last_write_time(f.cache / "pak1.pak",
+                                     std::filesystem::last_write_time(source / "pak1.pak") + std::chrono::hours(1));
+    f.download.start();
+    ASSERT_TRUE(f.waitFor(4));
+    EXPECT_EQ(readAll(f.cache / "pak1.pak"), good);
+    // With the source gone, a damaged copy is not served either.
+    std::ofstream(f.cache / "pak1.pak", std::ios::binary | std::ios::trunc) << good.substr(0, 200);
+    std::filesystem::remove(source / "pak1.pak");
+    f.mounted.clear();
+    f.download.start();
+    expectRefused(f, 0, "damaged copy without a source");
 }
 
 }  // namespace

@@ -146,6 +146,34 @@ TEST(StartupFaults, HangUpEndsWithTheCleanShutdownOfTerminate) {
     EXPECT_GT(r.frames(), 0) << r.describe();
 }
 
+TEST(StartupFaults, Pak1FromAnEndlessSourceOrDamagedInTheCacheIsNeverMounted) {
+    testing_support::TempDir home;
+    zelv_run::Options o;
+    o.home = home.path();
+    o.env = {{"ZELV_PAK1_URL", "file:///dev/zero"}};
+    o.signalAfter = "Download of file:///dev/zero failed";
+    o.settle = std::chrono::milliseconds(200);
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_NE(r.err.find("larger than"), std::string::npos) << r.describe();
+    EXPECT_FALSE(fs::exists(home / "cache" / "zelv" / "pak1.pak.part"));
+    EXPECT_FALSE(fs::exists(home / "cache" / "zelv" / "pak1.pak"));
+
+    // A cached copy cut short, dated after the source so its age alone would keep it.
+    std::string const pak1 = readBytes(testing_support::binaryDir() / "pak1.pak");
+    fs::path const cached = home / "cache" / "zelv" / "pak1.pak";
+    writeBytes(cached, pak1.substr(0, pak1.size() - 100));
+    fs::last_write_time(cached, fs::file_time_type::clock::now() + std::chrono::hours(24));
+    o.env.clear();
+    o.signalAfter = kLaunched;
+    o.settle = std::chrono::milliseconds(1500);
+    r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_NE(r.err.find("is damaged"), std::string::npos) << r.describe();
+    EXPECT_EQ(readBytes(cached), pak1);
+}
+
 // A tmpfs of a few pages, filled up; needs root (mount), else the test says why it skips.
 class FullDisk {
 public:
