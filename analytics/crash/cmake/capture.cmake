@@ -1,15 +1,33 @@
 # Crash capture: signals, thread state, stack cursor, task memory, the report writer.
+find_program(ZELV_PROTOC_C protoc-c REQUIRED)
+set(crash_generated ${PROJECT_BINARY_DIR}/generated)
+add_custom_command(
+  OUTPUT ${crash_generated}/analytics/crash/tlcrash.pb-c.c ${crash_generated}/analytics/crash/tlcrash.pb-c.h
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${crash_generated}
+  COMMAND ${ZELV_PROTOC_C} --c_out=${crash_generated} --proto_path=${PROJECT_SOURCE_DIR}
+          ${PROJECT_SOURCE_DIR}/analytics/crash/tlcrash.proto
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tlcrash.proto
+  COMMENT "Generating the crash report descriptors")
+target_sources(zelv_crash PRIVATE ${crash_generated}/analytics/crash/tlcrash.pb-c.c)
+target_include_directories(zelv_crash PUBLIC ${crash_generated})
+target_link_libraries(zelv_crash PUBLIC zelv_platform_base zelv::protobufc zelv::uuid)
+
 # Code that runs inside a crashing process must not unwind through exceptions.
-set_source_files_properties(
-  ${CMAKE_CURRENT_SOURCE_DIR}/AsyncSupport.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/AsyncMObject.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/AsyncThreadState.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/AsyncStackCursor.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/AsyncImageList.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/ThreadSuspension.cpp
-  TARGET_DIRECTORY zelv_crash
+set(crash_path_sources AsyncSupport AsyncMObject AsyncThreadState AsyncStackCursor AsyncImageList
+    AsyncMachoImage ThreadSuspension ReportFile LogWriter SignalNumbers SignalHandler CrashCallback)
+list(TRANSFORM crash_path_sources PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+list(TRANSFORM crash_path_sources APPEND .cpp)
+set_source_files_properties(${crash_path_sources} TARGET_DIRECTORY zelv_crash
   PROPERTIES COMPILE_OPTIONS "-fno-exceptions")
 
 zelv_test(crash_capture_test SOURCES tests/ThreadStateTest.cpp tests/TaskMemoryTest.cpp
   DEPS zelv_crash TIMEOUT 120)
 zelv_test(crash_list_test TSAN SOURCES tests/AsyncListTest.cpp DEPS zelv_crash TIMEOUT 120)
+zelv_test(crash_writer_test SOURCES tests/ReportFileTest.cpp tests/LogWriterTest.cpp tests/ProcessStatTest.cpp
+  tests/ReportDecoding.cpp
+  DEPS zelv_crash TIMEOUT 120)
+zelv_test(crash_signal_test SOURCES tests/CrashChildTest.cpp tests/SignalChainTest.cpp tests/ReportDecoding.cpp
+  DEPS zelv_crash TIMEOUT 180)
+zelv_benchmark(crash_writer_bench SOURCES bench/LogWriterBench.cpp tests/ReportDecoding.cpp DEPS zelv_crash)
+zelv_fuzzer(crash_process_stat_fuzzer SOURCES fuzz/ProcessStatFuzzer.cpp DEPS zelv_crash
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_process_stat_fuzzer)
