@@ -306,13 +306,14 @@ void HttpNetworkThread::finish(Transfer& t, int result) {
         // 307 sends the first request again; any other redirect becomes a GET without a body.
         Request next = t.status == 307 ? t.original : t.current;
         next.url = t.nextUrl;
+        bool const droppedBody = t.status != 307 && (t.current.method != "GET" || !t.current.body.empty());
         if (t.status != 307) {
             next.method = "GET";
             next.body.clear();
             std::erase_if(next.headers, [](auto const& h) { return lowerCase(h.first) == "content-type"; });
         }
         t.current = std::move(next);
-        t.listener->didFollowRedirect(t.redirects);
+        t.listener->didFollowRedirect(t.redirects, droppedBody);
         curl_multi_remove_handle(multi_, t.easy);
         configure(t);
         curl_multi_add_handle(multi_, t.easy);

@@ -62,8 +62,9 @@ public:
         virtual ~Listener() = default;
         virtual void didReceiveResponse(int32_t status, Headers const& headers) = 0;
         virtual void didReceiveData(std::vector<uint8_t> chunk) = 0;
-        // Called with the new count each time a redirect is followed.
-        virtual void didFollowRedirect(int32_t count) = 0;
+        // Called with the new count each time a redirect is followed; droppedBody when the
+        // redirect turned the request into a GET without its body.
+        virtual void didFollowRedirect(int32_t count, bool droppedBody) = 0;
         virtual void didFinish() = 0;
         virtual void didFail(Failure failure) = 0;
     };

@@ -33,6 +33,15 @@ void ITallyHttpAsyncTask::setTaskParams(platform::Value::Dict params) {
     taskParams_ = std::move(params);
 }
 
+bool ITallyHttpAsyncTask::redirectDroppedBody() const {
+    std::lock_guard lock(mutex_);
+    return redirectDroppedBody_;
+}
+void ITallyHttpAsyncTask::setRedirectDroppedBody(bool dropped) {
+    std::lock_guard lock(mutex_);
+    redirectDroppedBody_ = dropped;
+}
+
 using Task = ITallyHttpAsyncTaskClass::Task;
 
 Task ITallyHttpAsyncTaskClass::get(std::string const& url, Delegate delegate) const {

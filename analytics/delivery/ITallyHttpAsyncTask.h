@@ -42,6 +42,10 @@ public:
     void setRedirectsCount(int32_t count);
     platform::Value::Dict taskParams() const;
     void setTaskParams(platform::Value::Dict params);
+    // Whether a followed redirect turned the request into a GET without the body it was sent
+    // with; a 2xx after that says nothing about the body.
+    bool redirectDroppedBody() const;
+    void setRedirectDroppedBody(bool dropped);
 
 private:
     mutable std::mutex mutex_;
@@ -49,6 +53,7 @@ private:
     int32_t redirectsLimit_ = 0;
     int32_t redirectsCount_ = 0;
     platform::Value::Dict taskParams_;
+    bool redirectDroppedBody_ = false;
 };
 
 // The class-level interface both task classes offer, so a requester can hold "the task class".

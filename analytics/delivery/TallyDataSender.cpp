@@ -115,6 +115,12 @@ void TallyDataSender::sendData(std::optional<platform::Data> body, std::string c
 
 void TallyDataSender::requestSuccessful(std::shared_ptr<ITallyHttpAsyncTask> const& task,
                                         std::shared_ptr<TallyHTTPResponse> const& response) {
+    // A redirect that dropped the body got its 2xx for a bodiless GET: the reports never
+    // arrived, so their blocks stay.
+    if (task && task->redirectDroppedBody()) {
+        tally_delivery::log(2, "TallyDataSender: redirect dropped the report body, keeping its blocks");
+        return requestDidFail(task, response);
+    }
     queue_->async([self = self(), task, response] { self->requestSuccessComplete(task, response); });
 }
 

@@ -63,8 +63,12 @@ void TallyHttpRequestDelegate::didReceiveData(std::vector<uint8_t> chunk) {
     });
 }
 
-void TallyHttpRequestDelegate::didFollowRedirect(int32_t count) {
-    post([self = shared_from_this(), count] { self->redirected(count); });
+void TallyHttpRequestDelegate::didFollowRedirect(int32_t count, bool droppedBody) {
+    post([self = shared_from_this(), count, droppedBody] {
+        if (droppedBody)
+            if (auto t = self->task()) t->setRedirectDroppedBody(true);
+        self->redirected(count);
+    });
 }
 
 void TallyHttpRequestDelegate::didFinish() {

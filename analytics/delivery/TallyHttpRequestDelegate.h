@@ -30,7 +30,7 @@ public:
     // On the network thread.
     void didReceiveResponse(int32_t status, HttpNetworkThread::Headers const& headers) override;
     void didReceiveData(std::vector<uint8_t> chunk) override;
-    void didFollowRedirect(int32_t count) override;
+    void didFollowRedirect(int32_t count, bool droppedBody) override;
     void didFinish() override;
     void didFail(HttpNetworkThread::Failure failure) override;
 
