@@ -93,7 +93,10 @@ template <class Io>
 void field(Io& io, std::string& text) {
     uint64_t length = text.size();
     io.count(length);
-    if constexpr (Io::loading) {
+    if constexpr (requires { io.text(text, size_t{}); }) {
+        io.text(text, static_cast<size_t>(length));
+        return;
+    } else if constexpr (Io::loading) {
         io.checkCount(length, 1);
         text.resize(static_cast<size_t>(length));
     }

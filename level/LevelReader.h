@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <streambuf>
+#include <string>
 
 #include "level/PristineLevel.h"
 
@@ -25,44 +25,49 @@ void loadPristineLevelArchive(Data& level, uint8_t const* archive, size_t length
 
 namespace io {
 
-// Loading side of the record layouts: cereal's binary input archive over a stream buffer, with
-// counts checked against the bytes that remain before any list grows. Small values are served
-// from a read-ahead window that the archive fills in pieces, so a record of many fields costs
-// one stream read instead of one per field.
+// Loading side of the record layouts: reads straight from the inflated archive in memory, with
+// counts checked against the bytes that remain before any list grows.
 class LevelReader {
 public:
     static constexpr bool loading = true;
     // Stored elements that take no bytes; more than this many in one file is a fault.
     static constexpr uint64_t maxEmptyStates = 1u << 16;
 
-    LevelReader(std::streambuf& buffer, cereal::BinaryInputArchive& archive)
-        : buffer_(buffer), archive_(archive) {}
+    LevelReader(uint8_t const* archive, size_t length) : next_(archive), end_(archive + length) {}
 
-    void raw(void* bytes, size_t size) {
-        if (size <= static_cast<size_t>(end_ - next_)) {
+    // Inlined at every field, so that the copy of a fixed-size value becomes a plain load.
+    [[gnu::always_inline]] void raw(void* bytes, size_t size) {
+        if (size <= static_cast<size_t>(end_ - next_)) [[likely]] {
             std::memcpy(bytes, next_, size);
             next_ += size;
             return;
         }
-        readSlow(static_cast<uint8_t*>(bytes), size);
+        readPastEnd(static_cast<uint8_t*>(bytes), size);
     }
-    void count(uint64_t& n) { raw(&n, sizeof n); }
+    [[gnu::always_inline]] void count(uint64_t& n) { raw(&n, sizeof n); }
     void which(int32_t& index) { raw(&index, sizeof index); }
+    // A string's bytes, copied once (no zero-fill first).
+    void text(std::string& s, size_t length) {
+        checkCount(length, 1);
+        s.assign(reinterpret_cast<char const*>(next_), length);
+        next_ += length;
+    }
     // Throws when `count` elements of at least `minSize` bytes each can't fit in what remains.
-    void checkCount(uint64_t count, size_t minSize);
+    void checkCount(uint64_t count, size_t minSize) {
+        if (minSize != 0 && count > remaining() / minSize) {
+            countTooLarge(count, minSize);
+        }
+    }
     void checkEmptyStates(uint64_t count);
+    uint64_t remaining() const { return static_cast<uint64_t>(end_ - next_); }
 
 private:
-    static constexpr size_t windowSize = 512;
+    // Delivers the bytes that are there, as a short stream read does, then throws.
+    [[noreturn]] void readPastEnd(uint8_t* bytes, size_t size);
+    [[noreturn]] void countTooLarge(uint64_t count, size_t minSize) const;
 
-    uint64_t remaining() const;
-    void readSlow(uint8_t* bytes, size_t size);
-
-    std::streambuf& buffer_;
-    cereal::BinaryInputArchive& archive_;
-    uint8_t window_[windowSize];
-    uint8_t const* next_ = window_;
-    uint8_t const* end_ = window_;
+    uint8_t const* next_;
+    uint8_t const* end_;
     uint64_t emptyStates_ = 0;
 };
 

@@ -35,10 +35,7 @@ Bytes recordBytes(T const& record) {
 // Reads one record from `bytes`; throws like the level reader does.
 template <class T>
 T loadRecord(Bytes const& bytes, T record = T{}) {
-    OpaqueStreamBuf buffer(bytes.data(), bytes.size());
-    std::istream stream(&buffer);
-    cereal::BinaryInputArchive archive(stream);
-    io::LevelReader reader(buffer, archive);
+    io::LevelReader reader(bytes.data(), bytes.size());
     io::field(reader, record);
     return record;
 }
