@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallySessionInfo.h"
+#include "analytics/agent/TallyUtil.h"
+
 std::mutex Tally::mutex_;
 std::optional<std::string> Tally::apiKey_;
 std::vector<Tally::Event> Tally::events_;
@@ -61,6 +65,35 @@ void Tally::endTimedEvent(char const* name, std::optional<Parameters> const& par
         }
     }
 }
+
+void Tally::setAppVersion(std::string const& version) {
+    TallyUtil::guarded([&] {
+        if (sessionApiKey()) {
+            TallyUtil::log(1, "Tally: Please call setAppVersion before startSession.");
+            return;
+        }
+        TallyUtil::log(2, "Tally: setAppVersion[" + version + "]");
+        TallyGlobalVariableStorage::sharedInstance()->setAppVersion(version);
+    });
+}
+
+void Tally::setShowErrorInLogEnabled(bool on) { TallyUtil::setShowErrorInLogEnabled(on); }
+void Tally::setLogLevel(int level) { TallyUtil::setLogLevel(level); }
+void Tally::setDebugLogEnabled(bool on) { TallyUtil::setLogLevel(on ? 2 : 1); }
+
+void Tally::setSessionContinueSeconds(int seconds) {
+    TallyGlobalVariableStorage::sharedInstance()->setPauseSecondsBeforeStartingNewSession(seconds);
+}
+
+int Tally::sessionContinueSeconds() {
+    return TallyGlobalVariableStorage::sharedInstance()->pauseSecondsBeforeStartingNewSession();
+}
+
+void Tally::setCrashReportingEnabled(bool on) {
+    TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(on);
+}
+
+void Tally::setMaxSessionsSaved(int count) { TallySessionInfo::setMaxSessions(count); }
 
 std::optional<std::string> Tally::sessionApiKey() {
     std::lock_guard<std::mutex> lock(mutex_);

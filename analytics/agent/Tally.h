@@ -35,6 +35,17 @@ public:
     // Ends the first still-open timed event of that name, replacing its parameters when given.
     static void endTimedEvent(char const* name, std::optional<Parameters> const& parameters);
 
+    // Settings that a session builder applies; they are stored agent-wide for the next session.
+    // The app version can only change before startSession.
+    static void setAppVersion(std::string const& version);
+    static void setShowErrorInLogEnabled(bool on);
+    static void setLogLevel(int level);
+    static void setDebugLogEnabled(bool on);
+    static void setSessionContinueSeconds(int seconds);
+    static int sessionContinueSeconds();
+    static void setCrashReportingEnabled(bool on);
+    static void setMaxSessionsSaved(int count);
+
     // What the session holds so far, and the refusal lines logged.
     static std::optional<std::string> sessionApiKey();
     static std::vector<Event> events();

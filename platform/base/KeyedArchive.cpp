@@ -324,6 +324,12 @@ int appendToData(char const* buffer, size_t size, void* data) {
 
 }  // namespace
 
+bool isValidUtf8(std::string const& text) {
+    json_t* j = json_stringn(text.data(), text.size());
+    json_decref(j);
+    return j != nullptr;
+}
+
 Value const* ArchiveDecoder::value(std::string const& key) const {
     auto it = fields_.find(key);
     return it == fields_.end() ? nullptr : &it->second;

@@ -51,6 +51,9 @@ private:
     Value::Dict fields_;
 };
 
+// Whether the bytes are UTF-8 (Jansson's own check, the one the archive applies to text).
+bool isValidUtf8(std::string const& text);
+
 class KeyedArchive {
 public:
     static constexpr uint8_t kVersion = 1;

@@ -1,0 +1,267 @@
+// Persistent maps, the keychain wrapper, stored flags and the agent-wide settings, each test in a
+// fresh data folder with fresh shared objects.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <thread>
+
+#include "analytics/agent/Tally.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyKeychainWrapper.h"
+#include "analytics/agent/TallyPulseSettings.h"
+#include "analytics/agent/TallySessionBuilder.h"
+#include "analytics/agent/TallySessionInfo.h"
+#include "analytics/agent/TallyUtil.h"
+#include "platform/base/DeviceFacts.h"
+#include "platform/base/Directories.h"
+#include "platform/base/KeyedArchive.h"
+#include "testing/TestPaths.h"
+
+using M = TallyGlobalPersistentManager;
+
+namespace {
+
+class AgentStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::Directories::setRootOverride(dir.path());
+        platform::DeviceFacts::setBundleInfo(Value::Dict{{"CFBundleIdentifier", Value("org.zelv.test")}});
+        TallyPulseSettings::registerArchiveClass();
+        fresh();
+    }
+    void TearDown() override {
+        TallyGlobalPersistentManager::cleanup();
+        TallyGlobalVariableStorage::cleanup();
+        platform::Directories::setRootOverride(std::nullopt);
+        platform::DeviceFacts::setBundleInfo(std::nullopt);
+        Tally::reset();
+    }
+    // As after a restart: the maps are loaded from the files again.
+    void fresh() {
+        TallyGlobalPersistentManager::cleanup();
+        TallyGlobalVariableStorage::cleanup();
+    }
+    std::shared_ptr<M> maps() { return M::sharedInstance(); }
+    std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }
+    Value::Dict read(M::Map m) {
+        Value::Dict out;
+        maps()->readSync(m, [&](Value::Dict const& d) { out = d; });
+        return out;
+    }
+    std::filesystem::path tallyFiles() { return dir / "data" / "zelv" / "TallyFiles"; }
+
+    testing_support::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(AgentStore, NoFilesGiveFiveEmptyMapsAndFilesACorruptFileEmptiesOnlyItsMap) {
+    for (int m = 0; m < M::kMapCount; ++m) EXPECT_TRUE(read(M::Map(m)).empty());
+    std::vector<std::string> names;
+    for (auto const& e : std::filesystem::directory_iterator(tallyFiles())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".tallyCkData0_189.archive", ".tallyPersistenPulsePrepUrlsData0_189.archive",
+                                               ".tallyPersistenPulseUrlsData0_189.archive",
+                                               ".tallyPersistentUrlsData0_189.archive", ".tallyPropertiesData0_189.archive"}));
+    for (auto const& n : names) {
+        auto v = TallyUtil::safeUnarchiveObjectWithFile(tallyFiles() / n);
+        ASSERT_TRUE(v && v->dict()) << n;
+        EXPECT_TRUE(v->dict()->empty());
+    }
+
+    for (int m = 0; m < M::kMapCount; ++m)
+        maps()->write(M::Map(m), [m](Value::Dict& d) { d["map"] = Value(int64_t{m}); });
+    settings()->savePersistentGlobalsToDisk();
+    maps()->waitUntilIdle();
+    std::ofstream(tallyFiles() / ".tallyCkData0_189.archive", std::ios::trunc) << "\x01garbage";
+    fresh();
+    EXPECT_TRUE(read(M::Cookies).empty());
+    for (M::Map m : {M::Globals, M::Urls, M::PulseUrls, M::PulsePrepUrls})
+        EXPECT_EQ(read(m), (Value::Dict{{"map", Value(int64_t{m})}})) << m;
+}
+
+TEST_F(AgentStore, WritesAreSeenBySyncReadsAndSavesNeverGoBackInTime) {
+    maps()->processWriteOperationForPersistentGlobalsMap([](Value::Dict& d) { d["a"] = Value(int64_t{1}); });
+    Value seen;
+    maps()->processReadOperationForPersistentGlobalsMapSync([&](Value::Dict const& d) { seen = d.at("a"); });
+    EXPECT_EQ(seen, Value(int64_t{1}));
+
+    // Saves and writes racing from several threads: the file ends with the last state.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                maps()->processWriteOperationForPersistentGlobalsMap(
+                    [](Value::Dict& d) { d["n"] = Value(d["n"].toInt64().value_or(0) + 1); });
+                if (i % 3 == t % 3) settings()->savePersistentGlobalsToDisk();
+            }
+        });
+    for (auto& t : threads) t.join();
+    settings()->savePersistentGlobalsToDisk();
+    maps()->waitUntilIdle();
+    fresh();
+    EXPECT_EQ(read(M::Globals)["n"], Value(int64_t{100}));
+}
+
+TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
+    EXPECT_FALSE(TallyKeychainWrapper::keychainWrapperWithIdentifier(""));
+    auto k = TallyKeychainWrapper::keychainWrapperWithIdentifier(TallyKeychainWrapper::kAnalyticsIdentifier);
+    ASSERT_TRUE(k);
+    EXPECT_EQ(k->identifier(), "org.zelv.testcom.tally.analytics");
+
+    EXPECT_TRUE(k->setString("first", "TallySessionInstallIDKey"));
+    EXPECT_TRUE(k->setThisDeviceString("second", "TallySessionInstallIDKey"));  // duplicate: an update
+    EXPECT_EQ(k->stringForKey("TallySessionInstallIDKey"), "second");
+    EXPECT_EQ(platform::Keychain::accessibility(k->identifier(), Data{'T', 'a', 'l', 'l', 'y', 'S', 'e', 's', 's', 'i',
+                                                                       'o', 'n', 'I', 'n', 's', 't', 'a', 'l', 'l', 'I',
+                                                                       'D', 'K', 'e', 'y'}),
+              platform::Keychain::Accessibility::WhenUnlocked);
+
+    EXPECT_FALSE(k->setObject(Value(), "TallyAPIKey"));
+    EXPECT_FALSE(k->objectForKey("TallyAPIKey"));
+    EXPECT_TRUE(k->setObject(Value(platform::Date{12.5}), "TallySessionTimestampKey"));
+    EXPECT_EQ(k->objectForKey("TallySessionTimestampKey"), Value(platform::Date{12.5}));
+    Data const binary{0xff, 0xfe};
+    EXPECT_TRUE(k->setData(&binary, "raw"));
+    EXPECT_FALSE(k->stringForKey("raw"));  // not UTF-8
+    EXPECT_FALSE(k->setData(&binary, ""));
+
+    auto other = TallyKeychainWrapper::keychainWrapperWithIdentifier("other");
+    EXPECT_TRUE(other->setString("x", "k"));
+    k->removeObjectForKey("");  // the whole service
+    EXPECT_FALSE(k->dataForKey("raw"));
+    EXPECT_FALSE(k->stringForKey("TallySessionInstallIDKey"));
+    EXPECT_EQ(other->stringForKey("k"), "x");
+
+    struct stat st {};
+    ASSERT_EQ(::stat(platform::Keychain::directory().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // Opt-out lives in the keychain, apart from the agent's files.
+    EXPECT_FALSE(TallyUtil::hasUserOptedOut());
+    TallyUtil::setTallyOptOut(true);
+    EXPECT_TRUE(TallyUtil::hasUserOptedOut());
+    TallyUtil::setTallyOptOut(false);
+    EXPECT_FALSE(TallyUtil::hasUserOptedOut());
+}
+
+TEST_F(AgentStore, CookiesChangeOnlyWhenTheyDifferUpToTheCap) {
+    Data const v1{1}, v2{2}, empty;
+    EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(&v1, "session"));
+    EXPECT_FALSE(TallyUtil::updateIfChangedCookieValue(&v1, "session"));
+    EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(&v2, "session"));
+    EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(&empty, "session"));
+    EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(nullptr, "never-there"));
+    EXPECT_TRUE(read(M::Cookies).empty());
+
+    maps()->processWriteOperationForPersistentCookiesMapSync([](Value::Dict& d) {
+        for (int i = 0; i < 1000; ++i) d["c" + std::to_string(i)] = Value(Data{0});
+    });
+    EXPECT_FALSE(TallyUtil::updateIfChangedCookieValue(&v1, "new"));
+    EXPECT_TRUE(TallyUtil::updateIfChangedCookieValue(&v1, "c5"));
+    EXPECT_EQ(read(M::Cookies).size(), 1000u);
+}
+
+TEST_F(AgentStore, SettingsKeysAndPersistentValues) {
+    EXPECT_EQ(TallyGlobalVariableStorage::apiKeyHash(), 0);
+    settings()->setApiKey(" AB CD\tEF ");
+    EXPECT_EQ(settings()->apiKey(), "ABCD\tEF");
+    settings()->setApiKey("abc");
+    EXPECT_EQ(TallyGlobalVariableStorage::apiKeyHash(), 0x352441C2);
+    EXPECT_EQ(TallyGlobalVariableStorage::persistentGlobalsFilePath().filename(),
+              ".tallyPropertiesData891568578_189.archive");
+
+    EXPECT_EQ(settings()->maxBitRateKbps(), 500);
+    for (int32_t stored : {0, -4}) {
+        settings()->setMaxBitRateKbps(stored);
+        EXPECT_EQ(settings()->maxBitRateKbps(), 500);
+    }
+    settings()->setMaxBitRateKbps(64);
+    EXPECT_EQ(settings()->maxBitRateKbps(), 64);
+    EXPECT_TRUE(settings()->lastAdTrackingEnabledSetting());
+    EXPECT_EQ(read(M::Globals)["isAdTrackingEnabled"], Value(true));  // the first read stores it
+    settings()->setGuidAsIDForSessionReports(Value("guid"));
+    EXPECT_EQ(settings()->guidAsIDForSessionReports(), Value("guid"));
+    settings()->setGuidAsIDForSessionReports(std::nullopt);
+    EXPECT_FALSE(settings()->guidAsIDForSessionReports());
+    EXPECT_FALSE(settings()->analyticsEnabled());
+    EXPECT_EQ(settings()->logLevel(), 0);
+}
+
+TEST_F(AgentStore, SessionPropertiesAndOrigins) {
+    auto props = [](int n, std::string const& prefix = "p") {
+        Value::Dict d;
+        for (int i = 0; i < n; ++i) d[prefix + std::to_string(i)] = Value(int64_t{i});
+        return d;
+    };
+    settings()->recordSessionProperties(props(20));
+    EXPECT_FALSE(settings()->sessionParameters());
+    settings()->recordSessionProperties(props(19));
+    EXPECT_EQ(settings()->sessionParameters()->size(), 19u);
+    settings()->recordSessionProperties(std::nullopt);
+    EXPECT_FALSE(settings()->sessionParameters());
+
+    // One entry is replaced; two or more are merged, up to the limit.
+    settings()->recordSessionProperties(props(1, "a"));
+    settings()->recordSessionProperties(props(2, "b"));
+    EXPECT_EQ(*settings()->sessionParameters(), props(2, "b"));
+    settings()->recordSessionProperties(props(3, "c"));
+    EXPECT_EQ(settings()->sessionParameters()->size(), 5u);
+    // The merge stops after the entry that reaches the limit and keeps it: 20 entries.
+    settings()->recordSessionProperties(props(18, "d"));
+    EXPECT_EQ(settings()->sessionParameters()->size(), 20u);
+
+    // A stored configuration without "max_session_properties" refuses everything.
+    auto pulse = std::make_shared<TallyPulseSettings>();
+    maps()->processWriteOperationForPersistentGlobalsMap([&](Value::Dict& d) { d["pulseSettings"] = Value(pulse); });
+    settings()->recordSessionProperties(std::nullopt);
+    settings()->recordSessionProperties(props(1));
+    EXPECT_FALSE(settings()->sessionParameters());
+    pulse->setAnalytics({{"max_session_properties", Value(int64_t{3})}});
+    settings()->recordSessionProperties(props(2));
+    EXPECT_EQ(settings()->sessionParameters()->size(), 2u);
+
+    settings()->recordOrigin("one", "1", Value::Dict{{"x", Value("y")}});
+    settings()->recordOrigin("two", "1", std::nullopt);
+    settings()->recordOrigin("one", "2", Value::Dict{{"tallyOriginVersion", Value("override")}});
+    settings()->recordOrigin("big", "1", props(10));  // the version entry makes 11
+    settings()->recordOrigin("", "1", std::nullopt);
+    auto const sets = settings()->originSets();
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(*sets[0].find("originName")->string(), "two");
+    EXPECT_EQ(*sets[1].find("parameters"), Value(Value::Dict{{"tallyOriginVersion", Value("override")}}));
+    EXPECT_FALSE(settings()->isPartnerIntegration());
+    settings()->recordOrigin("Tally_Partner_iOS", "1", std::nullopt);
+    EXPECT_TRUE(settings()->isPartnerIntegration());
+}
+
+TEST_F(AgentStore, BuilderAppliesItsFieldsThroughTheSetters) {
+    TallySessionBuilder fresh;
+    TallyUtil::setLogLevel(2);
+    TallyUtil::setShowErrorInLogEnabled(true);
+    settings()->setCrashReportingEnabled(true);
+    fresh.build();
+    EXPECT_EQ(TallyUtil::logLevel(), 1);
+    EXPECT_FALSE(TallyUtil::showErrorInLogEnabled());
+    EXPECT_FALSE(settings()->crashReportingEnabled());
+    EXPECT_EQ(Tally::sessionContinueSeconds(), 10);
+
+    TallySessionBuilder b;
+    b.withAppVersion("2.0").withSessionContinueSeconds(0).withLogLevel(2).withCrashReporting(true);
+    b.build();
+    EXPECT_EQ(Tally::sessionContinueSeconds(), 0);
+    EXPECT_EQ(settings()->appVersion(), "2.0");
+    EXPECT_TRUE(settings()->crashReportingEnabled());
+    TallyUtil::setLogLevel(1);
+
+    Tally::startSession("key");
+    TallySessionBuilder late;
+    late.withAppVersion("3.0").build();  // after start: refused
+    EXPECT_EQ(settings()->appVersion(), "2.0");
+
+    Tally::setMaxSessionsSaved(5);
+    EXPECT_EQ(TallySessionInfo::maxSessions(), 5);
+    TallySessionInfo::setMaxSessions(50);
+}
