@@ -60,6 +60,11 @@ Context::Context(Graphics::Context* graphics, std::string const& directory, std:
         if (index >= fonts_.size() || page == fontPages_.end() || page->second >= pages_.size())
             logLine(base + ".fonts: style \"" + style + "\" has no usable font or page");
     }
+    if (!fonts_.empty()) {
+        for (std::string_view style : fontStyleNames)
+            if (!styles_.contains(std::string(style)))
+                logLine(base + ".fonts: no style \"" + std::string(style) + "\"; it takes font 0");
+    }
 }
 
 Font Context::font(std::string const& style) const {

@@ -8,6 +8,7 @@
 
 #include "fonts/Font.h"
 #include "fonts/FontRecord.h"
+#include "fonts/FontStyle.h"
 #include "graphics/Texture.h"
 #include "fonts/StringTable.h"
 
@@ -29,6 +30,7 @@ public:
     // The font of a style; an unknown style gives font 0. Always safe: a language without fonts
     // gives an empty font, and a font without a loadable page a null page.
     Font font(std::string const& style) const;
+    Font font(FontStyle style) const { return font(std::string(fontStyleName(style))); }
     std::string const& localizedString(std::string const& key) const { return strings_.get(key); }
     bool hasString(std::string const& key) const { return strings_.contains(key); }
 

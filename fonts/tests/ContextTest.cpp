@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "fonts/Context.h"
 #include "fonts/FontTable.h"
@@ -66,6 +67,13 @@ TEST(FontsContext, LoadsTablesAndResolvesStyles) {
     Font unknown = c.font("noSuchStyle");
     EXPECT_EQ(unknown.font, &c.fonts()[0]);
     EXPECT_EQ(unknown.page, &c.pages()[1]);
+    // Screens name styles from the one table, which the data tool writes the files from.
+    EXPECT_EQ(c.font(FontStyle::hud).font, &c.fonts()[1]);
+    EXPECT_EQ(c.font(FontStyle::regularMenu).font, &c.fonts()[0]);
+    EXPECT_EQ(c.font(FontStyle::subtitles).font, &c.fonts()[0]);  // not in this file
+    std::set<std::string_view> const names(fontStyleNames.begin(), fontStyleNames.end());
+    EXPECT_EQ(names.size(), fontStyleCount);
+    EXPECT_EQ(fontStyleName(FontStyle::mesquiteSmallHeader), "mesquiteSmallHeader");
 
     EXPECT_EQ(c.localizedString("yesPopup"), "Ja");
     EXPECT_EQ(c.localizedString("maybePopup"), "String not found");

@@ -65,9 +65,6 @@ TEST_F(TextRender, ShippedTablesAreWholeAndConsistent) {
     };
     StringTable english = readStrings("en_US");
     ASSERT_GT(english.entries().size(), 50u);
-    char const* styles[] = {"popupButton", "regularNeon", "regularMenu", "regularMenuBold", "mesquiteHeader",
-                            "mesquiteSmallHeader", "hud", "largeNumber", "backgroundDownloader", "largeHeadline",
-                            "credits", "creditsBold", "boardsText", "boardsLegendText", "boardsHeader", "subtitles"};
     for (char const* locale : {"en_US", "de_DE", "es_ES", "fr_FR", "it_IT", "ja_JP", "ko_KR", "pt_BR", "ru_RU",
                                "zh_CN", "zh_TW"}) {
         StringTable strings = readStrings(locale);
@@ -82,8 +79,8 @@ TEST_F(TextRender, ShippedTablesAreWholeAndConsistent) {
         FontTable fonts;
         auto file = fs.open(std::string("fonts/") + locale + ".fonts");
         ASSERT_TRUE(fonts.read(file->data(), file->size())) << locale;
-        for (char const* style : styles) {
-            auto s = fonts.styles.find(style);
+        for (std::string_view const style : fontStyleNames) {
+            auto s = fonts.styles.find(std::string(style));
             ASSERT_NE(s, fonts.styles.end()) << locale << " " << style;
             ASSERT_LT(s->second, fonts.fonts.size());
             ASSERT_TRUE(fonts.fontPages.count(s->second));

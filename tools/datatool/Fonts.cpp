@@ -8,10 +8,12 @@
 #include <utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <set>
 
+#include "fonts/FontStyle.h"
 #include "fonts/FontTable.h"
 #include "fonts/StringTable.h"
 #include "tools/datatool/DataTool.h"
@@ -31,27 +33,38 @@ struct FontFace {
 
 // One font per style the screens ask for; font 0 is also what an unknown style gets.
 struct StyleFont {
-    char const* style;
+    Fonts::FontStyle style;
     FontFace font;
 };
-StyleFont const styleFonts[] = {
-    {"regularMenu", {"DejaVuSans.ttf", 30}},
-    {"regularMenuBold", {"DejaVuSans-Bold.ttf", 30}},
-    {"popupButton", {"DejaVuSans-Bold.ttf", 34}},
-    {"regularNeon", {"DejaVuSans.ttf", 36}},
-    {"mesquiteHeader", {"DejaVuSerif-Bold.ttf", 52}},
-    {"mesquiteSmallHeader", {"DejaVuSerif-Bold.ttf", 36}},
-    {"hud", {"DejaVuSans-Bold.ttf", 32}},
-    {"largeNumber", {"DejaVuSans-Bold.ttf", 72}},
-    {"backgroundDownloader", {"DejaVuSans.ttf", 22}},
-    {"largeHeadline", {"DejaVuSerif-Bold.ttf", 60}},
-    {"credits", {"DejaVuSans.ttf", 26}},
-    {"creditsBold", {"DejaVuSans-Bold.ttf", 26}},
-    {"boardsText", {"DejaVuSansCondensed.ttf", 24}},
-    {"boardsLegendText", {"DejaVuSansCondensed.ttf", 20}},
-    {"boardsHeader", {"DejaVuSansCondensed-Bold.ttf", 32}},
-    {"subtitles", {"DejaVuSans.ttf", 30}},
+using Fonts::FontStyle;
+constexpr StyleFont styleFonts[] = {
+    {FontStyle::regularMenu, {"DejaVuSans.ttf", 30}},
+    {FontStyle::regularMenuBold, {"DejaVuSans-Bold.ttf", 30}},
+    {FontStyle::popupButton, {"DejaVuSans-Bold.ttf", 34}},
+    {FontStyle::regularNeon, {"DejaVuSans.ttf", 36}},
+    {FontStyle::mesquiteHeader, {"DejaVuSerif-Bold.ttf", 52}},
+    {FontStyle::mesquiteSmallHeader, {"DejaVuSerif-Bold.ttf", 36}},
+    {FontStyle::hud, {"DejaVuSans-Bold.ttf", 32}},
+    {FontStyle::largeNumber, {"DejaVuSans-Bold.ttf", 72}},
+    {FontStyle::backgroundDownloader, {"DejaVuSans.ttf", 22}},
+    {FontStyle::largeHeadline, {"DejaVuSerif-Bold.ttf", 60}},
+    {FontStyle::credits, {"DejaVuSans.ttf", 26}},
+    {FontStyle::creditsBold, {"DejaVuSans-Bold.ttf", 26}},
+    {FontStyle::boardsText, {"DejaVuSansCondensed.ttf", 24}},
+    {FontStyle::boardsLegendText, {"DejaVuSansCondensed.ttf", 20}},
+    {FontStyle::boardsHeader, {"DejaVuSansCondensed-Bold.ttf", 32}},
+    {FontStyle::subtitles, {"DejaVuSans.ttf", 30}},
 };
+
+// Every style of the engine's table gets a font, once.
+constexpr bool everyStyleOnce() {
+    std::array<int, Fonts::fontStyleCount> seen{};
+    for (auto const& s : styleFonts) ++seen[std::size_t(s.style)];
+    for (int n : seen)
+        if (n != 1) return false;
+    return true;
+}
+static_assert(everyStyleOnce(), "one font for every style");
 
 struct Bitmap {
     uint32_t codePoint = 0;
@@ -242,7 +255,7 @@ void buildLocale(datatool::Context& ctx, Rasteriser& rasteriser, std::string con
     for (auto const& wanted : styleFonts) {
         auto key = std::make_pair(std::string(wanted.font.file), wanted.font.pixels);
         if (auto it = fontOf.find(key); it != fontOf.end()) {
-            table.styles.emplace(wanted.style, it->second);
+            table.styles.emplace(Fonts::fontStyleName(wanted.style), it->second);
             continue;
         }
         // A font lives on one page: when its glyphs do not fit on an empty page, it gets smaller.
@@ -261,9 +274,10 @@ void buildLocale(datatool::Context& ctx, Rasteriser& rasteriser, std::string con
                     pages.pop_back();
                     font.pixels -= 4;
                     std::printf("datatool: fonts: %s %s does not fit a page; trying %d px\n", locale.c_str(),
-                                wanted.style, font.pixels);
+                                std::string(Fonts::fontStyleName(wanted.style)).c_str(), font.pixels);
                     if (font.pixels < 8) {
-                        ctx.error("fonts: " + locale + " " + wanted.style + " fits no page");
+                        ctx.error("fonts: " + locale + " " + std::string(Fonts::fontStyleName(wanted.style)) +
+                                  " fits no page");
                         return;
                     }
                     continue;
@@ -279,7 +293,7 @@ void buildLocale(datatool::Context& ctx, Rasteriser& rasteriser, std::string con
             uint32_t index = uint32_t(table.fonts.size());
             table.fonts.push_back(std::move(record));
             table.fontPages.emplace(index, uint32_t(pageIndex));
-            table.styles.emplace(wanted.style, index);
+            table.styles.emplace(Fonts::fontStyleName(wanted.style), index);
             fontOf.emplace(key, index);
             break;
         }
