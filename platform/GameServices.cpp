@@ -11,17 +11,13 @@ std::string GameServices::playerName() const {
     return user && *user ? user : "Player";
 }
 
-bool GameServices::lowerIsBetter(std::string const& board) {
-    return board.size() >= 4 && board.compare(board.size() - 4, 4, "time") == 0;
-}
-
-void GameServices::reportScores(std::vector<std::pair<std::string, int64_t>> const& scores) {
+void GameServices::reportScores(std::vector<Score> const& scores) {
     if (!authenticated_ || scores.empty()) return;
-    for (auto const& [board, value] : scores) {
+    for (auto const& [board, value, lowerIsBetter] : scores) {
         std::string const key = "score." + board;
         bool const known = file_.string(key).has_value();
         int64_t const best = file_.integer(key);
-        bool const better = lowerIsBetter(board) ? value < best : value > best;
+        bool const better = lowerIsBetter ? value < best : value > best;
         if (!known || better) file_.setInteger(key, value);
     }
     file_.synchronize();

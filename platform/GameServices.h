@@ -20,8 +20,13 @@ public:
     void setAuthenticated(bool signedIn) { authenticated_ = signedIn; }
     std::string playerName() const;
 
-    // Each board keeps its best value: the lowest for time boards, the highest for the others.
-    void reportScores(std::vector<std::pair<std::string, int64_t>> const& scores);
+    struct Score {
+        std::string board;
+        int64_t value;
+        bool lowerIsBetter;  // the board's own direction: times up to now, counts down
+    };
+    // Each board keeps its best value in the board's direction.
+    void reportScores(std::vector<Score> const& scores);
     // Each achievement keeps its highest percentage.
     void reportAchievements(std::vector<std::pair<std::string, double>> const& achievements);
 
@@ -29,8 +34,6 @@ public:
     double achievementPercent(std::string const& id) const;
     // One line per board and achievement, for the list the player is shown.
     std::vector<std::string> summary() const;
-
-    static bool lowerIsBetter(std::string const& board);
 
 private:
     PreferencesFile file_;

@@ -22,10 +22,25 @@ char const* const achievementNames[38] = {
     "cog10",            "cog12",          "cog13",          "cog14",                "cog16",
     "cog17",            "cog18",          "hardcore"};
 
-char const* const leaderboardNames[24] = {
-    "level01", "level02", "level03", "level04", "bonus01", "level05", "level06", "level07",
-    "level08", "bonus02", "level09", "level10", "level11", "level12", "bonus03", "level13",
-    "level14", "level15", "level16", "bonus04", "level17", "level18", "level19", "level20"};
+// The level boards in catalog order, with the direction of what the results report to them:
+// main levels their finish time in hundredths of a second (lower is better); the time-attack
+// bonus levels (A, C) their laps in thousandths and the collect-time ones (B, D) the time
+// collected (higher is better).
+struct Board {
+    char const* name;
+    bool lowerIsBetter;
+};
+Board const leaderboards[24] = {
+    {"level01", true},  {"level02", true},  {"level03", true},  {"level04", true},  {"bonus01", false},
+    {"level05", true},  {"level06", true},  {"level07", true},  {"level08", true},  {"bonus02", false},
+    {"level09", true},  {"level10", true},  {"level11", true},  {"level12", true},  {"bonus03", false},
+    {"level13", true},  {"level14", true},  {"level15", true},  {"level16", true},  {"bonus04", false},
+    {"level17", true},  {"level18", true},  {"level19", true},  {"level20", true}};
+// Hardcore: the whole run's time (lower is better) and the count of levels done (higher is better).
+constexpr uint32_t hardcoreTimeBoard = 1337;
+constexpr uint32_t hardcoreLevelsBoard = 1338;
+
+bool lowerIsBetter(uint32_t index) { return index < 24 ? leaderboards[index].lowerIsBetter : index == hardcoreTimeBoard; }
 
 void present(std::function<void(bool)> const& onClose, std::optional<std::string> const& board) {
     game_center::closeCallback() = onClose;
@@ -52,9 +67,9 @@ std::optional<std::string> achievementId(uint64_t index) {
 }
 
 std::optional<std::string> leaderboardId(uint32_t index) {
-    if (index < 24) return std::string(kPrefix) + leaderboardNames[index];
-    if (index == 1337) return std::string(kPrefix) + "hardcoreleaderboardtime";
-    if (index == 1338) return std::string(kPrefix) + "hardcoreleaderboardlevels";
+    if (index < 24) return std::string(kPrefix) + leaderboards[index].name;
+    if (index == hardcoreTimeBoard) return std::string(kPrefix) + "hardcoreleaderboardtime";
+    if (index == hardcoreLevelsBoard) return std::string(kPrefix) + "hardcoreleaderboardlevels";
     return std::nullopt;
 }
 
@@ -70,9 +85,10 @@ void presentGameCenterLogin() {
 
 void reportScores(ScoreReport const* reports, size_t count) {
     if (!reports) return;
-    std::vector<std::pair<std::string, int64_t>> scores;
+    std::vector<platform::GameServices::Score> scores;
     for (size_t i = 0; i < count; ++i)
-        if (auto id = leaderboardId(reports[i].leaderboard)) scores.emplace_back(*id, reports[i].value);
+        if (auto id = leaderboardId(reports[i].leaderboard))
+            scores.push_back({*id, reports[i].value, lowerIsBetter(reports[i].leaderboard)});
     game_center::services().reportScores(scores);
 }
 

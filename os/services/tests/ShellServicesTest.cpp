@@ -204,16 +204,33 @@ TEST_F(GameServicesTest, AchievementsLogOnlyAtFullCompletionWithTheWholeIndex) {
     EXPECT_DOUBLE_EQ(game_center::services().achievementPercent("grp.zelv.hardcore"), 100.0);
 }
 
-TEST_F(GameServicesTest, ScoresKeepTheBestValuePerBoard) {
-    ScoreReport const first[] = {{2, 500}, {1337, 90000}, {24, 1}};
-    reportScores(first, 3);
-    ScoreReport const second[] = {{2, 400}, {1337, 80000}};
-    reportScores(second, 2);
-    EXPECT_EQ(game_center::services().score("grp.zelv.level03"), 500);
-    EXPECT_EQ(game_center::services().score("grp.zelv.hardcoreleaderboardtime"), 80000);
+TEST_F(GameServicesTest, ScoresKeepTheBestValuePerBoardInItsOwnDirection) {
+    // Every kind of board, with what the results report to it: a slower and then a faster main
+    // level time (hundredths), fewer and more laps (thousandths), less and more collected time,
+    // a slower and a faster hardcore run, fewer and more hardcore levels.
+    struct Case {
+        uint32_t board;
+        char const* id;
+        int64_t worse, better;
+    };
+    Case const cases[] = {{2, "grp.zelv.level03", 12000, 9000},       {23, "grp.zelv.level20", 30000, 29999},
+                          {4, "grp.zelv.bonus01", 2500, 3100},        {14, "grp.zelv.bonus03", 0, 4000},
+                          {9, "grp.zelv.bonus02", 6000, 8500},        {19, "grp.zelv.bonus04", 100, 101},
+                          {1337, "grp.zelv.hardcoreleaderboardtime", 90000, 80000},
+                          {1338, "grp.zelv.hardcoreleaderboardlevels", 3, 12}};
+    platform::GameServices& services = game_center::services();
+    for (Case const& c : cases) {
+        ScoreReport const worseThenBetter[] = {{c.board, c.worse}, {24, 1}, {c.board, c.better}};
+        reportScores(worseThenBetter, 3);
+        EXPECT_EQ(services.score(c.id), c.better) << c.id;
+        ScoreReport const worseAgain[] = {{c.board, c.worse}};
+        reportScores(worseAgain, 1);
+        EXPECT_EQ(services.score(c.id), c.better) << c.id << " after a worse one";
+    }
     // The file survives a new process.
     platform::GameServices reread(std::string(documentsPath()) + "gameservices", true);
-    EXPECT_EQ(reread.score("grp.zelv.level03"), 500);
+    EXPECT_EQ(reread.score("grp.zelv.level03"), 9000);
+    EXPECT_EQ(reread.score("grp.zelv.bonus01"), 3100);
 }
 
 TEST_F(GameServicesTest, PresentingWhileSignedOutAnswersFalseAtOnce) {
