@@ -118,24 +118,21 @@ std::string localeFromEnvironment() {
             break;
         }
     }
-    constexpr int maxEntries = 16;
-    std::string entries[maxEntries];
-    char const* pointers[maxEntries];
-    int count = 0;
+    // The platform answers with its one best match among the shipped localizations: the first
+    // entry of the user's list that the game ships. An English-first user gets English even when
+    // other languages follow.
     size_t pos = 0;
-    while (pos < list.size() && count < maxEntries) {
+    while (pos < list.size()) {
         size_t end = list.find(':', pos);
         if (end == std::string::npos) end = list.size();
-        if (end > pos) {
-            entries[count] = localizationOf(std::string_view(list).substr(pos, end - pos));
-            if (!entries[count].empty()) {
-                pointers[count] = entries[count].c_str();
-                ++count;
-            }
+        std::string const shipped = localizationOf(std::string_view(list).substr(pos, end - pos));
+        if (!shipped.empty()) {
+            char const* answer[] = {shipped.c_str()};
+            return localeFor(answer, 1);
         }
         pos = end + 1;
     }
-    return localeFor(pointers, count);
+    return localeFor(nullptr, 0);
 }
 
 char const* localeFor(char const* const* entries, int count) {

@@ -53,8 +53,9 @@ namespace platform_services {
 void setScreenSizes(float virtualW, float virtualH, float backingW, float backingH);
 // The hardware model identifier: ZELV_DEVICE_MODEL, else uname's machine field.
 char const* deviceModel();
-// The locale from LANGUAGE, else LC_ALL, LC_MESSAGES or LANG (read now; preferredLocale keeps
-// the first answer for the life of the process).
+// The locale from LANGUAGE, else LC_ALL, LC_MESSAGES or LANG: that of the list's first entry the
+// game ships, else en_US (read now; preferredLocale keeps the first answer for the life of the
+// process).
 std::string localeFromEnvironment();
 // The locale for a list of language entries in preference order (e.g. {"en", "fr"} -> "fr_FR").
 char const* localeFor(char const* const* entries, int count);

@@ -7,7 +7,7 @@
 
 using namespace platform_services;
 
-TEST(PlatformServices, LocaleTakesFirstShippedEntryInGettextOrder) {
+TEST(PlatformServices, LocaleIsThatOfTheFirstShippedEntryInGettextOrder) {
     char const* enFr[] = {"en", nullptr, "fr"};
     EXPECT_STREQ(localeFor(enFr, 3), "fr_FR");
     EXPECT_STREQ(localeFor(nullptr, 0), "en_US");
@@ -19,8 +19,15 @@ TEST(PlatformServices, LocaleTakesFirstShippedEntryInGettextOrder) {
     EXPECT_EQ(localeFromEnvironment(), "zh_TW");
     setenv("LANGUAGE", "nl_NL:pt_PT.UTF-8:de", 1);
     EXPECT_EQ(localeFromEnvironment(), "pt_BR");
-    setenv("LANGUAGE", "en_GB::zh@latin", 1);
+    setenv("LANGUAGE", "zh@latin::en_GB", 1);
     EXPECT_EQ(localeFromEnvironment(), "zh_CN");
+    // The first shipped entry decides, English included: later languages are fallbacks only.
+    setenv("LANGUAGE", "en_US:de_DE", 1);
+    EXPECT_EQ(localeFromEnvironment(), "en_US");
+    setenv("LANGUAGE", "en_GB:en:fr", 1);
+    EXPECT_EQ(localeFromEnvironment(), "en_US");
+    setenv("LANGUAGE", "nl:de_AT:fr", 1);
+    EXPECT_EQ(localeFromEnvironment(), "de_DE");
     // Languages the game does not ship are passed over, even when their code begins like one it does.
     setenv("LANGUAGE", "kok_IN:frr_DE:ja_JP", 1);
     EXPECT_EQ(localeFromEnvironment(), "ja_JP");
