@@ -48,9 +48,3 @@ void* tlcrash_async_macho_image_find_command(const tlcrash_async_macho_image* im
     }
     return nullptr;
 }
-
-// Symbol tables are read by the image reader; until it is here nothing is named.
-tlcrash_error_t tlcrash_async_symbolicate(const tlcrash_async_macho_image*, uint32_t, tlcrash_async_objc_cache*,
-                                          uint64_t, tlcrash_async_found_symbol_cb, void*) {
-    return TLCRASH_ENOTFOUND;
-}

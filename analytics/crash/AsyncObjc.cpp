@@ -173,10 +173,12 @@ tlcrash_error_t mapSections(const Walk& w) {
                   {"__objc_data", &cache->objc_data_mapped, &cache->objc_data, false}};
     for (auto& s : wanted) {
         tlcrash_error_t err = tlcrash_async_macho_image_map_section(w.image, "__DATA", s.name, s.section);
-        if (err == TLCRASH_ESUCCESS)
+        if (err == TLCRASH_ESUCCESS) {
             *s.mapped = 1;
-        else if (!(s.optional && err == TLCRASH_ENOTFOUND))
+        } else if (!(s.optional && err == TLCRASH_ENOTFOUND)) {
+            releaseSections(cache);
             return err;
+        }
     }
     return TLCRASH_ESUCCESS;
 }

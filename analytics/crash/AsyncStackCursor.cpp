@@ -1,5 +1,8 @@
 #include "analytics/crash/AsyncStackCursor.h"
 
+#include "analytics/crash/AsyncCompactUnwind.h"
+#include "analytics/crash/AsyncDwarfCfi.h"
+
 tlcrash_unwind_error_t tlcrash_async_stack_cursor_init(tlcrash_async_stack_cursor* cursor, tlcrash_task_t task,
                                                        const tlcrash_async_thread_state* initial_state,
                                                        tlcrash_async_image_list* image_list) {
@@ -42,8 +45,8 @@ tlcrash_unwind_error_t tlcrash_async_stack_cursor_next_using(tlcrash_async_stack
 }
 
 tlcrash_unwind_error_t tlcrash_async_stack_cursor_next(tlcrash_async_stack_cursor* cursor) {
-    // Compact unwind and DWARF call-frame readers go before the frame-pointer walk.
-    static constexpr tlcrash_async_unwinder unwinders[] = {tlcrash_async_unwind_with_fp};
+    static constexpr tlcrash_async_unwinder unwinders[] = {
+        tlcrash_async_read_compact_unwind_frame, tlcrash_async_read_dwarf_frame, tlcrash_async_unwind_with_fp};
     return tlcrash_async_stack_cursor_next_using(cursor, unwinders, sizeof unwinders / sizeof unwinders[0]);
 }
 

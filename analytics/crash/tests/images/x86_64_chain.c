@@ -3,17 +3,12 @@
  * sources. Nothing is imported: the callback arrives as a pointer. */
 
 typedef void (*chain_callback)(void *context);
-typedef void (*chain_noreturn)(void *context) __attribute__((noreturn));
 
 int chain_frameless(int depth, void *context, chain_callback callback);
 int chain_dwarf_hop(int depth, void *context, chain_callback callback);
 
-/* Ends in a call that does not return, so its return address is the next function's entry. */
-__attribute__((noinline)) void chain_last_call(void *context, chain_callback callback) {
-    ((chain_noreturn)callback)(context);
-}
-
-__attribute__((noinline)) int chain_after_last_call(int x) { return x + 11; }
+/* In x86_64_dwarf.s: ends in a call that does not return, right before the next function. */
+void chain_last_call(void *context, chain_callback callback);
 
 /* Called by the DWARF-only function; recurses back through the chain while depth remains. */
 __attribute__((noinline)) int chain_framed_inner(int depth, void *context, chain_callback callback) {

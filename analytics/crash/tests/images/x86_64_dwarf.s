@@ -21,3 +21,32 @@ _chain_dwarf_hop:
 	popq	%rbp
 	retq
 	.cfi_endproc
+
+# Calls the callback, which never returns, as its last instruction: its return address is the
+# first byte of the next function, so only a lookup at pc - 1 finds the caller.
+	.globl	_chain_last_call
+_chain_last_call:
+	.cfi_startproc
+	pushq	%rbp
+	.cfi_def_cfa_offset 16
+	.cfi_offset %rbp, -16
+	movq	%rsp, %rbp
+	.cfi_def_cfa_register %rbp
+	movq	%rdi, %rax
+	movq	%rsi, %rcx
+	movq	%rax, %rdi
+	callq	*%rcx
+	.cfi_endproc
+
+	.globl	_chain_after_last_call
+_chain_after_last_call:
+	.cfi_startproc
+	pushq	%rbp
+	.cfi_def_cfa_offset 16
+	.cfi_offset %rbp, -16
+	movq	%rsp, %rbp
+	.cfi_def_cfa_register %rbp
+	leal	11(%rdi), %eax
+	popq	%rbp
+	retq
+	.cfi_endproc
