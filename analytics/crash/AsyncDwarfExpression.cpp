@@ -5,6 +5,8 @@ namespace tlcrash::Tally::async {
 namespace {
 
 constexpr size_t kStackDepth = 100;
+// Branches can loop; an expression that runs this long is not one a compiler wrote.
+constexpr uint32_t kMaxOperations = 100000;
 
 template <typename machine_ptr>
 class expression_stack {
@@ -123,7 +125,10 @@ tlcrash_error_t tlcrash_async_dwarf_expression_eval(const tlcrash_async_mobject*
         return stream.seek(target);
     };
 
+    uint32_t operations = 0;
     while (!stream.at_end()) {
+        if (++operations > kMaxOperations)
+            return TLCRASH_EINVAL;
         uint8_t opcode = 0;
         DW_READ(stream.read_u8(&opcode));
         if (opcode < 0x06 || opcode > 0x96)

@@ -14,6 +14,9 @@ constexpr uint32_t kLcSegment = 0x1;
 constexpr uint32_t kLcSegment64 = 0x19;
 constexpr uint32_t kLcSymtab = 0x2;
 constexpr uint32_t kLcDysymtab = 0xB;
+// Memory objects copy what they map; a damaged size must not make the crash path copy
+// gigabytes of whatever happens to be readable.
+constexpr uint64_t kMaxMapping = 64ull << 20;
 
 struct SegmentInfo {
     char segname[16];
@@ -178,8 +181,9 @@ tlcrash_error_t tlcrash_async_macho_image_map_segment(const tlcrash_async_macho_
     SegmentInfo segment;
     if (cmd == nullptr || !readSegment(image, cmd, &segment))
         return TLCRASH_ENOTFOUND;
+    const uint64_t length = segment.vmsize < kMaxMapping ? segment.vmsize : kMaxMapping;
     tlcrash_error_t err =
-        tlcrash_async_mobject_init(mobj, image->task, segment.vmaddr + image->vmaddr_slide, segment.vmsize, false);
+        tlcrash_async_mobject_init(mobj, image->task, segment.vmaddr + image->vmaddr_slide, length, false);
     if (err != TLCRASH_ESUCCESS)
         return err;
     if (fileoff)
@@ -204,6 +208,8 @@ tlcrash_error_t tlcrash_async_macho_image_map_section(const tlcrash_async_macho_
             continue;
         const uint64_t addr = image->m64 ? swap64(image, section + 32) : swap32(image, section + 32);
         const uint64_t size = image->m64 ? swap64(image, section + 40) : swap32(image, section + 36);
+        if (size > kMaxMapping)
+            return TLCRASH_EINVAL;
         return tlcrash_async_mobject_init(mobj, image->task, addr + image->vmaddr_slide, size, true);
     }
     return TLCRASH_ENOTFOUND;

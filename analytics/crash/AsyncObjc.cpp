@@ -12,6 +12,7 @@ constexpr uint32_t kLegacySingleMethodList = 0x4000;
 constexpr uint64_t kCacheSlots = 1024;
 // Bounds on what a damaged image can make the walk read.
 constexpr uint32_t kMaxLegacyMethodLists = 4096;
+constexpr uint32_t kMaxLegacyMethods = 65536;
 
 struct Walk {
     const tlcrash_async_macho_image* image;
@@ -62,6 +63,8 @@ tlcrash_error_t legacyMethodList(const Walk& w, uint64_t list, bool isMeta, tlcr
     if (!copyFromTask(w, list, head, sizeof head))
         return TLCRASH_EINVALID_DATA;
     const uint32_t count = swap32(w, head[1]);
+    if (count > kMaxLegacyMethods)
+        return TLCRASH_EINVALID_DATA;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t method[3];
         if (!copyFromTask(w, list + 8 + uint64_t(i) * 12, method, sizeof method))

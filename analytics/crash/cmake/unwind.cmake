@@ -22,3 +22,19 @@ zelv_test(crash_unwind_test
   SOURCES tests/DwarfExpressionTest.cpp tests/DwarfCfiTest.cpp tests/CompactUnwindTest.cpp
           tests/MachOImageTest.cpp tests/ExecutedFramesTest.cpp
   DEPS crash_unwind_test_support TIMEOUT 120)
+
+# Fuzz targets, seeded with the built images.
+set(crash_images ${CMAKE_CURRENT_BINARY_DIR}/tests/images/seeds)
+foreach(pair macho_image:MachOImage compact_unwind:CompactUnwind dwarf_cfi:DwarfCfi
+             dwarf_expression:DwarfExpression class_metadata:ClassMetadata stack_cursor:StackCursor)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 name)
+  list(GET pair 1 source)
+  zelv_fuzzer(crash_${name}_fuzzer SOURCES fuzz/${source}Fuzzer.cpp DEPS crash_unwind_test_support
+    CORPUS ${crash_images} RUNS 1000)
+  if(TARGET crash_${name}_fuzzer)
+    add_dependencies(crash_${name}_fuzzer crash_test_images)
+  endif()
+endforeach()
+
+zelv_benchmark(crash_unwind_bench SOURCES bench/UnwindBench.cpp DEPS crash_unwind_test_support)

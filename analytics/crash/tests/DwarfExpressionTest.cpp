@@ -102,6 +102,7 @@ TEST(CrashDwarfExpression, OperationsComputeTheirValues) {
         {"constu longer than ten bytes", {0x10, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01},
          TLCRASH_EINVAL, 0},
         {"deref_size 3", {0x30, 0x94, 0x03}, TLCRASH_EINVAL, 0},
+        {"a branch back to itself ends", {0x31, 0x31, 0x28, 0xFC, 0xFF}, TLCRASH_EINVAL, 0},
     };
     for (Case const& c : cases) {
         uint64_t result = 0;
