@@ -422,6 +422,9 @@ tlcrash_unwind_error_t tlcrash_async_read_compact_unwind_frame(tlcrash_task_t ta
         return TLCRASH_UNWIND_BAD_FRAME;
     const uint64_t lookup =
         tlcrash_async_unwind_lookup_pc(tlcrash_async_thread_state_get_reg(current, kPc), previous != nullptr);
+    // Without an image list (or before images are known) there is nothing to look up.
+    if (images == nullptr || images->list == nullptr)
+        return TLCRASH_UNWIND_NOT_SUPPORTED;
 
     tlcrash_async_image_list_set_reading(images, true);
     tlcrash_unwind_error_t result = TLCRASH_UNWIND_NOT_SUPPORTED;

@@ -1,6 +1,7 @@
 // Writing a report: runs inside the crashed process, so no heap, no locks, no exceptions.
 #include "analytics/crash/LogWriter.h"
 
+#include "analytics/crash/AsyncMachoReader.h"
 #include "analytics/crash/AsyncStackCursor.h"
 #include "analytics/crash/SignalNumbers.h"
 #include "analytics/crash/ThreadSuspension.h"
@@ -97,19 +98,22 @@ struct Writer {
     int64_t timestamp;
 };
 
-size_t frameBody(const Writer& w, report_file* file, uint64_t pc) {
+// A caller frame's pc is its return address; it is named from pc - 1 but recorded as it is.
+size_t frameBody(const Writer& w, report_file* file, uint64_t pc, bool caller) {
     size_t size = packUint64(file, 3, pc);
     if (w.context->symbolication_strategy == 0 || w.images == nullptr || w.images->list == nullptr)
         return size;
+    const uint64_t lookup = tlcrash_async_unwind_lookup_pc(pc, caller);
     tlcrash_async_image_list_set_reading(w.images, true);
-    if (tlcrash_async_macho_image* image = tlcrash_async_image_containing_address(w.images, pc)) {
+    if (tlcrash_async_macho_image* image = tlcrash_async_image_containing_address(w.images, lookup)) {
         SymbolSink sizing{nullptr, 0};
-        if (tlcrash_async_symbolicate(image, w.context->symbolication_strategy, nullptr, pc, symbolFound, &sizing) ==
-            TLCRASH_ESUCCESS) {
+        if (tlcrash_async_symbolicate(image, w.context->symbolication_strategy, nullptr, lookup, symbolFound,
+                                      &sizing) == TLCRASH_ESUCCESS) {
             size += packMessageHead(file, 6, sizing.size) + sizing.size;
             if (file != nullptr) {
                 SymbolSink writing{file, 0};
-                tlcrash_async_symbolicate(image, w.context->symbolication_strategy, nullptr, pc, symbolFound, &writing);
+                tlcrash_async_symbolicate(image, w.context->symbolication_strategy, nullptr, lookup, symbolFound,
+                                          &writing);
             }
         }
     }
@@ -117,8 +121,8 @@ size_t frameBody(const Writer& w, report_file* file, uint64_t pc) {
     return size;
 }
 
-size_t packFrame(const Writer& w, report_file* file, uint32_t field, uint64_t pc) {
-    return packMessage(file, field, [&](report_file* f) { return frameBody(w, f, pc); });
+size_t packFrame(const Writer& w, report_file* file, uint32_t field, uint64_t pc, bool caller) {
+    return packMessage(file, field, [&](report_file* f) { return frameBody(w, f, pc, caller); });
 }
 
 // Walks a thread's stack once; both passes write the same frames from this list.
@@ -156,11 +160,11 @@ size_t threadBody(const Writer& w, report_file* file, uint32_t number, bool cras
             }
         }
         for (; frames < count; ++frames) {
-            const size_t cost = packFrame(w, nullptr, 2, pcs[frames]);
+            const size_t cost = packFrame(w, nullptr, 2, pcs[frames], frames > 0);
             if (budget != kUnlimited && messageCost(kReportThreads, size + cost) > budget)
                 break;
             if (file != nullptr)
-                packFrame(w, file, 2, pcs[frames]);
+                packFrame(w, file, 2, pcs[frames], frames > 0);
             size += cost;
         }
     }
@@ -240,7 +244,7 @@ size_t exceptionBody(const Writer& w, report_file* file) {
     size_t size = packString(file, 1, e.name ? e.name : "") + packString(file, 2, e.reason ? e.reason : "");
     const size_t count = e.callstack_count < TLCRASH_MAX_FRAMES ? e.callstack_count : TLCRASH_MAX_FRAMES;
     for (size_t i = 0; i < count; ++i)
-        size += packFrame(w, file, 3, e.callstack[i]);
+        size += packFrame(w, file, 3, e.callstack[i], i > 0);
     return size;
 }
 
