@@ -26,6 +26,11 @@ BOOST_CLASS_TRACKING(RoamingData::LevelEntry, boost::serialization::track_never)
 BOOST_CLASS_EXPORT_KEY2(RoamingData, "RoamingData")
 BOOST_CLASS_EXPORT_KEY2(RoamingData::LevelEntry, "RoamingData::LevelEntry")
 
+namespace {
+// The stamp of a record never committed; it parses to 0 like a damaged one, but is sound.
+char const kEpoch[] = "1970-01-01T00:00:00";
+}  // namespace
+
 RoamingData::LevelEntry::LevelEntry(uint32_t levelId) : levelId_(levelId) {}
 
 uint64_t& RoamingData::LevelEntry::best() {
@@ -57,6 +62,18 @@ void RoamingData::serialize(Archive& ar, unsigned int version) {
         return;
     }
     ar & timestamp_;
+    if constexpr (Archive::is_loading::value) {
+        stored_ = 1;
+        newerVersion_ = version > 6 ? 1 : 0;
+        // An unreadable stamp would order this copy wrongly against the other in every merge.
+        char text[kTimestampSize + 1] = {};
+        std::memcpy(text, timestamp_, kTimestampSize);
+        if (parseTimeString(text) == 0 && std::strcmp(text, kEpoch) != 0) {
+            badStamp_ = 1;
+            std::memset(timestamp_, 0, sizeof timestamp_);
+            std::memcpy(timestamp_, kEpoch, sizeof kEpoch);
+        }
+    }
     ar & levels_;
     uint32_t scheme = controlScheme_;  // stored widened
     ar & scheme;
@@ -147,6 +164,7 @@ bool RoamingData::commit() {
     std::memset(timestamp_, 0, sizeof timestamp_);
     std::memcpy(timestamp_, now.data(), std::min(now.size(), kTimestampSize - 1));
     changed_ = 0;
+    stored_ = 1;
     for (LevelEntry& e : levels_) {
         e.changed_ = 0;
     }
@@ -199,7 +217,9 @@ void RoamingData::mergeInto(RoamingData& newer, RoamingData& older) {
         newer.changed_ = 1;
     }
     bool const committed = newer.commit();
+    uint8_t const olderFromNewerVersion = older.newerVersion_;
     older = newer;  // the older copy's own options are dropped: the newer copy's win
+    older.newerVersion_ = olderFromNewerVersion;  // where its stored bytes came from stays
     older.forceSave_ = 1;
     if (committed) {
         newer.forceSave_ = 1;
@@ -212,6 +232,12 @@ void RoamingData::merge(RoamingData& a, RoamingData& b) {
     int64_t const ta = stampSeconds(a.timestamp_);
     int64_t const tb = stampSeconds(b.timestamp_);
     if (ta == tb) {
+        // A copy that holds nothing (a new cloud folder, a save never written) has no options
+        // to give: the other copy's are kept, whatever its stamp says.
+        if (a.stored_ != b.stored_) {
+            a.stored_ ? mergeInto(a, b) : mergeInto(b, a);
+            return;
+        }
         // Two copies changed within the same second still differ: merge them by the same rules,
         // taking the cloud copy (b) as the newer so every device settles on the same options.
         if (!a.sameStoredContent(b)) {
@@ -272,11 +298,13 @@ bool RoamingData::load(uint8_t const* data, size_t size) {
     if (status != Z_OK || inflated != length) {
         return false;
     }
+    badStamp_ = 0;
+    newerVersion_ = 0;
     try {
         RoamingIArchive ar(archive.data(), archive.size());
         ar >> *this;
     } catch (std::exception const&) {
         return false;  // what was read before the damage stays
     }
-    return true;
+    return badStamp_ == 0;
 }

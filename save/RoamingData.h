@@ -75,9 +75,14 @@ public:
     bool commit();
     // Set by merge: the stored copy must be rewritten even when commit finds nothing new.
     bool needsSave() const { return forceSave_ != 0; }
+    // The last load read a record of a class version above today's: rewriting it drops what this
+    // version cannot read, so its bytes must be kept first.
+    bool fromNewerVersion() const { return newerVersion_ != 0; }
 
     // Reconciles two copies; both end equal. Goals are OR-ed, best results and the hardcore run
-    // keep the lower non-zero value, notices are OR-ed; the newer copy's options win.
+    // keep the lower non-zero value, notices are OR-ed; the newer copy's options win. With equal
+    // stamps a copy that holds stored values (loaded or committed) is newer than one that holds
+    // none, else the second copy (the cloud's) is.
     static void merge(RoamingData& a, RoamingData& b);
 
     // The stored blob: u32 archive length, then the zlib-compressed archive. Throws when the
@@ -86,7 +91,8 @@ public:
     std::vector<uint8_t> save() const;
     // Fills the record from a blob, as far as it reads; the fields not read keep their values.
     // Returns false when the blob was damaged (not inflatable to its declared length, a bad
-    // header, a short or inconsistent archive), so a caller can keep the damaged bytes aside.
+    // header, a short or inconsistent archive, a time stamp that does not parse, which then
+    // reads as 1970), so a caller can keep the damaged bytes aside.
     bool load(uint8_t const* data, size_t size);
 
 private:
@@ -100,6 +106,9 @@ private:
 
     uint8_t changed_;
     uint8_t forceSave_ = 0;
+    uint8_t stored_ = 0;        // holds values read from a blob or committed
+    uint8_t newerVersion_ = 0;  // read from a newer class version
+    uint8_t badStamp_ = 0;      // the last load's stamp did not parse
     char timestamp_[kTimestampSize] = "1970-01-01T00:00:00";
     std::vector<LevelEntry> levels_;
     uint8_t controlScheme_ = 0;

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "os/services/Documents.h"
+#include "os/services/ICloud.h"
 #include "platform/AtomicFile.h"
 
 namespace {
@@ -54,12 +55,28 @@ void RoamingDataFile::open() {
         std::fprintf(stderr, "save: %s is damaged; loaded as far as it reads\n", path_.c_str());
         damaged_ = true;
         damagedBytes_ = std::move(file.bytes);
+    } else if (data.fromNewerVersion()) {
+        // Read as far as this version understands; what it does not would be lost by a rewrite.
+        damaged_ = true;
+        asideSuffix_ = ".newer";
+        damagedBytes_ = std::move(file.bytes);
     }
 }
 
-// Before a damaged file is replaced, its bytes go to "<name>.bad" so nothing is lost for good.
+void RoamingDataFile::removeStaleTempFiles() {
+    std::lock_guard<std::mutex> lock(saveFileMutex());
+    platform::removeStaleAtomicWriteTemps(documentsPath(), kStaleTempSeconds);
+    platform::removeStaleAtomicWriteTemps(cloudStorePath(), kStaleTempSeconds);
+}
+
+// Before a damaged file (or one from a newer version) is replaced, its bytes go to "<name>.bad"
+// (or "<name>.newer") so nothing is lost for good.
 void RoamingDataFile::keepDamagedAside() {
-    std::string const aside = path_ + ".bad";
+    std::string const aside = path_ + asideSuffix_;
+    if (std::strcmp(asideSuffix_, ".newer") == 0) {
+        std::fprintf(stderr, "save: %s was written by a newer version; its bytes are kept as %s\n", path_.c_str(),
+                     aside.c_str());
+    }
     ::unlink(aside.c_str());
     if (::link(path_.c_str(), aside.c_str()) == 0 || errno == ENOENT) {
         return;

@@ -22,6 +22,11 @@ public:
     // Save files larger than this cannot be a record: they are refused before being read.
     static size_t maxFileSize();
 
+    // Temp files older than this in the save and cloud folders were left by a killed write.
+    static constexpr int64_t kStaleTempSeconds = 60;
+    // Removes them (start-up).
+    static void removeStaleTempFiles();
+
 private:
     void open();
     void close();
@@ -29,6 +34,9 @@ private:
 
     std::string path_;
     std::unique_lock<std::mutex> lock_;
+    // The file must be kept aside before it is replaced: damaged (".bad") or written by a newer
+    // version (".newer").
     bool damaged_ = false;
+    char const* asideSuffix_ = ".bad";
     std::vector<uint8_t> damagedBytes_;
 };

@@ -4,6 +4,7 @@
 // merge asked for it) and unlocks. `error` tells whether the store could be reached; while it is
 // set nothing is written.
 #include <mutex>
+#include <vector>
 
 #include <boost/optional.hpp>
 
@@ -22,4 +23,7 @@ public:
 private:
     std::unique_lock<std::mutex> lock_;
     boost::optional<CloudSyncError>& error_;
+    // The stored copy's bytes, when they must be kept aside (under this suffix) before a write.
+    std::vector<uint8_t> asideBytes_;
+    char const* asideSuffix_ = ".bad";
 };

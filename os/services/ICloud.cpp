@@ -87,6 +87,15 @@ bool saveRoamingData(std::vector<uint8_t> const& blob) {
     return stored;
 }
 
+bool keepRoamingDataAside(std::string const& suffix, std::vector<uint8_t> const& bytes) {
+    CloudState& c = cloud();
+    std::lock_guard<std::recursive_mutex> lock(c.mutex);
+    if (!iCloudAvailable() || !c.store) {
+        return false;
+    }
+    return c.store->setData(kRoamingDataKey + suffix, bytes);
+}
+
 void shutdownICloud() {
     CloudState& c = cloud();
     std::lock_guard<std::recursive_mutex> lock(c.mutex);

@@ -24,5 +24,9 @@ boost::optional<std::vector<uint8_t>> loadRoamingData();
 // Stores the blob under "roamingData"; false when unavailable or not set up.
 bool saveRoamingData(std::vector<uint8_t> const& blob);
 
+// Stores bytes under "roamingData" + suffix, beside the copy (a damaged or newer-version copy
+// kept before it is replaced); false when unavailable, not set up or the write failed.
+bool keepRoamingDataAside(std::string const& suffix, std::vector<uint8_t> const& bytes);
+
 // Drops the store and stops its watcher (process teardown, tests); initICloud sets it up again.
 void shutdownICloud();

@@ -29,7 +29,11 @@ struct Impl {
     using CloudSyncThread = ::CloudSyncThread;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }
-    static bool initICloud() { return ::initICloud(); }
+    // Start-up is when temp files of writes a kill interrupted are cleared away.
+    static bool initICloud() {
+        RoamingDataFile::removeStaleTempFiles();
+        return ::initICloud();
+    }
     static void graphicsStartupHook() {}
     static uint64_t graphicsBudget() { return ::graphicsBudget(); }
     static bool isLowEndDevice() { return ::isLowEndDevice(); }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <ctime>
 #include <random>
 
 namespace platform {
@@ -104,6 +105,47 @@ std::string const& atomicWriteTag() {
 
 bool isAtomicWriteTemp(std::string const& name) {
     return name.size() > 5 && name[0] == '.' && name.ends_with(".tmp");
+}
+
+namespace {
+
+// "." + target + "." + 16 hex digits + "." + decimal counter + ".tmp", as made below.
+bool isOwnTempName(std::string const& name) {
+    if (!isAtomicWriteTemp(name)) {
+        return false;
+    }
+    std::string rest = name.substr(1, name.size() - 5);
+    size_t const counterDot = rest.rfind('.');
+    if (counterDot == std::string::npos || counterDot + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789", counterDot + 1) != std::string::npos) {
+        return false;
+    }
+    rest.resize(counterDot);
+    size_t const tagDot = rest.rfind('.');
+    return tagDot != std::string::npos && tagDot > 0 && rest.size() - tagDot - 1 == 16 &&
+           rest.find_first_not_of("0123456789abcdef", tagDot + 1) == std::string::npos;
+}
+
+}  // namespace
+
+size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds) {
+    std::error_code ec;
+    size_t removed = 0;
+    time_t const now = ::time(nullptr);
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        std::string const name = it->path().filename().string();
+        struct stat st {};
+        if (!isOwnTempName(name) || ::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            now - st.st_mtime < minAgeSeconds) {
+            continue;
+        }
+        if (::unlink(it->path().c_str()) == 0) {
+            ++removed;
+            std::fprintf(stderr, "removed %s, left by an interrupted write\n", it->path().c_str());
+        }
+    }
+    return removed;
 }
 
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,

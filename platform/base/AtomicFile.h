@@ -33,4 +33,9 @@ std::string const& atomicWriteTag();
 // True when name is a temporary file name made by writeFileAtomically (of any process).
 bool isAtomicWriteTemp(std::string const& name);
 
+// Removes the temporary files writeFileAtomically left in folder (a kill mid-write) that were
+// last changed at least minAgeSeconds ago; younger ones may belong to a write under way in
+// another process. Only names of exactly that form are touched. Returns how many went.
+size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds);
+
 }  // namespace platform

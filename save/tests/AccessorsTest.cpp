@@ -199,3 +199,89 @@ TEST_F(SaveAccessors, KeyValueStoreAccessor) {
     EXPECT_TRUE(error == CloudSyncError::StoreUnavailable);
     EXPECT_EQ(readFile(cloud / "roamingData"), stored);
 }
+
+// A save from a newer version is read as far as it reads, and its bytes are kept before the
+// first write; a damaged or newer cloud copy is kept beside itself in the cloud folder.
+TEST_F(SaveAccessors, NewerOrDamagedCopiesAreKeptAsideBeforeTheFirstWrite) {
+    RoamingData record(false);
+    RoamingDataTestAccess::setEntry(record, 2, 1, 500);
+    record.setControlScheme(2);
+    record.commit();
+    std::vector<uint8_t> const newer = withClassVersion(record.save(), 7);
+    ASSERT_FALSE(newer.empty());
+    writeFile(file(), newer);
+    {
+        RoamingDataFile f("roamingData");
+        EXPECT_TRUE(f.data.fromNewerVersion());
+        EXPECT_EQ(f.data.controlScheme(), 2);
+    }
+    EXPECT_EQ(readFile(file()), newer);  // nothing changed, nothing written
+    EXPECT_FALSE(fs::exists(docs / "roamingData.newer"));
+    {
+        RoamingDataFile f("roamingData");
+        f.data.levelEntry(3).best() = 7;
+    }
+    EXPECT_EQ(readFile(docs / "roamingData.newer"), newer);
+    {
+        RoamingDataFile f("roamingData");
+        EXPECT_FALSE(f.data.fromNewerVersion());
+        EXPECT_EQ(f.data.levelEntry(2).best(), 500u);
+        f.data.levelEntry(3).best() = 6;
+    }
+    EXPECT_EQ(readFile(docs / "roamingData.newer"), newer);  // the original, not the rewrite
+
+    std::vector<uint8_t> const garbage = {0x10, 0, 0, 0, 'n', 'o', 't', ' ', 'z', 'l', 'i', 'b'};
+    for (auto const& [stored, aside] : {std::pair{garbage, "roamingData.bad"}, std::pair{newer, "roamingData.newer"}}) {
+        SCOPED_TRACE(aside);
+        writeFile(cloud / "roamingData", stored);
+        boost::optional<CloudSyncError> error;
+        {
+            RoamingDataKeyValueStore kv(error);
+            kv.data.setNoticeFlags(4);
+        }
+        EXPECT_FALSE(error);
+        EXPECT_EQ(readFile(cloud / aside), stored);
+        RoamingDataKeyValueStore kv(error);
+        EXPECT_EQ(kv.data.noticeFlags(), 4u);
+    }
+    // Where the copy cannot be kept, it is not replaced and the sync tries again later.
+    writeFile(cloud / "roamingData", garbage);
+    fs::remove(cloud / "roamingData.bad");
+    fs::create_directories(cloud / "roamingData.bad" / "blocked");
+    boost::optional<CloudSyncError> error;
+    {
+        RoamingDataKeyValueStore kv(error);
+        kv.data.setNoticeFlags(8);
+    }
+    EXPECT_TRUE(error == CloudSyncError::StoreUnavailable);
+    EXPECT_EQ(readFile(cloud / "roamingData"), garbage);
+}
+
+// Temp files a killed write left behind go at start-up: ours only, and only once old enough that
+// no write of another process can still be under way.
+TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
+    auto touch = [](fs::path const& p, int64_t ageSeconds) {
+        writeFile(p, {1, 2, 3});
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+    };
+    std::vector<fs::path> gone, kept;
+    for (fs::path const& folder : {docs.path(), cloud}) {
+        gone.push_back(folder / ".roamingData.0123456789abcdef.3.tmp");
+        gone.push_back(folder / ".leaderboards.fedcba9876543210.12.tmp");
+        kept.push_back(folder / ".roamingData.0123456789abcdef.4.tmp");  // young
+        kept.push_back(folder / ".roamingData.tmp");
+        kept.push_back(folder / ".roamingData.0123456789ABCDEF.1.tmp");
+        kept.push_back(folder / ".roamingData.0123456789abcdef.x.tmp");
+        kept.push_back(folder / "roamingData.0123456789abcdef.1.tmp");
+        kept.push_back(folder / "roamingData");
+    }
+    for (auto const& p : gone) touch(p, 3600);
+    for (auto const& p : kept) touch(p, p.filename().string().find(".4.") != std::string::npos ? 5 : 3600);
+    fs::create_directories(docs / ".roamingData.0123456789abcdef.9.tmp");
+    fs::last_write_time(docs / ".roamingData.0123456789abcdef.9.tmp",
+                        fs::file_time_type::clock::now() - std::chrono::hours(1));
+    RoamingDataFile::removeStaleTempFiles();
+    for (auto const& p : gone) EXPECT_FALSE(fs::exists(p)) << p;
+    for (auto const& p : kept) EXPECT_TRUE(fs::exists(p)) << p;
+    EXPECT_TRUE(fs::exists(docs / ".roamingData.0123456789abcdef.9.tmp"));
+}

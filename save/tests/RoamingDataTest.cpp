@@ -161,3 +161,46 @@ TEST(SaveRecord, EqualStampsWithDifferentContentsStillMerge) {
     EXPECT_TRUE(a.hasLevelEntry(11));
     EXPECT_TRUE(b.hasLevelEntry(10));
 }
+
+// A copy that holds nothing (a new cloud folder) never takes the options of one that does, even
+// when that one's stamp is unreadable or 1970; an unreadable stamp is damage and reads as 1970.
+TEST(SaveRecord, MergeKeepsTheOptionsOfTheOnlyCopyThatHoldsAny) {
+    for (char const* stamp : {"1970-01-01T00:00:00", "garbage", "", "2016-13-45T99:99:99", "2016-01-01 00:00:00"}) {
+        SCOPED_TRACE(stamp);
+        RoamingData written = committedAt(kOld, [](RoamingData& r) {
+            r.setControlScheme(2);
+            r.setSubtitlesEnabled(false);
+            r.setCellularDownloadAllowed(true);
+            Access::setEntry(r, 4, 0b011, 900);
+        });
+        Access::setTimestamp(written, stamp);
+        std::vector<uint8_t> const blob = written.save();
+        for (bool localHoldsIt : {true, false}) {
+            RoamingData holder(false), fresh(false);
+            bool const loaded = holder.load(blob.data(), blob.size());
+            EXPECT_EQ(loaded, std::string(stamp) == "1970-01-01T00:00:00");
+            EXPECT_EQ(holder.timestamp(), "1970-01-01T00:00:00");
+            if (localHoldsIt)
+                RoamingData::merge(holder, fresh);
+            else
+                RoamingData::merge(fresh, holder);
+            for (RoamingData const* r : {&holder, &fresh}) {
+                EXPECT_EQ(r->controlScheme(), 2);
+                EXPECT_FALSE(r->subtitlesEnabled());
+                EXPECT_TRUE(r->cellularDownloadAllowed());
+                EXPECT_EQ(entry(*r, 4).best(), 900u);
+            }
+            EXPECT_TRUE(fresh.needsSave());
+        }
+    }
+    // A copy with a sound stamp still beats one whose stamp was unreadable.
+    RoamingData damaged = committedAt(kNew, [](RoamingData& r) { r.setControlScheme(2); });
+    Access::setTimestamp(damaged, "not a time");
+    std::vector<uint8_t> const blob = damaged.save();
+    RoamingData local(false);
+    EXPECT_FALSE(local.load(blob.data(), blob.size()));
+    RoamingData cloud = committedAt(kOld, [](RoamingData& r) { r.setControlScheme(1); });
+    RoamingData::merge(local, cloud);
+    EXPECT_EQ(local.controlScheme(), 1);
+    EXPECT_EQ(cloud.controlScheme(), 1);
+}

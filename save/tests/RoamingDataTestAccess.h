@@ -52,3 +52,15 @@ inline std::vector<uint8_t> wrapArchive(std::vector<uint8_t> const& archive) {
     blob.resize(n + 4);
     return blob;
 }
+
+// The blob with the record's class version changed (as a later version of the game writes it).
+inline std::vector<uint8_t> withClassVersion(std::vector<uint8_t> const& blob, uint32_t version) {
+    std::vector<uint8_t> archive = inflateBlob(blob);
+    // After the 36-byte archive header and the tracking byte.
+    size_t const at = 37;
+    if (archive.size() < at + 4) {
+        return {};
+    }
+    std::memcpy(archive.data() + at, &version, 4);
+    return wrapArchive(archive);
+}

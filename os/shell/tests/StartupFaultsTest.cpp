@@ -174,6 +174,27 @@ TEST(StartupFaults, Pak1FromAnEndlessSourceOrDamagedInTheCacheIsNeverMounted) {
     EXPECT_EQ(readBytes(cached), pak1);
 }
 
+TEST(StartupFaults, StaleTempFilesOfAKilledSaveGoAtStart) {
+    testing_support::TempDir home;
+    fs::path const saves = home / "data" / "zelv";
+    fs::create_directories(saves / "cloud");
+    std::vector<fs::path> const stale = {saves / ".roamingData.00112233445566ff.0.tmp",
+                                         saves / "cloud" / ".roamingData.00112233445566ff.1.tmp"};
+    fs::path const other = saves / ".roamingData.notours.tmp";
+    for (auto const& p : {stale[0], stale[1], other}) {
+        writeBytes(p, "half a save");
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    }
+    zelv_run::Options o;
+    o.home = home.path();
+    o.signalAfter = kLaunched;
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    for (auto const& p : stale) EXPECT_FALSE(fs::exists(p)) << p << r.describe();
+    EXPECT_TRUE(fs::exists(other));
+}
+
 // A tmpfs of a few pages, filled up; needs root (mount), else the test says why it skips.
 class FullDisk {
 public:
