@@ -124,6 +124,7 @@ TEST(HttpTransportTest, RedirectsAreCountedCappedAndResolved) {
     for (int i = 1; i <= 3; ++i) server.on("/r" + std::to_string(i), Reply::redirect(302, "r" + std::to_string(i + 1)));
     server.on("/r4", Reply::answer(200, "end"));
     server.on("/loop", Reply::redirect(302, "/loop"));
+    server.on("/nowhere", Reply::redirect(302, ""));
 
     Sent two = send(connection(), "GET", server.url("/r1"), {}, {}, 2);
     ASSERT_EQ(two.end.kind, "fail");
@@ -136,6 +137,12 @@ TEST(HttpTransportTest, RedirectsAreCountedCappedAndResolved) {
     ASSERT_EQ(three.end.kind, "success");
     EXPECT_EQ(text(three.end.response->body()), "end");
     EXPECT_EQ(three.task->redirectsCount(), 3);
+
+    // A redirect without a place to go ends the request with itself.
+    Sent nowhere = send(connection(), "GET", server.url("/nowhere"));
+    EXPECT_EQ(nowhere.end.kind, "fail");
+    EXPECT_EQ(nowhere.end.response->statusCode(), 302);
+    EXPECT_EQ(nowhere.task->redirectsCount(), 0);
 
     // No limit, or a limit above the cap: a loop still ends after 20 redirects.
     for (int32_t limit : {0, 50}) {
