@@ -6,11 +6,6 @@
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "platform/base/NotificationCenter.h"
 
-namespace tally_delivery {
-void startBackgroundTaskTrackingIfNeeded(TallyBackgroundTaskTracker* tracker);
-void stopBackgroundTasksTracking(TallyBackgroundTaskTracker* tracker);
-}  // namespace tally_delivery
-
 TallyDataSenderBase::TallyDataSenderBase(std::shared_ptr<platform::WorkQueue> queue,
                                          std::shared_ptr<TallyBackgroundTaskTracker> tracker)
     : queue_(std::move(queue)), backgroundTaskTracker_(std::move(tracker)) {}

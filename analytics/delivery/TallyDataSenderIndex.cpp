@@ -4,6 +4,7 @@
 #include <mutex>
 #include <set>
 
+#include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyDeliveryAgent.h"
 
 TallyDataSenderIndex::TallyDataSenderIndex()
@@ -51,18 +52,18 @@ void TallyDataSenderIndex::encodeWith(platform::ArchiveEncoder& encoder) const {
 std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::instantiatedIndexWithIndexFile(std::string const& fileName) {
     registerArchiveClasses();
     std::filesystem::path const path = tally_delivery::filesFolder() / fileName;
-    auto read = platform::KeyedArchive::readFromFile(path);
-    std::shared_ptr<TallyDataSenderIndex> index;
-    if (read.status == platform::KeyedArchive::ReadResult::Read) index = read.value.objectAs<TallyDataSenderIndex>();
-    if (read.status == platform::KeyedArchive::ReadResult::Corrupt ||
-        (read.status == platform::KeyedArchive::ReadResult::Read && !index)) {
-        // Read whole and not an index: it will never decode, so it goes.
+    // Safe unarchiving deletes only a file read whole that does not decode.
+    auto value = TallyUtil::safeUnarchiveObjectWithFile(path);
+    std::shared_ptr<TallyDataSenderIndex> index = value ? value->objectAs<TallyDataSenderIndex>() : nullptr;
+    if (value && !index) {
+        // A whole archive of something else: it will never be an index.
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }
     if (!index) index = std::make_shared<TallyDataSenderIndex>();
     index->fileName_ = fileName;
-    index->fileUnread_ = read.status == platform::KeyedArchive::ReadResult::Unreadable;
+    std::error_code error;
+    index->fileUnread_ = !value && std::filesystem::exists(path, error);
     if (index->fileUnread_)
         tally_delivery::log(1, "TallyDataSenderIndex: cannot read " + path.string() + "; it is kept and read again later");
     return index;

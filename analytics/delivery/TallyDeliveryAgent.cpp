@@ -1,85 +1,58 @@
 #include "analytics/delivery/TallyDeliveryAgent.h"
 
-#include <atomic>
-#include <cstdio>
+#include <mutex>
 
-#include "platform/base/Digests.h"
-#include "platform/base/Directories.h"
-
-class TallyBackgroundTaskTracker;
+#include "analytics/agent/TallyBackgroundTaskTracker.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyUtil.h"
 
 namespace {
+std::mutex storeMutex;
+std::optional<tally_delivery::CookieStore> fakeStore;
 
-std::atomic<int> logLevel{1};
-std::atomic<int> saves{0};
-std::mutex stateMutex;
-std::string apiKey;
-std::map<std::string, std::vector<uint8_t>> cookieMap;
-
+std::optional<tally_delivery::CookieStore> currentFake() {
+    std::lock_guard lock(storeMutex);
+    return fakeStore;
+}
 }  // namespace
 
 namespace tally_delivery {
 
-void log(int level, std::string const& line) {
-    if (level <= logLevel.load()) std::fprintf(stderr, "%s\n", line.c_str());
+void log(int level, std::string const& line) { TallyUtil::log(level, line); }
+std::filesystem::path filesFolder() { return TallyUtil::filePathDirectory(); }
+std::string generateCFUUID() { return TallyUtil::generateCFUUID(); }
+void handleException(std::exception const& e) { TallyUtil::handleException(std::make_exception_ptr(e)); }
+bool isInBackground() { return TallyUtil::isInBackground(); }
+bool isInWatchExtension() { return TallyUtil::isInWatchExtension(); }
+uint64_t apiKeyHash() { return uint64_t(uint32_t(TallyGlobalVariableStorage::apiKeyHash())); }
+
+void startBackgroundTaskTrackingIfNeeded(TallyBackgroundTaskTracker* tracker) {
+    if (tracker) tracker->startBackgroundTaskTrackingIfNeeded();
+}
+void stopBackgroundTasksTracking(TallyBackgroundTaskTracker* tracker) {
+    if (tracker) tracker->stopBackgroundTasksTracking();
 }
 
-std::filesystem::path filesFolder() {
-    std::filesystem::path const folder = platform::Directories::applicationSupport() / "TallyFiles";
-    platform::Directories::create(folder);
-    return folder;
-}
-
-std::string generateCFUUID() { return platform::newUuidString(); }
-
-void handleException(std::exception const& e) { log(1, std::string("Tally: exception caught: ") + e.what()); }
-
-bool isInBackground() { return false; }
-bool isInWatchExtension() { return false; }
-
-uint64_t apiKeyHash() {
-    std::lock_guard lock(stateMutex);
-    return platform::crc32(apiKey);
+void setCookieStoreForTesting(std::optional<CookieStore> store) {
+    std::lock_guard lock(storeMutex);
+    fakeStore = std::move(store);
 }
 
 void clearCookies() {
-    std::lock_guard lock(stateMutex);
-    cookieMap.clear();
+    if (auto fake = currentFake()) return fake->clear();
+    TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentCookiesMap(
+        [](platform::Value::Dict& cookies) { cookies.clear(); });
 }
 
 void updateIfChangedCookieValue(std::vector<uint8_t> const& value, std::string const& key) {
-    std::lock_guard lock(stateMutex);
-    if (value.empty()) {
-        cookieMap.erase(key);
-        return;
-    }
-    if (!cookieMap.count(key) && cookieMap.size() >= 1000) return;
-    cookieMap[key] = value;
+    if (auto fake = currentFake()) return fake->update(value, key);
+    TallyUtil::updateIfChangedCookieValue(&value, key);
 }
 
-void savePersistentGlobalsToDisk() { ++saves; }
-
-// Linux has no background tasks.
-void startBackgroundTaskTrackingIfNeeded(TallyBackgroundTaskTracker*) {}
-void stopBackgroundTasksTracking(TallyBackgroundTaskTracker*) {}
+void savePersistentGlobalsToDisk() {
+    if (auto fake = currentFake()) return fake->savePersistentGlobals();
+    TallyGlobalVariableStorage::sharedInstance()->savePersistentGlobalsToDisk();
+}
 
 }  // namespace tally_delivery
-
-namespace tally_delivery::stand_in {
-
-void setLogLevel(int level) { logLevel = level; }
-void setApiKey(std::string key) {
-    std::lock_guard lock(stateMutex);
-    apiKey = std::move(key);
-}
-std::map<std::string, std::vector<uint8_t>> cookies() {
-    std::lock_guard lock(stateMutex);
-    return cookieMap;
-}
-void setCookies(std::map<std::string, std::vector<uint8_t>> cookies) {
-    std::lock_guard lock(stateMutex);
-    cookieMap = std::move(cookies);
-}
-int savesOfPersistentGlobals() { return saves.load(); }
-
-}  // namespace tally_delivery::stand_in

@@ -1,9 +1,16 @@
 #pragma once
-// The few agent services the delivery classes call, in one place: the gated logger, the files
-// folder, new UUIDs, the exception handler and the application's background state.
+// The agent services the delivery classes call, in one place: the gated logger, the files
+// folder, new UUIDs, the exception handler, the application's state, the API key's hash and the
+// cookie map. The cookie calls can be pointed at a fake store (the reply parser's fuzz target).
+#include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
+
+class TallyBackgroundTaskTracker;
 
 namespace tally_delivery {
 
@@ -12,35 +19,22 @@ std::filesystem::path filesFolder();
 std::string generateCFUUID();
 void handleException(std::exception const& e);
 bool isInBackground();
-
-}  // namespace tally_delivery
-
-#include <cstdint>
-#include <vector>
-
-namespace tally_delivery {
-
-// The API key's stable hash as the data key prints it.
+bool isInWatchExtension();
+// The API key's stable hash as the data key prints it (unsigned).
 uint64_t apiKeyHash();
-// The persistent cookies map: emptied, or one cookie stored, replaced or removed.
+
+void startBackgroundTaskTrackingIfNeeded(TallyBackgroundTaskTracker* tracker);
+void stopBackgroundTasksTracking(TallyBackgroundTaskTracker* tracker);
+
+// The persistent cookies map: emptied, or one cookie stored, replaced or removed; then saved.
+struct CookieStore {
+    std::function<void()> clear;
+    std::function<void(std::vector<uint8_t> const& value, std::string const& key)> update;
+    std::function<void()> savePersistentGlobals;
+};
+void setCookieStoreForTesting(std::optional<CookieStore> store);
 void clearCookies();
 void updateIfChangedCookieValue(std::vector<uint8_t> const& value, std::string const& key);
 void savePersistentGlobalsToDisk();
-bool isInWatchExtension();
 
 }  // namespace tally_delivery
-
-#include <map>
-#include <mutex>
-
-// Stand-ins for agent pieces still being built (log level, API key, cookie map, saves); they
-// keep the delivery classes testable and are replaced by the agent's own classes.
-namespace tally_delivery::stand_in {
-
-void setLogLevel(int level);
-void setApiKey(std::string key);
-std::map<std::string, std::vector<uint8_t>> cookies();
-void setCookies(std::map<std::string, std::vector<uint8_t>> cookies);
-int savesOfPersistentGlobals();
-
-}  // namespace tally_delivery::stand_in

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <limits>
 
+#include "analytics/agent/TallyUtil.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
 
@@ -56,10 +57,15 @@ std::string TallyHTTPResponse::description() const {
 }
 
 std::filesystem::path TallyHTTPResponse::filePath(int32_t n) {
+    std::string const name = "tallyResponse" + std::to_string(n);
+    if (TallyUtil::getSystemVersionAsAnInteger() < 50100) {
+        platform::Directories::create(platform::Directories::caches());
+        return platform::Directories::caches() / name;
+    }
     std::filesystem::path const folder = platform::Directories::applicationSupport() / "TallyFiles";
     platform::Directories::create(folder);
-    platform::Directories::excludeFromBackup(folder);
-    return folder / ("tallyResponse" + std::to_string(n));
+    TallyUtil::addSkipBackupAttributeToItemAtURL(folder);
+    return folder / name;
 }
 
 std::optional<std::filesystem::path> TallyHTTPResponse::saveToDisk() const {
@@ -71,7 +77,7 @@ std::optional<std::filesystem::path> TallyHTTPResponse::saveToDisk() const {
                                 {"headers", platform::Value(std::move(headers))}};
     std::filesystem::path const path = filePath(n);
     if (!platform::KeyedArchive::writeToFile(platform::Value(std::move(plist)), path)) return std::nullopt;
-    platform::Directories::excludeFromBackup(path);
+    TallyUtil::addSkipBackupAttributeToItemAtURL(path);
     return path;
 }
 

@@ -111,7 +111,7 @@ TEST_F(DataSenderTest, OnlyTwoHundredsDeleteAndRepliesSetCookies) {
                               Bytes b = reply({{"uid", "42"}, {"seen", "1"}});
                               return std::string(b.begin(), b.end());
                           }())});
-    int const saves = tally_delivery::stand_in::savesOfPersistentGlobals();
+    savedSinceLastCheck();
     hand(s, platform::Data{1, 2, 3});
     ASSERT_TRUE(idle(s));
     EXPECT_EQ(stored(s), 1u);
@@ -124,10 +124,8 @@ TEST_F(DataSenderTest, OnlyTwoHundredsDeleteAndRepliesSetCookies) {
     EXPECT_EQ(stored(s), 0u);
     EXPECT_EQ(blockFiles(), 0u);
     EXPECT_TRUE(s->everSentReportSuccessfully());
-    auto cookies = tally_delivery::stand_in::cookies();
-    EXPECT_EQ(cookies.size(), 2u);
-    EXPECT_EQ(cookies["uid"], (platform::Data{'4', '2'}));
-    EXPECT_EQ(tally_delivery::stand_in::savesOfPersistentGlobals(), saves + 1);
+    EXPECT_EQ(cookies(), (std::map<std::string, std::string>{{"uid", "42"}, {"seen", "1"}}));
+    EXPECT_TRUE(savedSinceLastCheck());
     // The flag is kept with the index.
     drop();
     EXPECT_TRUE(make()->everSentReportSuccessfully());
@@ -167,8 +165,8 @@ TEST_F(DataSenderTest, ReplyBodiesStopWhereTheyMust) {
         {"key not UTF-8 skipped", reply({{"\xFF\xFE", "1"}, {"b", "2"}}), true, true, {{"old", "x"}, {"b", "2"}}},
     };
     for (auto const& c : cases) {
-        tally_delivery::stand_in::setCookies({{"old", {'x'}}});
-        int const saves = tally_delivery::stand_in::savesOfPersistentGlobals();
+        setCookies({{"old", "x"}});
+        savedSinceLastCheck();
         auto response = TallyHTTPResponse::initWithBody(c.body, 200, {}, std::nullopt);
         bool parsed = true;
         try {
@@ -179,15 +177,13 @@ TEST_F(DataSenderTest, ReplyBodiesStopWhereTheyMust) {
             parsed = false;
         }
         EXPECT_EQ(parsed, c.parses) << c.what;
-        EXPECT_EQ(tally_delivery::stand_in::savesOfPersistentGlobals() - saves, c.saves ? 1 : 0) << c.what;
-        std::map<std::string, std::string> after;
-        for (auto const& [k, v] : tally_delivery::stand_in::cookies()) after[k] = std::string(v.begin(), v.end());
-        EXPECT_EQ(after, c.cookiesAfter) << c.what;
+        EXPECT_EQ(cookies(), c.cookiesAfter) << c.what;
+        EXPECT_EQ(savedSinceLastCheck(), c.saves) << c.what;
     }
     // The cookie map holds at most 1000 cookies.
-    tally_delivery::stand_in::setCookies({});
+    setCookies({});
     s->parseResponse(*TallyHTTPResponse::initWithBody(reply(many), 200, {}, std::nullopt));
-    EXPECT_EQ(tally_delivery::stand_in::cookies().size(), 1000u);
+    EXPECT_EQ(cookies().size(), 1000u);
 }
 
 }  // namespace

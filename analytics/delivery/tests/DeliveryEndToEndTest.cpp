@@ -183,8 +183,8 @@ TEST(DeliveryFaultChild, SendsUntilKilled) {
     char const* root = std::getenv("ZELV_DELIVERY_CHILD_ROOT");
     if (!root) GTEST_SKIP() << "only run by the end-to-end fault test";
     platform::Directories::setRootOverride(std::filesystem::path(root));
-    tally_delivery::stand_in::setApiKey("key");
-    tally_delivery::stand_in::setLogLevel(0);
+    TallyGlobalVariableStorage::sharedInstance()->setApiKey("key");
+    TallyUtil::setLogLevel(0);
     TallyNetworkUtil::setServerURL(std::getenv("ZELV_DELIVERY_CHILD_URL"));
     auto queue = std::make_shared<platform::WorkQueue>("com.Tally.child");
     auto delegate = std::make_shared<ReportDelegate>();
@@ -207,7 +207,7 @@ TEST_F(DeliveryEndToEndTest, ReportsSurviveAThousandFaultsRestartsAndAKill) {
     Bytes const okBody = reply({});
     server.on("/aas.do", HttpTestServer::Reply::answer(200, std::string(okBody.begin(), okBody.end())));
     server.setFaultMode({29, 0.6, 300ms});
-    tally_delivery::stand_in::setLogLevel(0);
+    TallyUtil::setLogLevel(0);
     DeletionWatch watch(tally_delivery::filesFolder(), server);
     std::vector<std::string> handed;
 

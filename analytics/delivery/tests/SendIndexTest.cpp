@@ -136,13 +136,13 @@ TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {
     drop();
 
     // Another API key's blocks are dropped when the sender is made.
-    tally_delivery::stand_in::setApiKey("key");
+    setApiKey("key");
     auto first = make();
     TallyNetworkUtil::setServerURL("http://127.0.0.1:1/closed");
     hand(first, platform::Data{1});
     ASSERT_TRUE(idle(first));
     drop();
-    tally_delivery::stand_in::setApiKey("another key");
+    setApiKey("another key");
     auto second = make();
     EXPECT_EQ(stored(second), 0u);
     EXPECT_EQ(blockFiles(), 0u);

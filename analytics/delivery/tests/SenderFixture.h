@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyHTTPResponse.h"
 #include "analytics/delivery/TallyDeliveryAgent.h"
@@ -136,15 +139,52 @@ class SenderFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::Directories::setRootOverride(dir.path());
-        tally_delivery::stand_in::setApiKey("key");
-        tally_delivery::stand_in::setCookies({});
+        setApiKey("key");
         TallyNetworkUtil::setServerURL(server.url("/aas.do"));
     }
     void TearDown() override {
         drop();
+        TallyGlobalPersistentManager::cleanup();
+        TallyGlobalVariableStorage::cleanup();
         TallyNetworkUtil::setServerURL("https://data.tally.invalid/aas.do");
         platform::Directories::setRootOverride(std::nullopt);
     }
+
+    // A new key means other map files: the shared objects start again.
+    static void setApiKey(std::string const& key) {
+        TallyGlobalPersistentManager::cleanup();
+        TallyGlobalVariableStorage::cleanup();
+        TallyGlobalVariableStorage::sharedInstance()->setApiKey(key);
+    }
+    static std::map<std::string, std::string> cookies() {
+        std::map<std::string, std::string> out;
+        TallyGlobalPersistentManager::sharedInstance()->processReadOperationForPersistentCookiesMapSync(
+            [&](platform::Value::Dict const& map) {
+                for (auto const& [k, v] : map)
+                    if (v.data()) out[k] = std::string(v.data()->begin(), v.data()->end());
+            });
+        return out;
+    }
+    static void setCookies(std::map<std::string, std::string> const& values) {
+        TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentCookiesMapSync(
+            [&](platform::Value::Dict& map) {
+                map.clear();
+                for (auto const& [k, v] : values) map[k] = platform::Data(v.begin(), v.end());
+            });
+    }
+    // Whether the maps were saved since the last call: a marker put in memory only shows up in
+    // the globals file once a save has run.
+    bool savedSinceLastCheck() {
+        auto maps = TallyGlobalPersistentManager::sharedInstance();
+        maps->waitUntilIdle();
+        auto read = platform::KeyedArchive::readFromFile(TallyGlobalVariableStorage::persistentGlobalsFilePath());
+        platform::Value const* found = read.status == platform::KeyedArchive::ReadResult::Read ? read.value.find("delivery.marker") : nullptr;
+        bool const saved = found && found->asInt() == marker_;
+        ++marker_;
+        maps->writeSync(TallyGlobalPersistentManager::Globals, [&](platform::Value::Dict& g) { g["delivery.marker"] = marker_; });
+        return saved;
+    }
+    int64_t marker_ = 0;
 
     std::shared_ptr<TallyDataSender> make(double timeout = 5.0) {
         TallyDataSender::setupInstanceWithQueue(queue);
