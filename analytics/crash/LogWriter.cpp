@@ -2,6 +2,7 @@
 #include "analytics/crash/LogWriter.h"
 
 #include "analytics/crash/AsyncMachoReader.h"
+#include "analytics/crash/AsyncObjc.h"
 #include "analytics/crash/AsyncStackCursor.h"
 #include "analytics/crash/SignalNumbers.h"
 #include "analytics/crash/ThreadSuspension.h"
@@ -96,6 +97,7 @@ struct Writer {
     tlcrash_async_image_list* images;
     tlcrash_task_t task;
     int64_t timestamp;
+    tlcrash_async_objc_cache* objc = nullptr;  // held across all frames of one report
 };
 
 // A caller frame's pc is its return address; it is named from pc - 1 but recorded as it is.
@@ -107,12 +109,12 @@ size_t frameBody(const Writer& w, report_file* file, uint64_t pc, bool caller) {
     tlcrash_async_image_list_set_reading(w.images, true);
     if (tlcrash_async_macho_image* image = tlcrash_async_image_containing_address(w.images, lookup)) {
         SymbolSink sizing{nullptr, 0};
-        if (tlcrash_async_symbolicate(image, w.context->symbolication_strategy, nullptr, lookup, symbolFound,
+        if (tlcrash_async_symbolicate(image, w.context->symbolication_strategy, w.objc, lookup, symbolFound,
                                       &sizing) == TLCRASH_ESUCCESS) {
             size += packMessageHead(file, 6, sizing.size) + sizing.size;
             if (file != nullptr) {
                 SymbolSink writing{file, 0};
-                tlcrash_async_symbolicate(image, w.context->symbolication_strategy, nullptr, lookup, symbolFound,
+                tlcrash_async_symbolicate(image, w.context->symbolication_strategy, w.objc, lookup, symbolFound,
                                           &writing);
             }
         }
@@ -290,6 +292,9 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
     timespec now{};
     Writer w{writer, image_list, tlcrash_async_task_self(),
              clock_gettime(CLOCK_REALTIME, &now) == 0 ? static_cast<int64_t>(now.tv_sec) : 0};
+    tlcrash_async_objc_cache objc;
+    tlcrash_async_objc_cache_init(&objc);
+    w.objc = &objc;
 
     report_file_write(file, "tlcrash", 7);
     const uint8_t version = 1;
@@ -372,6 +377,7 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
         packMessage(file, kReportException, exception);
     packMessage(file, kReportSignal, signal);
 
+    tlcrash_async_objc_cache_free(&objc);
     tlcrash_async_threads_resume();
     return file->failed ? TLCRASH_OUTPUT_ERR : TLCRASH_ESUCCESS;
 }

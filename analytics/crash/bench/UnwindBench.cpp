@@ -23,7 +23,7 @@ struct Chain {
     Chain() {
         tlcrash_async_image_list_init(&images, tlcrash_async_task_self());
         loader = std::make_unique<crash_test::MachOTestLoader>(
-            crash_test::readFile(crash_test::imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib", true);
+            crash_test::readBytes(crash_test::imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib", true);
         loader->announce(&images);
     }
 };

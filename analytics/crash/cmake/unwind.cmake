@@ -20,7 +20,7 @@ add_dependencies(crash_unwind_test_support crash_test_images)
 
 zelv_test(crash_unwind_test
   SOURCES tests/DwarfExpressionTest.cpp tests/DwarfCfiTest.cpp tests/CompactUnwindTest.cpp
-          tests/MachOImageTest.cpp tests/ExecutedFramesTest.cpp
+          tests/MachOImageTest.cpp tests/ExecutedFramesTest.cpp tests/ReportDecoding.cpp
   DEPS crash_unwind_test_support TIMEOUT 120)
 
 # Fuzz targets, seeded with the built images.

@@ -14,9 +14,9 @@ struct Images {
     Images() {
         tlcrash_async_image_list_init(&list, tlcrash_async_task_self());
         arm64 = std::make_unique<crash_test::MachOTestLoader>(
-            crash_test::readFile(crash_test::imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+            crash_test::readBytes(crash_test::imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
         x86 = std::make_unique<crash_test::MachOTestLoader>(
-            crash_test::readFile(crash_test::imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib");
+            crash_test::readBytes(crash_test::imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib");
         arm64->announce(&list);
         x86->announce(&list);
     }

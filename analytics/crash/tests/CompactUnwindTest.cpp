@@ -89,8 +89,8 @@ uint32_t encodePermutation(std::vector<uint32_t> const& codes) {
 }  // namespace
 
 TEST(CrashCompactUnwind, LookupsInTheLinkersCompressedPages) {
-    MachOTestLoader arm64(readFile(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
-    MachOTestLoader x86(readFile(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib");
+    MachOTestLoader arm64(readBytes(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+    MachOTestLoader x86(readBytes(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib");
     tlcrash_async_mobject section;
 
     ASSERT_EQ(tlcrash_async_macho_image_map_section(arm64.image(), "__TEXT", "__unwind_info", &section), TLCRASH_ESUCCESS);
@@ -244,7 +244,7 @@ TEST(CrashCompactUnwind, Arm64EntriesRestoreTheirRegisters) {
 
 TEST(CrashCompactUnwind, DwarfModeEntriesPassOnToTheCallFrameReader) {
     ImageList images;  // outlives the images announced to it
-    MachOTestLoader loader(readFile(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+    MachOTestLoader loader(readBytes(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
     loader.announce(images.get());
     uint64_t stack[6] = {1, 2, 3, 4, 5, 0x6666};
     tlcrash_async_thread_state start = arm64State(), next;

@@ -86,8 +86,8 @@ size_t addFde(Bytes& b, size_t cie, uint64_t pcStart, uint64_t range, std::initi
 }  // namespace
 
 TEST(CrashDwarfCfi, FixedUpEhFrameHoldsOneFdePerFunction) {
-    MachOTestLoader arm64(readFile(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
-    MachOTestLoader x86(readFile(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib");
+    MachOTestLoader arm64(readBytes(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+    MachOTestLoader x86(readBytes(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib");
     struct Expect {
         MachOTestLoader* loader;
         char const* name;
@@ -119,7 +119,7 @@ TEST(CrashDwarfCfi, FixedUpEhFrameHoldsOneFdePerFunction) {
 
 TEST(CrashDwarfCfi, AssemblerProgramsUnwindThroughTheImageList) {
     ImageList images;  // outlives the images announced to it
-    MachOTestLoader loader(readFile(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+    MachOTestLoader loader(readBytes(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
     loader.announce(images.get());
     uint64_t stack[8] = {0x1111, 0x2222, 0x3333, 0x4444, 0x5555, 0x6666, 0x7777, 0x8888};
 
@@ -285,6 +285,39 @@ TEST(CrashDwarfCfi, HandBuiltEntriesAndTheirFaults) {
         State64 state;
         EXPECT_EQ(runTo(object.get(), fn + 4, &state, &info), c.code) << c.name;
     }
+}
+
+TEST(CrashDwarfCfi, DebugFrameAndThirtyTwoBitWords) {
+    // __debug_frame: CIE id all ones, FDEs point at their CIE by offset from the section start.
+    Bytes d;
+    d.u32(0);
+    d.u32(0xFFFFFFFF);
+    d.bytes({0x01, 0x00, 0x04, 0x7C, 0x0E, 0x0C, 0x0D, 0x00});  // v1, no augmentation, caf 4, daf -4, RA 14
+    d.patch32(0, uint32_t(d.v.size() - 4));
+    const size_t fde = d.v.size();
+    d.u32(0);
+    d.u32(0);          // the CIE at offset 0
+    d.u32(0x8000);     // pc_start, a 32-bit word
+    d.u32(0x40);
+    d.bytes({0x42, 0x0E, 0x08, 0x8E, 0x01, 0x00, 0x00, 0x00});  // at +8: cfa sp + 8; lr at cfa - 4
+    d.patch32(fde, uint32_t(d.v.size() - fde - 4));
+    d.u32(0);
+    LocalObject mobj(d.v);
+    dwarf_cfa_state<uint32_t, int32_t> state;
+    tlcrash_async_dwarf_cie_info cie;
+    ASSERT_EQ(runTo(mobj.get(), 0x8010, &state, &cie, true), TLCRASH_ESUCCESS);
+    EXPECT_EQ(cie.cie_id, 0xFFFFFFFFu);
+    EXPECT_EQ(state.get_cfa_rule().reg, 13u);
+    EXPECT_EQ(state.get_cfa_rule().offset, 8u);
+    tlcrash_dwarf_cfa_reg_rule_t rule;
+    uint32_t value;
+    ASSERT_TRUE(state.get_register_rule(14, &rule, &value));
+    EXPECT_EQ(int32_t(value), -4);
+    dwarf_cfa_state<uint32_t, int32_t> early;
+    ASSERT_EQ(runTo(mobj.get(), 0x8004, &early, &cie, true), TLCRASH_ESUCCESS);
+    EXPECT_EQ(early.get_cfa_rule().offset, 0u) << "only the initial instructions apply before +8";
+    // Read as eh_frame, the same bytes make no sense: the CIE id is not 0.
+    EXPECT_NE(runTo(mobj.get(), 0x8010, &state, &cie, false), TLCRASH_ESUCCESS);
 }
 
 TEST(CrashDwarfCfi, RowRulesAndThePool) {

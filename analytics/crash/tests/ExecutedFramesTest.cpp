@@ -3,12 +3,17 @@
 // frameless and DWARF-only) to the Linux caller, naming each frame.
 #include "analytics/crash/AsyncMachoReader.h"
 #include "analytics/crash/AsyncStackCursor.h"
+#include "analytics/crash/LogWriter.h"
+#include "analytics/crash/tests/ReportDecoding.h"
 #include "analytics/crash/tests/support/MachOTestLoader.h"
 #include "analytics/crash/tests/support/UnwindTestSupport.h"
+
+#include "testing/TestPaths.h"
 
 #include <gtest/gtest.h>
 
 #include <csetjmp>
+#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -67,11 +72,37 @@ __attribute__((noinline)) void callChain(ChainEntry entry, int depth, Walk* walk
         entry(depth, walk, onChainCallback);
 }
 
+struct ReportRun {
+    tlcrash_async_image_list* images;
+    Tallytlcrash_log_writer* writer;
+    std::string path;
+    tlcrash_error_t result = TLCRASH_EUNKNOWN;
+    jmp_buf back;
+};
+
+tlcrash_error_t writeReport(tlcrash_async_thread_state* state, void* context) {
+    auto* run = static_cast<ReportRun*>(context);
+    report_file file;
+    report_file_init(&file, open(run->path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644), 0);
+    const tlcrash_log_signal_info signal{11, 1, 0, nullptr};
+    run->result = Tallytlcrash_log_writer_write(run->writer, tlcrash_async_thread_self(), run->images, &file, &signal,
+                                                state);
+    report_file_close(&file);
+    return run->result;
+}
+
+__attribute__((noinline)) void onChainReport(void* context) {
+    tlcrash_async_thread_state_current(writeReport, context);
+    longjmp(static_cast<ReportRun*>(context)->back, 1);
+}
+
+std::string fixedOsVersion() { return "9.3.5"; }
+
 }  // namespace
 
 TEST(CrashExecutedFrames, WalksBackThroughEveryMachOFrameToTheLinuxCaller) {
     ImageList images;  // outlives the images announced to it
-    MachOTestLoader loader(readFile(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib", true);
+    MachOTestLoader loader(readBytes(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib", true);
     loader.announce(images.get());
     const auto entry = reinterpret_cast<ChainEntry>(loader.symbol("_chain_entry"));
 
@@ -97,4 +128,49 @@ TEST(CrashExecutedFrames, WalksBackThroughEveryMachOFrameToTheLinuxCaller) {
         EXPECT_EQ(walk.lastCallAtReturnAddress, "_chain_after_last_call")
             << "the return address alone names the function after the call";
     }
+}
+
+TEST(CrashExecutedFrames, TheReportNamesCallerFramesAndKeepsTheirReturnAddresses) {
+    ImageList images;  // outlives the images announced to it
+    MachOTestLoader loader(readBytes(imagesDir() / "x86_64_chain.dylib"), "x86_64_chain.dylib", true);
+    loader.announce(images.get());
+    const auto entry = reinterpret_cast<ChainEntry>(loader.symbol("_chain_entry"));
+    Tallytlcrash_log_writer_set_os_version_source(fixedOsVersion);
+    Tallytlcrash_log_writer writer{};
+    ASSERT_EQ(Tallytlcrash_log_writer_init(&writer, "com.example.zelv", "1", "1.0",
+                                           TLCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE, true),
+              TLCRASH_ESUCCESS);
+    testing_support::TempDir dir;
+    ReportRun run{images.get(), &writer, (dir / "report").string(), TLCRASH_EUNKNOWN, {}};
+    if (setjmp(run.back) == 0)
+        entry(1, &run, onChainReport);
+    Tallytlcrash_log_writer_free(&writer);
+    Tallytlcrash_log_writer_set_os_version_source(nullptr);
+    ASSERT_EQ(run.result, TLCRASH_ESUCCESS);
+
+    crash_test::Report report = crash_test::decodeReport(crash_test::readFile(run.path));
+    ASSERT_TRUE(report);
+    const Tlcrash__CrashReport__Thread* crashed = nullptr;
+    for (size_t i = 0; i < report->n_threads; ++i)
+        if (report->threads[i]->crashed)
+            crashed = report->threads[i];
+    ASSERT_NE(crashed, nullptr);
+    ASSERT_GE(crashed->n_frames, 9u);
+    // Frame 1 returns to the first byte of the next function, yet is named after its caller.
+    const auto* lastCall = crashed->frames[1];
+    EXPECT_EQ(lastCall->pc, loader.symbol("_chain_after_last_call"));
+    ASSERT_NE(lastCall->symbol, nullptr);
+    EXPECT_STREQ(lastCall->symbol->name, "_chain_last_call");
+    EXPECT_EQ(lastCall->symbol->start_address, loader.symbol("_chain_last_call"));
+    std::vector<std::string> names;
+    for (size_t i = 1; i < 9; ++i)
+        names.push_back(crashed->frames[i]->symbol ? crashed->frames[i]->symbol->name : "");
+    EXPECT_EQ(names, (std::vector<std::string>{"_chain_last_call", "_chain_framed_inner", "_chain_dwarf_hop",
+                                               "_chain_frameless", "_chain_framed_inner", "_chain_dwarf_hop",
+                                               "_chain_frameless", "_chain_entry"}));
+    bool listed = false;
+    for (size_t i = 0; i < report->n_binary_images; ++i)
+        listed |= report->binary_images[i]->base_address == loader.base() &&
+                  std::string(report->binary_images[i]->name) == "x86_64_chain.dylib";
+    EXPECT_TRUE(listed);
 }

@@ -91,7 +91,7 @@ TEST(CrashMachOImage, BuiltImagesMapWithASlide) {
     for (Expect const& e : {Expect{"arm64_unwind.dylib", kCpuArm64, "__eh_frame"},
                             Expect{"x86_64_chain.dylib", 0x01000007, "__eh_frame"},
                             Expect{"objc_arm64.dylib", kCpuArm64, "__unwind_info"}}) {
-        MachOTestLoader loader(readFile(imagesDir() / e.file), e.file);
+        MachOTestLoader loader(readBytes(imagesDir() / e.file), e.file);
         tlcrash_async_macho_image* image = loader.image();
         EXPECT_NE(loader.slide(), 0u) << e.file;
         EXPECT_EQ(image->vmaddr_slide, loader.slide()) << e.file;
@@ -117,7 +117,7 @@ TEST(CrashMachOImage, BuiltImagesMapWithASlide) {
 }
 
 TEST(CrashMachOImage, SymbolsResolveToTheClosestAtOrBelow) {
-    MachOTestLoader loader(readFile(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+    MachOTestLoader loader(readBytes(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
     const uint64_t spills = loader.symbol("_arm64_spills");
     Named found = findSymbol(loader.image(), spills + 8);
     EXPECT_EQ(found.code, TLCRASH_ESUCCESS);
@@ -281,7 +281,7 @@ void realize(MachOTestLoader& loader, std::string const& className, ReadWriteHea
 }  // namespace
 
 TEST(CrashClassMetadata, MethodsNameFramesOfRealizedClasses) {
-    MachOTestLoader loader(readFile(imagesDir() / "objc_arm64.dylib"), "objc_arm64.dylib", false, true);
+    MachOTestLoader loader(readBytes(imagesDir() / "objc_arm64.dylib"), "objc_arm64.dylib", false, true);
     tlcrash_async_objc_cache cache;
     tlcrash_async_objc_cache_init(&cache);
     const uint32_t both = TLCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE | TLCRASH_ASYNC_SYMBOL_STRATEGY_OBJC;
@@ -349,7 +349,7 @@ TEST(CrashClassMetadata, MethodsNameFramesOfRealizedClasses) {
     tlcrash_async_objc_cache_free(&cache);
 
     // An image without any class metadata.
-    MachOTestLoader plain(readFile(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
+    MachOTestLoader plain(readBytes(imagesDir() / "arm64_unwind.dylib"), "arm64_unwind.dylib");
     tlcrash_async_objc_cache_init(&cache);
     EXPECT_EQ(tlcrash_async_objc_find_method(plain.image(), &cache, plain.base() + 0x4000, nullptr, nullptr),
               TLCRASH_ENOTFOUND);
@@ -422,4 +422,35 @@ TEST(CrashClassMetadata, LegacyModulesOfThirtyTwoBitImages) {
     EXPECT_EQ(symbolicate(loader.image(), 3, &cache, loader.address(0x1204)).name, "+[Legacy make]");
     EXPECT_EQ(symbolicate(loader.image(), 3, &cache, loader.address(0x1010)).name, "_start");
     tlcrash_async_objc_cache_free(&cache);
+}
+
+TEST(CrashMachOImage, TaskStringsCrossPagesButNotIntoUnreadableMemory) {
+    auto* pages = static_cast<char*>(mmap(nullptr, 3 * 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(pages + 2 * 4096, 4096, PROT_NONE);
+    tlcrash_async_macho_image image{};
+    image.task = tlcrash_async_task_self();
+    // "crossing" starts three bytes before the page boundary.
+    std::memcpy(pages + 4096 - 3, "crossing", 9);
+    std::memset(pages + 2 * 4096 - 5, 'x', 5);  // no NUL before the unreadable page
+    struct Case {
+        uint64_t address;
+        tlcrash_error_t code;
+        char const* text;
+    };
+    for (Case c : {Case{addressOf(pages + 4096 - 3), TLCRASH_ESUCCESS, "crossing"},
+                   Case{addressOf(pages + 2 * 4096 - 5), TLCRASH_EINVAL, nullptr},
+                   Case{addressOf(pages + 2 * 4096), TLCRASH_EINVAL, nullptr}}) {
+        tlcrash_async_task_string string;
+        tlcrash_async_task_string_init(&string, &image, c.address);
+        const char* text = nullptr;
+        uint64_t length = 0;
+        EXPECT_EQ(tlcrash_async_task_string_pointer(&string, &text), c.code);
+        if (c.text != nullptr) {
+            EXPECT_STREQ(text, c.text);
+            EXPECT_EQ(tlcrash_async_task_string_length(&string, &length), TLCRASH_ESUCCESS);
+            EXPECT_EQ(length, std::strlen(c.text));
+        }
+        tlcrash_async_task_string_free(&string);
+    }
+    munmap(pages, 3 * 4096);
 }

@@ -10,7 +10,7 @@
 
 namespace crash_test {
 
-std::vector<uint8_t> readFile(std::filesystem::path const& path) {
+std::vector<uint8_t> readBytes(std::filesystem::path const& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot open " + path.string());

@@ -11,7 +11,7 @@
 
 namespace crash_test {
 
-std::vector<uint8_t> readFile(std::filesystem::path const& path);
+std::vector<uint8_t> readBytes(std::filesystem::path const& path);
 // Where the build puts the images made from tests/images.
 std::filesystem::path imagesDir();
 
