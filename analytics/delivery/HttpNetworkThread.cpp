@@ -180,6 +180,8 @@ void HttpNetworkThread::configure(Transfer& t) {
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // The machine itself is never reached through a proxy.
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headerList);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.error);
