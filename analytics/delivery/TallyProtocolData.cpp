@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -16,10 +17,17 @@ void appendBigEndian(U value, TallyProtocolData::Bytes& data) {
     data.insert(data.end(), bytes, bytes + sizeof(U));
 }
 
+// Eight bytes at a time: field strings are short and almost always ASCII.
 bool isAscii(std::string_view value) {
-    uint8_t any = 0;
-    for (char c : value) any |= uint8_t(c);
-    return any < 0x80;
+    uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= value.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, value.data() + i, 8);
+        any |= word;
+    }
+    for (; i < value.size(); ++i) any |= uint8_t(value[i]);
+    return (any & 0x8080808080808080ull) == 0;
 }
 
 // Writes the low 16 bits of the payload length first; callers keep the payload at 65,535 bytes.
