@@ -29,6 +29,9 @@ GoldParticles::GoldParticles(Context* context, PhysicsWorld const* world, float 
       gradient_(context, TextureDescriptor("art/effects/gold/goldgradient.png", kLinearClamped, 2)),
       baseSize_(baseSize),
       world_(world) {
+    if (context == nullptr) {
+        return;  // a world run without drawing
+    }
     pvmLocation_ = pointProgram_.uniformLocation("pvm");
     texLocation_ = pointProgram_.uniformLocation("tex");
     particleSizeLocation_ = pointProgram_.uniformLocation("particleSize");
