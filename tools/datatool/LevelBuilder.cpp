@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "level/Fixtures.h"
+#include "level/LevelWriter.h"
 
 namespace levels {
 
@@ -49,6 +50,13 @@ Packer header(uint32_t type, float radius, Fixture const& f) {
 constexpr float polygonRadius = 0.01f;
 
 }  // namespace
+
+Fixture sensorFixture(uint32_t userData) {
+    Fixture f;
+    f.sensor = true;
+    f.userData = userData;
+    return f;
+}
 
 float signedArea(std::vector<glm::vec2> const& outline) {
     float area = 0.0f;
@@ -149,10 +157,7 @@ uint32_t LevelBuilder::fixtureSignal(uint32_t beginSignal, uint32_t endSignal, u
 }
 
 void LevelBuilder::sensorBox(glm::vec2 centre, glm::vec2 halfSize, uint32_t beginSignal, uint32_t endSignal) {
-    Fixture f;
-    f.sensor = true;
-    f.userData = fixtureSignal(beginSignal, endSignal);
-    data_.signalShapes.push_back(boxShape(centre, halfSize, f));
+    data_.signalShapes.push_back(boxShape(centre, halfSize, sensorFixture(fixtureSignal(beginSignal, endSignal))));
 }
 
 uint32_t LevelBuilder::arrayMesh(std::vector<float> const& vertices, glm::vec4 colour, std::string const& texture,
@@ -241,10 +246,7 @@ void LevelBuilder::coin(glm::vec2 centre, uint32_t achievement) {
     // The ring and the glint are placed at the centre by the coin itself.
     c.ringDrawable = quad(glm::vec2(0.0f), half, glm::vec4(1.0f), "art/effects/gold/goldsprite.png");
     c.glintDrawable = quad(glm::vec2(0.0f), half * 0.5f, glm::vec4(1.0f), "art/colors/white.png");
-    Fixture f;
-    f.sensor = true;
-    f.userData = fixtureSignal(c.triggerSignal);
-    data_.signalShapes.push_back(circleShape(centre, 0.35f, f));
+    data_.signalShapes.push_back(circleShape(centre, 0.35f, sensorFixture(fixtureSignal(c.triggerSignal))));
     data_.coins.push_back(c);
 }
 
@@ -278,11 +280,161 @@ std::vector<std::string> windingFaults(PristineLevel::Data const& level) {
 }
 
 void LevelBuilder::goal(glm::vec2 centre, glm::vec2 halfSize) {
-    Fixture f;
-    f.sensor = true;
+    Fixture f = sensorFixture();
     f.category = goalCategory;
     data_.signalShapes.push_back(boxShape(centre, halfSize, f));
     quad(centre, halfSize, glm::vec4(1.0f, 0.85f, 0.2f, 0.6f), "art/colors/white.png");
 }
+
+namespace {
+
+template <class T>
+uint32_t append(std::vector<T>& list, T record) {
+    list.push_back(std::move(record));
+    return static_cast<uint32_t>(list.size() - 1);
+}
+
+}  // namespace
+
+uint32_t LevelBuilder::dynamicBody(glm::vec2 at, PackedShape shape, int32_t type) {
+    PristineLevel::DynamicBody body;
+    body.bodyDef.type = type;
+    body.bodyDef.position = at;
+    body.shapes.push_back(std::move(shape));
+    return append(data_.dynamicBodies, std::move(body));
+}
+
+uint32_t LevelBuilder::boxBody(glm::vec2 at, glm::vec2 halfSize, int32_t type) {
+    Fixture f;
+    f.density = 1.0f;
+    uint32_t const index = dynamicBody(at, boxShape(glm::vec2(0.0f), halfSize, f), type);
+    uint32_t const drawable = quad(glm::vec2(0.0f), halfSize, glm::vec4(0.6f, 0.4f, 0.2f, 1.0f), "art/colors/white.png");
+    data_.dynamicBodies[index].drawables.push_back(drawable);
+    return index;
+}
+
+uint32_t LevelBuilder::joint(PristineLevel::JointVariant def, uint32_t resetSignal) {
+    return append(data_.joints, PristineLevel::JointRecord{std::move(def), resetSignal});
+}
+
+uint32_t LevelBuilder::delayedSignal(uint32_t input, uint32_t output, float delayMs) {
+    return append(data_.delayedSignals, PristineLevel::DelayedSignal{input, output, delayMs});
+}
+
+uint32_t LevelBuilder::signalFilter(uint32_t input, uint32_t output, uint32_t reset, int32_t maxCount, float intervalMs) {
+    return append(data_.signalFilters, PristineLevel::SignalFilter{input, output, reset, maxCount, intervalMs});
+}
+
+uint32_t LevelBuilder::triggerableSound(std::string const& path, uint32_t play, uint32_t stop, int32_t body,
+                                        float fadeInMs, float fadeOutMs, bool looping) {
+    PristineLevel::TriggerableSound sound;
+    sound.playSignal = play;
+    sound.stopSignal = stop;
+    sound.sound = SoundDescriptor(path, SoundParams(glm::vec3(0.0f), looping ? 3 : 1, 0.8f, 0, 1.25f, 2.0f));
+    sound.body = body;
+    sound.fadeInTime = fadeInMs;
+    sound.fadeOutTime = fadeOutMs;
+    return append(data_.triggerableSounds, std::move(sound));
+}
+
+uint32_t LevelBuilder::cameraShaker(glm::vec2 centre, uint32_t start, uint32_t stop, float durationMs) {
+    PristineLevel::CameraShaker shaker;
+    shaker.position = centre;
+    shaker.secondaryFactor = 0.5f;
+    shaker.amplitude = 0.2f;
+    shaker.innerRadius = 5.0f;
+    shaker.falloff = 10.0f;
+    shaker.duration = durationMs;
+    shaker.fadeInTime = 100.0f;
+    shaker.fadeOutTime = 200.0f;
+    shaker.startSignal = start;
+    shaker.stopSignal = stop;
+    return append(data_.cameraShakers, shaker);
+}
+
+uint32_t LevelBuilder::bodyObserver(int32_t body) {
+    PristineLevel::BodyObserver observer;
+    observer.body = body;
+    observer.impulseThreshold = 1.0f;
+    observer.speedThreshold = 0.5f;
+    return append(data_.bodyObservers, observer);
+}
+
+uint32_t LevelBuilder::fluid(glm::vec2 centre, glm::vec2 halfSize) {
+    PristineLevel::Fluid water;
+    water.shapes.push_back(boxShape(centre, halfSize, sensorFixture()));
+    water.dragCoefficient = 2.0f;
+    water.liftCoefficient = 0.5f;
+    water.maxDrag = 10.0f;
+    water.maxLift = 5.0f;
+    water.buoyancy = 1.2f;
+    node(PristineLevel::MeshNode::fluidVolume, static_cast<uint32_t>(data_.fluids.size()), centre - halfSize,
+         centre + halfSize);
+    return append(data_.fluids, std::move(water));
+}
+
+uint32_t LevelBuilder::particleLiquid(glm::vec2 centre, glm::vec2 halfSize) {
+    PristineLevel::ParticleLiquid liquid;
+    liquid.shapes.push_back(boxShape(centre, halfSize, Fixture{}));
+    liquid.color = PristineLevel::ParticleColor{200, 160, 40, 255};
+    return append(data_.particleLiquids, std::move(liquid));
+}
+
+uint32_t LevelBuilder::animatedBody(uint32_t body, PristineLevel::Keyframes path) {
+    PristineLevel::AnimatedBody animated;
+    animated.body = body;
+    animated.path = std::move(path);
+    return append(data_.animatedBodies, std::move(animated));
+}
+
+uint32_t LevelBuilder::animatedTexture(uint32_t drawable) {
+    PristineLevel::AnimatedTexture texture;
+    texture.rows = 1;
+    texture.columns = 1;
+    texture.frameCount = 1;
+    texture.framesPerSecond = 10.0f;
+    texture.drawable = drawable;
+    texture.visible = 1;
+    return append(data_.animatedTextures, texture);
+}
+
+uint32_t LevelBuilder::animatedMesh(uint32_t drawable) {
+    PristineLevel::AnimatedMesh mesh;
+    mesh.drawable = drawable;
+    mesh.to = 1.0f;
+    mesh.rate = 1.0f;
+    return append(data_.animatedMeshes, std::move(mesh));
+}
+
+uint32_t LevelBuilder::facingMesh(std::vector<uint32_t> drawables, glm::vec3 pivot) {
+    return append(data_.drawableGroups, PristineLevel::DrawableGroup{std::move(drawables), pivot});
+}
+
+uint32_t LevelBuilder::jumpPad(glm::vec2 centre, glm::vec2 halfSize, glm::vec2 launchImpulse) {
+    PristineLevel::JumpPad pad;
+    pad.triggerSignal = signal();
+    pad.shapes.push_back(boxShape(centre, halfSize, sensorFixture(fixtureSignal(pad.triggerSignal))));
+    pad.launchImpulse = launchImpulse;
+    pad.body = PristineLevel::staticBodyIndexU;
+    return append(data_.jumpPads, std::move(pad));
+}
+
+uint32_t LevelBuilder::cameraZone(glm::vec2 centre, glm::vec2 halfSize, glm::vec2 offset) {
+    PristineLevel::CameraZone zone;
+    Fixture f = sensorFixture();
+    f.category = cameraZoneCategory;
+    zone.shapes.push_back(boxShape(centre, halfSize, f));
+    zone.offset = offset;
+    zone.duration = 500.0f;
+    return append(data_.cameraZones, std::move(zone));
+}
+
+uint32_t LevelBuilder::musicNode(glm::vec2 point, int32_t track, float volume, float fadeInPerSecond,
+                                 float fadeOutPerSecond) {
+    return append(data_.soundTable.musicPath,
+                  PristineLevel::MusicNode{point, track, volume, fadeInPerSecond, fadeOutPerSecond});
+}
+
+std::vector<uint8_t> LevelBuilder::pxl() const { return PristineLevel::savePristineLevel(data_); }
 
 }  // namespace levels

@@ -1,6 +1,7 @@
 #pragma once
-// Authoring helpers for the sample levels: packed shapes, sensors wired to fixture signals,
-// quads and ground strips in the level's mesh set, check points, coins and the goal.
+// Authoring helpers for levels, shared by the data tool's sample levels and the tests of the
+// world, the game and the particles: packed shapes, sensors wired to fixture signals, quads and
+// ground strips in the level's mesh set, and one function per record kind.
 #include <glm/vec2.hpp>
 #include <glm/vec4.hpp>
 
@@ -12,23 +13,32 @@
 
 namespace levels {
 
-// Fixture settings packed with every shape.
+// Fixture categories the world gives a meaning.
+inline constexpr uint16_t playerCategory = 0x0001;
+inline constexpr uint16_t deadlyCategory = 0x0002;
+// Ground, walls, bodies, water and sensors: a bit the player's masks (0x010E, 0x038C) hold.
+inline constexpr uint16_t solidCategory = 0x0004;
+inline constexpr uint16_t viewBlockerCategory = 0x0020;
+inline constexpr uint16_t goalCategory = 0x0080;
+inline constexpr uint16_t cameraZoneCategory = 0x0200;
+// Fixtures whose mask shares a bit with this take part in particle collision.
+inline constexpr uint16_t particleCollisionMask = 0x0802;
+
+// Fixture settings packed with every shape. The default mask holds the player's category and the
+// particle collision bits, so default ground, walls and containers stop the player and liquids.
 struct Fixture {
     float density = 0.0f;
     float friction = 0.6f;
     float restitution = 0.0f;
-    uint16_t category = 0x0001;
+    uint16_t category = solidCategory;
     uint16_t mask = 0xFFFF;
     int16_t group = 0;
     bool sensor = false;
     uint32_t userData = 0xFFFFFFFF;  // index into the level's fixture signals, or none
 };
 
-// Fixture categories the world gives a meaning.
-inline constexpr uint16_t playerCategory = 0x0001;
-inline constexpr uint16_t deadlyCategory = 0x0002;
-inline constexpr uint16_t goalCategory = 0x0080;
-inline constexpr uint16_t cameraZoneCategory = 0x0200;
+// A sensor; with a fixture-signal index its touches raise that entry's signals.
+Fixture sensorFixture(uint32_t userData = 0xFFFFFFFF);
 
 PackedShape circleShape(glm::vec2 centre, float radius, Fixture const& fixture);
 // A convex polygon of 3 to 8 vertices in counter-clockwise order.
@@ -79,6 +89,30 @@ public:
     void checkPoint(glm::vec2 position);  // the first one is the level start
     void coin(glm::vec2 centre, uint32_t achievement = 0);
     void goal(glm::vec2 centre, glm::vec2 halfSize);
+
+    // One record of each kind; each returns the record's index in its list.
+    uint32_t dynamicBody(glm::vec2 at, PackedShape shape, int32_t type = PristineLevel::BodyDef::dynamicBody);
+    // A body with one box fixture of density 1 and a drawn quad.
+    uint32_t boxBody(glm::vec2 at, glm::vec2 halfSize, int32_t type = PristineLevel::BodyDef::dynamicBody);
+    uint32_t joint(PristineLevel::JointVariant def, uint32_t resetSignal = 0);
+    uint32_t delayedSignal(uint32_t input, uint32_t output, float delayMs);
+    uint32_t signalFilter(uint32_t input, uint32_t output, uint32_t reset, int32_t maxCount, float intervalMs);
+    uint32_t triggerableSound(std::string const& path, uint32_t play, uint32_t stop, int32_t body = -1,
+                              float fadeInMs = 0.0f, float fadeOutMs = 0.0f, bool looping = true);
+    uint32_t cameraShaker(glm::vec2 centre, uint32_t start, uint32_t stop, float durationMs);
+    uint32_t bodyObserver(int32_t body);
+    uint32_t fluid(glm::vec2 centre, glm::vec2 halfSize);
+    uint32_t particleLiquid(glm::vec2 centre, glm::vec2 halfSize);
+    uint32_t animatedBody(uint32_t body, PristineLevel::Keyframes path);
+    uint32_t animatedTexture(uint32_t drawable);
+    uint32_t animatedMesh(uint32_t drawable);
+    uint32_t facingMesh(std::vector<uint32_t> drawables, glm::vec3 pivot);
+    uint32_t jumpPad(glm::vec2 centre, glm::vec2 halfSize, glm::vec2 launchImpulse);
+    uint32_t cameraZone(glm::vec2 centre, glm::vec2 halfSize, glm::vec2 offset);
+    uint32_t musicNode(glm::vec2 point, int32_t track, float volume, float fadeInPerSecond, float fadeOutPerSecond);
+
+    // The level as a .pxl file.
+    std::vector<uint8_t> pxl() const;
 
 private:
     uint32_t arrayMesh(std::vector<float> const& vertices, glm::vec4 colour, std::string const& texture,
