@@ -4,6 +4,7 @@
 #include <glm/vec2.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,11 @@ struct Keyframe {
     friend bool operator==(Keyframe const&, Keyframe const&) = default;
 };
 
+struct KeyframeSample {
+    glm::vec2 point;
+    float value = 0.0f;
+};
+
 struct Keyframes {
     std::vector<Keyframe> keyframes;
     WrapMode wrapMode = WrapMode::PingPong;
@@ -36,6 +42,10 @@ struct Keyframes {
     Keyframes() = default;
     Keyframes(std::vector<Keyframe> keyframes, WrapMode wrapMode)
         : keyframes(std::move(keyframes)), wrapMode(wrapMode) {}
+
+    // The point on the path and the keyed scalar at time t (seconds), the time folded by the wrap
+    // mode. Nothing for a track without keyframes, so that whatever it drives stays where it is.
+    std::optional<KeyframeSample> evaluate(float t) const;
 
     friend bool operator==(Keyframes const&, Keyframes const&) = default;
 };

@@ -1,0 +1,42 @@
+#include "world/DynamicBody.h"
+
+#include <box2d/b2_body.h>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+#include "level/Fixtures.h"
+#include "physics/particles/Box2DAdapter.h"
+#include "physics/particles/PhysicsWorld.h"
+
+DynamicBody::DynamicBody(PristineLevel::MeshSet const& meshSet, DrawList* drawList, PhysicsWorld& physics,
+                         PristineLevel::DynamicBody const& record, std::vector<FixtureSignal>* fixtureSignals,
+                         std::vector<AnimatedTexture>*, std::vector<AnimatedMesh>*)
+    : body_(physics.CreateBody(Box2DAdapter::toBodyDef(record.bodyDef))),
+      drawables_(Drawable::createDrawables(meshSet, drawList, record.drawables)) {
+    createFixtures(record.shapes, body_, fixtureSignals);
+}
+
+void DynamicBody::update() {
+    if (drawables_.empty()) {
+        return;
+    }
+    b2Vec2 const p = body_->GetPosition();
+    glm::mat4 const m = glm::rotate(glm::translate(glm::mat4(1.0f), glm::vec3(p.x, p.y, 0.0f)), body_->GetAngle(),
+                                    glm::vec3(0.0f, 0.0f, 1.0f));
+    for (Drawable& d : drawables_) {
+        d.setTransform(m);
+        d.updateBounds();
+    }
+}
+
+void DynamicBody::show() {
+    for (Drawable& d : drawables_) {
+        d.show();
+    }
+}
+
+void DynamicBody::hide() {
+    for (Drawable& d : drawables_) {
+        d.hide();
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// A level body: its Box2D body with the level's fixtures and the drawables that follow it.
+#include <vector>
+
+#include "graphics/Drawable.h"
+#include "level/PristineLevel.h"
+
+class b2Body;
+class PhysicsWorld;
+class AnimatedTexture;
+class AnimatedMesh;
+
+class DynamicBody {
+public:
+    DynamicBody(PristineLevel::MeshSet const& meshSet, DrawList* drawList, PhysicsWorld& physics,
+                PristineLevel::DynamicBody const& record, std::vector<FixtureSignal>* fixtureSignals,
+                std::vector<AnimatedTexture>* animatedTextures, std::vector<AnimatedMesh>* animatedMeshes);
+
+    b2Body* getBody() const { return body_; }
+    // Moves the drawables with the body.
+    void update();
+    void show();
+    void hide();
+
+private:
+    b2Body* body_ = nullptr;
+    std::vector<Drawable> drawables_;
+};

@@ -1,0 +1,40 @@
+#include "world/ParticleLiquid.h"
+
+#include "level/Fixtures.h"
+
+ParticleLiquid::ParticleLiquid(PhysicsWorld& physics, PristineLevel::ParticleLiquid const& record)
+    : physics_(&physics), shape_(createPolygonShape(record.shapes, 0)) {
+    def_.flags = record.flags;
+    def_.groupFlags = record.groupFlags;
+    def_.position.Set(record.position.x, record.position.y);
+    def_.angle = record.angle;
+    def_.linearVelocity.Set(record.linearVelocity.x, record.linearVelocity.y);
+    def_.angularVelocity = record.angularVelocity;
+    def_.color = record.color;
+    def_.strength = record.strength;
+    def_.shape = shape_.m_count >= 3 ? &shape_ : nullptr;
+}
+
+// The definition points at the shape of its own object.
+ParticleLiquid::ParticleLiquid(ParticleLiquid const& other)
+    : physics_(other.physics_), shape_(other.shape_), def_(other.def_), group_(other.group_) {
+    def_.shape = other.def_.shape != nullptr ? &shape_ : nullptr;
+}
+
+void ParticleLiquid::create() {
+    if (group_ == nullptr) {
+        group_ = physics_->CreateParticleGroup(def_);
+    }
+}
+
+void ParticleLiquid::refill() {
+    drain();
+    create();
+}
+
+void ParticleLiquid::drain() {
+    if (group_ != nullptr && !physics_->IsLocked()) {
+        physics_->DestroyParticlesInGroup(group_, false);
+        group_ = nullptr;
+    }
+}
