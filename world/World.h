@@ -93,6 +93,7 @@ public:
     // What the tests and the game screen look into.
     DrawList& drawList() { return drawList_; }
     PhysicsWorld& physics() { return *physics_; }
+    b2Body* groundBody() const { return ground_; }
     std::vector<Task> const& tasks() const { return tasks_; }
     std::vector<b2Joint*> const& joints() const { return joints_; }
     std::vector<CheckPoint> const& checkPoints() const { return checkPoints_; }

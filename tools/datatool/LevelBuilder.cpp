@@ -403,6 +403,7 @@ uint32_t LevelBuilder::animatedMesh(uint32_t drawable) {
     mesh.drawable = drawable;
     mesh.to = 1.0f;
     mesh.rate = 1.0f;
+    mesh.repeatCount = 1;
     return append(data_.animatedMeshes, std::move(mesh));
 }
 

@@ -1,2 +1,7 @@
 # The running level: construction, update and draw, signal wiring and contact handling.
 target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics zelv_level zelv_os)
+
+# Builder levels run as the game screen runs them; sounds come from the built data archive.
+zelv_test(world_test SOURCES tests/WorldTest.cpp tests/WiringTest.cpp tests/TasksTest.cpp
+          tests/JointsAndBodiesTest.cpp tests/ContactsTest.cpp DEPS zelv_world zelv_level_builder)
+add_dependencies(world_test pak)
