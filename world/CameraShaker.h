@@ -10,8 +10,7 @@ class Player;
 
 class CameraShaker {
 public:
-    CameraShaker(Player::Player* player, PristineLevel::CameraShaker const& record)
-        : player_(player), duration_(record.duration) {}
+    CameraShaker(Player::Player*, PristineLevel::CameraShaker const& record) : duration_(record.duration) {}
 
     // Running again; the next update starts the run anew.
     void start() {
@@ -24,7 +23,6 @@ public:
     bool isRunning() const { return running_; }
 
 private:
-    Player::Player* player_;
     float duration_;
     float startTime_ = 0.0f;
     bool started_ = false;

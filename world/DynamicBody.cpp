@@ -21,7 +21,13 @@ void DynamicBody::update() {
         return;
     }
     b2Vec2 const p = body_->GetPosition();
-    glm::mat4 const m = glm::rotate(glm::translate(glm::mat4(1.0f), glm::vec3(p.x, p.y, 0.0f)), body_->GetAngle(),
+    float const angle = body_->GetAngle();
+    if (p.x == placedAt_.x && p.y == placedAt_.y && angle == placedAngle_) {
+        return;
+    }
+    placedAt_ = p;
+    placedAngle_ = angle;
+    glm::mat4 const m = glm::rotate(glm::translate(glm::mat4(1.0f), glm::vec3(p.x, p.y, 0.0f)), angle,
                                     glm::vec3(0.0f, 0.0f, 1.0f));
     for (Drawable& d : drawables_) {
         d.setTransform(m);

@@ -1,5 +1,8 @@
 #pragma once
 // A level body: its Box2D body with the level's fixtures and the drawables that follow it.
+#include <box2d/b2_math.h>
+
+#include <cmath>
 #include <vector>
 
 #include "graphics/Drawable.h"
@@ -17,7 +20,7 @@ public:
                 std::vector<AnimatedTexture>* animatedTextures, std::vector<AnimatedMesh>* animatedMeshes);
 
     b2Body* getBody() const { return body_; }
-    // Moves the drawables with the body.
+    // Moves the drawables with the body; a body that has not moved costs nothing.
     void update();
     void show();
     void hide();
@@ -25,4 +28,6 @@ public:
 private:
     b2Body* body_ = nullptr;
     std::vector<Drawable> drawables_;
+    b2Vec2 placedAt_{NAN, NAN};
+    float placedAngle_ = NAN;
 };

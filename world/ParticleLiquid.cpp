@@ -1,5 +1,8 @@
 #include "world/ParticleLiquid.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "level/Fixtures.h"
 
 ParticleLiquid::ParticleLiquid(PhysicsWorld& physics, PristineLevel::ParticleLiquid const& record)
@@ -12,7 +15,13 @@ ParticleLiquid::ParticleLiquid(PhysicsWorld& physics, PristineLevel::ParticleLiq
     def_.angularVelocity = record.angularVelocity;
     def_.color = record.color;
     def_.strength = record.strength;
-    def_.shape = shape_.m_count >= 3 ? &shape_ : nullptr;
+    bool const finite = std::isfinite(def_.position.x) && std::isfinite(def_.position.y) && std::isfinite(def_.angle) &&
+                        std::isfinite(def_.linearVelocity.x) && std::isfinite(def_.linearVelocity.y) &&
+                        std::isfinite(def_.angularVelocity);
+    if (!finite) {
+        std::fprintf(stderr, "World: particle liquid with a placement that is not a number fills nothing\n");
+    }
+    def_.shape = shape_.m_count >= 3 && finite ? &shape_ : nullptr;
 }
 
 // The definition points at the shape of its own object.

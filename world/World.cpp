@@ -30,6 +30,18 @@ WorldMusic platformMusic;
 // A level without check points would leave the player nowhere to stand: it starts at the origin.
 std::vector<CheckPoint> takeCheckPoints(PristineLevel::Data& level) {
     std::vector<CheckPoint> points = std::move(level.checkPoints);
+    // The player's body is made at and teleported to these: Box2D aborts on a position that is
+    // not a number.
+    auto const unusable = [](CheckPoint const& p) {
+        return !std::isfinite(p.respawnPosition.x) || !std::isfinite(p.respawnPosition.y) ||
+               std::fabs(p.respawnPosition.x) > 1.0e6f || std::fabs(p.respawnPosition.y) > 1.0e6f;
+    };
+    auto const kept = std::remove_if(points.begin(), points.end(), unusable);
+    if (kept != points.end()) {
+        std::fprintf(stderr, "World: %zu check points without a usable position dropped\n",
+                     std::size_t(points.end() - kept));
+        points.erase(kept, points.end());
+    }
     if (points.empty()) {
         std::fprintf(stderr, "World: the level has no check point; starting at the origin\n");
         points.push_back(CheckPoint{});

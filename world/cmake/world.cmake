@@ -5,3 +5,7 @@ target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics ze
 zelv_test(world_test SOURCES tests/WorldTest.cpp tests/WiringTest.cpp tests/TasksTest.cpp
           tests/JointsAndBodiesTest.cpp tests/ContactsTest.cpp DEPS zelv_world zelv_level_builder)
 add_dependencies(world_test pak)
+
+zelv_fuzzer(world_level_fuzzer SOURCES fuzz/WorldLevelFuzzer.cpp DEPS zelv_world
+            CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/world_level_fuzzer)
+zelv_benchmark(world_update_bench SOURCES bench/WorldUpdateBench.cpp DEPS zelv_world zelv_level_builder)
