@@ -3,5 +3,5 @@
 #include "level/Fixtures.h"
 
 CameraZone::CameraZone(PristineLevel::CameraZone const& record, b2Body* ground) : offset_(record.offset) {
-    createFixtures(record.shapes, ground, static_cast<void*>(this));
+    createFixtures(record.shapes, ground, FixtureOwner(this));
 }

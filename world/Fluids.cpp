@@ -9,7 +9,7 @@
 #include "physics/particles/Box2DAdapter.h"
 
 FluidVolume::FluidVolume(PristineLevel::Fluid const& record, b2Body* ground) : splashing_(record.silent == 0) {
-    createFixtures(record.shapes, ground, static_cast<void*>(this));
+    createFixtures(record.shapes, ground, FixtureOwner(this));
 }
 
 void FluidVolume::endContact(b2Fixture* fluid, b2Fixture* other) {
