@@ -914,7 +914,7 @@ void forEachMember(Level& d, F&& f) {
     f(d.meshSet);
     f(d.fluids);
     f(d.particleLiquids);
-    f(d.sharedShapes);
+    f(d.meshAnimationFrames);
     f(d.animatedMeshes);
     f(d.signalFilters);
     f(d.drawableGroups);

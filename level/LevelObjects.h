@@ -198,9 +198,9 @@ struct ParticleLiquid {
 
 // A mesh animated through vertex frames and per-frame opacity.
 struct AnimatedMesh {
-    uint32_t frames = 0;  // index of the vertex-frame block
+    uint32_t frames = 0;  // index into the level's meshAnimationFrames
     std::vector<float> opacityKeys;
-    uint32_t frameStride = 0;  // bytes per frame
+    uint32_t frameStride = 0;  // bytes per frame: the frame count is the block's size / this
     uint32_t drawable = 0;
     float from = 0.0f;
     float to = 0.0f;

@@ -289,7 +289,8 @@ struct Data {
     MeshSet meshSet;
     std::vector<Fluid> fluids;
     std::vector<ParticleLiquid> particleLiquids;
-    std::vector<PackedShape> sharedShapes;
+    // Per animated mesh (which picks one by index), the vertex bytes of its frames back to back.
+    std::vector<std::vector<uint8_t>> meshAnimationFrames;
     std::vector<AnimatedMesh> animatedMeshes;
     std::vector<SignalFilter> signalFilters;
     std::vector<DrawableGroup> drawableGroups;

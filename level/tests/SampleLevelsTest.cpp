@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -138,9 +139,28 @@ void expectIndicesInRange(Data const& d, std::string const& path) {
     for (auto const& t : d.animatedTextures) {
         EXPECT_TRUE(drawable(t.drawable));
     }
+    // Each animated mesh plays whole frames of its own vertex layout, the first of them the
+    // mesh as its buffer holds it.
     for (auto const& m : d.animatedMeshes) {
-        EXPECT_TRUE(drawable(m.drawable));
-        EXPECT_NE(m.frameStride, 0u);  // frames of no bytes cannot be played
+        ASSERT_TRUE(drawable(m.drawable));
+        ASSERT_NE(m.frameStride, 0u);  // frames of no bytes cannot be played
+        ASSERT_LT(m.frames, d.meshAnimationFrames.size());
+        auto const& frames = d.meshAnimationFrames[m.frames];
+        EXPECT_FALSE(frames.empty());
+        EXPECT_EQ(frames.size() % m.frameStride, 0u);
+        auto const& node = d.meshSet.nodes[m.drawable];
+        PristineLevel::MeshCommon const* mesh = nullptr;
+        if (node.kind == MeshNode::arrayEntry && node.index < d.meshSet.arrayMeshes.size()) {
+            mesh = &d.meshSet.arrayMeshes[node.index];
+        } else if (node.kind == MeshNode::indexedEntry && node.index < d.meshSet.indexedMeshes.size()) {
+            mesh = &d.meshSet.indexedMeshes[node.index];
+        }
+        ASSERT_NE(mesh, nullptr) << "an animated mesh draws a mesh";
+        ASSERT_LT(mesh->vertexBuffer, d.meshSet.vertexBuffers.size());
+        auto const& vertices = d.meshSet.vertexBuffers[mesh->vertexBuffer].bytes;
+        ASSERT_LE(mesh->baseOffset + uint64_t(m.frameStride), vertices.size());
+        EXPECT_TRUE(std::equal(frames.begin(), frames.begin() + std::min<size_t>(m.frameStride, frames.size()),
+                               vertices.begin() + mesh->baseOffset));
     }
     for (auto const& s : d.jointSprites) {
         EXPECT_TRUE(drawable(s.drawable) && s.joint >= 0 && size_t(s.joint) < d.joints.size());
@@ -216,7 +236,6 @@ void expectShapesDecode(Data const& d, std::string const& path) {
     };
     check(d.signalShapes);
     check(d.staticShapes);
-    check(d.sharedShapes);
     for (auto const& r : d.jumpPads) check(r.shapes);
     for (auto const& r : d.cameraZones) check(r.shapes);
     for (auto const& r : d.dynamicBodies) check(r.shapes);

@@ -470,13 +470,13 @@ Data samplerLevel() {
     b.node(MeshNode::goldComposite, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     b.node(MeshNode::lightLayer, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     b.node(MeshNode::lightLayer2, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
-    d.sharedShapes.push_back(levels::boxShape(glm::vec2(0.0f), {0.5f, 0.5f}, Fixture{1.0f}));
 
     // An indexed quad over its own vertex and index buffers.
     IndexedMesh sign;
     std::vector<float> const corners = {128, 1, 0, 0, 1, 130, 1, 0, 1, 1, 130, 3, 0, 1, 0, 128, 3, 0, 0, 0};
     auto const* cornerBytes = reinterpret_cast<uint8_t const*>(corners.data());
-    d.meshSet.vertexBuffers.push_back(BufferData{{cornerBytes, cornerBytes + corners.size() * 4}, 1});
+    // Dynamic: the sign's animation below rewrites its vertices.
+    d.meshSet.vertexBuffers.push_back(BufferData{{cornerBytes, cornerBytes + corners.size() * 4}, 2});
     std::vector<uint16_t> const indices = {0, 1, 2, 0, 2, 3};
     auto const* indexBytes = reinterpret_cast<uint8_t const*>(indices.data());
     d.meshSet.indexBuffers.push_back(BufferData{{indexBytes, indexBytes + indices.size() * 2}, 1});
@@ -493,10 +493,25 @@ Data samplerLevel() {
     sign.indexType = 1;  // unsigned short
     sign.indexCount = 6;
     d.meshSet.indexedMeshes.push_back(sign);
-    uint32_t const signDrawable = b.node(MeshNode::indexedEntry, 0, {128.0f, 1.5f}, {130.0f, 3.5f});
+    // The box holds the sign at the largest size its animation gives it.
+    uint32_t const signDrawable = b.node(MeshNode::indexedEntry, 0, {127.75f, 1.25f}, {130.25f, 3.75f});
+
+    // The sign's animation frames, in its buffer's vertex layout: it swells to 1.25 times its
+    // size about its centre and back.
+    std::vector<uint8_t> signFrames;
+    for (float const scale : {1.0f, 1.25f, 1.0f}) {
+        std::vector<float> frame = corners;
+        for (size_t v = 0; v < 4; ++v) {
+            frame[v * 5] = 129.0f + (corners[v * 5] - 129.0f) * scale;
+            frame[v * 5 + 1] = 2.0f + (corners[v * 5 + 1] - 2.0f) * scale;
+        }
+        auto const* frameBytes = reinterpret_cast<uint8_t const*>(frame.data());
+        signFrames.insert(signFrames.end(), frameBytes, frameBytes + frame.size() * 4);
+    }
+    d.meshAnimationFrames.push_back(std::move(signFrames));
 
     AnimatedMesh pulse;
-    pulse.frames = 0;
+    pulse.frames = static_cast<uint32_t>(d.meshAnimationFrames.size() - 1);
     pulse.opacityKeys = {0.2f, 1.0f, 0.2f};
     pulse.frameStride = sign.stride * 4;  // one frame: the sign's four vertices
     pulse.drawable = signDrawable;
