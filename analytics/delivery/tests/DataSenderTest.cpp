@@ -101,6 +101,7 @@ TEST_F(DataSenderTest, GroupsStayUnderTheSizeLimitButCarryTheirFirstBlock) {
         EXPECT_EQ(pass, c.groups) << c.sizes.size() << " blocks";
         EXPECT_EQ(server.requestCount() - requestsBefore, c.groups.size());
         EXPECT_EQ(stored(s), 0u);
+        s.reset();
         drop();
     }
 }
@@ -127,6 +128,7 @@ TEST_F(DataSenderTest, OnlyTwoHundredsDeleteAndRepliesSetCookies) {
     EXPECT_EQ(cookies(), (std::map<std::string, std::string>{{"uid", "42"}, {"seen", "1"}}));
     EXPECT_TRUE(savedSinceLastCheck());
     // The flag is kept with the index.
+    s.reset();
     drop();
     EXPECT_TRUE(make()->everSentReportSuccessfully());
 }

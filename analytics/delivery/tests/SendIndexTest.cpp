@@ -1,6 +1,8 @@
 // The send index on disk: what survives a restart, what a discard or a foreign key removes, and
 // that an index file which cannot be read right now is never wiped.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -133,6 +135,7 @@ TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {
     size_t carried = 0;
     for (size_t i = before; i < groups.size(); ++i) carried += groups[i];
     EXPECT_EQ(carried, 49u);
+    s.reset();
     drop();
 
     // Another API key's blocks are dropped when the sender is made.
@@ -141,11 +144,50 @@ TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {
     TallyNetworkUtil::setServerURL("http://127.0.0.1:1/closed");
     hand(first, platform::Data{1});
     ASSERT_TRUE(idle(first));
+    first.reset();
     drop();
     setApiKey("another key");
     auto second = make();
     EXPECT_EQ(stored(second), 0u);
     EXPECT_EQ(blockFiles(), 0u);
+}
+
+// A full disk (writes past a file-size limit fail) loses only what could not be written: the
+// index on disk keeps its blocks, and they go out once the endpoint answers.
+TEST_F(SendIndexTest, AFullDiskDeletesNothingUnaccepted) {
+    server.on("/aas.do", testing_support::HttpTestServer::Reply::answer(503));
+    auto s = make();
+    for (int i = 0; i < 3; ++i) hand(s, platform::Data(2000, uint8_t(i)));
+    ASSERT_TRUE(idle(s));
+    ASSERT_EQ(stored(s), 3u);
+    auto const listed = std::filesystem::file_size(s->dataIndex()->filePath());
+
+    auto const previous = signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full = old;
+    full.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    for (int i = 0; i < 2; ++i) hand(s, platform::Data(2000, uint8_t(10 + i)));
+    ASSERT_TRUE(idle(s));
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(std::filesystem::file_size(s->dataIndex()->filePath()), listed);
+    EXPECT_EQ(blockFiles(), 3u);
+    s.reset();
+    drop();
+    server.on("/aas.do", testing_support::HttpTestServer::Reply::answer(200));
+    auto again = make();
+    EXPECT_EQ(stored(again), 3u);
+    networkBecameReachable();
+    ASSERT_TRUE(idle(again));
+    EXPECT_EQ(stored(again), 0u);
+    EXPECT_EQ(blockFiles(), 0u);
+    size_t accepted = 0;
+    for (auto const& r : server.requests())
+        if (r.answeredStatus == 200) accepted += r.body.size() > 6000 ? 3 : 0;
+    EXPECT_EQ(accepted, 3u);
 }
 
 }  // namespace
