@@ -6,5 +6,8 @@
 namespace Graphics {
 
 void logLine(std::string const& message);
+// The same, but only the first time for a key: a failure repeated for every variant or every
+// load of one resource is said once per run.
+void logLineOnce(std::string const& key, std::string const& message);
 
 }  // namespace Graphics

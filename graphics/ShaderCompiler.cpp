@@ -36,8 +36,8 @@ GLuint compileStage(GLenum stage, std::string const& prefix, std::string const& 
     GLint status = GL_FALSE;
     gl.getShaderiv(shader, GL_COMPILE_STATUS, &status);
     if (status != GL_TRUE) {
-        logLine(std::string(stage == GL_VERTEX_SHADER ? "vertex" : "fragment") + " shader " + name +
-                " does not compile: " + infoLog(shader, false));
+        std::string const what = std::string(stage == GL_VERTEX_SHADER ? "vertex" : "fragment") + " shader " + name;
+        logLineOnce(what, what + " does not compile: " + infoLog(shader, false));
     }
     return status == GL_TRUE ? shader : (gl.deleteShader(shader), 0u);
 }
@@ -77,7 +77,7 @@ ProgramEntry compileProgram(std::string const& vertexSource, std::string const& 
     GLint status = GL_FALSE;
     gl.getProgramiv(program, GL_LINK_STATUS, &status);
     if (status != GL_TRUE) {
-        logLine("program " + name + " does not link: " + infoLog(program, true));
+        logLineOnce("program " + name, "program " + name + " does not link: " + infoLog(program, true));
         gl.deleteProgram(program);
         gl.deleteShader(fragment);
         gl.deleteShader(vertex);
@@ -93,8 +93,9 @@ ProgramEntry loadProgram(std::string const& vertexFile, std::string const& fragm
                          std::string const& vertexPrefix, std::string const& fragmentPrefix) {
     std::string const vertex = readShaderSource(vertexFile);
     std::string const fragment = readShaderSource(fragmentFile);
-    if (vertex.empty()) logLine("shader file \"" + vertexFile + "\" is missing");
-    if (fragment.empty()) logLine("shader file \"" + fragmentFile + "\" is missing");
+    // Named once, not once per variant built from it.
+    if (vertex.empty()) logLineOnce("missing " + vertexFile, "shader file \"" + vertexFile + "\" is missing");
+    if (fragment.empty()) logLineOnce("missing " + fragmentFile, "shader file \"" + fragmentFile + "\" is missing");
     return compileProgram(vertex, fragment, attributes, vertexPrefix, fragmentPrefix, vertexFile + " + " + fragmentFile);
 }
 

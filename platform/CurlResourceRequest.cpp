@@ -121,11 +121,14 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         fraction_ = 1.0;
         if (!cancel_) completion(0, target_.string());
     };
-    std::filesystem::create_directories(target_.parent_path(), ec);
+    std::error_code folderError;
+    std::filesystem::create_directories(target_.parent_path(), folderError);
     std::filesystem::path const part = target_.string() + ".part";
     out_ = std::fopen(part.c_str(), "wb");
     if (!out_) {
-        int const e = errno;
+        int e = errno;
+        // A folder that could not be made (a read-only disk) is the reason, not its absence.
+        if (e == ENOENT && folderError) e = folderError.value();
         if (cached) return useCached();
         std::fprintf(stderr, "Download: cannot write %s: %s\n", part.c_str(), std::strerror(e));
         if (!cancel_) completion(e == ENOSPC ? kOutOfSpace : kDownloadFailed, std::string());

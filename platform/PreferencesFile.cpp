@@ -93,6 +93,8 @@ bool PreferencesFile::synchronize() {
     std::filesystem::create_directories(path_.parent_path(), ec);
     std::string error;
     if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
+        // A folder that could not be made (a read-only disk) is the reason, not its absence.
+        if (ec) error = "cannot create " + path_.parent_path().string() + ": " + ec.message();
         std::fprintf(stderr, "Preferences: cannot write %s: %s\n", path_.c_str(), error.c_str());
         return false;
     }

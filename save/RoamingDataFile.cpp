@@ -109,6 +109,10 @@ void RoamingDataFile::close() {
     }
     std::string error;
     if (!platform::writeFileAtomically(path_, blob.data(), blob.size(), &error)) {
+        // A folder that could not be made (a read-only disk) is the reason, not its absence.
+        if (ec) {
+            error = "cannot create " + std::filesystem::path(path_).parent_path().string() + ": " + ec.message();
+        }
         std::fprintf(stderr, "save: progress not saved: %s\n", error.c_str());
     }
 }

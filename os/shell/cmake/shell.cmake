@@ -20,7 +20,8 @@ if(TEST shell_launch_test)
 endif()
 zelv_test(shell_impl_test SOURCES tests/ImplTest.cpp DEPS zelv_shell)
 # The real executable started under faults, each run in a throwaway home.
-zelv_test(shell_startup_faults_test SOURCES tests/StartupFaultsTest.cpp tests/ZelvProcess.cpp GL TIMEOUT 240)
+zelv_test(shell_startup_faults_test SOURCES tests/StartupFaultsTest.cpp tests/ZelvProcess.cpp
+          ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp DEPS zelv_os zelv::zlib GL TIMEOUT 240)
 if(TARGET shell_startup_faults_test)
   add_dependencies(shell_startup_faults_test zelv)
   if(TARGET pak)

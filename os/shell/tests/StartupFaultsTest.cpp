@@ -14,7 +14,9 @@
 #include <fstream>
 #include <random>
 
+#include "os/MemoryMappedZipFile.h"
 #include "os/shell/tests/ZelvProcess.h"
+#include "os/tests/ZipWriter.h"
 #include "testing/TestPaths.h"
 
 namespace {
@@ -195,26 +197,54 @@ TEST(StartupFaults, StaleTempFilesOfAKilledSaveGoAtStart) {
     EXPECT_TRUE(fs::exists(other));
 }
 
-// A tmpfs of a few pages, filled up; needs root (mount), else the test says why it skips.
-class FullDisk {
+TEST(StartupFaults, AMissingShaderIsReportedOnceNotForEveryVariant) {
+    testing_support::TempDir home;
+    fs::path const exe = executableIn(home / "game");
+    // pak0.pak as built, less one shader file.
+    MemoryMappedZipFile const pak0((testing_support::binaryDir() / "pak0.pak").string());
+    std::vector<ziptest::Entry> entries;
+    for (auto const& [name, where] : pak0.entries()) {
+        if (name == "shaders/standard.frag") continue;
+        auto file = pak0.open(name);
+        entries.emplace_back(name, std::string(reinterpret_cast<char const*>(file->data()), file->size()));
+    }
+    ASSERT_EQ(entries.size() + 1, pak0.entries().size());
+    ziptest::writeFile(home / "game" / "pak0.pak", ziptest::build(entries));
+    zelv_run::Options o;
+    o.executable = exe;
+    o.home = home.path();
+    o.signalAfter = kLaunched;
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();  // the first frame built the shaders
+    EXPECT_EQ(r.countInErr("is missing"), 1u) << r.describe();
+    EXPECT_LE(r.countInErr("does not compile"), 1u) << r.describe();
+}
+
+// A tmpfs of a few pages, filled up or read-only; needs root (mount), else the test says why it
+// skips.
+class SmallDisk {
 public:
-    explicit FullDisk(fs::path where) : where_(std::move(where)) {
+    enum Kind { Full, ReadOnly };
+    SmallDisk(fs::path where, Kind kind) : where_(std::move(where)) {
         fs::create_directories(where_);
         if (geteuid() != 0) {
             why_ = "not root: cannot mount a small tmpfs";
             return;
         }
-        if (mount("tmpfs", where_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        if (mount("tmpfs", where_.c_str(), "tmpfs", kind == ReadOnly ? MS_RDONLY : 0, "size=64k") != 0) {
             why_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
             return;
         }
         mounted_ = true;
+        if (kind == ReadOnly) return;
         std::ofstream fill(where_ / "fill", std::ios::binary);
         std::string const block(4096, 'x');
         for (int i = 0; i < 64 && fill.write(block.data(), std::streamsize(block.size())); ++i) {
         }
     }
-    ~FullDisk() {
+    ~SmallDisk() {
         if (mounted_) umount2(where_.c_str(), MNT_DETACH);
     }
     std::string const& skipReason() const { return why_; }
@@ -227,7 +257,7 @@ private:
 
 TEST(StartupFaults, FullCacheDiskTurnsTheShaderCacheOffAndRuns) {
     testing_support::TempDir home;
-    FullDisk disk(home / "cache");
+    SmallDisk disk(home / "cache", SmallDisk::Full);
     if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
     zelv_run::Options o;
     o.home = home.path();
@@ -246,6 +276,28 @@ TEST(StartupFaults, FullCacheDiskTurnsTheShaderCacheOffAndRuns) {
     r = zelv_run::run(o);
     EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
     EXPECT_EQ(r.countInErr("shader cache is off"), 0u) << r.describe();
+}
+
+// What cannot be written there is reported with the disk's own reason, not as a missing file.
+TEST(StartupFaults, ReadOnlyConfigAndCacheFoldersAreReportedAsSuch) {
+    testing_support::TempDir home;
+    SmallDisk disk(home / "readonly", SmallDisk::ReadOnly);
+    if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+    zelv_run::Options o;
+    o.home = home.path();
+    o.env = {{"XDG_CACHE_HOME", (home / "readonly" / "cache").string()},
+             {"XDG_CONFIG_HOME", (home / "readonly" / "config").string()}};
+    o.signalAfter = kLaunched;
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    for (char const* who : {"Download: cannot write", "Preferences: cannot write"}) {
+        size_t const at = r.err.find(who);
+        ASSERT_NE(at, std::string::npos) << who << r.describe();
+        std::string const line = r.err.substr(at, r.err.find('\n', at) - at);
+        EXPECT_NE(line.find("Read-only file system"), std::string::npos) << line;
+        EXPECT_EQ(line.find("No such file"), std::string::npos) << line;
+    }
 }
 
 TEST(StartupFaults, SmallScreenGetsAWindowInsideItsUsableAreaAtSixteenByNine) {
