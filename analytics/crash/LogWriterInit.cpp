@@ -1,6 +1,6 @@
 // Gathering the writer's facts, outside the crash path.
 #include "analytics/crash/LogWriter.h"
-#include "analytics/crash/ProcessStat.h"
+#include "analytics/crash/TallyTLCrashProcessInfo.h"
 #include "analytics/crash/ThreadSuspension.h"
 #include "platform/base/DeviceFacts.h"
 
@@ -37,7 +37,7 @@ tlcrash_error_t Tallytlcrash_log_writer_init(Tallytlcrash_log_writer* writer, co
     std::memset(writer, 0, sizeof *writer);
     if (app_identifier == nullptr || app_version == nullptr)
         return TLCRASH_EINVAL;
-    auto self = tlcrash::readProcessStat(getpid());
+    auto self = TallyTLCrashProcessInfo::currentProcessInfo();
     if (!self)
         return TLCRASH_EINVAL;
 
@@ -64,18 +64,18 @@ tlcrash_error_t Tallytlcrash_log_writer_init(Tallytlcrash_log_writer* writer, co
     writer->application_info.version = copyString(app_version);
     writer->application_info.marketing_version = copyString(app_marketing_version);
 
-    writer->process_info.process_name = self->name.empty() ? nullptr : copyString(self->name);
-    writer->process_info.process_id = static_cast<uint32_t>(self->pid);
+    writer->process_info.process_name = self->processName() ? copyString(*self->processName()) : nullptr;
+    writer->process_info.process_id = static_cast<uint32_t>(self->processID());
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
     if (length > 0) {
         path[length] = 0;
         writer->process_info.process_path = copyString(path);
     }
-    writer->process_info.start_time = static_cast<uint64_t>(self->startSeconds);
-    writer->process_info.parent_process_id = static_cast<uint32_t>(self->parentPid);
-    if (auto parent = tlcrash::readProcessStat(self->parentPid); parent && !parent->name.empty())
-        writer->process_info.parent_process_name = copyString(parent->name);
+    writer->process_info.start_time = static_cast<uint64_t>(self->startTime().seconds);
+    writer->process_info.parent_process_id = static_cast<uint32_t>(self->parentProcessID());
+    if (auto parent = TallyTLCrashProcessInfo::initWithProcessID(self->parentProcessID()); parent && parent->processName())
+        writer->process_info.parent_process_name = copyString(*parent->processName());
     // No translation layer runs programs of another processor here.
     writer->process_info.native = true;
 
