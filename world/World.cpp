@@ -192,7 +192,7 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
                          }
                      }),
       contactListener_(&player_, fluids_, events, fixtureSignals_, bodyObservers_),
-      meshAnimationData_(std::move(level.sharedShapes)),
+      meshAnimationData_(std::move(level.meshAnimationFrames)),
       animatedMeshes_(buildEach<AnimatedMesh>(level.animatedMeshes,
                                               [&](auto& out, auto const& record) {
                                                   out.emplace_back(level.meshSet, &drawList_, record, meshAnimationData_);

@@ -66,7 +66,7 @@ public:
 class World : public DrawList::WorldDrawers {
 public:
     inline static constexpr uint32_t startEndSequenceSignal = 20000014;
-    using MeshAnimationData = decltype(PristineLevel::Data::sharedShapes);
+    using MeshAnimationData = decltype(PristineLevel::Data::meshAnimationFrames);
 
     World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* events, PristineLevel::Data&& level,
           PostProcessingStep* postProcessing, GameMode mode, boost::optional<unsigned long> const& catalogIndex);
