@@ -184,3 +184,10 @@ void TallyTLCrashSignalHandler::resetHandlers() {
     previousActions.clear();
     callbacks.clear();
 }
+
+bool TallyTLCrashSignalHandler::isTrampolineInstalled(int signo) {
+    struct sigaction current;
+    if (sigaction(signo, nullptr, &current) != 0)
+        return false;
+    return (current.sa_flags & SA_SIGINFO) && current.sa_sigaction == trampoline;
+}

@@ -37,6 +37,8 @@ public:
     bool registerHandlerWithSignal(int signo, TallyTLCrashSignalHandlerError* error);
     // Empties both tables; the installed actions stay.
     static void resetHandlers();
+    // Whether the signal's current action is this handler's trampoline.
+    static bool isTrampolineInstalled(int signo);
 
 private:
     TallyTLCrashSignalHandler() = default;

@@ -36,6 +36,7 @@ zelv_fuzzer(crash_process_stat_fuzzer SOURCES fuzz/ProcessStatFuzzer.cpp DEPS ze
 zelv_test(crash_report_test SOURCES tests/ReportDecodeTest.cpp tests/TextFormatterTest.cpp tests/ReportBuilder.cpp
   tests/MachPiecesTest.cpp
   DEPS zelv_crash TIMEOUT 120)
-zelv_test(crash_reporter_test SOURCES tests/ReporterTest.cpp tests/ReportDecoding.cpp DEPS zelv_crash TIMEOUT 180)
+zelv_test(crash_reporter_test SOURCES tests/ReporterTest.cpp tests/ReportDecoding.cpp DEPS crash_unwind_test_support
+  TIMEOUT 180)
 zelv_fuzzer(crash_report_fuzzer SOURCES fuzz/ReportFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_report_fuzzer)

@@ -1,5 +1,5 @@
 #include "analytics/crash/TallyTLCrashReporter.h"
-#include "analytics/crash/TallyTLCrashReport.h"
+#include "analytics/crash/TallyTLCrashReportTextFormatter.h"
 #include "platform/base/Directories.h"
 #include "testing/TestPaths.h"
 
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "analytics/crash/tests/ReportDecoding.h"
+#include "analytics/crash/tests/support/MachOTestLoader.h"
 
 namespace {
 
@@ -173,34 +174,16 @@ TEST_F(ReporterTest, BundleFactsAndMachMode) {
     EXPECT_EQ(std::string(report->signal->name), "SIGABRT");
 }
 
-// A fake image so that the model accepts live reports (it wants at least one image).
-struct RegisteredImage {
-    std::vector<uint32_t> commands{0x2, 8};
-    std::string name = "/opt/zelv/libfake.dylib";
-    tlcrash_async_macho_image image{};
-    RegisteredImage() {
-        image.task = getpid();
-        image.header_addr = 0x7000000;
-        image.text_size = 0x1000;
-        image.name = name.data();
-        image.byteorder = tlcrash_async_byteorder_native();
-        image.header.cputype = 0x1000007;
-        image.header.cpusubtype = 3;
-        tlcrash_async_mobject_init(&image.load_cmds, getpid(), reinterpret_cast<uint64_t>(commands.data()), 8, true);
-        tlcrash_async_image_list_append(TallyTLCrashReporter::sharedImageList(), &image);
-    }
-    ~RegisteredImage() {
-        tlcrash_async_image_list_remove(TallyTLCrashReporter::sharedImageList(), image.header_addr);
-        tlcrash_async_mobject_free(&image.load_cmds);
-    }
-};
-
 __attribute__((noinline)) void waitInKnownFunction(std::atomic<bool>* stop) {
     asm volatile("1: pause\n\tcmpb $0, (%0)\n\tje 1b" : : "r"(stop) : "memory");
 }
 
 TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
-    RegisteredImage image;
+    // A Mach-O test image loaded and announced to the reporter's image list, as the dynamic
+    // loader's callbacks would.
+    crash_test::MachOTestLoader image(crash_test::readBytes(crash_test::imagesDir() / "x86_64_chain.dylib"),
+                                      "/opt/zelv/x86_64_chain.dylib", true);
+    image.announce(TallyTLCrashReporter::sharedImageList());
     auto r = reporter();
     platform::Error error;
     auto data = r->generateLiveReportAndReturnError(&error);
@@ -210,7 +193,15 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
     EXPECT_EQ(report->signalInfo()->name(), "SIGTRAP");
     EXPECT_EQ(report->signalInfo()->code(), "TRAP_TRACE");
     ASSERT_EQ(report->images().size(), 1u);
-    EXPECT_EQ(report->images()[0]->imageName(), "/opt/zelv/libfake.dylib");
+    EXPECT_EQ(report->images()[0]->imageName(), "/opt/zelv/x86_64_chain.dylib");
+    EXPECT_EQ(report->images()[0]->imageBaseAddress(), image.base());
+    EXPECT_TRUE(report->images()[0]->hasImageUUID());
+    const std::string text = TallyTLCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
+    EXPECT_NE(text.find("Code Type:       X86-64\n"), std::string::npos);
+    EXPECT_NE(text.find(" x86_64_chain.dylib x86_64  <" + *report->images()[0]->imageUUID() +
+                        "> /opt/zelv/x86_64_chain.dylib\n"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(report->applicationInfo()->applicationIdentifier(), "com.example.zelv");
     std::shared_ptr<TallyTLCrashReportThreadInfo> crashed;
     for (const auto& t : report->threads())

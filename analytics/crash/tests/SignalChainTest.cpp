@@ -49,7 +49,11 @@ bool registerSignal(int signo, TallyTLCrashSignalHandlerCallback callback) {
 TEST(CrashSignalChain, LaterCallbacksRunFirstAndPreviousActionsAreKept) {
     auto result = crash_test::runChild([] {
         setAction(SIGUSR2, plainPrevious);
+        if (TallyTLCrashSignalHandler::isTrampolineInstalled(SIGUSR2))
+            _exit(12);
         registerSignal(SIGUSR2, recordingCallback<'a', true>);
+        if (!TallyTLCrashSignalHandler::isTrampolineInstalled(SIGUSR2))
+            _exit(13);
         // A second registration must not save our own trampoline as the previous action.
         registerSignal(SIGUSR2, recordingCallback<'b', true>);
         raise(SIGUSR2);

@@ -5,10 +5,12 @@
 
 #include <SDL.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "analytics/crash/SignalHandler.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "os/services/ShellServices.h"
@@ -56,6 +58,9 @@ TEST(Launch, RealWindowInOrderSurvivesFocusLossAndLowMemory) {
                                             "make context current", "disable idle timer", "set up audio session",
                                             "start display link", "configure rating prompt", "start download",
                                             "observe reachability", "start reachability"}));
+        // The game switches no crash reporting on: no fatal signal reaches the reporter.
+        for (int signo : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP})
+            EXPECT_FALSE(TallyTLCrashSignalHandler::isTrampolineInstalled(signo)) << signo;
         EXPECT_STREQ(SDL_GetCurrentVideoDriver(), "x11");
         char name[16] = {};
         pthread_getname_np(pthread_self(), name, sizeof name);
