@@ -40,3 +40,5 @@ zelv_test(crash_reporter_test SOURCES tests/ReporterTest.cpp tests/ReportDecodin
   TIMEOUT 180)
 zelv_fuzzer(crash_report_fuzzer SOURCES fuzz/ReportFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_report_fuzzer)
+zelv_fuzzer(crash_mach_message_fuzzer SOURCES fuzz/MachMessageFuzzer.cpp DEPS zelv_crash
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_mach_message_fuzzer)
