@@ -1,4 +1,5 @@
-// Mounts arbitrary bytes as a data archive, whole and as a range, and reads every entry it lists.
+// Mounts arbitrary bytes as a data archive, whole and as a range, and reads every entry it lists;
+// checks them as the start-up does, and a passing archive must mount with entries.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,9 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     ::close(fd);
 
     volatile uint64_t sink = 0;
+    std::string why;
+    bool const sound = MemoryMappedZipFile::check(path, true, &why);
     {
         FileSystem fs;
-        sink = sink + readAll(fs, fs.mount(path));
+        MemoryMappedZipFile const* archive = fs.mount(path);
+        if (sound && (!archive || archive->entries().empty())) std::abort();
+        sink = sink + readAll(fs, archive);
     }
     if (size > 2) {
         // The first byte picks where a ranged archive starts; the second how much it leaves off.
