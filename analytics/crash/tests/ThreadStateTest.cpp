@@ -231,6 +231,26 @@ TEST(CrashStackCursor, StepsKeepOnlyWhatTheyKnow) {
     EXPECT_EQ(tlcrash_async_stack_cursor_next_using(&cursor, nullptr, 0), TLCRASH_UNWIND_INVALID);
 }
 
+TEST(CrashStackCursor, X86StepsFindTheCallersStack) {
+    // Frameless callers need the caller's rsp: just above the saved rbp and return address.
+    FakeStack stack;
+    stack.link(0, stack.at(6), 0x40000);
+    ucontext_t uc{};
+    uc.uc_mcontext.gregs[REG_RIP] = 0x30000;
+    uc.uc_mcontext.gregs[REG_RBP] = static_cast<greg_t>(stack.at(0));
+    tlcrash_async_thread_state start;
+    tlcrash_async_thread_state_from_ucontext(&start, &uc);
+    tlcrash_async_stack_cursor cursor;
+    tlcrash_async_stack_cursor_init(&cursor, tlcrash_async_task_self(), &start, nullptr);
+    ASSERT_EQ(tlcrash_async_stack_cursor_next(&cursor), TLCRASH_UNWIND_ESUCCESS);
+    ASSERT_EQ(tlcrash_async_stack_cursor_next(&cursor), TLCRASH_UNWIND_ESUCCESS);
+    uint64_t value = 0;
+    EXPECT_EQ(tlcrash_async_stack_cursor_get_reg(&cursor, TLCRASH_X86_64_RSP, &value), TLCRASH_UNWIND_ESUCCESS);
+    EXPECT_EQ(value, stack.at(2));
+    EXPECT_EQ(tlcrash_async_stack_cursor_get_reg(&cursor, TLCRASH_X86_64_RBX, &value), TLCRASH_UNWIND_NOT_SUPPORTED);
+    EXPECT_EQ(tlcrash_async_stack_cursor_get_regcount(&cursor), 18u);
+}
+
 TEST(CrashStackCursor, Arm32ReadsHalfWordRecords) {
     // 32-bit frame pointers need memory below 4 GiB.
     void* low = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
