@@ -320,21 +320,28 @@ bool TallyTLCrashReporter::purgePendingCrashReportAndReturnError(platform::Error
     return true;
 }
 
-std::optional<platform::Data> TallyTLCrashReporter::generateLiveReport() {
-    return generateLiveReportWithThread(tlcrash_async_thread_self(), nullptr);
+// Each entry point passes its own return address: the report points into its caller.
+__attribute__((noinline)) std::optional<platform::Data> TallyTLCrashReporter::generateLiveReport() {
+    return liveReport(tlcrash_async_thread_self(), reinterpret_cast<uint64_t>(__builtin_return_address(0)), nullptr);
 }
 
-std::optional<platform::Data> TallyTLCrashReporter::generateLiveReportAndReturnError(platform::Error* error) {
-    return generateLiveReportWithThread(tlcrash_async_thread_self(), error);
+__attribute__((noinline)) std::optional<platform::Data> TallyTLCrashReporter::generateLiveReportAndReturnError(
+    platform::Error* error) {
+    return liveReport(tlcrash_async_thread_self(), reinterpret_cast<uint64_t>(__builtin_return_address(0)), error);
 }
 
-std::optional<platform::Data> TallyTLCrashReporter::generateLiveReportWithThread(tlcrash_thread_t thread) {
-    return generateLiveReportWithThread(thread, nullptr);
+__attribute__((noinline)) std::optional<platform::Data> TallyTLCrashReporter::generateLiveReportWithThread(
+    tlcrash_thread_t thread) {
+    return liveReport(thread, reinterpret_cast<uint64_t>(__builtin_return_address(0)), nullptr);
 }
 
 __attribute__((noinline)) std::optional<platform::Data> TallyTLCrashReporter::generateLiveReportWithThread(
     tlcrash_thread_t thread, platform::Error* error) {
-    const auto caller = reinterpret_cast<uint64_t>(__builtin_return_address(0));
+    return liveReport(thread, reinterpret_cast<uint64_t>(__builtin_return_address(0)), error);
+}
+
+std::optional<platform::Data> TallyTLCrashReporter::liveReport(tlcrash_thread_t thread, uint64_t caller,
+                                                               platform::Error* error) {
     std::lock_guard<std::mutex> lock(liveReportMutex);
     const char* tmp = std::getenv("TMPDIR");
     std::string path = (std::filesystem::path(tmp && *tmp ? tmp : "/tmp") / "live_crash_report.XXXXXX").string();

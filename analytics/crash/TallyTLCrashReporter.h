@@ -85,6 +85,8 @@ public:
 
 private:
     TallyTLCrashReporter() = default;
+    // caller: the address the report gives as the signal's address.
+    std::optional<platform::Data> liveReport(tlcrash_thread_t thread, uint64_t caller, platform::Error* error);
 
     std::shared_ptr<TallyTLCrashReporterConfig> config_;
     bool enabled_ = false;

@@ -174,6 +174,12 @@ TEST_F(ReporterTest, BundleFactsAndMachMode) {
     EXPECT_EQ(std::string(report->signal->name), "SIGABRT");
 }
 
+__attribute__((noinline)) std::optional<platform::Data> liveReportFrom(TallyTLCrashReporter& r, platform::Error* error) {
+    auto data = r.generateLiveReportAndReturnError(error);
+    asm volatile("" ::: "memory");
+    return data;
+}
+
 __attribute__((noinline)) void waitInKnownFunction(std::atomic<bool>* stop) {
     asm volatile("1: pause\n\tcmpb $0, (%0)\n\tje 1b" : : "r"(stop) : "memory");
 }
@@ -186,10 +192,14 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
     image.announce(TallyTLCrashReporter::sharedImageList());
     auto r = reporter();
     platform::Error error;
-    auto data = r->generateLiveReportAndReturnError(&error);
+    auto data = liveReportFrom(*r, &error);
     ASSERT_TRUE(data);
     auto report = TallyTLCrashReport::initWithData(*data, &error);
     ASSERT_TRUE(report) << error.description();
+    // The report points at the caller of the live-report call.
+    const auto from = reinterpret_cast<uint64_t>(&liveReportFrom);
+    EXPECT_GT(report->signalInfo()->address(), from);
+    EXPECT_LT(report->signalInfo()->address(), from + 256);
     EXPECT_EQ(report->signalInfo()->name(), "SIGTRAP");
     EXPECT_EQ(report->signalInfo()->code(), "TRAP_TRACE");
     ASSERT_EQ(report->images().size(), 1u);
