@@ -1,6 +1,9 @@
 #pragma once
-// A shake of the camera that level signals start and stop. A run lasts its duration from its
-// first update, or ends once stopped.
+// Shakes the camera while it runs: the strength fades in and out and falls off with the player's
+// distance from the centre. A run is stepped by one task of the world's list and lasts its
+// duration from its first update, also once stopped.
+#include <cstdint>
+
 #include "level/LevelObjects.h"
 
 class Camera;
@@ -10,21 +13,36 @@ class Player;
 
 class CameraShaker {
 public:
-    CameraShaker(Player::Player*, PristineLevel::CameraShaker const& record) : duration_(record.duration) {}
+    enum State : uint32_t { Idle = 0, Stopping = 1, Running = 2 };
 
-    // Running again; the next update starts the run anew.
-    void start() {
-        running_ = true;
-        started_ = false;
-    }
-    void stop() { running_ = false; }
+    CameraShaker(Player::Player* player, PristineLevel::CameraShaker const& record);
+
+    // Running; the next update starts the run's timing anew, from the current fade.
+    void start();
+    // From the next update the fade only falls.
+    void stop() { state_ = Stopping; }
     // True when the run is over.
-    bool update(Camera* camera, float time, float dt);
-    bool isRunning() const { return running_; }
+    bool update(Camera& camera, float timeMs, float dtMs);
+
+    uint32_t state() const { return state_; }
+    float fade() const { return fade_; }
+    // The amplitude at a distance from the centre, before the fade.
+    float amplitudeAt(float distance) const;
 
 private:
+    Player::Player* player_;
+    float centreX_;
+    float centreY_;
+    float lowRatio_;
+    float amplitude_;
+    float innerRadius_;
+    float falloff_;
     float duration_;
-    float startTime_ = 0.0f;
-    bool started_ = false;
-    bool running_ = false;
+    float fadeInTime_;
+    float fadeOutTime_;
+    float fadeInRate_;
+    float fadeOutRate_;
+    float startTime_;
+    uint32_t state_ = Idle;
+    float fade_ = 0.0f;
 };

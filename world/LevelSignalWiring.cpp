@@ -303,7 +303,7 @@ void appendCameraShakerCallbacks(Slots& slots, EventHandler* events, std::vector
             bool const running = hasTaskOf(*tasks, owner);
             shaker->start();
             if (!running) {
-                tasks->emplace_back([shaker, camera](float dt, float time) { return shaker->update(camera, time, dt); },
+                tasks->emplace_back([shaker, camera](float dt, float time) { return shaker->update(*camera, time, dt); },
                                     owner);
             }
         });

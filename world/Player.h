@@ -51,6 +51,10 @@ public:
     void disableVerticalJump() { verticalJump_ = false; }
     bool verticalJump() const { return verticalJump_; }
     ControlSchemeInputState const& input() const { return input_; }
+    ControlSchemeInputState const& getInput() const { return input_; }
+    // The closing shot: camera zones no longer pan the view.
+    void ignoreCameraZones() { cameraZonesIgnored_ = true; }
+    bool cameraZonesIgnored() const { return cameraZonesIgnored_; }
 
 private:
     PhysicsWorld* physics_;
@@ -64,6 +68,7 @@ private:
     bool alive_ = true;
     bool controlsReversed_ = false;
     bool verticalJump_ = false;
+    bool cameraZonesIgnored_ = false;
 };
 
 }  // namespace Player

@@ -236,8 +236,8 @@ std::size_t World::getCoinCount() const {
                                      [](Coin const& c) { return c.achievement() == 0; }));
 }
 
-void World::update(Graphics::Context*, Audio::Context& audio, HUD*, ControlSchemeInputState const* input, float dt,
-                   float) {
+void World::update(Graphics::Context* graphics, Audio::Context& audio, HUD* hud, ControlSchemeInputState const* input,
+                   float dt, float now) {
     time_ += dt;
     // Finished tasks leave; the others keep their order. Tasks only raise signals, so none is
     // added or removed while this runs.
@@ -302,7 +302,7 @@ void World::update(Graphics::Context*, Audio::Context& audio, HUD*, ControlSchem
     auto& active = sounds_.active();
     active.erase(std::remove_if(active.begin(), active.end(), [dt](TriggerableSound* s) { return s->update(dt); }),
                  active.end());
-    camera_.update(dt);
+    camera_.update(graphics, &audio, postProcessing_, hud, now, dt);
     updateMusic(audio, dt);
     if (liquidSound_ && physics_->GetParticleCount() > 0) {
         goldParticles_.setScale(postProcessing_ != nullptr ? postProcessing_->renderScale() : 1.0f);
@@ -350,9 +350,9 @@ void World::updateMusic(Audio::Context& audio, float dt) {
     currentMusicTrack_ = wanted.track;
 }
 
-void World::updateCamera(Graphics::Context*, Audio::Context&, HUD*, float dt) {
+void World::updateCamera(Graphics::Context* graphics, Audio::Context& audio, HUD* hud, float dt) {
     player_.updateRespawn(camera_);
-    camera_.update(dt);
+    camera_.update(graphics, &audio, postProcessing_, hud, 0.0f, dt);
     drawList_.updateGL(camera_.view());
 }
 

@@ -88,6 +88,7 @@ struct Rig {
     audio_test::LoopbackContext audio;
     FakeMusic music;
     std::unique_ptr<World> world;
+    ControlSchemeInputState input;  // handed to every update
     float now = 0.0f;
 
     explicit Rig(PristineLevel::Data level) {
@@ -104,7 +105,7 @@ struct Rig {
             heard->endFrame();
         }
         now += dt;
-        world->update(nullptr, audio.context, nullptr, nullptr, dt, now);
+        world->update(nullptr, audio.context, nullptr, &input, dt, now);
     }
     void frames(int n, float dt = 20.0f, Heard* heard = nullptr) {
         for (int i = 0; i < n; ++i) {
