@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -32,11 +33,14 @@ __attribute__((noinline)) int deepThenSpin(int depth) {
 
 struct DeepThreads {
     std::vector<std::thread> threads;
+    bool parkedInTime = false;
     DeepThreads() {
         for (int i = 0; i < 8; ++i)
             threads.emplace_back([] { benchmark::DoNotOptimize(deepThenSpin(600)); });
-        while (parked.load() < 8)
+        auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (parked.load() < 8 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
+        parkedInTime = parked.load() == 8;
     }
     ~DeepThreads() {
         stopAll = 1;
@@ -68,6 +72,7 @@ Fixture& fixture() {
 
 void BM_WriteReportToDevNull(benchmark::State& state) {
     Fixture& f = fixture();
+    if (!f.threads.parkedInTime) return state.SkipWithError("the 8 deep threads did not park within 30 s");
     const int fd = open("/dev/null", O_WRONLY);
     for (auto _ : state) {
         if (writeTo(&f.writer, fd) != TLCRASH_ESUCCESS) {
@@ -81,6 +86,7 @@ BENCHMARK(BM_WriteReportToDevNull)->Unit(benchmark::kMicrosecond);
 
 void BM_ProtobufCPackSameReport(benchmark::State& state) {
     Fixture& f = fixture();
+    if (!f.threads.parkedInTime) return state.SkipWithError("the 8 deep threads did not park within 30 s");
     testing_support::TempDir dir;
     const auto path = dir / "report";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
