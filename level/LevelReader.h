@@ -49,7 +49,7 @@ public:
     // A string's bytes, copied once (no zero-fill first).
     void text(std::string& s, size_t length) {
         checkCount(length, 1);
-        s.assign(reinterpret_cast<char const*>(next_), length);
+        s = std::string(reinterpret_cast<char const*>(next_), length);
         next_ += length;
     }
     // Throws when `count` elements of at least `minSize` bytes each can't fit in what remains.
