@@ -1,5 +1,6 @@
 #include "analytics/crash/LogWriter.h"
 #include "analytics/crash/SignalNumbers.h"
+#include "analytics/crash/TallyTLCrashReport.h"
 #include "analytics/crash/ThreadSuspension.h"
 #include "testing/TestPaths.h"
 
@@ -12,6 +13,8 @@
 #include <random>
 #include <thread>
 #include <unistd.h>
+#include <iterator>
+#include <utf8.h>
 #include <vector>
 
 #include "analytics/crash/tests/ReportDecoding.h"
@@ -320,6 +323,16 @@ TEST(CrashLogWriter, ReportsOverTheLimitAreCutButWhole) {
 }
 
 TEST(CrashLogWriter, RandomInputsDecodeToTheSameValues) {
+    // One image, so that the report model takes the reports too.
+    FakeImage image(0x100000, 0x4000, "/opt/zelv/libfirst.dylib", true, false);
+    tlcrash_async_image_list images;
+    tlcrash_async_image_list_init(&images, tlcrash_async_task_self());
+    tlcrash_async_image_list_append(&images, &image.image);
+    auto sanitized = [](const std::string& s) {
+        std::string out;
+        utf8::replace_invalid(s.begin(), s.end(), std::back_inserter(out));
+        return out;
+    };
     std::mt19937_64 random(31);
     auto text = [&](size_t max) {
         std::string s(random() % (max + 1), ' ');
@@ -350,7 +363,7 @@ TEST(CrashLogWriter, RandomInputsDecodeToTheSameValues) {
         const bool hasMach = random() % 2;
         tlcrash_log_signal_info signal{static_cast<int>(random() % 40), static_cast<int>(random() % 14) - 3, random(),
                                        hasMach ? &mach : nullptr};
-        Output out = write(writer, 0, nullptr, signal, random() % 2);
+        Output out = write(writer, 0, &images, signal, random() % 2);
         ASSERT_EQ(out.result, TLCRASH_ESUCCESS);
         ASSERT_TRUE(out.report);
         const auto* r = out.report.get();
@@ -380,7 +393,32 @@ TEST(CrashLogWriter, RandomInputsDecodeToTheSameValues) {
             for (size_t i = 0; i < codes.size(); ++i)
                 EXPECT_EQ(r->signal->mach_exception->codes[i], codes[i]);
         }
+
+        // The same report through the model: text made valid UTF-8, numbers as written.
+        platform::Error error;
+        auto model = TallyTLCrashReport::initWithData(out.bytes, &error);
+        if (r->n_threads == 0) {
+            // Written without the calling thread and with no other thread: the model refuses it.
+            EXPECT_FALSE(model);
+            continue;
+        }
+        ASSERT_TRUE(model) << error.description();
+        EXPECT_EQ(model->applicationInfo()->applicationIdentifier(), sanitized(id));
+        EXPECT_EQ(model->applicationInfo()->applicationMarketingVersion(),
+                  hasMarketing ? std::optional<std::string>(sanitized(marketing)) : std::nullopt);
+        EXPECT_EQ(model->signalInfo()->address(), signal.address);
+        ASSERT_EQ(model->hasExceptionInfo(), hasException);
+        if (hasException) {
+            EXPECT_EQ(model->exceptionInfo()->exceptionReason(), sanitized(reason));
+            EXPECT_EQ(model->exceptionInfo()->stackFrames().has_value(), !addresses.empty());
+        }
+        EXPECT_EQ(model->machExceptionInfo() != nullptr, hasMach);
+        if (hasMach) {
+            EXPECT_EQ(model->machExceptionInfo()->codes(), codes);
+        }
+        EXPECT_EQ(model->images().size(), 1u);
     }
+    tlcrash_async_image_list_free(&images);
 }
 
 }  // namespace
