@@ -1,5 +1,6 @@
 #include "analytics/agent/TallyKeychainWrapper.h"
 
+#include "analytics/agent/TallyUtil.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/KeyedArchive.h"
 
@@ -36,6 +37,7 @@ std::optional<std::string> TallyKeychainWrapper::stringForKey(std::string const&
 std::optional<Value> TallyKeychainWrapper::objectForKey(std::string const& key) const {
     auto d = dataForKey(key);
     if (!d) return std::nullopt;
+    TallyUtil::registerArchiveClasses();
     auto v = platform::KeyedArchive::decode(*d);
     if (!v || v->isNull()) return std::nullopt;
     return v;

@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "analytics/agent/TallyAutoIncrement.h"
+#include "analytics/agent/TallyError.h"
+#include "analytics/agent/TallyEvent.h"
+#include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallyiOSUtil.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Digests.h"
@@ -132,7 +136,19 @@ bool TallyUtil::dataExistsAtPath(std::filesystem::path const& path) {
     return !path.empty() && std::filesystem::exists(path, ec);
 }
 
+void TallyUtil::registerArchiveClasses() {
+    static bool const registered = [] {
+        TallyEvent::registerArchiveClass();
+        TallyError::registerArchiveClass();
+        TallyAutoIncrement::registerArchiveClass();
+        TallyPulseSettings::registerArchiveClass();
+        return true;
+    }();
+    (void)registered;
+}
+
 std::optional<Value> TallyUtil::safeUnarchiveObjectWithFile(std::filesystem::path const& path) {
+    registerArchiveClasses();
     if (path.empty()) return std::nullopt;
     auto r = platform::KeyedArchive::readFromFile(path);
     switch (r.status) {

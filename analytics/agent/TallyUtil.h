@@ -35,6 +35,11 @@ public:
     static bool showErrorInLogEnabled();
     // Prints the line to stderr when the log level is at least minLevel.
     static void log(int32_t minLevel, std::string const& line);
+    // Whether a line at that level would print, so hot paths build no text for nothing.
+    static bool logs(int32_t minLevel) {
+        int32_t const level = logLevel();
+        return level != 0 && level >= minLevel;
+    }
     // Where printed lines go besides stderr (tests); empty to stop.
     static void setLogObserver(std::function<void(std::string const&)> observer);
 
@@ -62,6 +67,8 @@ public:
     static std::optional<Value> safeUnarchiveObjectFromFSWithFile(std::filesystem::path const& path) {
         return safeUnarchiveObjectWithFile(path);
     }
+    // Makes every archived agent class readable (once; called by the reads themselves).
+    static void registerArchiveClasses();
     static void archiveObject(Value const& object, std::filesystem::path const& path);
     // Writes only dictionaries; anything else is ignored.
     static void archiveDictionary(Value const& object, std::filesystem::path const& path);

@@ -26,6 +26,7 @@ struct State {
     std::optional<std::string> executablePath;
     std::optional<std::string> systemVersion;
     std::optional<std::filesystem::path> procRoot;
+    std::optional<std::filesystem::path> powerSupplyRoot;
     // Previous CPU sample: per thread id, ticks used; and when.
     std::map<std::string, uint64_t> cpuTicks;
     double cpuSampleTime = 0;
@@ -256,6 +257,32 @@ std::optional<std::pair<uint64_t, uint64_t>> DeviceFacts::disk() {
     struct statvfs st {};
     if (p.empty() || ::statvfs(p.c_str(), &st) != 0) return std::nullopt;
     return std::make_pair(uint64_t(st.f_blocks) * st.f_frsize, uint64_t(st.f_bavail) * st.f_frsize);
+}
+
+void DeviceFacts::setPowerSupplyRoot(std::optional<std::filesystem::path> root) {
+    std::lock_guard<std::mutex> lock(state().mutex);
+    state().powerSupplyRoot = std::move(root);
+}
+
+int DeviceFacts::batteryState() {
+    std::filesystem::path root;
+    {
+        std::lock_guard<std::mutex> lock(state().mutex);
+        root = state().powerSupplyRoot.value_or("/sys/class/power_supply");
+    }
+    std::error_code ec;
+    for (auto const& entry : std::filesystem::directory_iterator(root, ec)) {
+        auto type = readText(entry.path() / "type", 64);
+        if (!type || type->rfind("Battery", 0) != 0) continue;
+        auto status = readText(entry.path() / "status", 64);
+        if (!status) return 0;
+        std::string const s = status->substr(0, status->find('\n'));
+        if (s == "Charging") return 2;
+        if (s == "Full") return 3;
+        if (s == "Discharging" || s == "Not charging") return 1;
+        return 0;
+    }
+    return 0;
 }
 
 std::optional<std::string> DeviceFacts::preferredLanguage() {

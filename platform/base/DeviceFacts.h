@@ -54,6 +54,11 @@ public:
     // Total and free bytes of the file system holding the data folder.
     static std::optional<std::pair<uint64_t, uint64_t>> disk();
 
+    // The battery as the phone reports it: 0 unknown (no battery), 1 unplugged, 2 charging, 3 full;
+    // from /sys/class/power_supply unless moved.
+    static int batteryState();
+    static void setPowerSupplyRoot(std::optional<std::filesystem::path> root);
+
     // Preferred language ("en-GB") from LC_ALL, LC_MESSAGES or LANG; nothing for C/POSIX or unset.
     static std::optional<std::string> preferredLanguage();
     // The zone name from TZ, /etc/timezone or the /etc/localtime link.

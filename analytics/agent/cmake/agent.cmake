@@ -9,3 +9,8 @@ zelv_test(agent_facts_test TSAN SOURCES tests/FactsTest.cpp DEPS zelv_agent)
 zelv_fuzzer(agent_fuzzer SOURCES fuzz/AgentFuzzer.cpp DEPS zelv_agent
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/agent_fuzzer)
 zelv_benchmark(agent_persistent_map_bench SOURCES bench/PersistentMapBench.cpp DEPS zelv_agent)
+# The session: its records, pre-session cache and file cache, on the delivery's framing and sender.
+target_link_libraries(zelv_agent PUBLIC zelv_delivery)
+zelv_test(agent_session_test TSAN SOURCES tests/SessionTest.cpp DEPS zelv_agent)
+zelv_test(agent_records_test SOURCES tests/RecordsTest.cpp DEPS zelv_agent)
+zelv_benchmark(agent_session_bench SOURCES bench/SessionBench.cpp DEPS zelv_agent)

@@ -6,13 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallyUtil.h"
 #include "platform/base/KeyedArchive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     static bool const registered = [] {
-        TallyPulseSettings::registerArchiveClass();
+        TallyUtil::registerArchiveClasses();
         return true;
     }();
     (void)registered;
