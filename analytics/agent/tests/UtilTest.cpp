@@ -118,6 +118,11 @@ TEST(TallyUtil, SubstitutionFillsOnceAndEndsOnSelfReferences) {
     std::string const before = longRun;
     std::thread([&] { TallyUtil::substituteParamsInString(&longRun, {}, kPattern); }).join();
     EXPECT_EQ(longRun, before);
+    // Just inside the bound the engine still copes on a thread's stack, sanitizers included.
+    std::string const name(4000, 'b');
+    std::string edge = "%{" + name + "}";
+    std::thread([&] { TallyUtil::substituteParamsInString(&edge, {{"%{" + name + "}", Value("ok")}}, kPattern); }).join();
+    EXPECT_EQ(edge, "ok");
 }
 
 TEST(TallyUtil, LogGateAndExceptionReports) {
