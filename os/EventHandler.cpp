@@ -66,10 +66,16 @@ void EventHandler::dispatch() {
             // Map nodes never move, and this id's own changes wait for endTurn, so the list
             // neither grows nor shrinks while it is walked.
             delivering_ = id;
+            deliveringList_ = &entry->second;
             auto& list = entry->second;
             for (size_t i = 0, n = list.size(); i < n; ++i)
                 if (list[i]) (*list[i])();
-            endTurn();
+            if (hasRemovals_ || !added_.empty()) {
+                endTurn();
+            } else {
+                delivering_ = 0;
+                deliveringList_ = nullptr;
+            }
         }
         ++delivered;
     }
@@ -87,15 +93,15 @@ void EventHandler::dispatch() {
 }
 
 void EventHandler::endTurn() {
-    uint32_t id = delivering_;
+    auto* list = deliveringList_;
     delivering_ = 0;
-    if (id == 0) return;
-    auto& list = slots_[id];
+    deliveringList_ = nullptr;
+    if (list == nullptr) return;
     if (hasRemovals_) {
         hasRemovals_ = false;
-        list.erase(std::remove(list.begin(), list.end(), nullptr), list.end());
+        list->erase(std::remove(list->begin(), list->end(), nullptr), list->end());
     }
-    for (Change const& c : added_) list.push_back(c.slot);
+    for (Change const& c : added_) list->push_back(c.slot);
     added_.clear();
 }
 

@@ -41,6 +41,7 @@ private:
     std::map<uint32_t, std::vector<std::function<void()>*>> slots_;
     bool dispatching_ = false;
     uint32_t delivering_ = 0;    // the id whose callbacks are being walked, 0 between turns
+    std::vector<std::function<void()>*>* deliveringList_ = nullptr;  // and its list
     bool hasRemovals_ = false;   // holes left in the delivering id's list
     std::vector<Change> added_;  // subscriptions to the delivering id made during its turn
 };
