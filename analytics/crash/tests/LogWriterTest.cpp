@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -99,8 +100,10 @@ struct Spinners {
     explicit Spinners(int count) {
         for (int i = 0; i < count; ++i)
             threads.emplace_back(spinInKnownFunction, &stop, &running);
-        while (running.load() < count)
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (running.load() < count && std::chrono::steady_clock::now() < deadline)
             std::this_thread::yield();
+        EXPECT_EQ(running.load(), count) << "spinning threads did not start";
     }
     ~Spinners() {
         stop = true;

@@ -256,13 +256,14 @@ TEST(CrashMachPieces, ProcessInfoFromProc) {
         pause();
         _exit(0);
     }
+    close(ready[1]);
     char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    const bool started = read(ready[0], &c, 1) == 1;
     auto info = TallyTLCrashProcessInfo::initWithProcessID(child);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     close(ready[0]);
-    close(ready[1]);
+    ASSERT_TRUE(started);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->parentProcessID(), getpid());
     EXPECT_GE(info->startTime().seconds, self->startTime().seconds);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -113,11 +114,11 @@ TEST_F(ReporterTest, CallbacksExceptionsAndReplacedReports) {
         nullWrite();
     });
     EXPECT_EQ(crashed.signal, SIGSEGV);
+    close(fds[1]);  // the child is gone: an empty pipe reads as its end, never blocks
     int signo = 0;
     EXPECT_EQ(read(fds[0], &signo, sizeof signo), static_cast<ssize_t>(sizeof signo));
     EXPECT_EQ(signo, SIGSEGV);
     close(fds[0]);
-    close(fds[1]);
     ASSERT_TRUE(r->hasPendingCrashReport());
 
     // An uncaught exception: recorded with its type and text, then abort().
@@ -231,8 +232,10 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
         tid = tlcrash_async_thread_self();
         waitInKnownFunction(&stop);
     });
-    while (tid.load() == 0)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (tid.load() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
+    ASSERT_NE(tid.load(), 0) << "thread did not start";
     data = r->generateLiveReportWithThread(tid.load(), &error);
     stop = true;
     other.join();

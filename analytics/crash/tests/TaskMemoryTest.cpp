@@ -115,32 +115,43 @@ TEST(CrashTaskMemory, ReadsAForkedChild) {
     ASSERT_EQ(pipe(done), 0);
     pid_t child = fork();
     if (child == 0) {
+        alarm(20);
+        close(done[1]);
+        close(ready[0]);
         std::memcpy(pages.base, "child's own data", 16);
         char c = 'r';
         (void)!write(ready[1], &c, 1);
-        (void)!read(done[0], &c, 1);
+        (void)!read(done[0], &c, 1);  // until the parent closes its end
         _exit(0);
     }
+    close(ready[1]);
+    close(done[0]);
     char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    char buffer[16];
-    EXPECT_EQ(tlcrash_async_task_memcpy(child, pages.at(0), 0, buffer, 16), TLCRASH_ESUCCESS);
-    EXPECT_EQ(std::memcmp(buffer, "child's own data", 16), 0);
-    tlcrash_async_mobject mobj;
-    ASSERT_EQ(tlcrash_async_mobject_init(&mobj, child, pages.at(0), pages.page * 3, false), TLCRASH_ESUCCESS);
-    EXPECT_EQ(tlcrash_async_mobject_length(&mobj), pages.page);
-    EXPECT_EQ(std::memcmp(tlcrash_async_mobject_remap(&mobj, pages.at(0), 0, 16), "child's own data", 16), 0);
-    tlcrash_async_mobject_free(&mobj);
-    // Our own copy is untouched.
-    EXPECT_NE(std::memcmp(pages.base, "child's own data", 16), 0);
-    (void)!write(done[1], &c, 1);
+    if (read(ready[0], &c, 1) == 1) {
+        char buffer[16];
+        EXPECT_EQ(tlcrash_async_task_memcpy(child, pages.at(0), 0, buffer, 16), TLCRASH_ESUCCESS);
+        EXPECT_EQ(std::memcmp(buffer, "child's own data", 16), 0);
+        tlcrash_async_mobject mobj;
+        if (tlcrash_async_mobject_init(&mobj, child, pages.at(0), pages.page * 3, false) == TLCRASH_ESUCCESS) {
+            EXPECT_EQ(tlcrash_async_mobject_length(&mobj), pages.page);
+            EXPECT_EQ(std::memcmp(tlcrash_async_mobject_remap(&mobj, pages.at(0), 0, 16), "child's own data", 16), 0);
+            tlcrash_async_mobject_free(&mobj);
+        } else {
+            ADD_FAILURE() << "no memory object over the child";
+        }
+        // Our own copy is untouched.
+        EXPECT_NE(std::memcmp(pages.base, "child's own data", 16), 0);
+    } else {
+        ADD_FAILURE() << "child did not start";
+    }
+    close(done[1]);
+    close(ready[0]);
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
     // A task that is gone gives a code.
+    char buffer[16];
     EXPECT_NE(tlcrash_async_task_memcpy(child, pages.at(0), 0, buffer, 16), TLCRASH_ESUCCESS);
-    for (int fd : {ready[0], ready[1], done[0], done[1]})
-        close(fd);
 }
 
 }  // namespace
