@@ -96,7 +96,8 @@ Result run(Options const& o) {
             break;
         }
         auto const now = Clock::now();
-        if (!signalled && !signalAt && !o.signalAfter.empty() && r.err.find(o.signalAfter) != std::string::npos)
+        if (!signalled && !signalAt && !o.signalAfter.empty() &&
+            (r.err.find(o.signalAfter) != std::string::npos || now - start > o.markerWait))
             signalAt = now + o.settle;
         if (!signalled && signalAt && now >= *signalAt) {
             kill(o.group ? -pid : pid, o.signal);

@@ -18,8 +18,11 @@ struct Options {
     // the XDG folders, with ZELV_* overrides removed.
     std::map<std::string, std::optional<std::string>> env;
     // When the error stream shows this text, wait `settle` and send `signal`; empty: never.
+    // Without the text after `markerWait` (a machine where it is not printed), the signal is
+    // sent `settle` after that.
     std::string signalAfter;
     std::chrono::milliseconds settle{1500};
+    std::chrono::milliseconds markerWait{15000};
     int signal = 0;
     // The run gets a process group of its own and signals go to the whole group (for a wrapper
     // such as xvfb-run, which would not pass them on).
