@@ -198,8 +198,9 @@ void MemoryMappedZipFile::readCentralDirectory(uint8_t const* archive, Inspectio
         if (!localHeader || u32(localHeader) != localSignature || u16(localHeader + 8) != 0 ||
             u16(localHeader + 26) != nameLength ||
             // Without a trailing descriptor the local header repeats the checksum and sizes.
-            (!(flags & descriptorFlag) && (u32(localHeader + 14) != u32(header + 16) ||
-                                           u32(localHeader + 18) != compressed || u32(localHeader + 22) != uncompressed))) {
+            (!(flags & descriptorFlag) &&
+             (u32(localHeader + 14) != u32(header + 16) || u32(localHeader + 18) != compressed ||
+              u32(localHeader + 22) != uncompressed))) {
             if (damaged("entry " + entry + " has a damaged header")) return;
             continue;
         }
