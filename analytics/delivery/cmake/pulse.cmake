@@ -1,0 +1,6 @@
+# Remote configuration (Avro exchange), partner callbacks, their reports and purchases.
+target_link_libraries(zelv_delivery PUBLIC zelv::avro zelv::jansson)
+zelv_test(delivery_pulse_records_test SOURCES tests/PulseRecordsTest.cpp DEPS zelv_delivery)
+zelv_test(delivery_pulse_config_test SOURCES tests/PulseConfigTest.cpp DEPS zelv_delivery)
+zelv_fuzzer(delivery_pulse_response_fuzzer SOURCES fuzz/PulseResponseFuzzer.cpp DEPS zelv_delivery
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_pulse_response_fuzzer)
