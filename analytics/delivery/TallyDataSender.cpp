@@ -222,11 +222,7 @@ void TallyDataSender::retransmitNotSentBlocks() {
             tally_delivery::log(1, "-[TallyDataSender retransmitNotSentBlocks]: Unable to send session data");
         return;
     }
-    std::set<std::string> running;
-    for (auto const& t : runningTasks_) {
-        std::string tag = t->tag();
-        if (!tag.empty()) running.insert(std::move(tag));
-    }
+    std::set<std::string> running = runningTaskTags();
     auto isRunning = [&](TallyDataSenderBlockInfo const& b) {
         return running.count(b.identifier()) || running.count(b.groupIdentifier());
     };

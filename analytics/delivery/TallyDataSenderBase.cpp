@@ -16,7 +16,10 @@ TallyDataSenderBase::~TallyDataSenderBase() {
 }
 
 void TallyDataSenderBase::initialize() {
-    runningTasks_.clear();
+    {
+        std::lock_guard<std::mutex> lock(runningTasksMutex_);
+        runningTasks_.clear();
+    }
     std::weak_ptr<TallyDataSenderBase> weak = weak_from_this();
     platform::NotificationCenter::shared().addObserver(this, TallyNetworkUtil::kStatusChangedNotification,
                                                        [weak](platform::Notification const& n) {
@@ -27,22 +30,40 @@ void TallyDataSenderBase::initialize() {
 void TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task) {
     if (!task) return;
     tally_delivery::startBackgroundTaskTrackingIfNeeded(backgroundTaskTracker_.get());
+    std::lock_guard<std::mutex> lock(runningTasksMutex_);
     runningTasks_.push_back(std::move(task));
 }
 
 void TallyDataSenderBase::unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly) {
     if (!task) return;
-    std::erase_if(runningTasks_, [&](auto const& t) { return t == task; });
+    {
+        std::lock_guard<std::mutex> lock(runningTasksMutex_);
+        std::erase_if(runningTasks_, [&](auto const& t) { return t == task; });
+    }
     if (completedSuccessfuly) performRetransmitNotSentBlocks();
-    if (runningTasks_.empty()) {
+    if (runningTaskCount() == 0) {
         didCompleteAllTasks();
         tally_delivery::stopBackgroundTasksTracking(backgroundTaskTracker_.get());
     }
 }
 
 void TallyDataSenderBase::cancelTasks() {
-    for (auto const& t : runningTasks_) t->cancelTask();
-    runningTasks_.clear();
+    std::vector<std::shared_ptr<ITallyHttpAsyncTask>> tasks;
+    {
+        std::lock_guard<std::mutex> lock(runningTasksMutex_);
+        tasks.swap(runningTasks_);
+    }
+    for (auto const& t : tasks) t->cancelTask();
+}
+
+std::set<std::string> TallyDataSenderBase::runningTaskTags() const {
+    std::lock_guard<std::mutex> lock(runningTasksMutex_);
+    std::set<std::string> tags;
+    for (auto const& t : runningTasks_) {
+        std::string tag = t->tag();
+        if (!tag.empty()) tags.insert(std::move(tag));
+    }
+    return tags;
 }
 
 void TallyDataSenderBase::networkStatusChanged(platform::Notification const&) {

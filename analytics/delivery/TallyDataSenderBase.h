@@ -2,6 +2,9 @@
 // What every sender shares: the running requests (at most 9 at once), the serial queue all
 // sender work runs on, and a retransmission pass whenever the network becomes reachable.
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "analytics/delivery/ITallyHttpAsyncTask.h"
@@ -23,7 +26,10 @@ public:
     // Makes the running list and observes network changes; call once the object is shared.
     void initialize();
 
-    bool hasOngoingTasksWindow() const { return runningTasks_.size() < kMaxRunningTasks; }
+    bool hasOngoingTasksWindow() const {
+        std::lock_guard<std::mutex> lock(runningTasksMutex_);
+        return runningTasks_.size() < kMaxRunningTasks;
+    }
     void registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task);
     void unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly);
     void cancelTasks();
@@ -34,10 +40,17 @@ public:
     virtual void didCompleteAllTasks() = 0;
 
     platform::WorkQueue& queue() { return *queue_; }
-    size_t runningTaskCount() const { return runningTasks_.size(); }
+    size_t runningTaskCount() const {
+        std::lock_guard<std::mutex> lock(runningTasksMutex_);
+        return runningTasks_.size();
+    }
+    // The non-empty tags of the running requests.
+    std::set<std::string> runningTaskTags() const;
 
 protected:
-    std::vector<std::shared_ptr<ITallyHttpAsyncTask>> runningTasks_;  // on the queue
+    // Registered from more than one queue (the callback reports hand over from their own).
+    mutable std::mutex runningTasksMutex_;
+    std::vector<std::shared_ptr<ITallyHttpAsyncTask>> runningTasks_;
     std::shared_ptr<platform::WorkQueue> queue_;
     std::shared_ptr<TallyBackgroundTaskTracker> backgroundTaskTracker_;
 };
