@@ -1,0 +1,330 @@
+// Partner callbacks end to end against the loopback server: events fire the configured
+// requests with their values filled in and encoded, failures retry on the agent's timers
+// (virtual time), outcomes go back in checksummed status reports.
+#include <atomic>
+#include <mutex>
+
+#include "analytics/delivery/TallyReachability.h"
+#include "analytics/delivery/tests/PulseFixture.h"
+#include "platform/NetworkMonitor.h"
+#include "platform/base/DeviceFacts.h"
+
+namespace {
+
+using namespace pulse_test;
+using Reply = testing_support::HttpTestServer::Reply;
+using Request = testing_support::HttpTestServer::Request;
+
+class PulseCallbacksTest : public PulseFixture {};
+
+TEST_F(PulseCallbacksTest, SessionStartEndAndEventsSendTheirRequestsWithEncodedValues) {
+    for (auto p : {"/start", "/end", "/event"}) server.on(p, Reply::answer(200));
+    auto get = callback(1, 0, "/start?d=%{session_duration_millis}&u=%{publisher_user_id}&z={zone}&n=%{event_name}",
+                        {plainEvent("tally.session_start")});
+    auto put = callback(2, 1, "/end?d=%{session_duration_millis}&f=%{fg_timespent_millis}&t=%{timestamp_epoch_millis}",
+                        {plainEvent("tally.session_end")});
+    put.hasBody = true;
+    put.body = "never sent";
+    auto post = callback(3, 2, "/event?u=%{publisher_user_id}", {triggerEvent("level_done", "mode", {"hard"})});
+    post.hasBody = true;
+    post.body = R"({"event":"%{event_name}","user":"%{publisher_user_id}"})";
+    post.hasHeaders = true;
+    post.headers = {{"Content-Type", "application/json"}};
+    install(spec({get, put, post}));
+    // A user id holding quotes, an ampersand and its own placeholder: inserted once, encoded for
+    // where it goes, and the queue does not hang on it.
+    TallyGlobalVariableStorage::sharedInstance()->setUserID(R"(a"b&c %{publisher_user_id})");
+
+    controller()->processEvent("tally.session_start", session(1000.0));
+    controller()->processEvent("tally.session_end", session(1000.0, 1001.5));
+    auto params = session(1000.0);
+    params["mode"] = Value("easy");
+    params["eventLogId"] = Value(3);
+    controller()->processEvent("level_done", params);  // no trigger matches
+    params["mode"] = Value("hard");
+    controller()->processEvent("level_done", params);
+
+    auto starts = requestsTo("/start", 1);
+    auto ends = requestsTo("/end", 1);
+    auto events = requestsTo("/event", 1);
+    ASSERT_EQ(starts.size(), 1u);
+    ASSERT_EQ(ends.size(), 1u);
+    ASSERT_EQ(events.size(), 1u);
+    std::string const encodedUser = "a%22b%26c%20%25%7Bpublisher_user_id%7D";
+    EXPECT_EQ(starts[0].method, "GET");
+    EXPECT_EQ(starts[0].query, "d=0&u=" + encodedUser + "&z=&n=tally.session_start");
+    EXPECT_EQ(starts[0].body, "");
+    EXPECT_EQ(starts[0].header("content-type"), "application/octet-stream");
+    EXPECT_EQ(ends[0].method, "PUT");
+    EXPECT_EQ(ends[0].query, "d=1500&f=1500&t=1000000");
+    EXPECT_EQ(ends[0].body, "");
+    EXPECT_EQ(events[0].method, "POST");
+    EXPECT_EQ(events[0].query, "u=" + encodedUser);
+    EXPECT_EQ(events[0].body, R"({"event":"level_done","user":"a\"b&c %{publisher_user_id}"})");
+    EXPECT_EQ(events[0].header("content-type"), "application/json");
+
+    // Three outcomes recorded against three invocations; nothing reported yet (15 needed).
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    EXPECT_EQ(manager()->totalAttemptCount(), 3u);
+    EXPECT_EQ(manager()->triggers().size(), 3u);
+    EXPECT_EQ(countTo("/pcr.do"), 0u);
+    EXPECT_EQ(firedCount(), 0u);
+    auto const types = [&] {
+        std::vector<int32_t> t;
+        for (auto const& i : manager()->triggers()) t.push_back(i->triggerType);
+        return t;
+    }();
+    EXPECT_EQ(types, (std::vector<int32_t>{2, 3, 4}));
+    EXPECT_EQ(manager()->triggers()[2]->eventOccuranceId, 3);
+}
+
+TEST_F(PulseCallbacksTest, AFailingPartnerGetsThreeSendsOnTheTimersAndOneReport) {
+    server.on("/fail", Reply::answer(503, "busy"));
+    install(spec({callback(9, 0, "/fail?x=1", {plainEvent("boss")})}, 3));
+    auto& loop = platform::SdkLoop::shared();
+    loop.setVirtualClock(true);
+    controller()->processEvent("boss", session(1000.0));
+    EXPECT_EQ(requestsTo("/fail", 1).size(), 1u);
+    ASSERT_TRUE(waitUntil(noneInFlight));
+    loop.advance(89'000);
+    settle();
+    EXPECT_EQ(countTo("/fail"), 1u);
+    loop.advance(1'000);
+    EXPECT_EQ(requestsTo("/fail", 2).size(), 2u);
+    ASSERT_TRUE(waitUntil(noneInFlight));
+    loop.advance(269'000);
+    settle();
+    EXPECT_EQ(countTo("/fail"), 2u);
+    loop.advance(1'000);
+    EXPECT_EQ(requestsTo("/fail", 3).size(), 3u);
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    loop.advance(3'000'000);
+    settle();
+    loop.setVirtualClock(false);
+    EXPECT_EQ(countTo("/fail"), 3u);
+    EXPECT_EQ(firedCount(), 0u);
+
+    // The third outcome makes the report due: one invocation, one callback, three attempts.
+    auto reports = requestsTo("/pcr.do", 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].header("content-type"), "application/octet-stream");
+    auto parsed = parseReport(reports[0].body);
+    EXPECT_TRUE(parsed.crcValid);
+    ASSERT_EQ(parsed.invocations.size(), 1u);
+    ASSERT_EQ(parsed.invocations[0].callbacks.size(), 1u);
+    auto const& attempts = parsed.invocations[0].callbacks[0].attempts;
+    ASSERT_EQ(attempts.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(attempts[i].number, i + 1);
+        EXPECT_EQ(attempts[i].status, 503);
+        EXPECT_EQ(attempts[i].state, 4);
+        EXPECT_EQ(attempts[i].final, i == 2);
+    }
+    // Reported attempts are gone, from memory and from the file.
+    EXPECT_TRUE(manager()->triggers().empty());
+    EXPECT_EQ(manager()->totalAttemptCount(), 0u);
+    EXPECT_TRUE(manager()->savedTriggers().empty());
+}
+
+TEST_F(PulseCallbacksTest, AFastFailureIsReportedAndAnEscapedUrlKeepsOneKey) {
+    // A port nothing listens on fails at once: its outcome must still be recorded.
+    int port = 0;
+    {
+        testing_support::HttpTestServer closed;
+        port = std::stoi(closed.url("/").substr(closed.url("/").rfind(':') + 1));
+    }
+    CallbackSpec refused;
+    refused.callbackId = 4;
+    refused.uri = "http://127.0.0.1:" + std::to_string(port) + "/x";
+    refused.events = {plainEvent("refused")};
+    server.on("/sp ace", Reply::answer(503));
+    auto spaced = callback(5, 0, "/sp ace?e=%{event_name}", {plainEvent("spaced")});
+    auto s = spec({refused, spaced}, 100);
+    s.maxRetries = 1;
+    install(s);
+    controller()->processEvent("refused", session(1000.0));
+    auto const deadline = std::chrono::steady_clock::now() + 10s;
+    while (manager()->totalAttemptCount() < 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+        settle();
+    }
+    ASSERT_EQ(manager()->triggers().size(), 1u);
+    auto attempts = manager()->triggers()[0]->callbacks()[0]->attempts();
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_EQ(attempts[0]->requestState(), 4);
+    EXPECT_TRUE(attempts[0]->finalAttempt());
+
+    // The URL with a blank is escaped before it is first hashed: a retry finds its one entry.
+    auto& loop = platform::SdkLoop::shared();
+    loop.setVirtualClock(true);
+    auto s2 = spec({refused, spaced}, 100);
+    s2.maxRetries = 2;
+    install(s2);
+    controller()->processEvent("spaced", session(1000.0));
+    auto first = requestsTo("/sp%20ace", 1);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].query, "e=spaced");
+    ASSERT_TRUE(waitUntil(noneInFlight));
+    EXPECT_EQ(firedCount(), 1u);
+    loop.advance(90'000);
+    EXPECT_EQ(requestsTo("/sp%20ace", 2).size(), 2u);
+    loop.setVirtualClock(false);
+    // The second failure was final and removed the one key.
+    EXPECT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    EXPECT_EQ(manager()->triggers().back()->callbacks()[0]->attempts().size(), 2u);
+}
+
+// A network monitor whose flags the test sets.
+class FakeMonitor : public platform::NetworkMonitor {
+public:
+    static inline std::atomic<uint32_t> flagsNow{platform::NetworkMonitor::kReachable};
+    static inline std::mutex mutex;
+    static inline std::vector<std::function<void()>> watchers;
+    std::optional<uint32_t> flags() const override { return flagsNow.load(); }
+    bool start(std::function<void()> onChange) override {
+        std::lock_guard lock(mutex);
+        watchers.push_back(std::move(onChange));
+        return true;
+    }
+    void stop() override {}
+    static void change(uint32_t flags) {
+        flagsNow = flags;
+        std::vector<std::function<void()>> w;
+        {
+            std::lock_guard lock(mutex);
+            w = watchers;
+        }
+        for (auto& f : w) f();
+    }
+};
+
+TEST_F(PulseCallbacksTest, OfflineFailuresWaitForTheNetworkAndExpiredAttemptsAreDropped) {
+    TallyReachability::setMonitorFactory([](std::string const&) { return std::make_unique<FakeMonitor>(); });
+    TallyNetworkUtil::resetForTesting();
+    TallyNetworkUtil::initNetworkReachability();
+    platform::SdkLoop::shared().waitUntilIdle();
+    FakeMonitor::change(0);
+    platform::SdkLoop::shared().waitUntilIdle();
+    settle();
+    ASSERT_FALSE(TallyNetworkUtil::isNetworkReachable());
+
+    std::atomic<int> calls{0};
+    server.on("/flaky", [&](Request const&) { return Reply::answer(++calls == 1 ? 500 : 200); });
+    auto& loop = platform::SdkLoop::shared();
+    loop.setVirtualClock(true);
+    install(spec({callback(6, 0, "/flaky", {plainEvent("e")})}));
+    controller()->processEvent("e", session(1000.0));
+    EXPECT_EQ(requestsTo("/flaky", 1).size(), 1u);
+    ASSERT_TRUE(waitUntil(noneInFlight));
+    loop.advance(1'000'000);  // no timer while offline
+    settle();
+    loop.setVirtualClock(false);
+    EXPECT_EQ(countTo("/flaky"), 1u);
+    EXPECT_EQ(firedCount(), 1u);
+
+    // A stored attempt whose validity has passed goes without a request.
+    auto stale = std::make_shared<TallyPulseCallbackAttemptInfo>();
+    stale->setSubstitutedUrl(server.url("/stale"));
+    stale->setExpiration(platform::Date{platform::Date::now().secondsSince1970 - 1});
+    TallyGlobalPersistentManager::sharedInstance()->writeSync(TallyGlobalPersistentManager::PulseUrls,
+                                                             [&](Value::Dict& m) { m["stale"] = Value(stale); });
+    EXPECT_EQ(firedCount(), 2u);
+
+    FakeMonitor::change(platform::NetworkMonitor::kReachable);
+    EXPECT_EQ(requestsTo("/flaky", 2).size(), 2u);
+    EXPECT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    EXPECT_EQ(countTo("/stale"), 0u);
+    TallyNetworkUtil::resetForTesting();
+    TallyReachability::setMonitorFactory(nullptr);
+}
+
+TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsentBlocksComeBack) {
+    server.on("/ok", Reply::answer(200));
+    install(spec({callback(1, 0, "/ok", {plainEvent("e")})}));
+    for (int i = 0; i < 14; ++i) controller()->processEvent("e", session(1000.0));
+    requestsTo("/ok", 14);
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    EXPECT_EQ(countTo("/pcr.do"), 0u);
+    controller()->processEvent("e", session(1000.0));
+    auto reports = requestsTo("/pcr.do", 1);
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    ASSERT_EQ(reports.size(), 1u);
+    auto parsed = parseReport(reports[0].body);
+    EXPECT_TRUE(parsed.crcValid);
+    EXPECT_EQ(parsed.invocations.size(), 15u);
+
+    // Under the count, only more than the delay since the last report sends.
+    auto storage = TallyGlobalVariableStorage::sharedInstance();
+    storage->setLastPulseReportTime(platform::Date{platform::Date::now().secondsSince1970 - 590});
+    controller()->processEvent("e", session(1000.0));
+    requestsTo("/ok", 16);
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    EXPECT_EQ(countTo("/pcr.do"), 1u);
+
+    // The report endpoint fails once: the block stays and goes out with the next pass.
+    server.on("/pcr.do", std::vector<Reply>{Reply::answer(500), Reply::answer(200)});
+    storage->setLastPulseReportTime(platform::Date{platform::Date::now().secondsSince1970 - 601});
+    controller()->processEvent("e", session(1000.0));
+    EXPECT_EQ(requestsTo("/pcr.do", 2).size(), 2u);
+    auto sender = TallyPulseCBReportSender::instance();
+    EXPECT_EQ(sender->pulseCBReportDataIndex()->notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).size(), 2u);
+    TallyPulseCBReportSender::instance()->queue().sync([&] { sender->retransmitNotSentBlocks(); });
+    auto all = requestsTo("/pcr.do", 3);
+    ASSERT_EQ(all.size(), 3u);
+    auto again = parseReport(all[2].body);
+    EXPECT_TRUE(again.crcValid);
+    EXPECT_EQ(again.invocations.size(), 2u);
+    EXPECT_TRUE(sender->pulseCBReportDataIndex()->notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty());
+    EXPECT_TRUE(manager()->triggers().empty());
+}
+
+TEST_F(PulseCallbacksTest, RetransmissionResumesAtTheBlockThatStoppedTheBatch) {
+    install(spec({}));
+    auto sender = TallyPulseCBReportSender::instance();
+    auto& index = *sender->pulseCBReportDataIndex();
+    for (size_t size : {300'000u, 250'000u, 100'000u}) sender->storePulseCBReportData(platform::Data(size, 'r'), "g" + std::to_string(size));
+    queue->sync([&] { sender->retransmitNotSentBlocks(); });
+    auto posts = requestsTo("/pcr.do", 2);
+    ASSERT_EQ(posts.size(), 2u);
+    std::vector<size_t> sizes;
+    for (auto const& p : posts) sizes.push_back(p.body.size());
+    std::sort(sizes.begin(), sizes.end());
+    // The report header around the records is the same size for both posts.
+    size_t const header = sizes[0] - 300'000;
+    EXPECT_EQ(sizes[1], 350'000 + header);
+    EXPECT_TRUE(index.notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty());
+}
+
+TEST_F(PulseCallbacksTest, RecordsStayWhenNothingWasStoredOrPosted) {
+    // A sender made with monitoring off has no index, and without a report URL nothing is posted.
+    TallyPulseCBReportSender::cleanup();
+    TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(false);
+    TallyPulseCBReportSender::setupInstanceWithQueue(queue);
+    server.on("/ok", Reply::answer(200));
+    auto s = spec({callback(1, 0, "/ok", {plainEvent("e")})}, 1);
+    s.reportUrl = "";
+    install(s);
+    controller()->processEvent("e", session(1000.0));
+    requestsTo("/ok", 1);
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    EXPECT_EQ(countTo("/pcr.do"), 0u);
+    ASSERT_EQ(manager()->triggers().size(), 1u);
+    EXPECT_EQ(manager()->totalAttemptCount(), 1u);
+    EXPECT_EQ(manager()->savedTriggers().size(), 1u);
+}
+
+TEST_F(PulseCallbacksTest, NoConfigurationOrAnalyticsOffIgnoresEvents) {
+    server.on("/ok", Reply::answer(200));
+    controller()->processEvent("e", session(1000.0));
+    auto s = spec({callback(1, 0, "/ok", {plainEvent("e")})});
+    s.analyticsEnabled = false;
+    install(s);
+    controller()->processEvent("e", session(1000.0));
+    settle();
+    EXPECT_EQ(countTo("/ok"), 0u);
+    EXPECT_TRUE(manager()->triggers().empty());
+    EXPECT_EQ(TallyPulseEventController::pulseEventStringToEnum("tally.app_install"), 3);
+    EXPECT_EQ(TallyPulseEventController::pulseEventStringToEnum("other"), 0);
+}
+
+}  // namespace
