@@ -6,10 +6,15 @@
 #include <glm/vec2.hpp>
 
 #include <cstdint>
+#include <cstdio>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <vector>
 
+#include "os/AbstractAppCallbacks.h"
 #include "os/DummyViewController.h"
 #include "os/EventHandler.h"
 #include "os/ViewController.h"
@@ -30,6 +35,14 @@ namespace os {
 //          bool fileExists(std::string const&); void logEvent(char const*); int downloadState();
 //          uint64_t levelCount(); levelEntry(uint64_t) with .path and .nameKey;
 //          bool isLevelUnlocked(uint64_t index)
+//   screens LevelLoaderViewController, MainMenuLoaderViewController, EndOfLevelViewController,
+//          PauseViewController, ConfirmationBoxViewController, built with the arguments of
+//          their transitions below; any of them may be os::Pending
+//   types  TriggerVariant (the level's result), ConfirmationBoxParameters
+//
+// Screens hand over from inside their own calls (update, input, signal slots). The screen a
+// hand-over replaces is kept until the frame call that reached it returns, then deleted, so a
+// callback never deletes the code that is still running it.
 template <class Impl>
 class AbstractApp {
 public:
@@ -39,6 +52,12 @@ public:
     using PostProcessingStep = typename Impl::PostProcessingStep;
     using StandardShader = typename Impl::StandardShader;
     using CloudSyncThread = typename Impl::CloudSyncThread;
+    using TriggerVariant = typename Impl::TriggerVariant;
+    using ConfirmationBoxParameters = typename Impl::ConfirmationBoxParameters;
+
+    using TransitToEndOfLevelCallback =
+        std::function<void(TriggerVariant const& result, std::string const& path, std::string const& name)>;
+    using ShowConfirmationBoxCallback = std::function<void(ConfirmationBoxParameters const&)>;
 
     static constexpr float maxFrameMs = 33.333336f;
     static constexpr uint32_t signalControllerConnected = 20000008;
@@ -110,19 +129,35 @@ public:
             }
             // Unsigned difference: a clock that steps back gives a huge value, cut to the cap.
             float const dt = std::min(float(now - lastTimeMs_), maxFrameMs);
-            events_.dispatch();
             RenderContexts& rc = *renderContexts_;
-            currentScreen_->update(audio_, dt, float(now));
+            {
+                // Slots belong to screens and level objects, which may hand over.
+                ScreenCall call(*this);
+                events_.dispatch();
+            }
+            if (currentScreen_) {
+                ScreenCall call(*this);
+                currentScreen_->update(audio_, dt, float(now));
+            }
             audio_.update(dt);
             rc.postProcessing.update(dt);
             rc.graphics.updateTextures();
             rc.graphics.beginDynamicBuffers();
-            currentScreen_->preDraw(&rc.graphics);
+            if (currentScreen_) {
+                ScreenCall call(*this);
+                currentScreen_->preDraw(&rc.graphics);
+            }
             rc.graphics.endDynamicBuffers();
             rc.postProcessing.updateColors();
-            currentScreen_->draw(&rc.graphics, &rc.standardShader);
+            if (currentScreen_) {
+                ScreenCall call(*this);
+                currentScreen_->draw(&rc.graphics, &rc.standardShader);
+            }
             rc.postProcessing.drawBackdrop(&rc.graphics, &rc.standardShader);
-            currentScreen_->drawOverlay(&rc.graphics, &rc.standardShader);
+            if (currentScreen_) {
+                ScreenCall call(*this);
+                currentScreen_->drawOverlay(&rc.graphics, &rc.standardShader);
+            }
             rc.postProcessing.present(&rc.graphics, &rc.standardShader);
         }
         lastTimeMs_ = now;
@@ -131,18 +166,23 @@ public:
 
     // Input arrives only after init; anything earlier has no screen to go to and is dropped.
     void touchBegan(uint32_t tapCount, float x, float y) {
+        ScreenCall call(*this);
         if (currentScreen_) currentScreen_->touchBegan(glm::vec2(x, y), tapCount);
     }
     void touchMoved(uint32_t tapCount, float x, float y) {
+        ScreenCall call(*this);
         if (currentScreen_) currentScreen_->touchMoved(glm::vec2(x, y), tapCount);
     }
     void touchEnded(uint32_t tapCount, float x, float y) {
+        ScreenCall call(*this);
         if (currentScreen_) currentScreen_->touchEnded(glm::vec2(x, y), tapCount);
     }
     void gamepadInput(GamepadState const& state) {
+        ScreenCall call(*this);
         if (currentScreen_) currentScreen_->gamepadInput(state);
     }
     void buttonPressed(uint32_t code) {
+        ScreenCall call(*this);
         if (currentScreen_) currentScreen_->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
@@ -202,6 +242,7 @@ public:
 
     bool willTerminate() { return true; }
 
+    // Logs the start, stops cloud sync for the level and hands over to the level loader.
     void startLevel(std::string const& path, std::string const& name, bool restart, bool skipTutorial,
                     bool hardcore) {
         char const* prefix = hardcore ? (restart ? "RESTARTED_HARDCORE_LEVEL_WITH_PATH: "
@@ -209,23 +250,119 @@ public:
                                       : (restart ? "RESTARTED_LEVEL_WITH_PATH: " : "STARTED_LEVEL_WITH_PATH: ");
         Impl::logEvent((prefix + path).c_str());
         cloudSync_.suspend();
-        // The level loader screen comes with the menus; until then the current screen stays.
+        using Loader = typename Impl::LevelLoaderViewController;
+        if constexpr (!std::is_same_v<Loader, Pending>) {
+            RenderContexts& rc = *renderContexts_;
+            TransitToEndOfLevelCallback endOfLevel = [this, skipTutorial, hardcore](
+                                                         TriggerVariant const& result, std::string const& p,
+                                                         std::string const& n) {
+                transitToEndOfLevel(result, p, n, skipTutorial, hardcore);
+            };
+            TriggerPauseMenuCallback pause = [this, skipTutorial, hardcore](std::string const& p, std::string const& n) {
+                triggerPauseMenu(p, n, skipTutorial, hardcore);
+            };
+            ShowConfirmationBoxCallback question = [this](ConfirmationBoxParameters const& parameters) {
+                showConfirmationBox(parameters);
+            };
+            TransitToMainMenuCallback mainMenu = [this](boost::optional<std::string> const& video) {
+                transitToMainMenu(video);
+            };
+            handOver("level loader", [&](std::unique_ptr<ViewController>&& previous) {
+                return std::make_unique<Loader>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
+                                                &rc.fonts, &events_, endOfLevel, path, name, installCallback(),
+                                                pause, question, restart, startLevelCallback(), skipTutorial,
+                                                mainMenu, hardcore);
+            });
+        }
     }
 
+    // Hands over to the main-menu loader, then lets cloud sync run and asks it to sync.
     void transitToMainMenu(boost::optional<std::string> const& video) {
-        // The main-menu loader screen comes with the menus; until then the current screen stays.
+        using Loader = typename Impl::MainMenuLoaderViewController;
+        if constexpr (!std::is_same_v<Loader, Pending>) {
+            RenderContexts& rc = *renderContexts_;
+            handOver("main-menu loader", [&](std::unique_ptr<ViewController>&& previous) {
+                return std::make_unique<Loader>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
+                                                &rc.fonts, installCallback(), startLevelCallback(), &cloudSync_,
+                                                video);
+            });
+        }
         cloudSync_.resume();
         cloudSync_.send(1);
     }
 
-    // The install callback's body: the next tick has dt 0; the caller (the current screen) is
-    // deleted before this returns.
+    // The end-of-level screen resumes cloud sync itself.
+    void transitToEndOfLevel(TriggerVariant const& result, std::string const& path, std::string const& name,
+                             bool skipTutorial, bool hardcore) {
+        using Screen = typename Impl::EndOfLevelViewController;
+        if constexpr (!std::is_same_v<Screen, Pending>) {
+            RenderContexts& rc = *renderContexts_;
+            handOver("end-of-level screen", [&](std::unique_ptr<ViewController>&& previous) {
+                return std::make_unique<Screen>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
+                                                &rc.fonts, returnToMainMenuCallback(), startLevelCallback(), result,
+                                                path, name, skipTutorial, &cloudSync_, hardcore);
+            });
+        }
+    }
+
+    // Cloud sync runs while the game is paused.
+    void triggerPauseMenu(std::string const& path, std::string const& name, bool skipTutorial, bool hardcore) {
+        cloudSync_.resume();
+        cloudSync_.send(1);
+        using Screen = typename Impl::PauseViewController;
+        if constexpr (!std::is_same_v<Screen, Pending>) {
+            RenderContexts& rc = *renderContexts_;
+            ResumeFromPauseCallback resume = [this](std::unique_ptr<ViewController>&& game) {
+                resumeFromPause(std::move(game));
+            };
+            handOver("pause screen", [&](std::unique_ptr<ViewController>&& previous) {
+                return std::make_unique<Screen>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
+                                                &rc.fonts, &events_, returnToMainMenuCallback(), startLevelCallback(),
+                                                path, name, resume, skipTutorial, hardcore);
+            });
+        }
+    }
+
+    // The confirmation-box callback's body: wraps the current screen in a question box whose
+    // give-back callback puts the wrapped screen back without a clock reset.
+    void showConfirmationBox(ConfirmationBoxParameters const& parameters) {
+        using Screen = typename Impl::ConfirmationBoxViewController;
+        if constexpr (!std::is_same_v<Screen, Pending>) {
+            RenderContexts& rc = *renderContexts_;
+            InstallViewControllerCallback giveBack = [this](std::unique_ptr<ViewController>&& wrapped) {
+                replaceCurrent(std::move(wrapped));
+            };
+            handOver("question box", [&](std::unique_ptr<ViewController>&& previous) {
+                return std::make_unique<Screen>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
+                                                &rc.fonts, &events_, giveBack, parameters);
+            });
+        }
+    }
+
+    // The install callback's body: the next tick has dt 0. The caller (the screen that was
+    // current) is deleted once the frame call that reached it returns.
     void installViewController(std::unique_ptr<ViewController>&& screen) {
+        if (!screen) return;
         resetClock_ = true;
-        currentScreen_ = std::move(screen);
+        replaceCurrent(std::move(screen));
     }
     InstallViewControllerCallback installCallback() {
         return [this](std::unique_ptr<ViewController>&& screen) { installViewController(std::move(screen)); };
+    }
+    // The resume callback's body: no clock reset.
+    void resumeFromPause(std::unique_ptr<ViewController>&& game) {
+        cloudSync_.suspend();
+        replaceCurrent(std::move(game));
+    }
+    StartLevelCallback startLevelCallback() {
+        return [this](std::string const& path, std::string const& name, bool restart, bool skipTutorial,
+                      bool hardcore) { startLevel(path, name, restart, skipTutorial, hardcore); };
+    }
+    ReturnToMainMenuCallback returnToMainMenuCallback() {
+        return [this] {
+            transitToMainMenu(boost::none);
+            return true;
+        };
     }
 
     ViewController* screen() const { return currentScreen_.get(); }
@@ -237,7 +374,74 @@ public:
 
 private:
     AbstractApp()
-        : audio_(typename AudioContext::Parameters{0.001f, 0xD004u, Impl::worldViewWidth(), Impl::worldViewWidth()}) {}
+        : audio_(typename AudioContext::Parameters{0.001f, 0xD004u, Impl::worldViewWidth(), Impl::worldViewWidth()}) {
+        retired_.reserve(4);
+    }
+
+    // Marks a frame call that reaches screen code; replaced screens are deleted when the
+    // outermost one ends.
+    struct ScreenCall {
+        explicit ScreenCall(AbstractApp& app) : app(app) { ++app.screenCallDepth_; }
+        ~ScreenCall() {
+            if (--app.screenCallDepth_ == 0) app.deleteRetired();
+        }
+        ScreenCall(ScreenCall const&) = delete;
+        ScreenCall& operator=(ScreenCall const&) = delete;
+        AbstractApp& app;
+    };
+
+    void retire(std::unique_ptr<ViewController>&& screen) {
+        if (!screen) return;
+        if (screenCallDepth_ == 0) {
+            screen.reset();
+            return;
+        }
+        retired_.push_back(std::move(screen));
+    }
+    void deleteRetired() {
+        // A destructor could retire more; take one at a time.
+        while (!retired_.empty()) {
+            std::unique_ptr<ViewController> last = std::move(retired_.back());
+            retired_.pop_back();
+            last.reset();
+        }
+    }
+
+    // Makes `screen` current; the one it replaces is retired. A null screen changes nothing.
+    void replaceCurrent(std::unique_ptr<ViewController>&& screen) {
+        if (!screen) {
+            std::fprintf(stderr, "AbstractApp: a hand-over without a screen is ignored\n");
+            return;
+        }
+        std::unique_ptr<ViewController> old = std::move(currentScreen_);
+        currentScreen_ = std::move(screen);
+        retire(std::move(old));
+    }
+
+    // The common hand-over: the new screen is built with the current one, which it takes over
+    // as the last step of its constructor. A constructor that throws leaves the previous screen
+    // current.
+    template <class Make>
+    void handOver(char const* what, Make&& make) {
+        std::unique_ptr<ViewController> previous = std::move(currentScreen_);
+        std::unique_ptr<ViewController> next;
+        try {
+            next = make(std::move(previous));
+        } catch (std::exception const& e) {
+            std::fprintf(stderr, "AbstractApp: cannot build the %s: %s\n", what, e.what());
+        } catch (...) {
+            std::fprintf(stderr, "AbstractApp: cannot build the %s\n", what);
+        }
+        if (!next) {
+            if (previous)
+                currentScreen_ = std::move(previous);
+            else if (!currentScreen_)
+                currentScreen_ = std::make_unique<DummyViewController>();
+            return;
+        }
+        replaceCurrent(std::move(next));
+        retire(std::move(previous));
+    }
 
     uint64_t lastTimeMs_ = 0;
     bool notStarted_ = true;
@@ -249,6 +453,8 @@ private:
     std::optional<RenderContexts> renderContexts_;
     std::unique_ptr<ViewController> currentScreen_;
     CloudSyncThread cloudSync_;
+    int screenCallDepth_ = 0;
+    std::vector<std::unique_ptr<ViewController>> retired_;
 };
 
 }  // namespace os

@@ -7,3 +7,4 @@ zelv_test(os_tick_allocation_test SOURCES tests/TickAllocationTest.cpp DEPS zelv
 zelv_benchmark(os_app_frame_bench SOURCES bench/AppFrameBench.cpp DEPS zelv_os)
 zelv_fuzzer(os_level_index_fuzzer SOURCES fuzz/LevelIndexFuzzer.cpp DEPS zelv_os
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/os_level_index_fuzzer)
+zelv_test(os_transitions_test SOURCES tests/TransitionsTest.cpp DEPS zelv_os)

@@ -27,6 +27,14 @@ struct Impl {
     using PostProcessingStep = ::PostProcessingStep;
     using StandardShader = Graphics::StandardShader;
     using CloudSyncThread = ::CloudSyncThread;
+    // Screens whose issues have not landed: their transitions leave the current screen.
+    using LevelLoaderViewController = Pending;
+    using MainMenuLoaderViewController = Pending;
+    using EndOfLevelViewController = Pending;
+    using PauseViewController = Pending;
+    using ConfirmationBoxViewController = Pending;
+    using TriggerVariant = Pending;
+    using ConfirmationBoxParameters = Pending;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }
     // Start-up is when temp files of writes a kill interrupted are cleared away.

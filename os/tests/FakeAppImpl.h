@@ -118,6 +118,14 @@ struct Impl {
     using PostProcessingStep = PostProcessing;
     using StandardShader = Graphics::StandardShader;
     using CloudSyncThread = CloudSync;
+    // Screens not built: the transitions leave the current screen in place.
+    using LevelLoaderViewController = os::Pending;
+    using MainMenuLoaderViewController = os::Pending;
+    using EndOfLevelViewController = os::Pending;
+    using PauseViewController = os::Pending;
+    using ConfirmationBoxViewController = os::Pending;
+    using TriggerVariant = os::Pending;
+    using ConfirmationBoxParameters = os::Pending;
 
     static uint64_t nowMs() { return platform.now; }
     static bool initICloud() {
