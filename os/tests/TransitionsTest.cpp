@@ -399,10 +399,12 @@ TEST_F(Transitions, OneLevelFromStartToRetryToMainMenu) {
     // resume -> end of level -> retry -> loader -> main menu.
     auto menuOwned = std::make_unique<Stub>("menu");
     Stub* menu = menuOwned.get();
+    StartLevelCallback start = menuLoader->start;
     menuLoader->onUpdate = [&] { menuLoader->install(std::move(menuOwned)); };
     tick();
     ASSERT_EQ(app->screen(), menu);
-    menu->onTouch = [&] { MenuLoader::last->start("levels/level02.pxl", "level02Name", false, false, false); };
+    // The main menu keeps the loader's start-level callback; the loader itself is gone.
+    menu->onTouch = [start] { start("levels/level02.pxl", "level02Name", false, false, false); };
     app->touchBegan(1, 1, 1);
     Loader* loader = Loader::last;
     ASSERT_EQ(app->screen(), loader);
