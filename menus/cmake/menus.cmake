@@ -1,3 +1,14 @@
 # Menu toolkit: the menu interface, tweens, buttons, focus, small widgets and question boxes.
 target_link_libraries(zelv_menus PUBLIC zelv_os zelv_services zelv_graphics zelv_fonts zelv_audio zelv::gles2
                       zelv::boost)
+
+zelv_test(menus_tweens_test SOURCES tests/TweensTest.cpp DEPS zelv_menus)
+# Art, fonts and hit areas come from the built data archive.
+zelv_test(menus_buttons_test GL SOURCES tests/ButtonsTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+if(TARGET menus_buttons_test AND TARGET pak)
+  add_dependencies(menus_buttons_test pak)
+endif()
+zelv_test(menus_confirmation_box_test GL SOURCES tests/ConfirmationBoxTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+if(TARGET menus_confirmation_box_test AND TARGET pak)
+  add_dependencies(menus_confirmation_box_test pak)
+endif()
