@@ -12,3 +12,8 @@ zelv_test(menus_confirmation_box_test GL SOURCES tests/ConfirmationBoxTest.cpp D
 if(TARGET menus_confirmation_box_test AND TARGET pak)
   add_dependencies(menus_confirmation_box_test pak)
 endif()
+zelv_test(menus_confirmation_screens_test GL SOURCES tests/ConfirmationBoxScreensTest.cpp
+          DEPS zelv_menus zelv_graphics_testsupport TIMEOUT 120)
+if(TARGET menus_confirmation_screens_test AND TARGET pak)
+  add_dependencies(menus_confirmation_screens_test pak)
+endif()
