@@ -17,3 +17,10 @@ zelv_test(menus_confirmation_screens_test GL SOURCES tests/ConfirmationBoxScreen
 if(TARGET menus_confirmation_screens_test AND TARGET pak)
   add_dependencies(menus_confirmation_screens_test pak)
 endif()
+zelv_fuzzer(menus_hit_rect_fuzzer SOURCES fuzz/HitRectFuzzer.cpp DEPS zelv_menus
+            CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/menus_hit_rect_fuzzer)
+zelv_test(menus_steady_frame_test GL SOURCES tests/SteadyFrameTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+if(TARGET menus_steady_frame_test AND TARGET pak)
+  add_dependencies(menus_steady_frame_test pak)
+endif()
+zelv_benchmark(menus_bench SOURCES bench/MenuBench.cpp DEPS zelv_menus)

@@ -6,71 +6,17 @@
 #include <chrono>
 #include <thread>
 
-#include "audio/Context.h"
-#include "fonts/Context.h"
-#include "graphics/Context.h"
-#include "graphics/PostProcessingStep.h"
-#include "graphics/StandardShader.h"
 #include "menus/ConfirmationBoxViewController.h"
 #include "menus/DismissConfirmationBoxViewController.h"
 #include "menus/tests/MenuFixture.h"
-#include "os/AbstractApp.h"
+#include "menus/tests/RealContextsImpl.h"
 
 using menus_test::kHeight;
 using menus_test::kWidth;
 
 namespace {
 
-struct Sync {
-    void suspend() {}
-    void resume() {}
-    void send(int) {}
-};
-
-struct LevelEntry {
-    std::string path, nameKey;
-};
-
-// The real contexts and the real question-box screen; the clock is the test's.
-struct Impl {
-    using AudioContext = Audio::Context;
-    using GraphicsContext = Graphics::Context;
-    using FontsContext = Fonts::Context;
-    using PostProcessingStep = ::PostProcessingStep;
-    using StandardShader = Graphics::StandardShader;
-    using CloudSyncThread = Sync;
-    using LevelLoaderViewController = os::Pending;
-    using MainMenuLoaderViewController = os::Pending;
-    using EndOfLevelViewController = os::Pending;
-    using PauseViewController = os::Pending;
-    using ConfirmationBoxViewController = ::ConfirmationBoxViewController;
-    using TriggerVariant = os::Pending;
-    using ConfirmationBoxParameters = ConfirmationBox::Parameters;
-
-    static inline uint64_t clock = 1000;
-    static uint64_t nowMs() { return clock; }
-    static bool initICloud() { return false; }
-    static void graphicsStartupHook() {}
-    static uint64_t graphicsBudget() { return 1 << 30; }
-    static bool isLowEndDevice() { return false; }
-    static float worldViewWidth() { return 1280.0f / 85.0f; }
-    // The scene is rendered at the target's size (the layout stays 1280 x 720): a quarter of
-    // the pixels keeps the frames quick on the software renderer.
-    static float virtualWidth() { return kWidth; }
-    static float virtualHeight() { return kHeight; }
-    static float backingWidth() { return kWidth; }
-    static float backingHeight() { return kHeight; }
-    static bool fileExists(std::string const&) { return false; }
-    static void logEvent(char const*) {}
-    static int downloadState() { return 0; }
-    static uint64_t levelCount() { return 0; }
-    static LevelEntry const& levelEntry(uint64_t) {
-        static LevelEntry const none;
-        return none;
-    }
-    static bool isLevelUnlocked(uint64_t) { return false; }
-};
-using App = os::AbstractApp<Impl>;
+using App = os::AbstractApp<menus_test::RealContextsImpl>;
 
 // The running level: fills the screen with one colour, counts its updates and any input.
 class Game : public ViewController {
@@ -111,7 +57,7 @@ protected:
     void TearDown() override { app.reset(); }
 
     void tick() {
-        Impl::clock += 16;
+        menus_test::RealContextsImpl::clock += 16;
         ++ticks;
         app->tick();
     }

@@ -9,6 +9,7 @@
 #include "graphics/PostProcessingStep.h"
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
+#include "menus/ConfirmationBoxViewController.h"
 #include "os/AbstractApp.h"
 #include "os/FileSystem.h"
 #include "os/services/ICloud.h"
@@ -32,9 +33,9 @@ struct Impl {
     using MainMenuLoaderViewController = Pending;
     using EndOfLevelViewController = Pending;
     using PauseViewController = Pending;
-    using ConfirmationBoxViewController = Pending;
     using TriggerVariant = Pending;
-    using ConfirmationBoxParameters = Pending;
+    using ConfirmationBoxViewController = ::ConfirmationBoxViewController;
+    using ConfirmationBoxParameters = ConfirmationBox::Parameters;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }
     // Start-up is when temp files of writes a kill interrupted are cleared away.
