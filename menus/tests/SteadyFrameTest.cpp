@@ -1,6 +1,7 @@
 // A steady menu frame allocates nothing: this binary replaces the global operator new to count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -25,10 +26,26 @@ void* operator new(size_t size) {
     throw std::bad_alloc();
 }
 void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, std::nothrow_t const&) noexcept { return std::malloc(size ? size : 1); }
+void* operator new[](size_t size, std::nothrow_t const&) noexcept { return std::malloc(size ? size : 1); }
+// Mesa's shader compiler allocates with every form; all of them must meet the same free.
+void* operator new(size_t size, std::align_val_t align) {
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+    size_t const a = std::max(size_t(align), sizeof(void*));
+    if (void* p = std::aligned_alloc(a, (std::max(size, size_t(1)) + a - 1) / a * a)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size, std::align_val_t align) { return operator new(size, align); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::nothrow_t const&) noexcept { std::free(p); }
+void operator delete[](void* p, std::nothrow_t const&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
 
 namespace {
 
