@@ -10,7 +10,14 @@ public:
     CameraZone(PristineLevel::CameraZone const& record, b2Body* ground);
 
     glm::vec2 offset() const { return offset_; }
+    float duration() const { return duration_; }
+    // The stored flag: the offset is a world point, not one from the player.
+    bool absolute() const { return absolute_; }
+    bool smooth() const { return smooth_; }
 
 private:
     glm::vec2 offset_;
+    float duration_;
+    bool absolute_;
+    bool smooth_;
 };

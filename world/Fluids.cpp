@@ -8,7 +8,11 @@
 #include "level/Fixtures.h"
 #include "physics/particles/Box2DAdapter.h"
 
-FluidVolume::FluidVolume(PristineLevel::Fluid const& record, b2Body* ground) : splashing_(record.silent == 0) {
+FluidVolume::FluidVolume(PristineLevel::Fluid const& record, b2Body* ground)
+    : drag_{record.dragCoefficient, record.liftCoefficient, record.maxDrag, record.maxLift},
+      flow_(record.flow),
+      buoyancy_(record.buoyancy),
+      splashing_(record.silent == 0) {
     createFixtures(record.shapes, ground, FixtureOwner(this));
 }
 

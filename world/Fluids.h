@@ -37,9 +37,16 @@ public:
     std::vector<Touch> const& touching() const { return touching_; }
     int splashes() const { return splashes_; }
     bool hasSplashes() const { return splashing_; }
+    // Drag coefficient, lift coefficient, maximum drag, maximum lift.
+    float const* getDragParameters() const { return drag_; }
+    glm::vec2 flow() const { return flow_; }
+    float buoyancy() const { return buoyancy_; }
 
 private:
     std::vector<Touch> touching_;
+    float drag_[4];
+    glm::vec2 flow_;
+    float buoyancy_;
     bool enabled_ = true;
     bool splashing_;
     int splashes_ = 0;

@@ -137,7 +137,8 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
       ground_(makeGround(*physics_, level, &fixtureSignals_)),
       fluids_(graphics, audio, level.fluids, ground_),
       time_(0.0f),
-      player_(*physics_, &checkPoints_.front(), events, std::move(level.progressPath)),
+      player_(graphics, audio, *physics_, &checkPoints_.front(), ground_, postProcessing, events,
+              std::move(level.progressPath), &fluids_, mode, catalogIndex, &time_),
       springHinges_(buildEach<SpringHinge>(level.soundHinges,
                                            [&](auto& out, auto const& record) { out.emplace_back(record); })),
       jumpPads_(buildEach<JumpPad>(level.jumpPads,
@@ -210,7 +211,7 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
       postProcessing_(postProcessing),
       tutorial_(level.metaData.tutorial ? 1 : 0),
       music_(&platformMusic) {
-    (void)catalogIndex;
+    player_.setCameraZones(&cameraZones_);
     // Nothing steps while the world is being built; signal 1 waits for the next dispatch, after
     // every subscription exists.
     tasks_.reserve(64);

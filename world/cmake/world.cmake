@@ -1,9 +1,9 @@
 # The running level: construction, update and draw, signal wiring and contact handling.
-target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics zelv_level zelv_os)
+target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics zelv_level zelv_os zelv_save)
 
 # Builder levels run as the game screen runs them; sounds come from the built data archive.
 zelv_test(world_test SOURCES tests/WorldTest.cpp tests/WiringTest.cpp tests/TasksTest.cpp
-          tests/JointsAndBodiesTest.cpp tests/ContactsTest.cpp tests/CameraTest.cpp DEPS zelv_world zelv_level_builder)
+          tests/JointsAndBodiesTest.cpp tests/ContactsTest.cpp tests/CameraTest.cpp tests/PlayerTest.cpp DEPS zelv_world zelv_level_builder)
 add_dependencies(world_test pak)
 
 zelv_fuzzer(world_level_fuzzer SOURCES fuzz/WorldLevelFuzzer.cpp DEPS zelv_world

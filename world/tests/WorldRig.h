@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -91,10 +92,13 @@ struct Rig {
     ControlSchemeInputState input;  // handed to every update
     float now = 0.0f;
 
-    explicit Rig(PristineLevel::Data level) {
+    explicit Rig(PristineLevel::Data level, GameMode mode = GameMode::Normal) {
         mountSampleData();
-        world = std::make_unique<World>(nullptr, &audio.context, &events, std::move(level), nullptr, GameMode::Normal,
-                                        boost::none);
+        // The save record the player reads its tint from: an empty folder, never the user's.
+        static testing_support::TempDir const documents;
+        setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+        Player::resetMovementState();
+        world = std::make_unique<World>(nullptr, &audio.context, &events, std::move(level), nullptr, mode, boost::none);
         world->setMusicService(&music);
     }
 

@@ -1,0 +1,191 @@
+#include <box2d/b2_body.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "world/tests/WorldRig.h"
+
+using world_test::Heard;
+using world_test::Rig;
+
+namespace {
+
+levels::LevelBuilder longLevel(float groundEnd = 300.0f) {
+    levels::LevelBuilder b;
+    b.ground({{-20.0f, 0.0f}, {groundEnd, 0.0f}}, -10.0f, glm::vec4(1.0f));
+    b.checkPoint({0.0f, 0.4f});
+    return b;
+}
+
+b2Body* body(Rig& rig) { return rig.world->getPlayer().getBody(); }
+
+// The ids heard in delivery order.
+struct Ordered {
+    std::vector<uint32_t> ids;
+    std::vector<SlotCallbackRef> slots;
+    Ordered(EventHandler* events, std::vector<uint32_t> const& wanted) {
+        slots.reserve(wanted.size());
+        for (uint32_t id : wanted) {
+            slots.emplace_back(events, id, [this, id] { ids.push_back(id); });
+        }
+    }
+};
+
+}  // namespace
+
+// Rolling right tops out near 7 m/s; held long enough at speed, the boost raises the top speed
+// toward 11.4.
+TEST(PlayerMovement, RollingTopsOutAndBoosts) {
+    Rig rig(longLevel().data());
+    rig.frames(10);
+    rig.input.right = 1;
+    float atOneSecond = 0.0f;
+    float fastest = 0.0f;
+    for (int i = 0; i < 300; ++i) {
+        rig.frame(20.0f);
+        float const vx = body(rig)->GetLinearVelocity().x;
+        if (i == 40) {
+            atOneSecond = vx;
+        }
+        fastest = std::max(fastest, vx);
+    }
+    EXPECT_GT(atOneSecond, 6.0f);
+    EXPECT_LT(atOneSecond, 8.0f);
+    EXPECT_GT(fastest, 10.0f);
+    EXPECT_LT(fastest, 11.8f);
+    EXPECT_TRUE(rig.world->getPlayer().isGrounded());
+}
+
+// The last ground is remembered for 64 ms: a jump 60 ms after rolling off a ledge still takes
+// off, one 100 ms after does not.
+TEST(PlayerMovement, AJumpJustAfterALedgeStillLaunches) {
+    for (auto [wait, launches] : {std::pair{3, true}, std::pair{5, false}}) {
+        Rig rig(longLevel(3.0f).data());
+        rig.frames(10);
+        rig.input.right = 1;
+        int airborne = -1;
+        for (int i = 0; i < 200 && airborne < 0; ++i) {
+            rig.frame(20.0f);
+            if (body(rig)->GetPosition().x > 3.0f && body(rig)->GetContactList() != nullptr &&
+                !rig.world->getPlayer().isGrounded()) {
+                airborne = i;
+            }
+        }
+        ASSERT_GE(airborne, 0);
+        rig.input = ControlSchemeInputState();
+        rig.frames(wait - 1, 20.0f);
+        rig.input.jump = 1;
+        rig.frame(20.0f);
+        EXPECT_EQ(body(rig)->GetLinearVelocity().y > 3.0f, launches) << "jump " << wait * 20 << " ms after leaving";
+    }
+}
+
+// A fresh dive press in the air sets the fall to 8 m/s at most once per 500 ms.
+TEST(PlayerMovement, TheDiveKickFiresAtMostOncePer500Ms) {
+    auto b = longLevel();
+    b.data().checkPoints[0].respawnPosition = {0.0f, 200.0f};
+    Rig rig(b.data());
+    int kicks = 0;
+    for (int i = 0; i < 50; ++i) {
+        rig.input.dive = i % 2 == 0 ? 1 : 0;
+        float const before = body(rig)->GetLinearVelocity().y;
+        rig.frame(20.0f);
+        kicks += body(rig)->GetLinearVelocity().y < before - 4.0f ? 1 : 0;
+    }
+    EXPECT_EQ(kicks, 2) << "1000 ms of presses";
+}
+
+// Wedged between two walls, the character cannot inflate, and with jump held it hangs there.
+TEST(PlayerMovement, WedgedBetweenTwoWallsItHangs) {
+    auto b = longLevel();
+    b.data().checkPoints[0].respawnPosition = {40.0f, 10.0f};
+    b.data().staticShapes.push_back(levels::chainShape({{39.5f, 5.0f}, {39.5f, 15.0f}}, levels::Fixture{}));
+    b.data().staticShapes.push_back(levels::chainShape({{40.5f, 15.0f}, {40.5f, 5.0f}}, levels::Fixture{}));
+    b.data().checkPoints.push_back(CheckPoint{{80.0f, 10.0f}, 1, 0, {}});
+    Rig rig(b.data());
+    rig.input.jump = 1;
+    rig.frames(50, 20.0f);
+    EXPECT_GT(body(rig)->GetPosition().y, 9.0f) << "hanging";
+    EXPECT_LT(rig.world->getPlayer().currentInnerRadius(), 0.54f);
+    // In the open the same press inflates and falls.
+    rig.world->getPlayer().resetTo({80.0f, 10.0f});
+    rig.frames(50, 20.0f);
+    EXPECT_LT(body(rig)->GetPosition().y, 9.0f);
+    EXPECT_FLOAT_EQ(rig.world->getPlayer().currentInnerRadius(), Player::maxInnerRadius);
+}
+
+// A deadly fixture kills: play is held, the player goes back to its check point with the check
+// point's six ids in order, play resumes, one death is counted, and moves stay blocked until
+// 250 ms after the fade.
+TEST(PlayerDeath, ADeadlyFixtureKillsAndThePlayerRespawns) {
+    auto b = longLevel();
+    levels::Fixture spikes = levels::sensorFixture();
+    spikes.category = levels::deadlyCategory;
+    b.data().signalShapes.push_back(levels::boxShape({6.0f, 0.5f}, {0.5f, 0.5f}, spikes));
+    b.data().checkPoints[0].respawnSignals = {921, 922, 0, 924, 925, 926};
+    Rig rig(b.data());
+    Ordered order(&rig.events, {20000002, 921, 922, 924, 925, 926, 20000003});
+    rig.input.right = 1;
+    int deathFrame = -1;
+    for (int i = 0; i < 100 && deathFrame < 0; ++i) {
+        rig.frame(20.0f);
+        if (!rig.world->getPlayer().isAlive()) {
+            deathFrame = i;
+        }
+    }
+    ASSERT_GE(deathFrame, 0);
+    rig.world->getPlayer().kill();  // during the respawn: nothing
+    rig.frames(6, 20.0f);
+    EXPECT_TRUE(rig.world->getPlayer().isAlive());
+    EXPECT_EQ(order.ids, (std::vector<uint32_t>{20000002, 921, 922, 924, 925, 926, 20000003}));
+    EXPECT_EQ(rig.world->getPlayer().getDeathCount(), 1u);
+    EXPECT_NEAR(body(rig)->GetPosition().x, 0.0f, 0.1f);
+    rig.frames(10, 20.0f);  // 200 ms: still blocked
+    EXPECT_NEAR(body(rig)->GetLinearVelocity().x, 0.0f, 0.05f);
+    rig.frames(5, 20.0f);
+    EXPECT_GT(body(rig)->GetLinearVelocity().x, 0.5f);
+
+    Rig hardcore(longLevel().data(), GameMode::Hardcore);
+    hardcore.world->getPlayer().kill();
+    hardcore.frames(6, 20.0f);
+    EXPECT_EQ(hardcore.world->getPlayer().getDeathCount(), 0u);
+    EXPECT_TRUE(hardcore.world->getPlayer().isAlive()) << "without a level index the player respawns";
+    EXPECT_EQ(hardcore.world->getPlayer().tint(), glm::vec4(64.0f / 255.0f, 222.0f / 255.0f, 207.0f / 255.0f, 1.0f))
+        << "no finished hardcore run in the save record";
+}
+
+// A closed lap path counts loops; skipping more than two points ahead is ignored; fewer than two
+// points or a last distance of 0 count nothing.
+TEST(PlayerLaps, AClosedPathCountsLoops) {
+    std::vector<PristineLevel::PathNode> square;
+    glm::vec2 const corners[] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};
+    float distance = 0.0f;
+    for (int i = 0; i < 5; ++i) {
+        if (i > 0) {
+            distance += glm::length(corners[i] - corners[i - 1]);
+        }
+        square.push_back(PristineLevel::PathNode{corners[i], {}, {}, distance});
+    }
+    Player::LapTracker laps{std::vector<PristineLevel::PathNode>(square)};
+    for (int lap = 0; lap < 2; ++lap) {
+        for (glm::vec2 p : {glm::vec2(5, 0), glm::vec2(10, 5), glm::vec2(5, 10), glm::vec2(0, 5), glm::vec2(0, 1)}) {
+            laps.update(p);
+        }
+        laps.update(glm::vec2(5, 0.1f));
+    }
+    EXPECT_EQ(laps.laps(), 2u);
+
+    Player::LapTracker skipping{std::vector<PristineLevel::PathNode>(square)};
+    skipping.update(glm::vec2(0.1f, 5));  // the last segment at once: more than two ahead
+    EXPECT_FLOAT_EQ(skipping.fraction(), 0.0f);
+    skipping.update(glm::vec2(5, 0));
+    EXPECT_NEAR(skipping.fraction(), 0.125f, 1e-4f);
+
+    Player::LapTracker one{std::vector<PristineLevel::PathNode>{square[0]}};
+    one.update(glm::vec2(5, 0));
+    std::vector<PristineLevel::PathNode> flat = square;
+    flat.back().distance = 0.0f;
+    Player::LapTracker zero{std::move(flat)};
+    zero.update(glm::vec2(5, 0));
+    EXPECT_FLOAT_EQ(one.fraction() + zero.fraction(), 0.0f);
+}
