@@ -155,7 +155,17 @@ double xIntercept(const Poly& w) {
 }
 
 void findRoots(const Poly& w, int depth, double* roots, int& count) {
-    switch (crossingCount(w)) {
+    if (count >= kMaxRoots) {
+        return;
+    }
+    int const crossings = crossingCount(w);
+    // Every branch stops at the depth limit: a curve that never separates its crossings (values
+    // that are not numbers, or a degenerate control polygon) would otherwise recurse for ever.
+    if (crossings > 0 && depth >= kMaxDepth) {
+        roots[count++] = (double(w[0].x) + w[kDegree].x) / 2.0;
+        return;
+    }
+    switch (crossings) {
     case 0:
         return;
     case 1:
@@ -191,6 +201,14 @@ float squaredDistance(glm::vec2 a, glm::vec2 b) {
 
 BezierPoint nearestPointOnBezier(glm::vec2 p, const glm::vec2 v[4]) {
     static constexpr double z[3][4] = {{1.0, 0.6, 0.3, 0.1}, {0.4, 0.6, 0.6, 0.4}, {0.1, 0.3, 0.6, 1.0}};
+    for (int i = 0; i < 4; ++i) {
+        if (!std::isfinite(v[i].x) || !std::isfinite(v[i].y)) {
+            return {v[0], 0.0f};
+        }
+    }
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) {
+        return {v[0], 0.0f};
+    }
     glm::vec2 c[4];
     glm::vec2 d[3];
     for (int i = 0; i < 4; ++i) {

@@ -157,3 +157,17 @@ TEST(InterpolateFrame, BlendsWholeFrames) {
     interpolateFrame(1, frames, 0, untouched, 0.5f);
     EXPECT_EQ(untouched, std::vector<float>{7});
 }
+
+// Control points or a point that are not numbers, or so large that the distance polynomial
+// overflows, end the search at once or at its depth limit instead of recursing without end.
+TEST(Curves, NearestPointSurvivesValuesThatAreNotNumbers) {
+    float const nan = std::numeric_limits<float>::quiet_NaN();
+    glm::vec2 const broken[4] = {{0, 0}, {nan, 1}, {2, 1}, {3, 0}};
+    EXPECT_EQ(nearestPointOnBezier({1, 1}, broken).t, 0.0f);
+    glm::vec2 const fine[4] = {{0, 0}, {1, 1}, {2, 1}, {3, 0}};
+    EXPECT_EQ(nearestPointOnBezier({nan, 1}, fine).t, 0.0f);
+    glm::vec2 const huge[4] = {{0, 0}, {3e37f, 1}, {-3e37f, 1e30f}, {3e38f, 0}};
+    BezierPoint const far = nearestPointOnBezier({1e38f, -1e38f}, huge);
+    EXPECT_GE(far.t, 0.0f);
+    EXPECT_LE(far.t, 1.0f);
+}
