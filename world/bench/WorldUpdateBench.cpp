@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <vector>
+
+#include <box2d/b2_body.h>
 
 #include "audio/Context.h"
 #include "os/EventHandler.h"
@@ -128,9 +131,61 @@ BENCHMARK(BM_WorldUpdate)->Unit(benchmark::kMicrosecond)->Iterations(3000);
 
 void BM_PhysicsStepAlone(benchmark::State& state) {
     Run run;
+    run.world.getCamera().body()->SetLinearVelocity(b2Vec2(0.0f, 0.0f));
     timeFrames(state, [&] { run.world.physics().Step(1.0f / 60.0f, 6, 4); });
 }
 BENCHMARK(BM_PhysicsStepAlone)->Unit(benchmark::kMicrosecond)->Iterations(3000);
+
+// The player inflated among many fixtures its outer circle touches, holding jump (the inflation
+// casts 16 rays per touching fixture): the player's and the camera's update against the physics step alone.
+PristineLevel::Data crowdedLevel() {
+    levels::LevelBuilder b;
+    std::vector<glm::vec2> ground;
+    for (int i = 0; i <= 2; ++i) {
+        ground.push_back({-10.0f + float(i) * 10.0f, 0.0f});
+    }
+    b.ground(ground, -10.0f, glm::vec4(1.0f));
+    b.checkPoint({0.0f, 0.5f});
+    for (int i = 0; i < 24; ++i) {
+        float const angle = float(i) * 6.2831853f / 24.0f;
+        glm::vec2 const at = glm::vec2(0.0f, 0.5f) + 0.75f * glm::vec2(std::cos(angle), std::sin(angle));
+        b.data().staticShapes.push_back(levels::boxShape(at, {0.05f, 0.05f}, levels::Fixture{}));
+    }
+    return b.data();
+}
+
+struct Crowd {
+    EventHandler events;
+    SilentMusic music;
+    Audio::Context audio{Audio::Context::Parameters{0.001f, 0xD004u, 15.0f, 15.0f}};
+    World world{nullptr, nullptr, &events, crowdedLevel(), nullptr, GameMode::Normal, boost::none};
+    ControlSchemeInputState input{1, 0, 1, 0, 1.0f};
+
+    Crowd() {
+        world.setMusicService(&music);
+        for (int i = 0; i < 60; ++i) {
+            events.dispatch();
+            world.update(nullptr, audio, nullptr, &input, 16.0f, float(i) * 16.0f);
+        }
+    }
+};
+
+void BM_PlayerAndCamera(benchmark::State& state) {
+    Crowd crowd;
+    timeFrames(state, [&] {
+        crowd.world.getPlayer().update(crowd.input, crowd.world.physics(), crowd.world.getCamera(), 16.0f);
+        crowd.world.getCamera().update(nullptr, &crowd.audio, nullptr, nullptr, 0.0f, 16.0f);
+    });
+}
+BENCHMARK(BM_PlayerAndCamera)->Unit(benchmark::kMicrosecond)->Iterations(3000);
+
+void BM_CrowdedPhysicsStepAlone(benchmark::State& state) {
+    Crowd crowd;
+    // Nothing drives the camera body here: left moving, its large sensor would sweep the level.
+    crowd.world.getCamera().body()->SetLinearVelocity(b2Vec2(0.0f, 0.0f));
+    timeFrames(state, [&] { crowd.world.physics().Step(1.0f / 60.0f, 6, 4); });
+}
+BENCHMARK(BM_CrowdedPhysicsStepAlone)->Unit(benchmark::kMicrosecond)->Iterations(3000);
 
 }  // namespace
 
