@@ -115,6 +115,8 @@ void list(Io& io, std::vector<T>& items) {
             io.checkEmptyStates(count);
             items.assign(static_cast<size_t>(count), EmptyJointState{});
         }
+    } else if constexpr (isBlock<T> && requires { io.bytes(items, size_t{}); }) {
+        io.bytes(items, static_cast<size_t>(count));
     } else if constexpr (isBlock<T>) {
         if constexpr (Io::loading) {
             io.checkCount(count, sizeof(T));

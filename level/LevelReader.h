@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "level/PristineLevel.h"
 
@@ -51,6 +52,12 @@ public:
         checkCount(length, 1);
         s = std::string(reinterpret_cast<char const*>(next_), length);
         next_ += length;
+    }
+    // A byte list, copied once (no zero-fill first).
+    void bytes(std::vector<uint8_t>& items, size_t count) {
+        checkCount(count, 1);
+        items.assign(next_, next_ + count);
+        next_ += count;
     }
     // Throws when `count` elements of at least `minSize` bytes each can't fit in what remains.
     void checkCount(uint64_t count, size_t minSize) {

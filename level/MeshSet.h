@@ -44,6 +44,9 @@ struct MeshCommon {
 
 // Primitive codes: 0 triangle strip, other triangles.
 struct ArrayMesh : MeshCommon {
+    // Members start from their initialisers alone: value-initialising the record, as a list
+    // resize does, would first zero all of it, which showed in level loading.
+    ArrayMesh() {}
     uint8_t primitive = 0;
     uint32_t firstVertex = 0;
     uint32_t vertexCount = 0;
@@ -52,6 +55,7 @@ struct ArrayMesh : MeshCommon {
 };
 
 struct IndexedMesh : MeshCommon {
+    IndexedMesh() {}  // as ArrayMesh
     uint8_t primitive = 0;
     uint8_t indexType = 0;
     uint32_t indexOffset = 0;  // bytes into the index buffer
