@@ -252,6 +252,7 @@ public:
         cloudSync_.suspend();
         using Loader = typename Impl::LevelLoaderViewController;
         if constexpr (!std::is_same_v<Loader, Pending>) {
+            if (!ready("a screen change")) return;
             RenderContexts& rc = *renderContexts_;
             TransitToEndOfLevelCallback endOfLevel = [this, skipTutorial, hardcore](
                                                          TriggerVariant const& result, std::string const& p,
@@ -280,6 +281,7 @@ public:
     void transitToMainMenu(boost::optional<std::string> const& video) {
         using Loader = typename Impl::MainMenuLoaderViewController;
         if constexpr (!std::is_same_v<Loader, Pending>) {
+            if (!ready("a screen change")) return;
             RenderContexts& rc = *renderContexts_;
             handOver("main-menu loader", [&](std::unique_ptr<ViewController>&& previous) {
                 return std::make_unique<Loader>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
@@ -296,6 +298,7 @@ public:
                              bool skipTutorial, bool hardcore) {
         using Screen = typename Impl::EndOfLevelViewController;
         if constexpr (!std::is_same_v<Screen, Pending>) {
+            if (!ready("a screen change")) return;
             RenderContexts& rc = *renderContexts_;
             handOver("end-of-level screen", [&](std::unique_ptr<ViewController>&& previous) {
                 return std::make_unique<Screen>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
@@ -311,6 +314,7 @@ public:
         cloudSync_.send(1);
         using Screen = typename Impl::PauseViewController;
         if constexpr (!std::is_same_v<Screen, Pending>) {
+            if (!ready("a screen change")) return;
             RenderContexts& rc = *renderContexts_;
             ResumeFromPauseCallback resume = [this](std::unique_ptr<ViewController>&& game) {
                 resumeFromPause(std::move(game));
@@ -328,6 +332,7 @@ public:
     void showConfirmationBox(ConfirmationBoxParameters const& parameters) {
         using Screen = typename Impl::ConfirmationBoxViewController;
         if constexpr (!std::is_same_v<Screen, Pending>) {
+            if (!ready("a screen change")) return;
             RenderContexts& rc = *renderContexts_;
             InstallViewControllerCallback giveBack = [this](std::unique_ptr<ViewController>&& wrapped) {
                 replaceCurrent(std::move(wrapped));
@@ -405,6 +410,13 @@ private:
             retired_.pop_back();
             last.reset();
         }
+    }
+
+    // Screens are built only once init has made the contexts (an opened URL can arrive earlier).
+    bool ready(char const* what) {
+        if (renderContexts_ && currentScreen_) return true;
+        std::fprintf(stderr, "AbstractApp: %s before the first frame is ignored\n", what);
+        return false;
     }
 
     // Makes `screen` current; the one it replaces is retired. A null screen changes nothing.

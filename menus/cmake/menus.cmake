@@ -16,3 +16,4 @@ zelv_fuzzer(menus_hit_rect_fuzzer SOURCES fuzz/HitRectFuzzer.cpp DEPS zelv_menus
 zelv_test(menus_steady_frame_test GL SOURCES tests/SteadyFrameTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
 add_dependencies(menus_steady_frame_test pak)
 zelv_benchmark(menus_bench SOURCES bench/MenuBench.cpp DEPS zelv_menus)
+zelv_test(menus_missing_art_test GL SOURCES tests/MissingArtTest.cpp DEPS zelv_menus zelv_graphics_testsupport)

@@ -388,6 +388,15 @@ TEST_F(Transitions, AThrowingConstructorKeepsThePreviousScreen) {
         tick();
         EXPECT_TRUE(logged("game.update"));
     }
+    // Before the first frame there are no contexts to build a screen with: nothing happens.
+    auto early = App::create();
+    early->startLevel("levels/level01.pxl", "", false, false, false);
+    early->transitToMainMenu(boost::none);
+    early->triggerPauseMenu("levels/level01.pxl", "", false, false);
+    early->transitToEndOfLevel(Result(1), "levels/level01.pxl", "", false, false);
+    early->showConfirmationBox(Question{"?"});
+    EXPECT_EQ(early->screen(), nullptr);
+
     // A null screen handed to a callback is refused.
     loader = nullptr;
     app->installViewController(nullptr);
