@@ -90,6 +90,8 @@ protected:
             app->buttonPressed(ViewController::buttonPause);
             tick();
             ++n;
+            if (box->state() == ConfirmationBoxViewController::kFadingIn && shownTick < 0) shownTick = ticks;
+            if (box->state() == ConfirmationBoxViewController::kInteractive && dimmedTick < 0) dimmedTick = ticks;
         }
         return n;
     }
@@ -115,7 +117,7 @@ protected:
     std::unique_ptr<App> app;
     Game* game = nullptr;
     ConfirmationBoxViewController* box = nullptr;
-    int ticks = 0, answered = 0, refused = 0, dismissTick = -1, fadeTick = -1;
+    int ticks = 0, answered = 0, refused = 0, dismissTick = -1, fadeTick = -1, shownTick = -1, dimmedTick = -1;
     bool answeredUnderDismiss = false;
     glm::vec2 offset{0, 0};
     std::string message = "Skip the tutorial?\nYou can start it again later.", yes = "OK", no = "No";
@@ -134,7 +136,9 @@ TEST_F(QuestionScreens, AnAnswerRunsOnceAfterTheDismissalAndGivesTheSameScreenBa
     EXPECT_EQ(answered, 0);
     EXPECT_EQ(game->inputs, 0);
     EXPECT_EQ(game->updates - startUpdates, ticks - startTicks);  // updated every frame
-    // The backdrop is the frozen picture, dimmed to half.
+    // The backdrop is the frozen picture, dimmed to half over 250 ms from the box's show.
+    // 16 frames of 16 ms reach 250 ms; the colour tween reports done on the next.
+    EXPECT_EQ(dimmedTick - shownTick, 17);
     glm::vec3 const dim = post().backdropTween().current;
     EXPECT_NEAR(dim.r, 0.5f, 1e-5f);
     uint32_t const darkened = corner();
