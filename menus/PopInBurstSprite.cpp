@@ -2,6 +2,12 @@
 
 #include <limits>
 
+// finish() steps with the largest float: speeds times it overflow to infinity and clamp back,
+// which fast-math does not promise.
+#ifdef __FAST_MATH__
+#error "the menu tweens need IEEE infinities; build without -ffast-math"
+#endif
+
 PopInBurstSprite::PopInBurstSprite(PopInSprite const& badge, ExpandingSprite const& burst)
     : badge_(badge), burst_(burst) {}
 
