@@ -14,7 +14,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "graphics/Context.h"
+#include "graphics/StandardShader.h"
 #include "os/Assets.h"
+#include "os/services/PlatformServices.h"
 #include "os/EventHandler.h"
 #include "physics/particles/Box2DAdapter.h"
 #include "physics/particles/PhysicsWorld.h"
@@ -84,6 +87,8 @@ Player::Player(Graphics::Context* graphics, Audio::Context* audio, PhysicsWorld&
       slideLoop_(audio, Assets::sndCharacterDravoCharacterSlideLoop),
       checkPoint_(checkPoint),
       respawner_(events, mode, levelIndex, levelTime),
+      face_(graphics, uint32_t(nowMs())),
+      outline_(graphics, checkPoint->respawnPosition, outerRadius),
       laps_(std::move(laps)),
       graphics_(graphics),
       physics_(&physics),
@@ -97,6 +102,7 @@ Player::Player(Graphics::Context* graphics, Audio::Context* audio, PhysicsWorld&
     if (!std::isfinite(at.x) || !std::isfinite(at.y)) {
         std::fprintf(stderr, "Player: check point position is not a number; starting at the origin\n");
         at = glm::vec2(0.0f);
+        outline_.reset(at, outerRadius);
     }
     b2BodyDef def;
     def.type = b2_dynamicBody;
@@ -157,6 +163,27 @@ void Player::resetTo(glm::vec2 position) {
         body_->SetLinearVelocity(b2Vec2(0.0f, 0.0f));
     }
     physics_->SetTransform(body_, toB2(position), 0.0f);
+    outline_.reset(position, outerShape_->m_radius);
+}
+
+void Player::updatePose() {
+    // One smoothed up vector for the process, as the movement state.
+    static glm::vec2 up(0.0f, 1.0f);
+    up = normalised(0.8f * up + 0.2f * (isZero(groundNormal_) ? glm::vec2(0.0f, 1.0f) : groundNormal_));
+    outline_.pose(up);
+    face_.pose(outline_.centroid(), up);
+}
+
+void Player::draw(Graphics::Context* graphics, Graphics::StandardShader* shader) {
+    if (!visible_ || graphics == nullptr || shader == nullptr) {
+        return;
+    }
+    graphics->setBlend(true);
+    shader->use(Graphics::StandardShader::kColor);
+    shader->setPVM(graphics->projectionView());
+    shader->setColor(tint_);
+    outline_.draw(shader);
+    face_.draw(shader, tint_);
 }
 
 void Player::updateRespawn(Camera& camera) { respawner_.update(*this, camera, graphics_, postProcessing_); }
@@ -178,6 +205,8 @@ void Player::update(ControlSchemeInputState input, PhysicsWorld& physics, Camera
     effective.dive = input.dive != 0 && !diveBlock_.isActive() ? 1 : 0;
     respawner_.update(*this, camera, graphics_, postProcessing_);
     stepMovement(effective, physics, camera, dt);
+    outline_.update(groundNormal_, grounded_, input_, body_, outerShape_->m_radius);
+    face_.update(input_, dt, outerShape_->m_radius);
     laps_.update(getPosition());
 }
 

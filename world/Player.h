@@ -18,7 +18,9 @@
 #include "level/GameMode.h"
 #include "level/PristineLevel.h"
 #include "world/ControlSchemeInputState.h"
+#include "world/Face.h"
 #include "world/LapTracker.h"
+#include "world/Outline.h"
 #include "world/Respawner.h"
 #include "world/Timer.h"
 
@@ -36,7 +38,8 @@ class Context;
 }
 namespace Graphics {
 class Context;
-}
+class StandardShader;
+}  // namespace Graphics
 
 namespace Player {
 
@@ -65,7 +68,9 @@ public:
 
     void update(ControlSchemeInputState input, PhysicsWorld& physics, Camera& camera, float dt);
     void updateRespawn(Camera& camera);
-    void updatePose() {}
+    // Poses the outline and the face for drawing.
+    void updatePose();
+    void draw(Graphics::Context* graphics, Graphics::StandardShader* shader);
     // The movement step.
     void stepMovement(ControlSchemeInputState input, PhysicsWorld& physics, Camera& camera, float dt);
     // A jump's or a pad's change of velocity relative to the carrier.
@@ -96,6 +101,8 @@ public:
     bool cameraZonesIgnored() const { return cameraZonesIgnored_; }
     float currentInnerRadius() const;
     float slideGain() const { return slideGain_; }
+    Outline const& outline() const { return outline_; }
+    Face const& face() const { return face_; }
 
     void kill();
     void blockMove(float ms) { moveBlock_.start(ms); }
@@ -137,6 +144,8 @@ private:
     float slideGain_ = 0.0f;
     CheckPoint* checkPoint_;
     Respawner respawner_;
+    Face face_;
+    Outline outline_;
     LapTracker laps_;
     float jumpPhase_ = 0.0f;
     b2Body* body_ = nullptr;

@@ -387,6 +387,6 @@ void World::drawParticleEmitter(std::size_t index, Graphics::Context* graphics, 
     }
 }
 
-void World::drawPlayer(Graphics::Context*, Graphics::StandardShader*) {}
+void World::drawPlayer(Graphics::Context* graphics, Graphics::StandardShader* shader) { player_.draw(graphics, shader); }
 
 void World::drawFluidVolume(std::size_t, Graphics::Context*, Graphics::StandardShader*) {}

@@ -9,3 +9,5 @@ add_dependencies(world_test pak)
 zelv_fuzzer(world_level_fuzzer SOURCES fuzz/WorldLevelFuzzer.cpp DEPS zelv_world
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/world_level_fuzzer)
 zelv_benchmark(world_update_bench SOURCES bench/WorldUpdateBench.cpp DEPS zelv_world zelv_level_builder)
+zelv_test(world_player_gl_test GL SOURCES tests/PlayerGlTest.cpp DEPS zelv_world zelv_level_builder zelv_graphics_testsupport)
+add_dependencies(world_player_gl_test pak)

@@ -189,3 +189,64 @@ TEST(PlayerLaps, AClosedPathCountsLoops) {
     zero.update(glm::vec2(5, 0));
     EXPECT_FLOAT_EQ(one.fraction() + zero.fraction(), 0.0f);
 }
+
+// The outline rests on the ground in the shape of the disc, and a respawn rebuilds it round the
+// check point with no rim point left behind.
+TEST(PlayerAppearance, TheOutlineKeepsItsShapeAndRebuildsOnRespawn) {
+    Rig rig(longLevel().data());
+    rig.frames(60, 20.0f);
+    Player::Player& player = rig.world->getPlayer();
+    glm::vec2 const c = player.outline().centroid();
+    for (glm::vec2 p : player.outline().points()) {
+        EXPECT_GT(p.y, -0.03f) << "no rim point sinks into the ground";
+        EXPECT_NEAR(glm::length(p - c), Player::outerRadius, 0.15f);
+    }
+    player.resetTo({30.0f, 5.0f});
+    EXPECT_NEAR(player.outline().centroid().x, 30.0f, 1e-4f);
+    for (glm::vec2 p : player.outline().points()) {
+        EXPECT_NEAR(glm::length(p - glm::vec2(30.0f, 5.0f)), Player::outerRadius, 1e-4f);
+    }
+    player.updatePose();
+    EXPECT_NEAR(player.outline().fan()[0].position.x, 30.0f, 1e-4f);
+}
+
+// Resting eyes blink after 2 s, then at intervals the seed decides; inflating past an inner
+// radius of 0.4624 switches to the big eyes and cancels a blink; steering turns the eyes.
+TEST(PlayerAppearance, BlinkingRunsFromItsSeed) {
+    auto blinks = [](uint32_t seed) {
+        Player::Face face(nullptr, seed);
+        std::vector<int> starts;
+        bool was = false;
+        for (int i = 0; i < 1000; ++i) {
+            face.update(ControlSchemeInputState(), 20.0f, Player::outerRadius);
+            if (face.isBlinking() && !was) {
+                starts.push_back(i);
+            }
+            was = face.isBlinking();
+        }
+        return starts;
+    };
+    std::vector<int> const a = blinks(7);
+    ASSERT_GE(a.size(), 4u);
+    EXPECT_EQ(a, blinks(7));
+    EXPECT_EQ(a[0], 100) << "the first after 2000 ms";
+    // From one blink's start to the next: the blink itself (about 200 ms), then the interval
+    // (500 ms, or 2000 to 4000 ms).
+    for (std::size_t i = 1; i < a.size(); ++i) {
+        int const gap = (a[i] - a[i - 1]) * 20;
+        EXPECT_TRUE((gap >= 600 && gap <= 800) || (gap >= 2100 && gap <= 4300)) << gap;
+    }
+
+    Player::Face face(nullptr, 7);
+    for (int i = 0; i < 101; ++i) {
+        face.update(ControlSchemeInputState(), 20.0f, Player::outerRadius);
+    }
+    ASSERT_TRUE(face.isBlinking());
+    face.update(ControlSchemeInputState(), 20.0f, 1.5f * 0.47f);
+    EXPECT_TRUE(face.bigEyes());
+    EXPECT_FALSE(face.isBlinking());
+    ControlSchemeInputState left;
+    left.left = 1;
+    face.update(left, 100.0f, Player::outerRadius);
+    EXPECT_NEAR(face.eyeFrame(), 6.0f, 1e-3f);
+}
