@@ -81,16 +81,16 @@ bool appendDeviceId(avro_value_t* ids, int32_t type, std::string const& id) {
     return avro_value_set_bytes(&f, const_cast<char*>(id.data()), id.size()) == 0;
 }
 
-platform::WorkQueue& appInstallQueue() {
-    static platform::WorkQueue queue("com.Tally.pulseAppInstall", platform::WorkQueue::Kind::Concurrent);
-    return queue;
-}
-
 }  // namespace
 
 std::shared_ptr<TallyPulseRequest> TallyPulseRequest::sharedInstance() {
     static std::shared_ptr<TallyPulseRequest> instance = std::make_shared<TallyPulseRequest>();
     return instance;
+}
+
+platform::WorkQueue& TallyPulseRequest::appInstallQueue() {
+    static platform::WorkQueue queue("com.Tally.pulseAppInstall", platform::WorkQueue::Kind::Concurrent);
+    return queue;
 }
 
 platform::WorkQueue& TallyPulseRequest::accessQueue() {

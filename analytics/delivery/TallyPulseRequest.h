@@ -23,6 +23,8 @@ public:
 
     static std::shared_ptr<TallyPulseRequest> sharedInstance();
     static platform::WorkQueue& accessQueue();
+    // Where the first good reply raises the install event.
+    static platform::WorkQueue& appInstallQueue();
     static void synchronizedPulseAccessWithCallback_async(std::function<void(TallyPulseRequest&)> block);
     static void synchronizedPulseAccessWithCallback_sync(std::function<void(TallyPulseRequest&)> const& block);
 

@@ -5,3 +5,4 @@ zelv_test(delivery_pulse_config_test SOURCES tests/PulseConfigTest.cpp DEPS zelv
 zelv_fuzzer(delivery_pulse_response_fuzzer SOURCES fuzz/PulseResponseFuzzer.cpp DEPS zelv_delivery
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_pulse_response_fuzzer)
 zelv_test(delivery_pulse_callbacks_test TSAN SOURCES tests/PulseCallbacksTest.cpp DEPS zelv_delivery zelv_platform)
+zelv_test(delivery_pulse_request_test TSAN SOURCES tests/PulseRequestTest.cpp DEPS zelv_delivery)

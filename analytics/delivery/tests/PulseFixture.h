@@ -48,7 +48,7 @@ protected:
         server.on("/pcr.do", testing_support::HttpTestServer::Reply::answer(200));
     }
     void TearDown() override {
-        settle();
+        requestsEnded();
         TallyPulseCBReportSender::cleanup();
         TallyPulseEventController::resetForTesting();
         TallyPulseCallbackReportManager::resetForTesting();
@@ -99,7 +99,14 @@ protected:
             manager()->queue().waitUntilIdle();
             queue->waitUntilIdle();
             TallyPulseRequest::accessQueue().waitUntilIdle();
+            TallyPulseRequest::appInstallQueue().waitUntilIdle();
         }
+    }
+    // Waits until no configuration request is in flight (its reply handled), then settles.
+    void requestsEnded() {
+        waitUntil([] { return TallyPulseRequest::sharedInstance()->runningTaskCount() == 0; }, 5s);
+        platform::SdkLoop::shared().waitUntilIdle();
+        settle();
     }
     // Waits for n requests to a path, then lets what they cause settle.
     std::vector<testing_support::HttpTestServer::Request> requestsTo(std::string const& path, size_t n,
@@ -113,7 +120,7 @@ protected:
             if (out.size() >= n || std::chrono::steady_clock::now() > end) break;
             std::this_thread::sleep_for(5ms);
         }
-        settle();
+        requestsEnded();
         return out;
     }
     // Polls the condition, letting the queues settle in between.
