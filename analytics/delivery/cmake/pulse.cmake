@@ -6,3 +6,6 @@ zelv_fuzzer(delivery_pulse_response_fuzzer SOURCES fuzz/PulseResponseFuzzer.cpp 
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_pulse_response_fuzzer)
 zelv_test(delivery_pulse_callbacks_test TSAN SOURCES tests/PulseCallbacksTest.cpp DEPS zelv_delivery zelv_platform)
 zelv_test(delivery_pulse_request_test TSAN SOURCES tests/PulseRequestTest.cpp DEPS zelv_delivery)
+zelv_test(delivery_json2avro_test SOURCES tests/Json2AvroTest.cpp DEPS zelv_delivery)
+zelv_fuzzer(delivery_json2avro_fuzzer SOURCES fuzz/Json2AvroFuzzer.cpp DEPS zelv_delivery
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_json2avro_fuzzer)
