@@ -413,7 +413,8 @@ void TallyPulseEventController::asyncInvokeURLWithParams(Attempt const& attempt)
                 if (it != settings->callbacks->end() && it->second) redirects = it->second->maxRedirects;
             }
             task->setRedirectsLimit(redirects);
-            task->startInRunLoop(platform::SdkLoop::shared());
+            // Requests start on the SDK loop, whose thread lives as long as the process.
+            platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
         });
     });
 }

@@ -259,7 +259,8 @@ void TallyPulseRequest::sendPulseRequestWithParams(std::optional<Value::Dict> pa
         std::lock_guard<std::mutex> lock(mutex_);
         runningTasks_.push_back(task);
     }
-    task->startInRunLoop(platform::SdkLoop::shared());
+    // Requests start on the SDK loop, whose thread lives as long as the process.
+    platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
 }
 
 void TallyPulseRequest::cleanUp() {
