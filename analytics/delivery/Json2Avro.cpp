@@ -1,5 +1,6 @@
 #include "analytics/delivery/Json2Avro.h"
 
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -8,8 +9,11 @@
 
 namespace {
 
+std::atomic<std::FILE*> messageStream{nullptr};
+
 int fail(char const* message) {
-    std::fputs(message, stderr);
+    std::FILE* stream = messageStream.load();
+    std::fputs(message, stream ? stream : stderr);
     return 1;
 }
 
@@ -17,6 +21,8 @@ int fail(char const* message) {
 std::string cText(json_t const* j) { return std::string(json_string_value(j)); }
 
 }  // namespace
+
+void Json2Avro::setMessageStream(std::FILE* stream) { messageStream = stream; }
 
 int Json2Avro::convert(avro_schema_t schema, json_t const* json, avro_value_t* value) {
     if (!json) return fail("ERROR: Avro schema does not match JSON\n");

@@ -4,6 +4,7 @@
 #include <avro.h>
 #include <jansson.h>
 
+#include <cstdio>
 #include <optional>
 
 #include "platform/base/Value.h"
@@ -16,4 +17,6 @@ public:
                                                                              platform::Data const& schema);
     // Fills the value from the JSON value (absent: nothing was there); 0 on success, 1 on failure.
     static int convert(avro_schema_t schema, json_t const* json, avro_value_t* value);
+    // Where the messages go: standard error unless a fuzz run quiets them.
+    static void setMessageStream(std::FILE* stream);
 };

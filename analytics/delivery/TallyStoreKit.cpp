@@ -1,0 +1,21 @@
+#include "analytics/delivery/TallyStoreKit.h"
+
+#include <mutex>
+
+namespace {
+std::mutex storeMutex;
+std::shared_ptr<TallyStoreKit>& slot() {
+    static std::shared_ptr<TallyStoreKit> store;
+    return store;
+}
+}  // namespace
+
+std::shared_ptr<TallyStoreKit> TallyStoreKit::shared() {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    return slot();
+}
+
+void TallyStoreKit::setShared(std::shared_ptr<TallyStoreKit> store) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    slot() = std::move(store);
+}
