@@ -10,3 +10,4 @@ zelv_test(delivery_json2avro_test SOURCES tests/Json2AvroTest.cpp DEPS zelv_deli
 zelv_fuzzer(delivery_json2avro_fuzzer SOURCES fuzz/Json2AvroFuzzer.cpp DEPS zelv_delivery
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_json2avro_fuzzer)
 zelv_test(delivery_purchase_test TSAN SOURCES tests/PurchaseTest.cpp DEPS zelv_delivery)
+zelv_benchmark(delivery_pulse_match_bench SOURCES bench/PulseMatchBench.cpp DEPS zelv_delivery)
