@@ -13,7 +13,7 @@ ParticleLiquid::ParticleLiquid(PhysicsWorld& physics, PristineLevel::ParticleLiq
     def_.angle = record.angle;
     def_.linearVelocity.Set(record.linearVelocity.x, record.linearVelocity.y);
     def_.angularVelocity = record.angularVelocity;
-    def_.color = record.color;
+    def_.color = ParticleColor{record.color.r, record.color.g, record.color.b, record.color.a};
     def_.strength = record.strength;
     bool const finite = std::isfinite(def_.position.x) && std::isfinite(def_.position.y) && std::isfinite(def_.angle) &&
                         std::isfinite(def_.linearVelocity.x) && std::isfinite(def_.linearVelocity.y) &&

@@ -233,10 +233,16 @@ TEST_F(DrawListGl, ASamplerMeshNumberedWithinItsBufferDrawsAndMovesItsOwnVertice
     EXPECT_TRUE(drawn(56, 32));
 }
 
+static ParticleDef particleAt(float x, float y) {
+    ParticleDef def;
+    def.position.Set(x, y);
+    return def;
+}
+
 TEST_F(DrawListGl, GoldParticlesAverageAndDrawThroughTheEffectLayer) {
     PhysicsWorld physics(b2Vec2(0.0f, -10.0f));
-    physics.CreateParticle({0.0f, 0.0f});
-    physics.CreateParticle({2.0f, 4.0f});
+    physics.CreateParticle(particleAt(0.0f, 0.0f));
+    physics.CreateParticle(particleAt(2.0f, 4.0f));
     GoldParticles gold(ctx.get(), &physics, 16.0f);
     EXPECT_EQ(gold.averagePosition(), glm::vec2(1.0f, 2.0f));
     gold.setScale(0.5f);

@@ -255,17 +255,23 @@ TEST(Joints, BodyDefinitionsMapActiveAndUserData) {
     EXPECT_TRUE(body->IsEnabled());
 }
 
+static ParticleDef particleAt(float x, float y) {
+    ParticleDef def;
+    def.position.Set(x, y);
+    return def;
+}
+
 TEST(PhysicsWorld, ParticlesStopAtTheMaximumCount) {
     PhysicsWorld physics(b2Vec2(0.0f, -10.0f));
     physics.SetParticleMaxCount(2);
-    EXPECT_EQ(physics.CreateParticle({1.0f, 2.0f}), 0);
-    EXPECT_EQ(physics.CreateParticle({3.0f, 4.0f}), 1);
-    EXPECT_EQ(physics.CreateParticle({5.0f, 6.0f}), -1);
+    EXPECT_EQ(physics.CreateParticle(particleAt(1.0f, 2.0f)), 0);
+    EXPECT_EQ(physics.CreateParticle(particleAt(3.0f, 4.0f)), 1);
+    EXPECT_EQ(physics.CreateParticle(particleAt(5.0f, 6.0f)), -1);
     ASSERT_EQ(physics.GetParticleCount(), 2);
     EXPECT_EQ(physics.GetParticlePositionBuffer()[1], b2Vec2(3.0f, 4.0f));
 
     // The level's count is unsigned: a large one stays a limit.
     physics.SetParticleMaxCount(3000000000u);
     EXPECT_EQ(physics.GetParticleMaxCount(), 3000000000u);
-    EXPECT_EQ(physics.CreateParticle({7.0f, 8.0f}), 2);
+    EXPECT_EQ(physics.CreateParticle(particleAt(7.0f, 8.0f)), 2);
 }

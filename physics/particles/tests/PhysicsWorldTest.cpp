@@ -45,6 +45,12 @@ struct InsideStep : b2ContactListener {
     }
 };
 
+ParticleDef at(float x, float y) {
+    ParticleDef def;
+    def.position.Set(x, y);
+    return def;
+}
+
 struct Goodbyes : ParticleDestructionListener {
     std::vector<std::int32_t> particles;
     std::vector<ParticleGroup*> groups;
@@ -110,7 +116,7 @@ TEST(PhysicsWorld, CallsFromInsideAStepAreRefused) {
         EXPECT_EQ(physics.CreateParticleGroup(def), nullptr);
         physics.DestroyParticlesInGroup(group, true);
         EXPECT_EQ(physics.CreateBody(b2BodyDef()), nullptr);
-        EXPECT_EQ(physics.CreateParticle(b2Vec2(0.0f, 0.0f)), -1);
+        EXPECT_EQ(physics.CreateParticle(ParticleDef()), -1);
     };
     physics.Step(1.0f / 60.0f, 6, 4);
     EXPECT_GT(runs, 0);
@@ -182,9 +188,9 @@ TEST(PhysicsWorld, BoxQueriesReportFixturesThenParticles) {
     PhysicsWorld physics(b2Vec2(0.0f, 0.0f));
     ball(physics, b2Vec2(0.0f, 0.0f), b2Vec2(0.0f, 0.0f));
     ball(physics, b2Vec2(1.5f, 0.0f), b2Vec2(0.0f, 0.0f));
-    physics.CreateParticle(b2Vec2(0.5f, 0.5f));
-    physics.CreateParticle(b2Vec2(9.0f, 9.0f));
-    physics.CreateParticle(b2Vec2(-0.5f, -0.5f));
+    physics.CreateParticle(at(0.5f, 0.5f));
+    physics.CreateParticle(at(9.0f, 9.0f));
+    physics.CreateParticle(at(-0.5f, -0.5f));
 
     struct Recorder : PhysicsWorld::QueryCallback {
         std::vector<std::string> seen;

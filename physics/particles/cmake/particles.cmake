@@ -1,0 +1,2 @@
+# The particle liquid solver.
+zelv_test(particles_test SOURCES tests/ParticleSystemTest.cpp tests/ParticleSolverTest.cpp DEPS zelv_physics)
