@@ -21,6 +21,9 @@ ParticleLiquid::ParticleLiquid(PhysicsWorld& physics, PristineLevel::ParticleLiq
     if (!finite) {
         std::fprintf(stderr, "World: particle liquid with a placement that is not a number fills nothing\n");
     }
+    if (shape_.m_count < 3) {
+        std::fprintf(stderr, "World: particle liquid without a polygon never pours\n");
+    }
     def_.shape = shape_.m_count >= 3 && finite ? &shape_ : nullptr;
 }
 
@@ -31,19 +34,34 @@ ParticleLiquid::ParticleLiquid(ParticleLiquid const& other)
 }
 
 void ParticleLiquid::create() {
-    if (group_ == nullptr) {
+    if (group_ == nullptr && def_.shape != nullptr) {
         group_ = physics_->CreateParticleGroup(def_);
     }
 }
 
 void ParticleLiquid::refill() {
-    drain();
-    create();
+    if (group_ != nullptr && !physics_->IsLocked()) {
+        drain();
+        create();
+    }
 }
 
 void ParticleLiquid::drain() {
     if (group_ != nullptr && !physics_->IsLocked()) {
         physics_->DestroyParticlesInGroup(group_, false);
         group_ = nullptr;
+    }
+}
+
+ParticleLiquidGroups::ParticleLiquidGroups(PhysicsWorld& physics, std::vector<ParticleLiquid>& liquids)
+    : physics_(&physics), liquids_(&liquids) {
+    physics_->SetParticleDestructionListener(this);
+}
+
+ParticleLiquidGroups::~ParticleLiquidGroups() { physics_->SetParticleDestructionListener(nullptr); }
+
+void ParticleLiquidGroups::SayGoodbye(ParticleGroup* group) {
+    for (ParticleLiquid& liquid : *liquids_) {
+        liquid.forgetGroup(group);
     }
 }

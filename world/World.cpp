@@ -134,6 +134,7 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
                      }),
       particleLiquids_(buildEach<ParticleLiquid>(
           level.particleLiquids, [&](auto& out, auto const& record) { out.emplace_back(*physics_, record); })),
+      liquidGroups_(*physics_, particleLiquids_),
       ground_(makeGround(*physics_, level, &fixtureSignals_)),
       fluids_(graphics, audio, level.fluids, ground_),
       time_(0.0f),

@@ -131,6 +131,7 @@ private:
     std::unique_ptr<PhysicsWorld> physics_;
     CulledVector<DynamicBody, DynamicBody*> dynamicBodies_;
     std::vector<ParticleLiquid> particleLiquids_;
+    ParticleLiquidGroups liquidGroups_;
     b2Body* ground_;
     Fluids fluids_;
     float time_;
