@@ -168,15 +168,15 @@ TEST(ParticleSolver, OptionalPassesOnHandPlacedPairs) {
     EXPECT_NEAR(viscous->GetVelocityBuffer()[1].x, 0.125f, 1e-3f);
 
     // Powder: pushed apart above weight 0.25, not below.
-    auto powder = pair(powderParticle, powderParticle, 0.5f, {}, {});
+    auto powder = pair(powderParticle, powderParticle, 0.5f, b2Vec2(0.0f, 0.0f), b2Vec2(0.0f, 0.0f));
     powder->SolvePowder(step);
     EXPECT_NEAR(powder->GetVelocityBuffer()[0].x, -0.5f * 60.0f * 0.25f, 0.02f);
-    auto loose = pair(powderParticle, powderParticle, 0.8f, {}, {});
+    auto loose = pair(powderParticle, powderParticle, 0.8f, b2Vec2(0.0f, 0.0f), b2Vec2(0.0f, 0.0f));
     loose->SolvePowder(step);
     EXPECT_EQ(loose->GetVelocityBuffer()[0], b2Vec2(0.0f, 0.0f));
 
     // Tensile: a lone pair (accumulated weight under 2) is drawn together.
-    auto tensile = pair(tensileParticle, 0, 0.8f, {}, {});
+    auto tensile = pair(tensileParticle, 0, 0.8f, b2Vec2(0.0f, 0.0f), b2Vec2(0.0f, 0.0f));
     tensile->SolveTensile(step);
     EXPECT_GT(tensile->GetVelocityBuffer()[0].x, 0.0f);
     EXPECT_LT(tensile->GetVelocityBuffer()[1].x, 0.0f);
