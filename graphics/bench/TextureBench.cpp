@@ -107,9 +107,10 @@ void BM_PoolDecode(benchmark::State& state) {
         auto const deadline = Clock::now() + kWaitLimit;
         while (done < slots.size()) {
             if (Clock::now() > deadline) return state.SkipWithError("the pool did not decode the set in 30 s");
-            // Polls like a frame loop would, only often: a spinning collector would take the CPU
-            // from the workers, which run at a lower priority.
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            // Polls like a frame loop would, only often. A spinning collector, or one polling
+            // every 50 us, took the CPU from the workers, which run at a lower priority; one
+            // polling every 3 ms left them waiting for free areas.
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
             std::lock_guard<std::mutex> lock(queue.mutex());
             for (auto const& job : queue.finished()) {
                 if (!job.ok) return state.SkipWithError("an image of pak0 failed to decode");
