@@ -313,6 +313,42 @@ TEST_F(PulseCallbacksTest, RecordsStayWhenNothingWasStoredOrPosted) {
     EXPECT_EQ(manager()->savedTriggers().size(), 1u);
 }
 
+TEST_F(PulseCallbacksTest, ASessionEndProcessedAgainReusesItsInvocation) {
+    server.on("/end", Reply::answer(200));
+    install(spec({callback(2, 1, "/end?d=%{session_duration_millis}", {plainEvent("tally.session_end")})}));
+    controller()->processEvent("tally.session_end", session(1000.0, 1001.0));
+    ASSERT_EQ(requestsTo("/end", 1).size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    controller()->processEvent("tally.session_end", session(1000.0, 1002.0));
+    auto ends = requestsTo("/end", 2);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends[1].query, "d=2000");
+    ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    // One invocation; its record carries only the second processing's attempt and URL.
+    auto triggers = manager()->triggers();
+    ASSERT_EQ(triggers.size(), 1u);
+    auto reports = triggers[0]->callbacks();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0]->substitutedUrl.find("d=2000"), std::string::npos);
+    ASSERT_EQ(reports[0]->attempts().size(), 1u);
+    EXPECT_EQ(reports[0]->attempts()[0]->substitutedUrl(), reports[0]->substitutedUrl);
+    EXPECT_EQ(manager()->savedTriggers().size(), 1u);
+}
+
+TEST_F(PulseCallbacksTest, OptedOutUsersSendNoReportAndKeepNoneOnDisk) {
+    server.on("/ok", Reply::answer(200));
+    install(spec({callback(1, 0, "/ok", {plainEvent("e")})}, 1));
+    TallyUtil::setTallyOptOut(true);
+    controller()->processEvent("e", session(1000.0));
+    requestsTo("/ok", 1);
+    ASSERT_TRUE(waitUntil([&] { return TallyGlobalVariableStorage::sharedInstance()->lastPulseReportTime().has_value(); }));
+    settle();
+    TallyUtil::setTallyOptOut(false);
+    EXPECT_EQ(countTo("/pcr.do"), 0u);
+    EXPECT_EQ(manager()->triggers().size(), 1u);
+    EXPECT_TRUE(manager()->savedTriggers().empty());
+}
+
 TEST_F(PulseCallbacksTest, NoConfigurationOrAnalyticsOffIgnoresEvents) {
     server.on("/ok", Reply::answer(200));
     controller()->processEvent("e", session(1000.0));

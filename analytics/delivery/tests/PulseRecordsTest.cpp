@@ -6,7 +6,15 @@
 #include "analytics/delivery/TallyPulseCallbackAttemptInfo.h"
 #include "analytics/delivery/TallyPulseCallbackReportInfo.h"
 #include "analytics/delivery/TallyPulseTriggerInvokeInfo.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyUtil.h"
+#include "analytics/delivery/TallyPulseCallbackReportManager.h"
+#include "platform/base/DeviceFacts.h"
+#include "platform/base/Digests.h"
+#include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
+#include "testing/TestPaths.h"
 
 namespace {
 
@@ -279,6 +287,46 @@ TEST(PulseRecordsTest, SettingsArchiveAndDictionaryForms) {
     platform::ArchiveEncoder badTtl;
     badTtl.encode("expirationTTL", Value("soon"));
     EXPECT_FALSE(TallyPulseSettings::initWithCoder(platform::ArchiveDecoder(badTtl.fields())));
+}
+
+TEST(PulseRecordsTest, StatusReportHeaderRecordsAndTrailingChecksum) {
+    testing_support::TempDir dir;
+    platform::Directories::setRootOverride(dir.path());
+    platform::DeviceFacts::setSystemVersion("6.1.0");
+    TallyGlobalPersistentManager::cleanup();
+    TallyGlobalVariableStorage::cleanup();
+    TallyGlobalVariableStorage::sharedInstance()->setApiKey("KEY");
+    TallyGlobalVariableStorage::sharedInstance()->setAppVersion("1.2");
+    std::string const vendor = TallyUtil::getIdentifierForVendor().value_or("");
+    ASSERT_EQ(vendor.size(), 36u);
+
+    auto expected = [&](Data const& records, uint16_t n) {
+        Data d = {0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 'K', 'E', 'Y', 0, 3, '1', '.', '2', 0, 189, 0, 2,
+                  0, 5, '6', '.', '1', '.', '0', 0, 0, 1, 0, 6, 0, 36};
+        d.insert(d.end(), vendor.begin(), vendor.end());
+        d.insert(d.end(), {0, 1, 0, 0, 0, 36});
+        d.insert(d.end(), vendor.begin(), vendor.end());
+        d.insert(d.end(), {uint8_t(n >> 8), uint8_t(n)});
+        d.insert(d.end(), records.begin(), records.end());
+        return d;
+    };
+    for (auto const& [records, n] : std::vector<std::pair<std::vector<Data>, uint16_t>>{{{}, 0}, {{{1, 2}, {3}}, 2}}) {
+        Data joined;
+        for (auto const& r : records) joined.insert(joined.end(), r.begin(), r.end());
+        auto report = TallyPulseCallbackReportManager::callbackStatusDataForReports(records);
+        ASSERT_TRUE(report);
+        Data want = expected(joined, n);
+        ASSERT_EQ(report->size(), want.size() + 4);
+        std::copy(report->begin() + 4, report->begin() + 12, want.begin() + 4);  // the time of building
+        EXPECT_EQ(Data(report->begin(), report->end() - 4), want);
+        uint32_t const crc = platform::crc32(want.data(), want.size());
+        EXPECT_EQ(Data(report->end() - 4, report->end()),
+                  (Data{uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)}));
+    }
+    TallyGlobalPersistentManager::cleanup();
+    TallyGlobalVariableStorage::cleanup();
+    platform::DeviceFacts::setSystemVersion(std::nullopt);
+    platform::Directories::setRootOverride(std::nullopt);
 }
 
 }  // namespace
