@@ -164,8 +164,9 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
                                                 [&](auto& out, auto const& record) { out.emplace_back(record); })),
       jointSwitches_(buildEach<JointSwitch>(level.jointSwitches,
                                             [&](auto& out, auto const& record) { out.emplace_back(record); })),
-      particleEmitters_(buildEach<ParticleEmitter>(level.particleEmitters,
-                                                   [&](auto& out, auto const& record) { out.emplace_back(record); })),
+      particleEmitters_(buildEach<ParticleEmitter>(
+          level.particleEmitters,
+          [&](auto& out, auto const& record) { out.emplace_back(graphics, record, &drawList_); })),
       animatedBodies_(buildEach<AnimatedBody>(level.animatedBodies,
                                               [&](auto& out, auto const& record) { out.emplace_back(record); })),
       joints_(buildJoints(*physics_, level, ground_, dynamicBodies_)),
@@ -277,7 +278,7 @@ void World::update(Graphics::Context* graphics, Audio::Context& audio, HUD* hud,
         lever.update(player_);
     }
     for (ParticleEmitter& emitter : particleEmitters_) {
-        emitter.update(dt);
+        emitter.update(dt, time_, &drawList_);
     }
     for (RackAndPinion& rack : racksAndPinions_) {
         rack.update();
