@@ -12,4 +12,7 @@ struct ControlSchemeInputState {
     ControlSchemeInputState() = default;
     ControlSchemeInputState(uint8_t jump, uint8_t left, uint8_t right, uint8_t dive, float amount)
         : left(left), right(right), jump(jump), dive(dive), moveAmount(amount) {}
+
+    // Nothing pressed and no move amount: a controller at rest.
+    bool isEmpty() const { return left == 0 && right == 0 && jump == 0 && dive == 0 && moveAmount == 0.0f; }
 };
