@@ -46,23 +46,6 @@ std::unique_ptr<GameModeStateMachine> makeModeMachine(GameMode mode) {
     return std::make_unique<NormalGameModeStateMachine>();
 }
 
-// The player's counters, read where the player keeps them.
-template <class P>
-uint64_t coinsOf(P const& player) {
-    if constexpr (requires { player.getCoinCount(); }) return player.getCoinCount();
-    return 0;
-}
-template <class P>
-uint64_t deathsOf(P const& player) {
-    if constexpr (requires { player.getDeathCount(); }) return player.getDeathCount();
-    return 0;
-}
-template <class P>
-float lapsOf(P const& player) {
-    if constexpr (requires { player.getLapCount(); }) return float(player.getLapCount()) + player.getLapFraction();
-    return 0.0f;
-}
-
 }  // namespace
 
 
@@ -70,7 +53,8 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
                                        EventHandler* events, std::string const& path, std::string const& name,
                                        PostProcessingStep* postProcessing,
                                        TransitToEndOfLevelCallback const& endOfLevel,
-                                       TriggerPauseMenuCallback const& pauseMenu, bool /*restarted*/,
+                                       TriggerPauseMenuCallback const& pauseMenu,
+                                       ShowConfirmationBoxCallback const& /*showConfirmationBox*/, bool /*restarted*/,
                                        StartLevelCallback const& startLevel, PristineLevel::Data&& level,
                                        bool /*skipTutorial*/, TransitToMainMenuCallback const& mainMenu, bool hardcore)
     : graphics_(graphics),
@@ -313,20 +297,20 @@ void GameViewController::onLevelEnd() {
     uint64_t const index = catalogIndex_ ? uint64_t(*catalogIndex_) : LevelCatalog::count();
     switch (mode_) {
         case GameMode::TimeAttack:
-            endOfLevel_(TriggerVariant(ResultsMenu::TimeAttackGameModeTriggerParameters(lapsOf(player), index)), path_,
+            endOfLevel_(TriggerVariant(ResultsMenu::TimeAttackGameModeTriggerParameters(float(player.getLapCount()) + player.getLapFraction(), index)), path_,
                         name_);
             return;
         case GameMode::CollectTime:
             // The collect-time machine and its remaining time come with that mode.
             endOfLevel_(TriggerVariant(ResultsMenu::CollectTimeGameModeTriggerParameters(
-                            coinsOf(player), world_.getCoinCount(), 0.0f, index)),
+                            player.getCoinCount(), world_.getCoinCount(), 0.0f, index)),
                         path_, name_);
             return;
         case GameMode::Hardcore:
             break;
         default:
             endOfLevel_(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(
-                            coinsOf(player), world_.getCoinCount(), deathsOf(player), world_.getTime(), index)),
+                            player.getCoinCount(), world_.getCoinCount(), player.getDeathCount(), world_.getTime(), index)),
                         path_, name_);
             return;
     }

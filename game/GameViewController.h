@@ -14,7 +14,9 @@
 #include "game/HUD.h"
 #include "level/GameMode.h"
 #include "level/PristineLevel.h"
+#include "menus/ConfirmationBox.h"
 #include "menus/TriggerVariant.h"
+#include "os/AbstractAppCallbacks.h"
 #include "os/EventHandler.h"
 #include "os/ViewController.h"
 #include "world/Rect.h"
@@ -24,13 +26,6 @@ class PostProcessingStep;
 namespace Fonts {
 class Context;
 }
-
-using TransitToEndOfLevelCallback =
-    std::function<void(TriggerVariant const& result, std::string const& path, std::string const& name)>;
-using TriggerPauseMenuCallback = std::function<void(std::string const& path, std::string const& name)>;
-using StartLevelCallback = std::function<void(std::string const& path, std::string const& name, bool restart,
-                                              bool skipTutorial, bool hardcore)>;
-using TransitToMainMenuCallback = std::function<void(boost::optional<std::string> const& video)>;
 
 class GameViewController : public ViewController {
 public:
@@ -49,7 +44,7 @@ public:
     GameViewController(Graphics::Context* graphics, Audio::Context* audio, Fonts::Context* fonts, EventHandler* events,
                        std::string const& path, std::string const& name, PostProcessingStep* postProcessing,
                        TransitToEndOfLevelCallback const& endOfLevel, TriggerPauseMenuCallback const& pauseMenu,
-                       bool restarted, StartLevelCallback const& startLevel, PristineLevel::Data&& level,
+                       ShowConfirmationBoxCallback const& showConfirmationBox, bool restarted, StartLevelCallback const& startLevel, PristineLevel::Data&& level,
                        bool skipTutorial, TransitToMainMenuCallback const& mainMenu, bool hardcore);
     ~GameViewController() override;
 

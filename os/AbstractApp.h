@@ -62,6 +62,7 @@ public:
     static constexpr float maxFrameMs = 33.333336f;
     static constexpr uint32_t signalControllerConnected = 20000008;
     static constexpr uint32_t signalControllerDisconnected = 20000009;
+    static constexpr uint32_t signalLevelInstalled = 20000001;
 
     // The contexts that need a current GL context; built on the first frame, destroyed in
     // reverse order.
@@ -250,30 +251,39 @@ public:
                                       : (restart ? "RESTARTED_LEVEL_WITH_PATH: " : "STARTED_LEVEL_WITH_PATH: ");
         Impl::logEvent((prefix + path).c_str());
         cloudSync_.suspend();
+        if (!ready("a screen change")) return;
+        RenderContexts& rc = *renderContexts_;
+        TransitToEndOfLevelCallback endOfLevel = [this, skipTutorial, hardcore](
+                                                     TriggerVariant const& result, std::string const& p,
+                                                     std::string const& n) {
+            transitToEndOfLevel(result, p, n, skipTutorial, hardcore);
+        };
+        TriggerPauseMenuCallback pause = [this, skipTutorial, hardcore](std::string const& p, std::string const& n) {
+            triggerPauseMenu(p, n, skipTutorial, hardcore);
+        };
+        ShowConfirmationBoxCallback question = [this](ConfirmationBoxParameters const& parameters) {
+            showConfirmationBox(parameters);
+        };
+        TransitToMainMenuCallback mainMenu = [this](boost::optional<std::string> const& video) {
+            transitToMainMenu(video);
+        };
         using Loader = typename Impl::LevelLoaderViewController;
         if constexpr (!std::is_same_v<Loader, Pending>) {
-            if (!ready("a screen change")) return;
-            RenderContexts& rc = *renderContexts_;
-            TransitToEndOfLevelCallback endOfLevel = [this, skipTutorial, hardcore](
-                                                         TriggerVariant const& result, std::string const& p,
-                                                         std::string const& n) {
-                transitToEndOfLevel(result, p, n, skipTutorial, hardcore);
-            };
-            TriggerPauseMenuCallback pause = [this, skipTutorial, hardcore](std::string const& p, std::string const& n) {
-                triggerPauseMenu(p, n, skipTutorial, hardcore);
-            };
-            ShowConfirmationBoxCallback question = [this](ConfirmationBoxParameters const& parameters) {
-                showConfirmationBox(parameters);
-            };
-            TransitToMainMenuCallback mainMenu = [this](boost::optional<std::string> const& video) {
-                transitToMainMenu(video);
-            };
             handOver("level loader", [&](std::unique_ptr<ViewController>&& previous) {
                 return std::make_unique<Loader>(&rc.graphics, &audio_, std::move(previous), &rc.postProcessing,
                                                 &rc.fonts, &events_, endOfLevel, path, name, installCallback(),
                                                 pause, question, restart, startLevelCallback(), skipTutorial,
                                                 mainMenu, hardcore);
             });
+        } else if constexpr (requires { Impl::makeGameScreen(*this, rc, endOfLevel, pause, question, mainMenu, path,
+                                                             name, restart, skipTutorial, hardcore); }) {
+            // Until the loader screen lands: the least of its steps, the game screen built and its
+            // textures loaded here, then the level clock zeroed and the screen installed once.
+            std::unique_ptr<ViewController> game = Impl::makeGameScreen(
+                *this, rc, endOfLevel, pause, question, mainMenu, path, name, restart, skipTutorial, hardcore);
+            if (!game) return;
+            events_.trigger(signalLevelInstalled);
+            installViewController(std::move(game));
         }
     }
 

@@ -1,2 +1,6 @@
 # The game screen: modes, control schemes, HUD and the end of a level.
-target_link_libraries(zelv_game PUBLIC zelv_world zelv_graphics zelv_fonts zelv_save zelv_level zelv_os zelv_services)
+target_link_libraries(zelv_game PUBLIC zelv_menus zelv_world zelv_graphics zelv_fonts zelv_save zelv_level zelv_os zelv_services)
+
+# Control schemes, scores and the game screen on builder levels, run without GL.
+zelv_test(game_test SOURCES tests/ControlSchemesTest.cpp tests/GameScreenTest.cpp DEPS zelv_game zelv_level_builder)
+add_dependencies(game_test pak)

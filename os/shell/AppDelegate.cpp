@@ -145,7 +145,8 @@ void AppDelegate::mainLoop() {
     if (!initialised_) {
         initialising_ = true;
         initialised_ = true;
-        if (app_ && !app_->init(0, nullptr)) std::exit(-1);
+        char const* level[] = {levelPath_ ? levelPath_->c_str() : nullptr};
+        if (app_ && !app_->init(levelPath_ ? 1 : 0, levelPath_ ? level : nullptr)) std::exit(-1);
         initialising_ = false;
     } else if (initialising_) {
         return;
@@ -317,9 +318,18 @@ void AppDelegate::videoStopped() {
 void AppDelegate::significantEvent(bool canPrompt) { RatingPrompt::userDidSignificantEvent(canPrompt); }
 
 int AppDelegate::run(int argc, char const* const* argv) {
-    // The game takes no options; a level address never starts with '-'.
+    // The one option is --level FILE; a level address never starts with '-'.
+    char const* address = nullptr;
     for (int i = 1; i < argc && argv; ++i) {
-        if (argv[i] && argv[i][0] == '-') {
+        if (argv[i] && std::strcmp(argv[i], "--level") == 0 && i + 1 < argc && argv[i + 1] && argv[i + 1][0]) {
+            levelPath_ = argv[++i];
+            continue;
+        }
+        if (argv[i] && argv[i][0] != '-') {
+            if (!address) address = argv[i];
+            continue;
+        }
+        if (argv[i]) {
             bool const help = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
             if (!help) std::fprintf(stderr, "zelv: unknown option %s\n", argv[i]);
             std::fprintf(help ? stdout : stderr, "%s\n", kUsage);
@@ -335,7 +345,7 @@ int AppDelegate::run(int argc, char const* const* argv) {
         }
         return 1;
     }
-    if (argc > 1 && argv && argv[1] && argv[1][0]) pendingUrl_ = argv[1];
+    if (address && address[0]) pendingUrl_ = address;
     while (runOnce()) {
     }
     std::fprintf(stderr, "zelv: ended after %llu frames\n", static_cast<unsigned long long>(frames_));

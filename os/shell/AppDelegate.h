@@ -26,7 +26,7 @@ public:
     static constexpr char const* kAnalyticsKey = "QK7RZT2MHX4VN9BLC3PD";
     static constexpr char const* kStoreId = "1000000000";
     static constexpr uint32_t kPauseButton = 0x1000003;
-    static constexpr char const* kUsage = "usage: zelv [LEVEL-ADDRESS]";
+    static constexpr char const* kUsage = "usage: zelv [--level LEVEL-FILE] [LEVEL-ADDRESS]";
 
     using AppFactory = std::function<std::unique_ptr<AppFrame>()>;
     AppDelegate(ShellPlatform& platform, AppFactory makeApp);
@@ -112,6 +112,8 @@ private:
     bool initialising_ = false;
     bool quit_ = false;
     std::optional<std::string> pendingUrl_;
+    // Given with --level: the app frame starts this level file instead of its first screen.
+    std::optional<std::string> levelPath_;
     ALCcontext* savedSoundContext_ = nullptr;
     uint64_t frames_ = 0;
     std::vector<std::string> launchSteps_;

@@ -15,6 +15,7 @@
 #include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
+#include "os/shell/LevelStart.h"
 #include "save/CloudSyncThread.h"
 #include "save/RoamingDataFile.h"
 #include "world/WorldConstants.h"
@@ -33,7 +34,7 @@ struct Impl {
     using MainMenuLoaderViewController = Pending;
     using EndOfLevelViewController = Pending;
     using PauseViewController = Pending;
-    using TriggerVariant = Pending;
+    using TriggerVariant = ::TriggerVariant;
     using ConfirmationBoxViewController = ::ConfirmationBoxViewController;
     using ConfirmationBoxParameters = ConfirmationBox::Parameters;
 
@@ -62,6 +63,11 @@ struct Impl {
         if (index > UINT32_MAX) return false;
         RoamingDataFile file("roamingData");
         return file.data.hasLevelEntry(static_cast<uint32_t>(index));
+    }
+    // Builds the game screen while the level loader's screen has not landed.
+    template <class App, class RenderContexts, class... Rest>
+    static std::unique_ptr<ViewController> makeGameScreen(App& app, RenderContexts& rc, Rest&&... rest) {
+        return os::makeGameScreen(app, rc, std::forward<Rest>(rest)...);
     }
 };
 
