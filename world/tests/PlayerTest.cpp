@@ -1,8 +1,11 @@
 #include <box2d/b2_body.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
+#include "save/RoamingDataFile.h"
 #include "world/tests/WorldRig.h"
 
 using world_test::Heard;
@@ -249,4 +252,86 @@ TEST(PlayerAppearance, BlinkingRunsFromItsSeed) {
     left.left = 1;
     face.update(left, 100.0f, Player::outerRadius);
     EXPECT_NEAR(face.eyeFrame(), 6.0f, 1e-3f);
+}
+
+// Hovering: after a launch, holding jump hovers only after 500 ms; a first press in the air
+// while falling hovers at once.
+TEST(PlayerMovement, HoveringWaitsAfterALaunchButNotAfterAFall) {
+    Rig rig(longLevel().data());
+    rig.frames(20, 20.0f);
+    rig.input.jump = 1;
+    std::vector<bool> hovering;
+    for (int i = 0; i < 60; ++i) {
+        rig.frame(20.0f);
+        hovering.push_back(rig.world->getPlayer().isHovering());
+    }
+    auto const first = std::find(hovering.begin(), hovering.end(), true);
+    ASSERT_NE(first, hovering.end());
+    EXPECT_GE((first - hovering.begin()) * 20, 500) << "not before 500 ms of holding";
+
+    auto high = longLevel();
+    high.data().checkPoints[0].respawnPosition = {0.0f, 30.0f};
+    Rig falling(high.data());
+    falling.frames(5, 20.0f);
+    falling.input.jump = 1;
+    falling.frame(20.0f);
+    EXPECT_TRUE(falling.world->getPlayer().isHovering());
+    falling.frames(30, 20.0f);
+    EXPECT_NEAR(body(falling)->GetLinearVelocity().y, -1.9f, 0.2f) << "a hover falls at 1.9 m/s";
+}
+
+// Low-grip ground accelerates far less than ordinary ground.
+TEST(PlayerMovement, LowGripGroundIsSlowToGetGoing) {
+    auto speedAfter = [](uint16_t category) {
+        levels::LevelBuilder b;
+        levels::Fixture ground;
+        ground.category = category;
+        b.data().staticShapes.push_back(levels::chainShape({{-20.0f, 0.0f}, {300.0f, 0.0f}}, ground));
+        b.checkPoint({0.0f, 0.4f});
+        Rig rig(b.data());
+        rig.frames(10, 20.0f);
+        rig.input.right = 1;
+        rig.frames(10, 20.0f);
+        return body(rig)->GetLinearVelocity().x;
+    };
+    float const ordinary = speedAfter(levels::solidCategory);
+    float const lowGrip = speedAfter(0x0008);
+    EXPECT_GT(ordinary, 1.5f);
+    EXPECT_LT(lowGrip, ordinary * 0.3f);
+}
+
+// A magnetic surface holds the player against it, even overhead.
+TEST(PlayerMovement, MagnetsHoldThePlayer) {
+    auto b = longLevel();
+    b.data().checkPoints[0].respawnPosition = {50.0f, 9.64f};  // the inner circle touches it
+    uint32_t const ceiling =
+        b.dynamicBody({50.0f, 10.5f}, levels::boxShape({0.0f, 0.0f}, {3.0f, 0.5f}, levels::Fixture{}),
+                      PristineLevel::BodyDef::staticBody);
+    b.data().dynamicBodies[ceiling].bodyDef.userData = 8;
+    Rig rig(b.data());
+    rig.frames(120, 20.0f);
+    EXPECT_GT(body(rig)->GetPosition().y, 9.3f);
+
+    auto plain = longLevel();
+    plain.data().checkPoints[0].respawnPosition = {50.0f, 9.64f};
+    plain.dynamicBody({50.0f, 10.5f}, levels::boxShape({0.0f, 0.0f}, {3.0f, 0.5f}, levels::Fixture{}),
+                      PristineLevel::BodyDef::staticBody);
+    Rig without(plain.data());
+    without.frames(120, 20.0f);
+    EXPECT_LT(body(without)->GetPosition().y, 2.0f);
+}
+
+// The tint is red once the save record holds a finished hardcore run.
+TEST(PlayerAppearance, TheTintFollowsTheSaveRecord) {
+    testing_support::TempDir documents;
+    setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+    {
+        RoamingDataFile save("roamingData");
+        save.data.setHardcoreBestTime(123456);
+    }
+    EventHandler events;
+    auto level = longLevel();
+    World world(nullptr, nullptr, &events, std::move(level.data()), nullptr, GameMode::Normal, boost::none);
+    EXPECT_EQ(world.getPlayer().tint(), glm::vec4(1.0f, 0.22f, 0.22f, 1.0f));
+    unsetenv("ZELV_DOCUMENTS_DIR");
 }
