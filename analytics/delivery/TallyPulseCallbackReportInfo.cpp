@@ -22,7 +22,7 @@ std::shared_ptr<TallyPulseCallbackReportInfo> TallyPulseCallbackReportInfo::init
     auto r = std::make_shared<TallyPulseCallbackReportInfo>();
     r->invokeId = d.decodeString("invokeId").value_or("");
     r->callbackId = d.decodeInt("callbackId").value_or(0);
-    r->substitutedUrl = d.decodeString("substitutedUrl").value_or("");
+    r->substitutedUrl_ = d.decodeString("substitutedUrl").value_or("");
     if (auto const* list = d.decodeArray("attempts"))
         for (auto const& v : *list) {
             auto a = v.objectAs<TallyPulseCallbackAttemptInfo>();
@@ -35,7 +35,7 @@ std::shared_ptr<TallyPulseCallbackReportInfo> TallyPulseCallbackReportInfo::init
 void TallyPulseCallbackReportInfo::encodeWith(platform::ArchiveEncoder& e) const {
     e.encode("invokeId", invokeId);
     e.encode("callbackId", callbackId);
-    e.encode("substitutedUrl", substitutedUrl);
+    e.encode("substitutedUrl", substitutedUrl());
     Value::Array list;
     for (auto const& a : attempts()) list.emplace_back(a);
     e.encode("attempts", std::move(list));
@@ -45,7 +45,7 @@ std::shared_ptr<TallyPulseCallbackReportInfo> TallyPulseCallbackReportInfo::copy
     auto r = std::make_shared<TallyPulseCallbackReportInfo>();
     r->invokeId = invokeId;
     r->callbackId = callbackId;
-    r->substitutedUrl = substitutedUrl;
+    r->substitutedUrl_ = substitutedUrl();
     r->attempts_ = attempts();
     return r;
 }
@@ -53,8 +53,10 @@ std::shared_ptr<TallyPulseCallbackReportInfo> TallyPulseCallbackReportInfo::copy
 std::optional<platform::Data> TallyPulseCallbackReportInfo::data() {
     platform::Data records;
     uint64_t count = 0;
+    std::string url;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        url = substitutedUrl_;
         for (auto const& a : attempts_) {
             if (!a) return std::nullopt;
             if (a->beingFired()) continue;
@@ -66,7 +68,7 @@ std::optional<platform::Data> TallyPulseCallbackReportInfo::data() {
     if (count == 0) return std::nullopt;
     platform::Data out;
     TallyProtocolData::appendLong(callbackId, out);
-    TallyProtocolData::appendStringUnlimited(substitutedUrl, out);
+    TallyProtocolData::appendStringUnlimited(url, out);
     TallyProtocolData::appendUshort(uint16_t(count), out);
     out.insert(out.end(), records.begin(), records.end());
     return out;
@@ -119,4 +121,14 @@ void TallyPulseCallbackReportInfo::mergeAttempt(Attempt attempt) {
 size_t TallyPulseCallbackReportInfo::attemptCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return attempts_.size();
+}
+
+std::string TallyPulseCallbackReportInfo::substitutedUrl() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return substitutedUrl_;
+}
+
+void TallyPulseCallbackReportInfo::setSubstitutedUrl(std::string url) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    substitutedUrl_ = std::move(url);
 }

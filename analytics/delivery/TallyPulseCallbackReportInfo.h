@@ -39,11 +39,15 @@ public:
     void mergeAttempt(Attempt attempt);
     size_t attemptCount() const;
 
+    // Replaced when a session end is processed again, while a report may be written.
+    std::string substitutedUrl() const;
+    void setSubstitutedUrl(std::string url);
+
     std::string invokeId;
     int64_t callbackId = 0;
-    std::string substitutedUrl;
 
 private:
     mutable std::mutex mutex_;
+    std::string substitutedUrl_;
     std::vector<Attempt> attempts_;
 };

@@ -338,7 +338,7 @@ void TallyPulseEventController::processEvent(std::string const& eventName, Value
                 list.array()->emplace_back(attempt);
                 if (report) {
                     manager->withLock([&] {
-                        report->substitutedUrl = url;
+                        report->setSubstitutedUrl(url);
                         if (reuse) report->setAttempts({attempt});
                         else report->appendAttempt(attempt);
                     });

@@ -329,9 +329,9 @@ TEST_F(PulseCallbacksTest, ASessionEndProcessedAgainReusesItsInvocation) {
     ASSERT_EQ(triggers.size(), 1u);
     auto reports = triggers[0]->callbacks();
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0]->substitutedUrl.find("d=2000"), std::string::npos);
+    EXPECT_NE(reports[0]->substitutedUrl().find("d=2000"), std::string::npos);
     ASSERT_EQ(reports[0]->attempts().size(), 1u);
-    EXPECT_EQ(reports[0]->attempts()[0]->substitutedUrl(), reports[0]->substitutedUrl);
+    EXPECT_EQ(reports[0]->attempts()[0]->substitutedUrl(), reports[0]->substitutedUrl());
     EXPECT_EQ(manager()->savedTriggers().size(), 1u);
 }
 

@@ -82,7 +82,7 @@ TEST(PulseRecordsTest, AttemptRecordBytesAndTheBodyFieldRule) {
 TEST(PulseRecordsTest, ReportAndInvocationRecordsSkipWhatIsInFlight) {
     auto report = std::make_shared<TallyPulseCallbackReportInfo>();
     report->callbackId = (int64_t(1) << 31) + 5;
-    report->substitutedUrl = "u";
+    report->setSubstitutedUrl("u");
     EXPECT_FALSE(report->data());
     auto flying = attempt(2, 200);
     flying->setBeingFired(true);
