@@ -5,6 +5,7 @@
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/agent/TallyiOSUtil.h"
 #include "analytics/delivery/TallyProtocolData.h"
+#include "analytics/delivery/TallyPulseClock.h"
 #include "analytics/delivery/TallyPulseCBReportSender.h"
 #include "analytics/delivery/TallyPulseEventController.h"
 #include "platform/base/DeviceFacts.h"
@@ -124,7 +125,7 @@ void TallyPulseCallbackReportManager::checkAndSendReportsToServer() {
     bool due = totalAttemptCount_.load() >= uint64_t(std::max<int32_t>(settings->maxCallbackAttemptsPerReport, 0));
     if (!due) {
         auto const last = TallyGlobalVariableStorage::sharedInstance()->lastPulseReportTime();
-        double const since = last ? platform::Date::now().secondsSince1970 - last->secondsSince1970 : 0;
+        double const since = last ? TallyPulseClock::now() - last->secondsSince1970 : 0;
         due = since > double(settings->maxReportDelaySecs);
     }
     if (due) sendCallBackInfoToServer();
@@ -132,7 +133,7 @@ void TallyPulseCallbackReportManager::checkAndSendReportsToServer() {
 
 void TallyPulseCallbackReportManager::sendCallBackInfoToServer() {
     auto storage = TallyGlobalVariableStorage::sharedInstance();
-    storage->setLastPulseReportTime(platform::Date::now());
+    storage->setLastPulseReportTime(platform::Date{TallyPulseClock::now()});
     TallyUtil::guarded([&] {
         if (TallyUtil::hasUserOptedOut() && !storage->optOutSessionPending()) {
             TallyUtil::log(2, "TallyPulseEndPointInvokeInfo: User is opted out, not sending callback report");
@@ -180,7 +181,7 @@ std::optional<platform::Data> TallyPulseCallbackReportManager::callbackStatusDat
     platform::Data out;
     TallyProtocolData::appendUshort(1, out);
     TallyProtocolData::appendUshort(1, out);
-    TallyProtocolData::appendTimestamp(platform::Date::now().secondsSince1970, out);
+    TallyProtocolData::appendTimestamp(TallyPulseClock::now(), out);
     TallyProtocolData::appendString(storage->apiKey().value_or(""), out);
     TallyProtocolData::appendString(storage->appVersion().value_or(""), out);
     TallyProtocolData::appendUshort(189, out);

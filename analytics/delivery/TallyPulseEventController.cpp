@@ -13,6 +13,7 @@
 #include "analytics/delivery/TallyHTTPResponse.h"
 #include "analytics/delivery/TallyHttpAsyncTask.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
+#include "analytics/delivery/TallyPulseClock.h"
 #include "analytics/delivery/TallyPulseCallbackReportManager.h"
 #include "analytics/delivery/TallyPulseRequest.h"
 #include "analytics/delivery/TallyPulseTriggerInvokeInfo.h"
@@ -35,7 +36,7 @@ std::shared_ptr<TallyGlobalPersistentManager> maps() { return TallyGlobalPersist
 
 std::string lld(int64_t v) { return std::to_string(v); }
 
-double nowSeconds() { return platform::Date::now().secondsSince1970; }
+double nowSeconds() { return TallyPulseClock::now(); }
 
 int64_t millis(double seconds) { return Value(seconds * 1000.0).toInt64().value_or(0); }
 

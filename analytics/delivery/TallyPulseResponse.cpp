@@ -5,6 +5,7 @@
 
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/AvroDatumCheck.h"
+#include "analytics/delivery/TallyPulseClock.h"
 
 using platform::Value;
 
@@ -210,7 +211,7 @@ int64_t TallyPulseResponse::deadlineMillis(double nowSeconds, int64_t ttlSeconds
 }
 
 std::shared_ptr<TallyPulseSettings> TallyPulseResponse::parsePulseResponse(platform::Data const& body) {
-    return parsePulseResponse(body, platform::Date::now().secondsSince1970);
+    return parsePulseResponse(body, TallyPulseClock::now());
 }
 
 std::shared_ptr<TallyPulseSettings> TallyPulseResponse::parsePulseResponse(platform::Data const& body, double now) {

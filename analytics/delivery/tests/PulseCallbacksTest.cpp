@@ -238,6 +238,29 @@ TEST_F(PulseCallbacksTest, OfflineFailuresWaitForTheNetworkAndExpiredAttemptsAre
     TallyReachability::setMonitorFactory(nullptr);
 }
 
+TEST_F(PulseCallbacksTest, AnAttemptWaitingLongerThanThreeDaysIsDroppedUnsent) {
+    TallyReachability::setMonitorFactory([](std::string const&) { return std::make_unique<FakeMonitor>(); });
+    TallyNetworkUtil::resetForTesting();
+    TallyNetworkUtil::initNetworkReachability();
+    platform::SdkLoop::shared().waitUntilIdle();
+    FakeMonitor::change(0);
+    platform::SdkLoop::shared().waitUntilIdle();
+    server.on("/down", Reply::answer(500));
+    install(spec({callback(6, 0, "/down", {plainEvent("e")})}));
+    auto& loop = platform::SdkLoop::shared();
+    loop.setVirtualClock(true);
+    controller()->processEvent("e", session(1000.0));
+    EXPECT_EQ(requestsTo("/down", 1).size(), 1u);
+    ASSERT_TRUE(waitUntil(noneInFlight));
+    loop.advance((259'200 + 1) * 1000LL);
+    FakeMonitor::change(platform::NetworkMonitor::kReachable);
+    EXPECT_TRUE(waitUntil([&] { return firedCount() == 0; }));
+    loop.setVirtualClock(false);
+    EXPECT_EQ(countTo("/down"), 1u);
+    TallyNetworkUtil::resetForTesting();
+    TallyReachability::setMonitorFactory(nullptr);
+}
+
 TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsentBlocksComeBack) {
     server.on("/ok", Reply::answer(200));
     install(spec({callback(1, 0, "/ok", {plainEvent("e")})}));
@@ -253,9 +276,10 @@ TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsent
     EXPECT_TRUE(parsed.crcValid);
     EXPECT_EQ(parsed.invocations.size(), 15u);
 
-    // Under the count, only more than the delay since the last report sends.
-    auto storage = TallyGlobalVariableStorage::sharedInstance();
-    storage->setLastPulseReportTime(platform::Date{platform::Date::now().secondsSince1970 - 590});
+    // Under the count, only more than the delay since the last report sends (agent's clock, virtual here).
+    auto& loop = platform::SdkLoop::shared();
+    loop.setVirtualClock(true);
+    loop.advance(590'000);
     controller()->processEvent("e", session(1000.0));
     requestsTo("/ok", 16);
     ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
@@ -263,10 +287,11 @@ TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsent
 
     // The report endpoint fails once: the block stays and goes out with the next pass.
     server.on("/pcr.do", std::vector<Reply>{Reply::answer(500), Reply::answer(200)});
-    storage->setLastPulseReportTime(platform::Date{platform::Date::now().secondsSince1970 - 601});
+    loop.advance(11'000);
     controller()->processEvent("e", session(1000.0));
     EXPECT_EQ(requestsTo("/pcr.do", 2).size(), 2u);
     auto sender = TallyPulseCBReportSender::instance();
+    ASSERT_TRUE(waitUntil([&] { return sender->runningTaskCount() == 0; }));
     EXPECT_EQ(sender->pulseCBReportDataIndex()->notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).size(), 2u);
     TallyPulseCBReportSender::instance()->queue().sync([&] { sender->retransmitNotSentBlocks(); });
     auto all = requestsTo("/pcr.do", 3);
@@ -274,8 +299,11 @@ TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsent
     auto again = parseReport(all[2].body);
     EXPECT_TRUE(again.crcValid);
     EXPECT_EQ(again.invocations.size(), 2u);
-    EXPECT_TRUE(sender->pulseCBReportDataIndex()->notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty());
+    EXPECT_TRUE(waitUntil([&] {
+        return sender->pulseCBReportDataIndex()->notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty();
+    }));
     EXPECT_TRUE(manager()->triggers().empty());
+    loop.setVirtualClock(false);
 }
 
 TEST_F(PulseCallbacksTest, RetransmissionResumesAtTheBlockThatStoppedTheBatch) {
@@ -292,7 +320,7 @@ TEST_F(PulseCallbacksTest, RetransmissionResumesAtTheBlockThatStoppedTheBatch) {
     // The report header around the records is the same size for both posts.
     size_t const header = sizes[0] - 300'000;
     EXPECT_EQ(sizes[1], 350'000 + header);
-    EXPECT_TRUE(index.notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty());
+    EXPECT_TRUE(waitUntil([&] { return index.notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty(); }));
 }
 
 TEST_F(PulseCallbacksTest, RecordsStayWhenNothingWasStoredOrPosted) {
