@@ -11,3 +11,5 @@ zelv_fuzzer(delivery_json2avro_fuzzer SOURCES fuzz/Json2AvroFuzzer.cpp DEPS zelv
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_json2avro_fuzzer)
 zelv_test(delivery_purchase_test TSAN SOURCES tests/PurchaseTest.cpp DEPS zelv_delivery)
 zelv_benchmark(delivery_pulse_match_bench SOURCES bench/PulseMatchBench.cpp DEPS zelv_delivery)
+zelv_fuzzer(delivery_pulse_archive_fuzzer SOURCES fuzz/PulseArchiveFuzzer.cpp DEPS zelv_delivery
+  CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/delivery_pulse_archive_fuzzer)
