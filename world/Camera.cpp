@@ -17,7 +17,7 @@
 #include "os/services/PlatformServices.h"
 #include "physics/particles/PhysicsWorld.h"
 #include "world/Player.h"
-#include "world/SineRamp.h"
+#include "menus/SineRamp.h"
 #include "world/WorldConstants.h"
 
 namespace {

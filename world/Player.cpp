@@ -25,7 +25,7 @@
 #include "world/Camera.h"
 #include "world/CameraZone.h"
 #include "world/Fluids.h"
-#include "world/SineRamp.h"
+#include "menus/SineRamp.h"
 
 namespace Player {
 

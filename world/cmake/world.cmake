@@ -1,5 +1,5 @@
 # The running level: construction, update and draw, signal wiring and contact handling.
-target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics zelv_level zelv_os zelv_save)
+target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics zelv_level zelv_os zelv_save zelv_menus)
 
 # Builder levels run as the game screen runs them; sounds come from the built data archive.
 zelv_test(world_test SOURCES tests/WorldTest.cpp tests/WiringTest.cpp tests/TasksTest.cpp

@@ -335,3 +335,23 @@ TEST(PlayerAppearance, TheTintFollowsTheSaveRecord) {
     EXPECT_EQ(world.getPlayer().tint(), glm::vec4(1.0f, 0.22f, 0.22f, 1.0f));
     unsetenv("ZELV_DOCUMENTS_DIR");
 }
+
+// On a carrier (body flag 4) the top speed counts relative to the carrier's motion.
+TEST(PlayerMovement, ACarriersVelocityIsAdded) {
+    auto speedOn = [](int32_t flags) {
+        auto b = longLevel();
+        b.data().checkPoints[0].respawnPosition = {0.0f, 1.45f};
+        uint32_t const platform = b.dynamicBody({50.0f, 0.5f}, levels::boxShape({0.0f, 0.0f}, {100.0f, 0.5f}, levels::Fixture{}),
+                                                PristineLevel::BodyDef::kinematicBody);
+        b.data().dynamicBodies[platform].bodyDef.linearVelocity = {3.0f, 0.0f};
+        b.data().dynamicBodies[platform].bodyDef.userData = flags;
+        Rig rig(b.data());
+        rig.frames(10, 20.0f);
+        rig.input.right = 1;
+        rig.frames(45, 20.0f);
+        return body(rig)->GetLinearVelocity().x;
+    };
+    float const carried = speedOn(4);
+    float const plain = speedOn(0);
+    EXPECT_NEAR(carried - plain, 3.0f, 1.0f);
+}
