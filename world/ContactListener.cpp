@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "os/EventHandler.h"
+#include "physics/particles/Box2DAdapter.h"
 #include "world/Fluids.h"
 #include "world/Player.h"
 
@@ -16,9 +17,7 @@ namespace {
 constexpr uint16_t goalCategory = 0x0080;
 constexpr uint16_t cameraZoneCategory = 0x0200;
 
-bool isOuterCircle(b2Fixture const* f) {
-    return const_cast<b2Fixture*>(f)->GetUserData().pointer == Player::outerCircleTag;
-}
+bool isOuterCircle(b2Fixture const* f) { return Box2DAdapter::userDataValue(*f) == Player::outerCircleTag; }
 
 uint16_t categoryOf(b2Fixture const* f) { return f->GetFilterData().categoryBits; }
 
@@ -57,7 +56,7 @@ FixtureSignal const* ContactListener::firstMatch(b2Fixture const* fixture, b2Fix
     if (table.empty()) {
         return nullptr;
     }
-    auto const p = const_cast<b2Fixture*>(fixture)->GetUserData().pointer;
+    auto const p = Box2DAdapter::userDataValue(*fixture);
     auto const first = reinterpret_cast<std::uintptr_t>(table.data());
     if (p < first || p - first >= table.size() * sizeof(FixtureSignal) || (p - first) % sizeof(FixtureSignal) != 0) {
         return nullptr;
@@ -173,7 +172,7 @@ void ContactListener::EndContact(b2Contact* contact) {
 void ContactListener::PreSolve(b2Contact* contact, b2Manifold const*) {
     b2Fixture* a = contact->GetFixtureA();
     b2Fixture* b = contact->GetFixtureB();
-    if (a->GetBody()->GetUserData().pointer != 2 && b->GetBody()->GetUserData().pointer != 2 &&
+    if (Box2DAdapter::userDataValue(*a->GetBody()) != 2 && Box2DAdapter::userDataValue(*b->GetBody()) != 2 &&
         (isOuterCircle(a) || isOuterCircle(b))) {
         contact->SetEnabled(false);
     }

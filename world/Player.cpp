@@ -123,7 +123,7 @@ Player::Player(Graphics::Context* graphics, Audio::Context* audio, PhysicsWorld&
 
     b2CircleShape const outer = circleShape(outerRadius);
     outerFixture_ = body_->CreateFixture(&outer, 0.0f);
-    outerFixture_->GetUserData().pointer = outerCircleTag;
+    Box2DAdapter::setUserDataValue(*outerFixture_, outerCircleTag);
     filter = outerFixture_->GetFilterData();
     filter.categoryBits = category;
     filter.maskBits = outerMask;
@@ -323,7 +323,7 @@ void Player::stepMovement(ControlSchemeInputState in, PhysicsWorld& world, Camer
             break;
         case 0x0200:
             if (!cameraZonesIgnored_ && cameraZones_ != nullptr && !cameraZones_->empty()) {
-                auto const p = other->GetUserData().pointer;
+                auto const p = Box2DAdapter::userDataValue(*other);
                 auto const first = reinterpret_cast<std::uintptr_t>(cameraZones_->data());
                 if (p >= first && p - first < cameraZones_->size() * sizeof(CameraZone) &&
                     (p - first) % sizeof(CameraZone) == 0) {
@@ -336,7 +336,7 @@ void Player::stepMovement(ControlSchemeInputState in, PhysicsWorld& world, Camer
         default:
             break;
         }
-        if (fluids_ != nullptr && fluids_->isFluid(other) && own->GetUserData().pointer == outerCircleTag) {
+        if (fluids_ != nullptr && fluids_->isFluid(other) && Box2DAdapter::userDataValue(*own) == outerCircleTag) {
             waterFixture_ = other;
             ++waterContacts;
         }

@@ -22,6 +22,11 @@ inline void setUserData(b2Fixture& fixture, const void* p) {
     fixture.GetUserData().pointer = reinterpret_cast<std::uintptr_t>(p);
 }
 inline void setUserData(b2Body& body, std::uintptr_t value) { body.GetUserData().pointer = value; }
+// A fixture tagged with a small number (the player's outer circle) rather than an address.
+inline void setUserDataValue(b2Fixture& fixture, std::uintptr_t value) { fixture.GetUserData().pointer = value; }
+inline std::uintptr_t userDataValue(const b2Fixture& fixture) {
+    return const_cast<b2Fixture&>(fixture).GetUserData().pointer;
+}
 inline void setUserData(b2Joint& joint, const void* p) {
     joint.GetUserData().pointer = reinterpret_cast<std::uintptr_t>(p);
 }

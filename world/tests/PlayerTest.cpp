@@ -355,3 +355,25 @@ TEST(PlayerMovement, ACarriersVelocityIsAdded) {
     float const plain = speedOn(0);
     EXPECT_NEAR(carried - plain, 3.0f, 1.0f);
 }
+
+// Fully under swimmable water the player floats up slowly; after 1000 ms of full submersion,
+// holding jump swims up hard.
+TEST(PlayerMovement, ThePlayerSwimsUpAfterASecondUnderWater) {
+    auto b = longLevel();
+    b.data().checkPoints[0].respawnPosition = {0.0f, 10.0f};
+    b.fluid({0.0f, 20.0f}, {10.0f, 20.0f});
+    Rig rig(b.data());
+    rig.input.jump = 1;
+    float before = 0.0f;
+    for (int i = 0; i < 45; ++i) {
+        rig.frame(20.0f);
+        if (i == 44) {
+            before = body(rig)->GetLinearVelocity().y;
+        }
+    }
+    rig.frames(30, 20.0f);
+    float const after = body(rig)->GetLinearVelocity().y;
+    EXPECT_GT(before, 0.0f) << "buoyancy lifts";
+    EXPECT_LT(before, 4.0f);
+    EXPECT_GT(after, before + 2.0f) << "swimming up";
+}
