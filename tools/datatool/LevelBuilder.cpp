@@ -8,6 +8,12 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <box2d/b2_chain_shape.h>
+#include <box2d/b2_circle_shape.h>
+#include <box2d/b2_edge_shape.h>
+
+#include <memory>
+
 #include "level/Fixtures.h"
 #include "level/LevelWriter.h"
 
@@ -276,6 +282,113 @@ std::vector<std::string> windingFaults(PristineLevel::Data const& level) {
             }
         }
     }
+    return faults;
+}
+
+namespace {
+
+// The player's categories and masks (world/Player.h), kept here as the data tool has no world.
+constexpr uint16_t playerInnerMask = 0x010E;
+constexpr uint16_t playerOuterMask = 0x038C;
+
+bool touchesPlayer(b2Filter const& f, uint16_t playerMask) {
+    return (f.categoryBits & playerMask) != 0 && (f.maskBits & playerCategory) != 0;
+}
+
+struct DecodedFixture {
+    std::unique_ptr<b2Shape> shape;
+    FixtureSettings settings;
+};
+
+std::vector<DecodedFixture> decodeAll(std::vector<PackedShape> const& shapes) {
+    std::vector<DecodedFixture> out;
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        uint32_t type = 0;
+        if (!packedShapeType(shapes[i], type)) continue;
+        DecodedFixture d;
+        switch (type) {
+            case PackedShapeLayout::circle: d.shape = std::make_unique<b2CircleShape>(); break;
+            case PackedShapeLayout::edge: d.shape = std::make_unique<b2EdgeShape>(); break;
+            case PackedShapeLayout::polygon: d.shape = std::make_unique<b2PolygonShape>(); break;
+            case PackedShapeLayout::chain: d.shape = std::make_unique<b2ChainShape>(); break;
+            default: continue;
+        }
+        if (decodePackedShape(shapes, i, *d.shape, d.settings)) out.push_back(std::move(d));
+    }
+    return out;
+}
+
+// The signal entries of a fixture's chain, bounded by the table's size.
+bool raisesForPlayer(std::vector<FixtureSignal> const& table, uint32_t first, uint32_t signal) {
+    int64_t at = first;
+    for (std::size_t steps = 0; at >= 0 && at < int64_t(table.size()) && steps < table.size(); ++steps) {
+        FixtureSignal const& entry = table[std::size_t(at)];
+        if (entry.beginSignal == signal && (entry.categoryMask & playerCategory) != 0) return true;
+        at = entry.next;
+    }
+    return false;
+}
+
+// Ground within reach straight below a point: a solid fixture the inner circle collides with.
+bool groundBelow(std::vector<DecodedFixture> const& solids, glm::vec2 at, float reach) {
+    b2RayCastInput ray;
+    ray.p1.Set(at.x, at.y);
+    ray.p2.Set(at.x, at.y - reach);
+    ray.maxFraction = 1.0f;
+    b2Transform identity;
+    identity.SetIdentity();
+    for (DecodedFixture const& d : solids) {
+        if (d.settings.isSensor || !touchesPlayer(d.settings.filter, playerInnerMask)) continue;
+        for (int32 child = 0; child < d.shape->GetChildCount(); ++child) {
+            b2RayCastOutput hit;
+            if (d.shape->RayCast(&hit, ray, identity, child)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> reachFaults(PristineLevel::Data const& level) {
+    std::vector<std::string> faults;
+    std::vector<DecodedFixture> const solids = decodeAll(level.staticShapes);
+    std::vector<DecodedFixture> const sensors = decodeAll(level.signalShapes);
+    if (level.checkPoints.empty()) faults.push_back("no check point: the level has no start");
+    for (CheckPoint const& point : level.checkPoints) {
+        // The player starts and respawns resting on the ground: within a little of the inner
+        // circle's radius above it.
+        glm::vec2 const at = point.respawnPosition;
+        if (!groundBelow(solids, at, 0.6f)) {
+            char line[120];
+            std::snprintf(line, sizeof line, "check point %u at (%g, %g) has no ground the player stands on below it",
+                          point.index, at.x, at.y);
+            faults.push_back(line);
+        }
+    }
+    for (CheckPoint const& point : level.checkPoints) {
+        if (point.index == 0 || point.reachSignal == 0) continue;
+        bool reachable = false;
+        for (DecodedFixture const& d : sensors) {
+            bool const touched = touchesPlayer(d.settings.filter, playerInnerMask) ||
+                                 touchesPlayer(d.settings.filter, playerOuterMask);
+            if (touched && d.settings.userDataIndex != FixtureSettings::noUserData &&
+                raisesForPlayer(level.fixtureSignals, d.settings.userDataIndex, point.reachSignal)) {
+                reachable = true;
+                break;
+            }
+        }
+        if (!reachable) {
+            faults.push_back("check point " + std::to_string(point.index) +
+                             ": no sensor the player can touch raises its signal");
+        }
+    }
+    bool goal = false;
+    for (DecodedFixture const& d : sensors) {
+        if ((d.settings.filter.categoryBits & goalCategory) != 0 && touchesPlayer(d.settings.filter, playerOuterMask)) {
+            goal = true;
+        }
+    }
+    if (!goal) faults.push_back("no goal the player can touch");
     return faults;
 }
 

@@ -59,6 +59,10 @@ float signedArea(std::vector<glm::vec2> const& outline);
 // one (a wall) faces the level's start. One line per edge that faces the wrong way.
 std::vector<std::string> windingFaults(PristineLevel::Data const& level);
 
+// The player's two circles must be able to touch what a level needs of them: ground to stand on
+// under every check point, every check point's sensor and a goal. One line per need not met.
+std::vector<std::string> reachFaults(PristineLevel::Data const& level);
+
 class LevelBuilder {
 public:
     LevelBuilder();

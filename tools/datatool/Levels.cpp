@@ -2,6 +2,7 @@
 // level that holds at least one record of every kind the level format knows.
 #include <glm/gtc/matrix_transform.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -38,6 +39,18 @@ void musicAndProgress(LevelBuilder& b, glm::vec2 start, glm::vec2 end) {
     d.soundTable.musicPath = {MusicNode{start, 0, 0.8f, 0.5f, 0.5f}, MusicNode{end, 0, 0.8f, 0.5f, 0.5f}};
 }
 
+// The height of a left-to-right polyline at x (its end heights beyond it).
+float heightAt(std::vector<glm::vec2> const& line, float x) {
+    for (size_t i = 1; i < line.size(); ++i) {
+        if (x <= line[i].x) {
+            float const span = line[i].x - line[i - 1].x;
+            float const t = span > 0.0f ? (x - line[i - 1].x) / span : 0.0f;
+            return line[i - 1].y + std::clamp(t, 0.0f, 1.0f) * (line[i].y - line[i - 1].y);
+        }
+    }
+    return line.back().y;
+}
+
 // Level01 (variant 0) and its variations: rolling ground with bumps and dips, three check
 // points, a row of coins and the goal at the far end.
 Data runLevel(int variant, GameMode mode) {
@@ -60,9 +73,10 @@ Data runLevel(int variant, GameMode mode) {
     b.ground(surface, -10.0f, variant % 2 == 0 ? grassColour : groundColour);
     walls(b, -9.0f, length - 1.0f, 30.0f);
 
-    b.checkPoint({-5.0f, 1.0f});
-    b.checkPoint({length * 0.35f, 2.0f + bump});
-    b.checkPoint({length * 0.7f, 2.0f + bump});
+    // Each check point rests on the ground, so rolling past touches its sensor.
+    b.checkPoint({-5.0f, 0.4f});
+    b.checkPoint({length * 0.35f, heightAt(surface, length * 0.35f) + 0.4f});
+    b.checkPoint({length * 0.7f, heightAt(surface, length * 0.7f) + 0.4f});
     for (float x = 3.0f; x < length - 10.0f; x += 6.0f + static_cast<float>(variant % 3)) {
         b.coin({x, 1.2f + bump + 0.5f});
         d.coins.back().collectSound.path = coinSound;
@@ -85,7 +99,7 @@ Data introLevel(int variant) {
     b.ground({{-10.0f, 0.0f}, {length * 0.5f, 0.5f * static_cast<float>(variant % 3)}, {length, 0.0f}}, -10.0f,
              variant % 2 == 0 ? grassColour : groundColour);
     walls(b, -9.0f, length - 1.0f, 30.0f);
-    b.checkPoint({-5.0f, 1.0f});
+    b.checkPoint({-5.0f, 0.4f});  // resting on the ground
     b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
     b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     return d;
@@ -142,8 +156,8 @@ Data samplerLevel() {
     float const length = 140.0f;
     b.ground({{-10.0f, 0.0f}, {length, 0.0f}}, -10.0f, grassColour);
     walls(b, -9.0f, length - 1.0f, 30.0f);
-    b.checkPoint({-5.0f, 1.0f});
-    b.checkPoint({60.0f, 1.0f});
+    b.checkPoint({-5.0f, 0.4f});  // resting on the ground
+    b.checkPoint({60.0f, 0.4f});
     b.coin({2.0f, 1.5f});
     b.coin({4.0f, 1.5f}, 3);  // an achievement coin
     for (auto& c : d.coins) {
@@ -541,7 +555,8 @@ Data samplerLevel() {
 }
 
 void add(datatool::Context& ctx, std::string const& path, Data const& level) {
-    std::vector<std::string> const faults = levels::windingFaults(level);
+    std::vector<std::string> faults = levels::windingFaults(level);
+    for (std::string& fault : levels::reachFaults(level)) faults.push_back(std::move(fault));
     for (std::string const& fault : faults) {
         ctx.error(path + ": " + fault);
     }

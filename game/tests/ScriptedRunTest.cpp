@@ -1,0 +1,95 @@
+// Level01 played from a controller script in two fresh processes: the same arrival and the same
+// per-frame hashes as the golden file; and every normal catalog level finished by holding right
+// and jumping, in this process with the process-wide state reset before each run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "game/tests/ScriptedRun.h"
+#include "level/LevelCatalog.h"
+#include "os/FileSystem.h"
+#include "os/Singleton.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+std::string const script = "game/tests/data/hold_right_jump.txt";
+
+std::string slurp(std::filesystem::path const& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string runProcess(std::string const& level) {
+    std::string const command = (testing_support::binaryDir() / "game" / "game_scripted_run").string() + " " + level +
+                                " " + (testing_support::sourceDir() / script).string();
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    EXPECT_EQ(pipe ? pclose(pipe) : -1, 0) << command;
+    return out;
+}
+
+TEST(ScriptedRun, TwoProcessesMatchTheGoldenRun) {
+    std::string const first = runProcess("levels/level01.pxl");
+    std::string const second = runProcess("levels/level01.pxl");
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(first, second);
+    // Regenerate with the command in ScriptedRunMain.cpp after a deliberate change of the
+    // simulation or of level01.
+    std::string const golden = slurp(testing_support::sourceDir() / "game/tests/data/level01_hold_right_jump.golden");
+    EXPECT_TRUE(first == golden) << "level01 no longer plays as recorded; first lines now:\n" << first.substr(0, 200);
+
+    int arrival = -1, ends = -1, results = -1, alternative = -1, reached = -1, points = -1;
+    unsigned long long coins = 0, total = 0, player = 0, deaths = 0;
+    float time = 0.0f;
+    ASSERT_EQ(std::sscanf(first.c_str(),
+                          "arrival %d ends %d results %d alternative %d coins %llu/%llu player %llu deaths %llu time %f "
+                          "check points %d/%d",
+                          &arrival, &ends, &results, &alternative, &coins, &total, &player, &deaths, &time, &reached,
+                          &points),
+              11)
+        << first.substr(0, 200);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(results, 1);
+    EXPECT_EQ(alternative, 0);
+    // The goal lies about 110 m from the start; rolling takes 7 to 15 seconds.
+    EXPECT_GE(arrival, 7 * 60);
+    EXPECT_LE(arrival, 15 * 60);
+    EXPECT_EQ(coins, player);
+    EXPECT_EQ(total, 17u);
+    EXPECT_EQ(deaths, 0u);
+    EXPECT_NEAR(time, arrival * 1000.0f / 60.0f, 1000.0f / 60.0f);
+    EXPECT_EQ(reached, points);
+}
+
+TEST(ScriptedRun, HoldingRightAndJumpingFinishesEveryNormalLevel) {
+    Singleton<FileSystem>::instance().mount((testing_support::binaryDir() / "pak0.pak").string());
+    std::vector<scripted_run::Stretch> steps;
+    std::string error;
+    ASSERT_TRUE(scripted_run::parseScript(slurp(testing_support::sourceDir() / script), steps, error)) << error;
+    for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
+        LevelCatalog::Entry const& entry = LevelCatalog::entry(i);
+        if (entry.mode != GameMode::Normal) continue;
+        scripted_run::Result const r = scripted_run::run(entry.path, steps, 60 * 60);
+        EXPECT_GE(r.arrivalFrame, 0) << entry.path;
+        EXPECT_EQ(r.levelEndSignals, 1) << entry.path;
+        EXPECT_EQ(r.alternative, 0) << entry.path;
+        EXPECT_EQ(r.levelIndex, i) << entry.path;
+        EXPECT_EQ(r.checkPointsReached, r.checkPoints) << entry.path;
+        EXPECT_GT(r.checkPoints, 0) << entry.path;
+    }
+    // Scripts that do not read are refused with the line named.
+    std::vector<scripted_run::Stretch> bad;
+    EXPECT_FALSE(scripted_run::parseScript("10 R\n5 X\n", bad, error));
+    EXPECT_NE(error.find("line 2"), std::string::npos);
+    EXPECT_FALSE(scripted_run::parseScript("-3 R\n", bad, error));
+}
+
+}  // namespace
