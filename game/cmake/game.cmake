@@ -5,14 +5,5 @@ target_link_libraries(zelv_game PUBLIC zelv_menus zelv_world zelv_graphics zelv_
 zelv_test(game_test SOURCES tests/ControlSchemesTest.cpp tests/GameScreenTest.cpp DEPS zelv_game zelv_level_builder)
 add_dependencies(game_test pak)
 
-# A level played from a controller script, for the deterministic-run tests and by hand.
-if(NOT ZELV_TSAN)
-  add_executable(game_scripted_run tests/ScriptedRunMain.cpp tests/ScriptedRun.cpp)
-  target_link_libraries(game_scripted_run PRIVATE zelv_game zelv_shell zelv_testing_support)
-  add_dependencies(game_scripted_run pak)
-endif()
-zelv_test(game_scripted_run_test SOURCES tests/ScriptedRunTest.cpp tests/ScriptedRun.cpp DEPS zelv_game zelv_shell
-          TIMEOUT 240)
-if(TARGET game_scripted_run AND TARGET game_scripted_run_test)
-  add_dependencies(game_scripted_run_test game_scripted_run)
-endif()
+zelv_test(game_scripted_run_test SOURCES tests/ScriptedRunTest.cpp DEPS zelv_scripted_run TIMEOUT 240)
+add_dependencies(game_scripted_run_test pak)

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "game/tests/ScriptedRun.h"
+#include "tools/scriptedrun/ScriptedRun.h"
 #include "level/LevelCatalog.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
@@ -26,8 +26,8 @@ std::string slurp(std::filesystem::path const& path) {
 }
 
 std::string runProcess(std::string const& level) {
-    std::string const command = (testing_support::binaryDir() / "game" / "game_scripted_run").string() + " " + level +
-                                " " + (testing_support::sourceDir() / script).string();
+    std::string const command = "cd " + testing_support::binaryDir().string() + " && tools/scripted_run " + level + " " +
+                                (testing_support::sourceDir() / script).string();
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
@@ -41,7 +41,7 @@ TEST(ScriptedRun, TwoProcessesMatchTheGoldenRun) {
     std::string const second = runProcess("levels/level01.pxl");
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first, second);
-    // Regenerate with the command in ScriptedRunMain.cpp after a deliberate change of the
+    // Regenerate with the command in tools/scriptedrun/main.cpp after a deliberate change of the
     // simulation or of level01.
     std::string const golden = slurp(testing_support::sourceDir() / "game/tests/data/level01_hold_right_jump.golden");
     EXPECT_TRUE(first == golden) << "level01 no longer plays as recorded; first lines now:\n" << first.substr(0, 200);

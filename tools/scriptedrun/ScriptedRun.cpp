@@ -1,4 +1,4 @@
-#include "game/tests/ScriptedRun.h"
+#include "tools/scriptedrun/ScriptedRun.h"
 
 #include <box2d/b2_body.h>
 
@@ -7,12 +7,13 @@
 #include <cstring>
 #include <sstream>
 
-#include "audio/tests/LoopbackDevice.h"
+#include "audio/Context.h"
 #include "game/GameViewController.h"
 #include "game/HardcoreGameModeStateMachine.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "os/shell/LevelStart.h"
+#include "world/WorldConstants.h"
 
 namespace scripted_run {
 
@@ -75,7 +76,8 @@ Result run(std::string const& path, std::vector<Stretch> const& script, int maxF
     PristineLevel::Data level;
     if (!os::readLevelFile(path, level)) return result;
     EventHandler events;
-    audio_test::LoopbackContext audio;
+    // The game's sound settings; without a sound device it runs silently.
+    Audio::Context audio(Audio::Context::Parameters{0.001f, 0xD004u, worldViewWidth, worldViewWidth});
     int frame = 0;
     std::vector<SlotCallbackRef> reached;
     std::vector<bool> heard(level.checkPoints.size(), false);
@@ -87,7 +89,7 @@ Result run(std::string const& path, std::vector<Stretch> const& script, int maxF
         });
     }
     GameViewController game(
-        nullptr, &audio.context, nullptr, &events, path, "", nullptr,
+        nullptr, &audio, nullptr, &events, path, "", nullptr,
         [&](TriggerVariant const& r, std::string const&, std::string const&) {
             ++result.results;
             result.alternative = r.which();
@@ -118,7 +120,7 @@ Result run(std::string const& path, std::vector<Stretch> const& script, int maxF
             if (left > 0) --left;
         }
         events.dispatch();
-        game.update(audio.context, dt, float(frame + 1) * dt);
+        game.update(audio, dt, float(frame + 1) * dt);
         uint64_t h = 14695981039346656037ull;
         mixBody(h, game.getWorld().getPlayer().getBody());
         for (DynamicBody& body : game.getWorld().dynamicBodies().items()) {
