@@ -188,6 +188,7 @@ void TallySession::resetSessionData() {
     pageViewCount_ = 0;
     locale_ = platform::DeviceFacts::preferredLanguage().value_or("en");
     timeZone_ = platform::DeviceFacts::timeZoneName().value_or("UTC");
+    publishCounts();
     getSessionParametersAtPhase(0, 1);
     saveToDisk();
 }
@@ -436,10 +437,12 @@ unsigned TallySession::putEventIntoLog(std::shared_ptr<TallyEvent> const& event)
         return kLimitReached;
     }
     int const count = ++eventCounts_[name];
+    publishCounts();
     if (TallyUtil::logs(2))
         TallyUtil::log(2, "TallySession: Event count for eventName[" + name + "] updated to count[" + std::to_string(count) + "]");
     if (eventLog_.size() < size_t(TallySessionInfo::maxEventLogCount()) && eventLoggingEnabled_) {
         eventLog_.push_back(event);
+        publishCounts();
         if (TallyUtil::logs(2))
             TallyUtil::log(2, "TallySession: Recording event eventName[" + name + "] with parameters[" +
                                   Value(event->parameters()).describe() + "] complete");
@@ -546,6 +549,7 @@ void TallySession::resetEventLogs() {
     totalErrorCount_ = 0;
     pageViewCount_ = 0;
     crashReportData_.reset();
+    publishCounts();
     getSessionParametersAtPhase(0, 2);
     saveToDisk();
 }

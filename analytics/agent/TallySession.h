@@ -3,6 +3,7 @@
 // and errors, location and user facts, and the flags that decide when reports are sent. Every
 // method runs on the session queue; the class lock guards the current session and the data
 // sender's delegate.
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -16,14 +17,20 @@
 #include "analytics/agent/TallyError.h"
 #include "analytics/agent/TallyEvent.h"
 #include "analytics/agent/TallyPreCacheEventManager.h"
+#include "analytics/agent/TallyWatchConnectivity.h"
 #include "analytics/delivery/TallyDataSenderDelegate.h"
 #include "platform/base/KeyedArchive.h"
 
 using platform::Data;
 using platform::Value;
 
-class TallySession : public TallyDataSenderDelegate, public std::enable_shared_from_this<TallySession> {
+class TallySession : public TallyDataSenderDelegate,
+                     public TallyWatchConnectivityDelegate,
+                     public platform::Archivable,
+                     public std::enable_shared_from_this<TallySession> {
 public:
+    static constexpr char const* kClassName = "TallySession";
+    static constexpr int kSerializationVersion = 9;
     // Event recording results of the session.
     enum RecordStatus : unsigned { kInvalid = 0, kRecorded = 1, kTooManyParameters = 3, kLimitReached = 4, kPending = 5 };
     // An exception as the session summarises it, and an error as the platform reports it.
@@ -107,21 +114,54 @@ public:
     void mergeValidPendingEventLog();
     void resetEventLogs();
 
-    // Stored sessions, the session's parameters and report, and sending; stand-ins kept in memory
-    // until persistence, the report and sending are built.
+    // Stored sessions: the current-session archive, the saved session blocks (oldest first), the
+    // initial timestamp and the installation id.
+    std::string className() const override { return kClassName; }
+    void encodeWith(platform::ArchiveEncoder& encoder) const override;
+    static void registerArchiveClass();
     void saveToDisk();
     static std::vector<Data> savedSessions();
-    static void setSavedSessions(std::vector<Data> sessions);
+    static void setSavedSessions(std::vector<Data> const& sessions);
     static void addToSavedSessions(std::shared_ptr<TallySession> const& session);
+    static void removeOldSessionsIfNecessary(std::vector<Data>& sessions);
     static void removeCurrentSessionFile();
     static std::shared_ptr<TallySession> unarchiveCurrentSession();
-    // Blocks handed to the data sender by the stand-in send, oldest first (tests).
-    static std::vector<Data> sentBlocksForTesting();
+    static std::filesystem::path sessionsFilePath();
+    static std::filesystem::path currentSessionFilePath();
+    static std::filesystem::path currentWatchSessionFilePath();
+    static std::filesystem::path currentWatchAutoIncrementFilePath();
+    static std::filesystem::path initialTimestampFilePath();
+    static std::filesystem::path oldInitialTimestampFilePathUptilAgentVersion109();
+    platform::Date initialTimestamp();
+    static std::string installationIDForSessionReport();
+    static Data installationIDAsBytes();
+    static void removeInstallationIDFromKeychain();
+    static void migrateInstallIDFromDiskToKeychain();
+    // Drops what the tests' previous run left in memory (the current session handle).
     static void resetStoreForTesting();
+
+    // The report: the session block, and the request body around any number of blocks.
     void getSessionParametersAtPhase(int phase, int callSite);
-    Data data() const;
-    void sendSessionsToServerIncludingCurrentSession(bool includeCurrent);
+    std::optional<Data> data();
+    std::optional<Data> dataForSessions(std::vector<Data> const& blocks);
+    // Absent entries (sessions whose block could not be built) are skipped and not counted.
+    std::optional<Data> dataForSessions(std::vector<std::optional<Data>> const& blocks);
     std::optional<Data> dataForSending(std::vector<Data> const& datas) override;
+    // 0 for a key that is not tracked, 1 when the value changed (and is stored), 2 unchanged.
+    static uint8_t updateIfTrackedAndChangedPropertyValue(std::string const& value, std::string const& key);
+
+    // Sending and the identifiers passed to a paired watch.
+    void sendSessionsToServerIncludingCurrentSession(bool includeCurrent);
+    void sendSessionsToServerForCreateSession();
+    void transferIDs();
+    static bool isTallyUserInfo(std::vector<std::string> const& keys);
+    bool tallyUserInfo(Value::Dict const& userInfo) override;
+    static void disableWatchConnectivity();
+    static void disableTransferOfTallyInfo();
+
+    // Counts published after every change, for callers on other threads.
+    size_t publishedEventNameCount() const { return publishedNames_.load(std::memory_order_acquire); }
+    size_t publishedEventLogCount() const { return publishedLog_.load(std::memory_order_acquire); }
 
     // Fields.
     static constexpr size_t kMaxPendingEvents = 1000;
@@ -169,12 +209,26 @@ public:
     std::optional<platform::Date> lastPartialUploadTime() const;
     std::optional<platform::Date> age() const { return age_; }
 
+    int serializationVersion() const { return serializationVersion_; }
+    int appApplicationState() const { return appApplicationState_; }
+
 private:
+    void publishCounts() {
+        publishedNames_.store(eventCounts_.size(), std::memory_order_release);
+        publishedLog_.store(eventLog_.size(), std::memory_order_release);
+    }
     TallySession(std::string apiKey, std::optional<std::string> appVersion, platform::Date startDate);
     void installAsDataSenderDelegate();
     void sendPulseSessionEnd();
     Value::Dict pulseTimes() const;
 
+    int serializationVersion_ = 0;
+    bool backgroundSessionEnabled_ = false;
+    int appApplicationState_ = -1;
+    bool hasSessionOriginName_ = false, hasDeepLinkName_ = false;
+    std::optional<std::string> watchAppVersion_;
+    int watchEventThreshold_ = 0, watchDurationThreshold_ = 0;
+    std::atomic<size_t> publishedNames_{0}, publishedLog_{0};
     bool crashed_ = false;
     bool truncated_ = false;
     bool eventLogComplete_ = true;

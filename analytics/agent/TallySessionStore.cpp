@@ -1,105 +1,427 @@
-// Stand-ins for the session's persistence, report and sending: the current session and the saved
-// session blocks are kept in memory, a session's block is a small archive of its summary, and a
-// send hands the blocks to a list. The same operations on files and the data sender replace them.
-#include <deque>
+// Where sessions survive the process: the current session's keyed archive, the saved session
+// blocks, the initial timestamp and installation id in the keychain; and the hand-over of blocks
+// to the data sender.
+#include <cinttypes>
+#include <cstdio>
 
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyKeychainWrapper.h"
+#include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallySession.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
+#include "analytics/agent/TallyWatchConnectivity.h"
+#include "analytics/delivery/TallyDataSender.h"
+#include "analytics/delivery/TallyHTTPResponse.h"
 
 namespace {
 
-struct Store {
-    std::mutex mutex;
-    std::shared_ptr<TallySession> current;
-    std::vector<Data> saved;
-    std::vector<Data> sent;
-};
+char const* const kInstallIdKey = "TallySessionInstallIDKey";
+char const* const kTimestampKey = "TallySessionTimestampKey";
+char const* const kApiKeyKey = "TallyAPIKey";
 
-Store& store() {
-    static Store* s = new Store;
-    return *s;
+std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }
+
+std::shared_ptr<TallyKeychainWrapper> keychain() {
+    return TallyKeychainWrapper::keychainWrapperWithIdentifier(TallyKeychainWrapper::kAnalyticsIdentifier);
 }
+
+std::filesystem::path dataFile(char const* format, bool withVersion = true) {
+    char name[128];
+    if (withVersion)
+        std::snprintf(name, sizeof name, format, TallyGlobalVariableStorage::apiKeyHash(),
+                      TallySessionInfo::agentVersion().c_str());
+    else
+        std::snprintf(name, sizeof name, format, TallyGlobalVariableStorage::apiKeyHash());
+    return TallyUtil::filePathDirectory() / name;
+}
+
+void writeArchive(Value const& root, std::filesystem::path const& path) {
+    TallyUtil::archiveObject(root, path);
+    TallyUtil::addSkipBackupAttributeToItemAtURL(path);
+}
+
+std::optional<std::string> optString(platform::ArchiveDecoder const& d, char const* key) { return d.decodeString(key); }
 
 }  // namespace
 
+// Archive.
+
+void TallySession::encodeWith(platform::ArchiveEncoder& e) const {
+    auto opt = [&](char const* key, auto const& v) {
+        if (v) e.encode(key, Value(*v));
+    };
+    auto always = [&](char const* key, std::optional<std::string> const& v) { e.encode(key, v ? Value(*v) : Value()); };
+    e.encode("serializationVersion", Value(kSerializationVersion));
+    e.encode("startTime", Value(startTime()));
+    opt("endTime", endTime_);
+    opt("lastPartialUploadTime", lastPartialUploadTime());
+    opt("pauseTime", pauseTime());
+    e.encode("setBackgroundSessionEnabled", Value(backgroundSessionEnabled_));
+    e.encode("appApplicationState", Value(appApplicationState_));
+    e.encode("pauseIntervalMillis", Value(totalPauseIntervalMillis_));
+    e.encode("hasSessionOriginName", Value(hasSessionOriginName_));
+    always("sessionOriginName", sessionOriginName_);
+    e.encode("hasDeepLinkName", Value(hasDeepLinkName_));
+    always("deepLinkName", deepLinkName_);
+    e.encode("sessionPropertyParams", Value(sessionPropertyParams_));
+    e.encode("sessionParams", Value(sessionParams_));
+    Value::Dict counts;
+    for (auto const& [name, count] : eventCounts_) counts[name] = Value(count);
+    e.encode("eventCounts", Value(std::move(counts)));
+    auto events = [](std::vector<std::shared_ptr<TallyEvent>> const& log) {
+        Value::Array a;
+        for (auto const& ev : log) a.push_back(Value(ev));
+        return Value(std::move(a));
+    };
+    e.encode("pendingEventLog", events(pendingEventLog_));
+    e.encode("eventLog", events(eventLog_));
+    e.encode("eventLogComplete", Value(eventLogComplete_));
+    Value::Array errors;
+    for (auto const& err : errors_) errors.push_back(Value(err));
+    e.encode("errors", Value(std::move(errors)));
+    e.encode("totalErrorCount", Value(totalErrorCount_));
+    e.encode("latitude", Value(latitude_));
+    e.encode("longitude", Value(longitude_));
+    e.encode("accuracy", Value(accuracy_));
+    e.encode("truncated", Value(truncated_));
+    e.encode("crashed", Value(crashed_));
+    opt("crashReportData", crashReportData_);
+    e.encode("apiKey", Value(apiKey()));
+    always("appVersion", appVersion_);
+    always("userID", userID_);
+    e.encode("pageViewCount", Value(pageViewCount_));
+    e.encode("locale", Value(locale_));
+    e.encode("timeZone", Value(timeZone_));
+    opt("age", age_);
+    e.encode("gender", Value(gender_));
+    always("watchAppVersion", watchAppVersion_);
+    e.encode("watchEventThreshold", Value(watchEventThreshold_));
+    e.encode("watchDurationThreshold", Value(watchDurationThreshold_));
+}
+
+void TallySession::registerArchiveClass() {
+    platform::KeyedArchive::registerClass(kClassName, [](platform::ArchiveDecoder const& d) -> std::shared_ptr<platform::Archivable> {
+        int64_t const version = d.decodeInt("serializationVersion").value_or(0);
+        if (version != kSerializationVersion && version >= 1) return nullptr;
+        auto start = d.decodeDate("startTime");
+        if (!start) return nullptr;
+        auto toInt = [](std::optional<int64_t> v, int fallback) {
+            return v && *v >= INT32_MIN && *v <= INT32_MAX ? static_cast<int>(*v) : fallback;
+        };
+        std::shared_ptr<TallySession> s(new TallySession(d.decodeString("apiKey").value_or(""),
+                                                         optString(d, "appVersion"), *start));
+        s->serializationVersion_ = static_cast<int>(version);
+        s->endTime_ = d.decodeDate("endTime");
+        s->pauseTime_ = d.decodeDate("pauseTime");
+        s->lastPartialUploadTime_ = d.decodeDate("lastPartialUploadTime");
+        if (auto const* p = d.decodeDict("sessionParams")) s->sessionParams_ = *p;
+        if (auto const* p = d.decodeDict("sessionPropertyParams")) s->sessionPropertyParams_ = *p;
+        s->totalPauseIntervalMillis_ = d.decodeInt("pauseIntervalMillis").value_or(0);
+        s->backgroundSessionEnabled_ = d.decodeBool("setBackgroundSessionEnabled").value_or(false);
+        s->appApplicationState_ = toInt(d.decodeInt("appApplicationState"), -1);
+        s->hasSessionOriginName_ = d.decodeBool("hasSessionOriginName").value_or(false);
+        s->sessionOriginName_ = optString(d, "sessionOriginName");
+        s->hasDeepLinkName_ = d.decodeBool("hasDeepLinkName").value_or(false);
+        s->deepLinkName_ = optString(d, "deepLinkName");
+        if (auto const* counts = d.decodeDict("eventCounts")) {
+            for (auto const& [name, count] : *counts)
+                if (auto n = count.asInt()) s->eventCounts_[name] = toInt(n, 0);
+        }
+        auto events = [&](char const* key, std::vector<std::shared_ptr<TallyEvent>>& out) {
+            if (auto const* a = d.decodeArray(key))
+                for (auto const& v : *a)
+                    if (auto ev = v.objectAs<TallyEvent>()) out.push_back(std::move(ev));
+        };
+        events("pendingEventLog", s->pendingEventLog_);
+        events("eventLog", s->eventLog_);
+        s->eventLogComplete_ = d.decodeBool("eventLogComplete").value_or(true);
+        if (auto const* a = d.decodeArray("errors"))
+            for (auto const& v : *a)
+                if (auto err = v.objectAs<TallyError>()) s->errors_.push_back(std::move(err));
+        // A stored session beyond the limits cannot have come from this agent.
+        if (s->eventCounts_.size() > size_t(TallySessionInfo::maxEventCounts()) ||
+            s->eventLog_.size() > size_t(TallySessionInfo::maxEventLogCount()) ||
+            s->pendingEventLog_.size() > kMaxPendingEvents || s->errors_.size() > size_t(TallySessionInfo::maxErrors()) ||
+            s->sessionPropertyParams_.size() > size_t(TallySessionInfo::maxSessionProperties())) {
+            TallyUtil::log(2, "TallySession: Stored session over the limits, dropped");
+            return nullptr;
+        }
+        s->totalErrorCount_ = toInt(d.decodeInt("totalErrorCount"), 0);
+        s->latitude_ = d.decodeDouble("latitude").value_or(0);
+        s->longitude_ = d.decodeDouble("longitude").value_or(0);
+        s->accuracy_ = static_cast<float>(d.decodeDouble("accuracy").value_or(0));
+        s->truncated_ = d.decodeBool("truncated").value_or(false);
+        s->crashed_ = d.decodeBool("crashed").value_or(false);
+        s->crashReportData_ = d.decodeData("crashReportData");
+        s->userID_ = optString(d, "userID");
+        s->pageViewCount_ = toInt(d.decodeInt("pageViewCount"), 0);
+        s->locale_ = d.decodeString("locale").value_or("");
+        s->timeZone_ = d.decodeString("timeZone").value_or("");
+        s->gender_ = toInt(d.decodeInt("gender"), -1);
+        s->age_ = d.decodeDate("age");
+        s->watchAppVersion_ = optString(d, "watchAppVersion");
+        s->watchEventThreshold_ = toInt(d.decodeInt("watchEventThreshold"), 0);
+        s->watchDurationThreshold_ = toInt(d.decodeInt("watchDurationThreshold"), 0);
+        s->publishCounts();
+        return s;
+    });
+}
+
+// Files.
+
+std::filesystem::path TallySession::sessionsFilePath() { return dataFile(".tallyStored%d_%s.archive"); }
+std::filesystem::path TallySession::currentSessionFilePath() { return dataFile(".tallyCurrent%d_%s.archive"); }
+std::filesystem::path TallySession::currentWatchSessionFilePath() { return dataFile(".tallyCurrentWatch%d_%s.archive"); }
+std::filesystem::path TallySession::currentWatchAutoIncrementFilePath() {
+    return dataFile(".tallyCurrentWatchAutoIncrement%d_%s.archive");
+}
+std::filesystem::path TallySession::initialTimestampFilePath() { return dataFile(".initialTimestamp%d.archive", false); }
+std::filesystem::path TallySession::oldInitialTimestampFilePathUptilAgentVersion109() {
+    return TallyUtil::oldFilePathDirectoryUptilAgentVersion109() / initialTimestampFilePath().filename();
+}
+
 void TallySession::saveToDisk() {
-    std::lock_guard<std::mutex> lock(store().mutex);
-    store().current = shared_from_this();
+    serializationVersion_ = kSerializationVersion;
+    writeArchive(Value(shared_from_this()), currentSessionFilePath());
 }
 
 std::vector<Data> TallySession::savedSessions() {
-    std::lock_guard<std::mutex> lock(store().mutex);
-    return store().saved;
+    std::vector<Data> blocks;
+    if (auto v = TallyUtil::safeUnarchiveObjectWithFile(sessionsFilePath()); v && v->array())
+        for (auto const& b : *v->array())
+            if (b.data()) blocks.push_back(*b.data());
+    return blocks;
 }
 
-void TallySession::setSavedSessions(std::vector<Data> sessions) {
-    std::lock_guard<std::mutex> lock(store().mutex);
-    store().saved = std::move(sessions);
+void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
+    Value::Array a;
+    a.reserve(sessions.size());
+    for (auto const& b : sessions) a.push_back(Value(b));
+    writeArchive(Value(std::move(a)), sessionsFilePath());
+}
+
+void TallySession::removeOldSessionsIfNecessary(std::vector<Data>& saved) {
+    size_t const max = static_cast<size_t>(std::max(0, TallySessionInfo::maxSessions()));
+    if (saved.size() <= max) return;
+    TallyUtil::log(2, "TallySession: Max sessions allowed[" + std::to_string(max) + "] exceeded");
+    TallyUtil::log(2, "TallySession: Removing [" + std::to_string(saved.size() - max) + "] sessions from saved sessions");
+    saved.erase(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(saved.size() - max));
 }
 
 void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& session) {
-    TallyUtil::log(2, "TallySession: Add session with startTime[" + Value(session->startTime()).describe() +
-                          "] to saved sessions");
-    Data block = session->data();
-    std::lock_guard<std::mutex> lock(store().mutex);
-    auto& saved = store().saved;
-    saved.push_back(std::move(block));
-    size_t const max = static_cast<size_t>(std::max(0, TallySessionInfo::maxSessions()));
-    if (saved.size() > max) {
-        TallyUtil::log(2, "TallySession: Max sessions allowed[" + std::to_string(max) + "] exceeded");
-        TallyUtil::log(2, "TallySession: Removing [" + std::to_string(saved.size() - max) + "] sessions from saved sessions");
-        saved.erase(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(saved.size() - max));
+    try {
+        TallyUtil::log(2, "TallySession: Add session with startTime[" + Value(session->startTime()).describe() +
+                              "] to saved sessions");
+        auto saved = savedSessions();
+        if (auto block = session->data()) saved.push_back(std::move(*block));
+        removeOldSessionsIfNecessary(saved);
+        setSavedSessions(saved);
+    } catch (std::exception const& e) {
+        TallyUtil::log(1, std::string("+[TallySession addToSavedSessions:]: exception ") + e.what());
     }
 }
 
 void TallySession::removeCurrentSessionFile() {
-    std::lock_guard<std::mutex> lock(store().mutex);
-    store().current.reset();
+    std::error_code ec;
+    std::filesystem::remove(currentSessionFilePath(), ec);
 }
 
 std::shared_ptr<TallySession> TallySession::unarchiveCurrentSession() {
-    std::lock_guard<std::mutex> lock(store().mutex);
-    return store().current;
+    TallyUtil::registerArchiveClasses();
+    auto v = TallyUtil::safeUnarchiveObjectWithFile(currentSessionFilePath());
+    return v ? v->objectAs<TallySession>() : nullptr;
 }
 
-std::vector<Data> TallySession::sentBlocksForTesting() {
-    std::lock_guard<std::mutex> lock(store().mutex);
-    return store().sent;
+void TallySession::resetStoreForTesting() { setCurrentSession(nullptr); }
+
+// Keychain values.
+
+platform::Date TallySession::initialTimestamp() {
+    auto kc = keychain();
+    std::string const key = apiKey();
+    std::optional<platform::Date> stored;
+    std::optional<std::string> storedKey;
+    if (kc) {
+        if (auto v = kc->objectForKey(kTimestampKey)) stored = v->date();
+        if (auto v = kc->objectForKey(kApiKeyKey); v && v->string()) storedKey = *v->string();
+        if (!storedKey) {
+            kc->setObject(Value(key), kApiKeyKey);
+        } else if (*storedKey != key) {
+            kc->setObject(Value(key), kApiKeyKey);
+            stored.reset();
+        }
+    }
+    if (stored && (!storedKey || *storedKey == key)) {
+        TallyUtil::log(2, "TallySession: Initial timestamp[" + Value(*stored).describe() + "] from secure source");
+        return *stored;
+    }
+    if (!storedKey || *storedKey == key) {
+        auto path = initialTimestampFilePath();
+        if (!TallyUtil::dataExistsAtPath(path)) {
+            auto old = oldInitialTimestampFilePathUptilAgentVersion109();
+            auto moved = TallyUtil::safeUnarchiveObjectWithFile(old);
+            if (moved && moved->date()) {
+                TallyUtil::log(2, "TallySession: Moving initial timestamp[" + moved->describe() + "] from saved source");
+                writeArchive(*moved, path);
+            }
+            // Deleted only once its value is stored again, so a failed write loses nothing.
+            if (!moved || !moved->date() || TallyUtil::dataExistsAtPath(path)) {
+                std::error_code ec;
+                std::filesystem::remove(old, ec);
+            }
+        }
+        if (auto legacy = TallyUtil::safeUnarchiveObjectWithFile(path); legacy && legacy->date()) {
+            if (kc) kc->setObject(*legacy, kTimestampKey);
+            TallyUtil::log(2, "TallySession: Initial timestamp[" + legacy->describe() + "] from legacy source");
+            return *legacy->date();
+        }
+    }
+    platform::Date const made = startTime();
+    if (kc) kc->setObject(Value(made), kTimestampKey);
+    settings()->setAppInstallProcessDone(false);
+    TallyUtil::log(2, "TallySession: Initial timestamp[" + Value(made).describe() + "] created and saved");
+    return made;
 }
 
-void TallySession::resetStoreForTesting() {
-    std::shared_ptr<TallySession> current;
-    std::lock_guard<std::mutex> lock(store().mutex);
-    current = std::move(store().current);
-    store().saved.clear();
-    store().sent.clear();
+void TallySession::migrateInstallIDFromDiskToKeychain() {
+    auto guid = settings()->guidAsIDForSessionReports();
+    if (!guid) return;
+    if (guid->string()) {
+        if (auto kc = keychain(); kc && kc->setThisDeviceString(*guid->string(), kInstallIdKey))
+            settings()->setGuidAsIDForSessionReports(std::nullopt);
+    } else {
+        settings()->setGuidAsIDForSessionReports(std::nullopt);
+    }
 }
 
-Data TallySession::data() const {
-    Value::Array events;
-    for (auto const& e : eventLog_) events.push_back(Value(e->name()));
-    Value::Dict summary{{"startTime", Value(startTime())},
-                        {"events", Value(std::move(events))},
-                        {"errors", Value(int64_t(errors_.size()))},
-                        {"crashed", Value(crashed_)}};
-    if (crashReportData_) summary["crashReportData"] = Value(*crashReportData_);
-    return platform::KeyedArchive::encode(Value(std::move(summary)));
+std::string TallySession::installationIDForSessionReport() {
+    migrateInstallIDFromDiskToKeychain();
+    auto kc = keychain();
+    if (kc) {
+        if (auto id = kc->stringForKey(kInstallIdKey); id && !id->empty()) return *id;
+    }
+    std::string id = TallyUtil::generateCFUUID();
+    if (kc) kc->setThisDeviceString(id, kInstallIdKey);
+    return id;
 }
+
+Data TallySession::installationIDAsBytes() {
+    std::string hex;
+    for (char c : installationIDForSessionReport())
+        if (c != '-') hex += c;
+    return TallyUtil::dataFromHexString(hex);
+}
+
+void TallySession::removeInstallationIDFromKeychain() {
+    if (auto kc = keychain()) kc->removeObjectForKey(kInstallIdKey);
+}
+
+// Sending.
 
 void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurrent) {
-    std::vector<Data> blocks = savedSessions();
-    if (includeCurrent) blocks.push_back(data());
-    {
-        std::lock_guard<std::mutex> lock(store().mutex);
-        for (auto& b : blocks) store().sent.push_back(std::move(b));
+    try {
+        transferIDs();
+        bool optedOut = false;
+        std::shared_ptr<TallyPulseSettings> pulse;
+        TallyGlobalPersistentManager::sharedInstance()->processReadOperationForPersistentGlobalsMapSync(
+            [&](Value::Dict const& map) {
+                if (auto it = map.find("pulseSettings"); it != map.end()) pulse = it->second.objectAs<TallyPulseSettings>();
+            });
+        if (settings()->pulseMonitoringEnabled() && pulse) {
+            auto const& analytics = pulse->analytics();
+            auto it = analytics.find("analytics_enabled");
+            optedOut = it == analytics.end() || it->second.asBool() != true;
+        }
+        if (!optedOut && TallyUtil::hasUserOptedOut() && !settings()->optOutSessionPending()) optedOut = true;
+        if (optedOut) {
+            TallyUtil::log(2, "TallySession: User is opted out, not sending session report");
+            setSavedSessions({});
+            return;
+        }
+        auto sender = TallyDataSender::instance();
+        {
+            std::lock_guard<std::recursive_mutex> lock(classLock());
+            if (sender) sender->setDataSenderDelegate(weak_from_this());
+        }
+        TallyUtil::log(2, std::string("TallySession: Sending sessions to server, include current ") +
+                              (includeCurrent ? "YES" : "NO"));
+        std::vector<Data> blocks = savedSessions();
+        if (includeCurrent)
+            if (auto own = data()) blocks.push_back(std::move(*own));
+        if (auto saved = settings()->savedResponseUrl()) {
+            TallyHTTPResponse::readFromURL(*saved);
+            return;
+        }
+        // Without a sender nothing can take the blocks: keep them for the next send.
+        if (!sender) {
+            TallyUtil::log(2, "TallySession: No data sender, sessions kept");
+            setSavedSessions(blocks);
+            if (includeCurrent) resetEventLogs();
+            return;
+        }
+        settings()->setOptOutSessionPending(false);
+        std::vector<Data> failed;
+        for (auto const& block : blocks) {
+            try {
+                sender->sendSessionsData(block);
+            } catch (...) {
+                TallyUtil::handleException(std::current_exception());
+                failed.push_back(block);  // kept, not lost with the list
+            }
+        }
+        TallyUtil::log(2, "TallySession: Scheduled send " + std::to_string(blocks.size() - failed.size()) +
+                              " session(s).");
+        setSavedSessions(failed);
+        resetEventLogs();
+    } catch (...) {
+        TallyUtil::handleException(std::current_exception());
     }
-    setSavedSessions({});
-    resetEventLogs();
 }
 
-std::optional<Data> TallySession::dataForSending(std::vector<Data> const& datas) {
-    Data body;
-    for (auto const& d : datas) body.insert(body.end(), d.begin(), d.end());
-    return body;
+void TallySession::sendSessionsToServerForCreateSession() {
+    auto s = settings();
+    TallyUtil::log(2, "Native Debug Log: ad_fetch = " + std::to_string(s->adsFetchCount()) +
+                          ", ad_requests = " + std::to_string(s->adRequestsCount()) +
+                          ", ads_returned = " + std::to_string(s->adsReturnedCount()) +
+                          ", ad_ready = " + std::to_string(s->adsReadyCount()) +
+                          ", Impression fired = " + std::to_string(s->adsImpressionFiredCount()));
+    s->setAdsFetchCount(0);
+    s->setAdRequestsCount(0);
+    s->setAdsReturnedCount(0);
+    s->setAdsReadyCount(0);
+    s->setAdsImpressionFiredCount(0);
+    sendSessionsToServerIncludingCurrentSession(true);
+}
+
+void TallySession::transferIDs() {
+    Value::Dict ids;
+    if (auto vendor = TallyUtil::getIdentifierForVendor()) ids["tally://id1"] = Value(*vendor);
+    ids["tally://id2"] = Value(installationIDForSessionReport());
+    auto connectivity = TallyWatchConnectivity::defaultConnectivty();
+    if (ids.empty() || !connectivity) return;
+    connectivity->setDelegate(weak_from_this());
+    connectivity->setup();
+    connectivity->transferUserInfo(ids);
+}
+
+bool TallySession::isTallyUserInfo(std::vector<std::string> const& keys) {
+    for (auto const& k : keys)
+        if (k == "tally://id1" || k == "tally://id2") return true;
+    return false;
+}
+
+bool TallySession::tallyUserInfo(Value::Dict const& userInfo) {
+    std::vector<std::string> keys;
+    for (auto const& [k, v] : userInfo) keys.push_back(k);
+    return isTallyUserInfo(keys);
+}
+
+void TallySession::disableWatchConnectivity() {
+    if (auto c = TallyWatchConnectivity::defaultConnectivty()) c->disableWatchConnectivity();
+}
+
+void TallySession::disableTransferOfTallyInfo() {
+    if (auto c = TallyWatchConnectivity::defaultConnectivty()) c->disableTransferTallyInfo();
 }

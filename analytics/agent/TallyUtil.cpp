@@ -1,4 +1,5 @@
 #include "analytics/agent/TallyUtil.h"
+#include "analytics/agent/TallySession.h"
 
 #include <cxxabi.h>
 
@@ -142,6 +143,7 @@ void TallyUtil::registerArchiveClasses() {
         TallyError::registerArchiveClass();
         TallyAutoIncrement::registerArchiveClass();
         TallyPulseSettings::registerArchiveClass();
+        TallySession::registerArchiveClass();
         return true;
     }();
     (void)registered;

@@ -14,3 +14,5 @@ target_link_libraries(zelv_agent PUBLIC zelv_delivery)
 zelv_test(agent_session_test TSAN SOURCES tests/SessionTest.cpp DEPS zelv_agent)
 zelv_test(agent_records_test SOURCES tests/RecordsTest.cpp DEPS zelv_agent)
 zelv_benchmark(agent_session_bench SOURCES bench/SessionBench.cpp DEPS zelv_agent)
+# Stored sessions, the report and sending.
+zelv_test(agent_store_test TSAN SOURCES tests/StoreTest.cpp DEPS zelv_agent zelv::zlib)

@@ -16,6 +16,7 @@
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
 #include "platform/base/NotificationCenter.h"
+#include "analytics/agent/tests/SessionBlockReader.h"
 #include "testing/TestPaths.h"
 
 namespace {
@@ -99,10 +100,13 @@ TEST_F(Session, StartTakesInTheLeftoverSessionWithItsCrashAndTheCachedEvents) {
 
     auto saved = TallySession::savedSessions();
     ASSERT_EQ(saved.size(), 1u);
-    auto block = platform::KeyedArchive::decode(saved[0]);
-    EXPECT_EQ(*block->find("crashReportData"), Value(Data{1, 2, 3}));
-    EXPECT_EQ(*block->find("events"), Value(Value::Array{Value("before-crash")}));
-    EXPECT_EQ(TallySession::unarchiveCurrentSession(), s);  // the old one is gone, the new one saved
+    auto block = block_reader::readBlock(saved[0]);
+    ASSERT_EQ(block.errors.size(), 1u);
+    EXPECT_EQ(block.errors[0].report, (Data{1, 2, 3}));
+    ASSERT_EQ(block.events.size(), 1u);
+    EXPECT_EQ(block.events[0].name, "before-crash");
+    // The old one is gone, the new one saved.
+    EXPECT_EQ(TallySession::unarchiveCurrentSession()->startTime(), s->startTime());
 
     // A report that cannot be loaded, or is too large, is not attached, and is purged all the same.
     s->saveToDisk();
@@ -120,11 +124,7 @@ TEST_F(Session, StartTakesInTheLeftoverSessionWithItsCrashAndTheCachedEvents) {
     EXPECT_EQ(purged, 3);
     saved = TallySession::savedSessions();
     ASSERT_EQ(saved.size(), 3u);
-    for (size_t i = 1; i < 3; ++i) {
-        auto b = platform::KeyedArchive::decode(saved[i]);
-        EXPECT_EQ(*b->find("crashed"), Value(true));
-        EXPECT_FALSE(b->find("crashReportData"));
-    }
+    for (size_t i = 1; i < 3; ++i) EXPECT_TRUE(block_reader::readBlock(saved[i]).errors.empty());
 }
 
 TEST_F(Session, PauseResumeArchiveAndEndKeepExactTimes) {
@@ -170,7 +170,7 @@ TEST_F(Session, PauseResumeArchiveAndEndKeepExactTimes) {
     advance(3);
     s->endSession();
     EXPECT_EQ(s->eventLog().size(), 0u);  // sent with reports on close, logs reset
-    EXPECT_FALSE(TallySession::sentBlocksForTesting().empty());
+    EXPECT_FALSE(TallySession::savedSessions().empty());  // no sender here: kept for the next send
 }
 
 TEST_F(Session, RecordingLimitsAndCodes) {
@@ -180,10 +180,10 @@ TEST_F(Session, RecordingLimitsAndCodes) {
     EXPECT_EQ(s->recordEvent(std::string(""), std::nullopt), TallySession::kInvalid);
     EXPECT_EQ(s->recordEvent(std::string("ten"), params(10)), TallySession::kRecorded);
     EXPECT_EQ(s->recordEvent(std::string("eleven"), params(11)), TallySession::kTooManyParameters);
-    size_t const sentBefore = TallySession::sentBlocksForTesting().size();
+    size_t const sentBefore = TallySession::savedSessions().size();
     EXPECT_EQ(s->recordEvent(std::string("bought"), params(11), false, std::make_shared<Purchase>()),
               TallySession::kRecorded);
-    EXPECT_GT(TallySession::sentBlocksForTesting().size(), sentBefore);  // revenue sends at once
+    EXPECT_GT(TallySession::savedSessions().size(), sentBefore);  // revenue sends at once
     EXPECT_TRUE(s->eventLog().empty());
 
     for (int i = 0; i < 100; ++i) EXPECT_EQ(s->recordEvent("name" + std::to_string(i), std::nullopt), 1u);
@@ -265,7 +265,7 @@ TEST_F(Session, ErrorsPageViewsAgesAndSavedLimits) {
     }
     auto saved = TallySession::savedSessions();
     ASSERT_EQ(saved.size(), 5u);
-    EXPECT_EQ(*platform::KeyedArchive::decode(saved[0])->find("startTime"), Value(platform::Date{1003.0}));
+    EXPECT_EQ(block_reader::readBlock(saved[0]).start, 1003000);
     EXPECT_EQ(TallySession::getAgentVersionWithBuild(), "Tally_iOS_189_7.8.2");
 }
 

@@ -1,0 +1,359 @@
+// Stored sessions, the binary report and sending, in a fresh data folder on a set clock.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include "analytics/agent/TallyAutoIncrement.h"
+#include "analytics/agent/TallyClock.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyKeychainWrapper.h"
+#include "analytics/agent/TallyPulseSettings.h"
+#include "analytics/agent/TallySession.h"
+#include "analytics/agent/TallySessionInfo.h"
+#include "analytics/agent/TallyUtil.h"
+#include "analytics/agent/TallyiOSUtil.h"
+#include "analytics/agent/tests/SessionBlockReader.h"
+#include "analytics/delivery/TallyDataSender.h"
+#include "analytics/delivery/TallyDataSenderIndex.h"
+#include "platform/base/AtomicFile.h"
+#include "platform/base/DeviceFacts.h"
+#include "platform/base/Directories.h"
+#include "platform/base/WorkQueue.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+// Writes any fields under the session's class name, as another build or a damaged file might.
+class Forged : public platform::Archivable {
+public:
+    explicit Forged(Value::Dict f) : fields(std::move(f)) {}
+    std::string className() const override { return TallySession::kClassName; }
+    void encodeWith(platform::ArchiveEncoder& e) const override {
+        for (auto const& [k, v] : fields) e.encode(k, v);
+    }
+    Value::Dict fields;
+};
+
+Value::Dict fieldsOf(TallySession const& s) {
+    platform::ArchiveEncoder e;
+    s.encodeWith(e);
+    return e.fields();
+}
+
+std::shared_ptr<TallySession> reread(Value::Dict fields) {
+    TallyUtil::registerArchiveClasses();
+    auto v = platform::KeyedArchive::decode(platform::KeyedArchive::encode(Value(std::make_shared<Forged>(fields))));
+    return v ? v->objectAs<TallySession>() : nullptr;
+}
+
+uint32_t crc(Data const& d, size_t n) { return uint32_t(::crc32(0L, d.data(), uInt(n))); }
+
+class Store : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::Directories::setRootOverride(dir.path());
+        TallyClock::setSource([this] { return platform::Date{now}; });
+        TallyAutoIncrement::instance()->resetAll();
+        TallyGlobalVariableStorage::sharedInstance()->setApiKey("KEY");
+    }
+    void TearDown() override {
+        TallyDataSender::cleanup();
+        TallySession::resetStoreForTesting();
+        TallySessionInfo::setMaxSessions(50);
+        TallyGlobalPersistentManager::cleanup();
+        TallyGlobalVariableStorage::cleanup();
+        platform::DeviceFacts::setSystemVersion(std::nullopt);
+        TallyiOSUtil::resetSystemVersionCache();
+        TallyClock::setSource(nullptr);
+        platform::Directories::setRootOverride(std::nullopt);
+    }
+    std::shared_ptr<TallySession> start() {
+        TallyPreCacheEventManager::PreCacheLog none;
+        return TallySession::sessionWithApiKey("KEY", platform::Date{now}, none);
+    }
+    testing_support::TempDir dir;
+    double now = 1700000000.0;
+};
+
+}  // namespace
+
+TEST_F(Store, ArchiveRoundTripVersionsAndLimits) {
+    auto s = start();
+    s->recordEvent(std::string("a"), Value::Dict{{"k", Value("v")}});
+    s->recordEvent(std::string("b"), std::nullopt, true);
+    s->recordError(std::string("e"), std::string("m"), std::string("x"), 2, std::nullopt);
+    s->setUserID(std::string("user"));
+    s->saveToDisk();
+    auto back = TallySession::unarchiveCurrentSession();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->serializationVersion(), 9);
+    EXPECT_EQ(back->startTime(), s->startTime());
+    ASSERT_EQ(back->eventLog().size(), 2u);
+    EXPECT_TRUE(back->eventLog()[1]->timed());
+    EXPECT_EQ(back->eventCounts().at("a"), 1);
+    ASSERT_EQ(back->errors().size(), 1u);
+    EXPECT_EQ(back->totalErrorCount(), 1);
+    EXPECT_EQ(back->userID(), "user");
+    EXPECT_EQ(back->publishedEventLogCount(), 2u);
+    s->data();  // tracked marks settle at "unchanged"
+    EXPECT_EQ(*back->data(), *s->data());
+
+    Value::Dict f = fieldsOf(*s);
+    for (int version : {0, 9}) {
+        f["serializationVersion"] = Value(version);
+        auto r = reread(f);
+        ASSERT_TRUE(r) << version;
+        EXPECT_EQ(r->serializationVersion(), version);
+        EXPECT_EQ(block_reader::readBlock(*r->data()).version, version);  // 0 until saved again
+    }
+    f.erase("serializationVersion");
+    EXPECT_TRUE(reread(f));
+    for (int version : {8, 10}) {
+        f["serializationVersion"] = Value(version);
+        EXPECT_FALSE(reread(f)) << version;
+    }
+    f["serializationVersion"] = Value(9);
+    f.erase("startTime");
+    EXPECT_FALSE(reread(f));
+
+    // Over the limits the archive is refused whole; at them it is taken.
+    auto over = [&](char const* key, int n, auto make) {
+        Value::Dict g = fieldsOf(*s);
+        if (std::string(key) == "eventCounts") {
+            Value::Dict counts;
+            for (int i = 0; i < n; ++i) counts["n" + std::to_string(i)] = Value(1);
+            g[key] = Value(counts);
+        } else {
+            Value::Array a;
+            for (int i = 0; i < n; ++i) a.push_back(make(i));
+            g[key] = Value(a);
+        }
+        return reread(g);
+    };
+    auto event = [](int i) { return Value(std::make_shared<TallyEvent>("e" + std::to_string(i))); };
+    auto error = [](int) { return Value(TallyError::errorWithString("e", "m", "x", 2, {})); };
+    EXPECT_TRUE(over("eventCounts", 100, event));
+    EXPECT_FALSE(over("eventCounts", 101, event));
+    EXPECT_TRUE(over("eventLog", 1000, event));
+    EXPECT_FALSE(over("eventLog", 1001, event));
+    EXPECT_TRUE(over("errors", 10, error));
+    EXPECT_FALSE(over("errors", 11, error));
+    // Entries of the wrong class are dropped, the session kept.
+    Value::Dict g = fieldsOf(*s);
+    g["eventLog"] = Value(Value::Array{Value("not an event"), event(1)});
+    ASSERT_TRUE(reread(g));
+    EXPECT_EQ(reread(g)->eventLog().size(), 1u);
+
+    // A truncated file reads as none and, read whole, is removed; a file of another class too.
+    auto path = TallySession::currentSessionFilePath();
+    auto bytes = platform::KeyedArchive::encode(Value(s));
+    bytes.resize(bytes.size() / 2);
+    platform::writeFileAtomically(path, bytes.data(), bytes.size());
+    EXPECT_FALSE(TallySession::unarchiveCurrentSession());
+    EXPECT_FALSE(std::filesystem::exists(path));
+    TallyUtil::archiveObject(Value(Value::Array{}), path);
+    EXPECT_FALSE(TallySession::unarchiveCurrentSession());
+}
+
+TEST_F(Store, SessionBlockFields) {
+    auto s = start();
+    auto running = block_reader::readBlock(*s->data());
+    EXPECT_EQ(running.length, -1);
+    EXPECT_EQ(running.start, 1700000000000);
+    EXPECT_EQ(running.params.at("device.locale").first, s->locale());
+
+    // A leftover session with crash data and errors 4 and 7: one more error, the crash entry 8.
+    Value::Dict f = fieldsOf(*s);
+    auto e4 = TallyError::errorWithString("four", "m", "x", 2, {});
+    auto e7 = TallyError::errorWithString("seven", "m", "x", 1, Data{9});
+    e4->setErrorID(4);
+    e7->setErrorID(7);
+    f["errors"] = Value(Value::Array{Value(e4), Value(e7)});
+    f["totalErrorCount"] = Value(5);
+    f["crashReportData"] = Value(Data{0xC0, 0xDE});
+    f["endTime"] = Value(platform::Date{1700000002.5});
+    auto crashed = reread(f);
+    ASSERT_TRUE(crashed);
+    auto b = block_reader::readBlock(*crashed->data());
+    EXPECT_EQ(b.length, 2500);
+    EXPECT_EQ(b.totalErrors, 6);
+    ASSERT_EQ(b.errors.size(), 3u);
+    EXPECT_EQ(b.errors[0].id, 4);
+    EXPECT_EQ(b.errors[1].report, Data{9});
+    EXPECT_EQ(b.errors[2].id, 8);
+    EXPECT_EQ(b.errors[2].type, 3);
+    EXPECT_EQ(b.errors[2].report, (Data{0xC0, 0xDE}));
+
+    // The minimal tail bytes: log complete, totals, the reserved words and no transactions.
+    auto bytes = *s->data();
+    Data const tail(bytes.end() - 19, bytes.end());
+    EXPECT_EQ(tail, (Data{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+
+    // Agent-wide session properties replace the session's; the deep link is written when set.
+    auto st = TallyGlobalVariableStorage::sharedInstance();
+    st->setSessionParameters(Value::Dict{{"level", Value("3")}});
+    st->setHasDeepLinkName(true);
+    st->setDeepLinkName(std::string("zelv://x"));
+    b = block_reader::readBlock(*s->data());
+    EXPECT_EQ(b.properties.at("level"), "3");
+}
+
+TEST_F(Store, ReportHeaderIdentifiersMarksCapsAndChecksum) {
+    auto s = start();
+    platform::DeviceFacts::setSystemVersion("6.1.0-18-amd64");
+    TallyiOSUtil::resetSystemVersionCache();
+    auto st = TallyGlobalVariableStorage::sharedInstance();
+    Value::Array origins(70000, Value(Value::Dict{{"originName", Value("o")}, {"parameters", Value(Value::Dict{})}}));
+    st->setOriginSets(origins);
+    TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentCookiesMapSync([](Value::Dict& m) {
+        m["small"] = Value(Data{1, 2});
+        m["huge"] = Value(Data(70000, 7));
+    });
+
+    Data const block = *s->data();
+    auto body = s->dataForSessions(std::vector<std::optional<Data>>{block, std::nullopt, block});
+    ASSERT_TRUE(body);
+    auto r = block_reader::readReport(*body);
+    EXPECT_EQ(r.apiKey, "KEY");
+    EXPECT_EQ(r.agent, 189);
+    EXPECT_EQ(r.blocks.size(), 2u);  // the session without a block is not counted
+    ASSERT_TRUE(r.ids.count(15));
+    EXPECT_EQ(r.ids.at(15).size(), 16u);
+    EXPECT_EQ(r.ids.at(15), TallySession::installationIDAsBytes());  // stable
+    EXPECT_EQ(r.installed, 1700000000000);
+    EXPECT_EQ(r.cookies.size(), 1u);  // the oversized cookie is skipped, the count says so
+    EXPECT_EQ(r.device.at("device.arch").first, "arm64");
+    EXPECT_EQ(r.device.at("device.os.version").second, 1);  // first sight
+    EXPECT_EQ(r.device.at("bnd.ver").second, 0);            // not tracked
+    EXPECT_EQ(r.checksum, crc(*body, r.checksumAt));
+    Data altered = *body;
+    altered[20] ^= 1;
+    EXPECT_NE(crc(altered, r.checksumAt), r.checksum);
+
+    r = block_reader::readReport(*s->dataForSessions(std::vector<Data>{block}));
+    EXPECT_EQ(r.device.at("device.os.version").second, 2);  // unchanged since
+    EXPECT_EQ(block_reader::readBlock(*s->data()).params.at("device.locale").second, 2);
+
+    // Above 69999 the installation id is left out and counted out.
+    platform::DeviceFacts::setSystemVersion("7.0.0");
+    TallyiOSUtil::resetSystemVersionCache();
+    r = block_reader::readReport(*s->dataForSessions(std::vector<Data>{block}));
+    EXPECT_FALSE(r.ids.count(15));
+    EXPECT_EQ(r.ids.count(6), 1u);  // the vendor id is always there
+}
+
+TEST_F(Store, SavedSessionsTimestampAndInstallationId) {
+    // Trimmed to the maximum, oldest first.
+    for (int i = 0; i < 52; ++i) {
+        now = 1000.0 + i;
+        TallySession::removeCurrentSessionFile();
+        TallySession::addToSavedSessions(start());
+    }
+    auto saved = TallySession::savedSessions();
+    ASSERT_EQ(saved.size(), 50u);
+    EXPECT_EQ(block_reader::readBlock(saved[0]).start, 1002000);
+    EXPECT_EQ(block_reader::readBlock(saved[49]).start, 1051000);
+    auto file = TallySession::sessionsFilePath();
+    Data junk{1, '{'};
+    platform::writeFileAtomically(file, junk.data(), junk.size());
+    EXPECT_TRUE(TallySession::savedSessions().empty());
+
+    // The initial timestamp: made from the start once, then from the keychain.
+    now = 5000;
+    auto s = start();
+    EXPECT_EQ(s->initialTimestamp().secondsSince1970, 5000);
+    now = 6000;
+    EXPECT_EQ(start()->initialTimestamp().secondsSince1970, 5000);
+    // A key change makes it anew.
+    TallyPreCacheEventManager::PreCacheLog none;
+    auto other = TallySession::sessionWithApiKey("OTHER", platform::Date{6000}, none);
+    EXPECT_EQ(other->initialTimestamp().secondsSince1970, 6000);
+
+    // Legacy: an empty keychain takes the old folder's file, stores it, then deletes it.
+    TallyKeychainWrapper::keychainWrapperWithIdentifier("com.tally.analytics")->removeObjectForKey("");
+    auto old = TallySession::oldInitialTimestampFilePathUptilAgentVersion109();
+    std::filesystem::create_directories(old.parent_path());
+    TallyUtil::archiveObject(Value(platform::Date{1234}), old);
+    EXPECT_EQ(start()->initialTimestamp().secondsSince1970, 1234);
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_TRUE(std::filesystem::exists(TallySession::initialTimestampFilePath()));
+    std::filesystem::remove(TallySession::initialTimestampFilePath());
+    EXPECT_EQ(start()->initialTimestamp().secondsSince1970, 1234);  // now from the keychain
+
+    // A keychain item of the wrong type reads as absent and is made anew.
+    auto kc = TallyKeychainWrapper::keychainWrapperWithIdentifier("com.tally.analytics");
+    kc->setObject(Value(int64_t(7)), "TallySessionTimestampKey");
+    now = 7000;
+    EXPECT_EQ(start()->initialTimestamp().secondsSince1970, 7000);
+
+    // The installation id: one per install, moved in from the settings when kept there.
+    std::string const id = TallySession::installationIDForSessionReport();
+    EXPECT_EQ(TallySession::installationIDForSessionReport(), id);
+    TallyGlobalVariableStorage::sharedInstance()->setGuidAsIDForSessionReports(Value("11111111-2222-3333-4444-555555555555"));
+    EXPECT_EQ(TallySession::installationIDForSessionReport(), "11111111-2222-3333-4444-555555555555");
+    EXPECT_FALSE(TallyGlobalVariableStorage::sharedInstance()->guidAsIDForSessionReports());
+    TallySession::removeInstallationIDFromKeychain();
+    EXPECT_NE(TallySession::installationIDForSessionReport(), "11111111-2222-3333-4444-555555555555");
+}
+
+TEST_F(Store, SendingOptOutPendingSavedResponseAndReset) {
+    auto queue = std::make_shared<platform::WorkQueue>("com.Tally.Analytics.Session");
+    TallyDataSender::setupInstanceWithQueue(queue);
+    auto sender = TallyDataSender::instance();
+    auto stored = [&] {
+        size_t n = 0;
+        queue->sync([&] { n = sender->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey()).size(); });
+        return n;
+    };
+    std::shared_ptr<TallySession> s;
+    auto onQueue = [&](std::function<void()> f) { queue->sync(f); };
+    onQueue([&] {
+        s = start();
+        TallySession::addToSavedSessions(s);
+        s->recordEvent(std::string("x"), std::nullopt);
+    });
+
+    // A saved response location: nothing goes out, the saved list stays.
+    TallyGlobalVariableStorage::sharedInstance()->setSavedResponseUrl(std::string((dir.path() / "none").string()));
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
+    EXPECT_EQ(stored(), 0u);
+    EXPECT_EQ(TallySession::savedSessions().size(), 1u);
+    TallyGlobalVariableStorage::sharedInstance()->setSavedResponseUrl(std::nullopt);
+
+    // Opted out: the saved sessions are discarded unsent.
+    TallyUtil::setTallyOptOut(true);
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
+    EXPECT_EQ(stored(), 0u);
+    EXPECT_TRUE(TallySession::savedSessions().empty());
+
+    // A pending opt-out session goes out once, and the flag is cleared.
+    onQueue([&] { TallySession::addToSavedSessions(s); });
+    TallyGlobalVariableStorage::sharedInstance()->setOptOutSessionPending(true);
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(false); });
+    EXPECT_EQ(stored(), 1u);
+    EXPECT_FALSE(TallyGlobalVariableStorage::sharedInstance()->optOutSessionPending());
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(false); });
+    EXPECT_EQ(stored(), 1u);
+    // Logs are reset after a send even when the current session was not included.
+    onQueue([&] { EXPECT_TRUE(s->eventLog().empty()); });
+
+    // Remote configuration without "analytics_enabled" under pulse monitoring opts out too.
+    TallyUtil::setTallyOptOut(false);
+    auto pulse = std::make_shared<TallyPulseSettings>();
+    TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentGlobalsMap(
+        [pulse](Value::Dict& m) { m["pulseSettings"] = Value(pulse); });
+    TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(true);
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
+    EXPECT_EQ(stored(), 1u);
+    TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(false);
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
+    EXPECT_EQ(stored(), 2u);
+    // The sender builds its bodies from the session: a whole report with the stored block.
+    auto blocks = sender->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey());
+    std::optional<Data> body;
+    onQueue([&] { body = s->dataForSending({*blocks.back()->data()}); });
+    ASSERT_TRUE(body);
+    EXPECT_EQ(block_reader::readReport(*body).blocks.size(), 1u);
+    onQueue([&] { s.reset(); });
+}
