@@ -1,118 +1,482 @@
 #include "analytics/agent/Tally.h"
 
-#include <cstdio>
+#include <deque>
 
+#include "analytics/agent/TallyClock.h"
+#include "analytics/agent/TallyFileCache.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyImpl.h"
+#include "analytics/agent/TallyPreCacheEventManager.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
-
-std::mutex Tally::mutex_;
-std::optional<std::string> Tally::apiKey_;
-std::vector<Tally::Event> Tally::events_;
-std::vector<std::string> Tally::logLines_;
+#include "analytics/delivery/TallyHeartBeater.h"
+#include "analytics/delivery/TallyNetworkUtil.h"
+#include "analytics/delivery/TallyProtocolData.h"
+#include "platform/base/DeviceFacts.h"
+#include "platform/base/NotificationCenter.h"
 
 namespace {
+
 char const* const kBadName = "Tally: Event not logged -- eventName must be of NSString type.";
+char const* const kWatchEvent = "Tally: Event not logged -- this method cannot be used in watch extension.";
+constexpr size_t kMaxRecord = 1000;
+
+std::recursive_mutex& classLock() {
+    static std::recursive_mutex m;
+    return m;
+}
+int const observerTag = 0;
+
+struct Record {
+    std::mutex mutex;
+    std::optional<std::string> apiKey;
+    std::deque<Tally::Event> events;
+};
+Record& record() {
+    static Record* r = new Record;
+    return *r;
 }
 
-// Called with mutex_ held.
-void Tally::log(std::string line) {
-    std::fprintf(stderr, "%s\n", line.c_str());
-    logLines_.push_back(std::move(line));
+std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }
+std::shared_ptr<TallyImpl> facade() { return TallyImpl::currentSession(); }
+
+platform::Value::Dict toDict(Tally::Parameters const& p) {
+    platform::Value::Dict d;
+    for (auto const& [k, v] : p) std::visit([&, &k = k](auto const& x) { d[k] = platform::Value(x); }, v);
+    return d;
 }
+
+bool inactiveOrBackground(int state) { return state == 1 || state == 2; }
+int applicationState() { return platform::DeviceFacts::profile().applicationState.value_or(0); }
+
+template <class T, class F>
+T guardedResult(T fallback, F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        TallyUtil::handleException(std::current_exception());
+        return fallback;
+    }
+}
+
+}  // namespace
+
+void Tally::remember(Event event) {
+    std::lock_guard lock(record().mutex);
+    auto& events = record().events;
+    events.push_back(std::move(event));
+    if (events.size() > kMaxRecord) events.pop_front();
+}
+
+// Start-up.
 
 void Tally::startSession(char const* apiKey) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (apiKey_) {
-        log("Tally: startSession has been called already. It should only be called once. Returning.");
-        return;
-    }
-    apiKey_ = apiKey ? apiKey : "";
+    TallyUtil::guarded([&] {
+        {
+            std::lock_guard lock(classLock());
+            if (settings()->startSessionCalled()) {
+                TallyUtil::log(1, "Tally: startSession has been called already. It should only be called once. Returning.");
+                return;
+            }
+            TallyUtil::log(2, "Tally: startSession called for the first time");
+            settings()->setStartSessionCalled(true);
+        }
+        std::string const key = apiKey ? apiKey : "";
+        TallyUtil::log(2, "Tally: Start session called with apiKey[" + key + "]");
+        TallyUtil::log(1, "Tally: Starting session on Agent Version [" + getTallyAgentVersion() + "] ");
+        if (settings()->crashReportingEnabled()) TallyUtil::log(2, "Tally: crash reporting enabled");
+        settings()->setApiKey(key);
+        {
+            std::lock_guard lock(record().mutex);
+            record().apiKey = settings()->apiKey();
+        }
+        auto& centre = platform::NotificationCenter::shared();
+        centre.addObserver(&observerTag, kWillTerminate, [](platform::Notification const&) { endSession(); });
+        centre.addObserver(&observerTag, kWillResignActive,
+                           [](platform::Notification const&) { applicationWillResignActive(); });
+        centre.addObserver(&observerTag, kWillEnterForeground,
+                           [](platform::Notification const&) { applicationWillEnterForeground(); });
+        centre.addObserver(&observerTag, kDidBecomeActive,
+                           [](platform::Notification const&) { applicationDidBecomeActive(); });
+        int const state = applicationState();
+        settings()->setAppApplicationState(state);
+        if (inactiveOrBackground(state)) {
+            centre.addObserver(&observerTag, kDidFinishLaunching, didFinishLaunchingWithOptionsInBackground);
+            return;
+        }
+        startupNetworkAndSendSession();
+    });
 }
 
-Tally::EventStatus Tally::logEvent(char const* name) { return logEvent(name, Parameters{}); }
-
-void Tally::logEvent(char const* name, bool timed) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!name) {
-        log(kBadName);
-        return;
-    }
-    events_.push_back(Event{name, timed, false, {}});
+void Tally::startSession(char const* apiKey, platform::Value::Dict const& launchOptions) {
+    setLaunchOptions(platform::Value(launchOptions));
+    startSession(apiKey);
 }
 
-Tally::EventStatus Tally::logEvent(char const* name, Parameters const& parameters) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!name) {
-        log(kBadName);
-        return EventStatus::Failed;
-    }
-    events_.push_back(Event{name, false, false, parameters});
-    return apiKey_ ? EventStatus::Logged : EventStatus::SessionNotStarted;
+void Tally::setLaunchOptions(platform::Value const& options) {
+    TallyUtil::guarded([&] {
+        if (options.isNull()) return;
+        platform::Value::Dict target = settings()->launchOptions();
+        size_t const before = target.size();
+        auto parseDictionary = [&](platform::Value::Dict const& d) {
+            for (auto const& [k, v] : d) {
+                platform::Value::Array list;
+                auto take = [&](platform::Value const& x) {
+                    if (x.string())
+                        list.push_back(x);
+                    else if (x.date())
+                        list.push_back(platform::Value(std::to_string(x.date()->milliseconds())));
+                    else if (x.isNumber())
+                        list.push_back(platform::Value(TallyEvent::descriptionOf(x)));
+                };
+                if (auto const* a = v.array())
+                    for (auto const& e : *a) take(e);
+                else
+                    take(v);
+                if (!list.empty()) target[k] = platform::Value(std::move(list));
+            }
+        };
+        if (auto const* d = options.dict()) {
+            for (char const* key : {"UIApplicationLaunchOptionsURLKey", "UIApplicationLaunchOptionsSourceApplicationKey"})
+                if (auto it = d->find(key); it != d->end()) target[key] = platform::Value(platform::Value::Array{it->second});
+            if (auto it = d->find("UIApplicationLaunchOptionsRemoteNotificationKey"); it != d->end())
+                target["UIApplicationLaunchOptionsRemoteNotificationKeyFlag"] = platform::Value(platform::Value::Array{it->second});
+            if (auto it = d->find("UIApplicationLaunchOptionsLocationKey"); it != d->end())
+                target["UIApplicationLaunchOptionsLocationKeyFlag"] = platform::Value(platform::Value::Array{it->second});
+            if (target.size() == before) parseDictionary(*d);
+        } else if (auto const* a = options.array()) {
+            for (auto const& e : *a)
+                if (auto const* d = e.dict()) parseDictionary(*d);
+        }
+        settings()->setLaunchOptions(std::move(target));
+    });
+}
+
+void Tally::didFinishLaunchingWithOptionsInBackground(platform::Notification const& n) {
+    TallyUtil::guarded([&] {
+        platform::NotificationCenter::shared().removeObserver(&observerTag, kDidFinishLaunching);
+        if (!n.userInfo.empty()) setLaunchOptions(platform::Value(n.userInfo));
+        startupNetworkAndSendSession();
+        if (inactiveOrBackground(applicationState())) pauseSession();
+    });
+}
+
+void Tally::startupNetworkAndSendSession() {
+    TallyUtil::guarded([] {
+        TallyNetworkUtil::initNetworkReachability();
+        TallyHeartBeater::createAndStartInstance(1.0);
+        std::string const key = settings()->apiKey().value_or("");
+        TallyFileCache::createInstanceWithApiKey(key, TallySessionInfo::agentVersion());
+        createAndSendSession();
+        TallyUtil::cleanupStoredIdentifierForVendor();
+        TallyUtil::log(2, "Tally: Finish starting session with apiKey[" + key + "]");
+    });
+}
+
+void Tally::createAndSendSession() {
+    TallyUtil::guarded([] {
+        auto s = settings();
+        TallyImpl::setupCurrentSessionWithKey(s->apiKey());
+        setSessionReportsOnCloseEnabled(s->sessionReportsOnCloseEnabled());
+        setSessionReportsOnPauseEnabled(s->sessionReportsOnPauseEnabled());
+        setBackgroundSessionEnabled(s->backgroundSessionEnabled());
+        setEventLoggingEnabled(s->eventLoggingEnabled());
+        setCrashReportingEnabled(s->crashReportingEnabled());
+        setAge(s->age());
+        if (auto id = s->userID()) setUserID(id);
+        if (auto g = s->gender()) setGender(g);
+        if (auto f = facade()) {
+            f->initialTimestamp();
+            f->sendSessionsToServerForCreateSession();
+        }
+    });
+}
+
+bool Tally::activeSessionExists() { return facade() != nullptr; }
+std::string Tally::getSessionID() { return TallySession::sessionId(); }
+std::string Tally::getTallyAgentVersion() { return TallySession::getAgentVersionWithBuild(); }
+
+// Events.
+
+int Tally::logEvent(char const* name) { return logEventChecked(name, nullptr, false); }
+int Tally::logEvent(char const* name, Parameters const& parameters) { return logEventChecked(name, &parameters, false); }
+int Tally::logEvent(char const* name, Parameters const& parameters, bool timed) {
+    return logEventChecked(name, &parameters, timed);
+}
+
+int Tally::logEvent(char const* name, bool timed) {
+    return guardedResult(kRefused, [&] {
+        if (TallyUtil::isInWatchExtension()) {
+            TallyUtil::log(2, kWatchEvent);
+            return kRefused;
+        }
+        if (!name) {
+            TallyUtil::log(2, kBadName);
+            return kRefused;
+        }
+        remember(Event{name, timed, false, {}});
+        auto f = facade();
+        if (!f) return kRefused;  // no session to take it, and nothing cached
+        return f->recordEvent(std::string(name), std::nullopt, timed);
+    });
+}
+
+int Tally::logEventChecked(char const* name, Parameters const* parameters, bool timed) {
+    return guardedResult(kRefused, [&] {
+        if (TallyUtil::isInWatchExtension()) {
+            TallyUtil::log(2, kWatchEvent);
+            return kRefused;
+        }
+        if (!name) {
+            TallyUtil::log(2, kBadName);
+            return kRefused;
+        }
+        std::optional<platform::Value::Dict> params;
+        if (parameters) params = toDict(*parameters);
+        remember(Event{name, timed, false, parameters ? *parameters : Parameters{}});
+        int status = kRefused;
+        // Decided under the cache's lock, so an event never falls between cache and session.
+        TallyPreCacheEventManager::sharedInstance()->processWriteSync([&](TallyPreCacheEventManager::PreCacheLog& log) {
+            if (auto f = facade()) {
+                status = f->recordEvent(std::string(name), params, timed);
+            } else {
+                log.emplace_back(std::string(name), params, timed);
+                status = kCached;
+            }
+        });
+        return status;
+    });
 }
 
 void Tally::endTimedEvent(char const* name, std::optional<Parameters> const& parameters) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!name) {
-        log(kBadName);
-        return;
-    }
-    for (Event& e : events_) {
-        if (e.timed && !e.ended && e.name == name) {
-            e.ended = true;
-            e.parameters = parameters.value_or(Parameters{});
+    TallyUtil::guarded([&] {
+        if (!name) {
+            TallyUtil::log(2, kBadName);
             return;
         }
-    }
+        {
+            std::lock_guard lock(record().mutex);
+            for (Event& e : record().events) {
+                if (e.timed && !e.ended && e.name == name) {
+                    e.ended = true;
+                    if (parameters) e.parameters = *parameters;
+                    break;
+                }
+            }
+        }
+        std::optional<platform::Value::Dict> params;
+        if (parameters) params = toDict(*parameters);
+        if (auto f = facade()) f->endTimedEvent(std::string(name), params);
+    });
 }
+
+void Tally::logError(char const* errorId, char const* message, std::optional<platform::Error> const& error) {
+    TallyUtil::guarded([&] {
+        if (TallyUtil::isInWatchExtension()) {
+            TallyUtil::log(2, "Tally: Error not logged -- this method cannot be used in watch extension.");
+            return;
+        }
+        if (!errorId) {
+            TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
+            return;
+        }
+        if (!message) {
+            TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
+            return;
+        }
+        if (auto f = facade()) f->recordError(std::string(errorId), std::string(message), error, Data{});
+    });
+}
+
+void Tally::logPageView() {
+    TallyUtil::guarded([] {
+        if (TallyUtil::isInWatchExtension()) {
+            TallyUtil::log(2, "Tally: logPageView disabled -- this method cannot be used in watch extension.");
+            return;
+        }
+        if (auto f = facade()) f->maybeIncrementPageView();
+    });
+}
+
+// Settings.
 
 void Tally::setAppVersion(std::string const& version) {
     TallyUtil::guarded([&] {
-        if (sessionApiKey()) {
+        if (facade()) {
             TallyUtil::log(1, "Tally: Please call setAppVersion before startSession.");
             return;
         }
         TallyUtil::log(2, "Tally: setAppVersion[" + version + "]");
-        TallyGlobalVariableStorage::sharedInstance()->setAppVersion(version);
+        settings()->setAppVersion(version);
     });
 }
 
 void Tally::setShowErrorInLogEnabled(bool on) { TallyUtil::setShowErrorInLogEnabled(on); }
 void Tally::setLogLevel(int level) { TallyUtil::setLogLevel(level); }
 void Tally::setDebugLogEnabled(bool on) { TallyUtil::setLogLevel(on ? 2 : 1); }
-
 void Tally::setSessionContinueSeconds(int seconds) {
-    TallyGlobalVariableStorage::sharedInstance()->setPauseSecondsBeforeStartingNewSession(seconds);
+    TallyUtil::guarded([&] { settings()->setPauseSecondsBeforeStartingNewSession(seconds); });
 }
-
-int Tally::sessionContinueSeconds() {
-    return TallyGlobalVariableStorage::sharedInstance()->pauseSecondsBeforeStartingNewSession();
-}
+int Tally::sessionContinueSeconds() { return settings()->pauseSecondsBeforeStartingNewSession(); }
 
 void Tally::setCrashReportingEnabled(bool on) {
-    TallyGlobalVariableStorage::sharedInstance()->setCrashReportingEnabled(on);
+    TallyUtil::guarded([&] {
+        if (auto f = facade()) f->setCrashReportingEnabled(on);
+        settings()->setCrashReportingEnabled(on);
+    });
 }
 
 void Tally::setMaxSessionsSaved(int count) { TallySessionInfo::setMaxSessions(count); }
 
+void Tally::setUserID(std::optional<std::string> const& userID) {
+    TallyUtil::guarded([&] {
+        if (auto f = facade()) f->setUserID(userID);
+        TallyUtil::log(2, "Tally: setUserID[" + userID.value_or("(null)") + "]");
+        settings()->setUserID(userID);
+    });
+}
+
+void Tally::setAge(int age) {
+    TallyUtil::guarded([&] {
+        settings()->setAge(age);
+        if (auto f = facade()) f->setAgeInYears(age);
+    });
+}
+
+void Tally::setGender(std::optional<std::string> const& gender) {
+    TallyUtil::guarded([&] {
+        if (!gender) {
+            TallyUtil::log(2, "Tally: setGender failed -- gender must be of NSString type.");
+            return;
+        }
+        if (auto f = facade()) f->setGenderAsString(gender);
+        TallyUtil::log(2, "Tally: setGender[" + *gender + "]");
+        settings()->setGender(gender);
+    });
+}
+
+void Tally::setLatitude(double latitude, double longitude, float horizontalAccuracy, float verticalAccuracy) {
+    TallyUtil::guarded([&] {
+        settings()->setLocation(TallyLocation{latitude, longitude, horizontalAccuracy, verticalAccuracy, TallyClock::now()});
+        if (auto f = facade()) f->setLatitude(latitude, longitude, horizontalAccuracy, verticalAccuracy);
+    });
+}
+
+void Tally::setEventLoggingEnabled(bool on) {
+    TallyUtil::guarded([&] {
+        settings()->setEventLoggingEnabled(on);
+        if (auto f = facade()) f->setEventLoggingEnabled(on);
+    });
+}
+
+void Tally::setSessionReportsOnCloseEnabled(bool on) {
+    TallyUtil::guarded([&] {
+        settings()->setSessionReportsOnCloseEnabled(on);
+        if (auto f = facade()) f->setSessionReportsOnCloseEnabled(on);
+    });
+}
+
+void Tally::setSessionReportsOnPauseEnabled(bool on) {
+    TallyUtil::guarded([&] {
+        settings()->setSessionReportsOnPauseEnabled(on);
+        if (auto f = facade()) f->setSessionReportsOnPauseEnabled(on);
+    });
+}
+
+void Tally::setBackgroundSessionEnabled(bool on) {
+    TallyUtil::log(2, "Tally: Background session enabled[" + std::to_string(on) + "]");
+    settings()->setBackgroundSessionEnabled(on);
+}
+
+void Tally::sessionProperties(platform::Value::Dict const& properties) {
+    TallyUtil::guarded([&] { settings()->recordSessionProperties(properties); });
+}
+
+void Tally::setTallyOptOut(bool optOut) {
+    TallyUtil::guarded([&] {
+        bool const before = TallyUtil::hasUserOptedOut();
+        TallyUtil::setTallyOptOut(optOut);
+        if (before || !optOut) return;
+        settings()->setOptOutSessionPending(true);
+        if (auto f = facade()) f->endSessionAsync();
+    });
+}
+
+bool Tally::hasUserOptedOut() { return TallyUtil::hasUserOptedOut(); }
+
+// Life cycle.
+
+void Tally::applicationWillResignActive() {
+    TallyUtil::guarded([] {
+        if (!settings()->backgroundSessionEnabled()) pauseSession();
+    });
+}
+
+void Tally::applicationWillEnterForeground() {
+    TallyUtil::guarded([] {
+        if (auto f = facade()) f->markSessionAsResuming();
+    });
+}
+
+void Tally::applicationDidBecomeActive() {
+    TallyUtil::guarded([] {
+        auto s = settings();
+        s->setAppApplicationState(0);
+        auto const paused = s->pauseTime();
+        int64_t const elapsed =
+            paused ? TallyProtocolData::timeIntervalFrom(paused->secondsSince1970, TallyClock::now().secondsSince1970) : 0;
+        int64_t const window = static_cast<int32_t>(static_cast<uint32_t>(s->pauseSecondsBeforeStartingNewSession()) * 1000u);
+        if (window >= elapsed) {
+            if (auto f = facade()) f->resumeSession();
+        } else {
+            createAndSendSession();
+        }
+    });
+}
+
+void Tally::pauseSession() {
+    TallyUtil::guarded([] {
+        settings()->setPauseTime(TallyClock::now());
+        if (auto f = facade()) f->pauseSession();
+    });
+}
+
+void Tally::pauseBackgroundSession() {
+    if (applicationState() == 2) pauseSession();
+}
+
+void Tally::endSession() {
+    TallyUtil::guarded([] {
+        if (auto f = facade()) f->endSession();
+    });
+}
+
+void Tally::shutdown() {
+    TallyUtil::guarded([] {
+        platform::NotificationCenter::shared().removeObserver(&observerTag);
+        TallyImpl::cleanup();
+        TallyHeartBeater::cleanup();
+        TallyFileCache::cleanup();
+        TallyGlobalVariableStorage::cleanup();
+    });
+}
+
+// The record.
+
 std::optional<std::string> Tally::sessionApiKey() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return apiKey_;
+    std::lock_guard lock(record().mutex);
+    return record().apiKey;
 }
 
 std::vector<Tally::Event> Tally::events() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
-}
-
-std::vector<std::string> Tally::logLines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return logLines_;
+    std::lock_guard lock(record().mutex);
+    return {record().events.begin(), record().events.end()};
 }
 
 void Tally::reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    apiKey_.reset();
-    events_.clear();
-    logLines_.clear();
+    shutdown();
+    TallyPreCacheEventManager::sharedInstance()->processWriteSync([](TallyPreCacheEventManager::PreCacheLog& log) { log.clear(); });
+    std::lock_guard lock(record().mutex);
+    record().apiKey.reset();
+    record().events.clear();
 }

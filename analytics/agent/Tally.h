@@ -1,7 +1,7 @@
 #pragma once
-// The analytics agent's public class operations, as the game calls them. Until the agent's
-// session model is built this keeps the calls of the current process in memory, so callers can
-// be checked; every operation is safe from any thread.
+// The analytics agent's public class operations. Settings go to the agent-wide settings, session
+// work to the session façade, which answers event statuses at once and records on its queue.
+// Every operation is safe from any thread and never throws.
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -10,33 +10,49 @@
 #include <variant>
 #include <vector>
 
+#include "platform/base/Value.h"
+
+namespace platform {
+struct Notification;
+}
+
 class Tally {
 public:
     // A parameter value: text, a boolean or a number.
     using Value = std::variant<std::string, bool, int64_t, uint64_t, double>;
     using Parameters = std::map<std::string, Value>;
 
-    enum class EventStatus : uint8_t { Logged = 0, Failed = 1, SessionNotStarted = 2 };
+    // Event statuses.
+    static constexpr int kRefused = 0, kAccepted = 1, kTooManyNames = 2, kTooManyParameters = 3, kLogFull = 4,
+                         kCached = 5, kAnalyticsDisabled = 6;
+    // The application notifications the agent observes, as the shell posts them.
+    static constexpr char const* kDidFinishLaunching = "UIApplicationDidFinishLaunchingNotification";
+    static constexpr char const* kWillResignActive = "UIApplicationWillResignActiveNotification";
+    static constexpr char const* kWillEnterForeground = "UIApplicationWillEnterForegroundNotification";
+    static constexpr char const* kDidBecomeActive = "UIApplicationDidBecomeActiveNotification";
+    static constexpr char const* kWillTerminate = "UIApplicationWillTerminateNotification";
 
-    // One event of the session.
-    struct Event {
-        std::string name;
-        bool timed = false;
-        bool ended = false;  // a timed event that endTimedEvent closed
-        Parameters parameters;
-    };
-
-    // Starts the session once per process; later calls only log that they are refused.
+    // Start-up: once per process (until shutdown); later calls only log. While the application is
+    // not yet active the rest waits for the did-finish-launching notification.
     static void startSession(char const* apiKey);
-    // A null name stands for a name that is not text: refused with a log line.
-    static EventStatus logEvent(char const* name);
-    static void logEvent(char const* name, bool timed);
-    static EventStatus logEvent(char const* name, Parameters const& parameters);
-    // Ends the first still-open timed event of that name, replacing its parameters when given.
-    static void endTimedEvent(char const* name, std::optional<Parameters> const& parameters);
+    static void startSession(char const* apiKey, platform::Value::Dict const& launchOptions);
+    static void setLaunchOptions(platform::Value const& options);
+    static void startupNetworkAndSendSession();
+    static void createAndSendSession();
+    static bool activeSessionExists();
+    static std::string getSessionID();
+    static std::string getTallyAgentVersion();
 
-    // Settings that a session builder applies; they are stored agent-wide for the next session.
-    // The app version can only change before startSession.
+    // A null name stands for a name that is not text: refused with status 0.
+    static int logEvent(char const* name);
+    static int logEvent(char const* name, bool timed);
+    static int logEvent(char const* name, Parameters const& parameters);
+    static int logEvent(char const* name, Parameters const& parameters, bool timed);
+    static void endTimedEvent(char const* name, std::optional<Parameters> const& parameters);
+    static void logError(char const* errorId, char const* message, std::optional<platform::Error> const& error);
+    static void logPageView();
+
+    // Settings, stored agent-wide and passed on to the running session.
     static void setAppVersion(std::string const& version);
     static void setShowErrorInLogEnabled(bool on);
     static void setLogLevel(int level);
@@ -45,18 +61,43 @@ public:
     static int sessionContinueSeconds();
     static void setCrashReportingEnabled(bool on);
     static void setMaxSessionsSaved(int count);
+    static void setUserID(std::optional<std::string> const& userID);
+    static void setAge(int age);
+    static void setGender(std::optional<std::string> const& gender);
+    static void setLatitude(double latitude, double longitude, float horizontalAccuracy, float verticalAccuracy);
+    static void setEventLoggingEnabled(bool on);
+    static void setSessionReportsOnCloseEnabled(bool on);
+    static void setSessionReportsOnPauseEnabled(bool on);
+    static void setBackgroundSessionEnabled(bool on);
+    static void sessionProperties(platform::Value::Dict const& properties);
+    // Acts only on a change from not opted out to opted out.
+    static void setTallyOptOut(bool optOut);
+    static bool hasUserOptedOut();
 
-    // What the session holds so far, and the refusal lines logged.
+    // Life cycle, driven by the application notifications.
+    static void applicationWillResignActive();
+    static void applicationWillEnterForeground();
+    static void applicationDidBecomeActive();
+    static void pauseSession();
+    static void pauseBackgroundSession();
+    static void endSession();
+    // Drops the session, file cache and settings; the next start is a first one again.
+    static void shutdown();
+
+    // What the host asked of the agent in this process (tests): the API key and the events.
+    struct Event {
+        std::string name;
+        bool timed = false;
+        bool ended = false;  // a timed event that endTimedEvent closed
+        Parameters parameters;
+    };
     static std::optional<std::string> sessionApiKey();
     static std::vector<Event> events();
-    static std::vector<std::string> logLines();
-    // Forgets the session and everything recorded (tests).
+    // Shuts the agent down and forgets the record.
     static void reset();
 
 private:
-    static void log(std::string line);
-    static std::mutex mutex_;
-    static std::optional<std::string> apiKey_;
-    static std::vector<Event> events_;
-    static std::vector<std::string> logLines_;
+    static void didFinishLaunchingWithOptionsInBackground(platform::Notification const& n);
+    static int logEventChecked(char const* name, Parameters const* parameters, bool timed);
+    static void remember(Event event);
 };

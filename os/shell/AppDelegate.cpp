@@ -13,6 +13,7 @@
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
 #include "os/shell/MainQueue.h"
+#include "platform/base/DeviceFacts.h"
 #include "platform/base/NotificationCenter.h"
 #include "os/shell/RatingPrompt.h"
 
@@ -72,6 +73,10 @@ std::optional<std::string> AppDelegate::levelIndexFromUrl(std::string const& url
 bool AppDelegate::applicationDidFinishLaunching() {
     platform_.nameMainThread();
     step("name main thread");
+    // Inactive until the window has focus: the agent defers its start to did-finish-launching.
+    setApplicationState(kInactive);
+    // The agent's lines are for its developers; a player's terminal shows the game's own only.
+    Tally::setLogLevel(0);
     Tally::startSession(kAnalyticsKey);
     step("start analytics session");
     platform_.enterResourceDirectory();
@@ -92,6 +97,13 @@ bool AppDelegate::applicationDidFinishLaunching() {
     step("create GL view");
     platform_.showWindow();
     step("show window");
+    {
+        platform::DeviceProfile profile = platform::DeviceFacts::profile();
+        profile.screenWidth = platform_.framebufferWidth();
+        profile.screenHeight = platform_.framebufferHeight();
+        profile.idiom = 0;
+        platform::DeviceFacts::setProfile(profile);
+    }
     app_ = makeApp_ ? makeApp_() : nullptr;
     step("create app frame");
     platform_.makeContextCurrent();
@@ -129,7 +141,17 @@ bool AppDelegate::applicationDidFinishLaunching() {
         updateWithReachability(internetReachability_.get());
     }
     step("start reachability");
+    platform::NotificationCenter::shared().post(Tally::kDidFinishLaunching);
+    // A shown desktop window is the active application, whether or not a focus event follows.
+    setApplicationState(kActive);
+    platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
     return true;
+}
+
+void AppDelegate::setApplicationState(int state) {
+    platform::DeviceProfile profile = platform::DeviceFacts::profile();
+    profile.applicationState = state;
+    platform::DeviceFacts::setProfile(profile);
 }
 
 void AppDelegate::pausePressed() {
@@ -199,9 +221,20 @@ void AppDelegate::handle(ShellPlatform::Event const& e) {
             }
             break;
         }
-        case Kind::FocusLost: applicationWillResignActive(); break;
-        case Kind::FocusGained: applicationDidBecomeActive(); break;
-        case Kind::EnteredForeground: applicationWillEnterForeground(); break;
+        case Kind::FocusLost:
+            applicationWillResignActive();
+            setApplicationState(kInactive);
+            platform::NotificationCenter::shared().post(Tally::kWillResignActive);
+            break;
+        case Kind::FocusGained:
+            applicationDidBecomeActive();
+            setApplicationState(kActive);
+            platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
+            break;
+        case Kind::EnteredForeground:
+            applicationWillEnterForeground();
+            platform::NotificationCenter::shared().post(Tally::kWillEnterForeground);
+            break;
         case Kind::LowMemory: applicationDidReceiveMemoryWarning(); break;
         case Kind::Quit: quit_ = true; break;
     }
@@ -239,6 +272,7 @@ void AppDelegate::applicationDidReceiveMemoryWarning() {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    platform::NotificationCenter::shared().post(Tally::kWillTerminate);
     displayLink_ = false;
     animating_ = false;
     if (videoPlayer_) videoStopped();

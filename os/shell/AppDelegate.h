@@ -93,6 +93,9 @@ public:
     uint64_t frames() const { return frames_; }
 
 private:
+    // The application state the analytics agent reads: 0 active, 1 inactive, 2 background.
+    static constexpr int kActive = 0, kInactive = 1;
+    static void setApplicationState(int state);
     void step(char const* name) { launchSteps_.emplace_back(name); }
     void pausePressed();
 

@@ -99,17 +99,12 @@ inline Block readBlock(Cursor& c) {
     }
     k.locale = c.str();
     k.timeZone = c.str();
-    c.u8();
-    c.u8();
+    c.u8(); c.u8();
     k.userID = c.str();
-    c.u8();
-    c.f64();
-    c.f64();
-    c.n(4);
-    c.u8();
+    c.u8(); c.f64(); c.f64();
+    c.n(4); c.u8();
     k.pageViews = c.i32();
-    c.u8();
-    c.u8();
+    c.u8(); c.u8();
     k.gender = c.u8();
     if (c.u8()) c.i64();
     for (int i = c.u16(); i > 0; --i) {
@@ -135,20 +130,15 @@ inline Block readBlock(Cursor& c) {
         e.id = c.u16();
         c.i64();
         e.name = c.str();
-        c.str();
-        c.str();
+        c.str(); c.str();
         e.type = c.u8();
         if (c.u8()) e.report = c.largeData();
         k.errors.push_back(std::move(e));
     }
-    c.i32();
-    c.u16();
-    c.u16();
-    c.u16();
+    c.i32(); c.u16(); c.u16(); c.u16();
     k.transactions = c.u16();
     for (int i = k.transactions; i > 0; --i) {
-        c.u8();
-        c.largeData();
+        c.u8(); c.largeData();
     }
     return k;
 }
@@ -178,8 +168,7 @@ inline Report readReport(Bytes const& b) {
     Cursor c{b};
     Report r;
     if (c.u16() != 31 || c.u16() != 4 || c.u16() != 1) throw std::runtime_error("bad header words");
-    c.i64();
-    c.u16();
+    c.i64(); c.u16();
     r.platform = c.u16();
     r.agent = c.u16();
     c.i64();
@@ -201,8 +190,7 @@ inline Report readReport(Bytes const& b) {
         std::string value = c.str();
         r.device[key] = {value, c.u8()};
     }
-    c.u16();
-    c.u8();
+    c.u16(); c.u8();
     for (int i = c.u16(); i > 0; --i) {
         c.str();
         for (int j = c.u16(); j > 0; --j) c.str();
@@ -210,8 +198,7 @@ inline Report readReport(Bytes const& b) {
     for (int i = c.u16(); i > 0; --i) {
         c.str();
         for (int j = c.u16(); j > 0; --j) {
-            c.str();
-            c.str();
+            c.str(); c.str();
         }
     }
     r.bundle = c.str();

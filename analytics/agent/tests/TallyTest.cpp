@@ -1,36 +1,215 @@
-// The agent's class operations as the game calls them: one session, events with their parameters,
-// timed events ended by name, and refusals with their log lines.
+// The agent as a host drives it: start-up and its deferral, statuses, the life cycle on a set
+// clock, the façade's queue and its clean-up, and many threads logging at once.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "analytics/agent/Tally.h"
+#include "analytics/agent/TallyClock.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyImpl.h"
+#include "analytics/agent/TallyPulseSettings.h"
+#include "analytics/agent/TallySessionInfo.h"
+#include "analytics/agent/TallyUtil.h"
+#include "analytics/agent/tests/SessionBlockReader.h"
+#include "analytics/delivery/TallyDataSender.h"
+#include "analytics/delivery/TallyDataSenderIndex.h"
+#include "platform/base/DeviceFacts.h"
+#include "platform/base/Directories.h"
+#include "platform/base/NotificationCenter.h"
+#include "testing/TestPaths.h"
 
 namespace {
 
-TEST(Tally, OneSessionTimedEventsEndedByNameAndRefusals) {
-    Tally::reset();
-    EXPECT_EQ(Tally::logEvent("EARLY"), Tally::EventStatus::SessionNotStarted);
-    Tally::startSession("QK7RZT2MHX4VN9BLC3PD");
-    Tally::startSession("OTHERKEY");
-    EXPECT_EQ(Tally::sessionApiKey(), "QK7RZT2MHX4VN9BLC3PD");
-    Tally::logEvent("GAMECENTER_OPEN", true);
-    Tally::logEvent("GAMECENTER_OPEN", true);
-    Tally::endTimedEvent("GAMECENTER_OPEN", std::nullopt);
-    Tally::endTimedEvent("GAMECENTER_OPEN", Tally::Parameters{{"k", true}});
-    Tally::endTimedEvent("GAMECENTER_OPEN", std::nullopt);  // none open any more
-    auto events = Tally::events();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_TRUE(events[1].ended && events[2].ended);
-    EXPECT_TRUE(std::get<bool>(events[2].parameters.at("k")));
-
-    EXPECT_EQ(Tally::logEvent(nullptr), Tally::EventStatus::Failed);
-    Tally::logEvent(nullptr, true);
-    Tally::endTimedEvent(nullptr, std::nullopt);
-    EXPECT_EQ(Tally::events().size(), 3u);
-    char const* const refused = "Tally: Event not logged -- eventName must be of NSString type.";
-    EXPECT_EQ(Tally::logLines(),
-              (std::vector<std::string>{
-                  "Tally: startSession has been called already. It should only be called once. Returning.", refused,
-                  refused, refused}));
-}
+class Agent : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::Directories::setRootOverride(dir.path());
+        TallyClock::setSource([this] { return platform::Date{now.load()}; });
+        TallyUtil::setLogObserver([this](std::string const& line) {
+            std::lock_guard lock(linesLock);
+            lines.push_back(line);
+        });
+        setState(0);
+    }
+    void TearDown() override {
+        Tally::reset();
+        TallyUtil::setLogObserver(nullptr);
+        TallyGlobalPersistentManager::cleanup();
+        platform::DeviceFacts::setProfile({});
+        TallyClock::setSource(nullptr);
+        platform::Directories::setRootOverride(std::nullopt);
+    }
+    static void setState(int state) {
+        platform::DeviceProfile p;
+        p.applicationState = state;
+        platform::DeviceFacts::setProfile(p);
+    }
+    size_t countLines(std::string const& text) {
+        std::lock_guard lock(linesLock);
+        return size_t(std::count(lines.begin(), lines.end(), text));
+    }
+    std::vector<std::string> names() {
+        std::vector<std::string> out;
+        TallyImpl::currentSession()->withSession([&](TallySession* s) {
+            for (auto const& e : s->eventLog()) out.push_back(e->name());
+        });
+        return out;
+    }
+    testing_support::TempDir dir;
+    std::atomic<double> now{1700000000.0};
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+};
 
 }  // namespace
+
+TEST_F(Agent, StartDeferredUntilLaunchedThenStatusesAndOrder) {
+    EXPECT_EQ(Tally::logEvent("EARLY"), Tally::kCached);
+    EXPECT_EQ(Tally::logEvent("EARLY_TIMED", true), Tally::kRefused);  // no façade: lost
+    setState(1);  // inactive at launch: the rest waits for did-finish-launching
+    Tally::startSession(" QK7R ZT2M ");
+    Tally::startSession("OTHER");
+    EXPECT_EQ(countLines("Tally: startSession has been called already. It should only be called once. Returning."), 1u);
+    EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->apiKey(), "QK7RZT2M");
+    EXPECT_FALSE(Tally::activeSessionExists());
+    platform::NotificationCenter::shared().post(Tally::kDidFinishLaunching);
+    ASSERT_TRUE(Tally::activeSessionExists());
+    auto impl = TallyImpl::currentSession();
+    EXPECT_TRUE(impl->pauseTime());  // paused at once, still inactive
+    setState(0);
+    now = now + 5;
+    platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
+    EXPECT_FALSE(impl->pauseTime());  // resumed within the window
+    EXPECT_EQ(impl->totalPauseIntervalMillis(), 5000);
+
+    EXPECT_EQ(Tally::logEvent(nullptr), Tally::kRefused);
+    EXPECT_EQ(Tally::logEvent(""), Tally::kRefused);
+    Tally::Parameters ten, eleven;
+    for (int i = 0; i < 10; ++i) ten["k" + std::to_string(i)] = int64_t(i);
+    eleven = ten;
+    eleven["x"] = std::string("y");
+    EXPECT_EQ(Tally::logEvent("TEN", ten), Tally::kAccepted);
+    EXPECT_EQ(Tally::logEvent("ELEVEN", eleven), Tally::kTooManyParameters);
+    EXPECT_EQ(names(), std::vector<std::string>{"TEN"});
+    for (int i = 0; i < 999; ++i) Tally::logEvent("M");
+    impl->queue().sync([] {});  // statuses read the counts as the queue left them
+    EXPECT_EQ(Tally::logEvent("M"), Tally::kLogFull);
+    for (int i = 0; i < 98; ++i) Tally::logEvent(("N" + std::to_string(i)).c_str());
+    impl->queue().sync([] {});
+    EXPECT_EQ(Tally::logEvent("N5"), Tally::kTooManyNames);  // even for a counted name
+    // The cached event went out with the first session's report.
+    std::vector<std::string> sent;
+    auto sender = TallyDataSender::instance();
+    impl->queue().sync([&] {
+        for (auto const& b : sender->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey()))
+            for (auto const& e : block_reader::readBlock(*b->data()).events) sent.push_back(e.name);
+    });
+    EXPECT_EQ(sent, std::vector<std::string>{"EARLY"});
+
+    // A stored configuration without "analytics_enabled": 6, and nothing queued.
+    auto pulse = std::make_shared<TallyPulseSettings>();
+    TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentGlobalsMap(
+        [pulse](Value::Dict& m) { m["pulseSettings"] = Value(pulse); });
+    size_t const before = names().size();
+    EXPECT_EQ(Tally::logEvent("OFF"), Tally::kAnalyticsDisabled);
+    EXPECT_EQ(names().size(), before);
+}
+
+TEST_F(Agent, LifeCycleWindowEndAndCleanup) {
+    Tally::startSession("KEY");
+    auto impl = TallyImpl::currentSession();
+    ASSERT_TRUE(impl);
+    auto const first = impl->startTime();
+    Tally::logEvent("A");
+
+    // 10,000 ms away resumes, 10,001 ms starts anew.
+    platform::NotificationCenter::shared().post(Tally::kWillResignActive);
+    now = now + 10.0;
+    platform::NotificationCenter::shared().post(Tally::kWillEnterForeground);
+    platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
+    EXPECT_EQ(impl->startTime(), first);
+    platform::NotificationCenter::shared().post(Tally::kWillResignActive);
+    now = now + 10.0015;  // 10,001 ms once truncated
+    platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
+    EXPECT_NE(impl->startTime(), first);
+
+    // endSession waits for the end; endSessionAsync does not.
+    Tally::logEvent("B");
+    std::atomic<bool> release{false};
+    impl->queue().async([&] {
+        while (!release) std::this_thread::yield();
+    });
+    impl->endSessionAsync();  // returns at once behind the blocked queue
+    release = true;
+    Tally::endSession();
+    EXPECT_TRUE(impl->endTime());
+
+    // The ended sessions went to the data sender as blocks.
+    auto sender = TallyDataSender::instance();
+    ASSERT_TRUE(sender);
+    std::vector<std::string> sent;
+    impl->queue().sync([&] {
+        for (auto const& b : sender->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey()))
+            for (auto const& e : block_reader::readBlock(*b->data()).events) sent.push_back(e.name);
+    });
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "A"), sent.end());
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "B"), sent.end());
+
+    // Opting out ends the session once.
+    TallyUtil::setLogLevel(2);
+    Tally::setTallyOptOut(true);
+    Tally::setTallyOptOut(true);
+    impl->queue().sync([] {});
+    TallyUtil::setLogLevel(1);
+    EXPECT_EQ(countLines("TallySession: Scheduled send 1 session(s)."), 1u);  // the pending one, once
+    EXPECT_FALSE(TallyGlobalVariableStorage::sharedInstance()->optOutSessionPending());
+    Tally::setTallyOptOut(false);
+
+    // Set up without a key: the session is archived and none is left.
+    impl->setupForApiKey(std::nullopt);
+    EXPECT_FALSE(impl->startTime());
+    // Clean-up: a new instance with a new queue.
+    TallyImpl::cleanup();
+    EXPECT_FALSE(TallyImpl::currentSession());
+    auto fresh = TallyImpl::instance();
+    EXPECT_NE(fresh.get(), impl.get());
+    EXPECT_NE(&fresh->queue(), &impl->queue());
+}
+
+TEST_F(Agent, ManyThreadsLogWhileTheMainThreadPausesAndResumes) {
+    Tally::setSessionReportsOnPauseEnabled(false);
+    Tally::startSession("KEY");
+    auto impl = TallyImpl::currentSession();
+    std::atomic<int> accepted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &accepted] {
+            for (int i = 0; i < 100; ++i) {
+                std::string const name = "T" + std::to_string(t) + "_" + std::to_string(i % 10);
+                if (Tally::logEvent(name.c_str(), Tally::Parameters{{"i", int64_t(i)}}) == Tally::kAccepted) ++accepted;
+            }
+        });
+    }
+    for (int i = 0; i < 20; ++i) {
+        Tally::pauseSession();
+        Tally::applicationDidBecomeActive();
+    }
+    for (auto& t : threads) t.join();
+    Tally::pauseSession();
+    Tally::applicationDidBecomeActive();
+    // Below the limits every accepted event is logged exactly once.
+    std::map<std::string, int> seen;
+    impl->withSession([&](TallySession* s) {
+        for (auto const& e : s->eventLog()) ++seen[e->name() + "/" + TallyEvent::descriptionOf(e->parameters().at("i"))];
+    });
+    int total = 0;
+    for (auto const& [k, n] : seen) {
+        EXPECT_EQ(n, 1) << k;
+        total += n;
+    }
+    EXPECT_EQ(total, accepted.load());
+    EXPECT_EQ(total, 800);
+}
