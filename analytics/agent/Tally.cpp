@@ -6,6 +6,7 @@
 #include "analytics/agent/TallyFileCache.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
 #include "analytics/agent/TallyImpl.h"
+#include "analytics/agent/TallyPageViewDelegate.h"
 #include "analytics/agent/TallyPreCacheEventManager.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
@@ -296,6 +297,26 @@ void Tally::logPageView() {
         }
         if (auto f = facade()) f->maybeIncrementPageView();
     });
+}
+
+void Tally::logAllPageViews(std::shared_ptr<TallyPageViewHost> const& target) {
+    if (TallyUtil::isInWatchExtension()) {
+        TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+        return;
+    }
+    TallyPageViewDelegateOld::createDelegateOnTarget(target);
+}
+
+void Tally::logAllPageViewsForTarget(std::shared_ptr<TallyPageViewHost> const& target) {
+    if (TallyUtil::isInWatchExtension()) {
+        TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+        return;
+    }
+    TallyPageViewDelegate::createDelegateOnTarget(target);
+}
+
+void Tally::stopLogPageViewsForTarget(std::shared_ptr<TallyPageViewHost> const& target) {
+    TallyPageViewDelegate::destroyDelegateOnTarget(target);
 }
 
 // Settings.

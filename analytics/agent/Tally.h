@@ -4,6 +4,7 @@
 // Every operation is safe from any thread and never throws.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "platform/base/Value.h"
+
+class TallyPageViewHost;
 
 namespace platform {
 struct Notification;
@@ -51,6 +54,10 @@ public:
     static void endTimedEvent(char const* name, std::optional<Parameters> const& parameters);
     static void logError(char const* errorId, char const* message, std::optional<platform::Error> const& error);
     static void logPageView();
+    // Page views counted from a navigation or tab-bar host's delegate slot.
+    static void logAllPageViews(std::shared_ptr<TallyPageViewHost> const& target);
+    static void logAllPageViewsForTarget(std::shared_ptr<TallyPageViewHost> const& target);
+    static void stopLogPageViewsForTarget(std::shared_ptr<TallyPageViewHost> const& target);
 
     // Settings, stored agent-wide and passed on to the running session.
     static void setAppVersion(std::string const& version);

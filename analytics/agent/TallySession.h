@@ -133,6 +133,8 @@ public:
     static std::filesystem::path initialTimestampFilePath();
     static std::filesystem::path oldInitialTimestampFilePathUptilAgentVersion109();
     platform::Date initialTimestamp();
+    // The first-run time kept for this key, made from the start time when there is none.
+    static platform::Date initialTimestampFor(std::string const& apiKey, platform::Date start);
     static std::string installationIDForSessionReport();
     static Data installationIDAsBytes();
     static void removeInstallationIDFromKeychain();

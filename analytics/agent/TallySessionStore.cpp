@@ -238,9 +238,10 @@ void TallySession::resetStoreForTesting() { setCurrentSession(nullptr); }
 
 // Keychain values.
 
-platform::Date TallySession::initialTimestamp() {
+platform::Date TallySession::initialTimestamp() { return initialTimestampFor(apiKey(), startTime()); }
+
+platform::Date TallySession::initialTimestampFor(std::string const& key, platform::Date start) {
     auto kc = keychain();
-    std::string const key = apiKey();
     std::optional<platform::Date> stored;
     std::optional<std::string> storedKey;
     if (kc) {
@@ -278,7 +279,7 @@ platform::Date TallySession::initialTimestamp() {
             return *legacy->date();
         }
     }
-    platform::Date const made = startTime();
+    platform::Date const made = start;
     if (kc) kc->setObject(Value(made), kTimestampKey);
     settings()->setAppInstallProcessDone(false);
     TallyUtil::log(2, "TallySession: Initial timestamp[" + Value(made).describe() + "] created and saved");

@@ -1,5 +1,6 @@
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/agent/TallySession.h"
+#include "analytics/agent/TallyWatchSession.h"
 
 #include <cxxabi.h>
 
@@ -144,6 +145,7 @@ void TallyUtil::registerArchiveClasses() {
         TallyAutoIncrement::registerArchiveClass();
         TallyPulseSettings::registerArchiveClass();
         TallySession::registerArchiveClass();
+        TallyWatchSession::registerArchiveClass();
         return true;
     }();
     (void)registered;

@@ -16,3 +16,4 @@ zelv_test(agent_records_test SOURCES tests/RecordsTest.cpp DEPS zelv_agent)
 zelv_benchmark(agent_session_bench SOURCES bench/SessionBench.cpp DEPS zelv_agent)
 # Stored sessions, the report and sending.
 zelv_test(agent_store_test TSAN SOURCES tests/StoreTest.cpp DEPS zelv_agent zelv::zlib)
+zelv_test(agent_watch_test TSAN SOURCES tests/WatchTest.cpp DEPS zelv_agent)

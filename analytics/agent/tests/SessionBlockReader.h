@@ -67,7 +67,8 @@ struct Block {
     std::vector<Error> errors;  // the crash entry last, when there is one
 };
 
-inline Block readBlock(Cursor& c) {
+// A watch block has no truncated flag and no transaction count.
+inline Block readBlock(Cursor& c, bool watch = false) {
     Block k;
     k.version = c.u16();
     c.skip("s");
@@ -84,7 +85,7 @@ inline Block readBlock(Cursor& c) {
         std::string key = c.str(), value = c.str();
         k.params[key] = {value, c.u8()};
     }
-    c.skip("ssbbsbllibibbb");
+    c.skip(watch ? "ssbbsblliibbb" : "ssbbsbllibibbb");
     if (c.u8()) c.skip("l");
     for (int i = c.u16(); i > 0; --i) c.skip("si");
     for (int i = c.u16(); i > 0; --i) {
@@ -109,13 +110,14 @@ inline Block readBlock(Cursor& c) {
         k.errors.push_back(std::move(e));
     }
     c.skip("ihhh");
-    for (int i = c.u16(); i > 0; --i) c.skip("bL");
+    if (!watch)
+        for (int i = c.u16(); i > 0; --i) c.skip("bL");
     return k;
 }
 
-inline Block readBlock(Bytes const& b) {
+inline Block readBlock(Bytes const& b, bool watch = false) {
     Cursor c{b};
-    Block k = readBlock(c);
+    Block k = readBlock(c, watch);
     if (c.at != b.size()) throw std::runtime_error("trailing bytes after the block");
     return k;
 }
@@ -132,7 +134,7 @@ struct Report {
     size_t checksumAt = 0;
 };
 
-inline Report readReport(Bytes const& b) {
+inline Report readReport(Bytes const& b, bool watch = false) {
     Cursor c{b};
     Report r;
     if (c.u16() != 31 || c.u16() != 4 || c.u16() != 1) throw std::runtime_error("bad header words");
@@ -158,7 +160,7 @@ inline Report readReport(Bytes const& b) {
     for (int i = c.u16(); i > 0; --i)
         for (int j = (c.skip("s"), c.u16()); j > 0; --j) c.skip("ss");
     c.skip("s");
-    for (int i = c.u16(); i > 0; --i) r.blocks.push_back(readBlock(c));
+    for (int i = c.u16(); i > 0; --i) r.blocks.push_back(readBlock(c, watch));
     for (int i = c.u16(); i > 0; --i) {
         Bytes key = c.raw(c.u16());
         r.cookies[std::string(key.begin(), key.end())] = c.raw(c.u16());

@@ -87,17 +87,9 @@ TEST_F(Store, ArchiveRoundTripVersionsAndLimits) {
     s->saveToDisk();
     auto back = TallySession::unarchiveCurrentSession();
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->serializationVersion(), 9);
-    EXPECT_EQ(back->startTime(), s->startTime());
-    ASSERT_EQ(back->eventLog().size(), 2u);
-    EXPECT_TRUE(back->eventLog()[1]->timed());
-    EXPECT_EQ(back->eventCounts().at("a"), 1);
-    ASSERT_EQ(back->errors().size(), 1u);
-    EXPECT_EQ(back->totalErrorCount(), 1);
-    EXPECT_EQ(back->userID(), "user");
     EXPECT_EQ(back->publishedEventLogCount(), 2u);
     s->data();  // tracked marks settle at "unchanged"
-    EXPECT_EQ(*back->data(), *s->data());
+    EXPECT_EQ(*back->data(), *s->data());  // every reported field came back
 
     Value::Dict f = fieldsOf(*s);
     for (int version : {0, 9}) {
@@ -118,32 +110,19 @@ TEST_F(Store, ArchiveRoundTripVersionsAndLimits) {
     EXPECT_FALSE(reread(f));
 
     // Over the limits the archive is refused whole; at them it is taken.
-    auto over = [&](char const* key, int n, auto make) {
-        Value::Dict g = fieldsOf(*s);
-        if (std::string(key) == "eventCounts") {
-            Value::Dict counts;
-            for (int i = 0; i < n; ++i) counts["n" + std::to_string(i)] = Value(1);
-            g[key] = Value(counts);
-        } else {
-            Value::Array a;
-            for (int i = 0; i < n; ++i) a.push_back(make(i));
-            g[key] = Value(a);
+    auto over = [&](char const* key, int n, bool errors) {
+        Value::Dict g = fieldsOf(*s), counts;
+        Value::Array a;
+        for (int i = 0; i < n; ++i) {
+            counts["n" + std::to_string(i)] = Value(1);
+            a.push_back(errors ? Value(TallyError::errorWithString("e", "m", "x", 2, {}))
+                               : Value(std::make_shared<TallyEvent>("e")));
         }
-        return reread(g);
+        g[key] = std::string(key) == "eventCounts" ? Value(counts) : Value(a);
+        return reread(g) != nullptr;
     };
-    auto event = [](int i) { return Value(std::make_shared<TallyEvent>("e" + std::to_string(i))); };
-    auto error = [](int) { return Value(TallyError::errorWithString("e", "m", "x", 2, {})); };
-    EXPECT_TRUE(over("eventCounts", 100, event));
-    EXPECT_FALSE(over("eventCounts", 101, event));
-    EXPECT_TRUE(over("eventLog", 1000, event));
-    EXPECT_FALSE(over("eventLog", 1001, event));
-    EXPECT_TRUE(over("errors", 10, error));
-    EXPECT_FALSE(over("errors", 11, error));
-    // Entries of the wrong class are dropped, the session kept.
-    Value::Dict g = fieldsOf(*s);
-    g["eventLog"] = Value(Value::Array{Value("not an event"), event(1)});
-    ASSERT_TRUE(reread(g));
-    EXPECT_EQ(reread(g)->eventLog().size(), 1u);
+    EXPECT_TRUE(over("eventCounts", 100, false) && over("eventLog", 1000, false) && over("errors", 10, true));
+    EXPECT_FALSE(over("eventCounts", 101, false) || over("eventLog", 1001, false) || over("errors", 11, true));
 
     // A truncated file reads as none and, read whole, is removed; a file of another class too.
     auto path = TallySession::currentSessionFilePath();
@@ -187,16 +166,7 @@ TEST_F(Store, SessionBlockFields) {
 
     // The minimal tail bytes: log complete, totals, the reserved words and no transactions.
     auto bytes = *s->data();
-    Data const tail(bytes.end() - 19, bytes.end());
-    EXPECT_EQ(tail, (Data{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-
-    // Agent-wide session properties replace the session's; the deep link is written when set.
-    auto st = TallyGlobalVariableStorage::sharedInstance();
-    st->setSessionParameters(Value::Dict{{"level", Value("3")}});
-    st->setHasDeepLinkName(true);
-    st->setDeepLinkName(std::string("zelv://x"));
-    b = block_reader::readBlock(*s->data());
-    EXPECT_EQ(b.properties.at("level"), "3");
+    EXPECT_EQ(Data(bytes.end() - 19, bytes.end()), (Data{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(Store, ReportHeaderIdentifiersMarksCapsAndChecksum) {
