@@ -7,7 +7,9 @@
 #include "analytics/agent/TallyGlobalVariableStorage.h"
 #include "analytics/agent/TallyImpl.h"
 #include "analytics/agent/TallyPageViewDelegate.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallyPreCacheEventManager.h"
+#include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyHeartBeater.h"
@@ -424,6 +426,122 @@ void Tally::setTallyOptOut(bool optOut) {
 }
 
 bool Tally::hasUserOptedOut() { return TallyUtil::hasUserOptedOut(); }
+
+void Tally::addSessionOrigin(char const* name) {
+    TallyUtil::guarded([&] {
+        if (!name) {
+            TallyUtil::log(2, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
+            return;
+        }
+        settings()->setSessionOriginName(std::string(name));
+        settings()->setHasSessionOriginName(true);
+    });
+}
+
+void Tally::addSessionOrigin(char const* name, char const* deepLink) {
+    TallyUtil::guarded([&] {
+        if (!name) {
+            TallyUtil::log(2, "Tally: Session Origin not added -- Session Origin Name must be of NSString type.");
+            return;
+        }
+        if (!deepLink) {
+            TallyUtil::log(2, "Tally: deepLink not added -- Session deepLink Name must be of NSString type.");
+            return;
+        }
+        auto s = settings();
+        s->setSessionOriginName(std::string(name));
+        s->setHasSessionOriginName(true);
+        s->setDeepLinkName(std::string(deepLink));
+        s->setHasDeepLinkName(true);
+    });
+}
+
+void Tally::addOrigin(char const* name, char const* version, std::optional<platform::Value::Dict> const& parameters) {
+    TallyUtil::guarded([&] {
+        if (!name) {
+            TallyUtil::log(2, "Tally: Origin not added -- originName must be of NSString type.");
+            return;
+        }
+        if (!version) {
+            TallyUtil::log(2, "Tally: Origin not added -- originVersion must be of NSString type.");
+            return;
+        }
+        settings()->recordOrigin(std::string(name), std::string(version), parameters);
+    });
+}
+
+void Tally::setPulseEnabled(bool on) {
+    TallyUtil::guarded([&] {
+        settings()->setPulseMonitoringEnabled(on);
+        if (on) return;
+        TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentGlobalsMap([](platform::Value::Dict& map) {
+            auto it = map.find("pulseSettings");
+            auto pulse = it == map.end() ? nullptr : it->second.objectAs<TallyPulseSettings>();
+            if (!pulse) return;
+            platform::Value::Dict analytics = pulse->analytics();
+            analytics["analytics_enabled"] = platform::Value(true);
+            pulse->setAnalytics(std::move(analytics));
+        });
+    });
+}
+
+void Tally::setServerURL(std::string const& url) { TallyNetworkUtil::setServerURL(url); }
+void Tally::setPulseServerURL(std::string const& url) { TallyNetworkUtil::setPulseServerUrl(url); }
+void Tally::setPulseCBServerURL(std::string const& url) { TallyNetworkUtil::setPulseCBServerUrl(url); }
+void Tally::setAppCloudServerToStaging(bool staging) { TallyNetworkUtil::setAppCloudServerToStaging(staging); }
+void Tally::setSecureTransportEnabledDeprecated(bool on) { TallyNetworkUtil::setSecureTransportEnabledDeprecated(on); }
+
+int Tally::logEvent(int event, char const* syndicationId, std::optional<Parameters> const& parameters) {
+    return guardedResult(kRefused, [&] {
+        static char const* const names[] = {"Reblog", "FastReblog", "SourceClick", "Like", "ShareClick", "PostSend"};
+        if (static_cast<unsigned>(event) > 5) {
+            TallyUtil::log(2, "syndicationEvent [" + std::to_string(event) + "] is out of enum range");
+            return kRefused;
+        }
+        if (!syndicationId) {
+            TallyUtil::log(2, "Invalid syndicationID passed in");
+            return kRefused;
+        }
+        Parameters p = parameters.value_or(Parameters{});
+        for (char const* key : {"iurl", "aurl", "wurl"}) {
+            auto it = p.find(key);
+            if (it == p.end()) continue;
+            std::string const* text = std::get_if<std::string>(&it->second);
+            if (!text) continue;
+            Data const digest = TallyUtil::hashData(Data(text->begin(), text->end()));
+            it->second = TallyUtil::hashDataToHexString(digest.data(), digest.size());
+        }
+        p["sid+zelv"] = std::string(syndicationId);
+        return logEvent(names[event], p);
+    });
+}
+
+void Tally::logError(char const* errorId, char const* message, std::string const& name, std::string const& reason) {
+    TallyUtil::guarded([&] {
+        if (TallyUtil::isInWatchExtension() || !errorId || !message) {
+            TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
+            return;
+        }
+        if (auto f = facade())
+            f->recordError(std::string(errorId), std::string(message), TallySession::ExceptionInfo{name, reason}, Data{});
+    });
+}
+
+bool Tally::isTallyUserInfo(platform::Value::Dict const& userInfo) {
+    return guardedResult(false, [&] {
+        auto f = facade();
+        return f && f->isTallyUserInfo(userInfo);
+    });
+}
+
+void Tally::removeInstallationIDFromKeychain() {
+    TallyUtil::guarded([] {
+        if (auto f = facade()) f->removeInstallationIDFromKeychain();
+    });
+}
+
+void Tally::disableTransferOfTallyInfo() { TallySession::disableTransferOfTallyInfo(); }
+void Tally::disableWatchConnectivity() { TallySession::disableWatchConnectivity(); }
 
 // Life cycle.
 

@@ -77,6 +77,26 @@ public:
     static void setSessionReportsOnPauseEnabled(bool on);
     static void setBackgroundSessionEnabled(bool on);
     static void sessionProperties(platform::Value::Dict const& properties);
+    static void addSessionOrigin(char const* name);
+    static void addSessionOrigin(char const* name, char const* deepLink);
+    static void addOrigin(char const* name, char const* version,
+                          std::optional<platform::Value::Dict> const& parameters = std::nullopt);
+    // Switching pulse off marks the stored configuration's analytics as enabled again.
+    static void setPulseEnabled(bool on);
+    static void setServerURL(std::string const& url);
+    static void setPulseServerURL(std::string const& url);
+    static void setPulseCBServerURL(std::string const& url);
+    static void setAppCloudServerToStaging(bool staging);
+    static void setSecureTransportEnabledDeprecated(bool on);
+    // Syndication events 0 to 5; "iurl", "aurl" and "wurl" values are sent as SHA-1 hex digests.
+    static int logEvent(int syndicationEvent, char const* syndicationId, std::optional<Parameters> const& parameters);
+    static void logError(char const* errorId, char const* message, std::string const& exceptionName,
+                         std::string const& exceptionReason);
+    static bool sendUsageInfo() { return true; }
+    static bool isTallyUserInfo(platform::Value::Dict const& userInfo);
+    static void removeInstallationIDFromKeychain();
+    static void disableTransferOfTallyInfo();
+    static void disableWatchConnectivity();
     // Acts only on a change from not opted out to opted out.
     static void setTallyOptOut(bool optOut);
     static bool hasUserOptedOut();
