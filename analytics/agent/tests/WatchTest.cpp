@@ -76,13 +76,9 @@ protected:
 TEST_F(Watch, ThresholdsEndingExpiryAndTheReport) {
     auto thresholds = [&](Value::Dict keys) {
         bundle(std::move(keys));
-        std::pair<int, int> t;
-        TallyWatchSession::queue().sync([&] {
-            auto s = TallyWatchSession::currentWatchSession();
-            t = {s->watchEventThreshold(), s->watchDurationThreshold()};
-            s->endWatchSession();
-        });
-        return t;
+        std::shared_ptr<TallyWatchSession> s;
+        TallyWatchSession::queue().sync([&] { s = TallyWatchSession::currentWatchSession(), s->endWatchSession(); });
+        return std::make_pair(s->watchEventThreshold(), s->watchDurationThreshold());
     };
     EXPECT_EQ(thresholds({{"Tally Watch Event Threshold", Value(3)}, {"Tally Watch Duration Threshold", Value(61)}}),
               std::make_pair(5, 60));
@@ -98,8 +94,12 @@ TEST_F(Watch, ThresholdsEndingExpiryAndTheReport) {
     EXPECT_EQ(TallyWatch::logWatchEvent(std::string("e"), eleven), 3);
     TallyWatch::logWatchError(std::string("err"), std::string("m"), std::nullopt);
     TallyWatch::logWatchEvent(std::string("f"), std::nullopt);
-    std::shared_ptr<TallyWatchSession> first;
-    TallyWatchSession::queue().sync([&] { first = TallyWatchSession::currentWatchSession(); });
+    auto current = [] {
+        std::shared_ptr<TallyWatchSession> s;
+        TallyWatchSession::queue().sync([&] { s = TallyWatchSession::currentWatchSession(); });
+        return s;
+    };
+    auto first = current();
     EXPECT_EQ(first->totalEventCount(), 3);  // errors count
     EXPECT_EQ(sentBlocks(), before);
     TallyWatch::logWatchEvent(std::string("g"), std::nullopt);
@@ -113,10 +113,9 @@ TEST_F(Watch, ThresholdsEndingExpiryAndTheReport) {
     EXPECT_TRUE(block.errors.empty());  // counted, written as 0
 
     // Expiry: ten minutes and one second after its start the next look ends it.
-    std::shared_ptr<TallyWatchSession> s;
-    TallyWatchSession::queue().sync([&] { s = TallyWatchSession::currentWatchSession(); });
+    auto s = current();
     now += 601;
-    TallyWatchSession::queue().sync([&] { EXPECT_NE(TallyWatchSession::currentWatchSession(), s); });
+    EXPECT_NE(current(), s);
     EXPECT_TRUE(s->endTime());
 
     // The phone's identifiers are kept; other user info is not the agent's.
