@@ -169,7 +169,24 @@ void TallyImpl::recordError(std::optional<std::string> id, std::optional<std::st
 }
 void TallyImpl::markSessionAsResuming() { forward([](TallySession& s) { s.markSessionAsResuming(); }); }
 void TallyImpl::resumeSession() { forward([](TallySession& s) { s.resumeSession(); }); }
-void TallyImpl::pauseSession() { forward([](TallySession& s) { s.pauseSession(); }); }
+uint64_t TallyImpl::registerBackgoundTask() {
+    static std::atomic<uint64_t> next{TallyBackgroundTaskTracker::kInvalidTask};
+    return instance()->isBackgroundSupported() ? ++next : TallyBackgroundTaskTracker::kInvalidTask;
+}
+
+void TallyImpl::unregisterBackgoundTask(uint64_t task) {
+    if (task == TallyBackgroundTaskTracker::kInvalidTask) return;
+    TallyUtil::log(2, "Tally: background task " + std::to_string(task) + " ended");
+}
+
+void TallyImpl::pauseSession() {
+    // The pause (which archives and may send) finishes even if the app goes away right after.
+    uint64_t const task = isBackgroundSupported_ ? registerBackgoundTask() : TallyBackgroundTaskTracker::kInvalidTask;
+    forward([task](TallySession& s) {
+        s.pauseSession();
+        unregisterBackgoundTask(task);
+    });
+}
 void TallyImpl::endSessionAsync() { forward([](TallySession& s) { s.endSession(); }); }
 void TallyImpl::sendSessionsToServerForCreateSession() {
     forward([](TallySession& s) { s.sendSessionsToServerForCreateSession(); });

@@ -26,6 +26,11 @@ public:
     static std::shared_ptr<TallyImpl> currentSession();
     static void setupCurrentSessionWithKey(std::optional<std::string> const& key);
 
+    // The desktop has no background tasks: the invalid task unless the device profile says so,
+    // and then one numbered task that nothing expires.
+    static uint64_t registerBackgoundTask();
+    static void unregisterBackgoundTask(uint64_t task);
+
     TallyImpl();
     platform::WorkQueue& queue() { return *queue_; }
     bool isBackgroundSupported() const { return isBackgroundSupported_; }
