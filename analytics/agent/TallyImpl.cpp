@@ -15,13 +15,14 @@
 namespace {
 
 std::mutex classLock;
+// Never destroyed: the agent may still be in use while the process's statics go away.
 std::shared_ptr<TallyImpl>& singleton() {
-    static std::shared_ptr<TallyImpl> s;
-    return s;
+    static auto* s = new std::shared_ptr<TallyImpl>;
+    return *s;
 }
 std::shared_ptr<TallyImpl>& handle() {
-    static std::shared_ptr<TallyImpl> h;
-    return h;
+    static auto* h = new std::shared_ptr<TallyImpl>;
+    return *h;
 }
 
 // Whether the stored remote configuration switches analytics off.
@@ -33,8 +34,9 @@ bool analyticsSwitchedOff() {
             if (it == map.end() || it->second.isNull()) return;
             auto pulse = it->second.objectAs<TallyPulseSettings>();
             if (!pulse) return;
-            auto flag = pulse->analytics().find("analytics_enabled");
-            off = flag == pulse->analytics().end() || flag->second.toBool() != true;
+            Value::Dict const analytics = pulse->analytics();
+            auto flag = analytics.find("analytics_enabled");
+            off = flag == analytics.end() || flag->second.toBool() != true;
         });
     return off;
 }

@@ -23,8 +23,8 @@ TallySession::Neighbours& neighboursSlot() {
     return n;
 }
 std::shared_ptr<TallySession>& currentSlot() {
-    static std::shared_ptr<TallySession> s;
-    return s;
+    static auto* s = new std::shared_ptr<TallySession>;  // outlives the other statics
+    return *s;
 }
 
 std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }

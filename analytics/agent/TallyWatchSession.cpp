@@ -23,8 +23,8 @@ using P = TallyProtocolData;
 
 std::recursive_mutex classLock;
 std::shared_ptr<TallyWatchSession>& current() {
-    static std::shared_ptr<TallyWatchSession> s;
-    return s;
+    static auto* s = new std::shared_ptr<TallyWatchSession>;  // outlives the other statics
+    return *s;
 }
 
 Value const* bundleValue(Value::Dict const& info, char const* key) {
