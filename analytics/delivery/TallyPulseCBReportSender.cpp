@@ -15,8 +15,9 @@
 namespace {
 std::mutex classLock;
 std::shared_ptr<TallyPulseCBReportSender>& slot() {
-    static std::shared_ptr<TallyPulseCBReportSender> instance;
-    return instance;
+    // Never destroyed: work still queued at exit must not find it gone.
+    static auto* instance = new std::shared_ptr<TallyPulseCBReportSender>();
+    return *instance;
 }
 char const* const kName = "-[TallyPulseCBReportSender retransmitNotSentBlocks]";
 }  // namespace

@@ -15,8 +15,9 @@ using platform::Value;
 namespace {
 std::mutex instanceMutex;
 std::shared_ptr<TallyPulseCallbackReportManager>& slot() {
-    static std::shared_ptr<TallyPulseCallbackReportManager> instance;
-    return instance;
+    // Never destroyed: work still queued at exit must not find it gone.
+    static auto* instance = new std::shared_ptr<TallyPulseCallbackReportManager>();
+    return *instance;
 }
 }  // namespace
 

@@ -28,8 +28,9 @@ namespace {
 std::mutex instanceMutex;
 bool cleanedUp = false;
 std::shared_ptr<TallyPulseEventController>& slot() {
-    static std::shared_ptr<TallyPulseEventController> instance;
-    return instance;
+    // Never destroyed: work still queued at exit must not find it gone.
+    static auto* instance = new std::shared_ptr<TallyPulseEventController>();
+    return *instance;
 }
 
 std::shared_ptr<TallyGlobalPersistentManager> maps() { return TallyGlobalPersistentManager::sharedInstance(); }

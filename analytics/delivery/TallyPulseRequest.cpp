@@ -84,18 +84,19 @@ bool appendDeviceId(avro_value_t* ids, int32_t type, std::string const& id) {
 }  // namespace
 
 std::shared_ptr<TallyPulseRequest> TallyPulseRequest::sharedInstance() {
-    static std::shared_ptr<TallyPulseRequest> instance = std::make_shared<TallyPulseRequest>();
-    return instance;
+    // Never destroyed: a reply arriving at exit must not find it gone.
+    static auto* instance = new std::shared_ptr<TallyPulseRequest>(std::make_shared<TallyPulseRequest>());
+    return *instance;
 }
 
 platform::WorkQueue& TallyPulseRequest::appInstallQueue() {
-    static platform::WorkQueue queue("com.Tally.pulseAppInstall", platform::WorkQueue::Kind::Concurrent);
-    return queue;
+    static auto* queue = new platform::WorkQueue("com.Tally.pulseAppInstall", platform::WorkQueue::Kind::Concurrent);
+    return *queue;
 }
 
 platform::WorkQueue& TallyPulseRequest::accessQueue() {
-    static platform::WorkQueue queue("com.Tally.TallyPulseRequest");
-    return queue;
+    static auto* queue = new platform::WorkQueue("com.Tally.TallyPulseRequest");
+    return *queue;
 }
 
 void TallyPulseRequest::synchronizedPulseAccessWithCallback_async(std::function<void(TallyPulseRequest&)> block) {

@@ -19,8 +19,10 @@ std::string base64(platform::Data const& data) {
 }  // namespace
 
 std::shared_ptr<TallyRecordTransactionRequestManager> TallyRecordTransactionRequestManager::sharedInstance() {
-    static std::shared_ptr<TallyRecordTransactionRequestManager> instance = std::make_shared<TallyRecordTransactionRequestManager>();
-    return instance;
+    // Never destroyed: a store answering at exit must not find it gone.
+    static auto* instance =
+        new std::shared_ptr<TallyRecordTransactionRequestManager>(std::make_shared<TallyRecordTransactionRequestManager>());
+    return *instance;
 }
 
 TallyRecordTransactionRequestManager::TallyRecordTransactionRequestManager()

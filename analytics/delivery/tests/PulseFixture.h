@@ -131,6 +131,8 @@ protected:
             std::this_thread::sleep_for(2ms);
             settle();
         }
+        // What the condition's last step queued (an outcome for the report manager) runs too.
+        settle();
         return true;
     }
     // Whether every stored attempt has its outcome (none in flight).

@@ -177,6 +177,7 @@ TEST_F(PulseRequestTest, ThePendingFlagClearsWhenNoRequestStarts) {
     // A refused connection clears it too, and the next request goes out.
     TallyNetworkUtil::setPulseServerUrl("http://127.0.0.1:1/sdk/v1/config");
     request();
+    settle();  // the request has been made
     ASSERT_TRUE(waitUntil([&] { return !storage->pulseRequestPending() && TallyPulseRequest::sharedInstance()->runningTaskCount() == 0; }));
     TallyNetworkUtil::setPulseServerUrl(server.url("/sdk/v1/config"));
     server.on("/sdk/v1/config", Reply::answer(200));
