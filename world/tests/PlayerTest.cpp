@@ -377,3 +377,29 @@ TEST(PlayerMovement, ThePlayerSwimsUpAfterASecondUnderWater) {
     EXPECT_LT(before, 4.0f);
     EXPECT_GT(after, before + 2.0f) << "swimming up";
 }
+
+// Rolling round the inside of a ring, the controls reverse on the ceiling reached from the floor
+// and clear when the keys are released.
+TEST(PlayerMovement, ALoopCeilingReversesTheControls) {
+    levels::LevelBuilder b;
+    std::vector<glm::vec2> ring;
+    for (int i = 0; i <= 48; ++i) {
+        float const a = float(i) * 6.2831853f / 48.0f - 1.5707963f;
+        ring.push_back(glm::vec2(20.0f, 4.0f) + 4.0f * glm::vec2(std::cos(a), std::sin(a)));
+    }
+    b.data().staticShapes.push_back(levels::chainShape(ring, levels::Fixture{}));
+    b.checkPoint({20.0f, 0.4f});
+    Rig rig(b.data());
+    rig.frames(5, 20.0f);
+    body(rig)->SetLinearVelocity(b2Vec2(10.0f, 0.0f));
+    rig.input.right = 1;
+    bool reversed = false;
+    for (int i = 0; i < 120 && !reversed; ++i) {
+        rig.frame(20.0f);
+        reversed = rig.world->getPlayer().controlsReversed();
+    }
+    EXPECT_TRUE(reversed);
+    rig.input = ControlSchemeInputState();
+    rig.frame(20.0f);
+    EXPECT_FALSE(rig.world->getPlayer().controlsReversed());
+}
