@@ -1,6 +1,8 @@
 #include "physics/particles/ParticleSystem.h"
 
 #include <box2d/b2_body.h>
+#include <box2d/b2_broad_phase.h>
+#include <box2d/b2_contact_manager.h>
 #include <box2d/b2_chain_shape.h>
 #include <box2d/b2_edge_shape.h>
 #include <box2d/b2_fixture.h>
@@ -80,29 +82,38 @@ b2Vec2 velocityAt(const b2Body* body, b2Vec2 p) {
 
 }  // namespace
 
-class ParticleSystem::CollisionCallback : public b2QueryCallback {
+// The two fixture passes look at each fixture child once: the broad phase holds one proxy per
+// child, and the world's own query would hand a chain's fixture over once for every child near
+// the particles, repeating its collisions and contacts that many times.
+class ParticleSystem::CollisionCallback {
 public:
-    CollisionCallback(ParticleSystem* system, const b2TimeStep& step) : system_(system), step_(step) {}
-    bool ReportFixture(b2Fixture* fixture) override {
-        system_->collideFixture(fixture, step_);
+    CollisionCallback(ParticleSystem* system, const b2BroadPhase* broadPhase, const b2TimeStep& step)
+        : system_(system), broadPhase_(broadPhase), step_(step) {}
+    bool QueryCallback(int32 proxyId) {
+        auto const* proxy = static_cast<const b2FixtureProxy*>(broadPhase_->GetUserData(proxyId));
+        system_->collideFixture(proxy->fixture, proxy->childIndex, step_);
         return true;
     }
 
 private:
     ParticleSystem* system_;
+    const b2BroadPhase* broadPhase_;
     b2TimeStep step_;
 };
 
-class ParticleSystem::BodyContactsCallback : public b2QueryCallback {
+class ParticleSystem::BodyContactsCallback {
 public:
-    explicit BodyContactsCallback(ParticleSystem* system) : system_(system) {}
-    bool ReportFixture(b2Fixture* fixture) override {
-        system_->bodyContactsFixture(fixture);
+    BodyContactsCallback(ParticleSystem* system, const b2BroadPhase* broadPhase)
+        : system_(system), broadPhase_(broadPhase) {}
+    bool QueryCallback(int32 proxyId) {
+        auto const* proxy = static_cast<const b2FixtureProxy*>(broadPhase_->GetUserData(proxyId));
+        system_->bodyContactsFixture(proxy->fixture, proxy->childIndex);
         return true;
     }
 
 private:
     ParticleSystem* system_;
+    const b2BroadPhase* broadPhase_;
 };
 
 void ParticleGroup::UpdateStatistics() {
@@ -631,11 +642,12 @@ void ParticleSystem::SolveCollision(const b2TimeStep& step) {
     if (!box.IsValid()) {
         return;
     }
-    CollisionCallback callback(this, step);
-    world_->QueryAABB(&callback, box);
+    const b2BroadPhase& broadPhase = world_->GetContactManager().m_broadPhase;
+    CollisionCallback callback(this, &broadPhase, step);
+    broadPhase.Query(&callback, box);
 }
 
-void ParticleSystem::collideFixture(b2Fixture* fixture, const b2TimeStep& step) {
+void ParticleSystem::collideFixture(b2Fixture* fixture, std::int32_t child, const b2TimeStep& step) {
     if (fixture->IsSensor() || (fixture->GetFilterData().maskBits & collisionMask_) == 0) {
         return;
     }
@@ -644,46 +656,42 @@ void ParticleSystem::collideFixture(b2Fixture* fixture, const b2TimeStep& step) 
     b2Transform const xf = body->GetTransform();
     b2Transform const previous = previousTransform(body);
     float const mass = GetParticleMass();
-    std::int32_t const childCount = shape->GetChildCount();
-    for (std::int32_t child = 0; child < childCount; ++child) {
-        b2AABB aabb = fixture->GetAABB(child);
-        aabb.lowerBound -= b2Vec2(particleDiameter_, particleDiameter_);
-        aabb.upperBound += b2Vec2(particleDiameter_, particleDiameter_);
-        // Chain children are tested two-sided: level chains hold liquid on either side.
-        b2EdgeShape edge;
-        const b2Shape* target = shape;
-        std::int32_t targetChild = child;
-        if (shape->GetType() == b2Shape::e_chain) {
-            static_cast<const b2ChainShape*>(shape)->GetChildEdge(&edge, child);
-            edge.m_oneSided = false;
-            target = &edge;
-            targetChild = 0;
+    b2AABB aabb = fixture->GetAABB(child);
+    aabb.lowerBound -= b2Vec2(particleDiameter_, particleDiameter_);
+    aabb.upperBound += b2Vec2(particleDiameter_, particleDiameter_);
+    // Chain children are tested two-sided: level chains hold liquid on either side.
+    b2EdgeShape edge;
+    const b2Shape* target = shape;
+    std::int32_t targetChild = child;
+    if (shape->GetType() == b2Shape::e_chain) {
+        static_cast<const b2ChainShape*>(shape)->GetChildEdge(&edge, child);
+        edge.m_oneSided = false;
+        target = &edge;
+        targetChild = 0;
+    }
+    const Proxy* first = nullptr;
+    const Proxy* last = nullptr;
+    tagRange(aabb.lowerBound, aabb.upperBound, &first, &last);
+    for (const Proxy* proxy = first; proxy < last; ++proxy) {
+        std::int32_t const a = proxy->index;
+        b2Vec2 const p = position_[std::size_t(a)];
+        if (p.x < aabb.lowerBound.x || p.x > aabb.upperBound.x || p.y < aabb.lowerBound.y || p.y > aabb.upperBound.y) {
+            continue;
         }
-        const Proxy* first = nullptr;
-        const Proxy* last = nullptr;
-        tagRange(aabb.lowerBound, aabb.upperBound, &first, &last);
-        for (const Proxy* proxy = first; proxy < last; ++proxy) {
-            std::int32_t const a = proxy->index;
-            b2Vec2 const p = position_[std::size_t(a)];
-            if (p.x < aabb.lowerBound.x || p.x > aabb.upperBound.x || p.y < aabb.lowerBound.y ||
-                p.y > aabb.upperBound.y) {
-                continue;
-            }
-            b2Vec2& v = velocity_[std::size_t(a)];
-            b2RayCastInput input;
-            input.p1 = b2Mul(xf, b2MulT(previous, p));
-            input.p2 = p + step.dt * v;
-            input.maxFraction = 1.0f;
-            b2RayCastOutput output;
-            if (target->RayCast(&output, input, xf, targetChild)) {
-                b2Vec2 const n = output.normal;
-                b2Vec2 const q = (1.0f - output.fraction) * input.p1 + output.fraction * input.p2 + linearSlop * n;
-                b2Vec2 const vNew = step.inv_dt * (q - p);
-                b2Vec2 f = mass * (v - vNew);
-                f = b2Dot(f, n) * n;
-                v = vNew;
-                body->ApplyLinearImpulse(f, q, true);
-            }
+        b2Vec2& v = velocity_[std::size_t(a)];
+        b2RayCastInput input;
+        input.p1 = b2Mul(xf, b2MulT(previous, p));
+        input.p2 = p + step.dt * v;
+        input.maxFraction = 1.0f;
+        b2RayCastOutput output;
+        if (target->RayCast(&output, input, xf, targetChild)) {
+            b2Vec2 const n = output.normal;
+            b2Vec2 const q = (1.0f - output.fraction) * input.p1 + output.fraction * input.p2 + linearSlop * n;
+            b2Vec2 const vNew = step.inv_dt * (q - p);
+            b2Vec2 f = mass * (v - vNew);
+            f = b2Dot(f, n) * n;
+            v = vNew;
+            body->ApplyLinearImpulse(f, q, true);
         }
     }
 }
@@ -734,11 +742,12 @@ void ParticleSystem::UpdateBodyContacts() {
     if (!box.IsValid()) {
         return;
     }
-    BodyContactsCallback callback(this);
-    world_->QueryAABB(&callback, box);
+    const b2BroadPhase& broadPhase = world_->GetContactManager().m_broadPhase;
+    BodyContactsCallback callback(this, &broadPhase);
+    broadPhase.Query(&callback, box);
 }
 
-void ParticleSystem::bodyContactsFixture(b2Fixture* fixture) {
+void ParticleSystem::bodyContactsFixture(b2Fixture* fixture, std::int32_t child) {
     if (fixture->IsSensor() || (fixture->GetFilterData().maskBits & collisionMask_) == 0) {
         return;
     }
@@ -752,38 +761,34 @@ void ParticleSystem::bodyContactsFixture(b2Fixture* fixture) {
     float const invBI = bI > 0.0f ? 1.0f / bI : 0.0f;
     float const invParticleMass = GetParticleInvMass();
     b2Transform const xf = body->GetTransform();
-    std::int32_t const childCount = shape->GetChildCount();
-    for (std::int32_t child = 0; child < childCount; ++child) {
-        b2AABB aabb = fixture->GetAABB(child);
-        aabb.lowerBound -= b2Vec2(particleDiameter_, particleDiameter_);
-        aabb.upperBound += b2Vec2(particleDiameter_, particleDiameter_);
-        const Proxy* first = nullptr;
-        const Proxy* last = nullptr;
-        tagRange(aabb.lowerBound, aabb.upperBound, &first, &last);
-        for (const Proxy* proxy = first; proxy < last; ++proxy) {
-            std::int32_t const a = proxy->index;
-            b2Vec2 const p = position_[std::size_t(a)];
-            if (p.x < aabb.lowerBound.x || p.x > aabb.upperBound.x || p.y < aabb.lowerBound.y ||
-                p.y > aabb.upperBound.y) {
-                continue;
-            }
-            float d = 0.0f;
-            b2Vec2 n;
-            computeDistance(*shape, xf, p, child, &d, &n);
-            if (d < particleDiameter_) {
-                float const invAm = (flags_[std::size_t(a)] & wallParticle) != 0 ? 0.0f : invParticleMass;
-                float const rpn = b2Cross(p - bp, n);
-                // A wall particle against an immovable body has no finite mass: it gets none, so
-                // the passes that scale by it push nothing.
-                float const sum = invAm + invBm + invBI * rpn * rpn;
-                ParticleBodyContact contact;
-                contact.index = a;
-                contact.body = body;
-                contact.weight = 1.0f - d * inverseDiameter_;
-                contact.normal = -n;
-                contact.mass = sum > 0.0f ? 1.0f / sum : 0.0f;
-                append(bodyContacts_, contact);
-            }
+    b2AABB aabb = fixture->GetAABB(child);
+    aabb.lowerBound -= b2Vec2(particleDiameter_, particleDiameter_);
+    aabb.upperBound += b2Vec2(particleDiameter_, particleDiameter_);
+    const Proxy* first = nullptr;
+    const Proxy* last = nullptr;
+    tagRange(aabb.lowerBound, aabb.upperBound, &first, &last);
+    for (const Proxy* proxy = first; proxy < last; ++proxy) {
+        std::int32_t const a = proxy->index;
+        b2Vec2 const p = position_[std::size_t(a)];
+        if (p.x < aabb.lowerBound.x || p.x > aabb.upperBound.x || p.y < aabb.lowerBound.y || p.y > aabb.upperBound.y) {
+            continue;
+        }
+        float d = 0.0f;
+        b2Vec2 n;
+        computeDistance(*shape, xf, p, child, &d, &n);
+        if (d < particleDiameter_) {
+            float const invAm = (flags_[std::size_t(a)] & wallParticle) != 0 ? 0.0f : invParticleMass;
+            float const rpn = b2Cross(p - bp, n);
+            // A wall particle against an immovable body has no finite mass: it gets none, so the
+            // passes that scale by it push nothing.
+            float const sum = invAm + invBm + invBI * rpn * rpn;
+            ParticleBodyContact contact;
+            contact.index = a;
+            contact.body = body;
+            contact.weight = 1.0f - d * inverseDiameter_;
+            contact.normal = -n;
+            contact.mass = sum > 0.0f ? 1.0f / sum : 0.0f;
+            append(bodyContacts_, contact);
         }
     }
 }
@@ -795,6 +800,17 @@ void ParticleSystem::UpdateContacts(bool exceptZombie) {
     }
     std::sort(proxies_.begin(), proxies_.end(), [](Proxy const& a, Proxy const& b) { return a.tag < b.tag; });
     proxiesSorted_ = true;
+    if (bruteForceContacts_) {
+        UpdateContactsBruteForce();
+    } else {
+        scanContacts();
+    }
+    if (exceptZombie) {
+        removeIf(contacts_, [](ParticleContact const& contact) { return (contact.flags & zombieParticle) != 0; });
+    }
+}
+
+void ParticleSystem::scanContacts() {
     contacts_.clear();
     const Proxy* const begin = proxies_.data();
     const Proxy* const end = begin + proxies_.size();
@@ -813,9 +829,6 @@ void ParticleSystem::UpdateContacts(bool exceptZombie) {
         for (const Proxy* b = std::max(c, a + 1); b < end && b->tag <= bottomRightTag; ++b) {
             addContact(a->index, b->index);
         }
-    }
-    if (exceptZombie) {
-        removeIf(contacts_, [](ParticleContact const& contact) { return (contact.flags & zombieParticle) != 0; });
     }
 }
 

@@ -172,8 +172,10 @@ public:
     void SolvePressure(const b2TimeStep& step);
     void SolveDamping();
 
-    // Contacts found by testing every pair of particles; the benchmarks' yardstick.
+    // Contacts found by testing every pair of particles: the yardstick of the tests and the
+    // benchmarks. With the switch on, every contact update of the step finds them so.
     void UpdateContactsBruteForce();
+    void SetBruteForceContacts(bool on) { bruteForceContacts_ = on; }
 
 private:
     friend class ParticleGroup;
@@ -181,11 +183,12 @@ private:
     class BodyContactsCallback;
 
     void growParticleBuffers();
+    void scanContacts();
     void addContact(std::int32_t a, std::int32_t b);
     void computeDepthForGroup(ParticleGroup* group);
     void createTriads(std::int32_t first, std::int32_t last, const ParticleGroupDef& def);
-    void collideFixture(b2Fixture* fixture, const b2TimeStep& step);
-    void bodyContactsFixture(b2Fixture* fixture);
+    void collideFixture(b2Fixture* fixture, std::int32_t child, const b2TimeStep& step);
+    void bodyContactsFixture(b2Fixture* fixture, std::int32_t child);
     b2Transform previousTransform(const b2Body* body) const;
     void destroyGroup(ParticleGroup* group);
     // Sorted proxies from tag(lower) to tag(upper), by binary search.
@@ -229,6 +232,7 @@ private:
     std::int32_t groupCount_ = 0;
     ParticleGroup* groupList_ = nullptr;
     bool loggedFarGroup_ = false;
+    bool bruteForceContacts_ = false;
 
     float pressureStrength_ = 0.05f;
     float dampingStrength_ = 1.0f;

@@ -329,6 +329,22 @@ TEST(ParticleSolver, FixturesStopParticlesAndTakeTheirPush) {
     EXPECT_EQ(round.GetParticleBodyContacts()[0].index, 1);
     EXPECT_NEAR(round.GetParticleBodyContacts()[0].weight, 0.5f, 1e-5f);
 
+    // Near the joint of two chain children: one contact for each child, not one per child for
+    // each time the world's query hands the chain over.
+    PhysicsWorld chained(b2Vec2(0.0f, 0.0f));
+    chained.SetParticleRadius(0.05f);
+    std::vector<b2Vec2> points;
+    for (int i = 0; i <= 10; ++i) {
+        points.emplace_back(float(i), 0.0f);
+    }
+    b2ChainShape chain;
+    chain.CreateChain(points.data(), 11, points.front(), points.back());
+    chained.CreateBody(b2BodyDef())->CreateFixture(&chain, 0.0f);
+    chained.particles().CreateParticle(at(5.0f, 0.05f));
+    chained.particles().UpdateContacts(false);
+    chained.particles().UpdateBodyContacts();
+    EXPECT_EQ(chained.GetParticleBodyContactCount(), 2);
+
     // A dynamic box in a stream is pushed along; a falling body's own motion carries nothing.
     PhysicsWorld stream(b2Vec2(0.0f, 0.0f));
     stream.SetParticleRadius(0.05f);
