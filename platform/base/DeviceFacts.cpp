@@ -133,9 +133,13 @@ std::string DeviceFacts::executablePath() {
         std::lock_guard<std::mutex> lock(state().mutex);
         if (state().executablePath) return *state().executablePath;
     }
-    std::error_code ec;
-    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : p.string();
+    // The running executable does not change: read once (hot paths ask on every event).
+    static std::string const exe = [] {
+        std::error_code ec;
+        auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+        return ec ? std::string() : p.string();
+    }();
+    return exe;
 }
 
 void DeviceFacts::setExecutablePath(std::optional<std::string> path) {

@@ -17,3 +17,4 @@ zelv_benchmark(agent_session_bench SOURCES bench/SessionBench.cpp DEPS zelv_agen
 # Stored sessions, the report and sending.
 zelv_test(agent_store_test TSAN SOURCES tests/StoreTest.cpp DEPS zelv_agent zelv::zlib)
 zelv_test(agent_watch_test TSAN SOURCES tests/WatchTest.cpp DEPS zelv_agent)
+zelv_benchmark(agent_core_bench SOURCES bench/AgentBench.cpp DEPS zelv_agent zelv::jansson zelv::zlib)
