@@ -5,10 +5,14 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
+#include <cmath>
+#include <cstdlib>
+
 #include "audio/tests/LoopbackDevice.h"
 #include "graphics/tests/GlContextFixture.h"
 #include "os/EventHandler.h"
 #include "tools/datatool/LevelBuilder.h"
+#include "graphics/PostProcessingStep.h"
 #include "world/World.h"
 
 namespace {
@@ -47,6 +51,39 @@ TEST_F(PlayerGl, TheCharacterIsDrawnInItsTint) {
     unsigned char corner[4] = {};
     glReadPixels(1, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, corner);
     EXPECT_LT(int(corner[0]) + corner[1] + corner[2], 30) << "nothing drawn away from the character";
+}
+
+}  // namespace
+
+namespace {
+
+// On a low-end device the post-processing step renders at half size, and the view moves in
+// steps of two virtual pixels.
+TEST_F(PlayerGl, TheViewSnapsToTwoPixelStepsAtHalfScale) {
+    setenv("ZELV_DEVICE_MODEL", "iPhone3,1", 1);
+    PostProcessingStep post(ctx.get(), glm::ivec2(kSide), glm::ivec2(kSide), true);
+    post.allowReducedResolution();
+    post.update(0.0f);
+    ASSERT_FLOAT_EQ(post.renderScale(), 0.5f);
+    levels::LevelBuilder b;
+    b.ground({{-20.0f, 0.0f}, {80.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
+    b.checkPoint({0.0f, 0.6f});
+    EventHandler events;
+    audio_test::LoopbackContext audio;
+    World world(nullptr, &audio.context, &events, std::move(b.data()), nullptr, GameMode::Normal, boost::none);
+    ControlSchemeInputState right;
+    right.right = 1;
+    for (int i = 0; i < 40; ++i) {
+        events.dispatch();
+        world.update(nullptr, audio.context, nullptr, &right, 20.0f, float(i) * 20.0f);
+        post.allowReducedResolution();
+        post.update(20.0f);
+        world.getCamera().update(nullptr, &audio.context, &post, nullptr, 0.0f, 20.0f);
+        glm::vec2 const halfPixels = world.getCamera().viewCentre() * 85.0f * 0.5f;
+        EXPECT_NEAR(halfPixels.x, std::round(halfPixels.x), 4e-3f) << i;
+        EXPECT_NEAR(halfPixels.y, std::round(halfPixels.y), 4e-3f) << i;
+    }
+    EXPECT_GT(world.getCamera().viewCentre().x, 1.0f) << "the view moved";
 }
 
 }  // namespace
