@@ -1,7 +1,7 @@
 #include "analytics/agent/TallyPulseSettings.h"
 
 #include <algorithm>
-#include <set>
+#include <unordered_set>
 
 #include "analytics/agent/TallyPulseAppTemplate.h"
 
@@ -91,8 +91,9 @@ std::shared_ptr<TallyPulseSettings> readSettings(platform::ArchiveDecoder const&
         if (!s->callbacks) return nullptr;
     }
     if (auto const* v = d.value("callbackEventsMap")) {
-        s->callbackEventsMap = eventsMapFrom(*v);
-        if (!s->callbackEventsMap) return nullptr;
+        auto map = eventsMapFrom(*v);
+        if (!map) return nullptr;
+        s->setCallbackEventsMap(std::move(map));
     }
     Value::Dict global, analytics;
     if (auto const* g = d.decodeDict("globalSettings")) global = *g;
@@ -129,7 +130,7 @@ void TallyPulseSettings::encodeWith(platform::ArchiveEncoder& e) const {
         for (auto const& [id, cb] : *callbacks) m[Value(id)] = Value(cb);
         e.encode("callbacks", Value(std::move(m)));
     }
-    if (callbackEventsMap) e.encode("callbackEventsMap", eventsMapValue(*callbackEventsMap));
+    if (callbackEventsMap_) e.encode("callbackEventsMap", eventsMapValue(*callbackEventsMap_));
     e.encode("maxCallbackRetries", int64_t(maxCallbackRetries));
     e.encode("maxCallbackAttemptsPerReport", int64_t(maxCallbackAttemptsPerReport));
     e.encode("maxReportDelaySecs", maxReportDelaySecs);
@@ -150,34 +151,55 @@ Value::Dict TallyPulseSettings::dataDictionary() const {
     return d;
 }
 
+void TallyPulseSettings::setCallbackEventsMap(std::optional<EventsMap> map) {
+    callbackEventsMap_ = std::move(map);
+    keysByName_.clear();
+    if (!callbackEventsMap_) return;
+    for (size_t i = 0; i < callbackEventsMap_->size(); ++i) {
+        auto const& e = (*callbackEventsMap_)[i];
+        keysByName_[e.trigger ? e.trigger->eventName : e.eventName.value_or("")].push_back(i);
+    }
+}
+
 void TallyPulseSettings::addCallbackForEvent(std::string const& eventName, int64_t callbackId) {
-    if (!callbackEventsMap) callbackEventsMap.emplace();
-    for (auto& e : *callbackEventsMap)
-        if (!e.trigger && e.eventName == eventName) {
+    if (!callbackEventsMap_) callbackEventsMap_.emplace();
+    auto& keys = keysByName_[eventName];
+    for (size_t i : keys) {
+        auto& e = (*callbackEventsMap_)[i];
+        if (!e.trigger) {
             e.callbackIds.push_back(callbackId);
             return;
         }
-    callbackEventsMap->push_back({eventName, nullptr, {callbackId}});
+    }
+    keys.push_back(callbackEventsMap_->size());
+    callbackEventsMap_->push_back({eventName, nullptr, {callbackId}});
 }
 
 void TallyPulseSettings::addCallbackForTrigger(std::shared_ptr<TallyPulseEventTrigger> trigger, int64_t callbackId) {
     if (!trigger) return;
-    if (!callbackEventsMap) callbackEventsMap.emplace();
-    for (auto& e : *callbackEventsMap)
+    if (!callbackEventsMap_) callbackEventsMap_.emplace();
+    auto& keys = keysByName_[trigger->eventName];
+    for (size_t i : keys) {
+        auto& e = (*callbackEventsMap_)[i];
         if (e.trigger && *e.trigger == *trigger) {
             e.callbackIds.push_back(callbackId);
             return;
         }
-    callbackEventsMap->push_back({std::nullopt, std::move(trigger), {callbackId}});
+    }
+    keys.push_back(callbackEventsMap_->size());
+    callbackEventsMap_->push_back({std::nullopt, std::move(trigger), {callbackId}});
 }
 
 std::optional<std::vector<int64_t>> TallyPulseSettings::callbackIdsForEvent(std::string const& eventName,
                                                                            Value::Dict const& params) const {
-    if (!callbackEventsMap) return std::nullopt;
+    if (!callbackEventsMap_) return std::nullopt;
+    auto const keys = keysByName_.find(eventName);
+    if (keys == keysByName_.end()) return std::nullopt;
     bool matched = false;
     std::vector<int64_t> ids;
-    std::set<int64_t> seen;
-    for (auto const& e : *callbackEventsMap) {
+    std::unordered_set<int64_t> seen;
+    for (size_t i : keys->second) {
+        auto const& e = (*callbackEventsMap_)[i];
         bool const hit = e.trigger ? e.trigger->matches(eventName, params) : e.eventName == eventName;
         if (!hit) continue;
         matched = true;

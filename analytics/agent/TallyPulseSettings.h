@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "analytics/agent/TallyPulseCallback.h"
@@ -37,6 +38,9 @@ public:
     void encodeWith(platform::ArchiveEncoder& encoder) const override;
     platform::Value::Dict dataDictionary() const;
 
+    // Nothing while the configuration has no callbacks.
+    std::optional<EventsMap> const& callbackEventsMap() const { return callbackEventsMap_; }
+    void setCallbackEventsMap(std::optional<EventsMap> map);
     // Appends the id to the list of the event name or of the equal trigger, made when absent.
     void addCallbackForEvent(std::string const& eventName, int64_t callbackId);
     void addCallbackForTrigger(std::shared_ptr<TallyPulseEventTrigger> trigger, int64_t callbackId);
@@ -54,7 +58,6 @@ public:
     int64_t nextRefreshTTL = 0;
     int64_t expirationTTL = 0;
     std::optional<Callbacks> callbacks;
-    std::optional<EventsMap> callbackEventsMap;
     int32_t maxCallbackRetries = 0;
     int32_t maxCallbackAttemptsPerReport = 0;
     int64_t maxReportDelaySecs = 0;
@@ -62,6 +65,9 @@ public:
     platform::Value::Dict globalSettings;
 
 private:
+    std::optional<EventsMap> callbackEventsMap_;
+    // The keys of each event name, in map order: an event looks only at its own.
+    std::unordered_map<std::string, std::vector<size_t>> keysByName_;
     mutable std::mutex analyticsMutex_;
     platform::Value::Dict analytics_;
 };

@@ -74,10 +74,10 @@ TEST(PulseConfigTest, FixturesDecodeToSettings) {
     EXPECT_EQ(b->method, 1);
 
     // The event map: a repeated event holds the id twice; the next callback's id follows.
-    ASSERT_TRUE(s->callbackEventsMap);
-    ASSERT_EQ(s->callbackEventsMap->size(), 2u);
-    EXPECT_EQ(s->callbackEventsMap->at(0).eventName, "level_done");
-    EXPECT_EQ(s->callbackEventsMap->at(0).callbackIds, (Ids{a->callbackId, a->callbackId, 7}));
+    ASSERT_TRUE(s->callbackEventsMap());
+    ASSERT_EQ(s->callbackEventsMap()->size(), 2u);
+    EXPECT_EQ(s->callbackEventsMap()->at(0).eventName, "level_done");
+    EXPECT_EQ(s->callbackEventsMap()->at(0).callbackIds, (Ids{a->callbackId, a->callbackId, 7}));
     EXPECT_EQ(s->callbackIdsForEvent("level_done", {}), (Ids{a->callbackId, 7}));
     EXPECT_EQ(s->callbackIdsForEvent("purchase", {{"item", Value("b")}}), (Ids{a->callbackId}));
     EXPECT_FALSE(s->callbackIdsForEvent("purchase", {{"item", Value("c")}}));
@@ -87,7 +87,7 @@ TEST(PulseConfigTest, FixturesDecodeToSettings) {
     auto e = parse(encodeResponse(empty));
     ASSERT_TRUE(e);
     EXPECT_FALSE(e->callbacks);
-    EXPECT_FALSE(e->callbackEventsMap);
+    EXPECT_FALSE(e->callbackEventsMap());
     EXPECT_EQ(e->agentReportUrl, "https://example.invalid/pcr.do");
 }
 
