@@ -13,6 +13,7 @@ function(zelv_pkg name)
 endfunction()
 
 zelv_pkg(sdl2 sdl2)
+zelv_pkg(x11 x11 xtst)
 zelv_pkg(egl egl)
 zelv_pkg(gles2 glesv2)
 zelv_pkg(png libpng)

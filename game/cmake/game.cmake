@@ -7,3 +7,14 @@ add_dependencies(game_test pak)
 
 zelv_test(game_scripted_run_test SOURCES tests/ScriptedRunTest.cpp DEPS zelv_scripted_run TIMEOUT 240)
 add_dependencies(game_scripted_run_test pak)
+
+# Level01 in the real window under Xvfb (it runs itself under xvfb-run), driven by X events and
+# a virtual controller.
+zelv_test(game_play_in_window_test SOURCES tests/PlayInWindowTest.cpp tests/XInput.cpp DEPS zelv_shell zelv::x11 GL NOMAIN TIMEOUT 180)
+if(TARGET game_play_in_window_test)
+  add_dependencies(game_play_in_window_test pak)
+endif()
+if(TEST game_play_in_window_test)
+  set_property(TEST game_play_in_window_test APPEND PROPERTY ENVIRONMENT
+    LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
+endif()

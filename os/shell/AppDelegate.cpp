@@ -351,25 +351,31 @@ void AppDelegate::videoStopped() {
 
 void AppDelegate::significantEvent(bool canPrompt) { RatingPrompt::userDidSignificantEvent(canPrompt); }
 
-int AppDelegate::run(int argc, char const* const* argv) {
+bool AppDelegate::readArguments(int argc, char const* const* argv, int& exitCode) {
     // The one option is --level FILE; a level address never starts with '-'.
-    char const* address = nullptr;
     for (int i = 1; i < argc && argv; ++i) {
         if (argv[i] && std::strcmp(argv[i], "--level") == 0 && i + 1 < argc && argv[i + 1] && argv[i + 1][0]) {
             levelPath_ = argv[++i];
             continue;
         }
         if (argv[i] && argv[i][0] != '-') {
-            if (!address) address = argv[i];
+            if (!address_ && argv[i][0]) address_ = argv[i];
             continue;
         }
         if (argv[i]) {
             bool const help = std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0;
             if (!help) std::fprintf(stderr, "zelv: unknown option %s\n", argv[i]);
             std::fprintf(help ? stdout : stderr, "%s\n", kUsage);
-            return 2;
+            exitCode = 2;
+            return false;
         }
     }
+    return true;
+}
+
+int AppDelegate::run(int argc, char const* const* argv) {
+    int exitCode = 0;
+    if (!readArguments(argc, argv, exitCode)) return exitCode;
     if (!applicationDidFinishLaunching()) {
         if (launchError_.empty()) {
             std::fprintf(stderr, "zelv: cannot open the game window\n");
@@ -379,7 +385,7 @@ int AppDelegate::run(int argc, char const* const* argv) {
         }
         return 1;
     }
-    if (address && address[0]) pendingUrl_ = address;
+    if (address_) pendingUrl_ = std::move(address_);
     while (runOnce()) {
     }
     std::fprintf(stderr, "zelv: ended after %llu frames\n", static_cast<unsigned long long>(frames_));

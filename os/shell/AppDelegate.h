@@ -40,6 +40,9 @@ public:
     // A first argument is delivered as an opened URL after the first frame. Returns the exit status:
     // 2 for an option (usage printed), 1 when the game cannot start.
     int run(int argc, char const* const* argv);
+    // The command line: --level FILE and a level address. False, with the exit code, when the
+    // game should not start (help asked for, or an unknown option).
+    bool readArguments(int argc, char const* const* argv, int& exitCode);
     // One pass of the run loop: events, queued main-thread work, and a frame when one is due.
     // False once the program should end.
     bool runOnce();
@@ -117,6 +120,7 @@ private:
     std::optional<std::string> pendingUrl_;
     // Given with --level: the app frame starts this level file instead of its first screen.
     std::optional<std::string> levelPath_;
+    std::optional<std::string> address_;
     ALCcontext* savedSoundContext_ = nullptr;
     uint64_t frames_ = 0;
     std::vector<std::string> launchSteps_;

@@ -212,7 +212,9 @@ void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, g
         strip.insert(strip.end(), {p.x, bottom, 0.0f, p.x / 4.0f, 0.0f, p.x, p.y, 0.0f, p.x / 4.0f, 1.0f});
         max.y = std::max(max.y, p.y);
     }
-    arrayMesh(strip, colour, "", min, max);
+    // The colour mode tints a texture: white, so the strip shows its colour.
+    arrayMesh(strip, colour, "art/colors/white.png", min, max);
+    data_.meshSet.arrayMeshes.back().shader = PristineLevel::MeshCommon::colorShader;
 }
 
 uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture,

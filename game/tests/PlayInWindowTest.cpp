@@ -1,0 +1,145 @@
+// Level01 played in the real window under Xvfb, started the way `zelv --level` starts it: the
+// frame shows the ground and the tinted character; X key events roll the player right and make
+// it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "game/GameViewController.h"
+#include "game/tests/XInput.h"
+#include "os/shell/AppDelegate.h"
+#include "os/shell/DesktopShellPlatform.h"
+#include "os/shell/Impl.h"
+#include "os/shell/MainQueue.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+TEST(PlayInWindow, Level01WithKeysMouseAndController) {
+    char const* driver = std::getenv("SDL_VIDEODRIVER");
+    ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
+    testing_support::pinGlDriver();
+    testing_support::TempDir home;
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    setenv("ZELV_DOCUMENTS_DIR", (home / "documents").c_str(), 1);
+    setenv("ZELV_CLOUD_DIR", (home / "cloud").c_str(), 1);
+    unsetenv("ZELV_PAK1_URL");
+    {
+        os::DesktopShellPlatform platform(testing_support::binaryDir().string());
+        os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
+        char const* args[] = {"zelv", "--level", "levels/level01.pxl"};
+        int exitCode = 0;
+        ASSERT_TRUE(delegate.readArguments(3, args, exitCode));
+        ASSERT_TRUE(delegate.applicationDidFinishLaunching());
+        auto game = [&]() -> GameViewController* {
+            auto* frame = static_cast<os::AppFrameOf<os::App>*>(delegate.app());
+            return frame ? dynamic_cast<GameViewController*>(frame->app().screen()) : nullptr;
+        };
+        auto frames = [&](int n) {
+            for (int i = 0; i < n; ++i) ASSERT_TRUE(delegate.runOnce());
+        };
+        frames(2);
+        ASSERT_NE(game(), nullptr) << "--level did not start the level";
+        frames(90);
+        Player::Player& player = game()->getWorld().getPlayer();
+        glm::vec2 const rest = player.getPosition();
+
+        // The frame: ground in level01's grass colour, and the character tinted (low red, high
+        // green and blue) around its place on the screen.
+        XInput x;
+        ASSERT_TRUE(x.ok());
+        int w = 0, h = 0;
+        std::vector<uint8_t> const rgb = x.screenshot(w, h);
+        ASSERT_EQ(rgb.size(), size_t(w) * size_t(h) * 3);
+        size_t grass = 0;
+        for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+            if (std::abs(rgb[i] - 77) < 20 && std::abs(rgb[i + 1] - 140) < 25 && std::abs(rgb[i + 2] - 64) < 20) ++grass;
+        }
+        EXPECT_GT(grass, size_t(w) * size_t(h) / 50) << "no ground on screen";
+        glm::vec2 const at = game()->getWorld().getCamera().worldToScreen(glm::vec3(rest, 0.0f));
+        int const cx = int(at.x * float(w) / 1280.0f), cy = h - int(at.y * float(h) / 720.0f);
+        int tinted = 0;
+        for (int y = std::max(0, cy - 40); y < std::min(h, cy + 40); ++y) {
+            for (int xx = std::max(0, cx - 40); xx < std::min(w, cx + 40); ++xx) {
+                uint8_t const* p = &rgb[(size_t(y) * size_t(w) + size_t(xx)) * 3];
+                if (p[1] > 120 && p[2] > 110 && p[0] < p[1] / 2) ++tinted;
+            }
+        }
+        EXPECT_GT(tinted, 100) << "no tinted character near (" << cx << ", " << cy << ")";
+
+        // Keys: the right arrow rolls right; space jumps.
+        x.key("Right", true);
+        frames(60);
+        EXPECT_GT(player.getPosition().x, rest.x + 1.0f) << "the right arrow did not roll the player";
+        float top = player.getPosition().y;
+        x.key("space", true);
+        for (int i = 0; i < 40; ++i) {
+            frames(1);
+            top = std::max(top, player.getPosition().y);
+        }
+        x.key("space", false);
+        x.key("Right", false);
+        EXPECT_GT(top, rest.y + 0.5f) << "space did not make the player jump";
+        frames(60);
+
+        // A drag on the left half: the slider under the thumb, moved to the left of it.
+        float const beforeDrag = player.getPosition().x;
+        x.button(400, 500, true);
+        frames(2);
+        for (int step = 1; step <= 10; ++step) {
+            x.motion(400 - 12 * step, 500);
+            frames(1);
+        }
+        frames(60);
+        x.button(280, 500, false);
+        EXPECT_LT(player.getPosition().x, beforeDrag - 1.0f) << "the drag did not move the player";
+        frames(30);
+
+        // A virtual controller: the stick pushed right drives the player.
+        int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                                     SDL_CONTROLLER_BUTTON_MAX, 0);
+        ASSERT_GE(device, 0) << SDL_GetError();
+        frames(5);
+        SDL_Joystick* stick = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+        ASSERT_NE(stick, nullptr);
+        float const beforeStick = player.getPosition().x;
+        SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, 32767);
+        frames(60);
+        EXPECT_GT(player.getPosition().x, beforeStick + 1.0f) << "the controller did not move the player";
+        SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, 0);
+        SDL_JoystickDetachVirtual(device);
+        frames(5);
+
+        SDL_Event quit{};
+        quit.type = SDL_QUIT;
+        SDL_PushEvent(&quit);
+        EXPECT_FALSE(delegate.runOnce());
+        delegate.applicationWillTerminate();
+    }
+    os::MainQueue::shared().clear();
+}
+
+}  // namespace
+
+// The window needs a display: without one the test runs itself again under Xvfb.
+int main(int argc, char** argv) {
+    char const* driver = std::getenv("SDL_VIDEODRIVER");
+    if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
+        setenv("ZELV_UNDER_XVFB", "1", 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                const_cast<char*>("-screen 0 1400x800x24")};
+        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
+        args.push_back(nullptr);
+        execvp("xvfb-run", args.data());
+        std::perror("xvfb-run");
+        return 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
