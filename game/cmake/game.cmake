@@ -10,7 +10,7 @@ add_dependencies(game_scripted_run_test pak)
 
 # Level01 in the real window under Xvfb (it runs itself under xvfb-run), driven by X events and
 # a virtual controller.
-zelv_test(game_play_in_window_test SOURCES tests/PlayInWindowTest.cpp tests/XInput.cpp DEPS zelv_shell zelv::x11 GL NOMAIN TIMEOUT 180)
+zelv_test(game_play_in_window_test SOURCES tests/PlayInWindowTest.cpp DEPS zelv_shell zelv_testing_x11 GL NOMAIN TIMEOUT 180)
 if(TARGET game_play_in_window_test)
   add_dependencies(game_play_in_window_test pak)
 endif()

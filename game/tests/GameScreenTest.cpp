@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio/tests/LoopbackDevice.h"
@@ -36,18 +37,17 @@ void setSavedScheme(uint8_t scheme) {
     file.data.setControlScheme(scheme);
 }
 
-levels::LevelBuilder flatLevel(bool goalAtStart = false) {
+// Flat ground and two coins; with goals, two where the player stands, both touched at once.
+PristineLevel::Data flatLevel(bool goalAtStart = false) {
     levels::LevelBuilder b;
     b.ground({{-50.0f, 0.0f}, {50.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
     b.checkPoint({0.0f, 0.4f});
-    if (goalAtStart) {
-        // Two goals where the player stands: both are touched in the first step.
-        b.goal({0.0f, 1.0f}, {1.0f, 2.0f});
-        b.goal({0.2f, 1.0f}, {1.0f, 2.0f});
+    for (float x : {0.0f, 0.2f}) {
+        if (goalAtStart) b.goal({x, 1.0f}, {1.0f, 2.0f});
     }
     b.coin({10.0f, 5.0f});
     b.coin({12.0f, 5.0f});
-    return b;
+    return b.data();
 }
 
 struct Screen {
@@ -70,13 +70,11 @@ struct Screen {
             },
             std::move(level), true, [](boost::optional<std::string> const&) {}, hardcore);
     }
-    void frame(float dt = 1000.0f / 60.0f) {
-        events.dispatch();
-        now += dt;
-        game->update(audio.context, dt, now);
-    }
-    void frames(int n, float dt = 1000.0f / 60.0f) {
-        for (int i = 0; i < n; ++i) frame(dt);
+    void frames(int n = 1, float dt = 1000.0f / 60.0f) {
+        for (int i = 0; i < n; ++i, now += dt) {
+            events.dispatch();
+            game->update(audio.context, dt, now + dt);
+        }
     }
 };
 
@@ -95,30 +93,31 @@ protected:
 };
 
 TEST_F(GameScreen, InputHoldsPauseAndControls) {
-    Screen s(flatLevel().data());
+    Screen s(flatLevel());
     GameViewController& g = *s.game;
     // The control layers of touch-and-swipe are published at the first dispatch.
     std::multiset<uint32_t> layers;
     std::vector<SlotCallbackRef> heard;
     for (uint32_t id : {20000010u, 20000011u, 20000012u, 20000013u, 20000025u, 20000026u})
         heard.emplace_back(&s.events, id, [&layers, id] { layers.insert(id); });
-    s.frame();
+    s.frames();
     EXPECT_EQ(layers, (std::multiset<uint32_t>{20000011, 20000012, 20000026}));
     ASSERT_NE(dynamic_cast<TouchAndSwipeControlScheme*>(g.getControlScheme()), nullptr);
     s.frames(30);  // settle on the ground
 
-    // A controller at rest leaves the touch scheme in charge; a pushed stick takes over.
+    // A controller at rest leaves the touch scheme in charge; a pushed pad takes over for a frame.
+    ControlSchemeInputState const& heardInput = g.getWorld().getPlayer().getInput();
     g.getControlScheme()->inputState().right = 1;
     g.gamepadInput(GamepadState{});
     s.frames(20);
-    EXPECT_EQ(g.getWorld().getPlayer().getInput().right, 1);
+    EXPECT_EQ(heardInput.right, 1);
     GamepadState left;
     left.dpadX = -1.0f;
     g.gamepadInput(left);
-    s.frame();
-    EXPECT_EQ(g.getWorld().getPlayer().getInput().left, 1);
-    s.frame();  // controller input lasts one frame
-    EXPECT_EQ(g.getWorld().getPlayer().getInput().right, 1);
+    s.frames();
+    EXPECT_EQ(heardInput.left, 1);
+    s.frames();
+    EXPECT_EQ(heardInput.right, 1);
     g.getControlScheme()->inputState().right = 0;
 
     // Held time stays out of the world's clock.
@@ -126,7 +125,7 @@ TEST_F(GameScreen, InputHoldsPauseAndControls) {
     s.events.trigger(20000002);
     s.frames(10, 20.0f);
     EXPECT_TRUE(g.isPaused());
-    EXPECT_FLOAT_EQ(g.getWorld().getTime(), before + 0.0f);
+    EXPECT_FLOAT_EQ(g.getWorld().getTime(), before);
     s.events.trigger(20000003);
     s.frames(2, 20.0f);
     EXPECT_FALSE(g.isPaused());
@@ -136,45 +135,44 @@ TEST_F(GameScreen, InputHoldsPauseAndControls) {
 
     // The pause area is strict, and a touch that leaves it does not pause.
     Rect const r = g.pauseButtonRect();
-    glm::vec2 const inside((r.minX + r.maxX) / 2, (r.minY + r.maxY) / 2);
-    g.touchBegan({r.minX, inside.y}, 1);
-    g.touchEnded({r.minX, inside.y}, 1);
-    g.touchBegan(inside, 1);
-    g.touchMoved({r.maxX + 5, inside.y}, 1);
-    g.touchEnded(inside, 1);
+    glm::vec2 const inside((r.minX + r.maxX) / 2, (r.minY + r.maxY) / 2), border(r.minX, inside.y);
+    auto touch = [&g](glm::vec2 from, glm::vec2 via, glm::vec2 to) {
+        g.touchBegan(from, 1);
+        g.touchMoved(via, 1);
+        g.touchEnded(to, 1);
+    };
+    touch(border, border, border);
+    touch(inside, {r.maxX + 5, inside.y}, inside);
     EXPECT_TRUE(s.pauses.empty());
-    g.touchBegan(inside, 1);
-    g.touchEnded(inside, 1);
+    touch(inside, inside, inside);
     g.buttonPressed(GameViewController::pauseButtonCode);
     EXPECT_EQ(s.pauses.size(), 2u);
     // No pause while the player is dead.
     g.getWorld().getPlayer().kill();
     g.buttonPressed(GameViewController::pauseButtonCode);
-    g.touchBegan(inside, 1);
-    g.touchEnded(inside, 1);
+    touch(inside, inside, inside);
     EXPECT_EQ(s.pauses.size(), 2u);
 
     // 20000027 and 20000028 fade the pause button out and back in over 400 ms.
+    auto raise = [&s](uint32_t id, int frames, float dt) {
+        s.events.trigger(id);
+        s.frames(frames, dt);
+    };
     EXPECT_EQ(g.hud().pauseAlpha(), 1.0f);
-    s.events.trigger(20000027);
-    s.frames(21, 20.0f);
+    raise(20000027, 21, 20.0f);
     EXPECT_EQ(g.hud().pauseAlpha(), 0.0f);
-    s.events.trigger(20000028);
-    s.frames(21, 20.0f);
+    raise(20000028, 21, 20.0f);
     EXPECT_EQ(g.hud().pauseAlpha(), 1.0f);
 
     // A changed setting: the new scheme waits for the controls' 400 ms fade-out. A second change
     // before the swap replaces the pending one.
     setSavedScheme(1);
-    s.events.trigger(20000005);
-    s.frame(100.0f);
+    raise(20000005, 1, 100.0f);
     ASSERT_NE(g.pendingControlScheme(), nullptr);
     setSavedScheme(0);
-    s.events.trigger(20000005);
-    s.frame(100.0f);
+    raise(20000005, 1, 100.0f);
     setSavedScheme(1);
-    s.events.trigger(20000005);
-    s.frames(2, 90.0f);
+    raise(20000005, 2, 90.0f);
     EXPECT_NE(dynamic_cast<TouchAndSwipeControlScheme*>(g.getControlScheme()), nullptr);
     s.frames(2, 20.0f);
     EXPECT_NE(dynamic_cast<OnScreenControlScheme*>(g.getControlScheme()), nullptr);
@@ -190,32 +188,30 @@ TEST_F(GameScreen, InputHoldsPauseAndControls) {
     EXPECT_EQ(GameViewController::savedControlSchemeChoice(), 0);
     layers.clear();
     g.publishControlLayers();
-    s.frame();
+    s.frames();
     EXPECT_EQ(layers, (std::multiset<uint32_t>{20000010, 20000013, 20000026}));
 }
 
 TEST_F(GameScreen, EndOfLevelActsOncePerScreen) {
     // Two goals touched at once: one result, alternative 0, outside the catalog.
-    Screen s(flatLevel(true).data());
+    Screen s(flatLevel(true));
     s.frames(40);
     ASSERT_EQ(s.results.size(), 1u);
     ASSERT_EQ(s.results[0].which(), 0);
-    auto const& normal = boost::get<ResultsMenu::NormalGameModeTriggerParameters>(s.results[0]);
-    EXPECT_EQ(normal.coinsCollected, 0u);
-    EXPECT_EQ(normal.coinTotal, 2u);
-    EXPECT_EQ(normal.deaths, 0u);
-    EXPECT_EQ(normal.levelIndex, LevelCatalog::count());
-    EXPECT_GT(normal.levelTime, 0.0f);
+    auto const& n = boost::get<ResultsMenu::NormalGameModeTriggerParameters>(s.results[0]);
+    EXPECT_EQ(std::tuple(n.coinsCollected, n.coinTotal, n.deaths, n.levelIndex),
+              std::tuple(uint64_t{0}, uint64_t{2}, uint64_t{0}, LevelCatalog::count()));
+    EXPECT_GT(n.levelTime, 0.0f);
     s.events.trigger(20000000);
-    s.frame();
+    s.frames();
     EXPECT_EQ(s.results.size(), 1u);
 
     // The world's own end (a hardcore death) closes the same latch.
-    Screen w(flatLevel().data());
+    Screen w(flatLevel());
     w.game->worldEndOfLevelCallback()(TriggerVariant(ResultsMenu::HardcoreFailedGameModeTriggerParameters(1, 2, 20)),
                                        "levels/test.pxl", "");
     w.events.trigger(20000000);
-    w.frame();
+    w.frames();
     ASSERT_EQ(w.results.size(), 1u);
     EXPECT_EQ(w.results[0].which(), 4);
 }
@@ -226,13 +222,13 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
     // Level 0 starts a run: the run total goes back to 0 and the next level starts at once.
     HardcoreGameModeStateMachine::addRunTime(5000.0f);
     {
-        Screen s(flatLevel().data(), LevelCatalog::entry(0).path, true);
+        Screen s(flatLevel(), LevelCatalog::entry(0).path, true);
         EXPECT_EQ(s.game->mode(), GameMode::Hardcore);
         EXPECT_EQ(HardcoreGameModeStateMachine::runTime(), 0.0f);
         s.frames(30);
         s.events.trigger(20000000);
         s.events.trigger(20000000);
-        s.frame();
+        s.frames();
         EXPECT_TRUE(s.results.empty());
         EXPECT_EQ(s.started, (std::vector<std::string>{LevelCatalog::entry(1).path + " level02Name skip hardcore"}));
         EXPECT_FLOAT_EQ(HardcoreGameModeStateMachine::runTime(), 30 * 1000.0f / 60.0f);
@@ -242,30 +238,30 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
     // The level before a bonus level chains past it; a later level keeps the total.
     float const total = HardcoreGameModeStateMachine::runTime();
     {
-        Screen s(flatLevel().data(), "levels/level04.pxl", true);
+        Screen s(flatLevel(), "levels/level04.pxl", true);
         EXPECT_EQ(HardcoreGameModeStateMachine::runTime(), total);
-        s.frame();
+        s.frames();
         // A death in the goal's frame: the dead player's run is not carried on.
         s.game->getWorld().getPlayer().kill();
         s.events.trigger(20000000);
-        s.frame();
+        s.frames();
         EXPECT_TRUE(s.started.empty());
         EXPECT_FALSE(s.game->levelEnded());
     }
     {
-        Screen s(flatLevel().data(), "levels/level04.pxl", true);
+        Screen s(flatLevel(), "levels/level04.pxl", true);
         s.events.trigger(20000000);
-        s.frame();
+        s.frames();
         EXPECT_EQ(s.started, (std::vector<std::string>{"levels/level05.pxl level05Name skip hardcore"}));
         EXPECT_EQ(game_center::services().score(board), 4);
     }
     // The last level, and a level outside the catalog, end the run with its whole time.
     for (std::string const& path : {LevelCatalog::entry(LevelCatalog::count() - 1).path, std::string("levels/x.pxl")}) {
         float const runBefore = HardcoreGameModeStateMachine::runTime();
-        Screen s(flatLevel().data(), path, true);
+        Screen s(flatLevel(), path, true);
         s.frames(3);
         s.events.trigger(20000000);
-        s.frame();
+        s.frames();
         EXPECT_TRUE(s.started.empty()) << path;
         ASSERT_EQ(s.results.size(), 1u) << path;
         ASSERT_EQ(s.results[0].which(), 3) << path;

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "game/GameViewController.h"
-#include "game/tests/XInput.h"
+#include "testing/XInput.h"
 #include "os/shell/AppDelegate.h"
 #include "os/shell/DesktopShellPlatform.h"
 #include "os/shell/Impl.h"

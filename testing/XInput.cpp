@@ -1,4 +1,4 @@
-#include "game/tests/XInput.h"
+#include "testing/XInput.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
