@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include "testing/XInput.h"
 
 #include <SDL.h>
@@ -5,6 +7,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -75,4 +82,21 @@ std::vector<uint8_t> XInput::screenshot(int& width, int& height) {
     }
     XDestroyImage(image);
     return rgb;
+}
+
+int testing_support::runTestsUnderXvfb(int argc, char** argv) {
+    char const* driver = std::getenv("SDL_VIDEODRIVER");
+    if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
+        setenv("ZELV_UNDER_XVFB", "1", 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                                const_cast<char*>("-screen 0 1400x800x24")};
+        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
+        args.push_back(nullptr);
+        execvp("xvfb-run", args.data());
+        std::perror("xvfb-run");
+        return 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -24,3 +24,11 @@ private:
     void* display_;
     unsigned long window_ = 0;
 };
+
+namespace testing_support {
+
+// Runs the test program's GoogleTest cases on an X display: without one (and without
+// ZELV_UNDER_XVFB set) it runs itself again under xvfb-run with SDL on X11.
+int runTestsUnderXvfb(int argc, char** argv);
+
+}  // namespace testing_support

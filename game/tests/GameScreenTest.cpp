@@ -235,26 +235,20 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
         EXPECT_EQ(game_center::services().score(board), 1);
         EXPECT_DOUBLE_EQ(game_center::services().achievementPercent(achievement), 5.0);
     }
-    // The level before a bonus level chains past it; a later level keeps the total.
+    // A later level keeps the total; a death in the goal's frame ends nothing; the level before a
+    // bonus level chains past it.
     float const total = HardcoreGameModeStateMachine::runTime();
-    {
+    for (bool dead : {true, false}) {
         Screen s(flatLevel(), "levels/level04.pxl", true);
         EXPECT_EQ(HardcoreGameModeStateMachine::runTime(), total);
-        s.frames();
-        // A death in the goal's frame: the dead player's run is not carried on.
-        s.game->getWorld().getPlayer().kill();
+        if (dead) s.game->getWorld().getPlayer().kill();
         s.events.trigger(20000000);
         s.frames();
-        EXPECT_TRUE(s.started.empty());
-        EXPECT_FALSE(s.game->levelEnded());
+        EXPECT_EQ(s.started, dead ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"levels/level05.pxl level05Name skip hardcore"});
+        EXPECT_EQ(s.game->levelEnded(), !dead);
     }
-    {
-        Screen s(flatLevel(), "levels/level04.pxl", true);
-        s.events.trigger(20000000);
-        s.frames();
-        EXPECT_EQ(s.started, (std::vector<std::string>{"levels/level05.pxl level05Name skip hardcore"}));
-        EXPECT_EQ(game_center::services().score(board), 4);
-    }
+    EXPECT_EQ(game_center::services().score(board), 4);
     // The last level, and a level outside the catalog, end the run with its whole time.
     for (std::string const& path : {LevelCatalog::entry(LevelCatalog::count() - 1).path, std::string("levels/x.pxl")}) {
         float const runBefore = HardcoreGameModeStateMachine::runTime();

@@ -24,10 +24,8 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
     ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
     testing_support::pinGlDriver();
     testing_support::TempDir home;
-    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    setenv("ZELV_DOCUMENTS_DIR", (home / "documents").c_str(), 1);
-    setenv("ZELV_CLOUD_DIR", (home / "cloud").c_str(), 1);
+    for (char const* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "ZELV_DOCUMENTS_DIR", "ZELV_CLOUD_DIR"})
+        setenv(name, (home / name).c_str(), 1);
     unsetenv("ZELV_PAK1_URL");
     {
         os::DesktopShellPlatform platform(testing_support::binaryDir().string());
@@ -126,20 +124,4 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
 
 }  // namespace
 
-// The window needs a display: without one the test runs itself again under Xvfb.
-int main(int argc, char** argv) {
-    char const* driver = std::getenv("SDL_VIDEODRIVER");
-    if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
-        setenv("ZELV_UNDER_XVFB", "1", 1);
-        setenv("SDL_VIDEODRIVER", "x11", 1);
-        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                const_cast<char*>("-screen 0 1400x800x24")};
-        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execvp("xvfb-run", args.data());
-        std::perror("xvfb-run");
-        return 1;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "tools/scriptedrun/ScriptedRun.h"
 #include "level/LevelCatalog.h"
@@ -46,6 +47,8 @@ TEST(ScriptedRun, TwoProcessesMatchTheGoldenRun) {
     std::string const golden = slurp(testing_support::sourceDir() / "game/tests/data/level01_hold_right_jump.golden");
     EXPECT_TRUE(first == golden) << "level01 no longer plays as recorded; first lines now:\n" << first.substr(0, 200);
 
+    // One level end in the expected window (the goal lies about 110 m away: 7 to 15 s of rolling),
+    // alternative 0 with the player's coins, the level's total, no deaths and time = frames x dt.
     int arrival = -1, ends = -1, results = -1, alternative = -1, reached = -1, points = -1;
     unsigned long long coins = 0, total = 0, player = 0, deaths = 0;
     float time = 0.0f;
@@ -54,19 +57,11 @@ TEST(ScriptedRun, TwoProcessesMatchTheGoldenRun) {
                           "check points %d/%d",
                           &arrival, &ends, &results, &alternative, &coins, &total, &player, &deaths, &time, &reached,
                           &points),
-              11)
-        << first.substr(0, 200);
-    EXPECT_EQ(ends, 1);
-    EXPECT_EQ(results, 1);
-    EXPECT_EQ(alternative, 0);
-    // The goal lies about 110 m from the start; rolling takes 7 to 15 seconds.
-    EXPECT_GE(arrival, 7 * 60);
-    EXPECT_LE(arrival, 15 * 60);
-    EXPECT_EQ(coins, player);
-    EXPECT_EQ(total, 17u);
-    EXPECT_EQ(deaths, 0u);
+              11);
+    EXPECT_EQ(std::tuple(ends, results, alternative, coins, total, deaths, reached),
+              std::tuple(1, 1, 0, player, 17ull, 0ull, points));
+    EXPECT_TRUE(arrival >= 7 * 60 && arrival <= 15 * 60) << arrival;
     EXPECT_NEAR(time, arrival * 1000.0f / 60.0f, 1000.0f / 60.0f);
-    EXPECT_EQ(reached, points);
 }
 
 TEST(ScriptedRun, HoldingRightAndJumpingFinishesEveryNormalLevel) {
@@ -79,10 +74,9 @@ TEST(ScriptedRun, HoldingRightAndJumpingFinishesEveryNormalLevel) {
         if (entry.mode != GameMode::Normal) continue;
         scripted_run::Result const r = scripted_run::run(entry.path, steps, 60 * 60);
         EXPECT_GE(r.arrivalFrame, 0) << entry.path;
-        EXPECT_EQ(r.levelEndSignals, 1) << entry.path;
-        EXPECT_EQ(r.alternative, 0) << entry.path;
-        EXPECT_EQ(r.levelIndex, i) << entry.path;
-        EXPECT_EQ(r.checkPointsReached, r.checkPoints) << entry.path;
+        EXPECT_EQ(std::tuple(r.levelEndSignals, r.alternative, r.levelIndex, r.checkPointsReached),
+                  std::tuple(1, 0, i, r.checkPoints))
+            << entry.path;
         EXPECT_GT(r.checkPoints, 0) << entry.path;
     }
     // Scripts that do not read are refused with the line named.

@@ -35,56 +35,46 @@ TEST(LevelWinding, GroundChainsPassEitherWayAndOnlyWallsFacingOutAreNamed) {
     EXPECT_EQ(windingFaults(b.data()).size(), 1u);
 }
 
-// A level the player cannot touch or finish is named for each need: ground under the start,
+// A level the player cannot touch or finish is named for each need: ground under the check points,
 // each check point's sensor and a goal, with filters tested against the player's two masks.
 TEST(LevelReach, GroundCheckPointsAndGoalMustBeTouchable) {
-    auto base = [] {
+    auto faultsOf = [](auto change) {
         LevelBuilder b;
         b.ground({{-10, 0}, {30, 0}}, -10, glm::vec4(1));
         b.checkPoint({0, 0.4f});
         b.checkPoint({10, 0.4f});
         b.goal({25, 1}, {1, 2});
-        return b;
-    };
-    EXPECT_TRUE(levels::reachFaults(base().data()).empty());
-
-    auto faultsOf = [](LevelBuilder& b) {
+        change(b.data());
         std::string all;
         for (auto const& f : levels::reachFaults(b.data())) all += f + "\n";
         return all;
     };
-    // Ground in a category neither circle collides with; and a start hanging in the air.
-    LevelBuilder ghost;
-    Fixture glass;
-    glass.category = 0x0010;
-    ghost.data().staticShapes.push_back(levels::chainShape({{-10, 0}, {30, 0}}, glass));
-    ghost.checkPoint({0, 0.4f});
-    ghost.goal({25, 1}, {1, 2});
-    EXPECT_NE(faultsOf(ghost).find("check point 0"), std::string::npos);
-    LevelBuilder high = base();
-    high.data().checkPoints[0].respawnPosition.y = 3.0f;
-    EXPECT_NE(faultsOf(high).find("check point 0"), std::string::npos);
-
+    EXPECT_EQ(faultsOf([](auto&) {}), "");
+    // Ground in a category neither circle collides with; a start hanging in the air.
+    EXPECT_NE(faultsOf([](auto& d) {
+                  Fixture glass;
+                  glass.category = 0x0010;
+                  d.staticShapes[0] = levels::chainShape({{-10, 0}, {30, 0}}, glass);
+              }).find("check point 0"),
+              std::string::npos);
+    EXPECT_NE(faultsOf([](auto& d) { d.checkPoints[0].respawnPosition.y = 3.0f; }).find("check point 0"),
+              std::string::npos);
     // A check point sensor whose mask leaves the player out, or whose signal entry does not
     // answer the player's category.
-    LevelBuilder masked = base();
-    for (PackedShape& shape : masked.data().signalShapes) {
-        Fixture f = levels::sensorFixture(0);
-        f.mask = 0xFFFE;
-        shape = levels::boxShape({10, 2}, {0.5f, 3}, f);
-        break;
-    }
-    EXPECT_NE(faultsOf(masked).find("check point 1"), std::string::npos);
-    LevelBuilder deaf = base();
-    deaf.data().fixtureSignals[0].categoryMask = 0x0004;
-    EXPECT_NE(faultsOf(deaf).find("check point 1"), std::string::npos);
-
+    EXPECT_NE(faultsOf([](auto& d) {
+                  Fixture f = levels::sensorFixture(0);
+                  f.mask = 0xFFFE;
+                  d.signalShapes[0] = levels::boxShape({10, 2}, {0.5f, 3}, f);
+              }).find("check point 1"),
+              std::string::npos);
+    EXPECT_NE(faultsOf([](auto& d) { d.fixtureSignals[0].categoryMask = 0x0004; }).find("check point 1"),
+              std::string::npos);
     // A goal only the inner circle's mask would see (0x0080 is the outer circle's alone).
-    LevelBuilder noGoal = base();
-    noGoal.data().signalShapes.pop_back();
-    Fixture unreachable = levels::sensorFixture();
-    unreachable.category = 0x0080;
-    unreachable.mask = 0x0002;
-    noGoal.data().signalShapes.push_back(levels::boxShape({25, 1}, {1, 2}, unreachable));
-    EXPECT_EQ(faultsOf(noGoal), "no goal the player can touch\n");
+    EXPECT_EQ(faultsOf([](auto& d) {
+                  Fixture f = levels::sensorFixture();
+                  f.category = 0x0080;
+                  f.mask = 0x0002;
+                  d.signalShapes.back() = levels::boxShape({25, 1}, {1, 2}, f);
+              }),
+              "no goal the player can touch\n");
 }
