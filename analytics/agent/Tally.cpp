@@ -10,8 +10,10 @@
 #include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallyPreCacheEventManager.h"
 #include "analytics/agent/TallyPulseSettings.h"
+#include "analytics/agent/TallySession.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
+#include "analytics/crash/TallyTLCrashReporter.h"
 #include "analytics/delivery/TallyHeartBeater.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyProtocolData.h"
@@ -42,6 +44,33 @@ Record& record() {
 
 std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }
 std::shared_ptr<TallyImpl> facade() { return TallyImpl::currentSession(); }
+
+// Made once, by the first start with crash reporting on; a reporter that cannot be enabled
+// stays stored and start-up goes on without crash capture.
+void enableCrashReporter() {
+    TallyUtil::log(2, "Tally: crash reporting enabled");
+    if (settings()->tallyCrashReporter()) return;
+    auto config = std::make_shared<TallyTLCrashReporterConfig>(TallyTLCrashReporterConfig::SignalHandlerTypeBSD, 3);
+    auto reporter = TallyTLCrashReporter::initWithConfiguration(config);
+    settings()->setTallyCrashReporter(reporter);
+    // The session asks the stored reporter for what the previous run left behind.
+    auto neighbours = TallySession::neighbours();
+    neighbours.hasPendingCrashReport = [] {
+        auto r = settings()->tallyCrashReporter();
+        return r && r->hasPendingCrashReport();
+    };
+    neighbours.loadPendingCrashReportData = [](platform::Error* error) -> std::optional<platform::Data> {
+        auto r = settings()->tallyCrashReporter();
+        return r ? r->loadPendingCrashReportDataAndReturnError(error) : std::nullopt;
+    };
+    neighbours.purgePendingCrashReport = [] {
+        if (auto r = settings()->tallyCrashReporter()) r->purgePendingCrashReport();
+    };
+    TallySession::setNeighbours(std::move(neighbours));
+    platform::Error error;
+    if (!reporter->enableCrashReporterAndReturnError(&error))
+        TallyUtil::log(2, "Tally: Failed to initialize crash reporter: " + error.description());
+}
 
 platform::Value::Dict toDict(Tally::Parameters const& p) {
     platform::Value::Dict d;
@@ -87,7 +116,7 @@ void Tally::startSession(char const* apiKey) {
         std::string const key = apiKey ? apiKey : "";
         TallyUtil::log(2, "Tally: Start session called with apiKey[" + key + "]");
         TallyUtil::log(1, "Tally: Starting session on Agent Version [" + getTallyAgentVersion() + "] ");
-        if (settings()->crashReportingEnabled()) TallyUtil::log(2, "Tally: crash reporting enabled");
+        if (settings()->crashReportingEnabled()) enableCrashReporter();
         settings()->setApiKey(key);
         {
             std::lock_guard lock(record().mutex);

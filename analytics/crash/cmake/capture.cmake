@@ -42,3 +42,5 @@ zelv_fuzzer(crash_report_fuzzer SOURCES fuzz/ReportFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_report_fuzzer)
 zelv_fuzzer(crash_mach_message_fuzzer SOURCES fuzz/MachMessageFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_mach_message_fuzzer)
+zelv_test(crash_agent_test SOURCES tests/AgentCrashTest.cpp tests/ReportDecoding.cpp DEPS zelv_agent zelv_crash
+  TIMEOUT 120)
