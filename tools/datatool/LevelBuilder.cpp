@@ -11,6 +11,7 @@
 #include <box2d/b2_chain_shape.h>
 #include <box2d/b2_circle_shape.h>
 #include <box2d/b2_edge_shape.h>
+#include <box2d/b2_polygon_shape.h>
 
 #include <memory>
 
@@ -350,6 +351,25 @@ bool groundBelow(std::vector<DecodedFixture> const& solids, glm::vec2 at, float 
 }
 
 }  // namespace
+
+std::vector<std::string> liquidFaults(PristineLevel::Data const& level) {
+    std::vector<std::string> faults;
+    float const reach = 2048.0f * 2.0f * level.metaData.particleRadius;
+    for (std::size_t i = 0; i < level.particleLiquids.size(); ++i) {
+        PristineLevel::ParticleLiquid const& liquid = level.particleLiquids[i];
+        b2PolygonShape const shape = createPolygonShape(liquid.shapes, 0);
+        b2Transform const xf(b2Vec2(liquid.position.x, liquid.position.y), b2Rot(liquid.angle));
+        for (int32 v = 0; v < shape.m_count; ++v) {
+            b2Vec2 const p = b2Mul(xf, shape.m_vertices[v]);
+            if (!(std::abs(p.x) < reach && std::abs(p.y) < reach)) {
+                faults.push_back("particle liquid " + std::to_string(i) + " reaches beyond " + std::to_string(reach) +
+                                 " m of the origin, where its particles miss their neighbours");
+                break;
+            }
+        }
+    }
+    return faults;
+}
 
 std::vector<std::string> reachFaults(PristineLevel::Data const& level) {
     std::vector<std::string> faults;

@@ -63,6 +63,10 @@ std::vector<std::string> windingFaults(PristineLevel::Data const& level);
 // under every check point, every check point's sensor and a goal. One line per need not met.
 std::vector<std::string> reachFaults(PristineLevel::Data const& level);
 
+// The particle solver finds neighbours only within about 2048 particle diameters of the origin.
+// One line per liquid whose polygon reaches beyond that at the level's particle radius.
+std::vector<std::string> liquidFaults(PristineLevel::Data const& level);
+
 class LevelBuilder {
 public:
     LevelBuilder();

@@ -473,8 +473,15 @@ Data samplerLevel() {
     pool.enableSignal = 1;
     d.fluids.push_back(pool);
     b.node(MeshNode::fluidVolume, 0, {108.0f, 0.0f}, {116.0f, 2.0f});
+    // The liquid pours into a cup raised over the path.
+    for (auto [centre, half] : {std::pair{glm::vec2(122.0f, 2.5f), glm::vec2(2.5f, 0.25f)},
+                                std::pair{glm::vec2(119.5f, 3.5f), glm::vec2(0.25f, 1.25f)},
+                                std::pair{glm::vec2(124.5f, 3.5f), glm::vec2(0.25f, 1.25f)}}) {
+        d.staticShapes.push_back(levels::boxShape(centre, half, Fixture{}));
+        b.quad(centre, half, groundColour);
+    }
     ParticleLiquid liquid;
-    liquid.shapes.push_back(levels::boxShape({122.0f, 3.0f}, {1.0f, 1.0f}, Fixture{}));
+    liquid.shapes.push_back(levels::boxShape({122.0f, 4.5f}, {1.0f, 1.0f}, Fixture{}));
     liquid.color = ParticleColor{200, 160, 40, 255};
     liquid.spawnSignal = 1;
     liquid.respawnSignal = b.signal();
@@ -557,6 +564,7 @@ Data samplerLevel() {
 void add(datatool::Context& ctx, std::string const& path, Data const& level) {
     std::vector<std::string> faults = levels::windingFaults(level);
     for (std::string& fault : levels::reachFaults(level)) faults.push_back(std::move(fault));
+    for (std::string& fault : levels::liquidFaults(level)) faults.push_back(std::move(fault));
     for (std::string const& fault : faults) {
         ctx.error(path + ": " + fault);
     }

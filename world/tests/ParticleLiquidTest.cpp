@@ -151,3 +151,32 @@ TEST(ParticleLiquid, PoursOntoTheGroundAndTheSoundFollowsItsMeanPosition) {
     EXPECT_NEAR(heard.x, settled.x, 1e-3f);
     EXPECT_NEAR(heard.y, settled.y, 1e-3f);
 }
+
+// The sample level's liquid, from the built data archive: poured when the level is built, it
+// settles in its cup and drains on its signal.
+TEST(ParticleLiquid, TheSamplersLiquidPoursPilesInItsCupAndDrains) {
+    world_test::mountSampleData();
+    auto const file = Singleton<FileSystem>::instance().open("levels/sampler.pxl");
+    ASSERT_TRUE(file && file->size() > 0);
+    PristineLevel::Data level;
+    loadPristineLevel(level, file->data(), file->size());
+    ASSERT_EQ(level.particleLiquids.size(), 1u);
+    uint32_t const drain = level.particleLiquids[0].removeSignal;
+    Rig rig(std::move(level));
+    PhysicsWorld& physics = rig.world->physics();
+    rig.frame();
+    std::int32_t const full = physics.GetParticleCount();
+    ASSERT_GT(full, 300);
+    rig.frames(180, 1000.0f / 60.0f);
+    ASSERT_EQ(physics.GetParticleCount(), full);
+    float top = 0.0f;
+    for (std::int32_t i = 0; i < full; ++i) {
+        b2Vec2 const p = physics.GetParticlePositionBuffer()[i];
+        ASSERT_TRUE(p.x > 119.75f && p.x < 124.25f && p.y > 2.75f && p.y < 4.75f) << i << " at " << p.x << ", " << p.y;
+        top = std::max(top, p.y);
+    }
+    EXPECT_LT(top, 4.0f) << "spread over the cup's floor";
+    rig.raise(drain);
+    rig.frames(2);
+    EXPECT_EQ(physics.GetParticleCount(), 0);
+}

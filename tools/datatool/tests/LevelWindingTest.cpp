@@ -78,3 +78,15 @@ TEST(LevelReach, GroundCheckPointsAndGoalMustBeTouchable) {
               }),
               "no goal the player can touch\n");
 }
+
+TEST(LevelLiquids, ALiquidBeyondTheSolversReachIsNamed) {
+    levels::LevelBuilder b;
+    b.data().metaData.particleRadius = 0.05f;  // reach 204.8 m
+    b.particleLiquid({200.0f, 3.0f}, {1.0f, 1.0f});
+    b.particleLiquid({-150.0f, 3.0f}, {1.0f, 1.0f});
+    b.particleLiquid({0.0f, 204.5f}, {1.0f, 1.0f});
+    auto const faults = levels::liquidFaults(b.data());
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_NE(faults[0].find("liquid 0"), std::string::npos);
+    EXPECT_NE(faults[1].find("liquid 2"), std::string::npos);
+}
