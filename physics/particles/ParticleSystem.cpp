@@ -275,9 +275,12 @@ ParticleGroup* ParticleSystem::CreateParticleGroup(const ParticleGroupDef& def) 
         float const cells = ((box.upperBound.x - box.lowerBound.x) / stride + 1.0f) *
                             ((box.upperBound.y - box.lowerBound.y) / stride + 1.0f);
         if (box.IsValid() && cells < maxLatticeCells) {
-            b2Vec2 const& p = transform.p;
-            b2Vec2 far = b2Max(b2Abs(p + box.lowerBound), b2Abs(p + box.upperBound));
-            float const reach = b2Max(far.x, far.y) + b2Max(box.upperBound.Length(), box.lowerBound.Length());
+            float reach = 0.0f;
+            for (b2Vec2 corner : {box.lowerBound, box.upperBound, b2Vec2(box.lowerBound.x, box.upperBound.y),
+                                  b2Vec2(box.upperBound.x, box.lowerBound.y)}) {
+                b2Vec2 const at = b2Abs(b2Mul(transform, corner));
+                reach = b2Max(reach, b2Max(at.x, at.y));
+            }
             if (reach * inverseDiameter_ >= tagReach && !loggedFarGroup_) {
                 loggedFarGroup_ = true;
                 std::fprintf(stderr, "Particles: a group lies beyond %.1f m of the origin, where neighbours are missed\n",

@@ -475,8 +475,8 @@ Data samplerLevel() {
     b.node(MeshNode::fluidVolume, 0, {108.0f, 0.0f}, {116.0f, 2.0f});
     // The liquid pours into a cup raised over the path.
     for (auto [centre, half] : {std::pair{glm::vec2(122.0f, 2.5f), glm::vec2(2.5f, 0.25f)},
-                                std::pair{glm::vec2(119.5f, 3.5f), glm::vec2(0.25f, 1.25f)},
-                                std::pair{glm::vec2(124.5f, 3.5f), glm::vec2(0.25f, 1.25f)}}) {
+                                std::pair{glm::vec2(119.5f, 4.375f), glm::vec2(0.25f, 1.625f)},
+                                std::pair{glm::vec2(124.5f, 4.375f), glm::vec2(0.25f, 1.625f)}}) {
         d.staticShapes.push_back(levels::boxShape(centre, half, Fixture{}));
         b.quad(centre, half, groundColour);
     }

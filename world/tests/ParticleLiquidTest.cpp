@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "level/LevelReader.h"
 #include "world/tests/WorldRig.h"
 
 using world_test::flatLevel;
@@ -172,11 +173,37 @@ TEST(ParticleLiquid, TheSamplersLiquidPoursPilesInItsCupAndDrains) {
     float top = 0.0f;
     for (std::int32_t i = 0; i < full; ++i) {
         b2Vec2 const p = physics.GetParticlePositionBuffer()[i];
-        ASSERT_TRUE(p.x > 119.75f && p.x < 124.25f && p.y > 2.75f && p.y < 4.75f) << i << " at " << p.x << ", " << p.y;
+        ASSERT_TRUE(p.x > 119.75f && p.x < 124.25f && p.y > 2.75f && p.y < 6.0f) << i << " at " << p.x << ", " << p.y;
         top = std::max(top, p.y);
     }
     EXPECT_LT(top, 4.0f) << "spread over the cup's floor";
     rig.raise(drain);
     rig.frames(2);
     EXPECT_EQ(physics.GetParticleCount(), 0);
+}
+
+TEST(ParticleLiquid, ThePlayerDiesOnFirstTouchingTheLiquid) {
+    auto b = flatLevel();
+    b.particleLiquid({0.0f, 5.0f}, {0.6f, 0.6f});
+    b.data().particleLiquids[0].spawnSignal = 1;
+    Rig rig(b.data());
+    Player::Player& player = rig.world->getPlayer();
+    PhysicsWorld& physics = rig.world->physics();
+    int touched = -1;
+    int died = -1;
+    for (int frame = 0; frame < 240 && died < 0; ++frame) {
+        rig.frame(1000.0f / 60.0f);
+        for (std::int32_t i = 0; i < physics.GetParticleBodyContactCount() && touched < 0; ++i) {
+            if (physics.GetParticleBodyContacts()[i].body == player.getBody()) {
+                touched = frame;
+            }
+        }
+        if (!player.isAlive()) {
+            died = frame;
+        }
+    }
+    ASSERT_GE(touched, 0) << "the liquid never reached the player";
+    EXPECT_GE(died, touched);
+    EXPECT_LE(died, touched + 3);
+    EXPECT_GT(touched, 10) << "it fell first";
 }

@@ -82,7 +82,7 @@ TEST(LevelReach, GroundCheckPointsAndGoalMustBeTouchable) {
 TEST(LevelLiquids, ALiquidBeyondTheSolversReachIsNamed) {
     levels::LevelBuilder b;
     b.data().metaData.particleRadius = 0.05f;  // reach 204.8 m
-    b.particleLiquid({200.0f, 3.0f}, {1.0f, 1.0f});
+    b.particleLiquid({204.0f, 3.0f}, {1.0f, 1.0f});
     b.particleLiquid({-150.0f, 3.0f}, {1.0f, 1.0f});
     b.particleLiquid({0.0f, 204.5f}, {1.0f, 1.0f});
     auto const faults = levels::liquidFaults(b.data());
