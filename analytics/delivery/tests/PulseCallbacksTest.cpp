@@ -8,6 +8,7 @@
 #include "analytics/delivery/tests/PulseFixture.h"
 #include "platform/NetworkMonitor.h"
 #include "platform/base/DeviceFacts.h"
+#include "platform/base/NotificationCenter.h"
 
 namespace {
 
@@ -124,6 +125,26 @@ TEST_F(PulseCallbacksTest, AFailingPartnerGetsThreeSendsOnTheTimersAndOneReport)
     EXPECT_TRUE(manager()->triggers().empty());
     EXPECT_EQ(manager()->totalAttemptCount(), 0u);
     EXPECT_TRUE(manager()->savedTriggers().empty());
+}
+
+TEST_F(PulseCallbacksTest, ResigningActiveDropsTheTimersAndBecomingActiveFiresWhatWaits) {
+    server.on("/fail", Reply::answer(503));
+    install(spec({callback(9, 0, "/fail", {plainEvent("boss")})}));
+    auto& loop = platform::SdkLoop::shared();
+    loop.setVirtualClock(true);
+    controller()->processEvent("boss", session(1000.0));
+    EXPECT_EQ(requestsTo("/fail", 1).size(), 1u);
+    ASSERT_TRUE(waitUntil(noneInFlight));
+    EXPECT_EQ(TallyGlobalVariableStorage::sharedInstance()->pendingUrlTimers().size(), 1u);
+    auto& center = platform::NotificationCenter::shared();
+    center.post(TallyPulseEventController::kWillResignActiveNotification);
+    EXPECT_TRUE(TallyGlobalVariableStorage::sharedInstance()->pendingUrlTimers().empty());
+    loop.advance(100'000);
+    settle();
+    EXPECT_EQ(countTo("/fail"), 1u);
+    center.post(TallyPulseEventController::kDidBecomeActiveNotification);
+    EXPECT_EQ(requestsTo("/fail", 2).size(), 2u);
+    loop.setVirtualClock(false);
 }
 
 TEST_F(PulseCallbacksTest, AFastFailureIsReportedAndAnEscapedUrlKeepsOneKey) {
