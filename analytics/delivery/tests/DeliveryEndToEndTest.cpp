@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 
+#include "analytics/agent/TallySession.h"
 #include "analytics/delivery/tests/SenderFixture.h"
 
 namespace {
@@ -187,10 +188,11 @@ TEST(DeliveryFaultChild, SendsUntilKilled) {
     TallyUtil::setLogLevel(0);
     TallyNetworkUtil::setServerURL(std::getenv("ZELV_DELIVERY_CHILD_URL"));
     auto queue = std::make_shared<platform::WorkQueue>("com.Tally.child");
-    auto delegate = std::make_shared<ReportDelegate>();
     TallyDataSender::setupInstanceWithQueue(queue);
     auto sender = TallyDataSender::instance();
-    sender->setDataSenderDelegate(delegate);
+    // The session builds the bodies, as in the agent.
+    auto session = TallySession::create("key", std::string("1.0"), platform::Date::now());
+    sender->setDataSenderDelegate(session);
     sender->setRequestTimeout(0.2);
     std::ofstream log(std::getenv("ZELV_DELIVERY_CHILD_LOG"), std::ios::app);
     for (int n = 0; n < 25; ++n) {
@@ -244,6 +246,12 @@ TEST_F(DeliveryEndToEndTest, ReportsSurviveAThousandFaultsRestartsAndAKill) {
 
     // This process takes over the folder, and is rebuilt from disk now and then.
     std::mt19937 random(29);
+    auto const session = TallySession::create("key", std::string("1.0"), platform::Date::now());
+    auto make = [&](double timeout) {
+        auto s = SenderFixture::make(timeout);
+        s->setDataSenderDelegate(session);
+        return s;
+    };
     auto sender = make(0.2);
     int n = 0;
     auto const deadline = std::chrono::steady_clock::now() + 240s;
