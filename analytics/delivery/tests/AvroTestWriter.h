@@ -82,21 +82,21 @@ private:
     size_t pos_ = 0;
 };
 
-struct EventSpec {
+struct EventFixture {
     std::string name;                  // a plain event name when paramName is empty
     std::string paramName;
     std::vector<std::string> values;
     bool trigger = false;
 };
 
-inline EventSpec plainEvent(std::string name) {
-    EventSpec e;
+inline EventFixture plainEvent(std::string name) {
+    EventFixture e;
     e.name = std::move(name);
     return e;
 }
 
-inline EventSpec triggerEvent(std::string name, std::string param, std::vector<std::string> values) {
-    EventSpec e;
+inline EventFixture triggerEvent(std::string name, std::string param, std::vector<std::string> values) {
+    EventFixture e;
     e.name = std::move(name);
     e.paramName = std::move(param);
     e.values = std::move(values);
@@ -104,9 +104,9 @@ inline EventSpec triggerEvent(std::string name, std::string param, std::vector<s
     return e;
 }
 
-struct CallbackSpec {
+struct CallbackFixture {
     std::string partner = "partner";
-    std::vector<EventSpec> events;
+    std::vector<EventFixture> events;
     int method = 0;
     std::string uri;
     bool hasBody = false;
@@ -117,11 +117,11 @@ struct CallbackSpec {
     std::vector<std::pair<std::string, std::string>> headers;
 };
 
-struct ResponseSpec {
+struct ResponseFixture {
     int64_t issuedAt = 1000;
     int64_t refreshTtl = 3600, expirationTtl = 604800;
     int logLevel = 4;  // OFF
-    std::vector<CallbackSpec> callbacks;
+    std::vector<CallbackFixture> callbacks;
     int32_t maxRetries = 3, maxAttemptsPerReport = 15;
     int64_t maxReportDelay = 600;
     std::string reportUrl = "https://example.invalid/pcr.do";
@@ -129,7 +129,7 @@ struct ResponseSpec {
     int32_t maxSessionProperties = 10;
 };
 
-inline std::vector<uint8_t> encodeResponse(ResponseSpec const& r) {
+inline std::vector<uint8_t> encodeResponse(ResponseFixture const& r) {
     AvroWriter w;
     w.varint(r.issuedAt).varint(r.refreshTtl).varint(r.expirationTtl).varint(r.logLevel);
     if (!r.callbacks.empty()) {

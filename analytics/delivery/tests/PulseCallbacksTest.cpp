@@ -31,7 +31,7 @@ TEST_F(PulseCallbacksTest, SessionStartEndAndEventsSendTheirRequestsWithEncodedV
     post.body = R"({"event":"%{event_name}","user":"%{publisher_user_id}"})";
     post.hasHeaders = true;
     post.headers = {{"Content-Type", "application/json"}};
-    install(spec({get, put, post}));
+    install(configuration({get, put, post}));
     // A user id holding quotes, an ampersand and its own placeholder: inserted once, encoded for
     // where it goes, and the queue does not hang on it.
     TallyGlobalVariableStorage::sharedInstance()->setUserID(R"(a"b&c %{publisher_user_id})");
@@ -81,7 +81,7 @@ TEST_F(PulseCallbacksTest, SessionStartEndAndEventsSendTheirRequestsWithEncodedV
 
 TEST_F(PulseCallbacksTest, AFailingPartnerGetsThreeSendsOnTheTimersAndOneReport) {
     server.on("/fail", Reply::answer(503, "busy"));
-    install(spec({callback(9, 0, "/fail?x=1", {plainEvent("boss")})}, 3));
+    install(configuration({callback(9, 0, "/fail?x=1", {plainEvent("boss")})}, 3));
     auto& loop = platform::SdkLoop::shared();
     loop.setVirtualClock(true);
     controller()->processEvent("boss", session(1000.0));
@@ -129,7 +129,7 @@ TEST_F(PulseCallbacksTest, AFailingPartnerGetsThreeSendsOnTheTimersAndOneReport)
 
 TEST_F(PulseCallbacksTest, ResigningActiveDropsTheTimersAndBecomingActiveFiresWhatWaits) {
     server.on("/fail", Reply::answer(503));
-    install(spec({callback(9, 0, "/fail", {plainEvent("boss")})}));
+    install(configuration({callback(9, 0, "/fail", {plainEvent("boss")})}));
     auto& loop = platform::SdkLoop::shared();
     loop.setVirtualClock(true);
     controller()->processEvent("boss", session(1000.0));
@@ -154,13 +154,13 @@ TEST_F(PulseCallbacksTest, AFastFailureIsReportedAndAnEscapedUrlKeepsOneKey) {
         testing_support::HttpTestServer closed;
         port = std::stoi(closed.url("/").substr(closed.url("/").rfind(':') + 1));
     }
-    CallbackSpec refused;
+    CallbackFixture refused;
     refused.callbackId = 4;
     refused.uri = "http://127.0.0.1:" + std::to_string(port) + "/x";
     refused.events = {plainEvent("refused")};
     server.on("/sp ace", Reply::answer(503));
     auto spaced = callback(5, 0, "/sp ace?e=%{event_name}", {plainEvent("spaced")});
-    auto s = spec({refused, spaced}, 100);
+    auto s = configuration({refused, spaced}, 100);
     s.maxRetries = 1;
     install(s);
     controller()->processEvent("refused", session(1000.0));
@@ -178,7 +178,7 @@ TEST_F(PulseCallbacksTest, AFastFailureIsReportedAndAnEscapedUrlKeepsOneKey) {
     // The URL with a blank is escaped before it is first hashed: a retry finds its one entry.
     auto& loop = platform::SdkLoop::shared();
     loop.setVirtualClock(true);
-    auto s2 = spec({refused, spaced}, 100);
+    auto s2 = configuration({refused, spaced}, 100);
     s2.maxRetries = 2;
     install(s2);
     controller()->processEvent("spaced", session(1000.0));
@@ -233,7 +233,7 @@ TEST_F(PulseCallbacksTest, OfflineFailuresWaitForTheNetworkAndExpiredAttemptsAre
     server.on("/flaky", [&](Request const&) { return Reply::answer(++calls == 1 ? 500 : 200); });
     auto& loop = platform::SdkLoop::shared();
     loop.setVirtualClock(true);
-    install(spec({callback(6, 0, "/flaky", {plainEvent("e")})}));
+    install(configuration({callback(6, 0, "/flaky", {plainEvent("e")})}));
     controller()->processEvent("e", session(1000.0));
     EXPECT_EQ(requestsTo("/flaky", 1).size(), 1u);
     ASSERT_TRUE(waitUntil(noneInFlight));
@@ -267,7 +267,7 @@ TEST_F(PulseCallbacksTest, AnAttemptWaitingLongerThanThreeDaysIsDroppedUnsent) {
     FakeMonitor::change(0);
     platform::SdkLoop::shared().waitUntilIdle();
     server.on("/down", Reply::answer(500));
-    install(spec({callback(6, 0, "/down", {plainEvent("e")})}));
+    install(configuration({callback(6, 0, "/down", {plainEvent("e")})}));
     auto& loop = platform::SdkLoop::shared();
     loop.setVirtualClock(true);
     controller()->processEvent("e", session(1000.0));
@@ -284,7 +284,7 @@ TEST_F(PulseCallbacksTest, AnAttemptWaitingLongerThanThreeDaysIsDroppedUnsent) {
 
 TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsentBlocksComeBack) {
     server.on("/ok", Reply::answer(200));
-    install(spec({callback(1, 0, "/ok", {plainEvent("e")})}));
+    install(configuration({callback(1, 0, "/ok", {plainEvent("e")})}));
     for (int i = 0; i < 14; ++i) controller()->processEvent("e", session(1000.0));
     requestsTo("/ok", 14);
     ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
@@ -328,7 +328,7 @@ TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsent
 }
 
 TEST_F(PulseCallbacksTest, RetransmissionResumesAtTheBlockThatStoppedTheBatch) {
-    install(spec({}));
+    install(configuration({}));
     auto sender = TallyPulseCBReportSender::instance();
     auto& index = *sender->pulseCBReportDataIndex();
     for (size_t size : {300'000u, 250'000u, 100'000u}) sender->storePulseCBReportData(platform::Data(size, 'r'), "g" + std::to_string(size));
@@ -350,7 +350,7 @@ TEST_F(PulseCallbacksTest, RecordsStayWhenNothingWasStoredOrPosted) {
     TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(false);
     TallyPulseCBReportSender::setupInstanceWithQueue(queue);
     server.on("/ok", Reply::answer(200));
-    auto s = spec({callback(1, 0, "/ok", {plainEvent("e")})}, 1);
+    auto s = configuration({callback(1, 0, "/ok", {plainEvent("e")})}, 1);
     s.reportUrl = "";
     install(s);
     controller()->processEvent("e", session(1000.0));
@@ -364,7 +364,7 @@ TEST_F(PulseCallbacksTest, RecordsStayWhenNothingWasStoredOrPosted) {
 
 TEST_F(PulseCallbacksTest, ASessionEndProcessedAgainReusesItsInvocation) {
     server.on("/end", Reply::answer(200));
-    install(spec({callback(2, 1, "/end?d=%{session_duration_millis}", {plainEvent("tally.session_end")})}));
+    install(configuration({callback(2, 1, "/end?d=%{session_duration_millis}", {plainEvent("tally.session_end")})}));
     controller()->processEvent("tally.session_end", session(1000.0, 1001.0));
     ASSERT_EQ(requestsTo("/end", 1).size(), 1u);
     ASSERT_TRUE(waitUntil([&] { return firedCount() == 0; }));
@@ -386,7 +386,7 @@ TEST_F(PulseCallbacksTest, ASessionEndProcessedAgainReusesItsInvocation) {
 
 TEST_F(PulseCallbacksTest, OptedOutUsersSendNoReportAndKeepNoneOnDisk) {
     server.on("/ok", Reply::answer(200));
-    install(spec({callback(1, 0, "/ok", {plainEvent("e")})}, 1));
+    install(configuration({callback(1, 0, "/ok", {plainEvent("e")})}, 1));
     TallyUtil::setTallyOptOut(true);
     controller()->processEvent("e", session(1000.0));
     requestsTo("/ok", 1);
@@ -401,7 +401,7 @@ TEST_F(PulseCallbacksTest, OptedOutUsersSendNoReportAndKeepNoneOnDisk) {
 TEST_F(PulseCallbacksTest, NoConfigurationOrAnalyticsOffIgnoresEvents) {
     server.on("/ok", Reply::answer(200));
     controller()->processEvent("e", session(1000.0));
-    auto s = spec({callback(1, 0, "/ok", {plainEvent("e")})});
+    auto s = configuration({callback(1, 0, "/ok", {plainEvent("e")})});
     s.analyticsEnabled = false;
     install(s);
     controller()->processEvent("e", session(1000.0));

@@ -17,10 +17,10 @@ std::shared_ptr<TallyPulseSettings> parse(std::vector<uint8_t> const& body, doub
     return response.parsePulseResponse(body, now);
 }
 
-ResponseSpec twoCallbacks() {
-    ResponseSpec r;
+ResponseFixture twoCallbacks() {
+    ResponseFixture r;
     r.issuedAt = 1234567890123;
-    CallbackSpec a;
+    CallbackFixture a;
     a.partner = "alpha";
     a.callbackId = (int64_t(1) << 32) + 1;
     a.method = 2;
@@ -30,7 +30,7 @@ ResponseSpec twoCallbacks() {
     a.hasHeaders = true;
     a.headers = {{"Content-Type", "application/json"}, {"X-K", "v"}};
     a.events = {plainEvent("level_done"), plainEvent("level_done"), triggerEvent("purchase", "item", {"a", "b"})};
-    CallbackSpec b;
+    CallbackFixture b;
     b.partner = "beta";
     b.callbackId = 7;
     b.method = 1;
@@ -83,7 +83,7 @@ TEST(PulseConfigTest, FixturesDecodeToSettings) {
     EXPECT_FALSE(s->callbackIdsForEvent("purchase", {{"item", Value("c")}}));
 
     // A reply without callbacks keeps both nil.
-    ResponseSpec empty;
+    ResponseFixture empty;
     auto e = parse(encodeResponse(empty));
     ASSERT_TRUE(e);
     EXPECT_FALSE(e->callbacks);
@@ -99,7 +99,7 @@ TEST(PulseConfigTest, ServerTimesAreKeptWithinRange) {
              {INT64_MIN, 1'000'000'000'500},
              {-5, 1'000'000'000'500},
              {0, 1'000'000'000'500}}) {
-        ResponseSpec r;
+        ResponseFixture r;
         r.refreshTtl = ttl;
         r.expirationTtl = ttl;
         auto s = parse(encodeResponse(r), now);

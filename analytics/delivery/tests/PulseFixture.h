@@ -60,23 +60,23 @@ protected:
     }
 
     // Settings decoded from a hand-encoded reply and stored as a good reply stores them.
-    std::shared_ptr<TallyPulseSettings> install(ResponseSpec spec) {
+    std::shared_ptr<TallyPulseSettings> install(ResponseFixture fixture) {
         TallyPulseResponse response;
-        auto settings = response.parsePulseResponse(encodeResponse(spec));
+        auto settings = response.parsePulseResponse(encodeResponse(fixture));
         EXPECT_TRUE(settings);
         TallyGlobalPersistentManager::sharedInstance()->writeSync(TallyGlobalPersistentManager::Globals,
                                                                  [&](Value::Dict& g) { g["pulseSettings"] = Value(settings); });
         return settings;
     }
-    ResponseSpec spec(std::vector<CallbackSpec> callbacks, int32_t attemptsPerReport = 15) {
-        ResponseSpec r;
+    ResponseFixture configuration(std::vector<CallbackFixture> callbacks, int32_t attemptsPerReport = 15) {
+        ResponseFixture r;
         r.callbacks = std::move(callbacks);
         r.maxAttemptsPerReport = attemptsPerReport;
         r.reportUrl = server.url("/pcr.do");
         return r;
     }
-    CallbackSpec callback(int64_t id, int method, std::string const& pathAndQuery, std::vector<EventSpec> events) {
-        CallbackSpec c;
+    CallbackFixture callback(int64_t id, int method, std::string const& pathAndQuery, std::vector<EventFixture> events) {
+        CallbackFixture c;
         c.callbackId = id;
         c.method = method;
         c.uri = server.url(pathAndQuery);

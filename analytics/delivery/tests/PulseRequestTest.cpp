@@ -70,7 +70,7 @@ DecodedRequest decode(std::string const& body) {
 }
 
 TEST_F(PulseRequestTest, TheRequestCarriesTheAppAndDeviceAndItsSignedChecksum) {
-    ResponseSpec reply;
+    ResponseFixture reply;
     reply.callbacks = {callback(1, 0, "/installed", {plainEvent("tally.app_install")})};
     reply.reportUrl = server.url("/pcr.do");
     auto const replyBytes = encodeResponse(reply);
@@ -148,7 +148,7 @@ TEST_F(PulseRequestTest, OneRequestAtATimeAndRepliesThatChangeNothing) {
     ASSERT_TRUE(waitUntil([] { return !TallyGlobalVariableStorage::sharedInstance()->pulseRequestPending(); }));
 
     // A stored configuration with an install callback shows whether the install event is raised.
-    auto before = install(spec({callback(1, 0, "/installed", {plainEvent("tally.app_install")})}));
+    auto before = install(configuration({callback(1, 0, "/installed", {plainEvent("tally.app_install")})}));
     server.on("/installed", Reply::answer(200));
     auto storage = TallyGlobalVariableStorage::sharedInstance();
     ASSERT_FALSE(storage->appInstallProcessDone());
@@ -188,7 +188,7 @@ TEST_F(PulseRequestTest, ThePendingFlagClearsWhenNoRequestStarts) {
 TEST_F(PulseRequestTest, AChangedAdTrackingSettingDropsTheConfigurationAndAsksAgain) {
     server.on("/sdk/v1/config", Reply::answer(200));
     server.on("/ok", Reply::answer(200));
-    install(spec({callback(1, 0, "/ok", {plainEvent("e")})}));
+    install(configuration({callback(1, 0, "/ok", {plainEvent("e")})}));
     TallyGlobalVariableStorage::sharedInstance()->setLastAdTrackingEnabledSetting(!TallyUtil::isAdTrackingEnabled());
     controller()->processEvent("e", session(1000.0));
     EXPECT_EQ(requestsTo("/sdk/v1/config", 1).size(), 1u);
