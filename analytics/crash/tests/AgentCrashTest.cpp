@@ -1,10 +1,14 @@
 // The agent's start-up with crash reporting on: it enables the reporter, a crash leaves its
-// report, and the next run's session finds, loads and purges it through the stored reporter.
+// report, and the next run's session takes it in (loaded, purged) and hands it to the sender.
 #include "analytics/agent/Tally.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
+#include "analytics/agent/TallyImpl.h"
 #include "analytics/agent/TallySession.h"
+#include "analytics/agent/tests/SessionBlockReader.h"
 #include "analytics/crash/SignalHandler.h"
 #include "analytics/crash/TallyTLCrashReporter.h"
+#include "analytics/delivery/TallyDataSender.h"
+#include "analytics/delivery/TallyDataSenderIndex.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "testing/TestPaths.h"
@@ -54,15 +58,21 @@ TEST(CrashAgent, StartUpEnablesTheReporterAndTheNextSessionTakesTheReport) {
         if (!neighbours.hasPendingCrashReport || !neighbours.loadPendingCrashReportData ||
             !neighbours.purgePendingCrashReport)
             _exit(10);
-        // The session may have taken the report already when it found a session left behind.
-        if (neighbours.hasPendingCrashReport()) {
-            platform::Error error;
-            auto data = neighbours.loadPendingCrashReportData(&error);
-            if (!data || !crash_test::decodeReport(*data))
-                _exit(11);
-            neighbours.purgePendingCrashReport();
-        }
-        _exit(neighbours.hasPendingCrashReport() ? 12 : 0);
+        // The session found the one the crash left behind, loaded its report and purged it.
+        if (neighbours.hasPendingCrashReport())
+            _exit(12);
+        // The session left behind went out with the report's bytes as its crash entry.
+        bool carried = false;
+        auto impl = TallyImpl::currentSession();
+        if (!impl)
+            _exit(13);
+        impl->queue().sync([&] {
+            auto sender = TallyDataSender::instance();
+            for (auto const& b : sender->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey()))
+                for (auto const& e : block_reader::readBlock(*b->data()).errors)
+                    carried = carried || crash_test::decodeReport(e.report) != nullptr;
+        });
+        _exit(carried ? 0 : 14);
     });
     ASSERT_FALSE(second.timedOut);
     EXPECT_EQ(second.exitCode, 0);
