@@ -88,6 +88,9 @@ TEST(FileSystemArchive, OnlyPlainStoredEntriesWithinTheArchiveAreListed) {
     beyond.directoryCompressedSize = beyond.directoryUncompressedSize = 1u << 30;
     ziptest::Entry sizesDisagree{"disagree.bin", "abcdefgh"};
     sizesDisagree.directoryUncompressedSize = 4000;
+    // The directory agrees with itself but not with the local header.
+    ziptest::Entry headersDisagree{"headers.bin", "abcdefgh"};
+    headersDisagree.directoryCompressedSize = headersDisagree.directoryUncompressedSize = 4;
     ziptest::writeFile(dir / "a.pak", ziptest::build({{"first.txt", "1"},
                                                       deflated,
                                                       deflatedSameSizes,
@@ -96,6 +99,7 @@ TEST(FileSystemArchive, OnlyPlainStoredEntriesWithinTheArchiveAreListed) {
                                                       {"empty.txt", ""},
                                                       beyond,
                                                       sizesDisagree,
+                                                      headersDisagree,
                                                       {"dup.txt", "first copy"},
                                                       {"big.bin", big},
                                                       {"dup.txt", "second copy"},
@@ -104,7 +108,7 @@ TEST(FileSystemArchive, OnlyPlainStoredEntriesWithinTheArchiveAreListed) {
     auto* archive = fs.mount((dir / "a.pak").string());
     ASSERT_NE(archive, nullptr);
     for (auto name : {"deflated.txt", "deflated2.txt", "levels/", "levels", "folder", "empty.txt", "beyond.bin",
-                      "disagree.bin"}) {
+                      "disagree.bin", "headers.bin"}) {
         EXPECT_FALSE(archive->contains(name)) << name;
         EXPECT_FALSE(fs.exists(name)) << name;
     }
