@@ -15,6 +15,7 @@
 #include "os/shell/ControllerPoller.h"
 #include "os/shell/MainQueue.h"
 #include "os/shell/MainViewController.h"
+#include "platform/base/Directories.h"
 #include "platform/base/NotificationCenter.h"
 #include "os/shell/OnDemandDownload.h"
 #include "os/shell/Reachability.h"
@@ -27,6 +28,14 @@ namespace {
 using platform::GameController;
 
 using fakes::QuietRating;
+
+// The analytics agent that the launch starts keeps its files in a throwaway folder.
+testing_support::TempDir agentFiles;
+struct AgentFolder : ::testing::Environment {
+    void SetUp() override { platform::Directories::setRootOverride(agentFiles.path()); }
+    void TearDown() override { platform::Directories::setRootOverride(std::nullopt); }
+};
+::testing::Environment* const agentFolder = ::testing::AddGlobalTestEnvironment(new AgentFolder);
 
 class Shell : public ::testing::Test {
 protected:
