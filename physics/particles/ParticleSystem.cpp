@@ -970,11 +970,7 @@ void ParticleSystem::SolveElastic(const b2TimeStep& step) {
         b2Vec2 const m = 0.33333334f * (pa + pb + pc);
         float rs = b2Cross(t.pa, pa) + b2Cross(t.pb, pb) + b2Cross(t.pc, pc);
         float rc = b2Dot(t.pa, pa) + b2Dot(t.pb, pb) + b2Dot(t.pc, pc);
-        float const r2 = rs * rs + rc * rc;
-        if (!(r2 > 0.0f)) {
-            continue;  // no rotation to restore toward
-        }
-        float const invR = fastInverseSqrt(r2);
+        float const invR = fastInverseSqrt(rs * rs + rc * rc);
         rs *= invR;
         rc *= invR;
         float const s = k * t.strength;

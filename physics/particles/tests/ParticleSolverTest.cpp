@@ -265,6 +265,11 @@ TEST(ParticleSolver, GroupPassesKeepShapesAndPushGroupsApart) {
     for (auto [g, size] : groups) {
         EXPECT_NEAR(spread(g), size, 0.1f * size) << "group flags " << g->GetGroupFlags();
     }
+    // A spring pair pressed onto one point has no direction to push along: no push, no NaN.
+    ParticleSystem::Pair const pair = s.GetPairs()[0];
+    s.GetPositionBuffer()[pair.indexB] = s.GetPositionBuffer()[pair.indexA];
+    s.SolveSpring(timeStep());
+    EXPECT_TRUE(finite(s.GetVelocityBuffer()[pair.indexA]) && finite(s.GetVelocityBuffer()[pair.indexB]));
     ParticleGroup* rigid = groups[2].first;
     EXPECT_GT(std::abs(rigid->GetTransform().q.GetAngle()), 1.0f) << "turned as one body";
 
