@@ -7,17 +7,23 @@
 #include "level/Fixtures.h"
 #include "physics/particles/Box2DAdapter.h"
 #include "physics/particles/PhysicsWorld.h"
+#include "world/AnimatedMesh.h"
+#include "world/AnimatedTexture.h"
 
 DynamicBody::DynamicBody(PristineLevel::MeshSet const& meshSet, DrawList* drawList, PhysicsWorld& physics,
                          PristineLevel::DynamicBody const& record, std::vector<FixtureSignal>* fixtureSignals,
-                         std::vector<AnimatedTexture>*, std::vector<AnimatedMesh>*)
+                         std::vector<AnimatedTexture>* animatedTextures, std::vector<AnimatedMesh>* animatedMeshes)
     : body_(physics.CreateBody(Box2DAdapter::toBodyDef(record.bodyDef))),
-      drawables_(Drawable::createDrawables(meshSet, drawList, record.drawables)) {
+      drawables_(Drawable::createDrawables(meshSet, drawList, record.drawables)),
+      textures_(record.animatedTextures),
+      animatedTextures_(animatedTextures),
+      meshes_(record.animatedMeshes),
+      animatedMeshes_(animatedMeshes) {
     createFixtures(record.shapes, body_, fixtureSignals);
 }
 
 void DynamicBody::update() {
-    if (drawables_.empty()) {
+    if (drawables_.empty() && textures_.empty() && meshes_.empty()) {
         return;
     }
     b2Vec2 const p = body_->GetPosition();
@@ -32,6 +38,17 @@ void DynamicBody::update() {
     for (Drawable& d : drawables_) {
         d.setTransform(m);
         d.updateBounds();
+    }
+    // Indices past the lists (or lists not built yet) are skipped.
+    for (uint32_t i : textures_) {
+        if (animatedTextures_ != nullptr && i < animatedTextures_->size()) {
+            (*animatedTextures_)[i].setTransform(m);
+        }
+    }
+    for (uint32_t i : meshes_) {
+        if (animatedMeshes_ != nullptr && i < animatedMeshes_->size()) {
+            (*animatedMeshes_)[i].setTransform(m);
+        }
     }
 }
 

@@ -20,7 +20,8 @@ public:
                 std::vector<AnimatedTexture>* animatedTextures, std::vector<AnimatedMesh>* animatedMeshes);
 
     b2Body* getBody() const { return body_; }
-    // Moves the drawables with the body; a body that has not moved costs nothing.
+    // Moves the drawables and the attached animations with the body; a body that has not moved
+    // costs nothing.
     void update();
     void show();
     void hide();
@@ -28,6 +29,10 @@ public:
 private:
     b2Body* body_ = nullptr;
     std::vector<Drawable> drawables_;
+    std::vector<uint32_t> textures_;
+    std::vector<AnimatedTexture>* animatedTextures_;
+    std::vector<uint32_t> meshes_;
+    std::vector<AnimatedMesh>* animatedMeshes_;
     b2Vec2 placedAt_{NAN, NAN};
     float placedAngle_ = NAN;
 };

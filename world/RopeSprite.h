@@ -1,10 +1,46 @@
 #pragma once
-// A quad stretched between a joint's two anchors.
+// Textured strips stretched between joint anchors, rebuilt every frame: `RopeSprite` between a
+// joint's two anchors, `PulleyRopeSprite` (in its own header) the two ropes of a pulley.
+#include <glm/vec2.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "graphics/QuadInstance.h"
 #include "level/PristineLevel.h"
+
+class b2Joint;
+class DrawList;
+namespace Graphics {
+class Context;
+}
+
+// Texture size in metres of a rope quad and how its strip is laid out.
+struct RopeStrip {
+    glm::vec2 textureSize{0.0f};  // metres
+    float widthScale = 1.0f;
+    float repeat = 1.0f;
+    float vStart = 0.0f;
+
+    RopeStrip() = default;
+    RopeStrip(QuadInstance const& quad, glm::vec2 scale, float vStart);
+    // Writes the strip from p to q into the quad.
+    void build(QuadInstance& quad, glm::vec2 p, glm::vec2 q) const;
+};
 
 class RopeSprite {
 public:
-    explicit RopeSprite(PristineLevel::JointSprite const&) {}
-    void update(float) {}
-    void draw() {}
+    // A joint index that names no built joint gives a sprite that draws nothing (logged).
+    RopeSprite(PristineLevel::MeshSet const& meshSet, DrawList* drawList, std::vector<b2Joint*> const& joints,
+               PristineLevel::JointSprite const& record, Graphics::Context* graphics = nullptr);
+
+    void update(float dt = 0.0f);
+    void draw();
+    QuadInstance const& quad() const { return quad_; }
+
+private:
+    QuadInstance quad_;
+    b2Joint* joint_ = nullptr;
+    RopeStrip strip_;
+    Graphics::Context* graphics_;
 };

@@ -16,6 +16,7 @@
 #include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
 #include "physics/particles/Box2DAdapter.h"
+#include "world/BuildJoint.h"
 #include "world/LevelSignalWiring.h"
 #include "world/WorldConstants.h"
 
@@ -79,10 +80,10 @@ b2Body* makeGround(PhysicsWorld& physics, PristineLevel::Data const& level, std:
 
 // One object per record, built in place in a vector reserved to the record count.
 template <class T, class Records, class Make>
-std::vector<T> buildEach(Records const& records, Make&& make) {
+std::vector<T> buildEach(Records&& records, Make&& make) {
     std::vector<T> out;
     out.reserve(records.size());
-    for (auto const& record : records) {
+    for (auto& record : records) {
         make(out, record);
     }
     return out;
@@ -98,7 +99,7 @@ std::vector<b2Joint*> buildJoints(PhysicsWorld& physics, PristineLevel::Data con
     std::vector<b2Joint*> joints;
     joints.reserve(level.joints.size());
     for (PristineLevel::JointRecord const& record : level.joints) {
-        joints.push_back(Box2DAdapter::createJoint(physics.box2d(), record.def, ground, slots, joints));
+        joints.push_back(buildJoint(physics.box2d(), record.def, ground, slots, joints));
     }
     return joints;
 }
@@ -141,7 +142,10 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
       player_(graphics, audio, *physics_, &checkPoints_.front(), ground_, postProcessing, events,
               std::move(level.progressPath), &fluids_, mode, catalogIndex, &time_),
       springHinges_(buildEach<SpringHinge>(level.soundHinges,
-                                           [&](auto& out, auto const& record) { out.emplace_back(record); })),
+                                           [&](auto& out, auto const& record) {
+                                               out.emplace_back(audio, dynamicBodies_, ground_, physics_->box2d(),
+                                                                record);
+                                           })),
       jumpPads_(buildEach<JumpPad>(level.jumpPads,
                                    [&](auto& out, auto const& record) {
                                        out.emplace_back(record, dynamicBodies_, &fixtureSignals_, ground_, &player_);
@@ -153,7 +157,10 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
       cameraZones_(buildEach<CameraZone>(level.cameraZones,
                                          [&](auto& out, auto const& record) { out.emplace_back(record, ground_); })),
       motorHinges_(buildEach<MotorHinge>(level.motorHinges,
-                                         [&](auto& out, auto const& record) { out.emplace_back(record); })),
+                                         [&](auto& out, auto const& record) {
+                                             out.emplace_back(audio, dynamicBodies_, physics_->box2d(), ground_,
+                                                              record);
+                                         })),
       coins_(level.coins.size(),
              [&](auto& coins) {
                  for (auto const& record : level.coins) {
@@ -161,23 +168,37 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
                  }
              }),
       racksAndPinions_(buildEach<RackAndPinion>(level.racksAndPinions,
-                                                [&](auto& out, auto const& record) { out.emplace_back(record); })),
+                                                [&](auto& out, auto const& record) {
+                                                    out.emplace_back(graphics, audio, dynamicBodies_, *physics_,
+                                                                     events, record);
+                                                })),
       jointSwitches_(buildEach<JointSwitch>(level.jointSwitches,
-                                            [&](auto& out, auto const& record) { out.emplace_back(record); })),
+                                            [&](auto& out, auto const& record) {
+                                                out.emplace_back(graphics, audio, events, dynamicBodies_, ground_,
+                                                                 physics_->box2d(), record);
+                                            })),
       particleEmitters_(buildEach<ParticleEmitter>(
           level.particleEmitters,
           [&](auto& out, auto const& record) { out.emplace_back(graphics, record, &drawList_); })),
       animatedBodies_(buildEach<AnimatedBody>(level.animatedBodies,
-                                              [&](auto& out, auto const& record) { out.emplace_back(record); })),
+                                              [&](auto& out, auto& record) {
+                                                  out.emplace_back(dynamicBodies_, std::move(record), events,
+                                                                   *physics_);
+                                              })),
       joints_(buildJoints(*physics_, level, ground_, dynamicBodies_)),
       animatedTextures_(buildEach<AnimatedTexture>(level.animatedTextures,
                                                    [&](auto& out, auto const& record) {
-                                                       out.emplace_back(level.meshSet, &drawList_, record);
+                                                       out.emplace_back(level.meshSet, &drawList_, record, graphics);
                                                    })),
       ropeSprites_(buildEach<RopeSprite>(level.jointSprites,
-                                         [&](auto& out, auto const& record) { out.emplace_back(record); })),
-      pulleyRopeSprites_(buildEach<PulleyRopeSprite>(
-          level.jointSpritePairs, [&](auto& out, auto const& record) { out.emplace_back(record); })),
+                                         [&](auto& out, auto const& record) {
+                                             out.emplace_back(level.meshSet, &drawList_, joints_, record, graphics);
+                                         })),
+      pulleyRopeSprites_(buildEach<PulleyRopeSprite>(level.jointSpritePairs,
+                                                     [&](auto& out, auto const& record) {
+                                                         out.emplace_back(level.meshSet, &drawList_, joints_,
+                                                                          level.joints, record, graphics);
+                                                     })),
       cameraShakers_(buildEach<CameraShaker>(level.cameraShakers,
                                              [&](auto& out, auto const& record) { out.emplace_back(&player_, record); })),
       sounds_(level.triggerableSounds.size(),
@@ -198,7 +219,8 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
       meshAnimationData_(std::move(level.meshAnimationFrames)),
       animatedMeshes_(buildEach<AnimatedMesh>(level.animatedMeshes,
                                               [&](auto& out, auto const& record) {
-                                                  out.emplace_back(level.meshSet, &drawList_, record, meshAnimationData_);
+                                                  out.emplace_back(level.meshSet, &drawList_, record, meshAnimationData_,
+                                                                   graphics);
                                               })),
       camera_(level.levelInfo, *physics_, &player_, events, level.meshSet, &drawList_),
       slots_(wireLevelSignals(events, level, checkPoints_, joints_, *physics_, dynamicBodies_, particleLiquids_, coins_,
@@ -391,4 +413,8 @@ void World::drawParticleEmitter(std::size_t index, Graphics::Context* graphics, 
 
 void World::drawPlayer(Graphics::Context* graphics, Graphics::StandardShader* shader) { player_.draw(graphics, shader); }
 
-void World::drawFluidVolume(std::size_t, Graphics::Context*, Graphics::StandardShader*) {}
+void World::drawFluidVolume(std::size_t index, Graphics::Context* graphics, Graphics::StandardShader* shader) {
+    if (index < fluids_.count()) {
+        fluids_.getVolume(index).draw(graphics, shader);
+    }
+}

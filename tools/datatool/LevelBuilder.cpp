@@ -503,6 +503,8 @@ uint32_t LevelBuilder::fluid(glm::vec2 centre, glm::vec2 halfSize) {
     water.maxDrag = 10.0f;
     water.maxLift = 5.0f;
     water.buoyancy = 1.2f;
+    // Volumes start still; the level's built signal sets them going.
+    water.enableSignal = 1;
     node(PristineLevel::MeshNode::fluidVolume, static_cast<uint32_t>(data_.fluids.size()), centre - halfSize,
          centre + halfSize);
     return append(data_.fluids, std::move(water));

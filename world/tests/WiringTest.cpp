@@ -61,8 +61,8 @@ TEST(Wiring, EveryKindsIdsReachTheirObject) {
     rig.frame();
     EXPECT_FALSE(w.coins()[0].isCollected());
     EXPECT_TRUE(w.coins()[1].isCollected());
-    EXPECT_EQ(w.jumpPads()[0].triggers(), 0);
-    EXPECT_EQ(w.jumpPads()[1].triggers(), 1);
+    EXPECT_FALSE(w.jumpPads()[0].isTriggered());
+    EXPECT_TRUE(w.jumpPads()[1].isTriggered());
     AnimatedValue& animation = w.animatedMeshes()[0].animation();
     EXPECT_EQ(animation.state(), AnimatedValue::Forward);
     for (auto [id, state] : {std::pair{302u, AnimatedValue::Backward}, std::pair{303u, AnimatedValue::Stopped},
@@ -72,11 +72,13 @@ TEST(Wiring, EveryKindsIdsReachTheirObject) {
         EXPECT_EQ(animation.state(), state) << id;
     }
 
-    EXPECT_TRUE(w.getFluids().getVolume(1).isEnabled());
-    rig.raise(311);
-    rig.frame();
+    // Volumes start disabled: the first by signal 1, the second only by its own id.
     EXPECT_TRUE(w.getFluids().getVolume(0).isEnabled());
     EXPECT_FALSE(w.getFluids().getVolume(1).isEnabled());
+    rig.raise(312);
+    rig.raise(311);
+    rig.frame();
+    EXPECT_FALSE(w.getFluids().getVolume(1).isEnabled()) << "the later id wins";
     rig.raise(312);
     rig.frame();
     EXPECT_TRUE(w.getFluids().getVolume(1).isEnabled());
@@ -111,7 +113,7 @@ TEST(Wiring, EveryKindsIdsReachTheirObject) {
     rig.raise(341);
     rig.frame();
     EXPECT_TRUE(t.isShown() && t.isActive());
-    EXPECT_EQ(t.restarts(), 1);
+    EXPECT_TRUE(t.animation().isPlaying()) << "a once-per-signal sheet plays after its signal";
     rig.raise(9);
     rig.frame();
     EXPECT_FALSE(t.isShown() || t.isActive());
