@@ -14,6 +14,8 @@ SpriteSheetAnimation::SpriteSheetAnimation(Parameters const& parameters) : param
     parameters_.columns = std::max<uint32_t>(parameters_.columns, 1);
     parameters_.frameCount = std::max<uint32_t>(parameters_.frameCount, 1);
     uvScale_ = glm::vec2(1.0f / float(parameters_.columns), 1.0f / float(parameters_.rows));
+    // A looping sheet plays from the start; a one-shot waits for its restart.
+    playing_ = parameters_.loop;
 }
 
 void SpriteSheetAnimation::update(float dt) {

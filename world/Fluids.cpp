@@ -300,6 +300,10 @@ void FluidVolume::update(float dt) {
         return;
     }
     for (Contact& contact : contacts_) {
+        // Another sensor overlapping the water (the camera's activation box) is no body in it.
+        if (contact.other->IsSensor()) {
+            continue;
+        }
         if (!contact.splashed) {
             contact.splashed = splashTest(contact);
         }

@@ -146,7 +146,9 @@ void RackAndPinion::subscribe(EventHandler* events, uint32_t start, uint32_t bac
     slots_.emplace_back(events, lock, [this] { this->lock(); });
 }
 
-bool RackAndPinion::aboveLower() const { return drive_->GetJointAngle() > drive_->GetLowerLimit(); }
+// The solver leaves a resting drive a few micro-radians either side of its stop: without some
+// room, that noise would re-arm and replay the stop sound.
+bool RackAndPinion::aboveLower() const { return drive_->GetJointAngle() > drive_->GetLowerLimit() + leaveStop; }
 
 void RackAndPinion::start() {
     if (locked_ || drive_ == nullptr) {
@@ -182,14 +184,14 @@ void RackAndPinion::update() {
     }
     float const angle = drive_->GetJointAngle();
     float const lower = drive_->GetLowerLimit();
-    if (angle < lower && wasAboveLower_) {
+    if (angle < lower + reachStop && wasAboveLower_) {
         moveSound_.stop();
         moveSoundOn_ = false;
         stopSound_.play();
         ++stopSounds_;
         wasAboveLower_ = false;
     }
-    if (angle > lower) {
+    if (aboveLower()) {
         wasAboveLower_ = true;
     }
 }

@@ -22,6 +22,10 @@ class Context;
 
 class RackAndPinion {
 public:
+    // Radians past the lower stop that count as having left it, and as being back on it.
+    inline static constexpr float leaveStop = 0.01f;
+    inline static constexpr float reachStop = 0.001f;
+
     RackAndPinion(Graphics::Context* graphics, Audio::Context* audio,
                   CulledVector<DynamicBody, DynamicBody*> const& bodies, PhysicsWorld& physics, EventHandler* events,
                   PristineLevel::RackAndPinion const& record);

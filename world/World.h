@@ -108,6 +108,13 @@ public:
     std::vector<ParticleLiquid>& particleLiquids() { return particleLiquids_; }
     std::vector<JumpPad>& jumpPads() { return jumpPads_; }
     std::vector<FacingMesh>& facingMeshes() { return facingMeshes_; }
+    std::vector<SpringHinge>& springHinges() { return springHinges_; }
+    std::vector<MotorHinge>& motorHinges() { return motorHinges_; }
+    std::vector<JointSwitch>& jointSwitches() { return jointSwitches_; }
+    std::vector<RackAndPinion>& racksAndPinions() { return racksAndPinions_; }
+    std::vector<AnimatedBody>& animatedBodies() { return animatedBodies_; }
+    std::vector<RopeSprite>& ropeSprites() { return ropeSprites_; }
+    std::vector<PulleyRopeSprite>& pulleyRopeSprites() { return pulleyRopeSprites_; }
     ContactListener& contactListener() { return contactListener_; }
     int32_t currentMusicTrack() const { return currentMusicTrack_; }
     float musicVolume() const { return musicVolume_; }

@@ -497,7 +497,10 @@ uint32_t LevelBuilder::bodyObserver(int32_t body) {
 
 uint32_t LevelBuilder::fluid(glm::vec2 centre, glm::vec2 halfSize) {
     PristineLevel::Fluid water;
-    water.shapes.push_back(boxShape(centre, halfSize, sensorFixture()));
+    // Buoyancy is the fixture's density times the covered area.
+    Fixture f = sensorFixture();
+    f.density = 1.0f;
+    water.shapes.push_back(boxShape(centre, halfSize, f));
     water.dragCoefficient = 2.0f;
     water.liftCoefficient = 0.5f;
     water.maxDrag = 10.0f;

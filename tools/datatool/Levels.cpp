@@ -463,6 +463,7 @@ Data samplerLevel() {
     Fluid pool;
     Fixture water;
     water.sensor = true;
+    water.density = 1.0f;  // buoyancy is this times the covered area
     pool.shapes.push_back(levels::boxShape({112.0f, 1.0f}, {4.0f, 1.0f}, water));
     pool.dragCoefficient = 2.0f;
     pool.liftCoefficient = 0.5f;
@@ -473,6 +474,8 @@ Data samplerLevel() {
     pool.enableSignal = 1;
     d.fluids.push_back(pool);
     b.node(MeshNode::fluidVolume, 0, {108.0f, 0.0f}, {116.0f, 2.0f});
+    // Something to float, dropped into the pool.
+    box(b, {112.0f, 4.0f}, {0.4f, 0.4f}, wood);
     // The liquid pours into a cup raised over the path.
     for (auto [centre, half] : {std::pair{glm::vec2(122.0f, 2.5f), glm::vec2(2.5f, 0.25f)},
                                 std::pair{glm::vec2(119.5f, 4.375f), glm::vec2(0.25f, 1.625f)},

@@ -3,7 +3,8 @@ target_link_libraries(zelv_world PUBLIC zelv_graphics zelv_audio zelv_physics ze
 
 # Builder levels run as the game screen runs them; sounds come from the built data archive.
 zelv_test(world_test SOURCES tests/WorldTest.cpp tests/WiringTest.cpp tests/TasksTest.cpp
-          tests/JointsAndBodiesTest.cpp tests/ContactsTest.cpp tests/CameraTest.cpp tests/PlayerTest.cpp DEPS zelv_world zelv_level_builder)
+          tests/JointsAndBodiesTest.cpp tests/ContactsTest.cpp tests/CameraTest.cpp tests/PlayerTest.cpp
+          tests/ObjectsTest.cpp DEPS zelv_world zelv_level_builder)
 add_dependencies(world_test pak)
 
 zelv_fuzzer(world_level_fuzzer SOURCES fuzz/WorldLevelFuzzer.cpp DEPS zelv_world
