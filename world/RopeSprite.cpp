@@ -23,19 +23,21 @@ glm::vec2 toGlm(b2Vec2 v) { return glm::vec2(v.x, v.y); }
 }  // namespace
 
 RopeStrip::RopeStrip(QuadInstance const& quad, glm::vec2 scale, float vStart)
-    : widthScale(scale.x), repeat(scale.y), vStart(vStart) {
-    if (Graphics::Texture const* texture = quad.texture()) {
-        textureSize = glm::vec2(float(texture->width()), float(texture->height())) * worldScale;
-    }
+    : texture(quad.texture()), widthScale(scale.x), repeat(scale.y), vStart(vStart) {}
+
+glm::vec2 RopeStrip::textureSize() const {
+    return texture != nullptr ? glm::vec2(float(texture->width()), float(texture->height())) * worldScale
+                              : glm::vec2(0.0f);
 }
 
 void RopeStrip::build(QuadInstance& quad, glm::vec2 p, glm::vec2 q) const {
+    glm::vec2 const size = textureSize();
     glm::vec2 const d = q - p;
     float const length = std::sqrt(d.x * d.x + d.y * d.y);
     // A texture of no height would repeat without end: the strip then keeps v at its start.
-    float const vEnd = textureSize.y > 0.0f ? vStart + length * repeat / textureSize.y : vStart;
+    float const vEnd = size.y > 0.0f ? vStart + length * repeat / size.y : vStart;
     float const a = std::atan2(d.y, d.x) + 1.57079632679f;
-    float const halfWidth = widthScale * textureSize.x * 0.5f;
+    float const halfWidth = widthScale * size.x * 0.5f;
     glm::vec2 const offset = halfWidth * glm::vec2(std::cos(a), std::sin(a));
     glm::vec2 const p0 = p - offset, q0 = q - offset, p1 = p + offset, q1 = q + offset;
     float const vertices[QuadInstance::kFloats] = {p0.x, p0.y, 0.0f, 0.0f, vStart, q0.x, q0.y, 0.0f, 0.0f, vEnd,

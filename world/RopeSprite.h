@@ -15,15 +15,21 @@ namespace Graphics {
 class Context;
 }
 
-// Texture size in metres of a rope quad and how its strip is laid out.
+namespace Graphics {
+class Texture;
+}
+
+// How a rope quad's strip is laid out over its texture.
 struct RopeStrip {
-    glm::vec2 textureSize{0.0f};  // metres
+    Graphics::Texture const* texture = nullptr;
     float widthScale = 1.0f;
     float repeat = 1.0f;
     float vStart = 0.0f;
 
     RopeStrip() = default;
     RopeStrip(QuadInstance const& quad, glm::vec2 scale, float vStart);
+    // The texture's size in metres; read each time, since textures load after the level is built.
+    glm::vec2 textureSize() const;
     // Writes the strip from p to q into the quad.
     void build(QuadInstance& quad, glm::vec2 p, glm::vec2 q) const;
 };
