@@ -293,12 +293,20 @@ void DrawList::updateGL(View const& view) {
     visible_.clear();
     GenericAABBCollector collector(visible_);
     btDbvt::collideKDOP(tree_.m_root, view.normals.data(), view.offsets.data(), 4, collector);
-    std::sort(visible_.begin(), visible_.end(), [](Visible const& a, Visible const& b) { return a.first < b.first; });
-    auto const goldEnd = std::stable_partition(visible_.begin(), visible_.end(),
-                                               [](Visible const& v) { return v.first->kind == kGoldParticles; });
-    auto const lightEnd = std::stable_partition(goldEnd, visible_.end(), [](Visible const& v) {
-        return v.first->kind == kArrayLightLayer || v.first->kind == kIndexedLightLayer;
+    // Gold particles first, then the light layers, then the rest, each group in handle order: one
+    // sort on (group, handle), since stable partitions allocate a buffer every frame.
+    auto const group = [](Visible const& v) {
+        std::uint32_t const kind = v.first->kind;
+        return kind == kGoldParticles ? 0 : (kind == kArrayLightLayer || kind == kIndexedLightLayer ? 1 : 2);
+    };
+    std::sort(visible_.begin(), visible_.end(), [&group](Visible const& a, Visible const& b) {
+        int const ga = group(a), gb = group(b);
+        return ga != gb ? ga < gb : a.first < b.first;
     });
+    auto const goldEnd =
+        std::partition_point(visible_.begin(), visible_.end(), [&group](Visible const& v) { return group(v) == 0; });
+    auto const lightEnd =
+        std::partition_point(goldEnd, visible_.end(), [&group](Visible const& v) { return group(v) == 1; });
     goldEnd_ = std::size_t(goldEnd - visible_.begin());
     lightEnd_ = std::size_t(lightEnd - visible_.begin());
 }

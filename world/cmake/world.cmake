@@ -14,3 +14,4 @@ zelv_test(world_player_gl_test GL SOURCES tests/PlayerGlTest.cpp DEPS zelv_world
 add_dependencies(world_player_gl_test pak)
 zelv_test(world_rope_gl_test GL SOURCES tests/RopeGlTest.cpp DEPS zelv_world zelv_level_builder zelv_graphics_testsupport)
 add_dependencies(world_rope_gl_test pak)
+zelv_benchmark(world_objects_bench SOURCES bench/ObjectsBench.cpp DEPS zelv_world zelv_level_builder)
