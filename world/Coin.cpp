@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "menus/SineRamp.h"
 #include "os/Assets.h"
 #include "os/services/GameCenter.h"
 #include "world/Player.h"
-#include "world/SineRamp.h"
 
 Coin::Coin(PristineLevel::MeshSet const& meshSet, DrawList* drawList, PristineLevel::Coin const& record,
            Graphics::Context* graphics, Audio::Context* audio, GameMode mode)
@@ -84,7 +84,7 @@ void Coin::update(Player::Player& player, float, float t) {
         ringScale_ = 0.6f + 2.9f * a;
         ringAlpha_ = 0.3f - 0.3f * a;
         glintAngle_ = s / animationMs * 90.0f;
-        glintScale_ = 2.0f - 2.0f * sineRamp(s / animationMs, 0.7f, 0.75f);
+        glintScale_ = 2.0f - 2.0f * sineRamp(s / animationMs, 0.7f, 0.75f);  // past 300 ms the animation ends
         if (s > animationMs) {
             animating_ = false;
         }

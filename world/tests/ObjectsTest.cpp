@@ -158,7 +158,7 @@ TEST(Objects, ObserversRaiseOnTheirThresholds) {
         body->SetLinearVelocity(v);
         body->SetAngularVelocity(w);
         rig.frame(20.0f, &heard);
-        body->SetTransform(b2Vec2(10.0f, 10.0f), 0.0f);
+        rig.world->physics().SetTransform(body, b2Vec2(10.0f, 10.0f), 0.0f);
     };
     step({0.0f, 5.0f}, 2.0f);  // across the direction; exactly at the spin threshold
     EXPECT_FALSE(rig.world->bodyObservers()[0].isMoving() || rig.world->bodyObservers()[0].isSpinning());
