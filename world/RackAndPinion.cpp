@@ -15,8 +15,10 @@
 
 namespace {
 
+// Box2D's gear joints turn the bodies they couple, which it requires to be dynamic.
 b2Body* bodyAt(CulledVector<DynamicBody, DynamicBody*> const& bodies, uint32_t index) {
-    return index < bodies.size() ? bodies[index].getBody() : nullptr;
+    b2Body* body = index < bodies.size() ? bodies[index].getBody() : nullptr;
+    return body != nullptr && body->GetType() == b2_dynamicBody ? body : nullptr;
 }
 
 bool usableRatio(float ratio) { return std::isfinite(ratio) && ratio > 0.0f; }
