@@ -2,10 +2,8 @@
 // retransmission with at most 9 requests in flight, deletion only after 2xx, and the reply's
 // cookies.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/SenderFixture.h"
 
 namespace {
@@ -13,18 +11,6 @@ namespace {
 using namespace delivery_test;
 using namespace std::chrono_literals;
 using Reply = testing_support::HttpTestServer::Reply;
-
-std::string closedPortUrl() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/aas.do";
-}
 
 platform::Data payload(size_t size, uint8_t fill) { return platform::Data(size, fill); }
 
@@ -34,7 +20,7 @@ protected:
     std::shared_ptr<TallyDataSender> storeOffline(std::vector<platform::Data> const& datas) {
         auto s = make();
         size_t const before = server.requestCount();
-        TallyNetworkUtil::setServerURL(closedPortUrl());
+        TallyNetworkUtil::setServerURL(closedLoopbackUrl("/aas.do"));
         for (auto const& d : datas) hand(s, d);
         EXPECT_TRUE(idle(s));
         TallyNetworkUtil::setServerURL(server.url("/aas.do"));

@@ -16,6 +16,7 @@
 #include "analytics/delivery/TallyHttpAsyncURLSessionTask.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/tests/HttpRecorder.h"
+#include "analytics/delivery/tests/NetworkFakes.h"
 #include "platform/base/Directories.h"
 #include "platform/base/SdkLoop.h"
 #include "testing/HttpTestServer.h"
@@ -102,15 +103,7 @@ TEST(HttpTransportTest, OneEndCallPerRequestOnTheSdkLoop) {
     }
 
     // Nothing listens on a port just closed: an error, no response.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    Sent refused = send(connection(), "GET", "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/");
+    Sent refused = send(connection(), "GET", delivery_test::closedLoopbackUrl("/"));
     ASSERT_EQ(refused.end.kind, "fail");
     EXPECT_EQ(refused.end.response->statusCode(), 0);
     EXPECT_TRUE(refused.end.response->isError());
@@ -227,14 +220,10 @@ TEST(HttpTransportTest, SelfSignedCertificateIsRefused) {
     std::string const make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj /CN=127.0.0.1"
                              " -addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
+    addr.sin_port = htons(delivery_test::closedLoopbackPort());
     std::string const port = std::to_string(ntohs(addr.sin_port));
     pid_t pid = fork();
     if (pid == 0) {

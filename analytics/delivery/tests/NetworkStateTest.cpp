@@ -8,6 +8,7 @@
 #include "analytics/delivery/TallyHeartBeater.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyReachability.h"
+#include "analytics/delivery/tests/NetworkFakes.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/base/SdkLoop.h"
 
@@ -15,36 +16,8 @@ namespace {
 
 using platform::NetworkMonitor;
 
-// A monitor whose flags the test sets; changes reach the watcher as the kernel's would.
-class FakeMonitor : public NetworkMonitor {
-public:
-    static inline std::atomic<uint32_t> flagsNow{NetworkMonitor::kReachable};
-    static inline std::atomic<int> started{0};
-    static inline std::mutex mutex;
-    static inline std::vector<std::function<void()>> watchers;
-
-    std::optional<uint32_t> flags() const override { return flagsNow.load(); }
-    bool start(std::function<void()> onChange) override {
-        ++started;
-        std::lock_guard lock(mutex);
-        watchers.push_back(std::move(onChange));
-        return true;
-    }
-    void stop() override {}
-
-    static void change(uint32_t flags) {
-        flagsNow = flags;
-        std::lock_guard lock(mutex);
-        for (auto& w : watchers) w();
-    }
-};
-
-struct Injected {
-    Injected() {
-        TallyReachability::setMonitorFactory([](std::string const&) { return std::make_unique<FakeMonitor>(); });
-    }
-    ~Injected() { TallyReachability::setMonitorFactory(nullptr); }
-};
+using delivery_test::FakeMonitor;
+using Injected = delivery_test::FakeMonitorInjected;
 
 TEST(NetworkStateTest, FlagsGiveTheStatusTable) {
     Injected injected;

@@ -2,11 +2,10 @@
 // requests with their values filled in and encoded, failures retry on the agent's timers
 // (virtual time), outcomes go back in checksummed status reports.
 #include <atomic>
-#include <mutex>
 
 #include "analytics/delivery/TallyReachability.h"
+#include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/PulseFixture.h"
-#include "platform/NetworkMonitor.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/NotificationCenter.h"
 
@@ -16,7 +15,28 @@ using namespace pulse_test;
 using Reply = testing_support::HttpTestServer::Reply;
 using Request = testing_support::HttpTestServer::Request;
 
-class PulseCallbacksTest : public PulseFixture {};
+using delivery_test::FakeMonitor;
+
+class PulseCallbacksTest : public PulseFixture {
+protected:
+    // The agent's network state from a fake monitor that has just lost the network.
+    void goOffline() {
+        injected.emplace();
+        TallyNetworkUtil::resetForTesting();
+        TallyNetworkUtil::initNetworkReachability();
+        platform::SdkLoop::shared().waitUntilIdle();
+        FakeMonitor::change(0);
+        platform::SdkLoop::shared().waitUntilIdle();
+        settle();
+        ASSERT_FALSE(TallyNetworkUtil::isNetworkReachable());
+    }
+    void TearDown() override {
+        if (injected) TallyNetworkUtil::resetForTesting();
+        injected.reset();
+        PulseFixture::TearDown();
+    }
+    std::optional<delivery_test::FakeMonitorInjected> injected;
+};
 
 TEST_F(PulseCallbacksTest, SessionStartEndAndEventsSendTheirRequestsWithEncodedValues) {
     for (auto p : {"/start", "/end", "/event"}) server.on(p, Reply::answer(200));
@@ -149,14 +169,9 @@ TEST_F(PulseCallbacksTest, ResigningActiveDropsTheTimersAndBecomingActiveFiresWh
 
 TEST_F(PulseCallbacksTest, AFastFailureIsReportedAndAnEscapedUrlKeepsOneKey) {
     // A port nothing listens on fails at once: its outcome must still be recorded.
-    int port = 0;
-    {
-        testing_support::HttpTestServer closed;
-        port = std::stoi(closed.url("/").substr(closed.url("/").rfind(':') + 1));
-    }
     CallbackFixture refused;
     refused.callbackId = 4;
-    refused.uri = "http://127.0.0.1:" + std::to_string(port) + "/x";
+    refused.uri = delivery_test::closedLoopbackUrl("/x");
     refused.events = {plainEvent("refused")};
     server.on("/sp ace", Reply::answer(503));
     auto spaced = callback(5, 0, "/sp ace?e=%{event_name}", {plainEvent("spaced")});
@@ -195,39 +210,8 @@ TEST_F(PulseCallbacksTest, AFastFailureIsReportedAndAnEscapedUrlKeepsOneKey) {
     EXPECT_EQ(manager()->triggers().back()->callbacks()[0]->attempts().size(), 2u);
 }
 
-// A network monitor whose flags the test sets.
-class FakeMonitor : public platform::NetworkMonitor {
-public:
-    static inline std::atomic<uint32_t> flagsNow{platform::NetworkMonitor::kReachable};
-    static inline std::mutex mutex;
-    static inline std::vector<std::function<void()>> watchers;
-    std::optional<uint32_t> flags() const override { return flagsNow.load(); }
-    bool start(std::function<void()> onChange) override {
-        std::lock_guard lock(mutex);
-        watchers.push_back(std::move(onChange));
-        return true;
-    }
-    void stop() override {}
-    static void change(uint32_t flags) {
-        flagsNow = flags;
-        std::vector<std::function<void()>> w;
-        {
-            std::lock_guard lock(mutex);
-            w = watchers;
-        }
-        for (auto& f : w) f();
-    }
-};
-
 TEST_F(PulseCallbacksTest, OfflineFailuresWaitForTheNetworkAndExpiredAttemptsAreDropped) {
-    TallyReachability::setMonitorFactory([](std::string const&) { return std::make_unique<FakeMonitor>(); });
-    TallyNetworkUtil::resetForTesting();
-    TallyNetworkUtil::initNetworkReachability();
-    platform::SdkLoop::shared().waitUntilIdle();
-    FakeMonitor::change(0);
-    platform::SdkLoop::shared().waitUntilIdle();
-    settle();
-    ASSERT_FALSE(TallyNetworkUtil::isNetworkReachable());
+    goOffline();
 
     std::atomic<int> calls{0};
     server.on("/flaky", [&](Request const&) { return Reply::answer(++calls == 1 ? 500 : 200); });
@@ -255,17 +239,10 @@ TEST_F(PulseCallbacksTest, OfflineFailuresWaitForTheNetworkAndExpiredAttemptsAre
     EXPECT_EQ(requestsTo("/flaky", 2).size(), 2u);
     EXPECT_TRUE(waitUntil([&] { return firedCount() == 0; }));
     EXPECT_EQ(countTo("/stale"), 0u);
-    TallyNetworkUtil::resetForTesting();
-    TallyReachability::setMonitorFactory(nullptr);
 }
 
 TEST_F(PulseCallbacksTest, AnAttemptWaitingLongerThanThreeDaysIsDroppedUnsent) {
-    TallyReachability::setMonitorFactory([](std::string const&) { return std::make_unique<FakeMonitor>(); });
-    TallyNetworkUtil::resetForTesting();
-    TallyNetworkUtil::initNetworkReachability();
-    platform::SdkLoop::shared().waitUntilIdle();
-    FakeMonitor::change(0);
-    platform::SdkLoop::shared().waitUntilIdle();
+    goOffline();
     server.on("/down", Reply::answer(500));
     install(configuration({callback(6, 0, "/down", {plainEvent("e")})}));
     auto& loop = platform::SdkLoop::shared();
@@ -278,8 +255,6 @@ TEST_F(PulseCallbacksTest, AnAttemptWaitingLongerThanThreeDaysIsDroppedUnsent) {
     EXPECT_TRUE(waitUntil([&] { return firedCount() == 0; }));
     loop.setVirtualClock(false);
     EXPECT_EQ(countTo("/down"), 1u);
-    TallyNetworkUtil::resetForTesting();
-    TallyReachability::setMonitorFactory(nullptr);
 }
 
 TEST_F(PulseCallbacksTest, ReportsGoOutAtFifteenOutcomesOrAfterTheDelayAndUnsentBlocksComeBack) {
