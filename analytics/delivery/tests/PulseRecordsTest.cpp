@@ -207,21 +207,11 @@ TEST(PulseRecordsTest, ArchivesKeepEveryFieldButTheInFlightState) {
     EXPECT_FALSE(TallyPulseTriggerInvokeInfo::initWithCoder(platform::ArchiveDecoder(badInvoke.fields())));
 }
 
-TEST(PulseRecordsTest, TemplatesTriggersAndTheEventMap) {
+TEST(PulseRecordsTest, MethodsTriggersAndTheEventMap) {
     EXPECT_EQ(TallyPulseCallback::pulseMethodStringToEnum("post"), 0);
     EXPECT_EQ(TallyPulseCallback::pulseMethodStringToEnum("POST"), 2);
     EXPECT_EQ(TallyPulseCallback::pulseMethodStringToEnum(std::nullopt), 0);
     EXPECT_EQ(TallyPulseCallback::pulseMethodEnumToString(1), "PUT");
-
-    auto cb = std::make_shared<TallyPulseCallback>();
-    cb->callbackId = (int64_t(1) << 33) + 3;
-    cb->uriTemplate = "https://p.invalid/";
-    auto cbBack = roundTrip(cb);
-    ASSERT_TRUE(cbBack);
-    EXPECT_EQ(cbBack->callbackId, cb->callbackId);
-    EXPECT_FALSE(cbBack->bodyTemplate);
-    EXPECT_FALSE(cbBack->headers);
-    EXPECT_EQ(TallyPulseCallback::initWithDictionary(cb->dataDictionary())->callbackId, cb->callbackId);
 
     // Value lists are part of a trigger's identity (a trigger for [a, b] and one for [c] are two
     // keys), but not their order or repeats.
@@ -260,7 +250,9 @@ TEST(PulseRecordsTest, SettingsArchiveAndDictionaryForms) {
     auto cb = std::make_shared<TallyPulseCallback>();
     cb->callbackId = int64_t(1) << 35;
     cb->headers = TallyPulseCallback::Headers{{"A", "b"}};
-    s->callbacks = TallyPulseSettings::Callbacks{{cb->callbackId, cb}};
+    auto bare = std::make_shared<TallyPulseCallback>();
+    bare->callbackId = 3;
+    s->callbacks = TallyPulseSettings::Callbacks{{cb->callbackId, cb}, {bare->callbackId, bare}};
     s->addCallbackForEvent("e", cb->callbackId);
     s->addCallbackForTrigger(std::make_shared<TallyPulseEventTrigger>(
                                  TallyPulseEventTrigger("e", "p", std::vector<std::string>{"v"})),
@@ -276,6 +268,9 @@ TEST(PulseRecordsTest, SettingsArchiveAndDictionaryForms) {
     ASSERT_TRUE(back);
     EXPECT_EQ(platform::KeyedArchive::encode(Value(back)), platform::KeyedArchive::encode(Value(s)));
     EXPECT_EQ(back->callbackIdsForEvent("e", {{"p", Value("v")}}), (std::vector<int64_t>{cb->callbackId}));
+    // Absent templates and headers stay absent, not empty.
+    EXPECT_FALSE(back->callbacks->at(bare->callbackId)->bodyTemplate);
+    EXPECT_FALSE(back->callbacks->at(bare->callbackId)->headers);
     auto fromDict = TallyPulseSettings::initWithDictionary(s->dataDictionary());
     ASSERT_TRUE(fromDict);
     EXPECT_EQ(fromDict->callbacks->at(cb->callbackId)->headers, cb->headers);
