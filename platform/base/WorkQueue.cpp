@@ -137,11 +137,17 @@ void WorkQueue::asyncBarrier(std::function<void()> block) { submit(std::move(blo
 
 void WorkQueue::submit(std::function<void()> block, bool barrier) {
     if (!block) return;
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->pending.push_back(State::Item{std::move(block), barrier, 0});
-    if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
-        state_->workers.emplace_back(workerLoop, state_);
-    state_->changed.notify_all();
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        // Only a block that lands at the front can let a waiting worker start; one queued behind
+        // others is picked up when they finish. Waking nobody keeps a busy queue's submit cheap.
+        wake = state_->pending.empty() && state_->idleWorkers > 0;
+        state_->pending.push_back(State::Item{std::move(block), barrier, 0});
+        if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
+            state_->workers.emplace_back(workerLoop, state_);
+    }
+    if (wake) state_->changed.notify_all();
 }
 
 void WorkQueue::sync(std::function<void()> const& block) { runSync(block, state_->kind == Kind::Serial); }
