@@ -1,0 +1,3 @@
+# Results board and its recording: the save record, the level catalog and the game services.
+target_link_libraries(zelv_menus PUBLIC zelv_save zelv_level)
+zelv_test(menus_result_recording_test SOURCES tests/ResultRecordingTest.cpp DEPS zelv_menus)
