@@ -137,16 +137,14 @@ void WorkQueue::asyncBarrier(std::function<void()> block) { submit(std::move(blo
 
 void WorkQueue::submit(std::function<void()> block, bool barrier) {
     if (!block) return;
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        // Only a block that lands at the front can let a waiting worker start; one queued behind
-        // others is picked up when they finish. Waking nobody keeps a busy queue's submit cheap.
-        wake = state_->pending.empty() && state_->idleWorkers > 0;
-        state_->pending.push_back(State::Item{std::move(block), barrier, 0});
-        if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
-            state_->workers.emplace_back(workerLoop, state_);
-    }
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    // Only a block that lands at the front can let a waiting worker start; one queued behind
+    // others is picked up when they finish. Waking nobody keeps a busy queue's submit cheap.
+    // The wake stays under the lock: the block may release the queue and its state at once.
+    bool const wake = state_->pending.empty() && state_->idleWorkers > 0;
+    state_->pending.push_back(State::Item{std::move(block), barrier, 0});
+    if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
+        state_->workers.emplace_back(workerLoop, state_);
     if (wake) state_->changed.notify_all();
 }
 
