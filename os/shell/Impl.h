@@ -5,6 +5,7 @@
 
 #include "audio/Context.h"
 #include "fonts/Context.h"
+#include "game/PauseViewController.h"
 #include "graphics/Context.h"
 #include "graphics/PostProcessingStep.h"
 #include "graphics/StandardShader.h"
@@ -33,7 +34,7 @@ struct Impl {
     using LevelLoaderViewController = Pending;
     using MainMenuLoaderViewController = Pending;
     using EndOfLevelViewController = Pending;
-    using PauseViewController = Pending;
+    using PauseViewController = ::PauseViewController;
     using TriggerVariant = ::TriggerVariant;
     using ConfirmationBoxViewController = ::ConfirmationBoxViewController;
     using ConfirmationBoxParameters = ConfirmationBox::Parameters;
