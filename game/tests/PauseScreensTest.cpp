@@ -62,7 +62,6 @@ public:
 
 // Button centres on the logical screen (y up, as touches are given).
 glm::vec2 const kResume(635, 485), kOptions(635, 375), kRestart(635, 265), kMainMenu(635, 155), kYes(490, 185);
-
 class PauseScreens : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,7 +83,6 @@ protected:
         tick();
     }
     void TearDown() override { slots.clear(), app.reset(), Recorder::gameAlive = nullptr; }
-
     void tick() { PauseImpl::clock += 16, app->tick(); }
     // Ticks until done() (at most n frames), giving the decoder threads real time while
     // textures are outstanding.
