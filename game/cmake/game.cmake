@@ -18,3 +18,5 @@ if(TEST game_play_in_window_test)
   set_property(TEST game_play_in_window_test APPEND PROPERTY ENVIRONMENT
     LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
 endif()
+
+zelv_benchmark(game_screen_bench SOURCES bench/GameScreenBench.cpp DEPS zelv_game zelv_shell)
