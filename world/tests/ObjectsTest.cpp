@@ -1,6 +1,7 @@
 // The level objects in running worlds: water, pads, coins, observers, animated bodies, sheets and
 // meshes, hinges, switches, racks, and the sample level with one of every kind.
 #include <box2d/b2_body.h>
+#include <box2d/b2_fixture.h>
 #include <box2d/b2_revolute_joint.h>
 
 #include <cmath>
@@ -61,9 +62,13 @@ TEST(Objects, WaterSplashesOnceFloatsBoxesAndStaysStillWhenDisabled) {
     EXPECT_FLOAT_EQ(water.lastSplashGain(), 1.0f);
 }
 
-// A pad on a body turned a quarter launches along the turned impulse, and only once per 500 ms.
+// A pad on a body turned a quarter launches along the turned impulse, and only once per 500 ms;
+// a zone round the start pans the view; zones and water moved to another vector still answer
+// for their fixtures.
 TEST(Objects, PadsLaunchAlongTheirBodyOncePerHalfSecond) {
     auto b = world_test::flatLevel();
+    b.cameraZone({0.0f, 1.0f}, {3.0f, 3.0f}, {0.0f, 3.0f});
+    b.fluid({30.0f, 1.0f}, {1.0f, 1.0f});
     uint32_t const carrier = b.boxBody({6.0f, 3.0f}, {0.5f, 0.1f}, PristineLevel::BodyDef::kinematicBody);
     b.data().dynamicBodies[carrier].bodyDef.angle = 1.5707964f;
     uint32_t const pad = b.jumpPad({0.0f, 0.0f}, {0.5f, 0.1f}, {0.0f, 8.0f});
@@ -73,6 +78,7 @@ TEST(Objects, PadsLaunchAlongTheirBodyOncePerHalfSecond) {
     uint32_t const fire = b.data().jumpPads[pad].triggerSignal;
     Rig rig(b.data());
     rig.frames(30);
+    EXPECT_NEAR(rig.world->getCamera().panOffset().y, 3.0f, 1e-3f) << "panned by the zone";
     b2Body* player = rig.world->getPlayer().getBody();
     auto const fireAndRead = [&] {
         player->SetLinearVelocity(b2Vec2(0.0f, 0.0f));
@@ -86,6 +92,20 @@ TEST(Objects, PadsLaunchAlongTheirBodyOncePerHalfSecond) {
     EXPECT_GT(fireAndRead().x, -1.0f) << "within 500 ms";
     rig.frames(25);
     EXPECT_LT(fireAndRead().x, -5.0f);
+
+    b2Body* ground = rig.world->groundBody();
+    std::vector<CameraZone> zones;
+    zones.emplace_back(b.data().cameraZones[0], ground);
+    std::vector<FluidVolume> volumes;
+    volumes.emplace_back(nullptr, nullptr, b.data().fluids[0], ground);
+    zones.reserve(8);  // both move: their fixtures follow them
+    volumes.reserve(8);
+    int moved = 0;
+    for (b2Fixture* f = ground->GetFixtureList(); f != nullptr; f = f->GetNext()) {
+        uintptr_t const p = f->GetUserData().pointer;
+        moved += p == reinterpret_cast<uintptr_t>(&zones[0]) || p == reinterpret_cast<uintptr_t>(&volumes[0]);
+    }
+    EXPECT_EQ(moved, 2);
 }
 
 // Coins collect once, their ring fades by 180 ms and the animation ends after 300 ms; the
