@@ -45,6 +45,15 @@ fs::path executableIn(fs::path const& folder) {
     return exe;
 }
 
+// A run in `home` that is signalled once frames are running.
+zelv_run::Options untilLaunched(fs::path const& home, int signal = SIGTERM) {
+    zelv_run::Options o;
+    o.home = home;
+    o.signalAfter = kLaunched;
+    o.signal = signal;
+    return o;
+}
+
 TEST(StartupFaults, OptionsPrintTheUsageAndExitTwo) {
     testing_support::TempDir home;
     for (std::string option : {"--help", "-h", "--fullscreen", "-"}) {
@@ -106,11 +115,8 @@ TEST(StartupFaults, Pak0MissingOrUnreadableStopsWithItsNameAndWhy) {
     // The archive whole again: the same copy starts.
     fs::remove_all(pak0);
     writeBytes(pak0, good);
-    zelv_run::Options o;
+    zelv_run::Options o = untilLaunched(home.path());
     o.executable = exe;
-    o.home = home.path();
-    o.signalAfter = kLaunched;
-    o.signal = SIGTERM;
     auto r = zelv_run::run(o);
     EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
 }
@@ -137,18 +143,6 @@ TEST(StartupFaults, NoDisplayIsAnErrorUnlessOffscreenIsAskedForByName) {
     o.signal = SIGTERM;
     r = zelv_run::run(o);
     EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
-    EXPECT_GT(r.frames(), 0) << r.describe();
-}
-
-TEST(StartupFaults, HangUpEndsWithTheCleanShutdownOfTerminate) {
-    testing_support::TempDir home;
-    zelv_run::Options o;
-    o.home = home.path();
-    o.signalAfter = kLaunched;
-    o.signal = SIGHUP;
-    auto r = zelv_run::run(o);
-    ASSERT_TRUE(r.exited) << r.describe();
-    EXPECT_EQ(r.status, 0) << r.describe();
     EXPECT_GT(r.frames(), 0) << r.describe();
 }
 
@@ -180,7 +174,9 @@ TEST(StartupFaults, Pak1FromAnEndlessSourceOrDamagedInTheCacheIsNeverMounted) {
     EXPECT_EQ(readBytes(cached), pak1);
 }
 
-TEST(StartupFaults, StaleTempFilesOfAKilledSaveGoAtStart) {
+// Stale temp files of a killed save go at start; a hang-up ends with the clean shutdown of
+// terminate.
+TEST(StartupFaults, StaleSaveTempsGoAtStartAndAHangUpShutsDownCleanly) {
     testing_support::TempDir home;
     fs::path const saves = home / "data" / "zelv";
     fs::create_directories(saves / "cloud");
@@ -191,12 +187,10 @@ TEST(StartupFaults, StaleTempFilesOfAKilledSaveGoAtStart) {
         writeBytes(p, "half a save");
         fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(2));
     }
-    zelv_run::Options o;
-    o.home = home.path();
-    o.signalAfter = kLaunched;
-    o.signal = SIGTERM;
-    auto r = zelv_run::run(o);
-    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    auto r = zelv_run::run(untilLaunched(home.path(), SIGHUP));
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();
     for (auto const& p : stale) EXPECT_FALSE(fs::exists(p)) << p << r.describe();
     EXPECT_TRUE(fs::exists(other));
 }
@@ -214,11 +208,8 @@ TEST(StartupFaults, AMissingShaderIsReportedOnceNotForEveryVariant) {
     }
     ASSERT_EQ(entries.size() + 1, pak0.entries().size());
     ziptest::writeFile(home / "game" / "pak0.pak", ziptest::build(entries));
-    zelv_run::Options o;
+    zelv_run::Options o = untilLaunched(home.path());
     o.executable = exe;
-    o.home = home.path();
-    o.signalAfter = kLaunched;
-    o.signal = SIGTERM;
     auto r = zelv_run::run(o);
     EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
     EXPECT_GT(r.frames(), 0) << r.describe();  // the first frame built the shaders
@@ -263,11 +254,8 @@ TEST(StartupFaults, FullCacheDiskTurnsTheShaderCacheOffAndRuns) {
     testing_support::TempDir home;
     SmallDisk disk(home / "cache", SmallDisk::Full);
     if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
-    zelv_run::Options o;
-    o.home = home.path();
-    o.signalAfter = kLaunched;
+    zelv_run::Options o = untilLaunched(home.path());
     o.settle = std::chrono::milliseconds(4000);  // past the first frame's shader builds
-    o.signal = SIGTERM;
     auto r = zelv_run::run(o);
     ASSERT_TRUE(r.exited) << r.describe();
     EXPECT_EQ(r.status, 0) << r.describe();
@@ -287,12 +275,9 @@ TEST(StartupFaults, ReadOnlyConfigAndCacheFoldersAreReportedAsSuch) {
     testing_support::TempDir home;
     SmallDisk disk(home / "readonly", SmallDisk::ReadOnly);
     if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
-    zelv_run::Options o;
-    o.home = home.path();
+    zelv_run::Options o = untilLaunched(home.path());
     o.env = {{"XDG_CACHE_HOME", (home / "readonly" / "cache").string()},
              {"XDG_CONFIG_HOME", (home / "readonly" / "config").string()}};
-    o.signalAfter = kLaunched;
-    o.signal = SIGTERM;
     auto r = zelv_run::run(o);
     EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
     for (char const* who : {"Download: cannot write", "Preferences: cannot write"}) {
@@ -307,13 +292,10 @@ TEST(StartupFaults, ReadOnlyConfigAndCacheFoldersAreReportedAsSuch) {
 TEST(StartupFaults, SmallScreenGetsAWindowInsideItsUsableAreaAtSixteenByNine) {
     if (access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
     testing_support::TempDir home;
-    zelv_run::Options o;
+    zelv_run::Options o = untilLaunched(home.path());
     o.executable = "/usr/bin/xvfb-run";
-    o.home = home.path();
     o.args = {"-a", "-s", "-screen 0 1024x600x24", (testing_support::binaryDir() / "zelv").string()};
     o.env = {{"SDL_VIDEODRIVER", "x11"}};
-    o.signalAfter = kLaunched;
-    o.signal = SIGTERM;
     o.group = true;
     auto r = zelv_run::run(o);
     EXPECT_FALSE(r.timedOut) << r.describe();
