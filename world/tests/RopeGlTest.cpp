@@ -1,5 +1,5 @@
-// Rope sprites drawn on a real GL ES 2.0 context: a strip along each rope, two for a pulley, and
-// a texture that repeats with the rope's length.
+// Level objects drawn on a real GL ES 2.0 context: a strip along each rope, two for a pulley, a
+// texture that repeats with the rope's length; a coin that shows until it is collected.
 #include <gtest/gtest.h>
 
 #include <GLES2/gl2.h>
@@ -91,6 +91,42 @@ TEST_F(RopeGl, RopesAndPulleysDrawStripsAlongTheirJoints) {
     EXPECT_FLOAT_EQ(world.ropeSprites()[0].quad().worldVertices()[4], 0.25f);
     EXPECT_GT(vSpan(0), 0.0f);
     EXPECT_NEAR(vSpan(1) / vSpan(0), 2.0f, 0.02f);
+}
+
+// The coin's quad is drawn where it stands; once collected (and its 300 ms animation over) that
+// spot is empty.
+TEST_F(RopeGl, ACoinShowsUntilCollected) {
+    static testing_support::TempDir const documents;
+    setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+    levels::LevelBuilder b;
+    b.ground({{-20.0f, 0.0f}, {20.0f, 0.0f}}, -10.0f, glm::vec4(0.0f));
+    b.checkPoint({0.0f, 0.6f});
+    b.coin({-2.0f, 3.0f});
+    uint32_t const take = b.data().coins[0].triggerSignal;
+    EventHandler events;
+    audio_test::LoopbackContext audio;
+    World world(ctx.get(), &audio.context, &events, std::move(b.data()), nullptr, GameMode::Normal, boost::none);
+    ASSERT_TRUE(loadTextures());
+    float now = 0.0f;
+    auto const frames = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            events.dispatch();
+            now += 20.0f;
+            world.update(ctx.get(), audio.context, nullptr, nullptr, 20.0f, now);
+        }
+        world.draw(ctx.get());
+        ctx->projectionView() = glm::ortho(-4.0f, 4.0f, 0.0f, 8.0f, -10.0f, 10.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        world.drawList().draw(ctx.get(), shader.get());
+        glFinish();
+        return at({-2.0f, 3.0f});
+    };
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    auto const sum = [](glm::u8vec4 p) { return int(p.r) + p.g + p.b; };
+    EXPECT_GT(sum(frames(5)), 150) << "the coin";
+    EXPECT_LT(sum(at({-3.5f, 7.5f})), 30);
+    events.trigger(take);
+    EXPECT_LT(sum(frames(20)), 30) << "collected";
 }
 
 }  // namespace
