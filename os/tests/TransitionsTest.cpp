@@ -109,18 +109,14 @@ struct MenuLoader : Stub {
 struct EndOfLevel : Stub {
     EndOfLevel(Graphics::Context*, Audio::Context*, std::unique_ptr<ViewController>&& p, fake::PostProcessing*,
                fake::Fonts*, ReturnToMainMenuCallback toMenu, StartLevelCallback start, Result const& result,
-               std::string const& path, std::string const& name, bool skipTutorial, fake::CloudSync* sync,
-               bool hardcore)
-        : Stub("endOfLevel"), toMenu(toMenu), start(start), result(result), path(path), levelName(name),
-          skipTutorial(skipTutorial), sync(sync), hardcore(hardcore) {
+               std::string const&, std::string const&, bool, fake::CloudSync* sync, bool hardcore)
+        : Stub("endOfLevel"), toMenu(toMenu), start(start), result(result), sync(sync), hardcore(hardcore) {
         last = this;
         takeOver(std::move(p));
     }
     ReturnToMainMenuCallback toMenu;
     StartLevelCallback start;
     Result result;
-    std::string path, levelName;
-    bool skipTutorial;
     fake::CloudSync* sync;
     bool hardcore;
     static inline EndOfLevel* last = nullptr;
@@ -128,17 +124,12 @@ struct EndOfLevel : Stub {
 
 struct Pause : Stub {
     Pause(Graphics::Context*, Audio::Context*, std::unique_ptr<ViewController>&& p, fake::PostProcessing*,
-          fake::Fonts*, EventHandler*, ReturnToMainMenuCallback toMenu, StartLevelCallback start,
-          std::string const& path, std::string const& name, ResumeFromPauseCallback resume, bool skipTutorial,
-          bool hardcore)
-        : Stub("pause"), toMenu(toMenu), start(start), path(path), levelName(name), resume(resume),
-          skipTutorial(skipTutorial), hardcore(hardcore) {
+          fake::Fonts*, EventHandler*, ReturnToMainMenuCallback, StartLevelCallback, std::string const&,
+          std::string const&, ResumeFromPauseCallback resume, bool skipTutorial, bool hardcore)
+        : Stub("pause"), resume(resume), skipTutorial(skipTutorial), hardcore(hardcore) {
         last = this;
         takeOver(std::move(p));
     }
-    ReturnToMainMenuCallback toMenu;
-    StartLevelCallback start;
-    std::string path, levelName;
     ResumeFromPauseCallback resume;
     bool skipTutorial, hardcore;
     static inline Pause* last = nullptr;
