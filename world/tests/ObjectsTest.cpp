@@ -108,6 +108,29 @@ TEST(Objects, PadsLaunchAlongTheirBodyOncePerHalfSecond) {
     EXPECT_EQ(moved, 2);
 }
 
+// A pad with a zero launch leaves the velocity alone and blocks moving and jumping for its block
+// time; afterwards the same input moves the player.
+TEST(Objects, PadsBlockTheControlsForTheirDuration) {
+    auto b = world_test::flatLevel();
+    uint32_t const pad = b.jumpPad({40.0f, 0.5f}, {0.5f, 0.1f}, {0.0f, 0.0f});
+    b.data().jumpPads[pad].blockDuration = 300.0f;
+    b.data().jumpPads[pad].blockJump = true;
+    b.data().jumpPads[pad].blockDive = true;
+    uint32_t const fire = b.data().jumpPads[pad].triggerSignal;
+    Rig rig(b.data());
+    rig.frames(40);
+    b2Body* player = rig.world->getPlayer().getBody();
+    float const x0 = player->GetPosition().x;
+    rig.raise(fire);
+    rig.input.right = 1;
+    rig.input.jump = 1;
+    rig.frames(12);  // 240 ms
+    EXPECT_NEAR(player->GetPosition().x, x0, 0.02f) << "moving blocked";
+    EXPECT_LT(player->GetLinearVelocity().y, 0.5f) << "jumping blocked";
+    rig.frames(30);
+    EXPECT_GT(player->GetPosition().x, x0 + 0.2f) << "free again after 300 ms";
+}
+
 // Coins collect once, their ring fades by 180 ms and the animation ends after 300 ms; the
 // achievement coin reports instead of counting; hardcore hides them all.
 TEST(Objects, CoinsCollectOnceAndAchievementCoinsReport) {
