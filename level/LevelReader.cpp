@@ -40,14 +40,14 @@ void loadPristineLevelArchive(Data& level, uint8_t const* archive, size_t length
     io::field(reader, level);
 }
 
-void loadPristineLevel(Data& level, uint8_t const* bytes, size_t length) {
+bool loadPristineLevel(Data& level, uint8_t const* bytes, size_t length) {
     if (bytes == nullptr || length < 4) {
-        return;
+        return false;
     }
     uint32_t const declared = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
                               uint32_t(bytes[3]) << 24;
     if (declared > maxArchiveSize) {
-        return;
+        return false;
     }
     try {
         // Not zero-filled: only the bytes inflate produced are read.
@@ -55,13 +55,15 @@ void loadPristineLevel(Data& level, uint8_t const* bytes, size_t length) {
         uLongf produced = declared;
         // A stream that stops short or is damaged still reports what it produced; the archive
         // reads that much and fails where it ends.
-        uncompress(inflated.get(), &produced, bytes + 4, static_cast<uLong>(length - 4));
+        int const status = uncompress(inflated.get(), &produced, bytes + 4, static_cast<uLong>(length - 4));
         if (declared == 0) {
             produced = 0;
         }
         loadPristineLevelArchive(level, inflated.get(), static_cast<size_t>(produced));
+        return status == Z_OK;
     } catch (std::exception const&) {
         // The level keeps what was read; the game plays with it.
+        return false;
     }
 }
 

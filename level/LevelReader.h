@@ -17,8 +17,8 @@ inline constexpr uint32_t maxArchiveSize = 0xF00000;
 
 // Loads the level file `bytes` into `level`. A damaged file loads as far as it reads: members
 // before the fault keep what was read, the member being read keeps its elements so far and the
-// rest keep their defaults. Nothing is reported; `level` tells what was read.
-void loadPristineLevel(Data& level, uint8_t const* bytes, size_t length);
+// rest keep their defaults. Returns whether the whole file was read; callers may ignore it.
+bool loadPristineLevel(Data& level, uint8_t const* bytes, size_t length);
 
 // Reads an inflated level archive into `level`, member by member. Throws cereal::Exception at the
 // first fault, leaving `level` filled as far as it was read.

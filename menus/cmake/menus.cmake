@@ -1,6 +1,8 @@
 # Menu toolkit: the menu interface, tweens, buttons, focus, small widgets and question boxes.
 target_link_libraries(zelv_menus PUBLIC zelv_os zelv_services zelv_graphics zelv_fonts zelv_audio zelv::gles2
                       zelv::boost)
+# The level loader reads level files.
+target_link_libraries(zelv_menus PUBLIC zelv_level)
 
 zelv_test(menus_tweens_test SOURCES tests/TweensTest.cpp DEPS zelv_menus)
 # Art, fonts and hit areas come from the built data archive.
@@ -17,3 +19,7 @@ zelv_test(menus_steady_frame_test GL SOURCES tests/SteadyFrameTest.cpp DEPS zelv
 add_dependencies(menus_steady_frame_test pak)
 zelv_benchmark(menus_bench SOURCES bench/MenuBench.cpp DEPS zelv_menus)
 zelv_test(menus_missing_art_test GL SOURCES tests/MissingArtTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+# The level loader through the app frame on real contexts, with a stand-in game screen.
+zelv_test(menus_level_loader_test GL SOURCES tests/LevelLoaderTest.cpp ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp
+          DEPS zelv_menus zelv_graphics_testsupport TIMEOUT 120)
+add_dependencies(menus_level_loader_test pak)

@@ -11,6 +11,7 @@
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "menus/ConfirmationBoxViewController.h"
+#include "menus/LevelLoaderViewController.h"
 #include "os/AbstractApp.h"
 #include "os/FileSystem.h"
 #include "os/services/ICloud.h"
@@ -31,7 +32,7 @@ struct Impl {
     using StandardShader = Graphics::StandardShader;
     using CloudSyncThread = ::CloudSyncThread;
     // Screens whose issues have not landed: their transitions leave the current screen.
-    using LevelLoaderViewController = Pending;
+    using LevelLoaderViewController = ::LevelLoaderViewController<GameViewController>;
     using MainMenuLoaderViewController = Pending;
     using EndOfLevelViewController = Pending;
     using PauseViewController = ::PauseViewController;
