@@ -36,3 +36,12 @@ if(TARGET shell_analytics_run_test)
     add_dependencies(shell_analytics_run_test pak)
   endif()
 endif()
+# A sample level loaded through the loader and its card on a real window under Xvfb.
+zelv_test(shell_level_load_run_test SOURCES tests/LevelLoadRunTest.cpp DEPS zelv_shell GL NOMAIN TIMEOUT 180)
+if(TARGET shell_level_load_run_test AND TARGET pak)
+  add_dependencies(shell_level_load_run_test pak)
+endif()
+if(TEST shell_level_load_run_test)
+  set_property(TEST shell_level_load_run_test APPEND PROPERTY ENVIRONMENT
+    LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-x11.supp)
+endif()
