@@ -7,7 +7,7 @@ zelv_test(shell_download_test TSAN SOURCES tests/DownloadTest.cpp ${PROJECT_SOUR
           DEPS zelv_shell zelv::zlib TIMEOUT 120)
 zelv_test(shell_video_test SOURCES tests/VideoTest.cpp DEPS zelv_shell GL TIMEOUT 120)
 # Runs itself under Xvfb for a real window.
-zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp DEPS zelv_shell zelv_crash GL NOMAIN TIMEOUT 180)
+zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp tests/LevelLoadRunTest.cpp DEPS zelv_shell zelv_crash GL NOMAIN TIMEOUT 180)
 if(TARGET shell_launch_test AND TARGET pak)
   add_dependencies(shell_launch_test pak)
 endif()
@@ -35,13 +35,4 @@ if(TARGET shell_analytics_run_test)
   if(TARGET pak)
     add_dependencies(shell_analytics_run_test pak)
   endif()
-endif()
-# A sample level loaded through the loader and its card on a real window under Xvfb.
-zelv_test(shell_level_load_run_test SOURCES tests/LevelLoadRunTest.cpp DEPS zelv_shell GL NOMAIN TIMEOUT 180)
-if(TARGET shell_level_load_run_test AND TARGET pak)
-  add_dependencies(shell_level_load_run_test pak)
-endif()
-if(TEST shell_level_load_run_test)
-  set_property(TEST shell_level_load_run_test APPEND PROPERTY ENVIRONMENT
-    LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-x11.supp)
 endif()

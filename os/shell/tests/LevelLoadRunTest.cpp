@@ -1,10 +1,10 @@
-// A sample level started on a real window under Xvfb through the real app frame: the loader with
-// its card takes over, the game screen follows, and the window shows a picture all the way.
+// A sample level started on a real window under Xvfb (LaunchTest.cpp's main) through the real
+// app frame: the loader with its card takes over, the game screen follows, and the window shows
+// a picture all the way.
 #include <gtest/gtest.h>
 
 #include <GLES2/gl2.h>
 #include <SDL.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -86,21 +86,3 @@ TEST(LevelLoadRun, ASampleLevelLoadsThroughTheCardIntoTheGameScreen) {
 }
 
 }  // namespace
-
-// The window needs a display: without one the test runs itself again under Xvfb.
-int main(int argc, char** argv) {
-    char const* driver = std::getenv("SDL_VIDEODRIVER");
-    if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
-        setenv("ZELV_UNDER_XVFB", "1", 1);
-        setenv("SDL_VIDEODRIVER", "x11", 1);
-        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                const_cast<char*>("-screen 0 1400x800x24")};
-        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execvp("xvfb-run", args.data());
-        std::perror("xvfb-run");
-        return 1;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
