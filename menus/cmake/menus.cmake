@@ -1,8 +1,8 @@
 # Menu toolkit: the menu interface, tweens, buttons, focus, small widgets and question boxes.
 target_link_libraries(zelv_menus PUBLIC zelv_os zelv_services zelv_graphics zelv_fonts zelv_audio zelv::gles2
                       zelv::boost)
-# The level loader reads level files.
-target_link_libraries(zelv_menus PUBLIC zelv_level)
+# The level loader reads level files; the level select reads the save record.
+target_link_libraries(zelv_menus PUBLIC zelv_level zelv_save)
 
 zelv_test(menus_tweens_test SOURCES tests/TweensTest.cpp DEPS zelv_menus)
 # Art, fonts and hit areas come from the built data archive.
@@ -23,3 +23,7 @@ zelv_test(menus_missing_art_test GL SOURCES tests/MissingArtTest.cpp DEPS zelv_m
 zelv_test(menus_level_loader_test GL SOURCES tests/LevelLoaderTest.cpp ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp
           DEPS zelv_menus zelv_graphics_testsupport TIMEOUT 120)
 add_dependencies(menus_level_loader_test pak)
+# The level select on the real contexts, the built data and a save folder of its own.
+zelv_test(menus_level_select_test GL SOURCES tests/LevelSelectTest.cpp DEPS zelv_menus zelv_save zelv_graphics_testsupport
+          TIMEOUT 120)
+add_dependencies(menus_level_select_test pak)
