@@ -1,4 +1,4 @@
-// A sample level started on a real window under Xvfb (LaunchTest.cpp's main) through the real
+// The level select and a sample level on a real window under Xvfb (LaunchTest.cpp's main) through the real
 // app frame: the loader with its card takes over, the game screen follows, and the window shows
 // a picture all the way.
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "game/GameViewController.h"
+#include "graphics/ScreenAnchor.h"
+#include "menus/LevelSelectMenu.h"
 #include "os/shell/AppDelegate.h"
 #include "os/shell/DesktopShellPlatform.h"
 #include "os/shell/Impl.h"
@@ -34,7 +36,40 @@ int litPixels() {
     return lit;
 }
 
-TEST(LevelLoadRun, ASampleLevelLoadsThroughTheCardIntoTheGameScreen) {
+// The level select on a screen of its own, as the main menu will hold it.
+class LevelSelectScreen : public ViewController {
+public:
+    explicit LevelSelectScreen(os::App& app)
+        : menu(&app.renderContexts()->graphics, &app.audio(), &app.renderContexts()->fonts, {},
+               app.startLevelCallback(), boost::none) {
+        menu.open();
+    }
+    void drawOverlay(Graphics::Context* g, Graphics::StandardShader* s) override { menu.draw(g, s, screenProjection()); }
+    void preDraw(Graphics::Context*) override { menu.preDraw(); }
+    void update(Audio::Context&, float dt, float) override { menu.update(dt); }
+    void touchMoved(glm::vec2 const& p, uint32_t t) override { menu.touchMoved(p, t); }
+    void touchBegan(glm::vec2 const& p, uint32_t t) override { menu.touchBegan(p, t); }
+    void touchEnded(glm::vec2 const& p, uint32_t t) override { menu.touchEnded(p, t); }
+    void buttonPressed(uint32_t code) override { menu.buttonPressed(code); }
+    LevelSelectMenu menu;
+};
+
+// A left click at a point of the logical screen (y upward).
+void click(glm::vec2 const& at) {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(SDL_GL_GetCurrentWindow(), &w, &h);
+    SDL_Event e{};
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.clicks = 1;
+    e.button.x = int(at.x * float(w) / virtualWidth());
+    e.button.y = int(float(h) - at.y * float(h) / virtualHeight());
+    e.type = SDL_MOUSEBUTTONDOWN;
+    SDL_PushEvent(&e);
+    e.type = SDL_MOUSEBUTTONUP;
+    SDL_PushEvent(&e);
+}
+
+TEST(LevelLoadRun, ATapOnTheFirstLevelStartsItAndTheNextLevelLoadsThroughTheCard) {
     char const* driver = std::getenv("SDL_VIDEODRIVER");
     ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
     testing_support::pinGlDriver();
@@ -52,24 +87,40 @@ TEST(LevelLoadRun, ASampleLevelLoadsThroughTheCardIntoTheGameScreen) {
         auto* frame = dynamic_cast<os::AppFrameOf<os::App>*>(delegate.app());
         ASSERT_NE(frame, nullptr);
         os::App& app = frame->app();
-        app.startLevel("levels/level01.pxl", "level01Name", false, true, false);
-        auto* loader = dynamic_cast<Loader*>(app.screen());
+        // The player taps the first level in the level select and answers the tutorial question.
+        auto owned = std::make_unique<LevelSelectScreen>(app);
+        LevelSelectMenu& menu = owned->menu;
+        app.installViewController(std::move(owned));
+        for (int i = 0; i < 600 && menu.state() != 5; ++i) ASSERT_TRUE(delegate.runOnce());
+        ASSERT_EQ(menu.state(), 5u);
+        EXPECT_GT(litPixels(), 10) << "the level select";
+        click(glm::vec2(640.0f - 206.0f, 360.0f + 41.0f));
+        for (int i = 0; i < 600 && menu.tutorialBox().state() != ConfirmationBox::kInteractive; ++i)
+            ASSERT_TRUE(delegate.runOnce());
+        Rect const yes = menu.tutorialBox().affirmativeButton().button().hitRect();
+        click(glm::vec2((yes.minX + yes.maxX) / 2, (yes.minY + yes.maxY) / 2));
+        Loader* loader = nullptr;
+        for (int i = 0; i < 600 && !loader; ++i) {
+            ASSERT_TRUE(delegate.runOnce());
+            loader = dynamic_cast<Loader*>(app.screen());
+        }
+        ASSERT_NE(loader, nullptr);
+        EXPECT_EQ(loader->loadingScreen(), nullptr);  // the intro level goes first, without the card
+        for (int i = 0; i < 3000 && app.screen() == loader; ++i) ASSERT_TRUE(delegate.runOnce());
+        ASSERT_NE(dynamic_cast<GameViewController*>(app.screen()), nullptr);
+
+        // The next level through the card, as the results screen starts it.
+        app.startLevel("levels/level02.pxl", "level02Name", false, false, false);
+        loader = dynamic_cast<Loader*>(app.screen());
         ASSERT_NE(loader, nullptr);
         ASSERT_NE(loader->loadingScreen(), nullptr);
-
-        bool cardShown = false;
-        int cardLit = 0, frames = 0;
-        while (app.screen() == loader && frames < 3000) {
+        int cardLit = -1, frames = 0;
+        while (app.screen() == loader && frames++ < 3000) {
             ASSERT_TRUE(delegate.runOnce());
-            ++frames;
             if (app.screen() != loader) break;
-            if (loader->loadingScreen()->isShown() && !cardShown) {
-                cardShown = true;
-                cardLit = litPixels();
-            }
+            if (loader->loadingScreen()->isShown() && cardLit < 0) cardLit = litPixels();
         }
-        EXPECT_TRUE(cardShown);
-        EXPECT_GT(cardLit, 10) << "the card over the dimmed menu";
+        EXPECT_GT(cardLit, 10) << "the card over the dimmed level";
         auto* game = dynamic_cast<GameViewController*>(app.screen());
         ASSERT_NE(game, nullptr) << "after " << frames << " frames";
         for (int i = 0; i < 90; ++i) ASSERT_TRUE(delegate.runOnce());  // through the fade in
