@@ -54,10 +54,8 @@ struct Previous : StubGame {
         previousAlive = true;
     }
     ~Previous() override { previousAlive = false; }
-    void drawOverlay(Graphics::Context*, Graphics::StandardShader*) override { ++overlays; }
     void touchBegan(glm::vec2 const&, uint32_t) override { start(); }
     std::function<void()> start;
-    int overlays = 0;
 };
 
 class LevelLoader : public menus_test::MenuFixture {
@@ -83,30 +81,23 @@ protected:
         auto* loader = dynamic_cast<Loader*>(app->screen());
         ASSERT_NE(loader, nullptr);
         card = loader->loadingScreen() != nullptr;
-        overlaysAfterBuild = 0;
         for (uint32_t last = 0, n = 0; n < 3000 && app->screen() == loader; ++n) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-            int const overlays = previousAlive ? previous->overlays : 0;
             tick();
             if (app->screen() != loader) break;
             EXPECT_TRUE(loader->state() == last || loader->state() == last + 1);
             last = loader->state();
             EXPECT_EQ(app->renderContexts()->graphics.burstLoading(), last == 1 || last == 3) << last;
-            if (last >= 2 && previousAlive) overlaysAfterBuild += previous->overlays - overlays;
         }
         ASSERT_NE(dynamic_cast<StubGame*>(app->screen()), nullptr);
         installed = true;
         tick();
     }
-    void tick() {
-        LoaderImpl::clock += 16;
-        app->tick();
-    }
+    void tick() { LoaderImpl::clock += 16, app->tick(); }
 
     std::unique_ptr<App> app;
     std::function<void()> slot = [] { ++signals; };
     bool card = false;
-    int overlaysAfterBuild = 0;
 };
 
 TEST_F(LevelLoader, LoadsCatalogIntroRestartAndDamagedLevelsIntoTheGameScreen) {
@@ -114,31 +105,20 @@ TEST_F(LevelLoader, LoadsCatalogIntroRestartAndDamagedLevelsIntoTheGameScreen) {
     load("levels/level01.pxl", false, true);
     EXPECT_TRUE(card);
     EXPECT_FALSE(game.previousAlive);  // gone before the level was read
-    EXPECT_EQ(game.path, "levels/level01.pxl");
-    EXPECT_TRUE(game.skip && !game.restart && !game.empty);
+    EXPECT_TRUE(game.path == "levels/level01.pxl" && game.skip && !game.restart && !game.empty);
     EXPECT_EQ(game.zeroUpdates, 1);
     EXPECT_GT(game.preDraws, 3);
     EXPECT_EQ(game.signalsAtFirstUpdate, 1);  // raised once, dispatched before the first frame
     EXPECT_FALSE(app->renderContexts()->postProcessing.hasCapture());
 
     load("levels/level01.pxl", true);  // a restart: no card, the old screen lives until the new one
-    EXPECT_FALSE(card);
-    EXPECT_TRUE(game.previousAlive && game.restart);
-    EXPECT_EQ(overlaysAfterBuild, 0);
-    load("levels/level01_intro.pxl", false);
-    EXPECT_FALSE(card || game.empty);
+    EXPECT_TRUE(!card && game.previousAlive && game.restart);
 
     // Damaged files, a localized variant and a path without '.' beside the sample levels.
     auto f = Singleton<FileSystem>::instance().open("levels/level02.pxl");
     std::string const good(reinterpret_cast<char const*>(f->data()), size_t(f->size()));
-    std::string huge = good, garbled = good;
-    huge[3] = char(0x7f);
-    for (size_t i = 8; i < garbled.size(); i += 7) garbled[i] ^= 0x5a;
     auto const zip = std::filesystem::temp_directory_path() / ("zelv-loader-" + std::to_string(getpid()) + ".zip");
-    ziptest::writeFile(zip, ziptest::build({{"levels/level02_ja_JP.pxl", good.substr(0, 40)},
-                                            {"levels/short.pxl", "ab"},
-                                            {"levels/huge.pxl", huge},
-                                            {"levels/garbled.pxl", garbled},
+    ziptest::writeFile(zip, ziptest::build({{"levels/level02_ja_JP.pxl", good.substr(0, 40)}, {"levels/short.pxl", "ab"},
                                             {"levels/noext", good}}));
     ASSERT_NE(Singleton<FileSystem>::instance().mount(zip.string()), nullptr);
     std::filesystem::remove(zip);
@@ -148,15 +128,12 @@ TEST_F(LevelLoader, LoadsCatalogIntroRestartAndDamagedLevelsIntoTheGameScreen) {
     EXPECT_EQ(LevelLoading::chooseLevelFile("levels/missing.pxl", "ja_JP"), "");
     load("levels/missing.pxl", false);
     EXPECT_TRUE(game.empty);
-    for (char const* path : {"levels/short.pxl", "levels/huge.pxl", "levels/garbled.pxl", "levels/noext"})
-        load(path, false);
+    for (char const* path : {"levels/level02.pxl", "levels/short.pxl", "levels/noext"}) load(path, false);
     EXPECT_FALSE(game.empty);  // the path without '.' read whole
-    EXPECT_EQ(signals, 8);
+    EXPECT_EQ(signals, 6);
 }
 
-using LoadingCard = menus_test::MenuFixture;
-
-TEST_F(LoadingCard, SlidesInIsShownOneUpdateLaterAndTurnsItsGearEveryUpdate) {
+TEST_F(LevelLoader, TheCardIsShownOneUpdateAfterItArrivesAndItsGearTurnsEveryUpdate) {
     LevelLoadingScreen card(graphics.get(), audio, fonts.get(), "level01Name");
     card.preDraw();
     EXPECT_FLOAT_EQ(card.offset(), 720.0f);  // hidden a full screen height up
@@ -167,19 +144,10 @@ TEST_F(LoadingCard, SlidesInIsShownOneUpdateLaterAndTurnsItsGearEveryUpdate) {
     EXPECT_FLOAT_EQ(card.gear().time(), time + card.gear().step());  // dt 0 still turns the gear
     int updates = 1;
     for (; card.progress() < 1.0f && updates < 1000; ++updates) card.update(10.0f);
-    EXPECT_NEAR(updates, 101, 1);
+    EXPECT_NEAR(updates, 101, 1);  // one second
     EXPECT_FALSE(card.isShown());
     card.update(10.0f);
     EXPECT_TRUE(card.isShown());
-    float const lap = card.gear().time();
-    for (int i = 0; i < 30; ++i) card.update(0.0f);  // 30 frames round
-    EXPECT_NEAR(card.gear().time(), lap, 1e-2f);
-    card.playSound();
-    EXPECT_TRUE(card.isSoundPlaying());
-    ASSERT_TRUE(loadTextures());
-    card.preDraw();
-    frame(glm::vec4(0, 0, 0, 1), [&] { card.draw(graphics.get(), shader.get()); });
-    EXPECT_NE(gl.pixel(menus_test::kWidth / 2, menus_test::kHeight / 2) & 0xffffff, 0u);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // unlock walk, tile looks, focus, the tutorial question, pop-ups over the menu and save merges.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "level/LevelCatalog.h"
 #include "menus/LevelSelectMenu.h"
 #include "menus/tests/MenuFixture.h"
@@ -12,11 +10,6 @@
 #include "testing/TestPaths.h"
 
 namespace {
-
-struct Started {
-    std::string path;
-    bool skip = false;
-};
 
 class LevelSelect : public menus_test::MenuFixture {
 protected:
@@ -35,15 +28,16 @@ protected:
             selected);
     }
     void frames(LevelSelectMenu& m, int n) {
-        for (int i = 0; i < n; ++i) {
-            m.update(16.0f);
-            m.preDraw();
-        }
+        for (int i = 0; i < n; ++i) m.update(16.0f), m.preDraw();
+    }
+    template <class Done>
+    void until(LevelSelectMenu& m, Done done) {
+        for (int i = 0; i < 400 && !done(); ++i) frames(m, 1);
     }
     void open(LevelSelectMenu& m) {
         m.open();
         ASSERT_TRUE(loadTextures());
-        for (int i = 0; i < 400 && m.state() != 5; ++i) frames(m, 1);
+        until(m, [&] { return m.state() == 5; });
         ASSERT_EQ(m.state(), 5u);
     }
     // A tap on a tile of page p at its place on screen.
@@ -54,15 +48,12 @@ protected:
         m.touchEnded(at, 1);
     }
     void press(LevelSelectMenu& m, float dx, bool b = false) {
-        GamepadState s;
-        s.dpadX = dx;
-        s.buttonB = b;
-        m.gamepadInput(s);
+        m.gamepadInput(GamepadState{dx, 0, 0, 0, 0, uint8_t(b)});
         m.gamepadInput(GamepadState{});
     }
 
     testing_support::TempDir documents;
-    std::vector<Started> started;
+    std::vector<std::pair<std::string, bool>> started;  // path, skip tutorial
     int backs = 0;
 };
 
@@ -72,14 +63,10 @@ TEST_F(LevelSelect, AFreshSaveAsksTheTutorialQuestionAndThePauseButtonAnswersOnl
     ASSERT_EQ(pages.size(), 5u);
     ASSERT_EQ(pages[0].tiles.size(), 2u);  // level 1 and the locked bonus A
     EXPECT_TRUE(pages[0].tiles[0].isHighlighted());
-    auto const& bonus = pages[0].tiles[1];
-    EXPECT_TRUE(bonus.starSlots() && bonus.counter());
-    EXPECT_EQ(bonus.counter()->text(), "0" + fonts->localizedString("slash") + "3");
-    for (size_t p = 1; p < 4; ++p) EXPECT_EQ(pages[p].tiles.size(), 1u);
-    EXPECT_TRUE(pages[4].tiles.empty());
-    EXPECT_EQ(m->focus().focused(), 0u);
-    press(*m, -1.0f);  // not interactive yet: nothing moves
-    tap(*m, 0, pages[0].tiles[0]);
+    ASSERT_TRUE(pages[0].tiles[1].starSlots() && pages[0].tiles[1].counter());
+    EXPECT_EQ(pages[0].tiles[1].counter()->text(), "0" + fonts->localizedString("slash") + "3");
+    EXPECT_TRUE(pages[1].tiles.size() == 1 && pages[3].tiles.size() == 1 && pages[4].tiles.empty());
+    tap(*m, 0, pages[0].tiles[0]);  // not interactive yet
     EXPECT_TRUE(started.empty());
 
     open(*m);
@@ -88,26 +75,21 @@ TEST_F(LevelSelect, AFreshSaveAsksTheTutorialQuestionAndThePauseButtonAnswersOnl
     tap(*m, 0, m->pages()[0].tiles[1]);  // locked bonus: the hint, the tile stays usable
     EXPECT_TRUE(m->bonusHintBox().isActive());
     EXPECT_FALSE(m->pages()[0].tiles[1].button().button().isActivated());
-    for (int i = 0; i < 200 && m->bonusHintBox().state() != ConfirmationBox::kInteractive; ++i) frames(*m, 1);
+    until(*m, [&] { return m->bonusHintBox().state() == ConfirmationBox::kInteractive; });
     m->buttonPressed(ViewController::buttonPause);  // answers the hint only
-    for (int i = 0; i < 200 && m->bonusHintBox().isActive(); ++i) frames(*m, 1);
+    until(*m, [&] { return m->bonusHintBox().isHidden(); });
     EXPECT_EQ(m->state(), 5u);
 
     tap(*m, 0, m->pages()[0].tiles[0]);
-    ASSERT_TRUE(m->tutorialBox().isActive());
-    EXPECT_TRUE(started.empty());
+    ASSERT_TRUE(m->tutorialBox().isActive() && started.empty());
     EXPECT_FALSE(m->pages()[0].tiles[0].button().button().isActivated());
-    for (int i = 0; i < 200 && m->tutorialBox().state() != ConfirmationBox::kInteractive; ++i) frames(*m, 1);
+    until(*m, [&] { return m->tutorialBox().state() == ConfirmationBox::kInteractive; });
     m->buttonPressed(ViewController::buttonPause);  // "no", and the menu does not slide out
     EXPECT_NE(m->state(), 7u);
-    for (int i = 0; i < 200 && started.empty(); ++i) frames(*m, 1);
-    ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0].path, "levels/level01_intro.pxl");
-    EXPECT_TRUE(started[0].skip);
-    EXPECT_EQ(m->state(), 6u);
+    until(*m, [&] { return !started.empty(); });
     tap(*m, 0, m->pages()[0].tiles[0]);
-    EXPECT_EQ(started.size(), 1u);
-    EXPECT_EQ(backs, 0);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_TRUE(started[0] == std::make_pair(std::string("levels/level01_intro.pxl"), true) && m->state() == 6 && backs == 0);
 }
 
 TEST_F(LevelSelect, ProgressUnlocksLevelsAndBonusesAMergeRebuildsAndFocusScrollsToItsPage) {
@@ -117,23 +99,19 @@ TEST_F(LevelSelect, ProgressUnlocksLevelsAndBonusesAMergeRebuildsAndFocusScrolls
     auto m = make();
     auto& p0 = m->pages()[0].tiles;
     ASSERT_EQ(p0.size(), 5u);
-    EXPECT_TRUE(p0[0].starSlots() && p0[0].star(0) && !p0[0].star(1) && p0[0].star(2));
-    EXPECT_TRUE(p0[1].starSlots() && !p0[1].star(0) && !p0[1].star(1) && !p0[1].star(2));
-    EXPECT_TRUE(p0[2].star(0) && !p0[2].star(1) && !p0[2].star(2));
+    auto stars = [&](size_t t) { return bool(p0[t].star(0)) + 2 * bool(p0[t].star(1)) + 4 * bool(p0[t].star(2)); };
+    EXPECT_TRUE(p0[0].starSlots() && p0[1].starSlots() && stars(0) == 5 && stars(1) == 0 && stars(2) == 1);
     EXPECT_FALSE(p0[4].counter() || p0[4].starSlots());  // bonus A open: 4 of 3 stars
-    for (auto const& t : p0) EXPECT_FALSE(t.isHighlighted());
     ASSERT_EQ(m->pages()[1].tiles.size(), 2u);  // level 5, newest, and the locked bonus B
     EXPECT_TRUE(m->pages()[1].tiles[0].isHighlighted());
     EXPECT_FLOAT_EQ(m->scroller().offset(), -800.0f);
     EXPECT_EQ(m->focus().focused(), 5u);
 
     open(*m);
-    press(*m, -1.0f);  // level 4, on the first page: the pages ease over
-    EXPECT_EQ(m->focus().focused(), 3u);
+    for (int i = 0; i < 4; ++i) press(*m, -1.0f);  // to level 1: the pages ease over
+    EXPECT_EQ(m->focus().focused(), 0u);
     frames(*m, 120);
     EXPECT_EQ(m->scroller().currentPage(), 0);
-    for (int i = 0; i < 3; ++i) press(*m, -1.0f);
-    EXPECT_EQ(m->focus().focused(), 0u);
     press(*m, -1.0f);  // wraps to the newest main level, on page 2
     EXPECT_EQ(m->focus().focused(), 5u);
     frames(*m, 120);
@@ -147,37 +125,20 @@ TEST_F(LevelSelect, ProgressUnlocksLevelsAndBonusesAMergeRebuildsAndFocusScrolls
     m->scroller().setOffset(-9000.0f);
     m->preDraw();
     EXPECT_EQ(m->pageIndicators().back().selected(), 1u);
-    m->scroller().setOffset(0.0f);
 
     press(*m, 0.0f, true);  // B slides the menu out; back runs once it is closed
     EXPECT_EQ(m->state(), 7u);
     frames(*m, 300);
-    EXPECT_EQ(m->state(), 8u);
-    EXPECT_EQ(backs, 1);
-    m->reset();
-    EXPECT_EQ(m->state(), 0u);
-}
+    EXPECT_TRUE(m->state() == 8 && backs == 1);
 
-TEST_F(LevelSelect, ASelectedLevelIsMarkedAndStartsAtOnceWithTheButtonScheme) {
-    save({{0, 7}, {1, 7}, {2, 7}, {3, 7}, {5, 7}, {6, 7}, {7, 7}, {8, 7}, {10, 0}});
-    {
-        RoamingDataFile file("roamingData");
-        file.data.setControlScheme(1);
-    }
-    auto m = make(7);
-    EXPECT_FLOAT_EQ(m->scroller().offset(), -800.0f);
-    int highlighted = 0;
-    for (auto const& page : m->pages())
-        for (auto const& t : page.tiles) highlighted += t.isHighlighted();
-    EXPECT_EQ(highlighted, 1);
-    EXPECT_TRUE(m->pages()[1].tiles[2].isHighlighted());
-    open(*m);
-    tap(*m, 0, m->pages()[0].tiles[1]);  // level 2: no question, started at once
+    // With on-screen buttons level 1 asks nothing.
+    RoamingDataFile(std::string("roamingData")).data.setControlScheme(1);
+    auto s = make();
+    open(*s);
+    tap(*s, 0, s->pages()[0].tiles[0]);
     ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0].path, "levels/level02.pxl");
-    EXPECT_FALSE(started[0].skip);
-    EXPECT_EQ(m->state(), 6u);
-    EXPECT_TRUE(m->pages()[0].tiles[1].button().button().isActivated());
+    EXPECT_TRUE(started[0] == std::make_pair(std::string("levels/level01_intro.pxl"), false) && s->state() == 6);
+    EXPECT_TRUE(s->pages()[0].tiles[0].button().button().isActivated());  // spent
 }
 
 }  // namespace

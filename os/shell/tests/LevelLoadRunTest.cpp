@@ -1,6 +1,5 @@
-// The level select and a sample level on a real window under Xvfb (LaunchTest.cpp's main) through the real
-// app frame: the loader with its card takes over, the game screen follows, and the window shows
-// a picture all the way.
+// The level select and sample levels through the loader and its card on a real window under Xvfb
+// (LaunchTest.cpp's main), with the real app frame and game screen.
 #include <gtest/gtest.h>
 
 #include <GLES2/gl2.h>
@@ -27,12 +26,11 @@ int litPixels() {
     int w = 0, h = 0;
     SDL_GL_GetDrawableSize(SDL_GL_GetCurrentWindow(), &w, &h);
     int lit = 0;
-    for (int gy = 1; gy < 8; ++gy)
-        for (int gx = 1; gx < 8; ++gx) {
-            unsigned char p[4] = {};
-            glReadPixels(w * gx / 8, h * gy / 8, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
-            if (p[0] > 8 || p[1] > 8 || p[2] > 8) ++lit;
-        }
+    for (int g = 0; g < 49; ++g) {
+        unsigned char p[4] = {};
+        glReadPixels(w * (g % 7 + 1) / 8, h * (g / 7 + 1) / 8, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+        lit += p[0] > 8 || p[1] > 8 || p[2] > 8;
+    }
     return lit;
 }
 
@@ -58,15 +56,12 @@ public:
 void click(glm::vec2 const& at) {
     int w = 0, h = 0;
     SDL_GetWindowSize(SDL_GL_GetCurrentWindow(), &w, &h);
-    SDL_Event e{};
-    e.button.button = SDL_BUTTON_LEFT;
-    e.button.clicks = 1;
-    e.button.x = int(at.x * float(w) / virtualWidth());
-    e.button.y = int(float(h) - at.y * float(h) / virtualHeight());
-    e.type = SDL_MOUSEBUTTONDOWN;
-    SDL_PushEvent(&e);
-    e.type = SDL_MOUSEBUTTONUP;
-    SDL_PushEvent(&e);
+    for (Uint32 type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) {
+        SDL_Event e{};
+        e.button = {type, 0, 0, 0, SDL_BUTTON_LEFT, 0, 1, 0, int(at.x * float(w) / virtualWidth()),
+                    int(float(h) - at.y * float(h) / virtualHeight())};
+        SDL_PushEvent(&e);
+    }
 }
 
 TEST(LevelLoadRun, ATapOnTheFirstLevelStartsItAndTheNextLevelLoadsThroughTheCard) {
@@ -79,60 +74,45 @@ TEST(LevelLoadRun, ATapOnTheFirstLevelStartsItAndTheNextLevelLoadsThroughTheCard
     setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     setenv("ZELV_DOCUMENTS_DIR", (home / "documents").c_str(), 1);
     unsetenv("ZELV_PAK1_URL");
-    {
-        os::DesktopShellPlatform platform(testing_support::binaryDir().string());
-        os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
-        ASSERT_TRUE(delegate.applicationDidFinishLaunching());
-        for (int i = 0; i < 10; ++i) ASSERT_TRUE(delegate.runOnce());
-        auto* frame = dynamic_cast<os::AppFrameOf<os::App>*>(delegate.app());
-        ASSERT_NE(frame, nullptr);
-        os::App& app = frame->app();
-        // The player taps the first level in the level select and answers the tutorial question.
-        auto owned = std::make_unique<LevelSelectScreen>(app);
-        LevelSelectMenu& menu = owned->menu;
-        app.installViewController(std::move(owned));
-        for (int i = 0; i < 600 && menu.state() != 5; ++i) ASSERT_TRUE(delegate.runOnce());
-        ASSERT_EQ(menu.state(), 5u);
-        EXPECT_GT(litPixels(), 10) << "the level select";
-        click(glm::vec2(640.0f - 206.0f, 360.0f + 41.0f));
-        for (int i = 0; i < 600 && menu.tutorialBox().state() != ConfirmationBox::kInteractive; ++i)
-            ASSERT_TRUE(delegate.runOnce());
-        Rect const yes = menu.tutorialBox().affirmativeButton().button().hitRect();
-        click(glm::vec2((yes.minX + yes.maxX) / 2, (yes.minY + yes.maxY) / 2));
-        Loader* loader = nullptr;
-        for (int i = 0; i < 600 && !loader; ++i) {
-            ASSERT_TRUE(delegate.runOnce());
-            loader = dynamic_cast<Loader*>(app.screen());
-        }
-        ASSERT_NE(loader, nullptr);
-        EXPECT_EQ(loader->loadingScreen(), nullptr);  // the intro level goes first, without the card
-        for (int i = 0; i < 3000 && app.screen() == loader; ++i) ASSERT_TRUE(delegate.runOnce());
-        ASSERT_NE(dynamic_cast<GameViewController*>(app.screen()), nullptr);
+    os::DesktopShellPlatform platform(testing_support::binaryDir().string());
+    os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
+    ASSERT_TRUE(delegate.applicationDidFinishLaunching());
+    auto runUntil = [&](auto done) {
+        for (int i = 0; i < 3000 && !done(); ++i) ASSERT_TRUE(delegate.runOnce());
+    };
+    runUntil([&] { return delegate.app() && delegate.frames() > 10; });
+    os::App& app = dynamic_cast<os::AppFrameOf<os::App>&>(*delegate.app()).app();
+    // The player taps the first level in the level select and answers the tutorial question.
+    auto owned = std::make_unique<LevelSelectScreen>(app);
+    LevelSelectMenu& menu = owned->menu;
+    app.installViewController(std::move(owned));
+    runUntil([&] { return menu.state() == 5; });
+    EXPECT_GT(litPixels(), 10) << "the level select";
+    click(glm::vec2(640.0f - 206.0f, 360.0f + 41.0f));
+    runUntil([&] { return menu.tutorialBox().state() == ConfirmationBox::kInteractive; });
+    Rect const yes = menu.tutorialBox().affirmativeButton().button().hitRect();
+    click(glm::vec2((yes.minX + yes.maxX) / 2, (yes.minY + yes.maxY) / 2));
+    runUntil([&] { return dynamic_cast<Loader*>(app.screen()) != nullptr; });
+    auto* loader = dynamic_cast<Loader*>(app.screen());
+    ASSERT_NE(loader, nullptr);
+    EXPECT_EQ(loader->loadingScreen(), nullptr);  // the intro level goes first, without the card
+    runUntil([&] { return app.screen() != loader; });
+    ASSERT_NE(dynamic_cast<GameViewController*>(app.screen()), nullptr);
 
-        // The next level through the card, as the results screen starts it.
-        app.startLevel("levels/level02.pxl", "level02Name", false, false, false);
-        loader = dynamic_cast<Loader*>(app.screen());
-        ASSERT_NE(loader, nullptr);
-        ASSERT_NE(loader->loadingScreen(), nullptr);
-        int cardLit = -1, frames = 0;
-        while (app.screen() == loader && frames++ < 3000) {
-            ASSERT_TRUE(delegate.runOnce());
-            if (app.screen() != loader) break;
-            if (loader->loadingScreen()->isShown() && cardLit < 0) cardLit = litPixels();
-        }
-        EXPECT_GT(cardLit, 10) << "the card over the dimmed level";
-        auto* game = dynamic_cast<GameViewController*>(app.screen());
-        ASSERT_NE(game, nullptr) << "after " << frames << " frames";
-        for (int i = 0; i < 90; ++i) ASSERT_TRUE(delegate.runOnce());  // through the fade in
-        EXPECT_EQ(app.screen(), game);
-        EXPECT_GT(litPixels(), 10) << "the level on screen";
-
-        SDL_Event quit{};
-        quit.type = SDL_QUIT;
-        SDL_PushEvent(&quit);
-        EXPECT_FALSE(delegate.runOnce());
-        delegate.applicationWillTerminate();
-    }
+    // The next level through the card, as the results screen starts it.
+    app.startLevel("levels/level02.pxl", "level02Name", false, false, false);
+    loader = dynamic_cast<Loader*>(app.screen());
+    ASSERT_TRUE(loader && loader->loadingScreen());
+    runUntil([&] { return app.screen() != loader || loader->loadingScreen()->isShown(); });
+    ASSERT_EQ(app.screen(), loader);
+    EXPECT_GT(litPixels(), 10) << "the card over the dimmed level";
+    runUntil([&] { return app.screen() != loader; });
+    auto* game = dynamic_cast<GameViewController*>(app.screen());
+    ASSERT_NE(game, nullptr);
+    for (int i = 0; i < 90; ++i) ASSERT_TRUE(delegate.runOnce());  // through the fade in
+    EXPECT_EQ(app.screen(), game);
+    EXPECT_GT(litPixels(), 10) << "the level on screen";
+    delegate.applicationWillTerminate();
     os::MainQueue::shared().clear();
 }
 
