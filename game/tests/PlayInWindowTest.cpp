@@ -41,7 +41,8 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
         auto frames = [&](int n) {
             for (int i = 0; i < n; ++i) ASSERT_TRUE(delegate.runOnce());
         };
-        frames(2);
+        // The level loader takes a few frames: capture, textures, the fade through black.
+        for (int i = 0; i < 600 && !game(); ++i) frames(1);
         ASSERT_NE(game(), nullptr) << "--level did not start the level";
         frames(90);
         Player::Player& player = game()->getWorld().getPlayer();
