@@ -27,3 +27,4 @@ add_dependencies(menus_level_loader_test pak)
 zelv_test(menus_level_select_test GL SOURCES tests/LevelSelectTest.cpp DEPS zelv_menus zelv_save zelv_graphics_testsupport
           TIMEOUT 120)
 add_dependencies(menus_level_select_test pak)
+zelv_benchmark(menus_level_load_bench SOURCES bench/LevelLoadBench.cpp DEPS zelv_menus zelv_save zelv::zlib)
