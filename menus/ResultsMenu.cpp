@@ -53,8 +53,9 @@ ResultsMenu::ResultsMenu(Graphics::Context* graphics, Audio::Context* audio, Fon
                 screenCentre() + glm::vec2(-5.0f, -313.0f + safeInset() + (safeInset() > 0.0f ? 38.0f : 0.0f)),
                 [&] {
                     static glm::vec3 const labelPosition(0.0f, -10.0f, 0.0f);
-                    boost::optional<SoundDescriptor const&> const click(Assets::sndDravoMenuButtonGeneral);
-                    boost::optional<TextureDescriptor const&> const base(Assets::texMenusButtonsContinueNormal);
+                    // Parameters refer to these, so they outlive the lambda.
+                    static boost::optional<SoundDescriptor const&> const click(Assets::sndDravoMenuButtonGeneral);
+                    static boost::optional<TextureDescriptor const&> const base(Assets::texMenusButtonsContinueNormal);
                     return Button::Parameters{Assets::hitMenusButtonsContinue,
                                               click,
                                               base,
