@@ -4,3 +4,5 @@ zelv_test(menus_result_recording_test SOURCES tests/ResultRecordingTest.cpp DEPS
 zelv_test(menus_result_texts_test SOURCES tests/ResultTextsTest.cpp DEPS zelv_menus)
 zelv_test(menus_results_menu_test GL SOURCES tests/ResultsMenuTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
 add_dependencies(menus_results_menu_test pak)
+zelv_test(menus_options_test GL SOURCES tests/OptionsTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+add_dependencies(menus_options_test pak)
