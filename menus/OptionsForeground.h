@@ -49,5 +49,5 @@ private:
     std::vector<OptionCheckbox> checkboxes_;
     Sound toggleSound_;
     boost::optional<FocusNavigator> focus_;
-    Audio::Context* audio_;
+    [[maybe_unused]] Audio::Context* audio_;
 };
