@@ -64,7 +64,7 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
       mode_(modeFor(level, hardcore)),
       modeMachine_(makeModeMachine(mode_)),
       catalogIndex_(LevelCatalog::findByPath(path)),
-      world_(graphics, audio, events, std::move(level), postProcessing, mode_, catalogIndex_),
+      world_(graphics, audio, events, std::move(level), postProcessing, mode_, worldEndOfLevelCallback(), catalogIndex_),
       controlSchemeChoice_(savedControlSchemeChoice()),
       controlScheme_(makeControlScheme(controlSchemeChoice_, graphics)),
       pauseButtonRect_(hud_.pauseButtonCentre(), glm::vec2(128.0f, 128.0f)),

@@ -1,5 +1,6 @@
 #pragma once
 #include "game/GameModeStateMachine.h"
+#include "world/HardcoreRunTime.h"
 
 // The main levels played one after another as one run. The run's total time outlives every game
 // screen, which is rebuilt between the levels.
@@ -9,10 +10,7 @@ public:
     void preDraw(GameViewController&) override {}
     void drawOverlay(Graphics::Context*, Graphics::StandardShader*, glm::mat4 const&) override {}
 
-    static void resetRunTime() { runTime_ = 0.0f; }
-    static void addRunTime(float ms) { runTime_ += ms; }
-    static float runTime() { return runTime_; }
-
-private:
-    static inline float runTime_ = 0.0f;
+    static void resetRunTime() { HardcoreRunTime::total = 0.0f; }
+    static void addRunTime(float ms) { HardcoreRunTime::total += ms; }
+    static float runTime() { return HardcoreRunTime::total; }
 };

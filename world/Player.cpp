@@ -76,7 +76,8 @@ void resetMovementState() { movement() = MovementState(); }
 
 Player::Player(Graphics::Context* graphics, Audio::Context* audio, PhysicsWorld& physics, CheckPoint* checkPoint, b2Body*,
                PostProcessingStep* postProcessing, EventHandler* events, std::vector<PristineLevel::PathNode>&& laps,
-               Fluids* fluids, GameMode mode, boost::optional<unsigned long> const& levelIndex, float* levelTime)
+               Fluids* fluids, GameMode mode, boost::optional<unsigned long> const& levelIndex, float* levelTime,
+               TransitToEndOfLevelCallback const& endOfLevel)
     : audio_(audio),
       fluids_(fluids),
       gravityMagnitude_(physics.box2d().GetGravity().Length()),
@@ -86,7 +87,7 @@ Player::Player(Graphics::Context* graphics, Audio::Context* audio, PhysicsWorld&
       deathSound_(audio, Assets::sndCharacterDravoCaracterDeath),
       slideLoop_(audio, Assets::sndCharacterDravoCharacterSlideLoop),
       checkPoint_(checkPoint),
-      respawner_(events, mode, levelIndex, levelTime),
+      respawner_(events, mode, levelIndex, levelTime, endOfLevel),
       face_(graphics, uint32_t(nowMs())),
       outline_(graphics, checkPoint->respawnPosition, outerRadius),
       laps_(std::move(laps)),

@@ -62,7 +62,8 @@ public:
     Player(Graphics::Context* graphics, Audio::Context* audio, PhysicsWorld& physics, CheckPoint* checkPoint,
            b2Body* unused, PostProcessingStep* postProcessing, EventHandler* events,
            std::vector<PristineLevel::PathNode>&& laps, Fluids* fluids, GameMode mode,
-           boost::optional<unsigned long> const& levelIndex, float* levelTime);
+           boost::optional<unsigned long> const& levelIndex, float* levelTime,
+           TransitToEndOfLevelCallback const& endOfLevel = {});
     Player(Player const&) = delete;
     Player& operator=(Player const&) = delete;
 

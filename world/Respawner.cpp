@@ -2,13 +2,16 @@
 
 #include <glm/vec3.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 #include "graphics/Context.h"
 #include "graphics/PostProcessingStep.h"
+#include "level/LevelCatalog.h"
 #include "os/EventHandler.h"
 #include "os/services/PlatformServices.h"
 #include "world/Camera.h"
+#include "world/HardcoreRunTime.h"
 #include "world/Player.h"
 
 namespace Player {
@@ -25,12 +28,21 @@ void Respawner::kill(Player& player, PostProcessingStep* postProcessing) {
     player.blockMove(10000.0f);
     player.blockJump(10000.0f);
     state_ = Dying;
-    // A hardcore run counts no deaths; without a level index there is no run to end, so the
-    // player respawns as in the other modes.
+    // A hardcore run counts no deaths. A death in a catalog level ends the run, to be retried
+    // from the first level; without a level index (or an end-of-level callback) there is no run
+    // to end, so the player respawns as in the other modes.
+    bool const endsRun = mode_ == GameMode::Hardcore && levelIndex_ && endOfLevel_;
     if (mode_ != GameMode::Hardcore) {
         ++player.deaths_;
     }
-    if (postProcessing != nullptr) {
+    if (endsRun) {
+        HardcoreRunTime::total += levelTime_ != nullptr ? *levelTime_ : 0.0f;
+        int64_t const done = LevelCatalog::indexInMode(int32_t(*levelIndex_), GameMode::Normal);
+        ResultsMenu::HardcoreFailedGameModeTriggerParameters const failed(
+            HardcoreRunTime::total, uint64_t(std::max<int64_t>(done, 0)), LevelCatalog::countOfMode(GameMode::Normal));
+        LevelCatalog::Entry const& first = LevelCatalog::entry(0);
+        endOfLevel_(TriggerVariant(failed), first.path, first.nameKey);
+    } else if (postProcessing != nullptr) {
         postProcessing->requestCapture();
         postProcessing->fadeAddColor(glm::vec3(0.6f, 0.0f, 0.0f), glm::vec3(0.0f), 0.002f);
         postProcessing->fadeColor(glm::vec3(0.25f), glm::vec3(1.0f), 0.002f);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "level/GameMode.h"
+#include "menus/TriggerVariant.h"
 
 class Camera;
 class EventHandler;
@@ -22,8 +23,9 @@ class Respawner {
 public:
     enum State : uint32_t { Alive = 0, Dying = 1, Respawned = 2, WaitingForTextures = 3, FadingIn = 4 };
 
-    Respawner(EventHandler* events, GameMode mode, boost::optional<unsigned long> const& levelIndex, float* levelTime)
-        : events_(events), mode_(mode), levelIndex_(levelIndex), levelTime_(levelTime) {}
+    Respawner(EventHandler* events, GameMode mode, boost::optional<unsigned long> const& levelIndex, float* levelTime,
+              TransitToEndOfLevelCallback endOfLevel)
+        : events_(events), mode_(mode), levelIndex_(levelIndex), levelTime_(levelTime), endOfLevel_(std::move(endOfLevel)) {}
 
     // Only while alive.
     void kill(Player& player, PostProcessingStep* postProcessing);
@@ -38,6 +40,7 @@ private:
     GameMode mode_;
     boost::optional<unsigned long> levelIndex_;
     float* levelTime_;
+    TransitToEndOfLevelCallback endOfLevel_;
 };
 
 }  // namespace Player

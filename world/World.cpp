@@ -121,7 +121,8 @@ float distanceToSegment(glm::vec2 p, glm::vec2 a, glm::vec2 b) {
 }  // namespace
 
 World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* events, PristineLevel::Data&& level,
-             PostProcessingStep* postProcessing, GameMode mode, boost::optional<unsigned long> const& catalogIndex)
+             PostProcessingStep* postProcessing, GameMode mode, TransitToEndOfLevelCallback const& endOfLevel,
+             boost::optional<unsigned long> const& catalogIndex)
     : drawList_(graphics, level.meshSet, this, postProcessing),
       checkPoints_(takeCheckPoints(level)),
       fixtureSignals_(takeFixtureSignals(level)),
@@ -140,7 +141,7 @@ World::World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* e
       fluids_(graphics, audio, level.fluids, ground_),
       time_(0.0f),
       player_(graphics, audio, *physics_, &checkPoints_.front(), ground_, postProcessing, events,
-              std::move(level.progressPath), &fluids_, mode, catalogIndex, &time_),
+              std::move(level.progressPath), &fluids_, mode, catalogIndex, &time_, endOfLevel),
       springHinges_(buildEach<SpringHinge>(level.soundHinges,
                                            [&](auto& out, auto const& record) {
                                                out.emplace_back(audio, dynamicBodies_, ground_, physics_->box2d(),

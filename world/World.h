@@ -68,8 +68,15 @@ public:
     inline static constexpr uint32_t startEndSequenceSignal = 20000014;
     using MeshAnimationData = decltype(PristineLevel::Data::meshAnimationFrames);
 
+    // endOfLevel is not kept: the player calls it when a hardcore run ends in a death.
     World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* events, PristineLevel::Data&& level,
-          PostProcessingStep* postProcessing, GameMode mode, boost::optional<unsigned long> const& catalogIndex);
+          PostProcessingStep* postProcessing, GameMode mode, TransitToEndOfLevelCallback const& endOfLevel,
+          boost::optional<unsigned long> const& catalogIndex);
+    // A world whose hardcore deaths respawn the player (tests and tools).
+    World(Graphics::Context* graphics, Audio::Context* audio, EventHandler* events, PristineLevel::Data&& level,
+          PostProcessingStep* postProcessing, GameMode mode, boost::optional<unsigned long> const& catalogIndex)
+        : World(graphics, audio, events, std::move(level), postProcessing, mode, TransitToEndOfLevelCallback(),
+                catalogIndex) {}
     ~World() override;
     World(World const&) = delete;
     World& operator=(World const&) = delete;

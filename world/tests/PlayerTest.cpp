@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "level/LevelCatalog.h"
 #include "save/RoamingDataFile.h"
+#include "world/HardcoreRunTime.h"
 #include "world/tests/WorldRig.h"
 
 using world_test::Heard;
@@ -155,6 +157,27 @@ TEST(PlayerDeath, ADeadlyFixtureKillsAndThePlayerRespawns) {
     EXPECT_TRUE(hardcore.world->getPlayer().isAlive()) << "without a level index the player respawns";
     EXPECT_EQ(hardcore.world->getPlayer().tint(), glm::vec4(64.0f / 255.0f, 222.0f / 255.0f, 207.0f / 255.0f, 1.0f))
         << "no finished hardcore run in the save record";
+
+    // In a catalog level the death ends the run: once, as alternative 4 with the run's time and
+    // the levels done, to be retried from the first level.
+    std::vector<std::pair<TriggerVariant, std::string>> ends;
+    HardcoreRunTime::total = 1000.0f;
+    Rig run(longLevel().data(), GameMode::Hardcore,
+            [&](TriggerVariant const& result, std::string const& path, std::string const&) { ends.emplace_back(result, path); },
+            3ul);
+    run.frames(5, 20.0f);
+    run.world->getPlayer().kill();
+    run.world->getPlayer().kill();
+    run.frames(6, 20.0f);
+    ASSERT_EQ(ends.size(), 1u);
+    ASSERT_EQ(ends[0].first.which(), 4);
+    auto const& failed = boost::get<ResultsMenu::HardcoreFailedGameModeTriggerParameters>(ends[0].first);
+    EXPECT_FLOAT_EQ(failed.runTime, 1100.0f);
+    EXPECT_EQ(failed.levelsCompleted, uint64_t(LevelCatalog::indexInMode(3, GameMode::Normal)));
+    EXPECT_EQ(failed.levelCount, LevelCatalog::countOfMode(GameMode::Normal));
+    EXPECT_EQ(ends[0].second, LevelCatalog::entry(0).path);
+    EXPECT_EQ(run.world->getPlayer().getDeathCount(), 0u);
+    HardcoreRunTime::total = 0.0f;
 }
 
 // A closed lap path counts loops; skipping more than two points ahead is ignored; fewer than two

@@ -92,13 +92,16 @@ struct Rig {
     ControlSchemeInputState input;  // handed to every update
     float now = 0.0f;
 
-    explicit Rig(PristineLevel::Data level, GameMode mode = GameMode::Normal) {
+    explicit Rig(PristineLevel::Data level, GameMode mode = GameMode::Normal,
+                 TransitToEndOfLevelCallback const& endOfLevel = {},
+                 boost::optional<unsigned long> const& catalogIndex = boost::none) {
         mountSampleData();
         // The save record the player reads its tint from: an empty folder, never the user's.
         static testing_support::TempDir const documents;
         setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
         Player::resetMovementState();
-        world = std::make_unique<World>(nullptr, &audio.context, &events, std::move(level), nullptr, mode, boost::none);
+        world = std::make_unique<World>(nullptr, &audio.context, &events, std::move(level), nullptr, mode, endOfLevel,
+                                        catalogIndex);
         world->setMusicService(&music);
     }
 
