@@ -235,8 +235,8 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
         EXPECT_EQ(game_center::services().score(board), 1);
         EXPECT_DOUBLE_EQ(game_center::services().achievementPercent(achievement), 5.0);
     }
-    // A later level keeps the total; a death in the goal's frame ends nothing; the level before a
-    // bonus level chains past it.
+    // A later level keeps the total; a death in the goal's frame ends the run as a failed one and
+    // nothing else; the level before a bonus level chains past it.
     float const total = HardcoreGameModeStateMachine::runTime();
     for (bool dead : {true, false}) {
         Screen s(flatLevel(), "levels/level04.pxl", true);
@@ -246,7 +246,11 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
         s.frames();
         EXPECT_EQ(s.started, dead ? std::vector<std::string>{}
                                   : std::vector<std::string>{"levels/level05.pxl level05Name skip hardcore"});
-        EXPECT_EQ(s.game->levelEnded(), !dead);
+        EXPECT_TRUE(s.game->levelEnded());
+        ASSERT_EQ(s.results.size(), dead ? 1u : 0u);
+        if (dead) {
+            EXPECT_EQ(s.results[0].which(), 4);
+        }
     }
     EXPECT_EQ(game_center::services().score(board), 4);
     // The last level, and a level outside the catalog, end the run with its whole time.
