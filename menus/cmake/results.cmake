@@ -6,3 +6,5 @@ zelv_test(menus_results_menu_test GL SOURCES tests/ResultsMenuTest.cpp DEPS zelv
 add_dependencies(menus_results_menu_test pak)
 zelv_test(menus_options_test GL SOURCES tests/OptionsTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
 add_dependencies(menus_options_test pak)
+zelv_test(menus_start_menu_test GL SOURCES tests/StartMenuTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+add_dependencies(menus_start_menu_test pak)
