@@ -275,15 +275,6 @@ public:
                                                 pause, question, restart, startLevelCallback(), skipTutorial,
                                                 mainMenu, hardcore);
             });
-        } else if constexpr (requires { Impl::makeGameScreen(*this, rc, endOfLevel, pause, question, mainMenu, path,
-                                                             name, restart, skipTutorial, hardcore); }) {
-            // Until the loader screen lands: the least of its steps, the game screen built and its
-            // textures loaded here, then the level clock zeroed and the screen installed once.
-            std::unique_ptr<ViewController> game = Impl::makeGameScreen(
-                *this, rc, endOfLevel, pause, question, mainMenu, path, name, restart, skipTutorial, hardcore);
-            if (!game) return;
-            events_.trigger(signalLevelInstalled);
-            installViewController(std::move(game));
         }
     }
 
@@ -315,6 +306,8 @@ public:
                                                 &rc.fonts, returnToMainMenuCallback(), startLevelCallback(), result,
                                                 path, name, skipTutorial, &cloudSync_, hardcore);
             });
+        } else {
+            std::fprintf(stderr, "zelv: level %s ended; there is no end-of-level screen yet\n", path.c_str());
         }
     }
 

@@ -11,13 +11,13 @@
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "menus/ConfirmationBoxViewController.h"
+#include "game/GameViewController.h"
 #include "menus/LevelLoaderViewController.h"
 #include "os/AbstractApp.h"
 #include "os/FileSystem.h"
 #include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
-#include "os/shell/LevelStart.h"
 #include "save/CloudSyncThread.h"
 #include "save/RoamingDataFile.h"
 #include "world/WorldConstants.h"
@@ -65,11 +65,6 @@ struct Impl {
         if (index > UINT32_MAX) return false;
         RoamingDataFile file("roamingData");
         return file.data.hasLevelEntry(static_cast<uint32_t>(index));
-    }
-    // Builds the game screen while the level loader's screen has not landed.
-    template <class App, class RenderContexts, class... Rest>
-    static std::unique_ptr<ViewController> makeGameScreen(App& app, RenderContexts& rc, Rest&&... rest) {
-        return os::makeGameScreen(app, rc, std::forward<Rest>(rest)...);
     }
 };
 

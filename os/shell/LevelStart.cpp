@@ -40,40 +40,4 @@ void waitForTextures(Graphics::Context& graphics) {
     graphics.setBurstLoading(burst);
 }
 
-namespace {
-
-struct Describe {
-    char text[200];
-    std::string operator()(ResultsMenu::NormalGameModeTriggerParameters const& r) {
-        std::snprintf(text, sizeof text, "result 0, coins %" PRIu64 " of %" PRIu64 ", deaths %" PRIu64 ", time %.1f ms, level %" PRIu64,
-                      r.coinsCollected, r.coinTotal, r.deaths, double(r.levelTime), r.levelIndex);
-        return text;
-    }
-    std::string operator()(ResultsMenu::CollectTimeGameModeTriggerParameters const& r) {
-        std::snprintf(text, sizeof text, "result 1, coins %" PRIu64 " of %" PRIu64 ", remaining %.1f ms, level %" PRIu64,
-                      r.coinsCollected, r.coinTotal, double(r.remainingTime), r.levelIndex);
-        return text;
-    }
-    std::string operator()(ResultsMenu::TimeAttackGameModeTriggerParameters const& r) {
-        std::snprintf(text, sizeof text, "result 2, laps %.4f, level %" PRIu64, double(r.laps), r.levelIndex);
-        return text;
-    }
-    std::string operator()(ResultsMenu::HardcoreGameModeTriggerParameters const& r) {
-        std::snprintf(text, sizeof text, "result 3, run time %.1f ms", double(r.runTime));
-        return text;
-    }
-    std::string operator()(ResultsMenu::HardcoreFailedGameModeTriggerParameters const& r) {
-        std::snprintf(text, sizeof text, "result 4, run time %.1f ms, levels %" PRIu64 " of %" PRIu64, double(r.runTime),
-                      r.levelsCompleted, r.levelCount);
-        return text;
-    }
-};
-
-}  // namespace
-
-std::string describeResult(TriggerVariant const& result) {
-    Describe d;
-    return boost::apply_visitor(d, result);
-}
-
 }  // namespace os
