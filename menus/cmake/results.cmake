@@ -8,3 +8,4 @@ zelv_test(menus_options_test GL SOURCES tests/OptionsTest.cpp DEPS zelv_menus ze
 add_dependencies(menus_options_test pak)
 zelv_test(menus_start_menu_test GL SOURCES tests/StartMenuTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
 add_dependencies(menus_start_menu_test pak)
+zelv_benchmark(menus_results_bench SOURCES bench/ResultsBench.cpp DEPS zelv_menus zelv_graphics_testsupport)
