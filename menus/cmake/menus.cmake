@@ -15,7 +15,7 @@ zelv_test(menus_confirmation_screens_test GL SOURCES tests/ConfirmationBoxScreen
 add_dependencies(menus_confirmation_screens_test pak)
 zelv_fuzzer(menus_hit_rect_fuzzer SOURCES fuzz/HitRectFuzzer.cpp DEPS zelv_menus
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/menus_hit_rect_fuzzer)
-zelv_test(menus_steady_frame_test GL SOURCES tests/SteadyFrameTest.cpp DEPS zelv_menus zelv_graphics_testsupport)
+zelv_test(menus_steady_frame_test GL SOURCES tests/SteadyFrameTest.cpp DEPS zelv_menus zelv_graphics_testsupport zelv_allocation_counter)
 add_dependencies(menus_steady_frame_test pak)
 zelv_benchmark(menus_bench SOURCES bench/MenuBench.cpp DEPS zelv_menus)
 zelv_test(menus_missing_art_test GL SOURCES tests/MissingArtTest.cpp DEPS zelv_menus zelv_graphics_testsupport)

@@ -1,33 +1,9 @@
-// A steady frame must not allocate: this binary replaces the global operator new to count.
+// A steady frame must not allocate: this binary counts every global operator new.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "os/tests/FakeAppImpl.h"
+#include "testing/AllocationCounter.h"
 #include "testing/GlTestContext.h"
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<size_t> allocations{0};
-}  // namespace
-
-// The replacements below pair malloc with free on purpose.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -52,10 +28,10 @@ TEST(TickAllocation, SteadyFramesWithSignalsAllocateNothing) {
         app->tick();
     };
     for (int i = 0; i < 5; ++i) frame();  // warm-up: queues reach their working size
-    counting = true;
+    size_t const before = testing_support::allocationCount();
     for (int i = 0; i < 300; ++i) frame();
-    counting = false;
-    EXPECT_EQ(allocations.load(), 0u);
+    size_t const allocated = testing_support::allocationCount() - before;
+    EXPECT_EQ(allocated, 0u);
     EXPECT_EQ(delivered, 305 * 40);
 }
 

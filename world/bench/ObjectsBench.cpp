@@ -12,29 +12,9 @@
 
 #include "audio/Context.h"
 #include "os/EventHandler.h"
+#include "testing/AllocationCounter.h"
 #include "tools/datatool/LevelBuilder.h"
 #include "world/World.h"
-
-namespace {
-std::atomic<std::size_t> allocations{0};
-}  // namespace
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -149,13 +129,13 @@ BENCHMARK(BM_StepWith20OnTheGround)->Unit(benchmark::kMicrosecond);
 
 void BM_ObjectsFrameAllocations(benchmark::State& state) {
     Run run(objectsLevel());
-    std::size_t const before = allocations.load();
+    std::size_t const before = testing_support::allocationCount();
     std::size_t frames = 0;
     for (auto _ : state) {
         run.frame();
         ++frames;
     }
-    state.counters["allocs_per_frame"] = double(allocations.load() - before) / double(std::max<std::size_t>(frames, 1));
+    state.counters["allocs_per_frame"] = double(testing_support::allocationCount() - before) / double(std::max<std::size_t>(frames, 1));
 }
 BENCHMARK(BM_ObjectsFrameAllocations)->Unit(benchmark::kMicrosecond)->Iterations(2000);
 

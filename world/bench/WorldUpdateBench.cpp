@@ -16,32 +16,9 @@
 
 #include "audio/Context.h"
 #include "os/EventHandler.h"
+#include "testing/AllocationCounter.h"
 #include "tools/datatool/LevelBuilder.h"
 #include "world/World.h"
-
-namespace {
-
-std::atomic<std::size_t> allocations{0};
-
-}  // namespace
-
-// The replacements below pair malloc with free on purpose.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -100,7 +77,7 @@ template <class Frame>
 void timeFrames(benchmark::State& state, Frame&& frame) {
     std::vector<double> micros;
     micros.reserve(1 << 16);
-    std::size_t const before = allocations.load();
+    std::size_t const before = testing_support::allocationCount();
     std::size_t frames = 0;
     for (auto _ : state) {
         auto const start = std::chrono::steady_clock::now();
@@ -111,7 +88,7 @@ void timeFrames(benchmark::State& state, Frame&& frame) {
         }
         ++frames;
     }
-    std::size_t const allocated = allocations.load() - before;
+    std::size_t const allocated = testing_support::allocationCount() - before;
     std::sort(micros.begin(), micros.end());
     state.counters["p50_us"] = micros[micros.size() / 2];
     state.counters["p99_us"] = micros[micros.size() * 99 / 100];

@@ -9,9 +9,9 @@ add_dependencies(world_test pak)
 
 zelv_fuzzer(world_level_fuzzer SOURCES fuzz/WorldLevelFuzzer.cpp DEPS zelv_world
             CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/world_level_fuzzer)
-zelv_benchmark(world_update_bench SOURCES bench/WorldUpdateBench.cpp DEPS zelv_world zelv_level_builder)
+zelv_benchmark(world_update_bench SOURCES bench/WorldUpdateBench.cpp DEPS zelv_world zelv_level_builder zelv_allocation_counter)
 zelv_test(world_player_gl_test GL SOURCES tests/PlayerGlTest.cpp DEPS zelv_world zelv_level_builder zelv_graphics_testsupport)
 add_dependencies(world_player_gl_test pak)
 zelv_test(world_rope_gl_test GL SOURCES tests/RopeGlTest.cpp DEPS zelv_world zelv_level_builder zelv_graphics_testsupport)
 add_dependencies(world_rope_gl_test pak)
-zelv_benchmark(world_objects_bench SOURCES bench/ObjectsBench.cpp DEPS zelv_world zelv_level_builder)
+zelv_benchmark(world_objects_bench SOURCES bench/ObjectsBench.cpp DEPS zelv_world zelv_level_builder zelv_allocation_counter)

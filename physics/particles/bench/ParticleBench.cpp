@@ -14,30 +14,7 @@
 #include <box2d/box2d.h>
 
 #include "physics/particles/PhysicsWorld.h"
-
-namespace {
-
-std::atomic<std::size_t> allocations{0};
-
-}  // namespace
-
-// The replacements below pair malloc with free on purpose.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "testing/AllocationCounter.h"
 
 namespace {
 
@@ -110,13 +87,13 @@ void solve(benchmark::State& state, bool allPairs, int chainChildren) {
     for (int i = 0; i < 3; ++i) {
         particles.Solve(step);
     }
-    std::size_t const before = allocations.load();
+    std::size_t const before = testing_support::allocationCount();
     std::size_t steps = 0;
     for (auto _ : state) {
         particles.Solve(step);
         ++steps;
     }
-    state.counters["allocs_per_step"] = double(allocations.load() - before) / double(steps);
+    state.counters["allocs_per_step"] = double(testing_support::allocationCount() - before) / double(steps);
     state.counters["contacts_per_particle"] =
         double(particles.GetContactCount()) / double(particles.GetParticleCount());
     state.counters["body_contacts"] = particles.GetBodyContactCount();
