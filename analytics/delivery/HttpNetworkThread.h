@@ -55,6 +55,18 @@ public:
         std::chrono::milliseconds timeout{20000};
         // Redirects followed before one is refused; 0 means only the hard cap applies.
         int32_t redirectsLimit = 0;
+
+        // A request from a task class's arguments; the time-out in seconds.
+        static Request make(std::string method, std::string url, std::map<std::string, std::string> const& headers,
+                            std::vector<uint8_t> body, double timeoutSeconds) {
+            Request request;
+            request.method = std::move(method);
+            request.url = std::move(url);
+            request.headers.assign(headers.begin(), headers.end());
+            request.body = std::move(body);
+            request.timeout = std::chrono::milliseconds(int64_t(timeoutSeconds * 1000.0));
+            return request;
+        }
     };
 
     class Listener {

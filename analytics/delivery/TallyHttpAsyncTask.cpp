@@ -9,12 +9,7 @@ public:
     Task sendMethod(std::string const& method, std::string const& url, platform::Data body, HeaderFields const& headerFields,
                     double timeoutInterval, uint32_t, Delegate delegate, bool startImmediately) const override {
         auto task = std::make_shared<TallyHttpAsyncTask>();
-        HttpNetworkThread::Request request;
-        request.method = method;
-        request.url = url;
-        request.headers.assign(headerFields.begin(), headerFields.end());
-        request.body = std::move(body);
-        request.timeout = std::chrono::milliseconds(int64_t(timeoutInterval * 1000.0));
+        auto request = HttpNetworkThread::Request::make(method, url, headerFields, std::move(body), timeoutInterval);
         task->connection_ = std::make_shared<TallyConnectionDelegate>(std::move(delegate), task, std::move(request));
         if (startImmediately) task->startInRunLoop(platform::SdkLoop::shared());
         return task;

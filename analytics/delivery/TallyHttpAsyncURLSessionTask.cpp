@@ -9,12 +9,7 @@ public:
     Task sendMethod(std::string const& method, std::string const& url, platform::Data body, HeaderFields const& headerFields,
                     double timeoutInterval, uint32_t, Delegate delegate, bool startImmediately) const override {
         auto task = std::make_shared<TallyHttpAsyncURLSessionTask>();
-        HttpNetworkThread::Request request;
-        request.method = method;
-        request.url = url;
-        request.headers.assign(headerFields.begin(), headerFields.end());
-        request.body = std::move(body);
-        request.timeout = std::chrono::milliseconds(int64_t(timeoutInterval * 1000.0));
+        auto request = HttpNetworkThread::Request::make(method, url, headerFields, std::move(body), timeoutInterval);
         task->task_ = std::make_shared<TallyURLSessionDelegate>(std::move(delegate), task, std::move(request));
         if (startImmediately) task->resume();
         return task;
