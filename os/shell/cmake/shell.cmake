@@ -7,7 +7,7 @@ zelv_test(shell_download_test TSAN SOURCES tests/DownloadTest.cpp ${PROJECT_SOUR
           DEPS zelv_shell zelv::zlib TIMEOUT 120)
 zelv_test(shell_video_test SOURCES tests/VideoTest.cpp DEPS zelv_shell GL TIMEOUT 120)
 # Runs itself under Xvfb for a real window.
-zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp tests/LevelLoadRunTest.cpp DEPS zelv_shell zelv_crash GL NOMAIN TIMEOUT 180)
+zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp tests/LevelLoadRunTest.cpp DEPS zelv_shell zelv_crash zelv_testing_x11 GL NOMAIN TIMEOUT 180)
 if(TARGET shell_launch_test AND TARGET pak)
   add_dependencies(shell_launch_test pak)
 endif()

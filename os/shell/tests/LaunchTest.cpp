@@ -19,6 +19,7 @@
 #include "os/shell/Impl.h"
 #include "os/shell/MainQueue.h"
 #include "testing/TestPaths.h"
+#include "testing/XInput.h"
 
 namespace {
 
@@ -106,19 +107,4 @@ TEST(Launch, RealWindowInOrderSurvivesFocusLossAndLowMemory) {
 }  // namespace
 
 // The window needs a display: without one the test runs itself again under Xvfb.
-int main(int argc, char** argv) {
-    char const* driver = std::getenv("SDL_VIDEODRIVER");
-    if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
-        setenv("ZELV_UNDER_XVFB", "1", 1);
-        setenv("SDL_VIDEODRIVER", "x11", 1);
-        std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                const_cast<char*>("-screen 0 1400x800x24")};
-        for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-        args.push_back(nullptr);
-        execvp("xvfb-run", args.data());
-        std::perror("xvfb-run");
-        return 1;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }
