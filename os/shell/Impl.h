@@ -5,6 +5,7 @@
 
 #include "audio/Context.h"
 #include "fonts/Context.h"
+#include "game/EndOfLevelViewController.h"
 #include "game/PauseViewController.h"
 #include "graphics/Context.h"
 #include "graphics/PostProcessingStep.h"
@@ -34,7 +35,7 @@ struct Impl {
     // Screens whose issues have not landed: their transitions leave the current screen.
     using LevelLoaderViewController = ::LevelLoaderViewController<GameViewController>;
     using MainMenuLoaderViewController = Pending;
-    using EndOfLevelViewController = Pending;
+    using EndOfLevelViewController = ::EndOfLevelViewController;
     using PauseViewController = ::PauseViewController;
     using TriggerVariant = ::TriggerVariant;
     using ConfirmationBoxViewController = ::ConfirmationBoxViewController;
