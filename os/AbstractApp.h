@@ -289,6 +289,8 @@ public:
                                                 &rc.fonts, installCallback(), startLevelCallback(), &cloudSync_,
                                                 video);
             });
+        } else {
+            std::fprintf(stderr, "zelv: there is no main menu yet\n");
         }
         cloudSync_.resume();
         cloudSync_.send(1);
