@@ -36,39 +36,31 @@ OnScreenControlScheme::OnScreenControlScheme(Graphics::Context* graphics)
     rightArea_.maxX = c.x + 256.0f;
 }
 
-void OnScreenControlScheme::touchBegan(glm::vec2 const& p, uint32_t) {
+// The areas of jump and dive overlap: a touch's start gives dive the overlap, a move gives jump.
+void OnScreenControlScheme::press(glm::vec2 const& p, bool diveFirst) {
     if (leftArea_.contains(p)) {
         input_.left = 1;
         input_.right = 0;
     } else if (rightArea_.contains(p)) {
         input_.right = 1;
         input_.left = 0;
-    } else if (diveArea_.contains(p)) {
+    } else if (diveFirst ? diveArea_.contains(p) : !jumpArea_.contains(p) && diveArea_.contains(p)) {
         input_.dive = 1;
         input_.jump = 0;
     } else if (jumpArea_.contains(p)) {
         input_.jump = 1;
         input_.dive = 0;
     }
+}
+
+void OnScreenControlScheme::touchBegan(glm::vec2 const& p, uint32_t) {
+    press(p, true);
     ++touchCount_;
 }
 
 void OnScreenControlScheme::touchMoved(glm::vec2 const& p, uint32_t) {
     if (touchCount_ <= 0) return;
-    // Jump before dive here, the reverse of a touch's start.
-    if (leftArea_.contains(p)) {
-        input_.left = 1;
-        input_.right = 0;
-    } else if (rightArea_.contains(p)) {
-        input_.right = 1;
-        input_.left = 0;
-    } else if (jumpArea_.contains(p)) {
-        input_.jump = 1;
-        input_.dive = 0;
-    } else if (diveArea_.contains(p)) {
-        input_.dive = 1;
-        input_.jump = 0;
-    }
+    press(p, false);
 }
 
 void OnScreenControlScheme::touchEnded(glm::vec2 const& p, uint32_t) {

@@ -24,6 +24,7 @@ public:
     Rect const& rightArea() const { return rightArea_; }
 
 private:
+    void press(glm::vec2 const& point, bool diveFirst);
     InputState input_{0, 0, 0, 0, 1.0f};
     Sprite rocker_;
     Sprite jumpButton_;
