@@ -10,6 +10,12 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
 endif()
 
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+# Line tables are enough for backtraces; full debug info made every linked test ~100 MB.
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  add_compile_options(-gline-tables-only)
+else()
+  add_compile_options(-g1)
+endif()
 # Crash reports walk stacks by frame pointers; without them a walk stops at the first frame.
 add_compile_options(-fno-omit-frame-pointer)
 # glm leaves vectors and matrices uninitialised by default; our code relies on zero values.
