@@ -34,7 +34,7 @@ char const* const kStatusKeys[4] = {"downloaderDownloadingNewContent", "download
 
 float inset() { return needsSafeAreaInsets() ? -40.0f : 0.0f; }
 
-BackgroundDownloaderOverlay::Tween slide(int direction) {
+BackgroundDownloaderOverlay::Tween slideFor(int direction) {
     SlideTransition const s = slideTransition(direction, true);
     return {s.x, s.y, s.rate, s.firstThreshold, s.secondThreshold, s.x, 0.0f, 0};
 }
@@ -85,8 +85,8 @@ BackgroundDownloaderOverlay::BackgroundDownloaderOverlay(Graphics::Context* grap
                             glm::vec2(1.0f))),
       rightHolder_(barSprite(graphics, Assets::texMenusBackgrounddownloaderHolderLeft, 334.0f, -12.0f, std::nullopt,
                              glm::vec2(-1.0f, 1.0f))),
-      slideIn_(slide(4)),
-      slideOut_(slide(5)),
+      slideIn_(slideFor(4)),
+      slideOut_(slideFor(5)),
       projection_(screenProjection()),
       progress_(sane(::downloadProgress())),
       fonts_(fonts),
@@ -127,17 +127,17 @@ BackgroundDownloaderOverlay::BackgroundDownloaderOverlay(Graphics::Context* grap
 void BackgroundDownloaderOverlay::update(bool interactive, float dt) {
     dimAlpha_ = std::clamp(dimAlpha_ + dimSpeed_ * dt, 0.0f, kDimMax);
 
-    if (shown_ != targetShown_ && currentSlide().state == 2) {
+    if (shown_ != targetShown_ && slide().state == 2) {
         shown_ = targetShown_;
-        currentSlide().t = 0.0f;
-        currentSlide().state = 1;
+        slide().t = 0.0f;
+        slide().state = 1;
     }
-    advance(currentSlide(), dt);
+    advance(slide(), dt);
 
-    if (activePulse().state == 2) {
+    if (pulse().state == 2) {
         activePulse_ ^= 1;
-        activePulse().t = 0.0f;
-        activePulse().state = 1;
+        pulse().t = 0.0f;
+        pulse().state = 1;
     }
 
     // A stored 3 holds until a finished notice is pending: the platform is not asked meanwhile.
@@ -145,7 +145,7 @@ void BackgroundDownloaderOverlay::update(bool interactive, float dt) {
     if (!holding) {
         downloadState_ = ::downloadState();
         switch (downloadState_) {
-        case 0: advance(activePulse(), dt); break;
+        case 0: advance(pulse(), dt); break;
         case 1: {
             int const reason = downloadPausedReason();
             if (reason == 2) {
@@ -187,13 +187,14 @@ void BackgroundDownloaderOverlay::update(bool interactive, float dt) {
         if (downloadState_ != 3) {
             dimSpeed_ = -kDimSpeed;
             if (finishPending_) {
-                finishedBox_.close();
+                // Closing a box that never opened would play its closing animation.
+                if (finishedBox_.isActive()) finishedBox_.close();
                 finishPending_ = false;
             }
             progress_ = downloadState_ == 4 ? 1.0f : sane(::downloadProgress());
         }
     } else {
-        advance(activePulse(), dt);
+        advance(pulse(), dt);
     }
 
     if (interactive) {
@@ -204,9 +205,9 @@ void BackgroundDownloaderOverlay::update(bool interactive, float dt) {
 }
 
 void BackgroundDownloaderOverlay::preDraw() {
-    Tween& s = currentSlide();
+    Tween& s = slide();
     s.value = s.from + (s.to - s.from) * sineRamp(s.t, s.rampA, s.rampB);
-    Tween& p = activePulse();
+    Tween& p = pulse();
     p.value = p.t * p.to + (1.0f - p.t) * p.from;
     finishedBox_.preDraw();
     cellularBox_.preDraw();
@@ -237,13 +238,13 @@ void BackgroundDownloaderOverlay::draw(Graphics::Context* graphics, Graphics::St
     noDiskSpaceBox_.draw(graphics, shader, projection_);
     cellularBox_.draw(graphics, shader, projection_);
 
-    glm::mat4 const m = glm::translate(projection_, glm::vec3(0.0f, currentSlide().value, 0.0f));
+    glm::mat4 const m = glm::translate(projection_, glm::vec3(0.0f, slide().value, 0.0f));
     shader->use(Graphics::StandardShader::kColor);
     shader->setPVM(m);
     shader->setColor(glm::vec4(1.0f));
     backBar_.draw(*shader);
 
-    shader->setColor(glm::vec4(activePulse().value));
+    shader->setColor(glm::vec4(pulse().value));
     drawnBar_ = progressBar_.quad();
     // Corners 0 and 1 are the right edge, 2 and 3 the left: the bar grows from its left end.
     float const left = drawnBar_.corner(2).position.x;

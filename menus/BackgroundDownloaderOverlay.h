@@ -81,8 +81,8 @@ public:
     static bool cellularAskedThisRun();
 
 private:
-    Tween& currentSlide() { return shown_ == 1 ? slideIn_ : slideOut_; }
-    Tween& activePulse() { return activePulse_ == 0 ? pulseUp_ : pulseDown_; }
+    Tween& slide() { return shown_ == 1 ? slideIn_ : slideOut_; }
+    Tween& pulse() { return activePulse_ == 0 ? pulseUp_ : pulseDown_; }
     ConfirmationBox& inputBox();
 
     int downloadState_;

@@ -17,14 +17,18 @@
 
 namespace {
 
+bool mountOnce() {
+    Singleton<FileSystem>::instance().mount((testing_support::binaryDir() / "pak0.pak").string());
+    platform_services::setScreenSizes(1280, 720, 320, 180);
+    Credits::setSeedForTesting(1);
+    return true;
+}
+
+// The data is mounted before the fonts read their tables.
 struct Rig {
-    Rig() {
-        Singleton<FileSystem>::instance().mount((testing_support::binaryDir() / "pak0.pak").string());
-        platform_services::setScreenSizes(1280, 720, 320, 180);
-        gl.bindTarget();
-        Credits::setSeedForTesting(1);
-    }
+    bool mounted = mountOnce();
     testing_support::GlTestContext gl{320, 180};
+    bool bound = (gl.bindTarget(), true);
     Graphics::Context graphics{1 << 30, boost::none};
     Fonts::Context fonts{&graphics, "fonts/", "en_US"};
 };

@@ -142,7 +142,9 @@ TEST_F(Pages, EmptyCreditsEndByTheScrollAtSixtyFrames) {
     frames = 0;
     while (c.state() == Credits::kScrolling && frames < 2000) {
         c.update(kFrame), ++frames;
-        if (frames == 60) EXPECT_FLOAT_EQ(c.offset(), 30.0f);  // 30 px a second
+        if (frames == 60) {
+            EXPECT_FLOAT_EQ(c.offset(), 30.0f);  // 30 px a second
+        }
     }
     // Past H/2 + 20 = 380 pixels: 761 frames, about 12.7 s.
     EXPECT_EQ(frames, 761);
@@ -220,11 +222,13 @@ TEST_F(Pages, LeaderboardSignedInSignedOutAndAgain) {
     menu.gamepadInput(a);
     EXPECT_EQ(menu.state(), 1u);
     int frames = 0;
-    while (backs == 1 && frames < 300) {
+    while (menu.box()->isActive() && frames < 300) {
+        EXPECT_EQ(backs, 1);
         menu.update(10.0f), ++frames;
         menu.preDraw();
-        if (backs == 1) EXPECT_TRUE(menu.box()->isActive());
     }
+    EXPECT_EQ(backs, 1);
+    menu.update(10.0f);  // the frame after the box has gone
     EXPECT_EQ(backs, 2);
     EXPECT_GT(frames, 10);  // the closing animation played
 
