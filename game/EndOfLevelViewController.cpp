@@ -9,6 +9,7 @@
 #include "graphics/ScreenAnchor.h"
 #include "level/LevelCatalog.h"
 #include "os/services/GameCenter.h"
+#include "os/services/ShellServices.h"
 #include "save/CloudSyncThread.h"
 
 namespace {
@@ -71,6 +72,7 @@ EndOfLevelViewController::EndOfLevelViewController(
       cloudSync_(cloudSync),
       hardcore_(hardcore) {
     buildResults();
+    if (downloadState() != 4) overlay_.emplace(graphics, audio, fonts, false, [] {});
     game_ = std::move(game);
 }
 
@@ -149,8 +151,13 @@ void EndOfLevelViewController::update(Audio::Context&, float dt, float) {
         break;
     case 2:
         updateStateTransitions();
-        if (state_ == 2 && !postProcessing_->isBackdropColorFading() && (!results_ || results_->isFinished()))
+        if (state_ == 2 && !postProcessing_->isBackdropColorFading() && (!results_ || results_->isFinished())) {
             state_ = 3;
+            if (overlay_) {
+                overlay_->show();
+                overlay_->setEnabled(true);
+            }
+        }
         break;
     case 3:
         presentGameCenterLogin();
@@ -186,6 +193,7 @@ void EndOfLevelViewController::update(Audio::Context&, float dt, float) {
     }
     musicFade_.current = musicFade_.progress * musicFade_.to + (1.0f - musicFade_.progress) * musicFade_.from;
     audio_->setMusicVolume(musicFade_.current);
+    if (overlay_) overlay_->update(true, dt);
 }
 
 void EndOfLevelViewController::draw(Graphics::Context* graphics, Graphics::StandardShader* shader) {
@@ -196,27 +204,37 @@ void EndOfLevelViewController::drawOverlay(Graphics::Context* graphics, Graphics
     if (state_ == 6) return;
     if (game_ && !postProcessing_->hasCapture()) game_->drawOverlay(graphics, shader);
     if (activeMenu_) activeMenu_->draw(graphics, shader, projection_);
+    if (overlay_) overlay_->draw(graphics, shader);
 }
 
 void EndOfLevelViewController::preDraw(Graphics::Context* graphics) {
     if (game_ && !postProcessing_->hasCapture()) game_->preDraw(graphics);
     if (activeMenu_) activeMenu_->preDraw();
+    if (overlay_) overlay_->preDraw();
+}
+
+template <class Input>
+void EndOfLevelViewController::route(Input&& input) {
+    if (overlay_ && overlay_->isBlockingInput())
+        input(*overlay_);
+    else if (activeMenu_)
+        input(*activeMenu_);
 }
 
 void EndOfLevelViewController::touchMoved(glm::vec2 const& point, uint32_t touch) {
-    if (activeMenu_) activeMenu_->touchMoved(point, touch);
+    route([&](auto& to) { to.touchMoved(point, touch); });
 }
 void EndOfLevelViewController::touchBegan(glm::vec2 const& point, uint32_t touch) {
-    if (activeMenu_) activeMenu_->touchBegan(point, touch);
+    route([&](auto& to) { to.touchBegan(point, touch); });
 }
 void EndOfLevelViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
-    if (activeMenu_) activeMenu_->touchEnded(point, touch);
+    route([&](auto& to) { to.touchEnded(point, touch); });
 }
 void EndOfLevelViewController::gamepadInput(GamepadState const& state) {
-    if (activeMenu_) activeMenu_->gamepadInput(state);
+    route([&](auto& to) { to.gamepadInput(state); });
 }
 void EndOfLevelViewController::buttonPressed(uint32_t code) {
-    if (activeMenu_) activeMenu_->buttonPressed(code);
+    route([&](auto& to) { to.buttonPressed(code); });
 }
 void EndOfLevelViewController::scrollPageBack() {
     if (activeMenu_) activeMenu_->scrollPageBack();

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "menus/BackgroundDownloaderOverlay.h"
 #include "menus/LevelSelectMenu.h"
 #include "menus/ResultsMenu.h"
 #include "menus/TriggerVariant.h"
@@ -56,6 +57,8 @@ public:
     ViewController* game() const { return game_.get(); }
     ResultsMenu* results() { return results_ ? &*results_ : nullptr; }
     LevelSelectMenu* levelSelect() { return levelSelect_ ? &*levelSelect_ : nullptr; }
+    // Only while the second archive was not mounted when the screen was built.
+    BackgroundDownloaderOverlay* downloadOverlay() { return overlay_ ? &*overlay_ : nullptr; }
     // Level select's way back to the board.
     void backToResults() { requestedMenu_ = kResults; }
 
@@ -68,6 +71,9 @@ private:
     void buildResults();
     void updateStateTransitions();
     void leave(std::function<void()> action);
+    // The overlay while one of its boxes is up, else the active menu.
+    template <class Input>
+    void route(Input&& input);
 
     Graphics::Context* graphics_;
     Audio::Context* audio_;
@@ -92,4 +98,5 @@ private:
     bool hardcore_;
     Menu* activeMenu_ = nullptr;
     std::function<void()> pendingAction_;
+    std::optional<BackgroundDownloaderOverlay> overlay_;
 };

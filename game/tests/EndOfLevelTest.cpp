@@ -104,4 +104,63 @@ TEST(EndOfLevel, RecordsOnceAndLeadsOnToLevelSelectRetryAndTheMainMenu) {
     EXPECT_EQ(EndImpl::log.back(), "RESTARTED_HARDCORE_LEVEL_WITH_PATH: " + LevelCatalog::entry(0).path);
 }
 
+// While the second archive is not mounted the download bar comes in after the results, and while
+// its box is up the player's input goes to the box, not the board.
+TEST(EndOfLevel, DownloadBarAfterTheResultsTakesInputWhileItsBoxIsUp) {
+    testing_support::TempDir documents;
+    setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+    testing_support::GlTestContext gl{menus_test::kWidth, menus_test::kHeight};
+    ASSERT_TRUE(gl.ok() && menus_test::mountData());
+    platform_services::setScreenSizes(1280, 720, menus_test::kWidth, menus_test::kHeight);
+    gl.bindTarget();
+    BackgroundDownloaderOverlay::resetRunFlags();
+    auto app = App::create();
+    app->init(0, nullptr);
+    bool alive = false;
+    auto until = [&](auto done) {
+        for (int i = 0; i < 3000 && !done(); ++i) {
+            if (!app->renderContexts()->graphics.texturesLoaded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EndImpl::clock += 16, app->tick();
+        }
+        return done();
+    };
+    auto finish = [&]() -> EndOfLevelViewController* {
+        auto game = std::make_unique<Game>(&alive);
+        game->onUpdate = [&] {
+            ResultsMenu::NormalGameModeTriggerParameters const result(1, 3, 0, 50000.0f, indexOf("levels/level04.pxl"));
+            app->transitToEndOfLevel(result, "levels/level04.pxl", "n", false, false);
+        };
+        app->installViewController(std::move(game));
+        app->tick();
+        return dynamic_cast<EndOfLevelViewController*>(app->screen());
+    };
+
+    shell_services::setDownloadState(4);
+    EndOfLevelViewController* screen = finish();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->downloadOverlay(), nullptr);
+
+    // Paused for want of disk space: nothing until the board has finished, then the bar and its box.
+    shell_services::setDownloadState(1);
+    shell_services::setDownloadPausedReason(2);
+    shell_services::setDownloadProgress(0.3f);
+    screen = finish();
+    ASSERT_TRUE(screen && screen->downloadOverlay());
+    BackgroundDownloaderOverlay& bar = *screen->downloadOverlay();
+    ASSERT_TRUE(until([&] { return screen->state() >= 2; }));
+    EXPECT_EQ(bar.targetShownState(), 0u);
+    EXPECT_FALSE(bar.noDiskSpaceBox().isActive());
+    ASSERT_TRUE(until([&] { return screen->state() == 3; }));
+    ASSERT_TRUE(until([&] { return bar.noDiskSpaceBox().state() == ConfirmationBox::kInteractive; }));
+    EXPECT_EQ(bar.shownState(), 1u);
+    EXPECT_TRUE(bar.isBlockingInput());
+    app->buttonPressed(ViewController::buttonPause);  // closes the box; the board stays
+    ASSERT_TRUE(until([&] { return !bar.noDiskSpaceBox().isActive(); }));
+    EXPECT_EQ(screen->currentMenu(), EndOfLevelViewController::kResults);
+    app->buttonPressed(ViewController::buttonPause);  // now the board goes on
+    EXPECT_TRUE(until([&] { return screen->currentMenu() == EndOfLevelViewController::kLevelSelect; }));
+    shell_services::setDownloadState(0);
+    shell_services::setDownloadPausedReason(0);
+}
+
 }  // namespace
