@@ -127,7 +127,10 @@ void Credits::update(float dt) {
         scroll();
         if (fader_.isFadedOut()) {
             state_ = kIdle;
+            fader_.update(dt);
+            // Last: the owner may drop the credits from its callback.
             onEnd_();
+            return;
         }
         break;
     default: break;

@@ -50,9 +50,11 @@ void MainMenuLeaderboardMenu::open(Opener const& opener) {
 
 void MainMenuLeaderboardMenu::update(float dt) {
     if (state_ == 1 && box_ && !box_->isActive()) {
-        // Once: a later visit waits for its own close.
+        // Once: a later visit waits for its own close. The closed box has nothing left to
+        // update, and the owner may act on the menu from its callback, so this is the last step.
         state_ = 0;
         back_();
+        return;
     }
     if (box_) box_->update(dt);
 }
