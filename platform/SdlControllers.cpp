@@ -72,7 +72,8 @@ public:
         Gamepad g;
         g.dpadX = pair(k[SDL_SCANCODE_LEFT] || k[SDL_SCANCODE_A], k[SDL_SCANCODE_RIGHT] || k[SDL_SCANCODE_D]);
         g.dpadY = pair(k[SDL_SCANCODE_DOWN] || k[SDL_SCANCODE_S], k[SDL_SCANCODE_UP] || k[SDL_SCANCODE_W]);
-        g.buttonA = k[SDL_SCANCODE_SPACE];
+        // Enter is also A, so it picks the focused menu button; in a level A and Y both jump.
+        g.buttonA = k[SDL_SCANCODE_SPACE] || k[SDL_SCANCODE_RETURN] || k[SDL_SCANCODE_KP_ENTER];
         g.buttonB = k[SDL_SCANCODE_ESCAPE];
         g.buttonX = k[SDL_SCANCODE_LSHIFT] || k[SDL_SCANCODE_RSHIFT];
         g.buttonY = k[SDL_SCANCODE_RETURN] || k[SDL_SCANCODE_KP_ENTER];

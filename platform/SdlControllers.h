@@ -4,7 +4,7 @@
 // the standard and extended profiles with Start as the pause button, and the keyboard as one more
 // extended controller once one of its keys has been used:
 //   arrows or WASD  d-pad and left stick
-//   Space A, Escape B, Shift X, Enter Y
+//   Space A, Escape B, Shift X, Enter Y and A
 //   P or Escape     pause
 #include <SDL.h>
 

@@ -5,4 +5,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" normal
 cd "$root/build"
-exec ./zelv --level levels/level01.pxl "$@"
+exec ./zelv "$@"

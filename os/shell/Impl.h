@@ -14,6 +14,7 @@
 #include "menus/ConfirmationBoxViewController.h"
 #include "game/GameViewController.h"
 #include "menus/LevelLoaderViewController.h"
+#include "menus/MainMenuLoaderViewController.h"
 #include "os/AbstractApp.h"
 #include "os/FileSystem.h"
 #include "os/services/ICloud.h"
@@ -32,9 +33,8 @@ struct Impl {
     using PostProcessingStep = ::PostProcessingStep;
     using StandardShader = Graphics::StandardShader;
     using CloudSyncThread = ::CloudSyncThread;
-    // Screens whose issues have not landed: their transitions leave the current screen.
     using LevelLoaderViewController = ::LevelLoaderViewController<GameViewController>;
-    using MainMenuLoaderViewController = Pending;
+    using MainMenuLoaderViewController = ::MainMenuLoaderViewController;
     using EndOfLevelViewController = ::EndOfLevelViewController;
     using PauseViewController = ::PauseViewController;
     using TriggerVariant = ::TriggerVariant;

@@ -1,0 +1,157 @@
+#include "menus/MainMenuViewController.h"
+
+#include <algorithm>
+#include <string>
+
+#include "audio/Context.h"
+#include "fonts/Context.h"
+#include "graphics/ScreenAnchor.h"
+#include "level/LevelCatalog.h"
+#include "os/services/GameCenter.h"
+#include "os/services/Music.h"
+#include "save/CloudSyncThread.h"
+#include "save/RoamingDataFile.h"
+
+namespace {
+
+glm::vec2 const noticeOffset(0.0f, 0.0f);
+
+// The last catalog level has a best result and the notice was never shown for this save: the
+// notice bit is stored (and the file written) before the box can be seen, so a quit while it is
+// up does not bring it back.
+bool takeHardcoreNotice() {
+    RoamingDataFile file("roamingData");
+    RoamingData const& save = file.data;
+    uint32_t const last = uint32_t(LevelCatalog::count() - 1);
+    if (!save.hasLevelEntry(last) || save.findLevelEntry(last)->best() == 0 || (save.noticeFlags() & 1u) != 0)
+        return false;
+    file.data.setNoticeFlags(save.noticeFlags() | 1u);
+    return true;
+}
+
+}  // namespace
+
+MainMenuViewController::MainMenuViewController(Graphics::Context* graphics, Audio::Context* audio,
+                                               Fonts::Context* fonts, StartLevel const& startLevel,
+                                               CloudSyncThread* cloudSync)
+    : background_(graphics),
+      projection_(screenProjection()),
+      startLevel_(startLevel),
+      levelSelect_(graphics, audio, fonts, [this] { backToStart(); }, startLevel_, boost::none),
+      options_(graphics, audio, fonts, [this] { backToStart(); }),
+      startMenu_(graphics, audio, fonts, [this](MainMenuStartMenu::Choice choice) { transit(choice); }, startLevel_),
+      cloudSync_(cloudSync),
+      notice_(graphics, audio, fonts,
+              ConfirmationBox::Parameters{noticeOffset, fonts->localizedString("hardcoreUnlocked"),
+                                          fonts->localizedString("popupAffirmative"), boost::none,
+                                          [this] { notice_.close(); }, [] {}, true}) {
+    if (takeHardcoreNotice()) notice_.show();
+}
+
+MainMenuViewController::~MainMenuViewController() = default;
+
+void MainMenuViewController::backToStart() {
+    atRoot_ = 1;
+    if (cloudSync_) cloudSync_->send(CloudSyncThread::kSyncRoamingData);
+    current_ = &startMenu_;
+    startMenu_.open();
+}
+
+void MainMenuViewController::transit(MainMenuStartMenu::Choice choice) {
+    atRoot_ = 0;
+    switch (choice) {
+    case MainMenuStartMenu::Options:
+        options_.reset();
+        current_ = &options_;
+        options_.open();
+        break;
+    case MainMenuStartMenu::Play:
+        levelSelect_.reset();
+        current_ = &levelSelect_;
+        levelSelect_.open();
+        break;
+    case MainMenuStartMenu::Leaderboards:
+    case MainMenuStartMenu::Credits:
+        // No page for these yet: the start page opens again rather than stay closed.
+    case MainMenuStartMenu::StartMenu:
+        backToStart();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainMenuViewController::update(Audio::Context& audio, float dt, float) {
+    presentGameCenterLogin();
+    if (!started_) {
+        atRoot_ = 1;
+        if (cloudSync_) cloudSync_->send(CloudSyncThread::kSyncRoamingData);
+        current_ = &startMenu_;
+        startMenu_.open();
+        audio.setMusicVolume(0.0f);
+        std::string const track = std::string(kMusicTrack, std::char_traits<char>::length(kMusicTrack) - 4);
+        audio.playMusic((track + musicExtension()).c_str(), true, false);
+        fadeState_ = 1;
+        fadeProgress_ = 0.0f;
+        started_ = 1;
+        return;
+    }
+    current_->update(dt);
+    if (fadeState_ == 1) {
+        if (fadeProgress_ >= 1.0f) fadeState_ = 2;
+        fadeProgress_ = std::clamp(fadeProgress_ + fadeSpeed_ * dt, 0.0f, 1.0f);
+    }
+    musicVolume_ = fadeProgress_ * fadeTo_ + (1.0f - fadeProgress_) * fadeFrom_;
+    audio.setMusicVolume(musicVolume_);
+    notice_.update(dt);
+}
+
+void MainMenuViewController::preDraw(Graphics::Context*) {
+    if (!started_) return;
+    current_->preDraw();
+    notice_.preDraw();
+}
+
+void MainMenuViewController::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader) {
+    if (!started_) return;
+    background_.draw(graphics);
+    current_->draw(graphics, shader, projection_);
+    notice_.draw(graphics, shader, projection_);
+}
+
+void MainMenuViewController::touchBegan(glm::vec2 const& point, uint32_t touch) {
+    if (!started_) return;
+    if (notice_.isActive()) return notice_.touchBegan(point, touch);
+    current_->touchBegan(point, touch);
+}
+
+void MainMenuViewController::touchMoved(glm::vec2 const& point, uint32_t touch) {
+    if (!started_) return;
+    if (notice_.isActive()) return notice_.touchMoved(point, touch);
+    current_->touchMoved(point, touch);
+}
+
+void MainMenuViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
+    if (!started_) return;
+    if (notice_.isActive()) return notice_.touchEnded(point, touch);
+    current_->touchEnded(point, touch);
+}
+
+void MainMenuViewController::buttonPressed(uint32_t code) {
+    if (!started_) return;
+    if (code == buttonPause && notice_.isActive()) return notice_.buttonPressed(code);
+    current_->buttonPressed(code);
+}
+
+void MainMenuViewController::gamepadInput(GamepadState const& state) {
+    if (notice_.isActive()) return notice_.gamepadInput(state);
+    if (current_) current_->gamepadInput(state);
+}
+
+void MainMenuViewController::scrollPageBack() {
+    if (started_) current_->scrollPageBack();
+}
+
+void MainMenuViewController::scrollPageForward() {
+    if (started_) current_->scrollPageForward();
+}

@@ -1,0 +1,4 @@
+# Main menu: its loader, backdrop and the screen that hosts the main-menu pages.
+zelv_test(menus_main_menu_test GL SOURCES tests/MainMenuTest.cpp DEPS zelv_menus zelv_graphics_testsupport TIMEOUT 180)
+add_dependencies(menus_main_menu_test pak)
+zelv_benchmark(menus_main_menu_bench SOURCES bench/MainMenuBench.cpp DEPS zelv_menus zelv_graphics_testsupport)
