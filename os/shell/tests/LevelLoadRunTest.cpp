@@ -1,4 +1,4 @@
-// The level select and sample levels through the loader and its card on a real window under Xvfb
+// The main menu, its level select and sample levels through the loader and its card on a real window under Xvfb
 // (LaunchTest.cpp's main), with the real app frame and game screen.
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "game/GameViewController.h"
-#include "graphics/ScreenAnchor.h"
 #include "menus/LevelSelectMenu.h"
+#include "menus/MainMenuViewController.h"
 #include "os/shell/AppDelegate.h"
 #include "os/shell/DesktopShellPlatform.h"
 #include "os/shell/Impl.h"
@@ -33,24 +33,6 @@ int litPixels() {
     }
     return lit;
 }
-
-// The level select on a screen of its own, as the main menu will hold it.
-class LevelSelectScreen : public ViewController {
-public:
-    explicit LevelSelectScreen(os::App& app)
-        : menu(&app.renderContexts()->graphics, &app.audio(), &app.renderContexts()->fonts, {},
-               app.startLevelCallback(), boost::none) {
-        menu.open();
-    }
-    void drawOverlay(Graphics::Context* g, Graphics::StandardShader* s) override { menu.draw(g, s, screenProjection()); }
-    void preDraw(Graphics::Context*) override { menu.preDraw(); }
-    void update(Audio::Context&, float dt, float) override { menu.update(dt); }
-    void touchMoved(glm::vec2 const& p, uint32_t t) override { menu.touchMoved(p, t); }
-    void touchBegan(glm::vec2 const& p, uint32_t t) override { menu.touchBegan(p, t); }
-    void touchEnded(glm::vec2 const& p, uint32_t t) override { menu.touchEnded(p, t); }
-    void buttonPressed(uint32_t code) override { menu.buttonPressed(code); }
-    LevelSelectMenu menu;
-};
 
 // A left click at a point of the logical screen (y upward).
 void click(glm::vec2 const& at) {
@@ -82,10 +64,17 @@ TEST(LevelLoadRun, ATapOnTheFirstLevelStartsItAndTheNextLevelLoadsThroughTheCard
     };
     runUntil([&] { return delegate.app() && delegate.frames() > 10; });
     os::App& app = dynamic_cast<os::AppFrameOf<os::App>&>(*delegate.app()).app();
-    // The player taps the first level in the level select and answers the tutorial question.
-    auto owned = std::make_unique<LevelSelectScreen>(app);
-    LevelSelectMenu& menu = owned->menu;
-    app.installViewController(std::move(owned));
+    // Without an intro level the game opens on the main menu; the player clicks play.
+    runUntil([&] {
+        auto* main = dynamic_cast<MainMenuViewController*>(app.screen());
+        return main && main->startMenu().state() == 4;
+    });
+    auto* mainMenu = dynamic_cast<MainMenuViewController*>(app.screen());
+    ASSERT_NE(mainMenu, nullptr);
+    EXPECT_GT(litPixels(), 10) << "the main menu";
+    click(glm::vec2(640.0f, 360.0f - 192.0f));
+    // Then taps the first level in the level select and answers the tutorial question.
+    LevelSelectMenu& menu = mainMenu->levelSelect();
     runUntil([&] { return menu.state() == 5; });
     EXPECT_GT(litPixels(), 10) << "the level select";
     click(glm::vec2(640.0f - 206.0f, 360.0f + 41.0f));
