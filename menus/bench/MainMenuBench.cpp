@@ -56,10 +56,11 @@ struct Rig {
     bool load() {
         auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         graphics.setBurstLoading(true);
-        while (!graphics.texturesLoaded() && std::chrono::steady_clock::now() < deadline) {
+        // The flag answers for the last pass: new requests need one more.
+        do {
             graphics.updateTextures();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        } while (!graphics.texturesLoaded() && std::chrono::steady_clock::now() < deadline);
         return graphics.texturesLoaded();
     }
     void begin() {
@@ -126,15 +127,17 @@ void BM_MainMenuFrameWithBackground(benchmark::State& state) {
     Rig rig;
     auto menu = rig.make();
     if (!rig.load()) return state.SkipWithError("the main menu's textures did not load within 30 s");
-    for (int i = 0; i < 200; ++i) menu->update(rig.sound.context, 16.0f, 0.0f);  // the start page is open
-    for (auto _ : state) {
+    auto frame = [&] {
         rig.begin();
         menu->update(rig.sound.context, 16.0f, 0.0f);
         menu->preDraw(&rig.graphics);
         menu->draw(&rig.graphics, &rig.shader);
         menu->drawOverlay(&rig.graphics, &rig.shader);
         glFinish();
-    }
+    };
+    // The start page open and every program compiled.
+    for (int i = 0; i < 100; ++i) frame();
+    for (auto _ : state) frame();
 }
 BENCHMARK(BM_MainMenuFrameWithBackground)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime();
 
