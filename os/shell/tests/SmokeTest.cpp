@@ -24,7 +24,9 @@ TEST(Shell, RunsHeadlessAndEndsCleanlyOnSigterm) {
     ASSERT_TRUE(r.exited) << r.describe();
     EXPECT_EQ(r.status, 0) << r.describe();
     long const frames = r.frames();
-    EXPECT_GE(frames, 200) << r.describe();
+    // The main menu draws the whole screen on the software renderer: on a loaded machine that is
+    // far fewer than 60 frames a second, but the loop must keep going.
+    EXPECT_GE(frames, 100) << r.describe();
     EXPECT_LE(frames, 6000 * 60 / 1000 + 60) << "more than 60 frames a second: " << r.describe();
     // The second archive was fetched into the run's own cache.
     EXPECT_TRUE(std::filesystem::exists(home / "cache" / "zelv" / "pak1.pak")) << r.describe();
