@@ -9,6 +9,7 @@
 #include "level/LevelCatalog.h"
 #include "os/services/GameCenter.h"
 #include "os/services/Music.h"
+#include "os/services/ShellServices.h"
 #include "save/CloudSyncThread.h"
 #include "save/RoamingDataFile.h"
 
@@ -37,6 +38,8 @@ MainMenuViewController::MainMenuViewController(Graphics::Context* graphics, Audi
     : background_(graphics),
       projection_(screenProjection()),
       startLevel_(startLevel),
+      credits_(graphics, audio, fonts, [this] { backToStart(); }),
+      leaderboards_(graphics, audio, fonts, [this] { backToStart(); }, true),
       levelSelect_(graphics, audio, fonts, [this] { backToStart(); }, startLevel_, boost::none),
       options_(graphics, audio, fonts, [this] { backToStart(); }),
       startMenu_(graphics, audio, fonts, [this](MainMenuStartMenu::Choice choice) { transit(choice); }, startLevel_),
@@ -45,6 +48,9 @@ MainMenuViewController::MainMenuViewController(Graphics::Context* graphics, Audi
               ConfirmationBox::Parameters{noticeOffset, fonts->localizedString("hardcoreUnlocked"),
                                           fonts->localizedString("popupAffirmative"), boost::none,
                                           [this] { notice_.close(); }, [] {}, true}) {
+    // Consent to download over cellular data switches on the options' checkboxes of that kind.
+    if (downloadState() != 4)
+        overlay_.emplace(graphics, audio, fonts, true, [this] { options_.foreground().setCheckboxState(4, true); });
     if (takeHardcoreNotice()) notice_.show();
 }
 
@@ -71,8 +77,15 @@ void MainMenuViewController::transit(MainMenuStartMenu::Choice choice) {
         levelSelect_.open();
         break;
     case MainMenuStartMenu::Leaderboards:
+        leaderboards_.reset();
+        current_ = &leaderboards_;
+        leaderboards_.open(MainMenuLeaderboardMenu::gameCenterOpener());
+        break;
     case MainMenuStartMenu::Credits:
-        // No page for these yet: the start page opens again rather than stay closed.
+        credits_.reset();
+        current_ = &credits_;
+        credits_.open();
+        break;
     case MainMenuStartMenu::StartMenu:
         backToStart();
         break;
@@ -94,6 +107,7 @@ void MainMenuViewController::update(Audio::Context& audio, float dt, float) {
         fadeState_ = 1;
         fadeProgress_ = 0.0f;
         started_ = 1;
+        if (overlay_) overlay_->show();
         return;
     }
     current_->update(dt);
@@ -103,12 +117,14 @@ void MainMenuViewController::update(Audio::Context& audio, float dt, float) {
     }
     musicVolume_ = fadeProgress_ * fadeTo_ + (1.0f - fadeProgress_) * fadeFrom_;
     audio.setMusicVolume(musicVolume_);
+    if (overlay_) overlay_->update(!notice_.isActive(), dt);
     notice_.update(dt);
 }
 
 void MainMenuViewController::preDraw(Graphics::Context*) {
     if (!started_) return;
     current_->preDraw();
+    if (overlay_) overlay_->preDraw();
     notice_.preDraw();
 }
 
@@ -116,35 +132,43 @@ void MainMenuViewController::drawOverlay(Graphics::Context* graphics, Graphics::
     if (!started_) return;
     background_.draw(graphics);
     current_->draw(graphics, shader, projection_);
+    if (overlay_) overlay_->draw(graphics, shader);
     notice_.draw(graphics, shader, projection_);
 }
 
 void MainMenuViewController::touchBegan(glm::vec2 const& point, uint32_t touch) {
     if (!started_) return;
     if (notice_.isActive()) return notice_.touchBegan(point, touch);
+    if (overlayBlocks()) return overlay_->touchBegan(point, touch);
     current_->touchBegan(point, touch);
 }
 
 void MainMenuViewController::touchMoved(glm::vec2 const& point, uint32_t touch) {
     if (!started_) return;
     if (notice_.isActive()) return notice_.touchMoved(point, touch);
+    if (overlayBlocks()) return overlay_->touchMoved(point, touch);
     current_->touchMoved(point, touch);
 }
 
 void MainMenuViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
     if (!started_) return;
     if (notice_.isActive()) return notice_.touchEnded(point, touch);
+    if (overlayBlocks()) return overlay_->touchEnded(point, touch);
     current_->touchEnded(point, touch);
 }
 
 void MainMenuViewController::buttonPressed(uint32_t code) {
     if (!started_) return;
-    if (code == buttonPause && notice_.isActive()) return notice_.buttonPressed(code);
+    if (code == buttonPause) {
+        if (notice_.isActive()) return notice_.buttonPressed(code);
+        if (overlayBlocks()) return overlay_->buttonPressed(code);
+    }
     current_->buttonPressed(code);
 }
 
 void MainMenuViewController::gamepadInput(GamepadState const& state) {
     if (notice_.isActive()) return notice_.gamepadInput(state);
+    if (overlayBlocks()) return overlay_->gamepadInput(state);
     if (current_) current_->gamepadInput(state);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// The main menu screen: owns every main-menu page at once (start page, level select, options)
-// and shows one, over the animated backdrop, with the menu music fading in. A one-time notice
+// The main menu screen: owns every main-menu page at once (start page, level select, options,
+// credits, leaderboards) and shows one, over the animated backdrop, with the menu music fading
+// in; the download bar runs over it while the second archive is not mounted. A one-time notice
 // tells the player that hardcore mode is unlocked. Levels start through the app frame's
 // start-level callback; the screen never replaces itself.
 #include <boost/optional.hpp>
@@ -10,9 +11,12 @@
 #include <functional>
 #include <string>
 
+#include "menus/BackgroundDownloaderOverlay.h"
 #include "menus/ConfirmationBox.h"
 #include "menus/LevelSelectMenu.h"
 #include "menus/MainMenuBackground.h"
+#include "menus/MainMenuCreditsMenu.h"
+#include "menus/MainMenuLeaderboardMenu.h"
 #include "menus/MainMenuStartMenu.h"
 #include "menus/OptionsMenu.h"
 #include "os/ViewController.h"
@@ -50,6 +54,9 @@ public:
     MainMenuStartMenu& startMenu() { return startMenu_; }
     LevelSelectMenu& levelSelect() { return levelSelect_; }
     OptionsMenu& options() { return options_; }
+    MainMenuCreditsMenu& credits() { return credits_; }
+    MainMenuLeaderboardMenu& leaderboards() { return leaderboards_; }
+    BackgroundDownloaderOverlay* downloadOverlay() { return overlay_ ? &*overlay_ : nullptr; }
     ConfirmationBox& notice() { return notice_; }
     MainMenuBackground& background() { return background_; }
     float musicVolume() const { return musicVolume_; }
@@ -58,10 +65,14 @@ public:
 private:
     // Makes the start page current again and asks for a cloud sync (options may have changed).
     void backToStart();
+    // The notice first, then the download bar while one of its boxes is up.
+    bool overlayBlocks() const { return overlay_ && overlay_->isBlockingInput(); }
 
     MainMenuBackground background_;
     glm::mat4 projection_;
     StartLevel startLevel_;
+    MainMenuCreditsMenu credits_;
+    MainMenuLeaderboardMenu leaderboards_;
     LevelSelectMenu levelSelect_;
     OptionsMenu options_;
     Menu* current_ = nullptr;
@@ -72,5 +83,7 @@ private:
     CloudSyncThread* cloudSync_;
     uint32_t started_ = 0;
     ConfirmationBox notice_;
+    // Declared last of the pages, so it goes first.
+    boost::optional<BackgroundDownloaderOverlay> overlay_;
     uint8_t atRoot_ = 1;
 };

@@ -61,6 +61,7 @@ protected:
     void SetUp() override {
         setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
         shell_services::setDownloadState(4);
+        shell_services::setDownloadPausedReason(0);
         MenuFixture::SetUp();
         ShellBridge::set(&shell);
         musicPaths.clear();
@@ -208,15 +209,39 @@ TEST_F(MainMenu, StartsMusicFadesInRoutesInputAndSwitchesPages) {
     until(*menu, [&] { return menu->currentMenu() == &menu->startMenu(); });
     EXPECT_TRUE(menu->isAtRootMenu() && menu->currentMenu() == &menu->startMenu());
     EXPECT_EQ(syncs(), 3u);
+
+    // Leaderboards: the platform's boards; their close leads home, and a second visit waits for
+    // the boards again.
+    for (size_t visit = 1; visit <= 2; ++visit) {
+        menu->transit(MainMenuStartMenu::Leaderboards);
+        EXPECT_EQ(menu->currentMenu(), &menu->leaderboards());
+        EXPECT_EQ(shell.count("boards"), visit);
+        for (int n = 0; n < 5; ++n) menu->update(*audio, 10.0f, 0.0f);
+        EXPECT_EQ(menu->currentMenu(), &menu->leaderboards());
+        auto close = std::move(game_center::closeCallback());
+        game_center::closeCallback() = nullptr;
+        ASSERT_TRUE(close);
+        close(true);
+        until(*menu, [&] { return menu->currentMenu() == &menu->startMenu(); });
+        EXPECT_TRUE(menu->isAtRootMenu());
+    }
+    menu->transit(MainMenuStartMenu::Credits);
+    EXPECT_EQ(menu->currentMenu(), &menu->credits());
     menu->transit(MainMenuStartMenu::Choice(9));
     EXPECT_FALSE(menu->isAtRootMenu());
-    EXPECT_EQ(menu->currentMenu(), &menu->startMenu());
+    EXPECT_EQ(menu->currentMenu(), &menu->credits());
+    EXPECT_EQ(menu->downloadOverlay(), nullptr);  // the second archive is mounted
     EXPECT_TRUE(started.empty());
 }
 
-TEST_F(MainMenu, HardcoreNoticeIsStoredFirstShownOnceAndTakesInputFirst) {
+TEST_F(MainMenu, NoticeThenADownloadBoxThenTheMenuTakeInput) {
+    // Out of disk space while downloading: the bar's box comes once the notice has gone.
+    shell_services::setDownloadState(1);
+    shell_services::setDownloadPausedReason(2);
+    BackgroundDownloaderOverlay::resetRunFlags();
     RoamingDataFile("roamingData").data.levelEntry(uint32_t(LevelCatalog::count() - 1)).best() = 100;
     auto menu = make();
+    ASSERT_NE(menu->downloadOverlay(), nullptr);
     EXPECT_EQ(RoamingDataFile("roamingData").data.noticeFlags() & 1u, 1u);  // written before it is seen
     EXPECT_TRUE(menu->notice().isActive());
     menu->update(*audio, 10.0f, 0.0f);
@@ -233,13 +258,20 @@ TEST_F(MainMenu, HardcoreNoticeIsStoredFirstShownOnceAndTakesInputFirst) {
     menu->update(*audio, 10.0f, 0.0f);
     EXPECT_EQ(menu->startMenu().state(), 4u);
     EXPECT_EQ(menu->startMenu().focus().focused(), 2u);
+    EXPECT_FALSE(menu->downloadOverlay()->noDiskSpaceBox().isActive());
     menu->buttonPressed(ViewController::buttonPause);  // the notice's only answer
-    until(*menu, [&] { return !menu->notice().isActive(); });
+    until(*menu, [&] { return menu->downloadOverlay()->isBlockingInput(); });
     EXPECT_TRUE(menu->notice().isHidden());
+    until(*menu, [&] { return menu->downloadOverlay()->noDiskSpaceBox().state() == ConfirmationBox::kInteractive; });
+    menu->gamepadInput(GamepadState{});
+    menu->gamepadInput(down);
+    EXPECT_EQ(menu->startMenu().focus().focused(), 2u);
+    menu->buttonPressed(ViewController::buttonPause);  // now the box's
+    until(*menu, [&] { return !menu->downloadOverlay()->isBlockingInput(); });
     EXPECT_EQ(menu->startMenu().state(), 4u);
     menu->gamepadInput(GamepadState{});
     menu->gamepadInput(down);
-    EXPECT_EQ(menu->startMenu().focus().focused(), 4u);  // hardcore: the last level is done
+    EXPECT_EQ(menu->startMenu().focus().focused(), 3u);  // credits: no hardcore before the download
 
     menu.reset();
     EXPECT_TRUE(make()->notice().isHidden());  // once per save record
