@@ -4,10 +4,12 @@
 
 #include <cmath>
 
+#include "game/CollectTimeGameModeStateMachine.h"
 #include "game/DummyControlScheme.h"
 #include "game/HardcoreGameModeStateMachine.h"
 #include "game/NormalGameModeStateMachine.h"
 #include "game/ScoreValues.h"
+#include "game/TimeAttackGameModeStateMachine.h"
 #include "graphics/GraphicsLog.h"
 #include "graphics/PostProcessingStep.h"
 #include "level/LevelCatalog.h"
@@ -39,10 +41,16 @@ GameMode modeFor(PristineLevel::Data const& level, bool hardcore) {
     return hardcore ? GameMode::Hardcore : level.metaData.mode;
 }
 
-std::unique_ptr<GameModeStateMachine> makeModeMachine(GameMode mode) {
-    // Time attack, collect time and the intro bring their own machines; until then they play as
-    // normal levels.
+std::unique_ptr<GameModeStateMachine> makeModeMachine(GameMode mode, Graphics::Context* graphics, Audio::Context* audio,
+                                                      Fonts::Context* fonts, ShowConfirmationBoxCallback const& popup,
+                                                      EventHandler* events, bool restarted) {
+    // The intro brings its own machine; until then it plays as a normal level.
     if (mode == GameMode::Hardcore) return std::make_unique<HardcoreGameModeStateMachine>();
+    // A restart skips the bonus modes' tutorial popup.
+    if (mode == GameMode::TimeAttack)
+        return std::make_unique<TimeAttackGameModeStateMachine>(graphics, audio, fonts, popup, events, !restarted);
+    if (mode == GameMode::CollectTime)
+        return std::make_unique<CollectTimeGameModeStateMachine>(graphics, audio, fonts, popup, events, !restarted);
     return std::make_unique<NormalGameModeStateMachine>();
 }
 
@@ -54,7 +62,7 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
                                        PostProcessingStep* postProcessing,
                                        TransitToEndOfLevelCallback const& endOfLevel,
                                        TriggerPauseMenuCallback const& pauseMenu,
-                                       ShowConfirmationBoxCallback const& /*showConfirmationBox*/, bool /*restarted*/,
+                                       ShowConfirmationBoxCallback const& showConfirmationBox, bool restarted,
                                        StartLevelCallback const& startLevel, PristineLevel::Data&& level,
                                        bool /*skipTutorial*/, TransitToMainMenuCallback const& mainMenu, bool hardcore)
     : graphics_(graphics),
@@ -62,7 +70,7 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
       hud_(graphics, fonts, showsPauseButton()),
       startLevel_(startLevel),
       mode_(modeFor(level, hardcore)),
-      modeMachine_(makeModeMachine(mode_)),
+      modeMachine_(makeModeMachine(mode_, graphics, audio, fonts, showConfirmationBox, events, restarted)),
       catalogIndex_(LevelCatalog::findByPath(path)),
       world_(graphics, audio, events, std::move(level), postProcessing, mode_, worldEndOfLevelCallback(), catalogIndex_),
       controlSchemeChoice_(savedControlSchemeChoice()),
@@ -300,12 +308,14 @@ void GameViewController::onLevelEnd() {
             endOfLevel_(TriggerVariant(ResultsMenu::TimeAttackGameModeTriggerParameters(float(player.getLapCount()) + player.getLapFraction(), index)), path_,
                         name_);
             return;
-        case GameMode::CollectTime:
-            // The collect-time machine and its remaining time come with that mode.
+        case GameMode::CollectTime: {
+            auto const* collect = dynamic_cast<CollectTimeGameModeStateMachine const*>(modeMachine_.get());
+            float const remaining = collect != nullptr ? collect->remainingTime() : 0.0f;
             endOfLevel_(TriggerVariant(ResultsMenu::CollectTimeGameModeTriggerParameters(
-                            player.getCoinCount(), world_.getCoinCount(), 0.0f, index)),
+                            player.getCoinCount(), world_.getCoinCount(), remaining, index)),
                         path_, name_);
             return;
+        }
         case GameMode::Hardcore:
             break;
         default:

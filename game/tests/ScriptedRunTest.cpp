@@ -86,4 +86,25 @@ TEST(ScriptedRun, HoldingRightAndJumpingFinishesEveryNormalLevel) {
     EXPECT_FALSE(scripted_run::parseScript("-3 R\n", bad, error));
 }
 
+// The bonus levels of the sample data in their own modes, holding right: the popup answered,
+// laps round bonus01's circuit, and bonus02's coins giving time past the ten seconds.
+TEST(ScriptedRun, BonusLevelsPlayTheirModesOnTheSampleData) {
+    Singleton<FileSystem>::instance().mount((testing_support::binaryDir() / "pak0.pak").string());
+    std::vector<scripted_run::Stretch> const right = {{1, "R"}};
+    scripted_run::Result const laps = scripted_run::run("levels/bonus01.pxl", right, 80 * 60);
+    EXPECT_EQ(std::tuple(laps.popups, laps.levelEndSignals, laps.results, laps.alternative, laps.levelIndex),
+              std::tuple(1, 1, 1, 2, *LevelCatalog::findByPath("levels/bonus01.pxl")));
+    // The race ends past 64 s of world time; the end follows 3 s later with the world held.
+    EXPECT_NEAR(laps.worldTime, 64000.0f, 2 * 1000.0f / 60.0f);
+    EXPECT_GE(laps.laps, 2.0f) << scripted_run::describe(laps).substr(0, 200);
+
+    scripted_run::Result const coins = scripted_run::run("levels/bonus02.pxl", right, 80 * 60);
+    EXPECT_EQ(std::tuple(coins.popups, coins.levelEndSignals, coins.results, coins.alternative),
+              std::tuple(1, 1, 1, 1));
+    EXPECT_GT(coins.coins, 0u);
+    // The time left is the deadline of 14 s plus a second a coin, less the world time at the end.
+    EXPECT_NEAR(coins.remainingTime, 14000.0f + 1000.0f * float(coins.coins) - coins.worldTime, 2 * 1000.0f / 60.0f);
+    EXPECT_GT(coins.worldTime, 14000.0f) << scripted_run::describe(coins).substr(0, 200);
+}
+
 }  // namespace

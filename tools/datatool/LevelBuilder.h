@@ -60,7 +60,8 @@ float signedArea(std::vector<glm::vec2> const& outline);
 std::vector<std::string> windingFaults(PristineLevel::Data const& level);
 
 // The player's two circles must be able to touch what a level needs of them: ground to stand on
-// under every check point, every check point's sensor and a goal. One line per need not met.
+// under every check point, every check point's sensor and a goal (but in time attack, which ends with
+// its race). One line per need not met.
 std::vector<std::string> reachFaults(PristineLevel::Data const& level);
 
 // The particle solver finds neighbours only within about 2048 particle diameters of the origin.

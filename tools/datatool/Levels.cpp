@@ -23,6 +23,11 @@ glm::vec4 const groundColour(0.36f, 0.27f, 0.18f, 1.0f);
 glm::vec4 const grassColour(0.30f, 0.55f, 0.25f, 1.0f);
 char const* const coinSound = "audio/Dravo_StarReward.wav";
 char const* const musicTrack = "audio/music/Dravo_MusicTrack01";
+// The player as the world builds it: its outer circle, the mass of its inner circle (density
+// 1.44), and the world's gravity.
+float const playerOuterRadius = 0.5304f;
+float const playerMass = 1.44f * 3.14159265f * 0.3536f * 0.3536f;
+float const gravity = 10.8f;
 
 // Walls at both ends of the ground, solid toward the level.
 void walls(LevelBuilder& b, float left, float right, float height) {
@@ -78,12 +83,48 @@ Data runLevel(int variant, GameMode mode) {
     b.checkPoint({length * 0.35f, heightAt(surface, length * 0.35f) + 0.4f});
     b.checkPoint({length * 0.7f, heightAt(surface, length * 0.7f) + 0.4f});
     for (float x = 3.0f; x < length - 10.0f; x += 6.0f + static_cast<float>(variant % 3)) {
-        b.coin({x, 1.2f + bump + 0.5f});
+        // Collect-time coins lie on the way, where rolling takes them.
+        b.coin({x, mode == GameMode::CollectTime ? heightAt(surface, x) + 0.5f : 1.2f + bump + 0.5f});
         d.coins.back().collectSound.path = coinSound;
     }
     b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
     b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     musicAndProgress(b, {-5.0f, 1.0f}, {length - 5.0f, 1.0f});
+    return d;
+}
+
+// The time-attack levels: a closed circuit run round for a minute. The player rolls right along
+// the ground to a wall; a pad at its foot throws the player high back over the run to the start,
+// and the lap path follows the run and the throw. The pad touches the player only against the
+// wall, where the run has stopped it, so every throw is the same.
+Data lapLevel(int variant) {
+    LevelBuilder b;
+    auto& d = b.data();
+    d.metaData.mode = GameMode::TimeAttack;
+    float const right = 40.0f + 2.0f * static_cast<float>(variant % 3);
+    b.ground({{-10.0f, 0.0f}, {right + 1.0f, 0.0f}}, -10.0f, variant % 2 == 0 ? grassColour : groundColour);
+    walls(b, -9.0f, right, 30.0f);
+    b.checkPoint({-5.0f, 0.4f});
+    // The throw: up and back, to land a little after the start.
+    glm::vec2 const from(right - playerOuterRadius, 0.4f), to(-8.0f, 0.4f);
+    float const rise = 15.0f;                         // m/s
+    float const flight = 2.0f * rise / gravity;  // s, back to the same height
+    glm::vec2 const velocity((to.x - from.x) / flight, rise);
+    uint32_t const pad = b.jumpPad({right + 0.1f, 0.6f}, {0.12f, 0.6f}, velocity * playerMass);
+    d.jumpPads[pad].blockDuration = flight * 1000.0f + 500.0f;
+    d.jumpPads[pad].blockJump = true;
+    d.jumpPads[pad].blockDive = true;
+    b.quad({right - 0.25f, 0.1f}, {0.25f, 0.1f}, glm::vec4(0.9f, 0.3f, 0.2f, 1.0f), "art/colors/white.png");
+    b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
+    musicAndProgress(b, from, to);
+    // The run, then the throw's parabola as a cubic (its quadratic control point is where the
+    // launch and landing tangents meet); the path ends where it starts.
+    glm::vec2 const apexControl = from + velocity * (flight * 0.5f);
+    float const run = from.x - to.x;
+    float const arc = glm::length(apexControl - from) + glm::length(to - apexControl);
+    d.progressPath = {PathNode{to, glm::vec2(0.0f), glm::vec2(run / 3.0f, 0.0f), 0.0f},
+                      PathNode{from, glm::vec2(-run / 3.0f, 0.0f), (apexControl - from) * (2.0f / 3.0f), run},
+                      PathNode{to, (apexControl - to) * (2.0f / 3.0f), glm::vec2(0.0f), run + arc}};
     return d;
 }
 
@@ -594,7 +635,8 @@ void add(datatool::Context& ctx, std::string const& path, Data const& level) {
 datatool::Register reg("levels", 20, [](datatool::Context& ctx) {
     for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
         LevelCatalog::Entry const& entry = LevelCatalog::entry(i);
-        add(ctx, entry.path, runLevel(static_cast<int>(i), entry.mode));
+        add(ctx, entry.path, entry.mode == GameMode::TimeAttack ? lapLevel(static_cast<int>(i))
+                                                                 : runLevel(static_cast<int>(i), entry.mode));
         if (!entry.introPath.empty()) add(ctx, entry.introPath, introLevel(static_cast<int>(i)));
     }
     add(ctx, "levels/sampler.pxl", samplerLevel());

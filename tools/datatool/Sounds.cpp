@@ -17,7 +17,7 @@ namespace {
 constexpr int rate = 48000;
 constexpr double pi = 3.14159265358979323846;
 
-enum class Voice { Sine, Square, SweepUp, SweepDown, Noise, Rumble };
+enum class Voice { Sine, Square, SweepUp, SweepDown, Noise, Rumble, Countdown };
 
 struct Recipe {
     Voice voice;
@@ -42,6 +42,11 @@ Recipe recipeFor(size_t index, SoundDescriptor const& d) {
     } else if (has(d.path, "Lava") || has(d.path, "underwater")) {
         r.voice = Voice::Rumble;
         r.frequency = 55.0 + 5.0 * double(index % 4);
+    } else if (has(d.path, "CountDown")) {
+        // The bonus games' "3, 2, 1, go": a beep each second, the last an octave up and longer.
+        r.voice = Voice::Countdown;
+        r.frequency = 660.0;
+        r.seconds = 4.0;
     } else if (has(d.path, "ouch")) {
         r.voice = Voice::SweepDown;
         r.seconds = 0.25;
@@ -69,6 +74,8 @@ std::vector<int16_t> synthesize(Recipe const& r, uint32_t seed) {
         double const t = double(i) / rate;
         double const progress = double(i) / double(frames);
         double f = r.frequency;
+        int const beep = int(t);
+        if (r.voice == Voice::Countdown && beep >= 3) f *= 2.0;
         if (r.voice == Voice::SweepUp) f *= 1.0 + progress;
         if (r.voice == Voice::SweepDown) f *= 1.5 - 0.75 * progress;
         phase += 2 * pi * f / rate;
@@ -77,6 +84,7 @@ std::vector<int16_t> synthesize(Recipe const& r, uint32_t seed) {
         double v = 0;
         switch (r.voice) {
             case Voice::Sine:
+            case Voice::Countdown:
             case Voice::SweepUp:
             case Voice::SweepDown: v = std::sin(phase); break;
             case Voice::Square: v = (std::sin(phase) + std::sin(3 * phase) / 3 + std::sin(5 * phase) / 5) * 0.8; break;
@@ -90,6 +98,10 @@ std::vector<int16_t> synthesize(Recipe const& r, uint32_t seed) {
         // whole-period tremolo.
         double env = r.loop ? 0.8 + 0.2 * std::sin(2 * pi * 2 * t)
                             : std::min(1.0, t / 0.005) * std::exp(-4.0 * progress);
+        if (r.voice == Voice::Countdown) {
+            double const into = t - beep, length = beep >= 3 ? 0.6 : 0.2;
+            env = into < length ? std::min(1.0, into / 0.005) * (1.0 - into / length) : 0.0;
+        }
         v = std::clamp(v * env * 0.6, -1.0, 1.0);
         for (int c = 0; c < r.channels; ++c) {
             // The second channel of a stereo sound is a fifth above, so stereo is audible.

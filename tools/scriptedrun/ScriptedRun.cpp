@@ -5,7 +5,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sstream>
+#include <utility>
 
 #include "audio/Context.h"
 #include "game/GameViewController.h"
@@ -79,6 +81,7 @@ Result run(std::string const& path, std::vector<Stretch> const& script, int maxF
     // The game's sound settings; without a sound device it runs silently.
     Audio::Context audio(Audio::Context::Parameters{0.001f, 0xD004u, worldViewWidth, worldViewWidth});
     int frame = 0;
+    std::function<void()> answer;
     std::vector<SlotCallbackRef> reached;
     std::vector<bool> heard(level.checkPoints.size(), false);
     for (std::size_t i = 1; i < level.checkPoints.size(); ++i) {
@@ -99,13 +102,29 @@ Result run(std::string const& path, std::vector<Stretch> const& script, int maxF
                 result.deaths = n->deaths;
                 result.time = n->levelTime;
                 result.levelIndex = n->levelIndex;
+            } else if (auto const* c = boost::get<ResultsMenu::CollectTimeGameModeTriggerParameters>(&r)) {
+                result.coins = c->coinsCollected;
+                result.coinTotal = c->coinTotal;
+                result.remainingTime = c->remainingTime;
+                result.levelIndex = c->levelIndex;
+            } else if (auto const* l = boost::get<ResultsMenu::TimeAttackGameModeTriggerParameters>(&r)) {
+                result.laps = l->laps;
+                result.levelIndex = l->levelIndex;
             }
         },
-        [](std::string const&, std::string const&) {}, [](ConfirmationBox::Parameters const&) {}, false,
+        [](std::string const&, std::string const&) {},
+        [&](ConfirmationBox::Parameters const& popup) {
+            ++result.popups;
+            answer = popup.onAffirmative;
+        },
+        false,
         [](std::string const&, std::string const&, bool, bool, bool) {}, std::move(level), true,
         [](boost::optional<std::string> const&) {}, false);
     SlotCallbackRef ends(&events, GameViewController::levelEndSignal, [&] {
-        if (result.levelEndSignals++ == 0) result.arrivalFrame = frame;
+        if (result.levelEndSignals++ == 0) {
+            result.arrivalFrame = frame;
+            result.worldTime = game.getWorld().getTime();
+        }
         result.playerCoins = game.getWorld().getPlayer().getCoinCount();
     });
     // What the level loader does before it installs the screen.
@@ -119,6 +138,7 @@ Result run(std::string const& path, std::vector<Stretch> const& script, int maxF
             game.gamepadInput(pad(script[stretch].keys));
             if (left > 0) --left;
         }
+        if (answer) std::exchange(answer, nullptr)();
         events.dispatch();
         game.update(audio, dt, float(frame + 1) * dt);
         uint64_t h = 14695981039346656037ull;
@@ -141,6 +161,11 @@ std::string describe(Result const& r) {
                   r.arrivalFrame, r.levelEndSignals, r.results, r.alternative, r.coins, r.coinTotal, r.playerCoins,
                   r.deaths, double(r.time), r.checkPointsReached, r.checkPoints);
     out += line;
+    if (r.alternative == 1 || r.alternative == 2) {
+        std::snprintf(line, sizeof line, "laps %.4f remaining %.3f popups %d\n", double(r.laps), double(r.remainingTime),
+                      r.popups);
+        out += line;
+    }
     for (size_t i = 0; i < r.hashes.size(); ++i) {
         std::snprintf(line, sizeof line, "%zu %016" PRIx64 "\n", i, r.hashes[i]);
         out += line;

@@ -4,7 +4,8 @@
 // after every frame.
 //
 // Script: one line per stretch, "<frames> <keys>", keys from L R J D (left, right, jump, dive)
-// or "-" for none; "#" starts a comment. After the last line its keys stay held.
+// or "-" for none; "#" starts a comment. After the last line its keys stay held. A popup the
+// level shows is answered with its affirmative button at the start of the next frame.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,13 +31,18 @@ struct Result {
     int checkPoints = 0;           // check points after the start
     int checkPointsReached = 0;    // of those, how many raised their reach signal
     float time = 0.0f;
+    float worldTime = 0.0f;      // the world's clock when the level end arrived
+    float laps = 0.0f;           // time attack
+    float remainingTime = 0.0f;  // collect time
+    int popups = 0;              // bonus-mode popups, each answered with its affirmative button
 };
 
 // Plays the level file at path (from the mounted archives) for at most maxFrames, stopping a
 // second after the level ended. The process-wide movement state and run total are reset first.
 Result run(std::string const& path, std::vector<Stretch> const& script, int maxFrames);
 
-// Text of a result: the arrival, the result and one line per frame hash.
+// Text of a result: the arrival, the result (a bonus result on a line of its own) and one line
+// per frame hash.
 std::string describe(Result const& result);
 
 }  // namespace scripted_run

@@ -1,0 +1,58 @@
+#pragma once
+// What the two bonus modes share: the countdown text, the tutorial popup's parameters and the
+// shadowed text above the player.
+#include <glm/mat4x4.hpp>
+#include <glm/vec2.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "fonts/Font.h"
+#include "fonts/TextMesh.h"
+#include "menus/ConfirmationBox.h"
+
+class GameViewController;
+namespace Fonts {
+class Context;
+}
+namespace Graphics {
+class Context;
+class StandardShader;
+}  // namespace Graphics
+
+namespace bonus_mode {
+
+inline constexpr uint32_t levelEndSignal = 20000000;
+inline constexpr uint32_t holdSignal = 20000002;
+inline constexpr uint32_t resumeSignal = 20000003;
+// World time: three seconds counted down, one of the go text, then play.
+inline constexpr float countdownEnd = 4000.0f;
+
+// "3", "2", "1" through the first three seconds of world time, then the go text.
+std::string countdownText(float t, std::string const& go);
+// The decimal of a whole number of seconds, none below 0.
+std::string seconds(float value);
+
+// A localized text; without a fonts context (headless runs) the key itself.
+std::string localized(Fonts::Context* fonts, char const* key);
+Fonts::Font font(Fonts::Context* fonts, char const* style);
+
+// The one-button tutorial popup over a dimmed game. The texts are the caller's and must outlive
+// the popup's construction.
+ConfirmationBox::Parameters tutorialPopup(std::string const& message, std::string const& ok,
+                                          std::function<void()> const& onOk);
+
+// The screen point 80 units above the player.
+glm::vec2 aboveThePlayer(GameViewController& game);
+
+// Black at the anchor, then white at anchor + (-2, 2): the black copy reads as a shadow. The
+// scale is about the anchor and leaves the shadow offset as it is.
+void layoutShadowed(Fonts::Font const& font, Fonts::TextMesh& mesh, std::string const& text, glm::vec2 anchor,
+                    int32_t alignment, float scale = 1.0f);
+
+// Blended text in the text mode of the shader; nothing for an empty mesh.
+void drawText(Fonts::TextMesh const& mesh, Graphics::Context* graphics, Graphics::StandardShader* shader,
+              glm::mat4 const& projection);
+
+}  // namespace bonus_mode

@@ -1,0 +1,122 @@
+#include "game/CollectTimeGameModeStateMachine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "game/BonusModeParts.h"
+#include "game/GameViewController.h"
+#include "os/Assets.h"
+#include "os/EventHandler.h"
+
+namespace {
+
+float const forever = std::numeric_limits<float>::infinity();
+
+}  // namespace
+
+CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
+                                                                 Fonts::Context* fonts,
+                                                                 ShowConfirmationBoxCallback const& showPopup,
+                                                                 EventHandler* events, bool showTutorialPopup)
+    : showTutorialPopup_(showTutorialPopup),
+      showPopup_(showPopup),
+      goText_(bonus_mode::localized(fonts, "bonusGO")),
+      hudFont_(bonus_mode::font(fonts, "hud")),
+      countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
+      events_(events),
+      popupMessage_(bonus_mode::localized(fonts, "bonusBTutorial")),
+      popupAffirmative_(bonus_mode::localized(fonts, "popupAffirmative")) {}
+
+void CollectTimeGameModeStateMachine::update(GameViewController& game, float dt, float t) {
+    Player::Player& player = game.getWorld().getPlayer();
+    switch (state_) {
+        case kStart:
+            player.blockInput(forever);
+            if (showTutorialPopup_) {
+                events_->trigger(bonus_mode::holdSignal);
+                state_ = kBeforePopup;
+            } else {
+                state_ = kWaitForTime;
+            }
+            break;
+        case kBeforePopup:
+            popupTimer_ += dt;
+            if (popupTimer_ > 1000.0f) {
+                popupTimer_ = 0.0f;
+                if (ControlScheme* scheme = game.getControlScheme()) scheme->reset();
+                state_ = kPopupShown;
+                // Set first: the popup may be answered before the call returns.
+                if (showPopup_) {
+                    showPopup_(bonus_mode::tutorialPopup(popupMessage_, popupAffirmative_,
+                                                         [this] { state_ = kPopupAnswered; }));
+                }
+            }
+            break;
+        case kPopupShown:
+            break;
+        case kPopupAnswered:
+            events_->trigger(bonus_mode::resumeSignal);
+            state_ = kWaitForTime;
+            break;
+        case kWaitForTime:
+            if (dt > 0.0f) {
+                state_ = kCountdown;
+                countdownSound_.play();
+            }
+            break;
+        case kCountdown:
+            if (t < bonus_mode::countdownEnd) {
+                centreText_ = bonus_mode::countdownText(t, goText_);
+            } else {
+                player.resetLaps();
+                state_ = kCollecting;
+                player.blockInput(0.0f);
+            }
+            break;
+        case kCollecting:
+            collect(game, dt, t);
+            break;
+        default:
+            break;
+    }
+}
+
+void CollectTimeGameModeStateMachine::collect(GameViewController& game, float dt, float t) {
+    Player::Player& player = game.getWorld().getPlayer();
+    // A coin pops the text to 1.5 times its size; it shrinks back in 250 ms.
+    textScale_ = std::min(std::max(textScale_ - 0.002f * dt, 1.0f), 1.5f);
+    uint64_t const coins = player.getCoinCount();
+    if (coins != lastCoinCount_) {
+        textScale_ = 1.5f;
+        lastCoinCount_ = coins;
+    }
+    float const deadline = float(coins) * coinTime + baseDeadline;
+    remainingTime_ = deadline - t;
+    centreText_ = bonus_mode::seconds(std::ceil((deadline - t) * 0.001f));
+    if (deadline < t) {
+        remainingTime_ = 0.0f;
+        centreText_.clear();
+        player.blockInput(forever);
+        game.getEventHandler()->trigger(bonus_mode::levelEndSignal);
+        state_ = kFinished;
+    }
+}
+
+void CollectTimeGameModeStateMachine::preDraw(GameViewController& game) {
+    mesh_.clear();
+    bonus_mode::layoutShadowed(hudFont_, mesh_, centreText_, bonus_mode::aboveThePlayer(game), 1, textScale_);
+}
+
+void CollectTimeGameModeStateMachine::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader,
+                                                  glm::mat4 const& projection) {
+    bonus_mode::drawText(mesh_, graphics, shader, projection);
+}
+
+void CollectTimeGameModeStateMachine::setPaused(bool paused) {
+    if (state_ == kCountdown) paused ? countdownSound_.pause() : countdownSound_.resume();
+}
+
+bool CollectTimeGameModeStateMachine::buttonPressed(uint32_t) {
+    return state_ != kCountdown && state_ != kCollecting;
+}

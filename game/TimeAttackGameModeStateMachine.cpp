@@ -1,0 +1,163 @@
+#include "game/TimeAttackGameModeStateMachine.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "audio/Context.h"
+#include "game/BonusModeParts.h"
+#include "game/GameViewController.h"
+#include "graphics/PostProcessingStep.h"
+#include "os/Assets.h"
+#include "os/EventHandler.h"
+#include "os/services/Music.h"
+#include "os/services/PlatformServices.h"
+
+namespace {
+
+float const forever = std::numeric_limits<float>::infinity();
+
+// The lap fraction without its leading zero: 0.25 shows as ".2500".
+std::string fractionText(float fraction) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", double(fraction));
+    return std::string(text).substr(1);
+}
+
+}  // namespace
+
+TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
+                                                               Fonts::Context* fonts,
+                                                               ShowConfirmationBoxCallback const& showPopup,
+                                                               EventHandler* events, bool showTutorialPopup)
+    : showTutorialPopup_(showTutorialPopup),
+      showPopup_(showPopup),
+      audio_(audio),
+      goText_(bonus_mode::localized(fonts, "bonusGO")),
+      hudFont_(bonus_mode::font(fonts, "hud")),
+      lapFont_(bonus_mode::font(fonts, "largeNumber")),
+      countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
+      shutterSound_(audio, Assets::sndDravoBonusGameCameraShutter),
+      events_(events),
+      popupMessage_(bonus_mode::localized(fonts, "bonusATutorial")),
+      popupAffirmative_(bonus_mode::localized(fonts, "popupAffirmative")) {
+    glm::vec2 const inset = needsSafeAreaInsets() ? glm::vec2(22.0f, 16.0f) : glm::vec2(0.0f);
+    float const w = virtualWidth(), h = virtualHeight();
+    lapCountAnchor_ = glm::vec2(w - 164.0f - inset.x, h - 75.0f - inset.y);
+    lapFractionAnchor_ = glm::vec2(w - 165.0f - inset.x, h - 75.0f - inset.y);
+}
+
+void TimeAttackGameModeStateMachine::update(GameViewController& game, float dt, float t) {
+    Player::Player& player = game.getWorld().getPlayer();
+    switch (state_) {
+        case kStart:
+            player.blockInput(forever);
+            if (showTutorialPopup_) {
+                events_->trigger(bonus_mode::holdSignal);
+                state_ = kBeforePopup;
+            } else {
+                state_ = kWaitForTime;
+            }
+            break;
+        case kBeforePopup:
+            popupTimer_ += dt;
+            if (popupTimer_ > 1000.0f) {
+                popupTimer_ = 0.0f;
+                if (ControlScheme* scheme = game.getControlScheme()) scheme->reset();
+                state_ = kPopupShown;
+                // Set first: the popup may be answered before the call returns.
+                if (showPopup_) {
+                    showPopup_(bonus_mode::tutorialPopup(popupMessage_, popupAffirmative_,
+                                                         [this] { state_ = kAfterPopup; }));
+                }
+            }
+            break;
+        case kPopupShown:
+            break;
+        case kAfterPopup:
+            popupTimer_ += dt;
+            if (popupTimer_ > 1000.0f) {
+                popupTimer_ = 0.0f;
+                events_->trigger(bonus_mode::resumeSignal);
+                state_ = kWaitForTime;
+            }
+            break;
+        case kWaitForTime:
+            if (dt > 0.0f) {
+                state_ = kCountdown;
+                countdownSound_.play();
+            }
+            break;
+        case kCountdown:
+            if (t < bonus_mode::countdownEnd) {
+                centreText_ = bonus_mode::countdownText(t, goText_);
+            } else {
+                // Laps rolled while the input was blocked do not count.
+                player.resetLaps();
+                state_ = kRace;
+                player.blockInput(0.0f);
+                std::string track = Assets::musicBonusGame;
+                track = track.substr(0, track.size() - 4) + musicExtension();
+                if (audio_ != nullptr) {
+                    audio_->playMusic(track.c_str(), false, false);
+                    audio_->setMusicVolume(1.0f);
+                }
+            }
+            break;
+        case kRace:
+            centreText_ = bonus_mode::seconds(std::ceil((raceEnd - t) / 1000.0f));
+            if (t > raceEnd) {
+                photoFinish(game);
+                state_ = kFinished;
+            }
+            break;
+        case kFinished:
+            centreText_.clear();
+            if (endTimer_ > 3000.0f) {
+                endTimer_ = 0.0f;
+                game.getEventHandler()->trigger(bonus_mode::levelEndSignal);
+            } else {
+                endTimer_ += dt;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TimeAttackGameModeStateMachine::photoFinish(GameViewController& game) {
+    centreText_.clear();
+    game.getWorld().getPlayer().blockInput(forever);
+    events_->trigger(bonus_mode::holdSignal);
+    if (PostProcessingStep* post = game.getPostProcessingStep()) {
+        post->requestCapture();
+        // A white flash fading out over 500 ms over the frozen frame in colour.
+        post->fadeAddColor(glm::vec3(1.0f), glm::vec3(0.0f), 0.002f);
+        post->setMonochromeAmount(0.0f);
+    }
+    shutterSound_.play();
+    if (audio_ != nullptr) audio_->stopMusic();
+}
+
+void TimeAttackGameModeStateMachine::preDraw(GameViewController& game) {
+    mesh_.clear();
+    Player::Player const& player = game.getWorld().getPlayer();
+    bonus_mode::layoutShadowed(hudFont_, mesh_, centreText_, bonus_mode::aboveThePlayer(game), 1);
+    bonus_mode::layoutShadowed(lapFont_, mesh_, std::to_string(player.getLapCount()), lapCountAnchor_, 2);
+    bonus_mode::layoutShadowed(hudFont_, mesh_, fractionText(player.getLapFraction()), lapFractionAnchor_, 0);
+}
+
+void TimeAttackGameModeStateMachine::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader,
+                                                 glm::mat4 const& projection) {
+    bonus_mode::drawText(mesh_, graphics, shader, projection);
+}
+
+void TimeAttackGameModeStateMachine::setPaused(bool paused) {
+    if (state_ == kCountdown) {
+        paused ? countdownSound_.pause() : countdownSound_.resume();
+    } else if (state_ == kRace && audio_ != nullptr) {
+        paused ? audio_->pauseMusic() : audio_->resumeMusic();
+    }
+}
+
+bool TimeAttackGameModeStateMachine::buttonPressed(uint32_t) { return state_ != kCountdown && state_ != kRace; }

@@ -1,0 +1,348 @@
+// The two bonus games against the clock, each played through the game screen on a builder
+// level with a frame clock the test steps (16 ms frames, so world times are exact), the real
+// fonts, post-processing and sound, a recording music player and a recording popup. The player
+// is moved round the lap path and onto coins and the goal by hand.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "game/CollectTimeGameModeStateMachine.h"
+#include "game/GameViewController.h"
+#include "game/TimeAttackGameModeStateMachine.h"
+#include "graphics/PostProcessingStep.h"
+#include "level/LevelCatalog.h"
+#include "menus/tests/MenuFixture.h"
+#include "os/services/Music.h"
+#include "tools/datatool/LevelBuilder.h"
+
+namespace {
+
+using PristineLevel::PathNode;
+
+// Every call the music queue makes on its player, in order.
+struct MusicLog {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    void add(std::string line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back(std::move(line));
+    }
+    std::vector<std::string> read() {
+        music_services::runOnQueue([](platform::MusicPlayer*) {});
+        std::lock_guard<std::mutex> lock(mutex);
+        return lines;
+    }
+};
+
+struct RecordingPlayer : platform::MusicPlayer {
+    MusicLog* log;
+    bool playing = false;
+    explicit RecordingPlayer(MusicLog* log) : log(log) {}
+    void setLooping(bool endless) override { log->add(endless ? "loop" : "once"); }
+    void setVolume(float v) override { log->add("volume " + std::to_string(int(v * 100))); }
+    void play() override { playing = true, log->add("play"); }
+    void pause() override { playing = false, log->add("pause"); }
+    void stop() override { playing = false, log->add("stop"); }
+    bool isPlaying() const override { return playing; }
+    double currentTime() const override { return 0.0; }
+    void setCurrentTime(double) override {}
+};
+
+// Flat ground, the start at the origin, and a closed lap path: along the ground to (20, 0.4),
+// up to (10, 8) and back down to the start. A goal far off for collect time.
+PristineLevel::Data bonusLevel(GameMode mode, std::vector<glm::vec2> const& coins = {}) {
+    levels::LevelBuilder b;
+    b.data().metaData.mode = mode;
+    b.ground({{-50.0f, 0.0f}, {50.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
+    b.checkPoint({0.0f, 0.4f});
+    for (glm::vec2 c : coins) b.coin(c);
+    b.goal({40.0f, 1.0f}, {1.0f, 2.0f});
+    std::vector<glm::vec2> const corners = {{0.0f, 0.4f}, {20.0f, 0.4f}, {10.0f, 8.0f}, {0.0f, 0.4f}};
+    float distance = 0.0f;
+    for (size_t i = 0; i < corners.size(); ++i) {
+        glm::vec2 const in = i > 0 ? (corners[i - 1] - corners[i]) / 3.0f : glm::vec2(0.0f);
+        glm::vec2 const out = i + 1 < corners.size() ? (corners[i + 1] - corners[i]) / 3.0f : glm::vec2(0.0f);
+        if (i > 0) distance += glm::length(corners[i] - corners[i - 1]);
+        b.data().progressPath.push_back(PathNode{corners[i], in, out, distance});
+    }
+    return b.data();
+}
+
+class BonusModes : public menus_test::MenuFixture {
+protected:
+    struct Popup {
+        std::string message, affirmative;
+        bool negative, dim;
+        std::function<void()> onAffirmative;
+    };
+
+    void SetUp() override {
+        MenuFixture::SetUp();
+        setenv("ZELV_DOCUMENTS_DIR", documents.path().c_str(), 1);
+        post = std::make_unique<PostProcessingStep>(graphics.get(), glm::ivec2(menus_test::kWidth, menus_test::kHeight),
+                                                    glm::ivec2(menus_test::kWidth, menus_test::kHeight), true);
+        music_services::setFileOpener([this](char const* path) {
+            music.add(std::string("open ") + path);
+            static uint8_t const bytes[4] = {1, 2, 3, 4};
+            return music_services::Bytes{nullptr, bytes, sizeof bytes};
+        });
+        music_services::setPlayerFactory(
+            [this](music_services::Bytes const&, void*) { return std::make_unique<RecordingPlayer>(&music); });
+    }
+    void TearDown() override {
+        game.reset();
+        stopMusic();
+        music_services::runOnQueue([](platform::MusicPlayer*) {});
+        music_services::setFileOpener(nullptr);
+        music_services::setPlayerFactory(nullptr);
+        MenuFixture::TearDown();
+    }
+
+    // The game screen of a catalog bonus level, headless apart from its mode's text.
+    void start(PristineLevel::Data level, std::string const& path, bool restarted) {
+        game = std::make_unique<GameViewController>(
+            nullptr, audio, fonts.get(), &events, path, "name", post.get(),
+            [this](TriggerVariant const& r, std::string const&, std::string const&) { results.push_back(r); },
+            [this](std::string const& p, std::string const&) { pauses.push_back(p); },
+            [this](ConfirmationBox::Parameters const& p) {
+                popups.push_back({p.message, p.affirmative, bool(p.negative), p.dimBackground, p.onAffirmative});
+            },
+            restarted, [](std::string const&, std::string const&, bool, bool, bool) {}, std::move(level), true,
+            [](boost::optional<std::string> const&) {}, false);
+        slots.emplace_back(&events, 20000000u, [this] { ++ends; });
+    }
+    // One app-frame tick: the signals, then the screen.
+    void frame(float dt = 16.0f) {
+        events.dispatch();
+        now += dt;
+        game->update(*audio, dt, now);
+    }
+    template <class Done>
+    bool until(Done&& done, int limit = 10000) {
+        for (int i = 0; i < limit && !done(); ++i) frame();
+        return done();
+    }
+    float t() { return game->getWorld().getTime(); }
+    Player::Player& player() { return game->getWorld().getPlayer(); }
+    // Puts the player at p for one frame.
+    void visit(glm::vec2 p) {
+        player().resetTo(p);
+        frame();
+    }
+    bool pauseSwallowed() {
+        size_t const before = pauses.size();
+        game->buttonPressed(GameViewController::pauseButtonCode);
+        return pauses.size() == before;
+    }
+
+    testing_support::TempDir documents;
+    std::unique_ptr<PostProcessingStep> post;
+    MusicLog music;
+    EventHandler events;
+    std::vector<SlotCallbackRef> slots;
+    std::unique_ptr<GameViewController> game;
+    std::vector<TriggerVariant> results;
+    std::vector<std::string> pauses;
+    std::vector<Popup> popups;
+    int ends = 0;
+    float now = 1000.0f;
+};
+
+TEST_F(BonusModes, TimeAttackRunsPopupCountdownRaceAndPhotoFinish) {
+    size_t const index = *LevelCatalog::findByPath("levels/bonus01.pxl");
+    start(bonusLevel(GameMode::TimeAttack), "levels/bonus01.pxl", false);
+    auto& mode = dynamic_cast<TimeAttackGameModeStateMachine&>(game->modeMachine());
+    using M = TimeAttackGameModeStateMachine;
+
+    // The world is frozen before the popup, which waits a second of frame time; the pause
+    // button is swallowed and the lap counter is drawn all along.
+    frame();
+    frame();
+    EXPECT_TRUE(game->isPaused());
+    float const frozenAt = t();
+    ASSERT_TRUE(until([&] { return mode.state() == M::kPopupShown; }, 100));
+    EXPECT_GT(game->pausedTime(), 1000.0f);
+    EXPECT_EQ(t(), frozenAt);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].message, fonts->localizedString("bonusATutorial"));
+    EXPECT_EQ(popups[0].affirmative, "OK");
+    EXPECT_TRUE(!popups[0].negative && popups[0].dim);
+    EXPECT_TRUE(pauseSwallowed());
+    mode.preDraw(*game);
+    EXPECT_FALSE(mode.textMesh().empty());
+
+    // Answered: a second later play resumes and the countdown runs in full in world time.
+    popups[0].onAffirmative();
+    frame();
+    EXPECT_EQ(mode.state(), M::kAfterPopup);
+    ASSERT_TRUE(until([&] { return mode.state() == M::kCountdown; }, 100));
+    EXPECT_FALSE(game->isPaused());
+    if (sound.hasDevice()) EXPECT_TRUE(mode.countdownSound().isPlaying());
+    std::vector<std::string> shown;
+    // A lap rolled while the input is blocked, then 20000002/3 during the countdown.
+    for (glm::vec2 p : {glm::vec2(10.0f, 0.4f), {15.0f, 4.2f}, {5.0f, 4.2f}, {3.0f, 0.4f}}) visit(p);
+    EXPECT_EQ(player().getLapCount(), 1u);
+    EXPECT_FALSE(pauseSwallowed());
+    events.trigger(20000002);
+    frame();
+    if (sound.hasDevice()) EXPECT_FALSE(mode.countdownSound().isPlaying());
+    events.trigger(20000003);
+    frame();
+    if (sound.hasDevice()) EXPECT_TRUE(mode.countdownSound().isPlaying());
+    until([&] {
+        if (shown.empty() || shown.back() != mode.centreText()) shown.push_back(mode.centreText());
+        return mode.state() == M::kRace;
+    });
+    EXPECT_EQ(shown, (std::vector<std::string>{"3", "2", "1", "GO!"}));
+    EXPECT_EQ(player().getLapCount(), 0u);
+    EXPECT_EQ(player().getLapFraction(), 0.0f);
+    auto log = music.read();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[0], "open audio/music/Dravo_MusicTrackBonusGame01.m4a");
+    EXPECT_EQ(std::vector<std::string>(log.begin() + 1, log.begin() + 4),
+              (std::vector<std::string>{"once", "volume 100", "play"}));
+
+    // The race: a lap and a bit, the music held and resumed with play.
+    frame();
+    EXPECT_EQ(mode.centreText(), "60");
+    for (glm::vec2 p : {glm::vec2(10.0f, 0.4f), {15.0f, 4.2f}, {5.0f, 4.2f}, {3.0f, 0.4f}, {10.0f, 0.4f}}) visit(p);
+    EXPECT_FALSE(pauseSwallowed());
+    events.trigger(20000002);
+    frame();
+    events.trigger(20000003);
+    frame();
+    log = music.read();
+    EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()), (std::vector<std::string>{"pause", "play"}));
+
+    // At 64000 ms the race still runs; the photo-finish comes with the first later update.
+    ASSERT_TRUE(until([&] { return t() >= 64000.0f; }));
+    ASSERT_EQ(t(), 64000.0f);
+    frame();
+    EXPECT_EQ(mode.state(), M::kRace);
+    EXPECT_EQ(mode.centreText(), "0");
+    EXPECT_FALSE(post->isCaptureRequested());
+    frame();
+    EXPECT_EQ(mode.state(), M::kFinished);
+    EXPECT_TRUE(post->isCaptureRequested());
+    EXPECT_EQ(post->addTween().state, PostProcessingStep::ColorTween::kRunning);
+    EXPECT_EQ(post->addTween().from, glm::vec3(1.0f));
+    EXPECT_EQ(music.read().back(), "stop");
+    EXPECT_TRUE(pauseSwallowed());
+
+    // The level ends once more than 3000 ms of frame time have passed, with count + fraction.
+    float held = 0.0f;
+    ASSERT_TRUE(until([&] { return ends > 0 || (held += 16.0f) > 4000.0f; }, 300));
+    EXPECT_GT(held, 3000.0f);
+    EXPECT_LE(held, 3000.0f + 3 * 16.0f);
+    EXPECT_TRUE(game->isPaused());
+    ASSERT_EQ(results.size(), 1u);
+    ASSERT_EQ(results[0].which(), 2);
+    auto const& r = boost::get<ResultsMenu::TimeAttackGameModeTriggerParameters>(results[0]);
+    EXPECT_EQ(r.levelIndex, index);
+    EXPECT_EQ(player().getLapCount(), 1u);
+    EXPECT_GT(player().getLapFraction(), 0.1f);
+    EXPECT_FLOAT_EQ(r.laps, 1.0f + player().getLapFraction());
+}
+
+TEST_F(BonusModes, ARestartSkipsThePopupAndStartsTheCountdownOnTheFirstTimedFrame) {
+    for (GameMode m : {GameMode::TimeAttack, GameMode::CollectTime}) {
+        start(bonusLevel(m), "levels/test.pxl", true);
+        frame(0.0f);
+        frame(0.0f);
+        EXPECT_FALSE(game->isPaused());
+        uint32_t const state = m == GameMode::TimeAttack
+                                   ? dynamic_cast<TimeAttackGameModeStateMachine&>(game->modeMachine()).state()
+                                   : dynamic_cast<CollectTimeGameModeStateMachine&>(game->modeMachine()).state();
+        EXPECT_EQ(state, 4u);
+        frame();
+        auto const* attack = dynamic_cast<TimeAttackGameModeStateMachine*>(&game->modeMachine());
+        auto const* collect = dynamic_cast<CollectTimeGameModeStateMachine*>(&game->modeMachine());
+        EXPECT_EQ(attack ? attack->state() : collect->state(), 5u);
+        if (sound.hasDevice())
+            EXPECT_TRUE(attack ? attack->countdownSound().isPlaying() : collect->countdownSound().isPlaying());
+        EXPECT_TRUE(popups.empty());
+        EXPECT_FALSE(game->isPaused());
+        game.reset();
+        slots.clear();
+    }
+}
+
+TEST_F(BonusModes, CollectTimeCountsCoinsToTheDeadlineAndTheGoalKeepsTheTimeLeft) {
+    using M = CollectTimeGameModeStateMachine;
+    // Two coins on one spot, taken in one frame.
+    start(bonusLevel(GameMode::CollectTime, {{8.0f, 0.6f}, {8.0f, 0.6f}}), "levels/bonus02.pxl", false);
+    auto& mode = dynamic_cast<M&>(game->modeMachine());
+    ASSERT_TRUE(until([&] { return mode.state() == M::kPopupShown; }, 100));
+    EXPECT_EQ(popups.at(0).message, fonts->localizedString("bonusBTutorial"));
+    EXPECT_TRUE(pauseSwallowed());
+    // The answer resumes play at once.
+    popups[0].onAffirmative();
+    frame();
+    EXPECT_EQ(mode.state(), M::kWaitForTime);
+    frame();
+    EXPECT_FALSE(game->isPaused());
+    EXPECT_EQ(mode.state(), M::kCountdown);
+    EXPECT_FALSE(pauseSwallowed());
+    events.trigger(20000002);
+    frame();
+    if (sound.hasDevice()) EXPECT_FALSE(mode.countdownSound().isPlaying());
+    events.trigger(20000003);
+    frame();
+    if (sound.hasDevice()) EXPECT_TRUE(mode.countdownSound().isPlaying());
+
+    // Ten seconds of play without coins: "10" at 4000 ms.
+    ASSERT_TRUE(until([&] { return mode.state() == M::kCollecting; }));
+    frame();
+    EXPECT_EQ(mode.centreText(), "10");
+    EXPECT_FALSE(pauseSwallowed());
+    ASSERT_TRUE(until([&] { return t() >= 6000.0f; }));
+    int pops = 0;
+    player().resetTo({8.0f, 0.6f});
+    for (int i = 0; i < 30; ++i) {
+        frame();
+        if (mode.textScale() == 1.5f) ++pops;
+    }
+    EXPECT_EQ(player().getCoinCount(), 2u);
+    EXPECT_EQ(pops, 1);
+    EXPECT_EQ(mode.textScale(), 1.0f);
+
+    // At the deadline, 16000 ms, the text reads 0 and play goes on; just past it the level ends
+    // with no time left.
+    ASSERT_TRUE(until([&] { return t() >= 16000.0f; }));
+    ASSERT_EQ(t(), 16000.0f);
+    frame();
+    EXPECT_EQ(mode.state(), M::kCollecting);
+    EXPECT_EQ(mode.centreText(), "0");
+    EXPECT_EQ(mode.remainingTime(), 0.0f);
+    frame();
+    EXPECT_EQ(mode.state(), M::kFinished);
+    EXPECT_TRUE(pauseSwallowed());
+    frame();
+    ASSERT_EQ(results.size(), 1u);
+    ASSERT_EQ(results[0].which(), 1);
+    auto const& r = boost::get<ResultsMenu::CollectTimeGameModeTriggerParameters>(results[0]);
+    EXPECT_EQ(r.coinsCollected, 2u);
+    EXPECT_EQ(r.coinTotal, 2u);
+    EXPECT_EQ(r.remainingTime, 0.0f);
+    EXPECT_EQ(r.levelIndex, *LevelCatalog::findByPath("levels/bonus02.pxl"));
+    // This mode plays no music.
+    EXPECT_TRUE(music.read().empty());
+    game.reset();
+    slots.clear();
+
+    // The goal reached with 3.5 s left.
+    results.clear();
+    start(bonusLevel(GameMode::CollectTime), "levels/bonus02.pxl", true);
+    ASSERT_TRUE(until([&] { return t() >= 14000.0f - 3500.0f; }));
+    player().resetTo({40.0f, 1.0f});
+    ASSERT_TRUE(until([&] { return !results.empty(); }, 10));
+    EXPECT_NEAR(boost::get<ResultsMenu::CollectTimeGameModeTriggerParameters>(results[0]).remainingTime, 3500.0f,
+                3 * 16.0f);
+}
+
+}  // namespace
