@@ -27,6 +27,7 @@ zelv_pkg(protobufc libprotobuf-c)
 zelv_pkg(curl libcurl)
 zelv_pkg(ffmpeg libavformat libavcodec libavutil libswresample libswscale)
 zelv_pkg(freetype freetype2)
+zelv_pkg(deflate libdeflate)
 
 # Debian's Bullet CMake config is broken: link the two libraries we use by name.
 add_library(zelv_bullet INTERFACE)
