@@ -20,3 +20,4 @@ if(TEST game_play_in_window_test)
 endif()
 
 zelv_benchmark(game_screen_bench SOURCES bench/GameScreenBench.cpp DEPS zelv_game zelv_shell)
+zelv_benchmark(game_loader_frame_bench SOURCES bench/LoaderFrameBench.cpp DEPS zelv_game zelv_shell)
