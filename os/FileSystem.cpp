@@ -1,6 +1,7 @@
 #include "os/FileSystem.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@ bool existsOnDisk(std::string const& path) {
         ::closedir(dir);
         return true;
     }
+    // Nothing there: no need to ask again as a file. Levels probe their localized name this way.
+    if (errno == ENOENT) return false;
     // Readable: opened without blocking, so that a pipe does not wait for a writer.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
