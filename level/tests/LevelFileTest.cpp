@@ -753,6 +753,15 @@ TEST(LevelFile, EnvelopeFaultsLeaveTheLevelAsItWas) {
     // A cut zlib stream reads what it produced.
     Data const cutStream = load(Bytes(file.begin(), file.begin() + static_cast<long>(file.size() / 2)), Data{});
     EXPECT_EQ(cutStream.signalShapes, level.signalShapes);
+    // A wrong check value: the stream still inflates whole and the level reads it all, but the
+    // load says the file is damaged.
+    Bytes badCheck = file;
+    badCheck.back() ^= 0x5a;
+    Data checked;
+    EXPECT_FALSE(loadPristineLevel(checked, badCheck.data(), badCheck.size()));
+    EXPECT_TRUE(checked == level);
+    Data whole;
+    EXPECT_TRUE(loadPristineLevel(whole, file.data(), file.size()));
     // Bytes after the last member are ignored.
     Bytes longer = archive;
     longer.resize(archive.size() + 64, 0xee);
