@@ -214,7 +214,9 @@ TEST(StartupFaults, AMissingShaderIsReportedOnceNotForEveryVariant) {
     EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
     EXPECT_GT(r.frames(), 0) << r.describe();  // the first frame built the shaders
     EXPECT_EQ(r.countInErr("is missing"), 1u) << r.describe();
-    EXPECT_LE(r.countInErr("does not compile"), 1u) << r.describe();
+    // Once for the sprite shader's variants; the main menu's backdrop (another program over the
+    // same fragment file) may say so too if the run reaches it.
+    EXPECT_LE(r.countInErr("standard.vert + shaders/standard.frag does not compile"), 1u) << r.describe();
 }
 
 // A tmpfs of a few pages, filled up or read-only; needs root (mount), else the test says why it
