@@ -1,6 +1,7 @@
-// The built string tables hold every text the download bar, the leaderboards and the credits read,
-// in every shipped language, and the sample credits exercise the whole walk: names-only and
-// roles-and-names entries, a store-only number skipped in the middle, and the swapped pair.
+// The built string tables hold every text the download bar, the leaderboards, the credits and the
+// main menu's notice read, in every shipped language, and the sample credits exercise the whole
+// walk: names-only and roles-and-names entries, a store-only number skipped in the middle, and the
+// swapped pair.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,6 +28,7 @@ TEST(MenuStrings, EveryKeyTheMenusReadExists) {
                                  "downloaderAskForCellularData",
                                  "downloaderNoDiskSpace",
                                  "popupAffirmative",
+                                 "hardcoreUnlocked",
                                  "yesPopup",
                                  "noPopup",
                                  "gameCenterPopup"};
