@@ -24,7 +24,7 @@ zelv_test(menus_level_loader_test GL SOURCES tests/LevelLoaderTest.cpp ${PROJECT
           DEPS zelv_menus zelv_graphics_testsupport TIMEOUT 120)
 add_dependencies(menus_level_loader_test pak)
 # The level select on the real contexts, the built data and a save folder of its own.
-zelv_test(menus_level_select_test GL SOURCES tests/LevelSelectTest.cpp DEPS zelv_menus zelv_save zelv_graphics_testsupport
-          TIMEOUT 120)
+zelv_test(menus_level_select_test GL SOURCES tests/LevelSelectTest.cpp ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp
+          DEPS zelv_menus zelv_save zelv_graphics_testsupport TIMEOUT 120)
 add_dependencies(menus_level_select_test pak)
 zelv_benchmark(menus_level_load_bench SOURCES bench/LevelLoadBench.cpp DEPS zelv_menus zelv_save zelv::zlib)

@@ -1,21 +1,57 @@
 // The level select on the real contexts and the built data, with a save folder of its own: the
-// unlock walk, tile looks, focus, the tutorial question, pop-ups over the menu and save merges.
+// unlock walk, tile looks, focus, the tutorial question and its analytics, bonus achievements,
+// pop-ups over the menu, content still to be downloaded and save merges.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "analytics/agent/Tally.h"
 #include "level/LevelCatalog.h"
 #include "menus/LevelSelectMenu.h"
 #include "menus/tests/MenuFixture.h"
+#include "os/MemoryMappedZipFile.h"
 #include "os/ViewController.h"
+#include "os/tests/ZipWriter.h"
 #include "save/RoamingDataFile.h"
 #include "testing/TestPaths.h"
 
 namespace {
 
+// Level 2's file is left out of the data this binary mounts, as if only the download brought it.
+char const* const kWithheld = "levels/level02.pxl";
+
+bool mountWithoutLevel2() {
+    static bool const mounted = [] {
+        MemoryMappedZipFile const pak((testing_support::binaryDir() / "pak0.pak").string());
+        std::vector<ziptest::Entry> entries;
+        for (auto const& [name, where] : pak.entries()) {
+            if (name == kWithheld) continue;
+            auto const f = pak.open(name);
+            entries.emplace_back(name, std::string(reinterpret_cast<char const*>(f->data()), size_t(f->size())));
+        }
+        if (entries.empty()) return false;
+        auto const zip = std::filesystem::temp_directory_path() / ("zelv-levelselect-" + std::to_string(getpid()) + ".zip");
+        ziptest::writeFile(zip, ziptest::build(entries));
+        bool const ok = menus_test::mountData(zip);
+        std::filesystem::remove(zip);
+        return ok;
+    }();
+    return mounted;
+}
+
 class LevelSelect : public menus_test::MenuFixture {
 protected:
     void SetUp() override {
         setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+        ASSERT_TRUE(mountWithoutLevel2());
+        Tally::reset();
         MenuFixture::SetUp();
+    }
+    // The analytics events logged so far whose names start with prefix.
+    static std::vector<std::string> logged(std::string const& prefix) {
+        std::vector<std::string> names;
+        for (auto const& e : Tally::events())
+            if (e.name.rfind(prefix, 0) == 0) names.push_back(e.name);
+        return names;
     }
     void save(std::vector<std::pair<uint32_t, uint8_t>> const& entries) {
         RoamingDataFile file("roamingData");
@@ -90,6 +126,19 @@ TEST_F(LevelSelect, AFreshSaveAsksTheTutorialQuestionAndThePauseButtonAnswersOnl
     tap(*m, 0, m->pages()[0].tiles[0]);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_TRUE(started[0] == std::make_pair(std::string("levels/level01_intro.pxl"), true) && m->state() == 6 && backs == 0);
+    EXPECT_EQ(logged("TUTORIAL_"), std::vector<std::string>{"TUTORIAL_NO"});
+
+    // "Yes" keeps the tutorial.
+    auto y = make();
+    open(*y);
+    tap(*y, 0, y->pages()[0].tiles[0]);
+    until(*y, [&] { return y->tutorialBox().state() == ConfirmationBox::kInteractive; });
+    y->tutorialBox().affirmativeButton().button().activate();
+    until(*y, [&] { return started.size() == 2; });
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_TRUE(started[1] == std::make_pair(std::string("levels/level01_intro.pxl"), false) && y->state() == 6);
+    EXPECT_EQ(logged("TUTORIAL_"), (std::vector<std::string>{"TUTORIAL_NO", "TUTORIAL_YES"}));
+    EXPECT_TRUE(logged("ACHIEVEMENT_").empty());
 }
 
 TEST_F(LevelSelect, ProgressUnlocksLevelsAndBonusesAMergeRebuildsAndFocusScrollsToItsPage) {
@@ -102,6 +151,7 @@ TEST_F(LevelSelect, ProgressUnlocksLevelsAndBonusesAMergeRebuildsAndFocusScrolls
     auto stars = [&](size_t t) { return bool(p0[t].star(0)) + 2 * bool(p0[t].star(1)) + 4 * bool(p0[t].star(2)); };
     EXPECT_TRUE(p0[0].starSlots() && p0[1].starSlots() && stars(0) == 5 && stars(1) == 0 && stars(2) == 1);
     EXPECT_FALSE(p0[4].counter() || p0[4].starSlots());  // bonus A open: 4 of 3 stars
+    EXPECT_EQ(logged("ACHIEVEMENT_"), std::vector<std::string>{"ACHIEVEMENT_16"});
     ASSERT_EQ(m->pages()[1].tiles.size(), 2u);  // level 5, newest, and the locked bonus B
     EXPECT_TRUE(m->pages()[1].tiles[0].isHighlighted());
     EXPECT_FLOAT_EQ(m->scroller().offset(), -800.0f);
@@ -139,6 +189,31 @@ TEST_F(LevelSelect, ProgressUnlocksLevelsAndBonusesAMergeRebuildsAndFocusScrolls
     ASSERT_EQ(started.size(), 1u);
     EXPECT_TRUE(started[0] == std::make_pair(std::string("levels/level01_intro.pxl"), false) && s->state() == 6);
     EXPECT_TRUE(s->pages()[0].tiles[0].button().button().isActivated());  // spent
+}
+
+TEST_F(LevelSelect, EverythingDoneReportsEachBonusOnceAndAbsentContentOpensTheDownloaderBox) {
+    std::vector<std::pair<uint32_t, uint8_t>> all;
+    for (uint32_t i = 0; i < LevelCatalog::count(); ++i) all.push_back({i, 7});
+    save(all);
+    auto m = make();
+    // Acts 1 to 4 each report their bonus once per build; act 5 has none.
+    EXPECT_EQ(logged("ACHIEVEMENT_"),
+              (std::vector<std::string>{"ACHIEVEMENT_16", "ACHIEVEMENT_17", "ACHIEVEMENT_18", "ACHIEVEMENT_19"}));
+    open(*m);
+    auto& level2 = m->pages()[0].tiles[1];
+    ASSERT_EQ(level2.catalogIndex(), 1u);
+    tap(*m, 0, level2);  // its file is not there yet: the downloader box, nothing started
+    EXPECT_TRUE(m->downloaderBox().isActive() && started.empty() && m->state() == 5);
+    EXPECT_FALSE(level2.button().button().isActivated());
+    until(*m, [&] { return m->downloaderBox().state() == ConfirmationBox::kInteractive; });
+    m->downloaderBox().affirmativeButton().button().activate();
+    until(*m, [&] { return m->downloaderBox().isHidden(); });
+    EXPECT_TRUE(m->downloaderBox().isHidden() && started.empty() && m->state() == 5);
+
+    tap(*m, 0, m->pages()[0].tiles[2]);  // level 3 is there and starts with its intro
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_TRUE(started[0] == std::make_pair(std::string("levels/level03_intro.pxl"), false) && m->state() == 6);
+    EXPECT_TRUE(logged("TUTORIAL_").empty());
 }
 
 }  // namespace

@@ -25,10 +25,11 @@ namespace menus_test {
 
 inline constexpr int kWidth = 320, kHeight = 180;  // a quarter of the logical screen
 
-inline bool mountData() {
-    static bool const mounted = [] {
-        auto const pak = testing_support::binaryDir() / "pak0.pak";
-        return std::filesystem::exists(pak) && Singleton<FileSystem>::instance().mount(pak.string()) != nullptr;
+// Mounts the data archive once per process: the built one, or the copy the first caller names
+// (archives cannot be unmounted, so a binary that withholds content asks first).
+inline bool mountData(std::filesystem::path const& archive = testing_support::binaryDir() / "pak0.pak") {
+    static bool const mounted = [&] {
+        return std::filesystem::exists(archive) && Singleton<FileSystem>::instance().mount(archive.string()) != nullptr;
     }();
     return mounted;
 }
