@@ -251,7 +251,56 @@ int TallyImpl::recordEvent(std::optional<std::string> name, std::optional<Value:
         status = kTooManyNames;
     else if (session && session->publishedEventLogCount() >= size_t(TallySessionInfo::maxEventLogCount()))
         status = kLogFull;
-    forward([name = std::move(name), parameters = std::move(parameters), timed,
-             transaction = std::move(transaction)](TallySession& s) { s.recordEvent(name, parameters, timed, transaction); });
+    std::lock_guard lock(intakeLock_);
+    // The event joins the queued hand-over only while nothing has been queued behind it, so it
+    // never overtakes a later call; otherwise a new hand-over goes to the back of the queue and
+    // takes the events from a new chunk on.
+    bool const behind = !handOverQueued_ || queue_->submitted() != handOverPlace_;
+    if (behind) {
+        if (handOverQueued_) ends_.push_back(chunksTaken_ + intake_.size());
+        handOverPlace_ = queue_->async([this, self = shared_from_this()] { handOverEvents(); });
+        handOverQueued_ = true;
+    }
+    if (behind || intake_.empty() || intake_.back()->count == Chunk::kSize) {
+        if (freeChunks_.empty()) {
+            intake_.push_back(std::make_unique<Chunk>());
+        } else {
+            intake_.push_back(std::move(freeChunks_.back()));
+            freeChunks_.pop_back();
+        }
+    }
+    Chunk& chunk = *intake_.back();
+    chunk.events[chunk.count++] = PendingEvent{std::move(name), std::move(parameters), timed, std::move(transaction)};
     return status;
+}
+
+void TallyImpl::handOverEvents() {
+    {
+        std::lock_guard lock(intakeLock_);
+        size_t n = intake_.size();
+        if (!ends_.empty()) {
+            n = size_t(ends_.front() - chunksTaken_);  // an older hand-over: its own chunks only
+            ends_.pop_front();
+        } else {
+            handOverQueued_ = false;
+        }
+        handing_.insert(handing_.end(), std::make_move_iterator(intake_.begin()),
+                        std::make_move_iterator(intake_.begin() + std::ptrdiff_t(n)));
+        intake_.erase(intake_.begin(), intake_.begin() + std::ptrdiff_t(n));
+        chunksTaken_ += n;
+    }
+    for (auto& chunk : handing_) {
+        for (size_t i = 0; i < chunk->count; ++i) {
+            PendingEvent& e = chunk->events[i];
+            TallyUtil::guarded([&] {
+                if (session_) session_->recordEvent(e.name, e.parameters, e.timed, e.transaction);
+            });
+            e = PendingEvent{};
+        }
+        chunk->count = 0;
+    }
+    std::lock_guard lock(intakeLock_);
+    for (auto& chunk : handing_)
+        if (freeChunks_.size() < kMaxFreeChunks) freeChunks_.push_back(std::move(chunk));
+    handing_.clear();
 }

@@ -2,12 +2,15 @@
 // The one object every session operation passes through: it owns the serial session queue and
 // the current session, and carries each call over to the session on that queue in call order.
 // Recording answers its status at once from counts the session publishes.
+#include <array>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analytics/agent/TallySession.h"
 #include "platform/base/WorkQueue.h"
@@ -87,6 +90,22 @@ public:
                     std::shared_ptr<platform::Archivable> transaction = nullptr);
 
 private:
+    // Events on their way to the session, in fixed blocks that go back to the caller's side
+    // once recorded.
+    struct PendingEvent {
+        std::optional<std::string> name;
+        std::optional<Value::Dict> parameters;
+        bool timed = false;
+        std::shared_ptr<platform::Archivable> transaction;
+    };
+    struct Chunk {
+        static constexpr size_t kSize = 64;
+        std::array<PendingEvent, kSize> events;
+        size_t count = 0;
+    };
+    static constexpr size_t kMaxFreeChunks = 512;
+    void handOverEvents();
+
     template <class F>
     void forward(F f);
     template <class T, class F>
@@ -96,6 +115,17 @@ private:
     std::shared_ptr<TallySession> session_;  // on the queue only
     // The session as callers on other threads see it, for the status counts.
     std::atomic<std::shared_ptr<TallySession>> published_;
+    // Recording's caller only appends to the intake; one block on the queue takes it over. While
+    // the queue is busy a caller so pays neither an allocation nor the queue's lock per event,
+    // and memory it touches comes back to it. Guarded by intakeLock_.
+    std::mutex intakeLock_;
+    std::vector<std::unique_ptr<Chunk>> intake_;      // logged, not yet taken
+    std::vector<std::unique_ptr<Chunk>> freeChunks_;  // recorded, for reuse
+    uint64_t chunksTaken_ = 0;                        // chunks taken before intake_[0]
+    std::deque<uint64_t> ends_;     // where the chunks of each older queued hand-over end
+    bool handOverQueued_ = false;   // the newest hand-over is queued and has taken nothing
+    uint64_t handOverPlace_ = 0;    // the queue's count for that block
+    std::vector<std::unique_ptr<Chunk>> handing_;  // on the queue only
     mutable std::mutex apiKeyLock_;
     std::optional<std::string> apiKey_;
 };

@@ -1,6 +1,7 @@
 #include "platform/base/WorkQueue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -31,6 +32,7 @@ struct WorkQueue::State {
     size_t idleWorkers = 0;
     bool stopping = false;
     uint64_t nextTicket = 1;
+    std::atomic<uint64_t> submitted{0};  // changed under the mutex, read without it
     std::vector<std::thread> workers;
 
     bool canStartFront() const {
@@ -48,7 +50,12 @@ struct WorkQueue::State {
             barrierRunning = false;
         else
             --readers;
-        changed.notify_all();
+        wakeIfStartable();
+    }
+    // Every waiter waits for the front block to become startable (or for the stop): with nothing
+    // startable there is nobody to wake, and a busy or idle queue's callers skip the notify.
+    void wakeIfStartable() {
+        if (canStartFront()) changed.notify_all();
     }
     bool barrierPending() const {
         return barrierRunning || std::any_of(pending.begin(), pending.end(), [](Item const& i) { return i.barrier; });
@@ -92,7 +99,7 @@ void workerLoop(std::shared_ptr<WorkQueue::State> s) {
         WorkQueue::State::Item item = std::move(s->pending.front());
         s->pending.pop_front();
         s->start(item.barrier);
-        s->changed.notify_all();  // the next reader may start beside this one
+        s->wakeIfStartable();  // the next reader may start beside this one
         lock.unlock();
         {
             Running running(s.get());
@@ -131,13 +138,16 @@ WorkQueue::~WorkQueue() {
 std::string const& WorkQueue::label() const { return state_->label; }
 WorkQueue::Kind WorkQueue::kind() const { return state_->kind; }
 
-void WorkQueue::async(std::function<void()> block) { submit(std::move(block), state_->kind == Kind::Serial); }
+uint64_t WorkQueue::async(std::function<void()> block) { return submit(std::move(block), state_->kind == Kind::Serial); }
 
-void WorkQueue::asyncBarrier(std::function<void()> block) { submit(std::move(block), true); }
+uint64_t WorkQueue::asyncBarrier(std::function<void()> block) { return submit(std::move(block), true); }
 
-void WorkQueue::submit(std::function<void()> block, bool barrier) {
-    if (!block) return;
+uint64_t WorkQueue::submitted() const { return state_->submitted.load(std::memory_order_acquire); }
+
+uint64_t WorkQueue::submit(std::function<void()> block, bool barrier) {
+    if (!block) return submitted();
     std::lock_guard<std::mutex> lock(state_->mutex);
+    uint64_t const count = state_->submitted.fetch_add(1, std::memory_order_acq_rel) + 1;
     // Only a block that lands at the front can let a waiting worker start; one queued behind
     // others is picked up when they finish. Waking nobody keeps a busy queue's submit cheap.
     // The wake stays under the lock: the block may release the queue and its state at once.
@@ -146,6 +156,7 @@ void WorkQueue::submit(std::function<void()> block, bool barrier) {
     if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
         state_->workers.emplace_back(workerLoop, state_);
     if (wake) state_->changed.notify_all();
+    return count;
 }
 
 void WorkQueue::sync(std::function<void()> const& block) { runSync(block, state_->kind == Kind::Serial); }
@@ -161,16 +172,16 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
     State& s = *state_;
     {
         std::unique_lock<std::mutex> lock(s.mutex);
+        s.submitted.fetch_add(1, std::memory_order_acq_rel);
         if (!barrier && !s.barrierPending()) {
             s.start(false);
         } else {
             uint64_t const ticket = s.nextTicket++;
             s.pending.push_back(State::Item{nullptr, barrier, ticket});
-            s.changed.notify_all();
             s.changed.wait(lock, [&] { return s.canStartFront() && s.pending.front().syncTicket == ticket; });
             s.pending.pop_front();
             s.start(barrier);
-            s.changed.notify_all();
+            s.wakeIfStartable();
         }
     }
     std::exception_ptr thrown;

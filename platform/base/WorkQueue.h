@@ -27,10 +27,15 @@ public:
     std::string const& label() const;
     Kind kind() const;
 
-    void async(std::function<void()> block);
-    void asyncBarrier(std::function<void()> block);
+    // Both answer the count of blocks submitted so far, this one included (see submitted).
+    uint64_t async(std::function<void()> block);
+    uint64_t asyncBarrier(std::function<void()> block);
     void sync(std::function<void()> const& block);
     void syncBarrier(std::function<void()> const& block);
+
+    // Every block queued so far, async or sync. A caller that kept the count its own block got
+    // can tell whether anything has been queued behind that block since.
+    uint64_t submitted() const;
 
     // Whether the calling thread is running a block of this queue.
     bool isCurrent() const;
@@ -40,7 +45,7 @@ public:
     struct State;
 
 private:
-    void submit(std::function<void()> block, bool barrier);
+    uint64_t submit(std::function<void()> block, bool barrier);
     void runSync(std::function<void()> const& block, bool barrier);
     std::shared_ptr<State> state_;
 };

@@ -2,7 +2,7 @@
 # agent-wide settings, on the platform layer without SDL.
 target_link_libraries(zelv_agent PUBLIC zelv_platform_base)
 
-zelv_test(agent_tally_test SOURCES tests/TallyTest.cpp DEPS zelv_agent)
+zelv_test(agent_tally_test TSAN SOURCES tests/TallyTest.cpp DEPS zelv_agent)
 zelv_test(agent_util_test SOURCES tests/UtilTest.cpp DEPS zelv_agent)
 zelv_test(agent_storage_test TSAN SOURCES tests/StorageTest.cpp DEPS zelv_agent)
 zelv_test(agent_facts_test TSAN SOURCES tests/FactsTest.cpp DEPS zelv_agent)

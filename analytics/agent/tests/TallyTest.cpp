@@ -175,6 +175,40 @@ TEST_F(Agent, LifeCycleWindowEndAndCleanup) {
     EXPECT_NE(&fresh->queue(), &impl->queue());
 }
 
+TEST_F(Agent, EventsLoggedWhileTheQueueIsBusyNeverOvertakeWhatWasQueuedAfterThem) {
+    Tally::startSession("KEY");
+    auto impl = TallyImpl::currentSession();
+    std::atomic<bool> release{false};
+    size_t base = 0;
+    std::vector<size_t> seenByBlocks;
+    auto logged = [] { return TallySession::currentSession()->eventLog().size(); };
+    impl->queue().async([&] {
+        while (!release) std::this_thread::yield();
+        base = logged();
+    });
+    int64_t i = 0;
+    auto log = [&](int n, char const* name) {
+        for (int k = 0; k < n; ++k) EXPECT_EQ(Tally::logEvent(name, Tally::Parameters{{"i", i++}}), Tally::kAccepted);
+    };
+    // Runs of events across the intake's blocks, each followed by a block queued directly or a
+    // call of another kind.
+    log(100, "A");
+    impl->queue().async([&] { seenByBlocks.push_back(logged() - base); });
+    log(30, "B");
+    Tally::setUserID(std::string("U"));
+    log(70, "C");
+    impl->queue().async([&] { seenByBlocks.push_back(logged() - base); });
+    log(1, "D");
+    release = true;
+    std::vector<int64_t> order;
+    impl->withSession([&](TallySession* s) {
+        for (auto const& e : s->eventLog()) order.push_back(e->parameters().at("i").toInt64().value_or(-1));
+    });
+    EXPECT_EQ(seenByBlocks, (std::vector<size_t>{100, 200}));
+    ASSERT_EQ(order.size(), 201u);
+    for (size_t k = 0; k < order.size(); ++k) ASSERT_EQ(order[k], int64_t(k));
+}
+
 TEST_F(Agent, ManyThreadsLogWhileTheMainThreadPausesAndResumes) {
     Tally::setSessionReportsOnPauseEnabled(false);
     Tally::startSession("KEY");
@@ -196,11 +230,20 @@ TEST_F(Agent, ManyThreadsLogWhileTheMainThreadPausesAndResumes) {
     for (auto& t : threads) t.join();
     Tally::pauseSession();
     Tally::applicationDidBecomeActive();
-    // Below the limits every accepted event is logged exactly once.
+    // Below the limits every accepted event is logged exactly once, each thread's in its order.
     std::map<std::string, int> seen;
+    std::map<char, int64_t> last;
+    bool ordered = true;
     impl->withSession([&](TallySession* s) {
-        for (auto const& e : s->eventLog()) ++seen[e->name() + "/" + TallyEvent::descriptionOf(e->parameters().at("i"))];
+        for (auto const& e : s->eventLog()) {
+            int64_t const i = e->parameters().at("i").toInt64().value_or(-1);
+            ++seen[e->name() + "/" + std::to_string(i)];
+            auto [it, fresh] = last.try_emplace(e->name()[1], i);
+            ordered = ordered && (fresh || it->second < i);
+            it->second = i;
+        }
     });
+    EXPECT_TRUE(ordered);
     for (auto const& [k, n] : seen) EXPECT_EQ(n, 1) << k;
     EXPECT_EQ(seen.size(), size_t(accepted.load()));
     EXPECT_EQ(seen.size(), 800u);
