@@ -99,7 +99,7 @@ private:
         std::shared_ptr<platform::Archivable> transaction;
     };
     struct Chunk {
-        static constexpr size_t kSize = 64;
+        static constexpr size_t kSize = 16;
         std::array<PendingEvent, kSize> events;
         size_t count = 0;
     };
