@@ -98,6 +98,7 @@ ThreadTimes decodeWorkerTimes() {
 // lost to waits for work or areas; `cpu_ms_per_image` against the one-thread figure shows what
 // decoding side by side costs in CPU.
 void reportWorkerTimes(benchmark::State& state, ThreadTimes const& used, double wall, size_t images, unsigned workers) {
+    if (used.cpu + used.runqueue <= 0.0 || wall <= 0.0 || images == 0) return;  // no schedstat here
     state.counters["worker_busy"] = (used.cpu + used.runqueue) / (wall * workers);
     state.counters["cpu_ms_per_image"] = 1e3 * used.cpu / double(images);
     state.counters["runqueue_share"] = used.runqueue / (used.cpu + used.runqueue);
