@@ -177,7 +177,9 @@ uint32_t LevelBuilder::arrayMesh(std::vector<float> const& vertices, glm::vec4 c
     mesh.uv = {12, 2, 2};
     mesh.vertexBuffer = 0;
     mesh.stride = 20;
-    mesh.blend = colour.a < 1.0f ? 1 : 0;
+    // Sprites have transparent edges; only the flat colour swatches are opaque.
+    bool const swatch = texture.empty() || texture.rfind("art/colors/", 0) == 0;
+    mesh.blend = colour.a < 1.0f || !swatch ? 1 : 0;
     mesh.color = colour;
     if (texture.empty()) {
         mesh.shader = PristineLevel::MeshCommon::colorShader;

@@ -29,6 +29,13 @@ float const playerOuterRadius = 0.5304f;
 float const playerMass = 1.44f * 3.14159265f * 0.3536f * 0.3536f;
 float const gravity = 10.8f;
 
+// The sky: the first drawable, behind everything, and larger than any sample level, since the
+// game screen draws over the last frame without clearing it.
+void sky(LevelBuilder& b) {
+    b.quad({250.0f, 100.0f}, {750.0f, 400.0f}, glm::vec4(0.55f, 0.74f, 0.92f, 1.0f), "art/colors/white.png");
+    b.data().meshSet.arrayMeshes.back().shader = MeshCommon::colorShader;
+}
+
 // Walls at both ends of the ground, solid toward the level.
 void walls(LevelBuilder& b, float left, float right, float height) {
     b.data().staticShapes.push_back(levels::edgeShape({left, 0.0f}, {left, height}, Fixture{}));
@@ -60,6 +67,7 @@ float heightAt(std::vector<glm::vec2> const& line, float x) {
 // points, a row of coins and the goal at the far end.
 Data runLevel(int variant, GameMode mode) {
     LevelBuilder b;
+    sky(b);
     auto& d = b.data();
     d.metaData.mode = mode;
     d.metaData.tutorial = variant == 0;
@@ -99,6 +107,7 @@ Data runLevel(int variant, GameMode mode) {
 // wall, where the run has stopped it, so every throw is the same.
 Data lapLevel(int variant) {
     LevelBuilder b;
+    sky(b);
     auto& d = b.data();
     d.metaData.mode = GameMode::TimeAttack;
     float const right = 40.0f + 2.0f * static_cast<float>(variant % 3);
@@ -132,6 +141,7 @@ Data lapLevel(int variant) {
 // intro music and subtitles and a goal the character rolls into once the scene closes.
 Data introLevel(int variant) {
     LevelBuilder b;
+    sky(b);
     auto& d = b.data();
     d.metaData.mode = GameMode::Intro;
     d.metaData.introSoundtrack = "music/intro";
@@ -193,6 +203,7 @@ Def base(int32_t a, int32_t bodyB, bool collide = false) {
 // One or more of every record kind, wired the way the world expects, on flat ground.
 Data samplerLevel() {
     LevelBuilder b;
+    sky(b);
     auto& d = b.data();
     float const length = 140.0f;
     b.ground({{-10.0f, 0.0f}, {length, 0.0f}}, -10.0f, grassColour);
