@@ -134,6 +134,7 @@ PauseViewController::PauseViewController(Graphics::Context* graphics, Audio::Con
       musicFade_{savedMusicVolume_, 0.0f, kMusicFadeRate, savedMusicVolume_, 0.0f, 0},
       restartPopup_(question(graphics, audio, fonts, "restartScenePopup", [this] { state_ = kRestarting; })),
       mainMenuPopup_(question(graphics, audio, fonts, "mainMenuPopup", [this] { state_ = kLeavingForMainMenu; })),
+      optionsMenu_(graphics, audio, fonts, [this] { closeOptionsMenu(); }),
       focus_(audio,
              {FocusNavigator::Node(&resume_.button(), boost::none, boost::none, 3u, 1u),
               FocusNavigator::Node(&options_.button(), boost::none, boost::none, 0u, 2u),
@@ -270,17 +271,15 @@ void PauseViewController::update(Audio::Context& audio, float dt, float now) {
             }
             break;
         case kOpeningOptions:
-            graphics_->setBurstLoading(false);
-            if (optionsMenu_) {
-                openSubmenu_ = optionsMenu_.get();
-            } else {
-                // No options menu to show: come straight back, and let the game re-read its
-                // settings all the same.
-                state_ = kOptionsClosed;
+            if (optionsMenu_.isReady()) {
+                graphics_->setBurstLoading(false);
+                optionsMenu_.open();
+                openSubmenu_ = &optionsMenu_;
             }
             break;
         case kOptionsClosed:
             events_->trigger(signalOptionsClosed);
+            optionsMenu_.reset();
             slide_ = slideIn();
             slide_.state = 1;
             state_ = kSlidingBack;

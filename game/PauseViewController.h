@@ -16,6 +16,7 @@
 #include "menus/ConfirmationBox.h"
 #include "menus/FocusNavigator.h"
 #include "menus/Menu.h"
+#include "menus/OptionsMenu.h"
 #include "menus/PopInLabel.h"
 #include "os/AbstractAppCallbacks.h"
 #include "os/ViewController.h"
@@ -90,8 +91,8 @@ public:
     AnimatedButton& optionsButton() { return options_; }
     AnimatedButton& restartButton() { return restart_; }
     AnimatedButton& mainMenuButton() { return mainMenu_; }
-    // Until the options menu exists the options button only slides out and back.
-    void setOptionsMenu(std::unique_ptr<Menu>&& menu) { optionsMenu_ = std::move(menu); }
+    OptionsMenu& optionsMenu() { return optionsMenu_; }
+    Menu* openSubmenu() const { return openSubmenu_; }
     void closeOptionsMenu();
 
 private:
@@ -134,7 +135,7 @@ private:
     float savedMusicVolume_;
     Fade musicFade_;
     ConfirmationBox restartPopup_, mainMenuPopup_;
-    std::unique_ptr<Menu> optionsMenu_;
+    OptionsMenu optionsMenu_;
     Menu* openSubmenu_ = nullptr;
     FocusNavigator focus_;
 };

@@ -82,7 +82,10 @@ void OptionsMenu::update(float dt) {
         }
         break;
     case ButtonPopIn:
-        if (back_.popIn().animation().isShown()) state_ = Active;
+        if (back_.popIn().animation().isShown()) {
+            state_ = Active;
+            logScreen("OptionsMenu");
+        }
         back_.update(dt);
         break;
     case Active:

@@ -276,6 +276,7 @@ void ResultsMenu::stepSequence(float dt) {
         if (continue_.popIn().animation().isShown()) {
             if (runSound_) runSound_->play();
             state_ = 11;
+            logScreen("ResultsMenu");
         }
         continue_.update(dt);
         leaderboard_.update(dt);

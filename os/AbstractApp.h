@@ -432,6 +432,7 @@ private:
         }
         std::unique_ptr<ViewController> old = std::move(currentScreen_);
         currentScreen_ = std::move(screen);
+        logScreen(*currentScreen_);
         retire(std::move(old));
     }
 

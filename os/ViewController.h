@@ -43,6 +43,12 @@ public:
     virtual bool isAtRootMenu();
 };
 
+// "zelv: screen NAME" on the error stream when a screen becomes current (by its class name) and
+// when a menu inside one starts taking input: what the player is looking at, for whoever reads
+// the log (scripted runs wait on these lines).
+void logScreen(char const* name);
+void logScreen(ViewController const& screen);
+
 // Makes the given screen current and deletes the one that was (the caller); the caller must
 // return at once without touching its members.
 using InstallViewControllerCallback = std::function<void(std::unique_ptr<ViewController>&&)>;

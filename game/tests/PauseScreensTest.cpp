@@ -175,16 +175,23 @@ TEST_F(PauseScreens, OptionsSlideBackQuestionsTakeThePauseButtonAndHardcoreResta
     open(true);
     ASSERT_NE(screen, nullptr);
 
-    // Options slide the menu out to the left and back; the game re-reads its settings.
+    // Options slide the menu out to the left and open the options panel; the pause button goes to
+    // the panel, which closes, and the menu slides back; the game re-reads its settings.
     tap(kOptions);
     EXPECT_EQ(screen->state(), PauseViewController::kSlidingToOptions);
     float leftmost = 0.0f;
     ASSERT_TRUE(until([&] {
         leftmost = std::min(leftmost, screen->slideValue());
-        return screen->state() == PauseViewController::kInteractive;
+        return screen->optionsMenu().state() == OptionsMenu::Active;
     }));
     EXPECT_NEAR(leftmost, -1280.0f, 1.0f);
+    EXPECT_EQ(screen->openSubmenu(), &screen->optionsMenu());
+    app->buttonPressed(ViewController::buttonPause);
+    EXPECT_EQ(screen->optionsMenu().state(), OptionsMenu::Leaving);
+    ASSERT_TRUE(until([&] { return screen->state() == PauseViewController::kInteractive; }));
+    EXPECT_EQ(screen->openSubmenu(), nullptr);
     EXPECT_EQ(std::count(signals.begin(), signals.end(), PauseViewController::signalOptionsClosed), 1);
+    EXPECT_NEAR(screen->slideValue(), 0.0f, 1.0f);
 
     // The pause button while the restart question is up answers it "no"; it does not resume.
     tap(kRestart);

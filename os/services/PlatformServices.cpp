@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -52,9 +53,17 @@ std::string localizationOf(std::string_view posix) {
     return std::string();
 }
 
+// The frame clock's start (ms) and frame count; start < 0 while it is off.
+std::atomic<int64_t> frameClockStart{-1};
+std::atomic<int64_t> frameClockFrames{0};
+
 }  // namespace
 
-int64_t nowMs() { return monotonicMs() - processStartMs(); }
+int64_t nowMs() {
+    int64_t const start = frameClockStart.load(std::memory_order_acquire);
+    if (start >= 0) return start + frameClockFrames.load(std::memory_order_acquire) * 1000 / 60;
+    return monotonicMs() - processStartMs();
+}
 
 uint64_t graphicsBudget() { return 0x9000000; }
 
@@ -150,6 +159,16 @@ char const* localeFor(char const* const* entries, int count) {
     }
     return "en_US";
 }
+
+void useFrameClock() {
+    if (frameClockStart.load() >= 0) return;
+    frameClockFrames.store(0);
+    frameClockStart.store(std::max<int64_t>(nowMs(), 0), std::memory_order_release);
+}
+
+bool usingFrameClock() { return frameClockStart.load(std::memory_order_acquire) >= 0; }
+
+void advanceFrameClock() { frameClockFrames.fetch_add(1, std::memory_order_acq_rel); }
 
 float ppiFor(char const* model, int width) {
     struct Row {

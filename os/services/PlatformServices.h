@@ -6,6 +6,7 @@
 // Environment overrides (so tests and players can take the device-dependent paths):
 //   ZELV_DEVICE_MODEL  hardware model identifier (e.g. "iPhone3,1" for a low-end phone)
 //   ZELV_TABLET=1      the device reports the tablet idiom
+//   ZELV_FIXED_STEP=1  the clock moves 1/60 s per frame, however long frames take (scripted runs)
 #include <cstdint>
 #include <string>
 
@@ -16,7 +17,8 @@ struct GamepadState {
     float leftX = 0, leftY = 0, rightX = 0, rightY = 0;  // thumbsticks, -1..1
 };
 
-// Milliseconds since process start on the monotonic clock (never jumps with the system time).
+// Milliseconds since process start on the monotonic clock (never jumps with the system time);
+// on the frame clock, 1000/60 ms per frame since it was switched on.
 int64_t nowMs();
 
 // Texture budget of the graphics context in bytes (0x9000000).
@@ -61,4 +63,9 @@ std::string localeFromEnvironment();
 char const* localeFor(char const* const* entries, int count);
 // Screen PPI for a model identifier and backing width.
 float ppiFor(char const* model, int backingWidth);
+// The frame clock: from now on nowMs() moves only by advanceFrameClock, one 1/60 s frame at a
+// time, so a scripted run plays the same at any frame rate.
+void useFrameClock();
+bool usingFrameClock();
+void advanceFrameClock();
 }  // namespace platform_services

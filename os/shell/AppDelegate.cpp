@@ -376,6 +376,9 @@ bool AppDelegate::readArguments(int argc, char const* const* argv, int& exitCode
 int AppDelegate::run(int argc, char const* const* argv) {
     int exitCode = 0;
     if (!readArguments(argc, argv, exitCode)) return exitCode;
+    // Scripted runs ask for a clock that moves one 1/60 s step per frame.
+    if (char const* fixed = std::getenv("ZELV_FIXED_STEP"); fixed && *fixed && std::strcmp(fixed, "0") != 0)
+        platform_services::useFrameClock();
     if (!applicationDidFinishLaunching()) {
         if (launchError_.empty()) {
             std::fprintf(stderr, "zelv: cannot open the game window\n");
@@ -399,6 +402,7 @@ bool AppDelegate::runOnce() {
     MainQueue::shared().drain(nowMs());
     if (displayLink_) {
         platform_.waitForFrame();
+        if (platform_services::usingFrameClock()) platform_services::advanceFrameClock();
         mainLoop();
         // An opened URL arrives once the first frame has set the app frame up.
         if (pendingUrl_ && initialised_) {

@@ -1,0 +1,179 @@
+// The real `zelv` executable under Xvfb, driven by keys and clicks through XTest, each run with
+// its save, settings, cache and analytics files in a folder of its own: pausing and resuming
+// level01 and playing it to the results board (the save and the stored analytics sessions
+// afterwards), and the subtitles option chosen from the pause menu kept across a restart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "analytics/agent/TallyEvent.h"
+#include "analytics/agent/TallySession.h"
+#include "analytics/agent/TallyUtil.h"
+#include "analytics/agent/tests/SessionBlockReader.h"
+#include "level/LevelCatalog.h"
+#include "os/services/Documents.h"
+#include "platform/base/AtomicFile.h"
+#include "save/RoamingDataFile.h"
+#include "testing/GameWindow.h"
+#include "testing/TestPaths.h"
+#include "testing/XInput.h"
+
+namespace {
+
+using game_window::GameWindow;
+using game_window::Ms;
+
+// Points of the 1280 x 720 screen, y up.
+struct Point {
+    float x, y;
+};
+Point const kPauseOptions{635, 375};
+Point const kSubtitlesCheckbox{843, 458};
+
+// The save as the game left it in the run's folder.
+RoamingData savedRecord(std::filesystem::path const& home) {
+    setDocumentsPath((home / "data" / "zelv").string() + "/");
+    RoamingDataFile file("roamingData");
+    return file.data;
+}
+
+using Event = block_reader::Event;
+
+// Every event of the sessions the analytics agent stored in the run's folder: the saved session
+// blocks, the current session's archive and the data sender's blocks.
+std::vector<Event> storedEvents(std::filesystem::path const& home) {
+    std::vector<Event> events;
+    auto take = [&](Data const& block) {
+        try {
+            for (auto& e : block_reader::readBlock(block).events) events.push_back(std::move(e));
+        } catch (std::exception const&) {
+        }
+    };
+    std::error_code ec;
+    for (auto const& entry : std::filesystem::directory_iterator(home / "data" / "zelv" / "TallyFiles", ec)) {
+        std::string const name = entry.path().filename().string();
+        if (name.rfind(".tallyStored", 0) == 0) {
+            if (auto v = TallyUtil::safeUnarchiveObjectWithFile(entry.path()); v && v->array())
+                for (auto const& b : *v->array())
+                    if (b.data()) take(*b.data());
+        } else if (name.rfind(".tallyCurrent", 0) == 0) {
+            if (auto v = TallyUtil::safeUnarchiveObjectWithFile(entry.path()))
+                if (auto s = v->objectAs<TallySession>())
+                    for (auto const& e : s->eventLog()) {
+                        Event copy{e->name(), {}};
+                        for (auto const& [key, value] : e->parameters())
+                            copy.params[key] = TallyEvent::descriptionOf(value);
+                        events.push_back(std::move(copy));
+                    }
+        } else if (name[0] != '.' && entry.is_regular_file()) {
+            platform::WholeFile f = platform::readWholeFile(entry.path(), 16u << 20);
+            if (f.status == platform::WholeFile::Read) take(f.bytes);
+        }
+    }
+    return events;
+}
+
+GameWindow::Options level01(std::filesystem::path const& home) {
+    GameWindow::Options o;
+    o.home = home;
+    o.args = {"--level", "levels/level01.pxl"};
+    return o;
+}
+
+// Pauses from play: P until the pause screen is up.
+bool pause(GameWindow& game) {
+    return game.actUntilScreen("PauseViewController", [&] { game.tap("p"); }, Ms(2000), Ms(20000));
+}
+
+// Back to play from the pause menu (closing the options first if they are open): P until the
+// fade back starts, then the game screen.
+bool resume(GameWindow& game) {
+    return game.actUntilScreen("UnPauseViewController", [&] { game.tap("p"); }, Ms(700), Ms(30000)) &&
+           game.waitForScreen("GameViewController", Ms(20000));
+}
+
+// The pause menu's options button until the options panel takes input.
+bool openOptions(GameWindow& game) {
+    return game.actUntilScreen(
+        "OptionsMenu", [&] { game.click(kPauseOptions.x, kPauseOptions.y); }, Ms(1000), Ms(30000));
+}
+
+TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSessionsKeep) {
+    testing_support::TempDir home;
+    {
+        GameWindow game(level01(home.path()));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        game_window::Picture shot;
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "level01 stays dark: " << shot.litShare();
+
+        ASSERT_TRUE(pause(game)) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(10000), &shot)) << "the pause menu is dark: " << shot.litShare();
+        ASSERT_TRUE(resume(game)) << game.describe();
+
+        // Holding right and jump reaches the goal (as the scripted runs do); the end-of-level
+        // screen takes over and its board comes up.
+        game.keyDown("Right");
+        game.keyDown("space");
+        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(120000));
+        game.keyUp("space");
+        game.keyUp("Right");
+        ASSERT_TRUE(ended) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(10000), &shot)) << "the results board is dark: " << shot.litShare();
+        EXPECT_TRUE(game.waitUntil([&] { return savedRecord(home.path()).hasLevelEntry(0); }, Ms(10000)));
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    // The record of level01, kept once the game has ended.
+    RoamingData const saved = savedRecord(home.path());
+    EXPECT_TRUE(saved.hasLevelEntry(0));
+
+    // The level's start and its result, with its five parameters, in the stored sessions.
+    std::vector<Event> const events = storedEvents(home.path());
+    auto named = [&](std::string const& name) {
+        return std::find_if(events.begin(), events.end(), [&](Event const& e) { return e.name == name; });
+    };
+    EXPECT_NE(named("STARTED_LEVEL_WITH_PATH: levels/level01.pxl"), events.end());
+    auto const played = named("LEVELPLAYED");
+    ASSERT_NE(played, events.end()) << events.size() << " events stored";
+    std::map<std::string, std::string> const& p = played->params;
+    ASSERT_EQ(p.size(), 5u);
+    EXPECT_EQ(p.at("level"), LevelCatalog::entry(0).nameKey);
+    EXPECT_TRUE(p.at("controlScheme") == "touch" || p.at("controlScheme") == "buttons" ||
+                p.at("controlScheme") == "gamepad")
+        << p.at("controlScheme");
+    EXPECT_EQ(p.at("hardcore"), "0");
+    EXPECT_EQ(p.at("deaths"), "0");
+    EXPECT_GT(std::atoll(p.at("score").c_str()), 0) << p.at("score");
+}
+
+TEST(RealRuns, SubtitlesToggledInThePauseOptionsSurviveARestart) {
+    testing_support::TempDir home;
+    ASSERT_TRUE(savedRecord(home.path()).subtitlesEnabled()) << "subtitles start on";
+    // Two runs of the game on the same folder: each turns the checkbox over once. The second
+    // turns it back on only if it came up off, as the first run left it.
+    for (bool const expected : {false, true}) {
+        GameWindow game(level01(home.path()));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(pause(game)) << game.describe();
+        ASSERT_TRUE(openOptions(game)) << game.describe();
+        game_window::Picture shot;
+        EXPECT_TRUE(game.waitForContent(Ms(10000), &shot)) << "the options are dark: " << shot.litShare();
+        game.click(kSubtitlesCheckbox.x, kSubtitlesCheckbox.y);
+        EXPECT_TRUE(
+            game.waitUntil([&] { return savedRecord(home.path()).subtitlesEnabled() == expected; }, Ms(15000)))
+            << "the checkbox did not write the save; " << game.describe();
+        // The options close and the menu slides back; then play goes on.
+        ASSERT_TRUE(resume(game)) << game.describe();
+        EXPECT_TRUE(game.stop()) << game.describe();
+        EXPECT_EQ(savedRecord(home.path()).subtitlesEnabled(), expected);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }

@@ -1,0 +1,300 @@
+#include "testing/GameWindow.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "testing/TestPaths.h"
+
+extern char** environ;
+
+namespace game_window {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Runs a helper program and returns what it printed; killed after `bound`.
+std::vector<uint8_t> run(std::vector<std::string> const& args, Ms bound = Ms(10000)) {
+    std::vector<uint8_t> out;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return out;
+    pid_t const pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        int const null = open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (auto const& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    auto const end = Clock::now() + bound;
+    uint8_t buffer[65536];
+    for (;;) {
+        pollfd p{fds[0], POLLIN, 0};
+        int const wait = int(std::chrono::duration_cast<Ms>(end - Clock::now()).count());
+        if (wait <= 0 || poll(&p, 1, wait) <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        ssize_t const n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        out.insert(out.end(), buffer, buffer + n);
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return out;
+}
+
+std::string text(std::vector<uint8_t> const& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+uint32_t be32(std::vector<uint8_t> const& b, size_t at) {
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+int shiftOf(uint32_t mask) {
+    int s = 0;
+    while (mask && !(mask & 1)) mask >>= 1, ++s;
+    return s;
+}
+
+}  // namespace
+
+double Picture::litShare() const {
+    size_t const n = rgb.size() / 3;
+    if (n == 0) return 0.0;
+    size_t lit = 0;
+    for (size_t i = 0; i < n; ++i)
+        if (rgb[3 * i] > 40 || rgb[3 * i + 1] > 40 || rgb[3 * i + 2] > 40) ++lit;
+    return double(lit) / double(n);
+}
+
+size_t Picture::coarseColours() const {
+    std::set<uint32_t> colours;
+    for (size_t i = 0; i + 2 < rgb.size() && colours.size() < 1000; i += 3)
+        colours.insert(uint32_t(rgb[i] >> 4) << 8 | uint32_t(rgb[i + 1] >> 4) << 4 | uint32_t(rgb[i + 2] >> 4));
+    return colours.size();
+}
+
+// The header is 25 big-endian words, then the window name up to the header size, then one
+// 12-byte entry per colour, then the rows.
+Picture readXwd(std::vector<uint8_t> const& b) {
+    Picture p;
+    if (b.size() < 100) return p;
+    uint32_t const headerSize = be32(b, 0), version = be32(b, 4), format = be32(b, 8);
+    uint32_t const width = be32(b, 16), height = be32(b, 20), byteOrder = be32(b, 28);
+    uint32_t const bitsPerPixel = be32(b, 44), bytesPerLine = be32(b, 48);
+    uint32_t const red = be32(b, 56), green = be32(b, 60), blue = be32(b, 64), colours = be32(b, 76);
+    if (version != 7 || format != 2 || (bitsPerPixel != 32 && bitsPerPixel != 24) || width == 0 || height == 0 ||
+        width > 16384 || height > 16384 || bytesPerLine < width * (bitsPerPixel / 8) || headerSize < 100 ||
+        colours > 65536)
+        return p;
+    size_t const start = size_t(headerSize) + size_t(colours) * 12;
+    if (b.size() < start + size_t(bytesPerLine) * height) return p;
+    p.width = int(width);
+    p.height = int(height);
+    p.rgb.reserve(size_t(width) * height * 3);
+    size_t const step = bitsPerPixel / 8;
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t const* row = b.data() + start + size_t(y) * bytesPerLine;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t const* q = row + x * step;
+            uint32_t v = 0;
+            for (size_t i = 0; i < step; ++i) v |= uint32_t(q[byteOrder == 0 ? i : step - 1 - i]) << (8 * i);
+            p.rgb.push_back(uint8_t((v & red) >> shiftOf(red)));
+            p.rgb.push_back(uint8_t((v & green) >> shiftOf(green)));
+            p.rgb.push_back(uint8_t((v & blue) >> shiftOf(blue)));
+        }
+    }
+    return p;
+}
+
+GameWindow::GameWindow(Options o) {
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string const entry(*e);
+        size_t const eq = entry.find('=');
+        if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (char const* name : {"ZELV_DOCUMENTS_DIR", "ZELV_CLOUD_DIR", "ZELV_PAK1_URL"}) env.erase(name);
+    env["HOME"] = o.home.string();
+    env["XDG_CACHE_HOME"] = (o.home / "cache").string();
+    env["XDG_CONFIG_HOME"] = (o.home / "config").string();
+    env["XDG_DATA_HOME"] = (o.home / "data").string();
+    env["SDL_VIDEODRIVER"] = "x11";
+    env["ZELV_FIXED_STEP"] = "1";
+    for (auto const& [name, value] : o.env) env[name] = value;
+    std::vector<std::string> envText;
+    for (auto const& [name, value] : env) envText.push_back(name + "=" + value);
+
+    std::filesystem::create_directories(o.home);
+    std::string const exe = (testing_support::binaryDir() / "zelv").string();
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    killAt_ = Clock::now() + o.deadline;
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+        for (auto const& a : o.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto const& e : envText) envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        execve(exe.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    out_ = fds[0];
+    fcntl(out_, F_SETFL, O_NONBLOCK);
+
+    // The window appears once the game has mounted its data; it is found by the game's pid.
+    waitUntil(
+        [&] {
+            std::istringstream ids(text(run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid_)})));
+            ids >> window_;
+            return window_ != 0 || !alive();
+        },
+        Ms(60000));
+    if (!window_) return;
+    std::istringstream geometry(text(run({"xdotool", "getwindowgeometry", "--shell", std::to_string(window_)})));
+    for (std::string line; std::getline(geometry, line);) {
+        if (line.rfind("WIDTH=", 0) == 0) width_ = std::atoi(line.c_str() + 6);
+        if (line.rfind("HEIGHT=", 0) == 0) height_ = std::atoi(line.c_str() + 7);
+    }
+    // No window manager: keys go to the focused window.
+    run({"xdotool", "windowfocus", std::to_string(window_)});
+}
+
+GameWindow::~GameWindow() {
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+}
+
+void GameWindow::pump() {
+    char buffer[8192];
+    ssize_t n;
+    while (out_ >= 0 && (n = read(out_, buffer, sizeof buffer)) > 0) log_.append(buffer, size_t(n));
+}
+
+bool GameWindow::alive() {
+    pump();
+    if (pid_ <= 0 || exited_) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        status_ = status;
+        pump();
+        return false;
+    }
+    if (Clock::now() > killAt_) {
+        std::fprintf(stderr, "game_window: the game ran past its deadline; killed\n");
+        kill(pid_, SIGKILL);
+    }
+    return true;
+}
+
+bool GameWindow::waitUntil(std::function<bool()> const& done, Ms bound) {
+    auto const end = Clock::now() + bound;
+    for (;;) {
+        pump();
+        if (done()) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(Ms(50));
+    }
+}
+
+bool GameWindow::waitForScreen(std::string const& name, Ms bound) {
+    return actUntilScreen(name, nullptr, bound, bound);
+}
+
+bool GameWindow::actUntilScreen(std::string const& name, std::function<void()> const& act, Ms every, Ms bound) {
+    std::string const line = "zelv: screen " + name + "\n";
+    auto next = Clock::now();
+    bool found = false;
+    waitUntil(
+        [&] {
+            size_t const at = log_.find(line, taken_);
+            if (at != std::string::npos) {
+                taken_ = at + line.size();
+                return found = true;
+            }
+            if (!alive()) return true;
+            if (act && Clock::now() >= next) {
+                act();
+                next = Clock::now() + every;
+            }
+            return false;
+        },
+        bound);
+    return found;
+}
+
+std::string GameWindow::currentScreen() {
+    pump();
+    std::string const marker = "zelv: screen ";
+    size_t const at = log_.rfind(marker);
+    if (at == std::string::npos) return std::string();
+    size_t const end = log_.find('\n', at);
+    return log_.substr(at + marker.size(), end == std::string::npos ? std::string::npos : end - at - marker.size());
+}
+
+void GameWindow::keyDown(std::string const& key) { run({"xdotool", "keydown", key}); }
+void GameWindow::keyUp(std::string const& key) { run({"xdotool", "keyup", key}); }
+
+void GameWindow::tap(std::string const& key) {
+    // Held over a few frames, as a finger would: the game samples held keys once a frame.
+    keyDown(key);
+    std::this_thread::sleep_for(Ms(80));
+    keyUp(key);
+}
+
+void GameWindow::click(float x, float y) {
+    int const px = int(x / 1280.0f * float(width_)), py = int((1.0f - y / 720.0f) * float(height_));
+    run({"xdotool", "mousemove", "--window", std::to_string(window_), std::to_string(px), std::to_string(py),
+         "mousedown", "1", "sleep", "0.08", "mouseup", "1"});
+}
+
+Picture GameWindow::screenshot() { return readXwd(run({"xwd", "-silent", "-id", std::to_string(window_)})); }
+
+bool GameWindow::waitForContent(Ms bound, Picture* last) {
+    Picture p;
+    bool const shown = waitUntil(
+        [&] {
+            p = screenshot();
+            return p.showsContent();
+        },
+        bound);
+    if (last) *last = std::move(p);
+    return shown;
+}
+
+bool GameWindow::stop(Ms bound) {
+    if (pid_ > 0 && !exited_) kill(pid_, SIGTERM);
+    waitUntil([&] { return !alive(); }, bound);
+    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+}
+
+std::string GameWindow::describe() const {
+    std::string const tail = log_.size() > 6000 ? "..." + log_.substr(log_.size() - 6000) : log_;
+    return "--- game output\n" + tail;
+}
+
+}  // namespace game_window

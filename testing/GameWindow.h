@@ -1,0 +1,96 @@
+#pragma once
+// The real `zelv` executable in a window on the test's X display, driven as a person would drive
+// it: keys and clicks through the XTest extension (xdotool), the window's picture grabbed with
+// xwd, and its error stream read line by line to know which screen is up ("zelv: screen NAME").
+// Its save, settings, cache and analytics data live in a folder of its own, and the game clock
+// moves one 1/60 s step per frame. Every wait has a bound, so a hang fails instead of stalling.
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace game_window {
+
+using Ms = std::chrono::milliseconds;
+
+// An X image grab, RGB, top row first.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    // Share of pixels with a channel above 40 (0 for an empty picture).
+    double litShare() const;
+    // Colours after dropping the low 4 bits of each channel: 1 for a flat picture.
+    size_t coarseColours() const;
+    // Something drawn: at least a tenth of the window lit, in more than a few colours.
+    bool showsContent() const { return litShare() > 0.1 && coarseColours() > 8; }
+};
+
+// Reads xwd's dump of a true-colour window (24 or 32 bits a pixel); an empty picture otherwise.
+Picture readXwd(std::vector<uint8_t> const& bytes);
+
+class GameWindow {
+public:
+    struct Options {
+        // HOME; the XDG folders are cache/, config/ and data/ inside. The save is in
+        // data/zelv/ and the analytics files in data/zelv/TallyFiles/.
+        std::filesystem::path home;
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        // The whole run, start to stop: the game is killed after this.
+        Ms deadline{180000};
+    };
+
+    explicit GameWindow(Options options);
+    // Kills the game if it still runs.
+    ~GameWindow();
+    GameWindow(GameWindow const&) = delete;
+    GameWindow& operator=(GameWindow const&) = delete;
+
+    // The game started and its window was found.
+    bool ok() const { return window_ != 0; }
+
+    // Waits for the next "zelv: screen NAME" line after the last one a wait took.
+    bool waitForScreen(std::string const& name, Ms bound);
+    // Runs act, then again every `every`, until the next line for NAME shows.
+    bool actUntilScreen(std::string const& name, std::function<void()> const& act, Ms every, Ms bound);
+    // Polls done() every 50 ms while reading the game's output.
+    bool waitUntil(std::function<bool()> const& done, Ms bound);
+    // The screen of the last "zelv: screen" line so far.
+    std::string currentScreen();
+
+    // X key names ("Right", "space", "p").
+    void keyDown(std::string const& key);
+    void keyUp(std::string const& key);
+    void tap(std::string const& key);
+    // A press and release at a point of the game's 1280 x 720 virtual screen, y up.
+    void click(float x, float y);
+    Picture screenshot();
+    // Waits for a grab that shows content; the last grab in `last`.
+    bool waitForContent(Ms bound, Picture* last = nullptr);
+
+    // Ends the game as the desktop does (SIGTERM) and waits; true when it exited with status 0.
+    bool stop(Ms bound = Ms(30000));
+    std::string const& log() const { return log_; }
+    // The output so far, for failure messages.
+    std::string describe() const;
+
+private:
+    void pump();
+    bool alive();
+    std::string tool(std::vector<std::string> const& args);
+
+    int pid_ = -1;
+    int out_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+    std::chrono::steady_clock::time_point killAt_;
+    unsigned long window_ = 0;
+    int width_ = 0, height_ = 0;
+    std::string log_;
+    size_t taken_ = 0;  // how far screen waits have read the log
+};
+
+}  // namespace game_window
