@@ -272,7 +272,20 @@ void GameWindow::click(float x, float y) {
          "mousedown", "1", "sleep", "0.08", "mouseup", "1"});
 }
 
-Picture GameWindow::screenshot() { return readXwd(run({"xwd", "-silent", "-id", std::to_string(window_)})); }
+Picture GameWindow::screenshot() {
+    std::vector<uint8_t> const dump = run({"xwd", "-silent", "-id", std::to_string(window_)});
+    // ZELV_SHOTS_DIR keeps every grab for a person to look at (ffmpeg turns xwd into png).
+    if (char const* dir = std::getenv("ZELV_SHOTS_DIR"); dir && *dir) {
+        static int count = 0;
+        char name[64];
+        std::snprintf(name, sizeof name, "/shot%03d.xwd", count++);
+        if (FILE* f = std::fopen((std::string(dir) + name).c_str(), "wb")) {
+            std::fwrite(dump.data(), 1, dump.size(), f);
+            std::fclose(f);
+        }
+    }
+    return readXwd(dump);
+}
 
 bool GameWindow::waitForContent(Ms bound, Picture* last) {
     Picture p;
