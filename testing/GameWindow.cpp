@@ -78,8 +78,22 @@ double Picture::litShare() const {
     if (n == 0) return 0.0;
     size_t lit = 0;
     for (size_t i = 0; i < n; ++i)
-        if (rgb[3 * i] > 40 || rgb[3 * i + 1] > 40 || rgb[3 * i + 2] > 40) ++lit;
+        if (rgb[3 * i] > 64 || rgb[3 * i + 1] > 64 || rgb[3 * i + 2] > 64) ++lit;
     return double(lit) / double(n);
+}
+
+double Picture::differenceFrom(Picture const& other) const {
+    if (width != other.width || height != other.height || rgb.size() != other.rgb.size() || rgb.empty()) return 1.0;
+    size_t differing = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+        for (size_t c = 0; c < 3; ++c) {
+            if (std::abs(int(rgb[i + c]) - int(other.rgb[i + c])) > 32) {
+                ++differing;
+                break;
+            }
+        }
+    }
+    return double(differing) / double(rgb.size() / 3);
 }
 
 size_t Picture::coarseColours() const {
@@ -287,12 +301,14 @@ Picture GameWindow::screenshot() {
     return readXwd(dump);
 }
 
-bool GameWindow::waitForContent(Ms bound, Picture* last) {
-    Picture p;
+bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) {
+    Picture p, before;
     bool const shown = waitUntil(
         [&] {
+            before = std::move(p);
             p = screenshot();
-            return p.showsContent();
+            return p.showsContent() && p.differenceFrom(before) < 0.01 &&
+                   (!unlike || p.differenceFrom(*unlike) > 0.1);
         },
         bound);
     if (last) *last = std::move(p);

@@ -20,12 +20,15 @@ using Ms = std::chrono::milliseconds;
 struct Picture {
     int width = 0, height = 0;
     std::vector<uint8_t> rgb;
-    // Share of pixels with a channel above 40 (0 for an empty picture).
+    // Share of pixels with a channel above 64 (0 for an empty picture).
     double litShare() const;
     // Colours after dropping the low 4 bits of each channel: 1 for a flat picture.
     size_t coarseColours() const;
-    // Something drawn: at least a tenth of the window lit, in more than a few colours.
-    bool showsContent() const { return litShare() > 0.1 && coarseColours() > 8; }
+    // Something drawn: a fifth of the window lit, in more than a few colours.
+    bool showsContent() const { return litShare() > 0.2 && coarseColours() > 8; }
+    // Share of pixels where a channel differs by more than 32 from the other picture's (1 when
+    // the sizes differ).
+    double differenceFrom(Picture const& other) const;
 };
 
 // Reads xwd's dump of a true-colour window (24 or 32 bits a pixel); an empty picture otherwise.
@@ -68,8 +71,9 @@ public:
     // A press and release at a point of the game's 1280 x 720 virtual screen, y up.
     void click(float x, float y);
     Picture screenshot();
-    // Waits for a grab that shows content; the last grab in `last`.
-    bool waitForContent(Ms bound, Picture* last = nullptr);
+    // Waits for a settled picture (a grab within 1 % of the one before) that shows content and,
+    // given `unlike`, differs from it in at least a tenth of its pixels; the last grab in `last`.
+    bool waitForContent(Ms bound, Picture* last = nullptr, Picture const* unlike = nullptr);
 
     // Ends the game as the desktop does (SIGTERM) and waits; true when it exited with status 0.
     bool stop(Ms bound = Ms(30000));

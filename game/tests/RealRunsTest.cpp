@@ -84,7 +84,7 @@ GameWindow::Options level01(std::filesystem::path const& home) {
 
 // Pauses from play: P until the pause screen is up.
 bool pause(GameWindow& game) {
-    return game.actUntilScreen("PauseViewController", [&] { game.tap("p"); }, Ms(2000), Ms(20000));
+    return game.actUntilScreen("PauseViewController", [&] { game.tap("p"); }, Ms(1000), Ms(20000));
 }
 
 // Back to play from the pause menu (closing the options first if they are open): P until the
@@ -106,11 +106,13 @@ TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSe
         GameWindow game(level01(home.path()));
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        game_window::Picture shot;
-        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "level01 stays dark: " << shot.litShare();
+        game_window::Picture play, shot;
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &play)) << "level01 stays dark: " << play.litShare();
 
+        // The pause menu over the frozen, greyed frame.
         ASSERT_TRUE(pause(game)) << game.describe();
-        EXPECT_TRUE(game.waitForContent(Ms(10000), &shot)) << "the pause menu is dark: " << shot.litShare();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot, &play))
+            << "no pause menu: " << shot.litShare() << " lit, " << shot.differenceFrom(play) << " changed";
         ASSERT_TRUE(resume(game)) << game.describe();
 
         // Holding right and jump reaches the goal (as the scripted runs do); the end-of-level
