@@ -8,13 +8,9 @@
 #include <cstdlib>
 #include <map>
 
-#include "analytics/agent/TallyEvent.h"
-#include "analytics/agent/TallySession.h"
-#include "analytics/agent/TallyUtil.h"
-#include "analytics/agent/tests/SessionBlockReader.h"
+#include "analytics/agent/tests/StoredEvents.h"
 #include "level/LevelCatalog.h"
 #include "os/services/Documents.h"
-#include "platform/base/AtomicFile.h"
 #include "save/RoamingDataFile.h"
 #include "testing/GameWindow.h"
 #include "testing/TestPaths.h"
@@ -39,40 +35,11 @@ RoamingData savedRecord(std::filesystem::path const& home) {
     return file.data;
 }
 
-using Event = block_reader::Event;
+using block_reader::Event;
 
-// Every event of the sessions the analytics agent stored in the run's folder: the saved session
-// blocks, the current session's archive and the data sender's blocks.
+// The events of the sessions the analytics agent stored in the run's folder.
 std::vector<Event> storedEvents(std::filesystem::path const& home) {
-    std::vector<Event> events;
-    auto take = [&](Data const& block) {
-        try {
-            for (auto& e : block_reader::readBlock(block).events) events.push_back(std::move(e));
-        } catch (std::exception const&) {
-        }
-    };
-    std::error_code ec;
-    for (auto const& entry : std::filesystem::directory_iterator(home / "data" / "zelv" / "TallyFiles", ec)) {
-        std::string const name = entry.path().filename().string();
-        if (name.rfind(".tallyStored", 0) == 0) {
-            if (auto v = TallyUtil::safeUnarchiveObjectWithFile(entry.path()); v && v->array())
-                for (auto const& b : *v->array())
-                    if (b.data()) take(*b.data());
-        } else if (name.rfind(".tallyCurrent", 0) == 0) {
-            if (auto v = TallyUtil::safeUnarchiveObjectWithFile(entry.path()))
-                if (auto s = v->objectAs<TallySession>())
-                    for (auto const& e : s->eventLog()) {
-                        Event copy{e->name(), {}};
-                        for (auto const& [key, value] : e->parameters())
-                            copy.params[key] = TallyEvent::descriptionOf(value);
-                        events.push_back(std::move(copy));
-                    }
-        } else if (name[0] != '.' && entry.is_regular_file()) {
-            platform::WholeFile f = platform::readWholeFile(entry.path(), 16u << 20);
-            if (f.status == platform::WholeFile::Read) take(f.bytes);
-        }
-    }
-    return events;
+    return block_reader::storedEvents(home / "data" / "zelv" / "TallyFiles");
 }
 
 GameWindow::Options level01(std::filesystem::path const& home) {

@@ -4,11 +4,8 @@
 
 #include <csignal>
 
-#include "analytics/agent/TallySession.h"
-#include "analytics/agent/TallyUtil.h"
-#include "analytics/agent/tests/SessionBlockReader.h"
+#include "analytics/agent/tests/StoredEvents.h"
 #include "os/shell/tests/ZelvProcess.h"
-#include "platform/base/AtomicFile.h"
 #include "save/RoamingDataFile.h"
 #include "testing/TestPaths.h"
 
@@ -16,28 +13,7 @@ namespace {
 
 std::vector<std::string> loggedEvents(std::filesystem::path const& folder) {
     std::vector<std::string> names;
-    auto take = [&](Data const& block) {
-        try {
-            for (auto const& e : block_reader::readBlock(block).events) names.push_back(e.name);
-        } catch (std::exception const&) {
-        }
-    };
-    std::error_code ec;
-    for (auto const& entry : std::filesystem::directory_iterator(folder, ec)) {
-        std::string const name = entry.path().filename().string();
-        if (name.rfind(".tallyStored", 0) == 0) {
-            if (auto v = TallyUtil::safeUnarchiveObjectWithFile(entry.path()); v && v->array())
-                for (auto const& b : *v->array())
-                    if (b.data()) take(*b.data());
-        } else if (name.rfind(".tallyCurrent", 0) == 0) {
-            if (auto v = TallyUtil::safeUnarchiveObjectWithFile(entry.path()))
-                if (auto s = v->objectAs<TallySession>())
-                    for (auto const& e : s->eventLog()) names.push_back(e->name());
-        } else if (name[0] != '.' && entry.is_regular_file()) {
-            platform::WholeFile f = platform::readWholeFile(entry.path(), 16u << 20);
-            if (f.status == platform::WholeFile::Read) take(f.bytes);
-        }
-    }
+    for (auto const& e : block_reader::storedEvents(folder)) names.push_back(e.name);
     return names;
 }
 
