@@ -240,7 +240,11 @@ bool GameWindow::waitForScreen(std::string const& name, Ms bound) {
 }
 
 bool GameWindow::actUntilScreen(std::string const& name, std::function<void()> const& act, Ms every, Ms bound) {
-    std::string const line = "zelv: screen " + name + "\n";
+    return actUntilLine("zelv: screen " + name, act, every, bound);
+}
+
+bool GameWindow::actUntilLine(std::string const& text, std::function<void()> const& act, Ms every, Ms bound) {
+    std::string const line = text + "\n";
     auto next = Clock::now();
     bool found = false;
     waitUntil(

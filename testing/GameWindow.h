@@ -55,10 +55,12 @@ public:
     // The game started and its window was found.
     bool ok() const { return window_ != 0; }
 
-    // Waits for the next "zelv: screen NAME" line after the last one a wait took.
+    // Waits for the next "zelv: screen NAME" line after the last line a wait took.
     bool waitForScreen(std::string const& name, Ms bound);
     // Runs act, then again every `every`, until the next line for NAME shows.
     bool actUntilScreen(std::string const& name, std::function<void()> const& act, Ms every, Ms bound);
+    // The same for a whole line of the game's output (without its newline).
+    bool actUntilLine(std::string const& line, std::function<void()> const& act, Ms every, Ms bound);
     // Polls done() every 50 ms while reading the game's output.
     bool waitUntil(std::function<bool()> const& done, Ms bound);
     // The screen of the last "zelv: screen" line so far.
