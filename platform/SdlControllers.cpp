@@ -1,5 +1,6 @@
 #include "platform/SdlControllers.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,18 +66,23 @@ public:
     void pausePressed() {
         if (handler_) handler_();
     }
+    // A key pressed and released between two frames still counts as held for one frame, so a
+    // quick tap is never lost to polling.
+    void pressed(SDL_Scancode s) { tapped_[s] = true; }
+    void newFrame() { tapped_.fill(false); }
     bool hasPausedHandler() const override { return bool(handler_); }
     void setPausedHandler(std::function<void()> h) override { handler_ = std::move(h); }
     std::optional<Gamepad> gamepad() const override {
         Uint8 const* k = SDL_GetKeyboardState(nullptr);
+        auto down = [&](SDL_Scancode s) { return k[s] || tapped_[s]; };
         Gamepad g;
-        g.dpadX = pair(k[SDL_SCANCODE_LEFT] || k[SDL_SCANCODE_A], k[SDL_SCANCODE_RIGHT] || k[SDL_SCANCODE_D]);
-        g.dpadY = pair(k[SDL_SCANCODE_DOWN] || k[SDL_SCANCODE_S], k[SDL_SCANCODE_UP] || k[SDL_SCANCODE_W]);
+        g.dpadX = pair(down(SDL_SCANCODE_LEFT) || down(SDL_SCANCODE_A), down(SDL_SCANCODE_RIGHT) || down(SDL_SCANCODE_D));
+        g.dpadY = pair(down(SDL_SCANCODE_DOWN) || down(SDL_SCANCODE_S), down(SDL_SCANCODE_UP) || down(SDL_SCANCODE_W));
         // Enter is also A, so it picks the focused menu button; in a level A and Y both jump.
-        g.buttonA = k[SDL_SCANCODE_SPACE] || k[SDL_SCANCODE_RETURN] || k[SDL_SCANCODE_KP_ENTER];
-        g.buttonB = k[SDL_SCANCODE_ESCAPE];
-        g.buttonX = k[SDL_SCANCODE_LSHIFT] || k[SDL_SCANCODE_RSHIFT];
-        g.buttonY = k[SDL_SCANCODE_RETURN] || k[SDL_SCANCODE_KP_ENTER];
+        g.buttonA = down(SDL_SCANCODE_SPACE) || down(SDL_SCANCODE_RETURN) || down(SDL_SCANCODE_KP_ENTER);
+        g.buttonB = down(SDL_SCANCODE_ESCAPE);
+        g.buttonX = down(SDL_SCANCODE_LSHIFT) || down(SDL_SCANCODE_RSHIFT);
+        g.buttonY = down(SDL_SCANCODE_RETURN) || down(SDL_SCANCODE_KP_ENTER);
         return g;
     }
     std::optional<Extended> extendedGamepad() const override {
@@ -89,6 +95,7 @@ public:
 
 private:
     std::function<void()> handler_;
+    std::array<bool, SDL_NUM_SCANCODES> tapped_{};
 };
 
 std::string SdlControllers::userMappingFile() {
@@ -156,6 +163,7 @@ void SdlControllers::handle(SDL_Event const& event) {
                 case SDL_SCANCODE_SPACE: case SDL_SCANCODE_ESCAPE: case SDL_SCANCODE_LSHIFT:
                 case SDL_SCANCODE_RSHIFT: case SDL_SCANCODE_RETURN: case SDL_SCANCODE_KP_ENTER: case SDL_SCANCODE_P:
                     keyboard_->used = true;
+                    if (!event.key.repeat) keyboard_->pressed(s);
                     break;
                 default:
                     return;
@@ -167,6 +175,8 @@ void SdlControllers::handle(SDL_Event const& event) {
             break;
     }
 }
+
+void SdlControllers::newFrame() { keyboard_->newFrame(); }
 
 std::vector<GameController*> SdlControllers::controllers() {
     std::vector<GameController*> list;

@@ -22,6 +22,8 @@ public:
     SdlControllers(SdlControllers const&) = delete;
     SdlControllers& operator=(SdlControllers const&) = delete;
 
+    // Call before each frame's events: keys tapped in the last frame are let go.
+    void newFrame();
     // Connections, disconnections, pause presses and keys.
     void handle(SDL_Event const& event);
     // In connection order, the keyboard last.

@@ -110,6 +110,7 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
     TouchCollector touches;
     touches.out = &events;
     SDL_Event e;
+    if (controllers_) controllers_->newFrame();
     while (SDL_PollEvent(&e)) {
         pump_->handle(e, touches);
         if (controllers_) controllers_->handle(e);

@@ -79,6 +79,11 @@ TEST(SdlControllers, VirtualControllerConnectsReportsPausesAndLeaves) {
         controllers.handle(key);
         EXPECT_EQ(keyPauses, 2);
         EXPECT_TRUE(controllers.controllers()[0]->extendedGamepad().has_value());
+
+        // A tap pressed and let go between two frames holds for the one frame after it.
+        EXPECT_TRUE(controllers.controllers()[0]->gamepad()->buttonA);
+        controllers.newFrame();
+        EXPECT_FALSE(controllers.controllers()[0]->gamepad()->buttonA);
     }
     SDL_Quit();
 }
