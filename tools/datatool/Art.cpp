@@ -1,5 +1,6 @@
 // Placeholder art for every image of the texture table, the frames of the loading gear and the
 // buttons' hit-area files. How each image looks comes from tools/data/art/art.txt.
+#include <cstring>
 #include <fnmatch.h>
 
 #include <algorithm>
@@ -143,7 +144,16 @@ Bytes drawImage(Rule const& rule, std::string const& path, bool pak1, float turn
     ArtCanvas canvas(rule.width, rule.height);
     drawShape(canvas, rule.shape, colour, turn);
     std::string text = rule.text;
-    if (text.empty()) text = rule.shape == "label" ? stem.substr(stem.rfind('_') + 1) : stem;
+    if (text.empty()) {
+        // A button's states share its label: the state shows in the colour.
+        std::string name = stem;
+        for (char const* state : {"_normal", "_lit", "_highlighted", "_highlight", "_pressed", "_light"})
+            if (endsWith(name, state) && name.size() > std::strlen(state)) {
+                name.resize(name.size() - std::strlen(state));
+                break;
+            }
+        text = rule.shape == "label" ? name.substr(name.rfind('_') + 1) : name;
+    }
     if (pak1) text = "PAK1 " + text;
     if (rule.label || pak1) drawLabel(canvas, text, colour, rule.shape == "label");
     return rule.webp ? canvas.webp() : canvas.png();
