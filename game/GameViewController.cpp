@@ -7,6 +7,7 @@
 #include "game/CollectTimeGameModeStateMachine.h"
 #include "game/DummyControlScheme.h"
 #include "game/HardcoreGameModeStateMachine.h"
+#include "game/IntroGameModeStateMachine.h"
 #include "game/NormalGameModeStateMachine.h"
 #include "game/ScoreValues.h"
 #include "game/TimeAttackGameModeStateMachine.h"
@@ -43,14 +44,19 @@ GameMode modeFor(PristineLevel::Data const& level, bool hardcore) {
 
 std::unique_ptr<GameModeStateMachine> makeModeMachine(GameMode mode, Graphics::Context* graphics, Audio::Context* audio,
                                                       Fonts::Context* fonts, ShowConfirmationBoxCallback const& popup,
-                                                      EventHandler* events, bool restarted) {
-    // The intro brings its own machine; until then it plays as a normal level.
+                                                      EventHandler* events, bool restarted,
+                                                      StartLevelCallback const& startLevel, std::string const& path,
+                                                      HUD& hud, PristineLevel::MetaData const& metaData,
+                                                      bool skipTutorial, TransitToMainMenuCallback const& mainMenu) {
     if (mode == GameMode::Hardcore) return std::make_unique<HardcoreGameModeStateMachine>();
     // A restart skips the bonus modes' tutorial popup.
     if (mode == GameMode::TimeAttack)
         return std::make_unique<TimeAttackGameModeStateMachine>(graphics, audio, fonts, popup, events, !restarted);
     if (mode == GameMode::CollectTime)
         return std::make_unique<CollectTimeGameModeStateMachine>(graphics, audio, fonts, popup, events, !restarted);
+    if (mode == GameMode::Intro)
+        return std::make_unique<IntroGameModeStateMachine>(graphics, audio, fonts, events, startLevel, path, hud,
+                                                           metaData, skipTutorial, mainMenu);
     return std::make_unique<NormalGameModeStateMachine>();
 }
 
@@ -64,13 +70,14 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
                                        TriggerPauseMenuCallback const& pauseMenu,
                                        ShowConfirmationBoxCallback const& showConfirmationBox, bool restarted,
                                        StartLevelCallback const& startLevel, PristineLevel::Data&& level,
-                                       bool /*skipTutorial*/, TransitToMainMenuCallback const& mainMenu, bool hardcore)
+                                       bool skipTutorial, TransitToMainMenuCallback const& mainMenu, bool hardcore)
     : graphics_(graphics),
       events_(events),
       hud_(graphics, fonts, showsPauseButton()),
       startLevel_(startLevel),
       mode_(modeFor(level, hardcore)),
-      modeMachine_(makeModeMachine(mode_, graphics, audio, fonts, showConfirmationBox, events, restarted)),
+      modeMachine_(makeModeMachine(mode_, graphics, audio, fonts, showConfirmationBox, events, restarted, startLevel,
+                                   path, hud_, level.metaData, skipTutorial, mainMenu)),
       catalogIndex_(LevelCatalog::findByPath(path)),
       world_(graphics, audio, events, std::move(level), postProcessing, mode_, worldEndOfLevelCallback(), catalogIndex_),
       controlSchemeChoice_(savedControlSchemeChoice()),
@@ -83,7 +90,17 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
       endOfLevel_(endOfLevel),
       pauseRequest_([this, pauseMenu, path, name] { requestPause(pauseMenu, path, name); }),
       mainMenu_(mainMenu) {
-    // No tutorial overlay is built yet, so its lesson signals are not subscribed.
+    if (!skipTutorial && world_.hasTutorial() && hasTouchScreen()) {
+        tutorial_.emplace(graphics, audio, fonts, events, showConfirmationBox);
+        TutorialOverlay& t = *tutorial_;
+        slots_.emplace_back(events_, TutorialOverlay::signalJumpLessonOn, [&t] { t.setJumpLessonReady(true); });
+        slots_.emplace_back(events_, TutorialOverlay::signalJumpLessonOff, [&t] { t.setJumpLessonReady(false); });
+        slots_.emplace_back(events_, TutorialOverlay::signalDiveLessonOn, [&t] { t.setDiveLessonReady(true); });
+        slots_.emplace_back(events_, TutorialOverlay::signalDiveLessonOff, [&t] { t.setDiveLessonReady(false); });
+        slots_.emplace_back(events_, TutorialOverlay::signalBridgeHintOn, [&t] { t.setBridgeHintVisible(true); });
+        slots_.emplace_back(events_, TutorialOverlay::signalBridgeHintOff, [&t] { t.setBridgeHintVisible(false); });
+        slots_.emplace_back(events_, TutorialOverlay::signalCancelButtonsHint, [&t] { t.cancelButtonsHint(); });
+    }
     slots_.emplace_back(events_, levelEndSignal, [this] { onLevelEnd(); });
     slots_.emplace_back(events_, holdSignal, [this] {
         paused_ = true;
@@ -110,6 +127,12 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
     slots_.emplace_back(events_, showPauseSignal, [this] {
         reapplyControlScheme();
         if (!isControllerPresent()) hud_.showPauseButton();
+    });
+    slots_.emplace_back(events_, TutorialOverlay::signalStart, [this] {
+        if (tutorial_) tutorial_->activate(world_.getPlayer(), world_.getCamera());
+    });
+    slots_.emplace_back(events_, TutorialOverlay::signalFinish, [this] {
+        if (tutorial_) tutorial_->finish(world_.getPlayer(), world_.getCamera());
     });
     checkGraphicsError(graphics_);
     publishControlLayers();
@@ -205,6 +228,7 @@ void GameViewController::update(Audio::Context& audio, float dt, float now) {
         hud_.fadeIn();
     }
     controlScheme_->update(dt);
+    if (tutorial_) tutorial_->update(world_.getPlayer(), world_.getCamera(), *controlScheme_, dt);
     checkGraphicsError(graphics_);
 }
 
@@ -224,17 +248,20 @@ void GameViewController::drawOverlay(Graphics::Context* graphics, Graphics::Stan
     world_.drawList().draw(graphics, shader);
     hud_.draw(graphics, shader, controlScheme_.get());
     modeMachine_->drawOverlay(graphics, shader, hud_.matrix());
+    if (tutorial_) tutorial_->draw(graphics, shader);
 }
 
 void GameViewController::touchBegan(glm::vec2 const& p, uint32_t touch) {
     if (pauseButtonRect_.contains(p)) pauseButtonPressed_ = true;
     controlScheme_->touchBegan(p, touch);
+    if (tutorial_) tutorial_->touchBegan(p, touch);
     modeMachine_->touchBegan(p, touch);
 }
 
 void GameViewController::touchMoved(glm::vec2 const& p, uint32_t touch) {
     if (pauseButtonPressed_ && !pauseButtonRect_.contains(p)) pauseButtonPressed_ = false;
     controlScheme_->touchMoved(p, touch);
+    if (tutorial_) tutorial_->touchMoved(p, touch);
     modeMachine_->touchMoved(p, touch);
 }
 
@@ -244,6 +271,7 @@ void GameViewController::touchEnded(glm::vec2 const& p, uint32_t touch) {
         pauseRequest_();
         pauseButtonPressed_ = false;
     }
+    if (tutorial_) tutorial_->touchEnded(p, touch);
     modeMachine_->touchEnded(p, touch);
 }
 

@@ -12,6 +12,7 @@
 #include "game/ControlScheme.h"
 #include "game/GameModeStateMachine.h"
 #include "game/HUD.h"
+#include "game/TutorialOverlay.h"
 #include "level/GameMode.h"
 #include "level/PristineLevel.h"
 #include "menus/ConfirmationBox.h"
@@ -88,6 +89,7 @@ public:
     ControlScheme* pendingControlScheme() const { return pendingControlScheme_.get(); }
     uint8_t controlSchemeChoice() const { return controlSchemeChoice_; }
     bool levelEnded() const { return levelEnded_; }
+    TutorialOverlay* tutorial() { return tutorial_ ? &*tutorial_ : nullptr; }
 
 private:
     void requestPause(TriggerPauseMenuCallback const& pauseMenu, std::string const& path, std::string const& name);
@@ -112,6 +114,8 @@ private:
     std::string path_;
     std::string name_;
     bool levelEnded_ = false;
+    // Destroyed after the slots that reach it.
+    boost::optional<TutorialOverlay> tutorial_;
     std::vector<SlotCallbackRef> slots_;
     bool paused_ = false;
     float pausedTime_ = 0.0f;

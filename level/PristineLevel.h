@@ -250,8 +250,8 @@ struct MetaData {
     float goldParticleSize = 0.0f;
     bool tutorial = false;
     std::string introSoundtrack;  // base name of the cut-scene music and subtitles
-    float introEndTime = 0.0f;    // ms of level time
-    float introCueTime = 0.0f;    // ms of level time; fired once when positive
+    float introEndTime = 0.0f;    // cut-scene length, ms of music time
+    float introCueTime = 0.0f;    // credits start, ms of music time; no credits unless positive
 
     explicit MetaData(GameMode mode = GameMode::Normal) : mode(mode) {}
 

@@ -252,7 +252,27 @@ TEST_F(SampleLevels, EveryCatalogLevelReadsWholeInItsMode) {
         expectIndicesInRange(level, entry.path);
         expectShapesDecode(level, entry.path);
     }
-    EXPECT_FALSE(Singleton<FileSystem>::instance().exists("levels/intro.pxl"));
+}
+
+// The opening and closing cut-scenes and each level's intro play in the intro mode, with the
+// music and English subtitles their soundtrack name points at.
+TEST_F(SampleLevels, CutScenesReadWholeWithTheirMusicAndSubtitles) {
+    std::vector<std::string> paths = {"levels/intro.pxl", "levels/end.pxl"};
+    for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
+        if (!LevelCatalog::entry(i).introPath.empty()) paths.push_back(LevelCatalog::entry(i).introPath);
+    }
+    FileSystem const& fs = Singleton<FileSystem>::instance();
+    for (std::string const& path : paths) {
+        Data const level = load(path);
+        EXPECT_EQ(level.metaData.mode, GameMode::Intro) << path;
+        EXPECT_GT(level.metaData.introEndTime, 2000.0f) << path;
+        EXPECT_TRUE(fs.exists(level.metaData.introSoundtrack + ".m4a")) << path;
+        EXPECT_TRUE(fs.exists(level.metaData.introSoundtrack + "_en_US.srt")) << path;
+        expectIndicesInRange(level, path);
+    }
+    // Only the closing one rolls the credits.
+    EXPECT_GT(load("levels/end.pxl").metaData.introCueTime, 0.0f);
+    EXPECT_EQ(load("levels/intro.pxl").metaData.introCueTime, 0.0f);
 }
 
 TEST_F(SampleLevels, Level01HasGroundStartCheckPointsCoinsAndGoal) {
@@ -282,6 +302,9 @@ TEST_F(SampleLevels, Level01HasGroundStartCheckPointsCoinsAndGoal) {
         EXPECT_NE(coin.triggerSignal, 0u);
         EXPECT_TRUE(raised.count(coin.triggerSignal));
     }
+    // The tutorial's lesson zones lie on the path.
+    EXPECT_TRUE(level.metaData.tutorial);
+    for (uint32_t id = 20000016; id <= 20000022; id += 2) EXPECT_TRUE(raised.count(id)) << id;
 }
 
 TEST_F(SampleLevels, SamplerHoldsEveryRecordKind) {

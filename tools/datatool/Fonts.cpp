@@ -241,8 +241,13 @@ std::set<uint32_t> codePointsOf(datatool::Context& ctx, std::string const& local
         table.read(strings->second.data(), strings->second.size());
         for (auto const& e : table.entries()) addText(e.second);
     }
-    auto subtitles = entries.find("music/intro_" + locale + ".srt");
-    if (subtitles != entries.end()) addText(std::string(subtitles->second.begin(), subtitles->second.end()));
+    // Every cut-scene's subtitles in this language.
+    std::string const suffix = "_" + locale + ".srt";
+    for (auto const& [path, bytes] : entries) {
+        if (path.rfind("music/", 0) == 0 && path.size() > suffix.size() &&
+            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+            addText(std::string(bytes.begin(), bytes.end()));
+    }
     return cps;
 }
 

@@ -63,6 +63,18 @@ float heightAt(std::vector<glm::vec2> const& line, float x) {
     return line.back().y;
 }
 
+// The tutorial's lessons along the path: jumping, then diving, then the bridge hint; near the
+// goal the controls popup is no longer needed. Each zone spans the ground's bumps and dips.
+void tutorialZones(LevelBuilder& b, float length) {
+    auto zone = [&b](float from, float to, uint32_t enter, uint32_t leave) {
+        b.sensorBox({(from + to) * 0.5f, 2.0f}, {(to - from) * 0.5f, 3.5f}, enter, leave);
+    };
+    zone(8.0f, 60.0f, 20000016, 20000017);  // jump lesson
+    zone(64.0f, 80.0f, 20000018, 20000019);  // dive lesson
+    zone(82.0f, 92.0f, 20000020, 20000021);  // bridge hint
+    zone(length - 14.0f, length - 10.0f, 20000022, 0);  // no controls popup from here on
+}
+
 // Level01 (variant 0) and its variations: rolling ground with bumps and dips, three check
 // points, a row of coins and the goal at the far end.
 Data runLevel(int variant, GameMode mode) {
@@ -98,6 +110,7 @@ Data runLevel(int variant, GameMode mode) {
     b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
     b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     musicAndProgress(b, {-5.0f, 1.0f}, {length - 5.0f, 1.0f});
+    if (d.metaData.tutorial) tutorialZones(b, length);
     return d;
 }
 
@@ -137,15 +150,18 @@ Data lapLevel(int variant) {
     return d;
 }
 
-// The cut-scene played before a level: a short stretch of ground in the intro mode, with the
-// intro music and subtitles and a goal the character rolls into once the scene closes.
-Data introLevel(int variant) {
+// A cut-scene: a short stretch of ground in the intro mode, with its music and subtitles (the
+// soundtrack name is their base path), its length in music time and, when positive, the music
+// time its credits start at.
+Data introLevel(int variant, std::string const& soundtrack = "music/intro", float lengthMs = 12000.0f,
+                float creditsMs = 0.0f) {
     LevelBuilder b;
     sky(b);
     auto& d = b.data();
     d.metaData.mode = GameMode::Intro;
-    d.metaData.introSoundtrack = "music/intro";
-    d.metaData.introEndTime = 12000.0f;
+    d.metaData.introSoundtrack = soundtrack;
+    d.metaData.introEndTime = lengthMs;
+    d.metaData.introCueTime = creditsMs;
     float const length = 40.0f;
     b.ground({{-10.0f, 0.0f}, {length * 0.5f, 0.5f * static_cast<float>(variant % 3)}, {length, 0.0f}}, -10.0f,
              variant % 2 == 0 ? grassColour : groundColour);
@@ -651,6 +667,10 @@ datatool::Register reg("levels", 20, [](datatool::Context& ctx) {
         if (!entry.introPath.empty()) add(ctx, entry.introPath, introLevel(static_cast<int>(i)));
     }
     add(ctx, "levels/sampler.pxl", samplerLevel());
+    // The opening cut-scene (no record names it, so the main menu follows) and the closing one
+    // after the last level, with the credits; each as long as its music.
+    add(ctx, "levels/intro.pxl", introLevel(0, "music/intro", 19000.0f));
+    add(ctx, "levels/end.pxl", introLevel(1, "music/end", 17000.0f, 2000.0f));
 });
 
 }  // namespace

@@ -1,0 +1,4 @@
+# Cut-scenes and the tutorial inside the game screen, on builder levels, without GL.
+zelv_test(game_intro_test SOURCES tests/CutsceneTest.cpp tests/TutorialTest.cpp
+          DEPS zelv_game zelv_level_builder TIMEOUT 120)
+add_dependencies(game_intro_test pak)
