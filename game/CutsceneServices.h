@@ -38,7 +38,7 @@ struct CutsceneServices {
     std::function<int64_t()> musicStartMs;
     std::function<void(uint64_t positionMs, uint64_t toleranceMs)> syncMusic;
     std::function<void(char const*)> logEvent;
-    // Null: the build has no credits widget and a cut-scene closes on its length alone.
+    // Null: no credits, and a cut-scene closes on its length alone.
     MakeCredits makeCredits;
 
     // The platform's own calls.

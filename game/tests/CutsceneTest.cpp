@@ -242,6 +242,20 @@ TEST_F(CutsceneTest, CreditsRunFromTheirStartAndLeadToTheFade) {
     framesToFinish(s, intro);
     EXPECT_EQ(s.mainMenus.size(), 1u);
 
+    // The real credits scroll out well after the length and then close the scene.
+    cutsceneServices().makeCredits = CutsceneServices::platform().makeCredits;
+    Screen rolled(cutscene("music/end", 12000.0f, 3000.0f), "levels/end.pxl");
+    Intro& r = introOf(rolled);
+    ASSERT_TRUE(r.hasCredits());
+    rolled.frames(2);
+    clock = 3001;
+    int frames = 0;
+    while (r.state() == Intro::kPlaying && frames < 100000) rolled.frame(), ++frames, clock += 16;
+    EXPECT_EQ(r.state(), Intro::kFading);
+    EXPECT_GT(clock, 12000);
+    framesToFinish(rolled, r);
+    EXPECT_EQ(rolled.mainMenus.size(), 1u);
+
     // Without a credits widget the scene closes on its length.
     cutsceneServices().makeCredits = nullptr;
     Screen plain(cutscene("music/end", 12000.0f, 3000.0f), "levels/end.pxl");
