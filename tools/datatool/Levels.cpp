@@ -668,9 +668,10 @@ datatool::Register reg("levels", 20, [](datatool::Context& ctx) {
     }
     add(ctx, "levels/sampler.pxl", samplerLevel());
     // The opening cut-scene (no record names it, so the main menu follows) and the closing one
-    // after the last level, with the credits; each as long as its music.
+    // after the last level, each as long as its music; the closing one's credits roll once its
+    // subtitles are over.
     add(ctx, "levels/intro.pxl", introLevel(0, "music/intro", 19000.0f));
-    add(ctx, "levels/end.pxl", introLevel(1, "music/end", 17000.0f, 2000.0f));
+    add(ctx, "levels/end.pxl", introLevel(1, "music/end", 17000.0f, 12500.0f));
 });
 
 }  // namespace
