@@ -64,7 +64,7 @@ TEST(LevelLoadRun, ATapOnTheFirstLevelStartsItAndTheNextLevelLoadsThroughTheCard
     };
     runUntil([&] { return delegate.app() && delegate.frames() > 10; });
     os::App& app = dynamic_cast<os::AppFrameOf<os::App>&>(*delegate.app()).app();
-    // Without an intro level the game opens on the main menu; the player clicks play.
+    // The opening cut-scene leads on to the main menu; the player clicks play.
     runUntil([&] {
         auto* main = dynamic_cast<MainMenuViewController*>(app.screen());
         return main && main->startMenu().state() == 4;
