@@ -119,6 +119,7 @@ void drawShape(ArtCanvas& canvas, std::string const& shape, Rgba c, float turn) 
     else if (shape == "arrowleft") canvas.triangle(w * 0.9f, h * 0.1f, w * 0.9f, h * 0.9f, w * 0.1f, h / 2, c);
     else if (shape == "arrowright") canvas.triangle(w * 0.1f, h * 0.1f, w * 0.1f, h * 0.9f, w * 0.9f, h / 2, c);
     else if (shape == "gradient") canvas.gradient({c.r, c.g, c.b, 0}, c);
+    else if (shape == "glint") canvas.glint(c);
     // "label": text only, on a transparent ground.
 }
 

@@ -158,6 +158,18 @@ void ArtCanvas::gradient(Rgba from, Rgba to) {
         }
 }
 
+void ArtCanvas::glint(Rgba colour) {
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x) {
+            float const t = width_ > 1 ? float(x) / float(width_ - 1) : 0.5f;
+            uint8_t* p = &pixels_[(size_t(y) * size_t(width_) + size_t(x)) * 4];
+            p[0] = colour.r;
+            p[1] = colour.g;
+            p[2] = colour.b;
+            p[3] = uint8_t(std::lround(colour.a * std::max(0.0f, 1.0f - std::abs(2.0f * t - 1.0f) * 1.25f)));
+        }
+}
+
 int ArtCanvas::textWidth(std::string const& text, int scale) {
     return text.empty() ? 0 : int(text.size() * 6 - 1) * scale;
 }
@@ -181,23 +193,34 @@ void ArtCanvas::text(std::string const& text, float cx, float cy, int scale, Rgb
     }
 }
 
+// The engine blends with (1, 1 - source alpha), so images are stored with their colour already
+// multiplied by alpha; straight colour would light up every soft or transparent edge.
+std::vector<uint8_t> ArtCanvas::premultiplied() const {
+    std::vector<uint8_t> out(pixels_);
+    for (size_t i = 0; i + 3 < out.size(); i += 4)
+        for (size_t c = 0; c < 3; ++c) out[i + c] = uint8_t((unsigned(out[i + c]) * out[i + 3] + 127) / 255);
+    return out;
+}
+
 Bytes ArtCanvas::png() const {
+    std::vector<uint8_t> const pixels = premultiplied();
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = png_uint_32(width_);
     image.height = png_uint_32(height_);
     image.format = PNG_FORMAT_RGBA;
     png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels_.data(), 0, nullptr)) return {};
+    if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr)) return {};
     Bytes out(size);
-    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels_.data(), 0, nullptr)) return {};
+    if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0, nullptr)) return {};
     out.resize(size);
     return out;
 }
 
 Bytes ArtCanvas::webp() const {
+    std::vector<uint8_t> const pixels = premultiplied();
     uint8_t* encoded = nullptr;
-    size_t size = WebPEncodeRGBA(pixels_.data(), width_, height_, width_ * 4, 80.0f, &encoded);
+    size_t size = WebPEncodeRGBA(pixels.data(), width_, height_, width_ * 4, 80.0f, &encoded);
     Bytes out(encoded, encoded + size);
     WebPFree(encoded);
     return out;

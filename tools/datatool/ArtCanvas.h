@@ -33,6 +33,8 @@ public:
     void gear(float cx, float cy, float radius, int teeth, float turn, Rgba colour);
     // Left-to-right blend from one colour to the other over the whole canvas.
     void gradient(Rgba from, Rgba to);
+    // Clear at both sides, the colour in the middle: a streak that can slide in and out.
+    void glint(Rgba colour);
 
     // Text in the built-in font at an integer scale, centred on (cx, cy). Letters are drawn in
     // capitals; characters the font lacks are left blank.
@@ -44,6 +46,7 @@ public:
     Bytes webp() const;
 
 private:
+    std::vector<uint8_t> premultiplied() const;
     void blend(int x, int y, Rgba colour, float coverage);
 
     int width_, height_;
