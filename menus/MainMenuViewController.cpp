@@ -136,40 +136,34 @@ void MainMenuViewController::drawOverlay(Graphics::Context* graphics, Graphics::
     notice_.draw(graphics, shader, projection_);
 }
 
+template <class Send>
+void MainMenuViewController::route(Send&& send) {
+    if (notice_.isActive()) return send(notice_);
+    if (overlay_ && overlay_->isBlockingInput()) return send(*overlay_);
+    if (current_) send(*current_);
+}
+
 void MainMenuViewController::touchBegan(glm::vec2 const& point, uint32_t touch) {
-    if (!started_) return;
-    if (notice_.isActive()) return notice_.touchBegan(point, touch);
-    if (overlayBlocks()) return overlay_->touchBegan(point, touch);
-    current_->touchBegan(point, touch);
+    if (started_) route([&](auto& to) { to.touchBegan(point, touch); });
 }
 
 void MainMenuViewController::touchMoved(glm::vec2 const& point, uint32_t touch) {
-    if (!started_) return;
-    if (notice_.isActive()) return notice_.touchMoved(point, touch);
-    if (overlayBlocks()) return overlay_->touchMoved(point, touch);
-    current_->touchMoved(point, touch);
+    if (started_) route([&](auto& to) { to.touchMoved(point, touch); });
 }
 
 void MainMenuViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
-    if (!started_) return;
-    if (notice_.isActive()) return notice_.touchEnded(point, touch);
-    if (overlayBlocks()) return overlay_->touchEnded(point, touch);
-    current_->touchEnded(point, touch);
+    if (started_) route([&](auto& to) { to.touchEnded(point, touch); });
 }
 
 void MainMenuViewController::buttonPressed(uint32_t code) {
     if (!started_) return;
-    if (code == buttonPause) {
-        if (notice_.isActive()) return notice_.buttonPressed(code);
-        if (overlayBlocks()) return overlay_->buttonPressed(code);
-    }
-    current_->buttonPressed(code);
+    // Only the pause code answers a box; other codes always reach the page.
+    if (code != buttonPause) return current_->buttonPressed(code);
+    route([&](auto& to) { to.buttonPressed(code); });
 }
 
 void MainMenuViewController::gamepadInput(GamepadState const& state) {
-    if (notice_.isActive()) return notice_.gamepadInput(state);
-    if (overlayBlocks()) return overlay_->gamepadInput(state);
-    if (current_) current_->gamepadInput(state);
+    route([&](auto& to) { to.gamepadInput(state); });
 }
 
 void MainMenuViewController::scrollPageBack() {

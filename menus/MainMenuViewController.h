@@ -65,8 +65,10 @@ public:
 private:
     // Makes the start page current again and asks for a cloud sync (options may have changed).
     void backToStart();
-    // The notice first, then the download bar while one of its boxes is up.
-    bool overlayBlocks() const { return overlay_ && overlay_->isBlockingInput(); }
+    // Sends input to the notice while it is up, else to the download bar while one of its boxes is,
+    // else to the page.
+    template <class Send>
+    void route(Send&& send);
 
     MainMenuBackground background_;
     glm::mat4 projection_;
