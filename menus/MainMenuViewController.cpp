@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "audio/Context.h"
 #include "fonts/Context.h"
@@ -63,28 +64,27 @@ void MainMenuViewController::backToStart() {
     startMenu_.open();
 }
 
+template <class Page, class... Open>
+void MainMenuViewController::show(Page& page, Open&&... open) {
+    page.reset();
+    current_ = &page;
+    page.open(std::forward<Open>(open)...);
+}
+
 void MainMenuViewController::transit(MainMenuStartMenu::Choice choice) {
     atRoot_ = 0;
     switch (choice) {
     case MainMenuStartMenu::Options:
-        options_.reset();
-        current_ = &options_;
-        options_.open();
+        show(options_);
         break;
     case MainMenuStartMenu::Play:
-        levelSelect_.reset();
-        current_ = &levelSelect_;
-        levelSelect_.open();
+        show(levelSelect_);
         break;
     case MainMenuStartMenu::Leaderboards:
-        leaderboards_.reset();
-        current_ = &leaderboards_;
-        leaderboards_.open(MainMenuLeaderboardMenu::gameCenterOpener());
+        show(leaderboards_, MainMenuLeaderboardMenu::gameCenterOpener());
         break;
     case MainMenuStartMenu::Credits:
-        credits_.reset();
-        current_ = &credits_;
-        credits_.open();
+        show(credits_);
         break;
     case MainMenuStartMenu::StartMenu:
         backToStart();
@@ -97,10 +97,7 @@ void MainMenuViewController::transit(MainMenuStartMenu::Choice choice) {
 void MainMenuViewController::update(Audio::Context& audio, float dt, float) {
     presentGameCenterLogin();
     if (!started_) {
-        atRoot_ = 1;
-        if (cloudSync_) cloudSync_->send(CloudSyncThread::kSyncRoamingData);
-        current_ = &startMenu_;
-        startMenu_.open();
+        backToStart();
         audio.setMusicVolume(0.0f);
         std::string const track = std::string(kMusicTrack, std::char_traits<char>::length(kMusicTrack) - 4);
         audio.playMusic((track + musicExtension()).c_str(), true, false);

@@ -65,6 +65,9 @@ public:
 private:
     // Makes the start page current again and asks for a cloud sync (options may have changed).
     void backToStart();
+    // Makes the page current, from its start.
+    template <class Page, class... Open>
+    void show(Page& page, Open&&... open);
     // Sends input to the notice while it is up, else to the download bar while one of its boxes is,
     // else to the page.
     template <class Send>
