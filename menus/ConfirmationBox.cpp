@@ -134,8 +134,10 @@ void ConfirmationBox::update(float dt) {
         affirmativeButton_.update(dt);
         if (negativeButton_) negativeButton_->update(dt);
         if (panel_.popIn().animation().isShown() && affirmativeButton_.popIn().animation().isShown() &&
-            negativeShownAndReady())
+            negativeShownAndReady()) {
             state_ = kInteractive;
+            logScreen("ConfirmationBox");
+        }
         break;
     case kInteractive:
         focus_.updateHighlight();

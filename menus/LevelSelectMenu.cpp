@@ -289,8 +289,10 @@ void LevelSelectMenu::update(float dt) {
     case 4:
         if (indicatorDrop_.running == 1)
             advance(indicatorDrop_, dt);
-        else if (indicatorDrop_.running == 2)
+        else if (indicatorDrop_.running == 2) {
             state_ = 5;
+            logScreen("LevelSelectMenu");
+        }
         refresh(dt);
         break;
     case 5:

@@ -5,6 +5,7 @@
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "os/Assets.h"
+#include "os/ViewController.h"
 #include "os/services/GameCenter.h"
 #include "os/services/ShellServices.h"
 #include "save/RoamingDataFile.h"
@@ -144,7 +145,10 @@ void MainMenuStartMenu::update(float dt) {
         logo_.update(dt);
         break;
     case 3:
-        if (allPresent(true)) state_ = 4;
+        if (allPresent(true)) {
+            state_ = 4;
+            logScreen("MainMenuStartMenu");
+        }
         logo_.update(dt);
         updateButtons();
         break;

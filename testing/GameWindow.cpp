@@ -265,6 +265,24 @@ bool GameWindow::actUntilLine(std::string const& text, std::function<void()> con
     return found;
 }
 
+std::string GameWindow::nextScreen(Ms bound) {
+    std::string const marker = "zelv: screen ";
+    std::string name;
+    waitUntil(
+        [&] {
+            size_t const at = log_.find(marker, taken_);
+            size_t const end = at == std::string::npos ? at : log_.find('\n', at);
+            if (end != std::string::npos) {
+                name = log_.substr(at + marker.size(), end - at - marker.size());
+                taken_ = end + 1;
+                return true;
+            }
+            return !alive();
+        },
+        bound);
+    return name;
+}
+
 std::string GameWindow::currentScreen() {
     pump();
     std::string const marker = "zelv: screen ";

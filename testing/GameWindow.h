@@ -63,6 +63,9 @@ public:
     bool actUntilLine(std::string const& line, std::function<void()> const& act, Ms every, Ms bound);
     // Polls done() every 50 ms while reading the game's output.
     bool waitUntil(std::function<bool()> const& done, Ms bound);
+    // The screen of the next "zelv: screen" line after the last line a wait took (taking it), or
+    // empty when none comes within the bound.
+    std::string nextScreen(Ms bound);
     // The screen of the last "zelv: screen" line so far.
     std::string currentScreen();
 

@@ -1,7 +1,8 @@
 // The real `zelv` executable under Xvfb, driven by keys and clicks through XTest, each run with
 // its save, settings, cache and analytics files in a folder of its own: pausing and resuming
 // level01 and playing it to the results board (the save and the stored analytics sessions
-// afterwards), and the subtitles option chosen from the pause menu kept across a restart.
+// afterwards), the subtitles option chosen from the pause menu kept across a restart, and the
+// main road from the intro through the menus and level01 back to the main menu.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,9 @@ struct Point {
 };
 Point const kPauseOptions{635, 375};
 Point const kSubtitlesCheckbox{843, 458};
+Point const kPlay{640, 168};
+Point const kFirstLevelTile{434, 401};
+Point const kBoardMainMenu{794, 244};
 
 // The save as the game left it in the run's folder.
 RoamingData savedRecord(std::filesystem::path const& home) {
@@ -141,6 +145,70 @@ TEST(RealRuns, SubtitlesToggledInThePauseOptionsSurviveARestart) {
         EXPECT_TRUE(game.stop()) << game.describe();
         EXPECT_EQ(savedRecord(home.path()).subtitlesEnabled(), expected);
     }
+}
+
+// The main road as a player takes it: plain zelv plays the intro cut-scene, skipped, then the
+// main menu; play opens the level select; the first level's tile starts level01 (the
+// tutorial question, when asked, answered); the level is played to its goal; the results board
+// shows and its main-menu button leads back to the main menu; the save then holds the entry.
+TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
+    testing_support::TempDir home;
+    std::string output;
+    {
+        GameWindow::Options o;
+        o.home = home.path();
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        // Plain zelv opens with the intro cut-scene; the controller's A skips it.
+        game_window::Picture menu, shot;
+        ASSERT_EQ(game.nextScreen(Ms(60000)), "LevelLoaderViewController<GameViewController>") << game.describe();
+        ASSERT_EQ(game.nextScreen(Ms(60000)), "GameViewController") << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the intro is dark: " << shot.litShare();
+        ASSERT_TRUE(game.actUntilScreen("MainMenuLoaderViewController", [&] { game.tap("space"); }, Ms(1000),
+                                        Ms(60000)))
+            << game.describe();
+        ASSERT_TRUE(game.waitForScreen("MainMenuViewController", Ms(30000))) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &menu)) << "the main menu is dark: " << menu.litShare();
+
+        ASSERT_TRUE(game.actUntilScreen("LevelSelectMenu", [&] { game.click(kPlay.x, kPlay.y); }, Ms(1500), Ms(30000)))
+            << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot, &menu)) << "no level select: " << shot.litShare();
+        game.click(kFirstLevelTile.x, kFirstLevelTile.y);
+        std::string next = game.nextScreen(Ms(30000));
+        if (next == "ConfirmationBox") {
+            // The tutorial question: A answers its focused button, "no".
+            game.tap("space");
+            next = game.nextScreen(Ms(30000));
+        }
+        ASSERT_EQ(next, "LevelLoaderViewController<GameViewController>") << game.describe();
+
+        // Right and jump held from here: A skips level01's opening cut-scene, then the level is
+        // rolled through to its goal.
+        game.keyDown("Right");
+        game.keyDown("space");
+        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
+        game.keyUp("space");
+        game.keyUp("Right");
+        ASSERT_TRUE(ended) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the results board is dark: " << shot.litShare();
+
+        ASSERT_TRUE(game.actUntilScreen("MainMenuViewController",
+                                        [&] { game.click(kBoardMainMenu.x, kBoardMainMenu.y); }, Ms(1500),
+                                        Ms(60000)))
+            << game.describe();
+        ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the main menu is dark: " << shot.litShare();
+        EXPECT_TRUE(game.stop()) << game.describe();
+        output = game.describe();
+    }
+    EXPECT_TRUE(savedRecord(home.path()).hasLevelEntry(0)) << output;
+    std::vector<Event> const events = storedEvents(home.path());
+    for (char const* name : {"STARTED_LEVEL_WITH_PATH: levels/intro.pxl", "SKIPPED_INTRO",
+                             "STARTED_LEVEL_WITH_PATH: levels/level01.pxl", "LEVELPLAYED"})
+        EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](Event const& e) { return e.name == name; }))
+            << name << " is not in the stored sessions";
 }
 
 }  // namespace
