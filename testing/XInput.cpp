@@ -89,8 +89,10 @@ int testing_support::runTestsUnderXvfb(int argc, char** argv) {
     if (!std::getenv("ZELV_UNDER_XVFB") && !(driver && std::strcmp(driver, "x11") == 0 && std::getenv("DISPLAY"))) {
         setenv("ZELV_UNDER_XVFB", "1", 1);
         setenv("SDL_VIDEODRIVER", "x11", 1);
+        // No server reset when the last client leaves: a test that starts programs one after
+        // another would otherwise race the reset with the next connection.
         std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                const_cast<char*>("-screen 0 1400x800x24")};
+                                const_cast<char*>("-screen 0 1400x800x24 -noreset")};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);
         execvp("xvfb-run", args.data());
