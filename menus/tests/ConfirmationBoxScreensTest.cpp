@@ -84,7 +84,10 @@ protected:
     // Ticks until the box takes answers, tapping at the answer every frame meanwhile.
     int untilInteractive(glm::vec2 tapAt) {
         int n = 0;
-        while (box->box().state() != ConfirmationBox::kInteractive && n < 300) {
+        while (box->box().state() != ConfirmationBox::kInteractive && n < 3000) {
+            // The box's textures decode on worker threads in real time.
+            if (!app->renderContexts()->graphics.texturesLoaded())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             app->touchBegan(1, tapAt.x, tapAt.y);
             app->touchEnded(1, tapAt.x, tapAt.y);
             app->buttonPressed(ViewController::buttonPause);

@@ -35,7 +35,7 @@ TEST_F(DataSenderTest, OfflineBlocksGoOutWithNineInFlight) {
     EXPECT_EQ(blockFiles(), 12u);
     server.on("/aas.do", Reply::of(Reply::Kind::Hold));
     networkBecameReachable();
-    for (int i = 0; i < 500 && server.heldNow() < 9; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 3000 && server.heldNow() < 9; ++i) std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(server.heldNow(), 9u);
     EXPECT_EQ(server.requestCount(), 9u);
