@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "graphics/Context.h"
 #include "graphics/GlFunctions.h"
@@ -59,7 +60,8 @@ PostProcessingStep::PostProcessingStep(Graphics::Context* context, glm::ivec2 re
       blurredCapture_(context, uint64_t(std::max(renderSize.x / 2, 0)), uint64_t(std::max(renderSize.y / 2, 0)),
                       kTargetOptions, GL_RGB, exactSize),
       goldGradient_(context, Assets::texEffectsGoldGoldgradient),
-      lowEnd_(isLowEndDevice()) {
+      lowEnd_(isLowEndDevice()),
+      exactSize_(exactSize) {
     multiply_.from = multiply_.to = multiply_.current = glm::vec3(1.0f);
     backdrop_.from = backdrop_.to = backdrop_.current = glm::vec3(1.0f);
     setQuadExtent();
@@ -139,10 +141,15 @@ void PostProcessingStep::bindAndDiscard(Graphics::Context* context, Graphics::Fr
     context->discardFramebuffer(GL_FRAMEBUFFER, 1, &kColorAttachment);
 }
 
-void PostProcessingStep::drawBackdrop(Graphics::Context* context, Graphics::StandardShader* shader) {
-    Graphics::gl::viewport(0, 0, currentSize_.x, currentSize_.y);
-    bindAndDiscard(context, scene_);
-    if (!captureTaken_) return;
+PostProcessingStep::BackdropLook PostProcessingStep::backdropLook() const {
+    float const a = std::clamp(fadeAmount_, 0.0f, 0.75f);
+    // Every plain amount draws alike.
+    float const monochrome = monochromeAmount_ >= 1.0f ? 1.0f : monochromeAmount_;
+    return BackdropLook{captureCount_, monochrome, a, backdrop_.current * a, currentSize_};
+}
+
+// The sharp capture (plain or in grey), then the blurred one over it, tinted and faded.
+void PostProcessingStep::drawBackdropLayers(Graphics::Context* context, Graphics::StandardShader* shader) {
     setQuadAttributes(context);
     context->setBlend(false);
     context->bindTextureUnit(GL_TEXTURE0, capture_.texture());
@@ -167,6 +174,54 @@ void PostProcessingStep::drawBackdrop(Graphics::Context* context, Graphics::Stan
     Graphics::gl::drawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
+// Draws the two layers once into a target of the scene's size; false when no target is to be had.
+bool PostProcessingStep::flattenBackdrop(Graphics::Context* context, Graphics::StandardShader* shader,
+                                         BackdropLook const& look) {
+    if (flatLook_ == look) return true;
+    if (!flatBackdrop_) {
+        flatBackdrop_.emplace(context, uint64_t(std::max(renderSize_.x, 0)), uint64_t(std::max(renderSize_.y, 0)),
+                              kTargetOptions, GL_RGB, exactSize_);
+    }
+    if (flatBackdrop_->texture() == 0) return false;
+    Graphics::gl::viewport(0, 0, currentSize_.x, currentSize_.y);
+    bindAndDiscard(context, *flatBackdrop_);
+    drawBackdropLayers(context, shader);
+    flatLook_ = look;
+    return true;
+}
+
+// The composite would be a plain 1:1 copy and no capture has to be taken from the scene target.
+bool PostProcessingStep::canDrawStraightToDisplay() const {
+    return !captureRequested_ && currentSize_ == finalViewport_ && multiply_.current == glm::vec3(1.0f) &&
+           add_.current == glm::vec3(0.0f);
+}
+
+void PostProcessingStep::drawBackdrop(Graphics::Context* context, Graphics::StandardShader* shader) {
+    drewToDisplay_ = false;
+    std::optional<BackdropLook> const previous = lastLook_;
+    lastLook_.reset();
+    if (captureTaken_) lastLook_ = backdropLook();
+    // While the look changes from frame to frame (the fades) the layers are drawn as they are.
+    bool const settled = lastLook_ && lastLook_ == previous && flattenBackdrop(context, shader, *lastLook_);
+    if (settled && canDrawStraightToDisplay()) {
+        context->bindDefaultFramebuffer();
+        Graphics::gl::viewport(0, 0, finalViewport_.x, finalViewport_.y);
+        drewToDisplay_ = true;
+    } else {
+        Graphics::gl::viewport(0, 0, currentSize_.x, currentSize_.y);
+        bindAndDiscard(context, scene_);
+    }
+    if (!captureTaken_) return;
+    if (!settled) return drawBackdropLayers(context, shader);
+    setQuadAttributes(context);
+    context->setBlend(false);
+    context->bindTextureUnit(GL_TEXTURE0, flatBackdrop_->texture());
+    shader->use(Graphics::StandardShader::kTextured);
+    shader->setPVM(kIdentity);
+    Graphics::gl::drawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    context->setBlend(true);  // as the layered backdrop leaves it for the overlay
+}
+
 void PostProcessingStep::blurPass(Graphics::Context* context, Graphics::Framebuffer& target, glm::ivec2 viewport,
                                   GLuint source, float step) {
     Graphics::gl::viewport(0, 0, viewport.x, viewport.y);
@@ -180,6 +235,7 @@ void PostProcessingStep::blurPass(Graphics::Context* context, Graphics::Framebuf
 
 void PostProcessingStep::present(Graphics::Context* context, Graphics::StandardShader* shader) {
     context->setBlend(false);
+    if (std::exchange(drewToDisplay_, false)) return;  // the frame is on the display already
     context->bindTextureUnit(GL_TEXTURE0, scene_.texture());
     if (captureRequested_) {
         bindAndDiscard(context, capture_);
@@ -193,6 +249,7 @@ void PostProcessingStep::present(Graphics::Context* context, Graphics::StandardS
         context->bindTextureUnit(GL_TEXTURE0, scene_.texture());
         captureRequested_ = 0;
         captureTaken_ = 1;
+        ++captureCount_;
     }
     context->bindDefaultFramebuffer();
     Graphics::gl::viewport(0, 0, finalViewport_.x, finalViewport_.y);

@@ -2,12 +2,15 @@
 // The frame's off-screen targets and the full-screen passes around the screens' drawing: the
 // scene is drawn into a target (half size on low-end devices while the game allows it), then
 // stretched to the display with a multiply and an add colour. On request the finished frame is
-// captured and blurred into a frozen backdrop that menus draw behind themselves.
+// captured and blurred into a frozen backdrop that menus draw behind themselves. Once the
+// backdrop's look holds still its two layers are flattened into one texture, and while no colour
+// grading or scaling is due the frame then goes straight to the display, skipping the composite.
 #include <GLES2/gl2.h>
 
 #include <array>
 #include <cstdint>
 #include <glm/vec2.hpp>
+#include <optional>
 #include <glm/vec3.hpp>
 
 #include "graphics/DrawList.h"
@@ -47,7 +50,8 @@ public:
     void updateColors();
     // After the screen's draw: binds the scene target and draws the captured backdrop.
     void drawBackdrop(Graphics::Context* context, Graphics::StandardShader* shader);
-    // The last pass: takes a requested capture, then composites the scene onto the display.
+    // The last pass: takes a requested capture, then composites the scene onto the display
+    // (unless the backdrop pass already drew the frame there).
     void present(Graphics::Context* context, Graphics::StandardShader* shader);
 
     // --- Effect-layer targets ---
@@ -101,6 +105,19 @@ public:
     Quad::Corner const& quadCorner(std::size_t i) const { return quad_[i]; }
 
 private:
+    // What the backdrop's two layers are drawn from; the flattened copy holds while it is unchanged.
+    struct BackdropLook {
+        uint32_t capture = 0;
+        float monochrome = 0.0f;
+        float alpha = 0.0f;
+        glm::vec3 tint{0.0f};
+        glm::ivec2 size{0};
+        bool operator==(BackdropLook const&) const = default;
+    };
+    BackdropLook backdropLook() const;
+    void drawBackdropLayers(Graphics::Context* context, Graphics::StandardShader* shader);
+    bool flattenBackdrop(Graphics::Context* context, Graphics::StandardShader* shader, BackdropLook const& look);
+    bool canDrawStraightToDisplay() const;
     void setQuadExtent();
     void setQuadAttributes(Graphics::Context* context) const;
     void bindAndDiscard(Graphics::Context* context, Graphics::Framebuffer& target);
@@ -135,4 +152,10 @@ private:
     uint8_t captureTaken_ = 0;
     Graphics::Texture goldGradient_;
     bool lowEnd_;
+    bool exactSize_;
+    uint32_t captureCount_ = 0;
+    std::optional<BackdropLook> lastLook_;  // the previous frame's, while a capture is shown
+    std::optional<BackdropLook> flatLook_;  // what `flatBackdrop_` holds
+    std::optional<Graphics::Framebuffer> flatBackdrop_;  // made the first time a backdrop settles
+    bool drewToDisplay_ = false;            // this frame's backdrop and overlay went to the display
 };

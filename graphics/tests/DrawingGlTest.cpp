@@ -6,6 +6,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "graphics/Context.h"
 #include "graphics/DrawList.h"
@@ -506,6 +507,70 @@ TEST_F(PostProcessingGl, CaptureFreezesTheSceneAsABlurredTintedBackdrop) {
     pp.startBackdropFadeOut();
     frame(pp, 16, [] {});
     EXPECT_EQ(pp.backdropFadeState(), PostProcessingStep::kFadeIdle);
+}
+
+// Once the backdrop holds still its layers are drawn once into a texture; each frame then copies
+// that, straight onto the display when the composite would only copy it. The picture stays the
+// same to the bit, a translucent menu over it included, and a new capture is never shown stale.
+TEST_F(PostProcessingGl, ASteadyBackdropIsDrawnOnceAndLooksTheSame) {
+    static int draws = 0;
+    Graphics::GlFunctions counting = Graphics::realGlFunctions();
+    counting.drawArrays = [](GLenum mode, GLint first, GLsizei count) {
+        ++draws;
+        Graphics::realGlFunctions().drawArrays(mode, first, count);
+    };
+    Graphics::ScopedGlFunctions scope(counting);
+    auto menu = [&](PostProcessingStep& pp) {
+        fill(8, 8, 24, 24, 0, 0, 1);
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(20, 30, 30, 20);
+        ctx->setBlend(true);
+        shader->use(StandardShader::kColor);
+        shader->setPVM(glm::mat4(1.0f));
+        shader->setColor(glm::vec4(0.3f, 0.1f, 0.2f, 0.5f));
+        ctx->bindTextureUnit(GL_TEXTURE0, pp.blurredCaptureTexture());
+        auto const quad = reinterpret_cast<uintptr_t>(pp.fullScreenQuad());
+        shader->setVertexAttribute(0, 0, quad, 16, 2, GL_FLOAT);
+        shader->setVertexAttribute(0, 1, quad + 8, 16, 2, GL_FLOAT);
+        shader->drawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        glDisable(GL_SCISSOR_TEST);
+    };
+    // `steadyDraws` counts the menu's one draw.
+    auto check = [&](PostProcessingStep& pp, std::function<void()> const& scene, int steadyDraws) {
+        pp.requestCapture();
+        frame(pp, 16, scene);
+        pp.setBackdropFadeSpeed(0.1f);
+        pp.startBackdropFadeIn();
+        // A tint that changes every frame keeps both layers drawn each time.
+        glm::vec3 const tints[] = {glm::vec3(0.5f), glm::vec3(0.9f, 0.6f, 0.3f)};
+        for (int i = 0; i < 4; ++i) {
+            pp.fadeBackdropColor(tints[i % 2], tints[i % 2], 1);
+            draws = 0;
+            frame(pp, 16, [&] { menu(pp); });
+        }
+        EXPECT_EQ(draws, 4);
+        std::vector<uint8_t> const layered = gl.readPixels();
+        for (int i = 0; i < 3; ++i) {
+            draws = 0;
+            frame(pp, 16, [&] { menu(pp); });
+            EXPECT_TRUE(gl.readPixels() == layered) << "steady frame " << i;
+        }
+        EXPECT_EQ(draws, steadyDraws);
+        pp.startBackdropFadeOut();
+        pp.releaseCapture();
+    };
+    {
+        PostProcessingStep pp(ctx.get(), glm::ivec2(kSide), glm::ivec2(kSide), true);
+        check(pp, [&] { redGreen(pp); }, 2);
+        check(pp, [&] { fill(0, 0, kSide, kSide, 0, 0, 1), fill(0, 0, 40, 20, 1, 1, 0); }, 2);
+        // Colour grading and grey keep the composite.
+        pp.fadeColor(glm::vec3(0.8f), glm::vec3(0.8f), 1);
+        pp.setMonochromeAmount(0.3f);
+        check(pp, [&] { redGreen(pp); }, 3);
+    }
+    // A scene smaller than the display is still stretched by the composite.
+    PostProcessingStep scaled(ctx.get(), glm::ivec2(kSide / 2), glm::ivec2(kSide), true);
+    check(scaled, [&] { redGreen(scaled); }, 3);
 }
 
 TEST_F(PostProcessingGl, LowEndSceneRunsAtHalfSizeUntilACaptureIsRequested) {
