@@ -1,5 +1,5 @@
 # Cut-scenes and the tutorial inside the game screen, on builder levels, without GL.
-zelv_test(game_intro_test SOURCES tests/CutsceneTest.cpp tests/TutorialTest.cpp
+zelv_test(game_intro_test SOURCES tests/CutsceneTest.cpp
           DEPS zelv_game zelv_level_builder TIMEOUT 120)
 add_dependencies(game_intro_test pak)
 # Their overlays on a real GL target.
