@@ -17,7 +17,10 @@ protected:
     void SetUp() override {
         MenuFixture::SetUp();
         setenv("ZELV_DOCUMENTS_DIR", documents.path().c_str(), 1);
-        cutsceneServices().nowMs = [this] { return clock; };
+        RoamingDataFile file("roamingData");
+        file.data.setSubtitlesEnabled(true);
+        file.data.setControlScheme(0);
+        cutsceneServices().nowMs = [] { return int64_t(1500); };  // the first subtitle, two lines
         cutsceneServices().musicStartMs = [] { return int64_t(0); };
         cutsceneServices().syncMusic = [](uint64_t, uint64_t) {};
         cutsceneServices().logEvent = [](char const*) {};
@@ -26,29 +29,28 @@ protected:
         cutsceneServices() = CutsceneServices::platform();
         MenuFixture::TearDown();
     }
+    // The opening cut-scene, or level01 with its tutorial, ready to draw after 30 frames.
     std::unique_ptr<GameViewController> screen(bool tutorial) {
         levels::LevelBuilder b;
         b.ground({{-50.0f, 0.0f}, {50.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
         b.checkPoint({0.0f, 0.4f});
         PristineLevel::Data level = b.data();
         level.metaData.tutorial = tutorial ? 1 : 0;
-        if (!tutorial) {
-            level.metaData.mode = GameMode::Intro;
-            level.metaData.introSoundtrack = "music/intro";
-            level.metaData.introEndTime = 12000.0f;
-        }
-        return std::make_unique<GameViewController>(
+        level.metaData.mode = tutorial ? level.metaData.mode : GameMode::Intro;
+        level.metaData.introSoundtrack = "music/intro";
+        level.metaData.introEndTime = 12000.0f;
+        auto game = std::make_unique<GameViewController>(
             graphics.get(), audio, fonts.get(), &events, tutorial ? "levels/level01.pxl" : "levels/intro.pxl", "",
             nullptr, [](TriggerVariant const&, std::string const&, std::string const&) {},
             [](std::string const&, std::string const&) {}, [](ConfirmationBox::Parameters const&) {}, false,
             [](std::string const&, std::string const&, bool, bool, bool) {}, std::move(level), !tutorial,
             [this](boost::optional<std::string> const&) { ++mainMenus; }, false);
+        EXPECT_TRUE(loadTextures());
+        frames(*game, 30);
+        return game;
     }
     void frames(GameViewController& game, int n) {
-        for (int i = 0; i < n; ++i) {
-            events.dispatch();
-            game.update(*audio, 16.0f, now += 16.0f);
-        }
+        for (int i = 0; i < n; ++i) events.dispatch(), game.update(*audio, 16.0f, now += 16.0f);
     }
     // White behind the overlay, so that its dark boxes show.
     template <class Draw>
@@ -56,58 +58,48 @@ protected:
         frame(glm::vec4(1.0f), draw);
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
-    static bool white(uint32_t pixel) { return menus_test::near(pixel, 0xffffffffu, 8); }
+    bool white(float x, float y) { return menus_test::near(at(x, y), 0xffffffffu, 8); }
 
     testing_support::TempDir documents;
     EventHandler events;
-    int64_t clock = 0;
     float now = 1000.0f;
     int mainMenus = 0;
 };
 
 TEST_F(CutsceneDraw, SkipButtonSubtitleBoxFadeAndTutorialBoxes) {
-    {
-        RoamingDataFile file("roamingData");
-        file.data.setSubtitlesEnabled(true);
-        file.data.setControlScheme(0);
-    }
     auto game = screen(false);
     auto& intro = dynamic_cast<IntroGameModeStateMachine&>(game->modeMachine());
-    ASSERT_TRUE(loadTextures());
-    clock = 1500;  // the first subtitle, two lines
-    frames(*game, 70);
     ASSERT_EQ(intro.subtitleLineCount(), 2u);
     auto drawIntro = [&] { intro.drawOverlay(graphics.get(), shader.get(), screenProjection()); };
+    frames(*game, 40);  // the skip button fully in
     drawOnWhite(drawIntro);
-    EXPECT_FALSE(white(at(1180.0f, 650.0f)));  // the skip button
-    EXPECT_FALSE(white(at(400.0f, 61.0f)));    // the subtitle box
-    EXPECT_TRUE(white(at(640.0f, 360.0f)));
+    EXPECT_FALSE(white(1180.0f, 650.0f));  // the skip button
+    EXPECT_FALSE(white(400.0f, 61.0f));    // the subtitle box
+    EXPECT_TRUE(white(640.0f, 360.0f));
     intro.skipButton().activate();
     frames(*game, 40);
     EXPECT_EQ(mainMenus, 1);
     drawOnWhite(drawIntro);
     EXPECT_TRUE(menus_test::near(at(640.0f, 360.0f), at(20.0f, 20.0f)));
-    EXPECT_FALSE(white(at(640.0f, 360.0f)));
+    EXPECT_FALSE(white(640.0f, 360.0f));
     game.reset();
 
     game = screen(true);
     TutorialOverlay& t = *game->tutorial();
-    ASSERT_TRUE(loadTextures());
-    frames(*game, 30);
     auto drawTutorial = [&] { t.draw(graphics.get(), shader.get()); };
     drawOnWhite(drawTutorial);
-    EXPECT_FALSE(white(at(255.0f, 360.0f)));  // the press boxes
-    EXPECT_FALSE(white(at(1280.0f - 255.0f, 360.0f)));
+    EXPECT_FALSE(white(255.0f, 360.0f));  // the press boxes
+    EXPECT_FALSE(white(1280.0f - 255.0f, 360.0f));
     events.trigger(TutorialOverlay::signalBridgeHintOn);
     frames(*game, 30);
     ASSERT_EQ(t.step(), 9u);
     drawOnWhite(drawTutorial);
-    EXPECT_FALSE(white(at(1280.0f - 260.0f, 390.0f)));  // the lesson box
-    EXPECT_TRUE(white(at(255.0f, 300.0f)));
+    EXPECT_FALSE(white(1280.0f - 260.0f, 390.0f));  // the lesson box
+    EXPECT_TRUE(white(255.0f, 300.0f));
     events.trigger(TutorialOverlay::signalFinish);
     frames(*game, 30);
     drawOnWhite(drawTutorial);
-    EXPECT_TRUE(white(at(1280.0f - 260.0f, 390.0f)));
+    EXPECT_TRUE(white(1280.0f - 260.0f, 390.0f));
 }
 
 }  // namespace
