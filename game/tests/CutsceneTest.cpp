@@ -25,11 +25,6 @@ namespace {
 using Intro = IntroGameModeStateMachine;
 using Strings = std::vector<std::string>;
 
-testing_support::TempDir& documents() {
-    static testing_support::TempDir dir;
-    return dir;
-}
-
 // Flat ground with the player in the middle; a cut-scene when given its music, else level01's tutorial.
 PristineLevel::Data level(std::string const& soundtrack = "", float creditsMs = 0.0f) {
     levels::LevelBuilder b;
@@ -110,7 +105,8 @@ glm::vec2 centre(Button const& b) {
 class CutsceneTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        setenv("ZELV_DOCUMENTS_DIR", documents().path().c_str(), 1);
+        static testing_support::TempDir documents;
+        setenv("ZELV_DOCUMENTS_DIR", documents.path().c_str(), 1);
         platform_services::setScreenSizes(1280.0f, 720.0f, 1334.0f, 750.0f);
         Singleton<FileSystem>::instance().mount((testing_support::binaryDir() / "pak0.pak").string());
     }
