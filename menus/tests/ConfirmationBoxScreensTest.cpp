@@ -81,8 +81,7 @@ protected:
         tick();
         box = dynamic_cast<ConfirmationBoxViewController*>(app->screen());
     }
-    // Ticks until the box takes answers, tapping at the answer every frame meanwhile. Its wait
-    // for the decoder threads is real time.
+    // Ticks until the box takes answers, tapping at the answer every frame meanwhile.
     int untilInteractive(glm::vec2 tapAt) {
         int n = 0;
         while (box->box().state() != ConfirmationBox::kInteractive && n < 3000) {
@@ -92,8 +91,6 @@ protected:
             app->touchBegan(1, tapAt.x, tapAt.y);
             app->touchEnded(1, tapAt.x, tapAt.y);
             app->buttonPressed(ViewController::buttonPause);
-            if (!app->renderContexts()->graphics.texturesLoaded())
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             tick();
             ++n;
             if (box->state() == ConfirmationBoxViewController::kFadingIn && shownTick < 0) shownTick = ticks;
