@@ -3,14 +3,45 @@
 #include <glm/gtc/matrix_transform.hpp>
 
 #include <cmath>
+#include <limits>
 
 #include "fonts/Context.h"
 #include "fonts/Layout.h"
 #include "game/GameViewController.h"
 #include "graphics/Context.h"
 #include "graphics/StandardShader.h"
+#include "os/EventHandler.h"
 
 namespace bonus_mode {
+
+bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewController& game, float dt,
+                 EventHandler* events) {
+    switch (state) {
+        case opening::start:
+            game.getWorld().getPlayer().blockInput(std::numeric_limits<float>::infinity());
+            if (popup.due) {
+                events->trigger(holdSignal);
+                state = opening::beforePopup;
+            } else {
+                state = opening::afterOpening;
+            }
+            return true;
+        case opening::beforePopup:
+            popup.timer += dt;
+            if (popup.timer > 1000.0f) {
+                popup.timer = 0.0f;
+                if (ControlScheme* scheme = game.getControlScheme()) scheme->reset();
+                // Set first: the popup may be answered before the call returns.
+                state = opening::popupShown;
+                if (popup.show) popup.show(tutorialPopup(popup.message, popup.ok, [&state, answered] { state = answered; }));
+            }
+            return true;
+        case opening::popupShown:
+            return true;
+        default:
+            return false;
+    }
+}
 
 std::string countdownText(float t, std::string const& go) {
     if (t < 3000.0f) return seconds(std::floor(4.0f - t / 1000.0f));

@@ -12,6 +12,7 @@
 #include "fonts/TextMesh.h"
 #include "menus/ConfirmationBox.h"
 
+class EventHandler;
 class GameViewController;
 namespace Fonts {
 class Context;
@@ -42,6 +43,22 @@ Fonts::Font font(Fonts::Context* fonts, char const* style);
 // the popup's construction.
 ConfirmationBox::Parameters tutorialPopup(std::string const& message, std::string const& ok,
                                           std::function<void()> const& onOk);
+
+// The opening both modes share, their states 0 to 2: the player's input blocked from the start
+// (the countdown lets it go); on a first start the world held and, after a second of frame time,
+// the tutorial popup, whose answer moves the machine to `answered`; without the popup straight on
+// to `afterOpening`. False for any other state: that one is the caller's.
+namespace opening {
+inline constexpr uint32_t start = 0, beforePopup = 1, popupShown = 2, afterOpening = 4;
+}
+struct Popup {
+    bool due;  // the tutorial popup on a first start, not on a restart
+    ShowConfirmationBoxCallback show;
+    std::string message, ok;
+    float timer = 0.0f;
+};
+bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewController& game, float dt,
+                 EventHandler* events);
 
 // The screen point 80 units above the player.
 glm::vec2 aboveThePlayer(GameViewController& game);

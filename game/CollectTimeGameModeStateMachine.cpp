@@ -15,46 +15,26 @@ float const forever = std::numeric_limits<float>::infinity();
 
 }  // namespace
 
+// The shared opening steps these states.
+static_assert(CollectTimeGameModeStateMachine::kStart == bonus_mode::opening::start && CollectTimeGameModeStateMachine::kBeforePopup == bonus_mode::opening::beforePopup &&
+              CollectTimeGameModeStateMachine::kPopupShown == bonus_mode::opening::popupShown &&
+              CollectTimeGameModeStateMachine::kWaitForTime == bonus_mode::opening::afterOpening);
+
 CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
                                                                  Fonts::Context* fonts,
                                                                  ShowConfirmationBoxCallback const& showPopup,
                                                                  EventHandler* events, bool showTutorialPopup)
-    : showTutorialPopup_(showTutorialPopup),
-      showPopup_(showPopup),
-      goText_(bonus_mode::localized(fonts, "bonusGO")),
+    : goText_(bonus_mode::localized(fonts, "bonusGO")),
       hudFont_(bonus_mode::font(fonts, "hud")),
       countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
       events_(events),
-      popupMessage_(bonus_mode::localized(fonts, "bonusBTutorial")),
-      popupAffirmative_(bonus_mode::localized(fonts, "popupAffirmative")) {}
+      popup_{showTutorialPopup, showPopup, bonus_mode::localized(fonts, "bonusBTutorial"),
+             bonus_mode::localized(fonts, "popupAffirmative")} {}
 
 void CollectTimeGameModeStateMachine::update(GameViewController& game, float dt, float t) {
     Player::Player& player = game.getWorld().getPlayer();
+    if (bonus_mode::stepOpening(state_, kPopupAnswered, popup_, game, dt, events_)) return;
     switch (state_) {
-        case kStart:
-            player.blockInput(forever);
-            if (showTutorialPopup_) {
-                events_->trigger(bonus_mode::holdSignal);
-                state_ = kBeforePopup;
-            } else {
-                state_ = kWaitForTime;
-            }
-            break;
-        case kBeforePopup:
-            popupTimer_ += dt;
-            if (popupTimer_ > 1000.0f) {
-                popupTimer_ = 0.0f;
-                if (ControlScheme* scheme = game.getControlScheme()) scheme->reset();
-                state_ = kPopupShown;
-                // Set first: the popup may be answered before the call returns.
-                if (showPopup_) {
-                    showPopup_(bonus_mode::tutorialPopup(popupMessage_, popupAffirmative_,
-                                                         [this] { state_ = kPopupAnswered; }));
-                }
-            }
-            break;
-        case kPopupShown:
-            break;
         case kPopupAnswered:
             events_->trigger(bonus_mode::resumeSignal);
             state_ = kWaitForTime;

@@ -8,6 +8,7 @@
 #include "audio/Sound.h"
 #include "fonts/Font.h"
 #include "fonts/TextMesh.h"
+#include "game/BonusModeParts.h"
 #include "game/GameModeStateMachine.h"
 #include "menus/ConfirmationBox.h"
 
@@ -58,20 +59,15 @@ public:
 private:
     void collect(GameViewController& game, float dt, float t);
 
-    bool showTutorialPopup_;
-    ShowConfirmationBoxCallback showPopup_;
     std::string goText_;
     Fonts::Font hudFont_;
     Fonts::TextMesh mesh_;
     uint32_t state_ = kStart;
     std::string centreText_;
     Sound countdownSound_;
-    float popupTimer_ = 0.0f;
     EventHandler* events_;
     float textScale_ = 1.0f;
     uint64_t lastCoinCount_ = 0;
     float remainingTime_ = 0.0f;
-    // The popup's texts: the popup refers to them until it is built.
-    std::string popupMessage_;
-    std::string popupAffirmative_;
+    bonus_mode::Popup popup_;  // its texts outlive the popup's construction
 };

@@ -26,21 +26,24 @@ std::string fractionText(float fraction) {
 
 }  // namespace
 
+// The shared opening steps these states.
+static_assert(TimeAttackGameModeStateMachine::kStart == bonus_mode::opening::start && TimeAttackGameModeStateMachine::kBeforePopup == bonus_mode::opening::beforePopup &&
+              TimeAttackGameModeStateMachine::kPopupShown == bonus_mode::opening::popupShown &&
+              TimeAttackGameModeStateMachine::kWaitForTime == bonus_mode::opening::afterOpening);
+
 TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
                                                                Fonts::Context* fonts,
                                                                ShowConfirmationBoxCallback const& showPopup,
                                                                EventHandler* events, bool showTutorialPopup)
-    : showTutorialPopup_(showTutorialPopup),
-      showPopup_(showPopup),
-      audio_(audio),
+    : audio_(audio),
       goText_(bonus_mode::localized(fonts, "bonusGO")),
       hudFont_(bonus_mode::font(fonts, "hud")),
       lapFont_(bonus_mode::font(fonts, "largeNumber")),
       countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
       shutterSound_(audio, Assets::sndDravoBonusGameCameraShutter),
       events_(events),
-      popupMessage_(bonus_mode::localized(fonts, "bonusATutorial")),
-      popupAffirmative_(bonus_mode::localized(fonts, "popupAffirmative")) {
+      popup_{showTutorialPopup, showPopup, bonus_mode::localized(fonts, "bonusATutorial"),
+             bonus_mode::localized(fonts, "popupAffirmative")} {
     glm::vec2 const inset = needsSafeAreaInsets() ? glm::vec2(22.0f, 16.0f) : glm::vec2(0.0f);
     float const w = virtualWidth(), h = virtualHeight();
     lapCountAnchor_ = glm::vec2(w - 164.0f - inset.x, h - 75.0f - inset.y);
@@ -49,35 +52,12 @@ TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context
 
 void TimeAttackGameModeStateMachine::update(GameViewController& game, float dt, float t) {
     Player::Player& player = game.getWorld().getPlayer();
+    if (bonus_mode::stepOpening(state_, kAfterPopup, popup_, game, dt, events_)) return;
     switch (state_) {
-        case kStart:
-            player.blockInput(forever);
-            if (showTutorialPopup_) {
-                events_->trigger(bonus_mode::holdSignal);
-                state_ = kBeforePopup;
-            } else {
-                state_ = kWaitForTime;
-            }
-            break;
-        case kBeforePopup:
-            popupTimer_ += dt;
-            if (popupTimer_ > 1000.0f) {
-                popupTimer_ = 0.0f;
-                if (ControlScheme* scheme = game.getControlScheme()) scheme->reset();
-                state_ = kPopupShown;
-                // Set first: the popup may be answered before the call returns.
-                if (showPopup_) {
-                    showPopup_(bonus_mode::tutorialPopup(popupMessage_, popupAffirmative_,
-                                                         [this] { state_ = kAfterPopup; }));
-                }
-            }
-            break;
-        case kPopupShown:
-            break;
         case kAfterPopup:
-            popupTimer_ += dt;
-            if (popupTimer_ > 1000.0f) {
-                popupTimer_ = 0.0f;
+            popup_.timer += dt;
+            if (popup_.timer > 1000.0f) {
+                popup_.timer = 0.0f;
                 events_->trigger(bonus_mode::resumeSignal);
                 state_ = kWaitForTime;
             }

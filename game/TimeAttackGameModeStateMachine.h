@@ -10,6 +10,7 @@
 #include "audio/Sound.h"
 #include "fonts/Font.h"
 #include "fonts/TextMesh.h"
+#include "game/BonusModeParts.h"
 #include "game/GameModeStateMachine.h"
 #include "menus/ConfirmationBox.h"
 
@@ -54,8 +55,6 @@ public:
 private:
     void photoFinish(GameViewController& game);
 
-    bool showTutorialPopup_;
-    ShowConfirmationBoxCallback showPopup_;
     Audio::Context* audio_;
     std::string goText_;
     Fonts::Font hudFont_;
@@ -68,9 +67,6 @@ private:
     Sound countdownSound_;
     Sound shutterSound_;
     float endTimer_ = 0.0f;
-    float popupTimer_ = 0.0f;
     EventHandler* events_;
-    // The popup's texts: the popup refers to them until it is built.
-    std::string popupMessage_;
-    std::string popupAffirmative_;
+    bonus_mode::Popup popup_;  // its texts outlive the popup's construction
 };

@@ -22,7 +22,6 @@ namespace {
 
 constexpr float kDimSpeed = 0.00075f;  // per ms
 constexpr float kDimMax = 0.75f;
-constexpr float kPulseRate = 0.002f;   // per ms
 constexpr float kCellularQuestionBelow = 0.1f;
 
 // Once per run of the program, whichever host shows them.

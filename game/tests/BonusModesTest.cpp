@@ -132,10 +132,14 @@ protected:
         bool const check = countdown != nullptr && sound.hasDevice();
         events.trigger(20000002);
         frame();
-        if (check) EXPECT_FALSE(countdown->isPlaying());
+        if (check) {
+            EXPECT_FALSE(countdown->isPlaying());
+        }
         events.trigger(20000003);
         frame();
-        if (check) EXPECT_TRUE(countdown->isPlaying());
+        if (check) {
+            EXPECT_TRUE(countdown->isPlaying());
+        }
     }
 
     testing_support::TempDir documents;
