@@ -15,7 +15,7 @@
 namespace bonus_mode {
 
 bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewController& game, float dt,
-                 EventHandler* events) {
+                 EventHandler* events, Sound& countdownSound) {
     switch (state) {
         case opening::start:
             game.getWorld().getPlayer().blockInput(std::numeric_limits<float>::infinity());
@@ -23,7 +23,7 @@ bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewContr
                 events->trigger(holdSignal);
                 state = opening::beforePopup;
             } else {
-                state = opening::afterOpening;
+                state = opening::waitForTime;
             }
             return true;
         case opening::beforePopup:
@@ -37,6 +37,12 @@ bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewContr
             }
             return true;
         case opening::popupShown:
+            return true;
+        case opening::waitForTime:
+            if (dt > 0.0f) {
+                state = opening::countdown;
+                countdownSound.play();
+            }
             return true;
         default:
             return false;

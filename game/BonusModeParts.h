@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "audio/Sound.h"
 #include "fonts/Font.h"
 #include "fonts/TextMesh.h"
 #include "menus/ConfirmationBox.h"
@@ -44,12 +45,13 @@ Fonts::Font font(Fonts::Context* fonts, char const* style);
 ConfirmationBox::Parameters tutorialPopup(std::string const& message, std::string const& ok,
                                           std::function<void()> const& onOk);
 
-// The opening both modes share, their states 0 to 2: the player's input blocked from the start
-// (the countdown lets it go); on a first start the world held and, after a second of frame time,
-// the tutorial popup, whose answer moves the machine to `answered`; without the popup straight on
-// to `afterOpening`. False for any other state: that one is the caller's.
+// The opening both modes share, their states 0 to 2 and 4: the player's input blocked from the
+// start (the countdown lets it go); on a first start the world held and, after a second of frame
+// time, the tutorial popup, whose answer moves the machine to `answered`; then, on the first
+// update with time running, the countdown with its sound. False for any other state: that one is
+// the caller's.
 namespace opening {
-inline constexpr uint32_t start = 0, beforePopup = 1, popupShown = 2, afterOpening = 4;
+inline constexpr uint32_t start = 0, beforePopup = 1, popupShown = 2, waitForTime = 4, countdown = 5;
 }
 struct Popup {
     bool due;  // the tutorial popup on a first start, not on a restart
@@ -58,7 +60,7 @@ struct Popup {
     float timer = 0.0f;
 };
 bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewController& game, float dt,
-                 EventHandler* events);
+                 EventHandler* events, Sound& countdownSound);
 
 // The screen point 80 units above the player.
 glm::vec2 aboveThePlayer(GameViewController& game);

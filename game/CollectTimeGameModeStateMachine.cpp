@@ -18,7 +18,8 @@ float const forever = std::numeric_limits<float>::infinity();
 // The shared opening steps these states.
 static_assert(CollectTimeGameModeStateMachine::kStart == bonus_mode::opening::start && CollectTimeGameModeStateMachine::kBeforePopup == bonus_mode::opening::beforePopup &&
               CollectTimeGameModeStateMachine::kPopupShown == bonus_mode::opening::popupShown &&
-              CollectTimeGameModeStateMachine::kWaitForTime == bonus_mode::opening::afterOpening);
+              CollectTimeGameModeStateMachine::kWaitForTime == bonus_mode::opening::waitForTime &&
+              CollectTimeGameModeStateMachine::kCountdown == bonus_mode::opening::countdown);
 
 CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
                                                                  Fonts::Context* fonts,
@@ -33,17 +34,11 @@ CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Conte
 
 void CollectTimeGameModeStateMachine::update(GameViewController& game, float dt, float t) {
     Player::Player& player = game.getWorld().getPlayer();
-    if (bonus_mode::stepOpening(state_, kPopupAnswered, popup_, game, dt, events_)) return;
+    if (bonus_mode::stepOpening(state_, kPopupAnswered, popup_, game, dt, events_, countdownSound_)) return;
     switch (state_) {
         case kPopupAnswered:
             events_->trigger(bonus_mode::resumeSignal);
             state_ = kWaitForTime;
-            break;
-        case kWaitForTime:
-            if (dt > 0.0f) {
-                state_ = kCountdown;
-                countdownSound_.play();
-            }
             break;
         case kCountdown:
             if (t < bonus_mode::countdownEnd) {

@@ -29,7 +29,8 @@ std::string fractionText(float fraction) {
 // The shared opening steps these states.
 static_assert(TimeAttackGameModeStateMachine::kStart == bonus_mode::opening::start && TimeAttackGameModeStateMachine::kBeforePopup == bonus_mode::opening::beforePopup &&
               TimeAttackGameModeStateMachine::kPopupShown == bonus_mode::opening::popupShown &&
-              TimeAttackGameModeStateMachine::kWaitForTime == bonus_mode::opening::afterOpening);
+              TimeAttackGameModeStateMachine::kWaitForTime == bonus_mode::opening::waitForTime &&
+              TimeAttackGameModeStateMachine::kCountdown == bonus_mode::opening::countdown);
 
 TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
                                                                Fonts::Context* fonts,
@@ -52,7 +53,7 @@ TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context
 
 void TimeAttackGameModeStateMachine::update(GameViewController& game, float dt, float t) {
     Player::Player& player = game.getWorld().getPlayer();
-    if (bonus_mode::stepOpening(state_, kAfterPopup, popup_, game, dt, events_)) return;
+    if (bonus_mode::stepOpening(state_, kAfterPopup, popup_, game, dt, events_, countdownSound_)) return;
     switch (state_) {
         case kAfterPopup:
             popup_.timer += dt;
@@ -60,12 +61,6 @@ void TimeAttackGameModeStateMachine::update(GameViewController& game, float dt, 
                 popup_.timer = 0.0f;
                 events_->trigger(bonus_mode::resumeSignal);
                 state_ = kWaitForTime;
-            }
-            break;
-        case kWaitForTime:
-            if (dt > 0.0f) {
-                state_ = kCountdown;
-                countdownSound_.play();
             }
             break;
         case kCountdown:
