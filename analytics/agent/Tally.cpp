@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "analytics/agent/TallyClock.h"
+#include "analytics/agent/TallyDelegate.h"
 #include "analytics/agent/TallyFileCache.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
 #include "analytics/agent/TallyImpl.h"
@@ -11,6 +12,7 @@
 #include "analytics/agent/TallyPreCacheEventManager.h"
 #include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallySession.h"
+#include "analytics/agent/TallySessionBuilder.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/crash/TallyTLCrashReporter.h"
@@ -40,6 +42,15 @@ struct Record {
 Record& record() {
     static Record* r = new Record;
     return *r;
+}
+
+struct DelegateSlot {
+    std::mutex mutex;
+    std::shared_ptr<TallyDelegate> delegate;
+};
+DelegateSlot& delegateSlot() {
+    static auto* d = new DelegateSlot;  // outlives the other statics
+    return *d;
 }
 
 std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }
@@ -76,6 +87,22 @@ platform::Value::Dict toDict(Tally::Parameters const& p) {
     platform::Value::Dict d;
     for (auto const& [k, v] : p) std::visit([&, &k = k](auto const& x) { d[k] = platform::Value(x); }, v);
     return d;
+}
+
+bool errorArgumentsValid(char const* errorId, char const* message) {
+    if (TallyUtil::isInWatchExtension()) {
+        TallyUtil::log(2, "Tally: Error not logged -- this method cannot be used in watch extension.");
+        return false;
+    }
+    if (!errorId) {
+        TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
+        return false;
+    }
+    if (!message) {
+        TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
+        return false;
+    }
+    return true;
 }
 
 bool inactiveOrBackground(int state) { return state == 1 || state == 2; }
@@ -145,42 +172,89 @@ void Tally::startSession(char const* apiKey, platform::Value::Dict const& launch
     startSession(apiKey);
 }
 
+void Tally::startSession(char const* apiKey, TallySessionBuilder const* builder) {
+    TallyUtil::guarded([&] {
+        if (builder) builder->build();
+        startSession(apiKey);
+    });
+}
+
+void Tally::startSession(char const* apiKey, platform::Value::Dict const& launchOptions,
+                         TallySessionBuilder const* builder) {
+    TallyUtil::guarded([&] {
+        if (builder) builder->build();
+        startSession(apiKey, launchOptions);
+    });
+}
+
 void Tally::setLaunchOptions(platform::Value const& options) {
     TallyUtil::guarded([&] {
         if (options.isNull()) return;
-        platform::Value::Dict target = settings()->launchOptions();
-        size_t const before = target.size();
-        auto parseDictionary = [&](platform::Value::Dict const& d) {
-            for (auto const& [k, v] : d) {
-                platform::Value::Array list;
-                auto take = [&](platform::Value const& x) {
-                    if (x.string())
-                        list.push_back(x);
-                    else if (x.date())
-                        list.push_back(platform::Value(std::to_string(x.date()->milliseconds())));
-                    else if (x.isNumber())
-                        list.push_back(platform::Value(TallyEvent::descriptionOf(x)));
-                };
-                if (auto const* a = v.array())
-                    for (auto const& e : *a) take(e);
-                else
-                    take(v);
-                if (!list.empty()) target[k] = platform::Value(std::move(list));
-            }
-        };
+        auto s = settings();
+        size_t const before = s->launchOptions().size();
+        TallyUtil::log(2, "TallySession: Setting launchOptions [" + platform::Value(s->launchOptions()).describe() +
+                              "], count " + std::to_string(before) + " ");
         if (auto const* d = options.dict()) {
-            for (char const* key : {"UIApplicationLaunchOptionsURLKey", "UIApplicationLaunchOptionsSourceApplicationKey"})
-                if (auto it = d->find(key); it != d->end()) target[key] = platform::Value(platform::Value::Array{it->second});
-            if (auto it = d->find("UIApplicationLaunchOptionsRemoteNotificationKey"); it != d->end())
-                target["UIApplicationLaunchOptionsRemoteNotificationKeyFlag"] = platform::Value(platform::Value::Array{it->second});
-            if (auto it = d->find("UIApplicationLaunchOptionsLocationKey"); it != d->end())
-                target["UIApplicationLaunchOptionsLocationKeyFlag"] = platform::Value(platform::Value::Array{it->second});
-            if (target.size() == before) parseDictionary(*d);
-        } else if (auto const* a = options.array()) {
+            auto store = [&](std::string const& key, platform::Value value) {
+                platform::Value::Dict target = s->launchOptions();
+                target[key] = std::move(value);
+                s->setLaunchOptions(std::move(target));
+            };
+            auto value = [&](char const* key) -> platform::Value const* {
+                auto it = d->find(key);
+                return it == d->end() ? nullptr : &it->second;
+            };
+            for (char const* key : {"UIApplicationLaunchOptionsURLKey", "UIApplicationLaunchOptionsSourceApplicationKey"}) {
+                if (auto const* v = value(key)) {
+                    store(key, platform::Value(platform::Value::Array{*v}));
+                    TallyUtil::log(2, std::string("TallySession: Getting launchOptions from ") + key + "[" + v->describe() +
+                                          "] ");
+                }
+            }
+            if (auto const* v = value("UIApplicationLaunchOptionsRemoteNotificationKey"))
+                store("UIApplicationLaunchOptionsRemoteNotificationKeyFlag", platform::Value(platform::Value::Array{*v}));
+            if (auto const* v = value("UIApplicationLaunchOptionsLocationKey"))
+                store("UIApplicationLaunchOptionsLocationKeyFlag", platform::Value(platform::Value::Array{*v}));
+            if (auto const* v = value("UIApplicationLaunchOptionsNewsstandDownloadsKey"))
+                store("UIApplicationLaunchOptionsNewsstandDownloadsKey", *v);
+            if (auto const* v = value("UIApplicationLaunchOptionsAnnotationKey")) parsePropertyList(*v);
+        }
+        if (s->launchOptions().size() == before) parsePropertyList(options);
+    });
+}
+
+void Tally::parsePropertyList(platform::Value const& object) {
+    TallyUtil::guarded([&] {
+        if (auto const* d = object.dict()) {
+            parseDictionary(*d);
+        } else if (auto const* a = object.array()) {
             for (auto const& e : *a)
                 if (auto const* d = e.dict()) parseDictionary(*d);
         }
-        settings()->setLaunchOptions(std::move(target));
+    });
+}
+
+void Tally::parseDictionary(platform::Value::Dict const& dictionary) {
+    TallyUtil::guarded([&] {
+        auto s = settings();
+        platform::Value::Dict target = s->launchOptions();
+        for (auto const& [k, v] : dictionary) {
+            platform::Value::Array list;
+            auto take = [&, &list = list](platform::Value const& x) {
+                if (x.string())
+                    list.push_back(x);
+                else if (x.date())
+                    list.push_back(platform::Value(std::to_string(x.date()->milliseconds())));
+                else if (x.isNumber())
+                    list.push_back(platform::Value(TallyEvent::descriptionOf(x)));
+            };
+            if (auto const* a = v.array())
+                for (auto const& e : *a) take(e);
+            else
+                take(v);
+            if (!list.empty()) target[k] = platform::Value(std::move(list));
+        }
+        s->setLaunchOptions(std::move(target));
     });
 }
 
@@ -221,6 +295,24 @@ void Tally::createAndSendSession() {
             f->initialTimestamp();
             f->sendSessionsToServerForCreateSession();
         }
+    });
+}
+
+void Tally::setDelegate(std::shared_ptr<TallyDelegate> delegate) {
+    std::lock_guard lock(delegateSlot().mutex);
+    delegateSlot().delegate = std::move(delegate);
+}
+
+void Tally::informDelegateOfNewSession() {
+    TallyUtil::guarded([] {
+        std::shared_ptr<TallyDelegate> d;
+        {
+            std::lock_guard lock(delegateSlot().mutex);
+            d = delegateSlot().delegate;
+        }
+        if (!d) return;
+        d->tallySessionDidCreateWithInfo({{"apiKey", platform::Value(settings()->apiKey().value_or(""))},
+                                          {"sessionId", platform::Value(getSessionID())}});
     });
 }
 
@@ -304,18 +396,7 @@ void Tally::endTimedEvent(char const* name, std::optional<Parameters> const& par
 
 void Tally::logError(char const* errorId, char const* message, std::optional<platform::Error> const& error) {
     TallyUtil::guarded([&] {
-        if (TallyUtil::isInWatchExtension()) {
-            TallyUtil::log(2, "Tally: Error not logged -- this method cannot be used in watch extension.");
-            return;
-        }
-        if (!errorId) {
-            TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
-            return;
-        }
-        if (!message) {
-            TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
-            return;
-        }
+        if (!errorArgumentsValid(errorId, message)) return;
         if (auto f = facade()) f->recordError(std::string(errorId), std::string(message), error, Data{});
     });
 }
@@ -547,10 +628,7 @@ int Tally::logEvent(int event, char const* syndicationId, std::optional<Paramete
 
 void Tally::logError(char const* errorId, char const* message, std::string const& name, std::string const& reason) {
     TallyUtil::guarded([&] {
-        if (TallyUtil::isInWatchExtension() || !errorId || !message) {
-            TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
-            return;
-        }
+        if (!errorArgumentsValid(errorId, message)) return;
         if (auto f = facade())
             f->recordError(std::string(errorId), std::string(message), TallySession::ExceptionInfo{name, reason}, Data{});
     });
@@ -560,6 +638,13 @@ bool Tally::isTallyUserInfo(platform::Value::Dict const& userInfo) {
     return guardedResult(false, [&] {
         auto f = facade();
         return f && f->isTallyUserInfo(userInfo);
+    });
+}
+
+bool Tally::tallyUserInfo(platform::Value::Dict const& userInfo) {
+    return guardedResult(false, [&] {
+        auto f = facade();
+        return f && f->tallyUserInfo(userInfo);
     });
 }
 
@@ -643,6 +728,7 @@ std::vector<Tally::Event> Tally::events() {
 
 void Tally::reset() {
     shutdown();
+    setDelegate(nullptr);
     TallyPreCacheEventManager::sharedInstance()->processWriteSync([](TallyPreCacheEventManager::PreCacheLog& log) { log.clear(); });
     std::lock_guard lock(record().mutex);
     record().apiKey.reset();

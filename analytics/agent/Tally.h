@@ -13,7 +13,9 @@
 
 #include "platform/base/Value.h"
 
+class TallyDelegate;
 class TallyPageViewHost;
+class TallySessionBuilder;
 
 namespace platform {
 struct Notification;
@@ -39,12 +41,22 @@ public:
     // not yet active the rest waits for the did-finish-launching notification.
     static void startSession(char const* apiKey);
     static void startSession(char const* apiKey, platform::Value::Dict const& launchOptions);
+    // The builder (when given) applies its settings first.
+    static void startSession(char const* apiKey, TallySessionBuilder const* builder);
+    static void startSession(char const* apiKey, platform::Value::Dict const& launchOptions,
+                             TallySessionBuilder const* builder);
+    // Launch options are kept as lists of strings under their keys; the platform's own launch
+    // keys are taken as they are, anything else is read as a property list.
     static void setLaunchOptions(platform::Value const& options);
+    static void parsePropertyList(platform::Value const& object);
+    static void parseDictionary(platform::Value::Dict const& dictionary);
     static void startupNetworkAndSendSession();
     static void createAndSendSession();
     static bool activeSessionExists();
     static std::string getSessionID();
     static std::string getTallyAgentVersion();
+    // Held strongly for the process (nullptr clears it); told of every session created.
+    static void setDelegate(std::shared_ptr<TallyDelegate> delegate);
 
     // A null name stands for a name that is not text: refused with status 0.
     static int logEvent(char const* name);
@@ -93,7 +105,9 @@ public:
     static void logError(char const* errorId, char const* message, std::string const& exceptionName,
                          std::string const& exceptionReason);
     static bool sendUsageInfo() { return true; }
+    // Whether user info received from a paired watch is the agent's own.
     static bool isTallyUserInfo(platform::Value::Dict const& userInfo);
+    static bool tallyUserInfo(platform::Value::Dict const& userInfo);
     static void removeInstallationIDFromKeychain();
     static void disableTransferOfTallyInfo();
     static void disableWatchConnectivity();
@@ -124,6 +138,8 @@ public:
     static void reset();
 
 private:
+    // Sends the delegate "apiKey" and "sessionId" of the session just created.
+    static void informDelegateOfNewSession();
     static void didFinishLaunchingWithOptionsInBackground(platform::Notification const& n);
     static int logEventChecked(char const* name, Parameters const* parameters, bool timed);
     static void remember(Event event);

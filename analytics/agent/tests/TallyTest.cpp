@@ -11,6 +11,7 @@
 #include "analytics/agent/TallyGlobalVariableStorage.h"
 #include "analytics/agent/TallyImpl.h"
 #include "analytics/agent/TallyPulseSettings.h"
+#include "analytics/agent/TallySessionBuilder.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/agent/tests/SessionBlockReader.h"
@@ -247,4 +248,58 @@ TEST_F(Agent, ManyThreadsLogWhileTheMainThreadPausesAndResumes) {
     for (auto const& [k, n] : seen) EXPECT_EQ(n, 1) << k;
     EXPECT_EQ(seen.size(), size_t(accepted.load()));
     EXPECT_EQ(seen.size(), 800u);
+}
+
+TEST_F(Agent, BuilderLaunchOptionsAndUserInfoAtStart) {
+    using V = platform::Value;
+    auto settings = TallyGlobalVariableStorage::sharedInstance();
+    TallySessionBuilder builder;
+    builder.withAppVersion(std::string("2.5")).withSessionContinueSeconds(30);
+    // The platform's keys are taken as they are; the annotation is read as a property list.
+    V::Dict options{{"UIApplicationLaunchOptionsURLKey", V("zelv://3")},
+                    {"UIApplicationLaunchOptionsNewsstandDownloadsKey", V(V::Array{V("issue")})},
+                    {"UIApplicationLaunchOptionsAnnotationKey",
+                     V(V::Dict{{"campaign", V("spring")}, {"n", V(int64_t(5))},
+                               {"when", V(platform::Date{1700000000.25})},
+                               {"mixed", V(V::Array{V("a"), V(V::Dict{}), V(true)})}, {"skip", V(V::Dict{})}})}};
+    Tally::startSession("KEY", options, &builder);
+    ASSERT_TRUE(Tally::activeSessionExists());
+    EXPECT_EQ(settings->appVersion(), "2.5");
+    EXPECT_EQ(Tally::sessionContinueSeconds(), 30);
+    V::Dict const stored = settings->launchOptions();
+    EXPECT_EQ(stored.at("UIApplicationLaunchOptionsURLKey"), V(V::Array{V("zelv://3")}));
+    EXPECT_EQ(stored.at("UIApplicationLaunchOptionsNewsstandDownloadsKey"), V(V::Array{V("issue")}));
+    EXPECT_EQ(stored.at("campaign"), V(V::Array{V("spring")}));
+    EXPECT_EQ(stored.at("n"), V(V::Array{V("5")}));
+    EXPECT_EQ(stored.at("when"), V(V::Array{V("1700000000250")}));
+    EXPECT_EQ(stored.at("mixed"), V(V::Array{V("a"), V("1")}));
+    EXPECT_FALSE(stored.count("skip"));
+    EXPECT_FALSE(stored.count("UIApplicationLaunchOptionsAnnotationKey"));
+    // A second start with a builder changes nothing.
+    TallySessionBuilder later;
+    later.withAppVersion(std::string("9"));
+    Tally::startSession("OTHER", &later);
+    EXPECT_EQ(settings->appVersion(), "2.5");
+    EXPECT_EQ(settings->apiKey(), "KEY");
+
+    // Options of the host's own: a key the platform does not know is kept as a list of strings;
+    // an array of dictionaries is read dictionary by dictionary.
+    Tally::setLaunchOptions(V(V::Dict{{"ref", V("mail")}}));
+    Tally::setLaunchOptions(V(V::Array{V(V::Dict{{"src", V(int64_t(2))}}), V("x")}));
+    Tally::setLaunchOptions(V());
+    EXPECT_EQ(settings->launchOptions().at("ref"), V(V::Array{V("mail")}));
+    EXPECT_EQ(settings->launchOptions().at("src"), V(V::Array{V("2")}));
+
+    // User info of a paired watch: the agent's when it carries one of its two keys.
+    EXPECT_TRUE(Tally::tallyUserInfo({{"tally://id2", V("x")}}));
+    EXPECT_TRUE(Tally::isTallyUserInfo({{"tally://id1", V("x")}, {"other", V(1)}}));
+    EXPECT_FALSE(Tally::tallyUserInfo({{"other", V("x")}}));
+
+    // Errors: each argument refused with its own message.
+    TallyUtil::setLogLevel(2);
+    Tally::logError("E", nullptr, std::string("Name"), std::string("Reason"));
+    Tally::logError(nullptr, "m", std::optional<platform::Error>{});
+    TallyUtil::setLogLevel(1);
+    EXPECT_EQ(countLines("Tally: Error not logged -- message must be of NSString type."), 1u);
+    EXPECT_EQ(countLines("Tally: Error not logged -- errorId must be of NSString type."), 1u);
 }
