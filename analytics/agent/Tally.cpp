@@ -94,15 +94,7 @@ bool errorArgumentsValid(char const* errorId, char const* message) {
         TallyUtil::log(2, "Tally: Error not logged -- this method cannot be used in watch extension.");
         return false;
     }
-    if (!errorId) {
-        TallyUtil::log(2, "Tally: Error not logged -- errorId must be of NSString type.");
-        return false;
-    }
-    if (!message) {
-        TallyUtil::log(2, "Tally: Error not logged -- message must be of NSString type.");
-        return false;
-    }
-    return true;
+    return TallyUtil::errorTextsPresent(errorId, message);
 }
 
 bool inactiveOrBackground(int state) { return state == 1 || state == 2; }

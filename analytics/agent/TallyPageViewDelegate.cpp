@@ -28,6 +28,12 @@ void countPageView() {
 
 std::string describe(std::shared_ptr<TallyPageViewHostDelegate> const& d) { return d ? "delegate" : "(null)"; }
 
+std::string describe(std::vector<std::string> const& viewControllers) {
+    std::string out = "(";
+    for (size_t i = 0; i < viewControllers.size(); ++i) out += (i ? ", " : "") + viewControllers[i];
+    return out + ")";
+}
+
 }  // namespace
 
 TallyPageViewDelegate::TallyPageViewDelegate(std::shared_ptr<TallyPageViewHost> target, char const* name)
@@ -107,6 +113,30 @@ void TallyPageViewDelegate::didSelectViewController(std::string const& vc) {
                               vc + "], incremented pageViewCount");
         if (auto d = delegate()) d->didSelectViewController(vc);
         countPageView();
+    });
+}
+
+void TallyPageViewDelegate::willBeginCustomizingViewControllers(std::vector<std::string> const& vcs) {
+    TallyUtil::guarded([&] {
+        TallyUtil::log(2, std::string(name_) + ": tabBarController [" + target_->description() + "], viewController [" +
+                              describe(vcs) + "]");
+        if (auto d = delegate()) d->willBeginCustomizingViewControllers(vcs);
+    });
+}
+
+void TallyPageViewDelegate::willEndCustomizingViewControllers(std::vector<std::string> const& vcs, bool changed) {
+    TallyUtil::guarded([&] {
+        TallyUtil::log(2, std::string(name_) + ": tabBarController [" + target_->description() + "], viewController [" +
+                              describe(vcs) + "], changed [" + std::to_string(changed) + "]");
+        if (auto d = delegate()) d->willEndCustomizingViewControllers(vcs, changed);
+    });
+}
+
+void TallyPageViewDelegate::didEndCustomizingViewControllers(std::vector<std::string> const& vcs, bool changed) {
+    TallyUtil::guarded([&] {
+        TallyUtil::log(2, std::string(name_) + ": tabBarController [" + target_->description() + "], viewControllers [" +
+                              describe(vcs) + "], changed [" + std::to_string(changed) + "]");
+        if (auto d = delegate()) d->didEndCustomizingViewControllers(vcs, changed);
     });
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The host's delegate operations; a delegate answers only those it overrides.
 class TallyPageViewHostDelegate {
@@ -16,6 +17,9 @@ public:
     // Nothing: the delegate does not answer.
     virtual std::optional<bool> shouldSelectViewController(std::string const&) { return std::nullopt; }
     virtual void didSelectViewController(std::string const&) {}
+    virtual void willBeginCustomizingViewControllers(std::vector<std::string> const&) {}
+    virtual void willEndCustomizingViewControllers(std::vector<std::string> const&, bool /*changed*/) {}
+    virtual void didEndCustomizingViewControllers(std::vector<std::string> const&, bool /*changed*/) {}
 };
 
 // A navigation or tab-bar controller: its delegate slot (held weakly, as the platform does) and a
@@ -48,6 +52,9 @@ public:
     void willShowViewController(std::string const& viewController, bool animated) override;
     std::optional<bool> shouldSelectViewController(std::string const& viewController) override;
     void didSelectViewController(std::string const& viewController) override;
+    void willBeginCustomizingViewControllers(std::vector<std::string> const& viewControllers) override;
+    void willEndCustomizingViewControllers(std::vector<std::string> const& viewControllers, bool changed) override;
+    void didEndCustomizingViewControllers(std::vector<std::string> const& viewControllers, bool changed) override;
     std::shared_ptr<TallyPageViewHostDelegate> delegate() const { return delegate_.lock(); }
 
 protected:

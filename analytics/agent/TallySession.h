@@ -17,7 +17,7 @@
 #include "analytics/agent/TallyError.h"
 #include "analytics/agent/TallyEvent.h"
 #include "analytics/agent/TallyPreCacheEventManager.h"
-#include "analytics/agent/TallyWatchConnectivity.h"
+#include "analytics/agent/TallyWatchConnectivityDelegate.h"
 #include "analytics/delivery/TallyDataSenderDelegate.h"
 #include "platform/base/KeyedArchive.h"
 
@@ -157,7 +157,8 @@ public:
     void sendSessionsToServerForCreateSession();
     void transferIDs();
     static bool isTallyUserInfo(std::vector<std::string> const& keys);
-    bool tallyUserInfo(Value::Dict const& userInfo) override;
+    using TallyWatchConnectivityDelegate::isTallyUserInfo;
+    bool tallyUserInfo(Value::Dict const& userInfo);
     static void disableWatchConnectivity();
     static void disableTransferOfTallyInfo();
 

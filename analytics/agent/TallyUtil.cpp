@@ -209,6 +209,18 @@ bool TallyUtil::addSkipBackupAttributeToItemAtURL(std::filesystem::path const& p
     return platform::Directories::excludeFromBackup(path);
 }
 
+bool TallyUtil::errorTextsPresent(bool hasErrorId, bool hasMessage) {
+    if (!hasErrorId) {
+        log(2, "Tally: Error not logged -- errorId must be of NSString type.");
+        return false;
+    }
+    if (!hasMessage) {
+        log(2, "Tally: Error not logged -- message must be of NSString type.");
+        return false;
+    }
+    return true;
+}
+
 bool TallyUtil::isInWatchExtension() {
     std::string const path = platform::DeviceFacts::executablePath();
     return path.find(".appex/") != std::string::npos && path.find(".app") != std::string::npos;

@@ -78,6 +78,8 @@ public:
 
     // Environment, and the device facts forwarded to TallyiOSUtil.
     static bool isInWatchExtension();
+    // The error calls' text checks: a missing identifier or message is refused with its message.
+    static bool errorTextsPresent(bool hasErrorId, bool hasMessage);
     static bool canvasInLandscape(std::optional<std::string> const& orientation);
     static bool canvasInLandscapeRight(std::optional<std::string> const& orientation);
     static bool canvasInLandscapeLeft(std::optional<std::string> const& orientation);

@@ -10,6 +10,8 @@
 #include "analytics/agent/TallySession.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
+#include "analytics/agent/TallyWatch.h"
+#include "analytics/agent/TallyWatchConnectivity.h"
 #include "analytics/agent/TallyiOSUtil.h"
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyHttpAsyncURLSessionTask.h"
@@ -64,9 +66,8 @@ int clampedThreshold(Value::Dict const& info, char const* key, int low, int high
     return int(*n);
 }
 
-std::string watchApiKey() {
-    return bundleString(platform::DeviceFacts::bundleInfo(), "Tally Watch API Key").value_or("");
-}
+// Read once by the public watch calls, which also make it the agent's key.
+std::string watchApiKey() { return TallyWatch::apiKey().value_or(""); }
 
 std::filesystem::path watchFile(char const* word) {
     std::string const key = watchApiKey();
@@ -264,6 +265,18 @@ int TallyWatchSession::recordWatchError(std::optional<std::string> const& errorI
     return status;
 }
 
+int TallyWatchSession::recordWatchError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
+                                        TallySession::ExceptionInfo const& exception) {
+    std::string const summary = exception.name + ": " + exception.reason;
+    std::string const head = "TallySession: Recording error id[" + errorId.value_or("(null)") + "] with message[" +
+                             message.value_or("(null)") + "] and exception[" + summary + "]";
+    TallyUtil::log(2, head);
+    int const status = recordError(errorId, message, summary, 2);
+    TallyUtil::log(2, head + " complete");
+    finishWatchEvent();
+    return status;
+}
+
 int TallyWatchSession::recordEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& params,
                                    bool timed) {
     static char const* const op = "-[TallyWatchSession recordEvent:withParameters:timed:]";
@@ -406,11 +419,18 @@ bool TallyWatchSession::isTallyUserInfo(Value::Dict const& info) const {
 
 bool TallyWatchSession::didReceiveUserInfo(Value::Dict const& info) {
     if (!isTallyUserInfo(info)) return false;
+    std::lock_guard lock(idsLock_);
     watchIDs_ = info;
     saveWatchIDsToDisk();
     return true;
 }
 
+std::optional<Value::Dict> TallyWatchSession::watchIDs() const {
+    std::lock_guard lock(idsLock_);
+    return watchIDs_;
+}
+
+// Both with idsLock_ held.
 void TallyWatchSession::saveWatchIDsToDisk() {
     if (watchIDs_) TallyUtil::archiveObject(Value(*watchIDs_), currentWatchIDsFilePath());
 }
@@ -504,11 +524,16 @@ std::optional<Data> TallyWatchSession::data() {
 }
 
 std::optional<Data> TallyWatchSession::dataForSessions(std::vector<Data> const& blocks) {
-    if (!watchIDs_) loadWatchIDsFromDisk();
+    std::optional<Value::Dict> ids;
+    {
+        std::lock_guard lock(idsLock_);
+        if (!watchIDs_) loadWatchIDsFromDisk();
+        ids = watchIDs_;
+    }
     auto idOf = [&](char const* key) -> std::optional<std::string> {
-        if (!watchIDs_) return std::nullopt;
-        auto it = watchIDs_->find(key);
-        return it != watchIDs_->end() && it->second.string() ? std::optional(*it->second.string()) : std::nullopt;
+        if (!ids) return std::nullopt;
+        auto it = ids->find(key);
+        return it != ids->end() && it->second.string() ? std::optional(*it->second.string()) : std::nullopt;
     };
     std::optional<std::string> const advertising = TallyUtil::getTallyId();
     std::optional<std::string> vendor = TallyUtil::getIdentifierForVendor();
@@ -586,28 +611,4 @@ std::optional<Data> TallyWatchSession::dataForSending(std::vector<Data> const& d
     auto body = dataForSessions(datas);
     if (!body) TallyUtil::log(2, "-[TallyWatchSession dataForSending:]: Unable to create session date from sessions array");
     return body;
-}
-
-// The public watch calls.
-
-int TallyWatch::logWatchEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& parameters) {
-    if (parameters && parameters->size() > TallyEvent::kMaxParameters) return 3;
-    if (watchApiKey().empty()) return 0;
-    TallyWatchSession::queue().async([name, parameters] {
-        if (auto s = TallyWatchSession::currentWatchSession()) s->recordWatchEvent(name, parameters);
-    });
-    return 1;
-}
-
-void TallyWatch::logWatchError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
-                               std::optional<platform::Error> const& error) {
-    TallyWatchSession::queue().async([=] {
-        if (auto s = TallyWatchSession::currentWatchSession()) s->recordWatchError(errorId, message, error);
-    });
-}
-
-void TallyWatch::disableWatchConnectivity() {
-    TallyWatchSession::queue().async([] {
-        if (auto s = TallyWatchSession::currentWatchSession()) s->disableWatchConnectivity();
-    });
 }

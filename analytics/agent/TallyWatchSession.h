@@ -11,7 +11,8 @@
 
 #include "analytics/agent/TallyError.h"
 #include "analytics/agent/TallyEvent.h"
-#include "analytics/agent/TallyWatchConnectivity.h"
+#include "analytics/agent/TallySession.h"
+#include "analytics/agent/TallyWatchConnectivityDelegate.h"
 #include "analytics/delivery/TallyDataSenderDelegate.h"
 #include "platform/base/KeyedArchive.h"
 #include "platform/base/WorkQueue.h"
@@ -41,13 +42,16 @@ public:
     int recordWatchEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& parameters);
     int recordWatchError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
                          std::optional<platform::Error> const& error);
+    int recordWatchError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
+                         TallySession::ExceptionInfo const& exception);
     int recordEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& parameters, bool timed);
     int recordError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
                     std::string const& exceptionString, int errorType);
 
-    bool isTallyUserInfo(Value::Dict const& userInfo) const;
-    bool tallyUserInfo(Value::Dict const& userInfo) override { return didReceiveUserInfo(userInfo); }
-    bool didReceiveUserInfo(Value::Dict const& userInfo);
+    // The phone's identifiers arrive on the connectivity queue or the watch app's thread.
+    bool isTallyUserInfo(Value::Dict const& userInfo) const override;
+    bool tallyUserInfo(Value::Dict const& userInfo) { return didReceiveUserInfo(userInfo); }
+    bool didReceiveUserInfo(Value::Dict const& userInfo) override;
     void disableWatchConnectivity();
 
     std::optional<Data> data();
@@ -83,7 +87,7 @@ public:
     std::map<std::string, int> const& eventCounts() const { return eventCounts_; }
     std::vector<std::shared_ptr<TallyEvent>> const& eventLog() const { return eventLog_; }
     std::vector<std::shared_ptr<TallyError>> const& errors() const { return errors_; }
-    std::optional<Value::Dict> const& watchIDs() const { return watchIDs_; }
+    std::optional<Value::Dict> watchIDs() const;
 
 private:
     TallyWatchSession(std::string apiKey, std::optional<std::string> appVersion, platform::Date startDate);
@@ -101,7 +105,8 @@ private:
     std::optional<std::string> userID_;
     std::string apiKey_;
     std::optional<std::string> appVersion_;
-    std::optional<Value::Dict> watchIDs_;
+    mutable std::mutex idsLock_;
+    std::optional<Value::Dict> watchIDs_;  // guarded by idsLock_
     platform::Date startTime_;
     std::optional<platform::Date> endTime_;
     double latitude_ = 0, longitude_ = 0;
@@ -110,14 +115,4 @@ private:
     std::vector<std::shared_ptr<TallyError>> errors_;
     Value::Dict sessionParams_;
     std::string locale_, timeZone_;
-};
-
-// The public watch calls: each is queued on the watch session's queue.
-class TallyWatch {
-public:
-    // 3 for more than 10 parameters, 0 without a watch API key, else 1 (queued).
-    static int logWatchEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& parameters);
-    static void logWatchError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
-                              std::optional<platform::Error> const& error);
-    static void disableWatchConnectivity();
 };
