@@ -404,19 +404,23 @@ void Tally::logPageView() {
 }
 
 void Tally::logAllPageViews(std::shared_ptr<TallyPageViewHost> const& target) {
-    if (TallyUtil::isInWatchExtension()) {
-        TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
-        return;
-    }
-    TallyPageViewDelegateOld::createDelegateOnTarget(target);
+    TallyUtil::guarded([&] {
+        if (TallyUtil::isInWatchExtension()) {
+            TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+            return;
+        }
+        TallyPageViewDelegateOld::createDelegateOnTarget(target);
+    });
 }
 
 void Tally::logAllPageViewsForTarget(std::shared_ptr<TallyPageViewHost> const& target) {
-    if (TallyUtil::isInWatchExtension()) {
-        TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
-        return;
-    }
-    TallyPageViewDelegate::createDelegateOnTarget(target);
+    TallyUtil::guarded([&] {
+        if (TallyUtil::isInWatchExtension()) {
+            TallyUtil::log(2, "Tally: logAllPageViews disabled -- this method cannot be used in watch extension.");
+            return;
+        }
+        TallyPageViewDelegate::createDelegateOnTarget(target);
+    });
 }
 
 void Tally::stopLogPageViewsForTarget(std::shared_ptr<TallyPageViewHost> const& target) {
@@ -509,8 +513,10 @@ void Tally::setSessionReportsOnPauseEnabled(bool on) {
 }
 
 void Tally::setBackgroundSessionEnabled(bool on) {
-    TallyUtil::log(2, "Tally: Background session enabled[" + std::to_string(on) + "]");
-    settings()->setBackgroundSessionEnabled(on);
+    TallyUtil::guarded([&] {
+        TallyUtil::log(2, "Tally: Background session enabled[" + std::to_string(on) + "]");
+        settings()->setBackgroundSessionEnabled(on);
+    });
 }
 
 void Tally::sessionProperties(platform::Value::Dict const& properties) {
@@ -587,11 +593,21 @@ void Tally::setPulseEnabled(bool on) {
     });
 }
 
-void Tally::setServerURL(std::string const& url) { TallyNetworkUtil::setServerURL(url); }
-void Tally::setPulseServerURL(std::string const& url) { TallyNetworkUtil::setPulseServerUrl(url); }
-void Tally::setPulseCBServerURL(std::string const& url) { TallyNetworkUtil::setPulseCBServerUrl(url); }
-void Tally::setAppCloudServerToStaging(bool staging) { TallyNetworkUtil::setAppCloudServerToStaging(staging); }
-void Tally::setSecureTransportEnabledDeprecated(bool on) { TallyNetworkUtil::setSecureTransportEnabledDeprecated(on); }
+void Tally::setServerURL(std::string const& url) {
+    TallyUtil::guarded([&] { TallyNetworkUtil::setServerURL(url); });
+}
+void Tally::setPulseServerURL(std::string const& url) {
+    TallyUtil::guarded([&] { TallyNetworkUtil::setPulseServerUrl(url); });
+}
+void Tally::setPulseCBServerURL(std::string const& url) {
+    TallyUtil::guarded([&] { TallyNetworkUtil::setPulseCBServerUrl(url); });
+}
+void Tally::setAppCloudServerToStaging(bool staging) {
+    TallyUtil::guarded([&] { TallyNetworkUtil::setAppCloudServerToStaging(staging); });
+}
+void Tally::setSecureTransportEnabledDeprecated(bool on) {
+    TallyUtil::guarded([&] { TallyNetworkUtil::setSecureTransportEnabledDeprecated(on); });
+}
 
 int Tally::logEvent(int event, char const* syndicationId, std::optional<Parameters> const& parameters) {
     return guardedResult(kRefused, [&] {
@@ -646,8 +662,12 @@ void Tally::removeInstallationIDFromKeychain() {
     });
 }
 
-void Tally::disableTransferOfTallyInfo() { TallySession::disableTransferOfTallyInfo(); }
-void Tally::disableWatchConnectivity() { TallySession::disableWatchConnectivity(); }
+void Tally::disableTransferOfTallyInfo() {
+    TallyUtil::guarded([] { TallySession::disableTransferOfTallyInfo(); });
+}
+void Tally::disableWatchConnectivity() {
+    TallyUtil::guarded([] { TallySession::disableWatchConnectivity(); });
+}
 
 // Life cycle.
 
@@ -687,7 +707,9 @@ void Tally::pauseSession() {
 }
 
 void Tally::pauseBackgroundSession() {
-    if (applicationState() == 2) pauseSession();
+    TallyUtil::guarded([] {
+        if (applicationState() == 2) pauseSession();
+    });
 }
 
 void Tally::endSession() {

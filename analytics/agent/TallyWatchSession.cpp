@@ -256,22 +256,21 @@ int TallyWatchSession::recordWatchError(std::optional<std::string> const& errorI
         };
         summary = field("NSLocalizedDescription") + ": " + field("NSLocalizedFailureReason");
     }
-    std::string const head = "TallySession: Recording error id[" + errorId.value_or("(null)") + "] with message[" +
-                             message.value_or("(null)") + "] and error[" + summary + "]";
-    TallyUtil::log(2, head);
-    int const status = recordError(errorId, message, summary, 1);
-    TallyUtil::log(2, head + " complete");
-    finishWatchEvent();
-    return status;
+    return recordWatchErrorSummary(errorId, message, "error", summary, 1);
 }
 
 int TallyWatchSession::recordWatchError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
                                         TallySession::ExceptionInfo const& exception) {
-    std::string const summary = exception.name + ": " + exception.reason;
+    return recordWatchErrorSummary(errorId, message, "exception", exception.name + ": " + exception.reason, 2);
+}
+
+int TallyWatchSession::recordWatchErrorSummary(std::optional<std::string> const& errorId,
+                                               std::optional<std::string> const& message, char const* kind,
+                                               std::string const& summary, int errorType) {
     std::string const head = "TallySession: Recording error id[" + errorId.value_or("(null)") + "] with message[" +
-                             message.value_or("(null)") + "] and exception[" + summary + "]";
+                             message.value_or("(null)") + "] and " + kind + "[" + summary + "]";
     TallyUtil::log(2, head);
-    int const status = recordError(errorId, message, summary, 2);
+    int const status = recordError(errorId, message, summary, errorType);
     TallyUtil::log(2, head + " complete");
     finishWatchEvent();
     return status;

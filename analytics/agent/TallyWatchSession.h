@@ -92,6 +92,9 @@ public:
 private:
     TallyWatchSession(std::string apiKey, std::optional<std::string> appVersion, platform::Date startDate);
     void applyBundleSettings();
+    // Records the error (type 1) or exception (type 2) as its summary text, then the threshold check.
+    int recordWatchErrorSummary(std::optional<std::string> const& errorId, std::optional<std::string> const& message,
+                                char const* kind, std::string const& summary, int errorType);
     void loadWatchIDsFromDisk();
     void saveWatchIDsToDisk();
 
