@@ -27,8 +27,17 @@ float messageY(std::string const& text) {
 
 glm::vec2 screenCentre() { return glm::vec2(virtualWidth(), virtualHeight()) / 2.0f; }
 
-AnimatedButton answerButton(Graphics::Context* graphics, Audio::Context* audio, Fonts::Context* fonts,
-                            glm::vec2 const& position, std::string const& text, std::function<bool()> action) {
+std::vector<FocusNavigator::Node> focusNodes(AnimatedButton& affirmative, boost::optional<AnimatedButton>& negative) {
+    if (!negative) return {FocusNavigator::Node(&affirmative.button(), boost::none, boost::none, boost::none, boost::none)};
+    return {FocusNavigator::Node(&affirmative.button(), 1u, 1u, boost::none, boost::none),
+            FocusNavigator::Node(&negative->button(), 0u, 0u, boost::none, boost::none)};
+}
+
+}  // namespace
+
+AnimatedButton ConfirmationBox::answerButton(Graphics::Context* graphics, Audio::Context* audio,
+                                             Fonts::Context* fonts, glm::vec2 const& position,
+                                             std::string const& text, std::function<bool()> action) {
     boost::optional<SoundDescriptor const&> const click(Assets::sndDravoMenuButtonGeneral);
     boost::optional<TextureDescriptor const&> const base(Assets::texMenusButtonsConfirmationNormal);
     glm::vec3 const labelPosition(0.0f, -10.0f, 0.0f);
@@ -45,14 +54,6 @@ AnimatedButton answerButton(Graphics::Context* graphics, Audio::Context* audio, 
     return AnimatedButton(graphics, audio, position, p);
 }
 
-std::vector<FocusNavigator::Node> focusNodes(AnimatedButton& affirmative, boost::optional<AnimatedButton>& negative) {
-    if (!negative) return {FocusNavigator::Node(&affirmative.button(), boost::none, boost::none, boost::none, boost::none)};
-    return {FocusNavigator::Node(&affirmative.button(), 1u, 1u, boost::none, boost::none),
-            FocusNavigator::Node(&negative->button(), 0u, 0u, boost::none, boost::none)};
-}
-
-}  // namespace
-
 ConfirmationBox::ConfirmationBox(Graphics::Context* graphics, Audio::Context* audio, Fonts::Context* fonts,
                                  Parameters const& p)
     : onAffirmative_(p.onAffirmative),
@@ -65,7 +66,7 @@ ConfirmationBox::ConfirmationBox(Graphics::Context* graphics, Audio::Context* au
       backdropTexture_(graphics, Assets::texColorsBlack),
       message_(p.message, glm::vec2(0.0f, messageY(p.message)), fonts->font(Fonts::FontStyle::regularMenu),
                Fonts::alignCentre, 1.0f),
-      negativeButton_(p.negative ? boost::optional<AnimatedButton>(answerButton(
+      negativeButton_(p.negative ? boost::optional<AnimatedButton>(ConfirmationBox::answerButton(
                                        graphics, audio, fonts, screenCentre() + p.offset + glm::vec2(150.0f, -175.0f),
                                        *p.negative,
                                        [this] {
@@ -75,7 +76,7 @@ ConfirmationBox::ConfirmationBox(Graphics::Context* graphics, Audio::Context* au
                                            return true;
                                        }))
                                  : boost::none),
-      affirmativeButton_(answerButton(graphics, audio, fonts,
+      affirmativeButton_(ConfirmationBox::answerButton(graphics, audio, fonts,
                                       screenCentre() + p.offset + glm::vec2(p.negative ? -150.0f : 0.0f, -175.0f),
                                       p.affirmative,
                                       [this] {

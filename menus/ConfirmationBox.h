@@ -55,6 +55,10 @@ public:
 
     ConfirmationBox(Graphics::Context* graphics, Audio::Context* audio, Fonts::Context* fonts,
                     Parameters const& parameters);
+    // An answer button as the box draws it, for other panels that answer the same way.
+    static AnimatedButton answerButton(Graphics::Context* graphics, Audio::Context* audio, Fonts::Context* fonts,
+                                       glm::vec2 const& position, std::string const& text,
+                                       std::function<bool()> action);
     ConfirmationBox(ConfirmationBox const&) = delete;
     ConfirmationBox& operator=(ConfirmationBox const&) = delete;
 

@@ -21,6 +21,16 @@
 
 namespace os {
 
+// Impl::GameServicesViewController when Impl names one, else Pending.
+template <class Impl, class = void>
+struct GameServicesViewOf {
+    using type = Pending;
+};
+template <class Impl>
+struct GameServicesViewOf<Impl, std::void_t<typename Impl::GameServicesViewController>> {
+    using type = typename Impl::GameServicesViewController;
+};
+
 // The application frame: owns the shared contexts and the current screen, and turns the shell's
 // calls (frame tick, input, lifecycle) into calls on them. Main thread only.
 //
@@ -39,6 +49,8 @@ namespace os {
 //          PauseViewController, ConfirmationBoxViewController, built with the arguments of
 //          their transitions below; any of them may be os::Pending
 //   types  TriggerVariant (the level's result), ConfirmationBoxParameters
+//   optional GameServicesViewController, built with (graphics, audio, fonts, leaderboard, onDone):
+//          the boards shown over the running screen
 //
 // Screens hand over from inside their own calls (update, input, signal slots). The screen a
 // hand-over replaces is kept until the frame call that reached it returns, then deleted, so a
@@ -140,6 +152,10 @@ public:
                 ScreenCall call(*this);
                 currentScreen_->update(audio_, dt, float(now));
             }
+            if (presented_) {
+                ScreenCall call(*this);
+                presented_->update(audio_, dt, float(now));
+            }
             audio_.update(dt);
             rc.postProcessing.update(dt);
             rc.graphics.updateTextures();
@@ -147,6 +163,10 @@ public:
             if (currentScreen_) {
                 ScreenCall call(*this);
                 currentScreen_->preDraw(&rc.graphics);
+            }
+            if (presented_) {
+                ScreenCall call(*this);
+                presented_->preDraw(&rc.graphics);
             }
             rc.graphics.endDynamicBuffers();
             rc.postProcessing.updateColors();
@@ -160,31 +180,52 @@ public:
                 currentScreen_->drawOverlay(&rc.graphics, &rc.standardShader);
             }
             rc.postProcessing.present(&rc.graphics, &rc.standardShader);
+            // Over the finished frame, untouched by the screen's fades and grading.
+            if (presented_) {
+                ScreenCall call(*this);
+                presented_->drawOverlay(&rc.graphics, &rc.standardShader);
+            }
         }
         lastTimeMs_ = now;
         return true;
     }
 
     // Input arrives only after init; anything earlier has no screen to go to and is dropped.
+    // A presented view takes all of it while it is up.
     void touchBegan(uint32_t tapCount, float x, float y) {
         ScreenCall call(*this);
-        if (currentScreen_) currentScreen_->touchBegan(glm::vec2(x, y), tapCount);
+        if (ViewController* target = inputTarget()) target->touchBegan(glm::vec2(x, y), tapCount);
     }
     void touchMoved(uint32_t tapCount, float x, float y) {
         ScreenCall call(*this);
-        if (currentScreen_) currentScreen_->touchMoved(glm::vec2(x, y), tapCount);
+        if (ViewController* target = inputTarget()) target->touchMoved(glm::vec2(x, y), tapCount);
     }
     void touchEnded(uint32_t tapCount, float x, float y) {
         ScreenCall call(*this);
-        if (currentScreen_) currentScreen_->touchEnded(glm::vec2(x, y), tapCount);
+        if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
-        if (currentScreen_) currentScreen_->gamepadInput(state);
+        if (presented_) {
+            presented_->gamepadInput(state);
+            // The buttons that close the view are still down when it goes.
+            holdButtons_ = true;
+            return;
+        }
+        GamepadState s = state;
+        // Buttons held over a presented view's closing are no press for the screen: they count
+        // once they have been let go.
+        bool const anyButton = s.buttonA || s.buttonB || s.buttonX || s.buttonY;
+        if (holdButtons_ && anyButton) {
+            s.buttonA = s.buttonB = s.buttonX = s.buttonY = 0;
+        } else {
+            holdButtons_ = false;
+        }
+        if (currentScreen_) currentScreen_->gamepadInput(s);
     }
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
-        if (currentScreen_) currentScreen_->buttonPressed(code);
+        if (ViewController* target = inputTarget()) target->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
     void controllerDisconnected() { events_.trigger(signalControllerDisconnected); }
@@ -209,6 +250,30 @@ public:
         if (!Impl::isLevelUnlocked(index)) return;
         startLevel(entry.path, entry.nameKey, false, true, hardcore);
     }
+
+    // Shows the game services' boards over the running screen, which keeps running under them;
+    // onDone runs once when the player closes them. False when there is nothing to show them with
+    // (no view type, or before the first frame).
+    bool presentGameServices(std::string const& leaderboard, std::function<void()> onDone) {
+        using View = typename GameServicesViewOf<Impl>::type;
+        if constexpr (!std::is_same_v<View, Pending>) {
+            if (!renderContexts_ || !currentScreen_) return false;
+            RenderContexts& rc = *renderContexts_;
+            try {
+                std::unique_ptr<ViewController> view =
+                    std::make_unique<View>(&rc.graphics, &audio_, &rc.fonts, leaderboard, std::move(onDone));
+                retire(std::move(presented_));
+                presented_ = std::move(view);
+                return true;
+            } catch (std::exception const& e) {
+                std::fprintf(stderr, "AbstractApp: cannot show the boards: %s\n", e.what());
+            }
+        }
+        return false;
+    }
+    // Takes the boards away; the view is deleted once the frame call that reached this returns.
+    void dismissGameServices() { retire(std::move(presented_)); }
+    ViewController* presentedView() const { return presented_.get(); }
 
     // Halves the texture budget; only while suspended.
     void trimGraphicsMemory() {
@@ -417,6 +482,8 @@ private:
         }
     }
 
+    ViewController* inputTarget() const { return presented_ ? presented_.get() : currentScreen_.get(); }
+
     // Screens are built only once init has made the contexts (an opened URL can arrive earlier).
     bool ready(char const* what) {
         if (renderContexts_ && currentScreen_) return true;
@@ -470,6 +537,9 @@ private:
     EventHandler events_;
     std::optional<RenderContexts> renderContexts_;
     std::unique_ptr<ViewController> currentScreen_;
+    // Over the current screen: it takes the input and is drawn last.
+    std::unique_ptr<ViewController> presented_;
+    bool holdButtons_ = false;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;
     std::vector<std::unique_ptr<ViewController>> retired_;

@@ -32,6 +32,8 @@ void GameServices::reportAchievements(std::vector<std::pair<std::string, double>
     file_.synchronize();
 }
 
+bool GameServices::hasScore(std::string const& board) const { return file_.string("score." + board).has_value(); }
+
 int64_t GameServices::score(std::string const& board) const { return file_.integer("score." + board); }
 
 double GameServices::achievementPercent(std::string const& id) const { return file_.real("achievement." + id); }

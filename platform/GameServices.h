@@ -30,6 +30,7 @@ public:
     // Each achievement keeps its highest percentage.
     void reportAchievements(std::vector<std::pair<std::string, double>> const& achievements);
 
+    bool hasScore(std::string const& board) const;
     int64_t score(std::string const& board) const;
     double achievementPercent(std::string const& id) const;
     // One line per board and achievement, for the list the player is shown.

@@ -10,3 +10,13 @@ if(TEST game_real_runs_test)
   set_property(TEST game_real_runs_test APPEND PROPERTY ENVIRONMENT
     LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
 endif()
+# The window around the game: the boards drawn inside it, the loss of focus, the sampler played.
+zelv_test(game_window_runs_test SOURCES tests/WindowRunsTest.cpp
+          DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 600)
+if(TARGET game_window_runs_test)
+  add_dependencies(game_window_runs_test zelv pak)
+endif()
+if(TEST game_window_runs_test)
+  set_property(TEST game_window_runs_test APPEND PROPERTY ENVIRONMENT
+    LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
+endif()

@@ -89,9 +89,11 @@ bool AppDelegate::applicationDidFinishLaunching() {
     step("mount pak0.pak");
     if (!platform_.createWindow()) return false;
     step("create window");
-    rvc_ = std::make_unique<MainViewController>([this](std::string const& index) {
-        if (app_) app_->openLevelByIndex(index);
-    });
+    rvc_ = std::make_unique<MainViewController>(
+        [this](std::string const& index) {
+            if (app_) app_->openLevelByIndex(index);
+        },
+        std::make_unique<GameCenterView>([this] { return app_.get(); }));
     step("create root view controller");
     platform_.createGlView();
     step("create GL view");

@@ -1,6 +1,7 @@
 #pragma once
 // The app frame as the shell drives it, so the shell's logic runs over the real frame or a fake.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,9 @@ public:
     virtual void trimGraphicsMemory() = 0;
     virtual bool willTerminate() = 0;
     virtual void openLevelByIndex(std::string const& index) = 0;
+    // The boards drawn over the running game; false when they cannot be shown.
+    virtual bool presentGameServices(std::string const& leaderboard, std::function<void()> onDone) = 0;
+    virtual void dismissGameServices() = 0;
 };
 
 // Any app frame class with those operations and a static create().
@@ -47,6 +51,10 @@ public:
     void trimGraphicsMemory() override { app_->trimGraphicsMemory(); }
     bool willTerminate() override { return app_->willTerminate(); }
     void openLevelByIndex(std::string const& index) override { app_->openLevelByIndex(index); }
+    bool presentGameServices(std::string const& leaderboard, std::function<void()> onDone) override {
+        return app_->presentGameServices(leaderboard, std::move(onDone));
+    }
+    void dismissGameServices() override { app_->dismissGameServices(); }
 
 private:
     std::unique_ptr<App> app_;

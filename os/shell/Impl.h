@@ -12,6 +12,7 @@
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "menus/ConfirmationBoxViewController.h"
+#include "menus/GameServicesViewController.h"
 #include "game/GameViewController.h"
 #include "menus/LevelLoaderViewController.h"
 #include "menus/MainMenuLoaderViewController.h"
@@ -40,6 +41,7 @@ struct Impl {
     using TriggerVariant = ::TriggerVariant;
     using ConfirmationBoxViewController = ::ConfirmationBoxViewController;
     using ConfirmationBoxParameters = ConfirmationBox::Parameters;
+    using GameServicesViewController = ::GameServicesViewController;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }
     // Start-up is when temp files of writes a kill interrupted are cleared away.

@@ -71,6 +71,12 @@ struct App : os::AppFrame {
         return true;
     }
     void openLevelByIndex(std::string const& index) override { rec("open " + index); }
+    // No boards to draw: the view closes by itself.
+    bool presentGameServices(std::string const& board, std::function<void()>) override {
+        rec("present boards " + board);
+        return false;
+    }
+    void dismissGameServices() override { rec("dismiss boards"); }
 };
 
 struct Controller : platform::GameController {

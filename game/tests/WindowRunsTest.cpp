@@ -1,0 +1,108 @@
+// The real `zelv` executable under Xvfb, as a player meets the window around the game: the boards
+// drawn inside the game from the local scores, and closed again; a level paused when the window
+// loses the focus, and going on drawing and answering once it is back.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "testing/GameWindow.h"
+#include "testing/TestPaths.h"
+#include "testing/XInput.h"
+
+namespace {
+
+using game_window::GameWindow;
+using game_window::Ms;
+using game_window::Picture;
+
+// Points of the 1280 x 720 screen, y up.
+struct Point {
+    float x, y;
+};
+Point const kSkipIntro{1180, 650};
+Point const kPlay{640, 168};
+Point const kLeaderboards{876, 168};
+Point const kBoardsOk{640, 118};
+
+// The share of pixels in a box of the picture (virtual screen coordinates, y up) that pass.
+template <class Test>
+double shareIn(Picture const& p, float x0, float y0, float x1, float y1, Test const& test) {
+    if (p.width == 0) return 0.0;
+    auto px = [&](float x) { return std::clamp(int(x / 1280.0f * float(p.width)), 0, p.width - 1); };
+    auto py = [&](float y) { return std::clamp(int((1.0f - y / 720.0f) * float(p.height)), 0, p.height - 1); };
+    size_t hits = 0, all = 0;
+    for (int y = py(y1); y <= py(y0); ++y) {
+        for (int x = px(x0); x <= px(x1); ++x) {
+            uint8_t const* c = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
+            ++all;
+            if (test(c[0], c[1], c[2])) ++hits;
+        }
+    }
+    return all ? double(hits) / double(all) : 0.0;
+}
+
+bool dark(uint8_t r, uint8_t g, uint8_t b) { return r < 60 && g < 60 && b < 70; }
+bool light(uint8_t r, uint8_t g, uint8_t b) { return r > 170 && g > 170 && b > 170; }
+
+// Plain zelv up to its main menu: the intro skipped by its button.
+bool toMainMenu(GameWindow& game) {
+    return game.waitForScreen("GameViewController", Ms(60000)) &&
+           game.actUntilScreen("MainMenuLoaderViewController", [&] { game.click(kSkipIntro.x, kSkipIntro.y); },
+                               Ms(1000), Ms(60000)) &&
+           game.waitForScreen("MainMenuStartMenu", Ms(30000));
+}
+
+TEST(WindowRuns, LeaderboardsFromTheMainMenuShowTheLocalScoresInsideTheGameAndGiveTheMenuBack) {
+    testing_support::TempDir home;
+    std::filesystem::create_directories(home / "data" / "zelv");
+    {
+        // The local services' file, as results would have left it: two boards and an achievement.
+        std::ofstream services(home / "data" / "zelv" / "gameservices");
+        services << "score.grp.zelv.level01=5203\nscore.grp.zelv.hardcoreleaderboardlevels=3\n"
+                    "achievement.grp.zelv.goldStarAnyLevel=100\n";
+    }
+    GameWindow::Options o;
+    o.home = home.path();
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(toMainMenu(game)) << game.describe();
+    Picture menu, shot;
+    ASSERT_TRUE(game.waitForContent(Ms(20000), &menu)) << "the main menu is dark";
+
+    ASSERT_TRUE(game.actUntilScreen("GameServicesView", [&] { game.click(kLeaderboards.x, kLeaderboards.y); },
+                                    Ms(1500), Ms(30000)))
+        << game.describe();
+    // The dark panel over the menu, with light rows of text in both columns.
+    EXPECT_TRUE(game.waitUntil(
+        [&] {
+            shot = game.screenshot();
+            return shareIn(shot, 160, 70, 1120, 650, dark) > 0.6 &&
+                   shareIn(shot, 150, 470, 610, 540, light) > 0.01 && shareIn(shot, 670, 470, 1130, 540, light) > 0.01;
+        },
+        Ms(20000)))
+        << "no boards drawn: " << shareIn(shot, 160, 70, 1120, 650, dark) << " dark, rows "
+        << shareIn(shot, 150, 470, 610, 540, light) << " and " << shareIn(shot, 670, 470, 1130, 540, light);
+    // The frames go on under the boards: the log shows no modal box and the game keeps time.
+    EXPECT_EQ(game.log().find("Dialog:"), std::string::npos);
+
+    // A closes them (OK has the focus); the start menu opens again and takes a click.
+    game.tap("Return");
+    ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << game.describe();
+    ASSERT_TRUE(game.actUntilScreen("LevelSelectMenu", [&] { game.click(kPlay.x, kPlay.y); }, Ms(1500), Ms(30000)))
+        << game.describe();
+
+    // Back, and the boards again: this time closed by a click on OK.
+    ASSERT_TRUE(game.actUntilScreen("MainMenuStartMenu", [&] { game.tap("Escape"); }, Ms(1500), Ms(30000)))
+        << game.describe();
+    ASSERT_TRUE(game.actUntilScreen("GameServicesView", [&] { game.click(kLeaderboards.x, kLeaderboards.y); },
+                                    Ms(1500), Ms(30000)))
+        << game.describe();
+    ASSERT_TRUE(game.actUntilScreen("MainMenuStartMenu", [&] { game.click(kBoardsOk.x, kBoardsOk.y); }, Ms(1500),
+                                    Ms(30000)))
+        << game.describe();
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }
