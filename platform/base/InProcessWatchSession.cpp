@@ -33,12 +33,12 @@ InProcessWatchSession::~InProcessWatchSession() {
 
 bool InProcessWatchSession::isPaired() const {
     std::lock_guard lock(link_->mutex);
-    return !link_->ends[1 - side_].expired();
+    return link_->activated[side_] && !link_->ends[1 - side_].expired();
 }
 
 bool InProcessWatchSession::isWatchAppInstalled() const {
     std::lock_guard lock(link_->mutex);
-    return !link_->ends[1 - side_].expired() && link_->activated[1 - side_];
+    return link_->activated[side_] && !link_->ends[1 - side_].expired() && link_->activated[1 - side_];
 }
 
 void InProcessWatchSession::activateSession() {
@@ -69,6 +69,10 @@ std::shared_ptr<WatchUserInfoTransfer> InProcessWatchSession::transferUserInfo(V
     {
         std::lock_guard lock(link_->mutex);
         int const other = 1 - side_;
+        if (!link_->activated[side_]) {
+            fail(transfer, kNotActivated);
+            return transfer;
+        }
         if (!link_->ends[other].expired() && !link_->activated[other]) {
             link_->waiting[other].push_back(transfer);
             return transfer;
@@ -96,6 +100,14 @@ void InProcessWatchSession::deliver(std::shared_ptr<WatchUserInfoTransfer> trans
         }
         if (auto s = self.lock())
             if (auto d = s->delegate()) d->didFinishUserInfoTransfer(s, transfer, error);
+    });
+}
+
+void InProcessWatchSession::fail(std::shared_ptr<WatchUserInfoTransfer> transfer, int64_t code) {
+    std::weak_ptr<InProcessWatchSession> self = shared_from_this();
+    link_->channel.async([self, transfer, code] {
+        if (auto s = self.lock())
+            if (auto d = s->delegate()) d->didFinishUserInfoTransfer(s, transfer, Error{kErrorDomain, code, {}});
     });
 }
 

@@ -2,8 +2,9 @@
 // The watch link inside one process: two ends, a phone app's and its watch app's, joined by a
 // message channel with a thread of its own. What one end transfers reaches the other end's
 // delegate on that thread, in order, once the other end is activated; transfers wait until then.
-// An end counts as paired while the other end exists, and sees the watch app installed once the
-// other end has been activated.
+// Once activated, an end counts as paired while the other end exists, and sees the watch app
+// installed once the other end has been activated too. An end that is not activated knows of no
+// pairing and transfers nothing: its transfer finishes with an error.
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -17,7 +18,7 @@ namespace platform {
 class InProcessWatchSession : public WatchSession, public std::enable_shared_from_this<InProcessWatchSession> {
 public:
     static constexpr char const* kErrorDomain = "WCErrorDomain";
-    static constexpr int64_t kNotPaired = 7005;
+    static constexpr int64_t kNotActivated = 7004, kNotPaired = 7005;
     // The phone end first, the watch end second.
     static std::pair<std::shared_ptr<InProcessWatchSession>, std::shared_ptr<InProcessWatchSession>> pair();
     ~InProcessWatchSession() override;
@@ -34,6 +35,7 @@ private:
     struct Link;
     InProcessWatchSession(std::shared_ptr<Link> link, int side);
     void deliver(std::shared_ptr<WatchUserInfoTransfer> transfer);
+    void fail(std::shared_ptr<WatchUserInfoTransfer> transfer, int64_t code);
     std::shared_ptr<Link> link_;
     int side_;
 };

@@ -199,9 +199,10 @@ public:
     }
     void didFinishUserInfoTransfer(std::shared_ptr<platform::WatchSession> const&,
                                    std::shared_ptr<platform::WatchUserInfoTransfer> const& t,
-                                   std::optional<platform::Error> const&) override {
+                                   std::optional<platform::Error> const& error) override {
         std::lock_guard lock(mutex);
         finished.push_back(t->userInfo);
+        if (error) errors.push_back(error->code);
     }
     std::vector<Value::Dict> receivedNow() {
         std::lock_guard lock(mutex);
@@ -214,6 +215,7 @@ public:
     std::mutex mutex;
     bool keepForAgent = false;  // a watch app that hands what it receives to the agent
     std::vector<Value::Dict> received, finished;
+    std::vector<int64_t> errors;
     std::vector<bool> kept;
 };
 
@@ -221,37 +223,52 @@ size_t agentsIn(std::vector<Value::Dict> const& infos) {
     return size_t(std::count_if(infos.begin(), infos.end(), [](auto const& i) { return i.count("tally://id2") > 0; }));
 }
 
+// The phone app's end as the process's watch session with the host's own delegate on it, and the
+// watch app's end with its delegate.
+struct PhoneLink {
+    std::shared_ptr<platform::InProcessWatchSession> phone, watch;
+    std::shared_ptr<LinkApp> host = std::make_shared<LinkApp>(), watchApp = std::make_shared<LinkApp>();
+};
+PhoneLink phoneLink() {
+    platform::DeviceFacts::setExecutablePath(std::nullopt);
+    PhoneLink l;
+    std::tie(l.phone, l.watch) = platform::InProcessWatchSession::pair();
+    platform::WatchSession::setDefaultSession(l.phone);
+    l.phone->setDelegate(l.host);
+    l.watch->setDelegate(l.watchApp);
+    return l;
+}
+
+// Until the session queue, the connectivity queue and the channel have nothing left to pass on.
+void settle(platform::InProcessWatchSession& phone) {
+    for (int i = 0; i < 2; ++i) {
+        if (auto impl = TallyImpl::currentSession()) impl->queue().sync([] {});
+        TallyWatchConnectivity::queue().sync([] {});
+        phone.flush();
+    }
+}
+
 }  // namespace
 
 // The phone's agent sends its identifiers over the link; the host's own traffic still reaches the
 // host's delegate, also after the host replaces it.
 TEST_F(Watch, PhoneSendsItsIdentifiersAndTheHostKeepsItsOwnTraffic) {
-    platform::DeviceFacts::setExecutablePath(std::nullopt);
-    auto [phone, watch] = platform::InProcessWatchSession::pair();
-    platform::WatchSession::setDefaultSession(phone);
-    auto host = std::make_shared<LinkApp>(), watchApp = std::make_shared<LinkApp>();
-    phone->setDelegate(host);
-    watch->setDelegate(watchApp);
-    auto settle = [&, phone = phone] {
-        for (int i = 0; i < 2; ++i) {
-            if (auto impl = TallyImpl::currentSession()) impl->queue().sync([] {});
-            TallyWatchConnectivity::queue().sync([] {});
-            phone->flush();
-        }
-    };
+    PhoneLink l = phoneLink();
+    auto &phone = l.phone, &watch = l.watch;
+    auto &host = l.host, &watchApp = l.watchApp;
     // No watch app running yet: the identifiers are not sent, and not kept for later.
     Tally::startSession("KEY");
-    settle();
+    settle(*phone);
     EXPECT_NE(phone->delegate(), host);  // the agent's proxy holds the slot
     watch->activateSession();
-    settle();
+    settle(*phone);
     EXPECT_TRUE(watchApp->receivedNow().empty());
     // A new session sends them again; now they arrive.
     auto newSession = [&] {
         Tally::applicationWillResignActive();
         now = now + 11;
         Tally::applicationDidBecomeActive();
-        settle();
+        settle(*phone);
     };
     newSession();
     auto got = watchApp->receivedNow();
@@ -264,7 +281,7 @@ TEST_F(Watch, PhoneSendsItsIdentifiersAndTheHostKeepsItsOwnTraffic) {
     watch->transferUserInfo({{"score", Value(3)}});
     phone->transferUserInfo({{"hello", Value(1)}});
     watch->flush();
-    settle();
+    settle(*phone);
     EXPECT_EQ(host->receivedNow().size(), 2u);
     ASSERT_EQ(host->finishedNow().size(), 1u);
     EXPECT_EQ(host->finishedNow()[0].count("hello"), 1u);
@@ -272,19 +289,39 @@ TEST_F(Watch, PhoneSendsItsIdentifiersAndTheHostKeepsItsOwnTraffic) {
     // The host puts in another delegate: the proxy takes the slot back and forwards to it.
     auto later = std::make_shared<LinkApp>();
     phone->setDelegate(later);
-    settle();
+    settle(*phone);
     EXPECT_NE(phone->delegate(), later);
     watch->transferUserInfo({{"score", Value(4)}});
     watch->flush();
-    settle();
+    settle(*phone);
     EXPECT_EQ(later->receivedNow().size(), 1u);
     EXPECT_EQ(host->receivedNow().size(), 2u);
+    // The host puts the same delegate in again: the proxy returns once more.
+    phone->setDelegate(later);
+    settle(*phone);
+    EXPECT_NE(phone->delegate(), later);
 
     // Transfer switched off: new sessions send nothing more.
     size_t const sent = agentsIn(watchApp->receivedNow());
     Tally::disableTransferOfTallyInfo();
     newSession();
     EXPECT_EQ(agentsIn(watchApp->receivedNow()), sent);
+}
+
+// With watch connectivity switched off the agent leaves the host's delegate in the slot and never
+// activates the session, which then knows of no watch to send to.
+TEST_F(Watch, PhoneWithConnectivitySwitchedOffLeavesTheHostsDelegate) {
+    PhoneLink l = phoneLink();
+    auto &phone = l.phone;
+    auto &host = l.host, &watchApp = l.watchApp;
+    l.watch->activateSession();
+    Tally::disableWatchConnectivity();
+    Tally::startSession("KEY");
+    settle(*phone);
+    EXPECT_EQ(phone->delegate(), host);
+    EXPECT_FALSE(phone->isPaired());
+    EXPECT_TRUE(watchApp->receivedNow().empty());
+    EXPECT_TRUE(host->finishedNow().empty());
 }
 
 // A watch extension takes the phone's identifiers from the link into its report, and passes the
@@ -322,9 +359,18 @@ TEST_F(Watch, WatchExtensionKeepsThePhonesIdentifiers) {
 TEST_F(Watch, WatchAppHandsTheIdentifiersOver) {
     std::string const id = "00112233-4455-6677-8899-AABBCCDDEEFF";
     auto [phone, watch] = platform::InProcessWatchSession::pair();
-    auto keeper = std::make_shared<LinkApp>();
+    auto keeper = std::make_shared<LinkApp>(), phoneApp = std::make_shared<LinkApp>();
     keeper->keepForAgent = true;
     watch->setDelegate(keeper);
+    phone->setDelegate(phoneApp);
+    // Not yet activated, the phone's end sends nothing.
+    phone->transferUserInfo({{"early", Value(1)}});
+    phone->flush();
+    {
+        std::lock_guard lock(phoneApp->mutex);
+        EXPECT_EQ(phoneApp->errors, std::vector<int64_t>{platform::InProcessWatchSession::kNotActivated});
+    }
+    phone->activateSession();
     watch->activateSession();
     EXPECT_EQ(TallyWatch::logWatchEvent(std::string("open")), 1);
     phone->transferUserInfo({{"tally://id2", Value(id)}});
