@@ -125,10 +125,13 @@ void TallyWatch::disableWatchConnectivity() {
     });
 }
 
+// Answered at once, on the watch session's queue, which alone makes and ends watch sessions.
 bool TallyWatch::isTallyUserInfo(Value::Dict const& userInfo) {
     bool answer = false;
     TallyUtil::guarded([&] {
-        if (auto s = TallyWatchSession::currentWatchSession()) answer = s->isTallyUserInfo(userInfo);
+        TallyWatchSession::queue().sync([&] {
+            if (auto s = TallyWatchSession::currentWatchSession()) answer = s->isTallyUserInfo(userInfo);
+        });
     });
     return answer;
 }
@@ -136,7 +139,9 @@ bool TallyWatch::isTallyUserInfo(Value::Dict const& userInfo) {
 bool TallyWatch::tallyUserInfo(Value::Dict const& userInfo) {
     bool answer = false;
     TallyUtil::guarded([&] {
-        if (auto s = TallyWatchSession::currentWatchSession()) answer = s->tallyUserInfo(userInfo);
+        TallyWatchSession::queue().sync([&] {
+            if (auto s = TallyWatchSession::currentWatchSession()) answer = s->tallyUserInfo(userInfo);
+        });
     });
     return answer;
 }
