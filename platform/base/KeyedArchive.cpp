@@ -21,7 +21,7 @@ namespace {
 //   ["f", real or "nan"/"inf"/"-inf"] float, ["d", ...] double, ["t", ...] date,
 //   ["s", text], ["S", base64] text that is not UTF-8, ["x", base64] data,
 //   ["a", [values]], ["o", {key: value}], ["O", [key, value, ...]] a dictionary whose keys are not
-//   all UTF-8 (keys as values), ["m", [key, value, ...]] any-keyed map,
+//   all UTF-8 without NUL (keys as values), ["m", [key, value, ...]] any-keyed map,
 //   ["c", class name, ["o", fields]] an object.
 
 struct JsonRef {
@@ -95,17 +95,22 @@ json_t* encodeReal(char const* tag, double d) {
 
 json_t* encodeValue(Value const& v);
 
+json_t* encodePairs(Value::Dict const& d) {
+    json_t* pairs = json_array();
+    for (auto const& [k, v] : d) {
+        json_array_append_new(pairs, encodeValue(Value(k)));
+        json_array_append_new(pairs, encodeValue(v));
+    }
+    return tagged("O", pairs);
+}
+
 json_t* encodeDict(Value::Dict const& d) {
     json_t* o = json_object();
     for (auto const& [k, v] : d) {
-        if (json_object_setn_new(o, k.data(), k.size(), encodeValue(v)) != 0) {
+        // The JSON reader takes no NUL in an object key, though the writer would write one.
+        if (k.find('\0') != std::string::npos || json_object_setn_new(o, k.data(), k.size(), encodeValue(v)) != 0) {
             json_decref(o);
-            json_t* pairs = json_array();
-            for (auto const& [k2, v2] : d) {
-                json_array_append_new(pairs, encodeValue(Value(k2)));
-                json_array_append_new(pairs, encodeValue(v2));
-            }
-            return tagged("O", pairs);
+            return encodePairs(d);
         }
     }
     return tagged("o", o);

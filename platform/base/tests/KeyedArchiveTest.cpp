@@ -48,7 +48,9 @@ Value everyKind() {
                        Value(Data{}), Value(Data{0, 255, 10, 13}), Value(platform::Date{1234567890.125})};
     Value::Dict odd{{std::string("\xc0key"), Value(int64_t{1})}, {"plain", Value(int64_t{2})}};
     Value::Dict root{{"array", Value(array)}, {"map", Value(map)}, {"odd", Value(odd)},
-                     {"empty", Value(Value::Dict{})}, {"i64min", Value(std::numeric_limits<int64_t>::min())}};
+                     {"empty", Value(Value::Dict{})}, {"i64min", Value(std::numeric_limits<int64_t>::min())},
+                     // A NUL in a key: legal text, but no JSON object key.
+                     {"nulKey", Value(Value::Dict{{std::string("`\0", 2), Value(std::string("\xae\xe0"))}})}};
     return Value(root);
 }
 
