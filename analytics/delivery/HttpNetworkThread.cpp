@@ -74,7 +74,10 @@ struct HttpNetworkThread::Transfer {
     std::string nextUrl;
     Failure redirectFailure;
     Clock::time_point lastActivity;
+    Clock::time_point due;  // the whole request's deadline
     int64_t moved = 0;
+    size_t bodyBytes = 0;    // of the reply in flight
+    bool overflowed = false;
     char error[CURL_ERROR_SIZE] = {};
 };
 
@@ -155,6 +158,8 @@ void HttpNetworkThread::configure(Transfer& t) {
     t.redirectFailure = {};
     t.lastActivity = Clock::now();
     t.moved = 0;
+    t.bodyBytes = 0;
+    t.overflowed = false;
     t.error[0] = '\0';
     if (!t.easy) t.easy = curl_easy_init();
     CURL* e = t.easy;
@@ -270,7 +275,16 @@ size_t HttpNetworkThread::onData(char* data, size_t size, size_t count, void* se
     auto& t = *static_cast<Transfer*>(self);
     size_t const n = size * count;
     t.lastActivity = Clock::now();
-    if (!t.following && n > 0) t.listener->didReceiveData(std::vector<uint8_t>(data, data + n));
+    if (t.following || n == 0) return n;
+    // Capped while it arrives: what is over the cap is never held.
+    size_t const room = t.current.maxBodyBytes - std::min(t.bodyBytes, t.current.maxBodyBytes);
+    if (n > room && !t.current.keepFirstBytesOnly) {
+        t.overflowed = true;
+        return 0;  // curl ends the transfer with a write error
+    }
+    size_t const kept = std::min(n, room);
+    t.bodyBytes += kept;
+    if (kept > 0) t.listener->didReceiveData(std::vector<uint8_t>(data, data + kept));
     return n;
 }
 
@@ -303,13 +317,17 @@ void HttpNetworkThread::fail(Transfer& t, Failure failure) {
 
 void HttpNetworkThread::finish(Transfer& t, int result) {
     CURLcode const code = CURLcode(result);
+    if (t.overflowed)
+        return fail(t, {kDataLengthExceedsMaximum,
+                        "The reply is longer than the " + std::to_string(t.current.maxBodyBytes) + " bytes it may have."});
     if (t.following && code == CURLE_OK) {
         if (!t.redirectFailure.message.empty()) return fail(t, t.redirectFailure);
-        // 307 sends the first request again; any other redirect becomes a GET without a body.
-        Request next = t.status == 307 ? t.original : t.current;
+        // 307 and 308 send the first request again; any other redirect becomes a GET without a body.
+        bool const keepsRequest = t.status == 307 || t.status == 308;
+        Request next = keepsRequest ? t.original : t.current;
         next.url = t.nextUrl;
-        bool const droppedBody = t.status != 307 && (t.current.method != "GET" || !t.current.body.empty());
-        if (t.status != 307) {
+        bool const droppedBody = !keepsRequest && (t.current.method != "GET" || !t.current.body.empty());
+        if (!keepsRequest) {
             next.method = "GET";
             next.body.clear();
             std::erase_if(next.headers, [](auto const& h) { return lowerCase(h.first) == "content-type"; });
@@ -347,6 +365,7 @@ void HttpNetworkThread::run() {
                 fail(ref, std::move(refused));
                 continue;
             }
+            ref.due = Clock::now() + ref.original.deadline;
             configure(ref);
             curl_multi_add_handle(multi_, ref.easy);
         }
@@ -365,20 +384,23 @@ void HttpNetworkThread::run() {
             curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
             if (t) finish(*t, msg->data.result);
         }
-        // Requests that moved no byte for their time-out end as timed out.
+        // Requests that moved no byte for their time-out, or outlived their deadline, end as
+        // timed out.
         auto const now = Clock::now();
         auto wait = std::chrono::milliseconds(200);
-        std::vector<Transfer*> stalled;
+        std::vector<std::pair<Transfer*, char const*>> late;
         for (auto& [id, t] : running_) {
-            auto const due = t->lastActivity + t->current.timeout;
-            if (due <= now) {
-                stalled.push_back(t.get());
+            auto const stall = t->lastActivity + t->current.timeout;
+            if (t->due <= now) {
+                late.emplace_back(t.get(), "The request did not finish within its deadline.");
+            } else if (stall <= now) {
+                late.emplace_back(t.get(), "The request timed out.");
             } else {
-                wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(due - now) +
+                wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(std::min(stall, t->due) - now) +
                                           std::chrono::milliseconds(1));
             }
         }
-        for (Transfer* t : stalled) fail(*t, {kTimedOut, "The request timed out."});
+        for (auto [t, why] : late) fail(*t, {kTimedOut, why});
         curl_multi_poll(multi_, nullptr, 0, int(wait.count()), nullptr);
     }
     for (auto& [id, t] : running_) release(*t);

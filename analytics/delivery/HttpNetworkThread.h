@@ -37,6 +37,7 @@ public:
     static constexpr int32_t kNetworkConnectionLost = -1005;
     static constexpr int32_t kHTTPTooManyRedirects = -1007;
     static constexpr int32_t kBadServerResponse = -1011;
+    static constexpr int32_t kDataLengthExceedsMaximum = -1103;
     static constexpr int32_t kSecureConnectionFailed = -1200;
     static constexpr int32_t kServerCertificateUntrusted = -1202;
     static constexpr int32_t kUnknown = -1;
@@ -55,6 +56,12 @@ public:
         std::chrono::milliseconds timeout{20000};
         // Redirects followed before one is refused; 0 means only the hard cap applies.
         int32_t redirectsLimit = 0;
+        // The longest reply body taken in: a longer one fails the request, or, when
+        // keepFirstBytesOnly, only its first bytes are passed on and the rest is read and dropped.
+        size_t maxBodyBytes = size_t(1) << 20;
+        bool keepFirstBytesOnly = false;
+        // The longest the whole request may take, redirects included, however steadily bytes move.
+        std::chrono::milliseconds deadline{120000};
 
         // A request from a task class's arguments; the time-out in seconds.
         static Request make(std::string method, std::string url, std::map<std::string, std::string> const& headers,
@@ -75,7 +82,8 @@ public:
         virtual void didReceiveResponse(int32_t status, Headers const& headers) = 0;
         virtual void didReceiveData(std::vector<uint8_t> chunk) = 0;
         // Called with the new count each time a redirect is followed; droppedBody when the
-        // redirect turned the request into a GET without its body.
+        // redirect turned the request into a GET without its body (301, 302 and 303 do; 307 and
+        // 308 send the request again as it was).
         virtual void didFollowRedirect(int32_t count, bool droppedBody) = 0;
         virtual void didFinish() = 0;
         virtual void didFail(Failure failure) = 0;

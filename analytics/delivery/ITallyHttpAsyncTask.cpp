@@ -42,6 +42,15 @@ void ITallyHttpAsyncTask::setRedirectDroppedBody(bool dropped) {
     redirectDroppedBody_ = dropped;
 }
 
+ITallyHttpAsyncTask::ReplyLimits ITallyHttpAsyncTask::replyLimits() const {
+    std::lock_guard lock(mutex_);
+    return replyLimits_;
+}
+void ITallyHttpAsyncTask::setReplyLimits(ReplyLimits limits) {
+    std::lock_guard lock(mutex_);
+    replyLimits_ = limits;
+}
+
 using Task = ITallyHttpAsyncTaskClass::Task;
 
 Task ITallyHttpAsyncTaskClass::get(std::string const& url, Delegate delegate) const {

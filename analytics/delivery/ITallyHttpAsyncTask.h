@@ -28,6 +28,14 @@ public:
 class ITallyHttpAsyncTask {
 public:
     using HeaderFields = std::map<std::string, std::string>;
+    // How much of a reply a task takes in and how long it may run in all, redirects included.
+    // A body over maxBodyBytes fails the task, unless keepFirstBytesOnly, when the rest is read
+    // and thrown away.
+    struct ReplyLimits {
+        size_t maxBodyBytes = size_t(1) << 20;
+        bool keepFirstBytesOnly = false;
+        double deadlineSeconds = 120.0;
+    };
     virtual ~ITallyHttpAsyncTask() = default;
 
     // Starts a task made with startImmediately false; connection-based tasks deliver on loop.
@@ -46,6 +54,9 @@ public:
     // with; a 2xx after that says nothing about the body.
     bool redirectDroppedBody() const;
     void setRedirectDroppedBody(bool dropped);
+    // Read when the task starts.
+    ReplyLimits replyLimits() const;
+    void setReplyLimits(ReplyLimits limits);
 
 private:
     mutable std::mutex mutex_;
@@ -54,6 +65,7 @@ private:
     int32_t redirectsCount_ = 0;
     platform::Value::Dict taskParams_;
     bool redirectDroppedBody_ = false;
+    ReplyLimits replyLimits_;
 };
 
 // The class-level interface both task classes offer, so a requester can hold "the task class".

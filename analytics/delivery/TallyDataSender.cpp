@@ -109,6 +109,7 @@ void TallyDataSender::sendData(std::optional<platform::Data> body, std::string c
                                                 ITallyHttpAsyncTaskClass::kReloadIgnoringCacheData, self(), false);
     if (!task) return;
     task->setTag(identifier);
+    task->setReplyLimits({kMaxReplyBytes, false, kDeadlineSeconds});
     registerNewTask(task);
     platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
 }

@@ -18,6 +18,10 @@ struct Notification;
 class TallyDataSenderBase : public std::enable_shared_from_this<TallyDataSenderBase> {
 public:
     static constexpr size_t kMaxRunningTasks = 9;
+    // A report reply carries a few cookies at most; a longer one fails its post.
+    static constexpr size_t kMaxReplyBytes = 64 * 1024;
+    // The longest a report post may take in all.
+    static constexpr double kDeadlineSeconds = 120.0;
 
     TallyDataSenderBase(std::shared_ptr<platform::WorkQueue> queue, std::shared_ptr<TallyBackgroundTaskTracker> tracker);
     // Stops observing the network and cancels the running requests.

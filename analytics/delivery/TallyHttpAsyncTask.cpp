@@ -22,7 +22,7 @@ ITallyHttpAsyncTaskClass const& TallyHttpAsyncTask::taskClass() {
 }
 
 void TallyHttpAsyncTask::startInRunLoop(platform::SdkLoop& loop) {
-    connection_->start([&loop](std::function<void()> block) { loop.post(std::move(block)); }, redirectsLimit());
+    connection_->start([&loop](std::function<void()> block) { loop.post(std::move(block)); }, redirectsLimit(), replyLimits());
 }
 
 void TallyHttpAsyncTask::cancelTask() { connection_->cancel(); }

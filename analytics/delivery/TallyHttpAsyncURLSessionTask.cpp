@@ -24,7 +24,7 @@ ITallyHttpAsyncTaskClass const& TallyHttpAsyncURLSessionTask::taskClass() {
 void TallyHttpAsyncURLSessionTask::resume() {
     // The platform makes one serial delegate queue per session, and a session per task.
     auto queue = std::make_shared<platform::WorkQueue>("com.Tally.URLSessionDelegateQueue");
-    task_->start([queue](std::function<void()> block) { queue->async(std::move(block)); }, 0);
+    task_->start([queue](std::function<void()> block) { queue->async(std::move(block)); }, 0, replyLimits());
 }
 
 void TallyHttpAsyncURLSessionTask::startInRunLoop(platform::SdkLoop&) { resume(); }

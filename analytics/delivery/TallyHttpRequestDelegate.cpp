@@ -1,5 +1,7 @@
 #include "analytics/delivery/TallyHttpRequestDelegate.h"
 
+#include <algorithm>
+
 #include "analytics/delivery/TallyDeliveryAgent.h"
 
 TallyHttpRequestDelegate::TallyHttpRequestDelegate(std::shared_ptr<TallyHttpAsyncTaskDelegate> requester,
@@ -15,7 +17,8 @@ platform::Error TallyHttpRequestDelegate::errorFor(HttpNetworkThread::Failure co
     return e;
 }
 
-void TallyHttpRequestDelegate::start(Executor executor, int32_t redirectsLimit) {
+void TallyHttpRequestDelegate::start(Executor executor, int32_t redirectsLimit,
+                                     ITallyHttpAsyncTask::ReplyLimits const& limits) {
     HttpNetworkThread::Request request;
     {
         std::lock_guard lock(mutex_);
@@ -27,6 +30,9 @@ void TallyHttpRequestDelegate::start(Executor executor, int32_t redirectsLimit) 
         request = originalRequest_;
     }
     request.redirectsLimit = redirectsLimit;
+    request.maxBodyBytes = limits.maxBodyBytes;
+    request.keepFirstBytesOnly = limits.keepFirstBytesOnly;
+    request.deadline = std::chrono::milliseconds(int64_t(std::max(0.0, limits.deadlineSeconds) * 1000.0));
     uint64_t id = HttpNetworkThread::instance().start(std::move(request), shared_from_this());
     std::lock_guard lock(mutex_);
     transfer_ = id;

@@ -23,7 +23,7 @@ public:
                              std::weak_ptr<ITallyHttpAsyncTask> task, HttpNetworkThread::Request request);
 
     // Sends the request; results go through executor. Later calls do nothing.
-    void start(Executor executor, int32_t redirectsLimit);
+    void start(Executor executor, int32_t redirectsLimit, ITallyHttpAsyncTask::ReplyLimits const& limits);
     bool isDone() const { return done_.load(); }
     HttpNetworkThread::Request const& originalRequest() const { return originalRequest_; }
 

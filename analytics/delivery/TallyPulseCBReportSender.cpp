@@ -98,6 +98,7 @@ bool TallyPulseCBReportSender::sendData(std::optional<platform::Data> body, std:
                                                            ITallyHttpAsyncTaskClass::kReloadIgnoringCacheData, self(), false);
     if (!task) return false;
     task->setTag(identifier);
+    task->setReplyLimits({kMaxReplyBytes, false, kDeadlineSeconds});
     registerNewTask(task);
     platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
     return true;

@@ -415,6 +415,8 @@ void TallyPulseEventController::asyncInvokeURLWithParams(Attempt const& attempt)
                 if (it != settings->callbacks->end() && it->second) redirects = it->second->maxRedirects;
             }
             task->setRedirectsLimit(redirects);
+            // Only the first bytes of a partner's reply are kept, so the rest need not be held.
+            task->setReplyLimits({kMaxStoredBodySize, true, kDeadlineSeconds});
             // Requests start on the SDK loop, whose thread lives as long as the process.
             platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
         });

@@ -29,6 +29,8 @@ public:
     static constexpr int64_t kAttemptValiditySeconds = 259200;
     // Reply bodies kept in an attempt (and reported) are cut to this.
     static constexpr size_t kMaxStoredBodySize = 65535;
+    // The longest a callback request may take in all.
+    static constexpr double kDeadlineSeconds = 120.0;
 
     // Empty after cleanup for the rest of the process.
     static std::shared_ptr<TallyPulseEventController> sharedInstance();

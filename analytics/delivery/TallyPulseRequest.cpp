@@ -255,6 +255,7 @@ void TallyPulseRequest::sendPulseRequestWithParams(std::optional<Value::Dict> pa
         return;
     }
     task->setTag("pulseRequest");
+    task->setReplyLimits({TallyPulseResponse::kMaxBodySize, false, kDeadlineSeconds});
     if (params) task->setTaskParams({{"params", Value(*params)}});
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -20,6 +20,8 @@ public:
     static char const* const kRequestSchemaText;
     static constexpr char const* kContentType = "application/vnd.tally.sdk-avrobin;version=2";
     static constexpr char const* kAccept = "application/vnd.tally.sdk-avrobin; version=2";
+    // The longest a configuration request may take in all.
+    static constexpr double kDeadlineSeconds = 120.0;
 
     static std::shared_ptr<TallyPulseRequest> sharedInstance();
     static platform::WorkQueue& accessQueue();

@@ -1,5 +1,6 @@
 // The transport against the loopback server: end calls, statuses, redirects under the limit and
-// the hard cap, refused schemes and header lines, certificate checks, time-outs and cancels.
+// the hard cap, refused schemes and header lines, certificate checks, time-outs, reply caps,
+// deadlines and cancels.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -8,8 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 #include <functional>
 
 #include "analytics/delivery/TallyHttpAsyncTask.h"
@@ -153,21 +158,27 @@ TEST(HttpTransportTest, RedirectsAreCountedCappedAndResolved) {
     EXPECT_EQ(server.requestCount() - before, 21u);
 }
 
-TEST(HttpTransportTest, A307SendsTheFirstRequestAgainOthersBecomeGet) {
+TEST(HttpTransportTest, A307Or308SendsTheFirstRequestAgainOthersBecomeGet) {
     HttpTestServer server;
     server.on("/temp", Reply::redirect(307, "/target"));
     server.on("/found", Reply::redirect(302, "/target"));
+    server.on("/moved", Reply::redirect(308, "/target"));
     server.on("/target", Reply::answer(200));
     ITallyHttpAsyncTask::HeaderFields const headers{{"content-type", "application/octet-stream"}, {"X-Tag", "t1"}};
     ASSERT_EQ(send(connection(), "POST", server.url("/temp"), headers, "payload").end.kind, "success");
     ASSERT_EQ(send(connection(), "POST", server.url("/found"), headers, "payload").end.kind, "success");
+    Sent moved = send(connection(), "POST", server.url("/moved"), headers, "payload");
+    ASSERT_EQ(moved.end.kind, "success");
+    EXPECT_FALSE(moved.task->redirectDroppedBody());
     auto r = server.requests();
-    ASSERT_EQ(r.size(), 4u);
-    EXPECT_EQ(r[1].method, "POST");
-    EXPECT_EQ(r[1].path, "/target");
-    EXPECT_EQ(r[1].body, "payload");
-    EXPECT_EQ(r[1].header("content-type"), "application/octet-stream");
-    EXPECT_EQ(r[1].header("x-tag"), "t1");
+    ASSERT_EQ(r.size(), 6u);
+    for (size_t i : {1u, 5u}) {
+        EXPECT_EQ(r[i].method, "POST");
+        EXPECT_EQ(r[i].path, "/target");
+        EXPECT_EQ(r[i].body, "payload");
+        EXPECT_EQ(r[i].header("content-type"), "application/octet-stream");
+        EXPECT_EQ(r[i].header("x-tag"), "t1");
+    }
     EXPECT_EQ(r[3].method, "GET");
     EXPECT_EQ(r[3].body, "");
     EXPECT_EQ(r[3].header("x-tag"), "t1");
@@ -303,6 +314,119 @@ TEST(HttpTransportTest, StallsTimeOutAndCancelsEndAsEachClassSays) {
     EXPECT_EQ(bad.end.kind, "fail");
     EXPECT_FALSE(bad.end.response->error());
     EXPECT_FALSE(TallyNetworkUtil::lastNetworkOperationError());
+}
+
+// One reply per connection, made up while it is sent and never held: `total` bytes of body
+// (endless when 0), `chunk` bytes at a time, `pause` apart, until the peer goes away.
+class StreamingServer {
+public:
+    StreamingServer(size_t total, size_t chunk, std::chrono::milliseconds pause) : total_(total), chunk_(chunk), pause_(pause) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_, 4) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("no loopback socket");
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~StreamingServer() {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/stream"; }
+
+private:
+    void serve() {
+        while (!stop_) {
+            int fd = ::accept(listen_, nullptr, nullptr);
+            if (fd < 0) return;
+            timeval tv{0, 200000};
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+            char request[4096];
+            (void)::recv(fd, request, sizeof request, 0);
+            std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
+            head += total_ ? "Content-Length: " + std::to_string(total_) + "\r\n\r\n" : "\r\n";
+            bool open = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == ssize_t(head.size());
+            std::vector<char> const bytes(chunk_, 'z');
+            for (size_t sent = 0; open && !stop_ && (total_ == 0 || sent < total_);) {
+                size_t const n = total_ ? std::min(chunk_, total_ - sent) : chunk_;
+                ssize_t const w = ::send(fd, bytes.data(), n, MSG_NOSIGNAL);
+                if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) open = false;
+                if (w > 0) sent += size_t(w);
+                if (pause_.count()) std::this_thread::sleep_for(pause_);
+            }
+            ::close(fd);
+        }
+    }
+    size_t total_, chunk_;
+    std::chrono::milliseconds pause_;
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The process's peak resident size in bytes, after the peak was reset where the kernel allows.
+size_t peakResident() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return size_t(std::stoull(line.substr(6))) * 1024;
+    return 0;
+}
+void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+TEST(HttpTransportTest, RepliesAreCappedWhileTheyArriveAndEveryRequestHasADeadline) {
+    size_t constexpr cap = size_t(1) << 20;
+    // A 400 MiB reply fails the request once the cap is passed; what was read is never much more.
+    {
+        StreamingServer big(size_t(400) << 20, 64 * 1024, 0ms);
+        resetPeakResident();
+        size_t const before = peakResident();
+        auto const started = std::chrono::steady_clock::now();
+        Sent s;
+        s.task = connection().sendMethod("GET", big.url(), {}, {}, 10.0, 4, s.recorder, false);
+        s.task->setReplyLimits({cap, false, 60.0});
+        s.task->startInRunLoop(platform::SdkLoop::shared());
+        s.end = s.recorder->waitEnd(30s);
+        ASSERT_EQ(s.end.kind, "fail");
+        EXPECT_EQ(s.end.response->error()->code, -1103);
+        EXPECT_LE(s.end.response->body().size(), cap);
+        size_t const grown = peakResident() - std::min(before, peakResident());
+        std::printf("peak resident grew by %.1f MiB for a 400 MiB reply capped at 1 MiB\n", double(grown) / (1 << 20));
+        EXPECT_LT(grown, cap + (size_t(16) << 20));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+    }
+    // Where only the first bytes matter the rest is read and dropped, and the request succeeds.
+    {
+        StreamingServer big(size_t(4) << 20, 64 * 1024, 0ms);
+        Sent s;
+        s.task = session().sendMethod("GET", big.url(), {}, {}, 10.0, 4, s.recorder, false);
+        s.task->setReplyLimits({65535, true, 60.0});
+        s.task->startInRunLoop(platform::SdkLoop::shared());
+        s.end = s.recorder->waitEnd(30s);
+        ASSERT_EQ(s.end.kind, "success");
+        EXPECT_EQ(s.end.response->body().size(), 65535u);
+    }
+    // A reply that trickles on for ever never stalls, so only the deadline ends it.
+    {
+        StreamingServer endless(0, 1, 50ms);
+        auto const started = std::chrono::steady_clock::now();
+        Sent s;
+        s.task = connection().sendMethod("GET", endless.url(), {}, {}, 5.0, 4, s.recorder, false);
+        s.task->setReplyLimits({cap, false, 1.0});
+        s.task->startInRunLoop(platform::SdkLoop::shared());
+        s.end = s.recorder->waitEnd(30s);
+        ASSERT_EQ(s.end.kind, "fail");
+        EXPECT_EQ(s.end.response->error()->code, -1001);
+        auto const took = std::chrono::steady_clock::now() - started;
+        EXPECT_GE(took, 1s);
+        EXPECT_LT(took, 5s);  // before the stall time-out could have ended it
+    }
 }
 
 TEST(HttpTransportTest, ResponsesSaveAndUrlsBuild) {
