@@ -1,5 +1,6 @@
 #include "analytics/agent/Tally.h"
 
+#include <atomic>
 #include <deque>
 
 #include "analytics/agent/TallyClock.h"
@@ -18,6 +19,9 @@
 #include "analytics/crash/TallyTLCrashReporter.h"
 #include "analytics/delivery/TallyHeartBeater.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
+#include "analytics/delivery/TallyPulseCBReportSender.h"
+#include "analytics/delivery/TallyPulseClock.h"
+#include "analytics/delivery/TallyPulseEventController.h"
 #include "analytics/delivery/TallyProtocolData.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/NotificationCenter.h"
@@ -35,6 +39,7 @@ std::recursive_mutex& classLock() {
 int const observerTag = 0;
 
 struct Record {
+    std::atomic<bool> recording{false};
     std::mutex mutex;
     std::optional<std::string> apiKey;
     std::deque<Tally::Event> events;
@@ -97,6 +102,28 @@ bool errorArgumentsValid(char const* errorId, char const* message) {
     return TallyUtil::errorTextsPresent(errorId, message);
 }
 
+// A stored configuration still fresh and with callbacks is kept (only an ad-tracking change
+// asks again); otherwise a new one is requested. An expired one is dropped first.
+void refreshPulseConfiguration() {
+    auto controller = TallyPulseEventController::sharedInstance();
+    if (!controller) return;
+    auto maps = TallyGlobalPersistentManager::sharedInstance();
+    std::shared_ptr<TallyPulseSettings> pulse;
+    maps->processReadOperationForPersistentGlobalsMapSync([&](platform::Value::Dict const& map) {
+        auto it = map.find("pulseSettings");
+        if (it != map.end()) pulse = it->second.objectAs<TallyPulseSettings>();
+    });
+    auto const now = static_cast<int64_t>(TallyPulseClock::now() * 1000.0);
+    if ((pulse ? pulse->expirationTTL : 0) <= now) {
+        if (pulse) maps->processWriteOperationForPersistentGlobalsMap([](platform::Value::Dict& map) { map.erase("pulseSettings"); });
+        pulse = nullptr;
+    }
+    if (pulse && pulse->nextRefreshTTL > now && pulse->expirationTTL > now && pulse->callbacks && !pulse->callbacks->empty())
+        controller->updatePulseForAdTracking();
+    else
+        controller->makePulseRequest();
+}
+
 bool inactiveOrBackground(int state) { return state == 1 || state == 2; }
 int applicationState() { return platform::DeviceFacts::profile().applicationState.value_or(0); }
 
@@ -113,6 +140,7 @@ T guardedResult(T fallback, F&& body) noexcept {
 }  // namespace
 
 void Tally::remember(Event event) {
+    if (!record().recording.load(std::memory_order_relaxed)) return;
     std::lock_guard lock(record().mutex);
     auto& events = record().events;
     events.push_back(std::move(event));
@@ -281,6 +309,8 @@ void Tally::createAndSendSession() {
         setEventLoggingEnabled(s->eventLoggingEnabled());
         setCrashReportingEnabled(s->crashReportingEnabled());
         setAge(s->age());
+        informDelegateOfNewSession();
+        if (s->pulseMonitoringEnabled()) refreshPulseConfiguration();
         if (auto id = s->userID()) setUserID(id);
         if (auto g = s->gender()) setGender(g);
         if (auto f = facade()) {
@@ -303,6 +333,8 @@ void Tally::informDelegateOfNewSession() {
             d = delegateSlot().delegate;
         }
         if (!d) return;
+        // The session is made on the session queue: waited for, so its id is the new one.
+        if (auto f = facade()) f->startTime();
         d->tallySessionDidCreateWithInfo({{"apiKey", platform::Value(settings()->apiKey().value_or(""))},
                                           {"sessionId", platform::Value(getSessionID())}});
     });
@@ -330,7 +362,7 @@ int Tally::logEvent(char const* name, bool timed) {
             TallyUtil::log(2, kBadName);
             return kRefused;
         }
-        remember(Event{name, timed, false, {}});
+        if (record().recording.load(std::memory_order_relaxed)) remember(Event{name, timed, false, {}});
         auto f = facade();
         if (!f) return kRefused;  // no session to take it, and nothing cached
         return f->recordEvent(std::string(name), std::nullopt, timed);
@@ -349,12 +381,17 @@ int Tally::logEventChecked(char const* name, Parameters const* parameters, bool 
         }
         std::optional<platform::Value::Dict> params;
         if (parameters) params = toDict(*parameters);
-        remember(Event{name, timed, false, parameters ? *parameters : Parameters{}});
+        if (record().recording.load(std::memory_order_relaxed))
+            remember(Event{name, timed, false, parameters ? *parameters : Parameters{}});
         int status = kRefused;
         // Decided under the cache's lock, so an event never falls between cache and session.
         TallyPreCacheEventManager::sharedInstance()->processWriteSync([&](TallyPreCacheEventManager::PreCacheLog& log) {
             if (auto f = facade()) {
                 status = f->recordEvent(std::string(name), params, timed);
+            } else if (log.size() >= TallyPreCacheEventManager::kMaxEvents) {
+                TallyUtil::log(2, std::string("Tally: Event not cached -- the pre-session cache is full, eventName[") +
+                                      name + "] dropped");
+                status = kLogFull;
             } else {
                 log.emplace_back(std::string(name), params, timed);
                 status = kCached;
@@ -370,7 +407,7 @@ void Tally::endTimedEvent(char const* name, std::optional<Parameters> const& par
             TallyUtil::log(2, kBadName);
             return;
         }
-        {
+        if (record().recording.load(std::memory_order_relaxed)) {
             std::lock_guard lock(record().mutex);
             for (Event& e : record().events) {
                 if (e.timed && !e.ended && e.name == name) {
@@ -390,6 +427,17 @@ void Tally::logError(char const* errorId, char const* message, std::optional<pla
     TallyUtil::guarded([&] {
         if (!errorArgumentsValid(errorId, message)) return;
         if (auto f = facade()) f->recordError(std::string(errorId), std::string(message), error, Data{});
+    });
+}
+
+void Tally::logPaymentTransaction(SKPaymentTransaction const& transaction, std::function<void(int32_t)> statusCallback) {
+    TallyUtil::guarded([&] {
+        if (auto f = facade()) {
+            f->recordTransaction(transaction, std::move(statusCallback));
+        } else {
+            TallyUtil::log(2, "Tally: Transaction not logged -- no session has been started.");
+            if (statusCallback) statusCallback(0);
+        }
     });
 }
 
@@ -725,6 +773,7 @@ void Tally::shutdown() {
         TallyHeartBeater::cleanup();
         TallyFileCache::cleanup();
         TallyGlobalVariableStorage::cleanup();
+        TallyPulseCBReportSender::cleanup();
     });
 }
 
@@ -734,6 +783,8 @@ std::optional<std::string> Tally::sessionApiKey() {
     std::lock_guard lock(record().mutex);
     return record().apiKey;
 }
+
+void Tally::setRecordingEvents(bool on) { record().recording.store(on); }
 
 std::vector<Tally::Event> Tally::events() {
     std::lock_guard lock(record().mutex);

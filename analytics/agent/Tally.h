@@ -3,6 +3,7 @@
 // work to the session façade, which answers event statuses at once and records on its queue.
 // Every operation is safe from any thread and never throws.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "analytics/delivery/TallyStoreKit.h"
 #include "platform/base/Value.h"
 
 class TallyDelegate;
@@ -65,6 +67,11 @@ public:
     static int logEvent(char const* name, Parameters const& parameters, bool timed);
     static void endTimedEvent(char const* name, std::optional<Parameters> const& parameters);
     static void logError(char const* errorId, char const* message, std::optional<platform::Error> const& error);
+    // A finished store purchase: logged as "Tally.purchase" with its receipt once the store
+    // (TallyStoreKit, installed by the host) has described the product. The callback hears 0 not
+    // recorded, 1 recorded, 2 a limit or a receipt over 100 KB; it runs on the recorder's queue.
+    static void logPaymentTransaction(SKPaymentTransaction const& transaction,
+                                      std::function<void(int32_t)> statusCallback);
     static void logPageView();
     // Page views counted from a navigation or tab-bar host's delegate slot.
     static void logAllPageViews(std::shared_ptr<TallyPageViewHost> const& target);
@@ -125,7 +132,8 @@ public:
     // Drops the session, file cache and settings; the next start is a first one again.
     static void shutdown();
 
-    // What the host asked of the agent in this process (tests): the API key and the events.
+    // What the host asked of the agent in this process (tests): the API key, and the events
+    // while recording them is switched on (it is off unless a test asks for it).
     struct Event {
         std::string name;
         bool timed = false;
@@ -134,6 +142,7 @@ public:
     };
     static std::optional<std::string> sessionApiKey();
     static std::vector<Event> events();
+    static void setRecordingEvents(bool on);
     // Shuts the agent down and forgets the record.
     static void reset();
 

@@ -10,6 +10,9 @@
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyHttpAsyncTask.h"
+#include "analytics/delivery/TallyPulseCBReportSender.h"
+#include "analytics/delivery/TallyPulseSessionSeam.h"
+#include "analytics/delivery/TallyTransaction.h"
 #include "platform/base/DeviceFacts.h"
 
 namespace {
@@ -35,10 +38,31 @@ bool analyticsSwitchedOff() {
             auto pulse = it->second.objectAs<TallyPulseSettings>();
             if (!pulse) return;
             Value::Dict const analytics = pulse->analytics();
+            // Only an explicit false switches analytics off; a configuration without the flag
+            // leaves them on.
             auto flag = analytics.find("analytics_enabled");
-            off = flag == analytics.end() || flag->second.toBool() != true;
+            off = flag != analytics.end() && flag->second.toBool() == false;
         });
     return off;
+}
+
+// The configuration and purchase code reach the current session through the façade.
+void installSessionSeam() {
+    TallyPulseSessionSeam seam;
+    seam.currentSessionStartTime = [] {
+        auto f = TallyImpl::currentSession();
+        return f ? f->startTime() : std::nullopt;
+    };
+    seam.currentSessionEndTime = [] {
+        auto f = TallyImpl::currentSession();
+        return f ? f->endTime() : std::nullopt;
+    };
+    seam.recordEvent = [](std::string const& name, Value::Dict const& params, bool timed,
+                          std::shared_ptr<TallyTransaction> const& transaction) -> int32_t {
+        auto f = TallyImpl::currentSession();
+        return f ? f->recordEvent(name, params, timed, transaction) : TallyImpl::kInvalid;
+    };
+    TallyPulseSessionSeam::install(std::move(seam));
 }
 
 }  // namespace
@@ -94,6 +118,8 @@ TallyImpl::TallyImpl() : queue_(std::make_shared<platform::WorkQueue>(kQueueLabe
         TallyDataSender::setupInstanceWithQueue(queue, TallyBackgroundTaskTracker::defaultTracker());
         if (auto sender = TallyDataSender::instance()) sender->setHttpAsyncTaskClass(&TallyHttpAsyncTask::taskClass());
     });
+    queue_->async([queue] { TallyPulseCBReportSender::setupInstanceWithQueue(queue); });
+    installSessionSeam();
     isBackgroundSupported_ = platform::DeviceFacts::profile().multitaskingSupported;
 }
 
@@ -168,6 +194,15 @@ void TallyImpl::recordError(std::optional<std::string> id, std::optional<std::st
 void TallyImpl::recordError(std::optional<std::string> id, std::optional<std::string> message, std::string exception,
                             int type, std::optional<Data> report) {
     forward([=](TallySession& s) { s.recordError(id, message, exception, type, report); });
+}
+void TallyImpl::recordTransaction(SKPaymentTransaction transaction, TransactionStatusCallback statusCallback) {
+    queue_->async([this, self = shared_from_this(), transaction = std::move(transaction),
+                   statusCallback = std::move(statusCallback)]() mutable {
+        if (session_)
+            session_->recordTransaction(std::move(transaction), std::move(statusCallback));
+        else if (statusCallback)
+            statusCallback(0);
+    });
 }
 void TallyImpl::markSessionAsResuming() { forward([](TallySession& s) { s.markSessionAsResuming(); }); }
 void TallyImpl::resumeSession() { forward([](TallySession& s) { s.resumeSession(); }); }

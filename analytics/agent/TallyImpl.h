@@ -51,6 +51,10 @@ public:
     void setGenderAsString(std::optional<std::string> gender);
     void setAgeInYears(int age);
     void endTimedEvent(std::optional<std::string> name, std::optional<Value::Dict> parameters);
+    // A store purchase, handed to the session's transaction recorder; with no session the
+    // callback hears 0 (not recorded).
+    using TransactionStatusCallback = TallySession::TransactionStatusCallback;
+    void recordTransaction(SKPaymentTransaction transaction, TransactionStatusCallback statusCallback);
     void recordError(std::optional<std::string> errorId, std::optional<std::string> message,
                      std::optional<TallySession::ExceptionInfo> exception, std::optional<Data> liveReport);
     void recordError(std::optional<std::string> errorId, std::optional<std::string> message,

@@ -27,6 +27,8 @@ private:
 class TallyPreCacheEventManager {
 public:
     using PreCacheLog = std::vector<TallyPreCacheEvent>;
+    // Held at most, as many as a paused session holds: beyond that an event is dropped.
+    static constexpr size_t kMaxEvents = 1000;
     static std::shared_ptr<TallyPreCacheEventManager> sharedInstance();
     // Runs the block with the list, under the manager's lock; a block must not call it again.
     template <class F>

@@ -8,6 +8,8 @@
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyDataSender.h"
+#include "analytics/delivery/TallyPulseEventController.h"
+#include "analytics/delivery/TallyRecordTransactionRequestManager.h"
 #include "analytics/delivery/TallyProtocolData.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/NotificationCenter.h"
@@ -35,6 +37,11 @@ std::string text(std::optional<Value::Dict> const& d) { return d ? Value(*d).des
 
 std::optional<double> seconds(std::optional<platform::Date> d) {
     return d ? std::optional<double>(d->secondsSince1970) : std::nullopt;
+}
+
+// The configuration controller matches the event against the stored callback triggers.
+void processPulseEvent(std::string const& name, Value::Dict const& params) {
+    if (auto controller = TallyPulseEventController::sharedInstance()) controller->processEvent(name, params);
 }
 
 }  // namespace
@@ -111,11 +118,16 @@ Value::Dict TallySession::pulseTimes() const {
     return {{"sessionStartTimeForPulse", Value(start)}, {"sessionEndTimeForPulse", Value(endTime_.value_or(start))}};
 }
 
+void TallySession::recordTransaction(SKPaymentTransaction transaction, TransactionStatusCallback statusCallback) {
+    TallyRecordTransactionRequestManager::sharedInstance()->recordTransaction(std::move(transaction),
+                                                                              std::move(statusCallback));
+}
+
 void TallySession::sendPulseSessionEnd() {
     if (!settings()->pulseMonitoringEnabled()) return;
     Value::Dict params = pulseTimes();
     params["totalSessionBgTime"] = Value(totalPauseIntervalMillis_);
-    if (auto pulse = neighbours().processPulseEvent) pulse("tally.session_end", params);
+    processPulseEvent("tally.session_end", params);
 }
 
 std::shared_ptr<TallySession> TallySession::sessionWithApiKey(std::string const& apiKey, platform::Date startTime,
@@ -143,7 +155,7 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(std::string const&
     }
     removeCurrentSessionFile();
     auto session = create(apiKey, settings()->appVersion(), startTime);
-    if (n.processPulseEvent) n.processPulseEvent("tally.session_start", session->pulseTimes());
+    processPulseEvent("tally.session_start", session->pulseTimes());
     TallyUtil::log(2, "TallySession: Created active session with API[" + apiKey + "]");
     if (!preCacheLog.empty()) {
         TallyUtil::log(2, "TallySession: Recording " + std::to_string(preCacheLog.size()) +
@@ -408,12 +420,10 @@ unsigned TallySession::recordEvent(std::optional<std::string> const& name, std::
     }
     auto event = std::make_shared<TallyEvent>(*name, timed, parameters, std::move(transaction));
     if (settings()->pulseMonitoringEnabled()) {
-        if (auto pulse = neighbours().processPulseEvent) {
-            Value::Dict params = parameters.value_or(Value::Dict{});
-            params["eventLogId"] = Value(event->eventLogId());
-            for (auto const& [k, v] : pulseTimes()) params[k] = v;
-            pulse(*name, params);
-        }
+        Value::Dict params = parameters.value_or(Value::Dict{});
+        params["eventLogId"] = Value(event->eventLogId());
+        for (auto const& [k, v] : pulseTimes()) params[k] = v;
+        processPulseEvent(*name, params);
     }
     if (isPaused()) {
         // Bounded like the log it waits for: beyond that it could never be logged anyway.

@@ -19,6 +19,7 @@
 #include "analytics/agent/TallyPreCacheEventManager.h"
 #include "analytics/agent/TallyWatchConnectivityDelegate.h"
 #include "analytics/delivery/TallyDataSenderDelegate.h"
+#include "analytics/delivery/TallyStoreKit.h"
 #include "platform/base/KeyedArchive.h"
 
 using platform::Data;
@@ -38,10 +39,9 @@ public:
         std::string name, reason;
     };
 
-    // What the session needs of its neighbours: the pulse event controller, the crash reporter
-    // and the transaction recorder. Each is a quiet stand-in until the neighbour is wired in.
+    // What the session needs of the crash reporter, which start-up installs when crash
+    // reporting is on; until then there is no pending report.
     struct Neighbours {
-        std::function<void(std::string const& name, Value::Dict const& params)> processPulseEvent;
         std::function<bool()> hasPendingCrashReport;
         std::function<std::optional<Data>(platform::Error* error)> loadPendingCrashReportData;
         std::function<void()> purgePendingCrashReport;
@@ -100,6 +100,9 @@ public:
     unsigned recordEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& parameters,
                          bool timed = false, std::shared_ptr<platform::Archivable> transaction = nullptr);
     void endTimedEvent(std::optional<std::string> const& name, std::optional<Value::Dict> const& parameters);
+    // The purchase goes to the transaction recorder, which logs it on the current session.
+    using TransactionStatusCallback = std::function<void(int32_t)>;
+    void recordTransaction(SKPaymentTransaction transaction, TransactionStatusCallback statusCallback);
     void endTimedEvents();
     int totalEventCount() const;
     void recordError(std::optional<std::string> const& errorId, std::optional<std::string> const& message,

@@ -11,6 +11,7 @@
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyProtocolData.h"
+#include "analytics/delivery/TallyTransaction.h"
 #include "platform/base/DeviceFacts.h"
 
 namespace {
@@ -155,7 +156,8 @@ std::optional<Data> TallySession::data() {
         auto const& t = eventLog_[i]->transaction();
         if (!t || n++ == kMaxCount) continue;
         P::appendByte(1, d);
-        P::appendLargeData(platform::KeyedArchive::encode(Value(t)), d);
+        auto const purchase = std::dynamic_pointer_cast<TallyTransaction>(t);
+        P::appendLargeData(purchase ? purchase->receiptData : Data{}, d);
     }
     return d;
 }

@@ -333,7 +333,8 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         if (settings()->pulseMonitoringEnabled() && pulse) {
             auto const& analytics = pulse->analytics();
             auto it = analytics.find("analytics_enabled");
-            optedOut = it == analytics.end() || it->second.asBool() != true;
+            // Switched off only by an explicit false, as event recording is.
+            optedOut = it != analytics.end() && it->second.toBool() == false;
         }
         if (!optedOut && TallyUtil::hasUserOptedOut() && !settings()->optOutSessionPending()) optedOut = true;
         if (optedOut) {

@@ -16,6 +16,7 @@
 #include "analytics/agent/TallyEvent.h"
 #include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallyiOSUtil.h"
+#include "analytics/delivery/TallyTransaction.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Digests.h"
 #include "platform/base/Directories.h"
@@ -146,6 +147,7 @@ void TallyUtil::registerArchiveClasses() {
         TallyPulseSettings::registerArchiveClass();
         TallySession::registerArchiveClass();
         TallyWatchSession::registerArchiveClass();
+        TallyTransaction::registerArchiveClass();
         return true;
     }();
     (void)registered;

@@ -44,6 +44,7 @@ protected:
         setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
         ASSERT_TRUE(mountWithoutLevel2());
         Tally::reset();
+        Tally::setRecordingEvents(true);
         MenuFixture::SetUp();
     }
     // The analytics events logged so far whose names start with prefix.

@@ -84,6 +84,7 @@ protected:
             return music_services::Bytes{};
         });
         Tally::reset();
+        Tally::setRecordingEvents(true);
     }
     void TearDown() override {
         Overlay::platformCalls() = {&::allowCellularDownload, &::downloadOverlayHook};

@@ -18,3 +18,6 @@ zelv_benchmark(agent_session_bench SOURCES bench/SessionBench.cpp DEPS zelv_agen
 zelv_test(agent_store_test TSAN SOURCES tests/StoreTest.cpp DEPS zelv_agent zelv::zlib)
 zelv_test(agent_watch_test TSAN SOURCES tests/WatchTest.cpp DEPS zelv_agent)
 zelv_benchmark(agent_core_bench SOURCES bench/AgentBench.cpp DEPS zelv_agent zelv::jansson zelv::zlib)
+# The public calls end to end: configuration, partner callback, callback report and purchase
+# against loopback servers.
+zelv_test(agent_public_end_to_end_test TSAN SOURCES tests/PublicInterfaceEndToEndTest.cpp DEPS zelv_agent)

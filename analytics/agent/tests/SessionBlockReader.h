@@ -65,6 +65,7 @@ struct Block {
     std::vector<Event> events;
     int32_t totalErrors = 0;
     std::vector<Error> errors;  // the crash entry last, when there is one
+    std::vector<Bytes> receipts;  // of the purchases
 };
 
 // A watch block has no truncated flag and no transaction count.
@@ -111,7 +112,10 @@ inline Block readBlock(Cursor& c, bool watch = false) {
     }
     c.skip("ihhh");
     if (!watch)
-        for (int i = c.u16(); i > 0; --i) c.skip("bL");
+        for (int i = c.u16(); i > 0; --i) {
+            c.skip("b");
+            k.receipts.push_back(c.raw(uint32_t(c.n(4))));
+        }
     return k;
 }
 

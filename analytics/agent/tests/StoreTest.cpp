@@ -294,17 +294,23 @@ TEST_F(Store, SendingOptOutPendingSavedResponseAndReset) {
     // Logs are reset after a send even when the current session was not included.
     onQueue([&] { EXPECT_TRUE(s->eventLog().empty()); });
 
-    // Remote configuration without "analytics_enabled" under pulse monitoring opts out too.
+    // Remote configuration with "analytics_enabled" false under pulse monitoring opts out too;
+    // one without the flag does not.
     TallyUtil::setTallyOptOut(false);
     auto pulse = std::make_shared<TallyPulseSettings>();
+    pulse->setAnalytics({{"analytics_enabled", Value(false)}});
     TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentGlobalsMap(
         [pulse](Value::Dict& m) { m["pulseSettings"] = Value(pulse); });
     TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(true);
     onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
     EXPECT_EQ(stored(), 1u);
-    TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(false);
+    pulse->setAnalytics({});
     onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
     EXPECT_EQ(stored(), 2u);
+    pulse->setAnalytics({{"analytics_enabled", Value(false)}});
+    TallyGlobalVariableStorage::sharedInstance()->setPulseMonitoringEnabled(false);
+    onQueue([&] { s->sendSessionsToServerIncludingCurrentSession(true); });
+    EXPECT_EQ(stored(), 3u);
     // The sender builds its bodies from the session: a whole report with the stored block.
     auto blocks = sender->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey());
     std::optional<Data> body;

@@ -10,6 +10,7 @@
 #include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
 #include "analytics/agent/TallyImpl.h"
+#include "analytics/agent/TallyPreCacheEventManager.h"
 #include "analytics/agent/TallyPulseSettings.h"
 #include "analytics/agent/TallySessionBuilder.h"
 #include "analytics/agent/TallySessionInfo.h"
@@ -114,13 +115,26 @@ TEST_F(Agent, StartDeferredUntilLaunchedThenStatusesAndOrder) {
     // The cached event went out with the first session's report.
     EXPECT_EQ(sentEvents(), std::vector<std::string>{"EARLY"});
 
-    // A stored configuration without "analytics_enabled": 6, and nothing queued.
+    // A stored configuration without "analytics_enabled" leaves analytics on; with it false: 6,
+    // and nothing queued.
     auto pulse = std::make_shared<TallyPulseSettings>();
     TallyGlobalPersistentManager::sharedInstance()->processWriteOperationForPersistentGlobalsMap(
         [pulse](Value::Dict& m) { m["pulseSettings"] = Value(pulse); });
+    EXPECT_NE(Tally::logEvent("ON"), Tally::kAnalyticsDisabled);
+    pulse->setAnalytics({{"analytics_enabled", Value(false)}});
+    impl->queue().sync([] {});
     size_t const before = names().size();
     EXPECT_EQ(Tally::logEvent("OFF"), Tally::kAnalyticsDisabled);
     EXPECT_EQ(names().size(), before);
+}
+
+TEST_F(Agent, PreSessionCacheHoldsAsManyAsAPausedSessionAndDropsTheRest) {
+    for (size_t i = 0; i < TallyPreCacheEventManager::kMaxEvents; ++i) ASSERT_EQ(Tally::logEvent("EARLY"), Tally::kCached);
+    EXPECT_EQ(Tally::logEvent("LATE"), Tally::kLogFull);
+    Tally::startSession("KEY");
+    auto const logged = sentEvents();  // recorded into the first session and sent with it
+    EXPECT_EQ(logged.size(), TallyPreCacheEventManager::kMaxEvents);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "LATE"), 0);
 }
 
 TEST_F(Agent, LifeCycleWindowEndAndCleanup) {

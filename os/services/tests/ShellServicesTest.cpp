@@ -184,6 +184,7 @@ class GameServicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Tally::reset();
+        Tally::setRecordingEvents(true);
         ShellBridge::set(&shell);
         game_center::services().setAuthenticated(true);
     }

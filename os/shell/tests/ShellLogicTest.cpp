@@ -59,6 +59,7 @@ protected:
         os::MainQueue::shared().clear();
         os::RatingPrompt::setPlatform(std::make_unique<QuietRating>());
         Tally::reset();
+        Tally::setRecordingEvents(true);
         delegate = launched();
         os::MainQueue::shared().drain(nowMs());
         log.clear();
@@ -460,6 +461,7 @@ struct RecordingView : os::GameCenterView {
 
 TEST(RootViewController, GameCenterShownOnceClosedOnceAndChallengesStartTheirLevel) {
     Tally::reset();
+    Tally::setRecordingEvents(true);
     std::vector<std::string> opened;
     int presents = 0;
     std::function<void()> finish;

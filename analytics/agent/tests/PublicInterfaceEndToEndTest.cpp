@@ -1,0 +1,178 @@
+// The agent driven only through its public calls, with the real senders against loopback
+// servers: pulse on, the delegate hears of the new session and the session asks for the
+// configuration; the served configuration's trigger
+// makes a logged event call the partner and the callback report is posted; a purchase through a
+// store the host installed reaches the session report with its receipt.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "analytics/agent/Tally.h"
+#include "analytics/agent/TallyDelegate.h"
+#include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/tests/SessionBlockReader.h"
+#include "analytics/delivery/TallyNetworkUtil.h"
+#include "analytics/delivery/TallyPulseEventController.h"
+#include "analytics/delivery/TallyStoreKit.h"
+#include "analytics/delivery/tests/AvroTestWriter.h"
+#include "platform/base/DeviceFacts.h"
+#include "platform/base/Directories.h"
+#include "testing/HttpTestServer.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+using testing_support::HttpTestServer;
+using Reply = HttpTestServer::Reply;
+using namespace std::chrono_literals;
+
+class TestStore : public TallyStoreKit {
+public:
+    std::optional<platform::Data> appStoreReceipt() override { return receipt; }
+    void requestProducts(std::set<std::string> const& ids,
+                         std::function<void(std::optional<std::vector<SKProduct>>)> answer) override {
+        std::vector<SKProduct> products;
+        for (auto const& id : ids) products.push_back({id, "Gold pack", "0.99", "EUR"});
+        answer(products);
+    }
+    platform::Data receipt{'R', 'E', 'C', 'E', 'I', 'P', 'T', 0, 1, 2, 0xff};
+};
+
+class SessionWatcher : public TallyDelegate {
+public:
+    void tallySessionDidCreateWithInfo(platform::Value::Dict const& info) override {
+        std::lock_guard lock(mutex);
+        infos.push_back(info);
+    }
+    std::mutex mutex;
+    std::vector<platform::Value::Dict> infos;
+};
+
+class PublicInterface : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::Directories::setRootOverride(dir.path());
+        platform::DeviceProfile profile;
+        profile.applicationState = 0;
+        platform::DeviceFacts::setProfile(profile);
+        TallyStoreKit::setShared(store);
+    }
+    void TearDown() override {
+        Tally::setDelegate(nullptr);
+        Tally::reset();
+        TallyStoreKit::setShared(nullptr);
+        TallyGlobalPersistentManager::cleanup();
+        platform::DeviceFacts::setProfile({});
+        platform::Directories::setRootOverride(std::nullopt);
+    }
+    // The requests to a path that the server answered, once there are at least n of them.
+    static std::vector<HttpTestServer::Request> answered(HttpTestServer const& server, std::string const& path, size_t n,
+                                                         std::chrono::seconds timeout = 30s) {
+        auto const end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            std::vector<HttpTestServer::Request> out;
+            for (auto const& r : server.requests())
+                if (r.path == path && r.answeredStatus != 0) out.push_back(r);
+            if (out.size() >= n || std::chrono::steady_clock::now() > end) return out;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    static bool eventually(std::function<bool()> const& condition, std::chrono::seconds timeout = 30s) {
+        auto const end = std::chrono::steady_clock::now() + timeout;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    testing_support::TempDir dir;
+    std::shared_ptr<TestStore> store = std::make_shared<TestStore>();
+};
+
+}  // namespace
+
+TEST_F(PublicInterface, ConfigurationCallbackReportAndPurchaseTravelTheWholeWay) {
+    HttpTestServer service;  // reports, configuration and callback reports
+    HttpTestServer partner;  // the partner's callback endpoint
+    pulse_test::ResponseFixture configuration;
+    pulse_test::CallbackFixture callback;
+    callback.uri = partner.url("/cb?event=%{event_name}&user=%{publisher_user_id}");
+    callback.events = {pulse_test::plainEvent("LEVEL_DONE")};
+    configuration.callbacks = {callback};
+    configuration.maxAttemptsPerReport = 1;  // a report after every outcome
+    configuration.reportUrl = service.url("/pcr.do");
+    auto const reply = pulse_test::encodeResponse(configuration);
+    service.on("/config", Reply::answer(200, std::string(reply.begin(), reply.end())));
+    service.on("/aas.do", Reply::answer(200));
+    service.on("/pcr.do", Reply::answer(200));
+    partner.on("/cb", Reply::answer(200, "thanks"));
+
+    Tally::setServerURL(service.url("/aas.do"));
+    Tally::setPulseServerURL(service.url("/config"));
+    Tally::setPulseEnabled(true);
+    Tally::setUserID(std::string("player-7"));
+    auto watcher = std::make_shared<SessionWatcher>();
+    Tally::setDelegate(watcher);
+    Tally::startSession("E2E KEY");
+    {
+        std::lock_guard lock(watcher->mutex);
+        ASSERT_EQ(watcher->infos.size(), 1u);
+        EXPECT_EQ(*watcher->infos[0].at("apiKey").string(), "E2EKEY");
+        EXPECT_EQ(*watcher->infos[0].at("sessionId").string(), Tally::getSessionID());
+        EXPECT_NE(Tally::getSessionID(), "0");
+    }
+
+    // The new session asks for the configuration.
+    auto config = answered(service, "/config", 1);
+    ASSERT_EQ(config.size(), 1u);
+    EXPECT_EQ(config[0].method, "POST");
+    EXPECT_EQ(config[0].header("content-type"), "application/vnd.tally.sdk-avrobin;version=2");
+    EXPECT_FALSE(config[0].body.empty());
+    ASSERT_TRUE(eventually([] { return TallyPulseEventController::currentSettings() != nullptr; }));
+
+    // The trigger's event calls the partner with the values filled in, and the outcome is reported.
+    EXPECT_EQ(Tally::logEvent("OTHER"), Tally::kAccepted);
+    EXPECT_EQ(Tally::logEvent("LEVEL_DONE", Tally::Parameters{{"stars", int64_t(3)}}), Tally::kAccepted);
+    auto calls = answered(partner, "/cb", 1);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].method, "GET");
+    EXPECT_EQ(calls[0].query, "event=LEVEL_DONE&user=player-7");
+    auto reports = answered(service, "/pcr.do", 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].header("content-type"), "application/octet-stream");
+    EXPECT_FALSE(reports[0].body.empty());
+    EXPECT_LT(calls[0].arrival, reports[0].arrival);
+
+    // A purchase is recorded with the receipt of the installed store.
+    SKPaymentTransaction purchase;
+    purchase.transactionIdentifier = "T-1";
+    purchase.transactionState = 1;
+    purchase.payment.productIdentifier = "gold.pack";
+    std::promise<int32_t> heard;
+    Tally::logPaymentTransaction(purchase, [&heard](int32_t status) { heard.set_value(status); });
+    auto status = heard.get_future();
+    ASSERT_EQ(status.wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(status.get(), 1);
+
+    // The session's report carries the purchase event and, in its purchase list, the receipt bytes.
+    Tally::endSession();
+    bool found = false;
+    ASSERT_TRUE(eventually([&] {
+        for (auto const& r : service.requests()) {
+            if (r.path != "/aas.do") continue;
+            auto const report = block_reader::readReport(block_reader::Bytes(r.body.begin(), r.body.end()));
+            for (auto const& block : report.blocks) {
+                bool purchased = false;
+                for (auto const& e : block.events)
+                    if (e.name == "Tally.purchase" && e.params.count("fl.ProductID") && e.params.at("fl.ProductID") == "gold.pack")
+                        purchased = true;
+                if (purchased && block.receipts == std::vector<block_reader::Bytes>{store->receipt}) found = true;
+            }
+        }
+        return found;
+    }));
+}
