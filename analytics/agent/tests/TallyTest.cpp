@@ -7,6 +7,7 @@
 
 #include "analytics/agent/Tally.h"
 #include "analytics/agent/TallyClock.h"
+#include "analytics/agent/TallyDelegate.h"
 #include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
 #include "analytics/agent/TallyImpl.h"
@@ -138,6 +139,14 @@ TEST_F(Agent, PreSessionCacheHoldsAsManyAsAPausedSessionAndDropsTheRest) {
 }
 
 TEST_F(Agent, LifeCycleWindowEndAndCleanup) {
+    struct Told : TallyDelegate {
+        void tallySessionDidCreateWithInfo(platform::Value::Dict const& info) override {
+            ids.push_back(*info.at("sessionId").string());
+        }
+        std::vector<std::string> ids;  // the main thread's only
+    };
+    auto told = std::make_shared<Told>();
+    Tally::setDelegate(told);
     Tally::startSession("KEY");
     auto impl = TallyImpl::currentSession();
     ASSERT_TRUE(impl);
@@ -154,6 +163,10 @@ TEST_F(Agent, LifeCycleWindowEndAndCleanup) {
     now = now + 10.0015;  // 10,001 ms once truncated
     platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
     EXPECT_NE(impl->startTime(), first);
+    // The delegate heard of both sessions, the resumed one not again.
+    ASSERT_EQ(told->ids.size(), 2u);
+    EXPECT_NE(told->ids[0], told->ids[1]);
+    EXPECT_EQ(told->ids[1], Tally::getSessionID());
 
     // endSession waits for the end; endSessionAsync does not.
     Tally::logEvent("B");
