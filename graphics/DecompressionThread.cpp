@@ -1,5 +1,7 @@
 #include "graphics/DecompressionThread.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -24,6 +26,7 @@ std::string DecompressionThread::threadName(uint64_t index) { return "DecompThre
 int DecompressionThread::niceIncrement(bool lowEnd) { return lowEnd ? 5 : 10; }
 
 void DecompressionThread::entry(StartRecord record) {
+    platform::AlternateSignalStack::installForThisThread();
     // Per-thread nice value: only ever raised, which needs no privilege; a refusal is harmless.
     auto const tid = id_t(syscall(SYS_gettid));
     errno = 0;

@@ -1,5 +1,7 @@
 #include "save/CloudSyncThread.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <pthread.h>
 
 #include <cstdio>
@@ -99,6 +101,7 @@ size_t CloudSyncThread::failedJobs() const {
 }
 
 void CloudSyncThread::run() {
+    platform::AlternateSignalStack::installForThisThread();
     pthread_setname_np(pthread_self(), "CloudSyncThread");
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

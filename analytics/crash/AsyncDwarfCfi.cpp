@@ -795,7 +795,9 @@ tlcrash_error_t dwarf_cfa_state<machine_ptr, machine_ptr_s>::apply_state(tlcrash
     if (tlcrash_async_thread_state_has_reg(next, kPc))
         return TLCRASH_ESUCCESS;
     uint32_t ra;
-    if (tlcrash_async_thread_state_map_dwarf_reg(current, cie->return_address_register, &ra) &&
+    // Where the return address column is the pc itself (x86-64), a row without it is the
+    // outermost frame: taking the current pc would repeat this frame for ever.
+    if (tlcrash_async_thread_state_map_dwarf_reg(current, cie->return_address_register, &ra) && ra != kPc &&
         tlcrash_async_thread_state_has_reg(current, ra)) {
         tlcrash_async_thread_state_set_reg(next, kPc, tlcrash_async_thread_state_get_reg(current, ra));
         return TLCRASH_ESUCCESS;
@@ -828,12 +830,12 @@ template <typename machine_ptr, typename machine_ptr_s>
 tlcrash_unwind_error_t unwind_with(tlcrash_task_t task, const tlcrash_async_mobject* section,
                                    const Tallytlcrash_async_byteorder* byteorder, bool m64, bool debug_frame,
                                    uint64_t pc, const tlcrash_async_thread_state* current,
-                                   tlcrash_async_thread_state* next) {
+                                   tlcrash_async_thread_state* next, uint64_t scan_from = 0) {
     tlcrash_async_dwarf_cfi_reader reader;
     if (tlcrash_async_dwarf_cfi_reader_init(&reader, section, byteorder, m64, debug_frame) != TLCRASH_ESUCCESS)
         return TLCRASH_UNWIND_INVALID;
     tlcrash_async_dwarf_fde_info fde;
-    if (tlcrash_async_dwarf_cfi_reader_find_fde(&reader, 0, machine_ptr(pc), &fde) != TLCRASH_ESUCCESS)
+    if (tlcrash_async_dwarf_cfi_reader_find_fde(&reader, scan_from, machine_ptr(pc), &fde) != TLCRASH_ESUCCESS)
         return TLCRASH_UNWIND_NOT_SUPPORTED;
     const uint64_t section_address = tlcrash_async_mobject_base_address(section);
     gnu_ehptr_reader<machine_ptr> ptr_reader(byteorder);
@@ -851,6 +853,62 @@ tlcrash_unwind_error_t unwind_with(tlcrash_task_t task, const tlcrash_async_mobj
     if (state.apply_state(task, &cie, current, byteorder, next) != TLCRASH_ESUCCESS)
         return TLCRASH_UNWIND_NO_FRAME;
     return TLCRASH_UNWIND_ESUCCESS;
+}
+
+// An ELF object's .eh_frame: the index gives the FDE, and only the span from its CIE to the
+// end of both entries is copied, not the whole section.
+tlcrash_unwind_error_t unwind_elf(tlcrash_task_t task, const tlcrash_async_elf_image* image, uint64_t pc,
+                                  const tlcrash_async_thread_state* current, tlcrash_async_thread_state* next) {
+    uint64_t fde;
+    if (tlcrash_async_elf_find_fde(image, pc, &fde) != TLCRASH_ESUCCESS)
+        return TLCRASH_UNWIND_NOT_SUPPORTED;
+    const auto* order = tlcrash_async_byteorder_native();
+    // Start and end of an entry, and for an FDE the address of its CIE.
+    auto entry = [&](uint64_t at, uint64_t* end, uint64_t* cie) {
+        uint32_t length32;
+        if (tlcrash_async_task_read_uint32(task, order, at, 0, &length32) != TLCRASH_ESUCCESS || length32 == 0)
+            return false;
+        uint64_t length = length32;
+        uint64_t header = 4;
+        if (length32 == 0xFFFFFFFFu) {
+            if (tlcrash_async_task_read_uint64(task, order, at, 4, &length) != TLCRASH_ESUCCESS)
+                return false;
+            header = 12;
+        }
+        if (__builtin_add_overflow(at, header, end) || __builtin_add_overflow(*end, length, end))
+            return false;
+        if (cie == nullptr)
+            return true;
+        uint64_t pointer;
+        if (header == 4) {
+            uint32_t p32;
+            if (tlcrash_async_task_read_uint32(task, order, at, 4, &p32) != TLCRASH_ESUCCESS)
+                return false;
+            pointer = p32;
+        } else if (tlcrash_async_task_read_uint64(task, order, at, 12, &pointer) != TLCRASH_ESUCCESS) {
+            return false;
+        }
+        const uint64_t field = at + header;
+        if (pointer == 0 || pointer > field)
+            return false;
+        *cie = field - pointer;
+        return true;
+    };
+    uint64_t fdeEnd;
+    uint64_t cie;
+    uint64_t cieEnd;
+    if (!entry(fde, &fdeEnd, &cie) || !entry(cie, &cieEnd, nullptr))
+        return TLCRASH_UNWIND_NOT_SUPPORTED;
+    const uint64_t end = fdeEnd > cieEnd ? fdeEnd : cieEnd;
+    if (cie < image->eh_frame_start || end > image->eh_frame_end)
+        return TLCRASH_UNWIND_NOT_SUPPORTED;
+    tlcrash_async_mobject window;
+    if (tlcrash_async_mobject_init(&window, task, cie, end - cie, true) != TLCRASH_ESUCCESS)
+        return TLCRASH_UNWIND_NOT_SUPPORTED;
+    const tlcrash_unwind_error_t result =
+        unwind_with<uint64_t, int64_t>(task, &window, order, true, false, pc, current, next, fde - cie);
+    tlcrash_async_mobject_free(&window);
+    return result;
 }
 
 }  // namespace
@@ -940,6 +998,8 @@ tlcrash_unwind_error_t tlcrash_async_read_dwarf_frame(tlcrash_task_t task, tlcra
                                                                  uint32_t(lookup), current, next);
             tlcrash_async_mobject_free(&section);
         }
+    } else if (const tlcrash_async_elf_image* elf = tlcrash_async_elf_image_containing_address(images, lookup)) {
+        result = unwind_elf(task, elf, lookup, current, next);
     }
     tlcrash_async_image_list_set_reading(images, false);
     return result;

@@ -3,11 +3,14 @@
 void tlcrash_async_image_list_init(tlcrash_async_image_list* images, tlcrash_task_t task) {
     images->task = task;
     images->list = new AsyncSafeList<tlcrash_async_macho_image*>();
+    images->elf_list = new AsyncSafeList<tlcrash_async_elf_image*>();
 }
 
 void tlcrash_async_image_list_free(tlcrash_async_image_list* images) {
     delete images->list;
+    delete images->elf_list;
     images->list = nullptr;
+    images->elf_list = nullptr;
 }
 
 void tlcrash_async_image_list_append(tlcrash_async_image_list* images, tlcrash_async_macho_image* image) {
@@ -21,6 +24,7 @@ bool tlcrash_async_image_list_remove(tlcrash_async_image_list* images, uint64_t 
 
 void tlcrash_async_image_list_set_reading(tlcrash_async_image_list* images, bool enable) {
     images->list->setReading(enable);
+    images->elf_list->setReading(enable);
 }
 
 tlcrash_async_image_node* tlcrash_async_image_list_next(tlcrash_async_image_list* images,
@@ -32,6 +36,28 @@ tlcrash_async_macho_image* tlcrash_async_image_containing_address(tlcrash_async_
                                                                   uint64_t address) {
     for (auto* node = images->list->head(); node != nullptr; node = node->next.load()) {
         if (tlcrash_async_macho_image_contains_address(node->value, address))
+            return node->value;
+    }
+    return nullptr;
+}
+
+void tlcrash_async_image_list_append_elf(tlcrash_async_image_list* images, tlcrash_async_elf_image* image) {
+    images->elf_list->append(image);
+}
+
+bool tlcrash_async_image_list_remove_elf(tlcrash_async_image_list* images, const tlcrash_async_elf_image* image) {
+    return images->elf_list->removeFirst([image](tlcrash_async_elf_image* listed) { return listed == image; });
+}
+
+tlcrash_async_elf_image_node* tlcrash_async_image_list_next_elf(tlcrash_async_image_list* images,
+                                                                tlcrash_async_elf_image_node* current) {
+    return current == nullptr ? images->elf_list->head() : current->next.load();
+}
+
+tlcrash_async_elf_image* tlcrash_async_elf_image_containing_address(tlcrash_async_image_list* images,
+                                                                    uint64_t address) {
+    for (auto* node = images->elf_list->head(); node != nullptr; node = node->next.load()) {
+        if (tlcrash_async_elf_image_contains_address(node->value, address))
             return node->value;
     }
     return nullptr;

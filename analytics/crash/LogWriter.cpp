@@ -7,6 +7,7 @@
 #include "analytics/crash/SignalNumbers.h"
 #include "analytics/crash/ThreadSuspension.h"
 
+#include <atomic>
 #include <ctime>
 
 namespace {
@@ -26,6 +27,12 @@ enum : uint32_t {
 
 constexpr uint64_t kUnlimited = UINT64_MAX;
 constexpr uint32_t kLoadCommandUuid = 0x1B;
+constexpr uint64_t kCpuTypeX86_64 = 0x01000007;
+constexpr uint64_t kCpuSubtypeX86_64All = 3;
+// The report's operating system and processor: an unknown system (Linux has no value of its
+// own) on x86-64.
+constexpr uint32_t kOperatingSystemUnknown = 3;
+constexpr uint32_t kArchitectureX86_64 = 1;
 
 size_t packString(report_file* file, uint32_t field, const char* value) {
     return writer_pack_field(file, field, TLCRASH_PROTO_STRING, value);
@@ -106,17 +113,23 @@ size_t frameBody(const Writer& w, report_file* file, uint64_t pc, bool caller) {
     if (w.context->symbolication_strategy == 0 || w.images == nullptr || w.images->list == nullptr)
         return size;
     const uint64_t lookup = tlcrash_async_unwind_lookup_pc(pc, caller);
+    const uint32_t strategy = w.context->symbolication_strategy;
     tlcrash_async_image_list_set_reading(w.images, true);
-    if (tlcrash_async_macho_image* image = tlcrash_async_image_containing_address(w.images, lookup)) {
-        SymbolSink sizing{nullptr, 0};
-        if (tlcrash_async_symbolicate(image, w.context->symbolication_strategy, w.objc, lookup, symbolFound,
-                                      &sizing) == TLCRASH_ESUCCESS) {
-            size += packMessageHead(file, 6, sizing.size) + sizing.size;
-            if (file != nullptr) {
-                SymbolSink writing{file, 0};
-                tlcrash_async_symbolicate(image, w.context->symbolication_strategy, w.objc, lookup, symbolFound,
-                                          &writing);
-            }
+    const tlcrash_async_macho_image* image = tlcrash_async_image_containing_address(w.images, lookup);
+    const tlcrash_async_elf_image* elf =
+        image == nullptr && (strategy & TLCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE)
+            ? tlcrash_async_elf_image_containing_address(w.images, lookup)
+            : nullptr;
+    auto lookUp = [&](SymbolSink* sink) {
+        return image != nullptr ? tlcrash_async_symbolicate(image, strategy, w.objc, lookup, symbolFound, sink)
+                                : tlcrash_async_elf_find_symbol(elf, lookup, symbolFound, sink);
+    };
+    SymbolSink sizing{nullptr, 0};
+    if ((image != nullptr || elf != nullptr) && lookUp(&sizing) == TLCRASH_ESUCCESS) {
+        size += packMessageHead(file, 6, sizing.size) + sizing.size;
+        if (file != nullptr) {
+            SymbolSink writing{file, 0};
+            lookUp(&writing);
         }
     }
     tlcrash_async_image_list_set_reading(w.images, false);
@@ -193,16 +206,28 @@ size_t imageBody(report_file* file, const tlcrash_async_macho_image* image) {
     return size;
 }
 
+// An ELF object: its build-id stands for the image UUID, and every object here is x86-64.
+size_t elfImageBody(report_file* file, const tlcrash_async_elf_image* image) {
+    size_t size = packUint64(file, 2, image->size) + packUint64(file, 1, image->base) +
+                  packString(file, 3, image->name ? image->name : "");
+    if (image->has_uuid)
+        size += packBytes(file, 4, image->uuid, sizeof image->uuid);
+    size += packMessage(file, 5, [&](report_file* f) {
+        return packEnum(f, 1, 1) + packUint64(f, 2, kCpuTypeX86_64) + packUint64(f, 3, kCpuSubtypeX86_64All);
+    });
+    return size;
+}
+
 size_t reportInfoBody(const Writer& w, report_file* file) {
     return packBool(file, 1, w.context->user_requested) + packBytes(file, 2, w.context->uuid, 16);
 }
 
 size_t systemInfoBody(const Writer& w, report_file* file) {
     const auto& s = w.context->system_info;
-    size_t size = packEnum(file, 1, 1) + packString(file, 2, s.version ? s.version : "");
+    size_t size = packEnum(file, 1, kOperatingSystemUnknown) + packString(file, 2, s.version ? s.version : "");
     if (s.build != nullptr)
         size += packString(file, 5, s.build);
-    size += packEnum(file, 3, 6);
+    size += packEnum(file, 3, kArchitectureX86_64);
     int64_t timestamp = w.timestamp;
     size += writer_pack_field(file, 4, TLCRASH_PROTO_INT64, &timestamp);
     return size;
@@ -273,10 +298,62 @@ size_t signalBody(const tlcrash_log_signal_info* info, report_file* file) {
     return size;
 }
 
-// Thread ids and one thread's frames live outside the (small) signal stack; one report is
-// written at a time.
+// Thread ids and one thread's frames live outside the (small) signal stack. They, and the
+// thread suspension's slots, have one owner at a time: a crash takes them over from a live
+// report, which notices and backs off.
 tlcrash_thread_list threadList;
 uint64_t framePcs[TLCRASH_MAX_FRAMES];
+uint64_t crashedPcs[TLCRASH_MAX_FRAMES];
+std::atomic<tlcrash_thread_t> owner{0};
+std::atomic<bool> crashWaiting{false};
+
+// How long a crash waits for a live report to give the writer back before taking it anyway.
+constexpr int64_t kTakeOverMs = 2000;
+
+int64_t monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool acquireWriter(bool crash, tlcrash_thread_t self) {
+    tlcrash_thread_t expected = 0;
+    if (owner.compare_exchange_strong(expected, self))
+        return true;
+    if (!crash)
+        return false;
+    crashWaiting.store(true);
+    // A crash inside a live report on this same thread takes over at once.
+    const int64_t deadline = monotonicMs() + kTakeOverMs;
+    while (expected != self && monotonicMs() < deadline) {
+        timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
+        expected = 0;
+        if (owner.compare_exchange_strong(expected, self))
+            break;
+    }
+    owner.store(self);
+    crashWaiting.store(false);
+    return true;
+}
+
+// A live report asks this between its steps; false once a crash wants the writer.
+bool stillOwner(bool crash, tlcrash_thread_t self) {
+    return crash || (!crashWaiting.load() && owner.load() == self);
+}
+
+void releaseWriter(tlcrash_thread_t self) {
+    tlcrash_thread_t expected = self;
+    owner.compare_exchange_strong(expected, 0);
+}
+
+const tlcrash_async_thread_state* threadState(tlcrash_thread_t thread, tlcrash_thread_t self,
+                                              const tlcrash_async_thread_state* current_state,
+                                              tlcrash_async_thread_state* read) {
+    if (thread == self)
+        return current_state;
+    return tlcrash_async_thread_state_read_thread(read, thread) == TLCRASH_ESUCCESS ? read : nullptr;
+}
 
 }  // namespace
 
@@ -285,8 +362,17 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
                                               const tlcrash_log_signal_info* siginfo,
                                               const tlcrash_async_thread_state* current_state) {
     const tlcrash_thread_t self = tlcrash_async_thread_self();
+    const bool crash = !writer->user_requested;
+    if (!acquireWriter(crash, self))
+        return TLCRASH_EINTERNAL;
     if (tlcrash_async_task_threads(&threadList) != TLCRASH_ESUCCESS)
         threadList.count = 0;
+    // A list cut at its limit still holds the crashed thread.
+    bool listed = false;
+    for (size_t i = 0; i < threadList.count; ++i)
+        listed = listed || threadList.threads[i] == crashed_thread;
+    if (!listed && threadList.count == TLCRASH_MAX_THREADS)
+        threadList.threads[TLCRASH_MAX_THREADS - 1] = crashed_thread;
     tlcrash_async_threads_suspend(&threadList, TLCRASH_SUSPEND_TIMEOUT_MS);
 
     timespec now{};
@@ -295,6 +381,9 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
     tlcrash_async_objc_cache objc;
     tlcrash_async_objc_cache_init(&objc);
     w.objc = &objc;
+    const bool haveImages = image_list != nullptr && image_list->list != nullptr;
+    if (haveImages)
+        tlcrash_async_image_list_set_reading(image_list, true);
 
     report_file_write(file, "tlcrash", 7);
     const uint8_t version = 1;
@@ -309,7 +398,8 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
     auto signal = [&](report_file* f) { return signalBody(siginfo, f); };
     const bool hasException = writer->uncaught_exception.has_exception;
 
-    // What must always be there is reserved first; threads and images share the rest.
+    // What must always be there is reserved first; then the crashed thread, the images (a
+    // report without them does not decode) and last the other threads share the rest.
     uint64_t remaining = kUnlimited;
     if (file->limit != 0) {
         uint64_t fixed = file->total_bytes + messageCost(kReportReportInfo, reportInfo(nullptr)) +
@@ -322,6 +412,58 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
             fixed += messageCost(kReportException, exception(nullptr));
         remaining = fixed < file->limit ? file->limit - fixed : 0;
     }
+    auto spend = [&](size_t cost) {
+        if (remaining == kUnlimited)
+            return true;
+        if (cost > remaining)
+            return false;
+        remaining -= cost;
+        return true;
+    };
+
+    // The crashed thread, sized before anything else.
+    tlcrash_async_thread_state crashedRead;
+    const tlcrash_async_thread_state* crashedState = nullptr;
+    uint32_t crashedWalked = 0;
+    uint32_t crashedFrames = 0;
+    bool crashedFits = false;
+    for (size_t i = 0; i < threadList.count; ++i) {
+        if (threadList.threads[i] != crashed_thread)
+            continue;
+        crashedState = threadState(crashed_thread, self, current_state, &crashedRead);
+        if (crashed_thread == self && crashedState == nullptr)
+            break;
+        crashedWalked = crashedState ? collectFrames(w, crashedState, crashedPcs, TLCRASH_MAX_FRAMES) : 0;
+        // Sized with the widest thread number it can get.
+        const size_t body = threadBody(w, nullptr, static_cast<uint32_t>(TLCRASH_MAX_THREADS), true, crashedState,
+                                       crashedPcs, crashedWalked, remaining, &crashedFrames);
+        crashedFits = spend(messageCost(kReportThreads, body));
+        break;
+    }
+
+    // The images that fit after it.
+    size_t imageCount = 0;
+    uint64_t imageBudget = 0;
+    auto forEachImage = [&](auto visit) {
+        if (!haveImages)
+            return;
+        for (auto* node = tlcrash_async_image_list_next(image_list, nullptr); node != nullptr;
+             node = tlcrash_async_image_list_next(image_list, node))
+            if (!visit([&](report_file* f) { return imageBody(f, node->value); }))
+                return;
+        for (auto* node = tlcrash_async_image_list_next_elf(image_list, nullptr); node != nullptr;
+             node = tlcrash_async_image_list_next_elf(image_list, node))
+            if (!visit([&](report_file* f) { return elfImageBody(f, node->value); }))
+                return;
+    };
+    forEachImage([&](auto body) {
+        const size_t cost = messageCost(kReportBinaryImages, body(nullptr));
+        if (!spend(cost))
+            return false;
+        imageBudget += cost;
+        ++imageCount;
+        return true;
+    });
 
     packMessage(file, kReportReportInfo, reportInfo);
     packMessage(file, kReportSystemInfo, systemInfo);
@@ -329,55 +471,63 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
     packMessage(file, kReportApplicationInfo, applicationInfo);
     packMessage(file, kReportProcessInfo, processInfo);
 
+    bool backedOff = false;
     uint32_t number = 0;
     for (size_t i = 0; i < threadList.count; ++i) {
-        const tlcrash_thread_t thread = threadList.threads[i];
-        tlcrash_async_thread_state read;
-        const tlcrash_async_thread_state* state = nullptr;
-        if (thread == self) {
-            if (current_state == nullptr)
-                continue;
-            state = current_state;
-        } else if (tlcrash_async_thread_state_read_thread(&read, thread) == TLCRASH_ESUCCESS) {
-            state = &read;
+        if (!stillOwner(crash, self)) {
+            backedOff = true;
+            break;
         }
-        const bool crashed = thread == crashed_thread;
+        const tlcrash_thread_t thread = threadList.threads[i];
+        if (thread == crashed_thread) {
+            if (!crashedFits)
+                continue;
+            packMessageHead(file, kReportThreads,
+                            threadBody(w, nullptr, number, true, crashedState, crashedPcs, crashedFrames, kUnlimited,
+                                       nullptr));
+            threadBody(w, file, number, true, crashedState, crashedPcs, crashedFrames, kUnlimited, nullptr);
+            ++number;
+            continue;
+        }
+        tlcrash_async_thread_state read;
+        const tlcrash_async_thread_state* state = threadState(thread, self, current_state, &read);
+        if (thread == self && state == nullptr)
+            continue;
         const uint32_t walked = state ? collectFrames(w, state, framePcs, TLCRASH_MAX_FRAMES) : 0;
         uint32_t frames = 0;
-        const size_t body = threadBody(w, nullptr, number, crashed, state, framePcs, walked, remaining, &frames);
-        const size_t cost = messageCost(kReportThreads, body);
-        if (remaining != kUnlimited) {
-            if (cost > remaining)
-                break;
-            remaining -= cost;
-        }
+        const size_t body = threadBody(w, nullptr, number, false, state, framePcs, walked, remaining, &frames);
+        // Later threads may still be small enough for what is left.
+        if (!spend(messageCost(kReportThreads, body)))
+            continue;
         packMessageHead(file, kReportThreads, body);
-        threadBody(w, file, number, crashed, state, framePcs, frames, kUnlimited, nullptr);
+        threadBody(w, file, number, false, state, framePcs, frames, kUnlimited, nullptr);
         ++number;
     }
 
-    if (image_list != nullptr && image_list->list != nullptr) {
-        tlcrash_async_image_list_set_reading(image_list, true);
-        for (auto* node = tlcrash_async_image_list_next(image_list, nullptr); node != nullptr;
-             node = tlcrash_async_image_list_next(image_list, node)) {
-            const size_t body = imageBody(nullptr, node->value);
-            const size_t cost = messageCost(kReportBinaryImages, body);
-            if (remaining != kUnlimited) {
-                if (cost > remaining)
-                    break;
-                remaining -= cost;
-            }
-            packMessageHead(file, kReportBinaryImages, body);
-            imageBody(file, node->value);
-        }
-        tlcrash_async_image_list_set_reading(image_list, false);
-    }
+    forEachImage([&](auto body) {
+        if (imageCount == 0)
+            return false;
+        const size_t size = body(nullptr);
+        const size_t cost = messageCost(kReportBinaryImages, size);
+        if (cost > imageBudget)
+            return false;
+        imageBudget -= cost;
+        --imageCount;
+        packMessageHead(file, kReportBinaryImages, size);
+        body(file);
+        return true;
+    });
 
     if (hasException)
         packMessage(file, kReportException, exception);
     packMessage(file, kReportSignal, signal);
 
+    if (haveImages)
+        tlcrash_async_image_list_set_reading(image_list, false);
     tlcrash_async_objc_cache_free(&objc);
     tlcrash_async_threads_resume();
+    releaseWriter(self);
+    if (backedOff)
+        return TLCRASH_EINTERNAL;
     return file->failed ? TLCRASH_OUTPUT_ERR : TLCRASH_ESUCCESS;
 }

@@ -21,6 +21,21 @@ std::atomic<std::string (*)()> osVersionSource{deviceSystemVersion};
 char* copyString(const char* s) { return s ? strdup(s) : nullptr; }
 char* copyString(const std::string& s) { return strdup(s.c_str()); }
 
+// An exception's name or reason is kept to this many bytes: the whole report has 256 KiB, and
+// a message bigger than that would leave no report at all.
+constexpr size_t kMaxExceptionText = 4096;
+
+// Cut at a character boundary, so the kept text stays valid UTF-8.
+char* copyCut(const char* s) {
+    size_t length = strlen(s);
+    if (length > kMaxExceptionText) {
+        length = kMaxExceptionText;
+        while (length > 0 && (static_cast<unsigned char>(s[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    return strndup(s, length);
+}
+
 // x86-64 in the report's processor numbering (type with the 64-bit flag, subtype "all").
 constexpr uint64_t kCpuTypeX86_64 = 0x01000007;
 constexpr uint64_t kCpuSubtypeX86_64All = 3;
@@ -88,8 +103,8 @@ void Tallytlcrash_log_writer_set_exception(Tallytlcrash_log_writer* writer, cons
                                            const uint64_t* return_addresses, size_t count) {
     if (writer->uncaught_exception.has_exception)
         abort();  // one exception per process: it ends in abort()
-    writer->uncaught_exception.name = copyString(name ? name : "");
-    writer->uncaught_exception.reason = copyString(reason ? reason : "");
+    writer->uncaught_exception.name = copyCut(name ? name : "");
+    writer->uncaught_exception.reason = copyCut(reason ? reason : "");
     writer->uncaught_exception.callstack = static_cast<uint64_t*>(malloc(sizeof(uint64_t) * (count ? count : 1)));
     if (count > 0)
         std::memcpy(writer->uncaught_exception.callstack, return_addresses, sizeof(uint64_t) * count);

@@ -1,5 +1,7 @@
 #include "analytics/crash/SignalHandler.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include "analytics/crash/AsyncList.h"
 
 #include <cerrno>
@@ -96,44 +98,6 @@ void trampoline(int signo, siginfo_t* info, void* uap) {
     errno = savedErrno;
 }
 
-// Each registering thread gets a stack of its own; one buffer shared by two threads would be
-// used by both at once when they fault together.
-struct AlternateStack {
-    void* memory = nullptr;
-    ~AlternateStack() {
-        if (memory == nullptr)
-            return;
-        stack_t current{};
-        if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == memory && !(current.ss_flags & SS_ONSTACK)) {
-            stack_t off{};
-            off.ss_flags = SS_DISABLE;
-            sigaltstack(&off, nullptr);
-            munmap(memory, TallyTLCrashSignalHandler::kAlternateStackSize);
-        }
-    }
-};
-
-thread_local AlternateStack alternateStack;
-
-bool installAlternateStack() {
-    stack_t current{};
-    if (alternateStack.memory != nullptr && sigaltstack(nullptr, &current) == 0 &&
-        current.ss_sp == alternateStack.memory && !(current.ss_flags & SS_DISABLE))
-        return true;
-    if (alternateStack.memory == nullptr) {
-        void* memory = mmap(nullptr, TallyTLCrashSignalHandler::kAlternateStackSize, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-        if (memory == MAP_FAILED)
-            return false;
-        alternateStack.memory = memory;
-    }
-    stack_t stack{};
-    stack.ss_sp = alternateStack.memory;
-    stack.ss_size = TallyTLCrashSignalHandler::kAlternateStackSize;
-    stack.ss_flags = 0;
-    return sigaltstack(&stack, nullptr) == 0;
-}
-
 void fail(TallyTLCrashSignalHandlerError* error, const char* text) {
     if (error != nullptr) {
         error->description = text;
@@ -158,7 +122,7 @@ bool TallyTLCrashSignalHandler::registerHandlerForSignal(int signo, TallyTLCrash
 
 bool TallyTLCrashSignalHandler::registerHandlerWithSignal(int signo, TallyTLCrashSignalHandlerError* error) {
     std::lock_guard<std::mutex> lock(registration);
-    if (!installAlternateStack()) {
+    if (!platform::AlternateSignalStack::installForThisThread()) {
         fail(error, "Could not initialize alternative signal stack");
         return false;
     }

@@ -1,6 +1,8 @@
 #pragma once
 // One process-wide trampoline per fatal signal, run on an alternate stack, dispatching through
 // a chain of callbacks that ends with whatever action the signal had before.
+#include "platform/base/AlternateSignalStack.h"
+
 #include <csignal>
 #include <string>
 
@@ -27,7 +29,7 @@ struct TallyTLCrashSignalHandlerError {
 
 class TallyTLCrashSignalHandler {
 public:
-    static constexpr size_t kAlternateStackSize = 65536;
+    static constexpr size_t kAlternateStackSize = platform::AlternateSignalStack::kSize;
 
     static TallyTLCrashSignalHandler* sharedHandler();
 

@@ -14,6 +14,10 @@ namespace {
 
 const std::string kUnknown = "???";
 
+// Set while a whole report is being printed, and once that report's prefix warning is out.
+thread_local bool formattingReport = false;
+thread_local bool prefixWarned = false;
+
 std::mutex logMutex;
 std::function<void(const std::string&)> logSink;
 
@@ -177,8 +181,11 @@ std::string TallyTLCrashReportTextFormatter::formatStackFrame(const TallyTLCrash
             const int32_t os = report.systemInfo()->operatingSystem();
             if (os == 0 || os == 1 || os == 2)
                 name.erase(0, 1);
-            else
+            else if (!prefixWarned) {
                 logLine("Symbol prefix rules are unknown for this OS!");
+                // Said once per printed report, not once per frame of it.
+                prefixWarned = formattingReport;
+            }
         }
         symbolText = format("%s + %lld", name.c_str(), static_cast<long long>(pc - symbol->startAddress()));
     } else {
@@ -189,6 +196,11 @@ std::string TallyTLCrashReportTextFormatter::formatStackFrame(const TallyTLCrash
 }
 
 std::string TallyTLCrashReportTextFormatter::stringValueForCrashReport(const TallyTLCrashReport& report, int32_t) {
+    formattingReport = true;
+    prefixWarned = false;
+    struct Done {
+        ~Done() { formattingReport = prefixWarned = false; }
+    } done;
     std::string out;
     const CodeType code = codeType(report);
     const auto& system = *report.systemInfo();

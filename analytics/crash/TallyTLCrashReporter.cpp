@@ -1,6 +1,7 @@
 #include "analytics/crash/TallyTLCrashReporter.h"
 
 #include "analytics/crash/CrashCallback.h"
+#include "analytics/crash/ElfImageScan.h"
 #include "analytics/crash/SignalNumbers.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
@@ -27,6 +28,7 @@ namespace {
 
 constexpr const char* kReportFileName = "live_report.tlcrash";
 constexpr const char* kQueuedFolderName = "queued_reports";
+constexpr unsigned kImageRefreshMs = 1000;
 
 std::atomic<void (*)(const std::string&)> logSink{nullptr};
 
@@ -43,7 +45,7 @@ tlcrash_crash_context crashContext;
 std::mutex enableMutex;
 bool reporterEnabled = false;
 
-// One live report at a time: the writer keeps its thread table in static storage.
+// Live reports queue here; against a crash the writer's own owner decides (a live report backs off).
 std::mutex liveReportMutex;
 
 tlcrash_async_image_list* makeSharedImageList() {
@@ -67,10 +69,14 @@ std::string processName() {
 }
 
 // The uncaught-exception hook: the throw's frames are still on the stack here.
+// std::terminate without an exception in flight is an abort, not an exception.
 [[noreturn]] void uncaughtExceptionHook() {
-    std::string name = "Unknown";
+    std::string name;
     std::string reason;
-    if (std::type_info* type = abi::__cxa_current_exception_type()) {
+    std::type_info* type = abi::__cxa_current_exception_type();
+    if (type == nullptr)
+        abort();
+    {
         int status = 0;
         char* demangled = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
         name = status == 0 && demangled ? demangled : type->name();
@@ -211,6 +217,8 @@ bool TallyTLCrashReporter::enableCrashReporterAndReturnError(platform::Error* er
         return false;
 
     tlcrash_crash_context_set_path(&crashContext, crashReportPath().c_str());
+    // The process's objects now, and those loaded later within a second of their loading.
+    tlcrash_elf_images_watch(sharedImageList(), kImageRefreshMs);
     crashContext.image_list = sharedImageList();
     const auto& marketing = applicationMarketingVersion_;
     if (Tallytlcrash_log_writer_init(&crashContext.writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
@@ -343,6 +351,7 @@ __attribute__((noinline)) std::optional<platform::Data> TallyTLCrashReporter::ge
 std::optional<platform::Data> TallyTLCrashReporter::liveReport(tlcrash_thread_t thread, uint64_t caller,
                                                                platform::Error* error) {
     std::lock_guard<std::mutex> lock(liveReportMutex);
+    tlcrash_elf_images_refresh(sharedImageList());
     const char* tmp = std::getenv("TMPDIR");
     std::string path = (std::filesystem::path(tmp && *tmp ? tmp : "/tmp") / "live_crash_report.XXXXXX").string();
     const int fd = mkstemp(path.data());

@@ -73,7 +73,8 @@ public:
     const std::string& applicationVersion() const { return applicationVersion_; }
     const std::optional<std::string>& applicationMarketingVersion() const { return applicationMarketingVersion_; }
 
-    // The images of this process that reports list (fed by whoever loads Mach-O images).
+    // The images of this process that reports list: its ELF objects (listed from enabling on)
+    // and any Mach-O images announced to it.
     static tlcrash_async_image_list* sharedImageList();
     // Where the reporter's warnings go (stderr unless set).
     static void setLogSink(void (*sink)(const std::string& line));

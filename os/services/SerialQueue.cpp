@@ -1,5 +1,7 @@
 #include "os/services/SerialQueue.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <pthread.h>
 
 SerialQueue::SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<bool()> idle)
@@ -41,6 +43,7 @@ void SerialQueue::sync(std::function<void()> const& job) {
 }
 
 void SerialQueue::run() {
+    platform::AlternateSignalStack::installForThisThread();
     // Thread names are limited to 15 characters.
     pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
     std::unique_lock<std::mutex> lock(mutex_);

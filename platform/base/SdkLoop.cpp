@@ -1,5 +1,7 @@
 #include "platform/base/SdkLoop.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -144,6 +146,7 @@ void SdkLoop::waitUntilIdle() {
 bool SdkLoop::isLoopThread() const { return std::this_thread::get_id() == loopThread_.load(); }
 
 void SdkLoop::loop() {
+    AlternateSignalStack::installForThisThread();
     loopThread_ = std::this_thread::get_id();
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {

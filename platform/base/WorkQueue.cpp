@@ -1,5 +1,7 @@
 #include "platform/base/WorkQueue.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -88,6 +90,7 @@ void runLogged(std::string const& label, std::function<void()> const& block) {
 }
 
 void workerLoop(std::shared_ptr<WorkQueue::State> s) {
+    AlternateSignalStack::installForThisThread();
     std::unique_lock<std::mutex> lock(s->mutex);
     for (;;) {
         ++s->idleWorkers;

@@ -42,5 +42,14 @@ zelv_fuzzer(crash_report_fuzzer SOURCES fuzz/ReportFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_report_fuzzer)
 zelv_fuzzer(crash_mach_message_fuzzer SOURCES fuzz/MachMessageFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_mach_message_fuzzer)
+# End to end on the process's own ELF objects, with a library loaded after enabling.
+add_library(crash_late_library SHARED tests/LateLibrary.cpp)
+zelv_test(crash_elf_report_test SOURCES tests/ElfReportTest.cpp tests/ReportDecoding.cpp DEPS zelv_crash ${CMAKE_DL_LIBS}
+  TIMEOUT 300)
+if(TARGET crash_elf_report_test AND TARGET crash_late_library)
+  add_dependencies(crash_elf_report_test crash_late_library)
+  target_compile_definitions(crash_elf_report_test PRIVATE
+    ZELV_CRASH_LATE_LIBRARY="$<TARGET_FILE:crash_late_library>")
+endif()
 zelv_test(crash_agent_test SOURCES tests/AgentCrashTest.cpp tests/ReportDecoding.cpp DEPS zelv_agent zelv_crash
   TIMEOUT 120)

@@ -132,8 +132,8 @@ TEST(CrashLogWriter, LiveReportCarriesEveryThreadAndTheFacts) {
     EXPECT_TRUE(r->report_info->user_requested);
     EXPECT_EQ(r->report_info->uuid.len, 16u);
     EXPECT_EQ(std::string(r->system_info->os_version), "9.3.5-test");
-    EXPECT_EQ(r->system_info->operating_system, TLCRASH__CRASH_REPORT__OPERATING_SYSTEM__IPHONE_OS);
-    EXPECT_EQ(r->system_info->architecture, TLCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN);
+    EXPECT_EQ(r->system_info->operating_system, TLCRASH__CRASH_REPORT__OPERATING_SYSTEM__OS_UNKNOWN);
+    EXPECT_EQ(r->system_info->architecture, TLCRASH__ARCHITECTURE__X86_64);
     EXPECT_NE(r->system_info->os_build, nullptr);
     EXPECT_GE(r->system_info->timestamp, before);
     EXPECT_LE(r->system_info->timestamp, time(nullptr));

@@ -203,7 +203,8 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
     EXPECT_LT(report->signalInfo()->address(), from + 256);
     EXPECT_EQ(report->signalInfo()->name(), "SIGTRAP");
     EXPECT_EQ(report->signalInfo()->code(), "TRAP_TRACE");
-    ASSERT_EQ(report->images().size(), 1u);
+    // The announced image comes first, then the process's own ELF objects.
+    ASSERT_GT(report->images().size(), 1u);
     EXPECT_EQ(report->images()[0]->imageName(), "/opt/zelv/x86_64_chain.dylib");
     EXPECT_EQ(report->images()[0]->imageBaseAddress(), image.base());
     EXPECT_TRUE(report->images()[0]->hasImageUUID());

@@ -1,0 +1,122 @@
+#include "analytics/crash/ElfImageScan.h"
+
+#include "platform/base/AlternateSignalStack.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Loaded {
+    std::string name;
+    uint64_t bias;
+    std::vector<ElfW(Phdr)> phdrs;
+};
+
+// An object is known by where its program headers are and its load bias.
+using Key = std::pair<uint64_t, uint64_t>;
+
+struct Scan {
+    std::mutex mutex;
+    unsigned long long adds = ~0ull;
+    unsigned long long subs = ~0ull;
+    std::map<Key, tlcrash_async_elf_image*> listed;
+    // Unlinked records wait here until no reader can still be on them.
+    std::vector<tlcrash_async_elf_image*> retired;
+};
+
+Scan& scanFor(tlcrash_async_image_list* images) {
+    static std::mutex mutex;
+    static std::map<tlcrash_async_image_list*, Scan> scans;
+    std::lock_guard<std::mutex> lock(mutex);
+    return scans[images];
+}
+
+struct Counts {
+    unsigned long long adds;
+    unsigned long long subs;
+};
+
+int readCounts(dl_phdr_info* info, size_t size, void* data) {
+    auto* counts = static_cast<Counts*>(data);
+    if (size < offsetof(dl_phdr_info, dlpi_subs) + sizeof info->dlpi_subs)
+        return 1;
+    counts->adds = info->dlpi_adds;
+    counts->subs = info->dlpi_subs;
+    return 1;  // the counts are the same in every entry
+}
+
+int collect(dl_phdr_info* info, size_t, void* data) {
+    auto* loaded = static_cast<std::map<Key, Loaded>*>(data);
+    Key key{reinterpret_cast<uintptr_t>(info->dlpi_phdr), info->dlpi_addr};
+    (*loaded)[key] = Loaded{info->dlpi_name ? info->dlpi_name : "", info->dlpi_addr,
+                            std::vector<ElfW(Phdr)>(info->dlpi_phdr, info->dlpi_phdr + info->dlpi_phnum)};
+    return 0;
+}
+
+}  // namespace
+
+size_t tlcrash_elf_images_refresh(tlcrash_async_image_list* images) {
+    Scan& scan = scanFor(images);
+    std::lock_guard<std::mutex> lock(scan.mutex);
+    if (images->elf_list->readerCount() == 0) {
+        for (auto* image : scan.retired) {
+            tlcrash_async_elf_image_free(image);
+            delete image;
+        }
+        scan.retired.clear();
+    }
+    Counts counts{~0ull, ~0ull};
+    dl_iterate_phdr(readCounts, &counts);
+    if (counts.adds == scan.adds && counts.subs == scan.subs && counts.adds != ~0ull)
+        return scan.listed.size();
+
+    // Gathered under the loader's lock; the records (which read files) are built after it.
+    std::map<Key, Loaded> loaded;
+    dl_iterate_phdr(collect, &loaded);
+    for (auto it = scan.listed.begin(); it != scan.listed.end();) {
+        if (loaded.count(it->first) != 0) {
+            ++it;
+            continue;
+        }
+        tlcrash_async_image_list_remove_elf(images, it->second);
+        scan.retired.push_back(it->second);
+        it = scan.listed.erase(it);
+    }
+    for (auto& [key, object] : loaded) {
+        if (scan.listed.count(key) != 0)
+            continue;
+        auto* image = new tlcrash_async_elf_image;
+        if (tlcrash_async_elf_image_init(image, images->task, object.name.c_str(), object.bias, object.phdrs.data(),
+                                         object.phdrs.size()) != TLCRASH_ESUCCESS) {
+            tlcrash_async_elf_image_free(image);
+            delete image;
+            continue;
+        }
+        tlcrash_async_image_list_append_elf(images, image);
+        scan.listed[key] = image;
+    }
+    scan.adds = counts.adds;
+    scan.subs = counts.subs;
+    return scan.listed.size();
+}
+
+void tlcrash_elf_images_watch(tlcrash_async_image_list* images, unsigned interval_ms) {
+    tlcrash_elf_images_refresh(images);
+    static std::once_flag started;
+    std::call_once(started, [images, interval_ms] {
+        std::thread([images, interval_ms] {
+            platform::AlternateSignalStack::installForThisThread();
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
+                tlcrash_elf_images_refresh(images);
+            }
+        }).detach();
+    });
+}

@@ -1,0 +1,328 @@
+// The reporter as a program uses it on Linux, with nothing announced to its image list: a
+// child enables it and crashes, the next process loads the pending report, decodes it with
+// the library's own decoder and prints it.
+#include "analytics/crash/ElfImageScan.h"
+#include "analytics/crash/TallyTLCrashReport.h"
+#include "analytics/crash/TallyTLCrashReportTextFormatter.h"
+#include "analytics/crash/TallyTLCrashReporter.h"
+#include "platform/base/Directories.h"
+#include "testing/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <dlfcn.h>
+#include <link.h>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "analytics/crash/tests/ReportDecoding.h"
+
+// Named functions of the executable the reports must name.
+extern "C" {
+
+__attribute__((noinline)) void zelvCrashInNamedFunction(volatile int* target) {
+    *target = 1;
+    asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void zelvCallerOfTheCrash() {
+    zelvCrashInNamedFunction(nullptr);
+    asm volatile("" ::: "memory");
+}
+
+// The C library's string functions keep no frame pointer: only their call frames lead back.
+__attribute__((noinline)) size_t zelvMeasureBadString() {
+    size_t (*volatile measure)(const char*) = strlen;
+    const size_t length = measure(reinterpret_cast<const char*>(16));
+    asm volatile("" ::: "memory");
+    return length;
+}
+
+__attribute__((noinline)) void zelvCallerOfTheLibraryCrash() {
+    zelvMeasureBadString();
+    asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void zelvDescend(int depth, std::atomic<int>* parked) {
+    if (depth > 0) {
+        zelvDescend(depth - 1, parked);
+    } else {
+        parked->fetch_add(1);
+        for (;;)
+            pause();
+    }
+    asm volatile("" ::: "memory");
+}
+
+}  // extern "C"
+
+namespace {
+
+struct ElfReportTest : ::testing::Test {
+    testing_support::TempDir root;
+    void SetUp() override {
+        platform::Directories::setRootOverride(root.path());
+        TallyTLCrashReporter::setLogSink([](const std::string&) {});
+    }
+    void TearDown() override {
+        TallyTLCrashReporter::setLogSink(nullptr);
+        platform::Directories::setRootOverride(std::nullopt);
+    }
+    static std::shared_ptr<TallyTLCrashReporter> reporter() {
+        return TallyTLCrashReporter::initWithApplicationIdentifier(
+            "com.example.zelv", "7", std::string("1.2"), std::make_shared<TallyTLCrashReporterConfig>(0, 3));
+    }
+    // In the child: what a program does to switch crash reporting on.
+    static void enable() {
+        for (int signo : {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP})
+            signal(signo, SIG_DFL);
+        if (!reporter()->enableCrashReporter())
+            _exit(10);
+    }
+
+    struct Pending {
+        std::shared_ptr<TallyTLCrashReport> report;
+        std::string text;
+        size_t bytes = 0;
+    };
+    // The next launch: load, decode, print, purge.
+    static Pending loadPending() {
+        Pending pending;
+        auto next = reporter();
+        EXPECT_TRUE(next->hasPendingCrashReport());
+        platform::Error error;
+        auto data = next->loadPendingCrashReportDataAndReturnError(&error);
+        if (!data)
+            return pending;
+        pending.bytes = data->size();
+        pending.report = TallyTLCrashReport::initWithData(*data, &error);
+        EXPECT_TRUE(pending.report) << error.description();
+        if (pending.report)
+            pending.text = TallyTLCrashReportTextFormatter::stringValueForCrashReport(*pending.report, 0);
+        EXPECT_TRUE(next->purgePendingCrashReport());
+        return pending;
+    }
+};
+
+// The crashed thread's lines in the printed report.
+std::vector<std::string> crashedThreadLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        if (line.find(" Crashed:") != std::string::npos && line.rfind("Thread ", 0) == 0) {
+            inside = true;
+            continue;
+        }
+        if (inside && line.empty())
+            break;
+        if (inside)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+// Index of the first line naming the function, or -1.
+int lineNaming(const std::vector<std::string>& lines, const std::string& name) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(" " + name + " + ") != std::string::npos)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string executableName() { return std::filesystem::read_symlink("/proc/self/exe").filename().string(); }
+
+TEST_F(ElfReportTest, ACrashInTheExecutableNamesTheFunctionItsCallerAndTheImages) {
+    auto child = crash_test::runChild([] {
+        enable();
+        zelvCallerOfTheCrash();
+        _exit(11);
+    });
+    ASSERT_FALSE(child.timedOut);
+    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
+    const Pending pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    const auto& report = *pending.report;
+    EXPECT_EQ(report.systemInfo()->operatingSystem(), 3);
+    EXPECT_EQ(report.systemInfo()->architecture(), 1);
+
+    const auto lines = crashedThreadLines(pending.text);
+    ASSERT_FALSE(lines.empty()) << pending.text;
+    // Frame 0 is the faulting function, in the executable; its caller follows at once.
+    EXPECT_EQ(lineNaming(lines, "zelvCrashInNamedFunction"), 0) << pending.text;
+    EXPECT_EQ(lineNaming(lines, "zelvCallerOfTheCrash"), 1) << pending.text;
+    EXPECT_EQ(lines[0].find("0   " + executableName()), 0u) << lines[0];
+
+    // The executable and the C library are listed with their build-ids, as x86-64 images.
+    EXPECT_NE(pending.text.find("Code Type:       X86-64\n"), std::string::npos);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    bool sawSelf = false;
+    bool sawLibc = false;
+    for (const auto& image : report.images()) {
+        ASSERT_TRUE(image->codeType());
+        EXPECT_EQ(image->codeType()->type(), 0x01000007u);
+        if (image->imageName() == self) {
+            sawSelf = true;
+            EXPECT_TRUE(report.imageForAddress(reinterpret_cast<uint64_t>(&zelvCrashInNamedFunction)) == image);
+        }
+        if (image->imageName().find("/libc.so.6") != std::string::npos) {
+            sawLibc = true;
+            ASSERT_TRUE(image->hasImageUUID());
+            EXPECT_EQ(image->imageUUID()->size(), 32u);
+        }
+    }
+    EXPECT_TRUE(sawSelf);
+    EXPECT_TRUE(sawLibc);
+}
+
+TEST_F(ElfReportTest, ACrashInsideTheCLibraryUnwindsBackIntoTheExecutable) {
+    auto child = crash_test::runChild([] {
+        enable();
+        zelvCallerOfTheLibraryCrash();
+        _exit(11);
+    });
+    ASSERT_FALSE(child.timedOut);
+    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
+    const Pending pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    const auto lines = crashedThreadLines(pending.text);
+    ASSERT_GE(lines.size(), 3u) << pending.text;
+    EXPECT_EQ(lines[0].find("0   libc.so.6"), 0u) << pending.text;
+    // strlen keeps no frame pointer; its call frame leads to the caller, and on from there.
+    EXPECT_EQ(lineNaming(lines, "zelvMeasureBadString"), 1) << pending.text;
+    EXPECT_EQ(lineNaming(lines, "zelvCallerOfTheLibraryCrash"), 2) << pending.text;
+}
+
+TEST_F(ElfReportTest, EightyDeepThreadsStillLeaveRoomForTheCrashedThread) {
+    auto child = crash_test::runChild(
+        [] {
+            enable();
+            static std::atomic<int> parked{0};
+            for (int i = 0; i < 80; ++i)
+                std::thread(zelvDescend, 600, &parked).detach();
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (parked.load() < 80 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (parked.load() < 80)
+                _exit(12);
+            // The crash is on the newest thread: listed last, after all the deep ones.
+            std::thread(zelvCallerOfTheCrash).join();
+            _exit(11);
+        },
+        60000);
+    ASSERT_FALSE(child.timedOut);
+    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
+    const Pending pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    EXPECT_LE(pending.bytes, 262144u);
+    std::shared_ptr<TallyTLCrashReportThreadInfo> crashed;
+    for (const auto& thread : pending.report->threads())
+        if (thread->crashed())
+            crashed = thread;
+    ASSERT_TRUE(crashed) << "the crashed thread was left out";
+    EXPECT_EQ(crashed->registers().size(), 18u);
+    const auto lines = crashedThreadLines(pending.text);
+    EXPECT_EQ(lineNaming(lines, "zelvCrashInNamedFunction"), 0) << pending.text;
+    EXPECT_EQ(lineNaming(lines, "zelvCallerOfTheCrash"), 1);
+    // The rest went to the other threads, as far as it reached.
+    EXPECT_GT(pending.report->threads().size(), 2u);
+    EXPECT_FALSE(pending.report->images().empty());
+}
+
+TEST_F(ElfReportTest, UncaughtExceptionsAreCutAndATerminateWithoutOneIsAnAbort) {
+    auto thrown = crash_test::runChild([] {
+        enable();
+        // Thrown on a thread of its own: nothing on the way catches it.
+        std::thread([] { throw std::runtime_error(std::string(300000, 'x')); }).join();
+        _exit(11);
+    });
+    ASSERT_FALSE(thrown.timedOut);
+    EXPECT_EQ(thrown.signal, SIGABRT);
+    Pending pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    ASSERT_TRUE(pending.report->exceptionInfo());
+    EXPECT_EQ(pending.report->exceptionInfo()->exceptionName(), "std::runtime_error");
+    const std::string& reason = pending.report->exceptionInfo()->exceptionReason();
+    EXPECT_EQ(reason, std::string(4096, 'x'));
+    EXPECT_NE(pending.text.find("*** Terminating app due to uncaught exception 'std::runtime_error', reason: 'xxx"),
+              std::string::npos);
+    EXPECT_NE(crashedThreadLines(pending.text).size(), 0u);
+
+    auto terminated = crash_test::runChild([] {
+        enable();
+        std::terminate();
+    });
+    EXPECT_EQ(terminated.signal, SIGABRT);
+    pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    EXPECT_FALSE(pending.report->exceptionInfo());
+    EXPECT_EQ(pending.text.find("uncaught exception"), std::string::npos);
+    EXPECT_EQ(pending.report->signalInfo()->name(), "SIGABRT");
+}
+
+TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamed) {
+    auto child = crash_test::runChild([] {
+        enable();
+        void* library = dlopen(ZELV_CRASH_LATE_LIBRARY, RTLD_NOW);
+        if (library == nullptr)
+            _exit(12);
+        auto crashInLibrary = reinterpret_cast<void (*)()>(dlsym(library, "zelvLateLibraryCrash"));
+        if (crashInLibrary == nullptr)
+            _exit(13);
+        // Listed by the reporter's own refresh, within its interval.
+        auto* images = TallyTLCrashReporter::sharedImageList();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            tlcrash_async_image_list_set_reading(images, true);
+            const bool listed =
+                tlcrash_async_elf_image_containing_address(images, reinterpret_cast<uint64_t>(crashInLibrary));
+            tlcrash_async_image_list_set_reading(images, false);
+            if (listed)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        crashInLibrary();
+        _exit(11);
+    });
+    ASSERT_FALSE(child.timedOut);
+    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
+    const Pending pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    const auto lines = crashedThreadLines(pending.text);
+    ASSERT_FALSE(lines.empty()) << pending.text;
+    const std::string library = std::filesystem::path(ZELV_CRASH_LATE_LIBRARY).filename().string();
+    EXPECT_EQ(lines[0].find("0   " + library), 0u) << pending.text;
+    EXPECT_EQ(lineNaming(lines, "zelvLateLibraryCrash"), 0) << pending.text;
+}
+
+TEST_F(ElfReportTest, ACrashDuringLiveReportsTakesTheWriterOver) {
+    auto child = crash_test::runChild([] {
+        enable();
+        static std::atomic<int> live{0};
+        std::thread([] {
+            auto r = reporter();
+            for (;;) {
+                r->generateLiveReport();
+                live.fetch_add(1);
+            }
+        }).detach();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (live.load() < 2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        zelvCallerOfTheCrash();
+        _exit(11);
+    });
+    ASSERT_FALSE(child.timedOut);
+    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
+    const Pending pending = loadPending();
+    ASSERT_TRUE(pending.report);
+    EXPECT_FALSE(pending.report->threads().empty());
+    EXPECT_EQ(lineNaming(crashedThreadLines(pending.text), "zelvCrashInNamedFunction"), 0) << pending.text;
+}
+
+}  // namespace
