@@ -1,5 +1,7 @@
 #include "platform/CurlResourceRequest.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +46,7 @@ void CurlResourceRequest::begin(Progress progress, Completion completion) {
     if (thread_.joinable()) return;
     curlOnce();
     thread_ = std::thread([this, progress = std::move(progress), completion = std::move(completion)] {
+        AlternateSignalStack::installForThisThread();
         run(progress, completion);
     });
 }

@@ -1,5 +1,7 @@
 #include "platform/KeyValueStore.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -110,7 +112,10 @@ void KeyValueStore::startWatcher() {
         }
         return;
     }
-    watcher_ = std::thread([this] { watch(); });
+    watcher_ = std::thread([this] {
+        AlternateSignalStack::installForThisThread();
+        watch();
+    });
 }
 
 void KeyValueStore::watch() {

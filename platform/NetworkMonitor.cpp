@@ -1,5 +1,7 @@
 #include "platform/NetworkMonitor.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -72,7 +74,10 @@ bool NetworkMonitor::start(std::function<void()> onChange) {
         stop();
         return false;
     }
-    watcher_ = std::thread([this, onChange = std::move(onChange)] { watch(onChange); });
+    watcher_ = std::thread([this, onChange = std::move(onChange)] {
+        AlternateSignalStack::installForThisThread();
+        watch(onChange);
+    });
     return true;
 }
 

@@ -51,5 +51,14 @@ if(TARGET crash_elf_report_test AND TARGET crash_late_library)
   target_compile_definitions(crash_elf_report_test PRIVATE
     ZELV_CRASH_LATE_LIBRARY="$<TARGET_FILE:crash_late_library>")
 endif()
+set(crash_elf_seeds ${CMAKE_CURRENT_BINARY_DIR}/elf_seeds)
+zelv_fuzzer(crash_elf_image_fuzzer SOURCES fuzz/ElfImageFuzzer.cpp DEPS zelv_crash CORPUS ${crash_elf_seeds})
+if(TARGET crash_elf_image_fuzzer)
+  # Seeded with a built shared object, kept under the fuzzer's input size.
+  add_custom_command(TARGET crash_elf_image_fuzzer POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${crash_elf_seeds}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:crash_late_library> ${crash_elf_seeds}/late_library.so)
+  add_dependencies(crash_elf_image_fuzzer crash_late_library)
+endif()
 zelv_test(crash_agent_test SOURCES tests/AgentCrashTest.cpp tests/ReportDecoding.cpp DEPS zelv_agent zelv_crash
   TIMEOUT 120)
