@@ -32,13 +32,23 @@ tlcrash_async_image_node* tlcrash_async_image_list_next(tlcrash_async_image_list
     return current == nullptr ? images->list->head() : current->next.load();
 }
 
-tlcrash_async_macho_image* tlcrash_async_image_containing_address(tlcrash_async_image_list* images,
-                                                                  uint64_t address) {
-    for (auto* node = images->list->head(); node != nullptr; node = node->next.load()) {
-        if (tlcrash_async_macho_image_contains_address(node->value, address))
+namespace {
+
+// The first image of the list that holds the address.
+template <typename Image>
+Image* containing(AsyncSafeList<Image*>* list, uint64_t address, bool (*contains)(const Image*, uint64_t)) {
+    for (auto* node = list->head(); node != nullptr; node = node->next.load()) {
+        if (contains(node->value, address))
             return node->value;
     }
     return nullptr;
+}
+
+}  // namespace
+
+tlcrash_async_macho_image* tlcrash_async_image_containing_address(tlcrash_async_image_list* images,
+                                                                  uint64_t address) {
+    return containing(images->list, address, tlcrash_async_macho_image_contains_address);
 }
 
 void tlcrash_async_image_list_append_elf(tlcrash_async_image_list* images, tlcrash_async_elf_image* image) {
@@ -56,9 +66,5 @@ tlcrash_async_elf_image_node* tlcrash_async_image_list_next_elf(tlcrash_async_im
 
 tlcrash_async_elf_image* tlcrash_async_elf_image_containing_address(tlcrash_async_image_list* images,
                                                                     uint64_t address) {
-    for (auto* node = images->elf_list->head(); node != nullptr; node = node->next.load()) {
-        if (tlcrash_async_elf_image_contains_address(node->value, address))
-            return node->value;
-    }
-    return nullptr;
+    return containing(images->elf_list, address, tlcrash_async_elf_image_contains_address);
 }

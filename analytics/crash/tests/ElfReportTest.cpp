@@ -53,7 +53,7 @@ __attribute__((noinline)) void zelvDescend(int depth, std::atomic<int>* parked) 
         zelvDescend(depth - 1, parked);
     } else {
         parked->fetch_add(1);
-        for (;;)
+        while (parked->load() > 0)
             pause();
     }
     asm volatile("" ::: "memory");
@@ -63,6 +63,8 @@ __attribute__((noinline)) int zelvRecurseForever(volatile int* depth) {
     volatile char frame[256];
     frame[0] = static_cast<char>(*depth);
     *depth = *depth + 1;
+    if (*depth < 0)
+        return 0;
     return zelvRecurseForever(depth) + frame[0];
 }
 
@@ -114,6 +116,20 @@ struct ElfReportTest : ::testing::Test {
         EXPECT_TRUE(next->purgePendingCrashReport());
         return pending;
     }
+    // A child that enables the reporter, runs body and must die by the signal; then the
+    // report it left.
+    static Pending crashAndLoad(const std::function<void()>& body, int signal = SIGSEGV, int timeoutMs = 20000) {
+        auto child = crash_test::runChild(
+            [&] {
+                enable();
+                body();
+                _exit(11);
+            },
+            timeoutMs);
+        EXPECT_FALSE(child.timedOut);
+        EXPECT_EQ(child.signal, signal) << child.exitCode;
+        return loadPending();
+    }
 };
 
 // The crashed thread's lines in the printed report.
@@ -146,14 +162,9 @@ int lineNaming(const std::vector<std::string>& lines, const std::string& name) {
 std::string executableName() { return std::filesystem::read_symlink("/proc/self/exe").filename().string(); }
 
 TEST_F(ElfReportTest, ACrashInTheExecutableNamesTheFunctionItsCallerAndTheImages) {
-    auto child = crash_test::runChild([] {
-        enable();
+    const Pending pending = crashAndLoad([] {
         zelvCallerOfTheCrash();
-        _exit(11);
     });
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
-    const Pending pending = loadPending();
     ASSERT_TRUE(pending.report);
     const auto& report = *pending.report;
     EXPECT_EQ(report.systemInfo()->operatingSystem(), 3);
@@ -165,6 +176,8 @@ TEST_F(ElfReportTest, ACrashInTheExecutableNamesTheFunctionItsCallerAndTheImages
     EXPECT_EQ(lineNaming(lines, "zelvCrashInNamedFunction"), 0) << pending.text;
     EXPECT_EQ(lineNaming(lines, "zelvCallerOfTheCrash"), 1) << pending.text;
     EXPECT_EQ(lines[0].find("0   " + executableName()), 0u) << lines[0];
+    // The walk ends at the process's entry, whose call frame has no return address.
+    EXPECT_LT(lines.size(), 40u) << pending.text;
 
     // The executable and the C library are listed with their build-ids, as x86-64 images.
     EXPECT_NE(pending.text.find("Code Type:       X86-64\n"), std::string::npos);
@@ -189,18 +202,17 @@ TEST_F(ElfReportTest, ACrashInTheExecutableNamesTheFunctionItsCallerAndTheImages
 }
 
 TEST_F(ElfReportTest, ACrashInsideTheCLibraryUnwindsBackIntoTheExecutable) {
-    auto child = crash_test::runChild([] {
-        enable();
+    const Pending pending = crashAndLoad([] {
         zelvCallerOfTheLibraryCrash();
-        _exit(11);
     });
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
-    const Pending pending = loadPending();
     ASSERT_TRUE(pending.report);
     const auto lines = crashedThreadLines(pending.text);
     ASSERT_GE(lines.size(), 3u) << pending.text;
     EXPECT_EQ(lines[0].find("0   libc.so.6"), 0u) << pending.text;
+    // The C library lists only its exported functions: code past the end of one is not given
+    // that function's name.
+    const std::string first = lines[0].substr(lines[0].find(" 0x") + 20);
+    EXPECT_TRUE(first.rfind("0x", 0) == 0 || first.find("strlen") != std::string::npos) << lines[0];
     // strlen keeps no frame pointer; its call frame leads to the caller (past a sanitizer's
     // interceptor, when there is one), and on from there.
     const int measure = lineNaming(lines, "zelvMeasureBadString");
@@ -210,9 +222,8 @@ TEST_F(ElfReportTest, ACrashInsideTheCLibraryUnwindsBackIntoTheExecutable) {
 }
 
 TEST_F(ElfReportTest, EightyDeepThreadsStillLeaveRoomForTheCrashedThread) {
-    auto child = crash_test::runChild(
+    const Pending pending = crashAndLoad(
         [] {
-            enable();
             static std::atomic<int> parked{0};
             for (int i = 0; i < 80; ++i)
                 std::thread(zelvDescend, 600, &parked).detach();
@@ -223,12 +234,8 @@ TEST_F(ElfReportTest, EightyDeepThreadsStillLeaveRoomForTheCrashedThread) {
                 _exit(12);
             // The crash is on the newest thread: listed last, after all the deep ones.
             std::thread(zelvCallerOfTheCrash).join();
-            _exit(11);
         },
-        60000);
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
-    const Pending pending = loadPending();
+        SIGSEGV, 60000);
     ASSERT_TRUE(pending.report);
     EXPECT_LE(pending.bytes, 262144u);
     std::shared_ptr<TallyTLCrashReportThreadInfo> crashed;
@@ -246,15 +253,10 @@ TEST_F(ElfReportTest, EightyDeepThreadsStillLeaveRoomForTheCrashedThread) {
 }
 
 TEST_F(ElfReportTest, UncaughtExceptionsAreCutAndATerminateWithoutOneIsAnAbort) {
-    auto thrown = crash_test::runChild([] {
-        enable();
+    Pending pending = crashAndLoad([] {
         // Thrown on a thread of its own: nothing on the way catches it.
         std::thread([] { throw std::runtime_error(std::string(300000, 'x')); }).join();
-        _exit(11);
-    });
-    ASSERT_FALSE(thrown.timedOut);
-    EXPECT_EQ(thrown.signal, SIGABRT);
-    Pending pending = loadPending();
+    }, SIGABRT);
     ASSERT_TRUE(pending.report);
     ASSERT_TRUE(pending.report->exceptionInfo());
     EXPECT_EQ(pending.report->exceptionInfo()->exceptionName(), "std::runtime_error");
@@ -264,12 +266,7 @@ TEST_F(ElfReportTest, UncaughtExceptionsAreCutAndATerminateWithoutOneIsAnAbort) 
               std::string::npos);
     EXPECT_NE(crashedThreadLines(pending.text).size(), 0u);
 
-    auto terminated = crash_test::runChild([] {
-        enable();
-        std::terminate();
-    });
-    EXPECT_EQ(terminated.signal, SIGABRT);
-    pending = loadPending();
+    pending = crashAndLoad([] { std::terminate(); }, SIGABRT);
     ASSERT_TRUE(pending.report);
     EXPECT_FALSE(pending.report->exceptionInfo());
     EXPECT_EQ(pending.text.find("uncaught exception"), std::string::npos);
@@ -277,8 +274,7 @@ TEST_F(ElfReportTest, UncaughtExceptionsAreCutAndATerminateWithoutOneIsAnAbort) 
 }
 
 TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamed) {
-    auto child = crash_test::runChild([] {
-        enable();
+    const Pending pending = crashAndLoad([] {
         void* library = dlopen(ZELV_CRASH_LATE_LIBRARY, RTLD_NOW);
         if (library == nullptr)
             _exit(12);
@@ -298,11 +294,7 @@ TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamed) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         crashInLibrary();
-        _exit(11);
     });
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
-    const Pending pending = loadPending();
     ASSERT_TRUE(pending.report);
     const auto lines = crashedThreadLines(pending.text);
     ASSERT_FALSE(lines.empty()) << pending.text;
@@ -312,19 +304,14 @@ TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamed) {
 }
 
 TEST_F(ElfReportTest, AStackOverflowOnAWorkQueueIsReported) {
-    auto child = crash_test::runChild([] {
-        enable();
+    const Pending pending = crashAndLoad([] {
         platform::WorkQueue queue("com.example.deep");
         queue.async([] {
             volatile int depth = 0;
             zelvRecurseForever(&depth);
         });
         queue.waitUntilIdle();
-        _exit(11);
     });
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
-    const Pending pending = loadPending();
     ASSERT_TRUE(pending.report);
     EXPECT_EQ(lineNaming(crashedThreadLines(pending.text), "zelvRecurseForever"), 0) << pending.text;
 }
@@ -332,10 +319,9 @@ TEST_F(ElfReportTest, AStackOverflowOnAWorkQueueIsReported) {
 TEST_F(ElfReportTest, ACrashDuringLiveReportsTakesTheWriterOver) {
     const std::string scratch = (root.path() / "tmp").string();
     std::filesystem::create_directories(scratch);
-    auto child = crash_test::runChild([&] {
+    const Pending pending = crashAndLoad([&] {
         // The live report the crash interrupts leaves its temporary file behind.
         setenv("TMPDIR", scratch.c_str(), 1);
-        enable();
         static std::atomic<int> live{0};
         std::thread([] {
             auto r = reporter();
@@ -348,11 +334,7 @@ TEST_F(ElfReportTest, ACrashDuringLiveReportsTakesTheWriterOver) {
         while (live.load() < 2 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         zelvCallerOfTheCrash();
-        _exit(11);
     });
-    ASSERT_FALSE(child.timedOut);
-    EXPECT_EQ(child.signal, SIGSEGV) << child.exitCode;
-    const Pending pending = loadPending();
     ASSERT_TRUE(pending.report);
     EXPECT_FALSE(pending.report->threads().empty());
     EXPECT_EQ(lineNaming(crashedThreadLines(pending.text), "zelvCrashInNamedFunction"), 0) << pending.text;
