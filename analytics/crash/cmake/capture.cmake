@@ -46,7 +46,8 @@ zelv_fuzzer(crash_mach_message_fuzzer SOURCES fuzz/MachMessageFuzzer.cpp DEPS ze
 add_library(crash_late_library SHARED tests/LateLibrary.cpp)
 zelv_test(crash_elf_report_test SOURCES tests/ElfReportTest.cpp tests/ReportDecoding.cpp DEPS zelv_crash ${CMAKE_DL_LIBS}
   TIMEOUT 300)
-if(TARGET crash_elf_report_test AND TARGET crash_late_library)
+get_target_property(crash_elf_report_kind crash_elf_report_test TYPE)
+if(crash_elf_report_kind STREQUAL "EXECUTABLE")
   add_dependencies(crash_elf_report_test crash_late_library)
   target_compile_definitions(crash_elf_report_test PRIVATE
     ZELV_CRASH_LATE_LIBRARY="$<TARGET_FILE:crash_late_library>")
