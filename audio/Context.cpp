@@ -218,6 +218,10 @@ void Context::setCategoryFadeRate(uint32_t category, float ratePerMs) {
     if (category < categoryCount) categories_[category].fadeRate = ratePerMs;
 }
 
+void Context::holdCategory(uint32_t category, bool held) {
+    if (category < categoryCount) categories_[category].held = held;
+}
+
 float Context::categoryVolume(uint32_t category) const {
     return category < categoryCount ? categories_[category].volume : 0.0f;
 }
@@ -229,7 +233,8 @@ void Context::setListener(glm::vec3 const& position, glm::vec3 const& velocity) 
 }
 
 void Context::update(float dtMs) {
-    for (VolumeCategory& c : categories_) c.volume = std::clamp(c.volume + c.fadeRate * dtMs, 0.0f, 1.0f);
+    for (VolumeCategory& c : categories_)
+        if (!c.held) c.volume = std::clamp(c.volume + c.fadeRate * dtMs, 0.0f, 1.0f);
     for (Source& s : sources_)
         if (s.isPlaying()) s.setCategoryVolume(categories_[s.category()].volume);
 

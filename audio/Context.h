@@ -56,6 +56,9 @@ public:
     void setCategoryVolume(uint32_t category, float volume);
     void setCategoryFadeRate(uint32_t category, float ratePerMs);
     float categoryVolume(uint32_t category) const;
+    // A held category keeps the volume it is set to: fades asked meanwhile (a screen's fade-in)
+    // wait until it is let go.
+    void holdCategory(uint32_t category, bool held);
 
     void setListener(glm::vec3 const& position, glm::vec3 const& velocity);
 

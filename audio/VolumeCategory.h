@@ -6,6 +6,7 @@ namespace Audio {
 struct VolumeCategory {
     float volume = 1.0f;
     float fadeRate = 0.0f;  // volume change per millisecond; negative fades out
+    bool held = false;      // fades wait; the volume stays as set
 };
 
 }  // namespace Audio

@@ -92,6 +92,6 @@ void CollectTimeGameModeStateMachine::setPaused(bool paused) {
     if (state_ == kCountdown) paused ? countdownSound_.pause() : countdownSound_.resume();
 }
 
-bool CollectTimeGameModeStateMachine::buttonPressed(uint32_t) {
-    return state_ != kCountdown && state_ != kCollecting;
-}
+// Only the countdown and the collecting may pause; the button is swallowed before and after.
+bool CollectTimeGameModeStateMachine::allowsPause() const { return state_ == kCountdown || state_ == kCollecting; }
+bool CollectTimeGameModeStateMachine::buttonPressed(uint32_t) { return !allowsPause(); }

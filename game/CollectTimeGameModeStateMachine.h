@@ -46,6 +46,7 @@ public:
                      glm::mat4 const& projection) override;
     void setPaused(bool paused) override;
     bool buttonPressed(uint32_t code) override;
+    bool allowsPause() const override;
 
     // Milliseconds of world time left at the last update; 0 once the time is up.
     float remainingTime() const { return remainingTime_; }

@@ -30,4 +30,6 @@ public:
     virtual void setPaused(bool) {}
     // True when the mode consumed the button; false lets the screen open the pause menu.
     virtual bool buttonPressed(uint32_t) { return false; }
+    // Whether a pause may start now, asked on every pause path (button, touch, focus loss).
+    virtual bool allowsPause() const { return true; }
 };

@@ -102,14 +102,8 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
         slots_.emplace_back(events_, TutorialOverlay::signalCancelButtonsHint, [&t] { t.cancelButtonsHint(); });
     }
     slots_.emplace_back(events_, levelEndSignal, [this] { onLevelEnd(); });
-    slots_.emplace_back(events_, holdSignal, [this] {
-        paused_ = true;
-        modeMachine_->setPaused(true);
-    });
-    slots_.emplace_back(events_, resumeSignal, [this] {
-        paused_ = false;
-        modeMachine_->setPaused(false);
-    });
+    slots_.emplace_back(events_, holdSignal, [this] { hold(true); });
+    slots_.emplace_back(events_, resumeSignal, [this] { hold(false); });
     slots_.emplace_back(events_, optionsClosedSignal, [this] { reapplyControlScheme(); });
     checkGraphicsError(graphics_);
     slots_.emplace_back(events_, controllerConnectedSignal, [this] {
@@ -184,6 +178,16 @@ void GameViewController::reapplyControlScheme() {
 
 void GameViewController::disablePauseButton() {
     pauseRequest_ = [] {};
+}
+
+void GameViewController::hold(bool on) {
+    paused_ = on;
+    modeMachine_->setPaused(on);
+}
+
+void GameViewController::pause() {
+    if (levelEnded_ || events_->isQueued(levelEndSignal) || !modeMachine_->allowsPause()) return;
+    pauseRequest_();
 }
 
 void GameViewController::requestPause(TriggerPauseMenuCallback const& pauseMenu, std::string const& path,
@@ -268,8 +272,8 @@ void GameViewController::touchMoved(glm::vec2 const& p, uint32_t touch) {
 void GameViewController::touchEnded(glm::vec2 const& p, uint32_t touch) {
     controlScheme_->touchEnded(p, touch);
     if (pauseButtonPressed_ && pauseButtonRect_.contains(p)) {
-        pauseRequest_();
         pauseButtonPressed_ = false;
+        pause();
     }
     if (tutorial_) tutorial_->touchEnded(p, touch);
     modeMachine_->touchEnded(p, touch);
@@ -277,7 +281,7 @@ void GameViewController::touchEnded(glm::vec2 const& p, uint32_t touch) {
 
 void GameViewController::buttonPressed(uint32_t code) {
     if (code == menuButtonCode || code == pauseButtonCode) {
-        if (!modeMachine_->buttonPressed(code)) pauseRequest_();
+        if (!modeMachine_->buttonPressed(code)) pause();
     } else if (code == diveReleaseCode) {
         controlScheme_->inputState().dive = 0;
     }

@@ -64,6 +64,10 @@ public:
     PostProcessingStep* getPostProcessingStep() { return postProcessing_; }
     ControlScheme* getControlScheme() { return controlScheme_.get(); }
     void disablePauseButton();
+    // Every way of pausing comes here: the pause button, a touch on the on-screen pause and the
+    // loss of the window's focus. The mode may refuse, and nothing pauses once the level's end
+    // is queued or done.
+    void pause();
 
     // The saved control-scheme choice: 0 while a controller is present or the platform has its
     // own input, else the save record's byte.
@@ -95,6 +99,7 @@ private:
     void requestPause(TriggerPauseMenuCallback const& pauseMenu, std::string const& path, std::string const& name);
     void updateGame(Audio::Context& audio, float dt, float now);
     void reapplyControlScheme();
+    void hold(bool on);
     bool drawingCaptured() const;
 
     Graphics::Context* graphics_;

@@ -96,7 +96,11 @@ IntroGameModeStateMachine::IntroGameModeStateMachine(Graphics::Context* graphics
     services.logEvent(("PLAYED_CUTSCENE_WITH_PATH: " + levelPath_).c_str());
 }
 
-IntroGameModeStateMachine::~IntroGameModeStateMachine() = default;
+// A cut-scene left before its fade (another level started over it) lets the level sounds go;
+// the next loader fades them in.
+IntroGameModeStateMachine::~IntroGameModeStateMachine() {
+    if (audio_ != nullptr && state_ != kStart && state_ < kFinished) audio_->holdCategory(levelSounds, false);
+}
 
 bool IntroGameModeStateMachine::skip() {
     // Once the fade is complete the next screen is on its way; a late tap must not start it twice.
@@ -151,6 +155,9 @@ void IntroGameModeStateMachine::update(GameViewController& game, float dt, float
             if (audio_ != nullptr) {
                 audio_->setCategoryFadeRate(levelSounds, 0.0f);
                 audio_->setCategoryVolume(levelSounds, 0.0f);
+                // This first update runs inside the loader, which fades the level's sounds in
+                // as it installs the screen: the silence must outlast that, up to the fade.
+                audio_->holdCategory(levelSounds, true);
             }
             break;
         case kStartMusic:
@@ -182,7 +189,10 @@ void IntroGameModeStateMachine::update(GameViewController& game, float dt, float
         case kFading:
             if (fadeAmount_ >= 1.0f) {
                 state_ = kFinished;
-                if (audio_ != nullptr) audio_->setCategoryVolume(levelSounds, 1.0f);
+                if (audio_ != nullptr) {
+                    audio_->holdCategory(levelSounds, false);
+                    audio_->setCategoryVolume(levelSounds, 1.0f);
+                }
                 finish();
                 // The call may have handed the game screen over: nothing of it is touched now.
                 return;

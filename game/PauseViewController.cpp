@@ -145,7 +145,12 @@ PauseViewController::PauseViewController(Graphics::Context* graphics, Audio::Con
     game_ = std::move(game);
 }
 
-PauseViewController::~PauseViewController() = default;
+// Replaced before it could finish opening (a level end queued before the pause), the screen
+// gives back what it holds: texture requests and burst loading are the next screen's to use.
+PauseViewController::~PauseViewController() {
+    if (state_ <= kWaitingForCapture) graphics_->setSuspendTextureRequests(false);
+    if (state_ == kWaitingForArt || state_ == kOpeningOptions) graphics_->setBurstLoading(false);
+}
 
 // The options menu's back action.
 void PauseViewController::closeOptionsMenu() {
@@ -192,6 +197,9 @@ void PauseViewController::capturedExit() {
 }
 
 void PauseViewController::update(Audio::Context& audio, float dt, float now) {
+    // The hold raised here reaches the game with the next dispatch: until then its world must
+    // not step, or a goal touched in that step would end the level under the menu.
+    bool const holdPending = state_ == kStart && !openSubmenu_;
     if (openSubmenu_) {
         openSubmenu_->update(dt);
     } else {
@@ -353,7 +361,7 @@ void PauseViewController::update(Audio::Context& audio, float dt, float now) {
         }
     }
     if (game_) {
-        game_->update(audio, dt, now);
+        if (!holdPending) game_->update(audio, dt, now);
         musicFade_.step(dt);
         audio_->setMusicVolume(musicFade_.current);
     }

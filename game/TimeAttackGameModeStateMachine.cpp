@@ -135,4 +135,6 @@ void TimeAttackGameModeStateMachine::setPaused(bool paused) {
     }
 }
 
-bool TimeAttackGameModeStateMachine::buttonPressed(uint32_t) { return state_ != kCountdown && state_ != kRace; }
+// Only the countdown and the race may pause; the button is swallowed before and after.
+bool TimeAttackGameModeStateMachine::allowsPause() const { return state_ == kCountdown || state_ == kRace; }
+bool TimeAttackGameModeStateMachine::buttonPressed(uint32_t) { return !allowsPause(); }

@@ -46,6 +46,7 @@ public:
                      glm::mat4 const& projection) override;
     void setPaused(bool paused) override;
     bool buttonPressed(uint32_t code) override;
+    bool allowsPause() const override;
 
     uint32_t state() const { return state_; }
     std::string const& centreText() const { return centreText_; }

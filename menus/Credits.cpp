@@ -9,6 +9,7 @@
 #include "fonts/TextLabel.h"
 #include "graphics/StandardShader.h"
 #include "os/services/PlatformServices.h"
+#include "os/ViewController.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ Credits::Credits(Graphics::Context*, Audio::Context*, Fonts::Context* fonts, std
 }
 
 void Credits::start() {
+    logScreen("Credits");
     state_ = kFadingIn;
     fader_.fadeIn();
 }

@@ -47,14 +47,17 @@ std::string formatResultLaps(int64_t value) {
     return number(n / 10000, "%lld") + "." + number(n < 0 ? -(n % 10000) : n % 10000, "%04lld");
 }
 
-int64_t shownBest(int64_t current, uint64_t storedBest) {
-    return storedBest != 0 && current >= int64_t(storedBest) ? int64_t(storedBest) : current;
+bool showsStoredBest(int64_t current, uint64_t storedBest) {
+    return storedBest != 0 && current >= int64_t(storedBest);
 }
 
 ResultTexts resultTexts(TriggerVariant const& result, uint64_t storedBest, Localize const& text) {
     ResultTexts t;
     auto coins = [&](uint64_t collected, uint64_t total) { return plain(collected) + text("slash") + plain(total); };
-    auto bestLine = [&](std::string const& line) { return "\n" + line + text("bestInResults"); };
+    // A first or new best repeats the current text, not its rounded value, so the two lines agree.
+    auto withBest = [&](std::string const& shown, int64_t current, std::string const& stored) {
+        return shown + "\n" + (showsStoredBest(current, storedBest) ? stored : shown) + text("bestInResults");
+    };
     switch (result.which()) {
     case 0: {
         auto const& r = boost::get<ResultsMenu::NormalGameModeTriggerParameters>(result);
@@ -62,8 +65,8 @@ ResultTexts resultTexts(TriggerVariant const& result, uint64_t storedBest, Local
         t.row2 = r.deaths == 0   ? text("noFatalities")
                  : r.deaths == 1 ? text("oneFatality")
                                  : text("preXFatalities") + plain(r.deaths) + text("postXFatalities");
-        int64_t const best = shownBest(roundResult(r.levelTime), storedBest);
-        t.row3 = formatResultTime(r.levelTime, text) + bestLine(formatResultTime(float(best), text));
+        t.row3 = withBest(formatResultTime(r.levelTime, text), roundResult(r.levelTime),
+                          formatResultTime(float(int64_t(storedBest)), text));
         if (r.levelIndex < LevelCatalog::count()) {
             int64_t const target = wholeMs(LevelCatalog::entry(r.levelIndex).target) / 1000;
             t.target = "\n" + number(target / 60, "%02lld") + text("colon") + number(target % 60, "%02lld");
@@ -73,21 +76,22 @@ ResultTexts resultTexts(TriggerVariant const& result, uint64_t storedBest, Local
     case 1: {
         auto const& r = boost::get<ResultsMenu::CollectTimeGameModeTriggerParameters>(result);
         t.row1 = coins(r.coinsCollected, r.coinTotal);
-        int64_t const best = -shownBest(-roundResult(r.remainingTime), storedBest);
-        t.row3 = formatResultSeconds(r.remainingTime, text) + bestLine(formatResultSeconds(float(best), text));
+        // Stored negated: more time left is the lower value.
+        t.row3 = withBest(formatResultSeconds(r.remainingTime, text), -roundResult(r.remainingTime),
+                          formatResultSeconds(-float(int64_t(storedBest)), text));
         break;
     }
     case 2: {
         auto const& r = boost::get<ResultsMenu::TimeAttackGameModeTriggerParameters>(result);
         int64_t const value = roundResult(double(r.laps) * -10000.0);
         auto laps = [&](int64_t v) { return text("preLapsInResults") + formatResultLaps(v) + text("postLapsInResults"); };
-        t.laps = laps(value) + "\n" + laps(shownBest(value, storedBest)) + text("bestInResults");
+        t.laps = withBest(laps(value), value, laps(int64_t(storedBest)));
         break;
     }
     case 3: {
         auto const& r = boost::get<ResultsMenu::HardcoreGameModeTriggerParameters>(result);
-        int64_t const best = shownBest(roundResult(r.runTime), storedBest);
-        t.run = formatResultTime(r.runTime, text) + bestLine(formatResultTime(float(best), text));
+        t.run = withBest(formatResultTime(r.runTime, text), roundResult(r.runTime),
+                         formatResultTime(float(int64_t(storedBest)), text));
         break;
     }
     default: {

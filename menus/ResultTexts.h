@@ -22,8 +22,9 @@ struct ResultTexts {
     std::string row1, row2, row3, laps, run, target;
 };
 
-// The best the board shows: the stored one unless there is none or this result beats it.
-int64_t shownBest(int64_t current, uint64_t storedBest);
+// Whether the board's best line shows the stored best: there is one and this result (as a
+// leaderboard value) does not beat it. Otherwise the line repeats the result as just shown.
+bool showsStoredBest(int64_t current, uint64_t storedBest);
 
 // storedBest is the level's (or the hardcore run's) best before this result is recorded.
 ResultTexts resultTexts(TriggerVariant const& result, uint64_t storedBest, Localize const& text);

@@ -46,6 +46,8 @@ void EventHandler::trigger(uint32_t id) {
     if (id != 0) queue_.push_back(id);
 }
 
+bool EventHandler::isQueued(uint32_t id) const { return std::find(queue_.begin(), queue_.end(), id) != queue_.end(); }
+
 void EventHandler::dispatch() {
     if (dispatching_) return;  // a callback calling dispatch would deliver ids twice
     dispatching_ = true;

@@ -29,6 +29,8 @@ public:
     void dispatch();
 
     size_t queuedCount() const { return queue_.size(); }
+    // Whether id waits in the queue for the next dispatch.
+    bool isQueued(uint32_t id) const;
 
 private:
     struct Change {

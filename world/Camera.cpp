@@ -10,6 +10,8 @@
 #include <cstdio>
 
 #include "audio/Context.h"
+// Only the HUD's inline fade is used here; the world does not link the game library.
+#include "game/HUD.h"
 #include "graphics/Context.h"
 #include "graphics/PostProcessingStep.h"
 #include "os/EventHandler.h"
@@ -163,11 +165,13 @@ void Camera::releasePan() {
     lookAheadFrozen_ = false;
 }
 
-void Camera::stepSequence(Graphics::Context* graphics, float dt) {
+void Camera::stepSequence(Graphics::Context* graphics, HUD* hud, float dt) {
     sequenceTime_ += dt;
     switch (sequenceState_) {
     case 1:
         player_->ignoreCameraZones();
+        // The controls leave the closing shot.
+        if (hud != nullptr) hud->fadeOut();
         panTo(glm::vec2(299.59f, -194.0f), true, true, 8500.0f);
         sequenceState_ = 2;
         break;
@@ -221,8 +225,8 @@ void Camera::stepSequence(Graphics::Context* graphics, float dt) {
     }
 }
 
-void Camera::update(Graphics::Context* graphics, Audio::Context* audio, PostProcessingStep* postProcessing, HUD*,
-                    float, float dt) {
+void Camera::update(Graphics::Context* graphics, Audio::Context* audio, PostProcessingStep* postProcessing, HUD* hud,
+                    float, float dt, bool runSequence) {
     if (!path_.empty()) {
         float const t = float(nowMs() - musicStartMs()) / 1000.0f;
         cursor_.setTime(t);
@@ -237,8 +241,8 @@ void Camera::update(Graphics::Context* graphics, Audio::Context* audio, PostProc
         buildView(glm::vec2(a) * (1.0f - f) + glm::vec2(b) * f);
         return;
     }
-    if (sequenceState_ >= 1 && sequenceState_ <= 7) {
-        stepSequence(graphics, dt);
+    if (runSequence && sequenceState_ >= 1 && sequenceState_ <= 7) {
+        stepSequence(graphics, hud, dt);
     }
     if (!lookAheadFrozen_) {
         float const vx = player_->getBody()->GetLinearVelocity().x;

@@ -46,8 +46,9 @@ public:
            PristineLevel::MeshSet const& meshSet, DrawList* drawList);
 
     // `time` is not read. Null contexts (a world run without drawing or sound) are skipped.
+    // Without runSequence the closing shot waits where it is (play is held).
     void update(Graphics::Context* graphics, Audio::Context* audio, PostProcessingStep* postProcessing, HUD* hud,
-                float time, float dt);
+                float time, float dt, bool runSequence = true);
     void panTo(glm::vec2 const& point, bool absolute, bool smooth, float durationMs);
     void releasePan();
     void setHoldOffset(bool hold) { hold_ = hold; }
@@ -75,7 +76,7 @@ public:
     glm::vec2 viewCentre() const { return centre_; }
 
 private:
-    void stepSequence(Graphics::Context* graphics, float dt);
+    void stepSequence(Graphics::Context* graphics, HUD* hud, float dt);
     void buildView(glm::vec2 centre);
     float uniform(float a, float b);
 

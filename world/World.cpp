@@ -378,7 +378,8 @@ void World::updateMusic(Audio::Context& audio, float dt) {
 
 void World::updateCamera(Graphics::Context* graphics, Audio::Context& audio, HUD* hud, float dt) {
     player_.updateRespawn(camera_);
-    camera_.update(graphics, &audio, postProcessing_, hud, 0.0f, dt);
+    // The closing shot waits while play is held: its last step ends the level.
+    camera_.update(graphics, &audio, postProcessing_, hud, 0.0f, dt, false);
     drawList_.updateGL(camera_.view());
 }
 

@@ -2,7 +2,7 @@
 # pause and resume, level01 to its results board, the subtitles option across a restart.
 zelv_test(game_real_runs_test SOURCES tests/RealRunsTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_agent zelv_save zelv_level zelv_services GL NOMAIN
-          TIMEOUT 600)
+          TIMEOUT 900)
 if(TARGET game_real_runs_test)
   add_dependencies(game_real_runs_test zelv pak)
 endif()

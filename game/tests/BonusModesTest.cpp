@@ -126,6 +126,15 @@ protected:
         game->buttonPressed(GameViewController::pauseButtonCode);
         return pauses.size() == before;
     }
+    // A tap on the on-screen pause, which answers touches whether or not it is drawn.
+    bool tapSwallowed() {
+        size_t const before = pauses.size();
+        Rect const r = game->pauseButtonRect();
+        glm::vec2 const centre((r.minX + r.maxX) / 2, (r.minY + r.maxY) / 2);
+        game->touchBegan(centre, 1);
+        game->touchEnded(centre, 1);
+        return pauses.size() == before;
+    }
     // 20000002 then 20000003, each followed by a frame: the countdown sound, if given, stops and
     // starts again.
     void holdAndResume(Sound const* countdown = nullptr) {
@@ -226,6 +235,43 @@ TEST_F(BonusModes, TimeAttackRunsPopupCountdownRaceAndPhotoFinish) {
     EXPECT_EQ(player().getLapCount(), 1u);
     EXPECT_GT(player().getLapFraction(), 0.1f);
     EXPECT_FLOAT_EQ(r.laps, 1.0f + player().getLapFraction());
+}
+
+// Every way of pausing asks the mode: after the photo-finish neither the pause button, a tap on the
+// on-screen pause nor the screen's own pause entry (the window losing its focus) pauses, and the
+// level ends as it should. A closing shot waits while play is held instead of ending the level.
+TEST_F(BonusModes, EveryPausePathAsksTheModeAndNothingEndsTheLevelWhilePlayIsHeld) {
+    using M = TimeAttackGameModeStateMachine;
+    start(bonusLevel(GameMode::TimeAttack), "levels/bonus01.pxl", true);
+    auto& mode = dynamic_cast<M&>(game->modeMachine());
+    ASSERT_TRUE(until([&] { return mode.state() == M::kCountdown; }));
+    EXPECT_FALSE(pauseSwallowed());
+    EXPECT_FALSE(tapSwallowed());
+    ASSERT_TRUE(until([&] { return mode.state() == M::kFinished; }));
+    size_t const pausesBefore = pauses.size();
+    EXPECT_TRUE(pauseSwallowed());
+    EXPECT_TRUE(tapSwallowed());
+    game->pause();
+    EXPECT_EQ(pauses.size(), pausesBefore);
+    ASSERT_TRUE(until([&] { return ends > 0; }, 300));
+    EXPECT_EQ(results.size(), 1u);
+
+    // The closing shot of a normal level ends it 41.1 s of play after its start; held for longer,
+    // it waits, and ends once play goes on.
+    start(bonusLevel(GameMode::Normal), "levels/test.pxl", true);
+    ends = 0;
+    frame();
+    events.trigger(20000014);
+    frame();
+    uint32_t const shot = game->getWorld().getCamera().sequenceState();
+    EXPECT_EQ(shot, 2u);
+    events.trigger(20000002);
+    for (int i = 0; i < 3000; ++i) frame();  // 48 s
+    EXPECT_EQ(ends, 0);
+    EXPECT_EQ(game->getWorld().getCamera().sequenceState(), shot);
+    events.trigger(20000003);
+    ASSERT_TRUE(until([&] { return ends > 0; }, 3000));
+    EXPECT_EQ(results.size(), 1u);
 }
 
 TEST_F(BonusModes, ARestartSkipsThePopupAndStartsTheCountdownOnTheFirstTimedFrame) {

@@ -216,6 +216,23 @@ TEST_F(GameScreen, EndOfLevelActsOncePerScreen) {
     EXPECT_EQ(w.results[0].which(), 4);
 }
 
+// The level's closing shot (started by 20000014) takes the controls off the screen: they fade out
+// over 400 ms while the shot pans away, and stay out.
+TEST_F(GameScreen, TheClosingShotFadesTheControlsOut) {
+    Screen s(flatLevel());
+    GameViewController& g = *s.game;
+    s.frames(10, 20.0f);
+    EXPECT_EQ(g.hud().controlsAlpha(), 1.0f);
+    s.events.trigger(20000014);
+    s.frames(1, 20.0f);
+    EXPECT_EQ(g.getWorld().getCamera().sequenceState(), 2u);
+    s.frames(24, 20.0f);  // 400 ms and a little more
+    EXPECT_TRUE(g.hud().isFadedOut()) << g.hud().controlsAlpha();
+    s.frames(100, 20.0f);
+    EXPECT_TRUE(g.hud().isFadedOut());
+    EXPECT_EQ(g.getWorld().getCamera().sequenceState(), 2u);
+}
+
 TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
     auto const board = *leaderboardId(1338);
     auto const achievement = *achievementId(37);

@@ -2,7 +2,8 @@
 // its save, settings, cache and analytics files in a folder of its own: pausing and resuming
 // level01 and playing it to the results board (the save and the stored analytics sessions
 // afterwards), the subtitles option chosen from the pause menu kept across a restart, and the
-// main road from the intro through the menus and level01 back to the main menu.
+// main road from the intro through the menus and level01 back to the main menu, and the last
+// level on through the closing cut-scene to the main menu's hardcore notice.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -208,6 +209,50 @@ TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
                              "STARTED_LEVEL_WITH_PATH: levels/level01.pxl", "LEVELPLAYED"})
         EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](Event const& e) { return e.name == name; }))
             << name << " is not in the stored sessions";
+}
+
+// The last catalog level played to its board; continue (P, the controller's menu button) plays
+// the closing cut-scene levels/end.pxl, whose credits roll once its subtitles are over; after it
+// the main menu tells once that hardcore is unlocked, and the save keeps that it did.
+TEST(RealRuns, TheLastLevelLeadsThroughTheClosingCutSceneAndItsCreditsToTheHardcoreNotice) {
+    testing_support::TempDir home;
+    std::string const last = LevelCatalog::entry(LevelCatalog::count() - 1).path;
+    {
+        GameWindow::Options o;
+        o.home = home.path();
+        o.args = {"--level", last};
+        o.deadline = Ms(400000);
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        game.keyDown("Right");
+        game.keyDown("space");
+        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
+        game.keyUp("space");
+        game.keyUp("Right");
+        ASSERT_TRUE(ended) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+        ASSERT_TRUE(game.actUntilScreen("LevelLoaderViewController<GameViewController>", [&] { game.tap("p"); },
+                                        Ms(1500), Ms(60000)))
+            << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        game_window::Picture shot;
+        ASSERT_TRUE(game.waitForScreen("Credits", Ms(90000))) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the credits are dark: " << shot.litShare();
+        ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(180000))) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("MainMenuViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(60000))) << game.describe();
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the notice is dark: " << shot.litShare();
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+    RoamingData const saved = savedRecord(home.path());
+    EXPECT_TRUE(saved.hasLevelEntry(uint32_t(LevelCatalog::count() - 1)));
+    EXPECT_EQ(saved.noticeFlags() & 1u, 1u);
+    std::vector<Event> const events = storedEvents(home.path());
+    for (std::string const name : {"STARTED_LEVEL_WITH_PATH: levels/end.pxl", "PLAYED_CUTSCENE_WITH_PATH: levels/end.pxl"})
+        EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](Event const& e) { return e.name == name; }))
+            << name << " is not in the stored sessions";
+    EXPECT_FALSE(std::any_of(events.begin(), events.end(), [](Event const& e) { return e.name == "SKIPPED_INTRO"; }));
 }
 
 }  // namespace

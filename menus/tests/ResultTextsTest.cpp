@@ -46,4 +46,21 @@ TEST(ResultTexts, NumbersAndRowsOfEveryMode) {
     EXPECT_EQ(t.row1 + "|" + t.row2 + "|" + t.row3, "[hardcoreLevelsResultMenu]0/20||01:01.000");
 }
 
+// On a first or new best the best line repeats the result just shown, although the stored value
+// is rounded to whole milliseconds while the shown one is cut; a standing best shows as stored.
+TEST(ResultTexts, AFirstOrNewBestRepeatsTheShownResult) {
+    using N = ResultsMenu::NormalGameModeTriggerParameters;
+    using C = ResultsMenu::CollectTimeGameModeTriggerParameters;
+    for (uint64_t stored : {uint64_t(0), uint64_t(60000)})
+        EXPECT_EQ(resultTexts(N(0, 0, 0, 52025.5f, 1), stored, L).row3, "00:52.025\n00:52.025[bestInResults]");
+    EXPECT_EQ(resultTexts(N(0, 0, 0, 52025.5f, 1), 52020, L).row3, "00:52.025\n00:52.020[bestInResults]");
+    for (uint64_t stored : {uint64_t(0), uint64_t(-70000)})
+        EXPECT_EQ(resultTexts(C(1, 2, 80000.75f, 9), stored, L).row3, "80.000\n80.000[bestInResults]");
+    EXPECT_EQ(resultTexts(C(1, 2, 80000.75f, 9), uint64_t(-90000), L).row3, "80.000\n90.000[bestInResults]");
+    EXPECT_EQ(resultTexts(ResultsMenu::HardcoreGameModeTriggerParameters(1234567.8f), 0, L).run,
+              "20:34.567\n20:34.567[bestInResults]");
+    EXPECT_EQ(resultTexts(ResultsMenu::TimeAttackGameModeTriggerParameters(3.25f, 4), 0, L).laps,
+              "[preLapsInResults]3.2500[postLapsInResults]\n[preLapsInResults]3.2500[postLapsInResults][bestInResults]");
+}
+
 }  // namespace
