@@ -145,8 +145,8 @@ PauseViewController::PauseViewController(Graphics::Context* graphics, Audio::Con
     game_ = std::move(game);
 }
 
-// Replaced before it could finish opening (a level end queued before the pause), the screen
-// gives back what it holds: texture requests and burst loading are the next screen's to use.
+// Replaced while it opens (the level's end arriving with its hold), the screen gives back what it
+// holds: texture requests and burst loading belong to the next screen.
 PauseViewController::~PauseViewController() {
     if (state_ <= kWaitingForCapture) graphics_->setSuspendTextureRequests(false);
     if (state_ == kWaitingForArt || state_ == kOpeningOptions) graphics_->setBurstLoading(false);
