@@ -38,18 +38,6 @@ struct FlowImpl : menus_test::RealContextsImpl {
 };
 using App = os::AbstractApp<FlowImpl>;
 
-struct SilentPlayer : platform::MusicPlayer {
-    bool playing = false;
-    void setLooping(bool) override {}
-    void setVolume(float) override {}
-    void play() override { playing = true; }
-    void pause() override { playing = false; }
-    void stop() override { playing = false; }
-    bool isPlaying() const override { return playing; }
-    double currentTime() const override { return 0.0; }
-    void setCurrentTime(double) override {}
-};
-
 // Flat ground; with a goal, one where the player stands.
 PristineLevel::Data flatLevel(bool goalAtStart) {
     levels::LevelBuilder b;
@@ -68,12 +56,6 @@ protected:
         platform_services::setScreenSizes(1280, 720, menus_test::kWidth, menus_test::kHeight);
         shell_services::setControllerPresent(false);
         gl.bindTarget();
-        music_services::setFileOpener([](char const*) {
-            static uint8_t const bytes[4] = {1, 2, 3, 4};
-            return music_services::Bytes{nullptr, bytes, sizeof bytes};
-        });
-        music_services::setPlayerFactory(
-            [](music_services::Bytes const&, void*) { return std::make_unique<SilentPlayer>(); });
         app = App::create();
     }
     void TearDown() override {
@@ -81,8 +63,6 @@ protected:
         FlowImpl::withIntro = true;
         stopMusic();
         music_services::runOnQueue([](platform::MusicPlayer*) {});
-        music_services::setFileOpener(nullptr);
-        music_services::setPlayerFactory(nullptr);
     }
     void tick() { FlowImpl::clock += 16, app->tick(); }
     // Ticks until done() (at most n frames), giving the decoder threads real time while
