@@ -2,6 +2,7 @@
 // record before or after the interrupted write, never a torn one, never the defaults.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,14 +20,21 @@ namespace {
 
 constexpr uint32_t kLevels = 400;
 
-// Every generation writes the same value everywhere, so a torn record would show.
-[[noreturn]] void saveForever(uint64_t first) {
+// Every generation writes the same value everywhere, so a torn record would show. The first
+// finished save is told through `saved`, so a loaded machine cannot starve a child of any save.
+[[noreturn]] void saveForever(uint64_t first, int saved) {
     for (uint64_t generation = first;; ++generation) {
-        RoamingDataFile f("roamingData");
-        for (uint32_t level = 0; level < kLevels; ++level) {
-            f.data.levelEntry(level).best() = generation;
+        {
+            RoamingDataFile f("roamingData");
+            for (uint32_t level = 0; level < kLevels; ++level) {
+                f.data.levelEntry(level).best() = generation;
+            }
+            f.data.setHardcoreBestTime(generation);
         }
-        f.data.setHardcoreBestTime(generation);
+        if (generation == first) {
+            char const one = 1;
+            (void)!write(saved, &one, 1);
+        }
     }
 }
 
@@ -45,12 +53,20 @@ TEST(SaveCrash, KilledWhileSavingLeavesOneCompleteRecord) {
     std::mt19937 rng(1234);
     uint64_t last = 1;
     for (int round = 0; round < 60; ++round) {
+        int saved[2];
+        ASSERT_EQ(pipe(saved), 0);
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            saveForever(last + 1);
+            close(saved[0]);
+            saveForever(last + 1, saved[1]);
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
+        close(saved[1]);
+        // Killed at a random moment after its first save, usually inside a later one.
+        pollfd ready{saved[0], POLLIN, 0};
+        poll(&ready, 1, 60000);
+        close(saved[0]);
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 30000));
         ASSERT_EQ(kill(child, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);

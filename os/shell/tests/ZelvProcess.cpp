@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "testing/TestPaths.h"
@@ -29,6 +30,28 @@ std::string Result::describe() const {
     return std::string(timedOut ? "timed out; " : "") + (exited ? "exit " : "signal ") + std::to_string(status) +
            "\n--- stdout\n" + out + "--- stderr\n" + err;
 }
+
+namespace {
+
+// User and system time of a live process, all its threads.
+std::chrono::milliseconds cpuTime(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto const close = stat.rfind(')');
+    if (close == std::string::npos) return {};
+    // Fields after the command name: state is field 3, utime and stime are fields 14 and 15.
+    char const* p = stat.c_str() + close + 2;
+    unsigned long long ticks = 0;
+    for (int field = 3; field <= 15 && *p; ++field) {
+        char* end = nullptr;
+        unsigned long long v = std::strtoull(p, &end, 10);
+        if (field >= 14) ticks += v;
+        p = *end ? end + 1 : end;
+    }
+    return std::chrono::milliseconds(ticks * 1000 / sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
 
 Result run(Options const& o) {
     std::filesystem::path const exe = o.executable.empty() ? testing_support::binaryDir() / "zelv" : o.executable;
@@ -71,7 +94,8 @@ Result run(Options const& o) {
     close(errPipe[1]);
     using Clock = std::chrono::steady_clock;
     auto const start = Clock::now();
-    std::optional<Clock::time_point> signalAt;
+    std::optional<Clock::time_point> signalAt, markedAt;
+    std::chrono::milliseconds cpuAtMark{0};
     bool signalled = false;
     int status = 0;
     bool done = false;
@@ -97,11 +121,15 @@ Result run(Options const& o) {
         }
         auto const now = Clock::now();
         if (!signalled && !signalAt && !o.signalAfter.empty() &&
-            (r.err.find(o.signalAfter) != std::string::npos || now - start > o.markerWait))
+            (r.err.find(o.signalAfter) != std::string::npos || now - start > o.markerWait)) {
             signalAt = now + o.settle;
-        if (!signalled && signalAt && now >= *signalAt) {
+            markedAt = now;
+            cpuAtMark = cpuTime(pid);
+        }
+        if (!signalled && signalAt && now >= *signalAt && cpuTime(pid) - cpuAtMark >= o.minCpu) {
             kill(o.group ? -pid : pid, o.signal);
             signalled = true;
+            r.signalledAfter = std::chrono::duration_cast<std::chrono::milliseconds>(now - *markedAt);
         }
         if (now - start > o.deadline) {
             kill(o.group ? -pid : pid, SIGKILL);

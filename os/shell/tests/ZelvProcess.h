@@ -23,6 +23,9 @@ struct Options {
     std::string signalAfter;
     std::chrono::milliseconds settle{1500};
     std::chrono::milliseconds markerWait{15000};
+    // The signal also waits until the process has used this much CPU time since the marker, so a
+    // run starved by a loaded machine still gets its work done before it is asked to end.
+    std::chrono::milliseconds minCpu{0};
     int signal = 0;
     // The run gets a process group of its own and signals go to the whole group (for a wrapper
     // such as xvfb-run, which would not pass them on).
@@ -35,6 +38,8 @@ struct Result {
     bool exited = false;
     int status = -1;  // exit status when exited, else the signal that ended it
     bool timedOut = false;
+    // Wall time from the marker to the signal.
+    std::chrono::milliseconds signalledAfter{0};
     std::string out, err;
     // The frames the run reported at its end, -1 when it did not say.
     long frames() const;
