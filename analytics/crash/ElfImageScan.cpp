@@ -32,10 +32,11 @@ struct Scan {
 };
 
 Scan& scanFor(tlcrash_async_image_list* images) {
-    static std::mutex mutex;
-    static std::map<tlcrash_async_image_list*, Scan> scans;
-    std::lock_guard<std::mutex> lock(mutex);
-    return scans[images];
+    // Never destroyed: the refresh thread runs on while static destructors run at exit.
+    static auto* mutex = new std::mutex;
+    static auto* scans = new std::map<tlcrash_async_image_list*, Scan>;
+    std::lock_guard<std::mutex> lock(*mutex);
+    return (*scans)[images];
 }
 
 struct Counts {
