@@ -287,6 +287,8 @@ void GameViewController::buttonPressed(uint32_t code) {
     }
 }
 
+void GameViewController::windowFocusLost() { pauseRequest_(); }
+
 ControlScheme::InputState GameViewController::controllerInput(GamepadState const& state) {
     ControlScheme::InputState input(0, 0, 0, 0, 0.0f);
     float direction = 0.0f;

@@ -57,6 +57,9 @@ public:
     void touchBegan(glm::vec2 const& point, uint32_t touch) override;
     void touchEnded(glm::vec2 const& point, uint32_t touch) override;
     void buttonPressed(uint32_t code) override;
+    // The window lost the focus: the level pauses as from its pause button, without the mode's
+    // own use of that button (which skips a cut-scene).
+    void windowFocusLost() override;
     void gamepadInput(GamepadState const& state) override;
 
     World& getWorld() { return world_; }

@@ -286,6 +286,13 @@ public:
 
     void willResignActive() { suspended_ = true; }
 
+    // The window lost the focus but is still shown: frames go on, the screen decides (a running
+    // level pauses).
+    void windowFocusLost() {
+        ScreenCall call(*this);
+        if (currentScreen_) currentScreen_->windowFocusLost();
+    }
+
     // Restores a trimmed budget (waiting until every requested texture is back) and restarts
     // the clock so that the first frame after the pause has a small dt.
     void didBecomeActive() {

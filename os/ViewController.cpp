@@ -12,6 +12,7 @@ void ViewController::gamepadInput(GamepadState const&) {}
 void ViewController::scrollPageBack() {}
 void ViewController::scrollPageForward() {}
 bool ViewController::isAtRootMenu() { return false; }
+void ViewController::windowFocusLost() {}
 
 void logScreen(char const* name) { std::fprintf(stderr, "zelv: screen %s\n", name ? name : "?"); }
 

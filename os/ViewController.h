@@ -41,6 +41,8 @@ public:
     virtual void scrollPageBack();
     virtual void scrollPageForward();
     virtual bool isAtRootMenu();
+    // The window lost the input focus while the game goes on drawing: a running level pauses.
+    virtual void windowFocusLost();
 };
 
 // "zelv: screen NAME" on the error stream when a screen becomes current (by its class name) and

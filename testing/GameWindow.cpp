@@ -15,6 +15,8 @@
 
 #include "testing/TestPaths.h"
 
+#include <X11/Xlib.h>
+
 extern char** environ;
 
 namespace game_window {
@@ -306,6 +308,18 @@ void GameWindow::click(float x, float y) {
     int const px = int(x / 1280.0f * float(width_)), py = int((1.0f - y / 720.0f) * float(height_));
     run({"xdotool", "mousemove", "--window", std::to_string(window_), std::to_string(px), std::to_string(py),
          "mousedown", "1", "sleep", "0.08", "mouseup", "1"});
+}
+
+void GameWindow::setFocus(bool focused) {
+    if (focused) {
+        run({"xdotool", "windowfocus", std::to_string(window_)});
+        return;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return;
+    XSetInputFocus(display, None, RevertToNone, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
 }
 
 Picture GameWindow::screenshot() {

@@ -76,6 +76,9 @@ public:
     // A press and release at a point of the game's 1280 x 720 virtual screen, y up.
     void click(float x, float y);
     Picture screenshot();
+    // Takes the input focus away from the window (to no window at all, as when another program's
+    // window is clicked) or gives it back.
+    void setFocus(bool focused);
     // Waits for a settled picture (a grab within 1 % of the one before) that shows content and,
     // given `unlike`, differs from it in at least a tenth of its pixels; the last grab in `last`.
     bool waitForContent(Ms bound, Picture* last = nullptr, Picture const* unlike = nullptr);

@@ -103,6 +103,35 @@ TEST(WindowRuns, LeaderboardsFromTheMainMenuShowTheLocalScoresInsideTheGameAndGi
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
+// Another program takes the focus while level01 runs: the level pauses and the window goes on
+// drawing (the pause menu comes up over the greyed frame); with the focus back, P resumes play.
+TEST(WindowRuns, LosingTheFocusPausesTheLevelAndTheWindowAnswersWhenItReturns) {
+    testing_support::TempDir home;
+    GameWindow::Options o;
+    o.home = home.path();
+    o.args = {"--level", "levels/level01.pxl"};
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    Picture play, paused;
+    ASSERT_TRUE(game.waitForContent(Ms(20000), &play)) << "level01 stays dark";
+
+    game.setFocus(false);
+    ASSERT_TRUE(game.waitForScreen("PauseViewController", Ms(20000))) << game.describe();
+    EXPECT_TRUE(game.waitForContent(Ms(20000), &paused, &play)) << "the window stopped drawing";
+
+    game.setFocus(true);
+    ASSERT_TRUE(game.actUntilScreen("UnPauseViewController", [&] { game.tap("p"); }, Ms(1000), Ms(30000)))
+        << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(20000))) << game.describe();
+    // Play goes on: holding right moves the view.
+    game.keyDown("Right");
+    Picture moved;
+    EXPECT_TRUE(game.waitForContent(Ms(20000), &moved, &paused)) << "play does not go on";
+    game.keyUp("Right");
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }

@@ -223,16 +223,19 @@ void AppDelegate::handle(ShellPlatform::Event const& e) {
             }
             break;
         }
+        // A desktop window without the focus is still seen: it goes on drawing and a running level
+        // pauses, as the phone's resign-active pauses it. Frames stop only while it is hidden.
         case Kind::FocusLost:
-            applicationWillResignActive();
+            if (app_ && initialised_) app_->windowFocusLost();
             setApplicationState(kInactive);
             platform::NotificationCenter::shared().post(Tally::kWillResignActive);
             break;
         case Kind::FocusGained:
-            applicationDidBecomeActive();
             setApplicationState(kActive);
             platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
             break;
+        case Kind::Hidden: applicationWillResignActive(); break;
+        case Kind::Shown: applicationDidBecomeActive(); break;
         case Kind::EnteredForeground:
             applicationWillEnterForeground();
             platform::NotificationCenter::shared().post(Tally::kWillEnterForeground);

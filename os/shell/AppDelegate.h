@@ -1,8 +1,9 @@
 #pragma once
 // The application delegate: launches the game in a fixed order, drives one frame per display
 // refresh (controllers, the app frame's tick, a video over it, presenting), reacts to the window
-// losing and regaining focus, memory pressure and termination, hands opened URLs to the app
-// frame, and runs the on-demand download of "pak1".
+// losing focus (a level pauses), being hidden and shown again (frames stop and go on), memory
+// pressure and termination, hands opened URLs to the app frame, and runs the on-demand download
+// of "pak1".
 #include <AL/alc.h>
 
 #include <functional>

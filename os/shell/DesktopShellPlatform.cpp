@@ -118,7 +118,13 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
             switch (e.window.event) {
                 case SDL_WINDOWEVENT_FOCUS_LOST: events.push_back({Event::Kind::FocusLost}); break;
                 case SDL_WINDOWEVENT_FOCUS_GAINED: events.push_back({Event::Kind::FocusGained}); break;
-                case SDL_WINDOWEVENT_RESTORED: events.push_back({Event::Kind::EnteredForeground}); break;
+                case SDL_WINDOWEVENT_HIDDEN:
+                case SDL_WINDOWEVENT_MINIMIZED: events.push_back({Event::Kind::Hidden}); break;
+                case SDL_WINDOWEVENT_SHOWN: events.push_back({Event::Kind::Shown}); break;
+                case SDL_WINDOWEVENT_RESTORED:
+                    events.push_back({Event::Kind::Shown});
+                    events.push_back({Event::Kind::EnteredForeground});
+                    break;
                 default: break;
             }
         } else if (e.type == SDL_APP_LOWMEMORY) {

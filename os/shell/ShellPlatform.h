@@ -19,7 +19,9 @@ namespace os {
 class ShellPlatform {
 public:
     struct Event {
-        enum class Kind { Touch, FocusLost, FocusGained, EnteredForeground, LowMemory, Quit };
+        // Focus comes and goes while the window stays on screen; Hidden and Shown are the window
+        // leaving the screen (hidden or minimised) and coming back.
+        enum class Kind { Touch, FocusLost, FocusGained, Hidden, Shown, EnteredForeground, LowMemory, Quit };
         Kind kind;
         platform::TouchEvent touch{};
     };

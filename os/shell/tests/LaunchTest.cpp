@@ -1,6 +1,6 @@
 // The game launched in order on a real window under Xvfb, with the real app frame: it runs frames,
-// stops while the window has lost focus, comes back when focus returns, survives a low-memory
-// warning, fetches and mounts "pak1" from a file URL, and terminates cleanly.
+// goes on without the focus, stops while the window is minimised, comes back when it is restored,
+// survives a low-memory warning, fetches and mounts "pak1" from a file URL, and terminates cleanly.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -73,7 +73,12 @@ TEST(Launch, RealWindowInOrderSurvivesFocusLossAndLowMemory) {
         runFrames(30);
         EXPECT_GE(delegate.frames(), 30u);
 
+        // Without the focus the window still draws; hidden, it stops.
         pushWindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
+        runFrames(10);
+        EXPECT_TRUE(delegate.hasDisplayLink());
+        EXPECT_GE(delegate.frames(), 40u);
+        pushWindowEvent(SDL_WINDOWEVENT_MINIMIZED);
         runFrames(1);
         EXPECT_FALSE(delegate.hasDisplayLink());
         uint64_t const frozen = delegate.frames();

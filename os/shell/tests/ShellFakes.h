@@ -64,6 +64,7 @@ struct App : os::AppFrame {
     void controllerDisconnected() override { rec("disconnected"); }
     void buttonPressed(uint32_t code) override { rec("button " + std::to_string(code)); }
     void willResignActive() override { rec("willResignActive"); }
+    void windowFocusLost() override { rec("windowFocusLost"); }
     void didBecomeActive() override { rec("didBecomeActive"); }
     void trimGraphicsMemory() override { rec("trim"); }
     bool willTerminate() override {

@@ -215,6 +215,34 @@ TEST_F(Shell, LifecycleResignTwiceAndBecomeActiveWhileRunning) {
     EXPECT_EQ(log, (std::vector<std::string>{"willResignActive", "trim"}));
 }
 
+// The desktop window: losing the focus pauses through the screen and frames go on; only a
+// hidden or minimised window stops them, until it is shown again.
+TEST_F(Shell, FocusLossKeepsFramesGoingAndOnlyAHiddenWindowStopsThem) {
+    using Kind = os::ShellPlatform::Event::Kind;
+    delegate->mainLoop();
+    log.clear();
+    platform.events = {{Kind::FocusLost}};
+    ASSERT_TRUE(delegate->runOnce());
+    EXPECT_EQ(log, (std::vector<std::string>{"windowFocusLost", "tick", "present"}));
+    EXPECT_TRUE(delegate->hasDisplayLink());
+    platform.events = {{Kind::FocusGained}};
+    log.clear();
+    ASSERT_TRUE(delegate->runOnce());
+    EXPECT_EQ(log, (std::vector<std::string>{"tick", "present"}));
+
+    platform.events = {{Kind::Hidden}};
+    log.clear();
+    ASSERT_TRUE(delegate->runOnce());
+    ASSERT_TRUE(delegate->runOnce());
+    EXPECT_EQ(log, (std::vector<std::string>{"willResignActive"}));
+    EXPECT_FALSE(delegate->hasDisplayLink());
+    // A minimised window restored: shown again, and brought to the foreground.
+    platform.events = {{Kind::Shown}, {Kind::EnteredForeground}};
+    log.clear();
+    ASSERT_TRUE(delegate->runOnce());
+    EXPECT_EQ(log, (std::vector<std::string>{"didBecomeActive", "tick", "present"}));
+}
+
 TEST_F(Shell, OpenedUrlsDeliverOnlyADecimalIndex) {
     std::pair<char const*, char const*> const urls[] = {
         {"zelv://5", "5"}, {"zelv://level/12/", "12"}, {"zelv://open/1337?x=1#y", "1337"}, {"7", "7"},
