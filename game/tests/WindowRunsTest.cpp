@@ -132,6 +132,26 @@ TEST(WindowRuns, LosingTheFocusPausesTheLevelAndTheWindowAnswersWhenItReturns) {
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
+// The sampler, every kind of level object on the way, played to its goal.
+TEST(WindowRuns, TheSamplerIsPlayedToItsGoal) {
+    testing_support::TempDir home;
+    GameWindow::Options o;
+    o.home = home.path();
+    o.args = {"--level", "levels/sampler.pxl"};
+    o.deadline = Ms(360000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    // Right held, jump tapped as a player taps it to hop over what stands on the way.
+    game.keyDown("Right");
+    bool const ended =
+        game.actUntilScreen("EndOfLevelViewController", [&] { game.tap("space"); }, Ms(400), Ms(300000));
+    game.keyUp("Right");
+    ASSERT_TRUE(ended) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }

@@ -432,15 +432,8 @@ Data samplerLevel() {
     d.cameraZones.push_back(zone);
     d.pointRecords.push_back(PointRecord{{90.0f, 1.0f}, 1});
 
-    // Camera: a track and a drawable that moves with it.
-    CameraTrack track;
-    track.points = {{-5.0f, 3.0f, 0.0f}, {60.0f, 4.0f, 0.0f}, {135.0f, 3.0f, 0.0f}};
-    track.from = 0.0f;
-    track.to = 2.0f;
-    track.rate = 0.02f;
-    track.wrapMode = WrapMode::Clamp;
-    track.repeatCount = 1;
-    d.levelInfo.cameraTrack = track;
+    // Camera: a drawable that moves with it. No scripted path: that is a cut-scene's, and here
+    // the view follows the ball.
     d.levelInfo.cameraDrawables = {b.quad({0.0f, 6.0f}, {7.0f, 0.2f}, glm::vec4(0.0f, 0.0f, 0.0f, 0.3f))};
 
     // Decorations and effects.

@@ -469,6 +469,11 @@ TEST(Objects, TheSamplerRunsEveryKind) {
     EXPECT_NE(w.animatedMeshes()[0].vertices(), std::vector<float>());
     EXPECT_TRUE(w.animatedTextures()[0].animation().isPlaying());
     EXPECT_GT(w.animatedTextures()[0].fade(), 0.99f);
+    // A level to play: the view follows the ball, as in every other level.
+    glm::vec2 const camera = w.getCamera().getPosition();
+    glm::vec2 const ball = w.getPlayer().getPosition();
+    EXPECT_NEAR(camera.x, ball.x, 3.0f);
+    EXPECT_NEAR(camera.y, ball.y - 1.5f, 3.0f);
 }
 
 }  // namespace
