@@ -107,6 +107,65 @@ Rgba brighter(Rgba c) {
 
 Rgba tinted(Rgba c) { return {uint8_t(255 - c.r / 2), uint8_t(c.g / 2), uint8_t(c.b / 2 + 80), c.a}; }
 
+// The character's parts. The body's fan is drawn 1.425 times the physics circle, so its disc
+// fills only 1/1.425 of the texture. The face textures are strips of frames (16 for the eyes,
+// looking right in frame 0 and left in frame 15, and for the brows; 4 for a blink, closing)
+// that cover the face area round the body's centre: 1.45 m wide, 1.6 m tall for the eyes, the
+// brows' frames standing on the centre.
+void drawCharacter(ArtCanvas& canvas, std::string const& shape, Rgba c) {
+    float const w = float(canvas.width()), h = float(canvas.height());
+    if (shape == "body") {
+        float const r = std::min(w, h) / 2 / 1.425f;
+        canvas.ellipse(w / 2, h / 2, r, r, c);
+        Rgba const light{uint8_t(c.r + (255 - c.r) / 5), uint8_t(c.g + (255 - c.g) / 5), uint8_t(c.b + (255 - c.b) / 5),
+                         c.a};
+        canvas.ellipse(w / 2 - r * 0.2f, h / 2 - r * 0.2f, r * 0.7f, r * 0.7f, light);
+        return;
+    }
+    bool const blink = shape == "blinkright" || shape == "blinkleft";
+    int const frames = blink ? 4 : 16;
+    float const fw = w / float(frames);
+    bool const big = shape == "bigeyes";
+    Rgba const pupilColour{26, 26, 30, 255};
+    // Per frame: where the pupils look and how open the eyes are.
+    auto look = [&](int i) {
+        if (blink) return shape == "blinkright" ? 4.0f : -4.0f;
+        return 4.0f - 8.0f * float(i) / 15.0f;
+    };
+    auto open = [&](int i) { return blink ? std::max(1.0f - float(i) / 3.0f, 0.12f) : 1.0f; };
+    float const rx = big ? 12.0f : 9.0f, ry = big ? 14.0f : 11.0f, pupil = big ? 6.0f : 4.5f;
+    auto frameOf = [&](float x) { return std::clamp(int(x / fw), 0, frames - 1); };
+    if (shape == "brows") {
+        // Standing on the centre line: above the eyes' tops.
+        float const y = h - 26.0f;
+        canvas.fill(
+            [&](float x, float yy) {
+                int const i = frameOf(x);
+                float const cx = fw * (float(i) + 0.5f) + look(i) * 0.5f;
+                for (float side : {-13.0f, 13.0f})
+                    if (std::pow((x - cx - side) / 8.0f, 2.0f) + std::pow((yy - y) / 3.0f, 2.0f) <= 1) return true;
+                return false;
+            },
+            c);
+        return;
+    }
+    float const y = h / 2 - 8.0f;
+    auto inEye = [&](float x, float yy, float dx, float r, float rY) {
+        int const i = frameOf(x);
+        float const cx = fw * (float(i) + 0.5f);
+        for (float side : {-13.0f, 13.0f})
+            if (std::pow((x - cx - side - dx) / r, 2.0f) + std::pow((yy - y) / (rY * open(i)), 2.0f) <= 1) return true;
+        return false;
+    };
+    canvas.fill([&](float x, float yy) { return inEye(x, yy, 0.0f, rx, ry); }, c);
+    canvas.fill(
+        [&](float x, float yy) {
+            int const i = frameOf(x);
+            return inEye(x, yy, 0.0f, rx, ry) && inEye(x, yy, look(i), pupil, pupil);
+        },
+        pupilColour);
+}
+
 void drawShape(ArtCanvas& canvas, std::string const& shape, Rgba c, float turn) {
     float w = float(canvas.width()), h = float(canvas.height());
     float r = std::min(w, h) / 2;
@@ -119,6 +178,9 @@ void drawShape(ArtCanvas& canvas, std::string const& shape, Rgba c, float turn) 
     else if (shape == "arrowleft") canvas.triangle(w * 0.9f, h * 0.1f, w * 0.9f, h * 0.9f, w * 0.1f, h / 2, c);
     else if (shape == "arrowright") canvas.triangle(w * 0.1f, h * 0.1f, w * 0.1f, h * 0.9f, w * 0.9f, h / 2, c);
     else if (shape == "gradient") canvas.gradient({c.r, c.g, c.b, 0}, c);
+    else if (shape == "body" || shape == "eyes" || shape == "bigeyes" || shape == "blinkright" ||
+             shape == "blinkleft" || shape == "brows")
+        drawCharacter(canvas, shape, c);
     else if (shape == "glint") canvas.glint(c);
     // "label": text only, on a transparent ground.
 }

@@ -5,7 +5,11 @@
 
 #include <glm/gtc/matrix_transform.hpp>
 
+#include <box2d/b2_fixture.h>
+
+#include <algorithm>
 #include <cmath>
+#include <vector>
 #include <cstdlib>
 
 #include "audio/tests/LoopbackDevice.h"
@@ -51,6 +55,62 @@ TEST_F(PlayerGl, TheCharacterIsDrawnInItsTint) {
     unsigned char corner[4] = {};
     glReadPixels(1, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, corner);
     EXPECT_LT(int(corner[0]) + corner[1] + corner[2], 30) << "nothing drawn away from the character";
+}
+
+// Resting on the ground, the drawn ball is the physics body's: its top and sides reach the outer
+// circle and no further (the face inside), and its bottom, flattened where the body rests, stands
+// on the ground instead of sinking into it.
+TEST_F(PlayerGl, TheDrawnBallIsTheBodysCircle) {
+    static testing_support::TempDir const documents;
+    setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+    levels::LevelBuilder b;
+    b.ground({{-20.0f, 0.0f}, {20.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
+    b.checkPoint({0.0f, 0.6f});
+    EventHandler events;
+    audio_test::LoopbackContext audio;
+    World world(ctx.get(), &audio.context, &events, std::move(b.data()), nullptr, GameMode::Normal, boost::none);
+    ASSERT_TRUE(loadTextures());
+    for (int i = 0; i < 90; ++i) {
+        events.dispatch();
+        world.update(ctx.get(), audio.context, nullptr, nullptr, 1000.0f / 60.0f, float(i) * 16.0f);
+    }
+    world.draw(ctx.get());
+    glm::vec2 const at = world.getPlayer().getPosition();
+    float r = 0.0f;  // the outer circle's
+    for (b2Fixture* f = world.getPlayer().getBody()->GetFixtureList(); f; f = f->GetNext())
+        r = std::max(r, f->GetShape()->m_radius);
+    // A 3 m view round the body's centre: 64 pixels over 3 m.
+    float const half = 1.5f, perPixel = 2.0f * half / float(kSide);
+    ctx->projectionView() = glm::ortho(at.x - half, at.x + half, at.y - half, at.y + half, -10.0f, 10.0f);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    world.drawPlayer(ctx.get(), shader.get());
+    glFinish();
+    std::vector<unsigned char> pixels(size_t(kSide) * kSide * 4);
+    glReadPixels(0, 0, kSide, kSide, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    auto drawn = [&](int x, int y) {
+        unsigned char const* p = &pixels[(size_t(y) * kSide + size_t(x)) * 4];
+        return int(p[0]) + p[1] + p[2] > 60;
+    };
+    // How far from the centre anything is drawn, along the row and the column through it.
+    int const c = kSide / 2;
+    float left = 0, right = 0, down = 0, up = 0;
+    for (int i = 0; i < c; ++i) {
+        if (drawn(c - 1 - i, c)) left = float(i + 1) * perPixel;
+        if (drawn(c + i, c)) right = float(i + 1) * perPixel;
+        if (drawn(c, c - 1 - i)) down = float(i + 1) * perPixel;
+        if (drawn(c, c + i)) up = float(i + 1) * perPixel;
+    }
+    std::string const extents = "left " + std::to_string(left) + " right " + std::to_string(right) + " down " +
+                                std::to_string(down) + " up " + std::to_string(up) + ", centre at " +
+                                std::to_string(at.y);
+    // The rim flattens on the ground (the body rests on its inner circle) and widens a little.
+    EXPECT_NEAR(at.y - down, 0.0f, 0.06f) << "not standing on the ground: " << extents;
+    EXPECT_NEAR(up, r, 0.08f) << extents;
+    for (float side : {left, right}) {
+        EXPECT_GT(side, r - 0.05f) << extents;
+        EXPECT_LT(side, r + 0.12f) << extents;
+    }
 }
 
 }  // namespace
