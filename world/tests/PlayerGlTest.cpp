@@ -21,17 +21,26 @@
 
 namespace {
 
-class PlayerGl : public gfx_test::GlContextFixture {};
-
-TEST_F(PlayerGl, TheCharacterIsDrawnInItsTint) {
-    static testing_support::TempDir const documents;
-    setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
-    levels::LevelBuilder b;
-    b.ground({{-20.0f, 0.0f}, {20.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
-    b.checkPoint({0.0f, 0.6f});
+class PlayerGl : public gfx_test::GlContextFixture {
+protected:
+    // The character at its check point on flat ground, with an empty save folder.
+    World& onFlatGround() {
+        static testing_support::TempDir const documents;
+        setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
+        levels::LevelBuilder b;
+        b.ground({{-20.0f, 0.0f}, {20.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
+        b.checkPoint({0.0f, 0.6f});
+        world = std::make_unique<World>(ctx.get(), &audio.context, &events, std::move(b.data()), nullptr,
+                                        GameMode::Normal, boost::none);
+        return *world;
+    }
     EventHandler events;
     audio_test::LoopbackContext audio;
-    World world(ctx.get(), &audio.context, &events, std::move(b.data()), nullptr, GameMode::Normal, boost::none);
+    std::unique_ptr<World> world;
+};
+
+TEST_F(PlayerGl, TheCharacterIsDrawnInItsTint) {
+    World& world = onFlatGround();
     for (int i = 0; i < 30; ++i) {
         events.dispatch();
         world.update(ctx.get(), audio.context, nullptr, nullptr, 20.0f, float(i) * 20.0f);
@@ -61,14 +70,7 @@ TEST_F(PlayerGl, TheCharacterIsDrawnInItsTint) {
 // circle and no further (the face inside), and its bottom, flattened where the body rests, stands
 // on the ground instead of sinking into it.
 TEST_F(PlayerGl, TheDrawnBallIsTheBodysCircle) {
-    static testing_support::TempDir const documents;
-    setenv("ZELV_DOCUMENTS_DIR", (documents.path().string() + "/").c_str(), 1);
-    levels::LevelBuilder b;
-    b.ground({{-20.0f, 0.0f}, {20.0f, 0.0f}}, -10.0f, glm::vec4(1.0f));
-    b.checkPoint({0.0f, 0.6f});
-    EventHandler events;
-    audio_test::LoopbackContext audio;
-    World world(ctx.get(), &audio.context, &events, std::move(b.data()), nullptr, GameMode::Normal, boost::none);
+    World& world = onFlatGround();
     ASSERT_TRUE(loadTextures());
     for (int i = 0; i < 90; ++i) {
         events.dispatch();
