@@ -124,10 +124,17 @@ TEST(WindowRuns, LosingTheFocusPausesTheLevelAndTheWindowAnswersWhenItReturns) {
     ASSERT_TRUE(game.actUntilScreen("UnPauseViewController", [&] { game.tap("p"); }, Ms(1000), Ms(30000)))
         << game.describe();
     ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(20000))) << game.describe();
-    // Play goes on: holding right moves the view.
+    // Play goes on: holding right rolls the ball and the view with it.
+    Picture const resumed = game.screenshot();
     game.keyDown("Right");
     Picture moved;
-    EXPECT_TRUE(game.waitForContent(Ms(20000), &moved, &paused)) << "play does not go on";
+    EXPECT_TRUE(game.waitUntil(
+        [&] {
+            moved = game.screenshot();
+            return moved.differenceFrom(resumed) > 0.05;
+        },
+        Ms(30000)))
+        << "play does not go on: " << moved.differenceFrom(resumed);
     game.keyUp("Right");
     EXPECT_TRUE(game.stop()) << game.describe();
 }
