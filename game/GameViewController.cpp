@@ -287,7 +287,7 @@ void GameViewController::buttonPressed(uint32_t code) {
     }
 }
 
-void GameViewController::windowFocusLost() { pauseRequest_(); }
+void GameViewController::windowFocusLost() { pause(); }
 
 ControlScheme::InputState GameViewController::controllerInput(GamepadState const& state) {
     ControlScheme::InputState input(0, 0, 0, 0, 0.0f);

@@ -57,8 +57,8 @@ public:
     void touchBegan(glm::vec2 const& point, uint32_t touch) override;
     void touchEnded(glm::vec2 const& point, uint32_t touch) override;
     void buttonPressed(uint32_t code) override;
-    // The window lost the focus: the level pauses as from its pause button, without the mode's
-    // own use of that button (which skips a cut-scene).
+    // The window lost the focus: the level pauses through pause(), without the mode's own use of
+    // the pause button (which skips a cut-scene).
     void windowFocusLost() override;
     void gamepadInput(GamepadState const& state) override;
 
