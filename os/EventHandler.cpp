@@ -8,10 +8,10 @@ EventHandler::EventHandler() {
     added_.reserve(64);
 }
 
-void EventHandler::subscribe(uint32_t id, std::function<void()>* slot) {
+void EventHandler::subscribe(uint32_t id, std::function<void()>* slot, std::function<void()> const* copyOf) {
     if (id == 0 || !slot) return;
     if (id == delivering_) {
-        added_.push_back({id, slot});
+        added_.push_back({id, slot, copyOf});
         return;
     }
     slots_[id].push_back(slot);
@@ -34,7 +34,14 @@ void EventHandler::unsubscribe(uint32_t id, std::function<void()>* slot) {
     auto it = std::find(list.begin(), list.end(), slot);
     if (it == list.end()) return;
     if (id == delivering_) {
-        // The list is being walked right now: leave a hole, compacted when the turn ends.
+        // The list is being walked right now. An original whose turn is still to come hands it to
+        // a copy made during this turn; otherwise leave a hole, compacted when the turn ends.
+        auto copy = std::find_if(added_.begin(), added_.end(), [&](Change const& c) { return c.copyOf == slot; });
+        if (size_t(it - list.begin()) > deliveringIndex_ && copy != added_.end()) {
+            *it = copy->slot;
+            added_.erase(copy);
+            return;
+        }
         *it = nullptr;
         hasRemovals_ = true;
     } else {
@@ -70,8 +77,10 @@ void EventHandler::dispatch() {
             delivering_ = id;
             deliveringList_ = &entry->second;
             auto& list = entry->second;
-            for (size_t i = 0, n = list.size(); i < n; ++i)
+            for (size_t i = 0, n = list.size(); i < n; ++i) {
+                deliveringIndex_ = i;
                 if (list[i]) (*list[i])();
+            }
             if (hasRemovals_ || !added_.empty()) {
                 endTurn();
             } else {
@@ -114,7 +123,7 @@ SlotCallbackRef::SlotCallbackRef(EventHandler* handler, uint32_t signal, std::fu
 
 SlotCallbackRef::SlotCallbackRef(SlotCallbackRef const& other)
     : signal_(other.signal_), callback_(other.callback_), handler_(other.handler_) {
-    if (handler_) handler_->subscribe(signal_, &callback_);
+    if (handler_) handler_->subscribe(signal_, &callback_, &other.callback_);
 }
 
 SlotCallbackRef& SlotCallbackRef::operator=(SlotCallbackRef const& other) {

@@ -20,8 +20,9 @@ public:
     // Used by SlotCallbackRef. Changes to the id whose callbacks are running wait until its turn
     // ends (a removed callback is no longer called, an added one is not called in this turn);
     // every other id changes at once, so handles relocated by a callback miss nothing later in
-    // the same pass.
-    void subscribe(uint32_t id, std::function<void()>* slot);
+    // the same pass. `copyOf` names the slot a new one copies: when that original goes before
+    // its turn came, the copy takes its place in this turn (a handle moved by a growing vector).
+    void subscribe(uint32_t id, std::function<void()>* slot, std::function<void()> const* copyOf = nullptr);
     void unsubscribe(uint32_t id, std::function<void()>* slot);
 
     void trigger(uint32_t id);
@@ -36,6 +37,7 @@ private:
     struct Change {
         uint32_t id;
         std::function<void()>* slot;
+        std::function<void()> const* copyOf;
     };
     void endTurn();
 
@@ -44,6 +46,7 @@ private:
     bool dispatching_ = false;
     uint32_t delivering_ = 0;    // the id whose callbacks are being walked, 0 between turns
     std::vector<std::function<void()>*>* deliveringList_ = nullptr;  // and its list
+    size_t deliveringIndex_ = 0;  // the entry of that list being called
     bool hasRemovals_ = false;   // holes left in the delivering id's list
     std::vector<Change> added_;  // subscriptions to the delivering id made during its turn
 };

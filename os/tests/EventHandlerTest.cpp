@@ -107,6 +107,38 @@ TEST(EventHandler, HandlesRelocatedByACallbackStillHearLaterIdsOfTheSamePass) {
     EXPECT_EQ(heard, 2);
 }
 
+// A callback that grows the vector holding later handles of its own id moves them during that
+// id's turn: each moved handle is still called once in that turn, a copy whose original lives
+// on is not, and an original already called is not called again through its copy.
+TEST(EventHandler, HandlesMovedDuringTheirOwnIdsTurnAreStillCalledOnce) {
+    EventHandler events;
+    std::vector<int> seen;
+    std::vector<SlotCallbackRef> later;
+    later.reserve(2);
+    std::unique_ptr<SlotCallbackRef> kept;
+    std::vector<SlotCallbackRef> earlier;
+    earlier.reserve(1);
+    earlier.emplace_back(&events, 2, [&] { seen.push_back(0); });
+    SlotCallbackRef grower(&events, 2, [&] {
+        seen.push_back(1);
+        if (later.size() == 2) {
+            later.emplace_back(&events, 5, [] {});  // past capacity: both handles move
+            earlier.emplace_back(&events, 5, [] {});  // moves the handle already called
+            SlotCallbackRef copy(*kept);            // a copy beside a living original
+        }
+    });
+    later.emplace_back(&events, 2, [&] { seen.push_back(2); });
+    later.emplace_back(&events, 2, [&] { seen.push_back(3); });
+    kept = std::make_unique<SlotCallbackRef>(&events, 2, [&] { seen.push_back(4); });
+    events.trigger(2);
+    events.dispatch();
+    EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
+    seen.clear();
+    events.trigger(2);
+    events.dispatch();
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 0}));
+}
+
 TEST(EventHandler, SelfRetriggeringSignalEndsTheDispatchAndCarriesOn) {
     EventHandler events;
     size_t calls = 0;
