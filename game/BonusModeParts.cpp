@@ -65,8 +65,8 @@ std::string localized(Fonts::Context* fonts, char const* key) {
     return fonts != nullptr ? fonts->localizedString(key) : std::string(key);
 }
 
-Fonts::Font font(Fonts::Context* fonts, char const* style) {
-    return fonts != nullptr ? fonts->font(std::string(style)) : Fonts::Font{};
+Fonts::Font font(Fonts::Context* fonts, Fonts::FontStyle style) {
+    return fonts != nullptr ? fonts->font(style) : Fonts::Font{};
 }
 
 ConfirmationBox::Parameters tutorialPopup(std::string const& message, std::string const& ok,

@@ -10,6 +10,7 @@
 
 #include "audio/Sound.h"
 #include "fonts/Font.h"
+#include "fonts/FontStyle.h"
 #include "fonts/TextMesh.h"
 #include "menus/ConfirmationBox.h"
 
@@ -38,7 +39,7 @@ std::string seconds(float value);
 
 // A localized text; without a fonts context (headless runs) the key itself.
 std::string localized(Fonts::Context* fonts, char const* key);
-Fonts::Font font(Fonts::Context* fonts, char const* style);
+Fonts::Font font(Fonts::Context* fonts, Fonts::FontStyle style);
 
 // The one-button tutorial popup over a dimmed game. The texts are the caller's and must outlive
 // the popup's construction.

@@ -26,7 +26,7 @@ CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Conte
                                                                  ShowConfirmationBoxCallback const& showPopup,
                                                                  EventHandler* events, bool showTutorialPopup)
     : goText_(bonus_mode::localized(fonts, "bonusGO")),
-      hudFont_(bonus_mode::font(fonts, "hud")),
+      hudFont_(bonus_mode::font(fonts, Fonts::FontStyle::hud)),
       countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
       events_(events),
       popup_{showTutorialPopup, showPopup, bonus_mode::localized(fonts, "bonusBTutorial"),

@@ -7,23 +7,6 @@
 #include "graphics/StandardShader.h"
 #include "os/Assets.h"
 
-std::string const HUD::popupButton = "popupButton";
-std::string const HUD::regularNeon = "regularNeon";
-std::string const HUD::regularMenu = "regularMenu";
-std::string const HUD::regularMenuBold = "regularMenuBold";
-std::string const HUD::mesquiteHeader = "mesquiteHeader";
-std::string const HUD::mesquiteSmallHeader = "mesquiteSmallHeader";
-std::string const HUD::hud = "hud";
-std::string const HUD::largeNumber = "largeNumber";
-std::string const HUD::backgroundDownloader = "backgroundDownloader";
-std::string const HUD::largeHeadline = "largeHeadline";
-std::string const HUD::credits = "credits";
-std::string const HUD::creditsBold = "creditsBold";
-std::string const HUD::boardsText = "boardsText";
-std::string const HUD::boardsLegendText = "boardsLegendText";
-std::string const HUD::boardsHeader = "boardsHeader";
-std::string const HUD::subtitles = "subtitles";
-
 HUD::HUD(Graphics::Context* graphics, Fonts::Context*, bool showPauseButton)
     : pauseButton_(Graphics::Texture(graphics, Assets::texHudHudButtonPause), kAnchorTopLeft, glm::vec2(10.0f, 0.0f),
                    std::nullopt, glm::vec2(1.0f, 1.0f)),

@@ -31,11 +31,6 @@ public:
     float pauseAlpha() const { return pauseAlpha_; }
     float controlsAlpha() const { return controlsAlpha_; }
 
-    // The text styles of the font table, by the names screens lay text out with.
-    static std::string const popupButton, regularNeon, regularMenu, regularMenuBold, mesquiteHeader,
-        mesquiteSmallHeader, hud, largeNumber, backgroundDownloader, largeHeadline, credits, creditsBold, boardsText,
-        boardsLegendText, boardsHeader, subtitles;
-
 private:
     Sprite pauseButton_;
     glm::mat4 matrix_;

@@ -86,7 +86,7 @@ IntroGameModeStateMachine::IntroGameModeStateMachine(Graphics::Context* graphics
         halfBox_.emplace(std::move(box), kAnchorOrigin, glm::vec2(0.0f), glm::vec2(size.x, size.y * 0.5f),
                          glm::vec2(1.0f));
     }
-    if (fonts != nullptr) subtitleFont_ = fonts->font(HUD::subtitles);
+    if (fonts != nullptr) subtitleFont_ = fonts->font(Fonts::FontStyle::subtitles);
     CutsceneServices& services = cutsceneServices();
     if (creditsStart_ > 0.0f && services.makeCredits) {
         bool const lowEnd = isLowEndDevice();

@@ -38,8 +38,8 @@ TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context
                                                                EventHandler* events, bool showTutorialPopup)
     : audio_(audio),
       goText_(bonus_mode::localized(fonts, "bonusGO")),
-      hudFont_(bonus_mode::font(fonts, "hud")),
-      lapFont_(bonus_mode::font(fonts, "largeNumber")),
+      hudFont_(bonus_mode::font(fonts, Fonts::FontStyle::hud)),
+      lapFont_(bonus_mode::font(fonts, Fonts::FontStyle::largeNumber)),
       countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
       shutterSound_(audio, Assets::sndDravoBonusGameCameraShutter),
       events_(events),

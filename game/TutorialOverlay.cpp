@@ -87,7 +87,7 @@ TutorialOverlay::TutorialOverlay(Graphics::Context* graphics, Audio::Context* au
       events_(events) {
     if (fonts_ != nullptr) {
         float const w = virtualWidth();
-        Fonts::Font const font = fonts_->font(HUD::popupButton);
+        Fonts::Font const font = fonts_->font(Fonts::FontStyle::popupButton);
         struct Text {
             char const* key;
             float x;

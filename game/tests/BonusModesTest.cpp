@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <type_traits>
 
+#include "game/BonusModeParts.h"
 #include "game/CollectTimeGameModeStateMachine.h"
 #include "game/GameViewController.h"
 #include "game/TimeAttackGameModeStateMachine.h"
@@ -15,6 +17,10 @@
 #include "tools/datatool/LevelBuilder.h"
 
 namespace {
+
+// The modes name their fonts by style, never by a string that could be misspelt into font 0.
+static_assert(!std::is_invocable_v<decltype(&bonus_mode::font), Fonts::Context*, char const*>);
+static_assert(std::is_invocable_v<decltype(&bonus_mode::font), Fonts::Context*, Fonts::FontStyle>);
 
 using PristineLevel::PathNode;
 
