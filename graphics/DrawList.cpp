@@ -496,15 +496,19 @@ void DrawList::draw(Context* context, StandardShader* shader) {
 }
 
 void updateDrawBounds(btDbvt& tree, btDbvtNode* leaf, float const* points, std::size_t count, std::size_t stride) {
-    if (leaf == nullptr || count == 0) {
+    if (leaf == nullptr) {
         return;
     }
+    // No vertices, or a vertex that is not a number, gives the inverted box: culled everywhere,
+    // never a stale box that keeps the drawable in view.
     btVector3 lo(FLT_MAX, FLT_MAX, FLT_MAX);
     btVector3 hi(-FLT_MAX, -FLT_MAX, -FLT_MAX);
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && points != nullptr; ++i) {
         float const* p = points + i * stride;
         if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) {
-            return;
+            lo = btVector3(FLT_MAX, FLT_MAX, FLT_MAX);
+            hi = btVector3(-FLT_MAX, -FLT_MAX, -FLT_MAX);
+            break;
         }
         lo.setMin(btVector3(p[0], p[1], p[2]));
         hi.setMax(btVector3(p[0], p[1], p[2]));

@@ -188,5 +188,6 @@ private:
 };
 
 // Refits `leaf` to the box of `count` points (x, y, z at the start of every `stride` floats),
-// touching the tree only when the box changed. Nothing for a null leaf or non-finite points.
+// touching the tree only when the box changed. Nothing for a null leaf; no points, or a point
+// that is not finite, store the inverted box (min FLT_MAX, max -FLT_MAX).
 void updateDrawBounds(btDbvt& tree, btDbvtNode* leaf, float const* points, std::size_t count, std::size_t stride);

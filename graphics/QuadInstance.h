@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 #include <glm/vec4.hpp>
@@ -18,11 +19,18 @@ public:
     // instance that does nothing.
     QuadInstance(PristineLevel::MeshSet const& meshSet, DrawList& list, std::size_t index);
 
-    void setTransform(glm::mat4 const& m) { model_ = m; }
-    void setUVOffset(glm::vec2 const& offset) { uvOffset_ = offset; }
+    void setTransform(glm::mat4 const& m) {
+        if (m != model_) changed_ = true;
+        model_ = m;
+    }
+    void setUVOffset(glm::vec2 const& offset) {
+        if (offset != uvOffset_) changed_ = true;
+        uvOffset_ = offset;
+    }
     void setVertices(float const (&vertices)[kFloats], bool transform, bool bounds);
     // World vertices from the local ones (through the model matrix and uv offset when
-    // `transform`), refitting the culling box when `bounds`. Nothing while hidden.
+    // `transform`), refitting the culling box when `bounds`. Nothing while hidden, nor when
+    // nothing changed since the last update that asked the same.
     void update(bool transform, bool bounds);
     // Writes the world vertices over the entry's slice of the buffer; only when shown and
     // visible in the last cull.
@@ -40,6 +48,8 @@ public:
 
 private:
     bool hidden() const { return entry_ == nullptr || entry_->hidden != 0; }
+    void uploadRun(Graphics::Context* context, uint64_t at, uint32_t step, std::size_t first, uint32_t bytes,
+                   std::vector<uint8_t> run);
 
     DrawList* list_ = nullptr;
     DrawList::Handle const* handle_ = nullptr;
@@ -51,4 +61,10 @@ private:
     glm::mat4 model_{1.0f};
     glm::vec2 uvOffset_{0.0f};
     std::array<float, kFloats> world_{};
+    // What the last update computed from: a still quad (a coin at rest) costs nothing per frame.
+    bool changed_ = true;
+    bool lastTransform_ = false;
+    bool boundsFitted_ = false;
+    // Tightly packed entries only: the level's bytes of the position and uv runs.
+    std::vector<uint8_t> positionRun_, uvRun_;
 };

@@ -6,6 +6,8 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <cstdlib>
 #include <cstring>
+#include <cfloat>
+#include <cmath>
 #include <functional>
 
 #include "graphics/Context.h"
@@ -66,12 +68,14 @@ struct CountingGl {
     static inline int textureBinds = 0;
     static inline std::vector<uint8_t> lastSubData;
     static inline GLintptr lastSubDataOffset = -1;
+    static inline std::vector<std::pair<GLintptr, std::vector<uint8_t>>> subData;
     Graphics::ScopedGlFunctions scope{table()};
 
     CountingGl() {
         texParameters = textureBinds = 0;
         lastSubData.clear();
         lastSubDataOffset = -1;
+        subData.clear();
     }
     static Graphics::GlFunctions table() {
         Graphics::GlFunctions t = Graphics::realGlFunctions();
@@ -87,6 +91,7 @@ struct CountingGl {
             lastSubDataOffset = offset;
             auto const* p = static_cast<uint8_t const*>(data);
             lastSubData.assign(p, p + size);
+            subData.emplace_back(offset, lastSubData);
             Graphics::realGlFunctions().bufferSubData(target, offset, size, data);
         };
         return t;
@@ -404,6 +409,72 @@ TEST_F(DrawingGl, QuadInstancesMoveTheirVerticesAndUploadOnlyWhenShownAndVisible
     QuadInstance outside(damaged, damagedList, 0);
     EXPECT_FALSE(outside.isValid());
     outside.upload(ctx.get());
+}
+
+// Tightly packed vertices (stride 0): the four positions (x, y, z, w) in one run and the four
+// uvs in another, as the draw list reads them. The instance steps each run by its attribute's
+// size, reads and writes back its own corners, and keeps the w it does not move.
+TEST_F(DrawingGl, QuadInstancesOfTightlyPackedVerticesStepEachAttributeBySize) {
+    PristineLevel::MeshSet set;
+    std::vector<float> v = {1, 0, 0, 7, 1, 1, 0, 7, 0, 0, 0, 7, 0, 1, 0, 7,  // positions
+                            1, 1, 1, 0, 0, 1, 0, 0};                         // uvs
+    set.vertexBuffers.push_back({gfx_test::bytesOf(v), 2});
+    PristineLevel::ArrayMesh mesh;
+    mesh.position = {0, 2, 4};
+    mesh.uv = {64, 2, 2};
+    mesh.stride = 0;
+    mesh.vertexCount = 4;
+    mesh.color = glm::vec4(1);
+    set.arrayMeshes.push_back(mesh);
+    set.nodes.push_back(gfx_test::node(PristineLevel::MeshNode::arrayEntry, 0, 0.5f, 0.5f, 0.5f));
+    DrawList list(ctx.get(), set, nullptr, nullptr);
+    QuadInstance quad(set, list, 0);
+    ASSERT_TRUE(quad.isValid());
+    std::array<float, 20> const expected = {1, 0, 0, 1, 1, 1, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0};
+    EXPECT_EQ(quad.localVertices(), expected);
+
+    quad.setTransform(glm::translate(glm::mat4(1.0f), glm::vec3(2, 0, 0)));
+    quad.update(true, true);
+    CountingGl counting;
+    list.updateGL(gfx_test::window(0, 5, -5, 5));
+    quad.upload(ctx.get());
+    ASSERT_EQ(CountingGl::subData.size(), 2u);
+    auto floats = [](std::vector<uint8_t> const& bytes) {
+        std::vector<float> f(bytes.size() / 4);
+        std::memcpy(f.data(), bytes.data(), f.size() * 4);
+        return f;
+    };
+    EXPECT_EQ(CountingGl::subData[0].first, 0);
+    EXPECT_EQ(floats(CountingGl::subData[0].second),
+              (std::vector<float>{3, 0, 0, 7, 3, 1, 0, 7, 2, 0, 0, 7, 2, 1, 0}));
+    EXPECT_EQ(CountingGl::subData[1].first, 64);
+    EXPECT_EQ(floats(CountingGl::subData[1].second), (std::vector<float>{1, 1, 1, 0, 0, 1, 0, 0}));
+}
+
+// A refit with no vertices, or with one that is not a number, stores the inverted box, so the
+// drawable leaves every view instead of staying under its last box.
+TEST_F(DrawingGl, DrawBoundsOfNoOrNonFiniteVerticesAreTheInvertedBox) {
+    PristineLevel::MeshSet const level = quadLevel();
+    DrawList list(ctx.get(), level, nullptr, nullptr);
+    DrawList::Handle const& handle = list.handleRecord(0);
+    ASSERT_NE(handle.leaf, nullptr);
+    auto inverted = [&] {
+        return handle.leaf->volume.Mins() == btVector3(FLT_MAX, FLT_MAX, FLT_MAX) &&
+               handle.leaf->volume.Maxs() == btVector3(-FLT_MAX, -FLT_MAX, -FLT_MAX);
+    };
+    float const corners[] = {0, 0, 0, 1, 1, 0};
+    float const broken[] = {0, 0, 0, NAN, 1, 0};
+    for (auto refit : std::initializer_list<std::function<void()>>{
+             [&] { updateDrawBounds(list.tree(), handle.leaf, corners, 0, 3); },
+             [&] { updateDrawBounds(list.tree(), handle.leaf, broken, 2, 3); }}) {
+        updateDrawBounds(list.tree(), handle.leaf, corners, 2, 3);
+        list.updateGL(gfx_test::window(-5, 5, -5, 5));
+        ASSERT_TRUE(list.isVisible(handle));
+        refit();
+        EXPECT_TRUE(inverted());
+        list.updateGL(gfx_test::window(-5, 5, -5, 5));
+        EXPECT_FALSE(list.isVisible(handle));
+    }
 }
 
 struct PostProcessingGl : DrawingGl {
