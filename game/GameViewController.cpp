@@ -329,9 +329,8 @@ TransitToEndOfLevelCallback GameViewController::worldEndOfLevelCallback() {
 
 void GameViewController::onLevelEnd() {
     // Every copy of the end signal reaches this slot (two goal contacts, a goal and a mode's own
-    // end); only the first ends the level. A dead hardcore player has ended the run already.
+    // end); only the first ends the level. A hardcore death that ended the run closed it already.
     if (levelEnded_) return;
-    if (mode_ == GameMode::Hardcore && !world_.getPlayer().isAlive()) return;
     levelEnded_ = true;
 
     Player::Player const& player = world_.getPlayer();

@@ -283,6 +283,16 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
         EXPECT_FLOAT_EQ(boost::get<ResultsMenu::HardcoreGameModeTriggerParameters>(s.results[0]).runTime,
                         runBefore + 3 * 1000.0f / 60.0f);
     }
+    // Outside the catalog a death ends no run (the player respawns), so a goal the dying player
+    // reaches still ends the level with the run's time.
+    Screen s(flatLevel(), "levels/x.pxl", true);
+    s.game->getWorld().getPlayer().kill();
+    s.frames();
+    ASSERT_FALSE(s.game->getWorld().getPlayer().isAlive());
+    s.events.trigger(20000000);
+    s.frames();
+    ASSERT_EQ(s.results.size(), 1u);
+    EXPECT_EQ(s.results[0].which(), 3);
 }
 
 }  // namespace
