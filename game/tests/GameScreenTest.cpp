@@ -15,6 +15,7 @@
 #include "game/OnScreenControlScheme.h"
 #include "game/TouchAndSwipeControlScheme.h"
 #include "level/LevelCatalog.h"
+#include "level/LevelReader.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "os/services/GameCenter.h"
@@ -293,6 +294,31 @@ TEST_F(GameScreen, HardcoreChainsNormalLevelsAndEndsTheRun) {
     s.frames();
     ASSERT_EQ(s.results.size(), 1u);
     EXPECT_EQ(s.results[0].which(), 3);
+}
+
+// A fall out of any sample level is a fatality: dropped below its ground, the player dies once,
+// the death counts, and it respawns at its check point.
+TEST_F(GameScreen, AFallOutOfASampleLevelCountsAsADeath) {
+    std::vector<std::string> paths = {"levels/sampler.pxl"};
+    for (uint64_t i = 0; i < LevelCatalog::count(); ++i)
+        if (LevelCatalog::entry(i).mode == GameMode::Normal) paths.push_back(LevelCatalog::entry(i).path);
+    for (std::string const& path : paths) {
+        std::shared_ptr<File> file = Singleton<FileSystem>::instance().open(path);
+        ASSERT_TRUE(file && file->size() > 0) << path;
+        PristineLevel::Data level;
+        PristineLevel::loadPristineLevel(level, file->data(), size_t(file->size()));
+        glm::vec2 const start = level.checkPoints.at(0).respawnPosition;
+        Screen s(std::move(level), path);
+        s.frames();
+        Player::Player& player = s.game->getWorld().getPlayer();
+        // Below the ground: nothing but the drop.
+        player.resetTo(glm::vec2(start.x + 20.0f, -12.0f));
+        for (int i = 0; i < 240 && player.isAlive(); ++i) s.frames();
+        EXPECT_FALSE(player.isAlive()) << path << " at " << player.getPosition().y;
+        EXPECT_EQ(player.getDeathCount(), 1u) << path;
+        for (int i = 0; i < 240 && !player.isAlive(); ++i) s.frames();
+        EXPECT_LT(glm::distance(player.getPosition(), start), 1.0f) << path;
+    }
 }
 
 }  // namespace

@@ -408,8 +408,28 @@ std::vector<std::string> reachFaults(PristineLevel::Data const& level) {
     }
     bool goal = false;
     for (DecodedFixture const& d : sensors) {
-        if ((d.settings.filter.categoryBits & goalCategory) != 0 && touchesPlayer(d.settings.filter, playerOuterMask)) {
-            goal = true;
+        if ((d.settings.filter.categoryBits & goalCategory) == 0 || !touchesPlayer(d.settings.filter, playerOuterMask)) {
+            continue;
+        }
+        goal = true;
+        // A check point past the goal, seen from the start, respawns the player where the level
+        // is already over.
+        if (level.checkPoints.empty()) continue;
+        b2AABB box;
+        b2Transform identity;
+        identity.SetIdentity();
+        d.shape->ComputeAABB(&box, identity, 0);
+        float const start = level.checkPoints.front().respawnPosition.x;
+        for (CheckPoint const& point : level.checkPoints) {
+            float const x = point.respawnPosition.x;
+            bool const beyond = start < box.lowerBound.x ? x > box.upperBound.x
+                                                          : start > box.upperBound.x && x < box.lowerBound.x;
+            if (beyond) {
+                char line[120];
+                std::snprintf(line, sizeof line, "check point %u at (%g, %g) lies beyond the goal", point.index, x,
+                              point.respawnPosition.y);
+                faults.push_back(line);
+            }
         }
     }
     // A time-attack level ends with its race, not at a goal.
@@ -422,6 +442,13 @@ void LevelBuilder::goal(glm::vec2 centre, glm::vec2 halfSize) {
     f.category = goalCategory;
     data_.signalShapes.push_back(boxShape(centre, halfSize, f));
     quad(centre, halfSize, glm::vec4(1.0f, 0.85f, 0.2f, 0.6f), "art/colors/white.png");
+}
+
+void LevelBuilder::deadlyFloor(float left, float right, float y) {
+    Fixture f = sensorFixture();
+    f.category = deadlyCategory;
+    f.mask = playerCategory;  // nothing else, liquids included, reacts to it
+    data_.signalShapes.push_back(boxShape({(left + right) * 0.5f, y - 1.0f}, {(right - left) * 0.5f, 1.0f}, f));
 }
 
 namespace {

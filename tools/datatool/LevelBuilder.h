@@ -61,7 +61,7 @@ std::vector<std::string> windingFaults(PristineLevel::Data const& level);
 
 // The player's two circles must be able to touch what a level needs of them: ground to stand on
 // under every check point, every check point's sensor and a goal (but in time attack, which ends with
-// its race). One line per need not met.
+// its race); and no check point may lie beyond a goal. One line per need not met.
 std::vector<std::string> reachFaults(PristineLevel::Data const& level);
 
 // The particle solver finds neighbours only within about 2048 particle diameters of the origin.
@@ -98,6 +98,8 @@ public:
     void checkPoint(glm::vec2 position);  // the first one is the level start
     void coin(glm::vec2 centre, uint32_t achievement = 0);
     void goal(glm::vec2 centre, glm::vec2 halfSize);
+    // A deadly sensor whose top lies at y from left to right: a fall below the level kills.
+    void deadlyFloor(float left, float right, float y);
 
     // One record of each kind; each returns the record's index in its list.
     uint32_t dynamicBody(glm::vec2 at, PackedShape shape, int32_t type = PristineLevel::BodyDef::dynamicBody);

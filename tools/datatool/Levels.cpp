@@ -36,10 +36,12 @@ void sky(LevelBuilder& b) {
     b.data().meshSet.arrayMeshes.back().shader = MeshCommon::colorShader;
 }
 
-// Walls at both ends of the ground, solid toward the level.
+// Walls at both ends of the ground, solid toward the level, and a deadly floor well below it
+// and past both walls: a fall out of the level is a fatality, never an endless drop.
 void walls(LevelBuilder& b, float left, float right, float height) {
     b.data().staticShapes.push_back(levels::edgeShape({left, 0.0f}, {left, height}, Fixture{}));
     b.data().staticShapes.push_back(levels::edgeShape({right, height}, {right, 0.0f}, Fixture{}));
+    b.deadlyFloor(left - 50.0f, right + 50.0f, -20.0f);
 }
 
 void musicAndProgress(LevelBuilder& b, glm::vec2 start, glm::vec2 end) {

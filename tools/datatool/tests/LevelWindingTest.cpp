@@ -90,3 +90,23 @@ TEST(LevelLiquids, ALiquidBeyondTheSolversReachIsNamed) {
     EXPECT_NE(faults[0].find("liquid 0"), std::string::npos);
     EXPECT_NE(faults[1].find("liquid 2"), std::string::npos);
 }
+
+// A check point past the goal, seen from the start, is refused, whichever way the level runs.
+TEST(LevelReach, NoCheckPointLiesBeyondTheGoal) {
+    auto faultsOf = [](float direction, float checkPointX) {
+        LevelBuilder b;
+        b.ground({{-40, 0}, {40, 0}}, -10, glm::vec4(1));
+        b.checkPoint({-30 * direction, 0.4f});
+        b.checkPoint({checkPointX * direction, 0.4f});
+        b.goal({20 * direction, 1}, {1, 2});
+        std::string all;
+        for (auto const& f : levels::reachFaults(b.data())) all += f + "\n";
+        return all;
+    };
+    for (float direction : {1.0f, -1.0f}) {
+        EXPECT_EQ(faultsOf(direction, 10), "") << direction;
+        EXPECT_EQ(faultsOf(direction, 20), "") << direction;  // inside the goal
+        EXPECT_NE(faultsOf(direction, 30).find("check point 1 at"), std::string::npos) << direction;
+        EXPECT_NE(faultsOf(direction, 30).find("beyond the goal"), std::string::npos) << direction;
+    }
+}
