@@ -22,6 +22,32 @@ float axis(SDL_GameController* c, SDL_GameControllerAxis a, bool flip) {
 
 float pair(bool negative, bool positive) { return (positive ? 1.0f : 0.0f) - (negative ? 1.0f : 0.0f); }
 
+// A controller's pause button. A press that comes before the frame loop has given the
+// controller its handler (the keyboard's first key, a pad pressed as it connects) is kept and
+// delivered with the handler, so the first press acts.
+class PauseButton {
+public:
+    void press() {
+        if (handler_) {
+            handler_();
+        } else {
+            pending_ = true;
+        }
+    }
+    bool hasHandler() const { return bool(handler_); }
+    void setHandler(std::function<void()> h) {
+        handler_ = std::move(h);
+        if (pending_ && handler_) {
+            pending_ = false;
+            handler_();
+        }
+    }
+
+private:
+    std::function<void()> handler_;
+    bool pending_ = false;
+};
+
 }  // namespace
 
 class SdlControllers::Pad : public GameController {
@@ -29,12 +55,10 @@ public:
     explicit Pad(SDL_GameController* c) : c_(c) {}
     ~Pad() override { SDL_GameControllerClose(c_); }
     SDL_JoystickID id() const { return SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(c_)); }
-    void pausePressed() {
-        if (handler_) handler_();
-    }
+    void pausePressed() { pause_.press(); }
 
-    bool hasPausedHandler() const override { return bool(handler_); }
-    void setPausedHandler(std::function<void()> h) override { handler_ = std::move(h); }
+    bool hasPausedHandler() const override { return pause_.hasHandler(); }
+    void setPausedHandler(std::function<void()> h) override { pause_.setHandler(std::move(h)); }
     std::optional<Gamepad> gamepad() const override {
         auto b = [this](SDL_GameControllerButton button) { return SDL_GameControllerGetButton(c_, button) != 0; };
         Gamepad g;
@@ -57,21 +81,19 @@ public:
 
 private:
     SDL_GameController* c_;
-    std::function<void()> handler_;
+    PauseButton pause_;
 };
 
 class SdlControllers::Keyboard : public GameController {
 public:
     bool used = false;
-    void pausePressed() {
-        if (handler_) handler_();
-    }
+    void pausePressed() { pause_.press(); }
     // A key pressed and released between two frames still counts as held for one frame, so a
     // quick tap is never lost to polling.
     void pressed(SDL_Scancode s) { tapped_[s] = true; }
     void newFrame() { tapped_.fill(false); }
-    bool hasPausedHandler() const override { return bool(handler_); }
-    void setPausedHandler(std::function<void()> h) override { handler_ = std::move(h); }
+    bool hasPausedHandler() const override { return pause_.hasHandler(); }
+    void setPausedHandler(std::function<void()> h) override { pause_.setHandler(std::move(h)); }
     std::optional<Gamepad> gamepad() const override {
         Uint8 const* k = SDL_GetKeyboardState(nullptr);
         auto down = [&](SDL_Scancode s) { return k[s] || tapped_[s]; };
@@ -94,7 +116,7 @@ public:
     }
 
 private:
-    std::function<void()> handler_;
+    PauseButton pause_;
     std::array<bool, SDL_NUM_SCANCODES> tapped_{};
 };
 
