@@ -21,6 +21,31 @@ bool qualifies(b2Contact const* contact) {
 
 bool playerCategory(b2Fixture const* f) { return (f->GetFilterData().categoryBits & 0x0001) != 0; }
 
+// The contact's world normal (from A to B) as b2WorldManifold gives it, without its points.
+b2Vec2 worldNormal(b2Contact* contact) {
+    b2Manifold const* m = contact->GetManifold();
+    b2Transform const& xfA = contact->GetFixtureA()->GetBody()->GetTransform();
+    b2Transform const& xfB = contact->GetFixtureB()->GetBody()->GetTransform();
+    if (m->pointCount == 0) return b2Vec2(0.0f, 0.0f);
+    switch (m->type) {
+    case b2Manifold::e_circles: {
+        b2Vec2 normal(1.0f, 0.0f);
+        b2Vec2 const a = b2Mul(xfA, m->localPoint);
+        b2Vec2 const b = b2Mul(xfB, m->points[0].localPoint);
+        if (b2DistanceSquared(a, b) > b2_epsilon * b2_epsilon) {
+            normal = b - a;
+            normal.Normalize();
+        }
+        return normal;
+    }
+    case b2Manifold::e_faceA:
+        return b2Mul(xfA.q, m->localNormal);
+    case b2Manifold::e_faceB:
+        return -b2Mul(xfB.q, m->localNormal);
+    }
+    return b2Vec2(0.0f, 0.0f);
+}
+
 }  // namespace
 
 BodyObserver::BodyObserver(CulledVector<DynamicBody, DynamicBody*>& bodies, PristineLevel::BodyObserver const& record,
@@ -94,10 +119,7 @@ void BodyObserver::checkSlide() {
             continue;
         }
         any = true;
-        b2WorldManifold manifold;
-        manifold.Initialize(contact->GetManifold(), a->GetBody()->GetTransform(), a->GetShape()->m_radius,
-                            b->GetBody()->GetTransform(), b->GetShape()->m_radius);
-        b2Vec2 const n = manifold.normal;
+        b2Vec2 const n = worldNormal(contact);
         float const tangential = std::fabs(n.x * v.y - n.y * v.x);
         if (tangential > slideThreshold_) {
             if (!sliding_) {

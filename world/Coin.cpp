@@ -60,6 +60,10 @@ void Coin::update(Player::Player& player, float, float t) {
     if (frameCount_ != 0) {
         frame %= frameCount_;
     }
+    // Untouched, not animating and on the frame it already shows: nothing would change.
+    if (settled_ && !touched_ && frame == shownFrame_) {
+        return;
+    }
     uvOffset_ = glm::vec2(float(frame % columns_) * frameSize_.x, float(frame / columns_) * frameSize_.y);
 
     if (touched_ && !collected_) {
@@ -112,6 +116,8 @@ void Coin::update(Player::Player& player, float, float t) {
     coin_.update(true, true);
     ring_.update(true, true);
     glint_.update(true, true);
+    shownFrame_ = frame;
+    settled_ = !animating_;
 }
 
 void Coin::draw() {

@@ -70,4 +70,7 @@ private:
     uint64_t achievement_;
     bool hidden_ = false;
     std::optional<Sound> achievementSound_;
+    // The frame the last full update showed, and whether nothing has moved since.
+    uint64_t shownFrame_ = 0;
+    bool settled_ = false;
 };

@@ -24,11 +24,7 @@ glm::vec2 unit(glm::vec2 v) {
     return length >= epsilon ? v / length : glm::vec2(0.0f);
 }
 
-glm::vec2 rotate(glm::vec2 v, float angle) {
-    float const c = std::cos(angle);
-    float const s = std::sin(angle);
-    return glm::vec2(c * v.x - s * v.y, s * v.x + c * v.y);
-}
+glm::vec2 rotate(glm::vec2 v, float c, float s) { return glm::vec2(c * v.x - s * v.y, s * v.x + c * v.y); }
 
 }  // namespace
 
@@ -80,19 +76,20 @@ void Outline::subStep(glm::vec2 n, bool grounded, bool dive, b2Body* body, float
     // 2: the rest direction nearest the ground normal turns the shape.
     float theta = 0.0f;
     if (n != glm::vec2(0.0f)) {
-        float best = INFINITY;
+        // The smallest angle is the acos of the largest cosine.
+        float nearest = -INFINITY;
         for (int k = 0; k < pointCount; ++k) {
-            float const a = std::acos(std::clamp(glm::dot(n, rest_[std::size_t(k)]), -1.0f, 1.0f));
-            if (a < best) {
-                best = a;
-            }
+            nearest = std::max(nearest, std::clamp(glm::dot(n, rest_[std::size_t(k)]), -1.0f, 1.0f));
         }
+        float const best = std::acos(nearest);
         theta = n.x <= 0.0f ? best : -best;
     }
+    float const cosTheta = std::cos(theta);
+    float const sinTheta = std::sin(theta);
     // 3-4: shape force, Verlet.
     for (int k = 0; k < pointCount; ++k) {
         glm::vec2& p = points_[std::size_t(k)];
-        glm::vec2 const target = rotate(rest_[std::size_t(k)], theta);
+        glm::vec2 const target = rotate(rest_[std::size_t(k)], cosTheta, sinTheta);
         glm::vec2 const a = (glm::length(p - c) * target - (p - c)) * 0.0075f * 0.02f;
         glm::vec2 const next = 1.9925f * p - 0.9925f * previous_[std::size_t(k)] + 69.44444f * a;
         previous_[std::size_t(k)] = p;
@@ -163,8 +160,14 @@ void Outline::subStep(glm::vec2 n, bool grounded, bool dive, b2Body* body, float
         if (!contact->IsTouching() || other->IsSensor()) {
             continue;
         }
+        // A ray whose box misses the fixture's (enlarged) box cannot hit it.
+        b2AABB const& box = other->GetAABB(child);
         for (int k = 0; k < pointCount; ++k) {
             glm::vec2& p = points_[std::size_t(k)];
+            if (std::max(c.x, p.x) < box.lowerBound.x || std::min(c.x, p.x) > box.upperBound.x ||
+                std::max(c.y, p.y) < box.lowerBound.y || std::min(c.y, p.y) > box.upperBound.y) {
+                continue;
+            }
             b2RayCastInput ray;
             ray.p1 = b2Vec2(c.x, c.y);
             ray.p2 = b2Vec2(p.x, p.y);

@@ -11,6 +11,7 @@
 #include <glm/geometric.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -658,6 +659,15 @@ void Player::stepMovement(ControlSchemeInputState in, PhysicsWorld& world, Camer
     // 20: grow or shrink; squeezed when opposite directions are blocked.
     float const r = std::clamp(innerShape_->m_radius + (jumpHeld_ != 0 ? 1.0f : -1.0f) * 0.002f * dt, innerRadius,
                                maxInnerRadius);
+    // The sixteen directions k pi / 8, worked out once.
+    static std::array<glm::vec2, 16> const sixteenths = [] {
+        std::array<glm::vec2, 16> d;
+        for (int k = 0; k < 16; ++k) {
+            float const angle = float(k) * pi / 8.0f;
+            d[std::size_t(k)] = glm::vec2(std::cos(angle), std::sin(angle));
+        }
+        return d;
+    }();
     bool blocked[16] = {};
     b2Vec2 const centre = body_->GetPosition();
     for (b2ContactEdge* edge = body_->GetContactList(); edge != nullptr; edge = edge->next) {
@@ -668,14 +678,19 @@ void Player::stepMovement(ControlSchemeInputState in, PhysicsWorld& world, Camer
         if (!contact->IsTouching() || other->IsSensor()) {
             continue;
         }
+        // A ray whose box misses the fixture's (enlarged) box cannot hit it.
+        b2AABB const& box = other->GetAABB(child);
         for (int k = 0; k < 16; ++k) {
             if (blocked[k]) {
                 continue;
             }
-            float const angle = float(k) * pi / 8.0f;
             b2RayCastInput ray;
-            ray.p1 = centre + b2Vec2(r * std::cos(angle), r * std::sin(angle));
+            ray.p1 = centre + b2Vec2(r * sixteenths[k].x, r * sixteenths[k].y);
             ray.p2 = centre;
+            if (std::max(ray.p1.x, ray.p2.x) < box.lowerBound.x || std::min(ray.p1.x, ray.p2.x) > box.upperBound.x ||
+                std::max(ray.p1.y, ray.p2.y) < box.lowerBound.y || std::min(ray.p1.y, ray.p2.y) > box.upperBound.y) {
+                continue;
+            }
             ray.maxFraction = 1.0f;
             b2RayCastOutput hit;
             blocked[k] = other->RayCast(&hit, ray, child);
