@@ -140,6 +140,9 @@ bool usableBox(PristineLevel::MeshNode const& node) {
 DrawList::DrawList(Context* context, PristineLevel::MeshSet const& meshSet, WorldDrawers* world,
                    EffectTargets* targets)
     : world_(world), targets_(targets), context_(context) {
+    // A refit leaf goes back in near where it left, not from the root: moving drawables mostly
+    // move a little each frame.
+    tree_.m_lkhd = 0;
     // Buffers first: the entries are checked against them.
     auto makeBuffers = [&](std::vector<PristineLevel::BufferData> const& records, GLenum target,
                            std::vector<Buffer>& out) {
