@@ -3,6 +3,10 @@
 // menu, and the first Down there moves the focus, so Enter opens the options.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "testing/GameWindow.h"
 #include "testing/TestPaths.h"
 #include "testing/XInput.h"
@@ -12,35 +16,38 @@ namespace {
 using game_window::GameWindow;
 using game_window::Ms;
 
-TEST(InputRuns, TheFirstKeyPressActs) {
-    {
-        testing_support::TempDir home;
+// A run in a folder of its own, up to its first frame with content on the given screen.
+struct GameRun {
+    testing_support::TempDir home;
+    std::unique_ptr<GameWindow> game;
+    explicit GameRun(std::vector<std::string> args) {
         GameWindow::Options o;
         o.home = home.path();
-        GameWindow game(o);
-        ASSERT_TRUE(game.ok()) << game.describe();
-        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        o.args = std::move(args);
+        game = std::make_unique<GameWindow>(o);
+    }
+    bool ready(std::string const& screen) {
         game_window::Picture shot;
-        ASSERT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the intro is dark: " << shot.litShare();
+        return game->ok() && game->waitForScreen(screen, Ms(60000)) && game->waitForContent(Ms(20000), &shot);
+    }
+};
+
+TEST(InputRuns, TheFirstKeyPressActs) {
+    {
+        GameRun intro({});
+        GameWindow& game = *intro.game;
+        ASSERT_TRUE(intro.ready("GameViewController")) << game.describe();
         game.tap("Escape");
         EXPECT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(20000)))
             << "the first Escape did not skip the cut-scene; " << game.describe();
         EXPECT_TRUE(game.stop()) << game.describe();
     }
     {
-        testing_support::TempDir home;
-        GameWindow::Options o;
-        o.home = home.path();
-        o.args = {"--level", "levels/level01.pxl"};
-        GameWindow game(o);
-        ASSERT_TRUE(game.ok()) << game.describe();
-        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        game_window::Picture shot;
-        ASSERT_TRUE(game.waitForContent(Ms(20000), &shot)) << "level01 stays dark: " << shot.litShare();
+        GameRun level({"--level", "levels/level01.pxl"});
+        GameWindow& game = *level.game;
+        ASSERT_TRUE(level.ready("GameViewController")) << game.describe();
         game.tap("p");
-        ASSERT_TRUE(game.waitForScreen("PauseViewController", Ms(20000)))
-            << "the first P did not pause; " << game.describe();
-        ASSERT_TRUE(game.waitForContent(Ms(20000), &shot)) << "no pause menu: " << shot.litShare();
+        ASSERT_TRUE(level.ready("PauseViewController")) << "the first P did not pause; " << game.describe();
         game.tap("Down");
         // Enter picks the focused button: options once Down has moved the focus off resume.
         EXPECT_TRUE(game.actUntilScreen("OptionsMenu", [&] { game.tap("Return"); }, Ms(3000), Ms(9000)))
