@@ -56,9 +56,13 @@ void Coin::update(Player::Player& player, float, float t) {
     if (hidden_) {
         return;
     }
-    uint64_t frame = startFrame_ + uint64_t(std::max(0.0, std::floor(double(t) / double(frameTime_))));
-    if (frameCount_ != 0) {
-        frame %= frameCount_;
+    // A one-frame sheet always shows frame 0: no division per coin per frame.
+    uint64_t frame = 0;
+    if (frameCount_ != 1) {
+        frame = startFrame_ + uint64_t(std::max(0.0, std::floor(double(t) / double(frameTime_))));
+        if (frameCount_ != 0) {
+            frame %= frameCount_;
+        }
     }
     // Untouched, not animating and on the frame it already shows: nothing would change.
     if (settled_ && !touched_ && frame == shownFrame_) {
