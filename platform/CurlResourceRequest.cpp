@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -45,10 +46,15 @@ std::filesystem::path CurlResourceRequest::cacheFolder() {
 void CurlResourceRequest::begin(Progress progress, Completion completion) {
     if (thread_.joinable()) return;
     curlOnce();
-    thread_ = std::thread([this, progress = std::move(progress), completion = std::move(completion)] {
-        AlternateSignalStack::installForThisThread();
-        run(progress, completion);
-    });
+    try {
+        thread_ = std::thread([this, progress, completion] {
+            AlternateSignalStack::installForThisThread();
+            run(progress, completion);
+        });
+    } catch (std::system_error const& e) {
+        std::fprintf(stderr, "Download: cannot start its thread: %s\n", e.what());
+        completion(kDownloadFailed, std::string());
+    }
 }
 
 // A callback of another type would be called through the wrong function type.

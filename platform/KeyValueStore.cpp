@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <cstring>
 #include <map>
 
@@ -112,10 +113,19 @@ void KeyValueStore::startWatcher() {
         }
         return;
     }
-    watcher_ = std::thread([this] {
-        AlternateSignalStack::installForThisThread();
-        watch();
-    });
+    try {
+        watcher_ = std::thread([this] {
+            AlternateSignalStack::installForThisThread();
+            watch();
+        });
+    } catch (std::system_error const& e) {
+        // Runs without hearing of other processes' changes, as when the folder cannot be watched.
+        std::fprintf(stderr, "KeyValueStore: cannot watch %s: %s\n", folder_.c_str(), e.what());
+        for (int* fd : {&inotifyFd_, &wakeFd_}) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
 }
 
 void KeyValueStore::watch() {

@@ -2,11 +2,13 @@
 
 #include <SDL.h>
 #include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -55,15 +57,29 @@ bool MessageDialog::openUrl(std::string const& url) {
     }
     char const* argv[] = {"xdg-open", url.c_str(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) {
+    // The game ignores SIGPIPE; the browser gets the default back.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    int const spawned = posix_spawnp(&pid, "xdg-open", nullptr, &attr, const_cast<char* const*>(argv), environ);
+    posix_spawnattr_destroy(&attr);
+    if (spawned != 0) {
         std::fprintf(stderr, "Open %s in a browser (xdg-open is missing)\n", url.c_str());
         return false;
     }
     // xdg-open returns once the browser has the page; reaped on a thread of its own.
-    std::thread([pid] {
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }).detach();
+    try {
+        std::thread([pid] {
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }).detach();
+    } catch (std::system_error const&) {
+        // No thread to spare: the finished xdg-open stays a zombie until the game ends.
+    }
     return true;
 }
 

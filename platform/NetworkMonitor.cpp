@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <system_error>
 #include <cstring>
 #include <vector>
 
@@ -74,10 +75,16 @@ bool NetworkMonitor::start(std::function<void()> onChange) {
         stop();
         return false;
     }
-    watcher_ = std::thread([this, onChange = std::move(onChange)] {
-        AlternateSignalStack::installForThisThread();
-        watch(onChange);
-    });
+    try {
+        watcher_ = std::thread([this, onChange = std::move(onChange)] {
+            AlternateSignalStack::installForThisThread();
+            watch(onChange);
+        });
+    } catch (std::system_error const& e) {
+        std::fprintf(stderr, "Reachability: cannot watch the network: %s\n", e.what());
+        stop();
+        return false;
+    }
     return true;
 }
 

@@ -2,13 +2,11 @@
 
 #include <SDL.h>
 #include <dlfcn.h>
-#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZELV_LEAK_CHECKED 1
@@ -45,43 +43,17 @@ bool driverAskedFor(char const* driver) {
 
 }  // namespace
 
-std::filesystem::path Window::shaderCacheFolder() {
-    for (char const* name : {"MESA_SHADER_CACHE_DIR", "MESA_GLSL_CACHE_DIR"})
-        if (char const* dir = std::getenv(name); dir && *dir) return dir;
-    if (char const* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
-        return std::filesystem::path(cache) / "mesa_shader_cache";
-    char const* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : "/tmp") / ".cache" / "mesa_shader_cache";
-}
-
-// The GL driver writes compiled shaders to an on-disk cache it maps into memory; on a full disk
-// a store into that mapping ends the process with SIGBUS. Without room for it the cache is
-// turned off for this run, before any GL context exists.
-bool Window::guardShaderCache() {
-    if (std::getenv("MESA_SHADER_CACHE_DISABLE")) return false;
-    std::filesystem::path folder = shaderCacheFolder();
-    struct statvfs vfs {};
-    // The cache folder is made on first use: measure the nearest folder that exists.
-    while (statvfs(folder.c_str(), &vfs) != 0) {
-        if (!folder.has_parent_path() || folder.parent_path() == folder) return false;
-        folder = folder.parent_path();
-    }
-    uint64_t const available = uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
-    if (available >= kShaderCacheRoom && !(vfs.f_flag & ST_RDONLY)) return false;
-    setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
-    static bool logged = false;
-    if (!logged) {
-        logged = true;
-        std::fprintf(stderr, "Window: %s has %llu KiB free%s; the GL shader cache is off for this run\n",
-                     folder.c_str(), static_cast<unsigned long long>(available / 1024),
-                     (vfs.f_flag & ST_RDONLY) ? " and is read-only" : "");
-    }
-    return true;
+// The driver maps its on-disk shader cache into memory: a disk that fills up later turns a store
+// into that mapping into SIGBUS, whatever room there was at start. The game's few shaders compile
+// in milliseconds, so the cache is left off unless the player sets it (either name, either way).
+bool Window::keepShaderCacheOff() {
+    if (std::getenv("MESA_SHADER_CACHE_DISABLE") || std::getenv("MESA_GLSL_CACHE_DISABLE")) return false;
+    return setenv("MESA_SHADER_CACHE_DISABLE", "true", 1) == 0;
 }
 
 Window::Window(char const* title, int width, int height) {
     keepGlDriverLoaded();
-    guardShaderCache();
+    keepShaderCacheOff();
     // Termination signals are handled by the event pump, not by SDL.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -29,13 +28,9 @@ public:
     // exact 16:9 size that does.
     static std::pair<int, int> fitToArea(int width, int height, int areaWidth, int areaHeight);
 
-    // Free space the GL driver's shader cache needs to be left on.
-    static constexpr uint64_t kShaderCacheRoom = 8u << 20;
-    // Where the GL driver keeps its shader cache.
-    static std::filesystem::path shaderCacheFolder();
-    // Turns the driver's shader cache off for this process when its folder lacks the room (or is
-    // read-only), logging it once; true when it did. Must run before a GL context exists.
-    static bool guardShaderCache();
+    // Keeps the GL driver's on-disk shader cache off for this process unless the player's
+    // environment sets it either way; true when it turned it off. Must run before the driver loads.
+    static bool keepShaderCacheOff();
 
     void makeCurrent();
     // Presents the frame; waits for the display refresh when vsync is available.

@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <system_error>
 #include <exception>
 
 #include "save/RoamingDataFile.h"
@@ -13,7 +14,11 @@
 CloudSyncThread::CloudSyncThread() : CloudSyncThread(Work(defaultWork)) {}
 
 CloudSyncThread::CloudSyncThread(Work work) : work_(std::move(work)) {
-    worker_ = std::thread([this] { run(); });
+    try {
+        worker_ = std::thread([this] { run(); });
+    } catch (std::system_error const& e) {
+        throw std::system_error(e.code(), "cannot start the cloud sync thread");
+    }
 }
 
 CloudSyncThread::~CloudSyncThread() {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #include "os/services/PlatformServices.h"
@@ -35,16 +36,39 @@ MusicState& state() {
 }
 
 // Built on first use and stopped at exit, after the jobs still queued have run. The state is
-// built first, so it outlives the thread that uses it.
-SerialQueue& queue() {
+// built first, so it outlives the thread that uses it. Null when its thread cannot start: the
+// game then runs without music.
+SerialQueue* queue() {
     state();
-    static SerialQueue q("Serial Dispatch Queue", std::chrono::milliseconds(10), [] {
-        auto& p = state().player;
-        if (!p || !p->isPlaying()) return false;
-        p->service();
-        return true;
-    });
-    return q;
+    static std::unique_ptr<SerialQueue> q = []() -> std::unique_ptr<SerialQueue> {
+        try {
+            return std::make_unique<SerialQueue>("Serial Dispatch Queue", std::chrono::milliseconds(10), [] {
+                auto& p = state().player;
+                if (!p || !p->isPlaying()) return false;
+                p->service();
+                return true;
+            });
+        } catch (std::system_error const& e) {
+            std::fprintf(stderr, "Music: cannot start its thread (%s); no music this run\n", e.what());
+            return nullptr;
+        }
+    }();
+    return q.get();
+}
+
+// Without the queue's thread no player exists, and the caller is the only one touching the state.
+void queueAsync(std::function<void()> job) {
+    if (SerialQueue* q = queue())
+        q->async(std::move(job));
+    else
+        job();
+}
+
+void queueSync(std::function<void()> const& job) {
+    if (SerialQueue* q = queue())
+        q->sync(job);
+    else
+        job();
 }
 
 music_services::Bytes readPlainFile(char const* path) {
@@ -65,6 +89,7 @@ void dropPlayer() {
 }  // namespace
 
 void playMusic(char const* path, bool loop, bool startNow) {
+    if (!queue()) return;  // nothing would feed the track
     music_services::FileOpener open;
     music_services::PlayerFactory make;
     {
@@ -95,23 +120,23 @@ void playMusic(char const* path, bool loop, bool startNow) {
         startMs.store(nowMs());
     };
     if (startNow)
-        queue().sync(start);
+        queueSync(start);
     else
-        queue().async(std::move(start));
+        queueAsync(std::move(start));
 }
 
 // Waits, so that the player has let go of the sound context before its owner destroys it.
-void stopMusic() { queue().sync([] { dropPlayer(); }); }
+void stopMusic() { queueSync([] { dropPlayer(); }); }
 
 void pauseMusic() {
-    queue().async([] {
+    queueAsync([] {
         auto& p = state().player;
         if (p && p->isPlaying()) p->pause();
     });
 }
 
 void resumeMusic() {
-    queue().async([] {
+    queueAsync([] {
         auto& p = state().player;
         if (p && !p->isPlaying()) p->play();
     });
@@ -119,7 +144,7 @@ void resumeMusic() {
 
 // Compared and stored on the queue, so two changes in a row both reach the player.
 void setMusicVolume(float volume) {
-    queue().async([volume] {
+    queueAsync([volume] {
         MusicState& s = state();
         if (volume == s.volume) return;
         if (s.player) s.player->setVolume(volume);
@@ -132,7 +157,7 @@ void restartMusicClock() { startMs.store(nowMs()); }
 int64_t musicStartMs() { return startMs.load(); }
 
 void syncMusic(uint64_t positionMs, uint64_t toleranceMs) {
-    queue().async([positionMs, toleranceMs] {
+    queueAsync([positionMs, toleranceMs] {
         auto& p = state().player;
         if (!p) return;
         double const seconds = p->currentTime();
@@ -160,12 +185,12 @@ void setPlayerFactory(PlayerFactory f) {
 }
 
 void runOnQueue(std::function<void(platform::MusicPlayer*)> const& fn) {
-    queue().sync([&] { fn(state().player.get()); });
+    queueSync([&] { fn(state().player.get()); });
 }
 
 float storedVolume() {
     float v = 1.0f;
-    queue().sync([&] { v = state().volume; });
+    queueSync([&] { v = state().volume; });
     return v;
 }
 

@@ -58,7 +58,6 @@ DesktopShellPlatform::~DesktopShellPlatform() {
 
 void DesktopShellPlatform::nameMainThread() {
     pthread_setname_np(pthread_self(), "MainThread");
-    platform::EventPump::installTerminationHandler();
 }
 
 void DesktopShellPlatform::enterResourceDirectory() {

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <system_error>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -75,16 +76,20 @@ public:
         char const* env = std::getenv("ZELV_PROBE_URL");
         std::string url = env && *env ? env : "http://example.com/";
         // Its outcome is not used; it only has to be under way.
-        std::thread([url] {
-            CURL* curl = curl_easy_init();
-            if (!curl) return;
-            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-            curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
-            curl_easy_perform(curl);
-            curl_easy_cleanup(curl);
-        }).detach();
+        try {
+            std::thread([url] {
+                CURL* curl = curl_easy_init();
+                if (!curl) return;
+                curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+                curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+                curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+                curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+                curl_easy_perform(curl);
+                curl_easy_cleanup(curl);
+            }).detach();
+        } catch (std::system_error const&) {
+            return false;  // no thread to spare
+        }
         return true;
     }
     void showAlert(std::string const& title, std::string const& message, std::string const& cancel,

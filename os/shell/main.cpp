@@ -1,3 +1,8 @@
+#include <malloc.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -5,8 +10,37 @@
 #include "os/shell/AppDelegate.h"
 #include "os/shell/DesktopShellPlatform.h"
 #include "os/shell/Impl.h"
+#include "platform/EventPump.h"
+
+namespace {
+
+// The software GL driver alone takes hundreds of MB of address space and ends the process by a
+// signal when it runs out; under a tighter limit the game says so rather than starting.
+constexpr uint64_t kAddressSpaceNeeded = 1500ull * 1000 * 1000;
+
+// False, with the message printed, when an address-space limit is too tight to start under.
+bool addressSpaceSuffices() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    if (uint64_t(limit.rlim_cur) < kAddressSpaceNeeded) {
+        std::fprintf(stderr, "zelv: the address space is limited to %llu MB; the game needs %llu MB\n",
+                     static_cast<unsigned long long>(limit.rlim_cur / 1000000),
+                     static_cast<unsigned long long>(kAddressSpaceNeeded / 1000000));
+        return false;
+    }
+    // Each thread's malloc arena reserves 64 MiB of address space; under a limit a few are shared.
+    mallopt(M_ARENA_MAX, 2);
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: a SIGTERM or a hang-up from here on ends the game cleanly, and a log pipe that
+    // closes (zelv | head) leaves the game running with its log lost.
+    platform::EventPump::installTerminationHandler();
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!addressSpaceSuffices()) return 1;
     // An engine failure ends the game with a clear message rather than an abort.
     try {
         os::DesktopShellPlatform platform;

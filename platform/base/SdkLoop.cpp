@@ -2,6 +2,7 @@
 
 #include "platform/base/AlternateSignalStack.h"
 
+#include <system_error>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -40,7 +41,12 @@ int64_t SdkLoop::nowMs() const {
 }
 
 void SdkLoop::ensureThread() {
-    if (!thread_.joinable() && !stopping_) thread_ = std::thread([this] { loop(); });
+    if (thread_.joinable() || stopping_) return;
+    try {
+        thread_ = std::thread([this] { loop(); });
+    } catch (std::system_error const&) {
+        // No thread to spare: the jobs wait, and the next one posted tries again.
+    }
 }
 
 void SdkLoop::post(std::function<void()> block) { after(0, std::move(block)); }

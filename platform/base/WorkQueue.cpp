@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -156,8 +157,14 @@ uint64_t WorkQueue::submit(std::function<void()> block, bool barrier) {
     // The wake stays under the lock: the block may release the queue and its state at once.
     bool const wake = state_->pending.empty() && state_->idleWorkers > 0;
     state_->pending.push_back(State::Item{std::move(block), barrier, 0});
-    if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping)
-        state_->workers.emplace_back(workerLoop, state_);
+    if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping) {
+        try {
+            state_->workers.emplace_back(workerLoop, state_);
+        } catch (std::system_error const&) {
+            // No thread to spare: the block waits for a running worker, or for a later submit to
+            // start one.
+        }
+    }
     if (wake) state_->changed.notify_all();
     return count;
 }

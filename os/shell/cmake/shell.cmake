@@ -36,3 +36,13 @@ if(TARGET shell_analytics_run_test)
     add_dependencies(shell_analytics_run_test pak)
   endif()
 endif()
+# The real executable meeting faults while it runs (full disk, closed log, scarce memory, early
+# signals).
+zelv_test(shell_running_faults_test SOURCES tests/RunningFaultsTest.cpp tests/ZelvProcess.cpp DEPS zelv_os GL
+          TIMEOUT 300)
+if(TARGET shell_running_faults_test)
+  add_dependencies(shell_running_faults_test zelv)
+  if(TARGET pak)
+    add_dependencies(shell_running_faults_test pak)
+  endif()
+endif()

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -14,6 +16,36 @@
 #include "testing/TestPaths.h"
 
 namespace zelv_run {
+
+namespace {
+// Whether the process has a handler of its own for the signal (SigCgt in its status).
+bool catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
+}
+
+// Sends the signal to the run: the process, its group, or the group's processes running `only`.
+void signalRun(pid_t pid, Options const& o) {
+    if (!o.group) {
+        kill(pid, o.signal);
+        return;
+    }
+    if (o.signalOnly.empty()) {
+        kill(-pid, o.signal);
+        return;
+    }
+    std::error_code ec;
+    for (auto const& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        pid_t const other = pid_t(std::strtol(entry.path().filename().c_str(), nullptr, 10));
+        if (other <= 0 || getpgid(other) != pid) continue;
+        if (std::filesystem::read_symlink(entry.path() / "exe", ec) == std::filesystem::weakly_canonical(o.signalOnly, ec))
+            kill(other, o.signal);
+    }
+}
+}  // namespace
 
 long Result::frames() const {
     auto at = err.find("ended after ");
@@ -76,6 +108,10 @@ Result run(Options const& o) {
     pid_t pid = fork();
     if (pid == 0) {
         if (o.group) setpgid(0, 0);
+        if (o.addressSpace) {
+            rlimit const limit{rlim_t(*o.addressSpace), rlim_t(*o.addressSpace)};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        }
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         for (auto const& [name, value] : env) {
@@ -99,24 +135,42 @@ Result run(Options const& o) {
     bool signalled = false;
     int status = 0;
     bool done = false;
+    bool acted = false;
     for (;;) {
         pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-        poll(fds, 2, 50);
+        bool const watchingHandlers = o.signalWhenCaught && !signalled;
+        poll(fds, errPipe[0] >= 0 ? 2 : 1, watchingHandlers ? 1 : 50);
         char buf[4096];
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].revents & (POLLIN | POLLHUP)) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
                 ssize_t n = read(fds[i].fd, buf, sizeof buf);
                 if (n > 0) (i ? r.err : r.out).append(buf, size_t(n));
             }
+        }
+        if (o.closeErrAfterLines && errPipe[0] >= 0 &&
+            size_t(std::count(r.err.begin(), r.err.end(), '\n')) >= *o.closeErrAfterLines) {
+            close(errPipe[0]);
+            errPipe[0] = -1;
+            signalAt = Clock::now() + o.settle;
+        }
+        if (!acted && o.act && !o.actAfter.empty() && r.err.find(o.actAfter) != std::string::npos) {
+            o.act();
+            acted = true;
+        }
+        if (watchingHandlers && catches(pid, o.signal)) {
+            kill(pid, o.signal);
+            signalled = true;
         }
         if (!done && waitpid(pid, &status, WNOHANG) == pid) done = true;
         if (done) {
             // Drain what is left once the process is gone.
             fcntl(outPipe[0], F_SETFL, O_NONBLOCK);
-            fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
             ssize_t n;
             while ((n = read(outPipe[0], buf, sizeof buf)) > 0) r.out.append(buf, size_t(n));
-            while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
+            if (errPipe[0] >= 0) {
+                fcntl(errPipe[0], F_SETFL, O_NONBLOCK);
+                while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
+            }
             break;
         }
         auto const now = Clock::now();
@@ -127,7 +181,7 @@ Result run(Options const& o) {
             cpuAtMark = cpuTime(pid);
         }
         if (!signalled && signalAt && now >= *signalAt && cpuTime(pid) - cpuAtMark >= o.minCpu) {
-            kill(o.group ? -pid : pid, o.signal);
+            signalRun(pid, o);
             signalled = true;
             r.signalledAfter = std::chrono::duration_cast<std::chrono::milliseconds>(now - *markedAt);
         }
@@ -139,7 +193,7 @@ Result run(Options const& o) {
         }
     }
     close(outPipe[0]);
-    close(errPipe[0]);
+    if (errPipe[0] >= 0) close(errPipe[0]);
     r.exited = WIFEXITED(status);
     r.status = r.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     return r;

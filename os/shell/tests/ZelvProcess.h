@@ -2,7 +2,9 @@
 // Runs the real `zelv` executable the way a player would start it, with its settings, cache and
 // saves in a throwaway home, and collects what it prints and how it ended.
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,6 +32,20 @@ struct Options {
     // The run gets a process group of its own and signals go to the whole group (for a wrapper
     // such as xvfb-run, which would not pass them on).
     bool group = false;
+    // With `group`: the signal goes only to the group's processes running this executable (the
+    // game under a wrapper that hands its status on).
+    std::filesystem::path signalOnly;
+    // Sent the moment the process shows it catches `signal` (its handlers are in place), instead
+    // of after a marker.
+    bool signalWhenCaught = false;
+    // The read end of the error stream is closed once it has shown this many lines (zelv 2>&1 |
+    // head -1 closes after one); the signal is then sent `settle` later.
+    std::optional<size_t> closeErrAfterLines;
+    // Runs once on the test's side when the error stream shows `actAfter`.
+    std::string actAfter;
+    std::function<void()> act;
+    // The process's address-space limit (RLIMIT_AS), in bytes.
+    std::optional<uint64_t> addressSpace;
     // The process is killed (and `timedOut` set) when it runs longer than this.
     std::chrono::milliseconds deadline{60000};
 };

@@ -1,0 +1,163 @@
+// The real executable meeting faults once it runs: the cache disk filling up, its log pipe
+// closing, too little address space, and termination signals before its window exists. None of
+// them may end it by a signal. Each run has its own throwaway home.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+
+#include "os/shell/tests/ZelvProcess.h"
+#include "testing/TestPaths.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZELV_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZELV_SANITIZED 1
+#endif
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kLaunched[] = "Reachability";
+constexpr char kFirstScreen[] = "zelv: screen ";
+
+// A tmpfs of its own at `where`, with room at start; needs root (mount).
+class RoomyDisk {
+public:
+    explicit RoomyDisk(fs::path where) : where_(std::move(where)) {
+        fs::create_directories(where_);
+        if (geteuid() != 0) {
+            why_ = "not root: cannot mount a tmpfs to fill";
+            return;
+        }
+        if (mount("tmpfs", where_.c_str(), "tmpfs", 0, "size=16m") != 0) {
+            why_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+    }
+    ~RoomyDisk() {
+        if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+    }
+    std::string const& skipReason() const { return why_; }
+    // Writes until the disk has no block left.
+    void fill() const {
+        std::ofstream out(where_ / "fill", std::ios::binary);
+        std::string const block(64 * 1024, 'x');
+        while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
+        }
+    }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
+// Roomy at start, full from the first screen on: shaders compiled after that must not need the
+// disk. A player who asks for the driver's shader cache gets it.
+TEST(RunningFaults, CacheDiskFilledAfterStartLeavesTheGameRunning) {
+    testing_support::TempDir home;
+    RoomyDisk disk(home / "cache");
+    if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
+    zelv_run::Options o;
+    o.home = home.path();
+    o.actAfter = kFirstScreen;
+    o.act = [&] { disk.fill(); };
+    // The intro level's own screen builds its shaders with the disk full.
+    o.signalAfter = "zelv: screen GameViewController";
+    o.markerWait = std::chrono::seconds(90);
+    o.settle = std::chrono::milliseconds(3000);
+    o.deadline = std::chrono::seconds(150);
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();
+    EXPECT_FALSE(fs::exists(home / "cache" / "mesa_shader_cache")) << r.describe();
+
+    testing_support::TempDir asked;
+    o = {};
+    o.home = asked.path();
+    o.env = {{"MESA_SHADER_CACHE_DISABLE", "false"}};
+    o.signalAfter = kFirstScreen;
+    o.signal = SIGTERM;
+    r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_TRUE(fs::exists(asked / "cache" / "mesa_shader_cache")) << r.describe();
+}
+
+// zelv 2>&1 | head -0: the log is lost, the game is not. In a window on a small screen the game
+// logs the window's size before the GL driver (which blocks SIGPIPE in its threads) is loaded.
+TEST(RunningFaults, ClosedLogPipeDoesNotEndTheGame) {
+    if (access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
+    testing_support::TempDir home;
+    zelv_run::Options o;
+    o.home = home.path();
+    o.executable = "/usr/bin/xvfb-run";
+    o.args = {"-a", "-s", "-screen 0 1024x600x24", (testing_support::binaryDir() / "zelv").string()};
+    o.env = {{"SDL_VIDEODRIVER", "x11"}};
+    o.group = true;
+    o.signalOnly = testing_support::binaryDir() / "zelv";
+    o.closeErrAfterLines = 0;
+    o.settle = std::chrono::milliseconds(6000);
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    // xvfb-run hands on the game's status (128 + the signal had one ended it).
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+}
+
+// The moment main has its handlers in place, a SIGTERM or a hang-up ends the game cleanly: the
+// run loop sees it before the first frame.
+TEST(RunningFaults, TerminationSignalsAsSoonAsMainRunsEndTheGameCleanly) {
+    for (int signal : {SIGTERM, SIGHUP}) {
+        testing_support::TempDir home;
+        zelv_run::Options o;
+        o.home = home.path();
+        o.signalWhenCaught = true;
+        o.signal = signal;
+        o.deadline = std::chrono::seconds(60);
+        auto r = zelv_run::run(o);
+        ASSERT_TRUE(r.exited) << strsignal(signal) << r.describe();
+        EXPECT_EQ(r.status, 0) << strsignal(signal) << r.describe();
+        EXPECT_EQ(r.frames(), 0) << strsignal(signal) << r.describe();
+    }
+}
+
+// Under an address-space limit the game stops with a message and status 1, or runs; a thread
+// that cannot start or a driver that runs out never ends it by a signal.
+TEST(RunningFaults, AddressSpaceLimitsEndWithAMessageNotASignal) {
+#ifdef ZELV_SANITIZED
+    GTEST_SKIP() << "sanitizers reserve more address space than any of these limits";
+#endif
+    for (uint64_t megabytes : {300, 400, 600}) {
+        testing_support::TempDir home;
+        zelv_run::Options o;
+        o.home = home.path();
+        o.addressSpace = megabytes * 1000 * 1000;
+        o.signalAfter = kFirstScreen;
+        o.markerWait = std::chrono::seconds(30);
+        o.signal = SIGTERM;
+        o.deadline = std::chrono::seconds(90);
+        auto r = zelv_run::run(o);
+        ASSERT_TRUE(r.exited) << megabytes << " MB: " << r.describe();
+        if (r.status == 0) continue;
+        EXPECT_EQ(r.status, 1) << megabytes << " MB: " << r.describe();
+        // The last line says why, in the game's own words.
+        std::string err = r.err;
+        while (!err.empty() && err.back() == '\n') err.pop_back();
+        std::string const last = err.substr(err.rfind('\n') == std::string::npos ? 0 : err.rfind('\n') + 1);
+        EXPECT_EQ(last.rfind("zelv: ", 0), 0u) << megabytes << " MB: " << r.describe();
+    }
+}
+
+}  // namespace
