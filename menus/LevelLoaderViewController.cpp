@@ -22,12 +22,13 @@ std::string chooseLevelFile(std::string const& path, char const* locale) {
 void readLevel(std::string const& path, PristineLevel::Data& level) {
     std::string const chosen = chooseLevelFile(path, preferredLocale());
     if (chosen.empty()) {
-        std::fprintf(stderr, "zelv: no level file %s; the level is empty\n", path.c_str());
+        std::fprintf(stderr, "zelv: no level file %s; the level is empty\n", FileSystem::printable(path).c_str());
         return;
     }
     std::shared_ptr<File> file = Singleton<FileSystem>::instance().open(chosen);
     if (!PristineLevel::loadPristineLevel(level, file->data(), size_t(file->size())))
-        std::fprintf(stderr, "zelv: the level %s is damaged; loading what was read\n", chosen.c_str());
+        std::fprintf(stderr, "zelv: the level %s is damaged; loading what was read\n",
+                     FileSystem::printable(chosen).c_str());
 }
 
 bool wantsLoadingScreen(std::string const& path, bool restart) {

@@ -24,6 +24,15 @@ TextureDescriptor const& MainMenuStartMenu::logoFor(std::string const& locale) {
     return Assets::texMenusMainmenuVastellogo;
 }
 
+bool MainMenuStartMenu::unlockInputsChanged() {
+    std::string save = RoamingDataFile::fingerprint("roamingData");
+    int const download = downloadState();
+    if (save == saveSeen_ && download == downloadSeen_) return false;
+    saveSeen_ = std::move(save);
+    downloadSeen_ = download;
+    return true;
+}
+
 bool MainMenuStartMenu::hardcoreUnlockedNow() {
     RoamingDataFile file("roamingData");
     auto const& data = static_cast<RoamingData const&>(file.data);
@@ -79,6 +88,7 @@ MainMenuStartMenu::MainMenuStartMenu(Graphics::Context* graphics, Audio::Context
                                hardcore ? boost::optional<std::string>(fonts->localizedString("hardcore")) : boost::none,
                                s.action, hardcore ? hardcoreLabel : noLabel, 0, 0});
     }
+    unlockInputsChanged();
     hardcoreUnlocked_ = hardcoreUnlockedNow() ? 1 : 0;
     signedIn_ = isGameCenterAuthenticated() ? 1 : 0;
     rebuildFocus();
@@ -155,6 +165,7 @@ void MainMenuStartMenu::update(float dt) {
     case 4: {
         focus_->updateHighlight();
         updateButtons();
+        if (!unlockInputsChanged()) break;
         bool const unlocked = hardcoreUnlockedNow();
         if (unlocked != bool(hardcoreUnlocked_)) {
             focus_->focusedNode().button->setHighlighted(false);

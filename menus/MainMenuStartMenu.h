@@ -52,6 +52,9 @@ private:
     bool choose(Choice choice);
     void rebuildFocus();
     bool allPresent(bool shown) const;
+    // Whether the save file or the download state changed since the last look (the save is
+    // read again only then).
+    bool unlockInputsChanged();
 
     PopInSprite logo_;
     uint32_t state_ = 0;
@@ -60,6 +63,8 @@ private:
     std::vector<AnimatedButton> buttons_;
     Fonts::TextMesh label_;
     uint8_t hardcoreUnlocked_ = 0;
+    std::string saveSeen_;
+    int downloadSeen_ = -1;
     StartLevel startLevel_;
     std::function<void(Choice)> onChoice_;
     Audio::Context* audio_;

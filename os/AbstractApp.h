@@ -17,6 +17,7 @@
 #include "os/AbstractAppCallbacks.h"
 #include "os/DummyViewController.h"
 #include "os/EventHandler.h"
+#include "os/FileSystem.h"
 #include "os/ViewController.h"
 
 namespace os {
@@ -381,7 +382,8 @@ public:
                                                 path, name, skipTutorial, &cloudSync_, hardcore);
             });
         } else {
-            std::fprintf(stderr, "zelv: level %s ended; there is no end-of-level screen yet\n", path.c_str());
+            std::fprintf(stderr, "zelv: level %s ended; there is no end-of-level screen yet\n",
+                         FileSystem::printable(path).c_str());
         }
     }
 

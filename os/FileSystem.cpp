@@ -63,6 +63,12 @@ std::string FileSystem::extension(std::string const& path) {
     return dot == std::string::npos ? std::string() : path.substr(dot);
 }
 
+std::string FileSystem::printable(std::string path) {
+    for (char& c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return path;
+}
+
 std::string FileSystem::replaceExtension(std::string const& path, std::string const& suffix) {
     auto dot = path.rfind('.');
     return (dot == std::string::npos ? path : path.substr(0, dot)) + suffix;

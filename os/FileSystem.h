@@ -37,6 +37,8 @@ public:
     // The text before the last '.', then suffix (which brings its own '.'); a path without '.'
     // gets the suffix appended: ("levels/level01.pxl", "_en_US.pxl") -> "levels/level01_en_US.pxl".
     static std::string replaceExtension(std::string const& path, std::string const& suffix);
+    // The path fit for a terminal: control characters become '?'.
+    static std::string printable(std::string path);
 
 private:
     MemoryMappedZipFile const* archiveHolding(std::string const& path) const;

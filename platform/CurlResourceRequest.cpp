@@ -1,6 +1,7 @@
 #include "platform/CurlResourceRequest.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/Directories.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -36,12 +37,7 @@ CurlResourceRequest::~CurlResourceRequest() {
     if (thread_.joinable()) thread_.join();
 }
 
-std::filesystem::path CurlResourceRequest::cacheFolder() {
-    char const* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache && *cache) return std::filesystem::path(cache) / "zelv";
-    char const* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : "/tmp") / ".cache" / "zelv";
-}
+std::filesystem::path CurlResourceRequest::cacheFolder() { return Directories::cacheHome() / "zelv"; }
 
 void CurlResourceRequest::begin(Progress progress, Completion completion) {
     if (thread_.joinable()) return;

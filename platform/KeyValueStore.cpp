@@ -1,6 +1,7 @@
 #include "platform/KeyValueStore.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/ReportOnce.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -73,7 +74,8 @@ std::optional<std::vector<uint8_t>> KeyValueStore::data(std::string const& key) 
     case WholeFile::Failed:
         break;
     }
-    std::fprintf(stderr, "KeyValueStore: cannot read %s: %s\n", path.c_str(), file.error.c_str());
+    if (ReportOnce::first(path.string() + " " + file.error))
+        std::fprintf(stderr, "KeyValueStore: cannot read %s: %s\n", path.c_str(), file.error.c_str());
     return std::nullopt;
 }
 

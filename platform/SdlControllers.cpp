@@ -1,5 +1,7 @@
 #include "platform/SdlControllers.h"
 
+#include "platform/base/Directories.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -121,13 +123,7 @@ private:
 };
 
 std::string SdlControllers::userMappingFile() {
-    char const* config = std::getenv("XDG_CONFIG_HOME");
-    char const* home = std::getenv("HOME");
-    std::filesystem::path base = config && *config ? std::filesystem::path(config)
-                                 : home && *home   ? std::filesystem::path(home) / ".config"
-                                                   : std::filesystem::path();
-    if (base.empty()) return {};
-    return (base / "zelv" / "gamecontrollerdb.txt").string();
+    return (Directories::configHome() / "zelv" / "gamecontrollerdb.txt").string();
 }
 
 SdlControllers::SdlControllers() : keyboard_(std::make_unique<Keyboard>()) {

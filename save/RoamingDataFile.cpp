@@ -1,8 +1,10 @@
 #include "save/RoamingDataFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "os/services/Documents.h"
 #include "os/services/ICloud.h"
 #include "platform/AtomicFile.h"
+#include "platform/base/ReportOnce.h"
 
 namespace {
 
@@ -20,6 +23,19 @@ std::mutex& saveFileMutex() {
 }
 
 }  // namespace
+
+std::string RoamingDataFile::damageKey(std::vector<uint8_t> const& bytes) {
+    return std::to_string(bytes.size()) + " " +
+           std::to_string(crc32(0, bytes.data(), static_cast<uInt>(std::min<size_t>(bytes.size(), UINT32_MAX))));
+}
+
+std::string RoamingDataFile::fingerprint(std::string const& name) {
+    std::string const path = std::string(documentsPath()) + name;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::string("missing ") + std::strerror(errno);
+    return std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtim.tv_sec) +
+           "." + std::to_string(st.st_mtim.tv_nsec);
+}
 
 size_t RoamingDataFile::maxFileSize() { return 4 + compressBound(RoamingData::kMaxArchiveSize); }
 
@@ -39,20 +55,23 @@ void RoamingDataFile::open() {
     case platform::WholeFile::Missing:
         return;
     case platform::WholeFile::Failed:
-        std::fprintf(stderr, "save: cannot read %s (%s); starting from defaults\n", path_.c_str(),
-                     file.error.c_str());
+        if (platform::ReportOnce::first(path_ + " " + file.error))
+            std::fprintf(stderr, "save: cannot read %s (%s); starting from defaults\n", path_.c_str(),
+                         file.error.c_str());
         damaged_ = true;
         return;
     case platform::WholeFile::TooLarge:
-        std::fprintf(stderr, "save: %s is not a save file (%llu bytes); starting from defaults\n", path_.c_str(),
-                     static_cast<unsigned long long>(file.size));
+        if (platform::ReportOnce::first(path_ + " " + std::to_string(file.size)))
+            std::fprintf(stderr, "save: %s is not a save file (%llu bytes); starting from defaults\n",
+                         path_.c_str(), static_cast<unsigned long long>(file.size));
         damaged_ = true;
         return;
     case platform::WholeFile::Read:
         break;
     }
     if (!file.bytes.empty() && !data.load(file.bytes.data(), file.bytes.size())) {
-        std::fprintf(stderr, "save: %s is damaged; loaded as far as it reads\n", path_.c_str());
+        if (platform::ReportOnce::first(path_ + " " + damageKey(file.bytes)))
+            std::fprintf(stderr, "save: %s is damaged; loaded as far as it reads\n", path_.c_str());
         damaged_ = true;
         damagedBytes_ = std::move(file.bytes);
     } else if (data.fromNewerVersion()) {

@@ -27,6 +27,12 @@ public:
     // Removes them (start-up).
     static void removeStaleTempFiles();
 
+    // The file's size and modification time (or why it cannot be looked at), to tell whether it
+    // changed without reading it.
+    static std::string fingerprint(std::string const& name);
+    // A damaged record's bytes as a key, so that each damage is reported once.
+    static std::string damageKey(std::vector<uint8_t> const& bytes);
+
 private:
     void open();
     void close();

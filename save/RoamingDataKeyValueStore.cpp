@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "os/services/ICloud.h"
+#include "platform/base/ReportOnce.h"
+#include "save/RoamingDataFile.h"
 
 namespace {
 
@@ -22,7 +24,8 @@ RoamingDataKeyValueStore::RoamingDataKeyValueStore(boost::optional<CloudSyncErro
     }
     error_ = boost::none;
     if (!blob->empty() && !data.load(blob->data(), blob->size())) {
-        std::fprintf(stderr, "save: the cloud copy is damaged; loaded as far as it reads\n");
+        if (platform::ReportOnce::first("cloud " + RoamingDataFile::damageKey(*blob)))
+            std::fprintf(stderr, "save: the cloud copy is damaged; loaded as far as it reads\n");
         asideBytes_ = std::move(*blob);
     } else if (data.fromNewerVersion()) {
         asideSuffix_ = ".newer";

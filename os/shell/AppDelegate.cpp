@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "analytics/agent/Tally.h"
+#include "os/FileSystem.h"
 #include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
@@ -289,7 +291,7 @@ void AppDelegate::applicationWillTerminate() {
 bool AppDelegate::openURL(std::string const& url) {
     auto index = levelIndexFromUrl(url);
     if (!index) {
-        std::fprintf(stderr, "zelv: ignoring the opened URL %s: it names no level\n", url.c_str());
+        std::fprintf(stderr, "zelv: ignoring the opened URL %s: it names no level\n", FileSystem::printable(url).c_str());
         return true;
     }
     if (app_) app_->openLevelByIndex(*index);
@@ -356,11 +358,21 @@ void AppDelegate::videoStopped() {
 
 void AppDelegate::significantEvent(bool canPrompt) { RatingPrompt::userDidSignificantEvent(canPrompt); }
 
+// A relative level file that exists where the player typed it is read from there (the game later
+// works in its own folder); any other path is looked up in the data archives as it stands.
+std::string AppDelegate::levelFileTyped(std::string const& path) {
+    std::error_code ec;
+    std::filesystem::path const typed(path);
+    if (typed.is_relative() && std::filesystem::is_regular_file(typed, ec))
+        return std::filesystem::absolute(typed, ec).lexically_normal().string();
+    return path;
+}
+
 bool AppDelegate::readArguments(int argc, char const* const* argv, int& exitCode) {
     // The one option is --level FILE; a level address never starts with '-'.
     for (int i = 1; i < argc && argv; ++i) {
         if (argv[i] && std::strcmp(argv[i], "--level") == 0 && i + 1 < argc && argv[i + 1] && argv[i + 1][0]) {
-            levelPath_ = argv[++i];
+            levelPath_ = levelFileTyped(argv[++i]);
             continue;
         }
         if (argv[i] && argv[i][0] != '-') {

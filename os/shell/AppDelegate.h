@@ -44,6 +44,7 @@ public:
     // The command line: --level FILE and a level address. False, with the exit code, when the
     // game should not start (help asked for, or an unknown option).
     bool readArguments(int argc, char const* const* argv, int& exitCode);
+    static std::string levelFileTyped(std::string const& path);
     // One pass of the run loop: events, queued main-thread work, and a frame when one is due.
     // False once the program should end.
     bool runOnce();

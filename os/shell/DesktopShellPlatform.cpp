@@ -41,11 +41,14 @@ public:
 
 DesktopShellPlatform::DesktopShellPlatform(std::string resourceDir)
     : resourceDir_(resourceDir.empty() ? executableDir() : std::move(resourceDir)) {
-    // Music tracks are read through the file system, from the archives first.
+    // Music tracks are read through the file system, from the archives first, and copied out of
+    // the archive's mapping: the stream reads a track for minutes, and pak0.pak cut short in place
+    // meanwhile would turn those reads into SIGBUS.
     music_services::setFileOpener([](char const* path) {
         std::shared_ptr<File> file = Singleton<FileSystem>::instance().open(path);
         if (!file || file->size() == 0) return music_services::Bytes{};
-        return music_services::Bytes{file, file->data(), size_t(file->size())};
+        auto bytes = std::make_shared<std::vector<uint8_t>>(file->data(), file->data() + file->size());
+        return music_services::Bytes{bytes, bytes->data(), bytes->size()};
     });
 }
 
@@ -132,7 +135,8 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
             events.push_back({Event::Kind::EnteredForeground});
         }
     }
-    if (pump_->quitRequested()) events.push_back({Event::Kind::Quit});
+    // A window destroyed from outside ends the game as closing it does.
+    if (pump_->quitRequested() || platform::Window::destroyedFromOutside()) events.push_back({Event::Kind::Quit});
     return events;
 }
 

@@ -1,5 +1,7 @@
 #include "os/shell/OnDemandDownload.h"
 
+#include <algorithm>
+
 #include "os/services/ShellServices.h"
 
 namespace os {
@@ -73,6 +75,7 @@ void OnDemandDownload::start() {
             OnDemandDownload& d = **alive;
             if (d.generation_ != generation) return;  // an older request
             if (error == 0) {
+                d.failuresInARow_ = 0;
                 d.setState(4);
                 d.setProgress(1.0f);
                 if (d.mount_) d.mount_(path);
@@ -81,7 +84,9 @@ void OnDemandDownload::start() {
             d.setState(1);
             d.setReason(error == platform::ResourceRequest::kOutOfSpace ? 2 : 0);
             d.generation_ = 0;  // stop following the progress
-            d.main_.after(kRetryDelayMs, [self] {
+            // A source that keeps failing (too large, damaged) is not fetched every 10 s for ever.
+            int64_t const delay = kRetryDelayMs << std::min(d.failuresInARow_++, kMaxRetryDoublings);
+            d.main_.after(delay, [self] {
                 if (auto again = self.lock()) (*again)->start();
             });
         });

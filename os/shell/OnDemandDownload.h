@@ -16,7 +16,9 @@ namespace os {
 
 class OnDemandDownload {
 public:
+    // The first retry after a failure; each further failure in a row doubles it, up to 64 times.
     static constexpr int64_t kRetryDelayMs = 10000;
+    static constexpr int kMaxRetryDoublings = 6;
 
     using RequestFactory = std::function<std::unique_ptr<platform::ResourceRequest>()>;
     using Mount = std::function<void(std::string const& path)>;
@@ -47,6 +49,7 @@ private:
     uint64_t generation_ = 0;     // which request the progress observer follows; 0: none
     int state_ = 0;
     int reason_ = 0;
+    int failuresInARow_ = 0;
     float progress_ = 0;
     bool allowCellular_ = false;
     std::atomic<bool> finishedAndMounted_{false};

@@ -1,5 +1,7 @@
 #include "os/shell/RatingPrompt.h"
 
+#include "platform/base/Directories.h"
+
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -53,12 +55,7 @@ std::string replaceName(std::string text, std::string const& name) {
     return text;
 }
 
-std::filesystem::path configFolder() {
-    char const* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && *config) return std::filesystem::path(config) / "zelv";
-    char const* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : "/tmp") / ".config" / "zelv";
-}
+std::filesystem::path configFolder() { return platform::Directories::configHome() / "zelv"; }
 
 // The desktop: defaults in the user's config folder, the alert as a message box, the store page
 // in the browser.

@@ -70,6 +70,8 @@ std::filesystem::path Directories::cacheHome() {
     return xdg("XDG_CACHE_HOME", ".cache");
 }
 
+std::filesystem::path Directories::configHome() { return xdg("XDG_CONFIG_HOME", ".config"); }
+
 std::filesystem::path Directories::applicationSupport() { return dataHome() / applicationName(); }
 std::filesystem::path Directories::caches() { return cacheHome() / applicationName(); }
 std::filesystem::path Directories::library() { return applicationSupport() / "Library"; }

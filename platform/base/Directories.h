@@ -19,6 +19,7 @@ public:
 
     static std::filesystem::path dataHome();   // $XDG_DATA_HOME or ~/.local/share
     static std::filesystem::path cacheHome();  // $XDG_CACHE_HOME or ~/.cache
+    static std::filesystem::path configHome();  // $XDG_CONFIG_HOME or ~/.config (no root override)
     static std::filesystem::path applicationSupport();  // dataHome()/<app>
     static std::filesystem::path caches();              // cacheHome()/<app>
     static std::filesystem::path library();             // dataHome()/<app>/Library

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include "os/MemoryMappedZipFile.h"
@@ -226,8 +228,13 @@ TEST(Download, EndlessOversizedOrTooBigForTheDiskBodiesAreRefused) {
         f.maxBytes = 1 << 20;
         f.download.start();
         expectRefused(f, 0, "endless file");
-        // The retry comes as for any failure.
+        // The retry comes as for any failure; failing again, the next one waits twice as long.
         f.queue.drain(nowMs() + os::OnDemandDownload::kRetryDelayMs + 100);
+        EXPECT_EQ(f.download.currDownloadState(), 0);
+        expectRefused(f, 0, "endless file again");
+        f.queue.drain(nowMs() + os::OnDemandDownload::kRetryDelayMs + 100);
+        EXPECT_EQ(f.download.currDownloadState(), 1);
+        f.queue.drain(nowMs() + 2 * os::OnDemandDownload::kRetryDelayMs + 100);
         EXPECT_EQ(f.download.currDownloadState(), 0);
     }
     LoopbackServer server(payload());
@@ -296,6 +303,38 @@ TEST(Download, DamagedArchivesAreNeverKeptOrMountedAndADamagedCopyIsFetchedAgain
     f.mounted.clear();
     f.download.start();
     expectRefused(f, 0, "damaged copy without a source");
+}
+
+// The cache folder follows the XDG rules: a relative XDG_CACHE_HOME is ignored, and without HOME
+// the account's own home is used, never the shared temporary folder.
+TEST(Download, CacheFolderIgnoresRelativeXdgAndNeverFallsBackToTmp) {
+    struct Saved {
+        char const* name;
+        std::optional<std::string> value;
+    };
+    std::vector<Saved> saved;
+    for (char const* name : {"XDG_CACHE_HOME", "HOME"}) {
+        char const* v = std::getenv(name);
+        saved.push_back({name, v ? std::optional<std::string>(v) : std::nullopt});
+    }
+    passwd const* pw = getpwuid(getuid());
+    ASSERT_TRUE(pw && pw->pw_dir);
+    std::string const account = pw->pw_dir;
+
+    setenv("XDG_CACHE_HOME", "relative/cache", 1);
+    setenv("HOME", "/some/home", 1);
+    EXPECT_EQ(platform::CurlResourceRequest::cacheFolder(), std::filesystem::path("/some/home/.cache/zelv"));
+    unsetenv("HOME");
+    EXPECT_EQ(platform::CurlResourceRequest::cacheFolder(), std::filesystem::path(account) / ".cache" / "zelv");
+    setenv("XDG_CACHE_HOME", "/abs/cache", 1);
+    EXPECT_EQ(platform::CurlResourceRequest::cacheFolder(), std::filesystem::path("/abs/cache/zelv"));
+
+    for (auto const& s : saved) {
+        if (s.value)
+            setenv(s.name, s.value->c_str(), 1);
+        else
+            unsetenv(s.name);
+    }
 }
 
 }  // namespace

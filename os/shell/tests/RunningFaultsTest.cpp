@@ -95,6 +95,53 @@ TEST(RunningFaults, CacheDiskFilledAfterStartLeavesTheGameRunning) {
     EXPECT_TRUE(fs::exists(asked / "cache" / "mesa_shader_cache")) << r.describe();
 }
 
+// pak0.pak cut short in place while the intro's music streams: the track was copied out of the
+// archive, so the stream's reads cannot fault.
+TEST(RunningFaults, Pak0CutShortWhileTheMusicPlays) {
+    testing_support::TempDir home;
+    fs::path const exe = zelv_run::executableIn(home / "game");
+    fs::path const pak0 = home / "game" / "pak0.pak";
+    fs::copy_file(testing_support::binaryDir() / "pak0.pak", pak0);
+    zelv_run::Options o;
+    o.executable = exe;
+    o.home = home.path();
+    o.env = {{"ALSOFT_DRIVERS", "null"}};  // a sound device, so that the music plays
+    o.actAfter = "zelv: screen GameViewController";
+    o.act = [&] { fs::resize_file(pak0, fs::file_size(pak0) / 4); };
+    o.signalAfter = o.actAfter;
+    o.markerWait = std::chrono::seconds(60);
+    o.settle = std::chrono::milliseconds(5000);
+    o.signal = SIGTERM;
+    o.deadline = std::chrono::seconds(120);
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+}
+
+// A damaged save and a cloud copy that is a folder: each is reported once, however long the main
+// menu's start page stays up (it used to read the save every frame).
+TEST(RunningFaults, DamagedSaveIsReportedOnceWhileTheStartPageIsUp) {
+    testing_support::TempDir home;
+    fs::path const saves = home / "data" / "zelv";
+    fs::create_directories(saves / "cloud" / "roamingData");
+    std::string damaged(3000, '\0');
+    for (size_t i = 0; i < damaged.size(); ++i) damaged[i] = char(i * 131 + 7);
+    std::ofstream(saves / "roamingData", std::ios::binary).write(damaged.data(), std::streamsize(damaged.size()));
+    zelv_run::Options o;
+    o.home = home.path();
+    o.signalAfter = "zelv: screen MainMenuStartMenu";
+    o.markerWait = std::chrono::seconds(120);
+    o.settle = std::chrono::milliseconds(3000);
+    o.deadline = std::chrono::seconds(180);
+    o.signal = SIGTERM;
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+    ASSERT_NE(r.err.find("zelv: screen MainMenuStartMenu"), std::string::npos) << r.describe();
+    EXPECT_EQ(r.countInErr("roamingData is damaged"), 1u) << r.describe();
+    EXPECT_LE(r.countInErr("cloud/roamingData: not a regular file"), 1u) << r.describe();
+}
+
 // zelv 2>&1 | head -0: the log is lost, the game is not. In a window on a small screen the game
 // logs the window's size before the GL driver (which blocks SIGPIPE in its threads) is loaded.
 TEST(RunningFaults, ClosedLogPipeDoesNotEndTheGame) {

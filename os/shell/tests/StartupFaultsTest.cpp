@@ -35,15 +35,7 @@ std::string readBytes(fs::path const& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A copy of the executable in a folder of its own, so the data archives beside it can be swapped.
-fs::path executableIn(fs::path const& folder) {
-    fs::create_directories(folder);
-    fs::path const exe = folder / "zelv";
-    std::error_code ec;
-    fs::create_hard_link(testing_support::binaryDir() / "zelv", exe, ec);
-    if (ec) fs::copy_file(testing_support::binaryDir() / "zelv", exe, ec);
-    return exe;
-}
+using zelv_run::executableIn;
 
 // A run in `home` that is signalled once frames are running.
 zelv_run::Options untilLaunched(fs::path const& home, int signal = SIGTERM) {
@@ -217,6 +209,33 @@ TEST(StartupFaults, AMissingShaderIsReportedOnceNotForEveryVariant) {
     // Once for the sprite shader's variants; the main menu's backdrop (another program over the
     // same fragment file) may say so too if the run reaches it.
     EXPECT_LE(r.countInErr("standard.vert + shaders/standard.frag does not compile"), 1u) << r.describe();
+}
+
+// --level with a relative path is the file in the folder the player typed it in (the game works
+// in its own folder), and a path is printed with its control characters made harmless.
+TEST(StartupFaults, RelativeLevelPathIsTheTypedFolderAndPrintedSafely) {
+    testing_support::TempDir home;
+    fs::path const typedIn = home / "mine";
+    fs::create_directories(typedIn);
+    MemoryMappedZipFile const pak0((testing_support::binaryDir() / "pak0.pak").string());
+    auto level = pak0.open("levels/level01.pxl");
+    ASSERT_TRUE(level && level->size() > 0);
+    writeBytes(typedIn / "my.pxl", std::string(reinterpret_cast<char const*>(level->data()), level->size()));
+
+    zelv_run::Options o = untilLaunched(home.path());
+    o.cwd = typedIn;
+    o.args = {"--level", "my.pxl"};
+    o.signalAfter = "zelv: screen GameViewController";
+    o.settle = std::chrono::milliseconds(500);
+    auto r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_EQ(r.err.find("no level file"), std::string::npos) << r.describe();
+
+    o.args = {"--level", "gone\x1b[2J.pxl"};
+    r = zelv_run::run(o);
+    EXPECT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_NE(r.err.find("zelv: no level file gone?[2J.pxl"), std::string::npos) << r.describe();
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.describe();
 }
 
 // A tmpfs of a few pages, filled up or read-only; needs root (mount), else the test says why it

@@ -85,6 +85,15 @@ std::chrono::milliseconds cpuTime(pid_t pid) {
 
 }  // namespace
 
+std::filesystem::path executableIn(std::filesystem::path const& folder) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::path const exe = folder / "zelv";
+    std::error_code ec;
+    std::filesystem::create_hard_link(testing_support::binaryDir() / "zelv", exe, ec);
+    if (ec) std::filesystem::copy_file(testing_support::binaryDir() / "zelv", exe, ec);
+    return exe;
+}
+
 Result run(Options const& o) {
     std::filesystem::path const exe = o.executable.empty() ? testing_support::binaryDir() / "zelv" : o.executable;
     std::map<std::string, std::optional<std::string>> env = {
@@ -108,6 +117,7 @@ Result run(Options const& o) {
     pid_t pid = fork();
     if (pid == 0) {
         if (o.group) setpgid(0, 0);
+        if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0) _exit(125);
         if (o.addressSpace) {
             rlimit const limit{rlim_t(*o.addressSpace), rlim_t(*o.addressSpace)};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);

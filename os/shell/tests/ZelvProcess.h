@@ -16,6 +16,7 @@ struct Options {
     std::filesystem::path executable;  // default: the build's zelv
     std::filesystem::path home;        // HOME; XDG folders are cache/, config/ and data/ inside
     std::vector<std::string> args;
+    std::filesystem::path cwd;  // where the player starts it; default: the test's own folder
     // Variables set (a value) or removed (none) over the defaults: SDL_VIDEODRIVER=offscreen and
     // the XDG folders, with ZELV_* overrides removed.
     std::map<std::string, std::optional<std::string>> env;
@@ -65,5 +66,9 @@ struct Result {
 };
 
 Result run(Options const& options);
+
+// A link (or copy) of the build's executable in a folder of its own, so the data archives beside
+// it can be swapped or damaged.
+std::filesystem::path executableIn(std::filesystem::path const& folder);
 
 }  // namespace zelv_run
