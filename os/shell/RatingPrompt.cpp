@@ -1,7 +1,5 @@
 #include "os/shell/RatingPrompt.h"
 
-#include "platform/base/Directories.h"
-
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/base/Directories.h"
 #include "os/services/SerialQueue.h"
 #include "os/shell/MainQueue.h"
 #include "platform/MessageDialog.h"
