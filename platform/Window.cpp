@@ -1,12 +1,9 @@
 #include "platform/Window.h"
 
 #include <SDL.h>
-#include <SDL_syswm.h>
-#include <X11/Xlib.h>
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,33 +41,7 @@ bool driverAskedFor(char const* driver) {
     return list.find(std::string(",") + driver + ",") != std::string::npos;
 }
 
-// Once the window is destroyed from outside, every draw to it is an X error, which Xlib's own
-// handler answers by ending the process with status 1.
-std::atomic<unsigned long> ownWindow{0};
-std::atomic<bool> windowDestroyed{false};
-XErrorHandler previousErrorHandler = nullptr;
-
-int onXError(Display* display, XErrorEvent* error) {
-    unsigned long const own = ownWindow.load();
-    if (own != 0 && error->resourceid == own && (error->error_code == BadDrawable || error->error_code == BadWindow)) {
-        windowDestroyed = true;
-        return 0;
-    }
-    return previousErrorHandler ? previousErrorHandler(display, error) : 0;
-}
-
-void watchForOutsideDestruction(SDL_Window* window) {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
-    ownWindow = info.info.x11.window;
-    XErrorHandler const previous = XSetErrorHandler(onXError);
-    if (previous != onXError) previousErrorHandler = previous;
-}
-
 }  // namespace
-
-bool Window::destroyedFromOutside() { return windowDestroyed.load(); }
 
 // The driver maps its on-disk shader cache into memory: a disk that fills up later turns a store
 // into that mapping into SIGBUS, whatever room there was at start. The game's few shaders compile
@@ -130,7 +101,6 @@ Window::Window(char const* title, int width, int height) {
         return;
     }
     SDL_GL_MakeCurrent(window_, context_);
-    watchForOutsideDestruction(window_);
     if (SDL_GL_SetSwapInterval(1) != 0) std::fprintf(stderr, "Window: no vsync (%s)\n", SDL_GetError());
     SDL_GetWindowSize(window_, &width_, &height_);
     SDL_GL_GetDrawableSize(window_, &drawableWidth_, &drawableHeight_);

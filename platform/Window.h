@@ -32,10 +32,6 @@ public:
     // environment sets it either way; true when it turned it off. Must run before the driver loads.
     static bool keepShaderCacheOff();
 
-    // True once the window was destroyed from outside (xdotool windowclose): the game then ends
-    // as on a close request.
-    static bool destroyedFromOutside();
-
     void makeCurrent();
     // Presents the frame; waits for the display refresh when vsync is available.
     void swap();

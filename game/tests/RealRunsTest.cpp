@@ -125,17 +125,6 @@ TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSe
     EXPECT_GT(std::atoll(p.at("score").c_str()), 0) << p.at("score");
 }
 
-// Another program destroying the window ends the game as closing it does: status 0, and the
-// log's last line is the game's own.
-TEST(RealRuns, WindowDestroyedFromOutsideEndsTheGameAsAClose) {
-    testing_support::TempDir home;
-    GameWindow game(level01(home.path()));
-    ASSERT_TRUE(game.ok()) << game.describe();
-    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-    EXPECT_TRUE(game.closeFromOutside()) << game.describe();
-    EXPECT_NE(game.log().find("zelv: ended after"), std::string::npos) << game.describe();
-}
-
 TEST(RealRuns, SubtitlesToggledInThePauseOptionsSurviveARestart) {
     testing_support::TempDir home;
     ASSERT_TRUE(savedRecord(home.path()).subtitlesEnabled()) << "subtitles start on";

@@ -135,8 +135,7 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
             events.push_back({Event::Kind::EnteredForeground});
         }
     }
-    // A window destroyed from outside ends the game as closing it does.
-    if (pump_->quitRequested() || platform::Window::destroyedFromOutside()) events.push_back({Event::Kind::Quit});
+    if (pump_->quitRequested()) events.push_back({Event::Kind::Quit});
     return events;
 }
 
