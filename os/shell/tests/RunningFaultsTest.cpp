@@ -145,6 +145,9 @@ TEST(RunningFaults, DamagedSaveIsReportedOnceWhileTheStartPageIsUp) {
 // zelv 2>&1 | head -0: the log is lost, the game is not. In a window on a small screen the game
 // logs the window's size before the GL driver (which blocks SIGPIPE in its threads) is loaded.
 TEST(RunningFaults, ClosedLogPipeDoesNotEndTheGame) {
+#ifdef ZELV_SANITIZED
+    GTEST_SKIP() << "under the sanitizers xvfb-run's own shell meets the closed pipe first";
+#endif
     if (access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
     testing_support::TempDir home;
     zelv_run::Options o;
