@@ -1,9 +1,12 @@
 #include "fonts/Layout.h"
 
 #include <boost/math/special_functions/round.hpp>
+#include <glm/common.hpp>
 #include <utf8.h>
 
 #include <cmath>
+
+#include "graphics/DrawRecord.h"
 
 namespace Fonts {
 namespace {
@@ -76,8 +79,23 @@ glm::vec3 layoutLine(FontRecord const& font, Graphics::Texture const* page, glm:
 glm::vec3 layoutText(Font const& font, TextMesh& mesh, glm::vec3 const& origin, std::string const& text,
                      int32_t alignment, glm::vec4 const& colour, glm::mat4 const& transform, float scale) {
     FontRecord const& record = font.font ? *font.font : emptyFont();
-    return layoutLine(record, font.page, origin, text.cbegin(), text.cend(), mesh, alignment, colour, transform,
-                      scale);
+    if (!Graphics::DrawRecord::on())
+        return layoutLine(record, font.page, origin, text.cbegin(), text.cend(), mesh, alignment, colour, transform,
+                          scale);
+    // Where this text's vertices begin, to box them once laid out.
+    size_t const firstBatch = mesh.batches.empty() ? 0 : mesh.batches.size() - 1;
+    size_t const firstVertex = mesh.batches.empty() ? 0 : mesh.batches.back().vertices.size();
+    glm::vec3 const end = layoutLine(record, font.page, origin, text.cbegin(), text.cend(), mesh, alignment, colour,
+                                     transform, scale);
+    glm::vec2 lo(1e30f), hi(-1e30f);
+    for (size_t b = firstBatch; b < mesh.batches.size(); ++b)
+        for (size_t v = b == firstBatch ? firstVertex : 0; v < mesh.batches[b].vertices.size(); ++v) {
+            glm::vec2 const p(mesh.batches[b].vertices[v].x, mesh.batches[b].vertices[v].y);
+            lo = glm::min(lo, p);
+            hi = glm::max(hi, p);
+        }
+    if (lo.x <= hi.x) mesh.labels.push_back({text, lo, hi, colour, Graphics::DrawRecord::owner()});
+    return end;
 }
 
 void addGlyph(Glyph const& glyph, TextMesh& mesh, Graphics::Texture const* page, glm::vec4 const& colour,

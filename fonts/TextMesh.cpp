@@ -1,10 +1,12 @@
 #include "fonts/TextMesh.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 
 #include "graphics/Texture.h"
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/StandardShader.h"
 
 namespace Fonts {
@@ -63,6 +65,15 @@ void TextMesh::draw(Graphics::Context* graphics, Graphics::StandardShader* shade
                              GL_UNSIGNED_SHORT);
     }
     graphics->restoreBlendFunc();
+    if (Graphics::DrawRecord::on() && !labels.empty()) {
+        bool const shown = std::any_of(batches.begin(), batches.end(), [](PageBatch const& b) {
+            return !b.indices.empty() && b.page && b.page->isReady();
+        });
+        if (shown)
+            for (auto const& l : labels)
+                Graphics::DrawRecord::text(l.text, l.lo, l.hi, shader->pvm(), tint ? l.colour * *tint : l.colour,
+                                           l.owner);
+    }
 }
 
 }  // namespace Fonts

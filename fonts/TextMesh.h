@@ -6,6 +6,7 @@
 #include <glm/vec4.hpp>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "fonts/Rect.h"
@@ -40,11 +41,23 @@ public:
     // Draws every batch whose page is loaded, with the colour times the tint; the caller has
     // chosen a colour mode of the shader and set its matrix.
     void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, boost::optional<glm::vec4> const& tint) const;
-    void clear() { batches.clear(); }
+    void clear() {
+        batches.clear();
+        labels.clear();
+    }
     bool empty() const;
     Rect bounds() const;
 
     std::vector<PageBatch> batches;
+
+    // Each laid-out text with the box of its glyphs, kept only while the draw record is on.
+    struct Label {
+        std::string text;
+        glm::vec2 lo, hi;
+        glm::vec4 colour;
+        void const* owner;
+    };
+    std::vector<Label> labels;
 };
 
 }  // namespace Fonts

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 
 #include <glm/gtc/matrix_transform.hpp>
 
@@ -140,7 +141,9 @@ PauseViewController::PauseViewController(Graphics::Context* graphics, Audio::Con
               FocusNavigator::Node(&options_.button(), boost::none, boost::none, 0u, 2u),
               FocusNavigator::Node(&restart_.button(), boost::none, boost::none, 1u, 3u),
               FocusNavigator::Node(&mainMenu_.button(), boost::none, boost::none, 2u, 0u)},
-             0, true) {
+             0, true),
+      veilTexture_(graphics, Assets::texColorsBlack),
+      veilQuad_(glm::vec2(0.0f), glm::vec2(virtualWidth(), virtualHeight()), glm::vec2(1.0f)) {
     graphics_->setSuspendTextureRequests(true);
     game_ = std::move(game);
 }
@@ -401,6 +404,14 @@ void PauseViewController::drawOverlay(Graphics::Context* graphics, Graphics::Sta
         return;
     }
     graphics->setBlend(true);
+    if (veilTexture_.isReady()) {
+        float const shown = std::clamp(1.0f - std::abs(slideValue_) / virtualWidth(), 0.0f, 1.0f);
+        shader->use(Graphics::StandardShader::kColor);
+        shader->setPVM(projection_);
+        shader->setColor(glm::vec4(0.45f * shown));
+        veilTexture_.bind(GL_TEXTURE0);
+        veilQuad_.draw(*shader);
+    }
     glm::mat4 const pvm = projection_ * glm::translate(glm::mat4(1.0f), glm::vec3(slideValue_, 0.0f, 0.0f));
     shader->use(Graphics::StandardShader::kColor);
     shader->setPVM(pvm);

@@ -12,6 +12,8 @@
 
 #include "audio/Sound.h"
 #include "fonts/TextMesh.h"
+#include "graphics/Quad.h"
+#include "graphics/Texture.h"
 #include "menus/AnimatedButton.h"
 #include "menus/ConfirmationBox.h"
 #include "menus/FocusNavigator.h"
@@ -138,4 +140,7 @@ private:
     OptionsMenu optionsMenu_;
     Menu* openSubmenu_ = nullptr;
     FocusNavigator focus_;
+    // Darkens the frozen game behind the menu, so its words read on any level.
+    Graphics::Texture veilTexture_;
+    Quad veilQuad_;
 };

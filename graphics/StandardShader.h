@@ -47,6 +47,7 @@ public:
     // Modes above 5 keep the previous variant; the current program is made current in any case.
     void use(uint32_t mode);
     void setPVM(glm::mat4 const& pvm);
+    glm::mat4 const& pvm() const { return current_->pvm; }
     void setColor(glm::vec4 const& color);
     glm::vec4 const& color() const;
     void setAmbientColor(glm::vec4 const& color);

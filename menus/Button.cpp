@@ -3,9 +3,13 @@
 #include <GLES2/gl2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include <glm/common.hpp>
+
 #include "fonts/Layout.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/StandardShader.h"
 #include "graphics/Texture.h"
 #include "menus/LoadHitRect.h"
@@ -86,13 +90,27 @@ bool Button::activate() {
 void Button::update(float dt) {
     if (highlighted_) {
         highlight_ = clamp01(highlight_ + highlightSpeed_ * dt);
-        if (highlight_ >= 1.0f || highlight_ <= 0.0f) highlightSpeed_ = -highlightSpeed_;
+        // The pulse turns back above a floor: a focused control never looks unfocused.
+        if (highlight_ >= 1.0f) {
+            highlightSpeed_ = -std::abs(highlightSpeed_);
+        } else if (highlightSpeed_ < 0.0f && highlight_ <= kFocusFloor) {
+            highlight_ = kFocusFloor;
+            highlightSpeed_ = std::abs(highlightSpeed_);
+        }
     } else {
         highlight_ = clamp01(highlight_ - 0.002f * dt);
     }
 }
 
 void Button::drawWithQuad(Graphics::StandardShader* shader, Quad const& quad) const {
+    if (Graphics::DrawRecord::on()) {
+        glm::vec2 lo(quad.corner(0).position), hi(lo);
+        for (size_t i = 1; i < Quad::cornerCount(); ++i) {
+            lo = glm::min(lo, quad.corner(i).position);
+            hi = glm::max(hi, quad.corner(i).position);
+        }
+        Graphics::DrawRecord::button(lo, hi, shader->pvm(), this);
+    }
     if (!pressed_) {
         if (baseSprite_) drawQuadWithSprite(quad, *shader, *baseSprite_);
         if (highlight_ > 0.0f) {
@@ -109,6 +127,7 @@ void Button::drawWithQuad(Graphics::StandardShader* shader, Quad const& quad) co
 
 void Button::drawLabel(Fonts::TextMesh& mesh, glm::mat4 const& transform) const {
     if (!labelFont_ || !labelText_) return;
+    Graphics::DrawRecord::Owner const owner(this);
     Fonts::layoutText(*labelFont_, mesh, labelPosition_, *labelText_, Fonts::alignCentre, glm::vec4(1.0f), transform,
                       1.0f);
 }

@@ -66,8 +66,9 @@ public:
     void setHighlighted(bool on) { highlighted_ = on ? 1 : 0; }
     bool isHighlighted() const { return highlighted_ != 0; }
     float highlight() const { return highlight_; }
-    // The highlight pulse.
+    // The highlight pulse; while focused it stays at or above kFocusFloor once it got there.
     void update(float dt);
+    static constexpr float kFocusFloor = 0.6f;
 
     // The caller has chosen a colour mode of the shader and its matrix.
     void draw(Graphics::StandardShader* shader) const { drawWithQuad(shader, quad()); }

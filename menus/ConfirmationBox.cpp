@@ -9,6 +9,7 @@
 #include "fonts/LabelStyles.h"
 #include "fonts/Layout.h"
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/StandardShader.h"
 #include "os/Assets.h"
 #include "os/ViewController.h"
@@ -208,6 +209,7 @@ void ConfirmationBox::draw(Graphics::Context* graphics, Graphics::StandardShader
         shader->setColor(glm::vec4(a));
         backdropTexture_.bind(GL_TEXTURE0);
         backdropQuad_.draw(*shader);
+        if (a >= 0.25f) Graphics::DrawRecord::cover();
     }
     shader->use(Graphics::StandardShader::kColor);
     shader->setColor(glm::vec4(1.0f));

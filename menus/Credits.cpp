@@ -8,6 +8,7 @@
 #include "fonts/Layout.h"
 #include "fonts/TextLabel.h"
 #include "graphics/StandardShader.h"
+#include "os/ViewController.h"
 #include "os/services/PlatformServices.h"
 #include "os/ViewController.h"
 
@@ -119,7 +120,10 @@ void Credits::update(float dt) {
     };
     switch (state_) {
     case kFadingIn:
-        if (fader_.isFadedIn()) state_ = kScrolling;
+        if (fader_.isFadedIn()) {
+            state_ = kScrolling;
+            logScreen("Credits");
+        }
         break;
     case kScrolling:
         scroll();

@@ -348,9 +348,11 @@ void LevelSelectMenu::draw(Graphics::Context* graphics, Graphics::StandardShader
             int64_t const reach = virtualWidth() > 1280.0f ? 2 : 1;
             auto drawPage = [&](int64_t i) {
                 if (i < 0 || i >= n) return;
-                pages_[size_t(i)].draw(graphics, shader,
-                                       glm::translate(projection, glm::vec3(x + offset + kPageWidth * float(i), 0, 0)),
-                                       alpha);
+                float const shift = offset + kPageWidth * float(i);
+                // Words fade out by half a page from the centre.
+                float const textAlpha = alpha * std::clamp(1.0f - 2.0f * std::abs(shift) / kPageWidth, 0.0f, 1.0f);
+                pages_[size_t(i)].draw(graphics, shader, glm::translate(projection, glm::vec3(x + shift, 0, 0)), alpha,
+                                       textAlpha);
             };
             drawPage(c);
             for (int64_t d = 1; d <= reach; ++d) {

@@ -33,16 +33,17 @@ uint8_t kindOf(LevelCatalog::Entry const& e) { return static_cast<uint8_t>(e.mod
 }  // namespace
 
 void LevelSelectPage::draw(Graphics::Context* graphics, Graphics::StandardShader* shader, glm::mat4 const& matrix,
-                           float alpha) const {
+                           float alpha, float textAlpha) const {
     shader->use(1);
     shader->setPVM(matrix);
     shader->setColor(glm::vec4(alpha));
     map.draw(*shader);
     for (auto const& tile : tiles)
         if (tile.isReady()) tile.draw(shader);
+    if (textAlpha <= 0.0f) return;
     shader->use(3);
     shader->setPVM(matrix);
-    text.draw(graphics, shader, glm::vec4(alpha));
+    text.draw(graphics, shader, glm::vec4(textAlpha));
 }
 
 void LevelSelectPage::update(float dt) {

@@ -19,7 +19,10 @@ class LevelSelectPage {
 public:
     LevelSelectPage(char act, Sprite&& map) : act(act), map(std::move(map)) {}
 
-    void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, glm::mat4 const& matrix, float alpha) const;
+    // The texts (header, star counters) take their own alpha: a page at the side shows its map
+    // and tiles but not words cut by the window's edge.
+    void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, glm::mat4 const& matrix, float alpha,
+              float textAlpha) const;
     void update(float dt);
     void preDraw();
     void touchBegan(glm::vec2 const& point, unsigned touch);

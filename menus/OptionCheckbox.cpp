@@ -14,9 +14,10 @@ OptionCheckbox::OptionCheckbox(uint64_t kind, Sprite const& bar, Button&& unchec
       focus_(std::move(focus)) {}
 
 void OptionCheckbox::draw(Graphics::StandardShader* shader) const {
-    focus_.draw(shader);
     bar_.draw(*shader);
     (this->checked ? checked_ : unchecked_).draw(shader);
+    // Last, or the bar would hide the focus ring.
+    focus_.draw(shader);
 }
 
 void OptionCheckbox::drawText(Fonts::TextMesh& mesh) const { drawEmbossedLabel(mesh, label_); }

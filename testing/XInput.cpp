@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -91,8 +92,11 @@ int testing_support::runTestsUnderXvfb(int argc, char** argv) {
         setenv("SDL_VIDEODRIVER", "x11", 1);
         // No server reset when the last client leaves: a test that starts programs one after
         // another would otherwise race the reset with the next connection.
+        // ZELV_XVFB_SCREEN (WIDTHxHEIGHT) picks another screen, and so another window size.
+        char const* size = std::getenv("ZELV_XVFB_SCREEN");
+        std::string const server = std::string("-screen 0 ") + (size && *size ? size : "1400x800") + "x24 -noreset";
         std::vector<char*> args{const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                const_cast<char*>("-screen 0 1400x800x24 -noreset")};
+                                const_cast<char*>(server.c_str())};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);
         execvp("xvfb-run", args.data());

@@ -1,6 +1,7 @@
 // Buttons, hit areas, focus and the small widgets, on real GL with the built data archive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <fstream>
 
@@ -100,13 +101,13 @@ TEST_F(Buttons, TouchRulesActivationAndRefusal) {
                  ++runs;
                  return agree;
              }));
-    EXPECT_EQ(b.hitRect().minX, 520);
-    EXPECT_EQ(b.hitRect().maxX, 760);
-    EXPECT_EQ(b.hitRect().minY, 310);
-    EXPECT_EQ(b.hitRect().maxY, 410);
+    EXPECT_EQ(b.hitRect().minX, 540);
+    EXPECT_EQ(b.hitRect().maxX, 740);
+    EXPECT_EQ(b.hitRect().minY, 320);
+    EXPECT_EQ(b.hitRect().maxY, 400);
 
     // The edge misses.
-    EXPECT_FALSE(b.touchBegan(glm::vec2(520, 360), 1));
+    EXPECT_FALSE(b.touchBegan(glm::vec2(540, 360), 1));
     EXPECT_FALSE(b.touchBegan(glm::vec2(640, 410), 1));
     // Down inside, out, back in: no longer pressed, no activation.
     EXPECT_TRUE(b.touchBegan(glm::vec2(600, 350), 1));
@@ -171,6 +172,17 @@ TEST_F(Buttons, HighlightPulseDrawsScaledHighlightOverTheBase) {
     EXPECT_EQ(n, 18);
     b.update(16.0f);
     EXPECT_FLOAT_EQ(b.highlight(), 1.0f - 0.0035f * 16.0f);
+    // Focused, it pulses between the floor and full: never down to the unfocused look.
+    float low = 1.0f, high = 0.0f;
+    for (int i = 0; i < 200; ++i) {
+        b.update(16.0f);
+        low = std::min(low, b.highlight());
+        high = std::max(high, b.highlight());
+    }
+    EXPECT_FLOAT_EQ(low, Button::kFocusFloor);
+    EXPECT_FLOAT_EQ(high, 1.0f);
+    while (b.highlight() < 1.0f) b.update(16.0f);
+    b.update(16.0f);
     b.setHighlighted(false);
     b.update(100.0f);
     float const h = b.highlight();
@@ -193,13 +205,13 @@ TEST_F(Buttons, AnimatedButtonHidesUntilStartedAndTouchesAtRestSize) {
     // While still small the touch area is the full rectangle.
     b.popIn().animation().start();
     for (int i = 0; i < 10; ++i) b.update(16.0f);
-    ASSERT_LT(b.popIn().animation().value(), 0.8f);  // 100 px from the centre is still bare
+    ASSERT_LT(b.popIn().animation().value(), 0.8f);  // 90 px from the centre is still bare
     b.preDraw();
     frame(glm::vec4(0, 0, 0, 1), [&] { b.draw(shader.get()); });
     EXPECT_NE(at(640, 375), rgba(0, 0, 0));
-    EXPECT_EQ(at(740, 360), rgba(0, 0, 0));  // not grown there yet
-    EXPECT_TRUE(b.touchBegan(glm::vec2(740, 360), 1));
-    EXPECT_TRUE(b.touchEnded(glm::vec2(740, 360), 1));
+    EXPECT_EQ(at(730, 360), rgba(0, 0, 0));  // not grown there yet
+    EXPECT_TRUE(b.touchBegan(glm::vec2(730, 360), 1));
+    EXPECT_TRUE(b.touchEnded(glm::vec2(730, 360), 1));
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(b.popIn().animation().state(), PopInAnimation::kShrinking);
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "analytics/agent/Tally.h"
+#include "graphics/DrawRecord.h"
 #include "os/FileSystem.h"
 #include "os/services/Music.h"
 #include "os/services/PlatformServices.h"
@@ -203,6 +204,7 @@ void AppDelegate::mainLoop() {
         else
             videoPlayer_->draw(platform_.framebufferWidth(), platform_.framebufferHeight());
     }
+    Graphics::DrawRecord::endFrame(platform_.framebufferWidth(), platform_.framebufferHeight());
     platform_.present();
     ++frames_;
 }

@@ -38,10 +38,10 @@ struct StyleFont {
 };
 using Fonts::FontStyle;
 constexpr StyleFont styleFonts[] = {
-    {FontStyle::regularMenu, {"DejaVuSans.ttf", 30}},
-    {FontStyle::regularMenuBold, {"DejaVuSans-Bold.ttf", 30}},
+    {FontStyle::regularMenu, {"DejaVuSans.ttf", 24}},
+    {FontStyle::regularMenuBold, {"DejaVuSans-Bold.ttf", 22}},
     {FontStyle::popupButton, {"DejaVuSans-Bold.ttf", 34}},
-    {FontStyle::regularNeon, {"DejaVuSans.ttf", 36}},
+    {FontStyle::regularNeon, {"DejaVuSans.ttf", 26}},
     {FontStyle::mesquiteHeader, {"DejaVuSerif-Bold.ttf", 52}},
     {FontStyle::mesquiteSmallHeader, {"DejaVuSerif-Bold.ttf", 36}},
     {FontStyle::hud, {"DejaVuSans-Bold.ttf", 32}},
@@ -53,7 +53,7 @@ constexpr StyleFont styleFonts[] = {
     {FontStyle::boardsText, {"DejaVuSansCondensed.ttf", 24}},
     {FontStyle::boardsLegendText, {"DejaVuSansCondensed.ttf", 20}},
     {FontStyle::boardsHeader, {"DejaVuSansCondensed-Bold.ttf", 32}},
-    {FontStyle::subtitles, {"DejaVuSans.ttf", 30}},
+    {FontStyle::subtitles, {"DejaVuSans.ttf", 24}},
 };
 
 // Every style of the engine's table gets a font, once.

@@ -1,19 +1,87 @@
-// The built string tables hold every text the download bar, the leaderboards, the credits and the
-// main menu's notice read, in every shipped language, and the sample credits exercise the whole
+// The built string tables hold every key the game's code and its level catalogue read, in every
+// shipped language (the keys are gathered from the sources, so a new key without a text fails here
+// rather than showing "String not found" to a player), and the sample credits exercise the whole
 // walk: names-only and roles-and-names entries, a store-only number skipped in the middle, and the
 // swapped pair.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "fonts/StringTable.h"
+#include "level/LevelCatalog.h"
 #include "menus/Credits.h"
 #include "os/FileSystem.h"
 #include "testing/TestPaths.h"
 #include "tools/datatool/Locales.h"
 
 namespace {
+
+std::string readFile(std::filesystem::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The string keys the game's sources name: every literal handed straight to localizedString or
+// hasString, and, in the files that look texts up, every camel-case literal (keys travel through
+// parameters and tables there). Font style names and the save's file name are literals of that
+// shape that are not keys.
+std::set<std::string> keysInTheSources() {
+    auto const root = testing_support::sourceDir();
+    std::set<std::string> notKeys;
+    std::regex const literal(R"re("([a-z][a-z0-9]*[A-Z][A-Za-z0-9_]*)")re");
+    std::string const styles = readFile(root / "fonts" / "FontStyle.h");
+    for (std::sregex_iterator it(styles.begin(), styles.end(), literal), end; it != end; ++it) notKeys.insert((*it)[1]);
+    std::regex const direct(R"re((?:localizedString|hasString)\(\s*"([^"]+)"\s*\))re");
+    std::set<std::string> keys;
+    for (char const* folder : {"menus", "game", "level", "world", "fonts", "os"})
+        for (auto const& entry : std::filesystem::recursive_directory_iterator(root / folder)) {
+            auto const& path = entry.path();
+            std::string const where = path.string();
+            if (where.find("/tests/") != std::string::npos || where.find("/bench/") != std::string::npos ||
+                where.find("/fuzz/") != std::string::npos)
+                continue;
+            if (path.extension() != ".cpp" && path.extension() != ".h") continue;
+            std::string const text = readFile(path);
+            for (std::sregex_iterator it(text.begin(), text.end(), direct), end; it != end; ++it) keys.insert((*it)[1]);
+            if (text.find("localizedString(") == std::string::npos) continue;
+            std::istringstream lines(text);
+            for (std::string line; std::getline(lines, line);) {
+                if (line.find("RoamingDataFile") != std::string::npos || line.find("kSaveName") != std::string::npos)
+                    continue;
+                for (std::sregex_iterator it(line.begin(), line.end(), literal), end; it != end; ++it)
+                    if (!notKeys.count((*it)[1])) keys.insert((*it)[1]);
+            }
+        }
+    return keys;
+}
+
+TEST(MenuStrings, EveryKeyTheCodeAndTheLevelCatalogueReadExistsInEveryLanguage) {
+    auto const pak0 = testing_support::binaryDir() / "pak0.pak";
+    FileSystem fs;
+    ASSERT_NE(fs.mount(pak0.string()), nullptr) << pak0 << " is missing: build the pak target";
+    std::set<std::string> keys = keysInTheSources();
+    // The scan reaches the keys handed on through parameters too, not only the direct ones.
+    for (char const* key : {"hardcore", "restartScenePopup", "skipTutorialPopup", "act1Header"})
+        EXPECT_TRUE(keys.count(key)) << key << " was not found in the sources";
+    for (size_t i = 0; i < LevelCatalog::count(); ++i)
+        if (!LevelCatalog::entry(i).nameKey.empty()) keys.insert(LevelCatalog::entry(i).nameKey);
+    for (auto locale : datatool::shippedLocales) {
+        std::string const name(locale);
+        auto file = fs.open("fonts/" + name + ".strings");
+        ASSERT_TRUE(file) << name;
+        Fonts::StringTable table;
+        ASSERT_TRUE(table.read(file->data(), file->size())) << name;
+        for (auto const& key : keys) EXPECT_TRUE(table.contains(key)) << name << " has no text for " << key;
+    }
+}
 
 TEST(MenuStrings, EveryKeyTheMenusReadExists) {
     auto const pak0 = testing_support::binaryDir() / "pak0.pak";

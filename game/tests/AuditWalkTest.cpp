@@ -1,0 +1,363 @@
+// The real `zelv` executable under Xvfb, walked along the main road (intro, main menu, options,
+// credits, level select, the tutorial question, level01, pause, the results board) while it
+// writes down what it draws (ZELV_DRAW_RECORD). On every screen the record and a screenshot are
+// checked as a player would look at them: nothing outside the window, no two texts over each
+// other, no text over a button it does not belong to, and every text readable on the pixels
+// behind it (contrast ratio of at least 4.5:1). The screenshots are kept under the build folder
+// (audit-walk/<window size>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks
+// the window: 1280x720 gives a 1280 x 720 window, 1024x600 a 1024 x 576 one that shows the
+// 4:3 logical screen, the narrowest the game lays out.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "testing/GameWindow.h"
+#include "testing/TestPaths.h"
+#include "testing/XInput.h"
+
+namespace {
+
+using game_window::GameWindow;
+using game_window::Ms;
+using game_window::Picture;
+
+struct Box {
+    float x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    Box shrunk(float by) const { return {x0 + by, y0 + by, x1 - by, y1 - by}; }
+    bool meets(Box const& o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
+    bool inside(float w, float h) const { return x0 >= -1 && y0 >= -1 && x1 <= w + 1 && y1 <= h + 1; }
+};
+
+struct Drawn {
+    bool text = false;
+    int id = 0;  // a button's number; a text's owning button, 0 for none
+    Box box;
+    float r = 0, g = 0, b = 0, a = 0;
+    std::string words;
+};
+
+struct Record {
+    int width = 0, height = 0;
+    std::vector<Drawn> items;
+};
+
+// The record file as the game writes it: "window W H", then "text OWNER x0 y0 x1 y1 r g b a WORDS"
+// and "button ID x0 y0 x1 y1" lines, tab-separated.
+Record readRecord(std::filesystem::path const& path) {
+    Record out;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
+        if (fields.empty()) continue;
+        if (fields[0] == "window" && fields.size() == 2) {
+            std::istringstream(fields[1]) >> out.width >> out.height;
+        } else if ((fields[0] == "text" && fields.size() >= 4) || (fields[0] == "button" && fields.size() == 3)) {
+            Drawn d;
+            d.text = fields[0] == "text";
+            d.id = std::stoi(fields[1]);
+            std::istringstream(fields[2]) >> d.box.x0 >> d.box.y0 >> d.box.x1 >> d.box.y1;
+            if (d.text) {
+                std::istringstream(fields[3]) >> d.r >> d.g >> d.b >> d.a;
+                d.words = fields.size() > 4 ? fields[4] : "";
+            }
+            out.items.push_back(d);
+        }
+    }
+    return out;
+}
+
+double luminance(double r, double g, double b) {
+    auto lin = [](double s) { return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4); };
+    return 0.2126 * lin(r) + 0.7152 * lin(g) + 0.0722 * lin(b);
+}
+
+double contrast(double l1, double l2) { return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05); }
+
+// The colours behind a text: the pixels of its box that are not the text's own colour, grouped by
+// colour (4 bits a channel); every group covering at least 8 % of the box counts as background.
+// The smallest contrast between the text (blended by its alpha over that colour) and them, or 0
+// when the box is mostly the text's own colour (text drawn on its own colour).
+double worstContrast(Drawn const& t, Picture const& shot) {
+    int const x0 = std::max(0, int(t.box.x0)), y0 = std::max(0, int(t.box.y0));
+    int const x1 = std::min(shot.width, int(std::ceil(t.box.x1))), y1 = std::min(shot.height, int(std::ceil(t.box.y1)));
+    if (x1 <= x0 || y1 <= y0) return 99;
+    double const textL = luminance(t.r, t.g, t.b);
+    struct Group {
+        double r = 0, g = 0, b = 0;
+        int n = 0;
+    };
+    std::map<int, Group> groups;
+    int total = 0, ownColour = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            uint8_t const* p = &shot.rgb[(size_t(y) * size_t(shot.width) + size_t(x)) * 3];
+            double const r = p[0] / 255.0, g = p[1] / 255.0, b = p[2] / 255.0;
+            ++total;
+            if (contrast(luminance(r, g, b), textL) < 1.6) {
+                ++ownColour;
+                continue;
+            }
+            Group& grp = groups[(p[0] >> 4) << 8 | (p[1] >> 4) << 4 | (p[2] >> 4)];
+            grp.r += r, grp.g += g, grp.b += b, ++grp.n;
+        }
+    if (ownColour > total * 6 / 10) return 0;
+    double worst = 99;
+    for (auto const& [key, grp] : groups) {
+        if (grp.n < total * 8 / 100) continue;
+        double const r = grp.r / grp.n, g = grp.g / grp.n, b = grp.b / grp.n;
+        double const a = std::clamp(double(t.a), 0.0, 1.0);
+        double const textOver = luminance(t.r * a + r * (1 - a), t.g * a + g * (1 - a), t.b * a + b * (1 - a));
+        worst = std::min(worst, contrast(textOver, luminance(r, g, b)));
+    }
+    return worst;
+}
+
+// What a player would trip over on this screen, one line each.
+// A scrolling screen's texts come in and go out at the top and bottom edges.
+std::vector<std::string> audit(Record const& record, Picture const& shot, bool scrolling = false) {
+    std::vector<std::string> problems;
+    auto say = [&](std::string const& what) { problems.push_back(what); };
+    if (record.width != shot.width || record.height != shot.height) {
+        say("the record is of a " + std::to_string(record.width) + "x" + std::to_string(record.height) +
+            " window, the screenshot " + std::to_string(shot.width) + "x" + std::to_string(shot.height));
+        return problems;
+    }
+    float const w = float(shot.width), h = float(shot.height);
+    auto named = [](Drawn const& d) { return d.text ? "\"" + d.words + "\"" : "button " + std::to_string(d.id); };
+    // Texts that show (skipping blanks and ones faded out); a text drawn again at the same place
+    // is one text with its shadow: the last drawn is the text.
+    std::vector<Drawn> texts, buttons;
+    for (auto const& d : record.items) {
+        if (!d.text) {
+            buttons.push_back(d);
+            continue;
+        }
+        if (d.a < 0.3f || d.words.find_first_not_of(" \\n") == std::string::npos) continue;
+        auto same = std::find_if(texts.begin(), texts.end(),
+                                 [&](Drawn const& o) { return o.words == d.words && o.box.meets(d.box); });
+        if (same != texts.end()) *same = d;
+        else texts.push_back(d);
+    }
+    // Texts wholly outside are not seen (a page to come, credits still below).
+    std::erase_if(texts, [&](Drawn const& d) { return !d.box.meets(Box{0, 0, w, h}); });
+    for (auto const& d : texts) {
+        Box const seen = scrolling ? Box{d.box.x0, std::max(d.box.y0, 0.0f), d.box.x1, std::min(d.box.y1, h)} : d.box;
+        if (!seen.inside(w, h)) say(named(d) + " leaves the window");
+    }
+    for (auto const& d : buttons)
+        if (!d.box.inside(w, h)) say(named(d) + " leaves the window");
+    for (size_t i = 0; i < texts.size(); ++i) {
+        for (size_t j = i + 1; j < texts.size(); ++j)
+            if (texts[i].box.shrunk(2).meets(texts[j].box.shrunk(2)))
+                say(named(texts[i]) + " and " + named(texts[j]) + " overlap");
+        for (auto const& b : buttons)
+            if (b.id != texts[i].id && texts[i].box.shrunk(2).meets(b.box.shrunk(2)))
+                say(named(texts[i]) + " lies over " + named(b));
+        double const c = worstContrast(texts[i], shot);
+        if (c < 4.5) {
+            std::ostringstream line;
+            line << named(texts[i]) << " has a contrast of " << c << ":1 with what lies behind it";
+            say(line.str());
+        }
+    }
+    return problems;
+}
+
+void writePng(std::filesystem::path const& path, Picture const& shot) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = png_uint_32(shot.width);
+    image.height = png_uint_32(shot.height);
+    image.format = PNG_FORMAT_RGB;
+    png_image_write_to_file(&image, path.c_str(), 0, shot.rgb.data(), 0, nullptr);
+}
+
+class AuditWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char const* screen = std::getenv("ZELV_XVFB_SCREEN");
+        size_ = screen && *screen ? screen : "1400x800";
+        shots_ = testing_support::binaryDir() / "audit-walk" / size_;
+        std::filesystem::remove_all(shots_);
+        std::filesystem::create_directories(shots_);
+    }
+
+    // Waits until the picture and the record hold still together (for a moving screen: until it
+    // shows, then the record written right after the grab), keeps the screenshot and reports what
+    // the audit finds on it.
+    void check(GameWindow& game, std::string const& name, bool moving = false) {
+        Picture shot, before;
+        Record record;
+        std::string recordText, recordBefore;
+        auto readText = [&] {
+            std::ifstream in(recordPath_);
+            std::stringstream s;
+            s << in.rdbuf();
+            return s.str();
+        };
+        bool const steady = game.waitUntil(
+            [&] {
+                before = shot;
+                recordBefore = recordText;
+                recordText = readText();
+                shot = game.screenshot();
+                if (moving) return shot.showsContent() && !recordText.empty();
+                return shot.showsContent() && shot.differenceFrom(before) < 0.005 && recordText == readText() &&
+                       recordText == recordBefore && !recordText.empty();
+            },
+            Ms(30000));
+        char number[8];
+        std::snprintf(number, sizeof number, "%02d-", shotCount_++);
+        writePng(shots_ / (number + name + ".png"), shot);
+        ASSERT_TRUE(steady) << name << " never held still";
+        record = readRecord(recordPath_);
+        for (auto const& problem : audit(record, shot, moving)) ADD_FAILURE() << name << " (" << size_ << "): " << problem;
+        checked_.push_back(name);
+    }
+
+    std::string size_;
+    std::filesystem::path shots_;
+    std::filesystem::path recordPath_;
+    int shotCount_ = 0;
+    std::vector<std::string> checked_;
+};
+
+// The logical screen's height: the 1024-wide window shows the 4:3 screen, 1280 x 960; the others
+// 1280 x 720.
+float logicalHeight(GameWindow& game) { return game.screenshot().width == 1024 ? 960.0f : 720.0f; }
+
+// A click at a point of the logical screen, y up.
+void clickLogical(GameWindow& game, float x, float y) {
+    Picture const shot = game.screenshot();
+    float const h = shot.width == 1024 ? 960.0f : 720.0f;
+    game.clickPixel(int(x / 1280.0f * float(shot.width)), int((1.0f - y / h) * float(shot.height)));
+}
+
+// Taps a key until the named screen comes up.
+bool tapUntil(GameWindow& game, std::string const& key, std::string const& screen, Ms bound = Ms(30000)) {
+    return game.actUntilScreen(screen, [&] { game.tap(key); }, Ms(1200), bound);
+}
+
+TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
+    testing_support::TempDir home;
+    recordPath_ = home.path() / "drawn.txt";
+    GameWindow::Options o;
+    o.home = home.path();
+    o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+    o.deadline = Ms(420000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    check(game, "intro");
+    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
+    check(game, "main-menu");
+
+    // PLAY has the focus; Left is OPTIONS.
+    game.tap("Left");
+    check(game, "main-menu-options-focused");
+    ASSERT_TRUE(tapUntil(game, "Return", "OptionsMenu")) << game.describe();
+    check(game, "options");
+    game.tap("Down");
+    check(game, "options-down");
+    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
+
+    // Up from OPTIONS is CREDITS.
+    game.tap("Up");
+    ASSERT_TRUE(tapUntil(game, "Return", "Credits")) << game.describe();
+    check(game, "credits", true);
+    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
+
+    // Down from CREDITS lands on OPTIONS again; Right is PLAY.
+    game.tap("Down");
+    game.tap("Right");
+    ASSERT_TRUE(tapUntil(game, "Return", "LevelSelectMenu")) << game.describe();
+    check(game, "level-select");
+    // Level01's tile, 206 left and 41 up of the centre (a player with keys is not asked about the
+    // tutorial).
+    ASSERT_TRUE(game.actUntilScreen(
+        "LevelLoaderViewController<GameViewController>",
+        [&] { clickLogical(game, 640.0f - 206.0f, logicalHeight(game) / 2.0f + 41.0f); }, Ms(1500), Ms(30000)))
+        << game.describe();
+    // Level01's opening cut-scene, skipped, then the level.
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "Escape", "LevelLoaderViewController<GameViewController>", Ms(60000)))
+        << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    check(game, "level01");
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    check(game, "pause");
+    // The pause menu's restart asks first: the question box. Its "no" goes back to the menu.
+    float const middle = logicalHeight(game) / 2.0f;
+    ASSERT_TRUE(game.actUntilScreen(
+        "ConfirmationBox", [&] { clickLogical(game, 635.0f, middle - 95.0f); }, Ms(1500), Ms(30000)))
+        << game.describe();
+    check(game, "question-box");
+    ASSERT_TRUE(game.actUntilScreen(
+        "UnPauseViewController",
+        [&] {
+            clickLogical(game, 640.0f - 150.0f, middle - 175.0f);
+            game.tap("p");
+        },
+        Ms(1500), Ms(30000)))
+        << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(20000))) << game.describe();
+
+    game.keyDown("Right");
+    game.keyDown("space");
+    bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
+    game.keyUp("space");
+    game.keyUp("Right");
+    ASSERT_TRUE(ended) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+    check(game, "results");
+    EXPECT_TRUE(game.stop()) << game.describe();
+    EXPECT_EQ(checked_.size(), 11u);
+}
+
+// The audit itself, on a made-up screen: each fault it is there to find is found.
+TEST(AuditRules, FindTextsOffTheWindowOverOtherThingsAndOnTheirOwnColour) {
+    Picture shot;
+    shot.width = 200, shot.height = 100;
+    shot.rgb.assign(size_t(200 * 100 * 3), 255);  // white
+    for (int y = 10; y < 30; ++y)                 // black glyphs of the first text
+        for (int x = 12; x < 60; x += 4) std::fill_n(&shot.rgb[(size_t(y) * 200 + size_t(x)) * 3], 6, uint8_t(0));
+    Record r;
+    r.width = 200, r.height = 100;
+    Drawn dark{true, 0, {10, 8, 62, 32}, 0, 0, 0, 1, "fine"};
+    Drawn shadow = dark;
+    shadow.box = {12, 10, 64, 34};
+    r.items = {shadow, dark};
+    EXPECT_TRUE(audit(r, shot).empty());
+
+    Drawn pale{true, 0, {100, 40, 160, 60}, 0.95f, 0.95f, 0.95f, 1, "pale"};
+    Drawn off{true, 0, {180, 80, 230, 95}, 0, 0, 0, 1, "off"};
+    Drawn over{true, 0, {40, 20, 90, 40}, 0, 0, 0, 1, "over"};
+    Drawn button{false, 3, {100, 70, 150, 99}};
+    Drawn onButton{true, 0, {110, 75, 140, 90}, 0, 0, 0, 1, "on"};
+    Drawn own{true, 3, {110, 75, 140, 90}, 0, 0, 0, 1, "own"};
+    r.items = {dark, pale, off, over, button, onButton};
+    auto const problems = audit(r, shot);
+    auto has = [&](std::string const& part) {
+        return std::any_of(problems.begin(), problems.end(),
+                           [&](std::string const& p) { return p.find(part) != std::string::npos; });
+    };
+    EXPECT_TRUE(has("\"pale\" has a contrast")) << ::testing::PrintToString(problems);
+    EXPECT_TRUE(has("\"off\" leaves the window"));
+    EXPECT_TRUE(has("\"fine\" and \"over\" overlap"));
+    EXPECT_TRUE(has("\"on\" lies over button 3"));
+    r.items = {button, own};
+    EXPECT_TRUE(audit(r, shot).empty()) << "a button's own label belongs on it";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }

@@ -1,0 +1,125 @@
+#include "graphics/DrawRecord.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+#include <glm/common.hpp>
+
+
+namespace Graphics {
+
+namespace {
+
+char const* recordPath() {
+    static char const* const path = [] {
+        char const* p = std::getenv("ZELV_DRAW_RECORD");
+        return p && *p ? p : nullptr;
+    }();
+    return path;
+}
+
+struct Item {
+    bool text;
+    int id;
+    glm::vec2 lo, hi;  // clip space
+    glm::vec4 colour;
+    std::string words;
+};
+
+struct Frame {
+    std::vector<Item> items;
+    std::map<void const*, int> ids;  // stable small numbers for owners within a frame
+    std::string written;
+};
+
+Frame& frame() {
+    static Frame f;
+    return f;
+}
+
+void const* currentOwner = nullptr;
+
+int idOf(void const* p) {
+    if (!p) return 0;
+    auto& ids = frame().ids;
+    auto it = ids.find(p);
+    if (it == ids.end()) it = ids.emplace(p, int(ids.size()) + 1).first;
+    return it->second;
+}
+
+// Clip-space box of the rectangle lo..hi under pvm.
+std::pair<glm::vec2, glm::vec2> clipBox(glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm) {
+    glm::vec2 a(1e30f), b(-1e30f);
+    for (glm::vec2 c : {lo, hi, glm::vec2(lo.x, hi.y), glm::vec2(hi.x, lo.y)}) {
+        glm::vec4 const p = pvm * glm::vec4(c, 0.0f, 1.0f);
+        glm::vec2 const q(p.x / p.w, p.y / p.w);
+        a = glm::min(a, q);
+        b = glm::max(b, q);
+    }
+    return {a, b};
+}
+
+}  // namespace
+
+bool DrawRecord::on() { return recordPath() != nullptr; }
+
+void DrawRecord::text(std::string const& words, glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm,
+                      glm::vec4 const& colour, void const* owner) {
+    if (!on()) return;
+    auto const [a, b] = clipBox(lo, hi, pvm);
+    frame().items.push_back({true, idOf(owner), a, b, colour, words});
+}
+
+void DrawRecord::button(glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm, void const* id) {
+    if (!on()) return;
+    auto const [a, b] = clipBox(lo, hi, pvm);
+    frame().items.push_back({false, idOf(id), a, b, glm::vec4(0.0f), {}});
+}
+
+void DrawRecord::cover() {
+    if (on()) frame().items.clear();
+}
+
+DrawRecord::Owner::Owner(void const* button) : previous_(currentOwner) { currentOwner = button; }
+DrawRecord::Owner::~Owner() { currentOwner = previous_; }
+void const* DrawRecord::owner() { return currentOwner; }
+
+void DrawRecord::endFrame(int width, int height) {
+    if (!on()) return;
+    Frame& f = frame();
+    std::ostringstream out;
+    out << "window\t" << width << ' ' << height << '\n';
+    for (Item const& i : f.items) {
+        out << (i.text ? "text\t" : "button\t") << i.id << '\t' << (i.lo.x + 1.0f) * 0.5f * float(width) << ' '
+            << (1.0f - i.hi.y) * 0.5f * float(height) << ' ' << (i.hi.x + 1.0f) * 0.5f * float(width) << ' '
+            << (1.0f - i.lo.y) * 0.5f * float(height);
+        if (i.text) {
+            out << '\t' << i.colour.r << ' ' << i.colour.g << ' ' << i.colour.b << ' ' << i.colour.a << '\t';
+            for (char c : i.words) out << (c == '\n' ? std::string("\\n") : c == '\t' ? std::string(" ") : std::string(1, c));
+        }
+        out << '\n';
+    }
+    std::string const now = out.str();
+    f.items.clear();
+    f.ids.clear();
+    if (now == f.written) return;
+    // Written beside and renamed over, so a reader never sees half a frame.
+    std::string const temporary = std::string(recordPath()) + ".part";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        file << now;
+        if (!file) return;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, recordPath(), error);
+    if (!error) f.written = now;
+}
+
+}  // namespace Graphics
