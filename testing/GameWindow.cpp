@@ -305,11 +305,8 @@ void GameWindow::tap(std::string const& key) {
 }
 
 void GameWindow::click(float x, float y) {
-    clickPixel(int(x / 1280.0f * float(width_)), int((1.0f - y / 720.0f) * float(height_)));
-}
-
-void GameWindow::clickPixel(int x, int y) {
-    run({"xdotool", "mousemove", "--window", std::to_string(window_), std::to_string(x), std::to_string(y),
+    int const px = int(x / 1280.0f * float(width_)), py = int((1.0f - y / 720.0f) * float(height_));
+    run({"xdotool", "mousemove", "--window", std::to_string(window_), std::to_string(px), std::to_string(py),
          "mousedown", "1", "sleep", "0.08", "mouseup", "1"});
 }
 

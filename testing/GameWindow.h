@@ -75,8 +75,6 @@ public:
     void tap(std::string const& key);
     // A press and release at a point of the game's 1280 x 720 virtual screen, y up.
     void click(float x, float y);
-    // The same at a pixel of the window, top-left origin.
-    void clickPixel(int x, int y);
     Picture screenshot();
     // Takes the input focus away from the window (to no window at all, as when another program's
     // window is clicked) or gives it back.

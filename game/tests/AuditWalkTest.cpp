@@ -4,9 +4,8 @@
 // checked as a player would look at them: nothing outside the window, no two texts over each
 // other, no text over a button it does not belong to, and every text readable on the pixels
 // behind it (contrast ratio of at least 4.5:1). The screenshots are kept under the build folder
-// (audit-walk/<window size>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks
-// the window: 1280x720 gives a 1280 x 720 window, 1024x600 a 1024 x 576 one that shows the
-// 4:3 logical screen, the narrowest the game lays out.
+// (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks
+// the window: 1280x720 gives a 1280 x 720 window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -230,17 +229,6 @@ protected:
     std::vector<std::string> checked_;
 };
 
-// The logical screen's height: the 1024-wide window shows the 4:3 screen, 1280 x 960; the others
-// 1280 x 720.
-float logicalHeight(GameWindow& game) { return game.screenshot().width == 1024 ? 960.0f : 720.0f; }
-
-// A click at a point of the logical screen, y up.
-void clickLogical(GameWindow& game, float x, float y) {
-    Picture const shot = game.screenshot();
-    float const h = shot.width == 1024 ? 960.0f : 720.0f;
-    game.clickPixel(int(x / 1280.0f * float(shot.width)), int((1.0f - y / h) * float(shot.height)));
-}
-
 // Taps a key until the named screen comes up.
 bool tapUntil(GameWindow& game, std::string const& key, std::string const& screen, Ms bound = Ms(30000)) {
     return game.actUntilScreen(screen, [&] { game.tap(key); }, Ms(1200), bound);
@@ -285,7 +273,7 @@ TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     // tutorial).
     ASSERT_TRUE(game.actUntilScreen(
         "LevelLoaderViewController<GameViewController>",
-        [&] { clickLogical(game, 640.0f - 206.0f, logicalHeight(game) / 2.0f + 41.0f); }, Ms(1500), Ms(30000)))
+        [&] { game.click(640.0f - 206.0f, 360.0f + 41.0f); }, Ms(1500), Ms(30000)))
         << game.describe();
     // Level01's opening cut-scene, skipped, then the level.
     ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
@@ -296,15 +284,15 @@ TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
     check(game, "pause");
     // The pause menu's restart asks first: the question box. Its "no" goes back to the menu.
-    float const middle = logicalHeight(game) / 2.0f;
+    float const middle = 360.0f;
     ASSERT_TRUE(game.actUntilScreen(
-        "ConfirmationBox", [&] { clickLogical(game, 635.0f, middle - 95.0f); }, Ms(1500), Ms(30000)))
+        "ConfirmationBox", [&] { game.click(635.0f, middle - 95.0f); }, Ms(1500), Ms(30000)))
         << game.describe();
     check(game, "question-box");
     ASSERT_TRUE(game.actUntilScreen(
         "UnPauseViewController",
         [&] {
-            clickLogical(game, 640.0f - 150.0f, middle - 175.0f);
+            game.click(640.0f - 150.0f, middle - 175.0f);
             game.tap("p");
         },
         Ms(1500), Ms(30000)))
