@@ -1,6 +1,7 @@
 #include "graphics/DrawRecord.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,7 +37,8 @@ struct Item {
 struct Frame {
     std::vector<Item> items;
     std::map<void const*, int> ids;  // stable small numbers for owners within a frame
-    std::string written;
+    std::string drawn;
+    uint64_t still = 0;
 };
 
 Frame& frame() {
@@ -109,17 +111,18 @@ void DrawRecord::endFrame(int width, int height) {
     std::string const now = out.str();
     f.items.clear();
     f.ids.clear();
-    if (now == f.written) return;
+    // How many frames in a row drew the same: a reader waits on it, not on the clock.
+    f.still = now == f.drawn ? f.still + 1 : 0;
+    f.drawn = now;
     // Written beside and renamed over, so a reader never sees half a frame.
     std::string const temporary = std::string(recordPath()) + ".part";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << now;
+        file << "still\t" << f.still << '\n' << now;
         if (!file) return;
     }
     std::error_code error;
     std::filesystem::rename(temporary, recordPath(), error);
-    if (!error) f.written = now;
 }
 
 }  // namespace Graphics

@@ -2,7 +2,7 @@
 // What a frame drew, for tests that check a screen's layout from the outside: each text (its
 // words, window rectangle and colour, and the button it belongs to) and each button (its window
 // rectangle). Off unless ZELV_DRAW_RECORD names a file; when on, each frame's record replaces the
-// file whenever it differs from the one last written. Rectangles are in window pixels, top-left
+// file, headed by how many frames before it drew the same. Rectangles are in window pixels, top-left
 // origin, as a screenshot shows them. Used from the render thread only.
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
@@ -38,8 +38,7 @@ public:
     };
     static void const* owner();
 
-    // Writes the frame's record (when it changed) for a window of this many pixels and starts the
-    // next one.
+    // Writes the frame's record for a window of this many pixels and starts the next one.
     static void endFrame(int width, int height);
 };
 

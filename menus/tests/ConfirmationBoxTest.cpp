@@ -193,8 +193,8 @@ TEST_F(Box, DimsTheScreenToHalfBehindThePanel) {
     frame(glm::vec4(1, 1, 1, 1), [&] { box->draw(graphics.get(), shader.get(), screenProjection()); });
     EXPECT_TRUE(near(at(40, 40), rgba(128, 128, 128)));
     EXPECT_TRUE(near(at(1240, 680), rgba(128, 128, 128)));
-    // The panel, 700 x 400 about the centre, in its own colour (#5b3a21), left of the message.
-    EXPECT_TRUE(near(at(350, 450), rgba(0x5b, 0x3a, 0x21), 6)) << std::hex << at(350, 450);
+    // The panel, 640 x 460 about the centre, cream inside its wooden frame, left of the message.
+    EXPECT_TRUE(near(at(350, 450), rgba(0xf6, 0xec, 0xd4), 6)) << std::hex << at(350, 450);
 
     // Undimmed, the screen around stays as it was.
     auto plain = make(false, "Plain", false);

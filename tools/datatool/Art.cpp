@@ -435,12 +435,13 @@ Bytes drawImage(Rule const& rule, std::string const& path, bool variant, float t
         canvas.gear(w / 2, h / 2, r * 0.9f, 8, turn, colour);
     } else if (shape == "arrow") {
         // Points the way the name says; lit arrows are gold.
+        // Drawn in the middle three quarters of the height; the rest is touch area.
         bool const left = stem.find("left") != std::string::npos;
         Rgba const c = lit ? palette::focus : colour;
         float const a = left ? w * 0.85f : w * 0.15f, b = left ? w * 0.15f : w * 0.85f;
-        canvas.triangle(a, h * 0.1f, a, h * 0.9f, b, h / 2, shade(c, -0.35f));
+        canvas.triangle(a, h * 0.15f, a, h * 0.85f, b, h / 2, shade(c, -0.35f));
         float const a2 = left ? a - w * 0.06f : a + w * 0.06f, b2 = left ? b + w * 0.1f : b - w * 0.1f;
-        canvas.triangle(a2, h * 0.18f, a2, h * 0.82f, b2, h / 2, c);
+        canvas.triangle(a2, h * 0.22f, a2, h * 0.78f, b2, h / 2, c);
     } else if (shape == "checkbox") {
         bool const checked = stem.find("unchecked") == std::string::npos;
         bool const selected = endsWith(stem, "_selected");
