@@ -56,6 +56,8 @@ std::set<std::string> keysInTheSources() {
             for (std::string line; std::getline(lines, line);) {
                 if (line.find("RoamingDataFile") != std::string::npos || line.find("kSaveName") != std::string::npos)
                     continue;
+                // Comments name other things in that shape (achievement ids).
+                if (auto comment = line.find("//"); comment != std::string::npos) line.resize(comment);
                 for (std::sregex_iterator it(line.begin(), line.end(), literal), end; it != end; ++it)
                     if (!notKeys.count((*it)[1])) keys.insert((*it)[1]);
             }
