@@ -427,6 +427,9 @@ Bytes drawImage(Rule const& rule, std::string const& path, bool variant, float t
         canvas.ellipse(w / 2, h / 2, w / 2, h / 2, colour);
     } else if (shape == "ball") {
         shadedCircle(canvas, w / 2, h / 2, r - 1, colour);
+    } else if (shape == "body" || shape == "eyes" || shape == "bigeyes" || shape == "blinkright" ||
+               shape == "blinkleft" || shape == "brows") {
+        drawCharacter(canvas, shape, colour);
     } else if (shape == "star") {
         canvas.star(w / 2, h / 2 + r * 0.05f, r, r * 0.45f, shade(colour, -0.3f));
         canvas.star(w / 2, h / 2 + r * 0.05f, r * 0.86f, r * 0.39f, colour);
