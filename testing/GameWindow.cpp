@@ -84,12 +84,12 @@ double Picture::litShare() const {
     return double(lit) / double(n);
 }
 
-double Picture::differenceFrom(Picture const& other) const {
+double Picture::differenceFrom(Picture const& other, int by) const {
     if (width != other.width || height != other.height || rgb.size() != other.rgb.size() || rgb.empty()) return 1.0;
     size_t differing = 0;
     for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
         for (size_t c = 0; c < 3; ++c) {
-            if (std::abs(int(rgb[i + c]) - int(other.rgb[i + c])) > 32) {
+            if (std::abs(int(rgb[i + c]) - int(other.rgb[i + c])) > by) {
                 ++differing;
                 break;
             }
@@ -338,12 +338,21 @@ Picture GameWindow::screenshot() {
 }
 
 bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) {
-    Picture p, before;
+    // A fade moves a few levels a frame, too little to see between two grabs: the picture has
+    // settled only once it matches, closely, one grabbed at least a second before.
+    using Clock = std::chrono::steady_clock;
+    Picture p, before, settledFrom;
+    Clock::time_point settledAt{};
     bool const shown = waitUntil(
         [&] {
             before = std::move(p);
             p = screenshot();
-            return p.showsContent() && p.differenceFrom(before) < 0.01 &&
+            auto const now = Clock::now();
+            if (settledFrom.rgb.empty() || p.differenceFrom(settledFrom, 6) >= 0.01) {
+                settledFrom = p;
+                settledAt = now;
+            }
+            return p.showsContent() && p.differenceFrom(before) < 0.01 && now - settledAt >= Ms(1000) &&
                    (!unlike || p.differenceFrom(*unlike) > 0.1);
         },
         bound);

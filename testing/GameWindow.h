@@ -26,9 +26,9 @@ struct Picture {
     size_t coarseColours() const;
     // Something drawn: a fifth of the window lit, in more than a few colours.
     bool showsContent() const { return litShare() > 0.2 && coarseColours() > 8; }
-    // Share of pixels where a channel differs by more than 32 from the other picture's (1 when
+    // Share of pixels where a channel differs by more than `by` from the other picture's (1 when
     // the sizes differ).
-    double differenceFrom(Picture const& other) const;
+    double differenceFrom(Picture const& other, int by = 32) const;
 };
 
 // Reads xwd's dump of a true-colour window (24 or 32 bits a pixel); an empty picture otherwise.
