@@ -8,7 +8,7 @@ zelv_test(game_real_runs_test SOURCES tests/RealRunsTest.cpp
 zelv_test(game_window_runs_test SOURCES tests/WindowRunsTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 600)
 zelv_test(game_input_runs_test SOURCES tests/InputRunsTest.cpp
-          DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 300)
+          DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services GL NOMAIN TIMEOUT 600)
 foreach(run game_real_runs_test game_window_runs_test game_input_runs_test)
   if(TARGET ${run})
     add_dependencies(${run} zelv pak)

@@ -1,12 +1,16 @@
 // The real `zelv` executable under Xvfb, driven by keys through XTest before any other key was
 // used: the first press acts. Escape skips the opening cut-scene; in a level P opens the pause
-// menu, and the first Down there moves the focus, so Enter opens the options.
+// menu, and the first Down there moves the focus, so Enter opens the options. And keys held
+// through a change of level stay held in the next one.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "level/LevelCatalog.h"
+#include "os/services/Documents.h"
+#include "save/RoamingDataFile.h"
 #include "testing/GameWindow.h"
 #include "testing/TestPaths.h"
 #include "testing/XInput.h"
@@ -54,6 +58,42 @@ TEST(InputRuns, TheFirstKeyPressActs) {
             << "the first Down did not move the focus; " << game.describe();
         EXPECT_TRUE(game.stop()) << game.describe();
     }
+}
+
+// A hardcore run started from the main menu (unlocked by a save that has the last level done):
+// right and jump pressed once in the first level and held from then on. The first level's end
+// builds the second level's screen and control scheme; the keys still held there carry the ball
+// through it to the third. Keys forgotten at the change would leave the ball still in the second.
+TEST(InputRuns, KeysHeldThroughAHardcoreLevelChangeStayHeld) {
+    GameWindow::Options o;
+    testing_support::TempDir home;
+    {
+        setDocumentsPath((home.path() / "data" / "zelv").string() + "/");
+        RoamingDataFile file("roamingData");
+        file.data.levelEntry(uint32_t(LevelCatalog::count() - 1)).best() = 100;
+        file.data.setNoticeFlags(1);  // the unlock notice was shown
+    }
+    o.home = home.path();
+    o.deadline = Ms(280000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(game.actUntilScreen("MainMenuStartMenu", [&] { game.tap("Escape"); }, Ms(2000), Ms(60000)))
+        << game.describe();
+    // The hardcore button, top right, once the downloaded content has made it show.
+    ASSERT_TRUE(game.actUntilScreen("LevelLoaderViewController<GameViewController>", [&] { game.click(1170, 610); },
+                                    Ms(1500), Ms(60000)))
+        << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    game.keyDown("Right");
+    game.keyDown("space");
+    bool const second = game.waitForScreen("LevelLoaderViewController<GameViewController>", Ms(120000));
+    bool const third = second && game.waitForScreen("LevelLoaderViewController<GameViewController>", Ms(90000));
+    game.keyUp("space");
+    game.keyUp("Right");
+    ASSERT_TRUE(second) << "the first level never ended; " << game.describe();
+    EXPECT_TRUE(third) << "the keys held into the second level did not carry the ball; " << game.describe();
+    EXPECT_TRUE(game.stop()) << game.describe();
 }
 
 }  // namespace
