@@ -43,9 +43,9 @@ private:
     Graphics::Texture texture_;
     std::array<Vertex, pointCount + 2> fan_{};
     std::array<glm::vec2, pointCount> points_{};
-    std::array<glm::vec2, pointCount> previous_{};
-    std::array<glm::vec2, pointCount> rest_{};
-    std::array<glm::vec2, pointCount> scratch_{};
+    // Each point's place one step back and its direction at rest, as x and y rows.
+    std::array<float, pointCount> previousX_{}, previousY_{};
+    std::array<float, pointCount> restX_{}, restY_{};
 };
 
 }  // namespace Player

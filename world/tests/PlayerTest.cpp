@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "level/LevelCatalog.h"
 #include "save/RoamingDataFile.h"
@@ -234,6 +235,29 @@ TEST(PlayerAppearance, TheOutlineKeepsItsShapeAndRebuildsOnRespawn) {
     }
     player.updatePose();
     EXPECT_NEAR(player.outline().fan()[0].position.x, 30.0f, 1e-4f);
+}
+
+// The outline through a scripted run (rolling, jumping, diving on the ground and in the air, a
+// box in the way) matches, bit for bit, the run recorded when its rim was stepped one point
+// after another: speeding the rim up must not change how it looks.
+TEST(PlayerAppearance, TheOutlineFollowsARecordedRunToTheBit) {
+    levels::LevelBuilder b = longLevel();
+    b.boxBody({6.0f, 0.3f}, {0.3f, 0.3f}, PristineLevel::BodyDef::staticBody);
+    Rig rig(b.data());
+    uint64_t hash = 1469598103934665603ull;
+    for (int i = 0; i < 600; ++i) {
+        int const phase = i / 50;
+        rig.input = ControlSchemeInputState(phase % 3 == 1, phase % 4 == 3, phase % 4 != 3, phase % 5 == 2, 1.0f);
+        rig.frame(16.0f);
+        for (glm::vec2 p : rig.world->getPlayer().outline().points()) {
+            for (float v : {p.x, p.y}) {
+                uint32_t bits;
+                std::memcpy(&bits, &v, sizeof bits);
+                hash = (hash ^ bits) * 1099511628211ull;
+            }
+        }
+    }
+    EXPECT_EQ(hash, 1132414947838813207ull);
 }
 
 // Resting eyes blink after 2 s, then at intervals the seed decides; inflating past an inner
