@@ -1,9 +1,13 @@
 #include "platform/Window.h"
 
+#include <GLES2/gl2.h>
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +43,23 @@ bool driverAskedFor(char const* driver) {
     if (!hint) return false;
     std::string const list = std::string(",") + hint + ",";
     return list.find(std::string(",") + driver + ",") != std::string::npos;
+}
+
+// Once another program destroys the window, each request naming it gets an error, which Xlib's
+// default handler answers by ending the process with status 1. Those errors are taken here.
+std::atomic<Display*> watchedDisplay{nullptr};
+std::atomic<unsigned long> watchedWindow{0};
+std::atomic<bool> windowGone{false};
+XErrorHandler chainedHandler = nullptr;
+
+int onXError(Display* display, XErrorEvent* error) {
+    unsigned long const own = watchedWindow.load();
+    if (own != 0 && display == watchedDisplay.load() && error->resourceid == own &&
+        (windowGone || error->error_code == BadWindow || error->error_code == BadDrawable)) {
+        windowGone = true;
+        return 0;
+    }
+    return chainedHandler ? chainedHandler(display, error) : 0;
 }
 
 }  // namespace
@@ -101,6 +122,17 @@ Window::Window(char const* title, int width, int height) {
         return;
     }
     SDL_GL_MakeCurrent(window_, context_);
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+        xDisplay_ = info.info.x11.display;
+        xWindow_ = info.info.x11.window;
+        watchedDisplay = info.info.x11.display;
+        watchedWindow = xWindow_;
+        windowGone = false;
+        XErrorHandler const previous = XSetErrorHandler(onXError);
+        if (previous != onXError) chainedHandler = previous;
+    }
     if (SDL_GL_SetSwapInterval(1) != 0) std::fprintf(stderr, "Window: no vsync (%s)\n", SDL_GetError());
     SDL_GetWindowSize(window_, &width_, &height_);
     SDL_GL_GetDrawableSize(window_, &drawableWidth_, &drawableHeight_);
@@ -109,6 +141,14 @@ Window::Window(char const* title, int width, int height) {
 Window::~Window() {
     if (context_) SDL_GL_DeleteContext(context_);
     if (window_) SDL_DestroyWindow(window_);
+    if (xWindow_) {
+        // The errors about a window already gone arrive now, while they are still taken; SDL
+        // puts Xlib's own handler back before it closes the connection.
+        XSync(static_cast<Display*>(xDisplay_), False);
+        XSetErrorHandler(chainedHandler);
+        watchedWindow = 0;
+        watchedDisplay = nullptr;
+    }
     if (sdlStarted_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     SDL_Quit();
 }
@@ -126,6 +166,24 @@ void Window::makeCurrent() {
 
 void Window::swap() {
     if (window_) SDL_GL_SwapWindow(window_);
+}
+
+bool Window::readyToDraw() {
+    if (!window_) return false;
+    if (!xDisplay_) return true;
+    if (!windowGone) {
+        ::Window root;
+        int x, y;
+        unsigned width, height, border, depth;
+        if (!XGetGeometry(static_cast<Display*>(xDisplay_), xWindow_, &root, &x, &y, &width, &height, &border, &depth))
+            windowGone = true;
+    }
+    if (windowGone) return false;
+    // The software GL driver asks for the window's size at the first draw after a swap and goes
+    // on with garbage when the window is gone by then (its threads crash on it). Clearing nothing
+    // makes it ask now, right after the window was seen to be there.
+    glClear(0);
+    return true;
 }
 
 }  // namespace platform

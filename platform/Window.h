@@ -35,6 +35,10 @@ public:
     void makeCurrent();
     // Presents the frame; waits for the display refresh when vsync is available.
     void swap();
+    // Call before drawing a frame. False once another program has destroyed the window (asks the
+    // X server; always true elsewhere): nothing more may be drawn, and the game ends as on a
+    // close request.
+    bool readyToDraw();
 
     // Window size in points, framebuffer size in pixels.
     int width() const { return width_; }
@@ -48,6 +52,9 @@ private:
     SDL_Window* window_ = nullptr;
     void* context_ = nullptr;
     bool sdlStarted_ = false;
+    // The X connection and window id when on X11, for readyToDraw.
+    void* xDisplay_ = nullptr;
+    unsigned long xWindow_ = 0;
     int width_ = 0, height_ = 0, drawableWidth_ = 0, drawableHeight_ = 0;
     std::string error_;
 };

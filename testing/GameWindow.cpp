@@ -366,6 +366,12 @@ bool GameWindow::stop(Ms bound) {
     return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
 }
 
+bool GameWindow::closeFromOutside(Ms bound) {
+    if (window_ != 0) run({"xdotool", "windowclose", std::to_string(window_)});
+    waitUntil([&] { return !alive(); }, bound);
+    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+}
+
 std::string GameWindow::describe() const {
     std::string const tail = log_.size() > 6000 ? "..." + log_.substr(log_.size() - 6000) : log_;
     return "--- game output\n" + tail;

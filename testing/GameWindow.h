@@ -85,6 +85,9 @@ public:
 
     // Ends the game as the desktop does (SIGTERM) and waits; true when it exited with status 0.
     bool stop(Ms bound = Ms(30000));
+    // Destroys the game's window as another program can (xdotool windowclose) and waits; true
+    // when the game then exited with status 0.
+    bool closeFromOutside(Ms bound = Ms(30000));
     std::string const& log() const { return log_; }
     // The output so far, for failure messages.
     std::string describe() const;

@@ -1,7 +1,8 @@
 // The real `zelv` executable under Xvfb, driven by keys and clicks through XTest, each run with
 // its save, settings, cache and analytics files in a folder of its own: pausing and resuming
 // level01 and playing it to the results board (the save and the stored analytics sessions
-// afterwards), the subtitles option chosen from the pause menu kept across a restart, and the
+// afterwards), a window destroyed by another program ending the game as a close does, the
+// subtitles option chosen from the pause menu kept across a restart, and the
 // main road from the intro through the menus and level01 back to the main menu, and the last
 // level on through the closing cut-scene to the main menu's hardcore notice.
 #include <gtest/gtest.h>
@@ -123,6 +124,29 @@ TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSe
     EXPECT_EQ(p.at("hardcore"), "0");
     EXPECT_EQ(p.at("deaths"), "0");
     EXPECT_GT(std::atoll(p.at("score").c_str()), 0) << p.at("score");
+}
+
+// Another program destroying the window mid-level ends the game as closing it does: status 0
+// (not Xlib's exit on the first error about the window, nor a crash in the GL driver), the log's
+// last line the game's own, and the session with the level's start stored.
+TEST(RealRuns, WindowDestroyedFromOutsideEndsTheGameAsAClose) {
+    testing_support::TempDir home;
+    {
+        GameWindow game(level01(home.path()));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        game_window::Picture shot;
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "level01 stays dark: " << shot.litShare();
+        EXPECT_TRUE(game.closeFromOutside()) << game.describe();
+        std::string const& log = game.log();
+        size_t const ended = log.rfind("zelv: ended after");
+        ASSERT_NE(ended, std::string::npos) << game.describe();
+        EXPECT_EQ(log.find('\n', ended), log.size() - 1) << game.describe();
+    }
+    std::vector<Event> const events = storedEvents(home.path());
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                            [](Event const& e) { return e.name == "STARTED_LEVEL_WITH_PATH: levels/level01.pxl"; }))
+        << events.size() << " events stored";
 }
 
 TEST(RealRuns, SubtitlesToggledInThePauseOptionsSurviveARestart) {

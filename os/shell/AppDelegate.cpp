@@ -419,8 +419,14 @@ bool AppDelegate::runOnce() {
     for (auto const& e : platform_.pollEvents()) handle(e);
     if (quit_) return false;
     MainQueue::shared().drain(nowMs());
+    // Asked just before each frame (and while hidden, as a destroyed window is unmapped first):
+    // a window another program destroyed ends the game as a close request does.
     if (displayLink_) {
         platform_.waitForFrame();
+        if (!platform_.readyToDraw()) {
+            quit_ = true;
+            return false;
+        }
         if (platform_services::usingFrameClock()) platform_services::advanceFrameClock();
         mainLoop();
         // An opened URL arrives once the first frame has set the app frame up.
@@ -432,6 +438,7 @@ bool AppDelegate::runOnce() {
     } else {
         // Inactive: no frames, but events and queued work still arrive.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!platform_.readyToDraw()) quit_ = true;
     }
     return !quit_;
 }

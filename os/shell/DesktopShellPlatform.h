@@ -32,6 +32,7 @@ public:
     void makeContextCurrent() override;
     void disableIdleTimer() override;
     void waitForFrame() override { limiter_.waitAndTick(); }
+    bool readyToDraw() override { return window_ && window_->readyToDraw(); }
     void present() override;
     std::vector<Event> pollEvents() override;
     glm::vec2 toVirtual(float x, float y) const override { return view_.toVirtual(x, y); }

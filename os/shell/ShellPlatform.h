@@ -41,6 +41,8 @@ public:
     virtual void disableIdleTimer() = 0;
     // Waits until the next display refresh is due.
     virtual void waitForFrame() = 0;
+    // Before a frame is drawn: false once the window is gone (destroyed by another program).
+    virtual bool readyToDraw() = 0;
     virtual void present() = 0;
     virtual std::vector<Event> pollEvents() = 0;
     // Window points (y down) to virtual pixels (y up).

@@ -153,6 +153,7 @@ struct Platform : os::ShellPlatform {
     void makeContextCurrent() override { rec("makeContextCurrent"); }
     void disableIdleTimer() override { rec("disableIdleTimer"); }
     void waitForFrame() override {}
+    bool readyToDraw() override { return true; }
     void present() override { rec("present"); }
     int quitAfterPolls = -1;  // then a quit request
     std::vector<Event> pollEvents() override {
