@@ -168,22 +168,27 @@ void Window::swap() {
     if (window_) SDL_GL_SwapWindow(window_);
 }
 
+// Asks the X server whether the window is still there; errors about it are taken by onXError.
+bool Window::stillThere() {
+    if (windowGone) return false;
+    ::Window root;
+    int x, y;
+    unsigned width, height, border, depth;
+    if (!XGetGeometry(static_cast<Display*>(xDisplay_), xWindow_, &root, &x, &y, &width, &height, &border, &depth))
+        windowGone = true;
+    return !windowGone;
+}
+
 bool Window::readyToDraw() {
     if (!window_) return false;
     if (!xDisplay_) return true;
-    if (!windowGone) {
-        ::Window root;
-        int x, y;
-        unsigned width, height, border, depth;
-        if (!XGetGeometry(static_cast<Display*>(xDisplay_), xWindow_, &root, &x, &y, &width, &height, &border, &depth))
-            windowGone = true;
-    }
-    if (windowGone) return false;
-    // The software GL driver asks for the window's size at the first draw after a swap and goes
-    // on with garbage when the window is gone by then (its threads crash on it). Clearing nothing
-    // makes it ask now, right after the window was seen to be there.
+    // The software GL driver asks for the window's size at the first draw after a swap, and when
+    // the window is gone by then it draws with garbage for a size (its threads crash on it).
+    // Clearing nothing makes it ask here, between two checks: when the second still finds the
+    // window, the driver's answer was sound; when not, nothing more is drawn.
+    if (!stillThere()) return false;
     glClear(0);
-    return true;
+    return stillThere();
 }
 
 }  // namespace platform

@@ -57,6 +57,8 @@ private:
     unsigned long xWindow_ = 0;
     int width_ = 0, height_ = 0, drawableWidth_ = 0, drawableHeight_ = 0;
     std::string error_;
+
+    bool stillThere();
 };
 
 }  // namespace platform

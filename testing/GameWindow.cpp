@@ -374,7 +374,10 @@ bool GameWindow::closeFromOutside(Ms bound) {
 
 std::string GameWindow::describe() const {
     std::string const tail = log_.size() > 6000 ? "..." + log_.substr(log_.size() - 6000) : log_;
-    return "--- game output\n" + tail;
+    std::string ending;
+    if (exited_ && WIFEXITED(status_)) ending = "--- exited with status " + std::to_string(WEXITSTATUS(status_)) + "\n";
+    if (exited_ && WIFSIGNALED(status_)) ending = "--- ended by signal " + std::to_string(WTERMSIG(status_)) + "\n";
+    return "--- game output\n" + tail + ending;
 }
 
 }  // namespace game_window
