@@ -11,6 +11,7 @@
 #include "fonts/Context.h"
 #include "fonts/Layout.h"
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/ScreenAnchor.h"
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
@@ -243,6 +244,8 @@ void GameServicesViewController::drawOverlay(Graphics::Context* graphics, Graphi
     shader->setPVM(projection_);
     shader->setColor(glm::vec4(0.0f, 0.0f, 0.0f, kBackdropAlpha));
     backdrop_.draw(*shader);
+    // The screen behind is dimmed and takes no input while the boards are up.
+    Graphics::DrawRecord::cover();
     glm::mat4 const matrix = projection_ * layout_;
     shader->setPVM(matrix);
     shader->setColor(kPanelColour);

@@ -1,6 +1,6 @@
 #pragma once
 // An options row: a background, left and right arrow buttons and the labels of the selected
-// value. The owner's button actions change the selection; the left arrow mirrors the right
+// value, kept between the arrows. The owner's button actions change the selection; the left arrow mirrors the right
 // one's focus highlight, since only the right one is in the focus layout.
 #include <cstdint>
 #include <utility>
@@ -37,6 +37,8 @@ public:
     uint64_t tag() const { return tag_; }
 
 private:
+    void fitBetweenArrows(TextLabel& first, TextLabel& second) const;
+
     uint64_t tag_;
     Sprite background_;
     Button left_;

@@ -1,11 +1,12 @@
-// The real `zelv` executable under Xvfb, walked along the main road (intro, main menu, options,
-// credits, level select, the tutorial question, level01, pause, the results board) while it
-// writes down what it draws (ZELV_DRAW_RECORD). On every screen the record and a screenshot are
-// checked as a player would look at them: nothing outside the window, no two texts over each
-// other, no text over a button it does not belong to, and every text readable on the pixels
-// behind it (contrast ratio of at least 4.5:1). The screenshots are kept under the build folder
-// (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks
-// the window: 1280x720 gives a 1280 x 720 window, 1400x800 the game's own 1334 x 750.
+// The real `zelv` executable under Xvfb, walked along the main road (intro, main menu, options
+// with both control schemes, level select, level01, pause, the restart question, the results
+// board, the level's board, the main menu's boards, credits) while it writes down what it draws
+// (ZELV_DRAW_RECORD). On every screen the record and a screenshot are checked as a player would
+// look at them: nothing outside the window, no two texts over each other, no text over a button it
+// does not belong to, and every text readable on the pixels behind it (contrast ratio of at least
+// 4.5:1). The screenshots are kept under the build folder (audit-walk/<Xvfb screen>/) for a person
+// to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
+// window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -199,19 +200,24 @@ protected:
         Picture shot;
         Record record;
         // Settled: the game drew the same for half a second of its frames, before and after the
-        // grab (for a moving screen: it shows, and the record is the one right after the grab).
+        // grab, and the picture agrees with the grab before (no fade under way); for a moving
+        // screen: it shows, and the record is the one right after the grab. A dark screen (the
+        // boards over the night menu) counts as drawn when it has more than a few colours.
         bool const steady = game.waitUntil(
             [&] {
                 if (!moving && readRecord(recordPath_).still < 30) return false;
+                Picture const before = std::move(shot);
                 shot = game.screenshot();
                 record = readRecord(recordPath_);
-                return shot.showsContent() && (moving ? !record.items.empty() : record.still >= 30);
+                if (shot.coarseColours() <= 8) return false;
+                return moving ? !record.items.empty() : record.still >= 30 && shot.differenceFrom(before) < 0.01;
             },
             Ms(60000));
         char number[8];
         std::snprintf(number, sizeof number, "%02d-", shotCount_++);
         writePng(shots_ / (number + name + ".png"), shot);
-        ASSERT_TRUE(steady) << name << " never held still";
+        ASSERT_TRUE(steady) << name << " never held still: the record had held for " << record.still
+                            << " frames, the picture shows " << shot.coarseColours() << " colours";
         for (auto const& problem : audit(record, shot, moving)) ADD_FAILURE() << name << " (" << size_ << "): " << problem;
         checked_.push_back(name);
     }
@@ -248,18 +254,15 @@ TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     check(game, "main-menu-options-focused");
     ASSERT_TRUE(tapUntil(game, "Return", "OptionsMenu")) << game.describe();
     check(game, "options");
+    // The control scheme's right arrow has the focus: the other scheme's longer name, then back.
+    game.tap("Return");
+    check(game, "options-buttons-scheme");
+    game.tap("Return");
     game.tap("Down");
     check(game, "options-down");
     ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
 
-    // Up from OPTIONS is CREDITS.
-    game.tap("Up");
-    ASSERT_TRUE(tapUntil(game, "Return", "Credits")) << game.describe();
-    check(game, "credits", true);
-    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
-
-    // Down from CREDITS lands on OPTIONS again; Right is PLAY.
-    game.tap("Down");
+    // OPTIONS keeps the focus; Right is PLAY.
     game.tap("Right");
     ASSERT_TRUE(tapUntil(game, "Return", "LevelSelectMenu")) << game.describe();
     check(game, "level-select");
@@ -301,8 +304,31 @@ TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     ASSERT_TRUE(ended) << game.describe();
     ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
     check(game, "results");
+
+    // BOARDS, top right of the board: level01's board first, with the run just made.
+    ASSERT_TRUE(game.actUntilScreen(
+        "GameServicesView", [&] { game.click(640.0f + 445.0f, middle + 260.0f); }, Ms(1500), Ms(30000)))
+        << game.describe();
+    check(game, "leaderboards-level01");
+    // OK closes them; MENU (right of RETRY) goes back to the main menu.
+    game.tap("Return");
+    ASSERT_TRUE(game.actUntilScreen(
+        "MainMenuStartMenu", [&] { game.click(640.0f + 154.0f, middle - 116.0f); }, Ms(1500), Ms(60000)))
+        << game.describe();
+    ASSERT_TRUE(game.actUntilScreen(
+        "GameServicesView", [&] { game.click(876.0f, 168.0f); }, Ms(1500), Ms(30000)))
+        << game.describe();
+    check(game, "leaderboards");
+    // One press only: a second one would reach the menu behind.
+    game.tap("Return");
+    ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << game.describe();
+    // CREDITS, in the top left corner.
+    ASSERT_TRUE(game.actUntilScreen("Credits", [&] { game.click(110.0f, 610.0f); }, Ms(1500), Ms(30000)))
+        << game.describe();
+    check(game, "credits", true);
+    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
     EXPECT_TRUE(game.stop()) << game.describe();
-    EXPECT_EQ(checked_.size(), 11u);
+    EXPECT_EQ(checked_.size(), 14u);
 }
 
 // The audit itself, on a made-up screen: each fault it is there to find is found.

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <fstream>
 
+#include "fonts/Layout.h"
 #include "menus/AnimatedButton.h"
 #include "menus/Button.h"
 #include "menus/ExpandingSprite.h"
@@ -290,7 +291,7 @@ TEST_F(Buttons, FocusMovesOncePerPushAndActivatesOncePerPress) {
     EXPECT_EQ(guarded.focused(), 0u);
 }
 
-TEST_F(Buttons, SelectorMirrorsTheRightArrowsHighlight) {
+TEST_F(Buttons, SelectorMirrorsTheRightArrowsHighlightAndKeepsItsValueBetweenTheArrows) {
     Sprite background(Graphics::Texture(graphics.get(), Assets::texColorsBlack), kAnchorCenter, glm::vec2(0),
                       glm::vec2(600, 80), glm::vec2(1));
     Button left(graphics.get(), audio, glm::vec2(400, 360), glm::vec2(400, 360), params([] { return true; }));
@@ -298,9 +299,46 @@ TEST_F(Buttons, SelectorMirrorsTheRightArrowsHighlight) {
     std::vector<LeftRightSelector::Option> options;
     Fonts::Font const font = fonts->font(Fonts::FontStyle::regularMenu);
     options.emplace_back(TextLabel("Music", glm::vec2(640, 380), font, 1, 1), TextLabel("On", glm::vec2(640, 340), font, 1, 1));
+    // A name that would run under the right arrow, and one wider than the whole room between them.
+    options.emplace_back(TextLabel("Buttons", glm::vec2(705, 360), font, Fonts::alignLeft, 1),
+                         TextLabel("Controls:", glm::vec2(700, 360), font, Fonts::alignRight, 1));
+    options.emplace_back(TextLabel("Buttons drawn on the screen over the level", glm::vec2(650, 360), font,
+                                   Fonts::alignLeft, 1),
+                         TextLabel("Controls:", glm::vec2(645, 360), font, Fonts::alignRight, 1));
     LeftRightSelector row(background, std::move(left), std::move(right), std::move(options), 0, 7);
+    ASSERT_TRUE(loadTextures());
+    ASSERT_TRUE(row.isReady());
+    auto edge = [](Quad const& q, bool right) {
+        float x = q.corner(0).position.x;
+        for (size_t i = 1; i < Quad::cornerCount(); ++i)
+            x = right ? std::max(x, q.corner(i).position.x) : std::min(x, q.corner(i).position.x);
+        return x;
+    };
+    float const room0 = edge(row.left().quad(), true), room1 = edge(row.right().quad(), false);
+    ASSERT_LT(room0, room1);
+    float widths[3] = {};
+    for (uint64_t value : {1u, 2u}) {
+        row.selected() = value;
+        Fonts::TextMesh drawn;
+        row.layoutLabels(drawn);
+        Rect const box = drawn.bounds();
+        EXPECT_GE(box.minX, room0) << value;
+        EXPECT_LE(box.maxX, room1) << value;
+        widths[value] = box.getWidth();
+    }
+    Fonts::TextMesh short1;
+    TextLabel("Buttons", glm::vec2(705, 360), font, Fonts::alignLeft, 1).draw(short1, {}, glm::vec4(1), glm::mat4(1));
+    TextLabel("Controls:", glm::vec2(700, 360), font, Fonts::alignRight, 1).draw(short1, {}, glm::vec4(1), glm::mat4(1));
+    EXPECT_FLOAT_EQ(widths[1], short1.bounds().getWidth()) << "moved, not shrunk";
+    EXPECT_GT(widths[2], 0.8f * (room1 - room0)) << "shrunk more than the room asks";
+    // A value that fits stays where it was put.
+    row.selected() = 0;
+    Fonts::TextMesh fits, asPut;
+    row.layoutLabels(fits);
+    TextLabel("Music", glm::vec2(640, 380), font, 1, 1).draw(asPut, glm::vec2(0), glm::vec4(1), glm::mat4(1));
+    EXPECT_FLOAT_EQ(fits.bounds().minX, asPut.bounds().minX);
     EXPECT_EQ(row.tag(), 7u);
-    EXPECT_EQ(row.optionCount(), 1u);
+    EXPECT_EQ(row.optionCount(), 3u);
     row.right().setHighlighted(true);
     row.update(100.0f);
     EXPECT_TRUE(row.left().isHighlighted());

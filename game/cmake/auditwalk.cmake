@@ -1,0 +1,17 @@
+# The main road walked on the real executable under Xvfb while it records what it draws, each
+# screen checked for texts off the window, over each other or over buttons, and for contrast; at
+# a 1280 x 720 window and at the game's own 1334 x 750 one.
+zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
+          DEPS zelv_testing_game_window zelv_testing_x11 zelv::png GL NOMAIN TIMEOUT 900)
+if(TARGET game_audit_walk_test)
+  add_dependencies(game_audit_walk_test zelv pak)
+endif()
+if(TEST game_audit_walk_test)
+  set_property(TEST game_audit_walk_test APPEND PROPERTY ENVIRONMENT
+    LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp ZELV_XVFB_SCREEN=1280x720)
+  add_test(NAME game_audit_walk_1334_test COMMAND game_audit_walk_test)
+  get_test_property(game_audit_walk_test ENVIRONMENT walk_env)
+  list(FILTER walk_env EXCLUDE REGEX "^ZELV_XVFB_SCREEN=")
+  set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 900 LABELS gl
+                       ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1400x800")
+endif()
