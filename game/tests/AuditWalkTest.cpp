@@ -193,16 +193,15 @@ protected:
         std::filesystem::create_directories(shots_);
     }
 
-    // Waits until the picture and the record hold still together (for a moving screen: until it
-    // shows, then the record written right after the grab), keeps the screenshot and reports what
-    // the audit finds on it.
+    // Waits until the picture and the record hold still together (for a moving screen: until a
+    // text has come up into the upper half of the window), keeps the screenshot and reports what the audit finds
+    // on it.
     void check(GameWindow& game, std::string const& name, bool moving = false) {
         Picture shot;
         Record record;
         // Settled: the game drew the same for half a second of its frames, before and after the
-        // grab, and the picture agrees with the grab before (no fade under way); for a moving
-        // screen: it shows, and the record is the one right after the grab. A dark screen (the
-        // boards over the night menu) counts as drawn when it has more than a few colours.
+        // grab, and the picture agrees with the grab before (no fade under way). A dark screen
+        // (the boards over the night menu) counts as drawn when it has more than a few colours.
         bool const steady = game.waitUntil(
             [&] {
                 if (!moving && readRecord(recordPath_).still < 30) return false;
@@ -210,7 +209,12 @@ protected:
                 shot = game.screenshot();
                 record = readRecord(recordPath_);
                 if (shot.coarseColours() <= 8) return false;
-                return moving ? !record.items.empty() : record.still >= 30 && shot.differenceFrom(before) < 0.01;
+                if (moving)
+                    return std::any_of(record.items.begin(), record.items.end(), [&](Drawn const& d) {
+                        return d.text && d.box.inside(float(record.width), float(record.height)) &&
+                               d.box.y1 < float(record.height) / 2.0f;
+                    });
+                return record.still >= 30 && shot.differenceFrom(before) < 0.01;
             },
             Ms(60000));
         char number[8];
