@@ -200,8 +200,9 @@ protected:
         Picture shot;
         Record record;
         // Settled: the game drew the same for half a second of its frames, before and after the
-        // grab, and the picture agrees with the grab before (no fade under way). A dark screen
-        // (the boards over the night menu) counts as drawn when it has more than a few colours.
+        // grab, and the picture agrees closely with the grab before (no fade under way). A dark
+        // screen (the boards over the night menu) counts as drawn when it has more than a few
+        // colours.
         bool const steady = game.waitUntil(
             [&] {
                 if (!moving && readRecord(recordPath_).still < 30) return false;
@@ -214,7 +215,7 @@ protected:
                         return d.text && d.box.inside(float(record.width), float(record.height)) &&
                                d.box.y1 < float(record.height) / 2.0f;
                     });
-                return record.still >= 30 && shot.differenceFrom(before) < 0.01;
+                return record.still >= 30 && shot.differenceFrom(before, 6) < 0.01;
             },
             Ms(60000));
         char number[8];
