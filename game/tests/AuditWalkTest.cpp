@@ -354,7 +354,7 @@ TEST(AuditRules, FindTextsOffTheWindowOverOtherThingsAndOnTheirOwnColour) {
     Drawn pale{true, 0, {100, 40, 160, 60}, 0.95f, 0.95f, 0.95f, 1, "pale"};
     Drawn off{true, 0, {180, 80, 230, 95}, 0, 0, 0, 1, "off"};
     Drawn over{true, 0, {40, 20, 90, 40}, 0, 0, 0, 1, "over"};
-    Drawn button{false, 3, {100, 70, 150, 99}};
+    Drawn button{false, 3, {100, 70, 150, 99}, 0, 0, 0, 0, ""};
     Drawn onButton{true, 0, {110, 75, 140, 90}, 0, 0, 0, 1, "on"};
     Drawn own{true, 3, {110, 75, 140, 90}, 0, 0, 0, 1, "own"};
     r.items = {dark, pale, off, over, button, onButton};
