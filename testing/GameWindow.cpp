@@ -339,7 +339,8 @@ Picture GameWindow::screenshot() {
 
 bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) {
     // A fade moves a few levels a frame, too little to see between two grabs: the picture has
-    // settled only once it matches, closely, one grabbed at least a second before.
+    // settled only once it matches, closely, one grabbed at least a second before. A fade moves
+    // the whole picture; a spinning gear or twinkling stars, a few per cent of it.
     using Clock = std::chrono::steady_clock;
     Picture p, before, settledFrom;
     Clock::time_point settledAt{};
@@ -348,7 +349,7 @@ bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) 
             before = std::move(p);
             p = screenshot();
             auto const now = Clock::now();
-            if (settledFrom.rgb.empty() || p.differenceFrom(settledFrom, 6) >= 0.01) {
+            if (settledFrom.rgb.empty() || p.differenceFrom(settledFrom, 6) >= 0.05) {
                 settledFrom = p;
                 settledAt = now;
             }
