@@ -56,6 +56,16 @@ GameWindow::Options level01(std::filesystem::path const& home) {
     return o;
 }
 
+// Right and jump held until the end-of-level screen takes over and its board comes up.
+bool rollToTheBoard(GameWindow& game, Ms bound) {
+    game.keyDown("Right");
+    game.keyDown("space");
+    bool const ended = game.waitForScreen("EndOfLevelViewController", bound);
+    game.keyUp("space");
+    game.keyUp("Right");
+    return ended && game.waitForScreen("ResultsMenu", Ms(30000));
+}
+
 // Pauses from play: P until the pause screen is up.
 bool pause(GameWindow& game) {
     return game.actUntilScreen("PauseViewController", [&] { game.tap("p"); }, Ms(1000), Ms(20000));
@@ -91,13 +101,7 @@ TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSe
 
         // Holding right and jump reaches the goal (as the scripted runs do); the end-of-level
         // screen takes over and its board comes up.
-        game.keyDown("Right");
-        game.keyDown("space");
-        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(120000));
-        game.keyUp("space");
-        game.keyUp("Right");
-        ASSERT_TRUE(ended) << game.describe();
-        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+        ASSERT_TRUE(rollToTheBoard(game, Ms(120000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(10000), &shot)) << "the results board is dark: " << shot.litShare();
         EXPECT_TRUE(game.waitUntil([&] { return savedRecord(home.path()).hasLevelEntry(0); }, Ms(10000)));
         EXPECT_TRUE(game.stop()) << game.describe();
@@ -206,13 +210,7 @@ TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
 
         // Right and jump held from here: A skips level01's opening cut-scene, then the level is
         // rolled through to its goal.
-        game.keyDown("Right");
-        game.keyDown("space");
-        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
-        game.keyUp("space");
-        game.keyUp("Right");
-        ASSERT_TRUE(ended) << game.describe();
-        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+        ASSERT_TRUE(rollToTheBoard(game, Ms(150000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the results board is dark: " << shot.litShare();
 
         ASSERT_TRUE(game.actUntilScreen("MainMenuViewController",
@@ -246,13 +244,7 @@ TEST(RealRuns, TheLastLevelLeadsThroughTheClosingCutSceneAndItsCreditsToTheHardc
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        game.keyDown("Right");
-        game.keyDown("space");
-        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
-        game.keyUp("space");
-        game.keyUp("Right");
-        ASSERT_TRUE(ended) << game.describe();
-        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
+        ASSERT_TRUE(rollToTheBoard(game, Ms(150000))) << game.describe();
         ASSERT_TRUE(game.actUntilScreen("LevelLoaderViewController<GameViewController>", [&] { game.tap("p"); },
                                         Ms(1500), Ms(60000)))
             << game.describe();
