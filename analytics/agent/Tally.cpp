@@ -391,6 +391,7 @@ int Tally::logEventChecked(char const* name, Parameters const* parameters, bool 
             } else if (log.size() >= TallyPreCacheEventManager::kMaxEvents) {
                 TallyUtil::log(2, std::string("Tally: Event not cached -- the pre-session cache is full, eventName[") +
                                       name + "] dropped");
+                log.dropped = true;
                 status = kLogFull;
             } else {
                 log.emplace_back(std::string(name), params, timed);
@@ -794,7 +795,7 @@ std::vector<Tally::Event> Tally::events() {
 void Tally::reset() {
     shutdown();
     setDelegate(nullptr);
-    TallyPreCacheEventManager::sharedInstance()->processWriteSync([](TallyPreCacheEventManager::PreCacheLog& log) { log.clear(); });
+    TallyPreCacheEventManager::sharedInstance()->processWriteSync([](TallyPreCacheEventManager::PreCacheLog& log) { log = {}; });
     std::lock_guard lock(record().mutex);
     record().apiKey.reset();
     record().events.clear();

@@ -36,12 +36,7 @@ bool analyticsSwitchedOff() {
             auto it = map.find("pulseSettings");
             if (it == map.end() || it->second.isNull()) return;
             auto pulse = it->second.objectAs<TallyPulseSettings>();
-            if (!pulse) return;
-            Value::Dict const analytics = pulse->analytics();
-            // Only an explicit false switches analytics off; a configuration without the flag
-            // leaves them on.
-            auto flag = analytics.find("analytics_enabled");
-            off = flag != analytics.end() && flag->second.toBool() == false;
+            off = pulse && !pulse->analyticsEnabled();
         });
     return off;
 }

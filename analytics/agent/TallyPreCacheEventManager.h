@@ -24,9 +24,17 @@ private:
     bool timed_;
 };
 
+// The waiting events, oldest first, and whether any was refused since the list was last taken:
+// the session made from it then knows its event log is not complete.
+class TallyPreCachedEvents : public std::vector<TallyPreCacheEvent> {
+public:
+    using std::vector<TallyPreCacheEvent>::vector;
+    bool dropped = false;
+};
+
 class TallyPreCacheEventManager {
 public:
-    using PreCacheLog = std::vector<TallyPreCacheEvent>;
+    using PreCacheLog = TallyPreCachedEvents;
     // Held at most, as many as a paused session holds: beyond that an event is dropped.
     static constexpr size_t kMaxEvents = 1000;
     static std::shared_ptr<TallyPreCacheEventManager> sharedInstance();

@@ -195,18 +195,19 @@ std::optional<std::vector<int64_t>> TallyPulseSettings::callbackIdsForEvent(std:
     if (!callbackEventsMap_) return std::nullopt;
     auto const keys = keysByName_.find(eventName);
     if (keys == keysByName_.end()) return std::nullopt;
-    bool matched = false;
-    std::vector<int64_t> ids;
-    std::unordered_set<int64_t> seen;
+    // The last matching key decides alone: a configuration lists under a trigger every callback
+    // that trigger fires, so a more specific key can leave the name's own callbacks out.
+    EventEntry const* last = nullptr;
     for (size_t i : keys->second) {
         auto const& e = (*callbackEventsMap_)[i];
-        bool const hit = e.trigger ? e.trigger->matches(eventName, params) : e.eventName == eventName;
-        if (!hit) continue;
-        matched = true;
-        for (int64_t id : e.callbackIds)
-            if (seen.insert(id).second) ids.push_back(id);
+        if (e.trigger ? e.trigger->matches(eventName, params) : e.eventName == eventName) last = &e;
     }
-    if (!matched) return std::nullopt;
+    if (!last) return std::nullopt;
+    // An id listed twice for one event would fire the partner twice for one occurrence.
+    std::vector<int64_t> ids;
+    std::unordered_set<int64_t> seen;
+    for (int64_t id : last->callbackIds)
+        if (seen.insert(id).second) ids.push_back(id);
     return ids;
 }
 
@@ -223,5 +224,6 @@ void TallyPulseSettings::setAnalytics(Value::Dict analytics) {
 bool TallyPulseSettings::analyticsEnabled() const {
     auto a = analytics();
     auto it = a.find("analytics_enabled");
-    return it != a.end() && it->second.toBool().value_or(false);
+    // Only an explicit false switches analytics off.
+    return it == a.end() || it->second.toBool().value_or(true);
 }

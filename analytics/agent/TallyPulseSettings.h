@@ -44,14 +44,17 @@ public:
     // Appends the id to the list of the event name or of the equal trigger, made when absent.
     void addCallbackForEvent(std::string const& eventName, int64_t callbackId);
     void addCallbackForTrigger(std::shared_ptr<TallyPulseEventTrigger> trigger, int64_t callbackId);
-    // The callbacks every matching key fires: each key's list in map order, ids kept once.
-    // Nothing when no key matches.
+    // The callbacks of the last key in map order that matches (a name, or a trigger whose
+    // parameter has one of its values), each id once; lists of several matching keys are not
+    // merged. Nothing when no key matches.
     std::optional<std::vector<int64_t>> callbackIdsForEvent(std::string const& eventName,
                                                            platform::Value::Dict const& params) const;
 
     // Replaced whole by the agent's pulse switch while others read it.
     platform::Value::Dict analytics() const;
     void setAnalytics(platform::Value::Dict analytics);
+    // On unless "analytics_enabled" is explicitly false: recording, sending and the callbacks
+    // all read it here.
     bool analyticsEnabled() const;
 
     int64_t lastResponseTime = 0;

@@ -163,6 +163,11 @@ std::shared_ptr<TallySession> TallySession::sessionWithApiKey(std::string const&
         for (TallyPreCacheEvent const& e : preCacheLog) session->recordEvent(e.eventName(), e.params(), e.timed());
         preCacheLog.clear();
     }
+    // Events the full cache refused belonged to this session too.
+    if (preCacheLog.dropped) {
+        session->eventLogComplete_ = false;
+        preCacheLog.dropped = false;
+    }
     platform::NotificationCenter::shared().post("TallySessionStarted");
     return session;
 }

@@ -209,7 +209,7 @@ std::optional<Data> TallySession::dataForSessions(std::vector<std::optional<Data
         {"device.model.1", TallyUtil::devicePlatform()},
         {"device.os.version", platform::DeviceFacts::systemVersion()},
         {"bnd.ver", TallyiOSUtil::appVersion().value_or("")},
-        {"device.arch", "arm64"},
+        {"device.arch", platform::DeviceFacts::machine()},
         {"scr.width", std::to_string(static_cast<int64_t>(screen.width))},
         {"scr.height", std::to_string(static_cast<int64_t>(screen.height))}};
     P::appendUshort(6, d);

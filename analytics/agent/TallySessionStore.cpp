@@ -330,12 +330,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
             [&](Value::Dict const& map) {
                 if (auto it = map.find("pulseSettings"); it != map.end()) pulse = it->second.objectAs<TallyPulseSettings>();
             });
-        if (settings()->pulseMonitoringEnabled() && pulse) {
-            auto const& analytics = pulse->analytics();
-            auto it = analytics.find("analytics_enabled");
-            // Switched off only by an explicit false, as event recording is.
-            optedOut = it != analytics.end() && it->second.toBool() == false;
-        }
+        if (settings()->pulseMonitoringEnabled() && pulse) optedOut = !pulse->analyticsEnabled();
         if (!optedOut && TallyUtil::hasUserOptedOut() && !settings()->optOutSessionPending()) optedOut = true;
         if (optedOut) {
             TallyUtil::log(2, "TallySession: User is opted out, not sending session report");

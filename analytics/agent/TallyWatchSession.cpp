@@ -572,7 +572,7 @@ std::optional<Data> TallyWatchSession::dataForSessions(std::vector<Data> const& 
     std::map<std::string, std::string> const device = {
         {"device.os.version", platform::DeviceFacts::systemVersion()},
         {"device.model.1", TallyUtil::devicePlatform()},
-        {"device.arch", "arm64"},
+        {"device.arch", platform::DeviceFacts::machine()},
         {"scr.width", std::to_string(int64_t(screen.width))},
         {"scr.height", std::to_string(int64_t(screen.height))}};
     P::appendUshort(5, d);

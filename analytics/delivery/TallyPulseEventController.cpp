@@ -451,8 +451,12 @@ void TallyPulseEventController::completed(std::shared_ptr<ITallyHttpAsyncTask> c
         return settings ? settings->maxCallbackRetries : 0;
     }();
     int32_t const redirects = task->redirectsCount();
-    int32_t const status = response ? response->statusCode() : 0;
-    platform::Data const body = response ? cut(response->body(), kMaxStoredBodySize) : platform::Data{};
+    // A request that ended in a transport error (timed out, connection lost) never got its whole
+    // reply: it has no HTTP status or body, whatever status line came before the failure.
+    bool const replied = response && !(response->error() && !success);
+    int32_t const status = replied ? response->statusCode() : 0;
+    std::optional<platform::Data> const body =
+        replied && !success ? std::optional(cut(response->body(), kMaxStoredBodySize)) : std::nullopt;
     std::weak_ptr<TallyPulseEventController> weak = weak_from_this();
     auto work = [=](Value::Dict& fired) {
         auto it = fired.find(hash);
@@ -468,7 +472,7 @@ void TallyPulseEventController::completed(std::shared_ptr<ITallyHttpAsyncTask> c
         attempt->setDuration(created ? nowSeconds() - created->secondsSince1970 : 0);
         attempt->setRequestState(state);
         attempt->setRedirectsCount(redirects);
-        attempt->setResponseBody(success ? std::nullopt : std::optional<platform::Data>(body));
+        attempt->setResponseBody(body);
         bool const final = success || attempt->attemptNumber() >= retries;
         attempt->setFinalAttempt(final);
         TallyPulseCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());

@@ -1,14 +1,20 @@
 // The agent driven only through its public calls, with the real senders against loopback
 // servers: pulse on, the delegate hears of the new session and the session asks for the
-// configuration; the served configuration's trigger
-// makes a logged event call the partner and the callback report is posted; a purchase through a
-// store the host installed reaches the session report with its receipt.
+// configuration; the served configuration's event and trigger keys
+// make logged events call the partner (the last matching key alone decides) and the callback
+// reports are posted, a stalled call as the time-out it was; a purchase through a store the host
+// installed reaches the session report with its receipt and the machine's own architecture. Events
+// the pre-session cache had to refuse mark the first report incomplete.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
+
+#include <sys/utsname.h>
 
 #include "analytics/agent/Tally.h"
 #include "analytics/agent/TallyDelegate.h"
@@ -18,6 +24,7 @@
 #include "analytics/delivery/TallyPulseEventController.h"
 #include "analytics/delivery/TallyStoreKit.h"
 #include "analytics/delivery/tests/AvroTestWriter.h"
+#include "analytics/delivery/tests/PulseFixture.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "testing/HttpTestServer.h"
@@ -89,6 +96,18 @@ protected:
         return true;
     }
 
+    // The session reports posted so far, decoded.
+    static std::vector<block_reader::Report> sessionReports(HttpTestServer const& server) {
+        std::vector<block_reader::Report> out;
+        for (auto const& r : server.requests())
+            if (r.path == "/aas.do") out.push_back(block_reader::readReport(block_reader::Bytes(r.body.begin(), r.body.end())));
+        return out;
+    }
+    static std::string machine() {
+        utsname names{};
+        return uname(&names) == 0 ? names.machine : "";
+    }
+
     testing_support::TempDir dir;
     std::shared_ptr<TestStore> store = std::make_shared<TestStore>();
 };
@@ -99,10 +118,14 @@ TEST_F(PublicInterface, ConfigurationCallbackReportAndPurchaseTravelTheWholeWay)
     HttpTestServer service;  // reports, configuration and callback reports
     HttpTestServer partner;  // the partner's callback endpoint
     pulse_test::ResponseFixture configuration;
-    pulse_test::CallbackFixture callback;
+    pulse_test::CallbackFixture callback, stalled;
+    callback.callbackId = 42;
     callback.uri = partner.url("/cb?event=%{event_name}&user=%{publisher_user_id}");
     callback.events = {pulse_test::plainEvent("LEVEL_DONE")};
-    configuration.callbacks = {callback};
+    stalled.callbackId = 43;
+    stalled.uri = partner.url("/stall?event=%{event_name}");
+    stalled.events = {pulse_test::triggerEvent("LEVEL_DONE", "stars", {"3"})};
+    configuration.callbacks = {callback, stalled};
     configuration.maxAttemptsPerReport = 1;  // a report after every outcome
     configuration.reportUrl = service.url("/pcr.do");
     auto const reply = pulse_test::encodeResponse(configuration);
@@ -110,6 +133,10 @@ TEST_F(PublicInterface, ConfigurationCallbackReportAndPurchaseTravelTheWholeWay)
     service.on("/aas.do", Reply::answer(200));
     service.on("/pcr.do", Reply::answer(200));
     partner.on("/cb", Reply::answer(200, "thanks"));
+    // The status line comes, then nothing for longer than a request waits between two bytes.
+    Reply stall = Reply::answer(200, "too late");
+    stall.delayInside = 40s;
+    partner.on("/stall", stall);
 
     Tally::setServerURL(service.url("/aas.do"));
     Tally::setPulseServerURL(service.url("/config"));
@@ -135,8 +162,11 @@ TEST_F(PublicInterface, ConfigurationCallbackReportAndPurchaseTravelTheWholeWay)
     ASSERT_TRUE(eventually([] { return TallyPulseEventController::currentSettings() != nullptr; }));
 
     // The trigger's event calls the partner with the values filled in, and the outcome is reported.
+    // Three stars match the name and the later trigger: only the trigger's callback goes out.
     EXPECT_EQ(Tally::logEvent("OTHER"), Tally::kAccepted);
     EXPECT_EQ(Tally::logEvent("LEVEL_DONE", Tally::Parameters{{"stars", int64_t(3)}}), Tally::kAccepted);
+    ASSERT_TRUE(partner.waitForRequests(1, 30s));
+    EXPECT_EQ(Tally::logEvent("LEVEL_DONE", Tally::Parameters{{"stars", int64_t(2)}}), Tally::kAccepted);
     auto calls = answered(partner, "/cb", 1);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].method, "GET");
@@ -158,21 +188,63 @@ TEST_F(PublicInterface, ConfigurationCallbackReportAndPurchaseTravelTheWholeWay)
     ASSERT_EQ(status.wait_for(30s), std::future_status::ready);
     EXPECT_EQ(status.get(), 1);
 
-    // The session's report carries the purchase event and, in its purchase list, the receipt bytes.
+    // The session's report carries the purchase event and, in its purchase list, the receipt bytes;
+    // its device facts name this machine's architecture.
     Tally::endSession();
     bool found = false;
     ASSERT_TRUE(eventually([&] {
-        for (auto const& r : service.requests()) {
-            if (r.path != "/aas.do") continue;
-            auto const report = block_reader::readReport(block_reader::Bytes(r.body.begin(), r.body.end()));
+        for (auto const& report : sessionReports(service)) {
             for (auto const& block : report.blocks) {
                 bool purchased = false;
                 for (auto const& e : block.events)
                     if (e.name == "Tally.purchase" && e.params.count("fl.ProductID") && e.params.at("fl.ProductID") == "gold.pack")
                         purchased = true;
-                if (purchased && block.receipts == std::vector<block_reader::Bytes>{store->receipt}) found = true;
+                if (purchased && block.receipts == std::vector<block_reader::Bytes>{store->receipt}) {
+                    found = true;
+                    EXPECT_TRUE(block.eventLogComplete);
+                }
             }
         }
         return found;
     }));
+    for (auto const& report : sessionReports(service)) EXPECT_EQ(report.device.at("device.arch").first, machine());
+
+    // The stalled call timed out: reported failed with no HTTP status and retried later, and
+    // callback 42 was never called for three stars.
+    std::optional<pulse_test::ParsedReport::Attempt> timedOut;
+    ASSERT_TRUE(eventually(
+        [&] {
+            for (auto const& r : answered(service, "/pcr.do", 2, 0s))
+                for (auto const& invocation : pulse_test::parseReport(r.body).invocations)
+                    for (auto const& cb : invocation.callbacks)
+                        if (cb.id == 43 && !cb.attempts.empty()) timedOut = cb.attempts[0];
+            return timedOut.has_value();
+        },
+        60s));
+    EXPECT_EQ(timedOut->status, 0);
+    EXPECT_EQ(timedOut->state, 4);
+    EXPECT_EQ(timedOut->number, 1);
+    EXPECT_FALSE(timedOut->final);
+    EXPECT_EQ(answered(partner, "/cb", 1, 0s).size(), 1u);
+    EXPECT_EQ(partner.requests().size(), 2u);
+}
+
+TEST_F(PublicInterface, EventsTheFullPreSessionCacheRefusedMarkTheFirstReportIncomplete) {
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(200));
+    Tally::setServerURL(service.url("/aas.do"));
+    std::map<int, int> statuses;
+    for (int i = 0; i < 5000; ++i) ++statuses[Tally::logEvent("EARLY")];
+    EXPECT_EQ(statuses, (std::map<int, int>{{Tally::kLogFull, 4000}, {Tally::kCached, 1000}}));
+    Tally::startSession("DROP KEY");
+    Tally::endSession();
+    std::optional<block_reader::Block> first;
+    ASSERT_TRUE(eventually([&] {
+        for (auto const& report : sessionReports(service))
+            for (auto const& block : report.blocks)
+                if (!block.events.empty()) first = block;
+        return first.has_value();
+    }));
+    EXPECT_EQ(first->events.size(), 1000u);
+    EXPECT_FALSE(first->eventLogComplete);
 }

@@ -63,6 +63,7 @@ struct Block {
     std::map<std::string, std::string> properties;
     std::map<std::string, std::pair<std::string, uint8_t>> params;  // value, change mark
     std::vector<Event> events;
+    bool eventLogComplete = false;
     int32_t totalErrors = 0;
     std::vector<Error> errors;  // the crash entry last, when there is one
     std::vector<Bytes> receipts;  // of the purchases
@@ -100,7 +101,7 @@ inline Block readBlock(Cursor& c, bool watch = false) {
         c.skip("ll");
         k.events.push_back(std::move(e));
     }
-    c.skip("b");
+    k.eventLogComplete = c.u8() != 0;
     k.totalErrors = c.i32();
     for (int i = c.u16(); i > 0; --i) {
         Error e;

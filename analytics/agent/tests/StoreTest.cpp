@@ -189,7 +189,7 @@ TEST_F(Store, ReportHeaderIdentifiersMarksCapsAndChecksum) {
     EXPECT_EQ(r.ids[15].size(), 16u);
     EXPECT_EQ(r.installed, 1700000000000);
     EXPECT_EQ(r.cookies.size(), 1u);  // the oversized cookie is skipped, the count says so
-    EXPECT_EQ(r.device.at("device.arch").first, "arm64");
+    EXPECT_EQ(r.device.at("device.arch").first, platform::DeviceFacts::machine());
     EXPECT_EQ(r.device.at("device.os.version").second, 1);  // first sight
     EXPECT_EQ(r.device.at("bnd.ver").second, 0);            // not tracked
     EXPECT_EQ(r.checksum, crc(*body, r.checksumAt));

@@ -378,11 +378,15 @@ TEST_F(PulseCallbacksTest, NoConfigurationOrAnalyticsOffIgnoresEvents) {
     controller()->processEvent("e", session(1000.0));
     auto s = configuration({callback(1, 0, "/ok", {plainEvent("e")})});
     s.analyticsEnabled = false;
-    install(s);
+    auto stored = install(s);
     controller()->processEvent("e", session(1000.0));
     settle();
     EXPECT_EQ(countTo("/ok"), 0u);
     EXPECT_TRUE(manager()->triggers().empty());
+    // A stored configuration without the flag leaves analytics on, as recording and sending read it.
+    stored->setAnalytics({});
+    controller()->processEvent("e", session(1000.0));
+    EXPECT_EQ(requestsTo("/ok", 1).size(), 1u);
     EXPECT_EQ(TallyPulseEventController::pulseEventStringToEnum("tally.app_install"), 3);
     EXPECT_EQ(TallyPulseEventController::pulseEventStringToEnum("other"), 0);
 }

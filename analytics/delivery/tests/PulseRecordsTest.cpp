@@ -224,21 +224,23 @@ TEST(PulseRecordsTest, MethodsTriggersAndTheEventMap) {
     EXPECT_EQ(ab.hash(), ba.hash());
     EXPECT_FALSE(bare == ab);
 
-    // Every matching key contributes, in map order, each id once.
+    // The last matching key in map order decides alone, each of its ids once; lists are not merged.
     TallyPulseSettings s;
     s.addCallbackForEvent("level_done", 1);
+    s.addCallbackForTrigger(std::make_shared<TallyPulseEventTrigger>(TallyPulseEventTrigger("level_done")), 4);
     s.addCallbackForTrigger(std::make_shared<TallyPulseEventTrigger>(
                                 TallyPulseEventTrigger("level_done", "mode", std::vector<std::string>{"hard", "5"})),
                             2);
-    s.addCallbackForTrigger(std::make_shared<TallyPulseEventTrigger>(
-                                TallyPulseEventTrigger("level_done", "mode", std::vector<std::string>{"easy"})),
-                            3);
-    s.addCallbackForTrigger(std::make_shared<TallyPulseEventTrigger>(TallyPulseEventTrigger("level_done")), 1);
+    for (int i = 0; i < 2; ++i)
+        s.addCallbackForTrigger(std::make_shared<TallyPulseEventTrigger>(
+                                    TallyPulseEventTrigger("level_done", "mode", std::vector<std::string>{"easy"})),
+                                3);
     using Ids = std::vector<int64_t>;
-    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value("easy")}}), (Ids{1, 3}));
-    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value("hard")}}), (Ids{1, 2}));
-    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value(5)}}), (Ids{1, 2}));
-    EXPECT_EQ(s.callbackIdsForEvent("level_done", {}), (Ids{1}));
+    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value("easy")}}), (Ids{3}));
+    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value("hard")}}), (Ids{2}));
+    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value(5)}}), (Ids{2}));
+    EXPECT_EQ(s.callbackIdsForEvent("level_done", {{"mode", Value("other")}}), (Ids{4}));
+    EXPECT_EQ(s.callbackIdsForEvent("level_done", {}), (Ids{4}));
     EXPECT_FALSE(s.callbackIdsForEvent("other", {}));
 }
 
