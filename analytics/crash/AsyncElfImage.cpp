@@ -191,6 +191,8 @@ tlcrash_error_t tlcrash_async_elf_image_init(tlcrash_async_elf_image* image, tlc
                 length > 0) {
                 std::memcpy(image->uuid, id, std::min<size_t>(length, 16));
                 image->has_uuid = true;
+                image->uuid_address = reinterpret_cast<uintptr_t>(id);
+                image->uuid_length = static_cast<uint32_t>(std::min<size_t>(length, 16));
             }
         }
     }
@@ -198,6 +200,9 @@ tlcrash_error_t tlcrash_async_elf_image_init(tlcrash_async_elf_image* image, tlc
         return TLCRASH_EINVAL;
     image->base = low;
     image->size = executableEnd - low;
+    image->has_header = tlcrash_async_task_memcpy(task, low, 0, image->header, sizeof image->header) ==
+                            TLCRASH_ESUCCESS &&
+                        std::memcmp(image->header, ELFMAG, SELFMAG) == 0;
 
     if (path != nullptr && *path != 0) {
         image->name = strdup(path);
@@ -221,6 +226,20 @@ void tlcrash_async_elf_image_free(tlcrash_async_elf_image* image) {
     std::free(image->symbols);
     std::free(image->name);
     std::memset(image, 0, sizeof *image);
+}
+
+bool tlcrash_async_elf_image_is_current(const tlcrash_async_elf_image* image) {
+    auto same = [image](uint64_t address, const uint8_t* kept, size_t length) {
+        uint8_t now[sizeof image->header];
+        if (tlcrash_async_task_memcpy(image->task, address, 0, now, length) != TLCRASH_ESUCCESS)
+            return false;
+        for (size_t i = 0; i < length; ++i)
+            if (now[i] != kept[i])
+                return false;
+        return true;
+    };
+    return (!image->has_header || same(image->base, image->header, sizeof image->header)) &&
+           (image->uuid_address == 0 || same(image->uuid_address, image->uuid, image->uuid_length));
 }
 
 tlcrash_error_t tlcrash_async_elf_find_symbol(const tlcrash_async_elf_image* image, uint64_t pc,

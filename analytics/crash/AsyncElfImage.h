@@ -21,6 +21,12 @@ struct tlcrash_async_elf_image {
     char* name;     // the object's path
     uint8_t uuid[16];  // the first 16 bytes of the GNU build-id
     bool has_uuid;
+    // Where the build-id and the ELF header were read: an object loaded later at the same
+    // address shows other bytes there, and its record must not name it.
+    uint64_t uuid_address;
+    uint32_t uuid_length;
+    bool has_header;
+    uint8_t header[sizeof(ElfW(Ehdr))];
     // .eh_frame_hdr and the bounds every call-frame read stays in (the segment holding
     // .eh_frame); 0 when the object has no such index.
     uint64_t eh_frame_hdr;
@@ -39,6 +45,10 @@ struct tlcrash_async_elf_image {
 inline bool tlcrash_async_elf_image_contains_address(const tlcrash_async_elf_image* image, uint64_t address) {
     return address >= image->base && address - image->base < image->size;
 }
+
+// Crash path. False when the object at the record's address is no longer the one it was
+// built from (unloaded, or replaced by another at the same address).
+bool tlcrash_async_elf_image_is_current(const tlcrash_async_elf_image* image);
 
 // Outside the crash path: builds the record of an object from its program headers (as
 // dl_iterate_phdr gives them) and its file. path null or empty means the main executable.

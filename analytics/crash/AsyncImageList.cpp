@@ -66,5 +66,7 @@ tlcrash_async_elf_image_node* tlcrash_async_image_list_next_elf(tlcrash_async_im
 
 tlcrash_async_elf_image* tlcrash_async_elf_image_containing_address(tlcrash_async_image_list* images,
                                                                     uint64_t address) {
-    return containing(images->elf_list, address, tlcrash_async_elf_image_contains_address);
+    return containing(images->elf_list, address, +[](const tlcrash_async_elf_image* image, uint64_t at) {
+        return tlcrash_async_elf_image_contains_address(image, at) && tlcrash_async_elf_image_is_current(image);
+    });
 }

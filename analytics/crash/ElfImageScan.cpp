@@ -19,14 +19,20 @@ struct Loaded {
     std::vector<ElfW(Phdr)> phdrs;
 };
 
-// An object is known by where its program headers are and its load bias.
+// An object is found by where its program headers are and its load bias; another object
+// loaded there later is told apart by its name and by its own bytes.
 using Key = std::pair<uint64_t, uint64_t>;
+
+struct Listed {
+    tlcrash_async_elf_image* image;
+    std::string name;  // as the loader gives it
+};
 
 struct Scan {
     std::mutex mutex;
     unsigned long long adds = ~0ull;
     unsigned long long subs = ~0ull;
-    std::map<Key, tlcrash_async_elf_image*> listed;
+    std::map<Key, Listed> listed;
     // Unlinked records wait here until no reader can still be on them.
     std::vector<tlcrash_async_elf_image*> retired;
 };
@@ -82,12 +88,14 @@ size_t tlcrash_elf_images_refresh(tlcrash_async_image_list* images) {
     std::map<Key, Loaded> loaded;
     dl_iterate_phdr(collect, &loaded);
     for (auto it = scan.listed.begin(); it != scan.listed.end();) {
-        if (loaded.count(it->first) != 0) {
+        auto now = loaded.find(it->first);
+        if (now != loaded.end() && now->second.name == it->second.name &&
+            tlcrash_async_elf_image_is_current(it->second.image)) {
             ++it;
             continue;
         }
-        tlcrash_async_image_list_remove_elf(images, it->second);
-        scan.retired.push_back(it->second);
+        tlcrash_async_image_list_remove_elf(images, it->second.image);
+        scan.retired.push_back(it->second.image);
         it = scan.listed.erase(it);
     }
     for (auto& [key, object] : loaded) {
@@ -101,7 +109,7 @@ size_t tlcrash_elf_images_refresh(tlcrash_async_image_list* images) {
             continue;
         }
         tlcrash_async_image_list_append_elf(images, image);
-        scan.listed[key] = image;
+        scan.listed[key] = Listed{image, object.name};
     }
     scan.adds = counts.adds;
     scan.subs = counts.subs;

@@ -453,7 +453,8 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
                 return;
         for (auto* node = tlcrash_async_image_list_next_elf(image_list, nullptr); node != nullptr;
              node = tlcrash_async_image_list_next_elf(image_list, node))
-            if (!visit([&](report_file* f) { return elfImageBody(f, node->value); }))
+            if (tlcrash_async_elf_image_is_current(node->value) &&
+                !visit([&](report_file* f) { return elfImageBody(f, node->value); }))
                 return;
     };
     forEachImage([&](auto body) {

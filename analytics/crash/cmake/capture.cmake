@@ -44,13 +44,15 @@ zelv_fuzzer(crash_mach_message_fuzzer SOURCES fuzz/MachMessageFuzzer.cpp DEPS ze
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_mach_message_fuzzer)
 # End to end on the process's own ELF objects, with a library loaded after enabling.
 add_library(crash_late_library SHARED tests/LateLibrary.cpp)
+add_library(crash_other_library SHARED tests/OtherLibrary.cpp)
 zelv_test(crash_elf_report_test SOURCES tests/ElfReportTest.cpp tests/ReportDecoding.cpp DEPS zelv_crash ${CMAKE_DL_LIBS}
   TIMEOUT 300)
 get_target_property(crash_elf_report_kind crash_elf_report_test TYPE)
 if(crash_elf_report_kind STREQUAL "EXECUTABLE")
-  add_dependencies(crash_elf_report_test crash_late_library)
+  add_dependencies(crash_elf_report_test crash_late_library crash_other_library)
   target_compile_definitions(crash_elf_report_test PRIVATE
-    ZELV_CRASH_LATE_LIBRARY="$<TARGET_FILE:crash_late_library>")
+    ZELV_CRASH_LATE_LIBRARY="$<TARGET_FILE:crash_late_library>"
+    ZELV_CRASH_OTHER_LIBRARY="$<TARGET_FILE:crash_other_library>")
 endif()
 set(crash_elf_seeds ${CMAKE_CURRENT_BINARY_DIR}/elf_seeds)
 zelv_fuzzer(crash_elf_image_fuzzer SOURCES fuzz/ElfImageFuzzer.cpp DEPS zelv_crash CORPUS ${crash_elf_seeds})

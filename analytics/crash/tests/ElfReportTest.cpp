@@ -273,34 +273,100 @@ TEST_F(ElfReportTest, UncaughtExceptionsAreCutAndATerminateWithoutOneIsAnAbort) 
     EXPECT_EQ(pending.report->signalInfo()->name(), "SIGABRT");
 }
 
-TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamed) {
-    const Pending pending = crashAndLoad([] {
-        void* library = dlopen(ZELV_CRASH_LATE_LIBRARY, RTLD_NOW);
-        if (library == nullptr)
-            _exit(12);
-        auto crashInLibrary = reinterpret_cast<void (*)()>(dlsym(library, "zelvLateLibraryCrash"));
-        if (crashInLibrary == nullptr)
-            _exit(13);
+// Waits, within a bound, until the reporter's own refresh lists an image holding the address
+// under that name.
+bool listedAs(const void* address, const std::string& name) {
+    auto* images = TallyTLCrashReporter::sharedImageList();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        tlcrash_async_image_list_set_reading(images, true);
+        auto* image = tlcrash_async_elf_image_containing_address(images, reinterpret_cast<uint64_t>(address));
+        const bool listed = image != nullptr && name == image->name;
+        tlcrash_async_image_list_set_reading(images, false);
+        if (listed)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+void* loadedFunction(const char* library, const char* name, void** handle = nullptr) {
+    void* opened = dlopen(library, RTLD_NOW);
+    void* function = opened ? dlsym(opened, name) : nullptr;
+    if (function == nullptr)
+        _exit(12);
+    if (handle)
+        *handle = opened;
+    return function;
+}
+
+uintptr_t baseOf(const void* function) {
+    Dl_info info{};
+    return dladdr(function, &info) ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0;
+}
+
+// The late library is listed, unloaded, and the other one loaded at its address; then a
+// crash in the other one, once the refresh has seen the swap or at once.
+void swapLibrariesAndCrash(bool waitForRefresh) {
+    void* handle = nullptr;
+    auto* late = loadedFunction(ZELV_CRASH_LATE_LIBRARY, "zelvLateLibraryCrash", &handle);
+    if (!listedAs(late, ZELV_CRASH_LATE_LIBRARY))
+        _exit(13);
+    const uintptr_t base = baseOf(late);
+    dlclose(handle);
+    auto other = reinterpret_cast<void (*)()>(loadedFunction(ZELV_CRASH_OTHER_LIBRARY, "zelvOtherLibraryCrash"));
+    if (baseOf(reinterpret_cast<void*>(other)) != base)
+        _exit(14);
+    if (waitForRefresh && !listedAs(reinterpret_cast<void*>(other), ZELV_CRASH_OTHER_LIBRARY))
+        _exit(15);
+    other();
+}
+
+TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamedAndAReplacedOneIsNeverMisnamed) {
+    const std::string library = std::filesystem::path(ZELV_CRASH_LATE_LIBRARY).filename().string();
+    const std::string other = std::filesystem::path(ZELV_CRASH_OTHER_LIBRARY).filename().string();
+    Pending pending = crashAndLoad([] {
+        auto crashInLibrary = reinterpret_cast<void (*)()>(loadedFunction(ZELV_CRASH_LATE_LIBRARY, "zelvLateLibraryCrash"));
         // Listed by the reporter's own refresh, within its interval.
-        auto* images = TallyTLCrashReporter::sharedImageList();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            tlcrash_async_image_list_set_reading(images, true);
-            const bool listed =
-                tlcrash_async_elf_image_containing_address(images, reinterpret_cast<uint64_t>(crashInLibrary));
-            tlcrash_async_image_list_set_reading(images, false);
-            if (listed)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        listedAs(reinterpret_cast<void*>(crashInLibrary), ZELV_CRASH_LATE_LIBRARY);
         crashInLibrary();
     });
     ASSERT_TRUE(pending.report);
-    const auto lines = crashedThreadLines(pending.text);
+    auto lines = crashedThreadLines(pending.text);
     ASSERT_FALSE(lines.empty()) << pending.text;
-    const std::string library = std::filesystem::path(ZELV_CRASH_LATE_LIBRARY).filename().string();
     EXPECT_EQ(lines[0].find("0   " + library), 0u) << pending.text;
     EXPECT_EQ(lineNaming(lines, "zelvLateLibraryCrash"), 0) << pending.text;
+    std::optional<std::string> lateBuildId;
+    for (const auto& image : pending.report->images())
+        if (image->imageName() == ZELV_CRASH_LATE_LIBRARY && image->hasImageUUID())
+            lateBuildId = *image->imageUUID();
+    ASSERT_TRUE(lateBuildId);
+
+    // Unloaded, and the other library loaded at its address: once the refresh has run, the
+    // report names the other library's file, function and build-id.
+    pending = crashAndLoad([] { swapLibrariesAndCrash(true); });
+    ASSERT_TRUE(pending.report);
+    lines = crashedThreadLines(pending.text);
+    ASSERT_FALSE(lines.empty()) << pending.text;
+    EXPECT_EQ(lines[0].find("0   " + other), 0u) << pending.text;
+    EXPECT_EQ(lineNaming(lines, "zelvOtherLibraryCrash"), 0) << pending.text;
+    bool otherListed = false;
+    for (const auto& image : pending.report->images()) {
+        EXPECT_NE(image->imageName(), ZELV_CRASH_LATE_LIBRARY);
+        if (image->imageName() == ZELV_CRASH_OTHER_LIBRARY) {
+            otherListed = true;
+            ASSERT_TRUE(image->hasImageUUID());
+            EXPECT_NE(*image->imageUUID(), *lateBuildId);
+        }
+    }
+    EXPECT_TRUE(otherListed) << pending.text;
+
+    // A crash before the refresh has seen the swap: the old record is not taken for the new
+    // library.
+    pending = crashAndLoad([] { swapLibrariesAndCrash(false); });
+    ASSERT_TRUE(pending.report);
+    EXPECT_EQ(pending.text.find(library), std::string::npos) << pending.text;
+    EXPECT_EQ(pending.text.find("zelvLateLibraryCrash"), std::string::npos) << pending.text;
 }
 
 TEST_F(ElfReportTest, AStackOverflowOnAWorkQueueIsReported) {
