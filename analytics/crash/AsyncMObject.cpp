@@ -1,5 +1,6 @@
 #include "analytics/crash/AsyncMObject.h"
 
+#include <atomic>
 #include <cerrno>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -37,7 +38,60 @@ uint64_t copyPages(tlcrash_task_t task, uint64_t from, uintptr_t to, uint64_t le
     return done;
 }
 
+// The reserve: runs of pages handed out by bits in a few words, so that a copy is taken and
+// given back with one compare-and-swap, from any thread and inside a signal handler.
+constexpr size_t kReserveWords = 2;
+constexpr size_t kPagesPerWord = 64;
+std::atomic<uintptr_t> reserveBase{0};
+std::atomic<uint64_t> reserveUsed[kReserveWords];
+
+uint64_t runMask(uint64_t pages, unsigned first) {
+    return (pages == kPagesPerWord ? ~0ull : (1ull << pages) - 1) << first;
+}
+
+uintptr_t takeReserved(uint64_t pages) {
+    const uintptr_t base = reserveBase.load(std::memory_order_acquire);
+    if (base == 0 || pages == 0 || pages > kPagesPerWord)
+        return 0;
+    for (size_t word = 0; word < kReserveWords; ++word) {
+        uint64_t used = reserveUsed[word].load();
+        for (unsigned first = 0; first + pages <= kPagesPerWord;) {
+            const uint64_t mask = runMask(pages, first);
+            if ((used & mask) != 0) {
+                ++first;
+                continue;
+            }
+            if (reserveUsed[word].compare_exchange_weak(used, used | mask))
+                return base + (word * kPagesPerWord + first) * tlcrash_async_page_size();
+            first = 0;  // taken meanwhile: look again from the start
+        }
+    }
+    return 0;
+}
+
+bool giveBackReserved(uintptr_t address, uint64_t length) {
+    const uintptr_t base = reserveBase.load(std::memory_order_acquire);
+    const uint64_t page = tlcrash_async_page_size();
+    if (base == 0 || address < base || address >= base + kReserveWords * kPagesPerWord * page)
+        return false;
+    const uint64_t index = (address - base) / page;
+    reserveUsed[index / kPagesPerWord].fetch_and(~runMask(length / page, static_cast<unsigned>(index % kPagesPerWord)));
+    return true;
+}
+
 }  // namespace
+
+void tlcrash_async_mobject_reserve() {
+    if (reserveBase.load() != 0)
+        return;
+    const size_t length = kReserveWords * kPagesPerWord * tlcrash_async_page_size();
+    void* pages = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED)
+        return;
+    uintptr_t none = 0;
+    if (!reserveBase.compare_exchange_strong(none, reinterpret_cast<uintptr_t>(pages)))
+        munmap(pages, length);
+}
 
 tlcrash_error_t tlcrash_async_mobject_init(tlcrash_async_mobject* mobj, tlcrash_task_t task, uint64_t task_address,
                                            uint64_t length, bool require_full) {
@@ -52,7 +106,9 @@ tlcrash_error_t tlcrash_async_mobject_init(tlcrash_async_mobject* mobj, tlcrash_
         span = page;
 
     int saved = errno;
-    void* local = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const uintptr_t reserved = takeReserved(span / page);
+    void* local = reserved != 0 ? reinterpret_cast<void*>(reserved)
+                                : mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (local == MAP_FAILED) {
         errno = saved;
         return TLCRASH_EINTERNAL;
@@ -60,12 +116,14 @@ tlcrash_error_t tlcrash_async_mobject_init(tlcrash_async_mobject* mobj, tlcrash_
     const auto base = reinterpret_cast<uintptr_t>(local);
     uint64_t copied = copyPages(task, pageStart, base, span);
     if (copied == 0 || (require_full && copied < span)) {
-        munmap(local, span);
+        if (!giveBackReserved(base, span))
+            munmap(local, span);
         errno = saved;
         return TLCRASH_ENOMEM;
     }
-    // Nothing writes the copy again; a stray write through a bad pointer should fault here.
-    mprotect(local, span, PROT_READ);
+    // Nothing writes a copy of its own again; a stray write through a bad pointer should fault.
+    if (reserved == 0)
+        mprotect(local, span, PROT_READ);
     errno = saved;
 
     const uint64_t lead = task_address - pageStart;
@@ -80,7 +138,7 @@ tlcrash_error_t tlcrash_async_mobject_init(tlcrash_async_mobject* mobj, tlcrash_
 }
 
 void tlcrash_async_mobject_free(tlcrash_async_mobject* mobj) {
-    if (mobj->vm_address != 0) {
+    if (mobj->vm_address != 0 && !giveBackReserved(mobj->vm_address, mobj->vm_length)) {
         int saved = errno;
         munmap(reinterpret_cast<void*>(mobj->vm_address), mobj->vm_length);
         errno = saved;

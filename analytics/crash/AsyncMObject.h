@@ -12,6 +12,11 @@ struct tlcrash_async_mobject {
     uint64_t vm_length;
 };
 
+// Outside the crash path, once: sets aside pages the copies are made in, so that a crash with
+// the address space used up (where a new mapping fails) still reads what it needs. Copies that
+// do not fit there get a mapping of their own.
+void tlcrash_async_mobject_reserve();
+
 tlcrash_error_t tlcrash_async_mobject_init(tlcrash_async_mobject* mobj, tlcrash_task_t task, uint64_t task_address,
                                            uint64_t length, bool require_full);
 void tlcrash_async_mobject_free(tlcrash_async_mobject* mobj);

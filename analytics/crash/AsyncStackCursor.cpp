@@ -38,6 +38,18 @@ tlcrash_unwind_error_t tlcrash_async_stack_cursor_next_using(tlcrash_async_stack
     // A return into the zero page is the end of the stack, not a frame.
     if (tlcrash_async_thread_state_get_reg(&next, 0) <= tlcrash_async_page_size())
         return TLCRASH_UNWIND_NO_FRAME;
+    // A step back onto the frame it started from would repeat that frame to the end of the
+    // walk: the same pc with the same stack pointer (or, without one, frame pointer) ends it.
+    auto same = [&](uint32_t regnum) {
+        return tlcrash_async_thread_state_has_reg(&next, regnum) &&
+               tlcrash_async_thread_state_has_reg(&cursor->frame, regnum) &&
+               tlcrash_async_thread_state_get_reg(&next, regnum) ==
+                   tlcrash_async_thread_state_get_reg(&cursor->frame, regnum);
+    };
+    const bool bothHaveSp =
+        tlcrash_async_thread_state_has_reg(&next, 2) && tlcrash_async_thread_state_has_reg(&cursor->frame, 2);
+    if (same(0) && (bothHaveSp ? same(2) : same(1)))
+        return TLCRASH_UNWIND_NO_FRAME;
     tlcrash_async_thread_state_copy(&cursor->prev_frame, &cursor->frame);
     tlcrash_async_thread_state_copy(&cursor->frame, &next);
     cursor->depth++;

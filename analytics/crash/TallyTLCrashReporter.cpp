@@ -1,5 +1,6 @@
 #include "analytics/crash/TallyTLCrashReporter.h"
 
+#include "analytics/crash/AsyncMObject.h"
 #include "analytics/crash/CrashCallback.h"
 #include "analytics/crash/ElfImageScan.h"
 #include "analytics/crash/SignalNumbers.h"
@@ -217,6 +218,7 @@ bool TallyTLCrashReporter::enableCrashReporterAndReturnError(platform::Error* er
         return false;
 
     tlcrash_crash_context_set_path(&crashContext, crashReportPath().c_str());
+    tlcrash_async_mobject_reserve();
     // The process's objects now, and those loaded later within a second of their loading.
     tlcrash_elf_images_watch(sharedImageList(), kImageRefreshMs);
     crashContext.image_list = sharedImageList();

@@ -15,9 +15,11 @@
 #include <chrono>
 #include <cstring>
 #include <dlfcn.h>
+#include <fstream>
 #include <link.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <thread>
 
 #include "analytics/crash/tests/ReportDecoding.h"
@@ -66,6 +68,15 @@ __attribute__((noinline)) int zelvRecurseForever(volatile int* depth) {
     if (*depth < 0)
         return 0;
     return zelvRecurseForever(depth) + frame[0];
+}
+
+// Takes address space until new refuses: the commonest crash there is. Nothing may catch the
+// refusal, the test runner's handlers included.
+__attribute__((noinline)) void zelvAllocateUntilRefused() noexcept {
+    for (;;) {
+        char* block = new char[1 << 16];
+        asm volatile("" : : "r"(block) : "memory");
+    }
 }
 
 }  // extern "C"
@@ -367,6 +378,42 @@ TEST_F(ElfReportTest, ALibraryLoadedAfterEnablingIsListedAndNamedAndAReplacedOne
     ASSERT_TRUE(pending.report);
     EXPECT_EQ(pending.text.find(library), std::string::npos) << pending.text;
     EXPECT_EQ(pending.text.find("zelvLateLibraryCrash"), std::string::npos) << pending.text;
+}
+
+// The sanitizers' allocators end the process themselves when memory runs out.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZELV_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZELV_SANITIZED 1
+#endif
+#endif
+
+TEST_F(ElfReportTest, RunningOutOfAddressSpaceKeepsTheCrashedThreadsFramesUpToMain) {
+#ifdef ZELV_SANITIZED
+    GTEST_SKIP() << "the sanitizer's allocator ends the process itself";
+#endif
+    const Pending pending = crashAndLoad(
+        [] {
+            long pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (64 << 20);
+            rlimit bound{limit, limit};
+            if (pages == 0 || setrlimit(RLIMIT_AS, &bound) != 0)
+                _exit(12);
+            zelvAllocateUntilRefused();
+        },
+        SIGABRT);
+    ASSERT_TRUE(pending.report);
+    ASSERT_TRUE(pending.report->exceptionInfo());
+    EXPECT_EQ(pending.report->exceptionInfo()->exceptionName(), "std::bad_alloc");
+    const auto lines = crashedThreadLines(pending.text);
+    // From the C library's abort up through the allocating loop to main, and no frame twice.
+    EXPECT_LT(lines.size(), 100u) << pending.text;
+    EXPECT_GT(lineNaming(lines, "zelvAllocateUntilRefused"), 0) << pending.text;
+    EXPECT_GT(lineNaming(lines, "main"), lineNaming(lines, "zelvAllocateUntilRefused")) << pending.text;
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].substr(4), lines[i - 1].substr(4)) << pending.text;
 }
 
 TEST_F(ElfReportTest, AStackOverflowOnAWorkQueueIsReported) {

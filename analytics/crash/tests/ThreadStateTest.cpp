@@ -186,9 +186,10 @@ TEST(CrashStackCursor, Arm64FramePointerChainsEndWithTheirCodes) {
     EXPECT_EQ(walk(start, &last), (std::vector<uint64_t>{0xBC, 0x40000, 0x40010, 0x40020}));
     EXPECT_EQ(last, TLCRASH_UNWIND_NO_FRAME);
 
-    // An equal frame pointer passes; the cursor's caller limits such a loop.
+    // A frame that leads back to itself ends the walk rather than filling it with copies.
     stack.link(8, stack.at(8), 0x40020);
-    EXPECT_EQ(walk(start, &last, 20).size(), 20u);
+    EXPECT_EQ(walk(start, &last, 20), (std::vector<uint64_t>{0xBC, 0x40000, 0x40010, 0x40020}));
+    EXPECT_EQ(last, TLCRASH_UNWIND_NO_FRAME);
 
     // A link that points back down the stack is a bad frame.
     stack.link(8, stack.at(2), 0x40020);
