@@ -107,6 +107,16 @@ bool tlcrash_crash_signal_callback(int signo, siginfo_t* info, ucontext_t* uap, 
     if (tlcrash_write_report_to_path(crash, self, &signal, &state) == TLCRASH_ESUCCESS &&
         crash->user_callback != nullptr)
         crash->user_callback(info, uap, crash->user_context);
+    for (const char* piece : crash->stderr_note) {
+        if (piece == nullptr)
+            break;
+        for (size_t at = 0, length = tlcrash_async_strlen(piece); at < length;) {
+            const ssize_t written = write(STDERR_FILENO, piece + at, length - at);
+            if (written <= 0 && errno != EINTR)
+                break;
+            at += written > 0 ? static_cast<size_t>(written) : 0;
+        }
+    }
     // From here on these signals take their default action: the re-raise ends the process.
     resetFatalSignals();
     return false;

@@ -14,6 +14,9 @@ struct tlcrash_crash_context {
     tlcrash_async_image_list* image_list;
     void (*user_callback)(siginfo_t* info, ucontext_t* uap, void* context);
     void* user_context;
+    // Written to stderr once the report is done, in order up to the first null: what the
+    // runtime would have printed itself had the reporter not been there.
+    const char* stderr_note[5];
 };
 
 // The six signals a crash raises, in the order they are registered.

@@ -106,6 +106,8 @@ void Tallytlcrash_log_writer_set_exception(Tallytlcrash_log_writer* writer, cons
     writer->uncaught_exception.name = copyCut(name ? name : "");
     writer->uncaught_exception.reason = copyCut(reason ? reason : "");
     writer->uncaught_exception.callstack = static_cast<uint64_t*>(malloc(sizeof(uint64_t) * (count ? count : 1)));
+    if (writer->uncaught_exception.callstack == nullptr)
+        count = 0;  // out of memory: the name and reason still tell the most
     if (count > 0)
         std::memcpy(writer->uncaught_exception.callstack, return_addresses, sizeof(uint64_t) * count);
     writer->uncaught_exception.callstack_count = count;

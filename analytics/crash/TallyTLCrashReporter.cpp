@@ -4,6 +4,7 @@
 #include "analytics/crash/CrashCallback.h"
 #include "analytics/crash/ElfImageScan.h"
 #include "analytics/crash/SignalNumbers.h"
+#include "platform/base/AlternateSignalStack.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 
@@ -29,6 +30,8 @@ namespace {
 
 constexpr const char* kReportFileName = "live_report.tlcrash";
 constexpr const char* kQueuedFolderName = "queued_reports";
+// A live report's working file, in the reporter's folder; a crash may leave one behind.
+constexpr const char* kLiveReportPrefix = "live_crash_report.";
 constexpr unsigned kImageRefreshMs = 1000;
 
 std::atomic<void (*)(const std::string&)> logSink{nullptr};
@@ -69,33 +72,52 @@ std::string processName() {
     return name;
 }
 
-// The uncaught-exception hook: the throw's frames are still on the stack here.
-// std::terminate without an exception in flight is an abort, not an exception.
+// The terminate handler in place before enabling: the runtime's own (its message, then abort)
+// or the program's.
+std::terminate_handler previousTerminate = nullptr;
+
+// The uncaught-exception hook: the throw's frames are still on the stack here. It allocates as
+// little as it can, since running out of memory is what brings most programs here.
 [[noreturn]] void uncaughtExceptionHook() {
-    std::string name;
-    std::string reason;
-    std::type_info* type = abi::__cxa_current_exception_type();
-    if (type == nullptr)
-        abort();
-    {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    const char* name = nullptr;
+    const char* reason = nullptr;
+    if (type != nullptr) {
+        const char* mangled = type->name()[0] == '*' ? type->name() + 1 : type->name();
         int status = 0;
-        char* demangled = abi::__cxa_demangle(type->name(), nullptr, nullptr, &status);
-        name = status == 0 && demangled ? demangled : type->name();
-        std::free(demangled);
+        // Never freed: the process ends here.
+        name = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+        if (status != 0 || name == nullptr)
+            name = mangled;
         try {
             throw;
         } catch (const std::exception& e) {
             reason = e.what();
         } catch (...) {
         }
+        void* frames[512];
+        const int count = backtrace(frames, 512);
+        uint64_t addresses[512];
+        for (int i = 0; i < count; ++i)
+            addresses[i] = reinterpret_cast<uint64_t>(frames[i]);
+        Tallytlcrash_log_writer_set_exception(&crashContext.writer, name, reason ? reason : "", addresses,
+                                              static_cast<size_t>(count > 0 ? count : 0));
     }
-    void* frames[512];
-    const int count = backtrace(frames, 512);
-    uint64_t addresses[512];
-    for (int i = 0; i < count; ++i)
-        addresses[i] = reinterpret_cast<uint64_t>(frames[i]);
-    Tallytlcrash_log_writer_set_exception(&crashContext.writer, name.c_str(), reason.c_str(), addresses,
-                                          static_cast<size_t>(count > 0 ? count : 0));
+    if (previousTerminate != nullptr && previousTerminate != __gnu_cxx::__verbose_terminate_handler) {
+        previousTerminate();
+        abort();
+    }
+    // The runtime's words, printed once the report is written.
+    auto& note = crashContext.stderr_note;
+    if (type == nullptr) {
+        note[0] = "terminate called without an active exception\n";
+    } else {
+        note[0] = "terminate called after throwing an instance of '";
+        note[1] = name;
+        note[2] = reason ? "'\n  what():  " : "'\n";
+        note[3] = reason;
+        note[4] = reason ? "\n" : nullptr;
+    }
     abort();
 }
 
@@ -111,6 +133,15 @@ bool createFolder(const std::filesystem::path& folder, platform::Error* error) {
         chmod(folder.c_str(), 0755);
     }
     return true;
+}
+
+void removeLeftoverLiveReports(const std::filesystem::path& folder) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        std::error_code ignored;
+        if (entry.path().filename().string().rfind(kLiveReportPrefix, 0) == 0 && entry.is_regular_file(ignored))
+            std::filesystem::remove(entry.path(), ignored);
+    }
 }
 
 struct LiveWrite {
@@ -214,14 +245,17 @@ bool TallyTLCrashReporter::enableCrashReporterAndReturnError(platform::Error* er
     }
     if (enabled_)
         throw TLCrashReporterException("The crash reporter has alread been enabled");
+    // Everything that can fail comes before anything is installed: a failed enabling leaves
+    // the process as it was.
+    if (config_->signalHandlerType() == TallyTLCrashReporterConfig::SignalHandlerTypeMach) {
+        // Linux delivers faults only as signals: there is no exception server to start.
+        TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem,
+                                          "Failed to instantiate the Mach exception server.", ENOTSUP);
+        return false;
+    }
     if (!createFolder(crashReportDirectory_, error) || !createFolder(queuedCrashReportDirectory(), error))
         return false;
-
-    tlcrash_crash_context_set_path(&crashContext, crashReportPath().c_str());
-    tlcrash_async_mobject_reserve();
-    // The process's objects now, and those loaded later within a second of their loading.
-    tlcrash_elf_images_watch(sharedImageList(), kImageRefreshMs);
-    crashContext.image_list = sharedImageList();
+    removeLeftoverLiveReports(crashReportDirectory_);
     const auto& marketing = applicationMarketingVersion_;
     if (Tallytlcrash_log_writer_init(&crashContext.writer, applicationIdentifier_.c_str(), applicationVersion_.c_str(),
                                      marketing ? marketing->c_str() : nullptr,
@@ -231,29 +265,35 @@ bool TallyTLCrashReporter::enableCrashReporterAndReturnError(platform::Error* er
         TallyTLCrashReporterSetError(error, TallyTLCrashReporterErrorUnknown, "Could not prepare the crash log writer");
         return false;
     }
-
-    auto* handler = TallyTLCrashSignalHandler::sharedHandler();
-    auto registerSignal = [&](int signo) {
-        TallyTLCrashSignalHandlerError failure;
-        if (handler->registerHandlerForSignal(signo, tlcrash_crash_signal_callback, &crashContext, &failure))
-            return true;
-        TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem, failure.description,
-                                          failure.posixError);
-        return false;
-    };
-    if (config_->signalHandlerType() == TallyTLCrashReporterConfig::SignalHandlerTypeBSD) {
-        for (int signo : TLCRASH_FATAL_SIGNALS)
-            if (!registerSignal(signo))
-                return false;
-    } else if (config_->signalHandlerType() == TallyTLCrashReporterConfig::SignalHandlerTypeMach) {
-        if (!registerSignal(SIGABRT))
-            return false;
-        // Linux delivers faults only as signals: there is no exception server to start.
+    // The signal handlers run on it: without one, nothing is installed.
+    if (config_->signalHandlerType() == TallyTLCrashReporterConfig::SignalHandlerTypeBSD &&
+        !platform::AlternateSignalStack::installForThisThread()) {
         TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem,
-                                          "Failed to instantiate the Mach exception server.", ENOTSUP);
+                                          "Could not initialize alternative signal stack", errno);
         return false;
     }
-    std::set_terminate(uncaughtExceptionHook);
+
+    tlcrash_crash_context_set_path(&crashContext, crashReportPath().c_str());
+    tlcrash_async_mobject_reserve();
+    // Its first call loads the unwinder, which the hook must not need to do with memory gone.
+    void* warm[1];
+    backtrace(warm, 1);
+    // The process's objects now, and those loaded later within a second of their loading.
+    tlcrash_elf_images_watch(sharedImageList(), kImageRefreshMs);
+    crashContext.image_list = sharedImageList();
+
+    if (config_->signalHandlerType() == TallyTLCrashReporterConfig::SignalHandlerTypeBSD) {
+        auto* handler = TallyTLCrashSignalHandler::sharedHandler();
+        for (int signo : TLCRASH_FATAL_SIGNALS) {
+            TallyTLCrashSignalHandlerError failure;
+            if (!handler->registerHandlerForSignal(signo, tlcrash_crash_signal_callback, &crashContext, &failure)) {
+                TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem, failure.description,
+                                                  failure.posixError);
+                return false;
+            }
+        }
+    }
+    previousTerminate = std::set_terminate(uncaughtExceptionHook);
     enabled_ = true;
     return true;
 }
@@ -354,9 +394,8 @@ std::optional<platform::Data> TallyTLCrashReporter::liveReport(tlcrash_thread_t 
                                                                platform::Error* error) {
     std::lock_guard<std::mutex> lock(liveReportMutex);
     tlcrash_elf_images_refresh(sharedImageList());
-    const char* tmp = std::getenv("TMPDIR");
-    std::string path = (std::filesystem::path(tmp && *tmp ? tmp : "/tmp") / "live_crash_report.XXXXXX").string();
-    const int fd = mkstemp(path.data());
+    std::string path = (std::filesystem::path(crashReportDirectory_) / kLiveReportPrefix).string() + "XXXXXX";
+    const int fd = createFolder(crashReportDirectory_, nullptr) ? mkostemp(path.data(), O_CLOEXEC) : -1;
     if (fd < 0) {
         TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem,
                                           "Failed to create temporary path", errno);

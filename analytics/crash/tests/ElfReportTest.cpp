@@ -429,11 +429,18 @@ TEST_F(ElfReportTest, AStackOverflowOnAWorkQueueIsReported) {
     EXPECT_EQ(lineNaming(crashedThreadLines(pending.text), "zelvRecurseForever"), 0) << pending.text;
 }
 
-TEST_F(ElfReportTest, ACrashDuringLiveReportsTakesTheWriterOver) {
+std::vector<std::string> liveReportFiles(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind("live_crash_report.", 0) == 0)
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+TEST_F(ElfReportTest, ACrashDuringLiveReportsTakesTheWriterOverAndItsWorkingFileGoesAtTheNextEnabling) {
     const std::string scratch = (root.path() / "tmp").string();
     std::filesystem::create_directories(scratch);
     const Pending pending = crashAndLoad([&] {
-        // The live report the crash interrupts leaves its temporary file behind.
         setenv("TMPDIR", scratch.c_str(), 1);
         static std::atomic<int> live{0};
         std::thread([] {
@@ -451,6 +458,15 @@ TEST_F(ElfReportTest, ACrashDuringLiveReportsTakesTheWriterOver) {
     ASSERT_TRUE(pending.report);
     EXPECT_FALSE(pending.report->threads().empty());
     EXPECT_EQ(lineNaming(crashedThreadLines(pending.text), "zelvCrashInNamedFunction"), 0) << pending.text;
+    // An interrupted live report leaves its working file in the reporter's folder, never in
+    // the shared temporary one; the next enabling removes what is there.
+    EXPECT_TRUE(std::filesystem::is_empty(scratch));
+    const auto folder = reporter()->crashReportDirectory();
+    EXPECT_LE(liveReportFiles(folder).size(), 1u);
+    std::ofstream(std::filesystem::path(folder) / "live_crash_report.Left0v") << "tlcrash";
+    auto next = crash_test::runChild([] { _exit(reporter()->enableCrashReporter() ? 0 : 1); });
+    EXPECT_EQ(next.exitCode, 0);
+    EXPECT_TRUE(liveReportFiles(folder).empty());
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -121,10 +123,13 @@ TEST_F(ReporterTest, CallbacksExceptionsAndReplacedReports) {
     close(fds[0]);
     ASSERT_TRUE(r->hasPendingCrashReport());
 
-    // An uncaught exception: recorded with its type and text, then abort().
+    // An uncaught exception: recorded with its type and text, then abort(); the runtime's
+    // words still reach stderr once the report is written.
+    const auto stderrFile = root.path() / "stderr";
     auto thrown = crash_test::runChild([&] {
         restoreDefaults();
         r->enableCrashReporter();
+        freopen(stderrFile.c_str(), "w", stderr);
         // Thrown where nothing catches it.
         std::thread([] { throw std::runtime_error("the level file is gone"); }).join();
     });
@@ -136,6 +141,23 @@ TEST_F(ReporterTest, CallbacksExceptionsAndReplacedReports) {
     EXPECT_EQ(std::string(report->exception->name), "std::runtime_error");
     EXPECT_EQ(std::string(report->exception->reason), "the level file is gone");
     EXPECT_GT(report->exception->n_frames, 2u);
+    auto printed = crash_test::readFile(stderrFile);
+    EXPECT_EQ(std::string(printed.begin(), printed.end()),
+              "terminate called after throwing an instance of 'std::runtime_error'\n"
+              "  what():  the level file is gone\n");
+
+    auto terminated = crash_test::runChild([&] {
+        restoreDefaults();
+        r->enableCrashReporter();
+        freopen(stderrFile.c_str(), "w", stderr);
+        std::terminate();
+    });
+    EXPECT_EQ(terminated.signal, SIGABRT);
+    printed = crash_test::readFile(stderrFile);
+    EXPECT_EQ(std::string(printed.begin(), printed.end()), "terminate called without an active exception\n");
+    report = crash_test::decodeReport(crash_test::readFile(r->crashReportPath()));
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(report->exception);
 }
 
 TEST_F(ReporterTest, BundleFactsAndMachMode) {
@@ -156,10 +178,12 @@ TEST_F(ReporterTest, BundleFactsAndMachMode) {
     EXPECT_EQ(TallyTLCrashReporterConfig::mapToAsyncSymbolicationStrategy(0), 0u);
     EXPECT_EQ(TallyTLCrashReporterConfig::mapToAsyncSymbolicationStrategy(7), 3u);
 
-    // Mach mode: SIGABRT is registered as its step says, then there is no exception server.
+    // Mach mode: there is no exception server, and the failed enabling leaves nothing behind:
+    // no signal is caught and the runtime keeps its terminate handler.
     auto mach = reporter("com.example.mach", 1);
     auto child = crash_test::runChild([&] {
         restoreDefaults();
+        const auto terminate = std::get_terminate();
         platform::Error error;
         if (mach->enableCrashReporterAndReturnError(&error) || error.code != 1)
             _exit(10);
@@ -167,12 +191,12 @@ TEST_F(ReporterTest, BundleFactsAndMachMode) {
             _exit(11);
         if (error.userInfo["NSUnderlyingError"].dict()->at("code").asInt() != ENOTSUP)
             _exit(12);
+        if (std::get_terminate() != terminate)
+            _exit(13);
         abort();
     });
     EXPECT_EQ(child.signal, SIGABRT) << child.exitCode;
-    auto report = crash_test::decodeReport(crash_test::readFile(mach->crashReportPath()));
-    ASSERT_TRUE(report);
-    EXPECT_EQ(std::string(report->signal->name), "SIGABRT");
+    EXPECT_FALSE(mach->hasPendingCrashReport());
 }
 
 __attribute__((noinline)) std::optional<platform::Data> liveReportFrom(TallyTLCrashReporter& r, platform::Error* error) {
@@ -221,10 +245,11 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
             crashed = t;
     ASSERT_TRUE(crashed);
     EXPECT_EQ(crashed->registers().size(), 18u);
-    // No temporary file is left behind.
-    const char* tmp = std::getenv("TMPDIR");
-    for (const auto& entry : std::filesystem::directory_iterator(tmp && *tmp ? tmp : "/tmp"))
-        EXPECT_EQ(entry.path().filename().string().find("live_crash_report."), std::string::npos);
+    // The working file was the reporter's own, and it is gone.
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(r->crashReportDirectory()))
+        files.push_back(entry.path().filename().string());
+    EXPECT_TRUE(files.empty()) << files[0];
 
     // Another thread marked as crashed: its frames come from stopping it.
     std::atomic<bool> stop{false};
