@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cxxabi.h>
 #include <iterator>
 #include <iostream>
 #include <mutex>
@@ -185,6 +187,15 @@ std::string TallyTLCrashReportTextFormatter::formatStackFrame(const TallyTLCrash
                 logLine("Symbol prefix rules are unknown for this OS!");
                 // Said once per printed report, not once per frame of it.
                 prefixWarned = formattingReport;
+            }
+        }
+        // C++ names are kept mangled in the report and shown as a developer writes them.
+        if (name.rfind("_Z", 0) == 0) {
+            int status = 0;
+            if (char* readable = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status)) {
+                if (status == 0)
+                    name = readable;
+                std::free(readable);
             }
         }
         symbolText = format("%s + %lld", name.c_str(), static_cast<long long>(pc - symbol->startAddress()));

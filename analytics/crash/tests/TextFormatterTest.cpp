@@ -112,6 +112,8 @@ TEST(CrashTextFormatter, MissingSectionsAnd32BitLayout) {
     EXPECT_NE(armText.find("Code Type:       ARM\n"), std::string::npos);
     EXPECT_NE(armText.find("Exception Codes: #0 at 0x0\n"), std::string::npos);
     EXPECT_NE(armText.find("0   arm                                 0x00004010 start + 16\n"), std::string::npos);
+    arm.addFrame(t, 0x4018, "__ZN4zelv5Level4stepEf", 0x4000);  // the platform's prefix, then C++
+    EXPECT_NE(format(arm).find(" zelv::Level::step(float) + 24\n"), std::string::npos);
     EXPECT_NE(armText.find("    pc: 0x000000ff     r7: 0x000000ff     sp: 0x000000ff     ip: 0x000000ff \n\n"),
               std::string::npos);
     EXPECT_NE(armText.find("    0x4000 -     0x4fff  arm armv7  <???" "> /app/arm\n"), std::string::npos);
@@ -121,9 +123,14 @@ TEST(CrashTextFormatter, MissingSectionsAnd32BitLayout) {
     TallyTLCrashReportTextFormatter::setLogSink([&](const std::string& line) { logged.push_back(line); });
     arm.system.operating_system = TLCRASH__CRASH_REPORT__OPERATING_SYSTEM__OS_UNKNOWN;
     arm.addFrame(t, 0x4020, "_next", 0x4000);  // one warning per report, not per frame
+    // C++ names are shown demangled; a name that only looks mangled is shown as it is.
+    arm.addFrame(t, 0x4030, "_Z9crashHerePVi", 0x4028);
+    arm.addFrame(t, 0x4040, "_Znotmangled", 0x4038);
     const std::string other = format(arm);
     TallyTLCrashReportTextFormatter::setLogSink(nullptr);
     EXPECT_NE(other.find("_start + 16"), std::string::npos);
+    EXPECT_NE(other.find(" crashHere(int volatile*) + 8\n"), std::string::npos) << other;
+    EXPECT_NE(other.find(" _Znotmangled + 8\n"), std::string::npos) << other;
     EXPECT_NE(other.find("OS Version:      Unknown (3) 9.3.5"), std::string::npos);
     EXPECT_EQ(logged, std::vector<std::string>{"Symbol prefix rules are unknown for this OS!"});
 }
