@@ -1,5 +1,7 @@
 #include "platform/MessageDialog.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <SDL.h>
 #include <spawn.h>
 #include <signal.h>
@@ -74,6 +76,7 @@ bool MessageDialog::openUrl(std::string const& url) {
     // xdg-open returns once the browser has the page; reaped on a thread of its own.
     try {
         std::thread([pid] {
+            AlternateSignalStack::installForThisThread();
             int status = 0;
             waitpid(pid, &status, 0);
         }).detach();

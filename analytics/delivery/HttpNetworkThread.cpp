@@ -1,5 +1,7 @@
 #include "analytics/delivery/HttpNetworkThread.h"
 
+#include "platform/base/AlternateSignalStack.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -348,6 +350,7 @@ void HttpNetworkThread::finish(Transfer& t, int result) {
 }
 
 void HttpNetworkThread::run() {
+    platform::AlternateSignalStack::installForThisThread();
     for (;;) {
         std::deque<std::unique_ptr<Transfer>> incoming;
         std::vector<uint64_t> cancels;

@@ -16,7 +16,9 @@
 #include <fstream>
 #include <thread>
 #include <functional>
+#include <future>
 
+#include "analytics/delivery/HttpNetworkThread.h"
 #include "analytics/delivery/TallyHttpAsyncTask.h"
 #include "analytics/delivery/TallyHttpAsyncURLSessionTask.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
@@ -222,6 +224,29 @@ TEST(HttpTransportTest, RefusesOtherSchemesAndSmuggledHeaderLines) {
         EXPECT_EQ(server.requestCount() - before, c.reachesServer ? 1u : 0u) << c.url;
     }
     for (auto const& r : server.requests()) EXPECT_EQ(r.header("injected"), "");
+}
+
+// The thread that moves the requests reports its own stack overflow: it has a signal stack.
+TEST(HttpTransportTest, TheNetworkThreadRunsWithAnAlternateSignalStack) {
+    HttpTestServer server;
+    server.on("/ok", Reply::answer(200));
+    struct Probe : HttpNetworkThread::Listener {
+        std::promise<bool> hasStack;
+        void didReceiveResponse(int32_t, HttpNetworkThread::Headers const&) override {}
+        void didReceiveData(std::vector<uint8_t>) override {}
+        void didFollowRedirect(int32_t, bool) override {}
+        void didFinish() override { check(); }
+        void didFail(HttpNetworkThread::Failure) override { check(); }
+        void check() {
+            stack_t current{};
+            hasStack.set_value(sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE));
+        }
+    };
+    auto probe = std::make_shared<Probe>();
+    auto answered = probe->hasStack.get_future();
+    HttpNetworkThread::instance().start(HttpNetworkThread::Request::make("GET", server.url("/ok"), {}, {}, 10), probe);
+    ASSERT_EQ(answered.wait_for(20s), std::future_status::ready);
+    EXPECT_TRUE(answered.get());
 }
 
 // A TLS server whose certificate no authority signed must be refused, whatever it proposes.
