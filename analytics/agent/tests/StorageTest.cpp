@@ -32,11 +32,12 @@ protected:
         fresh();
     }
     void TearDown() override {
+        // A started session is ended while the folder is still the test's own.
+        Tally::reset();
         TallyGlobalPersistentManager::cleanup();
         TallyGlobalVariableStorage::cleanup();
         platform::Directories::setRootOverride(std::nullopt);
         platform::DeviceFacts::setBundleInfo(std::nullopt);
-        Tally::reset();
     }
     // As after a restart: the maps are loaded from the files again.
     void fresh() {

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -154,6 +157,36 @@ TEST(CrashTaskMemory, ReadsAForkedChild) {
     // A task that is gone gives a code.
     char buffer[16];
     EXPECT_NE(tlcrash_async_task_memcpy(child, pages.at(0), 0, buffer, 16), TLCRASH_ESUCCESS);
+}
+
+// Threads taking and giving back copies at once never get each other's pages.
+TEST(CrashTaskMemory, ReservedCopiesAreEachThreadsOwn) {
+    tlcrash_async_mobject_reserve();
+    const uint64_t page = tlcrash_async_page_size();
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<uint8_t> mine(page * 3, static_cast<uint8_t>(t + 1));
+            const auto at = reinterpret_cast<uint64_t>(mine.data());
+            for (int round = 0; round < 2000; ++round) {
+                tlcrash_async_mobject mobj;
+                const uint64_t length = page * (1 + round % 2);
+                if (tlcrash_async_mobject_init(&mobj, tlcrash_async_task_self(), at, length, true) != TLCRASH_ESUCCESS) {
+                    wrong++;
+                    continue;
+                }
+                const auto* copy = static_cast<const uint8_t*>(tlcrash_async_mobject_remap(&mobj, at, 0, length));
+                for (uint64_t i = 0; i < length; i += 512)
+                    if (copy[i] != t + 1)
+                        wrong++;
+                tlcrash_async_mobject_free(&mobj);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // With the address space used up no new mapping can be made: copies come from the reserve,

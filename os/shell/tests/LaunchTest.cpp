@@ -45,6 +45,7 @@ TEST(Launch, RealWindowInOrderSurvivesFocusLossAndLowMemory) {
     testing_support::TempDir home;
     setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     setenv("ZELV_DOCUMENTS_DIR", (home / "documents").c_str(), 1);
     unsetenv("ZELV_PAK1_URL");
 

@@ -152,8 +152,13 @@ TEST(Video, ShellPlaysTheClipToItsEndAndCallsDoneOnce) {
 
 }  // namespace
 
+// Everything the shell writes (documents, the analytics agent's data) stays in a folder of
+// this run's own.
 static testing_support::TempDir documents;
 static bool const documentsSet = [] {
     setenv("ZELV_DOCUMENTS_DIR", documents.path().c_str(), 1);
+    setenv("XDG_DATA_HOME", (documents / "data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (documents / "cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (documents / "config").c_str(), 1);
     return true;
 }();
