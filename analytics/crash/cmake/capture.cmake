@@ -20,7 +20,7 @@ list(TRANSFORM crash_path_sources APPEND .cpp)
 set_source_files_properties(${crash_path_sources} TARGET_DIRECTORY zelv_crash
   PROPERTIES COMPILE_OPTIONS "-fno-exceptions")
 
-zelv_test(crash_capture_test SOURCES tests/ThreadStateTest.cpp tests/TaskMemoryTest.cpp
+zelv_test(crash_capture_test TSAN SOURCES tests/ThreadStateTest.cpp tests/TaskMemoryTest.cpp
   DEPS zelv_crash TIMEOUT 120)
 zelv_test(crash_list_test TSAN SOURCES tests/AsyncListTest.cpp DEPS zelv_crash TIMEOUT 120)
 zelv_test(crash_writer_test SOURCES tests/ReportFileTest.cpp tests/LogWriterTest.cpp tests/ProcessStatTest.cpp
