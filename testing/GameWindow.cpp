@@ -373,6 +373,12 @@ bool GameWindow::closeFromOutside(Ms bound) {
     return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
 }
 
+long GameWindow::frames() const {
+    std::string const mark = "zelv: ended after ";
+    size_t const at = log_.rfind(mark);
+    return at == std::string::npos ? -1 : std::strtol(log_.c_str() + at + mark.size(), nullptr, 10);
+}
+
 std::string GameWindow::describe() const {
     std::string const tail = log_.size() > 6000 ? "..." + log_.substr(log_.size() - 6000) : log_;
     std::string ending;

@@ -89,6 +89,8 @@ public:
     // when the game then exited with status 0.
     bool closeFromOutside(Ms bound = Ms(30000));
     std::string const& log() const { return log_; }
+    // The frames the game drew, from its "zelv: ended after N frames" line; -1 before that.
+    long frames() const;
     // The output so far, for failure messages.
     std::string describe() const;
 
