@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <map>
+#include <utility>
 
 namespace datatool {
 namespace {
@@ -67,8 +68,29 @@ void ArtCanvas::blend(int x, int y, Rgba c, float coverage) {
 }
 
 void ArtCanvas::fill(std::function<bool(float, float)> const& inside, Rgba colour) {
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x) {
+    fillWithin(inside, colour, 0, 0, float(width_), float(height_));
+}
+
+namespace {
+
+// The pixels [first, last) whose samples can fall in [lo, hi), with a pixel to spare on each side
+// for rounding; a bound that is not a number leaves its side open.
+std::pair<int, int> span(float lo, float hi, int size) {
+    int const first = lo > 1.0f ? int(std::min(std::floor(lo) - 1.0f, float(size))) : 0;
+    int const last = hi < float(size) - 1.0f ? int(std::max(std::ceil(hi) + 1.0f, 0.0f)) : size;
+    return {first, last};
+}
+
+}  // namespace
+
+// A shape samples only the pixels near its bounding box: a scene's sky is hundreds of one-row
+// rectangles, and sampling the whole canvas for each made the art take minutes.
+void ArtCanvas::fillWithin(std::function<bool(float, float)> const& inside, Rgba colour, float x0, float y0,
+                           float x1, float y1) {
+    auto const [left, right] = span(x0, x1, width_);
+    auto const [top, bottom] = span(y0, y1, height_);
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) {
             int hits = 0;
             for (int sy = 0; sy < 4; ++sy)
                 for (int sx = 0; sx < 4; ++sx) hits += inside(x + (sx + 0.5f) / 4, y + (sy + 0.5f) / 4);
@@ -77,41 +99,42 @@ void ArtCanvas::fill(std::function<bool(float, float)> const& inside, Rgba colou
 }
 
 void ArtCanvas::rect(float x0, float y0, float x1, float y1, Rgba colour) {
-    fill([=](float x, float y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }, colour);
+    fillWithin([=](float x, float y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }, colour, x0, y0, x1, y1);
 }
 
 void ArtCanvas::roundRect(float x0, float y0, float x1, float y1, float r, Rgba colour) {
-    fill(
+    fillWithin(
         [=](float x, float y) {
             if (x < x0 || x >= x1 || y < y0 || y >= y1) return false;
             float dx = std::max({x0 + r - x, 0.0f, x - (x1 - r)});
             float dy = std::max({y0 + r - y, 0.0f, y - (y1 - r)});
             return dx * dx + dy * dy <= r * r;
         },
-        colour);
+        colour, x0, y0, x1, y1);
 }
 
 void ArtCanvas::ellipse(float cx, float cy, float rx, float ry, Rgba colour) {
-    fill([=](float x, float y) { return std::pow((x - cx) / rx, 2.0f) + std::pow((y - cy) / ry, 2.0f) <= 1; }, colour);
+    fillWithin([=](float x, float y) { return std::pow((x - cx) / rx, 2.0f) + std::pow((y - cy) / ry, 2.0f) <= 1; },
+               colour, cx - std::abs(rx), cy - std::abs(ry), cx + std::abs(rx), cy + std::abs(ry));
 }
 
 void ArtCanvas::ring(float cx, float cy, float outer, float inner, Rgba colour) {
-    fill(
+    fillWithin(
         [=](float x, float y) {
             float d = std::hypot(x - cx, y - cy);
             return d <= outer && d >= inner;
         },
-        colour);
+        colour, cx - outer, cy - outer, cx + outer, cy + outer);
 }
 
 void ArtCanvas::triangle(float ax, float ay, float bx, float by, float cx, float cy, Rgba colour) {
-    fill(
+    fillWithin(
         [=](float x, float y) {
             auto side = [&](float px, float py, float qx, float qy) { return (qx - px) * (y - py) - (qy - py) * (x - px); };
             float a = side(ax, ay, bx, by), b = side(bx, by, cx, cy), c = side(cx, cy, ax, ay);
             return (a >= 0 && b >= 0 && c >= 0) || (a <= 0 && b <= 0 && c <= 0);
         },
-        colour);
+        colour, std::min({ax, bx, cx}), std::min({ay, by, cy}), std::max({ax, bx, cx}), std::max({ay, by, cy}));
 }
 
 void ArtCanvas::star(float cx, float cy, float outer, float inner, Rgba colour) {
@@ -121,7 +144,8 @@ void ArtCanvas::star(float cx, float cy, float outer, float inner, Rgba colour) 
         float angle = -pi / 2 + float(i) * pi / 5, r = i % 2 ? inner : outer;
         corners.emplace_back(cx + r * std::cos(angle), cy + r * std::sin(angle));
     }
-    fill(
+    float const reach = std::max(std::abs(outer), std::abs(inner));
+    fillWithin(
         [&](float x, float y) {
             bool inside = false;
             for (size_t i = 0, j = corners.size() - 1; i < corners.size(); j = i++) {
@@ -131,11 +155,11 @@ void ArtCanvas::star(float cx, float cy, float outer, float inner, Rgba colour) 
             }
             return inside;
         },
-        colour);
+        colour, cx - reach, cy - reach, cx + reach, cy + reach);
 }
 
 void ArtCanvas::gear(float cx, float cy, float radius, int teeth, float turn, Rgba colour) {
-    fill(
+    fillWithin(
         [=](float x, float y) {
             float d = std::hypot(x - cx, y - cy);
             if (d < radius * 0.35f) return false;  // axle hole
@@ -143,7 +167,7 @@ void ArtCanvas::gear(float cx, float cy, float radius, int teeth, float turn, Rg
             float tooth = std::fmod(angle * teeth / (2 * pi) + 64.0f * teeth, 1.0f);
             return d <= (tooth < 0.5f ? radius : radius * 0.8f);
         },
-        colour);
+        colour, cx - radius, cy - radius, cx + radius, cy + radius);
 }
 
 void ArtCanvas::gradient(Rgba from, Rgba to) {

@@ -46,6 +46,9 @@ public:
     Bytes webp() const;
 
 private:
+    // fill, sampling only the pixels that meet the box (x0, y0)-(x1, y1).
+    void fillWithin(std::function<bool(float, float)> const& inside, Rgba colour, float x0, float y0, float x1,
+                    float y1);
     std::vector<uint8_t> premultiplied() const;
     void blend(int x, int y, Rgba colour, float coverage);
 
