@@ -15,5 +15,14 @@ case "$flavour" in
                                         -DZELV_TSAN=ON -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_C_FLAGS=-O1) ;;
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
+if [ "$flavour" != normal ]; then
+  # The sanitizer builds copy the normal build's data archives rather than make their own.
+  bash "$root/scripts/build.sh" normal pak
+  args+=(-DZELV_DATA_FROM="$root/build${ZELV_BUILD_SUFFIX:-}")
+fi
+mkdir -p "$dir"
+# One build at a time in a folder: two ninjas there would write the same files.
+exec 9>"$dir/.build-lock"
+flock 9
 cmake -S "$root" -B "$dir" -G Ninja "${args[@]}" >/dev/null
 ninja -C "$dir" -j "$jobs" "$@"
