@@ -112,9 +112,11 @@ bool tlcrash_crash_signal_callback(int signo, siginfo_t* info, ucontext_t* uap, 
             break;
         for (size_t at = 0, length = tlcrash_async_strlen(piece); at < length;) {
             const ssize_t written = write(STDERR_FILENO, piece + at, length - at);
-            if (written <= 0 && errno != EINTR)
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
                 break;
-            at += written > 0 ? static_cast<size_t>(written) : 0;
+            at += static_cast<size_t>(written);
         }
     }
     // From here on these signals take their default action: the re-raise ends the process.
