@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <sys/resource.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
@@ -187,64 +185,6 @@ TEST(CrashTaskMemory, ReservedCopiesAreEachThreadsOwn) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(wrong.load(), 0);
-}
-
-// With the address space used up no new mapping can be made: copies come from the reserve,
-// return to it when freed, and only more than it holds fails.
-TEST(CrashTaskMemory, ReservedPagesServeCopiesWhenNoMappingCanBeMade) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer's runtime maps memory of its own";
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    GTEST_SKIP() << "the sanitizer's runtime maps memory of its own";
-#endif
-#endif
-    const uint64_t page = tlcrash_async_page_size();
-    auto* data = static_cast<uint8_t*>(mmap(nullptr, page * 64, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(data, MAP_FAILED);
-    std::memset(data, 0x5A, page * 64);
-    const auto at = reinterpret_cast<uint64_t>(data);
-    tlcrash_async_mobject_reserve();
-    pid_t child = fork();
-    if (child == 0) {
-        alarm(20);
-        long pages = 0;
-        FILE* statm = fopen("/proc/self/statm", "r");
-        if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1)
-            _exit(2);
-        fclose(statm);
-        const rlim_t used = static_cast<rlim_t>(pages) * page;
-        rlimit bound{used, used};
-        if (setrlimit(RLIMIT_AS, &bound) != 0 ||
-            mmap(nullptr, page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED)
-            _exit(3);
-        static tlcrash_async_mobject held[129];
-        for (int round = 0; round < 500; ++round) {
-            if (tlcrash_async_mobject_init(&held[0], getpid(), at + page / 2, page, true) != TLCRASH_ESUCCESS ||
-                *static_cast<uint8_t*>(tlcrash_async_mobject_remap(&held[0], at + page, 0, 1)) != 0x5A)
-                _exit(4);
-            tlcrash_async_mobject_free(&held[0]);
-        }
-        for (int i = 0; i < 128; ++i)
-            if (tlcrash_async_mobject_init(&held[i], getpid(), at, page, true) != TLCRASH_ESUCCESS)
-                _exit(5);
-        if (tlcrash_async_mobject_init(&held[128], getpid(), at, page, true) != TLCRASH_EINTERNAL)
-            _exit(6);
-        for (int i = 0; i < 128; i += 2)
-            tlcrash_async_mobject_free(&held[i]);
-        if (tlcrash_async_mobject_init(&held[128], getpid(), at, page * 2, true) == TLCRASH_ESUCCESS)
-            _exit(7);  // only single free pages are left between the held ones
-        for (int i = 1; i < 128; i += 2)
-            tlcrash_async_mobject_free(&held[i]);
-        if (tlcrash_async_mobject_init(&held[128], getpid(), at, page * 64, true) != TLCRASH_ESUCCESS)
-            _exit(8);
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    munmap(data, page * 64);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -232,15 +232,14 @@ TEST(HttpTransportTest, TheNetworkThreadRunsWithAnAlternateSignalStack) {
     server.on("/ok", Reply::answer(200));
     struct Probe : HttpNetworkThread::Listener {
         std::promise<bool> hasStack;
-        void didReceiveResponse(int32_t, HttpNetworkThread::Headers const&) override {}
-        void didReceiveData(std::vector<uint8_t>) override {}
-        void didFollowRedirect(int32_t, bool) override {}
-        void didFinish() override { check(); }
-        void didFail(HttpNetworkThread::Failure) override { check(); }
-        void check() {
+        void didReceiveResponse(int32_t, HttpNetworkThread::Headers const&) override {
             stack_t current{};
             hasStack.set_value(sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE));
         }
+        void didReceiveData(std::vector<uint8_t>) override {}
+        void didFollowRedirect(int32_t, bool) override {}
+        void didFinish() override {}
+        void didFail(HttpNetworkThread::Failure) override {}
     };
     auto probe = std::make_shared<Probe>();
     auto answered = probe->hasStack.get_future();
