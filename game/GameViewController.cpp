@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "fonts/Context.h"
 #include "game/CollectTimeGameModeStateMachine.h"
 #include "game/DummyControlScheme.h"
 #include "game/HardcoreGameModeStateMachine.h"
@@ -89,7 +90,9 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
       name_(name),
       endOfLevel_(endOfLevel),
       pauseRequest_([this, pauseMenu, path, name] { requestPause(pauseMenu, path, name); }),
-      mainMenu_(mainMenu) {
+      mainMenu_(mainMenu),
+      showBox_(showConfirmationBox),
+      fonts_(fonts) {
     if (!skipTutorial && world_.hasTutorial() && hasTouchScreen()) {
         tutorial_.emplace(graphics, audio, fonts, events, showConfirmationBox);
         TutorialOverlay& t = *tutorial_;
@@ -102,6 +105,14 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
         slots_.emplace_back(events_, TutorialOverlay::signalCancelButtonsHint, [&t] { t.cancelButtonsHint(); });
     }
     slots_.emplace_back(events_, levelEndSignal, [this] { onLevelEnd(); });
+    // Raised as the loader hands this screen over: a box now wraps this screen, not the loader.
+    slots_.emplace_back(events_, levelStartSignal, [this] {
+        if (loadFailure_.empty() || !showBox_) return;
+        static glm::vec2 const centre(0.0f, 0.0f);
+        okText_ = fonts_ ? fonts_->localizedString("popupAffirmative") : std::string("OK");
+        showBox_(ConfirmationBox::Parameters{centre, loadFailure_, okText_, boost::none,
+                                             [this] { leaveForMenu_ = true; }, [] {}, true});
+    });
     slots_.emplace_back(events_, holdSignal, [this] { hold(true); });
     slots_.emplace_back(events_, resumeSignal, [this] { hold(false); });
     slots_.emplace_back(events_, optionsClosedSignal, [this] { reapplyControlScheme(); });
@@ -216,7 +227,16 @@ void GameViewController::updateGame(Audio::Context& audio, float dt, float now) 
     controllerInput_.reset();
 }
 
+void GameViewController::showLoadFailure(std::string const& what) { loadFailure_ = what; }
+
 void GameViewController::update(Audio::Context& audio, float dt, float now) {
+    if (leaveForMenu_ && mainMenu_) {
+        leaveForMenu_ = false;
+        // The last act: the main menu's loader takes this screen's place.
+        TransitToMainMenuCallback const mainMenu = mainMenu_;
+        mainMenu(boost::none);
+        return;
+    }
     checkGraphicsError(graphics_);
     updateGame(audio, dt, now);
     if (drawingCaptured()) {

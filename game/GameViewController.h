@@ -31,6 +31,7 @@ class Context;
 class GameViewController : public ViewController {
 public:
     static constexpr uint32_t levelEndSignal = 20000000;
+    static constexpr uint32_t levelStartSignal = 20000001;
     static constexpr uint32_t holdSignal = 20000002;
     static constexpr uint32_t resumeSignal = 20000003;
     static constexpr uint32_t optionsClosedSignal = 20000005;
@@ -67,6 +68,9 @@ public:
     PostProcessingStep* getPostProcessingStep() { return postProcessing_; }
     ControlScheme* getControlScheme() { return controlScheme_.get(); }
     void disablePauseButton();
+    // The level could not be read whole: once the screen is up, a box says what failed, and its
+    // button leads to the main menu.
+    void showLoadFailure(std::string const& what);
     // Every way of pausing comes here: the pause button, a touch on the on-screen pause and the
     // loss of the window's focus. The mode may refuse, and nothing pauses once the level's end
     // is queued or done.
@@ -132,4 +136,8 @@ private:
     bool pauseButtonPressed_ = false;
     boost::optional<ControlScheme::InputState> controllerInput_;
     TransitToMainMenuCallback mainMenu_;
+    ShowConfirmationBoxCallback showBox_;
+    Fonts::Context* fonts_;
+    std::string loadFailure_, okText_;
+    bool leaveForMenu_ = false;
 };

@@ -5,7 +5,8 @@
 //
 // GameScreen is the game screen type (the real one lives above this library), built with
 // (graphics, audio, fonts, events, path, name, post-processing, end of level, pause, question,
-// restart, start level, level data, skip tutorial, main menu, hardcore).
+// restart, start level, level data, skip tutorial, main menu, hardcore); a level that could not
+// be read whole is handed on with showLoadFailure(what failed).
 #include <boost/optional.hpp>
 
 #include <cfloat>
@@ -31,9 +32,10 @@ inline constexpr uint32_t kLevelStartSignal = 20000001;
 // The file a level is read from: its localized variant ("levels/level01_ja_JP.pxl") when that
 // exists, else the path itself when it exists, else empty. A path without '.' has no variant.
 std::string chooseLevelFile(std::string const& path, char const* locale);
-// Reads the chosen file into level; a missing file leaves it empty, a damaged one partial,
-// each with a log line.
-void readLevel(std::string const& path, PristineLevel::Data& level);
+// Reads the chosen file into level; a missing or unreadable file leaves it empty, a damaged one
+// partial, each with a log line. Returns what failed, as the window says it; empty when the
+// level was read whole.
+std::string readLevel(std::string const& path, PristineLevel::Data& level);
 // Whether the loader shows its card: catalog levels only, and never on a restart.
 bool wantsLoadingScreen(std::string const& path, bool restart);
 
@@ -150,10 +152,12 @@ private:
         if (!restart_) previous.reset();
         {
             PristineLevel::Data level;
-            LevelLoading::readLevel(path_, level);
-            held_ = std::make_unique<GameScreen>(graphics_, &audio, fonts_, events_, path_, name_, postProcessing_,
-                                                 endOfLevel_, pause_, question_, restart_, startLevel_,
-                                                 std::move(level), skipTutorial_, mainMenu_, hardcore_);
+            std::string const failure = LevelLoading::readLevel(path_, level);
+            auto game = std::make_unique<GameScreen>(graphics_, &audio, fonts_, events_, path_, name_, postProcessing_,
+                                                     endOfLevel_, pause_, question_, restart_, startLevel_,
+                                                     std::move(level), skipTutorial_, mainMenu_, hardcore_);
+            if (!failure.empty()) game->showLoadFailure(failure);
+            held_ = std::move(game);
         }
         held_->update(audio, 0.0f, now);
         postProcessing_->startBackdropFadeIn();

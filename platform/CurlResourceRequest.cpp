@@ -26,6 +26,9 @@ void curlOnce() {
     (void)ready;
 }
 
+// A file-size limit (EFBIG) stops a write as a full disk or a quota does.
+bool outOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
 }  // namespace
 
 CurlResourceRequest::CurlResourceRequest(std::string url, std::filesystem::path target, Check check,
@@ -115,6 +118,14 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
     // A copy from an earlier run is fetched again only when the source is newer, and serves
     // while the source cannot be reached.
     bool cached = std::filesystem::is_regular_file(target_, ec);
+    // Anything else under the copy's name (a folder, a pipe) is not a copy and would refuse the
+    // rename for ever; the cache folder is ours, so it goes.
+    if (!cached && std::filesystem::symlink_status(target_, ec).type() != std::filesystem::file_type::not_found &&
+        !ec) {
+        std::fprintf(stderr, "Download: %s is not a file; it is removed\n", target_.c_str());
+        std::filesystem::remove_all(target_, ec);
+        if (ec) std::fprintf(stderr, "Download: cannot remove %s: %s\n", target_.c_str(), ec.message().c_str());
+    }
     // A damaged copy from an earlier run (cut off, flipped bytes) would be served for ever.
     if (cached && !passes(target_, "the copy in place")) {
         std::filesystem::remove(target_, ec);
@@ -129,14 +140,17 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
     std::error_code folderError;
     std::filesystem::create_directories(target_.parent_path(), folderError);
     std::filesystem::path const part = target_.string() + ".part";
-    out_ = std::fopen(part.c_str(), "wb");
+    // Whatever a killed run left under the part name goes; the new one is made afresh, so a pipe
+    // or a link there is never written through.
+    std::filesystem::remove_all(part, ec);
+    out_ = std::fopen(part.c_str(), "wbx");
     if (!out_) {
         int e = errno;
         // A folder that could not be made (a read-only disk) is the reason, not its absence.
         if (e == ENOENT && folderError) e = folderError.value();
         if (cached) return useCached();
         std::fprintf(stderr, "Download: cannot write %s: %s\n", part.c_str(), std::strerror(e));
-        if (!cancel_) completion(e == ENOSPC ? kOutOfSpace : kDownloadFailed, std::string());
+        if (!cancel_) completion(outOfSpace(e) ? kOutOfSpace : kDownloadFailed, std::string());
         return;
     }
     progress_ = std::move(progress);
@@ -190,10 +204,10 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         std::filesystem::remove(part, ec);
         return useCached();
     }
-    bool damaged = false;
+    bool reported = false;
     if (ok && !passes(part, "the fetched file")) {
         ok = false;
-        damaged = true;
+        reported = true;
     }
     if (ok) {
         // The copy carries the source's time, for the next run's comparison.
@@ -204,13 +218,15 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         std::filesystem::rename(part, target_, ec);
         if (ec) {
             ok = false;
-            writeErrno_ = ec.value();
+            reported = true;  // said here: the fetch itself went well
+            std::fprintf(stderr, "Download: cannot put the fetched file in place as %s: %s\n", target_.c_str(),
+                         ec.message().c_str());
         }
     }
     if (!ok) {
         std::filesystem::remove(part, ec);
         int error = kDownloadFailed;
-        if (writeErrno_ == ENOSPC || writeErrno_ == EDQUOT)
+        if (outOfSpace(writeErrno_))
             error = kOutOfSpace;
         else if (result == CURLE_COULDNT_RESOLVE_HOST || result == CURLE_COULDNT_CONNECT ||
                  result == CURLE_COULDNT_RESOLVE_PROXY)
@@ -218,9 +234,10 @@ void CurlResourceRequest::run(Progress progress, Completion completion) {
         if (tooLarge_ || result == CURLE_FILESIZE_EXCEEDED)
             std::fprintf(stderr, "Download of %s failed: larger than %llu bytes\n", url_.c_str(),
                          static_cast<unsigned long long>(maxBytes_));
-        else if (!damaged)
-            std::fprintf(stderr, "Download of %s failed: %s\n", url_.c_str(),
-                         writeErrno_ ? std::strerror(writeErrno_) : curl_easy_strerror(result));
+        else if (writeErrno_)
+            std::fprintf(stderr, "Download: cannot write %s: %s\n", part.c_str(), std::strerror(writeErrno_));
+        else if (!reported)
+            std::fprintf(stderr, "Download of %s failed: %s\n", url_.c_str(), curl_easy_strerror(result));
         if (cached) return useCached();
         if (!cancel_) completion(error, std::string());
         return;

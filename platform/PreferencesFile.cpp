@@ -1,9 +1,11 @@
 #include "platform/PreferencesFile.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
@@ -37,10 +39,41 @@ std::map<std::string, std::string> PreferencesFile::parse(std::string_view text)
 }
 
 PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(path)) {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    entries_ = parse(text);
+    // Opened without blocking and read up to a cap: a pipe or a link to a device in the file's
+    // place must neither stop the game nor fill its memory.
+    WholeFile file = readWholeFile(path_, kMaxSize);
+    switch (file.status) {
+    case WholeFile::Missing:
+        return;
+    case WholeFile::Read:
+        entries_ = parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()));
+        return;
+    case WholeFile::TooLarge:
+        std::fprintf(stderr, "Preferences: %s is not a settings file (%llu bytes); starting from defaults\n",
+                     path_.c_str(), static_cast<unsigned long long>(file.size));
+        break;
+    case WholeFile::Failed:
+        std::fprintf(stderr, "Preferences: cannot read %s (%s); starting from defaults\n", path_.c_str(),
+                     file.error.c_str());
+        break;
+    }
+    damaged_ = true;
+}
+
+bool PreferencesFile::damaged() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return damaged_;
+}
+
+// The damaged file keeps its name under "<name>.bad" (a link, so nothing is copied or read); an
+// older ".bad" goes, as with the save.
+bool PreferencesFile::keepDamagedAside() {
+    std::filesystem::path const aside = path_.string() + ".bad";
+    ::unlink(aside.c_str());
+    if (::link(path_.c_str(), aside.c_str()) == 0 || errno == ENOENT) return true;
+    std::fprintf(stderr, "Preferences: cannot keep the damaged %s aside (%s); it is left as it is\n", path_.c_str(),
+                 std::strerror(errno));
+    return false;
 }
 
 std::optional<std::string> PreferencesFile::string(std::string const& key) const {
@@ -88,6 +121,8 @@ bool PreferencesFile::synchronize() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto const& [k, v] : entries_) text += k + "=" + v + "\n";
+        if (damaged_ && !keepDamagedAside()) return false;
+        damaged_ = false;
     }
     std::error_code ec;
     std::filesystem::create_directories(path_.parent_path(), ec);

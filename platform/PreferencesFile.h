@@ -1,7 +1,9 @@
 #pragma once
 // A small settings file: one "key=value" line per entry, read whole at construction and written
 // back atomically after every change. Lines that do not read as an entry are skipped, so a
-// damaged file loses only its damaged lines. Safe from any thread.
+// damaged file loses only its damaged lines. What cannot be a settings file (no regular file,
+// larger than kMaxSize, unreadable) is read as empty and kept aside as "<name>.bad" before the
+// first write replaces it; while it cannot be kept aside it is not replaced. Safe from any thread.
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -13,6 +15,8 @@ namespace platform {
 
 class PreferencesFile {
 public:
+    static constexpr uint64_t kMaxSize = 1u << 20;
+
     explicit PreferencesFile(std::filesystem::path path);
 
     // Parses file text into entries (what the constructor does with the file).
@@ -33,11 +37,16 @@ public:
 
     std::map<std::string, std::string> entries() const;
     std::filesystem::path const& path() const { return path_; }
+    // The file was there but could not be read as a settings file.
+    bool damaged() const;
 
 private:
     std::filesystem::path path_;
     mutable std::mutex mutex_;
     std::map<std::string, std::string> entries_;
+    bool damaged_ = false;
+
+    bool keepDamagedAside();  // with mutex_ held
 };
 
 }  // namespace platform

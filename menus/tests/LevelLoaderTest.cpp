@@ -15,7 +15,7 @@ namespace {
 
 struct GameLog {
     int built = 0, zeroUpdates = 0, preDraws = 0, signalsAtFirstUpdate = -1;
-    std::string path;
+    std::string path, failure;
     bool restart = false, skip = false, empty = true, previousAlive = false;
 } game;
 int signals = 0;
@@ -28,7 +28,7 @@ public:
              TriggerPauseMenuCallback const&, ShowConfirmationBoxCallback const&, bool restart,
              StartLevelCallback const&, PristineLevel::Data&& level, bool skip, TransitToMainMenuCallback const&,
              bool) {
-        game = GameLog{1, 0, 0, -1, path, restart, skip, level.staticShapes.empty(), previousAlive};
+        game = GameLog{1, 0, 0, -1, path, {}, restart, skip, level.staticShapes.empty(), previousAlive};
     }
     void drawOverlay(Graphics::Context*, Graphics::StandardShader*) override {}
     void preDraw(Graphics::Context*) override { ++game.preDraws; }
@@ -40,6 +40,7 @@ public:
     void touchBegan(glm::vec2 const&, uint32_t) override {}
     void touchEnded(glm::vec2 const&, uint32_t) override {}
     void buttonPressed(uint32_t) override {}
+    void showLoadFailure(std::string const& what) { game.failure = what; }
 };
 using Loader = LevelLoaderViewController<StubGame>;
 struct LoaderImpl : menus_test::RealContextsImpl {
@@ -126,11 +127,21 @@ TEST_F(LevelLoader, LoadsCatalogIntroRestartAndDamagedLevelsIntoTheGameScreen) {
     EXPECT_EQ(LevelLoading::chooseLevelFile("levels/level01.pxl", "ja_JP"), "levels/level01.pxl");
     EXPECT_EQ(LevelLoading::chooseLevelFile("levels/noext", "ja_JP"), "levels/noext");
     EXPECT_EQ(LevelLoading::chooseLevelFile("levels/missing.pxl", "ja_JP"), "");
+    // What failed goes on to the game screen, which says it in the window.
     load("levels/missing.pxl", false);
     EXPECT_TRUE(game.empty);
-    for (char const* path : {"levels/level02.pxl", "levels/short.pxl", "levels/noext"}) load(path, false);
+    EXPECT_EQ(game.failure, "The level missing.pxl\nis not there");
+    auto const folder = std::filesystem::temp_directory_path() / ("zelv-loader-" + std::to_string(getpid()) + ".pxl");
+    std::filesystem::create_directory(folder);
+    load(folder.string(), false);
+    std::filesystem::remove(folder);
+    EXPECT_EQ(game.failure, "The level " + folder.filename().string() + "\ncannot be read: it is a folder");
+    load("levels/short.pxl", false);
+    EXPECT_NE(game.failure.find("is damaged"), std::string::npos) << game.failure;
+    for (char const* path : {"levels/level02.pxl", "levels/noext"}) load(path, false);
     EXPECT_FALSE(game.empty);  // the path without '.' read whole
-    EXPECT_EQ(signals, 6);
+    EXPECT_EQ(game.failure, "");
+    EXPECT_EQ(signals, 7);
 }
 
 TEST_F(LevelLoader, TheCardIsShownOneUpdateAfterItArrivesAndItsGearTurnsEveryUpdate) {

@@ -1,10 +1,9 @@
 #include "os/services/Documents.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <mutex>
+
+#include "platform/base/Directories.h"
 
 namespace {
 
@@ -25,16 +24,6 @@ std::string withSlash(std::string path) {
     return path;
 }
 
-std::string homeFolder() {
-    if (char const* home = std::getenv("HOME"); home && *home) {
-        return home;
-    }
-    if (passwd const* pw = getpwuid(getuid()); pw && pw->pw_dir) {
-        return pw->pw_dir;
-    }
-    return ".";
-}
-
 }  // namespace
 
 std::string defaultDocumentsPath() {
@@ -44,7 +33,7 @@ std::string defaultDocumentsPath() {
     if (char const* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') {
         return withSlash(data) + "zelv/";
     }
-    return homeFolder() + "/.local/share/zelv/";
+    return withSlash(platform::Directories::home().string()) + ".local/share/zelv/";
 }
 
 char const* documentsPath() {

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/KeyValueStore.h"
+#include "platform/base/Directories.h"
 
 namespace {
 
@@ -40,8 +41,8 @@ std::string cloudStorePath() {
         std::string path = data;
         return (path.back() == '/' ? path : path + '/') + "zelv/cloud/";
     }
-    char const* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.local/share/zelv/cloud/";
+    std::string home = platform::Directories::home().string();
+    return (home.back() == '/' ? home : home + '/') + ".local/share/zelv/cloud/";
 }
 
 bool iCloudAvailable() {

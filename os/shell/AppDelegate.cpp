@@ -360,12 +360,12 @@ void AppDelegate::videoStopped() {
 
 void AppDelegate::significantEvent(bool canPrompt) { RatingPrompt::userDidSignificantEvent(canPrompt); }
 
-// A relative level file that exists where the player typed it is read from there (the game later
-// works in its own folder); any other path is looked up in the data archives as it stands.
+// A relative level path that names anything where the player typed it is read from there (the
+// game later works in its own folder); any other path is looked up in the archives as it stands.
 std::string AppDelegate::levelFileTyped(std::string const& path) {
     std::error_code ec;
     std::filesystem::path const typed(path);
-    if (typed.is_relative() && std::filesystem::is_regular_file(typed, ec))
+    if (typed.is_relative() && std::filesystem::exists(typed, ec))
         return std::filesystem::absolute(typed, ec).lexically_normal().string();
     return path;
 }
@@ -373,9 +373,14 @@ std::string AppDelegate::levelFileTyped(std::string const& path) {
 bool AppDelegate::readArguments(int argc, char const* const* argv, int& exitCode) {
     // The one option is --level FILE; a level address never starts with '-'.
     for (int i = 1; i < argc && argv; ++i) {
-        if (argv[i] && std::strcmp(argv[i], "--level") == 0 && i + 1 < argc && argv[i + 1] && argv[i + 1][0]) {
-            levelPath_ = levelFileTyped(argv[++i]);
-            continue;
+        if (argv[i] && std::strcmp(argv[i], "--level") == 0) {
+            if (i + 1 < argc && argv[i + 1] && argv[i + 1][0]) {
+                levelPath_ = levelFileTyped(argv[++i]);
+                continue;
+            }
+            std::fprintf(stderr, "zelv: --level needs a level file\n%s\n", kUsage);
+            exitCode = 2;
+            return false;
         }
         if (argv[i] && argv[i][0] != '-') {
             if (!address_ && argv[i][0]) address_ = argv[i];

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -13,6 +15,23 @@
 #include "platform/EventPump.h"
 
 namespace {
+
+// Runs before any static initialiser of the game opens a file. A standard stream that was closed
+// (zelv >&- 2>&-) would otherwise be the number the next open file gets, and the log would go
+// into it: with the display's socket on 2 the window hangs. /dev/null takes its place.
+// A write past a file-size limit (ulimit -f) fails with EFBIG, like a full disk, instead of
+// ending the game by SIGXFSZ.
+__attribute__((constructor(101))) void guardStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) continue;
+        int const null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 // The software GL driver alone takes hundreds of MB of address space and ends the process by a
 // signal when it runs out; under a tighter limit the game says so rather than starting.

@@ -4,8 +4,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
+
+#include "platform/base/ReportOnce.h"
 
 namespace platform {
 namespace {
@@ -23,19 +27,29 @@ std::optional<std::filesystem::path>& rootOverride() {
     return r;
 }
 
-std::filesystem::path home() {
-    if (char const* h = std::getenv("HOME"); h && *h) return h;
-    if (passwd const* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return "/tmp";
-}
-
 // XDG says relative values are to be ignored.
 std::filesystem::path xdg(char const* variable, char const* fallback) {
     if (char const* v = std::getenv(variable); v && *v == '/') return v;
-    return home() / fallback;
+    return Directories::home() / fallback;
 }
 
 }  // namespace
+
+std::filesystem::path Directories::home() {
+    if (char const* h = std::getenv("HOME"); h && *h) return h;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+        *found->pw_dir)
+        return found->pw_dir;
+    if (ReportOnce::first("no home folder"))
+        std::fprintf(stderr,
+                     "%s: no home folder (HOME is unset and user %u has none in the user database): progress and "
+                     "settings are not kept; set HOME to keep them\n",
+                     applicationName().c_str(), unsigned(::getuid()));
+    return "/dev/null/no-home";
+}
 
 char const* const Directories::kBackupExclusionAttribute = "user.zelv.exclude-from-backup";
 

@@ -17,6 +17,11 @@ public:
     // Every folder below root/data and root/cache instead of the XDG ones; nothing restores them.
     static void setRootOverride(std::optional<std::filesystem::path> root);
 
+    // $HOME when set, else the account's home in the user database. With neither, a path below
+    // /dev/null, where no folder can be made and no file opened, so that nothing is written to a
+    // folder other users share (the game folder, /tmp); that is said once.
+    static std::filesystem::path home();
+
     static std::filesystem::path dataHome();   // $XDG_DATA_HOME or ~/.local/share
     static std::filesystem::path cacheHome();  // $XDG_CACHE_HOME or ~/.cache
     static std::filesystem::path configHome();  // $XDG_CONFIG_HOME or ~/.config (no root override)
