@@ -57,7 +57,8 @@ WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize) {
     // writer; the flag changes nothing for regular files.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        file.status = errno == ENOENT ? WholeFile::Missing : WholeFile::Failed;
+        // A folder on the way that is not a folder: nothing there either.
+        file.status = errno == ENOENT || errno == ENOTDIR ? WholeFile::Missing : WholeFile::Failed;
         file.error = std::strerror(errno);
         return file;
     }

@@ -36,13 +36,17 @@ if(TARGET shell_analytics_run_test)
     add_dependencies(shell_analytics_run_test pak)
   endif()
 endif()
-# The real executable meeting faults while it runs (full disk, closed log, scarce memory, early
-# signals).
-zelv_test(shell_running_faults_test SOURCES tests/RunningFaultsTest.cpp tests/ZelvProcess.cpp DEPS zelv_os GL
-          TIMEOUT 300)
+# The real executable meeting faults while it runs (full disk, closed log and output streams, a
+# file-size limit, scarce memory, early signals, settings files that are pipes), under Xvfb.
+zelv_test(shell_running_faults_test SOURCES tests/RunningFaultsTest.cpp tests/ZelvProcess.cpp
+          DEPS zelv_os zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 600)
 if(TARGET shell_running_faults_test)
   add_dependencies(shell_running_faults_test zelv)
   if(TARGET pak)
     add_dependencies(shell_running_faults_test pak)
   endif()
+endif()
+if(TEST shell_running_faults_test)
+  set_property(TEST shell_running_faults_test APPEND PROPERTY ENVIRONMENT
+    LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-x11.supp)
 endif()

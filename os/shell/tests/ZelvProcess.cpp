@@ -130,6 +130,7 @@ Result run(Options const& o) {
             else
                 unsetenv(name.c_str());
         }
+        if (o.inChild && !o.inChild()) _exit(124);
         std::vector<char*> argv{const_cast<char*>(exe.c_str())};
         for (auto const& a : o.args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -184,8 +185,10 @@ Result run(Options const& o) {
             break;
         }
         auto const now = Clock::now();
-        if (!signalled && !signalAt && !o.signalAfter.empty() &&
-            (r.err.find(o.signalAfter) != std::string::npos || now - start > o.markerWait)) {
+        bool const marked = (!o.signalAfter.empty() && r.err.find(o.signalAfter) != std::string::npos) ||
+                            (o.signalWhen && o.signalWhen());
+        if (!signalled && !signalAt && (!o.signalAfter.empty() || o.signalWhen) &&
+            (marked || now - start > o.markerWait)) {
             signalAt = now + o.settle;
             markedAt = now;
             cpuAtMark = cpuTime(pid);

@@ -24,6 +24,8 @@ struct Options {
     // Without the text after `markerWait` (a machine where it is not printed), the signal is
     // sent `settle` after that.
     std::string signalAfter;
+    // Or when this says so (asked while waiting, for runs whose error stream is closed).
+    std::function<bool()> signalWhen;
     std::chrono::milliseconds settle{1500};
     std::chrono::milliseconds markerWait{15000};
     // The signal also waits until the process has used this much CPU time since the marker, so a
@@ -47,6 +49,9 @@ struct Options {
     std::function<void()> act;
     // The process's address-space limit (RLIMIT_AS), in bytes.
     std::optional<uint64_t> addressSpace;
+    // Runs in the child just before the executable starts (its streams and variables set); the
+    // child gives up with status 124 when it returns false.
+    std::function<bool()> inChild;
     // The process is killed (and `timedOut` set) when it runs longer than this.
     std::chrono::milliseconds deadline{60000};
 };
