@@ -30,7 +30,9 @@ namespace {
 // Why a level file gave no bytes: it is not a file, or it is empty, or it cannot be opened.
 std::string whyNoBytes(std::string const& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "it is empty" : std::strerror(errno);
+    // Not on disk: an entry of a data archive.
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? "it is empty or its archive cannot be read" : std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return "it is a folder";
     if (!S_ISREG(st.st_mode)) return "it is not a regular file";
     if (st.st_size == 0) return "it is empty";
@@ -40,10 +42,10 @@ std::string whyNoBytes(std::string const& path) {
     return "it cannot be read";
 }
 
-// The failure as the window shows it: the file's own name, and why.
-std::string forTheWindow(std::string const& path, std::string const& why) {
+// The failure as the window shows it: the file's own name, then why on a line of its own.
+std::string forTheWindow(std::string const& path, std::string const& what, std::string const& why) {
     std::string const name = FileSystem::printable(path.substr(path.find_last_of('/') + 1));
-    return "The level " + name + "\n" + why;
+    return "The level " + name + " " + what + (why.empty() ? "" : ":\n" + why);
 }
 
 }  // namespace
@@ -57,22 +59,22 @@ std::string readLevel(std::string const& path, PristineLevel::Data& level) {
             std::string const why = whyNoBytes(path);
             std::fprintf(stderr, "zelv: cannot read the level %s: %s\n", FileSystem::printable(path).c_str(),
                          why.c_str());
-            return forTheWindow(path, "cannot be read: " + why);
+            return forTheWindow(path, "cannot be read", why);
         }
         std::fprintf(stderr, "zelv: no level file %s; the level is empty\n", FileSystem::printable(path).c_str());
-        return forTheWindow(path, "is not there");
+        return forTheWindow(path, "is not there", "");
     }
     std::shared_ptr<File> file = Singleton<FileSystem>::instance().open(chosen);
     if (file->size() == 0) {
         std::string const why = whyNoBytes(chosen);
         std::fprintf(stderr, "zelv: cannot read the level %s: %s\n", FileSystem::printable(chosen).c_str(),
                      why.c_str());
-        return forTheWindow(chosen, "cannot be read: " + why);
+        return forTheWindow(chosen, "cannot be read", why);
     }
     if (!PristineLevel::loadPristineLevel(level, file->data(), size_t(file->size()))) {
         std::fprintf(stderr, "zelv: the level %s is damaged; loading what was read\n",
                      FileSystem::printable(chosen).c_str());
-        return forTheWindow(chosen, "is damaged: only what could be read is loaded");
+        return forTheWindow(chosen, "is damaged", "only what could be read is loaded");
     }
     return std::string();
 }

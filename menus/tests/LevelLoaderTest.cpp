@@ -130,12 +130,12 @@ TEST_F(LevelLoader, LoadsCatalogIntroRestartAndDamagedLevelsIntoTheGameScreen) {
     // What failed goes on to the game screen, which says it in the window.
     load("levels/missing.pxl", false);
     EXPECT_TRUE(game.empty);
-    EXPECT_EQ(game.failure, "The level missing.pxl\nis not there");
+    EXPECT_EQ(game.failure, "The level missing.pxl is not there");
     auto const folder = std::filesystem::temp_directory_path() / ("zelv-loader-" + std::to_string(getpid()) + ".pxl");
     std::filesystem::create_directory(folder);
     load(folder.string(), false);
     std::filesystem::remove(folder);
-    EXPECT_EQ(game.failure, "The level " + folder.filename().string() + "\ncannot be read: it is a folder");
+    EXPECT_EQ(game.failure, "The level " + folder.filename().string() + " cannot be read:\nit is a folder");
     load("levels/short.pxl", false);
     EXPECT_NE(game.failure.find("is damaged"), std::string::npos) << game.failure;
     for (char const* path : {"levels/level02.pxl", "levels/noext"}) load(path, false);
