@@ -1,5 +1,6 @@
 #include "platform/SdlControllers.h"
 
+#include "platform/base/AtomicFile.h"
 #include "platform/base/Directories.h"
 
 #include <array>
@@ -133,10 +134,17 @@ SdlControllers::SdlControllers() : keyboard_(std::make_unique<Keyboard>()) {
         return;
     }
     started_ = true;
+    // Read here rather than by SDL: a pipe or a device in the file's place must neither block
+    // nor be read without end.
     std::string const user = userMappingFile();
-    std::error_code ec;
-    if (!user.empty() && std::filesystem::exists(user, ec) &&
-        SDL_GameControllerAddMappingsFromFile(user.c_str()) < 0)
+    WholeFile file = readWholeFile(user, kMaxMappingFileSize);
+    if (file.status == WholeFile::TooLarge)
+        std::fprintf(stderr, "Controllers: cannot read %s: larger than %llu bytes\n", user.c_str(),
+                     static_cast<unsigned long long>(kMaxMappingFileSize));
+    else if (file.status == WholeFile::Failed)
+        std::fprintf(stderr, "Controllers: cannot read %s: %s\n", user.c_str(), file.error.c_str());
+    else if (file.status == WholeFile::Read && !file.bytes.empty() &&
+             SDL_GameControllerAddMappingsFromRW(SDL_RWFromConstMem(file.bytes.data(), int(file.bytes.size())), 1) < 0)
         std::fprintf(stderr, "Controllers: cannot read %s: %s\n", user.c_str(), SDL_GetError());
     // Controllers already connected arrive as device-added events.
 }

@@ -31,6 +31,8 @@ public:
 
     // The user mapping file: $XDG_CONFIG_HOME/zelv/gamecontrollerdb.txt (or ~/.config/...).
     static std::string userMappingFile();
+    // The community's list of every known controller is about half a megabyte.
+    static constexpr uint64_t kMaxMappingFileSize = 8u << 20;
 
 private:
     class Pad;

@@ -261,8 +261,9 @@ TEST(RunningFaults, ClosedOutputStreamsOrAFileSizeLimitNeverHangOrKillTheGame) {
 }
 
 // Pipes as the preferences (read before the first frame) and the local scores file (read when a
-// level ends) are not settings files: the game plays level01 to its board, and each pipe is kept
-// aside as "<name>.bad" when a plain file takes its place.
+// level ends), and an endless device as the controller mappings, are not settings files: the game
+// plays level01 to its board, and each pipe is kept aside as "<name>.bad" when a plain file takes
+// its place.
 TEST(RunningFaults, SettingsFilesThatArePipesLeaveALevelToBePlayedToItsBoard) {
     testing_support::TempDir home;
     fs::path const preferences = home / "config" / "zelv" / "preferences";
@@ -271,6 +272,7 @@ TEST(RunningFaults, SettingsFilesThatArePipesLeaveALevelToBePlayedToItsBoard) {
         fs::create_directories(p.parent_path());
         ASSERT_EQ(mkfifo(p.c_str(), 0600), 0) << p;
     }
+    fs::create_symlink("/dev/zero", home / "config" / "zelv" / "gamecontrollerdb.txt");
     game_window::GameWindow::Options o;
     o.home = home.path();
     o.args = {"--level", "levels/level01.pxl"};
@@ -291,6 +293,9 @@ TEST(RunningFaults, SettingsFilesThatArePipesLeaveALevelToBePlayedToItsBoard) {
         EXPECT_TRUE(fs::is_fifo(p.string() + ".bad")) << p;
         EXPECT_NE(game.log().find("cannot read " + p.string() + " (not a regular file)"), std::string::npos) << p;
     }
+    EXPECT_NE(game.log().find("Controllers: cannot read " + (home / "config" / "zelv" / "gamecontrollerdb.txt").string() +
+                              ": not a regular file"),
+              std::string::npos);
     std::ifstream in(scores);
     std::string const written((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(written.find("score."), std::string::npos) << written;
