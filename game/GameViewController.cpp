@@ -3,6 +3,7 @@
 #include <GLES2/gl2.h>
 
 #include <cmath>
+#include <utility>
 
 #include "fonts/Context.h"
 #include "game/CollectTimeGameModeStateMachine.h"
@@ -106,12 +107,14 @@ GameViewController::GameViewController(Graphics::Context* graphics, Audio::Conte
     }
     slots_.emplace_back(events_, levelEndSignal, [this] { onLevelEnd(); });
     // Raised as the loader hands this screen over: a box now wraps this screen, not the loader.
+    // The box is built before showBox_ returns, so its texts may be locals.
     slots_.emplace_back(events_, levelStartSignal, [this] {
-        if (loadFailure_.empty() || !showBox_) return;
+        std::string const message = std::exchange(loadFailure_, std::string());
+        if (message.empty() || !showBox_) return;
         static glm::vec2 const centre(0.0f, 0.0f);
-        okText_ = fonts_ ? fonts_->localizedString("popupAffirmative") : std::string("OK");
-        showBox_(ConfirmationBox::Parameters{centre, loadFailure_, okText_, boost::none,
-                                             [this] { leaveForMenu_ = true; }, [] {}, true});
+        std::string const ok = fonts_ ? fonts_->localizedString("popupAffirmative") : std::string("OK");
+        showBox_(ConfirmationBox::Parameters{centre, message, ok, boost::none, [this] { leaveForMenu_ = true; },
+                                             [] {}, true});
     });
     slots_.emplace_back(events_, holdSignal, [this] { hold(true); });
     slots_.emplace_back(events_, resumeSignal, [this] { hold(false); });

@@ -138,6 +138,6 @@ private:
     TransitToMainMenuCallback mainMenu_;
     ShowConfirmationBoxCallback showBox_;
     Fonts::Context* fonts_;
-    std::string loadFailure_, okText_;
+    std::string loadFailure_;
     bool leaveForMenu_ = false;
 };
