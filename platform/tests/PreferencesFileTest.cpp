@@ -1,14 +1,11 @@
 // Settings files: values round-trip through the file, damaged lines are skipped without losing
-// the good ones, changes that would break the line format are refused, and what is no settings
-// file (a pipe, a device, a huge file) is read as empty and kept aside before it is replaced.
+// the good ones, and changes that would break the line format are refused.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
 
-#include "platform/GameServices.h"
 #include "platform/PreferencesFile.h"
 #include "testing/TestPaths.h"
 
@@ -60,52 +57,24 @@ TEST(PreferencesFile, UnwritableFolderFailsWithoutTouchingMemory) {
     EXPECT_EQ(p.integer("a"), 1);
 }
 
+// A pipe, an endless device, a 10 GB sparse file or a folder is no settings file: it is read as
+// empty and kept aside as "<name>.bad" by the first write (a folder cannot be, and stays).
 TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsReplaced) {
     testing_support::TempDir dir;
-    struct Case {
-        char const* name;
-        bool (*make)(std::filesystem::path const&);
-    };
-    Case const cases[] = {
-        {"pipe", [](std::filesystem::path const& p) { return mkfifo(p.c_str(), 0600) == 0; }},
-        {"link to /dev/zero", [](std::filesystem::path const& p) { return symlink("/dev/zero", p.c_str()) == 0; }},
-        {"10 GB sparse", [](std::filesystem::path const& p) {
-             std::ofstream(p) << "a=1\n";
-             return truncate(p.c_str(), 10'000'000'000) == 0;
-         }},
-        {"over the cap", [](std::filesystem::path const& p) {
-             std::ofstream(p) << "a=1\n" << std::string(platform::PreferencesFile::kMaxSize, '#');
-             return true;
-         }},
-    };
-    for (Case const& c : cases) {
-        auto const path = dir / std::to_string(&c - cases);
-        ASSERT_TRUE(c.make(path)) << c.name;
-        auto const type = std::filesystem::symlink_status(path).type();
-        platform::PreferencesFile p(path);
-        EXPECT_TRUE(p.damaged()) << c.name;
-        EXPECT_TRUE(p.entries().empty()) << c.name;
-        EXPECT_TRUE(p.setInteger("count", 3));
-        ASSERT_TRUE(p.synchronize()) << c.name;
-        EXPECT_FALSE(p.damaged()) << c.name;
-        EXPECT_EQ(std::filesystem::symlink_status(path.string() + ".bad").type(), type) << c.name;
-        EXPECT_EQ(platform::PreferencesFile(path).integer("count"), 3) << c.name;
-    }
-    // Where it cannot be kept aside it is left alone, and the changes stay in memory.
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero");
+    std::ofstream(dir / "sparse") << "a=1\n";
+    std::filesystem::resize_file(dir / "sparse", 10'000'000'000);
     std::filesystem::create_directory(dir / "folder");
-    platform::PreferencesFile folder(dir / "folder");
-    EXPECT_TRUE(folder.damaged());
-    EXPECT_TRUE(folder.set("a", "1"));
-    EXPECT_FALSE(folder.synchronize());
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
-    EXPECT_EQ(folder.string("a"), "1");
-
-    // The scores file is one too: a pipe there is no score, and the first result replaces it.
-    ASSERT_EQ(mkfifo((dir / "gameservices").c_str(), 0600), 0);
-    platform::GameServices services(dir / "gameservices", true);
-    EXPECT_FALSE(services.hasScore("board"));
-    services.reportScores({{"board", 42, false}});
-    EXPECT_EQ(platform::GameServices(dir / "gameservices", true).score("board"), 42);
+    for (std::string const name : {"pipe", "zero", "sparse", "folder"}) {
+        platform::PreferencesFile p(dir / name);
+        EXPECT_TRUE(p.damaged() && p.entries().empty()) << name;
+        p.setInteger("count", 3);
+        bool const kept = name != "folder";
+        EXPECT_EQ(p.synchronize(), kept) << name;
+        EXPECT_EQ(platform::PreferencesFile(dir / name).integer("count"), kept ? 3 : 0) << name;
+        EXPECT_EQ(std::filesystem::exists(dir / (name + ".bad")), kept) << name;
+    }
 }
 
 }  // namespace

@@ -1,19 +1,16 @@
 // The real download: "pak1" fetched with libcurl from a loopback HTTP server and from a file://
 // URL into the cache folder, and a server that vanishes mid-transfer pauses the download until
-// the retry fetches it. Endless, oversized and damaged sources are refused and never kept; a
-// file-size limit pauses it as a full disk does.
+// the retry fetches it. Endless, oversized and damaged sources are refused and never kept.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <chrono>
@@ -247,21 +244,6 @@ TEST(Download, EndlessOversizedOrTooBigForTheDiskBodiesAreRefused) {
         f.maxBytes = 1 << 20;  // the server announces 3 MiB
         f.download.start();
         expectRefused(f, 0, "announced size over the bound");
-    }
-    {
-        // A file-size limit stops the write as a full disk does (with SIGXFSZ ignored, as the game
-        // has it).
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        auto const handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit const limit{2000, saved.rlim_max};
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-        Fetch f;
-        f.url = server.url();
-        f.download.start();
-        expectRefused(f, 2, "file-size limit");
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, handler);
     }
     if (geteuid() != 0) GTEST_SKIP() << "not root: cannot mount a small tmpfs for the disk-space case";
     testing_support::TempDir small;
