@@ -27,8 +27,8 @@ TEST(Shell, RunsHeadlessAndEndsCleanlyOnSigterm) {
     EXPECT_EQ(r.status, 0) << r.describe();
     long const frames = r.frames();
     // The main menu draws the whole screen on the software renderer: on a loaded machine that is
-    // far fewer than 60 frames a second, but the loop must keep going.
-    EXPECT_GE(frames, 100) << r.describe();
+    // far fewer than 60 frames a second (86 in 4 s of CPU at load 30), but the loop must keep going.
+    EXPECT_GE(frames, 30) << r.describe();
     EXPECT_LE(frames, r.signalledAfter.count() * 60 / 1000 + 120) << "more than 60 frames a second: " << r.describe();
     // The second archive was fetched into the run's own cache.
     EXPECT_TRUE(std::filesystem::exists(home / "cache" / "zelv" / "pak1.pak")) << r.describe();
