@@ -5,6 +5,7 @@
 #include <boost/optional.hpp>
 #include <glm/vec2.hpp>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -21,6 +22,11 @@
 #include "os/ViewController.h"
 
 namespace os {
+
+// Views drawn over the running screen, each in a layer of its own, bottom to top: the one on top
+// takes the input.
+enum class Overlay : size_t { Boards, RatingPrompt, TextEntry };
+inline constexpr size_t kOverlayCount = 3;
 
 // Impl::GameServicesViewController when Impl names one, else Pending.
 template <class Impl, class = void>
@@ -52,6 +58,8 @@ struct GameServicesViewOf<Impl, std::void_t<typename Impl::GameServicesViewContr
 //   types  TriggerVariant (the level's result), ConfirmationBoxParameters
 //   optional GameServicesViewController, built with (graphics, audio, fonts, leaderboard, onDone):
 //          the boards shown over the running screen
+// Other views over the running screen (the rating prompt, the text field) come through
+// presentOverlay with a maker of (graphics, audio, fonts).
 //
 // Screens hand over from inside their own calls (update, input, signal slots). The screen a
 // hand-over replaces is kept until the frame call that reached it returns, then deleted, so a
@@ -153,9 +161,9 @@ public:
                 ScreenCall call(*this);
                 currentScreen_->update(audio_, dt, float(now));
             }
-            if (presented_) {
+            for (size_t i = 0; i < kOverlayCount; ++i) {
                 ScreenCall call(*this);
-                presented_->update(audio_, dt, float(now));
+                if (overlays_[i]) overlays_[i]->update(audio_, dt, float(now));
             }
             audio_.update(dt);
             rc.postProcessing.update(dt);
@@ -165,9 +173,9 @@ public:
                 ScreenCall call(*this);
                 currentScreen_->preDraw(&rc.graphics);
             }
-            if (presented_) {
+            for (size_t i = 0; i < kOverlayCount; ++i) {
                 ScreenCall call(*this);
-                presented_->preDraw(&rc.graphics);
+                if (overlays_[i]) overlays_[i]->preDraw(&rc.graphics);
             }
             rc.graphics.endDynamicBuffers();
             rc.postProcessing.updateColors();
@@ -182,9 +190,9 @@ public:
             }
             rc.postProcessing.present(&rc.graphics, &rc.standardShader);
             // Over the finished frame, untouched by the screen's fades and grading.
-            if (presented_) {
+            for (size_t i = 0; i < kOverlayCount; ++i) {
                 ScreenCall call(*this);
-                presented_->drawOverlay(&rc.graphics, &rc.standardShader);
+                if (overlays_[i]) overlays_[i]->drawOverlay(&rc.graphics, &rc.standardShader);
             }
         }
         lastTimeMs_ = now;
@@ -205,24 +213,22 @@ public:
         ScreenCall call(*this);
         if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
+    // A view that came up or went since the last state changes who takes the input: the
+    // buttons held then (the press that opened the boards, the one that closed them) are no
+    // press for the new taker; each counts again once let go.
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
-        if (presented_) {
-            presented_->gamepadInput(state);
-            // The buttons that close the view are still down when it goes.
-            holdButtons_ = true;
-            return;
+        if (overlayChanges_ != overlayChangesSeen_) {
+            overlayChangesSeen_ = overlayChanges_;
+            heldButtons_ |= buttonsDown(state);
         }
         GamepadState s = state;
-        // Buttons held over a presented view's closing are no press for the screen: they count
-        // once they have been let go.
-        bool const anyButton = s.buttonA || s.buttonB || s.buttonX || s.buttonY;
-        if (holdButtons_ && anyButton) {
-            s.buttonA = s.buttonB = s.buttonX = s.buttonY = 0;
-        } else {
-            holdButtons_ = false;
-        }
-        if (currentScreen_) currentScreen_->gamepadInput(s);
+        heldButtons_ &= buttonsDown(state);
+        if (heldButtons_ & kButtonA) s.buttonA = 0;
+        if (heldButtons_ & kButtonB) s.buttonB = 0;
+        if (heldButtons_ & kButtonX) s.buttonX = 0;
+        if (heldButtons_ & kButtonY) s.buttonY = 0;
+        if (ViewController* target = inputTarget()) target->gamepadInput(s);
     }
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
@@ -258,23 +264,34 @@ public:
     bool presentGameServices(std::string const& leaderboard, std::function<void()> onDone) {
         using View = typename GameServicesViewOf<Impl>::type;
         if constexpr (!std::is_same_v<View, Pending>) {
-            if (!renderContexts_ || !currentScreen_) return false;
-            RenderContexts& rc = *renderContexts_;
-            try {
-                std::unique_ptr<ViewController> view =
-                    std::make_unique<View>(&rc.graphics, &audio_, &rc.fonts, leaderboard, std::move(onDone));
-                retire(std::move(presented_));
-                presented_ = std::move(view);
-                return true;
-            } catch (std::exception const& e) {
-                std::fprintf(stderr, "AbstractApp: cannot show the boards: %s\n", e.what());
-            }
+            return presentOverlay(Overlay::Boards, [&](GraphicsContext* g, AudioContext* a, FontsContext* f) {
+                return std::make_unique<View>(g, a, f, leaderboard, std::move(onDone));
+            });
         }
         return false;
     }
     // Takes the boards away; the view is deleted once the frame call that reached this returns.
-    void dismissGameServices() { retire(std::move(presented_)); }
-    ViewController* presentedView() const { return presented_.get(); }
+    void dismissGameServices() { dismissOverlay(Overlay::Boards); }
+    ViewController* presentedView() const { return overlay(Overlay::Boards); }
+
+    // Shows the view make(graphics, audio, fonts) builds over the running screen, in place of the
+    // layer's earlier one. False when it cannot be built or before the first frame.
+    template <class Make>
+    bool presentOverlay(Overlay layer, Make&& make) {
+        if (!renderContexts_ || !currentScreen_) return false;
+        RenderContexts& rc = *renderContexts_;
+        try {
+            std::unique_ptr<ViewController> view = make(&rc.graphics, &audio_, &rc.fonts);
+            if (!view) return false;
+            setOverlay(layer, std::move(view));
+            return true;
+        } catch (std::exception const& e) {
+            std::fprintf(stderr, "AbstractApp: cannot show a view over the game: %s\n", e.what());
+        }
+        return false;
+    }
+    void dismissOverlay(Overlay layer) { setOverlay(layer, nullptr); }
+    ViewController* overlay(Overlay layer) const { return overlays_[size_t(layer)].get(); }
 
     // Halves the texture budget; only while suspended.
     void trimGraphicsMemory() {
@@ -491,7 +508,25 @@ private:
         }
     }
 
-    ViewController* inputTarget() const { return presented_ ? presented_.get() : currentScreen_.get(); }
+    ViewController* inputTarget() const {
+        for (size_t i = kOverlayCount; i-- > 0;)
+            if (overlays_[i]) return overlays_[i].get();
+        return currentScreen_.get();
+    }
+
+    void setOverlay(Overlay layer, std::unique_ptr<ViewController>&& view) {
+        std::unique_ptr<ViewController>& slot = overlays_[size_t(layer)];
+        if (!slot && !view) return;
+        retire(std::move(slot));
+        slot = std::move(view);
+        ++overlayChanges_;
+    }
+
+    static constexpr uint8_t kButtonA = 1, kButtonB = 2, kButtonX = 4, kButtonY = 8;
+    static uint8_t buttonsDown(GamepadState const& s) {
+        return uint8_t((s.buttonA ? kButtonA : 0) | (s.buttonB ? kButtonB : 0) | (s.buttonX ? kButtonX : 0) |
+                       (s.buttonY ? kButtonY : 0));
+    }
 
     // Screens are built only once init has made the contexts (an opened URL can arrive earlier).
     bool ready(char const* what) {
@@ -546,9 +581,11 @@ private:
     EventHandler events_;
     std::optional<RenderContexts> renderContexts_;
     std::unique_ptr<ViewController> currentScreen_;
-    // Over the current screen: it takes the input and is drawn last.
-    std::unique_ptr<ViewController> presented_;
-    bool holdButtons_ = false;
+    // Over the current screen, drawn after it; the top one takes the input.
+    std::array<std::unique_ptr<ViewController>, kOverlayCount> overlays_;
+    uint64_t overlayChanges_ = 0, overlayChangesSeen_ = 0;
+    // Buttons that were down when the input's taker changed, until they are let go.
+    uint8_t heldButtons_ = 0;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;
     std::vector<std::unique_ptr<ViewController>> retired_;

@@ -5,7 +5,13 @@
 #include <memory>
 #include <string>
 
+#include "os/AbstractApp.h"
+#include "os/ViewController.h"
 #include "os/services/PlatformServices.h"
+
+namespace Fonts {
+class Context;
+}
 
 namespace os {
 
@@ -30,6 +36,12 @@ public:
     // The boards drawn over the running game; false when they cannot be shown.
     virtual bool presentGameServices(std::string const& leaderboard, std::function<void()> onDone) = 0;
     virtual void dismissGameServices() = 0;
+    // Another view drawn over the running game and taking its input, built by make with the
+    // frame's contexts; false when it cannot be shown (yet).
+    using OverlayMaker =
+        std::function<std::unique_ptr<ViewController>(Graphics::Context*, Audio::Context*, Fonts::Context*)>;
+    virtual bool presentOverlay(Overlay, OverlayMaker) { return false; }
+    virtual void dismissOverlay(Overlay) {}
 };
 
 // Any app frame class with those operations and a static create().
@@ -57,6 +69,8 @@ public:
         return app_->presentGameServices(leaderboard, std::move(onDone));
     }
     void dismissGameServices() override { app_->dismissGameServices(); }
+    bool presentOverlay(Overlay layer, OverlayMaker make) override { return app_->presentOverlay(layer, make); }
+    void dismissOverlay(Overlay layer) override { app_->dismissOverlay(layer); }
 
 private:
     std::unique_ptr<App> app_;

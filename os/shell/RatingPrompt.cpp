@@ -1,6 +1,7 @@
 #include "os/shell/RatingPrompt.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <cstdio>
 #include <system_error>
@@ -9,11 +10,16 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/base/Directories.h"
+#include "analytics/agent/Tally.h"
+#include "menus/RatingPromptViewController.h"
 #include "os/services/SerialQueue.h"
+#include "os/shell/AppDelegate.h"
 #include "os/shell/MainQueue.h"
 #include "platform/MessageDialog.h"
 #include "platform/NetworkMonitor.h"
+#include "platform/base/AlternateSignalStack.h"
+#include "platform/base/Directories.h"
+#include "platform/base/NotificationCenter.h"
 
 namespace os {
 
@@ -56,8 +62,8 @@ std::string replaceName(std::string text, std::string const& name) {
 
 std::filesystem::path configFolder() { return platform::Directories::configHome() / "zelv"; }
 
-// The desktop: defaults in the user's config folder, the alert as a message box, the store page
-// in the browser.
+// The desktop: defaults in the user's config folder, the alert drawn by the game over its running
+// screen, the store page in the browser.
 class DesktopPlatform : public RatingPrompt::Platform {
 public:
     DesktopPlatform() : defaults_(configFolder() / "preferences") {}
@@ -74,6 +80,8 @@ public:
         // Its outcome is not used; it only has to be under way.
         try {
             std::thread([url] {
+                platform::AlternateSignalStack::installForThisThread();
+                pthread_setname_np(pthread_self(), "RatingProbe");
                 CURL* curl = curl_easy_init();
                 if (!curl) return;
                 curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -88,28 +96,58 @@ public:
         }
         return true;
     }
+    // One question at a time; asked again while it is up, the one shown stands.
     void showAlert(std::string const& title, std::string const& message, std::string const& cancel,
                    std::string const& rate, std::optional<std::string> const& later,
                    std::function<void(int)> dismissed) override {
-        std::vector<std::string> buttons{cancel, rate};
-        if (later) buttons.push_back(*later);
-        visible_ = true;
-        int const chosen = platform::MessageDialog::choose(title, message, buttons);
-        visible_ = false;
-        if (chosen < 0 && !platform::MessageDialog::displayAvailable())
-            std::fprintf(stderr, "RatingPrompt: no display to ask on\n");
-        dismissed(chosen);
+        if (visible_) return;
+        show(RatingPromptViewController::Texts{title, message, cancel, rate, later}, std::move(dismissed));
     }
     bool alertVisible() override { return visible_; }
-    void dismissAlert() override {}
+    void dismissAlert() override { answered(-1); }
     void openUrl(std::string const& url) override { platform::MessageDialog::openUrl(url); }
     void runInBackground(std::function<void()> job) override { queue_.async(std::move(job)); }
     void runOnMain(std::function<void()> job) override { MainQueue::shared().async(std::move(job)); }
     void log(std::string const& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 private:
+    static AppFrame* frame() {
+        AppDelegate* delegate = AppDelegate::sharedAppDelegate();
+        return delegate ? delegate->app() : nullptr;
+    }
+
+    void show(RatingPromptViewController::Texts const& texts, std::function<void(int)> dismissed) {
+        AppFrame* app = frame();
+        if (!app) {
+            std::fprintf(stderr, "RatingPrompt: no game window to ask in\n");
+            dismissed(-1);
+            return;
+        }
+        bool const shown = app->presentOverlay(
+            Overlay::RatingPrompt, [this, texts](Graphics::Context* g, Audio::Context* a, Fonts::Context* f) {
+                return std::make_unique<RatingPromptViewController>(g, a, f, texts, [this](int i) { answered(i); });
+            });
+        if (!shown) {
+            // Before the game's first frame there is nothing to draw it with yet.
+            MainQueue::shared().after(100, [this, texts, dismissed = std::move(dismissed)]() mutable {
+                if (!visible_) show(texts, std::move(dismissed));
+            });
+            return;
+        }
+        visible_ = true;
+        dismissed_ = std::move(dismissed);
+    }
+
+    void answered(int index) {
+        if (!visible_) return;
+        visible_ = false;
+        if (AppFrame* app = frame()) app->dismissOverlay(Overlay::RatingPrompt);
+        if (auto dismissed = std::move(dismissed_)) dismissed(index);
+    }
+
     platform::PreferencesFile defaults_;
     bool visible_ = false;
+    std::function<void(int)> dismissed_;
     SerialQueue queue_{"RatingPrompt", std::chrono::milliseconds(1000), nullptr};
 };
 
@@ -154,7 +192,17 @@ void RatingPrompt::setPlatform(std::unique_ptr<Platform> platform) {
     sharedPlatform = std::move(platform);
 }
 
-RatingPrompt::RatingPrompt(Platform& platform) : platform_(platform) {}
+RatingPrompt::RatingPrompt(Platform& platform) : platform_(platform) {
+    platform::NotificationCenter::shared().addObserver(this, Tally::kWillResignActive,
+                                                       [this](platform::Notification const&) { resignActive(); });
+}
+
+RatingPrompt::~RatingPrompt() { platform::NotificationCenter::shared().removeObserver(this); }
+
+void RatingPrompt::resignActive() {
+    if (snapshot().debug) platform_.log("RATINGPROMPT appWillResignActive");
+    hideRatingAlert();
+}
 
 void RatingPrompt::appLaunched(bool canPrompt) {
     RatingPrompt& p = sharedInstance();
@@ -168,11 +216,7 @@ void RatingPrompt::userDidSignificantEvent(bool canPrompt) {
     p.platform_.runInBackground([&p, canPrompt] { p.incrementSignificantEventAndRate(canPrompt); });
 }
 
-void RatingPrompt::appWillResignActive() {
-    RatingPrompt& p = sharedInstance();
-    if (snapshot().debug) p.platform_.log("RATINGPROMPT appWillResignActive");
-    p.hideRatingAlert();
-}
+void RatingPrompt::appWillResignActive() { sharedInstance().resignActive(); }
 
 void RatingPrompt::showPrompt() { sharedInstance().showPromptWithChecks(true, true); }
 void RatingPrompt::tryToShowPrompt() { sharedInstance().showPromptWithChecks(true, true); }

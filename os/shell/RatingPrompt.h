@@ -1,7 +1,8 @@
 #pragma once
 // Asks the player, at most once per application version and only after enough use, to rate the
 // game. Uses and significant events are counted in the user defaults; the counting and the checks
-// run on a background queue, the alert on the main thread.
+// run on a background queue, the alert on the main thread. Losing the focus takes the alert away
+// without an answer.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -82,7 +83,11 @@ public:
     static void forceShowPrompt(bool displayRateLaterButton);
     static void rateApp();
 
+    // Observes the application's will-resign-active notification while it lives.
     explicit RatingPrompt(Platform& platform);
+    ~RatingPrompt();
+    RatingPrompt(RatingPrompt const&) = delete;
+    RatingPrompt& operator=(RatingPrompt const&) = delete;
 
     bool connectedToNetwork();
     bool ratingConditionsHaveBeenMet();
@@ -107,6 +112,7 @@ public:
     std::string reviewUrl() const;
 
 private:
+    void resignActive();
     void increment(bool significant);
     std::string localized(char const* key) const;
 
