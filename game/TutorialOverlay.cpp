@@ -216,6 +216,8 @@ void TutorialOverlay::update(Player::Player& player, Camera& camera, ControlSche
 
     uint32_t const stepBefore = step_;
     stepWork(player, controlScheme, dt);
+    leftThumbButton_.update(dt);
+    rightThumbButton_.update(dt);
     // The first lessons keep the camera's focus panned ahead of the player, locked there so that
     // no other pan moves it.
     if (step_ <= 6) {
@@ -233,7 +235,7 @@ void TutorialOverlay::update(Player::Player& player, Camera& camera, ControlSche
 
 void TutorialOverlay::stepWork(Player::Player& player, ControlScheme& controlScheme, float dt) {
     switch (step_) {
-        case 0:
+        case 0: {
             if (bothThumbsPressed()) {
                 if (bothPressedTime_ > 1000.0f) {
                     step_ = 1;
@@ -242,6 +244,24 @@ void TutorialOverlay::stepWork(Player::Player& player, ControlScheme& controlSch
                 bothPressedTime_ += dt;
             } else {
                 bothPressedTime_ = 0.0f;
+            }
+            // One pointer (a mouse) cannot hold both thumbs at once: each held for over a second
+            // in turn counts too, and stays lit once it has been.
+            Button* const thumbs[2] = {&leftThumbButton_, &rightThumbButton_};
+            for (int i = 0; i < 2; ++i) {
+                if (!thumbs[i]->isPressed()) {
+                    thumbHeldTime_[i] = 0.0f;
+                    continue;
+                }
+                if (thumbHeldTime_[i] > 1000.0f) {
+                    thumbLearnt_[i] = true;
+                    thumbs[i]->setHighlighted(true);
+                }
+                thumbHeldTime_[i] += dt;
+            }
+            if (step_ == 0 && thumbLearnt_[0] && thumbLearnt_[1]) {
+                step_ = 1;
+                fadeDirection_ = -1.0f;
             }
             if (pressPulsePhase_ == 0) {
                 pressPulse_ = std::clamp(pressPulse_ - 0.00025f * dt, 0.75f, 1.0f);
@@ -255,6 +275,7 @@ void TutorialOverlay::stepWork(Player::Player& player, ControlScheme& controlSch
                 pressPulseTimer_ += dt;
             }
             break;
+        }
         case 1:
             if (overlayAlpha_ > 0.0f) {
                 fadeDirection_ = -1.0f;

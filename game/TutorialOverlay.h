@@ -1,5 +1,5 @@
 #pragma once
-// The first level's touch lessons: press both thumbs, slide to move, swipe up to jump, swipe down
+// The first level's touch lessons: press both thumbs (or each in turn), slide to move, swipe up to jump, swipe down
 // to dive, and the mechanical bridge's hint. It blocks the player's inputs until each is learnt,
 // holds the camera still during the first lessons and, once, offers a popup about the controls.
 // Level signals start and finish it and open the later lessons.
@@ -103,6 +103,9 @@ private:
     float pressPulse_ = 1.0f;
     float pressPulseTimer_ = 0.0f;
     float bothPressedTime_ = 0.0f;
+    // Left and right thumb: how long each has been held, and whether that was long enough once.
+    float thumbHeldTime_[2] = {};
+    bool thumbLearnt_[2] = {};
     uint32_t pressPulsePhase_ = 0;
     uint32_t bridgePhase_ = 3;
     float bridgeProgress_ = 0.0f;

@@ -377,6 +377,47 @@ TEST_F(CutsceneTest, TutorialLessonsFollowTouchesAndSignals) {
     EXPECT_GT(player.getPosition().x, x + 0.5f);
 }
 
+// A mouse is one pointer: each thumb held in turn, then one drag and one swipe at a time, goes
+// through the lessons that ask for touches.
+TEST_F(CutsceneTest, TutorialLessonsWithOnePointer) {
+    Screen s(level(), "levels/level01.pxl", false);
+    TutorialOverlay& t = *s.game->tutorial();
+    glm::vec2 const left = centre(t.leftThumb()), right = centre(t.rightThumb());
+    s.frame();
+    // Under a second on the left, then over a second on each in turn.
+    s.game->touchBegan(left, 1);
+    s.frames(50);
+    s.game->touchEnded(left, 1);
+    s.game->touchBegan(right, 1);
+    s.frames(70);
+    s.game->touchEnded(right, 1);
+    EXPECT_EQ(t.step(), 0u);
+    EXPECT_TRUE(t.rightThumb().isHighlighted());
+    s.game->touchBegan(left, 1);
+    s.frames(70);
+    EXPECT_EQ(t.step(), 1u);
+    s.game->touchEnded(left, 1);
+    ASSERT_TRUE(s.until([&] { return t.step() == 2u; }, 60));
+
+    // A drag on the left half moves for 2.5 s.
+    s.game->touchBegan(glm::vec2(400.0f, 300.0f), 1);
+    for (int i = 1; i <= 10; ++i) s.game->touchMoved(glm::vec2(400.0f + 20.0f * float(i), 300.0f), 1), s.frame();
+    ASSERT_TRUE(s.until([&] { return t.step() == 3u; }, 200));
+    s.game->touchEnded(glm::vec2(600.0f, 300.0f), 1);
+
+    // Three swipes up on the right half jump.
+    s.events.trigger(TutorialOverlay::signalJumpLessonOn);
+    ASSERT_TRUE(s.until([&] { return t.step() == 4u; }, 120));
+    for (int swipe = 0; swipe < 3; ++swipe) {
+        s.game->touchBegan(glm::vec2(1000.0f, 200.0f), 1);
+        for (int i = 1; i <= 6; ++i) s.game->touchMoved(glm::vec2(1000.0f, 200.0f + 40.0f * float(i)), 1), s.frame();
+        s.game->touchEnded(glm::vec2(1000.0f, 440.0f), 1);
+        s.frames(30);
+    }
+    EXPECT_EQ(t.jumpCount(), 3u);
+    EXPECT_TRUE(s.until([&] { return t.step() == 5u; }, 60));
+}
+
 TEST_F(CutsceneTest, ControlsPopupComesOnceAt50SecondsWhileAlive) {
     Screen s(level(), "levels/level01.pxl", false);
     // 49.95 s of active time: nothing yet. Then the player dies just before the mark.
