@@ -90,6 +90,7 @@ private:
 class SdlControllers::Keyboard : public GameController {
 public:
     bool used = false;
+    bool typing = false;
     void pausePressed() { pause_.press(); }
     // A key pressed and released between two frames still counts as held for one frame, so a
     // quick tap is never lost to polling.
@@ -99,7 +100,7 @@ public:
     void setPausedHandler(std::function<void()> h) override { pause_.setHandler(std::move(h)); }
     std::optional<Gamepad> gamepad() const override {
         Uint8 const* k = SDL_GetKeyboardState(nullptr);
-        auto down = [&](SDL_Scancode s) { return k[s] || tapped_[s]; };
+        auto down = [&](SDL_Scancode s) { return !typing && (k[s] || tapped_[s]); };
         Gamepad g;
         g.dpadX = pair(down(SDL_SCANCODE_LEFT) || down(SDL_SCANCODE_A), down(SDL_SCANCODE_RIGHT) || down(SDL_SCANCODE_D));
         g.dpadY = pair(down(SDL_SCANCODE_DOWN) || down(SDL_SCANCODE_S), down(SDL_SCANCODE_UP) || down(SDL_SCANCODE_W));
@@ -203,6 +204,8 @@ void SdlControllers::handle(SDL_Event const& event) {
 }
 
 void SdlControllers::newFrame() { keyboard_->newFrame(); }
+
+void SdlControllers::setTyping(bool typing) { keyboard_->typing = typing; }
 
 std::vector<GameController*> SdlControllers::controllers() {
     std::vector<GameController*> list;

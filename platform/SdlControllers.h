@@ -28,6 +28,8 @@ public:
     void handle(SDL_Event const& event);
     // In connection order, the keyboard last.
     std::vector<GameController*> controllers();
+    // While text is typed into a field the keyboard reads as a controller with nothing held.
+    void setTyping(bool typing);
 
     // The user mapping file: $XDG_CONFIG_HOME/zelv/gamecontrollerdb.txt (or ~/.config/...).
     static std::string userMappingFile();

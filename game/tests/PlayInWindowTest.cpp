@@ -1,6 +1,7 @@
 // Level01 played in the real window under Xvfb, started the way `zelv --level` starts it: the
 // frame shows the ground and the tinted character; X key events roll the player right and make
-// it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it.
+// it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
+// held controller A on BOARDS, and the view's text field typed into over a running level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -8,8 +9,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
 
+#include "game/EndOfLevelViewController.h"
 #include "game/GameViewController.h"
+#include "menus/MainMenuViewController.h"
+#include "os/shell/TextEntryKeyboard.h"
 #include "testing/XInput.h"
 #include "os/shell/AppDelegate.h"
 #include "os/shell/DesktopShellPlatform.h"
@@ -121,6 +128,165 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
         delegate.applicationWillTerminate();
     }
     os::MainQueue::shared().clear();
+}
+
+// The real delegate, window and app frame in this process, with a throwaway home.
+class InProcessGame {
+public:
+    explicit InProcessGame(std::vector<char const*> args) {
+        testing_support::pinGlDriver();
+        for (char const* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "ZELV_DOCUMENTS_DIR", "ZELV_CLOUD_DIR"})
+            setenv(name, (home_ / name).c_str(), 1);
+        unsetenv("ZELV_PAK1_URL");
+        platform_ = std::make_unique<os::DesktopShellPlatform>(testing_support::binaryDir().string());
+        delegate_ = std::make_unique<os::AppDelegate>(
+            *platform_, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
+        args.insert(args.begin(), "zelv");
+        int exitCode = 0;
+        ok_ = delegate_->readArguments(int(args.size()), args.data(), exitCode) &&
+              delegate_->applicationDidFinishLaunching();
+    }
+    ~InProcessGame() {
+        SDL_Event quit{};
+        quit.type = SDL_QUIT;
+        SDL_PushEvent(&quit);
+        delegate_->runOnce();
+        delegate_->applicationWillTerminate();
+        delegate_.reset();
+        platform_.reset();
+        os::MainQueue::shared().clear();
+    }
+    bool ok() const { return ok_; }
+    os::App& app() { return static_cast<os::AppFrameOf<os::App>*>(delegate_->app())->app(); }
+    os::DesktopShellPlatform& platform() { return *platform_; }
+    template <class Screen>
+    Screen* screen() {
+        return delegate_->app() ? dynamic_cast<Screen*>(app().screen()) : nullptr;
+    }
+    void frames(int n) {
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(delegate_->runOnce());
+    }
+    // Frames until done() holds, at most n.
+    bool until(std::function<bool()> const& done, int n = 1200) {
+        for (int i = 0; i < n && !done(); ++i) frames(1);
+        return done();
+    }
+
+private:
+    testing_support::TempDir home_;
+    std::unique_ptr<os::DesktopShellPlatform> platform_;
+    std::unique_ptr<os::AppDelegate> delegate_;
+    bool ok_ = false;
+};
+
+// A controller's A held on BOARDS (the results' and the main menu's) opens the boards, which
+// stay up; only a new press closes them, and A still held then does not open them again.
+TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnce) {
+    InProcessGame game({"--level", "levels/level01.pxl"});
+    ASSERT_TRUE(game.ok());
+    ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+    int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                                 SDL_CONTROLLER_BUTTON_MAX, 0);
+    ASSERT_GE(device, 0) << SDL_GetError();
+    game.frames(5);
+    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+    ASSERT_NE(pad, nullptr);
+    auto tap = [&](SDL_GameControllerButton button) {
+        SDL_JoystickSetVirtualButton(pad, button, 1);
+        game.frames(3);
+        SDL_JoystickSetVirtualButton(pad, button, 0);
+        game.frames(3);
+    };
+    auto holdOnBoards = [&](char const* where) {
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+        EXPECT_TRUE(game.until([&] { return game.app().presentedView() != nullptr; }, 60)) << where;
+        game.frames(60);
+        EXPECT_NE(game.app().presentedView(), nullptr) << where << ": the held press closed the boards";
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
+        game.frames(10);
+        EXPECT_NE(game.app().presentedView(), nullptr) << where;
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+        EXPECT_TRUE(game.until([&] { return game.app().presentedView() == nullptr; }, 60)) << where;
+        game.frames(60);
+        EXPECT_EQ(game.app().presentedView(), nullptr) << where << ": the closing press opened them again";
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
+        game.frames(5);
+    };
+
+    game.app().transitToEndOfLevel(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(3, 10, 0, 42000.0f, 0)),
+                                   "levels/level01.pxl", "level01Name", true, false);
+    ASSERT_TRUE(game.until([&] {
+        auto* end = game.screen<EndOfLevelViewController>();
+        return end && end->results() && end->results()->isFinished();
+    }));
+    ResultsMenu& results = *game.screen<EndOfLevelViewController>()->results();
+    ASSERT_TRUE(results.isLeaderboardFocusable());
+    tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+    ASSERT_EQ(results.focus().focused(), 3u);
+    holdOnBoards("results");
+
+    game.app().transitToMainMenu(boost::none);
+    ASSERT_TRUE(game.until([&] {
+        auto* menu = game.screen<MainMenuViewController>();
+        return menu && menu->startMenu().state() == 4;
+    }));
+    tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+    ASSERT_EQ(game.screen<MainMenuViewController>()->startMenu().focus().focused(), 1u);  // BOARDS
+    holdOnBoards("main menu");
+    SDL_JoystickDetachVirtual(device);
+}
+
+// The GL view's text field over a running level: typed keys edit it and do not reach the game,
+// Return posts once, a tap on the dimmed background cancels, and then the keys are the game's again.
+TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
+    InProcessGame game({"--level", "levels/level01.pxl"});
+    ASSERT_TRUE(game.ok());
+    ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+    game.frames(60);
+    XInput x;
+    ASSERT_TRUE(x.ok());
+    auto type = [&](char const* key) {
+        x.key(key, true);
+        game.frames(2);
+        x.key(key, false);
+        game.frames(2);
+    };
+    os::TextEntryKeyboard& keyboard = *game.platform().keyboard();
+    std::vector<std::pair<bool, std::string>> posted;
+    keyboard.initializeKeyboardWithCallback([&](bool cancelled, std::string text) { posted.emplace_back(cancelled, text); },
+                                            "ze", "Name");
+    game.frames(30);
+    ASSERT_TRUE(keyboard.isKeyboardShown());
+    ASSERT_NE(game.app().overlay(os::Overlay::TextEntry), nullptr);
+    Player::Player& player = game.screen<GameViewController>()->getWorld().getPlayer();
+    float const rest = player.getPosition().x;
+    for (char const* key : {"l", "d", "BackSpace", "v", "p", "BackSpace"}) type(key);
+    game.frames(30);
+    EXPECT_EQ(keyboard.text(), "zelv");
+    EXPECT_NE(game.screen<GameViewController>(), nullptr) << "P paused the game under the field";
+    EXPECT_NEAR(player.getPosition().x, rest, 0.2f) << "D rolled the player under the field";
+    type("Return");
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0], std::make_pair(false, std::string("zelv")));
+    keyboard.postTextCallbackAndRemoveKeyboard(true);
+    EXPECT_EQ(posted.size(), 1u);
+    EXPECT_TRUE(game.until([&] { return game.app().overlay(os::Overlay::TextEntry) == nullptr; }, 60));
+
+    keyboard.initializeKeyboardWithCallback([&](bool cancelled, std::string text) { posted.emplace_back(cancelled, text); },
+                                            "", "Name");
+    game.frames(30);
+    x.button(100, 100, true);
+    game.frames(2);
+    x.button(100, 100, false);
+    game.frames(2);
+    ASSERT_EQ(posted.size(), 2u);
+    EXPECT_EQ(posted[1], std::make_pair(true, std::string()));
+    EXPECT_FALSE(keyboard.isKeyboardShown());
+    EXPECT_TRUE(game.until([&] { return game.app().overlay(os::Overlay::TextEntry) == nullptr; }, 60));
+    x.key("Right", true);
+    game.frames(60);
+    x.key("Right", false);
+    EXPECT_GT(player.getPosition().x, rest + 1.0f) << "the keys stayed with the field";
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/NotificationCenter.h"
 #include "os/shell/RatingPrompt.h"
+#include "os/shell/TextEntryKeyboard.h"
 
 namespace os {
 
@@ -34,6 +35,7 @@ AppDelegate::AppDelegate(ShellPlatform& platform, AppFactory makeApp)
 
 AppDelegate::~AppDelegate() {
     platform::NotificationCenter::shared().removeObserver(this);
+    if (TextEntryKeyboard* keyboard = platform_.keyboard()) keyboard->setApp(nullptr);
     internetReachability_.reset();
     download_.reset();
     videoPlayer_.reset();
@@ -110,6 +112,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
         platform::DeviceFacts::setProfile(profile);
     }
     app_ = makeApp_ ? makeApp_() : nullptr;
+    if (TextEntryKeyboard* keyboard = platform_.keyboard()) keyboard->setApp([this] { return app_.get(); });
     step("create app frame");
     platform_.makeContextCurrent();
     step("make context current");

@@ -114,6 +114,8 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
     SDL_Event e;
     if (controllers_) controllers_->newFrame();
     while (SDL_PollEvent(&e)) {
+        // Keys typed into the text field are not the game's.
+        if (view_.keyboard().handle(e)) continue;
         pump_->handle(e, touches);
         if (controllers_) controllers_->handle(e);
         if (e.type == SDL_WINDOWEVENT) {
@@ -135,6 +137,7 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
             events.push_back({Event::Kind::EnteredForeground});
         }
     }
+    if (controllers_) controllers_->setTyping(view_.keyboard().isKeyboardShown());
     if (pump_->quitRequested()) events.push_back({Event::Kind::Quit});
     return events;
 }

@@ -43,6 +43,7 @@ public:
     int framebufferHeight() const override;
     std::unique_ptr<platform::ResourceRequest> resourceRequest(std::string const& tag) override;
     std::unique_ptr<Reachability> internetReachability() override;
+    TextEntryKeyboard* keyboard() override { return &view_.keyboard(); }
 
     // Where "pak1" is fetched from.
     std::string pak1Url() const;

@@ -2,6 +2,8 @@
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 
+#include "os/shell/TextEntryKeyboard.h"
+
 namespace os {
 
 // Decides the virtual resolution every screen draws in from the framebuffer size, and turns
@@ -24,10 +26,14 @@ public:
 
     Sizes const& sizes() const { return sizes_; }
 
+    // The view's one-line text entry.
+    TextEntryKeyboard& keyboard() { return keyboard_; }
+
 private:
     Sizes sizes_{0, 0, 0, 0};
     float screenScale_ = 1.0f;
     glm::mat4 touchMatrix_{1.0f};
+    TextEntryKeyboard keyboard_;
 };
 
 }  // namespace os

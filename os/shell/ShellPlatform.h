@@ -16,6 +16,8 @@
 
 namespace os {
 
+class TextEntryKeyboard;
+
 class ShellPlatform {
 public:
     struct Event {
@@ -55,6 +57,8 @@ public:
     virtual int framebufferHeight() const = 0;
     virtual std::unique_ptr<platform::ResourceRequest> resourceRequest(std::string const& tag) = 0;
     virtual std::unique_ptr<Reachability> internetReachability() = 0;
+    // The GL view's text entry, where there is one.
+    virtual TextEntryKeyboard* keyboard() { return nullptr; }
 };
 
 }  // namespace os
