@@ -8,6 +8,8 @@
 // to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <png.h>
 
 #include <algorithm>
@@ -227,6 +229,29 @@ protected:
         checked_.push_back(name);
     }
 
+    // Whether the record of the last frame shows a text with these words.
+    bool shows(std::string const& words) {
+        Record const r = readRecord(recordPath_);
+        return std::any_of(r.items.begin(), r.items.end(), [&](Drawn const& d) { return d.text && d.words == words; });
+    }
+
+    // Return held on the focused BOARDS: the boards come up and stay up through the hold and after
+    // it; only a new press closes them.
+    void holdEnterOnBoards(GameWindow& game, std::string const& name) {
+        game.keyDown("Return");
+        bool const opened = game.waitForScreen("GameServicesView", Ms(30000));
+        if (opened) check(game, name);
+        int const held = readRecord(recordPath_).still;
+        game.keyUp("Return");
+        ASSERT_TRUE(opened) << name << ": " << game.describe();
+        // Frames enough for the game to see the key let go, the boards still up.
+        EXPECT_TRUE(game.waitUntil([&] { return readRecord(recordPath_).still >= held + 10 && shows("Leaderboards"); },
+                                   Ms(30000)))
+            << name << ": the boards did not stay up";
+        game.tap("Return");
+        EXPECT_TRUE(game.waitUntil([&] { return !shows("Leaderboards"); }, Ms(30000))) << name;
+    }
+
     std::string size_;
     std::filesystem::path shots_;
     std::filesystem::path recordPath_;
@@ -334,6 +359,96 @@ TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
     EXPECT_TRUE(game.stop()) << game.describe();
     EXPECT_EQ(checked_.size(), 14u);
+}
+
+// Some interface up and running with an address: the rating question's network check passes.
+bool networkUp() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool up = false;
+    for (ifaddrs* a = list; a; a = a->ifa_next)
+        up = up || (a->ifa_addr && !(a->ifa_flags & IFF_LOOPBACK) && (a->ifa_flags & IFF_RUNNING));
+    freeifaddrs(list);
+    return up;
+}
+
+void writePreferences(std::filesystem::path const& home, std::string const& lines) {
+    std::filesystem::create_directories(home / "config" / "zelv");
+    std::ofstream(home / "config" / "zelv" / "preferences") << lines;
+}
+
+// Off the main road: the rating question, in the game over the running intro (counts met at start)
+// while the window goes on drawing, gone without an answer when the window loses the focus; then
+// over level01's results as the seventh finished level, answered "later"; and Return held on
+// BOARDS of the results and of the main menu.
+TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
+    if (!networkUp()) GTEST_SKIP() << "no network interface: the rating question is never asked";
+    {
+        testing_support::TempDir home;
+        recordPath_ = home.path() / "drawn.txt";
+        writePreferences(home.path(), "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=7\n");
+        GameWindow::Options o;
+        o.home = home.path();
+        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("RatingPrompt", Ms(60000))) << game.describe();
+        check(game, "rating-question-at-start");
+        int const drawn = readRecord(recordPath_).still;
+        EXPECT_TRUE(game.waitUntil([&] { return readRecord(recordPath_).still >= drawn + 30; }, Ms(30000)))
+            << "the window stopped drawing under the question";
+        // Losing the focus takes it away without an answer.
+        game.setFocus(false);
+        EXPECT_TRUE(game.waitUntil([&] { return !shows("Rate zelv"); }, Ms(30000))) << "the question stayed up";
+        std::ifstream in(home.path() / "config" / "zelv" / "preferences");
+        std::string const kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(kept.find("Reminder"), std::string::npos) << kept;
+        EXPECT_EQ(kept.find("Declined"), std::string::npos) << kept;
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    testing_support::TempDir home;
+    recordPath_ = home.path() / "drawn.txt";
+    writePreferences(home.path(), "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=6\n");
+    GameWindow::Options o;
+    o.home = home.path();
+    o.args = {"--level", "levels/level01.pxl"};
+    o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+    o.deadline = Ms(420000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    game.keyDown("Right");
+    game.keyDown("space");
+    bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
+    game.keyUp("space");
+    game.keyUp("Right");
+    ASSERT_TRUE(ended) << game.describe();
+    auto logged = [&](char const* screen) { return game.log().find(std::string("zelv: screen ") + screen) != std::string::npos; };
+    ASSERT_TRUE(game.waitUntil([&] { return logged("ResultsMenu") && logged("RatingPrompt"); }, Ms(60000)))
+        << game.describe();
+    check(game, "rating-question-over-results");
+    // "Remind me later", the right-hand answer.
+    std::filesystem::path const preferences = home.path() / "config" / "zelv" / "preferences";
+    auto remindedLater = [&] {
+        std::ifstream in(preferences);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text.find("kRatingPromptReminderRequestDate=") != std::string::npos;
+    };
+    game.click(640.0f + 250.0f, 360.0f - 88.0f);
+    ASSERT_TRUE(game.waitUntil(remindedLater, Ms(30000))) << game.describe();
+
+    // Down from NEXT is BOARDS.
+    game.tap("Down");
+    holdEnterOnBoards(game, "boards-return-held-on-results");
+    // MENU, right of RETRY; then Right from PLAY is BOARDS.
+    ASSERT_TRUE(game.actUntilScreen(
+        "MainMenuStartMenu", [&] { game.click(640.0f + 154.0f, 360.0f - 116.0f); }, Ms(1500), Ms(60000)))
+        << game.describe();
+    game.tap("Right");
+    holdEnterOnBoards(game, "boards-return-held-on-main-menu");
+    EXPECT_TRUE(game.stop()) << game.describe();
+    EXPECT_EQ(checked_.size(), 4u);
 }
 
 // The audit itself, on a made-up screen: each fault it is there to find is found.

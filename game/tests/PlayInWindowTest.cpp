@@ -26,110 +26,6 @@
 
 namespace {
 
-TEST(PlayInWindow, Level01WithKeysMouseAndController) {
-    char const* driver = std::getenv("SDL_VIDEODRIVER");
-    ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
-    testing_support::pinGlDriver();
-    testing_support::TempDir home;
-    for (char const* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "ZELV_DOCUMENTS_DIR", "ZELV_CLOUD_DIR"})
-        setenv(name, (home / name).c_str(), 1);
-    unsetenv("ZELV_PAK1_URL");
-    {
-        os::DesktopShellPlatform platform(testing_support::binaryDir().string());
-        os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
-        char const* args[] = {"zelv", "--level", "levels/level01.pxl"};
-        int exitCode = 0;
-        ASSERT_TRUE(delegate.readArguments(3, args, exitCode));
-        ASSERT_TRUE(delegate.applicationDidFinishLaunching());
-        auto game = [&]() -> GameViewController* {
-            auto* frame = static_cast<os::AppFrameOf<os::App>*>(delegate.app());
-            return frame ? dynamic_cast<GameViewController*>(frame->app().screen()) : nullptr;
-        };
-        auto frames = [&](int n) {
-            for (int i = 0; i < n; ++i) ASSERT_TRUE(delegate.runOnce());
-        };
-        // The level loader takes a few frames: capture, textures, the fade through black.
-        for (int i = 0; i < 600 && !game(); ++i) frames(1);
-        ASSERT_NE(game(), nullptr) << "--level did not start the level";
-        frames(90);
-        Player::Player& player = game()->getWorld().getPlayer();
-        glm::vec2 const rest = player.getPosition();
-
-        // The frame: ground in level01's grass colour, and the character's darker green (far less
-        // red than the grass) around its place on the screen.
-        XInput x;
-        ASSERT_TRUE(x.ok());
-        int w = 0, h = 0;
-        std::vector<uint8_t> const rgb = x.screenshot(w, h);
-        ASSERT_EQ(rgb.size(), size_t(w) * size_t(h) * 3);
-        size_t grass = 0;
-        for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
-            if (std::abs(rgb[i] - 77) < 20 && std::abs(rgb[i + 1] - 140) < 25 && std::abs(rgb[i + 2] - 64) < 20) ++grass;
-        }
-        EXPECT_GT(grass, size_t(w) * size_t(h) / 50) << "no ground on screen";
-        glm::vec2 const at = game()->getWorld().getCamera().worldToScreen(glm::vec3(rest, 0.0f));
-        int const cx = int(at.x * float(w) / 1280.0f), cy = h - int(at.y * float(h) / 720.0f);
-        int tinted = 0;
-        for (int y = std::max(0, cy - 40); y < std::min(h, cy + 40); ++y) {
-            for (int xx = std::max(0, cx - 40); xx < std::min(w, cx + 40); ++xx) {
-                uint8_t const* p = &rgb[(size_t(y) * size_t(w) + size_t(xx)) * 3];
-                if (p[0] < 40 && p[1] > 110 && p[2] < 100) ++tinted;
-            }
-        }
-        EXPECT_GT(tinted, 100) << "no character near (" << cx << ", " << cy << ")";
-
-        // Keys: the right arrow rolls right; space jumps.
-        x.key("Right", true);
-        frames(60);
-        EXPECT_GT(player.getPosition().x, rest.x + 1.0f) << "the right arrow did not roll the player";
-        float top = player.getPosition().y;
-        x.key("space", true);
-        for (int i = 0; i < 40; ++i) {
-            frames(1);
-            top = std::max(top, player.getPosition().y);
-        }
-        x.key("space", false);
-        x.key("Right", false);
-        EXPECT_GT(top, rest.y + 0.5f) << "space did not make the player jump";
-        frames(60);
-
-        // A drag on the left half: the slider under the thumb, moved to the left of it.
-        float const beforeDrag = player.getPosition().x;
-        x.button(400, 500, true);
-        frames(2);
-        for (int step = 1; step <= 10; ++step) {
-            x.motion(400 - 12 * step, 500);
-            frames(1);
-        }
-        frames(60);
-        x.button(280, 500, false);
-        EXPECT_LT(player.getPosition().x, beforeDrag - 1.0f) << "the drag did not move the player";
-        frames(30);
-
-        // A virtual controller: the stick pushed right drives the player.
-        int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
-                                                     SDL_CONTROLLER_BUTTON_MAX, 0);
-        ASSERT_GE(device, 0) << SDL_GetError();
-        frames(5);
-        SDL_Joystick* stick = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
-        ASSERT_NE(stick, nullptr);
-        float const beforeStick = player.getPosition().x;
-        SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, 32767);
-        frames(60);
-        EXPECT_GT(player.getPosition().x, beforeStick + 1.0f) << "the controller did not move the player";
-        SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, 0);
-        SDL_JoystickDetachVirtual(device);
-        frames(5);
-
-        SDL_Event quit{};
-        quit.type = SDL_QUIT;
-        SDL_PushEvent(&quit);
-        EXPECT_FALSE(delegate.runOnce());
-        delegate.applicationWillTerminate();
-    }
-    os::MainQueue::shared().clear();
-}
-
 // The real delegate, window and app frame in this process, with a throwaway home.
 class InProcessGame {
 public:
@@ -147,16 +43,21 @@ public:
               delegate_->applicationDidFinishLaunching();
     }
     ~InProcessGame() {
-        SDL_Event quit{};
-        quit.type = SDL_QUIT;
-        SDL_PushEvent(&quit);
-        delegate_->runOnce();
+        if (!quit_) quit();
         delegate_->applicationWillTerminate();
         delegate_.reset();
         platform_.reset();
         os::MainQueue::shared().clear();
     }
     bool ok() const { return ok_; }
+    // Closes the window as the desktop does; true when the run loop then ends.
+    bool quit() {
+        quit_ = true;
+        SDL_Event close{};
+        close.type = SDL_QUIT;
+        SDL_PushEvent(&close);
+        return !delegate_->runOnce();
+    }
     os::App& app() { return static_cast<os::AppFrameOf<os::App>*>(delegate_->app())->app(); }
     os::DesktopShellPlatform& platform() { return *platform_; }
     template <class Screen>
@@ -177,7 +78,90 @@ private:
     std::unique_ptr<os::DesktopShellPlatform> platform_;
     std::unique_ptr<os::AppDelegate> delegate_;
     bool ok_ = false;
+    bool quit_ = false;
 };
+
+TEST(PlayInWindow, Level01WithKeysMouseAndController) {
+    char const* driver = std::getenv("SDL_VIDEODRIVER");
+    ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
+    InProcessGame run({"--level", "levels/level01.pxl"});
+    ASSERT_TRUE(run.ok());
+    auto game = [&] { return run.screen<GameViewController>(); };
+    auto frames = [&](int n) { run.frames(n); };
+    // The level loader takes a few frames: capture, textures, the fade through black.
+    ASSERT_TRUE(run.until([&] { return game() != nullptr; }, 600)) << "--level did not start the level";
+    frames(90);
+    Player::Player& player = game()->getWorld().getPlayer();
+    glm::vec2 const rest = player.getPosition();
+
+    // The frame: ground in level01's grass colour, and the character's darker green (far less
+    // red than the grass) around its place on the screen.
+    XInput x;
+    ASSERT_TRUE(x.ok());
+    int w = 0, h = 0;
+    std::vector<uint8_t> const rgb = x.screenshot(w, h);
+    ASSERT_EQ(rgb.size(), size_t(w) * size_t(h) * 3);
+    size_t grass = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+        if (std::abs(rgb[i] - 77) < 20 && std::abs(rgb[i + 1] - 140) < 25 && std::abs(rgb[i + 2] - 64) < 20) ++grass;
+    }
+    EXPECT_GT(grass, size_t(w) * size_t(h) / 50) << "no ground on screen";
+    glm::vec2 const at = game()->getWorld().getCamera().worldToScreen(glm::vec3(rest, 0.0f));
+    int const cx = int(at.x * float(w) / 1280.0f), cy = h - int(at.y * float(h) / 720.0f);
+    int tinted = 0;
+    for (int y = std::max(0, cy - 40); y < std::min(h, cy + 40); ++y) {
+        for (int xx = std::max(0, cx - 40); xx < std::min(w, cx + 40); ++xx) {
+            uint8_t const* p = &rgb[(size_t(y) * size_t(w) + size_t(xx)) * 3];
+            if (p[0] < 40 && p[1] > 110 && p[2] < 100) ++tinted;
+        }
+    }
+    EXPECT_GT(tinted, 100) << "no character near (" << cx << ", " << cy << ")";
+
+    // Keys: the right arrow rolls right; space jumps.
+    x.key("Right", true);
+    frames(60);
+    EXPECT_GT(player.getPosition().x, rest.x + 1.0f) << "the right arrow did not roll the player";
+    float top = player.getPosition().y;
+    x.key("space", true);
+    for (int i = 0; i < 40; ++i) {
+        frames(1);
+        top = std::max(top, player.getPosition().y);
+    }
+    x.key("space", false);
+    x.key("Right", false);
+    EXPECT_GT(top, rest.y + 0.5f) << "space did not make the player jump";
+    frames(60);
+
+    // A drag on the left half: the slider under the thumb, moved to the left of it.
+    float const beforeDrag = player.getPosition().x;
+    x.button(400, 500, true);
+    frames(2);
+    for (int step = 1; step <= 10; ++step) {
+        x.motion(400 - 12 * step, 500);
+        frames(1);
+    }
+    frames(60);
+    x.button(280, 500, false);
+    EXPECT_LT(player.getPosition().x, beforeDrag - 1.0f) << "the drag did not move the player";
+    frames(30);
+
+    // A virtual controller: the stick pushed right drives the player.
+    int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                                 SDL_CONTROLLER_BUTTON_MAX, 0);
+    ASSERT_GE(device, 0) << SDL_GetError();
+    frames(5);
+    SDL_Joystick* stick = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+    ASSERT_NE(stick, nullptr);
+    float const beforeStick = player.getPosition().x;
+    SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, 32767);
+    frames(60);
+    EXPECT_GT(player.getPosition().x, beforeStick + 1.0f) << "the controller did not move the player";
+    SDL_JoystickSetVirtualAxis(stick, SDL_CONTROLLER_AXIS_LEFTX, 0);
+    SDL_JoystickDetachVirtual(device);
+    frames(5);
+
+    EXPECT_TRUE(run.quit());
+}
 
 // A controller's A held on BOARDS (the results' and the main menu's) opens the boards, which
 // stay up; only a new press closes them, and A still held then does not open them again.

@@ -5,6 +5,7 @@
 #include "os/shell/RatingPrompt.h"
 #include "os/shell/tests/ShellFakes.h"
 #include "platform/NetworkMonitor.h"
+#include "platform/base/NotificationCenter.h"
 
 namespace {
 
@@ -144,6 +145,10 @@ TEST_F(Rating, ResigningActiveHidesTheAlertWithoutAChoice) {
     EXPECT_TRUE(p->urls.empty());
     events(1);
     EXPECT_EQ(p->alerts, 2);
+    // The application's will-resign-active notification (a window losing the focus) does the same.
+    platform::NotificationCenter::shared().post("UIApplicationWillResignActiveNotification");
+    EXPECT_FALSE(p->visible);
+    EXPECT_EQ(p->prefs.real(RatingPrompt::kReminderRequestDate), 0);
 }
 
 TEST_F(Rating, DebugMeetsEveryConditionAndChecksSkipTheCounters) {

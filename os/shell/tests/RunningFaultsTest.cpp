@@ -187,6 +187,35 @@ TEST(RunningFaults, TerminationSignalsAsSoonAsMainRunsEndTheGameCleanly) {
     }
 }
 
+// The rating question (its counts met at start) is drawn by the game: SIGTERM ends the game
+// cleanly while it waits for an answer.
+TEST(RunningFaults, SigtermWhileTheRatingQuestionIsUpEndsTheGameCleanly) {
+    testing_support::TempDir home;
+    fs::create_directories(home / "config" / "zelv");
+    std::ofstream(home / "config" / "zelv" / "preferences")
+        << "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=7\n";
+    if (access("/usr/bin/xvfb-run", X_OK) != 0) GTEST_SKIP() << "xvfb-run is not installed";
+    // On a display, where a box of the desktop's own would hold the frame loop.
+    zelv_run::Options o;
+    o.home = home.path();
+    o.executable = "/usr/bin/xvfb-run";
+    o.args = {"-a", "-s", "-screen 0 1280x720x24", (testing_support::binaryDir() / "zelv").string()};
+    o.env = {{"SDL_VIDEODRIVER", "x11"}};
+    o.group = true;
+    o.signalOnly = testing_support::binaryDir() / "zelv";
+    o.signalAfter = "zelv: screen RatingPrompt";
+    o.markerWait = std::chrono::seconds(60);
+    o.settle = std::chrono::milliseconds(2000);
+    o.signal = SIGTERM;
+    o.deadline = std::chrono::seconds(120);
+    auto r = zelv_run::run(o);
+    ASSERT_TRUE(r.exited) << r.describe();
+    EXPECT_EQ(r.status, 0) << r.describe();
+    if (r.err.find("zelv: screen RatingPrompt") == std::string::npos)
+        GTEST_SKIP() << "the question was not asked (no network interface?)";
+    EXPECT_GT(r.frames(), 0) << r.describe();
+}
+
 // Under an address-space limit the game stops with a message and status 1, or runs; a thread
 // that cannot start or a driver that runs out never ends it by a signal.
 TEST(RunningFaults, AddressSpaceLimitsEndWithAMessageNotASignal) {
