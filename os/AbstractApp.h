@@ -214,21 +214,27 @@ public:
         if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
     // A view that came up or went since the last state changes who takes the input: the
-    // buttons held then (the press that opened the boards, the one that closed them) are no
-    // press for the new taker; each counts again once let go.
+    // buttons held then (the press that opened the boards) are no press for the new taker, nor
+    // are those a closed view was taking (the B that closed the boards before this state came);
+    // each counts again once let go. A controller that just came (the keyboard's first key) has
+    // no buttons from before.
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
         if (overlayChanges_ != overlayChangesSeen_) {
             overlayChangesSeen_ = overlayChanges_;
-            heldButtons_ |= buttonsDown(state);
+            heldButtons_ |= buttonsDown(lastPad_);
+            if (padWentToOverlay_) heldButtons_ |= buttonsDown(state);
         }
+        lastPad_ = state;
         GamepadState s = state;
         heldButtons_ &= buttonsDown(state);
         if (heldButtons_ & kButtonA) s.buttonA = 0;
         if (heldButtons_ & kButtonB) s.buttonB = 0;
         if (heldButtons_ & kButtonX) s.buttonX = 0;
         if (heldButtons_ & kButtonY) s.buttonY = 0;
-        if (ViewController* target = inputTarget()) target->gamepadInput(s);
+        ViewController* target = inputTarget();
+        padWentToOverlay_ = target && target != currentScreen_.get();
+        if (target) target->gamepadInput(s);
     }
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
@@ -586,6 +592,8 @@ private:
     uint64_t overlayChanges_ = 0, overlayChangesSeen_ = 0;
     // Buttons that were down when the input's taker changed, until they are let go.
     uint8_t heldButtons_ = 0;
+    GamepadState lastPad_{};
+    bool padWentToOverlay_ = false;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;
     std::vector<std::unique_ptr<ViewController>> retired_;
