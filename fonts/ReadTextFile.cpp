@@ -5,9 +5,8 @@
 #include "os/FileSystem.h"
 
 std::string readTextFile(std::string const& path) {
-    auto& fs = Singleton<FileSystem>::instance();
-    if (!fs.exists(path)) return {};
-    auto file = fs.open(path);
+    // A missing file reads as no text; the file system logs it.
+    auto file = Singleton<FileSystem>::instance().open(path);
     std::string text(reinterpret_cast<char const*>(file->data()), file->data() ? file->size() : 0);
     std::replace(text.begin(), text.end(), '\r', '\n');
     return text;

@@ -10,7 +10,6 @@
 #include "graphics/StandardShader.h"
 #include "os/ViewController.h"
 #include "os/services/PlatformServices.h"
-#include "os/ViewController.h"
 
 namespace {
 
@@ -103,7 +102,6 @@ Credits::Credits(Graphics::Context*, Audio::Context*, Fonts::Context* fonts, std
 }
 
 void Credits::start() {
-    logScreen("Credits");
     state_ = kFadingIn;
     fader_.fadeIn();
 }
@@ -121,6 +119,7 @@ void Credits::update(float dt) {
     switch (state_) {
     case kFadingIn:
         if (fader_.isFadedIn()) {
+            // Up and taking input (a skip) from here: the one line for whoever reads the log.
             state_ = kScrolling;
             logScreen("Credits");
         }

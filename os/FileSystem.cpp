@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -54,7 +55,17 @@ std::shared_ptr<File> FileSystem::open(std::string const& path) const {
     if (MemoryMappedZipFile const* archive = archiveHolding(path)) return archive->open(path);
     // A directory or an unreadable file maps to nothing and so comes back empty.
     if (existsOnDisk(path)) return std::make_shared<MemoryMappedFile>(path);
+    logMissed(path);
     return std::make_shared<InvalidFile>();
+}
+
+void FileSystem::logMissed(std::string const& path) const {
+    {
+        std::lock_guard lock(missedMutex_);
+        // A level may name any number of paths; past the bound every miss is logged again.
+        if (missed_.size() < kMissedRemembered && !missed_.insert(path).second) return;
+    }
+    std::fprintf(stderr, "FileSystem: no \"%s\" in the archives or on disk\n", printable(path).c_str());
 }
 
 std::string FileSystem::extension(std::string const& path) {

@@ -6,7 +6,9 @@
 // exists and open may be called from any thread, also while another thread mounts.
 #include <boost/ptr_container/ptr_vector.hpp>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -28,7 +30,8 @@ public:
                                std::optional<MemoryMappedZipFile::Range> range = std::nullopt);
 
     bool exists(std::string const& path) const;
-    // Never null; an empty file (size 0) when the path is found nowhere or cannot be read.
+    // Never null; an empty file (size 0) when the path is found nowhere or cannot be read. A path
+    // found nowhere is logged, once per path: callers that may do without a file ask exists first.
     std::shared_ptr<File> open(std::string const& path) const;
 
     // The text from the last '.' to the end, the '.' included (".pxl"); empty when the path has
@@ -41,8 +44,12 @@ public:
     static std::string printable(std::string path);
 
 private:
+    static constexpr size_t kMissedRemembered = 4096;
     MemoryMappedZipFile const* archiveHolding(std::string const& path) const;
+    void logMissed(std::string const& path) const;
 
     mutable std::shared_mutex mutex_;
     boost::ptr_vector<MemoryMappedZipFile> mounts_;  // owning, in mount order
+    mutable std::mutex missedMutex_;
+    mutable std::set<std::string> missed_;
 };

@@ -55,7 +55,8 @@ TEST(SampleData, Pak0HoldsEveryFixedPath) {
     std::vector<std::pair<std::string, Check>> wanted;
     for (size_t i = 1; i < Assets::textureCount; ++i) wanted.emplace_back(Assets::textures[i].path, isImage);
     for (auto const& s : Assets::sounds) wanted.emplace_back(s.path, isOgg);
-    for (auto const* m : Assets::musicTracks) wanted.emplace_back(*m, isMp4);
+    // The game asks for a track by its table name with the music extension in place of ".wav".
+    for (auto const* m : Assets::musicTracks) wanted.emplace_back(FileSystem::replaceExtension(*m, ".m4a"), isMp4);
     for (auto const& h : Assets::hitAreas) wanted.emplace_back(h, isHitArea);
     for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
         auto const& e = LevelCatalog::entry(i);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -102,7 +103,10 @@ void playMusic(char const* path, bool loop, bool startNow) {
     if (!bytes.data || bytes.size == 0) bytes = {};
     void* soundContext = alcGetCurrentContext();
 
-    auto start = [bytes = std::move(bytes), make = std::move(make), soundContext, loop]() mutable {
+    std::string name = path ? path : "";
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    auto start = [bytes = std::move(bytes), make = std::move(make), soundContext, loop, name = std::move(name)]() mutable {
         MusicState& s = state();
         dropPlayer();
         s.holder = std::move(bytes);
@@ -118,6 +122,8 @@ void playMusic(char const* path, bool loop, bool startNow) {
         s.player->setVolume(s.volume);
         s.player->play();
         startMs.store(nowMs());
+        // Which track a player hears, for whoever reads the log.
+        std::fprintf(stderr, "Music: playing %s\n", name.c_str());
     };
     if (startNow)
         queueSync(start);

@@ -1,6 +1,6 @@
 // Music tracks: short melodies from tools/data/music/*.txt, synthesised and encoded as AAC in an
-// MPEG-4 container by the ffmpeg command line (the table names them .wav; the player reads
-// whatever the container says).
+// MPEG-4 container by the ffmpeg command line. The game asks for a track by its table name with
+// the platform's music extension in place of ".wav", so that is the name packed.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "os/Assets.h"
+#include "os/FileSystem.h"
+#include "os/services/Music.h"
 #include "tools/datatool/DataTool.h"
 
 namespace {
@@ -151,8 +153,10 @@ void generate(datatool::Context& ctx) {
         ctx.pak0.add(track.path, std::move(bytes));
         made.push_back(track.path);
     }
-    for (auto const* path : Assets::musicTracks)
-        if (std::find(made.begin(), made.end(), *path) == made.end()) ctx.error("no music source for " + *path);
+    for (auto const* path : Assets::musicTracks) {
+        std::string const played = FileSystem::replaceExtension(*path, musicExtension());
+        if (std::find(made.begin(), made.end(), played) == made.end()) ctx.error("no music source for " + played);
+    }
 }
 
 datatool::Register reg("music", 10, generate);
