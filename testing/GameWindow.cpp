@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,22 @@ double Picture::differenceFrom(Picture const& other, int by) const {
         }
     }
     return double(differing) / double(rgb.size() / 3);
+}
+
+double Picture::shareIn(float x0, float y0, float x1, float y1,
+                        std::function<bool(uint8_t, uint8_t, uint8_t)> const& test) const {
+    if (width == 0) return 0.0;
+    auto px = [&](float x) { return std::clamp(int(x / 1280.0f * float(width)), 0, width - 1); };
+    auto py = [&](float y) { return std::clamp(int((1.0f - y / 720.0f) * float(height)), 0, height - 1); };
+    size_t hits = 0, all = 0;
+    for (int y = py(y1); y <= py(y0); ++y) {
+        for (int x = px(x0); x <= px(x1); ++x) {
+            uint8_t const* c = &rgb[(size_t(y) * size_t(width) + size_t(x)) * 3];
+            ++all;
+            if (test(c[0], c[1], c[2])) ++hits;
+        }
+    }
+    return all ? double(hits) / double(all) : 0.0;
 }
 
 size_t Picture::coarseColours() const {
@@ -310,6 +327,14 @@ void GameWindow::click(float x, float y) {
          "mousedown", "1", "sleep", "0.08", "mouseup", "1"});
 }
 
+void GameWindow::mouseDown(float x, float y) {
+    int const px = int(x / 1280.0f * float(width_)), py = int((1.0f - y / 720.0f) * float(height_));
+    run({"xdotool", "mousemove", "--window", std::to_string(window_), std::to_string(px), std::to_string(py),
+         "mousedown", "1"});
+}
+
+void GameWindow::mouseUp() { run({"xdotool", "mouseup", "1"}); }
+
 void GameWindow::setFocus(bool focused) {
     if (focused) {
         run({"xdotool", "windowfocus", std::to_string(window_)});
@@ -364,13 +389,23 @@ bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) 
 bool GameWindow::stop(Ms bound) {
     if (pid_ > 0 && !exited_) kill(pid_, SIGTERM);
     waitUntil([&] { return !alive(); }, bound);
-    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && missedAssets().empty();
 }
 
 bool GameWindow::closeFromOutside(Ms bound) {
     if (window_ != 0) run({"xdotool", "windowclose", std::to_string(window_)});
     waitUntil([&] { return !alive(); }, bound);
-    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && missedAssets().empty();
+}
+
+std::vector<std::string> GameWindow::missedAssets() const {
+    std::string const marker = "FileSystem: no \"", tail = "\" in the archives or on disk\n";
+    std::vector<std::string> paths;
+    for (size_t at = log_.find(marker); at != std::string::npos; at = log_.find(marker, at + 1)) {
+        size_t const end = log_.find(tail, at + marker.size());
+        if (end != std::string::npos) paths.push_back(log_.substr(at + marker.size(), end - at - marker.size()));
+    }
+    return paths;
 }
 
 long GameWindow::frames() const {
@@ -384,7 +419,9 @@ std::string GameWindow::describe() const {
     std::string ending;
     if (exited_ && WIFEXITED(status_)) ending = "--- exited with status " + std::to_string(WEXITSTATUS(status_)) + "\n";
     if (exited_ && WIFSIGNALED(status_)) ending = "--- ended by signal " + std::to_string(WTERMSIG(status_)) + "\n";
-    return "--- game output\n" + tail + ending;
+    std::string missed;
+    for (std::string const& path : missedAssets()) missed += "--- missing from the archives: " + path + "\n";
+    return "--- game output\n" + tail + ending + missed;
 }
 
 }  // namespace game_window

@@ -24,6 +24,9 @@ struct Picture {
     double litShare() const;
     // Colours after dropping the low 4 bits of each channel: 1 for a flat picture.
     size_t coarseColours() const;
+    // Share of pixels in a box of the 1280 x 720 virtual screen (y up) whose colour passes.
+    double shareIn(float x0, float y0, float x1, float y1,
+                   std::function<bool(uint8_t r, uint8_t g, uint8_t b)> const& test) const;
     // Something drawn: a fifth of the window lit, in more than a few colours.
     bool showsContent() const { return litShare() > 0.2 && coarseColours() > 8; }
     // Share of pixels where a channel differs by more than `by` from the other picture's (1 when
@@ -75,6 +78,9 @@ public:
     void tap(std::string const& key);
     // A press and release at a point of the game's 1280 x 720 virtual screen, y up.
     void click(float x, float y);
+    // The button pressed at a point and held, as a finger resting on the screen; then let go.
+    void mouseDown(float x, float y);
+    void mouseUp();
     Picture screenshot();
     // Takes the input focus away from the window (to no window at all, as when another program's
     // window is clicked) or gives it back.
@@ -83,11 +89,14 @@ public:
     // given `unlike`, differs from it in at least a tenth of its pixels; the last grab in `last`.
     bool waitForContent(Ms bound, Picture* last = nullptr, Picture const* unlike = nullptr);
 
-    // Ends the game as the desktop does (SIGTERM) and waits; true when it exited with status 0.
+    // Ends the game as the desktop does (SIGTERM) and waits; true when it exited with status 0
+    // and found every asset it asked for.
     bool stop(Ms bound = Ms(30000));
     // Destroys the game's window as another program can (xdotool windowclose) and waits; true
-    // when the game then exited with status 0.
+    // when the game then exited with status 0 and found every asset it asked for.
     bool closeFromOutside(Ms bound = Ms(30000));
+    // The paths the game asked for and found in no archive, as its file system logged them.
+    std::vector<std::string> missedAssets() const;
     std::string const& log() const { return log_; }
     // The frames the game drew, from its "zelv: ended after N frames" line; -1 before that.
     long frames() const;

@@ -312,7 +312,7 @@ TEST_F(GameScreen, AFallOutOfASampleLevelCountsAsADeath) {
         s.frames();
         Player::Player& player = s.game->getWorld().getPlayer();
         // Below the ground: nothing but the drop.
-        player.resetTo(glm::vec2(start.x + 20.0f, -12.0f));
+        player.resetTo(start + glm::vec2(20.0f, -12.0f));
         for (int i = 0; i < 240 && player.isAlive(); ++i) s.frames();
         EXPECT_FALSE(player.isAlive()) << path << " at " << player.getPosition().y;
         EXPECT_EQ(player.getDeathCount(), 1u) << path;

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 
 #include "game/EndOfLevelViewController.h"
 #include "game/GameViewController.h"
 #include "game/IntroGameModeStateMachine.h"
 #include "game/PauseViewController.h"
+#include "level/LevelCatalog.h"
 #include "menus/LevelLoaderViewController.h"
 #include "menus/tests/MenuFixture.h"
 #include "menus/tests/RealContextsImpl.h"
@@ -78,10 +80,10 @@ protected:
         return done();
     }
     // A game screen wired to the app frame as the loader's start wires it, made current.
-    GameViewController* play(PristineLevel::Data level) {
+    GameViewController* play(PristineLevel::Data level, std::string const& path = "levels/level02.pxl") {
         App& a = *app;
         auto& rc = *a.renderContexts();
-        std::string const path = "levels/level02.pxl", name = "level02Name";
+        std::string const name = "levelName";
         auto game = std::make_unique<GameViewController>(
             &rc.graphics, &a.audio(), &rc.fonts, &a.events(), path, name, &rc.postProcessing,
             [&a](TriggerVariant const& r, std::string const& p, std::string const& n) {
@@ -95,6 +97,25 @@ protected:
         return raw;
     }
     EndOfLevelViewController* endScreen() { return dynamic_cast<EndOfLevelViewController*>(app->screen()); }
+    // A sample level from the archive, playing.
+    GameViewController* playSample(std::string const& path) {
+        FlowImpl::withIntro = false;
+        app->init(0, nullptr);
+        PristineLevel::Data level;
+        LevelLoading::readLevel(path, level);
+        GameViewController* game = play(std::move(level), path);
+        EXPECT_TRUE(until([&] { return app->renderContexts()->graphics.texturesLoaded(); }, 600));
+        return game;
+    }
+    // The drawn colour at a world point, once the view has come to rest with the player placed
+    // beside it (the view's target is 1.5 m under the player).
+    uint32_t drawnAt(GameViewController& game, glm::vec2 point, glm::vec2 player) {
+        game.getWorld().getPlayer().resetTo(player);
+        game.getWorld().getCamera().setPosition(player - glm::vec2(0.0f, 1.5f));
+        for (int i = 0; i < 60; ++i) tick();
+        glm::vec2 const p = game.getWorld().getCamera().worldToScreen(glm::vec3(point, 0.0f));
+        return gl.pixel(int(p.x * menus_test::kWidth / 1280.0f), int(p.y * menus_test::kHeight / 720.0f));
+    }
 
     testing_support::TempDir documents;
     testing_support::GlTestContext gl{menus_test::kWidth, menus_test::kHeight};
@@ -175,6 +196,111 @@ TEST_F(LevelFlow, APauseNeverFreezesTheEndOfALevel) {
     ASSERT_TRUE(until([&] { return endScreen() && endScreen()->state() == 3; }))
         << "the results board does not finish";
     EXPECT_FALSE(app->renderContexts()->graphics.suspendTextureRequests());
+}
+
+// A sample level as drawn: its check point's post light grey from the ground up, its goal a
+// translucent gold over the sky (premultiplied, as the blending takes it).
+TEST_F(LevelFlow, ASampleLevelDrawsItsPostOnTheGroundAndItsGoalTranslucentGold) {
+    GameViewController* game = playSample("levels/level02.pxl");
+    PristineLevel::Data level;
+    LevelLoading::readLevel("levels/level02.pxl", level);
+    ASSERT_EQ(level.checkPoints.size(), 3u);
+    glm::vec2 const post = level.checkPoints[1].respawnPosition - glm::vec2(0.0f, levels::restHeight);
+    auto rgb = [](glm::vec4 c) { return testing_support::rgba(uint8_t(c.r * 255.0f + 0.5f), uint8_t(c.g * 255.0f + 0.5f), uint8_t(c.b * 255.0f + 0.5f)); };
+    glm::vec2 const beside = post + glm::vec2(-2.5f, 2.0f);
+    EXPECT_TRUE(menus_test::near(drawnAt(*game, post + glm::vec2(0.0f, 0.1f), beside), rgb(levels::checkPointColour), 4));
+    EXPECT_TRUE(menus_test::near(drawnAt(*game, post + glm::vec2(0.0f, 1.5f), beside), rgb(levels::checkPointColour), 4));
+
+    // The goal's quad, found by its colour; its upper half stands against the sky.
+    glm::vec4 const gold = levels::goalColour;
+    auto const& set = level.meshSet;
+    auto const goalNode = std::find_if(set.nodes.begin(), set.nodes.end(), [&](PristineLevel::MeshNode const& n) {
+        return n.kind == PristineLevel::MeshNode::arrayEntry &&
+               set.arrayMeshes[n.index].color == glm::vec4(glm::vec3(gold) * gold.a, gold.a);
+    });
+    ASSERT_NE(goalNode, set.nodes.end());
+    glm::vec2 const top(goalNode->box.max.x - 0.5f, goalNode->box.max.y - 0.5f);
+    glm::vec2 const player(goalNode->box.min.x - 3.0f, top.y);
+    uint32_t const sky = drawnAt(*game, top + glm::vec2(2.0f, 0.0f), player);
+    glm::vec4 const skyColour(float(sky & 0xff) / 255.0f, float(sky >> 8 & 0xff) / 255.0f, float(sky >> 16 & 0xff) / 255.0f, 1.0f);
+    uint32_t const drawn = drawnAt(*game, top, player);
+    EXPECT_TRUE(menus_test::near(drawn, rgb(glm::vec4(glm::vec3(gold) * gold.a, 1.0f) + skyColour * (1.0f - gold.a)), 4))
+        << std::hex << drawn << " over " << sky;
+}
+
+// The last level's closing shot: started, it fades the controls, lights the shaft's lamps with
+// its first step, shakes the view with its second and lights the cave with its third (drawn gold
+// where the view then looks), and its own end of level brings the results board.
+TEST_F(LevelFlow, TheLastLevelsClosingShotLightsItsStageAndEndsTheLevel) {
+    std::string const last = LevelCatalog::entry(LevelCatalog::count() - 1).path;
+    GameViewController* game = playSample(last);
+    PristineLevel::Data level;
+    LevelLoading::readLevel(last, level);
+    World& world = game->getWorld();
+    Camera& camera = world.getCamera();
+    int frame = 0;
+    std::map<uint32_t, int> arrived;
+    std::vector<SlotCallbackRef> slots;
+    for (uint32_t id : {20000015u, 20000023u, 20000024u, 20000000u})
+        slots.emplace_back(&app->events(), id, [&, id] { arrived.emplace(id, frame); });
+    // The lamps a step shows (the i-th record drives the i-th texture), and how many are lit.
+    auto lit = [&](uint32_t step) {
+        int all = 0, on = 0;
+        for (size_t i = 0; i < level.animatedTextures.size(); ++i) {
+            if (level.animatedTextures[i].showSignal != step) continue;
+            ++all;
+            on += world.animatedTextures()[i].fade() > 0.99f;
+        }
+        return std::pair(all, on);
+    };
+    ASSERT_GT(lit(20000015u).first, 0);
+    ASSERT_GT(lit(20000024u).first, 0);
+    // The cave's great light: the largest of the last step's lamps.
+    glm::vec2 light(0.0f);
+    float largest = 0.0f;
+    for (auto const& t : level.animatedTextures) {
+        auto const& box = level.meshSet.nodes[t.drawable].box;
+        if (t.showSignal == 20000024u && box.max.x - box.min.x > largest)
+            largest = box.max.x - box.min.x, light = glm::vec2(box.min + box.max) * 0.5f;
+    }
+
+    // The player in the cave, as after the fall down the shaft; the shot starts.
+    world.getPlayer().resetTo(light);
+    app->events().trigger(20000014);
+    std::map<uint32_t, std::pair<int, int>> litBefore, litAfter;
+    int shakes = 0;
+    uint32_t darkLight = 0, goldLight = 0;
+    glm::mat4 lastView = camera.getViewProjection();
+    auto pixelAt = [&](glm::vec2 point) {
+        glm::vec2 const p = camera.worldToScreen(glm::vec3(point, 0.0f));
+        return gl.pixel(int(p.x * menus_test::kWidth / 1280.0f), int(p.y * menus_test::kHeight / 720.0f));
+    };
+    ASSERT_TRUE(until([&] {
+        ++frame;
+        for (uint32_t step : {20000015u, 20000024u}) {
+            if (!arrived.count(step)) litBefore[step] = lit(step);
+            if (arrived.count(step) && frame == arrived[step] + 60) litAfter[step] = lit(step);
+        }
+        // Still in the second step's half second before the cut, the view jumps every other frame.
+        if (arrived.count(20000023) && frame < arrived[20000023] + 25 && camera.getViewProjection() != lastView) ++shakes;
+        lastView = camera.getViewProjection();
+        if (arrived.count(20000023) && frame == arrived[20000023] + 60) darkLight = pixelAt(light);
+        if (arrived.count(20000024) && frame == arrived[20000024] + 60) goldLight = pixelAt(light);
+        return endScreen() != nullptr;
+    }, 4000)) << "no end of level";
+    ASSERT_EQ(arrived.size(), 4u);
+    EXPECT_TRUE(arrived[20000015] < arrived[20000023] && arrived[20000023] < arrived[20000024] &&
+                arrived[20000024] < arrived[20000000]);
+    EXPECT_EQ(game->hud().controlsAlpha(), 0.0f);
+    for (uint32_t step : {20000015u, 20000024u}) {
+        EXPECT_EQ(litBefore[step].second, 0) << step;
+        EXPECT_EQ(litAfter[step].second, litAfter[step].first) << step;
+    }
+    EXPECT_GT(shakes, 4);
+    auto channel = [](uint32_t c, int i) { return int(c >> (8 * i) & 0xff); };
+    EXPECT_LT(channel(darkLight, 0) + channel(darkLight, 1), 160) << std::hex << darkLight;
+    EXPECT_TRUE(channel(goldLight, 0) > 200 && channel(goldLight, 1) > 150 && channel(goldLight, 2) < 130)
+        << std::hex << goldLight;
 }
 
 }  // namespace

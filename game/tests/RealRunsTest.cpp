@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <memory>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "level/LevelCatalog.h"
@@ -34,6 +35,7 @@ Point const kPlay{640, 168};
 Point const kFirstLevelTile{434, 401};
 Point const kSkipIntro{1180, 650};
 Point const kBoardMainMenu{794, 244};
+Point const kRockerRight{100, 84};
 
 // The save as the game left it in the run's folder.
 RoamingData savedRecord(std::filesystem::path const& home) {
@@ -178,12 +180,22 @@ TEST(RealRuns, SubtitlesToggledInThePauseOptionsSurviveARestart) {
 // main menu; play opens the level select; a tap on the first level's tile asks the tutorial
 // question, and its answer starts level01; the level is played to its goal; the results board
 // shows and its main-menu button leads back to the main menu; the save then holds the entry.
+// The music a player hears: the track as the music queue started it (a sound device is there
+// only with ALSOFT_DRIVERS=null).
+std::string const kMenuMusic = "Music: playing audio/music/Dravo_MusicTrack01.m4a\n";
+std::string const kBonusMusic = "Music: playing audio/music/Dravo_MusicTrackBonusGame01.m4a\n";
+
+bool heard(GameWindow& game, std::string const& line, Ms bound) {
+    return game.waitUntil([&] { return game.log().find(line) != std::string::npos; }, bound);
+}
+
 TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
     testing_support::TempDir home;
     std::string output;
     {
         GameWindow::Options o;
         o.home = home.path();
+        o.env["ALSOFT_DRIVERS"] = "null";
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         // Plain zelv opens with the intro cut-scene; its skip button skips it. No key is pressed
@@ -198,6 +210,7 @@ TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
         ASSERT_TRUE(game.waitForScreen("MainMenuViewController", Ms(30000))) << game.describe();
         ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(20000), &menu)) << "the main menu is dark: " << menu.litShare();
+        EXPECT_TRUE(heard(game, kMenuMusic, Ms(20000))) << game.describe();
 
         ASSERT_TRUE(game.actUntilScreen("LevelSelectMenu", [&] { game.click(kPlay.x, kPlay.y); }, Ms(1500), Ms(30000)))
             << game.describe();
@@ -230,29 +243,111 @@ TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
             << name << " is not in the stored sessions";
 }
 
-// The last catalog level played to its board; continue (P, the controller's menu button) plays
-// the closing cut-scene levels/end.pxl, whose credits roll once its subtitles are over; after it
-// the main menu tells once that hardcore is unlocked, and the save keeps that it did.
-TEST(RealRuns, TheLastLevelLeadsThroughTheClosingCutSceneAndItsCreditsToTheHardcoreNotice) {
+// Every catalog level started on its own asks only for assets the archives hold (stop() fails
+// on a miss), a few at a time with nothing pressed; the bonus levels with their popups answered,
+// so that their races, and time attack's music, start. (The cut-scenes: the main road and the
+// last level's run.)
+TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
+    std::vector<std::string> paths;
+    for (uint64_t i = 0; i < LevelCatalog::count(); ++i)
+        if (LevelCatalog::entry(i).mode == GameMode::Normal) paths.push_back(LevelCatalog::entry(i).path);
+    size_t const together = 4;
+    for (size_t first = 0; first < paths.size(); first += together) {
+        std::vector<std::unique_ptr<testing_support::TempDir>> homes;
+        std::vector<std::unique_ptr<GameWindow>> games;
+        for (size_t i = first; i < std::min(paths.size(), first + together); ++i) {
+            homes.push_back(std::make_unique<testing_support::TempDir>());
+            GameWindow::Options o;
+            o.home = homes.back()->path();
+            o.args = {"--level", paths[i]};
+            o.env["ALSOFT_DRIVERS"] = "null";
+            games.push_back(std::make_unique<GameWindow>(o));
+        }
+        for (size_t i = 0; i < games.size(); ++i) {
+            GameWindow& game = *games[i];
+            ASSERT_TRUE(game.ok()) << paths[first + i] << game.describe();
+            ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(90000))) << paths[first + i] << game.describe();
+        }
+        // Once its music plays, a level has asked for all it needs to start.
+        for (size_t i = 0; i < games.size(); ++i) {
+            GameWindow& game = *games[i];
+            EXPECT_TRUE(heard(game, "Music: playing ", Ms(30000)))
+                << paths[first + i] << game.describe();
+            EXPECT_TRUE(game.stop()) << paths[first + i] << game.describe();
+        }
+    }
+    for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
+        LevelCatalog::Entry const& e = LevelCatalog::entry(i);
+        if (e.mode == GameMode::Normal) continue;
+        testing_support::TempDir home;
+        GameWindow::Options o;
+        o.home = home.path();
+        o.args = {"--level", e.path};
+        o.env["ALSOFT_DRIVERS"] = "null";
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << e.path << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(90000))) << e.path << game.describe();
+        ASSERT_TRUE(game.actUntilScreen("GameViewController", [&] { game.tap("Return"); }, Ms(1500), Ms(30000)))
+            << e.path << game.describe();
+        if (e.mode == GameMode::TimeAttack) EXPECT_TRUE(heard(game, kBonusMusic, Ms(60000))) << e.path << game.describe();
+        game_window::Picture shot;
+        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << e.path << " stays dark: " << shot.litShare();
+        EXPECT_TRUE(game.stop()) << e.path << game.describe();
+    }
+}
+
+// The last catalog level played with the on-screen buttons, the mouse resting on the rocker's
+// right half: at the cliff the closing shot takes the view and the controls fade out while the
+// level still runs; the shot's end brings the board. Continue (P, the controller's menu button)
+// plays the closing cut-scene levels/end.pxl, whose credits roll once its subtitles are over;
+// after it the main menu tells once that hardcore is unlocked, and the save keeps that it did.
+TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndTheHardcoreNotice) {
     testing_support::TempDir home;
     std::string const last = LevelCatalog::entry(LevelCatalog::count() - 1).path;
+    std::filesystem::create_directories(home / "data" / "zelv");
+    {
+        setDocumentsPath((home / "data" / "zelv").string() + "/");
+        RoamingDataFile file("roamingData");
+        file.data.setControlScheme(1);
+    }
+    // The jump button's cream art at the bottom right, where nothing of the level is cream.
+    auto controlsShown = [](game_window::Picture const& p) {
+        return p.shareIn(1120, 30, 1230, 140, [](uint8_t r, uint8_t g, uint8_t b) {
+            return r > 225 && g > 210 && b > 180 && r - b > 15;
+        });
+    };
     {
         GameWindow::Options o;
         o.home = home.path();
         o.args = {"--level", last};
-        o.deadline = Ms(400000);
+        o.deadline = Ms(500000);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        ASSERT_TRUE(rollToTheBoard(game, Ms(150000))) << game.describe();
+        game_window::Picture shot;
+        ASSERT_TRUE(game.waitUntil([&] { return controlsShown(shot = game.screenshot()) > 0.1; }, Ms(20000)))
+            << "no controls: " << controlsShown(shot);
+        game.mouseDown(kRockerRight.x, kRockerRight.y);
+        EXPECT_TRUE(game.waitUntil(
+            [&] {
+                shot = game.screenshot();
+                return game.currentScreen() == "GameViewController" && controlsShown(shot) < 0.002;
+            },
+            Ms(200000)))
+            << "the controls stay: " << controlsShown(shot) << game.describe();
+        bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(200000));
+        game.mouseUp();
+        ASSERT_TRUE(ended && game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
         ASSERT_TRUE(game.actUntilScreen("LevelLoaderViewController<GameViewController>", [&] { game.tap("p"); },
                                         Ms(1500), Ms(60000)))
             << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        game_window::Picture shot;
         ASSERT_TRUE(game.waitForScreen("Credits", Ms(90000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the credits are dark: " << shot.litShare();
         ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(180000))) << game.describe();
+        std::string const credits = "zelv: screen Credits\n";
+        size_t const first = game.log().find(credits);
+        EXPECT_EQ(game.log().find(credits, first + 1), std::string::npos) << "the credits came up twice";
         ASSERT_TRUE(game.waitForScreen("MainMenuViewController", Ms(60000))) << game.describe();
         ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(60000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the notice is dark: " << shot.litShare();

@@ -27,18 +27,7 @@ Point const kBoardsOk{640, 118};
 // The share of pixels in a box of the picture (virtual screen coordinates, y up) that pass.
 template <class Test>
 double shareIn(Picture const& p, float x0, float y0, float x1, float y1, Test const& test) {
-    if (p.width == 0) return 0.0;
-    auto px = [&](float x) { return std::clamp(int(x / 1280.0f * float(p.width)), 0, p.width - 1); };
-    auto py = [&](float y) { return std::clamp(int((1.0f - y / 720.0f) * float(p.height)), 0, p.height - 1); };
-    size_t hits = 0, all = 0;
-    for (int y = py(y1); y <= py(y0); ++y) {
-        for (int x = px(x0); x <= px(x1); ++x) {
-            uint8_t const* c = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
-            ++all;
-            if (test(c[0], c[1], c[2])) ++hits;
-        }
-    }
-    return all ? double(hits) / double(all) : 0.0;
+    return p.shareIn(x0, y0, x1, y1, test);
 }
 
 bool dark(uint8_t r, uint8_t g, uint8_t b) { return r < 60 && g < 60 && b < 70; }

@@ -14,6 +14,7 @@
 #include <box2d/b2_polygon_shape.h>
 
 #include <memory>
+#include <set>
 
 #include "level/Fixtures.h"
 #include "level/LevelWriter.h"
@@ -178,15 +179,13 @@ uint32_t LevelBuilder::arrayMesh(std::vector<float> const& vertices, glm::vec4 c
     mesh.vertexBuffer = 0;
     mesh.stride = 20;
     // Sprites have transparent edges; only the flat colour swatches are opaque.
-    bool const swatch = texture.empty() || texture.rfind("art/colors/", 0) == 0;
+    bool const swatch = texture.empty() || isColourSwatch(texture);
     mesh.blend = colour.a < 1.0f || !swatch ? 1 : 0;
-    mesh.color = colour;
-    if (texture.empty()) {
-        mesh.shader = PristineLevel::MeshCommon::colorShader;
-    } else {
-        mesh.shader = PristineLevel::MeshCommon::texturedShader;
-        mesh.texture = TextureDescriptor(texture, TextureOptions(1, 1, 0, 0), 0);
-    }
+    // Blending takes premultiplied colour, as the art is stored.
+    mesh.color = glm::vec4(glm::vec3(colour) * colour.a, colour.a);
+    // A swatch is there to be tinted: the textured shader would show it as it is.
+    mesh.shader = swatch ? PristineLevel::MeshCommon::colorShader : PristineLevel::MeshCommon::texturedShader;
+    if (!texture.empty()) mesh.texture = TextureDescriptor(texture, TextureOptions(1, 1, 0, 0), 0);
     mesh.primitive = 0;  // triangle strip
     mesh.firstVertex = numbered ? mesh.baseOffset / mesh.stride : 0;
     mesh.vertexCount = static_cast<uint32_t>(vertices.size() / 5);
@@ -217,7 +216,6 @@ void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, g
     }
     // The colour mode tints a texture: white, so the strip shows its colour.
     arrayMesh(strip, colour, "art/colors/white.png", min, max);
-    data_.meshSet.arrayMeshes.back().shader = PristineLevel::MeshCommon::colorShader;
 }
 
 uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture,
@@ -235,7 +233,8 @@ void LevelBuilder::checkPoint(glm::vec2 position) {
     if (point.index > 0) {
         point.reachSignal = signal();
         sensorBox(position + glm::vec2(0.0f, 2.0f), glm::vec2(0.5f, 3.0f), point.reachSignal);
-        quad(position + glm::vec2(0.0f, 1.0f), glm::vec2(0.08f, 1.0f), glm::vec4(0.9f, 0.9f, 0.9f, 1.0f),
+        // The post stands on the ground the player rests on.
+        quad(position + glm::vec2(0.0f, 1.0f - restHeight), glm::vec2(0.08f, 1.0f), checkPointColour,
              "art/colors/white.png");
     }
     data_.checkPoints.push_back(point);
@@ -354,6 +353,61 @@ bool groundBelow(std::vector<DecodedFixture> const& solids, glm::vec2 at, float 
 
 }  // namespace
 
+namespace {
+
+// Every signal something in the level can raise: fixture touches, delayed signals, filters, body
+// observers, switches, respawns, the level's built signal, and the camera's closing shot once its
+// start is raised.
+std::set<uint32_t> raisedSignals(PristineLevel::Data const& level) {
+    std::set<uint32_t> raised{levelBuiltSignal};
+    for (FixtureSignal const& f : level.fixtureSignals) raised.insert({f.beginSignal, f.endSignal});
+    for (auto const& d : level.delayedSignals) raised.insert(d.target);
+    for (auto const& f : level.signalFilters) raised.insert(f.output);
+    for (auto const& o : level.bodyObservers)
+        raised.insert({o.impulseSignal, o.speedUpSignal, o.speedDownSignal, o.spinSignal, o.spinStopSignal,
+                       o.slideSignal, o.slideStopSignal});
+    for (auto const& j : level.jointSwitches) raised.insert({j.onSignal, j.offSignal});
+    for (CheckPoint const& c : level.checkPoints) raised.insert(c.respawnSignals.begin(), c.respawnSignals.end());
+    if (raised.count(closingShotSignal)) raised.insert(closingShotSteps.begin(), closingShotSteps.end());
+    raised.erase(0);
+    return raised;
+}
+
+}  // namespace
+
+std::vector<std::string> visibilityFaults(PristineLevel::Data const& level) {
+    std::vector<std::string> faults;
+    auto const& set = level.meshSet;
+    auto untinted = [&](char const* kind, size_t i, PristineLevel::MeshCommon const& mesh) {
+        if (mesh.shader == PristineLevel::MeshCommon::texturedShader && mesh.texture &&
+            isColourSwatch(mesh.texture->path)) {
+            faults.push_back(std::string(kind) + " mesh " + std::to_string(i) + " shows the colour swatch " +
+                             mesh.texture->path + " with the textured shader, which ignores its colour");
+        }
+    };
+    for (size_t i = 0; i < set.arrayMeshes.size(); ++i) untinted("array", i, set.arrayMeshes[i]);
+    for (size_t i = 0; i < set.indexedMeshes.size(); ++i) untinted("indexed", i, set.indexedMeshes[i]);
+
+    std::set<uint32_t> const raised = raisedSignals(level);
+    for (size_t i = 0; i < level.dynamicBodies.size(); ++i) {
+        PristineLevel::DynamicBody const& body = level.dynamicBodies[i];
+        bool collides = false;
+        for (DecodedFixture const& d : decodeAll(body.shapes)) {
+            collides = collides || (!d.settings.isSensor && (touchesPlayer(d.settings.filter, playerInnerMask) ||
+                                                             touchesPlayer(d.settings.filter, playerOuterMask)));
+        }
+        if (!collides) continue;
+        bool const shown = body.enableSignal == 0 || raised.count(body.enableSignal) != 0;
+        // Hidden from the start and never shown, or hidden on the way and never shown again.
+        bool const hiddenForGood = !shown || (raised.count(body.disableSignal) != 0 && body.enableSignal == 0);
+        if (body.drawables.empty() || hiddenForGood) {
+            faults.push_back("dynamic body " + std::to_string(i) + " stops the player while " +
+                             (body.drawables.empty() ? "nothing draws it" : "it is hidden for good"));
+        }
+    }
+    return faults;
+}
+
 std::vector<std::string> liquidFaults(PristineLevel::Data const& level) {
     std::vector<std::string> faults;
     float const reach = 2048.0f * 2.0f * level.metaData.particleRadius;
@@ -432,6 +486,23 @@ std::vector<std::string> reachFaults(PristineLevel::Data const& level) {
             }
         }
     }
+    // Or the level ends with the camera's closing shot: a sensor the player touches starts it,
+    // directly or through filters and delays.
+    std::set<uint32_t> starts{closingShotSignal};
+    for (size_t grown = 0; grown != starts.size();) {
+        grown = starts.size();
+        for (auto const& f : level.signalFilters)
+            if (starts.count(f.output)) starts.insert(f.input);
+        for (auto const& d : level.delayedSignals)
+            if (starts.count(d.target)) starts.insert(d.signal);
+    }
+    for (DecodedFixture const& d : sensors) {
+        bool const touched = touchesPlayer(d.settings.filter, playerInnerMask) ||
+                             touchesPlayer(d.settings.filter, playerOuterMask);
+        if (!touched || d.settings.userDataIndex == FixtureSettings::noUserData) continue;
+        for (uint32_t signal : starts)
+            goal = goal || raisesForPlayer(level.fixtureSignals, d.settings.userDataIndex, signal);
+    }
     // A time-attack level ends with its race, not at a goal.
     if (!goal && level.metaData.mode != GameMode::TimeAttack) faults.push_back("no goal the player can touch");
     return faults;
@@ -441,7 +512,7 @@ void LevelBuilder::goal(glm::vec2 centre, glm::vec2 halfSize) {
     Fixture f = sensorFixture();
     f.category = goalCategory;
     data_.signalShapes.push_back(boxShape(centre, halfSize, f));
-    quad(centre, halfSize, glm::vec4(1.0f, 0.85f, 0.2f, 0.6f), "art/colors/white.png");
+    quad(centre, halfSize, goalColour, "art/colors/white.png");
 }
 
 void LevelBuilder::deadlyFloor(float left, float right, float y) {

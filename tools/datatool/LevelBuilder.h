@@ -5,6 +5,7 @@
 #include <glm/vec2.hpp>
 #include <glm/vec4.hpp>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,11 +19,30 @@ inline constexpr uint16_t playerCategory = 0x0001;
 inline constexpr uint16_t deadlyCategory = 0x0002;
 // Ground, walls, bodies, water and sensors: a bit the player's masks (0x010E, 0x038C) hold.
 inline constexpr uint16_t solidCategory = 0x0004;
+// Solid without grip: the player cannot climb it.
+inline constexpr uint16_t slipperyCategory = 0x0008;
 inline constexpr uint16_t viewBlockerCategory = 0x0020;
 inline constexpr uint16_t goalCategory = 0x0080;
 inline constexpr uint16_t cameraZoneCategory = 0x0200;
+// The camera's sensor around the view: fixture signals naming it switch objects near the view.
+inline constexpr uint16_t viewSensorCategory = 0x0400;
 // Fixtures whose mask shares a bit with this take part in particle collision.
 inline constexpr uint16_t particleCollisionMask = 0x0802;
+
+// Level signals the world gives a meaning: raised once the level is built; starting the camera's
+// closing shot, and the shot's own steps.
+inline constexpr uint32_t levelBuiltSignal = 1;
+inline constexpr uint32_t closingShotSignal = 20000014;
+inline constexpr std::array<uint32_t, 3> closingShotSteps = {20000015, 20000023, 20000024};
+
+// How far above the ground the player's centre rests: a start or check point on the ground.
+inline constexpr float restHeight = 0.4f;
+// Colours as authored (straight alpha): a goal is translucent gold, a check point's post light grey.
+inline constexpr glm::vec4 goalColour(1.0f, 0.85f, 0.2f, 0.6f);
+inline constexpr glm::vec4 checkPointColour(0.9f, 0.9f, 0.9f, 1.0f);
+
+// The flat colour images under art/colors/, which meshes tint with their colour.
+inline bool isColourSwatch(std::string const& texture) { return texture.rfind("art/colors/", 0) == 0; }
 
 // Fixture settings packed with every shape. The default mask holds the player's category and the
 // particle collision bits, so default ground, walls and containers stop the player and liquids.
@@ -64,6 +84,12 @@ std::vector<std::string> windingFaults(PristineLevel::Data const& level);
 // its race); and no check point may lie beyond a goal. One line per need not met.
 std::vector<std::string> reachFaults(PristineLevel::Data const& level);
 
+// What the player sees must be what the level does. One line per mesh that shows a colour
+// swatch with the textured shader (which draws it untinted), and per dynamic body that stops the
+// player while nothing draws it or it stays hidden for good (an enable signal nothing raises, or a
+// disable signal with no way back).
+std::vector<std::string> visibilityFaults(PristineLevel::Data const& level);
+
 // The particle solver finds neighbours only within about 2048 particle diameters of the origin.
 // One line per liquid whose polygon reaches beyond that at the level's particle radius.
 std::vector<std::string> liquidFaults(PristineLevel::Data const& level);
@@ -87,7 +113,8 @@ public:
     // coloured strip from it down to `bottom` in the mesh set.
     void ground(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour);
 
-    // A drawable quad of the given size centred at `centre` (world units); returns its index.
+    // A drawable quad of the given size centred at `centre` (world units); returns its index. The
+    // colour has straight alpha; a colour swatch texture (or none) shows the colour.
     // `numbered`: its first vertex carries its number within the shared vertex buffer instead of
     // 0 (the base offset names the same vertex either way).
     uint32_t quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture = "",

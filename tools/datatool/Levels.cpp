@@ -9,9 +9,13 @@
 
 #include "level/LevelCatalog.h"
 #include "level/LevelReader.h"
+#include "level/LevelFields.h"
 #include "level/LevelWriter.h"
+#include "os/FileSystem.h"
+#include "os/services/Music.h"
 #include "tools/datatool/DataTool.h"
 #include "tools/datatool/LevelBuilder.h"
+#include "tools/datatool/Locales.h"
 
 namespace {
 
@@ -33,15 +37,29 @@ float const gravity = 10.8f;
 // game screen draws over the last frame without clearing it.
 void sky(LevelBuilder& b) {
     b.quad({250.0f, 100.0f}, {750.0f, 400.0f}, glm::vec4(0.55f, 0.74f, 0.92f, 1.0f), "art/colors/white.png");
-    b.data().meshSet.arrayMeshes.back().shader = MeshCommon::colorShader;
 }
 
-// Walls at both ends of the ground, solid toward the level, and a deadly floor well below it
-// and past both walls: a fall out of the level is a fatality, never an endless drop.
-void walls(LevelBuilder& b, float left, float right, float height) {
-    b.data().staticShapes.push_back(levels::edgeShape({left, 0.0f}, {left, height}, Fixture{}));
-    b.data().staticShapes.push_back(levels::edgeShape({right, height}, {right, 0.0f}, Fixture{}));
-    b.deadlyFloor(left - 50.0f, right + 50.0f, -20.0f);
+// How far the ground's strips reach below its surface, and how tall the walls at its ends stand.
+float const groundDepth = 10.0f;
+float const wallHeight = 30.0f;
+
+// A wall standing on the ground's end at x, solid toward the level (on its right when
+// facingRight), drawn as a rock column on the far side.
+void wall(LevelBuilder& b, float x, float surface, bool facingRight, glm::vec4 colour) {
+    glm::vec2 const foot(x, surface), top(x, surface + wallHeight);
+    b.data().staticShapes.push_back(facingRight ? levels::edgeShape(foot, top, Fixture{})
+                                                : levels::edgeShape(top, foot, Fixture{}));
+    float const outside = facingRight ? -0.5f : 0.5f;
+    b.quad({x + outside, surface + (wallHeight - groundDepth) * 0.5f}, {0.5f, (wallHeight + groundDepth) * 0.5f},
+           colour * glm::vec4(0.7f, 0.7f, 0.7f, 1.0f), "art/colors/white.png");
+}
+
+// Walls on both ends of the ground, and a deadly floor well below it and past both walls: a fall
+// out of the level, or into a pit, is a fatality, never an endless drop.
+void walls(LevelBuilder& b, float left, float right, float surface, glm::vec4 colour) {
+    wall(b, left, surface, true, colour);
+    wall(b, right, surface, false, colour);
+    b.deadlyFloor(left - 50.0f, right + 50.0f, surface - 2.0f * groundDepth);
 }
 
 void musicAndProgress(LevelBuilder& b, glm::vec2 start, glm::vec2 end) {
@@ -65,6 +83,34 @@ float heightAt(std::vector<glm::vec2> const& line, float x) {
     return line.back().y;
 }
 
+// Ground along a left-to-right surface, broken by pits (x from, x to, on flat stretches): each
+// piece's chain runs down the pit's sides, so what is drawn is what stops the player.
+void groundWithPits(LevelBuilder& b, std::vector<glm::vec2> const& surface, std::vector<glm::vec2> const& pits,
+                    glm::vec4 colour) {
+    float const bottom = surface.front().y - groundDepth;
+    std::vector<glm::vec2> piece;
+    // A chain refuses points closer than a few millimetres.
+    auto add = [&](glm::vec2 p) {
+        if (piece.empty() || glm::length(p - piece.back()) > 0.01f) piece.push_back(p);
+    };
+    add(surface.front());
+    size_t next = 0;
+    for (size_t i = 1; i < surface.size(); ++i) {
+        while (next < pits.size() && pits[next].x < surface[i].x) {
+            glm::vec2 const pit = pits[next++];
+            add({pit.x, heightAt(surface, pit.x)});
+            add({pit.x, bottom});
+            b.ground(piece, bottom, colour);
+            piece.clear();
+            add({pit.y, bottom});
+            add({pit.y, heightAt(surface, pit.y)});
+        }
+        // Inside a pit the surface is gone.
+        if (next == 0 || surface[i].x >= pits[next - 1].y) add(surface[i]);
+    }
+    b.ground(piece, bottom, colour);
+}
+
 // The tutorial's lessons along the path: jumping, then diving, then the bridge hint; near the
 // goal the controls popup is no longer needed. Each zone spans the ground's bumps and dips.
 void tutorialZones(LevelBuilder& b, float length) {
@@ -77,41 +123,130 @@ void tutorialZones(LevelBuilder& b, float length) {
     zone(length - 14.0f, length - 10.0f, 20000022, 0);  // no controls popup from here on
 }
 
-// Level01 (variant 0) and its variations: rolling ground with bumps and dips, three check
-// points, a row of coins and the goal at the far end.
-Data runLevel(int variant, GameMode mode) {
+// Where the last level's closing shot looks: the camera pans to fixed world points, first over
+// the cliff at the end of the run, then down the shaft beyond it, and cuts to the cave at its foot.
+float const cliffEdge = 296.0f;
+float const cliffTop = -196.0f;
+float const shaftRight = 301.0f;
+float const caveFloor = -263.0f;
+float const caveLeft = 287.0f;
+
+// The closing shot's stage: the run ends at a cliff over a shaft; falling into it raises the
+// closing shot once. Lamps down the shaft light up as the view pans down (20000015), the rock
+// rumbles before the cut (20000023), and the cave at the foot lights up (20000024). The shot
+// ends the level itself.
+void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
+    auto& d = b.data();
+    glm::vec4 const rock = colour * glm::vec4(0.7f, 0.7f, 0.7f, 1.0f);
+    auto solid = [&](glm::vec2 lo, glm::vec2 hi, uint16_t category = levels::solidCategory) {
+        Fixture rockFixture;
+        rockFixture.category = category;
+        d.staticShapes.push_back(levels::boxShape((lo + hi) * 0.5f, (hi - lo) * 0.5f, rockFixture));
+        b.quad((lo + hi) * 0.5f, (hi - lo) * 0.5f, rock, "art/colors/white.png");
+    };
+    // The shaft and the cave are dark behind their lamps.
+    b.quad({(caveLeft + shaftRight) * 0.5f, (caveFloor + cliffTop) * 0.5f},
+           {(shaftRight - caveLeft) * 0.5f, (cliffTop - caveFloor) * 0.5f}, glm::vec4(0.16f, 0.13f, 0.11f, 1.0f),
+           "art/colors/white.png");
+    // The rock under the cliff down to the cave's roof; the cave runs back under the cliff. The
+    // shaft's far side rises above the cliff, so the run ends in the shaft.
+    solid({caveLeft - 1.0f, caveFloor + 8.0f}, {cliffEdge, cliffTop - groundDepth});
+    solid({caveLeft - 1.0f, caveFloor}, {caveLeft, caveFloor + 8.0f});
+    solid({caveLeft - 1.0f, caveFloor - 2.0f}, {shaftRight + 1.0f, caveFloor});
+    // Without grip, so that the ball rolling into it cannot climb out.
+    solid({shaftRight, caveFloor}, {shaftRight + 8.0f, cliffTop + wallHeight}, levels::slipperyCategory);
+
+    // Into the shaft: the closing shot starts, once.
+    uint32_t const fell = b.signal();
+    b.sensorBox({(cliffEdge + shaftRight) * 0.5f, cliffTop - 3.0f}, {(shaftRight - cliffEdge) * 0.5f, 0.5f}, fell);
+    d.signalFilters.push_back(SignalFilter{fell, levels::closingShotSignal, 0, 1, 0.0f});
+
+    auto lamp = [&](glm::vec2 at, float half, uint32_t signal) {
+        AnimatedTexture light;
+        light.rows = light.columns = light.frameCount = 1;
+        light.framesPerSecond = 1.0f;
+        light.drawable = b.quad(at, {half, half}, glm::vec4(1.0f), "art/effects/gold/goldsprite.png");
+        light.showSignal = signal;
+        light.fadeInTime = 600.0f;
+        light.fadeOutTime = 600.0f;
+        d.animatedTextures.push_back(light);
+    };
+    for (float y = cliffTop - 6.0f; y > cliffTop - 26.0f; y -= 4.0f) {
+        lamp({cliffEdge + 0.5f, y}, 0.3f, levels::closingShotSteps[0]);
+        lamp({shaftRight - 0.5f, y - 2.0f}, 0.3f, levels::closingShotSteps[0]);
+    }
+    CameraShaker& shaker =
+        d.cameraShakers[b.cameraShaker({shaftRight, caveFloor + 40.0f}, levels::closingShotSteps[1], 0, 1500.0f)];
+    shaker.amplitude = 0.15f;
+    shaker.innerRadius = 60.0f;
+    TriggerableSound rumble;
+    rumble.playSignal = levels::closingShotSteps[1];
+    rumble.sound = SoundDescriptor("audio/Level20/Dravo_LavaLoop.wav",
+                                   SoundParams(glm::vec3(shaftRight, caveFloor + 40.0f, 0.0f), 1, 0.8f, 0, 1.25f, 2.0f));
+    rumble.body = -1;
+    rumble.fadeInTime = 100.0f;
+    rumble.fadeOutTime = 400.0f;
+    d.triggerableSounds.push_back(rumble);
+    // The cave's treasure: a great light over the floor and smaller ones round it.
+    lamp({(caveLeft + shaftRight) * 0.5f, caveFloor + 4.0f}, 1.5f, levels::closingShotSteps[2]);
+    for (float x = caveLeft + 1.5f; x < shaftRight - 1.0f; x += 2.5f) lamp({x, caveFloor + 1.5f}, 0.4f, levels::closingShotSteps[2]);
+}
+
+// Level01 (variant 0) and its variations: rolling ground with bumps and dips, a pit or two to
+// jump in normal play, three check points, a row of coins and the goal at the far end. The last
+// level instead ends on the cliff of its closing shot, its run moved there and without pits.
+Data runLevel(int variant, GameMode mode, bool closingShot = false) {
     LevelBuilder b;
     sky(b);
     auto& d = b.data();
     d.metaData.mode = mode;
     d.metaData.tutorial = variant == 0;
     float const length = 110.0f + 10.0f * static_cast<float>(variant % 4);
-    float const bump = 1.0f + 0.25f * static_cast<float>(variant % 5);
+    float const bump = closingShot ? 1.0f : 1.0f + 0.25f * static_cast<float>(variant % 5);
+    glm::vec2 const origin = closingShot ? glm::vec2(cliffEdge - length, cliffTop) : glm::vec2(0.0f);
+    glm::vec4 const colour = variant % 2 == 0 ? grassColour : groundColour;
 
-    std::vector<glm::vec2> surface = {{-10.0f, 0.0f}};
+    std::vector<glm::vec2> surface = {origin + glm::vec2(-10.0f, 0.0f)};
     for (float x = 20.0f; x + 15.0f < length; x += 20.0f) {
         float const height = (static_cast<int>(x / 20.0f) + variant) % 2 == 0 ? bump : -bump;
-        surface.push_back({x, 0.0f});
-        surface.push_back({x + 5.0f, height});
-        surface.push_back({x + 10.0f, height});
-        surface.push_back({x + 15.0f, 0.0f});
+        surface.push_back(origin + glm::vec2(x, 0.0f));
+        surface.push_back(origin + glm::vec2(x + 5.0f, height));
+        surface.push_back(origin + glm::vec2(x + 10.0f, height));
+        surface.push_back(origin + glm::vec2(x + 15.0f, 0.0f));
     }
-    surface.push_back({length, 0.0f});
-    b.ground(surface, -10.0f, variant % 2 == 0 ? grassColour : groundColour);
-    walls(b, -9.0f, length - 1.0f, 30.0f);
+    surface.push_back(origin + glm::vec2(length, 0.0f));
+    // Pits on flat stretches clear of the check points (at 35 % and 70 % of the way).
+    std::vector<glm::vec2> pits;
+    if (mode == GameMode::Normal && !closingShot) {
+        pits.push_back({55.0f, 60.0f});
+        if (length >= 120.0f) pits.push_back({75.0f, 80.0f});
+    }
+    // The last level's ground ends in the cliff's face.
+    std::vector<glm::vec2> drawn = surface;
+    if (closingShot) drawn.push_back(surface.back() - glm::vec2(0.0f, groundDepth));
+    groundWithPits(b, drawn, pits, colour);
+    auto at = [&](float x, float above) { return glm::vec2(origin.x + x, heightAt(surface, origin.x + x) + above); };
 
     // Each check point rests on the ground, so rolling past touches its sensor.
-    b.checkPoint({-5.0f, 0.4f});
-    b.checkPoint({length * 0.35f, heightAt(surface, length * 0.35f) + 0.4f});
-    b.checkPoint({length * 0.7f, heightAt(surface, length * 0.7f) + 0.4f});
-    for (float x = 3.0f; x < length - 10.0f; x += 6.0f + static_cast<float>(variant % 3)) {
+    b.checkPoint(at(-5.0f, levels::restHeight));
+    b.checkPoint(at(length * 0.35f, levels::restHeight));
+    b.checkPoint(at(length * 0.7f, levels::restHeight));
+    float const coinEnd = closingShot ? length - 4.0f : length - 10.0f;
+    for (float x = 3.0f; x < coinEnd; x += 6.0f + static_cast<float>(variant % 3)) {
         // Collect-time coins lie on the way, where rolling takes them.
-        b.coin({x, mode == GameMode::CollectTime ? heightAt(surface, x) + 0.5f : 1.2f + bump + 0.5f});
+        b.coin(mode == GameMode::CollectTime ? at(x, 0.5f) : origin + glm::vec2(x, 1.2f + bump + 0.5f));
         d.coins.back().collectSound.path = coinSound;
     }
-    b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
+    if (closingShot) {
+        wall(b, origin.x - 10.0f, origin.y, true, colour);
+        b.deadlyFloor(origin.x - 60.0f, cliffEdge - 4.0f, origin.y - 2.0f * groundDepth);
+        closingShotStage(b, colour);
+    } else {
+        walls(b, -10.0f, length, 0.0f, colour);
+        b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
+    }
     b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
-    musicAndProgress(b, {-5.0f, 1.0f}, {length - 5.0f, 1.0f});
+    musicAndProgress(b, origin + glm::vec2(-5.0f, 1.0f), origin + glm::vec2(length - 5.0f, 1.0f));
     if (d.metaData.tutorial) tutorialZones(b, length);
     return d;
 }
@@ -126,8 +261,9 @@ Data lapLevel(int variant) {
     auto& d = b.data();
     d.metaData.mode = GameMode::TimeAttack;
     float const right = 40.0f + 2.0f * static_cast<float>(variant % 3);
-    b.ground({{-10.0f, 0.0f}, {right + 1.0f, 0.0f}}, -10.0f, variant % 2 == 0 ? grassColour : groundColour);
-    walls(b, -9.0f, right, 30.0f);
+    glm::vec4 const colour = variant % 2 == 0 ? grassColour : groundColour;
+    b.ground({{-10.0f, 0.0f}, {right, 0.0f}}, -groundDepth, colour);
+    walls(b, -10.0f, right, 0.0f, colour);
     b.checkPoint({-5.0f, 0.4f});
     // The throw: up and back, to land a little after the start.
     glm::vec2 const from(right - playerOuterRadius, 0.4f), to(-8.0f, 0.4f);
@@ -165,9 +301,10 @@ Data introLevel(int variant, std::string const& soundtrack = "music/intro", floa
     d.metaData.introEndTime = lengthMs;
     d.metaData.introCueTime = creditsMs;
     float const length = 40.0f;
-    b.ground({{-10.0f, 0.0f}, {length * 0.5f, 0.5f * static_cast<float>(variant % 3)}, {length, 0.0f}}, -10.0f,
-             variant % 2 == 0 ? grassColour : groundColour);
-    walls(b, -9.0f, length - 1.0f, 30.0f);
+    glm::vec4 const colour = variant % 2 == 0 ? grassColour : groundColour;
+    b.ground({{-10.0f, 0.0f}, {length * 0.5f, 0.5f * static_cast<float>(variant % 3)}, {length, 0.0f}}, -groundDepth,
+             colour);
+    walls(b, -10.0f, length, 0.0f, colour);
     b.checkPoint({-5.0f, 0.4f});  // resting on the ground
     b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
     b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
@@ -224,8 +361,8 @@ Data samplerLevel() {
     sky(b);
     auto& d = b.data();
     float const length = 140.0f;
-    b.ground({{-10.0f, 0.0f}, {length, 0.0f}}, -10.0f, grassColour);
-    walls(b, -9.0f, length - 1.0f, 30.0f);
+    b.ground({{-10.0f, 0.0f}, {length, 0.0f}}, -groundDepth, grassColour);
+    walls(b, -10.0f, length, 0.0f, grassColour);
     b.checkPoint({-5.0f, 0.4f});  // resting on the ground
     b.checkPoint({60.0f, 0.4f});
     b.coin({2.0f, 1.5f});
@@ -263,9 +400,14 @@ Data samplerLevel() {
     uint32_t const spring = box(b, {75.0f, 2.0f}, {1.0f, 0.1f}, wood);         // 18
     (void)cartWheel;
 
+    // Shown only while near the view: a sensor on the body raises its enable and disable signals
+    // as the camera's sensor (category 0x0400) meets and leaves it, so it is never met hidden.
     DynamicBody& first = d.dynamicBodies[distanceA];
     first.enableSignal = b.signal();
     first.disableSignal = b.signal();
+    first.shapes.push_back(levels::boxShape(
+        glm::vec2(0.0f), {0.4f, 0.4f},
+        levels::sensorFixture(b.fixtureSignal(first.enableSignal, first.disableSignal, levels::viewSensorCategory))));
     first.bodyDef.userData = 2;  // collides with the player's outer circle
 
     // Joints: one of every kind; the gear joins the revolute and the prismatic joint before it.
@@ -629,6 +771,7 @@ Data samplerLevel() {
 
 void add(datatool::Context& ctx, std::string const& path, Data const& level) {
     std::vector<std::string> faults = levels::windingFaults(level);
+    for (std::string& fault : levels::visibilityFaults(level)) faults.push_back(std::move(fault));
     for (std::string& fault : levels::reachFaults(level)) faults.push_back(std::move(fault));
     for (std::string& fault : levels::liquidFaults(level)) faults.push_back(std::move(fault));
     for (std::string const& fault : faults) {
@@ -654,11 +797,61 @@ void add(datatool::Context& ctx, std::string const& path, Data const& level) {
     ctx.pak0.add(path, std::move(file));
 }
 
+// Every text a level stores: its texture and sound paths, its music track names and its cut-scene
+// name.
+class TextCollector {
+public:
+    static constexpr bool loading = false;
+    void raw(void const*, size_t) {}
+    void count(uint64_t const&) {}
+    void which(int32_t const&) {}
+    void checkCount(uint64_t, size_t) {}
+    void checkEmptyStates(uint64_t) {}
+    void text(std::string const& s, size_t) { texts.push_back(s); }
+    std::vector<std::string> texts;
+};
+
+// The paths the game asks the archives for while it plays a level: what its records name, each
+// music track and the cut-scene's music with the music extension, and the cut-scene's subtitles
+// in every shipped language.
+std::vector<std::string> requestedPaths(Data const& level) {
+    TextCollector collector;
+    PristineLevel::io::field(collector, const_cast<Data&>(level));
+    auto const& tracks = level.soundTable.musicTracks;
+    std::string const& cutScene = level.metaData.introSoundtrack;
+    std::vector<std::string> paths;
+    for (std::string const& text : collector.texts) {
+        if (text.empty() || text == cutScene || std::find(tracks.begin(), tracks.end(), text) != tracks.end()) continue;
+        paths.push_back(text);
+    }
+    for (std::string const& track : tracks) paths.push_back(track + musicExtension());
+    if (level.metaData.mode == GameMode::Intro && !cutScene.empty()) {
+        paths.push_back(cutScene + musicExtension());
+        for (std::string_view locale : datatool::shippedLocales)
+            paths.push_back(cutScene + "_" + std::string(locale) + ".srt");
+    }
+    return paths;
+}
+
+// Run last, once every archive entry is made: a level naming a path the archive lacks would have
+// the game ask for nothing.
+datatool::Register references("references", 100, [](datatool::Context& ctx) {
+    for (auto const& [path, bytes] : ctx.pak0.entries()) {
+        if (FileSystem::extension(path) != ".pxl") continue;
+        Data level;
+        loadPristineLevel(level, bytes.data(), bytes.size());
+        for (std::string const& wanted : requestedPaths(level))
+            if (!ctx.pak0.contains(wanted)) ctx.error(path + " asks for " + wanted + ", which pak0.pak lacks");
+    }
+});
+
 datatool::Register reg("levels", 20, [](datatool::Context& ctx) {
     for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
         LevelCatalog::Entry const& entry = LevelCatalog::entry(i);
+        // The last level ends with the camera's closing shot.
+        bool const last = i + 1 == LevelCatalog::count();
         add(ctx, entry.path, entry.mode == GameMode::TimeAttack ? lapLevel(static_cast<int>(i))
-                                                                 : runLevel(static_cast<int>(i), entry.mode));
+                                                                 : runLevel(static_cast<int>(i), entry.mode, last));
         if (!entry.introPath.empty()) add(ctx, entry.introPath, introLevel(static_cast<int>(i)));
     }
     add(ctx, "levels/sampler.pxl", samplerLevel());

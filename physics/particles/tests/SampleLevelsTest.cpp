@@ -68,7 +68,7 @@ struct Built {
         for (DynamicBody const& record : d.dynamicBodies) {
             b2BodyDef const bodyDef = Box2DAdapter::toBodyDef(record.bodyDef);
             b2Body* body = physics.box2d().CreateBody(&bodyDef);
-            createFixtures(record.shapes, body, nullptr);
+            createFixtures(record.shapes, body, &d.fixtureSignals);  // as the world builds bodies
             bodies.push_back(body);
         }
         for (JointRecord const& record : d.joints) {

@@ -79,6 +79,69 @@ TEST(LevelReach, GroundCheckPointsAndGoalMustBeTouchable) {
               "no goal the player can touch\n");
 }
 
+// A level may end with the camera's closing shot instead of a goal: a sensor the player touches
+// starts it through a once-only filter.
+TEST(LevelReach, ASensorStartingTheClosingShotEndsTheLevel) {
+    LevelBuilder b;
+    b.ground({{-10, 0}, {30, 0}}, -10, glm::vec4(1));
+    b.checkPoint({0, 0.4f});
+    uint32_t const fell = b.signal();
+    b.sensorBox({25, 1}, {1, 2}, fell);
+    EXPECT_EQ(levels::reachFaults(b.data()), std::vector<std::string>{"no goal the player can touch"});
+    b.signalFilter(fell, levels::closingShotSignal, 0, 1, 0.0f);
+    EXPECT_TRUE(levels::reachFaults(b.data()).empty());
+}
+
+// What collides is drawn and what is drawn shows its colour: a colour swatch given the textured
+// shader, and a body that stops the player while hidden for good or never drawn, are refused.
+TEST(LevelVisibility, UntintedSwatchesAndHiddenCollidersAreNamed) {
+    auto faultsOf = [](auto change) {
+        LevelBuilder b;
+        b.ground({{-10, 0}, {30, 0}}, -10, glm::vec4(1));
+        b.checkPoint({0, 0.4f});
+        b.checkPoint({10, 0.4f});
+        b.goal({25, 1}, {1, 2});
+        b.boxBody({5, 3}, {0.5f, 0.5f});
+        change(b);
+        std::string all;
+        for (auto const& f : levels::visibilityFaults(b.data())) all += f + "\n";
+        return all;
+    };
+    EXPECT_EQ(faultsOf([](LevelBuilder&) {}), "");
+    // The builder tints swatches; written as the textured shader they would show white.
+    EXPECT_NE(faultsOf([](LevelBuilder& b) {
+                  b.data().meshSet.arrayMeshes.back().shader = PristineLevel::MeshCommon::texturedShader;
+              }).find("art/colors/white.png with the textured shader"),
+              std::string::npos);
+    // Hidden until a signal nothing raises; hidden by a raised signal with no way back; drawn by nothing.
+    EXPECT_EQ(faultsOf([](LevelBuilder& b) { b.data().dynamicBodies[0].enableSignal = b.signal(); }),
+              "dynamic body 0 stops the player while it is hidden for good\n");
+    EXPECT_EQ(faultsOf([](LevelBuilder& b) {
+                  uint32_t const hide = b.signal();
+                  b.data().dynamicBodies[0].disableSignal = hide;
+                  b.sensorBox({8, 1}, {1, 1}, hide);
+              }),
+              "dynamic body 0 stops the player while it is hidden for good\n");
+    EXPECT_EQ(faultsOf([](LevelBuilder& b) { b.data().dynamicBodies[0].drawables.clear(); }),
+              "dynamic body 0 stops the player while nothing draws it\n");
+    // Shown when the view comes near, hidden when it leaves, or by the closing shot's steps: fine.
+    EXPECT_EQ(faultsOf([](LevelBuilder& b) {
+                  auto& body = b.data().dynamicBodies[0];
+                  body.enableSignal = b.signal();
+                  body.disableSignal = b.signal();
+                  body.shapes.push_back(levels::boxShape(
+                      {0, 0}, {0.5f, 0.5f},
+                      levels::sensorFixture(
+                          b.fixtureSignal(body.enableSignal, body.disableSignal, levels::viewSensorCategory))));
+              }),
+              "");
+    EXPECT_EQ(faultsOf([](LevelBuilder& b) {
+                  b.data().dynamicBodies[0].enableSignal = levels::closingShotSteps[2];
+                  b.sensorBox({20, 1}, {1, 1}, levels::closingShotSignal);
+              }),
+              "");
+}
+
 TEST(LevelLiquids, ALiquidBeyondTheSolversReachIsNamed) {
     levels::LevelBuilder b;
     b.data().metaData.particleRadius = 0.05f;  // reach 204.8 m
