@@ -1,5 +1,6 @@
 # The real executable under Xvfb (the test runs itself under xvfb-run), driven by XTest input:
-# pause and resume, level01 to its results board, the subtitles option across a restart; the
+# pause and resume, level01 to its results board, the subtitles option across a restart, every
+# level started, the last level's closing shot; the
 # window around the game (the boards drawn inside it, the loss of focus, the sampler played);
 # and the first key press on a screen acting.
 zelv_test(game_real_runs_test SOURCES tests/RealRunsTest.cpp

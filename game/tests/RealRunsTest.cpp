@@ -2,9 +2,11 @@
 // its save, settings, cache and analytics files in a folder of its own: pausing and resuming
 // level01 and playing it to the results board (the save and the stored analytics sessions
 // afterwards), a window destroyed by another program ending the game as a close does, the
-// subtitles option chosen from the pause menu kept across a restart, and the main road from the
-// intro through the menus and level01 back to the main menu, and the last level on through the
-// closing cut-scene to the main menu's hardcore notice.
+// subtitles option chosen from the pause menu kept across a restart, the main road from the
+// intro through the menus (their music playing) and level01 back to the main menu, every level
+// and both bonus races started, and the last level's closing shot on through the closing
+// cut-scene to the main menu's hardcore notice. Each run fails when the game asked for an asset
+// the archives lack.
 #include <gtest/gtest.h>
 
 #include <algorithm>
