@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
-#include <memory>
+#include <list>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "level/LevelCatalog.h"
@@ -53,10 +53,12 @@ std::vector<Event> storedEvents(std::filesystem::path const& home) {
     return block_reader::storedEvents(home / "data" / "zelv" / "TallyFiles");
 }
 
-GameWindow::Options level01(std::filesystem::path const& home) {
+// A level started directly, with a sound device so that its music plays.
+GameWindow::Options atLevel(std::filesystem::path const& home, std::string const& path = "levels/level01.pxl") {
     GameWindow::Options o;
     o.home = home;
-    o.args = {"--level", "levels/level01.pxl"};
+    o.args = {"--level", path};
+    o.env["ALSOFT_DRIVERS"] = "null";
     return o;
 }
 
@@ -91,7 +93,7 @@ bool openOptions(GameWindow& game) {
 TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSessionsKeep) {
     testing_support::TempDir home;
     {
-        GameWindow game(level01(home.path()));
+        GameWindow game(atLevel(home.path()));
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
         game_window::Picture play, shot;
@@ -140,7 +142,7 @@ TEST(RealRuns, Level01PausesResumesAndReachesTheResultsBoardWhichTheSaveAndTheSe
 TEST(RealRuns, WindowDestroyedFromOutsideEndsTheGameAsAClose) {
     testing_support::TempDir home;
     {
-        GameWindow game(level01(home.path()));
+        GameWindow game(atLevel(home.path()));
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
         game_window::Picture shot;
@@ -160,7 +162,7 @@ TEST(RealRuns, SubtitlesToggledInThePauseOptionsSurviveARestart) {
     // Two runs of the game on the same folder: each turns the checkbox over once. The second
     // turns it back on only if it came up off, as the first run left it.
     for (bool const expected : {false, true}) {
-        GameWindow game(level01(home.path()));
+        GameWindow game(atLevel(home.path()));
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
         ASSERT_TRUE(pause(game)) << game.describe();
@@ -250,51 +252,33 @@ TEST(RealRuns, MainRoadFromBootThroughLevel01BackToTheMainMenu) {
 // so that their races, and time attack's music, start. (The cut-scenes: the main road and the
 // last level's run.)
 TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
-    std::vector<std::string> paths;
-    for (uint64_t i = 0; i < LevelCatalog::count(); ++i)
-        if (LevelCatalog::entry(i).mode == GameMode::Normal) paths.push_back(LevelCatalog::entry(i).path);
-    size_t const together = 4;
-    for (size_t first = 0; first < paths.size(); first += together) {
-        std::vector<std::unique_ptr<testing_support::TempDir>> homes;
-        std::vector<std::unique_ptr<GameWindow>> games;
-        for (size_t i = first; i < std::min(paths.size(), first + together); ++i) {
-            homes.push_back(std::make_unique<testing_support::TempDir>());
-            GameWindow::Options o;
-            o.home = homes.back()->path();
-            o.args = {"--level", paths[i]};
-            o.env["ALSOFT_DRIVERS"] = "null";
-            games.push_back(std::make_unique<GameWindow>(o));
-        }
-        for (size_t i = 0; i < games.size(); ++i) {
-            GameWindow& game = *games[i];
-            ASSERT_TRUE(game.ok()) << paths[first + i] << game.describe();
-            ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(90000))) << paths[first + i] << game.describe();
-        }
-        // Once its music plays, a level has asked for all it needs to start.
-        for (size_t i = 0; i < games.size(); ++i) {
-            GameWindow& game = *games[i];
-            EXPECT_TRUE(heard(game, "Music: playing ", Ms(30000)))
-                << paths[first + i] << game.describe();
-            EXPECT_TRUE(game.stop()) << paths[first + i] << game.describe();
+    struct Run {
+        testing_support::TempDir home;
+        GameWindow game;
+        explicit Run(std::string const& path) : game(atLevel(home.path(), path)) {}
+    };
+    for (uint64_t first = 0; first < LevelCatalog::count(); first += 4) {
+        std::list<Run> runs;
+        for (uint64_t i = first; i < std::min(LevelCatalog::count(), first + 4); ++i)
+            runs.emplace_back(LevelCatalog::entry(i).path);
+        uint64_t i = first;
+        for (Run& r : runs) {
+            bool const bonus = LevelCatalog::entry(i++).mode != GameMode::Normal;
+            ASSERT_TRUE(r.game.ok() && r.game.waitForScreen("GameViewController", Ms(90000))) << r.game.describe();
+            // Once its music plays (or its popup is up), a level has asked for all it needs to start.
+            EXPECT_TRUE(bonus ? r.game.waitForScreen("ConfirmationBox", Ms(60000)) : heard(r.game, "Music: playing ", Ms(30000)))
+                << r.game.describe();
+            EXPECT_TRUE(r.game.stop()) << r.game.describe();
         }
     }
-    for (uint64_t i = 0; i < LevelCatalog::count(); ++i) {
-        LevelCatalog::Entry const& e = LevelCatalog::entry(i);
-        if (e.mode == GameMode::Normal) continue;
-        testing_support::TempDir home;
-        GameWindow::Options o;
-        o.home = home.path();
-        o.args = {"--level", e.path};
-        o.env["ALSOFT_DRIVERS"] = "null";
-        GameWindow game(o);
-        ASSERT_TRUE(game.ok()) << e.path << game.describe();
-        ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(90000))) << e.path << game.describe();
-        ASSERT_TRUE(game.actUntilScreen("GameViewController", [&] { game.tap("Return"); }, Ms(1500), Ms(30000)))
-            << e.path << game.describe();
-        if (e.mode == GameMode::TimeAttack) EXPECT_TRUE(heard(game, kBonusMusic, Ms(60000))) << e.path << game.describe();
-        game_window::Picture shot;
-        EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << e.path << " stays dark: " << shot.litShare();
-        EXPECT_TRUE(game.stop()) << e.path << game.describe();
+    for (std::string const path : {"levels/bonus01.pxl", "levels/bonus02.pxl"}) {
+        Run r(path);
+        ASSERT_TRUE(r.game.waitForScreen("ConfirmationBox", Ms(90000))) << r.game.describe();
+        ASSERT_TRUE(r.game.actUntilScreen("GameViewController", [&] { r.game.tap("Return"); }, Ms(1500), Ms(30000)))
+            << r.game.describe();
+        if (path == "levels/bonus01.pxl") EXPECT_TRUE(heard(r.game, kBonusMusic, Ms(60000))) << r.game.describe();
+        EXPECT_TRUE(r.game.waitForContent(Ms(20000))) << path << " stays dark";
+        EXPECT_TRUE(r.game.stop()) << r.game.describe();
     }
 }
 
