@@ -283,8 +283,8 @@ TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
 }
 
 // The last catalog level played with the on-screen buttons, the mouse resting on the rocker's
-// right half: at the cliff the closing shot takes the view and the controls fade out while the
-// level still runs; the shot's end brings the board. Continue (P, the controller's menu button)
+// right half: at the cliff the closing shot takes the view, the controls fade out and the cave
+// lights up while the level still runs; the shot's end brings the board. Continue (P, the controller's menu button)
 // plays the closing cut-scene levels/end.pxl, whose credits roll once its subtitles are over;
 // after it the main menu tells once that hardcore is unlocked, and the save keeps that it did.
 TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndTheHardcoreNotice) {
@@ -314,13 +314,17 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
         ASSERT_TRUE(game.waitUntil([&] { return controlsShown(shot = game.screenshot()) > 0.1; }, Ms(20000)))
             << "no controls: " << controlsShown(shot);
         game.mouseDown(kRockerRight.x, kRockerRight.y);
+        // The shot's last view: the cave at the shaft's foot, its lights (gold) lit by the shot's
+        // third step, the controls gone, and the level still running.
+        auto gold = [](uint8_t r, uint8_t g, uint8_t b) { return r > 230 && g > 180 && g < 230 && b < 110; };
         EXPECT_TRUE(game.waitUntil(
             [&] {
                 shot = game.screenshot();
-                return game.currentScreen() == "GameViewController" && controlsShown(shot) < 0.002;
+                return game.currentScreen() == "GameViewController" && controlsShown(shot) < 0.002 &&
+                       shot.shareIn(0, 0, 1280, 720, gold) > 0.04;
             },
             Ms(200000)))
-            << "the controls stay: " << controlsShown(shot) << game.describe();
+            << "controls " << controlsShown(shot) << ", gold " << shot.shareIn(0, 0, 1280, 720, gold) << game.describe();
         bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(200000));
         game.mouseUp();
         ASSERT_TRUE(ended && game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();

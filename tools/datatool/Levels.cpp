@@ -145,9 +145,11 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
         b.quad((lo + hi) * 0.5f, (hi - lo) * 0.5f, rock, "art/colors/white.png");
     };
     // The shaft and the cave are dark behind their lamps.
-    b.quad({(caveLeft + shaftRight) * 0.5f, (caveFloor + cliffTop) * 0.5f},
-           {(shaftRight - caveLeft) * 0.5f, (cliffTop - caveFloor) * 0.5f}, glm::vec4(0.16f, 0.13f, 0.11f, 1.0f),
-           "art/colors/white.png");
+    auto dark = [&](glm::vec2 lo, glm::vec2 hi) {
+        b.quad((lo + hi) * 0.5f, (hi - lo) * 0.5f, glm::vec4(0.16f, 0.13f, 0.11f, 1.0f), "art/colors/white.png");
+    };
+    dark({cliffEdge, caveFloor}, {shaftRight, cliffTop});
+    dark({caveLeft, caveFloor}, {cliffEdge, caveFloor + 8.0f});
     // The rock under the cliff down to the cave's roof; the cave runs back under the cliff. The
     // shaft's far side rises above the cliff, so the run ends in the shaft.
     solid({caveLeft - 1.0f, caveFloor + 8.0f}, {cliffEdge, cliffTop - groundDepth});
