@@ -12,3 +12,9 @@ glm::vec2 TextLabel::draw(Fonts::TextMesh& mesh, glm::vec2 const& offset, glm::v
     glm::vec3 end = Fonts::layoutText(font, mesh, origin, text_, alignment, colour, transform, scale);
     return {end.x, end.y};
 }
+
+float TextLabel::width() const {
+    Fonts::TextMesh mesh;
+    draw(mesh, glm::vec2(0.0f), glm::vec4(1.0f), glm::mat4(1.0f));
+    return mesh.empty() ? 0.0f : mesh.bounds().getWidth();
+}

@@ -17,6 +17,8 @@ public:
     // Lays the text out at position + offset; returns the origin x and the y of the last line.
     glm::vec2 draw(Fonts::TextMesh& mesh, glm::vec2 const& offset, glm::vec4 const& colour,
                    glm::mat4 const& transform) const;
+    // The laid-out width at this label's scale; 0 when it draws nothing.
+    float width() const;
 
     std::string const& text() const { return text_; }
     std::string& text() { return text_; }

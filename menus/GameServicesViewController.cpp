@@ -1,8 +1,5 @@
 #include "menus/GameServicesViewController.h"
 
-#include <GLES2/gl2.h>
-#include <glm/gtc/matrix_transform.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
@@ -10,25 +7,16 @@
 
 #include "fonts/Context.h"
 #include "fonts/Layout.h"
-#include "graphics/Context.h"
-#include "graphics/DrawRecord.h"
-#include "graphics/ScreenAnchor.h"
-#include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "menus/ConfirmationBox.h"
-#include "os/Assets.h"
 #include "os/services/GameCenter.h"
 
 namespace {
 
-// Light text on a dark, opaque panel: well over 4.5:1 whatever the screen underneath shows.
-glm::vec4 const kPanelColour(0.10f, 0.12f, 0.16f, 1.0f);
 glm::vec4 const kHeaderColour(1.0f, 1.0f, 1.0f, 1.0f);
 glm::vec4 const kTextColour(0.90f, 0.91f, 0.93f, 1.0f);
 glm::vec4 const kQuietColour(0.72f, 0.74f, 0.78f, 1.0f);
 glm::vec4 const kHighlightColour(1.0f, 0.82f, 0.35f, 1.0f);
-glm::vec4 const kButtonTint(0.6f, 0.6f, 0.6f, 1.0f);
-float const kBackdropAlpha = 0.5f;
 
 float const kMargin = 20.0f;
 float const kTitleY = 250.0f;
@@ -134,27 +122,22 @@ std::vector<GameServicesViewController::Row> GameServicesViewController::achieve
 GameServicesViewController::GameServicesViewController(Graphics::Context* graphics, Audio::Context* audio,
                                                        Fonts::Context* fonts, std::string const& leaderboard,
                                                        std::function<void()> onDone)
-    : fonts_(fonts),
-      onDone_(std::move(onDone)),
-      projection_(screenProjection()),
-      white_(graphics, Assets::texColorsWhite),
-      backdrop_(glm::vec2(0.0f), glm::vec2(virtualWidth(), virtualHeight()), glm::vec2(1.0f)),
-      panel_(glm::vec2(-kPanelWidth / 2.0f, -kPanelHeight / 2.0f), glm::vec2(kPanelWidth, kPanelHeight),
-             glm::vec2(1.0f)),
-      ok_(ConfirmationBox::answerButton(graphics, audio, fonts, glm::vec2(0.0f, kButtonY),
-                                        fonts->localizedString("popupAffirmative"),
-                                        [this] {
-                                            finish();
+    : DimmedPanelViewController(graphics, audio, glm::vec2(kPanelWidth, kPanelHeight),
+                                [&] {
+                                    std::vector<AnimatedButton> ok;
+                                    ok.push_back(ConfirmationBox::answerButton(
+                                        graphics, audio, fonts, glm::vec2(0.0f, kButtonY),
+                                        fonts->localizedString("popupAffirmative"), [this] {
+                                            choose(0);
                                             return true;
-                                        })),
-      focus_(audio, {FocusNavigator::Node(&ok_.button(), boost::none, boost::none, boost::none, boost::none)}, 0,
-             true) {
-    // The panel at the screen's centre, as large as it is designed or as the screen allows.
-    float const w = virtualWidth(), h = virtualHeight();
-    float const scale = std::min({1.0f, (w - 2.0f * kMargin) / kPanelWidth, (h - 2.0f * kMargin) / kPanelHeight});
-    layout_ = glm::scale(glm::translate(glm::mat4(1.0f), glm::vec3(w / 2.0f, h / 2.0f, 0.0f)),
-                         glm::vec3(scale, scale, 1.0f));
-
+                                        }));
+                                    return ok;
+                                }(),
+                                0, "GameServicesView",
+                                [done = std::move(onDone)](int) {
+                                    if (done) done();
+                                }),
+      fonts_(fonts) {
     Fonts::Font const header = fonts->font(Fonts::FontStyle::boardsHeader);
     addLabel(fonts->localizedString("leaderboardsInBoards"), {(kBoardsLeft + kBoardsRight) / 2.0f, kTitleY}, header,
              Fonts::alignCentre, kHeaderColour, kBoardsRight - kBoardsLeft);
@@ -167,16 +150,9 @@ GameServicesViewController::GameServicesViewController(Graphics::Context* graphi
               fonts->localizedString("noAchievementsInBoards"));
 }
 
-// A label narrower than maxWidth: longer texts are drawn smaller.
 void GameServicesViewController::addLabel(std::string const& text, glm::vec2 at, Fonts::Font font,
                                           int32_t alignment, glm::vec4 colour, float maxWidth) {
-    TextLabel label(text, at, font, alignment, 1.0f);
-    Fonts::TextMesh measure;
-    label.draw(measure, glm::vec2(0.0f), colour, glm::mat4(1.0f));
-    float const width = measure.empty() ? 0.0f : measure.bounds().getWidth();
-    if (width > maxWidth && width > 0.0f) label.scale = maxWidth / width;
-    labels_.push_back(std::move(label));
-    colours_.push_back(colour);
+    DimmedPanelViewController::addLabel(TextLabel(text, at, font, alignment, 1.0f), colour, maxWidth);
 }
 
 void GameServicesViewController::addColumn(std::vector<Row> const& rows, float left, float right,
@@ -199,87 +175,4 @@ void GameServicesViewController::addColumn(std::vector<Row> const& rows, float l
         addLabel(more, {left, kFirstRowY - kRowStep * float(shown)}, text, Fonts::alignLeft, kQuietColour,
                  right - left);
     }
-}
-
-void GameServicesViewController::finish() {
-    if (done_) return;
-    done_ = true;
-    interactive_ = false;
-    // The owner dismisses (and deletes) the view from here: nothing may follow this call.
-    if (auto done = std::move(onDone_)) done();
-}
-
-glm::vec2 GameServicesViewController::toLayout(glm::vec2 const& point) const {
-    glm::vec4 const p = glm::inverse(layout_) * glm::vec4(point, 0.0f, 1.0f);
-    return {p.x, p.y};
-}
-
-void GameServicesViewController::update(Audio::Context&, float dt, float) {
-    if (done_) return;
-    if (!interactive_ && white_.isReady() && ok_.button().isReady()) {
-        interactive_ = true;
-        ok_.popIn().animation().start();
-        logScreen("GameServicesView");
-    }
-    if (!interactive_) return;
-    focus_.updateHighlight();
-    ok_.update(dt);
-}
-
-void GameServicesViewController::preDraw(Graphics::Context*) {
-    if (!interactive_) return;
-    ok_.preDraw();
-    buttonMesh_.clear();
-    ok_.drawLabel(buttonMesh_);
-    if (laidOut_) return;
-    for (size_t i = 0; i < labels_.size(); ++i) labels_[i].draw(textMesh_, glm::vec2(0.0f), colours_[i], glm::mat4(1.0f));
-    laidOut_ = true;
-}
-
-void GameServicesViewController::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader) {
-    if (!interactive_) return;
-    graphics->setBlend(true);
-    white_.bind(GL_TEXTURE0);
-    shader->use(Graphics::StandardShader::kColor);
-    shader->setPVM(projection_);
-    shader->setColor(glm::vec4(0.0f, 0.0f, 0.0f, kBackdropAlpha));
-    backdrop_.draw(*shader);
-    // The screen behind is dimmed and takes no input while the boards are up.
-    Graphics::DrawRecord::cover();
-    glm::mat4 const matrix = projection_ * layout_;
-    shader->setPVM(matrix);
-    shader->setColor(kPanelColour);
-    panel_.draw(*shader);
-    // The button darkened under its white label.
-    shader->setColor(kButtonTint);
-    ok_.draw(shader);
-    shader->use(Graphics::StandardShader::kAmbient);
-    shader->setPVM(matrix);
-    textMesh_.draw(graphics, shader, boost::none);
-    buttonMesh_.draw(graphics, shader, boost::none);
-}
-
-void GameServicesViewController::touchBegan(glm::vec2 const& point, uint32_t tapCount) {
-    if (interactive_) ok_.touchBegan(toLayout(point), tapCount);
-}
-
-void GameServicesViewController::touchMoved(glm::vec2 const& point, uint32_t tapCount) {
-    if (interactive_) ok_.touchMoved(toLayout(point), tapCount);
-}
-
-void GameServicesViewController::touchEnded(glm::vec2 const& point, uint32_t tapCount) {
-    if (interactive_) ok_.touchEnded(toLayout(point), tapCount);
-}
-
-void GameServicesViewController::buttonPressed(uint32_t code) {
-    if (interactive_ && code == buttonPause) finish();
-}
-
-void GameServicesViewController::gamepadInput(GamepadState const& state) {
-    if (!interactive_) return;
-    if (state.buttonB) {
-        finish();
-        return;
-    }
-    focus_.gamepadInput(state);
 }

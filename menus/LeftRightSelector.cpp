@@ -9,12 +9,6 @@ namespace {
 // Room kept between the value's text and either arrow.
 float const kArrowMargin = 8.0f;
 
-float width(TextLabel const& label) {
-    Fonts::TextMesh measure;
-    label.draw(measure, glm::vec2(0.0f), glm::vec4(1.0f), glm::mat4(1.0f));
-    return measure.empty() ? 0.0f : measure.bounds().getWidth();
-}
-
 Rect extent(TextLabel const& a, TextLabel const& b) {
     Fonts::TextMesh measure;
     a.draw(measure, glm::vec2(0.0f), glm::vec4(1.0f), glm::mat4(1.0f));
@@ -62,7 +56,7 @@ void LeftRightSelector::fitBetweenArrows(TextLabel& first, TextLabel& second) co
     Rect const drawn = extent(first, second);
     if (room1 <= room0 || drawn.minX > drawn.maxX) return;
     if (drawn.minX >= room0 && drawn.maxX <= room1) return;
-    float const words = width(first) + width(second);
+    float const words = first.width() + second.width();
     if (words <= 0.0f) return;
     float const gap = drawn.getWidth() - words;
     if (drawn.getWidth() > room1 - room0) {

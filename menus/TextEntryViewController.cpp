@@ -1,38 +1,25 @@
 #include "menus/TextEntryViewController.h"
 
-#include <GLES2/gl2.h>
-
 #include <algorithm>
 
 #include "fonts/Context.h"
 #include "fonts/Layout.h"
 #include "fonts/TextLabel.h"
-#include "graphics/Context.h"
-#include "graphics/DrawRecord.h"
-#include "graphics/ScreenAnchor.h"
 #include "graphics/StandardShader.h"
-#include "os/Assets.h"
 
 namespace {
 
 glm::vec4 const kTextColour(0.0f, 0.0f, 0.0f, 1.0f);
 // Grey that still reads at 4.5:1 on the white field.
 glm::vec4 const kPlaceholderColour(0.40f, 0.40f, 0.40f, 1.0f);
-float const kBackdropAlpha = 0.5f;
 float const kTextMargin = 16.0f;
-
-float textWidth(Fonts::Font font, std::string const& text) {
-    Fonts::TextMesh mesh;
-    TextLabel(text, glm::vec2(0.0f), font, Fonts::alignCentre, 1.0f).draw(mesh, glm::vec2(0.0f), glm::vec4(1.0f),
-                                                                           glm::mat4(1.0f));
-    return mesh.empty() ? 0.0f : mesh.bounds().getWidth();
-}
 
 }  // namespace
 
 std::string TextEntryViewController::tailThatFits(std::string const& text, Fonts::Font font, float width) {
     size_t from = 0;
-    while (from < text.size() && textWidth(font, text.substr(from)) > width) {
+    while (from < text.size() &&
+           TextLabel(text.substr(from), glm::vec2(0.0f), font, Fonts::alignCentre, 1.0f).width() > width) {
         // The next character's first byte: continuation bytes are 10xxxxxx.
         ++from;
         while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) ++from;
@@ -45,11 +32,9 @@ TextEntryViewController::TextEntryViewController(Graphics::Context* graphics, Au
     : field_(std::move(field)),
       taps_(std::move(taps)),
       font_(fonts->font(Fonts::FontStyle::popupButton)),
-      projection_(screenProjection()),
       // Centred across, a third of the way down.
       fieldCentre_(virtualWidth() / 2.0f, virtualHeight() * 2.0f / 3.0f),
-      white_(graphics, Assets::texColorsWhite),
-      backdrop_(glm::vec2(0.0f), glm::vec2(virtualWidth(), virtualHeight()), glm::vec2(1.0f)),
+      backdrop_(graphics),
       box_(fieldLow(), glm::vec2(kFieldWidth, kFieldHeight), glm::vec2(1.0f)) {}
 
 bool TextEntryViewController::inField(glm::vec2 const& p) const {
@@ -81,19 +66,13 @@ void TextEntryViewController::preDraw(Graphics::Context*) {
 }
 
 void TextEntryViewController::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader) {
-    if (alpha_ <= 0.0f || !white_.isReady()) return;
-    graphics->setBlend(true);
-    white_.bind(GL_TEXTURE0);
-    shader->use(Graphics::StandardShader::kColor);
-    shader->setPVM(projection_);
-    shader->setColor(glm::vec4(0.0f, 0.0f, 0.0f, kBackdropAlpha * alpha_));
-    backdrop_.draw(*shader);
-    if (alpha_ >= 0.5f) Graphics::DrawRecord::cover();
+    if (alpha_ <= 0.0f || !backdrop_.isReady()) return;
+    backdrop_.draw(graphics, shader, alpha_);
     if (!field_->hasField) return;
     shader->setColor(glm::vec4(1.0f, 1.0f, 1.0f, alpha_));
     box_.draw(*shader);
     shader->use(Graphics::StandardShader::kAmbient);
-    shader->setPVM(projection_);
+    shader->setPVM(backdrop_.projection());
     textMesh_.draw(graphics, shader, glm::vec4(1.0f, 1.0f, 1.0f, alpha_));
 }
 

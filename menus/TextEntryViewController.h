@@ -3,7 +3,6 @@
 // white field a third of the way down with the text typed so far (or the placeholder in grey).
 // Both fade in and out over 0.3 s. What it shows comes from the keyboard that edits the field; a
 // tap on the dimmed background or on the field is handed back to it.
-#include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 
 #include <functional>
@@ -13,7 +12,7 @@
 #include "fonts/Font.h"
 #include "fonts/TextMesh.h"
 #include "graphics/Quad.h"
-#include "graphics/Texture.h"
+#include "menus/DimmedBackdrop.h"
 #include "os/ViewController.h"
 
 namespace Fonts {
@@ -65,10 +64,8 @@ private:
     std::shared_ptr<Field const> field_;
     Taps taps_;
     Fonts::Font font_;
-    glm::mat4 projection_;
     glm::vec2 fieldCentre_;
-    Graphics::Texture white_;
-    Quad backdrop_;
+    DimmedBackdrop backdrop_;
     Quad box_;
     Fonts::TextMesh textMesh_;
     std::string laidOut_;
