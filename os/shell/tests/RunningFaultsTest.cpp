@@ -30,8 +30,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kLaunched[] = "Reachability";
 constexpr char kFirstScreen[] = "zelv: screen ";
+
+// A run in its own home that gets SIGTERM `settle` after the error stream shows `marker` (or
+// after markerWait without it), and is killed past the deadline.
+zelv_run::Options sigtermAfter(fs::path const& home, std::string marker, std::chrono::seconds markerWait,
+                               std::chrono::milliseconds settle, std::chrono::seconds deadline) {
+    zelv_run::Options o;
+    o.home = home;
+    o.signalAfter = std::move(marker);
+    o.markerWait = markerWait;
+    o.settle = settle;
+    o.signal = SIGTERM;
+    o.deadline = deadline;
+    return o;
+}
 
 // A tmpfs of its own at `where`, with room at start; needs root (mount).
 class RoomyDisk {
@@ -72,16 +85,11 @@ TEST(RunningFaults, CacheDiskFilledAfterStartLeavesTheGameRunning) {
     testing_support::TempDir home;
     RoomyDisk disk(home / "cache");
     if (!disk.skipReason().empty()) GTEST_SKIP() << disk.skipReason();
-    zelv_run::Options o;
-    o.home = home.path();
+    // The intro level's own screen builds its shaders with the disk full.
+    zelv_run::Options o = sigtermAfter(home.path(), "zelv: screen GameViewController", std::chrono::seconds(90),
+                                       std::chrono::milliseconds(3000), std::chrono::seconds(150));
     o.actAfter = kFirstScreen;
     o.act = [&] { disk.fill(); };
-    // The intro level's own screen builds its shaders with the disk full.
-    o.signalAfter = "zelv: screen GameViewController";
-    o.markerWait = std::chrono::seconds(90);
-    o.settle = std::chrono::milliseconds(3000);
-    o.deadline = std::chrono::seconds(150);
-    o.signal = SIGTERM;
     auto r = zelv_run::run(o);
     ASSERT_TRUE(r.exited) << r.describe();
     EXPECT_EQ(r.status, 0) << r.describe();
@@ -106,17 +114,12 @@ TEST(RunningFaults, Pak0CutShortWhileTheMusicPlays) {
     fs::path const exe = zelv_run::executableIn(home / "game");
     fs::path const pak0 = home / "game" / "pak0.pak";
     fs::copy_file(testing_support::binaryDir() / "pak0.pak", pak0);
-    zelv_run::Options o;
+    zelv_run::Options o = sigtermAfter(home.path(), "zelv: screen GameViewController", std::chrono::seconds(60),
+                                       std::chrono::milliseconds(5000), std::chrono::seconds(120));
     o.executable = exe;
-    o.home = home.path();
     o.env = {{"ALSOFT_DRIVERS", "null"}};  // a sound device, so that the music plays
-    o.actAfter = "zelv: screen GameViewController";
+    o.actAfter = o.signalAfter;
     o.act = [&] { fs::resize_file(pak0, fs::file_size(pak0) / 4); };
-    o.signalAfter = o.actAfter;
-    o.markerWait = std::chrono::seconds(60);
-    o.settle = std::chrono::milliseconds(5000);
-    o.signal = SIGTERM;
-    o.deadline = std::chrono::seconds(120);
     auto r = zelv_run::run(o);
     ASSERT_TRUE(r.exited) << r.describe();
     EXPECT_EQ(r.status, 0) << r.describe();
@@ -131,13 +134,8 @@ TEST(RunningFaults, DamagedSaveIsReportedOnceWhileTheStartPageIsUp) {
     std::string damaged(3000, '\0');
     for (size_t i = 0; i < damaged.size(); ++i) damaged[i] = char(i * 131 + 7);
     std::ofstream(saves / "roamingData", std::ios::binary).write(damaged.data(), std::streamsize(damaged.size()));
-    zelv_run::Options o;
-    o.home = home.path();
-    o.signalAfter = "zelv: screen MainMenuStartMenu";
-    o.markerWait = std::chrono::seconds(120);
-    o.settle = std::chrono::milliseconds(3000);
-    o.deadline = std::chrono::seconds(180);
-    o.signal = SIGTERM;
+    zelv_run::Options o = sigtermAfter(home.path(), "zelv: screen MainMenuStartMenu", std::chrono::seconds(120),
+                                       std::chrono::milliseconds(3000), std::chrono::seconds(180));
     auto r = zelv_run::run(o);
     ASSERT_TRUE(r.exited) << r.describe();
     EXPECT_EQ(r.status, 0) << r.describe();
@@ -194,15 +192,10 @@ TEST(RunningFaults, SigtermWhileTheRatingQuestionIsUpEndsTheGameCleanly) {
     fs::create_directories(home / "config" / "zelv");
     std::ofstream(home / "config" / "zelv" / "preferences")
         << "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=7\n";
+    zelv_run::Options o = sigtermAfter(home.path(), "zelv: screen RatingPrompt", std::chrono::seconds(60),
+                                       std::chrono::milliseconds(2000), std::chrono::seconds(120));
     // On the display, where a box of the desktop's own would hold the frame loop.
-    zelv_run::Options o;
-    o.home = home.path();
     o.env = {{"SDL_VIDEODRIVER", "x11"}};
-    o.signalAfter = "zelv: screen RatingPrompt";
-    o.markerWait = std::chrono::seconds(60);
-    o.settle = std::chrono::milliseconds(2000);
-    o.signal = SIGTERM;
-    o.deadline = std::chrono::seconds(120);
     auto r = zelv_run::run(o);
     ASSERT_TRUE(r.exited) << r.describe();
     EXPECT_EQ(r.status, 0) << r.describe();
