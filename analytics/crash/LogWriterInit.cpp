@@ -67,7 +67,8 @@ tlcrash_error_t Tallytlcrash_log_writer_init(Tallytlcrash_log_writer* writer, co
     writer->system_info.version = copyString(osVersionSource.load()());
     writer->system_info.build = haveNames ? copyString(names.version) : nullptr;
 
-    writer->machine_info.model = haveNames ? copyString(names.machine) : nullptr;
+    const std::string machine = platform::DeviceFacts::machine();
+    writer->machine_info.model = machine.empty() ? nullptr : copyString(machine);
     writer->machine_info.cpu_type = kCpuTypeX86_64;
     writer->machine_info.cpu_subtype = kCpuSubtypeX86_64All;
     const long processors = sysconf(_SC_NPROCESSORS_CONF);

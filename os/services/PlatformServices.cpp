@@ -1,6 +1,5 @@
 #include "os/services/PlatformServices.h"
 
-#include <sys/utsname.h>
 #include <time.h>
 
 #include <algorithm>
@@ -9,6 +8,8 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+
+#include "platform/base/DeviceFacts.h"
 
 namespace {
 
@@ -110,10 +111,7 @@ void setScreenSizes(float virtualW, float virtualH, float backingW, float backin
 char const* deviceModel() {
     char const* v = std::getenv("ZELV_DEVICE_MODEL");
     if (v && *v) return v;
-    static std::string const machine = [] {
-        utsname u{};
-        return uname(&u) == 0 ? std::string(u.machine) : std::string();
-    }();
+    static std::string const machine = platform::DeviceFacts::machine();
     return machine.c_str();
 }
 
