@@ -93,15 +93,18 @@ DrawRecord::Owner::Owner(void const* button) : previous_(currentOwner) { current
 DrawRecord::Owner::~Owner() { currentOwner = previous_; }
 void const* DrawRecord::owner() { return currentOwner; }
 
-void DrawRecord::endFrame(int width, int height) {
+void DrawRecord::endFrame(int width, int height, glm::ivec4 picture) {
     if (!on()) return;
+    if (picture.z <= 0 || picture.w <= 0) picture = glm::ivec4(0, 0, width, height);
+    // Clip space to window pixels, top-left origin.
+    auto px = [&](float x) { return float(picture.x) + (x + 1.0f) * 0.5f * float(picture.z); };
+    auto py = [&](float y) { return float(height - picture.y) - (y + 1.0f) * 0.5f * float(picture.w); };
     Frame& f = frame();
     std::ostringstream out;
     out << "window\t" << width << ' ' << height << '\n';
     for (Item const& i : f.items) {
-        out << (i.text ? "text\t" : "button\t") << i.id << '\t' << (i.lo.x + 1.0f) * 0.5f * float(width) << ' '
-            << (1.0f - i.hi.y) * 0.5f * float(height) << ' ' << (i.hi.x + 1.0f) * 0.5f * float(width) << ' '
-            << (1.0f - i.lo.y) * 0.5f * float(height);
+        out << (i.text ? "text\t" : "button\t") << i.id << '\t' << px(i.lo.x) << ' ' << py(i.hi.y) << ' ' << px(i.hi.x)
+            << ' ' << py(i.lo.y);
         if (i.text) {
             out << '\t' << i.colour.r << ' ' << i.colour.g << ' ' << i.colour.b << ' ' << i.colour.a << '\t';
             for (char c : i.words) out << (c == '\n' ? std::string("\\n") : c == '\t' ? std::string(" ") : std::string(1, c));

@@ -38,8 +38,10 @@ public:
     };
     static void const* owner();
 
-    // Writes the frame's record for a window of this many pixels and starts the next one.
-    static void endFrame(int width, int height);
+    // Writes the frame's record for a window of this many pixels and starts the next one. The
+    // picture lies in the window as a GL viewport does (x, y from the lower left, width, height);
+    // an empty one fills the window.
+    static void endFrame(int width, int height, glm::ivec4 picture = glm::ivec4(0));
 };
 
 }  // namespace Graphics

@@ -53,6 +53,7 @@ PostProcessingStep::PostProcessingStep(Graphics::Context* context, glm::ivec2 re
       renderSize_(renderSize),
       currentSize_(renderSize),
       finalViewport_(finalViewport),
+      finalOrigin_(int(backingOriginX()), int(backingOriginY())),
       monochrome_(context, Graphics::ShaderSource{kMonochromeVert, kMonochromeFrag, kVertexUv, kNoPrefix, kNoPrefix}),
       blur_(blurProgram(context)),
       capture_(context, uint64_t(std::max(renderSize.x, 0)), uint64_t(std::max(renderSize.y, 0)), kTargetOptions,
@@ -204,8 +205,7 @@ void PostProcessingStep::drawBackdrop(Graphics::Context* context, Graphics::Stan
     // While the look changes from frame to frame (the fades) the layers are drawn as they are.
     bool const settled = lastLook_ && lastLook_ == previous && flattenBackdrop(context, shader, *lastLook_);
     if (settled && canDrawStraightToDisplay()) {
-        context->bindDefaultFramebuffer();
-        Graphics::gl::viewport(0, 0, finalViewport_.x, finalViewport_.y);
+        bindDisplay(context);
         drewToDisplay_ = true;
     } else {
         Graphics::gl::viewport(0, 0, currentSize_.x, currentSize_.y);
@@ -233,6 +233,16 @@ void PostProcessingStep::blurPass(Graphics::Context* context, Graphics::Framebuf
     Graphics::gl::drawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
+void PostProcessingStep::bindDisplay(Graphics::Context* context) {
+    context->bindDefaultFramebuffer();
+    // The bars beside a picture smaller than the window are black, not last frame's leftovers.
+    if (finalOrigin_ != glm::ivec2(0)) {
+        Graphics::gl::clearColor(0.0f, 0.0f, 0.0f, 0.0f);
+        Graphics::gl::clear(GL_COLOR_BUFFER_BIT);
+    }
+    Graphics::gl::viewport(finalOrigin_.x, finalOrigin_.y, finalViewport_.x, finalViewport_.y);
+}
+
 void PostProcessingStep::present(Graphics::Context* context, Graphics::StandardShader* shader) {
     context->setBlend(false);
     if (std::exchange(drewToDisplay_, false)) return;  // the frame is on the display already
@@ -251,8 +261,7 @@ void PostProcessingStep::present(Graphics::Context* context, Graphics::StandardS
         captureTaken_ = 1;
         ++captureCount_;
     }
-    context->bindDefaultFramebuffer();
-    Graphics::gl::viewport(0, 0, finalViewport_.x, finalViewport_.y);
+    bindDisplay(context);
     glm::vec3 const& multiply = multiply_.current;
     glm::vec3 const& add = add_.current;
     if (add == glm::vec3(0.0f)) {

@@ -40,7 +40,8 @@ public:
 
     enum BackdropFade : uint32_t { kFadeIdle = 0, kFadeRising = 1, kFadeRisen = 2, kFadeFalling = 3 };
 
-    // Sizes in pixels: the logical screen the scene is drawn at and the display's backing size.
+    // Sizes in pixels: the logical screen the scene is drawn at and the display's backing size
+    // (placed in the window at the platform's backing origin).
     PostProcessingStep(Graphics::Context* context, glm::ivec2 renderSize, glm::ivec2 finalViewport, bool exactSize);
     PostProcessingStep(PostProcessingStep const&) = delete;
     PostProcessingStep& operator=(PostProcessingStep const&) = delete;
@@ -123,6 +124,7 @@ private:
     void bindAndDiscard(Graphics::Context* context, Graphics::Framebuffer& target);
     void blurPass(Graphics::Context* context, Graphics::Framebuffer& target, glm::ivec2 viewport, GLuint source,
                   float step);
+    void bindDisplay(Graphics::Context* context);
 
     uint8_t reducedResolution_ = 0;
     Graphics::Context* context_;
@@ -132,6 +134,7 @@ private:
     glm::ivec2 renderSize_;
     glm::ivec2 currentSize_;
     glm::ivec2 finalViewport_;
+    glm::ivec2 finalOrigin_;
     std::array<Quad::Corner, 4> quad_{};
     ColorTween multiply_;
     ColorTween add_;

@@ -1,6 +1,6 @@
 # The main road walked on the real executable under Xvfb while it records what it draws, each
 # screen checked for texts off the window, over each other or over buttons, and for contrast; at
-# a 1280 x 720 window and at the game's own 1334 x 750 one.
+# a 1280 x 720 window and at the game's own 1334 x 750 one; and on a 1024 x 600 screen.
 zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv::png GL NOMAIN TIMEOUT 900)
 if(TARGET game_audit_walk_test)
@@ -14,4 +14,11 @@ if(TEST game_audit_walk_test)
   list(FILTER walk_env EXCLUDE REGEX "^ZELV_XVFB_SCREEN=")
   set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 900 LABELS gl
                        ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1400x800")
+  # A screen smaller than the game's window: only the small-screen case, and only here.
+  set(small_screen AuditWalk.SmallScreenShowsTheWholeLayoutAndTakesClicksWhereItIsDrawn)
+  set_property(TEST game_audit_walk_test game_audit_walk_1334_test APPEND PROPERTY ENVIRONMENT
+               GTEST_FILTER=-${small_screen})
+  add_test(NAME game_audit_walk_1024_test COMMAND game_audit_walk_test --gtest_filter=${small_screen})
+  set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 LABELS gl
+                       ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1024x600")
 endif()

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "testing/GameWindow.h"
@@ -449,6 +450,86 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
     holdEnterOnBoards(game, "boards-return-held-on-main-menu");
     EXPECT_TRUE(game.stop()) << game.describe();
     EXPECT_EQ(checked_.size(), 4u);
+}
+
+// The buttons of a record (one drawn twice counted once), top row first, each row from the left.
+std::vector<Box> buttonsOf(Record const& record) {
+    std::vector<Box> out;
+    std::set<int> seen;
+    for (auto const& d : record.items)
+        if (!d.text && seen.insert(d.id).second) out.push_back(d.box);
+    std::sort(out.begin(), out.end(),
+              [](Box const& a, Box const& b) { return std::pair(std::lround(a.y0), a.x0) < std::pair(std::lround(b.y0), b.x0); });
+    return out;
+}
+
+// A click in the middle of a box of the record's window (the harness clicks the 1280 x 720 screen,
+// y up).
+void clickIn(GameWindow& game, Record const& record, Box const& b) {
+    game.click((b.x0 + b.x1) / 2.0f / float(record.width) * 1280.0f,
+               720.0f - (b.y0 + b.y1) / 2.0f / float(record.height) * 720.0f);
+}
+
+// The share of the pixels that differ between two pictures lying outside the boxes (give or take
+// a few pixels); 1 when none differ.
+double changedOutside(Picture const& a, Picture const& b, std::vector<Box> const& boxes) {
+    size_t changed = 0, outside = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            size_t const i = (size_t(y) * size_t(a.width) + size_t(x)) * 3;
+            if (!std::equal(&a.rgb[i], &a.rgb[i + 3], &b.rgb[i], [](uint8_t p, uint8_t q) { return std::abs(p - q) <= 48; })) {
+                ++changed;
+                Box const px{float(x), float(y), float(x + 1), float(y + 1)};
+                outside += std::none_of(boxes.begin(), boxes.end(), [&](Box const& o) { return o.shrunk(-4).meets(px); });
+            }
+        }
+    return changed ? double(outside) / double(changed) : 1.0;
+}
+
+// A screen smaller than the game's window (the 1024 x 600 run: a 1024 x 576 window) shows the
+// same layout, smaller: the intro and the main menu pass the audit, the focus moving from PLAY to
+// OPTIONS changes the picture where the record has those buttons, and a click where the record has
+// the intro's SKIP and each main-menu button opens its screen.
+TEST_F(AuditWalk, SmallScreenShowsTheWholeLayoutAndTakesClicksWhereItIsDrawn) {
+    testing_support::TempDir home;
+    recordPath_ = home.path() / "drawn.txt";
+    GameWindow::Options o;
+    o.home = home.path();
+    o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+    o.deadline = Ms(360000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    check(game, "small-intro");
+    Record const intro = readRecord(recordPath_);
+    ASSERT_EQ(buttonsOf(intro).size(), 1u) << "the intro's SKIP";
+    ASSERT_TRUE(game.actUntilScreen("MainMenuStartMenu", [&] { clickIn(game, intro, buttonsOf(intro)[0]); },
+                                    Ms(1500), Ms(60000)))
+        << game.describe();
+
+    check(game, "small-main-menu");
+    Record const menu = readRecord(recordPath_);
+    std::vector<Box> const buttons = buttonsOf(menu);  // CREDITS; OPTIONS, PLAY, BOARDS
+    ASSERT_EQ(buttons.size(), 4u);
+    Picture const playFocused = game.screenshot();
+    game.tap("Left");
+    check(game, "small-main-menu-options-focused");
+    // Twinkling stars change a few pixels elsewhere.
+    EXPECT_LT(changedOutside(playFocused, game.screenshot(), {buttons[1], buttons[2]}), 0.25)
+        << "the focus moved elsewhere than the record's OPTIONS and PLAY";
+
+    struct Opens {
+        char const* screen;
+        char const* back;
+    } const opens[] = {{"Credits", "Escape"}, {"OptionsMenu", "Escape"}, {"LevelSelectMenu", "Escape"},
+                       {"GameServicesView", "Return"}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(game.actUntilScreen(opens[i].screen, [&] { clickIn(game, menu, buttons[i]); }, Ms(1500), Ms(30000)))
+            << opens[i].screen << ": " << game.describe();
+        ASSERT_TRUE(game.actUntilScreen("MainMenuStartMenu", [&] { game.tap(opens[i].back); }, Ms(3000), Ms(60000)))
+            << game.describe();
+    }
+    EXPECT_TRUE(game.stop()) << game.describe();
 }
 
 // The audit itself, on a made-up screen: each fault it is there to find is found.

@@ -27,7 +27,8 @@ int64_t processStartMs() {
 }
 int64_t const takeStartNow = processStartMs();
 
-std::atomic<float> screenSizes[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+// Virtual width and height, backing width and height, backing origin x and y.
+std::atomic<float> screenSizes[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
 
 bool envFlag(char const* name) {
     char const* v = std::getenv(name);
@@ -98,6 +99,8 @@ float virtualWidth() { return screenSizes[0].load(std::memory_order_relaxed); }
 float virtualHeight() { return screenSizes[1].load(std::memory_order_relaxed); }
 float backingWidth() { return screenSizes[2].load(std::memory_order_relaxed); }
 float backingHeight() { return screenSizes[3].load(std::memory_order_relaxed); }
+float backingOriginX() { return screenSizes[4].load(std::memory_order_relaxed); }
+float backingOriginY() { return screenSizes[5].load(std::memory_order_relaxed); }
 
 namespace platform_services {
 
@@ -106,6 +109,11 @@ void setScreenSizes(float virtualW, float virtualH, float backingW, float backin
     screenSizes[1].store(virtualH, std::memory_order_relaxed);
     screenSizes[2].store(backingW, std::memory_order_relaxed);
     screenSizes[3].store(backingH, std::memory_order_relaxed);
+}
+
+void setBackingOrigin(float x, float y) {
+    screenSizes[4].store(x, std::memory_order_relaxed);
+    screenSizes[5].store(y, std::memory_order_relaxed);
 }
 
 char const* deviceModel() {

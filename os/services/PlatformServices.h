@@ -49,10 +49,15 @@ float virtualWidth();
 float virtualHeight();
 float backingWidth();
 float backingHeight();
+// Where the backing picture's lower-left corner lies in the window's framebuffer (pixels): 0
+// unless the picture is smaller than the window.
+float backingOriginX();
+float backingOriginY();
 
 namespace platform_services {
 // Set by the GL view once its framebuffer size is known; the getters above return these.
 void setScreenSizes(float virtualW, float virtualH, float backingW, float backingH);
+void setBackingOrigin(float x, float y);
 // The hardware model identifier: ZELV_DEVICE_MODEL, else uname's machine field.
 char const* deviceModel();
 // The locale from LANGUAGE, else LC_ALL, LC_MESSAGES or LANG: that of the list's first entry the

@@ -207,7 +207,9 @@ void AppDelegate::mainLoop() {
         else
             videoPlayer_->draw(platform_.framebufferWidth(), platform_.framebufferHeight());
     }
-    Graphics::DrawRecord::endFrame(platform_.framebufferWidth(), platform_.framebufferHeight());
+    Graphics::DrawRecord::endFrame(platform_.framebufferWidth(), platform_.framebufferHeight(),
+                                   glm::ivec4(int(backingOriginX()), int(backingOriginY()), int(backingWidth()),
+                                              int(backingHeight())));
     platform_.present();
     ++frames_;
 }

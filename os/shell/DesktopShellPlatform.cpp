@@ -95,7 +95,8 @@ bool DesktopShellPlatform::createWindow() {
 
 void DesktopShellPlatform::createGlView() {
     view_.setUp(window_->drawableWidth(), window_->drawableHeight(), window_->scale());
-    glViewport(0, 0, window_->drawableWidth(), window_->drawableHeight());
+    GlView::Sizes const& s = view_.sizes();
+    glViewport(int(s.originX), int(s.originY), int(s.backingWidth), int(s.backingHeight));
     pump_ = std::make_unique<platform::EventPump>(window_->width(), window_->height());
     controllers_ = std::make_unique<platform::SdlControllers>();
 }

@@ -1,12 +1,15 @@
 // The real app frame in a real window (under Xvfb when there is no display): a screen that draws
 // a sprite goes through the whole tick with the post-processing passes, and the window's pixels
-// show the sprite, then the colour grading over it.
+// show the sprite, then the colour grading over it; in a window that is not 16:9, inside the
+// picture between black bars.
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/PostProcessingStep.h"
@@ -76,52 +79,64 @@ TEST(FramePasses, TheWindowShowsTheScreenThroughThePasses) {
     std::string const red = (dir / "red.png").string();
     gfx_test::writeFile(red, gfx_test::solidPng(16, 16, 255, 0, 0, 255));
 
-    platform::Window window;
-    ASSERT_TRUE(window.ok()) << window.error();
-    std::printf("window on the %s video driver\n", SDL_GetCurrentVideoDriver());
-    os::GlView view;
-    view.setUp(window.drawableWidth(), window.drawableHeight(), window.scale());
-    int const w = window.drawableWidth(), h = window.drawableHeight();
-    // A point of the logical screen in window pixels.
-    auto at = [&](float x, float y) {
-        return rgbAt(int(x * float(w) / view.sizes().virtualWidth), int(y * float(h) / view.sizes().virtualHeight));
-    };
-    float const cx = view.sizes().virtualWidth / 2, cy = view.sizes().virtualHeight / 2;
-    auto app = os::App::create();
-    window.makeCurrent();
-    ASSERT_TRUE(app->init(0, nullptr));
-    auto& contexts = *app->renderContexts();
-    auto screen = std::make_unique<SpriteScreen>(&contexts.graphics, red);
-    SpriteScreen* shown = screen.get();
-    app->installViewController(std::move(screen));
+    // The game's own window, then one that is not 16:9: the picture between black bars.
+    for (auto [windowWidth, windowHeight] : {std::pair{platform::Window::defaultWidth, platform::Window::defaultHeight},
+                                             std::pair{1000, 700}}) {
+        SCOPED_TRACE(std::to_string(windowWidth) + "x" + std::to_string(windowHeight));
+        platform::Window window("zelv", windowWidth, windowHeight);
+        ASSERT_TRUE(window.ok()) << window.error();
+        std::printf("window on the %s video driver\n", SDL_GetCurrentVideoDriver());
+        os::GlView view;
+        view.setUp(window.drawableWidth(), window.drawableHeight(), window.scale());
+        os::GlView::Sizes const sizes = view.sizes();
+        int const w = int(sizes.backingWidth), h = int(sizes.backingHeight);
+        int const x0 = int(sizes.originX), y0 = int(sizes.originY);
+        // A point of the logical screen in window pixels; a pixel of the picture.
+        auto at = [&](float x, float y) {
+            return rgbAt(x0 + int(x * float(w) / sizes.virtualWidth), y0 + int(y * float(h) / sizes.virtualHeight));
+        };
+        auto pictureAt = [&](int x, int y) { return rgbAt(x0 + x, y0 + y); };
+        float const cx = sizes.virtualWidth / 2, cy = sizes.virtualHeight / 2;
+        auto app = os::App::create();
+        window.makeCurrent();
+        ASSERT_TRUE(app->init(0, nullptr));
+        auto& contexts = *app->renderContexts();
+        auto screen = std::make_unique<SpriteScreen>(&contexts.graphics, red);
+        SpriteScreen* shown = screen.get();
+        app->installViewController(std::move(screen));
 
-    for (int i = 0; i < 2000 && shown->drawn < 2; ++i) {
-        app->tick();
-        if (shown->drawn < 2) window.swap();
+        for (int i = 0; i < 2000 && shown->drawn < 2; ++i) {
+            app->tick();
+            if (shown->drawn < 2) window.swap();
+        }
+        ASSERT_GE(shown->drawn, 2) << "the sprite's texture never loaded";
+        // The frame as presented: the sprite's lower-left corner is placed by its 16-pixel texture,
+        // its size is 200; the cleared scene around it.
+        EXPECT_EQ(at(cx, cy), rgb(255, 0, 0));
+        EXPECT_EQ(at(cx + 190, cy + 190), rgb(255, 0, 0));
+        EXPECT_TRUE(near(at(cx - 20, cy), rgb(0, 0, 128)));
+        EXPECT_TRUE(near(at(cx + 210, cy + 100), rgb(0, 0, 128)));
+        EXPECT_TRUE(near(pictureAt(5, 5), rgb(0, 0, 128)));
+        EXPECT_TRUE(near(pictureAt(w - 5, h - 5), rgb(0, 0, 128)));
+        if (y0 > 0) {
+            EXPECT_EQ(rgbAt(5, y0 / 2), rgb(0, 0, 0));
+            EXPECT_EQ(rgbAt(w - 5, window.drawableHeight() - y0 / 2), rgb(0, 0, 0));
+        }
+        window.swap();
+
+        // A screen's colour fade reaches the window through the final composite.
+        contexts.postProcessing.fadeColor(glm::vec3(1), glm::vec3(0.5f, 1, 1), 1);
+        contexts.postProcessing.fadeAddColor(glm::vec3(0), glm::vec3(0, 0.25f, 0), 1);
+        for (int i = 0; i < 3; ++i) {
+            app->tick();
+            if (i < 2) window.swap();
+        }
+        EXPECT_TRUE(near(at(cx + 100, cy + 100), rgb(128, 64, 0)));
+        EXPECT_TRUE(near(pictureAt(5, 5), rgb(0, 64, 128)));
+        window.swap();
+
+        app.reset();
     }
-    ASSERT_GE(shown->drawn, 2) << "the sprite's texture never loaded";
-    // The frame as presented: the sprite's lower-left corner is placed by its 16-pixel texture,
-    // its size is 200; the cleared scene around it.
-    EXPECT_EQ(at(cx, cy), rgb(255, 0, 0));
-    EXPECT_EQ(at(cx + 190, cy + 190), rgb(255, 0, 0));
-    EXPECT_TRUE(near(at(cx - 20, cy), rgb(0, 0, 128)));
-    EXPECT_TRUE(near(at(cx + 210, cy + 100), rgb(0, 0, 128)));
-    EXPECT_TRUE(near(rgbAt(5, 5), rgb(0, 0, 128)));
-    EXPECT_TRUE(near(rgbAt(w - 5, h - 5), rgb(0, 0, 128)));
-    window.swap();
-
-    // A screen's colour fade reaches the window through the final composite.
-    contexts.postProcessing.fadeColor(glm::vec3(1), glm::vec3(0.5f, 1, 1), 1);
-    contexts.postProcessing.fadeAddColor(glm::vec3(0), glm::vec3(0, 0.25f, 0), 1);
-    for (int i = 0; i < 3; ++i) {
-        app->tick();
-        if (i < 2) window.swap();
-    }
-    EXPECT_TRUE(near(at(cx + 100, cy + 100), rgb(128, 64, 0)));
-    EXPECT_TRUE(near(rgbAt(5, 5), rgb(0, 64, 128)));
-    window.swap();
-
-    app.reset();
 }
 
 }  // namespace
