@@ -19,6 +19,9 @@ public:
                    glm::mat4 const& transform) const;
     // The laid-out width at this label's scale; 0 when it draws nothing.
     float width() const;
+    // The text with line breaks at spaces so that no line is wider than maxWidth in this font where
+    // the words allow (a word wider than that gets a line of its own); its own line breaks stay.
+    static std::string wrap(std::string const& text, Fonts::Font font, float maxWidth);
 
     std::string const& text() const { return text_; }
     std::string& text() { return text_; }

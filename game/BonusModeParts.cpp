@@ -1,15 +1,11 @@
 #include "game/BonusModeParts.h"
 
-#include <glm/gtc/matrix_transform.hpp>
 
 #include <cmath>
 #include <limits>
 
 #include "fonts/Context.h"
-#include "fonts/Layout.h"
 #include "game/GameViewController.h"
-#include "graphics/Context.h"
-#include "graphics/StandardShader.h"
 #include "os/EventHandler.h"
 
 namespace bonus_mode {
@@ -78,26 +74,6 @@ ConfirmationBox::Parameters tutorialPopup(std::string const& message, std::strin
 glm::vec2 aboveThePlayer(GameViewController& game) {
     World& world = game.getWorld();
     return world.getCamera().worldToScreen(glm::vec3(world.getPlayer().getPosition(), 0.0f)) + glm::vec2(0.0f, 80.0f);
-}
-
-void layoutShadowed(Fonts::Font const& font, Fonts::TextMesh& mesh, std::string const& text, glm::vec2 anchor,
-                    int32_t alignment, float scale) {
-    if (text.empty()) return;
-    glm::mat4 const size = glm::scale(glm::mat4(1.0f), glm::vec3(scale, scale, 1.0f));
-    glm::vec3 const origin(0.0f);
-    Fonts::layoutText(font, mesh, origin, text, alignment, glm::vec4(0.0f, 0.0f, 0.0f, 1.0f),
-                      glm::translate(glm::mat4(1.0f), glm::vec3(anchor, 0.0f)) * size, 1.0f);
-    Fonts::layoutText(font, mesh, origin, text, alignment, glm::vec4(1.0f),
-                      glm::translate(glm::mat4(1.0f), glm::vec3(anchor + glm::vec2(-2.0f, 2.0f), 0.0f)) * size, 1.0f);
-}
-
-void drawText(Fonts::TextMesh const& mesh, Graphics::Context* graphics, Graphics::StandardShader* shader,
-              glm::mat4 const& projection) {
-    if (mesh.empty() || graphics == nullptr || shader == nullptr) return;
-    graphics->setBlend(true);
-    shader->use(Graphics::StandardShader::kAmbient);
-    shader->setPVM(projection);
-    mesh.draw(graphics, shader, boost::none);
 }
 
 }  // namespace bonus_mode

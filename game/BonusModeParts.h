@@ -1,6 +1,6 @@
 #pragma once
 // What the two bonus modes share: the countdown text, the tutorial popup's parameters and the
-// shadowed text above the player.
+// place above the player where their text shows.
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 
@@ -65,14 +65,5 @@ bool stepOpening(uint32_t& state, uint32_t answered, Popup& popup, GameViewContr
 
 // The screen point 80 units above the player.
 glm::vec2 aboveThePlayer(GameViewController& game);
-
-// Black at the anchor, then white at anchor + (-2, 2): the black copy reads as a shadow. The
-// scale is about the anchor and leaves the shadow offset as it is.
-void layoutShadowed(Fonts::Font const& font, Fonts::TextMesh& mesh, std::string const& text, glm::vec2 anchor,
-                    int32_t alignment, float scale = 1.0f);
-
-// Blended text in the text mode of the shader; nothing for an empty mesh.
-void drawText(Fonts::TextMesh const& mesh, Graphics::Context* graphics, Graphics::StandardShader* shader,
-              glm::mat4 const& projection);
 
 }  // namespace bonus_mode

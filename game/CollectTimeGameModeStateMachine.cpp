@@ -21,12 +21,13 @@ static_assert(CollectTimeGameModeStateMachine::kStart == bonus_mode::opening::st
               CollectTimeGameModeStateMachine::kWaitForTime == bonus_mode::opening::waitForTime &&
               CollectTimeGameModeStateMachine::kCountdown == bonus_mode::opening::countdown);
 
-CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
+CollectTimeGameModeStateMachine::CollectTimeGameModeStateMachine(Graphics::Context* graphics, Audio::Context* audio,
                                                                  Fonts::Context* fonts,
                                                                  ShowConfirmationBoxCallback const& showPopup,
                                                                  EventHandler* events, bool showTutorialPopup)
     : goText_(bonus_mode::localized(fonts, "bonusGO")),
       hudFont_(bonus_mode::font(fonts, Fonts::FontStyle::hud)),
+      text_(graphics),
       countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
       events_(events),
       popup_{showTutorialPopup, showPopup, bonus_mode::localized(fonts, "bonusBTutorial"),
@@ -79,13 +80,13 @@ void CollectTimeGameModeStateMachine::collect(GameViewController& game, float dt
 }
 
 void CollectTimeGameModeStateMachine::preDraw(GameViewController& game) {
-    mesh_.clear();
-    bonus_mode::layoutShadowed(hudFont_, mesh_, centreText_, bonus_mode::aboveThePlayer(game), 1, textScale_);
+    text_.clear();
+    text_.add(hudFont_, centreText_, bonus_mode::aboveThePlayer(game), 1, textScale_);
 }
 
 void CollectTimeGameModeStateMachine::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader,
                                                   glm::mat4 const& projection) {
-    bonus_mode::drawText(mesh_, graphics, shader, projection);
+    text_.draw(graphics, shader, projection);
 }
 
 void CollectTimeGameModeStateMachine::setPaused(bool paused) {

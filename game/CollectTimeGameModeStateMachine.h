@@ -10,6 +10,7 @@
 #include "fonts/TextMesh.h"
 #include "game/BonusModeParts.h"
 #include "game/GameModeStateMachine.h"
+#include "game/HudText.h"
 #include "menus/ConfirmationBox.h"
 
 class EventHandler;
@@ -54,7 +55,7 @@ public:
     uint32_t state() const { return state_; }
     std::string const& centreText() const { return centreText_; }
     float textScale() const { return textScale_; }
-    Fonts::TextMesh const& textMesh() const { return mesh_; }
+    HudText const& text() const { return text_; }
     Sound const& countdownSound() const { return countdownSound_; }
 
 private:
@@ -62,7 +63,7 @@ private:
 
     std::string goText_;
     Fonts::Font hudFont_;
-    Fonts::TextMesh mesh_;
+    HudText text_;
     uint32_t state_ = kStart;
     std::string centreText_;
     Sound countdownSound_;

@@ -134,6 +134,9 @@ void EndOfLevelViewController::updateStateTransitions() {
 void EndOfLevelViewController::update(Audio::Context&, float dt, float) {
     switch (state_) {
     case 0:
+        // A picture the level kept (the time attack's photo finish) holds its HUD: take a new one,
+        // which the ended level draws without it.
+        postProcessing_->releaseCapture();
         postProcessing_->requestCapture();
         state_ = 1;
         break;

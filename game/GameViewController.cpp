@@ -273,6 +273,8 @@ void GameViewController::draw(Graphics::Context* graphics, Graphics::StandardSha
 void GameViewController::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader) {
     if (drawingCaptured()) return;
     world_.drawList().draw(graphics, shader);
+    // An ended level's picture is kept behind its results: its HUD would show through the board.
+    if (levelEnded_) return;
     hud_.draw(graphics, shader, controlScheme_.get());
     modeMachine_->drawOverlay(graphics, shader, hud_.matrix());
     if (tutorial_) tutorial_->draw(graphics, shader);

@@ -12,6 +12,7 @@
 #include "game/GameViewController.h"
 #include "game/HUD.h"
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/StandardShader.h"
 #include "level/LevelCatalog.h"
 #include "os/Assets.h"
@@ -226,18 +227,20 @@ void IntroGameModeStateMachine::drawOverlay(Graphics::Context* graphics, Graphic
         float const lift = safeAreaLift();
         shader->setColor(glm::vec4(s));
         glm::mat4 const scale = glm::scale(glm::mat4(1.0f), glm::vec3(subtitleBoxScale_, 1.0f, 1.0f));
+        Sprite const* box = &*fullBox_;
         if (subtitleLineCount_ == 1) {
             float const h = float(fullBox_->texture().height());
             shader->setPVM(projection *
                            glm::translate(glm::mat4(1.0f), glm::vec3(virtualWidth() * 0.5f, h * 0.25f + lift + 65.0f, 0.0f)) *
                            scale);
-            halfBox_->draw(*shader);
+            box = &*halfBox_;
         } else {
             float const y = needsSafeAreaInsets() ? 77.0f : 61.0f;
             shader->setPVM(projection * glm::translate(glm::mat4(1.0f), glm::vec3(virtualWidth() * 0.5f, y, 0.0f)) *
                            scale);
-            fullBox_->draw(*shader);
         }
+        box->draw(*shader);
+        if (s >= 0.3f) Graphics::DrawRecord::panel(box->quad().lowest(), box->quad().highest(), shader->pvm());
         if (!subtitleMesh_.empty()) {
             shader->use(3);
             shader->setPVM(projection);

@@ -1,6 +1,7 @@
 #include "game/OnScreenControlScheme.h"
 
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/StandardShader.h"
 #include "os/Assets.h"
 #include "os/services/PlatformServices.h"
@@ -95,4 +96,11 @@ void OnScreenControlScheme::draw(Graphics::Context* graphics, Graphics::Standard
     rocker_.draw(*shader);
     jumpButton_.draw(*shader);
     diveButton_.draw(*shader);
+    if (!Graphics::DrawRecord::on() || alpha < 0.3f) return;
+    // Each control is round: what shows of it is the square of its image's height about its centre.
+    for (Sprite const* control : {&rocker_, &jumpButton_, &diveButton_}) {
+        glm::vec2 const c = control->quad().center();
+        float const half = (control->quad().highest().y - control->quad().lowest().y) / 2.0f;
+        Graphics::DrawRecord::button(c - half, c + half, hudMatrix, control);
+    }
 }

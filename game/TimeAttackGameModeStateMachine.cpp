@@ -32,7 +32,7 @@ static_assert(TimeAttackGameModeStateMachine::kStart == bonus_mode::opening::sta
               TimeAttackGameModeStateMachine::kWaitForTime == bonus_mode::opening::waitForTime &&
               TimeAttackGameModeStateMachine::kCountdown == bonus_mode::opening::countdown);
 
-TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context*, Audio::Context* audio,
+TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context* graphics, Audio::Context* audio,
                                                                Fonts::Context* fonts,
                                                                ShowConfirmationBoxCallback const& showPopup,
                                                                EventHandler* events, bool showTutorialPopup)
@@ -40,6 +40,7 @@ TimeAttackGameModeStateMachine::TimeAttackGameModeStateMachine(Graphics::Context
       goText_(bonus_mode::localized(fonts, "bonusGO")),
       hudFont_(bonus_mode::font(fonts, Fonts::FontStyle::hud)),
       lapFont_(bonus_mode::font(fonts, Fonts::FontStyle::largeNumber)),
+      text_(graphics),
       countdownSound_(audio, Assets::sndDravoBonusGameCountDown),
       shutterSound_(audio, Assets::sndDravoBonusGameCameraShutter),
       events_(events),
@@ -115,16 +116,18 @@ void TimeAttackGameModeStateMachine::photoFinish(GameViewController& game) {
 }
 
 void TimeAttackGameModeStateMachine::preDraw(GameViewController& game) {
-    mesh_.clear();
+    text_.clear();
     Player::Player const& player = game.getWorld().getPlayer();
-    bonus_mode::layoutShadowed(hudFont_, mesh_, centreText_, bonus_mode::aboveThePlayer(game), 1);
-    bonus_mode::layoutShadowed(lapFont_, mesh_, std::to_string(player.getLapCount()), lapCountAnchor_, 2);
-    bonus_mode::layoutShadowed(hudFont_, mesh_, fractionText(player.getLapFraction()), lapFractionAnchor_, 0);
+    text_.add(hudFont_, centreText_, bonus_mode::aboveThePlayer(game), 1);
+    // The whole laps and the fraction read as one number, on one plate.
+    text_.newPlate();
+    text_.add(lapFont_, std::to_string(player.getLapCount()), lapCountAnchor_, 2);
+    text_.add(hudFont_, fractionText(player.getLapFraction()), lapFractionAnchor_, 0);
 }
 
 void TimeAttackGameModeStateMachine::drawOverlay(Graphics::Context* graphics, Graphics::StandardShader* shader,
                                                  glm::mat4 const& projection) {
-    bonus_mode::drawText(mesh_, graphics, shader, projection);
+    text_.draw(graphics, shader, projection);
 }
 
 void TimeAttackGameModeStateMachine::setPaused(bool paused) {

@@ -12,6 +12,7 @@
 #include "fonts/TextMesh.h"
 #include "game/BonusModeParts.h"
 #include "game/GameModeStateMachine.h"
+#include "game/HudText.h"
 #include "menus/ConfirmationBox.h"
 
 class EventHandler;
@@ -50,7 +51,7 @@ public:
 
     uint32_t state() const { return state_; }
     std::string const& centreText() const { return centreText_; }
-    Fonts::TextMesh const& textMesh() const { return mesh_; }
+    HudText const& text() const { return text_; }
     Sound const& countdownSound() const { return countdownSound_; }
 
 private:
@@ -60,7 +61,7 @@ private:
     std::string goText_;
     Fonts::Font hudFont_;
     Fonts::Font lapFont_;
-    Fonts::TextMesh mesh_;
+    HudText text_;
     uint32_t state_ = kStart;
     std::string centreText_;
     glm::vec2 lapCountAnchor_;

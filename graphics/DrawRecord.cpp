@@ -26,8 +26,11 @@ char const* recordPath() {
     return path;
 }
 
+enum class Kind { text, button, panel, behind };
+char const* const kindNames[] = {"text", "button", "panel", "behind"};
+
 struct Item {
-    bool text;
+    Kind kind;
     int id;
     glm::vec2 lo, hi;  // clip space
     glm::vec4 colour;
@@ -36,6 +39,7 @@ struct Item {
 
 struct Frame {
     std::vector<Item> items;
+    std::vector<Item> captured;  // the texts of the last frame kept as a picture
     std::map<void const*, int> ids;  // stable small numbers for owners within a frame
     std::string drawn;
     uint64_t still = 0;
@@ -76,13 +80,33 @@ void DrawRecord::text(std::string const& words, glm::vec2 lo, glm::vec2 hi, glm:
                       glm::vec4 const& colour, void const* owner) {
     if (!on()) return;
     auto const [a, b] = clipBox(lo, hi, pvm);
-    frame().items.push_back({true, idOf(owner), a, b, colour, words});
+    frame().items.push_back({Kind::text, idOf(owner), a, b, colour, words});
 }
 
 void DrawRecord::button(glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm, void const* id) {
     if (!on()) return;
     auto const [a, b] = clipBox(lo, hi, pvm);
-    frame().items.push_back({false, idOf(id), a, b, glm::vec4(0.0f), {}});
+    frame().items.push_back({Kind::button, idOf(id), a, b, glm::vec4(0.0f), {}});
+}
+
+void DrawRecord::panel(glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm) {
+    if (!on()) return;
+    auto const [a, b] = clipBox(lo, hi, pvm);
+    frame().items.push_back({Kind::panel, 0, a, b, glm::vec4(0.0f), {}});
+}
+
+void DrawRecord::captured() {
+    if (!on()) return;
+    Frame& f = frame();
+    f.captured.clear();
+    for (Item const& i : f.items)
+        if (i.kind == Kind::text || i.kind == Kind::behind) f.captured.push_back({Kind::behind, 0, i.lo, i.hi, i.colour, i.words});
+}
+
+void DrawRecord::backdrop() {
+    if (!on()) return;
+    Frame& f = frame();
+    f.items.insert(f.items.end(), f.captured.begin(), f.captured.end());
 }
 
 void DrawRecord::cover() {
@@ -103,9 +127,10 @@ void DrawRecord::endFrame(int width, int height, glm::ivec4 picture) {
     std::ostringstream out;
     out << "window\t" << width << ' ' << height << '\n';
     for (Item const& i : f.items) {
-        out << (i.text ? "text\t" : "button\t") << i.id << '\t' << px(i.lo.x) << ' ' << py(i.hi.y) << ' ' << px(i.hi.x)
+        bool const text = i.kind == Kind::text || i.kind == Kind::behind;
+        out << kindNames[int(i.kind)] << '\t' << i.id << '\t' << px(i.lo.x) << ' ' << py(i.hi.y) << ' ' << px(i.hi.x)
             << ' ' << py(i.lo.y);
-        if (i.text) {
+        if (text) {
             out << '\t' << i.colour.r << ' ' << i.colour.g << ' ' << i.colour.b << ' ' << i.colour.a << '\t';
             for (char c : i.words) out << (c == '\n' ? std::string("\\n") : c == '\t' ? std::string(" ") : std::string(1, c));
         }

@@ -22,6 +22,13 @@ public:
     static void text(std::string const& words, glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm,
                      glm::vec4 const& colour, void const* owner);
     static void button(glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm, void const* id);
+    // A box that holds texts (a pop-up's face, a subtitle's backing): what lies over it belongs
+    // inside it. lo and hi are the face, inside any frame.
+    static void panel(glm::vec2 lo, glm::vec2 hi, glm::mat4 const& pvm);
+    // The frame so far is kept as a picture (a capture) ...
+    static void captured();
+    // ... that is now drawn again under what follows: its texts show behind.
+    static void backdrop();
     // A modal layer now hides what was drawn before it: that is no longer on the screen.
     static void cover();
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/GlFunctions.h"
 #include "graphics/ShaderCompiler.h"
 #include "graphics/ShaderSource.h"
@@ -212,6 +213,7 @@ void PostProcessingStep::drawBackdrop(Graphics::Context* context, Graphics::Stan
         bindAndDiscard(context, scene_);
     }
     if (!captureTaken_) return;
+    Graphics::DrawRecord::backdrop();
     if (!settled) return drawBackdropLayers(context, shader);
     setQuadAttributes(context);
     context->setBlend(false);
@@ -248,6 +250,7 @@ void PostProcessingStep::present(Graphics::Context* context, Graphics::StandardS
     if (std::exchange(drewToDisplay_, false)) return;  // the frame is on the display already
     context->bindTextureUnit(GL_TEXTURE0, scene_.texture());
     if (captureRequested_) {
+        Graphics::DrawRecord::captured();
         bindAndDiscard(context, capture_);
         shader->use(Graphics::StandardShader::kTextured);
         shader->setPVM(kIdentity);

@@ -1,5 +1,7 @@
 #include "graphics/Quad.h"
 
+#include <glm/common.hpp>
+
 #include "graphics/StandardShader.h"
 
 Quad::Quad(glm::vec2 const& p, glm::vec2 const& s, glm::vec2 const& e)
@@ -19,6 +21,18 @@ glm::vec2 Quad::center() const {
     glm::vec2 sum(0.0f);
     for (Corner const& c : corners_) sum += c.position;
     return sum * 0.25f;
+}
+
+glm::vec2 Quad::lowest() const {
+    glm::vec2 lo = corners_[0].position;
+    for (Corner const& c : corners_) lo = glm::min(lo, c.position);
+    return lo;
+}
+
+glm::vec2 Quad::highest() const {
+    glm::vec2 hi = corners_[0].position;
+    for (Corner const& c : corners_) hi = glm::max(hi, c.position);
+    return hi;
 }
 
 void Quad::transform(glm::mat4 const& m) {

@@ -29,6 +29,9 @@ public:
     Corner const* data() const { return corners_.data(); }
 
     glm::vec2 center() const;
+    // The lower-left and upper-right corners of the box around the four corners.
+    glm::vec2 lowest() const;
+    glm::vec2 highest() const;
     // Positions become m x (x, y, 0, 1); uvs stay.
     void transform(glm::mat4 const& m);
     void offsetUV(glm::vec2 const& offset);

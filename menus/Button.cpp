@@ -103,14 +103,7 @@ void Button::update(float dt) {
 }
 
 void Button::drawWithQuad(Graphics::StandardShader* shader, Quad const& quad) const {
-    if (Graphics::DrawRecord::on()) {
-        glm::vec2 lo(quad.corner(0).position), hi(lo);
-        for (size_t i = 1; i < Quad::cornerCount(); ++i) {
-            lo = glm::min(lo, quad.corner(i).position);
-            hi = glm::max(hi, quad.corner(i).position);
-        }
-        Graphics::DrawRecord::button(lo, hi, shader->pvm(), this);
-    }
+    if (Graphics::DrawRecord::on()) Graphics::DrawRecord::button(quad.lowest(), quad.highest(), shader->pvm(), this);
     if (!pressed_) {
         if (baseSprite_) drawQuadWithSprite(quad, *shader, *baseSprite_);
         if (highlight_ > 0.0f) {

@@ -26,6 +26,11 @@ float messageY(std::string const& text) {
     }
 }
 
+// The message in lines that keep clear of the panel's frame (a margin of 50 each side).
+std::string fitted(Fonts::Font const& font, std::string const& message, float panelWidth) {
+    return panelWidth > 100.0f ? TextLabel::wrap(message, font, panelWidth - 100.0f) : message;
+}
+
 glm::vec2 screenCentre() { return glm::vec2(virtualWidth(), virtualHeight()) / 2.0f; }
 
 std::vector<FocusNavigator::Node> focusNodes(AnimatedButton& affirmative, boost::optional<AnimatedButton>& negative) {
@@ -65,8 +70,8 @@ ConfirmationBox::ConfirmationBox(Graphics::Context* graphics, Audio::Context* au
              PopInTransform(kAnchorCenter, glm::vec2(0.0f), glm::vec2(0.0f))),
       backdropQuad_(glm::vec2(0.0f), glm::vec2(virtualWidth(), virtualHeight()), glm::vec2(1.0f)),
       backdropTexture_(graphics, Assets::texColorsBlack),
-      message_(p.message, glm::vec2(0.0f, messageY(p.message)), fonts->font(Fonts::FontStyle::regularMenu),
-               Fonts::alignCentre, 1.0f),
+      message_(fitted(fonts->font(Fonts::FontStyle::regularMenu), p.message, panel_.sprite().texture().width()),
+               glm::vec2(0.0f, 0.0f), fonts->font(Fonts::FontStyle::regularMenu), Fonts::alignCentre, 1.0f),
       negativeButton_(p.negative ? boost::optional<AnimatedButton>(ConfirmationBox::answerButton(
                                        graphics, audio, fonts, screenCentre() + p.offset + glm::vec2(150.0f, -175.0f),
                                        *p.negative,
@@ -87,6 +92,7 @@ ConfirmationBox::ConfirmationBox(Graphics::Context* graphics, Audio::Context* au
                                       })),
       focus_(audio, focusNodes(affirmativeButton_, negativeButton_), negativeButton_ ? 1u : 0u, true),
       dimBackground_(p.dimBackground ? 1 : 0) {
+    message_.position.y = messageY(message_.text());
     drawEmbossedLabel(messageMesh_, message_);
 }
 
@@ -215,6 +221,10 @@ void ConfirmationBox::draw(Graphics::Context* graphics, Graphics::StandardShader
     shader->setColor(glm::vec4(1.0f));
     shader->setPVM(projection);
     panel_.draw(shader);
+    if (Graphics::DrawRecord::on() && panel_.popIn().animation().isShown()) {
+        // The parchment's wooden frame is 10 wide.
+        Graphics::DrawRecord::panel(panel_.quad().lowest() + 10.0f, panel_.quad().highest() - 10.0f, projection);
+    }
     affirmativeButton_.draw(shader);
     if (negativeButton_) negativeButton_->draw(shader);
     // The message scales with the panel about the screen centre.

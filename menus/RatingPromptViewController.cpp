@@ -1,7 +1,6 @@
 #include "menus/RatingPromptViewController.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include "fonts/Context.h"
 #include "fonts/Layout.h"
@@ -45,22 +44,6 @@ std::vector<std::string> answerTexts(RatingPromptViewController::Texts const& t)
 
 }  // namespace
 
-std::string RatingPromptViewController::wrap(std::string const& text, Fonts::Font font, float maxWidth) {
-    std::istringstream words(text);
-    std::string out, line, word;
-    while (words >> word) {
-        std::string const longer = line.empty() ? word : line + " " + word;
-        if (!line.empty() && textWidth(font, longer) > maxWidth) {
-            out += (out.empty() ? "" : "\n") + line;
-            line = word;
-        } else {
-            line = longer;
-        }
-    }
-    if (!line.empty()) out += (out.empty() ? "" : "\n") + line;
-    return out;
-}
-
 RatingPromptViewController::RatingPromptViewController(Graphics::Context* graphics, Audio::Context* audio,
                                                        Fonts::Context* fonts, Texts const& texts,
                                                        std::function<void(int)> onChoice)
@@ -101,7 +84,7 @@ RatingPromptViewController::RatingPromptViewController(Graphics::Context* graphi
     // A title longer than the panel is drawn smaller.
     addLabel(TextLabel(texts.title, glm::vec2(0.0f, kTitleY), header, Fonts::alignCentre, 1.0f), kTitleColour,
              kTextWidth);
-    addLabel(TextLabel(wrap(texts.message, body, kTextWidth), glm::vec2(0.0f, kMessageY), body, Fonts::alignCentre,
+    addLabel(TextLabel(TextLabel::wrap(texts.message, body, kTextWidth), glm::vec2(0.0f, kMessageY), body, Fonts::alignCentre,
                        1.0f),
              kTextColour);
 }

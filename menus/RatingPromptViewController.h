@@ -27,8 +27,4 @@ public:
 
     RatingPromptViewController(Graphics::Context* graphics, Audio::Context* audio, Fonts::Context* fonts,
                                Texts const& texts, std::function<void(int)> onChoice);
-
-    // Words of text into lines no wider than maxWidth in this font (a word wider than that gets a
-    // line of its own), joined by "\n".
-    static std::string wrap(std::string const& text, Fonts::Font font, float maxWidth);
 };

@@ -2,7 +2,8 @@
 # screen checked for texts off the window, over each other or over buttons, and for contrast; at
 # a 1280 x 720 window and at the game's own 1334 x 750 one; and on a 1024 x 600 screen.
 zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
-          DEPS zelv_testing_game_window zelv_testing_x11 zelv::png GL NOMAIN TIMEOUT 900)
+          DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services zelv::png GL NOMAIN
+          TIMEOUT 900)
 if(TARGET game_audit_walk_test)
   add_dependencies(game_audit_walk_test zelv pak)
 endif()

@@ -13,12 +13,16 @@
 #include <png.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "level/LevelCatalog.h"
+#include "os/services/Documents.h"
+#include "save/RoamingDataFile.h"
 #include "testing/GameWindow.h"
 #include "testing/TestPaths.h"
 #include "testing/XInput.h"
@@ -34,6 +38,7 @@ struct Box {
     Box shrunk(float by) const { return {x0 + by, y0 + by, x1 - by, y1 - by}; }
     bool meets(Box const& o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
     bool inside(float w, float h) const { return x0 >= -1 && y0 >= -1 && x1 <= w + 1 && y1 <= h + 1; }
+    bool within(Box const& o) const { return x0 >= o.x0 && y0 >= o.y0 && x1 <= o.x1 && y1 <= o.y1; }
 };
 
 struct Drawn {
@@ -42,6 +47,8 @@ struct Drawn {
     Box box;
     float r = 0, g = 0, b = 0, a = 0;
     std::string words;
+    bool panel = false;   // a box that holds texts: what lies over it keeps inside it
+    bool behind = false;  // a text of a picture kept from before, now under the screen
 };
 
 struct Record {
@@ -65,9 +72,12 @@ Record readRecord(std::filesystem::path const& path) {
             out.still = std::stoi(fields[1]);
         } else if (fields[0] == "window" && fields.size() == 2) {
             std::istringstream(fields[1]) >> out.width >> out.height;
-        } else if ((fields[0] == "text" && fields.size() >= 4) || (fields[0] == "button" && fields.size() == 3)) {
+        } else if (((fields[0] == "text" || fields[0] == "behind") && fields.size() >= 4) ||
+                   ((fields[0] == "button" || fields[0] == "panel") && fields.size() == 3)) {
             Drawn d;
-            d.text = fields[0] == "text";
+            d.text = fields[0] == "text" || fields[0] == "behind";
+            d.panel = fields[0] == "panel";
+            d.behind = fields[0] == "behind";
             d.id = std::stoi(fields[1]);
             std::istringstream(fields[2]) >> d.box.x0 >> d.box.y0 >> d.box.x1 >> d.box.y1;
             if (d.text) {
@@ -140,8 +150,12 @@ std::vector<std::string> audit(Record const& record, Picture const& shot, bool s
     auto named = [](Drawn const& d) { return d.text ? "\"" + d.words + "\"" : "button " + std::to_string(d.id); };
     // Texts that show (skipping blanks and ones faded out); a text drawn again at the same place
     // is one text with its shadow: the last drawn is the text.
-    std::vector<Drawn> texts, buttons;
+    std::vector<Drawn> texts, buttons, panels, behind;
     for (auto const& d : record.items) {
+        if (d.panel || d.behind) {
+            (d.panel ? panels : behind).push_back(d);
+            continue;
+        }
         if (!d.text) {
             buttons.push_back(d);
             continue;
@@ -160,6 +174,15 @@ std::vector<std::string> audit(Record const& record, Picture const& shot, bool s
     }
     for (auto const& d : buttons)
         if (!d.box.inside(w, h)) say(named(d) + " leaves the window");
+    for (auto const& p : panels) {
+        if (!p.box.inside(w, h)) say("a text box leaves the window");
+        for (auto const& t : texts)
+            if (t.box.shrunk(2).meets(p.box) && !t.box.shrunk(2).within(p.box)) say(named(t) + " runs out of its box");
+    }
+    // The level's texts kept in the picture behind a board must not show around its buttons.
+    for (auto const& t : behind)
+        for (auto const& b : buttons)
+            if (t.a >= 0.3f && t.box.shrunk(2).meets(b.box)) say(named(t) + " shows behind " + named(b));
     for (size_t i = 0; i < texts.size(); ++i) {
         for (size_t j = i + 1; j < texts.size(); ++j)
             if (texts[i].box.shrunk(2).meets(texts[j].box.shrunk(2)))
@@ -457,7 +480,7 @@ std::vector<Box> buttonsOf(Record const& record) {
     std::vector<Box> out;
     std::set<int> seen;
     for (auto const& d : record.items)
-        if (!d.text && seen.insert(d.id).second) out.push_back(d.box);
+        if (!d.text && !d.panel && seen.insert(d.id).second) out.push_back(d.box);
     std::sort(out.begin(), out.end(),
               [](Box const& a, Box const& b) { return std::pair(std::lround(a.y0), a.x0) < std::pair(std::lround(b.y0), b.x0); });
     return out;
@@ -530,6 +553,137 @@ TEST_F(AuditWalk, SmallScreenShowsTheWholeLayoutAndTakesClicksWhereItIsDrawn) {
             << game.describe();
     }
     EXPECT_TRUE(game.stop()) << game.describe();
+// The save a run starts from: the control scheme (1: on-screen buttons), the subtitles option and,
+// with hardcoreOpen, the last level finished, so that the main menu tells once that hardcore is
+// unlocked.
+void writeSave(std::filesystem::path const& home, uint8_t scheme, bool subtitles, bool hardcoreOpen) {
+    std::filesystem::create_directories(home / "data" / "zelv");
+    setDocumentsPath((home / "data" / "zelv").string() + "/");
+    RoamingDataFile file("roamingData");
+    file.data.setControlScheme(scheme);
+    file.data.setSubtitlesEnabled(subtitles);
+    if (hardcoreOpen) file.data.levelEntry(uint32_t(LevelCatalog::count() - 1)).best() = 90000;
+}
+
+// The words painted on a menu button, found in `plain` (the button unfocused) as the pixels of its
+// middle band that stand well apart from the band's commonest colour; the smallest contrast, in
+// `shot`, between their average colour and each colour around them covering 8 % of the band.
+double paintedWordsContrast(Picture const& plain, Picture const& shot, Box const& button) {
+    int const x0 = int(button.x0 + (button.x1 - button.x0) * 0.15f), x1 = int(button.x1 - (button.x1 - button.x0) * 0.15f);
+    int const y0 = int(button.y0 + (button.y1 - button.y0) * 0.3f), y1 = int(button.y1 - (button.y1 - button.y0) * 0.3f);
+    auto at = [](Picture const& p, int x, int y) { return &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3]; };
+    auto lum = [](uint8_t const* c) { return luminance(c[0] / 255.0, c[1] / 255.0, c[2] / 255.0); };
+    std::map<int, int> counts;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            uint8_t const* c = at(plain, x, y);
+            ++counts[(c[0] >> 4) << 8 | (c[1] >> 4) << 4 | (c[2] >> 4)];
+        }
+    if (counts.empty()) return 0;
+    int const common = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    double const body = luminance(((common >> 8) * 16 + 8) / 255.0, (((common >> 4) & 15) * 16 + 8) / 255.0, ((common & 15) * 16 + 8) / 255.0);
+    double r = 0, g = 0, b = 0;
+    int words = 0, around = 0;
+    std::map<int, std::array<double, 4>> groups;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            uint8_t const* c = at(shot, x, y);
+            if (contrast(lum(at(plain, x, y)), body) >= 3.0) {
+                r += c[0], g += c[1], b += c[2], ++words;
+            } else {
+                auto& grp = groups[(c[0] >> 4) << 8 | (c[1] >> 4) << 4 | (c[2] >> 4)];
+                grp[0] += c[0], grp[1] += c[1], grp[2] += c[2], ++grp[3], ++around;
+            }
+        }
+    if (words == 0) return 0;
+    double const wordsL = luminance(r / words / 255.0, g / words / 255.0, b / words / 255.0);
+    double worst = 99;
+    for (auto const& [key, grp] : groups)
+        if (grp[3] >= around * 0.08)
+            worst = std::min(worst, contrast(wordsL, luminance(grp[0] / grp[3] / 255.0, grp[1] / grp[3] / 255.0, grp[2] / grp[3] / 255.0)));
+    return worst;
+}
+
+// Off the main road: the intro with subtitles on; the hardcore notice and a focused button's
+// words through its whole pulse on the main menu; time attack and collect time, each with its
+// instructions, its counters over the level, the on-screen controls and its results.
+TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
+    {
+        testing_support::TempDir home;
+        recordPath_ = home.path() / "drawn.txt";
+        writeSave(home.path(), 1, true, true);
+        GameWindow::Options o;
+        o.home = home.path();
+        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(game.waitUntil([&] { return shows("the great machine kept turning."); }, Ms(60000)))
+            << "no two-line subtitle: " << game.describe();
+        check(game, "intro-subtitles");
+        ASSERT_TRUE(tapUntil(game, "Escape", "ConfirmationBox", Ms(60000))) << game.describe();
+        check(game, "hardcore-notice");
+        auto noticeUp = [&] {
+            Record const r = readRecord(recordPath_);
+            return std::any_of(r.items.begin(), r.items.end(), [](Drawn const& d) { return d.panel; });
+        };
+        game.tap("Return");
+        ASSERT_TRUE(game.waitUntil([&] { return !noticeUp(); }, Ms(30000))) << game.describe();
+
+        // BOARDS as drawn unfocused, then focused (Right from PLAY): its words read at every step
+        // of the pulse.
+        auto boards = [&] {
+            Record const r = readRecord(recordPath_);
+            float const sx = float(r.width) / 1280.0f, sy = float(r.height) / 720.0f;
+            float const x = (640.0f + 236.0f) * sx, y = (720.0f - (360.0f - 192.0f)) * sy;
+            for (auto const& d : r.items)
+                if (!d.text && !d.panel && d.box.x0 < x && x < d.box.x1 && d.box.y0 < y && y < d.box.y1) return d.box;
+            return Box{};
+        };
+        check(game, "main-menu-after-notice");
+        Picture const plain = game.screenshot();
+        Box const button = boards();
+        ASSERT_GT(button.x1, button.x0) << "no BOARDS in the record";
+        game.tap("Right");
+        int const from = readRecord(recordPath_).still;
+        std::vector<double> seen;
+        ASSERT_TRUE(game.waitUntil(
+            [&] {
+                seen.push_back(paintedWordsContrast(plain, game.screenshot(), button));
+                return seen.size() >= 12 && readRecord(recordPath_).still > from + 60;
+            },
+            Ms(60000)));
+        for (double c : seen) EXPECT_GE(c, 4.5) << "BOARDS focused (" << size_ << ")";
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    for (std::string const level : {"levels/bonus01.pxl", "levels/bonus02.pxl"}) {
+        std::string const mode = level == "levels/bonus01.pxl" ? "time-attack" : "collect-time";
+        testing_support::TempDir home;
+        recordPath_ = home.path() / "drawn.txt";
+        writeSave(home.path(), 1, false, false);
+        GameWindow::Options o;
+        o.home = home.path();
+        o.args = {"--level", level};
+        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+        o.deadline = Ms(400000);
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(90000))) << game.describe();
+        check(game, mode + "-instructions");
+        // OK with the mouse: a key would stand for a controller, which hides the on-screen controls.
+        ASSERT_TRUE(game.actUntilScreen("GameViewController", [&] { game.click(640.0f, 360.0f - 175.0f); }, Ms(1500),
+                                        Ms(30000)))
+            << game.describe();
+        // The counter over the level, the controls at the bottom.
+        ASSERT_TRUE(game.waitUntil([&] { return shows("GO!") || shows("60") || shows("10"); }, Ms(60000)))
+            << game.describe();
+        check(game, mode);
+        ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(300000))) << game.describe();
+        check(game, mode + "-results");
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+    EXPECT_EQ(checked_.size(), 9u);
 }
 
 // The audit itself, on a made-up screen: each fault it is there to find is found.

@@ -129,6 +129,9 @@ Rgba inkFor(Rgba ground) {
     return onCream >= onInk ? palette::cream : palette::ink;
 }
 
+// The ground shaded by `amount` away from the ink on it: darker under cream, lighter under ink.
+Rgba awayFrom(Rgba ground, Rgba ink, float amount) { return shade(ground, ink == palette::cream ? -amount : amount); }
+
 // Words as large as fit the box, centred at (cx, cy).
 void paintWords(ArtCanvas& canvas, std::string text, float cx, float cy, float boxW, float boxH, Rgba ink) {
     std::replace(text.begin(), text.end(), '_', ' ');
@@ -137,13 +140,15 @@ void paintWords(ArtCanvas& canvas, std::string text, float cx, float cy, float b
     canvas.text(text, cx, cy, scale, ink);
 }
 
-// A rounded body lit from above: a darker rim, a lighter top half, a soft sheen.
-void shadedRoundRect(ArtCanvas& canvas, float x0, float y0, float x1, float y1, float radius, Rgba c) {
+// A rounded body lit from above: a darker rim, a lighter top, a soft sheen. The sheen ends at
+// sheenEnd (the top half when not given): words painted under it would lose their contrast.
+void shadedRoundRect(ArtCanvas& canvas, float x0, float y0, float x1, float y1, float radius, Rgba c,
+                     float sheenEnd = -1) {
     canvas.roundRect(x0, y0, x1, y1, radius, shade(c, -0.35f));
     float const rim = std::max(2.0f, std::min(x1 - x0, y1 - y0) * 0.05f);
     canvas.roundRect(x0 + rim, y0 + rim, x1 - rim, y1 - rim, std::max(1.0f, radius - rim), c);
-    float const mid = (y0 + y1) / 2;
-    canvas.roundRect(x0 + rim * 2, y0 + rim * 1.5f, x1 - rim * 2, mid, std::max(1.0f, radius - rim * 2),
+    float const end = sheenEnd < 0 ? (y0 + y1) / 2 : sheenEnd;
+    canvas.roundRect(x0 + rim * 2, y0 + rim * 1.5f, x1 - rim * 2, end, std::max(1.0f, std::min(radius - rim * 2, (end - y0 - rim * 1.5f) / 2)),
                      withAlpha(shade(c, 0.25f), 110));
 }
 
@@ -403,19 +408,25 @@ Bytes drawImage(Rule const& rule, std::string const& path, bool variant, float t
         canvas.roundRect(10, 10, w - 10, h - 10, r * 0.25f - 10, colour);
     } else if (shape == "button") {
         float const rad = h * 0.35f;
-        // The game writes white words on the plain ones: those keep their colour when focused.
-        Rgba const body = lit && !text.empty() ? shade(colour, 0.15f) : colour;
-        shadedRoundRect(canvas, 0, 0, w, h, rad, body);
+        // The game fades the focused image in over the plain one: both paint their words and icons
+        // in the plain body's ink, and the focused body only moves away from it, so the words read
+        // as well at every step of the fade. The game writes white words on the plain buttons:
+        // those keep their colour when focused.
+        Rgba const ink = inkFor(colour);
+        Rgba const body = lit && !text.empty() ? awayFrom(colour, ink, 0.15f) : colour;
+        bool const words = !text.empty() && text.rfind("icon:", 0) != 0;
+        shadedRoundRect(canvas, 0, 0, w, h, rad, body, words ? h * 0.25f : -1);
         if (lit) focusRing(canvas, 0, 0, w, h, rad);
         if (!text.empty()) {
-            if (text.rfind("icon:", 0) == 0) paintIcon(canvas, text.substr(5), w / 2, h / 2, h * 0.35f, inkFor(body));
-            else paintWords(canvas, text, w / 2, h / 2, w * 0.8f, h * 0.5f, inkFor(body));
+            if (!words) paintIcon(canvas, text.substr(5), w / 2, h / 2, h * 0.35f, ink);
+            else paintWords(canvas, text, w / 2, h / 2, w * 0.8f, h * 0.5f, ink);
         }
     } else if (shape == "disc") {
-        Rgba const body = lit ? shade(colour, 0.18f) : colour;
+        Rgba const ink = inkFor(colour);
+        Rgba const body = lit ? awayFrom(colour, ink, 0.18f) : colour;
         shadedCircle(canvas, w / 2, h / 2, r - 1, body);
         if (lit) canvas.ring(w / 2, h / 2, r - 1, r * 0.84f, palette::focus);
-        if (text.rfind("icon:", 0) == 0) paintIcon(canvas, text.substr(5), w / 2, h / 2, r * 0.5f, inkFor(body));
+        if (text.rfind("icon:", 0) == 0) paintIcon(canvas, text.substr(5), w / 2, h / 2, r * 0.5f, ink);
     } else if (shape == "hud") {
         // An on-screen control: a see-through disc with its icon.
         canvas.ellipse(w / 2, h / 2, r - 1, r - 1, withAlpha(palette::ink, 90));

@@ -12,6 +12,7 @@ namespace datatool {
 
 struct Rgba {
     uint8_t r = 0, g = 0, b = 0, a = 255;
+    bool operator==(Rgba const&) const = default;
 };
 
 class ArtCanvas {
