@@ -1,6 +1,8 @@
 # The main road walked on the real executable under Xvfb while it records what it draws, each
-# screen checked for texts off the window, over each other or over buttons, and for contrast; at
-# a 1280 x 720 window and at the game's own 1334 x 750 one; and on a 1024 x 600 screen.
+# screen checked for texts off the window, over each other, over buttons or out of their box, and
+# for contrast; then the intro with subtitles, the hardcore notice, a focused button's pulse and the
+# bonus modes with the on-screen controls; at a 1280 x 720 window and at the game's own 1334 x 750
+# one; and on a 1024 x 600 screen.
 zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services zelv::png GL NOMAIN
           TIMEOUT 900)
