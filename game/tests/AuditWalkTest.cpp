@@ -727,6 +727,22 @@ TEST(AuditRules, FindTextsOffTheWindowOverOtherThingsAndOnTheirOwnColour) {
     EXPECT_TRUE(has("\"on\" lies over button 3"));
     r.items = {button, own};
     EXPECT_TRUE(audit(r, shot).empty()) << "a button's own label belongs on it";
+
+    // A box holding texts: one well inside it, one reaching its edge; a text kept in the picture
+    // behind, under a button.
+    Drawn face{false, 0, {0, 0, 100, 50}, 0, 0, 0, 0, ""};
+    face.panel = true;
+    Drawn edge{true, 0, {8, 38, 40, 48}, 0, 0, 0, 1, "edge"};
+    Drawn behind{true, 0, {105, 72, 130, 80}, 1, 1, 1, 1, "lap"};
+    behind.behind = true;
+    r.items = {face, dark, edge, button, behind};
+    auto const more = audit(r, shot);
+    auto said = [&](std::string const& part) {
+        return std::any_of(more.begin(), more.end(), [&](std::string const& p) { return p.find(part) != std::string::npos; });
+    };
+    EXPECT_TRUE(said("\"edge\" runs out of its box")) << ::testing::PrintToString(more);
+    EXPECT_FALSE(said("\"fine\" runs out"));
+    EXPECT_TRUE(said("\"lap\" shows behind button 3"));
 }
 
 }  // namespace
