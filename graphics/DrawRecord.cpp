@@ -39,7 +39,7 @@ struct Item {
 
 struct Frame {
     std::vector<Item> items;
-    std::vector<Item> captured;  // the texts of the last frame kept as a picture
+    std::vector<Item> captured;  // the texts in the last picture kept of a frame
     std::map<void const*, int> ids;  // stable small numbers for owners within a frame
     std::string drawn;
     uint64_t still = 0;
@@ -100,7 +100,8 @@ void DrawRecord::captured() {
     Frame& f = frame();
     f.captured.clear();
     for (Item const& i : f.items)
-        if (i.kind == Kind::text || i.kind == Kind::behind) f.captured.push_back({Kind::behind, 0, i.lo, i.hi, i.colour, i.words});
+        if (i.kind == Kind::text || i.kind == Kind::behind)
+            f.captured.push_back({Kind::behind, 0, i.lo, i.hi, i.colour, i.words});
 }
 
 void DrawRecord::backdrop() {
