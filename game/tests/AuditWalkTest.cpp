@@ -558,6 +558,8 @@ TEST_F(AuditWalk, SmallScreenShowsTheWholeLayoutAndTakesClicksWhereItIsDrawn) {
             << game.describe();
     }
     EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 // The save a run starts from: the control scheme (1: on-screen buttons), the subtitles option and,
 // with hardcoreOpen, the last level finished, so that the main menu tells once that hardcore is
 // unlocked.
