@@ -9,7 +9,8 @@ public:
     // session takes nothing: what reaches the phone always goes on to the host.
     virtual bool didReceiveUserInfo(platform::Value::Dict const&) { return false; }
     // Whether the user info carries one of the agent's keys.
-    virtual bool isTallyUserInfo(platform::Value::Dict const& userInfo) const {
+    virtual bool isTallyUserInfo(platform::Value::Dict const& userInfo) const { return hasTallyKeys(userInfo); }
+    static bool hasTallyKeys(platform::Value::Dict const& userInfo) {
         return userInfo.count("tally://id1") || userInfo.count("tally://id2");
     }
 };

@@ -65,7 +65,12 @@ void TallyWatchConnectivityProxy::didFinishUserInfoTransfer(std::shared_ptr<plat
         TallyUtil::guarded([&] {
             auto me = self.lock();
             if (!me) return;
-            if (auto sdk = me->sdkDelegate(); sdk && transfer && sdk->isTallyUserInfo(transfer->userInfo)) return;
+            // The session that sent it may be gone before its transfer finishes (a new session has
+            // just replaced it): the transfer is still the agent's, not the host's.
+            auto const sdk = me->sdkDelegate();
+            if (transfer && (sdk ? sdk->isTallyUserInfo(transfer->userInfo)
+                                 : TallyWatchConnectivityDelegate::hasTallyKeys(transfer->userInfo)))
+                return;
             if (auto real = me->forwardTarget("-[TallyWatchConnectivityProxy respondsToSelector:]"))
                 real->didFinishUserInfoTransfer(session, transfer, error);
         });

@@ -412,9 +412,7 @@ void TallyWatchSession::clearWatchSessionOnDisk() {
     truncateFile(currentWatchAutoIncrementFilePath());
 }
 
-bool TallyWatchSession::isTallyUserInfo(Value::Dict const& info) const {
-    return info.count("tally://id1") || info.count("tally://id2");
-}
+bool TallyWatchSession::isTallyUserInfo(Value::Dict const& info) const { return hasTallyKeys(info); }
 
 bool TallyWatchSession::didReceiveUserInfo(Value::Dict const& info) {
     if (!isTallyUserInfo(info)) return false;
