@@ -43,6 +43,7 @@ struct Frame {
     std::map<void const*, int> ids;  // stable small numbers for owners within a frame
     std::string drawn;
     uint64_t still = 0;
+    uint64_t number = 0;  // frames recorded before this one
 };
 
 Frame& frame() {
@@ -147,7 +148,7 @@ void DrawRecord::endFrame(int width, int height, glm::ivec4 picture) {
     std::string const temporary = std::string(recordPath()) + ".part";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << "still\t" << f.still << '\n' << now;
+        file << "frame\t" << f.number++ << "\nstill\t" << f.still << '\n' << now;
         if (!file) return;
     }
     std::error_code error;

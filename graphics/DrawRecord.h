@@ -2,8 +2,9 @@
 // What a frame drew, for tests that check a screen's layout from the outside: each text (its
 // words, window rectangle and colour, and the button it belongs to) and each button (its window
 // rectangle). Off unless ZELV_DRAW_RECORD names a file; when on, each frame's record replaces the
-// file, headed by how many frames before it drew the same. Rectangles are in window pixels, top-left
-// origin, as a screenshot shows them. Used from the render thread only.
+// file, headed by the frame's number (from 0) and how many frames before it drew the same, so a
+// reader can pace itself by the game's frames rather than the clock. Rectangles are in window
+// pixels, top-left origin, as a screenshot shows them. Used from the render thread only.
 #include <glm/mat4x4.hpp>
 #include <glm/vec2.hpp>
 #include <glm/vec4.hpp>
