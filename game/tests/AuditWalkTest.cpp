@@ -267,6 +267,15 @@ protected:
         checked_.push_back(name);
     }
 
+    // A game in this home that writes its draw record where the walk reads it.
+    GameWindow::Options recording(testing_support::TempDir const& home) {
+        recordPath_ = home.path() / "drawn.txt";
+        GameWindow::Options o;
+        o.home = home.path();
+        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+        return o;
+    }
+
     // Whether the record of the last frame shows a text with these words.
     bool shows(std::string const& words) {
         Record const r = readRecord(recordPath_);
@@ -304,10 +313,7 @@ bool tapUntil(GameWindow& game, std::string const& key, std::string const& scree
 
 TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     testing_support::TempDir home;
-    recordPath_ = home.path() / "drawn.txt";
-    GameWindow::Options o;
-    o.home = home.path();
-    o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+    GameWindow::Options o = recording(home);
     o.deadline = Ms(420000);
     GameWindow game(o);
     ASSERT_TRUE(game.ok()) << game.describe();
@@ -433,11 +439,8 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
     if (!networkUp()) GTEST_SKIP() << "no network interface: the rating question is never asked";
     {
         testing_support::TempDir home;
-        recordPath_ = home.path() / "drawn.txt";
         writePreferences(home.path(), "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=7\n");
-        GameWindow::Options o;
-        o.home = home.path();
-        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+        GameWindow::Options o = recording(home);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("RatingPrompt", Ms(60000))) << game.describe();
@@ -456,12 +459,9 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
     }
 
     testing_support::TempDir home;
-    recordPath_ = home.path() / "drawn.txt";
     writePreferences(home.path(), "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=6\n");
-    GameWindow::Options o;
-    o.home = home.path();
+    GameWindow::Options o = recording(home);
     o.args = {"--level", "levels/level01.pxl"};
-    o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
     o.deadline = Ms(420000);
     GameWindow game(o);
     ASSERT_TRUE(game.ok()) << game.describe();
@@ -539,10 +539,7 @@ double changedOutside(Picture const& a, Picture const& b, std::vector<Box> const
 // the intro's SKIP and each main-menu button opens its screen.
 TEST_F(AuditWalk, SmallScreenShowsTheWholeLayoutAndTakesClicksWhereItIsDrawn) {
     testing_support::TempDir home;
-    recordPath_ = home.path() / "drawn.txt";
-    GameWindow::Options o;
-    o.home = home.path();
-    o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+    GameWindow::Options o = recording(home);
     o.deadline = Ms(360000);
     GameWindow game(o);
     ASSERT_TRUE(game.ok()) << game.describe();
@@ -639,11 +636,8 @@ double paintedWordsContrast(Picture const& plain, Picture const& shot, Box const
 TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
     {
         testing_support::TempDir home;
-        recordPath_ = home.path() / "drawn.txt";
         writeSave(home.path(), 1, true, true);
-        GameWindow::Options o;
-        o.home = home.path();
-        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
+        GameWindow::Options o = recording(home);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
@@ -692,12 +686,9 @@ TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
     for (std::string const level : {"levels/bonus01.pxl", "levels/bonus02.pxl"}) {
         std::string const mode = level == "levels/bonus01.pxl" ? "time-attack" : "collect-time";
         testing_support::TempDir home;
-        recordPath_ = home.path() / "drawn.txt";
         writeSave(home.path(), 1, false, false);
-        GameWindow::Options o;
-        o.home = home.path();
+        GameWindow::Options o = recording(home);
         o.args = {"--level", level};
-        o.env["ZELV_DRAW_RECORD"] = recordPath_.string();
         o.deadline = Ms(400000);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
