@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -153,6 +154,14 @@ Picture readXwd(std::vector<uint8_t> const& b) {
         }
     }
     return p;
+}
+
+long recordedFrame(std::filesystem::path const& record) {
+    std::ifstream in(record);
+    std::string word;
+    long number = -1;
+    in >> word >> number;
+    return word == "frame" && in ? number : -1;
 }
 
 GameWindow::GameWindow(Options o) {

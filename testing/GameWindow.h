@@ -37,6 +37,10 @@ struct Picture {
 // Reads xwd's dump of a true-colour window (24 or 32 bits a pixel); an empty picture otherwise.
 Picture readXwd(std::vector<uint8_t> const& bytes);
 
+// The number of the last frame the game wrote to its draw record (the file ZELV_DRAW_RECORD
+// names), -1 before the first: for pacing input by the game's frames rather than the clock.
+long recordedFrame(std::filesystem::path const& record);
+
 class GameWindow {
 public:
     struct Options {

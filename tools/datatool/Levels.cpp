@@ -372,7 +372,9 @@ Data samplerLevel() {
     for (auto& c : d.coins) {
         c.collectSound.path = coinSound;
     }
-    b.goal({length - 5.0f, 2.0f}, {1.0f, 2.0f});
+    // As tall as twice the walls: the jump pad can fling the ball above them, and a ball that flew
+    // over a low goal was left against the end wall, or climbed it and fell out of the level.
+    b.goal({length - 5.0f, wallHeight}, {1.0f, wallHeight});
     b.node(MeshNode::player, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     musicAndProgress(b, {-5.0f, 1.0f}, {length - 5.0f, 1.0f});
     d.soundTable.sounds = {sound("audio/Dravo_Menu_SlideIn.wav", {0.0f, 0.0f}, 0)};
