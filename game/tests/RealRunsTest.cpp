@@ -276,7 +276,9 @@ TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
         ASSERT_TRUE(r.game.waitForScreen("ConfirmationBox", Ms(90000))) << r.game.describe();
         ASSERT_TRUE(r.game.actUntilScreen("GameViewController", [&] { r.game.tap("Return"); }, Ms(1500), Ms(30000)))
             << r.game.describe();
-        if (path == "levels/bonus01.pxl") EXPECT_TRUE(heard(r.game, kBonusMusic, Ms(60000))) << r.game.describe();
+        if (path == "levels/bonus01.pxl") {
+            EXPECT_TRUE(heard(r.game, kBonusMusic, Ms(60000))) << r.game.describe();
+        }
         EXPECT_TRUE(r.game.waitForContent(Ms(20000))) << path << " stays dark";
         EXPECT_TRUE(r.game.stop()) << r.game.describe();
     }
