@@ -142,11 +142,12 @@ TEST(FramePasses, TheWindowShowsTheScreenThroughThePasses) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A real X display when there is none: run again under a virtual one.
+    // A real X display when there is none: run again under a virtual one, which must not reset
+    // when the first window closes (the next window's connection would race the reset).
     if (!std::getenv("DISPLAY") && !std::getenv("ZELV_UNDER_XVFB") && access("/usr/bin/xvfb-run", X_OK) == 0) {
         setenv("ZELV_UNDER_XVFB", "1", 1);
         std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
-                                   const_cast<char*>("-screen 0 1400x800x24")};
+                                   const_cast<char*>("-screen 0 1400x800x24 -noreset")};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);
         execv("/usr/bin/xvfb-run", args.data());
