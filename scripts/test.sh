@@ -17,6 +17,6 @@ echo "== ASan + UBSan build"
 "$root/scripts/build.sh" asan
 run_ctest "$root/build-asan"
 echo "== ThreadSanitizer build"
-"$root/scripts/build.sh" tsan
+"$root/scripts/build.sh" tsan tsan_tests
 run_ctest "$root/build-tsan" --no-tests=ignore
 exit $status

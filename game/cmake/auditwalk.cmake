@@ -21,10 +21,10 @@ if(TEST game_audit_walk_test AND NOT ZELV_SANITIZE)
   add_test(NAME game_audit_walk_1334_test COMMAND game_audit_walk_test)
   get_test_property(game_audit_walk_test ENVIRONMENT walk_env)
   list(FILTER walk_env EXCLUDE REGEX "^(ZELV_XVFB_SCREEN|GTEST_FILTER)=")
-  set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 900 LABELS gl
+  set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 900 COST 900 LABELS gl
                        ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}")
   # A screen smaller than the game's window: only the small-screen case, and only here.
   add_test(NAME game_audit_walk_1024_test COMMAND game_audit_walk_test --gtest_filter=${small_screen})
-  set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 LABELS gl
+  set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 COST 600 LABELS gl
                        ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1024x600")
 endif()

@@ -20,23 +20,23 @@ list(TRANSFORM crash_path_sources APPEND .cpp)
 set_source_files_properties(${crash_path_sources} TARGET_DIRECTORY zelv_crash
   PROPERTIES COMPILE_OPTIONS "-fno-exceptions")
 
-zelv_test(crash_capture_test TSAN SOURCES tests/ThreadStateTest.cpp tests/TaskMemoryTest.cpp
+zelv_test(crash_capture_test OPTIMIZED TSAN SOURCES tests/ThreadStateTest.cpp tests/TaskMemoryTest.cpp
   DEPS zelv_crash TIMEOUT 120)
-zelv_test(crash_list_test TSAN SOURCES tests/AsyncListTest.cpp DEPS zelv_crash TIMEOUT 120)
-zelv_test(crash_writer_test SOURCES tests/ReportFileTest.cpp tests/LogWriterTest.cpp tests/ProcessStatTest.cpp
+zelv_test(crash_list_test OPTIMIZED TSAN SOURCES tests/AsyncListTest.cpp DEPS zelv_crash TIMEOUT 120)
+zelv_test(crash_writer_test OPTIMIZED SOURCES tests/ReportFileTest.cpp tests/LogWriterTest.cpp tests/ProcessStatTest.cpp
   tests/ReportDecoding.cpp
   DEPS zelv_crash TIMEOUT 120)
-zelv_test(crash_signal_test SOURCES tests/CrashChildTest.cpp tests/SignalChainTest.cpp tests/ReportDecoding.cpp
+zelv_test(crash_signal_test OPTIMIZED SOURCES tests/CrashChildTest.cpp tests/SignalChainTest.cpp tests/ReportDecoding.cpp
   DEPS zelv_crash TIMEOUT 180)
 zelv_benchmark(crash_writer_bench SOURCES bench/LogWriterBench.cpp tests/ReportDecoding.cpp DEPS zelv_crash)
 zelv_fuzzer(crash_process_stat_fuzzer SOURCES fuzz/ProcessStatFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_process_stat_fuzzer)
 
 # The reporter: decoding, the text formatter, the reporter object.
-zelv_test(crash_report_test SOURCES tests/ReportDecodeTest.cpp tests/TextFormatterTest.cpp tests/ReportBuilder.cpp
+zelv_test(crash_report_test OPTIMIZED SOURCES tests/ReportDecodeTest.cpp tests/TextFormatterTest.cpp tests/ReportBuilder.cpp
   tests/MachPiecesTest.cpp
   DEPS zelv_crash TIMEOUT 120)
-zelv_test(crash_reporter_test SOURCES tests/ReporterTest.cpp tests/ReportDecoding.cpp DEPS crash_unwind_test_support
+zelv_test(crash_reporter_test OPTIMIZED SOURCES tests/ReporterTest.cpp tests/ReportDecoding.cpp DEPS crash_unwind_test_support
   TIMEOUT 180)
 zelv_fuzzer(crash_report_fuzzer SOURCES fuzz/ReportFuzzer.cpp DEPS zelv_crash
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/crash_report_fuzzer)
@@ -45,7 +45,7 @@ zelv_fuzzer(crash_mach_message_fuzzer SOURCES fuzz/MachMessageFuzzer.cpp DEPS ze
 # End to end on the process's own ELF objects, with a library loaded after enabling.
 add_library(crash_late_library SHARED tests/LateLibrary.cpp)
 add_library(crash_other_library SHARED tests/OtherLibrary.cpp)
-zelv_test(crash_elf_report_test SOURCES tests/ElfReportTest.cpp tests/ReportDecoding.cpp DEPS zelv_crash ${CMAKE_DL_LIBS}
+zelv_test(crash_elf_report_test OPTIMIZED SOURCES tests/ElfReportTest.cpp tests/ReportDecoding.cpp DEPS zelv_crash ${CMAKE_DL_LIBS}
   TIMEOUT 300)
 get_target_property(crash_elf_report_kind crash_elf_report_test TYPE)
 if(crash_elf_report_kind STREQUAL "EXECUTABLE")
@@ -63,5 +63,5 @@ if(TARGET crash_elf_image_fuzzer)
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:crash_late_library> ${crash_elf_seeds}/late_library.so)
   add_dependencies(crash_elf_image_fuzzer crash_late_library)
 endif()
-zelv_test(crash_agent_test SOURCES tests/AgentCrashTest.cpp tests/ReportDecoding.cpp DEPS zelv_agent zelv_crash
+zelv_test(crash_agent_test OPTIMIZED SOURCES tests/AgentCrashTest.cpp tests/ReportDecoding.cpp DEPS zelv_agent zelv_crash
   TIMEOUT 120)

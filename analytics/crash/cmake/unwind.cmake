@@ -18,7 +18,7 @@ target_compile_definitions(crash_unwind_test_support PUBLIC
   ZELV_CRASH_IMAGES_DIR="${CMAKE_CURRENT_BINARY_DIR}/tests/images")
 add_dependencies(crash_unwind_test_support crash_test_images)
 
-zelv_test(crash_unwind_test
+zelv_test(crash_unwind_test OPTIMIZED
   SOURCES tests/DwarfExpressionTest.cpp tests/DwarfCfiTest.cpp tests/CompactUnwindTest.cpp
           tests/MachOImageTest.cpp tests/ExecutedFramesTest.cpp tests/ReportDecoding.cpp
   DEPS crash_unwind_test_support TIMEOUT 120)
