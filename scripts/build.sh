@@ -6,6 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-normal}
 shift || true
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+# A miss reads the compiler's own dependency file instead of running the preprocessor first: on
+# an empty cache (a fresh machine) that run cost an eighth of every compile.
+export CCACHE_DEPEND=${CCACHE_DEPEND:-1}
 jobs=${ZELV_JOBS:-$(nproc)}
 case "$flavour" in
   normal) dir="$root/build${ZELV_BUILD_SUFFIX:-}"; args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;

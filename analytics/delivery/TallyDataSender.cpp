@@ -51,7 +51,7 @@ void TallyDataSender::cleanup() {
     }
     if (!old) return;
     // The running list belongs to the queue.
-    old->queue().sync([&] { old->cancelTasks(); });
+    old->queue().sync([&] { old->retire(); });
 }
 
 std::string TallyDataSender::dataKey() {
@@ -144,6 +144,12 @@ void TallyDataSender::failed(std::shared_ptr<ITallyHttpAsyncTask> const& task, s
 void TallyDataSender::requestSuccessComplete(std::shared_ptr<ITallyHttpAsyncTask> const& task,
                                              std::shared_ptr<TallyHTTPResponse> const& response) {
     std::string const tag = task ? task->tag() : std::string();
+    if (retired()) {
+        // Its index is the folder's as it was when this sender was dropped: writing it now would
+        // unlist what the live sender stored since. The blocks stay and go out again.
+        tally_delivery::log(2, "TallyDataSender: reply for a dropped sender, id [" + tag + "]: its blocks stay");
+        return unregisterTask(task, false);
+    }
     tally_delivery::log(2, "TallyDataSender: async http response code: " + std::to_string(response->statusCode()) +
                                ", id [" + tag + "]");
     if (!response->isSuccess()) tally_delivery::log(2, "TallyDataSender: Could not connect to server.");
@@ -280,4 +286,6 @@ void TallyDataSender::retransmitNotSentBlocks() {
     }
 }
 
-void TallyDataSender::didCompleteAllTasks() { dataIndex_->discardOutdatedBlocksForDataKey(dataKey()); }
+void TallyDataSender::didCompleteAllTasks() {
+    if (!retired()) dataIndex_->discardOutdatedBlocksForDataKey(dataKey());
+}

@@ -56,6 +56,11 @@ void TallyDataSenderBase::cancelTasks() {
     for (auto const& t : tasks) t->cancelTask();
 }
 
+void TallyDataSenderBase::retire() {
+    retired_ = true;
+    cancelTasks();
+}
+
 std::set<std::string> TallyDataSenderBase::runningTaskTags() const {
     std::lock_guard<std::mutex> lock(runningTasksMutex_);
     std::set<std::string> tags;
@@ -78,6 +83,7 @@ void TallyDataSenderBase::networkStatusChanged(platform::Notification const&) {
 }
 
 void TallyDataSenderBase::performRetransmitNotSentBlocks() {
+    if (retired()) return;
     if (tally_delivery::isInBackground()) {
         tally_delivery::log(2, "Tally: application is in background, skipping sending data.");
         return;

@@ -1,6 +1,7 @@
 #pragma once
 // What every sender shares: the running requests (at most 9 at once), the serial queue all
 // sender work runs on, and a retransmission pass whenever the network becomes reachable.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -37,6 +38,10 @@ public:
     void registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task);
     void unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly);
     void cancelTasks();
+    // Once another sender has taken the folder over: cancels the running requests, and a reply
+    // that still comes in leaves the index, whose file the new sender keeps alone from now on.
+    void retire();
+    bool retired() const { return retired_.load(); }
     void networkStatusChanged(platform::Notification const& notification);
     void performRetransmitNotSentBlocks();
 
@@ -57,4 +62,5 @@ protected:
     std::vector<std::shared_ptr<ITallyHttpAsyncTask>> runningTasks_;
     std::shared_ptr<platform::WorkQueue> queue_;
     std::shared_ptr<TallyBackgroundTaskTracker> backgroundTaskTracker_;
+    std::atomic<bool> retired_{false};
 };

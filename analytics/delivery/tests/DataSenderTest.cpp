@@ -3,6 +3,7 @@
 // cookies.
 #include <gtest/gtest.h>
 
+#include "analytics/delivery/TallyHttpAsyncTask.h"
 #include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/SenderFixture.h"
 
@@ -59,6 +60,33 @@ TEST_F(DataSenderTest, OfflineBlocksGoOutWithNineInFlight) {
     EXPECT_EQ(stored(s), 0u);
     EXPECT_EQ(blockFiles(), 0u);
     EXPECT_TRUE(s->everSentReportSuccessfully());
+}
+
+// A 2xx that reaches a sender after another has taken its folder over (the transport finished
+// as it was cancelled): what the live sender stored since stays listed and still goes out.
+TEST_F(DataSenderTest, ALateReplyToADroppedSenderKeepsWhatTheLiveOneStored) {
+    auto old = storeOffline({payload(1000, 1)});
+    auto const blocks = old->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey());
+    ASSERT_EQ(blocks.size(), 1u);
+    drop();
+    TallyNetworkUtil::setServerURL(closedLoopbackUrl("/aas.do"));
+    auto live = make();
+    hand(live, payload(1000, 2));
+    ASSERT_TRUE(idle(live));
+    TallyNetworkUtil::setServerURL(server.url("/aas.do"));
+    ASSERT_EQ(stored(live), 2u);
+
+    auto task = TallyHttpAsyncTask::taskClass().sendMethod("POST", server.url("/aas.do"), {}, {}, old, false);
+    ASSERT_TRUE(task);
+    task->setTag(blocks.front()->identifier());
+    old->requestSuccessful(task, TallyHTTPResponse::initWithBody({}, 200, {}, std::nullopt));
+    settle(old);
+    settle(live);
+
+    drop();
+    auto reloaded = make();
+    EXPECT_EQ(stored(reloaded), 2u);
+    EXPECT_EQ(blockFiles(), 2u);
 }
 
 TEST_F(DataSenderTest, GroupsStayUnderTheSizeLimitButCarryTheirFirstBlock) {
