@@ -17,9 +17,11 @@ else()
   add_compile_options(-g1)
 endif()
 # lld links the many test binaries, sanitized ones above all, several times faster than ld.bfd.
+# Its build-id is asked to be a 20-byte one, as ld.bfd writes: a crash report names each image by
+# the first 16 bytes of it, and lld's default has only 8.
 find_program(ZELV_LLD ld.lld)
 if(ZELV_LLD)
-  add_link_options(-fuse-ld=lld)
+  add_link_options(-fuse-ld=lld -Wl,--build-id=sha1)
 endif()
 # Crash reports walk stacks by frame pointers; without them a walk stops at the first frame.
 add_compile_options(-fno-omit-frame-pointer)
