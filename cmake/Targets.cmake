@@ -60,10 +60,9 @@ function(zelv_test name)
   # Test bodies are light code whose optimisation (with the sanitizers' instrumentation above
   # all) took half of each build; the code under test keeps its flags, and so do tests that
   # look at their own machine code (a crash's frames found near known functions).
-  if(ARG_OPTIMIZED)
-  elseif(ZELV_SANITIZE OR ZELV_TSAN)
+  if(NOT ARG_OPTIMIZED AND (ZELV_SANITIZE OR ZELV_TSAN))
     target_compile_options(${name} PRIVATE -O0)
-  elseif(CMAKE_BUILD_TYPE STREQUAL "RelWithDebInfo")
+  elseif(NOT ARG_OPTIMIZED AND CMAKE_BUILD_TYPE STREQUAL "RelWithDebInfo")
     target_compile_options(${name} PRIVATE -O1)
   endif()
   # Coverage feedback guides the fuzz targets only; in the tests it cost build time for nothing.
