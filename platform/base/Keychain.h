@@ -1,7 +1,8 @@
 #pragma once
 // Generic-password items by (service, account), in place of the phone's keychain: one archive
 // file per service under <application support>/keychain, the folder 0700 and the files 0600,
-// written atomically. The items are not encrypted; only the file modes keep other users out.
+// written atomically; processes on one home take turns at changes through a lock file there. The
+// items are not encrypted; only the file modes keep other users out.
 #include <cstdint>
 #include <filesystem>
 #include <optional>

@@ -7,6 +7,7 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/Keychain.h"
+#include "testing/Processes.h"
 #include "testing/TestPaths.h"
 
 using platform::DeviceFacts;
@@ -102,5 +103,42 @@ TEST(DeviceFacts, BundleLocaleZoneAndVendorId) {
     }
     DeviceFacts::setExecutablePath(std::nullopt);
     DeviceFacts::setBundleInfo(std::nullopt);
+    platform::Directories::setRootOverride(std::nullopt);
+}
+
+TEST(Keychain, TwoProcessesAddingAtOnceKeepEveryItem) {
+    using platform::Keychain;
+    testing_support::TempDir dir;
+    platform::Directories::setRootOverride(dir.path());
+    constexpr int kItems = 60;
+    auto account = [](int process, int n) { return platform::Data{uint8_t(process), uint8_t(n)}; };
+    for (int round = 0; round < 4; ++round) {
+        std::string const service = "svc" + std::to_string(round);
+        int const succeeded = testing_support::runInProcessesAtOnce(2, [&](int process) {
+            for (int n = 0; n < kItems; ++n) {
+                platform::Data const a = account(process, n);
+                if (Keychain::add(service, a, a, {uint8_t(n)}, Keychain::Accessibility::WhenUnlocked) !=
+                    Keychain::kSuccess)
+                    return false;
+            }
+            return true;
+        });
+        ASSERT_EQ(succeeded, 2);
+        int kept = 0;
+        for (int process = 0; process < 2; ++process) {
+            for (int n = 0; n < kItems; ++n) {
+                platform::Data value;
+                kept += Keychain::copyMatching(service, account(process, n), value) == Keychain::kSuccess &&
+                        value == platform::Data{uint8_t(n)};
+            }
+        }
+        EXPECT_EQ(kept, 2 * kItems) << "round " << round;
+    }
+    // The lock file is as private as the items.
+    struct stat st {};
+    for (auto const& e : std::filesystem::directory_iterator(Keychain::directory())) {
+        ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << e.path();
+    }
     platform::Directories::setRootOverride(std::nullopt);
 }
