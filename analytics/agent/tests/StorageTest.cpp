@@ -17,6 +17,7 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
+#include "testing/Processes.h"
 #include "testing/TestPaths.h"
 
 using M = TallyGlobalPersistentManager;
@@ -139,6 +140,19 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
     struct stat st {};
     ASSERT_EQ(::stat(platform::Keychain::directory().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // Two instances on one home writing different keys at once keep them all.
+    for (int round = 0; round < 3; ++round) {
+        auto key = [round](int process, int n) { return "r" + std::to_string(round * 1000 + process * 100 + n); };
+        auto writeForty = [&](int process) {
+            bool ok = true;
+            for (int n = 0; n < 40; ++n) ok = k->setString(key(process, n), key(process, n)) && ok;
+            return ok;
+        };
+        EXPECT_EQ(testing_support::runInProcessesAtOnce(2, writeForty), 2);
+        for (int process = 0; process < 2; ++process)
+            for (int n = 0; n < 40; ++n) EXPECT_EQ(k->stringForKey(key(process, n)), key(process, n));
+    }
 
     // Opt-out lives in the keychain, apart from the agent's files.
     EXPECT_FALSE(TallyUtil::hasUserOptedOut());
