@@ -371,6 +371,12 @@ tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, t
     bool listed = false;
     for (size_t i = 0; i < threadList.count; ++i)
         listed = listed || threadList.threads[i] == crashed_thread;
+    // A live report asked for a thread that is gone or was never ours: a report naming no
+    // crashed thread would pass for a good one.
+    if (!crash && !listed && !tlcrash_async_thread_is_own(crashed_thread)) {
+        releaseWriter(self);
+        return TLCRASH_ENOTFOUND;
+    }
     if (!listed && threadList.count == TLCRASH_MAX_THREADS)
         threadList.threads[TLCRASH_MAX_THREADS - 1] = crashed_thread;
     tlcrash_async_threads_suspend(&threadList, TLCRASH_SUSPEND_TIMEOUT_MS);

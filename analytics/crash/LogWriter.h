@@ -69,7 +69,9 @@ void Tallytlcrash_log_writer_set_exception(Tallytlcrash_log_writer* writer, cons
                                            const uint64_t* return_addresses, size_t count);
 // Writes a whole report. Other threads are stopped while it runs; the calling thread is
 // written only with current_state. A report that would pass the file's limit is cut: frames,
-// then threads, then images are left out, so it always holds the signal and decodes.
+// then threads, then images are left out, so it always holds the signal and decodes. A report
+// that is not a crash's gives TLCRASH_ENOTFOUND and writes nothing when crashed_thread is not a
+// thread of this process.
 tlcrash_error_t Tallytlcrash_log_writer_write(Tallytlcrash_log_writer* writer, tlcrash_thread_t crashed_thread,
                                               tlcrash_async_image_list* image_list, report_file* file,
                                               const tlcrash_log_signal_info* siginfo,

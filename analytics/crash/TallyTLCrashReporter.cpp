@@ -423,7 +423,10 @@ std::optional<platform::Data> TallyTLCrashReporter::liveReport(tlcrash_thread_t 
         err = TLCRASH_OUTPUT_ERR;
 
     std::optional<platform::Data> result;
-    if (err != TLCRASH_ESUCCESS) {
+    if (err == TLCRASH_ENOTFOUND) {
+        TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem,
+                                          "No thread " + std::to_string(thread) + " in this process", ESRCH);
+    } else if (err != TLCRASH_ESUCCESS) {
         logLine(std::string("Write failed with error ") + crash_writer_error_text(err));
         TallyTLCrashReporterSetError(error, TallyTLCrashReporterErrorUnknown, "Failed to write the crash report to disk");
     } else {

@@ -62,6 +62,7 @@ public:
 
     std::optional<platform::Data> generateLiveReport();
     std::optional<platform::Data> generateLiveReportAndReturnError(platform::Error* error);
+    // Fails (operating-system error, no such process) for an id that is no thread of this process.
     std::optional<platform::Data> generateLiveReportWithThread(tlcrash_thread_t thread);
     std::optional<platform::Data> generateLiveReportWithThread(tlcrash_thread_t thread, platform::Error* error);
 

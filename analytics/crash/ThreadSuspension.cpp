@@ -131,6 +131,14 @@ tlcrash_error_t tlcrash_async_task_threads(tlcrash_thread_list* list) {
     return TLCRASH_ESUCCESS;
 }
 
+bool tlcrash_async_thread_is_own(tlcrash_thread_t thread) {
+    int saved = errno;
+    // Signal 0 only checks; the kernel refuses a thread outside this thread group.
+    const bool own = thread > 0 && syscall(SYS_tgkill, tlcrash_async_task_self(), thread, 0) == 0;
+    errno = saved;
+    return own;
+}
+
 void tlcrash_async_threads_suspend(const tlcrash_thread_list* list, uint32_t timeout_ms) {
     const int signo = parkSignal.load();
     const tlcrash_thread_t self = tlcrash_async_thread_self();

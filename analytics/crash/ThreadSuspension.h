@@ -17,6 +17,8 @@ struct tlcrash_thread_list {
 bool tlcrash_async_thread_suspension_install();
 // The threads of the own process, from /proc/self/task.
 tlcrash_error_t tlcrash_async_task_threads(tlcrash_thread_list* list);
+// True when the id names a live thread of the own process (not of another process).
+bool tlcrash_async_thread_is_own(tlcrash_thread_t thread);
 // Asks every listed thread but the caller to park and waits, bounded by timeout_ms, for them.
 void tlcrash_async_threads_suspend(const tlcrash_thread_list* list, uint32_t timeout_ms);
 void tlcrash_async_threads_resume();

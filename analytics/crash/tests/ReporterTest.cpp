@@ -11,6 +11,7 @@
 #include <exception>
 #include <fstream>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -275,6 +276,27 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
             marked = raw->threads[i];
     ASSERT_NE(marked, nullptr);
     EXPECT_TRUE(crash_test::hasFrameIn(marked, reinterpret_cast<void*>(waitInKnownFunction), 64));
+
+    // A thread that has ended, an id no thread has, and another process's thread: no report
+    // would name them, so there is none, and an error says why.
+    tlcrash_thread_t ended = 0;
+    std::thread([&] { ended = tlcrash_async_thread_self(); }).join();
+    const pid_t child = fork();
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    for (tlcrash_thread_t thread : {ended, tlcrash_thread_t{INT32_MAX}, tlcrash_thread_t{child}}) {
+        error = {};
+        EXPECT_FALSE(r->generateLiveReportWithThread(thread, &error)) << thread;
+        EXPECT_EQ(error.domain, TallyTLCrashReporterErrorDomain);
+        EXPECT_EQ(error.code, TallyTLCrashReporterErrorOperatingSystem);
+        EXPECT_FALSE(r->generateLiveReportWithThread(thread)) << thread;
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(r->crashReportDirectory()));
 }
 
 }  // namespace
