@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <vector>
 
 namespace testing_support {
@@ -15,11 +14,9 @@ int runInProcessesAtOnce(int count, std::function<bool(int)> const& body) {
     for (int i = 0; i < count; ++i) {
         pid_t const pid = fork();
         if (pid == 0) {
-            close(gate[1]);
             char c;
-            // Every child waits here until the parent closes its end.
-            while (read(gate[0], &c, 1) < 0 && errno == EINTR) {
-            }
+            close(gate[1]);
+            (void)!read(gate[0], &c, 1);  // returns once the parent closes its end
             _exit(body(i) ? 0 : 1);
         }
         if (pid > 0) children.push_back(pid);
@@ -29,9 +26,7 @@ int runInProcessesAtOnce(int count, std::function<bool(int)> const& body) {
     int passed = 0;
     for (pid_t pid : children) {
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) ++passed;
+        passed += waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     return passed;
 }

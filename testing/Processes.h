@@ -3,9 +3,8 @@
 
 namespace testing_support {
 
-// Runs body(i) for i in [0, count) in forked processes that are let go at one moment, and returns
-// how many of them returned true. The children end with _exit, so the test's own exit work runs
-// only in the parent.
+// Runs body(i) for i in [0, count) in forked processes let go at one moment; returns how many
+// returned true. The children leave through _exit, so the test's exit work runs in the parent only.
 int runInProcessesAtOnce(int count, std::function<bool(int)> const& body);
 
 }  // namespace testing_support

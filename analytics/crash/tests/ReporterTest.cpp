@@ -277,26 +277,21 @@ TEST_F(ReporterTest, LiveReportsDecodeIntoTheModel) {
     ASSERT_NE(marked, nullptr);
     EXPECT_TRUE(crash_test::hasFrameIn(marked, reinterpret_cast<void*>(waitInKnownFunction), 64));
 
-    // A thread that has ended, an id no thread has, and another process's thread: no report
-    // would name them, so there is none, and an error says why.
+    // A thread that has ended, an id no thread has, and another process's thread: a report would
+    // name no crashed thread, so there is none and an error says why.
     tlcrash_thread_t ended = 0;
     std::thread([&] { ended = tlcrash_async_thread_self(); }).join();
     const pid_t child = fork();
-    if (child == 0) {
-        pause();
-        _exit(0);
-    }
+    if (child == 0)
+        _exit(pause());
     ASSERT_GT(child, 0);
     for (tlcrash_thread_t thread : {ended, tlcrash_thread_t{INT32_MAX}, tlcrash_thread_t{child}}) {
         error = {};
         EXPECT_FALSE(r->generateLiveReportWithThread(thread, &error)) << thread;
-        EXPECT_EQ(error.domain, TallyTLCrashReporterErrorDomain);
-        EXPECT_EQ(error.code, TallyTLCrashReporterErrorOperatingSystem);
-        EXPECT_FALSE(r->generateLiveReportWithThread(thread)) << thread;
+        EXPECT_EQ(error.domain + " " + std::to_string(error.code), "TLCrashReporterErrorDomain 1");
     }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    EXPECT_TRUE(std::filesystem::is_empty(r->crashReportDirectory()));
 }
 
 }  // namespace
