@@ -2,6 +2,7 @@
 // fresh data folder with fresh shared objects.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <fstream>
 #include <thread>
@@ -17,7 +18,6 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
-#include "testing/Processes.h"
 #include "testing/TestPaths.h"
 
 using M = TallyGlobalPersistentManager;
@@ -141,17 +141,36 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
     ASSERT_EQ(::stat(platform::Keychain::directory().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
-    // Two instances on one home writing different keys at once keep them all.
+    // Two instances on one home adding different items at once, one through the wrapper and one
+    // straight into the keychain, keep them all.
+    auto key = [](int round, int process, int n) { return std::to_string(round * 1000 + process * 100 + n); };
     for (int round = 0; round < 3; ++round) {
-        auto key = [round](int process, int n) { return "r" + std::to_string(round * 1000 + process * 100 + n); };
-        auto writeForty = [&](int process) {
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        pid_t children[2];
+        for (int process = 0; process < 2; ++process) {
+            if ((children[process] = fork()) != 0) continue;
+            char c;
+            close(gate[1]);
+            (void)!::read(gate[0], &c, 1);  // both start when the parent closes its end
             bool ok = true;
-            for (int n = 0; n < 40; ++n) ok = k->setString(key(process, n), key(process, n)) && ok;
-            return ok;
-        };
-        EXPECT_EQ(testing_support::runInProcessesAtOnce(2, writeForty), 2);
+            for (int n = 0; n < 40; ++n) {
+                std::string const s = key(round, process, n);
+                Data const d(s.begin(), s.end());
+                ok = (process ? platform::Keychain::add(k->identifier(), d, d, d, {}) == platform::Keychain::kSuccess
+                              : k->setString(s, s)) && ok;
+            }
+            _exit(ok ? 0 : 1);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (pid_t child : children) {
+            int status = -1;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_EQ(status, 0);
+        }
         for (int process = 0; process < 2; ++process)
-            for (int n = 0; n < 40; ++n) EXPECT_EQ(k->stringForKey(key(process, n)), key(process, n));
+            for (int n = 0; n < 40; ++n) EXPECT_EQ(k->stringForKey(key(round, process, n)), key(round, process, n));
     }
 
     // Opt-out lives in the keychain, apart from the agent's files.

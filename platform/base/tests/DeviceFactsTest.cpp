@@ -7,7 +7,6 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/Keychain.h"
-#include "testing/Processes.h"
 #include "testing/TestPaths.h"
 
 using platform::DeviceFacts;
@@ -94,21 +93,6 @@ TEST(DeviceFacts, BundleLocaleZoneAndVendorId) {
     using platform::Keychain;
     platform::Data const account{'k'};
     ASSERT_EQ(Keychain::add("svc", account, account, {1}, Keychain::Accessibility::WhenUnlocked), Keychain::kSuccess);
-    // Two processes adding different items at once keep every one.
-    for (int round = 0; round < 4; ++round) {
-        std::string const service = "race" + std::to_string(round);
-        auto addSixty = [&](int process) {
-            bool ok = true;
-            for (uint8_t n = 0; n < 60; ++n)
-                ok = Keychain::add(service, {uint8_t(process), n}, {}, {n}, Keychain::Accessibility::WhenUnlocked) ==
-                         Keychain::kSuccess && ok;
-            return ok;
-        };
-        EXPECT_EQ(testing_support::runInProcessesAtOnce(2, addSixty), 2);
-        platform::Data value;
-        for (uint8_t p = 0; p < 2; ++p)
-            for (uint8_t n = 0; n < 60; ++n) EXPECT_EQ(Keychain::copyMatching(service, {p, n}, value), Keychain::kSuccess);
-    }
     struct stat st {};
     ASSERT_EQ(::stat(Keychain::directory().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
