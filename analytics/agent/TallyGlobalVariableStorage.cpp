@@ -190,21 +190,31 @@ void TallyGlobalVariableStorage::recordOrigin(std::optional<std::string> const& 
     setOriginSets(std::move(sets));
 }
 
-void TallyGlobalVariableStorage::addPendingUrlTimer(platform::SdkLoop::TimerId timer) {
+void TallyGlobalVariableStorage::addPendingUrlTimer(platform::SdkLoop::TimerId timer, std::string key) {
     std::lock_guard<std::mutex> lock(timersLock_);
-    pendingUrlTimers_.push_back(timer);
+    pendingUrlTimers_.emplace_back(std::move(key), timer);
 }
 
 std::vector<platform::SdkLoop::TimerId> TallyGlobalVariableStorage::pendingUrlTimers() const {
     std::lock_guard<std::mutex> lock(timersLock_);
-    return pendingUrlTimers_;
+    std::vector<platform::SdkLoop::TimerId> ids;
+    for (auto const& [key, timer] : pendingUrlTimers_) ids.push_back(timer);
+    return ids;
 }
 
 void TallyGlobalVariableStorage::removePendingUrlTimers() {
     std::lock_guard<std::mutex> lock(timersLock_);
-    for (auto timer : pendingUrlTimers_)
-        if (platform::SdkLoop::shared().isTimerValid(timer)) platform::SdkLoop::shared().invalidateTimer(timer);
+    for (auto const& [key, timer] : pendingUrlTimers_) platform::SdkLoop::shared().invalidateTimer(timer);
     pendingUrlTimers_.clear();
+}
+
+void TallyGlobalVariableStorage::removePendingUrlTimers(std::string const& key) {
+    std::lock_guard<std::mutex> lock(timersLock_);
+    std::erase_if(pendingUrlTimers_, [&](auto const& entry) {
+        if (entry.first != key) return false;
+        platform::SdkLoop::shared().invalidateTimer(entry.second);
+        return true;
+    });
 }
 
 bool TallyGlobalVariableStorage::isPartnerIntegration() const {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/base/SdkLoop.h"
@@ -86,7 +87,9 @@ public:
     void recordOrigin(std::optional<std::string> const& name, std::optional<std::string> const& version,
                       std::optional<Value::Dict> const& parameters);
     void removePendingUrlTimers();
-    void addPendingUrlTimer(platform::SdkLoop::TimerId timer);
+    // key: what the timer retries, so that the retries of one callback attempt end together.
+    void addPendingUrlTimer(platform::SdkLoop::TimerId timer, std::string key = {});
+    void removePendingUrlTimers(std::string const& key);
     bool isPartnerIntegration() const;
 
     // Values in the persistent globals map.
@@ -144,7 +147,7 @@ private:
     TallyAtomicField<Value::Dict> launchOptions_;
     mutable std::mutex instanceLock_;
     mutable std::mutex timersLock_;
-    std::vector<platform::SdkLoop::TimerId> pendingUrlTimers_;
+    std::vector<std::pair<std::string, platform::SdkLoop::TimerId>> pendingUrlTimers_;
     mutable std::mutex propertiesLock_;  // session properties and origin sets change as wholes
 };
 

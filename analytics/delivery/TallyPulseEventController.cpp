@@ -94,6 +94,16 @@ bool urlParses(std::string const& url) {
     return ok;
 }
 
+// Whether a stored attempt's validity has run out (or it never had one).
+bool expired(TallyPulseCallbackAttemptInfo const& attempt, int64_t nowSeconds) {
+    auto const expiration = attempt.expiration();
+    int64_t const until = expiration ? int64_t(expiration->secondsSince1970) : 0;
+    return until < 1 || until <= nowSeconds;
+}
+
+// Ends every retry still waiting to fire the attempt stored under this key.
+void endRetries(std::string const& hash) { TallyGlobalVariableStorage::sharedInstance()->removePendingUrlTimers(hash); }
+
 platform::Data cut(platform::Data body, size_t max) {
     if (body.size() > max) body.resize(max);
     return body;
@@ -395,6 +405,20 @@ void TallyPulseEventController::asyncInvokeURLWithParams(Attempt const& attempt)
                 attempt->setSubstitutedUrl(url);
             }
             std::string const hash = invokeUrlHash(*attempt);
+            // One fired before goes again only while it is still the attempt stored under its key
+            // and no request for it is in flight: a success, an expiry or another firing ended it.
+            if (attempt->attemptNumber() > 0) {
+                auto it = fired.find(hash);
+                if (it == fired.end() || it->second.objectAs<TallyPulseCallbackAttemptInfo>() != attempt ||
+                    attempt->beingFired())
+                    return;
+                if (expired(*attempt, int64_t(nowSeconds()))) {
+                    fired.erase(it);
+                    endRetries(hash);
+                    return;
+                }
+            }
+            endRetries(hash);  // this firing takes the place of any retry set for it
             attempt->setBeingFired(true);
             attempt->setAttemptNumber(attempt->attemptNumber() + 1);
             attempt->setExpiration(platform::Date{nowSeconds() + double(kAttemptValiditySeconds)});
@@ -478,6 +502,7 @@ void TallyPulseEventController::completed(std::shared_ptr<ITallyHttpAsyncTask> c
         TallyPulseCallbackReportManager::sharedInstance()->archiveAttempt(attempt->copy());
         if (final) {
             fired.erase(hash);
+            endRetries(hash);
         } else if (auto self = weak.lock()) {
             self->manageUrlStorage(taskParams);
         }
@@ -495,10 +520,9 @@ void TallyPulseEventController::manageUrlStorage(Value::Dict const& taskParams) 
         auto it = fired.find(hash);
         if (it == fired.end()) return;
         auto attempt = it->second.objectAs<TallyPulseCallbackAttemptInfo>();
-        int64_t const now = int64_t(nowSeconds());
-        auto const expiration = attempt ? attempt->expiration() : std::nullopt;
-        if (!attempt || !expiration || now >= int64_t(expiration->secondsSince1970) || attempt->repeatDuration() < 1) {
+        if (!attempt || expired(*attempt, int64_t(nowSeconds())) || attempt->repeatDuration() < 1) {
             fired.erase(it);
+            endRetries(hash);
             return;
         }
         attempt->setRepeatDuration(int32_t(std::min<int64_t>(int64_t(attempt->repeatDuration()) * 3, INT32_MAX)));
@@ -509,10 +533,12 @@ void TallyPulseEventController::manageUrlStorage(Value::Dict const& taskParams) 
 
 void TallyPulseEventController::setTimerToFireUrlWithInvokeInfo(Attempt const& attempt) {
     std::weak_ptr<TallyPulseEventController> weak = weak_from_this();
+    std::string const hash = invokeUrlHash(*attempt);
+    endRetries(hash);  // one retry at a time
     auto const id = platform::SdkLoop::shared().scheduleTimer(int64_t(attempt->repeatDuration()) * 1000, false, [weak, attempt] {
         if (auto self = weak.lock()) TallyUtil::guarded([&] { self->asyncInvokeURLWithParams(attempt); });
     });
-    TallyGlobalVariableStorage::sharedInstance()->addPendingUrlTimer(id);
+    TallyGlobalVariableStorage::sharedInstance()->addPendingUrlTimer(id, hash);
 }
 
 void TallyPulseEventController::firePendingUrls() {
@@ -525,13 +551,14 @@ void TallyPulseEventController::firePendingUrls() {
         std::vector<Attempt> fire;
         for (auto const& [hash, v] : fired) {
             auto attempt = v.objectAs<TallyPulseCallbackAttemptInfo>();
-            auto const expiration = attempt ? attempt->expiration() : std::nullopt;
-            int64_t const until = expiration ? int64_t(expiration->secondsSince1970) : 0;
-            if (!attempt || until < 1 || until <= now) remove.push_back(hash);
+            if (!attempt || expired(*attempt, now)) remove.push_back(hash);
             else if (!attempt->beingFired()) fire.push_back(attempt);
         }
         for (auto const& a : fire) TallyUtil::guarded([&] { self->asyncInvokeURLWithParams(a); });
-        for (auto const& h : remove) fired.erase(h);
+        for (auto const& h : remove) {
+            fired.erase(h);
+            endRetries(h);
+        }
     });
 }
 
