@@ -65,14 +65,11 @@ bool PreferencesFile::damaged() const {
     return damaged_;
 }
 
-// The damaged file keeps its name under "<name>.bad" (a link, so nothing is copied or read); an
-// older ".bad" goes, as with the save.
+// The damaged file keeps its name under "<name>.bad", as with the save.
 bool PreferencesFile::keepDamagedAside() {
-    std::filesystem::path const aside = path_.string() + ".bad";
-    ::unlink(aside.c_str());
-    if (::link(path_.c_str(), aside.c_str()) == 0 || errno == ENOENT) return true;
-    std::fprintf(stderr, "Preferences: cannot keep the damaged %s aside (%s); it is left as it is\n", path_.c_str(),
-                 std::strerror(errno));
+    std::string error;
+    if (platform::keepFileAside(path_, ".bad", &error)) return true;
+    std::fprintf(stderr, "Preferences: %s; it is left as it is\n", error.c_str());
     return false;
 }
 

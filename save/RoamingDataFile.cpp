@@ -96,11 +96,10 @@ void RoamingDataFile::keepDamagedAside() {
         std::fprintf(stderr, "save: %s was written by a newer version; its bytes are kept as %s\n", path_.c_str(),
                      aside.c_str());
     }
-    ::unlink(aside.c_str());
-    if (::link(path_.c_str(), aside.c_str()) == 0 || errno == ENOENT) {
+    std::string error;
+    if (platform::keepFileAside(path_, asideSuffix_, &error)) {
         return;
     }
-    std::string error;
     if (!damagedBytes_.empty() &&
         platform::writeFileAtomically(aside, damagedBytes_.data(), damagedBytes_.size(), &error)) {
         return;

@@ -142,7 +142,7 @@ public:
     static Data installationIDAsBytes();
     static void removeInstallationIDFromKeychain();
     static void migrateInstallIDFromDiskToKeychain();
-    // Drops what the tests' previous run left in memory (the current session handle).
+    // Drops what the tests' previous run left in memory (the current session handle, held blocks).
     static void resetStoreForTesting();
 
     // The report: the session block, and the request body around any number of blocks.

@@ -3,6 +3,7 @@
 // to the data sender.
 #include <cinttypes>
 #include <cstdio>
+#include <mutex>
 
 #include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
@@ -14,6 +15,8 @@
 #include "analytics/agent/TallyWatchConnectivity.h"
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyHTTPResponse.h"
+#include "platform/base/AtomicFile.h"
+#include "platform/base/KeyedArchive.h"
 
 namespace {
 
@@ -43,6 +46,58 @@ void writeArchive(Value const& root, std::filesystem::path const& path) {
 }
 
 std::optional<std::string> optString(platform::ArchiveDecoder const& d, char const* key) { return d.decodeString(key); }
+
+// The saved session blocks as last read, and what their file was like.
+struct Saved {
+    enum State { Read, Missing, Unreadable, Damaged } state = Missing;
+    std::vector<Data> blocks;
+};
+
+// Blocks saved while the file was there but could not be read: they wait here, sent with the next
+// send or written with the file's own once it reads again.
+std::mutex heldLock;
+std::vector<Data>& held() {
+    static auto* blocks = new std::vector<Data>;
+    return *blocks;
+}
+
+Saved readSaved() {
+    TallyUtil::registerArchiveClasses();
+    auto r = platform::KeyedArchive::readFromFile(TallySession::sessionsFilePath());
+    Saved saved;
+    if (r.status == platform::KeyedArchive::ReadResult::Read) {
+        saved.state = r.value.isNull() || r.value.array() ? Saved::Read : Saved::Damaged;
+        if (auto const* a = r.value.array())
+            for (auto const& b : *a)
+                if (b.data()) saved.blocks.push_back(*b.data());
+    } else {
+        saved.state = r.status == platform::KeyedArchive::ReadResult::Corrupt       ? Saved::Damaged
+                      : r.status == platform::KeyedArchive::ReadResult::Unreadable ? Saved::Unreadable
+                                                                                   : Saved::Missing;
+    }
+    std::lock_guard<std::mutex> lock(heldLock);
+    saved.blocks.insert(saved.blocks.end(), held().begin(), held().end());
+    return saved;
+}
+
+// Replaces the saved list read as `was`. A file that is there but cannot be read is never written
+// over: the list waits in memory. A damaged one is kept aside first, as the save file is.
+void storeSaved(std::vector<Data> blocks, Saved::State was) {
+    auto const path = TallySession::sessionsFilePath();
+    std::lock_guard<std::mutex> lock(heldLock);
+    if (was == Saved::Unreadable) {
+        TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " cannot be read; kept until they can");
+        held() = std::move(blocks);
+        return;
+    }
+    std::string error;
+    if (was == Saved::Damaged && !platform::keepFileAside(path, ".bad", &error)) TallyUtil::log(1, "TallySession: " + error);
+    held().clear();
+    Value::Array a;
+    a.reserve(blocks.size());
+    for (auto& b : blocks) a.push_back(Value(std::move(b)));
+    writeArchive(Value(std::move(a)), path);
+}
 
 }  // namespace
 
@@ -187,20 +242,9 @@ void TallySession::saveToDisk() {
     writeArchive(Value(shared_from_this()), currentSessionFilePath());
 }
 
-std::vector<Data> TallySession::savedSessions() {
-    std::vector<Data> blocks;
-    if (auto v = TallyUtil::safeUnarchiveObjectWithFile(sessionsFilePath()); v && v->array())
-        for (auto const& b : *v->array())
-            if (b.data()) blocks.push_back(*b.data());
-    return blocks;
-}
+std::vector<Data> TallySession::savedSessions() { return readSaved().blocks; }
 
-void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
-    Value::Array a;
-    a.reserve(sessions.size());
-    for (auto const& b : sessions) a.push_back(Value(b));
-    writeArchive(Value(std::move(a)), sessionsFilePath());
-}
+void TallySession::setSavedSessions(std::vector<Data> const& sessions) { storeSaved(sessions, readSaved().state); }
 
 void TallySession::removeOldSessionsIfNecessary(std::vector<Data>& saved) {
     size_t const max = static_cast<size_t>(std::max(0, TallySessionInfo::maxSessions()));
@@ -214,10 +258,10 @@ void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& sessi
     try {
         TallyUtil::log(2, "TallySession: Add session with startTime[" + Value(session->startTime()).describe() +
                               "] to saved sessions");
-        auto saved = savedSessions();
-        if (auto block = session->data()) saved.push_back(std::move(*block));
-        removeOldSessionsIfNecessary(saved);
-        setSavedSessions(saved);
+        Saved saved = readSaved();
+        if (auto block = session->data()) saved.blocks.push_back(std::move(*block));
+        removeOldSessionsIfNecessary(saved.blocks);
+        storeSaved(std::move(saved.blocks), saved.state);
     } catch (std::exception const& e) {
         TallyUtil::log(1, std::string("+[TallySession addToSavedSessions:]: exception ") + e.what());
     }
@@ -234,7 +278,11 @@ std::shared_ptr<TallySession> TallySession::unarchiveCurrentSession() {
     return v ? v->objectAs<TallySession>() : nullptr;
 }
 
-void TallySession::resetStoreForTesting() { setCurrentSession(nullptr); }
+void TallySession::resetStoreForTesting() {
+    setCurrentSession(nullptr);
+    std::lock_guard<std::mutex> lock(heldLock);
+    held().clear();
+}
 
 // Keychain values.
 
@@ -344,7 +392,8 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         TallyUtil::log(2, std::string("TallySession: Sending sessions to server, include current ") +
                               (includeCurrent ? "YES" : "NO"));
-        std::vector<Data> blocks = savedSessions();
+        Saved saved = readSaved();
+        std::vector<Data>& blocks = saved.blocks;
         if (includeCurrent)
             if (auto own = data()) blocks.push_back(std::move(*own));
         if (auto saved = settings()->savedResponseUrl()) {
@@ -354,7 +403,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         // Without a sender nothing can take the blocks: keep them for the next send.
         if (!sender) {
             TallyUtil::log(2, "TallySession: No data sender, sessions kept");
-            setSavedSessions(blocks);
+            storeSaved(std::move(blocks), saved.state);
             if (includeCurrent) resetEventLogs();
             return;
         }
@@ -370,7 +419,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         TallyUtil::log(2, "TallySession: Scheduled send " + std::to_string(blocks.size() - failed.size()) +
                               " session(s).");
-        setSavedSessions(failed);
+        storeSaved(std::move(failed), saved.state);
         resetEventLogs();
     } catch (...) {
         TallyUtil::handleException(std::current_exception());

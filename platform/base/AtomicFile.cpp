@@ -129,6 +129,15 @@ bool isOwnTempName(std::string const& name) {
 
 }  // namespace
 
+bool keepFileAside(std::filesystem::path const& path, std::string const& suffix, std::string* error) {
+    std::filesystem::path const aside = path.string() + suffix;
+    ::unlink(aside.c_str());
+    if (::link(path.c_str(), aside.c_str()) == 0 || errno == ENOENT) {
+        return true;
+    }
+    return fail(error, "cannot keep " + path.string() + " aside");
+}
+
 size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds) {
     std::error_code ec;
     size_t removed = 0;

@@ -26,6 +26,11 @@ WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize);
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
                          std::string* error = nullptr, unsigned mode = 0644);
 
+// Keeps a damaged file under its name plus suffix ("<name>.bad") before it is replaced: a link,
+// so nothing is read or copied; an older file of that name goes. True when it is kept or there
+// was nothing to keep.
+bool keepFileAside(std::filesystem::path const& path, std::string const& suffix, std::string* error = nullptr);
+
 // Temporary files of this process are named "." + target name + "." + this tag + ".tmp", so a
 // folder watcher can tell this process's own renames from other writers'.
 std::string const& atomicWriteTag();
