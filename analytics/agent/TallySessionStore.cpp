@@ -63,17 +63,19 @@ std::vector<Data>& held() {
 
 Saved readSaved() {
     TallyUtil::registerArchiveClasses();
-    auto r = platform::KeyedArchive::readFromFile(TallySession::sessionsFilePath());
+    auto file = platform::readWholeFile(TallySession::sessionsFilePath(), platform::KeyedArchive::kMaxSize);
     Saved saved;
-    if (r.status == platform::KeyedArchive::ReadResult::Read) {
-        saved.state = r.value.isNull() || r.value.array() ? Saved::Read : Saved::Damaged;
-        if (auto const* a = r.value.array())
+    if (file.status == platform::WholeFile::Missing) {
+        saved.state = Saved::Missing;
+    } else if (file.status == platform::WholeFile::Failed) {
+        saved.state = Saved::Unreadable;
+    } else {
+        // One too large to be ours reads no better later: damaged, like one that does not decode.
+        auto value = file.status == platform::WholeFile::Read ? platform::KeyedArchive::decode(file.bytes) : std::nullopt;
+        saved.state = value && (value->isNull() || value->array()) ? Saved::Read : Saved::Damaged;
+        if (auto const* a = saved.state == Saved::Read ? value->array() : nullptr)
             for (auto const& b : *a)
                 if (b.data()) saved.blocks.push_back(*b.data());
-    } else {
-        saved.state = r.status == platform::KeyedArchive::ReadResult::Corrupt       ? Saved::Damaged
-                      : r.status == platform::KeyedArchive::ReadResult::Unreadable ? Saved::Unreadable
-                                                                                   : Saved::Missing;
     }
     std::lock_guard<std::mutex> lock(heldLock);
     saved.blocks.insert(saved.blocks.end(), held().begin(), held().end());
