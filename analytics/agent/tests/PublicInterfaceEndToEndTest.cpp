@@ -7,6 +7,7 @@
 // the pre-session cache had to refuse mark the first report incomplete.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <map>
@@ -19,11 +20,13 @@
 #include "analytics/agent/Tally.h"
 #include "analytics/agent/TallyDelegate.h"
 #include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallySession.h"
 #include "analytics/agent/tests/SessionBlockReader.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyPulseEventController.h"
 #include "analytics/delivery/TallyStoreKit.h"
 #include "analytics/delivery/tests/AvroTestWriter.h"
+#include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/PulseFixture.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
@@ -70,6 +73,8 @@ protected:
     void TearDown() override {
         Tally::setDelegate(nullptr);
         Tally::reset();
+        platform::SdkLoop::shared().setVirtualClock(false);
+        TallyNetworkUtil::resetForTesting();
         TallyStoreKit::setShared(nullptr);
         TallyGlobalPersistentManager::cleanup();
         platform::DeviceFacts::setProfile({});
@@ -247,4 +252,58 @@ TEST_F(PublicInterface, EventsTheFullPreSessionCacheRefusedMarkTheFirstReportInc
     }));
     EXPECT_EQ(first->events.size(), 1000u);
     EXPECT_FALSE(first->eventLogComplete);
+}
+
+TEST_F(PublicInterface, ACallbackThatSucceedsOnceTheNetworkIsBackIsNotRetried) {
+    HttpTestServer service;  // the configuration and the partner
+    pulse_test::ResponseFixture configuration;
+    configuration.callbacks.resize(1);
+    configuration.callbacks[0].uri = service.url("/won");
+    configuration.callbacks[0].events = {pulse_test::plainEvent("WON")};
+    auto const reply = pulse_test::encodeResponse(configuration);
+    service.on("/config", Reply::answer(200, std::string(reply.begin(), reply.end())));
+    service.on("/won", std::vector<Reply>{Reply::answer(500), Reply::answer(200)});
+    delivery_test::FakeMonitorInjected network;  // the kernel's side of the network watcher
+    platform::SdkLoop::shared().setVirtualClock(true);  // the retry waits on the agent's clock
+    Tally::setPulseServerURL(service.url("/config"));
+    Tally::setPulseEnabled(true);
+    Tally::startSession("RETRY KEY");
+    ASSERT_TRUE(eventually([] { return TallyPulseEventController::currentSettings() != nullptr; }));
+    Tally::logEvent("WON");
+    ASSERT_TRUE(eventually([] { return !TallyGlobalVariableStorage::sharedInstance()->pendingUrlTimers().empty(); }));
+    // The network goes and comes back within the 90 s: the waiting attempt goes at once, and succeeds.
+    delivery_test::FakeMonitor::change(0);
+    ASSERT_TRUE(eventually([] { return !TallyNetworkUtil::isNetworkReachable(); }));
+    delivery_test::FakeMonitor::change(platform::NetworkMonitor::kReachable);
+    ASSERT_EQ(answered(service, "/won", 2).size(), 2u);
+    platform::SdkLoop::shared().advance(400'000);  // past the first two retry times
+    EXPECT_EQ(answered(service, "/won", 3, 3s).size(), 2u);
+}
+
+TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentAfter) {
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(200));
+    Tally::setServerURL(service.url("/aas.do"));
+    TallyGlobalVariableStorage::sharedInstance()->setApiKey("SAVED");
+    std::filesystem::path const path = TallySession::sessionsFilePath(), hop = path.string() + ".hop";
+    TallyUtil::archiveObject(platform::Value("damaged"), path);
+    Tally::setSessionReportsOnCloseEnabled(false);  // an ended session joins the saved ones
+    Tally::startSession("SAVED");
+    Tally::logEvent("EARLIER");
+    Tally::endSession();
+    Tally::reset();
+    EXPECT_TRUE(std::filesystem::exists(path.string() + ".bad"));  // kept aside before it was replaced
+    // For the next launch its path loops, so it cannot be opened; then it reads again.
+    std::filesystem::rename(path, hop.string() + "x");
+    std::filesystem::create_symlink(hop.filename(), path);
+    std::filesystem::create_symlink(hop.filename(), hop);
+    Tally::setSessionReportsOnCloseEnabled(false);
+    Tally::startSession("SAVED");
+    Tally::logEvent("DURING");
+    Tally::endSession();
+    Tally::reset();
+    std::filesystem::rename(hop.string() + "x", hop);
+    Tally::startSession("SAVED");
+    auto sent = [&](char const* e) { return std::ranges::count_if(service.requests(), [&](auto const& r) { return r.body.find(e) != std::string::npos; }); };
+    EXPECT_TRUE(eventually([&] { return sent("EARLIER") == 1 && sent("DURING") == 1; }));
 }
