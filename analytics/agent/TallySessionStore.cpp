@@ -394,8 +394,8 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         TallyUtil::log(2, std::string("TallySession: Sending sessions to server, include current ") +
                               (includeCurrent ? "YES" : "NO"));
-        Saved saved = readSaved();
-        std::vector<Data>& blocks = saved.blocks;
+        Saved stored = readSaved();
+        std::vector<Data>& blocks = stored.blocks;
         if (includeCurrent)
             if (auto own = data()) blocks.push_back(std::move(*own));
         if (auto saved = settings()->savedResponseUrl()) {
@@ -405,7 +405,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         // Without a sender nothing can take the blocks: keep them for the next send.
         if (!sender) {
             TallyUtil::log(2, "TallySession: No data sender, sessions kept");
-            storeSaved(std::move(blocks), saved.state);
+            storeSaved(std::move(blocks), stored.state);
             if (includeCurrent) resetEventLogs();
             return;
         }
@@ -421,7 +421,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         TallyUtil::log(2, "TallySession: Scheduled send " + std::to_string(blocks.size() - failed.size()) +
                               " session(s).");
-        storeSaved(std::move(failed), saved.state);
+        storeSaved(std::move(failed), stored.state);
         resetEventLogs();
     } catch (...) {
         TallyUtil::handleException(std::current_exception());
