@@ -32,6 +32,9 @@ public:
     virtual void reset() = 0;
     virtual void update(float dt) = 0;
     virtual void setStickVisible(bool) {}
+    // The string key of a short reminder of how this scheme moves and jumps; null when it has
+    // no touch controls to tell of.
+    virtual char const* controlsHintKey() const { return nullptr; }
 };
 
 // The scheme for a saved choice: 0 touch-and-swipe, anything else on-screen buttons; the dummy

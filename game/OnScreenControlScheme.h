@@ -17,6 +17,7 @@ public:
     InputState& inputState() override { return input_; }
     void reset() override;
     void update(float) override {}
+    char const* controlsHintKey() const override { return "tutorialButtonsHint"; }
 
     Rect const& jumpArea() const { return jumpArea_; }
     Rect const& diveArea() const { return diveArea_; }

@@ -17,6 +17,7 @@ public:
     void reset() override;
     void update(float dt) override;
     void setStickVisible(bool visible) override { visible_ = visible; }
+    char const* controlsHintKey() const override { return "tutorialSwipeHint"; }
 
     uint32_t touchCount() const { return touchCount_; }
     bool stickActive() const { return stickActive_; }

@@ -17,6 +17,7 @@
 #include "os/Assets.h"
 #include "os/EventHandler.h"
 #include "os/services/PlatformServices.h"
+#include "os/services/ShellServices.h"
 #include "world/Camera.h"
 #include "world/Player.h"
 
@@ -191,6 +192,21 @@ void TutorialOverlay::advanceHint(float dt) {
     hintAlpha_ = std::clamp(hintAlpha_ + hintDirection_ * fadeRate * dt, 0.0f, 1.0f);
 }
 
+void TutorialOverlay::showControlsHint(ControlScheme& controlScheme, char const* key) {
+    controlScheme.reset();
+    if (events_ != nullptr) events_->trigger(signalHold);
+    static glm::vec2 const offset(0.0f);
+    std::string const message = fonts_ ? fonts_->localizedString(key) : std::string();
+    std::string const affirmative = fonts_ ? fonts_->localizedString("popupAffirmative") : std::string();
+    EventHandler* events = events_;
+    if (showPopup_)
+        showPopup_(ConfirmationBox::Parameters{offset, message, affirmative, boost::none,
+                                               [events] {
+                                                   if (events != nullptr) events->trigger(signalResume);
+                                               },
+                                               [] {}, true});
+}
+
 void TutorialOverlay::update(Player::Player& player, Camera& camera, ControlScheme& controlScheme, float dt) {
     overlayAlpha_ = std::clamp(overlayAlpha_ + fadeDirection_ * fadeRate * dt, 0.0f, 1.0f);
     if (!active_) return;
@@ -198,19 +214,11 @@ void TutorialOverlay::update(Player::Player& player, Camera& camera, ControlSche
     if (buttonsHintPending_ && !finished_) {
         buttonsHintTime_ += dt;
         if (buttonsHintTime_ >= buttonsHintDelayMs && player.isAlive()) {
-            controlScheme.reset();
-            if (events_ != nullptr) events_->trigger(signalHold);
             buttonsHintPending_ = false;
-            static glm::vec2 const offset(0.0f);
-            std::string const message = fonts_ ? fonts_->localizedString("tutorialButtonsHint") : std::string();
-            std::string const affirmative = fonts_ ? fonts_->localizedString("popupAffirmative") : std::string();
-            EventHandler* events = events_;
-            if (showPopup_)
-                showPopup_(ConfirmationBox::Parameters{offset, message, affirmative, boost::none,
-                                                       [events] {
-                                                           if (events != nullptr) events->trigger(signalResume);
-                                                       },
-                                                       [] {}, true});
+            // Keys and controllers end the touch lessons (their control layer finishes the
+            // overlay), so the reminder only ever tells of the touch scheme in use.
+            char const* const key = isControllerPresent() ? nullptr : controlScheme.controlsHintKey();
+            if (key != nullptr) showControlsHint(controlScheme, key);
         }
     }
 

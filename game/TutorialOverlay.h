@@ -82,6 +82,7 @@ private:
     bool takesTouches() const { return active_ && step_ <= 1; }
     void stepWork(Player::Player& player, ControlScheme& controlScheme, float dt);
     void advanceSwipe(float dt);
+    void showControlsHint(ControlScheme& controlScheme, char const* key);
     void advanceHint(float dt);
     void drawSprite(Graphics::StandardShader* shader, Sprite const& sprite, glm::mat4 const& model, float c) const;
     void drawText(Graphics::Context* graphics, Graphics::StandardShader* shader, Fonts::TextMesh const& text,

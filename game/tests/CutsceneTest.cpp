@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "audio/tests/LoopbackDevice.h"
 #include "fonts/Context.h"
+#include "fonts/TextLabel.h"
 #include "game/CutsceneServices.h"
 #include "game/GameViewController.h"
 #include "game/IntroGameModeStateMachine.h"
@@ -17,6 +19,7 @@
 #include "os/services/ShellServices.h"
 #include "save/RoamingDataFile.h"
 #include "testing/TestPaths.h"
+#include "tools/datatool/Locales.h"
 #include "tools/datatool/LevelBuilder.h"
 #include "world/Player.h"
 
@@ -24,6 +27,9 @@ namespace {
 
 using Intro = IntroGameModeStateMachine;
 using Strings = std::vector<std::string>;
+
+// The pop-up's face is 640 wide and its words keep 50 from either side.
+constexpr float kPopupTextWidth = 540.0f;
 
 // Flat ground with the player in the middle; a cut-scene when given its music, else level01's tutorial.
 PristineLevel::Data level(std::string const& soundtrack = "", float creditsMs = 0.0f) {
@@ -432,7 +438,9 @@ TEST_F(CutsceneTest, ControlsPopupComesOnceAt50SecondsWhileAlive) {
     }
     EXPECT_GE(dead, 3);
     ASSERT_TRUE(s.until([&] { return !s.popups.empty(); }, 5));
-    EXPECT_EQ(s.popups[0].message, "Use the buttons at the bottom of the screen to move and jump.");
+    // Touch and swipe is the scheme in use: the words tell of sliding and swiping, no buttons.
+    EXPECT_EQ(s.popups[0].message,
+              "Slide on the left half of the screen to move, and swipe up on the right half to jump.");
     // The popup holds play; its answer resumes it.
     s.frame();
     EXPECT_TRUE(s.game->isPaused());
@@ -451,6 +459,44 @@ TEST_F(CutsceneTest, ControlsPopupComesOnceAt50SecondsWhileAlive) {
     unknown.frames(3001);
     ASSERT_EQ(unknown.popups.size(), 1u);
     EXPECT_EQ(unknown.popups[0].message, "String not found");
+
+    // The on-screen buttons in use (the game finishes the lessons on that control layer, so the
+    // overlay is run on its own): the words name the buttons. A controller (or the keyboard) in
+    // use just before the mark: no reminder of touch controls at all.
+    Screen buttons(level(), "levels/level01.pxl", true);
+    std::vector<std::string> shown;
+    TutorialOverlay own(nullptr, &buttons.audio.context, buttons.fonts.get(), &buttons.events,
+                        [&](ConfirmationBox::Parameters const& p) { shown.push_back(p.message); });
+    std::unique_ptr<ControlScheme> const onScreen = makeControlScheme(1, nullptr);
+    World& world = buttons.game->getWorld();
+    own.activate(world.getPlayer(), world.getCamera());
+    for (int i = 0; i < 3001; ++i) own.update(world.getPlayer(), world.getCamera(), *onScreen, 1000.0f / 60.0f);
+    EXPECT_EQ(shown, Strings{"Use the buttons at the bottom of the screen to move and jump."});
+    Screen pad(level(), "levels/level01.pxl", false);
+    pad.frames(2999);
+    shell_services::setControllerPresent(true);
+    pad.frames(3);
+    shell_services::setControllerPresent(false);
+    EXPECT_TRUE(pad.popups.empty());
+    EXPECT_FALSE(pad.game->tutorial()->buttonsHintPending());
+
+    // Every language has both wordings of its own, each fitting the pop-up's face once wrapped.
+    std::string const english[] = {Fonts::Context(nullptr, "fonts/", "en_US").localizedString("tutorialSwipeHint"),
+                                   Fonts::Context(nullptr, "fonts/", "en_US").localizedString("tutorialButtonsHint")};
+    for (std::string_view locale : datatool::shippedLocales) {
+        Fonts::Context fonts(nullptr, "fonts/", std::string(locale));
+        Fonts::Font const font = fonts.font(Fonts::FontStyle::regularMenu);
+        for (size_t i = 0; i < 2; ++i) {
+            std::string const& words = fonts.localizedString(i == 0 ? "tutorialSwipeHint" : "tutorialButtonsHint");
+            if (locale != "en_US") {
+                EXPECT_NE(words, english[i]) << locale << " falls back to English";
+            }
+            std::istringstream lines(TextLabel::wrap(words, font, kPopupTextWidth));
+            for (std::string line; std::getline(lines, line);)
+                EXPECT_LE(TextLabel(line, glm::vec2(0.0f), font, 0, 1.0f).width(), kPopupTextWidth)
+                    << locale << ": " << line;
+        }
+    }
 }
 
 }  // namespace
