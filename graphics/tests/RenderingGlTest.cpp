@@ -7,10 +7,12 @@
 
 #include "graphics/Context.h"
 #include "graphics/GlFunctions.h"
+#include "graphics/ImageDecoding.h"
 #include "graphics/ShaderCompiler.h"
 #include "graphics/ShaderProgram.h"
 #include "graphics/tests/GlContextFixture.h"
 #include "graphics/tests/TestImages.h"
+#include "os/MemoryMappedZipFile.h"
 
 using Graphics::Context;
 using Graphics::TextureEntry;
@@ -145,4 +147,36 @@ TEST_F(RenderTest, EveryShaderOfTheArchiveBuildsInEveryVariant) {
         ASSERT_NE(program.glName(), 0u) << c.vertex;
         for (auto const* u : c.uniforms) EXPECT_GE(program.uniformLocation(u), 0) << c.vertex << " " << u;
     }
+}
+
+// The engine blends (1, 1 - source alpha): a colour channel above its pixel's alpha adds light
+// over whatever lies behind, which showed as blocky fringes round the panels' corners.
+TEST_F(RenderTest, EveryImageOfTheArchivesIsStoredPremultiplied) {
+    size_t images = 0, translucent = 0;
+    for (char const* name : {"pak0.pak", "pak1.pak"}) {
+        MemoryMappedZipFile const pak((testing_support::binaryDir() / name).string());
+        ASSERT_FALSE(pak.entries().empty()) << name;
+        for (auto const& [path, where] : pak.entries()) {
+            // Glyph pages are masks: text draws its tint through their alpha alone.
+            if (path.size() < 4 || path.compare(path.size() - 4, 4, ".png") != 0 || path.rfind("fonts/", 0) == 0)
+                continue;
+            auto const file = pak.open(path);
+            Graphics::ImageInfo info;
+            ASSERT_TRUE(Graphics::readImageInfo(file->data(), file->size(), info, boost::none)) << path;
+            if (info.channels != 4) continue;
+            std::vector<uint8_t> pixels(size_t(info.width) * info.height * 4);
+            ASSERT_TRUE(Graphics::decodeImage(file->data(), file->size(), info.width, info.height, 4, pixels.data(),
+                                              pixels.size()))
+                << path;
+            ++images;
+            size_t over = 0;
+            for (size_t i = 0; i < pixels.size(); i += 4) {
+                translucent += pixels[i + 3] < 255;
+                over += std::max({pixels[i], pixels[i + 1], pixels[i + 2]}) > pixels[i + 3] + 1;
+            }
+            EXPECT_EQ(over, 0u) << name << " " << path;
+        }
+    }
+    EXPECT_GT(images, 100u);
+    EXPECT_GT(translucent, 0u);
 }

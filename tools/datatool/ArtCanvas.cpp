@@ -243,8 +243,37 @@ Bytes ArtCanvas::png() const {
 
 Bytes ArtCanvas::webp() const {
     std::vector<uint8_t> const pixels = premultiplied();
+    bool opaque = true;
+    for (size_t i = 3; i < pixels.size() && opaque; i += 4) opaque = pixels[i] == 255;
     uint8_t* encoded = nullptr;
-    size_t size = WebPEncodeRGBA(pixels.data(), width_, height_, width_ * 4, 80.0f, &encoded);
+    size_t size = 0;
+    if (opaque) {
+        size = WebPEncodeRGBA(pixels.data(), width_, height_, width_ * 4, 80.0f, &encoded);
+    } else {
+        // Lossy colour drifts above its alpha at soft edges and gets invented under transparent
+        // pixels; blended as premultiplied, both show as a light blocky fringe. Images with any
+        // transparency keep their exact pixels.
+        WebPConfig config;
+        WebPPicture picture;
+        WebPMemoryWriter writer;
+        WebPMemoryWriterInit(&writer);
+        if (WebPConfigInit(&config) && WebPPictureInit(&picture)) {
+            config.lossless = 1;
+            config.exact = 1;
+            picture.use_argb = 1;
+            picture.width = width_;
+            picture.height = height_;
+            picture.writer = WebPMemoryWrite;
+            picture.custom_ptr = &writer;
+            if (WebPPictureImportRGBA(&picture, pixels.data(), width_ * 4) && WebPEncode(&config, &picture)) {
+                encoded = writer.mem;
+                size = writer.size;
+                writer.mem = nullptr;
+            }
+            WebPPictureFree(&picture);
+        }
+        WebPMemoryWriterClear(&writer);
+    }
     Bytes out(encoded, encoded + size);
     WebPFree(encoded);
     return out;
