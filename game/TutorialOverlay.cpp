@@ -12,6 +12,7 @@
 #include "game/CutsceneServices.h"
 #include "game/HUD.h"
 #include "graphics/Context.h"
+#include "graphics/DrawRecord.h"
 #include "graphics/StandardShader.h"
 #include "menus/SineRamp.h"
 #include "os/Assets.h"
@@ -394,6 +395,8 @@ void TutorialOverlay::drawSprite(Graphics::StandardShader* shader, Sprite const&
     shader->setPVM(projection_ * model);
     shader->setColor(glm::vec4(c));
     s.draw(*shader);
+    bool const box = &s == &pressBoxLeft_ || &s == &pressBoxRight_ || &s == &lessonBoxLeft_ || &s == &lessonBoxRight_;
+    if (box && c >= 0.3f) Graphics::DrawRecord::panel(s.quad().lowest(), s.quad().highest(), shader->pvm());
 }
 
 void TutorialOverlay::drawText(Graphics::Context* graphics, Graphics::StandardShader* shader,

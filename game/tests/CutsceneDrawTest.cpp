@@ -88,13 +88,15 @@ TEST_F(CutsceneDraw, SkipButtonSubtitleBoxFadeAndTutorialBoxes) {
     TutorialOverlay& t = *game->tutorial();
     auto drawTutorial = [&] { t.draw(graphics.get(), shader.get()); };
     drawOnWhite(drawTutorial);
-    EXPECT_FALSE(white(255.0f, 360.0f));  // the press boxes
+    EXPECT_FALSE(white(255.0f, 360.0f));  // the press boxes, clear of the window's sides
     EXPECT_FALSE(white(1280.0f - 255.0f, 360.0f));
+    for (float x : {2.0f, 14.0f, 1280.0f - 14.0f, 1280.0f - 2.0f}) EXPECT_TRUE(white(x, 360.0f)) << x;
     events.trigger(TutorialOverlay::signalBridgeHintOn);
     frames(*game, 30);
     ASSERT_EQ(t.step(), 9u);
     drawOnWhite(drawTutorial);
     EXPECT_FALSE(white(1280.0f - 260.0f, 390.0f));  // the lesson box
+    EXPECT_TRUE(white(1280.0f - 14.0f, 390.0f));
     EXPECT_TRUE(white(255.0f, 300.0f));
     events.trigger(TutorialOverlay::signalFinish);
     frames(*game, 30);

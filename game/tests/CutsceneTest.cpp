@@ -13,6 +13,8 @@
 #include "game/GameViewController.h"
 #include "game/IntroGameModeStateMachine.h"
 #include "game/TutorialOverlay.h"
+#include "graphics/ImageDecoding.h"
+#include "os/Assets.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "os/services/PlatformServices.h"
@@ -479,23 +481,39 @@ TEST_F(CutsceneTest, ControlsPopupComesOnceAt50SecondsWhileAlive) {
     shell_services::setControllerPresent(false);
     EXPECT_TRUE(pad.popups.empty());
     EXPECT_FALSE(pad.game->tutorial()->buttonsHintPending());
+}
 
-    // Every language has both wordings of its own, each fitting the pop-up's face once wrapped.
-    std::string const english[] = {Fonts::Context(nullptr, "fonts/", "en_US").localizedString("tutorialSwipeHint"),
-                                   Fonts::Context(nullptr, "fonts/", "en_US").localizedString("tutorialButtonsHint")};
+// In every language: both wordings of the controls pop-up are its own and fit the pop-up's face
+// once wrapped, and every lesson text fits its box, off the box's sides.
+TEST_F(CutsceneTest, EveryLanguagesTutorialWordsFitTheirBoxes) {
+    uint16_t boxWidth = 0, boxHeight = 0;
+    uint8_t channels = 0;
+    Graphics::readImageInfo(Assets::texTutorialTextbackground, boxWidth, boxHeight, channels, boost::none);
+    ASSERT_GT(boxWidth, 0);
+    auto widest = [](std::string const& words, Fonts::Font const& font) {
+        float most = 0.0f;
+        std::istringstream lines(words);
+        for (std::string line; std::getline(lines, line);)
+            most = std::max(most, TextLabel(line, glm::vec2(0.0f), font, 0, 1.0f).width());
+        return most;
+    };
+    Fonts::Context const english(nullptr, "fonts/", "en_US");
     for (std::string_view locale : datatool::shippedLocales) {
         Fonts::Context fonts(nullptr, "fonts/", std::string(locale));
         Fonts::Font const font = fonts.font(Fonts::FontStyle::regularMenu);
-        for (size_t i = 0; i < 2; ++i) {
-            std::string const& words = fonts.localizedString(i == 0 ? "tutorialSwipeHint" : "tutorialButtonsHint");
+        for (char const* key : {"tutorialSwipeHint", "tutorialButtonsHint"}) {
+            std::string const& words = fonts.localizedString(key);
             if (locale != "en_US") {
-                EXPECT_NE(words, english[i]) << locale << " falls back to English";
+                EXPECT_NE(words, english.localizedString(key)) << locale << " falls back to English";
             }
-            std::istringstream lines(TextLabel::wrap(words, font, kPopupTextWidth));
-            for (std::string line; std::getline(lines, line);)
-                EXPECT_LE(TextLabel(line, glm::vec2(0.0f), font, 0, 1.0f).width(), kPopupTextWidth)
-                    << locale << ": " << line;
+            EXPECT_LE(widest(TextLabel::wrap(words, font, kPopupTextWidth), font), kPopupTextWidth)
+                << locale << ": " << words;
         }
+        Fonts::Font const lesson = fonts.font(Fonts::FontStyle::popupButton);
+        for (char const* key : {"tutorialLeftThumbPressHere", "tutorialRightThumbPressHere",
+                                "tutorialLeftThumbSlideToMove", "tutorialRightThumbSwipeUp",
+                                "tutorialRightThumbSwipeDown", "tutorialRightThumbSwipeUpAndHold"})
+            EXPECT_LE(widest(fonts.localizedString(key), lesson), float(boxWidth) - 40.0f) << locale << ": " << key;
     }
 }
 
