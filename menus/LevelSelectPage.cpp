@@ -40,10 +40,10 @@ void LevelSelectPage::draw(Graphics::Context* graphics, Graphics::StandardShader
     map.draw(*shader);
     for (auto const& tile : tiles)
         if (tile.isReady()) tile.draw(shader);
-    if (textAlpha <= 0.0f) return;
     shader->use(3);
     shader->setPVM(matrix);
-    text.draw(graphics, shader, glm::vec4(textAlpha));
+    counters.draw(graphics, shader, glm::vec4(alpha));
+    if (textAlpha > 0.0f) text.draw(graphics, shader, glm::vec4(textAlpha));
 }
 
 void LevelSelectPage::update(float dt) {
@@ -118,7 +118,7 @@ LevelSelectPage levelSelectItems(Graphics::Context* graphics, Audio::Context* au
     TextLabel const header(page.header, glm::vec2(virtualWidth(), virtualHeight()) / 2.0f + glm::vec2(2.0f, 191.0f),
                            fonts->font(Fonts::FontStyle::mesquiteSmallHeader), 1, 1.0f);
     header.draw(page.text, glm::vec2(0.0f), glm::vec4(0.25f, 0.2f, 0.2f, 1.0f), glm::mat4(1.0f));
-    for (auto const& tile : page.tiles) tile.drawCounter(page.text);
+    for (auto const& tile : page.tiles) tile.drawCounter(page.counters);
     // Settled at once, without the grow animation; FLT_MAX relies on IEEE arithmetic.
     for (auto& tile : page.tiles) {
         tile.startPopIn();

@@ -19,8 +19,8 @@ class LevelSelectPage {
 public:
     LevelSelectPage(char act, Sprite&& map) : act(act), map(std::move(map)) {}
 
-    // The texts (header, star counters) take their own alpha: a page at the side shows its map
-    // and tiles but not words cut by the window's edge.
+    // The header takes its own alpha: a page at the side shows its map and tiles but not a
+    // header cut by the window's edge. The star counters belong to their tiles and show with them.
     void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, glm::mat4 const& matrix, float alpha,
               float textAlpha) const;
     void update(float dt);
@@ -37,6 +37,7 @@ public:
     std::vector<LevelTileButton> tiles;
     std::string header;
     Fonts::TextMesh text;
+    Fonts::TextMesh counters;
 };
 
 // Builds the page of one act. onLevelChosen(path, name key) answers whether the level started.

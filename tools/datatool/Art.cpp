@@ -198,8 +198,12 @@ void paintScene(ArtCanvas& canvas, float dusk, bool night) {
             float const x = std::fmod(float(i) * 0.618034f, 1.0f) * w, y = std::fmod(float(i) * 0.41421f, 1.0f) * h * 0.55f;
             canvas.ellipse(x, y, 1.6f, 1.6f, Rgba{255, 250, 225, uint8_t(120 + (i * 37) % 120)});
         }
-        canvas.ellipse(w * 0.84f, h * 0.16f, h * 0.06f, h * 0.06f, Rgba{246, 240, 214, 255});
-        canvas.ellipse(w * 0.84f + h * 0.025f, h * 0.16f - h * 0.015f, h * 0.05f, h * 0.05f, top);
+        // Low on the right: the main menu's top corners hold buttons.
+        float const moonX = w * 0.86f, moonY = h * 0.4f;
+        auto sky = [&](uint8_t a, uint8_t b) { return uint8_t(a + (b - a) * 0.4f / 0.7f); };
+        Rgba const behind{sky(top.r, low.r), sky(top.g, low.g), sky(top.b, low.b), 255};
+        canvas.ellipse(moonX, moonY, h * 0.06f, h * 0.06f, Rgba{246, 240, 214, 255});
+        canvas.ellipse(moonX + h * 0.025f, moonY - h * 0.015f, h * 0.05f, h * 0.05f, behind);
     } else {
         canvas.ellipse(w * 0.82f, h * 0.2f, h * 0.09f, h * 0.09f, withAlpha(palette::sun, 120));
         canvas.ellipse(w * 0.82f, h * 0.2f, h * 0.065f, h * 0.065f, palette::sun);
@@ -258,8 +262,8 @@ void paintActMap(ArtCanvas& canvas, char act) {
             canvas.ellipse(fx + (bx - fx) * t, fy + (by - fy) * t, 5, 5, palette::path);
         }
     }
-    // A few trees off the road.
-    for (auto [tx, ty] : {std::pair{0.1f, 0.2f}, {0.9f, 0.82f}, {0.55f, 0.12f}, {0.86f, 0.18f}, {0.08f, 0.86f}}) {
+    // A few trees off the road, and off the top middle, where the act's name is written.
+    for (auto [tx, ty] : {std::pair{0.1f, 0.2f}, {0.9f, 0.82f}, {0.64f, 0.88f}, {0.86f, 0.18f}, {0.08f, 0.86f}}) {
         canvas.rect(w * tx - 4, h * ty, w * tx + 4, h * ty + 26, palette::soil);
         canvas.ellipse(w * tx, h * ty - 4, 22, 22, shade(palette::hillNear, -0.1f));
     }
