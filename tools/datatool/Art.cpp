@@ -198,12 +198,15 @@ void paintScene(ArtCanvas& canvas, float dusk, bool night) {
             float const x = std::fmod(float(i) * 0.618034f, 1.0f) * w, y = std::fmod(float(i) * 0.41421f, 1.0f) * h * 0.55f;
             canvas.ellipse(x, y, 1.6f, 1.6f, Rgba{255, 250, 225, uint8_t(120 + (i * 37) % 120)});
         }
-        // Low on the right: the main menu's top corners hold buttons.
-        float const moonX = w * 0.86f, moonY = h * 0.4f;
-        auto sky = [&](uint8_t a, uint8_t b) { return uint8_t(a + (b - a) * 0.4f / 0.7f); };
-        Rgba const behind{sky(top.r, low.r), sky(top.g, low.g), sky(top.b, low.b), 255};
-        canvas.ellipse(moonX, moonY, h * 0.06f, h * 0.06f, Rgba{246, 240, 214, 255});
-        canvas.ellipse(moonX + h * 0.025f, moonY - h * 0.015f, h * 0.05f, h * 0.05f, behind);
+        // A crescent low on the right (the main menu's top corners hold buttons), painted as one
+        // shape so that the sky shows through its hollow.
+        float const moonX = w * 0.86f, moonY = h * 0.4f, outer = h * 0.06f, inner = h * 0.05f;
+        canvas.fill(
+            [=](float x, float y) {
+                float const cx = x - moonX, cy = y - moonY, hx = cx - h * 0.025f, hy = cy + h * 0.015f;
+                return cx * cx + cy * cy <= outer * outer && hx * hx + hy * hy > inner * inner;
+            },
+            Rgba{246, 240, 214, 255});
     } else {
         canvas.ellipse(w * 0.82f, h * 0.2f, h * 0.09f, h * 0.09f, withAlpha(palette::sun, 120));
         canvas.ellipse(w * 0.82f, h * 0.2f, h * 0.065f, h * 0.065f, palette::sun);
