@@ -477,6 +477,9 @@ void DrawList::draw(Context* context, StandardShader* shader) {
             if (gold != nullptr && targets_ != nullptr) {
                 gold->drawGoldPass(context, targets_->fullScreenQuad(), targets_->halfTargetTexture());
             }
+            if (gold != nullptr) {
+                gold->drawShapes(context, shader);
+            }
             break;
         }
         default:

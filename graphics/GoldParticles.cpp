@@ -1,9 +1,13 @@
 #include "graphics/GoldParticles.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "graphics/Context.h"
 #include "graphics/GlFunctions.h"
+#include "graphics/StandardShader.h"
+#include "os/Assets.h"
 #include "physics/particles/PhysicsWorld.h"
 
 using Graphics::Context;
@@ -27,6 +31,7 @@ GoldParticles::GoldParticles(Context* context, PhysicsWorld const* world, float 
       goldProgram_(makeProgram(context, "postprocessing_gold", "vertex,uvcoord")),
       sprite_(context, TextureDescriptor("art/effects/gold/goldsprite.png", kLinearClamped, 3)),
       gradient_(context, TextureDescriptor("art/effects/gold/goldgradient.png", kLinearClamped, 2)),
+      white_(context, Assets::texColorsWhite),
       baseSize_(baseSize),
       world_(world) {
     if (context == nullptr) {
@@ -55,7 +60,18 @@ void GoldParticles::draw(Context* context) {
     context->bindBuffer(GL_ARRAY_BUFFER, 0);
     context->setEnabledVertexAttribCount(1);
     context->vertexAttribPointer(0, 2, GL_FLOAT, false, 0, world_->GetParticlePositionBuffer());
-    Graphics::gl::drawArrays(GL_POINTS, 0, count);
+    // Groups are contiguous, so the liquid comes in a few runs between the bodies.
+    ParticleSystem const& particles = world_->particles();
+    for (std::int32_t first = 0; first < count;) {
+        if (particles.HoldsShape(first)) {
+            ++first;
+            continue;
+        }
+        std::int32_t last = first + 1;
+        while (last < count && !particles.HoldsShape(last)) ++last;
+        Graphics::gl::drawArrays(GL_POINTS, first, last - first);
+        first = last;
+    }
 }
 
 void GoldParticles::drawGoldPass(Context* context, float const* quad, GLuint goldMap) {
@@ -72,16 +88,80 @@ void GoldParticles::drawGoldPass(Context* context, float const* quad, GLuint gol
 
 glm::vec2 GoldParticles::averagePosition() const {
     std::int32_t const count = world_ != nullptr ? world_->GetParticleCount() : 0;
-    if (count <= 0) {
-        return glm::vec2(0.0f);
-    }
-    b2Vec2 const* p = world_->GetParticlePositionBuffer();
+    b2Vec2 const* p = count > 0 ? world_->GetParticlePositionBuffer() : nullptr;
     float sx = 0.0f;
     float sy = 0.0f;
+    std::int32_t liquid = 0;
     for (std::int32_t i = 0; i < count; ++i) {
+        if (world_->particles().HoldsShape(i)) {
+            continue;
+        }
         sx += p[i].x;
         sy += p[i].y;
+        ++liquid;
     }
-    float const inverse = float(1.0 / double(count));
+    if (liquid == 0) {
+        return glm::vec2(0.0f);
+    }
+    float const inverse = float(1.0 / double(liquid));
     return {sx * inverse, sy * inverse};
+}
+
+// A disc as a fan of triangles; ten sides look round at the size a particle is drawn.
+void GoldParticles::addDisc(std::vector<Vertex>& out, glm::vec2 centre, float radius) const {
+    constexpr int sides = 10;
+    constexpr float step = 6.2831853f / float(sides);
+    for (int i = 0; i < sides; ++i) {
+        float const a0 = step * float(i), a1 = step * float(i + 1);
+        out.push_back({centre.x, centre.y, 0.5f, 0.5f});
+        out.push_back({centre.x + radius * std::cos(a0), centre.y + radius * std::sin(a0), 0.5f, 0.5f});
+        out.push_back({centre.x + radius * std::cos(a1), centre.y + radius * std::sin(a1), 0.5f, 0.5f});
+    }
+}
+
+void GoldParticles::flush(Context* context, Graphics::StandardShader* shader, std::vector<Vertex> const& vertices,
+                          glm::vec4 const& colour) {
+    if (vertices.empty()) {
+        return;
+    }
+    shader->use(Graphics::StandardShader::kColor);
+    shader->setPVM(context->projectionView());
+    shader->setColor(colour);
+    DrawList::bindTexture(context, white_, GL_TEXTURE0);
+    shader->setVertexAttribute(0, 0, reinterpret_cast<std::uintptr_t>(&vertices[0].x), sizeof(Vertex), 2, GL_FLOAT);
+    shader->setVertexAttribute(0, 1, reinterpret_cast<std::uintptr_t>(&vertices[0].u), sizeof(Vertex), 2, GL_FLOAT);
+    shader->drawArrays(GL_TRIANGLES, 0, GLsizei(vertices.size()));
+}
+
+void GoldParticles::drawShapes(Context* context, Graphics::StandardShader* shader) {
+    if (world_ == nullptr || context == nullptr || shader == nullptr || !white_.isReady()) {
+        return;
+    }
+    ParticleSystem const& particles = world_->particles();
+    ParticleColor const* colours = particles.GetColorBuffer();
+    b2Vec2 const* position = particles.GetPositionBuffer();
+    // Discs reaching the next lattice point make one smooth body, and the same discs drawn larger
+    // beneath it make its rim, whatever shape the body has been pushed into.
+    float const radius = particles.GetParticleStride(), rim = radius + 0.8f * particles.GetRadius();
+    context->setBlend(true);
+    for (ParticleGroup const* group = particles.GetGroupList(); group != nullptr; group = group->GetNext()) {
+        std::int32_t const first = group->GetBufferIndex(), last = first + group->GetParticleCount();
+        if (first >= last || !particles.HoldsShape(first)) {
+            continue;
+        }
+        body_.clear();
+        rim_.clear();
+        for (std::int32_t i = first; i < last; ++i) {
+            glm::vec2 const p(position[i].x, position[i].y);
+            addDisc(rim_, p, rim);
+            addDisc(body_, p, radius);
+        }
+        // The group's own colour; a grey stone without one. Drawn opaque: discs overlap.
+        glm::vec3 colour(0.55f, 0.58f, 0.62f);
+        if (colours != nullptr && colours[first].a != 0) {
+            colour = glm::vec3(colours[first].r, colours[first].g, colours[first].b) / 255.0f;
+        }
+        flush(context, shader, rim_, glm::vec4(colour * 0.5f, 1.0f));
+        flush(context, shader, body_, glm::vec4(colour, 1.0f));
+    }
 }

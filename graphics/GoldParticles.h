@@ -1,9 +1,13 @@
 #pragma once
-// The gold of a level: the particles of the physics world drawn as point sprites into an effect
-// layer, then coloured on screen through a gradient by a full-screen pass.
+// The particles of a level. Liquid particles are its gold: drawn as point sprites into an effect
+// layer, then coloured on screen through a gradient by a full-screen pass. Particles that keep a
+// shape together (elastic, spring, solid or rigid groups) are bodies: drawn after that pass as one
+// smooth shape each, in their group's colour with a darker rim.
 #include <GLES2/gl2.h>
 
+#include <cstdint>
 #include <glm/vec2.hpp>
+#include <vector>
 
 #include "graphics/DrawList.h"
 #include "graphics/ShaderProgram.h"
@@ -16,7 +20,7 @@ public:
     GoldParticles(GoldParticles const&) = delete;
     GoldParticles& operator=(GoldParticles const&) = delete;
 
-    // The point pass, into the bound effect layer.
+    // The point pass of the liquid particles, into the bound effect layer.
     void draw(Graphics::Context* context);
     // Follows the post-processing render scale, so points keep their size on screen.
     void setScale(float scale) { scale_ = scale; }
@@ -24,10 +28,19 @@ public:
     // The gold pass: `quad` is four full-screen vertices (x, y, u, v), `goldMap` the effect
     // layer's colour texture.
     void drawGoldPass(Graphics::Context* context, float const* quad, GLuint goldMap);
-    // Mean particle position; (0, 0) when there are none.
+    // The groups that keep their shape, in world space with the context's projection and view.
+    void drawShapes(Graphics::Context* context, Graphics::StandardShader* shader);
+    // Mean position of the liquid particles; (0, 0) when there are none.
     glm::vec2 averagePosition() const;
 
 private:
+    struct Vertex {
+        float x, y, u, v;
+    };
+    void addDisc(std::vector<Vertex>& out, glm::vec2 centre, float radius) const;
+    void flush(Graphics::Context* context, Graphics::StandardShader* shader, std::vector<Vertex> const& vertices,
+               glm::vec4 const& colour);
+
     Graphics::ShaderProgram pointProgram_;
     GLint pvmLocation_ = -1;
     GLint texLocation_ = -1;
@@ -35,7 +48,10 @@ private:
     Graphics::ShaderProgram goldProgram_;
     Graphics::Texture sprite_;
     Graphics::Texture gradient_;
+    Graphics::Texture white_;
     float baseSize_ = 0.0f;
     PhysicsWorld const* world_ = nullptr;
     float scale_ = 1.0f;
+    // Kept between frames so that drawing allocates only while they grow.
+    std::vector<Vertex> body_, rim_;
 };

@@ -290,10 +290,11 @@ void Player::stepMovement(ControlSchemeInputState in, PhysicsWorld& world, Camer
     groundNormal_ = contactNormal_ = glm::vec2(0.0f);
     waterFixture_ = nullptr;
 
-    // 3: any particle touching the body kills.
+    // 3: any particle of a liquid touching the body kills; bodies made of particles (elastic or
+    // solid groups) are only pushed against.
     ParticleBodyContact const* particles = world.GetParticleBodyContacts();
     for (int32_t i = 0; i < world.GetParticleBodyContactCount(); ++i) {
-        if (particles[i].body == body_) {
+        if (particles[i].body == body_ && !world.particles().HoldsShape(particles[i].index)) {
             kill();
             return;
         }

@@ -426,6 +426,15 @@ void ParticleSystem::computeDepthForGroup(ParticleGroup* group) {
     }
 }
 
+bool ParticleSystem::HoldsShape(std::int32_t index) const {
+    if (index < 0 || index >= count_) {
+        return false;
+    }
+    ParticleGroup const* group = group_[std::size_t(index)];
+    return (flags_[std::size_t(index)] & (elasticParticle | springParticle)) != 0 ||
+           (group != nullptr && (group->groupFlags_ & (solidParticleGroup | rigidParticleGroup)) != 0);
+}
+
 void ParticleSystem::DestroyParticlesInGroup(ParticleGroup* group, bool callDestructionListener) {
     if (group == nullptr) {
         return;

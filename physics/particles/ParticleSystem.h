@@ -123,6 +123,9 @@ public:
     void QueryAABB(ParticleQueryCallback* callback, const b2AABB& aabb) const;
 
     std::int32_t GetParticleCount() const { return count_; }
+    // A particle joined to its neighbours (elastic or spring) or of a solid or rigid group: part
+    // of a body that keeps its shape, not of a liquid. False for an index out of range.
+    bool HoldsShape(std::int32_t index) const;
     std::int32_t GetCapacity() const { return capacity_; }
     const b2Vec2* GetPositionBuffer() const { return position_.data(); }
     b2Vec2* GetPositionBuffer() { return position_.data(); }

@@ -357,13 +357,30 @@ Def base(int32_t a, int32_t bodyB, bool collide = false) {
     return def;
 }
 
+// The sampler's basins (x from, x to) and their depth.
+glm::vec2 const jellyBasin(-3.0f, -1.2f);
+glm::vec2 const blockBasin(0.2f, 1.4f);
+float const basinDepth = 0.25f;
+
 // One or more of every record kind, wired the way the world expects, on flat ground.
 Data samplerLevel() {
     LevelBuilder b;
     sky(b);
     auto& d = b.data();
     float const length = 140.0f;
-    b.ground({{-10.0f, 0.0f}, {length, 0.0f}}, -groundDepth, grassColour);
+    // Two basins near the start hold the particle bodies, so that they stay put while the ball
+    // rolls over them (see below).
+    b.ground({{-10.0f, 0.0f},
+              {jellyBasin.x, 0.0f},
+              {jellyBasin.x, -basinDepth},
+              {jellyBasin.y, -basinDepth},
+              {jellyBasin.y, 0.0f},
+              {blockBasin.x, 0.0f},
+              {blockBasin.x, -basinDepth},
+              {blockBasin.y, -basinDepth},
+              {blockBasin.y, 0.0f},
+              {length, 0.0f}},
+             -groundDepth, grassColour);
     walls(b, -10.0f, length, 0.0f, grassColour);
     b.checkPoint({-5.0f, 0.4f});  // resting on the ground
     b.checkPoint({60.0f, 0.4f});
@@ -700,6 +717,25 @@ Data samplerLevel() {
     liquid.removeSignal = b.signal();
     d.particleLiquids.push_back(liquid);
     b.node(MeshNode::goldParticles, 0, {118.0f, 0.0f}, {126.0f, 6.0f});
+    // Particle groups that hold their shape, in view from the start and standing a little out of
+    // their basins, where the ball rolls into them: an elastic jelly, which gives and springs
+    // back, and a block whose particles springs hold as well, which stays as it is. Both are
+    // solid groups: each particle's depth inside its group, worked out as the group is made,
+    // pushes liquid that meets them out. Taller ones sink into themselves under their weight.
+    // The gold effect's composite draws them.
+    for (bool const elastic : {true, false}) {
+        glm::vec2 const basin = elastic ? jellyBasin : blockBasin;
+        ParticleLiquid body;
+        float const top = 0.3f;
+        body.shapes.push_back(levels::boxShape({(basin.x + basin.y) * 0.5f, (top - basinDepth) * 0.5f},
+                                               {(basin.y - basin.x) * 0.5f - 0.07f, (top + basinDepth) * 0.5f - 0.05f},
+                                               Fixture{}));
+        body.flags = elastic ? 16u : 16u | 8u;  // elastic particles; the block's also held by springs
+        body.groupFlags = 1u;                    // solid
+        body.color = elastic ? ParticleColor{226, 86, 148, 255} : ParticleColor{132, 140, 158, 255};
+        body.spawnSignal = 1;
+        d.particleLiquids.push_back(body);
+    }
     b.node(MeshNode::goldComposite, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     b.node(MeshNode::lightLayer, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
     b.node(MeshNode::lightLayer2, 0, {-1000.0f, -1000.0f}, {1000.0f, 1000.0f});
@@ -769,6 +805,8 @@ Data samplerLevel() {
     facing.pivot = glm::vec3(100.0f, 3.0f, 0.0f);
     d.drawableGroups.push_back(facing);
 
+    // Full damping between particles: the elastic bodies settle instead of ringing.
+    d.metaData.particleDamping = 1.0f;
     d.metaData.introCueTime = 0.0f;
     return d;
 }
