@@ -129,7 +129,8 @@ TEST(WindowRuns, LosingTheFocusPausesTheLevelAndTheWindowAnswersWhenItReturns) {
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
-// The sampler, every kind of level object on the way, played to its goal.
+// The sampler, every kind of level object on the way, played to its goal (over its particle
+// bodies first).
 TEST(WindowRuns, TheSamplerIsPlayedToItsGoal) {
     testing_support::TempDir home;
     GameWindow::Options o;
@@ -141,6 +142,21 @@ TEST(WindowRuns, TheSamplerIsPlayedToItsGoal) {
     GameWindow game(o);
     ASSERT_TRUE(game.ok()) << game.describe();
     ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    // In view from the start, the two bodies made of particles the ball rolls into: the jelly's
+    // magenta and the block's slate blue (as the level's colour grading shows them), neither
+    // the sky's nor the grass's.
+    auto jelly = [](uint8_t r, uint8_t g, uint8_t b) { return r > g + 40 && b > g + 40; };
+    auto block = [](uint8_t r, uint8_t g, uint8_t b) {
+        return r > 50 && r < 100 && g > 85 && g < 125 && b > 120 && b < 175 && b - g > 25 && b - g < 60;
+    };
+    game_window::Picture start;
+    EXPECT_TRUE(game.waitUntil(
+        [&] {
+            start = game.screenshot();
+            return start.shareIn(0, 0, 1280, 720, jelly) > 0.002 && start.shareIn(0, 0, 1280, 720, block) > 0.002;
+        },
+        Ms(20000)))
+        << "jelly " << start.shareIn(0, 0, 1280, 720, jelly) << ", block " << start.shareIn(0, 0, 1280, 720, block);
     // Right held, jump pressed and let go in turn to hop over what stands on the way, each for 12
     // to 24 of the game's frames from a fixed sequence: a loaded machine, drawing fewer frames a
     // second, plays the same hops, and no single rhythm can keep the ball rocking against a box.
