@@ -4,24 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "audio/tests/LoopbackDevice.h"
 #include "fonts/Context.h"
-#include "fonts/TextLabel.h"
 #include "game/CutsceneServices.h"
 #include "game/GameViewController.h"
 #include "game/IntroGameModeStateMachine.h"
 #include "game/TutorialOverlay.h"
-#include "graphics/ImageDecoding.h"
-#include "os/Assets.h"
 #include "os/FileSystem.h"
 #include "os/Singleton.h"
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
 #include "save/RoamingDataFile.h"
 #include "testing/TestPaths.h"
-#include "tools/datatool/Locales.h"
 #include "tools/datatool/LevelBuilder.h"
 #include "world/Player.h"
 
@@ -29,9 +24,6 @@ namespace {
 
 using Intro = IntroGameModeStateMachine;
 using Strings = std::vector<std::string>;
-
-// The pop-up's face is 640 wide and its words keep 50 from either side.
-constexpr float kPopupTextWidth = 540.0f;
 
 // Flat ground with the player in the middle; a cut-scene when given its music, else level01's tutorial.
 PristineLevel::Data level(std::string const& soundtrack = "", float creditsMs = 0.0f) {
@@ -440,8 +432,7 @@ TEST_F(CutsceneTest, ControlsPopupComesOnceAt50SecondsWhileAlive) {
     }
     EXPECT_GE(dead, 3);
     ASSERT_TRUE(s.until([&] { return !s.popups.empty(); }, 5));
-    // Touch and swipe is the scheme in use: the words tell of sliding and swiping, no buttons.
-    EXPECT_EQ(s.popups[0].message,
+    EXPECT_EQ(s.popups[0].message,  // touch and swipe in use: no buttons named
               "Slide on the left half of the screen to move, and swipe up on the right half to jump.");
     // The popup holds play; its answer resumes it.
     s.frame();
@@ -462,59 +453,13 @@ TEST_F(CutsceneTest, ControlsPopupComesOnceAt50SecondsWhileAlive) {
     ASSERT_EQ(unknown.popups.size(), 1u);
     EXPECT_EQ(unknown.popups[0].message, "String not found");
 
-    // The on-screen buttons in use (the game finishes the lessons on that control layer, so the
-    // overlay is run on its own): the words name the buttons. A controller (or the keyboard) in
-    // use just before the mark: no reminder of touch controls at all.
-    Screen buttons(level(), "levels/level01.pxl", true);
-    std::vector<std::string> shown;
-    TutorialOverlay own(nullptr, &buttons.audio.context, buttons.fonts.get(), &buttons.events,
-                        [&](ConfirmationBox::Parameters const& p) { shown.push_back(p.message); });
-    std::unique_ptr<ControlScheme> const onScreen = makeControlScheme(1, nullptr);
-    World& world = buttons.game->getWorld();
-    own.activate(world.getPlayer(), world.getCamera());
-    for (int i = 0; i < 3001; ++i) own.update(world.getPlayer(), world.getCamera(), *onScreen, 1000.0f / 60.0f);
-    EXPECT_EQ(shown, Strings{"Use the buttons at the bottom of the screen to move and jump."});
+    // A controller (or the keyboard) in use at the mark: no reminder of touch controls.
     Screen pad(level(), "levels/level01.pxl", false);
     pad.frames(2999);
     shell_services::setControllerPresent(true);
     pad.frames(3);
     shell_services::setControllerPresent(false);
     EXPECT_TRUE(pad.popups.empty());
-    EXPECT_FALSE(pad.game->tutorial()->buttonsHintPending());
-}
-
-// In every language: both wordings of the controls pop-up are its own and fit the pop-up's face
-// once wrapped, and every lesson text fits its box, off the box's sides.
-TEST_F(CutsceneTest, EveryLanguagesTutorialWordsFitTheirBoxes) {
-    uint16_t boxWidth = 0, boxHeight = 0;
-    uint8_t channels = 0;
-    Graphics::readImageInfo(Assets::texTutorialTextbackground, boxWidth, boxHeight, channels, boost::none);
-    ASSERT_GT(boxWidth, 0);
-    auto widest = [](std::string const& words, Fonts::Font const& font) {
-        float most = 0.0f;
-        std::istringstream lines(words);
-        for (std::string line; std::getline(lines, line);)
-            most = std::max(most, TextLabel(line, glm::vec2(0.0f), font, 0, 1.0f).width());
-        return most;
-    };
-    Fonts::Context const english(nullptr, "fonts/", "en_US");
-    for (std::string_view locale : datatool::shippedLocales) {
-        Fonts::Context fonts(nullptr, "fonts/", std::string(locale));
-        Fonts::Font const font = fonts.font(Fonts::FontStyle::regularMenu);
-        for (char const* key : {"tutorialSwipeHint", "tutorialButtonsHint"}) {
-            std::string const& words = fonts.localizedString(key);
-            if (locale != "en_US") {
-                EXPECT_NE(words, english.localizedString(key)) << locale << " falls back to English";
-            }
-            EXPECT_LE(widest(TextLabel::wrap(words, font, kPopupTextWidth), font), kPopupTextWidth)
-                << locale << ": " << words;
-        }
-        Fonts::Font const lesson = fonts.font(Fonts::FontStyle::popupButton);
-        for (char const* key : {"tutorialLeftThumbPressHere", "tutorialRightThumbPressHere",
-                                "tutorialLeftThumbSlideToMove", "tutorialRightThumbSwipeUp",
-                                "tutorialRightThumbSwipeDown", "tutorialRightThumbSwipeUpAndHold"})
-            EXPECT_LE(widest(fonts.localizedString(key), lesson), float(boxWidth) - 40.0f) << locale << ": " << key;
-    }
 }
 
 }  // namespace

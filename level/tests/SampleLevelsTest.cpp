@@ -342,14 +342,6 @@ TEST_F(SampleLevels, SamplerHoldsEveryRecordKindOnTheWayToItsGoal) {
         nodeKinds.insert(n.kind);
     }
     EXPECT_EQ(nodeKinds.size(), 9u);
-    // Besides the liquid, particle groups that hold their shape: an elastic one and one whose
-    // particles springs hold too, both solid groups.
-    auto const& liquids = level.particleLiquids;
-    auto holds = [&](uint32_t flags, uint32_t groupFlags) {
-        return std::any_of(liquids.begin(), liquids.end(),
-                           [&](ParticleLiquid const& l) { return l.flags == flags && l.groupFlags == groupFlags; });
-    };
-    EXPECT_TRUE(holds(0, 0) && holds(16, 1) && holds(16 | 8, 1));
     expectIndicesInRange(level, "levels/sampler.pxl");
     expectShapesDecode(level, "levels/sampler.pxl");
 }

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "level/LevelCatalog.h"
-#include "fonts/TextLabel.h"
-#include "graphics/ImageDecoding.h"
 #include "menus/MainMenuStartMenu.h"
 #include "menus/tests/MenuFixture.h"
 #include "os/Assets.h"
@@ -83,59 +81,6 @@ TEST_F(StartMenu, TimersChoiceAndHardcoreArrival) {
     EXPECT_EQ(&MainMenuStartMenu::logoFor("zh_TW"), &Assets::texMenusMainmenuVastellogoZhTW);
     EXPECT_EQ(&MainMenuStartMenu::logoFor("ja_JP"), &Assets::texMenusMainmenuVastellogoJaJP);
     EXPECT_EQ(&MainMenuStartMenu::logoFor("en_US"), &Assets::texMenusMainmenuVastellogo);
-}
-
-// The moon of the backdrop and the buttons (hardcore with its label too) keep apart on every shape
-// of screen the game lays out: 16:9, 4:3 and 3:2.
-TEST_F(StartMenu, NoButtonStandsOverTheMoon) {
-    auto const file = Singleton<FileSystem>::instance().open(Assets::texMenusMainmenuMainmenuBackground.path);
-    ASSERT_TRUE(file);
-    Graphics::ImageInfo info;
-    ASSERT_TRUE(Graphics::readImageInfo(file->data(), file->size(), info, boost::none));
-    std::vector<uint8_t> rgb(size_t(info.width) * info.height * 3);
-    ASSERT_TRUE(Graphics::decodeImage(file->data(), file->size(), info.width, info.height, 3, rgb.data(), rgb.size()));
-    auto moonish = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= info.width || y >= info.height) return false;
-        uint8_t const* p = &rgb[(size_t(y) * info.width + size_t(x)) * 3];
-        return p[0] > 200 && p[1] > 190 && p[2] > 160 && p[0] > p[2] + 15;
-    };
-    // The moon's pixels, not the stars': each with moon three pixels away on all four sides.
-    float u0 = 1, v0 = 1, u1 = 0, v1 = 0;
-    for (int y = 0; y < info.height; ++y)
-        for (int x = 0; x < info.width; ++x)
-            if (moonish(x, y) && moonish(x - 3, y) && moonish(x + 3, y) && moonish(x, y - 3) && moonish(x, y + 3)) {
-                u0 = std::min(u0, float(x - 3) / info.width), u1 = std::max(u1, float(x + 4) / info.width);
-                v0 = std::min(v0, float(y - 3) / info.height), v1 = std::max(v1, float(y + 4) / info.height);
-            }
-    ASSERT_LT(u0, u1) << "no moon in the backdrop";
-
-    shell_services::setDownloadState(4);
-    RoamingDataFile("roamingData").data.levelEntry(uint32_t(LevelCatalog::count() - 1)).best() = 100;
-    for (glm::vec2 const& screen : {glm::vec2(1280, 720), glm::vec2(1280, 960), glm::vec2(1080, 720)}) {
-        platform_services::setScreenSizes(screen.x, screen.y, menus_test::kWidth, menus_test::kHeight);
-        auto menu = make();
-        ASSERT_TRUE(menu->isHardcoreUnlocked());
-        // The backdrop fills the screen; its ripple brings a point up to 3 % further from the centre.
-        glm::vec2 const centre = screen * 0.5f, lo(u0 * screen.x, (1 - v1) * screen.y);
-        glm::vec2 const hi(u1 * screen.x, (1 - v0) * screen.y);
-        glm::vec2 const reach = glm::max(glm::abs(lo - centre), glm::abs(hi - centre)) * 0.035f + 8.0f;
-        Rect const moon(lo.x - reach.x, hi.x + reach.x, lo.y - reach.y, hi.y + reach.y);
-        auto meets = [&](Rect const& r) {
-            return r.minX < moon.maxX && moon.minX < r.maxX && r.minY < moon.maxY && moon.minY < r.maxY;
-        };
-        std::vector<Rect> boxes;
-        for (size_t i = 0; i < 5; ++i) boxes.push_back(menu->button(i).button().hitRect());
-        Rect const& hardcore = boxes[4];
-        float const label = TextLabel(fonts->localizedString("hardcore"), glm::vec2(0.0f),
-                                      fonts->font(Fonts::FontStyle::backgroundDownloader), 1, 1.0f)
-                                .width();
-        float const middle = (hardcore.minX + hardcore.maxX) / 2, below = (hardcore.minY + hardcore.maxY) / 2 - 85;
-        boxes.emplace_back(middle - label / 2, middle + label / 2, below - 25, below + 25);
-        for (Rect const& r : boxes)
-            EXPECT_FALSE(meets(r)) << screen.x << " x " << screen.y << ": (" << r.minX << ", " << r.minY << ")-("
-                                   << r.maxX << ", " << r.maxY << ") over the moon at (" << moon.minX << ", "
-                                   << moon.minY << ")-(" << moon.maxX << ", " << moon.maxY << ")";
-    }
 }
 
 }  // namespace
