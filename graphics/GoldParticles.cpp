@@ -1,6 +1,5 @@
 #include "graphics/GoldParticles.h"
 
-#include <algorithm>
 #include <cmath>
 #include <string>
 
