@@ -42,7 +42,8 @@ void DecompressionQueue::startWorkers() {
                                   DecompressionThread::StartRecord{uint8_t(lowEnd_ ? 1 : 0), i, this});
         } catch (std::system_error const& e) {
             // Fewer workers only decode more slowly; without any nothing would ever load.
-            if (threads_.empty()) throw std::system_error(e.code(), "thread constructor failed");
+            if (threads_.empty())
+                throw std::system_error(e.code(), "thread constructor failed: no texture decode thread could start");
             logLine("decode worker " + std::to_string(i) + " did not start (" + e.what() + "); " +
                     std::to_string(threads_.size()) + " decode");
             break;

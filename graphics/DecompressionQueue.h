@@ -30,7 +30,7 @@ public:
     DecompressionQueue& operator=(DecompressionQueue const&) = delete;
 
     // A worker that cannot be started leaves the others to decode; when none starts, throws
-    // std::system_error "thread constructor failed".
+    // std::system_error "thread constructor failed", naming the decode threads.
     void startWorkers();
 
     // Everything below except workerCount and capacity is called with mutex() held.

@@ -7,13 +7,15 @@
 
 namespace {
 
+// Never destroyed: an agent worker may still ask for the manager while the process's statics
+// go away (a game that stops by an error at start).
 std::mutex& sharedMutex() {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex;
+    return *m;
 }
 std::shared_ptr<TallyGlobalPersistentManager>& sharedSlot() {
-    static std::shared_ptr<TallyGlobalPersistentManager> m;
-    return m;
+    static auto* m = new std::shared_ptr<TallyGlobalPersistentManager>;
+    return *m;
 }
 
 std::filesystem::path pathOf(TallyGlobalPersistentManager::Map map) {

@@ -2,11 +2,13 @@
 
 #include "platform/base/AlternateSignalStack.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -116,16 +118,22 @@ size_t tlcrash_elf_images_refresh(tlcrash_async_image_list* images) {
     return scan.listed.size();
 }
 
-void tlcrash_elf_images_watch(tlcrash_async_image_list* images, unsigned interval_ms) {
+bool tlcrash_elf_images_watch(tlcrash_async_image_list* images, unsigned interval_ms) {
     tlcrash_elf_images_refresh(images);
     static std::once_flag started;
-    std::call_once(started, [images, interval_ms] {
-        std::thread([images, interval_ms] {
-            platform::AlternateSignalStack::installForThisThread();
-            for (;;) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
-                tlcrash_elf_images_refresh(images);
-            }
-        }).detach();
-    });
+    try {
+        std::call_once(started, [images, interval_ms] {
+            std::thread([images, interval_ms] {
+                platform::AlternateSignalStack::installForThisThread();
+                for (;;) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
+                    tlcrash_elf_images_refresh(images);
+                }
+            }).detach();
+        });
+    } catch (std::system_error const& e) {
+        errno = e.code().value();
+        return false;
+    }
+    return true;
 }

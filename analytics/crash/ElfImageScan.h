@@ -12,5 +12,6 @@
 size_t tlcrash_elf_images_refresh(tlcrash_async_image_list* images);
 
 // Refreshes once, then from a thread of its own every interval, so that libraries loaded
-// later (drivers, plugins) are listed too. Only the first call per process starts the thread.
-void tlcrash_elf_images_watch(tlcrash_async_image_list* images, unsigned interval_ms);
+// later (drivers, plugins) are listed too. Only the first call per process starts the thread;
+// false, with errno set, when it cannot be started (the next call tries again).
+bool tlcrash_elf_images_watch(tlcrash_async_image_list* images, unsigned interval_ms);

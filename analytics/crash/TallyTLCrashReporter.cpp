@@ -279,7 +279,11 @@ bool TallyTLCrashReporter::enableCrashReporterAndReturnError(platform::Error* er
     void* warm[1];
     backtrace(warm, 1);
     // The process's objects now, and those loaded later within a second of their loading.
-    tlcrash_elf_images_watch(sharedImageList(), kImageRefreshMs);
+    if (!tlcrash_elf_images_watch(sharedImageList(), kImageRefreshMs)) {
+        TallyTLCrashReporterSetPosixError(error, TallyTLCrashReporterErrorOperatingSystem,
+                                          "Could not start the thread that lists loaded images", errno);
+        return false;
+    }
     crashContext.image_list = sharedImageList();
 
     if (config_->signalHandlerType() == TallyTLCrashReporterConfig::SignalHandlerTypeBSD) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -91,7 +92,19 @@ HttpNetworkThread& HttpNetworkThread::instance() {
 HttpNetworkThread::HttpNetworkThread() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
-    thread_ = std::thread([this] { run(); });
+    std::lock_guard lock(mutex_);
+    startThread();
+}
+
+bool HttpNetworkThread::startThread() {
+    if (thread_.joinable()) return true;
+    try {
+        thread_ = std::thread([this] { run(); });
+        return true;
+    } catch (std::system_error const& e) {
+        noThread_ = e.code().message();
+        return false;
+    }
 }
 
 HttpNetworkThread::~HttpNetworkThread() {
@@ -100,7 +113,7 @@ HttpNetworkThread::~HttpNetworkThread() {
         stopping_ = true;
     }
     curl_multi_wakeup(multi_);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     curl_multi_cleanup(multi_);
 }
 
@@ -135,10 +148,19 @@ uint64_t HttpNetworkThread::start(Request request, std::shared_ptr<Listener> lis
     t->current = std::move(request);
     t->listener = std::move(listener);
     uint64_t id;
+    std::string noThread;
     {
         std::lock_guard lock(mutex_);
         id = t->id = nextId_++;
-        incoming_.push_back(std::move(t));
+        if (startThread())
+            incoming_.push_back(std::move(t));
+        else
+            noThread = noThread_;
+    }
+    if (t) {
+        // Nothing would ever move it: it fails now rather than waiting for good.
+        t->listener->didFail({kUnknown, "cannot start the network thread: " + noThread});
+        return id;
     }
     curl_multi_wakeup(multi_);
     return id;

@@ -6,7 +6,9 @@
 // a request whose method or header lines could smuggle anything is failed before it is sent.
 //
 // Listener calls run on this thread, in the order response, data chunks, then exactly one of
-// finished or failed; nothing follows a cancel once it has been processed.
+// finished or failed; nothing follows a cancel once it has been processed. While the thread
+// cannot be started (a limit on threads) a request fails at once, on the caller's thread, and
+// the next request tries to start it again.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -105,6 +107,8 @@ public:
 private:
     struct Transfer;
     HttpNetworkThread();
+    // With mutex_ held: false, the reason kept in noThread_, when the thread cannot be started.
+    bool startThread();
     void run();
     void configure(Transfer& t);
     void finish(Transfer& t, int result);
@@ -122,5 +126,6 @@ private:
     bool stopping_ = false;
     uint64_t nextId_ = 1;
     std::map<uint64_t, std::unique_ptr<Transfer>> running_;  // network thread only
+    std::string noThread_;
     std::thread thread_;
 };

@@ -50,7 +50,7 @@ SerialQueue* queue() {
                 return true;
             });
         } catch (std::system_error const& e) {
-            std::fprintf(stderr, "Music: cannot start its thread (%s); no music this run\n", e.what());
+            std::fprintf(stderr, "Music: cannot start its thread (%s); no music this run\n", e.code().message().c_str());
             return nullptr;
         }
     }();

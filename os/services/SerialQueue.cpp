@@ -4,8 +4,16 @@
 
 #include <pthread.h>
 
+#include <system_error>
+
 SerialQueue::SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<bool()> idle)
-    : name_(std::move(name)), idleInterval_(idleInterval), idle_(std::move(idle)), thread_([this] { run(); }) {}
+    : name_(std::move(name)), idleInterval_(idleInterval), idle_(std::move(idle)) {
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (std::system_error const& e) {
+        throw std::system_error(e.code(), "cannot start the " + name_ + " thread");
+    }
+}
 
 SerialQueue::~SerialQueue() {
     {

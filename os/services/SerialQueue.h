@@ -12,6 +12,7 @@
 
 class SerialQueue {
 public:
+    // Throws std::system_error naming the queue when its thread cannot be started.
     SerialQueue(std::string name, std::chrono::milliseconds idleInterval, std::function<bool()> idle);
     // Runs the jobs still queued, then stops the thread.
     ~SerialQueue();

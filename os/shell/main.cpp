@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
+#include "analytics/agent/Tally.h"
 #include "os/shell/AppDelegate.h"
 #include "os/shell/DesktopShellPlatform.h"
 #include "os/shell/Impl.h"
 #include "platform/EventPump.h"
+#include "platform/base/NotificationCenter.h"
 
 namespace {
 
@@ -61,14 +64,18 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     if (!addressSpaceSuffices()) return 1;
     // An engine failure ends the game with a clear message rather than an abort.
+    std::string stop = "zelv: stopped by an unknown error";
     try {
         os::DesktopShellPlatform platform;
         os::AppDelegate delegate(platform, [] { return std::make_unique<os::AppFrameOf<os::App>>(); });
         return delegate.run(argc, argv);
     } catch (std::exception const& e) {
-        std::fprintf(stderr, "zelv: stopped by an error: %s\n", e.what());
+        stop = std::string("zelv: stopped by an error: ") + e.what();
     } catch (...) {
-        std::fprintf(stderr, "zelv: stopped by an unknown error\n");
     }
+    // The agent may be halfway through its start: it ends as on a normal exit, so that none of
+    // its work still runs while the process's statics and libraries are torn down.
+    platform::NotificationCenter::shared().post(Tally::kWillTerminate);
+    std::fprintf(stderr, "%s\n", stop.c_str());
     return 1;
 }

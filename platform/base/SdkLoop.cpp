@@ -44,8 +44,10 @@ void SdkLoop::ensureThread() {
     if (thread_.joinable() || stopping_) return;
     try {
         thread_ = std::thread([this] { loop(); });
-    } catch (std::system_error const&) {
+    } catch (std::system_error const& e) {
         // No thread to spare: the jobs wait, and the next one posted tries again.
+        if (!toldNoThread_) std::fprintf(stderr, "SdkLoop: cannot start its thread (%s); its jobs wait\n", e.what());
+        toldNoThread_ = true;
     }
 }
 

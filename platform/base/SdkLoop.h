@@ -56,6 +56,7 @@ private:
     std::thread thread_;
     std::atomic<std::thread::id> loopThread_{};
     bool stopping_ = false;
+    bool toldNoThread_ = false;
     bool running_ = false;
     bool virtual_ = false;
     int64_t virtualNow_ = 0;

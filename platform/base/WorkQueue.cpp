@@ -37,6 +37,7 @@ struct WorkQueue::State {
     uint64_t nextTicket = 1;
     std::atomic<uint64_t> submitted{0};  // changed under the mutex, read without it
     std::vector<std::thread> workers;
+    bool toldNoThread = false;
 
     bool canStartFront() const {
         if (pending.empty() || barrierRunning) return false;
@@ -90,6 +91,23 @@ void runLogged(std::string const& label, std::function<void()> const& block) {
     }
 }
 
+// Takes the front block and runs it on the calling thread, as a worker would; the lock is held
+// on entry and on return.
+void runFront(std::shared_ptr<WorkQueue::State> const& s, std::unique_lock<std::mutex>& lock) {
+    WorkQueue::State::Item item = std::move(s->pending.front());
+    s->pending.pop_front();
+    s->start(item.barrier);
+    s->wakeIfStartable();  // the next reader may start beside this one
+    lock.unlock();
+    {
+        Running running(s.get());
+        runLogged(s->label, item.block);
+        item.block = nullptr;
+    }
+    lock.lock();
+    s->finish(item.barrier);
+}
+
 void workerLoop(std::shared_ptr<WorkQueue::State> s) {
     AlternateSignalStack::installForThisThread();
     std::unique_lock<std::mutex> lock(s->mutex);
@@ -100,18 +118,22 @@ void workerLoop(std::shared_ptr<WorkQueue::State> s) {
         });
         --s->idleWorkers;
         if (s->pending.empty()) return;
-        WorkQueue::State::Item item = std::move(s->pending.front());
-        s->pending.pop_front();
-        s->start(item.barrier);
-        s->wakeIfStartable();  // the next reader may start beside this one
-        lock.unlock();
-        {
-            Running running(s.get());
-            runLogged(s->label, item.block);
-            item.block = nullptr;
-        }
-        lock.lock();
-        s->finish(item.barrier);
+        runFront(s, lock);
+    }
+}
+
+// With the mutex held: one more worker when none is idle and the width allows. When the system
+// has no thread to spare the queue says so once; its blocks then wait for a later start or for a
+// sync caller, who runs the blocks ahead of its own.
+void addWorker(std::shared_ptr<WorkQueue::State> const& s) {
+    if (s->idleWorkers > 0 || s->workers.size() >= s->width || s->stopping) return;
+    try {
+        s->workers.emplace_back(workerLoop, s);
+    } catch (std::system_error const& e) {
+        if (!s->toldNoThread)
+            std::fprintf(stderr, "WorkQueue %s: cannot start a thread (%s); its callers run its blocks\n",
+                         s->label.c_str(), e.what());
+        s->toldNoThread = true;
     }
 }
 
@@ -124,6 +146,13 @@ WorkQueue::WorkQueue(std::string label, Kind kind, int width) : state_(std::make
 }
 
 WorkQueue::~WorkQueue() {
+    bool orphaned = false;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        orphaned = state_->workers.empty() && !state_->pending.empty();
+    }
+    // No worker ever started: nobody else would run what is still queued.
+    if (orphaned && !isCurrent()) waitUntilIdle();
     std::vector<std::thread> workers;
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
@@ -157,14 +186,7 @@ uint64_t WorkQueue::submit(std::function<void()> block, bool barrier) {
     // The wake stays under the lock: the block may release the queue and its state at once.
     bool const wake = state_->pending.empty() && state_->idleWorkers > 0;
     state_->pending.push_back(State::Item{std::move(block), barrier, 0});
-    if (state_->idleWorkers == 0 && state_->workers.size() < state_->width && !state_->stopping) {
-        try {
-            state_->workers.emplace_back(workerLoop, state_);
-        } catch (std::system_error const&) {
-            // No thread to spare: the block waits for a running worker, or for a later submit to
-            // start one.
-        }
-    }
+    addWorker(state_);
     if (wake) state_->changed.notify_all();
     return count;
 }
@@ -188,7 +210,19 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
         } else {
             uint64_t const ticket = s.nextTicket++;
             s.pending.push_back(State::Item{nullptr, barrier, ticket});
-            s.changed.wait(lock, [&] { return s.canStartFront() && s.pending.front().syncTicket == ticket; });
+            bool const blocksAhead =
+                std::any_of(s.pending.begin(), s.pending.end(), [](State::Item const& i) { return i.syncTicket == 0; });
+            if (s.workers.empty() && blocksAhead) addWorker(state_);
+            for (;;) {
+                s.changed.wait(lock, [&] {
+                    return s.canStartFront() &&
+                           (s.pending.front().syncTicket == ticket ||
+                            (s.workers.empty() && s.pending.front().syncTicket == 0));
+                });
+                if (s.pending.front().syncTicket == ticket) break;
+                // No worker to run the blocks ahead of this one: waiting for one would never end.
+                runFront(state_, lock);
+            }
             s.pending.pop_front();
             s.start(barrier);
             s.wakeIfStartable();

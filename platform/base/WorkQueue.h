@@ -8,6 +8,10 @@
 // are running. A sync onto the queue the caller is already running on is logged and run inline
 // rather than waiting for itself. An exception thrown by a sync block reaches its caller; one
 // thrown by an async block is logged and the queue goes on.
+//
+// A queue that cannot start a thread (a limit on threads) says so once and keeps its blocks in
+// order: a sync caller runs the blocks queued ahead of its own on its thread, as a worker would,
+// and so do waitUntilIdle and the destructor; a later submit tries again to start a worker.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,7 +23,7 @@ class WorkQueue {
 public:
     enum class Kind { Serial, Concurrent };
     explicit WorkQueue(std::string label, Kind kind = Kind::Serial, int width = 4);
-    // Runs what is still queued, then stops its threads.
+    // Runs what is still queued (on the caller when no worker ever started), then stops its threads.
     ~WorkQueue();
     WorkQueue(WorkQueue const&) = delete;
     WorkQueue& operator=(WorkQueue const&) = delete;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -124,4 +126,56 @@ TEST(WorkQueue, ReleasedByItsOwnBlock) {
     done.get_future().wait();
     for (int i = 0; i < 100 && !weak.expired(); ++i) std::this_thread::sleep_for(1ms);
     EXPECT_TRUE(weak.expired());
+}
+
+namespace {
+// While it lives, every new thread asks for more stack than the address space holds, so none can
+// start: a limit on threads as the queues meet it.
+class NoThreadsToSpare {
+public:
+    NoThreadsToSpare() {
+        pthread_getattr_default_np(&saved_);
+        pthread_attr_init(&huge_);
+        pthread_attr_setstacksize(&huge_, size_t(1) << 62);
+        pthread_setattr_default_np(&huge_);
+    }
+    ~NoThreadsToSpare() {
+        pthread_setattr_default_np(&saved_);
+        pthread_attr_destroy(&huge_);
+        pthread_attr_destroy(&saved_);
+    }
+
+private:
+    pthread_attr_t saved_, huge_;
+};
+}  // namespace
+
+TEST(WorkQueue, WithoutAThreadToSpareSyncCallersRunTheBlocksAheadInOrder) {
+    std::vector<int> seen;
+    auto outer = std::make_unique<WorkQueue>("test.nothread.outer");
+    WorkQueue inner("test.nothread.inner", WorkQueue::Kind::Concurrent);
+    WorkQueue dropped("test.nothread.dropped");
+    {
+        NoThreadsToSpare limit;
+        for (int i = 0; i < 50; ++i) outer->async([&, i] { seen.push_back(i); });
+        inner.asyncBarrier([&] { seen.push_back(100); });
+        // A block of one starved queue that syncs onto another: neither waits for a worker.
+        outer->async([&] { inner.sync([&] { seen.push_back(101); }); });
+        std::vector<int> copy;
+        outer->sync([&] { copy = seen; });
+        ASSERT_EQ(copy.size(), 52u);
+        for (int i = 0; i < 50; ++i) EXPECT_EQ(copy[i], i);
+        EXPECT_EQ(copy[50], 100);
+        EXPECT_EQ(copy[51], 101);
+        // What nobody waited for runs when the queue goes.
+        outer->async([&] { seen.push_back(102); });
+        outer.reset();
+        EXPECT_EQ(seen.back(), 102);
+        dropped.async([&] { seen.push_back(103); });
+    }
+    // Threads start again: the next submit starts a worker, which runs the block left waiting too.
+    std::promise<std::thread::id> ranOn;
+    dropped.async([&] { ranOn.set_value(std::this_thread::get_id()); });
+    EXPECT_NE(ranOn.get_future().get(), std::this_thread::get_id());
+    EXPECT_EQ(seen.back(), 103);
 }
