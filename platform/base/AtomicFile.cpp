@@ -93,15 +93,16 @@ WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize) {
     return file;
 }
 
+// Never destroyed: a worker may still write a file while the process's statics go away.
 std::string const& atomicWriteTag() {
-    static std::string const tag = [] {
+    static std::string const* const tag = [] {
         std::random_device rd;
         uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16);
         char buf[17];
         std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
-        return std::string(buf);
+        return new std::string(buf);
     }();
-    return tag;
+    return *tag;
 }
 
 bool isAtomicWriteTemp(std::string const& name) {
