@@ -50,7 +50,8 @@ SerialQueue* queue() {
                 return true;
             });
         } catch (std::system_error const& e) {
-            std::fprintf(stderr, "Music: cannot start its thread (%s); no music this run\n", e.code().message().c_str());
+            std::fprintf(stderr, "Music: cannot start its thread (%s); no music this run\n",
+                         e.code().message().c_str());
             return nullptr;
         }
     }();
