@@ -35,6 +35,7 @@ struct Rule {
 struct Rules {
     std::vector<Rule> rules;
     std::vector<std::string> pak1;
+    std::vector<std::string> levelArt;  // images only levels use: the engine's table lacks them
 };
 
 Rules readRules(datatool::Context& ctx) {
@@ -48,10 +49,10 @@ Rules readRules(datatool::Context& ctx) {
         std::istringstream words(line);
         std::string first;
         if (!(words >> first)) continue;
-        if (first == "pak1") {
+        if (first == "pak1" || first == "level") {
             std::string path;
             words >> path;
-            out.pak1.push_back(path);
+            (first == "pak1" ? out.pak1 : out.levelArt).push_back(path);
             continue;
         }
         Rule r;
@@ -328,6 +329,62 @@ void paintIcon(ArtCanvas& canvas, std::string const& icon, float cx, float cy, f
     }
 }
 
+// A hanging lantern in frames across the image (each 4:5, the lantern in its middle): a ring to
+// hang it by, an iron cap and base, glass panes between bars. Lit, each frame has its own flame
+// and glow, so that the frames played in turn flicker; unlit, the glass is dark and nothing shines.
+void paintLantern(ArtCanvas& canvas, Rgba glass, bool lit) {
+    float const h = float(canvas.height()), fw = h * 0.8f;
+    int const frames = std::max(1, int(std::lround(float(canvas.width()) / fw)));
+    // Flame strength per frame, in an order that does not read as a pulse.
+    float const strength[] = {1.0f, 0.84f, 0.95f, 0.78f, 0.9f, 0.86f, 0.97f, 0.8f};
+    Rgba const iron{58, 50, 48, 255}, ironLight{96, 84, 78, 255};
+    for (int i = 0; i < frames; ++i) {
+        float const cx = fw * (float(i) + 0.5f), u = h / 160.0f, k = strength[i % 8];
+        float const glassTop = 46 * u, glassBottom = 106 * u, glassY = (glassTop + glassBottom) / 2;
+        if (lit) {
+            // The glow: many faint discs, densest at the flame.
+            for (int ring = 0; ring < 22; ++ring) {
+                float const r = (fw * 0.5f - 1) * (1.0f - float(ring) / 24.0f);
+                canvas.ellipse(cx, glassY, r, r * 1.05f, Rgba{255, 150, 60, uint8_t(std::lround(13 * k))});
+            }
+        }
+        canvas.ring(cx, 24 * u, 8 * u, 4.5f * u, iron);
+        canvas.triangle(cx - 30 * u, 46 * u, cx + 30 * u, 46 * u, cx, 30 * u, iron);
+        canvas.rect(cx - 26 * u, 40 * u, cx + 26 * u, 47 * u, ironLight);
+        canvas.roundRect(cx - 22 * u, glassTop, cx + 22 * u, glassBottom, 6 * u,
+                         lit ? shade(glass, -0.3f + 0.6f * (k - 0.85f)) : shade(glass, -0.65f));
+        if (lit) {
+            // The flame: a drop of light with a white heart, taller when stronger.
+            float const fh = 36 * u * k, fwid = 10 * u * (0.8f + 0.2f * k), base = glassBottom - 11 * u;
+            auto drop = [&](float scale, Rgba c) {
+                canvas.fill(
+                    [=](float x, float y) {
+                        float const t = (base - y) / (fh * scale);  // 0 at the base, 1 at the tip
+                        if (t < -0.35f || t > 1.0f) return false;
+                        float const half = t < 0 ? fwid * scale * std::sqrt(1 - (t / 0.35f) * (t / 0.35f))
+                                                 : fwid * scale * (1 - t) * std::sqrt(1 + t);
+                        return std::abs(x - (cx + 1.5f * u * (1 - k) * t)) <= half;
+                    },
+                    c);
+            };
+            drop(1.0f, Rgba{255, 200, 96, 255});
+            drop(0.6f, Rgba{255, 248, 222, 255});
+        }
+        for (float bar : {-22.0f, 22.0f}) canvas.rect(cx + (bar - 2) * u, glassTop, cx + (bar + 2) * u, glassBottom, iron);
+        canvas.roundRect(cx - 27 * u, glassBottom - 2 * u, cx + 27 * u, glassBottom + 7 * u, 3 * u, iron);
+        canvas.ellipse(cx, glassBottom + 10 * u, 6 * u, 4 * u, iron);
+    }
+}
+
+// A mote of dust in lamplight: a soft round speck.
+void paintMote(ArtCanvas& canvas, Rgba c) {
+    float const w = float(canvas.width());
+    for (int ring = 0; ring < 8; ++ring) {
+        float const r = w * 0.5f * (1.0f - float(ring) / 9.0f);
+        canvas.ellipse(w / 2, w / 2, r, r, withAlpha(c, uint8_t(40 + ring * 10)));
+    }
+}
+
 // The character's parts. The body's fan is drawn 1.425 times the physics circle, so its disc
 // fills only 1/1.425 of the texture. The face textures are strips of frames (16 for the eyes,
 // looking right in frame 0 and left in frame 15, and for the brows; 4 for a blink, closing)
@@ -510,6 +567,10 @@ Bytes drawImage(Rule const& rule, std::string const& path, bool variant, float t
         canvas.gradient({colour.r, colour.g, colour.b, 0}, colour);
     } else if (shape == "glint") {
         canvas.glint(colour);
+    } else if (shape == "lantern" || shape == "darklantern") {
+        paintLantern(canvas, colour, shape == "lantern");
+    } else if (shape == "mote") {
+        paintMote(canvas, colour);
     } else if (shape == "bar") {
         canvas.roundRect(0, 0, w, h, h / 2, shade(colour, -0.3f));
         canvas.roundRect(2, 2, w - 2, h - 2, h / 2 - 2, colour);
@@ -551,6 +612,7 @@ void generate(datatool::Context& ctx) {
         (pak1 ? ctx.pak1 : ctx.pak0).add(path, std::move(bytes));
     };
     for (size_t i = 1; i < Assets::textureCount; ++i) add(Assets::textures[i].path, false);
+    for (auto const& path : rules.levelArt) add(path, false);
 
     // The loading screen's gear turns through 30 numbered frames.
     std::string const gear = Assets::texMenusLevelselectGear00000.path;

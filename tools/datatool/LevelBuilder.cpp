@@ -219,10 +219,11 @@ void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, g
 }
 
 uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture,
-                           bool numbered) {
+                           bool numbered, glm::vec2 uvExtent) {
     glm::vec2 const lo = centre - halfSize;
     glm::vec2 const hi = centre + halfSize;
-    std::vector<float> const strip = {lo.x, lo.y, 0, 0, 1, hi.x, lo.y, 0, 1, 1, lo.x, hi.y, 0, 0, 0, hi.x, hi.y, 0, 1, 0};
+    float const u = uvExtent.x, v = uvExtent.y;
+    std::vector<float> const strip = {lo.x, lo.y, 0, 0, v, hi.x, lo.y, 0, u, v, lo.x, hi.y, 0, 0, 0, hi.x, hi.y, 0, u, 0};
     return arrayMesh(strip, colour, texture, lo, hi, numbered);
 }
 

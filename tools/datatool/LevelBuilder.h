@@ -116,9 +116,10 @@ public:
     // A drawable quad of the given size centred at `centre` (world units); returns its index. The
     // colour has straight alpha; a colour swatch texture (or none) shows the colour.
     // `numbered`: its first vertex carries its number within the shared vertex buffer instead of
-    // 0 (the base offset names the same vertex either way).
+    // 0 (the base offset names the same vertex either way). `uvExtent`: how much of the image it
+    // shows from the top left (one frame of a sprite sheet).
     uint32_t quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture = "",
-                  bool numbered = false);
+                  bool numbered = false, glm::vec2 uvExtent = glm::vec2(1.0f));
     // A drawable of another kind (player, emitter, fluid, gold particles...) with a bounding box.
     uint32_t node(uint16_t kind, uint32_t index, glm::vec2 min, glm::vec2 max);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "level/LevelCatalog.h"
@@ -131,10 +132,72 @@ float const shaftRight = 301.0f;
 float const caveFloor = -263.0f;
 float const caveLeft = 287.0f;
 
+// The lanterns of the closing shot: frames 4:5, the ring they hang by 0.15 of a frame below its
+// top; the lit sheet has lanternFrames of them side by side.
+char const* const litLantern = "art/effects/lamp/lantern.png";
+char const* const darkLantern = "art/effects/lamp/lantern_dark.png";
+uint32_t const lanternFrames = 6;
+glm::vec4 const iron(0.23f, 0.2f, 0.19f, 1.0f);
+
+// A lantern whose ring is at `ring` (in the frame of `body`, or the world's without one): unlit
+// until `signal`, then fading in, its flame flickering through the sheet at its own pace.
+void lantern(LevelBuilder& b, glm::vec2 ring, float width, uint32_t signal, uint32_t variant, int32_t body = -1) {
+    auto& d = b.data();
+    glm::vec2 const half(width * 0.5f, width * 0.625f);
+    glm::vec2 const centre = ring - glm::vec2(0.0f, half.y - 0.3f * half.y);
+    uint32_t const dark = b.quad(centre, half, glm::vec4(1.0f), darkLantern);
+    AnimatedTexture light;
+    light.rows = 1;
+    light.columns = light.frameCount = lanternFrames;
+    light.framesPerSecond = 8.0f + float(variant % 4) * 1.5f;
+    light.startFrame = (variant * 7) % lanternFrames;
+    light.drawable = b.quad(centre, half, glm::vec4(1.0f), litLantern, false, {1.0f / float(lanternFrames), 1.0f});
+    light.showSignal = signal;
+    light.fadeInTime = 600.0f;
+    light.fadeOutTime = 600.0f;
+    d.animatedTextures.push_back(light);
+    if (body >= 0) {
+        auto& hung = d.dynamicBodies[size_t(body)];
+        hung.drawables.push_back(dark);
+        hung.animatedTextures.push_back(uint32_t(d.animatedTextures.size() - 1));
+    }
+}
+
+// A lantern on a chain from `pivot`, swinging `degrees` either way once every `period` seconds,
+// starting `phase` of a swing in: a body turned by its keyframes from the moment the level is
+// built.
+void hangingLantern(LevelBuilder& b, glm::vec2 pivot, float chain, float width, float degrees, float period,
+                    float phase, uint32_t signal, uint32_t variant) {
+    auto& d = b.data();
+    DynamicBody body;
+    body.bodyDef.type = BodyDef::kinematicBody;
+    body.bodyDef.position = pivot;
+    // Its one shape touches nothing: the ball rolls under it untroubled.
+    Fixture none;
+    none.sensor = true;
+    none.mask = 0;
+    body.shapes.push_back(levels::circleShape({0.0f, -chain}, width * 0.3f, none));
+    body.drawables.push_back(b.quad({0.0f, -chain * 0.5f}, {0.025f + width * 0.015f, chain * 0.5f}, iron,
+                                    "art/colors/white.png"));
+    d.dynamicBodies.push_back(body);
+    int32_t const index = int32_t(d.dynamicBodies.size() - 1);
+    lantern(b, {0.0f, -chain}, width, signal, variant, index);
+    // A pendulum's swing, sampled finely enough that the straight steps between keys do not show.
+    std::vector<Keyframe> keys;
+    float const amplitude = glm::radians(degrees);
+    for (int i = 0; i <= 24; ++i) {
+        float const t = period * float(i) / 24.0f;
+        float const angle = amplitude * std::cos(6.2831853f * (float(i) / 24.0f + phase));
+        keys.push_back(Keyframe{t, pivot, glm::vec2(0.0f), glm::vec2(0.0f), angle});
+    }
+    b.animatedBody(uint32_t(index), Keyframes(std::move(keys), WrapMode::Repeat));
+    d.animatedBodies.back().playSignal = levels::levelBuiltSignal;
+}
+
 // The closing shot's stage: the run ends at a cliff over a shaft; falling into it raises the
-// closing shot once. Lamps down the shaft light up as the view pans down (20000015), the rock
-// rumbles before the cut (20000023), and the cave at the foot lights up (20000024). The shot
-// ends the level itself.
+// closing shot once. Lanterns down the shaft light up as the view pans down (20000015), the rock
+// rumbles before the cut (20000023), and the lanterns hanging in the cave at the foot light up
+// (20000024) while they swing and dust drifts through their light. The shot ends the level itself.
 void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     auto& d = b.data();
     glm::vec4 const rock = colour * glm::vec4(0.7f, 0.7f, 0.7f, 1.0f);
@@ -151,10 +214,11 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     dark({cliffEdge, caveFloor}, {shaftRight, cliffTop});
     dark({caveLeft, caveFloor}, {cliffEdge, caveFloor + 8.0f});
     // The rock under the cliff down to the cave's roof; the cave runs back under the cliff. The
-    // shaft's far side rises above the cliff, so the run ends in the shaft.
+    // shaft's far side rises above the cliff, so the run ends in the shaft. The floor reaches well
+    // below and beside the cave's last view, so no sky shows at its edges.
     solid({caveLeft - 1.0f, caveFloor + 8.0f}, {cliffEdge, cliffTop - groundDepth});
     solid({caveLeft - 1.0f, caveFloor}, {caveLeft, caveFloor + 8.0f});
-    solid({caveLeft - 1.0f, caveFloor - 2.0f}, {shaftRight + 1.0f, caveFloor});
+    solid({caveLeft - 8.0f, caveFloor - 12.0f}, {shaftRight + 8.0f, caveFloor});
     // Without grip, so that the ball rolling into it cannot climb out.
     solid({shaftRight, caveFloor}, {shaftRight + 8.0f, cliffTop + wallHeight}, levels::slipperyCategory);
 
@@ -163,19 +227,14 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     b.sensorBox({(cliffEdge + shaftRight) * 0.5f, cliffTop - 3.0f}, {(shaftRight - cliffEdge) * 0.5f, 0.5f}, fell);
     d.signalFilters.push_back(SignalFilter{fell, levels::closingShotSignal, 0, 1, 0.0f});
 
-    auto lamp = [&](glm::vec2 at, float half, uint32_t signal) {
-        AnimatedTexture light;
-        light.rows = light.columns = light.frameCount = 1;
-        light.framesPerSecond = 1.0f;
-        light.drawable = b.quad(at, {half, half}, glm::vec4(1.0f), "art/effects/gold/goldsprite.png");
-        light.showSignal = signal;
-        light.fadeInTime = 600.0f;
-        light.fadeOutTime = 600.0f;
-        d.animatedTextures.push_back(light);
-    };
+    // Down the shaft, lanterns on brackets along both walls.
+    uint32_t variant = 0;
     for (float y = cliffTop - 6.0f; y > cliffTop - 26.0f; y -= 4.0f) {
-        lamp({cliffEdge + 0.5f, y}, 0.3f, levels::closingShotSteps[0]);
-        lamp({shaftRight - 0.5f, y - 2.0f}, 0.3f, levels::closingShotSteps[0]);
+        for (auto [wall, out, drop] : {std::tuple{cliffEdge, 1.0f, 0.0f}, {shaftRight, -1.0f, 2.0f}}) {
+            glm::vec2 const ring(wall + out * 0.6f, y - drop);
+            b.quad({wall + out * 0.3f, ring.y + 0.05f}, {0.3f, 0.05f}, iron, "art/colors/white.png");
+            lantern(b, ring, 0.6f, levels::closingShotSteps[0], variant++);
+        }
     }
     CameraShaker& shaker =
         d.cameraShakers[b.cameraShaker({shaftRight, caveFloor + 40.0f}, levels::closingShotSteps[1], 0, 1500.0f)];
@@ -189,9 +248,39 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     rumble.fadeInTime = 100.0f;
     rumble.fadeOutTime = 400.0f;
     d.triggerableSounds.push_back(rumble);
-    // The cave's treasure: a great light over the floor and smaller ones round it.
-    lamp({(caveLeft + shaftRight) * 0.5f, caveFloor + 4.0f}, 1.5f, levels::closingShotSteps[2]);
-    for (float x = caveLeft + 1.5f; x < shaftRight - 1.0f; x += 2.5f) lamp({x, caveFloor + 1.5f}, 0.4f, levels::closingShotSteps[2]);
+
+    // The cave's treasure: a great lantern on a long chain from the roof and smaller ones round
+    // it, each swinging at its own pace.
+    float const roof = caveFloor + 8.0f;
+    hangingLantern(b, {(caveLeft + shaftRight) * 0.5f - 0.5f, roof}, 2.4f, 2.0f, 7.0f, 3.4f, 0.0f,
+                   levels::closingShotSteps[2], variant++);
+    struct Small {
+        float x, chain, degrees, period, phase;
+    };
+    for (Small s : {Small{caveLeft + 1.6f, 3.3f, 5.0f, 3.8f, 0.3f}, Small{caveLeft + 4.2f, 4.4f, 4.0f, 4.3f, 0.65f},
+                    Small{shaftRight - 3.4f, 3.9f, 5.0f, 4.0f, 0.1f}, Small{shaftRight - 1.1f, 2.9f, 6.0f, 3.6f, 0.45f}})
+        hangingLantern(b, {s.x, roof}, s.chain, 0.9f, s.degrees, s.period, s.phase, levels::closingShotSteps[2],
+                       variant++);
+
+    // Dust rising slowly through the lamplight.
+    ParticleEmitter dust;
+    dust.boxMin = glm::vec3(caveLeft, caveFloor, -1.0f);
+    dust.boxMax = glm::vec3(shaftRight, roof, 1.0f);
+    dust.rows = dust.columns = dust.frameCount = 1;
+    dust.frameSize = glm::vec2(1.0f);
+    dust.particleCount = 48;
+    dust.spawnMin = glm::vec3(caveLeft + 0.5f, caveFloor + 0.2f, 0.0f);
+    dust.spawnMax = glm::vec3(shaftRight - 0.5f, caveFloor + 2.0f, 0.0f);
+    dust.spawnIntervals = glm::uvec3(8, 4, 1);
+    dust.velocityMin = glm::vec3(-0.12f, 0.06f, 0.0f);
+    dust.velocityMax = glm::vec3(0.12f, 0.3f, 0.0f);
+    dust.framesPerSecond = 1.0f;
+    dust.scale = 0.45f;
+    dust.color = glm::vec4(0.8f, 0.68f, 0.48f, 0.8f);
+    dust.sprite = TextureDescriptor("art/effects/lamp/mote.png", TextureOptions(1, 1, 0, 0), 0);
+    dust.drawable = b.node(MeshNode::particleEmitter, uint32_t(d.particleEmitters.size()), {caveLeft, caveFloor},
+                           {shaftRight, roof});
+    d.particleEmitters.push_back(dust);
 }
 
 // Level01 (variant 0) and its variations: rolling ground with bumps and dips, a pit or two to
