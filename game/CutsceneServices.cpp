@@ -15,6 +15,7 @@ public:
     bool isIdle() const override { return credits_.isIdle(); }
     void start() override { credits_.start(); }
     void update(float dt) override { credits_.update(dt); }
+    float fade() const override { return credits_.fade(); }
     void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, glm::mat4 const& projection) override {
         credits_.draw(graphics, shader, projection);
     }

@@ -26,6 +26,8 @@ public:
     virtual bool isIdle() const = 0;
     virtual void start() = 0;
     virtual void update(float dt) = 0;
+    // How far they have faded in: 0 hidden, 1 fully shown.
+    virtual float fade() const = 0;
     virtual void draw(Graphics::Context* graphics, Graphics::StandardShader* shader, glm::mat4 const& projection) = 0;
 };
 

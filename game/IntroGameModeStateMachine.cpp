@@ -248,7 +248,15 @@ void IntroGameModeStateMachine::drawOverlay(Graphics::Context* graphics, Graphic
             subtitleMesh_.draw(graphics, shader, glm::vec4(1.0f, 1.0f, 1.0f, s));
         }
     }
-    if (credits_) credits_->draw(graphics, shader, projection);
+    if (credits_) {
+        if (float const dim = creditsDim * credits_->fade(); dim > 0.0f) {
+            shader->use(1);
+            shader->setPVM(projection);
+            shader->setColor(glm::vec4(dim));
+            fade_.draw(*shader);
+        }
+        credits_->draw(graphics, shader, projection);
+    }
     // Again, so that the button lies above the credits.
     drawSkipButton(shader, projection);
     if (fadeAmount_ > 0.0f) {

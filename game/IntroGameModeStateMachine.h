@@ -38,6 +38,9 @@ public:
     static constexpr float skipFadeRate = 0.0025f;
     // The fade starts this long before the cut-scene's length (music time).
     static constexpr float closingLeadMs = 2000.0f;
+    // How dark the scene turns under fully shown credits: white lines then read at 4.5:1 or
+    // better over anything a scene draws, white included.
+    static constexpr float creditsDim = 0.6f;
     // The music follows the world time when it drifts further than this.
     static constexpr uint64_t musicToleranceMs = 100;
 

@@ -49,7 +49,7 @@ bool drawSwapBit() {
 
 }  // namespace
 
-char const* const Credits::kSwapNames[2] = {"Ada Quill", "Bram Ostrova"};
+char const* const Credits::kSwapNames[2] = {"libpng", "libwebp"};
 
 void Credits::setSeedForTesting(std::optional<uint32_t> seed) { fixedSeed() = seed; }
 

@@ -246,6 +246,7 @@ struct FakeCredits : CutsceneCredits {
     bool isIdle() const override { return idle; }
     void start() override { ++starts, idle = false; }
     void update(float) override {}
+    float fade() const override { return idle ? 0.0f : 1.0f; }
     void draw(Graphics::Context*, Graphics::StandardShader*, glm::mat4 const&) override {}
 };
 
