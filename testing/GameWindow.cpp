@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -431,6 +432,70 @@ std::string GameWindow::describe() const {
     std::string missed;
     for (std::string const& path : missedAssets()) missed += "--- missing from the archives: " + path + "\n";
     return "--- game output\n" + tail + ending + missed;
+}
+
+namespace {
+
+constexpr int kSoundRate = 22050;
+
+// Where the samples start (after the "data" chunk's header), or 0 before the header is there.
+size_t soundDataStart(std::string const& bytes) {
+    size_t at = 12;
+    while (bytes.size() >= 12 && at + 8 <= bytes.size()) {
+        uint32_t size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        // The driver fills in the sizes only when it closes the file.
+        if (bytes.compare(at, 4, "data") == 0) return at + 8;
+        at += 8 + size;
+    }
+    return 0;
+}
+
+std::string readAll(std::filesystem::path const& file, size_t most = std::string::npos) {
+    std::ifstream in(file, std::ios::binary);
+    std::string out;
+    char chunk[65536];
+    while (out.size() < most && in.read(chunk, std::streamsize(std::min(sizeof chunk, most - out.size()))).gcount() > 0)
+        out.append(chunk, size_t(in.gcount()));
+    return out;
+}
+
+}  // namespace
+
+SoundRecording::SoundRecording(GameWindow::Options& options) : file_(options.home / "sound.wav") {
+    std::filesystem::create_directories(options.home);
+    std::filesystem::path const conf = options.home / "alsoft.conf";
+    std::ofstream(conf) << "[general]\ndrivers=wave\nfrequency=" << kSoundRate
+                        << "\nchannels=mono\nsample-type=int16\n[wave]\nfile=" << file_.string() << "\n";
+    options.env["ALSOFT_DRIVERS"] = "wave";
+    options.env["ALSOFT_CONF"] = conf.string();
+}
+
+double SoundRecording::seconds() const {
+    std::error_code error;
+    auto const size = std::filesystem::file_size(file_, error);
+    std::string const head = readAll(file_, 256);
+    size_t const start = soundDataStart(head);
+    if (error || start == 0 || size < start) return 0;
+    return double(size - start) / 2.0 / kSoundRate;
+}
+
+std::vector<double> SoundRecording::loudness(double from, double to, double step) const {
+    std::string const bytes = readAll(file_);
+    size_t const start = soundDataStart(bytes);
+    std::vector<double> out;
+    size_t const count = start == 0 ? 0 : (bytes.size() - start) / 2;
+    for (double t = std::max(from, 0.0); t + step <= to + 1e-9; t += step) {
+        size_t const first = size_t(t * kSoundRate), last = std::min(count, size_t((t + step) * kSoundRate));
+        double sum = 0;
+        for (size_t i = first; i < last; ++i) {
+            int16_t sample;
+            std::memcpy(&sample, bytes.data() + start + 2 * i, 2);
+            sum += double(sample) * sample;
+        }
+        out.push_back(last > first ? std::sqrt(sum / double(last - first)) / 32768.0 : 0.0);
+    }
+    return out;
 }
 
 }  // namespace game_window

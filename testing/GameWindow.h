@@ -12,9 +12,25 @@
 #include <string>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZELV_GAME_WINDOW_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZELV_GAME_WINDOW_SANITIZED 1
+#endif
+#endif
+
 namespace game_window {
 
 using Ms = std::chrono::milliseconds;
+
+// The sanitizers slow the game well below its frame rate: what counts frames (a race, a roll of
+// credits) then outlasts what plays in real time (their music).
+#ifdef ZELV_GAME_WINDOW_SANITIZED
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
 
 // An X image grab, RGB, top row first.
 struct Picture {
@@ -121,6 +137,22 @@ private:
     int width_ = 0, height_ = 0;
     std::string log_;
     size_t taken_ = 0;  // how far screen waits have read the log
+};
+
+// What the game plays, as the sound library's wave driver writes it to a file while it plays
+// (one channel, 16 bits, 22050 Hz, in real time): the file grows as the sound goes on.
+class SoundRecording {
+public:
+    // Points the options' sound output at a file in the run's home.
+    explicit SoundRecording(GameWindow::Options& options);
+    // Seconds written so far: where the recording stands now.
+    double seconds() const;
+    // The loudness (root mean square, 1 = full scale) of each whole `step` seconds from `from`
+    // to `to`.
+    std::vector<double> loudness(double from, double to, double step = 1.0) const;
+
+private:
+    std::filesystem::path file_;
 };
 
 }  // namespace game_window

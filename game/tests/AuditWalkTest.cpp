@@ -7,8 +7,9 @@
 // backing) and clear of its edge, no text of the picture kept behind a board showing around its
 // buttons, and every text readable on the pixels behind it (contrast ratio of at least 4.5:1).
 // Off the main road the same checks run on the intro with subtitles, the hardcore notice, time
-// attack and collect time with the on-screen controls and their results, and a focused button's
-// painted words are read through its pulse. The screenshots are kept under the build folder
+// attack and collect time with the on-screen controls and their results, and the closing
+// cut-scene's credits as they roll, and a focused button's painted words are read through its
+// pulse. Time attack's race is listened to as well: its music sounds through every second of it. The screenshots are kept under the build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -34,6 +36,7 @@
 namespace {
 
 using game_window::GameWindow;
+using game_window::kSanitized;
 using game_window::Ms;
 using game_window::Picture;
 
@@ -708,6 +711,8 @@ TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
         GameWindow::Options o = recording(home);
         o.args = {"--level", level};
         o.deadline = Ms(400000);
+        std::optional<game_window::SoundRecording> sound;
+        if (mode == "time-attack" && !kSanitized) sound.emplace(o);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(90000))) << game.describe();
@@ -716,15 +721,60 @@ TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
         ASSERT_TRUE(game.actUntilScreen("GameViewController", [&] { game.click(640.0f, 360.0f - 175.0f); }, Ms(1500),
                                         Ms(30000)))
             << game.describe();
+        // The race's music starts with the race and stops at its photo finish.
+        auto logged = [&](std::string const& line) {
+            return game.waitUntil([&] { return game.log().find(line) != std::string::npos; }, Ms(120000));
+        };
+        double raceStart = 0;
+        if (sound) {
+            ASSERT_TRUE(logged("Music: playing audio/music/Dravo_MusicTrackBonusGame01.m4a\n")) << game.describe();
+            raceStart = sound->seconds();
+        }
         // The counter over the level, the controls at the bottom.
         ASSERT_TRUE(game.waitUntil([&] { return shows("GO!") || shows("60") || shows("10"); }, Ms(60000)))
             << game.describe();
         check(game, mode);
+        if (sound) {
+            ASSERT_TRUE(logged("Music: stopped\n")) << game.describe();
+            double const raceEnd = sound->seconds();
+            std::vector<double> const race = sound->loudness(raceStart + 0.5, raceEnd - 0.5);
+            EXPECT_GE(race.size(), 55u) << "the race ran from " << raceStart << " s to " << raceEnd << " s";
+            for (size_t i = 0; i < race.size(); ++i)
+                EXPECT_GT(race[i], 0.01) << "no music " << i + 1 << " s into the race (" << size_ << ")";
+        }
         ASSERT_TRUE(game.waitForScreen("ResultsMenu", Ms(300000))) << game.describe();
         check(game, mode + "-results");
         EXPECT_TRUE(game.stop()) << game.describe();
     }
     EXPECT_EQ(checked_.size(), 10u);
+}
+
+// The closing cut-scene's credits, roll as they come up: every text is audited each time the
+// roll has moved on a fifth of the window, until the last has been seen whole; each is seen whole
+// at least once. The scene dims under them so that they read wherever they pass.
+TEST_F(AuditWalk, ClosingCreditsReadWhereverTheyRoll) {
+    testing_support::TempDir home;
+    GameWindow::Options o = recording(home);
+    o.args = {"--level", "levels/end.pxl"};
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("Credits", Ms(120000))) << game.describe();
+    std::set<std::string> whole;
+    for (int n = 0; n < 30 && !whole.count("Thank you for playing!"); ++n) {
+        long const from = readRecord(recordPath_).frame;
+        // Half a pixel a frame: a fifth of the window.
+        if (n > 0) {
+            ASSERT_TRUE(game.waitUntil([&] { return readRecord(recordPath_).frame >= from + 288; }, Ms(60000)));
+        }
+        check(game, "closing-credits-" + std::to_string(n), true);
+        Record const r = readRecord(recordPath_);
+        for (auto const& d : r.items)
+            if (d.text && d.box.inside(float(r.width), float(r.height))) whole.insert(d.words);
+    }
+    for (char const* words : {"zelv", "The zelv team", "Built with", "Fonts", "Thank you for playing!"})
+        EXPECT_TRUE(whole.count(words)) << words << " was never seen whole";
+    EXPECT_GE(whole.size(), 10u);
+    EXPECT_TRUE(game.stop()) << game.describe();
 }
 
 // The audit itself, on a made-up screen: each fault it is there to find is found.

@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <list>
+#include <map>
+#include <optional>
+#include <thread>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "level/LevelCatalog.h"
@@ -25,6 +27,7 @@
 namespace {
 
 using game_window::GameWindow;
+using game_window::kSanitized;
 using game_window::Ms;
 
 // Points of the 1280 x 720 screen, y up.
@@ -285,10 +288,12 @@ TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
 }
 
 // The last catalog level played with the on-screen buttons, the mouse resting on the rocker's
-// right half: at the cliff the closing shot takes the view, the controls fade out and the cave
-// lights up while the level still runs; the shot's end brings the board. Continue (P, the controller's menu button)
-// plays the closing cut-scene levels/end.pxl, whose credits roll once its subtitles are over;
-// after it the main menu tells once that hardcore is unlocked, and the save keeps that it did.
+// right half: at the cliff the closing shot takes the view, the controls fade out and the cave's
+// lanterns light up while the level still runs, and they swing while the view holds; the shot's
+// end brings the board. Continue (P, the controller's menu button) plays the closing cut-scene
+// levels/end.pxl, whose credits roll once its subtitles are over, its music heard through them
+// (in the normal build: the sanitizers slow the frames the scene keeps its music to); after it
+// the main menu tells once that hardcore is unlocked, and the save keeps that it did.
 TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndTheHardcoreNotice) {
     testing_support::TempDir home;
     std::string const last = LevelCatalog::entry(LevelCatalog::count() - 1).path;
@@ -309,6 +314,8 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
         o.home = home.path();
         o.args = {"--level", last};
         o.deadline = Ms(500000);
+        std::optional<game_window::SoundRecording> sound;
+        if (!kSanitized) sound.emplace(o);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
@@ -316,17 +323,28 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
         ASSERT_TRUE(game.waitUntil([&] { return controlsShown(shot = game.screenshot()) > 0.1; }, Ms(20000)))
             << "no controls: " << controlsShown(shot);
         game.mouseDown(kRockerRight.x, kRockerRight.y);
-        // The shot's last view: the cave at the shaft's foot, its lights (gold) lit by the shot's
-        // third step, the controls gone, and the level still running.
+        // The shot's last view: the cave at the shaft's foot, its lanterns' warm light (more than
+        // the shaft's few) lit by the shot's third step, not discs of a coin's gold, the controls
+        // gone, and the level still running.
+        auto lamplight = [](uint8_t r, uint8_t g, uint8_t b) { return r > 150 && g < 180 && r - b > 90 && r > g + 30; };
         auto gold = [](uint8_t r, uint8_t g, uint8_t b) { return r > 230 && g > 180 && g < 230 && b < 110; };
         EXPECT_TRUE(game.waitUntil(
             [&] {
                 shot = game.screenshot();
                 return game.currentScreen() == "GameViewController" && controlsShown(shot) < 0.002 &&
-                       shot.shareIn(0, 0, 1280, 720, gold) > 0.04;
+                       shot.shareIn(0, 0, 1280, 720, lamplight) > 0.004;
             },
             Ms(200000)))
-            << "controls " << controlsShown(shot) << ", gold " << shot.shareIn(0, 0, 1280, 720, gold) << game.describe();
+            << "controls " << controlsShown(shot) << ", lamplight " << shot.shareIn(0, 0, 1280, 720, lamplight)
+            << game.describe();
+        EXPECT_LT(shot.shareIn(0, 0, 1280, 720, gold), 0.005) << "the cave's lamps look like coins";
+        // While the view holds, the lanterns above the ball move: half a second later the upper
+        // part of the picture has changed.
+        game_window::Picture const later = (std::this_thread::sleep_for(Ms(500)), game.screenshot());
+        size_t moved = 0, upper = size_t(shot.width) * size_t(shot.height) * 6 / 10;
+        for (size_t i = 0; i < upper * 3 && i < later.rgb.size() && i < shot.rgb.size(); ++i)
+            moved += std::abs(int(shot.rgb[i]) - int(later.rgb[i])) > 32;
+        EXPECT_GT(double(moved) / double(upper * 3), 0.001) << "the closing shot stands still";
         bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(200000));
         game.mouseUp();
         ASSERT_TRUE(ended && game.waitForScreen("ResultsMenu", Ms(30000))) << game.describe();
@@ -334,9 +352,21 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
                                         Ms(1500), Ms(60000)))
             << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        double closingMusic = 0;
+        if (sound) {
+            ASSERT_TRUE(heard(game, "Music: playing music/end.m4a\n", Ms(60000))) << game.describe();
+            closingMusic = sound->seconds();
+        }
         ASSERT_TRUE(game.waitForScreen("Credits", Ms(90000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the credits are dark: " << shot.litShare();
         ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(180000))) << game.describe();
+        if (sound) {
+            // To the credits' end: the scene's fade to black (about 1.3 s) turns the music down.
+            std::vector<double> const closing = sound->loudness(closingMusic + 0.5, sound->seconds() - 2.0);
+            EXPECT_GE(closing.size(), 50u) << "the cut-scene and its credits ran " << closing.size() << " s";
+            for (size_t i = 0; i < closing.size(); ++i)
+                EXPECT_GT(closing[i], 0.01) << "no music " << i + 1 << " s into the closing cut-scene";
+        }
         std::string const credits = "zelv: screen Credits\n";
         size_t const first = game.log().find(credits);
         EXPECT_EQ(game.log().find(credits, first + 1), std::string::npos) << "the credits came up twice";

@@ -133,7 +133,13 @@ void playMusic(char const* path, bool loop, bool startNow) {
 }
 
 // Waits, so that the player has let go of the sound context before its owner destroys it.
-void stopMusic() { queueSync([] { dropPlayer(); }); }
+void stopMusic() {
+    queueSync([] {
+        // When the track a player heard ends, for whoever reads the log.
+        if (state().player) std::fprintf(stderr, "Music: stopped\n");
+        dropPlayer();
+    });
+}
 
 void pauseMusic() {
     queueAsync([] {
