@@ -24,8 +24,8 @@ namespace game_window {
 
 using Ms = std::chrono::milliseconds;
 
-// The sanitizers slow the game well below its frame rate: what counts frames (a race, a roll of
-// credits) then outlasts what plays in real time (their music).
+// Under the sanitizers the game can fall well below its frame rate on a busy machine: what counts
+// frames (a race, a roll of credits) then outlasts what plays in real time (their music).
 #ifdef ZELV_GAME_WINDOW_SANITIZED
 inline constexpr bool kSanitized = true;
 #else
