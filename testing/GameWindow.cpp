@@ -438,26 +438,16 @@ namespace {
 
 constexpr int kSoundRate = 22050;
 
-// Where the samples start (after the "data" chunk's header), or 0 before the header is there.
-size_t soundDataStart(std::string const& bytes) {
-    size_t at = 12;
-    while (bytes.size() >= 12 && at + 8 <= bytes.size()) {
-        uint32_t size = 0;
-        std::memcpy(&size, bytes.data() + at + 4, 4);
-        // The driver fills in the sizes only when it closes the file.
-        if (bytes.compare(at, 4, "data") == 0) return at + 8;
-        at += 8 + size;
-    }
-    return 0;
-}
-
-std::string readAll(std::filesystem::path const& file, size_t most = std::string::npos) {
+// The samples written so far, after the "data" chunk's header (whose size the driver fills in
+// only when it closes the file).
+std::vector<int16_t> samplesIn(std::filesystem::path const& file) {
     std::ifstream in(file, std::ios::binary);
-    std::string out;
-    char chunk[65536];
-    while (out.size() < most && in.read(chunk, std::streamsize(std::min(sizeof chunk, most - out.size()))).gcount() > 0)
-        out.append(chunk, size_t(in.gcount()));
-    return out;
+    std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t const at = bytes.find("data", 12);
+    if (at == std::string::npos) return {};
+    std::vector<int16_t> samples((bytes.size() - at - 8) / 2);
+    std::memcpy(samples.data(), bytes.data() + at + 8, samples.size() * 2);
+    return samples;
 }
 
 }  // namespace
@@ -471,28 +461,15 @@ SoundRecording::SoundRecording(GameWindow::Options& options) : file_(options.hom
     options.env["ALSOFT_CONF"] = conf.string();
 }
 
-double SoundRecording::seconds() const {
-    std::error_code error;
-    auto const size = std::filesystem::file_size(file_, error);
-    std::string const head = readAll(file_, 256);
-    size_t const start = soundDataStart(head);
-    if (error || start == 0 || size < start) return 0;
-    return double(size - start) / 2.0 / kSoundRate;
-}
+double SoundRecording::seconds() const { return double(samplesIn(file_).size()) / kSoundRate; }
 
 std::vector<double> SoundRecording::loudness(double from, double to, double step) const {
-    std::string const bytes = readAll(file_);
-    size_t const start = soundDataStart(bytes);
+    std::vector<int16_t> const samples = samplesIn(file_);
     std::vector<double> out;
-    size_t const count = start == 0 ? 0 : (bytes.size() - start) / 2;
-    for (double t = std::max(from, 0.0); t + step <= to + 1e-9; t += step) {
-        size_t const first = size_t(t * kSoundRate), last = std::min(count, size_t((t + step) * kSoundRate));
+    for (double t = std::max(from, 0.0); t + step <= to; t += step) {
+        size_t const first = size_t(t * kSoundRate), last = std::min(samples.size(), size_t((t + step) * kSoundRate));
         double sum = 0;
-        for (size_t i = first; i < last; ++i) {
-            int16_t sample;
-            std::memcpy(&sample, bytes.data() + start + 2 * i, 2);
-            sum += double(sample) * sample;
-        }
+        for (size_t i = first; i < last; ++i) sum += double(samples[i]) * samples[i];
         out.push_back(last > first ? std::sqrt(sum / double(last - first)) / 32768.0 : 0.0);
     }
     return out;

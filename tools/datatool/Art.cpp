@@ -370,7 +370,8 @@ void paintLantern(ArtCanvas& canvas, Rgba glass, bool lit) {
             drop(1.0f, Rgba{255, 200, 96, 255});
             drop(0.6f, Rgba{255, 248, 222, 255});
         }
-        for (float bar : {-22.0f, 22.0f}) canvas.rect(cx + (bar - 2) * u, glassTop, cx + (bar + 2) * u, glassBottom, iron);
+        for (float bar : {-22.0f, 22.0f})
+            canvas.rect(cx + (bar - 2) * u, glassTop, cx + (bar + 2) * u, glassBottom, iron);
         canvas.roundRect(cx - 27 * u, glassBottom - 2 * u, cx + 27 * u, glassBottom + 7 * u, 3 * u, iron);
         canvas.ellipse(cx, glassBottom + 10 * u, 6 * u, 4 * u, iron);
     }

@@ -223,7 +223,8 @@ uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colo
     glm::vec2 const lo = centre - halfSize;
     glm::vec2 const hi = centre + halfSize;
     float const u = uvExtent.x, v = uvExtent.y;
-    std::vector<float> const strip = {lo.x, lo.y, 0, 0, v, hi.x, lo.y, 0, u, v, lo.x, hi.y, 0, 0, 0, hi.x, hi.y, 0, u, 0};
+    std::vector<float> const strip = {lo.x, lo.y, 0, 0, v, hi.x, lo.y, 0, u, v,
+                                      lo.x, hi.y, 0, 0, 0, hi.x, hi.y, 0, u, 0};
     return arrayMesh(strip, colour, texture, lo, hi, numbered);
 }
 

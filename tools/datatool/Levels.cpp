@@ -258,7 +258,8 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
         float x, chain, degrees, period, phase;
     };
     for (Small s : {Small{caveLeft + 1.6f, 3.3f, 5.0f, 3.8f, 0.3f}, Small{caveLeft + 4.2f, 4.4f, 4.0f, 4.3f, 0.65f},
-                    Small{shaftRight - 3.4f, 3.9f, 5.0f, 4.0f, 0.1f}, Small{shaftRight - 1.1f, 2.9f, 6.0f, 3.6f, 0.45f}})
+                    Small{shaftRight - 3.4f, 3.9f, 5.0f, 4.0f, 0.1f},
+                    Small{shaftRight - 1.1f, 2.9f, 6.0f, 3.6f, 0.45f}})
         hangingLantern(b, {s.x, roof}, s.chain, 0.9f, s.degrees, s.period, s.phase, levels::closingShotSteps[2],
                        variant++);
 

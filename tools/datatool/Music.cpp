@@ -152,7 +152,8 @@ bool readTrack(std::filesystem::path const& file, Track& t, std::string& error) 
         std::istringstream words(line);
         std::string key;
         if (!(words >> key) || key[0] == '#') continue;
-        auto const voice = std::find_if(std::begin(voiceNames), std::end(voiceNames), [&](char const* n) { return key == n; });
+        auto const voice =
+            std::find_if(std::begin(voiceNames), std::end(voiceNames), [&](char const* n) { return key == n; });
         bool ok = true;
         if (key == "path") ok = bool(words >> t.path);
         else if (key == "tempo") ok = bool(words >> t.tempo) && t.tempo > 0;
@@ -198,7 +199,8 @@ void pluck(Mix& mix, size_t start, double seconds, double f, double gain, double
     size_t const count = size_t(seconds * rate);
     for (size_t i = 0; i < count; ++i) {
         double const s = double(i) / rate;
-        double const envelope = std::min(1.0, s * 200) * std::exp(-3.0 * s / seconds) * std::min(1.0, (count - i) / 400.0);
+        double const envelope =
+            std::min(1.0, s * 200) * std::exp(-3.0 * s / seconds) * std::min(1.0, (count - i) / 400.0);
         double const w = 2 * pi * f * s;
         mix.add(start + i, gain * envelope * (std::sin(w) + 0.3 * std::sin(2 * w) + 0.1 * std::sin(3 * w)), pan);
     }
@@ -229,7 +231,8 @@ void drum(Mix& mix, size_t start, unsigned hits, uint32_t& noise) {
         last = white;
         double v = 0;
         if (hits & kick) v += 0.55 * std::exp(-s / 0.12) * std::sin(2 * pi * (45 * s + 12 * (1 - std::exp(-s / 0.03))));
-        if (hits & snare) v += 0.22 * std::exp(-s / 0.07) * white + 0.12 * std::exp(-s / 0.05) * std::sin(2 * pi * 190 * s);
+        if (hits & snare)
+            v += 0.22 * std::exp(-s / 0.07) * white + 0.12 * std::exp(-s / 0.05) * std::sin(2 * pi * 190 * s);
         if (hits & hat) v += 0.05 * std::exp(-s / 0.025) * bright;
         mix.add(start + i, v, 0.5);
     }
