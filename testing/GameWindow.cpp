@@ -454,6 +454,9 @@ std::vector<int16_t> samplesIn(std::filesystem::path const& file) {
 
 SoundRecording::SoundRecording(GameWindow::Options& options) : file_(options.home / "sound.wav") {
     std::filesystem::create_directories(options.home);
+    auto& record = options.env["ZELV_DRAW_RECORD"];
+    if (record.empty()) record = (options.home / "drawn.txt").string();
+    record_ = record;
     std::filesystem::path const conf = options.home / "alsoft.conf";
     std::ofstream(conf) << "[general]\ndrivers=wave\nfrequency=" << kSoundRate
                         << "\nchannels=mono\nsample-type=int16\n[wave]\nfile=" << file_.string() << "\n";
@@ -461,12 +464,16 @@ SoundRecording::SoundRecording(GameWindow::Options& options) : file_(options.hom
     options.env["ALSOFT_CONF"] = conf.string();
 }
 
-double SoundRecording::seconds() const { return double(samplesIn(file_).size()) / kSoundRate; }
+SoundRecording::Mark SoundRecording::mark() const {
+    return {double(samplesIn(file_).size()) / kSoundRate, recordedFrame(record_)};
+}
 
-std::vector<double> SoundRecording::loudness(double from, double to, double step) const {
+std::vector<double> SoundRecording::heardBetween(Mark from, Mark to, double trim) const {
+    double const played = std::min(to.seconds - from.seconds, double(to.frame - from.frame) / 60.0);
     std::vector<int16_t> const samples = samplesIn(file_);
     std::vector<double> out;
-    for (double t = std::max(from, 0.0); t + step <= to; t += step) {
+    constexpr double step = 1.0;
+    for (double t = std::max(from.seconds + trim, 0.0); t + step <= from.seconds + played - trim; t += step) {
         size_t const first = size_t(t * kSoundRate), last = std::min(samples.size(), size_t((t + step) * kSoundRate));
         double sum = 0;
         for (size_t i = first; i < last; ++i) sum += double(samples[i]) * samples[i];

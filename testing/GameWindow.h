@@ -12,25 +12,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZELV_GAME_WINDOW_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZELV_GAME_WINDOW_SANITIZED 1
-#endif
-#endif
-
 namespace game_window {
 
 using Ms = std::chrono::milliseconds;
-
-// Under the sanitizers the game can fall well below its frame rate on a busy machine: what counts
-// frames (a race, a roll of credits) then outlasts what plays in real time (their music).
-#ifdef ZELV_GAME_WINDOW_SANITIZED
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
 
 // An X image grab, RGB, top row first.
 struct Picture {
@@ -140,19 +124,25 @@ private:
 };
 
 // What the game plays, as the sound library's wave driver writes it to a file while it plays
-// (one channel, 16 bits, 22050 Hz, in real time): the file grows as the sound goes on.
+// (one channel, 16 bits, 22050 Hz, in real time): the file grows as the sound goes on. The game's
+// clock moves a 1/60 s step a frame, so on a slow machine a stretch of play outlasts its music in
+// real time; the game's own frames tell how much of it a player at full speed would hear.
 class SoundRecording {
 public:
-    // Points the options' sound output at a file in the run's home.
+    // Points the options' sound output at a file in the run's home, and has the game write its
+    // draw record (for its frame number) unless the options already ask for one.
     explicit SoundRecording(GameWindow::Options& options);
-    // Seconds written so far: where the recording stands now.
-    double seconds() const;
-    // The loudness (root mean square, 1 = full scale) of each whole `step` seconds from `from`
-    // to `to`.
-    std::vector<double> loudness(double from, double to, double step = 1.0) const;
+    struct Mark {
+        double seconds;  // of the recording
+        long frame;      // the game's last drawn
+    };
+    Mark mark() const;
+    // The loudness (root mean square, 1 = full scale) of each whole second between two marks, as
+    // long as a player at 60 frames a second would have heard it, `trim` seconds left off each end.
+    std::vector<double> heardBetween(Mark from, Mark to, double trim) const;
 
 private:
-    std::filesystem::path file_;
+    std::filesystem::path file_, record_;
 };
 
 }  // namespace game_window

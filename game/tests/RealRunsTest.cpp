@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <list>
 #include <map>
-#include <optional>
 #include <thread>
 
 #include "analytics/agent/tests/StoredEvents.h"
@@ -27,7 +26,6 @@
 namespace {
 
 using game_window::GameWindow;
-using game_window::kSanitized;
 using game_window::Ms;
 
 // Points of the 1280 x 720 screen, y up.
@@ -291,9 +289,8 @@ TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
 // right half: at the cliff the closing shot takes the view, the controls fade out and the cave's
 // lanterns light up while the level still runs, and they swing while the view holds; the shot's
 // end brings the board. Continue (P, the controller's menu button) plays the closing cut-scene
-// levels/end.pxl, whose credits roll once its subtitles are over, its music heard through them
-// (in the normal build: under the sanitizers the frames that the scene keeps its music to can
-// lag); after it the main menu tells once that hardcore is unlocked, and the save keeps that it did.
+// levels/end.pxl, whose credits roll once its subtitles are over, its music heard through them;
+// after it the main menu tells once that hardcore is unlocked, and the save keeps that it did.
 TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndTheHardcoreNotice) {
     testing_support::TempDir home;
     std::string const last = LevelCatalog::entry(LevelCatalog::count() - 1).path;
@@ -314,8 +311,7 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
         o.home = home.path();
         o.args = {"--level", last};
         o.deadline = Ms(500000);
-        std::optional<game_window::SoundRecording> sound;
-        if (!kSanitized) sound.emplace(o);
+        game_window::SoundRecording const sound(o);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
@@ -354,17 +350,15 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
                                         Ms(1500), Ms(60000)))
             << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        bool const closingMusic = sound && heard(game, "Music: playing music/end.m4a\n", Ms(60000));
-        double const closingStart = closingMusic ? sound->seconds() : 0;
+        ASSERT_TRUE(heard(game, "Music: playing music/end.m4a\n", Ms(60000))) << game.describe();
+        auto const closingStart = sound.mark();
         ASSERT_TRUE(game.waitForScreen("Credits", Ms(90000))) << game.describe();
         EXPECT_TRUE(game.waitForContent(Ms(20000), &shot)) << "the credits are dark: " << shot.litShare();
         ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(180000))) << game.describe();
-        if (sound) {
-            // To the credits' end: the scene's fade to black (about 1.3 s) turns the music down.
-            std::vector<double> const closing = sound->loudness(closingStart + 0.5, sound->seconds() - 2.0);
-            EXPECT_GE(closing.size(), 50u) << "the cut-scene's music, if any, ran " << closing.size() << " s";
-            for (size_t i = 0; i < closing.size(); ++i) EXPECT_GT(closing[i], 0.01) << "no music " << i + 1 << " s in";
-        }
+        // To the credits' end: the scene's fade to black (about 1.3 s) turns the music down.
+        std::vector<double> const closing = sound.heardBetween(closingStart, sound.mark(), 2.0);
+        EXPECT_GE(closing.size(), 50u) << "the cut-scene's music, if any, ran " << closing.size() << " s";
+        for (size_t i = 0; i < closing.size(); ++i) EXPECT_GT(closing[i], 0.01) << "no music " << i + 1 << " s in";
         std::string const credits = "zelv: screen Credits\n";
         size_t const first = game.log().find(credits);
         EXPECT_EQ(game.log().find(credits, first + 1), std::string::npos) << "the credits came up twice";
