@@ -3,7 +3,6 @@
 // to the data sender.
 #include <cinttypes>
 #include <cstdio>
-#include <mutex>
 
 #include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallyGlobalVariableStorage.h"
@@ -53,12 +52,24 @@ struct Saved {
     std::vector<Data> blocks;
 };
 
-// Blocks saved while the file was there but could not be read: they wait here, sent with the next
-// send or written with the file's own once it reads again.
-std::mutex heldLock;
-std::vector<Data>& held() {
-    static auto* blocks = new std::vector<Data>;
-    return *blocks;
+// Blocks saved while the saved-sessions file was there but could not be read: they wait in a file
+// beside it, sent with the next send or written with the file's own once it reads again.
+std::filesystem::path heldFilePath() {
+    auto path = TallySession::sessionsFilePath();
+    return path += ".held";
+}
+
+void appendBlocks(std::optional<Value> const& value, std::vector<Data>& out) {
+    if (auto const* a = value ? value->array() : nullptr)
+        for (auto const& b : *a)
+            if (b.data()) out.push_back(*b.data());
+}
+
+Value archiveOf(std::vector<Data> blocks) {
+    Value::Array a;
+    a.reserve(blocks.size());
+    for (auto& b : blocks) a.push_back(Value(std::move(b)));
+    return Value(std::move(a));
 }
 
 Saved readSaved() {
@@ -73,32 +84,29 @@ Saved readSaved() {
         // One too large to be ours reads no better later: damaged, like one that does not decode.
         auto value = file.status == platform::WholeFile::Read ? platform::KeyedArchive::decode(file.bytes) : std::nullopt;
         saved.state = value && (value->isNull() || value->array()) ? Saved::Read : Saved::Damaged;
-        if (auto const* a = saved.state == Saved::Read ? value->array() : nullptr)
-            for (auto const& b : *a)
-                if (b.data()) saved.blocks.push_back(*b.data());
+        if (saved.state == Saved::Read) appendBlocks(value, saved.blocks);
     }
-    std::lock_guard<std::mutex> lock(heldLock);
-    saved.blocks.insert(saved.blocks.end(), held().begin(), held().end());
+    appendBlocks(TallyUtil::safeUnarchiveObjectWithFile(heldFilePath()), saved.blocks);
     return saved;
 }
 
 // Replaces the saved list read as `was`. A file that is there but cannot be read is never written
-// over: the list waits in memory. A damaged one is kept aside first, as the save file is.
+// over: the list waits beside it. A damaged one is kept aside first, as the save file is.
 void storeSaved(std::vector<Data> blocks, Saved::State was) {
     auto const path = TallySession::sessionsFilePath();
-    std::lock_guard<std::mutex> lock(heldLock);
     if (was == Saved::Unreadable) {
-        TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " cannot be read; kept until they can");
-        held() = std::move(blocks);
+        TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " cannot be read; kept beside it until they can");
+        std::error_code ec;
+        if (blocks.empty()) std::filesystem::remove(heldFilePath(), ec);
+        else writeArchive(archiveOf(std::move(blocks)), heldFilePath());
         return;
     }
     std::string error;
     if (was == Saved::Damaged && !platform::keepFileAside(path, ".bad", &error)) TallyUtil::log(1, "TallySession: " + error);
-    held().clear();
-    Value::Array a;
-    a.reserve(blocks.size());
-    for (auto& b : blocks) a.push_back(Value(std::move(b)));
-    writeArchive(Value(std::move(a)), path);
+    writeArchive(archiveOf(std::move(blocks)), path);
+    // Only once they are in the file: a stop in between sends some twice rather than none.
+    std::error_code ec;
+    std::filesystem::remove(heldFilePath(), ec);
 }
 
 }  // namespace
@@ -280,11 +288,7 @@ std::shared_ptr<TallySession> TallySession::unarchiveCurrentSession() {
     return v ? v->objectAs<TallySession>() : nullptr;
 }
 
-void TallySession::resetStoreForTesting() {
-    setCurrentSession(nullptr);
-    std::lock_guard<std::mutex> lock(heldLock);
-    held().clear();
-}
+void TallySession::resetStoreForTesting() { setCurrentSession(nullptr); }
 
 // Keychain values.
 
