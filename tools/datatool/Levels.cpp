@@ -807,7 +807,7 @@ Data samplerLevel() {
     liquid.removeSignal = b.signal();
     d.particleLiquids.push_back(liquid);
     b.node(MeshNode::goldParticles, 0, {118.0f, 0.0f}, {126.0f, 6.0f});
-    // Particle groups that hold their shape, in view from the start and standing a little out of
+    // Particle groups that hold their shape, in view from the start and rising a little out of
     // their basins, where the ball rolls into them: an elastic jelly, which gives and springs
     // back, and a block whose particles springs hold as well, which stays as it is. Both are
     // solid groups: each particle's depth inside its group, worked out as the group is made,
