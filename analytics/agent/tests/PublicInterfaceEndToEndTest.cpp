@@ -4,11 +4,13 @@
 // make logged events call the partner (the last matching key alone decides) and the callback
 // reports are posted, a stalled call as the time-out it was; a purchase through a store the host
 // installed reaches the session report with its receipt and the machine's own architecture. Events
-// the pre-session cache had to refuse mark the first report incomplete.
+// the pre-session cache had to refuse mark the first report incomplete. Two processes on one data
+// folder ending sessions at once lose none of them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <map>
 #include <mutex>
@@ -16,12 +18,15 @@
 #include <thread>
 
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "analytics/agent/Tally.h"
 #include "analytics/agent/TallyDelegate.h"
 #include "analytics/agent/TallyGlobalPersistentManager.h"
 #include "analytics/agent/TallySession.h"
 #include "analytics/agent/tests/SessionBlockReader.h"
+#include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyPulseEventController.h"
 #include "analytics/delivery/TallyStoreKit.h"
@@ -29,7 +34,9 @@
 #include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/PulseFixture.h"
 #include "platform/base/DeviceFacts.h"
+#include "platform/base/AtomicFile.h"
 #include "platform/base/Directories.h"
+#include "platform/base/KeyedArchive.h"
 #include "testing/HttpTestServer.h"
 #include "testing/TestPaths.h"
 
@@ -49,6 +56,20 @@ public:
         answer(products);
     }
     platform::Data receipt{'R', 'E', 'C', 'E', 'I', 'P', 'T', 0, 1, 2, 0xff};
+};
+
+// Any fields under a class name, as another version's file holds them.
+class ArchivedFields : public platform::Archivable {
+public:
+    ArchivedFields(std::string name, platform::Value::Dict f) : name_(std::move(name)), fields_(std::move(f)) {}
+    std::string className() const override { return name_; }
+    void encodeWith(platform::ArchiveEncoder& e) const override {
+        for (auto const& [k, v] : fields_) e.encode(k, v);
+    }
+
+private:
+    std::string name_;
+    platform::Value::Dict fields_;
 };
 
 class SessionWatcher : public TallyDelegate {
@@ -306,4 +327,90 @@ TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentA
     Tally::startSession("SAVED");
     auto sent = [&](char const* e) { return std::ranges::count_if(service.requests(), [&](auto const& r) { return r.body.find(e) != std::string::npos; }); };
     EXPECT_TRUE(eventually([&] { return sent("EARLIER") == 1 && sent("DURING") == 1; }));
+}
+
+TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers) {
+    std::string unreachable;
+    {
+        HttpTestServer gone;
+        unreachable = gone.url("/aas.do");
+    }  // nothing listens there any more
+    auto marker = [](int round, int process) { return "ENDED_R" + std::to_string(round) + "_P" + std::to_string(process); };
+    constexpr int kRounds = 6;
+    for (int round = 0; round < kRounds; ++round) {
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        pid_t children[2];
+        for (int process = 0; process < 2; ++process) {
+            if ((children[process] = fork()) != 0) continue;
+            char c;
+            close(gate[1]);
+            (void)!::read(gate[0], &c, 1);  // both go when the parent closes its end
+            Tally::setServerURL(unreachable);
+            // Every other round the ended sessions join the saved ones instead of the sender's list.
+            Tally::setSessionReportsOnCloseEnabled(round % 2 == 0);
+            Tally::startSession("TWICE");
+            Tally::logEvent(marker(round, process).c_str());
+            Tally::endSession();
+            Tally::reset();
+            _exit(0);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+    }
+
+    // An older version wrote the list over with one process's own: the first session's report
+    // file is listed nowhere, and older than any a live process is about to list.
+    auto const folder = TallyUtil::filePathDirectory();
+    std::filesystem::path const index = folder / TallyDataSender::kIndexFileName;
+    std::string unlisted;
+    for (auto const& e : std::filesystem::directory_iterator(folder)) {
+        auto const bytes = platform::readWholeFile(e.path(), 1 << 20).bytes;
+        if (e.path().filename().string().size() == 36 &&
+            std::string(bytes.begin(), bytes.end()).find(marker(0, 0)) != std::string::npos)
+            unlisted = e.path().filename().string();
+        std::filesystem::last_write_time(e.path(), std::filesystem::last_write_time(e.path()) - 5min);
+    }
+    ASSERT_FALSE(unlisted.empty());
+    TallyDataSenderIndex::registerArchiveClasses();
+    auto read = platform::KeyedArchive::readFromFile(index);
+    ASSERT_EQ(read.status, platform::KeyedArchive::ReadResult::Read);
+    auto list = read.value.objectAs<TallyDataSenderIndex>();
+    ASSERT_TRUE(list);
+    platform::Value::Dict map;
+    for (auto const& [key, blocks] : list->indexMap()) {
+        platform::Value::Array kept;
+        for (auto const& b : blocks)
+            if (b->identifier() != unlisted) kept.emplace_back(std::shared_ptr<platform::Archivable>(b));
+        map[key] = std::move(kept);
+    }
+    ASSERT_TRUE(platform::KeyedArchive::writeToFile(
+        platform::Value(std::make_shared<ArchivedFields>(TallyDataSenderIndex::kClassName,
+                                                         platform::Value::Dict{{"index", platform::Value(std::move(map))}})),
+        index));
+
+    // The endpoint answers: a later start sends every session either process ended.
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(200));
+    Tally::setServerURL(service.url("/aas.do"));
+    Tally::startSession("TWICE");
+    auto sent = [&](std::string const& m) {
+        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(m) != std::string::npos; });
+    };
+    EXPECT_TRUE(eventually([&] {
+        for (int round = 0; round < kRounds; ++round)
+            for (int process = 0; process < 2; ++process)
+                if (!sent(marker(round, process))) return false;
+        return true;
+    }));
+    int arrived = 0;
+    for (int round = 0; round < kRounds; ++round)
+        for (int process = 0; process < 2; ++process) arrived += sent(marker(round, process));
+    EXPECT_EQ(arrived, 2 * kRounds);
+    std::printf("sessions arrived: %d of %d\n", arrived, 2 * kRounds);
 }
