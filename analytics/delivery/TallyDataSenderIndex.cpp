@@ -123,7 +123,8 @@ void TallyDataSenderIndex::mergeWith(TallyDataSenderIndex const& onDisk) {
 bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     std::filesystem::path const path = filePath();
     if (path.empty()) return false;
-    platform::FileLock lock(path.string() + ".lock");
+    // Hidden, as the agent's other files of its own: only blocks are named plainly.
+    platform::FileLock lock(path.parent_path() / ("." + fileName_ + ".lock"));
     if (!lock.held()) tally_delivery::log(1, "TallyDataSenderIndex: " + lock.error() + "; written unlocked");
     auto read = platform::KeyedArchive::readFromFile(path);
     if (read.status == platform::KeyedArchive::ReadResult::Unreadable) {
