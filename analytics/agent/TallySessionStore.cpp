@@ -114,10 +114,10 @@ private:
     platform::FileLock lock_;
 };
 
-// Replaces the saved list read as `was`; false when it is stored nowhere. A file that is there but
+// Replaces the saved list read as `was`, and logs where it went. A file that is there but
 // cannot be read is never written over, nor a damaged one that cannot be kept aside first: the
 // list waits beside it.
-bool storeSaved(std::vector<Data> blocks, Saved::State was) {
+void storeSaved(std::vector<Data> blocks, Saved::State was) {
     auto const path = TallySession::sessionsFilePath();
     std::string const count = std::to_string(blocks.size());
     std::string error;
@@ -131,27 +131,26 @@ bool storeSaved(std::vector<Data> blocks, Saved::State was) {
         std::error_code ec;
         if (blocks.empty()) {
             std::filesystem::remove(heldFilePath(), ec);
-            return !ec;
+            return;
         }
         if (!writeArchiveChecked(archiveOf(std::move(blocks)), heldFilePath(), &error)) {
             TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + ", and " +
                                   heldFilePath().string() + " cannot be written (" + error + "): " + count +
                                   " saved session(s) lost");
-            return false;
+            return;
         }
         TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + "; " + count +
                               " kept beside it until they can be stored there");
-        return true;
+        return;
     }
     if (!writeArchiveChecked(archiveOf(std::move(blocks)), path, &error)) {
         TallyUtil::log(1, "TallySession: Saved sessions cannot be written (" + error + "): " + path.string() +
                               " keeps what it had, the " + count + " to store are not stored");
-        return false;
+        return;
     }
     // Only once they are in the file: a stop in between sends some twice rather than none.
     std::error_code ec;
     std::filesystem::remove(heldFilePath(), ec);
-    return true;
 }
 
 }  // namespace

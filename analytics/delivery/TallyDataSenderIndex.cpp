@@ -174,9 +174,9 @@ size_t TallyDataSenderIndex::adoptUnlistedBlocks(std::string const& dataKey, std
                 for (auto const& [key, blocks] : index->indexMap_)
                     for (auto const& b : blocks) listed.insert(b->identifier());
             }
-            // A live process writes a block's file a moment before it lists it, under this lock
-            // but after its write; only files older than that moment can be left over. Should one
-            // be taken all the same, both lists name it once and it is sent twice, never lost.
+            // A live process lists a block a moment after writing its file (the hand-over waits
+            // for the listing), so only a file older than that can be nobody's. One taken all the
+            // same is still listed once, by its identifier, and at worst sent twice, never lost.
             time_t const now = ::time(nullptr);
             Blocks found;
             std::error_code ec;
