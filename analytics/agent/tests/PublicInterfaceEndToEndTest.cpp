@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <map>
 #include <mutex>
@@ -330,33 +331,55 @@ TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentA
 }
 
 TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers) {
+    auto marker = [](int round, int process) { return "ENDED_R" + std::to_string(round) + "_P" + std::to_string(process); };
+    // Each copy is this test run again in a new process, as a second launch of an app is, told
+    // its data folder, endpoint, round and the pipe that lets both copies go at once.
+    if (char const* twin = std::getenv("TALLY_TWIN")) {
+        int round = 0, process = 0, gate = -1;
+        char url[128] = {}, root[512] = {};
+        if (std::sscanf(twin, "%d %d %d %127s %511s", &round, &process, &gate, url, root) != 5) _exit(2);
+        platform::Directories::setRootOverride(std::filesystem::path(root));
+        std::error_code unused;
+        std::filesystem::remove_all(dir.path(), unused);  // this copy's own folder, never used
+        char c;
+        (void)!::read(gate, &c, 1);
+        Tally::setServerURL(url);
+        // Every other round the ended sessions join the saved ones instead of the sender's list.
+        Tally::setSessionReportsOnCloseEnabled(round % 2 == 0);
+        Tally::startSession("TWICE");
+        Tally::logEvent(marker(round, process).c_str());
+        Tally::endSession();
+        Tally::reset();
+        _exit(0);
+    }
     std::string unreachable;
     {
         HttpTestServer gone;
         unreachable = gone.url("/aas.do");
     }  // nothing listens there any more
-    auto marker = [](int round, int process) { return "ENDED_R" + std::to_string(round) + "_P" + std::to_string(process); };
+    auto const* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string const filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
     constexpr int kRounds = 6;
     for (int round = 0; round < kRounds; ++round) {
         int gate[2];
         ASSERT_EQ(pipe(gate), 0);
         pid_t children[2];
         for (int process = 0; process < 2; ++process) {
+            // Made before the fork: the child only closes and execs.
+            std::vector<std::string> env;
+            for (char** e = environ; *e; ++e) env.emplace_back(*e);
+            env.push_back("TALLY_TWIN=" + std::to_string(round) + " " + std::to_string(process) + " " +
+                          std::to_string(gate[0]) + " " + unreachable + " " + dir.path().string());
+            std::vector<char*> envp, argv{const_cast<char*>("twin"), const_cast<char*>(filter.c_str()), nullptr};
+            for (auto& e : env) envp.push_back(e.data());
+            envp.push_back(nullptr);
             if ((children[process] = fork()) != 0) continue;
-            char c;
             close(gate[1]);
-            (void)!::read(gate[0], &c, 1);  // both go when the parent closes its end
-            Tally::setServerURL(unreachable);
-            // Every other round the ended sessions join the saved ones instead of the sender's list.
-            Tally::setSessionReportsOnCloseEnabled(round % 2 == 0);
-            Tally::startSession("TWICE");
-            Tally::logEvent(marker(round, process).c_str());
-            Tally::endSession();
-            Tally::reset();
-            _exit(0);
+            execve("/proc/self/exe", argv.data(), envp.data());
+            _exit(127);
         }
         close(gate[0]);
-        close(gate[1]);
+        close(gate[1]);  // both go now
         for (pid_t child : children) {
             int status = 0;
             ASSERT_EQ(waitpid(child, &status, 0), child);
