@@ -44,6 +44,13 @@ void writeArchive(Value const& root, std::filesystem::path const& path) {
     TallyUtil::addSkipBackupAttributeToItemAtURL(path);
 }
 
+// Like writeArchive, for files whose loss must be told: false with the reason in *error.
+bool writeArchiveChecked(Value const& root, std::filesystem::path const& path, std::string* error) {
+    if (!platform::KeyedArchive::writeToFile(root, path, error)) return false;
+    TallyUtil::addSkipBackupAttributeToItemAtURL(path);
+    return true;
+}
+
 std::optional<std::string> optString(platform::ArchiveDecoder const& d, char const* key) { return d.decodeString(key); }
 
 // The saved session blocks as last read, and what their file was like.
@@ -90,20 +97,57 @@ Saved readSaved() {
     return saved;
 }
 
-// Replaces the saved list read as `was`. A file that is there but cannot be read is never written
-// over: the list waits beside it. A damaged one is kept aside first, as the save file is.
+// Another process on the same home saves and sends sessions too: each change holds the lock from
+// its read to its write, so what it writes is what was there plus its own change. Without the lock
+// (a folder that cannot take the lock file) the change is made all the same, as before.
+class SavedLock {
+public:
+    SavedLock() : lock_(lockPath()) {
+        if (!lock_.held()) TallyUtil::log(1, "TallySession: " + lock_.error() + "; saved sessions changed unlocked");
+    }
+
+private:
+    static std::filesystem::path lockPath() {
+        auto path = TallySession::sessionsFilePath();
+        return path += ".lock";
+    }
+    platform::FileLock lock_;
+};
+
+// Replaces the saved list read as `was`, and logs where it went. A file that is there but
+// cannot be read is never written over, nor a damaged one that cannot be kept aside first: the
+// list waits beside it.
 void storeSaved(std::vector<Data> blocks, Saved::State was) {
     auto const path = TallySession::sessionsFilePath();
+    std::string const count = std::to_string(blocks.size());
+    std::string error;
+    std::string why;
     if (was == Saved::Unreadable) {
-        TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " cannot be read; kept beside it until they can");
+        why = "cannot be read";
+    } else if (was == Saved::Damaged && !platform::keepFileAside(path, ".bad", &error)) {
+        why = "is damaged and cannot be kept aside (" + error + "); it is left as it is";
+    }
+    if (!why.empty()) {
         std::error_code ec;
-        if (blocks.empty()) std::filesystem::remove(heldFilePath(), ec);
-        else writeArchive(archiveOf(std::move(blocks)), heldFilePath());
+        if (blocks.empty()) {
+            std::filesystem::remove(heldFilePath(), ec);
+            return;
+        }
+        if (!writeArchiveChecked(archiveOf(std::move(blocks)), heldFilePath(), &error)) {
+            TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + ", and " +
+                                  heldFilePath().string() + " cannot be written (" + error + "): " + count +
+                                  " saved session(s) lost");
+            return;
+        }
+        TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + "; " + count +
+                              " kept beside it until they can be stored there");
         return;
     }
-    std::string error;
-    if (was == Saved::Damaged && !platform::keepFileAside(path, ".bad", &error)) TallyUtil::log(1, "TallySession: " + error);
-    writeArchive(archiveOf(std::move(blocks)), path);
+    if (!writeArchiveChecked(archiveOf(std::move(blocks)), path, &error)) {
+        TallyUtil::log(1, "TallySession: Saved sessions cannot be written (" + error + "): " + path.string() +
+                              " keeps what it had, the " + count + " to store are not stored");
+        return;
+    }
     // Only once they are in the file: a stop in between sends some twice rather than none.
     std::error_code ec;
     std::filesystem::remove(heldFilePath(), ec);
@@ -254,7 +298,10 @@ void TallySession::saveToDisk() {
 
 std::vector<Data> TallySession::savedSessions() { return readSaved().blocks; }
 
-void TallySession::setSavedSessions(std::vector<Data> const& sessions) { storeSaved(sessions, readSaved().state); }
+void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
+    SavedLock lock;
+    storeSaved(sessions, readSaved().state);
+}
 
 void TallySession::removeOldSessionsIfNecessary(std::vector<Data>& saved) {
     size_t const max = static_cast<size_t>(std::max(0, TallySessionInfo::maxSessions()));
@@ -268,6 +315,7 @@ void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& sessi
     try {
         TallyUtil::log(2, "TallySession: Add session with startTime[" + Value(session->startTime()).describe() +
                               "] to saved sessions");
+        SavedLock lock;
         Saved saved = readSaved();
         if (auto block = session->data()) saved.blocks.push_back(std::move(*block));
         removeOldSessionsIfNecessary(saved.blocks);
@@ -398,6 +446,8 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         TallyUtil::log(2, std::string("TallySession: Sending sessions to server, include current ") +
                               (includeCurrent ? "YES" : "NO"));
+        // Held until the list is written back, so another process's sessions saved meanwhile stay.
+        SavedLock lock;
         Saved stored = readSaved();
         std::vector<Data>& blocks = stored.blocks;
         if (includeCurrent)

@@ -10,6 +10,7 @@
 #include "analytics/delivery/TallyHttpAsyncTask.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyProtocolData.h"
+#include "analytics/delivery/TallyPulseCBReportSender.h"
 #include "platform/base/SdkLoop.h"
 
 namespace {
@@ -64,6 +65,9 @@ TallyDataSender::TallyDataSender(std::shared_ptr<platform::WorkQueue> queue, std
 void TallyDataSender::setup() {
     dataIndex_ = TallyDataSenderIndex::instantiatedIndexWithIndexFile(kIndexFileName);
     dataIndex_->setupForCurrentDataKey(dataKey());
+    // Block files no index lists any more (another process's list written over this one's by an
+    // earlier version, or a process stopped between a block and its listing) go out again.
+    dataIndex_->adoptUnlistedBlocks(dataKey(), {TallyPulseCBReportSender::kIndexFileName}, kAdoptAfterSeconds);
 }
 
 std::shared_ptr<TallyDataSender> TallyDataSender::self() {

@@ -21,6 +21,8 @@ public:
     static constexpr char const* kIndexFileName = "TallySenderIndex.info";
     static constexpr size_t kMaxGroupBytes = 509952;
     static constexpr int16_t kReplyChunkType = 286;
+    // How old an unlisted block file must be before a start takes it back.
+    static constexpr int64_t kAdoptAfterSeconds = 60;
 
     static void setupInstanceWithQueue(std::shared_ptr<platform::WorkQueue> queue,
                                        std::shared_ptr<TallyBackgroundTaskTracker> tracker = nullptr);

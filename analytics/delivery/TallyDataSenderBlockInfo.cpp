@@ -41,6 +41,15 @@ std::shared_ptr<TallyDataSenderBlockInfo> TallyDataSenderBlockInfo::initWithCode
     return block;
 }
 
+std::shared_ptr<TallyDataSenderBlockInfo> TallyDataSenderBlockInfo::forStoredFile(std::string const& identifier,
+                                                                                  uint64_t size, platform::Date created) {
+    auto block = std::make_shared<TallyDataSenderBlockInfo>();
+    block->identifier_ = identifier;
+    block->dataSize_ = size;
+    block->creationDate_ = created;
+    return block;
+}
+
 void TallyDataSenderBlockInfo::registerArchiveClass() {
     platform::KeyedArchive::registerClass(kClassName, [](platform::ArchiveDecoder const& d) -> std::shared_ptr<platform::Archivable> {
         return initWithCoder(d);

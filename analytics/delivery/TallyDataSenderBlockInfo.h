@@ -21,6 +21,9 @@ public:
     // Nothing when "identifier" is missing or empty.
     static std::shared_ptr<TallyDataSenderBlockInfo> initWithCoder(platform::ArchiveDecoder const& decoder);
     static void registerArchiveClass();
+    // A block for a file already in the folder under that identifier.
+    static std::shared_ptr<TallyDataSenderBlockInfo> forStoredFile(std::string const& identifier, uint64_t size,
+                                                                   platform::Date created);
 
     std::string className() const override { return kClassName; }
     void encodeWith(platform::ArchiveEncoder& encoder) const override;

@@ -1,11 +1,30 @@
 #include "analytics/delivery/TallyDataSenderIndex.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cctype>
+#include <ctime>
 #include <mutex>
 #include <set>
 
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyDeliveryAgent.h"
+#include "platform/base/AtomicFile.h"
+
+namespace {
+
+// Block files are named by a canonical UUID.
+bool isBlockFileName(std::string const& name) {
+    if (name.size() != 36) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        bool const dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? name[i] != '-' : !std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 TallyDataSenderIndex::TallyDataSenderIndex()
     : indexMapQueue_(std::make_shared<platform::WorkQueue>("com.Tally.indexMapQueue")) {}
@@ -69,39 +88,126 @@ std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::instantiatedIndexWit
     return index;
 }
 
-bool TallyDataSenderIndex::recoverUnreadFile() {
-    if (!fileUnread_) return true;
-    auto read = platform::KeyedArchive::readFromFile(filePath());
-    if (read.status == platform::KeyedArchive::ReadResult::Unreadable) return false;
-    fileUnread_ = false;
-    auto old = read.status == platform::KeyedArchive::ReadResult::Read ? read.value.objectAs<TallyDataSenderIndex>() : nullptr;
-    if (!old) return true;
-    // The file's blocks are older than anything added since, so they go first.
-    for (auto& [key, blocks] : old->indexMap_) {
-        Blocks& mine = indexMap_[key];
-        std::set<std::string> known;
-        for (auto const& b : mine) known.insert(b->identifier());
-        Blocks merged;
-        for (auto& b : blocks)
-            if (!known.count(b->identifier())) merged.push_back(b);
-        merged.insert(merged.end(), mine.begin(), mine.end());
-        mine = std::move(merged);
+void TallyDataSenderIndex::noteRemoved(std::shared_ptr<TallyDataSenderBlockInfo> const& block) {
+    removed_.insert(block->identifier());
+    std::erase_if(added_, [&](auto const& a) { return a.second == block; });
+}
+
+// The file's list is the truth, less what this index removed since and with what it added since;
+// blocks this index knows keep their objects, which carry the groups of running requests.
+void TallyDataSenderIndex::mergeWith(TallyDataSenderIndex const& onDisk) {
+    std::map<std::string, std::shared_ptr<TallyDataSenderBlockInfo>> known;
+    for (auto const& [key, blocks] : indexMap_)
+        for (auto const& b : blocks) known.emplace(b->identifier(), b);
+    IndexMap merged;
+    std::set<std::string> listed;
+    for (auto const& [key, blocks] : onDisk.indexMap_) {
+        if (removedKeys_.count(key)) continue;
+        Blocks& out = merged[key];
+        for (auto const& b : blocks) {
+            if (removed_.count(b->identifier()) || !listed.insert(b->identifier()).second) continue;
+            auto const it = known.find(b->identifier());
+            out.push_back(it != known.end() ? it->second : b);
+        }
     }
-    if (old->sentReportSuccessfully_) sentReportSuccessfully_ = true;
+    // Added here since the last write; the file's blocks are older, so they go first.
+    for (auto const& [key, block] : added_)
+        if (!removed_.count(block->identifier()) && listed.insert(block->identifier()).second)
+            merged[key].push_back(block);
+    for (auto const& [key, blocks] : indexMap_)
+        if (!removedKeys_.count(key)) merged.try_emplace(key);
+    indexMap_ = std::move(merged);
+    if (onDisk.sentReportSuccessfully_) sentReportSuccessfully_ = true;
+}
+
+bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
+    std::filesystem::path const path = filePath();
+    if (path.empty()) return false;
+    // Hidden, as the agent's other files of its own: only blocks are named plainly.
+    platform::FileLock lock(path.parent_path() / ("." + fileName_ + ".lock"));
+    if (!lock.held()) tally_delivery::log(1, "TallyDataSenderIndex: " + lock.error() + "; written unlocked");
+    auto read = platform::KeyedArchive::readFromFile(path);
+    if (read.status == platform::KeyedArchive::ReadResult::Unreadable) {
+        if (!fileUnread_) tally_delivery::log(1, "TallyDataSenderIndex: cannot read " + path.string() + "; it is kept and read again later");
+        fileUnread_ = true;
+        return false;
+    }
+    fileUnread_ = false;
+    // A file that is gone or is no index lists nothing: this index's own list is written then.
+    auto const onDisk = read.status == platform::KeyedArchive::ReadResult::Read
+                            ? read.value.objectAs<TallyDataSenderIndex>()
+                            : nullptr;
+    if (onDisk) mergeWith(*onDisk);
+    if (extra) extra();
+    std::string error;
+    if (!platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(shared_from_this())),
+                                             path, &error)) {
+        tally_delivery::log(1, "TallyDataSenderIndex: cannot write " + path.string() + ": " + error);
+        return false;
+    }
+    added_.clear();
+    removed_.clear();
+    removedKeys_.clear();
     return true;
 }
 
-void TallyDataSenderIndex::saveState() {
-    std::filesystem::path const path = filePath();
-    if (path.empty()) return;
-    if (!recoverUnreadFile()) return;
-    platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(shared_from_this())), path);
+void TallyDataSenderIndex::saveState() { saveMerged(); }
+
+size_t TallyDataSenderIndex::adoptUnlistedBlocks(std::string const& dataKey, std::vector<std::string> const& otherIndexFiles,
+                                                 int64_t minAgeSeconds) {
+    if (dataKey.empty() || filePath().empty()) return 0;
+    size_t adopted = 0;
+    indexMapQueue_->sync([&] {
+        saveMerged([&] {
+            std::set<std::string> listed;
+            for (auto const& [key, blocks] : indexMap_)
+                for (auto const& b : blocks) listed.insert(b->identifier());
+            // Blocks of the other senders share the folder: while one of their lists cannot be
+            // read, no file can be told to be nobody's.
+            for (auto const& name : otherIndexFiles) {
+                auto other = platform::KeyedArchive::readFromFile(tally_delivery::filesFolder() / name);
+                if (other.status == platform::KeyedArchive::ReadResult::Missing) continue;
+                auto const index = other.status == platform::KeyedArchive::ReadResult::Read
+                                       ? other.value.objectAs<TallyDataSenderIndex>()
+                                       : nullptr;
+                if (!index) return;
+                for (auto const& [key, blocks] : index->indexMap_)
+                    for (auto const& b : blocks) listed.insert(b->identifier());
+            }
+            // A live process lists a block a moment after writing its file (the hand-over waits
+            // for the listing), so only a file older than that can be nobody's. One taken all the
+            // same is still listed once, by its identifier, and at worst sent twice, never lost.
+            time_t const now = ::time(nullptr);
+            Blocks found;
+            std::error_code ec;
+            for (auto it = std::filesystem::directory_iterator(tally_delivery::filesFolder(), ec);
+                 !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+                std::string const name = it->path().filename().string();
+                struct stat st {};
+                if (!isBlockFileName(name) || listed.count(name) || ::lstat(it->path().c_str(), &st) != 0 ||
+                    !S_ISREG(st.st_mode) || now - st.st_mtime < minAgeSeconds)
+                    continue;
+                found.push_back(TallyDataSenderBlockInfo::forStoredFile(name, uint64_t(st.st_size),
+                                                                        platform::Date{double(st.st_mtime)}));
+            }
+            std::stable_sort(found.begin(), found.end(),
+                             [](auto const& a, auto const& b) { return a->creationDate() < b->creationDate(); });
+            for (auto& b : found) {
+                added_.emplace_back(dataKey, b);
+                indexMap_[dataKey].push_back(std::move(b));
+            }
+            adopted = found.size();
+        });
+    });
+    if (adopted) tally_delivery::log(1, "TallyDataSenderIndex: " + std::to_string(adopted) + " block file(s) no list named taken back");
+    return adopted;
 }
 
 void TallyDataSenderIndex::addBlockInfo(std::shared_ptr<TallyDataSenderBlockInfo> block, std::string const& dataKey) {
     if (!block || dataKey.empty()) return;
     indexMapQueue_->async([self = shared_from_this(), block = std::move(block), dataKey] {
         self->indexMap_[dataKey].push_back(block);
+        self->added_.emplace_back(dataKey, block);
         self->saveState();
     });
 }
@@ -114,6 +220,7 @@ void TallyDataSenderIndex::removeBlockInfoWithIdentifier(std::string const& iden
             std::erase_if(it->second, [&](std::shared_ptr<TallyDataSenderBlockInfo> const& b) {
                 if (b->identifier() != identifier && b->groupIdentifier() != identifier) return false;
                 b->deletePersistentData();
+                self->noteRemoved(b);
                 return true;
             });
         }
@@ -138,7 +245,10 @@ bool TallyDataSenderIndex::discardOutdatedBlocksForDataKey(std::string const& da
         auto it = indexMap_.find(dataKey);
         if (it == indexMap_.end() || it->second.size() <= kMaxBlocksPerKey) return;
         size_t const excess = it->second.size() - kMaxBlocksPerKey;
-        for (size_t i = 0; i < excess; ++i) it->second[i]->deletePersistentData();
+        for (size_t i = 0; i < excess; ++i) {
+            it->second[i]->deletePersistentData();
+            noteRemoved(it->second[i]);
+        }
         it->second.erase(it->second.begin(), it->second.begin() + ptrdiff_t(excess));
         saveState();
         removed = true;
@@ -155,7 +265,10 @@ bool TallyDataSenderIndex::discardOldBlocksForDataKey(std::string const& dataKey
         std::stable_sort(sorted.begin(), sorted.end(), [](auto const& a, auto const& b) {
             return int64_t(a->creationDate().secondsSince1970) > int64_t(b->creationDate().secondsSince1970);
         });
-        for (size_t i = kMaxBlocksPerKey; i < sorted.size(); ++i) sorted[i]->deletePersistentData();
+        for (size_t i = kMaxBlocksPerKey; i < sorted.size(); ++i) {
+            sorted[i]->deletePersistentData();
+            noteRemoved(sorted[i]);
+        }
         sorted.resize(kMaxBlocksPerKey);
         it->second = std::move(sorted);
         removed = true;
@@ -172,7 +285,11 @@ void TallyDataSenderIndex::setupForCurrentDataKey(std::string const& dataKey) {
                 ++it;
                 continue;
             }
-            for (auto const& b : it->second) b->deletePersistentData();
+            for (auto const& b : it->second) {
+                b->deletePersistentData();
+                noteRemoved(b);
+            }
+            removedKeys_.insert(it->first);
             it = indexMap_.erase(it);
             removedKey = true;
         }

@@ -4,10 +4,17 @@
 //
 // An index file that exists but cannot be read (as opposed to one read whole that does not
 // decode) is neither deleted nor overwritten: its blocks are merged back in once it reads again.
+//
+// Another process on the same home may keep the same index file: every write holds a lock file
+// beside it, reads the file again and applies this index's additions and removals since its last
+// write to what is there, so neither process's blocks drop out of the list.
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +43,12 @@ public:
     bool discardOutdatedBlocksForDataKey(std::string const& dataKey);
     bool discardOldBlocksForDataKey(std::string const& dataKey);
     void setupForCurrentDataKey(std::string const& dataKey);
+    // Lists under dataKey the block files in the folder that neither this index nor any of
+    // otherIndexFiles lists and that were last changed at least minAgeSeconds ago (a block left by
+    // an index written over, or by a process that stopped between writing a block and listing
+    // it). Returns how many were taken back.
+    size_t adoptUnlistedBlocks(std::string const& dataKey, std::vector<std::string> const& otherIndexFiles,
+                               int64_t minAgeSeconds);
 
     // A copy of the map, read on the index queue.
     IndexMap indexMap();
@@ -47,11 +60,20 @@ public:
 
 private:
     static std::shared_ptr<platform::Archivable> initWithCoder(platform::ArchiveDecoder const& decoder);
-    bool recoverUnreadFile();
+    // Under the file's lock: merges the file's list with this index's changes, lets extra
+    // change the result, and writes it. False when the file could not be read or written; the
+    // changes then wait for the next save.
+    bool saveMerged(std::function<void()> const& extra = {});
+    void mergeWith(TallyDataSenderIndex const& onDisk);
+    void noteRemoved(std::shared_ptr<TallyDataSenderBlockInfo> const& block);
 
     IndexMap indexMap_;
     std::atomic<bool> sentReportSuccessfully_{false};
     std::string fileName_;
     bool fileUnread_ = false;  // the file was there but could not be read
+    // Changes since the last write, applied to the file's list at the next one.
+    std::vector<std::pair<std::string, std::shared_ptr<TallyDataSenderBlockInfo>>> added_;
+    std::set<std::string> removed_;
+    std::set<std::string> removedKeys_;
     std::shared_ptr<platform::WorkQueue> indexMapQueue_;
 };

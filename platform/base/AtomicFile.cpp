@@ -1,6 +1,7 @@
 #include "platform/base/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <ctime>
 #include <random>
@@ -49,7 +52,41 @@ std::mutex& pathLock(std::filesystem::path const& path) {
     return locks[std::hash<std::string>{}(full.lexically_normal().string()) % 64];
 }
 
+// One mutex per lock file, never shared between two: a thread may hold two different lock files
+// at once, in a fixed order, and must not wait on itself.
+std::mutex& lockFileTurn(std::filesystem::path const& path) {
+    static std::mutex* const guard = new std::mutex;
+    static auto* const turns = new std::map<std::string, std::unique_ptr<std::mutex>>;
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    if (ec) full = path;
+    std::lock_guard<std::mutex> lock(*guard);
+    auto& turn = (*turns)[full.lexically_normal().string()];
+    if (!turn) turn = std::make_unique<std::mutex>();
+    return *turn;
+}
+
 }  // namespace
+
+FileLock::FileLock(std::filesystem::path const& lockFile) : turn_(lockFileTurn(lockFile)) {
+    fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        fail(&error_, "cannot open lock file " + lockFile.string());
+        return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            fail(&error_, "cannot lock " + lockFile.string());
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize) {
     WholeFile file;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,24 @@ bool isAtomicWriteTemp(std::string const& name);
 // last changed at least minAgeSeconds ago; younger ones may belong to a write under way in
 // another process. Only names of exactly that form are touched. Returns how many went.
 size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds);
+
+// An exclusive hold on a lock file, for a read, change and write of files that another process on
+// the same home changes too: threads of this process take turns on a mutex of the path first,
+// since the lock belongs to the open file, then flock waits for other processes. Released when
+// it goes. held() is false (with the reason in error()) when the lock file cannot be opened.
+class FileLock {
+public:
+    explicit FileLock(std::filesystem::path const& lockFile);
+    ~FileLock();
+    FileLock(FileLock const&) = delete;
+    FileLock& operator=(FileLock const&) = delete;
+    bool held() const { return fd_ >= 0; }
+    std::string const& error() const { return error_; }
+
+private:
+    std::unique_lock<std::mutex> turn_;
+    int fd_ = -1;
+    std::string error_;
+};
 
 }  // namespace platform
