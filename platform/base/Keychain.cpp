@@ -1,11 +1,10 @@
 #include "platform/base/Keychain.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <mutex>
 
 #include "platform/base/AtomicFile.h"
@@ -23,35 +22,16 @@ std::mutex& lock() {
 }
 
 // Another process on the same home changes the same files: a change holds an exclusive lock on a
-// file in the folder from its read to its write. The lock belongs to the open file, so threads of
-// this process take turns on lock() first.
-class FolderLock {
-public:
-    FolderLock() {
-        std::filesystem::path const dir = Keychain::directory();
-        if (!Directories::create(dir)) return;
-        ::chmod(dir.c_str(), 0700);
-        fd_ = ::open((dir / "keychain.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
-                return;
-            }
-        }
-    }
-    ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FolderLock(FolderLock const&) = delete;
-    FolderLock& operator=(FolderLock const&) = delete;
-    // Without it no change is made: two unlocked writers lose items.
-    bool held() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
+// file in the folder from its read to its write; without it no change is made, since two unlocked
+// writers lose items.
+std::unique_ptr<FileLock> folderLock() {
+    std::filesystem::path const dir = Keychain::directory();
+    if (!Directories::create(dir)) return nullptr;
+    ::chmod(dir.c_str(), 0700);
+    auto lock = std::make_unique<FileLock>(dir / "keychain.lock");
+    if (!lock->held()) lock.reset();
+    return lock;
+}
 
 std::filesystem::path serviceFile(std::string const& service) {
     Data const d = sha1(reinterpret_cast<uint8_t const*>(service.data()), service.size());
@@ -83,7 +63,7 @@ bool folderMissing() {
     return ::stat(Keychain::directory().c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-// Under a held FolderLock, which made the folder.
+// Under a held folderLock(), which made the folder.
 int save(std::string const& service, Value::Map const& map) {
     std::filesystem::path const file = serviceFile(service);
     if (map.empty()) {
@@ -108,8 +88,8 @@ int Keychain::add(std::string const& service, Data const& account, Data const& g
                   Accessibility accessible) {
     if (account.empty()) return kParam;
     std::lock_guard<std::mutex> guard(lock());
-    FolderLock folder;
-    if (!folder.held()) return kIoError;
+    auto const folder = folderLock();
+    if (!folder) return kIoError;
     Items items = load(service);
     if (items.status != kSuccess) return items.status;
     if (items.map.count(Value(account))) return kDuplicateItem;
@@ -133,8 +113,8 @@ int Keychain::copyMatching(std::string const& service, Data const& account, Data
 int Keychain::update(std::string const& service, Data const& account, Data const& value) {
     std::lock_guard<std::mutex> guard(lock());
     if (folderMissing()) return kItemNotFound;
-    FolderLock folder;
-    if (!folder.held()) return kIoError;
+    auto const folder = folderLock();
+    if (!folder) return kIoError;
     Items items = load(service);
     if (items.status != kSuccess) return items.status;
     auto it = items.map.find(Value(account));
@@ -146,8 +126,8 @@ int Keychain::update(std::string const& service, Data const& account, Data const
 int Keychain::remove(std::string const& service, Data const& account) {
     std::lock_guard<std::mutex> guard(lock());
     if (folderMissing()) return kItemNotFound;
-    FolderLock folder;
-    if (!folder.held()) return kIoError;
+    auto const folder = folderLock();
+    if (!folder) return kIoError;
     Items items = load(service);
     if (items.status != kSuccess) return items.status;
     if (account.empty()) {
