@@ -205,7 +205,12 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         s.submitted.fetch_add(1, std::memory_order_acq_rel);
-        if (!barrier && !s.barrierPending()) {
+        // A read starts at once beside the others, unless no worker runs the blocks ahead of it:
+        // then it queues behind them like a barrier does, and its caller runs them first.
+        bool const orphansAhead = s.workers.empty() && std::any_of(s.pending.begin(), s.pending.end(), [](State::Item const& i) {
+                                      return i.syncTicket == 0;
+                                  });
+        if (!barrier && !s.barrierPending() && !orphansAhead) {
             s.start(false);
         } else {
             uint64_t const ticket = s.nextTicket++;

@@ -10,8 +10,10 @@
 // thrown by an async block is logged and the queue goes on.
 //
 // A queue that cannot start a thread (a limit on threads) says so once and keeps its blocks in
-// order: a sync caller runs the blocks queued ahead of its own on its thread, as a worker would,
-// and so do waitUntilIdle and the destructor; a later submit tries again to start a worker.
+// order: a sync caller runs the blocks queued ahead of its own on its thread, as a worker would
+// (a plain sync on a concurrent queue too: it runs the reads ahead rather than starting beside
+// reads nobody runs), and so do waitUntilIdle and the destructor; a later submit tries again to
+// start a worker.
 #include <cstdint>
 #include <functional>
 #include <memory>
