@@ -255,4 +255,30 @@ bool WorkQueue::isCurrent() const {
 
 void WorkQueue::waitUntilIdle() { runSync(nullptr, true); }
 
+bool WorkQueue::waitUntilIdleFor(std::chrono::milliseconds limit) {
+    if (isCurrent()) return false;  // its own block would be waited for
+    struct Marker {
+        std::mutex mutex;
+        std::condition_variable ran;
+        bool done = false;
+    };
+    auto marker = std::make_shared<Marker>();
+    asyncBarrier([marker] {
+        std::lock_guard<std::mutex> lock(marker->mutex);
+        marker->done = true;
+        marker->ran.notify_all();
+    });
+    bool noWorker;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        noWorker = state_->workers.empty();
+    }
+    if (noWorker) {
+        waitUntilIdle();
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(marker->mutex);
+    return marker->ran.wait_for(lock, limit, [&] { return marker->done; });
+}
+
 }  // namespace platform

@@ -14,6 +14,7 @@
 // (a plain sync on a concurrent queue too: it runs the reads ahead rather than starting beside
 // reads nobody runs), and so do waitUntilIdle and the destructor; a later submit tries again to
 // start a worker.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,6 +48,9 @@ public:
     bool isCurrent() const;
     // Waits until every block submitted so far has run.
     void waitUntilIdle();
+    // The same, for at most about limit while workers run them (false when the limit passed
+    // first); a queue without a worker has them run on the caller, as above.
+    bool waitUntilIdleFor(std::chrono::milliseconds limit);
 
     struct State;
 
