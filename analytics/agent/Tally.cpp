@@ -72,8 +72,8 @@ std::shared_ptr<TallyImpl> facade() { return TallyImpl::currentSession(); }
 void finishQueuedSaves() {
     auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     auto left = [&] {
-        return std::max(std::chrono::milliseconds(0),
-                        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+        using namespace std::chrono;
+        return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - steady_clock::now()));
     };
     if (auto f = facade()) f->queue().waitUntilIdleFor(left());
     if (auto sender = TallyDataSender::instance(); sender && sender->dataIndex())

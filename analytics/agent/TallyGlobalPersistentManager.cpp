@@ -133,8 +133,8 @@ bool TallyGlobalPersistentManager::finishSaves(std::chrono::steady_clock::time_p
     }
     if (!maps) return true;
     auto left = [&] {
-        return std::max(std::chrono::milliseconds(0),
-                        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+        using namespace std::chrono;
+        return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - steady_clock::now()));
     };
     bool done = true;
     // A save encodes on the map's queue, then writes on the save queue.

@@ -207,9 +207,9 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
         s.submitted.fetch_add(1, std::memory_order_acq_rel);
         // A read starts at once beside the others, unless no worker runs the blocks ahead of it:
         // then it queues behind them like a barrier does, and its caller runs them first.
-        bool const orphansAhead = s.workers.empty() && std::any_of(s.pending.begin(), s.pending.end(), [](State::Item const& i) {
-                                      return i.syncTicket == 0;
-                                  });
+        bool const orphansAhead =
+            s.workers.empty() &&
+            std::any_of(s.pending.begin(), s.pending.end(), [](State::Item const& i) { return i.syncTicket == 0; });
         if (!barrier && !s.barrierPending() && !orphansAhead) {
             s.start(false);
         } else {

@@ -134,7 +134,8 @@ TEST_F(AgentStore, StartSweepsLeftTempFilesAndTerminateFinishesQueuedSaves) {
             settings()->savePersistentGlobalsToDisk();
         }
         platform::NotificationCenter::shared().post(Tally::kWillTerminate);
-        auto const onDisk = platform::KeyedArchive::readFromFile(TallyGlobalVariableStorage::persistentGlobalsFilePath());
+        auto const onDisk =
+            platform::KeyedArchive::readFromFile(TallyGlobalVariableStorage::persistentGlobalsFilePath());
         ASSERT_TRUE(onDisk.status == platform::KeyedArchive::ReadResult::Read && onDisk.value.dict());
         ASSERT_EQ(onDisk.value.dict()->at("last"), Value(round * 100 + 19)) << "round " << round;
     }
