@@ -290,6 +290,7 @@ TEST(RunningFaults, ThreadLimitsNeverHangTheGameAndNameWhatCouldNotStart) {
     for (char const* folder : {"data/zelv/TallyFiles", "data/zelv", "config/zelv"}) {
         held.push_back(home / folder / ".preferences.0123456789abcdef.7.tmp");
         writers.push_back(open(held.back().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        ASSERT_GE(writers.back(), 0) << held.back();
         ASSERT_EQ(flock(writers.back(), LOCK_EX), 0) << held.back();
     }
     std::sort(held.begin(), held.end());
