@@ -1,6 +1,6 @@
 // The real executable meeting faults once it runs: the cache disk filling up, its log pipe
 // closing, too little address space or too few threads, and termination signals before its window
-// exists. None of them may end it by a signal. Each run has its own throwaway home; under Xvfb.
+// exists. None of them may end it by a signal. Each test has its own throwaway home; under Xvfb.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
