@@ -84,8 +84,8 @@ void RoamingDataFile::open() {
 
 void RoamingDataFile::removeStaleTempFiles() {
     std::lock_guard<std::mutex> lock(saveFileMutex());
-    platform::removeStaleAtomicWriteTemps(documentsPath(), kStaleTempSeconds);
-    platform::removeStaleAtomicWriteTemps(cloudStorePath(), kStaleTempSeconds);
+    platform::removeStaleAtomicWriteTemps(documentsPath(), 0);
+    platform::removeStaleAtomicWriteTemps(cloudStorePath(), 0);
 }
 
 // Before a damaged file (or one from a newer version) is replaced, its bytes go to "<name>.bad"

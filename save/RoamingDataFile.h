@@ -22,8 +22,7 @@ public:
     // Save files larger than this cannot be a record: they are refused before being read.
     static size_t maxFileSize();
 
-    // Temp files older than this in the save and cloud folders were left by a killed write.
-    static constexpr int64_t kStaleTempSeconds = 60;
+    // Temp files in the save and cloud folders that no writer holds were left by a killed write.
     // Removes them (start-up).
     static void removeStaleTempFiles();
 

@@ -1,6 +1,8 @@
 #include "analytics/agent/Tally.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <deque>
 
 #include "analytics/agent/TallyClock.h"
@@ -17,13 +19,17 @@
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/crash/TallyTLCrashReporter.h"
+#include "analytics/delivery/TallyDataSender.h"
+#include "analytics/delivery/TallyDataSenderIndex.h"
 #include "analytics/delivery/TallyHeartBeater.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
 #include "analytics/delivery/TallyPulseCBReportSender.h"
 #include "analytics/delivery/TallyPulseClock.h"
 #include "analytics/delivery/TallyPulseEventController.h"
 #include "analytics/delivery/TallyProtocolData.h"
+#include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
+#include "platform/base/Keychain.h"
 #include "platform/base/NotificationCenter.h"
 
 namespace {
@@ -60,6 +66,20 @@ DelegateSlot& delegateSlot() {
 
 std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVariableStorage::sharedInstance(); }
 std::shared_ptr<TallyImpl> facade() { return TallyImpl::currentSession(); }
+
+// The process is about to end, by an exit or by an error: what the session's end queued reaches
+// the disk first, or a write cut off mid-way is lost. A stuck queue holds the end only briefly.
+void finishQueuedSaves() {
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    auto left = [&] {
+        using namespace std::chrono;
+        return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - steady_clock::now()));
+    };
+    if (auto f = facade()) f->queue().waitUntilIdleFor(left());
+    if (auto sender = TallyDataSender::instance(); sender && sender->dataIndex())
+        sender->dataIndex()->indexMapQueue().waitUntilIdleFor(left());
+    TallyGlobalPersistentManager::finishSaves(deadline);
+}
 
 // Made once, by the first start with crash reporting on; a reporter that cannot be enabled
 // stays stored and start-up goes on without crash capture.
@@ -160,6 +180,9 @@ void Tally::startSession(char const* apiKey) {
             TallyUtil::log(2, "Tally: startSession called for the first time");
             settings()->setStartSessionCalled(true);
         }
+        // Temporary files of saves a kill or an exit cut short; a copy still running keeps its own.
+        platform::removeStaleAtomicWriteTemps(TallyUtil::filePathDirectory(), 0);
+        platform::removeStaleAtomicWriteTemps(platform::Keychain::directory(), 0);
         std::string const key = apiKey ? apiKey : "";
         TallyUtil::log(2, "Tally: Start session called with apiKey[" + key + "]");
         TallyUtil::log(1, "Tally: Starting session on Agent Version [" + getTallyAgentVersion() + "] ");
@@ -170,7 +193,10 @@ void Tally::startSession(char const* apiKey) {
             record().apiKey = settings()->apiKey();
         }
         auto& centre = platform::NotificationCenter::shared();
-        centre.addObserver(&observerTag, kWillTerminate, [](platform::Notification const&) { endSession(); });
+        centre.addObserver(&observerTag, kWillTerminate, [](platform::Notification const&) {
+            endSession();
+            TallyUtil::guarded(finishQueuedSaves);
+        });
         centre.addObserver(&observerTag, kWillResignActive,
                            [](platform::Notification const&) { applicationWillResignActive(); });
         centre.addObserver(&observerTag, kWillEnterForeground,

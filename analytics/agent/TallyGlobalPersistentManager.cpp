@@ -5,6 +5,9 @@
 #include "platform/base/AtomicFile.h"
 #include "platform/base/KeyedArchive.h"
 
+#include <algorithm>
+#include <mutex>
+
 namespace {
 
 // Never destroyed: an agent worker may still ask for the manager while the process's statics
@@ -120,6 +123,24 @@ void TallyGlobalPersistentManager::save(Map map, std::filesystem::path const& pa
             });
         });
     });
+}
+
+bool TallyGlobalPersistentManager::finishSaves(std::chrono::steady_clock::time_point deadline) {
+    std::shared_ptr<TallyGlobalPersistentManager> maps;
+    {
+        std::lock_guard<std::mutex> lock(sharedMutex());
+        maps = sharedSlot();
+    }
+    if (!maps) return true;
+    auto left = [&] {
+        using namespace std::chrono;
+        return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - steady_clock::now()));
+    };
+    bool done = true;
+    // A save encodes on the map's queue, then writes on the save queue.
+    for (Slot& s : maps->slots_) done = s.queue->waitUntilIdleFor(left()) && done;
+    for (Slot& s : maps->slots_) done = s.saveQueue->waitUntilIdleFor(left()) && done;
+    return done;
 }
 
 void TallyGlobalPersistentManager::waitUntilIdle() {

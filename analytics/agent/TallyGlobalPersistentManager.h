@@ -3,6 +3,7 @@
 // guarded by its own concurrent queue: reads run side by side, writes run alone as barriers.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -53,6 +54,9 @@ public:
     void save(Map map, std::filesystem::path const& path);
     // Waits until every block queued so far on every map has run.
     void waitUntilIdle();
+    // The saves queued so far on the shared manager, if there is one, are on disk unless the
+    // deadline passed first.
+    static bool finishSaves(std::chrono::steady_clock::time_point deadline);
 
     static char const* queueLabel(Map map);
 

@@ -21,6 +21,8 @@
 #include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
+#include "platform/base/AtomicFile.h"
+#include "platform/base/Directories.h"
 #include "save/CloudSyncThread.h"
 #include "save/RoamingDataFile.h"
 #include "world/WorldConstants.h"
@@ -47,6 +49,7 @@ struct Impl {
     // Start-up is when temp files of writes a kill interrupted are cleared away.
     static bool initICloud() {
         RoamingDataFile::removeStaleTempFiles();
+        platform::removeStaleAtomicWriteTemps(platform::Directories::configHome() / "zelv", 0);
         return ::initICloud();
     }
     static void graphicsStartupHook() {}

@@ -183,29 +183,52 @@ size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t 
     for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
          it.increment(ec)) {
         std::string const name = it->path().filename().string();
-        struct stat st {};
-        if (!isOwnTempName(name) || ::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            now - st.st_mtime < minAgeSeconds) {
-            continue;
-        }
-        if (::unlink(it->path().c_str()) == 0) {
+        if (!isOwnTempName(name)) continue;
+        int fd = ::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        // A writer holds its temporary file locked until it is renamed: one it can take has no
+        // writer left, however young. A lock that cannot be had at all (a file system without
+        // them) leaves the file be.
+        struct stat st {}, atName {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= minAgeSeconds &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(it->path().c_str(), &atName) == 0 &&
+            atName.st_ino == st.st_ino && atName.st_dev == st.st_dev && ::unlink(it->path().c_str()) == 0) {
             ++removed;
             std::fprintf(stderr, "removed %s, left by an interrupted write\n", it->path().c_str());
         }
+        ::close(fd);
     }
     return removed;
 }
 
+namespace {
+
+// Creates the temporary file and holds it locked (see removeStaleAtomicWriteTemps). A sweep that
+// took the file between its creation and the lock has removed it: another name then.
+int createLockedTemp(std::filesystem::path const& folder, std::string const& target, unsigned mode,
+                     std::filesystem::path& temp) {
+    static std::atomic<uint64_t> counter{0};
+    for (int attempt = 0;; ++attempt) {
+        temp = folder / ("." + target + "." + atomicWriteTag() + "." + std::to_string(counter.fetch_add(1)) + ".tmp");
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+        if (fd < 0) return fd;
+        int locked;
+        while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat st {};
+        if (locked != 0 || attempt == 3 || (::fstat(fd, &st) == 0 && st.st_nlink > 0)) return fd;
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
                          std::string* error, unsigned mode) {
-    static std::atomic<uint64_t> counter{0};
     std::lock_guard<std::mutex> turn(pathLock(path));
     std::filesystem::path const folder = path.has_parent_path() ? path.parent_path() : ".";
-    std::filesystem::path const temp =
-        folder / ("." + path.filename().string() + "." + atomicWriteTag() + "." +
-                  std::to_string(counter.fetch_add(1)) + ".tmp");
-
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    std::filesystem::path temp;
+    int fd = createLockedTemp(folder, path.filename().string(), mode, temp);
     if (fd < 0) {
         return fail(error, "cannot create " + temp.string());
     }
@@ -215,18 +238,18 @@ bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data,
     } else if (::fsync(fd) != 0) {
         ok = fail(error, "cannot flush " + temp.string());
     }
-    if (::close(fd) != 0 && ok) {
-        ok = fail(error, "cannot close " + temp.string());
-    }
+    // Renamed while still open, so the lock holds until the temporary name is gone.
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
         ok = fail(error, "cannot rename over " + path.string());
     }
     if (!ok) {
         int saved = errno;
         ::unlink(temp.c_str());
+        ::close(fd);
         errno = saved;
         return false;
     }
+    ::close(fd);  // flushed already: nothing is left for the close to fail on
     // The rename is only durable once the folder's entry is on disk.
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {

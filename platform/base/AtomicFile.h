@@ -40,8 +40,9 @@ std::string const& atomicWriteTag();
 bool isAtomicWriteTemp(std::string const& name);
 
 // Removes the temporary files writeFileAtomically left in folder (a kill mid-write) that were
-// last changed at least minAgeSeconds ago; younger ones may belong to a write under way in
-// another process. Only names of exactly that form are touched. Returns how many went.
+// last changed at least minAgeSeconds ago and that no writer holds: a write under way, in this
+// process or another, keeps its temporary file locked until the rename, so a slow one is never
+// taken for a left one. Only names of exactly that form are touched. Returns how many went.
 size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds);
 
 // An exclusive hold on a lock file, for a read, change and write of files that another process on

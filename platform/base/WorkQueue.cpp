@@ -205,7 +205,12 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
     {
         std::unique_lock<std::mutex> lock(s.mutex);
         s.submitted.fetch_add(1, std::memory_order_acq_rel);
-        if (!barrier && !s.barrierPending()) {
+        // A read starts at once beside the others, unless no worker runs the blocks ahead of it:
+        // then it queues behind them like a barrier does, and its caller runs them first.
+        bool const orphansAhead =
+            s.workers.empty() &&
+            std::any_of(s.pending.begin(), s.pending.end(), [](State::Item const& i) { return i.syncTicket == 0; });
+        if (!barrier && !s.barrierPending() && !orphansAhead) {
             s.start(false);
         } else {
             uint64_t const ticket = s.nextTicket++;
@@ -249,5 +254,31 @@ bool WorkQueue::isCurrent() const {
 }
 
 void WorkQueue::waitUntilIdle() { runSync(nullptr, true); }
+
+bool WorkQueue::waitUntilIdleFor(std::chrono::milliseconds limit) {
+    if (isCurrent()) return false;  // its own block would be waited for
+    struct Marker {
+        std::mutex mutex;
+        std::condition_variable ran;
+        bool done = false;
+    };
+    auto marker = std::make_shared<Marker>();
+    asyncBarrier([marker] {
+        std::lock_guard<std::mutex> lock(marker->mutex);
+        marker->done = true;
+        marker->ran.notify_all();
+    });
+    bool noWorker;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        noWorker = state_->workers.empty();
+    }
+    if (noWorker) {
+        waitUntilIdle();
+        return true;
+    }
+    std::unique_lock<std::mutex> lock(marker->mutex);
+    return marker->ran.wait_for(lock, limit, [&] { return marker->done; });
+}
 
 }  // namespace platform

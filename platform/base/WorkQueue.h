@@ -10,8 +10,11 @@
 // thrown by an async block is logged and the queue goes on.
 //
 // A queue that cannot start a thread (a limit on threads) says so once and keeps its blocks in
-// order: a sync caller runs the blocks queued ahead of its own on its thread, as a worker would,
-// and so do waitUntilIdle and the destructor; a later submit tries again to start a worker.
+// order: a sync caller runs the blocks queued ahead of its own on its thread, as a worker would
+// (a plain sync on a concurrent queue too: it runs the reads ahead rather than starting beside
+// reads nobody runs), and so do waitUntilIdle and the destructor; a later submit tries again to
+// start a worker.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,6 +48,9 @@ public:
     bool isCurrent() const;
     // Waits until every block submitted so far has run.
     void waitUntilIdle();
+    // The same, for at most about limit while workers run them (false when the limit passed
+    // first); a queue without a worker has them run on the caller, as above.
+    bool waitUntilIdleFor(std::chrono::milliseconds limit);
 
     struct State;
 

@@ -1,6 +1,8 @@
 // The scoped accessors of the local save file and the cloud copy.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,8 +259,8 @@ TEST_F(SaveAccessors, NewerOrDamagedCopiesAreKeptAsideBeforeTheFirstWrite) {
     EXPECT_EQ(readFile(cloud / "roamingData"), garbage);
 }
 
-// Temp files a killed write left behind go at start-up: ours only, and only once old enough that
-// no write of another process can still be under way.
+// Temp files a killed write left behind go at start-up: ours only, and never one a writer (of this
+// process or another) still holds, however old.
 TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
     auto touch = [](fs::path const& p, int64_t ageSeconds) {
         writeFile(p, {1, 2, 3});
@@ -268,15 +270,22 @@ TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
     for (fs::path const& folder : {docs.path(), cloud}) {
         gone.push_back(folder / ".roamingData.0123456789abcdef.3.tmp");
         gone.push_back(folder / ".leaderboards.fedcba9876543210.12.tmp");
-        kept.push_back(folder / ".roamingData.0123456789abcdef.4.tmp");  // young
+        gone.push_back(folder / ".roamingData.0123456789abcdef.4.tmp");  // young, but nobody writes it
+        kept.push_back(folder / ".roamingData.0123456789abcdef.5.tmp");  // held by a writer
         kept.push_back(folder / ".roamingData.tmp");
         kept.push_back(folder / ".roamingData.0123456789ABCDEF.1.tmp");
         kept.push_back(folder / ".roamingData.0123456789abcdef.x.tmp");
         kept.push_back(folder / "roamingData.0123456789abcdef.1.tmp");
         kept.push_back(folder / "roamingData");
     }
-    for (auto const& p : gone) touch(p, 3600);
-    for (auto const& p : kept) touch(p, p.filename().string().find(".4.") != std::string::npos ? 5 : 3600);
+    for (auto const& p : gone) touch(p, p.filename().string().find(".4.") != std::string::npos ? 0 : 3600);
+    for (auto const& p : kept) touch(p, 3600);
+    std::vector<int> writers;
+    for (auto const& p : kept)
+        if (p.filename().string().find(".5.") != std::string::npos) {
+            writers.push_back(::open(p.c_str(), O_WRONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(writers.back(), LOCK_EX), 0);
+        }
     fs::create_directories(docs / ".roamingData.0123456789abcdef.9.tmp");
     fs::last_write_time(docs / ".roamingData.0123456789abcdef.9.tmp",
                         fs::file_time_type::clock::now() - std::chrono::hours(1));
@@ -284,4 +293,5 @@ TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
     for (auto const& p : gone) EXPECT_FALSE(fs::exists(p)) << p;
     for (auto const& p : kept) EXPECT_TRUE(fs::exists(p)) << p;
     EXPECT_TRUE(fs::exists(docs / ".roamingData.0123456789abcdef.9.tmp"));
+    for (int fd : writers) ::close(fd);
 }

@@ -85,8 +85,9 @@ TEST(WorkQueue, SyncReadIsNotHeldUpByALongAsyncRead) {
     bool ran = false;
     q.sync([&] { ran = true; });  // would deadlock if it waited for the save
     EXPECT_TRUE(ran);
+    EXPECT_FALSE(q.waitUntilIdleFor(20ms));  // a bounded wait gives up on the held save
     release.set_value();
-    q.waitUntilIdle();
+    EXPECT_TRUE(q.waitUntilIdleFor(60s));
 }
 
 TEST(WorkQueue, NestedSyncRunsInlineAndThrowsReachTheCaller) {
@@ -128,7 +129,8 @@ TEST(WorkQueue, ReleasedByItsOwnBlock) {
 }
 
 // No thread starts while each new one asks for more stack than the address space holds, as under
-// a limit on threads: sync callers run the blocks ahead of their own in order, and so does the end.
+// a limit on threads: sync callers (reads too) run the blocks ahead of their own in order, and so
+// does the end.
 TEST(WorkQueue, WithoutAThreadToSpareSyncCallersRunTheBlocksAheadInOrder) {
     pthread_attr_t saved, huge;
     pthread_getattr_default_np(&saved), pthread_attr_init(&huge), pthread_attr_setstacksize(&huge, size_t(1) << 62);
@@ -143,8 +145,16 @@ TEST(WorkQueue, WithoutAThreadToSpareSyncCallersRunTheBlocksAheadInOrder) {
     outer->async([&] { seen.push_back(6); });  // nobody waits for it: it runs as the queue goes
     outer.reset();
     later.async([&] { seen.push_back(7); });
+    // A plain sync read on a starved concurrent queue: the async reads ahead of it run first.
+    int readsRun = 0, seenByRead = -1;
+    for (int i = 0; i < 3; ++i) inner.async([&] { ++readsRun; });
+    inner.sync([&] { seenByRead = readsRun; });
+    inner.async([&] { ++readsRun; });
+    bool const idle = inner.waitUntilIdleFor(0ms);  // no worker to wait for: the caller runs it
     pthread_setattr_default_np(&saved);
     EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(seenByRead, 3);
+    EXPECT_TRUE(idle && readsRun == 4);
     // With threads back the next submit starts a worker, which first runs the block left waiting.
     std::thread::id ranOn = std::this_thread::get_id();
     later.async([&] { ranOn = std::this_thread::get_id(); });
