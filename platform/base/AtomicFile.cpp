@@ -203,21 +203,34 @@ size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t 
 
 namespace {
 
-// Creates the temporary file and holds it locked (see removeStaleAtomicWriteTemps). A sweep that
-// took the file between its creation and the lock has removed it: another name then.
-int createLockedTemp(std::filesystem::path const& folder, std::string const& target, unsigned mode,
-                     std::filesystem::path& temp) {
+// The temporary file, and a second, read-only descriptor of it that holds its lock (see
+// removeStaleAtomicWriteTemps) until the temporary name is gone. The lock is not held through the
+// written descriptor: that one closes before the rename, so that a folder watcher sees the write
+// close under the temporary name, not under the target's.
+struct LockedTemp {
+    int fd = -1;
+    int lockFd = -1;
+};
+
+// A sweep that took the file between its creation and the lock has removed it: another name then.
+LockedTemp createLockedTemp(std::filesystem::path const& folder, std::string const& target, unsigned mode,
+                            std::filesystem::path& temp) {
     static std::atomic<uint64_t> counter{0};
     for (int attempt = 0;; ++attempt) {
         temp = folder / ("." + target + "." + atomicWriteTag() + "." + std::to_string(counter.fetch_add(1)) + ".tmp");
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
-        if (fd < 0) return fd;
-        int locked;
-        while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        LockedTemp t;
+        t.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+        if (t.fd < 0) return t;
+        t.lockFd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        int locked = -1;
+        if (t.lockFd >= 0) {
+            while ((locked = ::flock(t.lockFd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
         }
         struct stat st {};
-        if (locked != 0 || attempt == 3 || (::fstat(fd, &st) == 0 && st.st_nlink > 0)) return fd;
-        ::close(fd);
+        if (locked != 0 || attempt == 3 || (::fstat(t.fd, &st) == 0 && st.st_nlink > 0)) return t;
+        ::close(t.lockFd);
+        ::close(t.fd);
     }
 }
 
@@ -228,28 +241,30 @@ bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data,
     std::lock_guard<std::mutex> turn(pathLock(path));
     std::filesystem::path const folder = path.has_parent_path() ? path.parent_path() : ".";
     std::filesystem::path temp;
-    int fd = createLockedTemp(folder, path.filename().string(), mode, temp);
-    if (fd < 0) {
+    LockedTemp const file = createLockedTemp(folder, path.filename().string(), mode, temp);
+    if (file.fd < 0) {
         return fail(error, "cannot create " + temp.string());
     }
-    bool ok = writeAll(fd, data, size);
+    bool ok = writeAll(file.fd, data, size);
     if (!ok) {
         fail(error, "cannot write " + temp.string());
-    } else if (::fsync(fd) != 0) {
+    } else if (::fsync(file.fd) != 0) {
         ok = fail(error, "cannot flush " + temp.string());
     }
-    // Renamed while still open, so the lock holds until the temporary name is gone.
+    if (::close(file.fd) != 0 && ok) {
+        ok = fail(error, "cannot close " + temp.string());
+    }
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
         ok = fail(error, "cannot rename over " + path.string());
     }
     if (!ok) {
         int saved = errno;
         ::unlink(temp.c_str());
-        ::close(fd);
+        if (file.lockFd >= 0) ::close(file.lockFd);
         errno = saved;
         return false;
     }
-    ::close(fd);  // flushed already: nothing is left for the close to fail on
+    if (file.lockFd >= 0) ::close(file.lockFd);
     // The rename is only durable once the folder's entry is on disk.
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
