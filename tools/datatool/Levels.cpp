@@ -227,8 +227,36 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     b.sensorBox({(cliffEdge + shaftRight) * 0.5f, cliffTop - 3.0f}, {(shaftRight - cliffEdge) * 0.5f, 0.5f}, fell);
     d.signalFilters.push_back(SignalFilter{fell, levels::closingShotSignal, 0, 1, 0.0f});
 
-    // Down the shaft, lanterns on brackets along both walls.
+    // The shot holds on the shaft's mouth before it pans down: a lantern on a post at the cliff's
+    // edge marks it, lit as the shot starts and swinging over the drop, while dust warmed by the
+    // lit cave rises out of the shaft past it. Neither touches the ball.
     uint32_t variant = 0;
+    float const postX = cliffEdge - 0.5f, armY = cliffTop + 3.0f;
+    b.quad({postX, (cliffTop + armY + 0.06f) * 0.5f}, {0.08f, (armY + 0.06f - cliffTop) * 0.5f}, iron,
+           "art/colors/white.png");
+    b.quad({(postX + cliffEdge + 1.4f) * 0.5f, armY}, {(cliffEdge + 1.4f - postX) * 0.5f, 0.06f}, iron,
+           "art/colors/white.png");
+    hangingLantern(b, {cliffEdge + 1.3f, armY}, 0.6f, 1.0f, 6.0f, 2.6f, 0.2f, levels::closingShotSignal, variant++);
+    ParticleEmitter updraft;
+    updraft.boxMin = glm::vec3(cliffEdge - 1.0f, cliffTop - 5.0f, -1.0f);
+    updraft.boxMax = glm::vec3(shaftRight, cliffTop + 7.0f, 1.0f);
+    updraft.rows = updraft.columns = updraft.frameCount = 1;
+    updraft.frameSize = glm::vec2(1.0f);
+    updraft.particleCount = 36;
+    updraft.spawnMin = glm::vec3(cliffEdge + 0.3f, cliffTop - 5.0f, 0.0f);
+    updraft.spawnMax = glm::vec3(shaftRight - 0.3f, cliffTop - 4.0f, 0.0f);
+    updraft.spawnIntervals = glm::uvec3(8, 2, 1);
+    updraft.velocityMin = glm::vec3(-0.18f, 0.25f, 0.0f);
+    updraft.velocityMax = glm::vec3(0.08f, 0.6f, 0.0f);
+    updraft.framesPerSecond = 1.0f;
+    updraft.scale = 0.7f;
+    updraft.color = glm::vec4(0.92f, 0.8f, 0.58f, 0.9f);
+    updraft.sprite = TextureDescriptor("art/effects/lamp/mote.png", TextureOptions(1, 1, 0, 0), 0);
+    updraft.drawable = b.node(MeshNode::particleEmitter, uint32_t(d.particleEmitters.size()),
+                              glm::vec2(updraft.boxMin), glm::vec2(updraft.boxMax));
+    d.particleEmitters.push_back(updraft);
+
+    // Down the shaft, lanterns on brackets along both walls.
     for (float y = cliffTop - 6.0f; y > cliffTop - 26.0f; y -= 4.0f) {
         for (auto [wall, out, drop] : {std::tuple{cliffEdge, 1.0f, 0.0f}, {shaftRight, -1.0f, 2.0f}}) {
             glm::vec2 const ring(wall + out * 0.6f, y - drop);
