@@ -317,15 +317,16 @@ private:
 };
 
 // The widest stretch of the picture's top row that is sky over something else a few pixels down:
-// sky leaving the top edge as a thin line. The pause button's corner is left out.
+// sky leaving the top edge as a thin line (the few frames of a pan it lasts, a grab may see).
+// The pause button's corner is left out.
 int thinSkyAtTop(game_window::Picture const& p) {
     auto sky = [&](int x, int y) {
         uint8_t const* c = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
         return c[2] > 200 && c[1] > 160 && c[0] < 170;
     };
     int widest = 0;
-    for (int x = p.width / 8, run = 0; x < p.width && p.height > 8; ++x) {
-        run = sky(x, 0) && !sky(x, 8) ? run + 1 : 0;
+    for (int x = p.width / 8, run = 0; x < p.width && p.height > 16; ++x) {
+        run = sky(x, 0) && !sky(x, 16) ? run + 1 : 0;
         widest = std::max(widest, run);
     }
     return widest;
