@@ -207,15 +207,19 @@ uint32_t LevelBuilder::node(uint16_t kind, uint32_t index, glm::vec2 min, glm::v
 
 void LevelBuilder::ground(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour) {
     data_.staticShapes.push_back(chainShape(surface, Fixture{}));
-    std::vector<float> strip;
+    strip(surface, bottom, colour);
+}
+
+void LevelBuilder::strip(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour) {
+    std::vector<float> vertices;
     glm::vec2 min(surface.front().x, bottom);
     glm::vec2 max(surface.back().x, bottom);
     for (glm::vec2 p : surface) {
-        strip.insert(strip.end(), {p.x, bottom, 0.0f, p.x / 4.0f, 0.0f, p.x, p.y, 0.0f, p.x / 4.0f, 1.0f});
+        vertices.insert(vertices.end(), {p.x, bottom, 0.0f, p.x / 4.0f, 0.0f, p.x, p.y, 0.0f, p.x / 4.0f, 1.0f});
         max.y = std::max(max.y, p.y);
     }
     // The colour mode tints a texture: white, so the strip shows its colour.
-    arrayMesh(strip, colour, "art/colors/white.png", min, max);
+    arrayMesh(vertices, colour, "art/colors/white.png", min, max);
 }
 
 uint32_t LevelBuilder::quad(glm::vec2 centre, glm::vec2 halfSize, glm::vec4 colour, std::string const& texture,

@@ -112,6 +112,8 @@ public:
     // Ground: a chain over `surface` (left to right as given) on the static geometry, and a
     // coloured strip from it down to `bottom` in the mesh set.
     void ground(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour);
+    // The strip alone, touching nothing: scenery such as far hills.
+    void strip(std::vector<glm::vec2> const& surface, float bottom, glm::vec4 colour);
 
     // A drawable quad of the given size centred at `centre` (world units); returns its index. The
     // colour has straight alpha; a colour swatch texture (or none) shows the colour.

@@ -194,6 +194,22 @@ void hangingLantern(LevelBuilder& b, glm::vec2 pivot, float chain, float width, 
     d.animatedBodies.back().playSignal = levels::levelBuiltSignal;
 }
 
+// Far hills behind the run's last stretch, drawn before its ground, which hides their foot. The
+// closing shot holds on the shaft's mouth with a skyline, and as the view pans down the shaft the
+// sky leaves its top edge in the hills' notches, never as a line across the picture.
+void farHills(LevelBuilder& b) {
+    std::vector<glm::vec2> line = {{cliffEdge - 70.0f, cliffTop - 3.0f}};
+    float const peaks[] = {1.6f, 2.9f, 2.2f, 3.4f, 2.6f, 3.1f, 1.9f, 3.3f};
+    float x = cliffEdge - 64.0f;
+    for (int i = 0; x < shaftRight + 4.0f; ++i) {
+        line.push_back({x, cliffTop + peaks[i % 8]});
+        x += 2.2f + 0.4f * float(i % 3);
+        line.push_back({x, cliffTop + 0.7f + 0.15f * float(i % 4)});
+        x += 2.0f + 0.5f * float(i % 2);
+    }
+    b.strip(line, cliffTop - 3.0f, glm::vec4(0.44f, 0.57f, 0.69f, 1.0f));
+}
+
 // The closing shot's stage: the run ends at a cliff over a shaft; falling into it raises the
 // closing shot once. Lanterns down the shaft light up as the view pans down (20000015), the rock
 // rumbles before the cut (20000023), and the lanterns hanging in the cave at the foot light up
@@ -227,8 +243,48 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     b.sensorBox({(cliffEdge + shaftRight) * 0.5f, cliffTop - 3.0f}, {(shaftRight - cliffEdge) * 0.5f, 0.5f}, fell);
     d.signalFilters.push_back(SignalFilter{fell, levels::closingShotSignal, 0, 1, 0.0f});
 
-    // Down the shaft, lanterns on brackets along both walls.
+    // The shot holds on the shaft's mouth before it pans down: a lantern on a post at the cliff's
+    // edge marks it, lit as the shot starts and swinging over the drop, while dust warmed by the
+    // lit cave rises out of the shaft past it. Neither touches the ball.
     uint32_t variant = 0;
+    float const postX = cliffEdge - 0.5f, postTop = cliffTop + 2.7f;
+    b.quad({postX, (cliffTop + postTop) * 0.5f}, {0.08f, (postTop - cliffTop) * 0.5f}, iron, "art/colors/white.png");
+    // Its arm slants up over the drop (a body only so that its bar can turn): a level bar would
+    // leave a line of sky along the picture's top as the view pans down.
+    glm::vec2 const armFoot(postX, postTop - 0.2f);
+    float const armLength = 2.0f, armAngle = glm::radians(20.0f);
+    DynamicBody arm;
+    arm.bodyDef.position = armFoot;
+    arm.bodyDef.angle = armAngle;
+    Fixture none;
+    none.sensor = true;
+    none.mask = 0;
+    arm.shapes.push_back(levels::circleShape({0.0f, 0.0f}, 0.05f, none));
+    arm.drawables.push_back(
+        b.quad({armLength * 0.5f, 0.0f}, {armLength * 0.5f, 0.06f}, iron, "art/colors/white.png"));
+    d.dynamicBodies.push_back(arm);
+    glm::vec2 const armTip = armFoot + (armLength - 0.1f) * glm::vec2(std::cos(armAngle), std::sin(armAngle));
+    hangingLantern(b, armTip, 0.6f, 1.0f, 6.0f, 2.6f, 0.2f, levels::closingShotSignal, variant++);
+    ParticleEmitter updraft;
+    updraft.boxMin = glm::vec3(cliffEdge - 1.0f, cliffTop - 5.0f, -1.0f);
+    updraft.boxMax = glm::vec3(shaftRight, cliffTop + 7.0f, 1.0f);
+    updraft.rows = updraft.columns = updraft.frameCount = 1;
+    updraft.frameSize = glm::vec2(1.0f);
+    updraft.particleCount = 36;
+    updraft.spawnMin = glm::vec3(cliffEdge + 0.3f, cliffTop - 5.0f, 0.0f);
+    updraft.spawnMax = glm::vec3(shaftRight - 0.3f, cliffTop - 4.0f, 0.0f);
+    updraft.spawnIntervals = glm::uvec3(8, 2, 1);
+    updraft.velocityMin = glm::vec3(-0.18f, 0.25f, 0.0f);
+    updraft.velocityMax = glm::vec3(0.08f, 0.6f, 0.0f);
+    updraft.framesPerSecond = 1.0f;
+    updraft.scale = 0.7f;
+    updraft.color = glm::vec4(0.92f, 0.8f, 0.58f, 0.9f);
+    updraft.sprite = TextureDescriptor("art/effects/lamp/mote.png", TextureOptions(1, 1, 0, 0), 0);
+    updraft.drawable = b.node(MeshNode::particleEmitter, uint32_t(d.particleEmitters.size()),
+                              glm::vec2(updraft.boxMin), glm::vec2(updraft.boxMax));
+    d.particleEmitters.push_back(updraft);
+
+    // Down the shaft, lanterns on brackets along both walls.
     for (float y = cliffTop - 6.0f; y > cliffTop - 26.0f; y -= 4.0f) {
         for (auto [wall, out, drop] : {std::tuple{cliffEdge, 1.0f, 0.0f}, {shaftRight, -1.0f, 2.0f}}) {
             glm::vec2 const ring(wall + out * 0.6f, y - drop);
@@ -315,7 +371,10 @@ Data runLevel(int variant, GameMode mode, bool closingShot = false) {
     }
     // The last level's ground ends in the cliff's face.
     std::vector<glm::vec2> drawn = surface;
-    if (closingShot) drawn.push_back(surface.back() - glm::vec2(0.0f, groundDepth));
+    if (closingShot) {
+        drawn.push_back(surface.back() - glm::vec2(0.0f, groundDepth));
+        farHills(b);
+    }
     groundWithPits(b, drawn, pits, colour);
     auto at = [&](float x, float above) { return glm::vec2(origin.x + x, heightAt(surface, origin.x + x) + above); };
 
