@@ -106,15 +106,30 @@ glm::vec2 GoldParticles::averagePosition() const {
     return {sx * inverse, sy * inverse};
 }
 
-// A disc as a fan of triangles; ten sides look round at the size a particle is drawn.
+// A disc as a fan of triangles; sixteen sides keep its facets under half a pixel at the size a
+// particle is drawn.
 void GoldParticles::addDisc(std::vector<Vertex>& out, glm::vec2 centre, float radius) const {
-    constexpr int sides = 10;
+    constexpr int sides = 16;
     constexpr float step = 6.2831853f / float(sides);
     for (int i = 0; i < sides; ++i) {
         float const a0 = step * float(i), a1 = step * float(i + 1);
         out.push_back({centre.x, centre.y, 0.5f, 0.5f});
         out.push_back({centre.x + radius * std::cos(a0), centre.y + radius * std::sin(a0), 0.5f, 0.5f});
         out.push_back({centre.x + radius * std::cos(a1), centre.y + radius * std::sin(a1), 0.5f, 0.5f});
+    }
+}
+
+// The band `radius` either side of the segment a-b, as two triangles.
+void GoldParticles::addBand(std::vector<Vertex>& out, glm::vec2 a, glm::vec2 b, float radius) const {
+    glm::vec2 const d = b - a;
+    float const length = std::sqrt(d.x * d.x + d.y * d.y);
+    if (!(length > 0.0f)) {
+        return;
+    }
+    glm::vec2 const side = glm::vec2(-d.y, d.x) * (radius / length);
+    glm::vec2 const corners[4] = {a + side, a - side, b - side, b + side};
+    for (int i : {0, 1, 2, 0, 2, 3}) {
+        out.push_back({corners[i].x, corners[i].y, 0.5f, 0.5f});
     }
 }
 
@@ -139,9 +154,13 @@ void GoldParticles::drawShapes(Context* context, Graphics::StandardShader* shade
     ParticleSystem const& particles = world_->particles();
     ParticleColor const* colours = particles.GetColorBuffer();
     b2Vec2 const* position = particles.GetPositionBuffer();
-    // Discs reaching the next lattice point make one smooth body, and the same discs drawn larger
-    // beneath it make its rim, whatever shape the body has been pushed into.
-    float const radius = particles.GetParticleStride(), rim = radius + 0.8f * particles.GetRadius();
+    ParticleContact const* contacts = particles.GetContacts();
+    std::int32_t const contactCount = particles.GetContactCount();
+    // A body is its particles and the bands joining each to the neighbours it touches, all as
+    // wide as a particle: its outline runs straight at that distance from its outer particles,
+    // with no notch between two of them, and round at its corners. The same shape drawn wider
+    // beneath it makes a rim of even width.
+    float const radius = particles.GetRadius(), rim = 1.8f * radius;
     context->setBlend(true);
     for (ParticleGroup const* group = particles.GetGroupList(); group != nullptr; group = group->GetNext()) {
         std::int32_t const first = group->GetBufferIndex(), last = first + group->GetParticleCount();
@@ -154,6 +173,14 @@ void GoldParticles::drawShapes(Context* context, Graphics::StandardShader* shade
             glm::vec2 const p(position[i].x, position[i].y);
             addDisc(rim_, p, rim);
             addDisc(body_, p, radius);
+        }
+        for (std::int32_t c = 0; c < contactCount; ++c) {
+            std::int32_t const a = contacts[c].indexA, b = contacts[c].indexB;
+            if (a >= first && a < last && b >= first && b < last) {
+                glm::vec2 const pa(position[a].x, position[a].y), pb(position[b].x, position[b].y);
+                addBand(rim_, pa, pb, rim);
+                addBand(body_, pa, pb, radius);
+            }
         }
         // The group's own colour; a grey stone without one. Drawn opaque: discs overlap.
         glm::vec3 colour(0.55f, 0.58f, 0.62f);

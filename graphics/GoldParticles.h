@@ -38,6 +38,7 @@ private:
         float x, y, u, v;
     };
     void addDisc(std::vector<Vertex>& out, glm::vec2 centre, float radius) const;
+    void addBand(std::vector<Vertex>& out, glm::vec2 a, glm::vec2 b, float radius) const;
     void flush(Graphics::Context* context, Graphics::StandardShader* shader, std::vector<Vertex> const& vertices,
                glm::vec4 const& colour);
 

@@ -506,10 +506,10 @@ Def base(int32_t a, int32_t bodyB, bool collide = false) {
     return def;
 }
 
-// The sampler's basins (x from, x to) and their depth.
+// The sampler's basins (x from, x to) and their depths.
 glm::vec2 const jellyBasin(-3.0f, -1.2f);
 glm::vec2 const blockBasin(0.2f, 1.4f);
-float const basinDepth = 0.25f;
+float const jellyDepth = 0.13f, blockDepth = 0.24f;
 
 // One or more of every record kind, wired the way the world expects, on flat ground.
 Data samplerLevel() {
@@ -521,15 +521,27 @@ Data samplerLevel() {
     // rolls over them (see below).
     b.ground({{-10.0f, 0.0f},
               {jellyBasin.x, 0.0f},
-              {jellyBasin.x, -basinDepth},
-              {jellyBasin.y, -basinDepth},
+              {jellyBasin.x, -jellyDepth},
+              {jellyBasin.y, -jellyDepth},
               {jellyBasin.y, 0.0f},
               {blockBasin.x, 0.0f},
-              {blockBasin.x, -basinDepth},
-              {blockBasin.y, -basinDepth},
+              {blockBasin.x, -blockDepth},
+              {blockBasin.y, -blockDepth},
               {blockBasin.y, 0.0f},
               {length, 0.0f}},
              -groundDepth, grassColour);
+    // Over each basin the ball rolls on at the ground's level, along a line that particles pass
+    // through (its mask leaves out the bits the particles collide with): a body that gives
+    // under the ball lets it sink no deeper, so the ball never strikes the basin's far edge and
+    // is thrown into the air. The ground's art fills the basins: where a body is pushed down,
+    // ground shows, not sky.
+    Fixture lid;
+    lid.mask = uint16_t(0xFFFF & ~0x0802);
+    for (auto const& [basin, depth] : {std::pair{jellyBasin, jellyDepth}, std::pair{blockBasin, blockDepth}}) {
+        d.staticShapes.push_back(levels::chainShape({{basin.x, 0.0f}, {basin.y, 0.0f}}, lid));
+        b.quad({(basin.x + basin.y) * 0.5f, -depth * 0.5f}, {(basin.y - basin.x) * 0.5f, depth * 0.5f}, grassColour,
+               "art/colors/white.png");
+    }
     walls(b, -10.0f, length, 0.0f, grassColour);
     b.checkPoint({-5.0f, 0.4f});  // resting on the ground
     b.checkPoint({60.0f, 0.4f});
@@ -866,18 +878,24 @@ Data samplerLevel() {
     liquid.removeSignal = b.signal();
     d.particleLiquids.push_back(liquid);
     b.node(MeshNode::goldParticles, 0, {118.0f, 0.0f}, {126.0f, 6.0f});
-    // Particle groups that hold their shape, in view from the start and rising a little out of
-    // their basins, where the ball rolls into them: an elastic jelly, which gives and springs
-    // back, and a block whose particles springs hold as well, which stays as it is. Both are
-    // solid groups: each particle's depth inside its group, worked out as the group is made,
-    // pushes liquid that meets them out. Taller ones sink into themselves under their weight.
-    // The gold effect's composite draws them.
+    // Particle groups that hold their shape, in view from the start, in their basins, where the
+    // ball rolls over them: an elastic jelly, which gives and springs back, and a block whose
+    // particles springs hold as well, which stays as it is. Three rows of particles stand on a
+    // basin's floor, the columns evenly between its walls. Particles push the ball away from a
+    // little over a particle's width: the jelly's top row, settled, stands a little over the
+    // ground's level, so the ball rolling over presses it down, and the block's a little under
+    // it, so the ball rolls on over the block without striking its edge. Both are solid groups:
+    // each particle's depth inside its group, worked out as the group is made, pushes liquid
+    // that meets them out. The gold effect's composite draws them.
     for (bool const elastic : {true, false}) {
         glm::vec2 const basin = elastic ? jellyBasin : blockBasin;
+        float const rows = 3.0f, lowest = 0.005f - (elastic ? jellyDepth : blockDepth);
+        float const step = 1.5f * d.metaData.particleRadius;  // the solver's lattice step
         ParticleLiquid body;
-        float const top = 0.3f;
-        body.shapes.push_back(levels::boxShape({(basin.x + basin.y) * 0.5f, (top - basinDepth) * 0.5f},
-                                               {(basin.y - basin.x) * 0.5f - 0.07f, (top + basinDepth) * 0.5f - 0.05f},
+        // The rows are at y = 0, -step, ... about the body's position, its top row.
+        body.position = glm::vec2((basin.x + basin.y) * 0.5f, lowest + (rows - 1.0f) * step);
+        body.shapes.push_back(levels::boxShape({0.0f, -0.5f * (rows - 1.0f) * step},
+                                               {(basin.y - basin.x) * 0.5f - 0.01f, 0.5f * rows * step},
                                                Fixture{}));
         body.flags = elastic ? 16u : 16u | 8u;  // elastic particles; the block's also held by springs
         body.groupFlags = 1u;                    // solid
@@ -954,8 +972,10 @@ Data samplerLevel() {
     facing.pivot = glm::vec3(100.0f, 3.0f, 0.0f);
     d.drawableGroups.push_back(facing);
 
-    // Full damping between particles: the elastic bodies settle instead of ringing.
+    // Full damping between particles: the elastic bodies settle instead of ringing. Particles
+    // half as heavy again as water: lighter, the jelly throws the ball rolling over it up.
     d.metaData.particleDamping = 1.0f;
+    d.metaData.particleDensity = 1.5f;
     d.metaData.introCueTime = 0.0f;
     return d;
 }
