@@ -163,6 +163,30 @@ void lantern(LevelBuilder& b, glm::vec2 ring, float width, uint32_t signal, uint
     }
 }
 
+// Specks of dust drifting through a box: count of them, born between spawnMin and spawnMax.
+void motes(LevelBuilder& b, glm::vec2 boxMin, glm::vec2 boxMax, uint32_t count, float scale, glm::vec4 color,
+           glm::vec2 spawnMin, glm::vec2 spawnMax, glm::uvec3 spawnIntervals, glm::vec2 velocityMin,
+           glm::vec2 velocityMax) {
+    auto& d = b.data();
+    ParticleEmitter e;
+    e.boxMin = glm::vec3(boxMin, -1.0f);
+    e.boxMax = glm::vec3(boxMax, 1.0f);
+    e.rows = e.columns = e.frameCount = 1;
+    e.frameSize = glm::vec2(1.0f);
+    e.particleCount = count;
+    e.spawnMin = glm::vec3(spawnMin, 0.0f);
+    e.spawnMax = glm::vec3(spawnMax, 0.0f);
+    e.spawnIntervals = spawnIntervals;
+    e.velocityMin = glm::vec3(velocityMin, 0.0f);
+    e.velocityMax = glm::vec3(velocityMax, 0.0f);
+    e.framesPerSecond = 1.0f;
+    e.scale = scale;
+    e.color = color;
+    e.sprite = TextureDescriptor("art/effects/lamp/mote.png", TextureOptions(1, 1, 0, 0), 0);
+    e.drawable = b.node(MeshNode::particleEmitter, uint32_t(d.particleEmitters.size()), boxMin, boxMax);
+    d.particleEmitters.push_back(e);
+}
+
 // A lantern on a chain from `pivot`, swinging `degrees` either way once every `period` seconds,
 // starting `phase` of a swing in: a body turned by its keyframes from the moment the level is
 // built.
@@ -265,24 +289,9 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
     d.dynamicBodies.push_back(arm);
     glm::vec2 const armTip = armFoot + (armLength - 0.1f) * glm::vec2(std::cos(armAngle), std::sin(armAngle));
     hangingLantern(b, armTip, 0.6f, 1.0f, 6.0f, 2.6f, 0.2f, levels::closingShotSignal, variant++);
-    ParticleEmitter updraft;
-    updraft.boxMin = glm::vec3(cliffEdge - 1.0f, cliffTop - 5.0f, -1.0f);
-    updraft.boxMax = glm::vec3(shaftRight, cliffTop + 7.0f, 1.0f);
-    updraft.rows = updraft.columns = updraft.frameCount = 1;
-    updraft.frameSize = glm::vec2(1.0f);
-    updraft.particleCount = 36;
-    updraft.spawnMin = glm::vec3(cliffEdge + 0.3f, cliffTop - 5.0f, 0.0f);
-    updraft.spawnMax = glm::vec3(shaftRight - 0.3f, cliffTop - 4.0f, 0.0f);
-    updraft.spawnIntervals = glm::uvec3(8, 2, 1);
-    updraft.velocityMin = glm::vec3(-0.18f, 0.25f, 0.0f);
-    updraft.velocityMax = glm::vec3(0.08f, 0.6f, 0.0f);
-    updraft.framesPerSecond = 1.0f;
-    updraft.scale = 0.7f;
-    updraft.color = glm::vec4(0.92f, 0.8f, 0.58f, 0.9f);
-    updraft.sprite = TextureDescriptor("art/effects/lamp/mote.png", TextureOptions(1, 1, 0, 0), 0);
-    updraft.drawable = b.node(MeshNode::particleEmitter, uint32_t(d.particleEmitters.size()),
-                              glm::vec2(updraft.boxMin), glm::vec2(updraft.boxMax));
-    d.particleEmitters.push_back(updraft);
+    motes(b, {cliffEdge - 1.0f, cliffTop - 5.0f}, {shaftRight, cliffTop + 7.0f}, 36, 0.7f, {0.92f, 0.8f, 0.58f, 0.9f},
+          {cliffEdge + 0.3f, cliffTop - 5.0f}, {shaftRight - 0.3f, cliffTop - 4.0f}, {8, 2, 1}, {-0.18f, 0.25f},
+          {0.08f, 0.6f});
 
     // Down the shaft, lanterns on brackets along both walls.
     for (float y = cliffTop - 6.0f; y > cliffTop - 26.0f; y -= 4.0f) {
@@ -320,24 +329,9 @@ void closingShotStage(LevelBuilder& b, glm::vec4 colour) {
                        variant++);
 
     // Dust rising slowly through the lamplight.
-    ParticleEmitter dust;
-    dust.boxMin = glm::vec3(caveLeft, caveFloor, -1.0f);
-    dust.boxMax = glm::vec3(shaftRight, roof, 1.0f);
-    dust.rows = dust.columns = dust.frameCount = 1;
-    dust.frameSize = glm::vec2(1.0f);
-    dust.particleCount = 48;
-    dust.spawnMin = glm::vec3(caveLeft + 0.5f, caveFloor + 0.2f, 0.0f);
-    dust.spawnMax = glm::vec3(shaftRight - 0.5f, caveFloor + 2.0f, 0.0f);
-    dust.spawnIntervals = glm::uvec3(8, 4, 1);
-    dust.velocityMin = glm::vec3(-0.12f, 0.06f, 0.0f);
-    dust.velocityMax = glm::vec3(0.12f, 0.3f, 0.0f);
-    dust.framesPerSecond = 1.0f;
-    dust.scale = 0.45f;
-    dust.color = glm::vec4(0.8f, 0.68f, 0.48f, 0.8f);
-    dust.sprite = TextureDescriptor("art/effects/lamp/mote.png", TextureOptions(1, 1, 0, 0), 0);
-    dust.drawable = b.node(MeshNode::particleEmitter, uint32_t(d.particleEmitters.size()), {caveLeft, caveFloor},
-                           {shaftRight, roof});
-    d.particleEmitters.push_back(dust);
+    motes(b, {caveLeft, caveFloor}, {shaftRight, roof}, 48, 0.45f, {0.8f, 0.68f, 0.48f, 0.8f},
+          {caveLeft + 0.5f, caveFloor + 0.2f}, {shaftRight - 0.5f, caveFloor + 2.0f}, {8, 4, 1}, {-0.12f, 0.06f},
+          {0.12f, 0.3f});
 }
 
 // Level01 (variant 0) and its variations: rolling ground with bumps and dips, a pit or two to
