@@ -285,53 +285,6 @@ TEST(RealRuns, EveryLevelAndBothBonusRacesFindTheAssetsTheyAskFor) {
     }
 }
 
-// Grabs taken while a run waits, to find where the picture stood still: grabs alike from one to
-// a later one stood still at least over the game frames drawn between them (its draw record
-// numbers the frames, so a slow machine measures the same as a fast one).
-class Stillness {
-public:
-    explicit Stillness(std::filesystem::path record) : record_(std::move(record)) {}
-    game_window::Picture look(GameWindow& game) {
-        long const before = game_window::recordedFrame(record_);
-        game_window::Picture p = game.screenshot();
-        long const after = game_window::recordedFrame(record_);
-        if (!last_.rgb.empty() && p.rgb == last_.rgb) {
-            if (before - since_ > longest_) longest_ = before - since_, from_ = since_;
-        } else {
-            last_ = p;
-            since_ = after;
-        }
-        ++grabs_;
-        return p;
-    }
-    // The longest stretch still, in frames, and the frame it started at.
-    long longest() const { return longest_; }
-    long from() const { return from_; }
-    int grabs() const { return grabs_; }
-
-private:
-    std::filesystem::path record_;
-    game_window::Picture last_;
-    long since_ = 0, longest_ = 0, from_ = -1;
-    int grabs_ = 0;
-};
-
-// The widest stretch of the picture's top row that is sky over something else a few pixels down:
-// sky leaving the top edge as a thin line (the few frames of a pan it lasts, a grab may see).
-// The pause button's corner is left out.
-int thinSkyAtTop(game_window::Picture const& p) {
-    auto sky = [&](int x, int y) {
-        uint8_t const* c = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
-        return c[2] > 200 && c[1] > 160 && c[0] < 170;
-    };
-    int widest = 0;
-    for (int x = p.width / 8, run = 0; x < p.width && p.height > 16; ++x) {
-        run = sky(x, 0) && !sky(x, 16) ? run + 1 : 0;
-        widest = std::max(widest, run);
-    }
-    return widest;
-}
-
 // The last catalog level played with the on-screen buttons, the mouse resting on the rocker's
 // right half: at the cliff the closing shot takes the view, the controls fade out and the cave's
 // lanterns light up while the level still runs, and they swing while the view holds; the shot's
@@ -358,16 +311,23 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
         o.home = home.path();
         o.args = {"--level", last};
         o.deadline = Ms(500000);
-        o.env["ZELV_DRAW_RECORD"] = (home.path() / "drawn.txt").string();
-        Stillness still(o.env["ZELV_DRAW_RECORD"]);
         game_window::SoundRecording const sound(o);
         GameWindow game(o);
         ASSERT_TRUE(game.ok()) << game.describe();
-        int thinSky = 0;
-        auto const look = [&] {
-            game_window::Picture p = still.look(game);
-            thinSky = std::max(thinSky, thinSkyAtTop(p));
-            return p;
+        // Each grab: frames the picture stood still, and the widest line of sky atop non-sky at the top.
+        auto sky = [](uint8_t r, uint8_t g, uint8_t b) { return b > 200 && g > 160 && r < 170; };
+        game_window::Picture last;
+        long since = 0, longest = 0;
+        int grabs = 0, thinSky = 0;
+        auto const look = [&, record = o.env["ZELV_DRAW_RECORD"]] {
+            long const before = game_window::recordedFrame(record);
+            game_window::Picture p = game.screenshot();
+            if (!p.rgb.empty() && p.rgb == last.rgb) longest = std::max(longest, before - since);
+            else last = p, since = game_window::recordedFrame(record);
+            auto skyAt = [&](int i) { uint8_t const* c = &p.rgb[3 * size_t(i)]; return sky(c[0], c[1], c[2]); };
+            for (int x = p.width / 8, run = 0; x < p.width && p.height > 16; ++x)  // the pause button left out
+                thinSky = std::max(thinSky, run = skyAt(x) && !skyAt(x + 16 * p.width) ? run + 1 : 0);
+            return ++grabs, p;
         };
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
         game_window::Picture shot;
@@ -389,7 +349,6 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
             << "controls " << controlsShown(shot) << ", lamplight " << shot.shareIn(0, 0, 1280, 720, lamplight)
             << game.describe();
         EXPECT_LT(shot.shareIn(0, 0, 1280, 720, gold), 0.005) << "the cave's lamps look like coins";
-        auto sky = [](uint8_t r, uint8_t g, uint8_t b) { return b > 200 && g > 160 && r < 170; };
         EXPECT_EQ(shot.shareIn(0, 0, 1280, 8, sky), 0.0) << "sky shows along the cave's bottom edge";
         // While the view holds, the lanterns above the ball move: half a second later the upper
         // part of the picture has changed.
@@ -398,15 +357,12 @@ TEST(RealRuns, TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndThe
         for (size_t i = 0; i < upper * 3 && i < later.rgb.size() && i < shot.rgb.size(); ++i)
             moved += std::abs(int(shot.rgb[i]) - int(later.rgb[i])) > 32;
         EXPECT_GT(double(moved) / double(upper * 3), 0.001) << "the closing shot stands still";
-        auto const watch = [&] { look(); };
-        bool const ended = game.actUntilScreen("EndOfLevelViewController", watch, Ms(50), Ms(200000));
+        bool const ended = game.actUntilScreen("EndOfLevelViewController", look, Ms(50), Ms(200000));
         game.mouseUp();
-        ASSERT_TRUE(ended && game.actUntilScreen("ResultsMenu", watch, Ms(50), Ms(30000))) << game.describe();
-        // From the roll through the closing shot to the board, no stretch a player would take
-        // for a frozen game.
-        EXPECT_GT(still.grabs(), 100);
-        EXPECT_LE(still.longest(), 90) << "the picture stood still for " << still.longest() << " frames from frame "
-                                       << still.from();
+        ASSERT_TRUE(ended && game.actUntilScreen("ResultsMenu", look, Ms(50), Ms(30000))) << game.describe();
+        // From the first press to the board, no stretch a player would take for a frozen game.
+        EXPECT_GT(grabs, 100);
+        EXPECT_LE(longest, 90) << "the picture stood still for " << longest << " frames";
         // Sky leaving the top edge over a hill's slope is a wedge; across the shaft's mouth, a line.
         EXPECT_LT(thinSky, shot.width / 10) << "a line of sky " << thinSky << " pixels long along the top edge";
         ASSERT_TRUE(game.actUntilScreen("LevelLoaderViewController<GameViewController>", [&] { game.tap("p"); },
