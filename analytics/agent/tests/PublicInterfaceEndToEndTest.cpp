@@ -4,18 +4,18 @@
 // make logged events call the partner (the last matching key alone decides) and the callback
 // reports are posted, a stalled call as the time-out it was; a purchase through a store the host
 // installed reaches the session report with its receipt and the machine's own architecture. Events
-// the pre-session cache had to refuse mark the first report incomplete. Two processes on one data
-// folder ending sessions at once lose none of them.
+// the pre-session cache had to refuse mark the first report incomplete.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <ranges>
 #include <thread>
 
 #include <sys/utsname.h>
@@ -35,9 +35,7 @@
 #include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/PulseFixture.h"
 #include "platform/base/DeviceFacts.h"
-#include "platform/base/AtomicFile.h"
 #include "platform/base/Directories.h"
-#include "platform/base/KeyedArchive.h"
 #include "testing/HttpTestServer.h"
 #include "testing/TestPaths.h"
 
@@ -57,20 +55,6 @@ public:
         answer(products);
     }
     platform::Data receipt{'R', 'E', 'C', 'E', 'I', 'P', 'T', 0, 1, 2, 0xff};
-};
-
-// Any fields under a class name, as another version's file holds them.
-class ArchivedFields : public platform::Archivable {
-public:
-    ArchivedFields(std::string name, platform::Value::Dict f) : name_(std::move(name)), fields_(std::move(f)) {}
-    std::string className() const override { return name_; }
-    void encodeWith(platform::ArchiveEncoder& e) const override {
-        for (auto const& [k, v] : fields_) e.encode(k, v);
-    }
-
-private:
-    std::string name_;
-    platform::Value::Dict fields_;
 };
 
 class SessionWatcher : public TallyDelegate {
@@ -331,110 +315,50 @@ TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentA
 }
 
 TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers) {
-    auto marker = [](int round, int process) { return "ENDED_R" + std::to_string(round) + "_P" + std::to_string(process); };
-    // Each copy is this test run again in a new process, as a second launch of an app is, told
-    // its data folder, endpoint, round and the pipe that lets both copies go at once.
-    if (char const* twin = std::getenv("TALLY_TWIN")) {
-        int round = 0, process = 0, gate = -1;
-        char url[128] = {}, root[512] = {};
-        if (std::sscanf(twin, "%d %d %d %127s %511s", &round, &process, &gate, url, root) != 5) _exit(2);
-        platform::Directories::setRootOverride(std::filesystem::path(root));
-        std::error_code unused;
-        std::filesystem::remove_all(dir.path(), unused);  // this copy's own folder, never used
+    auto marker = [](int i) { return "ENDED_R" + std::to_string(i / 2) + "_P" + std::to_string(i % 2); };
+    if (char const* twin = std::getenv("TALLY_TWIN")) {  // a copy run again in a new process, as a second launch is
+        int const i = std::atoi(twin);
+        platform::Directories::setRootOverride(std::filesystem::path(std::strchr(twin, ' ') + 1));
         char c;
-        (void)!::read(gate, &c, 1);
-        Tally::setServerURL(url);
-        // Every other round the ended sessions join the saved ones instead of the sender's list.
-        Tally::setSessionReportsOnCloseEnabled(round % 2 == 0);
+        (void)!::read(STDIN_FILENO, &c, 1);  // both go when the parent closes its end
+        Tally::setServerURL(HttpTestServer().url("/aas.do"));  // nothing listens there once it is gone
+        Tally::setSessionReportsOnCloseEnabled(i / 2 % 2 == 0);  // every other round the sessions are saved
         Tally::startSession("TWICE");
-        Tally::logEvent(marker(round, process).c_str());
+        Tally::logEvent(marker(i).c_str());
         Tally::endSession();
-        Tally::reset();
-        _exit(0);
+        return;
     }
-    std::string unreachable;
-    {
-        HttpTestServer gone;
-        unreachable = gone.url("/aas.do");
-    }  // nothing listens there any more
-    auto const* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string const filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    constexpr int kRounds = 6;
-    for (int round = 0; round < kRounds; ++round) {
-        int gate[2];
+    std::string filter = std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    char* argv[] = {filter.data(), filter.data(), nullptr};
+    constexpr int kSessions = 12;
+    for (int i = 0; i < kSessions; i += 2) {
+        int gate[2], status = -1, children[2];
         ASSERT_EQ(pipe(gate), 0);
-        pid_t children[2];
-        for (int process = 0; process < 2; ++process) {
-            // Made before the fork: the child only closes and execs.
-            std::vector<std::string> env;
-            for (char** e = environ; *e; ++e) env.emplace_back(*e);
-            env.push_back("TALLY_TWIN=" + std::to_string(round) + " " + std::to_string(process) + " " +
-                          std::to_string(gate[0]) + " " + unreachable + " " + dir.path().string());
-            std::vector<char*> envp, argv{const_cast<char*>("twin"), const_cast<char*>(filter.c_str()), nullptr};
-            for (auto& e : env) envp.push_back(e.data());
-            envp.push_back(nullptr);
-            if ((children[process] = fork()) != 0) continue;
-            close(gate[1]);
-            execve("/proc/self/exe", argv.data(), envp.data());
-            _exit(127);
+        for (int p = 0; p < 2; ++p) {
+            setenv("TALLY_TWIN", (std::to_string(i + p) + " " + dir.path().string()).c_str(), 1);
+            if ((children[p] = fork()) == 0) { dup2(gate[0], STDIN_FILENO); close(gate[1]); _exit(execv("/proc/self/exe", argv)); }
         }
-        close(gate[0]);
-        close(gate[1]);  // both go now
-        for (pid_t child : children) {
-            int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        }
+        unsetenv("TALLY_TWIN");
+        for (int fd : gate) close(fd);
+        for (int child : children) EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
     }
-
-    // An older version wrote the list over with one process's own: the first session's report
-    // file is listed nowhere, and older than any a live process is about to list.
-    auto const folder = TallyUtil::filePathDirectory();
-    std::filesystem::path const index = folder / TallyDataSender::kIndexFileName;
-    std::string unlisted;
-    for (auto const& e : std::filesystem::directory_iterator(folder)) {
-        auto const bytes = platform::readWholeFile(e.path(), 1 << 20).bytes;
-        if (e.path().filename().string().size() == 36 &&
-            std::string(bytes.begin(), bytes.end()).find(marker(0, 0)) != std::string::npos)
-            unlisted = e.path().filename().string();
-        std::filesystem::last_write_time(e.path(), std::filesystem::last_write_time(e.path()) - 5min);
-    }
-    ASSERT_FALSE(unlisted.empty());
-    TallyDataSenderIndex::registerArchiveClasses();
-    auto read = platform::KeyedArchive::readFromFile(index);
-    ASSERT_EQ(read.status, platform::KeyedArchive::ReadResult::Read);
-    auto list = read.value.objectAs<TallyDataSenderIndex>();
-    ASSERT_TRUE(list);
-    platform::Value::Dict map;
-    for (auto const& [key, blocks] : list->indexMap()) {
-        platform::Value::Array kept;
+    // One report listed nowhere (a list written over by another version), and every file old enough to be taken back.
+    auto index = TallyDataSenderIndex::instantiatedIndexWithIndexFile(TallyDataSender::kIndexFileName);
+    bool unlisted = false;
+    for (auto const& [key, blocks] : index->indexMap())
         for (auto const& b : blocks)
-            if (b->identifier() != unlisted) kept.emplace_back(std::shared_ptr<platform::Archivable>(b));
-        map[key] = std::move(kept);
-    }
-    ASSERT_TRUE(platform::KeyedArchive::writeToFile(
-        platform::Value(std::make_shared<ArchivedFields>(TallyDataSenderIndex::kClassName,
-                                                         platform::Value::Dict{{"index", platform::Value(std::move(map))}})),
-        index));
-
-    // The endpoint answers: a later start sends every session either process ended.
+            if (auto const data = b->data(); !unlisted && std::string(data->begin(), data->end()).find(marker(0)) != std::string::npos) {
+                index->removeBlockInfoWithIdentifier(b->identifier(), key);  // deletes the file: written again
+                index->indexMapQueue().sync([] {});
+                unlisted = b->setData(data);
+            }
+    ASSERT_TRUE(unlisted);
+    for (auto const& e : std::filesystem::directory_iterator(TallyUtil::filePathDirectory()))
+        std::filesystem::last_write_time(e.path(), std::filesystem::last_write_time(e.path()) - 5min);
     HttpTestServer service;
     service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
     Tally::startSession("TWICE");
-    auto sent = [&](std::string const& m) {
-        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(m) != std::string::npos; });
-    };
-    auto missing = [&] {
-        std::string out;
-        for (int round = 0; round < kRounds; ++round)
-            for (int process = 0; process < 2; ++process)
-                if (!sent(marker(round, process))) out += " " + marker(round, process);
-        return out;
-    };
-    EXPECT_TRUE(eventually([&] { return missing().empty(); }));
-    std::string const lost = missing();
-    EXPECT_EQ(lost, "");
-    int const arrived = 2 * kRounds - int(std::ranges::count(lost, ' '));
-    std::printf("sessions arrived: %d of %d\n", arrived, 2 * kRounds);
+    auto sent = [&](int i) { return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; }); };
+    EXPECT_TRUE(eventually([&] { return std::ranges::all_of(std::views::iota(0, kSessions), sent); }));  // every session either ended
 }
