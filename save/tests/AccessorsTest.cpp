@@ -1,8 +1,6 @@
 // The scoped accessors of the local save file and the cloud copy.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 
 #include "os/services/Documents.h"
 #include "os/services/ICloud.h"
+#include "platform/base/AtomicFile.h"
 #include "save/RoamingDataFile.h"
 #include "save/RoamingDataKeyValueStore.h"
 #include "save/tests/RoamingDataTestAccess.h"
@@ -259,8 +258,7 @@ TEST_F(SaveAccessors, NewerOrDamagedCopiesAreKeptAsideBeforeTheFirstWrite) {
     EXPECT_EQ(readFile(cloud / "roamingData"), garbage);
 }
 
-// Temp files a killed write left behind go at start-up: ours only, and never one a writer (of this
-// process or another) still holds, however old.
+// Temp files a killed write left behind go at start-up, however young: ours only, never one held.
 TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
     auto touch = [](fs::path const& p, int64_t ageSeconds) {
         writeFile(p, {1, 2, 3});
@@ -270,22 +268,16 @@ TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
     for (fs::path const& folder : {docs.path(), cloud}) {
         gone.push_back(folder / ".roamingData.0123456789abcdef.3.tmp");
         gone.push_back(folder / ".leaderboards.fedcba9876543210.12.tmp");
-        gone.push_back(folder / ".roamingData.0123456789abcdef.4.tmp");  // young, but nobody writes it
-        kept.push_back(folder / ".roamingData.0123456789abcdef.5.tmp");  // held by a writer
         kept.push_back(folder / ".roamingData.tmp");
         kept.push_back(folder / ".roamingData.0123456789ABCDEF.1.tmp");
         kept.push_back(folder / ".roamingData.0123456789abcdef.x.tmp");
         kept.push_back(folder / "roamingData.0123456789abcdef.1.tmp");
         kept.push_back(folder / "roamingData");
     }
-    for (auto const& p : gone) touch(p, p.filename().string().find(".4.") != std::string::npos ? 0 : 3600);
+    platform::FileLock const writer(kept.emplace_back(docs / ".roamingData.0123456789abcdef.5.tmp"));
+    for (auto const& p : gone) touch(p, 3600);
     for (auto const& p : kept) touch(p, 3600);
-    std::vector<int> writers;
-    for (auto const& p : kept)
-        if (p.filename().string().find(".5.") != std::string::npos) {
-            writers.push_back(::open(p.c_str(), O_WRONLY | O_CLOEXEC));
-            ASSERT_EQ(::flock(writers.back(), LOCK_EX), 0);
-        }
+    writeFile(gone.emplace_back(docs / ".roamingData.0123456789abcdef.4.tmp"), {});  // young, but nobody holds it
     fs::create_directories(docs / ".roamingData.0123456789abcdef.9.tmp");
     fs::last_write_time(docs / ".roamingData.0123456789abcdef.9.tmp",
                         fs::file_time_type::clock::now() - std::chrono::hours(1));
@@ -293,5 +285,4 @@ TEST_F(SaveAccessors, StaleTempFilesOfInterruptedWritesAreRemoved) {
     for (auto const& p : gone) EXPECT_FALSE(fs::exists(p)) << p;
     for (auto const& p : kept) EXPECT_TRUE(fs::exists(p)) << p;
     EXPECT_TRUE(fs::exists(docs / ".roamingData.0123456789abcdef.9.tmp"));
-    for (int fd : writers) ::close(fd);
 }

@@ -1,8 +1,6 @@
 // Persistent maps, the keychain wrapper, stored flags and the agent-wide settings, each test in a
 // fresh data folder with fresh shared objects.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -17,6 +15,7 @@
 #include "analytics/agent/TallySessionBuilder.h"
 #include "analytics/agent/TallySessionInfo.h"
 #include "analytics/agent/TallyUtil.h"
+#include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
@@ -110,35 +109,18 @@ TEST_F(AgentStore, WritesAreSeenBySyncReadsAndSavesNeverGoBackInTime) {
     EXPECT_EQ(read(M::Globals)["n"], Value(int64_t{100}));
 }
 
-// The agent's start sweeps what killed saves left (never a save under way, held by its writer), and
-// the will-terminate notice, posted on an exit by an error too, returns once queued saves are on disk.
-TEST_F(AgentStore, StartSweepsLeftTempFilesAndTerminateFinishesQueuedSaves) {
-    std::filesystem::path const keychain = dir / "data" / "zelv" / "keychain";
-    std::filesystem::create_directories(tallyFiles()), std::filesystem::create_directories(keychain);
-    std::filesystem::path const left[] = {tallyFiles() / "..tallyCkData-1_1.archive.0123456789abcdef.3.tmp",
-                                          keychain / ".installation.fedcba9876543210.0.tmp"};
-    std::filesystem::path const held = tallyFiles() / ".TallySenderIndex.info.0123456789abcdef.4.tmp";
-    for (auto const& p : left) std::ofstream(p) << "cut short";
-    int const writer = ::open(held.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+TEST_F(AgentStore, StartSweepsLeftTempFilesButNotHeldOnesAndTerminateFinishesQueuedSaves) {
+    std::filesystem::path const temps[] = {dir / "data/zelv/keychain/.a.0123456789abcdef.0.tmp",
+        tallyFiles() / ".b.0123456789abcdef.3.tmp", tallyFiles() / ".c.0123456789abcdef.4.tmp"};  // the last held
+    for (auto const& p : temps) create_directories(p.parent_path()), std::ofstream(p) << "cut short";
+    platform::FileLock const writer(temps[2]);
     Tally::startSession("key");
-    for (auto const& p : left) EXPECT_FALSE(std::filesystem::exists(p)) << p;
-    EXPECT_TRUE(std::filesystem::exists(held));
-    ::close(writer);
-
-    // Rounds of saves, each followed by the notice: each time the file holds the last state at once.
-    for (int64_t round = 0; round < 10; ++round) {
-        for (int64_t i = 0; i < 20; ++i) {
-            int64_t const n = round * 100 + i;
-            maps()->processWriteOperationForPersistentGlobalsMap([n](Value::Dict& d) { d["last"] = Value(n); });
-            settings()->savePersistentGlobalsToDisk();
-        }
-        platform::NotificationCenter::shared().post(Tally::kWillTerminate);
-        auto const onDisk =
-            platform::KeyedArchive::readFromFile(TallyGlobalVariableStorage::persistentGlobalsFilePath());
-        ASSERT_TRUE(onDisk.status == platform::KeyedArchive::ReadResult::Read && onDisk.value.dict());
-        ASSERT_EQ(onDisk.value.dict()->at("last"), Value(round * 100 + 19)) << "round " << round;
-    }
+    EXPECT_TRUE(!exists(temps[0]) && !exists(temps[1]) && exists(temps[2]));
+    for (int64_t n = 0; n < 20; ++n)
+        maps()->write(M::Globals, [n](auto& d) { d["last"] = Value(n); }), settings()->savePersistentGlobalsToDisk();
+    platform::NotificationCenter::shared().post(Tally::kWillTerminate);
+    auto const v = platform::KeyedArchive::readFromFile(TallyGlobalVariableStorage::persistentGlobalsFilePath());
+    EXPECT_TRUE(v.value.dict() && v.value.dict()->at("last") == Value(int64_t{19}));
 }
 
 TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {

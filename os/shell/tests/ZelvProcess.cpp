@@ -168,11 +168,7 @@ Result run(Options const& o) {
             o.act();
             acted = true;
         }
-        if (!done && !o.killAfter.empty() && r.err.find(o.killAfter) != std::string::npos) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            done = true;
-        }
+        if (!o.killAfter.empty() && r.err.find(o.killAfter) != std::string::npos) kill(pid, SIGKILL);
         if (watchingHandlers && catches(pid, o.signal)) {
             kill(pid, o.signal);
             signalled = true;

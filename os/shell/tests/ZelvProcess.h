@@ -47,8 +47,7 @@ struct Options {
     // Runs once on the test's side when the error stream shows `actAfter`.
     std::string actAfter;
     std::function<void()> act;
-    // SIGKILL the moment the error stream shows this text (a kill while the game exits).
-    std::string killAfter;
+    std::string killAfter;  // SIGKILL whenever the error stream shows this text
     // The process's address-space limit (RLIMIT_AS), in bytes.
     std::optional<uint64_t> addressSpace;
     // Runs in the child just before the executable starts (its streams and variables set); the
