@@ -31,13 +31,10 @@ std::string readFile(std::filesystem::path const& path) {
 
 // The shared libraries the game binary loads, as ldd lists them.
 std::string loadedLibraries() {
-    std::string const command = "ldd '" + (testing_support::binaryDir() / "zelv").string() + "' 2>&1";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
-        pclose(pipe);
-    }
+    std::string out(1 << 16, '\0');
+    FILE* pipe = popen(("ldd " + (testing_support::binaryDir() / "zelv").string()).c_str(), "r");
+    out.resize(pipe ? fread(out.data(), 1, out.size(), pipe) : 0);
+    if (pipe) pclose(pipe);
     return out;
 }
 
@@ -114,17 +111,14 @@ TEST(MenuStrings, EveryKeyTheMenusReadExists) {
                                  "yesPopup",
                                  "noPopup",
                                  "gameCenterPopup"};
-    // Credited names of libraries that come as shared objects, and the file each is loaded from;
-    // the header-only ones (GLM, UTF8-CPP, cereal) leave no trace in the binary.
-    std::pair<char const*, char const*> const sharedLibraries[] = {
-        {"SDL2", "libSDL2"},          {"OpenGL ES", "libGLESv2"},    {"libpng", "libpng16"},
-        {"libwebp", "libwebp"},       {"FreeType", "libfreetype"},   {"OpenAL Soft", "libopenal"},
-        {"Opus", "libopus"},          {"FFmpeg", "libavcodec"},      {"Box2D", "libbox2d"},
-        {"Bullet", "libBulletCollision"}, {"zlib", "libz."},         {"libdeflate", "libdeflate"},
-        {"libcurl", "libcurl"},       {"OpenSSL", "libcrypto"},      {"Avro C", "libavro"},
-        {"Jansson", "libjansson"},    {"protobuf-c", "libprotobuf-c"}, {"Boost", "libboost_"}};
+    // Credited libraries that come as shared objects (GLM, UTF8-CPP and cereal are headers only).
+    std::pair<char const*, char const*> const shared[] = {
+        {"SDL2", "libSDL2"}, {"OpenGL ES", "libGLESv2"}, {"libpng", "libpng16"}, {"libwebp", "libwebp"},
+        {"FreeType", "libfreetype"}, {"OpenAL Soft", "libopenal"}, {"Opus", "libopus"}, {"FFmpeg", "libavcodec"},
+        {"Box2D", "libbox2d"}, {"Bullet", "libBullet"}, {"zlib", "libz."}, {"libdeflate", "libdeflate"},
+        {"libcurl", "libcurl"}, {"OpenSSL", "libcrypto"}, {"Avro C", "libavro"}, {"Jansson", "libjansson"},
+        {"protobuf-c", "libprotobuf-c"}, {"Boost", "libboost_"}};
     std::string const loaded = loadedLibraries();
-    ASSERT_NE(loaded.find("libSDL2"), std::string::npos) << loaded;
     for (auto locale : datatool::shippedLocales) {
         std::string const name(locale);
         auto file = fs.open("fonts/" + name + ".strings");
@@ -151,10 +145,9 @@ TEST(MenuStrings, EveryKeyTheMenusReadExists) {
             ASSERT_TRUE(table.contains("credits_names_" + number)) << name << " " << n;
             ++rolesAndNames;
             std::string const& names = table.get("credits_names_" + number);
-            for (auto [credited, file] : sharedLibraries) {
+            for (auto [credited, file] : shared)
                 EXPECT_TRUE(names.find(credited) == std::string::npos || loaded.find(file) != std::string::npos)
                     << name << ": the credits name " << credited << ", which the game does not load";
-            }
             swapPairs += names.find(Credits::kSwapNames[0]) != std::string::npos &&
                          names.find(Credits::kSwapNames[1]) != std::string::npos;
         }
