@@ -328,7 +328,8 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         Tally::endSession();
         return;
     }
-    std::string filter = std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string filter =
+        std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     char* argv[] = {filter.data(), filter.data(), nullptr};
     constexpr int kSessions = 12;
     for (int i = 0; i < kSessions; i += 2) {
@@ -336,18 +337,22 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         ASSERT_EQ(pipe(gate), 0);
         for (int p = 0; p < 2; ++p) {
             setenv("TALLY_TWIN", (std::to_string(i + p) + " " + dir.path().string()).c_str(), 1);
-            if ((children[p] = fork()) == 0) { dup2(gate[0], STDIN_FILENO); close(gate[1]); _exit(execv("/proc/self/exe", argv)); }
+            if ((children[p] = fork()) == 0) {
+                dup2(gate[0], STDIN_FILENO), close(gate[1]);
+                _exit(execv("/proc/self/exe", argv));
+            }
         }
         unsetenv("TALLY_TWIN");
         for (int fd : gate) close(fd);
         for (int child : children) EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
     }
-    // One report listed nowhere (a list written over by another version), and every file old enough to be taken back.
+    // One report listed nowhere (a list written over by another version); every file old enough to be taken back.
     auto index = TallyDataSenderIndex::instantiatedIndexWithIndexFile(TallyDataSender::kIndexFileName);
     bool unlisted = false;
     for (auto const& [key, blocks] : index->indexMap())
         for (auto const& b : blocks)
-            if (auto const data = b->data(); !unlisted && std::string(data->begin(), data->end()).find(marker(0)) != std::string::npos) {
+            if (auto const data = b->data();
+                !unlisted && std::string(data->begin(), data->end()).find(marker(0)) != std::string::npos) {
                 index->removeBlockInfoWithIdentifier(b->identifier(), key);  // deletes the file: written again
                 index->indexMapQueue().sync([] {});
                 unlisted = b->setData(data);
@@ -359,6 +364,8 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
     service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
     Tally::startSession("TWICE");
-    auto sent = [&](int i) { return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; }); };
+    auto sent = [&](int i) {
+        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; });
+    };
     EXPECT_TRUE(eventually([&] { return std::ranges::all_of(std::views::iota(0, kSessions), sent); }));  // every session either ended
 }

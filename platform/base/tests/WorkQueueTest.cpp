@@ -129,8 +129,7 @@ TEST(WorkQueue, ReleasedByItsOwnBlock) {
 }
 
 // No thread starts while each new one asks for more stack than the address space holds, as under
-// a limit on threads: sync callers (reads too) run the blocks ahead of their own in order, and so
-// does the end.
+// a limit on threads: sync callers (reads too) run the blocks ahead of their own in order, and so does the end.
 TEST(WorkQueue, WithoutAThreadToSpareSyncCallersRunTheBlocksAheadInOrder) {
     pthread_attr_t saved, huge;
     pthread_getattr_default_np(&saved), pthread_attr_init(&huge), pthread_attr_setstacksize(&huge, size_t(1) << 62);
@@ -145,7 +144,6 @@ TEST(WorkQueue, WithoutAThreadToSpareSyncCallersRunTheBlocksAheadInOrder) {
     outer->async([&] { seen.push_back(6); });  // nobody waits for it: it runs as the queue goes
     outer.reset();
     later.async([&] { seen.push_back(7); });
-    // A plain sync read on a starved concurrent queue: the async reads ahead of it run first.
     int readsRun = 0, seenByRead = -1;
     for (int i = 0; i < 3; ++i) inner.async([&] { ++readsRun; });
     inner.sync([&] { seenByRead = readsRun; });

@@ -33,9 +33,8 @@ std::string readFile(std::filesystem::path const& path) {
 std::string loadedLibraries() {
     std::string out(1 << 16, '\0');
     FILE* pipe = popen(("ldd " + (testing_support::binaryDir() / "zelv").string()).c_str(), "r");
-    out.resize(pipe ? fread(out.data(), 1, out.size(), pipe) : 0);
-    if (pipe) pclose(pipe);
-    return out;
+    out.resize(fread(out.data(), 1, out.size(), pipe));
+    return pclose(pipe), out;
 }
 
 // The string keys the game's sources name: every literal handed straight to localizedString or
@@ -112,12 +111,11 @@ TEST(MenuStrings, EveryKeyTheMenusReadExists) {
                                  "noPopup",
                                  "gameCenterPopup"};
     // Credited libraries that come as shared objects (GLM, UTF8-CPP and cereal are headers only).
-    std::pair<char const*, char const*> const shared[] = {
-        {"SDL2", "libSDL2"}, {"OpenGL ES", "libGLESv2"}, {"libpng", "libpng16"}, {"libwebp", "libwebp"},
-        {"FreeType", "libfreetype"}, {"OpenAL Soft", "libopenal"}, {"Opus", "libopus"}, {"FFmpeg", "libavcodec"},
-        {"Box2D", "libbox2d"}, {"Bullet", "libBullet"}, {"zlib", "libz."}, {"libdeflate", "libdeflate"},
-        {"libcurl", "libcurl"}, {"OpenSSL", "libcrypto"}, {"Avro C", "libavro"}, {"Jansson", "libjansson"},
-        {"protobuf-c", "libprotobuf-c"}, {"Boost", "libboost_"}};
+    std::pair<char const*, char const*> const shared[] = {{"SDL2", "libSDL2"}, {"OpenGL ES", "libGLESv2"},
+        {"libpng", "libpng16"}, {"libwebp", "libwebp"}, {"FreeType", "libfreetype"}, {"OpenAL Soft", "libopenal"},
+        {"Opus", "libopus"}, {"FFmpeg", "libavcodec"}, {"Box2D", "libbox2d"}, {"Bullet", "libBullet"}, {"zlib", "libz."},
+        {"libdeflate", "libdeflate"}, {"libcurl", "libcurl"}, {"OpenSSL", "libcrypto"}, {"Avro C", "libavro"},
+        {"Jansson", "libjansson"}, {"protobuf-c", "libprotobuf-c"}, {"Boost", "libboost_"}};
     std::string const loaded = loadedLibraries();
     for (auto locale : datatool::shippedLocales) {
         std::string const name(locale);
