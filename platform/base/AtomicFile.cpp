@@ -16,6 +16,7 @@
 #include <mutex>
 #include <ctime>
 #include <random>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -68,19 +69,38 @@ std::mutex& lockFileTurn(std::filesystem::path const& path) {
 
 }  // namespace
 
-FileLock::FileLock(std::filesystem::path const& lockFile) : turn_(lockFileTurn(lockFile)) {
-    fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseconds wait)
+    : turn_(lockFileTurn(lockFile)) {
+    // Not followed through a link: a dangling one would make its target, anywhere.
+    fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd_ < 0) {
         fail(&error_, "cannot open lock file " + lockFile.string());
         return;
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            fail(&error_, "cannot lock " + lockFile.string());
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error_ = "cannot open lock file " + lockFile.string() + ": not a regular file";
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+    auto const deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        int const err = errno;
+        auto const now = std::chrono::steady_clock::now();
+        if (err == EINTR) continue;
+        if (err != EWOULDBLOCK || now >= deadline) {
+            busy_ = err == EWOULDBLOCK;
+            errno = err;
+            if (busy_)
+                error_ = lockFile.string() + " is held by another process";
+            else
+                fail(&error_, "cannot lock " + lockFile.string());
             ::close(fd_);
             fd_ = -1;
             return;
         }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(20), deadline - now));
     }
 }
 

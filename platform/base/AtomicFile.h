@@ -3,6 +3,7 @@
 // to a temporary file in the same folder, which is flushed and then renamed over the target, and
 // the folder itself is flushed so the rename survives a power loss. Readers see the old file or
 // the new one. Writers of one path take turns.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -47,20 +48,27 @@ size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t 
 
 // An exclusive hold on a lock file, for a read, change and write of files that another process on
 // the same home changes too: threads of this process take turns on a mutex of the path first,
-// since the lock belongs to the open file, then flock waits for other processes. Released when
-// it goes. held() is false (with the reason in error()) when the lock file cannot be opened.
+// since the lock belongs to the open file, then flock is tried for up to `wait`. Another process
+// may hold the lock for as long as it likes (stopped in a debugger, say), so nobody waits on it
+// without a bound: a caller that cannot have it in time is busy() and keeps its change for later.
+// held() is false, with the reason in error(), when the lock is busy or the lock file cannot be
+// opened (it is never followed through a symbolic link). Released when it goes.
 class FileLock {
 public:
-    explicit FileLock(std::filesystem::path const& lockFile);
+    explicit FileLock(std::filesystem::path const& lockFile,
+                      std::chrono::milliseconds wait = std::chrono::milliseconds(0));
     ~FileLock();
     FileLock(FileLock const&) = delete;
     FileLock& operator=(FileLock const&) = delete;
     bool held() const { return fd_ >= 0; }
+    // Another process holds it: the lock file itself is fine.
+    bool busy() const { return busy_; }
     std::string const& error() const { return error_; }
 
 private:
     std::unique_lock<std::mutex> turn_;
     int fd_ = -1;
+    bool busy_ = false;
     std::string error_;
 };
 
