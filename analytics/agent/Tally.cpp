@@ -79,6 +79,9 @@ void finishQueuedSaves() {
     if (auto sender = TallyDataSender::instance(); sender && sender->dataIndex())
         sender->dataIndex()->indexMapQueue().waitUntilIdleFor(left());
     TallyGlobalPersistentManager::finishSaves(deadline);
+    // Keychain changes that found another process's lock held get a last try; the note of the
+    // index's additions is already on disk.
+    platform::Keychain::writePending();
 }
 
 // Made once, by the first start with crash reporting on; a reporter that cannot be enabled

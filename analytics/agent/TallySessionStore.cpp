@@ -1,6 +1,7 @@
 // Where sessions survive the process: the current session's keyed archive, the saved session
 // blocks, the initial timestamp and installation id in the keychain; and the hand-over of blocks
 // to the data sender.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -57,6 +58,8 @@ std::optional<std::string> optString(platform::ArchiveDecoder const& d, char con
 struct Saved {
     enum State { Read, Missing, Unreadable, Damaged } state = Missing;
     std::vector<Data> blocks;
+    // Notes of writers that found the file locked, read in with the blocks: gone once stored.
+    std::vector<std::filesystem::path> notes;
 };
 
 // Blocks saved while the saved-sessions file was there but could not be read: they wait in a file
@@ -79,6 +82,53 @@ Value archiveOf(std::vector<Data> blocks) {
     return Value(std::move(a));
 }
 
+// A process that finds the saved sessions locked by another never waits for it: it writes its
+// blocks to a new file of its own beside them, which whoever next holds the lock gathers in.
+constexpr char const* kNoteInfix = ".held.";
+
+bool isNoteName(std::string const& name) {
+    std::string const prefix = TallySession::sessionsFilePath().filename().string() + kNoteInfix;
+    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 && !name.ends_with(".tmp");
+}
+
+void readNotes(Saved& saved) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> found;
+    for (auto it = std::filesystem::directory_iterator(TallyUtil::filePathDirectory(), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        if (isNoteName(it->path().filename().string())) found.push_back(it->path());
+    std::sort(found.begin(), found.end());
+    for (auto const& path : found) {
+        auto r = platform::KeyedArchive::readFromFile(path);
+        if (r.status == platform::KeyedArchive::ReadResult::Read) {
+            appendBlocks(r.value, saved.blocks);
+            saved.notes.push_back(path);
+        } else if (r.status == platform::KeyedArchive::ReadResult::Corrupt) {
+            saved.notes.push_back(path);  // read whole and not ours: nothing in it to keep
+        }
+    }
+}
+
+void removeNotes(std::vector<std::filesystem::path> const& notes) {
+    std::error_code ec;
+    for (auto const& path : notes) std::filesystem::remove(path, ec);
+}
+
+// Blocks of this process that cannot go into the locked file now.
+void holdInNote(std::vector<Data> blocks, std::string const& lockError) {
+    if (blocks.empty()) return;
+    auto path = TallySession::sessionsFilePath();
+    path += kNoteInfix + TallyUtil::generateCFUUID();
+    std::string const count = std::to_string(blocks.size());
+    std::string error;
+    if (!writeArchiveChecked(archiveOf(std::move(blocks)), path, &error)) {
+        TallyUtil::log(1, "TallySession: " + lockError + ", and " + path.string() + " cannot be written (" + error +
+                              "): " + count + " saved session(s) lost");
+        return;
+    }
+    TallyUtil::log(2, "TallySession: " + lockError + "; " + count + " session(s) kept in " + path.string());
+}
+
 Saved readSaved() {
     TallyUtil::registerArchiveClasses();
     auto file = platform::readWholeFile(TallySession::sessionsFilePath(), platform::KeyedArchive::kMaxSize);
@@ -94,17 +144,22 @@ Saved readSaved() {
         if (saved.state == Saved::Read) appendBlocks(value, saved.blocks);
     }
     appendBlocks(TallyUtil::safeUnarchiveObjectWithFile(heldFilePath()), saved.blocks);
+    readNotes(saved);
     return saved;
 }
 
 // Another process on the same home saves and sends sessions too: each change holds the lock from
-// its read to its write, so what it writes is what was there plus its own change. Without the lock
-// (a folder that cannot take the lock file) the change is made all the same, as before.
+// its read to its write, so what it writes is what was there plus its own change. While another
+// process holds it (busy) the change goes to a note instead; without any lock (a folder that
+// cannot take the lock file) the change is made all the same, as before.
 class SavedLock {
 public:
     SavedLock() : lock_(lockPath()) {
-        if (!lock_.held()) TallyUtil::log(1, "TallySession: " + lock_.error() + "; saved sessions changed unlocked");
+        if (!lock_.held() && !lock_.busy())
+            TallyUtil::log(1, "TallySession: " + lock_.error() + "; saved sessions changed unlocked");
     }
+    bool busy() const { return lock_.busy(); }
+    std::string const& error() const { return lock_.error(); }
 
 private:
     static std::filesystem::path lockPath() {
@@ -117,7 +172,7 @@ private:
 // Replaces the saved list read as `was`, and logs where it went. A file that is there but
 // cannot be read is never written over, nor a damaged one that cannot be kept aside first: the
 // list waits beside it.
-void storeSaved(std::vector<Data> blocks, Saved::State was) {
+void storeSaved(std::vector<Data> blocks, Saved::State was, std::vector<std::filesystem::path> const& notes) {
     auto const path = TallySession::sessionsFilePath();
     std::string const count = std::to_string(blocks.size());
     std::string error;
@@ -131,6 +186,7 @@ void storeSaved(std::vector<Data> blocks, Saved::State was) {
         std::error_code ec;
         if (blocks.empty()) {
             std::filesystem::remove(heldFilePath(), ec);
+            removeNotes(notes);
             return;
         }
         if (!writeArchiveChecked(archiveOf(std::move(blocks)), heldFilePath(), &error)) {
@@ -141,6 +197,7 @@ void storeSaved(std::vector<Data> blocks, Saved::State was) {
         }
         TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + "; " + count +
                               " kept beside it until they can be stored there");
+        removeNotes(notes);
         return;
     }
     if (!writeArchiveChecked(archiveOf(std::move(blocks)), path, &error)) {
@@ -151,6 +208,7 @@ void storeSaved(std::vector<Data> blocks, Saved::State was) {
     // Only once they are in the file: a stop in between sends some twice rather than none.
     std::error_code ec;
     std::filesystem::remove(heldFilePath(), ec);
+    removeNotes(notes);
 }
 
 }  // namespace
@@ -300,7 +358,13 @@ std::vector<Data> TallySession::savedSessions() { return readSaved().blocks; }
 
 void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
     SavedLock lock;
-    storeSaved(sessions, readSaved().state);
+    if (lock.busy()) {
+        // What the file holds now is left for the next change; only new blocks need a place.
+        holdInNote(sessions, lock.error());
+        return;
+    }
+    Saved saved = readSaved();
+    storeSaved(sessions, saved.state, saved.notes);
 }
 
 void TallySession::removeOldSessionsIfNecessary(std::vector<Data>& saved) {
@@ -316,10 +380,14 @@ void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& sessi
         TallyUtil::log(2, "TallySession: Add session with startTime[" + Value(session->startTime()).describe() +
                               "] to saved sessions");
         SavedLock lock;
+        if (lock.busy()) {
+            if (auto block = session->data()) holdInNote({std::move(*block)}, lock.error());
+            return;
+        }
         Saved saved = readSaved();
         if (auto block = session->data()) saved.blocks.push_back(std::move(*block));
         removeOldSessionsIfNecessary(saved.blocks);
-        storeSaved(std::move(saved.blocks), saved.state);
+        storeSaved(std::move(saved.blocks), saved.state, saved.notes);
     } catch (std::exception const& e) {
         TallyUtil::log(1, std::string("+[TallySession addToSavedSessions:]: exception ") + e.what());
     }
@@ -448,7 +516,14 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
                               (includeCurrent ? "YES" : "NO"));
         // Held until the list is written back, so another process's sessions saved meanwhile stay.
         SavedLock lock;
-        Saved stored = readSaved();
+        // Locked by another process: this session goes alone, the saved ones wait for a later send.
+        Saved stored = lock.busy() ? Saved{} : readSaved();
+        auto const store = [&](std::vector<Data> rest) {
+            if (lock.busy())
+                holdInNote(std::move(rest), lock.error());
+            else
+                storeSaved(std::move(rest), stored.state, stored.notes);
+        };
         std::vector<Data>& blocks = stored.blocks;
         if (includeCurrent)
             if (auto own = data()) blocks.push_back(std::move(*own));
@@ -459,7 +534,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         // Without a sender nothing can take the blocks: keep them for the next send.
         if (!sender) {
             TallyUtil::log(2, "TallySession: No data sender, sessions kept");
-            storeSaved(std::move(blocks), stored.state);
+            store(std::move(blocks));
             if (includeCurrent) resetEventLogs();
             return;
         }
@@ -475,7 +550,7 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         TallyUtil::log(2, "TallySession: Scheduled send " + std::to_string(blocks.size() - failed.size()) +
                               " session(s).");
-        storeSaved(std::move(failed), stored.state);
+        store(std::move(failed));
         resetEventLogs();
     } catch (...) {
         TallyUtil::handleException(std::current_exception());

@@ -11,6 +11,7 @@
 #include "analytics/agent/TallyUtil.h"
 #include "analytics/delivery/TallyDeliveryAgent.h"
 #include "platform/base/AtomicFile.h"
+#include "platform/base/SdkLoop.h"
 
 namespace {
 
@@ -120,11 +121,68 @@ void TallyDataSenderIndex::mergeWith(TallyDataSenderIndex const& onDisk) {
     if (onDisk.sentReportSuccessfully_) sentReportSuccessfully_ = true;
 }
 
+// ".<index file>.<process tag>.added": hidden, as the agent's other files of its own.
+std::vector<TallyDataSenderIndex::Note> TallyDataSenderIndex::readNotes(std::string const& indexFileName) {
+    std::string const prefix = "." + indexFileName + ".";
+    std::vector<Note> notes;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(tally_delivery::filesFolder(), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::string const name = it->path().filename().string();
+        if (name.size() <= prefix.size() + 6 || !name.starts_with(prefix) || !name.ends_with(".added")) continue;
+        auto read = platform::KeyedArchive::readFromFile(it->path());
+        if (read.status == platform::KeyedArchive::ReadResult::Read) {
+            if (auto index = read.value.objectAs<TallyDataSenderIndex>()) notes.push_back({it->path(), std::move(index)});
+        } else if (read.status == platform::KeyedArchive::ReadResult::Corrupt) {
+            notes.push_back({it->path(), nullptr});  // read whole and not a list: removed with the others
+        }
+    }
+    std::sort(notes.begin(), notes.end(), [](Note const& a, Note const& b) { return a.path < b.path; });
+    return notes;
+}
+
+// This process's additions not yet in the index file, for whoever holds the lock next; rewritten
+// whole, so it never lists a block twice.
+void TallyDataSenderIndex::writeOwnNote() {
+    std::filesystem::path const path =
+        tally_delivery::filesFolder() / ("." + fileName_ + "." + platform::atomicWriteTag() + ".added");
+    auto note = std::make_shared<TallyDataSenderIndex>();
+    for (auto const& [key, block] : added_)
+        if (!removed_.count(block->identifier())) note->indexMap_[key].push_back(block);
+    std::error_code ec;
+    if (note->indexMap_.empty()) {
+        std::filesystem::remove(path, ec);
+        return;
+    }
+    std::string error;
+    if (!platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(note)), path, &error))
+        tally_delivery::log(1, "TallyDataSenderIndex: cannot write " + path.string() + ": " + error);
+}
+
+void TallyDataSenderIndex::scheduleRetry() {
+    if (retryScheduled_) return;
+    retryScheduled_ = true;
+    platform::SdkLoop::shared().after(kRetryMs, [weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->indexMapQueue_->async([self] {
+                self->retryScheduled_ = false;
+                if (self->unsaved_) self->saveState();
+            });
+    });
+}
+
 bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     std::filesystem::path const path = filePath();
     if (path.empty()) return false;
     // Hidden, as the agent's other files of its own: only blocks are named plainly.
     platform::FileLock lock(path.parent_path() / ("." + fileName_ + ".lock"));
+    if (lock.busy()) {
+        if (!unsaved_) tally_delivery::log(2, "TallyDataSenderIndex: " + lock.error() + "; written later");
+        unsaved_ = true;
+        writeOwnNote();
+        scheduleRetry();
+        return false;
+    }
     if (!lock.held()) tally_delivery::log(1, "TallyDataSenderIndex: " + lock.error() + "; written unlocked");
     auto read = platform::KeyedArchive::readFromFile(path);
     if (read.status == platform::KeyedArchive::ReadResult::Unreadable) {
@@ -138,6 +196,28 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
                             ? read.value.objectAs<TallyDataSenderIndex>()
                             : nullptr;
     if (onDisk) mergeWith(*onDisk);
+    // What writers that found the lock held noted meanwhile: listed once, unless removed here
+    // since or already sent (its file gone).
+    auto const notes = readNotes(fileName_);
+    if (!notes.empty()) {
+        std::set<std::string> listed;
+        for (auto const& [key, blocks] : indexMap_)
+            for (auto const& b : blocks) listed.insert(b->identifier());
+        for (auto const& note : notes) {
+            if (!note.index) continue;
+            for (auto const& [key, blocks] : note.index->indexMap_) {
+                if (removedKeys_.count(key)) continue;
+                for (auto const& b : blocks) {
+                    std::error_code ec;
+                    if (removed_.count(b->identifier()) || listed.count(b->identifier()) ||
+                        !std::filesystem::exists(tally_delivery::filesFolder() / b->identifier(), ec))
+                        continue;
+                    listed.insert(b->identifier());
+                    indexMap_[key].push_back(b);
+                }
+            }
+        }
+    }
     if (extra) extra();
     std::string error;
     if (!platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(shared_from_this())),
@@ -148,6 +228,10 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     added_.clear();
     removed_.clear();
     removedKeys_.clear();
+    std::error_code ec;
+    for (auto const& note : notes) std::filesystem::remove(note.path, ec);
+    if (unsaved_) writeOwnNote();  // nothing is pending now: removes this process's note
+    unsaved_ = false;
     return true;
 }
 
@@ -173,6 +257,10 @@ size_t TallyDataSenderIndex::adoptUnlistedBlocks(std::string const& dataKey, std
                 if (!index) return;
                 for (auto const& [key, blocks] : index->indexMap_)
                     for (auto const& b : blocks) listed.insert(b->identifier());
+                for (auto const& note : readNotes(name))
+                    if (note.index)
+                        for (auto const& [key, blocks] : note.index->indexMap_)
+                            for (auto const& b : blocks) listed.insert(b->identifier());
             }
             // A live process lists a block a moment after writing its file (the hand-over waits
             // for the listing), so only a file older than that can be nobody's. One taken all the

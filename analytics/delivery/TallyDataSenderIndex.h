@@ -7,7 +7,10 @@
 //
 // Another process on the same home may keep the same index file: every write holds a lock file
 // beside it, reads the file again and applies this index's additions and removals since its last
-// write to what is there, so neither process's blocks drop out of the list.
+// write to what is there, so neither process's blocks drop out of the list. A write that finds the
+// lock held by another process does not wait for it: its additions go to a note of this process
+// beside the index, which the next write under the lock (of any process) lists and removes, and
+// the write is tried again a little later.
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -26,6 +29,7 @@ class TallyDataSenderIndex : public platform::Archivable, public std::enable_sha
 public:
     static constexpr char const* kClassName = "TallyDataSenderIndex";
     static constexpr size_t kMaxBlocksPerKey = 50;
+    static constexpr int64_t kRetryMs = 1000;  // after a write found the lock held elsewhere
     using Blocks = std::vector<std::shared_ptr<TallyDataSenderBlockInfo>>;
     using IndexMap = std::map<std::string, Blocks>;
 
@@ -65,6 +69,13 @@ private:
     // changes then wait for the next save.
     bool saveMerged(std::function<void()> const& extra = {});
     void mergeWith(TallyDataSenderIndex const& onDisk);
+    struct Note {
+        std::filesystem::path path;
+        std::shared_ptr<TallyDataSenderIndex> index;
+    };
+    static std::vector<Note> readNotes(std::string const& indexFileName);
+    void writeOwnNote();
+    void scheduleRetry();
     void noteRemoved(std::shared_ptr<TallyDataSenderBlockInfo> const& block);
 
     IndexMap indexMap_;
@@ -75,5 +86,7 @@ private:
     std::vector<std::pair<std::string, std::shared_ptr<TallyDataSenderBlockInfo>>> added_;
     std::set<std::string> removed_;
     std::set<std::string> removedKeys_;
+    bool unsaved_ = false;         // a write found the lock held by another process
+    bool retryScheduled_ = false;  // both on the index queue
     std::shared_ptr<platform::WorkQueue> indexMapQueue_;
 };

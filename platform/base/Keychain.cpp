@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -11,26 +13,26 @@
 #include "platform/base/Digests.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
+#include "platform/base/SdkLoop.h"
 
 namespace platform {
 namespace {
 
-// One lock for every read-modify-write of the item files of this process.
+// One lock for every read-modify-write of the item files of this process. Never destroyed: the
+// retry below may run while the process's statics go away.
 std::mutex& lock() {
-    static std::mutex m;
-    return m;
+    static auto* const m = new std::mutex;
+    return *m;
 }
 
 // Another process on the same home changes the same files: a change holds an exclusive lock on a
-// file in the folder from its read to its write; without it no change is made, since two unlocked
-// writers lose items.
+// file in the folder from its read to its write, since two unlocked writers lose items. Null when
+// the folder cannot be made; otherwise the lock, held or not.
 std::unique_ptr<FileLock> folderLock() {
     std::filesystem::path const dir = Keychain::directory();
     if (!Directories::create(dir)) return nullptr;
     ::chmod(dir.c_str(), 0700);
-    auto lock = std::make_unique<FileLock>(dir / "keychain.lock");
-    if (!lock->held()) lock.reset();
-    return lock;
+    return std::make_unique<FileLock>(dir / "keychain.lock");
 }
 
 std::filesystem::path serviceFile(std::string const& service) {
@@ -44,16 +46,38 @@ struct Items {
     Value::Map map;
 };
 
+// Changes made while another process held the lock (stopped in a debugger, say): nobody waits for
+// it. This process sees them at once, and writes them over what is on disk once the lock is free:
+// tried again each second, and by the next change. Under lock().
+struct Pending {
+    bool clearAll = false;  // every item removed before `changes`
+    Value::Map changes;     // account -> the item, or null when removed
+};
+std::map<std::string, Pending>& pending() {
+    static auto* const p = new std::map<std::string, Pending>;
+    return *p;
+}
+bool retryScheduled = false;
+
 Items load(std::string const& service) {
     Items items;
     auto r = KeyedArchive::readFromFile(serviceFile(service));
-    if (r.status == KeyedArchive::ReadResult::Missing) return items;
     if (r.status == KeyedArchive::ReadResult::Unreadable) {
         // Not replaced while it cannot be read: the error may pass and the items come back.
         items.status = Keychain::kIoError;
         return items;
     }
-    if (Value const* m = r.value.find("items"); m && m->map()) items.map = *m->map();
+    if (r.status != KeyedArchive::ReadResult::Missing)
+        if (Value const* m = r.value.find("items"); m && m->map()) items.map = *m->map();
+    if (auto it = pending().find(service); it != pending().end()) {
+        if (it->second.clearAll) items.map.clear();
+        for (auto const& [account, item] : it->second.changes) {
+            if (item.isNull())
+                items.map.erase(account);
+            else
+                items.map[account] = item;
+        }
+    }
     return items;
 }
 
@@ -76,6 +100,68 @@ int save(std::string const& service, Value::Map const& map) {
                                                                                  : Keychain::kIoError;
 }
 
+void writePendingLocked();
+
+void scheduleRetry() {
+    if (retryScheduled) return;
+    retryScheduled = true;
+    SdkLoop::shared().after(1000, [] {
+        std::lock_guard<std::mutex> guard(lock());
+        retryScheduled = false;
+        writePendingLocked();
+    });
+}
+
+// Under lock(): what waits is written if the folder's lock can be had now.
+void writePendingLocked() {
+    if (pending().empty()) return;
+    auto const folder = folderLock();
+    if (folder && folder->busy()) return scheduleRetry();
+    for (auto it = pending().begin(); it != pending().end();) {
+        Items const items = load(it->first);
+        // One that cannot be read keeps its changes waiting, as a change of it would fail now.
+        if (items.status != Keychain::kSuccess || save(it->first, items.map) != Keychain::kSuccess) {
+            ++it;
+            continue;
+        }
+        it = pending().erase(it);
+    }
+}
+
+// One change of a service's items: what it did to them, or why it did nothing.
+struct Change {
+    int status = Keychain::kSuccess;
+    bool clearAll = false;
+    Value account;
+    Value item;  // null: removed
+};
+
+// Applies edit to the service's items as they are now (pending changes included) under the
+// folder's lock, and writes them; while another process holds the lock the change waits instead.
+int change(std::string const& service, std::function<Change(Value::Map&)> const& edit) {
+    auto const folder = folderLock();
+    if (!folder) return Keychain::kIoError;
+    Items items = load(service);
+    if (items.status != Keychain::kSuccess) return items.status;
+    Change c = edit(items.map);
+    if (c.status != Keychain::kSuccess) return c.status;
+    if (folder->busy()) {
+        Pending& p = pending()[service];
+        if (c.clearAll) {
+            p.clearAll = true;
+            p.changes.clear();
+        } else {
+            p.changes[c.account] = std::move(c.item);
+        }
+        scheduleRetry();
+        return Keychain::kSuccess;
+    }
+    // Unlocked (a folder that cannot take the lock file) the change is made all the same.
+    int const status = save(service, items.map);
+    if (status == Keychain::kSuccess) pending().erase(service);
+    return status;
+}
+
 char const* accessibleName(Keychain::Accessibility a) {
     return a == Keychain::Accessibility::WhenUnlocked ? "WhenUnlocked" : "AlwaysThisDeviceOnly";
 }
@@ -88,14 +174,18 @@ int Keychain::add(std::string const& service, Data const& account, Data const& g
                   Accessibility accessible) {
     if (account.empty()) return kParam;
     std::lock_guard<std::mutex> guard(lock());
-    auto const folder = folderLock();
-    if (!folder) return kIoError;
-    Items items = load(service);
-    if (items.status != kSuccess) return items.status;
-    if (items.map.count(Value(account))) return kDuplicateItem;
-    items.map[Value(account)] = Value(Value::Dict{
-        {"generic", Value(generic)}, {"value", Value(value)}, {"accessible", Value(accessibleName(accessible))}});
-    return save(service, items.map);
+    return change(service, [&](Value::Map& map) {
+        Change c;
+        c.account = Value(account);
+        if (map.count(c.account)) {
+            c.status = kDuplicateItem;
+            return c;
+        }
+        c.item = Value(Value::Dict{
+            {"generic", Value(generic)}, {"value", Value(value)}, {"accessible", Value(accessibleName(accessible))}});
+        map[c.account] = c.item;
+        return c;
+    });
 }
 
 int Keychain::copyMatching(std::string const& service, Data const& account, Data& value) {
@@ -112,31 +202,32 @@ int Keychain::copyMatching(std::string const& service, Data const& account, Data
 
 int Keychain::update(std::string const& service, Data const& account, Data const& value) {
     std::lock_guard<std::mutex> guard(lock());
-    if (folderMissing()) return kItemNotFound;
-    auto const folder = folderLock();
-    if (!folder) return kIoError;
-    Items items = load(service);
-    if (items.status != kSuccess) return items.status;
-    auto it = items.map.find(Value(account));
-    if (it == items.map.end() || !it->second.dict()) return kItemNotFound;
-    (*it->second.dict())["value"] = Value(value);
-    return save(service, items.map);
+    if (folderMissing() && !pending().count(service)) return kItemNotFound;
+    return change(service, [&](Value::Map& map) {
+        Change c;
+        c.account = Value(account);
+        auto it = map.find(c.account);
+        if (it == map.end() || !it->second.dict()) {
+            c.status = kItemNotFound;
+            return c;
+        }
+        (*it->second.dict())["value"] = Value(value);
+        c.item = it->second;
+        return c;
+    });
 }
 
 int Keychain::remove(std::string const& service, Data const& account) {
     std::lock_guard<std::mutex> guard(lock());
-    if (folderMissing()) return kItemNotFound;
-    auto const folder = folderLock();
-    if (!folder) return kIoError;
-    Items items = load(service);
-    if (items.status != kSuccess) return items.status;
-    if (account.empty()) {
-        if (items.map.empty()) return kItemNotFound;
-        items.map.clear();
-    } else if (items.map.erase(Value(account)) == 0) {
-        return kItemNotFound;
-    }
-    return save(service, items.map);
+    if (folderMissing() && !pending().count(service)) return kItemNotFound;
+    return change(service, [&](Value::Map& map) {
+        Change c;
+        c.account = Value(account);
+        c.clearAll = account.empty();
+        if (c.clearAll ? map.empty() : map.erase(c.account) == 0) c.status = kItemNotFound;
+        if (c.clearAll) map.clear();
+        return c;
+    });
 }
 
 std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const& service, Data const& account) {
@@ -147,6 +238,12 @@ std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const
     Value const* a = it->second.find("accessible");
     if (!a || !a->string()) return std::nullopt;
     return *a->string() == "WhenUnlocked" ? Accessibility::WhenUnlocked : Accessibility::AlwaysThisDeviceOnly;
+}
+
+bool Keychain::writePending() {
+    std::lock_guard<std::mutex> guard(lock());
+    writePendingLocked();
+    return pending().empty();
 }
 
 }  // namespace platform

@@ -1,8 +1,9 @@
 #pragma once
 // Generic-password items by (service, account), in place of the phone's keychain: one archive
 // file per service under <application support>/keychain, the folder 0700 and the files 0600,
-// written atomically; processes on one home take turns at changes through a lock file there. The
-// items are not encrypted; only the file modes keep other users out.
+// written atomically; processes on one home take turns at changes through a lock file there, and a
+// change made while another holds it is seen by this process at once and written once it is free.
+// The items are not encrypted; only the file modes keep other users out.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,6 +34,9 @@ public:
     // An empty account deletes every item of the service.
     static int remove(std::string const& service, Data const& account);
     static std::optional<Accessibility> accessibility(std::string const& service, Data const& account);
+    // Writes the changes still waiting for another process's lock, if it is free now; true when
+    // none is left waiting (for a process about to end).
+    static bool writePending();
 };
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // Persistent maps, the keychain wrapper, stored flags and the agent-wide settings, each test in a
 // fresh data folder with fresh shared objects.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -175,14 +177,53 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
                 if (process) platform::Keychain::add(k->identifier(), d, d, d, {});
                 else k->setString(s, s);
             }
+            // As a process about to end does: what found the other's lock held is written now.
+            while (!platform::Keychain::writePending()) usleep(1000);
             _exit(0);
         }
         close(gate[0]);
         close(gate[1]);
-        for (pid_t child : children) ASSERT_EQ(waitpid(child, nullptr, 0), child);
+        for (pid_t child : children) {
+            int status = -1;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_EQ(status, 0);
+        }
         for (int process = 0; process < 2; ++process)
             for (int n = 0; n < 40; ++n) EXPECT_EQ(k->stringForKey(key(round, process, n)), key(round, process, n));
     }
+
+    // A change while another process holds the lock neither waits nor fails: this process sees it
+    // at once, and it reaches the file, with what the other wrote meanwhile, once the lock is free.
+    {
+        int const held = ::open((platform::Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_TRUE(k->setString("while held", "held"));
+        EXPECT_EQ(k->stringForKey("held"), "while held");
+        EXPECT_FALSE(platform::Keychain::writePending());
+        pid_t const other = fork();
+        if (other == 0) {
+            ::close(held);
+            Data const d{'o'};
+            int const added = platform::Keychain::add(k->identifier(), d, d, d, {});
+            while (!platform::Keychain::writePending()) usleep(1000);
+            _exit(added == platform::Keychain::kSuccess ? 0 : 1);
+        }
+        usleep(50000);
+        ::close(held);
+        int status = -1;
+        ASSERT_EQ(waitpid(other, &status, 0), other);
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(platform::Keychain::writePending());
+        EXPECT_EQ(k->stringForKey("held"), "while held");
+        Data value;
+        EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'o'}, value), platform::Keychain::kSuccess);
+    }
+    // A lock file that is a dangling link is not followed: nothing is made at its far end.
+    std::filesystem::remove(platform::Keychain::directory() / "keychain.lock");
+    std::filesystem::create_symlink(platform::Keychain::directory() / "elsewhere", platform::Keychain::directory() / "keychain.lock");
+    EXPECT_TRUE(k->setString("v", "after link"));
+    EXPECT_FALSE(std::filesystem::exists(platform::Keychain::directory() / "elsewhere"));
+    std::filesystem::remove(platform::Keychain::directory() / "keychain.lock");
 
     // Opt-out lives in the keychain, apart from the agent's files.
     EXPECT_FALSE(TallyUtil::hasUserOptedOut());

@@ -2,7 +2,13 @@
 // analytics agent's stored sessions (saved blocks, the current session, the sender's blocks).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <fstream>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "os/shell/tests/ZelvProcess.h"
@@ -17,6 +23,18 @@ std::vector<std::string> loggedEvents(std::filesystem::path const& folder) {
     return names;
 }
 
+size_t countOf(std::vector<std::string> const& names, std::string const& name) {
+    return size_t(std::count(names.begin(), names.end(), name));
+}
+
+std::string readAll(std::filesystem::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The level start of each run lands in the stored sessions, also while another process holds
+// every lock file the game keeps (stopped inside a change, say): that run starts, draws and quits
+// without waiting for it, and the next start with the locks free lists what it kept aside.
 TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     testing_support::TempDir home;
     // A save in which the first level is open, so the run can start it from its address.
@@ -27,19 +45,48 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
         RoamingDataFile save("roamingData");
         save.data.levelEntry(0);
     }
-    zelv_run::Options o;
-    o.home = home.path();
-    o.env["ZELV_DOCUMENTS_DIR"] = documents.string();
-    o.args = {"0"};
-    o.signalAfter = "Reachability";
-    o.settle = std::chrono::milliseconds(3000);
-    o.signal = SIGTERM;
-    o.deadline = std::chrono::seconds(90);
-    auto r = zelv_run::run(o);
+    auto run = [&](std::vector<std::string> args) {
+        zelv_run::Options o;
+        o.home = home.path();
+        o.env["ZELV_DOCUMENTS_DIR"] = documents.string();
+        o.args = std::move(args);
+        o.signalAfter = "Reachability";
+        o.settle = std::chrono::milliseconds(3000);
+        o.signal = SIGTERM;
+        o.deadline = std::chrono::seconds(90);
+        return zelv_run::run(o);
+    };
+    std::filesystem::path const files = home.path() / "data" / "zelv" / "TallyFiles";
+    std::string const started = "STARTED_LEVEL_WITH_PATH: levels/level01.pxl";
+    auto r = run({"0"});
     ASSERT_TRUE(r.exited && r.status == 0) << r.describe();
-    auto names = loggedEvents(home.path() / "data" / "zelv" / "TallyFiles");
-    EXPECT_NE(std::find(names.begin(), names.end(), "STARTED_LEVEL_WITH_PATH: levels/level01.pxl"), names.end())
-        << r.describe();
+    EXPECT_EQ(countOf(loggedEvents(files), started), 1u) << r.describe();
+
+    std::vector<int> held;
+    for (auto const& e : std::filesystem::recursive_directory_iterator(home.path()))
+        if (e.path().extension() == ".lock") {
+            held.push_back(::open(e.path().c_str(), O_RDWR | O_CLOEXEC));
+            ASSERT_EQ(::flock(held.back(), LOCK_EX), 0) << e.path();
+        }
+    ASSERT_GE(held.size(), 3u);  // the report index, the saved sessions, the keychain at least
+    r = run({"0"});
+    for (int fd : held) ::close(fd);
+    ASSERT_TRUE(r.exited && r.status == 0 && !r.timedOut) << r.describe();
+    EXPECT_GT(r.frames(), 0) << r.describe();
+
+    // With the index's lock file a dangling link, the link is not followed.
+    std::filesystem::remove(files / ".TallySenderIndex.info.lock");
+    std::filesystem::create_symlink(home.path() / "made-through-link", files / ".TallySenderIndex.info.lock");
+    r = run({});
+    ASSERT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "made-through-link"));
+    EXPECT_EQ(countOf(loggedEvents(files), started), 2u) << r.describe();
+    std::string const index = readAll(files / "TallySenderIndex.info");
+    for (auto const& e : std::filesystem::directory_iterator(files)) {
+        std::string const name = e.path().filename().string();
+        EXPECT_FALSE(name.ends_with(".added") || name.find(".held") != std::string::npos) << name << " left";
+        if (name.size() == 36 && name[8] == '-') EXPECT_NE(index.find(name), std::string::npos) << name << " not listed";
+    }
 }
 
 }  // namespace
