@@ -1,5 +1,6 @@
 #include "platform/base/Keychain.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +19,23 @@
 namespace platform {
 namespace {
 
+bool retryScheduled = false;
+
 // One lock for every read-modify-write of the item files of this process. Never destroyed: the
-// retry below may run while the process's statics go away.
+// retry below may run while the process's statics go away. Held across fork(), so that a child
+// never starts with it taken by a thread it does not have (the retry's).
 std::mutex& lock() {
-    static auto* const m = new std::mutex;
+    static auto* const m = [] {
+        auto* const made = new std::mutex;
+        ::pthread_atfork([] { lock().lock(); }, [] { lock().unlock(); },
+                         [] {
+                             // The loop that would retry stayed behind (its lock may be taken for
+                             // good): the child writes what waits at its next change or writePending().
+                             retryScheduled = true;
+                             lock().unlock();
+                         });
+        return made;
+    }();
     return *m;
 }
 
@@ -57,7 +71,6 @@ std::map<std::string, Pending>& pending() {
     static auto* const p = new std::map<std::string, Pending>;
     return *p;
 }
-bool retryScheduled = false;
 
 Items load(std::string const& service) {
     Items items;

@@ -344,6 +344,7 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
                 held.push_back(::open(e.path().c_str(), O_RDWR | O_CLOEXEC));
                 ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
             }
+        ASSERT_EQ(held.empty(), i + 4 < kSessions);
         for (int p = 0; p < 2; ++p) {
             setenv("TALLY_TWIN", (std::to_string(i + p) + " " + dir.path().string()).c_str(), 1);
             if ((children[p] = fork()) == 0) {

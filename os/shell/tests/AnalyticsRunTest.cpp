@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <set>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "os/shell/tests/ZelvProcess.h"
@@ -62,13 +63,20 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     ASSERT_TRUE(r.exited && r.status == 0) << r.describe();
     EXPECT_EQ(countOf(loggedEvents(files), started), 1u) << r.describe();
 
+    // Every lock file there is, and the saved sessions' one, which only a start that finds a
+    // previous session makes.
     std::vector<int> held;
-    for (auto const& e : std::filesystem::recursive_directory_iterator(home.path()))
-        if (e.path().extension() == ".lock") {
-            held.push_back(::open(e.path().c_str(), O_RDWR | O_CLOEXEC));
-            ASSERT_EQ(::flock(held.back(), LOCK_EX), 0) << e.path();
-        }
-    ASSERT_GE(held.size(), 3u);  // the report index, the saved sessions, the keychain at least
+    std::set<std::filesystem::path> locks;
+    for (auto const& e : std::filesystem::recursive_directory_iterator(home.path())) {
+        std::string const name = e.path().filename().string();
+        if (e.path().extension() == ".lock") locks.insert(e.path());
+        if (name.starts_with(".tallyStored-") && name.ends_with(".archive")) locks.insert(e.path().string() + ".lock");
+    }
+    for (auto const& path : locks) {
+        held.push_back(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        ASSERT_EQ(::flock(held.back(), LOCK_EX), 0) << path;
+    }
+    ASSERT_EQ(locks.size(), 3u);  // the report index, the saved sessions, the keychain
     r = run({"0"});
     for (int fd : held) ::close(fd);
     ASSERT_TRUE(r.exited && r.status == 0 && !r.timedOut) << r.describe();
