@@ -208,9 +208,11 @@ size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t 
         if (fd < 0) continue;
         // A writer holds its temporary file locked until it is renamed: one it can take has no
         // writer left, however young. A lock that cannot be had at all (a file system without
-        // them) leaves the file be.
+        // them) leaves the file be. With no age asked for the time is not looked at: a file's
+        // stamp can run a second ahead of time().
         struct stat st {}, atName {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= minAgeSeconds &&
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            (minAgeSeconds <= 0 || now - st.st_mtime >= minAgeSeconds) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(it->path().c_str(), &atName) == 0 &&
             atName.st_ino == st.st_ino && atName.st_dev == st.st_dev && ::unlink(it->path().c_str()) == 0) {
             ++removed;
