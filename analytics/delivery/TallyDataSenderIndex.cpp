@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <set>
@@ -265,6 +266,7 @@ size_t TallyDataSenderIndex::adoptUnlistedBlocks(std::string const& dataKey, std
             // A live process lists a block a moment after writing its file (the hand-over waits
             // for the listing), so only a file older than that can be nobody's. One taken all the
             // same is still listed once, by its identifier, and at worst sent twice, never lost.
+            // A file dated further ahead than that (the clock set back since) is no write under way.
             time_t const now = ::time(nullptr);
             Blocks found;
             std::error_code ec;
@@ -273,7 +275,7 @@ size_t TallyDataSenderIndex::adoptUnlistedBlocks(std::string const& dataKey, std
                 std::string const name = it->path().filename().string();
                 struct stat st {};
                 if (!isBlockFileName(name) || listed.count(name) || ::lstat(it->path().c_str(), &st) != 0 ||
-                    !S_ISREG(st.st_mode) || now - st.st_mtime < minAgeSeconds)
+                    !S_ISREG(st.st_mode) || std::llabs(int64_t(now) - int64_t(st.st_mtime)) < minAgeSeconds)
                     continue;
                 found.push_back(TallyDataSenderBlockInfo::forStoredFile(name, uint64_t(st.st_size),
                                                                         platform::Date{double(st.st_mtime)}));

@@ -48,9 +48,9 @@ public:
     bool discardOldBlocksForDataKey(std::string const& dataKey);
     void setupForCurrentDataKey(std::string const& dataKey);
     // Lists under dataKey the block files in the folder that neither this index nor any of
-    // otherIndexFiles lists and that were last changed at least minAgeSeconds ago (a block left by
-    // an index written over, or by a process that stopped between writing a block and listing
-    // it). Returns how many were taken back.
+    // otherIndexFiles lists and that were last changed at least minAgeSeconds ago, or are dated at
+    // least that far ahead (a block left by an index written over, or by a process that stopped
+    // between writing a block and listing it). Returns how many were taken back.
     size_t adoptUnlistedBlocks(std::string const& dataKey, std::vector<std::string> const& otherIndexFiles,
                                int64_t minAgeSeconds);
 

@@ -208,9 +208,11 @@ size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t 
         if (fd < 0) continue;
         // A writer holds its temporary file locked until it is renamed: one it can take has no
         // writer left, however young. A lock that cannot be had at all (a file system without
-        // them) leaves the file be.
+        // them) leaves the file be. With no age asked for the time is not looked at: a file's
+        // stamp can run a second ahead of time().
         struct stat st {}, atName {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime >= minAgeSeconds &&
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            (minAgeSeconds <= 0 || now - st.st_mtime >= minAgeSeconds) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(it->path().c_str(), &atName) == 0 &&
             atName.st_ino == st.st_ino && atName.st_dev == st.st_dev && ::unlink(it->path().c_str()) == 0) {
             ++removed;
@@ -232,24 +234,30 @@ struct LockedTemp {
     int lockFd = -1;
 };
 
-// A sweep that took the file between its creation and the lock has removed it: another name then.
+// A sweep that took the file between its creation and the lock has removed it (gone before the
+// second open, or unlinked by the time the lock is had): another name then, as often as that
+// happens, since a write that went on would rename a file that is no longer there. A file that
+// cannot be locked for any other reason (a file system without locks) is written unlocked: no
+// sweep can take it either.
 LockedTemp createLockedTemp(std::filesystem::path const& folder, std::string const& target, unsigned mode,
                             std::filesystem::path& temp) {
     static std::atomic<uint64_t> counter{0};
-    for (int attempt = 0;; ++attempt) {
+    for (;;) {
         temp = folder / ("." + target + "." + atomicWriteTag() + "." + std::to_string(counter.fetch_add(1)) + ".tmp");
         LockedTemp t;
         t.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
         if (t.fd < 0) return t;
         t.lockFd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        int locked = -1;
+        bool swept = t.lockFd < 0 && errno == ENOENT;
         if (t.lockFd >= 0) {
+            int locked;
             while ((locked = ::flock(t.lockFd, LOCK_EX)) != 0 && errno == EINTR) {
             }
+            struct stat st {};
+            swept = locked == 0 && ::fstat(t.fd, &st) == 0 && st.st_nlink == 0;
         }
-        struct stat st {};
-        if (locked != 0 || attempt == 3 || (::fstat(t.fd, &st) == 0 && st.st_nlink > 0)) return t;
-        ::close(t.lockFd);
+        if (!swept) return t;
+        if (t.lockFd >= 0) ::close(t.lockFd);
         ::close(t.fd);
     }
 }

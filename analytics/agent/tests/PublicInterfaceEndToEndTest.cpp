@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <future>
 #include <map>
 #include <mutex>
@@ -357,20 +359,23 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         for (int child : children) EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
         for (int fd : held) close(fd);
     }
-    // One report listed nowhere (a list written over by another version); every file old enough to be taken back.
+    // Two reports listed nowhere (a list written over by another version); every file old enough to
+    // be taken back, but one of those two dated a day ahead (the clock set back since).
     auto index = TallyDataSenderIndex::instantiatedIndexWithIndexFile(TallyDataSender::kIndexFileName);
-    bool unlisted = false;
+    // (A report whose process found the list's lock held is in a note beside it, not in the list.)
+    std::vector<std::string> unlisted;
     for (auto const& [key, blocks] : index->indexMap())
         for (auto const& b : blocks)
-            if (auto const data = b->data();
-                !unlisted && std::string(data->begin(), data->end()).find(marker(0)) != std::string::npos) {
+            if (auto const data = b->data(); data && unlisted.size() < 2) {
                 index->removeBlockInfoWithIdentifier(b->identifier(), key);  // deletes the file: written again
                 index->indexMapQueue().sync([] {});
-                unlisted = b->setData(data);
+                if (b->setData(data)) unlisted.push_back(b->identifier());
             }
-    ASSERT_TRUE(unlisted);
+    ASSERT_EQ(unlisted.size(), 2u);
     for (auto const& e : std::filesystem::directory_iterator(TallyUtil::filePathDirectory()))
         std::filesystem::last_write_time(e.path(), std::filesystem::last_write_time(e.path()) - 5min);
+    timespec const aDayAhead[2] = {{std::time(nullptr) + 86400, 0}, {std::time(nullptr) + 86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (TallyUtil::filePathDirectory() / unlisted[1]).c_str(), aDayAhead, 0), 0);
     HttpTestServer service;
     service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
@@ -378,9 +383,11 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
     auto sent = [&](int i) {
         return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; });
     };
-    EXPECT_TRUE(eventually([&] {  // every session either ended
+    EXPECT_TRUE(eventually([&] {  // every session either ended, and both unlisted files taken back and sent
         for (int i = 0; i < kSessions; ++i)
             if (!sent(i)) return false;
-        return true;
+        return std::ranges::none_of(unlisted, [](auto const& name) {
+            return std::filesystem::exists(TallyUtil::filePathDirectory() / name);
+        });
     }));
 }
