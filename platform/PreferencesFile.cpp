@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
@@ -19,6 +20,19 @@ bool validKey(std::string const& key) {
 }
 
 bool validValue(std::string const& value) { return value.find_first_of("\r\n") == std::string::npos; }
+
+int64_t integerOf(std::string const* s) {
+    int64_t v = 0;
+    if (!s || std::from_chars(s->data(), s->data() + s->size(), v).ec != std::errc()) return 0;
+    return v;
+}
+
+// A count written by someone else may be as large as it likes: the sum stops at the ends.
+int64_t plus(int64_t a, int64_t b) {
+    int64_t sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+}
 
 }  // namespace
 
@@ -46,7 +60,8 @@ PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(p
     case WholeFile::Missing:
         return;
     case WholeFile::Read:
-        entries_ = parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()));
+        stored_ = parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()));
+        entries_ = stored_;
         return;
     case WholeFile::TooLarge:
         std::fprintf(stderr, "Preferences: %s is not a settings file (%llu bytes); starting from defaults\n",
@@ -58,6 +73,25 @@ PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(p
         break;
     }
     damaged_ = true;
+}
+
+// A quit does not wait for the lock either: changes still waiting get one more try.
+PreferencesFile::~PreferencesFile() {
+    auto owed = [this] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return owed_ && !pending_.empty();
+    };
+    if (owed() && synchronize() && owed())
+        std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock\n", path_.c_str());
+}
+
+void PreferencesFile::apply(Entries& entries, Changes const& changes) {
+    for (auto const& [key, change] : changes) {
+        if (change.value) entries[key] = *change.value;
+        if (change.added == 0) continue;
+        auto it = entries.find(key);
+        entries[key] = std::to_string(plus(integerOf(it == entries.end() ? nullptr : &it->second), change.added));
+    }
 }
 
 bool PreferencesFile::damaged() const {
@@ -82,9 +116,7 @@ std::optional<std::string> PreferencesFile::string(std::string const& key) const
 
 int64_t PreferencesFile::integer(std::string const& key) const {
     auto s = string(key);
-    int64_t v = 0;
-    if (!s || std::from_chars(s->data(), s->data() + s->size(), v).ec != std::errc()) return 0;
-    return v;
+    return integerOf(s ? &*s : nullptr);
 }
 
 double PreferencesFile::real(std::string const& key) const {
@@ -100,7 +132,19 @@ bool PreferencesFile::set(std::string const& key, std::string const& value) {
     if (!validKey(key) || !validValue(value)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     entries_[key] = value;
+    pending_[key] = Change{value, 0};
     return true;
+}
+
+std::optional<int64_t> PreferencesFile::addInteger(std::string const& key, int64_t delta) {
+    if (!validKey(key)) return std::nullopt;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entries_.find(key);
+    int64_t const sum = plus(integerOf(it == entries_.end() ? nullptr : &it->second), delta);
+    entries_[key] = std::to_string(sum);
+    Change& change = pending_[key];
+    change.added = plus(change.added, delta);
+    return sum;
 }
 
 bool PreferencesFile::setInteger(std::string const& key, int64_t value) { return set(key, std::to_string(value)); }
@@ -113,23 +157,62 @@ bool PreferencesFile::setReal(std::string const& key, double value) {
 
 bool PreferencesFile::setBoolean(std::string const& key, bool value) { return set(key, value ? "1" : "0"); }
 
-bool PreferencesFile::synchronize() {
-    std::string text;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto const& [k, v] : entries_) text += k + "=" + v + "\n";
-        if (damaged_ && !keepDamagedAside()) return false;
-        damaged_ = false;
-    }
+bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     std::error_code ec;
     std::filesystem::create_directories(path_.parent_path(), ec);
+    // Hidden, beside the file: the folder is the player's.
+    FileLock fileLock(path_.parent_path() / ("." + path_.filename().string() + ".lock"), wait);
+    if (fileLock.busy()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!toldBusy_) std::fprintf(stderr, "Preferences: %s; the changes are written later\n", fileLock.error().c_str());
+        toldBusy_ = owed_ = true;
+        return true;
+    }
+    if (!fileLock.held() && !ec) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!toldUnlocked_) std::fprintf(stderr, "Preferences: %s; written unlocked\n", fileLock.error().c_str());
+        toldUnlocked_ = true;
+    }
+    // Another process's write since ours is the ground our changes go on.
+    WholeFile const file = readWholeFile(path_, kMaxSize);
+    Entries merged;
+    Changes writing;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (file.status == WholeFile::TooLarge || file.status == WholeFile::Failed) {
+            if (!keepDamagedAside()) return false;
+        }
+        // A file that is gone or damaged gets what this process knew of it.
+        merged = file.status == WholeFile::Read
+                     ? parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()))
+                     : stored_;
+        apply(merged, pending_);
+        // Changes made from here on wait for the next write.
+        writing.swap(pending_);
+    }
+    std::string text;
+    for (auto const& [k, v] : merged) text += k + "=" + v + "\n";
     std::string error;
     if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
         // A folder that could not be made (a read-only disk) is the reason, not its absence.
         if (ec) error = "cannot create " + path_.parent_path().string() + ": " + ec.message();
         std::fprintf(stderr, "Preferences: cannot write %s: %s\n", path_.c_str(), error.c_str());
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto const& [key, later] : pending_) {
+            Change& change = writing[key];
+            if (later.value)
+                change = later;
+            else
+                change.added = plus(change.added, later.added);
+        }
+        pending_ = std::move(writing);
         return false;
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    stored_ = std::move(merged);
+    entries_ = stored_;
+    apply(entries_, pending_);
+    damaged_ = owed_ = false;
     return true;
 }
 

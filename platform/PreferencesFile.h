@@ -1,9 +1,18 @@
 #pragma once
 // A small settings file: one "key=value" line per entry, read whole at construction and written
-// back atomically after every change. Lines that do not read as an entry are skipped, so a
-// damaged file loses only its damaged lines. What cannot be a settings file (no regular file,
-// larger than kMaxSize, unreadable) is read as empty and kept aside as "<name>.bad" before the
-// first write replaces it; while it cannot be kept aside it is not replaced. Safe from any thread.
+// back atomically by synchronize(). Lines that do not read as an entry are skipped, so a damaged
+// file loses only its damaged lines. What cannot be a settings file (no regular file, larger than
+// kMaxSize, unreadable) is read as empty and kept aside as "<name>.bad" before a write replaces
+// it; while it cannot be kept aside it is not replaced. Safe from any thread.
+//
+// Another copy of the game on the same home changes the same file. A write takes the lock file
+// beside it (".<name>.lock"), reads the file again under it, applies this object's changes since
+// its last write (values set, counts added to) and adopts the result, so neither copy's changes
+// are lost. Nobody waits on another process's lock longer than the bound it gives: while the lock
+// is held the changes stay in memory, seen here at once, and are written by the next
+// synchronize(), or without waiting when the object goes.
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -18,6 +27,7 @@ public:
     static constexpr uint64_t kMaxSize = 1u << 20;
 
     explicit PreferencesFile(std::filesystem::path path);
+    ~PreferencesFile();
 
     // Parses file text into entries (what the constructor does with the file).
     static std::map<std::string, std::string> parse(std::string_view text);
@@ -32,8 +42,13 @@ public:
     bool setInteger(std::string const& key, int64_t value);
     bool setReal(std::string const& key, double value);
     bool setBoolean(std::string const& key, bool value);
-    // Writes the entries; false (and a log line) when the file cannot be written.
-    bool synchronize();
+    // Adds delta to the number under key (0 when absent or not a number) and returns the sum; the
+    // write adds it to what the file holds then, so other processes' additions count too.
+    // nullopt when the key is refused.
+    std::optional<int64_t> addInteger(std::string const& key, int64_t delta);
+    // Writes the changes; false (and a log line) when the file cannot be written. While another
+    // process holds the lock for longer than `wait`, true: the changes wait for the next write.
+    bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
     std::map<std::string, std::string> entries() const;
     std::filesystem::path const& path() const { return path_; }
@@ -41,10 +56,24 @@ public:
     bool damaged() const;
 
 private:
+    // A key's change since the last write: set to `value` (when given), then `added` added.
+    struct Change {
+        std::optional<std::string> value;
+        int64_t added = 0;
+    };
+    using Entries = std::map<std::string, std::string>;
+    using Changes = std::map<std::string, Change>;
+
+    static void apply(Entries& entries, Changes const& changes);
+
     std::filesystem::path path_;
     mutable std::mutex mutex_;
-    std::map<std::string, std::string> entries_;
+    Entries stored_;   // the file as last read or written
+    Changes pending_;  // made since
+    Entries entries_;  // stored_ with pending_ applied: what this process sees
     bool damaged_ = false;
+    bool owed_ = false;  // a write found the lock held
+    bool toldBusy_ = false, toldUnlocked_ = false;
 
     bool keepDamagedAside();  // with mutex_ held
 };

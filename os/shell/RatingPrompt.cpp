@@ -52,6 +52,7 @@ Settings snapshot() {
 }
 
 constexpr double kDay = 86400.0;
+constexpr std::chrono::milliseconds kLockWait{250};
 constexpr char const* kAppVersion = "1.0";
 
 std::string replaceName(std::string text, std::string const& name) {
@@ -271,9 +272,8 @@ void RatingPrompt::increment(bool significant) {
     if (debug) platform_.log("RATINGPROMPT Tracking version: " + tracked);
     if (tracked == version) {
         if (d.real(kFirstUseDate) == 0) d.setReal(kFirstUseDate, platform_.now());
-        char const* key = significant ? kSignificantEventCount : kUseCount;
-        int64_t const count = d.integer(key) + 1;
-        d.setInteger(key, count);
+        // Added, not set: another copy of the game counting at the same time keeps its count.
+        int64_t const count = d.addInteger(significant ? kSignificantEventCount : kUseCount, 1).value_or(0);
         if (debug)
             platform_.log(std::string(significant ? "RATINGPROMPT Significant event count: " : "RATINGPROMPT Use count: ") +
                           std::to_string(count));
@@ -286,7 +286,9 @@ void RatingPrompt::increment(bool significant) {
         d.setInteger(kUseCount, significant ? 0 : 1);
         d.setInteger(kSignificantEventCount, significant ? 1 : 0);
     }
-    d.synchronize();
+    // On the background queue: a short wait for another copy's write, so that the count is on
+    // disk before a later kill could lose it.
+    d.synchronize(kLockWait);
 }
 
 void RatingPrompt::incrementUseCount() { increment(false); }

@@ -1,10 +1,17 @@
 // Settings files: values round-trip through the file, damaged lines are skipped without losing
-// the good ones, and changes that would break the line format are refused.
+// the good ones, changes that would break the line format are refused, and writers in several
+// processes keep each other's changes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "platform/PreferencesFile.h"
 #include "testing/TestPaths.h"
@@ -75,6 +82,116 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
         EXPECT_EQ(platform::PreferencesFile(dir / name).integer("count"), kept ? 3 : 0) << name;
         EXPECT_EQ(std::filesystem::exists(dir / (name + ".bad")), kept) << name;
     }
+}
+
+std::map<std::string, std::string> onDisk(std::filesystem::path const& path) {
+    std::ifstream in(path, std::ios::binary);
+    return platform::PreferencesFile::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// Copies of the game on one home write the same file: each write applies its own changes to what
+// the file holds then, so no copy's change is lost, also while another holds the lock.
+TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
+    testing_support::TempDir dir;
+    auto const path = dir / "prefs";
+    {
+        platform::PreferencesFile a(path), b(path);
+        EXPECT_EQ(a.addInteger("uses", 1), 1);
+        EXPECT_EQ(b.addInteger("uses", 1), 1);
+        b.set("b", "2");
+        // A set after an addition wins; an addition after a set counts from it.
+        a.addInteger("n", 5);
+        a.setInteger("n", 10);
+        a.addInteger("n", 1);
+        ASSERT_TRUE(a.synchronize() && b.synchronize());
+        EXPECT_EQ(b.entries(), (std::map<std::string, std::string>{{"b", "2"}, {"n", "11"}, {"uses", "2"}}));
+        EXPECT_EQ(b.entries(), onDisk(path));
+    }
+
+    // Processes racing, some finding the lock held; then threads, on one object and on their own.
+    constexpr int kProcesses = 6, kRounds = 15, kThreads = 4;
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int process = 0; process < kProcesses; ++process) {
+        if (pid_t const child = fork()) {
+            children.push_back(child);
+            continue;
+        }
+        char c;
+        close(gate[1]);
+        (void)!::read(gate[0], &c, 1);  // all start when the parent closes its end
+        for (int round = 0; round < kRounds; ++round) {
+            platform::PreferencesFile p(path);
+            p.addInteger("uses", 1);
+            p.setInteger("last." + std::to_string(process), round);
+            p.synchronize();
+            p.addInteger("uses", 1);
+            p.synchronize(std::chrono::minutes(1));  // a bound a loaded machine keeps to
+        }
+        _exit(0);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (pid_t child : children) {
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(status, 0);
+    }
+    {
+        platform::PreferencesFile shared(path);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                platform::PreferencesFile own(path);
+                for (int n = 0; n < 20; ++n) {
+                    shared.addInteger("uses", 1);
+                    own.setInteger("thread." + std::to_string(t), n);
+                    EXPECT_GE(shared.integer("uses"), 2 + 2 * kProcesses * kRounds);
+                    if (n % 2) shared.synchronize(std::chrono::minutes(1));
+                    own.synchronize(std::chrono::minutes(1));
+                }
+            });
+        for (auto& t : threads) t.join();
+    }
+    auto entries = onDisk(path);
+    EXPECT_EQ(entries["uses"], std::to_string(2 + 2 * kProcesses * kRounds + 20 * kThreads));
+    for (int process = 0; process < kProcesses; ++process)
+        EXPECT_EQ(entries["last." + std::to_string(process)], std::to_string(kRounds - 1));
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(entries["thread." + std::to_string(t)], "19");
+
+    // The lock held elsewhere (a copy stopped in a debugger): nothing waits, the change is seen
+    // here at once and written over what the holder wrote by the next write once it is free, or
+    // when the object goes.
+    auto const lockFile = dir / ".prefs.lock";
+    std::ofstream(path, std::ios::trunc) << "uses=1\n";
+    int const held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    {
+        platform::PreferencesFile p(path), q(path);
+        EXPECT_EQ(p.addInteger("uses", 1), 2);
+        q.addInteger("uses", 1);
+        EXPECT_TRUE(p.synchronize() && q.synchronize());
+        EXPECT_EQ(onDisk(path), (std::map<std::string, std::string>{{"uses", "1"}}));
+        std::ofstream(path, std::ios::trunc) << "uses=5\nholder=1\n";
+        ::close(held);
+        ASSERT_TRUE(p.synchronize());
+        EXPECT_EQ(p.entries(), (std::map<std::string, std::string>{{"holder", "1"}, {"uses", "6"}}));
+    }
+    EXPECT_EQ(onDisk(path)["uses"], "7");
+
+    // Changes whose write failed wait for the next; a dangling link as the lock file is not followed.
+    std::ofstream(dir / "blocker") << "a file where the folder goes";
+    platform::PreferencesFile p(dir / "blocker" / "prefs");
+    p.addInteger("uses", 1);
+    EXPECT_FALSE(p.synchronize());
+    p.addInteger("uses", 1);
+    std::filesystem::remove(dir / "blocker");
+    std::filesystem::create_directory(dir / "blocker");
+    std::filesystem::create_symlink(dir / "made-through-link", dir / "blocker" / ".prefs.lock");
+    EXPECT_TRUE(p.synchronize());
+    EXPECT_EQ(onDisk(p.path())["uses"], "2");
+    EXPECT_FALSE(std::filesystem::exists(dir / "made-through-link"));
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // Each run has its own throwaway home.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -15,11 +17,13 @@
 #include <cstring>
 #include <functional>
 #include <fstream>
+#include <future>
 #include <random>
 
 #include "os/MemoryMappedZipFile.h"
 #include "os/shell/tests/ZelvProcess.h"
 #include "os/tests/ZipWriter.h"
+#include "platform/PreferencesFile.h"
 #include "testing/TestPaths.h"
 
 namespace {
@@ -380,6 +384,43 @@ TEST(StartupFaults, SmallScreenGetsAWindowInsideItsUsableAreaAtSixteenByNine) {
     auto r = zelv_run::run(o);
     EXPECT_FALSE(r.timedOut) << r.describe();
     EXPECT_NE(r.err.find("usable area is 1024x600; the window is 1024x576"), std::string::npos) << r.describe();
+}
+
+// Two copies started at the same instant on one home each count their start for the rating
+// prompt: neither writes the settings file over the other's count.
+TEST(StartupFaults, TwoCopiesStartedAtOnceBothCountTheirStart) {
+    testing_support::TempDir home;
+    fs::path const prefs = home / "config" / "zelv" / "preferences";
+    auto uses = [&] {
+        auto const entries = platform::PreferencesFile::parse(readBytes(prefs));
+        auto it = entries.find("kRatingPromptUseCount");
+        return it == entries.end() ? 0 : std::stoll(it->second);
+    };
+    for (int round = 1; round <= 3; ++round) {
+        long long const before = uses();
+        // Each child says it is ready and waits until the other is too: the go pipe is closed.
+        int ready[2], go[2];
+        ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+        ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+        zelv_run::Options o = untilLaunched(home.path());
+        o.inChild = [ready, go] {
+            char c = 'r';
+            close(go[1]);
+            return write(ready[1], &c, 1) == 1 && read(go[0], &c, 1) == 0;
+        };
+        auto first = std::async(std::launch::async, [o] { return zelv_run::run(o); });
+        auto second = std::async(std::launch::async, [o] { return zelv_run::run(o); });
+        int readied = 0;
+        pollfd p{ready[0], POLLIN, 0};
+        for (char c; readied < 2 && poll(&p, 1, 60000) == 1 && read(ready[0], &c, 1) == 1;) ++readied;
+        close(go[1]);
+        auto const a = first.get(), b = second.get();
+        for (int fd : {go[0], ready[0], ready[1]}) close(fd);
+        ASSERT_EQ(readied, 2) << a.describe() << b.describe();
+        ASSERT_TRUE(a.exited && a.status == 0) << a.describe();
+        ASSERT_TRUE(b.exited && b.status == 0) << b.describe();
+        EXPECT_EQ(uses(), before + 2) << "round " << round << a.describe() << b.describe();
+    }
 }
 
 }  // namespace
