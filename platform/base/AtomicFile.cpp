@@ -250,11 +250,11 @@ LockedTemp createLockedTemp(std::filesystem::path const& folder, std::string con
         t.lockFd = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         bool swept = t.lockFd < 0 && errno == ENOENT;
         if (t.lockFd >= 0) {
-            int locked;
-            while ((locked = ::flock(t.lockFd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
+            // Only a sweep can hold a file this new, and it removes what it holds: nobody is
+            // waited for.
+            int const locked = ::flock(t.lockFd, LOCK_EX | LOCK_NB);
             struct stat st {};
-            swept = locked == 0 && ::fstat(t.fd, &st) == 0 && st.st_nlink == 0;
+            swept = locked == 0 ? ::fstat(t.fd, &st) == 0 && st.st_nlink == 0 : errno == EWOULDBLOCK;
         }
         if (!swept) return t;
         if (t.lockFd >= 0) ::close(t.lockFd);

@@ -76,7 +76,7 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
         held.push_back(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
         ASSERT_EQ(::flock(held.back(), LOCK_EX), 0) << path;
     }
-    ASSERT_EQ(locks.size(), 3u);  // the report index, the saved sessions, the keychain
+    ASSERT_EQ(locks.size(), 4u);  // the report index, the saved sessions, the keychain, the settings
     r = run({"0"});
     for (int fd : held) ::close(fd);
     ASSERT_TRUE(r.exited && r.status == 0 && !r.timedOut) << r.describe();
