@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -34,6 +36,25 @@ int64_t plus(int64_t a, int64_t b) {
     return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
 }
 
+constexpr std::string_view kNoteSuffix = ".pending";
+
+// The folder the file is in, "." for a bare name.
+std::filesystem::path folderOf(std::filesystem::path const& file) {
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
+// "." + file name + "." + 16 hex digits + "." + decimal counter + ".pending": the middle is checked
+// so that a note of "<name>.x" beside it is not taken for one of "<name>".
+bool isNoteOf(std::string const& fileName, std::string_view name) {
+    std::string const prefix = "." + fileName + ".";
+    if (name.size() <= prefix.size() + kNoteSuffix.size() || !name.starts_with(prefix) || !name.ends_with(kNoteSuffix))
+        return false;
+    std::string_view const middle = name.substr(prefix.size(), name.size() - prefix.size() - kNoteSuffix.size());
+    return middle.size() > 17 && middle[16] == '.' &&
+           middle.substr(0, 16).find_first_not_of("0123456789abcdef") == std::string_view::npos &&
+           middle.substr(17).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 }  // namespace
 
 std::map<std::string, std::string> PreferencesFile::parse(std::string_view text) {
@@ -58,21 +79,24 @@ PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(p
     WholeFile file = readWholeFile(path_, kMaxSize);
     switch (file.status) {
     case WholeFile::Missing:
-        return;
+        break;
     case WholeFile::Read:
         stored_ = parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()));
-        entries_ = stored_;
-        return;
+        break;
     case WholeFile::TooLarge:
         std::fprintf(stderr, "Preferences: %s is not a settings file (%llu bytes); starting from defaults\n",
                      path_.c_str(), static_cast<unsigned long long>(file.size));
+        damaged_ = true;
         break;
     case WholeFile::Failed:
         std::fprintf(stderr, "Preferences: cannot read %s (%s); starting from defaults\n", path_.c_str(),
                      file.error.c_str());
+        damaged_ = true;
         break;
     }
-    damaged_ = true;
+    // A copy that went while the lock was held: its changes are seen now, written by the next write.
+    entries_ = stored_;
+    for (auto const& note : readNotes()) apply(entries_, note.changes);
 }
 
 // A quit does not wait for the lock either: changes still waiting get one more try.
@@ -81,8 +105,68 @@ PreferencesFile::~PreferencesFile() {
         std::lock_guard<std::mutex> lock(mutex_);
         return owed_ && !pending_.empty();
     };
-    if (owed() && synchronize() && owed())
-        std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock\n", path_.c_str());
+    if (!owed() || !synchronize() || !owed()) return;
+    // Still held: left in a note for whoever writes next.
+    Changes changes;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changes.swap(pending_);
+    }
+    std::string error;
+    if (!writeNote(changes, &error))
+        std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
+                     path_.c_str(), error.c_str());
+}
+
+// One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them.
+bool PreferencesFile::writeNote(Changes const& changes, std::string* error) const {
+    // Each object its own name: two going at once in one process do not write over each other.
+    static std::atomic<uint64_t> counter{0};
+    std::filesystem::path const note =
+        folderOf(path_) / ("." + path_.filename().string() + "." + atomicWriteTag() + "." +
+                           std::to_string(counter.fetch_add(1)) + std::string(kNoteSuffix));
+    std::string text;
+    for (auto const& [key, change] : changes) {
+        if (change.value) text += "set " + key + "=" + *change.value + "\n";
+        if (change.added != 0) text += "add " + key + "=" + std::to_string(change.added) + "\n";
+    }
+    return writeFileAtomically(note, reinterpret_cast<uint8_t const*>(text.data()), text.size(), error);
+}
+
+std::vector<PreferencesFile::Note> PreferencesFile::readNotes() const {
+    std::vector<Note> notes;
+    std::string const fileName = path_.filename().string();
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folderOf(path_), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (!isNoteOf(fileName, it->path().filename().string())) continue;
+        WholeFile const file = readWholeFile(it->path(), kMaxSize, /*followLink=*/false);
+        if (file.status != WholeFile::Read) continue;
+        Note note{it->path(), {}};
+        std::string_view const text(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size());
+        // A line without its end was cut short: skipped, as every line that does not read.
+        for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string_view::npos; pos = end + 1) {
+            std::string_view const line = text.substr(pos, end - pos);
+            size_t const eq = line.find('=');
+            if (eq == std::string_view::npos || eq <= 4) continue;
+            std::string const key(line.substr(4, eq - 4));
+            std::string const value(line.substr(eq + 1));
+            if (!validKey(key) || !validValue(value)) continue;
+            char const* const valueEnd = value.data() + value.size();
+            int64_t delta = 0;
+            if (line.starts_with("set ")) {
+                note.changes[key] = Change{value, 0};
+            } else if (line.starts_with("add ")) {
+                auto const read = std::from_chars(value.data(), valueEnd, delta);
+                if (read.ec != std::errc() || read.ptr != valueEnd) continue;
+                Change& change = note.changes[key];
+                change.added = plus(change.added, delta);
+            }
+        }
+        notes.push_back(std::move(note));
+    }
+    std::sort(notes.begin(), notes.end(), [](Note const& a, Note const& b) { return a.path < b.path; });
+    return notes;
 }
 
 void PreferencesFile::apply(Entries& entries, Changes const& changes) {
@@ -173,8 +257,10 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         if (!toldUnlocked_) std::fprintf(stderr, "Preferences: %s; written unlocked\n", fileLock.error().c_str());
         toldUnlocked_ = true;
     }
-    // Another process's write since ours is the ground our changes go on.
+    // Another process's write since ours is the ground our changes go on, with what copies that
+    // found the lock held left in notes. Unlocked, another writer may apply a note too: left.
     WholeFile const file = readWholeFile(path_, kMaxSize);
+    std::vector<Note> const notes = fileLock.held() ? readNotes() : std::vector<Note>();
     Entries merged;
     Changes writing;
     {
@@ -186,6 +272,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         merged = file.status == WholeFile::Read
                      ? parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()))
                      : stored_;
+        for (auto const& note : notes) apply(merged, note.changes);
         apply(merged, pending_);
         // Changes made from here on wait for the next write.
         writing.swap(pending_);
@@ -207,6 +294,11 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         }
         pending_ = std::move(writing);
         return false;
+    }
+    for (auto const& note : notes) {
+        std::error_code removeError;
+        if (!std::filesystem::remove(note.path, removeError) && removeError)
+            std::fprintf(stderr, "Preferences: cannot remove %s: %s\n", note.path.c_str(), removeError.message().c_str());
     }
     std::lock_guard<std::mutex> lock(mutex_);
     stored_ = std::move(merged);

@@ -10,7 +10,10 @@
 // its last write (values set, counts added to) and adopts the result, so neither copy's changes
 // are lost. Nobody waits on another process's lock longer than the bound it gives: while the lock
 // is held the changes stay in memory, seen here at once, and are written by the next
-// synchronize(), or without waiting when the object goes.
+// synchronize(), or without waiting when the object goes. Held even then, they are left in a note
+// beside the file (".<name>.<process tag>.<n>.pending"): every write under the lock applies the
+// notes there are before its own changes and removes them once written, and a new object sees
+// them at once.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -19,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -63,8 +67,15 @@ private:
     };
     using Entries = std::map<std::string, std::string>;
     using Changes = std::map<std::string, Change>;
+    struct Note {
+        std::filesystem::path path;
+        Changes changes;
+    };
 
     static void apply(Entries& entries, Changes const& changes);
+    // Notes left beside the file, in name order; links and what is no regular file are not read.
+    std::vector<Note> readNotes() const;
+    bool writeNote(Changes const& changes, std::string* error) const;
 
     std::filesystem::path path_;
     mutable std::mutex mutex_;
