@@ -108,11 +108,11 @@ FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize) {
+WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize, bool followLinks) {
     WholeFile file;
     // Non-blocking so that a pipe in the file's place is refused below instead of waiting for a
     // writer; the flag changes nothing for regular files.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         // A folder on the way that is not a folder: nothing there either.
         file.status = errno == ENOENT || errno == ENOTDIR ? WholeFile::Missing : WholeFile::Failed;

@@ -13,14 +13,15 @@
 
 namespace platform {
 
-// A whole regular file read at once, refused unread when it is larger than a limit.
+// A whole regular file read at once, refused unread when it is larger than a limit; with
+// followLinks false a symbolic link in its place is Failed.
 struct WholeFile {
     enum Status { Read, Missing, TooLarge, Failed } status = Failed;
     std::vector<uint8_t> bytes;  // when Read
     uint64_t size = 0;           // the file's size when Read or TooLarge
     std::string error;           // when Failed
 };
-WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize);
+WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize, bool followLinks = true);
 
 // Returns false (with a reason in *error when given) when any step fails; the target is then
 // left as it was and the temporary file is removed.
