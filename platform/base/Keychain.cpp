@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/base/AtomicFile.h"
 #include "platform/base/Digests.h"
@@ -58,11 +60,13 @@ std::filesystem::path serviceFile(std::string const& service) {
 struct Items {
     int status = Keychain::kSuccess;
     Value::Map map;
+    std::vector<std::filesystem::path> notes;  // read (damaged ones too): removed once the items are written
 };
 
 // Changes made while another process held the lock (stopped in a debugger, say): nobody waits for
 // it. This process sees them at once, and writes them over what is on disk once the lock is free:
-// tried again each second, and by the next change. Under lock().
+// tried again each second, and by the next change; at the end they go into a note (below). Under
+// lock().
 struct Pending {
     bool clearAll = false;  // every item removed before `changes`
     Value::Map changes;     // account -> the item, or null when removed
@@ -70,6 +74,89 @@ struct Pending {
 std::map<std::string, Pending>& pending() {
     static auto* const p = new std::map<std::string, Pending>;
     return *p;
+}
+
+void applyChanges(Value::Map& map, bool clearAll, Value::Map const& changes) {
+    if (clearAll) map.clear();
+    for (auto const& [account, item] : changes) {
+        if (item.isNull())
+            map.erase(account);
+        else
+            map[account] = item;
+    }
+}
+
+// What a process still had waiting when it ended, the lock held by another all along, is left in
+// note files beside the items: "." + the item file's stem + "." + writer + "." + count + ".pending".
+// A name is never written twice, so whoever applies a note under the lock removes just what it read.
+std::string notePrefix(std::string const& service) { return "." + serviceFile(service).stem().string() + "."; }
+
+bool readNote(std::filesystem::path const& path, std::string const& service, Pending& note) {
+    // A link is never followed: only this folder's own files count.
+    WholeFile const file = readWholeFile(path, KeyedArchive::kMaxSize, false);
+    if (file.status != WholeFile::Read) return false;
+    std::optional<Value> const v = KeyedArchive::decode(file.bytes.data(), file.bytes.size());
+    Value const* s = v ? v->find("service") : nullptr;
+    Value const* clearAll = v ? v->find("clearAll") : nullptr;
+    Value const* changes = v ? v->find("changes") : nullptr;
+    if (!s || !s->string() || *s->string() != service || !clearAll || !clearAll->asBool() || !changes ||
+        !changes->map())
+        return false;
+    for (auto const& [account, item] : *changes->map())
+        if (!account.data() || account.data()->empty() || !(item.isNull() || item.dict())) return false;
+    note.clearAll = *clearAll->asBool();
+    note.changes = *changes->map();
+    return true;
+}
+
+// The service's notes over its items, in name order. One that is not a regular file is left be;
+// a damaged one is applied nowhere and goes with the others.
+void applyNotes(std::string const& service, Items& items) {
+    std::string const prefix = notePrefix(service);
+    std::vector<std::filesystem::path> paths;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(Keychain::directory(), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::string const name = it->path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(".pending")) paths.push_back(it->path());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (auto const& path : paths) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        Pending note;
+        if (readNote(path, service, note)) applyChanges(items.map, note.clearAll, note.changes);
+        items.notes.push_back(path);
+    }
+}
+
+// Under a held folderLock(), once the items the notes went into are written.
+void removeNotes(std::vector<std::filesystem::path> const& notes) {
+    for (auto const& note : notes) ::unlink(note.c_str());
+}
+
+// Under lock(): what still waits goes into a note of this process per service, in place of the
+// one it wrote before (which holds less).
+void writeNotes() {
+    struct Written {
+        pid_t pid = 0;  // a forked child's copy is not its own
+        std::filesystem::path note;
+    };
+    static auto* const written = new std::map<std::string, Written>;
+    static uint64_t count = 0;
+    for (auto const& [service, p] : pending()) {
+        std::string seq = std::to_string(count++);
+        seq.insert(0, seq.size() < 10 ? 10 - seq.size() : 0, '0');  // name order is write order
+        std::filesystem::path const note =
+            Keychain::directory() /
+            (notePrefix(service) + atomicWriteTag() + "." + std::to_string(::getpid()) + "." + seq + ".pending");
+        Data const bytes = KeyedArchive::encode(
+            Value(Value::Dict{{"service", Value(service)}, {"clearAll", Value(p.clearAll)}, {"changes", Value(p.changes)}}));
+        if (!writeFileAtomically(note, bytes.data(), bytes.size(), nullptr, 0600)) continue;
+        Written& last = (*written)[service];
+        if (last.pid == ::getpid()) ::unlink(last.note.c_str());
+        last = {::getpid(), note};
+    }
 }
 
 Items load(std::string const& service) {
@@ -82,15 +169,9 @@ Items load(std::string const& service) {
     }
     if (r.status != KeyedArchive::ReadResult::Missing)
         if (Value const* m = r.value.find("items"); m && m->map()) items.map = *m->map();
-    if (auto it = pending().find(service); it != pending().end()) {
-        if (it->second.clearAll) items.map.clear();
-        for (auto const& [account, item] : it->second.changes) {
-            if (item.isNull())
-                items.map.erase(account);
-            else
-                items.map[account] = item;
-        }
-    }
+    applyNotes(service, items);
+    if (auto it = pending().find(service); it != pending().end())
+        applyChanges(items.map, it->second.clearAll, it->second.changes);
     return items;
 }
 
@@ -137,6 +218,7 @@ void writePendingLocked() {
             ++it;
             continue;
         }
+        removeNotes(items.notes);
         it = pending().erase(it);
     }
 }
@@ -171,7 +253,10 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     }
     // Unlocked (a folder that cannot take the lock file) the change is made all the same.
     int const status = save(service, items.map);
-    if (status == Keychain::kSuccess) pending().erase(service);
+    if (status == Keychain::kSuccess) {
+        pending().erase(service);
+        removeNotes(items.notes);
+    }
     return status;
 }
 
@@ -256,6 +341,8 @@ std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const
 bool Keychain::writePending() {
     std::lock_guard<std::mutex> guard(lock());
     writePendingLocked();
+    // Kept past this process, for whoever changes the items next.
+    writeNotes();
     return pending().empty();
 }
 

@@ -35,7 +35,8 @@ public:
     static int remove(std::string const& service, Data const& account);
     static std::optional<Accessibility> accessibility(std::string const& service, Data const& account);
     // Writes the changes still waiting for another process's lock, if it is free now; true when
-    // none is left waiting (for a process about to end).
+    // none is left waiting (for a process about to end). What is left is kept in a note in the
+    // folder, which every process sees and the next change writes.
     static bool writePending();
 };
 

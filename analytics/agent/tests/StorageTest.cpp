@@ -218,6 +218,63 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
         Data value;
         EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'o'}, value), platform::Keychain::kSuccess);
     }
+    // A process that ends with the lock still held leaves its change in a note that every process
+    // sees at once and the next change writes into the item file. A damaged note does no harm,
+    // and a link in a note's name is not followed.
+    {
+        auto notes = [] {
+            std::vector<std::filesystem::path> found;
+            for (auto const& e : std::filesystem::directory_iterator(platform::Keychain::directory()))
+                if (e.path().extension() == ".pending" && !e.is_symlink()) found.push_back(e.path());
+            return found;
+        };
+        int const held = ::open((platform::Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        pid_t const quitter = fork();
+        if (quitter == 0) {
+            ::close(held);
+            Data const d{'q'};
+            int const added = platform::Keychain::add(k->identifier(), d, d, d, {});
+            _exit(added == platform::Keychain::kSuccess && !platform::Keychain::writePending() ? 0 : 1);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(quitter, &status, 0), quitter);
+        EXPECT_EQ(status, 0);
+        auto const left = notes();
+        ASSERT_EQ(left.size(), 1u);
+        struct stat note {};
+        ASSERT_EQ(::stat(left[0].c_str(), &note), 0);
+        EXPECT_EQ(note.st_mode & 0777, 0600u);
+        std::string const name = left[0].filename().string();
+        std::filesystem::path const prefix = platform::Keychain::directory() / name.substr(0, name.find('.', 1) + 1);
+        std::ofstream(prefix.string() + "zz.pending") << "not an archive";
+        // Followed, this one would remove every item.
+        Data const clearing = platform::KeyedArchive::encode(Value(Value::Dict{
+            {"service", Value(k->identifier())}, {"clearAll", Value(true)}, {"changes", Value(Value::Map{})}}));
+        std::ofstream(dir / "outside", std::ios::binary).write(reinterpret_cast<char const*>(clearing.data()),
+                                                                 static_cast<std::streamsize>(clearing.size()));
+        std::filesystem::create_symlink(dir / "outside", prefix.string() + "zz-link.pending");
+
+        Data value;
+        EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'q'}, value), platform::Keychain::kSuccess);
+        ::close(held);
+        EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'q'}, value), platform::Keychain::kSuccess);
+        EXPECT_EQ(k->stringForKey("held"), "while held");
+        EXPECT_TRUE(k->setString("after", "next"));
+        EXPECT_TRUE(notes().empty());
+        EXPECT_TRUE(std::filesystem::exists(dir / "outside"));
+        bool written = false;
+        for (auto const& e : std::filesystem::directory_iterator(platform::Keychain::directory())) {
+            if (e.path().extension() != ".item") continue;
+            auto const r = platform::KeyedArchive::readFromFile(e.path());
+            Value const* service = r.value.find("service");
+            Value const* items = r.value.find("items");
+            if (service && service->string() && *service->string() == k->identifier() && items && items->map())
+                written = items->map()->count(Value(Data{'q'})) && items->map()->count(Value(Data{'h', 'e', 'l', 'd'}));
+        }
+        EXPECT_TRUE(written);
+        std::filesystem::remove(prefix.string() + "zz-link.pending");
+    }
     // A lock file that is a dangling link is not followed: nothing is made at its far end.
     std::filesystem::remove(platform::Keychain::directory() / "keychain.lock");
     std::filesystem::create_symlink(platform::Keychain::directory() / "elsewhere", platform::Keychain::directory() / "keychain.lock");
