@@ -383,3 +383,52 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         return true;
     }));
 }
+
+// A host that returns from main right after ending its session, the endpoint refusing and the
+// sender's list at its cap: the agent's threads still decode the list, retry and send while the
+// process's statics go. No exit dies or reports, and the sessions the cap keeps go out later.
+TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLoseNothing) {
+    auto marker = [](int i) { return "EXITED_" + std::to_string(i) + "_"; };
+    if (char const* run = std::getenv("TALLY_EXIT")) {
+        std::filesystem::remove_all(dir.path());  // this copy's own folder; the runs share the parent's
+        platform::Directories::setRootOverride(std::filesystem::path(std::strchr(run, ' ') + 1));
+        Tally::setServerURL(HttpTestServer().url("/aas.do"));  // refuses once the server is gone
+        Tally::startSession("EXIT KEY");
+        Tally::logEvent(marker(std::atoi(run)).c_str());
+        Tally::endSession();
+        std::exit(0);  // as a return from main: no shutdown, the statics go
+    }
+    // The list at its cap before the first run.
+    TallyGlobalVariableStorage::sharedInstance()->setApiKey("EXIT KEY");
+    auto index = TallyDataSenderIndex::instantiatedIndexWithIndexFile(TallyDataSender::kIndexFileName);
+    for (size_t i = 0; i < TallyDataSenderIndex::kMaxBlocksPerKey; ++i)
+        index->addBlockInfo(TallyDataSenderBlockInfo::initWithData(platform::Data(64, uint8_t(i))), TallyDataSender::dataKey());
+    index->indexMapQueue().sync([] {});
+    index.reset();
+    Tally::reset();
+    std::string filter =
+        std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    char* argv[] = {filter.data(), filter.data(), nullptr};
+    constexpr int kRuns = 40;
+    for (int i = 0; i < kRuns; ++i) {
+        setenv("TALLY_EXIT", (std::to_string(i) + " " + dir.path().string()).c_str(), 1);
+        int status = -1;
+        pid_t const child = fork();
+        if (child == 0) _exit(execv("/proc/self/exe", argv));
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << i << ": status " << status;
+    }
+    unsetenv("TALLY_EXIT");
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(200));
+    Tally::setServerURL(service.url("/aas.do"));
+    Tally::startSession("EXIT KEY");
+    auto sent = [&](int i) {
+        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; });
+    };
+    EXPECT_TRUE(eventually([&] {  // the last runs' sessions, which the list's cap keeps
+        for (int i = kRuns - 10; i < kRuns; ++i)
+            if (!sent(i)) return false;
+        return true;
+    }));
+}
