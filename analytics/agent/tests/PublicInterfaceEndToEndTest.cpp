@@ -19,6 +19,9 @@
 #include <optional>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -389,10 +392,12 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
 // process's statics go. No exit dies or reports, and the sessions the cap keeps go out later.
 TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLoseNothing) {
     auto marker = [](int i) { return "EXITED_" + std::to_string(i) + "_"; };
-    if (char const* run = std::getenv("TALLY_EXIT")) {
+    if (char const* run = std::getenv("TALLY_EXIT")) {  // "<run> <url> <folder>"
         std::filesystem::remove_all(dir.path());  // this copy's own folder; the runs share the parent's
-        platform::Directories::setRootOverride(std::filesystem::path(std::strchr(run, ' ') + 1));
-        Tally::setServerURL(HttpTestServer().url("/aas.do"));  // refuses once the server is gone
+        char const* url = std::strchr(run, ' ') + 1;
+        char const* folder = std::strchr(url, ' ') + 1;
+        platform::Directories::setRootOverride(std::filesystem::path(folder));
+        Tally::setServerURL(std::string(url, folder - 1));
         Tally::startSession("EXIT KEY");
         Tally::logEvent(marker(std::atoi(run)).c_str());
         Tally::endSession();
@@ -406,12 +411,21 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
     index->indexMapQueue().sync([] {});
     index.reset();
     Tally::reset();
+    // A port bound and never listened on refuses every connection, and no server takes it meanwhile.
+    int const refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(refusing, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::string const url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/aas.do";
     std::string filter =
         std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     char* argv[] = {filter.data(), filter.data(), nullptr};
     constexpr int kRuns = 40;
     for (int i = 0; i < kRuns; ++i) {
-        setenv("TALLY_EXIT", (std::to_string(i) + " " + dir.path().string()).c_str(), 1);
+        setenv("TALLY_EXIT", (std::to_string(i) + " " + url + " " + dir.path().string()).c_str(), 1);
         int status = -1;
         pid_t const child = fork();
         if (child == 0) _exit(execv("/proc/self/exe", argv));
@@ -419,6 +433,7 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << i << ": status " << status;
     }
     unsetenv("TALLY_EXIT");
+    ::close(refusing);
     HttpTestServer service;
     service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
