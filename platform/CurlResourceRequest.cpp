@@ -1,6 +1,7 @@
 #include "platform/CurlResourceRequest.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/Digests.h"
 #include "platform/base/Directories.h"
 
 #include <curl/curl.h>
@@ -22,7 +23,7 @@ namespace platform {
 namespace {
 
 void curlOnce() {
-    static bool const ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    static bool const ready = (keepCryptoUntilProcessEnd(), curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK);
     (void)ready;
 }
 

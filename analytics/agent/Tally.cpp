@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
+#include <mutex>
 
 #include "analytics/agent/TallyClock.h"
 #include "analytics/agent/TallyDelegate.h"
@@ -68,9 +70,15 @@ std::shared_ptr<TallyGlobalVariableStorage> settings() { return TallyGlobalVaria
 std::shared_ptr<TallyImpl> facade() { return TallyImpl::currentSession(); }
 
 // The process is about to end, by an exit or by an error: what the session's end queued reaches
-// the disk first, or a write cut off mid-way is lost. A stuck queue holds the end only briefly.
+// the disk first, or a write cut off mid-way is lost. A stuck queue holds the end only briefly:
+// a second call within that time (the will-terminate notice, then the return from main) shares
+// the first one's time rather than adding its own.
 void finishQueuedSaves() {
-    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    static std::atomic<std::chrono::steady_clock::rep> lastDeadline{0};
+    auto const now = std::chrono::steady_clock::now();
+    auto deadline = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastDeadline.load()));
+    if (deadline <= now) deadline = now + std::chrono::seconds(2);
+    lastDeadline.store(deadline.time_since_epoch().count());
     auto left = [&] {
         using namespace std::chrono;
         return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - steady_clock::now()));
@@ -195,6 +203,10 @@ void Tally::startSession(char const* apiKey) {
             std::lock_guard lock(record().mutex);
             record().apiKey = settings()->apiKey();
         }
+        // A host that returns from main or calls exit without the notice gets the same last saves,
+        // before the statics made so far go (the agent's threads reach none that go later).
+        static std::once_flag exitHook;
+        std::call_once(exitHook, [] { std::atexit([] { TallyUtil::guarded(finishQueuedSaves); }); });
         auto& centre = platform::NotificationCenter::shared();
         centre.addObserver(&observerTag, kWillTerminate, [](platform::Notification const&) {
             endSession();

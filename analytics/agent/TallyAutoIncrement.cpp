@@ -8,8 +8,8 @@ std::mutex& instanceMutex() {
     return m;
 }
 std::shared_ptr<TallyAutoIncrement>& instanceSlot() {
-    static std::shared_ptr<TallyAutoIncrement> s;
-    return s;
+    static auto* s = new std::shared_ptr<TallyAutoIncrement>;  // outlives the other statics
+    return *s;
 }
 }  // namespace
 

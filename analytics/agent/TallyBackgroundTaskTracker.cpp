@@ -4,8 +4,9 @@
 #include "platform/base/DeviceFacts.h"
 
 std::shared_ptr<TallyBackgroundTaskTracker> TallyBackgroundTaskTracker::defaultTracker() {
-    static std::shared_ptr<TallyBackgroundTaskTracker> tracker = std::make_shared<TallyBackgroundTaskTracker>();
-    return tracker;
+    // Never destroyed: the senders' threads hold on to it until the process is gone.
+    static auto* tracker = new std::shared_ptr<TallyBackgroundTaskTracker>(std::make_shared<TallyBackgroundTaskTracker>());
+    return *tracker;
 }
 
 TallyBackgroundTaskTracker::TallyBackgroundTaskTracker()

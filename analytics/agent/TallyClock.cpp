@@ -8,8 +8,8 @@ std::mutex& mutex() {
     return m;
 }
 std::function<platform::Date()>& source() {
-    static std::function<platform::Date()> s;
-    return s;
+    static auto* s = new std::function<platform::Date()>;  // outlives the other statics
+    return *s;
 }
 }  // namespace
 

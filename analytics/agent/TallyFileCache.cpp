@@ -11,8 +11,8 @@ std::mutex& classLock() {
     return m;
 }
 std::shared_ptr<TallyFileCache>& shared() {
-    static std::shared_ptr<TallyFileCache> s;
-    return s;
+    static auto* s = new std::shared_ptr<TallyFileCache>;  // outlives the other statics
+    return *s;
 }
 }  // namespace
 

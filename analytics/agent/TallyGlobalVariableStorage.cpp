@@ -18,8 +18,8 @@ std::mutex& sharedMutex() {
     return m;
 }
 std::shared_ptr<TallyGlobalVariableStorage>& sharedSlot() {
-    static std::shared_ptr<TallyGlobalVariableStorage> s;
-    return s;
+    static auto* s = new std::shared_ptr<TallyGlobalVariableStorage>;  // outlives the other statics
+    return *s;
 }
 
 std::string orNull(std::optional<std::string> const& s) { return s ? *s : "(null)"; }

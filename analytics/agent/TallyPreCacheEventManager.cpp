@@ -1,6 +1,7 @@
 #include "analytics/agent/TallyPreCacheEventManager.h"
 
 std::shared_ptr<TallyPreCacheEventManager> TallyPreCacheEventManager::sharedInstance() {
-    static std::shared_ptr<TallyPreCacheEventManager> manager = std::make_shared<TallyPreCacheEventManager>();
-    return manager;
+    // Never destroyed: the agent's threads use it until the process is gone.
+    static auto* manager = new std::shared_ptr<TallyPreCacheEventManager>(std::make_shared<TallyPreCacheEventManager>());
+    return *manager;
 }

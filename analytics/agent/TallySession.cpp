@@ -21,8 +21,8 @@ std::mutex& neighboursMutex() {
     return m;
 }
 TallySession::Neighbours& neighboursSlot() {
-    static TallySession::Neighbours n;
-    return n;
+    static auto* n = new TallySession::Neighbours;  // outlives the other statics
+    return *n;
 }
 std::shared_ptr<TallySession>& currentSlot() {
     static auto* s = new std::shared_ptr<TallySession>;  // outlives the other statics

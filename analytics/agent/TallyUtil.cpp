@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <typeinfo>
 
 #include "analytics/agent/TallyAutoIncrement.h"
@@ -32,13 +33,13 @@ std::mutex& observerMutex() {
     return m;
 }
 std::function<void(std::string const&)>& observer() {
-    static std::function<void(std::string const&)> o;
-    return o;
+    static auto* o = new std::function<void(std::string const&)>;  // outlives the other statics
+    return *o;
 }
 
 Value::Dict& counters() {
-    static Value::Dict c;
-    return c;
+    static auto* c = new Value::Dict;  // outlives the other statics
+    return *c;
 }
 
 // Longer texts are left unfilled: the regex engine recurses per character.
@@ -46,8 +47,8 @@ size_t constexpr kMaxTemplateLength = 4096;
 
 bool isUrlLegal(unsigned char c) {
     if (std::isalnum(c)) return true;
-    static std::string const legal = "-_.!~*'();/?:@&=+$,#%[]";
-    return c < 0x80 && legal.find(static_cast<char>(c)) != std::string::npos;
+    static std::string_view constexpr legal = "-_.!~*'();/?:@&=+$,#%[]";
+    return c < 0x80 && legal.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 std::string percentEscape(std::string const& text, std::string const& alsoEscape) {

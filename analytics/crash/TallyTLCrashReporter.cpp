@@ -174,8 +174,8 @@ tlcrash_async_image_list* TallyTLCrashReporter::sharedImageList() {
 }
 
 std::shared_ptr<TallyTLCrashReporter> TallyTLCrashReporter::sharedReporter() {
-    static std::shared_ptr<TallyTLCrashReporter> shared = init();
-    return shared;
+    static auto* shared = new std::shared_ptr<TallyTLCrashReporter>(init());  // outlives the other statics
+    return *shared;
 }
 
 std::shared_ptr<TallyTLCrashReporter> TallyTLCrashReporter::init() {

@@ -1,6 +1,7 @@
 #include "analytics/delivery/HttpNetworkThread.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/Digests.h"
 
 #include <curl/curl.h>
 
@@ -85,11 +86,13 @@ struct HttpNetworkThread::Transfer {
 };
 
 HttpNetworkThread& HttpNetworkThread::instance() {
-    static HttpNetworkThread thread;
-    return thread;
+    // Never destroyed: senders still start and cancel requests while the process's statics go.
+    static auto* thread = new HttpNetworkThread;
+    return *thread;
 }
 
 HttpNetworkThread::HttpNetworkThread() {
+    platform::keepCryptoUntilProcessEnd();  // before libcurl starts libcrypto
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
     std::lock_guard lock(mutex_);

@@ -17,8 +17,8 @@ namespace {
 
 std::mutex classLock;
 std::shared_ptr<TallyDataSender>& shared() {
-    static std::shared_ptr<TallyDataSender> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<TallyDataSender>;  // outlives the other statics
+    return *instance;
 }
 
 // A cookie length that is negative or runs past the section.

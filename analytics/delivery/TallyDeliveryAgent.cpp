@@ -9,11 +9,14 @@
 
 namespace {
 std::mutex storeMutex;
-std::optional<tally_delivery::CookieStore> fakeStore;
+std::optional<tally_delivery::CookieStore>& fakeStore() {
+    static auto* store = new std::optional<tally_delivery::CookieStore>;  // senders ask until the process is gone
+    return *store;
+}
 
 std::optional<tally_delivery::CookieStore> currentFake() {
     std::lock_guard lock(storeMutex);
-    return fakeStore;
+    return fakeStore();
 }
 }  // namespace
 
@@ -36,7 +39,7 @@ void stopBackgroundTasksTracking(TallyBackgroundTaskTracker* tracker) {
 
 void setCookieStoreForTesting(std::optional<CookieStore> store) {
     std::lock_guard lock(storeMutex);
-    fakeStore = std::move(store);
+    fakeStore() = std::move(store);
 }
 
 void clearCookies() {

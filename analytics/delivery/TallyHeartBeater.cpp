@@ -8,8 +8,8 @@
 namespace {
 std::mutex classLock;
 std::shared_ptr<TallyHeartBeater>& shared() {
-    static std::shared_ptr<TallyHeartBeater> instance;
-    return instance;
+    static auto* instance = new std::shared_ptr<TallyHeartBeater>;  // outlives the other statics
+    return *instance;
 }
 }  // namespace
 

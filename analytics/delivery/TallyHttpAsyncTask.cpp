@@ -17,8 +17,8 @@ public:
 };
 
 ITallyHttpAsyncTaskClass const& TallyHttpAsyncTask::taskClass() {
-    static TallyHttpAsyncTaskClass const instance;
-    return instance;
+    static auto const* instance = new TallyHttpAsyncTaskClass;  // outlives the other statics
+    return *instance;
 }
 
 void TallyHttpAsyncTask::startInRunLoop(platform::SdkLoop& loop) {

@@ -17,8 +17,8 @@ public:
 };
 
 ITallyHttpAsyncTaskClass const& TallyHttpAsyncURLSessionTask::taskClass() {
-    static TallyHttpAsyncURLSessionTaskClass const instance;
-    return instance;
+    static auto const* instance = new TallyHttpAsyncURLSessionTaskClass;  // outlives the other statics
+    return *instance;
 }
 
 void TallyHttpAsyncURLSessionTask::resume() {

@@ -5,8 +5,8 @@
 namespace {
 std::mutex seamMutex;
 TallyPulseSessionSeam& seam() {
-    static TallyPulseSessionSeam s;
-    return s;
+    static auto* s = new TallyPulseSessionSeam;  // outlives the other statics
+    return *s;
 }
 }  // namespace
 

@@ -11,8 +11,8 @@ namespace {
 
 std::mutex factoryMutex;
 TallyReachability::MonitorFactory& factory() {
-    static TallyReachability::MonitorFactory f;
-    return f;
+    static auto* f = new TallyReachability::MonitorFactory;  // outlives the other statics
+    return *f;
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 namespace {
 std::mutex storeMutex;
 std::shared_ptr<TallyStoreKit>& slot() {
-    static std::shared_ptr<TallyStoreKit> store;
-    return store;
+    static auto* store = new std::shared_ptr<TallyStoreKit>;  // outlives the other statics
+    return *store;
 }
 }  // namespace
 

@@ -134,11 +134,12 @@ std::string DeviceFacts::executablePath() {
         if (state().executablePath) return *state().executablePath;
     }
     // The running executable does not change: read once (hot paths ask on every event).
-    static std::string const exe = [] {
+    // Never destroyed, as the agent's threads ask for it until the process is gone.
+    static std::string const& exe = *new std::string([] {
         std::error_code ec;
         auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
         return ec ? std::string() : p.string();
-    }();
+    }());
     return exe;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/base/Digests.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <uuid/uuid.h>
 #include <zlib.h>
@@ -10,6 +11,7 @@ namespace platform {
 namespace {
 
 Data digest(EVP_MD const* md, uint8_t const* bytes, size_t size) {
+    keepCryptoUntilProcessEnd();
     Data out(EVP_MAX_MD_SIZE);
     unsigned length = 0;
     if (EVP_Digest(size ? bytes : reinterpret_cast<uint8_t const*>(""), size, out.data(), &length, md, nullptr) != 1)
@@ -19,6 +21,11 @@ Data digest(EVP_MD const* md, uint8_t const* bytes, size_t size) {
 }
 
 }  // namespace
+
+void keepCryptoUntilProcessEnd() {
+    static bool const kept = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+    (void)kept;
+}
 
 uint32_t crc32(uint8_t const* bytes, size_t size) {
     uLong crc = ::crc32(0L, Z_NULL, 0);

@@ -21,5 +21,9 @@ std::string hexString(uint8_t const* bytes, size_t size);
 inline std::string hexString(Data const& d) { return hexString(d.data(), d.size()); }
 // A new random UUID in canonical upper-case form.
 std::string newUuidString();
+// Keeps libcrypto's state to the end of the process: its own clean-up at exit would free it
+// while background threads still hash or connect. Takes effect when called before any other
+// use of libcrypto in the process (digests here, and libcurl's start, call it first).
+void keepCryptoUntilProcessEnd();
 
 }  // namespace platform

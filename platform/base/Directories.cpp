@@ -18,13 +18,14 @@ std::mutex& mutex() {
     static std::mutex m;
     return m;
 }
+// Never destroyed: background threads ask for folders until the process is gone.
 std::string& appName() {
-    static std::string n = "zelv";
-    return n;
+    static auto* n = new std::string("zelv");
+    return *n;
 }
 std::optional<std::filesystem::path>& rootOverride() {
-    static std::optional<std::filesystem::path> r;
-    return r;
+    static auto* r = new std::optional<std::filesystem::path>;
+    return *r;
 }
 
 // XDG says relative values are to be ignored.

@@ -38,8 +38,9 @@ std::mutex& registryMutex() {
 }
 
 std::map<std::string, KeyedArchive::Factory>& registry() {
-    static std::map<std::string, KeyedArchive::Factory> r;
-    return r;
+    // Never destroyed: the agent's threads decode archives until the process is gone.
+    static auto* r = new std::map<std::string, KeyedArchive::Factory>;
+    return *r;
 }
 
 std::string toBase64(uint8_t const* bytes, size_t size) {

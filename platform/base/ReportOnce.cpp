@@ -7,9 +7,9 @@ namespace platform {
 
 bool ReportOnce::first(std::string const& key) {
     static std::mutex mutex;
-    static std::set<std::string> reported;
+    static auto* reported = new std::set<std::string>;  // background threads report until the process is gone
     std::lock_guard<std::mutex> lock(mutex);
-    return reported.insert(key).second;
+    return reported->insert(key).second;
 }
 
 }  // namespace platform

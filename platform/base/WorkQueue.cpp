@@ -68,12 +68,25 @@ struct WorkQueue::State {
 
 namespace {
 
-thread_local std::vector<void const*> runningQueues;
-
+// The queues whose blocks the thread is running, innermost first, chained through the callers'
+// frames: a plain pointer has no destructor, so a wait in an exit handler (after the thread's own
+// thread_locals are gone) still finds it valid.
 struct Running {
-    explicit Running(void const* q) { runningQueues.push_back(q); }
-    ~Running() { runningQueues.pop_back(); }
+    explicit Running(void const* q) : queue(q), outer(innermost) { innermost = this; }
+    ~Running() { innermost = outer; }
+    Running(Running const&) = delete;
+    Running& operator=(Running const&) = delete;
+    static bool isRunning(void const* q) {
+        for (Running const* r = innermost; r; r = r->outer)
+            if (r->queue == q) return true;
+        return false;
+    }
+
+    void const* queue;
+    Running const* outer;
+    static thread_local Running const* innermost;
 };
+thread_local Running const* Running::innermost = nullptr;
 
 void workerLoop(std::shared_ptr<WorkQueue::State> s);
 
@@ -250,7 +263,7 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
 }
 
 bool WorkQueue::isCurrent() const {
-    return std::find(runningQueues.begin(), runningQueues.end(), state_.get()) != runningQueues.end();
+    return Running::isRunning(state_.get());
 }
 
 void WorkQueue::waitUntilIdle() { runSync(nullptr, true); }

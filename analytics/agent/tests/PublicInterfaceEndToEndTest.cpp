@@ -21,6 +21,9 @@
 #include <optional>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -389,5 +392,66 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         return std::ranges::none_of(unlisted, [](auto const& name) {
             return std::filesystem::exists(TallyUtil::filePathDirectory() / name);
         });
+    }));
+}
+
+// A host that returns from main right after ending its session, the endpoint refusing and the
+// sender's list at its cap: the agent's threads still decode the list, retry and send while the
+// process's statics go. No exit dies or reports, and the sessions the cap keeps go out later.
+TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLoseNothing) {
+    auto marker = [](int i) { return "EXITED_" + std::to_string(i) + "_"; };
+    if (char const* run = std::getenv("TALLY_EXIT")) {  // "<run> <url> <folder>"
+        std::filesystem::remove_all(dir.path());  // this copy's own folder; the runs share the parent's
+        char const* url = std::strchr(run, ' ') + 1;
+        char const* folder = std::strchr(url, ' ') + 1;
+        platform::Directories::setRootOverride(std::filesystem::path(folder));
+        Tally::setServerURL(std::string(url, folder - 1));
+        Tally::startSession("EXIT KEY");
+        Tally::logEvent(marker(std::atoi(run)).c_str());
+        Tally::endSession();
+        std::exit(0);  // as a return from main: no shutdown, the statics go
+    }
+    // The list at its cap before the first run.
+    TallyGlobalVariableStorage::sharedInstance()->setApiKey("EXIT KEY");
+    auto index = TallyDataSenderIndex::instantiatedIndexWithIndexFile(TallyDataSender::kIndexFileName);
+    for (size_t i = 0; i < TallyDataSenderIndex::kMaxBlocksPerKey; ++i)
+        index->addBlockInfo(TallyDataSenderBlockInfo::initWithData(platform::Data(64, uint8_t(i))), TallyDataSender::dataKey());
+    index->indexMapQueue().sync([] {});
+    index.reset();
+    Tally::reset();
+    // A port bound and never listened on refuses every connection, and no server takes it meanwhile.
+    int const refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(refusing, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::string const url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/aas.do";
+    std::string filter =
+        std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    char* argv[] = {filter.data(), filter.data(), nullptr};
+    constexpr int kRuns = 40;
+    for (int i = 0; i < kRuns; ++i) {
+        setenv("TALLY_EXIT", (std::to_string(i) + " " + url + " " + dir.path().string()).c_str(), 1);
+        int status = -1;
+        pid_t const child = fork();
+        if (child == 0) _exit(execv("/proc/self/exe", argv));
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << i << ": status " << status;
+    }
+    unsetenv("TALLY_EXIT");
+    ::close(refusing);
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(200));
+    Tally::setServerURL(service.url("/aas.do"));
+    Tally::startSession("EXIT KEY");
+    auto sent = [&](int i) {
+        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; });
+    };
+    EXPECT_TRUE(eventually([&] {  // the last runs' sessions, which the list's cap keeps
+        for (int i = kRuns - 10; i < kRuns; ++i)
+            if (!sent(i)) return false;
+        return true;
     }));
 }
