@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <system_error>
+#include <vector>
 
 namespace testing_support {
 
@@ -17,6 +19,30 @@ std::filesystem::path fromEnv(char const* name, char const* fallback) {
 
 std::filesystem::path sourceDir() { return fromEnv("ZELV_SOURCE_DIR", ZELV_SOURCE_DIR_DEFAULT); }
 std::filesystem::path binaryDir() { return fromEnv("ZELV_BINARY_DIR", ZELV_BINARY_DIR_DEFAULT); }
+
+bool inProcessesAtOnce(int n, std::function<bool(int)> const& body) {
+    int gate[2];
+    if (::pipe(gate) != 0) return false;
+    std::vector<pid_t> children;
+    for (int i = 0; i < n; ++i) {
+        pid_t const child = ::fork();
+        if (child == 0) {
+            char c;
+            ::close(gate[1]);
+            (void)!::read(gate[0], &c, 1);  // all go when the parent closes its end
+            ::_exit(body(i) ? 0 : 1);
+        }
+        if (child > 0) children.push_back(child);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    bool all = int(children.size()) == n;
+    for (pid_t child : children) {
+        int status = -1;
+        all = ::waitpid(child, &status, 0) == child && status == 0 && all;
+    }
+    return all;
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zelv-test-XXXXXX").string();

@@ -1,5 +1,6 @@
 #pragma once
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace testing_support {
@@ -21,6 +22,10 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Runs body(i) in n forked processes released at the same moment and waits for them all; true
+// when every one returned true.
+bool inProcessesAtOnce(int n, std::function<bool(int)> const& body);
 
 // Keeps Mesa's DRI and EGL libraries loaded for the life of the process, so LeakSanitizer
 // does not see the driver's allocations as leaks once the driver would have unloaded.

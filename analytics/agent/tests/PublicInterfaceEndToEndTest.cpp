@@ -113,6 +113,11 @@ protected:
         return true;
     }
 
+    // How many requests so far carried the text.
+    static size_t requestsHolding(HttpTestServer const& server, std::string const& text) {
+        return size_t(std::ranges::count_if(server.requests(), [&](auto const& r) { return r.body.find(text) != std::string::npos; }));
+    }
+
     // The session reports posted so far, decoded.
     static std::vector<block_reader::Report> sessionReports(HttpTestServer const& server) {
         std::vector<block_reader::Report> out;
@@ -316,8 +321,7 @@ TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentA
     Tally::reset();
     std::filesystem::rename(hop.string() + "x", hop);
     Tally::startSession("SAVED");
-    auto sent = [&](char const* e) { return std::ranges::count_if(service.requests(), [&](auto const& r) { return r.body.find(e) != std::string::npos; }); };
-    EXPECT_TRUE(eventually([&] { return sent("EARLIER") == 1 && sent("DURING") == 1; }));
+    EXPECT_TRUE(eventually([&] { return requestsHolding(service, "EARLIER") == 1 && requestsHolding(service, "DURING") == 1; }));
 }
 
 TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers) {
@@ -383,9 +387,7 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
     service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
     Tally::startSession("TWICE");
-    auto sent = [&](int i) {
-        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; });
-    };
+    auto sent = [&](int i) { return requestsHolding(service, marker(i)) > 0; };
     EXPECT_TRUE(eventually([&] {  // every session either ended, and both unlisted files taken back and sent
         for (int i = 0; i < kSessions; ++i)
             if (!sent(i)) return false;
@@ -446,9 +448,7 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
     service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
     Tally::startSession("EXIT KEY");
-    auto sent = [&](int i) {
-        return std::ranges::any_of(service.requests(), [&](auto const& r) { return r.body.find(marker(i)) != std::string::npos; });
-    };
+    auto sent = [&](int i) { return requestsHolding(service, marker(i)) > 0; };
     EXPECT_TRUE(eventually([&] {  // the last runs' sessions, which the list's cap keeps
         for (int i = kRuns - 10; i < kRuns; ++i)
             if (!sent(i)) return false;

@@ -89,6 +89,9 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     ASSERT_TRUE(r.exited && r.status == 0) << r.describe();
     EXPECT_FALSE(std::filesystem::exists(home.path() / "made-through-link"));
     EXPECT_EQ(countOf(loggedEvents(files), started), 2u) << r.describe();
+    // Each run counted its start, the locked one through a note beside the settings.
+    std::string const settings = readAll(home.path() / "config" / "zelv" / "preferences");
+    EXPECT_NE(settings.find("kRatingPromptUseCount=3\n"), std::string::npos) << settings;
     std::string const index = readAll(files / "TallySenderIndex.info");
     for (auto const& e : std::filesystem::directory_iterator(files)) {
         std::string const name = e.path().filename().string();

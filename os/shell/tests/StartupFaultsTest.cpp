@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -422,27 +421,6 @@ TEST(StartupFaults, TwoCopiesStartedAtOnceBothCountTheirStart) {
         ASSERT_TRUE(b.exited && b.status == 0) << b.describe();
         EXPECT_EQ(uses(), before + 2) << "round " << round << a.describe() << b.describe();
     }
-
-    // A copy that finds the settings held by another for its whole run leaves its count in a
-    // note beside them; the next run counts it with its own and removes the note.
-    auto notes = [&] {
-        int n = 0;
-        for (auto const& e : fs::directory_iterator(prefs.parent_path())) n += e.path().extension() == ".pending";
-        return n;
-    };
-    long long const before = uses();
-    int const held = ::open((prefs.parent_path() / ".preferences.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    auto const locked = zelv_run::run(untilLaunched(home.path()));
-    ::close(held);
-    ASSERT_TRUE(locked.exited && locked.status == 0) << locked.describe();
-    EXPECT_EQ(uses(), before) << locked.describe();
-    EXPECT_EQ(notes(), 1) << locked.describe();
-    auto const next = zelv_run::run(untilLaunched(home.path()));
-    ASSERT_TRUE(next.exited && next.status == 0) << next.describe();
-    EXPECT_EQ(uses(), before + 2) << locked.describe() << next.describe();
-    EXPECT_EQ(notes(), 0) << next.describe();
 }
 
 }  // namespace
