@@ -233,6 +233,10 @@ void EndOfLevelViewController::touchBegan(glm::vec2 const& point, uint32_t touch
 void EndOfLevelViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
     route([&](auto& to) { to.touchEnded(point, touch); });
 }
+void const* EndOfLevelViewController::inputTaker() const {
+    if (overlay_ && overlay_->isBlockingInput()) return &*overlay_;
+    return activeMenu_ ? activeMenu_->inputTaker() : this;
+}
 void EndOfLevelViewController::gamepadInput(GamepadState const& state) {
     route([&](auto& to) { to.gamepadInput(state); });
 }

@@ -44,6 +44,7 @@ public:
     void touchBegan(glm::vec2 const& point, uint32_t touch) override;
     void touchEnded(glm::vec2 const& point, uint32_t touch) override;
     void gamepadInput(GamepadState const& state) override;
+    void const* inputTaker() const override;
     void buttonPressed(uint32_t code) override;
     void scrollPageBack() override;
     void scrollPageForward() override;

@@ -457,6 +457,13 @@ void PauseViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
     options_.touchEnded(point, touch);
 }
 
+void const* PauseViewController::inputTaker() const {
+    if (openSubmenu_) return openSubmenu_->inputTaker();
+    if (restartPopup_.isActive()) return &restartPopup_;
+    if (mainMenuPopup_.isActive()) return &mainMenuPopup_;
+    return this;
+}
+
 void PauseViewController::gamepadInput(GamepadState const& state) {
     if (openSubmenu_) return openSubmenu_->gamepadInput(state);
     if (restartPopup_.isActive()) return restartPopup_.gamepadInput(state);

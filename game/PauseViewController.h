@@ -77,6 +77,7 @@ public:
     void touchBegan(glm::vec2 const& point, uint32_t touch) override;
     void touchEnded(glm::vec2 const& point, uint32_t touch) override;
     void gamepadInput(GamepadState const& state) override;
+    void const* inputTaker() const override;
     void buttonPressed(uint32_t code) override;
 
     // Acts only while the menu is interactive and neither question is open.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 #include "fonts/Context.h"
@@ -412,6 +413,12 @@ void LevelSelectMenu::touchEnded(glm::vec2 const& point, unsigned touch) {
             pages_[i].touchEnded(point - glm::vec2(kPageWidth * float(i) + offset, 0.0f), touch);
     }
     scroller_.touchEnded(point);
+}
+
+void const* LevelSelectMenu::inputTaker() const {
+    for (ConfirmationBox const* box : {tutorialBox_.get(), bonusHintBox_.get(), downloaderBox_.get()})
+        if (box->isActive()) return box;
+    return this;
 }
 
 void LevelSelectMenu::gamepadInput(GamepadState const& state) {

@@ -49,6 +49,7 @@ public:
     void scrollPageBack() override { scroller_.scrollBackward(); }
     void scrollPageForward() override { scroller_.scrollForward(); }
     void gamepadInput(GamepadState const& state) override;
+    void const* inputTaker() const override;
     void buttonPressed(unsigned code) override;
 
     uint32_t state() const { return state_; }

@@ -140,6 +140,12 @@ void MainMenuViewController::route(Send&& send) {
     if (current_) send(*current_);
 }
 
+void const* MainMenuViewController::inputTaker() const {
+    if (notice_.isActive()) return &notice_;
+    if (overlay_ && overlay_->isBlockingInput()) return &*overlay_;
+    return current_ ? current_->inputTaker() : this;
+}
+
 void MainMenuViewController::touchBegan(glm::vec2 const& point, uint32_t touch) {
     if (started_) route([&](auto& to) { to.touchBegan(point, touch); });
 }

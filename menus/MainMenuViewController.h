@@ -45,6 +45,7 @@ public:
     void touchEnded(glm::vec2 const& point, uint32_t touch) override;
     void buttonPressed(uint32_t code) override;
     void gamepadInput(GamepadState const& state) override;
+    void const* inputTaker() const override;
     void scrollPageBack() override;
     void scrollPageForward() override;
     bool isAtRootMenu() override { return atRoot_ != 0; }

@@ -27,5 +27,7 @@ public:
     virtual void scrollPageBack() = 0;
     virtual void scrollPageForward() = 0;
     virtual void gamepadInput(GamepadState const& state) = 0;
+    // The box over the page that takes the controller, or the page itself.
+    virtual void const* inputTaker() const { return this; }
     virtual void buttonPressed(unsigned code) = 0;
 };

@@ -216,23 +216,29 @@ public:
     // A view that came up or went since the last state changes who takes the input: the
     // buttons held then (the press that opened the boards) are no press for the new taker, nor
     // are those a closed view was taking (the B that closed the boards before this state came);
-    // each counts again once let go. A controller that just came (the keyboard's first key) has
-    // no buttons from before.
+    // each counts again once let go. So does a box over the screen that came or went (the A
+    // that answered a notice, still held when it has closed, does not press the button under
+    // it). A controller that just came (the keyboard's first key) has no buttons from before.
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
+        ViewController* target = inputTarget();
+        void const* const taker = target ? target->inputTaker() : nullptr;
         if (overlayChanges_ != overlayChangesSeen_) {
             overlayChangesSeen_ = overlayChanges_;
             heldButtons_ |= buttonsDown(lastPad_);
             if (padWentToOverlay_) heldButtons_ |= buttonsDown(state);
+        } else if (target == lastTarget_ && taker != lastTaker_) {
+            heldButtons_ |= buttonsDown(lastPad_);
         }
         lastPad_ = state;
+        lastTarget_ = target;
+        lastTaker_ = taker;
         GamepadState s = state;
         heldButtons_ &= buttonsDown(state);
         if (heldButtons_ & kButtonA) s.buttonA = 0;
         if (heldButtons_ & kButtonB) s.buttonB = 0;
         if (heldButtons_ & kButtonX) s.buttonX = 0;
         if (heldButtons_ & kButtonY) s.buttonY = 0;
-        ViewController* target = inputTarget();
         padWentToOverlay_ = target && target != currentScreen_.get();
         if (target) target->gamepadInput(s);
     }
@@ -593,6 +599,9 @@ private:
     // Buttons that were down when the input's taker changed, until they are let go.
     uint8_t heldButtons_ = 0;
     GamepadState lastPad_{};
+    // Who took the last state: the target and the box or page within it.
+    ViewController const* lastTarget_ = nullptr;
+    void const* lastTaker_ = nullptr;
     bool padWentToOverlay_ = false;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;

@@ -9,6 +9,7 @@
 ViewController::~ViewController() = default;
 void ViewController::draw(Graphics::Context*, Graphics::StandardShader*) {}
 void ViewController::gamepadInput(GamepadState const&) {}
+void const* ViewController::inputTaker() const { return this; }
 void ViewController::scrollPageBack() {}
 void ViewController::scrollPageForward() {}
 bool ViewController::isAtRootMenu() { return false; }

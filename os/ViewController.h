@@ -38,6 +38,9 @@ public:
     virtual void touchEnded(glm::vec2 const& point, uint32_t tapCount) = 0;
     virtual void buttonPressed(uint32_t code) = 0;
     virtual void gamepadInput(GamepadState const& state);
+    // What takes the controller now: a box over the screen, or the page under it. The app frame
+    // takes a change of it as a change of who takes the input (see AbstractApp::gamepadInput).
+    virtual void const* inputTaker() const;
     virtual void scrollPageBack();
     virtual void scrollPageForward();
     virtual bool isAtRootMenu();

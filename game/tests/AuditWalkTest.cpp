@@ -649,14 +649,22 @@ TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
         ASSERT_TRUE(game.waitUntil([&] { return shows("One day a single cog rolled loose..."); }, Ms(60000)))
             << "no one-line subtitle: " << game.describe();
         check(game, "intro-subtitle-one-line");
-        ASSERT_TRUE(tapUntil(game, "Escape", "ConfirmationBox", Ms(60000))) << game.describe();
+        // Escape only until the intro gives way: one more could answer the notice as it comes up.
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(60000))) << game.describe();
         check(game, "hardcore-notice");
         auto noticeUp = [&] {
             Record const r = readRecord(recordPath_);
             return std::any_of(r.items.begin(), r.items.end(), [](Drawn const& d) { return d.panel; });
         };
-        game.tap("Return");
+        ASSERT_TRUE(noticeUp()) << game.describe();
+        // Return held on well after the notice has closed: the press that answered it is no press
+        // for PLAY under it (BOARDS is looked for on the main menu below).
+        game.keyDown("Return");
         ASSERT_TRUE(game.waitUntil([&] { return !noticeUp(); }, Ms(30000))) << game.describe();
+        long const closed = readRecord(recordPath_).frame;
+        EXPECT_TRUE(game.waitUntil([&] { return readRecord(recordPath_).frame >= closed + 60; }, Ms(30000)));
+        game.keyUp("Return");
 
         // BOARDS as drawn unfocused, then focused (Right from PLAY): its words read at every step
         // of the pulse.
