@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -136,13 +135,10 @@ bool PreferencesFile::writeNote(Changes const& changes, std::string* error) cons
 std::vector<PreferencesFile::Note> PreferencesFile::readNotes() const {
     std::vector<Note> notes;
     std::string const fileName = path_.filename().string();
-    std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(folderOf(path_), ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        if (!isNoteOf(fileName, it->path().filename().string())) continue;
-        WholeFile const file = readWholeFile(it->path(), kMaxSize, /*followLink=*/false);
+    for (auto const& path : regularFilesIn(folderOf(path_), [&](std::string const& name) { return isNoteOf(fileName, name); })) {
+        WholeFile const file = readWholeFile(path, kMaxSize, /*followLink=*/false);
         if (file.status != WholeFile::Read) continue;
-        Note note{it->path(), {}};
+        Note note{path, {}};
         std::string_view const text(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size());
         // A line without its end was cut short: skipped, as every line that does not read.
         for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string_view::npos; pos = end + 1) {
@@ -165,7 +161,6 @@ std::vector<PreferencesFile::Note> PreferencesFile::readNotes() const {
         }
         notes.push_back(std::move(note));
     }
-    std::sort(notes.begin(), notes.end(), [](Note const& a, Note const& b) { return a.path < b.path; });
     return notes;
 }
 

@@ -92,13 +92,7 @@ bool isNoteName(std::string const& name) {
 }
 
 void readNotes(Saved& saved) {
-    std::error_code ec;
-    std::vector<std::filesystem::path> found;
-    for (auto it = std::filesystem::directory_iterator(TallyUtil::filePathDirectory(), ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
-        if (isNoteName(it->path().filename().string())) found.push_back(it->path());
-    std::sort(found.begin(), found.end());
-    for (auto const& path : found) {
+    for (auto const& path : platform::regularFilesIn(TallyUtil::filePathDirectory(), isNoteName)) {
         auto r = platform::KeyedArchive::readFromFile(path);
         if (r.status == platform::KeyedArchive::ReadResult::Read) {
             appendBlocks(r.value, saved.blocks);

@@ -125,20 +125,18 @@ void TallyDataSenderIndex::mergeWith(TallyDataSenderIndex const& onDisk) {
 // ".<index file>.<process tag>.added": hidden, as the agent's other files of its own.
 std::vector<TallyDataSenderIndex::Note> TallyDataSenderIndex::readNotes(std::string const& indexFileName) {
     std::string const prefix = "." + indexFileName + ".";
+    auto const isNote = [&](std::string const& name) {
+        return name.size() > prefix.size() + 6 && name.starts_with(prefix) && name.ends_with(".added");
+    };
     std::vector<Note> notes;
-    std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(tally_delivery::filesFolder(), ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::string const name = it->path().filename().string();
-        if (name.size() <= prefix.size() + 6 || !name.starts_with(prefix) || !name.ends_with(".added")) continue;
-        auto read = platform::KeyedArchive::readFromFile(it->path());
+    for (auto const& path : platform::regularFilesIn(tally_delivery::filesFolder(), isNote)) {
+        auto read = platform::KeyedArchive::readFromFile(path);
         if (read.status == platform::KeyedArchive::ReadResult::Read) {
-            if (auto index = read.value.objectAs<TallyDataSenderIndex>()) notes.push_back({it->path(), std::move(index)});
+            if (auto index = read.value.objectAs<TallyDataSenderIndex>()) notes.push_back({path, std::move(index)});
         } else if (read.status == platform::KeyedArchive::ReadResult::Corrupt) {
-            notes.push_back({it->path(), nullptr});  // read whole and not a list: removed with the others
+            notes.push_back({path, nullptr});  // read whole and not a list: removed with the others
         }
     }
-    std::sort(notes.begin(), notes.end(), [](Note const& a, Note const& b) { return a.path < b.path; });
     return notes;
 }
 

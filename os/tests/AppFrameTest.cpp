@@ -26,11 +26,8 @@ public:
     void touchBegan(glm::vec2 const& p, uint32_t n) override { touch("touchBegan", p, n); }
     void touchEnded(glm::vec2 const& p, uint32_t n) override { touch("touchEnded", p, n); }
     void buttonPressed(uint32_t code) override { fake::record(name_ + ".button " + std::to_string(code)); }
-    void gamepadInput(GamepadState const& s) override { fake::record(name_ + ".A " + std::to_string(s.buttonA)); }
-    void const* inputTaker() const override { return taker ? taker : this; }
 
     std::vector<float> dts;
-    void const* taker = nullptr;  // a box over the screen, when set
     std::function<void()> onUpdate;
 
 private:
@@ -182,24 +179,6 @@ TEST_F(AppFrame, InputGoesToCurrentScreenAndControllerSignalsWaitForTick) {
     a->onUpdate = [&] { seen.push_back(1); };
     app->tick();
     EXPECT_EQ(seen, (std::vector<uint32_t>{20000008, 20000009, 1}));
-
-    // A that answered a box and is still held when the box has gone is no press for the screen
-    // until let go; a press that starts as the box goes is one.
-    int box = 0;
-    GamepadState down, up;
-    down.buttonA = 1;
-    fake::log.clear();
-    a->taker = &box;
-    app->gamepadInput(down);
-    a->taker = nullptr;
-    app->gamepadInput(down);
-    app->gamepadInput(up);
-    app->gamepadInput(down);
-    a->taker = &box;
-    app->gamepadInput(up);
-    a->taker = nullptr;
-    app->gamepadInput(down);
-    EXPECT_EQ(fake::log, (std::vector<std::string>{"a.A 1", "a.A 0", "a.A 0", "a.A 1", "a.A 0", "a.A 1"}));
 }
 
 TEST_F(AppFrame, OpenLevelByIndexStartsOnlyUnlockedExistingLevels) {

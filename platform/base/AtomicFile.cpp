@@ -196,6 +196,20 @@ bool keepFileAside(std::filesystem::path const& path, std::string const& suffix,
     return fail(error, "cannot keep " + path.string() + " aside");
 }
 
+std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& folder,
+                                                  std::function<bool(std::string const&)> const& wanted) {
+    std::vector<std::filesystem::path> found;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        struct stat st {};
+        if (wanted(it->path().filename().string()) && ::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            found.push_back(it->path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds) {
     std::error_code ec;
     size_t removed = 0;

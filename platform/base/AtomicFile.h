@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ bool isAtomicWriteTemp(std::string const& name);
 // process or another, keeps its temporary file locked until the rename, so a slow one is never
 // taken for a left one. Only names of exactly that form are touched. Returns how many went.
 size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t minAgeSeconds);
+
+// The regular files in folder whose names `wanted` takes, in name order; a link is never
+// followed. For the notes a process leaves beside a file whose lock another holds.
+std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& folder,
+                                                  std::function<bool(std::string const&)> const& wanted);
 
 // An exclusive hold on a lock file, for a read, change and write of files that another process on
 // the same home changes too: threads of this process take turns on a mutex of the path first,

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <map>
@@ -113,17 +112,8 @@ bool readNote(std::filesystem::path const& path, std::string const& service, Pen
 // a damaged one is applied nowhere and goes with the others.
 void applyNotes(std::string const& service, Items& items) {
     std::string const prefix = notePrefix(service);
-    std::vector<std::filesystem::path> paths;
-    std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(Keychain::directory(), ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::string const name = it->path().filename().string();
-        if (name.starts_with(prefix) && name.ends_with(".pending")) paths.push_back(it->path());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (auto const& path : paths) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    auto const isNote = [&](std::string const& name) { return name.starts_with(prefix) && name.ends_with(".pending"); };
+    for (auto const& path : regularFilesIn(Keychain::directory(), isNote)) {
         Pending note;
         if (readNote(path, service, note)) applyChanges(items.map, note.clearAll, note.changes);
         items.notes.push_back(path);

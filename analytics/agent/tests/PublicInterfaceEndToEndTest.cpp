@@ -113,6 +113,22 @@ protected:
         return true;
     }
 
+    // This test run again in a new process, as a later launch is: `variable` set to `value` there
+    // and `input`, when given, as its standard input.
+    static pid_t launchCopy(char const* variable, std::string const& value, int input = -1) {
+        std::string filter =
+            std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        char* argv[] = {filter.data(), filter.data(), nullptr};
+        setenv(variable, value.c_str(), 1);
+        pid_t const child = fork();
+        if (child == 0) {
+            if (input >= 0) dup2(input, STDIN_FILENO);
+            _exit(execv("/proc/self/exe", argv));
+        }
+        unsetenv(variable);
+        return child;
+    }
+
     // How many requests so far carried the text.
     static size_t requestsHolding(HttpTestServer const& server, std::string const& text) {
         return size_t(std::ranges::count_if(server.requests(), [&](auto const& r) { return r.body.find(text) != std::string::npos; }));
@@ -338,13 +354,10 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         Tally::endSession();
         return;
     }
-    std::string filter =
-        std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    char* argv[] = {filter.data(), filter.data(), nullptr};
     constexpr int kSessions = 12;
     for (int i = 0; i < kSessions; i += 2) {
         int gate[2], status = -1, children[2];
-        ASSERT_EQ(pipe(gate), 0);
+        ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
         // In the last two rounds (one sending, one saving) a third process holds every lock file the
         // whole time: neither copy waits for it.
         std::vector<int> held;
@@ -354,14 +367,8 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
                 ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
             }
         ASSERT_EQ(held.empty(), i + 4 < kSessions);
-        for (int p = 0; p < 2; ++p) {
-            setenv("TALLY_TWIN", (std::to_string(i + p) + " " + dir.path().string()).c_str(), 1);
-            if ((children[p] = fork()) == 0) {
-                dup2(gate[0], STDIN_FILENO), close(gate[1]);
-                _exit(execv("/proc/self/exe", argv));
-            }
-        }
-        unsetenv("TALLY_TWIN");
+        for (int p = 0; p < 2; ++p)
+            children[p] = launchCopy("TALLY_TWIN", std::to_string(i + p) + " " + dir.path().string(), gate[0]);
         for (int fd : gate) close(fd);
         for (int child : children) EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
         for (int fd : held) close(fd);
@@ -430,19 +437,13 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
     ASSERT_EQ(::bind(refusing, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length), 0);
     std::string const url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/aas.do";
-    std::string filter =
-        std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    char* argv[] = {filter.data(), filter.data(), nullptr};
     constexpr int kRuns = 40;
     for (int i = 0; i < kRuns; ++i) {
-        setenv("TALLY_EXIT", (std::to_string(i) + " " + url + " " + dir.path().string()).c_str(), 1);
         int status = -1;
-        pid_t const child = fork();
-        if (child == 0) _exit(execv("/proc/self/exe", argv));
+        pid_t const child = launchCopy("TALLY_EXIT", std::to_string(i) + " " + url + " " + dir.path().string());
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << i << ": status " << status;
     }
-    unsetenv("TALLY_EXIT");
     ::close(refusing);
     HttpTestServer service;
     service.on("/aas.do", Reply::answer(200));

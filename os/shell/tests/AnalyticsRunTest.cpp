@@ -96,7 +96,9 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     for (auto const& e : std::filesystem::directory_iterator(files)) {
         std::string const name = e.path().filename().string();
         EXPECT_FALSE(name.ends_with(".added") || name.find(".held") != std::string::npos) << name << " left";
-        if (name.size() == 36 && name[8] == '-') EXPECT_NE(index.find(name), std::string::npos) << name << " not listed";
+        if (name.size() == 36 && name[8] == '-') {
+            EXPECT_NE(index.find(name), std::string::npos) << name << " not listed";
+        }
     }
 }
 
