@@ -11,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/PreferencesFile.h"
 #include "testing/TestPaths.h"
 
@@ -140,11 +141,7 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
     }
     std::ofstream(path, std::ios::trunc) << "uses=5\n";
     std::ofstream(dir / ".prefs.0123456789abcdef.1.pending") << "add uses=3\nadd uses=x\nbogus\n\xff\nset cut=1";
-    auto notes = [&] {
-        size_t n = 0;
-        for (auto const& e : std::filesystem::directory_iterator(dir.path())) n += e.path().extension() == ".pending";
-        return n;
-    };
+    auto notes = [&] { return platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).size(); };
     ASSERT_EQ(notes(), 2u);
     {
         platform::PreferencesFile r(path);

@@ -193,10 +193,7 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
                    !platform::Keychain::writePending();
         }));
         auto notes = [] {
-            std::vector<std::filesystem::path> found;
-            for (auto const& e : std::filesystem::directory_iterator(platform::Keychain::directory()))
-                if (e.path().extension() == ".pending") found.push_back(e.path());
-            return found;
+            return platform::regularFilesIn(platform::Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); });
         };
         ASSERT_EQ(notes().size(), 2u);  // this process's and the child's, each left by writePending()
         std::string const name = notes()[0].filename().string();
