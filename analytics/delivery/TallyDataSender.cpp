@@ -74,15 +74,15 @@ std::shared_ptr<TallyDataSender> TallyDataSender::self() {
     return std::static_pointer_cast<TallyDataSender>(shared_from_this());
 }
 
-std::string TallyDataSender::storeData(platform::Data const& data) {
+std::pair<std::string, TallyDataSenderBlockInfo::Claim> TallyDataSender::storeData(platform::Data const& data) {
     auto block = TallyDataSenderBlockInfo::initWithData(data);
     if (!block) return {};
-    std::string id = block->identifier();
+    std::pair<std::string, TallyDataSenderBlockInfo::Claim> stored{block->identifier(), block->claim()};
     dataIndex_->addBlockInfo(std::move(block), dataKey());
     // The index file lists the block before the caller goes on, so a crash right after a hand-over
     // cannot leave the block's file unlisted.
     dataIndex_->indexMapQueue().sync([] {});
-    return id;
+    return stored;
 }
 
 void TallyDataSender::removeStoredDataWithIdentifier(std::string const& identifier) {
@@ -98,14 +98,18 @@ void TallyDataSender::sendSessionsData(platform::Data const& data) {
             tally_delivery::log(1, "-[TallyDataSender sendSessionsData:]: Unable to send session data");
             return;
         }
-        std::string const id = storeData(data);
-        if (hasOngoingTasksWindow()) sendData(delegate->dataForSending({data}), id);
+        auto [id, claim] = storeData(data);
+        if (id.empty() || !hasOngoingTasksWindow()) return;
+        std::vector<TallyDataSenderBlockInfo::Claim> claims;
+        claims.push_back(std::move(claim));
+        sendData(delegate->dataForSending({data}), id, std::move(claims));
     } catch (std::exception const& e) {
         tally_delivery::handleException(e);
     }
 }
 
-void TallyDataSender::sendData(std::optional<platform::Data> body, std::string const& identifier) {
+void TallyDataSender::sendData(std::optional<platform::Data> body, std::string const& identifier,
+                               std::vector<TallyDataSenderBlockInfo::Claim> claims) {
     if (!body || !httpAsyncTaskClass_) return;
     tally_delivery::log(2, "TallyDataSender: posting session via tallyhttpasynctask!");
     auto task = httpAsyncTaskClass_->sendMethod("POST", TallyNetworkUtil::serverURL(), std::move(*body),
@@ -114,7 +118,7 @@ void TallyDataSender::sendData(std::optional<platform::Data> body, std::string c
     if (!task) return;
     task->setTag(identifier);
     task->setReplyLimits({kMaxReplyBytes, false, kDeadlineSeconds});
-    registerNewTask(task);
+    registerNewTask(task, std::move(claims));
     platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
 }
 
@@ -237,6 +241,18 @@ void TallyDataSender::retransmitNotSentBlocks() {
     auto isRunning = [&](TallyDataSenderBlockInfo const& b) {
         return running.count(b.identifier()) || running.count(b.groupIdentifier());
     };
+    // A block another request holds, here or in another process on the home, is left to it; one
+    // whose file is gone was sent by another (or dropped) and leaves the list. Only a file that is
+    // gone is given up: one that cannot be read now waits.
+    auto take = [&](TallyDataSenderBlockInfo const& b, std::vector<TallyDataSenderBlockInfo::Claim>& claims) {
+        auto claim = b.claim();
+        auto data = claim.state() == TallyDataSenderBlockInfo::Claim::Taken ? std::nullopt : b.data();
+        if (data)
+            claims.push_back(std::move(claim));
+        else if (claim.state() != TallyDataSenderBlockInfo::Claim::Taken && b.isFileMissing())
+            removeStoredDataWithIdentifier(b.identifier());
+        return data;
+    };
     auto const blocks = dataIndex_->notSentBlocksForDataKey(dataKey());
     tally_delivery::log(2, "TallyDataSender: Not sent blocks count [" + std::to_string(blocks.size()) + "]");
     size_t i = 0;
@@ -250,26 +266,23 @@ void TallyDataSender::retransmitNotSentBlocks() {
         size_t next = i + 1;
         try {
             std::string const group = tally_delivery::generateCFUUID();
-            block->setGroupIdentifier(group);
-            auto data = block->data();
+            std::vector<TallyDataSenderBlockInfo::Claim> claims;
+            auto data = take(*block, claims);
             if (!data) {
-                // Only a file that is gone is given up; one that cannot be read now waits.
-                if (block->isFileMissing()) removeStoredDataWithIdentifier(block->identifier());
                 i = next;
                 continue;
             }
+            block->setGroupIdentifier(group);
             size_t size = data->size();
             std::vector<platform::Data> datas{std::move(*data)};
             next = blocks.size();
             for (size_t j = i + 1; j < blocks.size(); ++j) {
                 auto const& other = blocks[j];
                 if (isRunning(*other)) continue;
-                auto otherData = other->data();
-                if (!otherData) {
-                    if (other->isFileMissing()) removeStoredDataWithIdentifier(other->identifier());
-                    continue;
-                }
+                auto otherData = take(*other, claims);
+                if (!otherData) continue;
                 if (size + otherData->size() > kMaxGroupBytes) {
+                    claims.pop_back();  // it starts the next group
                     next = j;
                     break;
                 }
@@ -281,7 +294,7 @@ void TallyDataSender::retransmitNotSentBlocks() {
                                        std::to_string(datas.size()));
             // Those of the group just marked are running now, so later groups skip them.
             running.insert(group);
-            sendData(delegate->dataForSending(datas), group);
+            sendData(delegate->dataForSending(datas), group, std::move(claims));
         } catch (std::exception const& e) {
             tally_delivery::handleException(e);
             next = i + 1;

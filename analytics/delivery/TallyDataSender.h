@@ -1,13 +1,17 @@
 #pragma once
 // The report sender: every session data is stored as a block before it is posted to the data
 // endpoint, and deleted only once a request carrying it has been answered 2xx. Unsent blocks go
-// out again in groups whenever a request succeeds or the network becomes reachable.
+// out again in groups whenever a request succeeds or the network becomes reachable. Every process
+// on the home lists every block; a request claims the blocks it carries, so each goes out with
+// one sender at a time (see TallyDataSenderBlockInfo::Claim).
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "analytics/delivery/ITallyHttpAsyncTask.h"
 #include "analytics/delivery/TallyDataSenderBase.h"
@@ -36,11 +40,13 @@ public:
     void setup();
 
     // On the sender's queue.
-    std::string storeData(platform::Data const& data);
+    // The new block, claimed before it is listed: no other sender takes it up meanwhile.
+    std::pair<std::string, TallyDataSenderBlockInfo::Claim> storeData(platform::Data const& data);
     void removeStoredDataWithIdentifier(std::string const& identifier);
     bool everSentReportSuccessfully() const;
     void sendSessionsData(platform::Data const& data);
-    void sendData(std::optional<platform::Data> body, std::string const& identifier);
+    void sendData(std::optional<platform::Data> body, std::string const& identifier,
+                  std::vector<TallyDataSenderBlockInfo::Claim> claims = {});
     void requestSuccessComplete(std::shared_ptr<ITallyHttpAsyncTask> const& task,
                                 std::shared_ptr<TallyHTTPResponse> const& response);
     void parseResponse(TallyHTTPResponse const& response);

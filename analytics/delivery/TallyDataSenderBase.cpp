@@ -27,19 +27,29 @@ void TallyDataSenderBase::initialize() {
                                                        });
 }
 
-void TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task) {
+void TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task,
+                                          std::vector<TallyDataSenderBlockInfo::Claim> claims) {
     if (!task) return;
     tally_delivery::startBackgroundTaskTrackingIfNeeded(backgroundTaskTracker_.get());
     std::lock_guard<std::mutex> lock(runningTasksMutex_);
+    if (!claims.empty()) claims_[task.get()] = std::move(claims);
     runningTasks_.push_back(std::move(task));
 }
 
 void TallyDataSenderBase::unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly) {
     if (!task) return;
+    std::vector<TallyDataSenderBlockInfo::Claim> claims;
     {
         std::lock_guard<std::mutex> lock(runningTasksMutex_);
         std::erase_if(runningTasks_, [&](auto const& t) { return t == task; });
+        if (auto it = claims_.find(task.get()); it != claims_.end()) {
+            claims = std::move(it->second);
+            claims_.erase(it);
+        }
     }
+    if (completedSuccessfuly)
+        for (auto& claim : claims) claim.sent();
+    claims.clear();  // before the next pass, which may take up those that stay
     if (completedSuccessfuly) performRetransmitNotSentBlocks();
     if (runningTaskCount() == 0) {
         didCompleteAllTasks();
@@ -49,9 +59,11 @@ void TallyDataSenderBase::unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> co
 
 void TallyDataSenderBase::cancelTasks() {
     std::vector<std::shared_ptr<ITallyHttpAsyncTask>> tasks;
+    std::map<ITallyHttpAsyncTask const*, std::vector<TallyDataSenderBlockInfo::Claim>> claims;
     {
         std::lock_guard<std::mutex> lock(runningTasksMutex_);
         tasks.swap(runningTasks_);
+        claims.swap(claims_);  // a cancelled request is never heard of again: its blocks are free
     }
     for (auto const& t : tasks) t->cancelTask();
 }

@@ -2,6 +2,7 @@
 // What every sender shares: the running requests (at most 9 at once), the serial queue all
 // sender work runs on, and a retransmission pass whenever the network becomes reachable.
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "analytics/delivery/ITallyHttpAsyncTask.h"
+#include "analytics/delivery/TallyDataSenderBlockInfo.h"
 #include "platform/base/WorkQueue.h"
 
 class TallyBackgroundTaskTracker;
@@ -35,7 +37,8 @@ public:
         std::lock_guard<std::mutex> lock(runningTasksMutex_);
         return runningTasks_.size() < kMaxRunningTasks;
     }
-    void registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task);
+    // The claims on the blocks a request carries are held until it ends; answered, their files go.
+    void registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task, std::vector<TallyDataSenderBlockInfo::Claim> claims = {});
     void unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly);
     void cancelTasks();
     // Once another sender has taken the folder over: cancels the running requests, and a reply
@@ -60,6 +63,8 @@ protected:
     // Registered from more than one queue (the callback reports hand over from their own).
     mutable std::mutex runningTasksMutex_;
     std::vector<std::shared_ptr<ITallyHttpAsyncTask>> runningTasks_;
+    // Of the running requests, until their end is heard or they are cancelled.
+    std::map<ITallyHttpAsyncTask const*, std::vector<TallyDataSenderBlockInfo::Claim>> claims_;
     std::shared_ptr<platform::WorkQueue> queue_;
     std::shared_ptr<TallyBackgroundTaskTracker> backgroundTaskTracker_;
     std::atomic<bool> retired_{false};

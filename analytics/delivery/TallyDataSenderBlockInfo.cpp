@@ -1,5 +1,13 @@
 #include "analytics/delivery/TallyDataSenderBlockInfo.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
 #include "analytics/delivery/TallyDeliveryAgent.h"
 #include "platform/base/AtomicFile.h"
 
@@ -97,6 +105,60 @@ bool TallyDataSenderBlockInfo::isFileMissing() const {
     std::error_code error;
     bool const exists = std::filesystem::exists(file, error);
     return !exists && !error;
+}
+
+TallyDataSenderBlockInfo::Claim::Claim(Claim&& other) noexcept
+    : state_(other.state_), fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+TallyDataSenderBlockInfo::Claim& TallyDataSenderBlockInfo::Claim::operator=(Claim&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        state_ = other.state_;
+        fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+TallyDataSenderBlockInfo::Claim::~Claim() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void TallyDataSenderBlockInfo::Claim::sent() {
+    if (state_ == Held || state_ == Unlocked) {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    state_ = Gone;
+}
+
+TallyDataSenderBlockInfo::Claim TallyDataSenderBlockInfo::claim() const {
+    Claim claim;
+    claim.path_ = path();
+    if (claim.path_.empty()) return claim;
+    // The lock belongs to the open file: a holder that sent the block unlinks it before letting
+    // go, so a hold had on a file no longer under the name is on a block already gone.
+    int const fd = ::open(claim.path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        claim.state_ = errno == ENOENT ? Claim::Gone : Claim::Unlocked;
+        return claim;
+    }
+    struct stat held {}, named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        claim.state_ = errno == EWOULDBLOCK ? Claim::Taken : Claim::Unlocked;
+    } else if (::fstat(fd, &held) != 0 || ::lstat(claim.path_.c_str(), &named) != 0) {
+        claim.state_ = errno == ENOENT ? Claim::Gone : Claim::Unlocked;
+    } else if (held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
+        claim.state_ = Claim::Taken;  // written again under its name meanwhile: tried with the next send
+    } else {
+        claim.state_ = Claim::Held;
+        claim.fd_ = fd;
+        return claim;
+    }
+    ::close(fd);
+    return claim;
 }
 
 std::string TallyDataSenderBlockInfo::description() const {

@@ -15,6 +15,33 @@ class TallyDataSenderBlockInfo : public platform::Archivable {
 public:
     static constexpr char const* kClassName = "TallyDataSenderBlockInfo";
 
+    // A hold on the block's file while one request carries it. Every process on the home lists
+    // every block, so a sender (of this process or another) that finds the block held leaves it
+    // be. The hold goes with its holder, a killed one too, and the block then goes out with
+    // whoever sends next. Never waited for.
+    class Claim {
+    public:
+        enum State {
+            Held,
+            Taken,     // held by another request
+            Gone,      // the file is no more: sent by another sender, or dropped
+            Unlocked,  // there, but it cannot be held (a file system without locks): sent as before
+        };
+        Claim() = default;
+        Claim(Claim&& other) noexcept;
+        Claim& operator=(Claim&& other) noexcept;
+        ~Claim();
+        State state() const { return state_; }
+        // Its request was answered: the file goes before the hold does, so nobody takes it up again.
+        void sent();
+
+    private:
+        friend class TallyDataSenderBlockInfo;
+        State state_ = Gone;
+        int fd_ = -1;
+        std::filesystem::path path_;
+    };
+
     // Writes the data to a new block file; nothing when the file cannot be written. An absent
     // data writes no file and makes a block of size 0.
     static std::shared_ptr<TallyDataSenderBlockInfo> initWithData(std::optional<platform::Data> const& data);
@@ -34,6 +61,7 @@ public:
     bool deletePersistentData() const;
     // True only when the block's file is known not to exist (not when it merely cannot be read).
     bool isFileMissing() const;
+    Claim claim() const;
     std::string description() const;
 
     std::string identifier() const { return identifier_; }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -19,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -127,6 +129,14 @@ protected:
         }
         unsetenv(variable);
         return child;
+    }
+
+    // No report post of this process is under way.
+    static bool senderIdle() {
+        auto const sender = TallyDataSender::instance();
+        size_t running = 0;
+        if (sender) sender->queue().sync([&] { running = sender->runningTaskCount(); });
+        return running == 0;
     }
 
     // How many requests so far carried the text.
@@ -341,36 +351,59 @@ TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentA
 }
 
 TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers) {
-    auto marker = [](int i) { return "ENDED_R" + std::to_string(i / 2) + "_P" + std::to_string(i % 2); };
-    if (char const* twin = std::getenv("TALLY_TWIN")) {  // a copy run again in a new process, as a second launch is
+    auto marker = [](int i) { return "ENDED_R" + std::to_string(i / 2) + "_P" + std::to_string(i % 2) + "_"; };
+    if (char const* twin = std::getenv("TALLY_TWIN")) {  // "<session> <end> <url or -> <folder>", as a second launch is
         int const i = std::atoi(twin);
-        platform::Directories::setRootOverride(std::filesystem::path(std::strchr(twin, ' ') + 1));
+        char const end = *(std::strchr(twin, ' ') + 1);
+        char const* url = std::strchr(twin, ' ') + 3;
+        char const* folder = std::strchr(url, ' ') + 1;
+        platform::Directories::setRootOverride(std::filesystem::path(folder));
         char c;
         (void)!::read(STDIN_FILENO, &c, 1);  // both go when the parent closes its end
-        Tally::setServerURL(HttpTestServer().url("/aas.do"));  // nothing listens there once it is gone
-        Tally::setSessionReportsOnCloseEnabled(i / 2 % 2 == 0);  // every other round the sessions are saved
+        // "-": nothing listens there once the server is gone.
+        Tally::setServerURL(*url == '-' ? HttpTestServer().url("/aas.do") : std::string(url, folder - 1));
+        Tally::setSessionReportsOnCloseEnabled(end != 'S');
         Tally::startSession("TWICE");
         Tally::logEvent(marker(i).c_str());
         Tally::endSession();
+        // Live until its posts end (one that quits mid-post leaves them to be sent again); K until killed.
+        while (end == 'K' || !senderIdle()) std::this_thread::sleep_for(10ms);
         return;
     }
-    constexpr int kSessions = 12;
+    HttpTestServer service, holding;
+    service.on("/aas.do", Reply::answer(200));
+    holding.on("/aas.do", Reply::of(Reply::Kind::Hold));
+    // Per round, each copy's end (S saved, E sent, K sent to a server that holds it, and killed
+    // meanwhile), then the server: none at first (both stores race and reports are left), then one
+    // that answers (both send their own and the leftovers at once; the killed copy's session goes
+    // with the next), and last a third process holding every lock file the whole time.
+    constexpr std::string_view kRounds[] = {"EE-", "SS-", "EEa", "SEa", "EEa", "KEa", "EEa", "ES-", "EEh", "SSh"};
+    constexpr int kSessions = 2 * int(std::size(kRounds));
     for (int i = 0; i < kSessions; i += 2) {
-        int gate[2], status = -1, children[2];
+        std::string_view const round = kRounds[i / 2];
+        int gate[2], status = -1;
+        pid_t children[2];
         ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
-        // In the last two rounds (one sending, one saving) a third process holds every lock file the
-        // whole time: neither copy waits for it.
         std::vector<int> held;
         for (auto const& e : std::filesystem::recursive_directory_iterator(dir.path()))
-            if (i + 4 >= kSessions && e.path().extension() == ".lock") {
+            if (round[2] == 'h' && e.path().extension() == ".lock") {
                 held.push_back(::open(e.path().c_str(), O_RDWR | O_CLOEXEC));
                 ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
             }
-        ASSERT_EQ(held.empty(), i + 4 < kSessions);
-        for (int p = 0; p < 2; ++p)
-            children[p] = launchCopy("TALLY_TWIN", std::to_string(i + p) + " " + dir.path().string(), gate[0]);
+        ASSERT_EQ(held.empty(), round[2] != 'h');
+        for (int p = 0; p < 2; ++p) {
+            std::string const url = round[p] == 'K' ? holding.url("/aas.do") : round[2] == 'a' ? service.url("/aas.do") : "-";
+            children[p] = launchCopy("TALLY_TWIN", std::to_string(i + p) + " " + round[p] + " " + url + " " + dir.path().string(), gate[0]);
+        }
         for (int fd : gate) close(fd);
-        for (int child : children) EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
+        for (int p = 0; p < 2; ++p) {
+            if (round[p] == 'K') {
+                EXPECT_TRUE(eventually([&] { return requestsHolding(holding, marker(i + p)) > 0; }));
+                ::kill(children[p], SIGKILL);
+            }
+            EXPECT_TRUE(waitpid(children[p], &status, 0) == children[p]);
+            EXPECT_TRUE(round[p] == 'K' ? WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL : status == 0);
+        }
         for (int fd : held) close(fd);
     }
     // Two reports listed nowhere (a list written over by another version); every file old enough to
@@ -390,18 +423,16 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
         std::filesystem::last_write_time(e.path(), std::filesystem::last_write_time(e.path()) - 5min);
     timespec const aDayAhead[2] = {{std::time(nullptr) + 86400, 0}, {std::time(nullptr) + 86400, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (TallyUtil::filePathDirectory() / unlisted[1]).c_str(), aDayAhead, 0), 0);
-    HttpTestServer service;
-    service.on("/aas.do", Reply::answer(200));
     Tally::setServerURL(service.url("/aas.do"));
     Tally::startSession("TWICE");
-    auto sent = [&](int i) { return requestsHolding(service, marker(i)) > 0; };
     EXPECT_TRUE(eventually([&] {  // every session either ended, and both unlisted files taken back and sent
         for (int i = 0; i < kSessions; ++i)
-            if (!sent(i)) return false;
-        return std::ranges::none_of(unlisted, [](auto const& name) {
-            return std::filesystem::exists(TallyUtil::filePathDirectory() / name);
-        });
+            if (requestsHolding(service, marker(i)) == 0) return false;
+        return senderIdle() && std::ranges::none_of(unlisted, [](auto const& name) {
+                   return std::filesystem::exists(TallyUtil::filePathDirectory() / name);
+               });
     }));
+    for (int i = 0; i < kSessions; ++i) EXPECT_EQ(requestsHolding(service, marker(i)), 1u) << marker(i);
 }
 
 // A host that returns from main right after ending its session, the endpoint refusing and the
