@@ -237,70 +237,17 @@ void TallyDataSender::retransmitNotSentBlocks() {
             tally_delivery::log(1, "-[TallyDataSender retransmitNotSentBlocks]: Unable to send session data");
         return;
     }
-    std::set<std::string> running = runningTaskTags();
-    auto isRunning = [&](TallyDataSenderBlockInfo const& b) {
-        return running.count(b.identifier()) || running.count(b.groupIdentifier());
-    };
-    // A block another request holds, here or in another process on the home, is left to it; one
-    // whose file is gone was sent by another (or dropped) and leaves the list. Only a file that is
-    // gone is given up: one that cannot be read now waits.
-    auto take = [&](TallyDataSenderBlockInfo const& b, std::vector<TallyDataSenderBlockInfo::Claim>& claims) {
-        auto claim = b.claim();
-        auto data = claim.state() == TallyDataSenderBlockInfo::Claim::Taken ? std::nullopt : b.data();
-        if (data)
-            claims.push_back(std::move(claim));
-        else if (claim.state() != TallyDataSenderBlockInfo::Claim::Taken && b.isFileMissing())
-            removeStoredDataWithIdentifier(b.identifier());
-        return data;
-    };
     auto const blocks = dataIndex_->notSentBlocksForDataKey(dataKey());
     tally_delivery::log(2, "TallyDataSender: Not sent blocks count [" + std::to_string(blocks.size()) + "]");
-    size_t i = 0;
-    while (i < blocks.size()) {
-        auto const& block = blocks[i];
-        if (isRunning(*block)) {
-            ++i;
-            continue;
-        }
-        if (!hasOngoingTasksWindow()) break;
-        size_t next = i + 1;
-        try {
-            std::string const group = tally_delivery::generateCFUUID();
-            std::vector<TallyDataSenderBlockInfo::Claim> claims;
-            auto data = take(*block, claims);
-            if (!data) {
-                i = next;
-                continue;
-            }
-            block->setGroupIdentifier(group);
-            size_t size = data->size();
-            std::vector<platform::Data> datas{std::move(*data)};
-            next = blocks.size();
-            for (size_t j = i + 1; j < blocks.size(); ++j) {
-                auto const& other = blocks[j];
-                if (isRunning(*other)) continue;
-                auto otherData = take(*other, claims);
-                if (!otherData) continue;
-                if (size + otherData->size() > kMaxGroupBytes) {
-                    claims.pop_back();  // it starts the next group
-                    next = j;
-                    break;
-                }
-                other->setGroupIdentifier(group);
-                size += otherData->size();
-                datas.push_back(std::move(*otherData));
-            }
+    sendInGroups(
+        blocks, kMaxGroupBytes, [this](std::string const& id) { removeStoredDataWithIdentifier(id); },
+        [&](std::vector<platform::Data> datas, std::string const& group, Claims claims) {
+            size_t size = 0;
+            for (auto const& d : datas) size += d.size();
             tally_delivery::log(2, "TallyDataSender, Payload size " + std::to_string(size) + ", sessions added " +
                                        std::to_string(datas.size()));
-            // Those of the group just marked are running now, so later groups skip them.
-            running.insert(group);
             sendData(delegate->dataForSending(datas), group, std::move(claims));
-        } catch (std::exception const& e) {
-            tally_delivery::handleException(e);
-            next = i + 1;
-        }
-        i = next;
-    }
+        });
 }
 
 void TallyDataSender::didCompleteAllTasks() {

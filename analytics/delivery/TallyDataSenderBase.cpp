@@ -83,6 +83,70 @@ std::set<std::string> TallyDataSenderBase::runningTaskTags() const {
     return tags;
 }
 
+void TallyDataSenderBase::sendInGroups(
+    std::vector<std::shared_ptr<TallyDataSenderBlockInfo>> const& blocks, size_t maxGroupBytes,
+    std::function<void(std::string const& identifier)> const& dropGone,
+    std::function<void(std::vector<platform::Data>, std::string const& group, Claims)> const& send) {
+    std::set<std::string> running = runningTaskTags();
+    auto isRunning = [&](TallyDataSenderBlockInfo const& b) {
+        return running.count(b.identifier()) || running.count(b.groupIdentifier());
+    };
+    auto take = [&](TallyDataSenderBlockInfo const& b, Claims& claims) {
+        auto claim = b.claim();
+        auto data = claim.state() == TallyDataSenderBlockInfo::Claim::Taken ? std::nullopt : b.data();
+        if (data)
+            claims.push_back(std::move(claim));
+        else if (claim.state() != TallyDataSenderBlockInfo::Claim::Taken && b.isFileMissing())
+            dropGone(b.identifier());
+        return data;
+    };
+    size_t i = 0;
+    while (i < blocks.size()) {
+        auto const& block = blocks[i];
+        if (isRunning(*block)) {
+            ++i;
+            continue;
+        }
+        if (!hasOngoingTasksWindow()) break;
+        size_t next = i + 1;
+        try {
+            Claims claims;
+            auto data = take(*block, claims);
+            if (!data) {
+                i = next;
+                continue;
+            }
+            std::string const group = tally_delivery::generateCFUUID();
+            block->setGroupIdentifier(group);
+            size_t size = data->size();
+            std::vector<platform::Data> datas{std::move(*data)};
+            // The walk resumes at the block that stopped this group, not after it.
+            next = blocks.size();
+            for (size_t j = i + 1; j < blocks.size(); ++j) {
+                auto const& other = blocks[j];
+                if (isRunning(*other)) continue;
+                auto otherData = take(*other, claims);
+                if (!otherData) continue;
+                if (size + otherData->size() > maxGroupBytes) {
+                    claims.pop_back();  // it starts the next group
+                    next = j;
+                    break;
+                }
+                other->setGroupIdentifier(group);
+                size += otherData->size();
+                datas.push_back(std::move(*otherData));
+            }
+            // Those of the group just marked are running now, so later groups skip them.
+            running.insert(group);
+            send(std::move(datas), group, std::move(claims));
+        } catch (std::exception const& e) {
+            tally_delivery::handleException(e);
+            next = i + 1;
+        }
+        i = next;
+    }
+}
+
 void TallyDataSenderBase::networkStatusChanged(platform::Notification const&) {
     bool const reachable = TallyNetworkUtil::isNetworkReachable();
     tally_delivery::log(2, std::string("TallyDataSenderBase: networkStatusChanged to ") + (reachable ? "" : "not") +

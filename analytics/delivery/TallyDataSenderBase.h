@@ -2,6 +2,7 @@
 // What every sender shares: the running requests (at most 9 at once), the serial queue all
 // sender work runs on, and a retransmission pass whenever the network becomes reachable.
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -58,6 +59,15 @@ public:
     }
     // The non-empty tags of the running requests.
     std::set<std::string> runningTaskTags() const;
+
+    using Claims = std::vector<TallyDataSenderBlockInfo::Claim>;
+    // One pass over a list's unsent blocks, in groups of at most maxGroupBytes handed to send with
+    // a new group identifier. A block running here or held by another sender (of this process or
+    // another) is left to it; one whose file is gone goes to dropGone; one that cannot be read now
+    // waits. The walk stops when no more requests may run.
+    void sendInGroups(std::vector<std::shared_ptr<TallyDataSenderBlockInfo>> const& blocks, size_t maxGroupBytes,
+                      std::function<void(std::string const& identifier)> const& dropGone,
+                      std::function<void(std::vector<platform::Data>, std::string const& group, Claims)> const& send);
 
 protected:
     // Registered from more than one queue (the callback reports hand over from their own).

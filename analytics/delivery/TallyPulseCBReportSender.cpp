@@ -63,11 +63,14 @@ std::shared_ptr<TallyPulseCBReportSender> TallyPulseCBReportSender::self() {
     return std::static_pointer_cast<TallyPulseCBReportSender>(shared_from_this());
 }
 
-std::optional<std::string> TallyPulseCBReportSender::storePulseCBReportData(platform::Data const& data, std::string const& groupId) {
+std::optional<std::string> TallyPulseCBReportSender::storePulseCBReportData(platform::Data const& data, std::string const& groupId,
+                                                                        Claims* claims) {
     if (!index_) return std::nullopt;
     auto block = TallyDataSenderBlockInfo::initWithData(data);
     if (!block) return std::nullopt;
     block->setGroupIdentifier(groupId);
+    // Claimed before it is listed: no other sender takes it up meanwhile.
+    if (claims) claims->push_back(block->claim());
     index_->addBlockInfo(std::move(block), pulseCBReportDataKey());
     // Listed in the index file before the records are dropped by the caller.
     index_->indexMapQueue().sync([] {});
@@ -81,14 +84,15 @@ void TallyPulseCBReportSender::removeStoredDataWithIdentifier(std::string const&
 bool TallyPulseCBReportSender::sendPulseReportsData(std::vector<platform::Data> const& reports) {
     std::string const group = tally_delivery::generateCFUUID();
     bool stored = bool(index_);
-    for (auto const& r : reports) stored = storePulseCBReportData(r, group).has_value() && stored;
+    Claims claims;
+    for (auto const& r : reports) stored = storePulseCBReportData(r, group, &claims).has_value() && stored;
     if (!hasOngoingTasksWindow()) return stored;
     auto manager = TallyPulseCallbackReportManager::sharedInstance();
-    bool const posted = sendData(manager->dataForSending(reports), group);
+    bool const posted = sendData(manager->dataForSending(reports), group, std::move(claims));
     return stored || posted;
 }
 
-bool TallyPulseCBReportSender::sendData(std::optional<platform::Data> body, std::string const& identifier) {
+bool TallyPulseCBReportSender::sendData(std::optional<platform::Data> body, std::string const& identifier, Claims claims) {
     if (!body) return false;
     auto settings = TallyPulseEventController::currentSettings();
     // Without a configuration there is no report URL: the blocks wait.
@@ -99,7 +103,7 @@ bool TallyPulseCBReportSender::sendData(std::optional<platform::Data> body, std:
     if (!task) return false;
     task->setTag(identifier);
     task->setReplyLimits({kMaxReplyBytes, false, kDeadlineSeconds});
-    registerNewTask(task);
+    registerNewTask(task, std::move(claims));
     platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
     return true;
 }
@@ -140,56 +144,19 @@ void TallyPulseCBReportSender::requestSuccessComplete(std::shared_ptr<ITallyHttp
 void TallyPulseCBReportSender::retransmitNotSentBlocks() {
     if (!index_ || !hasOngoingTasksWindow()) return;
     try {
-        std::set<std::string> running = runningTaskTags();
-        auto isRunning = [&](TallyDataSenderBlockInfo const& b) {
-            return running.count(b.identifier()) || running.count(b.groupIdentifier());
-        };
         auto const blocks = index_->notSentBlocksForDataKey(pulseCBReportDataKey());
         tally_delivery::log(2, std::string("TallyPulseReportSender: ") + kName + ", Not sent blocks count [" +
                                    std::to_string(blocks.size()) + "]");
         auto manager = TallyPulseCallbackReportManager::sharedInstance();
-        size_t i = 0;
-        while (i < blocks.size()) {
-            auto const& block = blocks[i];
-            if (isRunning(*block)) {
-                ++i;
-                continue;
-            }
-            if (!hasOngoingTasksWindow()) break;
-            auto data = block->data();
-            if (!data) {
-                if (block->isFileMissing()) removeStoredDataWithIdentifier(block->identifier());
-                ++i;
-                continue;
-            }
-            std::string const group = tally_delivery::generateCFUUID();
-            block->setGroupIdentifier(group);
-            size_t size = data->size();
-            std::vector<platform::Data> batch{std::move(*data)};
-            // The walk resumes at the block that stopped this batch, not after it.
-            size_t next = blocks.size();
-            for (size_t j = i + 1; j < blocks.size(); ++j) {
-                auto const& other = blocks[j];
-                if (isRunning(*other)) continue;
-                auto otherData = other->data();
-                if (!otherData) {
-                    if (other->isFileMissing()) removeStoredDataWithIdentifier(other->identifier());
-                    continue;
-                }
-                if (size + otherData->size() > kMaxGroupBytes) {
-                    next = j;
-                    break;
-                }
-                other->setGroupIdentifier(group);
-                size += otherData->size();
-                batch.push_back(std::move(*otherData));
-            }
-            tally_delivery::log(2, std::string("TallyPulseReportSender: ") + kName + ", Payload size " + std::to_string(size) +
-                                       ", reports added " + std::to_string(batch.size()));
-            running.insert(group);
-            sendData(manager->dataForSending(batch), group);
-            i = next;
-        }
+        sendInGroups(
+            blocks, kMaxGroupBytes, [this](std::string const& id) { removeStoredDataWithIdentifier(id); },
+            [&](std::vector<platform::Data> batch, std::string const& group, Claims claims) {
+                size_t size = 0;
+                for (auto const& d : batch) size += d.size();
+                tally_delivery::log(2, std::string("TallyPulseReportSender: ") + kName + ", Payload size " +
+                                           std::to_string(size) + ", reports added " + std::to_string(batch.size()));
+                sendData(manager->dataForSending(batch), group, std::move(claims));
+            });
     } catch (std::exception const& e) {
         tally_delivery::handleException(e);
     }

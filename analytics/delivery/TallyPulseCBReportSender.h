@@ -25,12 +25,14 @@ public:
     explicit TallyPulseCBReportSender(std::shared_ptr<platform::WorkQueue> queue);
     void setup();
 
-    std::optional<std::string> storePulseCBReportData(platform::Data const& data, std::string const& groupId);
+    // The new block is claimed into *claims when given, for the request that carries it.
+    std::optional<std::string> storePulseCBReportData(platform::Data const& data, std::string const& groupId,
+                                                      Claims* claims = nullptr);
     void removeStoredDataWithIdentifier(std::string const& identifier);
     // Whether the records were stored as blocks or posted: only then may the caller drop them.
     bool sendPulseReportsData(std::vector<platform::Data> const& reports);
     // Whether a request was made.
-    bool sendData(std::optional<platform::Data> body, std::string const& identifier);
+    bool sendData(std::optional<platform::Data> body, std::string const& identifier, Claims claims = {});
     void retransmitNotSentBlocks() override;
     void didCompleteAllTasks() override;
 

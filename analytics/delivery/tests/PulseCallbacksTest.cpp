@@ -317,6 +317,22 @@ TEST_F(PulseCallbacksTest, RetransmissionResumesAtTheBlockThatStoppedTheBatch) {
     size_t const header = sizes[0] - 300'000;
     EXPECT_EQ(sizes[1], 350'000 + header);
     EXPECT_TRUE(waitUntil([&] { return index.notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty(); }));
+
+    // A block another sender holds (another copy of the app posting it) is left to it, and goes
+    // with the next pass once let go.
+    sender->storePulseCBReportData(platform::Data(1000, 'h'), "held");
+    auto const listed = index.notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey());
+    ASSERT_EQ(listed.size(), 1u);
+    {
+        auto const other = listed[0]->claim();
+        ASSERT_EQ(other.state(), TallyDataSenderBlockInfo::Claim::Held);
+        queue->sync([&] { sender->retransmitNotSentBlocks(); });
+        EXPECT_EQ(sender->runningTaskCount(), 0u);
+    }
+    queue->sync([&] { sender->retransmitNotSentBlocks(); });
+    EXPECT_EQ(requestsTo("/pcr.do", 3).size(), 3u);
+    EXPECT_TRUE(waitUntil([&] { return index.notSentBlocksForDataKey(TallyPulseCBReportSender::pulseCBReportDataKey()).empty(); }));
+    EXPECT_EQ(countTo("/pcr.do"), 3u);
 }
 
 TEST_F(PulseCallbacksTest, RecordsStayWhenNothingWasStoredOrPosted) {
