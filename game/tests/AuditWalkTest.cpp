@@ -777,14 +777,14 @@ TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
     testing_support::TempDir home;
     writeSave(home.path(), 0, false, true);
     GameWindow::Options o = recording(home);
-    // A download that cannot be written past 1 MiB: out of space.
+    // A download that cannot be written past 2 MiB: out of space.
     std::filesystem::path const archive = home.path() / "pak1.pak";
     std::ofstream(archive).close();
-    std::filesystem::resize_file(archive, 3u << 20);
+    std::filesystem::resize_file(archive, 8u << 20);
     o.env["ZELV_PAK1_URL"] = "file://" + archive.string();
     rlimit fileSize{};
     getrlimit(RLIMIT_FSIZE, &fileSize);
-    rlimit const small{1u << 20, fileSize.rlim_max};
+    rlimit const small{2u << 20, fileSize.rlim_max};
     setrlimit(RLIMIT_FSIZE, &small);
     GameWindow game(o);
     setrlimit(RLIMIT_FSIZE, &fileSize);
@@ -801,7 +801,7 @@ TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
         if (then.starts_with("box: "))
             return game.waitForScreen("ConfirmationBox", Ms(30000)) &&
                    game.waitUntil([&] { return says(then.substr(5)); }, Ms(10000));
-        if (then != "gone") return game.waitForScreen(then, Ms(30000));
+        if (then != "gone") return game.waitForScreen(then, Ms(60000));
         return game.waitUntil([&] {
             Record const r = readRecord(recordPath_);
             return r.still >= 30 && std::none_of(r.items.begin(), r.items.end(), [](Drawn const& d) { return d.panel; });
@@ -856,7 +856,7 @@ TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
                       {"", {"Return"}, "box: Quit to the main menu?"},
                       {"", {"Return"}, "gone"},  // No again
                       {"", {"Return"}, "box: Quit to the main menu?"},
-                      {"", {"Left", "Return"}, "MainMenuStartMenu"}}));
+                      {"", {"Left", "Return"}, "MainMenuLoaderViewController"}}));
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
