@@ -234,7 +234,7 @@ void EndOfLevelViewController::touchEnded(glm::vec2 const& point, uint32_t touch
     route([&](auto& to) { to.touchEnded(point, touch); });
 }
 void const* EndOfLevelViewController::inputTaker() const {
-    if (overlay_ && overlay_->isBlockingInput()) return &*overlay_;
+    if (overlay_ && overlay_->isBlockingInput()) return overlay_->inputTaker();
     return activeMenu_ ? activeMenu_->inputTaker() : this;
 }
 void EndOfLevelViewController::gamepadInput(GamepadState const& state) {

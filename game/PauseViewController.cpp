@@ -459,8 +459,8 @@ void PauseViewController::touchEnded(glm::vec2 const& point, uint32_t touch) {
 
 void const* PauseViewController::inputTaker() const {
     if (openSubmenu_) return openSubmenu_->inputTaker();
-    if (restartPopup_.isActive()) return &restartPopup_;
-    if (mainMenuPopup_.isActive()) return &mainMenuPopup_;
+    if (restartPopup_.isActive()) return restartPopup_.inputTaker();
+    if (mainMenuPopup_.isActive()) return mainMenuPopup_.inputTaker();
     return this;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "fonts/Context.h"
 #include "fonts/Layout.h"
@@ -271,10 +272,16 @@ bool BackgroundDownloaderOverlay::isBlockingInput() const {
     return shown_ == 1 && (finishedBox_.isActive() || cellularBox_.isActive() || noDiskSpaceBox_.isActive());
 }
 
-ConfirmationBox& BackgroundDownloaderOverlay::inputBox() {
+void const* BackgroundDownloaderOverlay::inputTaker() const { return inputBox().inputTaker(); }
+
+ConfirmationBox const& BackgroundDownloaderOverlay::inputBox() const {
     if (cellularBox_.isActive()) return cellularBox_;
     if (noDiskSpaceBox_.isActive()) return noDiskSpaceBox_;
     return finishedBox_;
+}
+
+ConfirmationBox& BackgroundDownloaderOverlay::inputBox() {
+    return const_cast<ConfirmationBox&>(std::as_const(*this).inputBox());
 }
 
 void BackgroundDownloaderOverlay::touchBegan(glm::vec2 const& point, unsigned touch) { inputBox().touchBegan(point, touch); }

@@ -49,6 +49,8 @@ public:
     void draw(Graphics::Context* graphics, Graphics::StandardShader* shader);
     // One of the boxes is up on the shown panel: the host sends its input here.
     bool isBlockingInput() const;
+    // The box that takes the input while one is up (see ConfirmationBox::inputTaker).
+    void const* inputTaker() const;
 
     void touchBegan(glm::vec2 const& point, unsigned touch);
     void touchMoved(glm::vec2 const& point, unsigned touch);
@@ -83,6 +85,7 @@ public:
 private:
     Tween& slide() { return shown_ == 1 ? slideIn_ : slideOut_; }
     Tween& pulse() { return activePulse_ == 0 ? pulseUp_ : pulseDown_; }
+    ConfirmationBox const& inputBox() const;
     ConfirmationBox& inputBox();
 
     int downloadState_;

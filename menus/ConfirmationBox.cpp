@@ -90,10 +90,15 @@ ConfirmationBox::ConfirmationBox(Graphics::Context* graphics, Audio::Context* au
                                           if (onAffirmative_) onAffirmative_();
                                           return true;
                                       })),
-      focus_(audio, focusNodes(affirmativeButton_, negativeButton_), negativeButton_ ? 1u : 0u, true),
+      focus_(audio, focusNodes(affirmativeButton_, negativeButton_), defaultAnswer(), true),
       dimBackground_(p.dimBackground ? 1 : 0) {
     message_.position.y = messageY(message_.text());
     drawEmbossedLabel(messageMesh_, message_);
+}
+
+void ConfirmationBox::show() {
+    state_ = kWaitingForTextures;
+    focus_.reset(defaultAnswer());
 }
 
 void ConfirmationBox::close() {

@@ -62,8 +62,9 @@ public:
     ConfirmationBox(ConfirmationBox const&) = delete;
     ConfirmationBox& operator=(ConfirmationBox const&) = delete;
 
-    // Opens as soon as the textures are there, from any state.
-    void show() { state_ = kWaitingForTextures; }
+    // Opens as soon as the textures are there, from any state, on its default answer (the
+    // negative one when there is one).
+    void show();
     // Closes (after an affirmative answer; a negative answer closes by itself).
     void close();
     // The panel only (the download overlay keeps its own buttons).
@@ -73,6 +74,9 @@ public:
     bool isHidden() const { return state_ == kHidden; }
     bool isReady() const;
     uint32_t state() const { return state_; }
+    // The box while it is shown and takes the controller; null while it opens or closes, when
+    // nothing takes it.
+    void const* inputTaker() const { return state_ == kInteractive ? this : nullptr; }
 
     void update(float dt);
     void preDraw();
@@ -98,6 +102,8 @@ public:
 
 private:
     bool negativeShownAndReady() const;
+    // The focus node of the negative answer, or of the only one.
+    uint64_t defaultAnswer() const { return negativeButton_ ? 1u : 0u; }
 
     std::function<void()> onAffirmative_;
     std::function<void()> onNegative_;

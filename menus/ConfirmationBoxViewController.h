@@ -51,6 +51,7 @@ public:
     void touchEnded(glm::vec2 const& point, uint32_t touch) override { box_.touchEnded(point, touch); }
     void buttonPressed(uint32_t code) override { box_.buttonPressed(code); }
     void gamepadInput(GamepadState const& state) override { box_.gamepadInput(state); }
+    void const* inputTaker() const override { return box_.inputTaker(); }
 
     uint32_t state() const { return state_; }
     ConfirmationBox& box() { return box_; }

@@ -35,6 +35,8 @@ public:
     void touchEnded(glm::vec2 const& point, uint32_t tapCount) override;
     void buttonPressed(uint32_t code) override;
     void gamepadInput(GamepadState const& state) override;
+    // Nothing takes the input until the view is shown.
+    void const* inputTaker() const override { return interactive_ ? this : nullptr; }
 
     // Shown and taking input (its textures are there).
     bool isInteractive() const { return interactive_; }

@@ -26,6 +26,16 @@ void FocusNavigator::updateHighlight() {
     if (followPresence_ || isControllerPresent()) highlightFocused(isControllerPresent());
 }
 
+void FocusNavigator::reset(uint64_t focused) {
+    if (focused >= nodes_.size()) return;
+    if (focused != focused_) {
+        highlightFocused(false);
+        focused_ = focused;
+    }
+    previous_ = GamepadState{};
+    updateHighlight();
+}
+
 void FocusNavigator::move(boost::optional<uint64_t> Node::*direction) {
     if (focused_ >= nodes_.size()) return;
     boost::optional<uint64_t> const next = nodes_[focused_].*direction;

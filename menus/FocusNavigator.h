@@ -32,6 +32,8 @@ public:
     // Once per frame while the menu takes input.
     void updateHighlight();
     void gamepadInput(GamepadState const& state);
+    // Focus on this node as if the navigator were new: no state seen before.
+    void reset(uint64_t focused);
     Node& focusedNode() { return nodes_[focused_]; }
     uint64_t focused() const { return focused_; }
 

@@ -141,8 +141,8 @@ void MainMenuViewController::route(Send&& send) {
 }
 
 void const* MainMenuViewController::inputTaker() const {
-    if (notice_.isActive()) return &notice_;
-    if (overlay_ && overlay_->isBlockingInput()) return &*overlay_;
+    if (notice_.isActive()) return notice_.inputTaker();
+    if (overlay_ && overlay_->isBlockingInput()) return overlay_->inputTaker();
     return current_ ? current_->inputTaker() : this;
 }
 

@@ -214,33 +214,29 @@ public:
         if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
     // A view that came up or went since the last state changes who takes the input: the
-    // buttons held then (the press that opened the boards) are no press for the new taker, nor
-    // are those a closed view was taking (the B that closed the boards before this state came);
-    // each counts again once let go. So does a box over the screen that came or went (the A
-    // that answered a notice, still held when it has closed, does not press the button under
-    // it). A controller that just came (the keyboard's first key) has no buttons from before.
+    // buttons and directions held then (the press that opened the boards) are no press for the
+    // new taker, nor are those a closed view was taking (the B that closed the boards before this
+    // state came); each counts again once let go. So does a box over the screen that came or
+    // went, or a page in place of another (the A that answered a notice, or an arrow held as it
+    // closed, still held when it has gone, does not press or move to the button under it). A
+    // controller that just came (the keyboard's first key) has nothing held from before.
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
         ViewController* target = inputTarget();
         void const* const taker = target ? target->inputTaker() : nullptr;
         if (overlayChanges_ != overlayChangesSeen_) {
             overlayChangesSeen_ = overlayChanges_;
-            heldButtons_ |= buttonsDown(lastPad_);
-            if (padWentToOverlay_) heldButtons_ |= buttonsDown(state);
+            heldInputs_ |= inputsDown(lastPad_);
+            if (padWentToOverlay_) heldInputs_ |= inputsDown(state);
         } else if (target == lastTarget_ && taker != lastTaker_) {
-            heldButtons_ |= buttonsDown(lastPad_);
+            heldInputs_ |= inputsDown(lastPad_);
         }
         lastPad_ = state;
         lastTarget_ = target;
         lastTaker_ = taker;
-        GamepadState s = state;
-        heldButtons_ &= buttonsDown(state);
-        if (heldButtons_ & kButtonA) s.buttonA = 0;
-        if (heldButtons_ & kButtonB) s.buttonB = 0;
-        if (heldButtons_ & kButtonX) s.buttonX = 0;
-        if (heldButtons_ & kButtonY) s.buttonY = 0;
+        heldInputs_ &= inputsDown(state);
         padWentToOverlay_ = target && target != currentScreen_.get();
-        if (target) target->gamepadInput(s);
+        if (target) target->gamepadInput(withoutHeld(state, heldInputs_));
     }
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
@@ -534,10 +530,37 @@ private:
         ++overlayChanges_;
     }
 
-    static constexpr uint8_t kButtonA = 1, kButtonB = 2, kButtonX = 4, kButtonY = 8;
-    static uint8_t buttonsDown(GamepadState const& s) {
-        return uint8_t((s.buttonA ? kButtonA : 0) | (s.buttonB ? kButtonB : 0) | (s.buttonX ? kButtonX : 0) |
-                       (s.buttonY ? kButtonY : 0));
+    // One bit for each button, and two for each axis: its negative and its positive side.
+    static constexpr uint8_t GamepadState::*kButtons[] = {&GamepadState::buttonA, &GamepadState::buttonB,
+                                                          &GamepadState::buttonX, &GamepadState::buttonY};
+    static constexpr float GamepadState::*kAxes[] = {&GamepadState::dpadX, &GamepadState::dpadY,
+                                                     &GamepadState::leftX, &GamepadState::leftY,
+                                                     &GamepadState::rightX, &GamepadState::rightY};
+    static uint32_t inputsDown(GamepadState const& s) {
+        uint32_t down = 0, bit = 1;
+        for (auto button : kButtons) {
+            if (s.*button) down |= bit;
+            bit <<= 1;
+        }
+        for (auto axis : kAxes) {
+            if (s.*axis < 0) down |= bit;
+            if (s.*axis > 0) down |= bit << 1;
+            bit <<= 2;
+        }
+        return down;
+    }
+    // The state with what is held from before at rest.
+    static GamepadState withoutHeld(GamepadState s, uint32_t held) {
+        uint32_t bit = 1;
+        for (auto button : kButtons) {
+            if (held & bit) s.*button = 0;
+            bit <<= 1;
+        }
+        for (auto axis : kAxes) {
+            if (((held & bit) && s.*axis < 0) || ((held & bit << 1) && s.*axis > 0)) s.*axis = 0;
+            bit <<= 2;
+        }
+        return s;
     }
 
     // Screens are built only once init has made the contexts (an opened URL can arrive earlier).
@@ -596,8 +619,8 @@ private:
     // Over the current screen, drawn after it; the top one takes the input.
     std::array<std::unique_ptr<ViewController>, kOverlayCount> overlays_;
     uint64_t overlayChanges_ = 0, overlayChangesSeen_ = 0;
-    // Buttons that were down when the input's taker changed, until they are let go.
-    uint8_t heldButtons_ = 0;
+    // Buttons and directions that were down when the input's taker changed, until let go.
+    uint32_t heldInputs_ = 0;
     GamepadState lastPad_{};
     // Who took the last state: the target and the box or page within it.
     ViewController const* lastTarget_ = nullptr;

@@ -9,13 +9,15 @@
 // Off the main road the same checks run on the intro with subtitles, the hardcore notice, time
 // attack and collect time with the on-screen controls and their results (time attack's music is
 // listened to through its race) and the closing credits as they roll, and a focused button's
-// painted words are read through its pulse. The screenshots are kept under the build folder
+// painted words are read through its pulse; arrows are held as each box over a page opens and
+// goes. The screenshots are kept under the build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <png.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -278,6 +280,12 @@ protected:
         return o;
     }
 
+    // Until the game has drawn n frames more.
+    bool framesPass(GameWindow& game, long n) {
+        long const from = readRecord(recordPath_).frame;
+        return game.waitUntil([&] { return readRecord(recordPath_).frame >= from + n; }, Ms(30000));
+    }
+
     // Whether the record of the last frame shows a text with these words.
     bool shows(std::string const& words) {
         Record const r = readRecord(recordPath_);
@@ -435,8 +443,8 @@ void writePreferences(std::filesystem::path const& home, std::string const& line
 
 // Off the main road: the rating question, in the game over the running intro (counts met at start)
 // while the window goes on drawing, gone without an answer when the window loses the focus; then
-// over level01's results as the seventh finished level, answered "later"; and Return held on
-// BOARDS of the results and of the main menu.
+// over level01's results as the seventh finished level, with arrows held as it opens and goes,
+// answered "later"; and Return held on BOARDS of the results and of the main menu.
 TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
     if (!networkUp()) GTEST_SKIP() << "no network interface: the rating question is never asked";
     {
@@ -473,20 +481,29 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
     bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
     game.keyUp("space");
     game.keyUp("Right");
+    // Left held as the question comes (NEXT has nothing left of it): it opens on its default.
+    game.keyDown("Left");
     ASSERT_TRUE(ended) << game.describe();
     auto logged = [&](char const* screen) { return game.log().find(std::string("zelv: screen ") + screen) != std::string::npos; };
     ASSERT_TRUE(game.waitUntil([&] { return logged("ResultsMenu") && logged("RatingPrompt"); }, Ms(60000)))
         << game.describe();
     check(game, "rating-question-over-results");
-    // "Remind me later", the right-hand answer.
+    // "Remind me later", the focused answer, with Down held as the question goes: NEXT keeps the
+    // focus.
     std::filesystem::path const preferences = home.path() / "config" / "zelv" / "preferences";
     auto remindedLater = [&] {
         std::ifstream in(preferences);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         return text.find("kRatingPromptReminderRequestDate=") != std::string::npos;
     };
-    game.click(640.0f + 250.0f, 360.0f - 88.0f);
-    ASSERT_TRUE(game.waitUntil(remindedLater, Ms(30000))) << game.describe();
+    game.keyDown("Down");
+    game.keyUp("Left");
+    game.tap("Return");
+    bool const answered = game.waitUntil(remindedLater, Ms(30000)) && game.waitUntil([&] { return !shows("Rate zelv"); }, Ms(30000));
+    EXPECT_TRUE(framesPass(game, 60));
+    game.keyUp("Down");
+    EXPECT_TRUE(framesPass(game, 10));
+    ASSERT_TRUE(answered) << game.describe();
 
     // Down from NEXT is BOARDS.
     game.tap("Down");
@@ -750,6 +767,97 @@ TEST_F(AuditWalk, SubtitlesNoticeFocusBonusModesAndOnScreenControls) {
         EXPECT_TRUE(game.stop()) << game.describe();
     }
     EXPECT_EQ(checked_.size(), 10u);
+}
+
+// Arrows held (long enough to repeat) as each box over a page opens and goes: the hardcore notice
+// and the download's no-space box over the main menu, the level select's locked-bonus hint and the
+// pause menu's questions. A box opens on its default answer, the page keeps its focus, and the
+// next tap acts.
+TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
+    testing_support::TempDir home;
+    writeSave(home.path(), 0, false, true);
+    GameWindow::Options o = recording(home);
+    // A download that cannot be written past 2 MiB: out of space.
+    std::filesystem::path const archive = home.path() / "pak1.pak";
+    std::ofstream(archive).close();
+    std::filesystem::resize_file(archive, 8u << 20);
+    o.env["ZELV_PAK1_URL"] = "file://" + archive.string();
+    rlimit fileSize{};
+    getrlimit(RLIMIT_FSIZE, &fileSize);
+    rlimit const small{2u << 20, fileSize.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    GameWindow game(o);
+    setrlimit(RLIMIT_FSIZE, &fileSize);
+    ASSERT_TRUE(game.ok()) << game.describe();
+
+    auto says = [&](std::string const& part) {
+        Record const r = readRecord(recordPath_);
+        return std::any_of(r.items.begin(), r.items.end(), [&](Drawn const& d) { return d.words.find(part) != std::string::npos; });
+    };
+    // What must follow a step's taps: a box saying these words, the box gone (the screen under it
+    // holding still), or a screen; a few frames when nothing is named.
+    auto follows = [&](std::string const& then) {
+        if (then.empty()) return framesPass(game, 10);
+        if (then.starts_with("box: "))
+            return game.waitForScreen("ConfirmationBox", Ms(30000)) &&
+                   game.waitUntil([&] { return says(then.substr(5)); }, Ms(10000));
+        if (then != "gone") return game.waitForScreen(then, Ms(60000));
+        return game.waitUntil([&] {
+            Record const r = readRecord(recordPath_);
+            return r.still >= 30 && std::none_of(r.items.begin(), r.items.end(), [](Drawn const& d) { return d.panel; });
+        }, Ms(30000));
+    };
+    // Each step's arrow is held from before its taps until 60 frames after what followed them. A
+    // key let go and pressed again within one frame reads as held: taps are frames apart.
+    struct Step {
+        char const* held;
+        std::vector<char const*> taps;
+        std::string then;
+    };
+    auto walk = [&](std::vector<Step> const& steps) {
+        for (Step const& s : steps) {
+            if (*s.held) game.keyDown(s.held), framesPass(game, 10);
+            for (char const* key : s.taps) game.tap(key), framesPass(game, 3);
+            bool const followed = follows(s.then);
+            if (*s.held) framesPass(game, 60), game.keyUp(s.held), framesPass(game, 10);
+            if (!followed) return ::testing::AssertionFailure() << s.held << " held, then " << s.then << ": " << game.describe();
+        }
+        return ::testing::AssertionSuccess();
+    };
+
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(60000))) << game.describe();
+    ASSERT_TRUE(walk({{"Right", {"Return"}, "box: Not enough free space"},  // the notice goes, the download's box comes
+                      {"Right", {"Return"}, "gone"},
+                      {"", {"Return"}, "LevelSelectMenu"},  // PLAY kept the focus
+                      {"", {"Down", "Return"}, "box: Collect more stars"},  // level01's bonus level
+                      {"Down", {"Return"}, "gone"},
+                      {"", {"Return"}, "box: Collect more stars"},
+                      {"", {"Return"}, "gone"},
+                      {"", {"Up", "Return"}, "LevelLoaderViewController<GameViewController>"}}));
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "Escape", "LevelLoaderViewController<GameViewController>", Ms(60000))) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    ASSERT_TRUE(game.waitUntil([&] { return readRecord(recordPath_).still >= 30; }, Ms(60000))) << game.describe();
+    ASSERT_TRUE(walk({{"", {"Down", "Down"}, ""},  // RESTART
+                      {"Left", {"Return"}, "box: Restart this level?"},
+                      {"", {"Return"}, "gone"},  // No
+                      {"", {"Return"}, "box: Restart this level?"},
+                      {"Down", {"Return"}, "gone"},
+                      {"", {"Return"}, "box: Restart this level?"},  // RESTART kept the focus
+                      {"", {"Return"}, "gone"},
+                      {"", {"Down"}, ""},  // MAIN MENU
+                      {"Left", {"Return"}, "box: Quit to the main menu?"},
+                      {"", {"Return"}, "gone"},
+                      {"", {"Return"}, "box: Quit to the main menu?"},
+                      {"", {"Left", "Escape"}, "gone"},  // Yes focused, No answered
+                      {"", {"Return"}, "box: Quit to the main menu?"},
+                      {"", {"Return"}, "gone"},  // No again
+                      {"", {"Return"}, "box: Quit to the main menu?"},
+                      {"", {"Left", "Return"}, "MainMenuLoaderViewController"}}));
+    EXPECT_TRUE(game.stop()) << game.describe();
 }
 
 // The closing cut-scene's credits, roll as they come up: every text is audited each time the

@@ -15,6 +15,7 @@
 
 #include "game/EndOfLevelViewController.h"
 #include "game/GameViewController.h"
+#include "game/PauseViewController.h"
 #include "menus/MainMenuViewController.h"
 #include "os/shell/TextEntryKeyboard.h"
 #include "testing/XInput.h"
@@ -164,8 +165,9 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
 }
 
 // A controller's A held on BOARDS (the results' and the main menu's) opens the boards, which
-// stay up; only a new press closes them, and A still held then does not open them again.
-TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnce) {
+// stay up; only a new press closes them, and A still held then does not open them again. A
+// direction held as a box opens or goes moves nothing.
+TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBox) {
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
     ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
@@ -196,6 +198,33 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnce) {
         SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
         game.frames(5);
     };
+
+    // The d-pad held as the pause menu's restart question opens: it opens on No. The stick held as
+    // No closes it: RESTART keeps the focus, and the next tap moves it.
+    tap(SDL_CONTROLLER_BUTTON_START);
+    ASSERT_TRUE(game.until([&] {
+        auto* pause = game.screen<PauseViewController>();
+        return pause && pause->state() == PauseViewController::kInteractive;
+    }));
+    PauseViewController& pause = *game.screen<PauseViewController>();
+    ConfirmationBox& question = pause.restartPopup();
+    tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+    tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 1);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    EXPECT_TRUE(game.until([&] { return question.state() == ConfirmationBox::kInteractive; }));
+    game.frames(30);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 0);
+    EXPECT_EQ(question.focus().focused(), 1u);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, 32767);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    EXPECT_TRUE(game.until([&] { return question.isHidden(); }));
+    game.frames(30);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, 0);
+    game.frames(3);
+    EXPECT_TRUE(pause.restartButton().button().isHighlighted());
+    tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+    EXPECT_TRUE(pause.mainMenuButton().button().isHighlighted());
 
     game.app().transitToEndOfLevel(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(3, 10, 0, 42000.0f, 0)),
                                    "levels/level01.pxl", "level01Name", true, false);
