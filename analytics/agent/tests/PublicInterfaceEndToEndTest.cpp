@@ -7,10 +7,12 @@
 // the pre-session cache had to refuse mark the first report incomplete.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -453,6 +455,52 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
     EXPECT_TRUE(eventually([&] {  // the last runs' sessions, which the list's cap keeps
         for (int i = kRuns - 10; i < kRuns; ++i)
             if (!sent(i)) return false;
+        return true;
+    }));
+    for (auto const& r : service.requests()) std::printf("REQ2 %s %d forked0=%zu forked1=%zu parent0=%zu\n", r.path.c_str(), r.answeredStatus, r.body.find("FORKED_0"), r.body.find("FORKED_1"), r.body.find("PARENT_0"));
+}
+
+// A host that forks without exec while the agent's threads run, and while another of its threads
+// logs: the child has neither. Each child logs, ends its session and exits, at a different moment
+// of the parent's work; every one ends (a watchdog kills one that hangs), and what the children
+// ended reaches the server at the next start.
+TEST_F(PublicInterface, ChildrenForkedWithoutExecEndTheirSessionsAndEnd) {
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(503));  // answered, so the parent's reports go: the children's stay
+    Tally::setServerURL(service.url("/aas.do"));
+    Tally::startSession("FORKED");
+    std::atomic<bool> stop{false};
+    std::thread logger([&] {
+        while (!stop) Tally::logEvent("BESIDE");
+    });
+    constexpr int kChildren = 8;
+    for (int i = 0; i < kChildren; ++i) {
+        Tally::logEvent(("PARENT_" + std::to_string(i)).c_str());
+        pid_t const child = fork();
+        if (child == 0) {
+            Tally::logEvent(("FORKED_" + std::to_string(i)).c_str());
+            Tally::endSession();
+            std::exit(0);  // the exit handler's last saves run too
+        }
+        ASSERT_GT(child, 0);
+        int status = -1;
+        bool const ended = eventually([&] { return waitpid(child, &status, WNOHANG) == child; });
+        if (!ended) {
+            ::kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        EXPECT_TRUE(ended) << "child " << i << " hung";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << i << ": status " << status;
+    }
+    stop = true;
+    logger.join();
+    Tally::endSession();
+    Tally::reset();
+    service.on("/aas.do", Reply::answer(200));
+    Tally::startSession("FORKED");
+    EXPECT_TRUE(eventually([&] {
+        for (int i = 0; i < kChildren; ++i)
+            if (requestsHolding(service, "FORKED_" + std::to_string(i)) == 0) return false;
         return true;
     }));
 }
