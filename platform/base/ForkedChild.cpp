@@ -111,8 +111,24 @@ LibraryWork::LibraryWork(Kind kind) {
     }
 }
 
+LibraryWork::LibraryWork(std::try_to_lock_t) {
+    if (workDepth > 0) {
+        ++workDepth;
+        return;
+    }
+    uint32_t seen = work.load();
+    while (!(seen & kForking))
+        if (work.compare_exchange_weak(seen, seen + 1)) {
+            ++workDepth;
+            return;
+        }
+    entered_ = false;
+}
+
+void LibraryWork::waitWhileForking() { LibraryWork passing; }
+
 LibraryWork::~LibraryWork() {
-    if (--workDepth > 0) return;
+    if (!entered_ || --workDepth > 0) return;
     work.fetch_sub(1);
 }
 

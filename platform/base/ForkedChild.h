@@ -4,6 +4,8 @@
 // them, and one may not safely start threads: there its queues run their blocks on their callers,
 // and nothing waits for a thread that stayed behind. A process forked before any of them started
 // is an ordinary process.
+#include <mutex>
+
 namespace platform {
 
 // Called just before the library starts a thread of its own.
@@ -21,9 +23,17 @@ class LibraryWork {
 public:
     enum class Kind { Work, PublicCall };
     explicit LibraryWork(Kind kind = Kind::Work);
+    // Never waits, for a caller holding a lock that a fork takes: entered() is false while a fork
+    // holds work back, and the caller lets its lock go and waits with waitWhileForking().
+    explicit LibraryWork(std::try_to_lock_t);
     ~LibraryWork();
     LibraryWork(LibraryWork const&) = delete;
     LibraryWork& operator=(LibraryWork const&) = delete;
+    bool entered() const { return entered_; }
+    static void waitWhileForking();
+
+private:
+    bool entered_ = true;
 };
 
 // Handlers around fork(), run once the library's work has stopped: prepare in the reverse order of

@@ -169,33 +169,41 @@ void SdkLoop::loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         int64_t const now = virtual_ ? virtualNow_ : realNow();
-        auto due = jobs_.takeDue(now);
-        if (due.empty()) {
-            auto const next = jobs_.nextDue();
-            if (next && !virtual_)
-                changed_.wait_for(lock, std::chrono::milliseconds(*next - now));
-            else
-                changed_.wait(lock);
-            continue;
-        }
-        running_ = true;
-        lock.unlock();
         {
-            LibraryWork work;
-            for (auto& job : due) {
-                try {
-                    job();
-                } catch (std::exception const& e) {
-                    std::fprintf(stderr, "SdkLoop: a block threw: %s\n", e.what());
-                } catch (...) {
-                    std::fprintf(stderr, "SdkLoop: a block threw\n");
+            // Jobs are taken, run and let go as library work, which a fork waits for; while one
+            // holds work back none is taken, since this lock is one that work takes.
+            LibraryWork work(std::try_to_lock);
+            if (!work.entered()) {
+                lock.unlock();
+                LibraryWork::waitWhileForking();
+                lock.lock();
+                continue;
+            }
+            auto due = jobs_.takeDue(now);
+            if (!due.empty()) {
+                running_ = true;
+                lock.unlock();
+                for (auto& job : due) {
+                    try {
+                        job();
+                    } catch (std::exception const& e) {
+                        std::fprintf(stderr, "SdkLoop: a block threw: %s\n", e.what());
+                    } catch (...) {
+                        std::fprintf(stderr, "SdkLoop: a block threw\n");
+                    }
+                    job = nullptr;
                 }
-                job = nullptr;
+                lock.lock();
+                running_ = false;
+                changed_.notify_all();
+                continue;
             }
         }
-        lock.lock();
-        running_ = false;
-        changed_.notify_all();
+        auto const next = jobs_.nextDue();
+        if (next && !virtual_)
+            changed_.wait_for(lock, std::chrono::milliseconds(*next - now));
+        else
+            changed_.wait(lock);
     }
 }
 

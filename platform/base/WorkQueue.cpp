@@ -176,8 +176,16 @@ void runLogged(std::string const& label, std::function<void()> const& block) {
 }
 
 // Takes the front block and runs it on the calling thread, as a worker would; the lock is held
-// on entry and on return.
+// on entry and on return. While a fork holds work back nothing is taken, so that a child keeps
+// the block: the lock is let go until the fork is done.
 void runFront(std::shared_ptr<WorkQueue::State> const& s, std::unique_lock<std::mutex>& lock) {
+    LibraryWork work(std::try_to_lock);
+    if (!work.entered()) {
+        lock.unlock();
+        LibraryWork::waitWhileForking();
+        lock.lock();
+        return;
+    }
     WorkQueue::State::Item item = std::move(s->pending.front());
     s->pending.pop_front();
     s->start(item.barrier);
@@ -185,7 +193,6 @@ void runFront(std::shared_ptr<WorkQueue::State> const& s, std::unique_lock<std::
     lock.unlock();
     {
         Running running(s.get(), item.barrier);
-        LibraryWork work;
         runLogged(s->label, item.block);
         item.block = nullptr;
     }

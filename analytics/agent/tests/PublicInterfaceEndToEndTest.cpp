@@ -131,6 +131,19 @@ protected:
         return child;
     }
 
+    // A port bound and never listened on refuses every connection, and no server takes it until
+    // `socket` closes.
+    static std::string refusedEndpoint(int& socket) {
+        socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/aas.do";
+    }
+
     // How many requests so far carried the text.
     static size_t requestsHolding(HttpTestServer const& server, std::string const& text) {
         return size_t(std::ranges::count_if(server.requests(), [&](auto const& r) { return r.body.find(text) != std::string::npos; }));
@@ -430,15 +443,8 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
     index->indexMapQueue().sync([] {});
     index.reset();
     Tally::reset();
-    // A port bound and never listened on refuses every connection, and no server takes it meanwhile.
-    int const refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(refusing, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    std::string const url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/aas.do";
+    int refusing = -1;
+    std::string const url = refusedEndpoint(refusing);
     constexpr int kRuns = 40;
     for (int i = 0; i < kRuns; ++i) {
         int status = -1;
@@ -463,11 +469,18 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
 // A host that forks without exec while the agent's threads run, and while another of its threads
 // logs: the child has neither. Each child logs, ends its session and exits, at a different moment
 // of the parent's work; every one ends (a watchdog kills one that hangs), and what the children
-// ended reaches the server at the next start.
+// ended reaches the server at a later start.
 TEST_F(PublicInterface, ChildrenForkedWithoutExecEndTheirSessionsAndEnd) {
-    HttpTestServer service;
-    service.on("/aas.do", Reply::answer(503));  // answered, so the parent's reports go: the children's stay
-    Tally::setServerURL(service.url("/aas.do"));
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    // This sanitizer's allocator takes no lock around a fork: a child of a threaded process hangs
+    // in it when another thread was allocating, whatever the agent does.
+    GTEST_SKIP() << "the address sanitizer's allocator is not kept whole across fork()";
+#endif
+#endif
+    // Refused while they run: no thread of a test server allocates as a fork strikes.
+    int refusing = -1;
+    Tally::setServerURL(refusedEndpoint(refusing));
     Tally::startSession("FORKED");
     std::atomic<bool> stop{false};
     std::thread logger([&] {
@@ -496,7 +509,10 @@ TEST_F(PublicInterface, ChildrenForkedWithoutExecEndTheirSessionsAndEnd) {
     logger.join();
     Tally::endSession();
     Tally::reset();
+    ::close(refusing);
+    HttpTestServer service;
     service.on("/aas.do", Reply::answer(200));
+    Tally::setServerURL(service.url("/aas.do"));
     Tally::startSession("FORKED");
     EXPECT_TRUE(eventually([&] {
         for (int i = 0; i < kChildren; ++i)
