@@ -42,6 +42,7 @@
 #include "analytics/delivery/tests/AvroTestWriter.h"
 #include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/PulseFixture.h"
+#include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "testing/HttpTestServer.h"
@@ -489,8 +490,11 @@ TEST_F(PublicInterface, ChildrenForkedWithoutExecEndTheirSessionsAndEnd) {
     constexpr int kChildren = 8;
     for (int i = 0; i < kChildren; ++i) {
         Tally::logEvent(("PARENT_" + std::to_string(i)).c_str());
+        std::string const parentTag = platform::atomicWriteTag();
         pid_t const child = fork();
         if (child == 0) {
+            // Another writer: its temporary files and notes must not take the parent's names.
+            if (platform::atomicWriteTag() == parentTag) _exit(3);
             Tally::logEvent(("FORKED_" + std::to_string(i)).c_str());
             Tally::endSession();
             std::exit(0);  // the exit handler's last saves run too
