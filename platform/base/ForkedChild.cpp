@@ -111,7 +111,7 @@ LibraryWork::LibraryWork(Kind kind) {
     }
 }
 
-LibraryWork::LibraryWork(std::try_to_lock_t) {
+LibraryWork::LibraryWork(std::unique_lock<std::mutex>& held) {
     if (workDepth > 0) {
         ++workDepth;
         return;
@@ -123,9 +123,10 @@ LibraryWork::LibraryWork(std::try_to_lock_t) {
             return;
         }
     entered_ = false;
+    held.unlock();
+    { LibraryWork passing; }  // once the fork is done
+    held.lock();
 }
-
-void LibraryWork::waitWhileForking() { LibraryWork passing; }
 
 LibraryWork::~LibraryWork() {
     if (!entered_ || --workDepth > 0) return;

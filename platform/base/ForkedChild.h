@@ -23,14 +23,13 @@ class LibraryWork {
 public:
     enum class Kind { Work, PublicCall };
     explicit LibraryWork(Kind kind = Kind::Work);
-    // Never waits, for a caller holding a lock that a fork takes: entered() is false while a fork
-    // holds work back, and the caller lets its lock go and waits with waitWhileForking().
-    explicit LibraryWork(std::try_to_lock_t);
+    // For a caller holding a lock that work takes: never waits with it held. While a fork holds
+    // work back, entered() is false, and the lock was let go until the fork was done.
+    explicit LibraryWork(std::unique_lock<std::mutex>& held);
     ~LibraryWork();
     LibraryWork(LibraryWork const&) = delete;
     LibraryWork& operator=(LibraryWork const&) = delete;
     bool entered() const { return entered_; }
-    static void waitWhileForking();
 
 private:
     bool entered_ = true;

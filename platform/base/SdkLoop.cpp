@@ -172,13 +172,8 @@ void SdkLoop::loop() {
         {
             // Jobs are taken, run and let go as library work, which a fork waits for; while one
             // holds work back none is taken, since this lock is one that work takes.
-            LibraryWork work(std::try_to_lock);
-            if (!work.entered()) {
-                lock.unlock();
-                LibraryWork::waitWhileForking();
-                lock.lock();
-                continue;
-            }
+            LibraryWork work(lock);
+            if (!work.entered()) continue;
             auto due = jobs_.takeDue(now);
             if (!due.empty()) {
                 running_ = true;

@@ -179,13 +179,8 @@ void runLogged(std::string const& label, std::function<void()> const& block) {
 // on entry and on return. While a fork holds work back nothing is taken, so that a child keeps
 // the block: the lock is let go until the fork is done.
 void runFront(std::shared_ptr<WorkQueue::State> const& s, std::unique_lock<std::mutex>& lock) {
-    LibraryWork work(std::try_to_lock);
-    if (!work.entered()) {
-        lock.unlock();
-        LibraryWork::waitWhileForking();
-        lock.lock();
-        return;
-    }
+    LibraryWork work(lock);
+    if (!work.entered()) return;
     WorkQueue::State::Item item = std::move(s->pending.front());
     s->pending.pop_front();
     s->start(item.barrier);
