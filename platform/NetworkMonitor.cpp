@@ -1,6 +1,7 @@
 #include "platform/NetworkMonitor.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/ForkedChild.h"
 
 #include <ifaddrs.h>
 #include <linux/netlink.h>
@@ -75,6 +76,11 @@ bool NetworkMonitor::start(std::function<void()> onChange) {
         stop();
         return false;
     }
+    if (isForkedChildWithoutThreads()) {
+        stop();
+        return false;
+    }
+    noteLibraryThreadStarting();
     try {
         watcher_ = std::thread([this, onChange = std::move(onChange)] {
             AlternateSignalStack::installForThisThread();
@@ -89,7 +95,10 @@ bool NetworkMonitor::start(std::function<void()> onChange) {
 }
 
 void NetworkMonitor::stop() {
-    if (watcher_.joinable()) {
+    if (watcher_.joinable() && isForkedChildWithoutThreads()) {
+        // The watcher stayed with the parent, which shares the wake-up: neither is touched.
+        watcher_.detach();
+    } else if (watcher_.joinable()) {
         uint64_t one = 1;
         if (write(wake_, &one, sizeof one) < 0) {
         }

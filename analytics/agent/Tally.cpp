@@ -160,6 +160,7 @@ int applicationState() { return platform::DeviceFacts::profile().applicationStat
 
 template <class T, class F>
 T guardedResult(T fallback, F&& body) noexcept {
+    platform::LibraryWork call(platform::LibraryWork::Kind::PublicCall);
     try {
         return body();
     } catch (...) {

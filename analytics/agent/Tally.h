@@ -1,7 +1,9 @@
 #pragma once
 // The analytics agent's public class operations. Settings go to the agent-wide settings, session
 // work to the session façade, which answers event statuses at once and records on its queue.
-// Every operation is safe from any thread and never throws.
+// Every operation is safe from any thread and never throws. In a child forked without exec after
+// the agent's threads started, every operation returns too: its work is done on the calling thread
+// and nothing is sent from there; a session the child ends is stored for a later start to send.
 #include <cstdint>
 #include <functional>
 #include <map>

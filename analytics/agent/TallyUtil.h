@@ -11,6 +11,7 @@
 #include <regex>
 #include <string>
 
+#include "platform/base/ForkedChild.h"
 #include "platform/base/Value.h"
 
 using platform::Data;
@@ -47,9 +48,11 @@ public:
     static void handleException(std::exception_ptr caught);
     static void handleException(platform::Error const& error);
     static void handleException(std::string const& other);
-    // Runs an entry point's body; anything it throws goes to handleException.
+    // Runs an entry point's body, as library work (see platform::LibraryWork); anything it
+    // throws goes to handleException.
     template <class F>
     static void guarded(F&& body) noexcept {
+        platform::LibraryWork call(platform::LibraryWork::Kind::PublicCall);
         try {
             body();
         } catch (...) {

@@ -2,6 +2,7 @@
 
 #include "platform/base/AlternateSignalStack.h"
 #include "platform/base/Digests.h"
+#include "platform/base/ForkedChild.h"
 
 #include <curl/curl.h>
 
@@ -100,7 +101,12 @@ HttpNetworkThread::HttpNetworkThread() {
 }
 
 bool HttpNetworkThread::startThread() {
+    if (platform::isForkedChildWithoutThreads()) {
+        noThread_ = "a forked child has none";
+        return false;
+    }
     if (thread_.joinable()) return true;
+    platform::noteLibraryThreadStarting();
     try {
         thread_ = std::thread([this] { run(); });
         return true;
@@ -146,6 +152,11 @@ HttpNetworkThread::Failure HttpNetworkThread::refusal(Request const& request) {
 }
 
 uint64_t HttpNetworkThread::start(Request request, std::shared_ptr<Listener> listener) {
+    if (platform::isForkedChildWithoutThreads()) {
+        // The thread, and whatever it held, stayed with the parent: nothing here is touched.
+        listener->didFail({kUnknown, "cannot start the network thread: a forked child has none"});
+        return 0;
+    }
     auto t = std::make_unique<Transfer>();
     t->original = request;
     t->current = std::move(request);
@@ -170,6 +181,7 @@ uint64_t HttpNetworkThread::start(Request request, std::shared_ptr<Listener> lis
 }
 
 void HttpNetworkThread::cancel(uint64_t id) {
+    if (platform::isForkedChildWithoutThreads()) return;
     {
         std::lock_guard lock(mutex_);
         cancels_.push_back(id);
@@ -377,58 +389,62 @@ void HttpNetworkThread::finish(Transfer& t, int result) {
 void HttpNetworkThread::run() {
     platform::AlternateSignalStack::installForThisThread();
     for (;;) {
-        std::deque<std::unique_ptr<Transfer>> incoming;
-        std::vector<uint64_t> cancels;
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_) break;
-            incoming.swap(incoming_);
-            cancels.swap(cancels_);
-        }
-        for (auto& t : incoming) {
-            Transfer& ref = *t;
-            running_[t->id] = std::move(t);
-            Failure refused = refusal(ref.current);
-            if (!refused.message.empty()) {
-                fail(ref, std::move(refused));
-                continue;
-            }
-            ref.due = Clock::now() + ref.original.deadline;
-            configure(ref);
-            curl_multi_add_handle(multi_, ref.easy);
-        }
-        for (uint64_t id : cancels) {
-            auto it = running_.find(id);
-            if (it == running_.end()) continue;
-            release(*it->second);
-            running_.erase(it);
-        }
-        int still = 0;
-        curl_multi_perform(multi_, &still);
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
-            if (msg->msg != CURLMSG_DONE) continue;
-            Transfer* t = nullptr;
-            curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
-            if (t) finish(*t, msg->data.result);
-        }
-        // Requests that moved no byte for their time-out, or outlived their deadline, end as
-        // timed out.
-        auto const now = Clock::now();
+        // A round moves requests and calls their listeners: library work, which a fork waits for.
         auto wait = std::chrono::milliseconds(200);
-        std::vector<std::pair<Transfer*, char const*>> late;
-        for (auto& [id, t] : running_) {
-            auto const stall = t->lastActivity + t->current.timeout;
-            if (t->due <= now) {
-                late.emplace_back(t.get(), "The request did not finish within its deadline.");
-            } else if (stall <= now) {
-                late.emplace_back(t.get(), "The request timed out.");
-            } else {
-                wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(std::min(stall, t->due) - now) +
-                                          std::chrono::milliseconds(1));
+        {
+            platform::LibraryWork work;
+            std::deque<std::unique_ptr<Transfer>> incoming;
+            std::vector<uint64_t> cancels;
+            {
+                std::lock_guard lock(mutex_);
+                if (stopping_) break;
+                incoming.swap(incoming_);
+                cancels.swap(cancels_);
             }
+            for (auto& t : incoming) {
+                Transfer& ref = *t;
+                running_[t->id] = std::move(t);
+                Failure refused = refusal(ref.current);
+                if (!refused.message.empty()) {
+                    fail(ref, std::move(refused));
+                    continue;
+                }
+                ref.due = Clock::now() + ref.original.deadline;
+                configure(ref);
+                curl_multi_add_handle(multi_, ref.easy);
+            }
+            for (uint64_t id : cancels) {
+                auto it = running_.find(id);
+                if (it == running_.end()) continue;
+                release(*it->second);
+                running_.erase(it);
+            }
+            int still = 0;
+            curl_multi_perform(multi_, &still);
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+                if (msg->msg != CURLMSG_DONE) continue;
+                Transfer* t = nullptr;
+                curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &t);
+                if (t) finish(*t, msg->data.result);
+            }
+            // Requests that moved no byte for their time-out, or outlived their deadline, end as
+            // timed out.
+            auto const now = Clock::now();
+            std::vector<std::pair<Transfer*, char const*>> late;
+            for (auto& [id, t] : running_) {
+                auto const stall = t->lastActivity + t->current.timeout;
+                if (t->due <= now) {
+                    late.emplace_back(t.get(), "The request did not finish within its deadline.");
+                } else if (stall <= now) {
+                    late.emplace_back(t.get(), "The request timed out.");
+                } else {
+                    wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(std::min(stall, t->due) - now) +
+                                              std::chrono::milliseconds(1));
+                }
+            }
+            for (auto [t, why] : late) fail(*t, {kTimedOut, why});
         }
-        for (auto [t, why] : late) fail(*t, {kTimedOut, why});
         curl_multi_poll(multi_, nullptr, 0, int(wait.count()), nullptr);
     }
     for (auto& [id, t] : running_) release(*t);

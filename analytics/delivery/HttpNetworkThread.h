@@ -8,7 +8,7 @@
 // Listener calls run on this thread, in the order response, data chunks, then exactly one of
 // finished or failed; nothing follows a cancel once it has been processed. While the thread
 // cannot be started (a limit on threads) a request fails at once, on the caller's thread, and
-// the next request tries to start it again.
+// the next request tries to start it again; so does every request in a forked child.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "platform/base/AtomicFile.h"
 
+#include "platform/base/ForkedChild.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <ctime>
 #include <random>
 #include <thread>
@@ -45,48 +48,116 @@ bool writeAll(int fd, uint8_t const* data, size_t size) {
 
 // Writers of one path take turns, so two saves of the same file never interleave their steps;
 // paths share a few locks by hash.
+std::mutex pathLocks[64];
 std::mutex& pathLock(std::filesystem::path const& path) {
-    static std::mutex locks[64];
     std::error_code ec;
     std::filesystem::path full = std::filesystem::absolute(path, ec);
     if (ec) full = path;
-    return locks[std::hash<std::string>{}(full.lexically_normal().string()) % 64];
+    return pathLocks[std::hash<std::string>{}(full.lexically_normal().string()) % 64];
 }
 
-// One mutex per lock file, never shared between two: a thread may hold two different lock files
-// at once, in a fixed order, and must not wait on itself.
+// Never destroyed: a worker may still write a file while the process's statics go away. A forked
+// child gets a tag of its own (below): it is another writer, whose temporary files and notes must
+// not take its parent's names.
+std::string const* newProcessTag() {
+    std::random_device rd;
+    uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16);
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+    return new std::string(buf);
+}
+std::string const*& processTag() {
+    static std::string const* tag = newProcessTag();
+    return tag;
+}
+
+// The lock files' turns, one mutex per lock file and never shared between two: a thread may hold
+// two different lock files at once, in a fixed order, and must not wait on itself. And the
+// descriptors of the locks held, by thread.
+struct LockFiles {
+    std::mutex guard;
+    std::map<std::string, std::unique_ptr<std::mutex>>* turns = new std::map<std::string, std::unique_ptr<std::mutex>>;
+    std::map<int*, std::thread::id> held;
+};
+LockFiles& lockFiles() {
+    static LockFiles* const files = new LockFiles;
+    return *files;
+}
+
+// Only the forking thread is here. A write or a lock of a thread left behind is nobody's to wait
+// for, and a lock it held is let go here, or the child would hold it for the parent as long as it
+// lives. The forking thread's own locks keep their (old) turns.
+void afterForkInChild() {
+    processTag() = newProcessTag();
+    for (std::mutex& m : pathLocks) new (&m) std::mutex;
+    LockFiles& files = lockFiles();
+    files.turns = new std::map<std::string, std::unique_ptr<std::mutex>>;
+    for (auto it = files.held.begin(); it != files.held.end();) {
+        if (it->second == std::this_thread::get_id()) {
+            ++it;
+            continue;
+        }
+        ::close(*it->first);
+        *it->first = -1;
+        it = files.held.erase(it);
+    }
+}
+
+// Added before anything else can be: around a fork the guard is taken last and let go first.
+[[maybe_unused]] bool const forkHandled = [] {
+    atFork([] { lockFiles().guard.lock(); }, [] { lockFiles().guard.unlock(); },
+           [] {
+               afterForkInChild();
+               lockFiles().guard.unlock();
+           });
+    return true;
+}();
+
 std::mutex& lockFileTurn(std::filesystem::path const& path) {
-    static std::mutex* const guard = new std::mutex;
-    static auto* const turns = new std::map<std::string, std::unique_ptr<std::mutex>>;
     std::error_code ec;
     std::filesystem::path full = std::filesystem::absolute(path, ec);
     if (ec) full = path;
-    std::lock_guard<std::mutex> lock(*guard);
-    auto& turn = (*turns)[full.lexically_normal().string()];
+    LockFiles& files = lockFiles();
+    std::lock_guard<std::mutex> lock(files.guard);
+    auto& turn = (*files.turns)[full.lexically_normal().string()];
     if (!turn) turn = std::make_unique<std::mutex>();
     return *turn;
 }
 
 }  // namespace
 
-FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseconds wait)
-    : turn_(lockFileTurn(lockFile)) {
-    // Not followed through a link: a dangling one would make its target, anywhere.
-    fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd_ < 0) {
-        fail(&error_, "cannot open lock file " + lockFile.string());
-        return;
+FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseconds wait) {
+    {
+        // Opened and listed at once: a child forked meanwhile must find every such descriptor
+        // (below), since one it kept would hold the lock for the parent.
+        std::lock_guard<std::mutex> lock(lockFiles().guard);
+        // Not followed through a link: a dangling one would make its target, anywhere.
+        fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd_ < 0) {
+            fail(&error_, "cannot open lock file " + lockFile.string());
+            return;
+        }
+        lockFiles().held[&fd_] = std::this_thread::get_id();
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         error_ = "cannot open lock file " + lockFile.string() + ": not a regular file";
-        ::close(fd_);
-        fd_ = -1;
+        close();
         return;
     }
+    // The turn is held for each try only, and kept with the lock: another thread of this process
+    // waits for one try or a locked write, never for the process this one waits on. A thread of
+    // this process holds the lock only with its turn, so a try refused under it is another process.
+    std::mutex& turn = lockFileTurn(lockFile);
     auto const deadline = std::chrono::steady_clock::now() + wait;
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    for (;;) {
+        std::unique_lock<std::mutex> tryTurn(turn);
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            turn_ = std::move(tryTurn);
+            return;
+        }
         int const err = errno;
+        tryTurn.unlock();
         auto const now = std::chrono::steady_clock::now();
         if (err == EINTR) continue;
         if (err != EWOULDBLOCK || now >= deadline) {
@@ -96,16 +167,21 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
                 error_ = lockFile.string() + " is held by another process";
             else
                 fail(&error_, "cannot lock " + lockFile.string());
-            ::close(fd_);
-            fd_ = -1;
+            close();
             return;
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(20), deadline - now));
     }
 }
 
-FileLock::~FileLock() {
-    if (fd_ >= 0) ::close(fd_);
+FileLock::~FileLock() { close(); }
+
+void FileLock::close() {
+    std::lock_guard<std::mutex> lock(lockFiles().guard);
+    if (fd_ < 0) return;  // or closed in a forked child
+    lockFiles().held.erase(&fd_);
+    ::close(fd_);
+    fd_ = -1;
 }
 
 WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize, bool followLink) {
@@ -150,17 +226,7 @@ WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize, boo
     return file;
 }
 
-// Never destroyed: a worker may still write a file while the process's statics go away.
-std::string const& atomicWriteTag() {
-    static std::string const* const tag = [] {
-        std::random_device rd;
-        uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16);
-        char buf[17];
-        std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
-        return new std::string(buf);
-    }();
-    return *tag;
-}
+std::string const& atomicWriteTag() { return *processTag(); }
 
 bool isAtomicWriteTemp(std::string const& name) {
     return name.size() > 5 && name[0] == '.' && name.ends_with(".tmp");

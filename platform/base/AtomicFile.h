@@ -54,10 +54,12 @@ std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& f
                                                   std::function<bool(std::string const&)> const& wanted);
 
 // An exclusive hold on a lock file, for a read, change and write of files that another process on
-// the same home changes too: threads of this process take turns on a mutex of the path first,
-// since the lock belongs to the open file, then flock is tried for up to `wait`. Another process
-// may hold the lock for as long as it likes (stopped in a debugger, say), so nobody waits on it
-// without a bound: a caller that cannot have it in time is busy() and keeps its change for later.
+// the same home changes too: flock is tried for up to `wait`, each try on a turn that threads of
+// this process take on a mutex of the path, since the lock belongs to the open file. A thread
+// waiting for another process lets the turn go between tries, so no other thread of this process
+// waits on that process through it. Another process may hold the lock for as long as it likes
+// (stopped in a debugger, say), so nobody waits on it without a bound: a caller that cannot have
+// it in time is busy() and keeps its change for later.
 // held() is false, with the reason in error(), when the lock is busy or the lock file cannot be
 // opened (it is never followed through a symbolic link). Released when it goes.
 class FileLock {
@@ -73,6 +75,7 @@ public:
     std::string const& error() const { return error_; }
 
 private:
+    void close();
     std::unique_lock<std::mutex> turn_;
     int fd_ = -1;
     bool busy_ = false;

@@ -1,6 +1,5 @@
 #include "platform/base/Keychain.h"
 
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "platform/base/AtomicFile.h"
 #include "platform/base/Digests.h"
 #include "platform/base/Directories.h"
+#include "platform/base/ForkedChild.h"
 #include "platform/base/KeyedArchive.h"
 #include "platform/base/SdkLoop.h"
 
@@ -28,13 +28,13 @@ bool retryScheduled = false;
 std::mutex& lock() {
     static auto* const m = [] {
         auto* const made = new std::mutex;
-        ::pthread_atfork([] { lock().lock(); }, [] { lock().unlock(); },
-                         [] {
-                             // The loop that would retry stayed behind (its lock may be taken for
-                             // good): the child writes what waits at its next change or writePending().
-                             retryScheduled = true;
-                             lock().unlock();
-                         });
+        atFork([] { lock().lock(); }, [] { lock().unlock(); },
+               [] {
+                   // The loop that would retry stayed behind (its lock may be taken for
+                   // good): the child writes what waits at its next change or writePending().
+                   retryScheduled = true;
+                   lock().unlock();
+               });
         return made;
     }();
     return *m;

@@ -1,6 +1,7 @@
 #include "platform/base/SdkLoop.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/ForkedChild.h"
 
 #include <system_error>
 #include <chrono>
@@ -36,12 +37,14 @@ int64_t SdkLoop::realNow() const {
 }
 
 int64_t SdkLoop::nowMs() const {
+    if (isForkedChildWithoutThreads()) return realNow();
     std::lock_guard<std::mutex> lock(mutex_);
     return virtual_ ? virtualNow_ : realNow();
 }
 
 void SdkLoop::ensureThread() {
     if (thread_.joinable() || stopping_) return;
+    noteLibraryThreadStarting();
     try {
         thread_ = std::thread([this] { loop(); });
     } catch (std::system_error const& e) {
@@ -53,8 +56,10 @@ void SdkLoop::ensureThread() {
 
 void SdkLoop::post(std::function<void()> block) { after(0, std::move(block)); }
 
+// A forked child without the loop's thread runs none of its jobs, and does not touch what that
+// thread may have left half changed.
 void SdkLoop::after(int64_t delayMs, std::function<void()> block) {
-    if (!block) return;
+    if (!block || isForkedChildWithoutThreads()) return;
     std::lock_guard<std::mutex> lock(mutex_);
     int64_t const now = virtual_ ? virtualNow_ : realNow();
     jobs_.add(delayMs > 0 ? now + delayMs : now, std::move(block));
@@ -63,6 +68,7 @@ void SdkLoop::after(int64_t delayMs, std::function<void()> block) {
 }
 
 SdkLoop::TimerId SdkLoop::scheduleTimer(int64_t intervalMs, bool repeats, std::function<void()> block) {
+    if (isForkedChildWithoutThreads()) return 0;  // never valid
     std::lock_guard<std::mutex> lock(mutex_);
     // A repeating timer needs a positive interval, or it would fire without end.
     if (intervalMs < 1) intervalMs = 1;
@@ -96,6 +102,7 @@ void SdkLoop::fire(TimerId id, int64_t due) {
 }
 
 void SdkLoop::invalidateTimer(TimerId id) {
+    if (isForkedChildWithoutThreads()) return;
     std::function<void()> dropped;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = timers_.find(id);
@@ -106,11 +113,13 @@ void SdkLoop::invalidateTimer(TimerId id) {
 }
 
 bool SdkLoop::isTimerValid(TimerId id) const {
+    if (isForkedChildWithoutThreads()) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     return timers_.count(id) != 0;
 }
 
 void SdkLoop::setVirtualClock(bool on) {
+    if (isForkedChildWithoutThreads()) return;
     std::lock_guard<std::mutex> lock(mutex_);
     if (on && !virtual_) virtualNow_ = realNow();
     virtual_ = on;
@@ -118,6 +127,7 @@ void SdkLoop::setVirtualClock(bool on) {
 }
 
 void SdkLoop::advance(int64_t ms) {
+    if (isForkedChildWithoutThreads()) return;
     int64_t target;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -142,7 +152,7 @@ void SdkLoop::advance(int64_t ms) {
 }
 
 void SdkLoop::waitUntilIdle() {
-    if (isLoopThread()) return;
+    if (isLoopThread() || isForkedChildWithoutThreads()) return;
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] {
         if (running_) return false;
@@ -159,30 +169,36 @@ void SdkLoop::loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         int64_t const now = virtual_ ? virtualNow_ : realNow();
-        auto due = jobs_.takeDue(now);
-        if (due.empty()) {
-            auto const next = jobs_.nextDue();
-            if (next && !virtual_)
-                changed_.wait_for(lock, std::chrono::milliseconds(*next - now));
-            else
-                changed_.wait(lock);
-            continue;
-        }
-        running_ = true;
-        lock.unlock();
-        for (auto& job : due) {
-            try {
-                job();
-            } catch (std::exception const& e) {
-                std::fprintf(stderr, "SdkLoop: a block threw: %s\n", e.what());
-            } catch (...) {
-                std::fprintf(stderr, "SdkLoop: a block threw\n");
+        {
+            // Jobs are taken, run and let go as library work, which a fork waits for; while one
+            // holds work back none is taken, since this lock is one that work takes.
+            LibraryWork work(lock);
+            if (!work.entered()) continue;
+            auto due = jobs_.takeDue(now);
+            if (!due.empty()) {
+                running_ = true;
+                lock.unlock();
+                for (auto& job : due) {
+                    try {
+                        job();
+                    } catch (std::exception const& e) {
+                        std::fprintf(stderr, "SdkLoop: a block threw: %s\n", e.what());
+                    } catch (...) {
+                        std::fprintf(stderr, "SdkLoop: a block threw\n");
+                    }
+                    job = nullptr;
+                }
+                lock.lock();
+                running_ = false;
+                changed_.notify_all();
+                continue;
             }
-            job = nullptr;
         }
-        lock.lock();
-        running_ = false;
-        changed_.notify_all();
+        auto const next = jobs_.nextDue();
+        if (next && !virtual_)
+            changed_.wait_for(lock, std::chrono::milliseconds(*next - now));
+        else
+            changed_.wait(lock);
     }
 }
 

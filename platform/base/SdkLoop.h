@@ -1,7 +1,8 @@
 #pragma once
 // The loop on which the analytics agent's network and heartbeat work runs: a thread of its own
 // for posted blocks and timers, so they never wait for frames. Tests switch it to a virtual
-// clock and move time forward themselves.
+// clock and move time forward themselves. A forked child, which has no such thread, runs none of
+// the loop's jobs and waits for none.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "platform/base/WorkQueue.h"
 
 #include "platform/base/AlternateSignalStack.h"
+#include "platform/base/ForkedChild.h"
+
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +11,8 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -18,6 +22,11 @@ namespace platform {
 // Shared with the worker threads, so a queue released by one of its own blocks stays valid
 // until that worker has left.
 struct WorkQueue::State {
+    State();
+    ~State();
+    State(State const&) = delete;
+    State& operator=(State const&) = delete;
+
     struct Item {
         std::function<void()> block;
         bool barrier = false;
@@ -72,7 +81,7 @@ namespace {
 // frames: a plain pointer has no destructor, so a wait in an exit handler (after the thread's own
 // thread_locals are gone) still finds it valid.
 struct Running {
-    explicit Running(void const* q) : queue(q), outer(innermost) { innermost = this; }
+    Running(void const* q, bool barrier) : queue(q), barrier(barrier), outer(innermost) { innermost = this; }
     ~Running() { innermost = outer; }
     Running(Running const&) = delete;
     Running& operator=(Running const&) = delete;
@@ -83,6 +92,7 @@ struct Running {
     }
 
     void const* queue;
+    bool barrier;
     Running const* outer;
     static thread_local Running const* innermost;
 };
@@ -90,7 +100,68 @@ thread_local Running const* Running::innermost = nullptr;
 
 void workerLoop(std::shared_ptr<WorkQueue::State> s);
 
+// Every queue's state, held still across a fork: the child sets each one straight, having only
+// the thread that forked.
+struct Registry {
+    std::mutex mutex;
+    std::set<WorkQueue::State*> states;
+};
+Registry& registry() {
+    static Registry* const r = new Registry;
+    return *r;
+}
+
+// The workers and the sync callers stayed behind: their waits go with them. What was queued runs
+// on this child's callers, since the objects here count on their queued blocks; only the forking
+// thread's own running blocks still count as running.
+void afterForkInChild() {
+    for (WorkQueue::State* s : registry().states) {
+        new (&s->changed) std::condition_variable;
+        new (&s->workers) std::vector<std::thread>;  // never joined: their threads are not here
+        std::erase_if(s->pending, [](WorkQueue::State::Item const& i) { return i.syncTicket != 0; });
+        s->idleWorkers = 0;
+        s->readers = 0;
+        s->barrierRunning = false;
+        for (Running const* r = Running::innermost; r; r = r->outer) {
+            if (r->queue != s) continue;
+            if (r->barrier)
+                s->barrierRunning = true;
+            else
+                ++s->readers;
+        }
+        s->mutex.unlock();
+    }
+}
+
+// Added before anything else can be: around a fork the queues are taken last and let go first.
+[[maybe_unused]] bool const forkHandled = [] {
+    atFork(
+        [] {
+            registry().mutex.lock();
+            for (WorkQueue::State* s : registry().states) s->mutex.lock();
+        },
+        [] {
+            for (WorkQueue::State* s : registry().states) s->mutex.unlock();
+            registry().mutex.unlock();
+        },
+        [] {
+            afterForkInChild();
+            registry().mutex.unlock();
+        });
+    return true;
+}();
+
 }  // namespace
+
+WorkQueue::State::State() {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().states.insert(this);
+}
+
+WorkQueue::State::~State() {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().states.erase(this);
+}
 
 namespace {
 
@@ -105,15 +176,18 @@ void runLogged(std::string const& label, std::function<void()> const& block) {
 }
 
 // Takes the front block and runs it on the calling thread, as a worker would; the lock is held
-// on entry and on return.
+// on entry and on return. While a fork holds work back nothing is taken, so that a child keeps
+// the block: the lock is let go until the fork is done.
 void runFront(std::shared_ptr<WorkQueue::State> const& s, std::unique_lock<std::mutex>& lock) {
+    LibraryWork work(lock);
+    if (!work.entered()) return;
     WorkQueue::State::Item item = std::move(s->pending.front());
     s->pending.pop_front();
     s->start(item.barrier);
     s->wakeIfStartable();  // the next reader may start beside this one
     lock.unlock();
     {
-        Running running(s.get());
+        Running running(s.get(), item.barrier);
         runLogged(s->label, item.block);
         item.block = nullptr;
     }
@@ -137,9 +211,10 @@ void workerLoop(std::shared_ptr<WorkQueue::State> s) {
 
 // With the mutex held: one more worker when none is idle and the width allows. When the system
 // has no thread to spare the queue says so once; its blocks then wait for a later start or for a
-// sync caller, who runs the blocks ahead of its own.
+// sync caller, who runs the blocks ahead of its own. A forked child's callers always do.
 void addWorker(std::shared_ptr<WorkQueue::State> const& s) {
-    if (s->idleWorkers > 0 || s->workers.size() >= s->width || s->stopping) return;
+    if (s->idleWorkers > 0 || s->workers.size() >= s->width || s->stopping || isForkedChildWithoutThreads()) return;
+    noteLibraryThreadStarting();
     try {
         s->workers.emplace_back(workerLoop, s);
     } catch (std::system_error const& e) {
@@ -248,7 +323,8 @@ void WorkQueue::runSync(std::function<void()> const& block, bool barrier) {
     }
     std::exception_ptr thrown;
     {
-        Running running(state_.get());
+        Running running(state_.get(), barrier);
+        LibraryWork work;
         try {
             if (block) block();
         } catch (...) {

@@ -14,6 +14,10 @@
 // (a plain sync on a concurrent queue too: it runs the reads ahead rather than starting beside
 // reads nobody runs), and so do waitUntilIdle and the destructor; a later submit tries again to
 // start a worker.
+//
+// A child forked without exec from a process whose queues had threads has none of them: there
+// no queue starts a thread, its callers run its blocks as above, and what the parent had queued
+// is left to the parent.
 #include <chrono>
 #include <cstdint>
 #include <functional>

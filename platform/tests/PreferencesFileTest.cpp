@@ -1,6 +1,7 @@
 // Settings files: values round-trip through the file, damaged lines are skipped without losing
 // the good ones, changes that would break the line format are refused, and writers in several
-// processes keep each other's changes.
+// processes keep each other's changes, none of this process's waiting on another behind a writer
+// that waits for it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -152,6 +156,46 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
     }
     EXPECT_EQ(onDisk(path), (std::map<std::string, std::string>{{"name", "a=b c"}, {"uses", "11"}}));
     EXPECT_EQ(notes(), 0u);
+
+    // A write that may wait for the holder lets this process's other writes by: they return, their
+    // changes kept for later, while it still waits. With the lock free, threads of this process take
+    // turns on it, and none is told that another process holds it.
+    int const holder = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    std::atomic<bool> waiting{false}, waited{false};
+    std::thread background([&] {
+        platform::PreferencesFile counted(path);
+        counted.addInteger("uses", 1);
+        waiting = true;
+        EXPECT_TRUE(counted.synchronize(std::chrono::minutes(1)));
+        waited = true;
+    });
+    while (!waiting) std::this_thread::yield();
+    {
+        platform::PreferencesFile answered(path);
+        for (int i = 0; i < 20; ++i) {
+            answered.addInteger("uses", 1);
+            EXPECT_TRUE(answered.synchronize());
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the background one is surely waiting
+        }
+        EXPECT_FALSE(waited);
+        ::close(holder);
+        background.join();
+        EXPECT_TRUE(answered.synchronize());
+    }
+    EXPECT_EQ(onDisk(path)["uses"], "32");
+    std::atomic<int> inside{0};
+    std::vector<std::thread> lockers;
+    for (int t = 0; t < 4; ++t)
+        lockers.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                platform::FileLock lock(dir / ".prefs.lock", std::chrono::milliseconds(t % 2 ? 0 : 50));
+                EXPECT_TRUE(lock.held() && !lock.busy()) << lock.error();
+                EXPECT_EQ(++inside, 1);
+                --inside;
+            }
+        });
+    for (auto& t : lockers) t.join();
 
     // Changes whose write failed wait for the next; a dangling link as the lock file is not followed.
     std::ofstream(dir / "blocker") << "a file where the folder goes";
