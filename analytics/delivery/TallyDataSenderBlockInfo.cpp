@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <utility>
 
 #include "analytics/delivery/TallyDeliveryAgent.h"
 #include "platform/base/AtomicFile.h"
+#include "platform/base/ForkedChild.h"
 
 namespace {
 // A block holds one payload; anything larger than the archive limit is not one of ours.
@@ -107,12 +110,47 @@ bool TallyDataSenderBlockInfo::isFileMissing() const {
     return !exists && !error;
 }
 
+namespace {
+
+// The descriptors that hold claims. A child forked without exec shares their locks with its
+// parent and would keep them while it lives, sending nothing: there each is pointed at /dev/null,
+// so the parent's and the other senders' claims go on as if the child were not there.
+struct OpenClaims {
+    std::mutex mutex;
+    std::set<int> fds;
+};
+OpenClaims& openClaims() {
+    static OpenClaims* const open = [] {
+        auto* made = new OpenClaims;
+        platform::atFork([] { openClaims().mutex.lock(); }, [] { openClaims().mutex.unlock(); },
+                         [] {
+                             int const null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                             for (int fd : openClaims().fds)
+                                 if (null >= 0) ::dup3(null, fd, O_CLOEXEC);
+                             if (null >= 0) ::close(null);
+                             openClaims().mutex.unlock();
+                         });
+        return made;
+    }();
+    return *open;
+}
+
+void closeClaim(int& fd) {
+    if (fd < 0) return;
+    std::lock_guard lock(openClaims().mutex);
+    openClaims().fds.erase(fd);
+    ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
 TallyDataSenderBlockInfo::Claim::Claim(Claim&& other) noexcept
     : state_(other.state_), fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
 
 TallyDataSenderBlockInfo::Claim& TallyDataSenderBlockInfo::Claim::operator=(Claim&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
+        closeClaim(fd_);
         state_ = other.state_;
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::move(other.path_);
@@ -120,17 +158,14 @@ TallyDataSenderBlockInfo::Claim& TallyDataSenderBlockInfo::Claim::operator=(Clai
     return *this;
 }
 
-TallyDataSenderBlockInfo::Claim::~Claim() {
-    if (fd_ >= 0) ::close(fd_);
-}
+TallyDataSenderBlockInfo::Claim::~Claim() { closeClaim(fd_); }
 
 void TallyDataSenderBlockInfo::Claim::sent() {
     if (state_ == Held || state_ == Unlocked) {
         std::error_code ignored;
         std::filesystem::remove(path_, ignored);
     }
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    closeClaim(fd_);
     state_ = Gone;
 }
 
@@ -140,6 +175,7 @@ TallyDataSenderBlockInfo::Claim TallyDataSenderBlockInfo::claim() const {
     if (claim.path_.empty()) return claim;
     // The lock belongs to the open file: a holder that sent the block unlinks it before letting
     // go, so a hold had on a file no longer under the name is on a block already gone.
+    std::unique_lock guard(openClaims().mutex);
     int const fd = ::open(claim.path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         claim.state_ = errno == ENOENT ? Claim::Gone : Claim::Unlocked;
@@ -155,6 +191,7 @@ TallyDataSenderBlockInfo::Claim TallyDataSenderBlockInfo::claim() const {
     } else {
         claim.state_ = Claim::Held;
         claim.fd_ = fd;
+        openClaims().fds.insert(fd);
         return claim;
     }
     ::close(fd);

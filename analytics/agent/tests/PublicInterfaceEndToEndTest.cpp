@@ -495,7 +495,6 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
             if (!sent(i)) return false;
         return true;
     }));
-    for (auto const& r : service.requests()) std::printf("REQ2 %s %d forked0=%zu forked1=%zu parent0=%zu\n", r.path.c_str(), r.answeredStatus, r.body.find("FORKED_0"), r.body.find("FORKED_1"), r.body.find("PARENT_0"));
 }
 
 // A host that forks without exec while the agent's threads run, and while another of its threads
