@@ -276,8 +276,6 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (pending_.empty()) return true;
-            if (!toldBusy_) std::fprintf(stderr, "Preferences: %s; the changes go to a note\n", fileLock.error().c_str());
-            toldBusy_ = true;
             writing.swap(pending_);
         }
         std::string text;
@@ -286,7 +284,13 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
             if (change.added != 0) text += "add " + key + "=" + std::to_string(change.added) + "\n";
         }
         std::string error;
-        if (notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error)) return true;
+        if (auto const id = notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error)) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!toldBusy_)
+                std::fprintf(stderr, "Preferences: %s; the changes are in a note, %s\n", fileLock.error().c_str(), id->c_str());
+            toldBusy_ = true;
+            return true;
+        }
         std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
                      path_.c_str(), error.c_str());
         putBack();

@@ -205,27 +205,26 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     auto const onDisk = read.status == platform::KeyedArchive::ReadResult::Read
                             ? read.value.objectAs<TallyDataSenderIndex>()
                             : nullptr;
-    if (onDisk) mergeWith(*onDisk);
-    // What writers that found the lock held noted meanwhile: listed once, unless removed here
-    // since or already sent (its file gone). Unlocked, another writer may fold them too: left.
-    platform::NoteSet::Fold fold;
-    if (lock.held()) {
-        std::set<std::string> listed;
-        for (auto const& [key, blocks] : indexMap_)
-            for (auto const& b : blocks) listed.insert(b->identifier());
-        if (!notes_) notes_ = notesOf(fileName_);
-        fold = notes_->fold(onDisk ? onDisk->folded_ : std::set<std::string>(), eachNoted([&](auto const& key, auto const& b) {
+    // What writers that found the lock held noted meanwhile goes after the file's list, before
+    // this index's additions: listed once, unless removed here since or already sent (its file
+    // gone). Also unlocked (no
+    // lock file can be had): a block is listed by its identifier, so a note another writer folds
+    // too lists nothing twice.
+    std::set<std::string> listed;
+    for (auto const& [key, blocks] : onDisk ? onDisk->indexMap_ : indexMap_)
+        for (auto const& b : blocks) listed.insert(b->identifier());
+    if (!notes_) notes_ = notesOf(fileName_);
+    IndexMap& into = onDisk ? onDisk->indexMap_ : indexMap_;
+    platform::NoteSet::Fold const fold =
+        notes_->fold(onDisk ? onDisk->folded_ : std::set<std::string>(), eachNoted([&](auto const& key, auto const& b) {
             std::error_code ec;
-            if (removedKeys_.count(key) || removed_.count(b->identifier()) || listed.count(b->identifier()) ||
+            if (removedKeys_.count(key) || removed_.count(b->identifier()) || !listed.insert(b->identifier()).second ||
                 !std::filesystem::exists(tally_delivery::filesFolder() / b->identifier(), ec))
                 return;
-            listed.insert(b->identifier());
-            indexMap_[key].push_back(b);
+            into[key].push_back(b);
         }));
-        folded_ = std::set<std::string>(fold.record.begin(), fold.record.end());
-    } else if (onDisk) {
-        folded_ = onDisk->folded_;
-    }
+    if (onDisk) mergeWith(*onDisk);
+    folded_ = std::set<std::string>(fold.record.begin(), fold.record.end());
     if (extra) extra();
     std::string error;
     if (!platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(shared_from_this())),
@@ -237,7 +236,7 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     removed_.clear();
     removedKeys_.clear();
     noted_.clear();
-    if (notes_) notes_->finish(fold);
+    notes_->finish(fold);
     unsaved_ = false;
     return true;
 }

@@ -35,13 +35,9 @@ bool isId(std::string_view s) {
 // Before every id, and after the stamp of what a store holds from before stamps.
 constexpr std::string_view kOlderFormStamp = "00000000000000000000-";
 
-std::function<void()>& faultHook() {
-    static auto* const hook = new std::function<void()>;
+std::function<void(std::string const&)>& faultHook() {
+    static auto* const hook = new std::function<void(std::string const&)>;
     return *hook;
-}
-
-void step() {
-    if (faultHook()) faultHook()();
 }
 
 }  // namespace
@@ -209,6 +205,10 @@ bool NoteSet::any() {
     return !listing(false).empty();
 }
 
-void NoteSet::setFaultHook(std::function<void()> hook) { faultHook() = std::move(hook); }
+void NoteSet::step() const {
+    if (faultHook()) faultHook()((folder_ / prefix_).string());
+}
+
+void NoteSet::setFaultHook(std::function<void(std::string const&)> hook) { faultHook() = std::move(hook); }
 
 }  // namespace platform

@@ -84,8 +84,9 @@ public:
     // Whether any note is there now.
     bool any();
 
-    // For tests: called at each step of a fold, to stop the process there.
-    static void setFaultHook(std::function<void()> hook);
+    // For tests: called at each step of a fold with the notes' folder and prefix, to stop the
+    // process there.
+    static void setFaultHook(std::function<void(std::string const&)> hook);
 
 private:
     struct Listed {
@@ -97,6 +98,7 @@ private:
         std::vector<uint8_t> bytes;
     };
     std::vector<Listed> const& listing(bool fresh);
+    void step() const;
     // The note's bytes, or nothing when it is gone or cannot be read now; a damaged one is
     // marked so.
     Read* readNote(Listed const& note);

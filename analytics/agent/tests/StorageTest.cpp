@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "analytics/agent/Tally.h"
@@ -21,6 +23,7 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
+#include "platform/base/NoteSet.h"
 #include "platform/base/NotificationCenter.h"
 #include "testing/TestPaths.h"
 
@@ -217,6 +220,77 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
     EXPECT_TRUE(TallyUtil::hasUserOptedOut());
     TallyUtil::setTallyOptOut(false);
     EXPECT_FALSE(TallyUtil::hasUserOptedOut());
+}
+
+// Keychain notes are folded in exactly once, whatever step of a fold a kill strikes, and never over
+// a newer change: an update written after a note keeps its value, be the note met again after the
+// kill or made while the update was being written by a process that had not seen it.
+TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStrikes) {
+    using platform::Keychain;
+    auto bytes = [](std::string const& s) { return Data(s.begin(), s.end()); };
+    auto items = [&](std::string const& service) {
+        std::map<std::string, std::string> out;
+        for (std::string const account : {"a", "new", "gone", "meanwhile"})
+            if (Data v; Keychain::copyMatching(service, bytes(account), v) == Keychain::kSuccess) out[account] = std::string(v.begin(), v.end());
+        return out;
+    };
+    auto notes = [] { return platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }); };
+    auto const lockFile = Keychain::directory() / "keychain.lock";
+    for (int kill = 1;; ++kill) {
+        ASSERT_LT(kill, 50);
+        std::string const service = "service " + std::to_string(kill);
+        ASSERT_EQ(Keychain::add(service, bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
+        ASSERT_EQ(Keychain::add(service, bytes("gone"), {}, bytes("x"), {}), Keychain::kSuccess);
+        int held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+            return Keychain::update(service, bytes("a"), bytes("v1")) == Keychain::kSuccess &&
+                   Keychain::add(service, bytes("new"), {}, bytes("n"), {}) == Keychain::kSuccess &&
+                   Keychain::remove(service, bytes("gone")) == Keychain::kSuccess;
+        }));
+        ASSERT_EQ(notes().size(), 3u);
+        ::close(held);
+        // Once the notes are read, another process notes a change while this one holds the lock.
+        bool const finished = testing_support::inProcessesAtOnce(1, [&](int) {
+            int go[2], done[2];
+            if (::pipe(go) != 0 || ::pipe(done) != 0) return false;
+            pid_t const other = ::fork();
+            if (other == 0) {
+                char c;
+                ::close(go[1]);
+                if (::read(go[0], &c, 1) != 1) ::_exit(0);
+                bool const noted = Keychain::update(service, bytes("a"), bytes("v1 meanwhile")) == Keychain::kSuccess &&
+                                   Keychain::add(service, bytes("meanwhile"), {}, bytes("m"), {}) == Keychain::kSuccess;
+                ::_exit(noted && ::write(done[1], "x", 1) == 1 ? 0 : 1);
+            }
+            int step = 0;
+            platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                char c;
+                if (!notes.starts_with(Keychain::directory().string())) return;
+                if (++step == kill) ::raise(SIGKILL);
+                if (step == 2 && (::write(go[1], "x", 1) != 1 || ::read(done[0], &c, 1) != 1)) ::_exit(1);
+            });
+            bool const updated = Keychain::update(service, bytes("a"), bytes("v2")) == Keychain::kSuccess;
+            ::close(go[1]);
+            int status = -1;
+            return updated && ::waitpid(other, &status, 0) == other && status == 0;
+        });
+        // The third step comes once the file is written.
+        bool const written = kill >= 3;
+        EXPECT_EQ(finished, kill > 6) << kill;
+        auto expected = std::map<std::string, std::string>{{"a", written ? "v2" : "v1"}, {"new", "n"}};
+        if (written) expected["meanwhile"] = "m";
+        // What a reader sees with the lock held (nothing folded) and what a fold leaves are the same.
+        held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_EQ(items(service), expected) << kill;
+        EXPECT_FALSE(Keychain::foldNotes());
+        ::close(held);
+        EXPECT_TRUE(Keychain::foldNotes());
+        EXPECT_EQ(items(service), expected) << kill;
+        EXPECT_TRUE(notes().empty()) << kill;
+        if (finished) break;
+    }
 }
 
 TEST_F(AgentStore, CookiesChangeOnlyWhenTheyDifferUpToTheCap) {
