@@ -134,8 +134,8 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
 // One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them. A note
 // of which no line reads is damaged.
 NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
-    return [&stored](std::string const& stamp, std::vector<uint8_t> const& bytes) {
-        std::string_view const text(reinterpret_cast<char const*>(bytes.data()), bytes.size());
+    return [&stored](NoteSet::Note const& note) {
+        std::string_view const text(reinterpret_cast<char const*>(note.bytes.data()), note.bytes.size());
         Changes changes;
         bool any = false;
         // A line without its end was cut short: skipped, as every line that does not read.
@@ -159,7 +159,7 @@ NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
                 any = true;
             }
         }
-        if (any) apply(stored, stamp, changes);
+        if (any) apply(stored, note.stamp, changes);
         return any;
     };
 }

@@ -186,8 +186,8 @@ platform::NoteSet& notes() {
 }
 
 platform::NoteSet::Apply noteInto(Saved& saved) {
-    return [&saved](std::string const& stamp, std::vector<uint8_t> const& bytes) {
-        auto const v = platform::KeyedArchive::decode(bytes.data(), bytes.size());
+    return [&saved](platform::NoteSet::Note const& note) {
+        auto const v = platform::KeyedArchive::decode(note.bytes.data(), note.bytes.size());
         auto const* a = v ? v->array() : nullptr;
         if (!a) return false;
         std::vector<Data> blocks;
@@ -196,7 +196,7 @@ platform::NoteSet::Apply noteInto(Saved& saved) {
             if (b.data()) blocks.push_back(*b.data());
             if (Value const* c = b.find("clear"); c && c->asBool()) clear = *c->asBool();
         }
-        saved.apply(stamp, clear, std::move(blocks));
+        saved.apply(note.stamp, clear, std::move(blocks));
         return true;
     };
 }

@@ -142,11 +142,11 @@ std::unique_ptr<platform::NoteSet> TallyDataSenderIndex::notesOf(std::string con
 
 platform::NoteSet::Apply TallyDataSenderIndex::eachNoted(
     std::function<void(std::string const&, std::shared_ptr<TallyDataSenderBlockInfo> const&)> f) {
-    return [f = std::move(f)](std::string const&, std::vector<uint8_t> const& bytes) {
-        auto const value = platform::KeyedArchive::decode(bytes);
-        auto const note = value ? value->objectAs<TallyDataSenderIndex>() : nullptr;
-        if (!note) return false;
-        for (auto const& [key, blocks] : note->indexMap_)
+    return [f = std::move(f)](platform::NoteSet::Note const& note) {
+        auto const value = platform::KeyedArchive::decode(note.bytes);
+        auto const noted = value ? value->objectAs<TallyDataSenderIndex>() : nullptr;
+        if (!noted) return false;
+        for (auto const& [key, blocks] : noted->indexMap_)
             for (auto const& b : blocks) f(key, b);
         return true;
     };

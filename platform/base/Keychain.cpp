@@ -150,21 +150,32 @@ Items readItems(Service& s) {
     return items;
 }
 
-// Applies a note, {"service", "clearAll", "changes": account -> item or null}, to items; false
-// (nothing applied) when it does not read as one of this service's.
+// A note: {"service", "clearAll", "changes": account -> item or null}.
+struct Note {
+    std::string service;
+    bool clearAll = false;
+    Value::Map changes;
+};
+
+// Applies a note to items; false (nothing applied) when it does not read as one of this service's.
 NoteSet::Apply noteInto(Service const& s, Items& items) {
-    return [&s, &items](std::string const& stamp, std::vector<uint8_t> const& bytes) {
-        std::optional<Value> const v = KeyedArchive::decode(bytes.data(), bytes.size());
-        Value const* service = v ? v->find("service") : nullptr;
-        Value const* clearAll = v ? v->find("clearAll") : nullptr;
-        Value const* changes = v ? v->find("changes") : nullptr;
-        if (!service || !service->string() || stemOf(*service->string()) != s.stem || !clearAll ||
-            !clearAll->asBool() || !changes || !changes->map())
-            return false;
-        for (auto const& [account, item] : *changes->map())
-            if (!account.data() || account.data()->empty() || !(item.isNull() || item.dict())) return false;
-        if (items.service.empty()) items.service = *service->string();
-        apply(items, stamp, *clearAll->asBool(), *changes->map());
+    return [&s, &items](NoteSet::Note const& note) {
+        auto read = std::static_pointer_cast<Note const>(note.parsed);
+        if (!read) {
+            std::optional<Value> const v = KeyedArchive::decode(note.bytes.data(), note.bytes.size());
+            Value const* service = v ? v->find("service") : nullptr;
+            Value const* clearAll = v ? v->find("clearAll") : nullptr;
+            Value const* changes = v ? v->find("changes") : nullptr;
+            if (!service || !service->string() || stemOf(*service->string()) != s.stem || !clearAll ||
+                !clearAll->asBool() || !changes || !changes->map())
+                return false;
+            for (auto const& [account, item] : *changes->map())
+                if (!account.data() || account.data()->empty() || !(item.isNull() || item.dict())) return false;
+            read = std::make_shared<Note const>(Note{*service->string(), *clearAll->asBool(), *changes->map()});
+            note.parsed = read;
+        }
+        if (items.service.empty()) items.service = read->service;
+        apply(items, note.stamp, read->clearAll, read->changes);
         return true;
     };
 }
@@ -200,10 +211,9 @@ struct Written {
     bool more = false;  // notes left for another fold
 };
 
-// Under folderLock(), held unless no lock can be had there: the file with the notes folded in (up
-// to a fold's worth) and the change, when there is one, made after them.
-Written write(Service& s, bool locked, std::function<void(Items&)> const& change) {
-    Items items = readItems(s);
+// Under folderLock(), held unless no lock can be had there: the file, as read under it, with the
+// notes folded in (up to a fold's worth) and the change, when there is one, made after them.
+Written write(Service& s, Items items, bool locked, std::function<void(Items&)> const& change) {
     if (items.status != Keychain::kSuccess) return {items.status, false};
     NoteSet::Fold fold;
     // Without the lock another writer may fold the same notes: they are left to a locked one.
@@ -246,9 +256,11 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     auto const folder = folderLock(dir, true);
     if (!folder) return Keychain::kIoError;
     Service& s = serviceAt(dir, stemOf(service));
-    Items items = load(s);
-    if (items.status != Keychain::kSuccess) return items.status;
-    Change c = edit(items.map);
+    Items const file = readItems(s);
+    if (file.status != Keychain::kSuccess) return file.status;
+    Items view = file;
+    s.notes.read(view.folded, noteInto(s, view));
+    Change c = edit(view.map);
     if (c.status != Keychain::kSuccess) return c.status;
     Value::Map changes;
     if (!c.clearAll) changes[c.account] = c.item;
@@ -264,7 +276,7 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
         return Keychain::kSuccess;
     }
     // Unlocked (a folder that cannot take the lock file) the change is made all the same.
-    return write(s, folder->held(), [&](Items& items) {
+    return write(s, file, folder->held(), [&](Items& items) {
                items.service = service;
                apply(items, NoteSet::newId(items.latest()), c.clearAll, changes);
            }).status;
@@ -376,7 +388,8 @@ bool Keychain::foldNotes(std::filesystem::path const& dir) {
                 if (folder && folder->busy()) scheduleRetry(dir);
                 return false;
             }
-            Written const w = write(serviceAt(dir, stem), true, {});
+            Service& s = serviceAt(dir, stem);
+            Written const w = write(s, readItems(s), true, {});
             more = w.more && w.status == kSuccess;
         }
     }

@@ -55,7 +55,7 @@ FileVersion FileVersion::of(std::filesystem::path const& path) {
     v.size = st.st_size;
     v.modified = nanoseconds(st.st_mtim);
     v.changed = nanoseconds(st.st_ctim);
-    v.settled = wallClock() - std::max(v.modified, v.changed) >= 1'000'000'000;
+    v.settled = wallClock() - std::max(v.modified, v.changed) >= 100'000'000;
     return v;
 }
 
@@ -92,7 +92,7 @@ std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std
     std::string const name = prefix_ + id + suffix_;
     if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);
-    read_[name] = Read{false, bytes};
+    read_[name] = Read{false, bytes, nullptr};
     return id;
 }
 
@@ -144,9 +144,10 @@ void NoteSet::read(std::set<std::string> const& folded, Apply const& apply) {
         if (folded.count(note.id)) continue;
         Read* r = readNote(note);
         if (!r || r->damaged) continue;
-        if (!apply(note.stamp, r->bytes)) {
+        if (!apply(Note{note.stamp, r->bytes, r->parsed})) {
             r->damaged = true;
             r->bytes.clear();
+            r->parsed.reset();
         }
     }
 }
@@ -171,10 +172,10 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
             break;
         }
         ++taken;
-        Read const* r = readNote(note);
+        Read* r = readNote(note);
         if (!r) continue;
         std::filesystem::path const path = folder_ / note.name;
-        if (r->damaged || !apply(note.stamp, r->bytes)) {
+        if (r->damaged || !apply(Note{note.stamp, r->bytes, r->parsed})) {
             ::unlink(path.c_str());
             read_.erase(note.name);
             ++damaged;

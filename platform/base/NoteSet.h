@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -30,8 +31,8 @@
 namespace platform {
 
 // What a stat says of a file or folder. Two are the same only when neither changed within the
-// last second before it was taken: a change a moment later may keep a coarse time stamp, and
-// then it would not show.
+// tenth of a second before it was taken: a change a moment later may get the same coarse time
+// stamp, and then it would not show.
 struct FileVersion {
     bool exists = false;
     dev_t dev = 0;
@@ -49,9 +50,16 @@ public:
     // holds the lock for long.
     static constexpr size_t kMaxFold = 1000;
 
-    // A note's stamp (its id; the notes of an older form stamp before every id, in name order) and
-    // its bytes. False: the note does not read and nothing of it was applied.
-    using Apply = std::function<bool(std::string const& stamp, std::vector<uint8_t> const& bytes)>;
+    // A note as a store applies it: its stamp (its id; the notes of an older form stamp before
+    // every id, in name order), its bytes, and what the store made of them before (kept with the
+    // note, empty at first).
+    struct Note {
+        std::string const& stamp;
+        std::vector<uint8_t> const& bytes;
+        std::shared_ptr<void const>& parsed;
+    };
+    // False: the note does not read and nothing of it was applied.
+    using Apply = std::function<bool(Note const& note)>;
 
     // Notes named prefix + id + suffix in folder, none read when larger than maxSize. olderForm,
     // when given, takes the middle of the names an earlier version gave its notes.
@@ -96,6 +104,7 @@ private:
     struct Read {
         bool damaged = false;
         std::vector<uint8_t> bytes;
+        std::shared_ptr<void const> parsed;
     };
     std::vector<Listed> const& listing(bool fresh);
     void step() const;
