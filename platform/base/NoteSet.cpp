@@ -92,7 +92,7 @@ std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std
     std::string const name = prefix_ + id + suffix_;
     if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);
-    read_[name] = Read{false, bytes, nullptr};
+    read_[name] = Read{Read::Good, bytes, nullptr};
     return id;
 }
 
@@ -122,18 +122,16 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
     return listed_;
 }
 
-NoteSet::Read* NoteSet::readNote(Listed const& note) {
-    if (auto it = read_.find(note.name); it != read_.end()) return &it->second;
+NoteSet::Read* NoteSet::readNote(Listed const& note, bool again) {
+    if (auto it = read_.find(note.name); it != read_.end()) {
+        if (!again || it->second.state != Read::Unreadable) return &it->second;
+        read_.erase(it);
+    }
     // A link is never followed: only the folder's own files count.
     WholeFile file = readWholeFile(folder_ / note.name, maxSize_, false);
     if (file.status == WholeFile::Missing) return nullptr;
-    if (file.status == WholeFile::Failed) {
-        // Perhaps only for now (no descriptor left, say): left where it is.
-        std::fprintf(stderr, "cannot read %s: %s; left for later\n", (folder_ / note.name).c_str(), file.error.c_str());
-        return nullptr;
-    }
     Read& r = read_[note.name];
-    r.damaged = file.status != WholeFile::Read;
+    r.state = file.status == WholeFile::Read ? Read::Good : file.status == WholeFile::Failed ? Read::Unreadable : Read::Damaged;
     r.bytes = std::move(file.bytes);
     return &r;
 }
@@ -142,10 +140,10 @@ void NoteSet::read(std::set<std::string> const& folded, Apply const& apply) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto const& note : listing(false)) {
         if (folded.count(note.id)) continue;
-        Read* r = readNote(note);
-        if (!r || r->damaged) continue;
+        Read* r = readNote(note, false);
+        if (!r || r->state != Read::Good) continue;
         if (!apply(Note{note.stamp, r->bytes, r->parsed})) {
-            r->damaged = true;
+            r->state = Read::Damaged;
             r->bytes.clear();
             r->parsed.reset();
         }
@@ -164,7 +162,7 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
             f.record.push_back(note.id);  // still there: still named
     }
     step();
-    size_t taken = 0, damaged = 0;
+    size_t taken = 0, damaged = 0, unreadable = 0;
     for (auto const& note : notes) {
         if (folded.count(note.id)) continue;
         if (taken == kMaxFold) {
@@ -172,10 +170,14 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
             break;
         }
         ++taken;
-        Read* r = readNote(note);
+        Read* r = readNote(note, true);
         if (!r) continue;
+        if (r->state == Read::Unreadable) {
+            ++unreadable;
+            continue;
+        }
         std::filesystem::path const path = folder_ / note.name;
-        if (r->damaged || !apply(Note{note.stamp, r->bytes, r->parsed})) {
+        if (r->state == Read::Damaged || !apply(Note{note.stamp, r->bytes, r->parsed})) {
             ::unlink(path.c_str());
             read_.erase(note.name);
             ++damaged;
@@ -187,6 +189,9 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
     if (damaged)
         std::fprintf(stderr, "removed %zu damaged note(s) %s*%s in %s\n", damaged, prefix_.c_str(), suffix_.c_str(),
                      folder_.c_str());
+    if (unreadable)
+        std::fprintf(stderr, "%zu note(s) %s*%s in %s cannot be read now; left for later\n", unreadable, prefix_.c_str(),
+                     suffix_.c_str(), folder_.c_str());
     step();
     return f;
 }

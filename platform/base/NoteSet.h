@@ -102,15 +102,15 @@ private:
         auto operator<=>(Listed const&) const = default;
     };
     struct Read {
-        bool damaged = false;
+        // Unreadable: not now (no descriptor left, say), tried again by the next fold.
+        enum State { Good, Damaged, Unreadable } state = Good;
         std::vector<uint8_t> bytes;
         std::shared_ptr<void const> parsed;
     };
     std::vector<Listed> const& listing(bool fresh);
     void step() const;
-    // The note's bytes, or nothing when it is gone or cannot be read now; a damaged one is
-    // marked so.
-    Read* readNote(Listed const& note);
+    // What was read of the note, nothing when it is gone.
+    Read* readNote(Listed const& note, bool again);
 
     std::filesystem::path folder_;
     std::string prefix_, suffix_;
