@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -194,33 +193,24 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
         platform::PreferencesFile later(path);  // made with the lock held: nothing folded yet
         ::close(held);
         // Once the notes are read, another copy makes one more while this one holds the lock.
-        bool const finished = testing_support::inProcessesAtOnce(1, [&](int) {
-            int go[2], done[2];
-            if (::pipe(go) != 0 || ::pipe(done) != 0) return false;
-            pid_t const other = ::fork();
-            if (other == 0) {
-                char c;
-                ::close(go[1]);
-                if (::read(go[0], &c, 1) != 1) ::_exit(0);
-                platform::PreferencesFile p(path);
-                p.set("best", "70");
-                p.addInteger("uses", 5);
-                ::_exit(p.synchronize() && ::write(done[1], "x", 1) == 1 ? 0 : 1);
-            }
-            int step = 0;
-            platform::NoteSet::setFaultHook([&](std::string const& notes) {
-                char c;
-                if (notes != (dir / ".prefs.").string()) return;
-                if (++step == kill) ::raise(SIGKILL);
-                if (step == 2 && (::write(go[1], "x", 1) != 1 || ::read(done[0], &c, 1) != 1)) ::_exit(1);
+        bool const finished = testing_support::inProcessWithAnother(
+            [&] {
+                platform::PreferencesFile other(path);
+                other.set("best", "70");
+                other.addInteger("uses", 5);
+                return other.synchronize();
+            },
+            [&](auto const& meanwhile) {
+                int step = 0;
+                platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                    if (notes != (dir / ".prefs.").string()) return;
+                    if (++step == kill) ::raise(SIGKILL);
+                    if (step == 2 && !meanwhile()) ::_exit(1);
+                });
+                later.set("best", "80");
+                later.addInteger("uses", 1);
+                return later.synchronize();
             });
-            later.set("best", "80");
-            later.addInteger("uses", 1);
-            bool const synchronized = later.synchronize();
-            ::close(go[1]);
-            int status = -1;
-            return synchronized && ::waitpid(other, &status, 0) == other && status == 0;
-        });
         // The third step comes once the file is written.
         bool const written = kill >= 3;
         EXPECT_EQ(finished, kill > kNotes + 3) << kill;

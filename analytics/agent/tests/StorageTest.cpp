@@ -255,30 +255,20 @@ TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStr
         ASSERT_EQ(notes().size(), 3u);
         ::close(held);
         // Once the notes are read, another process notes a change while this one holds the lock.
-        bool const finished = testing_support::inProcessesAtOnce(1, [&](int) {
-            int go[2], done[2];
-            if (::pipe(go) != 0 || ::pipe(done) != 0) return false;
-            pid_t const other = ::fork();
-            if (other == 0) {
-                char c;
-                ::close(go[1]);
-                if (::read(go[0], &c, 1) != 1) ::_exit(0);
-                bool const noted = Keychain::update(service, bytes("a"), bytes("v1 meanwhile")) == Keychain::kSuccess &&
-                                   Keychain::add(service, bytes("meanwhile"), {}, bytes("m"), {}) == Keychain::kSuccess;
-                ::_exit(noted && ::write(done[1], "x", 1) == 1 ? 0 : 1);
-            }
-            int step = 0;
-            platform::NoteSet::setFaultHook([&](std::string const& notes) {
-                char c;
-                if (!notes.starts_with(Keychain::directory().string())) return;
-                if (++step == kill) ::raise(SIGKILL);
-                if (step == 2 && (::write(go[1], "x", 1) != 1 || ::read(done[0], &c, 1) != 1)) ::_exit(1);
+        bool const finished = testing_support::inProcessWithAnother(
+            [&] {
+                return Keychain::update(service, bytes("a"), bytes("v1 meanwhile")) == Keychain::kSuccess &&
+                       Keychain::add(service, bytes("meanwhile"), {}, bytes("m"), {}) == Keychain::kSuccess;
+            },
+            [&](auto const& meanwhile) {
+                int step = 0;
+                platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                    if (!notes.starts_with(Keychain::directory().string())) return;
+                    if (++step == kill) ::raise(SIGKILL);
+                    if (step == 2 && !meanwhile()) ::_exit(1);
+                });
+                return Keychain::update(service, bytes("a"), bytes("v2")) == Keychain::kSuccess;
             });
-            bool const updated = Keychain::update(service, bytes("a"), bytes("v2")) == Keychain::kSuccess;
-            ::close(go[1]);
-            int status = -1;
-            return updated && ::waitpid(other, &status, 0) == other && status == 0;
-        });
         // The third step comes once the file is written.
         bool const written = kill >= 3;
         EXPECT_EQ(finished, kill > 6) << kill;

@@ -288,22 +288,14 @@ TEST_F(Store, SavedSessionsTimestampAndInstallationId) {
 // none is lost. An opt-out's clear noted with the lock held drops what was saved before it and
 // nothing saved after.
 TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-    GTEST_SKIP() << "the forked copies start threads, which the thread checker cannot follow past a fork";
-#endif
-#endif
-    auto at = [&](double t) {
-        now = t;
-        TallySession::removeCurrentSessionFile();
-        return start();
-    };
+    if (testing_support::kThreadChecked) GTEST_SKIP() << "the forked copies start threads";
+    using Starts = std::vector<int64_t>;
+    auto at = [&](double t) { return now = t, TallySession::removeCurrentSessionFile(), start(); };
     auto starts = [](std::vector<Data> const& blocks) {
-        std::vector<int64_t> out;
+        Starts out;
         for (auto const& b : blocks) out.push_back(block_reader::readBlock(b).start / 1000);
         return out;
     };
-    using Starts = std::vector<int64_t>;
     for (int kill = 1;; ++kill) {
         ASSERT_LT(kill, 50);
         testing_support::TempDir home;
@@ -342,9 +334,8 @@ TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
         // The next change with the lock free folds what is left.
         TallySession::addToSavedSessions(at(5000));
         EXPECT_EQ(starts(TallySession::savedSessions()), sent ? Starts{5000} : (Starts{3000, 5000})) << kill;
-        EXPECT_TRUE(platform::regularFilesIn(TallyUtil::filePathDirectory(), [](std::string const& n) {
-                        return n.find(".held.") != std::string::npos;
-                    }).empty()) << kill;
+        auto const isNote = [](std::string const& n) { return n.find(".held.") != std::string::npos; };
+        EXPECT_TRUE(platform::regularFilesIn(TallyUtil::filePathDirectory(), isNote).empty()) << kill;
         if (finished) break;
     }
 }

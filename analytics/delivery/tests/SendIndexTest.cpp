@@ -124,13 +124,10 @@ TEST_F(SendIndexTest, ForeignKeysCorruptAndUnreadableFiles) {
 // whatever step of the next write's fold a kill strikes. Each such write makes a new note, so a
 // folder never removes more than it read.
 TEST_F(SendIndexTest, NotedBlocksAreListedOnceWhereverAKillStrikesTheFold) {
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-    GTEST_SKIP() << "the forked copies start threads, which the thread checker cannot follow past a fork";
-#endif
-#endif
+    if (testing_support::kThreadChecked) GTEST_SKIP() << "the forked copies start threads";
+    using Fills = std::vector<int>;
     auto fills = [](std::shared_ptr<Index> const& index) {
-        std::vector<int> out;
+        Fills out;
         for (auto const& b : index->notSentBlocksForDataKey("k")) out.push_back(b->data() ? (*b->data())[0] : -1);
         return out;
     };
@@ -142,9 +139,8 @@ TEST_F(SendIndexTest, NotedBlocksAreListedOnceWhereverAKillStrikesTheFold) {
         add(first, "k", 1);
         first->indexMapQueue().waitUntilIdle();
         std::filesystem::path const lockFile = first->filePath().parent_path() / ("." + file + ".lock");
-        auto notes = [&] {
-            return platform::regularFilesIn(lockFile.parent_path(), [&](auto const& n) { return n.starts_with("." + file + ".") && n.ends_with(".added"); });
-        };
+        auto const isNote = [&](std::string const& n) { return n.starts_with("." + file + ".") && n.ends_with(".added"); };
+        auto notes = [&] { return platform::regularFilesIn(lockFile.parent_path(), isNote); };
         int const held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
         ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
@@ -167,7 +163,6 @@ TEST_F(SendIndexTest, NotedBlocksAreListedOnceWhereverAKillStrikesTheFold) {
         // The third step comes once the index is written.
         bool const written = kill >= 3;
         EXPECT_EQ(finished, kill > 5) << kill;
-        using Fills = std::vector<int>;
         EXPECT_EQ(fills(load()), written ? (Fills{1, 2, 3, 4}) : Fills{1}) << kill;
         // The next write folds what is left.
         auto next = load();
