@@ -42,22 +42,15 @@ std::filesystem::path folderOf(std::filesystem::path const& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-// "." + file name + "." + 16 hex digits + "." + decimal counter + ".pending": the middle is checked
-// so that a note of "<name>.x" beside it is not taken for one of "<name>".
-bool isNoteOf(std::string const& fileName, std::string_view name) {
-    std::string const prefix = "." + fileName + ".";
-    if (name.size() <= prefix.size() + kNoteSuffix.size() || !name.starts_with(prefix) || !name.ends_with(kNoteSuffix))
-        return false;
-    std::string_view const middle = name.substr(prefix.size(), name.size() - prefix.size() - kNoteSuffix.size());
+// An earlier version named its notes by its write tag and a count: 16 hex digits, '.', digits.
+bool olderNoteName(std::string_view middle) {
     return middle.size() > 17 && middle[16] == '.' &&
            middle.substr(0, 16).find_first_not_of("0123456789abcdef") == std::string_view::npos &&
            middle.substr(17).find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-}  // namespace
-
-std::map<std::string, std::string> PreferencesFile::parse(std::string_view text) {
-    std::map<std::string, std::string> entries;
+template <class F>
+void forEachLine(std::string_view text, F const& f) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -65,14 +58,49 @@ std::map<std::string, std::string> PreferencesFile::parse(std::string_view text)
         std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        size_t const eq = line.find('=');
-        if (eq == 0 || eq == std::string_view::npos) continue;
-        entries[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+        f(line);
     }
+}
+
+constexpr std::string_view kSetAt = "=set ", kFolded = "=folded ";
+
+}  // namespace
+
+std::map<std::string, std::string> PreferencesFile::parse(std::string_view text) {
+    std::map<std::string, std::string> entries;
+    forEachLine(text, [&](std::string_view line) {
+        size_t const eq = line.find('=');
+        if (eq == 0 || eq == std::string_view::npos) return;
+        entries[std::string(line.substr(0, eq))] = std::string(line.substr(eq + 1));
+    });
     return entries;
 }
 
-PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(path)) {
+PreferencesFile::Stored PreferencesFile::parseStored(std::string_view text) {
+    Stored stored;
+    stored.entries = parse(text);
+    forEachLine(text, [&](std::string_view line) {
+        if (line.starts_with(kFolded)) stored.folded.insert(std::string(line.substr(kFolded.size())));
+        if (!line.starts_with(kSetAt)) return;
+        line.remove_prefix(kSetAt.size());
+        size_t const space = line.find(' ');
+        if (space != std::string_view::npos && space > 0 && validKey(std::string(line.substr(space + 1))))
+            stored.setAt[std::string(line.substr(space + 1))] = std::string(line.substr(0, space));
+    });
+    return stored;
+}
+
+std::string PreferencesFile::textOf(Stored const& stored) {
+    std::string text;
+    for (auto const& [k, v] : stored.entries) text += k + "=" + v + "\n";
+    for (auto const& [k, id] : stored.setAt) text += std::string(kSetAt) + id + " " + k + "\n";
+    for (auto const& id : stored.folded) text += std::string(kFolded) + id + "\n";
+    return text;
+}
+
+PreferencesFile::PreferencesFile(std::filesystem::path path)
+    : path_(std::move(path)),
+      notes_(folderOf(path_), "." + path_.filename().string() + ".", std::string(kNoteSuffix), kMaxSize, olderNoteName) {
     // Opened without blocking and read up to a cap: a pipe or a link to a device in the file's
     // place must neither stop the game nor fill its memory.
     WholeFile file = readWholeFile(path_, kMaxSize);
@@ -80,7 +108,7 @@ PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(p
     case WholeFile::Missing:
         break;
     case WholeFile::Read:
-        stored_ = parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()));
+        stored_ = parseStored(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()));
         break;
     case WholeFile::TooLarge:
         std::fprintf(stderr, "Preferences: %s is not a settings file (%llu bytes); starting from defaults\n",
@@ -93,53 +121,23 @@ PreferencesFile::PreferencesFile(std::filesystem::path path) : path_(std::move(p
         damaged_ = true;
         break;
     }
-    // A copy that went while the lock was held: its changes are seen now, written by the next write.
-    entries_ = stored_;
-    for (auto const& note : readNotes()) apply(entries_, note.changes);
-}
-
-// A quit does not wait for the lock either: changes still waiting get one more try.
-PreferencesFile::~PreferencesFile() {
-    auto owed = [this] {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return owed_ && !pending_.empty();
-    };
-    if (!owed() || !synchronize() || !owed()) return;
-    // Still held: left in a note for whoever writes next.
-    Changes changes;
+    bool notes = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        changes.swap(pending_);
+        refreshView();
+        notes = notes_.any();
     }
-    std::string error;
-    if (!writeNote(changes, &error))
-        std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
-                     path_.c_str(), error.c_str());
+    // Copies that found the lock held left notes: folded now, unless it is held still.
+    if (notes) synchronize();
 }
 
-// One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them.
-bool PreferencesFile::writeNote(Changes const& changes, std::string* error) const {
-    // Each object its own name: two going at once in one process do not write over each other.
-    static std::atomic<uint64_t> counter{0};
-    std::filesystem::path const note =
-        folderOf(path_) / ("." + path_.filename().string() + "." + atomicWriteTag() + "." +
-                           std::to_string(counter.fetch_add(1)) + std::string(kNoteSuffix));
-    std::string text;
-    for (auto const& [key, change] : changes) {
-        if (change.value) text += "set " + key + "=" + *change.value + "\n";
-        if (change.added != 0) text += "add " + key + "=" + std::to_string(change.added) + "\n";
-    }
-    return writeFileAtomically(note, reinterpret_cast<uint8_t const*>(text.data()), text.size(), error);
-}
-
-std::vector<PreferencesFile::Note> PreferencesFile::readNotes() const {
-    std::vector<Note> notes;
-    std::string const fileName = path_.filename().string();
-    for (auto const& path : regularFilesIn(folderOf(path_), [&](std::string const& name) { return isNoteOf(fileName, name); })) {
-        WholeFile const file = readWholeFile(path, kMaxSize, /*followLink=*/false);
-        if (file.status != WholeFile::Read) continue;
-        Note note{path, {}};
-        std::string_view const text(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size());
+// One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them. A note
+// of which no line reads is damaged.
+NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
+    return [&stored](NoteSet::Note const& note) {
+        std::string_view const text(reinterpret_cast<char const*>(note.bytes.data()), note.bytes.size());
+        Changes changes;
+        bool any = false;
         // A line without its end was cut short: skipped, as every line that does not read.
         for (size_t pos = 0, end; (end = text.find('\n', pos)) != std::string_view::npos; pos = end + 1) {
             std::string_view const line = text.substr(pos, end - pos);
@@ -151,17 +149,19 @@ std::vector<PreferencesFile::Note> PreferencesFile::readNotes() const {
             char const* const valueEnd = value.data() + value.size();
             int64_t delta = 0;
             if (line.starts_with("set ")) {
-                note.changes[key] = Change{value, 0};
+                changes[key] = Change{value, 0};
+                any = true;
             } else if (line.starts_with("add ")) {
                 auto const read = std::from_chars(value.data(), valueEnd, delta);
                 if (read.ec != std::errc() || read.ptr != valueEnd) continue;
-                Change& change = note.changes[key];
+                Change& change = changes[key];
                 change.added = plus(change.added, delta);
+                any = true;
             }
         }
-        notes.push_back(std::move(note));
-    }
-    return notes;
+        if (any) apply(stored, note.stamp, changes);
+        return any;
+    };
 }
 
 void PreferencesFile::apply(Entries& entries, Changes const& changes) {
@@ -171,6 +171,24 @@ void PreferencesFile::apply(Entries& entries, Changes const& changes) {
         auto it = entries.find(key);
         entries[key] = std::to_string(plus(integerOf(it == entries.end() ? nullptr : &it->second), change.added));
     }
+}
+
+void PreferencesFile::apply(Stored& stored, std::string const& stamp, Changes const& changes) {
+    Changes kept;
+    for (auto const& [key, change] : changes) {
+        auto const at = stored.setAt.find(key);
+        if (at != stored.setAt.end() && stamp < at->second) continue;
+        if (change.value) stored.setAt[key] = stamp;
+        kept.emplace(key, change);
+    }
+    apply(stored.entries, kept);
+}
+
+void PreferencesFile::refreshView() {
+    Stored view = stored_;
+    notes_.read(view.folded, noteInto(view));
+    entries_ = std::move(view.entries);
+    apply(entries_, pending_);
 }
 
 bool PreferencesFile::damaged() const {
@@ -241,44 +259,9 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     std::filesystem::create_directories(path_.parent_path(), ec);
     // Hidden, beside the file: the folder is the player's.
     FileLock fileLock(path_.parent_path() / ("." + path_.filename().string() + ".lock"), wait);
-    if (fileLock.busy()) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!toldBusy_) std::fprintf(stderr, "Preferences: %s; the changes are written later\n", fileLock.error().c_str());
-        toldBusy_ = owed_ = true;
-        return true;
-    }
-    if (!fileLock.held() && !ec) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!toldUnlocked_) std::fprintf(stderr, "Preferences: %s; written unlocked\n", fileLock.error().c_str());
-        toldUnlocked_ = true;
-    }
-    // Another process's write since ours is the ground our changes go on, with what copies that
-    // found the lock held left in notes. Unlocked, another writer may apply a note too: left.
-    WholeFile const file = readWholeFile(path_, kMaxSize);
-    std::vector<Note> const notes = fileLock.held() ? readNotes() : std::vector<Note>();
-    Entries merged;
+    // Changes made from here on wait for the next write; these go back to them should it fail.
     Changes writing;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (file.status == WholeFile::TooLarge || file.status == WholeFile::Failed) {
-            if (!keepDamagedAside()) return false;
-        }
-        // A file that is gone or damaged gets what this process knew of it.
-        merged = file.status == WholeFile::Read
-                     ? parse(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()))
-                     : stored_;
-        for (auto const& note : notes) apply(merged, note.changes);
-        apply(merged, pending_);
-        // Changes made from here on wait for the next write.
-        writing.swap(pending_);
-    }
-    std::string text;
-    for (auto const& [k, v] : merged) text += k + "=" + v + "\n";
-    std::string error;
-    if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
-        // A folder that could not be made (a read-only disk) is the reason, not its absence.
-        if (ec) error = "cannot create " + path_.parent_path().string() + ": " + ec.message();
-        std::fprintf(stderr, "Preferences: cannot write %s: %s\n", path_.c_str(), error.c_str());
+    auto const putBack = [&] {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto const& [key, later] : pending_) {
             Change& change = writing[key];
@@ -288,18 +271,76 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
                 change.added = plus(change.added, later.added);
         }
         pending_ = std::move(writing);
+    };
+    if (fileLock.busy()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (pending_.empty()) return true;
+            writing.swap(pending_);
+        }
+        std::string text;
+        for (auto const& [key, change] : writing) {
+            if (change.value) text += "set " + key + "=" + *change.value + "\n";
+            if (change.added != 0) text += "add " + key + "=" + std::to_string(change.added) + "\n";
+        }
+        std::string error;
+        if (auto const id = notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error)) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!toldBusy_)
+                std::fprintf(stderr, "Preferences: %s; the changes are in a note, %s\n", fileLock.error().c_str(), id->c_str());
+            toldBusy_ = true;
+            return true;
+        }
+        std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
+                     path_.c_str(), error.c_str());
+        putBack();
         return false;
     }
-    for (auto const& note : notes) {
-        std::error_code removeError;
-        if (!std::filesystem::remove(note.path, removeError) && removeError)
-            std::fprintf(stderr, "Preferences: cannot remove %s: %s\n", note.path.c_str(), removeError.message().c_str());
+    if (!fileLock.held() && !ec) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!toldUnlocked_) std::fprintf(stderr, "Preferences: %s; written unlocked\n", fileLock.error().c_str());
+        toldUnlocked_ = true;
     }
+    // Another process's write since ours is the ground our changes go on, with what copies that
+    // found the lock held left in notes. Unlocked, another writer may fold a note too: left.
+    WholeFile const file = readWholeFile(path_, kMaxSize);
+    Stored merged;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (file.status == WholeFile::TooLarge || file.status == WholeFile::Failed) {
+            if (!keepDamagedAside()) return false;
+        }
+        // A file that is gone or damaged gets what this process knew of it.
+        merged = file.status == WholeFile::Read
+                     ? parseStored(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()))
+                     : stored_;
+    }
+    NoteSet::Fold fold;
+    if (fileLock.held()) {
+        fold = notes_.fold(merged.folded, noteInto(merged));
+        merged.folded = std::set<std::string>(fold.record.begin(), fold.record.end());
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        writing.swap(pending_);
+    }
+    std::string latest;
+    for (auto const& [key, id] : merged.setAt) latest = std::max(latest, id);
+    apply(merged, NoteSet::newId(latest), writing);
+    std::string const text = textOf(merged);
+    std::string error;
+    if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
+        // A folder that could not be made (a read-only disk) is the reason, not its absence.
+        if (ec) error = "cannot create " + path_.parent_path().string() + ": " + ec.message();
+        std::fprintf(stderr, "Preferences: cannot write %s: %s\n", path_.c_str(), error.c_str());
+        putBack();
+        return false;
+    }
+    notes_.finish(fold);
     std::lock_guard<std::mutex> lock(mutex_);
     stored_ = std::move(merged);
-    entries_ = stored_;
-    apply(entries_, pending_);
-    damaged_ = owed_ = false;
+    refreshView();
+    damaged_ = false;
     return true;
 }
 

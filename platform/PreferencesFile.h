@@ -9,20 +9,24 @@
 // beside it (".<name>.lock"), reads the file again under it, applies this object's changes since
 // its last write (values set, counts added to) and adopts the result, so neither copy's changes
 // are lost. Nobody waits on another process's lock longer than the bound it gives: while the lock
-// is held the changes stay in memory, seen here at once, and are written by the next
-// synchronize(), or without waiting when the object goes. Held even then, they are left in a note
-// beside the file (".<name>.<process tag>.<n>.pending"): every write under the lock applies the
-// notes there are before its own changes and removes them once written, and a new object sees
-// them at once.
+// is held the changes go at once to a note beside the file (".<name>.<id>.pending", see NoteSet),
+// which every new object sees and a write under the lock folds in. Whenever synchronize() returns
+// true the changes are on disk.
+//
+// The file also keeps, in lines that start with '=' (which every reader skips), the id of the
+// change that set each value and the notes folded in that may still be there.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/base/NoteSet.h"
 
 namespace platform {
 
@@ -30,8 +34,8 @@ class PreferencesFile {
 public:
     static constexpr uint64_t kMaxSize = 1u << 20;
 
+    // Notes left beside the file are folded in at once when its lock is free.
     explicit PreferencesFile(std::filesystem::path path);
-    ~PreferencesFile();
 
     // Parses file text into entries (what the constructor does with the file).
     static std::map<std::string, std::string> parse(std::string_view text);
@@ -51,7 +55,7 @@ public:
     // nullopt when the key is refused.
     std::optional<int64_t> addInteger(std::string const& key, int64_t delta);
     // Writes the changes; false (and a log line) when the file cannot be written. While another
-    // process holds the lock for longer than `wait`, true: the changes wait for the next write.
+    // process holds the lock for longer than `wait` they go to a note instead.
     bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
     std::map<std::string, std::string> entries() const;
@@ -67,23 +71,30 @@ private:
     };
     using Entries = std::map<std::string, std::string>;
     using Changes = std::map<std::string, Change>;
-    struct Note {
-        std::filesystem::path path;
-        Changes changes;
+    // The file: its entries, the id of the change that set each value, the notes folded in.
+    struct Stored {
+        Entries entries;
+        std::map<std::string, std::string> setAt;
+        std::set<std::string> folded;
     };
 
+    static Stored parseStored(std::string_view text);
+    static std::string textOf(Stored const& stored);
     static void apply(Entries& entries, Changes const& changes);
-    // Notes left beside the file, in name order; links and what is no regular file are not read.
-    std::vector<Note> readNotes() const;
-    bool writeNote(Changes const& changes, std::string* error) const;
+    // Applies changes made at `stamp`: a value set or added to before the key's value was set is
+    // left out.
+    static void apply(Stored& stored, std::string const& stamp, Changes const& changes);
+    NoteSet::Apply noteInto(Stored& stored) const;
+    // stored_ with the notes not folded into it yet and pending_: what this object sees.
+    void refreshView();  // with mutex_ held
 
     std::filesystem::path path_;
     mutable std::mutex mutex_;
-    Entries stored_;   // the file as last read or written
+    Stored stored_;    // the file as last read or written
     Changes pending_;  // made since
-    Entries entries_;  // stored_ with pending_ applied: what this process sees
+    Entries entries_;  // stored_ with the notes and pending_ applied: what this process sees
+    NoteSet notes_;
     bool damaged_ = false;
-    bool owed_ = false;  // a write found the lock held
     bool toldBusy_ = false, toldUnlocked_ = false;
 
     bool keepDamagedAside();  // with mutex_ held

@@ -44,6 +44,30 @@ bool inProcessesAtOnce(int n, std::function<bool(int)> const& body) {
     return all;
 }
 
+bool inProcessWithAnother(std::function<bool()> const& other,
+                          std::function<bool(std::function<bool()> const& meanwhile)> const& body) {
+    return inProcessesAtOnce(1, [&](int) {
+        int go[2], done[2];
+        if (::pipe(go) != 0 || ::pipe(done) != 0) return false;
+        pid_t const second = ::fork();
+        if (second == 0) {
+            char c;
+            ::close(go[1]);
+            if (::read(go[0], &c, 1) != 1) ::_exit(0);  // never asked
+            ::_exit(other() && ::write(done[1], "x", 1) == 1 ? 0 : 1);
+        }
+        ::close(go[0]);
+        ::close(done[1]);
+        bool const ran = body([&] {
+            char c;
+            return ::write(go[1], "x", 1) == 1 && ::read(done[0], &c, 1) == 1;
+        });
+        ::close(go[1]);
+        int status = -1;
+        return ran && ::waitpid(second, &status, 0) == second && status == 0;
+    });
+}
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zelv-test-XXXXXX").string();
     char* made = mkdtemp(pattern.data());

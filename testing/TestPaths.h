@@ -5,6 +5,15 @@
 
 namespace testing_support {
 
+// Built for the thread checker, which cannot follow a forked process that starts threads.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadChecked = true;
+#elif defined(__has_feature)
+constexpr bool kThreadChecked = __has_feature(thread_sanitizer);
+#else
+constexpr bool kThreadChecked = false;
+#endif
+
 // The repository root and the build folder (where pak0.pak and pak1.pak are made).
 std::filesystem::path sourceDir();
 std::filesystem::path binaryDir();
@@ -26,6 +35,12 @@ private:
 // Runs body(i) in n forked processes released at the same moment and waits for them all; true
 // when every one returned true.
 bool inProcessesAtOnce(int n, std::function<bool(int)> const& body);
+
+// Runs body in a forked process beside a second one, forked before it, that waits: when body calls
+// meanwhile(), `other` runs in the second process, and meanwhile() returns once it has (true when
+// it returned true). True when body and other, if it ran, returned true.
+bool inProcessWithAnother(std::function<bool()> const& other,
+                          std::function<bool(std::function<bool()> const& meanwhile)> const& body);
 
 // Keeps Mesa's DRI and EGL libraries loaded for the life of the process, so LeakSanitizer
 // does not see the driver's allocations as leaks once the driver would have unloaded.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "analytics/agent/TallyClock.h"
 #include "analytics/agent/TallyDelegate.h"
@@ -87,9 +89,8 @@ void finishQueuedSaves() {
     if (auto sender = TallyDataSender::instance(); sender && sender->dataIndex())
         sender->dataIndex()->indexMapQueue().waitUntilIdleFor(left());
     TallyGlobalPersistentManager::finishSaves(deadline);
-    // Keychain changes that found another process's lock held get a last try; the note of the
-    // index's additions is already on disk.
-    platform::Keychain::writePending();
+    // Keychain changes and the index's additions that found another process's lock held are in
+    // notes on disk already.
 }
 
 // Made once, by the first start with crash reporting on; a reporter that cannot be enabled
@@ -195,6 +196,13 @@ void Tally::startSession(char const* apiKey) {
         // Temporary files of saves a kill or an exit cut short; a copy still running keeps its own.
         platform::removeStaleAtomicWriteTemps(TallyUtil::filePathDirectory(), 0);
         platform::removeStaleAtomicWriteTemps(platform::Keychain::directory(), 0);
+        // Keychain notes left by copies that found its lock held: folded while nobody waits on it,
+        // however many there are.
+        try {
+            std::thread([folder = platform::Keychain::directory()] { platform::Keychain::foldNotes(folder); }).detach();
+        } catch (std::system_error const& e) {
+            TallyUtil::log(1, std::string("Tally: keychain notes left for a later start: ") + e.what());
+        }
         std::string const key = apiKey ? apiKey : "";
         TallyUtil::log(2, "Tally: Start session called with apiKey[" + key + "]");
         TallyUtil::log(1, "Tally: Starting session on Agent Version [" + getTallyAgentVersion() + "] ");

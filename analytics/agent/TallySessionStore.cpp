@@ -2,6 +2,11 @@
 // blocks, the initial timestamp and installation id in the keychain; and the hand-over of blocks
 // to the data sender.
 #include <algorithm>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <cinttypes>
 #include <cstdio>
 
@@ -17,6 +22,7 @@
 #include "analytics/delivery/TallyHTTPResponse.h"
 #include "platform/base/AtomicFile.h"
 #include "platform/base/KeyedArchive.h"
+#include "platform/base/NoteSet.h"
 
 namespace {
 
@@ -54,12 +60,62 @@ bool writeArchiveChecked(Value const& root, std::filesystem::path const& path, s
 
 std::optional<std::string> optString(platform::ArchiveDecoder const& d, char const* key) { return d.decodeString(key); }
 
-// The saved session blocks as last read, and what their file was like.
+// The saved session blocks as last read, and what their file was like. The file is an archive of
+// the blocks, oldest first, followed by a record that readers of the blocks alone skip: the id of
+// the change that saved each block, of the last clear, and of the notes folded in.
 struct Saved {
     enum State { Read, Missing, Unreadable, Damaged } state = Missing;
     std::vector<Data> blocks;
+    std::vector<std::string> stamps;  // one per block
+    std::string cleared;              // blocks saved before this id are gone
+    std::set<std::string> folded;
     // Notes of writers that found the file locked, read in with the blocks: gone once stored.
-    std::vector<std::filesystem::path> notes;
+    platform::NoteSet::Fold fold;
+    std::map<Data, std::string> stampOf;  // of the blocks as read
+
+    std::string latest() const {
+        std::string last = cleared;
+        for (auto const& s : stamps) last = std::max(last, s);
+        return last;
+    }
+    // A change made at `stamp`: a clear drops what was saved before it, and blocks saved before
+    // the last clear are not added.
+    void apply(std::string const& stamp, bool clear, std::vector<Data> added) {
+        if (clear && stamp > cleared) {
+            cleared = stamp;
+            for (size_t i = stamps.size(); i-- > 0;)
+                if (stamps[i] < stamp) blocks.erase(blocks.begin() + ptrdiff_t(i)), stamps.erase(stamps.begin() + ptrdiff_t(i));
+        }
+        if (stamp < cleared) return;
+        for (auto& b : added) blocks.push_back(std::move(b)), stamps.push_back(stamp);
+    }
+    // Oldest first, within the cap.
+    void settle() {
+        std::vector<size_t> order(blocks.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return stamps[a] < stamps[b]; });
+        std::vector<Data> sorted;
+        std::vector<std::string> sortedStamps;
+        for (size_t i : order) sorted.push_back(std::move(blocks[i])), sortedStamps.push_back(stamps[i]);
+        size_t const before = sorted.size();
+        TallySession::removeOldSessionsIfNecessary(sorted);
+        sortedStamps.erase(sortedStamps.begin(), sortedStamps.begin() + ptrdiff_t(before - sorted.size()));
+        blocks = std::move(sorted);
+        stamps = std::move(sortedStamps);
+        stampOf.clear();
+        for (size_t i = 0; i < blocks.size(); ++i) stampOf.emplace(blocks[i], stamps[i]);
+    }
+    // What is left of the blocks as read, with what this process adds to them (saved now).
+    Saved& keeping(std::vector<Data> rest) {
+        std::string const now = platform::NoteSet::newId(latest());
+        stamps.clear();
+        for (auto const& b : rest) {
+            auto it = stampOf.find(b);
+            stamps.push_back(it != stampOf.end() ? it->second : now);
+        }
+        blocks = std::move(rest);
+        return *this;
+    }
 };
 
 // Blocks saved while the saved-sessions file was there but could not be read: they wait in a file
@@ -69,61 +125,103 @@ std::filesystem::path heldFilePath() {
     return path += ".held";
 }
 
-void appendBlocks(std::optional<Value> const& value, std::vector<Data>& out) {
-    if (auto const* a = value ? value->array() : nullptr)
-        for (auto const& b : *a)
-            if (b.data()) out.push_back(*b.data());
+// Reads an archive of the file's form into saved; false when it is not one.
+bool readInto(std::optional<Value> const& value, Saved& saved) {
+    auto const* a = value ? value->array() : nullptr;
+    if (!a) return value && value->isNull();
+    std::vector<Data> blocks;
+    Value const* record = nullptr;
+    for (auto const& b : *a) {
+        if (b.data()) blocks.push_back(*b.data());
+        if (b.dict()) record = &b;
+    }
+    Value const* stamps = record ? record->find("stamps") : nullptr;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        Value const* stamp = stamps && stamps->array() && stamps->array()->size() == blocks.size() ? &(*stamps->array())[i] : nullptr;
+        saved.blocks.push_back(std::move(blocks[i]));
+        saved.stamps.push_back(stamp && stamp->string() ? *stamp->string() : std::string());
+    }
+    if (Value const* c = record ? record->find("cleared") : nullptr; c && c->string()) saved.apply(*c->string(), true, {});
+    if (Value const* f = record ? record->find("folded") : nullptr; f && f->array())
+        for (auto const& id : *f->array())
+            if (id.string()) saved.folded.insert(*id.string());
+    return true;
 }
 
-Value archiveOf(std::vector<Data> blocks) {
-    Value::Array a;
-    a.reserve(blocks.size());
-    for (auto& b : blocks) a.push_back(Value(std::move(b)));
+Value archiveOf(Saved const& saved) {
+    Value::Array a, stamps, folded;
+    a.reserve(saved.blocks.size() + 1);
+    for (auto const& b : saved.blocks) a.push_back(Value(b));
+    for (auto const& s : saved.stamps) stamps.push_back(Value(s));
+    for (auto const& id : saved.folded) folded.push_back(Value(id));
+    Value::Dict record{{"stamps", Value(std::move(stamps))}, {"folded", Value(std::move(folded))}};
+    if (!saved.cleared.empty()) record["cleared"] = Value(saved.cleared);
+    a.push_back(Value(std::move(record)));
     return Value(std::move(a));
 }
 
 // A process that finds the saved sessions locked by another never waits for it: it writes its
-// blocks to a new file of its own beside them, which whoever next holds the lock gathers in.
-constexpr char const* kNoteInfix = ".held.";
-
-bool isNoteName(std::string const& name) {
-    std::string const prefix = TallySession::sessionsFilePath().filename().string() + kNoteInfix;
-    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 && !name.ends_with(".tmp");
-}
-
-void readNotes(Saved& saved) {
-    for (auto const& path : platform::regularFilesIn(TallyUtil::filePathDirectory(), isNoteName)) {
-        auto r = platform::KeyedArchive::readFromFile(path);
-        if (r.status == platform::KeyedArchive::ReadResult::Read) {
-            appendBlocks(r.value, saved.blocks);
-            saved.notes.push_back(path);
-        } else if (r.status == platform::KeyedArchive::ReadResult::Corrupt) {
-            saved.notes.push_back(path);  // read whole and not ours: nothing in it to keep
-        }
+// change to a note beside them (see NoteSet), which whoever next holds the lock folds in. A note
+// is an archive of the blocks it adds, after a {"clear": true} when it clears what came before.
+// An earlier version named its notes by a UUID.
+bool olderNoteName(std::string_view middle) {
+    if (middle.size() != 36) return false;
+    for (size_t i = 0; i < middle.size(); ++i) {
+        bool const dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? middle[i] != '-' : !std::isxdigit(static_cast<unsigned char>(middle[i]))) return false;
     }
+    return true;
 }
 
-void removeNotes(std::vector<std::filesystem::path> const& notes) {
-    std::error_code ec;
-    for (auto const& path : notes) std::filesystem::remove(path, ec);
+platform::NoteSet& notes() {
+    static auto* const all = new std::map<std::string, std::unique_ptr<platform::NoteSet>>;
+    static std::mutex guard;
+    std::lock_guard<std::mutex> lock(guard);
+    auto const path = TallySession::sessionsFilePath();
+    auto& n = (*all)[path.string()];
+    if (!n)
+        n = std::make_unique<platform::NoteSet>(path.parent_path(), path.filename().string() + ".held.", "",
+                                                platform::KeyedArchive::kMaxSize, olderNoteName);
+    return *n;
 }
 
-// Blocks of this process that cannot go into the locked file now.
-void holdInNote(std::vector<Data> blocks, std::string const& lockError) {
-    if (blocks.empty()) return;
-    auto path = TallySession::sessionsFilePath();
-    path += kNoteInfix + TallyUtil::generateCFUUID();
+platform::NoteSet::Apply noteInto(Saved& saved) {
+    return [&saved](platform::NoteSet::Note const& note) {
+        auto const v = platform::KeyedArchive::decode(note.bytes.data(), note.bytes.size());
+        auto const* a = v ? v->array() : nullptr;
+        if (!a) return false;
+        std::vector<Data> blocks;
+        bool clear = false;
+        for (auto const& b : *a) {
+            if (b.data()) blocks.push_back(*b.data());
+            if (Value const* c = b.find("clear"); c && c->asBool()) clear = *c->asBool();
+        }
+        saved.apply(note.stamp, clear, std::move(blocks));
+        return true;
+    };
+}
+
+// Blocks of this process that cannot go into the locked file now, or a clear of what came before.
+void holdInNote(std::vector<Data> blocks, std::string const& lockError, bool clear = false) {
+    if (blocks.empty() && !clear) return;
     std::string const count = std::to_string(blocks.size());
+    Value::Array a;
+    if (clear) a.push_back(Value(Value::Dict{{"clear", Value(true)}}));
+    for (auto& b : blocks) a.push_back(Value(std::move(b)));
     std::string error;
-    if (!writeArchiveChecked(archiveOf(std::move(blocks)), path, &error)) {
-        TallyUtil::log(1, "TallySession: " + lockError + ", and " + path.string() + " cannot be written (" + error +
-                              "): " + count + " saved session(s) lost");
+    auto const id = notes().write(platform::KeyedArchive::encode(Value(std::move(a))), &error);
+    if (!id) {
+        TallyUtil::log(1, "TallySession: " + lockError + ", and its note cannot be written (" + error + "): " +
+                              (clear ? "the saved sessions are not cleared" : count + " saved session(s) lost"));
         return;
     }
-    TallyUtil::log(2, "TallySession: " + lockError + "; " + count + " session(s) kept in " + path.string());
+    TallyUtil::log(2, "TallySession: " + lockError + "; " + (clear ? "a clear and " : "") + count +
+                          " session(s) kept in a note " + *id);
 }
 
-Saved readSaved() {
+// The saved sessions as they are, with the notes beside them: under the lock folded in (removed
+// once stored), otherwise only read.
+Saved readSaved(bool locked = false) {
     TallyUtil::registerArchiveClasses();
     auto file = platform::readWholeFile(TallySession::sessionsFilePath(), platform::KeyedArchive::kMaxSize);
     Saved saved;
@@ -134,11 +232,16 @@ Saved readSaved() {
     } else {
         // One too large to be ours reads no better later: damaged, like one that does not decode.
         auto value = file.status == platform::WholeFile::Read ? platform::KeyedArchive::decode(file.bytes) : std::nullopt;
-        saved.state = value && (value->isNull() || value->array()) ? Saved::Read : Saved::Damaged;
-        if (saved.state == Saved::Read) appendBlocks(value, saved.blocks);
+        saved.state = readInto(value, saved) ? Saved::Read : Saved::Damaged;
     }
-    appendBlocks(TallyUtil::safeUnarchiveObjectWithFile(heldFilePath()), saved.blocks);
-    readNotes(saved);
+    readInto(TallyUtil::safeUnarchiveObjectWithFile(heldFilePath()), saved);
+    if (locked) {
+        saved.fold = notes().fold(saved.folded, noteInto(saved));
+        saved.folded = std::set<std::string>(saved.fold.record.begin(), saved.fold.record.end());
+    } else {
+        notes().read(saved.folded, noteInto(saved));
+    }
+    saved.settle();
     return saved;
 }
 
@@ -163,38 +266,33 @@ private:
     platform::FileLock lock_;
 };
 
-// Replaces the saved list read as `was`, and logs where it went. A file that is there but
-// cannot be read is never written over, nor a damaged one that cannot be kept aside first: the
-// list waits beside it.
-void storeSaved(std::vector<Data> blocks, Saved::State was, std::vector<std::filesystem::path> const& notes) {
+// Replaces the saved list read as `saved.state`, and logs where it went; the notes folded in go
+// once it is stored. A file that is there but cannot be read is never written over, nor a damaged
+// one that cannot be kept aside first: the list waits beside it.
+void storeSaved(Saved const& saved) {
     auto const path = TallySession::sessionsFilePath();
-    std::string const count = std::to_string(blocks.size());
+    std::string const count = std::to_string(saved.blocks.size());
     std::string error;
     std::string why;
-    if (was == Saved::Unreadable) {
+    if (saved.state == Saved::Unreadable) {
         why = "cannot be read";
-    } else if (was == Saved::Damaged && !platform::keepFileAside(path, ".bad", &error)) {
+    } else if (saved.state == Saved::Damaged && !platform::keepFileAside(path, ".bad", &error)) {
         why = "is damaged and cannot be kept aside (" + error + "); it is left as it is";
     }
     if (!why.empty()) {
-        std::error_code ec;
-        if (blocks.empty()) {
-            std::filesystem::remove(heldFilePath(), ec);
-            removeNotes(notes);
-            return;
-        }
-        if (!writeArchiveChecked(archiveOf(std::move(blocks)), heldFilePath(), &error)) {
+        if (!writeArchiveChecked(archiveOf(saved), heldFilePath(), &error)) {
             TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + ", and " +
                                   heldFilePath().string() + " cannot be written (" + error + "): " + count +
                                   " saved session(s) lost");
             return;
         }
-        TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + "; " + count +
-                              " kept beside it until they can be stored there");
-        removeNotes(notes);
+        if (!saved.blocks.empty())
+            TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + "; " + count +
+                                  " kept beside it until they can be stored there");
+        notes().finish(saved.fold);
         return;
     }
-    if (!writeArchiveChecked(archiveOf(std::move(blocks)), path, &error)) {
+    if (!writeArchiveChecked(archiveOf(saved), path, &error)) {
         TallyUtil::log(1, "TallySession: Saved sessions cannot be written (" + error + "): " + path.string() +
                               " keeps what it had, the " + count + " to store are not stored");
         return;
@@ -202,7 +300,7 @@ void storeSaved(std::vector<Data> blocks, Saved::State was, std::vector<std::fil
     // Only once they are in the file: a stop in between sends some twice rather than none.
     std::error_code ec;
     std::filesystem::remove(heldFilePath(), ec);
-    removeNotes(notes);
+    notes().finish(saved.fold);
 }
 
 }  // namespace
@@ -352,13 +450,11 @@ std::vector<Data> TallySession::savedSessions() { return readSaved().blocks; }
 
 void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
     SavedLock lock;
-    if (lock.busy()) {
-        // What the file holds now is left for the next change; only new blocks need a place.
-        holdInNote(sessions, lock.error());
-        return;
-    }
-    Saved saved = readSaved();
-    storeSaved(sessions, saved.state, saved.notes);
+    if (lock.busy()) return holdInNote(sessions, lock.error(), true);
+    Saved saved = readSaved(true);
+    saved.apply(platform::NoteSet::newId(saved.latest()), true, sessions);
+    saved.settle();
+    storeSaved(saved);
 }
 
 void TallySession::removeOldSessionsIfNecessary(std::vector<Data>& saved) {
@@ -378,10 +474,10 @@ void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& sessi
             if (auto block = session->data()) holdInNote({std::move(*block)}, lock.error());
             return;
         }
-        Saved saved = readSaved();
-        if (auto block = session->data()) saved.blocks.push_back(std::move(*block));
-        removeOldSessionsIfNecessary(saved.blocks);
-        storeSaved(std::move(saved.blocks), saved.state, saved.notes);
+        Saved saved = readSaved(true);
+        if (auto block = session->data()) saved.apply(platform::NoteSet::newId(saved.latest()), false, {std::move(*block)});
+        saved.settle();
+        storeSaved(saved);
     } catch (std::exception const& e) {
         TallyUtil::log(1, std::string("+[TallySession addToSavedSessions:]: exception ") + e.what());
     }
@@ -511,12 +607,12 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         // Held until the list is written back, so another process's sessions saved meanwhile stay.
         SavedLock lock;
         // Locked by another process: this session goes alone, the saved ones wait for a later send.
-        Saved stored = lock.busy() ? Saved{} : readSaved();
+        Saved stored = lock.busy() ? Saved{} : readSaved(true);
         auto const store = [&](std::vector<Data> rest) {
             if (lock.busy())
                 holdInNote(std::move(rest), lock.error());
             else
-                storeSaved(std::move(rest), stored.state, stored.notes);
+                storeSaved(stored.keeping(std::move(rest)));
         };
         std::vector<Data>& blocks = stored.blocks;
         if (includeCurrent)

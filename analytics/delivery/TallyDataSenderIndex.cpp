@@ -56,6 +56,9 @@ std::shared_ptr<platform::Archivable> TallyDataSenderIndex::initWithCoder(platfo
             index->indexMap_[key] = std::move(blocks);
         }
     }
+    if (auto const* folded = decoder.decodeArray("foldedNotes"))
+        for (auto const& id : *folded)
+            if (id.string()) index->folded_.insert(*id.string());
     return index;
 }
 
@@ -68,6 +71,11 @@ void TallyDataSenderIndex::encodeWith(platform::ArchiveEncoder& encoder) const {
     }
     encoder.encode("index", std::move(map));
     encoder.encode("TallySentReportSuccessfulKey", sentReportSuccessfully_.load());
+    if (!folded_.empty()) {
+        platform::Value::Array folded;
+        for (auto const& id : folded_) folded.emplace_back(id);
+        encoder.encode("foldedNotes", std::move(folded));
+    }
 }
 
 std::shared_ptr<TallyDataSenderIndex> TallyDataSenderIndex::instantiatedIndexWithIndexFile(std::string const& fileName) {
@@ -122,40 +130,43 @@ void TallyDataSenderIndex::mergeWith(TallyDataSenderIndex const& onDisk) {
     if (onDisk.sentReportSuccessfully_) sentReportSuccessfully_ = true;
 }
 
-// ".<index file>.<process tag>.added": hidden, as the agent's other files of its own.
-std::vector<TallyDataSenderIndex::Note> TallyDataSenderIndex::readNotes(std::string const& indexFileName) {
-    std::string const prefix = "." + indexFileName + ".";
-    auto const isNote = [&](std::string const& name) {
-        return name.size() > prefix.size() + 6 && name.starts_with(prefix) && name.ends_with(".added");
+// ".<index file>.<id>.added": hidden, as the agent's other files of its own. An earlier version
+// named its one note by its write tag.
+std::unique_ptr<platform::NoteSet> TallyDataSenderIndex::notesOf(std::string const& indexFileName) {
+    auto const olderForm = [](std::string_view middle) {
+        return middle.size() == 16 && middle.find_first_not_of("0123456789abcdef") == std::string_view::npos;
     };
-    std::vector<Note> notes;
-    for (auto const& path : platform::regularFilesIn(tally_delivery::filesFolder(), isNote)) {
-        auto read = platform::KeyedArchive::readFromFile(path);
-        if (read.status == platform::KeyedArchive::ReadResult::Read) {
-            if (auto index = read.value.objectAs<TallyDataSenderIndex>()) notes.push_back({path, std::move(index)});
-        } else if (read.status == platform::KeyedArchive::ReadResult::Corrupt) {
-            notes.push_back({path, nullptr});  // read whole and not a list: removed with the others
-        }
-    }
-    return notes;
+    return std::make_unique<platform::NoteSet>(tally_delivery::filesFolder(), "." + indexFileName + ".", ".added",
+                                               platform::KeyedArchive::kMaxSize, olderForm);
 }
 
-// This process's additions not yet in the index file, for whoever holds the lock next; rewritten
-// whole, so it never lists a block twice.
-void TallyDataSenderIndex::writeOwnNote() {
-    std::filesystem::path const path =
-        tally_delivery::filesFolder() / ("." + fileName_ + "." + platform::atomicWriteTag() + ".added");
+platform::NoteSet::Apply TallyDataSenderIndex::eachNoted(
+    std::function<void(std::string const&, std::shared_ptr<TallyDataSenderBlockInfo> const&)> f) {
+    return [f = std::move(f)](platform::NoteSet::Note const& note) {
+        auto const value = platform::KeyedArchive::decode(note.bytes);
+        auto const noted = value ? value->objectAs<TallyDataSenderIndex>() : nullptr;
+        if (!noted) return false;
+        for (auto const& [key, blocks] : noted->indexMap_)
+            for (auto const& b : blocks) f(key, b);
+        return true;
+    };
+}
+
+// This process's additions that are in no note yet, for whoever holds the lock next: a new note,
+// never rewritten, so a folder removes no more than it read.
+void TallyDataSenderIndex::writeNote() {
     auto note = std::make_shared<TallyDataSenderIndex>();
     for (auto const& [key, block] : added_)
-        if (!removed_.count(block->identifier())) note->indexMap_[key].push_back(block);
-    std::error_code ec;
-    if (note->indexMap_.empty()) {
-        std::filesystem::remove(path, ec);
+        if (!removed_.count(block->identifier()) && !noted_.count(block->identifier())) note->indexMap_[key].push_back(block);
+    if (note->indexMap_.empty()) return;
+    if (!notes_) notes_ = notesOf(fileName_);
+    std::string error;
+    if (!notes_->write(platform::KeyedArchive::encode(platform::Value(std::shared_ptr<platform::Archivable>(note))), &error)) {
+        tally_delivery::log(1, "TallyDataSenderIndex: cannot write a note beside " + filePath().string() + ": " + error);
         return;
     }
-    std::string error;
-    if (!platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(note)), path, &error))
-        tally_delivery::log(1, "TallyDataSenderIndex: cannot write " + path.string() + ": " + error);
+    for (auto const& [key, blocks] : note->indexMap_)
+        for (auto const& b : blocks) noted_.insert(b->identifier());
 }
 
 void TallyDataSenderIndex::scheduleRetry() {
@@ -178,7 +189,7 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     if (lock.busy()) {
         if (!unsaved_) tally_delivery::log(2, "TallyDataSenderIndex: " + lock.error() + "; written later");
         unsaved_ = true;
-        writeOwnNote();
+        writeNote();
         scheduleRetry();
         return false;
     }
@@ -194,29 +205,26 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     auto const onDisk = read.status == platform::KeyedArchive::ReadResult::Read
                             ? read.value.objectAs<TallyDataSenderIndex>()
                             : nullptr;
+    // What writers that found the lock held noted meanwhile goes after the file's list, before
+    // this index's additions: listed once, unless removed here since or already sent (its file
+    // gone). Also unlocked (no
+    // lock file can be had): a block is listed by its identifier, so a note another writer folds
+    // too lists nothing twice.
+    std::set<std::string> listed;
+    for (auto const& [key, blocks] : onDisk ? onDisk->indexMap_ : indexMap_)
+        for (auto const& b : blocks) listed.insert(b->identifier());
+    if (!notes_) notes_ = notesOf(fileName_);
+    IndexMap& into = onDisk ? onDisk->indexMap_ : indexMap_;
+    platform::NoteSet::Fold const fold =
+        notes_->fold(onDisk ? onDisk->folded_ : std::set<std::string>(), eachNoted([&](auto const& key, auto const& b) {
+            std::error_code ec;
+            if (removedKeys_.count(key) || removed_.count(b->identifier()) || !listed.insert(b->identifier()).second ||
+                !std::filesystem::exists(tally_delivery::filesFolder() / b->identifier(), ec))
+                return;
+            into[key].push_back(b);
+        }));
     if (onDisk) mergeWith(*onDisk);
-    // What writers that found the lock held noted meanwhile: listed once, unless removed here
-    // since or already sent (its file gone).
-    auto const notes = readNotes(fileName_);
-    if (!notes.empty()) {
-        std::set<std::string> listed;
-        for (auto const& [key, blocks] : indexMap_)
-            for (auto const& b : blocks) listed.insert(b->identifier());
-        for (auto const& note : notes) {
-            if (!note.index) continue;
-            for (auto const& [key, blocks] : note.index->indexMap_) {
-                if (removedKeys_.count(key)) continue;
-                for (auto const& b : blocks) {
-                    std::error_code ec;
-                    if (removed_.count(b->identifier()) || listed.count(b->identifier()) ||
-                        !std::filesystem::exists(tally_delivery::filesFolder() / b->identifier(), ec))
-                        continue;
-                    listed.insert(b->identifier());
-                    indexMap_[key].push_back(b);
-                }
-            }
-        }
-    }
+    folded_ = std::set<std::string>(fold.record.begin(), fold.record.end());
     if (extra) extra();
     std::string error;
     if (!platform::KeyedArchive::writeToFile(platform::Value(std::shared_ptr<platform::Archivable>(shared_from_this())),
@@ -227,9 +235,8 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     added_.clear();
     removed_.clear();
     removedKeys_.clear();
-    std::error_code ec;
-    for (auto const& note : notes) std::filesystem::remove(note.path, ec);
-    if (unsaved_) writeOwnNote();  // nothing is pending now: removes this process's note
+    noted_.clear();
+    notes_->finish(fold);
     unsaved_ = false;
     return true;
 }
@@ -256,10 +263,7 @@ size_t TallyDataSenderIndex::adoptUnlistedBlocks(std::string const& dataKey, std
                 if (!index) return;
                 for (auto const& [key, blocks] : index->indexMap_)
                     for (auto const& b : blocks) listed.insert(b->identifier());
-                for (auto const& note : readNotes(name))
-                    if (note.index)
-                        for (auto const& [key, blocks] : note.index->indexMap_)
-                            for (auto const& b : blocks) listed.insert(b->identifier());
+                notesOf(name)->read({}, eachNoted([&](auto const&, auto const& b) { listed.insert(b->identifier()); }));
             }
             // A live process lists a block a moment after writing its file (the hand-over waits
             // for the listing), so only a file older than that can be nobody's. One taken all the

@@ -8,9 +8,10 @@
 // Another process on the same home may keep the same index file: every write holds a lock file
 // beside it, reads the file again and applies this index's additions and removals since its last
 // write to what is there, so neither process's blocks drop out of the list. A write that finds the
-// lock held by another process does not wait for it: its additions go to a note of this process
-// beside the index, which the next write under the lock (of any process) lists and removes, and
-// the write is tried again a little later.
+// lock held by another process does not wait for it: the additions not in a note yet go at once to
+// a new note beside the index (see NoteSet), which the next write under the lock (of any process)
+// folds in, and the write is tried again a little later. The index file records the notes folded
+// into it that may still be there.
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +24,7 @@
 
 #include "analytics/delivery/TallyDataSenderBlockInfo.h"
 #include "platform/base/KeyedArchive.h"
+#include "platform/base/NoteSet.h"
 #include "platform/base/WorkQueue.h"
 
 class TallyDataSenderIndex : public platform::Archivable, public std::enable_shared_from_this<TallyDataSenderIndex> {
@@ -69,12 +71,11 @@ private:
     // changes then wait for the next save.
     bool saveMerged(std::function<void()> const& extra = {});
     void mergeWith(TallyDataSenderIndex const& onDisk);
-    struct Note {
-        std::filesystem::path path;
-        std::shared_ptr<TallyDataSenderIndex> index;
-    };
-    static std::vector<Note> readNotes(std::string const& indexFileName);
-    void writeOwnNote();
+    // The notes beside the index file named so.
+    static std::unique_ptr<platform::NoteSet> notesOf(std::string const& indexFileName);
+    // Calls f with each block a note of that index lists; false when the note is no list.
+    static platform::NoteSet::Apply eachNoted(std::function<void(std::string const&, std::shared_ptr<TallyDataSenderBlockInfo> const&)> f);
+    void writeNote();
     void scheduleRetry();
     void noteRemoved(std::shared_ptr<TallyDataSenderBlockInfo> const& block);
 
@@ -86,6 +87,9 @@ private:
     std::vector<std::pair<std::string, std::shared_ptr<TallyDataSenderBlockInfo>>> added_;
     std::set<std::string> removed_;
     std::set<std::string> removedKeys_;
+    std::set<std::string> noted_;    // identifiers of the additions in a note of this process
+    std::set<std::string> folded_;   // notes folded into the file that may still be there
+    std::unique_ptr<platform::NoteSet> notes_;
     bool unsaved_ = false;         // a write found the lock held by another process
     bool retryScheduled_ = false;  // both on the index queue
     std::shared_ptr<platform::WorkQueue> indexMapQueue_;

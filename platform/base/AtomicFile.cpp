@@ -268,8 +268,9 @@ std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& f
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
          it.increment(ec)) {
-        struct stat st {};
-        if (wanted(it->path().filename().string()) && ::lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        // The entry's type as the folder gives it: no call per file, and a link is a link.
+        std::error_code typeError;
+        if (wanted(it->path().filename().string()) && !it->is_symlink(typeError) && it->is_regular_file(typeError))
             found.push_back(it->path());
     }
     std::sort(found.begin(), found.end());

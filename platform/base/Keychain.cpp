@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/base/AtomicFile.h"
@@ -15,6 +17,7 @@
 #include "platform/base/Directories.h"
 #include "platform/base/ForkedChild.h"
 #include "platform/base/KeyedArchive.h"
+#include "platform/base/NoteSet.h"
 #include "platform/base/SdkLoop.h"
 
 namespace platform {
@@ -31,7 +34,7 @@ std::mutex& lock() {
         atFork([] { lock().lock(); }, [] { lock().unlock(); },
                [] {
                    // The loop that would retry stayed behind (its lock may be taken for
-                   // good): the child writes what waits at its next change or writePending().
+                   // good): the child's notes wait for the next change or start.
                    retryScheduled = true;
                    lock().unlock();
                });
@@ -42,175 +45,199 @@ std::mutex& lock() {
 
 // Another process on the same home changes the same files: a change holds an exclusive lock on a
 // file in the folder from its read to its write, since two unlocked writers lose items. Null when
-// the folder cannot be made; otherwise the lock, held or not.
-std::unique_ptr<FileLock> folderLock() {
-    std::filesystem::path const dir = Keychain::directory();
-    if (!Directories::create(dir)) return nullptr;
+// the folder is not there and cannot (or need not) be made; otherwise the lock, held or not.
+std::unique_ptr<FileLock> folderLock(std::filesystem::path const& dir, bool make) {
+    struct stat st {};
+    if (make ? !Directories::create(dir) : ::stat(dir.c_str(), &st) != 0) return nullptr;
     ::chmod(dir.c_str(), 0700);
     return std::make_unique<FileLock>(dir / "keychain.lock");
 }
 
-std::filesystem::path serviceFile(std::string const& service) {
-    Data const d = sha1(reinterpret_cast<uint8_t const*>(service.data()), service.size());
-    return Keychain::directory() / (hexString(d) + ".item");
+std::string stemOf(std::string const& service) {
+    return hexString(sha1(reinterpret_cast<uint8_t const*>(service.data()), service.size()));
 }
 
-// Items of a service: account -> {"generic", "value", "accessible"}.
+// A service's items, and what the file records of the changes that made them.
 struct Items {
     int status = Keychain::kSuccess;
-    Value::Map map;
-    std::vector<std::filesystem::path> notes;  // read (damaged ones too): removed once the items are written
+    std::string service;
+    Value::Map map;                        // account -> {"generic", "value", "accessible"}
+    std::map<Value, std::string> changed;  // account -> the id of the change that made or removed it
+    std::string cleared;                   // every item changed before this id is gone
+    std::set<std::string> folded;          // notes applied here that may still be there
+
+    std::string latest() const {
+        std::string last = cleared;
+        for (auto const& [account, id] : changed) last = std::max(last, id);
+        return last;
+    }
 };
 
-// Changes made while another process held the lock (stopped in a debugger, say): nobody waits for
-// it. This process sees them at once, and writes them over what is on disk once the lock is free:
-// tried again each second, and by the next change; at the end they go into a note (below). Under
-// lock().
-struct Pending {
-    bool clearAll = false;  // every item removed before `changes`
-    Value::Map changes;     // account -> the item, or null when removed
-};
-std::map<std::string, Pending>& pending() {
-    static auto* const p = new std::map<std::string, Pending>;
-    return *p;
-}
-
-void applyChanges(Value::Map& map, bool clearAll, Value::Map const& changes) {
-    if (clearAll) map.clear();
+// A change made at `stamp`; one older than what an item holds, or than a removal of them all,
+// leaves it be. An item from before stamps (none recorded) is older than every change.
+void apply(Items& items, std::string const& stamp, bool clearAll, Value::Map const& changes) {
+    if (clearAll && stamp > items.cleared) {
+        items.cleared = stamp;
+        std::erase_if(items.map, [&](auto const& item) {
+            auto it = items.changed.find(item.first);
+            return it == items.changed.end() || it->second < stamp;
+        });
+        std::erase_if(items.changed, [&](auto const& c) { return c.second < stamp; });
+    }
+    if (stamp < items.cleared) return;
     for (auto const& [account, item] : changes) {
+        std::string& at = items.changed[account];
+        if (stamp < at) continue;
+        at = stamp;
         if (item.isNull())
-            map.erase(account);
+            items.map.erase(account);
         else
-            map[account] = item;
+            items.map[account] = item;
     }
 }
 
-// What a process still had waiting when it ended, the lock held by another all along, is left in
-// note files beside the items: "." + the item file's stem + "." + writer + "." + count + ".pending".
-// A name is never written twice, so whoever applies a note under the lock removes just what it read.
-std::string notePrefix(std::string const& service) { return "." + serviceFile(service).stem().string() + "."; }
-
-bool readNote(std::filesystem::path const& path, std::string const& service, Pending& note) {
-    // A link is never followed: only this folder's own files count.
-    WholeFile const file = readWholeFile(path, KeyedArchive::kMaxSize, false);
-    if (file.status != WholeFile::Read) return false;
-    std::optional<Value> const v = KeyedArchive::decode(file.bytes.data(), file.bytes.size());
-    Value const* s = v ? v->find("service") : nullptr;
-    Value const* clearAll = v ? v->find("clearAll") : nullptr;
-    Value const* changes = v ? v->find("changes") : nullptr;
-    if (!s || !s->string() || *s->string() != service || !clearAll || !clearAll->asBool() || !changes ||
-        !changes->map())
-        return false;
-    for (auto const& [account, item] : *changes->map())
-        if (!account.data() || account.data()->empty() || !(item.isNull() || item.dict())) return false;
-    note.clearAll = *clearAll->asBool();
-    note.changes = *changes->map();
-    return true;
+// Notes are "." + the item file's stem + "." + id + ".pending"; an earlier version named them by
+// its write tag, process id and count.
+bool olderNoteName(std::string_view middle) {
+    size_t const a = middle.find('.'), b = middle.rfind('.');
+    auto digits = [](std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos; };
+    return a == 16 && b > a && middle.substr(0, 16).find_first_not_of("0123456789abcdef") == std::string_view::npos &&
+           digits(middle.substr(a + 1, b - a - 1)) && digits(middle.substr(b + 1));
 }
 
-// The service's notes over its items, in name order. One that is not a regular file is left be;
-// a damaged one is applied nowhere and goes with the others.
-void applyNotes(std::string const& service, Items& items) {
-    std::string const prefix = notePrefix(service);
-    auto const isNote = [&](std::string const& name) { return name.starts_with(prefix) && name.ends_with(".pending"); };
-    for (auto const& path : regularFilesIn(Keychain::directory(), isNote)) {
-        Pending note;
-        if (readNote(path, service, note)) applyChanges(items.map, note.clearAll, note.changes);
-        items.notes.push_back(path);
-    }
+// One service's file and notes, and what was last read of its file. Under lock().
+struct Service {
+    explicit Service(std::filesystem::path dir, std::string stem)
+        : file(dir / (stem + ".item")), stem(stem), notes(dir, "." + stem + ".", ".pending", KeyedArchive::kMaxSize, olderNoteName, 0600) {}
+    std::filesystem::path file;
+    std::string stem;
+    NoteSet notes;
+    FileVersion version;
+    Items read;
+};
+
+Service& serviceAt(std::filesystem::path const& dir, std::string const& stem) {
+    static auto* const all = new std::map<std::string, std::unique_ptr<Service>>;
+    auto& s = (*all)[(dir / stem).string()];
+    if (!s) s = std::make_unique<Service>(dir, stem);
+    return *s;
 }
 
-// Under a held folderLock(), once the items the notes went into are written.
-void removeNotes(std::vector<std::filesystem::path> const& notes) {
-    for (auto const& note : notes) ::unlink(note.c_str());
-}
-
-// Under lock(): what still waits goes into a note of this process per service, in place of the
-// one it wrote before (which holds less).
-void writeNotes() {
-    struct Written {
-        pid_t pid = 0;  // a forked child's copy is not its own
-        std::filesystem::path note;
-    };
-    static auto* const written = new std::map<std::string, Written>;
-    static uint64_t count = 0;
-    for (auto const& [service, p] : pending()) {
-        std::string seq = std::to_string(count++);
-        seq.insert(0, seq.size() < 10 ? 10 - seq.size() : 0, '0');  // name order is write order
-        std::filesystem::path const note =
-            Keychain::directory() /
-            (notePrefix(service) + atomicWriteTag() + "." + std::to_string(::getpid()) + "." + seq + ".pending");
-        Data const bytes = KeyedArchive::encode(
-            Value(Value::Dict{{"service", Value(service)}, {"clearAll", Value(p.clearAll)}, {"changes", Value(p.changes)}}));
-        if (!writeFileAtomically(note, bytes.data(), bytes.size(), nullptr, 0600)) continue;
-        Written& last = (*written)[service];
-        if (last.pid == ::getpid()) ::unlink(last.note.c_str());
-        last = {::getpid(), note};
-    }
-}
-
-Items load(std::string const& service) {
+// The file as it is; read again only once it changed.
+Items readItems(Service& s) {
+    FileVersion const version = FileVersion::of(s.file);
+    if (version.sameAs(s.version)) return s.read;
     Items items;
-    auto r = KeyedArchive::readFromFile(serviceFile(service));
+    auto r = KeyedArchive::readFromFile(s.file);
     if (r.status == KeyedArchive::ReadResult::Unreadable) {
         // Not replaced while it cannot be read: the error may pass and the items come back.
         items.status = Keychain::kIoError;
         return items;
     }
-    if (r.status != KeyedArchive::ReadResult::Missing)
+    if (r.status == KeyedArchive::ReadResult::Read) {
+        if (Value const* v = r.value.find("service"); v && v->string()) items.service = *v->string();
         if (Value const* m = r.value.find("items"); m && m->map()) items.map = *m->map();
-    applyNotes(service, items);
-    if (auto it = pending().find(service); it != pending().end())
-        applyChanges(items.map, it->second.clearAll, it->second.changes);
+        if (Value const* m = r.value.find("changed"); m && m->map())
+            for (auto const& [account, id] : *m->map())
+                if (id.string()) items.changed[account] = *id.string();
+        if (Value const* c = r.value.find("cleared"); c && c->string()) items.cleared = *c->string();
+        if (Value const* f = r.value.find("folded"); f && f->array())
+            for (auto const& id : *f->array())
+                if (id.string()) items.folded.insert(*id.string());
+    }
+    s.version = version;
+    s.read = items;
     return items;
 }
 
-// No folder, no items: a change of one need not make it.
-bool folderMissing() {
-    struct stat st {};
-    return ::stat(Keychain::directory().c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+// A note: {"service", "clearAll", "changes": account -> item or null}.
+struct Note {
+    std::string service;
+    bool clearAll = false;
+    Value::Map changes;
+};
+
+// Applies a note to items; false (nothing applied) when it does not read as one of this service's.
+NoteSet::Apply noteInto(Service const& s, Items& items) {
+    return [&s, &items](NoteSet::Note const& note) {
+        auto read = std::static_pointer_cast<Note const>(note.parsed);
+        if (!read) {
+            std::optional<Value> const v = KeyedArchive::decode(note.bytes.data(), note.bytes.size());
+            Value const* service = v ? v->find("service") : nullptr;
+            Value const* clearAll = v ? v->find("clearAll") : nullptr;
+            Value const* changes = v ? v->find("changes") : nullptr;
+            if (!service || !service->string() || stemOf(*service->string()) != s.stem || !clearAll ||
+                !clearAll->asBool() || !changes || !changes->map())
+                return false;
+            for (auto const& [account, item] : *changes->map())
+                if (!account.data() || account.data()->empty() || !(item.isNull() || item.dict())) return false;
+            read = std::make_shared<Note const>(Note{*service->string(), *clearAll->asBool(), *changes->map()});
+            note.parsed = read;
+        }
+        if (items.service.empty()) items.service = read->service;
+        apply(items, note.stamp, read->clearAll, read->changes);
+        return true;
+    };
 }
 
-// Under a held folderLock(), which made the folder.
-int save(std::string const& service, Value::Map const& map) {
-    std::filesystem::path const file = serviceFile(service);
-    if (map.empty()) {
+// What this process sees: the file with the notes it has not folded.
+Items load(Service& s) {
+    Items items = readItems(s);
+    if (items.status == Keychain::kSuccess) s.notes.read(items.folded, noteInto(s, items));
+    return items;
+}
+
+// Under a held folderLock().
+int save(Service const& s, Items const& items) {
+    if (items.map.empty() && items.changed.empty() && items.cleared.empty() && items.folded.empty()) {
         std::error_code ec;
-        std::filesystem::remove(file, ec);
+        std::filesystem::remove(s.file, ec);
         return ec ? Keychain::kIoError : Keychain::kSuccess;
     }
-    Data const bytes = KeyedArchive::encode(Value(Value::Dict{{"service", Value(service)}, {"items", Value(map)}}));
-    return writeFileAtomically(file, bytes.data(), bytes.size(), nullptr, 0600) ? Keychain::kSuccess
-                                                                                 : Keychain::kIoError;
+    Value::Map changed;
+    for (auto const& [account, id] : items.changed) changed[account] = Value(id);
+    Value::Array folded;
+    for (auto const& id : items.folded) folded.push_back(Value(id));
+    Value::Dict file{{"service", Value(items.service)}, {"items", Value(items.map)}, {"changed", Value(std::move(changed))},
+                     {"folded", Value(std::move(folded))}};
+    if (!items.cleared.empty()) file["cleared"] = Value(items.cleared);
+    Data const bytes = KeyedArchive::encode(Value(std::move(file)));
+    return writeFileAtomically(s.file, bytes.data(), bytes.size(), nullptr, 0600) ? Keychain::kSuccess
+                                                                                   : Keychain::kIoError;
 }
 
-void writePendingLocked();
+struct Written {
+    int status = Keychain::kSuccess;
+    bool more = false;  // notes left for another fold
+};
 
-void scheduleRetry() {
+// Under folderLock(), held unless no lock can be had there: the file, as read under it, with the
+// notes folded in (up to a fold's worth) and the change, when there is one, made after them.
+Written write(Service& s, Items items, bool locked, std::function<void(Items&)> const& change) {
+    if (items.status != Keychain::kSuccess) return {items.status, false};
+    NoteSet::Fold fold;
+    // Without the lock another writer may fold the same notes: they are left to a locked one.
+    if (locked) {
+        fold = s.notes.fold(items.folded, noteInto(s, items));
+        items.folded = std::set<std::string>(fold.record.begin(), fold.record.end());
+    }
+    if (!change && fold.applied.empty()) return {Keychain::kSuccess, fold.more};
+    if (change) change(items);
+    int const status = save(s, items);
+    if (status == Keychain::kSuccess) s.notes.finish(fold);
+    return {status, fold.more};
+}
+
+void scheduleRetry(std::filesystem::path const& dir) {
     if (retryScheduled) return;
     retryScheduled = true;
-    SdkLoop::shared().after(1000, [] {
-        std::lock_guard<std::mutex> guard(lock());
-        retryScheduled = false;
-        writePendingLocked();
-    });
-}
-
-// Under lock(): what waits is written if the folder's lock can be had now.
-void writePendingLocked() {
-    if (pending().empty()) return;
-    auto const folder = folderLock();
-    if (folder && folder->busy()) return scheduleRetry();
-    for (auto it = pending().begin(); it != pending().end();) {
-        Items const items = load(it->first);
-        // One that cannot be read keeps its changes waiting, as a change of it would fail now.
-        if (items.status != Keychain::kSuccess || save(it->first, items.map) != Keychain::kSuccess) {
-            ++it;
-            continue;
+    SdkLoop::shared().after(1000, [dir] {
+        {
+            std::lock_guard<std::mutex> guard(lock());
+            retryScheduled = false;
         }
-        removeNotes(items.notes);
-        it = pending().erase(it);
-    }
+        Keychain::foldNotes(dir);
+    });
 }
 
 // One change of a service's items: what it did to them, or why it did nothing.
@@ -221,37 +248,56 @@ struct Change {
     Value item;  // null: removed
 };
 
-// Applies edit to the service's items as they are now (pending changes included) under the
-// folder's lock, and writes them; while another process holds the lock the change waits instead.
+// Under lock(): applies edit to the service's items as this process sees them and writes the
+// change under the folder's lock; while another process holds the lock the change goes to a note
+// at once. Either way it is on disk when this returns success.
 int change(std::string const& service, std::function<Change(Value::Map&)> const& edit) {
-    auto const folder = folderLock();
+    std::filesystem::path const dir = Keychain::directory();
+    auto const folder = folderLock(dir, true);
     if (!folder) return Keychain::kIoError;
-    Items items = load(service);
-    if (items.status != Keychain::kSuccess) return items.status;
-    Change c = edit(items.map);
+    Service& s = serviceAt(dir, stemOf(service));
+    Items const file = readItems(s);
+    if (file.status != Keychain::kSuccess) return file.status;
+    Items view = file;
+    s.notes.read(view.folded, noteInto(s, view));
+    Change c = edit(view.map);
     if (c.status != Keychain::kSuccess) return c.status;
+    Value::Map changes;
+    if (!c.clearAll) changes[c.account] = c.item;
     if (folder->busy()) {
-        Pending& p = pending()[service];
-        if (c.clearAll) {
-            p.clearAll = true;
-            p.changes.clear();
-        } else {
-            p.changes[c.account] = std::move(c.item);
+        Data const bytes = KeyedArchive::encode(
+            Value(Value::Dict{{"service", Value(service)}, {"clearAll", Value(c.clearAll)}, {"changes", Value(changes)}}));
+        std::string error;
+        if (!s.notes.write(bytes, &error)) {
+            std::fprintf(stderr, "Keychain: %s, and its note cannot be written: %s\n", folder->error().c_str(), error.c_str());
+            return Keychain::kIoError;
         }
-        scheduleRetry();
+        scheduleRetry(dir);
         return Keychain::kSuccess;
     }
     // Unlocked (a folder that cannot take the lock file) the change is made all the same.
-    int const status = save(service, items.map);
-    if (status == Keychain::kSuccess) {
-        pending().erase(service);
-        removeNotes(items.notes);
-    }
-    return status;
+    return write(s, file, folder->held(), [&](Items& items) {
+               items.service = service;
+               apply(items, NoteSet::newId(items.latest()), c.clearAll, changes);
+           }).status;
 }
 
 char const* accessibleName(Keychain::Accessibility a) {
     return a == Keychain::Accessibility::WhenUnlocked ? "WhenUnlocked" : "AlwaysThisDeviceOnly";
+}
+
+// "." + 40 hex digits + "." ... ".pending": the stems that have notes.
+std::set<std::string> stemsWithNotes(std::filesystem::path const& dir) {
+    std::set<std::string> stems;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        std::string const name = it->path().filename().string();
+        if (name.size() > 42 && name[0] == '.' && name[41] == '.' && name.ends_with(".pending") &&
+            name.find_first_not_of("0123456789abcdef", 1) == 41)
+            stems.insert(name.substr(1, 40));
+    }
+    return stems;
 }
 
 }  // namespace
@@ -271,14 +317,13 @@ int Keychain::add(std::string const& service, Data const& account, Data const& g
         }
         c.item = Value(Value::Dict{
             {"generic", Value(generic)}, {"value", Value(value)}, {"accessible", Value(accessibleName(accessible))}});
-        map[c.account] = c.item;
         return c;
     });
 }
 
 int Keychain::copyMatching(std::string const& service, Data const& account, Data& value) {
     std::lock_guard<std::mutex> guard(lock());
-    Items items = load(service);
+    Items items = load(serviceAt(directory(), stemOf(service)));
     if (items.status != kSuccess) return items.status;
     auto it = items.map.find(Value(account));
     if (it == items.map.end()) return kItemNotFound;
@@ -288,9 +333,15 @@ int Keychain::copyMatching(std::string const& service, Data const& account, Data
     return kSuccess;
 }
 
+// No folder, no items: a change of one need not make it.
+static bool folderMissing() {
+    struct stat st {};
+    return ::stat(Keychain::directory().c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
 int Keychain::update(std::string const& service, Data const& account, Data const& value) {
     std::lock_guard<std::mutex> guard(lock());
-    if (folderMissing() && !pending().count(service)) return kItemNotFound;
+    if (folderMissing()) return kItemNotFound;
     return change(service, [&](Value::Map& map) {
         Change c;
         c.account = Value(account);
@@ -299,28 +350,27 @@ int Keychain::update(std::string const& service, Data const& account, Data const
             c.status = kItemNotFound;
             return c;
         }
-        (*it->second.dict())["value"] = Value(value);
         c.item = it->second;
+        (*c.item.dict())["value"] = Value(value);
         return c;
     });
 }
 
 int Keychain::remove(std::string const& service, Data const& account) {
     std::lock_guard<std::mutex> guard(lock());
-    if (folderMissing() && !pending().count(service)) return kItemNotFound;
+    if (folderMissing()) return kItemNotFound;
     return change(service, [&](Value::Map& map) {
         Change c;
         c.account = Value(account);
         c.clearAll = account.empty();
-        if (c.clearAll ? map.empty() : map.erase(c.account) == 0) c.status = kItemNotFound;
-        if (c.clearAll) map.clear();
+        if (c.clearAll ? map.empty() : !map.count(c.account)) c.status = kItemNotFound;
         return c;
     });
 }
 
 std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const& service, Data const& account) {
     std::lock_guard<std::mutex> guard(lock());
-    Items items = load(service);
+    Items items = load(serviceAt(directory(), stemOf(service)));
     auto it = items.map.find(Value(account));
     if (it == items.map.end()) return std::nullopt;
     Value const* a = it->second.find("accessible");
@@ -328,12 +378,22 @@ std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const
     return *a->string() == "WhenUnlocked" ? Accessibility::WhenUnlocked : Accessibility::AlwaysThisDeviceOnly;
 }
 
-bool Keychain::writePending() {
-    std::lock_guard<std::mutex> guard(lock());
-    writePendingLocked();
-    // Kept past this process, for whoever changes the items next.
-    writeNotes();
-    return pending().empty();
+bool Keychain::foldNotes(std::filesystem::path const& dir) {
+    for (auto const& stem : stemsWithNotes(dir)) {
+        // A fold's worth at a time: a reader of this process waits for one round at most.
+        for (bool more = true; more;) {
+            std::lock_guard<std::mutex> guard(lock());
+            auto const folder = folderLock(dir, false);
+            if (!folder || !folder->held()) {
+                if (folder && folder->busy()) scheduleRetry(dir);
+                return false;
+            }
+            Service& s = serviceAt(dir, stem);
+            Written const w = write(s, readItems(s), true, {});
+            more = w.more && w.status == kSuccess;
+        }
+    }
+    return true;
 }
 
 }  // namespace platform

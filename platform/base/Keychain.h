@@ -1,9 +1,10 @@
 #pragma once
 // Generic-password items by (service, account), in place of the phone's keychain: one archive
 // file per service under <application support>/keychain, the folder 0700 and the files 0600,
-// written atomically; processes on one home take turns at changes through a lock file there, and a
-// change made while another holds it is seen by this process at once and written once it is free.
-// The items are not encrypted; only the file modes keep other users out.
+// written atomically; processes on one home take turns at changes through a lock file there. A
+// change made while another process holds it goes at once to a note beside the file (see NoteSet),
+// which every process sees and a holder of the lock folds in. A change that returned success is on
+// disk. The items are not encrypted; only the file modes keep other users out.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -34,10 +35,9 @@ public:
     // An empty account deletes every item of the service.
     static int remove(std::string const& service, Data const& account);
     static std::optional<Accessibility> accessibility(std::string const& service, Data const& account);
-    // Writes the changes still waiting for another process's lock, if it is free now; true when
-    // none is left waiting (for a process about to end). What is left is kept in a note in the
-    // folder, which every process sees and the next change writes.
-    static bool writePending();
+    // Folds the notes in folder into their items while its lock is free (for a start, off the
+    // threads that draw); false when another process holds it and notes are left.
+    static bool foldNotes(std::filesystem::path const& folder = directory());
 };
 
 }  // namespace platform

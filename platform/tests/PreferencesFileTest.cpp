@@ -11,12 +11,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <thread>
 #include <vector>
 
 #include "platform/AtomicFile.h"
 #include "platform/PreferencesFile.h"
+#include "platform/base/NoteSet.h"
 #include "testing/TestPaths.h"
 
 namespace {
@@ -129,23 +131,24 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
     for (int process = 0; process < kProcesses; ++process)
         EXPECT_EQ(entries["last." + std::to_string(process)], std::to_string(kRounds - 1));
 
-    // The lock held elsewhere (a copy stopped in a debugger): nothing waits and the change is seen
-    // here at once. Still held when the object goes, it is left in a note that the next object
-    // sees at once and writes, over what the holder wrote, with the lock free; a damaged note
-    // gives its good lines.
+    // The lock held elsewhere (a copy stopped in a debugger): nothing waits, the change is seen
+    // here at once and is on disk, in a note, when synchronize() returns. The next object sees it
+    // at once and writes it, over what the holder wrote, with the lock free; a note of an earlier
+    // version is taken too, and a damaged one gives its good lines.
     std::ofstream(path, std::ios::trunc) << "uses=1\n";
     int const held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    auto notes = [&] { return platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).size(); };
     {
         platform::PreferencesFile p(path);
         EXPECT_EQ(p.addInteger("uses", 2), 3);
         p.set("name", "a=b c");
         EXPECT_TRUE(p.synchronize());
         EXPECT_EQ(onDisk(path), (std::map<std::string, std::string>{{"uses", "1"}}));
+        EXPECT_EQ(notes(), 1u);
     }
     std::ofstream(path, std::ios::trunc) << "uses=5\n";
     std::ofstream(dir / ".prefs.0123456789abcdef.1.pending") << "add uses=3\nadd uses=x\nbogus\n\xff\nset cut=1";
-    auto notes = [&] { return platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).size(); };
     ASSERT_EQ(notes(), 2u);
     {
         platform::PreferencesFile r(path);
@@ -209,6 +212,63 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
     EXPECT_TRUE(p.synchronize());
     EXPECT_EQ(onDisk(p.path())["uses"], "2");
     EXPECT_FALSE(std::filesystem::exists(dir / "made-through-link"));
+}
+
+// Notes are folded in exactly once, whatever step of the fold a kill strikes: counts come out
+// exact. A value set in a note never goes over one set after it, be the note met again after a
+// kill or made while the later value was being written by a copy that had not seen it (an old best
+// score coming back).
+TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillStrikes) {
+    constexpr int kNotes = 20;
+    for (int kill = 1;; ++kill) {
+        ASSERT_LT(kill, 100);
+        testing_support::TempDir dir;
+        auto const path = dir / "prefs";
+        std::ofstream(path) << "uses=1\nbest=100\n";
+        int held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        for (int i = 0; i < kNotes; ++i) {
+            platform::PreferencesFile p(path);
+            p.addInteger("uses", 1000);
+            if (i == 0) p.set("best", "90");
+            ASSERT_TRUE(p.synchronize());
+        }
+        platform::PreferencesFile later(path);  // made with the lock held: nothing folded yet
+        ::close(held);
+        // Once the notes are read, another copy makes one more while this one holds the lock.
+        bool const finished = testing_support::inProcessWithAnother(
+            [&] {
+                platform::PreferencesFile other(path);
+                other.set("best", "70");
+                other.addInteger("uses", 5);
+                return other.synchronize();
+            },
+            [&](auto const& meanwhile) {
+                int step = 0;
+                platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                    if (notes != (dir / ".prefs.").string()) return;
+                    if (++step == kill) ::raise(SIGKILL);
+                    if (step == 2 && !meanwhile()) ::_exit(1);
+                });
+                later.set("best", "80");
+                later.addInteger("uses", 1);
+                return later.synchronize();
+            });
+        // The third step comes once the file is written.
+        bool const written = kill >= 3;
+        EXPECT_EQ(finished, kill > kNotes + 3) << kill;
+        auto const expected = std::map<std::string, std::string>{{"best", written ? "80" : "90"},
+                                                                 {"uses", std::to_string(1 + kNotes * 1000 + (written ? 6 : 0))}};
+        // What a reader sees with the lock held (nothing folded) and what a fold leaves are the same.
+        held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_EQ(platform::PreferencesFile(path).entries(), expected) << kill;
+        ::close(held);
+        EXPECT_EQ(platform::PreferencesFile(path).entries(), expected) << kill;
+        EXPECT_EQ(onDisk(path), expected) << kill;
+        EXPECT_TRUE(platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).empty()) << kill;
+        if (finished) break;
+    }
 }
 
 }  // namespace

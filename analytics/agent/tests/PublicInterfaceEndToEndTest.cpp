@@ -35,6 +35,7 @@
 #include "analytics/agent/Tally.h"
 #include "analytics/agent/TallyDelegate.h"
 #include "analytics/agent/TallyGlobalPersistentManager.h"
+#include "analytics/agent/TallyKeychainWrapper.h"
 #include "analytics/agent/TallySession.h"
 #include "analytics/agent/tests/SessionBlockReader.h"
 #include "analytics/delivery/TallyDataSender.h"
@@ -449,6 +450,44 @@ TEST_F(PublicInterface, SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAn
                });
     }));
     for (int i = 0; i < kSessions; ++i) EXPECT_EQ(requestsHolding(service, marker(i)), 1u) << marker(i);
+}
+
+// Two processes on one home add 200 keychain items each at once, one straight into the keychain and
+// one through the agent's wrapper, and return from main right after the last: every add that
+// returned success is kept, written under the lock or in a note when the other held it.
+TEST_F(PublicInterface, KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept) {
+    constexpr int kItems = 200;
+    auto name = [](int round, int process, int n) { return std::to_string(round) + "." + std::to_string(process) + "." + std::to_string(n); };
+    // A service of its own each round.
+    auto wrapper = [](int round) {
+        return TallyKeychainWrapper::keychainWrapperWithIdentifier(TallyKeychainWrapper::kAnalyticsIdentifier + std::to_string(round));
+    };
+    if (char const* twin = std::getenv("TALLY_KEYCHAIN")) {  // "<round> <process> <folder>"
+        int const round = std::atoi(twin), process = std::atoi(std::strchr(twin, ' ') + 1);
+        platform::Directories::setRootOverride(std::filesystem::path(std::strchr(std::strchr(twin, ' ') + 1, ' ') + 1));
+        char c;
+        (void)!::read(STDIN_FILENO, &c, 1);  // both go when the parent closes its end
+        for (int n = 0; n < kItems; ++n) {
+            std::string const s = name(round, process, n);
+            platform::Data const d(s.begin(), s.end());
+            bool const added = process ? platform::Keychain::add(wrapper(round)->identifier(), d, d, d, {}) == platform::Keychain::kSuccess
+                                       : wrapper(round)->setString(s, s);
+            if (!added) std::exit(1);
+        }
+        std::exit(0);  // as a return from main
+    }
+    for (int round = 0; round < 3; ++round) {
+        int gate[2], status = -1, children[2];
+        ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
+        for (int p = 0; p < 2; ++p)
+            children[p] = launchCopy("TALLY_KEYCHAIN", std::to_string(round) + " " + std::to_string(p) + " " + dir.path().string(), gate[0]);
+        for (int fd : gate) close(fd);
+        for (int child : children) EXPECT_TRUE(waitpid(child, &status, 0) == child && status == 0);
+        int kept = 0;
+        for (int p = 0; p < 2; ++p)
+            for (int n = 0; n < kItems; ++n) kept += wrapper(round)->stringForKey(name(round, p, n)) == name(round, p, n);
+        EXPECT_EQ(kept, 2 * kItems) << "round " << round;
+    }
 }
 
 // A host that returns from main right after ending its session, the endpoint refusing and the

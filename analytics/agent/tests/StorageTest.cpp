@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "analytics/agent/Tally.h"
@@ -21,6 +23,7 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
+#include "platform/base/NoteSet.h"
 #include "platform/base/NotificationCenter.h"
 #include "testing/TestPaths.h"
 
@@ -170,40 +173,41 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
                 if (process) platform::Keychain::add(k->identifier(), d, d, d, {});
                 else k->setString(s, s);
             }
-            // As a process about to end does: what found the other's lock held is written now.
-            while (!platform::Keychain::writePending()) usleep(1000);
-            return true;
+            return true;  // each add on disk once it returned, in a note when it found the lock held
         }));
         for (int process = 0; process < 2; ++process)
             for (int n = 0; n < 40; ++n) EXPECT_EQ(k->stringForKey(key(round, process, n)), key(round, process, n));
     }
+    // What found the lock held is folded in by a start with the lock free.
+    EXPECT_TRUE(platform::Keychain::foldNotes());
+    EXPECT_TRUE(platform::regularFilesIn(platform::Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }).empty());
+    EXPECT_EQ(k->stringForKey(key(2, 1, 39)), key(2, 1, 39));
 
-    // A change while another process holds the lock neither waits nor fails: this process sees it
-    // at once. One that is still waiting when its process ends is left in a note, seen by every
-    // process at once; the next change with the lock free writes both (a damaged note does no harm).
+    // A change while another process holds the lock neither waits nor fails: it is in a note at
+    // once, seen by every process, also once its process ended without a word. The next change with
+    // the lock free folds them in, and a damaged note goes.
     {
         int const held = ::open((platform::Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
         EXPECT_TRUE(k->setString("while held", "held"));
         EXPECT_EQ(k->stringForKey("held"), "while held");
-        EXPECT_FALSE(platform::Keychain::writePending());
         EXPECT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
             Data const d{'q'};
-            return platform::Keychain::add(k->identifier(), d, d, d, {}) == platform::Keychain::kSuccess &&
-                   !platform::Keychain::writePending();
+            return platform::Keychain::add(k->identifier(), d, d, d, {}) == platform::Keychain::kSuccess;
         }));
         auto notes = [] {
             return platform::regularFilesIn(platform::Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); });
         };
-        ASSERT_EQ(notes().size(), 2u);  // this process's and the child's, each left by writePending()
+        ASSERT_EQ(notes().size(), 2u);  // this process's and the child's
         std::string const name = notes()[0].filename().string();
-        std::ofstream(platform::Keychain::directory() / (name.substr(0, name.find('.', 1) + 1) + "zz.pending")) << "damaged";
+        std::ofstream(platform::Keychain::directory() / (name.substr(0, 42) + "00000000000000000001-0123456789abcdef-1.pending"))
+            << "damaged";
         Data value;
         EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'q'}, value), platform::Keychain::kSuccess);
+        EXPECT_FALSE(platform::Keychain::foldNotes());
         ::close(held);
         EXPECT_TRUE(k->setString("after", "next"));
         EXPECT_TRUE(notes().empty());
-        EXPECT_TRUE(platform::Keychain::writePending());  // nothing left in memory: what follows is on disk
         EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'q'}, value), platform::Keychain::kSuccess);
         EXPECT_EQ(k->stringForKey("held"), "while held");
     }
@@ -220,6 +224,66 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
     EXPECT_TRUE(TallyUtil::hasUserOptedOut());
     TallyUtil::setTallyOptOut(false);
     EXPECT_FALSE(TallyUtil::hasUserOptedOut());
+}
+
+// Keychain notes are folded in exactly once, whatever step of a fold a kill strikes, and never over
+// a newer change: an update written after a note keeps its value, be the note met again after the
+// kill or made while the update was being written by a process that had not seen it.
+TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStrikes) {
+    using platform::Keychain;
+    auto bytes = [](std::string const& s) { return Data(s.begin(), s.end()); };
+    auto items = [&](std::string const& service) {
+        std::map<std::string, std::string> out;
+        for (std::string const account : {"a", "new", "gone", "meanwhile"})
+            if (Data v; Keychain::copyMatching(service, bytes(account), v) == Keychain::kSuccess) out[account] = std::string(v.begin(), v.end());
+        return out;
+    };
+    auto notes = [] { return platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }); };
+    auto const lockFile = Keychain::directory() / "keychain.lock";
+    for (int kill = 1;; ++kill) {
+        ASSERT_LT(kill, 50);
+        std::string const service = "service " + std::to_string(kill);
+        ASSERT_EQ(Keychain::add(service, bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
+        ASSERT_EQ(Keychain::add(service, bytes("gone"), {}, bytes("x"), {}), Keychain::kSuccess);
+        int held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+            return Keychain::update(service, bytes("a"), bytes("v1")) == Keychain::kSuccess &&
+                   Keychain::add(service, bytes("new"), {}, bytes("n"), {}) == Keychain::kSuccess &&
+                   Keychain::remove(service, bytes("gone")) == Keychain::kSuccess;
+        }));
+        ASSERT_EQ(notes().size(), 3u);
+        ::close(held);
+        // Once the notes are read, another process notes a change while this one holds the lock.
+        bool const finished = testing_support::inProcessWithAnother(
+            [&] {
+                return Keychain::update(service, bytes("a"), bytes("v1 meanwhile")) == Keychain::kSuccess &&
+                       Keychain::add(service, bytes("meanwhile"), {}, bytes("m"), {}) == Keychain::kSuccess;
+            },
+            [&](auto const& meanwhile) {
+                int step = 0;
+                platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                    if (!notes.starts_with(Keychain::directory().string())) return;
+                    if (++step == kill) ::raise(SIGKILL);
+                    if (step == 2 && !meanwhile()) ::_exit(1);
+                });
+                return Keychain::update(service, bytes("a"), bytes("v2")) == Keychain::kSuccess;
+            });
+        // The third step comes once the file is written.
+        bool const written = kill >= 3;
+        EXPECT_EQ(finished, kill > 6) << kill;
+        auto expected = std::map<std::string, std::string>{{"a", written ? "v2" : "v1"}, {"new", "n"}};
+        if (written) expected["meanwhile"] = "m";
+        // What a reader sees with the lock held (nothing folded) and what a fold leaves are the same.
+        held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_EQ(items(service), expected) << kill;
+        ::close(held);
+        EXPECT_TRUE(Keychain::foldNotes());
+        EXPECT_EQ(items(service), expected) << kill;
+        EXPECT_TRUE(notes().empty()) << kill;
+        if (finished) break;
+    }
 }
 
 TEST_F(AgentStore, CookiesChangeOnlyWhenTheyDifferUpToTheCap) {

@@ -1,7 +1,12 @@
 // Stored sessions, the binary report and sending, in a fresh data folder on a set clock.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <zlib.h>
+
+#include <csignal>
 
 #include "analytics/agent/TallyAutoIncrement.h"
 #include "analytics/agent/TallyClock.h"
@@ -18,6 +23,7 @@
 #include "analytics/delivery/TallyDataSenderIndex.h"
 #include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
+#include "platform/base/NoteSet.h"
 #include "platform/base/Directories.h"
 #include "platform/base/WorkQueue.h"
 #include "testing/TestPaths.h"
@@ -275,6 +281,63 @@ TEST_F(Store, SavedSessionsTimestampAndInstallationId) {
     EXPECT_FALSE(TallyGlobalVariableStorage::sharedInstance()->guidAsIDForSessionReports());
     TallySession::removeInstallationIDFromKeychain();
     EXPECT_NE(TallySession::installationIDForSessionReport(), "11111111-2222-3333-4444-555555555555");
+}
+
+// Sessions kept in notes while another process held the saved sessions' lock are folded in exactly
+// once, whatever step of the next send's fold a kill strikes: none is handed to the sender twice,
+// none is lost. An opt-out's clear noted with the lock held drops what was saved before it and
+// nothing saved after.
+TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
+    if (testing_support::kThreadChecked) GTEST_SKIP() << "the forked copies start threads";
+    using Starts = std::vector<int64_t>;
+    auto at = [&](double t) { return now = t, TallySession::removeCurrentSessionFile(), start(); };
+    auto starts = [](std::vector<Data> const& blocks) {
+        Starts out;
+        for (auto const& b : blocks) out.push_back(block_reader::readBlock(b).start / 1000);
+        return out;
+    };
+    for (int kill = 1;; ++kill) {
+        ASSERT_LT(kill, 50);
+        testing_support::TempDir home;
+        platform::Directories::setRootOverride(home.path());
+        TallySession::addToSavedSessions(at(1000));
+        int const held = ::open((TallySession::sessionsFilePath().string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        TallySession::addToSavedSessions(at(2000));
+        TallySession::setSavedSessions({});
+        TallySession::addToSavedSessions(at(3000));
+        ::close(held);
+        EXPECT_EQ(starts(TallySession::savedSessions()), Starts{3000});
+        // A forked process has none of this one's threads: its shared objects start again there.
+        TallyGlobalPersistentManager::cleanup();
+        TallyGlobalVariableStorage::cleanup();
+        bool const finished = testing_support::inProcessesAtOnce(1, [&](int) {
+            TallyGlobalVariableStorage::sharedInstance()->setApiKey("KEY");
+            int step = 0;
+            platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                if (notes.find(".held.") != std::string::npos && ++step == kill) ::raise(SIGKILL);
+            });
+            auto queue = std::make_shared<platform::WorkQueue>("com.Tally.Analytics.Session");
+            TallyDataSender::setupInstanceWithQueue(queue);
+            queue->sync([&] { at(4000)->sendSessionsToServerIncludingCurrentSession(false); });
+            return true;
+        });
+        TallyGlobalVariableStorage::sharedInstance()->setApiKey("KEY");
+        // The third step comes once the rest is stored, after the hand-over.
+        bool const sent = kill >= 3;
+        EXPECT_EQ(finished, kill > 6) << kill;
+        std::vector<Data> listed;
+        auto const index = TallyDataSenderIndex::instantiatedIndexWithIndexFile(TallyDataSender::kIndexFileName);
+        for (auto const& b : index->notSentBlocksForDataKey(TallyDataSender::dataKey())) listed.push_back(*b->data());
+        EXPECT_EQ(starts(listed), sent ? Starts{3000} : Starts{}) << kill;
+        EXPECT_EQ(starts(TallySession::savedSessions()), sent ? Starts{} : Starts{3000}) << kill;
+        // The next change with the lock free folds what is left.
+        TallySession::addToSavedSessions(at(5000));
+        EXPECT_EQ(starts(TallySession::savedSessions()), sent ? Starts{5000} : (Starts{3000, 5000})) << kill;
+        auto const isNote = [](std::string const& n) { return n.find(".held.") != std::string::npos; };
+        EXPECT_TRUE(platform::regularFilesIn(TallyUtil::filePathDirectory(), isNote).empty()) << kill;
+        if (finished) break;
+    }
 }
 
 TEST_F(Store, SendingOptOutPendingSavedResponseAndReset) {

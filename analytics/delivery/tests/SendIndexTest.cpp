@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 
 #include "analytics/delivery/tests/SenderFixture.h"
 #include "platform/base/AtomicFile.h"
+#include "platform/base/NoteSet.h"
 
 namespace {
 
@@ -113,6 +118,59 @@ TEST_F(SendIndexTest, ForeignKeysCorruptAndUnreadableFiles) {
     // A stored block without an identifier, or one naming a path, is no block.
     EXPECT_FALSE(TallyDataSenderBlockInfo::initWithCoder(platform::ArchiveDecoder(platform::Value::Dict{{"identifier", ""}})));
     EXPECT_FALSE(TallyDataSenderBlockInfo::initWithCoder(platform::ArchiveDecoder(platform::Value::Dict{{"identifier", "../../x"}})));
+}
+
+// Blocks that a writer which found the index's lock held put in notes are listed exactly once,
+// whatever step of the next write's fold a kill strikes. Each such write makes a new note, so a
+// folder never removes more than it read.
+TEST_F(SendIndexTest, NotedBlocksAreListedOnceWhereverAKillStrikesTheFold) {
+    if (testing_support::kThreadChecked) GTEST_SKIP() << "the forked copies start threads";
+    using Fills = std::vector<int>;
+    auto fills = [](std::shared_ptr<Index> const& index) {
+        Fills out;
+        for (auto const& b : index->notSentBlocksForDataKey("k")) out.push_back(b->data() ? (*b->data())[0] : -1);
+        return out;
+    };
+    for (int kill = 1;; ++kill) {
+        ASSERT_LT(kill, 50);
+        std::string const file = "kill" + std::to_string(kill) + ".index";
+        auto const load = [&] { return Index::instantiatedIndexWithIndexFile(file); };
+        auto first = load();
+        add(first, "k", 1);
+        first->indexMapQueue().waitUntilIdle();
+        std::filesystem::path const lockFile = first->filePath().parent_path() / ("." + file + ".lock");
+        auto const isNote = [&](std::string const& n) { return n.starts_with("." + file + ".") && n.ends_with(".added"); };
+        auto notes = [&] { return platform::regularFilesIn(lockFile.parent_path(), isNote); };
+        int const held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+            auto noting = load();
+            for (uint8_t fill : {2, 3}) add(noting, "k", fill), noting->indexMapQueue().waitUntilIdle();
+            return true;
+        }));
+        ::close(held);
+        ASSERT_EQ(notes().size(), 2u);
+        bool const finished = testing_support::inProcessesAtOnce(1, [&](int) {
+            int step = 0;
+            platform::NoteSet::setFaultHook([&](std::string const& notes) {
+                if (notes.ends_with("/." + file + ".") && ++step == kill) ::raise(SIGKILL);
+            });
+            auto folding = load();
+            add(folding, "k", 4);
+            folding->indexMapQueue().waitUntilIdle();
+            return true;
+        });
+        // The third step comes once the index is written.
+        bool const written = kill >= 3;
+        EXPECT_EQ(finished, kill > 5) << kill;
+        EXPECT_EQ(fills(load()), written ? (Fills{1, 2, 3, 4}) : Fills{1}) << kill;
+        // The next write folds what is left.
+        auto next = load();
+        next->indexMapQueue().sync([&] { next->saveState(); });
+        EXPECT_EQ(fills(load()), written ? (Fills{1, 2, 3, 4}) : (Fills{1, 2, 3})) << kill;
+        EXPECT_TRUE(notes().empty()) << kill;
+        if (finished) break;
+    }
 }
 
 TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {

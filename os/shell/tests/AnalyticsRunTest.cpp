@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <set>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "os/shell/tests/ZelvProcess.h"
+#include "platform/base/AtomicFile.h"
 #include "save/RoamingDataFile.h"
 #include "testing/TestPaths.h"
 
@@ -35,7 +37,8 @@ std::string readAll(std::filesystem::path const& path) {
 
 // The level start of each run lands in the stored sessions, also while another process holds
 // every lock file the game keeps (stopped inside a change, say): that run starts, draws and quits
-// without waiting for it, and the next start with the locks free lists what it kept aside.
+// without waiting for it, its count of the start is on disk at once, and the next start with the
+// locks free lists what it kept aside and clears a pile of damaged keychain notes.
 TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     testing_support::TempDir home;
     // A save in which the first level is open, so the run can start it from its address.
@@ -77,16 +80,46 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
         ASSERT_EQ(::flock(held.back(), LOCK_EX), 0) << path;
     }
     ASSERT_EQ(locks.size(), 4u);  // the report index, the saved sessions, the keychain, the settings
-    r = run({"0"});
+    std::filesystem::path const config = home.path() / "config" / "zelv";
+    bool counted = false;
+    auto locked = [&] {
+        zelv_run::Options o;
+        o.home = home.path();
+        o.env["ZELV_DOCUMENTS_DIR"] = documents.string();
+        o.args = {"0"};
+        o.signalAfter = "Reachability";
+        o.settle = std::chrono::milliseconds(3000);
+        o.signal = SIGTERM;
+        o.deadline = std::chrono::seconds(90);
+        // While the game runs, the count of its start is in a note already.
+        o.actAfter = "the changes are in a note";
+        o.act = [&] {
+            for (auto const& note : platform::regularFilesIn(config, [](auto const& n) { return n.starts_with(".preferences.") && n.ends_with(".pending"); }))
+                counted = counted || readAll(note).find("add kRatingPromptUseCount=1\n") != std::string::npos;
+        };
+        return zelv_run::run(o);
+    };
+    r = locked();
     for (int fd : held) ::close(fd);
+    EXPECT_TRUE(counted) << r.describe();
     ASSERT_TRUE(r.exited && r.status == 0 && !r.timedOut) << r.describe();
     EXPECT_GT(r.frames(), 0) << r.describe();
 
-    // With the index's lock file a dangling link, the link is not followed.
+    // With the index's lock file a dangling link, the link is not followed. Damaged keychain notes,
+    // named as this version and an earlier one name them, go.
     std::filesystem::remove(files / ".TallySenderIndex.info.lock");
     std::filesystem::create_symlink(home.path() / "made-through-link", files / ".TallySenderIndex.info.lock");
+    std::filesystem::path const keychain = home.path() / "data" / "zelv" / "keychain";
+    auto keychainNotes = [&] { return platform::regularFilesIn(keychain, [](auto const& n) { return n.ends_with(".pending"); }).size(); };
+    size_t const kept = keychainNotes();
+    for (int i = 0; i < 2000; ++i) {
+        char name[128];
+        std::snprintf(name, sizeof name, i % 2 ? ".%040d.%020d-0123456789abcdef-%d.pending" : ".%040d.0123456789abcdef.%d.%010d.pending", i % 7, i + 1, i);
+        std::ofstream(keychain / name) << "damaged " << i;
+    }
     r = run({});
     ASSERT_TRUE(r.exited && r.status == 0) << r.describe();
+    EXPECT_EQ(keychainNotes(), 0u) << kept << " of the locked run's own";
     EXPECT_FALSE(std::filesystem::exists(home.path() / "made-through-link"));
     EXPECT_EQ(countOf(loggedEvents(files), started), 2u) << r.describe();
     // Each run counted its start, the locked one through a note beside the settings.

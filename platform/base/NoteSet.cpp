@@ -1,0 +1,220 @@
+#include "platform/base/NoteSet.h"
+
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/base/AtomicFile.h"
+
+namespace platform {
+namespace {
+
+int64_t nanoseconds(timespec const& t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+
+int64_t wallClock() {
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
+bool digits(std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos; }
+
+// "<20 digits of nanoseconds>-<16 hex digits of tag>-<process id>", as newId makes them.
+bool isId(std::string_view s) {
+    return s.size() > 38 && s[20] == '-' && s[37] == '-' && digits(s.substr(0, 20)) &&
+           s.substr(21, 16).find_first_not_of("0123456789abcdef") == std::string_view::npos && digits(s.substr(38));
+}
+
+// Before every id, and after the stamp of what a store holds from before stamps.
+constexpr std::string_view kOlderFormStamp = "00000000000000000000-";
+
+std::function<void(std::string const&)>& faultHook() {
+    static auto* const hook = new std::function<void(std::string const&)>;
+    return *hook;
+}
+
+}  // namespace
+
+FileVersion FileVersion::of(std::filesystem::path const& path) {
+    FileVersion v;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        v.settled = errno == ENOENT || errno == ENOTDIR;
+        return v;
+    }
+    v.exists = true;
+    v.dev = st.st_dev;
+    v.ino = st.st_ino;
+    v.size = st.st_size;
+    v.modified = nanoseconds(st.st_mtim);
+    v.changed = nanoseconds(st.st_ctim);
+    v.settled = wallClock() - std::max(v.modified, v.changed) >= 100'000'000;
+    return v;
+}
+
+bool FileVersion::sameAs(FileVersion const& o) const {
+    return settled && o.settled && exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
+           modified == o.modified && changed == o.changed;
+}
+
+NoteSet::NoteSet(std::filesystem::path folder, std::string prefix, std::string suffix, uint64_t maxSize,
+                 std::function<bool(std::string_view)> olderForm, unsigned mode)
+    : folder_(std::move(folder)),
+      prefix_(std::move(prefix)),
+      suffix_(std::move(suffix)),
+      maxSize_(maxSize),
+      olderForm_(std::move(olderForm)),
+      mode_(mode) {}
+
+std::string NoteSet::newId(std::string_view after) {
+    static std::atomic<uint64_t> last{0};
+    uint64_t floor = uint64_t(std::max<int64_t>(wallClock(), 1));
+    if (uint64_t seen = 0; isId(after) && std::from_chars(after.data(), after.data() + 20, seen).ec == std::errc())
+        floor = std::max(floor, seen + 1);
+    uint64_t prev = last.load(), next = 0;
+    do next = std::max(floor, prev + 1);
+    while (!last.compare_exchange_weak(prev, next));
+    char id[64];
+    std::snprintf(id, sizeof id, "%020llu-%s-%d", static_cast<unsigned long long>(next), atomicWriteTag().c_str(),
+                  int(::getpid()));
+    return id;
+}
+
+std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std::string* error) {
+    std::string const id = newId();
+    std::string const name = prefix_ + id + suffix_;
+    if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return std::nullopt;
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_[name] = Read{Read::Good, bytes, nullptr};
+    return id;
+}
+
+std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
+    FileVersion const now = FileVersion::of(folder_);
+    if (!fresh && now.sameAs(listedAt_)) return listed_;
+    listedAt_ = now;
+    listed_.clear();
+    auto const middle = [&](std::string const& name) {
+        return std::string_view(name).substr(prefix_.size(), name.size() - prefix_.size() - suffix_.size());
+    };
+    auto const wanted = [&](std::string const& name) {
+        return name.size() > prefix_.size() + suffix_.size() && name.starts_with(prefix_) && name.ends_with(suffix_) &&
+               (isId(middle(name)) || (olderForm_ && olderForm_(middle(name))));
+    };
+    for (auto const& path : regularFilesIn(folder_, wanted)) {
+        std::string name = path.filename().string();
+        std::string id(middle(name));
+        std::string stamp = isId(id) ? id : std::string(kOlderFormStamp) + id;
+        listed_.push_back({std::move(stamp), std::move(id), std::move(name)});
+    }
+    std::sort(listed_.begin(), listed_.end());
+    // What is gone is not kept.
+    std::set<std::string> names;
+    for (auto const& l : listed_) names.insert(l.name);
+    std::erase_if(read_, [&](auto const& r) { return !names.count(r.first); });
+    return listed_;
+}
+
+NoteSet::Read* NoteSet::readNote(Listed const& note, bool again) {
+    if (auto it = read_.find(note.name); it != read_.end()) {
+        if (!again || it->second.state != Read::Unreadable) return &it->second;
+        read_.erase(it);
+    }
+    // A link is never followed: only the folder's own files count.
+    WholeFile file = readWholeFile(folder_ / note.name, maxSize_, false);
+    if (file.status == WholeFile::Missing) return nullptr;
+    Read& r = read_[note.name];
+    r.state = file.status == WholeFile::Read ? Read::Good : file.status == WholeFile::Failed ? Read::Unreadable : Read::Damaged;
+    r.bytes = std::move(file.bytes);
+    return &r;
+}
+
+void NoteSet::read(std::set<std::string> const& folded, Apply const& apply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto const& note : listing(false)) {
+        if (folded.count(note.id)) continue;
+        Read* r = readNote(note, false);
+        if (!r || r->state != Read::Good) continue;
+        if (!apply(Note{note.stamp, r->bytes, r->parsed})) {
+            r->state = Read::Damaged;
+            r->bytes.clear();
+            r->parsed.reset();
+        }
+    }
+}
+
+NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& apply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Listed> const notes = listing(true);
+    Fold f;
+    for (auto const& note : notes) {
+        if (!folded.count(note.id)) continue;
+        if (::unlink((folder_ / note.name).c_str()) == 0 || errno == ENOENT)
+            read_.erase(note.name);
+        else
+            f.record.push_back(note.id);  // still there: still named
+    }
+    step();
+    size_t taken = 0, damaged = 0, unreadable = 0;
+    for (auto const& note : notes) {
+        if (folded.count(note.id)) continue;
+        if (taken == kMaxFold) {
+            f.more = true;
+            break;
+        }
+        ++taken;
+        Read* r = readNote(note, true);
+        if (!r) continue;
+        if (r->state == Read::Unreadable) {
+            ++unreadable;
+            continue;
+        }
+        std::filesystem::path const path = folder_ / note.name;
+        if (r->state == Read::Damaged || !apply(Note{note.stamp, r->bytes, r->parsed})) {
+            ::unlink(path.c_str());
+            read_.erase(note.name);
+            ++damaged;
+            continue;
+        }
+        f.record.push_back(note.id);
+        f.applied.push_back(path);
+    }
+    if (damaged)
+        std::fprintf(stderr, "removed %zu damaged note(s) %s*%s in %s\n", damaged, prefix_.c_str(), suffix_.c_str(),
+                     folder_.c_str());
+    if (unreadable)
+        std::fprintf(stderr, "%zu note(s) %s*%s in %s cannot be read now; left for later\n", unreadable, prefix_.c_str(),
+                     suffix_.c_str(), folder_.c_str());
+    step();
+    return f;
+}
+
+void NoteSet::finish(Fold const& fold) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    step();
+    for (auto const& path : fold.applied) {
+        ::unlink(path.c_str());
+        read_.erase(path.filename().string());
+        step();
+    }
+}
+
+bool NoteSet::any() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !listing(false).empty();
+}
+
+void NoteSet::step() const {
+    if (faultHook()) faultHook()((folder_ / prefix_).string());
+}
+
+void NoteSet::setFaultHook(std::function<void(std::string const&)> hook) { faultHook() = std::move(hook); }
+
+}  // namespace platform

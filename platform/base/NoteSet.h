@@ -1,0 +1,126 @@
+#pragma once
+// The changes a process could not write into a store file because another process held the
+// store's lock: each one kept at once in a note beside the file, until a holder of the lock folds
+// it in.
+//
+// A note is a new file, written atomically once and never rewritten. Its name carries a unique id
+// that orders as the notes were made: the wall clock in nanoseconds, the process's write tag and
+// its process id. The store file records the ids of the notes folded into it. A holder of the lock
+// removes the notes the file names without applying them again, applies the others oldest first,
+// writes the store file with their ids in that same atomic write, and only then removes them:
+// whatever moment a kill strikes, each note is applied exactly once.
+//
+// An id is also the time of a change. A store keeps, beside a value, the id of the change that
+// made it (a change under the lock takes a new id too), so that a note made before a change the
+// holder wrote without having seen it never goes over that change.
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// What a stat says of a file or folder. Two are the same only when neither changed within the
+// tenth of a second before it was taken: a change a moment later may get the same coarse time
+// stamp, and then it would not show.
+struct FileVersion {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int64_t size = 0, modified = 0, changed = 0;  // nanoseconds
+    bool settled = false;
+
+    static FileVersion of(std::filesystem::path const& path);
+    bool sameAs(FileVersion const& other) const;
+};
+
+class NoteSet {
+public:
+    // How many notes one fold reads at most: a pile is folded over several rounds, none of which
+    // holds the lock for long.
+    static constexpr size_t kMaxFold = 1000;
+
+    // A note as a store applies it: its stamp (its id; the notes of an older form stamp before
+    // every id, in name order), its bytes, and what the store made of them before (kept with the
+    // note, empty at first).
+    struct Note {
+        std::string const& stamp;
+        std::vector<uint8_t> const& bytes;
+        std::shared_ptr<void const>& parsed;
+    };
+    // False: the note does not read and nothing of it was applied.
+    using Apply = std::function<bool(Note const& note)>;
+
+    // Notes named prefix + id + suffix in folder, none read when larger than maxSize. olderForm,
+    // when given, takes the middle of the names an earlier version gave its notes.
+    NoteSet(std::filesystem::path folder, std::string prefix, std::string suffix, uint64_t maxSize,
+            std::function<bool(std::string_view)> olderForm = {}, unsigned mode = 0644);
+    NoteSet(NoteSet const&) = delete;
+    NoteSet& operator=(NoteSet const&) = delete;
+
+    // A new id, later than every one this process made and than `after`.
+    static std::string newId(std::string_view after = {});
+
+    // The id of the note written (on disk when this returns), or nothing, with the reason in *error.
+    std::optional<std::string> write(std::vector<uint8_t> const& bytes, std::string* error = nullptr);
+
+    // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
+    // note is read once, and the folder listed again only when it changed.
+    void read(std::set<std::string> const& folded, Apply const& apply);
+
+    // Under the store's lock: removes the notes `folded` names and applies up to kMaxFold of the
+    // others, oldest first; one that does not read is removed, with a log line.
+    struct Fold {
+        std::vector<std::string> record;  // the ids the store file is written with
+        std::vector<std::filesystem::path> applied;
+        bool more = false;  // notes left for another round
+    };
+    Fold fold(std::set<std::string> const& folded, Apply const& apply);
+    // Once the store file written with fold.record is on disk.
+    void finish(Fold const& fold);
+
+    // Whether any note is there now.
+    bool any();
+
+    // For tests: called at each step of a fold with the notes' folder and prefix, to stop the
+    // process there.
+    static void setFaultHook(std::function<void(std::string const&)> hook);
+
+private:
+    struct Listed {
+        std::string stamp, id, name;
+        auto operator<=>(Listed const&) const = default;
+    };
+    struct Read {
+        // Unreadable: not now (no descriptor left, say), tried again by the next fold.
+        enum State { Good, Damaged, Unreadable } state = Good;
+        std::vector<uint8_t> bytes;
+        std::shared_ptr<void const> parsed;
+    };
+    std::vector<Listed> const& listing(bool fresh);
+    void step() const;
+    // What was read of the note, nothing when it is gone.
+    Read* readNote(Listed const& note, bool again);
+
+    std::filesystem::path folder_;
+    std::string prefix_, suffix_;
+    uint64_t maxSize_;
+    std::function<bool(std::string_view)> olderForm_;
+    unsigned mode_;
+    std::mutex mutex_;
+    FileVersion listedAt_;
+    std::vector<Listed> listed_;
+    std::map<std::string, Read> read_;  // by name
+};
+
+}  // namespace platform
