@@ -196,13 +196,6 @@ void Tally::startSession(char const* apiKey) {
         // Temporary files of saves a kill or an exit cut short; a copy still running keeps its own.
         platform::removeStaleAtomicWriteTemps(TallyUtil::filePathDirectory(), 0);
         platform::removeStaleAtomicWriteTemps(platform::Keychain::directory(), 0);
-        // Keychain notes left by copies that found its lock held: folded while nobody waits on it,
-        // however many there are.
-        try {
-            std::thread([folder = platform::Keychain::directory()] { platform::Keychain::foldNotes(folder); }).detach();
-        } catch (std::system_error const& e) {
-            TallyUtil::log(1, std::string("Tally: keychain notes left for a later start: ") + e.what());
-        }
         std::string const key = apiKey ? apiKey : "";
         TallyUtil::log(2, "Tally: Start session called with apiKey[" + key + "]");
         TallyUtil::log(1, "Tally: Starting session on Agent Version [" + getTallyAgentVersion() + "] ");
@@ -345,6 +338,13 @@ void Tally::startupNetworkAndSendSession() {
         TallyFileCache::createInstanceWithApiKey(key, TallySessionInfo::agentVersion());
         createAndSendSession();
         TallyUtil::cleanupStoredIdentifierForVendor();
+        // Keychain notes left by copies that found its lock held: folded while nobody waits on it,
+        // however many there are, once the start's own reads are done.
+        try {
+            std::thread([folder = platform::Keychain::directory()] { platform::Keychain::foldNotes(folder); }).detach();
+        } catch (std::system_error const& e) {
+            TallyUtil::log(1, std::string("Tally: keychain notes left for a later start: ") + e.what());
+        }
         TallyUtil::log(2, "Tally: Finish starting session with apiKey[" + key + "]");
     });
 }

@@ -21,6 +21,7 @@
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyHTTPResponse.h"
 #include "platform/base/AtomicFile.h"
+#include "platform/base/Digests.h"
 #include "platform/base/KeyedArchive.h"
 #include "platform/base/NoteSet.h"
 
@@ -630,13 +631,19 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         }
         settings()->setOptOutSessionPending(false);
         std::vector<Data> failed;
-        for (auto const& block : blocks) {
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            // Named by what it is: a send stopped after the hand-over, before the list is written
+            // back, hands the same block over again next time, and the sender keeps one.
+            std::string name = i < stored.stamps.size() ? stored.stamps[i] : std::string();
+            name.push_back('\0');
+            name.append(blocks[i].begin(), blocks[i].end());
+            bool handed = false;
             try {
-                sender->sendSessionsData(block);
+                handed = sender->sendSessionsData(blocks[i], platform::nameUuidString(name));
             } catch (...) {
                 TallyUtil::handleException(std::current_exception());
-                failed.push_back(block);  // kept, not lost with the list
             }
+            if (!handed) failed.push_back(blocks[i]);  // kept, not lost with the list
         }
         TallyUtil::log(2, "TallySession: Scheduled send " + std::to_string(blocks.size() - failed.size()) +
                               " session(s).");

@@ -74,8 +74,9 @@ std::shared_ptr<TallyDataSender> TallyDataSender::self() {
     return std::static_pointer_cast<TallyDataSender>(shared_from_this());
 }
 
-std::pair<std::string, TallyDataSenderBlockInfo::Claim> TallyDataSender::storeData(platform::Data const& data) {
-    auto block = TallyDataSenderBlockInfo::initWithData(data);
+std::pair<std::string, TallyDataSenderBlockInfo::Claim> TallyDataSender::storeData(platform::Data const& data,
+                                                                                   std::string identifier) {
+    auto block = TallyDataSenderBlockInfo::initWithData(data, std::move(identifier));
     if (!block) return {};
     std::pair<std::string, TallyDataSenderBlockInfo::Claim> stored{block->identifier(), block->claim()};
     dataIndex_->addBlockInfo(std::move(block), dataKey());
@@ -91,21 +92,29 @@ void TallyDataSender::removeStoredDataWithIdentifier(std::string const& identifi
 
 bool TallyDataSender::everSentReportSuccessfully() const { return dataIndex_->sentReportSuccessfully(); }
 
-void TallyDataSender::sendSessionsData(platform::Data const& data) {
+bool TallyDataSender::sendSessionsData(platform::Data const& data, std::string const& identifier) {
+    bool stored = false;
     try {
         auto delegate = dataSenderDelegate();
         if (!delegate) {
             tally_delivery::log(1, "-[TallyDataSender sendSessionsData:]: Unable to send session data");
-            return;
+            return false;
         }
-        auto [id, claim] = storeData(data);
-        if (id.empty() || !hasOngoingTasksWindow()) return;
+        // Listed already, or about to be taken back unlisted: it goes out with the others.
+        if (!identifier.empty() && !TallyDataSenderBlockInfo::forStoredFile(identifier, 0, {})->isFileMissing()) {
+            tally_delivery::log(2, "TallyDataSender: block " + identifier + " is stored already");
+            return true;
+        }
+        auto [id, claim] = storeData(data, identifier);
+        stored = !id.empty();
+        if (!stored || !hasOngoingTasksWindow()) return stored;
         std::vector<TallyDataSenderBlockInfo::Claim> claims;
         claims.push_back(std::move(claim));
         sendData(delegate->dataForSending({data}), id, std::move(claims));
     } catch (std::exception const& e) {
         tally_delivery::handleException(e);
     }
+    return stored;
 }
 
 void TallyDataSender::sendData(std::optional<platform::Data> body, std::string const& identifier,

@@ -40,11 +40,16 @@ public:
     void setup();
 
     // On the sender's queue.
-    // The new block, claimed before it is listed: no other sender takes it up meanwhile.
-    std::pair<std::string, TallyDataSenderBlockInfo::Claim> storeData(platform::Data const& data);
+    // The new block, claimed before it is listed: no other sender takes it up meanwhile. Named by
+    // identifier when one is given.
+    std::pair<std::string, TallyDataSenderBlockInfo::Claim> storeData(platform::Data const& data,
+                                                                      std::string identifier = {});
     void removeStoredDataWithIdentifier(std::string const& identifier);
     bool everSentReportSuccessfully() const;
-    void sendSessionsData(platform::Data const& data);
+    // Stores the data as a block and posts it; false when it could not be stored, so the caller
+    // keeps it. A block already stored under identifier is not stored again: a caller stopped
+    // after the hand-over and before it could forget the data hands the same block over twice.
+    bool sendSessionsData(platform::Data const& data, std::string const& identifier = {});
     void sendData(std::optional<platform::Data> body, std::string const& identifier,
                   std::vector<TallyDataSenderBlockInfo::Claim> claims = {});
     void requestSuccessComplete(std::shared_ptr<ITallyHttpAsyncTask> const& task,

@@ -24,9 +24,10 @@ std::filesystem::path TallyDataSenderBlockInfo::path() const {
     return tally_delivery::filesFolder() / identifier_;
 }
 
-std::shared_ptr<TallyDataSenderBlockInfo> TallyDataSenderBlockInfo::initWithData(std::optional<platform::Data> const& data) {
+std::shared_ptr<TallyDataSenderBlockInfo> TallyDataSenderBlockInfo::initWithData(std::optional<platform::Data> const& data,
+                                                                                std::string identifier) {
     auto block = std::make_shared<TallyDataSenderBlockInfo>();
-    block->identifier_ = tally_delivery::generateCFUUID();
+    block->identifier_ = identifier.empty() ? tally_delivery::generateCFUUID() : std::move(identifier);
     std::filesystem::path const file = block->path();
     bool ok = !block->identifier_.empty() && !file.empty();
     if (ok && data) ok = platform::writeFileAtomically(file, data->data(), data->size());

@@ -42,9 +42,10 @@ public:
         std::filesystem::path path_;
     };
 
-    // Writes the data to a new block file; nothing when the file cannot be written. An absent
-    // data writes no file and makes a block of size 0.
-    static std::shared_ptr<TallyDataSenderBlockInfo> initWithData(std::optional<platform::Data> const& data);
+    // Writes the data to a new block file, named by identifier when one is given; nothing when the
+    // file cannot be written. An absent data writes no file and makes a block of size 0.
+    static std::shared_ptr<TallyDataSenderBlockInfo> initWithData(std::optional<platform::Data> const& data,
+                                                                  std::string identifier = {});
     // Nothing when "identifier" is missing or empty.
     static std::shared_ptr<TallyDataSenderBlockInfo> initWithCoder(platform::ArchiveDecoder const& decoder);
     static void registerArchiveClass();

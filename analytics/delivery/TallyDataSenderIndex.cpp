@@ -207,9 +207,8 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
                             : nullptr;
     // What writers that found the lock held noted meanwhile goes after the file's list, before
     // this index's additions: listed once, unless removed here since or already sent (its file
-    // gone). Also unlocked (no
-    // lock file can be had): a block is listed by its identifier, so a note another writer folds
-    // too lists nothing twice.
+    // gone). Also unlocked (no lock file can be had): a block is listed by its identifier, so a
+    // note another writer folds too lists nothing twice.
     std::set<std::string> listed;
     for (auto const& [key, blocks] : onDisk ? onDisk->indexMap_ : indexMap_)
         for (auto const& b : blocks) listed.insert(b->identifier());

@@ -2,6 +2,7 @@
 
 #include "platform/base/ForkedChild.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -264,16 +265,27 @@ bool keepFileAside(std::filesystem::path const& path, std::string const& suffix,
 
 std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& folder,
                                                   std::function<bool(std::string const&)> const& wanted) {
-    std::vector<std::filesystem::path> found;
-    std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
-         it.increment(ec)) {
+    // Straight from readdir: a folder a pile of notes fills is listed often, and only the names
+    // taken need a path.
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return {};
+    while (dirent const* e = ::readdir(dir)) {
+        std::string name(e->d_name);
+        if (name == "." || name == ".." || !wanted(name)) continue;
         // The entry's type as the folder gives it: no call per file, and a link is a link.
-        std::error_code typeError;
-        if (wanted(it->path().filename().string()) && !it->is_symlink(typeError) && it->is_regular_file(typeError))
-            found.push_back(it->path());
+        bool regular = e->d_type == DT_REG;
+        if (e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            regular = ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular) names.push_back(std::move(name));
     }
-    std::sort(found.begin(), found.end());
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    std::vector<std::filesystem::path> found;
+    found.reserve(names.size());
+    for (auto const& name : names) found.push_back(folder / name);
     return found;
 }
 

@@ -61,4 +61,15 @@ std::string newUuidString() {
     return text;
 }
 
+std::string nameUuidString(std::string_view name) {
+    // A namespace of our own: no other system's names hash to these.
+    static uuid_t const space = {0x3b, 0x1e, 0x7c, 0x52, 0x90, 0x4d, 0x4a, 0x6f,
+                                 0x8e, 0x21, 0x5d, 0xc4, 0x07, 0xa9, 0x6b, 0xf3};
+    uuid_t id;
+    uuid_generate_sha1(id, space, name.data(), name.size());
+    char text[37];
+    uuid_unparse_upper(id, text);
+    return text;
+}
+
 }  // namespace platform

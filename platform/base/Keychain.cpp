@@ -3,13 +3,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/base/AtomicFile.h"
@@ -25,6 +28,16 @@ namespace {
 
 bool retryScheduled = false;
 
+// The callers of this process that wait for lock(), and when the last one let it go: a fold of
+// notes lets them go first between its rounds, so that a start's reads wait for one round at most
+// rather than for a whole pile's fold (a mutex lets the thread that just unlocked take it again).
+std::atomic<int> callersWaiting{0};
+std::atomic<int64_t> lastCallEnded{0};
+
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 // One lock for every read-modify-write of the item files of this process. Never destroyed: the
 // retry below may run while the process's statics go away. Held across fork(), so that a child
 // never starts with it taken by a thread it does not have (the retry's).
@@ -36,11 +49,36 @@ std::mutex& lock() {
                    // The loop that would retry stayed behind (its lock may be taken for
                    // good): the child's notes wait for the next change or start.
                    retryScheduled = true;
+                   callersWaiting = 0;  // threads the child does not have
                    lock().unlock();
                });
         return made;
     }();
     return *m;
+}
+
+class CallerTurn {
+public:
+    CallerTurn() {
+        ++callersWaiting;
+        lock().lock();
+        --callersWaiting;
+    }
+    ~CallerTurn() {
+        lastCallEnded = steadyMs();
+        lock().unlock();
+    }
+    CallerTurn(CallerTurn const&) = delete;
+    CallerTurn& operator=(CallerTurn const&) = delete;
+};
+
+// Before a fold's round: the calls of a start or a quit, less than a tenth of a second apart, go
+// first; for a quarter second at most, so that a caller that keeps calling does not hold the fold
+// off for good.
+void letCallersGoFirst() {
+    int64_t const start = steadyMs();
+    while (steadyMs() - start < 250 && (callersWaiting > 0 || steadyMs() - lastCallEnded < 100))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 // Another process on the same home changes the same files: a change holds an exclusive lock on a
@@ -307,7 +345,7 @@ std::filesystem::path Keychain::directory() { return Directories::applicationSup
 int Keychain::add(std::string const& service, Data const& account, Data const& generic, Data const& value,
                   Accessibility accessible) {
     if (account.empty()) return kParam;
-    std::lock_guard<std::mutex> guard(lock());
+    CallerTurn guard;
     return change(service, [&](Value::Map& map) {
         Change c;
         c.account = Value(account);
@@ -322,7 +360,7 @@ int Keychain::add(std::string const& service, Data const& account, Data const& g
 }
 
 int Keychain::copyMatching(std::string const& service, Data const& account, Data& value) {
-    std::lock_guard<std::mutex> guard(lock());
+    CallerTurn guard;
     Items items = load(serviceAt(directory(), stemOf(service)));
     if (items.status != kSuccess) return items.status;
     auto it = items.map.find(Value(account));
@@ -340,7 +378,7 @@ static bool folderMissing() {
 }
 
 int Keychain::update(std::string const& service, Data const& account, Data const& value) {
-    std::lock_guard<std::mutex> guard(lock());
+    CallerTurn guard;
     if (folderMissing()) return kItemNotFound;
     return change(service, [&](Value::Map& map) {
         Change c;
@@ -357,7 +395,7 @@ int Keychain::update(std::string const& service, Data const& account, Data const
 }
 
 int Keychain::remove(std::string const& service, Data const& account) {
-    std::lock_guard<std::mutex> guard(lock());
+    CallerTurn guard;
     if (folderMissing()) return kItemNotFound;
     return change(service, [&](Value::Map& map) {
         Change c;
@@ -369,7 +407,7 @@ int Keychain::remove(std::string const& service, Data const& account) {
 }
 
 std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const& service, Data const& account) {
-    std::lock_guard<std::mutex> guard(lock());
+    CallerTurn guard;
     Items items = load(serviceAt(directory(), stemOf(service)));
     auto it = items.map.find(Value(account));
     if (it == items.map.end()) return std::nullopt;
@@ -382,6 +420,7 @@ bool Keychain::foldNotes(std::filesystem::path const& dir) {
     for (auto const& stem : stemsWithNotes(dir)) {
         // A fold's worth at a time: a reader of this process waits for one round at most.
         for (bool more = true; more;) {
+            letCallersGoFirst();
             std::lock_guard<std::mutex> guard(lock());
             auto const folder = folderLock(dir, false);
             if (!folder || !folder->held()) {
