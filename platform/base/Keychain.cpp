@@ -417,10 +417,12 @@ std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const
 }
 
 bool Keychain::foldNotes(std::filesystem::path const& dir) {
+    bool first = true;
     for (auto const& stem : stemsWithNotes(dir)) {
-        // A fold's worth at a time: a reader of this process waits for one round at most.
-        for (bool more = true; more;) {
-            letCallersGoFirst();
+        // A fold's worth at a time: a reader of this process waits for one round at most. The
+        // first round waits for nobody: a retry's few notes take one, on the SDK's loop.
+        for (bool more = true; more; first = false) {
+            if (!first) letCallersGoFirst();
             std::lock_guard<std::mutex> guard(lock());
             auto const folder = folderLock(dir, false);
             if (!folder || !folder->held()) {

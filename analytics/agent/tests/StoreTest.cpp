@@ -21,6 +21,7 @@
 #include "analytics/agent/tests/SessionBlockReader.h"
 #include "analytics/delivery/TallyDataSender.h"
 #include "analytics/delivery/TallyDataSenderIndex.h"
+#include "analytics/delivery/TallyDeliveryAgent.h"
 #include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/NoteSet.h"
@@ -333,8 +334,7 @@ TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
         EXPECT_TRUE(send(0)) << kill;
         // Every block file, listed or left for a later start to take back.
         std::vector<Data> blocks;
-        auto const folder = TallyDataSenderBlockInfo::forStoredFile("x", 0, {})->path().parent_path();
-        for (auto const& file : platform::regularFilesIn(folder, [](std::string const& n) { return n.size() == 36; }))
+        for (auto const& file : platform::regularFilesIn(tally_delivery::filesFolder(), [](std::string const& n) { return n.size() == 36; }))
             blocks.push_back(platform::readWholeFile(file, 1 << 20).bytes);
         EXPECT_EQ(starts(blocks), Starts{3000}) << kill;
         EXPECT_TRUE(TallySession::savedSessions().empty()) << kill;
