@@ -136,6 +136,17 @@ protected:
         return child;
     }
 
+    // Makes this process a copy given "<number> <url> <folder>": the parent's folder in place of its
+    // own, reports sent to url. Returns the number.
+    int becomeCopy(char const* arguments) {
+        std::filesystem::remove_all(dir.path());
+        char const* url = std::strchr(arguments, ' ') + 1;
+        char const* folder = std::strchr(url, ' ') + 1;
+        platform::Directories::setRootOverride(std::filesystem::path(folder));
+        Tally::setServerURL(std::string(url, folder - 1));
+        return std::atoi(arguments);
+    }
+
     // No report post of this process is under way.
     static bool senderIdle() {
         auto const sender = TallyDataSender::instance();
@@ -497,13 +508,9 @@ TEST_F(PublicInterface, KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept) {
 TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLoseNothing) {
     auto marker = [](int i) { return "EXITED_" + std::to_string(i) + "_"; };
     if (char const* run = std::getenv("TALLY_EXIT")) {  // "<run> <url> <folder>"
-        std::filesystem::remove_all(dir.path());  // this copy's own folder; the runs share the parent's
-        char const* url = std::strchr(run, ' ') + 1;
-        char const* folder = std::strchr(url, ' ') + 1;
-        platform::Directories::setRootOverride(std::filesystem::path(folder));
-        Tally::setServerURL(std::string(url, folder - 1));
+        int const i = becomeCopy(run);
         Tally::startSession("EXIT KEY");
-        Tally::logEvent(marker(std::atoi(run)).c_str());
+        Tally::logEvent(marker(i).c_str());
         Tally::endSession();
         std::exit(0);  // as a return from main: no shutdown, the statics go
     }
@@ -544,15 +551,11 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
 TEST_F(PublicInterface, SessionsEndedAtQuitAreSentOnceAndASilentServerHoldsNoQuit) {
     auto marker = [](int i) { return "QUIT_" + std::to_string(i) + "_"; };
     if (char const* quit = std::getenv("TALLY_QUIT")) {  // "<session> <url> <folder>"
-        std::filesystem::remove_all(dir.path());  // this copy's own folder; the copies share the parent's
-        char const* url = std::strchr(quit, ' ') + 1;
-        char const* folder = std::strchr(url, ' ') + 1;
-        platform::Directories::setRootOverride(std::filesystem::path(folder));
+        int const session = becomeCopy(quit);
         char c;
         (void)!::read(STDIN_FILENO, &c, 1);  // the copies of a round go together
-        Tally::setServerURL(std::string(url, folder - 1));
         Tally::startSession("QUIT KEY");
-        Tally::logEvent(marker(std::atoi(quit)).c_str());
+        Tally::logEvent(marker(session).c_str());
         platform::NotificationCenter::shared().post(Tally::kWillTerminate);  // the game's quit
         std::exit(0);
     }
