@@ -76,18 +76,32 @@ std::shared_ptr<TallyImpl> facade() { return TallyImpl::currentSession(); }
 // a second call within that time (the will-terminate notice, then the return from main) shares
 // the first one's time rather than adding its own.
 void finishQueuedSaves() {
-    static std::atomic<std::chrono::steady_clock::rep> lastDeadline{0};
-    auto const now = std::chrono::steady_clock::now();
-    auto deadline = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastDeadline.load()));
+    using Clock = std::chrono::steady_clock;
+    static std::atomic<Clock::rep> lastDeadline{0};
+    auto const now = Clock::now();
+    auto deadline = Clock::time_point(Clock::duration(lastDeadline.load()));
     if (deadline <= now) deadline = now + std::chrono::seconds(2);
     lastDeadline.store(deadline.time_since_epoch().count());
     auto left = [&] {
         using namespace std::chrono;
-        return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - steady_clock::now()));
+        return std::max(milliseconds(0), duration_cast<milliseconds>(deadline - Clock::now()));
     };
     if (auto f = facade()) f->queue().waitUntilIdleFor(left());
-    if (auto sender = TallyDataSender::instance(); sender && sender->dataIndex())
-        sender->dataIndex()->indexMapQueue().waitUntilIdleFor(left());
+    // Reports on their way (the session's own, just sent) have the first of those seconds for their
+    // answers: an accepted one leaves the list here instead of going out again with the next
+    // start. One still unanswered then stays listed for that start. Nothing new is sent now.
+    auto const sender = TallyDataSender::instance();
+    auto const reports = TallyPulseCBReportSender::instance();
+    std::pair<std::shared_ptr<TallyDataSenderBase>, std::shared_ptr<TallyDataSenderIndex>> const senders[] = {
+        {sender, sender ? sender->dataIndex() : nullptr}, {reports, reports ? reports->pulseCBReportDataIndex() : nullptr}};
+    for (auto const& [s, index] : senders)
+        if (s) s->close();
+    for (auto const& [s, index] : senders)
+        if (s) s->awaitRunningTasks(deadline - std::chrono::seconds(1));
+    for (auto const& [s, index] : senders) {
+        if (s) s->queue().waitUntilIdleFor(left());
+        if (index) index->indexMapQueue().waitUntilIdleFor(left());
+    }
     TallyGlobalPersistentManager::finishSaves(deadline);
     // Keychain changes and the index's additions that found another process's lock held are in
     // notes on disk already.

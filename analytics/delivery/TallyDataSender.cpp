@@ -127,7 +127,7 @@ void TallyDataSender::sendData(std::optional<platform::Data> body, std::string c
     if (!task) return;
     task->setTag(identifier);
     task->setReplyLimits({kMaxReplyBytes, false, kDeadlineSeconds});
-    registerNewTask(task, std::move(claims));
+    if (!registerNewTask(task, std::move(claims))) return;
     platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
 }
 

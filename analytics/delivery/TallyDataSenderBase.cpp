@@ -4,7 +4,9 @@
 
 #include "analytics/delivery/TallyDeliveryAgent.h"
 #include "analytics/delivery/TallyNetworkUtil.h"
+#include "platform/base/ForkedChild.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/SdkLoop.h"
 
 TallyDataSenderBase::TallyDataSenderBase(std::shared_ptr<platform::WorkQueue> queue,
                                          std::shared_ptr<TallyBackgroundTaskTracker> tracker)
@@ -27,13 +29,18 @@ void TallyDataSenderBase::initialize() {
                                                        });
 }
 
-void TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task,
+bool TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task,
                                           std::vector<TallyDataSenderBlockInfo::Claim> claims) {
-    if (!task) return;
+    if (!task) return false;
+    if (closed()) {
+        tally_delivery::log(2, "TallyDataSenderBase: the process is ending, the request waits for the next start");
+        return false;
+    }
     tally_delivery::startBackgroundTaskTrackingIfNeeded(backgroundTaskTracker_.get());
     std::lock_guard<std::mutex> lock(runningTasksMutex_);
     if (!claims.empty()) claims_[task.get()] = std::move(claims);
     runningTasks_.push_back(std::move(task));
+    return true;
 }
 
 void TallyDataSenderBase::unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly) {
@@ -47,6 +54,7 @@ void TallyDataSenderBase::unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> co
             claims_.erase(it);
         }
     }
+    runningTasksEnded_.notify_all();
     if (completedSuccessfuly)
         for (auto& claim : claims) claim.sent();
     claims.clear();  // before the next pass, which may take up those that stay
@@ -65,7 +73,15 @@ void TallyDataSenderBase::cancelTasks() {
         tasks.swap(runningTasks_);
         claims.swap(claims_);  // a cancelled request is never heard of again: its blocks are free
     }
+    runningTasksEnded_.notify_all();
     for (auto const& t : tasks) t->cancelTask();
+}
+
+bool TallyDataSenderBase::awaitRunningTasks(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(runningTasksMutex_);
+    if (queue_->isCurrent() || platform::SdkLoop::shared().isLoopThread() || platform::isForkedChildWithoutThreads())
+        return runningTasks_.empty();
+    return runningTasksEnded_.wait_until(lock, deadline, [&] { return runningTasks_.empty(); });
 }
 
 void TallyDataSenderBase::retire() {
@@ -159,7 +175,7 @@ void TallyDataSenderBase::networkStatusChanged(platform::Notification const&) {
 }
 
 void TallyDataSenderBase::performRetransmitNotSentBlocks() {
-    if (retired()) return;
+    if (retired() || closed()) return;
     if (tally_delivery::isInBackground()) {
         tally_delivery::log(2, "Tally: application is in background, skipping sending data.");
         return;

@@ -2,6 +2,8 @@
 // What every sender shares: the running requests (at most 9 at once), the serial queue all
 // sender work runs on, and a retransmission pass whenever the network becomes reachable.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,13 +41,23 @@ public:
         return runningTasks_.size() < kMaxRunningTasks;
     }
     // The claims on the blocks a request carries are held until it ends; answered, their files go.
-    void registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task, std::vector<TallyDataSenderBlockInfo::Claim> claims = {});
+    // False once the sender is closed: the request is not to be started, and its blocks wait.
+    bool registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task, std::vector<TallyDataSenderBlockInfo::Claim> claims = {});
     void unregisterTask(std::shared_ptr<ITallyHttpAsyncTask> const& task, bool completedSuccessfuly);
     void cancelTasks();
     // Once another sender has taken the folder over: cancels the running requests, and a reply
     // that still comes in leaves the index, whose file the new sender keeps alone from now on.
     void retire();
     bool retired() const { return retired_.load(); }
+    // The process is ending: no request starts from now on; what is stored waits for the next start.
+    void close() { closing_ = true; }
+    bool closed() const { return closing_.load(); }
+    // Waits, until deadline at most, for the requests under way to end: an answered one's blocks
+    // are then on their way out of the list (this sender's queue and the index's finish that), so
+    // that the next start does not send again what the endpoint accepted. True when none is left.
+    // Never waits where an end would be heard (this sender's queue, the SDK's loop) nor in a
+    // forked child, which hears none.
+    bool awaitRunningTasks(std::chrono::steady_clock::time_point deadline);
     void networkStatusChanged(platform::Notification const& notification);
     void performRetransmitNotSentBlocks();
 
@@ -72,10 +84,12 @@ public:
 protected:
     // Registered from more than one queue (the callback reports hand over from their own).
     mutable std::mutex runningTasksMutex_;
+    std::condition_variable runningTasksEnded_;
     std::vector<std::shared_ptr<ITallyHttpAsyncTask>> runningTasks_;
     // Of the running requests, until their end is heard or they are cancelled.
     std::map<ITallyHttpAsyncTask const*, std::vector<TallyDataSenderBlockInfo::Claim>> claims_;
     std::shared_ptr<platform::WorkQueue> queue_;
     std::shared_ptr<TallyBackgroundTaskTracker> backgroundTaskTracker_;
     std::atomic<bool> retired_{false};
+    std::atomic<bool> closing_{false};
 };

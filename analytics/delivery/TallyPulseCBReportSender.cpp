@@ -103,7 +103,7 @@ bool TallyPulseCBReportSender::sendData(std::optional<platform::Data> body, std:
     if (!task) return false;
     task->setTag(identifier);
     task->setReplyLimits({kMaxReplyBytes, false, kDeadlineSeconds});
-    registerNewTask(task, std::move(claims));
+    if (!registerNewTask(task, std::move(claims))) return false;
     platform::SdkLoop::shared().post([task] { task->startInRunLoop(platform::SdkLoop::shared()); });
     return true;
 }

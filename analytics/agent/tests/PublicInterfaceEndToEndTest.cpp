@@ -48,6 +48,7 @@
 #include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/Directories.h"
+#include "platform/base/NotificationCenter.h"
 #include "testing/HttpTestServer.h"
 #include "testing/TestPaths.h"
 
@@ -133,6 +134,17 @@ protected:
         }
         unsetenv(variable);
         return child;
+    }
+
+    // Makes this process a copy given "<number> <url> <folder>": the parent's folder in place of its
+    // own, reports sent to url. Returns the number.
+    int becomeCopy(char const* arguments) {
+        std::filesystem::remove_all(dir.path());
+        char const* url = std::strchr(arguments, ' ') + 1;
+        char const* folder = std::strchr(url, ' ') + 1;
+        platform::Directories::setRootOverride(std::filesystem::path(folder));
+        Tally::setServerURL(std::string(url, folder - 1));
+        return std::atoi(arguments);
     }
 
     // No report post of this process is under way.
@@ -496,13 +508,9 @@ TEST_F(PublicInterface, KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept) {
 TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLoseNothing) {
     auto marker = [](int i) { return "EXITED_" + std::to_string(i) + "_"; };
     if (char const* run = std::getenv("TALLY_EXIT")) {  // "<run> <url> <folder>"
-        std::filesystem::remove_all(dir.path());  // this copy's own folder; the runs share the parent's
-        char const* url = std::strchr(run, ' ') + 1;
-        char const* folder = std::strchr(url, ' ') + 1;
-        platform::Directories::setRootOverride(std::filesystem::path(folder));
-        Tally::setServerURL(std::string(url, folder - 1));
+        int const i = becomeCopy(run);
         Tally::startSession("EXIT KEY");
-        Tally::logEvent(marker(std::atoi(run)).c_str());
+        Tally::logEvent(marker(i).c_str());
         Tally::endSession();
         std::exit(0);  // as a return from main: no shutdown, the statics go
     }
@@ -534,6 +542,67 @@ TEST_F(PublicInterface, ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLos
             if (!sent(i)) return false;
         return true;
     }));
+}
+
+// Copies that end their sessions at quit (the will-terminate notice, reports on close), one at a
+// time and two at once, against a server that takes up to 400 ms to answer: each report on its
+// way has its answer heard before the copy ends, so no start sends it again. A server that never
+// answers holds a quit only briefly, and its report stays for the next start.
+TEST_F(PublicInterface, SessionsEndedAtQuitAreSentOnceAndASilentServerHoldsNoQuit) {
+    auto marker = [](int i) { return "QUIT_" + std::to_string(i) + "_"; };
+    if (char const* quit = std::getenv("TALLY_QUIT")) {  // "<session> <url> <folder>"
+        int const session = becomeCopy(quit);
+        char c;
+        (void)!::read(STDIN_FILENO, &c, 1);  // the copies of a round go together
+        Tally::startSession("QUIT KEY");
+        Tally::logEvent(marker(session).c_str());
+        platform::NotificationCenter::shared().post(Tally::kWillTerminate);  // the game's quit
+        std::exit(0);
+    }
+    HttpTestServer service, silent;
+    std::atomic<int> replies{0};
+    service.on("/aas.do", [&replies](HttpTestServer::Request const&) {
+        Reply r = Reply::answer(200);
+        r.delayBefore = std::chrono::milliseconds(replies++ * 137 % 401);  // spread over 0-400 ms
+        return r;
+    });
+    silent.on("/aas.do", Reply::of(Reply::Kind::Hold));
+    int sessions = 0;
+    // Returns when the round's copies have ended, each with status 0 (one that hangs is killed).
+    auto round = [&](int copies, std::string const& url) {
+        int gate[2], status = -1;
+        pid_t children[2];
+        ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
+        for (int p = 0; p < copies; ++p)
+            children[p] = launchCopy("TALLY_QUIT", std::to_string(sessions++) + " " + url + " " + dir.path().string(), gate[0]);
+        for (int fd : gate) close(fd);
+        for (int p = 0; p < copies; ++p) {
+            bool const ended = eventually([&] { return waitpid(children[p], &status, WNOHANG) == children[p]; });
+            if (!ended) ::kill(children[p], SIGKILL), waitpid(children[p], &status, 0);
+            EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "session " << sessions << ": status " << status;
+        }
+    };
+    constexpr int kRounds = 6;
+    for (int r = 0; r < kRounds; ++r) round(1, service.url("/aas.do"));
+    for (int r = 0; r < kRounds; ++r) round(2, service.url("/aas.do"));
+    int const unanswered = sessions;
+    round(1, silent.url("/aas.do"));
+    auto const ended = std::chrono::steady_clock::now();
+    for (auto const& r : silent.requests())
+        if (r.body.find(marker(unanswered)) != std::string::npos)
+            std::printf("quit against a silent server: exit %lld ms after its report arrived\n",
+                        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(ended - r.arrival).count()));
+    ASSERT_EQ(requestsHolding(silent, marker(unanswered)), 1u);
+    // The next start sends whatever is left, the silent server's report too (its block stayed);
+    // every session reached the answering server exactly once.
+    Tally::setServerURL(service.url("/aas.do"));
+    Tally::startSession("QUIT KEY");
+    EXPECT_TRUE(eventually([&] {
+        for (int i = 0; i < sessions; ++i)
+            if (requestsHolding(service, marker(i)) == 0) return false;
+        return senderIdle() && TallyDataSender::instance()->dataIndex()->notSentBlocksForDataKey(TallyDataSender::dataKey()).empty();
+    }));
+    for (int i = 0; i < sessions; ++i) EXPECT_EQ(requestsHolding(service, marker(i)), 1u) << marker(i);
 }
 
 // A host that forks without exec while the agent's threads run, and while another of its threads
