@@ -1,10 +1,14 @@
 #include "testing/TestPaths.h"
 
 #include <dlfcn.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <system_error>
 #include <vector>
 
@@ -77,6 +81,35 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+AnotherAccountsFiles::AnotherAccountsFiles(std::filesystem::path const& folder,
+                                           std::vector<std::filesystem::path> const& files) {
+    if (::geteuid() == 0) {
+        std::error_code ec;
+        ok_ = ::chown(folder.c_str(), kNobody, ~gid_t(0)) == 0;
+        for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+             ok_ && !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+            ok_ = ::lchown(it->path().c_str(), kNobody, ~gid_t(0)) == 0;
+        ok_ = ok_ && !ec;
+    }
+    for (auto const& file : files)
+        ok_ = ok_ && (::geteuid() != 0 || ::lchown(file.c_str(), 0, ~gid_t(0)) == 0) && ::chmod(file.c_str(), 0) == 0;
+    // glibc changes the ids of every thread of the process.
+    if (ok_ && ::geteuid() == 0) ok_ = switched_ = ::seteuid(kNobody) == 0;
+}
+
+AnotherAccountsFiles::~AnotherAccountsFiles() {
+    if (switched_ && ::seteuid(0) != 0) std::abort();
+}
+
+bool AnotherAccountsFiles::unreadableToChild() {
+    return ::geteuid() != 0 ||
+           (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0);
 }
 
 void pinGlDriver() {
