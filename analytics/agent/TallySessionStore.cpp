@@ -610,9 +610,11 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         SavedLock lock;
         // Locked by another process: this session goes alone, the saved ones wait for a later send.
         Saved stored = lock.busy() ? Saved{} : readSaved(true);
-        // A pile of notes folds a round at a time, each stored, before a saved session goes out:
-        // a clear among them drops what it cleared.
-        while (stored.fold.more && storeSaved(stored)) stored = readSaved(true);
+        // A pile of notes folds a round at a time, each stored, until a pass begun here is through,
+        // before a saved session goes out: a clear among them drops what it cleared.
+        for (bool began = stored.fold.began; !lock.busy() && (stored.fold.more || !began) && storeSaved(stored);
+             began = began || stored.fold.began)
+            stored = readSaved(true);
         auto const store = [&](std::vector<Data> rest) {
             if (lock.busy())
                 holdInNote(std::move(rest), lock.error());

@@ -255,7 +255,8 @@ int save(Service const& s, Items const& items) {
 
 struct Written {
     int status = Keychain::kSuccess;
-    bool more = false;  // notes left for another fold
+    bool more = false;   // notes left for another fold
+    bool began = false;  // a pass of the notes
 };
 
 // Under folderLock(), held unless no lock can be had there: the file, as read under it, with the
@@ -268,11 +269,11 @@ Written write(Service& s, Items items, bool locked, std::function<void(Items&)> 
         fold = s.notes.fold(items.folded, noteInto(s, items));
         items.folded = std::set<std::string>(fold.record.begin(), fold.record.end());
     }
-    if (!change && fold.applied.empty()) return {Keychain::kSuccess, fold.more};
+    if (!change && fold.applied.empty()) return {Keychain::kSuccess, fold.more, fold.began};
     if (change) change(items);
     int const status = save(s, items);
     if (status == Keychain::kSuccess) s.notes.finish(fold);
-    return {status, fold.more};
+    return {status, fold.more, fold.began};
 }
 
 enum class Folded { All, More, Busy };
@@ -462,12 +463,13 @@ bool Keychain::foldNotes(std::filesystem::path const& dir) { return foldRounds(d
 
 namespace {
 
-// Up to `rounds` rounds, each a pass's round of one service's notes: a reader of this process
-// waits for one round at most. The first round waits for nobody: a retry's few notes take one.
+// Up to `rounds` rounds, each a pass's round of one service's notes, until a pass begun here is
+// through (one a change left may come first): a reader of this process waits for one round at
+// most. The first round waits for nobody: a retry's few notes take one.
 Folded foldRounds(std::filesystem::path const& dir, size_t rounds) {
     size_t done = 0;
     for (auto const& stem : stemsWithNotes(dir)) {
-        for (bool more = true; more; ++done) {
+        for (bool more = true, began = false; more || !began; ++done) {
             if (done == rounds) return Folded::More;
             if (done > 0) letCallersGoFirst();
             std::lock_guard<std::mutex> guard(lock());
@@ -478,7 +480,9 @@ Folded foldRounds(std::filesystem::path const& dir, size_t rounds) {
             }
             Service& s = serviceAt(dir, stem);
             Written const w = write(s, readItems(s), true, {});
-            more = w.more && w.status == Keychain::kSuccess;
+            if (w.status != Keychain::kSuccess) break;
+            more = w.more;
+            began = began || w.began;
         }
     }
     return Folded::All;

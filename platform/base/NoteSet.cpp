@@ -177,6 +177,7 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
     if (passAt_ >= pass_.size()) {
         pass_ = listing(true);
         passAt_ = 0;
+        f.began = true;
     }
     step();
     size_t taken = 0, damaged = 0, unreadable = 0;

@@ -87,7 +87,8 @@ public:
     struct Fold {
         std::vector<std::string> record;  // the ids the store file is written with
         std::vector<std::filesystem::path> applied;
-        bool more = false;  // the pass has notes left for another round
+        bool more = false;   // the pass has notes left for another round
+        bool began = false;  // this round began the pass: notes made before it are in it
     };
     Fold fold(std::set<std::string> const& folded, Apply const& apply);
     // Once the store file written with fold.record is on disk.
