@@ -8,7 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -81,6 +85,21 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::filesystem::path> noteCopies(std::filesystem::path const& note, size_t stampAt, int n) {
+    std::ifstream in(note, std::ios::binary);
+    std::string const content((std::istreambuf_iterator<char>(in)), {});
+    std::string const name = note.filename().string();
+    uint64_t const stamp = std::stoull(name.substr(stampAt, 20));
+    std::vector<std::filesystem::path> out;
+    for (int i = 1; i <= n; ++i) {
+        char id[32];
+        std::snprintf(id, sizeof id, "%020llu", static_cast<unsigned long long>(stamp + uint64_t(i)));
+        out.push_back(note.parent_path() / (name.substr(0, stampAt) + id + name.substr(stampAt + 20)));
+        std::ofstream(out.back(), std::ios::binary) << content;
+    }
+    return out;
 }
 
 namespace {

@@ -43,6 +43,10 @@ bool inProcessesAtOnce(int n, std::function<bool(int)> const& body);
 bool inProcessWithAnother(std::function<bool()> const& other,
                           std::function<bool(std::function<bool()> const& meanwhile)> const& body);
 
+// n copies of a store's note whose name holds its 20-digit stamp from `stampAt` on, named as made
+// one nanosecond apart after it.
+std::vector<std::filesystem::path> noteCopies(std::filesystem::path const& note, size_t stampAt, int n);
+
 // Files as another account leaves them (a copy once run with sudo, say): this process cannot read
 // them, also as root. The files lose their read bits; while the object lives, a process running
 // as root acts as `nobody` on every thread, with `folder` made nobody's but for the files.

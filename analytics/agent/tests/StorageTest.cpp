@@ -303,21 +303,8 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
     ASSERT_EQ(Keychain::add("service", bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
     int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    // n copies of the one note there is, named as made one nanosecond apart after it.
-    auto copies = [&](int n) {
-        auto const made = notes();
-        std::string const name = made.back().filename().string();  // ".<stem>.<20 digits>-<tag>-<pid>.pending"
-        auto const content = platform::readWholeFile(made.back(), 1 << 20).bytes;
-        uint64_t const stamp = std::stoull(name.substr(42, 20));
-        std::vector<std::filesystem::path> out;
-        for (int i = 1; i <= n; ++i) {
-            char id[32];
-            std::snprintf(id, sizeof id, "%020llu", static_cast<unsigned long long>(stamp + uint64_t(i)));
-            out.push_back(Keychain::directory() / (name.substr(0, 42) + id + name.substr(62)));
-            std::ofstream(out.back(), std::ios::binary).write(reinterpret_cast<char const*>(content.data()), std::streamsize(content.size()));
-        }
-        return out;
-    };
+    // Copies of the latest note, ".<stem>.<20 digits>-<tag>-<pid>.pending".
+    auto copies = [&](int n) { return testing_support::noteCopies(notes().back(), 42, n); };
     ASSERT_EQ(Keychain::add("service", bytes("before"), {}, bytes("b"), {}), Keychain::kSuccess);
     auto const theirs = copies(1001);
     testing::internal::CaptureStderr();
