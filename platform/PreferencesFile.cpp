@@ -127,8 +127,13 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
         refreshView();
         notes = notes_.any();
     }
-    // Copies that found the lock held left notes: folded now, unless it is held still.
-    if (notes) synchronize();
+    // Copies that found the lock held left notes: folded now, unless it is held still, until a
+    // pass begun here is through (each write a round, the lock let go in between).
+    for (bool began = false; notes && synchronize();) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        began = began || lastFold_.began;
+        notes = lastFold_.locked && (lastFold_.more || !began);
+    }
 }
 
 // One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them. A note
@@ -275,6 +280,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     if (fileLock.busy()) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            lastFold_ = {};
             if (pending_.empty()) return true;
             writing.swap(pending_);
         }
@@ -319,6 +325,10 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     if (fileLock.held()) {
         fold = notes_.fold(merged.folded, noteInto(merged));
         merged.folded = std::set<std::string>(fold.record.begin(), fold.record.end());
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastFold_ = {fileLock.held(), fold.began, fold.more};
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
