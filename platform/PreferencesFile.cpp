@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
@@ -140,6 +141,11 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
 // of which no line reads is damaged.
 NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
     return [&stored](NoteSet::Note const& note) {
+        // Parsed once: a view over a pile applies every note again at each write.
+        if (auto const parsed = std::static_pointer_cast<Changes const>(note.parsed)) {
+            apply(stored, note.stamp, *parsed);
+            return true;
+        }
         std::string_view const text(reinterpret_cast<char const*>(note.bytes.data()), note.bytes.size());
         Changes changes;
         bool any = false;
@@ -164,8 +170,10 @@ NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
                 any = true;
             }
         }
-        if (any) apply(stored, note.stamp, changes);
-        return any;
+        if (!any) return false;
+        apply(stored, note.stamp, changes);
+        note.parsed = std::make_shared<Changes const>(std::move(changes));
+        return true;
     };
 }
 
