@@ -110,18 +110,28 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
         return name.size() > prefix_.size() + suffix_.size() && name.starts_with(prefix_) && name.ends_with(suffix_) &&
                (isId(middle(name)) || (olderForm_ && olderForm_(middle(name))));
     };
-    for (auto const& path : regularFilesIn(folder_, wanted)) {
-        std::string name = path.filename().string();
+    for (auto& name : regularFileNamesIn(folder_, wanted)) {
         std::string id(middle(name));
         std::string stamp = isId(id) ? id : std::string(kOlderFormStamp) + id;
         listed_.push_back({std::move(stamp), std::move(id), std::move(name)});
     }
-    std::sort(listed_.begin(), listed_.end());
+    // Names of one form order as their stamps: a pile is seldom out of order.
+    if (!std::is_sorted(listed_.begin(), listed_.end())) std::sort(listed_.begin(), listed_.end());
     // What is gone is not kept.
-    std::set<std::string> names;
-    for (auto const& l : listed_) names.insert(l.name);
-    std::erase_if(read_, [&](auto const& r) { return !names.count(r.first); });
-    std::erase_if(toldUnreadable_, [&](auto const& name) { return !names.count(name); });
+    std::vector<std::string_view> names;
+    names.reserve(listed_.size());
+    for (auto const& l : listed_) names.push_back(l.name);
+    if (!std::is_sorted(names.begin(), names.end())) std::sort(names.begin(), names.end());
+    // Both in name order: one walk each.
+    auto const keepListed = [&](auto& byName, auto const& nameOf) {
+        auto at = names.begin();
+        for (auto it = byName.begin(); it != byName.end();) {
+            at = std::lower_bound(at, names.end(), std::string_view(nameOf(*it)));
+            it = at != names.end() && *at == nameOf(*it) ? std::next(it) : byName.erase(it);
+        }
+    };
+    keepListed(read_, [](auto const& r) -> std::string const& { return r.first; });
+    keepListed(toldUnreadable_, [](std::string const& name) -> std::string const& { return name; });
     return listed_;
 }
 

@@ -47,9 +47,15 @@ struct Pile {
     testing_support::TempDir dir;
 };
 
-// Waits, then reports each iteration's wait as its time and the longest as a counter.
+size_t notesLeft() {
+    return platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }).size();
+}
+
+// Waits, then reports each iteration's wait as its time and the longest as a counter, with the
+// notes left before and after.
 template <class Wait>
 void timeWaits(benchmark::State& state, Wait const& wait) {
+    state.counters["notes_before"] = double(notesLeft());
     double longest = 0;
     for (auto _ : state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -58,6 +64,7 @@ void timeWaits(benchmark::State& state, Wait const& wait) {
         state.SetIterationTime(waited);
     }
     state.counters["longest_ms"] = longest * 1000;
+    state.counters["notes_after"] = double(notesLeft());
 }
 
 void BM_LoopJobBesideARetrysFold(benchmark::State& state) {
