@@ -337,9 +337,6 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lastFold_ = {fileLock.held(), fold.began, fold.more};
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
         writing.swap(pending_);
     }
     std::string latest;

@@ -54,13 +54,13 @@ std::mutex& lock() {
                 --callersWaiting;
             },
             [] { lock().unlock(); },
-               [] {
-                   // The loop that would retry stayed behind (its lock may be taken for
-                   // good): the child's notes wait for the next change or start.
-                   retryScheduled = true;
-                   callersWaiting = 0;  // threads the child does not have
-                   lock().unlock();
-               });
+            [] {
+                // The loop that would retry stayed behind (its lock may be taken for
+                // good): the child's notes wait for the next change or start.
+                retryScheduled = true;
+                callersWaiting = 0;  // threads the child does not have
+                lock().unlock();
+            });
         return made;
     }();
     return *m;

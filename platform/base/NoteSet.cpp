@@ -214,10 +214,14 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         f.record.push_back(note.id);
         f.applied.push_back(path);
     }
+    // Told once a pass: a pile takes many rounds. What cannot be read, only when not told before.
     f.more = passAt_ < pass_.size();
+    passDamaged_ += damaged;
+    damaged = 0;
     if (!f.more) {
         pass_.clear();
-        unreadable = std::exchange(passUnreadable_, 0);  // told once a pass, of those not told before
+        damaged = std::exchange(passDamaged_, 0);
+        unreadable = std::exchange(passUnreadable_, 0);
     }
     if (damaged)
         std::fprintf(stderr, "removed %zu damaged note(s) %s*%s in %s\n", damaged, prefix_.c_str(), suffix_.c_str(),

@@ -129,7 +129,7 @@ private:
     std::vector<Listed> pass_;          // the fold's pass, as listed at its start
     size_t passAt_ = 0;                 // the first note of the pass no round has reached
     std::set<std::string> toldUnreadable_;  // names
-    size_t passUnreadable_ = 0;             // found in the pass, not told before
+    size_t passDamaged_ = 0, passUnreadable_ = 0;  // found in the pass, not told yet
 };
 
 }  // namespace platform

@@ -300,6 +300,18 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         Data v;
         return Keychain::copyMatching("service", bytes(account), v) == Keychain::kSuccess ? std::string(v.begin(), v.end()) : "";
     };
+    // Set once, before any fold of this test, since folds of other threads read it: while
+    // watching, holds the first round of a pile until a caller comes.
+    static std::atomic<bool> watching{false}, folding{false}, calling{false};
+    static std::string watched;  // written only while not watching
+    static bool const hooked = (platform::NoteSet::setFaultHook([](std::string const& at) {
+        if (!watching || !at.starts_with(watched) || folding.exchange(true)) return;
+        for (int i = 0; i < 10'000 && !calling; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the caller waits for the lock
+    }), true);
+    ASSERT_TRUE(hooked);
+    watched = Keychain::directory().string();
+    folding = calling = false;
     ASSERT_EQ(Keychain::add("service", bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
     int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
@@ -319,12 +331,7 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         EXPECT_EQ(value("before") + value("after"), "bc");
 
         // A start's fold of a pile lets a caller and a fork in after the round under way.
-        std::atomic<bool> folding{false}, calling{false};
-        platform::NoteSet::setFaultHook([&](std::string const& at) {
-            if (!at.starts_with(Keychain::directory().string()) || folding.exchange(true)) return;
-            for (int i = 0; i < 10'000 && !calling; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the caller waits for the lock
-        });
+        watching = true;
         int lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_EQ(::flock(lock, LOCK_EX), 0);
         ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("pile")), Keychain::kSuccess);
@@ -344,7 +351,7 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         EXPECT_EQ(notes().size(), theirs.size());
 
         // A retry on the SDK's loop folds a round there, and the loop goes on with its jobs.
-        platform::NoteSet::setFaultHook({});
+        watching = false;
         platform::SdkLoop::shared().setVirtualClock(true);
         ASSERT_EQ(::flock(lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
         ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("retried")), Keychain::kSuccess);
