@@ -352,10 +352,23 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         return false;
     }
     notes_.finish(fold);
+    uint64_t written = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        written = ++written_;
+        stored_ = merged;
+        damaged_ = false;
+    }
+    // The view over the notes left is made again with neither lock held (over a pile it takes a
+    // while), and not shown over that of a later write.
+    fileLock.release();
+    notes_.read(merged.folded, noteInto(merged));
     std::lock_guard<std::mutex> lock(mutex_);
-    stored_ = std::move(merged);
-    refreshView();
-    damaged_ = false;
+    if (written > shown_) {
+        shown_ = written;
+        entries_ = std::move(merged.entries);
+        apply(entries_, pending_);
+    }
     return true;
 }
 

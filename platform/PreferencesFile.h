@@ -100,6 +100,7 @@ private:
     struct LastFold {
         bool locked = false, began = false, more = false;
     } lastFold_;
+    uint64_t written_ = 0, shown_ = 0;  // writes made, and the last whose view is shown
 
     bool keepDamagedAside();  // with mutex_ held
 };

@@ -177,6 +177,11 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
 
 FileLock::~FileLock() { close(); }
 
+void FileLock::release() {
+    close();
+    if (turn_.owns_lock()) turn_.unlock();
+}
+
 void FileLock::close() {
     std::lock_guard<std::mutex> lock(lockFiles().guard);
     if (fd_ < 0) return;  // or closed in a forked child

@@ -73,6 +73,8 @@ public:
     FileLock(FileLock const&) = delete;
     FileLock& operator=(FileLock const&) = delete;
     bool held() const { return fd_ >= 0; }
+    // Lets it go before the object goes.
+    void release();
     // Another process holds it: the lock file itself is fine.
     bool busy() const { return busy_; }
     std::string const& error() const { return error_; }
