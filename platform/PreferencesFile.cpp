@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
@@ -127,14 +128,24 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
         refreshView();
         notes = notes_.any();
     }
-    // Copies that found the lock held left notes: folded now, unless it is held still.
-    if (notes) synchronize();
+    // Copies that found the lock held left notes: folded now, unless it is held still, until a
+    // pass begun here is through (each write a round, the lock let go in between).
+    for (bool began = false; notes && synchronize();) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        began = began || lastFold_.began;
+        notes = lastFold_.locked && (lastFold_.more || !began);
+    }
 }
 
 // One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them. A note
 // of which no line reads is damaged.
 NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
     return [&stored](NoteSet::Note const& note) {
+        // Parsed once: a view over a pile applies every note again at each write.
+        if (auto const parsed = std::static_pointer_cast<Changes const>(note.parsed)) {
+            apply(stored, note.stamp, *parsed);
+            return true;
+        }
         std::string_view const text(reinterpret_cast<char const*>(note.bytes.data()), note.bytes.size());
         Changes changes;
         bool any = false;
@@ -159,8 +170,10 @@ NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
                 any = true;
             }
         }
-        if (any) apply(stored, note.stamp, changes);
-        return any;
+        if (!any) return false;
+        apply(stored, note.stamp, changes);
+        note.parsed = std::make_shared<Changes const>(std::move(changes));
+        return true;
     };
 }
 
@@ -275,6 +288,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     if (fileLock.busy()) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            lastFold_ = {};
             if (pending_.empty()) return true;
             writing.swap(pending_);
         }
@@ -322,6 +336,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        lastFold_ = {fileLock.held(), fold.began, fold.more};
         writing.swap(pending_);
     }
     std::string latest;
@@ -337,10 +352,23 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         return false;
     }
     notes_.finish(fold);
+    uint64_t written = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        written = ++written_;
+        stored_ = merged;
+        damaged_ = false;
+    }
+    // The view over the notes left is made again with neither lock held (over a pile it takes a
+    // while), and not shown over that of a later write.
+    fileLock.release();
+    notes_.read(merged.folded, noteInto(merged));
     std::lock_guard<std::mutex> lock(mutex_);
-    stored_ = std::move(merged);
-    refreshView();
-    damaged_ = false;
+    if (written > shown_) {
+        shown_ = written;
+        entries_ = std::move(merged.entries);
+        apply(entries_, pending_);
+    }
     return true;
 }
 

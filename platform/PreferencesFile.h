@@ -34,7 +34,7 @@ class PreferencesFile {
 public:
     static constexpr uint64_t kMaxSize = 1u << 20;
 
-    // Notes left beside the file are folded in at once when its lock is free.
+    // Notes left beside the file are folded in at once when its lock is free, a round a write.
     explicit PreferencesFile(std::filesystem::path path);
 
     // Parses file text into entries (what the constructor does with the file).
@@ -96,6 +96,11 @@ private:
     NoteSet notes_;
     bool damaged_ = false;
     bool toldBusy_ = false, toldUnlocked_ = false;
+    // What the last write folded: whether it held the lock, began a pass and left some of it.
+    struct LastFold {
+        bool locked = false, began = false, more = false;
+    } lastFold_;
+    uint64_t written_ = 0, shown_ = 0;  // writes made, and the last whose view is shown
 
     bool keepDamagedAside();  // with mutex_ held
 };

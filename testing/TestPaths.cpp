@@ -1,10 +1,18 @@
 #include "testing/TestPaths.h"
 
 #include <dlfcn.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -77,6 +85,50 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::filesystem::path> noteCopies(std::filesystem::path const& note, size_t stampAt, int n) {
+    std::ifstream in(note, std::ios::binary);
+    std::string const content((std::istreambuf_iterator<char>(in)), {});
+    std::string const name = note.filename().string();
+    uint64_t const stamp = std::stoull(name.substr(stampAt, 20));
+    std::vector<std::filesystem::path> out;
+    for (int i = 1; i <= n; ++i) {
+        char id[32];
+        std::snprintf(id, sizeof id, "%020llu", static_cast<unsigned long long>(stamp + uint64_t(i)));
+        out.push_back(note.parent_path() / (name.substr(0, stampAt) + id + name.substr(stampAt + 20)));
+        std::ofstream(out.back(), std::ios::binary) << content;
+    }
+    return out;
+}
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+AnotherAccountsFiles::AnotherAccountsFiles(std::filesystem::path const& folder,
+                                           std::vector<std::filesystem::path> const& files) {
+    if (::geteuid() == 0) {
+        std::error_code ec;
+        ok_ = ::chown(folder.c_str(), kNobody, ~gid_t(0)) == 0;
+        for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+             ok_ && !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+            ok_ = ::lchown(it->path().c_str(), kNobody, ~gid_t(0)) == 0;
+        ok_ = ok_ && !ec;
+    }
+    for (auto const& file : files)
+        ok_ = ok_ && (::geteuid() != 0 || ::lchown(file.c_str(), 0, ~gid_t(0)) == 0) && ::chmod(file.c_str(), 0) == 0;
+    // glibc changes the ids of every thread of the process.
+    if (ok_ && ::geteuid() == 0) ok_ = switched_ = ::seteuid(kNobody) == 0;
+}
+
+AnotherAccountsFiles::~AnotherAccountsFiles() {
+    if (switched_ && ::seteuid(0) != 0) std::abort();
+}
+
+bool AnotherAccountsFiles::unreadableToChild() {
+    return ::geteuid() != 0 ||
+           (::prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 && ::prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0);
 }
 
 void pinGlDriver() {

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -41,6 +42,28 @@ bool inProcessesAtOnce(int n, std::function<bool(int)> const& body);
 // it returned true). True when body and other, if it ran, returned true.
 bool inProcessWithAnother(std::function<bool()> const& other,
                           std::function<bool(std::function<bool()> const& meanwhile)> const& body);
+
+// n copies of a store's note whose name holds its 20-digit stamp from `stampAt` on, named as made
+// one nanosecond apart after it.
+std::vector<std::filesystem::path> noteCopies(std::filesystem::path const& note, size_t stampAt, int n);
+
+// Files as another account leaves them (a copy once run with sudo, say): this process cannot read
+// them, also as root. The files lose their read bits; while the object lives, a process running
+// as root acts as `nobody` on every thread, with `folder` made nobody's but for the files.
+class AnotherAccountsFiles {
+public:
+    AnotherAccountsFiles(std::filesystem::path const& folder, std::vector<std::filesystem::path> const& files);
+    ~AnotherAccountsFiles();
+    AnotherAccountsFiles(AnotherAccountsFiles const&) = delete;
+    AnotherAccountsFiles& operator=(AnotherAccountsFiles const&) = delete;
+    bool ok() const { return ok_; }
+    // In a child about to start a program as root: takes away what lets root read every file, so
+    // that files without read bits are unreadable to it too. False when it cannot.
+    static bool unreadableToChild();
+
+private:
+    bool ok_ = true, switched_ = false;
+};
 
 // Keeps Mesa's DRI and EGL libraries loaded for the life of the process, so LeakSanitizer
 // does not see the driver's allocations as leaks once the driver would have unloaded.

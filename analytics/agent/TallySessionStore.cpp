@@ -269,8 +269,8 @@ private:
 
 // Replaces the saved list read as `saved.state`, and logs where it went; the notes folded in go
 // once it is stored. A file that is there but cannot be read is never written over, nor a damaged
-// one that cannot be kept aside first: the list waits beside it.
-void storeSaved(Saved const& saved) {
+// one that cannot be kept aside first: the list waits beside it. False when it is neither.
+bool storeSaved(Saved const& saved) {
     auto const path = TallySession::sessionsFilePath();
     std::string const count = std::to_string(saved.blocks.size());
     std::string error;
@@ -285,23 +285,24 @@ void storeSaved(Saved const& saved) {
             TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + ", and " +
                                   heldFilePath().string() + " cannot be written (" + error + "): " + count +
                                   " saved session(s) lost");
-            return;
+            return false;
         }
         if (!saved.blocks.empty())
             TallyUtil::log(1, "TallySession: Saved sessions at " + path.string() + " " + why + "; " + count +
                                   " kept beside it until they can be stored there");
         notes().finish(saved.fold);
-        return;
+        return true;
     }
     if (!writeArchiveChecked(archiveOf(saved), path, &error)) {
         TallyUtil::log(1, "TallySession: Saved sessions cannot be written (" + error + "): " + path.string() +
                               " keeps what it had, the " + count + " to store are not stored");
-        return;
+        return false;
     }
     // Only once they are in the file: a stop in between sends some twice rather than none.
     std::error_code ec;
     std::filesystem::remove(heldFilePath(), ec);
     notes().finish(saved.fold);
+    return true;
 }
 
 }  // namespace
@@ -609,6 +610,11 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         SavedLock lock;
         // Locked by another process: this session goes alone, the saved ones wait for a later send.
         Saved stored = lock.busy() ? Saved{} : readSaved(true);
+        // A pile of notes folds a round at a time, each stored, until a pass begun here is through,
+        // before a saved session goes out: a clear among them drops what it cleared.
+        for (bool began = stored.fold.began; !lock.busy() && (stored.fold.more || !began) && storeSaved(stored);
+             began = began || stored.fold.began)
+            stored = readSaved(true);
         auto const store = [&](std::vector<Data> rest) {
             if (lock.busy())
                 holdInNote(std::move(rest), lock.error());

@@ -237,6 +237,11 @@ bool TallyDataSenderIndex::saveMerged(std::function<void()> const& extra) {
     noted_.clear();
     notes_->finish(fold);
     unsaved_ = false;
+    // A pile of notes folds a round a write; the queue's other jobs go between rounds.
+    if (fold.more)
+        indexMapQueue_->async([weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->saveState();
+        });
     return true;
 }
 

@@ -177,6 +177,11 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
 
 FileLock::~FileLock() { close(); }
 
+void FileLock::release() {
+    close();
+    if (turn_.owns_lock()) turn_.unlock();
+}
+
 void FileLock::close() {
     std::lock_guard<std::mutex> lock(lockFiles().guard);
     if (fd_ < 0) return;  // or closed in a forked child
@@ -263,10 +268,9 @@ bool keepFileAside(std::filesystem::path const& path, std::string const& suffix,
     return fail(error, "cannot keep " + path.string() + " aside");
 }
 
-std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& folder,
-                                                  std::function<bool(std::string const&)> const& wanted) {
-    // Straight from readdir: a folder a pile of notes fills is listed often, and only the names
-    // taken need a path.
+std::vector<std::string> regularFileNamesIn(std::filesystem::path const& folder,
+                                            std::function<bool(std::string const&)> const& wanted) {
+    // Straight from readdir: a folder a pile of notes fills is listed often.
     std::vector<std::string> names;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return {};
@@ -283,9 +287,13 @@ std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& f
     }
     ::closedir(dir);
     std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& folder,
+                                                  std::function<bool(std::string const&)> const& wanted) {
     std::vector<std::filesystem::path> found;
-    found.reserve(names.size());
-    for (auto const& name : names) found.push_back(folder / name);
+    for (auto const& name : regularFileNamesIn(folder, wanted)) found.push_back(folder / name);
     return found;
 }
 

@@ -52,6 +52,9 @@ size_t removeStaleAtomicWriteTemps(std::filesystem::path const& folder, int64_t 
 // followed. For the notes a process leaves beside a file whose lock another holds.
 std::vector<std::filesystem::path> regularFilesIn(std::filesystem::path const& folder,
                                                   std::function<bool(std::string const&)> const& wanted);
+// Their names alone.
+std::vector<std::string> regularFileNamesIn(std::filesystem::path const& folder,
+                                            std::function<bool(std::string const&)> const& wanted);
 
 // An exclusive hold on a lock file, for a read, change and write of files that another process on
 // the same home changes too: flock is tried for up to `wait`, each try on a turn that threads of
@@ -70,6 +73,8 @@ public:
     FileLock(FileLock const&) = delete;
     FileLock& operator=(FileLock const&) = delete;
     bool held() const { return fd_ >= 0; }
+    // Lets it go before the object goes.
+    void release();
     // Another process holds it: the lock file itself is fine.
     bool busy() const { return busy_; }
     std::string const& error() const { return error_; }

@@ -6,12 +6,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -44,14 +46,21 @@ int64_t steadyMs() {
 std::mutex& lock() {
     static auto* const m = [] {
         auto* const made = new std::mutex;
-        atFork([] { lock().lock(); }, [] { lock().unlock(); },
-               [] {
-                   // The loop that would retry stayed behind (its lock may be taken for
-                   // good): the child's notes wait for the next change or start.
-                   retryScheduled = true;
-                   callersWaiting = 0;  // threads the child does not have
-                   lock().unlock();
-               });
+        // A fork waits as a caller does: a fold lets it in after the round under way.
+        atFork(
+            [] {
+                ++callersWaiting;
+                lock().lock();
+                --callersWaiting;
+            },
+            [] { lock().unlock(); },
+            [] {
+                // The loop that would retry stayed behind (its lock may be taken for
+                // good): the child's notes wait for the next change or start.
+                retryScheduled = true;
+                callersWaiting = 0;  // threads the child does not have
+                lock().unlock();
+            });
         return made;
     }();
     return *m;
@@ -246,7 +255,8 @@ int save(Service const& s, Items const& items) {
 
 struct Written {
     int status = Keychain::kSuccess;
-    bool more = false;  // notes left for another fold
+    bool more = false;   // notes left for another fold
+    bool began = false;  // a pass of the notes
 };
 
 // Under folderLock(), held unless no lock can be had there: the file, as read under it, with the
@@ -259,13 +269,46 @@ Written write(Service& s, Items items, bool locked, std::function<void(Items&)> 
         fold = s.notes.fold(items.folded, noteInto(s, items));
         items.folded = std::set<std::string>(fold.record.begin(), fold.record.end());
     }
-    if (!change && fold.applied.empty()) return {Keychain::kSuccess, fold.more};
+    if (!change && fold.applied.empty()) return {Keychain::kSuccess, fold.more, fold.began};
     if (change) change(items);
     int const status = save(s, items);
     if (status == Keychain::kSuccess) s.notes.finish(fold);
-    return {status, fold.more};
+    return {status, fold.more, fold.began};
 }
 
+enum class Folded { All, More, Busy };
+Folded foldRounds(std::filesystem::path const& dir, size_t rounds);
+
+// The rest of a pile a retry found, on a thread of its own: one at a time, passing again when a
+// retry asked for it meanwhile.
+void foldRestInBackground(std::filesystem::path const& dir) {
+    static auto* const guard = new std::mutex;
+    static bool running = false, again = false;
+    std::lock_guard<std::mutex> lock(*guard);
+    if (running) {
+        again = true;
+        return;
+    }
+    try {
+        std::thread([dir] {
+            for (;;) {
+                foldRounds(dir, SIZE_MAX);
+                std::lock_guard<std::mutex> lock(*guard);
+                if (!again) {
+                    running = false;
+                    return;
+                }
+                again = false;
+            }
+        }).detach();
+        running = true;
+    } catch (std::system_error const& e) {
+        std::fprintf(stderr, "Keychain: notes left for a later fold: %s\n", e.what());
+    }
+}
+
+// A retry folds a round on the SDK's loop, which then goes on with its other jobs: the rest of a
+// pile is folded beside it.
 void scheduleRetry(std::filesystem::path const& dir) {
     if (retryScheduled) return;
     retryScheduled = true;
@@ -274,7 +317,7 @@ void scheduleRetry(std::filesystem::path const& dir) {
             std::lock_guard<std::mutex> guard(lock());
             retryScheduled = false;
         }
-        Keychain::foldNotes(dir);
+        if (foldRounds(dir, 1) == Folded::More) foldRestInBackground(dir);
     });
 }
 
@@ -416,25 +459,35 @@ std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const
     return *a->string() == "WhenUnlocked" ? Accessibility::WhenUnlocked : Accessibility::AlwaysThisDeviceOnly;
 }
 
-bool Keychain::foldNotes(std::filesystem::path const& dir) {
-    bool first = true;
+bool Keychain::foldNotes(std::filesystem::path const& dir) { return foldRounds(dir, SIZE_MAX) == Folded::All; }
+
+namespace {
+
+// Up to `rounds` rounds, each a pass's round of one service's notes, until a pass begun here is
+// through (one a change left may come first): a reader of this process waits for one round at
+// most. The first round waits for nobody: a retry's few notes take one.
+Folded foldRounds(std::filesystem::path const& dir, size_t rounds) {
+    size_t done = 0;
     for (auto const& stem : stemsWithNotes(dir)) {
-        // A fold's worth at a time: a reader of this process waits for one round at most. The
-        // first round waits for nobody: a retry's few notes take one, on the SDK's loop.
-        for (bool more = true; more; first = false) {
-            if (!first) letCallersGoFirst();
+        for (bool more = true, began = false; more || !began; ++done) {
+            if (done == rounds) return Folded::More;
+            if (done > 0) letCallersGoFirst();
             std::lock_guard<std::mutex> guard(lock());
             auto const folder = folderLock(dir, false);
             if (!folder || !folder->held()) {
                 if (folder && folder->busy()) scheduleRetry(dir);
-                return false;
+                return Folded::Busy;
             }
             Service& s = serviceAt(dir, stem);
             Written const w = write(s, readItems(s), true, {});
-            more = w.more && w.status == kSuccess;
+            if (w.status != Keychain::kSuccess) break;
+            more = w.more;
+            began = began || w.began;
         }
     }
-    return true;
+    return Folded::All;
 }
+
+}  // namespace
 
 }  // namespace platform

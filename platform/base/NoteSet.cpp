@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/base/AtomicFile.h"
 
@@ -108,23 +110,41 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
         return name.size() > prefix_.size() + suffix_.size() && name.starts_with(prefix_) && name.ends_with(suffix_) &&
                (isId(middle(name)) || (olderForm_ && olderForm_(middle(name))));
     };
-    for (auto const& path : regularFilesIn(folder_, wanted)) {
-        std::string name = path.filename().string();
+    for (auto& name : regularFileNamesIn(folder_, wanted)) {
         std::string id(middle(name));
         std::string stamp = isId(id) ? id : std::string(kOlderFormStamp) + id;
         listed_.push_back({std::move(stamp), std::move(id), std::move(name)});
     }
-    std::sort(listed_.begin(), listed_.end());
+    // Names of one form order as their stamps: a pile is seldom out of order.
+    if (!std::is_sorted(listed_.begin(), listed_.end())) std::sort(listed_.begin(), listed_.end());
     // What is gone is not kept.
-    std::set<std::string> names;
-    for (auto const& l : listed_) names.insert(l.name);
-    std::erase_if(read_, [&](auto const& r) { return !names.count(r.first); });
+    std::vector<std::string_view> names;
+    names.reserve(listed_.size());
+    for (auto const& l : listed_) names.push_back(l.name);
+    if (!std::is_sorted(names.begin(), names.end())) std::sort(names.begin(), names.end());
+    // Both in name order: one walk each.
+    auto const keepListed = [&](auto& byName, auto const& nameOf) {
+        auto at = names.begin();
+        for (auto it = byName.begin(); it != byName.end();) {
+            at = std::lower_bound(at, names.end(), std::string_view(nameOf(*it)));
+            it = at != names.end() && *at == nameOf(*it) ? std::next(it) : byName.erase(it);
+        }
+    };
+    keepListed(read_, [](auto const& r) -> std::string const& { return r.first; });
+    keepListed(toldUnreadable_, [](std::string const& name) -> std::string const& { return name; });
     return listed_;
 }
 
 NoteSet::Read* NoteSet::readNote(Listed const& note, bool again) {
     if (auto it = read_.find(note.name); it != read_.end()) {
-        if (!again || it->second.state != Read::Unreadable) return &it->second;
+        if (!again) return &it->second;
+        // A fold's pass was listed rounds ago: another process may have folded the note since.
+        struct stat st {};
+        if (::lstat((folder_ / note.name).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            read_.erase(it);
+            return nullptr;
+        }
+        if (it->second.state != Read::Unreadable) return &it->second;
         read_.erase(it);
     }
     // A link is never followed: only the folder's own files count.
@@ -151,29 +171,37 @@ void NoteSet::read(std::set<std::string> const& folded, Apply const& apply) {
 }
 
 NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& apply) {
+    auto const began = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Listed> const notes = listing(true);
     Fold f;
-    for (auto const& note : notes) {
-        if (!folded.count(note.id)) continue;
-        if (::unlink((folder_ / note.name).c_str()) == 0 || errno == ENOENT)
-            read_.erase(note.name);
+    // By name, listed or not: a note made after the pass was listed may have been folded by
+    // another process, which was stopped before it removed it.
+    for (auto const& id : folded) {
+        if (!isId(id) && !(olderForm_ && olderForm_(id))) continue;
+        std::string const name = prefix_ + id + suffix_;
+        if (::unlink((folder_ / name).c_str()) == 0 || errno == ENOENT)
+            read_.erase(name);
         else
-            f.record.push_back(note.id);  // still there: still named
+            f.record.push_back(id);  // still there: still named
+    }
+    if (passAt_ >= pass_.size()) {
+        pass_ = listing(true);
+        passAt_ = 0;
+        f.began = true;
     }
     step();
     size_t taken = 0, damaged = 0, unreadable = 0;
-    for (auto const& note : notes) {
-        if (folded.count(note.id)) continue;
-        if (taken == kMaxFold) {
-            f.more = true;
+    while (passAt_ < pass_.size()) {
+        if (taken == kMaxFold || (taken >= kMinFold && std::chrono::steady_clock::now() - began >=
+                                                            std::chrono::microseconds(kRoundMicroseconds)))
             break;
-        }
+        Listed const& note = pass_[passAt_++];
+        if (folded.count(note.id)) continue;
         ++taken;
         Read* r = readNote(note, true);
         if (!r) continue;
         if (r->state == Read::Unreadable) {
-            ++unreadable;
+            if (toldUnreadable_.insert(note.name).second) ++passUnreadable_;
             continue;
         }
         std::filesystem::path const path = folder_ / note.name;
@@ -186,11 +214,20 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         f.record.push_back(note.id);
         f.applied.push_back(path);
     }
+    // Told once a pass: a pile takes many rounds. What cannot be read, only when not told before.
+    f.more = passAt_ < pass_.size();
+    passDamaged_ += damaged;
+    damaged = 0;
+    if (!f.more) {
+        pass_.clear();
+        damaged = std::exchange(passDamaged_, 0);
+        unreadable = std::exchange(passUnreadable_, 0);
+    }
     if (damaged)
         std::fprintf(stderr, "removed %zu damaged note(s) %s*%s in %s\n", damaged, prefix_.c_str(), suffix_.c_str(),
                      folder_.c_str());
     if (unreadable)
-        std::fprintf(stderr, "%zu note(s) %s*%s in %s cannot be read now; left for later\n", unreadable, prefix_.c_str(),
+        std::fprintf(stderr, "%zu note(s) %s*%s in %s cannot be read now; passed over\n", unreadable, prefix_.c_str(),
                      suffix_.c_str(), folder_.c_str());
     step();
     return f;

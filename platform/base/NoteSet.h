@@ -46,9 +46,12 @@ struct FileVersion {
 
 class NoteSet {
 public:
-    // How many notes one fold reads at most: a pile is folded over several rounds, none of which
-    // holds the lock for long.
-    static constexpr size_t kMaxFold = 1000;
+    // One fold is a round of a pass: a pass goes once through the notes listed at its start, in
+    // rounds of a few milliseconds each, so that a pile never holds the store's lock for long. A
+    // round takes kMinFold notes (when there are) whatever they take, and then more until
+    // kRoundMicroseconds have passed, kMaxFold at most.
+    static constexpr size_t kMinFold = 32, kMaxFold = 1000;
+    static constexpr int64_t kRoundMicroseconds = 4000;
 
     // A note as a store applies it: its stamp (its id; the notes of an older form stamp before
     // every id, in name order), its bytes, and what the store made of them before (kept with the
@@ -78,12 +81,14 @@ public:
     // note is read once, and the folder listed again only when it changed.
     void read(std::set<std::string> const& folded, Apply const& apply);
 
-    // Under the store's lock: removes the notes `folded` names and applies up to kMaxFold of the
-    // others, oldest first; one that does not read is removed, with a log line.
+    // Under the store's lock: removes the notes `folded` names and applies the others of the pass,
+    // oldest first, for one round; one that does not read is removed, with a log line. One that
+    // cannot be read now (another account's, say) is passed over until the next pass, told once.
     struct Fold {
         std::vector<std::string> record;  // the ids the store file is written with
         std::vector<std::filesystem::path> applied;
-        bool more = false;  // notes left for another round
+        bool more = false;   // the pass has notes left for another round
+        bool began = false;  // this round began the pass: notes made before it are in it
     };
     Fold fold(std::set<std::string> const& folded, Apply const& apply);
     // Once the store file written with fold.record is on disk.
@@ -121,6 +126,10 @@ private:
     FileVersion listedAt_;
     std::vector<Listed> listed_;
     std::map<std::string, Read> read_;  // by name
+    std::vector<Listed> pass_;          // the fold's pass, as listed at its start
+    size_t passAt_ = 0;                 // the first note of the pass no round has reached
+    std::set<std::string> toldUnreadable_;  // names
+    size_t passDamaged_ = 0, passUnreadable_ = 0;  // found in the pass, not told yet
 };
 
 }  // namespace platform

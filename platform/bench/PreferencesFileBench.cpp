@@ -1,6 +1,7 @@
 // A settings write on the main thread while another process holds the settings lock: alone, and
 // beside a background write that waits up to 250 ms for that lock (the rating prompt's count).
-// Either returns at once, its change kept for later, however long the background one waits.
+// Either returns at once, its change kept for later, however long the background one waits. And
+// one beside another thread's writes folding a pile of notes, a round each.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -11,8 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
+#include "platform/AtomicFile.h"
 #include "platform/PreferencesFile.h"
 #include "testing/TestPaths.h"
 
@@ -76,6 +80,45 @@ void BM_SynchronizeWhileTheLockIsHeldElsewhere(benchmark::State& state) {
     if (background.joinable()) background.join();
 }
 BENCHMARK(BM_SynchronizeWhileTheLockIsHeldElsewhere)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// A settings write on the main thread beside another thread's writes, each folding a round of a
+// pile of notes other copies left, against one beside none.
+void BM_SynchronizeBesideAFoldOfAPile(benchmark::State& state) {
+    int const pile = int(state.range(0));
+    testing_support::TempDir dir;
+    auto const path = dir / "prefs";
+    auto const notesLeft = [&] {
+        return platform::regularFileNamesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).size();
+    };
+    platform::PreferencesFile folding(path), answered(path);  // made before the pile: no fold of it here
+    for (int i = 0; i < pile; ++i) {
+        char name[96];
+        std::snprintf(name, sizeof name, ".prefs.%020d-0123456789abcdef-1.pending", i + 1);
+        std::ofstream(dir / name) << "add uses=1\n";
+    }
+    answered.synchronize();  // its view reads the pile
+    state.counters["notes_before"] = double(notesLeft());
+    std::atomic<bool> stop{false};
+    std::thread background([&] {
+        while (!stop && notesLeft() > 0) folding.synchronize();
+    });
+    double longest = 0;
+    int64_t n = 0;
+    for (auto _ : state) {
+        auto const start = std::chrono::steady_clock::now();
+        answered.setInteger("answer", ++n);
+        benchmark::DoNotOptimize(answered.synchronize());
+        double const took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(took);
+        longest = std::max(longest, took * 1e6);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a frame or so apart
+    }
+    state.counters["longest_us"] = longest;
+    state.counters["notes_after"] = double(notesLeft());
+    stop = true;
+    background.join();
+}
+BENCHMARK(BM_SynchronizeBesideAFoldOfAPile)->Arg(0)->Arg(1000)->Arg(20000)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -269,6 +270,57 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
         EXPECT_TRUE(platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).empty()) << kill;
         if (finished) break;
     }
+}
+
+// Notes another account left (unreadable here) are passed over: a start's fold goes on to the
+// notes after them, says so once, and ends whatever the folder holds. A pile folds a round a write,
+// each write seeing it whole.
+TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrite) {
+    testing_support::TempDir dir;
+    auto const path = dir / "prefs";
+    auto const pending = [&] {
+        return platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).size();
+    };
+    uint64_t stamp = 1'700'000'000'000'000'000;
+    auto const note = [&](std::string const& text) {
+        char name[96];
+        std::snprintf(name, sizeof name, ".prefs.%020llu-0123456789abcdef-1.pending", static_cast<unsigned long long>(++stamp));
+        std::ofstream(dir / name) << text;
+        return dir / name;
+    };
+    for (int i = 0; i < 5; ++i) note("add uses=1\n");
+    std::vector<std::filesystem::path> theirs;
+    for (int i = 0; i < 1001; ++i) theirs.push_back(note("add uses=1000\n"));
+    for (int i = 0; i < 5; ++i) note("add uses=1\nset last=" + std::to_string(i) + "\n");
+    testing::internal::CaptureStderr();
+    {
+        testing_support::AnotherAccountsFiles as(dir.path(), theirs);
+        ASSERT_TRUE(as.ok());
+        platform::PreferencesFile p(path);
+        EXPECT_EQ(pending(), theirs.size());
+        EXPECT_EQ(onDisk(path), (std::map<std::string, std::string>{{"last", "4"}, {"uses", "10"}}));
+        // Passes after it pass them over again, without another line.
+        for (size_t i = 0; i < 2 * (1001 / platform::NoteSet::kMinFold + 1); ++i) EXPECT_TRUE(p.synchronize());
+        EXPECT_EQ(p.integer("uses"), 10);
+        EXPECT_EQ(pending(), theirs.size());
+    }
+    std::string const err = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    for (size_t at = 0; (at = err.find("cannot be read now", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u) << err;
+    for (auto const& file : theirs) std::filesystem::remove(file);
+
+    platform::PreferencesFile q(path);
+    constexpr int kPile = 2500;
+    for (int i = 0; i < kPile; ++i) note("add pile=1\n");
+    ASSERT_TRUE(q.synchronize());
+    EXPECT_GT(pending(), 0u);
+    for (size_t writes = 1; pending() > 0; ++writes) {
+        ASSERT_LT(writes, kPile / platform::NoteSet::kMinFold + 2);
+        EXPECT_EQ(q.integer("pile"), kPile);
+        ASSERT_TRUE(q.synchronize());
+    }
+    EXPECT_EQ(onDisk(path)["pile"], std::to_string(kPile));
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -25,6 +27,7 @@
 #include "platform/base/KeyedArchive.h"
 #include "platform/base/NoteSet.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/SdkLoop.h"
 #include "testing/TestPaths.h"
 
 using M = TallyGlobalPersistentManager;
@@ -284,6 +287,89 @@ TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStr
         EXPECT_TRUE(notes().empty()) << kill;
         if (finished) break;
     }
+}
+
+// Keychain notes another account left (unreadable here) are passed over: a fold ends, folds the
+// notes after them and says so once. A pile folds in rounds, and a caller, a fork and the SDK's
+// loop each get in between them.
+TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenTheRoundsOfAPile) {
+    using platform::Keychain;
+    auto bytes = [](std::string const& s) { return Data(s.begin(), s.end()); };
+    auto notes = [] { return platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }); };
+    auto value = [&](std::string const& account) {
+        Data v;
+        return Keychain::copyMatching("service", bytes(account), v) == Keychain::kSuccess ? std::string(v.begin(), v.end()) : "";
+    };
+    // Set once, before any fold of this test, since folds of other threads read it: while
+    // watching, holds the first round of a pile until a caller comes.
+    static std::atomic<bool> watching{false}, folding{false}, calling{false};
+    static std::string watched;  // written only while not watching
+    static bool const hooked = (platform::NoteSet::setFaultHook([](std::string const& at) {
+        if (!watching || !at.starts_with(watched) || folding.exchange(true)) return;
+        for (int i = 0; i < 10'000 && !calling; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the caller waits for the lock
+    }), true);
+    ASSERT_TRUE(hooked);
+    watched = Keychain::directory().string();
+    folding = calling = false;
+    ASSERT_EQ(Keychain::add("service", bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
+    int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    // Copies of the latest note, ".<stem>.<20 digits>-<tag>-<pid>.pending".
+    auto copies = [&](int n) { return testing_support::noteCopies(notes().back(), 42, n); };
+    ASSERT_EQ(Keychain::add("service", bytes("before"), {}, bytes("b"), {}), Keychain::kSuccess);
+    auto const theirs = copies(1001);
+    testing::internal::CaptureStderr();
+    {
+        testing_support::AnotherAccountsFiles as(dir.path(), theirs);
+        ASSERT_TRUE(as.ok());
+        ASSERT_EQ(Keychain::add("service", bytes("after"), {}, bytes("c"), {}), Keychain::kSuccess);
+        ::close(held);
+        EXPECT_TRUE(Keychain::foldNotes());
+        EXPECT_EQ(notes().size(), theirs.size());
+        EXPECT_TRUE(Keychain::foldNotes());
+        EXPECT_EQ(value("before") + value("after"), "bc");
+
+        // A start's fold of a pile lets a caller and a fork in after the round under way.
+        watching = true;
+        int lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+        ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("pile")), Keychain::kSuccess);
+        auto pile = copies(8000);
+        ::close(lock);
+        std::thread start([] { EXPECT_TRUE(Keychain::foldNotes()); });
+        while (!folding) std::this_thread::yield();
+        calling = true;
+        EXPECT_EQ(value("a"), "pile");
+        EXPECT_GT(notes().size(), theirs.size()) << "the caller waited for the whole pile";
+        pid_t const child = ::fork();
+        if (child == 0) ::_exit(0);
+        EXPECT_GT(notes().size(), theirs.size()) << "the fork waited for the whole pile";
+        ASSERT_GT(child, 0);
+        ::waitpid(child, nullptr, 0);
+        start.join();
+        EXPECT_EQ(notes().size(), theirs.size());
+
+        // A retry on the SDK's loop folds a round there, and the loop goes on with its jobs.
+        watching = false;
+        platform::SdkLoop::shared().setVirtualClock(true);
+        ASSERT_EQ(::flock(lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
+        ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("retried")), Keychain::kSuccess);
+        pile = copies(10'000);
+        ::close(lock);
+        size_t seen = 0;  // by a job due with the retry, after it
+        platform::SdkLoop::shared().after(1000, [&] { seen = notes().size(); });
+        platform::SdkLoop::shared().advance(1000);
+        EXPECT_GT(seen, theirs.size() + 5000) << "the loop's job waited for the whole pile";
+        for (int i = 0; i < 6000 && notes().size() > theirs.size(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(notes().size(), theirs.size());
+        EXPECT_EQ(value("a"), "retried");
+        platform::SdkLoop::shared().setVirtualClock(false);
+    }
+    std::string const err = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    for (size_t at = 0; (at = err.find("cannot be read now", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u) << err;
 }
 
 TEST_F(AgentStore, CookiesChangeOnlyWhenTheyDifferUpToTheCap) {

@@ -347,6 +347,48 @@ TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
     }
 }
 
+// Saved-session notes another account left (unreadable here) are passed over, told once. A send
+// folds a pile of notes whole, over rounds, before a saved session goes out: a clear at its end
+// drops every session saved before it, unsent.
+TEST_F(Store, NotesThatCannotBeReadArePassedOverAndASendFoldsAPileWhole) {
+    TallySessionInfo::setMaxSessions(5000);
+    auto at = [&](double t) { return now = t, TallySession::removeCurrentSessionFile(), start(); };
+    auto const notes = [] {
+        return platform::regularFilesIn(TallyUtil::filePathDirectory(), [](std::string const& n) { return n.find(".held.") != std::string::npos; });
+    };
+    // Copies of the latest note, "<sessions file>.held.<20 digits>-<tag>-<pid>".
+    auto const copies = [&](int n) {
+        return testing_support::noteCopies(notes().back(), TallySession::sessionsFilePath().filename().string().size() + 6, n);
+    };
+    int const held = ::open((TallySession::sessionsFilePath().string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    TallySession::addToSavedSessions(at(1000));
+    auto const theirs = copies(1001);
+    testing::internal::CaptureStderr();
+    std::vector<int64_t> sent;
+    {
+        testing_support::AnotherAccountsFiles as(dir.path(), theirs);
+        ASSERT_TRUE(as.ok());
+        TallySession::addToSavedSessions(at(2000));
+        copies(1100);
+        TallySession::setSavedSessions({});
+        TallySession::addToSavedSessions(at(3000));
+        ::close(held);
+        auto queue = std::make_shared<platform::WorkQueue>("com.Tally.Analytics.Session");
+        TallyDataSender::setupInstanceWithQueue(queue);
+        queue->sync([&] { at(4000)->sendSessionsToServerIncludingCurrentSession(false); });
+        for (auto const& file : platform::regularFilesIn(tally_delivery::filesFolder(), [](std::string const& n) { return n.size() == 36; }))
+            sent.push_back(block_reader::readBlock(platform::readWholeFile(file, 1 << 20).bytes).start / 1000);
+        EXPECT_EQ(notes().size(), theirs.size());
+        EXPECT_TRUE(TallySession::savedSessions().empty());
+    }
+    EXPECT_EQ(sent, std::vector<int64_t>{3000});
+    std::string const err = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    for (size_t at = 0; (at = err.find("cannot be read now", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u) << err;
+}
+
 TEST_F(Store, SendingOptOutPendingSavedResponseAndReset) {
     auto queue = std::make_shared<platform::WorkQueue>("com.Tally.Analytics.Session");
     TallyDataSender::setupInstanceWithQueue(queue);

@@ -173,6 +173,50 @@ TEST_F(SendIndexTest, NotedBlocksAreListedOnceWhereverAKillStrikesTheFold) {
     }
 }
 
+// Index notes another account left (unreadable here) are passed over, told once, and the notes
+// after them listed: a pile is folded over rounds, each a job of the index's queue, from one write.
+TEST_F(SendIndexTest, NotesThatCannotBeReadArePassedOverAndAPileIsListedFromOneWrite) {
+    std::string const file = "pile.index";
+    auto const load = [&] { return Index::instantiatedIndexWithIndexFile(file); };
+    auto const fills = [](std::shared_ptr<Index> const& index) {
+        std::vector<int> out;
+        for (auto const& b : index->notSentBlocksForDataKey("k")) out.push_back(b->data() ? (*b->data())[0] : -1);
+        return out;
+    };
+    auto noting = load();
+    std::filesystem::path const lockFile = noting->filePath().parent_path() / ("." + file + ".lock");
+    auto const notes = [&] {
+        return platform::regularFilesIn(lockFile.parent_path(), [&](auto const& n) { return n.starts_with("." + file + ".") && n.ends_with(".added"); });
+    };
+    int const held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    add(noting, "k", 1), noting->indexMapQueue().waitUntilIdle();
+    auto const theirs = testing_support::noteCopies(notes().back(), file.size() + 2, 1001);
+    testing::internal::CaptureStderr();
+    {
+        testing_support::AnotherAccountsFiles as(dir.path(), theirs);
+        ASSERT_TRUE(as.ok());
+        add(noting, "k", 2), noting->indexMapQueue().waitUntilIdle();
+        noting.reset();  // its retry, with the lock held or after, folds nothing
+        ::close(held);
+        auto folding = load();
+        add(folding, "k", 3);
+        // Each turn of the queue is a round at least.
+        for (size_t turns = 0; notes().size() > theirs.size(); ++turns) {
+            ASSERT_LT(turns, theirs.size() / platform::NoteSet::kMinFold + 3);
+            folding->indexMapQueue().waitUntilIdle();
+        }
+        auto listed = fills(load());
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, (std::vector<int>{1, 2, 3}));
+        EXPECT_EQ(notes().size(), theirs.size());
+    }
+    std::string const err = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    for (size_t at = 0; (at = err.find("cannot be read now", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u) << err;
+}
+
 TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {
     server.on("/aas.do", testing_support::HttpTestServer::Reply::answer(503));
     auto s = make();

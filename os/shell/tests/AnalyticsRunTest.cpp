@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "analytics/agent/tests/StoredEvents.h"
@@ -38,7 +40,8 @@ std::string readAll(std::filesystem::path const& path) {
 // The level start of each run lands in the stored sessions, also while another process holds
 // every lock file the game keeps (stopped inside a change, say): that run starts, draws and quits
 // without waiting for it, its count of the start is on disk at once, and the next start with the
-// locks free lists what it kept aside and clears a pile of damaged keychain notes.
+// locks free lists what it kept aside, clears a pile of damaged keychain notes and passes over
+// notes another account left.
 TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     testing_support::TempDir home;
     // A save in which the first level is open, so the run can start it from its address.
@@ -49,8 +52,10 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
         RoamingDataFile save("roamingData");
         save.data.levelEntry(0);
     }
+    std::function<bool()> inChild;
     auto run = [&](std::vector<std::string> args) {
         zelv_run::Options o;
+        o.inChild = inChild;
         o.home = home.path();
         o.env["ZELV_DOCUMENTS_DIR"] = documents.string();
         o.args = std::move(args);
@@ -114,17 +119,34 @@ TEST(Shell, AHeadlessRunsLevelStartLandsInTheStoredSessions) {
     size_t const kept = keychainNotes();
     for (int i = 0; i < 2000; ++i) {
         char name[128];
-        std::snprintf(name, sizeof name, i % 2 ? ".%040d.%020d-0123456789abcdef-%d.pending" : ".%040d.0123456789abcdef.%d.%010d.pending", i % 7, i + 1, i);
+        std::snprintf(name, sizeof name, i % 2 ? ".%040d.%020d-0123456789abcdef-%d.pending" : ".%040d.0123456789abcdef.%d.%010d.pending", i % 7, i + 3000, i);
         std::ofstream(keychain / name) << "damaged " << i;
     }
+    // Notes another account left beside the keychain and the settings (a copy once run with sudo)
+    // cannot be read: the start passes over them, says so once for each, and folds those after.
+    auto settingsNotes = [&] { return platform::regularFilesIn(config, [](auto const& n) { return n.starts_with(".preferences.") && n.ends_with(".pending"); }).size(); };
+    for (int i = 1; i <= 1001; ++i) {
+        char name[128];
+        std::snprintf(name, sizeof name, ".%040d.%020d-0123456789abcdef-1.pending", 0, i);
+        std::ofstream(keychain / name) << "theirs";
+        ::chmod((keychain / name).c_str(), 0);
+        std::snprintf(name, sizeof name, ".preferences.%020d-0123456789abcdef-1.pending", i);
+        std::ofstream(config / name) << "add kRatingPromptUseCount=1000\n";
+        ::chmod((config / name).c_str(), 0);
+    }
+    std::ofstream(config / ".preferences.00000000000000002000-0123456789abcdef-1.pending") << "add kRatingPromptUseCount=10\n";
+    inChild = testing_support::AnotherAccountsFiles::unreadableToChild;
     r = run({});
     ASSERT_TRUE(r.exited && r.status == 0) << r.describe();
-    EXPECT_EQ(keychainNotes(), 0u) << kept << " of the locked run's own";
+    EXPECT_EQ(keychainNotes(), 1001u) << kept << " of the locked run's own";
+    EXPECT_EQ(settingsNotes(), 1001u);
+    EXPECT_EQ(r.countInErr("cannot be read now"), 2u) << r.describe();
     EXPECT_FALSE(std::filesystem::exists(home.path() / "made-through-link"));
     EXPECT_EQ(countOf(loggedEvents(files), started), 2u) << r.describe();
-    // Each run counted its start, the locked one through a note beside the settings.
+    // Each run counted its start, the locked one through a note beside the settings, with the 10
+    // a note after the unreadable ones added.
     std::string const settings = readAll(home.path() / "config" / "zelv" / "preferences");
-    EXPECT_NE(settings.find("kRatingPromptUseCount=3\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("kRatingPromptUseCount=13\n"), std::string::npos) << settings;
     std::string const index = readAll(files / "TallySenderIndex.info");
     for (auto const& e : std::filesystem::directory_iterator(files)) {
         std::string const name = e.path().filename().string();

@@ -1,0 +1,105 @@
+// What waits beside a fold of a pile of keychain notes other copies left: a job of the SDK's loop
+// behind a retry that found the pile, and a fork() beside a start's fold. Each against the same
+// with no pile.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "platform/base/AtomicFile.h"
+#include "platform/base/Directories.h"
+#include "platform/base/Keychain.h"
+#include "platform/base/NoteSet.h"
+#include "platform/base/SdkLoop.h"
+#include "testing/TestPaths.h"
+
+namespace {
+
+using platform::Keychain;
+using Clock = std::chrono::steady_clock;
+
+// A keychain with an item whose notes are a pile of `pile` (and the one a change found the lock
+// held for, with a retry scheduled for it).
+struct Pile {
+    explicit Pile(int pile) {
+        platform::Directories::setRootOverride(dir.path());
+        platform::Data const a{'a'};
+        Keychain::add("service", a, {}, a, {});
+        int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ::flock(held, LOCK_EX);
+        Keychain::update("service", a, platform::Data{'b'});
+        auto const notes = platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); });
+        testing_support::noteCopies(notes.back(), 42, pile);
+        ::close(held);
+    }
+    ~Pile() {
+        platform::NoteSet::setFaultHook({});
+        platform::Directories::setRootOverride(std::nullopt);
+    }
+    testing_support::TempDir dir;
+};
+
+size_t notesLeft() {
+    return platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }).size();
+}
+
+// Waits, then reports each iteration's wait as its time and the longest as a counter, with the
+// notes left before and after.
+template <class Wait>
+void timeWaits(benchmark::State& state, Wait const& wait) {
+    state.counters["notes_before"] = double(notesLeft());
+    double longest = 0;
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        double const waited = wait();
+        longest = std::max(longest, waited);
+        state.SetIterationTime(waited);
+    }
+    state.counters["longest_ms"] = longest * 1000;
+    state.counters["notes_after"] = double(notesLeft());
+}
+
+void BM_LoopJobBesideARetrysFold(benchmark::State& state) {
+    Pile pile(int(state.range(0)));
+    std::atomic<bool> folding{false};
+    platform::NoteSet::setFaultHook([&](std::string const&) { folding = true; });
+    while (!folding) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the retry, a second on
+    timeWaits(state, [] {
+        std::promise<void> ran;
+        auto const start = Clock::now();
+        platform::SdkLoop::shared().post([&] { ran.set_value(); });
+        ran.get_future().wait();
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    });
+}
+BENCHMARK(BM_LoopJobBesideARetrysFold)->Arg(0)->Arg(20000)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_ForkBesideAStartsFold(benchmark::State& state) {
+    Pile pile(int(state.range(0)));
+    std::atomic<bool> folding{false};
+    platform::NoteSet::setFaultHook([&](std::string const&) { folding = true; });
+    std::thread start([] { Keychain::foldNotes(); });
+    while (!folding) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    timeWaits(state, [] {
+        auto const begin = Clock::now();
+        pid_t const child = ::fork();
+        if (child == 0) ::_exit(0);
+        double const took = std::chrono::duration<double>(Clock::now() - begin).count();
+        ::waitpid(child, nullptr, 0);
+        return took;
+    });
+    start.join();
+}
+BENCHMARK(BM_ForkBesideAStartsFold)->Arg(0)->Arg(5000)->Arg(20000)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
