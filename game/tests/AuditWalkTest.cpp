@@ -860,6 +860,47 @@ TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
+// Keys held as a screen takes over from another press nothing on it until let go: each arrow and
+// WASD held as Escape pauses leaves the pause menu on RESUME; Right, Space, Return and Up, pressed
+// after the last resume (they roll the ball) and held across level01's goal, leave the results
+// on NEXT with nothing pressed.
+TEST_F(AuditWalk, KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere) {
+    testing_support::TempDir home;
+    GameWindow::Options o = recording(home);
+    o.args = {"--level", "levels/level01.pxl"};
+    o.deadline = Ms(420000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    for (char const* key : {"Down", "Up", "Left", "Right", "s", "w", "a", "d"}) {
+        game.keyDown(key);
+        framesPass(game, 10);
+        bool const paused = tapUntil(game, "Escape", "PauseViewController") &&
+                            game.waitUntil([&] { return readRecord(recordPath_).still >= 30; }, Ms(60000));
+        game.keyUp(key);
+        framesPass(game, 10);
+        ASSERT_TRUE(paused) << key << ": " << game.describe();
+        game.tap("Return");
+        ASSERT_EQ(game.nextScreen(Ms(30000)), "UnPauseViewController") << key << " held moved the focus off RESUME";
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(30000))) << game.describe();
+    }
+    // The goal within 3000 frames; then 300 frames more, the keys let go after 60, for anything
+    // the held keys pressed to show.
+    std::vector<char const*> const held = {"Right", "space", "Return", "Up"};
+    for (char const* key : held) game.keyDown(key);
+    long const start = readRecord(recordPath_).frame;
+    game.waitUntil([&] { return game.currentScreen() == "ResultsMenu" || readRecord(recordPath_).frame > start + 3000; },
+                   Ms(600000));
+    bool const ended = game.waitForScreen("ResultsMenu", Ms(0)) && framesPass(game, 60);
+    for (char const* key : held) game.keyUp(key);
+    ASSERT_TRUE(ended) << game.describe();
+    EXPECT_TRUE(framesPass(game, 240));
+    ASSERT_EQ(game.currentScreen(), "ResultsMenu") << "a held key pressed a button of the results";
+    game.tap("Return");
+    EXPECT_EQ(game.nextScreen(Ms(30000)), "LevelSelectMenu") << "a held key moved the focus off NEXT";
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 // The closing cut-scene's credits, roll as they come up: every text is audited each time the
 // roll has moved on a fifth of the window, until the last has been seen whole; each is seen whole
 // at least once. The scene dims under them so that they read wherever they pass.

@@ -249,6 +249,67 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     SDL_JoystickDetachVirtual(device);
 }
 
+// A controller's d-pad or stick held as START pauses leaves the pause menu on RESUME; the stick
+// up, A and the d-pad's right held as the level ends press nothing on the results, which open on
+// NEXT. A fresh press then acts.
+TEST(PlayInWindow, PadHeldAsThePauseMenuOrTheResultsComeUpPressesNothingThere) {
+    InProcessGame game({"--level", "levels/level01.pxl"});
+    ASSERT_TRUE(game.ok());
+    ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+    int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                                 SDL_CONTROLLER_BUTTON_MAX, 0);
+    ASSERT_GE(device, 0) << SDL_GetError();
+    game.frames(5);
+    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+    ASSERT_NE(pad, nullptr);
+    auto tap = [&](SDL_GameControllerButton button) {
+        SDL_JoystickSetVirtualButton(pad, button, 1);
+        game.frames(3);
+        SDL_JoystickSetVirtualButton(pad, button, 0);
+        game.frames(3);
+    };
+    auto stickUp = [&](bool up) { SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, up ? -32768 : 0); };
+    for (bool const dpad : {true, false}) {
+        dpad ? void(SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_DOWN, 1)) : stickUp(true);
+        game.frames(10);
+        tap(SDL_CONTROLLER_BUTTON_START);
+        ASSERT_TRUE(game.until([&] {
+            auto* pause = game.screen<PauseViewController>();
+            return pause && pause->state() == PauseViewController::kInteractive;
+        }));
+        game.frames(30);
+        dpad ? void(SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_DOWN, 0)) : stickUp(false);
+        game.frames(3);
+        EXPECT_TRUE(game.screen<PauseViewController>()->resumeButton().button().isHighlighted()) << dpad;
+        tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+        EXPECT_TRUE(game.screen<PauseViewController>()->optionsButton().button().isHighlighted()) << dpad;
+        tap(SDL_CONTROLLER_BUTTON_START);
+        ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+    }
+
+    stickUp(true);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
+    game.frames(10);
+    game.app().transitToEndOfLevel(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(3, 10, 0, 42000.0f, 0)),
+                                   "levels/level01.pxl", "level01Name", true, false);
+    ASSERT_TRUE(game.until([&] {
+        auto* end = game.screen<EndOfLevelViewController>();
+        return !end || !end->results() || end->results()->isFinished();
+    }));
+    game.frames(30);
+    stickUp(false);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
+    game.frames(3);
+    auto* end = game.screen<EndOfLevelViewController>();
+    ASSERT_TRUE(end && end->results() && end->results()->isFinished()) << "a held input pressed a button of the results";
+    EXPECT_EQ(end->results()->focus().focused(), 0u);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    EXPECT_EQ(end->results()->state(), 12u) << "a fresh A did not press NEXT";
+    SDL_JoystickDetachVirtual(device);
+}
+
 // The GL view's text field over a running level: typed keys edit it and do not reach the game,
 // Return posts once, a tap on the dimmed background cancels, and then the keys are the game's again.
 TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
