@@ -1,7 +1,8 @@
 // Level01 played in the real window under Xvfb, started the way `zelv --level` starts it: the
 // frame shows the ground and the tinted character; X key events roll the player right and make
 // it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
-// held controller A on BOARDS, and the view's text field typed into over a running level.
+// held controller A on BOARDS, a controller held as the pause menu and the results come up, and
+// the view's text field typed into over a running level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
