@@ -304,7 +304,8 @@ TEST(PlayInWindow, PadHeldAsThePauseMenuOrTheResultsComeUpPressesNothingThere) {
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
     game.frames(3);
     auto* end = game.screen<EndOfLevelViewController>();
-    ASSERT_TRUE(end && end->results() && end->results()->isFinished()) << "a held input pressed a button of the results";
+    ASSERT_TRUE(end && end->results() && end->results()->isFinished())
+        << "a held input pressed a button of the results";
     EXPECT_EQ(end->results()->focus().focused(), 0u);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_EQ(end->results()->state(), 12u) << "a fresh A did not press NEXT";
