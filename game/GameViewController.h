@@ -62,6 +62,7 @@ public:
     // the pause button (which skips a cut-scene).
     void windowFocusLost() override;
     void gamepadInput(GamepadState const& state) override;
+    void const* inputTaker() const override { return levelTaker(); }
 
     World& getWorld() { return world_; }
     EventHandler* getEventHandler() { return events_; }

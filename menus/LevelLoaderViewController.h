@@ -139,6 +139,7 @@ public:
     void touchBegan(glm::vec2 const&, uint32_t) override {}
     void touchEnded(glm::vec2 const&, uint32_t) override {}
     void buttonPressed(uint32_t) override {}
+    void const* inputTaker() const override { return levelTaker(); }
 
     uint32_t state() const { return state_; }
     ViewController* heldScreen() const { return held_.get(); }

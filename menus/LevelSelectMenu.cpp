@@ -416,6 +416,7 @@ void LevelSelectMenu::touchEnded(glm::vec2 const& point, unsigned touch) {
 }
 
 void const* LevelSelectMenu::inputTaker() const {
+    if (state_ != 5) return nullptr;
     for (ConfirmationBox const* box : {tutorialBox_.get(), bonusHintBox_.get(), downloaderBox_.get()})
         if (box->isActive()) return box->inputTaker();
     return this;

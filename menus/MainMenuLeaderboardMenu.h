@@ -42,6 +42,7 @@ public:
     void scrollPageBack() override {}
     void scrollPageForward() override {}
     void gamepadInput(GamepadState const& state) override;
+    void const* inputTaker() const override { return box_ && box_->isActive() ? box_->inputTaker() : this; }
     void buttonPressed(unsigned) override {}
 
 private:

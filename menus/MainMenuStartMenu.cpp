@@ -243,5 +243,5 @@ void MainMenuStartMenu::touchEnded(glm::vec2 const& point, unsigned touch) {
 }
 
 void MainMenuStartMenu::gamepadInput(GamepadState const& state) {
-    if (state_ == 4) focus_->gamepadInput(state);
+    if (inputTaker()) focus_->gamepadInput(state);
 }

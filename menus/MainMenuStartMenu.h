@@ -45,6 +45,8 @@ public:
     void scrollPageBack() override {}
     void scrollPageForward() override {}
     void gamepadInput(GamepadState const& state) override;
+    // Nothing until the buttons are all in.
+    void const* inputTaker() const override { return state_ == 4 ? this : nullptr; }
     void buttonPressed(unsigned) override {}
 
 private:

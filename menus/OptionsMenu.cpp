@@ -167,7 +167,7 @@ void OptionsMenu::touchEnded(glm::vec2 const& point, unsigned touch) {
 }
 
 void OptionsMenu::gamepadInput(GamepadState const& state) {
-    if (state_ != Active) return;
+    if (!inputTaker()) return;
     if (state.buttonB) {
         back_.button().activate();
         return;

@@ -38,6 +38,8 @@ public:
     void scrollPageBack() override {}
     void scrollPageForward() override {}
     void gamepadInput(GamepadState const& state) override;
+    // Nothing until the panel has slid in.
+    void const* inputTaker() const override { return state_ == Active ? this : nullptr; }
     void buttonPressed(unsigned code) override;
 
 private:

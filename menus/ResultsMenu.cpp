@@ -433,7 +433,7 @@ void ResultsMenu::touchEnded(glm::vec2 const& point, unsigned touch) {
 }
 
 void ResultsMenu::gamepadInput(GamepadState const& s) {
-    if (state_ != 11 || initState_ != 4) return;
+    if (!inputTaker()) return;
     focus_->gamepadInput(s);
     if (focus_->focused() == 0 && continue_.button().isActivated()) continue_.popIn().animation().dismiss();
 }

@@ -121,6 +121,8 @@ public:
     void scrollPageBack() override {}
     void scrollPageForward() override {}
     void gamepadInput(GamepadState const& state) override;
+    // Nothing takes the controller until the board is all shown and settled.
+    void const* inputTaker() const override { return state_ == 11 && initState_ == 4 ? this : nullptr; }
     void buttonPressed(unsigned code) override;
 
 private:

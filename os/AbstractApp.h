@@ -213,13 +213,15 @@ public:
         ScreenCall call(*this);
         if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
-    // A view that came up or went since the last state changes who takes the input: the
-    // buttons and directions held then (the press that opened the boards) are no press for the
-    // new taker, nor are those a closed view was taking (the B that closed the boards before this
-    // state came); each counts again once let go. So does a box over the screen that came or
-    // went, or a page in place of another (the A that answered a notice, or an arrow held as it
-    // closed, still held when it has gone, does not press or move to the button under it). A
-    // controller that just came (the keyboard's first key) has nothing held from before.
+    // Whatever is down when the input's taker changes is no press for the new taker until let
+    // go; a press after the change acts at once. The taker changes as a view over the screen
+    // comes or goes (the press that opened the boards; the B that closed them before this state
+    // came), as a box comes over a page or goes, as a page or a screen takes another's place (an
+    // arrow held as the pause menu opens; keys held across a level's goal onto the results), and
+    // as a screen starts taking input late (the results once all shown): a screen or box that
+    // takes nothing yet is passed over. A level is one taker from its loading on
+    // (ViewController::levelTaker). A controller that just came (the keyboard's first key) has
+    // nothing held from before.
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
         ViewController* target = inputTarget();
@@ -228,12 +230,11 @@ public:
             overlayChangesSeen_ = overlayChanges_;
             heldInputs_ |= inputsDown(lastPad_);
             if (padWentToOverlay_) heldInputs_ |= inputsDown(state);
-        } else if (target == lastTarget_ && taker != lastTaker_) {
+        } else if (taker && taker != lastTaker_) {
             heldInputs_ |= inputsDown(lastPad_);
         }
         lastPad_ = state;
-        lastTarget_ = target;
-        lastTaker_ = taker;
+        if (taker) lastTaker_ = taker;
         heldInputs_ &= inputsDown(state);
         padWentToOverlay_ = target && target != currentScreen_.get();
         if (target) target->gamepadInput(withoutHeld(state, heldInputs_));
@@ -243,7 +244,11 @@ public:
         if (ViewController* target = inputTarget()) target->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
-    void controllerDisconnected() { events_.trigger(signalControllerDisconnected); }
+    // No state comes while no controller is there: the next one starts with nothing down.
+    void controllerDisconnected() {
+        lastPad_ = GamepadState{};
+        events_.trigger(signalControllerDisconnected);
+    }
 
     // Starts a catalog level from its index text (URL entry, challenges). 1337 and 1338 start the
     // first level in hardcore once the downloaded content is mounted. Anything else that does not
@@ -622,8 +627,7 @@ private:
     // Buttons and directions that were down when the input's taker changed, until let go.
     uint32_t heldInputs_ = 0;
     GamepadState lastPad_{};
-    // Who took the last state: the target and the box or page within it.
-    ViewController const* lastTarget_ = nullptr;
+    // The last taker of input: the box, page or screen that took a state.
     void const* lastTaker_ = nullptr;
     bool padWentToOverlay_ = false;
     CloudSyncThread cloudSync_;

@@ -38,9 +38,16 @@ public:
     virtual void touchEnded(glm::vec2 const& point, uint32_t tapCount) = 0;
     virtual void buttonPressed(uint32_t code) = 0;
     virtual void gamepadInput(GamepadState const& state);
-    // What takes the controller now: a box over the screen, or the page under it. The app frame
-    // takes a change of it as a change of who takes the input (see AbstractApp::gamepadInput).
+    // What takes the controller now: a box over the screen, or the page under it; null while
+    // nothing does (the screen still coming up). The app frame takes a change of it as a change
+    // of who takes the input (see AbstractApp::gamepadInput).
     virtual void const* inputTaker() const;
+    // The taker of every level, from its loading on: keys pressed while a level loads, or held
+    // from one level into the next (a hardcore run goes on at the goal), steer in it.
+    static void const* levelTaker() {
+        static char const level = 0;
+        return &level;
+    }
     virtual void scrollPageBack();
     virtual void scrollPageForward();
     virtual bool isAtRootMenu();

@@ -2,8 +2,8 @@
 # screen checked for texts off the window, over each other, over buttons or out of their box, and
 # for contrast; then the intro with subtitles, the hardcore notice, a focused button's pulse, the
 # bonus modes with the on-screen controls (time attack's music heard through its race), arrows
-# held through boxes and the closing credits; at a 1280 x 720 window and at the game's own 1334 x 750
-# one; and on a 1024 x 600 screen.
+# held through boxes, keys held as the pause menu and the results come up, and the closing
+# credits; at a 1280 x 720 window and at the game's own 1334 x 750 one; and on a 1024 x 600 screen.
 zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services zelv::png GL NOMAIN
           TIMEOUT 900)
@@ -23,14 +23,14 @@ if(TEST game_audit_walk_test)
   set_property(TEST game_audit_walk_test APPEND PROPERTY ENVIRONMENT GTEST_FILTER=-${skipped})
 endif()
 # The other sizes run the same code on another layout: checked in the normal build only, which
-# keeps the sanitizer runs inside the test command's time. Arrows held through boxes act the same
-# in any window: that case runs at one size.
+# keeps the sanitizer runs inside the test command's time. Keys held through boxes and screens act
+# the same in any window: those cases run at one size.
 if(TEST game_audit_walk_test AND NOT ZELV_SANITIZE)
   add_test(NAME game_audit_walk_1334_test COMMAND game_audit_walk_test)
   get_test_property(game_audit_walk_test ENVIRONMENT walk_env)
   list(FILTER walk_env EXCLUDE REGEX "^(ZELV_XVFB_SCREEN|GTEST_FILTER)=")
   set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 900 COST 900 LABELS gl
-                       ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt")
+                       ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere")
   # A screen smaller than the game's window: only the small-screen case, and only here.
   add_test(NAME game_audit_walk_1024_test COMMAND game_audit_walk_test --gtest_filter=${small_screen})
   set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 COST 600 LABELS gl

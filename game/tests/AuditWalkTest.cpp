@@ -10,7 +10,8 @@
 // attack and collect time with the on-screen controls and their results (time attack's music is
 // listened to through its race) and the closing credits as they roll, and a focused button's
 // painted words are read through its pulse; arrows are held as each box over a page opens and
-// goes. The screenshots are kept under the build folder
+// goes, and keys as the pause menu and the results come up. The screenshots are kept under the
+// build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
@@ -857,6 +858,49 @@ TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
                       {"", {"Return"}, "gone"},  // No again
                       {"", {"Return"}, "box: Quit to the main menu?"},
                       {"", {"Left", "Return"}, "MainMenuLoaderViewController"}}));
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
+// Keys held as a screen takes over from another press nothing on it until let go: each arrow and
+// WASD held as Escape pauses leaves the pause menu on RESUME; Right, Space, Return and Up, pressed
+// after the last resume (they roll the ball) and held across level01's goal, leave the results
+// on NEXT with nothing pressed.
+TEST_F(AuditWalk, KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere) {
+    testing_support::TempDir home;
+    GameWindow::Options o = recording(home);
+    o.args = {"--level", "levels/level01.pxl"};
+    o.deadline = Ms(420000);
+    GameWindow game(o);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    for (char const* key : {"Down", "Up", "Left", "Right", "s", "w", "a", "d"}) {
+        game.keyDown(key);
+        framesPass(game, 10);
+        bool const paused =
+            tapUntil(game, "Escape", "PauseViewController") &&
+            game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000));
+        game.keyUp(key);
+        framesPass(game, 10);
+        ASSERT_TRUE(paused) << key << ": " << game.describe();
+        game.tap("Return");
+        ASSERT_EQ(game.nextScreen(Ms(30000)), "UnPauseViewController") << key << " held moved the focus off RESUME";
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(30000))) << game.describe();
+    }
+    // Pressed here, they roll the ball to the goal (within 3000 frames). Held 60 frames on the
+    // results, then let go: the board then holds still for 120 frames with no screen after it.
+    std::vector<char const*> const held = {"Right", "space", "Return", "Up"};
+    for (char const* key : held) game.keyDown(key);
+    long const start = readRecord(recordPath_).frame;
+    game.waitUntil(
+        [&] { return game.currentScreen() == "ResultsMenu" || readRecord(recordPath_).frame > start + 3000; },
+        Ms(600000));
+    bool const ended = game.waitForScreen("ResultsMenu", Ms(0)) && framesPass(game, 60);
+    for (char const* key : held) game.keyUp(key);
+    ASSERT_TRUE(ended) << game.describe();
+    EXPECT_TRUE(game.waitUntil([&] { return readRecord(recordPath_).still >= 120; }, Ms(60000)));
+    ASSERT_EQ(game.currentScreen(), "ResultsMenu") << "a held key pressed a button of the results";
+    game.tap("Return");
+    EXPECT_EQ(game.nextScreen(Ms(30000)), "LevelSelectMenu") << "a held key moved the focus off NEXT";
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 

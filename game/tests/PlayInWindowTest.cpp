@@ -1,7 +1,8 @@
 // Level01 played in the real window under Xvfb, started the way `zelv --level` starts it: the
 // frame shows the ground and the tinted character; X key events roll the player right and make
 // it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
-// held controller A on BOARDS, and the view's text field typed into over a running level.
+// held controller A on BOARDS, a controller held as the pause menu and the results come up, and
+// the view's text field typed into over a running level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -166,7 +167,8 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
 
 // A controller's A held on BOARDS (the results' and the main menu's) opens the boards, which
 // stay up; only a new press closes them, and A still held then does not open them again. A
-// direction held as a box opens or goes moves nothing.
+// direction held as a box opens or goes moves nothing; nor does one held as the pause menu opens,
+// and nothing held as the results come up presses or moves anything there.
 TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBox) {
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
@@ -199,14 +201,21 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
         game.frames(5);
     };
 
-    // The d-pad held as the pause menu's restart question opens: it opens on No. The stick held as
-    // No closes it: RESTART keeps the focus, and the next tap moves it.
+    // The d-pad held down as START pauses: the menu opens on RESUME. The d-pad held as its restart
+    // question opens: it opens on No. The stick held as No closes it: RESTART keeps the focus, and
+    // the next tap moves it.
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_DOWN, 1);
+    game.frames(10);
     tap(SDL_CONTROLLER_BUTTON_START);
     ASSERT_TRUE(game.until([&] {
         auto* pause = game.screen<PauseViewController>();
         return pause && pause->state() == PauseViewController::kInteractive;
     }));
+    game.frames(30);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_DOWN, 0);
+    game.frames(3);
     PauseViewController& pause = *game.screen<PauseViewController>();
+    EXPECT_TRUE(pause.resumeButton().button().isHighlighted());
     ConfirmationBox& question = pause.restartPopup();
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
@@ -226,6 +235,11 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     EXPECT_TRUE(pause.mainMenuButton().button().isHighlighted());
 
+    // The stick up, A and the d-pad's right held from the level's end until the results have been
+    // up 30 frames: nothing is pressed there, and the focus stays on NEXT (Down then is BOARDS).
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, -32768);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
     game.app().transitToEndOfLevel(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(3, 10, 0, 42000.0f, 0)),
                                    "levels/level01.pxl", "level01Name", true, false);
     ASSERT_TRUE(game.until([&] {
@@ -233,6 +247,13 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
         return end && end->results() && end->results()->isFinished();
     }));
     ResultsMenu& results = *game.screen<EndOfLevelViewController>()->results();
+    game.frames(30);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, 0);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
+    game.frames(3);
+    auto* end = game.screen<EndOfLevelViewController>();
+    ASSERT_TRUE(end && end->results() == &results && results.isFinished()) << "a held input pressed on the results";
     ASSERT_TRUE(results.isLeaderboardFocusable());
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     ASSERT_EQ(results.focus().focused(), 3u);
