@@ -349,18 +349,24 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
             notes_.read(view.folded, noteInto(view));
             stamp = notes_.stampAfter(latestOf(stored_));
             fits = applyOwn(view, stamp, writing);
-            if (!fits) refreshView();
         }
+        // What was refused is seen no more, once the rest is in a note or back among the changes.
+        auto const seenAsKept = [&] {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!fits) refreshView();
+        };
         std::string text;
         for (auto const& [key, change] : writing) {
             if (change.value) text += "set " + key + "=" + *change.value + "\n";
             if (change.added != 0) text += "add " + key + "=" + std::to_string(change.added) + "\n";
         }
-        if (writing.empty()) return fits;
         std::string error = "the note would be larger than " + std::to_string(kMaxSize) + " bytes";
         std::optional<std::string> const id =
-            text.size() > kMaxSize ? std::nullopt : notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error, stamp);
-        if (id) {
+            writing.empty() || text.size() > kMaxSize ? std::nullopt
+                                                      : notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error, stamp);
+        if (id || writing.empty()) {
+            seenAsKept();
+            if (!id) return fits;
             std::lock_guard<std::mutex> lock(mutex_);
             if (!toldBusy_)
                 std::fprintf(stderr, "Preferences: %s; the changes are in a note, %s\n", fileLock.error().c_str(), id->c_str());
@@ -370,6 +376,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
                      path_.c_str(), error.c_str());
         putBack();
+        seenAsKept();
         return false;
     }
     if (!fileLock.held() && !ec) {

@@ -39,6 +39,7 @@ class PreferencesFile {
 public:
     static constexpr uint64_t kMaxSize = 1u << 20;
     static constexpr uint64_t kMaxEntries = kMaxSize - NoteSet::kMaxFold * 128;
+    static_assert(NoteSet::kMaxFold * 128 <= kMaxSize / 4, "a round's record takes a small part of the file");
 
     // Notes left beside the file are folded in at once when its lock is free.
     explicit PreferencesFile(std::filesystem::path path);

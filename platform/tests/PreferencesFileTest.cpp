@@ -100,6 +100,7 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
         int const holder = ::open((dir / ("." + large.filename().string() + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_EQ(::flock(holder, held ? LOCK_EX : LOCK_UN), 0);
         std::string const half(platform::PreferencesFile::kMaxSize / 2 + 100'000, 'h');
+        int count = 1;
         for (auto const& [key, value] : {std::pair{"over", std::string(platform::PreferencesFile::kMaxSize - 4, 'o')},
                                          std::pair{"half", half}, std::pair{"other half", half}}) {
             p.set(key, value);
@@ -113,6 +114,7 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
             for (size_t at = log.find("not written"); at != std::string::npos; at = log.find("not written", at + 1)) ++refusals;
             EXPECT_EQ(refusals, fits ? 0u : 1u) << log.substr(0, 300);
             EXPECT_EQ(p.string(key).value_or("").size(), fits ? value.size() : 0u) << key;
+            EXPECT_EQ(p.integer("count"), ++count);
         }
         ::close(holder);
         platform::PreferencesFile const after(large);
