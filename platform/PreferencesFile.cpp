@@ -188,7 +188,7 @@ void PreferencesFile::apply(Stored& stored, std::string const& stamp, Changes co
 
 namespace {
 
-// The lines of one key in the file, but its value's line.
+// What the line of a key's stamp takes in the file.
 size_t stampLineSize(std::string const& key, std::string const& stamp) { return kSetAt.size() + stamp.size() + key.size() + 2; }
 
 }  // namespace
