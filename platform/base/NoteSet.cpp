@@ -102,6 +102,9 @@ std::string NoteSet::stampAfter(std::string_view read) {
     std::string latest(read);
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        // Later than every note there is now, too: a note made before this change, by a writer
+        // whose stamps ran as far ahead as this one's, never goes over it.
+        listing(false);
         if (!timeOf(latest) || seen_ > latest) latest = seen_;
     }
     return newId(latest);
