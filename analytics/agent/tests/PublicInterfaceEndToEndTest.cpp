@@ -514,7 +514,6 @@ TEST_F(PublicInterface, ChangesAfterThoseOfACopyWithItsClockAheadWin) {
         auto const home = dir / std::to_string(++round);
         platform::Directories::setRootOverride(home);
         Tally::setServerURL(service.url("/aas.do"));
-        Tally::setSessionReportsOnCloseEnabled(true);
         // Opted out, and the opt-out's one session sent.
         Tally::setTallyOptOut(true);
         Tally::startSession("CLOCK");

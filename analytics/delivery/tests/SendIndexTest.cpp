@@ -171,35 +171,6 @@ TEST_F(SendIndexTest, NotedBlocksAreListedOnceWhereverAKillStrikesTheFold) {
         EXPECT_TRUE(notes().empty()) << kill;
         if (finished) break;
     }
-
-    // A note named by a time no clock gives is damaged: removed with a line and never listed (its
-    // block's file waits for a start to take it back), and the note beside it is listed.
-    std::string const file = "clock.index";
-    auto const load = [&] { return Index::instantiatedIndexWithIndexFile(file); };
-    auto const isNote = [&](std::string const& n) { return n.starts_with("." + file + ".") && n.ends_with(".added"); };
-    auto first = load();
-    add(first, "k", 1);
-    first->indexMapQueue().waitUntilIdle();
-    int const held = ::open((first->filePath().parent_path() / ("." + file + ".lock")).c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    for (uint8_t fill = 2; fill <= 5; ++fill) {
-        ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
-            auto noting = load();
-            add(noting, "k", fill), noting->indexMapQueue().waitUntilIdle();
-            return true;
-        }));
-        if (fill < 5)
-            testing_support::restampNotes(first->filePath().parent_path(), isNote, [&](std::string const& t) {
-                return t.starts_with("0") ? testing_support::kTimesNoClockGives[fill - 2] : t;
-            });
-    }
-    ::close(held);
-    auto next = load();
-    testing::internal::CaptureStderr();
-    next->indexMapQueue().sync([&] { next->saveState(); });
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("removed 3 damaged note(s)"), std::string::npos);
-    EXPECT_EQ(fills(load()), (Fills{1, 5}));
-    EXPECT_TRUE(platform::regularFilesIn(first->filePath().parent_path(), isNote).empty());
 }
 
 TEST_F(SendIndexTest, SenderDropsVanishedBlocksAndTrimsToFifty) {
