@@ -85,7 +85,10 @@ PreferencesFile::Stored PreferencesFile::parseStored(std::string_view text) {
         if (!line.starts_with(kSetAt)) return;
         line.remove_prefix(kSetAt.size());
         size_t const space = line.find(' ');
-        if (space != std::string_view::npos && space > 0 && validKey(std::string(line.substr(space + 1))))
+        // A stamp no clock gives (a copy's clock far ahead) would hold the key for good: the
+        // value is as old as one from before stamps, and the next change of it wins.
+        if (space != std::string_view::npos && space > 0 && validKey(std::string(line.substr(space + 1))) &&
+            NoteSet::isStamp(line.substr(0, space)))
             stored.setAt[std::string(line.substr(space + 1))] = std::string(line.substr(0, space));
     });
     return stored;
@@ -140,12 +143,10 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
 // One line a change: "set <key>=<value>" then "add <key>=<delta>", as Change applies them. A note
 // of which no line reads is damaged.
 NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
-    return [&stored](NoteSet::Note const& note) {
+    return [&stored, size = entriesSize(stored)](NoteSet::Note const& note) mutable {
         // Parsed once: a view over a pile applies every note again at each write.
-        if (auto const parsed = std::static_pointer_cast<Changes const>(note.parsed)) {
-            apply(stored, note.stamp, *parsed);
-            return true;
-        }
+        if (auto const parsed = std::static_pointer_cast<Changes const>(note.parsed))
+            return applyWithin(stored, size, note.stamp, *parsed);
         std::string_view const text(reinterpret_cast<char const*>(note.bytes.data()), note.bytes.size());
         Changes changes;
         bool any = false;
@@ -171,9 +172,9 @@ NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
             }
         }
         if (!any) return false;
-        apply(stored, note.stamp, changes);
-        note.parsed = std::make_shared<Changes const>(std::move(changes));
-        return true;
+        auto const parsed = std::make_shared<Changes const>(std::move(changes));
+        note.parsed = parsed;
+        return applyWithin(stored, size, note.stamp, *parsed);
     };
 }
 
@@ -195,6 +196,69 @@ void PreferencesFile::apply(Stored& stored, std::string const& stamp, Changes co
         kept.emplace(key, change);
     }
     apply(stored.entries, kept);
+}
+
+namespace {
+
+// What the line of a key's stamp takes in the file.
+size_t stampLineSize(std::string const& key, std::string const& stamp) { return kSetAt.size() + stamp.size() + key.size() + 2; }
+
+}  // namespace
+
+size_t PreferencesFile::entriesSize(Stored const& stored) {
+    size_t size = 0;
+    for (auto const& [key, value] : stored.entries) size += key.size() + value.size() + 2;
+    for (auto const& [key, stamp] : stored.setAt) size += stampLineSize(key, stamp);
+    return size;
+}
+
+std::string PreferencesFile::latestOf(Stored const& stored) {
+    std::string latest;
+    for (auto const& [key, id] : stored.setAt) latest = std::max(latest, id);
+    return latest;
+}
+
+bool PreferencesFile::applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes) {
+    auto const linesOf = [&](std::string const& key) {
+        size_t n = 0;
+        if (auto it = stored.entries.find(key); it != stored.entries.end()) n += key.size() + it->second.size() + 2;
+        if (auto it = stored.setAt.find(key); it != stored.setAt.end()) n += stampLineSize(key, it->second);
+        return n;
+    };
+    Stored was;  // the changed keys' lines as they were
+    size_t before = 0, after = 0;
+    for (auto const& [key, change] : changes) {
+        before += linesOf(key);
+        if (auto it = stored.entries.find(key); it != stored.entries.end()) was.entries.insert(*it);
+        if (auto it = stored.setAt.find(key); it != stored.setAt.end()) was.setAt.insert(*it);
+    }
+    apply(stored, stamp, changes);
+    for (auto const& [key, change] : changes) after += linesOf(key);
+    if (after > before && size - before + after > kMaxEntries) {
+        for (auto const& [key, change] : changes) stored.entries.erase(key), stored.setAt.erase(key);
+        stored.entries.merge(was.entries);
+        stored.setAt.merge(was.setAt);
+        return false;
+    }
+    size = size - before + after;
+    return true;
+}
+
+bool PreferencesFile::applyOwn(Stored& stored, std::string const& stamp, Changes& changes) const {
+    size_t size = entriesSize(stored);
+    std::string refused;
+    for (auto it = changes.begin(); it != changes.end();) {
+        if (applyWithin(stored, size, stamp, Changes{*it})) {
+            ++it;
+            continue;
+        }
+        refused += (refused.empty() ? "" : ", ") + it->first;
+        it = changes.erase(it);
+    }
+    if (refused.empty()) return true;
+    std::fprintf(stderr, "Preferences: %s not written: %s would be larger than %llu bytes\n", refused.c_str(),
+                 path_.c_str(), static_cast<unsigned long long>(kMaxSize));
+    return false;
 }
 
 void PreferencesFile::refreshView() {
@@ -286,28 +350,46 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         pending_ = std::move(writing);
     };
     if (fileLock.busy()) {
+        std::string stamp;
+        bool fits = true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             lastFold_ = {};
             if (pending_.empty()) return true;
             writing.swap(pending_);
+            // Stamped after all this object read, and taken only as far as the fold can take it.
+            Stored view = stored_;
+            notes_.read(view.folded, noteInto(view));
+            stamp = notes_.stampAfter(latestOf(stored_));
+            fits = applyOwn(view, stamp, writing);
         }
+        // What was refused is seen no more, once the rest is in a note or back among the changes.
+        auto const seenAsKept = [&] {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!fits) refreshView();
+        };
         std::string text;
         for (auto const& [key, change] : writing) {
             if (change.value) text += "set " + key + "=" + *change.value + "\n";
             if (change.added != 0) text += "add " + key + "=" + std::to_string(change.added) + "\n";
         }
-        std::string error;
-        if (auto const id = notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error)) {
+        std::string error = "the note would be larger than " + std::to_string(kMaxSize) + " bytes";
+        std::optional<std::string> const id =
+            writing.empty() || text.size() > kMaxSize ? std::nullopt
+                                                      : notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error, stamp);
+        if (id || writing.empty()) {
+            seenAsKept();
+            if (!id) return fits;
             std::lock_guard<std::mutex> lock(mutex_);
             if (!toldBusy_)
                 std::fprintf(stderr, "Preferences: %s; the changes are in a note, %s\n", fileLock.error().c_str(), id->c_str());
             toldBusy_ = true;
-            return true;
+            return fits;
         }
         std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
                      path_.c_str(), error.c_str());
         putBack();
+        seenAsKept();
         return false;
     }
     if (!fileLock.held() && !ec) {
@@ -339,11 +421,16 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         lastFold_ = {fileLock.held(), fold.began, fold.more};
         writing.swap(pending_);
     }
-    std::string latest;
-    for (auto const& [key, id] : merged.setAt) latest = std::max(latest, id);
-    apply(merged, NoteSet::newId(latest), writing);
+    bool const fits = applyOwn(merged, notes_.stampAfter(latestOf(merged)), writing);
     std::string const text = textOf(merged);
     std::string error;
+    if (text.size() > kMaxSize) {
+        // Only a file over kMaxEntries already, with a large record of notes: nothing is lost.
+        std::fprintf(stderr, "Preferences: %s not written: it would be larger than %llu bytes\n", path_.c_str(),
+                     static_cast<unsigned long long>(kMaxSize));
+        putBack();
+        return false;
+    }
     if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
         // A folder that could not be made (a read-only disk) is the reason, not its absence.
         if (ec) error = "cannot create " + path_.parent_path().string() + ": " + ec.message();
@@ -369,7 +456,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         entries_ = std::move(merged.entries);
         apply(entries_, pending_);
     }
-    return true;
+    return fits;
 }
 
 std::map<std::string, std::string> PreferencesFile::entries() const {

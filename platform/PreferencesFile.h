@@ -15,6 +15,11 @@
 //
 // The file also keeps, in lines that start with '=' (which every reader skips), the id of the
 // change that set each value and the notes folded in that may still be there.
+//
+// A file larger than kMaxSize is no settings file, so a change that would make it so is refused:
+// the entries with their stamps take at most kMaxEntries, which leaves room for the record of a
+// round of folded notes. Such a change is dropped and synchronize() returns false; the file and
+// the other changes are kept. A note the file could not take is damaged.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -33,6 +38,8 @@ namespace platform {
 class PreferencesFile {
 public:
     static constexpr uint64_t kMaxSize = 1u << 20;
+    static constexpr uint64_t kMaxEntries = kMaxSize - NoteSet::kMaxFold * 128;
+    static_assert(NoteSet::kMaxFold * 128 <= kMaxSize / 4, "a round's record takes a small part of the file");
 
     // Notes left beside the file are folded in at once when its lock is free, a round a write.
     explicit PreferencesFile(std::filesystem::path path);
@@ -54,8 +61,9 @@ public:
     // write adds it to what the file holds then, so other processes' additions count too.
     // nullopt when the key is refused.
     std::optional<int64_t> addInteger(std::string const& key, int64_t delta);
-    // Writes the changes; false (and a log line) when the file cannot be written. While another
-    // process holds the lock for longer than `wait` they go to a note instead.
+    // Writes the changes; false (and a log line) when the file cannot be written, or a change
+    // would make it larger than a reader takes (that one is dropped, the others written). While
+    // another process holds the lock for longer than `wait` they go to a note instead.
     bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
     std::map<std::string, std::string> entries() const;
@@ -84,6 +92,16 @@ private:
     // Applies changes made at `stamp`: a value set or added to before the key's value was set is
     // left out.
     static void apply(Stored& stored, std::string const& stamp, Changes const& changes);
+    // What the entries of stored and their stamps take in the file.
+    static size_t entriesSize(Stored const& stored);
+    // The latest stamp stored.
+    static std::string latestOf(Stored const& stored);
+    // apply, unless the changes grow the entries beyond kMaxEntries: false then, nothing applied.
+    // size: entriesSize(stored), kept up to date.
+    static bool applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes);
+    // This object's changes applied key by key: a key refused for its size is dropped from
+    // changes, with one log line, and false returned.
+    bool applyOwn(Stored& stored, std::string const& stamp, Changes& changes) const;
     NoteSet::Apply noteInto(Stored& stored) const;
     // stored_ with the notes not folded into it yet and pending_: what this object sees.
     void refreshView();  // with mutex_ held

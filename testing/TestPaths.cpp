@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <system_error>
 #include <vector>
 
@@ -27,6 +28,29 @@ std::filesystem::path fromEnv(char const* name, char const* fallback) {
 
 std::filesystem::path sourceDir() { return fromEnv("ZELV_SOURCE_DIR", ZELV_SOURCE_DIR_DEFAULT); }
 std::filesystem::path binaryDir() { return fromEnv("ZELV_BINARY_DIR", ZELV_BINARY_DIR_DEFAULT); }
+
+size_t restampNotes(std::filesystem::path const& folder, std::function<bool(std::string const&)> const& wanted,
+                    std::function<std::string(std::string const& time)> const& time) {
+    static std::regex const id("([0-9]{20})(-[0-9a-f]{16}-[0-9]+)");
+    std::vector<std::pair<std::string, std::string>> renames;  // listed first: a new name is not met again
+    for (auto const& e : std::filesystem::directory_iterator(folder)) {
+        std::string const name = e.path().filename().string();
+        std::smatch m;
+        if (!e.is_regular_file() || !wanted(name) || !std::regex_search(name, m, id)) continue;
+        std::string to = m.prefix().str() + time(m[1].str()) + m[2].str() + m.suffix().str();
+        if (to != name) renames.emplace_back(name, std::move(to));
+    }
+    for (auto const& [from, to] : renames) std::filesystem::rename(folder / from, folder / to);
+    return renames.size();
+}
+
+std::function<std::string(std::string const&)> clockAhead(std::chrono::nanoseconds by) {
+    return [by](std::string const& time) {
+        char moved[32];
+        std::snprintf(moved, sizeof moved, "%020llu", std::stoull(time) + static_cast<unsigned long long>(by.count()));
+        return std::string(moved);
+    };
+}
 
 bool inProcessesAtOnce(int n, std::function<bool(int)> const& body) {
     int gate[2];

@@ -1,4 +1,6 @@
 #pragma once
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -64,6 +66,17 @@ public:
 private:
     bool ok_ = true, switched_ = false;
 };
+
+// Renames the files in folder that `wanted` picks and whose names hold an id (20 digits of
+// nanoseconds, '-', 16 hex digits, '-', a process id), the time made time(old time): what a copy
+// whose clock read otherwise would have named them. Returns how many were renamed.
+size_t restampNotes(std::filesystem::path const& folder, std::function<bool(std::string const&)> const& wanted,
+                    std::function<std::string(std::string const& time)> const& time);
+// For restampNotes: a clock that far ahead.
+std::function<std::string(std::string const&)> clockAhead(std::chrono::nanoseconds by);
+// Times no clock gives in signed 64-bit nanoseconds: twenty nines, and the starts of the years
+// 2500 and 2600.
+inline constexpr char const* kTimesNoClockGives[] = {"99999999999999999999", "16725225600000000000", "19880899200000000000"};
 
 // Keeps Mesa's DRI and EGL libraries loaded for the life of the process, so LeakSanitizer
 // does not see the driver's allocations as leaks once the driver would have unloaded.

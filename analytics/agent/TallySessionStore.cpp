@@ -61,6 +61,9 @@ bool writeArchiveChecked(Value const& root, std::filesystem::path const& path, s
 
 std::optional<std::string> optString(platform::ArchiveDecoder const& d, char const* key) { return d.decodeString(key); }
 
+// The notes beside the saved sessions (see below).
+platform::NoteSet& notes();
+
 // The saved session blocks as last read, and what their file was like. The file is an archive of
 // the blocks, oldest first, followed by a record that readers of the blocks alone skip: the id of
 // the change that saved each block, of the last clear, and of the notes folded in.
@@ -108,7 +111,7 @@ struct Saved {
     }
     // What is left of the blocks as read, with what this process adds to them (saved now).
     Saved& keeping(std::vector<Data> rest) {
-        std::string const now = platform::NoteSet::newId(latest());
+        std::string const now = notes().stampAfter(latest());
         stamps.clear();
         for (auto const& b : rest) {
             auto it = stampOf.find(b);
@@ -137,12 +140,18 @@ bool readInto(std::optional<Value> const& value, Saved& saved) {
         if (b.dict()) record = &b;
     }
     Value const* stamps = record ? record->find("stamps") : nullptr;
+    // A stamp no clock gives would outlast every clear: the block is as old as one from before
+    // stamps, and such a clear clears nothing more.
+    auto const stampIn = [](Value const* v) {
+        return v && v->string() && platform::NoteSet::isStamp(*v->string()) ? *v->string() : std::string();
+    };
     for (size_t i = 0; i < blocks.size(); ++i) {
         Value const* stamp = stamps && stamps->array() && stamps->array()->size() == blocks.size() ? &(*stamps->array())[i] : nullptr;
         saved.blocks.push_back(std::move(blocks[i]));
-        saved.stamps.push_back(stamp && stamp->string() ? *stamp->string() : std::string());
+        saved.stamps.push_back(stampIn(stamp));
     }
-    if (Value const* c = record ? record->find("cleared") : nullptr; c && c->string()) saved.apply(*c->string(), true, {});
+    if (std::string const cleared = stampIn(record ? record->find("cleared") : nullptr); !cleared.empty())
+        saved.apply(cleared, true, {});
     if (Value const* f = record ? record->find("folded") : nullptr; f && f->array())
         for (auto const& id : *f->array())
             if (id.string()) saved.folded.insert(*id.string());
@@ -202,7 +211,11 @@ platform::NoteSet::Apply noteInto(Saved& saved) {
     };
 }
 
+Saved readSaved(bool locked = false);
+
 // Blocks of this process that cannot go into the locked file now, or a clear of what came before.
+// Stamped after what is there now: a clear drops every block saved before it, be it stamped by a
+// clock ahead of this one.
 void holdInNote(std::vector<Data> blocks, std::string const& lockError, bool clear = false) {
     if (blocks.empty() && !clear) return;
     std::string const count = std::to_string(blocks.size());
@@ -210,7 +223,7 @@ void holdInNote(std::vector<Data> blocks, std::string const& lockError, bool cle
     if (clear) a.push_back(Value(Value::Dict{{"clear", Value(true)}}));
     for (auto& b : blocks) a.push_back(Value(std::move(b)));
     std::string error;
-    auto const id = notes().write(platform::KeyedArchive::encode(Value(std::move(a))), &error);
+    auto const id = notes().write(platform::KeyedArchive::encode(Value(std::move(a))), &error, readSaved().latest());
     if (!id) {
         TallyUtil::log(1, "TallySession: " + lockError + ", and its note cannot be written (" + error + "): " +
                               (clear ? "the saved sessions are not cleared" : count + " saved session(s) lost"));
@@ -222,7 +235,7 @@ void holdInNote(std::vector<Data> blocks, std::string const& lockError, bool cle
 
 // The saved sessions as they are, with the notes beside them: under the lock folded in (removed
 // once stored), otherwise only read.
-Saved readSaved(bool locked = false) {
+Saved readSaved(bool locked) {
     TallyUtil::registerArchiveClasses();
     auto file = platform::readWholeFile(TallySession::sessionsFilePath(), platform::KeyedArchive::kMaxSize);
     Saved saved;
@@ -454,7 +467,7 @@ void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
     SavedLock lock;
     if (lock.busy()) return holdInNote(sessions, lock.error(), true);
     Saved saved = readSaved(true);
-    saved.apply(platform::NoteSet::newId(saved.latest()), true, sessions);
+    saved.apply(notes().stampAfter(saved.latest()), true, sessions);
     saved.settle();
     storeSaved(saved);
 }
@@ -477,7 +490,7 @@ void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& sessi
             return;
         }
         Saved saved = readSaved(true);
-        if (auto block = session->data()) saved.apply(platform::NoteSet::newId(saved.latest()), false, {std::move(*block)});
+        if (auto block = session->data()) saved.apply(notes().stampAfter(saved.latest()), false, {std::move(*block)});
         saved.settle();
         storeSaved(saved);
     } catch (std::exception const& e) {

@@ -184,10 +184,13 @@ Items readItems(Service& s) {
     if (r.status == KeyedArchive::ReadResult::Read) {
         if (Value const* v = r.value.find("service"); v && v->string()) items.service = *v->string();
         if (Value const* m = r.value.find("items"); m && m->map()) items.map = *m->map();
+        // A stamp no clock gives would hold the item for good: it is as old as one from before
+        // stamps, and the next change wins.
         if (Value const* m = r.value.find("changed"); m && m->map())
             for (auto const& [account, id] : *m->map())
-                if (id.string()) items.changed[account] = *id.string();
-        if (Value const* c = r.value.find("cleared"); c && c->string()) items.cleared = *c->string();
+                if (id.string() && NoteSet::isStamp(*id.string())) items.changed[account] = *id.string();
+        if (Value const* c = r.value.find("cleared"); c && c->string() && NoteSet::isStamp(*c->string()))
+            items.cleared = *c->string();
         if (Value const* f = r.value.find("folded"); f && f->array())
             for (auto const& id : *f->array())
                 if (id.string()) items.folded.insert(*id.string());
@@ -349,7 +352,7 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
         Data const bytes = KeyedArchive::encode(
             Value(Value::Dict{{"service", Value(service)}, {"clearAll", Value(c.clearAll)}, {"changes", Value(changes)}}));
         std::string error;
-        if (!s.notes.write(bytes, &error)) {
+        if (!s.notes.write(bytes, &error, view.latest())) {
             std::fprintf(stderr, "Keychain: %s, and its note cannot be written: %s\n", folder->error().c_str(), error.c_str());
             return Keychain::kIoError;
         }
@@ -359,7 +362,7 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     // Unlocked (a folder that cannot take the lock file) the change is made all the same.
     return write(s, file, folder->held(), [&](Items& items) {
                items.service = service;
-               apply(items, NoteSet::newId(items.latest()), c.clearAll, changes);
+               apply(items, s.notes.stampAfter(items.latest()), c.clearAll, changes);
            }).status;
 }
 

@@ -37,6 +37,17 @@ bool isId(std::string_view s) {
 // Before every id, and after the stamp of what a store holds from before stamps.
 constexpr std::string_view kOlderFormStamp = "00000000000000000000-";
 
+// The last time an id may carry: what a clock gives in signed 64-bit nanoseconds (April 2262),
+// less room for ids made one after another from the latest.
+constexpr uint64_t kLastTime = (uint64_t(1) << 63) - (uint64_t(1) << 50);
+
+// The time of an id, when a clock can give it.
+std::optional<uint64_t> timeOf(std::string_view id) {
+    uint64_t t = 0;
+    if (!isId(id) || std::from_chars(id.data(), id.data() + 20, t).ec != std::errc() || t > kLastTime) return std::nullopt;
+    return t;
+}
+
 std::function<void(std::string const&)>& faultHook() {
     static auto* const hook = new std::function<void(std::string const&)>;
     return *hook;
@@ -78,10 +89,10 @@ NoteSet::NoteSet(std::filesystem::path folder, std::string prefix, std::string s
 std::string NoteSet::newId(std::string_view after) {
     static std::atomic<uint64_t> last{0};
     uint64_t floor = uint64_t(std::max<int64_t>(wallClock(), 1));
-    if (uint64_t seen = 0; isId(after) && std::from_chars(after.data(), after.data() + 20, seen).ec == std::errc())
-        floor = std::max(floor, seen + 1);
+    if (auto const seen = timeOf(after)) floor = std::max(floor, *seen + 1);
     uint64_t prev = last.load(), next = 0;
-    do next = std::max(floor, prev + 1);
+    // At the end of time ids tie, told apart by the rest of the id.
+    do next = std::min(std::max(floor, prev + 1), kLastTime);
     while (!last.compare_exchange_weak(prev, next));
     char id[64];
     std::snprintf(id, sizeof id, "%020llu-%s-%d", static_cast<unsigned long long>(next), atomicWriteTag().c_str(),
@@ -89,8 +100,22 @@ std::string NoteSet::newId(std::string_view after) {
     return id;
 }
 
-std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std::string* error) {
-    std::string const id = newId();
+std::string NoteSet::stampAfter(std::string_view read) {
+    std::string latest(read);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Later than every note there is now, too: a note made before this change, by a writer
+        // whose stamps ran as far ahead as this one's, never goes over it.
+        listing(false);
+        if (!timeOf(latest) || seen_ > latest) latest = seen_;
+    }
+    return newId(latest);
+}
+
+bool NoteSet::isStamp(std::string_view stamp) { return timeOf(stamp) || stamp.starts_with(kOlderFormStamp); }
+
+std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std::string* error, std::string_view read) {
+    std::string const id = stampAfter(read);
     std::string const name = prefix_ + id + suffix_;
     if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -132,6 +157,14 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
     };
     keepListed(read_, [](auto const& r) -> std::string const& { return r.first; });
     keepListed(toldUnreadable_, [](std::string const& name) -> std::string const& { return name; });
+    for (auto const& l : listed_) {
+        if (!isId(l.id)) continue;
+        // Named by a time no clock gives: damaged, whatever it holds.
+        if (timeOf(l.id))
+            seen_ = std::max(seen_, l.id);
+        else
+            read_.try_emplace(l.name, Read{Read::Damaged, {}, nullptr});
+    }
     return listed_;
 }
 

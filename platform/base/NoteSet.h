@@ -12,7 +12,11 @@
 //
 // An id is also the time of a change. A store keeps, beside a value, the id of the change that
 // made it (a change under the lock takes a new id too), so that a note made before a change the
-// holder wrote without having seen it never goes over that change.
+// holder wrote without having seen it never goes over that change. A change is stamped later than
+// every stamp its writer read, whatever the wall clock did since (stepped back, or another copy's
+// clock ahead): a change never loses to one its writer had seen. A time beyond what a clock gives
+// in signed 64-bit nanoseconds is no stamp: a note named so is damaged, and a store file's value
+// stamped so is as old as one from before stamps.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -73,9 +77,17 @@ public:
 
     // A new id, later than every one this process made and than `after`.
     static std::string newId(std::string_view after = {});
+    // A new id, later than `read` (the latest stamp of the store file as its writer read it) and
+    // than every note listed here, now or before: the stamp of a change of this writer.
+    std::string stampAfter(std::string_view read);
+    // Whether a store file's stamp is one: an id a clock can give, or the stamp of a note of an
+    // older form. A value stamped otherwise is as old as one from before stamps.
+    static bool isStamp(std::string_view stamp);
 
     // The id of the note written (on disk when this returns), or nothing, with the reason in *error.
-    std::optional<std::string> write(std::vector<uint8_t> const& bytes, std::string* error = nullptr);
+    // Its stamp is later than `read` (see stampAfter).
+    std::optional<std::string> write(std::vector<uint8_t> const& bytes, std::string* error = nullptr,
+                                     std::string_view read = {});
 
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
     // note is read once, and the folder listed again only when it changed.
@@ -125,6 +137,7 @@ private:
     std::mutex mutex_;
     FileVersion listedAt_;
     std::vector<Listed> listed_;
+    std::string seen_;  // the latest stamp listed
     std::map<std::string, Read> read_;  // by name
     std::vector<Listed> pass_;          // the fold's pass, as listed at its start
     size_t passAt_ = 0;                 // the first note of the pass no round has reached

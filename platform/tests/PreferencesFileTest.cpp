@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -87,6 +88,36 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
         EXPECT_EQ(p.synchronize(), kept) << name;
         EXPECT_EQ(platform::PreferencesFile(dir / name).integer("count"), kept ? 3 : 0) << name;
         EXPECT_EQ(std::filesystem::exists(dir / (name + ".bad")), kept) << name;
+    }
+
+    // Nor is a file larger than a reader takes written: a value just over it, or one that fits
+    // alone but not beside another, is refused with a line, with the lock free and in a note while
+    // it is held. The file and the other settings stay, and the other changes are written.
+    for (bool const held : {false, true}) {
+        auto const large = dir / (held ? "noted" : "large");
+        platform::PreferencesFile p(large);
+        int const holder = ::open((dir / ("." + large.filename().string() + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(holder, held ? LOCK_EX : LOCK_UN), 0);
+        std::string const half(platform::PreferencesFile::kMaxSize / 2 + 100'000, 'h');
+        int count = 0;
+        for (auto const& [key, value] : {std::pair{"over", std::string(platform::PreferencesFile::kMaxSize - 4, 'o')},
+                                         std::pair{"half", half}, std::pair{"other half", half}}) {
+            p.set(key, value);
+            p.addInteger("count", 1);
+            bool const fits = key == std::string("half");
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(p.synchronize(), fits) << key;
+            std::string const log = testing::internal::GetCapturedStderr();
+            size_t const line = log.find("not written");
+            EXPECT_EQ(line == std::string::npos ? 0 : line == log.rfind("not written") ? 1 : 2, fits ? 0 : 1) << key;
+            EXPECT_EQ(p.string(key).value_or("").size(), fits ? value.size() : 0u) << key;
+            EXPECT_EQ(p.integer("count"), ++count);
+        }
+        ::close(holder);
+        platform::PreferencesFile const after(large);
+        EXPECT_FALSE(after.damaged() || std::filesystem::exists(large.string() + ".bad"));
+        EXPECT_EQ(after.integer("count"), 3);
+        EXPECT_EQ(after.string("half").value_or("").size(), half.size());
     }
 }
 
@@ -270,6 +301,61 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
         EXPECT_TRUE(platform::regularFilesIn(dir.path(), [](auto const& n) { return n.ends_with(".pending"); }).empty()) << kill;
         if (finished) break;
     }
+
+    // Whatever the clocks did: a value set after one its writer read wins, and an addition after it
+    // counts, though that one's copy had its clock 5 s or an hour ahead (its note named so, or
+    // folded into the file with that stamp), in the writer's next read too. A note named by a time
+    // no clock gives is damaged: removed with a line, never applied; such a stamp in the file holds
+    // its key for nobody.
+    using namespace std::chrono_literals;
+    auto const isNote = [](std::string const& n) { return n.ends_with(".pending"); };
+    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)})
+        for (bool const folded : {false, true}) {
+            testing_support::TempDir dir;
+            auto const path = dir / "prefs";
+            int const held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+            ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+                platform::PreferencesFile fast(path);
+                return fast.set("k", "A") && fast.setInteger("n", 10) && fast.synchronize();
+            }));
+            ASSERT_EQ(testing_support::restampNotes(dir.path(), isNote, testing_support::clockAhead(ahead)), 1u);
+            // Folded in by a start with the lock free.
+            ASSERT_TRUE(!folded || (!::flock(held, LOCK_UN) && platform::PreferencesFile(path).entries().size() == 2 && !::flock(held, LOCK_EX)));
+            platform::PreferencesFile later(path);
+            EXPECT_EQ(later.string("k"), "A");
+            later.set("k", "B");
+            later.addInteger("n", 1);
+            EXPECT_TRUE(later.synchronize());
+            auto const expected = std::map<std::string, std::string>{{"k", "B"}, {"n", "11"}};
+            EXPECT_EQ(platform::PreferencesFile(path).entries(), expected) << ahead.count() << folded;
+            ::close(held);
+            EXPECT_EQ(platform::PreferencesFile(path).entries(), expected);
+            EXPECT_EQ(onDisk(path), expected);
+        }
+    testing_support::TempDir dir;
+    auto const path = dir / "prefs";
+    std::ofstream(path) << "k=old\n=set 99999999999999999999-0123456789abcdef-1 k\n";
+    int const held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    for (char const* time : testing_support::kTimesNoClockGives)
+        std::ofstream(dir / (std::string(".prefs.") + time + "-0123456789abcdef-1.pending")) << "set k=" << time << "\n";
+    platform::PreferencesFile noted(path);
+    EXPECT_EQ(noted.string("k"), "old");
+    noted.set("k", "noted");
+    EXPECT_TRUE(noted.synchronize());
+    EXPECT_EQ(platform::PreferencesFile(path).string("k"), "noted");
+    ::close(held);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(platform::PreferencesFile(path).string("k"), "noted");
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("removed 3 damaged note(s)"), std::string::npos);
+    EXPECT_EQ(onDisk(path)["k"], "noted");
+    EXPECT_TRUE(platform::regularFilesIn(dir.path(), isNote).empty());
+    std::ofstream(path, std::ios::trunc) << "k=old\n=set 16725225600000000000-0123456789abcdef-1 k\n";
+    platform::PreferencesFile locked(path);
+    locked.set("k", "locked");
+    EXPECT_TRUE(locked.synchronize());
+    EXPECT_EQ(onDisk(path)["k"], "locked");
 }
 
 // Notes another account left (unreadable here) are passed over: a start's fold goes on to the

@@ -502,6 +502,69 @@ TEST_F(PublicInterface, KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept) {
     }
 }
 
+// A copy whose clock ran 5 s or an hour ahead wrote while a third process held every lock (its
+// notes named by its clock). A change this process makes after reading the copy's wins all the
+// same: opted in after reading the copy's opt-out, it reads itself opted in; and the opt-out's
+// clear, noted while the locks are held, drops the session the copy saved before it, which never
+// reaches the server once this process is opted in again.
+TEST_F(PublicInterface, ChangesAfterThoseOfACopyWithItsClockAheadWin) {
+    if (char const* folder = std::getenv("TALLY_FAST")) {
+        platform::Directories::setRootOverride(std::filesystem::path(folder));
+        Tally::setServerURL(HttpTestServer().url("/aas.do"));  // nothing listens there once it is gone
+        Tally::setTallyOptOut(true);
+        Tally::setSessionReportsOnCloseEnabled(false);  // an ended session joins the saved ones
+        Tally::startSession("CLOCK");
+        Tally::logEvent("SAVED_BY_THE_FAST_COPY");
+        Tally::endSession();
+        return;
+    }
+    HttpTestServer service;
+    service.on("/aas.do", Reply::answer(200));
+    auto const isNote = [](std::string const& n) { return n.ends_with(".pending") || n.find(".held.") != std::string::npos; };
+    int round = 0;
+    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)}) {
+        auto const home = dir / std::to_string(++round);
+        platform::Directories::setRootOverride(home);
+        Tally::setServerURL(service.url("/aas.do"));
+        // Opted out, and the opt-out's one session sent.
+        Tally::setTallyOptOut(true);
+        Tally::startSession("CLOCK");
+        Tally::endSession();
+        Tally::reset();
+        TallyGlobalVariableStorage::sharedInstance()->setApiKey("CLOCK");
+        std::vector<int> held;
+        for (auto const& lock : {platform::Keychain::directory() / "keychain.lock",
+                                 std::filesystem::path(TallySession::sessionsFilePath().string() + ".lock")}) {
+            held.push_back(::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+            EXPECT_EQ(::flock(held.back(), LOCK_EX), 0);
+        }
+        int status = -1;
+        pid_t const copy = launchCopy("TALLY_FAST", home.string());
+        ASSERT_EQ(waitpid(copy, &status, 0), copy);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        size_t restamped = 0;
+        for (auto const& folder : {platform::Keychain::directory(), TallyUtil::filePathDirectory()})
+            restamped += testing_support::restampNotes(folder, isNote, testing_support::clockAhead(ahead));
+        EXPECT_GE(restamped, 2u);
+        // Opted out, this process's session clears the saved ones; then it opts in.
+        Tally::startSession("CLOCK");
+        Tally::endSession();
+        Tally::reset();
+        EXPECT_TRUE(Tally::hasUserOptedOut());
+        Tally::setTallyOptOut(false);
+        EXPECT_FALSE(Tally::hasUserOptedOut()) << ahead.count();
+        for (int fd : held) ::close(fd);
+        std::string const marker = "OPTED_IN_" + std::to_string(round) + "_";
+        Tally::startSession("CLOCK");
+        Tally::logEvent(marker.c_str());
+        Tally::endSession();
+        EXPECT_TRUE(eventually([&] { return requestsHolding(service, marker) == 1 && senderIdle(); })) << ahead.count();
+        EXPECT_FALSE(Tally::hasUserOptedOut());
+        Tally::reset();
+    }
+    EXPECT_EQ(requestsHolding(service, "SAVED_BY_THE_FAST_COPY"), 0u);
+}
+
 // A host that returns from main right after ending its session, the endpoint refusing and the
 // sender's list at its cap: the agent's threads still decode the list, retry and send while the
 // process's statics go. No exit dies or reports, and the sessions the cap keeps go out later.

@@ -23,6 +23,7 @@
 #include "analytics/agent/TallyUtil.h"
 #include "platform/base/AtomicFile.h"
 #include "platform/base/DeviceFacts.h"
+#include "platform/base/Digests.h"
 #include "platform/base/Directories.h"
 #include "platform/base/KeyedArchive.h"
 #include "platform/base/NoteSet.h"
@@ -287,6 +288,48 @@ TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStr
         EXPECT_TRUE(notes().empty()) << kill;
         if (finished) break;
     }
+
+    // Whatever the clocks did: an update made after reading v1 keeps v2, in this process's next
+    // read too, though v1's copy had its clock 5 s or an hour ahead (its note named so, or folded
+    // into the file with that stamp). A stamp no clock gives in the file (as an older version may
+    // have written) holds the item for nobody: the next change wins, noted or written.
+    using namespace std::chrono_literals;
+    auto const lockHeld = [&] {
+        int const held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_EQ(::flock(held, LOCK_EX), 0);
+        return held;
+    };
+    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)})
+        for (bool const folded : {false, true}) {
+            std::string const service = "clock " + std::to_string(ahead.count()) + (folded ? " folded" : "");
+            ASSERT_EQ(Keychain::add(service, bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
+            int const held = lockHeld();
+            ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+                return Keychain::update(service, bytes("a"), bytes("v1")) == Keychain::kSuccess;
+            }));
+            ASSERT_EQ(testing_support::restampNotes(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); },
+                                                    testing_support::clockAhead(ahead)), 1u);
+            ASSERT_TRUE(!folded || (!::flock(held, LOCK_UN) && Keychain::foldNotes() && !::flock(held, LOCK_EX)));
+            EXPECT_EQ(items(service)["a"], "v1");
+            EXPECT_EQ(Keychain::update(service, bytes("a"), bytes("v2")), Keychain::kSuccess);
+            EXPECT_EQ(items(service)["a"], "v2") << ahead.count() << folded;
+            ::close(held);
+            EXPECT_TRUE(Keychain::foldNotes());
+            EXPECT_EQ(items(service)["a"], "v2") << ahead.count() << folded;
+
+            auto const file = Keychain::directory() / (platform::hexString(platform::sha1(reinterpret_cast<uint8_t const*>(service.data()), service.size())) + ".item");
+            auto stored = platform::KeyedArchive::readFromFile(file);
+            ASSERT_EQ(stored.status, platform::KeyedArchive::ReadResult::Read);
+            for (auto& [account, id] : *(*stored.value.dict())["changed"].map())
+                id = platform::Value(std::string(testing_support::kTimesNoClockGives[0]) + "-0123456789abcdef-1");
+            Data const archive = platform::KeyedArchive::encode(stored.value);
+            ASSERT_TRUE(platform::writeFileAtomically(file, archive.data(), archive.size(), nullptr, 0600));
+            int const again = folded ? -1 : lockHeld();
+            EXPECT_EQ(Keychain::update(service, bytes("a"), bytes("v3")), Keychain::kSuccess);
+            if (again >= 0) ::close(again);
+            EXPECT_TRUE(Keychain::foldNotes());
+            EXPECT_EQ(items(service)["a"], "v3") << folded;
+        }
 }
 
 // Keychain notes another account left (unreadable here) are passed over: a fold ends, folds the

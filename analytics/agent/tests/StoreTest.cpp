@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <csignal>
 
 #include "analytics/agent/TallyAutoIncrement.h"
@@ -26,6 +27,7 @@
 #include "platform/base/DeviceFacts.h"
 #include "platform/base/NoteSet.h"
 #include "platform/base/Directories.h"
+#include "platform/base/KeyedArchive.h"
 #include "platform/base/WorkQueue.h"
 #include "testing/TestPaths.h"
 
@@ -345,6 +347,44 @@ TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
         EXPECT_TRUE(platform::regularFilesIn(TallyUtil::filePathDirectory(), isNote).empty()) << kill;
         if (finished) break;
     }
+
+    // Whatever the clocks did: the opt-out's clear, noted with the lock held, drops a session saved
+    // before it by a copy whose clock was 5 s or an hour ahead (noted so, or folded into the file
+    // with that stamp). A session stamped in the file by a time no clock gives (as an older version
+    // may have written) is cleared all the same, noted or written.
+    using namespace std::chrono_literals;
+    auto const lockHeld = [] {
+        int const held = ::open((TallySession::sessionsFilePath().string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_EQ(::flock(held, LOCK_EX), 0);
+        return held;
+    };
+    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)})
+        for (bool const folded : {false, true}) {
+            testing_support::TempDir home;
+            platform::Directories::setRootOverride(home.path());
+            int const held = lockHeld();
+            ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) { return TallySession::addToSavedSessions(at(1000)), true; }));
+            ASSERT_EQ(testing_support::restampNotes(TallyUtil::filePathDirectory(), [](auto const& n) { return n.find(".held.") != std::string::npos; },
+                                                    testing_support::clockAhead(ahead)), 1u);
+            ASSERT_TRUE(!folded || (!::flock(held, LOCK_UN) && (TallySession::addToSavedSessions(at(1500)), !::flock(held, LOCK_EX))));
+            EXPECT_EQ(starts(TallySession::savedSessions()), folded ? (Starts{1000, 1500}) : Starts{1000});
+            TallySession::setSavedSessions({});
+            EXPECT_TRUE(TallySession::savedSessions().empty()) << ahead.count() << folded;
+            ::close(held);
+            TallySession::addToSavedSessions(at(5000));
+            EXPECT_EQ(starts(TallySession::savedSessions()), Starts{5000}) << ahead.count() << folded;
+
+            auto stored = platform::KeyedArchive::readFromFile(TallySession::sessionsFilePath());
+            ASSERT_EQ(stored.status, platform::KeyedArchive::ReadResult::Read);
+            for (auto& stamp : *(*stored.value.array()->back().dict())["stamps"].array())
+                stamp = Value(std::string(testing_support::kTimesNoClockGives[0]) + "-0123456789abcdef-1");
+            ASSERT_TRUE(platform::KeyedArchive::writeToFile(stored.value, TallySession::sessionsFilePath()));
+            int const again = folded ? -1 : lockHeld();
+            TallySession::setSavedSessions({});
+            if (again >= 0) ::close(again);
+            TallySession::addToSavedSessions(at(6000));
+            EXPECT_EQ(starts(TallySession::savedSessions()), Starts{6000}) << folded;
+        }
 }
 
 // Saved-session notes another account left (unreadable here) are passed over, told once. A send
