@@ -651,14 +651,20 @@ void TallySession::sendSessionsToServerIncludingCurrentSession(bool includeCurre
         settings()->setOptOutSessionPending(false);
         std::vector<Data> failed;
         for (size_t i = 0; i < blocks.size(); ++i) {
-            // Named by what it is: a send stopped after the hand-over, before the list is written
-            // back, hands the same block over again next time, and the sender keeps one.
-            std::string name = i < stored.stamps.size() ? stored.stamps[i] : std::string();
-            name.push_back('\0');
-            name.append(blocks[i].begin(), blocks[i].end());
+            // A saved one is named by what it is: a send stopped after the hand-over, before the
+            // list is written back, hands the same block over again next time, and the sender
+            // keeps one. The current session's report is new each time, even when its bytes are
+            // those of the last one: it takes a name of its own.
+            std::string identifier;
+            if (i < stored.stamps.size()) {
+                std::string name = stored.stamps[i];
+                name.push_back('\0');
+                name.append(blocks[i].begin(), blocks[i].end());
+                identifier = platform::nameUuidString(name);
+            }
             bool handed = false;
             try {
-                handed = sender->sendSessionsData(blocks[i], platform::nameUuidString(name));
+                handed = sender->sendSessionsData(blocks[i], identifier);
             } catch (...) {
                 TallyUtil::handleException(std::current_exception());
             }
