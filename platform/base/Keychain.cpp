@@ -282,30 +282,33 @@ Written write(Service& s, Items items, bool locked, std::function<void(Items&)> 
 enum class Folded { All, More, Busy };
 Folded foldRounds(std::filesystem::path const& dir, size_t rounds);
 
-// The rest of a pile a retry found, on a thread of its own: one at a time, passing again when a
-// retry asked for it meanwhile.
+// The rest of a pile a retry found, on a thread of its own: one at a time, taking each folder a
+// retry asked for meanwhile (the one it was started for may be done with by then).
 void foldRestInBackground(std::filesystem::path const& dir) {
     static auto* const guard = new std::mutex;
-    static bool running = false, again = false;
+    static auto* const asked = new std::set<std::filesystem::path>;
+    static bool running = false;
     std::lock_guard<std::mutex> lock(*guard);
-    if (running) {
-        again = true;
-        return;
-    }
+    asked->insert(dir);
+    if (running) return;
     try {
-        std::thread([dir] {
+        std::thread([] {
             for (;;) {
-                foldRounds(dir, SIZE_MAX);
-                std::lock_guard<std::mutex> lock(*guard);
-                if (!again) {
-                    running = false;
-                    return;
+                std::filesystem::path next;
+                {
+                    std::lock_guard<std::mutex> lock(*guard);
+                    if (asked->empty()) {
+                        running = false;
+                        return;
+                    }
+                    next = asked->extract(asked->begin()).value();
                 }
-                again = false;
+                foldRounds(next, SIZE_MAX);
             }
         }).detach();
         running = true;
     } catch (std::system_error const& e) {
+        asked->erase(dir);
         std::fprintf(stderr, "Keychain: notes left for a later fold: %s\n", e.what());
     }
 }
