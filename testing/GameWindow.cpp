@@ -266,7 +266,7 @@ bool GameWindow::alive() {
 }
 
 bool GameWindow::waitUntil(std::function<bool()> const& done, Ms bound) {
-    long const end = std::max(lastFrame(), -1L) + framesIn(bound);
+    long const end = lastFrame() + framesIn(bound);
     auto const start = Clock::now();
     for (;;) {
         pump();
