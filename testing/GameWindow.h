@@ -60,8 +60,8 @@ public:
         // The whole run in the game's time: the game is killed once it has drawn this much, or
         // once it has drawn no new frame for `stall`.
         Ms deadline{180000};
-        // Wall-clock time without a new frame after which the game counts as stopped (a level
-        // loads and the first frame builds its shaders within one frame).
+        // Wall-clock time without a new frame after which the game counts as stopped: longer than
+        // the longest frame (a level read, the first frame's shaders) on a loaded machine.
         Ms stall{60000};
     };
 
