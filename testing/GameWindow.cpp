@@ -157,13 +157,16 @@ Picture readXwd(std::vector<uint8_t> const& b) {
     return p;
 }
 
-long recordedFrame(std::filesystem::path const& record) {
-    std::ifstream in(record);
-    std::string word;
-    long number = -1;
-    in >> word >> number;
-    return word == "frame" && in ? number : -1;
+namespace {
+
+// The draw record the options name, drawn.txt in the home unless they name one.
+std::filesystem::path drawRecordOf(GameWindow::Options& options) {
+    auto& record = options.env["ZELV_DRAW_RECORD"];
+    if (record.empty()) record = (options.home / "drawn.txt").string();
+    return record;
 }
+
+}  // namespace
 
 GameWindow::GameWindow(Options o) {
     std::map<std::string, std::string> env;
@@ -173,6 +176,10 @@ GameWindow::GameWindow(Options o) {
         if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
     for (char const* name : {"ZELV_DOCUMENTS_DIR", "ZELV_CLOUD_DIR", "ZELV_PAK1_URL"}) env.erase(name);
+    // A record left by an earlier run in the same home would count its frames.
+    std::filesystem::path const record = drawRecordOf(o);
+    std::error_code gone;
+    std::filesystem::remove(record, gone);
     env["HOME"] = o.home.string();
     env["XDG_CACHE_HOME"] = (o.home / "cache").string();
     env["XDG_CONFIG_HOME"] = (o.home / "config").string();
@@ -187,7 +194,8 @@ GameWindow::GameWindow(Options o) {
     std::string const exe = (testing_support::binaryDir() / "zelv").string();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    killAt_ = Clock::now() + o.deadline;
+    deadlineFrame_ = framesIn(o.deadline);
+    watch_ = testing_support::FrameWatch(record, o.stall);
     pid_ = fork();
     if (pid_ == 0) {
         dup2(fds[1], STDOUT_FILENO);
@@ -205,12 +213,13 @@ GameWindow::GameWindow(Options o) {
     out_ = fds[0];
     fcntl(out_, F_SETFL, O_NONBLOCK);
 
-    // The window appears once the game has mounted its data; it is found by the game's pid.
+    // The window appears once the game has mounted its data, before its first frame; it is found
+    // by the game's pid.
     waitUntil(
         [&] {
             std::istringstream ids(text(run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid_)})));
             ids >> window_;
-            return window_ != 0 || !alive();
+            return window_ != 0;
         },
         Ms(60000));
     if (!window_) return;
@@ -237,6 +246,8 @@ void GameWindow::pump() {
     while (out_ >= 0 && (n = read(out_, buffer, sizeof buffer)) > 0) log_.append(buffer, size_t(n));
 }
 
+long GameWindow::lastFrame() { return watch_.frame(); }
+
 bool GameWindow::alive() {
     pump();
     if (pid_ <= 0 || exited_) return false;
@@ -247,21 +258,40 @@ bool GameWindow::alive() {
         pump();
         return false;
     }
-    if (Clock::now() > killAt_) {
-        std::fprintf(stderr, "game_window: the game ran past its deadline; killed\n");
+    if (lastFrame() > deadlineFrame_ || watch_.stalled()) {
+        std::fprintf(stderr, "game_window: the game ran past its deadline or stopped drawing; killed\n");
         kill(pid_, SIGKILL);
     }
     return true;
 }
 
 bool GameWindow::waitUntil(std::function<bool()> const& done, Ms bound) {
-    auto const end = Clock::now() + bound;
+    long const end = lastFrame() + framesIn(bound);
+    auto const start = Clock::now();
     for (;;) {
         pump();
         if (done()) return true;
-        if (Clock::now() >= end) return false;
+        if (!alive()) return done();
+        if (lastFrame() >= end || watch_.stalled(start)) return false;
         std::this_thread::sleep_for(Ms(50));
     }
+}
+
+bool GameWindow::pass(Ms gameTime) {
+    long const end = lastFrame() + framesIn(gameTime);
+    return waitUntil([&] { return lastFrame() >= end; }, gameTime + Ms(1000));
+}
+
+bool GameWindow::waitForExit(Ms bound) {
+    auto const end = Clock::now() + bound;
+    while (alive() && Clock::now() < end) std::this_thread::sleep_for(Ms(50));
+    return !alive();
+}
+
+void GameWindow::hold(long frames, Ms atLeast) {
+    auto const from = Clock::now();
+    long const end = lastFrame() + frames;
+    waitUntil([&] { return lastFrame() >= end && Clock::now() - from >= atLeast; }, Ms(60000));
 }
 
 bool GameWindow::waitForScreen(std::string const& name, Ms bound) {
@@ -274,24 +304,21 @@ bool GameWindow::actUntilScreen(std::string const& name, std::function<void()> c
 
 bool GameWindow::actUntilLine(std::string const& text, std::function<void()> const& act, Ms every, Ms bound) {
     std::string const line = text + "\n";
-    auto next = Clock::now();
-    bool found = false;
-    waitUntil(
+    long next = -2;
+    return waitUntil(
         [&] {
             size_t const at = log_.find(line, taken_);
             if (at != std::string::npos) {
                 taken_ = at + line.size();
-                return found = true;
+                return true;
             }
-            if (!alive()) return true;
-            if (act && Clock::now() >= next) {
+            if (act && lastFrame() >= next) {
                 act();
-                next = Clock::now() + every;
+                next = lastFrame() + framesIn(every);
             }
             return false;
         },
         bound);
-    return found;
 }
 
 std::string GameWindow::nextScreen(Ms bound) {
@@ -306,7 +333,7 @@ std::string GameWindow::nextScreen(Ms bound) {
                 taken_ = end + 1;
                 return true;
             }
-            return !alive();
+            return false;
         },
         bound);
     return name;
@@ -324,17 +351,18 @@ std::string GameWindow::currentScreen() {
 void GameWindow::keyDown(std::string const& key) { run({"xdotool", "keydown", key}); }
 void GameWindow::keyUp(std::string const& key) { run({"xdotool", "keyup", key}); }
 
+// Two frames after the press has come, the game has drawn a whole frame with it held: it samples
+// held keys once a frame.
 void GameWindow::tap(std::string const& key) {
-    // Held over a few frames, as a finger would: the game samples held keys once a frame.
     keyDown(key);
-    std::this_thread::sleep_for(Ms(80));
+    hold(2, Ms(80));
     keyUp(key);
 }
 
 void GameWindow::click(float x, float y) {
-    int const px = int(x / 1280.0f * float(width_)), py = int((1.0f - y / 720.0f) * float(height_));
-    run({"xdotool", "mousemove", "--window", std::to_string(window_), std::to_string(px), std::to_string(py),
-         "mousedown", "1", "sleep", "0.08", "mouseup", "1"});
+    mouseDown(x, y);
+    hold(2, Ms(80));
+    mouseUp();
 }
 
 void GameWindow::mouseDown(float x, float y) {
@@ -374,21 +402,21 @@ Picture GameWindow::screenshot() {
 
 bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) {
     // A fade moves a few levels a frame, too little to see between two grabs: the picture has
-    // settled only once it matches, closely, one grabbed at least a second before. A fade moves
-    // the whole picture; a spinning gear or twinkling stars, a few per cent of it.
-    using Clock = std::chrono::steady_clock;
+    // settled only once it matches, closely, one grabbed at least a second of the game's time
+    // before. A fade moves the whole picture; a spinning gear or twinkling stars, a few per cent
+    // of it.
     Picture p, before, settledFrom;
-    Clock::time_point settledAt{};
+    long settledAt = 0;
     bool const shown = waitUntil(
         [&] {
             before = std::move(p);
+            long const now = lastFrame();
             p = screenshot();
-            auto const now = Clock::now();
             if (settledFrom.rgb.empty() || p.differenceFrom(settledFrom, 6) >= 0.05) {
                 settledFrom = p;
                 settledAt = now;
             }
-            return p.showsContent() && p.differenceFrom(before) < 0.01 && now - settledAt >= Ms(1000) &&
+            return p.showsContent() && p.differenceFrom(before) < 0.01 && now - settledAt >= framesIn(Ms(1000)) &&
                    (!unlike || p.differenceFrom(*unlike) > 0.1);
         },
         bound);
@@ -398,14 +426,12 @@ bool GameWindow::waitForContent(Ms bound, Picture* last, Picture const* unlike) 
 
 bool GameWindow::stop(Ms bound) {
     if (pid_ > 0 && !exited_) kill(pid_, SIGTERM);
-    waitUntil([&] { return !alive(); }, bound);
-    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && missedAssets().empty();
+    return waitForExit(bound) && WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && missedAssets().empty();
 }
 
 bool GameWindow::closeFromOutside(Ms bound) {
     if (window_ != 0) run({"xdotool", "windowclose", std::to_string(window_)});
-    waitUntil([&] { return !alive(); }, bound);
-    return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && missedAssets().empty();
+    return waitForExit(bound) && WIFEXITED(status_) && WEXITSTATUS(status_) == 0 && missedAssets().empty();
 }
 
 std::vector<std::string> GameWindow::missedAssets() const {
@@ -452,11 +478,9 @@ std::vector<int16_t> samplesIn(std::filesystem::path const& file) {
 
 }  // namespace
 
-SoundRecording::SoundRecording(GameWindow::Options& options) : file_(options.home / "sound.wav") {
+SoundRecording::SoundRecording(GameWindow::Options& options)
+    : file_(options.home / "sound.wav"), record_(drawRecordOf(options)) {
     std::filesystem::create_directories(options.home);
-    auto& record = options.env["ZELV_DRAW_RECORD"];
-    if (record.empty()) record = (options.home / "drawn.txt").string();
-    record_ = record;
     std::filesystem::path const conf = options.home / "alsoft.conf";
     std::ofstream(conf) << "[general]\ndrivers=wave\nfrequency=" << kSoundRate
                         << "\nchannels=mono\nsample-type=int16\n[wave]\nfile=" << file_.string() << "\n";

@@ -3,7 +3,11 @@
 // it: keys and clicks through the XTest extension (xdotool), the window's picture grabbed with
 // xwd, and its error stream read line by line to know which screen is up ("zelv: screen NAME").
 // Its save, settings, cache and analytics data live in a folder of its own, and the game clock
-// moves one 1/60 s step per frame. Every wait has a bound, so a hang fails instead of stalling.
+// moves one 1/60 s step per frame.
+//
+// What the game does takes the game's own time, which on a loaded machine runs slower than the
+// wall clock: every wait is bounded by the game's time (the frames its draw record counts, 1/60 s
+// each), and the wall clock only catches a game that stopped moving (no new frame for `stall`).
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +15,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "testing/FrameWatch.h"
 
 namespace game_window {
 
@@ -39,7 +45,8 @@ Picture readXwd(std::vector<uint8_t> const& bytes);
 
 // The number of the last frame the game wrote to its draw record (the file ZELV_DRAW_RECORD
 // names), -1 before the first: for pacing input by the game's frames rather than the clock.
-long recordedFrame(std::filesystem::path const& record);
+using testing_support::recordedFrame;
+using testing_support::framesIn;
 
 class GameWindow {
 public:
@@ -48,9 +55,14 @@ public:
         // data/zelv/ and the analytics files in data/zelv/TallyFiles/.
         std::filesystem::path home;
         std::vector<std::string> args;
+        // ZELV_DRAW_RECORD, the game's count of its frames, is drawn.txt in the home unless set.
         std::map<std::string, std::string> env;
-        // The whole run, start to stop: the game is killed after this.
+        // The whole run in the game's time: the game is killed once it has drawn this much, or
+        // once it has drawn no new frame for `stall`.
         Ms deadline{180000};
+        // Wall-clock time without a new frame after which the game counts as stopped: longer than
+        // the longest frame (a level read, the first frame's shaders) on a loaded machine.
+        Ms stall{60000};
     };
 
     explicit GameWindow(Options options);
@@ -62,14 +74,20 @@ public:
     // The game started and its window was found.
     bool ok() const { return window_ != 0; }
 
+    // Every wait below fails once `bound` of the game's time has passed, once the game has drawn
+    // no new frame for `stall`, or once it has ended.
     // Waits for the next "zelv: screen NAME" line after the last line a wait took.
     bool waitForScreen(std::string const& name, Ms bound);
-    // Runs act, then again every `every`, until the next line for NAME shows.
+    // Runs act, then again every `every` of the game's time, until the next line for NAME shows.
     bool actUntilScreen(std::string const& name, std::function<void()> const& act, Ms every, Ms bound);
     // The same for a whole line of the game's output (without its newline).
     bool actUntilLine(std::string const& line, std::function<void()> const& act, Ms every, Ms bound);
     // Polls done() every 50 ms while reading the game's output.
     bool waitUntil(std::function<bool()> const& done, Ms bound);
+    // Until this much more of the game's time has passed.
+    bool pass(Ms gameTime);
+    // The number of the last frame the game drew, -1 before the first.
+    long lastFrame();
     // The screen of the next "zelv: screen" line after the last line a wait took (taking it), or
     // empty when none comes within the bound.
     std::string nextScreen(Ms bound);
@@ -79,8 +97,9 @@ public:
     // X key names ("Right", "space", "p").
     void keyDown(std::string const& key);
     void keyUp(std::string const& key);
+    // Held over a few of the game's frames, as a finger would.
     void tap(std::string const& key);
-    // A press and release at a point of the game's 1280 x 720 virtual screen, y up.
+    // A press and release at a point of the game's 1280 x 720 virtual screen, y up, held as a tap.
     void click(float x, float y);
     // The button pressed at a point and held, as a finger resting on the screen; then let go.
     void mouseDown(float x, float y);
@@ -93,12 +112,12 @@ public:
     // given `unlike`, differs from it in at least a tenth of its pixels; the last grab in `last`.
     bool waitForContent(Ms bound, Picture* last = nullptr, Picture const* unlike = nullptr);
 
-    // Ends the game as the desktop does (SIGTERM) and waits; true when it exited with status 0
-    // and found every asset it asked for.
-    bool stop(Ms bound = Ms(30000));
+    // Ends the game as the desktop does (SIGTERM) and waits, `bound` of the wall clock (the game
+    // draws no more); true when it exited with status 0 and found every asset it asked for.
+    bool stop(Ms bound = Ms(60000));
     // Destroys the game's window as another program can (xdotool windowclose) and waits; true
     // when the game then exited with status 0 and found every asset it asked for.
-    bool closeFromOutside(Ms bound = Ms(30000));
+    bool closeFromOutside(Ms bound = Ms(60000));
     // The paths the game asked for and found in no archive, as its file system logged them.
     std::vector<std::string> missedAssets() const;
     std::string const& log() const { return log_; }
@@ -110,13 +129,17 @@ public:
 private:
     void pump();
     bool alive();
-    std::string tool(std::vector<std::string> const& args);
+    // Until the game is gone or `bound` of the wall clock has passed.
+    bool waitForExit(Ms bound);
+    // Until the game has drawn n more frames, at least `atLeast` of the wall clock.
+    void hold(long frames, Ms atLeast);
 
     int pid_ = -1;
     int out_ = -1;
     bool exited_ = false;
     int status_ = -1;
-    std::chrono::steady_clock::time_point killAt_;
+    testing_support::FrameWatch watch_{{}, Ms(0)};
+    long deadlineFrame_ = 0;
     unsigned long window_ = 0;
     int width_ = 0, height_ = 0;
     std::string log_;

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "testing/FrameWatch.h"
 #include "testing/TestPaths.h"
 
 namespace zelv_run {
@@ -59,31 +60,9 @@ size_t Result::countInErr(std::string const& text) const {
 }
 
 std::string Result::describe() const {
-    return std::string(timedOut ? "timed out; " : "") + (exited ? "exit " : "signal ") + std::to_string(status) +
-           "\n--- stdout\n" + out + "--- stderr\n" + err;
+    return std::string(timedOut ? "timed out at frame " + std::to_string(lastFrame) + "; " : "") +
+           (exited ? "exit " : "signal ") + std::to_string(status) + "\n--- stdout\n" + out + "--- stderr\n" + err;
 }
-
-namespace {
-
-// User and system time of a live process, all its threads.
-std::chrono::milliseconds cpuTime(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto const close = stat.rfind(')');
-    if (close == std::string::npos) return {};
-    // Fields after the command name: state is field 3, utime and stime are fields 14 and 15.
-    char const* p = stat.c_str() + close + 2;
-    unsigned long long ticks = 0;
-    for (int field = 3; field <= 15 && *p; ++field) {
-        char* end = nullptr;
-        unsigned long long v = std::strtoull(p, &end, 10);
-        if (field >= 14) ticks += v;
-        p = *end ? end + 1 : end;
-    }
-    return std::chrono::milliseconds(ticks * 1000 / sysconf(_SC_CLK_TCK));
-}
-
-}  // namespace
 
 std::filesystem::path executableIn(std::filesystem::path const& folder) {
     std::filesystem::create_directories(folder);
@@ -107,6 +86,11 @@ Result run(Options const& o) {
         {"ZELV_PAK1_URL", std::nullopt},
     };
     for (auto const& [name, value] : o.env) env[name] = value;
+    // The record lies outside the home, in a folder any account the run takes can write.
+    testing_support::TempDir records;
+    std::filesystem::permissions(records.path(), std::filesystem::perms::all);
+    testing_support::FrameWatch watch(records / "drawn.txt", o.stall);
+    env["ZELV_DRAW_RECORD"] = watch.record().string();
 
     int outPipe[2], errPipe[2];
     Result r;
@@ -140,9 +124,8 @@ Result run(Options const& o) {
     close(outPipe[1]);
     close(errPipe[1]);
     using Clock = std::chrono::steady_clock;
-    auto const start = Clock::now();
-    std::optional<Clock::time_point> signalAt, markedAt;
-    std::chrono::milliseconds cpuAtMark{0};
+    std::optional<long> signalAt;  // the frame to send the signal after
+    std::optional<Clock::time_point> markedAt;
     bool signalled = false;
     int status = 0;
     bool done = false;
@@ -162,7 +145,7 @@ Result run(Options const& o) {
             size_t(std::count(r.err.begin(), r.err.end(), '\n')) >= *o.closeErrAfterLines) {
             close(errPipe[0]);
             errPipe[0] = -1;
-            signalAt = Clock::now() + o.settle;
+            signalAt = watch.frame() + testing_support::framesIn(o.settle);
         }
         if (!acted && o.act && !o.actAfter.empty() && r.err.find(o.actAfter) != std::string::npos) {
             o.act();
@@ -186,20 +169,20 @@ Result run(Options const& o) {
             break;
         }
         auto const now = Clock::now();
+        long const frame = watch.frame();
         bool const marked = (!o.signalAfter.empty() && r.err.find(o.signalAfter) != std::string::npos) ||
                             (o.signalWhen && o.signalWhen());
         if (!signalled && !signalAt && (!o.signalAfter.empty() || o.signalWhen) &&
-            (marked || now - start > o.markerWait)) {
-            signalAt = now + o.settle;
+            (marked || frame + 1 >= testing_support::framesIn(o.markerWait))) {
+            signalAt = frame + testing_support::framesIn(o.settle);
             markedAt = now;
-            cpuAtMark = cpuTime(pid);
         }
-        if (!signalled && signalAt && now >= *signalAt && cpuTime(pid) - cpuAtMark >= o.minCpu) {
+        if (!signalled && signalAt && frame >= *signalAt) {
             signalRun(pid, o);
             signalled = true;
-            r.signalledAfter = std::chrono::duration_cast<std::chrono::milliseconds>(now - *markedAt);
+            if (markedAt) r.signalledAfter = std::chrono::duration_cast<std::chrono::milliseconds>(now - *markedAt);
         }
-        if (now - start > o.deadline) {
+        if (frame > testing_support::framesIn(o.deadline) || watch.stalled()) {
             kill(o.group ? -pid : pid, SIGKILL);
             waitpid(pid, &status, 0);
             r.timedOut = true;
@@ -208,6 +191,7 @@ Result run(Options const& o) {
     }
     close(outPipe[0]);
     if (errPipe[0] >= 0) close(errPipe[0]);
+    r.lastFrame = watch.frame();
     r.exited = WIFEXITED(status);
     r.status = r.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     return r;

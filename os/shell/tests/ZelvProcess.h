@@ -1,6 +1,11 @@
 #pragma once
 // Runs the real `zelv` executable the way a player would start it, with its settings, cache and
 // saves in a throwaway home, and collects what it prints and how it ended.
+//
+// The game's progress is its frames, which its draw record (ZELV_DRAW_RECORD, in a folder of the
+// run's own) counts: a loaded machine draws them slower than the wall clock. Lengths of a run that
+// the game must have lived through are counted in frames, given as the time they take at 60 a
+// second; the wall clock only ends a run that has drawn no new frame for `stall`.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -17,20 +22,17 @@ struct Options {
     std::filesystem::path home;        // HOME; XDG folders are cache/, config/ and data/ inside
     std::vector<std::string> args;
     std::filesystem::path cwd;  // where the player starts it; default: the test's own folder
-    // Variables set (a value) or removed (none) over the defaults: SDL_VIDEODRIVER=offscreen and
-    // the XDG folders, with ZELV_* overrides removed.
+    // Variables set (a value) or removed (none) over the defaults: SDL_VIDEODRIVER=offscreen,
+    // the XDG folders and the draw record, with ZELV_* overrides removed.
     std::map<std::string, std::optional<std::string>> env;
-    // When the error stream shows this text, wait `settle` and send `signal`; empty: never.
-    // Without the text after `markerWait` (a machine where it is not printed), the signal is
-    // sent `settle` after that.
+    // When the error stream shows this text, let the game draw `settle` more and send `signal`;
+    // empty: never. Without the text after `markerWait` of the game's frames (a machine where it
+    // is not printed), the signal is sent `settle` after that.
     std::string signalAfter;
     // Or when this says so (asked while waiting, for runs whose error stream is closed).
     std::function<bool()> signalWhen;
     std::chrono::milliseconds settle{1500};
     std::chrono::milliseconds markerWait{15000};
-    // The signal also waits until the process has used this much CPU time since the marker, so a
-    // run starved by a loaded machine still gets its work done before it is asked to end.
-    std::chrono::milliseconds minCpu{0};
     int signal = 0;
     // The run gets a process group of its own and signals go to the whole group (for a wrapper
     // such as xvfb-run, which would not pass them on).
@@ -53,8 +55,10 @@ struct Options {
     // Runs in the child just before the executable starts (its streams and variables set); the
     // child gives up with status 124 when it returns false.
     std::function<bool()> inChild;
-    // The process is killed (and `timedOut` set) when it runs longer than this.
+    // The process is killed (and `timedOut` set) when it has drawn more frames than this, or
+    // none for `stall` of the wall clock (before its first frame: since it started).
     std::chrono::milliseconds deadline{60000};
+    std::chrono::milliseconds stall{60000};
 };
 
 struct Result {
@@ -63,6 +67,8 @@ struct Result {
     bool timedOut = false;
     // Wall time from the marker to the signal.
     std::chrono::milliseconds signalledAfter{0};
+    // The last frame its draw record showed, -1 for none.
+    long lastFrame = -1;
     std::string out, err;
     // The frames the run reported at its end, -1 when it did not say.
     long frames() const;
