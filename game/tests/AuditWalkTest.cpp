@@ -281,6 +281,14 @@ protected:
         return o;
     }
 
+    // The same, started straight into level01, with time to play it to its goal.
+    GameWindow::Options recordingLevel01(testing_support::TempDir const& home) {
+        GameWindow::Options o = recording(home);
+        o.args = {"--level", "levels/level01.pxl"};
+        o.deadline = Ms(420000);
+        return o;
+    }
+
     // Until the game has drawn n frames more.
     bool framesPass(GameWindow& game, long n) {
         long const from = readRecord(recordPath_).frame;
@@ -471,10 +479,7 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
 
     testing_support::TempDir home;
     writePreferences(home.path(), "kRatingPromptUseCount=7\nkRatingPromptSignificantEventCount=6\n");
-    GameWindow::Options o = recording(home);
-    o.args = {"--level", "levels/level01.pxl"};
-    o.deadline = Ms(420000);
-    GameWindow game(o);
+    GameWindow game(recordingLevel01(home));
     ASSERT_TRUE(game.ok()) << game.describe();
     ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
     game.keyDown("Right");
@@ -867,10 +872,7 @@ TEST_F(AuditWalk, HeldArrowsMoveNoBoxNorThePageUnderIt) {
 // on NEXT with nothing pressed.
 TEST_F(AuditWalk, KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere) {
     testing_support::TempDir home;
-    GameWindow::Options o = recording(home);
-    o.args = {"--level", "levels/level01.pxl"};
-    o.deadline = Ms(420000);
-    GameWindow game(o);
+    GameWindow game(recordingLevel01(home));
     ASSERT_TRUE(game.ok()) << game.describe();
     ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
     for (char const* key : {"Down", "Up", "Left", "Right", "s", "w", "a", "d"}) {
