@@ -26,12 +26,16 @@ int64_t wallClock() {
     return nanoseconds(now);
 }
 
-bool digits(std::string_view s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos; }
+// Plain loops: a pile's names are checked at every listing.
+bool digits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 // "<20 digits of nanoseconds>-<16 hex digits of tag>-<process id>", as newId makes them.
 bool isId(std::string_view s) {
+    auto const hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
     return s.size() > 38 && s[20] == '-' && s[37] == '-' && digits(s.substr(0, 20)) &&
-           s.substr(21, 16).find_first_not_of("0123456789abcdef") == std::string_view::npos && digits(s.substr(38));
+           std::all_of(s.begin() + 21, s.begin() + 37, hex) && digits(s.substr(38));
 }
 
 // Before every id, and after the stamp of what a store holds from before stamps.
@@ -101,12 +105,21 @@ std::string NoteSet::newId(std::string_view after) {
 }
 
 std::string NoteSet::stampAfter(std::string_view read) {
+    // Later than every note there is now, too: a note made before this change, by a writer whose
+    // stamps ran as far ahead as this one's, never goes over it. Only the names are looked at: a
+    // pile takes long to list whole, and a writer under the lock does this each time.
+    std::string there;
+    regularFileNamesIn(folder_, [&](std::string const& name) {
+        if (name.size() > prefix_.size() + suffix_.size() && name.starts_with(prefix_) && name.ends_with(suffix_)) {
+            auto const id = std::string_view(name).substr(prefix_.size(), name.size() - prefix_.size() - suffix_.size());
+            if (id > there && timeOf(id)) there = id;
+        }
+        return false;
+    });
     std::string latest(read);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        // Later than every note there is now, too: a note made before this change, by a writer
-        // whose stamps ran as far ahead as this one's, never goes over it.
-        listing(false);
+        seen_ = std::max(seen_, there);
         if (!timeOf(latest) || seen_ > latest) latest = seen_;
     }
     return newId(latest);
@@ -151,7 +164,7 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
     auto const keepListed = [&](auto& byName, auto const& nameOf) {
         auto at = names.begin();
         for (auto it = byName.begin(); it != byName.end();) {
-            at = std::lower_bound(at, names.end(), std::string_view(nameOf(*it)));
+            while (at != names.end() && *at < std::string_view(nameOf(*it))) ++at;
             it = at != names.end() && *at == nameOf(*it) ? std::next(it) : byName.erase(it);
         }
     };

@@ -78,7 +78,7 @@ public:
     // A new id, later than every one this process made and than `after`.
     static std::string newId(std::string_view after = {});
     // A new id, later than `read` (the latest stamp of the store file as its writer read it) and
-    // than every note listed here, now or before: the stamp of a change of this writer.
+    // than every note there is or was listed here: the stamp of a change of this writer.
     std::string stampAfter(std::string_view read);
     // Whether a store file's stamp is one: an id a clock can give, or the stamp of a note of an
     // older form. A value stamped otherwise is as old as one from before stamps.
