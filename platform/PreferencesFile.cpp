@@ -200,14 +200,15 @@ void PreferencesFile::apply(Stored& stored, std::string const& stamp, Changes co
 
 namespace {
 
-// What the line of a key's stamp takes in the file.
+// What the lines of a key's value and of its stamp take in the file.
+size_t entryLineSize(std::string const& key, std::string const& value) { return key.size() + value.size() + 2; }
 size_t stampLineSize(std::string const& key, std::string const& stamp) { return kSetAt.size() + stamp.size() + key.size() + 2; }
 
 }  // namespace
 
 size_t PreferencesFile::entriesSize(Stored const& stored) {
     size_t size = 0;
-    for (auto const& [key, value] : stored.entries) size += key.size() + value.size() + 2;
+    for (auto const& [key, value] : stored.entries) size += entryLineSize(key, value);
     for (auto const& [key, stamp] : stored.setAt) size += stampLineSize(key, stamp);
     return size;
 }
@@ -221,7 +222,7 @@ std::string PreferencesFile::latestOf(Stored const& stored) {
 bool PreferencesFile::applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes) {
     auto const linesOf = [&](std::string const& key) {
         size_t n = 0;
-        if (auto it = stored.entries.find(key); it != stored.entries.end()) n += key.size() + it->second.size() + 2;
+        if (auto it = stored.entries.find(key); it != stored.entries.end()) n += entryLineSize(key, it->second);
         if (auto it = stored.setAt.find(key); it != stored.setAt.end()) n += stampLineSize(key, it->second);
         return n;
     };

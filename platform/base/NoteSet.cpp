@@ -110,10 +110,7 @@ std::string NoteSet::stampAfter(std::string_view read) {
     // pile takes long to list whole, and a writer under the lock does this each time.
     std::string there;
     regularFileNamesIn(folder_, [&](std::string const& name) {
-        if (name.size() > prefix_.size() + suffix_.size() && name.starts_with(prefix_) && name.ends_with(suffix_)) {
-            auto const id = std::string_view(name).substr(prefix_.size(), name.size() - prefix_.size() - suffix_.size());
-            if (id > there && timeOf(id)) there = id;
-        }
+        if (auto const id = idIn(name); id > there && timeOf(id)) there = id;
         return false;
     });
     std::string latest(read);
@@ -136,20 +133,22 @@ std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std
     return id;
 }
 
+std::string_view NoteSet::idIn(std::string_view name) const {
+    if (name.size() <= prefix_.size() + suffix_.size() || !name.starts_with(prefix_) || !name.ends_with(suffix_)) return {};
+    return name.substr(prefix_.size(), name.size() - prefix_.size() - suffix_.size());
+}
+
 std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
     FileVersion const now = FileVersion::of(folder_);
     if (!fresh && now.sameAs(listedAt_)) return listed_;
     listedAt_ = now;
     listed_.clear();
-    auto const middle = [&](std::string const& name) {
-        return std::string_view(name).substr(prefix_.size(), name.size() - prefix_.size() - suffix_.size());
-    };
     auto const wanted = [&](std::string const& name) {
-        return name.size() > prefix_.size() + suffix_.size() && name.starts_with(prefix_) && name.ends_with(suffix_) &&
-               (isId(middle(name)) || (olderForm_ && olderForm_(middle(name))));
+        auto const id = idIn(name);
+        return !id.empty() && (isId(id) || (olderForm_ && olderForm_(id)));
     };
     for (auto& name : regularFileNamesIn(folder_, wanted)) {
-        std::string id(middle(name));
+        std::string id(idIn(name));
         std::string stamp = isId(id) ? id : std::string(kOlderFormStamp) + id;
         listed_.push_back({std::move(stamp), std::move(id), std::move(name)});
     }

@@ -124,6 +124,8 @@ private:
         std::vector<uint8_t> bytes;
         std::shared_ptr<void const> parsed;
     };
+    // The middle of a name of this set's form (prefix + middle + suffix), empty for another name.
+    std::string_view idIn(std::string_view name) const;
     std::vector<Listed> const& listing(bool fresh);
     void step() const;
     // What was read of the note, nothing when it is gone.
@@ -137,7 +139,7 @@ private:
     std::mutex mutex_;
     FileVersion listedAt_;
     std::vector<Listed> listed_;
-    std::string seen_;  // the latest stamp listed
+    std::string seen_;  // the latest stamp listed or looked at
     std::map<std::string, Read> read_;  // by name
     std::vector<Listed> pass_;          // the fold's pass, as listed at its start
     size_t passAt_ = 0;                 // the first note of the pass no round has reached
