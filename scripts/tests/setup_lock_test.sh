@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The set-up waits for a package manager that holds apt's locks, says what it waits for, and ends
+# with a line naming the holder when the lock outlasts its bound. Real apt-get, real locks.
+set -uo pipefail
+[ "$(id -u)" -eq 0 ] || { echo "skipped: apt-get needs root"; exit 77; }
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+holder=""
+cleanup() { [ -z "$holder" ] || kill "$holder" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+# Without the package registry there is nothing here to wait for.
+apt-get update -qq >/dev/null 2>&1 || { echo "skipped: apt-get update fails here"; exit 77; }
+
+# libc-dev is missing by name (a virtual package) and met by libc6-dev, which the build has: apt
+# runs both of its steps and installs nothing.
+cp "$root/scripts/setup.sh" "$work/"
+echo libc-dev >"$work/deps.txt"
+
+# Takes the locks apt-get and dpkg take, as they take them, for $1 seconds.
+hold() {
+  rm -f "$work/held"
+  python3 - "$1" "$work/held" <<'PY' &
+import fcntl, os, sys, time
+files = []
+for path in ("/var/lib/apt/lists/lock", "/var/lib/dpkg/lock-frontend", "/var/lib/dpkg/lock",
+             "/var/cache/apt/archives/lock"):
+    f = open(path, "a")
+    fcntl.lockf(f, fcntl.LOCK_EX)
+    files.append(f)
+open(sys.argv[2], "w").close()
+time.sleep(float(sys.argv[1]))
+PY
+  holder=$!
+  until [ -e "$work/held" ]; do sleep 0.1; done
+}
+
+failed=0
+fail() { echo "FAIL: $*"; failed=1; }
+
+hold 4
+start=$SECONDS
+bash "$work/setup.sh" >"$work/out" 2>&1
+rc=$?
+took=$((SECONDS - start))
+cat "$work/out"
+[ "$rc" -eq 0 ] || fail "the set-up did not wait for the lock to be let go (exit $rc)"
+grep -q "held by process $holder (python3); waiting for it" "$work/out" || fail "no line said what the set-up waited for"
+((took >= 3)) || fail "the set-up ended after ${took} s, before the lock was let go"
+wait "$holder"; holder=""
+
+hold 60
+start=$SECONDS
+ZELV_APT_LOCK_WAIT=3 bash "$work/setup.sh" >"$work/out" 2>&1
+rc=$?
+took=$((SECONDS - start))
+cat "$work/out"
+[ "$rc" -ne 0 ] || fail "the set-up succeeded with the lock held past its bound"
+grep -q "still held by process $holder (python3) after 3 s" "$work/out" || fail "no line named what held the lock"
+((took < 30)) || fail "the set-up waited ${took} s past a bound of 3 s"
+
+exit $failed
