@@ -32,14 +32,22 @@ void TallyDataSenderBase::initialize() {
 bool TallyDataSenderBase::registerNewTask(std::shared_ptr<ITallyHttpAsyncTask> task,
                                           std::vector<TallyDataSenderBlockInfo::Claim> claims) {
     if (!task) return false;
-    if (closed()) {
+    bool refused;
+    {
+        // Decided under the lock close() takes: the quit's wait sees every request let through.
+        std::lock_guard<std::mutex> lock(runningTasksMutex_);
+        refused = closed();
+        if (!refused) {
+            if (!claims.empty()) claims_[task.get()] = std::move(claims);
+            runningTasks_.push_back(std::move(task));
+        }
+    }
+    if (refused) {
         tally_delivery::log(2, "TallyDataSenderBase: the process is ending, the request waits for the next start");
         return false;
     }
+    // The request starts only once this returns, so no end of it can come before.
     tally_delivery::startBackgroundTaskTrackingIfNeeded(backgroundTaskTracker_.get());
-    std::lock_guard<std::mutex> lock(runningTasksMutex_);
-    if (!claims.empty()) claims_[task.get()] = std::move(claims);
-    runningTasks_.push_back(std::move(task));
     return true;
 }
 
@@ -75,6 +83,11 @@ void TallyDataSenderBase::cancelTasks() {
     }
     runningTasksEnded_.notify_all();
     for (auto const& t : tasks) t->cancelTask();
+}
+
+void TallyDataSenderBase::close() {
+    std::lock_guard<std::mutex> lock(runningTasksMutex_);
+    closing_ = true;
 }
 
 bool TallyDataSenderBase::awaitRunningTasks(std::chrono::steady_clock::time_point deadline) {

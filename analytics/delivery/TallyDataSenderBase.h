@@ -50,7 +50,9 @@ public:
     void retire();
     bool retired() const { return retired_.load(); }
     // The process is ending: no request starts from now on; what is stored waits for the next start.
-    void close() { closing_ = true; }
+    // Taken under the running list's lock, so a registration comes wholly before (and a wait that
+    // follows sees it) or is refused.
+    void close();
     bool closed() const { return closing_.load(); }
     // Waits, until deadline at most, for the requests under way to end: an answered one's blocks
     // are then on their way out of the list (this sender's queue and the index's finish that), so

@@ -3,7 +3,12 @@
 // cookies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "analytics/delivery/TallyHttpAsyncTask.h"
+#include "analytics/delivery/TallyPulseCBReportSender.h"
 #include "analytics/delivery/tests/NetworkFakes.h"
 #include "analytics/delivery/tests/SenderFixture.h"
 
@@ -200,6 +205,74 @@ TEST_F(DataSenderTest, ReplyBodiesStopWhereTheyMust) {
     setCookies({});
     s->parseResponse(*TallyHTTPResponse::initWithBody(reply(many), 200, {}, std::nullopt));
     EXPECT_EQ(cookies().size(), 1000u);
+}
+
+// The quit closes the senders and then waits for the requests on their way. A request let through
+// as a sender closes is one the wait sees, or it is refused: let through after the wait found none
+// running, it would start at exit and go again with the next start. Each trial races one
+// registration against a close and a wait, at a spread of offsets, on both senders the quit closes.
+TEST_F(DataSenderTest, ARequestRegisteredAsTheQuitClosesTheSenderIsWaitedForOrNeverStarted) {
+    constexpr int kTrials = 20000;
+    auto spin = [](int n) {
+        for (int i = 0; i < n; ++i) std::atomic_signal_fence(std::memory_order_seq_cst);
+    };
+    // Spins first, so the two sides start together, then yields to a side that has no core.
+    auto await = [](std::atomic<int> const& at, int value) {
+        for (int i = 0; at.load() != value; ++i)
+            if (i > 20000) std::this_thread::yield();
+    };
+    // Each trial: the sender made, the registrar ready, both go together, the registration done.
+    std::atomic<int> made{-1}, ready{-1}, go{-1}, done{-1};
+    std::atomic<bool> registered{false};
+    std::shared_ptr<TallyDataSenderBase> sender;
+    std::shared_ptr<ITallyHttpAsyncTask> task;
+    int offset = 0;  // > 0: the close comes later; < 0: the registration does
+    std::thread registrar([&] {
+        for (int trial = 0; trial < kTrials; ++trial) {
+            await(made, trial);
+            ready = trial;
+            await(go, trial);
+            spin(-offset);
+            registered = sender->registerNewTask(task);
+            done = trial;
+        }
+    });
+    // Follows the point where the two sides meet, whatever this machine's speed.
+    constexpr int kMaxBias = 4000;
+    int bias = 0;
+    int let = 0, refused = 0, unseen = 0;
+    for (int trial = 0; trial < kTrials; ++trial) {
+        if (trial % 2)
+            sender = std::make_shared<TallyDataSender>(queue, nullptr);
+        else
+            sender = std::make_shared<TallyPulseCBReportSender>(queue);
+        sender->initialize();
+        task = TallyHttpAsyncTask::taskClass().sendMethod("POST", server.url("/aas.do"), {}, {}, nullptr, false);
+        bias = std::clamp(bias, -kMaxBias, kMaxBias);
+        offset = bias + (trial % 21 - 10) * 4;
+        made = trial;
+        await(ready, trial);
+        go = trial;
+        spin(offset);
+        if (bias == kMaxBias) std::this_thread::yield();  // the registrar may share this core
+        sender->close();
+        // A deadline passed already: the wait only looks at what runs.
+        bool const sawNone = sender->awaitRunningTasks(std::chrono::steady_clock::now());
+        await(done, trial);
+        if (!registered) {
+            ++refused;
+            bias += 2;
+        } else {
+            ++let;
+            unseen += sawNone;
+            bias -= 2;
+        }
+        sender->cancelTasks();
+    }
+    registrar.join();
+    EXPECT_EQ(unseen, 0) << let << " let through, " << refused << " refused";
+    EXPECT_GT(let, 0);
+    EXPECT_GT(refused, 0);
 }
 
 }  // namespace
