@@ -405,8 +405,10 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         }
         std::string error = "the note would be larger than " + std::to_string(kMaxSize) + " bytes";
         std::optional<std::string> const id =
-            writing.empty() || text.size() > kMaxSize ? std::nullopt
-                                                      : notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error, stamp);
+            writing.empty() || text.size() > kMaxSize ||
+                    !notes_.writeAs(stamp, std::vector<uint8_t>(text.begin(), text.end()), &error)
+                ? std::nullopt
+                : std::optional<std::string>(stamp);
         if (id || writing.empty()) {
             seenAsKept();
             if (!id) return fits;

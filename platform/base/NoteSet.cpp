@@ -152,22 +152,25 @@ std::optional<std::string> NoteSet::stampAfter(std::string_view read) {
 bool NoteSet::isStamp(std::string_view stamp) { return timeOf(stamp) || stamp.starts_with(kOlderFormStamp); }
 
 std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std::string* error, std::string_view read) {
-    // A note in a folder that cannot be listed would never be found, nor folded.
-    if (::faccessat(AT_FDCWD, folder_.c_str(), R_OK | X_OK, AT_EACCESS) != 0) {
-        if (error) *error = "cannot list " + folder_.string() + " (" + std::strerror(errno) + ")";
-        return std::nullopt;
-    }
     auto const stamp = stampAfter(read);
     if (!stamp) {
         if (error) *error = "the stamps there leave no room for a later one";
         return std::nullopt;
     }
-    std::string const& id = *stamp;
+    return writeAs(*stamp, bytes, error) ? stamp : std::nullopt;
+}
+
+bool NoteSet::writeAs(std::string const& id, std::vector<uint8_t> const& bytes, std::string* error) {
+    // A note in a folder that cannot be listed would never be found, nor folded.
+    if (::faccessat(AT_FDCWD, folder_.c_str(), R_OK | X_OK, AT_EACCESS) != 0) {
+        if (error) *error = "cannot list " + folder_.string() + " (" + std::strerror(errno) + ")";
+        return false;
+    }
     std::string const name = prefix_ + id + suffix_;
-    if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return std::nullopt;
+    if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     read_[name] = Read{Read::Good, bytes, nullptr};
-    return id;
+    return true;
 }
 
 std::string_view NoteSet::idIn(std::string_view name) const {

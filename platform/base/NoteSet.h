@@ -93,6 +93,8 @@ public:
     // where no fold would find the note.
     std::optional<std::string> write(std::vector<uint8_t> const& bytes, std::string* error = nullptr,
                                      std::string_view read = {});
+    // The same, named by `id`, a stamp stampAfter just gave; false, with the reason in *error.
+    bool writeAs(std::string const& id, std::vector<uint8_t> const& bytes, std::string* error = nullptr);
 
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
     // note is read once, and the folder listed again only when it changed.
