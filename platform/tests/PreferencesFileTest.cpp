@@ -245,6 +245,36 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
     EXPECT_TRUE(p.synchronize());
     EXPECT_EQ(onDisk(p.path())["uses"], "2");
     EXPECT_FALSE(std::filesystem::exists(dir / "made-through-link"));
+
+    // A folder that can be written but not listed (as its owner, not as root): a file renamed into
+    // place is written, though the folder cannot be flushed after (false, and a line); its changes
+    // are not made again. A note there would never be folded: refused, the changes kept for later.
+    testing_support::TempDir unlisted;
+    {
+        testing_support::AnotherAccountsFiles as(unlisted.path(), {});
+        ASSERT_TRUE(as.ok());
+        ASSERT_EQ(::chmod(unlisted.path().c_str(), 0300), 0);
+        platform::PreferencesFile w(unlisted / "prefs");
+        testing::internal::CaptureStderr();
+        for (int i = 0; i < 2; ++i) {
+            w.addInteger("uses", 1);
+            EXPECT_FALSE(w.synchronize());
+            EXPECT_EQ(w.integer("uses"), i + 1);
+        }
+        int const holder = ::open((unlisted / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        w.addInteger("uses", 1);
+        EXPECT_FALSE(w.synchronize());
+        ::close(holder);
+        EXPECT_FALSE(w.synchronize());
+        std::string const log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("written, but cannot open folder"), std::string::npos) << log;
+        EXPECT_NE(log.find("cannot list"), std::string::npos) << log;
+        EXPECT_EQ(w.integer("uses"), 3);
+        ASSERT_EQ(::chmod(unlisted.path().c_str(), 0700), 0);
+    }
+    EXPECT_EQ(onDisk(unlisted / "prefs")["uses"], "3");
+    EXPECT_EQ(platform::PreferencesFile(unlisted / "prefs").integer("uses"), 3);
 }
 
 // Notes are folded in exactly once, whatever step of the fold a kill strikes: counts come out
