@@ -52,14 +52,6 @@ std::function<std::string(std::string const&)> clockAhead(std::chrono::nanosecon
     };
 }
 
-std::function<std::string(std::string const&)> clockFrom(uint64_t from) {
-    return [from](std::string const& time) {
-        char moved[32];
-        std::snprintf(moved, sizeof moved, "%020llu", static_cast<unsigned long long>(from + std::stoull(time) % 1'000'000'000'000));
-        return std::string(moved);
-    };
-}
-
 std::function<std::string(std::string const&)> clockAtTheEnd() {
     return [](std::string const&) { return std::to_string(kStampsEnd).insert(0, 1, '0'); };
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -76,9 +77,6 @@ size_t restampNotes(std::filesystem::path const& folder, std::function<bool(std:
 std::function<std::string(std::string const&)> clockAhead(std::chrono::nanoseconds by);
 // The first time that leaves no room for a later stamp, in nanoseconds (late March 2262).
 inline constexpr uint64_t kStampsEnd = (uint64_t(1) << 63) - (uint64_t(1) << 50);
-// For restampNotes: a clock that reads `from` on, the times it gives in the order they were
-// made (within a thousand seconds).
-std::function<std::string(std::string const&)> clockFrom(uint64_t from);
 // For restampNotes: what a copy whose clock read past 2262 named its notes before stamps left
 // room at their end: kStampsEnd, every one.
 std::function<std::string(std::string const&)> clockAtTheEnd();

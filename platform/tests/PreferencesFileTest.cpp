@@ -334,8 +334,8 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
     }
 
     // Whatever the clocks did: a value set after one its writer read wins, and an addition after it
-    // counts, though that one's copy had its clock 5 s or an hour ahead, or set past 2262 (its note
-    // named so, or folded into the file with that stamp by another process), whether the writer
+    // counts, though that one's copy had its clock 5 s or an hour ahead (its note named so, or
+    // folded into the file with that stamp by another process), whether the writer
     // opened the settings before that copy wrote or after, and in the writer's next read too. A
     // copy that named its note where stamps end left a damaged one: removed, never applied.
     using namespace std::chrono_literals;
@@ -346,7 +346,6 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
         bool damaged = false;
     };
     for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
-                              Clock{"past 2262", testing_support::clockFrom(testing_support::kStampsEnd - (uint64_t(1) << 49))},
                               Clock{"at the end", testing_support::clockAtTheEnd(), true}})
         for (bool const folded : {false, true})
             for (bool const openedBefore : {false, true}) {
