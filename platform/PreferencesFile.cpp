@@ -65,6 +65,21 @@ void forEachLine(std::string_view text, F const& f) {
 
 constexpr std::string_view kSetAt = "=set ", kFolded = "=folded ";
 
+// The latest stamp a settings file holds: of a value, or of a note folded in.
+std::string latestIn(WholeFile const& file) {
+    std::string latest;
+    if (file.status != WholeFile::Read) return latest;
+    forEachLine(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()), [&](std::string_view line) {
+        std::string_view stamp;
+        if (line.starts_with(kSetAt))
+            stamp = line.substr(kSetAt.size(), line.find(' ', kSetAt.size()) - kSetAt.size());
+        else if (line.starts_with(kFolded))
+            stamp = line.substr(kFolded.size());
+        if (stamp > latest && NoteSet::isStamp(stamp)) latest = stamp;
+    });
+    return latest;
+}
+
 }  // namespace
 
 std::map<std::string, std::string> PreferencesFile::parse(std::string_view text) {
@@ -351,18 +366,32 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         pending_ = std::move(writing);
     };
     if (fileLock.busy()) {
-        std::string stamp;
-        bool fits = true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             lastFold_ = {};
             if (pending_.empty()) return true;
+        }
+        // The file as it is now: a copy that wrote it since this object read it may have stamped
+        // it ahead of this clock.
+        std::string const onDisk = latestIn(readWholeFile(path_, kMaxSize));
+        std::string stamp;
+        bool fits = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
             writing.swap(pending_);
-            // Stamped after all this object read, and taken only as far as the fold can take it.
+            // Stamped after all this object read and the file holds, and taken only as far as the
+            // fold can take it.
             Stored view = stored_;
             notes_.read(view.folded, noteInto(view));
-            stamp = notes_.stampAfter(latestOf(stored_));
-            fits = applyOwn(view, stamp, writing);
+            if (auto const made = notes_.stampAfter(std::max(latestOf(stored_), onDisk))) {
+                stamp = *made;
+                fits = applyOwn(view, stamp, writing);
+            } else {
+                std::fprintf(stderr, "Preferences: changes to %s refused: its stamps leave no room for a later one\n",
+                             path_.c_str());
+                writing.clear();
+                fits = false;
+            }
         }
         // What was refused is seen no more, once the rest is in a note or back among the changes.
         auto const seenAsKept = [&] {
@@ -376,8 +405,10 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         }
         std::string error = "the note would be larger than " + std::to_string(kMaxSize) + " bytes";
         std::optional<std::string> const id =
-            writing.empty() || text.size() > kMaxSize ? std::nullopt
-                                                      : notes_.write(std::vector<uint8_t>(text.begin(), text.end()), &error, stamp);
+            writing.empty() || text.size() > kMaxSize ||
+                    !notes_.writeAs(stamp, std::vector<uint8_t>(text.begin(), text.end()), &error)
+                ? std::nullopt
+                : std::optional<std::string>(stamp);
         if (id || writing.empty()) {
             seenAsKept();
             if (!id) return fits;
@@ -422,7 +453,13 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         lastFold_ = {fileLock.held(), fold.began, fold.more};
         writing.swap(pending_);
     }
-    bool const fits = applyOwn(merged, notes_.stampAfter(latestOf(merged)), writing);
+    bool fits = false;
+    if (auto const stamp = notes_.stampAfter(latestOf(merged))) {
+        fits = applyOwn(merged, *stamp, writing);
+    } else {
+        std::fprintf(stderr, "Preferences: changes to %s refused: its stamps leave no room for a later one\n", path_.c_str());
+        writing.clear();
+    }
     std::string const text = textOf(merged);
     std::string error;
     if (text.size() > kMaxSize) {
@@ -432,13 +469,18 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         putBack();
         return false;
     }
-    if (!writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error)) {
+    bool renamed = false;
+    bool const flushed = writeFileAtomically(path_, reinterpret_cast<uint8_t const*>(text.data()), text.size(), &error,
+                                             0644, &renamed);
+    if (!renamed) {
         // A folder that could not be made (a read-only disk) is the reason, not its absence.
         if (ec) error = "cannot create " + path_.parent_path().string() + ": " + ec.message();
         std::fprintf(stderr, "Preferences: cannot write %s: %s\n", path_.c_str(), error.c_str());
         putBack();
         return false;
     }
+    // In place, so written, though a power loss may take it back: its changes are not made again.
+    if (!flushed) std::fprintf(stderr, "Preferences: %s written, but %s\n", path_.c_str(), error.c_str());
     notes_.finish(fold);
     uint64_t written = 0;
     {
@@ -457,7 +499,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         entries_ = std::move(merged.entries);
         apply(entries_, pending_);
     }
-    return fits;
+    return fits && flushed;
 }
 
 std::map<std::string, std::string> PreferencesFile::entries() const {

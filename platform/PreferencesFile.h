@@ -62,7 +62,9 @@ public:
     // nullopt when the key is refused.
     std::optional<int64_t> addInteger(std::string const& key, int64_t delta);
     // Writes the changes; false (and a log line) when the file cannot be written, or a change
-    // would make it larger than a reader takes (that one is dropped, the others written). While
+    // would make it larger than a reader takes (that one is dropped, the others written), or the
+    // stamps there leave none later for the changes (a stamp made by hand: they are dropped). A
+    // file written whose folder cannot be flushed after is false too, its changes made. While
     // another process holds the lock for longer than `wait` they go to a note instead.
     bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 

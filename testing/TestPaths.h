@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -74,9 +75,15 @@ size_t restampNotes(std::filesystem::path const& folder, std::function<bool(std:
                     std::function<std::string(std::string const& time)> const& time);
 // For restampNotes: a clock that far ahead.
 std::function<std::string(std::string const&)> clockAhead(std::chrono::nanoseconds by);
-// Times no clock gives in signed 64-bit nanoseconds: twenty nines, and the starts of the years
-// 2500 and 2600.
-inline constexpr char const* kTimesNoClockGives[] = {"99999999999999999999", "16725225600000000000", "19880899200000000000"};
+// The first time that leaves no room for a later stamp, in nanoseconds (late March 2262).
+inline constexpr uint64_t kStampsEnd = (uint64_t(1) << 63) - (uint64_t(1) << 50);
+// For restampNotes: what a copy whose clock read past 2262 named its notes before stamps left
+// room at their end: kStampsEnd, every one.
+std::function<std::string(std::string const&)> clockAtTheEnd();
+// Times no clock gives in signed 64-bit nanoseconds: twenty nines, the starts of the years 2500
+// and 2600, and kStampsEnd.
+inline constexpr char const* kTimesNoClockGives[] = {"99999999999999999999", "16725225600000000000", "19880899200000000000",
+                                                     "09222246136947933184"};
 
 // Keeps Mesa's DRI and EGL libraries loaded for the life of the process, so LeakSanitizer
 // does not see the driver's allocations as leaks once the driver would have unloaded.

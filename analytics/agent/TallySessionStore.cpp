@@ -111,7 +111,9 @@ struct Saved {
     }
     // What is left of the blocks as read, with what this process adds to them (saved now).
     Saved& keeping(std::vector<Data> rest) {
-        std::string const now = notes().stampAfter(latest());
+        // With no stamp left after the latest (one made by hand), kept beside it: a clear at that
+        // stamp keeps them too.
+        std::string const now = notes().stampAfter(latest()).value_or(latest());
         stamps.clear();
         for (auto const& b : rest) {
             auto it = stampOf.find(b);
@@ -467,7 +469,11 @@ void TallySession::setSavedSessions(std::vector<Data> const& sessions) {
     SavedLock lock;
     if (lock.busy()) return holdInNote(sessions, lock.error(), true);
     Saved saved = readSaved(true);
-    saved.apply(notes().stampAfter(saved.latest()), true, sessions);
+    auto const stamp = notes().stampAfter(saved.latest());
+    if (stamp)
+        saved.apply(*stamp, true, sessions);
+    else
+        TallyUtil::log(1, "TallySession: the saved sessions are not cleared: their stamps leave no room for a later one");
     saved.settle();
     storeSaved(saved);
 }
@@ -490,7 +496,9 @@ void TallySession::addToSavedSessions(std::shared_ptr<TallySession> const& sessi
             return;
         }
         Saved saved = readSaved(true);
-        if (auto block = session->data()) saved.apply(notes().stampAfter(saved.latest()), false, {std::move(*block)});
+        // With no stamp left after the latest (one made by hand), kept beside it, as in keeping().
+        if (auto block = session->data())
+            saved.apply(notes().stampAfter(saved.latest()).value_or(saved.latest()), false, {std::move(*block)});
         saved.settle();
         storeSaved(saved);
     } catch (std::exception const& e) {

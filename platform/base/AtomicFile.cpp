@@ -366,7 +366,8 @@ LockedTemp createLockedTemp(std::filesystem::path const& folder, std::string con
 }  // namespace
 
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
-                         std::string* error, unsigned mode) {
+                         std::string* error, unsigned mode, bool* renamed) {
+    if (renamed) *renamed = false;
     std::lock_guard<std::mutex> turn(pathLock(path));
     std::filesystem::path const folder = path.has_parent_path() ? path.parent_path() : ".";
     std::filesystem::path temp;
@@ -394,6 +395,7 @@ bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data,
         return false;
     }
     if (file.lockFd >= 0) ::close(file.lockFd);
+    if (renamed) *renamed = true;
     // The rename is only durable once the folder's entry is on disk.
     int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {

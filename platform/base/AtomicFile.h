@@ -25,10 +25,11 @@ struct WholeFile {
 WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize, bool followLink = true);
 
 // Returns false (with a reason in *error when given) when any step fails; the target is then
-// left as it was and the temporary file is removed.
+// left as it was and the temporary file is removed, unless *renamed (when given) says the file
+// was renamed into place and only the folder could not be flushed after.
 // mode: the new file's permissions (before the umask).
 bool writeFileAtomically(std::filesystem::path const& path, uint8_t const* data, size_t size,
-                         std::string* error = nullptr, unsigned mode = 0644);
+                         std::string* error = nullptr, unsigned mode = 0644, bool* renamed = nullptr);
 
 // Keeps a damaged file under its name plus suffix ("<name>.bad") before it is replaced: a link,
 // so nothing is read or copied; an older file of that name goes. True when it is kept or there

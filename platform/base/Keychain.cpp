@@ -363,10 +363,16 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
         return Keychain::kSuccess;
     }
     // Unlocked (a folder that cannot take the lock file) the change is made all the same.
-    return write(s, file, folder->held(), [&](Items& items) {
-               items.service = service;
-               apply(items, s.notes.stampAfter(items.latest()), c.clearAll, changes);
-           }).status;
+    bool stamped = true;
+    int const status = write(s, file, folder->held(), [&](Items& items) {
+                           auto const stamp = s.notes.stampAfter(items.latest());
+                           if (!(stamped = stamp.has_value())) return;
+                           items.service = service;
+                           apply(items, *stamp, c.clearAll, changes);
+                       }).status;
+    if (stamped) return status;
+    std::fprintf(stderr, "Keychain: a change of %s refused: its stamps leave no room for a later one\n", s.file.c_str());
+    return Keychain::kIoError;
 }
 
 char const* accessibleName(Keychain::Accessibility a) {

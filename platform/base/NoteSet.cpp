@@ -1,5 +1,6 @@
 #include "platform/base/NoteSet.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "platform/base/AtomicFile.h"
@@ -18,7 +20,13 @@
 namespace platform {
 namespace {
 
-int64_t nanoseconds(timespec const& t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+// A clock set past 2262 would overflow: it reads as the last nanosecond there is.
+int64_t nanoseconds(timespec const& t) {
+    int64_t ns = 0;
+    if (__builtin_mul_overflow(int64_t(t.tv_sec), int64_t(1'000'000'000), &ns) || __builtin_add_overflow(ns, int64_t(t.tv_nsec), &ns))
+        return t.tv_sec < 0 ? 0 : std::numeric_limits<int64_t>::max();
+    return ns;
+}
 
 int64_t wallClock() {
     timespec now {};
@@ -41,14 +49,16 @@ bool isId(std::string_view s) {
 // Before every id, and after the stamp of what a store holds from before stamps.
 constexpr std::string_view kOlderFormStamp = "00000000000000000000-";
 
-// The last time an id may carry: what a clock gives in signed 64-bit nanoseconds (April 2262),
-// less room for ids made one after another from the latest.
+// Past the times an id may carry: what a clock gives in signed 64-bit nanoseconds (April 2262),
+// less room for ids made one after another from the latest. A clock read past kClockLimit (set
+// past 2262) reads as kClockLimit: the room above it is for ids made later than what was read.
 constexpr uint64_t kLastTime = (uint64_t(1) << 63) - (uint64_t(1) << 50);
+constexpr uint64_t kClockLimit = kLastTime - (uint64_t(1) << 49);
 
-// The time of an id, when a clock can give it.
+// The time of an id, when it leaves room for a later one.
 std::optional<uint64_t> timeOf(std::string_view id) {
     uint64_t t = 0;
-    if (!isId(id) || std::from_chars(id.data(), id.data() + 20, t).ec != std::errc() || t > kLastTime) return std::nullopt;
+    if (!isId(id) || std::from_chars(id.data(), id.data() + 20, t).ec != std::errc() || t >= kLastTime) return std::nullopt;
     return t;
 }
 
@@ -90,21 +100,33 @@ NoteSet::NoteSet(std::filesystem::path folder, std::string prefix, std::string s
       olderForm_(std::move(olderForm)),
       mode_(mode) {}
 
-std::string NoteSet::newId(std::string_view after) {
-    static std::atomic<uint64_t> last{0};
-    uint64_t floor = uint64_t(std::max<int64_t>(wallClock(), 1));
+std::optional<std::string> NoteSet::newId(std::string_view after) {
+    // Two ranges, each counted on from the last id made in it: ids the clock gives, and those above
+    // kClockLimit, made only after a stamp read there. A stamp near the end thus ends no more than
+    // the changes made after it, never every other id of the process.
+    static std::atomic<uint64_t> lastBelow{0}, lastAbove{kClockLimit};
+    uint64_t floor = uint64_t(std::clamp<int64_t>(wallClock(), 1, int64_t(kClockLimit)));
     if (auto const seen = timeOf(after)) floor = std::max(floor, *seen + 1);
-    uint64_t prev = last.load(), next = 0;
-    // At the end of time ids tie, told apart by the rest of the id.
-    do next = std::min(std::max(floor, prev + 1), kLastTime);
-    while (!last.compare_exchange_weak(prev, next));
+    uint64_t next = 0;
+    if (floor < kClockLimit) {
+        uint64_t prev = lastBelow.load();
+        do next = std::max(floor, prev + 1);
+        while (next < kClockLimit && !lastBelow.compare_exchange_weak(prev, next));
+    }
+    if (next == 0 || next >= kClockLimit) {
+        uint64_t prev = lastAbove.load();
+        do {
+            next = std::max(floor, prev + 1);
+            if (next >= kLastTime) return std::nullopt;
+        } while (!lastAbove.compare_exchange_weak(prev, next));
+    }
     char id[64];
     std::snprintf(id, sizeof id, "%020llu-%s-%d", static_cast<unsigned long long>(next), atomicWriteTag().c_str(),
                   int(::getpid()));
-    return id;
+    return std::string(id);
 }
 
-std::string NoteSet::stampAfter(std::string_view read) {
+std::optional<std::string> NoteSet::stampAfter(std::string_view read) {
     // Later than every note there is now, too: a note made before this change, by a writer whose
     // stamps ran as far ahead as this one's, never goes over it. Only the names are looked at: a
     // pile takes long to list whole, and a writer under the lock does this each time.
@@ -119,18 +141,36 @@ std::string NoteSet::stampAfter(std::string_view read) {
         seen_ = std::max(seen_, there);
         if (!timeOf(latest) || seen_ > latest) latest = seen_;
     }
-    return newId(latest);
+    auto id = newId(latest);
+    if (id) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seen_ = std::max(seen_, *id);
+    }
+    return id;
 }
 
 bool NoteSet::isStamp(std::string_view stamp) { return timeOf(stamp) || stamp.starts_with(kOlderFormStamp); }
 
 std::optional<std::string> NoteSet::write(std::vector<uint8_t> const& bytes, std::string* error, std::string_view read) {
-    std::string const id = stampAfter(read);
+    auto const stamp = stampAfter(read);
+    if (!stamp) {
+        if (error) *error = "the stamps there leave no room for a later one";
+        return std::nullopt;
+    }
+    return writeAs(*stamp, bytes, error) ? stamp : std::nullopt;
+}
+
+bool NoteSet::writeAs(std::string const& id, std::vector<uint8_t> const& bytes, std::string* error) {
+    // A note in a folder that cannot be listed would never be found, nor folded.
+    if (::faccessat(AT_FDCWD, folder_.c_str(), R_OK | X_OK, AT_EACCESS) != 0) {
+        if (error) *error = "cannot list " + folder_.string() + " (" + std::strerror(errno) + ")";
+        return false;
+    }
     std::string const name = prefix_ + id + suffix_;
-    if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return std::nullopt;
+    if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     read_[name] = Read{Read::Good, bytes, nullptr};
-    return id;
+    return true;
 }
 
 std::string_view NoteSet::idIn(std::string_view name) const {

@@ -14,9 +14,11 @@
 // made it (a change under the lock takes a new id too), so that a note made before a change the
 // holder wrote without having seen it never goes over that change. A change is stamped later than
 // every stamp its writer read, whatever the wall clock did since (stepped back, or another copy's
-// clock ahead): a change never loses to one its writer had seen. A time beyond what a clock gives
-// in signed 64-bit nanoseconds is no stamp: a note named so is damaged, and a store file's value
-// stamped so is as old as one from before stamps.
+// clock ahead): a change never loses to one its writer had seen. A time that leaves no room for
+// a later id in signed 64-bit nanoseconds is no stamp: a note named so is damaged, and a store
+// file's value stamped so is as old as one from before stamps. A change that cannot be stamped
+// later than what it read (a stamp made by hand just short of that) is refused. A file whose name
+// is not of the form this version or an earlier one gives its notes is no note: it is left alone.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -75,19 +77,24 @@ public:
     NoteSet(NoteSet const&) = delete;
     NoteSet& operator=(NoteSet const&) = delete;
 
-    // A new id, later than every one this process made and than `after`.
-    static std::string newId(std::string_view after = {});
+    // A new id, unique in the process, later than `after` and than every id this process made
+    // from its clock; nothing when no id is left after `after`.
+    static std::optional<std::string> newId(std::string_view after = {});
     // A new id, later than `read` (the latest stamp of the store file as its writer read it) and
-    // than every note there is or was listed here: the stamp of a change of this writer.
-    std::string stampAfter(std::string_view read);
+    // than every note there is or was listed or written here: the stamp of a change of this
+    // writer. Nothing when the stamps leave no room for it: the change is refused.
+    std::optional<std::string> stampAfter(std::string_view read);
     // Whether a store file's stamp is one: an id a clock can give, or the stamp of a note of an
     // older form. A value stamped otherwise is as old as one from before stamps.
     static bool isStamp(std::string_view stamp);
 
     // The id of the note written (on disk when this returns), or nothing, with the reason in *error.
-    // Its stamp is later than `read` (see stampAfter).
+    // Its stamp is later than `read` (see stampAfter). Nothing in a folder that cannot be listed,
+    // where no fold would find the note.
     std::optional<std::string> write(std::vector<uint8_t> const& bytes, std::string* error = nullptr,
                                      std::string_view read = {});
+    // The same, named by `id`, a stamp stampAfter just gave; false, with the reason in *error.
+    bool writeAs(std::string const& id, std::vector<uint8_t> const& bytes, std::string* error = nullptr);
 
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
     // note is read once, and the folder listed again only when it changed.

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -244,6 +245,36 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
     EXPECT_TRUE(p.synchronize());
     EXPECT_EQ(onDisk(p.path())["uses"], "2");
     EXPECT_FALSE(std::filesystem::exists(dir / "made-through-link"));
+
+    // A folder that can be written but not listed (as its owner, not as root): a file renamed into
+    // place is written, though the folder cannot be flushed after (false, and a line); its changes
+    // are not made again. A note there would never be folded: refused, the changes kept for later.
+    testing_support::TempDir unlisted;
+    {
+        testing_support::AnotherAccountsFiles as(unlisted.path(), {});
+        ASSERT_TRUE(as.ok());
+        ASSERT_EQ(::chmod(unlisted.path().c_str(), 0300), 0);
+        platform::PreferencesFile w(unlisted / "prefs");
+        testing::internal::CaptureStderr();
+        for (int i = 0; i < 2; ++i) {
+            w.addInteger("uses", 1);
+            EXPECT_FALSE(w.synchronize());
+            EXPECT_EQ(w.integer("uses"), i + 1);
+        }
+        int const holder = ::open((unlisted / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        w.addInteger("uses", 1);
+        EXPECT_FALSE(w.synchronize());
+        ::close(holder);
+        EXPECT_FALSE(w.synchronize());
+        std::string const log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("written, but cannot open folder"), std::string::npos) << log;
+        EXPECT_NE(log.find("cannot list"), std::string::npos) << log;
+        EXPECT_EQ(w.integer("uses"), 3);
+        ASSERT_EQ(::chmod(unlisted.path().c_str(), 0700), 0);
+    }
+    EXPECT_EQ(onDisk(unlisted / "prefs")["uses"], "3");
+    EXPECT_EQ(platform::PreferencesFile(unlisted / "prefs").integer("uses"), 3);
 }
 
 // Notes are folded in exactly once, whatever step of the fold a kill strikes: counts come out
@@ -304,35 +335,58 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
 
     // Whatever the clocks did: a value set after one its writer read wins, and an addition after it
     // counts, though that one's copy had its clock 5 s or an hour ahead (its note named so, or
-    // folded into the file with that stamp), in the writer's next read too. A note named by a time
-    // no clock gives is damaged: removed with a line, never applied; such a stamp in the file holds
-    // its key for nobody.
+    // folded into the file with that stamp by another process), whether the writer
+    // opened the settings before that copy wrote or after, and in the writer's next read too. A
+    // copy that named its note where stamps end left a damaged one: removed, never applied.
     using namespace std::chrono_literals;
     auto const isNote = [](std::string const& n) { return n.ends_with(".pending"); };
-    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)})
-        for (bool const folded : {false, true}) {
-            testing_support::TempDir dir;
-            auto const path = dir / "prefs";
-            int const held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            ASSERT_EQ(::flock(held, LOCK_EX), 0);
-            ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
-                platform::PreferencesFile fast(path);
-                return fast.set("k", "A") && fast.setInteger("n", 10) && fast.synchronize();
-            }));
-            ASSERT_EQ(testing_support::restampNotes(dir.path(), isNote, testing_support::clockAhead(ahead)), 1u);
-            // Folded in by a start with the lock free.
-            ASSERT_TRUE(!folded || (!::flock(held, LOCK_UN) && platform::PreferencesFile(path).entries().size() == 2 && !::flock(held, LOCK_EX)));
-            platform::PreferencesFile later(path);
-            EXPECT_EQ(later.string("k"), "A");
-            later.set("k", "B");
-            later.addInteger("n", 1);
-            EXPECT_TRUE(later.synchronize());
-            auto const expected = std::map<std::string, std::string>{{"k", "B"}, {"n", "11"}};
-            EXPECT_EQ(platform::PreferencesFile(path).entries(), expected) << ahead.count() << folded;
-            ::close(held);
-            EXPECT_EQ(platform::PreferencesFile(path).entries(), expected);
-            EXPECT_EQ(onDisk(path), expected);
-        }
+    struct Clock {
+        char const* name;
+        std::function<std::string(std::string const&)> time;
+        bool damaged = false;
+    };
+    for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
+                              Clock{"at the end", testing_support::clockAtTheEnd(), true}})
+        for (bool const folded : {false, true})
+            for (bool const openedBefore : {false, true}) {
+                std::string const what = std::string(clock.name) + (folded ? ", folded" : "") + (openedBefore ? ", opened before" : "");
+                testing_support::TempDir dir;
+                auto const path = dir / "prefs";
+                int const held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+                ASSERT_EQ(::flock(held, LOCK_EX), 0);
+                std::optional<platform::PreferencesFile> later;
+                if (openedBefore) later.emplace(path);
+                ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+                    platform::PreferencesFile fast(path);
+                    return fast.set("k", "A") && fast.setInteger("n", 10) && fast.synchronize();
+                }));
+                ASSERT_EQ(testing_support::restampNotes(dir.path(), isNote, clock.time), 1u);
+                // Folded in by a start of another process with the lock free: none of its stamps
+                // passes through this one.
+                if (folded) {
+                    ASSERT_EQ(::flock(held, LOCK_UN), 0);
+                    ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+                        return platform::PreferencesFile(path).entries().size() == (clock.damaged ? 0u : 2u);
+                    }));
+                    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+                }
+                if (!openedBefore) {
+                    later.emplace(path);
+                    EXPECT_EQ(later->string("k"), clock.damaged ? std::nullopt : std::optional<std::string>("A")) << what;
+                }
+                later->set("k", "B");
+                later->addInteger("n", 1);
+                EXPECT_TRUE(later->synchronize());
+                auto const expected = std::map<std::string, std::string>{{"k", "B"}, {"n", clock.damaged ? "1" : "11"}};
+                EXPECT_EQ(platform::PreferencesFile(path).entries(), expected) << what;
+                ::close(held);
+                EXPECT_EQ(platform::PreferencesFile(path).entries(), expected) << what;
+                EXPECT_EQ(onDisk(path), expected) << what;
+            }
+
+    // Named where stamps end or past it, a note is damaged: removed with a line, never applied;
+    // such a stamp in the file holds its key for nobody, though later than any this process
+    // makes. Files named otherwise (a stamp of 19, 21 or 2 digits) are no notes: left alone.
     testing_support::TempDir dir;
     auto const path = dir / "prefs";
     std::ofstream(path) << "k=old\n=set 99999999999999999999-0123456789abcdef-1 k\n";
@@ -340,6 +394,10 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     for (char const* time : testing_support::kTimesNoClockGives)
         std::ofstream(dir / (std::string(".prefs.") + time + "-0123456789abcdef-1.pending")) << "set k=" << time << "\n";
+    std::vector<std::string> const others = {".prefs.1700000000000000000-0123456789abcdef-1.pending",
+                                             ".prefs.017000000000000000000-0123456789abcdef-1.pending",
+                                             ".prefs.17-0123456789abcdef-1.pending"};
+    for (auto const& name : others) std::ofstream(dir / name) << "set k=" << name << "\n";
     platform::PreferencesFile noted(path);
     EXPECT_EQ(noted.string("k"), "old");
     noted.set("k", "noted");
@@ -348,14 +406,53 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
     ::close(held);
     testing::internal::CaptureStderr();
     EXPECT_EQ(platform::PreferencesFile(path).string("k"), "noted");
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("removed 3 damaged note(s)"), std::string::npos);
+    std::string const log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("removed 4 damaged note(s)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("removed", log.find("removed") + 1), std::string::npos) << log;
     EXPECT_EQ(onDisk(path)["k"], "noted");
-    EXPECT_TRUE(platform::regularFilesIn(dir.path(), isNote).empty());
-    std::ofstream(path, std::ios::trunc) << "k=old\n=set 16725225600000000000-0123456789abcdef-1 k\n";
-    platform::PreferencesFile locked(path);
-    locked.set("k", "locked");
-    EXPECT_TRUE(locked.synchronize());
-    EXPECT_EQ(onDisk(path)["k"], "locked");
+    std::vector<std::string> left;
+    for (auto const& file : platform::regularFilesIn(dir.path(), isNote)) left.push_back(file.filename().string());
+    EXPECT_EQ(left, (std::vector<std::string>{others[1], others[2], others[0]}));
+    for (char const* time : testing_support::kTimesNoClockGives) {
+        std::ofstream(path, std::ios::trunc) << "k=old\n=set " << time << "-ffffffffffffffff-1 k\n";
+        platform::PreferencesFile locked(path);
+        locked.set("k", "locked");
+        EXPECT_TRUE(locked.synchronize());
+        EXPECT_EQ(onDisk(path)["k"], "locked") << time;
+    }
+
+    // A stamp short of the end leaves room for as many changes as there are nanoseconds left, each
+    // note named apart; a change past them is refused with a line, noted or written. The process
+    // goes on stamping the changes of its other stores.
+    auto const end = [](uint64_t before) {
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "%020llu-ffffffffffffffff-1", static_cast<unsigned long long>(testing_support::kStampsEnd - before));
+        return std::string(stamp);
+    };
+    testing_support::TempDir other;
+    ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+        std::ofstream(path, std::ios::trunc) << "k=old\n=set " << end(3) << " k\n";
+        int const held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        bool ok = ::flock(held, LOCK_EX) == 0;
+        platform::PreferencesFile near(path);
+        testing::internal::CaptureStderr();
+        for (int i = 0; i < 4; ++i) {
+            near.set("k", std::to_string(i));
+            ok = near.synchronize() == (i < 2) && ok;
+        }
+        std::string const log = testing::internal::GetCapturedStderr();
+        ok = ok && log.find("refused") != std::string::npos && log.find("refused", log.find("refused") + 1) != std::string::npos;
+        ok = ok && platform::regularFilesIn(dir.path(), isNote).size() == others.size() + 2;
+        ::close(held);
+        ok = ok && platform::PreferencesFile(path).string("k") == "1" && onDisk(path)["k"] == "1";
+        std::ofstream(path, std::ios::trunc) << "k=old\n=set " << end(1) << " k\n";
+        platform::PreferencesFile written(path);
+        written.set("k", "written");
+        ok = !written.synchronize() && onDisk(path)["k"] == "old" && written.string("k") == "old" && ok;
+        platform::PreferencesFile elsewhere(other / "prefs");
+        elsewhere.set("k", "elsewhere");
+        return elsewhere.synchronize() && onDisk(other / "prefs")["k"] == "elsewhere" && ok;
+    }));
 }
 
 // Notes another account left (unreadable here) are passed over: a start's fold goes on to the

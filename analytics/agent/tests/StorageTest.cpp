@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -291,44 +292,67 @@ TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStr
 
     // Whatever the clocks did: an update made after reading v1 keeps v2, in this process's next
     // read too, though v1's copy had its clock 5 s or an hour ahead (its note named so, or folded
-    // into the file with that stamp). A stamp no clock gives in the file (as an older version may
-    // have written) holds the item for nobody: the next change wins, noted or written.
+    // into the file with that stamp). A copy that named its note where stamps end left a damaged
+    // one: removed, never applied. A stamp no clock gives in the file (as an older version may have
+    // written, or a copy whose clock read past 2262) holds the item for nobody: the next change
+    // wins, noted or written. One made by hand just short of the end refuses the change after it.
     using namespace std::chrono_literals;
     auto const lockHeld = [&] {
         int const held = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
         EXPECT_EQ(::flock(held, LOCK_EX), 0);
         return held;
     };
-    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)})
+    auto const isNote = [](auto const& n) { return n.ends_with(".pending"); };
+    struct Clock {
+        char const* name;
+        std::function<std::string(std::string const&)> time;
+        bool damaged = false;
+    };
+    for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
+                              Clock{"at the end", testing_support::clockAtTheEnd(), true}})
         for (bool const folded : {false, true}) {
-            std::string const service = "clock " + std::to_string(ahead.count()) + (folded ? " folded" : "");
+            std::string const service = std::string("clock ") + clock.name + (folded ? " folded" : "");
             ASSERT_EQ(Keychain::add(service, bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
             int const held = lockHeld();
             ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
                 return Keychain::update(service, bytes("a"), bytes("v1")) == Keychain::kSuccess;
             }));
-            ASSERT_EQ(testing_support::restampNotes(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); },
-                                                    testing_support::clockAhead(ahead)), 1u);
+            ASSERT_EQ(testing_support::restampNotes(Keychain::directory(), isNote, clock.time), 1u);
             ASSERT_TRUE(!folded || (!::flock(held, LOCK_UN) && Keychain::foldNotes() && !::flock(held, LOCK_EX)));
-            EXPECT_EQ(items(service)["a"], "v1");
+            EXPECT_EQ(items(service)["a"], clock.damaged ? "v0" : "v1") << service;
             EXPECT_EQ(Keychain::update(service, bytes("a"), bytes("v2")), Keychain::kSuccess);
-            EXPECT_EQ(items(service)["a"], "v2") << ahead.count() << folded;
+            EXPECT_EQ(items(service)["a"], "v2") << service;
             ::close(held);
             EXPECT_TRUE(Keychain::foldNotes());
-            EXPECT_EQ(items(service)["a"], "v2") << ahead.count() << folded;
+            EXPECT_EQ(items(service)["a"], "v2") << service;
+            EXPECT_TRUE(platform::regularFilesIn(Keychain::directory(), isNote).empty()) << service;
 
             auto const file = Keychain::directory() / (platform::hexString(platform::sha1(reinterpret_cast<uint8_t const*>(service.data()), service.size())) + ".item");
-            auto stored = platform::KeyedArchive::readFromFile(file);
-            ASSERT_EQ(stored.status, platform::KeyedArchive::ReadResult::Read);
-            for (auto& [account, id] : *(*stored.value.dict())["changed"].map())
-                id = platform::Value(std::string(testing_support::kTimesNoClockGives[0]) + "-0123456789abcdef-1");
-            Data const archive = platform::KeyedArchive::encode(stored.value);
-            ASSERT_TRUE(platform::writeFileAtomically(file, archive.data(), archive.size(), nullptr, 0600));
+            auto const stampFile = [&](std::string const& stamp) {
+                auto stored = platform::KeyedArchive::readFromFile(file);
+                ASSERT_EQ(stored.status, platform::KeyedArchive::ReadResult::Read);
+                for (auto& [account, id] : *(*stored.value.dict())["changed"].map()) id = platform::Value(stamp);
+                Data const archive = platform::KeyedArchive::encode(stored.value);
+                ASSERT_TRUE(platform::writeFileAtomically(file, archive.data(), archive.size(), nullptr, 0600));
+            };
+            int version = 3;
+            for (char const* time : {testing_support::kTimesNoClockGives[0], testing_support::kTimesNoClockGives[3]}) {
+                stampFile(std::string(time) + "-ffffffffffffffff-1");
+                int const again = folded ? -1 : lockHeld();
+                std::string const value = "v" + std::to_string(version++);
+                EXPECT_EQ(Keychain::update(service, bytes("a"), bytes(value)), Keychain::kSuccess);
+                if (again >= 0) ::close(again);
+                EXPECT_TRUE(Keychain::foldNotes());
+                EXPECT_EQ(items(service)["a"], value) << service << " " << time;
+            }
+            stampFile(std::to_string(testing_support::kStampsEnd - 1).insert(0, 1, '0') + "-ffffffffffffffff-1");
             int const again = folded ? -1 : lockHeld();
-            EXPECT_EQ(Keychain::update(service, bytes("a"), bytes("v3")), Keychain::kSuccess);
+            testing::internal::CaptureStderr();
+            EXPECT_EQ(Keychain::update(service, bytes("a"), bytes("refused")), Keychain::kIoError);
+            EXPECT_NE(testing::internal::GetCapturedStderr().find("leave no room"), std::string::npos);
             if (again >= 0) ::close(again);
             EXPECT_TRUE(Keychain::foldNotes());
-            EXPECT_EQ(items(service)["a"], "v3") << folded;
+            EXPECT_EQ(items(service)["a"], "v4") << service;
         }
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 
 #include "analytics/agent/TallyAutoIncrement.h"
 #include "analytics/agent/TallyClock.h"
@@ -350,40 +351,54 @@ TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
 
     // Whatever the clocks did: the opt-out's clear, noted with the lock held, drops a session saved
     // before it by a copy whose clock was 5 s or an hour ahead (noted so, or folded into the file
-    // with that stamp). A session stamped in the file by a time no clock gives (as an older version
-    // may have written) is cleared all the same, noted or written.
+    // with that stamp); a copy that named its note where stamps end left a damaged one, never
+    // applied. A session stamped in the file by a time no clock gives (as an older version may
+    // have written, or a copy whose clock read past 2262) is cleared all the same, noted or written.
     using namespace std::chrono_literals;
     auto const lockHeld = [] {
         int const held = ::open((TallySession::sessionsFilePath().string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         EXPECT_EQ(::flock(held, LOCK_EX), 0);
         return held;
     };
-    for (std::chrono::nanoseconds const ahead : {std::chrono::nanoseconds(5s), std::chrono::nanoseconds(1h)})
+    struct Clock {
+        char const* name;
+        std::function<std::string(std::string const&)> time;
+        bool damaged = false;
+    };
+    for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
+                              Clock{"at the end", testing_support::clockAtTheEnd(), true}})
         for (bool const folded : {false, true}) {
+            std::string const what = std::string(clock.name) + (folded ? ", folded" : "");
             testing_support::TempDir home;
             platform::Directories::setRootOverride(home.path());
             int const held = lockHeld();
             ASSERT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) { return TallySession::addToSavedSessions(at(1000)), true; }));
             ASSERT_EQ(testing_support::restampNotes(TallyUtil::filePathDirectory(), [](auto const& n) { return n.find(".held.") != std::string::npos; },
-                                                    testing_support::clockAhead(ahead)), 1u);
+                                                    clock.time), 1u);
             ASSERT_TRUE(!folded || (!::flock(held, LOCK_UN) && (TallySession::addToSavedSessions(at(1500)), !::flock(held, LOCK_EX))));
-            EXPECT_EQ(starts(TallySession::savedSessions()), folded ? (Starts{1000, 1500}) : Starts{1000});
+            Starts saved = folded ? Starts{1000, 1500} : Starts{1000};
+            if (clock.damaged) saved.erase(saved.begin());
+            EXPECT_EQ(starts(TallySession::savedSessions()), saved) << what;
             TallySession::setSavedSessions({});
-            EXPECT_TRUE(TallySession::savedSessions().empty()) << ahead.count() << folded;
+            EXPECT_TRUE(TallySession::savedSessions().empty()) << what;
             ::close(held);
             TallySession::addToSavedSessions(at(5000));
-            EXPECT_EQ(starts(TallySession::savedSessions()), Starts{5000}) << ahead.count() << folded;
+            EXPECT_EQ(starts(TallySession::savedSessions()), Starts{5000}) << what;
 
-            auto stored = platform::KeyedArchive::readFromFile(TallySession::sessionsFilePath());
-            ASSERT_EQ(stored.status, platform::KeyedArchive::ReadResult::Read);
-            for (auto& stamp : *(*stored.value.array()->back().dict())["stamps"].array())
-                stamp = Value(std::string(testing_support::kTimesNoClockGives[0]) + "-0123456789abcdef-1");
-            ASSERT_TRUE(platform::KeyedArchive::writeToFile(stored.value, TallySession::sessionsFilePath()));
-            int const again = folded ? -1 : lockHeld();
-            TallySession::setSavedSessions({});
-            if (again >= 0) ::close(again);
-            TallySession::addToSavedSessions(at(6000));
-            EXPECT_EQ(starts(TallySession::savedSessions()), Starts{6000}) << folded;
+            int64_t start = 6000;
+            for (char const* time : {testing_support::kTimesNoClockGives[0], testing_support::kTimesNoClockGives[3]}) {
+                auto stored = platform::KeyedArchive::readFromFile(TallySession::sessionsFilePath());
+                ASSERT_EQ(stored.status, platform::KeyedArchive::ReadResult::Read);
+                for (auto& stamp : *(*stored.value.array()->back().dict())["stamps"].array())
+                    stamp = Value(std::string(time) + "-ffffffffffffffff-1");
+                ASSERT_TRUE(platform::KeyedArchive::writeToFile(stored.value, TallySession::sessionsFilePath()));
+                int const again = folded ? -1 : lockHeld();
+                TallySession::setSavedSessions({});
+                if (again >= 0) ::close(again);
+                TallySession::addToSavedSessions(at(double(start)));
+                EXPECT_EQ(starts(TallySession::savedSessions()), Starts{start}) << what << " " << time;
+                start += 1000;
+            }
         }
 }
 
