@@ -264,7 +264,7 @@ bool PreferencesFile::applyOwn(Stored& stored, std::string const& stamp, Changes
 
 void PreferencesFile::refreshView() {
     Stored view = stored_;
-    notes_.read(view.folded, noteInto(view));
+    notes_.read(view.folded, noteInto(view), true);
     entries_ = std::move(view.entries);
     apply(entries_, pending_);
 }
@@ -360,7 +360,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
             writing.swap(pending_);
             // Stamped after all this object read, and taken only as far as the fold can take it.
             Stored view = stored_;
-            notes_.read(view.folded, noteInto(view));
+            notes_.read(view.folded, noteInto(view), true);
             stamp = notes_.stampAfter(latestOf(stored_));
             fits = applyOwn(view, stamp, writing);
         }
@@ -450,7 +450,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     // The view over the notes left is made again with neither lock held (over a pile it takes a
     // while), and not shown over that of a later write.
     fileLock.release();
-    notes_.read(merged.folded, noteInto(merged));
+    notes_.read(merged.folded, noteInto(merged), true);
     std::lock_guard<std::mutex> lock(mutex_);
     if (written > shown_) {
         shown_ = written;
