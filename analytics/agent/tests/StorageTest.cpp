@@ -344,11 +344,16 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         return Keychain::copyMatching("service", bytes(account), v) == Keychain::kSuccess ? std::string(v.begin(), v.end()) : "";
     };
     // Set once, before any fold of this test, since folds of other threads read it: while
-    // watching, holds the first round of a pile until a caller comes.
-    static std::atomic<bool> watching{false}, folding{false}, calling{false};
+    // watching, counts the steps of a fold (a note folded is one) and holds the first round of a
+    // pile until a caller comes; while slow, each step takes a while (a loaded machine).
+    static std::atomic<bool> watching{false}, folding{false}, calling{false}, slow{false};
+    static std::atomic<size_t> steps{0};
     static std::string watched;  // written only while not watching
     static bool const hooked = (platform::NoteSet::setFaultHook([](std::string const& at) {
-        if (!watching || !at.starts_with(watched) || folding.exchange(true)) return;
+        if (!watching || !at.starts_with(watched)) return;
+        ++steps;
+        if (slow) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        if (folding.exchange(true)) return;
         for (int i = 0; i < 10'000 && !calling; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the caller waits for the lock
     }), true);
@@ -385,11 +390,23 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         calling = true;
         EXPECT_EQ(value("a"), "pile");
         EXPECT_GT(notes().size(), theirs.size()) << "the caller waited for the whole pile";
-        pid_t const child = ::fork();
-        if (child == 0) ::_exit(0);
-        EXPECT_GT(notes().size(), theirs.size()) << "the fork waited for the whole pile";
-        ASSERT_GT(child, 0);
-        ::waitpid(child, nullptr, 0);
+        // A fork long after any call waits for the round under way and perhaps the next, however
+        // many are left: what the child finds folded since the fork was asked for tells.
+        slow = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        size_t const round = platform::NoteSet::kMaxFold + 3;  // its steps at most
+        for (int i = 0; i < 5; ++i) {
+            size_t const asked = steps;
+            pid_t const child = ::fork();
+            if (child == 0) ::_exit(int(std::min<size_t>((steps - asked) / 16, 255)));
+            ASSERT_GT(child, 0);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_LE(size_t(WEXITSTATUS(status)) * 16, 3 * round) << "the fork waited for more rounds";
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_GT(notes().size(), theirs.size()) << "the forks waited for the whole pile";
+        slow = false;
         start.join();
         EXPECT_EQ(notes().size(), theirs.size());
 
