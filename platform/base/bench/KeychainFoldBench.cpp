@@ -1,5 +1,5 @@
 // What waits beside a fold of a pile of keychain notes other copies left: a job of the SDK's loop
-// that reads the keychain behind a retry that found the pile, and a fork() beside a start's fold.
+// (one that reads the keychain, and one that does not) behind a retry that found the pile, and a fork() beside a start's fold.
 // Each against the same with no pile; piles of small notes and of large ones (an item's value of
 // `bytes`, up to what an item file may hold).
 #include <benchmark/benchmark.h>
@@ -75,25 +75,30 @@ void BM_LoopJobBesideARetrysFold(benchmark::State& state) {
     std::atomic<bool> folding{false};
     platform::NoteSet::setFaultHook([&](std::string const&) { folding = true; });
     while (!folding) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the retry, a second on
-    timeWaits(state, [] {
+    timeWaits(state, [reads = state.range(2) != 0] {
         std::promise<void> ran;
         auto const start = Clock::now();
         platform::SdkLoop::shared().post([&] {
             platform::Data v;
-            Keychain::copyMatching("service", platform::Data{'a'}, v);
+            if (reads) Keychain::copyMatching("service", platform::Data{'a'}, v);
             ran.set_value();
         });
         ran.get_future().wait();
         return std::chrono::duration<double>(Clock::now() - start).count();
     });
 }
+
 // {notes, bytes a value}: none; a pile of small notes; 200 of 1 MB; 20 of 8 MB; 3 of 40 MB.
+std::vector<std::pair<int64_t, int64_t>> const kPiles{{0, 0}, {20000, 0}, {200, 1 << 20}, {20, 8 << 20}, {3, 40 << 20}};
 void piles(benchmark::internal::Benchmark* b) {
-    for (auto const& [notes, bytes] : std::vector<std::pair<int64_t, int64_t>>{
-             {0, 0}, {20000, 0}, {200, 1 << 20}, {20, 8 << 20}, {3, 40 << 20}})
-        b->Args({notes, bytes});
+    for (auto const& [notes, bytes] : kPiles) b->Args({notes, bytes});
 }
-BENCHMARK(BM_LoopJobBesideARetrysFold)->Apply(piles)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+// The same with a third argument: whether the job reads the keychain.
+void pilesReadOrNot(benchmark::internal::Benchmark* b) {
+    for (auto const& [notes, bytes] : kPiles)
+        for (int64_t reads : {0, 1}) b->Args({notes, bytes, reads});
+}
+BENCHMARK(BM_LoopJobBesideARetrysFold)->Apply(pilesReadOrNot)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_ForkBesideAStartsFold(benchmark::State& state) {
     Pile pile(int(state.range(0)), size_t(state.range(1)));
