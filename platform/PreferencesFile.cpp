@@ -447,8 +447,8 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         stored_ = merged;
         damaged_ = false;
     }
-    // The view over the notes left is made again with neither lock held (over a pile it takes a
-    // while), and not shown over that of a later write.
+    // The view over the notes left is made again with neither lock held, and not shown over that
+    // of a later write.
     fileLock.release();
     notes_.read(merged.folded, noteInto(merged), true);
     std::lock_guard<std::mutex> lock(mutex_);
