@@ -174,6 +174,23 @@ void BM_FirstSynchronizeOverAPile(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstSynchronizeOverAPile)->Apply(piles)->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// A start over a pile with the lock free: the object folds the pass whole, a round a write.
+void BM_StartOverAPile(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            testing_support::TempDir dir;
+            makePile(dir.path(), int(state.range(0)), size_t(state.range(1)));
+            state.ResumeTiming();
+            platform::PreferencesFile started(dir / "prefs");
+            state.PauseTiming();
+            state.counters["notes_after"] = double(notesIn(dir.path()));
+        }
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_StartOverAPile)->Apply(piles)->Iterations(3)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
