@@ -476,8 +476,16 @@ Folded foldRounds(std::filesystem::path const& dir) {
     size_t done = 0;
     for (auto const& stem : stemsWithNotes(dir)) {
         for (bool more = true, began = false; more || !began; ++done) {
-            if (done > 0) letCallersGoFirst();
-            std::lock_guard<std::mutex> guard(lock());
+            std::unique_lock<std::mutex> guard(lock(), std::defer_lock);
+            // A caller that came while this waited for the lock (behind another fold's round,
+            // say) goes first too, once.
+            for (bool yielded = false;;) {
+                if (done > 0 || yielded) letCallersGoFirst();
+                guard.lock();
+                if (yielded || callersWaiting == 0) break;
+                guard.unlock();
+                yielded = true;
+            }
             auto const folder = folderLock(dir, false);
             if (!folder || !folder->held()) {
                 if (folder && folder->busy()) scheduleRetry(dir);
