@@ -383,7 +383,7 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         int lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_EQ(::flock(lock, LOCK_EX), 0);
         ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("pile")), Keychain::kSuccess);
-        auto pile = copies(8000);
+        auto pile = copies(12000);
         ::close(lock);
         std::thread start([] { EXPECT_TRUE(Keychain::foldNotes()); });
         while (!folding) std::this_thread::yield();
@@ -398,11 +398,11 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         for (int i = 0; i < 5; ++i) {
             size_t const asked = steps;
             pid_t const child = ::fork();
-            if (child == 0) ::_exit(int(std::min<size_t>((steps - asked) / 16, 255)));
+            if (child == 0) ::_exit(int(std::min<size_t>((steps - asked) / 32, 255)));
             ASSERT_GT(child, 0);
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
-            EXPECT_LE(size_t(WEXITSTATUS(status)) * 16, 3 * round) << "the fork waited for more rounds";
+            EXPECT_LE(size_t(WEXITSTATUS(status)) * 32, 3 * round) << "the fork waited for more rounds";
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         EXPECT_GT(notes().size(), theirs.size()) << "the forks waited for the whole pile";
