@@ -360,6 +360,11 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
     ASSERT_TRUE(hooked);
     watched = Keychain::directory().string();
     folding = calling = false;
+    // A retry runs only when the test moves the loop's clock: a pile's fold has one thread.
+    platform::SdkLoop::shared().setVirtualClock(true);
+    struct RealClockAfter {
+        ~RealClockAfter() { platform::SdkLoop::shared().setVirtualClock(false); }
+    } const realClockAfter;
     ASSERT_EQ(Keychain::add("service", bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
     int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
@@ -412,7 +417,6 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
 
         // A retry on the SDK's loop folds a round there, and the loop goes on with its jobs.
         watching = false;
-        platform::SdkLoop::shared().setVirtualClock(true);
         ASSERT_EQ(::flock(lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
         ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("retried")), Keychain::kSuccess);
         pile = copies(10'000);
