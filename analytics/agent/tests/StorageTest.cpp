@@ -400,7 +400,7 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         slow = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         size_t const round = platform::NoteSet::kMaxFold + 3;  // its steps at most
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 20; ++i) {
             size_t const asked = steps;
             pid_t const child = ::fork();
             if (child == 0) ::_exit(int(std::min<size_t>((steps - asked) / 32, 255)));
@@ -408,7 +408,7 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
             int status = 0;
             ASSERT_EQ(::waitpid(child, &status, 0), child);
             EXPECT_LE(size_t(WEXITSTATUS(status)) * 32, 3 * round) << "the fork waited for more rounds";
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         EXPECT_GT(notes().size(), theirs.size()) << "the forks waited for the whole pile";
         slow = false;
