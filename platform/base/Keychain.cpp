@@ -471,7 +471,7 @@ namespace {
 
 // Rounds, each a pass's round of one service's notes, until a pass begun here is through (one a
 // change left may come first): a reader of this process waits for one round at most. The first
-// round waits for nobody: a retry's few notes take one.
+// round waits only for a caller already waiting: a retry's few notes take one.
 Folded foldRounds(std::filesystem::path const& dir) {
     size_t done = 0;
     for (auto const& stem : stemsWithNotes(dir)) {
