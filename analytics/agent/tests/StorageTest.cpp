@@ -360,8 +360,10 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
     ASSERT_TRUE(hooked);
     watched = Keychain::directory().string();
     folding = calling = false;
-    // A retry runs only when the test moves the loop's clock: a pile's fold has one thread.
+    // A retry runs only when the test moves the loop's clock: a pile's fold has one thread. One an
+    // earlier case left runs first (for its own folder).
     platform::SdkLoop::shared().setVirtualClock(true);
+    platform::SdkLoop::shared().advance(1000);
     struct RealClockAfter {
         ~RealClockAfter() { platform::SdkLoop::shared().setVirtualClock(false); }
     } const realClockAfter;
