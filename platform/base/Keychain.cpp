@@ -264,10 +264,7 @@ struct Written {
 
 // Under folderLock(), held unless no lock can be had there: the file, as read under it, with the
 // notes folded in (up to a fold's worth) and the change, when there is one, made after them.
-// `guard`, when given, is lock(), let go for the save: writing and flushing the file need only
-// the folder's lock, so a caller or a fork of this process waits for a fold's reading alone.
-Written write(Service& s, Items items, bool locked, std::function<void(Items&)> const& change,
-              std::unique_lock<std::mutex>* guard = nullptr) {
+Written write(Service& s, Items items, bool locked, std::function<void(Items&)> const& change) {
     if (items.status != Keychain::kSuccess) return {items.status, false};
     NoteSet::Fold fold;
     // Without the lock another writer may fold the same notes: they are left to a locked one.
@@ -277,7 +274,6 @@ Written write(Service& s, Items items, bool locked, std::function<void(Items&)> 
     }
     if (!change && fold.applied.empty()) return {Keychain::kSuccess, fold.more, fold.began};
     if (change) change(items);
-    if (guard) guard->unlock();
     int const status = save(s, items);
     if (status == Keychain::kSuccess) s.notes.finish(fold);
     return {status, fold.more, fold.began};
@@ -496,7 +492,7 @@ Folded foldRounds(std::filesystem::path const& dir) {
                 return Folded::Busy;
             }
             Service& s = serviceAt(dir, stem);
-            Written const w = write(s, readItems(s), true, {}, &guard);
+            Written const w = write(s, readItems(s), true, {});
             if (w.status != Keychain::kSuccess) break;
             more = w.more;
             began = began || w.began;
