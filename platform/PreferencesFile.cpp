@@ -279,7 +279,7 @@ bool PreferencesFile::applyOwn(Stored& stored, std::string const& stamp, Changes
 
 void PreferencesFile::refreshView() {
     Stored view = stored_;
-    notes_.read(view.folded, noteInto(view));
+    notes_.read(view.folded, noteInto(view), true);
     entries_ = std::move(view.entries);
     apply(entries_, pending_);
 }
@@ -382,7 +382,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
             // Stamped after all this object read and the file holds, and taken only as far as the
             // fold can take it.
             Stored view = stored_;
-            notes_.read(view.folded, noteInto(view));
+            notes_.read(view.folded, noteInto(view), true);
             if (auto const made = notes_.stampAfter(std::max(latestOf(stored_), onDisk))) {
                 stamp = *made;
                 fits = applyOwn(view, stamp, writing);
@@ -489,10 +489,10 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         stored_ = merged;
         damaged_ = false;
     }
-    // The view over the notes left is made again with neither lock held (over a pile it takes a
-    // while), and not shown over that of a later write.
+    // The view over the notes left is made again with neither lock held, and not shown over that
+    // of a later write.
     fileLock.release();
-    notes_.read(merged.folded, noteInto(merged));
+    notes_.read(merged.folded, noteInto(merged), true);
     std::lock_guard<std::mutex> lock(mutex_);
     if (written > shown_) {
         shown_ = written;

@@ -233,7 +233,7 @@ NoteSet::Apply noteInto(Service const& s, Items& items) {
 // What this process sees: the file with the notes it has not folded.
 Items load(Service& s) {
     Items items = readItems(s);
-    if (items.status == Keychain::kSuccess) s.notes.read(items.folded, noteInto(s, items));
+    if (items.status == Keychain::kSuccess) s.notes.read(items.folded, noteInto(s, items), true);
     return items;
 }
 
@@ -279,11 +279,11 @@ Written write(Service& s, Items items, bool locked, std::function<void(Items&)> 
     return {status, fold.more, fold.began};
 }
 
-enum class Folded { All, More, Busy };
-Folded foldRounds(std::filesystem::path const& dir, size_t rounds);
+enum class Folded { All, Busy };
+Folded foldRounds(std::filesystem::path const& dir);
 
-// The rest of a pile a retry found, on a thread of its own: one at a time, taking each folder a
-// retry asked for meanwhile (the one it was started for may be done with by then).
+// A retry's fold, on a thread of its own: one at a time, taking each folder a retry asked for
+// meanwhile (the one it was started for may be done with by then).
 void foldRestInBackground(std::filesystem::path const& dir) {
     static auto* const guard = new std::mutex;
     static auto* const asked = new std::set<std::filesystem::path>;
@@ -303,7 +303,7 @@ void foldRestInBackground(std::filesystem::path const& dir) {
                     }
                     next = asked->extract(asked->begin()).value();
                 }
-                foldRounds(next, SIZE_MAX);
+                foldRounds(next);
             }
         }).detach();
         running = true;
@@ -313,8 +313,8 @@ void foldRestInBackground(std::filesystem::path const& dir) {
     }
 }
 
-// A retry folds a round on the SDK's loop, which then goes on with its other jobs: the rest of a
-// pile is folded beside it.
+// A retry is timed by the SDK's loop and folds beside it: a round of large notes takes long, and
+// the loop's other jobs wait for none.
 void scheduleRetry(std::filesystem::path const& dir) {
     if (retryScheduled) return;
     retryScheduled = true;
@@ -323,7 +323,7 @@ void scheduleRetry(std::filesystem::path const& dir) {
             std::lock_guard<std::mutex> guard(lock());
             retryScheduled = false;
         }
-        if (foldRounds(dir, 1) == Folded::More) foldRestInBackground(dir);
+        foldRestInBackground(dir);
     });
 }
 
@@ -346,7 +346,7 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     Items const file = readItems(s);
     if (file.status != Keychain::kSuccess) return file.status;
     Items view = file;
-    s.notes.read(view.folded, noteInto(s, view));
+    s.notes.read(view.folded, noteInto(s, view), true);
     Change c = edit(view.map);
     if (c.status != Keychain::kSuccess) return c.status;
     Value::Map changes;
@@ -471,20 +471,27 @@ std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const
     return *a->string() == "WhenUnlocked" ? Accessibility::WhenUnlocked : Accessibility::AlwaysThisDeviceOnly;
 }
 
-bool Keychain::foldNotes(std::filesystem::path const& dir) { return foldRounds(dir, SIZE_MAX) == Folded::All; }
+bool Keychain::foldNotes(std::filesystem::path const& dir) { return foldRounds(dir) == Folded::All; }
 
 namespace {
 
-// Up to `rounds` rounds, each a pass's round of one service's notes, until a pass begun here is
-// through (one a change left may come first): a reader of this process waits for one round at
-// most. The first round waits for nobody: a retry's few notes take one.
-Folded foldRounds(std::filesystem::path const& dir, size_t rounds) {
+// Rounds, each a pass's round of one service's notes, until a pass begun here is through (one a
+// change left may come first): a reader of this process waits for one round at most. The first
+// round waits only for a caller already waiting: a retry's few notes take one.
+Folded foldRounds(std::filesystem::path const& dir) {
     size_t done = 0;
     for (auto const& stem : stemsWithNotes(dir)) {
         for (bool more = true, began = false; more || !began; ++done) {
-            if (done == rounds) return Folded::More;
-            if (done > 0) letCallersGoFirst();
-            std::lock_guard<std::mutex> guard(lock());
+            std::unique_lock<std::mutex> guard(lock(), std::defer_lock);
+            // A caller that came while this waited for the lock (behind another fold's round,
+            // say) goes first too, once.
+            for (bool yielded = false;;) {
+                if (done > 0 || yielded) letCallersGoFirst();
+                guard.lock();
+                if (yielded || callersWaiting == 0) break;
+                guard.unlock();
+                yielded = true;
+            }
             auto const folder = folderLock(dir, false);
             if (!folder || !folder->held()) {
                 if (folder && folder->busy()) scheduleRetry(dir);

@@ -170,6 +170,7 @@ bool NoteSet::writeAs(std::string const& id, std::vector<uint8_t> const& bytes, 
     if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     read_[name] = Read{Read::Good, bytes, nullptr};
+    written_.insert(name);
     return true;
 }
 
@@ -209,6 +210,7 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
     };
     keepListed(read_, [](auto const& r) -> std::string const& { return r.first; });
     keepListed(toldUnreadable_, [](std::string const& name) -> std::string const& { return name; });
+    keepListed(written_, [](std::string const& name) -> std::string const& { return name; });
     for (auto const& l : listed_) {
         if (!isId(l.id)) continue;
         // Named by a time no clock gives: damaged, whatever it holds.
@@ -241,22 +243,53 @@ NoteSet::Read* NoteSet::readNote(Listed const& note, bool again) {
     return &r;
 }
 
-void NoteSet::read(std::set<std::string> const& folded, Apply const& apply) {
+bool NoteSet::Round::over() const {
+    return taken == kMaxFold || (taken > 0 && bytes >= kRoundBytes) ||
+           (taken >= kMinFold &&
+            std::chrono::steady_clock::now() - began >= std::chrono::microseconds(kRoundMicroseconds));
+}
+
+void NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool aRound) {
+    Round round;
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto const& note : listing(false)) {
-        if (folded.count(note.id)) continue;
-        Read* r = readNote(note, false);
-        if (!r || r->state != Read::Good) continue;
+    ++views_;
+    auto const view = [&](Listed const& note, bool again) {
+        Read* r = readNote(note, again);
+        if (!r || r->state != Read::Good || r->view == views_) return;
+        r->view = views_;
+        round.bytes += r->bytes.size();
         if (!apply(Note{note.stamp, r->bytes, r->parsed})) {
             r->state = Read::Damaged;
             r->bytes.clear();
             r->parsed.reset();
         }
+    };
+    // Beside a pass under way a round's view goes on from where the pass is, as it was listed:
+    // a pile is not listed again for each view (notes are looked at one by one, another process
+    // may have folded them since).
+    bool const inPass = aRound && passAt_ < pass_.size();
+    auto const& listed = inPass ? pass_ : listing(false);
+    for (auto at = listed.begin() + (inPass ? passAt_ : 0); at != listed.end() && !(aRound && round.over()); ++at) {
+        if (folded.count(at->id)) continue;
+        // Nor does it read a note larger than what is left of the round: a large one shows once
+        // folded.
+        struct stat st {};
+        if (aRound && !read_.count(at->name) && ::lstat((folder_ / at->name).c_str(), &st) == 0 &&
+            round.bytes + uint64_t(st.st_size) > kRoundBytes)
+            break;
+        ++round.taken;
+        view(*at, inPass);
+    }
+    // Its own changes it always sees.
+    if (!aRound) return;
+    for (auto const& name : written_) {
+        std::string const id(idIn(name));
+        if (!folded.count(id)) view(Listed{id, id, name}, true);
     }
 }
 
 NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& apply) {
-    auto const began = std::chrono::steady_clock::now();
+    Round round;
     std::lock_guard<std::mutex> lock(mutex_);
     Fold f;
     // By name, listed or not: a note made after the pass was listed may have been folded by
@@ -275,20 +308,18 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         f.began = true;
     }
     step();
-    size_t taken = 0, damaged = 0, unreadable = 0;
-    while (passAt_ < pass_.size()) {
-        if (taken == kMaxFold || (taken >= kMinFold && std::chrono::steady_clock::now() - began >=
-                                                            std::chrono::microseconds(kRoundMicroseconds)))
-            break;
+    size_t damaged = 0, unreadable = 0;
+    while (passAt_ < pass_.size() && !round.over()) {
         Listed const& note = pass_[passAt_++];
         if (folded.count(note.id)) continue;
-        ++taken;
+        ++round.taken;
         Read* r = readNote(note, true);
         if (!r) continue;
         if (r->state == Read::Unreadable) {
             if (toldUnreadable_.insert(note.name).second) ++passUnreadable_;
             continue;
         }
+        round.bytes += r->bytes.size();
         std::filesystem::path const path = folder_ / note.name;
         if (r->state == Read::Damaged || !apply(Note{note.stamp, r->bytes, r->parsed})) {
             ::unlink(path.c_str());

@@ -21,6 +21,7 @@
 // is not of the form this version or an earlier one gives its notes is no note: it is left alone.
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -54,10 +55,12 @@ class NoteSet {
 public:
     // One fold is a round of a pass: a pass goes once through the notes listed at its start, in
     // rounds of a few milliseconds each, so that a pile never holds the store's lock for long. A
-    // round takes kMinFold notes (when there are) whatever they take, and then more until
-    // kRoundMicroseconds have passed, kMaxFold at most.
+    // round takes kMinFold notes (when there are) and then more until kRoundMicroseconds have
+    // passed, kMaxFold at most; and it ends once its notes hold kRoundBytes, whatever their count
+    // (a single note larger than that is a round of its own).
     static constexpr size_t kMinFold = 32, kMaxFold = 1000;
     static constexpr int64_t kRoundMicroseconds = 4000;
+    static constexpr uint64_t kRoundBytes = 256u << 10;
 
     // A note as a store applies it: its stamp (its id; the notes of an older form stamp before
     // every id, in name order), its bytes, and what the store made of them before (kept with the
@@ -97,8 +100,10 @@ public:
     bool writeAs(std::string const& id, std::vector<uint8_t> const& bytes, std::string* error = nullptr);
 
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
-    // note is read once, and the folder listed again only when it changed.
-    void read(std::set<std::string> const& folded, Apply const& apply);
+    // note is read once, and the folder listed again only when it changed. With `aRound`, only as
+    // many as a round takes, and then the notes written here: the rest of a pile shows once a fold
+    // reaches it, and a reader waits for no pile.
+    void read(std::set<std::string> const& folded, Apply const& apply, bool aRound = false);
 
     // Under the store's lock: removes the notes `folded` names and applies the others of the pass,
     // oldest first, for one round; one that does not read is removed, with a log line. One that
@@ -130,6 +135,14 @@ private:
         enum State { Good, Damaged, Unreadable } state = Good;
         std::vector<uint8_t> bytes;
         std::shared_ptr<void const> parsed;
+        uint64_t view = 0;  // the last view that applied it
+    };
+    // How far a round (or a view) has gone: ended once it took what a round may.
+    struct Round {
+        std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
+        size_t taken = 0;
+        uint64_t bytes = 0;
+        bool over() const;
     };
     // The middle of a name of this set's form (prefix + middle + suffix), empty for another name.
     std::string_view idIn(std::string_view name) const;
@@ -151,6 +164,8 @@ private:
     std::vector<Listed> pass_;          // the fold's pass, as listed at its start
     size_t passAt_ = 0;                 // the first note of the pass no round has reached
     std::set<std::string> toldUnreadable_;  // names
+    std::set<std::string> written_;         // names of the notes written here, while listed
+    uint64_t views_ = 0;
     size_t passDamaged_ = 0, passUnreadable_ = 0;  // found in the pass, not told yet
 };
 

@@ -457,7 +457,9 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
 
 // Notes another account left (unreadable here) are passed over: a start's fold goes on to the
 // notes after them, says so once, and ends whatever the folder holds. A pile folds a round a write,
-// each write seeing it whole.
+// a round ending after its few milliseconds (a write held up past them folds the fewest notes a
+// round takes) or once it read what a round may, whatever the count; each write sees what the
+// file holds, at most a round more of the pile, and its own changes, noted or not.
 TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrite) {
     testing_support::TempDir dir;
     auto const path = dir / "prefs";
@@ -493,17 +495,51 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
     EXPECT_EQ(lines, 1u) << err;
     for (auto const& file : theirs) std::filesystem::remove(file);
 
+    // Each write held up at the start of its round (a loaded machine) past the round's time.
+    static std::atomic<bool> holdUp{false};
+    platform::NoteSet::setFaultHook([](std::string const&) {
+        if (holdUp.exchange(false)) std::this_thread::sleep_for(std::chrono::milliseconds(2 * platform::NoteSet::kRoundMicroseconds / 1000));
+    });
     platform::PreferencesFile q(path);
     constexpr int kPile = 2500;
     for (int i = 0; i < kPile; ++i) note("add pile=1\n");
-    ASSERT_TRUE(q.synchronize());
-    EXPECT_GT(pending(), 0u);
-    for (size_t writes = 1; pending() > 0; ++writes) {
-        ASSERT_LT(writes, kPile / platform::NoteSet::kMinFold + 2);
-        EXPECT_EQ(q.integer("pile"), kPile);
+    int held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    q.addInteger("mine", 1);
+    ASSERT_TRUE(q.synchronize());  // in a note, after the pile
+    ::close(held);
+    size_t left = pending();
+    for (int64_t writes = 1; left > 1; ++writes) {
+        ASSERT_LT(writes, kPile / platform::NoteSet::kMinFold + 3);
+        q.setInteger("write", writes);
+        holdUp = true;
         ASSERT_TRUE(q.synchronize());
+        size_t const now = pending();
+        EXPECT_LE(left - now, platform::NoteSet::kMinFold) << "a round went on past its time";
+        left = now;
+        int64_t const folded = std::stoll(onDisk(path)["pile"]);
+        EXPECT_GE(q.integer("pile"), folded);
+        EXPECT_LE(q.integer("pile"), std::min<int64_t>(kPile, folded + platform::NoteSet::kMaxFold));
+        EXPECT_EQ(q.integer("write"), writes);
+        EXPECT_EQ(q.integer("mine"), 1) << "its own note is not seen beside the pile";
     }
+    ASSERT_TRUE(q.synchronize());
+    EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(onDisk(path)["pile"], std::to_string(kPile));
+    EXPECT_EQ(onDisk(path)["mine"], "1");
+
+    // Large notes take a round each, and a view reads none of them: each shows once folded.
+    std::string const large(platform::NoteSet::kRoundBytes, 'x');
+    for (int i = 0; i < 4; ++i) note("set large=" + std::to_string(i) + large + "\n");
+    ASSERT_EQ(::flock(held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
+    EXPECT_FALSE(platform::PreferencesFile(path).string("large"));
+    ::close(held);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(q.synchronize());
+        EXPECT_EQ(pending(), size_t(3 - i));
+        EXPECT_EQ(q.string("large").value_or("-").substr(0, 1), std::to_string(i));
+    }
+    platform::NoteSet::setFaultHook({});
 }
 
 }  // namespace

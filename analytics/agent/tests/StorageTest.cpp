@@ -368,17 +368,28 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         return Keychain::copyMatching("service", bytes(account), v) == Keychain::kSuccess ? std::string(v.begin(), v.end()) : "";
     };
     // Set once, before any fold of this test, since folds of other threads read it: while
-    // watching, holds the first round of a pile until a caller comes.
+    // watching, counts the steps of a fold (a note folded is one) and holds the first round of a
+    // pile until a caller comes.
     static std::atomic<bool> watching{false}, folding{false}, calling{false};
+    static std::atomic<size_t> steps{0};
     static std::string watched;  // written only while not watching
     static bool const hooked = (platform::NoteSet::setFaultHook([](std::string const& at) {
-        if (!watching || !at.starts_with(watched) || folding.exchange(true)) return;
+        if (!watching || !at.starts_with(watched)) return;
+        ++steps;
+        if (folding.exchange(true)) return;
         for (int i = 0; i < 10'000 && !calling; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the caller waits for the lock
     }), true);
     ASSERT_TRUE(hooked);
     watched = Keychain::directory().string();
     folding = calling = false;
+    // A retry runs only when the test moves the loop's clock: a pile's fold has one thread. One an
+    // earlier case left runs first (for its own folder).
+    platform::SdkLoop::shared().setVirtualClock(true);
+    platform::SdkLoop::shared().advance(1000);
+    struct RealClockAfter {
+        ~RealClockAfter() { platform::SdkLoop::shared().setVirtualClock(false); }
+    } const realClockAfter;
     ASSERT_EQ(Keychain::add("service", bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);
     int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
@@ -409,7 +420,7 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         calling = true;
         EXPECT_EQ(value("a"), "pile");
         EXPECT_GT(notes().size(), theirs.size()) << "the caller waited for the whole pile";
-        pid_t const child = ::fork();
+        pid_t child = ::fork();
         if (child == 0) ::_exit(0);
         EXPECT_GT(notes().size(), theirs.size()) << "the fork waited for the whole pile";
         ASSERT_GT(child, 0);
@@ -417,9 +428,34 @@ TEST_F(AgentStore, KeychainNotesThatCannotBeReadArePassedOverAndOthersGoBetweenT
         start.join();
         EXPECT_EQ(notes().size(), theirs.size());
 
+        // A fork long after any call waits for the round under way and perhaps the next, however
+        // many are left: the child tells how many notes were folded since the fork was asked for.
+        // Notes of some 40 KB make rounds of a few.
+        ASSERT_EQ(::flock(lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
+        ASSERT_EQ(Keychain::update("service", bytes("a"), bytes(std::string(30'000, 'f'))), Keychain::kSuccess);
+        pile = copies(1000);
+        ::close(lock);
+        size_t const round = platform::NoteSet::kRoundBytes / std::filesystem::file_size(pile.front()) + 1 + 3;  // its steps
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        size_t const before = steps;
+        start = std::thread([] { EXPECT_TRUE(Keychain::foldNotes()); });
+        while (steps == before) std::this_thread::yield();
+        for (int i = 0; i < 20; ++i) {
+            size_t const asked = steps;
+            child = ::fork();
+            if (child == 0) ::_exit(int(std::min<size_t>(steps - asked, 255)));
+            ASSERT_GT(child, 0);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_LE(size_t(WEXITSTATUS(status)), 3 * round) << "the fork waited for more rounds";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        start.join();
+        EXPECT_EQ(notes().size(), theirs.size());
+        EXPECT_EQ(value("a"), std::string(30'000, 'f'));
+
         // A retry on the SDK's loop folds a round there, and the loop goes on with its jobs.
         watching = false;
-        platform::SdkLoop::shared().setVirtualClock(true);
         ASSERT_EQ(::flock(lock = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
         ASSERT_EQ(Keychain::update("service", bytes("a"), bytes("retried")), Keychain::kSuccess);
         pile = copies(10'000);

@@ -1,6 +1,7 @@
 // What waits beside a fold of a pile of keychain notes other copies left: a job of the SDK's loop
-// behind a retry that found the pile, and a fork() beside a start's fold. Each against the same
-// with no pile.
+// (one that reads the keychain, and one that does not) behind a retry that found the pile, and a fork() beside a start's fold.
+// Each against the same with no pile; piles of small notes and of large ones (an item's value of
+// `bytes`, up to what an item file may hold).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/base/AtomicFile.h"
 #include "platform/base/Directories.h"
@@ -27,15 +30,15 @@ using platform::Keychain;
 using Clock = std::chrono::steady_clock;
 
 // A keychain with an item whose notes are a pile of `pile` (and the one a change found the lock
-// held for, with a retry scheduled for it).
+// held for, with a retry scheduled for it), each setting a value of `bytes`.
 struct Pile {
-    explicit Pile(int pile) {
+    explicit Pile(int pile, size_t bytes) {
         platform::Directories::setRootOverride(dir.path());
         platform::Data const a{'a'};
         Keychain::add("service", a, {}, a, {});
         int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
         ::flock(held, LOCK_EX);
-        Keychain::update("service", a, platform::Data{'b'});
+        Keychain::update("service", a, platform::Data(std::max<size_t>(bytes, 1), 'b'));
         auto const notes = platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); });
         testing_support::noteCopies(notes.back(), 42, pile);
         ::close(held);
@@ -68,22 +71,37 @@ void timeWaits(benchmark::State& state, Wait const& wait) {
 }
 
 void BM_LoopJobBesideARetrysFold(benchmark::State& state) {
-    Pile pile(int(state.range(0)));
+    Pile pile(int(state.range(0)), size_t(state.range(1)));
     std::atomic<bool> folding{false};
     platform::NoteSet::setFaultHook([&](std::string const&) { folding = true; });
     while (!folding) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the retry, a second on
-    timeWaits(state, [] {
+    timeWaits(state, [reads = state.range(2) != 0] {
         std::promise<void> ran;
         auto const start = Clock::now();
-        platform::SdkLoop::shared().post([&] { ran.set_value(); });
+        platform::SdkLoop::shared().post([&] {
+            platform::Data v;
+            if (reads) Keychain::copyMatching("service", platform::Data{'a'}, v);
+            ran.set_value();
+        });
         ran.get_future().wait();
         return std::chrono::duration<double>(Clock::now() - start).count();
     });
 }
-BENCHMARK(BM_LoopJobBesideARetrysFold)->Arg(0)->Arg(20000)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// {notes, bytes a value}: none; a pile of small notes; 200 of 1 MB; 20 of 8 MB; 3 of 40 MB.
+std::vector<std::pair<int64_t, int64_t>> const kPiles{{0, 0}, {20000, 0}, {200, 1 << 20}, {20, 8 << 20}, {3, 40 << 20}};
+void piles(benchmark::internal::Benchmark* b) {
+    for (auto const& [notes, bytes] : kPiles) b->Args({notes, bytes});
+}
+// The same with a third argument: whether the job reads the keychain.
+void pilesReadOrNot(benchmark::internal::Benchmark* b) {
+    for (auto const& [notes, bytes] : kPiles)
+        for (int64_t reads : {0, 1}) b->Args({notes, bytes, reads});
+}
+BENCHMARK(BM_LoopJobBesideARetrysFold)->Apply(pilesReadOrNot)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_ForkBesideAStartsFold(benchmark::State& state) {
-    Pile pile(int(state.range(0)));
+    Pile pile(int(state.range(0)), size_t(state.range(1)));
     std::atomic<bool> folding{false};
     platform::NoteSet::setFaultHook([&](std::string const&) { folding = true; });
     std::thread start([] { Keychain::foldNotes(); });
@@ -98,7 +116,7 @@ void BM_ForkBesideAStartsFold(benchmark::State& state) {
     });
     start.join();
 }
-BENCHMARK(BM_ForkBesideAStartsFold)->Arg(0)->Arg(5000)->Arg(20000)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ForkBesideAStartsFold)->Apply(piles)->Args({5000, 0})->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
