@@ -155,7 +155,7 @@ bool olderNoteName(std::string_view middle) {
 // One service's file and notes, and what was last read of its file. Under lock().
 struct Service {
     explicit Service(std::filesystem::path dir, std::string stem)
-        : file(dir / (stem + ".item")), stem(stem), notes(dir, "." + stem + ".", ".pending", KeyedArchive::kMaxSize, olderNoteName, 0600) {}
+        : file(dir / (stem + ".item")), stem(stem), notes(dir, "." + stem + ".", ".pending", Keychain::kMaxNoteSize, olderNoteName, 0600) {}
     std::filesystem::path file;
     std::string stem;
     NoteSet notes;
@@ -351,6 +351,16 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     if (c.status != Keychain::kSuccess) return c.status;
     Value::Map changes;
     if (!c.clearAll) changes[c.account] = c.item;
+    if (!c.item.isNull()) {
+        Value::Map after = view.map;
+        after[c.account] = c.item;
+        if (uint64_t const size = KeyedArchive::encode(Value(std::move(after))).size(); size > Keychain::kMaxItemsSize) {
+            std::fprintf(stderr, "Keychain: a change of %s refused: its items would take %llu bytes, more than %llu\n",
+                         s.file.c_str(), static_cast<unsigned long long>(size),
+                         static_cast<unsigned long long>(Keychain::kMaxItemsSize));
+            return Keychain::kIoError;
+        }
+    }
     if (folder->busy()) {
         Data const bytes = KeyedArchive::encode(
             Value(Value::Dict{{"service", Value(service)}, {"clearAll", Value(c.clearAll)}, {"changes", Value(changes)}}));

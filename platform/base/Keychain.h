@@ -25,6 +25,12 @@ public:
     static constexpr int kParam = -50;
     static constexpr int kIoError = -36;
 
+    // A service's items take at most kMaxItemsSize encoded: a change that would take them past it
+    // is refused with kIoError. A note larger than kMaxNoteSize is none of this version's: it is
+    // damaged. Items stay small, so a fold's round, which writes them whole, stays short.
+    static constexpr uint64_t kMaxNoteSize = 1u << 20;
+    static constexpr uint64_t kMaxItemsSize = kMaxNoteSize - 64 * 1024;
+
     static std::filesystem::path directory();
 
     // kDuplicateItem when the account already has an item.

@@ -216,6 +216,24 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
         EXPECT_EQ(platform::Keychain::copyMatching(k->identifier(), Data{'q'}, value), platform::Keychain::kSuccess);
         EXPECT_EQ(k->stringForKey("held"), "while held");
     }
+    // A service's items stay small: a change that would take them past the limit is refused, the
+    // lock held or free, and what was there stays.
+    {
+        using platform::Keychain;
+        Data const big(Keychain::kMaxItemsSize, 'b'), half(Keychain::kMaxItemsSize / 2, 'h'), more(half.size() + 999, 'm');
+        EXPECT_EQ(Keychain::add("sizes", Data{'a'}, {}, big, {}), Keychain::kIoError);
+        ASSERT_EQ(Keychain::add("sizes", Data{'a'}, {}, half, {}), Keychain::kSuccess);
+        int const held = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        EXPECT_EQ(Keychain::add("sizes", Data{'b'}, {}, half, {}), Keychain::kIoError);
+        EXPECT_EQ(Keychain::update("sizes", Data{'a'}, more), Keychain::kSuccess);
+        ::close(held);
+        EXPECT_EQ(Keychain::add("sizes", Data{'b'}, {}, half, {}), Keychain::kIoError);
+        Data value;
+        EXPECT_EQ(Keychain::copyMatching("sizes", Data{'a'}, value), Keychain::kSuccess);
+        EXPECT_EQ(value, more);
+        EXPECT_EQ(Keychain::copyMatching("sizes", Data{'b'}, value), Keychain::kItemNotFound);
+    }
     // A lock file that is a dangling link is not followed: nothing is made at its far end.
     std::filesystem::remove(platform::Keychain::directory() / "keychain.lock");
     std::filesystem::create_symlink(platform::Keychain::directory() / "elsewhere", platform::Keychain::directory() / "keychain.lock");
