@@ -183,13 +183,9 @@ void AppDelegate::mainLoop() {
     }
     if (!animating_ || !app_) return;
 
-    auto frame = controllers_.poll(
-        platform_.controllers(), [this] { pausePressed(); },
-        [this] {
-            // B closes the boards, and is still reported.
-            if (rvc_ && rvc_->hasGameCenterView() && !rvc_->isBeingPresentedOrDismissed())
-                rvc_->gameCenterViewControllerDidFinish();
-        });
+    // B closes the boards through the app frame, as every other press: one held as they came up
+    // is none for them.
+    auto frame = controllers_.poll(platform_.controllers(), [this] { pausePressed(); });
     shell_services::setControllerPresent(controllers_.present());
     if (frame.connected) app_->controllerConnected();
     if (frame.present) app_->gamepadInput(frame.state);
@@ -240,6 +236,7 @@ void AppDelegate::handle(ShellPlatform::Event const& e) {
             platform::NotificationCenter::shared().post(Tally::kWillResignActive);
             break;
         case Kind::FocusGained:
+            if (app_ && initialised_) app_->windowFocusGained();
             setApplicationState(kActive);
             platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
             break;
