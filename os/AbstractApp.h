@@ -195,6 +195,9 @@ public:
                 ScreenCall call(*this);
                 if (overlays_[i]) overlays_[i]->drawOverlay(&rc.graphics, &rc.standardShader);
             }
+            ViewController* const target = inputTarget();
+            takerAfterTick_ = target ? target->inputTaker() : nullptr;
+            overlaysAfterTick_ = overlayChanges_;
         }
         lastTimeMs_ = now;
         return true;
@@ -203,13 +206,16 @@ public:
     // Input arrives only after init; anything earlier has no screen to go to and is dropped.
     // A presented view takes all of it while it is up.
     void touchBegan(uint32_t tapCount, float x, float y) {
-        eventCall([&](ViewController& target) { target.touchBegan(glm::vec2(x, y), tapCount); });
+        ScreenCall call(*this);
+        if (ViewController* target = inputTarget()) target->touchBegan(glm::vec2(x, y), tapCount);
     }
     void touchMoved(uint32_t tapCount, float x, float y) {
-        eventCall([&](ViewController& target) { target.touchMoved(glm::vec2(x, y), tapCount); });
+        ScreenCall call(*this);
+        if (ViewController* target = inputTarget()) target->touchMoved(glm::vec2(x, y), tapCount);
     }
     void touchEnded(uint32_t tapCount, float x, float y) {
-        eventCall([&](ViewController& target) { target.touchEnded(glm::vec2(x, y), tapCount); });
+        ScreenCall call(*this);
+        if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
     // Whatever is down when a change of the input's taker begins is no press for the next taker
     // until let go; a press after the change began acts at once, whatever else is held. A change
@@ -226,12 +232,12 @@ public:
         void const* const taker = target ? target->inputTaker() : nullptr;
         bool const overlaysChanged = overlayChanges_ != overlayChangesSeen_;
         overlayChangesSeen_ = overlayChanges_;
-        if (overlaysChanged || (lastTaker_ && taker != lastTaker_) || changedByEvent_) {
+        if (overlaysChanged || (lastTaker_ && taker != lastTaker_)) {
             hold(lastPad_);
-            // The press that made the change came with this frame's events, after the last state.
-            if (changedByEvent_) hold(state);
+            // Changed since the last frame's update: by this frame's events (a key's pause press, a
+            // click), which came after the last state, so what is down now was down as it began.
+            if (taker != takerAfterTick_ || overlayChanges_ != overlaysAfterTick_) hold(state);
         }
-        changedByEvent_ = false;
         lastTaker_ = taker;
         lastPad_ = state;
         heldKeys_ &= state.keys;
@@ -241,7 +247,8 @@ public:
                                                     : withoutHeld(state, heldInputs_));
     }
     void buttonPressed(uint32_t code) {
-        eventCall([&](ViewController& target) { target.buttonPressed(code); });
+        ScreenCall call(*this);
+        if (ViewController* target = inputTarget()) target->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
     // No state comes while no controller is there: the next one starts with nothing down.
@@ -523,20 +530,6 @@ private:
         }
     }
 
-    // An input call of this frame's events; a change of the input's taker it makes began after
-    // the last state the taker saw (see gamepadInput).
-    template <class Call>
-    void eventCall(Call&& call) {
-        ScreenCall screen(*this);
-        ViewController* target = inputTarget();
-        if (!target) return;
-        void const* const taker = target->inputTaker();
-        uint64_t const overlays = overlayChanges_;
-        call(*target);
-        ViewController* const now = inputTarget();
-        if (overlayChanges_ != overlays || (taker && (now ? now->inputTaker() : nullptr) != taker))
-            changedByEvent_ = true;
-    }
     void tellFocusLost() {
         ScreenCall call(*this);
         if (currentScreen_) currentScreen_->windowFocusLost();
@@ -669,8 +662,9 @@ private:
     GamepadState lastPad_{};
     // The taker of the last state: the box, page or screen, null for none.
     void const* lastTaker_ = nullptr;
-    // A change of taker began with this frame's events.
-    bool changedByEvent_ = false;
+    // The taker, and the count of overlay changes, as the last frame's update left them.
+    void const* takerAfterTick_ = nullptr;
+    uint64_t overlaysAfterTick_ = 0;
     bool windowFocused_ = true;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;
