@@ -906,6 +906,183 @@ TEST_F(AuditWalk, KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere) {
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
+// A press made as a screen changes acts on the screen that follows; a key down as the change began
+// does not, though another key of its input is pressed. On the main menu: BOARDS picked with
+// Escape held shows the boards until a new Escape; D and Space held onto the level select, Right
+// moves its focus (level02's tile to level01's; Down then is its locked bonus) and Return picks.
+// In level01: the window without the focus as the level loads, or as it comes back from the
+// pause menu, finds the pause menu up; D held across a pause rolls nothing until Right is
+// pressed; an arrow pressed as the pause menu goes, or during the fade back into the level,
+// rolls the ball.
+// Level01's world as a picture shows it, column by column: how many coin pixels each holds, and
+// where its ground or wall starts, from the ground's commonest top (the view also rises and
+// falls a little after a pause); kAbove for a wall past the top.
+struct Terrain {
+    static constexpr int kAbove = -100000;
+    std::vector<int> coins, ground;
+};
+
+Terrain terrainOf(Picture const& p) {
+    Terrain t;
+    t.coins.assign(size_t(p.width), 0);
+    std::vector<int> top(size_t(p.width), p.height);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            uint8_t const* c = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
+            if (c[0] > 200 && c[1] > 170 && c[2] < 120)
+                ++t.coins[size_t(x)];
+            else if (top[size_t(x)] == p.height && c[0] >= 45 && c[0] <= 95 && c[1] >= 85 && c[1] <= 160 &&
+                     c[2] >= 35 && c[2] <= 80)
+                top[size_t(x)] = y;
+        }
+    std::vector<int> sorted = top;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    int const usual = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+    for (int y : top) t.ground.push_back(y == 0 ? Terrain::kAbove : y - usual);
+    return t;
+}
+
+// The share of columns, right of the pause button, whose world differs between two pictures of
+// level01: the view has moved sideways after the ball. The ball itself is neither coin nor ground.
+double sidewaysChange(Picture const& a, Picture const& b) {
+    if (a.width != b.width || a.width < 10) return 1.0;
+    Terrain const ta = terrainOf(a), tb = terrainOf(b);
+    size_t changed = 0, from = size_t(a.width) / 10;
+    for (size_t x = from; x < size_t(a.width); ++x)
+        if (std::abs(ta.ground[x] - tb.ground[x]) > 3 || std::abs(ta.coins[x] - tb.coins[x]) > 4) ++changed;
+    return double(changed) / double(size_t(a.width) - from);
+}
+
+// Shares of level01's columns changed over 60 frames: with the ball at rest under 0.01 seen,
+// rolling 0.16 and more.
+constexpr double kStill = 0.03, kRolling = 0.08;
+
+TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) {
+    testing_support::TempDir home;
+    writeSave(home.path(), 0, false, false);
+    {
+        RoamingDataFile file("roamingData");
+        file.data.levelEntry(0).best() = 1000;  // level01 done: level02's tile has the focus
+    }
+    {
+        GameWindow game(recording(home));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
+        game.tap("Right");  // BOARDS
+        game.keyDown("Escape");
+        framesPass(game, 10);
+        game.tap("Return");
+        bool const opened = game.waitForScreen("GameServicesView", Ms(30000));
+        bool const stayed = opened && game.waitUntil([&] { return shows("Leaderboards"); }, Ms(10000)) &&
+                            framesPass(game, 60) && shows("Leaderboards");
+        game.keyUp("Escape");
+        EXPECT_TRUE(stayed && framesPass(game, 10) && shows("Leaderboards"))
+            << "Escape held as the boards came up closed them";
+        if (opened) {
+            game.tap("Escape");
+            ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << "a new Escape left the boards up";
+        }
+
+        // BOARDS to OPTIONS; D, pressed there, moves to PLAY, and Space picks it.
+        game.tap("Left");
+        framesPass(game, 3);
+        game.tap("Left");
+        framesPass(game, 3);
+        game.keyDown("d");
+        framesPass(game, 10);
+        game.keyDown("space");
+        bool const select = game.waitForScreen("LevelSelectMenu", Ms(30000)) && framesPass(game, 60);
+        std::string const after = game.currentScreen();
+        bool const box = select && (game.tap("Right"), framesPass(game, 3)) && (game.tap("Down"), framesPass(game, 3)) &&
+                         (game.tap("Return"), game.waitForScreen("ConfirmationBox", Ms(30000)));
+        game.tap("Return");
+        bool const picked = box && game.waitUntil([&] { return !shows("Collect more stars"); }, Ms(30000)) &&
+                            framesPass(game, 30) && (game.tap("Up"), framesPass(game, 3)) &&
+                            (game.tap("Return"), game.waitForScreen("LevelLoaderViewController<GameViewController>", Ms(30000)));
+        game.keyUp("space");
+        game.keyUp("d");
+        ASSERT_TRUE(select) << game.describe();
+        EXPECT_EQ(after, "LevelSelectMenu") << "Space held onto the level select picked a level";
+        EXPECT_TRUE(box) << "Right did not move the focus to level01 with D held, or Return picked nothing with "
+                            "Space held: " << game.describe();
+        EXPECT_TRUE(picked) << game.describe();
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    GameWindow game(recordingLevel01(home));
+    ASSERT_TRUE(game.ok()) << game.describe();
+    game.setFocus(false);
+    bool const paused = game.waitForScreen("GameViewController", Ms(60000)) &&
+                        game.waitForScreen("PauseViewController", Ms(30000));
+    game.setFocus(true);
+    ASSERT_TRUE(paused) << "level01 loaded without the focus ran on: " << game.describe();
+    auto pauseMenuUp = [&] {
+        return game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000));
+    };
+    ASSERT_TRUE(pauseMenuUp()) << game.describe();
+    // How much of the world the view passes over in 60 frames (it follows the ball).
+    auto rolled = [&] {
+        Picture const before = game.screenshot();
+        framesPass(game, 60);
+        double const d = sidewaysChange(before, game.screenshot());
+        std::fprintf(stderr, "CALIBRATE rolled %.4f\n", d);
+        return d;
+    };
+    auto backInTheLevel = [&] {
+        return game.waitForScreen("UnPauseViewController", Ms(30000)) &&
+               game.waitForScreen("GameViewController", Ms(30000)) && framesPass(game, 10);
+    };
+
+    // D, down as RESUME is picked, is no press in the level; Right pressed beside it is.
+    game.keyDown("d");
+    framesPass(game, 10);
+    game.tap("Return");
+    ASSERT_TRUE(backInTheLevel()) << game.describe();
+    double const heldOver = rolled();
+    game.keyDown("Right");
+    framesPass(game, 5);
+    double const pressed = rolled();
+    game.keyUp("Right");
+    game.keyUp("d");
+    EXPECT_LT(heldOver, kStill) << "D held across the pause rolled the ball";
+    EXPECT_GT(pressed, kRolling) << "Right pressed beside a held-over D did not roll the ball";
+
+    // Right pressed as the menu goes (after Return), Left during the fade (after Escape).
+    for (char const* resume : {"Return", "Escape"}) {
+        ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+        ASSERT_TRUE(pauseMenuUp()) << game.describe();
+        game.tap(resume);
+        char const* arrow = std::string(resume) == "Return" ? "Right" : "Left";
+        bool fade = true;
+        if (std::string(resume) == "Return") {
+            game.keyDown(arrow);
+            fade = backInTheLevel();
+        } else {
+            fade = game.waitForScreen("UnPauseViewController", Ms(30000));
+            game.keyDown(arrow);
+            fade = fade && game.waitForScreen("GameViewController", Ms(30000)) && framesPass(game, 10);
+        }
+        double const moved = fade ? rolled() : 0.0;
+        game.keyUp(arrow);
+        ASSERT_TRUE(fade) << game.describe();
+        EXPECT_GT(moved, kRolling) << arrow << " pressed as the level came back after " << resume
+                                   << " did not roll the ball";
+        framesPass(game, 30);
+    }
+
+    // The focus lost as the level comes back: it pauses again at once.
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    ASSERT_TRUE(pauseMenuUp()) << game.describe();
+    game.tap("Return");
+    game.setFocus(false);
+    bool const again = backInTheLevel() && game.waitForScreen("PauseViewController", Ms(10000));
+    game.setFocus(true);
+    EXPECT_TRUE(again) << "the level resumed without the focus ran on: " << game.describe();
+    EXPECT_TRUE(pauseMenuUp()) << game.describe();
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 // The closing cut-scene's credits, roll as they come up: every text is audited each time the
 // roll has moved on a fifth of the window, until the last has been seen whole; each is seen whole
 // at least once. The scene dims under them so that they read wherever they pass.
