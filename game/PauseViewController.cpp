@@ -461,7 +461,8 @@ void const* PauseViewController::inputTaker() const {
     if (openSubmenu_) return openSubmenu_->inputTaker();
     if (restartPopup_.isActive()) return restartPopup_.inputTaker();
     if (mainMenuPopup_.isActive()) return mainMenuPopup_.inputTaker();
-    return this;
+    // Coming up, sliding to the options and back, or leaving: it takes nothing then.
+    return state_ == kInteractive ? this : nullptr;
 }
 
 void PauseViewController::gamepadInput(GamepadState const& state) {

@@ -27,6 +27,8 @@ public:
     void touchBegan(glm::vec2 const&, uint32_t) override {}
     void touchEnded(glm::vec2 const&, uint32_t) override {}
     void buttonPressed(uint32_t) override {}
+    // Takes no input: a key pressed meanwhile is a fresh press for the screen that follows.
+    void const* inputTaker() const override { return nullptr; }
 
     uint32_t state() const { return state_; }
     ViewController* game() const { return game_.get(); }

@@ -157,6 +157,7 @@ public:
                 ScreenCall call(*this);
                 events_.dispatch();
             }
+            if (!windowFocused_) tellFocusLost();
             if (currentScreen_) {
                 ScreenCall call(*this);
                 currentScreen_->update(audio_, dt, float(now));
@@ -194,6 +195,9 @@ public:
                 ScreenCall call(*this);
                 if (overlays_[i]) overlays_[i]->drawOverlay(&rc.graphics, &rc.standardShader);
             }
+            ViewController* const target = inputTarget();
+            takerAfterTick_ = target ? target->inputTaker() : nullptr;
+            overlaysAfterTick_ = overlayChanges_;
         }
         lastTimeMs_ = now;
         return true;
@@ -213,31 +217,34 @@ public:
         ScreenCall call(*this);
         if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
-    // Whatever is down when the input's taker changes is no press for the new taker until let
-    // go; a press after the change acts at once. The taker changes as a view over the screen
-    // comes or goes (the press that opened the boards; the B that closed them before this state
-    // came), as a box comes over a page or goes, as a page or a screen takes another's place (an
-    // arrow held as the pause menu opens; keys held across a level's goal onto the results), and
-    // as a screen starts taking input late (the results once all shown): a screen or box that
-    // takes nothing yet is passed over. A level is one taker from its loading on
-    // (ViewController::levelTaker). A controller that just came (the keyboard's first key) has
-    // nothing held from before.
+    // Whatever is down when a change of the input's taker begins is no press for the next taker
+    // until let go; a press after the change began acts at once, whatever else is held. A change
+    // begins as a view over the screen comes or goes, as a box comes over a page or goes, as a
+    // page or a screen takes another's place, and as a taker stops taking input (a menu leaving,
+    // a fade, a screen still coming up: no taker). Keys pressed while there is no taker are fresh
+    // for the taker that follows. A level is one taker from its loading on
+    // (ViewController::levelTaker). The hold is kept per key of a keyboard and per input of a
+    // pad, so a key newly pressed acts though another key of its input is held over. A
+    // controller that just came (the keyboard's first key) has nothing held from before.
     void gamepadInput(GamepadState const& state) {
         ScreenCall call(*this);
         ViewController* target = inputTarget();
         void const* const taker = target ? target->inputTaker() : nullptr;
-        if (overlayChanges_ != overlayChangesSeen_) {
-            overlayChangesSeen_ = overlayChanges_;
-            heldInputs_ |= inputsDown(lastPad_);
-            if (padWentToOverlay_) heldInputs_ |= inputsDown(state);
-        } else if (taker && taker != lastTaker_) {
-            heldInputs_ |= inputsDown(lastPad_);
+        bool const overlaysChanged = overlayChanges_ != overlayChangesSeen_;
+        overlayChangesSeen_ = overlayChanges_;
+        if (overlaysChanged || (lastTaker_ && taker != lastTaker_)) {
+            hold(lastPad_);
+            // Changed since the last frame's update: by this frame's events (a key's pause press, a
+            // click), which came after the last state, so what is down now was down as it began.
+            if (taker != takerAfterTick_ || overlayChanges_ != overlaysAfterTick_) hold(state);
         }
+        lastTaker_ = taker;
         lastPad_ = state;
-        if (taker) lastTaker_ = taker;
-        heldInputs_ &= inputsDown(state);
-        padWentToOverlay_ = target && target != currentScreen_.get();
-        if (target) target->gamepadInput(withoutHeld(state, heldInputs_));
+        heldKeys_ &= state.keys;
+        // A keyboard's state is the frame's only when no pad has input: every pad input is up.
+        heldInputs_ &= state.keys ? 0u : inputsDown(state);
+        if (target) target->gamepadInput(state.keys ? keyboardState(state.keys & ~heldKeys_)
+                                                    : withoutHeld(state, heldInputs_));
     }
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
@@ -318,11 +325,13 @@ public:
     void willResignActive() { suspended_ = true; }
 
     // The window lost the focus but is still shown: frames go on, the screen decides (a running
-    // level pauses).
+    // level pauses). Until the focus is back each frame tells the screen again, so a level that
+    // starts or resumes meanwhile (a load, the fade out of the pause menu) pauses at once too.
     void windowFocusLost() {
-        ScreenCall call(*this);
-        if (currentScreen_) currentScreen_->windowFocusLost();
+        windowFocused_ = false;
+        tellFocusLost();
     }
+    void windowFocusGained() { windowFocused_ = true; }
 
     // Restores a trimmed budget (waiting until every requested texture is back) and restarts
     // the clock so that the first frame after the pause has a small dt.
@@ -521,6 +530,11 @@ private:
         }
     }
 
+    void tellFocusLost() {
+        ScreenCall call(*this);
+        if (currentScreen_) currentScreen_->windowFocusLost();
+    }
+
     ViewController* inputTarget() const {
         for (size_t i = kOverlayCount; i-- > 0;)
             if (overlays_[i]) return overlays_[i].get();
@@ -553,6 +567,23 @@ private:
             bit <<= 2;
         }
         return down;
+    }
+    // A keyboard's state with only these keys down: as the shell makes it when the frame offers
+    // one (Impl::keyboardState), else the keys are passed over.
+    static GamepadState keyboardState(uint32_t keys) {
+        if constexpr (requires { Impl::keyboardState(uint32_t{}); }) {
+            return Impl::keyboardState(keys);
+        } else {
+            GamepadState s;
+            s.keys = keys;
+            return s;
+        }
+    }
+    void hold(GamepadState const& s) {
+        if (s.keys)
+            heldKeys_ |= s.keys;
+        else
+            heldInputs_ |= inputsDown(s);
     }
     // The state with what is held from before at rest.
     static GamepadState withoutHeld(GamepadState s, uint32_t held) {
@@ -624,12 +655,17 @@ private:
     // Over the current screen, drawn after it; the top one takes the input.
     std::array<std::unique_ptr<ViewController>, kOverlayCount> overlays_;
     uint64_t overlayChanges_ = 0, overlayChangesSeen_ = 0;
-    // Buttons and directions that were down when the input's taker changed, until let go.
+    // A pad's buttons and directions, and a keyboard's keys, that were down when a change of the
+    // input's taker began, until let go.
     uint32_t heldInputs_ = 0;
+    uint32_t heldKeys_ = 0;
     GamepadState lastPad_{};
-    // The last taker of input: the box, page or screen that took a state.
+    // The taker of the last state: the box, page or screen, null for none.
     void const* lastTaker_ = nullptr;
-    bool padWentToOverlay_ = false;
+    // The taker, and the count of overlay changes, as the last frame's update left them.
+    void const* takerAfterTick_ = nullptr;
+    uint64_t overlaysAfterTick_ = 0;
+    bool windowFocused_ = true;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;
     std::vector<std::unique_ptr<ViewController>> retired_;

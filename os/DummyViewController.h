@@ -11,4 +11,6 @@ public:
     void touchBegan(glm::vec2 const& point, uint32_t tapCount) override;
     void touchEnded(glm::vec2 const& point, uint32_t tapCount) override;
     void buttonPressed(uint32_t code) override;
+    // Takes no input: a key pressed meanwhile is a fresh press for the screen that follows.
+    void const* inputTaker() const override { return nullptr; }
 };

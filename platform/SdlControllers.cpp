@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 namespace platform {
 
@@ -98,26 +99,25 @@ public:
     void newFrame() { tapped_.fill(false); }
     bool hasPausedHandler() const override { return pause_.hasHandler(); }
     void setPausedHandler(std::function<void()> h) override { pause_.setHandler(std::move(h)); }
-    std::optional<Gamepad> gamepad() const override {
+    uint32_t keysDown() const override {
+        if (typing) return 0;
+        static constexpr std::pair<SDL_Scancode, uint32_t> kKeys[] = {
+            {SDL_SCANCODE_LEFT, kKeyLeft},          {SDL_SCANCODE_RIGHT, kKeyRight},
+            {SDL_SCANCODE_UP, kKeyUp},              {SDL_SCANCODE_DOWN, kKeyDown},
+            {SDL_SCANCODE_A, kKeyA},                {SDL_SCANCODE_D, kKeyD},
+            {SDL_SCANCODE_W, kKeyW},                {SDL_SCANCODE_S, kKeyS},
+            {SDL_SCANCODE_SPACE, kKeySpace},        {SDL_SCANCODE_RETURN, kKeyReturn},
+            {SDL_SCANCODE_KP_ENTER, kKeyPadEnter},  {SDL_SCANCODE_ESCAPE, kKeyEscape},
+            {SDL_SCANCODE_LSHIFT, kKeyLeftShift},   {SDL_SCANCODE_RSHIFT, kKeyRightShift},
+        };
         Uint8 const* k = SDL_GetKeyboardState(nullptr);
-        auto down = [&](SDL_Scancode s) { return !typing && (k[s] || tapped_[s]); };
-        Gamepad g;
-        g.dpadX = pair(down(SDL_SCANCODE_LEFT) || down(SDL_SCANCODE_A), down(SDL_SCANCODE_RIGHT) || down(SDL_SCANCODE_D));
-        g.dpadY = pair(down(SDL_SCANCODE_DOWN) || down(SDL_SCANCODE_S), down(SDL_SCANCODE_UP) || down(SDL_SCANCODE_W));
-        // Enter is also A, so it picks the focused menu button; in a level A and Y both jump.
-        g.buttonA = down(SDL_SCANCODE_SPACE) || down(SDL_SCANCODE_RETURN) || down(SDL_SCANCODE_KP_ENTER);
-        g.buttonB = down(SDL_SCANCODE_ESCAPE);
-        g.buttonX = down(SDL_SCANCODE_LSHIFT) || down(SDL_SCANCODE_RSHIFT);
-        g.buttonY = down(SDL_SCANCODE_RETURN) || down(SDL_SCANCODE_KP_ENTER);
-        return g;
+        uint32_t keys = 0;
+        for (auto const& [scancode, bit] : kKeys)
+            if (k[scancode] || tapped_[scancode]) keys |= bit;
+        return keys;
     }
-    std::optional<Extended> extendedGamepad() const override {
-        Gamepad g = *gamepad();
-        Extended e;
-        e.leftX = g.dpadX;
-        e.leftY = g.dpadY;
-        return e;
-    }
+    std::optional<Gamepad> gamepad() const override { return keyboardProfiles(keysDown()).gamepad; }
+    std::optional<Extended> extendedGamepad() const override { return keyboardProfiles(keysDown()).extended; }
 
 private:
     PauseButton pause_;

@@ -10,8 +10,9 @@
 // attack and collect time with the on-screen controls and their results (time attack's music is
 // listened to through its race) and the closing credits as they roll, and a focused button's
 // painted words are read through its pulse; arrows are held as each box over a page opens and
-// goes, and keys as the pause menu and the results come up. The screenshots are kept under the
-// build folder
+// goes, and keys as the pause menu and the results come up; keys pressed as a screen changes act
+// on the next, and a level that loads or resumes without the focus pauses. The screenshots are
+// kept under the build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
 #include <gtest/gtest.h>
@@ -486,9 +487,9 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
     game.keyDown("space");
     bool const ended = game.waitForScreen("EndOfLevelViewController", Ms(150000));
     game.keyUp("space");
-    game.keyUp("Right");
-    // Left held as the question comes (NEXT has nothing left of it): it opens on its default.
-    game.keyDown("Left");
+    // Right, down since the level and held as the question comes: it opens on its default. (A key
+    // pressed once the results are under way is a fresh press for the question.)
+    if (!ended) game.keyUp("Right");
     ASSERT_TRUE(ended) << game.describe();
     auto logged = [&](char const* screen) { return game.log().find(std::string("zelv: screen ") + screen) != std::string::npos; };
     ASSERT_TRUE(game.waitUntil([&] { return logged("ResultsMenu") && logged("RatingPrompt"); }, Ms(60000)))
@@ -503,7 +504,7 @@ TEST_F(AuditWalk, RatingQuestionAndReturnHeldOnBoards) {
         return text.find("kRatingPromptReminderRequestDate=") != std::string::npos;
     };
     game.keyDown("Down");
-    game.keyUp("Left");
+    game.keyUp("Right");
     game.tap("Return");
     bool const answered = game.waitUntil(remindedLater, Ms(30000)) && game.waitUntil([&] { return !shows("Rate zelv"); }, Ms(30000));
     EXPECT_TRUE(framesPass(game, 60));
@@ -903,6 +904,186 @@ TEST_F(AuditWalk, KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere) {
     ASSERT_EQ(game.currentScreen(), "ResultsMenu") << "a held key pressed a button of the results";
     game.tap("Return");
     EXPECT_EQ(game.nextScreen(Ms(30000)), "LevelSelectMenu") << "a held key moved the focus off NEXT";
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
+// A press made as a screen changes acts on the screen that follows; a key down as the change began
+// does not, though another key of its input is pressed. On the main menu: BOARDS picked with
+// Escape held shows the boards until a new Escape; D and Space held onto the level select, Right
+// moves its focus (level02's tile to level01's; Down then is its locked bonus) and Return picks.
+// In level01: the window without the focus as the level loads, or as it comes back from the
+// pause menu, finds the pause menu up; D held across a pause rolls nothing until Right is
+// pressed; an arrow pressed as the pause menu goes, or during the fade back into the level,
+// rolls the ball.
+// Level01's world as a picture shows it, column by column: how many coin pixels each holds, and
+// where its ground or wall starts, from the ground's commonest top (the view also rises and
+// falls a little after a pause); kAbove for a wall past the top.
+struct Terrain {
+    static constexpr int kAbove = -100000;
+    std::vector<int> coins, ground;
+};
+
+Terrain terrainOf(Picture const& p) {
+    Terrain t;
+    t.coins.assign(size_t(p.width), 0);
+    std::vector<int> top(size_t(p.width), p.height);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            uint8_t const* c = &p.rgb[(size_t(y) * size_t(p.width) + size_t(x)) * 3];
+            if (c[0] > 200 && c[1] > 170 && c[2] < 120)
+                ++t.coins[size_t(x)];
+            else if (top[size_t(x)] == p.height && c[0] >= 45 && c[0] <= 95 && c[1] >= 85 && c[1] <= 160 &&
+                     c[2] >= 35 && c[2] <= 80)
+                top[size_t(x)] = y;
+        }
+    std::vector<int> sorted = top;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    int const usual = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+    for (int y : top) t.ground.push_back(y == 0 ? Terrain::kAbove : y - usual);
+    return t;
+}
+
+// The share of columns, right of the pause button, whose world differs between two pictures of
+// level01: the view has moved sideways after the ball. The ball itself is neither coin nor ground.
+double sidewaysChange(Picture const& a, Picture const& b) {
+    if (a.width != b.width || a.width < 10) return 1.0;
+    Terrain const ta = terrainOf(a), tb = terrainOf(b);
+    size_t changed = 0, from = size_t(a.width) / 10;
+    for (size_t x = from; x < size_t(a.width); ++x)
+        if (std::abs(ta.ground[x] - tb.ground[x]) > 3 || std::abs(ta.coins[x] - tb.coins[x]) > 4) ++changed;
+    return double(changed) / double(size_t(a.width) - from);
+}
+
+// Shares of level01's columns changed over 60 frames: with the ball at rest under 0.01 seen,
+// rolling 0.16 and more.
+constexpr double kStill = 0.03, kRolling = 0.08;
+
+TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) {
+    testing_support::TempDir home;
+    writeSave(home.path(), 0, false, false);
+    {
+        RoamingDataFile file("roamingData");
+        file.data.levelEntry(0).best() = 1000;  // level01 done: level02's tile has the focus
+    }
+    {
+        GameWindow game(recording(home));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
+        game.tap("Right");  // BOARDS
+        game.keyDown("Escape");
+        framesPass(game, 10);
+        game.tap("Return");
+        bool const opened = game.waitForScreen("GameServicesView", Ms(30000));
+        bool const stayed = opened && game.waitUntil([&] { return shows("Leaderboards"); }, Ms(10000)) &&
+                            framesPass(game, 60) && shows("Leaderboards");
+        game.keyUp("Escape");
+        EXPECT_TRUE(stayed && framesPass(game, 10) && shows("Leaderboards"))
+            << "Escape held as the boards came up closed them";
+        if (opened) {
+            game.tap("Escape");
+            ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << "a new Escape left the boards up";
+        }
+
+        // BOARDS to OPTIONS; D, pressed there, moves to PLAY, and Space picks it.
+        game.tap("Left");
+        framesPass(game, 3);
+        game.tap("Left");
+        framesPass(game, 3);
+        game.keyDown("d");
+        framesPass(game, 10);
+        game.keyDown("space");
+        bool const select = game.waitForScreen("LevelSelectMenu", Ms(30000)) && framesPass(game, 60);
+        std::string const after = game.currentScreen();
+        bool const box = select && (game.tap("Right"), framesPass(game, 3)) && (game.tap("Down"), framesPass(game, 3)) &&
+                         (game.tap("Return"), game.waitForScreen("ConfirmationBox", Ms(30000)));
+        game.tap("Return");
+        bool const picked = box && game.waitUntil([&] { return !shows("Collect more stars"); }, Ms(30000)) &&
+                            framesPass(game, 30) && (game.tap("Up"), framesPass(game, 3)) &&
+                            (game.tap("Return"), game.waitForScreen("LevelLoaderViewController<GameViewController>", Ms(30000)));
+        game.keyUp("space");
+        game.keyUp("d");
+        ASSERT_TRUE(select) << game.describe();
+        EXPECT_EQ(after, "LevelSelectMenu") << "Space held onto the level select picked a level";
+        EXPECT_TRUE(box) << "Right did not move the focus to level01 with D held, or Return picked nothing with "
+                            "Space held: " << game.describe();
+        EXPECT_TRUE(picked) << game.describe();
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    GameWindow game(recordingLevel01(home));
+    ASSERT_TRUE(game.ok()) << game.describe();
+    game.setFocus(false);
+    bool const paused = game.waitForScreen("GameViewController", Ms(60000)) &&
+                        game.waitForScreen("PauseViewController", Ms(30000));
+    game.setFocus(true);
+    EXPECT_TRUE(paused) << "level01 loaded without the focus ran on: " << game.describe();
+    if (!paused) ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    auto pauseMenuUp = [&] {
+        return game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000));
+    };
+    ASSERT_TRUE(pauseMenuUp()) << game.describe();
+    // How much of the world the view passes over in 60 frames (it follows the ball).
+    auto rolled = [&] {
+        Picture const before = game.screenshot();
+        framesPass(game, 60);
+        return sidewaysChange(before, game.screenshot());
+    };
+    auto backInTheLevel = [&] {
+        return game.waitForScreen("UnPauseViewController", Ms(30000)) &&
+               game.waitForScreen("GameViewController", Ms(30000)) && framesPass(game, 10);
+    };
+
+    // D, down as RESUME is picked, is no press in the level; Right pressed beside it is.
+    game.keyDown("d");
+    framesPass(game, 10);
+    game.tap("Return");
+    ASSERT_TRUE(backInTheLevel()) << game.describe();
+    double const heldOver = rolled();
+    game.keyDown("Right");
+    framesPass(game, 5);
+    double const pressed = rolled();
+    game.keyUp("Right");
+    game.keyUp("d");
+    EXPECT_LT(heldOver, kStill) << "D held across the pause rolled the ball";
+    EXPECT_GT(pressed, kRolling) << "Right pressed beside a held-over D did not roll the ball";
+
+    auto pause = [&] { return tapUntil(game, "p", "PauseViewController") && pauseMenuUp(); };
+    // Left pressed as the menu goes, after Return.
+    ASSERT_TRUE(pause()) << game.describe();
+    game.tap("Return");
+    game.keyDown("Left");
+    bool const back = backInTheLevel();
+    double const leaving = back ? rolled() : 0.0;
+    game.keyUp("Left");
+    ASSERT_TRUE(back) << game.describe();
+    EXPECT_GT(leaving, kRolling) << "Left pressed as the pause menu went did not roll the ball";
+    // Right pressed during the fade back into the level, after Escape; again should the fade have
+    // ended before the key went down.
+    bool inFade = false;
+    for (int attempt = 0; attempt < 3 && !inFade; ++attempt) {
+        framesPass(game, 30);
+        ASSERT_TRUE(pause()) << game.describe();
+        game.tap("Escape");
+        bool const fading = game.waitForScreen("UnPauseViewController", Ms(30000));
+        game.keyDown("Right");
+        inFade = fading && game.currentScreen() == "UnPauseViewController";
+        bool const played = fading && game.waitForScreen("GameViewController", Ms(30000)) && framesPass(game, 10);
+        double const moved = played ? rolled() : 0.0;
+        game.keyUp("Right");
+        ASSERT_TRUE(played) << game.describe();
+        if (inFade) EXPECT_GT(moved, kRolling) << "Right pressed during the fade did not roll the ball";
+    }
+    EXPECT_TRUE(inFade) << "the fade ended before Right went down, three times";
+
+    // The focus lost as the level comes back: it pauses again at once.
+    ASSERT_TRUE(pause()) << game.describe();
+    game.tap("Return");
+    game.setFocus(false);
+    bool const again = backInTheLevel() && game.waitForScreen("PauseViewController", Ms(10000));
+    game.setFocus(true);
+    EXPECT_TRUE(again) << "the level resumed without the focus ran on: " << game.describe();
+    EXPECT_TRUE(pauseMenuUp()) << game.describe();
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 

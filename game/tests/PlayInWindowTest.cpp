@@ -1,8 +1,9 @@
 // Level01 played in the real window under Xvfb, started the way `zelv --level` starts it: the
 // frame shows the ground and the tinted character; X key events roll the player right and make
 // it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
-// held controller A on BOARDS, a controller held as the pause menu and the results come up, and
-// the view's text field typed into over a running level.
+// held controller A or B on BOARDS, a controller held or pressed as the pause menu, the fade back
+// into the level and the results come up, and the view's text field typed into over a running
+// level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -12,11 +13,13 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "game/EndOfLevelViewController.h"
 #include "game/GameViewController.h"
 #include "game/PauseViewController.h"
+#include "game/UnPauseViewController.h"
 #include "menus/MainMenuViewController.h"
 #include "os/shell/TextEntryKeyboard.h"
 #include "testing/XInput.h"
@@ -166,9 +169,12 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
 }
 
 // A controller's A held on BOARDS (the results' and the main menu's) opens the boards, which
-// stay up; only a new press closes them, and A still held then does not open them again. A
-// direction held as a box opens or goes moves nothing; nor does one held as the pause menu opens,
-// and nothing held as the results come up presses or moves anything there.
+// stay up; only a new press closes them, and A still held then does not open them again; B held
+// as they open leaves them up too. A direction held as a box opens or goes moves nothing; nor
+// does one held as the pause menu opens, and nothing held as the results come up presses or moves
+// anything there. A press made as a screen changes acts on the one that follows: the stick pushed
+// as the pause menu goes, or the d-pad during the fade back into the level, rolls the ball, and
+// so does the stick beside a d-pad held across the pause, which itself rolls nothing.
 TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBox) {
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
@@ -200,6 +206,49 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
         SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
         game.frames(5);
     };
+
+    GameViewController* const level = game.screen<GameViewController>();
+    Player::Player& player = level->getWorld().getPlayer();
+    // The ball at rest (a pause keeps its speed), then the pause menu up.
+    auto paused = [&] {
+        float x = player.getPosition().x;
+        game.until([&] {
+            game.frames(10);
+            return std::abs(x - std::exchange(x, player.getPosition().x)) < 0.02f;
+        });
+        tap(SDL_CONTROLLER_BUTTON_START);
+        return game.until([&] {
+            auto* pause = game.screen<PauseViewController>();
+            return pause && pause->state() == PauseViewController::kInteractive;
+        });
+    };
+    auto rolled = [&] {
+        game.until([&] { return game.screen<GameViewController>() == level; });
+        float const from = player.getPosition().x;
+        game.frames(60);
+        return player.getPosition().x - from;
+    };
+    ASSERT_TRUE(paused());
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
+    tap(SDL_CONTROLLER_BUTTON_A);  // RESUME
+    EXPECT_LT(std::abs(rolled()), 0.3f) << "the d-pad held across the pause rolled the ball";
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 32767);
+    EXPECT_GT(rolled(), 1.0f) << "the stick pushed beside a held-over d-pad did not roll the ball";
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
+    ASSERT_TRUE(paused());
+    tap(SDL_CONTROLLER_BUTTON_A);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, -32768);
+    EXPECT_LT(rolled(), -1.0f) << "the stick pushed as the pause menu went did not roll the ball";
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
+    ASSERT_TRUE(paused());
+    tap(SDL_CONTROLLER_BUTTON_START);
+    ASSERT_TRUE(game.until([&] { return game.screen<UnPauseViewController>() != nullptr; }));
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
+    game.frames(1);
+    ASSERT_NE(game.screen<UnPauseViewController>(), nullptr) << "the fade ended before the d-pad went down";
+    EXPECT_GT(rolled(), 1.0f) << "the d-pad pressed during the fade did not roll the ball";
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
 
     // The d-pad held down as START pauses: the menu opens on RESUME. The d-pad held as its restart
     // question opens: it opens on No. The stick held as No closes it: RESTART keeps the focus, and
@@ -267,6 +316,15 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
     ASSERT_EQ(game.screen<MainMenuViewController>()->startMenu().focus().focused(), 1u);  // BOARDS
     holdOnBoards("main menu");
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_B, 1);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    EXPECT_TRUE(game.until([&] { return game.app().presentedView() != nullptr; }, 60));
+    game.frames(60);
+    SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_B, 0);
+    game.frames(10);
+    EXPECT_NE(game.app().presentedView(), nullptr) << "B held as the boards came up closed them";
+    tap(SDL_CONTROLLER_BUTTON_B);
+    EXPECT_TRUE(game.until([&] { return game.app().presentedView() == nullptr; }, 60)) << "a new B left them up";
     SDL_JoystickDetachVirtual(device);
 }
 

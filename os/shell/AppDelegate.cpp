@@ -178,18 +178,15 @@ void AppDelegate::mainLoop() {
         char const* level[] = {levelPath_ ? levelPath_->c_str() : nullptr};
         if (app_ && !app_->init(levelPath_ ? 1 : 0, levelPath_ ? level : nullptr)) std::exit(-1);
         initialising_ = false;
+        if (app_ && !windowFocused_) app_->windowFocusLost();
     } else if (initialising_) {
         return;
     }
     if (!animating_ || !app_) return;
 
-    auto frame = controllers_.poll(
-        platform_.controllers(), [this] { pausePressed(); },
-        [this] {
-            // B closes the boards, and is still reported.
-            if (rvc_ && rvc_->hasGameCenterView() && !rvc_->isBeingPresentedOrDismissed())
-                rvc_->gameCenterViewControllerDidFinish();
-        });
+    // B closes the boards through the app frame, as every other press: one held as they came up
+    // is none for them.
+    auto frame = controllers_.poll(platform_.controllers(), [this] { pausePressed(); });
     shell_services::setControllerPresent(controllers_.present());
     if (frame.connected) app_->controllerConnected();
     if (frame.present) app_->gamepadInput(frame.state);
@@ -235,11 +232,14 @@ void AppDelegate::handle(ShellPlatform::Event const& e) {
         // A desktop window without the focus is still seen: it goes on drawing and a running level
         // pauses, as the phone's resign-active pauses it. Frames stop only while it is hidden.
         case Kind::FocusLost:
+            windowFocused_ = false;
             if (app_ && initialised_) app_->windowFocusLost();
             setApplicationState(kInactive);
             platform::NotificationCenter::shared().post(Tally::kWillResignActive);
             break;
         case Kind::FocusGained:
+            windowFocused_ = true;
+            if (app_ && initialised_) app_->windowFocusGained();
             setApplicationState(kActive);
             platform::NotificationCenter::shared().post(Tally::kDidBecomeActive);
             break;

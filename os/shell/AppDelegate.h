@@ -118,6 +118,8 @@ private:
     bool animating_ = false;
     bool initialised_ = false;
     bool initialising_ = false;
+    // The window's input focus; one lost before the first frame is told to the app frame then.
+    bool windowFocused_ = true;
     bool quit_ = false;
     std::optional<std::string> pendingUrl_;
     // Given with --level: the app frame starts this level file instead of its first screen.

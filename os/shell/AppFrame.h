@@ -29,6 +29,7 @@ public:
     virtual void buttonPressed(uint32_t code) = 0;
     virtual void willResignActive() = 0;
     virtual void windowFocusLost() = 0;
+    virtual void windowFocusGained() = 0;
     virtual void didBecomeActive() = 0;
     virtual void trimGraphicsMemory() = 0;
     virtual bool willTerminate() = 0;
@@ -61,6 +62,7 @@ public:
     void buttonPressed(uint32_t code) override { app_->buttonPressed(code); }
     void willResignActive() override { app_->willResignActive(); }
     void windowFocusLost() override { app_->windowFocusLost(); }
+    void windowFocusGained() override { app_->windowFocusGained(); }
     void didBecomeActive() override { app_->didBecomeActive(); }
     void trimGraphicsMemory() override { app_->trimGraphicsMemory(); }
     bool willTerminate() override { return app_->willTerminate(); }

@@ -15,8 +15,7 @@ bool hasInput(GamepadState const& s) {
 }  // namespace
 
 ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameController*> const& controllers,
-                                               std::function<void()> const& pauseHandler,
-                                               std::function<void()> const& bPressed) {
+                                               std::function<void()> const& pauseHandler) {
     bool const wasPresent = present_;
     present_ = false;
     Frame frame;
@@ -37,7 +36,6 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
                 s.rightX = e->rightX;
                 s.rightY = e->rightY;
             }
-            if (g->buttonB && bPressed) bPressed();
         } else if (auto m = c->microGamepad()) {
             s.leftX = m->dpadX;
             s.leftY = m->dpadY;
@@ -46,6 +44,7 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
             s.buttonX = m->buttonA;
             c->setAllowsRotation(true);
         }
+        s.keys = c->keysDown();
         present_ = true;
         if (hasInput(s)) {
             frame.state = s;
@@ -56,6 +55,23 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
     frame.present = present_;
     frame.disconnected = wasPresent && !present_;
     return frame;
+}
+
+GamepadState ControllerPoller::keyboardState(uint32_t keys) {
+    platform::KeyboardProfiles const p = platform::keyboardProfiles(keys);
+    GamepadState s;
+    s.dpadX = p.gamepad.dpadX;
+    s.dpadY = p.gamepad.dpadY;
+    s.buttonY = p.gamepad.buttonY;
+    s.buttonA = p.gamepad.buttonA;
+    s.buttonX = p.gamepad.buttonX;
+    s.buttonB = p.gamepad.buttonB;
+    s.leftX = p.extended.leftX;
+    s.leftY = p.extended.leftY;
+    s.rightX = p.extended.rightX;
+    s.rightY = p.extended.rightY;
+    s.keys = keys;
+    return s;
 }
 
 }  // namespace os

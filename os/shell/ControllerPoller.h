@@ -19,11 +19,11 @@ public:
         GamepadState state;
     };
 
-    // pauseHandler goes to every controller that has none yet; bPressed runs for each standard
-    // controller whose B is down (before the walk may stop there).
-    Frame poll(std::vector<platform::GameController*> const& controllers, std::function<void()> const& pauseHandler,
-               std::function<void()> const& bPressed);
+    // pauseHandler goes to every controller that has none yet.
+    Frame poll(std::vector<platform::GameController*> const& controllers, std::function<void()> const& pauseHandler);
     bool present() const { return present_; }
+    // What a keyboard with these keys down reports (the frame's state when it is the keyboard's).
+    static GamepadState keyboardState(uint32_t keys);
 
 private:
     bool present_ = false;

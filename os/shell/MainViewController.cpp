@@ -40,7 +40,7 @@ void MainViewController::show(std::string const& leaderboard) {
         auto alive = self.lock();
         if (!alive) return;
         MainViewController& c = **alive;
-        // A view closed by B already finished this presentation.
+        // A finish for a presentation that has ended already does nothing.
         if (c.gameCenterVisible_ && presentation == c.presentation_) c.gameCenterViewControllerDidFinish();
     });
 }

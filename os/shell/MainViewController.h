@@ -41,8 +41,6 @@ public:
 
     bool hasGameCenterView() const { return gameCenterVisible_; }
     bool hasLoginDialog() const { return bool(gkLoginDialog_); }
-    // The view is between present and dismiss transitions (never, with the views we have).
-    bool isBeingPresentedOrDismissed() const { return false; }
 
 private:
     void show(std::string const& leaderboard);

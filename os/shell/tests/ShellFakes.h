@@ -65,6 +65,7 @@ struct App : os::AppFrame {
     void buttonPressed(uint32_t code) override { rec("button " + std::to_string(code)); }
     void willResignActive() override { rec("willResignActive"); }
     void windowFocusLost() override { rec("windowFocusLost"); }
+    void windowFocusGained() override { rec("windowFocusGained"); }
     void didBecomeActive() override { rec("didBecomeActive"); }
     void trimGraphicsMemory() override { rec("trim"); }
     bool willTerminate() override {
