@@ -52,6 +52,11 @@ std::function<std::string(std::string const&)> clockAhead(std::chrono::nanosecon
     };
 }
 
+std::vector<CopyClock> copyClocks() {
+    using namespace std::chrono_literals;
+    return {{"5 s", clockAhead(5s)}, {"1 h", clockAhead(1h)}, {"at the end", clockAtTheEnd(), true}};
+}
+
 std::function<std::string(std::string const&)> clockAtTheEnd() {
     return [](std::string const&) { return std::to_string(kStampsEnd).insert(0, 1, '0'); };
 }

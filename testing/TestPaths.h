@@ -80,6 +80,14 @@ inline constexpr uint64_t kStampsEnd = (uint64_t(1) << 63) - (uint64_t(1) << 50)
 // For restampNotes: what a copy whose clock read past 2262 named its notes before stamps left
 // room at their end: kStampsEnd, every one.
 std::function<std::string(std::string const&)> clockAtTheEnd();
+// The copies' clocks the clock cases go through: 5 s ahead, an hour ahead, and at the end of
+// stamps, whose notes are damaged.
+struct CopyClock {
+    char const* name;
+    std::function<std::string(std::string const&)> time;
+    bool damaged = false;
+};
+std::vector<CopyClock> copyClocks();
 // Times no clock gives in signed 64-bit nanoseconds: twenty nines, the starts of the years 2500
 // and 2600, and kStampsEnd.
 inline constexpr char const* kTimesNoClockGives[] = {"99999999999999999999", "16725225600000000000", "19880899200000000000",

@@ -340,13 +340,7 @@ TEST(PreferencesFile, NotesFoldExactlyOnceAndNeverOverANewerChangeWhereverAKillS
     // copy that named its note where stamps end left a damaged one: removed, never applied.
     using namespace std::chrono_literals;
     auto const isNote = [](std::string const& n) { return n.ends_with(".pending"); };
-    struct Clock {
-        char const* name;
-        std::function<std::string(std::string const&)> time;
-        bool damaged = false;
-    };
-    for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
-                              Clock{"at the end", testing_support::clockAtTheEnd(), true}})
+    for (auto const& clock : testing_support::copyClocks())
         for (bool const folded : {false, true})
             for (bool const openedBefore : {false, true}) {
                 std::string const what = std::string(clock.name) + (folded ? ", folded" : "") + (openedBefore ? ", opened before" : "");

@@ -321,13 +321,7 @@ TEST_F(AgentStore, KeychainNotesFoldOnceAndNeverOverANewerChangeWhereverAKillStr
         return held;
     };
     auto const isNote = [](auto const& n) { return n.ends_with(".pending"); };
-    struct Clock {
-        char const* name;
-        std::function<std::string(std::string const&)> time;
-        bool damaged = false;
-    };
-    for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
-                              Clock{"at the end", testing_support::clockAtTheEnd(), true}})
+    for (auto const& clock : testing_support::copyClocks())
         for (bool const folded : {false, true}) {
             std::string const service = std::string("clock ") + clock.name + (folded ? " folded" : "");
             ASSERT_EQ(Keychain::add(service, bytes("a"), {}, bytes("v0"), {}), Keychain::kSuccess);

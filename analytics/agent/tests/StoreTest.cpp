@@ -360,13 +360,7 @@ TEST_F(Store, NotedSessionsAreSentOnceWhereverAKillStrikesTheFold) {
         EXPECT_EQ(::flock(held, LOCK_EX), 0);
         return held;
     };
-    struct Clock {
-        char const* name;
-        std::function<std::string(std::string const&)> time;
-        bool damaged = false;
-    };
-    for (auto const& clock : {Clock{"5 s", testing_support::clockAhead(5s)}, Clock{"1 h", testing_support::clockAhead(1h)},
-                              Clock{"at the end", testing_support::clockAtTheEnd(), true}})
+    for (auto const& clock : testing_support::copyClocks())
         for (bool const folded : {false, true}) {
             std::string const what = std::string(clock.name) + (folded ? ", folded" : "");
             testing_support::TempDir home;
