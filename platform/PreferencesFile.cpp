@@ -65,21 +65,6 @@ void forEachLine(std::string_view text, F const& f) {
 
 constexpr std::string_view kSetAt = "=set ", kFolded = "=folded ";
 
-// The latest stamp a settings file holds: of a value, or of a note folded in.
-std::string latestIn(WholeFile const& file) {
-    std::string latest;
-    if (file.status != WholeFile::Read) return latest;
-    forEachLine(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()), [&](std::string_view line) {
-        std::string_view stamp;
-        if (line.starts_with(kSetAt))
-            stamp = line.substr(kSetAt.size(), line.find(' ', kSetAt.size()) - kSetAt.size());
-        else if (line.starts_with(kFolded))
-            stamp = line.substr(kFolded.size());
-        if (stamp > latest && NoteSet::isStamp(stamp)) latest = stamp;
-    });
-    return latest;
-}
-
 }  // namespace
 
 std::map<std::string, std::string> PreferencesFile::parse(std::string_view text) {
@@ -231,6 +216,9 @@ size_t PreferencesFile::entriesSize(Stored const& stored) {
 std::string PreferencesFile::latestOf(Stored const& stored) {
     std::string latest;
     for (auto const& [key, id] : stored.setAt) latest = std::max(latest, id);
+    // A note folded in may have removed its key: its stamp stands in the record alone.
+    for (auto const& id : stored.folded)
+        if (id > latest && NoteSet::isStamp(id)) latest = id;
     return latest;
 }
 
@@ -354,6 +342,10 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     FileLock fileLock(path_.parent_path() / ("." + path_.filename().string() + ".lock"), wait);
     // Changes made from here on wait for the next write; these go back to them should it fail.
     Changes writing;
+    auto const refusedUnstamped = [&] {
+        std::fprintf(stderr, "Preferences: changes to %s refused: its stamps leave no room for a later one\n", path_.c_str());
+        writing.clear();
+    };
     auto const putBack = [&] {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto const& [key, later] : pending_) {
@@ -373,7 +365,11 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         }
         // The file as it is now: a copy that wrote it since this object read it may have stamped
         // it ahead of this clock.
-        std::string const onDisk = latestIn(readWholeFile(path_, kMaxSize));
+        WholeFile const file = readWholeFile(path_, kMaxSize);
+        std::string const onDisk =
+            file.status == WholeFile::Read
+                ? latestOf(parseStored(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size())))
+                : std::string();
         std::string stamp;
         bool fits = true;
         {
@@ -387,9 +383,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
                 stamp = *made;
                 fits = applyOwn(view, stamp, writing);
             } else {
-                std::fprintf(stderr, "Preferences: changes to %s refused: its stamps leave no room for a later one\n",
-                             path_.c_str());
-                writing.clear();
+                refusedUnstamped();
                 fits = false;
             }
         }
@@ -457,8 +451,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     if (auto const stamp = notes_.stampAfter(latestOf(merged))) {
         fits = applyOwn(merged, *stamp, writing);
     } else {
-        std::fprintf(stderr, "Preferences: changes to %s refused: its stamps leave no room for a later one\n", path_.c_str());
-        writing.clear();
+        refusedUnstamped();
     }
     std::string const text = textOf(merged);
     std::string error;
