@@ -12,6 +12,24 @@ bool hasInput(GamepadState const& s) {
            moved(s.leftX) || moved(s.leftY) || moved(s.rightX) || moved(s.rightY);
 }
 
+// A pad's state from its profiles, as the keyboard's is made from its keys.
+GamepadState stateOf(platform::GameController::Gamepad const& g, platform::GameController::Extended const* e) {
+    GamepadState s;
+    s.dpadX = g.dpadX;
+    s.dpadY = g.dpadY;
+    s.buttonY = g.buttonY;
+    s.buttonA = g.buttonA;
+    s.buttonX = g.buttonX;
+    s.buttonB = g.buttonB;
+    if (e) {
+        s.leftX = e->leftX;
+        s.leftY = e->leftY;
+        s.rightX = e->rightX;
+        s.rightY = e->rightY;
+    }
+    return s;
+}
+
 }  // namespace
 
 ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameController*> const& controllers,
@@ -24,18 +42,8 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
         if (!c->hasPausedHandler()) c->setPausedHandler(pauseHandler);
         GamepadState s;
         if (auto g = c->gamepad()) {
-            s.dpadX = g->dpadX;
-            s.dpadY = g->dpadY;
-            s.buttonY = g->buttonY;
-            s.buttonA = g->buttonA;
-            s.buttonX = g->buttonX;
-            s.buttonB = g->buttonB;
-            if (auto e = c->extendedGamepad()) {
-                s.leftX = e->leftX;
-                s.leftY = e->leftY;
-                s.rightX = e->rightX;
-                s.rightY = e->rightY;
-            }
+            auto const e = c->extendedGamepad();
+            s = stateOf(*g, e ? &*e : nullptr);
         } else if (auto m = c->microGamepad()) {
             s.leftX = m->dpadX;
             s.leftY = m->dpadY;
@@ -59,17 +67,7 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
 
 GamepadState ControllerPoller::keyboardState(uint32_t keys) {
     platform::KeyboardProfiles const p = platform::keyboardProfiles(keys);
-    GamepadState s;
-    s.dpadX = p.gamepad.dpadX;
-    s.dpadY = p.gamepad.dpadY;
-    s.buttonY = p.gamepad.buttonY;
-    s.buttonA = p.gamepad.buttonA;
-    s.buttonX = p.gamepad.buttonX;
-    s.buttonB = p.gamepad.buttonB;
-    s.leftX = p.extended.leftX;
-    s.leftY = p.extended.leftY;
-    s.rightX = p.extended.rightX;
-    s.rightY = p.extended.rightY;
+    GamepadState s = stateOf(p.gamepad, &p.extended);
     s.keys = keys;
     return s;
 }
