@@ -12,13 +12,14 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 # Another install may hold apt's locks: a second set-up, or a new machine's automatic upgrades in
-# its first minutes. apt-get gives up at once on a held lock, so wait for it, up to a bound.
+# its first minutes. apt-get gives up at once on a held lock, so wait for it, up to a bound. The
+# lock is known by apt's message, so apt speaks one language here whatever the machine's is.
 lock_wait=${ZELV_APT_LOCK_WAIT:-900}
 apt_get() {
   local deadline=$((SECONDS + lock_wait)) log holder told=""
   log=$(mktemp)
   while :; do
-    if $sudo env DEBIAN_FRONTEND=noninteractive apt-get "$@" 2>"$log"; then
+    if $sudo env -u LANGUAGE LC_ALL=C.UTF-8 DEBIAN_FRONTEND=noninteractive apt-get "$@" 2>"$log"; then
       cat "$log" >&2
       rm -f "$log"
       return 0
