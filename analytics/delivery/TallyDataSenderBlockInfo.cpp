@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <set>
@@ -120,19 +121,30 @@ struct OpenClaims {
     std::mutex mutex;
     std::set<int> fds;
 };
+// Made on first use with no guard (one a fork finds half taken would keep its child waiting for
+// good) and never destroyed; the fork handlers are added once it is there.
+std::atomic<OpenClaims*> claims{nullptr};
+std::atomic<bool> forkHandled{false};
+
 OpenClaims& openClaims() {
-    static OpenClaims* const open = [] {
-        auto* made = new OpenClaims;
-        platform::atFork([] { openClaims().mutex.lock(); }, [] { openClaims().mutex.unlock(); },
-                         [] {
-                             int const null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-                             for (int fd : openClaims().fds)
-                                 if (null >= 0) ::dup3(null, fd, O_CLOEXEC);
-                             if (null >= 0) ::close(null);
-                             openClaims().mutex.unlock();
-                         });
-        return made;
-    }();
+    OpenClaims* open = claims.load(std::memory_order_acquire);
+    if (!open) {
+        auto* const made = new OpenClaims;
+        if (claims.compare_exchange_strong(open, made, std::memory_order_acq_rel))
+            open = made;
+        else
+            delete made;
+    }
+    platform::atFork(forkHandled, [] { claims.load(std::memory_order_relaxed)->mutex.lock(); },
+                     [] { claims.load(std::memory_order_relaxed)->mutex.unlock(); },
+                     [] {
+                         OpenClaims& held = *claims.load(std::memory_order_relaxed);
+                         int const null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                         for (int fd : held.fds)
+                             if (null >= 0) ::dup3(null, fd, O_CLOEXEC);
+                         if (null >= 0) ::close(null);
+                         held.mutex.unlock();
+                     });
     return *open;
 }
 

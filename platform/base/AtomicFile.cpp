@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +20,6 @@
 #include <mutex>
 #include <new>
 #include <ctime>
-#include <random>
 #include <thread>
 
 namespace platform {
@@ -57,28 +57,44 @@ std::mutex& pathLock(std::filesystem::path const& path) {
     return pathLocks[std::hash<std::string>{}(full.lexically_normal().string()) % 64];
 }
 
-// Never destroyed: a worker may still write a file while the process's statics go away. A forked
-// child gets a tag of its own (below): it is another writer, whose temporary files and notes must
-// not take its parent's names.
-std::string const* newProcessTag() {
-    std::random_device rd;
-    uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^ (uint64_t(::getpid()) << 16);
-    char buf[17];
-    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
-    return new std::string(buf);
+// A forked child gets a tag of its own (below): it is another writer, whose temporary files and
+// notes must not take its parent's names. Made without a guard, on first use or in a fork's child
+// handler, where a thread that was making it is not there to finish.
+std::atomic<uint64_t> processTag{0};  // 0: not made yet
+
+uint64_t newProcessTag() {
+    uint64_t v = 0;
+    if (::getrandom(&v, sizeof v, GRND_NONBLOCK) != ssize_t(sizeof v)) {
+        timespec t {};
+        ::clock_gettime(CLOCK_MONOTONIC, &t);
+        v = uint64_t(t.tv_sec) * 1'000'000'007u ^ uint64_t(t.tv_nsec);
+    }
+    v ^= uint64_t(::getpid()) << 16;
+    return v ? v : 1;
 }
-std::string const*& processTag() {
-    static std::string const* tag = newProcessTag();
+
+uint64_t tagValue() {
+    uint64_t tag = processTag.load(std::memory_order_acquire);
+    if (tag == 0) {
+        uint64_t const made = newProcessTag();
+        tag = processTag.compare_exchange_strong(tag, made, std::memory_order_acq_rel) ? made : tag;
+    }
     return tag;
 }
 
 // The lock files' turns, one mutex per lock file and never shared between two: a thread may hold
-// two different lock files at once, in a fixed order, and must not wait on itself. And the
-// descriptors of the locks held, by thread.
+// two different lock files at once, in a fixed order, and must not wait on itself. And the locks
+// held, by thread: their descriptors, and their turns once had. Never destroyed: a worker may
+// still lock a file while the process's statics go away.
 struct LockFiles {
+    struct Holder {
+        int* fd;
+        std::unique_lock<std::mutex>* turn;
+        std::thread::id thread;  // none once a forked child let it go
+    };
     std::mutex guard;
-    std::map<std::string, std::unique_ptr<std::mutex>>* turns = new std::map<std::string, std::unique_ptr<std::mutex>>;
-    std::map<int*, std::thread::id> held;
+    std::map<std::string, std::unique_ptr<std::mutex>> turns;
+    std::map<int*, Holder> held;
 };
 LockFiles& lockFiles() {
     static LockFiles* const files = new LockFiles;
@@ -87,25 +103,32 @@ LockFiles& lockFiles() {
 
 // Only the forking thread is here. A write or a lock of a thread left behind is nobody's to wait
 // for, and a lock it held is let go here, or the child would hold it for the parent as long as it
-// lives. The forking thread's own locks keep their (old) turns.
+// lives. The forking thread's own locks keep their turns. Nothing is allocated or freed: another
+// thread may have held the allocator's lock as the fork struck.
 void afterForkInChild() {
-    processTag() = newProcessTag();
+    processTag.store(newProcessTag(), std::memory_order_relaxed);
     for (std::mutex& m : pathLocks) new (&m) std::mutex;
     LockFiles& files = lockFiles();
-    files.turns = new std::map<std::string, std::unique_ptr<std::mutex>>;
-    for (auto it = files.held.begin(); it != files.held.end();) {
-        if (it->second == std::this_thread::get_id()) {
-            ++it;
-            continue;
-        }
-        ::close(*it->first);
-        *it->first = -1;
-        it = files.held.erase(it);
+    auto const mine = [&](std::mutex const* turn) {
+        for (auto const& [fd, h] : files.held)
+            if (h.thread == std::this_thread::get_id() && h.turn->owns_lock() && h.turn->mutex() == turn) return true;
+        return false;
+    };
+    for (auto& [path, turn] : files.turns)
+        if (turn && !mine(turn.get())) new (turn.get()) std::mutex;
+    for (auto& [fd, h] : files.held) {
+        if (h.thread == std::this_thread::get_id() || h.thread == std::thread::id()) continue;
+        ::close(*h.fd);
+        *h.fd = -1;
+        h.turn->release();  // not ours to let go
+        h.thread = std::thread::id();
     }
 }
 
-// Added before anything else can be: around a fork the guard is taken last and let go first.
+// Added before anything else can be, with what they touch made first: around a fork the guard is
+// taken last and let go first.
 [[maybe_unused]] bool const forkHandled = [] {
+    lockFiles();
     atFork([] { lockFiles().guard.lock(); }, [] { lockFiles().guard.unlock(); },
            [] {
                afterForkInChild();
@@ -120,7 +143,7 @@ std::mutex& lockFileTurn(std::filesystem::path const& path) {
     if (ec) full = path;
     LockFiles& files = lockFiles();
     std::lock_guard<std::mutex> lock(files.guard);
-    auto& turn = (*files.turns)[full.lexically_normal().string()];
+    auto& turn = files.turns[full.lexically_normal().string()];
     if (!turn) turn = std::make_unique<std::mutex>();
     return *turn;
 }
@@ -131,14 +154,17 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
     {
         // Opened and listed at once: a child forked meanwhile must find every such descriptor
         // (below), since one it kept would hold the lock for the parent.
-        std::lock_guard<std::mutex> lock(lockFiles().guard);
+        LockFiles& files = lockFiles();
+        std::lock_guard<std::mutex> lock(files.guard);
+        // What forked children let go (their parents' other threads' locks) goes here, not there.
+        std::erase_if(files.held, [](auto const& h) { return h.second.thread == std::thread::id(); });
         // Not followed through a link: a dangling one would make its target, anywhere.
         fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (fd_ < 0) {
             fail(&error_, "cannot open lock file " + lockFile.string());
             return;
         }
-        lockFiles().held[&fd_] = std::this_thread::get_id();
+        files.held[&fd_] = {&fd_, &turn_, std::this_thread::get_id()};
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -232,7 +258,11 @@ WholeFile readWholeFile(std::filesystem::path const& path, uint64_t maxSize, boo
     return file;
 }
 
-std::string const& atomicWriteTag() { return *processTag(); }
+std::string atomicWriteTag() {
+    char tag[17];
+    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(tagValue()));
+    return tag;
+}
 
 bool isAtomicWriteTemp(std::string const& name) {
     return name.size() > 5 && name[0] == '.' && name.ends_with(".tmp");

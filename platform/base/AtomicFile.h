@@ -38,7 +38,7 @@ bool keepFileAside(std::filesystem::path const& path, std::string const& suffix,
 
 // Temporary files of this process are named "." + target name + "." + this tag + ".tmp", so a
 // folder watcher can tell this process's own renames from other writers'.
-std::string const& atomicWriteTag();
+std::string atomicWriteTag();
 
 // True when name is a temporary file name made by writeFileAtomically (of any process).
 bool isAtomicWriteTemp(std::string const& name);

@@ -28,11 +28,20 @@ struct Handlers {
     void (*parent)();
     void (*child)();
 };
+// Constant-initialised, so there is nothing to make when a fork first runs the handlers, and never
+// destroyed: a fork while the process's statics go away still finds them.
 struct ForkHandlers {
-    std::mutex mutex;  // over `added`, while they are added
+    std::mutex mutex;  // over `added`, while they are added; held by a fork from prepare on
     std::vector<Handlers> added;
 };
-ForkHandlers& forkHandlers();
+union Kept {
+    ForkHandlers handlers;
+    constexpr Kept() : handlers() {}
+    ~Kept() {}
+};
+constinit Kept kept;
+ForkHandlers& forkHandlers() { return kept.handlers; }
+std::atomic<bool> registered{false};  // with pthread_atfork
 
 void prepare() {
     // New public calls wait at once. Work under way may wait for work yet to start (a block queued
@@ -80,19 +89,22 @@ void child() {
     work.store(workDepth > 0 ? 1 : 0);
 }
 
-ForkHandlers& forkHandlers() {
-    static ForkHandlers* const handlers = [] {
-        auto* const made = new ForkHandlers;
-        ::pthread_atfork(prepare, parent, child);
-        return made;
-    }();
-    return *handlers;
+// At the start, before any thread is there: once registered, a fork takes the handlers' lock before
+// it forks, so no child ever finds it taken by a thread it does not have. Whoever adds a handler
+// first (another file's statics, made before these) registers them then.
+void registerOnce() {
+    if (registered.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> lock(forkHandlers().mutex);
+    if (registered.load(std::memory_order_relaxed)) return;
+    ::pthread_atfork(prepare, parent, child);
+    registered.store(true, std::memory_order_release);
 }
+[[maybe_unused]] bool const registeredAtStart = (registerOnce(), true);
 
 }  // namespace
 
 void noteLibraryThreadStarting() {
-    forkHandlers();  // registered before the first thread, so before any fork that leaves one behind
+    registerOnce();  // registered before the first thread, so before any fork that leaves one behind
     threadsStarted.store(true, std::memory_order_relaxed);
 }
 
@@ -134,9 +146,18 @@ LibraryWork::~LibraryWork() {
 }
 
 void atFork(void (*prepare)(), void (*parent)(), void (*child)()) {
-    ForkHandlers& handlers = forkHandlers();
-    std::lock_guard<std::mutex> lock(handlers.mutex);
-    handlers.added.push_back({prepare, parent, child});
+    registerOnce();
+    std::lock_guard<std::mutex> lock(forkHandlers().mutex);
+    forkHandlers().added.push_back({prepare, parent, child});
+}
+
+void atFork(std::atomic<bool>& added, void (*prepare)(), void (*parent)(), void (*child)()) {
+    if (added.load(std::memory_order_acquire)) return;
+    registerOnce();
+    std::lock_guard<std::mutex> lock(forkHandlers().mutex);
+    if (added.load(std::memory_order_relaxed)) return;
+    forkHandlers().added.push_back({prepare, parent, child});
+    added.store(true, std::memory_order_release);
 }
 
 }  // namespace platform

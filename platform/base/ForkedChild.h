@@ -4,6 +4,7 @@
 // them, and one may not safely start threads: there its queues run their blocks on their callers,
 // and nothing waits for a thread that stayed behind. A process forked before any of them started
 // is an ordinary process.
+#include <atomic>
 #include <mutex>
 
 namespace platform {
@@ -36,7 +37,12 @@ private:
 };
 
 // Handlers around fork(), run once the library's work has stopped: prepare in the reverse order of
-// adding, parent and child in the order of adding, as pthread_atfork's are.
+// adding, parent and child in the order of adding, as pthread_atfork's are. What they touch is
+// made before they are added, and needs no guard: a fork can strike while another thread makes
+// anything, and its child has only the thread that forked.
 void atFork(void (*prepare)(), void (*parent)(), void (*child)());
+// The same, added once, on a first use: `added` (constant-initialised) says they are, and a fork
+// either finds them added whole or not at all. The caller holds no lock a handler takes.
+void atFork(std::atomic<bool>& added, void (*prepare)(), void (*parent)(), void (*child)());
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "platform/base/AtomicFile.h"
@@ -40,30 +41,33 @@ int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// One lock for every read-modify-write of the item files of this process. Never destroyed: the
-// retry below may run while the process's statics go away. Held across fork(), so that a child
-// never starts with it taken by a thread it does not have (the retry's).
+// One lock for every read-modify-write of the item files of this process. Constant-initialised
+// and never destroyed: the retry below may run while the process's statics go away. Held across
+// fork(), so that a child never starts with it taken by a thread it does not have (the retry's);
+// its handlers touch nothing that needs making.
+constinit std::mutex itemsLock;
+static_assert(std::is_trivially_destructible_v<std::mutex>);
+std::atomic<bool> forkHandled{false};
+
 std::mutex& lock() {
-    static auto* const m = [] {
-        auto* const made = new std::mutex;
-        // A fork waits as a caller does: a fold lets it in after the round under way.
-        atFork(
-            [] {
-                ++callersWaiting;
-                lock().lock();
-                --callersWaiting;
-            },
-            [] { lock().unlock(); },
-            [] {
-                // The loop that would retry stayed behind (its lock may be taken for
-                // good): the child's notes wait for the next change or start.
-                retryScheduled = true;
-                callersWaiting = 0;  // threads the child does not have
-                lock().unlock();
-            });
-        return made;
-    }();
-    return *m;
+    // Added on the first use, after the lock files' and the queues' (this lock is taken before
+    // theirs): a fork waits as a caller does, and a fold lets it in after the round under way.
+    atFork(
+        forkHandled,
+        [] {
+            ++callersWaiting;
+            itemsLock.lock();
+            --callersWaiting;
+        },
+        [] { itemsLock.unlock(); },
+        [] {
+            // The loop that would retry stayed behind (its lock may be taken for
+            // good): the child's notes wait for the next change or start.
+            retryScheduled = true;
+            callersWaiting = 0;  // threads the child does not have
+            itemsLock.unlock();
+        });
+    return itemsLock;
 }
 
 class CallerTurn {

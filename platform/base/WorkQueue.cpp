@@ -113,12 +113,14 @@ Registry& registry() {
 
 // The workers and the sync callers stayed behind: their waits go with them. What was queued runs
 // on this child's callers, since the objects here count on their queued blocks; only the forking
-// thread's own running blocks still count as running.
+// thread's own running blocks still count as running. Nothing is allocated or freed: another thread
+// may have held the allocator's lock as the fork struck. A sync caller's place, which nobody here
+// takes, is left as a block that does nothing.
 void afterForkInChild() {
     for (WorkQueue::State* s : registry().states) {
         new (&s->changed) std::condition_variable;
         new (&s->workers) std::vector<std::thread>;  // never joined: their threads are not here
-        std::erase_if(s->pending, [](WorkQueue::State::Item const& i) { return i.syncTicket != 0; });
+        for (WorkQueue::State::Item& i : s->pending) i.syncTicket = 0;
         s->idleWorkers = 0;
         s->readers = 0;
         s->barrierRunning = false;
@@ -133,8 +135,10 @@ void afterForkInChild() {
     }
 }
 
-// Added before anything else can be: around a fork the queues are taken last and let go first.
+// Added before anything else can be, with the registry made first: around a fork the queues are
+// taken last and let go first.
 [[maybe_unused]] bool const forkHandled = [] {
+    registry();
     atFork(
         [] {
             registry().mutex.lock();
@@ -186,7 +190,7 @@ void runFront(std::shared_ptr<WorkQueue::State> const& s, std::unique_lock<std::
     s->start(item.barrier);
     s->wakeIfStartable();  // the next reader may start beside this one
     lock.unlock();
-    {
+    if (item.block) {
         Running running(s.get(), item.barrier);
         runLogged(s->label, item.block);
         item.block = nullptr;

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,13 +16,18 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/AtomicFile.h"
 #include "platform/PreferencesFile.h"
+#include "platform/base/Directories.h"
+#include "platform/base/Keychain.h"
 #include "platform/base/NoteSet.h"
 #include "testing/TestPaths.h"
 
@@ -534,6 +541,167 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
         EXPECT_EQ(q.string("large").value_or("-").substr(0, 1), std::to_string(i));
     }
     platform::NoteSet::setFaultHook({});
+}
+
+// One thread of a fresh process makes its first store id, settings write or keychain change while
+// another forks, at offsets across the first call: the child, left to end at once or to start a
+// program, always ends. A fork handler that waited on something the first thread was making, or
+// for a lock the other thread was taking, would keep it (or the fork) there for good. Each trial is
+// a process of its own, started afresh from this program.
+TEST(StoresBesideAFork, ChildrenEndBesideAFirstIdSettingsWriteOrKeychainChangeAndTakeLocksTheirParentLetGo) {
+    using namespace std::chrono;
+    using Clock = steady_clock;
+    struct Kind {
+        char const* name;
+        int spanMicroseconds;  // the forks' offsets from the first call's start go up to it
+        std::function<void(std::filesystem::path const&)> prepare, first;
+    };
+    std::optional<platform::PreferencesFile> settings;
+    std::vector<Kind> const kinds = {
+        {"store id", 40, {}, [](auto const&) { (void)platform::NoteSet::newId(); }},
+        {"settings write", 250,
+         [&](auto const& folder) {
+             settings.emplace(folder / "prefs");
+             settings->set("k", "v");
+         },
+         [&](auto const&) { settings->synchronize(); }},
+        {"keychain change", 100, [](auto const&) { std::filesystem::create_directories(platform::Keychain::directory()); },
+         [](auto const&) {
+             platform::Data const d{'a'};
+             platform::Keychain::add("svc", d, d, d, platform::Keychain::Accessibility::WhenUnlocked);
+         }},
+    };
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+    constexpr bool kSanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+    constexpr bool kSanitized = false;
+#endif
+    // A sanitizer's process takes a tenth of a second to start, and its calls run slower.
+    constexpr int kTrials = kSanitized ? 50 : 200, kSlower = kSanitized ? 3 : 1;
+    constexpr auto kChildBound = seconds(5), kTrialBound = seconds(20);
+    // False when it had to be killed.
+    auto const endsWithin = [](pid_t child, Clock::duration bound, int& status) {
+        for (auto const deadline = Clock::now() + bound; ::waitpid(child, &status, WNOHANG) == 0;) {
+            if (Clock::now() > deadline) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, &status, 0);
+                return false;
+            }
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        return true;
+    };
+    // Its child ended within the bound (0), hung (1), ended otherwise (2). The first call runs on a
+    // thread made before the offset is counted, so the fork meets it at a known distance.
+    auto const trial = [&](Kind const& kind, int n, std::filesystem::path const& folder) {
+        std::filesystem::create_directories(folder);
+        platform::Directories::setRootOverride(folder);
+        std::atomic<bool> go{false}, forked{false};
+        std::thread first([&] {
+            if (kind.prepare) kind.prepare(folder);
+            go = true;
+            kind.first(folder);
+            // Alive until the fork: the thread checker's child reports a thread ended unjoined.
+            while (!forked) std::this_thread::sleep_for(microseconds(100));
+        });
+        while (!go) {
+        }
+        auto const at = Clock::now() + microseconds(kSlower * kind.spanMicroseconds * (n / 2 % 20) / 20);
+        while (Clock::now() < at) {
+        }
+        pid_t const child = ::fork();
+        if (child == 0) {
+            if (n % 2) ::execl("/bin/true", "true", nullptr);
+            ::_exit(0);
+        }
+        forked = true;
+        int status = -1;
+        bool const ended = child < 0 || endsWithin(child, kChildBound, status);
+        first.join();
+        return !ended ? 1 : child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 2;
+    };
+
+    if (char const* asked = std::getenv("ZELV_TEST_TRIAL")) {  // "<kind> <trial> <folder>": this process is one
+        char* rest = nullptr;
+        size_t const k = std::strtoul(asked, &rest, 10);
+        int const n = int(std::strtol(rest, &rest, 10));
+        ::_exit(k < kinds.size() ? trial(kinds[k], n, std::filesystem::path(rest + 1)) : 2);
+    }
+    testing_support::TempDir dir;
+    // A lock file another thread holds as the fork strikes is its parent's alone: once that thread
+    // lets it go, the child takes it, the thread's turn on it not kept.
+    {
+        std::atomic<int> step{0};
+        std::thread holder([&] {
+            platform::FileLock lock(dir / "lock");
+            step = lock.held() ? 1 : -1;
+            while (step == 1) std::this_thread::sleep_for(milliseconds(1));
+        });
+        while (step == 0) std::this_thread::sleep_for(milliseconds(1));
+        int let[2] = {-1, -1};
+        pid_t child = -1;
+        if (step == 1 && ::pipe2(let, O_CLOEXEC) == 0 && (child = ::fork()) == 0) {
+            char c;
+            ::_exit(::read(let[0], &c, 1) == 1 && platform::FileLock(dir / "lock", seconds(5)).held() ? 0 : 1);
+        }
+        step = 2;
+        holder.join();
+        EXPECT_GT(child, 0);
+        if (child > 0) {
+            EXPECT_EQ(::write(let[1], "x", 1), 1);
+            int status = -1;
+            EXPECT_TRUE(endsWithin(child, seconds(30), status) && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << "the child took no lock its parent let go: " << status;
+        }
+        for (int fd : let)
+            if (fd >= 0) ::close(fd);
+    }
+
+    // Each trial a new process from this program, a few at once.
+    std::string filter = std::string("--gtest_filter=StoresBesideAFork.") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    char* argv[] = {filter.data(), filter.data(), nullptr};
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+    environment.emplace_back();
+    std::map<pid_t, std::pair<size_t, Clock::time_point>> running;
+    std::vector<int> hung(kinds.size()), failed(kinds.size());
+    auto const reap = [&](size_t atMost) {
+        while (running.size() > atMost) {
+            int status = -1;
+            pid_t const done = ::waitpid(-1, &status, WNOHANG);
+            if (auto const it = running.find(done); it != running.end()) {
+                size_t const k = it->second.first;
+                running.erase(it);
+                if (!WIFEXITED(status) || WEXITSTATUS(status) == 1)
+                    ++hung[k];
+                else if (WEXITSTATUS(status) != 0)
+                    ++failed[k];
+                continue;
+            }
+            for (auto const& [pid, started] : running)
+                if (Clock::now() - started.second > kTrialBound) ::kill(pid, SIGKILL);  // its fork never returned
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+    };
+    for (size_t k = 0; k < kinds.size(); ++k)
+        for (int n = 0; n < kTrials; ++n) {
+            reap(3);
+            environment.back() = "ZELV_TEST_TRIAL=" + std::to_string(k) + " " + std::to_string(n) + " " +
+                                 (dir / (std::to_string(k) + "-" + std::to_string(n))).string();
+            std::vector<char*> envp;
+            for (auto& e : environment) envp.push_back(e.data());
+            envp.push_back(nullptr);
+            pid_t pid = -1;
+            ASSERT_EQ(::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, envp.data()), 0);
+            running[pid] = {k, Clock::now()};
+        }
+    reap(0);
+    for (size_t k = 0; k < kinds.size(); ++k) {
+        EXPECT_EQ(hung[k], 0) << kinds[k].name << ": " << hung[k] << " of " << kTrials << " hung";
+        EXPECT_EQ(failed[k], 0) << kinds[k].name << ": " << failed[k] << " of " << kTrials << " ended otherwise";
+    }
 }
 
 }  // namespace
