@@ -6,6 +6,8 @@ namespace os {
 
 namespace {
 
+static_assert(platform::kKeyRightShift == 1u << 13, "a key that is not an input");
+
 constexpr uint8_t GamepadState::*kButtonFields[] = {&GamepadState::buttonA, &GamepadState::buttonB,
                                                     &GamepadState::buttonX, &GamepadState::buttonY};
 constexpr float GamepadState::*kAxisFields[] = {&GamepadState::dpadX, &GamepadState::dpadY, &GamepadState::leftX,
@@ -30,19 +32,15 @@ GamepadState padState(platform::GameController::Gamepad const& g, platform::Game
     return s;
 }
 
-namespace {
-
-// How far the input is down in this state, 0 when up. A NaN axis is up.
-float amount(GamepadState const& s, uint32_t index, uint32_t keys, uint32_t buttons) {
-    if (index < keys) return (s.keys >> index) & 1u ? 1.0f : 0.0f;
-    if (index < keys + buttons) return s.*kButtonFields[index - keys] ? 1.0f : 0.0f;
-    uint32_t const side = index - keys - buttons;
+// A NaN axis is up.
+float Presses::amount(GamepadState const& s, uint32_t index) {
+    if (index < kKeys) return (s.keys >> index) & 1u ? 1.0f : 0.0f;
+    if (index < kKeys + kButtons) return s.*kButtonFields[index - kKeys] ? 1.0f : 0.0f;
+    uint32_t const side = index - kKeys - kButtons;
     float const v = s.*kAxisFields[side / 2];
     float const pushed = side % 2 ? v : -v;
     return pushed > 0 ? std::min(pushed, 1.0f) : 0.0f;
 }
-
-}  // namespace
 
 GamepadState Presses::pushOf(Input const& input) {
     if (input.index < kKeys) {
@@ -82,7 +80,7 @@ void Presses::read(std::vector<ControllerState> const& controllers) {
     std::vector<size_t> pressed;
     for (ControllerState const& c : controllers)
         for (uint32_t index = 0; index < kInputs; ++index) {
-            float const a = amount(c.state, index, kKeys, kButtons);
+            float const a = amount(c.state, index);
             Input* in = find(c.controller, index);
             if (a > 0 && in && in->down) {
                 in->value = a;
@@ -94,15 +92,11 @@ void Presses::read(std::vector<ControllerState> const& controllers) {
                 in->down = false;
             }
         }
-    // The later press wins: what it pushes against rests until let go; two at once both rest.
+    // The later press wins: what it pushes against rests until let go (two at once both rest).
     for (size_t p : pressed) {
         GamepadState const push = pushOf(inputs_[p]);
-        for (size_t q = 0; q < inputs_.size(); ++q) {
-            Input& other = inputs_[q];
-            if (q == p || !other.down || !opposed(push, pushOf(other))) continue;
-            other.overridden = true;
-            if (other.downAt == inputs_[p].downAt) inputs_[p].overridden = true;
-        }
+        for (size_t q = 0; q < inputs_.size(); ++q)
+            if (q != p && inputs_[q].down && opposed(push, pushOf(inputs_[q]))) inputs_[q].overridden = true;
     }
     // Let go, and no press of a change under way: nothing more to know of it.
     std::erase_if(inputs_, [&](Input const& i) { return !i.down && !(changing_ && i.downAt > changeBegan_); });
@@ -121,14 +115,13 @@ GamepadState Presses::take() {
         float most = 0;
     };
     Side sides[kAxes][2]{};
-    GamepadState s;
+    std::vector<Input const*> taken;
     for (Input& in : inputs_) {
         if (changing_ && in.down && in.downAt <= changeBegan_) in.heldOver = true;
         bool const pressedInChange = changing_ && in.downAt > changeBegan_;
         if (in.overridden || in.heldOver || (!in.down && !pressedInChange)) continue;
+        taken.push_back(&in);
         GamepadState const push = pushOf(in);
-        s.keys |= push.keys;
-        for (auto button : kButtonFields) s.*button |= push.*button;
         for (uint32_t a = 0; a < kAxes; ++a) {
             float const v = push.*kAxisFields[a];
             if (v == 0) continue;
@@ -138,6 +131,7 @@ GamepadState Presses::take() {
             side.most = std::max(side.most, v > 0 ? v : -v);
         }
     }
+    GamepadState s;
     for (uint32_t a = 0; a < kAxes; ++a) {
         Side const& neg = sides[a][0];
         Side const& pos = sides[a][1];
@@ -145,6 +139,16 @@ GamepadState Presses::take() {
             s.*kAxisFields[a] = pos.most;
         else if (neg.any && (!pos.any || neg.latest > pos.latest))
             s.*kAxisFields[a] = -neg.most;
+    }
+    // What pushes against the settled state is not down in it.
+    for (Input const* in : taken) {
+        GamepadState const push = pushOf(*in);
+        bool lost = false;
+        for (auto axis : kAxisFields)
+            if (push.*axis != 0 && !(push.*axis * s.*axis > 0)) lost = true;
+        if (lost) continue;
+        s.keys |= push.keys;
+        for (auto button : kButtonFields) s.*button |= push.*button;
     }
     changing_ = false;
     std::erase_if(inputs_, [](Input const& i) { return !i.down; });

@@ -51,6 +51,9 @@ private:
         bool heldOver = false;
         bool overridden = false;  // an opposite press came after it
     };
+    // How far the input is down in a controller's state, 0 when up.
+    static float amount(GamepadState const& s, uint32_t index);
+    // What the input alone would make of the taker's state.
     static GamepadState pushOf(Input const& input);
     static bool opposed(GamepadState const& a, GamepadState const& b);
     Input* find(uintptr_t controller, uint32_t index);

@@ -277,6 +277,15 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({keys(kKeyUp | kKeyDown)}), "-");
     EXPECT_EQ(frame({keys(kKeyUp)}), "-");
     EXPECT_EQ(frame({keys(0)}), "-");
+    // Up tapped during a change, then Down pressed: the next taker gets the later, Down.
+    a->taker = nullptr;
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyUp)}), "-");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyDown)}), "-");
+    a->taker = a;
+    EXPECT_EQ(frame({keys(kKeyDown)}), "- | dpadY-1 leftY-1 keys8");
+    EXPECT_EQ(frame({keys(0)}), "-");
 
     // The keyboard and a pad at once. Space held over; X tapped on the pad acts alone.
     a->taker = &other;
@@ -289,8 +298,12 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({keys(0), pad(0.75f, 0)}), "-");
     EXPECT_EQ(frame({keys(0), pad(0, 0)}), "-");
     EXPECT_EQ(frame({keys(kKeyRight), pad(0.5f, 0)}), "dpadX1 leftX1 keys2");
-    // A NaN axis is no input; a pad gone takes its inputs with it, and one that comes is fresh.
+    // A NaN axis is no input. A pad gone takes its inputs with it: the stick held over, pushed
+    // still as the pad comes back, acts.
     EXPECT_EQ(frame({keys(0), pad(std::nanf(""), 0)}), "-");
+    EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "leftX-1");
+    a->taker = a;
+    EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "- | -");
     EXPECT_EQ(frame({keys(0)}), "-");
     EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "leftX-1");
 }

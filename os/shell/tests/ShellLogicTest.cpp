@@ -120,10 +120,10 @@ TEST_F(Shell, ControllersAreAllReadEachFrameAndSignalConnectAndDisconnect) {
     EXPECT_TRUE(isControllerPresent());
     pressing.pad->buttonA = false;
     pressing.extended.reset();
-    keys.down = 0;
+    keys.down = platform::kKeyLeft;
     EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0",
                                                  "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0",
-                                                 "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0"}));
+                                                 "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 1"}));
     platform.pads.clear();
     EXPECT_EQ(frame(), (std::vector<std::string>{"disconnected"}));
     EXPECT_FALSE(isControllerPresent());
