@@ -365,7 +365,7 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     EXPECT_NE(tapped, pushed) << "Left tapped with the stick pushed did not move the focus";
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
     game.frames(10);
-    EXPECT_EQ(menu.startMenu().focus().focused(), tapped) << "the stick let go after Left moved the focus";
+    EXPECT_EQ(menu.startMenu().focus().focused(), tapped) << "the stick, pushed over by Left, moved the focus again";
     ASSERT_EQ(menu.startMenu().focus().focused(), 2u);
     // Space picks PLAY and is held onto the level select: X tapped on the pad there makes it pick
     // nothing.
