@@ -6,7 +6,7 @@
 // fresh for the next taker, one made and let go during the change included: it is down for that
 // taker's first frame. What is left of every controller is combined into one state; where two
 // inputs push one axis opposite ways the later pressed wins, and the earlier then stays at rest
-// until let go.
+// until let go (two pressed at once both do).
 #include <cstdint>
 #include <vector>
 
