@@ -34,6 +34,8 @@ public:
     void touchEnded(glm::vec2 const&, uint32_t) override {}
     void buttonPressed(uint32_t) override {}
     void gamepadInput(GamepadState const& state) override;
+    // Only the video takes input (A skips it); a press made while the menu loads is the menu's.
+    void const* inputTaker() const override { return *state_ == 2 ? this : nullptr; }
 
     uint32_t state() const { return *state_; }
     ViewController* heldScreen() const { return held_.get(); }

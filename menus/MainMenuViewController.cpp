@@ -143,7 +143,8 @@ void MainMenuViewController::route(Send&& send) {
 void const* MainMenuViewController::inputTaker() const {
     if (notice_.isActive()) return notice_.inputTaker();
     if (overlay_ && overlay_->isBlockingInput()) return overlay_->inputTaker();
-    return current_ ? current_->inputTaker() : this;
+    // Before its first page is up it takes nothing: a press made meanwhile is for that page.
+    return current_ ? current_->inputTaker() : nullptr;
 }
 
 void MainMenuViewController::touchBegan(glm::vec2 const& point, uint32_t touch) {

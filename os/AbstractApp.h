@@ -19,6 +19,7 @@
 #include "os/DummyViewController.h"
 #include "os/EventHandler.h"
 #include "os/FileSystem.h"
+#include "os/Presses.h"
 #include "os/ViewController.h"
 
 namespace os {
@@ -217,45 +218,43 @@ public:
         ScreenCall call(*this);
         if (ViewController* target = inputTarget()) target->touchEnded(glm::vec2(x, y), tapCount);
     }
-    // Whatever is down when a change of the input's taker begins is no press for the next taker
-    // until let go; a press after the change began acts at once, whatever else is held. A change
-    // begins as a view over the screen comes or goes, as a box comes over a page or goes, as a
-    // page or a screen takes another's place, and as a taker stops taking input (a menu leaving,
-    // a fade, a screen still coming up: no taker). Keys pressed while there is no taker are fresh
-    // for the taker that follows. A level is one taker from its loading on
-    // (ViewController::levelTaker). The hold is kept per key of a keyboard and per input of a
-    // pad, so a key newly pressed acts though another key of its input is held over. A
-    // controller that just came (the keyboard's first key) has nothing held from before.
-    void gamepadInput(GamepadState const& state) {
+    // Every connected controller's state, each frame. A change of the input's taker begins as a
+    // view over the screen comes or goes, as a box comes over a page or goes, as a page or a
+    // screen takes another's place, and as a taker stops taking input (a menu leaving, a fade, a
+    // screen still coming up: no taker). What was down as it began is no press for the next taker
+    // until let go; every other press acts there, one made and let go meanwhile too (see Presses).
+    // A level is one taker from its loading on (ViewController::levelTaker). While there is no
+    // taker the screen gets nothing down, and a taker's first state follows one with nothing down,
+    // so whatever the screen saw last a fresh press is a press.
+    void gamepadInput(std::vector<ControllerState> const& controllers) {
         ScreenCall call(*this);
+        presses_.read(controllers);
         ViewController* target = inputTarget();
         void const* const taker = target ? target->inputTaker() : nullptr;
         bool const overlaysChanged = overlayChanges_ != overlayChangesSeen_;
-        overlayChangesSeen_ = overlayChanges_;
-        if (overlaysChanged || (lastTaker_ && taker != lastTaker_)) {
-            hold(lastPad_);
-            // Changed since the last frame's update: by this frame's events (a key's pause press, a
-            // click), which came after the last state, so what is down now was down as it began.
-            if (taker != takerAfterTick_ || overlayChanges_ != overlaysAfterTick_) hold(state);
+        if (overlaysChanged || taker != lastTaker_) {
+            // The last frame's update left the taker as the last state found it: this frame's
+            // events (a key's pause press, a click) changed it, after the keys down now went down.
+            bool const inEvents = takerAfterTick_ == lastTaker_ && overlaysAfterTick_ == overlayChangesSeen_;
+            presses_.changeBegan(inEvents);
         }
+        overlayChangesSeen_ = overlayChanges_;
         lastTaker_ = taker;
-        lastPad_ = state;
-        heldKeys_ &= state.keys;
-        // A keyboard's state is the frame's only when no pad has input: every pad input is up.
-        heldInputs_ &= state.keys ? 0u : inputsDown(state);
-        if (target) target->gamepadInput(state.keys ? keyboardState(state.keys & ~heldKeys_)
-                                                    : withoutHeld(state, heldInputs_));
+        if (!target) return;
+        if (!taker) return target->gamepadInput(GamepadState{});
+        if (presses_.changing()) {
+            target->gamepadInput(GamepadState{});
+            // Handed over on nothing down: the change goes on.
+            if (inputTarget() != target || target->inputTaker() != taker) return;
+        }
+        target->gamepadInput(presses_.take());
     }
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
         if (ViewController* target = inputTarget()) target->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
-    // No state comes while no controller is there: the next one starts with nothing down.
-    void controllerDisconnected() {
-        lastPad_ = GamepadState{};
-        events_.trigger(signalControllerDisconnected);
-    }
+    void controllerDisconnected() { events_.trigger(signalControllerDisconnected); }
 
     // Starts a catalog level from its index text (URL entry, challenges). 1337 and 1338 start the
     // first level in hardcore once the downloaded content is mounted. Anything else that does not
@@ -549,56 +548,6 @@ private:
         ++overlayChanges_;
     }
 
-    // One bit for each button, and two for each axis: its negative and its positive side.
-    static constexpr uint8_t GamepadState::*kButtons[] = {&GamepadState::buttonA, &GamepadState::buttonB,
-                                                          &GamepadState::buttonX, &GamepadState::buttonY};
-    static constexpr float GamepadState::*kAxes[] = {&GamepadState::dpadX, &GamepadState::dpadY,
-                                                     &GamepadState::leftX, &GamepadState::leftY,
-                                                     &GamepadState::rightX, &GamepadState::rightY};
-    static uint32_t inputsDown(GamepadState const& s) {
-        uint32_t down = 0, bit = 1;
-        for (auto button : kButtons) {
-            if (s.*button) down |= bit;
-            bit <<= 1;
-        }
-        for (auto axis : kAxes) {
-            if (s.*axis < 0) down |= bit;
-            if (s.*axis > 0) down |= bit << 1;
-            bit <<= 2;
-        }
-        return down;
-    }
-    // A keyboard's state with only these keys down: as the shell makes it when the frame offers
-    // one (Impl::keyboardState), else the keys are passed over.
-    static GamepadState keyboardState(uint32_t keys) {
-        if constexpr (requires { Impl::keyboardState(uint32_t{}); }) {
-            return Impl::keyboardState(keys);
-        } else {
-            GamepadState s;
-            s.keys = keys;
-            return s;
-        }
-    }
-    void hold(GamepadState const& s) {
-        if (s.keys)
-            heldKeys_ |= s.keys;
-        else
-            heldInputs_ |= inputsDown(s);
-    }
-    // The state with what is held from before at rest.
-    static GamepadState withoutHeld(GamepadState s, uint32_t held) {
-        uint32_t bit = 1;
-        for (auto button : kButtons) {
-            if (held & bit) s.*button = 0;
-            bit <<= 1;
-        }
-        for (auto axis : kAxes) {
-            if (((held & bit) && s.*axis < 0) || ((held & bit << 1) && s.*axis > 0)) s.*axis = 0;
-            bit <<= 2;
-        }
-        return s;
-    }
-
     // Screens are built only once init has made the contexts (an opened URL can arrive earlier).
     bool ready(char const* what) {
         if (renderContexts_ && currentScreen_) return true;
@@ -655,11 +604,7 @@ private:
     // Over the current screen, drawn after it; the top one takes the input.
     std::array<std::unique_ptr<ViewController>, kOverlayCount> overlays_;
     uint64_t overlayChanges_ = 0, overlayChangesSeen_ = 0;
-    // A pad's buttons and directions, and a keyboard's keys, that were down when a change of the
-    // input's taker began, until let go.
-    uint32_t heldInputs_ = 0;
-    uint32_t heldKeys_ = 0;
-    GamepadState lastPad_{};
+    Presses presses_;
     // The taker of the last state: the box, page or screen, null for none.
     void const* lastTaker_ = nullptr;
     // The taker, and the count of overlay changes, as the last frame's update left them.

@@ -223,6 +223,11 @@ void writePng(std::filesystem::path const& path, Picture const& shot) {
     png_image_write_to_file(&image, path.c_str(), 0, shot.rgb.data(), 0, nullptr);
 }
 
+// Taps a key until the named screen comes up.
+bool tapUntil(GameWindow& game, std::string const& key, std::string const& screen, Ms bound = Ms(30000)) {
+    return game.actUntilScreen(screen, [&] { game.tap(key); }, Ms(1200), bound);
+}
+
 class AuditWalk : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -302,6 +307,31 @@ protected:
         return std::any_of(r.items.begin(), r.items.end(), [&](Drawn const& d) { return d.text && d.words == words; });
     }
 
+    // The key pressed while the main menu loads (its loader has come up) and held until its start
+    // menu has been up 30 frames.
+    ::testing::AssertionResult pressAsTheMainMenuLoads(GameWindow& game, char const* key) {
+        game.keyDown(key);
+        bool const loading = game.currentScreen() != "MainMenuStartMenu";
+        bool const up = game.waitForScreen("MainMenuStartMenu", Ms(60000)) && framesPass(game, 30);
+        game.keyUp(key);
+        framesPass(game, 10);
+        if (!loading) return ::testing::AssertionFailure() << key << " went down after the start menu came up";
+        if (!up) return ::testing::AssertionFailure() << "no start menu after the load";
+        return ::testing::AssertionSuccess();
+    }
+
+    // Return on the start menu: what it opened (the boards on BOARDS, the level select on PLAY),
+    // then back to the start menu.
+    std::string pickAndGoBack(GameWindow& game) {
+        game.tap("Return");
+        std::string const opened = game.nextScreen(Ms(30000));
+        if (opened == "GameServicesView" || opened == "LevelSelectMenu")
+            EXPECT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
+        else
+            ADD_FAILURE() << "Return on the start menu opened " << opened << ": " << game.describe();
+        return opened;
+    }
+
     // Return held on the focused BOARDS: the boards come up and stay up through the hold and after
     // it; only a new press closes them.
     void holdEnterOnBoards(GameWindow& game, std::string const& name) {
@@ -325,11 +355,6 @@ protected:
     int shotCount_ = 0;
     std::vector<std::string> checked_;
 };
-
-// Taps a key until the named screen comes up.
-bool tapUntil(GameWindow& game, std::string const& key, std::string const& screen, Ms bound = Ms(30000)) {
-    return game.actUntilScreen(screen, [&] { game.tap(key); }, Ms(1200), bound);
-}
 
 TEST_F(AuditWalk, EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow) {
     testing_support::TempDir home;
@@ -908,13 +933,16 @@ TEST_F(AuditWalk, KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere) {
 }
 
 // A press made as a screen changes acts on the screen that follows; a key down as the change began
-// does not, though another key of its input is pressed. On the main menu: BOARDS picked with
-// Escape held shows the boards until a new Escape; D and Space held onto the level select, Right
-// moves its focus (level02's tile to level01's; Down then is its locked bonus) and Return picks.
-// In level01: the window without the focus as the level loads, or as it comes back from the
-// pause menu, finds the pause menu up; D held across a pause rolls nothing until Right is
-// pressed; an arrow pressed as the pause menu goes, or during the fade back into the level,
-// rolls the ball.
+// does not, though another key of its input is pressed. On the main menu: Right pressed as it
+// loads, after the opening's skip and after a quit to it, moves the start menu's focus once
+// (PLAY to BOARDS); BOARDS picked with Escape held shows the boards until a new Escape; D and
+// Space held onto the level select, Right moves its focus (level02's tile to level01's; Down then
+// is its locked bonus) and Return picks; Right tapped as the level select goes moves the start
+// menu's focus. In level01: the window without the focus as the level loads, or as it comes back
+// from the pause menu, finds the pause menu up; D held across a pause rolls nothing until Right
+// is pressed; an arrow pressed as the pause menu goes, or during the fade back into the level,
+// rolls the ball; W held as the pause menu opens, Down beside it moves the focus and letting it
+// go moves nothing.
 // Level01's world as a picture shows it, column by column: how many coin pixels each holds, and
 // where its ground or wall starts, from the ground's commonest top (the view also rises and
 // falls a little after a pause); kAbove for a wall past the top.
@@ -969,8 +997,13 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
         GameWindow game(recording(home));
         ASSERT_TRUE(game.ok()) << game.describe();
         ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
-        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu", Ms(60000))) << game.describe();
-        game.tap("Right");  // BOARDS
+        // Right pressed as the main menu loads after the skip moves the focus once: to BOARDS.
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(pressAsTheMainMenuLoads(game, "Right")) << game.describe();
+        std::string const skipped = pickAndGoBack(game);
+        EXPECT_EQ(skipped, "GameServicesView") << "Right pressed as the main menu loaded after the skip did not "
+                                                  "move the focus to BOARDS once";
+        if (skipped != "GameServicesView") game.tap("Right");
         game.keyDown("Escape");
         framesPass(game, 10);
         game.tap("Return");
@@ -1007,7 +1040,43 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
         EXPECT_EQ(after, "LevelSelectMenu") << "Space held onto the level select picked a level";
         EXPECT_TRUE(box) << "Right did not move the focus to level01 with D held, or Return picked nothing with "
                             "Space held: " << game.describe();
-        EXPECT_TRUE(picked) << game.describe();
+        ASSERT_TRUE(picked) << game.describe();
+
+        // Right pressed as the main menu loads after a quit to it moves the focus to BOARDS.
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+        ASSERT_TRUE(game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000)));
+        for (char const* key : {"Down", "Down", "Down", "Return"}) game.tap(key), framesPass(game, 3);
+        ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(30000))) << game.describe();
+        game.tap("Left");  // Yes
+        framesPass(game, 3);
+        game.tap("Return");
+        ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(30000))) << game.describe();
+        ASSERT_TRUE(pressAsTheMainMenuLoads(game, "Right")) << game.describe();
+        std::string const quit = pickAndGoBack(game);
+        EXPECT_EQ(quit, "GameServicesView") << "Right pressed as the main menu loaded after a quit to it did not "
+                                               "move the focus to BOARDS once";
+        // PLAY picked; Escape on the level select, and Right tapped at once, as its page goes: on
+        // the start menu that follows the focus is on BOARDS. Again should the start menu have
+        // come up before the tap ended.
+        bool onBoards = quit == "GameServicesView", within = false;
+        for (int attempt = 0; attempt < 3 && !within; ++attempt) {
+            if (onBoards) game.tap("Left"), framesPass(game, 3);
+            game.tap("Return");
+            ASSERT_TRUE(game.waitForScreen("LevelSelectMenu", Ms(30000))) << game.describe();
+            framesPass(game, 10);
+            game.tap("Escape");
+            game.tap("Right");
+            within = game.currentScreen() == "LevelSelectMenu";
+            ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(30000))) << game.describe();
+            framesPass(game, 10);
+            std::string const next = pickAndGoBack(game);
+            if (within) {
+                EXPECT_EQ(next, "GameServicesView") << "Right tapped as the level select went was lost";
+            }
+            onBoards = next == "GameServicesView";
+        }
+        EXPECT_TRUE(within) << "the start menu came up before Right was let go, three times";
         EXPECT_TRUE(game.stop()) << game.describe();
     }
 
@@ -1083,7 +1152,25 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
     bool const again = backInTheLevel() && game.waitForScreen("PauseViewController", Ms(10000));
     game.setFocus(true);
     EXPECT_TRUE(again) << "the level resumed without the focus ran on: " << game.describe();
-    EXPECT_TRUE(pauseMenuUp()) << game.describe();
+    ASSERT_TRUE(pauseMenuUp()) << game.describe();
+
+    // W, down as the pause menu opens, is no press there; Down pressed beside it moves the focus
+    // from RESUME to OPTIONS, and letting Down go moves nothing: Return opens the options.
+    game.tap("Return");
+    ASSERT_TRUE(backInTheLevel()) << game.describe();
+    game.keyDown("w");
+    framesPass(game, 10);
+    bool const opened = pause();
+    game.keyDown("Down");
+    framesPass(game, 10);
+    game.keyUp("Down");
+    framesPass(game, 10);
+    game.keyUp("w");
+    framesPass(game, 10);
+    ASSERT_TRUE(opened) << game.describe();
+    game.tap("Return");
+    EXPECT_EQ(game.nextScreen(Ms(30000)), "OptionsMenu")
+        << "Down pressed beside a held-over W did not move the focus to OPTIONS, or letting it go moved it";
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 

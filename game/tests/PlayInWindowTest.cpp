@@ -174,7 +174,11 @@ TEST(PlayInWindow, Level01WithKeysMouseAndController) {
 // does one held as the pause menu opens, and nothing held as the results come up presses or moves
 // anything there. A press made as a screen changes acts on the one that follows: the stick pushed
 // as the pause menu goes, or the d-pad during the fade back into the level, rolls the ball, and
-// so does the stick beside a d-pad held across the pause, which itself rolls nothing.
+// so does the stick beside a d-pad held across the pause, which itself rolls nothing; the stick
+// pushed as the main menu loads moves its focus once. The keyboard beside the pad: A held across
+// a pause rolls nothing, Right pressed beside it rolls the ball and letting Right go rolls
+// nothing back; Left tapped with the stick pushed moves the menu's focus; X tapped on the pad
+// makes no held-over Space pick a level.
 TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBox) {
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
@@ -209,13 +213,19 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
 
     GameViewController* const level = game.screen<GameViewController>();
     Player::Player& player = level->getWorld().getPlayer();
+    // Still for 30 frames: a ball that meets a bump can stop for 10.
+    auto atRest = [&] {
+        float x = player.getPosition().x;
+        int still = 0;
+        return game.until([&] {
+            game.frames(10);
+            still = std::abs(x - std::exchange(x, player.getPosition().x)) < 0.02f ? still + 1 : 0;
+            return still >= 3;
+        });
+    };
     // The ball at rest (a pause keeps its speed), then the pause menu up.
     auto paused = [&] {
-        float x = player.getPosition().x;
-        game.until([&] {
-            game.frames(10);
-            return std::abs(x - std::exchange(x, player.getPosition().x)) < 0.02f;
-        });
+        atRest();
         tap(SDL_CONTROLLER_BUTTON_START);
         return game.until([&] {
             auto* pause = game.screen<PauseViewController>();
@@ -236,6 +246,28 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     EXPECT_GT(rolled(), 1.0f) << "the stick pushed beside a held-over d-pad did not roll the ball";
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
+    // The keyboard's A held across the pause: Right pressed beside it, the other way, rolls the
+    // ball right, and once Right is let go the ball comes to rest where it coasted, A still down.
+    XInput keys;
+    ASSERT_TRUE(keys.ok());
+    auto keyTap = [&](char const* key) {
+        keys.key(key, true);
+        game.frames(3);
+        keys.key(key, false);
+        game.frames(3);
+    };
+    ASSERT_TRUE(paused());
+    keys.key("a", true);
+    game.frames(5);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    EXPECT_LT(std::abs(rolled()), 0.3f) << "A held across the pause rolled the ball";
+    keys.key("Right", true);
+    EXPECT_GT(rolled(), 1.0f) << "Right pressed beside a held-over A did not roll the ball";
+    keys.key("Right", false);
+    float const letGo = player.getPosition().x;
+    EXPECT_TRUE(atRest());
+    EXPECT_GT(player.getPosition().x, letGo - 0.1f) << "Right let go, the held-over A rolled the ball back";
+    keys.key("a", false);
     ASSERT_TRUE(paused());
     tap(SDL_CONTROLLER_BUTTON_A);
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, -32768);
@@ -308,11 +340,46 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     ASSERT_EQ(results.focus().focused(), 3u);
     holdOnBoards("results");
 
+    // The stick pushed as the main menu loads moves the start menu's focus once: PLAY to BOARDS.
     game.app().transitToMainMenu(boost::none);
-    ASSERT_TRUE(game.until([&] {
-        auto* menu = game.screen<MainMenuViewController>();
-        return menu && menu->startMenu().state() == 4;
-    }));
+    game.frames(1);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 32767);
+    game.frames(1);
+    ASSERT_EQ(game.screen<MainMenuViewController>(), nullptr) << "the main menu was up before the stick was pushed";
+    auto startMenuUp = [&] {
+        return game.until([&] {
+            auto* menu = game.screen<MainMenuViewController>();
+            return menu && menu->startMenu().state() == 4;
+        });
+    };
+    ASSERT_TRUE(startMenuUp());
+    game.frames(30);
+    MainMenuViewController& menu = *game.screen<MainMenuViewController>();
+    EXPECT_EQ(menu.startMenu().focus().focused(), 1u) << "the stick pushed as the main menu loaded";
+    // The keyboard and the pad at once: Left tapped with the stick still pushed moves the focus
+    // (back to PLAY); the stick, pushed before it, stays at rest until let go.
+    uint64_t const pushed = menu.startMenu().focus().focused();
+    keyTap("Left");
+    game.frames(10);
+    uint64_t const tapped = menu.startMenu().focus().focused();
+    EXPECT_NE(tapped, pushed) << "Left tapped with the stick pushed did not move the focus";
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
+    game.frames(10);
+    EXPECT_EQ(menu.startMenu().focus().focused(), tapped) << "the stick, pushed over by Left, moved the focus again";
+    ASSERT_EQ(menu.startMenu().focus().focused(), 2u);
+    // Space picks PLAY and is held onto the level select: X tapped on the pad there makes it pick
+    // nothing.
+    keys.key("space", true);
+    bool const select = game.until([&] { return menu.levelSelect().state() == 5; });
+    tap(SDL_CONTROLLER_BUTTON_X);
+    game.frames(60);
+    keys.key("space", false);
+    game.frames(5);
+    ASSERT_TRUE(select);
+    ASSERT_EQ(game.screen<MainMenuViewController>(), &menu) << "a pad's X made the held-over Space pick a level";
+    ASSERT_EQ(menu.levelSelect().state(), 5u);
+    tap(SDL_CONTROLLER_BUTTON_B);
+    ASSERT_TRUE(startMenuUp());
     tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
     ASSERT_EQ(game.screen<MainMenuViewController>()->startMenu().focus().focused(), 1u);  // BOARDS
     holdOnBoards("main menu");

@@ -205,10 +205,10 @@ TEST_F(QuestionScreens, NegativeAnswersAndTheControllerTakeTheSameWayOut) {
     untilInteractive(glm::vec2(-100, -100));
     GamepadState s;
     s.dpadX = -1;
-    app->gamepadInput(s);
+    app->gamepadInput({{1, s}});
     s = GamepadState();
     s.buttonA = 1;
-    app->gamepadInput(s);
+    app->gamepadInput({{1, s}});
     untilGivenBack();
     EXPECT_EQ(answered, 1);
     EXPECT_EQ(game->inputs, 0);

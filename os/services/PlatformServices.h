@@ -15,7 +15,8 @@ struct GamepadState {
     float dpadX = 0, dpadY = 0;  // -1..1
     uint8_t buttonY = 0, buttonA = 0, buttonX = 0, buttonB = 0;  // 1 while pressed
     float leftX = 0, leftY = 0, rightX = 0, rightY = 0;  // thumbsticks, -1..1
-    // From a keyboard: its keys down, one bit each (platform::KeyboardKey), which make the rest.
+    // Keys down, one bit each (platform::KeyboardKey): a keyboard's state is its keys alone; what the
+    // input's taker gets has the rest made from them too.
     uint32_t keys = 0;
 };
 

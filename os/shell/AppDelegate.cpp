@@ -189,7 +189,7 @@ void AppDelegate::mainLoop() {
     auto frame = controllers_.poll(platform_.controllers(), [this] { pausePressed(); });
     shell_services::setControllerPresent(controllers_.present());
     if (frame.connected) app_->controllerConnected();
-    if (frame.present) app_->gamepadInput(frame.state);
+    if (frame.present) app_->gamepadInput(frame.controllers);
     if (frame.disconnected) app_->controllerDisconnected();
 
     app_->tick();

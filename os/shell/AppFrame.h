@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "os/AbstractApp.h"
 #include "os/ViewController.h"
@@ -23,7 +24,7 @@ public:
     virtual void touchBegan(uint32_t taps, float x, float y) = 0;
     virtual void touchMoved(uint32_t taps, float x, float y) = 0;
     virtual void touchEnded(uint32_t taps, float x, float y) = 0;
-    virtual void gamepadInput(GamepadState const& state) = 0;
+    virtual void gamepadInput(std::vector<ControllerState> const& controllers) = 0;
     virtual void controllerConnected() = 0;
     virtual void controllerDisconnected() = 0;
     virtual void buttonPressed(uint32_t code) = 0;
@@ -56,7 +57,7 @@ public:
     void touchBegan(uint32_t t, float x, float y) override { app_->touchBegan(t, x, y); }
     void touchMoved(uint32_t t, float x, float y) override { app_->touchMoved(t, x, y); }
     void touchEnded(uint32_t t, float x, float y) override { app_->touchEnded(t, x, y); }
-    void gamepadInput(GamepadState const& s) override { app_->gamepadInput(s); }
+    void gamepadInput(std::vector<ControllerState> const& c) override { app_->gamepadInput(c); }
     void controllerConnected() override { app_->controllerConnected(); }
     void controllerDisconnected() override { app_->controllerDisconnected(); }
     void buttonPressed(uint32_t code) override { app_->buttonPressed(code); }

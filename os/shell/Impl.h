@@ -21,7 +21,6 @@
 #include "os/services/ICloud.h"
 #include "os/services/PlatformServices.h"
 #include "os/services/ShellServices.h"
-#include "os/shell/ControllerPoller.h"
 #include "platform/base/AtomicFile.h"
 #include "platform/base/Directories.h"
 #include "save/CloudSyncThread.h"
@@ -47,7 +46,6 @@ struct Impl {
     using GameServicesViewController = ::GameServicesViewController;
 
     static uint64_t nowMs() { return uint64_t(::nowMs()); }
-    static GamepadState keyboardState(uint32_t keys) { return ControllerPoller::keyboardState(keys); }
     // Start-up is when temp files of writes a kill interrupted are cleared away.
     static bool initICloud() {
         RoamingDataFile::removeStaleTempFiles();

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "os/tests/FakeAppImpl.h"
 #include "testing/GlTestContext.h"
@@ -26,8 +28,12 @@ public:
     void touchBegan(glm::vec2 const& p, uint32_t n) override { touch("touchBegan", p, n); }
     void touchEnded(glm::vec2 const& p, uint32_t n) override { touch("touchEnded", p, n); }
     void buttonPressed(uint32_t code) override { fake::record(name_ + ".button " + std::to_string(code)); }
+    void gamepadInput(GamepadState const& s) override { pads.push_back(s); }
+    void const* inputTaker() const override { return taker; }
 
     std::vector<float> dts;
+    std::vector<GamepadState> pads;
+    void const* taker = this;
     std::function<void()> onUpdate;
 
 private:
@@ -179,6 +185,127 @@ TEST_F(AppFrame, InputGoesToCurrentScreenAndControllerSignalsWaitForTick) {
     a->onUpdate = [&] { seen.push_back(1); };
     app->tick();
     EXPECT_EQ(seen, (std::vector<uint32_t>{20000008, 20000009, 1}));
+}
+
+// What is down in a state, "-" for nothing.
+std::string pressed(GamepadState const& s) {
+    std::string out;
+    auto add = [&](char const* name, float v) {
+        if (v == 0) return;
+        char part[32];
+        std::snprintf(part, sizeof part, "%s%s%g", out.empty() ? "" : " ", name, double(v));
+        out += part;
+    };
+    add("dpadX", s.dpadX), add("dpadY", s.dpadY), add("leftX", s.leftX), add("leftY", s.leftY);
+    add("rightX", s.rightX), add("rightY", s.rightY), add("A", s.buttonA), add("B", s.buttonB);
+    add("X", s.buttonX), add("Y", s.buttonY), add("keys", float(s.keys));
+    return out.empty() ? "-" : out;
+}
+
+// Each key, button and side of an axis of every controller is an input with the frame it went
+// down; what was down as a change of the taker began is held over until let go, every other press
+// reaches the next taker, one made and let go during the change too, and opposite pushes go to the
+// later one.
+TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMadeThem) {
+    using namespace platform;
+    auto app = started();
+    char const other = 0;
+    // One frame: every controller read, then the update; what the screen got, in order.
+    auto frame = [&](std::vector<os::ControllerState> const& controllers) {
+        a->pads.clear();
+        app->gamepadInput(controllers);
+        app->tick();
+        std::string got;
+        for (GamepadState const& s : a->pads) got += (got.empty() ? "" : " | ") + pressed(s);
+        return got;
+    };
+    auto keys = [](uint32_t down) {
+        os::ControllerState c{1, {}};
+        c.state.keys = down;
+        return c;
+    };
+    auto pad = [](float leftX, uint8_t x) {
+        os::ControllerState c{2, {}};
+        c.state.leftX = leftX;
+        c.state.buttonX = x;
+        return c;
+    };
+    auto changeInUpdate = [&](void const* to) {
+        a->onUpdate = [&, to] {
+            a->taker = to;
+            a->onUpdate = nullptr;
+        };
+    };
+
+    // A taker's first state follows one with nothing down; nothing was down before the first.
+    EXPECT_EQ(frame({keys(kKeyD)}), "- | dpadX1 leftX1 keys32");
+    // D down as an update changes the taker is held over; Left pressed beside it acts, and
+    // letting Left go presses nothing. D pressed again acts.
+    changeInUpdate(&other);
+    EXPECT_EQ(frame({keys(kKeyD)}), "dpadX1 leftX1 keys32");
+    EXPECT_EQ(frame({keys(kKeyD)}), "- | -");
+    EXPECT_EQ(frame({keys(kKeyD | kKeyLeft)}), "dpadX-1 leftX-1 keys1");
+    EXPECT_EQ(frame({keys(kKeyD)}), "-");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyD)}), "dpadX1 leftX1 keys32");
+    // A change made by the frame's events (a pause press): what is down at that frame's read was
+    // down as it began. Return, beside the held-over Space, acts.
+    a->taker = a;
+    EXPECT_EQ(frame({keys(kKeySpace)}), "- | -");
+    EXPECT_EQ(frame({keys(kKeySpace | kKeyReturn)}), "A1 Y1 keys512");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    // Made by an update: a key down at the next read went down after it began.
+    changeInUpdate(&other);
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeySpace)}), "- | A1 keys256");
+
+    // No taker: nothing down for the screen. A tap made meanwhile acts once on the next taker,
+    // after what was pressed before it; a key down since before the change does not.
+    EXPECT_EQ(frame({keys(kKeyW)}), "dpadY1 leftY1 keys64");
+    changeInUpdate(nullptr);
+    EXPECT_EQ(frame({keys(kKeyW)}), "dpadY1 leftY1 keys64");
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft | kKeyRight)}), "-");
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
+    a->taker = a;
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "- | dpadX1 leftX1 keys2");
+    // Left, pushed over by the later Right, rests until let go.
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
+    EXPECT_EQ(frame({keys(kKeyW)}), "-");
+    EXPECT_EQ(frame({keys(kKeyLeft)}), "dpadX-1 leftX-1 keys1");
+    // Opposite keys pressed at once: neither acts until pressed again.
+    EXPECT_EQ(frame({keys(kKeyUp | kKeyDown)}), "-");
+    EXPECT_EQ(frame({keys(kKeyUp)}), "-");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    // Up tapped during a change, then Down pressed: the next taker gets the later, Down.
+    a->taker = nullptr;
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyUp)}), "-");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyDown)}), "-");
+    a->taker = a;
+    EXPECT_EQ(frame({keys(kKeyDown)}), "- | dpadY-1 leftY-1 keys8");
+    EXPECT_EQ(frame({keys(0)}), "-");
+
+    // The keyboard and a pad at once. Space held over; X tapped on the pad acts alone.
+    a->taker = &other;
+    EXPECT_EQ(frame({keys(kKeySpace), pad(0, 0)}), "- | -");
+    EXPECT_EQ(frame({keys(kKeySpace), pad(0, 1)}), "X1");
+    EXPECT_EQ(frame({keys(kKeySpace), pad(0, 0)}), "-");
+    // Left tapped while the stick is held right acts; the stick then rests until let go.
+    EXPECT_EQ(frame({keys(0), pad(0.75f, 0)}), "leftX0.75");
+    EXPECT_EQ(frame({keys(kKeyLeft), pad(0.75f, 0)}), "dpadX-1 leftX-1 keys1");
+    EXPECT_EQ(frame({keys(0), pad(0.75f, 0)}), "-");
+    EXPECT_EQ(frame({keys(0), pad(0, 0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyRight), pad(0.5f, 0)}), "dpadX1 leftX1 keys2");
+    // A NaN axis is no input. A pad gone takes its inputs with it: the stick held over, pushed
+    // still as the pad comes back, acts.
+    EXPECT_EQ(frame({keys(0), pad(std::nanf(""), 0)}), "-");
+    EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "leftX-1");
+    a->taker = a;
+    EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "- | -");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "leftX-1");
 }
 
 TEST_F(AppFrame, OpenLevelByIndexStartsOnlyUnlockedExistingLevels) {

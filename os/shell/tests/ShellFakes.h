@@ -55,10 +55,12 @@ struct App : os::AppFrame {
     void touchMoved(uint32_t, float, float) override { rec("touchMoved"); }
     void touchEnded(uint32_t, float, float) override { rec("touchEnded"); }
     static std::string num(float v) { return std::isnan(v) ? "nan" : std::to_string(int(v)); }
-    void gamepadInput(GamepadState const& s) override {
-        rec("gamepad A" + std::to_string(s.buttonA) + " B" + std::to_string(s.buttonB) + " X" +
-            std::to_string(s.buttonX) + " Y" + std::to_string(s.buttonY) + " dpad " + num(s.dpadX) + "," + num(s.dpadY) + " left " + num(s.leftX) +
-            "," + num(s.leftY));
+    // One line for each controller read.
+    void gamepadInput(std::vector<os::ControllerState> const& controllers) override {
+        for (auto const& [id, s] : controllers)
+            rec("gamepad A" + std::to_string(s.buttonA) + " B" + std::to_string(s.buttonB) + " X" +
+                std::to_string(s.buttonX) + " Y" + std::to_string(s.buttonY) + " dpad " + num(s.dpadX) + "," +
+                num(s.dpadY) + " left " + num(s.leftX) + "," + num(s.leftY) + " keys " + std::to_string(s.keys));
     }
     void controllerConnected() override { rec("connected"); }
     void controllerDisconnected() override { rec("disconnected"); }
@@ -93,6 +95,17 @@ struct Controller : platform::GameController {
     std::optional<Extended> extendedGamepad() const override { return extended; }
     std::optional<Micro> microGamepad() const override { return micro; }
     void setAllowsRotation(bool) override { ++rotationCalls; }
+};
+
+// A keyboard: its profiles are made from the keys down.
+struct Keys : platform::GameController {
+    uint32_t down = 0;
+    std::function<void()> handler;
+    bool hasPausedHandler() const override { return bool(handler); }
+    void setPausedHandler(std::function<void()> h) override { handler = std::move(h); }
+    std::optional<Gamepad> gamepad() const override { return platform::keyboardProfiles(down).gamepad; }
+    std::optional<Extended> extendedGamepad() const override { return platform::keyboardProfiles(down).extended; }
+    uint32_t keysDown() const override { return down; }
 };
 
 struct Video : platform::VideoPlayer {

@@ -104,19 +104,26 @@ TEST_F(Shell, LaunchRunsInOrderAndStartsTheDownload) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "init"), 0);
 }
 
-TEST_F(Shell, ControllersPickTheFirstWithInputAndSignalConnectAndDisconnect) {
+TEST_F(Shell, ControllersAreAllReadEachFrameAndSignalConnectAndDisconnect) {
     fakes::Controller idle, pressing;
     idle.pad = GameController::Gamepad{};
     pressing.pad = GameController::Gamepad{};
     pressing.pad->buttonA = true;
     pressing.extended = GameController::Extended{1, -1, 0, 0};
-    platform.pads = {&idle, &pressing};
-    EXPECT_EQ(frame(), (std::vector<std::string>{"connected", "gamepad A1 B0 X0 Y0 dpad 0,0 left 1,-1"}));
+    fakes::Keys keys;
+    keys.down = platform::kKeyLeft | platform::kKeyRight;
+    platform.pads = {&idle, &pressing, &keys};
+    // Every controller, idle or not; a keyboard as its keys alone, opposite ones too.
+    EXPECT_EQ(frame(), (std::vector<std::string>{"connected", "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0",
+                                                 "gamepad A1 B0 X0 Y0 dpad 0,0 left 1,-1 keys 0",
+                                                 "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 3"}));
     EXPECT_TRUE(isControllerPresent());
-    // Both idle: present, an all-zero state still goes out.
     pressing.pad->buttonA = false;
     pressing.extended.reset();
-    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0"}));
+    keys.down = platform::kKeyLeft;
+    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0",
+                                                 "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0",
+                                                 "gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 1"}));
     platform.pads.clear();
     EXPECT_EQ(frame(), (std::vector<std::string>{"disconnected"}));
     EXPECT_FALSE(isControllerPresent());
@@ -127,17 +134,17 @@ TEST_F(Shell, MicroGamepadSwapsButtonsAndDrivesTheLeftStick) {
     fakes::Controller micro;
     micro.micro = GameController::Micro{1, -1, false, true};
     platform.pads = {&micro};
-    EXPECT_EQ(frame(), (std::vector<std::string>{"connected", "gamepad A1 B0 X0 Y0 dpad 0,0 left 1,-1"}));
+    EXPECT_EQ(frame(), (std::vector<std::string>{"connected", "gamepad A1 B0 X0 Y0 dpad 0,0 left 1,-1 keys 0"}));
     EXPECT_EQ(micro.rotationCalls, 1);
     micro.micro = GameController::Micro{0, 0, true, false};
-    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X1 Y0 dpad 0,0 left 0,0"}));
+    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X1 Y0 dpad 0,0 left 0,0 keys 0"}));
     // A controller without a profile counts as present, with no input.
     fakes::Controller bare;
     platform.pads = {&bare};
-    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0"}));
+    EXPECT_EQ(frame(), (std::vector<std::string>{"gamepad A0 B0 X0 Y0 dpad 0,0 left 0,0 keys 0"}));
 }
 
-TEST_F(Shell, NanAxisCountsAsInputAndStopsTheWalk) {
+TEST_F(Shell, NanAxisHidesNoOtherController) {
     fakes::Controller first, second;
     first.pad = GameController::Gamepad{};
     first.extended = GameController::Extended{std::numeric_limits<float>::quiet_NaN(), 0, 0, 0};
@@ -145,8 +152,9 @@ TEST_F(Shell, NanAxisCountsAsInputAndStopsTheWalk) {
     second.pad->buttonY = true;
     platform.pads = {&first, &second};
     auto calls = frame();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_NE(calls[1].find("Y0"), std::string::npos);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_NE(calls[1].find("left nan,0"), std::string::npos);
+    EXPECT_NE(calls[2].find("Y1"), std::string::npos);
 }
 
 TEST_F(Shell, PauseButtonAndBLeftToTheBoards) {
