@@ -107,7 +107,7 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
       notes_(folderOf(path_), "." + path_.filename().string() + ".", std::string(kNoteSuffix), kMaxSize, olderNoteName) {
     // Opened without blocking and read up to a cap: a pipe or a link to a device in the file's
     // place must neither stop the game nor fill its memory.
-    WholeFile file = readWholeFile(path_, kMaxSize);
+    WholeFile file = readWholeFile(path_, kMaxReadSize);
     switch (file.status) {
     case WholeFile::Missing:
         break;
@@ -144,9 +144,13 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
 // of which no line reads is damaged.
 NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
     return [&stored, size = entriesSize(stored)](NoteSet::Note const& note) mutable {
+        auto const within = [&](Changes const& changes) {
+            if (applyWithin(stored, size, note.stamp, changes, kMaxFoldedEntries)) return true;
+            note.waits = true;
+            return false;
+        };
         // Parsed once: a view over a pile applies every note again at each write.
-        if (auto const parsed = std::static_pointer_cast<Changes const>(note.parsed))
-            return applyWithin(stored, size, note.stamp, *parsed);
+        if (auto const parsed = std::static_pointer_cast<Changes const>(note.parsed)) return within(*parsed);
         std::string_view const text(reinterpret_cast<char const*>(note.bytes.data()), note.bytes.size());
         Changes changes;
         bool any = false;
@@ -174,7 +178,7 @@ NoteSet::Apply PreferencesFile::noteInto(Stored& stored) const {
         if (!any) return false;
         auto const parsed = std::make_shared<Changes const>(std::move(changes));
         note.parsed = parsed;
-        return applyWithin(stored, size, note.stamp, *parsed);
+        return within(*parsed);
     };
 }
 
@@ -222,7 +226,8 @@ std::string PreferencesFile::latestOf(Stored const& stored) {
     return latest;
 }
 
-bool PreferencesFile::applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes) {
+bool PreferencesFile::applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes,
+                                  uint64_t limit) {
     auto const linesOf = [&](std::string const& key) {
         size_t n = 0;
         if (auto it = stored.entries.find(key); it != stored.entries.end()) n += entryLineSize(key, it->second);
@@ -238,7 +243,7 @@ bool PreferencesFile::applyWithin(Stored& stored, size_t& size, std::string cons
     }
     apply(stored, stamp, changes);
     for (auto const& [key, change] : changes) after += linesOf(key);
-    if (after > before && size - before + after > kMaxEntries) {
+    if (after > before && size - before + after > limit) {
         for (auto const& [key, change] : changes) stored.entries.erase(key), stored.setAt.erase(key);
         stored.entries.merge(was.entries);
         stored.setAt.merge(was.setAt);
@@ -248,11 +253,50 @@ bool PreferencesFile::applyWithin(Stored& stored, size_t& size, std::string cons
     return true;
 }
 
-bool PreferencesFile::applyOwn(Stored& stored, std::string const& stamp, Changes& changes) const {
-    size_t size = entriesSize(stored);
+// What the lines of changes made at once would add to stored's, as far as they are longer.
+uint64_t PreferencesFile::growthOf(Stored const& stored, Changes const& changes) {
+    uint64_t grows = 0;
+    for (auto const& [key, change] : changes) {
+        auto const entry = stored.entries.find(key);
+        std::string const* was = entry == stored.entries.end() ? nullptr : &entry->second;
+        size_t length = change.value ? change.value->size() : was ? was->size() : 0;
+        if (change.added != 0)
+            length = std::to_string(plus(integerOf(change.value ? &*change.value : was), change.added)).size();
+        size_t const before = was ? entryLineSize(key, *was) : 0, after = key.size() + length + 2;
+        if (after > before) grows += after - before;
+        // A stamp is as long as the longest a clock gives.
+        if (change.value && !stored.setAt.count(key)) grows += kSetAt.size() + 48 + key.size() + 2;
+    }
+    return grows;
+}
+
+std::optional<PreferencesFile::Stored> PreferencesFile::seenBeside(Stored const& base, Changes const& changes) {
+    if (growthOf(base, changes) == 0) return std::nullopt;
+    Stored seen = base;
+    // The notes a round's view passes over count as what they add once read, and by their size
+    // before; they are read only where that decides it and it takes no more than a note may be.
+    uint64_t unread = 0;
+    Stored const none;
+    uint64_t const passedOver =
+        notes_.read(seen.folded, noteInto(seen), true, [&](uint64_t size, std::shared_ptr<void const> const& parsed) {
+            if (parsed) return growthOf(none, *std::static_pointer_cast<Changes const>(parsed));
+            unread += size;
+            return size;
+        });
+    if (passedOver == 0 || entriesSize(seen) + growthOf(seen, changes) + passedOver <= kMaxEntries || unread > kMaxSize)
+        return seen;
+    seen = base;
+    notes_.read(seen.folded, noteInto(seen));
+    return seen;
+}
+
+bool PreferencesFile::applyOwn(Stored* seen, Stored* stored, std::string const& stamp, Changes& changes) const {
+    size_t seenSize = seen ? entriesSize(*seen) : 0, size = stored ? entriesSize(*stored) : 0;
     std::string refused;
     for (auto it = changes.begin(); it != changes.end();) {
-        if (applyWithin(stored, size, stamp, Changes{*it})) {
+        Changes const one{*it};
+        if ((!seen || applyWithin(*seen, seenSize, stamp, one, kMaxEntries)) &&
+            (!stored || applyWithin(*stored, size, stamp, one, kMaxFoldedEntries))) {
             ++it;
             continue;
         }
@@ -365,23 +409,22 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         }
         // The file as it is now: a copy that wrote it since this object read it may have stamped
         // it ahead of this clock.
-        WholeFile const file = readWholeFile(path_, kMaxSize);
-        std::string const onDisk =
+        WholeFile const file = readWholeFile(path_, kMaxReadSize);
+        std::optional<Stored> const onDisk =
             file.status == WholeFile::Read
-                ? latestOf(parseStored(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size())))
-                : std::string();
+                ? std::optional(parseStored(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size())))
+                : std::nullopt;
         std::string stamp;
         bool fits = true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             writing.swap(pending_);
-            // Stamped after all this object read and the file holds, and taken only as far as the
-            // fold can take it.
-            Stored view = stored_;
-            notes_.read(view.folded, noteInto(view), true);
-            if (auto const made = notes_.stampAfter(std::max(latestOf(stored_), onDisk))) {
+            // Stamped after all this object read and the file holds, and taken only as far as it
+            // fits beside the file and every note there.
+            if (auto const made = notes_.stampAfter(std::max(latestOf(stored_), onDisk ? latestOf(*onDisk) : std::string()))) {
                 stamp = *made;
-                fits = applyOwn(view, stamp, writing);
+                std::optional<Stored> seen = seenBeside(onDisk ? *onDisk : stored_, writing);
+                fits = applyOwn(seen ? &*seen : nullptr, nullptr, stamp, writing);
             } else {
                 refusedUnstamped();
                 fits = false;
@@ -425,7 +468,7 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     }
     // Another process's write since ours is the ground our changes go on, with what copies that
     // found the lock held left in notes. Unlocked, another writer may fold a note too: left.
-    WholeFile const file = readWholeFile(path_, kMaxSize);
+    WholeFile const file = readWholeFile(path_, kMaxReadSize);
     Stored merged;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -448,17 +491,20 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
         writing.swap(pending_);
     }
     bool fits = false;
+    // What this object sees once written, made before the write when it has changes to check.
+    std::optional<Stored> seen;
     if (auto const stamp = notes_.stampAfter(latestOf(merged))) {
-        fits = applyOwn(merged, *stamp, writing);
+        seen = seenBeside(merged, writing);
+        fits = applyOwn(seen ? &*seen : nullptr, &merged, *stamp, writing);
     } else {
         refusedUnstamped();
     }
     std::string const text = textOf(merged);
     std::string error;
-    if (text.size() > kMaxSize) {
-        // Only a file over kMaxEntries already, with a large record of notes: nothing is lost.
+    if (text.size() > kMaxReadSize) {
+        // Only a file over kMaxFoldedEntries already, with a large record of notes: nothing is lost.
         std::fprintf(stderr, "Preferences: %s not written: it would be larger than %llu bytes\n", path_.c_str(),
-                     static_cast<unsigned long long>(kMaxSize));
+                     static_cast<unsigned long long>(kMaxReadSize));
         putBack();
         return false;
     }
@@ -485,11 +531,14 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
     // The view over the notes left is made again with neither lock held, and not shown over that
     // of a later write.
     fileLock.release();
-    notes_.read(merged.folded, noteInto(merged), true);
+    if (!seen) {
+        seen = std::move(merged);
+        notes_.read(seen->folded, noteInto(*seen), true);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     if (written > shown_) {
         shown_ = written;
-        entries_ = std::move(merged.entries);
+        entries_ = std::move(seen->entries);
         apply(entries_, pending_);
     }
     return fits && flushed;

@@ -2,7 +2,7 @@
 // A small settings file: one "key=value" line per entry, read whole at construction and written
 // back atomically by synchronize(). Lines that do not read as an entry are skipped, so a damaged
 // file loses only its damaged lines. What cannot be a settings file (no regular file, larger than
-// kMaxSize, unreadable) is read as empty and kept aside as "<name>.bad" before a write replaces
+// kMaxReadSize, unreadable) is read as empty and kept aside as "<name>.bad" before a write replaces
 // it; while it cannot be kept aside it is not replaced. Safe from any thread.
 //
 // Another copy of the game on the same home changes the same file. A write takes the lock file
@@ -17,10 +17,12 @@
 // The file also keeps, in lines that start with '=' (which every reader skips), the id of the
 // change that set each value and the notes folded in that may still be there.
 //
-// A file larger than kMaxSize is no settings file, so a change that would make it so is refused:
-// the entries with their stamps take at most kMaxEntries, which leaves room for the record of a
-// round of folded notes. Such a change is dropped and synchronize() returns false; the file and
-// the other changes are kept. A note the file could not take is damaged.
+// A change is refused when, beside every note this object sees, it would make the entries with
+// their stamps larger than kMaxEntries, which leaves room in kMaxSize for the record of a round of
+// folded notes: it is dropped and synchronize() returns false; the file and the other changes are
+// kept. What returned true is kept: copies that wrote at once may take the file past kMaxSize,
+// and a fold takes their notes all the same, as every reader takes a file up to kMaxReadSize.
+// Only a note that would take the file past that waits, kept beside it unfolded, with a log line.
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +42,8 @@ class PreferencesFile {
 public:
     static constexpr uint64_t kMaxSize = 1u << 20;
     static constexpr uint64_t kMaxEntries = kMaxSize - NoteSet::kMaxFold * 128;
+    static constexpr uint64_t kMaxReadSize = 8u << 20;
+    static constexpr uint64_t kMaxFoldedEntries = kMaxReadSize - NoteSet::kMaxFold * 128;
     static_assert(NoteSet::kMaxFold * 128 <= kMaxSize / 4, "a round's record takes a small part of the file");
 
     // Notes left beside the file are folded in at once when its lock is free, a round a write.
@@ -63,7 +67,7 @@ public:
     // nullopt when the key is refused.
     std::optional<int64_t> addInteger(std::string const& key, int64_t delta);
     // Writes the changes; false (and a log line) when the file cannot be written, or a change
-    // would make it larger than a reader takes (that one is dropped, the others written), or the
+    // would make it larger than kMaxEntries (that one is dropped, the others written), or the
     // stamps there leave none later for the changes (a stamp made by hand: they are dropped). A
     // file written whose folder cannot be flushed after is false too, its changes made. While
     // another process holds the lock for longer than `wait` they go to a note instead.
@@ -97,14 +101,23 @@ private:
     static void apply(Stored& stored, std::string const& stamp, Changes const& changes);
     // What the entries of stored and their stamps take in the file.
     static size_t entriesSize(Stored const& stored);
+    // What changes would add to the entries of stored, as far as they make lines longer.
+    static uint64_t growthOf(Stored const& stored, Changes const& changes);
     // The latest stamp stored.
     static std::string latestOf(Stored const& stored);
-    // apply, unless the changes grow the entries beyond kMaxEntries: false then, nothing applied.
+    // apply, unless the changes grow the entries beyond `limit`: false then, nothing applied.
     // size: entriesSize(stored), kept up to date.
-    static bool applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes);
-    // This object's changes applied key by key: a key refused for its size is dropped from
-    // changes, with one log line, and false returned.
-    bool applyOwn(Stored& stored, std::string const& stamp, Changes& changes) const;
+    static bool applyWithin(Stored& stored, size_t& size, std::string const& stamp, Changes const& changes, uint64_t limit);
+    // base with the notes not folded into it that this object sees where changes grow it: a
+    // round's view, or every note where those the round passed over could decide whether the
+    // changes fit and are few enough to read.
+    // Nothing where they make no line longer.
+    std::optional<Stored> seenBeside(Stored const& base, Changes const& changes);
+    // This object's changes applied key by key to seen (see seenBeside) and stored, when given:
+    // a key that would take seen past kMaxEntries (or stored past kMaxFoldedEntries) is dropped
+    // from changes, with one log line, and false returned.
+    bool applyOwn(Stored* seen, Stored* stored, std::string const& stamp, Changes& changes) const;
+    // Notes that would take stored past kMaxFoldedEntries wait.
     NoteSet::Apply noteInto(Stored& stored) const;
     // stored_ with the notes not folded into it yet and pending_: what this object sees.
     void refreshView();  // with mutex_ held

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,7 +16,9 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/base/AtomicFile.h"
@@ -211,9 +214,15 @@ struct Note {
     Value::Map changes;
 };
 
-// Applies a note to items; false (nothing applied) when it does not read as one of this service's.
+// Applies a note to items; false (nothing applied) when it does not read as one of this service's,
+// or when it waits: the items, as large as the file read and the notes applied, would pass
+// kMaxFoldedSize.
 NoteSet::Apply noteInto(Service const& s, Items& items) {
-    return [&s, &items](NoteSet::Note const& note) {
+    return [&s, &items, size = uint64_t(std::max<int64_t>(s.version.size, 0))](NoteSet::Note const& note) mutable {
+        if (size + note.bytes.size() > Keychain::kMaxFoldedSize) {
+            note.waits = true;
+            return false;
+        }
         auto read = std::static_pointer_cast<Note const>(note.parsed);
         if (!read) {
             std::optional<Value> const v = KeyedArchive::decode(note.bytes.data(), note.bytes.size());
@@ -230,6 +239,7 @@ NoteSet::Apply noteInto(Service const& s, Items& items) {
         }
         if (items.service.empty()) items.service = read->service;
         apply(items, note.stamp, read->clearAll, read->changes);
+        size += note.bytes.size();
         return true;
     };
 }
@@ -350,17 +360,28 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     Items const file = readItems(s);
     if (file.status != Keychain::kSuccess) return file.status;
     Items view = file;
-    s.notes.read(view.folded, noteInto(s, view), true);
+    uint64_t const passedOver = s.notes.read(view.folded, noteInto(s, view), true, [](uint64_t size, auto const&) { return size; });
     Change c = edit(view.map);
     if (c.status != Keychain::kSuccess) return c.status;
     Value::Map changes;
     if (!c.clearAll) changes[c.account] = c.item;
     if (!c.item.isNull()) {
-        Value::Map after = view.map;
-        after[c.account] = c.item;
-        if (uint64_t const size = KeyedArchive::encode(Value(std::move(after))).size(); size > Keychain::kMaxItemsSize) {
+        // Taken beside every note there: a note adds at most twice its size, and those the view
+        // passed over are read only where they could decide it.
+        auto const sizes = [&](Value::Map const& map) {
+            Value::Map after = map;
+            after[c.account] = c.item;
+            return std::pair{KeyedArchive::encode(Value(map)).size(), KeyedArchive::encode(Value(std::move(after))).size()};
+        };
+        auto [before, after] = sizes(view.map);
+        if (passedOver > 0 && after + 2 * passedOver > Keychain::kMaxItemsSize) {
+            Items all = file;
+            s.notes.read(all.folded, noteInto(s, all));
+            std::tie(before, after) = sizes(all.map);
+        }
+        if (after > before && after > Keychain::kMaxItemsSize) {
             std::fprintf(stderr, "Keychain: a change of %s refused: its items would take %llu bytes, more than %llu\n",
-                         s.file.c_str(), static_cast<unsigned long long>(size),
+                         s.file.c_str(), static_cast<unsigned long long>(after),
                          static_cast<unsigned long long>(Keychain::kMaxItemsSize));
             return Keychain::kIoError;
         }

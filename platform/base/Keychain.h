@@ -25,11 +25,16 @@ public:
     static constexpr int kParam = -50;
     static constexpr int kIoError = -36;
 
-    // A service's items take at most kMaxItemsSize encoded: a change that would take them past it
-    // is refused with kIoError. A note larger than kMaxNoteSize is none of this version's: it is
-    // damaged. Items stay small, so a fold's round, which writes them whole, stays short.
+    // A change that would make a service's items, beside every note there, larger than
+    // kMaxItemsSize encoded is refused with kIoError; one that makes them no larger is taken. A
+    // note larger than kMaxNoteSize is none of this version's: it is damaged. Items stay small, so
+    // a fold's round, which writes them whole, stays short. What returned success is kept: copies
+    // that changed items at once may take them past kMaxItemsSize, and a fold takes their notes
+    // all the same; only a note that would take them past kMaxFoldedSize, half of what a reader
+    // takes, waits unfolded, kept on disk, with a log line.
     static constexpr uint64_t kMaxNoteSize = 1u << 20;
     static constexpr uint64_t kMaxItemsSize = kMaxNoteSize - 64 * 1024;
+    static constexpr uint64_t kMaxFoldedSize = 32u << 20;
 
     static std::filesystem::path directory();
 

@@ -209,6 +209,7 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
         }
     };
     keepListed(read_, [](auto const& r) -> std::string const& { return r.first; });
+    keepListed(sizes_, [](auto const& r) -> std::string const& { return r.first; });
     keepListed(toldUnreadable_, [](std::string const& name) -> std::string const& { return name; });
     keepListed(written_, [](std::string const& name) -> std::string const& { return name; });
     for (auto const& l : listed_) {
@@ -249,7 +250,7 @@ bool NoteSet::Round::over() const {
             std::chrono::steady_clock::now() - began >= std::chrono::microseconds(kRoundMicroseconds));
 }
 
-void NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool aRound) {
+uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool aRound, Bound const& passedOver) {
     Round round;
     std::lock_guard<std::mutex> lock(mutex_);
     ++views_;
@@ -258,7 +259,12 @@ void NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool
         if (!r || r->state != Read::Good || r->view == views_) return;
         r->view = views_;
         round.bytes += r->bytes.size();
-        if (!apply(Note{note.stamp, r->bytes, r->parsed})) {
+        bool waits = false;
+        if (!apply(Note{note.stamp, r->bytes, r->parsed, waits})) {
+            if (waits) {
+                r->view = 0;
+                return;
+            }
             r->state = Read::Damaged;
             r->bytes.clear();
             r->parsed.reset();
@@ -281,11 +287,26 @@ void NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool
         view(*at, inPass);
     }
     // Its own changes it always sees.
-    if (!aRound) return;
-    for (auto const& name : written_) {
-        std::string const id(idIn(name));
-        if (!folded.count(id)) view(Listed{id, id, name}, true);
+    if (aRound)
+        for (auto const& name : written_) {
+            std::string const id(idIn(name));
+            if (!folded.count(id)) view(Listed{id, id, name}, true);
+        }
+    if (!passedOver) return 0;
+    uint64_t sum = 0;
+    std::shared_ptr<void const> const unread;
+    for (auto const& note : listing(false)) {
+        if (folded.count(note.id)) continue;
+        if (auto it = read_.find(note.name); it != read_.end() && it->second.state != Read::Unreadable) {
+            if (it->second.state == Read::Good && it->second.view != views_) sum += passedOver(it->second.bytes.size(), it->second.parsed);
+            continue;
+        }
+        auto [at, added] = sizes_.try_emplace(note.name, 0);
+        struct stat st {};
+        if (added && ::lstat((folder_ / note.name).c_str(), &st) == 0) at->second = uint64_t(st.st_size);
+        sum += passedOver(at->second, unread);
     }
+    return sum;
 }
 
 NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& apply) {
@@ -308,7 +329,7 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         f.began = true;
     }
     step();
-    size_t damaged = 0, unreadable = 0;
+    size_t damaged = 0, unreadable = 0, waiting = 0;
     while (passAt_ < pass_.size() && !round.over()) {
         Listed const& note = pass_[passAt_++];
         if (folded.count(note.id)) continue;
@@ -321,7 +342,12 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         }
         round.bytes += r->bytes.size();
         std::filesystem::path const path = folder_ / note.name;
-        if (r->state == Read::Damaged || !apply(Note{note.stamp, r->bytes, r->parsed})) {
+        bool waits = false;
+        if (r->state == Read::Damaged || !apply(Note{note.stamp, r->bytes, r->parsed, waits})) {
+            if (waits) {
+                ++passWaiting_;
+                continue;
+            }
             ::unlink(path.c_str());
             read_.erase(note.name);
             ++damaged;
@@ -338,6 +364,7 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         pass_.clear();
         damaged = std::exchange(passDamaged_, 0);
         unreadable = std::exchange(passUnreadable_, 0);
+        waiting = std::exchange(passWaiting_, 0);
     }
     if (damaged)
         std::fprintf(stderr, "removed %zu damaged note(s) %s*%s in %s\n", damaged, prefix_.c_str(), suffix_.c_str(),
@@ -345,6 +372,9 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
     if (unreadable)
         std::fprintf(stderr, "%zu note(s) %s*%s in %s cannot be read now; passed over\n", unreadable, prefix_.c_str(),
                      suffix_.c_str(), folder_.c_str());
+    if (waiting)
+        std::fprintf(stderr, "%zu note(s) %s*%s in %s kept unfolded: folded in, they would make the store larger than a reader takes\n",
+                     waiting, prefix_.c_str(), suffix_.c_str(), folder_.c_str());
     step();
     return f;
 }

@@ -69,8 +69,11 @@ public:
         std::string const& stamp;
         std::vector<uint8_t> const& bytes;
         std::shared_ptr<void const>& parsed;
+        // Set by an Apply that returns false for a note that reads but that the store cannot take
+        // now (it would grow past what a reader takes): the note waits, kept on disk, unfolded.
+        bool& waits;
     };
-    // False: the note does not read and nothing of it was applied.
+    // False: nothing of the note was applied; it does not read, unless it waits.
     using Apply = std::function<bool(Note const& note)>;
 
     // Notes named prefix + id + suffix in folder, none read when larger than maxSize. olderForm,
@@ -102,12 +105,17 @@ public:
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
     // note is read once, and the folder listed again only when it changed. With `aRound`, only as
     // many as a round takes, and then the notes written here: the rest of a pile shows once a fold
-    // reaches it, and a reader waits for no pile.
-    void read(std::set<std::string> const& folded, Apply const& apply, bool aRound = false);
+    // reaches it, and a reader waits for no pile. With passedOver, returns its sum over the notes
+    // there that `folded` does not name and this view did not apply (not read, or waiting).
+    // What a note passed over may add to the store: from its size (looked up once), or from what
+    // the store made of it when an earlier view applied it (parsed, null before).
+    using Bound = std::function<uint64_t(uint64_t size, std::shared_ptr<void const> const& parsed)>;
+    uint64_t read(std::set<std::string> const& folded, Apply const& apply, bool aRound = false, Bound const& passedOver = {});
 
     // Under the store's lock: removes the notes `folded` names and applies the others of the pass,
     // oldest first, for one round; one that does not read is removed, with a log line. One that
-    // cannot be read now (another account's, say) is passed over until the next pass, told once.
+    // cannot be read now (another account's, say) is passed over until the next pass, told once;
+    // one that waits stays for the next pass, told once a pass.
     struct Fold {
         std::vector<std::string> record;  // the ids the store file is written with
         std::vector<std::filesystem::path> applied;
@@ -161,12 +169,13 @@ private:
     std::vector<Listed> listed_;
     std::string seen_;  // the latest stamp listed or looked at
     std::map<std::string, Read> read_;  // by name
+    std::map<std::string, uint64_t> sizes_;  // by name: a note never changes, so its size holds
     std::vector<Listed> pass_;          // the fold's pass, as listed at its start
     size_t passAt_ = 0;                 // the first note of the pass no round has reached
     std::set<std::string> toldUnreadable_;  // names
     std::set<std::string> written_;         // names of the notes written here, while listed
     uint64_t views_ = 0;
-    size_t passDamaged_ = 0, passUnreadable_ = 0;  // found in the pass, not told yet
+    size_t passDamaged_ = 0, passUnreadable_ = 0, passWaiting_ = 0;  // found in the pass, not told yet
 };
 
 }  // namespace platform

@@ -127,6 +127,106 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
         EXPECT_EQ(after.integer("count"), 3);
         EXPECT_EQ(after.string("half").value_or("").size(), half.size());
     }
+
+    // The lock held elsewhere: a change is refused beside every note there, however large the notes
+    // a view's round passes over. What copies that wrote at once were told was kept is folded in
+    // past kMaxSize and read whole after; a file over its limit takes a change that makes it
+    // smaller. Only notes that would take it past what a reader takes wait, kept beside it
+    // unfolded, until there is room.
+    auto const shared = dir / "shared";
+    auto const setIn = [&](std::string const& key, size_t size) {
+        platform::PreferencesFile p(shared);
+        p.set(key, std::string(size, key[0]));
+        return p.synchronize();
+    };
+    auto const sharedNotes = [&] {
+        return platform::regularFilesIn(dir.path(), [](auto const& n) { return n.starts_with(".shared.") && n.ends_with(".pending"); });
+    };
+    auto const sizeOf = [&](platform::PreferencesFile const& p, std::string const& key) { return p.string(key).value_or("").size(); };
+    ASSERT_TRUE(setIn("K1", 400'000));
+    int const holder = ::open((dir / ".shared.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    EXPECT_TRUE(setIn("K2", 400'000));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(setIn("K3", 400'000));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("K3 not written"), std::string::npos);
+    // A copy that wrote K3 at once with K2's: it did not see that note.
+    auto const k2 = sharedNotes();
+    ASSERT_EQ(k2.size(), 1u);
+    std::filesystem::rename(k2[0], dir / "aside");
+    EXPECT_TRUE(setIn("K3", 400'000));
+    std::filesystem::rename(dir / "aside", k2[0]);
+    ::close(holder);
+    testing::internal::CaptureStderr();
+    {
+        platform::PreferencesFile folded(shared);
+        EXPECT_TRUE(sharedNotes().empty());
+        EXPECT_GT(std::filesystem::file_size(shared), platform::PreferencesFile::kMaxSize);
+        folded.set("new", "x");
+        EXPECT_FALSE(folded.synchronize());
+        folded.set("K1", "smaller");
+        EXPECT_TRUE(folded.synchronize());
+    }
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.find("removed"), std::string::npos) << log;
+    {
+        platform::PreferencesFile const read(shared);
+        EXPECT_FALSE(read.damaged());
+        EXPECT_EQ(sizeOf(read, "K1") + sizeOf(read, "K2") + sizeOf(read, "K3") + sizeOf(read, "new"), 7u + 800'000u);
+    }
+    // Far past it: the notes of eleven copies of 800 KB each, older than every change here.
+    constexpr int kFar = 11;
+    for (int i = 0; i < kFar; ++i) {
+        char name[96];
+        std::snprintf(name, sizeof name, ".shared.%020llu-0123456789abcdef-1.pending", 1'700'000'000'000'000'000ull + i);
+        std::ofstream(dir / name) << "set W" + std::to_string(i) + "=" + std::string(800'000, 'w') + "\n";
+    }
+    testing::internal::CaptureStderr();
+    size_t waiting = 0;
+    {
+        platform::PreferencesFile folded(shared);
+        waiting = sharedNotes().size();
+        EXPECT_GE(waiting, 1u);
+        EXPECT_LE(waiting, 3u);
+        EXPECT_LE(std::filesystem::file_size(shared), platform::PreferencesFile::kMaxReadSize);
+        for (int i = 0; i < kFar - int(waiting); ++i) EXPECT_EQ(sizeOf(folded, "W" + std::to_string(i)), 800'000u) << i;
+        for (int i = 0; i < 3; ++i) folded.set("W" + std::to_string(i), "");
+        EXPECT_TRUE(folded.synchronize());
+    }
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find(std::to_string(waiting) + " note(s) .shared.*.pending in " + dir.path().string() + " kept unfolded"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("removed"), std::string::npos) << log;
+    platform::PreferencesFile const roomMade(shared);
+    EXPECT_TRUE(sharedNotes().empty());
+    for (int i = 3; i < kFar; ++i) EXPECT_EQ(sizeOf(roomMade, "W" + std::to_string(i)), 800'000u) << i;
+    EXPECT_EQ(roomMade.string("W0"), "");
+
+    // Ten copies at once, each setting 100 KB over a file of 100 KB while the lock is held: each
+    // that was told its change was kept finds it there after the fold, and no other does.
+    auto const ten = dir / "ten";
+    {
+        platform::PreferencesFile p(ten);
+        p.set("first", std::string(100'000, 'f'));
+        ASSERT_TRUE(p.synchronize());
+    }
+    int const tenHolder = ::open((dir / ".ten.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(tenHolder, LOCK_EX), 0);
+    ASSERT_TRUE(testing_support::inProcessesAtOnce(10, [&](int copy) {
+        platform::PreferencesFile p(ten);
+        p.set("c" + std::to_string(copy), std::string(100'000, 'c'));
+        std::ofstream(dir / ("told." + std::to_string(copy))) << p.synchronize();
+        return true;
+    }));
+    ::close(tenHolder);
+    platform::PreferencesFile const afterTen(ten);
+    for (int copy = 0; copy < 10; ++copy) {
+        std::ifstream told(dir / ("told." + std::to_string(copy)));
+        int said = -1;
+        told >> said;
+        EXPECT_EQ(sizeOf(afterTen, "c" + std::to_string(copy)), said == 1 ? 100'000u : 0u) << copy;
+    }
 }
 
 std::map<std::string, std::string> onDisk(std::filesystem::path const& path) {

@@ -233,6 +233,41 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
         EXPECT_EQ(Keychain::copyMatching("sizes", Data{'a'}, value), Keychain::kSuccess);
         EXPECT_EQ(value, more);
         EXPECT_EQ(Keychain::copyMatching("sizes", Data{'b'}, value), Keychain::kItemNotFound);
+
+        // Copies that find the lock held, each in a process of its own: a change is refused beside
+        // every note there, however large the notes a view's round passes over. What copies that
+        // changed items at once were told was kept is folded in, past the limit, and then a change
+        // that makes the items smaller is taken, one that makes them larger is not.
+        Data const third(Keychain::kMaxItemsSize / 3 + 1000, 't');
+        auto const addIn = [&](char account) {
+            return testing_support::inProcessesAtOnce(1, [&](int) {
+                return Keychain::add("copies", Data{uint8_t(account)}, {}, third, {}) == Keychain::kSuccess;
+            });
+        };
+        auto const notes = [] { return platform::regularFilesIn(Keychain::directory(), [](auto const& n) { return n.ends_with(".pending"); }); };
+        int const holder = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        EXPECT_TRUE(addIn('a'));
+        EXPECT_TRUE(addIn('b'));
+        EXPECT_FALSE(addIn('c'));
+        // One that added 'c' at once with those: it saw neither note.
+        std::filesystem::path const aside = dir / "aside";
+        std::filesystem::create_directory(aside);
+        for (auto const& note : notes()) std::filesystem::rename(note, aside / note.filename());
+        EXPECT_TRUE(addIn('c'));
+        for (auto const& note : std::filesystem::directory_iterator(aside))
+            std::filesystem::rename(note.path(), Keychain::directory() / note.path().filename());
+        ::close(holder);
+        EXPECT_TRUE(Keychain::foldNotes());
+        EXPECT_TRUE(notes().empty());
+        for (char account : {'a', 'b', 'c'}) {
+            EXPECT_EQ(Keychain::copyMatching("copies", Data{uint8_t(account)}, value), Keychain::kSuccess) << account;
+            EXPECT_EQ(value, third);
+        }
+        EXPECT_EQ(Keychain::add("copies", Data{'d'}, {}, Data{'d'}, {}), Keychain::kIoError);
+        EXPECT_EQ(Keychain::update("copies", Data{'a'}, Data(third.size() - 1, 's')), Keychain::kSuccess);
+        EXPECT_EQ(Keychain::remove("copies", Data{'b'}), Keychain::kSuccess);
+        EXPECT_EQ(Keychain::add("copies", Data{'d'}, {}, Data{'d'}, {}), Keychain::kSuccess);
     }
     // A lock file that is a dangling link is not followed: nothing is made at its far end.
     std::filesystem::remove(platform::Keychain::directory() / "keychain.lock");
