@@ -124,6 +124,9 @@ private:
     uint64_t written_ = 0, shown_ = 0;  // writes made, and the last whose view is shown
 
     bool keepDamagedAside();  // with mutex_ held
+    // synchronize(); one that waited for another thread's fold of notes folds none itself unless
+    // foldAfterWaiting.
+    bool write(std::chrono::milliseconds wait, bool foldAfterWaiting);
 };
 
 }  // namespace platform

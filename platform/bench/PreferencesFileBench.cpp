@@ -148,6 +148,51 @@ void BM_SynchronizeBesideAFoldOfAPile(benchmark::State& state) {
 }
 BENCHMARK(BM_SynchronizeBesideAFoldOfAPile)->Apply(piles)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
+// The main thread's write beside a background thread of its own that folds a pile of small notes
+// through the same object, a round a write (counting a use each), from 5 ms before: a fresh pile
+// every five writes, 5 ms apart. Against none.
+void BM_SynchronizeBesideItsOwnFold(benchmark::State& state) {
+    int const pile = int(state.range(0));
+    std::optional<testing_support::TempDir> dir;
+    std::optional<platform::PreferencesFile> settings;
+    std::atomic<bool> stop{false};
+    std::thread background;
+    auto const end = [&] {
+        stop = true;
+        if (background.joinable()) background.join();
+    };
+    double longest = 0, left = 0;
+    int64_t n = 0;
+    for (auto _ : state) {
+        if (n % 5 == 0) {
+            end();
+            settings.reset();
+            dir.emplace();
+            settings.emplace(dir->path() / "prefs");  // made before the pile: nothing folded here
+            makePile(dir->path(), pile, 0);
+            stop = false;
+            background = std::thread([&] {
+                while (!stop && notesIn(dir->path()) > 0) {
+                    settings->addInteger("uses", 1);
+                    settings->synchronize(std::chrono::milliseconds(250));
+                }
+            });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto const start = std::chrono::steady_clock::now();
+        settings->setInteger("answer", ++n);
+        benchmark::DoNotOptimize(settings->synchronize());
+        double const took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(took);
+        longest = std::max(longest, took * 1e6);
+        if (n % 5 == 0) left += double(notesIn(dir->path()));
+    }
+    end();
+    state.counters["longest_us"] = longest;
+    state.counters["notes_left"] = left / double(std::max<int64_t>(1, n / 5));  // after each fifth write, on average
+}
+BENCHMARK(BM_SynchronizeBesideItsOwnFold)->Arg(0)->Arg(1000)->Arg(20000)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
 // The first write of an object made while another process held the lock, over the pile left
 // meanwhile, once the lock is free; the peak of the process's memory as a counter.
 void BM_FirstSynchronizeOverAPile(benchmark::State& state) {
