@@ -356,10 +356,10 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
 }
 
 void NoteSet::finish(Fold const& fold) {
-    // Learnt from the rounds that took notes, each a quarter from the latest: one slow round (a
-    // flush held up) ends the next few early, no more.
+    // Learnt from the rounds that took notes: a cost that grew counts at once, one that fell a
+    // quarter of the way a round, so that one slow round (a flush held up) ends the next few early.
     auto const learn = [](std::chrono::nanoseconds& cost, std::chrono::nanoseconds latest) {
-        cost = cost.count() == 0 ? latest : (3 * cost + latest) / 4;
+        cost = std::max(latest, (3 * cost + latest) / 4);
     };
     auto const began = std::chrono::steady_clock::now();
     if (!fold.applied.empty()) {
