@@ -88,14 +88,17 @@ void BM_SynchronizeWhileTheLockIsHeldElsewhere(benchmark::State& state) {
 }
 BENCHMARK(BM_SynchronizeWhileTheLockIsHeldElsewhere)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The name of the i-th note of a pile (from 1): the later, the later folded.
+std::string pileNote(int i) {
+    char name[96];
+    std::snprintf(name, sizeof name, ".prefs.%020d-0123456789abcdef-1.pending", i);
+    return name;
+}
+
 // A pile of notes other copies left: small ones count a use, large ones set a value of `bytes`.
 void makePile(std::filesystem::path const& dir, int pile, size_t bytes) {
     std::string const text = bytes ? "set large=" + std::string(bytes, 'x') + "\n" : "add uses=1\n";
-    for (int i = 0; i < pile; ++i) {
-        char name[96];
-        std::snprintf(name, sizeof name, ".prefs.%020d-0123456789abcdef-1.pending", i + 1);
-        std::ofstream(dir / name) << text;
-    }
+    for (int i = 0; i < pile; ++i) std::ofstream(dir / pileNote(i + 1)) << text;
 }
 
 size_t notesIn(std::filesystem::path const& dir) {
@@ -171,8 +174,9 @@ void BM_SynchronizeBesideItsOwnFold(benchmark::State& state) {
             settings.emplace(dir->path() / "prefs");  // made before the pile: nothing folded here
             makePile(dir->path(), pile, 0);
             stop = false;
-            background = std::thread([&] {
-                while (!stop && notesIn(dir->path()) > 0) {
+            // Until the pile's last note is gone: a pile is not listed for it.
+            background = std::thread([&, last = dir->path() / pileNote(pile)] {
+                while (!stop && std::filesystem::exists(last)) {
                     settings->addInteger("uses", 1);
                     settings->synchronize(std::chrono::milliseconds(250));
                 }
