@@ -66,7 +66,8 @@ public:
     // would make it larger than a reader takes (that one is dropped, the others written), or the
     // stamps there leave none later for the changes (a stamp made by hand: they are dropped). A
     // file written whose folder cannot be flushed after is false too, its changes made. While
-    // another process holds the lock for longer than `wait` they go to a note instead.
+    // another process holds the lock for longer than `wait` they go to a note instead. A write
+    // that waited for another thread's round of notes folds none itself: the next write does.
     bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
     std::map<std::string, std::string> entries() const;

@@ -152,8 +152,9 @@ void BM_SynchronizeBesideAFoldOfAPile(benchmark::State& state) {
 BENCHMARK(BM_SynchronizeBesideAFoldOfAPile)->Apply(piles)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // The main thread's write beside a background thread of its own that folds a pile of small notes
-// through the same object, a round a write (counting a use each), from 5 ms before: a fresh pile
-// every five writes, 5 ms apart. Against none.
+// through the same object, a round a write (counting a use each): each write 5 ms after the last
+// (or after the fold began), while notes of the pile are left; a fresh pile once one is through.
+// Against none.
 void BM_SynchronizeBesideItsOwnFold(benchmark::State& state) {
     int const pile = int(state.range(0));
     std::optional<testing_support::TempDir> dir;
@@ -164,36 +165,39 @@ void BM_SynchronizeBesideItsOwnFold(benchmark::State& state) {
         stop = true;
         if (background.joinable()) background.join();
     };
-    double longest = 0, left = 0;
-    int64_t n = 0;
+    // Until the pile's last note is gone: a pile is not listed for it.
+    auto const through = [&] { return !dir || (pile > 0 && !std::filesystem::exists(dir->path() / pileNote(pile))); };
+    double longest = 0;
+    int64_t n = 0, piles = 0;
     for (auto _ : state) {
-        if (n % 5 == 0) {
-            end();
-            settings.reset();
-            dir.emplace();
-            settings.emplace(dir->path() / "prefs");  // made before the pile: nothing folded here
-            makePile(dir->path(), pile, 0);
-            stop = false;
-            // Until the pile's last note is gone: a pile is not listed for it.
-            background = std::thread([&, last = dir->path() / pileNote(pile)] {
-                while (!stop && std::filesystem::exists(last)) {
-                    settings->addInteger("uses", 1);
-                    settings->synchronize(std::chrono::milliseconds(250));
-                }
-            });
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        do {
+            if (through()) {
+                end();
+                settings.reset();
+                dir.emplace();
+                settings.emplace(dir->path() / "prefs");  // made before the pile: nothing folded here
+                makePile(dir->path(), pile, 0);
+                stop = false;
+                ++piles;
+                background = std::thread([&] {
+                    while (!stop && pile > 0 && !through()) {
+                        settings->addInteger("uses", 1);
+                        settings->synchronize(std::chrono::milliseconds(250));
+                    }
+                });
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (through());
         auto const start = std::chrono::steady_clock::now();
         settings->setInteger("answer", ++n);
         benchmark::DoNotOptimize(settings->synchronize());
         double const took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(took);
         longest = std::max(longest, took * 1e6);
-        if (n % 5 == 0) left += double(notesIn(dir->path()));
     }
     end();
     state.counters["longest_us"] = longest;
-    state.counters["notes_left"] = left / double(std::max<int64_t>(1, n / 5));  // after each fifth write, on average
+    state.counters["piles"] = double(piles);
 }
 BENCHMARK(BM_SynchronizeBesideItsOwnFold)->Arg(0)->Arg(1000)->Arg(20000)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
