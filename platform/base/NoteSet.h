@@ -170,9 +170,9 @@ private:
     std::set<std::string> written_;         // names of the notes written here, while listed
     uint64_t views_ = 0;
     // What the last rounds' ends cost: the store's write (from fold() to finish()), and removing a
-    // note.
+    // note; until a round has taken notes, what they cost on a quiet disk.
     std::chrono::steady_clock::time_point folded_;
-    std::chrono::nanoseconds writeCost_{0}, removeCost_{0};
+    std::chrono::nanoseconds writeCost_ = std::chrono::milliseconds(1), removeCost_ = std::chrono::microseconds(10);
     size_t passDamaged_ = 0, passUnreadable_ = 0;  // found in the pass, not told yet
 };
 
