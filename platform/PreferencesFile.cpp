@@ -133,7 +133,7 @@ PreferencesFile::PreferencesFile(std::filesystem::path path)
     }
     // Copies that found the lock held left notes: folded now, unless it is held still, until a
     // pass begun here is through (each write a round, the lock let go in between).
-    for (bool began = false; notes && synchronize();) {
+    for (bool began = false; notes && write(std::chrono::milliseconds(0), true);) {
         std::lock_guard<std::mutex> lock(mutex_);
         began = began || lastFold_.began;
         notes = lastFold_.locked && (lastFold_.more || !began);
@@ -379,7 +379,9 @@ bool PreferencesFile::setReal(std::string const& key, double value) {
 
 bool PreferencesFile::setBoolean(std::string const& key, bool value) { return set(key, value ? "1" : "0"); }
 
-bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
+bool PreferencesFile::synchronize(std::chrono::milliseconds wait) { return write(wait, false); }
+
+bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaiting) {
     std::error_code ec;
     std::filesystem::create_directories(path_.parent_path(), ec);
     // Hidden, beside the file: the folder is the player's.
@@ -480,24 +482,29 @@ bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
                      ? parseStored(std::string_view(reinterpret_cast<char const*>(file.bytes.data()), file.bytes.size()))
                      : stored_;
     }
+    // A write that waited for another thread's round leaves the next round to the next write:
+    // it waits for one round at most.
     NoteSet::Fold fold;
-    if (fileLock.held()) {
+    if (fileLock.held() && (foldAfterWaiting || !fileLock.waitedForWork())) {
         fold = notes_.fold(merged.folded, noteInto(merged));
         merged.folded = std::set<std::string>(fold.record.begin(), fold.record.end());
+        fileLock.markWorkForWaiters();
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lastFold_ = {fileLock.held(), fold.began, fold.more};
         writing.swap(pending_);
     }
-    bool fits = false;
+    bool fits = writing.empty();  // a write that only folds needs no stamp
     // What this object sees once written, made before the write when it has changes to check.
     std::optional<Stored> seen;
-    if (auto const stamp = notes_.stampAfter(latestOf(merged))) {
-        seen = seenBeside(merged, writing);
-        fits = applyOwn(seen ? &*seen : nullptr, &merged, *stamp, writing);
-    } else {
-        refusedUnstamped();
+    if (!fits) {
+        if (auto const stamp = notes_.stampAfter(latestOf(merged))) {
+            seen = seenBeside(merged, writing);
+            fits = applyOwn(seen ? &*seen : nullptr, &merged, *stamp, writing);
+        } else {
+            refusedUnstamped();
+        }
     }
     std::string const text = textOf(merged);
     std::string error;

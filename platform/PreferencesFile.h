@@ -70,7 +70,8 @@ public:
     // would make it larger than kMaxEntries (that one is dropped, the others written), or the
     // stamps there leave none later for the changes (a stamp made by hand: they are dropped). A
     // file written whose folder cannot be flushed after is false too, its changes made. While
-    // another process holds the lock for longer than `wait` they go to a note instead.
+    // another process holds the lock for longer than `wait` they go to a note instead. A write
+    // that waited for another thread's round of notes folds none itself: the next write does.
     bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
     std::map<std::string, std::string> entries() const;
@@ -137,6 +138,9 @@ private:
     uint64_t written_ = 0, shown_ = 0;  // writes made, and the last whose view is shown
 
     bool keepDamagedAside();  // with mutex_ held
+    // synchronize(); one that waited for another thread's fold of notes folds none itself unless
+    // foldAfterWaiting.
+    bool write(std::chrono::milliseconds wait, bool foldAfterWaiting);
 };
 
 }  // namespace platform

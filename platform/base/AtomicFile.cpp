@@ -82,8 +82,22 @@ uint64_t tagValue() {
     return tag;
 }
 
-// The lock files' turns, one mutex per lock file and never shared between two: a thread may hold
-// two different lock files at once, in a fixed order, and must not wait on itself. And the locks
+}  // namespace
+
+// A lock file's turn: its mutex, the threads waiting for it and the last to take it (a mutex may
+// hand it straight back to the thread that just let it go), and how many holds did work their
+// waiters would have done.
+struct FileLock::Turn {
+    std::mutex mutex;
+    std::atomic<int> waiting{0};
+    std::atomic<std::thread::id> last{};
+    std::atomic<uint64_t> worked{0};
+};
+
+namespace {
+
+// The lock files' turns, one per lock file and never shared between two: a thread may hold two
+// different lock files at once, in a fixed order, and must not wait on itself. And the locks
 // held, by thread: their descriptors, and their turns once had. Never destroyed: a worker may
 // still lock a file while the process's statics go away.
 struct LockFiles {
@@ -93,7 +107,7 @@ struct LockFiles {
         std::thread::id thread;  // none once a forked child let it go
     };
     std::mutex guard;
-    std::map<std::string, std::unique_ptr<std::mutex>> turns;
+    std::map<std::string, std::unique_ptr<FileLock::Turn>> turns;
     std::map<int*, Holder> held;
 };
 LockFiles& lockFiles() {
@@ -114,8 +128,12 @@ void afterForkInChild() {
             if (h.thread == std::this_thread::get_id() && h.turn->owns_lock() && h.turn->mutex() == turn) return true;
         return false;
     };
-    for (auto& [path, turn] : files.turns)
-        if (turn && !mine(turn.get())) new (turn.get()) std::mutex;
+    for (auto& [path, turn] : files.turns) {
+        if (!turn) continue;
+        if (!mine(&turn->mutex)) new (&turn->mutex) std::mutex;
+        turn->waiting.store(0, std::memory_order_relaxed);
+        turn->last.store(std::thread::id(), std::memory_order_relaxed);
+    }
     for (auto& [fd, h] : files.held) {
         if (h.thread == std::this_thread::get_id() || h.thread == std::thread::id()) continue;
         ::close(*h.fd);
@@ -137,15 +155,23 @@ void afterForkInChild() {
     return true;
 }();
 
-std::mutex& lockFileTurn(std::filesystem::path const& path) {
+FileLock::Turn& lockFileTurn(std::filesystem::path const& path) {
     std::error_code ec;
     std::filesystem::path full = std::filesystem::absolute(path, ec);
     if (ec) full = path;
     LockFiles& files = lockFiles();
     std::lock_guard<std::mutex> lock(files.guard);
     auto& turn = files.turns[full.lexically_normal().string()];
-    if (!turn) turn = std::make_unique<std::mutex>();
+    if (!turn) turn = std::make_unique<FileLock::Turn>();
     return *turn;
+}
+
+// The thread that just let the turn go waits while another thread waits for it, until that one
+// has it: a short while at most, since a waiter that is not woken in time must not hold it off.
+void letWaitersGoFirst(FileLock::Turn const& turn) {
+    auto const until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (turn.waiting.load() > 0 && turn.last.load() == std::this_thread::get_id() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 }  // namespace
@@ -175,12 +201,22 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
     // The turn is held for each try only, and kept with the lock: another thread of this process
     // waits for one try or a locked write, never for the process this one waits on. A thread of
     // this process holds the lock only with its turn, so a try refused under it is another process.
-    std::mutex& turn = lockFileTurn(lockFile);
+    Turn& turn = lockFileTurn(lockFile);
+    uint64_t const worked = turn.worked.load();
     auto const deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        std::unique_lock<std::mutex> tryTurn(turn);
+        letWaitersGoFirst(turn);
+        std::unique_lock<std::mutex> tryTurn(turn.mutex, std::try_to_lock);
+        if (!tryTurn) {
+            ++turn.waiting;
+            tryTurn.lock();
+            --turn.waiting;
+        }
+        turn.last = std::this_thread::get_id();
         if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
             turn_ = std::move(tryTurn);
+            heldTurn_ = &turn;
+            waitedForWork_ = turn.worked.load() != worked;
             return;
         }
         int const err = errno;
@@ -201,12 +237,16 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
     }
 }
 
-FileLock::~FileLock() { close(); }
+FileLock::~FileLock() { release(); }
 
 void FileLock::release() {
     close();
-    if (turn_.owns_lock()) turn_.unlock();
+    if (!turn_.owns_lock()) return;
+    if (worked_) ++heldTurn_->worked;
+    turn_.unlock();
 }
+
+void FileLock::markWorkForWaiters() { worked_ = true; }
 
 void FileLock::close() {
     std::lock_guard<std::mutex> lock(lockFiles().guard);

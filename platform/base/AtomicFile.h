@@ -65,7 +65,9 @@ std::vector<std::string> regularFileNamesIn(std::filesystem::path const& folder,
 // (stopped in a debugger, say), so nobody waits on it without a bound: a caller that cannot have
 // it in time is busy() and keeps its change for later.
 // held() is false, with the reason in error(), when the lock is busy or the lock file cannot be
-// opened (it is never followed through a symbolic link). Released when it goes.
+// opened (it is never followed through a symbolic link). Released when it goes. A thread that
+// lets the turn go and asks for it again at once lets a thread of this process that waits for it
+// go first (for a short while at most).
 class FileLock {
 public:
     explicit FileLock(std::filesystem::path const& lockFile,
@@ -79,10 +81,20 @@ public:
     // Another process holds it: the lock file itself is fine.
     bool busy() const { return busy_; }
     std::string const& error() const { return error_; }
+    // This hold did work that threads of this process waiting for it would have done (a fold of
+    // notes): told to them once it is let go.
+    void markWorkForWaiters();
+    // While this one waited for its turn, another thread of this process held the lock and did
+    // such work.
+    bool waitedForWork() const { return waitedForWork_; }
+
+    struct Turn;
 
 private:
     void close();
     std::unique_lock<std::mutex> turn_;
+    Turn* heldTurn_ = nullptr;
+    bool worked_ = false, waitedForWork_ = false;
     int fd_ = -1;
     bool busy_ = false;
     std::string error_;

@@ -246,13 +246,16 @@ NoteSet::Read* NoteSet::readNote(Listed const& note, bool again) {
 
 bool NoteSet::Round::over() const {
     return taken == kMaxFold || (taken > 0 && bytes >= kRoundBytes) ||
-           (taken >= kMinFold &&
-            std::chrono::steady_clock::now() - began >= std::chrono::microseconds(kRoundMicroseconds));
+           (taken >= kMinFold && std::chrono::steady_clock::now() - began + after + perNote * int64_t(taken) >=
+                                     std::chrono::microseconds(kRoundMicroseconds));
 }
 
 uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool aRound, Bound const& passedOver) {
     Round round;
     std::lock_guard<std::mutex> lock(mutex_);
+    // As many as a fold's round would take.
+    round.after = writeCost_;
+    round.perNote = removeCost_;
     ++views_;
     auto const view = [&](Listed const& note, bool again) {
         Read* r = readNote(note, again);
@@ -312,6 +315,8 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
 NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& apply) {
     Round round;
     std::lock_guard<std::mutex> lock(mutex_);
+    round.after = writeCost_;
+    round.perNote = removeCost_;
     Fold f;
     // By name, listed or not: a note made after the pass was listed may have been folded by
     // another process, which was stopped before it removed it.
@@ -376,17 +381,36 @@ NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& ap
         std::fprintf(stderr, "%zu note(s) %s*%s in %s kept unfolded: folded in, they would make the store larger than a reader takes\n",
                      waiting, prefix_.c_str(), suffix_.c_str(), folder_.c_str());
     step();
+    folded_ = std::chrono::steady_clock::now();
     return f;
 }
 
 void NoteSet::finish(Fold const& fold) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Learnt from the rounds that took notes: a cost that grew counts at once, one that fell a
+    // quarter of the way a round, so that one slow round (a flush held up) ends the next few early.
+    auto const learn = [](std::chrono::nanoseconds& cost, std::chrono::nanoseconds latest) {
+        cost = std::max(latest, (3 * cost + latest) / 4);
+    };
+    auto const began = std::chrono::steady_clock::now();
+    if (!fold.applied.empty()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        learn(writeCost_, began - folded_);
+    }
+    // Unlinked without the lock: a reader's view waits for no removal. And flushed here, in the
+    // round whose cost it is, not by the next write of whoever comes next.
     step();
     for (auto const& path : fold.applied) {
         ::unlink(path.c_str());
-        read_.erase(path.filename().string());
         step();
     }
+    if (fold.applied.empty()) return;
+    if (int const dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    learn(removeCost_, (std::chrono::steady_clock::now() - began) / int64_t(fold.applied.size()));
+    for (auto const& path : fold.applied) read_.erase(path.filename().string());
 }
 
 bool NoteSet::any() {

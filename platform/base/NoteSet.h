@@ -55,9 +55,10 @@ class NoteSet {
 public:
     // One fold is a round of a pass: a pass goes once through the notes listed at its start, in
     // rounds of a few milliseconds each, so that a pile never holds the store's lock for long. A
-    // round takes kMinFold notes (when there are) and then more until kRoundMicroseconds have
-    // passed, kMaxFold at most; and it ends once its notes hold kRoundBytes, whatever their count
-    // (a single note larger than that is a round of its own).
+    // round takes kMinFold notes (when there are) and then more until kRoundMicroseconds would
+    // have passed by its end: its reading so far, and what the store's write and the removal of
+    // the notes taken cost the rounds before; kMaxFold at most. It ends once its notes hold
+    // kRoundBytes, whatever their count (a single note larger than that is a round of its own).
     static constexpr size_t kMinFold = 32, kMaxFold = 1000;
     static constexpr int64_t kRoundMicroseconds = 4000;
     static constexpr uint64_t kRoundBytes = 256u << 10;
@@ -145,11 +146,13 @@ private:
         std::shared_ptr<void const> parsed;
         uint64_t view = 0;  // the last view that applied it
     };
-    // How far a round (or a view) has gone: ended once it took what a round may.
+    // How far a round (or a view) has gone: ended once it took what a round may, counting what
+    // is to come after a fold's reading.
     struct Round {
         std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
         size_t taken = 0;
         uint64_t bytes = 0;
+        std::chrono::nanoseconds after{0}, perNote{0};
         bool over() const;
     };
     // The middle of a name of this set's form (prefix + middle + suffix), empty for another name.
@@ -175,6 +178,10 @@ private:
     std::set<std::string> toldUnreadable_;  // names
     std::set<std::string> written_;         // names of the notes written here, while listed
     uint64_t views_ = 0;
+    // What the last rounds' ends cost: the store's write (from fold() to finish()), and removing a
+    // note; until a round has taken notes, what they cost on a quiet disk.
+    std::chrono::steady_clock::time_point folded_;
+    std::chrono::nanoseconds writeCost_ = std::chrono::milliseconds(1), removeCost_ = std::chrono::microseconds(10);
     size_t passDamaged_ = 0, passUnreadable_ = 0, passWaiting_ = 0;  // found in the pass, not told yet
 };
 

@@ -88,14 +88,17 @@ void BM_SynchronizeWhileTheLockIsHeldElsewhere(benchmark::State& state) {
 }
 BENCHMARK(BM_SynchronizeWhileTheLockIsHeldElsewhere)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The name of the i-th note of a pile (from 1): the later, the later folded.
+std::string pileNote(int i) {
+    char name[96];
+    std::snprintf(name, sizeof name, ".prefs.%020d-0123456789abcdef-1.pending", i);
+    return name;
+}
+
 // A pile of notes other copies left: small ones count a use, large ones set a value of `bytes`.
 void makePile(std::filesystem::path const& dir, int pile, size_t bytes) {
     std::string const text = bytes ? "set large=" + std::string(bytes, 'x') + "\n" : "add uses=1\n";
-    for (int i = 0; i < pile; ++i) {
-        char name[96];
-        std::snprintf(name, sizeof name, ".prefs.%020d-0123456789abcdef-1.pending", i + 1);
-        std::ofstream(dir / name) << text;
-    }
+    for (int i = 0; i < pile; ++i) std::ofstream(dir / pileNote(i + 1)) << text;
 }
 
 size_t notesIn(std::filesystem::path const& dir) {
@@ -147,6 +150,56 @@ void BM_SynchronizeBesideAFoldOfAPile(benchmark::State& state) {
     background.join();
 }
 BENCHMARK(BM_SynchronizeBesideAFoldOfAPile)->Apply(piles)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The main thread's write beside a background thread of its own that folds a pile of small notes
+// through the same object, a round a write (counting a use each): each write 5 ms after the last
+// (or after the fold began), while notes of the pile are left; a fresh pile once one is through.
+// Against none.
+void BM_SynchronizeBesideItsOwnFold(benchmark::State& state) {
+    int const pile = int(state.range(0));
+    std::optional<testing_support::TempDir> dir;
+    std::optional<platform::PreferencesFile> settings;
+    std::atomic<bool> stop{false};
+    std::thread background;
+    auto const end = [&] {
+        stop = true;
+        if (background.joinable()) background.join();
+    };
+    // Until the pile's last note is gone: a pile is not listed for it.
+    auto const through = [&] { return !dir || (pile > 0 && !std::filesystem::exists(dir->path() / pileNote(pile))); };
+    double longest = 0;
+    int64_t n = 0, piles = 0;
+    for (auto _ : state) {
+        do {
+            if (through()) {
+                end();
+                settings.reset();
+                dir.emplace();
+                settings.emplace(dir->path() / "prefs");  // made before the pile: nothing folded here
+                makePile(dir->path(), pile, 0);
+                stop = false;
+                ++piles;
+                background = std::thread([&] {
+                    while (!stop && pile > 0 && !through()) {
+                        settings->addInteger("uses", 1);
+                        settings->synchronize(std::chrono::milliseconds(250));
+                    }
+                });
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } while (through());
+        auto const start = std::chrono::steady_clock::now();
+        settings->setInteger("answer", ++n);
+        benchmark::DoNotOptimize(settings->synchronize());
+        double const took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(took);
+        longest = std::max(longest, took * 1e6);
+    }
+    end();
+    state.counters["longest_us"] = longest;
+    state.counters["piles"] = double(piles);
+}
+BENCHMARK(BM_SynchronizeBesideItsOwnFold)->Arg(0)->Arg(1000)->Arg(20000)->Iterations(60)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // The first write of an object made while another process held the lock, over the pile left
 // meanwhile, once the lock is free; the peak of the process's memory as a counter.

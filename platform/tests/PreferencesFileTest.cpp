@@ -339,6 +339,27 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
             }
         });
     for (auto& t : lockers) t.join();
+    // A thread that lets the lock go and asks for it again at once lets one waiting for it go first.
+    for (int i = 0; i < 20; ++i) {
+        std::atomic<int> taken{0};
+        std::atomic<bool> asking{false};
+        int waiterTook = 0;
+        std::optional<platform::FileLock> lock(std::in_place, dir / ".prefs.lock");
+        std::thread waiter([&] {
+            asking = true;
+            platform::FileLock mine(dir / ".prefs.lock", std::chrono::seconds(5));
+            waiterTook = ++taken;
+        });
+        while (!asking) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // waiting by then
+        lock.reset();
+        lock.emplace(dir / ".prefs.lock", std::chrono::seconds(5));
+        int const againTook = ++taken;
+        lock.reset();
+        waiter.join();
+        EXPECT_EQ(waiterTook, 1) << "the turn went straight back, " << i;
+        EXPECT_EQ(againTook, 2);
+    }
 
     // Changes whose write failed wait for the next; a dangling link as the lock file is not followed.
     std::ofstream(dir / "blocker") << "a file where the folder goes";
@@ -628,6 +649,72 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
     EXPECT_EQ(pending(), 0u);
     EXPECT_EQ(onDisk(path)["pile"], std::to_string(kPile));
     EXPECT_EQ(onDisk(path)["mine"], "1");
+
+    // A pile folded by a thread of its own, each removal held up (a slow disk): once a round has
+    // shown what removing costs, rounds take the fewest notes a round takes; and another thread's
+    // write that comes in a round waits for that one only, folding none itself, the pile not
+    // through.
+    constexpr int kSlowPile = 600;
+    for (int i = 0; i < kSlowPile; ++i) note("add slow=1\n");
+    static std::atomic<bool> roundBegins{false}, wanted{false}, go{false};
+    static std::atomic<std::thread::id> writer{};
+    static std::atomic<int> writerSteps{0};
+    platform::NoteSet::setFaultHook([](std::string const&) {
+        if (std::this_thread::get_id() == writer.load()) {
+            ++writerSteps;
+        } else if (roundBegins.exchange(false) && wanted.exchange(false)) {
+            go = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the write is waiting by then
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    });
+    std::atomic<bool> stop{false}, through{false};
+    std::atomic<int> rounds{0};
+    std::vector<size_t> removed;  // by each round of the folding thread
+    writer = std::this_thread::get_id();
+    std::thread folding([&] {
+        for (size_t before = pending(); !stop && before > 0; ++rounds) {
+            roundBegins = true;
+            EXPECT_TRUE(q.synchronize());
+            size_t const after = pending();
+            removed.push_back(before - after);
+            before = after;
+        }
+        through = true;
+    });
+    auto const until = [](auto const& done) {
+        for (auto const end = std::chrono::steady_clock::now() + std::chrono::minutes(1); !done();) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    };
+    // Not stopped here before the thread is joined.
+    EXPECT_TRUE(until([&] { return rounds > 0 || through; }));
+    int w = 0;
+    for (; w < 3; ++w) {
+        wanted = true;
+        EXPECT_TRUE(until([&] { return go || through; }));
+        if (!go) break;  // through already
+        go = false;
+        q.setInteger("during", w);
+        writerSteps = 0;
+        EXPECT_TRUE(q.synchronize());
+        EXPECT_LE(writerSteps, 1) << "a write that waited for another thread's round folded one of its own";
+        EXPECT_GT(pending(), 0u);
+    }
+    EXPECT_EQ(w, 3) << "the pile was through in " << rounds << " rounds";
+    stop = true;
+    folding.join();
+    writer = std::thread::id();
+    platform::NoteSet::setFaultHook({});
+    for (size_t i = 1; i < removed.size(); ++i) EXPECT_LE(removed[i], platform::NoteSet::kMinFold) << "round " << i;
+    for (int writes = 0; pending() > 0; ++writes) {
+        ASSERT_LT(writes, kSlowPile);
+        ASSERT_TRUE(q.synchronize());
+    }
+    EXPECT_EQ(onDisk(path)["slow"], std::to_string(kSlowPile));
+    EXPECT_EQ(onDisk(path)["during"], "2");
 
     // Large notes take a round each, and a view reads none of them: each shows once folded.
     std::string const large(platform::NoteSet::kRoundBytes, 'x');
