@@ -1,6 +1,7 @@
 #include "platform/base/NoteSet.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -100,6 +101,10 @@ NoteSet::NoteSet(std::filesystem::path folder, std::string prefix, std::string s
       olderForm_(std::move(olderForm)),
       mode_(mode) {}
 
+NoteSet::~NoteSet() {
+    if (watch_ >= 0) ::close(watch_);
+}
+
 std::optional<std::string> NoteSet::newId(std::string_view after) {
     // Two ranges, each counted on from the last id made in it: ids the clock gives, and those above
     // kClockLimit, made only after a stamp read there. A stamp near the end thus ends no more than
@@ -130,11 +135,7 @@ std::optional<std::string> NoteSet::stampAfter(std::string_view read) {
     // Later than every note there is now, too: a note made before this change, by a writer whose
     // stamps ran as far ahead as this one's, never goes over it. Only the names are looked at: a
     // pile takes long to list whole, and a writer under the lock does this each time.
-    std::string there;
-    regularFileNamesIn(folder_, [&](std::string const& name) {
-        if (auto const id = idIn(name); id > there && timeOf(id)) there = id;
-        return false;
-    });
+    std::string const there = latestThere();
     std::string latest(read);
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -147,6 +148,58 @@ std::optional<std::string> NoteSet::stampAfter(std::string_view read) {
         seen_ = std::max(seen_, *id);
     }
     return id;
+}
+
+std::string NoteSet::latestThere() {
+    // Listing 20,000 names takes the kernel some 7 ms, and a writer under the lock asks each time;
+    // below a few thousand a listing costs less than the notices.
+    constexpr size_t kWatchFrom = 4096;
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    auto const take = [&](std::string_view name) {
+        if (auto const id = idIn(name); id > there_ && timeOf(id)) there_ = id;
+    };
+    bool whole = watch_ < 0 || watchPid_ != ::getpid();
+    alignas(inotify_event) char buffer[64 * 1024];
+    while (!whole) {
+        ssize_t const got = ::read(watch_, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            whole = !(got < 0 && errno == EAGAIN);
+            break;
+        }
+        for (ssize_t at = 0; at < got;) {
+            auto const* e = reinterpret_cast<inotify_event const*>(buffer + at);
+            // Notices lost, or the folder gone: what is there is listed again.
+            if (e->mask & (IN_Q_OVERFLOW | IN_IGNORED)) whole = true;
+            if (e->len > 0) take(std::string_view(e->name));
+            at += ssize_t(sizeof(inotify_event) + e->len);
+        }
+    }
+    if (!whole) return there_;
+    if (watch_ >= 0) ::close(watch_);
+    watch_ = -1;
+    // Watched from before the listing, so that a name made while it goes is noticed if not
+    // listed; only once the last listing found a pile: a watch for each small folder would take
+    // the user's notices.
+    int watch = listedNames_ >= kWatchFrom ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
+    if (watch >= 0 && ::inotify_add_watch(watch, folder_.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0) {
+        ::close(watch);
+        watch = -1;
+    }
+    there_.clear();
+    listedNames_ = 0;
+    regularFileNamesIn(folder_, [&](std::string const& name) {
+        ++listedNames_;
+        take(name);
+        return false;
+    });
+    if (watch >= 0 && listedNames_ >= kWatchFrom) {
+        watch_ = watch;
+        watchPid_ = ::getpid();
+    } else if (watch >= 0) {
+        ::close(watch);
+    }
+    return there_;
 }
 
 bool NoteSet::isStamp(std::string_view stamp) { return timeOf(stamp) || stamp.starts_with(kOlderFormStamp); }

@@ -81,6 +81,7 @@ public:
     // when given, takes the middle of the names an earlier version gave its notes.
     NoteSet(std::filesystem::path folder, std::string prefix, std::string suffix, uint64_t maxSize,
             std::function<bool(std::string_view)> olderForm = {}, unsigned mode = 0644);
+    ~NoteSet();
     NoteSet(NoteSet const&) = delete;
     NoteSet& operator=(NoteSet const&) = delete;
 
@@ -155,6 +156,9 @@ private:
         std::chrono::nanoseconds after{0}, perNote{0};
         bool over() const;
     };
+    // The latest id of the notes there now. A pile is listed whole once; after that the kernel's
+    // notices of names made in the folder since tell the rest, until they overflow.
+    std::string latestThere();
     // The middle of a name of this set's form (prefix + middle + suffix), empty for another name.
     std::string_view idIn(std::string_view name) const;
     std::vector<Listed> const& listing(bool fresh);
@@ -171,6 +175,11 @@ private:
     FileVersion listedAt_;
     std::vector<Listed> listed_;
     std::string seen_;  // the latest stamp listed or looked at
+    std::mutex watchMutex_;
+    int watch_ = -1;      // an inotify descriptor on the folder, made once a listing finds a pile
+    pid_t watchPid_ = 0;  // the process it was made in: a forked child shares its notices, so lists
+    std::string there_;   // the latest id listed or noticed since the watch began
+    size_t listedNames_ = 0;  // names the last listing found
     std::map<std::string, Read> read_;  // by name
     std::map<std::string, uint64_t> sizes_;  // by name: a note never changes, so its size holds
     std::vector<Listed> pass_;          // the fold's pass, as listed at its start

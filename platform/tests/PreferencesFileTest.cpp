@@ -728,6 +728,29 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
         EXPECT_EQ(q.string("large").value_or("-").substr(0, 1), std::to_string(i));
     }
     platform::NoteSet::setFaultHook({});
+
+    // Beside a pile a change is stamped later than every note there all the same, a note that a
+    // copy whose clock runs an hour ahead leaves after the pile was first listed included.
+    for (int i = 0; i < 5000; ++i) note("add big=1\n");
+    ASSERT_EQ(::flock(held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
+    platform::PreferencesFile r(path);
+    for (int i = 0; i < 3; ++i) {
+        r.setInteger("ahead", i);
+        ASSERT_TRUE(r.synchronize());
+    }
+    auto const now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
+    char ahead[96];
+    std::snprintf(ahead, sizeof ahead, ".prefs.%020lld-0123456789abcdef-1.pending",
+                  static_cast<long long>((now + std::chrono::hours(1)).count()));
+    std::ofstream(dir / "copy.tmp") << "set ahead=theirs\n";
+    std::filesystem::rename(dir / "copy.tmp", dir / ahead);
+    r.set("ahead", "mine");
+    ASSERT_TRUE(r.synchronize());
+    ::close(held);
+    platform::PreferencesFile const afterPile(path);
+    EXPECT_EQ(pending(), 0u);
+    EXPECT_EQ(onDisk(path)["ahead"], "mine");
+    EXPECT_EQ(onDisk(path)["big"], "5000");
 }
 
 // One thread of a fresh process makes its first store id, settings write or keychain change while
