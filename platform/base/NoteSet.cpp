@@ -349,18 +349,26 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
             if (!folded.count(id)) view(Listed{id, id, name}, true);
         }
     if (!passedOver) return 0;
+    // The notes the view went through, as listed for it. The size of one never read is looked up
+    // for a round's time a view at most: the sizes of a new pile's notes are learnt over a few
+    // writes, and those not looked up yet count for nothing meanwhile.
     uint64_t sum = 0;
     std::shared_ptr<void const> const unread;
-    for (auto const& note : listing(false)) {
+    auto const lookUpUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kRoundMicroseconds);
+    for (auto at = listed.begin() + (inPass ? passAt_ : 0); at != listed.end(); ++at) {
+        Listed const& note = *at;
         if (folded.count(note.id)) continue;
         if (auto it = read_.find(note.name); it != read_.end() && it->second.state != Read::Unreadable) {
             if (it->second.state == Read::Good && it->second.view != views_) sum += passedOver(it->second.bytes.size(), it->second.parsed);
             continue;
         }
-        auto [at, added] = sizes_.try_emplace(note.name, 0);
-        struct stat st {};
-        if (added && ::lstat((folder_ / note.name).c_str(), &st) == 0) at->second = uint64_t(st.st_size);
-        sum += passedOver(at->second, unread);
+        auto size = sizes_.find(note.name);
+        if (size == sizes_.end()) {
+            struct stat st {};
+            if (std::chrono::steady_clock::now() >= lookUpUntil || ::lstat((folder_ / note.name).c_str(), &st) != 0) continue;
+            size = sizes_.emplace(note.name, uint64_t(st.st_size)).first;
+        }
+        sum += passedOver(size->second, unread);
     }
     return sum;
 }
