@@ -86,6 +86,14 @@ private:
     bool quit_ = false;
 };
 
+// A key pressed and let go, down and up `frames` frames each.
+void tapKey(InProcessGame& game, XInput& keys, char const* key, int frames) {
+    keys.key(key, true);
+    game.frames(frames);
+    keys.key(key, false);
+    game.frames(frames);
+}
+
 TEST(PlayInWindow, Level01WithKeysMouseAndController) {
     char const* driver = std::getenv("SDL_VIDEODRIVER");
     ASSERT_TRUE(driver && std::strcmp(driver, "x11") == 0) << "expected to run under Xvfb";
@@ -250,12 +258,6 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     // ball right, and once Right is let go the ball comes to rest where it coasted, A still down.
     XInput keys;
     ASSERT_TRUE(keys.ok());
-    auto keyTap = [&](char const* key) {
-        keys.key(key, true);
-        game.frames(3);
-        keys.key(key, false);
-        game.frames(3);
-    };
     ASSERT_TRUE(paused());
     keys.key("a", true);
     game.frames(5);
@@ -359,7 +361,7 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     // The keyboard and the pad at once: Left tapped with the stick still pushed moves the focus
     // (back to PLAY); the stick, pushed before it, stays at rest until let go.
     uint64_t const pushed = menu.startMenu().focus().focused();
-    keyTap("Left");
+    tapKey(game, keys, "Left", 3);
     game.frames(10);
     uint64_t const tapped = menu.startMenu().focus().focused();
     EXPECT_NE(tapped, pushed) << "Left tapped with the stick pushed did not move the focus";
@@ -404,12 +406,6 @@ TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     game.frames(60);
     XInput x;
     ASSERT_TRUE(x.ok());
-    auto type = [&](char const* key) {
-        x.key(key, true);
-        game.frames(2);
-        x.key(key, false);
-        game.frames(2);
-    };
     os::TextEntryKeyboard& keyboard = *game.platform().keyboard();
     std::vector<std::pair<bool, std::string>> posted;
     keyboard.initializeKeyboardWithCallback([&](bool cancelled, std::string text) { posted.emplace_back(cancelled, text); },
@@ -419,12 +415,12 @@ TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     ASSERT_NE(game.app().overlay(os::Overlay::TextEntry), nullptr);
     Player::Player& player = game.screen<GameViewController>()->getWorld().getPlayer();
     float const rest = player.getPosition().x;
-    for (char const* key : {"l", "d", "BackSpace", "v", "p", "BackSpace"}) type(key);
+    for (char const* key : {"l", "d", "BackSpace", "v", "p", "BackSpace"}) tapKey(game, x, key, 2);
     game.frames(30);
     EXPECT_EQ(keyboard.text(), "zelv");
     EXPECT_NE(game.screen<GameViewController>(), nullptr) << "P paused the game under the field";
     EXPECT_NEAR(player.getPosition().x, rest, 0.2f) << "D rolled the player under the field";
-    type("Return");
+    tapKey(game, x, "Return", 2);
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0], std::make_pair(false, std::string("zelv")));
     keyboard.postTextCallbackAndRemoveKeyboard(true);

@@ -202,31 +202,6 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
     EXPECT_TRUE(sharedNotes().empty());
     for (int i = 3; i < kFar; ++i) EXPECT_EQ(sizeOf(roomMade, "W" + std::to_string(i)), 800'000u) << i;
     EXPECT_EQ(roomMade.string("W0"), "");
-
-    // Ten copies at once, each setting 100 KB over a file of 100 KB while the lock is held: each
-    // that was told its change was kept finds it there after the fold, and no other does.
-    auto const ten = dir / "ten";
-    {
-        platform::PreferencesFile p(ten);
-        p.set("first", std::string(100'000, 'f'));
-        ASSERT_TRUE(p.synchronize());
-    }
-    int const tenHolder = ::open((dir / ".ten.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    ASSERT_EQ(::flock(tenHolder, LOCK_EX), 0);
-    ASSERT_TRUE(testing_support::inProcessesAtOnce(10, [&](int copy) {
-        platform::PreferencesFile p(ten);
-        p.set("c" + std::to_string(copy), std::string(100'000, 'c'));
-        std::ofstream(dir / ("told." + std::to_string(copy))) << p.synchronize();
-        return true;
-    }));
-    ::close(tenHolder);
-    platform::PreferencesFile const afterTen(ten);
-    for (int copy = 0; copy < 10; ++copy) {
-        std::ifstream told(dir / ("told." + std::to_string(copy)));
-        int said = -1;
-        told >> said;
-        EXPECT_EQ(sizeOf(afterTen, "c" + std::to_string(copy)), said == 1 ? 100'000u : 0u) << copy;
-    }
 }
 
 std::map<std::string, std::string> onDisk(std::filesystem::path const& path) {
