@@ -158,7 +158,11 @@ std::string NoteSet::latestThere() {
     auto const take = [&](std::string_view name) {
         if (auto const id = idIn(name); id > there_ && timeOf(id)) there_ = id;
     };
-    bool whole = watch_ < 0 || watchPid_ != ::getpid();
+    // The notices follow the folder watched wherever it goes: one moved aside, or whose folder
+    // was, and another put in its place (a restore) would tell nothing of the notes made here.
+    struct stat here {};
+    bool const same = ::stat(folder_.c_str(), &here) == 0 && here.st_dev == watchDev_ && here.st_ino == watchIno_;
+    bool whole = watch_ < 0 || watchPid_ != ::getpid() || !same;
     alignas(inotify_event) char buffer[64 * 1024];
     while (!whole) {
         ssize_t const got = ::read(watch_, buffer, sizeof buffer);
@@ -180,8 +184,9 @@ std::string NoteSet::latestThere() {
     watch_ = -1;
     // Watched from before the listing, so that a name made while it goes is noticed if not
     // listed; only once the last listing found a pile: a watch for each small folder would take
-    // the user's notices.
-    int watch = listedNames_ >= kWatchFrom ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
+    // the user's notices. The folder is known by what was at its path before the watch was made:
+    // one put in its place meanwhile is listed again next time.
+    int watch = listedNames_ >= kWatchFrom && ::stat(folder_.c_str(), &here) == 0 ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
     if (watch >= 0 && ::inotify_add_watch(watch, folder_.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR) < 0) {
         ::close(watch);
         watch = -1;
@@ -196,6 +201,8 @@ std::string NoteSet::latestThere() {
     if (watch >= 0 && listedNames_ >= kWatchFrom) {
         watch_ = watch;
         watchPid_ = ::getpid();
+        watchDev_ = here.st_dev;
+        watchIno_ = here.st_ino;
     } else if (watch >= 0) {
         ::close(watch);
     }

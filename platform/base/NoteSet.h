@@ -157,7 +157,8 @@ private:
         bool over() const;
     };
     // The latest id of the notes there now. A pile is listed whole once; after that the kernel's
-    // notices of names made in the folder since tell the rest, until they overflow.
+    // notices of names made in the folder since tell the rest, until they overflow or another
+    // folder is at its path.
     std::string latestThere();
     // The middle of a name of this set's form (prefix + middle + suffix), empty for another name.
     std::string_view idIn(std::string_view name) const;
@@ -178,6 +179,8 @@ private:
     std::mutex watchMutex_;
     int watch_ = -1;      // an inotify descriptor on the folder, made once a listing finds a pile
     pid_t watchPid_ = 0;  // the process it was made in: a forked child shares its notices, so lists
+    dev_t watchDev_ = 0;  // the folder watched, as it was at the path
+    ino_t watchIno_ = 0;
     std::string there_;   // the latest id listed or noticed since the watch began
     size_t listedNames_ = 0;  // names the last listing found
     std::map<std::string, Read> read_;  // by name

@@ -704,28 +704,53 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
     }
     platform::NoteSet::setFaultHook({});
 
-    // Beside a pile a change is stamped later than every note there all the same, a note that a
-    // copy whose clock runs an hour ahead leaves after the pile was first listed included.
-    for (int i = 0; i < 5000; ++i) note("add big=1\n");
-    ASSERT_EQ(::flock(held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
-    platform::PreferencesFile r(path);
+    // Beside a pile a change is stamped later than every note there all the same: a note that a
+    // copy whose clock runs an hour ahead leaves after the pile was first listed, also once the
+    // folder, or the one it is in, was moved aside and a copy put in its place, as a restore does
+    // (the kernel's notices follow the folder moved aside).
+    auto const folder = dir / "home" / "settings";
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 5000; ++i) {
+        char name[96];
+        std::snprintf(name, sizeof name, ".prefs.%020llu-0123456789abcdef-1.pending", static_cast<unsigned long long>(++stamp));
+        std::ofstream(folder / name) << "add big=1\n";
+    }
+    auto const lockThere = [&] {
+        int const fd = ::open((folder / ".prefs.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+        return fd;
+    };
+    held = lockThere();
+    platform::PreferencesFile r(folder / "prefs");
     for (int i = 0; i < 3; ++i) {
         r.setInteger("ahead", i);
         ASSERT_TRUE(r.synchronize());
     }
     auto const now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
-    char ahead[96];
-    std::snprintf(ahead, sizeof ahead, ".prefs.%020lld-0123456789abcdef-1.pending",
-                  static_cast<long long>((now + std::chrono::hours(1)).count()));
-    std::ofstream(dir / "copy.tmp") << "set ahead=theirs\n";
-    std::filesystem::rename(dir / "copy.tmp", dir / ahead);
-    r.set("ahead", "mine");
-    ASSERT_TRUE(r.synchronize());
+    std::vector<std::string> const restores{"", "folder", "parent"};
+    for (size_t i = 0; i < restores.size(); ++i) {
+        if (!restores[i].empty()) {
+            auto const moved = restores[i] == "folder" ? folder : folder.parent_path();
+            std::filesystem::rename(moved, moved.string() + "." + restores[i]);
+            std::filesystem::copy(moved.string() + "." + restores[i], moved, std::filesystem::copy_options::recursive);
+            ::close(held);
+            held = lockThere();
+        }
+        // Each copy ahead of this object's change before it.
+        char ahead[96];
+        std::snprintf(ahead, sizeof ahead, ".prefs.%020lld-0123456789abcdef-1.pending",
+                      static_cast<long long>((now + std::chrono::hours(i + 1)).count()));
+        std::ofstream(folder / "copy.tmp") << "set ahead" + restores[i] + "=theirs\n";
+        std::filesystem::rename(folder / "copy.tmp", folder / ahead);
+        r.set("ahead" + restores[i], "mine");
+        ASSERT_TRUE(r.synchronize());
+    }
     ::close(held);
-    platform::PreferencesFile const afterPile(path);
-    EXPECT_EQ(pending(), 0u);
-    EXPECT_EQ(onDisk(path)["ahead"], "mine");
-    EXPECT_EQ(onDisk(path)["big"], "5000");
+    platform::PreferencesFile const afterPile(folder / "prefs");
+    EXPECT_TRUE(platform::regularFilesIn(folder, [](auto const& n) { return n.ends_with(".pending"); }).empty());
+    auto folded = onDisk(folder / "prefs");
+    for (auto const& restored : restores) EXPECT_EQ(folded["ahead" + restored], "mine") << restored;
+    EXPECT_EQ(folded["big"], "5000");
 }
 
 // One thread of a fresh process makes its first store id, settings write or keychain change while
