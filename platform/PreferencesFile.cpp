@@ -104,7 +104,9 @@ std::string PreferencesFile::textOf(Stored const& stored) {
 
 PreferencesFile::PreferencesFile(std::filesystem::path path)
     : path_(std::move(path)),
-      notes_(folderOf(path_), "." + path_.filename().string() + ".", std::string(kNoteSuffix), kMaxSize, olderNoteName) {
+      // A view reads notes up to what a reader takes: every change told kept shows, however large.
+      notes_(folderOf(path_), "." + path_.filename().string() + ".", std::string(kNoteSuffix), kMaxSize, olderNoteName, 0644,
+             kMaxReadSize) {
     // Opened without blocking and read up to a cap: a pipe or a link to a device in the file's
     // place must neither stop the game nor fill its memory.
     WholeFile file = readWholeFile(path_, kMaxReadSize);

@@ -10,8 +10,8 @@
 // its last write (values set, counts added to) and adopts the result, so neither copy's changes
 // are lost. Nobody waits on another process's lock longer than the bound it gives: while the lock
 // is held the changes go at once to a note beside the file (".<name>.<id>.pending", see NoteSet),
-// which every new object sees (of a pile of them, as much as a fold's round takes, and its own
-// always) and a write under the lock folds in. Whenever synchronize() returns true the changes
+// which every new object sees (of a pile of them, as many as a fold's round takes whatever their
+// size, and its own always) and a write under the lock folds in. Whenever synchronize() returns true the changes
 // are on disk.
 //
 // The file also keeps, in lines that start with '=' (which every reader skips), the id of the

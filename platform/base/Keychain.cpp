@@ -162,7 +162,10 @@ bool olderNoteName(std::string_view middle) {
 // One service's file and notes, and what was last read of its file. Under lock().
 struct Service {
     explicit Service(std::filesystem::path dir, std::string stem)
-        : file(dir / (stem + ".item")), stem(stem), notes(dir, "." + stem + ".", ".pending", Keychain::kMaxNoteSize, olderNoteName, 0600) {}
+        // A view reads notes up to what a fold keeps: every change told kept shows, however large.
+        : file(dir / (stem + ".item")),
+          stem(stem),
+          notes(dir, "." + stem + ".", ".pending", Keychain::kMaxNoteSize, olderNoteName, 0600, Keychain::kMaxFoldedSize) {}
     std::filesystem::path file;
     std::string stem;
     NoteSet notes;

@@ -3,8 +3,8 @@
 // file per service under <application support>/keychain, the folder 0700 and the files 0600,
 // written atomically; processes on one home take turns at changes through a lock file there. A
 // change made while another process holds it goes at once to a note beside the file (see NoteSet),
-// which every process sees (of a pile of them, as much as a fold's round takes, and its own
-// always) and a holder of the lock folds in. A change that returned success is on disk. The
+// which every process sees (of a pile of them, as many as a fold's round takes whatever their
+// size, and its own always) and a holder of the lock folds in. A change that returned success is on disk. The
 // items are not encrypted; only the file modes keep other users out.
 #include <cstdint>
 #include <filesystem>

@@ -93,13 +93,14 @@ bool FileVersion::sameAs(FileVersion const& o) const {
 }
 
 NoteSet::NoteSet(std::filesystem::path folder, std::string prefix, std::string suffix, uint64_t maxSize,
-                 std::function<bool(std::string_view)> olderForm, unsigned mode)
+                 std::function<bool(std::string_view)> olderForm, unsigned mode, uint64_t viewBytes)
     : folder_(std::move(folder)),
       prefix_(std::move(prefix)),
       suffix_(std::move(suffix)),
       maxSize_(maxSize),
       olderForm_(std::move(olderForm)),
-      mode_(mode) {}
+      mode_(mode),
+      viewBytes_(viewBytes) {}
 
 NoteSet::~NoteSet() {
     if (watch_ >= 0) ::close(watch_);
@@ -305,7 +306,7 @@ NoteSet::Read* NoteSet::readNote(Listed const& note, bool again) {
 }
 
 bool NoteSet::Round::over() const {
-    return taken == kMaxFold || (taken > 0 && bytes >= kRoundBytes) ||
+    return taken == kMaxFold || (taken > 0 && bytes >= maxBytes) ||
            (taken >= kMinFold && std::chrono::steady_clock::now() - began + after + perNote * int64_t(taken) >=
                                      std::chrono::microseconds(kRoundMicroseconds));
 }
@@ -316,6 +317,7 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
     // As many as a fold's round would take.
     round.after = writeCost_;
     round.perNote = removeCost_;
+    round.maxBytes = viewBytes_;
     ++views_;
     auto const view = [&](Listed const& note, bool again) {
         Read* r = readNote(note, again);
@@ -340,11 +342,10 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
     auto const& listed = inPass ? pass_ : listing(false);
     for (auto at = listed.begin() + (inPass ? passAt_ : 0); at != listed.end() && !(aRound && round.over()); ++at) {
         if (folded.count(at->id)) continue;
-        // Nor does it read a note larger than what is left of the round: a large one shows once
-        // folded.
+        // Nor does it read a note larger than what is left of the view: it shows once folded.
         struct stat st {};
         if (aRound && !read_.count(at->name) && ::lstat((folder_ / at->name).c_str(), &st) == 0 &&
-            round.bytes + uint64_t(st.st_size) > kRoundBytes)
+            round.bytes + uint64_t(st.st_size) > round.maxBytes)
             break;
         ++round.taken;
         view(*at, inPass);

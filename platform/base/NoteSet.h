@@ -78,9 +78,11 @@ public:
     using Apply = std::function<bool(Note const& note)>;
 
     // Notes named prefix + id + suffix in folder, none read when larger than maxSize. olderForm,
-    // when given, takes the middle of the names an earlier version gave its notes.
+    // when given, takes the middle of the names an earlier version gave its notes. A reader's view
+    // of a round reads up to viewBytes of notes (see read): at least maxSize where views take
+    // rounds, so that no note hides itself and every later one while no fold can be made.
     NoteSet(std::filesystem::path folder, std::string prefix, std::string suffix, uint64_t maxSize,
-            std::function<bool(std::string_view)> olderForm = {}, unsigned mode = 0644);
+            std::function<bool(std::string_view)> olderForm = {}, unsigned mode = 0644, uint64_t viewBytes = kRoundBytes);
     ~NoteSet();
     NoteSet(NoteSet const&) = delete;
     NoteSet& operator=(NoteSet const&) = delete;
@@ -106,9 +108,10 @@ public:
 
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
     // note is read once, and the folder listed again only when it changed. With `aRound`, only as
-    // many as a round takes, and then the notes written here: the rest of a pile shows once a fold
-    // reaches it, and a reader waits for no pile. With passedOver, returns its sum over the notes
-    // there that `folded` does not name and this view did not apply (not read, or waiting).
+    // many as a round takes, though up to viewBytes of them whatever their size, and then the
+    // notes written here: the rest of a pile shows once a fold reaches it, and a reader waits for
+    // no pile. With passedOver, returns its sum over the notes there that `folded` does not name
+    // and this view did not apply (not read, or waiting).
     // What a note passed over may add to the store: from its size (looked up once), or from what
     // the store made of it when an earlier view applied it (parsed, null before).
     using Bound = std::function<uint64_t(uint64_t size, std::shared_ptr<void const> const& parsed)>;
@@ -154,6 +157,7 @@ private:
         size_t taken = 0;
         uint64_t bytes = 0;
         std::chrono::nanoseconds after{0}, perNote{0};
+        uint64_t maxBytes = kRoundBytes;  // a view's: viewBytes
         bool over() const;
     };
     // The latest id of the notes there now. A pile is listed whole once; after that the kernel's
@@ -172,6 +176,7 @@ private:
     uint64_t maxSize_;
     std::function<bool(std::string_view)> olderForm_;
     unsigned mode_;
+    uint64_t viewBytes_;
     std::mutex mutex_;
     FileVersion listedAt_;
     std::vector<Listed> listed_;

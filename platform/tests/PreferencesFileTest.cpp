@@ -134,11 +134,12 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
     // smaller. Only notes that would take it past what a reader takes wait, kept beside it
     // unfolded, until there is room.
     auto const shared = dir / "shared";
-    auto const setIn = [&](std::string const& key, size_t size) {
-        platform::PreferencesFile p(shared);
+    auto const setInAt = [&](std::filesystem::path const& path, std::string const& key, size_t size) {
+        platform::PreferencesFile p(path);
         p.set(key, std::string(size, key[0]));
         return p.synchronize();
     };
+    auto const setIn = [&](std::string const& key, size_t size) { return setInAt(shared, key, size); };
     auto const sharedNotes = [&] {
         return platform::regularFilesIn(dir.path(), [](auto const& n) { return n.starts_with(".shared.") && n.ends_with(".pending"); });
     };
@@ -202,6 +203,22 @@ TEST(PreferencesFile, WhatIsNoSettingsFileIsReadAsEmptyAndKeptAsideBeforeItIsRep
     EXPECT_TRUE(sharedNotes().empty());
     for (int i = 3; i < kFar; ++i) EXPECT_EQ(sizeOf(roomMade, "W" + std::to_string(i)), 800'000u) << i;
     EXPECT_EQ(roomMade.string("W0"), "");
+
+    // A new object's view takes the notes in order whatever their size: a note larger than a
+    // round at the head of the pile hides neither itself nor the notes after it.
+    for (size_t const head : {300'000u, 900'000u}) {
+        auto const headed = dir / ("headed" + std::to_string(head));
+        ASSERT_TRUE(setInAt(headed, "one", 1));
+        int const holder = ::open((dir / ("." + headed.filename().string() + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        EXPECT_TRUE(setInAt(headed, "N1", head));
+        EXPECT_TRUE(setInAt(headed, "S1", 10));
+        platform::PreferencesFile const fresh(headed);
+        EXPECT_EQ(sizeOf(fresh, "N1"), head);
+        EXPECT_EQ(sizeOf(fresh, "S1"), 10u);
+        EXPECT_EQ(fresh.string("one"), "o");
+        ::close(holder);
+    }
 }
 
 std::map<std::string, std::string> onDisk(std::filesystem::path const& path) {
@@ -691,16 +708,17 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
     EXPECT_EQ(onDisk(path)["slow"], std::to_string(kSlowPile));
     EXPECT_EQ(onDisk(path)["during"], "2");
 
-    // Large notes take a round each, and a view reads none of them: each shows once folded.
+    // Large notes take a fold's round each, and a view reads them whatever their size: the latest
+    // shows at once, also while another process holds the lock.
     std::string const large(platform::NoteSet::kRoundBytes, 'x');
     for (int i = 0; i < 4; ++i) note("set large=" + std::to_string(i) + large + "\n");
     ASSERT_EQ(::flock(held = ::open((dir / ".prefs.lock").c_str(), O_RDWR | O_CLOEXEC), LOCK_EX), 0);
-    EXPECT_FALSE(platform::PreferencesFile(path).string("large"));
+    EXPECT_EQ(platform::PreferencesFile(path).string("large").value_or("-").substr(0, 1), "3");
     ::close(held);
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(q.synchronize());
         EXPECT_EQ(pending(), size_t(3 - i));
-        EXPECT_EQ(q.string("large").value_or("-").substr(0, 1), std::to_string(i));
+        EXPECT_EQ(q.string("large").value_or("-").substr(0, 1), "3");
     }
     platform::NoteSet::setFaultHook({});
 

@@ -257,6 +257,13 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
         EXPECT_TRUE(addIn('c'));
         for (auto const& note : std::filesystem::directory_iterator(aside))
             std::filesystem::rename(note.path(), Keychain::directory() / note.path().filename());
+        // A process started meanwhile reads every item told kept, each note larger than a round.
+        EXPECT_TRUE(testing_support::inProcessesAtOnce(1, [&](int) {
+            Data read;
+            for (char account : {'a', 'b', 'c'})
+                if (Keychain::copyMatching("copies", Data{uint8_t(account)}, read) != Keychain::kSuccess || read != third) return false;
+            return true;
+        }));
         ::close(holder);
         EXPECT_TRUE(Keychain::foldNotes());
         EXPECT_TRUE(notes().empty());
