@@ -186,6 +186,10 @@ GameWindow::GameWindow(Options o) {
     env["XDG_DATA_HOME"] = (o.home / "data").string();
     env["SDL_VIDEODRIVER"] = "x11";
     env["ZELV_FIXED_STEP"] = "1";
+    // The game takes its language from the machine's: ask for the English the walks read, and
+    // the C library's own messages and formats, whatever the machine is set to.
+    env["LANGUAGE"] = "en";
+    env["LC_ALL"] = "C.UTF-8";
     for (auto const& [name, value] : o.env) env[name] = value;
     std::vector<std::string> envText;
     for (auto const& [name, value] : env) envText.push_back(name + "=" + value);

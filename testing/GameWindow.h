@@ -56,6 +56,7 @@ public:
         std::filesystem::path home;
         std::vector<std::string> args;
         // ZELV_DRAW_RECORD, the game's count of its frames, is drawn.txt in the home unless set.
+        // The game is asked for English (LANGUAGE=en, LC_ALL=C.UTF-8) unless these say otherwise.
         std::map<std::string, std::string> env;
         // The whole run in the game's time: the game is killed once it has drawn this much, or
         // once it has drawn no new frame for `stall`.

@@ -14,9 +14,12 @@ zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
 if(TARGET game_audit_walk_test)
   add_dependencies(game_audit_walk_test zelv pak)
 endif()
+# The walks read the English they ask the game for, whatever language the machine is set to: they
+# run on a machine set to Chinese here and to French at the game's own size (the intro's case sets
+# German itself).
 if(TEST game_audit_walk_test)
   set_property(TEST game_audit_walk_test APPEND PROPERTY ENVIRONMENT
-    LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp ZELV_XVFB_SCREEN=1280x720)
+    LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp ZELV_XVFB_SCREEN=1280x720 LANGUAGE=zh_CN)
   set(small_screen AuditWalk.SmallScreenShowsTheWholeLayoutAndTakesClicksWhereItIsDrawn)
   # Reading the closing credits is left to the normal build, which keeps the sanitizer runs
   # inside the test command's time; those still play the credits in the last level's real run.
@@ -32,9 +35,9 @@ endif()
 if(TEST game_audit_walk_test AND NOT ZELV_SANITIZE)
   add_test(NAME game_audit_walk_1334_test COMMAND game_audit_walk_test)
   get_test_property(game_audit_walk_test ENVIRONMENT walk_env)
-  list(FILTER walk_env EXCLUDE REGEX "^(ZELV_XVFB_SCREEN|GTEST_FILTER)=")
+  list(FILTER walk_env EXCLUDE REGEX "^(ZELV_XVFB_SCREEN|GTEST_FILTER|LANGUAGE)=")
   set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 3000 COST 3000 LABELS gl
-                       ENVIRONMENT "${walk_env};ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere:AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot")
+                       ENVIRONMENT "${walk_env};LC_ALL=fr_FR.UTF-8;ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere:AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot")
   # A screen smaller than the game's window: only the small-screen case, and only here.
   add_test(NAME game_audit_walk_1024_test COMMAND game_audit_walk_test --gtest_filter=${small_screen})
   set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 COST 600 LABELS gl

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -679,6 +680,56 @@ double paintedWordsContrast(Picture const& plain, Picture const& shot, Box const
     for (auto const& [k, group] : around)
         if (group.n >= aroundCount * 0.08) worst = std::min(worst, contrast(words.lum(), group.lum()));
     return worst;
+}
+
+// The machine's language variables set as given (the others unset) while it lives, as on a
+// machine installed in another language; put back as they were after.
+class MachineLanguage {
+public:
+    explicit MachineLanguage(std::map<std::string, std::string> const& set) {
+        for (char const* name : names) {
+            if (char const* v = std::getenv(name)) saved_[name] = v;
+            auto const it = set.find(name);
+            if (it != set.end()) setenv(name, it->second.c_str(), 1);
+            else unsetenv(name);
+        }
+    }
+    ~MachineLanguage() {
+        for (char const* name : names) {
+            auto const it = saved_.find(name);
+            if (it != saved_.end()) setenv(name, it->second.c_str(), 1);
+            else unsetenv(name);
+        }
+    }
+    MachineLanguage(MachineLanguage const&) = delete;
+    MachineLanguage& operator=(MachineLanguage const&) = delete;
+
+private:
+    static constexpr char const* names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    std::map<std::string, std::string> saved_;
+};
+
+// The intro's subtitles on a machine set to German: in German when the game is asked for German,
+// and in the English the walk reads when it is not.
+TEST_F(AuditWalk, SubtitlesInTheLanguageAskedForWhateverTheMachineSpeaks) {
+    MachineLanguage const german({{"LANG", "de_DE.UTF-8"}, {"LANGUAGE", "de"}, {"LC_ALL", "de_DE.UTF-8"}});
+    struct Asked {
+        char const* language;  // LANGUAGE given to the game; none: the walk's default
+        char const* words;
+    } const runs[] = {{"de", "drehte sich die große Maschine."}, {nullptr, "the great machine kept turning."}};
+    for (Asked const& run : runs) {
+        testing_support::TempDir home;
+        writeSave(home.path(), 1, true, false);
+        GameWindow::Options o = recording(home);
+        if (run.language) o.env["LANGUAGE"] = run.language;
+        GameWindow game(o);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(game.waitUntil([&] { return shows(run.words); }, Ms(60000)))
+            << "no \"" << run.words << "\": " << game.describe();
+        check(game, run.language ? std::string("intro-subtitles-") + run.language : "intro-subtitles-asked-by-default");
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
 }
 
 // Off the main road: the intro with subtitles on; the hardcore notice and a focused button's

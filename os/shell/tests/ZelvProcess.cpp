@@ -77,6 +77,9 @@ Result run(Options const& o) {
     std::filesystem::path const exe = o.executable.empty() ? testing_support::binaryDir() / "zelv" : o.executable;
     std::map<std::string, std::optional<std::string>> env = {
         {"SDL_VIDEODRIVER", "offscreen"},
+        // English and the C library's own messages, not the machine's language.
+        {"LANGUAGE", "en"},
+        {"LC_ALL", "C.UTF-8"},
         {"HOME", o.home.string()},
         {"XDG_CACHE_HOME", (o.home / "cache").string()},
         {"XDG_CONFIG_HOME", (o.home / "config").string()},

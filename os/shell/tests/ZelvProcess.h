@@ -23,7 +23,8 @@ struct Options {
     std::vector<std::string> args;
     std::filesystem::path cwd;  // where the player starts it; default: the test's own folder
     // Variables set (a value) or removed (none) over the defaults: SDL_VIDEODRIVER=offscreen,
-    // the XDG folders and the draw record, with ZELV_* overrides removed.
+    // English (LANGUAGE=en, LC_ALL=C.UTF-8), the XDG folders and the draw record, with ZELV_*
+    // overrides removed.
     std::map<std::string, std::optional<std::string>> env;
     // When the error stream shows this text, let the game draw `settle` more and send `signal`;
     // empty: never. Without the text after `markerWait` of the game's frames (a machine where it
