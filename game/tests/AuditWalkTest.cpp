@@ -1174,6 +1174,65 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
+// Each press made as a screen changes reaches the next screen once, in order: Right tapped and
+// then pressed again as the main menu loads, after the opening's skip and after a quit to it,
+// moves the start menu's focus twice (PLAY to BOARDS to OPTIONS); Down tapped and pressed again
+// as the pause menu opens moves its focus twice (RESUME to RESTART).
+TEST_F(AuditWalk, TwoPressesAsAScreenChangesActTwiceThere) {
+    testing_support::TempDir home;
+    // Right tapped, then held until the start menu has been up a while; what Return then opens.
+    auto twoRightsAsTheMainMenuLoads = [&](GameWindow& game) -> std::string {
+        game.tap("Right");
+        framesPass(game, 3);
+        game.keyDown("Right");
+        bool const loading = game.currentScreen() != "MainMenuStartMenu";
+        bool const up = game.waitForScreen("MainMenuStartMenu", Ms(60000)) && framesPass(game, 30);
+        game.keyUp("Right");
+        framesPass(game, 10);
+        if (!loading) return "the start menu came up before the second Right";
+        if (!up) return "no start menu after the load";
+        game.tap("Return");
+        std::string const opened = game.nextScreen(Ms(30000));
+        EXPECT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
+        return opened;
+    };
+    {
+        GameWindow game(recording(home));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+        EXPECT_EQ(twoRightsAsTheMainMenuLoads(game), "OptionsMenu") << "after the skip";
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+    GameWindow game(recordingLevel01(home));
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    game.tap("Down");
+    framesPass(game, 3);
+    game.keyDown("Down");
+    bool const opened =
+        game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000));
+    game.keyUp("Down");
+    framesPass(game, 10);
+    ASSERT_TRUE(opened) << game.describe();
+    game.tap("Return");
+    ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(30000)) && shows("Restart this level?"))
+        << "two Downs as the pause menu opened did not move the focus to RESTART: " << game.describe();
+    // No (RESTART keeps the focus), then MAIN MENU and Yes.
+    game.tap("Escape");
+    ASSERT_TRUE(game.waitUntil([&] { return !shows("Restart this level?"); }, Ms(30000))) << game.describe();
+    framesPass(game, 30);
+    for (char const* key : {"Down", "Return"}) game.tap(key), framesPass(game, 3);
+    ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(30000)) && shows("Quit to the main menu?")) << game.describe();
+    game.tap("Left");
+    framesPass(game, 3);
+    game.tap("Return");
+    ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(30000))) << game.describe();
+    EXPECT_EQ(twoRightsAsTheMainMenuLoads(game), "OptionsMenu") << "after a quit";
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 // The closing cut-scene's credits, roll as they come up: every text is audited each time the
 // roll has moved on a fifth of the window, until the last has been seen whole; each is seen whole
 // at least once. The scene dims under them so that they read wherever they pass.
