@@ -1180,6 +1180,13 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
 // as the pause menu opens moves its focus twice (RESUME to RESTART).
 TEST_F(AuditWalk, TwoPressesAsAScreenChangesActTwiceThere) {
     testing_support::TempDir home;
+    auto says = [&](std::string const& part) {
+        Record const r = readRecord(recordPath_);
+        return std::any_of(r.items.begin(), r.items.end(), [&](Drawn const& d) { return d.words.find(part) != std::string::npos; });
+    };
+    auto boxSays = [&](GameWindow& game, std::string const& part) {
+        return game.waitForScreen("ConfirmationBox", Ms(30000)) && game.waitUntil([&] { return says(part); }, Ms(10000));
+    };
     // Right tapped, then held until the start menu has been up a while; what Return then opens.
     auto twoRightsAsTheMainMenuLoads = [&](GameWindow& game) -> std::string {
         game.tap("Right");
@@ -1217,14 +1224,14 @@ TEST_F(AuditWalk, TwoPressesAsAScreenChangesActTwiceThere) {
     framesPass(game, 10);
     ASSERT_TRUE(opened) << game.describe();
     game.tap("Return");
-    ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(30000)) && shows("Restart this level?"))
+    ASSERT_TRUE(boxSays(game, "Restart this level?"))
         << "two Downs as the pause menu opened did not move the focus to RESTART: " << game.describe();
     // No (RESTART keeps the focus), then MAIN MENU and Yes.
     game.tap("Escape");
-    ASSERT_TRUE(game.waitUntil([&] { return !shows("Restart this level?"); }, Ms(30000))) << game.describe();
+    ASSERT_TRUE(game.waitUntil([&] { return !says("Restart this level?"); }, Ms(30000))) << game.describe();
     framesPass(game, 30);
     for (char const* key : {"Down", "Return"}) game.tap(key), framesPass(game, 3);
-    ASSERT_TRUE(game.waitForScreen("ConfirmationBox", Ms(30000)) && shows("Quit to the main menu?")) << game.describe();
+    ASSERT_TRUE(boxSays(game, "Quit to the main menu?")) << game.describe();
     game.tap("Left");
     framesPass(game, 3);
     game.tap("Return");
