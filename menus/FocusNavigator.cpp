@@ -48,11 +48,12 @@ void FocusNavigator::move(boost::optional<uint64_t> Node::*direction) {
 
 void FocusNavigator::gamepadInput(GamepadState const& s) {
     GamepadState const& p = previous_;
-    // Each test starts from the node the one before it left.
-    if ((s.dpadX > 0 && p.dpadX == 0) || (s.leftX > 0.5f && p.leftX <= 0.5f)) move(&Node::right);
-    if ((s.dpadX < 0 && p.dpadX == 0) || (s.leftX < -0.5f && p.leftX >= -0.5f)) move(&Node::left);
-    if ((s.dpadY > 0 && p.dpadY == 0) || (s.leftY > 0.5f && p.leftY <= 0.5f)) move(&Node::up);
-    if ((s.dpadY < 0 && p.dpadY == 0) || (s.leftY < -0.5f && p.leftY >= -0.5f)) move(&Node::down);
+    // Each test starts from the node the one before it left. A d-pad pushed one way right after
+    // the other (a press beside an opposite one held) is a step too.
+    if ((s.dpadX > 0 && p.dpadX <= 0) || (s.leftX > 0.5f && p.leftX <= 0.5f)) move(&Node::right);
+    if ((s.dpadX < 0 && p.dpadX >= 0) || (s.leftX < -0.5f && p.leftX >= -0.5f)) move(&Node::left);
+    if ((s.dpadY > 0 && p.dpadY <= 0) || (s.leftY > 0.5f && p.leftY <= 0.5f)) move(&Node::up);
+    if ((s.dpadY < 0 && p.dpadY >= 0) || (s.leftY < -0.5f && p.leftY >= -0.5f)) move(&Node::down);
     if (s.buttonA && !p.buttonA && focused_ < nodes_.size() && nodes_[focused_].button)
         nodes_[focused_].button->activate();
     previous_ = s;

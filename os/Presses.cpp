@@ -1,6 +1,7 @@
 #include "os/Presses.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace os {
 
@@ -12,6 +13,9 @@ constexpr uint8_t GamepadState::*kButtonFields[] = {&GamepadState::buttonA, &Gam
                                                     &GamepadState::buttonX, &GamepadState::buttonY};
 constexpr float GamepadState::*kAxisFields[] = {&GamepadState::dpadX, &GamepadState::dpadY, &GamepadState::leftX,
                                                 &GamepadState::leftY, &GamepadState::rightX, &GamepadState::rightY};
+// The direction each axis pushes: the d-pad and the left stick steer alike.
+constexpr uint32_t kDirections = 4;
+constexpr uint32_t kDirectionOf[] = {0, 1, 0, 1, 2, 3};
 
 }  // namespace
 
@@ -33,10 +37,13 @@ GamepadState padState(platform::GameController::Gamepad const& g, platform::Game
 }
 
 // A NaN axis is up.
-float Presses::amount(GamepadState const& s, uint32_t index) {
+float Presses::amount(ControllerState const& c, uint32_t index) {
+    GamepadState const& s = c.state;
     if (index < kKeys) return (s.keys >> index) & 1u ? 1.0f : 0.0f;
     if (index < kKeys + kButtons) return s.*kButtonFields[index - kKeys] ? 1.0f : 0.0f;
     uint32_t const side = index - kKeys - kButtons;
+    // The d-pad's sides, in kDpadLeft's order.
+    if (side < 4 && ((c.dpad >> side) & 1u)) return 1.0f;
     float const v = s.*kAxisFields[side / 2];
     float const pushed = side % 2 ? v : -v;
     return pushed > 0 ? std::min(pushed, 1.0f) : 0.0f;
@@ -60,14 +67,15 @@ GamepadState Presses::pushOf(Input const& input) {
 }
 
 bool Presses::opposed(GamepadState const& a, GamepadState const& b) {
-    for (auto axis : kAxisFields)
-        if ((a.*axis < 0 && b.*axis > 0) || (a.*axis > 0 && b.*axis < 0)) return true;
+    for (uint32_t i = 0; i < kAxes; ++i)
+        for (uint32_t j = 0; j < kAxes; ++j)
+            if (kDirectionOf[i] == kDirectionOf[j] && a.*kAxisFields[i] * b.*kAxisFields[j] < 0) return true;
     return false;
 }
 
-Presses::Input* Presses::find(uintptr_t controller, uint32_t index) {
+Presses::Input* Presses::findDown(uintptr_t controller, uint32_t index) {
     for (Input& i : inputs_)
-        if (i.controller == controller && i.index == index) return &i;
+        if (i.down && i.controller == controller && i.index == index) return &i;
     return nullptr;
 }
 
@@ -80,14 +88,19 @@ void Presses::read(std::vector<ControllerState> const& controllers) {
     std::vector<size_t> pressed;
     for (ControllerState const& c : controllers)
         for (uint32_t index = 0; index < kInputs; ++index) {
-            float const a = amount(c.state, index);
-            Input* in = find(c.controller, index);
-            if (a > 0 && in && in->down) {
+            float const a = amount(c, index);
+            Input* in = findDown(c.controller, index);
+            if (a > 0 && in) {
+                // Held over short of a step, an axis pushed on to one is pressed now.
+                bool const before = in->heldOver || (changing_ && in->downAt <= changeBegan_);
+                bool const stepped = before && in->value <= kStep && a > kStep;
                 in->value = a;
-            } else if (a > 0) {
-                if (!in) in = &inputs_.emplace_back();
-                *in = Input{c.controller, index, true, read_, a, false, false};
+                if (!stepped) continue;
+                *in = Input{c.controller, index, true, read_, a, false, false, false};
                 pressed.push_back(size_t(in - inputs_.data()));
+            } else if (a > 0) {
+                inputs_.push_back(Input{c.controller, index, true, read_, a, false, false, false});
+                pressed.push_back(inputs_.size() - 1);
             } else if (in) {
                 in->down = false;
             }
@@ -98,60 +111,103 @@ void Presses::read(std::vector<ControllerState> const& controllers) {
         for (size_t q = 0; q < inputs_.size(); ++q)
             if (q != p && inputs_[q].down && opposed(push, pushOf(inputs_[q]))) inputs_[q].overridden = true;
     }
-    // Let go, and no press of a change under way: nothing more to know of it.
-    std::erase_if(inputs_, [&](Input const& i) { return !i.down && !(changing_ && i.downAt > changeBegan_); });
+    // Let go, and no press of a change still to hand over: nothing more to know of it.
+    std::erase_if(inputs_, [&](Input const& i) { return !i.down && !keptAfterLetGo(i); });
+    // Taps without end during one change keep only the latest.
+    size_t taps = size_t(std::count_if(inputs_.begin(), inputs_.end(), [](Input const& i) { return !i.down; }));
+    for (auto i = inputs_.begin(); taps > kMaxTaps && i != inputs_.end();)
+        if (!i->down) {
+            i = inputs_.erase(i);
+            --taps;
+        } else {
+            ++i;
+        }
 }
 
 void Presses::changeBegan(bool withLastRead) {
     if (changing_) return;
+    uint64_t began = withLastRead ? read_ : read_ - 1;
+    // Presses of the last change not handed over yet go to the next taker.
+    for (Input const& i : inputs_)
+        if (waiting(i)) began = std::min(began, i.downAt - 1);
     changing_ = true;
-    changeBegan_ = withLastRead ? read_ : read_ - 1;
+    changeBegan_ = began;
+    handing_ = false;
+    gap_ = false;
 }
 
-GamepadState Presses::take() {
+GamepadState Presses::settle(std::vector<Input const*> const& taken) {
     struct Side {
         bool any = false;
         uint64_t latest = 0;
-        float most = 0;
     };
-    Side sides[kAxes][2]{};
-    std::vector<Input const*> taken;
-    for (Input& in : inputs_) {
-        if (changing_ && in.down && in.downAt <= changeBegan_) in.heldOver = true;
-        bool const pressedInChange = changing_ && in.downAt > changeBegan_;
-        if (in.overridden || in.heldOver || (!in.down && !pressedInChange)) continue;
-        taken.push_back(&in);
-        GamepadState const push = pushOf(in);
+    Side sides[kDirections][2]{};
+    for (Input const* in : taken) {
+        GamepadState const push = pushOf(*in);
         for (uint32_t a = 0; a < kAxes; ++a) {
             float const v = push.*kAxisFields[a];
             if (v == 0) continue;
-            Side& side = sides[a][v > 0 ? 1 : 0];
+            Side& side = sides[kDirectionOf[a]][v > 0 ? 1 : 0];
             side.any = true;
-            side.latest = std::max(side.latest, in.downAt);
-            side.most = std::max(side.most, v > 0 ? v : -v);
+            side.latest = std::max(side.latest, in->downAt);
         }
     }
-    GamepadState s;
-    for (uint32_t a = 0; a < kAxes; ++a) {
-        Side const& neg = sides[a][0];
-        Side const& pos = sides[a][1];
-        if (pos.any && (!neg.any || pos.latest > neg.latest))
-            s.*kAxisFields[a] = pos.most;
-        else if (neg.any && (!pos.any || neg.latest > pos.latest))
-            s.*kAxisFields[a] = -neg.most;
+    int won[kDirections]{};
+    for (uint32_t d = 0; d < kDirections; ++d) {
+        Side const& neg = sides[d][0];
+        Side const& pos = sides[d][1];
+        if (pos.any && (!neg.any || pos.latest > neg.latest)) won[d] = 1;
+        if (neg.any && (!pos.any || neg.latest > pos.latest)) won[d] = -1;
     }
-    // What pushes against the settled state is not down in it.
+    // What pushes against the settled direction is not down in it.
+    GamepadState s;
     for (Input const* in : taken) {
         GamepadState const push = pushOf(*in);
         bool lost = false;
-        for (auto axis : kAxisFields)
-            if (push.*axis != 0 && !(push.*axis * s.*axis > 0)) lost = true;
+        for (uint32_t a = 0; a < kAxes; ++a) {
+            float const v = push.*kAxisFields[a];
+            if (v != 0 && (v > 0 ? 1 : -1) != won[kDirectionOf[a]]) lost = true;
+        }
         if (lost) continue;
+        for (auto axis : kAxisFields)
+            if (std::abs(push.*axis) > std::abs(s.*axis)) s.*axis = push.*axis;
         s.keys |= push.keys;
         for (auto button : kButtonFields) s.*button |= push.*button;
     }
-    changing_ = false;
-    std::erase_if(inputs_, [](Input const& i) { return !i.down; });
+    return s;
+}
+
+GamepadState Presses::take() {
+    if (changing_) {
+        for (Input& in : inputs_)
+            if (in.down && in.downAt <= changeBegan_) in.heldOver = true;
+        changing_ = false;
+        handing_ = true;
+        gap_ = false;
+    }
+    std::vector<Input const*> taken;
+    auto live = [&](Input const& in) { return in.down && !in.heldOver && !in.overridden && !waiting(in); };
+    if (handing_ && !gap_) {
+        // The earliest presses still to hand over, with what is down already.
+        uint64_t next = 0;
+        for (Input const& in : inputs_)
+            if (waiting(in) && !in.overridden && (next == 0 || in.downAt < next)) next = in.downAt;
+        if (next == 0) handing_ = false;
+        for (Input& in : inputs_)
+            if (waiting(in) && in.downAt == next) in.handed = true;
+        for (Input const& in : inputs_)
+            if (live(in) || (!in.down && in.handed && in.downAt == next)) taken.push_back(&in);
+        gap_ = handing_ && std::any_of(inputs_.begin(), inputs_.end(),
+                                       [&](Input const& in) { return waiting(in) && !in.overridden; });
+        if (!gap_) handing_ = false;
+    } else {
+        // Between two presses handed over: the first let go.
+        gap_ = false;
+        for (Input const& in : inputs_)
+            if (live(in)) taken.push_back(&in);
+    }
+    GamepadState const s = settle(taken);
+    std::erase_if(inputs_, [&](Input const& i) { return !i.down && !keptAfterLetGo(i); });
     return s;
 }
 

@@ -13,7 +13,11 @@ public:
     struct Gamepad {
         float dpadX = 0, dpadY = 0;
         bool buttonA = false, buttonB = false, buttonX = false, buttonY = false;
+        // A d-pad of four buttons: those down, two opposite ones included (dpadX and dpadY net
+        // them to 0).
+        uint8_t dpadButtons = 0;
     };
+    static constexpr uint8_t kDpadLeft = 1, kDpadRight = 2, kDpadDown = 4, kDpadUp = 8;
     // The extended profile's thumbsticks (-1..1, y up).
     struct Extended {
         float leftX = 0, leftY = 0, rightX = 0, rightY = 0;

@@ -72,6 +72,10 @@ public:
         g.buttonB = b(SDL_CONTROLLER_BUTTON_B);
         g.buttonX = b(SDL_CONTROLLER_BUTTON_X);
         g.buttonY = b(SDL_CONTROLLER_BUTTON_Y);
+        g.dpadButtons = uint8_t((b(SDL_CONTROLLER_BUTTON_DPAD_LEFT) ? kDpadLeft : 0) |
+                                (b(SDL_CONTROLLER_BUTTON_DPAD_RIGHT) ? kDpadRight : 0) |
+                                (b(SDL_CONTROLLER_BUTTON_DPAD_DOWN) ? kDpadDown : 0) |
+                                (b(SDL_CONTROLLER_BUTTON_DPAD_UP) ? kDpadUp : 0));
         return g;
     }
     std::optional<Extended> extendedGamepad() const override {

@@ -37,7 +37,7 @@ if(TEST game_audit_walk_test AND NOT ZELV_SANITIZE)
   get_test_property(game_audit_walk_test ENVIRONMENT walk_env)
   list(FILTER walk_env EXCLUDE REGEX "^(ZELV_XVFB_SCREEN|GTEST_FILTER|LANGUAGE)=")
   set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 3000 COST 3000 LABELS gl
-                       ENVIRONMENT "${walk_env};LC_ALL=fr_FR.UTF-8;ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere:AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot")
+                       ENVIRONMENT "${walk_env};LC_ALL=fr_FR.UTF-8;ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere:AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot:AuditWalk.TwoPressesAsAScreenChangesActTwiceThere")
   # A screen smaller than the game's window: only the small-screen case, and only here.
   add_test(NAME game_audit_walk_1024_test COMMAND game_audit_walk_test --gtest_filter=${small_screen})
   set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 COST 600 LABELS gl

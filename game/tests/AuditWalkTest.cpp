@@ -11,7 +11,7 @@
 // listened to through its race) and the closing credits as they roll, and a focused button's
 // painted words are read through its pulse; arrows are held as each box over a page opens and
 // goes, and keys as the pause menu and the results come up; keys pressed as a screen changes act
-// on the next, and a level that loads or resumes without the focus pauses. The screenshots are
+// on the next, each of two in turn, and a level that loads or resumes without the focus pauses. The screenshots are
 // kept under the build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
@@ -1222,6 +1222,75 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
     game.tap("Return");
     EXPECT_EQ(game.nextScreen(Ms(30000)), "OptionsMenu")
         << "Down pressed beside a held-over W did not move the focus to OPTIONS, or letting it go moved it";
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
+// Each press made as a screen changes reaches the next screen once, in order: Right tapped and
+// then pressed again as the main menu loads, after the opening's skip and after a quit to it,
+// moves the start menu's focus twice (PLAY to BOARDS to OPTIONS); Down tapped and pressed again
+// as the pause menu opens moves its focus twice (RESUME to RESTART).
+TEST_F(AuditWalk, TwoPressesAsAScreenChangesActTwiceThere) {
+    testing_support::TempDir home;
+    auto says = [&](std::string const& part) {
+        Record const r = readRecord(recordPath_);
+        return std::any_of(r.items.begin(), r.items.end(), [&](Drawn const& d) { return d.words.find(part) != std::string::npos; });
+    };
+    auto boxSays = [&](GameWindow& game, std::string const& part) {
+        return game.waitForScreen("ConfirmationBox", Ms(30000)) && game.waitUntil([&] { return says(part); }, Ms(10000));
+    };
+    // Right tapped, then held until the start menu has been up a while; what Return then opens.
+    auto twoRightsAsTheMainMenuLoads = [&](GameWindow& game) -> std::string {
+        game.tap("Right");
+        framesPass(game, 3);
+        game.keyDown("Right");
+        bool const loading = game.currentScreen() != "MainMenuStartMenu";
+        bool const up = game.waitForScreen("MainMenuStartMenu", Ms(60000)) && framesPass(game, 30);
+        game.keyUp("Right");
+        framesPass(game, 10);
+        if (!loading) return "the start menu came up before the second Right";
+        if (!up) return "no start menu after the load";
+        game.tap("Return");
+        std::string const opened = game.nextScreen(Ms(30000));
+        EXPECT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
+        return opened;
+    };
+    // The boxes are told by their English words.
+    GameWindow::Options first = recording(home), second = recordingLevel01(home);
+    first.env["LANGUAGE"] = second.env["LANGUAGE"] = "en";
+    {
+        GameWindow game(first);
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+        EXPECT_EQ(twoRightsAsTheMainMenuLoads(game), "OptionsMenu") << "after the skip";
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+    GameWindow game(second);
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    game.tap("Down");
+    framesPass(game, 3);
+    game.keyDown("Down");
+    bool const opened =
+        game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000));
+    game.keyUp("Down");
+    framesPass(game, 10);
+    ASSERT_TRUE(opened) << game.describe();
+    game.tap("Return");
+    ASSERT_TRUE(boxSays(game, "Restart this level?"))
+        << "two Downs as the pause menu opened did not move the focus to RESTART: " << game.describe();
+    // No (RESTART keeps the focus), then MAIN MENU and Yes.
+    game.tap("Escape");
+    ASSERT_TRUE(game.waitUntil([&] { return !says("Restart this level?"); }, Ms(30000))) << game.describe();
+    framesPass(game, 30);
+    for (char const* key : {"Down", "Return"}) game.tap(key), framesPass(game, 3);
+    ASSERT_TRUE(boxSays(game, "Quit to the main menu?")) << game.describe();
+    game.tap("Left");
+    framesPass(game, 3);
+    game.tap("Return");
+    ASSERT_TRUE(game.waitForScreen("MainMenuLoaderViewController", Ms(30000))) << game.describe();
+    EXPECT_EQ(twoRightsAsTheMainMenuLoads(game), "OptionsMenu") << "after a quit";
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 

@@ -2,8 +2,8 @@
 // frame shows the ground and the tinted character; X key events roll the player right and make
 // it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
 // held controller A or B on BOARDS, a controller held or pressed as the pause menu, the fade back
-// into the level and the results come up, and the view's text field typed into over a running
-// level.
+// into the level and the results come up, a pad's presses beside their opposites and as screens
+// change, and the view's text field typed into over a running level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -442,6 +442,150 @@ TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     game.frames(60);
     x.key("Right", false);
     EXPECT_GT(player.getPosition().x, rest + 1.0f) << "the keys stayed with the field";
+}
+
+// Every press of a pad acts once. Each d-pad button is an input of its own, and the d-pad and the
+// stick are one direction: in level01 the d-pad's Right pressed beside its Left held, or its Left
+// beside the stick held right, steers the ball, and letting it go steers nothing back. In the
+// menus a d-pad press beside its opposite held (the same d-pad, a key, another pad) steps, and
+// letting it go steps nothing. Two d-pad taps as the pause menu opens, or as the main menu
+// loads, step twice. A stick resting short of a step as the level select opens is no press there,
+// and pushed on to a step it moves the focus.
+TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) {
+    InProcessGame game({"--level", "levels/level01.pxl"});
+    ASSERT_TRUE(game.ok());
+    ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+    SDL_Joystick* pads[2] = {};
+    int devices[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i) {
+        devices[i] = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                               SDL_CONTROLLER_BUTTON_MAX, 0);
+        ASSERT_GE(devices[i], 0) << SDL_GetError();
+        game.frames(5);
+        pads[i] = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(devices[i]));
+        ASSERT_NE(pads[i], nullptr);
+    }
+    SDL_Joystick* const pad = pads[0];
+    // Down or up for two frames.
+    auto set = [&](SDL_Joystick* on, SDL_GameControllerButton button, bool down) {
+        SDL_JoystickSetVirtualButton(on, button, down ? 1 : 0);
+        game.frames(2);
+    };
+    auto tap = [&](SDL_GameControllerButton button) {
+        set(pad, button, true);
+        set(pad, button, false);
+    };
+    // Taps until there, round a menu's ring of buttons.
+    auto tapTo = [&](std::function<bool()> const& there, SDL_GameControllerButton button) {
+        for (int i = 0; i < 5 && !there(); ++i) tap(button);
+        return there();
+    };
+    // Pushed right, or up (SDL's y is down).
+    auto stick = [&](float x, SDL_GameControllerAxis axis = SDL_CONTROLLER_AXIS_LEFTX) {
+        SDL_JoystickSetVirtualAxis(pad, axis, Sint16((axis == SDL_CONTROLLER_AXIS_LEFTY ? -x : x) * 32767.0f));
+        game.frames(2);
+    };
+
+    Player::Player& player = game.screen<GameViewController>()->getWorld().getPlayer();
+    auto steered = [&](int way) {
+        return game.until([&] { return player.input().left == (way < 0) && player.input().right == (way > 0); }, 30);
+    };
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+    EXPECT_TRUE(steered(-1));
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true);
+    EXPECT_TRUE(steered(1)) << "the d-pad's Right beside its Left held did not steer right";
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, false);
+    game.frames(10);
+    EXPECT_TRUE(steered(0)) << "the d-pad's Right let go steered left again";
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
+    stick(1);
+    EXPECT_TRUE(steered(1));
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+    EXPECT_TRUE(steered(-1)) << "the d-pad's Left beside the stick held right did not steer left";
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
+    game.frames(10);
+    EXPECT_TRUE(steered(0)) << "the d-pad's Left let go steered right again";
+    stick(0);
+
+    // Two d-pad Down taps as the pause menu opens: RESUME to RESTART.
+    tap(SDL_CONTROLLER_BUTTON_START);
+    ASSERT_NE(game.screen<PauseViewController>(), nullptr);
+    tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+    tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+    ASSERT_NE(game.screen<PauseViewController>()->state(), PauseViewController::kInteractive)
+        << "the pause menu was up before the taps";
+    ASSERT_TRUE(game.until([&] { return game.screen<PauseViewController>()->state() == PauseViewController::kInteractive; }));
+    game.frames(10);
+    PauseViewController& pause = *game.screen<PauseViewController>();
+    EXPECT_TRUE(pause.restartButton().button().isHighlighted()) << "two taps as the pause menu opened";
+    // The d-pad's Up beside its Down held, beside a key's Down, beside another pad's Down.
+    auto highlighted = [&](AnimatedButton& b) { return game.until([&] { return b.button().isHighlighted(); }, 30); };
+    XInput keys;
+    ASSERT_TRUE(keys.ok());
+    for (int beside = 0; beside < 3; ++beside) {
+        SCOPED_TRACE(beside);
+        auto down = [&](bool on) {
+            if (beside == 1) {
+                keys.key("Down", on);
+            } else {
+                SDL_JoystickSetVirtualButton(pads[beside / 2], SDL_CONTROLLER_BUTTON_DPAD_DOWN, on ? 1 : 0);
+            }
+        };
+        ASSERT_TRUE(tapTo([&] { return pause.optionsButton().button().isHighlighted(); }, SDL_CONTROLLER_BUTTON_DPAD_DOWN));
+        down(true);
+        ASSERT_TRUE(highlighted(pause.restartButton()));
+        set(pad, SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        EXPECT_TRUE(highlighted(pause.optionsButton())) << "the d-pad's Up beside a Down held did not step";
+        set(pad, SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        game.frames(10);
+        down(false);
+        game.frames(10);
+        EXPECT_TRUE(pause.optionsButton().button().isHighlighted()) << "letting Up or Down go stepped";
+    }
+
+    // Two d-pad Right taps as the main menu loads: PLAY to BOARDS to OPTIONS.
+    game.app().transitToMainMenu(boost::none);
+    game.frames(1);
+    tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+    tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+    auto startMenuUp = [&] {
+        return game.until([&] {
+            auto* menu = game.screen<MainMenuViewController>();
+            return menu && menu->startMenu().state() == 4;
+        });
+    };
+    auto* loaded = game.screen<MainMenuViewController>();
+    ASSERT_TRUE(loaded == nullptr || loaded->startMenu().state() != 4) << "the start menu was up before the taps";
+    ASSERT_TRUE(startMenuUp());
+    game.frames(10);
+    MainMenuViewController& menu = *game.screen<MainMenuViewController>();
+    FocusNavigator& focus = menu.startMenu().focus();
+    EXPECT_EQ(focus.focused(), 0u) << "two taps as the main menu loaded";
+    // The d-pad's Left beside another pad's Right held steps, and letting it go steps nothing.
+    auto at = [&](uint64_t node) { return game.until([&] { return focus.focused() == node; }, 30); };
+    ASSERT_TRUE(tapTo([&] { return focus.focused() == 0u; }, SDL_CONTROLLER_BUTTON_DPAD_RIGHT));
+    set(pads[1], SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true);
+    ASSERT_TRUE(at(2));
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+    EXPECT_TRUE(at(0)) << "the d-pad's Left beside another pad's Right held did not step";
+    set(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
+    set(pads[1], SDL_CONTROLLER_BUTTON_DPAD_RIGHT, false);
+    game.frames(10);
+    EXPECT_EQ(focus.focused(), 0u) << "letting Left or Right go stepped";
+    ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));  // PLAY
+
+    // The stick resting at 0.35 up as A opens the level select, then pushed all the way: up from
+    // level01's tile is its bonus level's.
+    stick(0.35f, SDL_CONTROLLER_AXIS_LEFTY);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
+    game.frames(30);
+    uint64_t const resting = menu.levelSelect().focus().focused();
+    stick(1, SDL_CONTROLLER_AXIS_LEFTY);
+    EXPECT_TRUE(game.until([&] { return menu.levelSelect().focus().focused() != resting; }, 30))
+        << "the stick resting as the level select opened left it dead";
+    stick(0, SDL_CONTROLLER_AXIS_LEFTY);
+    for (int device : devices) SDL_JoystickDetachVirtual(device);
 }
 
 }  // namespace

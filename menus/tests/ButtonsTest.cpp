@@ -242,7 +242,8 @@ TEST_F(Buttons, FocusMovesOncePerPushAndActivatesOncePerPress) {
     EXPECT_EQ(send(0.6f, 0, 0, 0, 0), 1u);
     EXPECT_EQ(send(-0.7f, 0, 0, 0, 0), 0u);  // crossed outward the other way
     EXPECT_EQ(send(0, 0, 1, 0, 0), 1u);      // dpad right
-    EXPECT_EQ(send(0, 0, -1, 0, 0), 1u);     // straight to -1: no move
+    EXPECT_EQ(send(0, 0, -1, 0, 0), 0u);     // straight to -1: a later press the other way
+    EXPECT_EQ(send(0, 0, 1, 0, 0), 1u);
     EXPECT_EQ(send(0, 0, 0, 0, 0), 1u);
     EXPECT_TRUE(buttons[1]->isHighlighted());
     EXPECT_FALSE(buttons[0]->isHighlighted());

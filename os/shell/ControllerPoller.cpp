@@ -11,12 +11,14 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
         if (!c) continue;
         if (!c->hasPausedHandler()) c->setPausedHandler(pauseHandler);
         GamepadState s;
+        uint8_t dpad = 0;
         if (uint32_t const keys = c->keysDown()) {
             // A keyboard is its keys: each is an input of its own.
             s.keys = keys;
         } else if (auto g = c->gamepad()) {
             auto const e = c->extendedGamepad();
             s = padState(*g, e ? &*e : nullptr);
+            dpad = g->dpadButtons;
         } else if (auto m = c->microGamepad()) {
             s.leftX = m->dpadX;
             s.leftY = m->dpadY;
@@ -26,7 +28,7 @@ ControllerPoller::Frame ControllerPoller::poll(std::vector<platform::GameControl
             c->setAllowsRotation(true);
         }
         present_ = true;
-        frame.controllers.push_back({reinterpret_cast<uintptr_t>(c), s});
+        frame.controllers.push_back({reinterpret_cast<uintptr_t>(c), s, dpad});
     }
     frame.connected = !wasPresent && present_;
     frame.present = present_;

@@ -277,15 +277,41 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({keys(kKeyUp | kKeyDown)}), "-");
     EXPECT_EQ(frame({keys(kKeyUp)}), "-");
     EXPECT_EQ(frame({keys(0)}), "-");
-    // Up tapped during a change, then Down pressed: the next taker gets the later, Down.
+    // Up tapped during a change, then Down pressed: the next taker gets each in turn, a frame
+    // apart.
     a->taker = nullptr;
     EXPECT_EQ(frame({keys(0)}), "-");
     EXPECT_EQ(frame({keys(kKeyUp)}), "-");
     EXPECT_EQ(frame({keys(0)}), "-");
     EXPECT_EQ(frame({keys(kKeyDown)}), "-");
     a->taker = a;
-    EXPECT_EQ(frame({keys(kKeyDown)}), "- | dpadY-1 leftY-1 keys8");
+    EXPECT_EQ(frame({keys(kKeyDown)}), "- | dpadY1 leftY1 keys4");
+    EXPECT_EQ(frame({keys(kKeyDown)}), "-");
+    EXPECT_EQ(frame({keys(kKeyDown)}), "dpadY-1 leftY-1 keys8");
     EXPECT_EQ(frame({keys(0)}), "-");
+    // Right tapped twice during a change, then D pressed: three presses, in order.
+    a->taker = nullptr;
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyRight)}), "-");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyRight)}), "-");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyD)}), "-");
+    a->taker = a;
+    EXPECT_EQ(frame({keys(kKeyD)}), "- | dpadX1 leftX1 keys2");
+    EXPECT_EQ(frame({keys(kKeyD)}), "-");
+    EXPECT_EQ(frame({keys(kKeyD)}), "dpadX1 leftX1 keys2");
+    EXPECT_EQ(frame({keys(kKeyD)}), "-");
+    EXPECT_EQ(frame({keys(kKeyD)}), "dpadX1 leftX1 keys32");
+    EXPECT_EQ(frame({keys(kKeyD)}), "dpadX1 leftX1 keys32");
+    EXPECT_EQ(frame({keys(0)}), "-");
+    // Taps without end during one change: the latest are kept, and each is handed over once.
+    a->taker = nullptr;
+    for (int i = 0; i < 100; ++i) frame({keys(i % 2 ? 0 : kKeySpace)});
+    a->taker = a;
+    int handed = 0;
+    for (int i = 0; i < 200; ++i) handed += frame({keys(0)}).find("A1") != std::string::npos;
+    EXPECT_EQ(handed, int(os::Presses::kMaxTaps));
 
     // The keyboard and a pad at once. Space held over; X tapped on the pad acts alone.
     a->taker = &other;
@@ -306,6 +332,37 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "- | -");
     EXPECT_EQ(frame({keys(0)}), "-");
     EXPECT_EQ(frame({keys(0), pad(-1, 0)}), "leftX-1");
+
+    // A pad's d-pad buttons are inputs of their own, and the d-pad and the stick one direction.
+    auto dpad = [](uint8_t buttons, float leftX) {
+        os::ControllerState c{3, {}};
+        c.dpad = buttons;
+        c.state.dpadX = float(!!(buttons & GameController::kDpadRight)) - float(!!(buttons & GameController::kDpadLeft));
+        c.state.leftX = leftX;
+        return c;
+    };
+    a->taker = a;
+    EXPECT_EQ(frame({dpad(GameController::kDpadLeft, 0)}), "dpadX-1");
+    EXPECT_EQ(frame({dpad(GameController::kDpadLeft | GameController::kDpadRight, 0)}), "dpadX1");
+    EXPECT_EQ(frame({dpad(GameController::kDpadLeft, 0)}), "-");
+    EXPECT_EQ(frame({dpad(0, 0)}), "-");
+    EXPECT_EQ(frame({dpad(0, 0.75f)}), "leftX0.75");
+    EXPECT_EQ(frame({dpad(GameController::kDpadLeft, 0.75f)}), "dpadX-1");
+    EXPECT_EQ(frame({dpad(0, 0.75f)}), "-");
+    EXPECT_EQ(frame({dpad(0, 0)}), "-");
+    // The stick held short of a step as the taker changes is held over; pushed on to a step it
+    // acts, and so does one pushed back short and on again.
+    EXPECT_EQ(frame({dpad(0, 0.35f)}), "leftX0.35");
+    changeInUpdate(&other);
+    EXPECT_EQ(frame({dpad(0, 0.35f)}), "leftX0.35");
+    EXPECT_EQ(frame({dpad(0, 0.45f)}), "- | -");
+    EXPECT_EQ(frame({dpad(0, 1)}), "leftX1");
+    changeInUpdate(a);
+    EXPECT_EQ(frame({dpad(0, 1)}), "leftX1");
+    EXPECT_EQ(frame({dpad(0, 0.75f)}), "- | -");
+    EXPECT_EQ(frame({dpad(0, 0.25f)}), "-");
+    EXPECT_EQ(frame({dpad(0, 0.75f)}), "leftX0.75");
+    EXPECT_EQ(frame({dpad(0, 0)}), "-");
 }
 
 TEST_F(AppFrame, OpenLevelByIndexStartsOnlyUnlockedExistingLevels) {

@@ -57,10 +57,12 @@ struct App : os::AppFrame {
     static std::string num(float v) { return std::isnan(v) ? "nan" : std::to_string(int(v)); }
     // One line for each controller read.
     void gamepadInput(std::vector<os::ControllerState> const& controllers) override {
-        for (auto const& [id, s] : controllers)
+        for (auto const& c : controllers) {
+            GamepadState const& s = c.state;
             rec("gamepad A" + std::to_string(s.buttonA) + " B" + std::to_string(s.buttonB) + " X" +
                 std::to_string(s.buttonX) + " Y" + std::to_string(s.buttonY) + " dpad " + num(s.dpadX) + "," +
                 num(s.dpadY) + " left " + num(s.leftX) + "," + num(s.leftY) + " keys " + std::to_string(s.keys));
+        }
     }
     void controllerConnected() override { rec("connected"); }
     void controllerDisconnected() override { rec("disconnected"); }
