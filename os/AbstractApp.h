@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "os/AbstractAppCallbacks.h"
@@ -247,11 +248,30 @@ public:
             // Handed over on nothing down: the change goes on.
             if (inputTarget() != target || target->inputTaker() != taker) return;
         }
+        // A pause pressed while nothing took the input acts first, as its own frame's events would
+        // have. Should it hand the input over, what is down now is held over: Escape is the pause
+        // and B at once, and goes back once.
+        if (std::exchange(pausePending_, false)) {
+            target->buttonPressed(ViewController::buttonPause);
+            if (inputTarget() != target || target->inputTaker() != taker || overlayChanges_ != overlayChangesSeen_) {
+                presses_.take();
+                presses_.changeBegan(true);
+                return;
+            }
+        }
         target->gamepadInput(presses_.take());
     }
+    // The pause button pressed while nothing takes the input (a page opening, a fade) is kept for
+    // whatever takes it next (see gamepadInput).
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
-        if (ViewController* target = inputTarget()) target->buttonPressed(code);
+        ViewController* const target = inputTarget();
+        if (!target) return;
+        if (code == ViewController::buttonPause && !target->inputTaker()) {
+            pausePending_ = true;
+            return;
+        }
+        target->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
     void controllerDisconnected() { events_.trigger(signalControllerDisconnected); }
@@ -610,6 +630,7 @@ private:
     // The taker, and the count of overlay changes, as the last frame's update left them.
     void const* takerAfterTick_ = nullptr;
     uint64_t overlaysAfterTick_ = 0;
+    bool pausePending_ = false;
     bool windowFocused_ = true;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;

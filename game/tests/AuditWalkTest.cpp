@@ -1174,6 +1174,76 @@ TEST_F(AuditWalk, PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot) 
     EXPECT_TRUE(game.stop()) << game.describe();
 }
 
+// The pause button and Space pressed as a page comes up, or as level01 fades back in from the
+// pause menu, act there once it takes them: P tapped as the level select, the options or the
+// boards come up goes back from them, Space tapped as the credits fade in skips them, and Escape
+// tapped during the fade back into the level pauses it again. Each again should the page have
+// come up before the key was let go.
+TEST_F(AuditWalk, PauseOrSpacePressedAsAPageOpensOrTheLevelFadesBackActsThere) {
+    testing_support::TempDir home;
+    writeSave(home.path(), 0, false, false);
+    {
+        GameWindow game(recording(home));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(60000))) << game.describe();
+        // The focus moves from where the page before left it: PLAY, OPTIONS, BOARDS, CREDITS.
+        struct Page {
+            std::vector<char const*> to;
+            char const* screen;
+            char const* key;
+        };
+        for (Page const& page : {Page{{}, "LevelSelectMenu", "p"}, Page{{"Left"}, "OptionsMenu", "p"},
+                                 Page{{"Right", "Right"}, "GameServicesView", "p"}, Page{{"Up"}, "Credits", "space"}}) {
+            for (char const* key : page.to) game.tap(key), framesPass(game, 3);
+            bool within = false;
+            for (int attempt = 0; attempt < 3 && !within; ++attempt) {
+                framesPass(game, 10);
+                game.tap("Return");
+                game.tap(page.key);
+                within = game.currentScreen() == "MainMenuStartMenu";
+                ASSERT_TRUE(game.waitForScreen(page.screen, Ms(30000))) << game.describe();
+                std::string const next = game.nextScreen(Ms(15000));
+                if (within) {
+                    EXPECT_EQ(next, "MainMenuStartMenu") << page.key << " tapped as " << page.screen << " came up";
+                }
+                if (next != "MainMenuStartMenu") {
+                    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
+                }
+            }
+            EXPECT_TRUE(within) << page.screen << " came up before " << page.key << " was let go, three times";
+        }
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    GameWindow game(recordingLevel01(home));
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    bool inFade = false;
+    for (int attempt = 0; attempt < 3 && !inFade; ++attempt) {
+        ASSERT_TRUE(game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000)))
+            << game.describe();
+        game.tap("Return");
+        ASSERT_TRUE(game.waitForScreen("UnPauseViewController", Ms(30000))) << game.describe();
+        game.keyDown("Escape");
+        inFade = game.currentScreen() == "UnPauseViewController";
+        framesPass(game, 2);
+        game.keyUp("Escape");
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(30000))) << game.describe();
+        std::string const next = game.nextScreen(Ms(10000));
+        if (inFade) {
+            EXPECT_EQ(next, "PauseViewController") << "Escape pressed during the fade back into the level";
+        }
+        if (next != "PauseViewController") {
+            ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+        }
+    }
+    EXPECT_TRUE(inFade) << "the fade ended before Escape went down, three times";
+    EXPECT_TRUE(game.stop()) << game.describe();
+}
+
 // The closing cut-scene's credits, roll as they come up: every text is audited each time the
 // roll has moved on a fifth of the window, until the last has been seen whole; each is seen whole
 // at least once. The scene dims under them so that they read wherever they pass.
