@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "os/AbstractAppCallbacks.h"
@@ -197,6 +196,7 @@ public:
                 ScreenCall call(*this);
                 if (overlays_[i]) overlays_[i]->drawOverlay(&rc.graphics, &rc.standardShader);
             }
+            givePendingPause();
             ViewController* const target = inputTarget();
             takerAfterTick_ = target ? target->inputTaker() : nullptr;
             overlaysAfterTick_ = overlayChanges_;
@@ -248,21 +248,10 @@ public:
             // Handed over on nothing down: the change goes on.
             if (inputTarget() != target || target->inputTaker() != taker) return;
         }
-        // A pause pressed while nothing took the input acts first, as its own frame's events would
-        // have. Should it hand the input over, what is down now is held over: Escape is the pause
-        // and B at once, and goes back once.
-        if (std::exchange(pausePending_, false)) {
-            target->buttonPressed(ViewController::buttonPause);
-            if (inputTarget() != target || target->inputTaker() != taker || overlayChanges_ != overlayChangesSeen_) {
-                presses_.take();
-                presses_.changeBegan(true);
-                return;
-            }
-        }
         target->gamepadInput(presses_.take());
     }
     // The pause button pressed while nothing takes the input (a page opening, a fade) is kept for
-    // whatever takes it next (see gamepadInput).
+    // whatever takes it next (see givePendingPause).
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
         ViewController* const target = inputTarget();
@@ -546,6 +535,24 @@ private:
             std::unique_ptr<ViewController> last = std::move(retired_.back());
             retired_.pop_back();
             last.reset();
+        }
+    }
+
+    // A pause kept while nothing took the input goes to the taker that has come up, before any
+    // other press made meanwhile, as its own frame's events would have. Should it hand the input
+    // over, every other such press is spent and what is down now is held over: Escape is the
+    // pause and B at once, and goes back once.
+    void givePendingPause() {
+        ViewController* const target = inputTarget();
+        void const* const taker = target ? target->inputTaker() : nullptr;
+        if (!pausePending_ || !taker) return;
+        pausePending_ = false;
+        uint64_t const overlays = overlayChanges_;
+        ScreenCall call(*this);
+        target->buttonPressed(ViewController::buttonPause);
+        if (inputTarget() != target || target->inputTaker() != taker || overlayChanges_ != overlays) {
+            presses_.take();
+            presses_.changeBegan(true);
         }
     }
 

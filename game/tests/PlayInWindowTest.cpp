@@ -478,13 +478,12 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
         else
             keys.key("Escape", false);
         ASSERT_TRUE(inFade) << "the fade ended before " << what << " went down";
-        bool played = false;
+        // The pause menu that comes up is a new one: the fade has handed the level back.
         bool const paused = game.until([&] {
-            played = played || game.screen<GameViewController>() == level;
             auto* pause = game.screen<PauseViewController>();
-            return played && pause && pause->state() == PauseViewController::kInteractive;
+            return pause && pause->state() == PauseViewController::kInteractive;
         }, 300);
-        EXPECT_TRUE(played && paused) << what << " pressed during the fade back into the level did not pause it";
+        EXPECT_TRUE(paused) << what << " pressed during the fade back into the level did not pause it";
         if (!paused) {
             tap(SDL_CONTROLLER_BUTTON_START);
             ASSERT_TRUE(pauseMenuUp());
@@ -499,10 +498,11 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
         return menu && menu->startMenu().state() == 4;
     }));
     MainMenuViewController& menu = *game.screen<MainMenuViewController>();
-    auto backOnTheStartMenu = [&](std::function<bool()> const& up, int frames) {
+    // The page came (opened), then the start menu is back up within `frames`.
+    auto backOnTheStartMenu = [&](std::function<bool()> const& opened, int frames) {
         bool seen = false;
         return game.until([&] {
-            seen = seen || up();
+            seen = seen || opened();
             return seen && menu.currentMenu() == &menu.startMenu() && menu.startMenu().state() == 4;
         }, frames) && seen;
     };
@@ -510,17 +510,18 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
         char const* name;
         SDL_GameControllerButton to;  // from the focus the last page left
         uint64_t focus;
-        std::function<bool()> up;
+        std::function<bool()> opened, up;  // up: taking input
     };
+    auto boards = [&] { return game.app().presentedView(); };
     for (Page const& page : {Page{"the level select", SDL_CONTROLLER_BUTTON_INVALID, 2u,
+                                  [&] { return menu.currentMenu() == &menu.levelSelect(); },
                                   [&] { return menu.levelSelect().state() == 5; }},
                              Page{"the options", SDL_CONTROLLER_BUTTON_DPAD_LEFT, 0u,
+                                  [&] { return menu.currentMenu() == &menu.options(); },
                                   [&] { return menu.options().state() == OptionsMenu::Active; }},
                              Page{"the boards", SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1u,
-                                  [&] {
-                                      ViewController* boards = game.app().presentedView();
-                                      return boards && boards->inputTaker();
-                                  }}}) {
+                                  [&] { return boards() != nullptr; },
+                                  [&] { return boards() && boards()->inputTaker(); }}}) {
         if (page.to != SDL_CONTROLLER_BUTTON_INVALID) tap(page.to);
         if (page.focus == 1u) tap(page.to);  // OPTIONS, PLAY, BOARDS
         ASSERT_EQ(menu.startMenu().focus().focused(), page.focus) << page.name;
@@ -529,7 +530,7 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
         tapKey(game, keys, "p", 2);
         SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
         ASSERT_FALSE(page.up()) << page.name << " came up before P was let go";
-        if (!backOnTheStartMenu(page.up, 600)) {
+        if (!backOnTheStartMenu(page.opened, 600)) {
             ADD_FAILURE() << "P tapped as " << page.name << " came up did not go back";
             tap(SDL_CONTROLLER_BUTTON_B);
         }
@@ -542,7 +543,7 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
     tap(SDL_CONTROLLER_BUTTON_A);
     tap(SDL_CONTROLLER_BUTTON_A);
     ASSERT_NE(credits.state(), Credits::kScrolling) << "the credits rolled before A was let go";
-    EXPECT_TRUE(backOnTheStartMenu([&] { return credits.state() == Credits::kScrolling; }, 300))
+    EXPECT_TRUE(backOnTheStartMenu([&] { return menu.currentMenu() == &menu.credits(); }, 300))
         << "A tapped as the credits came up did not skip them";
     SDL_JoystickDetachVirtual(device);
 }
