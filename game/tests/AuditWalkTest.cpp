@@ -11,7 +11,8 @@
 // listened to through its race) and the closing credits as they roll, and a focused button's
 // painted words are read through its pulse; arrows are held as each box over a page opens and
 // goes, and keys as the pause menu and the results come up; keys pressed as a screen changes act
-// on the next, and a level that loads or resumes without the focus pauses. The screenshots are
+// on the next, the pause and Space pressed as a page opens or a level fades back in act there once
+// it takes them, and a level that loads or resumes without the focus pauses. The screenshots are
 // kept under the build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.

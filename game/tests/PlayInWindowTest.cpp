@@ -2,8 +2,9 @@
 // frame shows the ground and the tinted character; X key events roll the player right and make
 // it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
 // held controller A or B on BOARDS, a controller held or pressed as the pause menu, the fade back
-// into the level and the results come up, and the view's text field typed into over a running
-// level.
+// into the level and the results come up, presses made as a page opens or the level fades back
+// in, a key and the stick held through level01's cut-scene, and the view's text field typed into
+// over a running level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
