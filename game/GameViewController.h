@@ -62,7 +62,8 @@ public:
     // the pause button (which skips a cut-scene).
     void windowFocusLost() override;
     void gamepadInput(GamepadState const& state) override;
-    void const* inputTaker() const override { return levelTaker(); }
+    // A cut-scene takes the input of its own: what is down as it ends is no press in its level.
+    void const* inputTaker() const override { return mode_ == GameMode::Intro ? this : levelTaker(); }
 
     World& getWorld() { return world_; }
     EventHandler* getEventHandler() { return events_; }

@@ -1,7 +1,7 @@
 #pragma once
 // Between the closing pause menu and play: fades the frozen, greyed backdrop back to the live
-// picture, then raises 20000003 and hands the game screen back. Input is dropped meanwhile, so
-// a second pause cannot start before play has resumed.
+// picture, then raises 20000003 and hands the game screen back. It takes no input: a pause pressed
+// meanwhile pauses once play has resumed.
 #include <cstdint>
 #include <memory>
 
@@ -27,7 +27,7 @@ public:
     void touchBegan(glm::vec2 const&, uint32_t) override {}
     void touchEnded(glm::vec2 const&, uint32_t) override {}
     void buttonPressed(uint32_t) override {}
-    // Takes no input: a key pressed meanwhile is a fresh press for the screen that follows.
+    // A key pressed meanwhile is a fresh press for the screen that follows.
     void const* inputTaker() const override { return nullptr; }
 
     uint32_t state() const { return state_; }

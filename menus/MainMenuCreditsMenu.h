@@ -1,6 +1,7 @@
 #pragma once
 // The main menu's credits page: the scrolling credits in white, one pixel every second frame,
-// returning to the start menu at their end. A tap, A or the pause button skips while they scroll.
+// returning to the start menu at their end. A tap, A or the pause button skips while they scroll;
+// A or the pause pressed as they fade in skips them once they do.
 #include <functional>
 
 #include "menus/Credits.h"
@@ -27,6 +28,7 @@ public:
     void scrollPageForward() override {}
     void gamepadInput(GamepadState const& state) override;
     void buttonPressed(unsigned code) override;
+    void const* inputTaker() const override { return credits_.state() == Credits::kScrolling ? this : nullptr; }
 
 private:
     void skipWhileScrolling();

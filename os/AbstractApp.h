@@ -196,6 +196,7 @@ public:
                 ScreenCall call(*this);
                 if (overlays_[i]) overlays_[i]->drawOverlay(&rc.graphics, &rc.standardShader);
             }
+            givePendingPause();
             ViewController* const target = inputTarget();
             takerAfterTick_ = target ? target->inputTaker() : nullptr;
             overlaysAfterTick_ = overlayChanges_;
@@ -249,9 +250,17 @@ public:
         }
         target->gamepadInput(presses_.take());
     }
+    // The pause button pressed while nothing takes the input (a page opening, a fade) is kept for
+    // whatever takes it next (see givePendingPause).
     void buttonPressed(uint32_t code) {
         ScreenCall call(*this);
-        if (ViewController* target = inputTarget()) target->buttonPressed(code);
+        ViewController* const target = inputTarget();
+        if (!target) return;
+        if (code == ViewController::buttonPause && !target->inputTaker()) {
+            pausePending_ = true;
+            return;
+        }
+        target->buttonPressed(code);
     }
     void controllerConnected() { events_.trigger(signalControllerConnected); }
     void controllerDisconnected() { events_.trigger(signalControllerDisconnected); }
@@ -529,6 +538,24 @@ private:
         }
     }
 
+    // A pause kept while nothing took the input goes to the taker that has come up, before any
+    // other press made meanwhile, as its own frame's events would have. Should it hand the input
+    // over, every other such press is spent and what is down now is held over: Escape is the
+    // pause and B at once, and goes back once.
+    void givePendingPause() {
+        ViewController* const target = inputTarget();
+        void const* const taker = target ? target->inputTaker() : nullptr;
+        if (!pausePending_ || !taker) return;
+        pausePending_ = false;
+        uint64_t const overlays = overlayChanges_;
+        ScreenCall call(*this);
+        target->buttonPressed(ViewController::buttonPause);
+        if (inputTarget() != target || target->inputTaker() != taker || overlayChanges_ != overlays) {
+            presses_.take();
+            presses_.changeBegan(true);
+        }
+    }
+
     void tellFocusLost() {
         ScreenCall call(*this);
         if (currentScreen_) currentScreen_->windowFocusLost();
@@ -610,6 +637,7 @@ private:
     // The taker, and the count of overlay changes, as the last frame's update left them.
     void const* takerAfterTick_ = nullptr;
     uint64_t overlaysAfterTick_ = 0;
+    bool pausePending_ = false;
     bool windowFocused_ = true;
     CloudSyncThread cloudSync_;
     int screenCallDepth_ = 0;

@@ -42,8 +42,8 @@ public:
     // nothing does (the screen still coming up). The app frame takes a change of it as a change
     // of who takes the input (see AbstractApp::gamepadInput).
     virtual void const* inputTaker() const;
-    // The taker of every level, from its loading on: keys pressed while a level loads, or held
-    // from one level into the next (a hardcore run goes on at the goal), steer in it.
+    // The taker of every level but a cut-scene, from its loading on: keys pressed while a level
+    // loads, or held from one level into the next (a hardcore run goes on at the goal), steer in it.
     static void const* levelTaker() {
         static char const level = 0;
         return &level;

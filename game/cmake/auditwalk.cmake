@@ -3,7 +3,8 @@
 # for contrast; then the intro with subtitles, the hardcore notice, a focused button's pulse, the
 # bonus modes with the on-screen controls (time attack's music heard through its race), arrows
 # held through boxes, keys held as the pause menu and the results come up, presses made as a
-# screen changes (and the window's focus lost as a level loads or resumes), and the closing
+# screen changes (and the window's focus lost as a level loads or resumes), the pause and Space
+# pressed as a page opens or the level fades back in, and the closing
 # credits; at a 1280 x 720 window and at the game's own 1334 x 750 one; and on a 1024 x 600 screen.
 # The walks wait on the game's frames, which a loaded machine draws slower: each is given eight
 # times its length on a quiet one (a game that stops drawing is ended within minutes by the walk
@@ -37,7 +38,7 @@ if(TEST game_audit_walk_test AND NOT ZELV_SANITIZE)
   get_test_property(game_audit_walk_test ENVIRONMENT walk_env)
   list(FILTER walk_env EXCLUDE REGEX "^(ZELV_XVFB_SCREEN|GTEST_FILTER|LANGUAGE)=")
   set_tests_properties(game_audit_walk_1334_test PROPERTIES TIMEOUT 3000 COST 3000 LABELS gl
-                       ENVIRONMENT "${walk_env};LC_ALL=fr_FR.UTF-8;ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere:AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot:AuditWalk.TwoPressesAsAScreenChangesActTwiceThere")
+                       ENVIRONMENT "${walk_env};LC_ALL=fr_FR.UTF-8;ZELV_XVFB_SCREEN=1400x800;GTEST_FILTER=-${small_screen}:AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere:AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot:AuditWalk.TwoPressesAsAScreenChangesActTwiceThere:AuditWalk.PauseOrSpacePressedAsAPageOpensOrTheLevelFadesBackActsThere")
   # A screen smaller than the game's window: only the small-screen case, and only here.
   add_test(NAME game_audit_walk_1024_test COMMAND game_audit_walk_test --gtest_filter=${small_screen})
   set_tests_properties(game_audit_walk_1024_test PROPERTIES TIMEOUT 600 COST 600 LABELS gl

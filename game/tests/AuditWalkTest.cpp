@@ -11,7 +11,9 @@
 // listened to through its race) and the closing credits as they roll, and a focused button's
 // painted words are read through its pulse; arrows are held as each box over a page opens and
 // goes, and keys as the pause menu and the results come up; keys pressed as a screen changes act
-// on the next, each of two in turn, and a level that loads or resumes without the focus pauses. The screenshots are
+// on the next, each of two in turn, the pause and Space pressed as a page opens or a level fades
+// back in act there once it takes them, and a level that loads or resumes without the focus
+// pauses. The screenshots are
 // kept under the build folder
 // (audit-walk/<Xvfb screen>/) for a person to look at. The Xvfb screen (ZELV_XVFB_SCREEN) picks the window: 1280x720 gives a 1280 x 720
 // window, 1400x800 the game's own 1334 x 750.
@@ -1370,3 +1372,73 @@ TEST(AuditRules, FindTextsOffTheWindowOverOtherThingsAndOnTheirOwnColour) {
 }  // namespace
 
 int main(int argc, char** argv) { return testing_support::runTestsUnderXvfb(argc, argv); }
+
+// The pause button and Space pressed as a page comes up, or as level01 fades back in from the
+// pause menu, act there once it takes them: P tapped as the level select, the options or the
+// boards come up goes back from them, Space tapped as the credits fade in skips them, and Escape
+// tapped during the fade back into the level pauses it again. Each again should the page have
+// come up before the key was let go.
+TEST_F(AuditWalk, PauseOrSpacePressedAsAPageOpensOrTheLevelFadesBackActsThere) {
+    testing_support::TempDir home;
+    writeSave(home.path(), 0, false, false);
+    {
+        GameWindow game(recording(home));
+        ASSERT_TRUE(game.ok()) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuLoaderViewController", Ms(60000))) << game.describe();
+        ASSERT_TRUE(game.waitForScreen("MainMenuStartMenu", Ms(60000))) << game.describe();
+        // The focus moves from where the page before left it: PLAY, OPTIONS, BOARDS, CREDITS.
+        struct Page {
+            std::vector<char const*> to;
+            char const* screen;
+            char const* key;
+        };
+        for (Page const& page : {Page{{}, "LevelSelectMenu", "p"}, Page{{"Left"}, "OptionsMenu", "p"},
+                                 Page{{"Right", "Right"}, "GameServicesView", "p"}, Page{{"Up"}, "Credits", "space"}}) {
+            for (char const* key : page.to) game.tap(key), framesPass(game, 3);
+            bool within = false;
+            for (int attempt = 0; attempt < 3 && !within; ++attempt) {
+                framesPass(game, 10);
+                game.tap("Return");
+                game.tap(page.key);
+                within = game.currentScreen() == "MainMenuStartMenu";
+                ASSERT_TRUE(game.waitForScreen(page.screen, Ms(30000))) << game.describe();
+                std::string const next = game.nextScreen(Ms(15000));
+                if (within) {
+                    EXPECT_EQ(next, "MainMenuStartMenu") << page.key << " tapped as " << page.screen << " came up";
+                }
+                if (next != "MainMenuStartMenu") {
+                    ASSERT_TRUE(tapUntil(game, "Escape", "MainMenuStartMenu")) << game.describe();
+                }
+            }
+            EXPECT_TRUE(within) << page.screen << " came up before " << page.key << " was let go, three times";
+        }
+        EXPECT_TRUE(game.stop()) << game.describe();
+    }
+
+    GameWindow game(recordingLevel01(home));
+    ASSERT_TRUE(game.ok()) << game.describe();
+    ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(60000))) << game.describe();
+    ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+    bool inFade = false;
+    for (int attempt = 0; attempt < 3 && !inFade; ++attempt) {
+        ASSERT_TRUE(game.waitUntil([&] { return shows("Resume") && readRecord(recordPath_).still >= 30; }, Ms(60000)))
+            << game.describe();
+        game.tap("Return");
+        ASSERT_TRUE(game.waitForScreen("UnPauseViewController", Ms(30000))) << game.describe();
+        game.keyDown("Escape");
+        inFade = game.currentScreen() == "UnPauseViewController";
+        framesPass(game, 2);
+        game.keyUp("Escape");
+        ASSERT_TRUE(game.waitForScreen("GameViewController", Ms(30000))) << game.describe();
+        std::string const next = game.nextScreen(Ms(10000));
+        if (inFade) {
+            EXPECT_EQ(next, "PauseViewController") << "Escape pressed during the fade back into the level";
+        }
+        if (next != "PauseViewController") {
+            ASSERT_TRUE(tapUntil(game, "p", "PauseViewController")) << game.describe();
+        }
+    }
+    EXPECT_TRUE(inFade) << "the fade ended before Escape went down, three times";
+    EXPECT_TRUE(game.stop()) << game.describe();
+}

@@ -106,11 +106,8 @@ protected:
         if (!screen) return states;
         until([&] {
             if (states.empty() || states.back() != screen->state()) states.push_back(screen->state());
-            // Pressing too early neither resumes nor reaches the game.
-            if (screen->state() < PauseViewController::kInteractive) {
-                tap(kResume);
-                app->buttonPressed(ViewController::buttonPause);
-            }
+            // Tapping too early neither resumes nor reaches the game.
+            if (screen->state() < PauseViewController::kInteractive) tap(kResume);
             return screen->state() == PauseViewController::kInteractive;
         });
         return states;
@@ -146,7 +143,8 @@ TEST_F(PauseScreens, PauseAndResumeGiveTheSameGameBackWithItsSoundAndPicture) {
     EXPECT_EQ(game->updates - updates, 63);  // kept updating, paused
 
     // Resume by the pause button: the menu closes, the unpause screen fades back and the very
-    // same game screen comes back; input during the fade reaches nobody.
+    // same game screen comes back. A tap during the fade reaches nobody; the pause button pressed
+    // then reaches the game once it is back (it pauses a level), once.
     app->buttonPressed(ViewController::buttonPause);
     EXPECT_EQ(screen->state(), PauseViewController::kDismissResume);
     bool sawUnpause = false;
@@ -160,7 +158,7 @@ TEST_F(PauseScreens, PauseAndResumeGiveTheSameGameBackWithItsSoundAndPicture) {
         return app->screen() == game;
     }));
     EXPECT_TRUE(sawUnpause && alive);
-    EXPECT_EQ(game->inputs, 0);
+    EXPECT_EQ(game->inputs, 1);
     EXPECT_FLOAT_EQ(app->audio().musicVolume(), 0.8f);
     EXPECT_FALSE(app->renderContexts()->postProcessing.hasCapture());
     tick();  // 20000003 is dispatched once the game is current again
@@ -168,7 +166,22 @@ TEST_F(PauseScreens, PauseAndResumeGiveTheSameGameBackWithItsSoundAndPicture) {
     for (int i = 0; i < 64; ++i) tick();
     EXPECT_FLOAT_EQ(app->audio().categoryVolume(0), 1.0f);
     app->buttonPressed(ViewController::buttonPause);
-    EXPECT_EQ(game->inputs, 1);
+    EXPECT_EQ(game->inputs, 2);
+
+    // The pause button pressed as the menu comes up resumes once the menu is up.
+    game->onUpdate = [this] { app->triggerPauseMenu("levels/level03.pxl", "level03", false, false); };
+    tick();
+    screen = dynamic_cast<PauseViewController*>(app->screen());
+    ASSERT_NE(screen, nullptr);
+    EXPECT_LT(screen->state(), uint32_t(PauseViewController::kInteractive));
+    app->buttonPressed(ViewController::buttonPause);
+    bool resumed = false;
+    ASSERT_TRUE(until([&] {
+        resumed = resumed || dynamic_cast<UnPauseViewController*>(app->screen()) != nullptr;
+        return app->screen() == game;
+    }));
+    EXPECT_TRUE(resumed);
+    EXPECT_EQ(game->inputs, 2);
 }
 
 TEST_F(PauseScreens, OptionsSlideBackQuestionsTakeThePauseButtonAndHardcoreRestartsTheRun) {

@@ -3,7 +3,8 @@
 // it jump, a mouse drag on the left half moves it, and an SDL virtual controller drives it. Then a
 // held controller A or B on BOARDS, a controller held or pressed as the pause menu, the fade back
 // into the level and the results come up, a pad's presses beside their opposites and as screens
-// change, and the view's text field typed into over a running level.
+// change, presses made as a page opens or the level fades back in, a key and the stick held
+// through level01's cut-scene, and the view's text field typed into over a running level.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -18,6 +19,7 @@
 
 #include "game/EndOfLevelViewController.h"
 #include "game/GameViewController.h"
+#include "game/IntroGameModeStateMachine.h"
 #include "game/PauseViewController.h"
 #include "game/UnPauseViewController.h"
 #include "menus/MainMenuViewController.h"
@@ -394,6 +396,156 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     EXPECT_NE(game.app().presentedView(), nullptr) << "B held as the boards came up closed them";
     tap(SDL_CONTROLLER_BUTTON_B);
     EXPECT_TRUE(game.until([&] { return game.app().presentedView() == nullptr; }, 60)) << "a new B left them up";
+    SDL_JoystickDetachVirtual(device);
+}
+
+// A press made as a screen opens or fades acts once it takes the input, and one held through a
+// cut-scene is none in its level. Level01's cut-scene skipped with A, Right and the stick held
+// through it: the ball rests as play begins until the stick is pushed again. START or Escape
+// pressed during the fade back into the level pauses it again. On the main menu, P tapped as the
+// level select, the options or the boards come up goes back from them, and A tapped as the
+// credits fade in skips them.
+TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACutScene) {
+    InProcessGame game({"--level", "levels/level01_intro.pxl"});
+    ASSERT_TRUE(game.ok());
+    auto cutScene = [&]() -> IntroGameModeStateMachine* {
+        auto* screen = game.screen<GameViewController>();
+        return screen ? dynamic_cast<IntroGameModeStateMachine*>(&screen->modeMachine()) : nullptr;
+    };
+    ASSERT_TRUE(game.until([&] { return cutScene() && cutScene()->state() == IntroGameModeStateMachine::kPlaying; }))
+        << "level01's cut-scene did not start";
+    int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                                 SDL_CONTROLLER_BUTTON_MAX, 0);
+    ASSERT_GE(device, 0) << SDL_GetError();
+    game.frames(5);
+    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+    ASSERT_NE(pad, nullptr);
+    auto tap = [&](SDL_GameControllerButton button) {
+        SDL_JoystickSetVirtualButton(pad, button, 1);
+        game.frames(3);
+        SDL_JoystickSetVirtualButton(pad, button, 0);
+        game.frames(3);
+    };
+    XInput keys;
+    ASSERT_TRUE(keys.ok());
+
+    keys.key("Right", true);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 32767);
+    game.frames(10);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    GameViewController* level = nullptr;
+    bool const began = game.until([&] {
+        level = game.screen<GameViewController>();
+        return level && level->mode() != GameMode::Intro;
+    });
+    if (began) game.frames(30);
+    float x0 = began ? level->getWorld().getPlayer().getPosition().x : 0.0f;
+    if (began) game.frames(60);
+    float const heldThrough = began ? level->getWorld().getPlayer().getPosition().x - x0 : 0.0f;
+    keys.key("Right", false);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
+    game.frames(5);
+    ASSERT_TRUE(began) << "A did not skip the cut-scene into level01";
+    EXPECT_LT(std::abs(heldThrough), 0.3f) << "Right and the stick held through the cut-scene rolled the ball";
+    Player::Player& player = level->getWorld().getPlayer();
+    x0 = player.getPosition().x;
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 32767);
+    game.frames(60);
+    SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 0);
+    EXPECT_GT(player.getPosition().x, x0 + 1.0f) << "the stick pushed again in level01 did not roll the ball";
+
+    // RESUME picked, then the pause pressed during the fade: the pause menu is back once play has
+    // resumed. START on the pad, then Escape on the keys.
+    auto pauseMenuUp = [&] {
+        return game.until([&] {
+            auto* pause = game.screen<PauseViewController>();
+            return pause && pause->state() == PauseViewController::kInteractive;
+        });
+    };
+    tap(SDL_CONTROLLER_BUTTON_START);
+    ASSERT_TRUE(pauseMenuUp());
+    for (bool pad_ : {true, false}) {
+        char const* what = pad_ ? "START" : "Escape";
+        tap(SDL_CONTROLLER_BUTTON_A);
+        ASSERT_TRUE(game.until([&] { return game.screen<UnPauseViewController>() != nullptr; })) << what;
+        if (pad_)
+            SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_START, 1);
+        else
+            keys.key("Escape", true);
+        game.frames(2);
+        bool const inFade = game.screen<UnPauseViewController>() != nullptr;
+        if (pad_)
+            SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_START, 0);
+        else
+            keys.key("Escape", false);
+        ASSERT_TRUE(inFade) << "the fade ended before " << what << " went down";
+        // The pause menu that comes up is a new one: the fade has handed the level back.
+        bool const paused = game.until([&] {
+            auto* pause = game.screen<PauseViewController>();
+            return pause && pause->state() == PauseViewController::kInteractive;
+        }, 300);
+        EXPECT_TRUE(paused) << what << " pressed during the fade back into the level did not pause it";
+        if (!paused) {
+            tap(SDL_CONTROLLER_BUTTON_START);
+            ASSERT_TRUE(pauseMenuUp());
+        }
+    }
+
+    // The main menu, focus on PLAY. Each page is picked with A and P is tapped at once, as the
+    // start menu goes: the page comes up and goes back, the start menu's focus on its button.
+    game.app().transitToMainMenu(boost::none);
+    ASSERT_TRUE(game.until([&] {
+        auto* menu = game.screen<MainMenuViewController>();
+        return menu && menu->startMenu().state() == 4;
+    }));
+    MainMenuViewController& menu = *game.screen<MainMenuViewController>();
+    // The page came (opened), then the start menu is back up within `frames`.
+    auto backOnTheStartMenu = [&](std::function<bool()> const& opened, int frames) {
+        bool seen = false;
+        return game.until([&] {
+            seen = seen || opened();
+            return seen && menu.currentMenu() == &menu.startMenu() && menu.startMenu().state() == 4;
+        }, frames) && seen;
+    };
+    struct Page {
+        char const* name;
+        SDL_GameControllerButton to;  // from the focus the last page left
+        uint64_t focus;
+        std::function<bool()> opened, up;  // up: taking input
+    };
+    auto boards = [&] { return game.app().presentedView(); };
+    for (Page const& page : {Page{"the level select", SDL_CONTROLLER_BUTTON_INVALID, 2u,
+                                  [&] { return menu.currentMenu() == &menu.levelSelect(); },
+                                  [&] { return menu.levelSelect().state() == 5; }},
+                             Page{"the options", SDL_CONTROLLER_BUTTON_DPAD_LEFT, 0u,
+                                  [&] { return menu.currentMenu() == &menu.options(); },
+                                  [&] { return menu.options().state() == OptionsMenu::Active; }},
+                             Page{"the boards", SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1u,
+                                  [&] { return boards() != nullptr; },
+                                  [&] { return boards() && boards()->inputTaker(); }}}) {
+        if (page.to != SDL_CONTROLLER_BUTTON_INVALID) tap(page.to);
+        if (page.focus == 1u) tap(page.to);  // OPTIONS, PLAY, BOARDS
+        ASSERT_EQ(menu.startMenu().focus().focused(), page.focus) << page.name;
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
+        game.frames(1);
+        tapKey(game, keys, "p", 2);
+        SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 0);
+        ASSERT_FALSE(page.up()) << page.name << " came up before P was let go";
+        if (!backOnTheStartMenu(page.opened, 600)) {
+            ADD_FAILURE() << "P tapped as " << page.name << " came up did not go back";
+            tap(SDL_CONTROLLER_BUTTON_B);
+        }
+        ASSERT_TRUE(game.until([&] { return menu.startMenu().state() == 4; }));
+    }
+    // CREDITS (up from BOARDS): A again as they fade in skips them once they roll.
+    tap(SDL_CONTROLLER_BUTTON_DPAD_UP);
+    ASSERT_EQ(menu.startMenu().focus().focused(), 3u);
+    Credits& credits = menu.credits().credits();
+    tap(SDL_CONTROLLER_BUTTON_A);
+    tap(SDL_CONTROLLER_BUTTON_A);
+    ASSERT_NE(credits.state(), Credits::kScrolling) << "the credits rolled before A was let go";
+    EXPECT_TRUE(backOnTheStartMenu([&] { return menu.currentMenu() == &menu.credits(); }, 300))
+        << "A tapped as the credits came up did not skip them";
     SDL_JoystickDetachVirtual(device);
 }
 

@@ -90,7 +90,6 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             app->touchBegan(1, tapAt.x, tapAt.y);
             app->touchEnded(1, tapAt.x, tapAt.y);
-            app->buttonPressed(ViewController::buttonPause);
             tick();
             ++n;
             if (box->state() == ConfirmationBoxViewController::kFadingIn && shownTick < 0) shownTick = ticks;
@@ -134,7 +133,7 @@ TEST_F(QuestionScreens, AnAnswerRunsOnceAfterTheDismissalAndGivesTheSameScreenBa
     EXPECT_EQ(box->wrapped(), game);
     int const startTicks = ticks, startUpdates = game->updates;
 
-    // Until it is interactive: taps and the pause button reach neither the box nor the game.
+    // Until it is interactive: taps reach neither the box nor the game.
     untilInteractive(glm::vec2(640, 185));
     EXPECT_EQ(answered, 0);
     EXPECT_EQ(game->inputs, 0);
@@ -220,6 +219,22 @@ TEST_F(QuestionScreens, NegativeAnswersAndTheControllerTakeTheSameWayOut) {
     untilGivenBack();
     EXPECT_EQ(answered, 2);
     EXPECT_EQ(app->screen(), game);
+
+    // The pause button pressed as a box opens answers it once it takes answers, and only it.
+    for (bool twoButtons : {true, false}) {
+        ask(twoButtons);
+        app->buttonPressed(ViewController::buttonPause);
+        for (int n = 0; box->state() != ConfirmationBoxViewController::kClosing && n < 3000; ++n) {
+            if (!app->renderContexts()->graphics.texturesLoaded())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            tick();
+        }
+        EXPECT_EQ(box->state(), ConfirmationBoxViewController::kClosing) << twoButtons;
+        untilGivenBack();
+        EXPECT_EQ(app->screen(), game);
+    }
+    EXPECT_EQ(answered, 3);
+    EXPECT_EQ(game->inputs, 0);
 }
 
 }  // namespace
