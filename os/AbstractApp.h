@@ -551,7 +551,7 @@ private:
         ScreenCall call(*this);
         target->buttonPressed(ViewController::buttonPause);
         if (inputTarget() != target || target->inputTaker() != taker || overlayChanges_ != overlays) {
-            presses_.take();
+            presses_.spend();
             presses_.changeBegan(true);
         }
     }

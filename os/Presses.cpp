@@ -177,6 +177,12 @@ GamepadState Presses::settle(std::vector<Input const*> const& taken) {
     return s;
 }
 
+void Presses::spend() {
+    std::erase_if(inputs_, [](Input const& i) { return !i.down; });
+    for (Input& in : inputs_) in.heldOver = true;
+    changing_ = handing_ = gap_ = false;
+}
+
 GamepadState Presses::take() {
     if (changing_) {
         for (Input& in : inputs_)

@@ -44,6 +44,9 @@ public:
     // What the taker gets from the last read. Ends a change: what was down as it began is held
     // over, and the presses made since are handed over one at a time, a take each.
     GamepadState take();
+    // A press of the pause, made during a change, has handed the input over: the other presses
+    // made meanwhile are spent with it, and what is down now is held over.
+    void spend();
 
     // How far an axis is pushed for a menu step, and for an input held over to count as down.
     static constexpr float kStep = 0.5f;

@@ -27,7 +27,10 @@ public:
     void touchMoved(glm::vec2 const& p, uint32_t n) override { touch("touchMoved", p, n); }
     void touchBegan(glm::vec2 const& p, uint32_t n) override { touch("touchBegan", p, n); }
     void touchEnded(glm::vec2 const& p, uint32_t n) override { touch("touchEnded", p, n); }
-    void buttonPressed(uint32_t code) override { fake::record(name_ + ".button " + std::to_string(code)); }
+    void buttonPressed(uint32_t code) override {
+        fake::record(name_ + ".button " + std::to_string(code));
+        if (onButton) onButton();
+    }
     void gamepadInput(GamepadState const& s) override { pads.push_back(s); }
     void const* inputTaker() const override { return taker; }
 
@@ -35,6 +38,7 @@ public:
     std::vector<GamepadState> pads;
     void const* taker = this;
     std::function<void()> onUpdate;
+    std::function<void()> onButton;
 
 private:
     void touch(char const* what, glm::vec2 const& p, uint32_t n) {
@@ -363,6 +367,30 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({dpad(0, 0.25f)}), "-");
     EXPECT_EQ(frame({dpad(0, 0.75f)}), "leftX0.75");
     EXPECT_EQ(frame({dpad(0, 0)}), "-");
+
+    // Down, then the pause, pressed while nothing takes the input: the taker that comes up gets
+    // the pause first, and as it hands the input on, Down and Escape's B are spent with it;
+    // Escape, still down, is held over.
+    char const next = 0;
+    a->taker = nullptr;
+    frame({});
+    frame({keys(kKeyDown)});
+    frame({keys(0)});
+    app->buttonPressed(ViewController::buttonPause);
+    frame({keys(kKeyEscape)});
+    a->onButton = [&] {
+        a->taker = &next;
+        a->onButton = nullptr;
+    };
+    fake::log.clear();
+    changeInUpdate(a);
+    std::string got;
+    for (int i = 0; i < 4; ++i) got += frame({keys(kKeyEscape)}) + ";";
+    EXPECT_TRUE(logged("a.button " + std::to_string(ViewController::buttonPause)));
+    EXPECT_EQ(got.find("B1"), std::string::npos) << got;
+    EXPECT_EQ(got.find("dpadY-1"), std::string::npos) << got;
+    EXPECT_EQ(frame({keys(0)}), "-");
+    EXPECT_EQ(frame({keys(kKeyDown)}), "dpadY-1 leftY-1 keys8");
 }
 
 TEST_F(AppFrame, OpenLevelByIndexStartsOnlyUnlockedExistingLevels) {
