@@ -79,6 +79,25 @@ public:
         for (int i = 0; i < n && !done(); ++i) frames(1);
         return done();
     }
+    // A virtual controller plugged in and seen; null, with the reason, when SDL makes none.
+    SDL_Joystick* attachPad(int* device = nullptr) {
+        int const d = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
+                                                SDL_CONTROLLER_BUTTON_MAX, 0);
+        if (device) *device = d;
+        if (d < 0) {
+            ADD_FAILURE() << SDL_GetError();
+            return nullptr;
+        }
+        frames(5);
+        return SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(d));
+    }
+    // A pad's button pressed and let go, down and up `n` frames each.
+    void tap(SDL_Joystick* pad, SDL_GameControllerButton button, int n = 3) {
+        SDL_JoystickSetVirtualButton(pad, button, 1);
+        frames(n);
+        SDL_JoystickSetVirtualButton(pad, button, 0);
+        frames(n);
+    }
 
 private:
     testing_support::TempDir home_;
@@ -193,18 +212,10 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
     ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
-    int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
-                                                 SDL_CONTROLLER_BUTTON_MAX, 0);
-    ASSERT_GE(device, 0) << SDL_GetError();
-    game.frames(5);
-    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+    int device = -1;
+    SDL_Joystick* pad = game.attachPad(&device);
     ASSERT_NE(pad, nullptr);
-    auto tap = [&](SDL_GameControllerButton button) {
-        SDL_JoystickSetVirtualButton(pad, button, 1);
-        game.frames(3);
-        SDL_JoystickSetVirtualButton(pad, button, 0);
-        game.frames(3);
-    };
+    auto tap = [&](SDL_GameControllerButton button) { game.tap(pad, button); };
     auto holdOnBoards = [&](char const* where) {
         SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
         EXPECT_TRUE(game.until([&] { return game.app().presentedView() != nullptr; }, 60)) << where;
@@ -414,18 +425,10 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
     };
     ASSERT_TRUE(game.until([&] { return cutScene() && cutScene()->state() == IntroGameModeStateMachine::kPlaying; }))
         << "level01's cut-scene did not start";
-    int const device = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
-                                                 SDL_CONTROLLER_BUTTON_MAX, 0);
-    ASSERT_GE(device, 0) << SDL_GetError();
-    game.frames(5);
-    SDL_Joystick* pad = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(device));
+    int device = -1;
+    SDL_Joystick* pad = game.attachPad(&device);
     ASSERT_NE(pad, nullptr);
-    auto tap = [&](SDL_GameControllerButton button) {
-        SDL_JoystickSetVirtualButton(pad, button, 1);
-        game.frames(3);
-        SDL_JoystickSetVirtualButton(pad, button, 0);
-        game.frames(3);
-    };
+    auto tap = [&](SDL_GameControllerButton button) { game.tap(pad, button); };
     XInput keys;
     ASSERT_TRUE(keys.ok());
 
@@ -610,11 +613,7 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     SDL_Joystick* pads[2] = {};
     int devices[2] = {-1, -1};
     for (int i = 0; i < 2; ++i) {
-        devices[i] = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, SDL_CONTROLLER_AXIS_MAX,
-                                               SDL_CONTROLLER_BUTTON_MAX, 0);
-        ASSERT_GE(devices[i], 0) << SDL_GetError();
-        game.frames(5);
-        pads[i] = SDL_JoystickFromInstanceID(SDL_JoystickGetDeviceInstanceID(devices[i]));
+        pads[i] = game.attachPad(&devices[i]);
         ASSERT_NE(pads[i], nullptr);
     }
     SDL_Joystick* const pad = pads[0];
@@ -726,17 +725,26 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     EXPECT_EQ(focus.focused(), 0u) << "letting Left or Right go stepped";
     ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));  // PLAY
 
-    // The stick resting at 0.35 up as A opens the level select, then pushed all the way: up from
-    // level01's tile is its bonus level's.
-    stick(0.35f, SDL_CONTROLLER_AXIS_LEFTY);
+    // The stick resting at 0.35 as A opens the level select, then pushed all the way, towards a
+    // neighbour of the tile the page opens on (found by opening it once).
+    tap(SDL_CONTROLLER_BUTTON_A);
+    ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
+    FocusNavigator::Node const& first = menu.levelSelect().focus().focusedNode();
+    auto const axis = first.up || first.down ? SDL_CONTROLLER_AXIS_LEFTY : SDL_CONTROLLER_AXIS_LEFTX;
+    float const way = first.up || (!first.down && first.right) ? 1.0f : -1.0f;
+    ASSERT_TRUE(first.up || first.down || first.left || first.right);
+    tap(SDL_CONTROLLER_BUTTON_B);
+    ASSERT_TRUE(startMenuUp());
+    game.frames(10);
+    stick(0.35f * way, axis);
     tap(SDL_CONTROLLER_BUTTON_A);
     ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
     game.frames(30);
     uint64_t const resting = menu.levelSelect().focus().focused();
-    stick(1, SDL_CONTROLLER_AXIS_LEFTY);
+    stick(way, axis);
     EXPECT_TRUE(game.until([&] { return menu.levelSelect().focus().focused() != resting; }, 30))
-        << "the stick resting as the level select opened left it dead";
-    stick(0, SDL_CONTROLLER_AXIS_LEFTY);
+        << "the stick resting as the level select opened left it dead (on " << resting << ")";
+    stick(0, axis);
     for (int device : devices) SDL_JoystickDetachVirtual(device);
 }
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <list>
 #include <map>
+#include <thread>
 
 #include "analytics/agent/tests/StoredEvents.h"
 #include "level/LevelCatalog.h"
@@ -62,11 +63,20 @@ GameWindow::Options atLevel(std::filesystem::path const& home, std::string const
     return o;
 }
 
-// Right and jump held until the end-of-level screen takes over and its board comes up.
+// Right and jump held until the end-of-level screen takes over and its board comes up. Keys held
+// through a level's cut-scene act in it only once pressed again: they are pressed afresh every
+// few seconds of the game's time.
 bool rollToTheBoard(GameWindow& game, Ms bound) {
-    game.keyDown("Right");
-    game.keyDown("space");
-    bool const ended = game.waitForScreen("EndOfLevelViewController", bound);
+    bool const ended = game.actUntilScreen(
+        "EndOfLevelViewController",
+        [&] {
+            game.keyUp("space");
+            game.keyUp("Right");
+            std::this_thread::sleep_for(Ms(100));
+            game.keyDown("Right");
+            game.keyDown("space");
+        },
+        Ms(3000), bound);
     game.keyUp("space");
     game.keyUp("Right");
     return ended && game.waitForScreen("ResultsMenu", Ms(30000));
