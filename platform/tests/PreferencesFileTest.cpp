@@ -209,6 +209,16 @@ std::map<std::string, std::string> onDisk(std::filesystem::path const& path) {
     return platform::PreferencesFile::parse(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
+// Once another thread of this process waits for the lock file's turn; false if none came in a
+// minute (a hang, not a slow machine).
+bool waiterThere(std::filesystem::path const& lockFile) {
+    for (auto const end = std::chrono::steady_clock::now() + std::chrono::minutes(1); platform::FileLock::waitingFor(lockFile) == 0;) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
+}
+
 // Copies of the game on one home write the same file: each write applies its own changes to what
 // the file holds then, so no copy's change is lost, also while another holds the lock.
 TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
@@ -314,19 +324,17 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
             }
         });
     for (auto& t : lockers) t.join();
-    // A thread that lets the lock go and asks for it again at once lets one waiting for it go first.
+    // A thread that lets the lock go and asks for it again at once lets one waiting for it go first,
+    // however late that one is given the CPU.
     for (int i = 0; i < 20; ++i) {
         std::atomic<int> taken{0};
-        std::atomic<bool> asking{false};
         int waiterTook = 0;
         std::optional<platform::FileLock> lock(std::in_place, dir / ".prefs.lock");
         std::thread waiter([&] {
-            asking = true;
             platform::FileLock mine(dir / ".prefs.lock", std::chrono::seconds(5));
             waiterTook = ++taken;
         });
-        while (!asking) std::this_thread::yield();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // waiting by then
+        EXPECT_TRUE(waiterThere(dir / ".prefs.lock")) << i;
         lock.reset();
         lock.emplace(dir / ".prefs.lock", std::chrono::seconds(5));
         int const againTook = ++taken;
@@ -634,12 +642,12 @@ TEST(PreferencesFile, NotesThatCannotBeReadArePassedOverAndAPileFoldsARoundAWrit
     static std::atomic<bool> roundBegins{false}, wanted{false}, go{false};
     static std::atomic<std::thread::id> writer{};
     static std::atomic<int> writerSteps{0};
-    platform::NoteSet::setFaultHook([](std::string const&) {
+    platform::NoteSet::setFaultHook([lockFile = dir / ".prefs.lock"](std::string const&) {
         if (std::this_thread::get_id() == writer.load()) {
             ++writerSteps;
         } else if (roundBegins.exchange(false) && wanted.exchange(false)) {
             go = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the write is waiting by then
+            EXPECT_TRUE(waiterThere(lockFile)) << "the write never came";
         }
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     });
