@@ -790,7 +790,7 @@ TEST(StoresBesideAFork, ChildrenEndBesideAFirstIdSettingsWriteOrKeychainChangeAn
     // A sanitizer's process takes a tenth of a second to start, and its calls run slower.
     constexpr int kTrials = kSanitized ? 50 : 200, kSlower = kSanitized ? 3 : 1;
     // Far past what a child's write takes on a loaded machine: one that is not done by then hangs.
-    constexpr auto kChildBound = seconds(15), kTrialBound = seconds(60);
+    constexpr auto kChildBound = seconds(30), kTrialBound = seconds(90);
     // False when it had to be killed.
     auto const endsWithin = [](pid_t child, Clock::duration bound, int& status) {
         for (auto const deadline = Clock::now() + bound; ::waitpid(child, &status, WNOHANG) == 0;) {
