@@ -295,7 +295,7 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
         platform::PreferencesFile counted(path);
         counted.addInteger("uses", 1);
         waiting = true;
-        EXPECT_TRUE(counted.synchronize(std::chrono::minutes(1)));
+        EXPECT_TRUE(counted.synchronize(std::chrono::hours(1)));  // past the writes below however slow
         waited = true;
     });
     while (!waiting) std::this_thread::yield();
@@ -331,12 +331,12 @@ TEST(PreferencesFile, WritersOnOnePathKeepEachOthersChanges) {
         int waiterTook = 0;
         std::optional<platform::FileLock> lock(std::in_place, dir / ".prefs.lock");
         std::thread waiter([&] {
-            platform::FileLock mine(dir / ".prefs.lock", std::chrono::seconds(5));
+            platform::FileLock mine(dir / ".prefs.lock", std::chrono::minutes(1));
             waiterTook = ++taken;
         });
         EXPECT_TRUE(waiterThere(dir / ".prefs.lock")) << i;
         lock.reset();
-        lock.emplace(dir / ".prefs.lock", std::chrono::seconds(5));
+        lock.emplace(dir / ".prefs.lock", std::chrono::minutes(1));
         int const againTook = ++taken;
         lock.reset();
         waiter.join();
@@ -875,7 +875,13 @@ TEST(StoresBesideAFork, ChildrenEndBesideAFirstIdSettingsWriteOrKeychainChangeAn
     std::string filter = std::string("--gtest_filter=StoresBesideAFork.") + testing::UnitTest::GetInstance()->current_test_info()->name();
     char* argv[] = {filter.data(), filter.data(), nullptr};
     std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+    bool tsanOptions = false;
+    for (char** e = environ; *e; ++e) {
+        environment.emplace_back(*e);
+        // The thread checker ends a forked child that starts a thread; these children may.
+        if (environment.back().starts_with("TSAN_OPTIONS=")) environment.back() += " die_after_fork=0", tsanOptions = true;
+    }
+    if (!tsanOptions) environment.emplace_back("TSAN_OPTIONS=die_after_fork=0");
     environment.emplace_back();
     std::map<pid_t, std::pair<size_t, Clock::time_point>> running;
     std::vector<int> hung(kinds.size()), failed(kinds.size());
