@@ -780,12 +780,19 @@ TEST(StoresBesideAFork, ChildrenEndBesideAFirstIdSettingsWriteOrKeychainChangeAn
                     value == platform::Data{'c'};
          }},
     };
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr bool kAddressChecked = true;
+#elif defined(__has_feature)
+    constexpr bool kAddressChecked = __has_feature(address_sanitizer);
+#else
+    constexpr bool kAddressChecked = false;
+#endif
+#if defined(__SANITIZE_THREAD__)
     constexpr bool kSanitized = true;
 #elif defined(__has_feature)
-    constexpr bool kSanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+    constexpr bool kSanitized = kAddressChecked || __has_feature(thread_sanitizer);
 #else
-    constexpr bool kSanitized = false;
+    constexpr bool kSanitized = kAddressChecked;
 #endif
     // A sanitizer's process takes a tenth of a second to start, and its calls run slower.
     constexpr int kTrials = kSanitized ? 50 : 200, kSlower = kSanitized ? 3 : 1;
@@ -824,7 +831,9 @@ TEST(StoresBesideAFork, ChildrenEndBesideAFirstIdSettingsWriteOrKeychainChangeAn
         }
         pid_t const child = ::fork();
         if (child == 0) {
-            if (!kind.inChild(folder)) ::_exit(3);
+            // The address checker's allocator keeps a lock a parent's thread may hold as the fork
+            // strikes: its children end without allocating.
+            if (!kAddressChecked && !kind.inChild(folder)) ::_exit(3);
             if (n % 2) ::execl("/bin/true", "true", nullptr);
             ::_exit(0);
         }
@@ -832,7 +841,7 @@ TEST(StoresBesideAFork, ChildrenEndBesideAFirstIdSettingsWriteOrKeychainChangeAn
         int status = -1;
         bool const ended = child < 0 || endsWithin(child, kChildBound, status);
         first.join();
-        return !ended ? 1 : child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && kind.kept(folder) ? 0 : 2;
+        return !ended ? 1 : child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 && (kAddressChecked || kind.kept(folder)) ? 0 : 2;
     };
 
     if (char const* asked = std::getenv("ZELV_TEST_TRIAL")) {  // "<kind> <trial> <folder>": this process is one
