@@ -167,9 +167,11 @@ FileLock::Turn& lockFileTurn(std::filesystem::path const& path) {
 }
 
 // The thread that just let the turn go waits while another thread waits for it, until that one
-// has it: a short while at most, since a waiter that is not woken in time must not hold it off.
-void letWaitersGoFirst(FileLock::Turn const& turn) {
-    auto const until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+// has it: a short while at most, or as long as this one would wait for the lock anyway, since a
+// waiter that is not woken in time must not hold it off, and one woken late (a loaded machine)
+// should still go first where the caller meant to wait.
+void letWaitersGoFirst(FileLock::Turn const& turn, std::chrono::steady_clock::time_point deadline) {
+    auto const until = std::max(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
     while (turn.waiting.load() > 0 && turn.last.load() == std::this_thread::get_id() && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
@@ -205,7 +207,7 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
     uint64_t const worked = turn.worked.load();
     auto const deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        letWaitersGoFirst(turn);
+        letWaitersGoFirst(turn, deadline);
         std::unique_lock<std::mutex> tryTurn(turn.mutex, std::try_to_lock);
         if (!tryTurn) {
             ++turn.waiting;
@@ -247,6 +249,8 @@ void FileLock::release() {
 }
 
 void FileLock::markWorkForWaiters() { worked_ = true; }
+
+int FileLock::waitingFor(std::filesystem::path const& lockFile) { return lockFileTurn(lockFile).waiting.load(); }
 
 void FileLock::close() {
     std::lock_guard<std::mutex> lock(lockFiles().guard);

@@ -67,7 +67,7 @@ std::vector<std::string> regularFileNamesIn(std::filesystem::path const& folder,
 // held() is false, with the reason in error(), when the lock is busy or the lock file cannot be
 // opened (it is never followed through a symbolic link). Released when it goes. A thread that
 // lets the turn go and asks for it again at once lets a thread of this process that waits for it
-// go first (for a short while at most).
+// go first (for a short while at most, or as long as it would wait for the lock).
 class FileLock {
 public:
     explicit FileLock(std::filesystem::path const& lockFile,
@@ -87,6 +87,9 @@ public:
     // While this one waited for its turn, another thread of this process held the lock and did
     // such work.
     bool waitedForWork() const { return waitedForWork_; }
+    // How many threads of this process wait for the lock file's turn now: a caller that hands it
+    // on can tell when another is there to take it.
+    static int waitingFor(std::filesystem::path const& lockFile);
 
     struct Turn;
 

@@ -63,10 +63,9 @@ std::optional<uint64_t> timeOf(std::string_view id) {
     return t;
 }
 
-std::function<void(std::string const&)>& faultHook() {
-    static auto* const hook = new std::function<void(std::string const&)>;
-    return *hook;
-}
+// Constant-initialised, with no guard: a child forked while another thread made a guarded one on
+// its first fold would wait on that guard for good at its own first fold.
+constinit std::atomic<std::function<void(std::string const&)>*> faultHook{nullptr};
 
 }  // namespace
 
@@ -488,9 +487,11 @@ bool NoteSet::any() {
 }
 
 void NoteSet::step() const {
-    if (faultHook()) faultHook()((folder_ / prefix_).string());
+    if (auto* const hook = faultHook.load(std::memory_order_acquire); hook && *hook) (*hook)((folder_ / prefix_).string());
 }
 
-void NoteSet::setFaultHook(std::function<void(std::string const&)> hook) { faultHook() = std::move(hook); }
+void NoteSet::setFaultHook(std::function<void(std::string const&)> hook) {
+    delete faultHook.exchange(hook ? new std::function<void(std::string const&)>(std::move(hook)) : nullptr);
+}
 
 }  // namespace platform
