@@ -18,7 +18,7 @@ if(TEST game_play_in_window_test)
   set_property(TEST game_play_in_window_test APPEND PROPERTY ENVIRONMENT
     LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
   # The pads' case in a process of its own: the level select it opens comes up as on a first run,
-  # with no box left over from the cases before it.
+  # whatever the cases before it left in the process.
   set(pads_case PlayInWindow.EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges)
   set_property(TEST game_play_in_window_test APPEND PROPERTY ENVIRONMENT GTEST_FILTER=-${pads_case})
   add_test(NAME game_play_in_window_pads_test COMMAND game_play_in_window_test --gtest_filter=${pads_case})
