@@ -1,7 +1,9 @@
 # Helpers that give every folder the same shape: one library, tests, benchmarks, fuzzers.
 #
 #   zelv_library(name SOURCES ... DEPS ...)
-#   zelv_test(name SOURCES ... DEPS ... [GL] [TSAN] [OPTIMIZED] [LABELS ...] [TIMEOUT s])
+#   zelv_test(name SOURCES ... DEPS ... [GL] [TSAN] [OPTIMIZED] [LABELS ...] [TIMEOUT normal [asan [tsan]]])
+#   zelv_test_timeout(test normal [asan [tsan]])
+#   zelv_test_part(test part filter [COMMAND exe] [TIMEOUT normal [asan [tsan]]])
 #   zelv_benchmark(name SOURCES ... DEPS ...)
 #   zelv_fuzzer(name SOURCES ... DEPS ... CORPUS dir [RUNS n])
 
@@ -45,7 +47,7 @@ function(zelv_placeholder_test name missing)
 endfunction()
 
 function(zelv_test name)
-  cmake_parse_arguments(ARG "GL;TSAN;NOMAIN;OPTIMIZED" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GL;TSAN;NOMAIN;OPTIMIZED" "" "SOURCES;DEPS;LABELS;TIMEOUT" ${ARGN})
   if(ZELV_TSAN AND NOT ARG_TSAN)
     # Not built here; a named stand-in keeps fragments' add_dependencies calls valid.
     add_custom_target(${name})
@@ -86,13 +88,76 @@ function(zelv_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  # A fresh checkout has no timings of an earlier run: the tests given the longest time start
-  # first, so the long window runs never end a run alone on one core.
+  zelv_test_timeout(${name} ${ARG_TIMEOUT})
   set_tests_properties(${name} PROPERTIES
-    TIMEOUT ${ARG_TIMEOUT}
-    COST ${ARG_TIMEOUT}
     LABELS "${labels}"
     ENVIRONMENT "MESA_GLES_VERSION_OVERRIDE=2.0;ALSOFT_DRIVERS=null;SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;ZELV_SOURCE_DIR=${PROJECT_SOURCE_DIR};ZELV_BINARY_DIR=${PROJECT_BINARY_DIR};ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/testing/tsan.supp${ZELV_LP_ENV}")
+endfunction()
+
+# A test's limit tells a hang from an end and nothing else: five times or more what the entry
+# takes on two quiet cores in the flavour it is built in. Given as normal [asan [tsan]]; a flavour
+# left out takes the value before it. A fresh checkout has no timings of an earlier run: the
+# tests given the longest time start first, so the long window runs never end a run alone on one
+# core.
+function(zelv_test_timeout test)
+  set(values ${ARGN})
+  list(LENGTH values count)
+  set(index 0)
+  if(ZELV_SANITIZE)
+    set(index 1)
+  elseif(ZELV_TSAN)
+    set(index 2)
+  endif()
+  if(index GREATER_EQUAL count)
+    math(EXPR index "${count} - 1")
+  endif()
+  list(GET values ${index} limit)
+  set_tests_properties(${test} PROPERTIES TIMEOUT ${limit} COST ${limit})
+endfunction()
+
+# Runs part of a test's cases as an entry of its own, so that ctest runs the parts side by side:
+# <test without _test>_<part>_test runs the cases `filter` names (gtest patterns joined by ':'),
+# with the test's environment and labels, less the cases the test itself leaves out; the test
+# then leaves them out too. COMMAND is the test's executable when the test is an entry of another.
+function(zelv_test_part test part filter)
+  cmake_parse_arguments(ARG "" "COMMAND" "TIMEOUT" ${ARGN})
+  if(NOT TEST ${test})
+    return()
+  endif()
+  if(NOT ARG_COMMAND)
+    set(ARG_COMMAND ${test})
+  endif()
+  if(NOT ARG_TIMEOUT)
+    get_test_property(${test} TIMEOUT ARG_TIMEOUT)
+  endif()
+  get_test_property(${test} ENVIRONMENT env)
+  get_test_property(${test} LABELS labels)
+  # The test's own filter: what it runs, and what it leaves out.
+  set(positive "")
+  set(negative "")
+  foreach(entry IN LISTS env)
+    if(entry MATCHES "^GTEST_FILTER=([^-]*)-?(.*)$")
+      set(positive ${CMAKE_MATCH_1})
+      set(negative ${CMAKE_MATCH_2})
+    endif()
+  endforeach()
+  list(FILTER env EXCLUDE REGEX "^GTEST_FILTER=")
+  set(part_negative ${negative})
+  if(filter MATCHES "^([^-]*)-(.*)$")
+    set(filter ${CMAKE_MATCH_1})
+    string(JOIN ":" part_negative ${negative} ${CMAKE_MATCH_2})
+  endif()
+  string(REGEX REPLACE "_test$" "" stem ${test})
+  set(entry ${stem}_${part}_test)
+  add_test(NAME ${entry} COMMAND ${ARG_COMMAND})
+  set(part_filter ${filter})
+  if(part_negative)
+    set(part_filter "${filter}-${part_negative}")
+  endif()
+  set_tests_properties(${entry} PROPERTIES LABELS "${labels}" ENVIRONMENT "${env};GTEST_FILTER=${part_filter}")
+  zelv_test_timeout(${entry} ${ARG_TIMEOUT})
+  string(JOIN ":" negative ${negative} ${filter})
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT "${env};GTEST_FILTER=${positive}-${negative}")
 endfunction()
 
 function(zelv_benchmark name)

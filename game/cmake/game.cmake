@@ -19,11 +19,7 @@ if(TEST game_play_in_window_test)
     LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
   # The pads' case in a process of its own: the level select it opens comes up as on a first run,
   # whatever the cases before it left in the process.
-  set(pads_case PlayInWindow.EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges)
-  set_property(TEST game_play_in_window_test APPEND PROPERTY ENVIRONMENT GTEST_FILTER=-${pads_case})
-  add_test(NAME game_play_in_window_pads_test COMMAND game_play_in_window_test --gtest_filter=${pads_case})
-  set_tests_properties(game_play_in_window_pads_test PROPERTIES TIMEOUT 600 LABELS gl
-    ENVIRONMENT LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
+  zelv_test_part(game_play_in_window_test pads PlayInWindow.EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges)
 endif()
 
 zelv_benchmark(game_screen_bench SOURCES bench/GameScreenBench.cpp DEPS zelv_game zelv_shell)
