@@ -286,6 +286,20 @@ bool GameWindow::pass(Ms gameTime) {
     return waitUntil([&] { return lastFrame() >= end; }, gameTime + Ms(1000));
 }
 
+bool GameWindow::waitForStill(long frames, Ms bound) {
+    long const from = lastFrame();
+    return waitUntil(
+        [&] {
+            // "frame N" then "still N", the record replaced whole each frame.
+            std::ifstream in(watch_.record());
+            std::string frameWord, stillWord;
+            long frame = -1, still = -1;
+            in >> frameWord >> frame >> stillWord >> still;
+            return in && frameWord == "frame" && stillWord == "still" && frame > from && still >= frames;
+        },
+        bound);
+}
+
 bool GameWindow::waitForExit(Ms bound) {
     auto const end = Clock::now() + bound;
     while (alive() && Clock::now() < end) std::this_thread::sleep_for(Ms(50));

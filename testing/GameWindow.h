@@ -87,6 +87,10 @@ public:
     bool waitUntil(std::function<bool()> const& done, Ms bound);
     // Until this much more of the game's time has passed.
     bool pass(Ms gameTime);
+    // Until the game has drawn the same texts and buttons for `frames` frames (its draw record's
+    // count), the last of them drawn after this call: a screen that has come up and stopped moving
+    // takes input.
+    bool waitForStill(long frames, Ms bound);
     // The number of the last frame the game drew, -1 before the first.
     long lastFrame();
     // The screen of the next "zelv: screen" line after the last line a wait took (taking it), or

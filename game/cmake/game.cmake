@@ -20,6 +20,8 @@ if(TEST game_play_in_window_test)
   # The pads' case in a process of its own: the level select it opens comes up as on a first run,
   # whatever the cases before it left in the process.
   zelv_test_part(game_play_in_window_test pads PlayInWindow.EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges)
+  # The longest case beside the others.
+  zelv_test_part(game_play_in_window_test boards PlayInWindow.HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBox)
 endif()
 
 zelv_benchmark(game_screen_bench SOURCES bench/GameScreenBench.cpp DEPS zelv_game zelv_shell)

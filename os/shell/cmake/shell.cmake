@@ -52,3 +52,8 @@ if(TEST shell_running_faults_test)
   set_property(TEST shell_running_faults_test APPEND PROPERTY ENVIRONMENT
     LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-x11.supp)
 endif()
+# The longest runs of each beside the rest.
+zelv_test_part(shell_startup_faults_test homes
+               StartupFaults.WithoutHomeEveryFolderIsUnderTheAccountsHome:StartupFaults.TwoCopiesStartedAtOnceBothCountTheirStart)
+zelv_test_part(shell_running_faults_test limits
+               RunningFaults.ThreadLimitsNeverHangTheGameAndNameWhatCouldNotStart:RunningFaults.SettingsFilesThatArePipesLeaveALevelToBePlayedToItsBoard:RunningFaults.SigtermWhileTheRatingQuestionIsUpEndsTheGameCleanly)
