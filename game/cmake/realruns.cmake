@@ -8,9 +8,9 @@ zelv_test(game_real_runs_test SOURCES tests/RealRunsTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_agent zelv_save zelv_level zelv_services GL NOMAIN
           TIMEOUT 900 1200)
 zelv_test(game_window_runs_test SOURCES tests/WindowRunsTest.cpp
-          DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 900 1200)
+          DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 600 900)
 zelv_test(game_input_runs_test SOURCES tests/InputRunsTest.cpp
-          DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services GL NOMAIN TIMEOUT 600 900)
+          DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services GL NOMAIN TIMEOUT 600 1200)
 foreach(run game_real_runs_test game_window_runs_test game_input_runs_test)
   if(TARGET ${run})
     add_dependencies(${run} zelv pak)
@@ -20,7 +20,7 @@ foreach(run game_real_runs_test game_window_runs_test game_input_runs_test)
       LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
   endif()
 endforeach()
-zelv_test_part(game_window_runs_test sampler WindowRuns.TheSamplerIsPlayedToItsGoal TIMEOUT 900 1200)
+zelv_test_part(game_window_runs_test sampler WindowRuns.TheSamplerIsPlayedToItsGoal TIMEOUT 600 900)
 # Every level started on its own: a test of its own, so that it runs beside the other runs. Under
 # the sanitizers the level files are the fuzz targets' seeds and the other runs play levels, so
 # this run of the assets each level asks for is left to the normal build.
@@ -29,7 +29,7 @@ if(TEST game_real_runs_test AND NOT ZELV_SANITIZE)
   add_test(NAME game_real_runs_levels_test COMMAND game_real_runs_test)
   set_tests_properties(game_real_runs_levels_test PROPERTIES LABELS gl
                        ENVIRONMENT "${runs_env};GTEST_FILTER=RealRuns.EveryLevel*")
-  zelv_test_timeout(game_real_runs_levels_test 1500)
+  zelv_test_timeout(game_real_runs_levels_test 1800)
 endif()
 if(TEST game_real_runs_test)
   set_property(TEST game_real_runs_test APPEND PROPERTY ENVIRONMENT GTEST_FILTER=-RealRuns.EveryLevel*)
