@@ -11,7 +11,7 @@
 # a few minutes long, each in a process and an Xvfb of its own.
 zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services zelv::png GL NOMAIN
-          TIMEOUT 900 1500)
+          TIMEOUT 900 1800)
 if(TARGET game_audit_walk_test)
   add_dependencies(game_audit_walk_test zelv pak)
 endif()
@@ -50,15 +50,15 @@ set(walk_road AuditWalk.EveryScreenOfTheMainRoadIsReadableAndInsideTheWindow)
 set(walk_bonus AuditWalk.SubtitlesNoticeFocusBonusModesAndOnScreenControls)
 set(walk_credits AuditWalk.ClosingCreditsReadWhereverTheyRoll:AuditWalk.SubtitlesInTheLanguageAskedForWhateverTheMachineSpeaks)
 if(TEST game_audit_walk_test)
-  zelv_test_part(game_audit_walk_test road ${walk_road} TIMEOUT 1200 1500)
+  zelv_test_part(game_audit_walk_test road ${walk_road} TIMEOUT 1200 2400)
   zelv_test_part(game_audit_walk_test bonus ${walk_bonus} TIMEOUT 1800 3000)
   zelv_test_part(game_audit_walk_test credits ${walk_credits} TIMEOUT 1200 600)
   zelv_test_part(game_audit_walk_test presses
                  AuditWalk.PressesMadeAsAScreenChangesActThereAndKeysDownAsItBeganDoNot:AuditWalk.TwoPressesAsAScreenChangesActTwiceThere
-                 TIMEOUT 1500)
+                 TIMEOUT 1500 2400)
   zelv_test_part(game_audit_walk_test held
                  AuditWalk.HeldArrowsMoveNoBoxNorThePageUnderIt:AuditWalk.KeysHeldAsThePauseMenuOrTheResultsComeUpPressNothingThere
-                 TIMEOUT 1500)
+                 TIMEOUT 1500 2400)
   # Left in the test: the rating question, the pause and Space as a page opens, the audit's rules.
 endif()
 if(TEST game_audit_walk_1334_test)

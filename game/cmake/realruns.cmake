@@ -6,7 +6,7 @@
 # on two quiet cores: a loaded machine draws the game's frames, which the runs wait on, slower.
 zelv_test(game_real_runs_test SOURCES tests/RealRunsTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_agent zelv_save zelv_level zelv_services GL NOMAIN
-          TIMEOUT 900 1200)
+          TIMEOUT 900 1800)
 zelv_test(game_window_runs_test SOURCES tests/WindowRunsTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 600 900)
 zelv_test(game_input_runs_test SOURCES tests/InputRunsTest.cpp
@@ -37,5 +37,5 @@ if(TEST game_real_runs_test)
   zelv_test_part(game_real_runs_test last RealRuns.TheLastLevelClosesOnItsClosingShotThenTheCutSceneItsCreditsAndTheHardcoreNotice
                  TIMEOUT 2400 3000)
   zelv_test_part(game_real_runs_test road RealRuns.MainRoadFromBootThroughLevel01BackToTheMainMenu:RealRuns.WindowDestroyedFromOutsideEndsTheGameAsAClose
-                 TIMEOUT 900 1200)
+                 TIMEOUT 900 1800)
 endif()
