@@ -113,7 +113,6 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
     TouchCollector touches;
     touches.out = &events;
     SDL_Event e;
-    if (controllers_) controllers_->newFrame();
     while (SDL_PollEvent(&e)) {
         // Keys typed into the text field are not the game's.
         if (view_.keyboard().handle(e)) continue;
@@ -138,7 +137,10 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
             events.push_back({Event::Kind::EnteredForeground});
         }
     }
-    if (controllers_) controllers_->setTyping(view_.keyboard().isKeyboardShown());
+    if (controllers_) {
+        controllers_->takeFrame();
+        controllers_->setTyping(view_.keyboard().isKeyboardShown());
+    }
     if (pump_->quitRequested()) events.push_back({Event::Kind::Quit});
     return events;
 }
