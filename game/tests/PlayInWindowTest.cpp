@@ -260,7 +260,9 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
         return player.getPosition().x - from;
     };
     ASSERT_TRUE(paused());
+    // Held: down a few frames before the press that picks, as a press made with it would act.
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);  // RESUME
     EXPECT_LT(std::abs(rolled()), 0.3f) << "the d-pad held across the pause rolled the ball";
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 32767);
@@ -316,12 +318,14 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 1);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_TRUE(game.until([&] { return question.state() == ConfirmationBox::kInteractive; }));
     game.frames(30);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 0);
     EXPECT_EQ(question.focus().focused(), 1u);
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, 32767);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_TRUE(game.until([&] { return question.isHidden(); }));
     game.frames(30);
@@ -332,12 +336,16 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     EXPECT_TRUE(pause.mainMenuButton().button().isHighlighted());
 
     // The stick up, A and the d-pad's right held from the level's end until the results have been
-    // up 30 frames: nothing is pressed there, and the focus stays on NEXT (Down then is BOARDS).
+    // up 30 frames, and Space tapped as the board counts up: nothing is pressed there, and the
+    // focus stays on NEXT (Down then is BOARDS).
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, -32768);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
     game.app().transitToEndOfLevel(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(3, 10, 0, 42000.0f, 0)),
                                    "levels/level01.pxl", "level01Name", true, false);
+    ASSERT_TRUE(game.until([&] { return game.screen<EndOfLevelViewController>() != nullptr; }));
+    tapKey(game, keys, "space", 2);
+    ASSERT_FALSE(game.screen<EndOfLevelViewController>()->results()->isFinished()) << "the board was in before Space";
     ASSERT_TRUE(game.until([&] {
         auto* end = game.screen<EndOfLevelViewController>();
         return end && end->results() && end->results()->isFinished();
@@ -399,6 +407,7 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     ASSERT_EQ(game.screen<MainMenuViewController>()->startMenu().focus().focused(), 1u);  // BOARDS
     holdOnBoards("main menu");
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_B, 1);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_TRUE(game.until([&] { return game.app().presentedView() != nullptr; }, 60));
     game.frames(60);
@@ -636,6 +645,38 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
         SDL_JoystickSetVirtualAxis(pad, axis, Sint16((axis == SDL_CONTROLLER_AXIS_LEFTY ? -x : x) * 32767.0f));
         game.frames(2);
     };
+    // Full, then back through 0.3, then let go, as a stick springs back.
+    auto flick = [&](float way, SDL_GameControllerAxis axis) {
+        for (float x : {1.0f, 0.3f, 0.0f}) stick(x * way, axis);
+    };
+    // A tap between two frames: SDL's down and up events queued, the button up as the frame reads it.
+    auto between = [&](SDL_GameControllerButton button) {
+        for (Uint8 down : {1, 0}) {
+            SDL_JoystickSetVirtualButton(pad, button, down);
+            SDL_GameControllerUpdate();
+        }
+        game.frames(1);
+    };
+    // A key's SDL event, queued for the next frame.
+    auto key = [](SDL_Scancode code, bool down) {
+        SDL_Event e{};
+        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        e.key.keysym.scancode = code;
+        SDL_PushEvent(&e);
+    };
+    // Left down, Right down, Left up, Right up, two frames apart, on the keys or the d-pad.
+    auto roll = [&](bool keys) {
+        for (int i = 0; i < 4; ++i) {
+            bool const right = i % 2, down = i < 2;
+            if (keys) {
+                key(right ? SDL_SCANCODE_RIGHT : SDL_SCANCODE_LEFT, down);
+                game.frames(2);
+            } else {
+                set(pad, right ? SDL_CONTROLLER_BUTTON_DPAD_RIGHT : SDL_CONTROLLER_BUTTON_DPAD_LEFT, down);
+            }
+        }
+    };
 
     Player::Player& player = game.screen<GameViewController>()->getWorld().getPlayer();
     auto steered = [&](int way) {
@@ -693,6 +734,42 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
         game.frames(10);
         EXPECT_TRUE(pause.optionsButton().button().isHighlighted()) << "letting Up or Down go stepped";
     }
+    // A key let go and pressed again in the very next frame steps twice: OPTIONS to MAIN MENU.
+    key(SDL_SCANCODE_DOWN, true);
+    key(SDL_SCANCODE_DOWN, false);
+    game.frames(1);
+    key(SDL_SCANCODE_DOWN, true);
+    game.frames(1);
+    key(SDL_SCANCODE_DOWN, false);
+    EXPECT_TRUE(highlighted(pause.mainMenuButton())) << "a key tapped in two consecutive frames";
+    // Presses made as the pause menu opens act there in turn, each opening it on OPTIONS: Escape
+    // then Down read by one frame; the stick flicked down; a d-pad Down tapped between two frames,
+    // then the keys' Left and Right rolled over.
+    for (int presses = 0; presses < 3; ++presses) {
+        SCOPED_TRACE(presses);
+        tap(SDL_CONTROLLER_BUTTON_START);
+        ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+        game.frames(10);
+        if (presses == 0) {
+            key(SDL_SCANCODE_ESCAPE, true);
+            key(SDL_SCANCODE_ESCAPE, false);
+            key(SDL_SCANCODE_DOWN, true);
+            game.frames(1);
+            key(SDL_SCANCODE_DOWN, false);
+        } else {
+            tap(SDL_CONTROLLER_BUTTON_START);
+        }
+        if (presses == 1) flick(-1, SDL_CONTROLLER_AXIS_LEFTY);
+        if (presses == 2) {
+            between(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+            roll(true);
+        }
+        auto* opening = game.screen<PauseViewController>();
+        ASSERT_TRUE(opening && opening->state() != PauseViewController::kInteractive) << "the pause menu was up before";
+        ASSERT_TRUE(game.until([&] { return opening->state() == PauseViewController::kInteractive; }));
+        game.frames(20);
+        EXPECT_TRUE(opening->optionsButton().button().isHighlighted());
+    }
 
     // Two d-pad Right taps as the main menu loads: PLAY to BOARDS to OPTIONS.
     game.app().transitToMainMenu(boost::none);
@@ -724,15 +801,45 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     game.frames(10);
     EXPECT_EQ(focus.focused(), 0u) << "letting Left or Right go stepped";
     ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));  // PLAY
+    between(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+    EXPECT_TRUE(at(1)) << "a d-pad tap between two frames on the start menu";
+    ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));
 
-    // The stick resting at 0.35 as A opens the level select, then pushed all the way, towards a
-    // neighbour of the tile the page opens on (found by opening it once).
-    tap(SDL_CONTROLLER_BUTTON_A);
-    ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
+    // An A tapped between two frames opens the level select. As it opens again, a d-pad tap
+    // between two frames, then the stick flicked, each move its focus to a neighbour of the tile
+    // it opens on (found by opening it once), and so does the stick resting at 0.35 as it opens,
+    // then pushed all the way.
+    between(SDL_CONTROLLER_BUTTON_A);
+    ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; })) << "an A tapped between two frames";
     FocusNavigator::Node const& first = menu.levelSelect().focus().focusedNode();
     auto const axis = first.up || first.down ? SDL_CONTROLLER_AXIS_LEFTY : SDL_CONTROLLER_AXIS_LEFTX;
     float const way = first.up || (!first.down && first.right) ? 1.0f : -1.0f;
     ASSERT_TRUE(first.up || first.down || first.left || first.right);
+    uint64_t const neighbour = *(axis == SDL_CONTROLLER_AXIS_LEFTY ? (way > 0 ? first.up : first.down)
+                                                                   : (way > 0 ? first.right : first.left));
+    auto const dpad = [&](float to) {
+        return axis == SDL_CONTROLLER_AXIS_LEFTY
+                   ? (to > 0 ? SDL_CONTROLLER_BUTTON_DPAD_UP : SDL_CONTROLLER_BUTTON_DPAD_DOWN)
+                   : (to > 0 ? SDL_CONTROLLER_BUTTON_DPAD_RIGHT : SDL_CONTROLLER_BUTTON_DPAD_LEFT);
+    };
+    uint64_t const opened = menu.levelSelect().focus().focused();
+    for (bool flicked : {false, true}) {
+        tap(SDL_CONTROLLER_BUTTON_B);
+        ASSERT_TRUE(startMenuUp());
+        game.frames(10);
+        tap(SDL_CONTROLLER_BUTTON_A);
+        if (flicked)
+            flick(way, axis);
+        else
+            between(dpad(way));
+        ASSERT_NE(menu.levelSelect().state(), 5u) << "the level select was up before the press";
+        ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
+        game.frames(10);
+        EXPECT_EQ(menu.levelSelect().focus().focused(), neighbour) << (flicked ? "the stick flicked" : "the d-pad tapped")
+                                                                   << " as the level select opened";
+        // It opens where it was left.
+        ASSERT_TRUE(tapTo([&] { return menu.levelSelect().focus().focused() == opened; }, dpad(-way)));
+    }
     tap(SDL_CONTROLLER_BUTTON_B);
     ASSERT_TRUE(startMenuUp());
     game.frames(10);
@@ -745,6 +852,31 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     EXPECT_TRUE(game.until([&] { return menu.levelSelect().focus().focused() != resting; }, 30))
         << "the stick resting as the level select opened left it dead (on " << resting << ")";
     stick(0, axis);
+
+    // Left and Right rolled over on the keys and the d-pad, a d-pad Right tapped between two
+    // frames and the stick flicked right, made as the main menu loads, end where they end on the
+    // open start menu (from PLAY).
+    auto presses = [&] {
+        roll(true);
+        roll(false);
+        between(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+        flick(1, SDL_CONTROLLER_AXIS_LEFTX);
+    };
+    tap(SDL_CONTROLLER_BUTTON_B);
+    ASSERT_TRUE(startMenuUp());
+    ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));
+    presses();
+    game.frames(10);
+    uint64_t const settled = focus.focused();
+    game.app().transitToMainMenu(boost::none);
+    game.frames(1);
+    presses();
+    auto* reloaded = game.screen<MainMenuViewController>();
+    ASSERT_TRUE(reloaded == nullptr || reloaded->startMenu().state() != 4) << "the start menu was up before the presses";
+    ASSERT_TRUE(startMenuUp());
+    game.frames(30);  // handed on two frames apart
+    EXPECT_EQ(game.screen<MainMenuViewController>()->startMenu().focus().focused(), settled)
+        << "presses made as the main menu loaded";
     for (int device : devices) SDL_JoystickDetachVirtual(device);
 }
 
