@@ -4,12 +4,12 @@
 #include "platform/base/Directories.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 namespace platform {

@@ -575,7 +575,8 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
 }
 
 // The GL view's text field over a running level: typed keys edit it and do not reach the game,
-// Return posts once, a tap on the dimmed background cancels, and then the keys are the game's again.
+// Return posts once, a tap on the dimmed background cancels, and then the keys are the game's again
+// (one held as it opened and let go there is up).
 TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
@@ -604,9 +605,14 @@ TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     EXPECT_EQ(posted.size(), 1u);
     EXPECT_TRUE(game.until([&] { return game.app().overlay(os::Overlay::TextEntry) == nullptr; }, 60));
 
+    // Right held as the field opens and let go there is let go for the game too.
+    x.key("Right", true);
+    game.frames(5);
     keyboard.initializeKeyboardWithCallback([&](bool cancelled, std::string text) { posted.emplace_back(cancelled, text); },
                                             "", "Name");
     game.frames(30);
+    x.key("Right", false);
+    game.frames(5);
     x.button(100, 100, true);
     game.frames(2);
     x.button(100, 100, false);

@@ -114,8 +114,12 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
     touches.out = &events;
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
-        // Keys typed into the text field are not the game's.
-        if (view_.keyboard().handle(e)) continue;
+        // Keys typed into the text field are not the game's; a key let go there is let go for
+        // the game too, or one held as the field opened would stay down.
+        if (view_.keyboard().handle(e)) {
+            if (e.type == SDL_KEYUP && controllers_) controllers_->handle(e);
+            continue;
+        }
         pump_->handle(e, touches);
         if (controllers_) controllers_->handle(e);
         if (e.type == SDL_WINDOWEVENT) {
