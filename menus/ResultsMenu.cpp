@@ -433,7 +433,7 @@ void ResultsMenu::touchEnded(glm::vec2 const& point, unsigned touch) {
 }
 
 void ResultsMenu::gamepadInput(GamepadState const& s) {
-    if (!inputTaker()) return;
+    if (inputTaker() != this) return;
     focus_->gamepadInput(s);
     if (focus_->focused() == 0 && continue_.button().isActivated()) continue_.popIn().animation().dismiss();
 }

@@ -121,8 +121,13 @@ public:
     void scrollPageBack() override {}
     void scrollPageForward() override {}
     void gamepadInput(GamepadState const& state) override;
-    // Nothing takes the controller until the board is all shown and settled.
-    void const* inputTaker() const override { return state_ == 11 && initState_ == 4 ? this : nullptr; }
+    // The controller is taken once the board is all shown and settled. While the board first
+    // counts up, what it is given is ignored and so spent there, not kept for the buttons; when it
+    // comes back in at once or leaves, it is a page changing (null).
+    void const* inputTaker() const override {
+        if (state_ == 11 && initState_ == 4) return this;
+        return state_ < 11 && initState_ != kImmediate && initState_ != 3 ? &state_ : nullptr;
+    }
     void buttonPressed(unsigned code) override;
 
 private:

@@ -95,11 +95,12 @@ void Presses::read(std::vector<ControllerState> const& controllers) {
                 bool const before = in->heldOver || (changing_ && in->downAt <= changeBegan_);
                 bool const stepped = before && in->value <= kStep && a > kStep;
                 in->value = a;
+                in->peak = std::max(in->peak, a);
                 if (!stepped) continue;
-                *in = Input{c.controller, index, true, read_, a, false, false, false};
+                *in = Input{c.controller, index, true, read_, a, a};
                 pressed.push_back(size_t(in - inputs_.data()));
             } else if (a > 0) {
-                inputs_.push_back(Input{c.controller, index, true, read_, a, false, false, false});
+                inputs_.push_back(Input{c.controller, index, true, read_, a, a});
                 pressed.push_back(inputs_.size() - 1);
             } else if (in) {
                 in->down = false;
@@ -194,17 +195,20 @@ GamepadState Presses::take() {
     std::vector<Input const*> taken;
     auto live = [&](Input const& in) { return in.down && !in.heldOver && !in.overridden && !waiting(in); };
     if (handing_ && !gap_) {
-        // The earliest presses still to hand over, with what is down already.
+        // The earliest presses still to hand over, with what is down already: one overridden
+        // later acts too, as it did before its opposite came. A stick's counts as far as it went.
         uint64_t next = 0;
         for (Input const& in : inputs_)
-            if (waiting(in) && !in.overridden && (next == 0 || in.downAt < next)) next = in.downAt;
+            if (waiting(in) && (next == 0 || in.downAt < next)) next = in.downAt;
         if (next == 0) handing_ = false;
         for (Input& in : inputs_)
-            if (waiting(in) && in.downAt == next) in.handed = true;
+            if (waiting(in) && in.downAt == next) {
+                in.handed = true;
+                in.value = in.peak;
+            }
         for (Input const& in : inputs_)
-            if (live(in) || (!in.down && in.handed && in.downAt == next)) taken.push_back(&in);
-        gap_ = handing_ && std::any_of(inputs_.begin(), inputs_.end(),
-                                       [&](Input const& in) { return waiting(in) && !in.overridden; });
+            if (live(in) || (in.handed && in.downAt == next)) taken.push_back(&in);
+        gap_ = handing_ && std::any_of(inputs_.begin(), inputs_.end(), [&](Input const& in) { return waiting(in); });
         if (!gap_) handing_ = false;
     } else {
         // Between two presses handed over: the first let go.

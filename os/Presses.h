@@ -6,7 +6,8 @@
 // counts as down there only pushed as far as a menu step: pushed that far from short of it, it is
 // a fresh press). Every other press is fresh for the next taker, one made and let go during the
 // change included: the presses of the change reach it one after another in the order they were
-// made, each down for a frame of its own with a frame between, then what is still down stays.
+// made (one pushed over by a later opposite too), each down for a frame of its own with a frame
+// between, a stick's as far as it went; then what is still down stays.
 // What is left of every controller is combined into one state; where two inputs push one
 // direction opposite ways (the d-pad and the left stick are one direction, each stick's other
 // axis its own) the later pressed wins, and the earlier then stays at rest until let go (two
@@ -49,7 +50,7 @@ public:
     void spend();
 
     // How far an axis is pushed for a menu step, and for an input held over to count as down.
-    static constexpr float kStep = 0.5f;
+    static constexpr float kStep = platform::GameController::kStep;
     // Presses made and let go during a change that are kept for the next taker; older ones go.
     static constexpr size_t kMaxTaps = 32;
 
@@ -63,6 +64,7 @@ private:
         bool down = false;
         uint64_t downAt = 0;  // the read it went down at
         float value = 0;      // how far, for an axis
+        float peak = 0;       // the farthest since it went down
         bool heldOver = false;
         bool overridden = false;  // an opposite press came after it
         bool handed = false;      // a press of a change, already handed to its taker

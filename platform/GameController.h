@@ -18,6 +18,8 @@ public:
         uint8_t dpadButtons = 0;
     };
     static constexpr uint8_t kDpadLeft = 1, kDpadRight = 2, kDpadDown = 4, kDpadUp = 8;
+    // How far a stick is pushed for a menu step.
+    static constexpr float kStep = 0.5f;
     // The extended profile's thumbsticks (-1..1, y up).
     struct Extended {
         float leftX = 0, leftY = 0, rightX = 0, rightY = 0;

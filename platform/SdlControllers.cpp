@@ -3,11 +3,13 @@
 #include "platform/base/AtomicFile.h"
 #include "platform/base/Directories.h"
 
-#include <array>
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 namespace platform {
@@ -16,10 +18,13 @@ namespace {
 
 // Sticks rest a little off centre; below this they read 0 so an idle pad sends no input.
 constexpr float kDeadZone = 0.2f;
+// An axis's input index is past every button's and key's.
+constexpr uint8_t kAxisBase = 32;
+// The keyboard's P, beside its KeyboardKey bits: it only pauses.
+constexpr uint8_t kKeyP = 14;
 
-float axis(SDL_GameController* c, SDL_GameControllerAxis a, bool flip) {
-    float v = float(SDL_GameControllerGetAxis(c, a)) / 32767.0f;
-    v = std::fmax(-1.0f, std::fmin(1.0f, v));
+float axisValue(int16_t raw, bool flip) {
+    float v = std::fmax(-1.0f, std::fmin(1.0f, float(raw) / 32767.0f));
     if (std::fabs(v) < kDeadZone) return 0;
     return flip ? -v : v;
 }
@@ -54,17 +59,40 @@ private:
 
 }  // namespace
 
-class SdlControllers::Pad : public GameController {
+// A controller's buttons or keys (one bit each) and axes, as the frames have taken them.
+class SdlControllers::Device : public GameController {
 public:
-    explicit Pad(SDL_GameController* c) : c_(c) {}
-    ~Pad() override { SDL_GameControllerClose(c_); }
-    SDL_JoystickID id() const { return SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(c_)); }
-    void pausePressed() { pause_.press(); }
+    uint32_t buttons = 0;
+    float axes[4] = {};
+    uint32_t pauseButtons = 0;  // the buttons that pause when pressed
 
     bool hasPausedHandler() const override { return pause_.hasHandler(); }
     void setPausedHandler(std::function<void()> h) override { pause_.setHandler(std::move(h)); }
+    float value(uint8_t input) const {
+        return input >= kAxisBase ? axes[input - kAxisBase] : float((buttons >> input) & 1u);
+    }
+    void set(uint8_t input, float v) {
+        if (input >= kAxisBase) {
+            axes[input - kAxisBase] = v;
+            return;
+        }
+        bool const was = (buttons >> input) & 1u;
+        buttons = v > 0 ? buttons | (1u << input) : buttons & ~(1u << input);
+        if (!was && v > 0 && ((pauseButtons >> input) & 1u)) pause_.press();
+    }
+
+private:
+    PauseButton pause_;
+};
+
+class SdlControllers::Pad : public Device {
+public:
+    explicit Pad(SDL_GameController* c) : c_(c) { pauseButtons = 1u << SDL_CONTROLLER_BUTTON_START; }
+    ~Pad() override { SDL_GameControllerClose(c_); }
+    SDL_JoystickID id() const { return SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(c_)); }
+
     std::optional<Gamepad> gamepad() const override {
-        auto b = [this](SDL_GameControllerButton button) { return SDL_GameControllerGetButton(c_, button) != 0; };
+        auto b = [this](SDL_GameControllerButton button) { return ((buttons >> button) & 1u) != 0; };
         Gamepad g;
         g.dpadX = pair(b(SDL_CONTROLLER_BUTTON_DPAD_LEFT), b(SDL_CONTROLLER_BUTTON_DPAD_RIGHT));
         g.dpadY = pair(b(SDL_CONTROLLER_BUTTON_DPAD_DOWN), b(SDL_CONTROLLER_BUTTON_DPAD_UP));
@@ -79,53 +107,22 @@ public:
         return g;
     }
     std::optional<Extended> extendedGamepad() const override {
-        Extended e;
-        e.leftX = axis(c_, SDL_CONTROLLER_AXIS_LEFTX, false);
-        e.leftY = axis(c_, SDL_CONTROLLER_AXIS_LEFTY, true);
-        e.rightX = axis(c_, SDL_CONTROLLER_AXIS_RIGHTX, false);
-        e.rightY = axis(c_, SDL_CONTROLLER_AXIS_RIGHTY, true);
-        return e;
+        return Extended{axes[SDL_CONTROLLER_AXIS_LEFTX], axes[SDL_CONTROLLER_AXIS_LEFTY],
+                        axes[SDL_CONTROLLER_AXIS_RIGHTX], axes[SDL_CONTROLLER_AXIS_RIGHTY]};
     }
 
 private:
     SDL_GameController* c_;
-    PauseButton pause_;
 };
 
-class SdlControllers::Keyboard : public GameController {
+class SdlControllers::Keyboard : public Device {
 public:
+    Keyboard() { pauseButtons = (1u << kKeyP) | kKeyEscape; }
     bool used = false;
     bool typing = false;
-    void pausePressed() { pause_.press(); }
-    // A key pressed and released between two frames still counts as held for one frame, so a
-    // quick tap is never lost to polling.
-    void pressed(SDL_Scancode s) { tapped_[s] = true; }
-    void newFrame() { tapped_.fill(false); }
-    bool hasPausedHandler() const override { return pause_.hasHandler(); }
-    void setPausedHandler(std::function<void()> h) override { pause_.setHandler(std::move(h)); }
-    uint32_t keysDown() const override {
-        if (typing) return 0;
-        static constexpr std::pair<SDL_Scancode, uint32_t> kKeys[] = {
-            {SDL_SCANCODE_LEFT, kKeyLeft},          {SDL_SCANCODE_RIGHT, kKeyRight},
-            {SDL_SCANCODE_UP, kKeyUp},              {SDL_SCANCODE_DOWN, kKeyDown},
-            {SDL_SCANCODE_A, kKeyA},                {SDL_SCANCODE_D, kKeyD},
-            {SDL_SCANCODE_W, kKeyW},                {SDL_SCANCODE_S, kKeyS},
-            {SDL_SCANCODE_SPACE, kKeySpace},        {SDL_SCANCODE_RETURN, kKeyReturn},
-            {SDL_SCANCODE_KP_ENTER, kKeyPadEnter},  {SDL_SCANCODE_ESCAPE, kKeyEscape},
-            {SDL_SCANCODE_LSHIFT, kKeyLeftShift},   {SDL_SCANCODE_RSHIFT, kKeyRightShift},
-        };
-        Uint8 const* k = SDL_GetKeyboardState(nullptr);
-        uint32_t keys = 0;
-        for (auto const& [scancode, bit] : kKeys)
-            if (k[scancode] || tapped_[scancode]) keys |= bit;
-        return keys;
-    }
+    uint32_t keysDown() const override { return typing ? 0 : buttons & ~(1u << kKeyP); }
     std::optional<Gamepad> gamepad() const override { return keyboardProfiles(keysDown()).gamepad; }
     std::optional<Extended> extendedGamepad() const override { return keyboardProfiles(keysDown()).extended; }
-
-private:
-    PauseButton pause_;
-    std::array<bool, SDL_NUM_SCANCODES> tapped_{};
 };
 
 std::string SdlControllers::userMappingFile() {
@@ -159,6 +156,13 @@ SdlControllers::~SdlControllers() {
     if (started_) SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
+SdlControllers::Device* SdlControllers::device(SDL_JoystickID id) {
+    if (id == kKeyboard) return keyboard_.get();
+    for (auto const& p : pads_)
+        if (p->id() == id) return p.get();
+    return nullptr;
+}
+
 void SdlControllers::handle(SDL_Event const& event) {
     switch (event.type) {
         case SDL_CONTROLLERDEVICEADDED: {
@@ -180,26 +184,55 @@ void SdlControllers::handle(SDL_Event const& event) {
                     pads_.erase(pads_.begin() + ptrdiff_t(i));
                     break;
                 }
+            std::erase_if(queue_, [&](Change const& c) { return c.device == event.cdevice.which; });
             break;
         case SDL_CONTROLLERBUTTONDOWN:
-            if (event.cbutton.button != SDL_CONTROLLER_BUTTON_START) break;
-            for (auto const& p : pads_)
-                if (p->id() == event.cbutton.which) p->pausePressed();
-            break;
-        case SDL_KEYDOWN: {
-            SDL_Scancode s = event.key.keysym.scancode;
-            switch (s) {
-                case SDL_SCANCODE_LEFT: case SDL_SCANCODE_RIGHT: case SDL_SCANCODE_UP: case SDL_SCANCODE_DOWN:
-                case SDL_SCANCODE_A: case SDL_SCANCODE_D: case SDL_SCANCODE_W: case SDL_SCANCODE_S:
-                case SDL_SCANCODE_SPACE: case SDL_SCANCODE_ESCAPE: case SDL_SCANCODE_LSHIFT:
-                case SDL_SCANCODE_RSHIFT: case SDL_SCANCODE_RETURN: case SDL_SCANCODE_KP_ENTER: case SDL_SCANCODE_P:
-                    keyboard_->used = true;
-                    if (!event.key.repeat) keyboard_->pressed(s);
+        case SDL_CONTROLLERBUTTONUP:
+            switch (event.cbutton.button) {
+                case SDL_CONTROLLER_BUTTON_A: case SDL_CONTROLLER_BUTTON_B: case SDL_CONTROLLER_BUTTON_X:
+                case SDL_CONTROLLER_BUTTON_Y: case SDL_CONTROLLER_BUTTON_START:
+                case SDL_CONTROLLER_BUTTON_DPAD_UP: case SDL_CONTROLLER_BUTTON_DPAD_DOWN:
+                case SDL_CONTROLLER_BUTTON_DPAD_LEFT: case SDL_CONTROLLER_BUTTON_DPAD_RIGHT:
+                    if (device(event.cbutton.which))
+                        queue_.push_back({event.cbutton.which, event.cbutton.button,
+                                          event.type == SDL_CONTROLLERBUTTONDOWN ? 1.0f : 0.0f});
                     break;
                 default:
-                    return;
+                    break;
             }
-            if (!event.key.repeat && (s == SDL_SCANCODE_P || s == SDL_SCANCODE_ESCAPE)) keyboard_->pausePressed();
+            break;
+        case SDL_CONTROLLERAXISMOTION:
+            switch (event.caxis.axis) {
+                case SDL_CONTROLLER_AXIS_LEFTX: case SDL_CONTROLLER_AXIS_LEFTY:
+                case SDL_CONTROLLER_AXIS_RIGHTX: case SDL_CONTROLLER_AXIS_RIGHTY:
+                    // Up is positive.
+                    if (device(event.caxis.which))
+                        queue_.push_back({event.caxis.which, uint8_t(kAxisBase + event.caxis.axis),
+                                          axisValue(event.caxis.value, event.caxis.axis == SDL_CONTROLLER_AXIS_LEFTY ||
+                                                                           event.caxis.axis == SDL_CONTROLLER_AXIS_RIGHTY)});
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+            static constexpr std::pair<SDL_Scancode, uint32_t> kKeys[] = {
+                {SDL_SCANCODE_LEFT, kKeyLeft},          {SDL_SCANCODE_RIGHT, kKeyRight},
+                {SDL_SCANCODE_UP, kKeyUp},              {SDL_SCANCODE_DOWN, kKeyDown},
+                {SDL_SCANCODE_A, kKeyA},                {SDL_SCANCODE_D, kKeyD},
+                {SDL_SCANCODE_W, kKeyW},                {SDL_SCANCODE_S, kKeyS},
+                {SDL_SCANCODE_SPACE, kKeySpace},        {SDL_SCANCODE_RETURN, kKeyReturn},
+                {SDL_SCANCODE_KP_ENTER, kKeyPadEnter},  {SDL_SCANCODE_ESCAPE, kKeyEscape},
+                {SDL_SCANCODE_LSHIFT, kKeyLeftShift},   {SDL_SCANCODE_RSHIFT, kKeyRightShift},
+                {SDL_SCANCODE_P, 1u << kKeyP},
+            };
+            for (auto const& [scancode, bit] : kKeys) {
+                if (event.key.keysym.scancode != scancode) continue;
+                if (event.type == SDL_KEYDOWN) keyboard_->used = true;
+                if (!event.key.repeat)
+                    queue_.push_back({kKeyboard, uint8_t(std::countr_zero(bit)), event.type == SDL_KEYDOWN ? 1.0f : 0.0f});
+            }
             break;
         }
         default:
@@ -207,7 +240,47 @@ void SdlControllers::handle(SDL_Event const& event) {
     }
 }
 
-void SdlControllers::newFrame() { keyboard_->newFrame(); }
+void SdlControllers::takeFrame() {
+    // What a change means for the frames: each button or key, and each side of an axis, is an
+    // input at rest (0), pushed (1) or, for an axis, pushed as far as a menu step (2).
+    struct Input {
+        SDL_JoystickID device;
+        uint32_t input;  // twice the change's, plus 1 for an axis's positive side
+        bool operator==(Input const&) const = default;
+    };
+    auto level = [](uint8_t input, float value, int side) {
+        if (input < kAxisBase) return value > 0 ? 1 : 0;
+        float const pushed = side ? value : -value;
+        return pushed <= 0 ? 0 : pushed <= GameController::kStep ? 1 : 2;
+    };
+    std::optional<Input> pressed;
+    std::vector<Input> released;
+    while (!queue_.empty()) {
+        Change const c = queue_.front();
+        Device* d = device(c.device);
+        Input moved[2];
+        int moves[2] = {0, 0};  // 1 pressed, -1 let go
+        bool wait = false;
+        for (int side = 0; d && side < (c.input < kAxisBase ? 1 : 2); ++side) {
+            moved[side] = {c.device, uint32_t(c.input) * 2u + uint32_t(side)};
+            int const before = level(c.input, d->value(c.input), side), after = level(c.input, c.value, side);
+            moves[side] = (after > before) - (after < before);
+            bool const again = std::find(released.begin(), released.end(), moved[side]) != released.end();
+            // One press a frame, not pressed again in it; and its release waits for the next.
+            if (moves[side] > 0 && ((pressed && *pressed != moved[side]) || again)) wait = true;
+            if (moves[side] < 0 && pressed == moved[side]) wait = true;
+        }
+        if (wait && queue_.size() <= kMaxQueued) break;
+        queue_.pop_front();
+        if (!d) continue;
+        for (int side = 0; side < 2; ++side) {
+            if (moves[side] > 0) pressed = moved[side];
+            if (moves[side] < 0) released.push_back(moved[side]);
+        }
+        // Last: a pause press's handler may read the controllers.
+        d->set(c.input, c.value);
+    }
+}
 
 void SdlControllers::setTyping(bool typing) { keyboard_->typing = typing; }
 

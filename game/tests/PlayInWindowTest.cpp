@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -72,8 +73,13 @@ public:
         return delegate_->app() ? dynamic_cast<Screen*>(app().screen()) : nullptr;
     }
     void frames(int n) {
-        for (int i = 0; i < n; ++i) ASSERT_TRUE(delegate_->runOnce());
+        for (int i = 0; i < n; ++i) {
+            ASSERT_TRUE(delegate_->runOnce());
+            if (everyFrame) everyFrame();
+        }
     }
+    // Called after each frame.
+    std::function<void()> everyFrame;
     // Frames until done() holds, at most n.
     bool until(std::function<bool()> const& done, int n = 1200) {
         for (int i = 0; i < n && !done(); ++i) frames(1);
@@ -260,7 +266,9 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
         return player.getPosition().x - from;
     };
     ASSERT_TRUE(paused());
+    // Held: down a few frames before the press that picks, as a press made with it would act.
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);  // RESUME
     EXPECT_LT(std::abs(rolled()), 0.3f) << "the d-pad held across the pause rolled the ball";
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTX, 32767);
@@ -316,12 +324,14 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 1);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_TRUE(game.until([&] { return question.state() == ConfirmationBox::kInteractive; }));
     game.frames(30);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_LEFT, 0);
     EXPECT_EQ(question.focus().focused(), 1u);
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, 32767);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_TRUE(game.until([&] { return question.isHidden(); }));
     game.frames(30);
@@ -332,12 +342,23 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     EXPECT_TRUE(pause.mainMenuButton().button().isHighlighted());
 
     // The stick up, A and the d-pad's right held from the level's end until the results have been
-    // up 30 frames: nothing is pressed there, and the focus stays on NEXT (Down then is BOARDS).
+    // up 30 frames, and Space tapped as the board counts up: nothing is pressed there, and the
+    // focus stays on NEXT (Down then is BOARDS).
     SDL_JoystickSetVirtualAxis(pad, SDL_CONTROLLER_AXIS_LEFTY, -32768);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_A, 1);
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 1);
     game.app().transitToEndOfLevel(TriggerVariant(ResultsMenu::NormalGameModeTriggerParameters(3, 10, 0, 42000.0f, 0)),
                                    "levels/level01.pxl", "level01Name", true, false);
+    ASSERT_TRUE(game.until([&] { return game.screen<EndOfLevelViewController>() != nullptr; }));
+    game.frames(2);
+    for (Uint32 type : {SDL_KEYDOWN, SDL_KEYUP}) {
+        SDL_Event space{};
+        space.type = type;
+        space.key.keysym.scancode = SDL_SCANCODE_SPACE;
+        SDL_PushEvent(&space);
+        game.frames(2);
+    }
+    ASSERT_FALSE(game.screen<EndOfLevelViewController>()->results()->isFinished()) << "the board was in before Space";
     ASSERT_TRUE(game.until([&] {
         auto* end = game.screen<EndOfLevelViewController>();
         return end && end->results() && end->results()->isFinished();
@@ -349,7 +370,7 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_DPAD_RIGHT, 0);
     game.frames(3);
     auto* end = game.screen<EndOfLevelViewController>();
-    ASSERT_TRUE(end && end->results() == &results && results.isFinished()) << "a held input pressed on the results";
+    ASSERT_TRUE(end && end->results() == &results && results.isFinished()) << "a held input, or Space tapped as the board counted up, pressed on the results";
     ASSERT_TRUE(results.isLeaderboardFocusable());
     tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
     ASSERT_EQ(results.focus().focused(), 3u);
@@ -399,6 +420,7 @@ TEST(PlayInWindow, HeldControllerAOnBoardsOpensThemOnceAndHeldDirectionsMoveNoBo
     ASSERT_EQ(game.screen<MainMenuViewController>()->startMenu().focus().focused(), 1u);  // BOARDS
     holdOnBoards("main menu");
     SDL_JoystickSetVirtualButton(pad, SDL_CONTROLLER_BUTTON_B, 1);
+    game.frames(5);
     tap(SDL_CONTROLLER_BUTTON_A);
     EXPECT_TRUE(game.until([&] { return game.app().presentedView() != nullptr; }, 60));
     game.frames(60);
@@ -553,7 +575,8 @@ TEST(PlayInWindow, PressesMadeAsAScreenOpensOrFadesActThereAndNoneHeldThroughACu
 }
 
 // The GL view's text field over a running level: typed keys edit it and do not reach the game,
-// Return posts once, a tap on the dimmed background cancels, and then the keys are the game's again.
+// Return posts once, a tap on the dimmed background cancels, and then the keys are the game's again
+// (one held as it opened and let go there is up).
 TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     InProcessGame game({"--level", "levels/level01.pxl"});
     ASSERT_TRUE(game.ok());
@@ -582,9 +605,14 @@ TEST(PlayInWindow, TextFieldTakesTypedKeysAndPostsOnce) {
     EXPECT_EQ(posted.size(), 1u);
     EXPECT_TRUE(game.until([&] { return game.app().overlay(os::Overlay::TextEntry) == nullptr; }, 60));
 
+    // Right held as the field opens and let go there is let go for the game too.
+    x.key("Right", true);
+    game.frames(5);
     keyboard.initializeKeyboardWithCallback([&](bool cancelled, std::string text) { posted.emplace_back(cancelled, text); },
                                             "", "Name");
     game.frames(30);
+    x.key("Right", false);
+    game.frames(5);
     x.button(100, 100, true);
     game.frames(2);
     x.button(100, 100, false);
@@ -635,6 +663,38 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     auto stick = [&](float x, SDL_GameControllerAxis axis = SDL_CONTROLLER_AXIS_LEFTX) {
         SDL_JoystickSetVirtualAxis(pad, axis, Sint16((axis == SDL_CONTROLLER_AXIS_LEFTY ? -x : x) * 32767.0f));
         game.frames(2);
+    };
+    // Full, then back through 0.3, then let go, as a stick springs back.
+    auto flick = [&](float way, SDL_GameControllerAxis axis) {
+        for (float x : {1.0f, 0.3f, 0.0f}) stick(x * way, axis);
+    };
+    // A tap between two frames: SDL's down and up events queued, the button up as the frame reads it.
+    auto between = [&](SDL_GameControllerButton button) {
+        for (Uint8 down : {1, 0}) {
+            SDL_JoystickSetVirtualButton(pad, button, down);
+            SDL_GameControllerUpdate();
+        }
+        game.frames(1);
+    };
+    // A key's SDL event, queued for the next frame.
+    auto key = [](SDL_Scancode code, bool down) {
+        SDL_Event e{};
+        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        e.key.keysym.scancode = code;
+        SDL_PushEvent(&e);
+    };
+    // Left down, Right down, Left up, Right up, two frames apart, on the keys or the d-pad.
+    auto roll = [&](bool keys) {
+        for (int i = 0; i < 4; ++i) {
+            bool const right = i % 2, down = i < 2;
+            if (keys) {
+                key(right ? SDL_SCANCODE_RIGHT : SDL_SCANCODE_LEFT, down);
+                game.frames(2);
+            } else {
+                set(pad, right ? SDL_CONTROLLER_BUTTON_DPAD_RIGHT : SDL_CONTROLLER_BUTTON_DPAD_LEFT, down);
+            }
+        }
     };
 
     Player::Player& player = game.screen<GameViewController>()->getWorld().getPlayer();
@@ -693,6 +753,42 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
         game.frames(10);
         EXPECT_TRUE(pause.optionsButton().button().isHighlighted()) << "letting Up or Down go stepped";
     }
+    // A key let go and pressed again in the very next frame steps twice: OPTIONS to MAIN MENU.
+    key(SDL_SCANCODE_DOWN, true);
+    key(SDL_SCANCODE_DOWN, false);
+    game.frames(1);
+    key(SDL_SCANCODE_DOWN, true);
+    game.frames(1);
+    key(SDL_SCANCODE_DOWN, false);
+    EXPECT_TRUE(highlighted(pause.mainMenuButton())) << "a key tapped in two consecutive frames";
+    // Presses made as the pause menu opens act there in turn, each opening it on OPTIONS: Escape
+    // then Down read by one frame; the stick flicked down; a d-pad Down tapped between two frames,
+    // then the keys' Left and Right rolled over.
+    for (int presses = 0; presses < 3; ++presses) {
+        SCOPED_TRACE(presses);
+        tap(SDL_CONTROLLER_BUTTON_START);
+        ASSERT_TRUE(game.until([&] { return game.screen<GameViewController>() != nullptr; }));
+        game.frames(10);
+        if (presses == 0) {
+            key(SDL_SCANCODE_ESCAPE, true);
+            key(SDL_SCANCODE_ESCAPE, false);
+            key(SDL_SCANCODE_DOWN, true);
+            game.frames(1);
+            key(SDL_SCANCODE_DOWN, false);
+        } else {
+            tap(SDL_CONTROLLER_BUTTON_START);
+        }
+        if (presses == 1) flick(-1, SDL_CONTROLLER_AXIS_LEFTY);
+        if (presses == 2) {
+            between(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
+            roll(true);
+        }
+        auto* opening = game.screen<PauseViewController>();
+        ASSERT_TRUE(opening && opening->state() != PauseViewController::kInteractive) << "the pause menu was up before";
+        ASSERT_TRUE(game.until([&] { return opening->state() == PauseViewController::kInteractive; }));
+        game.frames(20);
+        EXPECT_TRUE(opening->optionsButton().button().isHighlighted());
+    }
 
     // Two d-pad Right taps as the main menu loads: PLAY to BOARDS to OPTIONS.
     game.app().transitToMainMenu(boost::none);
@@ -724,15 +820,45 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     game.frames(10);
     EXPECT_EQ(focus.focused(), 0u) << "letting Left or Right go stepped";
     ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));  // PLAY
+    between(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+    EXPECT_TRUE(at(1)) << "a d-pad tap between two frames on the start menu";
+    ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));
 
-    // The stick resting at 0.35 as A opens the level select, then pushed all the way, towards a
-    // neighbour of the tile the page opens on (found by opening it once).
-    tap(SDL_CONTROLLER_BUTTON_A);
-    ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
+    // An A tapped between two frames opens the level select. As it opens again, a d-pad tap
+    // between two frames, then the stick flicked, each move its focus to a neighbour of the tile
+    // it opens on (found by opening it once), and so does the stick resting at 0.35 as it opens,
+    // then pushed all the way.
+    between(SDL_CONTROLLER_BUTTON_A);
+    ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; })) << "an A tapped between two frames";
     FocusNavigator::Node const& first = menu.levelSelect().focus().focusedNode();
     auto const axis = first.up || first.down ? SDL_CONTROLLER_AXIS_LEFTY : SDL_CONTROLLER_AXIS_LEFTX;
     float const way = first.up || (!first.down && first.right) ? 1.0f : -1.0f;
     ASSERT_TRUE(first.up || first.down || first.left || first.right);
+    uint64_t const neighbour = *(axis == SDL_CONTROLLER_AXIS_LEFTY ? (way > 0 ? first.up : first.down)
+                                                                   : (way > 0 ? first.right : first.left));
+    auto const dpad = [&](float to) {
+        return axis == SDL_CONTROLLER_AXIS_LEFTY
+                   ? (to > 0 ? SDL_CONTROLLER_BUTTON_DPAD_UP : SDL_CONTROLLER_BUTTON_DPAD_DOWN)
+                   : (to > 0 ? SDL_CONTROLLER_BUTTON_DPAD_RIGHT : SDL_CONTROLLER_BUTTON_DPAD_LEFT);
+    };
+    uint64_t const opened = menu.levelSelect().focus().focused();
+    for (bool flicked : {false, true}) {
+        tap(SDL_CONTROLLER_BUTTON_B);
+        ASSERT_TRUE(startMenuUp());
+        game.frames(10);
+        tap(SDL_CONTROLLER_BUTTON_A);
+        if (flicked)
+            flick(way, axis);
+        else
+            between(dpad(way));
+        ASSERT_NE(menu.levelSelect().state(), 5u) << "the level select was up before the press";
+        ASSERT_TRUE(game.until([&] { return menu.levelSelect().state() == 5; }));
+        game.frames(10);
+        EXPECT_EQ(menu.levelSelect().focus().focused(), neighbour) << (flicked ? "the stick flicked" : "the d-pad tapped")
+                                                                   << " as the level select opened";
+        // It opens where it was left.
+        ASSERT_TRUE(tapTo([&] { return menu.levelSelect().focus().focused() == opened; }, dpad(-way)));
+    }
     tap(SDL_CONTROLLER_BUTTON_B);
     ASSERT_TRUE(startMenuUp());
     game.frames(10);
@@ -745,6 +871,39 @@ TEST(PlayInWindow, EachPadPressActsOnceBesideItsOppositeAndWhileAScreenChanges) 
     EXPECT_TRUE(game.until([&] { return menu.levelSelect().focus().focused() != resting; }, 30))
         << "the stick resting as the level select opened left it dead (on " << resting << ")";
     stick(0, axis);
+
+    // Left and Right rolled over on the keys and the d-pad, a d-pad Right tapped between two
+    // frames and the stick flicked right, made as the main menu loads, step the start menu's focus
+    // as they do on the open menu (from PLAY).
+    auto presses = [&] {
+        roll(true);
+        roll(false);
+        between(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+        flick(1, SDL_CONTROLLER_AXIS_LEFTX);
+    };
+    tap(SDL_CONTROLLER_BUTTON_B);
+    ASSERT_TRUE(startMenuUp());
+    ASSERT_TRUE(tapTo([&] { return focus.focused() == 2u; }, SDL_CONTROLLER_BUTTON_DPAD_LEFT));
+    std::string steps;
+    game.everyFrame = [&] {
+        auto* up = game.screen<MainMenuViewController>();
+        if (!up || up->startMenu().state() != 4) return;
+        char const at = char('0' + up->startMenu().focus().focused());
+        if (steps.empty() || steps.back() != at) steps += at;
+    };
+    game.everyFrame();
+    presses();
+    game.frames(10);
+    std::string const settled = std::exchange(steps, "");
+    game.app().transitToMainMenu(boost::none);
+    game.frames(1);
+    presses();
+    auto* reloaded = game.screen<MainMenuViewController>();
+    ASSERT_TRUE(reloaded == nullptr || reloaded->startMenu().state() != 4) << "the start menu was up before the presses";
+    ASSERT_TRUE(startMenuUp());
+    game.frames(30);  // handed on two frames apart
+    game.everyFrame = nullptr;
+    EXPECT_EQ(steps, settled) << "presses made as the main menu loaded";
     for (int device : devices) SDL_JoystickDetachVirtual(device);
 }
 

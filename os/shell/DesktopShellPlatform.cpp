@@ -113,10 +113,13 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
     TouchCollector touches;
     touches.out = &events;
     SDL_Event e;
-    if (controllers_) controllers_->newFrame();
     while (SDL_PollEvent(&e)) {
-        // Keys typed into the text field are not the game's.
-        if (view_.keyboard().handle(e)) continue;
+        // Keys typed into the text field are not the game's; a key let go there is let go for
+        // the game too, or one held as the field opened would stay down.
+        if (view_.keyboard().handle(e)) {
+            if (e.type == SDL_KEYUP && controllers_) controllers_->handle(e);
+            continue;
+        }
         pump_->handle(e, touches);
         if (controllers_) controllers_->handle(e);
         if (e.type == SDL_WINDOWEVENT) {
@@ -138,7 +141,10 @@ std::vector<ShellPlatform::Event> DesktopShellPlatform::pollEvents() {
             events.push_back({Event::Kind::EnteredForeground});
         }
     }
-    if (controllers_) controllers_->setTyping(view_.keyboard().isKeyboardShown());
+    if (controllers_) {
+        controllers_->takeFrame();
+        controllers_->setTyping(view_.keyboard().isKeyboardShown());
+    }
     if (pump_->quitRequested()) events.push_back({Event::Kind::Quit});
     return events;
 }

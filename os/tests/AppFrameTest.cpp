@@ -271,9 +271,11 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
     EXPECT_EQ(frame({keys(kKeyW | kKeyLeft | kKeyRight)}), "-");
     EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
+    // Left, then Right, which pushed it over, each act in turn; Left then rests until let go.
     a->taker = a;
-    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "- | dpadX1 leftX1 keys2");
-    // Left, pushed over by the later Right, rests until let go.
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "- | dpadX-1 leftX-1 keys1");
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
+    EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "dpadX1 leftX1 keys2");
     EXPECT_EQ(frame({keys(kKeyW | kKeyLeft)}), "-");
     EXPECT_EQ(frame({keys(kKeyW)}), "-");
     EXPECT_EQ(frame({keys(kKeyLeft)}), "dpadX-1 leftX-1 keys1");
@@ -367,6 +369,11 @@ TEST_F(AppFrame, PressesReachTheTakerByTheFrameTheyWentDownWhicheverControllerMa
     EXPECT_EQ(frame({dpad(0, 0.25f)}), "-");
     EXPECT_EQ(frame({dpad(0, 0.75f)}), "leftX0.75");
     EXPECT_EQ(frame({dpad(0, 0)}), "-");
+    // Flicked while nothing takes the input and eased back through 0.3: it acts as far as it went.
+    a->taker = nullptr;
+    for (float x : {0.0f, 1.0f, 1.0f, 0.3f, 0.3f, 0.0f}) frame({dpad(0, x)});
+    a->taker = a;
+    EXPECT_EQ(frame({dpad(0, 0)}), "- | leftX1");
 
     // Down, then the pause, pressed while nothing takes the input: the taker that comes up gets
     // the pause first, and as it hands the input on, Down and Escape's B are spent with it;
