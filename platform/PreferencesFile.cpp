@@ -275,6 +275,10 @@ uint64_t PreferencesFile::growthOf(Stored const& stored, Changes const& changes)
 std::optional<PreferencesFile::Stored> PreferencesFile::seenBeside(Stored const& base, Changes const& changes) {
     if (growthOf(base, changes) == 0) return std::nullopt;
     Stored seen = base;
+    if (heldElsewhere_) {
+        notes_.read(seen.folded, noteInto(seen));
+        return seen;
+    }
     // The notes a round's view passes over count as what they add once read, and by their size
     // before; they are read only where that decides it and it takes no more than a note may be.
     uint64_t unread = 0;
@@ -313,8 +317,9 @@ bool PreferencesFile::applyOwn(Stored* seen, Stored* stored, std::string const& 
 
 void PreferencesFile::refreshView() {
     Stored view = stored_;
-    notes_.read(view.folded, noteInto(view), true);
-    entries_ = std::move(view.entries);
+    notes_.read(view.folded, noteInto(view), !heldElsewhere_);
+    entries_ = view.entries;
+    viewed_ = std::move(view);
     apply(entries_, pending_);
 }
 
@@ -353,7 +358,15 @@ double PreferencesFile::real(std::string const& key) const {
 bool PreferencesFile::boolean(std::string const& key) const { return string(key) == std::string("1"); }
 
 bool PreferencesFile::set(std::string const& key, std::string const& value) {
-    if (!validKey(key) || !validValue(value)) return false;
+    if (!validKey(key)) return false;
+    // A line that could never fit is refused before the value is looked through or copied; the
+    // next write tells it, as it tells a change that does not fit beside the others.
+    if (key.size() + value.size() + 2 > kMaxEntries) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refused_.insert(key);
+        return false;
+    }
+    if (!validValue(value)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     entries_[key] = value;
     pending_[key] = Change{value, 0};
@@ -381,13 +394,29 @@ bool PreferencesFile::setReal(std::string const& key, double value) {
 
 bool PreferencesFile::setBoolean(std::string const& key, bool value) { return set(key, value ? "1" : "0"); }
 
-bool PreferencesFile::synchronize(std::chrono::milliseconds wait) { return write(wait, false); }
+bool PreferencesFile::synchronize(std::chrono::milliseconds wait) {
+    std::set<std::string> refused;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refused.swap(refused_);
+    }
+    bool const written = write(wait, false);
+    if (refused.empty()) return written;
+    std::string keys;
+    for (auto const& key : refused) keys += (keys.empty() ? "" : ", ") + key;
+    std::fprintf(stderr, "Preferences: %s not written: %s would be larger than %llu bytes\n", keys.c_str(), path_.c_str(),
+                 static_cast<unsigned long long>(kMaxSize));
+    return false;
+}
 
 bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaiting) {
     std::error_code ec;
     std::filesystem::create_directories(path_.parent_path(), ec);
     // Hidden, beside the file: the folder is the player's.
-    FileLock fileLock(path_.parent_path() / ("." + path_.filename().string() + ".lock"), wait);
+    // A write that may not wait does not wait for another thread of this process either: its
+    // changes go to a note, as when another process holds the lock, and that thread's round goes on.
+    FileLock fileLock(path_.parent_path() / ("." + path_.filename().string() + ".lock"), wait,
+                      wait.count() > 0 ? FileLock::ThisProcess::WaitedFor : FileLock::ThisProcess::NotWaitedFor);
     // Changes made from here on wait for the next write; these go back to them should it fail.
     Changes writing;
     auto const refusedUnstamped = [&] {
@@ -409,6 +438,8 @@ bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaitin
         {
             std::lock_guard<std::mutex> lock(mutex_);
             lastFold_ = {};
+            // While another process holds it no fold shows the rest of a pile: a view reads it all.
+            if (!fileLock.heldHere() && !heldElsewhere_.exchange(true)) refreshView();
             if (pending_.empty()) return true;
         }
         // The file as it is now: a copy that wrote it since this object read it may have stamped
@@ -427,7 +458,11 @@ bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaitin
             // fits beside the file and every note there.
             if (auto const made = notes_.stampAfter(std::max(latestOf(stored_), onDisk ? latestOf(*onDisk) : std::string()))) {
                 stamp = *made;
-                std::optional<Stored> seen = seenBeside(onDisk ? *onDisk : stored_, writing);
+                // Beside a round of this process's fold, what this object last saw of the notes:
+                // the fold holds them while it reads them.
+                std::optional<Stored> seen = !fileLock.heldHere()              ? seenBeside(onDisk ? *onDisk : stored_, writing)
+                                             : growthOf(viewed_, writing) > 0 ? std::optional(viewed_)
+                                                                              : std::nullopt;
                 fits = applyOwn(seen ? &*seen : nullptr, nullptr, stamp, writing);
             } else {
                 refusedUnstamped();
@@ -454,9 +489,9 @@ bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaitin
             seenAsKept();
             if (!id) return fits;
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!toldBusy_)
+            if (!toldBusy_ && !fileLock.heldHere())
                 std::fprintf(stderr, "Preferences: %s; the changes are in a note, %s\n", fileLock.error().c_str(), id->c_str());
-            toldBusy_ = true;
+            toldBusy_ = toldBusy_ || !fileLock.heldHere();
             return fits;
         }
         std::fprintf(stderr, "Preferences: changes to %s not written: another process holds its lock and %s\n",
@@ -486,6 +521,7 @@ bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaitin
     }
     // A write that waited for another thread's round leaves the next round to the next write:
     // it waits for one round at most.
+    if (fileLock.held()) heldElsewhere_ = false;
     NoteSet::Fold fold;
     if (fileLock.held() && (foldAfterWaiting || !fileLock.waitedForWork())) {
         fold = notes_.fold(merged.folded, noteInto(merged));
@@ -547,7 +583,8 @@ bool PreferencesFile::write(std::chrono::milliseconds wait, bool foldAfterWaitin
     std::lock_guard<std::mutex> lock(mutex_);
     if (written > shown_) {
         shown_ = written;
-        entries_ = std::move(seen->entries);
+        entries_ = seen->entries;
+        viewed_ = std::move(*seen);
         apply(entries_, pending_);
     }
     return fits && flushed;

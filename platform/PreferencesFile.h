@@ -10,9 +10,11 @@
 // its last write (values set, counts added to) and adopts the result, so neither copy's changes
 // are lost. Nobody waits on another process's lock longer than the bound it gives: while the lock
 // is held the changes go at once to a note beside the file (".<name>.<id>.pending", see NoteSet),
-// which every new object sees (of a pile of them, as many as a fold's round takes whatever their
-// size, and its own always) and a write under the lock folds in. Whenever synchronize() returns true the changes
-// are on disk.
+// which every new object sees and a write under the lock folds in: of a pile of them, a view takes
+// as many as a fold's round does (whatever their size) while a fold can go on, every one while
+// another process holds the lock, and its own always. A write that may not wait does not wait for
+// another thread of this process holding the lock either (a round of its fold): its changes go to a
+// note the same way. Whenever synchronize() returns true the changes are on disk.
 //
 // The file also keeps, in lines that start with '=' (which every reader skips), the id of the
 // change that set each value and the notes folded in that may still be there.
@@ -23,6 +25,7 @@
 // kept. What returned true is kept: copies that wrote at once may take the file past kMaxSize,
 // and a fold takes their notes all the same, as every reader takes a file up to kMaxReadSize.
 // Only a note that would take the file past that waits, kept beside it unfolded, with a log line.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -57,7 +60,9 @@ public:
     double real(std::string const& key) const;      // 0 when absent or not a number
     bool boolean(std::string const& key) const;     // false unless "1"
 
-    // Keys and values may not hold line breaks, and keys no '='; such changes are refused.
+    // Keys and values may not hold line breaks, and keys no '='; such changes are refused. So is a
+    // value whose line alone would pass kMaxEntries, before it is read or copied: the next
+    // synchronize() tells it and returns false.
     bool set(std::string const& key, std::string const& value);
     bool setInteger(std::string const& key, int64_t value);
     bool setReal(std::string const& key, double value);
@@ -70,7 +75,8 @@ public:
     // would make it larger than kMaxEntries (that one is dropped, the others written), or the
     // stamps there leave none later for the changes (a stamp made by hand: they are dropped). A
     // file written whose folder cannot be flushed after is false too, its changes made. While
-    // another process holds the lock for longer than `wait` they go to a note instead. A write
+    // another process holds the lock for longer than `wait` they go to a note instead, and with no
+    // wait, while another thread of this process holds it. A write
     // that waited for another thread's round of notes folds none itself: the next write does.
     bool synchronize(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
 
@@ -127,10 +133,14 @@ private:
     mutable std::mutex mutex_;
     Stored stored_;    // the file as last read or written
     Changes pending_;  // made since
-    Entries entries_;  // stored_ with the notes and pending_ applied: what this process sees
+    Stored viewed_;    // stored_ with the notes the last view took
+    Entries entries_;  // viewed_'s with pending_ applied: what this process sees
     NoteSet notes_;
     bool damaged_ = false;
     bool toldBusy_ = false, toldUnlocked_ = false;
+    // The last write found the lock held by another process: views read every note, not a round.
+    std::atomic<bool> heldElsewhere_{false};
+    std::set<std::string> refused_;  // keys whose value set() refused since the last write
     // What the last write folded: whether it held the lock, began a pass and left some of it.
     struct LastFold {
         bool locked = false, began = false, more = false;

@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -83,6 +85,23 @@ bool inProcessesAtOnce(int n, std::function<bool(int)> const& body) {
         all = ::waitpid(child, &status, 0) == child && status == 0 && all;
     }
     return all;
+}
+
+namespace {
+size_t peakResident() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return size_t(std::stoull(line.substr(6))) * 1024;
+    return 0;
+}
+}  // namespace
+
+size_t peakResidentGrowth(std::function<void()> const& body) {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    size_t const before = peakResident();
+    body();
+    size_t const after = peakResident();
+    return after - std::min(before, after);
 }
 
 bool inProcessWithAnother(std::function<bool()> const& other,

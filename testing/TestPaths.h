@@ -46,6 +46,10 @@ bool inProcessesAtOnce(int n, std::function<bool(int)> const& body);
 bool inProcessWithAnother(std::function<bool()> const& other,
                           std::function<bool(std::function<bool()> const& meanwhile)> const& body);
 
+// How far the process's peak resident size grew past what it was as `body` began (the kernel's
+// peak is reset first), in bytes.
+size_t peakResidentGrowth(std::function<void()> const& body);
+
 // n copies of a store's note whose name holds its 20-digit stamp from `stampAt` on, named as made
 // one nanosecond apart after it.
 std::vector<std::filesystem::path> noteCopies(std::filesystem::path const& note, size_t stampAt, int n);

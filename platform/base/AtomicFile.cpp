@@ -85,10 +85,11 @@ uint64_t tagValue() {
 }  // namespace
 
 // A lock file's turn: its mutex, the threads waiting for it and the last to take it (a mutex may
-// hand it straight back to the thread that just let it go), and how many holds did work their
-// waiters would have done.
+// hand it straight back to the thread that just let it go), whether a thread holds the lock with
+// it (rather than trying for it), and how many holds did work their waiters would have done.
 struct FileLock::Turn {
     std::mutex mutex;
+    std::atomic<bool> holding{false};
     std::atomic<int> waiting{0};
     std::atomic<std::thread::id> last{};
     std::atomic<uint64_t> worked{0};
@@ -130,7 +131,10 @@ void afterForkInChild() {
     };
     for (auto& [path, turn] : files.turns) {
         if (!turn) continue;
-        if (!mine(&turn->mutex)) new (&turn->mutex) std::mutex;
+        if (!mine(&turn->mutex)) {
+            new (&turn->mutex) std::mutex;
+            turn->holding.store(false, std::memory_order_relaxed);
+        }
         turn->waiting.store(0, std::memory_order_relaxed);
         turn->last.store(std::thread::id(), std::memory_order_relaxed);
     }
@@ -178,7 +182,7 @@ void letWaitersGoFirst(FileLock::Turn const& turn, std::chrono::steady_clock::ti
 
 }  // namespace
 
-FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseconds wait) {
+FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseconds wait, ThisProcess thisProcess) {
     {
         // Opened and listed at once: a child forked meanwhile must find every such descriptor
         // (below), since one it kept would hold the lock for the parent.
@@ -209,6 +213,17 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
     for (;;) {
         letWaitersGoFirst(turn, deadline);
         std::unique_lock<std::mutex> tryTurn(turn.mutex, std::try_to_lock);
+        // Another thread's try takes a moment; its hold, a round of its work.
+        while (!tryTurn && thisProcess == ThisProcess::NotWaitedFor) {
+            if (turn.holding.load()) {
+                busy_ = heldHere_ = true;
+                error_ = lockFile.string() + " is held by another thread of this process";
+                close();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            tryTurn.try_lock();
+        }
         if (!tryTurn) {
             ++turn.waiting;
             tryTurn.lock();
@@ -216,6 +231,7 @@ FileLock::FileLock(std::filesystem::path const& lockFile, std::chrono::milliseco
         }
         turn.last = std::this_thread::get_id();
         if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            turn.holding = true;
             turn_ = std::move(tryTurn);
             heldTurn_ = &turn;
             waitedForWork_ = turn.worked.load() != worked;
@@ -245,6 +261,7 @@ void FileLock::release() {
     close();
     if (!turn_.owns_lock()) return;
     if (worked_) ++heldTurn_->worked;
+    heldTurn_->holding = false;
     turn_.unlock();
 }
 

@@ -68,10 +68,15 @@ std::vector<std::string> regularFileNamesIn(std::filesystem::path const& folder,
 // opened (it is never followed through a symbolic link). Released when it goes. A thread that
 // lets the turn go and asks for it again at once lets a thread of this process that waits for it
 // go first (for a short while at most, or as long as it would wait for the lock).
+// A caller that must not wait for its own process's work (ThisProcess::NotWaitedFor) is busy()
+// and heldHere() at once while another thread of this process holds the lock, as when another
+// process does: it waits only for that thread's try, never for its hold.
 class FileLock {
 public:
+    enum class ThisProcess { WaitedFor, NotWaitedFor };
     explicit FileLock(std::filesystem::path const& lockFile,
-                      std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+                      std::chrono::milliseconds wait = std::chrono::milliseconds(0),
+                      ThisProcess thisProcess = ThisProcess::WaitedFor);
     ~FileLock();
     FileLock(FileLock const&) = delete;
     FileLock& operator=(FileLock const&) = delete;
@@ -80,6 +85,8 @@ public:
     void release();
     // Another process holds it: the lock file itself is fine.
     bool busy() const { return busy_; }
+    // Busy because another thread of this process holds it (with ThisProcess::NotWaitedFor).
+    bool heldHere() const { return heldHere_; }
     std::string const& error() const { return error_; }
     // This hold did work that threads of this process waiting for it would have done (a fold of
     // notes): told to them once it is let go.
@@ -99,7 +106,7 @@ private:
     Turn* heldTurn_ = nullptr;
     bool worked_ = false, waitedForWork_ = false;
     int fd_ = -1;
-    bool busy_ = false;
+    bool busy_ = false, heldHere_ = false;
     std::string error_;
 };
 

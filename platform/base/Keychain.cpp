@@ -219,13 +219,11 @@ struct Note {
 
 // Applies a note to items; false (nothing applied) when it does not read as one of this service's,
 // or when it waits: the items, as large as the file read and the notes applied, would pass
-// kMaxFoldedSize.
+// kMaxFoldedSize. A note of one item stands in for the last note applied of that item: a pile of
+// changes of one large item counts as that item once.
 NoteSet::Apply noteInto(Service const& s, Items& items) {
-    return [&s, &items, size = uint64_t(std::max<int64_t>(s.version.size, 0))](NoteSet::Note const& note) mutable {
-        if (size + note.bytes.size() > Keychain::kMaxFoldedSize) {
-            note.waits = true;
-            return false;
-        }
+    return [&s, &items, size = uint64_t(std::max<int64_t>(s.version.size, 0)),
+            noted = std::map<Value, uint64_t>()](NoteSet::Note const& note) mutable {
         auto read = std::static_pointer_cast<Note const>(note.parsed);
         if (!read) {
             std::optional<Value> const v = KeyedArchive::decode(note.bytes.data(), note.bytes.size());
@@ -240,17 +238,31 @@ NoteSet::Apply noteInto(Service const& s, Items& items) {
             read = std::make_shared<Note const>(Note{*service->string(), *clearAll->asBool(), *changes->map()});
             note.parsed = read;
         }
+        Value const* const one = !read->clearAll && read->changes.size() == 1 ? &read->changes.begin()->first : nullptr;
+        auto const before = one ? noted.find(*one) : noted.end();
+        uint64_t const replaced = before == noted.end() ? 0 : before->second;
+        if (size - replaced + note.bytes.size() > Keychain::kMaxFoldedSize) {
+            note.waits = true;
+            return false;
+        }
         if (items.service.empty()) items.service = read->service;
         apply(items, note.stamp, read->clearAll, read->changes);
-        size += note.bytes.size();
+        size = size - replaced + note.bytes.size();
+        if (one) noted[*one] = note.bytes.size();
         return true;
     };
 }
 
-// What this process sees: the file with the notes it has not folded.
-Items load(Service& s) {
+// What this process sees: the file with the notes it has not folded, a round of a pile while a
+// fold can show the rest, every note while another process holds the lock.
+Items load(Service& s, std::filesystem::path const& dir) {
     Items items = readItems(s);
-    if (items.status == Keychain::kSuccess) s.notes.read(items.folded, noteInto(s, items), true);
+    if (items.status != Keychain::kSuccess) return items;
+    bool const heldElsewhere = [&] {
+        auto const folder = folderLock(dir, false);
+        return folder && folder->busy();
+    }();
+    s.notes.read(items.folded, noteInto(s, items), !heldElsewhere);
     return items;
 }
 
@@ -363,7 +375,8 @@ int change(std::string const& service, std::function<Change(Value::Map&)> const&
     Items const file = readItems(s);
     if (file.status != Keychain::kSuccess) return file.status;
     Items view = file;
-    uint64_t const passedOver = s.notes.read(view.folded, noteInto(s, view), true, [](uint64_t size, auto const&) { return size; });
+    uint64_t const passedOver =
+        s.notes.read(view.folded, noteInto(s, view), !folder->busy(), [](uint64_t size, auto const&) { return size; });
     Change c = edit(view.map);
     if (c.status != Keychain::kSuccess) return c.status;
     Value::Map changes;
@@ -431,6 +444,14 @@ std::set<std::string> stemsWithNotes(std::filesystem::path const& dir) {
     return stems;
 }
 
+// An item larger than the items may be is refused before it is copied or encoded.
+bool tooLarge(std::string const& service, uint64_t bytes) {
+    if (bytes <= Keychain::kMaxItemsSize) return false;
+    std::fprintf(stderr, "Keychain: a change of %s refused: an item of %llu bytes, more than %llu\n", service.c_str(),
+                 static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(Keychain::kMaxItemsSize));
+    return true;
+}
+
 }  // namespace
 
 std::filesystem::path Keychain::directory() { return Directories::applicationSupport() / "keychain"; }
@@ -438,6 +459,7 @@ std::filesystem::path Keychain::directory() { return Directories::applicationSup
 int Keychain::add(std::string const& service, Data const& account, Data const& generic, Data const& value,
                   Accessibility accessible) {
     if (account.empty()) return kParam;
+    if (tooLarge(service, account.size() + generic.size() + value.size())) return kIoError;
     CallerTurn guard;
     return change(service, [&](Value::Map& map) {
         Change c;
@@ -454,7 +476,7 @@ int Keychain::add(std::string const& service, Data const& account, Data const& g
 
 int Keychain::copyMatching(std::string const& service, Data const& account, Data& value) {
     CallerTurn guard;
-    Items items = load(serviceAt(directory(), stemOf(service)));
+    Items items = load(serviceAt(directory(), stemOf(service)), directory());
     if (items.status != kSuccess) return items.status;
     auto it = items.map.find(Value(account));
     if (it == items.map.end()) return kItemNotFound;
@@ -471,6 +493,7 @@ static bool folderMissing() {
 }
 
 int Keychain::update(std::string const& service, Data const& account, Data const& value) {
+    if (tooLarge(service, account.size() + value.size())) return kIoError;
     CallerTurn guard;
     if (folderMissing()) return kItemNotFound;
     return change(service, [&](Value::Map& map) {
@@ -501,7 +524,7 @@ int Keychain::remove(std::string const& service, Data const& account) {
 
 std::optional<Keychain::Accessibility> Keychain::accessibility(std::string const& service, Data const& account) {
     CallerTurn guard;
-    Items items = load(serviceAt(directory(), stemOf(service)));
+    Items items = load(serviceAt(directory(), stemOf(service)), directory());
     auto it = items.map.find(Value(account));
     if (it == items.map.end()) return std::nullopt;
     Value const* a = it->second.find("accessible");

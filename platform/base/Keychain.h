@@ -3,9 +3,10 @@
 // file per service under <application support>/keychain, the folder 0700 and the files 0600,
 // written atomically; processes on one home take turns at changes through a lock file there. A
 // change made while another process holds it goes at once to a note beside the file (see NoteSet),
-// which every process sees (of a pile of them, as many as a fold's round takes whatever their
-// size, and its own always) and a holder of the lock folds in. A change that returned success is on disk. The
-// items are not encrypted; only the file modes keep other users out.
+// which every process sees and a holder of the lock folds in: of a pile of them, as many as a
+// fold's round takes (whatever their size) while a fold can go on, every one while another process
+// holds the lock, and its own always. A change that returned success is on disk. The items are not
+// encrypted; only the file modes keep other users out.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -26,7 +27,8 @@ public:
     static constexpr int kIoError = -36;
 
     // A change that would make a service's items, beside every note there, larger than
-    // kMaxItemsSize encoded is refused with kIoError; one that makes them no larger is taken. A
+    // kMaxItemsSize encoded is refused with kIoError; one that makes them no larger is taken. An
+    // item whose bytes alone pass kMaxItemsSize is refused at once, before it is copied. A
     // note larger than kMaxNoteSize is none of this version's: it is damaged. Items stay small, so
     // a fold's round, which writes them whole, stays short. What returned success is kept: copies
     // that changed items at once may take them past kMaxItemsSize, and a fold takes their notes

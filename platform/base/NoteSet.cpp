@@ -138,13 +138,13 @@ std::optional<std::string> NoteSet::stampAfter(std::string_view read) {
     std::string const there = latestThere();
     std::string latest(read);
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(seenMutex_);
         seen_ = std::max(seen_, there);
         if (!timeOf(latest) || seen_ > latest) latest = seen_;
     }
     auto id = newId(latest);
     if (id) {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(seenMutex_);
         seen_ = std::max(seen_, *id);
     }
     return id;
@@ -228,10 +228,22 @@ bool NoteSet::writeAs(std::string const& id, std::vector<uint8_t> const& bytes, 
     }
     std::string const name = prefix_ + id + suffix_;
     if (!writeFileAtomically(folder_ / name, bytes.data(), bytes.size(), error, mode_)) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    read_[name] = Read{Read::Good, bytes, nullptr};
-    written_.insert(name);
+    // Taken in by the next view or fold: a note is written while another thread's round goes on.
+    std::lock_guard<std::mutex> lock(seenMutex_);
+    fresh_.emplace_back(name, bytes);
     return true;
+}
+
+void NoteSet::takeFresh() {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> fresh;
+    {
+        std::lock_guard<std::mutex> lock(seenMutex_);
+        fresh.swap(fresh_);
+    }
+    for (auto& [name, bytes] : fresh) {
+        read_[name] = Read{Read::Good, std::move(bytes), nullptr};
+        written_.insert(name);
+    }
 }
 
 std::string_view NoteSet::idIn(std::string_view name) const {
@@ -272,14 +284,17 @@ std::vector<NoteSet::Listed> const& NoteSet::listing(bool fresh) {
     keepListed(sizes_, [](auto const& r) -> std::string const& { return r.first; });
     keepListed(toldUnreadable_, [](std::string const& name) -> std::string const& { return name; });
     keepListed(written_, [](std::string const& name) -> std::string const& { return name; });
+    std::string latest;
     for (auto const& l : listed_) {
         if (!isId(l.id)) continue;
         // Named by a time no clock gives: damaged, whatever it holds.
         if (timeOf(l.id))
-            seen_ = std::max(seen_, l.id);
+            latest = std::max(latest, l.id);
         else
             read_.try_emplace(l.name, Read{Read::Damaged, {}, nullptr});
     }
+    std::lock_guard<std::mutex> lock(seenMutex_);
+    seen_ = std::max(seen_, latest);
     return listed_;
 }
 
@@ -313,6 +328,7 @@ bool NoteSet::Round::over() const {
 uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, bool aRound, Bound const& passedOver) {
     Round round;
     std::lock_guard<std::mutex> lock(mutex_);
+    takeFresh();
     // As many as a fold's round would take.
     round.after = writeCost_;
     round.perNote = removeCost_;
@@ -334,6 +350,18 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
             r->parsed.reset();
         }
     };
+    // A whole view reads on past what it keeps: a note beyond that is applied and let go at once,
+    // read again by the next view, so that a view holds no more than viewBytes of notes however
+    // large the pile.
+    std::set<std::string_view> streamed;
+    auto const stream = [&](Listed const& note) {
+        WholeFile file = readWholeFile(folder_ / note.name, maxSize_, false);
+        if (file.status != WholeFile::Read) return view(note, false);  // told as any note is
+        streamed.insert(note.name);
+        std::shared_ptr<void const> parsed;
+        bool waits = false;
+        if (!apply(Note{note.stamp, file.bytes, parsed, waits}) && !waits) read_.try_emplace(note.name, Read{Read::Damaged, {}, nullptr});
+    };
     // Beside a pass under way a round's view goes on from where the pass is, as it was listed:
     // a pile is not listed again for each view (notes are looked at one by one, another process
     // may have folded them since).
@@ -341,11 +369,15 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
     auto const& listed = inPass ? pass_ : listing(false);
     for (auto at = listed.begin() + (inPass ? passAt_ : 0); at != listed.end() && !(aRound && round.over()); ++at) {
         if (folded.count(at->id)) continue;
-        // Nor does it read a note larger than what is left of the view: it shows once folded.
+        // Nor does a round's view read a note larger than what is left of it: it shows once folded.
         struct stat st {};
-        if (aRound && !read_.count(at->name) && ::lstat((folder_ / at->name).c_str(), &st) == 0 &&
-            round.bytes + uint64_t(st.st_size) > round.maxBytes)
-            break;
+        if (!read_.count(at->name) && ::lstat((folder_ / at->name).c_str(), &st) == 0 &&
+            round.bytes + uint64_t(st.st_size) > round.maxBytes) {
+            if (aRound) break;
+            ++round.taken;
+            stream(*at);
+            continue;
+        }
         ++round.taken;
         view(*at, inPass);
     }
@@ -364,7 +396,7 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
     auto const lookUpUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(kRoundMicroseconds);
     for (auto at = listed.begin() + (inPass ? passAt_ : 0); at != listed.end(); ++at) {
         Listed const& note = *at;
-        if (folded.count(note.id)) continue;
+        if (folded.count(note.id) || streamed.count(note.name)) continue;
         if (auto it = read_.find(note.name); it != read_.end() && it->second.state != Read::Unreadable) {
             if (it->second.state == Read::Good && it->second.view != views_) sum += passedOver(it->second.bytes.size(), it->second.parsed);
             continue;
@@ -383,6 +415,7 @@ uint64_t NoteSet::read(std::set<std::string> const& folded, Apply const& apply, 
 NoteSet::Fold NoteSet::fold(std::set<std::string> const& folded, Apply const& apply) {
     Round round;
     std::lock_guard<std::mutex> lock(mutex_);
+    takeFresh();
     round.after = writeCost_;
     round.perNote = removeCost_;
     Fold f;
@@ -483,6 +516,7 @@ void NoteSet::finish(Fold const& fold) {
 
 bool NoteSet::any() {
     std::lock_guard<std::mutex> lock(mutex_);
+    takeFresh();
     return !listing(false).empty();
 }
 

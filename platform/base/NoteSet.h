@@ -33,6 +33,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -107,7 +108,8 @@ public:
     bool writeAs(std::string const& id, std::vector<uint8_t> const& bytes, std::string* error = nullptr);
 
     // A reader's view: applies the notes there are that `folded` does not name, oldest first. Each
-    // note is read once, and the folder listed again only when it changed. With `aRound`, only as
+    // note is read once (and kept, up to viewBytes of them a view: those past that are read again
+    // by each view that takes them), and the folder listed again only when it changed. With `aRound`, only as
     // many as a round takes, though up to viewBytes of them whatever their size, and then the
     // notes written here: the rest of a pile shows once a fold reaches it, and a reader waits for
     // no pile. With passedOver, returns its sum over the notes there that `folded` does not name
@@ -180,7 +182,11 @@ private:
     std::mutex mutex_;
     FileVersion listedAt_;
     std::vector<Listed> listed_;
-    std::string seen_;  // the latest stamp listed or looked at
+    std::mutex seenMutex_;  // taken alone, or under mutex_; a writer takes no other
+    std::string seen_;      // the latest stamp listed or looked at
+    // Notes written here that no view or fold took in yet (into read_ and written_).
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> fresh_;
+    void takeFresh();  // with mutex_ held
     std::mutex watchMutex_;
     int watch_ = -1;      // an inotify descriptor on the folder, made once a listing finds a pile
     pid_t watchPid_ = 0;  // the process it was made in: a forked child shares its notices, so lists

@@ -275,6 +275,52 @@ TEST_F(AgentStore, KeychainItemsUpdateKeepAccessibilityAndRemoveByService) {
         EXPECT_EQ(Keychain::update("copies", Data{'a'}, Data(third.size() - 1, 's')), Keychain::kSuccess);
         EXPECT_EQ(Keychain::remove("copies", Data{'b'}), Keychain::kSuccess);
         EXPECT_EQ(Keychain::add("copies", Data{'d'}, {}, Data{'d'}, {}), Keychain::kSuccess);
+
+        // An item far past the limit (33 MiB) is refused before it is copied, the lock free or
+        // held: the process's peak grows by little beyond the value held.
+        Data const huge(33u << 20, 'z');
+        for (bool const held : {false, true}) {
+            int const fd = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+            ASSERT_EQ(::flock(fd, held ? LOCK_EX : LOCK_UN), 0);
+            size_t const grown = testing_support::peakResidentGrowth([&] {
+                EXPECT_EQ(Keychain::add("copies", Data{'h'}, {}, huge, {}), Keychain::kIoError);
+                EXPECT_EQ(Keychain::update("copies", Data{'d'}, huge), Keychain::kIoError);
+                EXPECT_FALSE(k->setData(&huge, "huge"));
+            });
+            EXPECT_LT(grown, 16u << 20) << held;
+            ::close(fd);
+        }
+        EXPECT_EQ(Keychain::copyMatching("copies", Data{'h'}, value), Keychain::kItemNotFound);
+        EXPECT_EQ(Keychain::copyMatching("copies", Data{'d'}, value), Keychain::kSuccess);
+        EXPECT_EQ(value, Data{'d'});
+
+        // However many large notes come before it while another process holds the lock, more than
+        // a view keeps: 45 updates of 700 KB, then an add, each a success. A new process reads the
+        // latest value and finds the add, and so does one once the lock is free and they are folded.
+        ASSERT_EQ(Keychain::add("large", Data{'a'}, {}, Data{'0'}, {}), Keychain::kSuccess);
+        int const largeHolder = ::open((Keychain::directory() / "keychain.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(largeHolder, LOCK_EX), 0);
+        constexpr int kUpdates = 45;
+        auto const valueOf = [](int update) {
+            Data v(700'000, uint8_t('v'));
+            v[0] = uint8_t(update);
+            return v;
+        };
+        for (int update = 1; update <= kUpdates; ++update)
+            ASSERT_EQ(Keychain::update("large", Data{'a'}, valueOf(update)), Keychain::kSuccess) << update;
+        EXPECT_EQ(Keychain::add("large", Data{'b'}, {}, Data{'b'}, {}), Keychain::kSuccess);
+        auto const newReaderSees = [&] {
+            return testing_support::inProcessesAtOnce(1, [&](int) {
+                Data read;
+                return Keychain::copyMatching("large", Data{'a'}, read) == Keychain::kSuccess && read == valueOf(kUpdates) &&
+                       Keychain::copyMatching("large", Data{'b'}, read) == Keychain::kSuccess && read == Data{'b'};
+            });
+        };
+        EXPECT_TRUE(newReaderSees());
+        ::close(largeHolder);
+        EXPECT_TRUE(Keychain::foldNotes());
+        EXPECT_TRUE(notes().empty());
+        EXPECT_TRUE(newReaderSees());
     }
     // A lock file that is a dangling link is not followed: nothing is made at its far end.
     std::filesystem::remove(platform::Keychain::directory() / "keychain.lock");
