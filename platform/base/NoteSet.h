@@ -100,7 +100,8 @@ public:
     static bool isStamp(std::string_view stamp);
 
     // The id of the note written (on disk when this returns), or nothing, with the reason in *error.
-    // Its stamp is later than `read` (see stampAfter). Nothing in a folder that cannot be listed,
+    // Its stamp is later than `read` (see stampAfter). It waits for no fold's round under way here:
+    // the next view or fold takes the note in. Nothing in a folder that cannot be listed,
     // where no fold would find the note.
     std::optional<std::string> write(std::vector<uint8_t> const& bytes, std::string* error = nullptr,
                                      std::string_view read = {});
