@@ -4,7 +4,7 @@ target_link_libraries(zelv_agent PUBLIC zelv_platform_base)
 
 zelv_test(agent_tally_test TSAN SOURCES tests/TallyTest.cpp DEPS zelv_agent)
 zelv_test(agent_util_test SOURCES tests/UtilTest.cpp DEPS zelv_agent)
-zelv_test(agent_storage_test TSAN SOURCES tests/StorageTest.cpp DEPS zelv_agent)
+zelv_test(agent_storage_test TSAN SOURCES tests/StorageTest.cpp DEPS zelv_agent TIMEOUT 300 600 1200)
 zelv_test(agent_facts_test TSAN SOURCES tests/FactsTest.cpp DEPS zelv_agent)
 zelv_fuzzer(agent_fuzzer SOURCES fuzz/AgentFuzzer.cpp DEPS zelv_agent
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/agent_fuzzer)
