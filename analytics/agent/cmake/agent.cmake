@@ -21,3 +21,10 @@ zelv_benchmark(agent_core_bench SOURCES bench/AgentBench.cpp DEPS zelv_agent zel
 # The public calls end to end: configuration, partner callback, callback report and purchase
 # against loopback servers.
 zelv_test(agent_public_end_to_end_test TSAN SOURCES tests/PublicInterfaceEndToEndTest.cpp DEPS zelv_agent)
+# Its longest cases (a callback that times out, and copies of the test started one after another)
+# as entries of their own, run beside the rest.
+zelv_test_part(agent_public_end_to_end_test timeout PublicInterface.ConfigurationCallbackReportAndPurchaseTravelTheWholeWay)
+zelv_test_part(agent_public_end_to_end_test exits PublicInterface.ExitsRightAfterTheSessionEndsTouchNothingDestroyedAndLoseNothing)
+zelv_test_part(agent_public_end_to_end_test quits PublicInterface.SessionsEndedAtQuitAreSentOnceAndASilentServerHoldsNoQuit)
+zelv_test_part(agent_public_end_to_end_test twins
+               PublicInterface.SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers:PublicInterface.KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept)
