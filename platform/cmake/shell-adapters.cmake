@@ -12,3 +12,6 @@ zelv_fuzzer(platform_music_fuzzer SOURCES fuzz/MusicFuzzer.cpp DEPS zelv_platfor
 zelv_benchmark(platform_music_player_bench SOURCES bench/MusicPlayerBench.cpp DEPS zelv_platform)
 zelv_fuzzer(platform_video_fuzzer SOURCES fuzz/VideoFuzzer.cpp DEPS zelv_platform RUNS 300
   CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/platform_video_fuzzer)
+# The settings file's longest cases (kills, piles of notes, forks) as entries of their own.
+zelv_test_part(platform_preferences_test fork StoresBesideAFork.*)
+zelv_test_part(platform_preferences_test notes PreferencesFile.*Notes*)

@@ -28,3 +28,4 @@ zelv_test_part(agent_public_end_to_end_test exits PublicInterface.ExitsRightAfte
 zelv_test_part(agent_public_end_to_end_test quits PublicInterface.SessionsEndedAtQuitAreSentOnceAndASilentServerHoldsNoQuit)
 zelv_test_part(agent_public_end_to_end_test twins
                PublicInterface.SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers:PublicInterface.KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept)
+zelv_test_part(agent_storage_test keychain AgentStore.Keychain*)
