@@ -8,7 +8,7 @@ target_link_libraries(zelv_graphics_testsupport PUBLIC zelv_graphics)
 zelv_test(graphics_image_decoding_test SOURCES tests/ImageDecodingTest.cpp DEPS zelv_graphics_testsupport)
 zelv_test(graphics_state_cache_test SOURCES tests/StateCacheTest.cpp DEPS zelv_graphics_testsupport)
 zelv_test(graphics_texture_pass_test TSAN SOURCES tests/TexturePassTest.cpp DEPS zelv_graphics_testsupport)
-zelv_test(graphics_rendering_gl_test GL TSAN SOURCES tests/RenderingGlTest.cpp DEPS zelv_graphics_testsupport)
+zelv_test(graphics_rendering_gl_test GL TSAN SOURCES tests/RenderingGlTest.cpp DEPS zelv_graphics_testsupport TIMEOUT 300 600 600)
 # The shader test reads the shaders from the built data archive.
 add_dependencies(graphics_rendering_gl_test pak)
 zelv_fuzzer(graphics_image_fuzzer SOURCES fuzz/ImageFuzzer.cpp DEPS zelv_graphics

@@ -128,11 +128,14 @@ protected:
             std::string("--gtest_filter=PublicInterface.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         char* argv[] = {filter.data(), filter.data(), nullptr};
         setenv(variable, value.c_str(), 1);
+        // A copy draws nothing: it starts without the GL driver, which took most of its start.
+        setenv("ZELV_TEST_TRIAL", "copy", 1);
         pid_t const child = fork();
         if (child == 0) {
             if (input >= 0) dup2(input, STDIN_FILENO);
             _exit(execv("/proc/self/exe", argv));
         }
+        unsetenv("ZELV_TEST_TRIAL");
         unsetenv(variable);
         return child;
     }
@@ -349,8 +352,20 @@ TEST_F(PublicInterface, ACallbackThatSucceedsOnceTheNetworkIsBackIsNotRetried) {
     ASSERT_TRUE(eventually([] { return !TallyNetworkUtil::isNetworkReachable(); }));
     delivery_test::FakeMonitor::change(platform::NetworkMonitor::kReachable);
     ASSERT_EQ(answered(service, "/won", 2).size(), 2u);
+    // The success ends the attempt: none is kept to go again, and no retry is set for it.
+    auto const ended = [] {
+        bool none = false;
+        TallyGlobalPersistentManager::sharedInstance()->readSync(TallyGlobalPersistentManager::PulseUrls,
+                                                                 [&](platform::Value::Dict const& fired) { none = fired.empty(); });
+        return none && TallyGlobalVariableStorage::sharedInstance()->pendingUrlTimers().empty();
+    };
+    ASSERT_TRUE(eventually(ended));
     platform::SdkLoop::shared().advance(400'000);  // past the first two retry times
-    EXPECT_EQ(answered(service, "/won", 3, 3s).size(), 2u);
+    // Whatever fell due has run and found nothing to send.
+    TallyGlobalPersistentManager::sharedInstance()->waitUntilIdle();
+    platform::SdkLoop::shared().waitUntilIdle();
+    EXPECT_TRUE(ended());
+    EXPECT_EQ(answered(service, "/won", 3, 0s).size(), 2u);
 }
 
 TEST_F(PublicInterface, SavedSessionsOutlastALaunchThatCannotReadThemAndAreSentAfter) {
@@ -659,13 +674,13 @@ TEST_F(PublicInterface, SessionsEndedAtQuitAreSentOnceAndASilentServerHoldsNoQui
     round(1, silent.url("/aas.do"));
     auto const ended = std::chrono::steady_clock::now();
     ASSERT_EQ(requestsHolding(silent, marker(unanswered)), 1u);
-    // The quit waits a second at most for an answer (a thread sanitizer's exit adds a second of
-    // its own): six seconds tell a quit held by the server from one on a loaded machine.
+    // The quit waits two seconds at most (a thread sanitizer's exit adds a second of its own); one
+    // held by the server would wait out the request's 20 s. Ten tell them apart on a loaded machine.
     for (auto const& r : silent.requests())
         if (r.body.find(marker(unanswered)) != std::string::npos) {
             auto const ms = std::chrono::duration_cast<std::chrono::milliseconds>(ended - r.arrival).count();
             std::printf("quit against a silent server: exit %lld ms after its report arrived\n", static_cast<long long>(ms));
-            EXPECT_LT(ms, 6000) << "the quit waited on a server that never answers";
+            EXPECT_LT(ms, 10000) << "the quit waited on a server that never answers";
         }
     // The next start sends whatever is left, the silent server's report too (its block stayed);
     // every session reached the answering server exactly once.

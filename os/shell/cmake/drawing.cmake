@@ -3,7 +3,7 @@
 target_link_libraries(zelv_shell PUBLIC zelv_graphics zelv_fonts zelv_audio zelv_save)
 
 zelv_test(shell_frame_passes_test GL NOMAIN SOURCES tests/FramePassesTest.cpp DEPS zelv_shell zelv_graphics_testsupport
-          TIMEOUT 120)
+          TIMEOUT 120 300)
 if(TARGET shell_frame_passes_test AND TARGET pak)
   add_dependencies(shell_frame_passes_test pak)
 endif()
