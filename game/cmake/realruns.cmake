@@ -10,7 +10,7 @@ zelv_test(game_real_runs_test SOURCES tests/RealRunsTest.cpp
 zelv_test(game_window_runs_test SOURCES tests/WindowRunsTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 600 900)
 zelv_test(game_input_runs_test SOURCES tests/InputRunsTest.cpp
-          DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services GL NOMAIN TIMEOUT 600 1200)
+          DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services GL NOMAIN TIMEOUT 900 1800)
 foreach(run game_real_runs_test game_window_runs_test game_input_runs_test)
   if(TARGET ${run})
     add_dependencies(${run} zelv pak)
@@ -20,7 +20,7 @@ foreach(run game_real_runs_test game_window_runs_test game_input_runs_test)
       LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/os/shell/tests/lsan-x11.supp)
   endif()
 endforeach()
-zelv_test_part(game_window_runs_test sampler WindowRuns.TheSamplerIsPlayedToItsGoal TIMEOUT 600 900)
+zelv_test_part(game_window_runs_test sampler WindowRuns.TheSamplerIsPlayedToItsGoal TIMEOUT 900 1800)
 # Every level started on its own: a test of its own, so that it runs beside the other runs. Under
 # the sanitizers the level files are the fuzz targets' seeds and the other runs play levels, so
 # this run of the assets each level asks for is left to the normal build.
