@@ -11,7 +11,7 @@
 # a few minutes long, each in a process and an Xvfb of its own.
 zelv_test(game_audit_walk_test SOURCES tests/AuditWalkTest.cpp
           DEPS zelv_testing_game_window zelv_testing_x11 zelv_save zelv_level zelv_services zelv::png GL NOMAIN
-          TIMEOUT 900 1800)
+          TIMEOUT 900 2400)
 if(TARGET game_audit_walk_test)
   add_dependencies(game_audit_walk_test zelv pak)
 endif()
