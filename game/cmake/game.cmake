@@ -10,7 +10,7 @@ add_dependencies(game_scripted_run_test pak)
 
 # Level01 in the real window under Xvfb (it runs itself under xvfb-run), driven by X events and
 # a virtual controller; each entry given five times or more what it takes on two quiet cores.
-zelv_test(game_play_in_window_test SOURCES tests/PlayInWindowTest.cpp DEPS zelv_shell zelv_testing_x11 GL NOMAIN TIMEOUT 600)
+zelv_test(game_play_in_window_test SOURCES tests/PlayInWindowTest.cpp DEPS zelv_shell zelv_testing_x11 GL NOMAIN TIMEOUT 600 900)
 if(TARGET game_play_in_window_test)
   add_dependencies(game_play_in_window_test pak)
 endif()

@@ -30,4 +30,4 @@ zelv_test_part(agent_public_end_to_end_test quits PublicInterface.SessionsEndedA
 zelv_test_part(agent_public_end_to_end_test twins
                PublicInterface.SessionsTwoProcessesEndAtOnceAreAllSentOnceTheEndpointAnswers:PublicInterface.KeychainAddsOfTwoProcessesThatEndAtOnceAreAllKept
                TIMEOUT 300 1500 1800)
-zelv_test_part(agent_storage_test keychain AgentStore.Keychain*)
+zelv_test_part(agent_storage_test keychain AgentStore.Keychain* TIMEOUT 300 1800 1200)

@@ -9,7 +9,7 @@ zelv_test(shell_video_test SOURCES tests/VideoTest.cpp DEPS zelv_shell GL TIMEOU
 # Runs itself under Xvfb for a real window. The tests of the real executable and window here are
 # given five times or more what they take on two quiet cores: a loaded machine draws the frames
 # they wait on slower.
-zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp tests/LevelLoadRunTest.cpp DEPS zelv_shell zelv_crash zelv_testing_x11 GL NOMAIN TIMEOUT 360)
+zelv_test(shell_launch_test SOURCES tests/LaunchTest.cpp tests/LevelLoadRunTest.cpp DEPS zelv_shell zelv_crash zelv_testing_x11 GL NOMAIN TIMEOUT 360 600)
 if(TARGET shell_launch_test AND TARGET pak)
   add_dependencies(shell_launch_test pak)
 endif()
@@ -23,7 +23,7 @@ endif()
 zelv_test(shell_impl_test SOURCES tests/ImplTest.cpp DEPS zelv_shell)
 # The real executable started under faults, each run in a throwaway home.
 zelv_test(shell_startup_faults_test SOURCES tests/StartupFaultsTest.cpp tests/ZelvProcess.cpp
-          ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp DEPS zelv_os zelv::zlib GL TIMEOUT 1200)
+          ${PROJECT_SOURCE_DIR}/os/tests/ZipWriter.cpp DEPS zelv_os zelv::zlib GL TIMEOUT 1200 2400)
 if(TARGET shell_startup_faults_test)
   add_dependencies(shell_startup_faults_test zelv)
   if(TARGET pak)
@@ -31,7 +31,7 @@ if(TARGET shell_startup_faults_test)
   endif()
 endif()
 # The game's events in the analytics agent's stored sessions, from a real headless run.
-zelv_test(shell_analytics_run_test SOURCES tests/AnalyticsRunTest.cpp tests/ZelvProcess.cpp DEPS zelv_shell GL TIMEOUT 360)
+zelv_test(shell_analytics_run_test SOURCES tests/AnalyticsRunTest.cpp tests/ZelvProcess.cpp DEPS zelv_shell GL TIMEOUT 360 600)
 if(TARGET shell_analytics_run_test)
   add_dependencies(shell_analytics_run_test zelv)
   if(TARGET pak)
@@ -41,7 +41,7 @@ endif()
 # The real executable meeting faults while it runs (full disk, closed log and output streams, a
 # file-size limit, scarce memory, early signals, settings files that are pipes), under Xvfb.
 zelv_test(shell_running_faults_test SOURCES tests/RunningFaultsTest.cpp tests/ZelvProcess.cpp
-          DEPS zelv_os zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 1200)
+          DEPS zelv_os zelv_testing_game_window zelv_testing_x11 GL NOMAIN TIMEOUT 1200 2400)
 if(TARGET shell_running_faults_test)
   add_dependencies(shell_running_faults_test zelv)
   if(TARGET pak)
