@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -32,13 +33,10 @@ namespace {
 // them. The runtime is linked into the executable without exporting them, so they are found by
 // name in its symbol table.
 using Call = void (*)();
-struct Locks {
-    Call lockThreads = nullptr, unlockThreads = nullptr, lockAllocator = nullptr, unlockAllocator = nullptr;
-};
-Locks locks;
-
-constexpr char const* kNames[] = {"_ZN6__lsan18LockThreadRegistryEv", "_ZN6__lsan20UnlockThreadRegistryEv",
-                                  "_ZN6__asan18asan_mz_force_lockEv", "_ZN6__asan20asan_mz_force_unlockEv"};
+enum { kLockThreads, kUnlockThreads, kLockAllocator, kUnlockAllocator, kCalls };
+constexpr char const* kNames[kCalls] = {"_ZN6__lsan18LockThreadRegistryEv", "_ZN6__lsan20UnlockThreadRegistryEv",
+                                        "_ZN6__asan18asan_mz_force_lockEv", "_ZN6__asan20asan_mz_force_unlockEv"};
+std::array<Call, kCalls> locks{};  // all found, or none
 
 uintptr_t executableBias() {
     uintptr_t bias = 0;
@@ -52,7 +50,7 @@ uintptr_t executableBias() {
     return bias;
 }
 
-bool findLocks(Locks& out) {
+bool findLocks(std::array<Call, kCalls>& out) {
     int const fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
@@ -64,7 +62,7 @@ bool findLocks(Locks& out) {
     auto const* base = static_cast<unsigned char const*>(map);
     size_t const size = size_t(st.st_size);
     auto const within = [&](uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; };
-    Call found[4] = {};
+    std::array<Call, kCalls> found{};
     auto const& eh = *reinterpret_cast<Elf64_Ehdr const*>(base);
     if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_ident[EI_CLASS] == ELFCLASS64 &&
         eh.e_shentsize == sizeof(Elf64_Shdr) && within(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Elf64_Shdr))) {
@@ -82,7 +80,7 @@ bool findLocks(Locks& out) {
                     continue;
                 char const* name = names + syms[s].st_name;
                 if (!::memchr(name, 0, strtab.sh_size - syms[s].st_name)) continue;
-                for (int n = 0; n < 4; ++n)
+                for (int n = 0; n < kCalls; ++n)
                     if (std::strcmp(name, kNames[n]) == 0) found[n] = reinterpret_cast<Call>(bias + syms[s].st_value);
             }
         }
@@ -90,18 +88,18 @@ bool findLocks(Locks& out) {
     ::munmap(map, size);
     for (Call c : found)
         if (!c) return false;
-    out = {found[0], found[1], found[2], found[3]};
+    out = found;
     return true;
 }
 
 void beforeFork() {
-    locks.lockThreads();
-    locks.lockAllocator();
+    locks[kLockThreads]();
+    locks[kLockAllocator]();
 }
 
 void afterFork() {
-    locks.unlockAllocator();
-    locks.unlockThreads();
+    locks[kUnlockAllocator]();
+    locks[kUnlockThreads]();
 }
 
 void addForkLocks(int, char**, char**) {
@@ -120,7 +118,7 @@ __attribute__((section(".preinit_array"), used)) void (*const addForkLocksFirst)
 
 }  // namespace
 
-bool sanitizerForkLocksAdded() { return locks.lockAllocator != nullptr; }
+bool sanitizerForkLocksAdded() { return locks[kLockAllocator] != nullptr; }
 #else
 bool sanitizerForkLocksAdded() { return false; }
 #endif
@@ -128,5 +126,5 @@ bool sanitizerForkLocksAdded() { return false; }
 }  // namespace testing_support
 
 // Asked for by name at every link of the test support (see its CMakeLists.txt), so that this file,
-// with its constructor, is in every test executable whether or not it calls anything here.
+// with its start-up entry, is in every test executable whether or not it calls anything here.
 extern "C" bool zelv_testing_sanitizer_fork_locks() { return testing_support::sanitizerForkLocksAdded(); }
