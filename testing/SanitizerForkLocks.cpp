@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,15 +29,44 @@ namespace testing_support {
 namespace {
 
 // The address checker's runtime (clang 14) forks with its locks as they are: a child forked while
-// another thread allocates, or starts or ends a thread, waits for ever on its first allocation or
-// thread. Later runtimes take these locks around a fork themselves; here the tests' forks take
-// them. The runtime is linked into the executable without exporting them, so they are found by
-// name in its symbol table.
+// another thread allocates, frees, or starts or ends a thread, waits for ever on its first
+// allocation, free or thread. Later runtimes take most of these locks around a fork themselves;
+// here the tests' forks take them. The runtime is linked into the executable without exporting
+// them, so they are found by name in its symbol table.
 using Call = void (*)();
-enum { kLockThreads, kUnlockThreads, kLockAllocator, kUnlockAllocator, kCalls };
-constexpr char const* kNames[kCalls] = {"_ZN6__lsan18LockThreadRegistryEv", "_ZN6__lsan20UnlockThreadRegistryEv",
-                                        "_ZN6__asan18asan_mz_force_lockEv", "_ZN6__asan20asan_mz_force_unlockEv"};
+enum { kLockThreads, kUnlockThreads, kLockAllocator, kUnlockAllocator, kLockStacks, kUnlockStacks, kCalls };
+constexpr char const* kNames[kCalls] = {"_ZN6__lsan18LockThreadRegistryEv",   "_ZN6__lsan20UnlockThreadRegistryEv",
+                                        "_ZN6__asan18asan_mz_force_lockEv",    "_ZN6__asan20asan_mz_force_unlockEv",
+                                        "_ZN11__sanitizer17StackDepotLockAllEv", "_ZN11__sanitizer19StackDepotUnlockAllEv"};
 std::array<Call, kCalls> locks{};  // all found, or none
+
+// The freed-memory quarantine's two spin locks have no call that takes them. They sit in the
+// allocator object after three words that give them away: the quarantine's size, nine tenths of
+// it, and a thread's share; then a cache line of padding; then the cache lock and the recycle lock
+// (a byte each, 1 while held).
+constexpr char const* kAllocatorObject = "_ZN6__asanL8instanceE";
+unsigned char* quarantineLocks = nullptr;  // [0] cache, [1] recycle
+
+unsigned char* findQuarantineLocks(unsigned char* object, size_t size) {
+    constexpr size_t kCacheLine = 64;
+    unsigned char* found = nullptr;
+    for (size_t at = 0; at + 3 * 8 + kCacheLine + 2 <= size; at += 8) {
+        uint64_t words[3];
+        std::memcpy(words, object + at, sizeof words);
+        if (words[0] == 0 || words[1] != words[0] / 10 * 9 || words[2] > words[0]) continue;
+        unsigned char* const pair = object + at + sizeof words + kCacheLine;
+        if (pair[0] > 1 || pair[1] > 1) continue;
+        if (found) return nullptr;  // not the layout looked for
+        found = pair;
+    }
+    return found;
+}
+
+void spinLock(unsigned char* lock) {
+    while (__atomic_exchange_n(lock, 1, __ATOMIC_ACQUIRE)) ::sched_yield();
+}
+
+void spinUnlock(unsigned char* lock) { __atomic_store_n(lock, 0, __ATOMIC_RELEASE); }
 
 uintptr_t executableBias() {
     uintptr_t bias = 0;
@@ -50,7 +80,7 @@ uintptr_t executableBias() {
     return bias;
 }
 
-bool findLocks(std::array<Call, kCalls>& out) {
+bool findLocks(std::array<Call, kCalls>& out, unsigned char*& quarantine) {
     int const fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
@@ -76,10 +106,17 @@ bool findLocks(std::array<Call, kCalls>& out) {
             auto const* syms = reinterpret_cast<Elf64_Sym const*>(base + symtab.sh_offset);
             char const* names = reinterpret_cast<char const*>(base + strtab.sh_offset);
             for (size_t s = 0; s < symtab.sh_size / sizeof(Elf64_Sym); ++s) {
-                if (ELF64_ST_TYPE(syms[s].st_info) != STT_FUNC || syms[s].st_name >= strtab.sh_size || !syms[s].st_value)
+                int const type = ELF64_ST_TYPE(syms[s].st_info);
+                if ((type != STT_FUNC && type != STT_OBJECT) || syms[s].st_name >= strtab.sh_size || !syms[s].st_value)
                     continue;
                 char const* name = names + syms[s].st_name;
                 if (!::memchr(name, 0, strtab.sh_size - syms[s].st_name)) continue;
+                if (type == STT_OBJECT) {
+                    if (std::strcmp(name, kAllocatorObject) == 0)
+                        quarantine = findQuarantineLocks(reinterpret_cast<unsigned char*>(bias + syms[s].st_value),
+                                                         size_t(syms[s].st_size));
+                    continue;
+                }
                 for (int n = 0; n < kCalls; ++n)
                     if (std::strcmp(name, kNames[n]) == 0) found[n] = reinterpret_cast<Call>(bias + syms[s].st_value);
             }
@@ -92,22 +129,35 @@ bool findLocks(std::array<Call, kCalls>& out) {
     return true;
 }
 
+// None of the later locks is held by a thread that waits for an earlier one.
 void beforeFork() {
     locks[kLockThreads]();
     locks[kLockAllocator]();
+    locks[kLockStacks]();
+    if (quarantineLocks) {
+        spinLock(&quarantineLocks[1]);
+        spinLock(&quarantineLocks[0]);
+    }
 }
 
 void afterFork() {
+    if (quarantineLocks) {
+        spinUnlock(&quarantineLocks[0]);
+        spinUnlock(&quarantineLocks[1]);
+    }
+    locks[kUnlockStacks]();
     locks[kUnlockAllocator]();
     locks[kUnlockThreads]();
 }
 
 void addForkLocks(int, char**, char**) {
     __asan_init();  // idempotent; the checker's own start may come after this one
-    if (!findLocks(locks)) {
+    if (!findLocks(locks, quarantineLocks)) {
         std::fprintf(stderr, "testing: the address checker's locks were not found; a fork beside allocating threads may hang\n");
         return;
     }
+    if (!quarantineLocks)
+        std::fprintf(stderr, "testing: the address checker's quarantine locks were not found; a fork beside freeing threads may hang\n");
     ::pthread_atfork(beforeFork, afterFork, afterFork);
 }
 
@@ -118,7 +168,7 @@ __attribute__((section(".preinit_array"), used)) void (*const addForkLocksFirst)
 
 }  // namespace
 
-bool sanitizerForkLocksAdded() { return locks[kLockAllocator] != nullptr; }
+bool sanitizerForkLocksAdded() { return locks[kLockAllocator] != nullptr && quarantineLocks != nullptr; }
 #else
 bool sanitizerForkLocksAdded() { return false; }
 #endif

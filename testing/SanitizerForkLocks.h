@@ -2,9 +2,10 @@
 
 namespace testing_support {
 
-// True where forks take the address checker's allocator and thread locks, so that a child forked
-// beside allocating threads can allocate: in a build with the address checker whose runtime's
-// locks were found. False elsewhere, where nothing needs taking.
+// True where forks take the address checker's allocator, quarantine, stack and thread locks, so
+// that a child forked beside allocating and freeing threads can allocate and free: in a build with
+// the address checker whose runtime's locks were all found. False elsewhere, where nothing needs
+// taking.
 bool sanitizerForkLocksAdded();
 
 }  // namespace testing_support
